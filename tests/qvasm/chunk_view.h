@@ -107,7 +107,8 @@ class ChunkParser {
     }
     for (int32_t n = Int(); n > 0; --n) f.upvalueNames.push_back(Str());
     for (int32_t n = Int(); n > 0; --n) {
-      ViewConst k{Byte()};
+      ViewConst k;
+      k.type = Byte();
       if (k.type == 3) {
         uint64_t bits = Value(8);
         std::memcpy(&k.number, &bits, 8);

@@ -114,6 +114,7 @@ end:
   .upvalues 2
   .upvalue none
   .local none 0 9
+  .local "neg" -1 -5
   .lines raw 1 2
   MOVE R0, R1, C=3
   CLOSE R0, B=1, C=2

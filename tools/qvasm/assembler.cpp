@@ -492,7 +492,7 @@ class Parser {
       b->label = t->text.substr(1);
       return true;
     }
-    return Integer(t, 0, INT32_MAX, &b->pc, ".local bound");
+    return Integer(t, INT32_MIN, INT32_MAX, &b->pc, ".local bound");
   }
 
   void OpenFunction(const std::vector<Token>& t) {
@@ -569,7 +569,9 @@ class Parser {
         return true;
       }
     }
-    ConstRef ref{field, ConstRef::kIndex};
+    ConstRef ref;
+    ref.field = field;
+    ref.kind = ConstRef::kIndex;
     if (auto k = Prefixed(t, 'K')) {
       ref.index = *k;
     } else if (t->kind == Token::kWord && t->text.size() > 2 &&

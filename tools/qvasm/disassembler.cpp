@@ -11,7 +11,7 @@
 namespace qv::qvasm {
 namespace {
 
-constexpr int kMaxDepth = 200;
+constexpr int kMaxDepth = 1000;
 
 struct DLocal {
   std::optional<std::string> name;

@@ -51,7 +51,7 @@ struct Result {
 };
 
 // Assembles a raw chunk. Beyond the documented text form it accepts:
-//   - `.local` bounds as plain instruction indexes as well as `@label`;
+//   - `.local` bounds as plain (even negative) instruction indexes as well as `@label`;
 //   - `none` for a local's or an upvalue's name (written as an absent string);
 //   - `vararg=N` for a raw vararg byte; `.upvalues N` together with `.upvalue` names, so the
 //     name count can differ from the upvalue count;
