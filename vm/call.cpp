@@ -42,9 +42,14 @@ void VmRaiseError(qvScriptState* L, int32_t code) {
   VmThrow(L, code);
 }
 
-void VmTypeError(qvScriptState* L, const qvScriptValue*, int32_t code, const char* suffix) {
-  std::string text = std::string("??") + suffix;
-  SetErrorString(text.c_str());
+void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const char* suffix) {
+  const char* name = nullptr;
+  const qvCallInfo* ci = L->ci;
+  if (!(ci->state & kCallNative) && v >= ci->base && v < ci->top &&
+      VmVariableName(L, ci, int(v - ci->base), &name) == nullptr)
+    name = nullptr;
+  std::string text = std::string(name != nullptr ? name : "??") + suffix;
+  SetErrorString(text.c_str());  // cut to the buffer
   VmRaiseError(L, code);
 }
 

@@ -127,6 +127,8 @@ static void OpenBody(qvScriptState* L, void*) {
   SetObject(&g->registry, kTypeTable, VmNewTableObject(L, 4, 4));
   VmResizeStringTable(L, 32);
   VmInitEvents(L);
+  g->nextName = VmInternCString(L, "next");
+  g->nextName->marked |= kFixedBit;
   SetObject(&g->builtinNext, kTypeFunction, VmNewCClosure(L, 0));
   static_cast<qvCClosure*>(g->builtinNext.value.gc)->f = VmBuiltinNext;
   VmSetThreshold(L, 4 * g->nblocks);

@@ -96,6 +96,7 @@ struct qvScriptGlobal {
   qvHashNode dummynode[1];
   qvString* tmname[kEventCount];
   qvScriptValue builtinNext;  // the iterator used when the global "next" is nil
+  qvString* nextName;         // the string "next"
   qvGosubEntry* gosub;        // the GOSUB stack, grown as needed up to kGosubLimit
   int32_t gosubSize;
   int32_t gosubTop;

@@ -115,6 +115,10 @@ int VmNext(qvScriptState* L, int index);
 // ---- calls ----
 int32_t VmCall(qvScriptState* L, int nargs, int nresults);
 int32_t VmPCall(qvScriptState* L, int nargs, int nresults, int errorFunction);
+// Loads a chunk and pushes its main function; 0, or an error code and nothing pushed.
+int32_t VmLoad(qvScriptState* L, qvReader reader, void* data, const char* chunkName);
+// Writes the script function at index as a chunk; ERR_NOQVFUNC (1324) for anything else.
+int32_t VmDump(qvScriptState* L, int index, qvWriter writer, void* data);
 
 // ---- garbage collection ----
 uint32_t VmGetGCThreshold(qvScriptState* L);
