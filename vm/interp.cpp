@@ -13,7 +13,12 @@
 
 namespace qv {
 
-#ifdef QV_OPCODE_COUNTERS
+// Opcodes 43-63 do nothing; listing them lets the dispatch jump without a range check.
+#define QV_NO_OPS                                                                                   \
+  case 43: case 44: case 45: case 46: case 47: case 48: case 49: case 50: case 51: case 52: case 53: \
+  case 54: case 55: case 56: case 57: case 58: case 59: case 60: case 61: case 62: case 63:
+
+#ifdef QV_VM_TEST_HOOKS
 uint64_t gOpcodeCounts[64];
 #define QV_COUNT_OPCODE(op) (++gOpcodeCounts[op])
 #else
@@ -44,13 +49,14 @@ int32_t PopGosub(qvScriptState* L, const qvProto* p) {
 // A native's -1/-2 result runs the label subroutine at the current-instruction word plus the
 // jump offset; the return address is the instruction after the call (-1) or the one before it
 // (-2). Targets outside the running function's code are refused.
-void LabelJump(qvScriptState* L, const qvProto* p, const uint32_t*& pc, int32_t word) {
+// Returns the instruction to continue at.
+const uint32_t* LabelJump(qvScriptState* L, const qvProto* p, const uint32_t* pc, int32_t word) {
   int32_t after = int32_t(pc - p->code);
   int32_t ret = (word == -1) ? after : after - 2;
   int64_t target = int64_t(L->currentInstruction) + L->jumpOffset;
   if (ret < 0 || target < 0 || target >= p->sizecode) VmRaiseError(L, vmerr::kInternal);
   PushGosub(L, p, ret);
-  pc = p->code + target;
+  return p->code + target;
 }
 
 // The limit or step of a numeric loop: nil counts as 0 and a numeric string as its number, both
@@ -70,6 +76,36 @@ void SetList(qvScriptState* L, qvScriptValue* ra, int32_t first, int32_t count) 
     qvScriptValue v = ra[j];
     *VmTableSetInt(L, h, first + j - 1) = v;
   }
+}
+
+int32_t LineAt(const qvProto* p, int pc) { return p->sizelineinfo > 0 ? p->lineinfo[pc] : 0; }
+
+// The hook step before an instruction (pc is past it): the count hook when the count runs out;
+// else the line hook when the instruction starts its function, is reached by a jump back (or to
+// itself) or starts a new line.
+void TraceExec(qvScriptState* L, const uint32_t* pc) {
+  const uint8_t mask = L->hookmask;
+  if ((mask & kMaskCount) && --L->hookcount == 0) {
+    L->hookcount = L->basehookcount;
+    VmCallHook(L, kHookCount, -1);
+    return;
+  }
+  if (!(mask & kMaskLine)) return;
+  if (!L->hookinit) {  // the first step only records where each script frame is
+    for (qvCallInfo* c = L->baseCi + 1; c <= L->ci; ++c)
+      if (!(c->state & kCallNative)) c->lastpc = int32_t(c->savedpc - static_cast<qvLClosure*>(ClosureOf(c->base - 1))->p->code) - 1;
+    L->hookinit = 1;
+    return;
+  }
+  qvCallInfo* ci = L->ci;
+  const qvProto* p = static_cast<qvLClosure*>(ClosureOf(ci->base - 1))->p;
+  const int npc = int(pc - p->code) - 1;
+  if (npc == 0) ci->lastpc = 0;
+  if (npc <= ci->lastpc || LineAt(p, npc) != LineAt(p, ci->lastpc)) {
+    VmCallHook(L, kHookLine, LineAt(p, npc));
+    ci = L->ci;
+  }
+  ci->lastpc = npc;
 }
 
 uint64_t NewTableArraySize(int b) {
@@ -136,6 +172,8 @@ qvScriptValue* VmExecute(qvScriptState* L) {
   }
 
 newframe:
+  if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
+resume:
   ci = L->ci;
   ci->state |= kCallHasFrame;
   cl = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
@@ -145,6 +183,7 @@ newframe:
   base = L->base;
 
   for (;;) {
+    const uint32_t i = *pc++;
     if (L->pending) {
       if (L->endFlag) {
         // Stop: drop the frames this loop started and return no results.
@@ -154,8 +193,8 @@ newframe:
         L->base = entryCi->base;
         return L->top;
       }
+      if (L->hookmask & (kMaskLine | kMaskCount)) PROTECT(TraceExec(L, pc));
     }
-    const uint32_t i = *pc++;
     QV_COUNT_OPCODE(GetOp(i));
     qvScriptValue* ra = base + GetA(i);
     switch (GetOp(i)) {
@@ -218,9 +257,15 @@ newframe:
         const qvScriptValue* key = RKB(i);
         const qvScriptValue* val = RKC(i);
         if (IsTable(ra)) {
-          const qvScriptValue* slot = VmTableGet(TableOf(ra), key);
+          qvTable* h = TableOf(ra);
+          const qvScriptValue* slot = VmTableGet(h, key);
           if (!IsNil(slot)) {
             *const_cast<qvScriptValue*>(slot) = *val;
+            break;
+          }
+          if (VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {  // a new key, written raw
+            const qvScriptValue v = *val;
+            PROTECT(*VmTableSetAfterGet(L, h, key, slot) = v);
             break;
           }
         }
@@ -343,6 +388,23 @@ newframe:
           L->top = ra + 1;  // no arguments left by the previous instruction
         L->currentInstruction = int32_t(pc - code);
         SAVEPC();
+        if (GetOp(i) == OpCall && IsFunction(ra) && !ClosureOf(ra)->isNative) {
+          // The common script call, the pre-call's work done here: a fixed-parameter callee with
+          // room for its frame and a free call record.
+          const qvProto* p = static_cast<qvLClosure*>(ClosureOf(ra))->p;
+          if (!p->isVararg && L->ci != L->endCi && L->stackLast - L->top > p->maxstacksize) {
+            ci->state |= kCallCalling;
+            qvCallInfo* callee = ++L->ci;
+            L->base = callee->base = ra + 1;
+            callee->top = L->base + p->maxstacksize;
+            callee->savedpc = p->code;
+            callee->tailcalls = 0;
+            callee->state = kCallSavedPc;
+            while (L->top < callee->top) SetNil(L->top++);
+            L->top = callee->top;
+            goto newframe;
+          }
+        }
         int32_t word;
         qvScriptValue* first = VmPreCall(L, ra, &word);
         if (first == nullptr) {  // a script function: run it in this loop
@@ -373,7 +435,7 @@ newframe:
         ci = L->ci;
         if (nresults >= 0) L->top = ci->top;
         base = L->base;
-        if (word == -1 || word == -2) PROTECT(LabelJump(L, cl->p, pc, word));
+        if (word == -1 || word == -2) PROTECT(pc = LabelJump(L, cl->p, pc, word));
         break;
       }
       case OpReturn: {
@@ -394,10 +456,20 @@ newframe:
         if (!(caller->state & kCallCalling)) return ra;  // back to native code
         // Continue in the script caller with the count its call instruction wants.
         const int nresults = GetC(*(caller->savedpc - 1)) - 1;
-        VmPostCall(L, nresults, ra);
-        if (nresults >= 0) L->top = L->ci->top;
+        if (nresults >= 0 && !(L->hookmask & kMaskReturn)) {
+          // The post-call's work for a fixed count: the results down to the function slot.
+          qvScriptValue* dst = base - 1;
+          qvScriptValue* res = ra;
+          L->ci = caller;
+          L->base = caller->base;
+          for (int j = 0; j < nresults; ++j) *dst++ = res < L->top ? *res++ : kNilValue;
+          L->top = caller->top;
+        } else {
+          VmPostCall(L, nresults, ra);
+          if (nresults >= 0) L->top = L->ci->top;
+        }
         L->ci->state &= ~kCallCalling;
-        goto newframe;
+        goto resume;
       }
       case OpForLoop: {
         double step, limit;
@@ -493,6 +565,7 @@ newframe:
         break;
       }
       default:  // 43-63 do nothing
+        QV_NO_OPS
         break;
     }
   }

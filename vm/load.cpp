@@ -249,7 +249,6 @@ void LoadBody(qvScriptState* L, void* arg) {
   // A function dumped with upvalues runs with fresh ones holding nil.
   qvLClosure* cl = VmNewScriptClosure(L, p->nups, &L->gt);
   cl->p = p;
-  SetObject(VmPushSlot(L), kTypeFunction, cl);
   for (int i = 0; i < p->nups; ++i) {
     auto* uv = static_cast<qvUpVal*>(VmRealloc(L, nullptr, 0, sizeof(qvUpVal)));
     uv->v = &uv->closed;
@@ -257,6 +256,7 @@ void LoadBody(qvScriptState* L, void* arg) {
     VmLinkObject(L, uv, kTypeUpval);
     cl->upvals()[i] = uv;
   }
+  SetObject(VmPushSlot(L), kTypeFunction, cl);
 }
 
 }  // namespace
@@ -266,7 +266,9 @@ int32_t VmLoad(qvScriptState* L, qvReader reader, void* data, const char* chunkN
   VmStreamInit(&z, reader, data, chunkName != nullptr ? chunkName : "?");
   VmStreamPeek(&z);  // every chunk goes to the binary loader, which checks the signature
   LoadArgs args{&z, {nullptr, 0}};
-  int32_t status = VmProtectedCall(L, LoadBody, &args, SaveStack(L, L->top), L->errfunc);
+  const ptrdiff_t oldTop = SaveStack(L, L->top);
+  int32_t status = VmProtectedCall(L, LoadBody, &args, oldTop, L->errfunc);
+  if (status != 0) L->top = RestoreStack(L, oldTop);  // nothing pushed
   VmFreeBuffer(L, &args.buffer);
   return status;
 }

@@ -82,7 +82,7 @@ inline int GetJump(uint32_t i) { return int((i >> 6) & 0xFFFFFF) - kJumpBias; }
 inline bool IsGosub(uint32_t i) { return (i >> 30) == kGosubPattern; }
 inline bool IsConstantRK(int x) { return x >= kRKBase; }
 
-#ifdef QV_OPCODE_COUNTERS
+#ifdef QV_VM_TEST_HOOKS
 // How often the interpreter executed each opcode (test builds).
 extern uint64_t gOpcodeCounts[64];
 #endif
