@@ -40,12 +40,14 @@ void DeleteSignal(qvSignal* signal) {
 
 void MarkLoopSignal(qvSignal* signal) { signal->wakesLoop.store(true); }
 
+// The signal is not touched after the write: the waiter it releases may delete it at once.
 void SetSignal(qvSignal* signal) {
+  bool wakesLoop = signal->wakesLoop.load();
   uint64_t one = 1;
   // EAGAIN would mean the counter is full, which is set all the same.
   while (write(signal->fd, &one, sizeof one) < 0 && errno == EINTR) {
   }
-  if (signal->wakesLoop.load()) WakeWindowSystem();
+  if (wakesLoop) WakeWindowSystem();
 }
 
 // Takes a set auto-reset signal; false when another waiter took it first.
