@@ -149,7 +149,8 @@ void SetErrorTextHandler(void (*handler)(const char* text));
 class WindowSystem;
 class DisplayHost;
 class AudioHost;
-// The window system that MessageLoop waits in and pumps (null: the built-in headless one).
+// The window system that MessageLoop waits in and pumps (null: the built-in headless one). Set it
+// before MessageLoop and back to null before destroying it; shutdown forgets all three.
 void SetWindowSystem(WindowSystem* system);
 void SetDisplayHost(DisplayHost* host);
 void SetAudioHost(AudioHost* host);

@@ -83,6 +83,7 @@ TEST_F(LoopTest, RequestsRunOnTheMainThreadAndReturnTheirResult) {
   EXPECT_EQ(RunWindowRequest(1, 1, 2), 3);
   EXPECT_TRUE(handlerOnMain);
   int fromScript = 0, closeResult = -1, unknown = -1;
+  std::atomic<int> fromMain{0};
   bool onMain = false;
   MessageLoop([&] {
     handlerOnMain = false;
@@ -90,12 +91,17 @@ TEST_F(LoopTest, RequestsRunOnTheMainThreadAndReturnTheirResult) {
     onMain = handlerOnMain;
     closeResult = RunWindowRequest(2);  // only codes 1 and 5 pass their result back
     unknown = CallMainThread(17, 0, 0, 0, 0);
+    // Asked for on the main thread while the loop runs: done there at once, never forwarded to
+    // itself.
+    ws.Inject([&] { fromMain = RunWindowRequest(1, 5, 6); });
+    PassUntil([&] { return fromMain != 0; });
     return 0;
   });
   EXPECT_EQ(fromScript, 42);
   EXPECT_TRUE(onMain);
   EXPECT_EQ(closeResult, 0);
   EXPECT_EQ(unknown, 0);
+  EXPECT_EQ(fromMain, 11);
   SetRequestHandler(1, nullptr);
   SetRequestHandler(2, nullptr);
 }
