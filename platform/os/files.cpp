@@ -210,7 +210,6 @@ int MakeDirectoryCore(const char* name) {
 char* ChangeCurrentDir(const char* name) {
   std::string previous = CurrentDir();
   if (chdir(NativeName(name).c_str()) != 0) return nullptr;
-  if (previous.back() != '/') previous += '/';
   return strdup(previous.c_str());
 }
 

@@ -1,8 +1,10 @@
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "platform/os/errors.h"
+#include "platform/os/ipc.h"
 #include "tests/platform/fixture.h"
 
 using namespace qv;
@@ -49,4 +51,45 @@ TEST_F(PlatformTest, UnknownPortAndOwnPort) {
   ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, ("send \"" + port + "\" x").c_str(), 0, &status), 0);
   EXPECT_EQ(status, 1);
   SetErrorTextHandler(nullptr);
+}
+
+// Records that other processes send are checked before anything is allocated or queued.
+TEST_F(PlatformTest, MalformedPortRecordsAreRefused) {
+  std::string port = "qvtest raw " + std::to_string(getpid());
+  ASSERT_EQ(SetPortName(port.c_str()), 0);
+  std::string socket = PlayerRuntimeDir() + "/port-" + std::to_string(getpid());
+  auto offer = [&](uint32_t size, const std::string& block) {
+    int fd = ConnectUnix(socket);
+    if (fd < 0) return -1;
+    char answer = -1;
+    SendAll(fd, &size, sizeof size, 1000);
+    if (!block.empty()) SendAll(fd, block.data(), block.size(), 1000);
+    shutdown(fd, SHUT_WR);
+    ReceiveAll(fd, &answer, 1, 5000);
+    close(fd);
+    return static_cast<int>(answer);
+  };
+  const std::string z(1, '\0');
+  struct Case {
+    uint32_t size;
+    std::string block;
+  } cases[] = {
+      {0, ""},                                               // empty
+      {0xfffffff0u, "x"},                                    // far too large: never allocated
+      {5, "abc"},                                            // shorter than announced
+      {static_cast<uint32_t>(port.size() + 1), port + z},    // no text part
+      {static_cast<uint32_t>(port.size() + 3), port + z + "xy"},  // text not terminated
+      {6, "other" + z},                                      // another port's name only
+      {8, "oth" + z + "msg" + z},                            // another port
+  };
+  for (const Case& c : cases) EXPECT_EQ(offer(c.size, c.block), 0) << c.block.size();
+  char* data;
+  size_t size;
+  EXPECT_EQ(TakePortMessage(&data, &size), nullptr);
+  std::string good = port + z + "ok" + z;
+  EXPECT_EQ(offer(static_cast<uint32_t>(good.size()), good), 1);
+  qvPortMessage* message = TakePortMessage(&data, &size);
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(std::string(data, size), good);
+  std::free(message);
 }
