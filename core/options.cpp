@@ -565,7 +565,7 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
 
   if (const char* t = Text(slots, kSlotDebugDevice)) {
     state->debugDevice = 1;
-    state->debugDeviceSpec = t;
+    state->debugDeviceTarget = t;
   }
 
   // Icon files are only recorded (they serve a compile run): the full path when the file

@@ -109,7 +109,7 @@ struct qvPlayerState {
   uint32_t appletOffset = 0;              // where the applet starts inside the script file
   int32_t linkedApplet = 0;               // the applet is appended to the program itself
   int32_t debugDevice = 0;
-  std::string debugDeviceSpec;            // "::hwnd<n>" or "::file<path>", for the platform
+  std::string debugDeviceTarget;            // "::hwnd<n>" or "::file<path>", for the platform
   std::string exportCommands;             // empty = not requested
   std::string exportConstants;
   std::string exportPlugins;

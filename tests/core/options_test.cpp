@@ -301,7 +301,7 @@ TEST(Options, ApplyPlayerStateFields) {
   EXPECT_EQ(s.private3, "p3");
   EXPECT_STREQ(s.scriptAlias, "Alias");
   EXPECT_EQ(s.debugDevice, 1);
-  EXPECT_EQ(s.debugDeviceSpec, "::file/tmp/out.txt");
+  EXPECT_EQ(s.debugDeviceTarget, "::file/tmp/out.txt");
   EXPECT_EQ(s.iconPaths[0], std::filesystem::canonical(icon).string());
   EXPECT_EQ(s.iconPaths[1], "");
   EXPECT_EQ(s.iconPaths[6], "missing.png");
