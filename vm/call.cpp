@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/errors.h"
-#include "core/textout.h"
+#include "platform/platform.h"
 #include "vm/debug.h"
 #include "vm/errcodes.h"
 #include "vm/func.h"
