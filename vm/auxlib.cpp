@@ -29,11 +29,6 @@ constexpr const char* kUserConstantsTable = "userconstants";
 // Pieces of a string buffer stay fewer than this on the stack.
 constexpr int kMaxBufferPieces = 10;
 
-// A stack-relative index as an absolute one, so that pushes do not move it.
-int AbsIndex(qvScriptState* L, int index) {
-  return (index < 0 && index > kRegistryIndex) ? VmGetTop(L) + index + 1 : index;
-}
-
 void Pop(qvScriptState* L, int n) { VmSetTop(L, -n - 1); }
 
 // Copies a name into `out` (cut to fit) and lower-cases the copy.
@@ -92,6 +87,10 @@ void PushRegistryField(qvScriptState* L, const char* name) {
 }
 
 }  // namespace
+
+int VmAbsIndex(qvScriptState* L, int index) {
+  return (index < 0 && index > kRegistryIndex) ? VmGetTop(L) + index + 1 : index;
+}
 
 // ---- argument checks ----
 
@@ -328,7 +327,7 @@ int VmNewMetaTable(qvScriptState* L, const char* name) {
 void VmGetNamedMetaTable(qvScriptState* L, const char* name) { PushRegistryField(L, name); }
 
 void* VmCheckUdata(qvScriptState* L, int index, const char* name) {
-  index = AbsIndex(L, index);
+  index = VmAbsIndex(L, index);
   void* p = VmToUserdata(L, index);
   if (p == nullptr || !VmGetMetaTable(L, index)) return nullptr;
   VmGetNamedMetaTable(L, name);
@@ -350,7 +349,7 @@ int VmGetMetaField(qvScriptState* L, int index, const char* field) {
 }
 
 int VmCallMeta(qvScriptState* L, int index, const char* field) {
-  index = AbsIndex(L, index);
+  index = VmAbsIndex(L, index);
   if (!VmGetMetaField(L, index, field)) return 0;
   VmPushValue(L, index);
   int32_t word = VmCall(L, 1, 1);
@@ -385,7 +384,7 @@ bool PushOwnN(qvScriptState* L, int t) {
 }  // namespace
 
 void VmSetN(qvScriptState* L, int tableIndex, int n) {
-  int t = AbsIndex(L, tableIndex);
+  int t = VmAbsIndex(L, tableIndex);
   bool own = PushOwnN(L, t);
   Pop(L, 1);
   if (own) {
@@ -402,7 +401,7 @@ void VmSetN(qvScriptState* L, int tableIndex, int n) {
 }
 
 int VmGetN(qvScriptState* L, int tableIndex) {
-  int t = AbsIndex(L, tableIndex);
+  int t = VmAbsIndex(L, tableIndex);
   if (PushOwnN(L, t)) {
     int n = DoubleToInt32(VmToNumber(L, -1));
     Pop(L, 1);
@@ -431,7 +430,7 @@ int VmGetN(qvScriptState* L, int tableIndex) {
 // ---- references ----
 
 int32_t VmRef(qvScriptState* L, int tableIndex) {
-  int t = AbsIndex(L, tableIndex);
+  int t = VmAbsIndex(L, tableIndex);
   if (VmType(L, -1) == kTypeNil) {
     Pop(L, 1);
     return kNoReference;
@@ -456,7 +455,7 @@ void VmUnref(qvScriptState* L, int tableIndex, int32_t ref) {
   // Slots 1 and 2 hold the free list and the sizes table; a reference never handed out would
   // later be handed out twice.
   if (ref < kFirstReference) return;
-  int t = AbsIndex(L, tableIndex);
+  int t = VmAbsIndex(L, tableIndex);
   if (ref > VmGetN(L, t)) return;
   VmRawGetI(L, t, 1);
   VmRawSetI(L, t, ref);

@@ -33,6 +33,10 @@ constexpr int kSizesTableKey = 2;
 constexpr int kFirstReference = 3;  // references start here; t[1] heads the free list
 constexpr int32_t kNoReference = -1;  // what VmRef gives for nil
 
+// A stack-relative index as an absolute one, so that later pushes do not move what it names;
+// pseudo-indices stay as they are.
+int VmAbsIndex(qvScriptState* L, int index);
+
 // ---- argument checks ----
 // On failure a check stores the argument's index as the numeric error argument (the field checks
 // store the field name as the text argument instead) and raises through VmRaiseError.

@@ -70,7 +70,7 @@ TEST_F(NamesTest, LibraryWithoutNameFillsTheTableBelowTheUpvalues) {
 }
 
 TEST_F(NamesTest, ConstantsResolveWithoutRegardToCase) {
-  const qvConstantRow rows[] = {{"#Center", nullptr, -100000}, {"Greeting", "Hello", 0},
+  const qvConstantRow rows[] = {{"Center", nullptr, -100000}, {"Greeting", "Hello", 0},
                                 {"\xc4RGER", nullptr, 7}, {nullptr, nullptr, 0}};
   VmRegisterConstants(L, rows, 0);
   const qvConstantRow user[] = {{"MyValue", nullptr, 3}, {"Greeting", nullptr, 99}, {nullptr, nullptr, 0}};
@@ -83,7 +83,7 @@ TEST_F(NamesTest, ConstantsResolveWithoutRegardToCase) {
     const char* string;
     double number;
   } cases[] = {
-      {"#CENTER", 1, nullptr, -100000}, {"#center", 1, nullptr, -100000},
+      {"CENTER", 1, nullptr, -100000}, {"center", 1, nullptr, -100000},
       {"greeting", 1, "Hello", 0},  // the player's constants come first
       {"GREETING", 1, "Hello", 0},   {"\xe4rger", 1, nullptr, 7},  // Latin-1 folding
       {"myvalue", 1, nullptr, 3},    {"MYVALUE", 1, nullptr, 3},

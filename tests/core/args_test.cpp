@@ -1,0 +1,451 @@
+// Argument and option-table readers: results, percent forms, constants, and the error argument
+// stored before a raise.
+#include "core/args.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "aux/aux_fixture.h"
+#include "core/errors.h"
+
+namespace qv {
+namespace {
+
+using testing::MachineTest;
+
+constexpr int32_t kMissingParam = 1014;  // ERR_MISSINGPARAMTR
+constexpr int32_t kSyntax = 1018;        // ERR_SYNTAXERROR
+constexpr int32_t kFindCst = 1042;       // ERR_FINDCST
+constexpr int32_t kWrongUsage = 1055;    // ERR_WRONGUSAGE
+constexpr int32_t kNumExpected = 1138;   // ERR_NUMEXPECTED
+constexpr int32_t kStrOrNum = 1183;      // ERR_STRORNUM
+constexpr int32_t kPercent = 1184;       // ERR_PERCENTFORMAT
+constexpr int32_t kNumTableArg = 1189;   // ERR_NUMTABLEARG
+constexpr int32_t kTooMany = 1193;       // ERR_TOOMANYARGS
+constexpr int32_t kStrTableArg = 1247;   // ERR_STRTABLEARG
+constexpr int32_t kFindLayer = 1369;     // ERR_FINDLAYER
+constexpr int32_t kTabExpected2 = 1446;  // ERR_TABEXPECTED2
+constexpr int32_t kPercentStr = 1502;    // ERR_PERCENTFORMATSTR
+
+std::string Num(double d) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.14g", d);
+  return b;
+}
+
+using ArgsTest = MachineTest;
+
+TEST_F(ArgsTest, CheckArgCountComparesWithMinimumAndMaximum) {
+  struct Case {
+    int min, max, given;
+    int32_t code;
+  } cases[] = {
+      {0, 0, 0, 0},  {0, 0, 1, kTooMany},         {1, 0, 1, 0},          {1, 0, 9, 0},
+      {1, 0, 0, kMissingParam}, {2, 3, 1, kMissingParam}, {2, 3, 3, 0}, {2, 3, 4, kTooMany},
+      {0, 2, 2, 0},  {0, 2, 3, kTooMany},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.min) + "," + std::to_string(c.max) + " with " + std::to_string(c.given));
+    qvScriptState* returned = nullptr;
+    int32_t status = Run([&] { for (int i = 0; i < c.given; ++i) VmPushNumber(L, i); },
+                         [&](qvScriptState* S) { returned = CheckArgCount(S, c.min, c.max); });
+    EXPECT_EQ(status, c.code);
+    if (c.code == 0) {
+      EXPECT_NE(returned, nullptr);
+    }
+  }
+}
+
+int gObject;
+
+TEST_F(ArgsTest, ObjectIdsFromHandlesNumbersAndNil) {
+  enum Kind { kHandle, kNumber, kNil, kText };
+  struct Case {
+    Kind arg;
+    bool optional;
+    int32_t code;
+    int32_t number;
+    bool handle;
+    int32_t automatic;
+  } cases[] = {
+      {kHandle, false, 0, 0, true, 0}, {kNumber, false, 0, 5, false, 0}, {kNil, false, 0, 0, false, 0},
+      {kText, false, kNumExpected, 0, false, 0},
+      {kNumber, true, 0, 5, false, 0}, {kNil, true, 0, 0, false, 1}, {kText, true, kNumExpected, 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.arg) + (c.optional ? " optional" : ""));
+    SetErrorNumber(0);
+    qvObjectId id{-1, nullptr};
+    qvOptionalId opt{-1, -1};
+    int32_t status = Run(
+        [&] {
+          VmPushNumber(L, 0);  // the id is argument 2
+          switch (c.arg) {
+            case kHandle: VmPushLightUserdata(L, &gObject); break;
+            case kNumber: VmPushNumber(L, 5.7); break;
+            case kNil: VmPushNil(L); break;
+            case kText: VmPushString(L, "abc"); break;
+          }
+        },
+        [&](qvScriptState* S) {
+          if (c.optional)
+            opt = OptObjectId(S, 2);
+          else
+            id = CheckObjectId(S, 2);
+        });
+    ASSERT_EQ(status, c.code);
+    if (c.code != 0) {
+      EXPECT_EQ(GetErrorNumber(), 2);
+    } else if (c.optional) {
+      EXPECT_EQ(opt.number, c.number);
+      EXPECT_EQ(opt.automatic, c.automatic);
+    } else {
+      EXPECT_EQ(id.number, c.number);
+      EXPECT_EQ(id.handle, c.handle ? &gObject : nullptr);
+    }
+  }
+}
+
+struct PercentCase {
+  const char* text;  // null: push `number` (or nil when `nil` is set)
+  double number;
+  bool nil;
+  int32_t reference;
+  int allow;
+  int32_t code;
+  double result;
+  int percent;
+};
+
+TEST_F(ArgsTest, NumbersOrPercentages) {
+  const PercentCase cases[] = {
+      {"50%", 0, false, 640, 0, 0, 320, 0},
+      {"50%", 0, false, 0, 0, 0, 0.5, 1},
+      {"100%", 0, false, 480, 0, 0, 480, 0},
+      {"150%", 0, false, 640, 0, kPercent, 0, 0},
+      {"150%", 0, false, 640, 1, 0, 960, 0},
+      {"-5%", 0, false, 640, 0, kPercent, 0, 0},
+      {"-5%", 0, false, 640, 1, kPercent, 0, 0},
+      {"12", 0, false, 640, 0, 0, 12, 0},
+      {" 12px", 0, false, 640, 0, 0, 12, 0},
+      {"-7", 0, false, 640, 0, 0, -7, 0},
+      {"2.5e1%", 0, false, 200, 0, 0, 50, 0},
+      {"0x10", 0, false, 0, 0, 0, 16, 0},
+      {"nan%", 0, false, 640, 1, kPercent, 0, 0},
+      {"abc", 0, false, 640, 0, kPercent, 0, 0},
+      {"%", 0, false, 640, 0, kPercent, 0, 0},
+      {"", 0, false, 640, 0, kPercent, 0, 0},
+      {nullptr, 42, false, 640, 0, 0, 42, 0},
+      {nullptr, 0, true, 640, 0, 0, 0, 0},
+  };
+  for (const PercentCase& c : cases) {
+    SCOPED_TRACE(c.text != nullptr ? c.text : (c.nil ? "nil" : "number"));
+    SetErrorNumber(0);
+    double result = -1;
+    int percent = -1;
+    int32_t status = Run(
+        [&] {
+          VmPushNumber(L, 0);
+          VmPushNumber(L, 0);
+          if (c.text != nullptr)
+            VmPushString(L, c.text);
+          else if (c.nil)
+            VmPushNil(L);
+          else
+            VmPushNumber(L, c.number);
+        },
+        [&](qvScriptState* S) { result = GetNumberOrPercent(S, 3, c.reference, c.allow, &percent); });
+    ASSERT_EQ(status, c.code);
+    if (c.code == 0) {
+      EXPECT_DOUBLE_EQ(result, c.result);
+      EXPECT_EQ(percent, c.percent);
+    } else {
+      EXPECT_EQ(GetErrorNumber(), 3);
+    }
+  }
+  // Any other type: 1183 with the index; a null flag pointer is fine.
+  SetErrorNumber(0);
+  EXPECT_EQ(Run([&] { VmNewTable(L); }, [](qvScriptState* S) { GetNumberOrPercent(S, 1, 0, 0, nullptr); }),
+            kStrOrNum);
+  EXPECT_EQ(GetErrorNumber(), 1);
+}
+
+TEST_F(ArgsTest, ConstantsAreLookedUpWithoutRegardToCase) {
+  std::string name64(64, 'L');
+  std::string name70 = name64 + "ONGER";
+  const qvConstantRow rows[] = {{"Center", nullptr, -100000}, {"Greeting", "hello", 0},
+                                {name64.c_str(), nullptr, 64}, {"A_b$c!", nullptr, 5},
+                                {nullptr, nullptr, 0}};
+  VmRegisterConstants(L, rows, 0);
+  const qvConstantRow user[] = {{"MyConst", nullptr, 9}, {nullptr, nullptr, 0}};
+  VmRegisterConstants(L, user, 1);
+
+  struct Case {
+    std::string text;
+    int32_t code;
+    double value;
+    int consumed;
+  } cases[] = {
+      {"#CENTER", 0, -100000, 7},
+      {"#center+5", 0, -100000, 7},
+      {"#A_B$C!)", 0, 5, 7},
+      {"#myconst", 0, 9, 8},
+      {"#" + name70, 0, 64, 65},  // cut after 64 characters
+      {"CENTER", kWrongUsage, 0, 0},
+      {"#GREETING", kWrongUsage, 0, 0},  // a text constant is no number
+      {"#5x", kSyntax, 0, 0},
+      {"#$x", kSyntax, 0, 0},
+      {"#", kSyntax, 0, 0},
+      {"#_unknown", kFindCst, 0, 0},
+      {"#Nothing", kFindCst, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    double value = -1;
+    int consumed = -1;
+    EXPECT_EQ(LookupConstant(L, c.text.c_str(), &value, &consumed), c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(value, c.value);
+      EXPECT_EQ(consumed, c.consumed);
+    }
+  }
+  EXPECT_EQ(VmGetTop(L), 0);
+}
+
+TEST_F(ArgsTest, SetFieldsFillTheTableOnTop) {
+  int target = 0;
+  VmNewTable(L);
+  SetFieldInt(L, "i", -3);
+  SetFieldNumber(L, "n", 2.5);
+  SetFieldString(L, "s", "text");
+  SetFieldObjectId(L, "num", {12, nullptr});
+  SetFieldObjectId(L, "auto", {0, &target});
+  ASSERT_EQ(VmGetTop(L), 1);
+  auto field = [&](const char* key) {
+    VmPushString(L, key);
+    VmRawGet(L, 1);
+  };
+  field("i");
+  EXPECT_EQ(VmToNumber(L, -1), -3);
+  field("n");
+  EXPECT_EQ(VmToNumber(L, -1), 2.5);
+  field("s");
+  EXPECT_STREQ(VmToString(L, -1), "text");
+  field("num");
+  EXPECT_EQ(VmType(L, -1), kTypeNumber);
+  EXPECT_EQ(VmToNumber(L, -1), 12);
+  field("auto");
+  EXPECT_EQ(VmType(L, -1), kTypeLightUserdata);
+  EXPECT_EQ(VmToUserdata(L, -1), &target);
+  VmSetTop(L, 0);
+}
+
+// The option table that the field readers read, as argument 2 of the call.
+void PushOptions(qvScriptState* L) {
+  VmPushNumber(L, 0);
+  VmNewTable(L);
+  auto number = [&](const char* k, double v) { SetFieldNumber(L, k, v); };
+  auto text = [&](const char* k, const char* v) { SetFieldString(L, k, v); };
+  number("fraction", 7.9);
+  number("negative", -7.9);
+  number("white", 4294967295.0);
+  text("numtext", "12");
+  text("word", "text that is long");
+  text("pct", "25%");
+  text("pct150", "150%");
+  text("negpct", "-5%");
+  text("plain", "33.9");
+  text("bad", "abc");
+  text("layer", "Background");
+  SetFieldObjectId(L, "handle", {0, &gObject});
+  number("layernum", 3);
+  VmPushString(L, "sub");
+  VmNewTable(L);
+  VmPushString(L, "matrix");
+  VmNewTable(L);
+  for (int i = 0; i < 4; ++i) {
+    VmPushNumber(L, i == 0 || i == 3 ? 1 : 0.5 * i);
+    VmRawSetI(L, -2, i);
+  }
+  VmSetTable(L, -3);  // sub.matrix
+  VmPushString(L, "short");
+  VmNewTable(L);
+  for (int i = 0; i < 3; ++i) {
+    VmPushNumber(L, i);
+    VmRawSetI(L, -2, i);
+  }
+  VmSetTable(L, -3);  // sub.short
+  VmPushString(L, "textitem");
+  VmNewTable(L);
+  for (int i = 0; i < 4; ++i) {
+    VmPushString(L, i == 2 ? "x" : "1");
+    VmRawSetI(L, -2, i);
+  }
+  VmSetTable(L, -3);  // sub.textitem
+  VmSetTable(L, -3);
+}
+
+enum class Reader { kInt, kUInt, kNumber, kString, kObjectId, kLayer, kSize, kSizeAllow, kNumPct,
+                    kNumPctAllow, kMatrix };
+
+struct FieldCase {
+  Reader reader;
+  const char* key;
+  int32_t code;
+  std::string result;     // when it succeeds
+  std::string errorText;  // the stored text argument when it fails
+};
+
+// Runs one reader on the option table (argument 2, or the subtable for matrices).
+std::string ReadWith(qvScriptState* S, Reader r, const char* key, int* found) {
+  int t = 2;
+  if (r == Reader::kMatrix) {
+    VmPushString(S, "sub");
+    VmGetTable(S, 2);
+    t = -1;  // relative indices work too
+  }
+  switch (r) {
+    case Reader::kInt: {
+      int32_t v = -99;
+      return GetFieldInt(S, t, key, &v, found) ? std::to_string(v) : "absent";
+    }
+    case Reader::kUInt: {
+      uint32_t v = 99;
+      return GetFieldUInt(S, t, key, &v, found) ? std::to_string(v) : "absent";
+    }
+    case Reader::kNumber: {
+      double v = -99;
+      return GetFieldNumber(S, t, key, &v, found) ? Num(v) : "absent";
+    }
+    case Reader::kString: {
+      char buf[8] = "unset";
+      return GetFieldString(S, t, key, buf, sizeof buf, found) ? std::string(buf) : "absent:" + std::string(buf);
+    }
+    case Reader::kObjectId: {
+      qvObjectId id{-99, nullptr};
+      if (!GetFieldObjectId(S, t, key, &id, found)) return "absent";
+      return std::to_string(id.number) + (id.handle == &gObject ? "+handle" : "");
+    }
+    case Reader::kLayer: {
+      int32_t v = -99;
+      return GetFieldLayer(S, t, key, &v, found) ? std::to_string(v) : "absent";
+    }
+    case Reader::kSize:
+    case Reader::kSizeAllow: {
+      int32_t v = -99;
+      return GetFieldSizeOrPercent(S, t, key, r == Reader::kSizeAllow, &v, found) ? std::to_string(v) : "absent";
+    }
+    case Reader::kNumPct:
+    case Reader::kNumPctAllow: {
+      double v = -99;
+      int pct = -1;
+      if (!GetFieldNumberOrPercent(S, t, key, r == Reader::kNumPct ? 640 : 0, r == Reader::kNumPctAllow, &pct,
+                                   &v, found))
+        return "absent";
+      return Num(v) + (pct ? "p" : "");
+    }
+    case Reader::kMatrix: {
+      double m[4] = {-9, -9, -9, -9};
+      if (!GetFieldMatrix(S, t, key, m, found)) return "absent";
+      return Num(m[0]) + "," + Num(m[1]) + "," + Num(m[2]) + "," + Num(m[3]);
+    }
+  }
+  return "";
+}
+
+TEST_F(ArgsTest, FieldReadersReadConvertOrNameTheKey) {
+  const FieldCase cases[] = {
+      {Reader::kInt, "fraction", 0, "7", ""},
+      {Reader::kInt, "negative", 0, "-7", ""},
+      {Reader::kInt, "numtext", 0, "12", ""},
+      {Reader::kInt, "word", kNumTableArg, "", "word"},
+      {Reader::kInt, "missing", 0, "absent", ""},
+      {Reader::kUInt, "white", 0, "4294967295", ""},
+      {Reader::kUInt, "bad", kNumTableArg, "", "bad"},
+      {Reader::kNumber, "fraction", 0, "7.9", ""},
+      {Reader::kNumber, "sub", kNumTableArg, "", "sub"},
+      {Reader::kString, "word", 0, "text th", ""},  // cut to the 8-byte buffer
+      {Reader::kString, "fraction", 0, "7.9", ""},
+      {Reader::kString, "sub", kStrTableArg, "", "sub"},
+      {Reader::kString, "missing", 0, "absent:unset", ""},
+      {Reader::kObjectId, "handle", 0, "0+handle", ""},
+      {Reader::kObjectId, "fraction", 0, "7", ""},
+      {Reader::kObjectId, "word", kNumTableArg, "", "word"},
+      {Reader::kLayer, "layernum", 0, "3", ""},
+      {Reader::kLayer, "layer", kFindLayer, "", "Background"},  // no BGPic has layers yet
+      {Reader::kLayer, "sub", kWrongUsage, "", "sub"},
+      {Reader::kSize, "pct", 0, "-25", ""},
+      {Reader::kSize, "plain", 0, "33", ""},
+      {Reader::kSize, "fraction", 0, "7", ""},
+      {Reader::kSize, "pct150", kPercentStr, "", "pct150"},
+      {Reader::kSizeAllow, "pct150", 0, "-150", ""},
+      {Reader::kSizeAllow, "negpct", kPercentStr, "", "negpct"},
+      {Reader::kSize, "bad", kPercentStr, "", "bad"},
+      {Reader::kSize, "sub", kNumTableArg, "", "sub"},
+      {Reader::kNumPct, "pct", 0, "160", ""},
+      {Reader::kNumPctAllow, "pct150", 0, "1.5p", ""},
+      {Reader::kNumPct, "pct150", kPercent, "", "pct150"},
+      {Reader::kNumPct, "fraction", 0, "7.9", ""},
+      {Reader::kNumPct, "sub", kStrOrNum, "", "sub"},
+      {Reader::kMatrix, "matrix", 0, "1,0.5,1,1", ""},
+      {Reader::kMatrix, "short", kMissingParam, "", "short"},
+      {Reader::kMatrix, "textitem", kNumTableArg, "", "textitem"},
+      {Reader::kMatrix, "nosuch", 0, "absent", ""},
+  };
+  for (const FieldCase& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " reader " + std::to_string(int(c.reader)));
+    SetErrorString("before");
+    SetErrorNumber(-1);
+    std::string result;
+    int found = 0;
+    int top = -1;
+    int32_t status = Run([&] { PushOptions(L); }, [&](qvScriptState* S) {
+      int before = VmGetTop(S);
+      result = ReadWith(S, c.reader, c.key, &found);
+      top = VmGetTop(S) - before - (c.reader == Reader::kMatrix ? 1 : 0);
+    });
+    ASSERT_EQ(status, c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(result, c.result);
+      EXPECT_EQ(found, result.rfind("absent", 0) == 0 ? 0 : 1);
+      EXPECT_EQ(top, 0);  // the field is popped
+    } else {
+      EXPECT_EQ(GetErrorString(), c.errorText);
+      // Percentages of a field also name the option table's argument position.
+      if (c.code == kPercent || c.code == kStrOrNum) {
+        EXPECT_EQ(GetErrorNumber(), 2);
+      }
+    }
+  }
+}
+
+TEST(ObjectSize, ProductsAreCheckedForOverflow) {
+  struct Case {
+    int32_t width, height, unit;
+    int32_t code;
+    size_t bytes;
+  } cases[] = {
+      {640, 480, 4, 0, 640u * 480u * 4u},
+      {0, 480, 4, 0, 0},
+      {46340, 46340, 1, 0, 2147395600u},
+      {46341, 46341, 1, 1000, 0},
+      {23170, 23170, 4, 0, 2147395600u},
+      {23171, 23171, 4, 1000, 0},
+      {0x7FFFFFFF, 0x7FFFFFFF, 4, 1000, 0},
+      {-1, 10, 4, 1000, 0},
+      {10, -1, 4, 1000, 0},
+  };
+  for (const Case& c : cases) {
+    size_t bytes = 12345;
+    EXPECT_EQ(CheckObjectSize(c.width, c.height, c.unit, &bytes), c.code) << c.width << "x" << c.height;
+    if (c.code == 0) {
+      EXPECT_EQ(bytes, c.bytes);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qv
