@@ -11,6 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace qv {
 
@@ -54,5 +57,128 @@ bool GetChunkExtension(const char* name, char* out, size_t size);
 // the name does not fit `out` (which then holds a cut name that no routine opens).
 bool MakeChunkName(const char* displaySource, char* out, size_t size, uint64_t offset,
                    uint64_t length, uint64_t base, const char* container);
+
+// ---- in-memory files ----
+
+// Registers `length` bytes at `data` as a memory file and writes its ":::chunkS" name into `out`.
+// `ref` is the caller's opaque number (the script string's registry reference); it must not be
+// registered already. The caller keeps the bytes alive until `release` runs: it is called once
+// the file has been unregistered and the last `qvFile` open on it is closed. Returns false when
+// the reference is taken or the name does not fit.
+bool RegisterMemoryFile(const char* displaySource, const void* data, uint64_t length, int32_t ref,
+                        std::function<void()> release, char* out, size_t size);
+// Removes the memory file whose reference a ":::chunkS" name carries. Returns false when no such
+// file is registered.
+bool UnregisterMemoryFile(const char* name);
+
+// ---- buffered files ----
+
+enum : int { kFileRead = 0, kFileWrite = 1, kFileReadWrite = 2 };
+enum : int { kSeekCurrent = 0, kSeekStart = 1, kSeekEnd = 2 };
+
+struct qvMemoryFile;
+
+struct qvFile {
+  std::FILE* stream = nullptr;  // null for memory files
+  bool chunk = false;           // a stretch of a container, or a memory file: reads stay inside
+  int64_t start = 0;            // absolute offset of the first byte in the container
+  int64_t length = 0;           // -1: unknown (files opened for writing)
+  int64_t position = 0;         // relative to start
+  bool lastWasWrite = false;
+  const uint8_t* memory = nullptr;
+  std::shared_ptr<qvMemoryFile> memoryEntry;  // keeps a memory file's bytes alive while open
+};
+
+qvFile* OpenFileQ(const char* name, int mode);
+// 1 when the stream closed without error (or there was none), else 0. Frees the record.
+int CloseFileQ(qvFile* file);
+// Returns the position before the seek. Inside a stretch the target is kept within
+// [start, start + length]; a plain file is never positioned before its first byte.
+int64_t SeekFileQ(qvFile* file, int64_t offset, int mode);
+size_t ReadFileQ(qvFile* file, void* buffer, size_t count);
+int ReadByteQ(qvFile* file);  // 0-255, or -1
+size_t WriteFileQ(qvFile* file, const void* buffer, size_t count);
+int WriteByteQ(qvFile* file, int byte);  // the byte written, or EOF
+int FlushFileQ(qvFile* file);            // 1
+int EofFileQ(const qvFile* file);        // 1 at or past the length, or when the length is unknown
+
+// Values assembled from ReadByteQ bytes; a missing byte reads as -1 and so sets bits.
+uint32_t ReadU32BE(qvFile* file);
+uint32_t ReadU32LE(qvFile* file);
+uint16_t ReadU16BE(qvFile* file);
+uint16_t ReadU16LE(qvFile* file);
+// Each returns the result of its last WriteByteQ.
+int WriteU32BE(qvFile* file, uint32_t value);
+int WriteU32LE(qvFile* file, uint32_t value);
+int WriteU16BE(qvFile* file, uint16_t value);
+int WriteU16LE(qvFile* file, uint16_t value);
+
+// True when writing `target` would overwrite the file that `source` reads (the same file, or
+// the container of a stretch).
+bool IsSameFile(const char* source, const char* target);
+
+// Copies `source` (also a virtual file) into the plain file `target` in blocks of 16384 bytes.
+// Returns 0; 1000; 1045 (the caller stores the source name as error argument) when the source
+// does not open, 1009 when it ends early; 1052 (the caller stores the target name) when the
+// target does not open or a write falls short; 1055 when the target is the source's own file.
+int CopyFileBlocks(const char* source, const char* target);
+
+// ---- linked files ----
+
+// A file linked into the applet or the executable.
+struct qvLinkedFile {
+  qvLinkedFile* next;
+  char name[1024];       // as the script writes it, or "::font:" and a font name
+  char container[1024];  // empty: the script file
+  char source[1024];
+  uint64_t offset;       // relative to the applet offset
+  uint64_t length;
+};
+
+// The ":::chunk" name (written into `out`) of the linked file that `name` refers to, or `name`
+// itself when none matches. With `fontFlag` a font is looked up: "x.font" as the font "x", while
+// "x.ttf" and "x.otf" are looked up as ordinary files. `isFont` (may be null) tells whether a
+// font record matched.
+const char* ResolveLinkedFile(const qvLinkedFile* list, uint64_t appletOffset,
+                              const char* scriptPath, const char* name, bool fontFlag,
+                              bool* isFont, char* out, size_t size);
+
+// ---- directories ----
+
+enum : uint32_t {
+  kFileAttrArchive = 0x20,
+  kFileAttrHidden = 0x80,
+  kFileAttrSystem = 0x100,
+  kFileAttrReadOnly = 0x8000,
+};
+
+struct qvFileInfo {
+  bool directory = false;
+  uint64_t size = 0;
+  uint32_t flags = 0;    // kFileAttr* bits; 15 for a virtual file
+  int64_t creation = 0;  // seconds since 1970-01-01 00:00 UTC
+  int64_t access = 0;
+  int64_t write = 0;
+};
+
+struct qvDirHandle;
+
+// A handle on a file or directory (mode 0; other modes fail), or on a virtual name. An empty
+// name stands for the current directory.
+qvDirHandle* OpenDirQ(const char* name, int mode);
+void CloseDirQ(qvDirHandle* handle);
+// The full name of the file or directory; for a virtual name the current directory joined with
+// its display name ("unknown" when that is empty). False when it does not fit.
+bool GetDirLockName(const qvDirHandle* handle, char* out, size_t size);
+// 0 with the information of the file or directory itself, or 1144 when it cannot be examined.
+// A virtual name gives a file of the length the name carries, flags 15 and all three times at
+// 16 August 1982, 00:00 local time.
+int ExamineFileQ(const qvDirHandle* handle, qvFileInfo* info);
+// Starts a scan of a directory: 0, or 1250 for a file or a virtual name (the caller stores the
+// name as error argument).
+int ExamineDirQ(qvDirHandle* handle);
+// The next entry of the scan (sorted without regard to case; names beginning with "." are
+// skipped): 1 with its name and information, 0 at the end.
+int ReadDirQ(qvDirHandle* handle, char* name, size_t size, qvFileInfo* info);
 
 }  // namespace qv
