@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/catalog.h"
 #include "core/vfile.h"
 
 namespace qv {
@@ -1218,7 +1219,9 @@ const char* GetBuiltinText(int32_t id) {
   return it != std::end(kTexts) && it->id == id ? it->text : nullptr;
 }
 
-const char* GetErrorText(int32_t id) { return GetBuiltinText(id); }
+const char* GetErrorText(int32_t id) {
+  return LookupCatalogString(GetPlayerCatalog(), id, GetBuiltinText(id));
+}
 
 int32_t RegisterErrorName(const char* text) {
   try {
