@@ -195,3 +195,26 @@ TEST(ErrorTable, MessagesAreCutToTheBuffer) {
   EXPECT_EQ(FormatErrorTextWith(ERR_MEM, "", 0, &one, 1), 0u);
   EXPECT_EQ(one, 0);
 }
+
+TEST(ErrorTable, LineMaps) {
+  qvLineMap main{}, inc{}, other{};
+  main = {&inc, 1, 40, 1, "demo.qvs", ""};
+  inc = {&other, 41, 60, 10, "lib/include.qvs", ""};
+  other = {nullptr, 1, 30, 100, "DEMO.QVS", "=chunk2"};
+  // An applet's chunk: the map of the running source that encloses the line.
+  EXPECT_EQ(AppletSourceLine(&main, "", 5), 1 - 1 + 5 + 1);
+  EXPECT_EQ(AppletSourceLine(&main, "?", 45), 10 - 41 + 45 + 1);
+  EXPECT_EQ(FindLineMap(&main, nullptr, 41), &inc);
+  EXPECT_EQ(AppletSourceLine(&main, "=chunk2", 5), 100 - 1 + 5 + 1);
+  EXPECT_EQ(AppletSourceLine(&main, "", 61), -1);
+  EXPECT_EQ(AppletSourceLine(&main, "=none", 5), -1);
+  EXPECT_EQ(AppletSourceLine(&main, "", -1), -1);
+  EXPECT_EQ(AppletSourceLine(nullptr, "", 5), -1);
+  // A script: the lines of every map of that file (any case) count.
+  EXPECT_EQ(ScriptSourceLine(&main, "demo.qvs", 50, 3), 50 - 3 + 1 + 39 + 29);
+  EXPECT_EQ(ScriptSourceLine(&main, "lib/include.qvs", 50, 3), 50 - 3 + 1 + 19);
+  EXPECT_EQ(ScriptSourceLine(&main, "x.qvs", -1, 3), -1);
+  // Damaged maps give no line rather than an overflowed one.
+  qvLineMap wild = {nullptr, INT32_MIN, INT32_MAX, INT32_MAX, "w", ""};
+  EXPECT_EQ(AppletSourceLine(&wild, "", 5), -1);
+}
