@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/catalog.h"
+#include "core/errors.h"
 #include "core/support.h"
 #include "core/vfile.h"
 
@@ -1278,6 +1279,10 @@ size_t FormatErrorTextWith(int32_t code, const char* textArg, int32_t numberArg,
   return w.len;
 }
 
+void FormatErrorText(int32_t code, char* out, size_t size) {
+  FormatErrorTextWith(code, GetErrorString(), GetErrorNumber(), out, size);
+}
+
 // ---- line maps ----
 
 namespace {
@@ -1286,30 +1291,29 @@ namespace {
 int32_t ToLine(int64_t line) { return line < 0 || line > INT32_MAX ? -1 : int32_t(line); }
 }  // namespace
 
-const qvLineMap* FindLineMap(const qvLineMap* maps, const char* source, int32_t line) {
+const qvLineMap* FindLineMap(std::span<const qvLineMap> maps, const char* source, int32_t line) {
   if (!source || source[0] == '?') source = "";
-  for (const qvLineMap* map = maps; map; map = map->next) {
-    if (std::strcmp(map->sourceName, source) == 0 && map->firstLine <= line &&
-        line <= map->lastLine) {
-      return map;
-    }
+  for (const qvLineMap& map : maps) {
+    if (map.sourceName == source && map.firstLine <= line && line <= map.lastLine) return &map;
   }
   return nullptr;
 }
 
-int32_t AppletSourceLine(const qvLineMap* maps, const char* source, int32_t line) {
+int32_t AppletSourceLine(std::span<const qvLineMap> maps, const char* source, int32_t line) {
   if (line < 0) return -1;
   const qvLineMap* map = FindLineMap(maps, source, line);
   if (!map) return -1;
   return ToLine(int64_t(map->baseLine) - map->firstLine + line + 1);
 }
 
-int32_t ScriptSourceLine(const qvLineMap* maps, const char* scriptName, int32_t line,
+int32_t ScriptSourceLine(std::span<const qvLineMap> maps, const char* scriptName, int32_t line,
                          int32_t beginLine) {
   if (line < 0) return -1;
   int64_t result = int64_t(line) - beginLine + 1;
-  for (const qvLineMap* map = maps; map; map = map->next) {
-    if (StrCaseCmp(map->fileName, scriptName) == 0) result += int64_t(map->lastLine) - map->firstLine;
+  for (const qvLineMap& map : maps) {
+    if (StrCaseCmp(map.fileName.c_str(), scriptName) == 0) {
+      result += int64_t(map.lastLine) - map.firstLine;
+    }
   }
   return ToLine(result);
 }

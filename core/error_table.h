@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "core/player_state.h"
+
 namespace qv {
 
 enum qvErrorCode : int32_t {
@@ -588,28 +590,22 @@ void FreeDeclaredErrors();
 // the file-reading and file-format errors. Returns the length written.
 size_t FormatErrorTextWith(int32_t code, const char* textArg, int32_t numberArg, char* out,
                            size_t size);
+// The same with the error arguments stored through SetErrorString and SetErrorNumber; the
+// formatter that start-up installs with SetErrorTextFormatter (core/errors.h).
+void FormatErrorText(int32_t code, char* out, size_t size);
 
-// A line map of the applet (container tags 8 and 27): chunk lines first..last came from the
-// source file `fileName`, starting at its line `baseLine`; `sourceName` is the chunk source they
-// belong to.
-struct qvLineMap {
-  qvLineMap* next;
-  int32_t firstLine;
-  int32_t lastLine;
-  int32_t baseLine;
-  char fileName[1024];
-  char sourceName[1024];
-};
+// Line maps of the applet settings (container tags 8 and 27) turn chunk lines back into lines
+// of the source files.
 
 // The map of chunk source `source` whose lines enclose `line`; an empty source, or one beginning
 // with "?", looks for maps with an empty source name. Null when none does.
-const qvLineMap* FindLineMap(const qvLineMap* maps, const char* source, int32_t line);
+const qvLineMap* FindLineMap(std::span<const qvLineMap> maps, const char* source, int32_t line);
 // The line in the source file while an applet's chunk runs: base - first + line + 1 through the
 // map of `source` that encloses `line`; -1 when there is none or the line is unknown (-1).
-int32_t AppletSourceLine(const qvLineMap* maps, const char* source, int32_t line);
+int32_t AppletSourceLine(std::span<const qvLineMap> maps, const char* source, int32_t line);
 // The line in a script file: line - beginLine + 1, plus last - first of every map whose file name
 // equals `scriptName` without regard to case; -1 when the line is unknown.
-int32_t ScriptSourceLine(const qvLineMap* maps, const char* scriptName, int32_t line,
+int32_t ScriptSourceLine(std::span<const qvLineMap> maps, const char* scriptName, int32_t line,
                          int32_t beginLine);
 
 }  // namespace qv

@@ -382,7 +382,7 @@ int CopyFileBlocks(const char* source, const char* target) {
 
 // ---- linked files ----
 
-const char* ResolveLinkedFile(const qvLinkedFile* list, uint64_t appletOffset,
+const char* ResolveLinkedFile(std::span<const qvLinkedFile> files, uint64_t appletOffset,
                               const char* scriptPath, const char* name, bool fontFlag,
                               bool* isFont, char* out, size_t size) {
   static constexpr char kFontPrefix[] = "::font:";
@@ -396,15 +396,15 @@ const char* ResolveLinkedFile(const qvLinkedFile* list, uint64_t appletOffset,
       wanted.resize(wanted.size() - 5);
     }
   }
-  for (const qvLinkedFile* rec = list; rec; rec = rec->next) {
-    bool fontRecord = std::strncmp(rec->name, kFontPrefix, kPrefixLength) == 0;
+  for (const qvLinkedFile& rec : files) {
+    bool fontRecord = rec.name.compare(0, kPrefixLength, kFontPrefix) == 0;
     if (fontRecord != fontFlag) continue;
-    const char* recName = fontRecord ? rec->name + kPrefixLength : rec->name;
+    const char* recName = rec.name.c_str() + (fontRecord ? kPrefixLength : 0);
     bool match = fontRecord ? StrCaseCmp(recName, wanted.c_str()) == 0
                             : ComparePaths(recName, wanted.c_str()) == 0;
     if (!match) continue;
-    const char* container = rec->container[0] ? rec->container : scriptPath;
-    if (!MakeChunkName(recName, out, size, rec->offset, rec->length, appletOffset, container)) {
+    const char* container = rec.containerPath.empty() ? scriptPath : rec.containerPath.c_str();
+    if (!MakeChunkName(recName, out, size, rec.offset, rec.length, appletOffset, container)) {
       return name;
     }
     if (isFont) *isFont = fontFlag;

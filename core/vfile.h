@@ -3,9 +3,9 @@
 // Every file routine of the player accepts, next to ordinary paths:
 //   ":::chunk<offset>:<length>*<display name>/<container path>"  a stretch of a larger file (a file
 //       linked into an applet or an executable), read in place;
-//   ":::chunkS<reference>:<length>*<display name>/<address>"     a string held in memory. Only names
-//       of in-memory files registered in this process's table open; a name that carries any other
-//       address is refused, so a script cannot make the player read arbitrary memory.
+//   ":::chunkS<reference>:<length>*<display name>/<address>"     a string held in memory. Only
+//       the names of in-memory files registered in this process's table open; a name that carries
+//       any other address is refused, so a script cannot make the player read arbitrary memory.
 // Messages show the display name of such a name instead of the whole name.
 #pragma once
 
@@ -14,6 +14,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <span>
+
+#include "core/player_state.h"
 
 namespace qv {
 
@@ -125,21 +128,11 @@ int CopyFileBlocks(const char* source, const char* target);
 
 // ---- linked files ----
 
-// A file linked into the applet or the executable.
-struct qvLinkedFile {
-  qvLinkedFile* next;
-  char name[1024];       // as the script writes it, or "::font:" and a font name
-  char container[1024];  // empty: the script file
-  char source[1024];
-  uint64_t offset;       // relative to the applet offset
-  uint64_t length;
-};
-
-// The ":::chunk" name (written into `out`) of the linked file that `name` refers to, or `name`
-// itself when none matches. With `fontFlag` a font is looked up: "x.font" as the font "x", while
-// "x.ttf" and "x.otf" are looked up as ordinary files. `isFont` (may be null) tells whether a
-// font record matched.
-const char* ResolveLinkedFile(const qvLinkedFile* list, uint64_t appletOffset,
+// The ":::chunk" name (written into `out`) of the linked file (of the applet settings) that
+// `name` refers to, or `name` itself when none matches. With `fontFlag` a font is looked up:
+// "x.font" as the font "x", while "x.ttf" and "x.otf" are looked up as ordinary files. `isFont`
+// (may be null) tells whether a font record matched.
+const char* ResolveLinkedFile(std::span<const qvLinkedFile> files, uint64_t appletOffset,
                               const char* scriptPath, const char* name, bool fontFlag,
                               bool* isFont, char* out, size_t size);
 

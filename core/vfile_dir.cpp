@@ -54,7 +54,9 @@ bool FillInfo(const fs::path& path, qvFileInfo* info) {
     info->flags |= kFileAttrReadOnly;
   }
   std::string leaf = path.filename().string();
-  if (!leaf.empty() && leaf[0] == '.' && leaf != "." && leaf != "..") info->flags |= kFileAttrHidden;
+  if (!leaf.empty() && leaf[0] == '.' && leaf != "." && leaf != "..") {
+    info->flags |= kFileAttrHidden;
+  }
   fs::file_time_type written = fs::last_write_time(path, ec);
   if (!ec) info->creation = info->access = info->write = ToUnixSeconds(written);
   return true;

@@ -108,7 +108,8 @@ TEST_F(CompressTest, ReadsContainersMadeByZlib) {
   EXPECT_EQ(Slurp(Path("out")), data);
 
   // A compressed applet inside a larger file, and the same through a virtual name.
-  std::string exe = Put("player", std::string(1000, 'x') + Container(std::string("QVZ\0", 4), data));
+  std::string exe =
+      Put("player", std::string(1000, 'x') + Container(std::string("QVZ\0", 4), data));
   uint64_t full = 0;
   ASSERT_EQ(UnpackFile(kAppletPackMagic, exe.c_str(), Path("applet").c_str(), 1000, &full), 0);
   EXPECT_EQ(full, data.size());

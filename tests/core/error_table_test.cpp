@@ -3,8 +3,10 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/error_table.h"
+#include "core/errors.h"
 
 using namespace qv;
 
@@ -197,24 +199,40 @@ TEST(ErrorTable, MessagesAreCutToTheBuffer) {
 }
 
 TEST(ErrorTable, LineMaps) {
-  qvLineMap main{}, inc{}, other{};
-  main = {&inc, 1, 40, 1, "demo.qvs", ""};
-  inc = {&other, 41, 60, 10, "lib/include.qvs", ""};
-  other = {nullptr, 1, 30, 100, "DEMO.QVS", "=chunk2"};
+  std::vector<qvLineMap> maps = {
+      {1, 40, 1, "demo.qvs", ""},
+      {41, 60, 10, "lib/include.qvs", ""},
+      {1, 30, 100, "DEMO.QVS", "=chunk2"},
+  };
   // An applet's chunk: the map of the running source that encloses the line.
-  EXPECT_EQ(AppletSourceLine(&main, "", 5), 1 - 1 + 5 + 1);
-  EXPECT_EQ(AppletSourceLine(&main, "?", 45), 10 - 41 + 45 + 1);
-  EXPECT_EQ(FindLineMap(&main, nullptr, 41), &inc);
-  EXPECT_EQ(AppletSourceLine(&main, "=chunk2", 5), 100 - 1 + 5 + 1);
-  EXPECT_EQ(AppletSourceLine(&main, "", 61), -1);
-  EXPECT_EQ(AppletSourceLine(&main, "=none", 5), -1);
-  EXPECT_EQ(AppletSourceLine(&main, "", -1), -1);
-  EXPECT_EQ(AppletSourceLine(nullptr, "", 5), -1);
+  EXPECT_EQ(AppletSourceLine(maps, "", 5), 1 - 1 + 5 + 1);
+  EXPECT_EQ(AppletSourceLine(maps, "?", 45), 10 - 41 + 45 + 1);
+  EXPECT_EQ(FindLineMap(maps, nullptr, 41), &maps[1]);
+  EXPECT_EQ(AppletSourceLine(maps, "=chunk2", 5), 100 - 1 + 5 + 1);
+  EXPECT_EQ(AppletSourceLine(maps, "", 61), -1);
+  EXPECT_EQ(AppletSourceLine(maps, "=none", 5), -1);
+  EXPECT_EQ(AppletSourceLine(maps, "", -1), -1);
+  EXPECT_EQ(AppletSourceLine({}, "", 5), -1);
   // A script: the lines of every map of that file (any case) count.
-  EXPECT_EQ(ScriptSourceLine(&main, "demo.qvs", 50, 3), 50 - 3 + 1 + 39 + 29);
-  EXPECT_EQ(ScriptSourceLine(&main, "lib/include.qvs", 50, 3), 50 - 3 + 1 + 19);
-  EXPECT_EQ(ScriptSourceLine(&main, "x.qvs", -1, 3), -1);
+  EXPECT_EQ(ScriptSourceLine(maps, "demo.qvs", 50, 3), 50 - 3 + 1 + 39 + 29);
+  EXPECT_EQ(ScriptSourceLine(maps, "lib/include.qvs", 50, 3), 50 - 3 + 1 + 19);
+  EXPECT_EQ(ScriptSourceLine(maps, "x.qvs", -1, 3), -1);
   // Damaged maps give no line rather than an overflowed one.
-  qvLineMap wild = {nullptr, INT32_MIN, INT32_MAX, INT32_MAX, "w", ""};
-  EXPECT_EQ(AppletSourceLine(&wild, "", 5), -1);
+  std::vector<qvLineMap> wild = {{INT32_MIN, INT32_MAX, INT32_MAX, "w", ""}};
+  EXPECT_EQ(AppletSourceLine(wild, "", 5), -1);
+}
+
+TEST(ErrorTable, FormatsTheStoredArguments) {
+  SetErrorString("/data/missing.png");
+  SetErrorNumber(17);
+  char out[128];
+  FormatErrorText(ERR_READFILE, out, sizeof(out));
+  EXPECT_STREQ(out, "Cannot read file missing.png !");
+  FormatErrorText(ERR_FINDBRUSH, out, sizeof(out));
+  EXPECT_STREQ(out, "Could not find brush 17!");
+  // Through the hook that the machine's error-handler path calls.
+  SetErrorTextFormatter(FormatErrorText);
+  FormatErrorMessage(ERR_FINDSPRITE, out, sizeof(out));
+  EXPECT_STREQ(out, "Could not find sprite 17!");
+  SetErrorTextFormatter(nullptr);
 }

@@ -110,7 +110,9 @@ TEST_F(VfileTest, StretchNamesAreCheckedBeforeOpening) {
       ":::chunk9223372036854775807:2*c/" + container,   // offset + length overflows
       ":::chunk0:6*c.bin/" + Path("missing.bin"),
   };
-  for (const std::string& name : bad) EXPECT_EQ(OpenFileQ(name.c_str(), kFileRead), nullptr) << name;
+  for (const std::string& name : bad) {
+    EXPECT_EQ(OpenFileQ(name.c_str(), kFileRead), nullptr) << name;
+  }
 }
 
 TEST_F(VfileTest, MemoryFilesOpenOnlyUnderTheirRegisteredName) {
@@ -254,45 +256,37 @@ TEST_F(VfileTest, CopyFileBlocks) {
 }
 
 TEST(VfileLinks, ResolveLinkedFile) {
-  qvLinkedFile font{}, pic{}, other{};
-  std::strcpy(other.name, "other.txt");
-  std::strcpy(other.container, "/apps/data.pak");
-  other.offset = 7;
-  other.length = 3;
-  std::strcpy(pic.name, "data\\pic.png");
-  pic.offset = 100;
-  pic.length = 50;
-  pic.next = &other;
-  std::strcpy(font.name, "::font:Sans");
-  font.offset = 200;
-  font.length = 60;
-  font.next = &pic;
+  std::vector<qvLinkedFile> links = {
+      {"::font:Sans", "", "", 200, 60},
+      {"data\\pic.png", "", "", 100, 50},
+      {"other.txt", "/apps/data.pak", "", 7, 3},
+  };
   char out[kMaxPathLength + 1];
   bool isFont = true;
 
-  const char* r = ResolveLinkedFile(&font, 1000, "/apps/demo", "data/Pic.PNG", false, &isFont,
+  const char* r = ResolveLinkedFile(links, 1000, "/apps/demo", "data/Pic.PNG", false, &isFont,
                                     out, sizeof(out));
   EXPECT_STREQ(r, ":::chunk1100:50*pic.png//apps/demo");
   EXPECT_FALSE(isFont);
-  r = ResolveLinkedFile(&font, 1000, "/apps/demo", "other.txt", false, &isFont, out, sizeof(out));
+  r = ResolveLinkedFile(links, 1000, "/apps/demo", "other.txt", false, &isFont, out, sizeof(out));
   EXPECT_STREQ(r, ":::chunk1007:3*other.txt//apps/data.pak");
 
   // Fonts: "x.font" looks for the font x; the font records never match ordinary names.
-  r = ResolveLinkedFile(&font, 0, "s", "Sans.font", true, &isFont, out, sizeof(out));
+  r = ResolveLinkedFile(links, 0, "s", "Sans.font", true, &isFont, out, sizeof(out));
   EXPECT_STREQ(r, ":::chunk200:60*Sans/s");
   EXPECT_TRUE(isFont);
-  r = ResolveLinkedFile(&font, 0, "s", "sans", true, &isFont, out, sizeof(out));
+  r = ResolveLinkedFile(links, 0, "s", "sans", true, &isFont, out, sizeof(out));
   EXPECT_STREQ(r, ":::chunk200:60*Sans/s");
-  EXPECT_STREQ(ResolveLinkedFile(&font, 0, "s", "Sans", false, &isFont, out, sizeof(out)), "Sans");
+  EXPECT_STREQ(ResolveLinkedFile(links, 0, "s", "Sans", false, &isFont, out, sizeof(out)), "Sans");
   EXPECT_FALSE(isFont);
   // ".ttf" and ".otf" are ordinary files even in a font lookup.
-  std::strcpy(other.name, "Face.TTF");
-  r = ResolveLinkedFile(&font, 0, "s", "face.ttf", true, &isFont, out, sizeof(out));
+  links[2].name = "Face.TTF";
+  r = ResolveLinkedFile(links, 0, "s", "face.ttf", true, &isFont, out, sizeof(out));
   EXPECT_STREQ(r, ":::chunk7:3*Face.TTF//apps/data.pak");
   EXPECT_FALSE(isFont);
-  EXPECT_STREQ(ResolveLinkedFile(&font, 0, "s", "none.png", false, &isFont, out, sizeof(out)),
+  EXPECT_STREQ(ResolveLinkedFile(links, 0, "s", "none.png", false, &isFont, out, sizeof(out)),
                "none.png");
-  EXPECT_STREQ(ResolveLinkedFile(nullptr, 0, "s", "x", true, nullptr, out, sizeof(out)), "x");
+  EXPECT_STREQ(ResolveLinkedFile({}, 0, "s", "x", true, nullptr, out, sizeof(out)), "x");
 }
 
 TEST_F(VfileTest, Directories) {

@@ -1,0 +1,223 @@
+// The collector: weak tables, "__gc" finalisers, the threshold rule, shrinking and exact
+// accounting.
+#include "tests/vm/state_fixture.h"
+#include "vm/errcodes.h"
+#include "vm/table.h"
+
+namespace qv::testing {
+namespace {
+
+int gFinalised;
+
+int32_t CountFinaliser(qvScriptState*) {
+  ++gFinalised;
+  return 0;
+}
+
+// Keeps its userdata alive in the registry under "saved".
+int32_t ResurrectingFinaliser(qvScriptState* L) {
+  ++gFinalised;
+  VmPushString(L, "saved");
+  VmPushValue(L, 1);
+  VmRawSet(L, kRegistryIndex);
+  return 0;
+}
+
+int32_t FailingFinaliser(qvScriptState* L) {
+  ++gFinalised;
+  VmRaiseError(L, vmerr::kWrongOp);
+}
+
+class GcTest : public StateTest {
+ protected:
+  void SetUp() override {
+    StateTest::SetUp();
+    gFinalised = 0;
+  }
+  void Collect() { VmSetGCThreshold(L, 0); }
+  uint64_t Bytes() { return G(L)->nblocks; }
+
+  // Pushes a table whose metatable has "__mode" = mode.
+  void PushWeakTable(const char* mode) {
+    VmNewTable(L);
+    VmNewTable(L);
+    VmPushString(L, "__mode");
+    VmPushString(L, mode);
+    VmRawSet(L, -3);
+    VmSetMetaTable(L, -2);
+  }
+  // Pushes a userdata whose metatable's "__gc" is fn.
+  void PushUserdata(qvCFunction fn, size_t size = 24) {
+    VmNewUserdata(L, size);
+    VmNewTable(L);
+    VmPushString(L, "__gc");
+    VmPushCClosure(L, fn, 0);
+    VmRawSet(L, -3);
+    VmSetMetaTable(L, -2);
+  }
+  int CountEntries(int t) {
+    int n = 0;
+    VmPushNil(L);
+    while (VmNext(L, t)) {
+      ++n;
+      VmSetTop(L, -2);
+    }
+    return n;
+  }
+};
+
+TEST_F(GcTest, WeakEntriesVanishWithTheirObjects) {
+  struct Case {
+    const char* mode;
+    int left;  // entries left of: [table key] = 1, "s" = {table}, "t" = "text", [n] = userdata
+  };
+  const Case cases[] = {{"k", 3}, {"v", 2}, {"kv", 1}, {"", 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    PushWeakTable(c.mode);
+    VmNewTable(L);
+    VmPushNumber(L, 1);
+    VmRawSet(L, 1);  // [table] = 1: the key is referenced only here
+    VmPushString(L, "s");
+    VmNewTable(L);
+    VmRawSet(L, 1);  // "s" = {}: the value is referenced only here
+    VmPushString(L, "t");
+    VmPushString(L, "text");
+    VmRawSet(L, 1);  // strings never vanish
+    VmPushNumber(L, 7);
+    VmNewUserdata(L, 8);
+    VmRawSet(L, 1);
+    Collect();
+    EXPECT_EQ(CountEntries(1), c.left);
+    VmPushString(L, "t");
+    VmRawGet(L, 1);
+    EXPECT_STREQ(VmToString(L, -1), "text");
+    VmSetTop(L, 0);
+  }
+}
+
+TEST_F(GcTest, AFinaliserRunsOnceAndTheUserdataGoesAtTheNextCollection) {
+  Collect();
+  const uint64_t baseline = Bytes();
+  PushUserdata(CountFinaliser, 1000);
+  VmSetTop(L, 0);
+  Collect();
+  EXPECT_EQ(gFinalised, 1);
+  EXPECT_GT(Bytes(), baseline + 1000);  // finalised, not yet freed
+  Collect();
+  EXPECT_EQ(gFinalised, 1);
+  EXPECT_EQ(Bytes(), baseline);
+}
+
+TEST_F(GcTest, AResurrectedUserdataIsNotFinalisedTwice) {
+  Collect();
+  const uint64_t baseline = Bytes();
+  PushUserdata(ResurrectingFinaliser);
+  VmSetTop(L, 0);
+  Collect();
+  EXPECT_EQ(gFinalised, 1);
+  VmPushString(L, "saved");
+  VmRawGet(L, kRegistryIndex);
+  EXPECT_EQ(VmType(L, -1), kTypeUserdata);
+  VmSetTop(L, 0);
+  Collect();  // still reachable from the registry
+  EXPECT_EQ(gFinalised, 1);
+  VmPushString(L, "saved");
+  VmPushNil(L);
+  VmRawSet(L, kRegistryIndex);
+  Collect();
+  Collect();
+  EXPECT_EQ(gFinalised, 1);
+  EXPECT_EQ(Bytes(), baseline);
+}
+
+TEST_F(GcTest, AnErrorInAFinaliserPropagatesAndTheOthersRunLater) {
+  PushUserdata(FailingFinaliser);
+  PushUserdata(CountFinaliser);
+  VmSetTop(L, 0);
+  // Newest first on the userdata list: the counting one is finalised first.
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), vmerr::kWrongOp);
+  EXPECT_EQ(gFinalised, 2);
+  PushUserdata(CountFinaliser);
+  PushUserdata(FailingFinaliser);
+  VmSetTop(L, 0);
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), vmerr::kWrongOp);
+  EXPECT_EQ(gFinalised, 3);  // the failure stopped the run
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), 0);
+  EXPECT_EQ(gFinalised, 4);  // the one left over runs at the next collection
+}
+
+TEST_F(GcTest, ClosingRunsEachPendingFinaliserOnce) {
+  PushUserdata(FailingFinaliser);
+  PushUserdata(CountFinaliser);
+  PushUserdata(FailingFinaliser);
+  VmSetTop(L, 0);
+  PushUserdata(CountFinaliser);  // still referenced at close
+  qvScriptState* state = L;
+  L = nullptr;
+  EXPECT_EQ(VmCloseStateResidue(state), sizeof(qvScriptState) + sizeof(qvScriptGlobal));
+  EXPECT_EQ(gFinalised, 4);
+}
+
+TEST_F(GcTest, TheThresholdIsTwiceTheLiveBytesMinusThoseAwaitingFinalisation) {
+  PushUserdata(CountFinaliser, 5000);
+  VmSetTop(L, 0);
+  Collect();
+  const uint64_t dead = sizeof(qvUserdata) + 5000;
+  EXPECT_EQ(G(L)->threshold, 2 * Bytes() - dead);
+  EXPECT_EQ(VmGetGCThreshold(L), uint32_t((2 * Bytes() - dead) >> 10));
+  EXPECT_EQ(VmGetGCCount(L), uint32_t(Bytes() >> 10));
+}
+
+TEST_F(GcTest, ALargeThresholdDisablesAutomaticCollection) {
+  VmSetGCThreshold(L, 0x400000);
+  EXPECT_EQ(G(L)->threshold, 0xFFFFFFFFu);
+  for (int i = 0; i < 2000; ++i) {
+    PushUserdata(CountFinaliser, 1024);
+    VmSetTop(L, 0);
+  }
+  EXPECT_EQ(gFinalised, 0);
+  EXPECT_GT(Bytes(), 2000u * 1024);
+  VmSetGCThreshold(L, 100);  // the count is above 100 KB: collects at once
+  EXPECT_EQ(gFinalised, 2000);
+}
+
+TEST_F(GcTest, StorageShrinksWhenMostlyUnused) {
+  VmSetGCThreshold(L, 0x400000);  // grow without collecting
+  // A deep native frame grows the stack; strings grow the string table.
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmCheckStack(L, 2000);
+              for (int i = 0; i < 2000; ++i) VmPushNumber(L, i);
+            }),
+            0);
+  for (int i = 0; i < 5000; ++i) {
+    VmPushString(L, ("string " + std::to_string(i)).c_str());
+    VmSetTop(L, 0);
+  }
+  const int grownStack = L->stacksize;
+  EXPECT_GT(grownStack, 2000);
+  EXPECT_GE(G(L)->strt.size, 4096u);
+  Collect();
+  EXPECT_EQ(L->stacksize, grownStack / 2);  // one halving per collection
+  for (int i = 0; i < 12; ++i) Collect();
+  EXPECT_LE(L->stacksize, 2 * kBasicStackSize);
+  EXPECT_EQ(G(L)->strt.size, 64u);
+}
+
+TEST_F(GcTest, ObjectsReachableOnlyFromTheStackSurvive) {
+  VmNewTable(L);
+  VmPushString(L, "child");
+  VmNewTable(L);
+  VmRawSet(L, 1);
+  VmPushCClosure(L, CountFinaliser, 0);
+  VmNewUserdata(L, 16);
+  Collect();
+  VmPushString(L, "child");
+  VmRawGet(L, 1);
+  EXPECT_EQ(VmType(L, -1), kTypeTable);
+  EXPECT_EQ(VmType(L, 2), kTypeFunction);
+  EXPECT_EQ(VmType(L, 3), kTypeUserdata);
+}
+
+}  // namespace
+}  // namespace qv::testing

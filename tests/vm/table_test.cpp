@@ -1,0 +1,361 @@
+// Tables: key rules, array sizing and migration on rehash, traversal, metamethods and their
+// absence cache, checked against a model under random operations.
+#include <cmath>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <variant>
+
+#include "core/errors.h"
+#include "tests/vm/state_fixture.h"
+#include "vm/errcodes.h"
+#include "vm/ops.h"
+#include "vm/table.h"
+
+namespace qv::testing {
+namespace {
+
+class TableTest : public StateTest {
+ protected:
+  qvTable* TableAt(int index) { return TableOf(VmIndexToAddress(L, index)); }
+
+  void SetNumberKey(int t, double key, double value) {
+    VmPushNumber(L, key);
+    VmPushNumber(L, value);
+    VmRawSet(L, t);
+  }
+  double GetNumberKey(int t, double key) {
+    VmPushNumber(L, key);
+    VmRawGet(L, t);
+    double v = VmType(L, -1) == kTypeNil ? -1 : VmToNumber(L, -1);
+    VmSetTop(L, -2);
+    return v;
+  }
+  int CountEntries(int t) {
+    int n = 0;
+    VmPushNil(L);
+    while (VmNext(L, t)) {
+      ++n;
+      VmSetTop(L, -2);
+    }
+    return n;
+  }
+};
+
+TEST_F(TableTest, NilAndMinusZeroAreKeyZero) {
+  VmNewTable(L);
+  VmPushNil(L);
+  VmPushNumber(L, 5);
+  VmRawSet(L, 1);
+  EXPECT_EQ(GetNumberKey(1, 0), 5);
+  VmPushNil(L);
+  VmRawGet(L, 1);
+  EXPECT_EQ(VmToNumber(L, -1), 5);
+  VmSetTop(L, 1);
+  SetNumberKey(1, -0.0, 6);
+  EXPECT_EQ(GetNumberKey(1, 0), 6);
+  EXPECT_EQ(CountEntries(1), 1);
+  VmPushNil(L);
+  ASSERT_EQ(VmNext(L, 1), 1);
+  EXPECT_FALSE(std::signbit(VmToNumber(L, -2)));  // stored as 0, not -0
+}
+
+TEST_F(TableTest, NaNKeysRaiseOnWriteAndReadAsNil) {
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmNewTable(L);
+              VmPushNumber(L, NAN);
+              VmPushNumber(L, 1);
+              VmRawSet(L, -3);
+            }),
+            vmerr::kTableIndex);
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmNewTable(L);
+              VmPushNumber(L, NAN);
+              VmPushNumber(L, 1);
+              VmSetTable(L, -3);
+            }),
+            vmerr::kTableIndex);
+  VmNewTable(L);
+  VmPushNumber(L, NAN);
+  VmGetTable(L, 1);
+  EXPECT_EQ(VmType(L, -1), kTypeNil);
+}
+
+TEST_F(TableTest, ArraySizeFollowsTheIntegerKeys) {
+  struct Case {
+    std::vector<double> keys;  // inserted in this order
+    uint32_t array;
+    uint32_t nodes;  // 1 means the shared empty node
+  };
+  const Case cases[] = {
+      {{1, 2, 3, 4, 5, 6, 7, 8}, 8, 1},
+      {{0}, 0, 2},  // key 0 always lives in the hash part
+      {{1, 2, 100}, 2, 2},
+      {{1, 3}, 4, 1},
+      {{4, 3, 2, 1}, 4, 1},  // 4 and 3 start in the hash part and migrate
+      {{1.5, 2.5}, 0, 2},
+      {{-1, 1}, 0, 2},        // sizes change only when a rehash runs
+      {{-1, 1, 2}, 2, 2},
+      {{16777217, 1, 2}, 2, 2},  // beyond 2^24: never in the array part
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.keys));
+    VmNewTable(L);
+    for (size_t i = 0; i < c.keys.size(); ++i) SetNumberKey(1, c.keys[i], double(i));
+    EXPECT_EQ(TableAt(1)->sizearray, c.array);
+    EXPECT_EQ(NodeCount(TableAt(1)), c.nodes);
+    for (size_t i = 0; i < c.keys.size(); ++i) EXPECT_EQ(GetNumberKey(1, c.keys[i]), double(i));
+    VmSetTop(L, 0);
+  }
+}
+
+TEST_F(TableTest, RehashMovesKeysBetweenTheParts) {
+  VmNewTable(L);
+  for (int i = 1; i <= 64; ++i) SetNumberKey(1, i, i * 10);
+  ASSERT_EQ(TableAt(1)->sizearray, 64u);
+  for (int i = 2; i <= 64; ++i) {
+    VmPushNumber(L, i);
+    VmPushNil(L);
+    VmRawSet(L, 1);
+  }
+  // New string keys force rehashes that shrink the array part to the one key left.
+  for (int i = 0; i < 40; ++i) {
+    VmPushString(L, ("k" + std::to_string(i)).c_str());
+    VmPushNumber(L, i);
+    VmRawSet(L, 1);
+  }
+  EXPECT_EQ(TableAt(1)->sizearray, 1u);
+  EXPECT_EQ(GetNumberKey(1, 1), 10);
+  EXPECT_EQ(GetNumberKey(1, 2), -1);
+  EXPECT_EQ(CountEntries(1), 41);
+}
+
+TEST_F(TableTest, TraversalSurvivesAssignmentToExistingKeys) {
+  VmNewTable(L);
+  for (int i = 0; i < 50; ++i) SetNumberKey(1, i, i);
+  for (int i = 0; i < 50; ++i) {
+    VmPushString(L, ("s" + std::to_string(i)).c_str());
+    VmPushNumber(L, i);
+    VmRawSet(L, 1);
+  }
+  std::set<std::string> seen;
+  int visits = 0;
+  VmPushNil(L);
+  while (VmNext(L, 1)) {
+    ++visits;
+    VmPushValue(L, -2);
+    seen.insert(VmToString(L, -1));  // a copy: converting the key itself would break next
+    VmSetTop(L, -2);
+    // Overwrite the current entry, or clear it.
+    VmPushValue(L, -2);
+    if (visits % 3 == 0)
+      VmPushNil(L);
+    else
+      VmPushNumber(L, -1);
+    VmRawSet(L, 1);
+    VmSetTop(L, -2);
+  }
+  EXPECT_EQ(visits, 100);
+  EXPECT_EQ(seen.size(), 100u);
+  EXPECT_EQ(CountEntries(1), 100 - 100 / 3);
+}
+
+TEST_F(TableTest, TraversalWithAForeignKeyRaises) {
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmNewTable(L);
+              VmPushNumber(L, 1);
+              VmPushNumber(L, 1);
+              VmRawSet(L, -3);
+              VmPushString(L, "never there");
+              VmNext(L, -2);
+            }),
+            vmerr::kInvNextKey);
+}
+
+TEST_F(TableTest, OversizedTablesRaise) {
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmNewTableObject(L, 0, 25); }), vmerr::kTableOverflow);
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmNewTableObject(L, (1u << 24) + 1, 0); }),
+            vmerr::kTableOverflow);
+}
+
+// Random sets, clears and reads against a model.
+TEST_F(TableTest, AgreesWithAModelUnderRandomOperations) {
+  using Key = std::variant<double, std::string>;
+  std::map<Key, double> model;
+  std::mt19937 rng(12345);
+  auto randomKey = [&]() -> Key {
+    switch (rng() % 4) {
+      case 0:
+        return double(int(rng() % 70) - 5);
+      case 1:
+        return double(rng() % 3000);
+      case 2:
+        return double(rng() % 100) + 0.5;
+      default:
+        return "k" + std::to_string(rng() % 200);
+    }
+  };
+  auto pushKey = [&](const Key& k) {
+    if (auto* d = std::get_if<double>(&k))
+      VmPushNumber(L, *d);
+    else
+      VmPushString(L, std::get<std::string>(k).c_str());
+  };
+  VmNewTable(L);
+  for (int step = 0; step < 20000; ++step) {
+    Key k = randomKey();
+    pushKey(k);
+    if (rng() % 4 == 0) {
+      VmPushNil(L);
+      model.erase(k);
+    } else {
+      double v = step;
+      VmPushNumber(L, v);
+      model[k] = v;
+    }
+    VmRawSet(L, 1);
+    if (step % 1000 == 999) {
+      ASSERT_EQ(CountEntries(1), int(model.size())) << step;
+      for (const auto& [key, value] : model) {
+        pushKey(key);
+        VmRawGet(L, 1);
+        ASSERT_EQ(VmToNumber(L, -1), value);
+        VmSetTop(L, 1);
+      }
+    }
+  }
+}
+
+int32_t IndexFunction(qvScriptState* L) {
+  // (table, key) -> "got:" .. key
+  VmPushString(L, "got:");
+  VmPushValue(L, 2);
+  VmConcat(L, 2);
+  return 1;
+}
+
+TEST_F(TableTest, IndexMetamethodsAndTheAbsenceCache) {
+  VmNewTable(L);  // 1: t
+  VmNewTable(L);  // 2: mt
+  VmPushValue(L, 2);
+  VmSetMetaTable(L, 1);
+  VmPushString(L, "x");
+  VmGetTable(L, 1);
+  EXPECT_EQ(VmType(L, -1), kTypeNil);  // missing, no "__index": nil through the interface
+  VmSetTop(L, 2);
+  EXPECT_TRUE(TableAt(2)->flags & (1u << kEventIndex));  // the miss was cached
+  VmPushString(L, "__index");
+  VmPushCClosure(L, IndexFunction, 0);
+  VmRawSet(L, 2);
+  EXPECT_EQ(TableAt(2)->flags, 0);  // any write clears the cache
+  VmPushString(L, "x");
+  VmGetTable(L, 1);
+  EXPECT_STREQ(VmToString(L, -1), "got:x");
+  VmSetTop(L, 2);
+  // A table as "__index" is indexed in turn.
+  VmPushString(L, "__index");
+  VmNewTable(L);
+  VmPushString(L, "y");
+  VmPushNumber(L, 7);
+  VmRawSet(L, -3);
+  VmRawSet(L, 2);
+  VmPushString(L, "y");
+  VmGetTable(L, 1);
+  EXPECT_EQ(VmToNumber(L, -1), 7);
+}
+
+TEST_F(TableTest, MissingFieldsRaiseForTheInterpreterWithTheKeyInTheText) {
+  struct Case {
+    bool stringKey;
+    double n;
+    const char* s;
+    const char* text;
+  };
+  const Case cases[] = {{true, 0, "name", "\"name\""}, {false, 2.5, nullptr, "2.5"}, {false, 1e20, nullptr, "1e+20"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Protected([&](qvScriptState* L) {
+                VmNewTable(L);
+                if (c.stringKey)
+                  VmPushString(L, c.s);
+                else
+                  VmPushNumber(L, c.n);
+                VmGetTableValue(L, VmIndexToAddress(L, -2), VmIndexToAddress(L, -1), qvMissing::kRaise);
+              }),
+              vmerr::kFieldInit);
+    EXPECT_STREQ(GetErrorString(), c.text);
+  }
+}
+
+TEST_F(TableTest, EndlessIndexChainsRaise) {
+  // t.__index = t and t.__newindex = t, with t reachable as the global "t".
+  VmPushString(L, "t");
+  VmNewTable(L);
+  VmRawSet(L, kGlobalsIndex);
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmPushString(L, "t");
+              VmGetTable(L, kGlobalsIndex);
+              VmNewTable(L);
+              for (const char* event : {"__index", "__newindex"}) {
+                VmPushString(L, event);
+                VmPushValue(L, 1);
+                VmRawSet(L, 2);
+              }
+              VmSetMetaTable(L, 1);
+            }),
+            0);
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmPushString(L, "t");
+              VmGetTable(L, kGlobalsIndex);
+              VmPushString(L, "x");
+              VmGetTable(L, 1);
+            }),
+            vmerr::kInternal1);
+  EXPECT_STREQ(GetErrorString(), "#1");
+  EXPECT_EQ(Protected([](qvScriptState* L) {
+              VmPushString(L, "t");
+              VmGetTable(L, kGlobalsIndex);
+              VmPushString(L, "x");
+              VmPushNumber(L, 1);
+              VmSetTable(L, 1);
+            }),
+            vmerr::kInternal1);
+  EXPECT_STREQ(GetErrorString(), "#2");
+}
+
+int32_t RecordNewIndex(qvScriptState* L) {
+  // (t, k, v): stores v .. "!" raw under k
+  VmPushValue(L, 2);
+  VmPushValue(L, 3);
+  VmPushString(L, "!");
+  VmConcat(L, 2);
+  VmRawSet(L, 1);
+  return 0;
+}
+
+TEST_F(TableTest, NewIndexRunsOnlyForMissingKeys) {
+  VmNewTable(L);
+  VmPushString(L, "a");
+  VmPushString(L, "old");
+  VmRawSet(L, 1);
+  VmNewTable(L);
+  VmPushString(L, "__newindex");
+  VmPushCClosure(L, RecordNewIndex, 0);
+  VmRawSet(L, 2);
+  VmSetMetaTable(L, 1);
+  for (const char* k : {"a", "b"}) {
+    VmPushString(L, k);
+    VmPushString(L, "new");
+    VmSetTable(L, 1);
+  }
+  VmPushString(L, "a");
+  VmRawGet(L, 1);
+  EXPECT_STREQ(VmToString(L, -1), "new");  // present: written raw
+  VmPushString(L, "b");
+  VmRawGet(L, 1);
+  EXPECT_STREQ(VmToString(L, -1), "new!");  // missing: through the metamethod
+}
+
+}  // namespace
+}  // namespace qv::testing

@@ -1,0 +1,348 @@
+// The stop-the-world mark-and-sweep collector with weak tables and "__gc" finalisers.
+#include "vm/gc.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "vm/call.h"
+#include "vm/func.h"
+#include "vm/table.h"
+
+namespace qv {
+
+void VmLinkObject(qvScriptState* L, qvGCObject* o, uint8_t type) {
+  o->next = G(L)->rootgc;
+  G(L)->rootgc = o;
+  o->type = type;
+  o->marked = 0;
+}
+
+void VmSetThreshold(qvScriptState* L, uint64_t bytes) {
+  G(L)->threshold = bytes;
+  G(L)->gcLimit = (bytes == kNoGCLimit) ? UINT64_MAX : bytes;
+}
+
+namespace {
+
+struct GCState {
+  qvScriptState* L;
+  qvGCObject* gray;  // marked objects whose children are still to be marked
+  qvGCObject* weak;  // weak tables met so far
+};
+
+qvGCObject** GrayLink(qvGCObject* o) {
+  switch (o->type) {
+    case kTypeTable:
+      return &static_cast<qvTable*>(o)->gclist;
+    case kTypeFunction:
+      return &static_cast<qvClosure*>(o)->gclist;
+    case kTypeProto:
+      return &static_cast<qvProto*>(o)->gclist;
+    default:
+      return &static_cast<qvScriptState*>(o)->gclist;
+  }
+}
+
+void MarkObject(GCState* st, qvGCObject* o);
+
+void MarkValue(GCState* st, const qvScriptValue* v) {
+  if (IsCollectable(v) && !(v->value.gc->marked & kMarkBit)) MarkObject(st, v->value.gc);
+}
+
+void MarkObject(GCState* st, qvGCObject* o) {
+  o->marked |= kMarkBit;
+  switch (o->type) {
+    case kTypeString:
+      break;
+    case kTypeUserdata: {
+      qvTable* mt = static_cast<qvUserdata*>(o)->metatable;
+      if (!(mt->marked & kMarkBit)) MarkObject(st, mt);
+      break;
+    }
+    case kTypeUpval: {
+      auto* uv = static_cast<qvUpVal*>(o);
+      MarkValue(st, uv->v);
+      break;
+    }
+    default:  // tables, closures, prototypes and states: children later
+      *GrayLink(o) = st->gray;
+      st->gray = o;
+      break;
+  }
+}
+
+void MarkMaybe(GCState* st, qvGCObject* o) {
+  if (o != nullptr && !(o->marked & kMarkBit)) MarkObject(st, o);
+}
+
+void TraverseTable(GCState* st, qvTable* h) {
+  MarkMaybe(st, h->metatable);
+  bool weakkey = false;
+  bool weakvalue = false;
+  const qvScriptValue* mode = VmFastMeta(st->L, h->metatable, kEventMode);
+  if (mode != nullptr && IsString(mode)) {
+    qvString* s = StringOf(mode);
+    weakkey = std::memchr(s->data(), 'k', s->len) != nullptr;
+    weakvalue = std::memchr(s->data(), 'v', s->len) != nullptr;
+  }
+  h->marked &= static_cast<uint8_t>(~(kWeakKeyBit | kWeakValueBit));
+  if (weakkey || weakvalue) {
+    if (weakkey) h->marked |= kWeakKeyBit;
+    if (weakvalue) h->marked |= kWeakValueBit;
+    h->gclist = st->weak;
+    st->weak = h;
+  }
+  if (!weakvalue)
+    for (uint32_t i = 0; i < h->sizearray; ++i) MarkValue(st, &h->array[i]);
+  if (IsDummyNode(h)) return;
+  for (uint32_t i = 0; i < NodeCount(h); ++i) {
+    qvHashNode* n = &h->node[i];
+    if (IsNil(&n->val)) continue;
+    if (!weakkey) MarkValue(st, &n->key);
+    if (!weakvalue) MarkValue(st, &n->val);
+  }
+}
+
+void TraverseClosure(GCState* st, qvClosure* cl) {
+  if (cl->isNative) {
+    auto* c = static_cast<qvCClosure*>(cl);
+    for (int i = 0; i < c->nupvalues; ++i) MarkValue(st, &c->upvalues()[i]);
+    return;
+  }
+  auto* c = static_cast<qvLClosure*>(cl);
+  MarkMaybe(st, c->p);
+  MarkValue(st, &c->env);
+  for (int i = 0; i < c->nupvalues; ++i) MarkMaybe(st, c->upvals()[i]);
+}
+
+void TraverseProto(GCState* st, qvProto* f) {
+  MarkMaybe(st, f->source);
+  for (int i = 0; i < f->sizek; ++i) MarkValue(st, &f->k[i]);
+  for (int i = 0; i < f->sizeupvalues; ++i) MarkMaybe(st, f->upvalues[i]);
+  for (int i = 0; i < f->sizep; ++i) MarkMaybe(st, f->p[i]);
+  for (int i = 0; i < f->sizelocvars; ++i) MarkMaybe(st, f->locvars[i].name);
+}
+
+// Shrinks a state's call records and stack when they are mostly unused; a failing
+// reallocation just keeps the larger block.
+void CheckStackSizes(qvScriptState* L, qvScriptValue* max) {
+  try {
+    int used = int(L->ci - L->baseCi);
+    if (4 * used < L->sizeCi && 2 * kBasicCiSize < L->sizeCi) VmReallocCI(L, L->sizeCi / 2);
+    used = int(max - L->stack);
+    if (4 * used < L->stacksize && 2 * kBasicStackSize < L->stacksize)
+      VmReallocStack(L, L->stacksize / 2);
+  } catch (const VmError&) {
+  }
+}
+
+void TraverseStack(GCState* st, qvScriptState* L1) {
+  MarkValue(st, &L1->gt);
+  qvScriptValue* lim = L1->top;
+  for (qvCallInfo* ci = L1->baseCi; ci <= L1->ci; ++ci)
+    if (lim < ci->top) lim = ci->top;
+  qvScriptValue* o = L1->stack;
+  for (; o < L1->top; ++o) MarkValue(st, o);
+  for (; o <= lim; ++o) SetNil(o);
+  CheckStackSizes(L1, lim);
+}
+
+void Propagate(GCState* st) {
+  while (st->gray != nullptr) {
+    qvGCObject* o = st->gray;
+    st->gray = *GrayLink(o);
+    switch (o->type) {
+      case kTypeTable:
+        TraverseTable(st, static_cast<qvTable*>(o));
+        break;
+      case kTypeFunction:
+        TraverseClosure(st, static_cast<qvClosure*>(o));
+        break;
+      case kTypeProto:
+        TraverseProto(st, static_cast<qvProto*>(o));
+        break;
+      default:
+        TraverseStack(st, static_cast<qvScriptState*>(o));
+        break;
+    }
+  }
+}
+
+// An entry of a weak table vanishes when it refers to an unmarked object; strings count as
+// values and are kept (and marked).
+bool IsCleared(const qvScriptValue* v) {
+  if (!IsCollectable(v)) return false;
+  if (IsString(v)) {
+    v->value.gc->marked |= kMarkBit;
+    return false;
+  }
+  return !(v->value.gc->marked & kMarkBit);
+}
+
+void ClearWeak(qvGCObject* list, bool keys) {
+  for (qvGCObject* o = list; o != nullptr; o = static_cast<qvTable*>(o)->gclist) {
+    auto* h = static_cast<qvTable*>(o);
+    if (h->marked & kWeakValueBit)
+      for (uint32_t i = 0; i < h->sizearray; ++i)
+        if (IsCleared(&h->array[i])) SetNil(&h->array[i]);
+    if (IsDummyNode(h)) continue;
+    for (uint32_t i = 0; i < NodeCount(h); ++i) {
+      qvHashNode* n = &h->node[i];
+      if (IsNil(&n->val)) continue;
+      if ((h->marked & kWeakValueBit) && IsCleared(&n->val)) SetNil(&n->val);
+      if (keys && (h->marked & kWeakKeyBit) && IsCleared(&n->key)) {
+        SetNil(&n->val);
+        n->key.type = kTypeNone;  // a dead key: the node stays in its chain
+      }
+    }
+  }
+}
+
+void FreeObject(qvScriptState* L, qvGCObject* o) {
+  switch (o->type) {
+    case kTypeString:
+      VmRealloc(L, o, StringBlockSize(static_cast<qvString*>(o)->len), 0);
+      break;
+    case kTypeTable:
+      VmFreeTable(L, static_cast<qvTable*>(o));
+      break;
+    case kTypeFunction:
+      VmFreeClosure(L, static_cast<qvClosure*>(o));
+      break;
+    case kTypeUserdata:
+      VmRealloc(L, o, sizeof(qvUserdata) + static_cast<qvUserdata*>(o)->len, 0);
+      break;
+    case kTypeProto:
+      VmFreeProto(L, static_cast<qvProto*>(o));
+      break;
+    case kTypeUpval:
+      VmRealloc(L, o, sizeof(qvUpVal), 0);
+      break;
+    default:
+      break;
+  }
+}
+
+// Frees the unmarked objects of a list (every object when `all`); survivors lose their mark.
+uint32_t SweepList(qvScriptState* L, qvGCObject** p, bool all) {
+  uint32_t freed = 0;
+  qvGCObject* curr;
+  while ((curr = *p) != nullptr) {
+    if (!all && (curr->marked & (kMarkBit | kFixedBit))) {
+      curr->marked &= static_cast<uint8_t>(~kMarkBit);
+      p = &curr->next;
+    } else {
+      *p = curr->next;
+      FreeObject(L, curr);
+      ++freed;
+    }
+  }
+  return freed;
+}
+
+void SweepStrings(qvScriptState* L, bool all) {
+  qvStringTable* tb = &G(L)->strt;
+  for (uint32_t i = 0; i < tb->size; ++i) tb->nuse -= SweepList(L, &tb->hash[i], all);
+}
+
+void CheckSizes(qvScriptState* L, uint64_t deadmem) {
+  qvScriptGlobal* g = G(L);
+  try {
+    if (g->strt.nuse < g->strt.size / 4 && g->strt.size > 64) VmResizeStringTable(L, g->strt.size / 2);
+    if (g->buffsize > 64) {
+      size_t newSize = g->buffsize / 2;
+      g->buffer = static_cast<char*>(VmRealloc(L, g->buffer, g->buffsize, newSize));
+      g->buffsize = newSize;
+    }
+  } catch (const VmError&) {
+  }
+  VmSetThreshold(L, 2 * g->nblocks - deadmem);
+}
+
+}  // namespace
+
+size_t VmSeparateUserdata(qvScriptState* L, bool all) {
+  qvScriptGlobal* g = G(L);
+  size_t deadmem = 0;
+  qvGCObject** tail = &g->tmudata;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  qvGCObject** p = &g->rootudata;
+  qvGCObject* curr;
+  while ((curr = *p) != nullptr) {
+    auto* u = static_cast<qvUserdata*>(curr);
+    if ((!all && (curr->marked & kMarkBit)) || !(curr->marked & kNotFinalisedBit)) {
+      p = &curr->next;
+    } else if (VmFastMeta(L, u->metatable, kEventGc) == nullptr) {
+      curr->marked &= static_cast<uint8_t>(~kNotFinalisedBit);  // nothing to run
+      p = &curr->next;
+    } else {
+      deadmem += sizeof(qvUserdata) + u->len;
+      *p = curr->next;
+      curr->next = nullptr;
+      *tail = curr;
+      tail = &curr->next;
+    }
+  }
+  return deadmem;
+}
+
+void VmCheckGC(qvScriptState* L) {
+  qvScriptGlobal* g = G(L);
+  GCState st{L, nullptr, nullptr};
+  MarkValue(&st, &g->defaultMeta);
+  MarkValue(&st, &g->registry);
+  MarkValue(&st, &g->builtinNext);
+  MarkObject(&st, g->mainthread);
+  if (L != g->mainthread) MarkObject(&st, L);
+  for (int32_t i = 0; i < g->gosubTop; ++i) MarkMaybe(&st, const_cast<qvProto*>(g->gosub[i].proto));
+  Propagate(&st);
+  ClearWeak(st.weak, false);
+  uint64_t deadmem = VmSeparateUserdata(L, false);
+  // Keep the userdata to be finalised (also those left over by a failed finaliser) alive.
+  for (qvGCObject* o = g->tmudata; o != nullptr; o = o->next) MarkObject(&st, o);
+  Propagate(&st);
+  ClearWeak(st.weak, true);
+  SweepList(L, &g->rootudata, false);
+  SweepStrings(L, false);
+  SweepList(L, &g->rootgc, false);
+  // The state is never on a list: clear its mark here.
+  g->mainthread->marked &= static_cast<uint8_t>(~kMarkBit);
+  L->marked &= static_cast<uint8_t>(~kMarkBit);
+  CheckSizes(L, deadmem);
+  VmCallFinalisers(L);
+}
+
+void VmCallFinalisers(qvScriptState* L) {
+  qvScriptGlobal* g = G(L);
+  struct HookGuard {
+    qvScriptState* L;
+    uint8_t saved;
+    ~HookGuard() { L->allowhook = saved; }
+  } guard{L, L->allowhook};
+  L->allowhook = 0;
+  while (g->tmudata != nullptr) {
+    auto* u = static_cast<qvUserdata*>(g->tmudata);
+    g->tmudata = u->next;
+    u->next = g->rootudata;
+    g->rootudata = u;
+    u->marked = 0;
+    const qvScriptValue* tm = VmFastMeta(L, u->metatable, kEventGc);
+    if (tm != nullptr) {
+      VmEnsureStack(L, 2);
+      L->top[0] = *tm;
+      SetObject(&L->top[1], kTypeUserdata, u);
+      L->top += 2;
+      VmCallChecked(L, L->top - 2, 0);
+    }
+  }
+}
+
+void VmFreeAllObjects(qvScriptState* L) {
+  qvScriptGlobal* g = G(L);
+  SweepList(L, &g->rootudata, true);
+  SweepList(L, &g->tmudata, true);
+  SweepStrings(L, true);
+  SweepList(L, &g->rootgc, true);
+}
+
+}  // namespace qv

@@ -1,0 +1,173 @@
+// The machine's collectable objects and the helpers that read and write value slots.
+#pragma once
+
+#include <cstdint>
+
+#include "vm/vm.h"
+
+namespace qv {
+
+// Internal type codes.
+constexpr int32_t kTypeProto = 9;
+constexpr int32_t kTypeUpval = 10;
+
+// Mark byte bits.
+constexpr uint8_t kMarkBit = 1;
+constexpr uint8_t kNotFinalisedBit = 2;  // userdata: "__gc" has not run yet
+constexpr uint8_t kWeakKeyBit = 2;       // table: weak keys (set while collecting)
+constexpr uint8_t kWeakValueBit = 4;     // table: weak values (set while collecting)
+constexpr uint8_t kFixedBit = 16;        // never collected
+
+// Head of every collectable object. New objects are linked at the head of their list.
+struct qvGCObject {
+  qvGCObject* next;
+  uint8_t type;
+  uint8_t marked;
+};
+
+// An interned, immutable string; the characters and a NUL follow the record.
+struct qvString : qvGCObject {
+  uint8_t reserved;
+  uint32_t hash;
+  uint32_t len;
+  char* data() { return reinterpret_cast<char*>(this + 1); }
+};
+
+struct qvProto;
+
+// A hash node of a table.
+struct qvHashNode {
+  qvScriptValue key;
+  qvScriptValue val;
+  qvHashNode* next;
+};
+
+// A table: an array part for the keys 1 .. sizearray and a chained hash part of 2^lsizenode
+// nodes (the shared empty node when it has none).
+struct qvTable : qvGCObject {
+  uint8_t flags;      // bit e set: metamethod event e (0-4) known to be absent
+  uint8_t lsizenode;  // log2 of the node count
+  qvTable* metatable;  // never null: the default metatable stands for none
+  qvScriptValue* array;
+  qvHashNode* node;
+  qvHashNode* lastfree;  // nodes below it may be free; it only moves down
+  qvGCObject* gclist;
+  uint32_t sizearray;
+};
+
+// A full userdata; its data follows the record.
+struct qvUserdata : qvGCObject {
+  qvTable* metatable;
+  size_t len;
+  void* data() { return this + 1; }
+};
+static_assert(sizeof(qvUserdata) % 16 == 0, "userdata data stays 16-byte aligned");
+
+// An upvalue: open while `v` points into the stack, closed once it points at `closed`.
+struct qvUpVal : qvGCObject {
+  qvScriptValue* v;
+  qvScriptValue closed;
+};
+
+// Closures: the common head, then the native or the script part, then the upvalues.
+struct qvClosure : qvGCObject {
+  uint8_t isNative;
+  uint8_t nupvalues;
+  qvGCObject* gclist;
+};
+struct qvCClosure : qvClosure {
+  qvCFunction f;
+  qvScriptValue* upvalues() { return reinterpret_cast<qvScriptValue*>(this + 1); }
+};
+struct qvLClosure : qvClosure {
+  qvProto* p;
+  qvScriptValue env;
+  qvUpVal** upvals() { return reinterpret_cast<qvUpVal**>(this + 1); }
+};
+
+struct qvLocVar {
+  qvString* name;
+  int32_t startpc;  // first instruction where the variable is active
+  int32_t endpc;    // first instruction where it is dead
+};
+
+// A function prototype, as loaded from a chunk.
+struct qvProto : qvGCObject {
+  qvScriptValue* k;
+  uint32_t* code;
+  qvProto** p;
+  int32_t* lineinfo;
+  qvLocVar* locvars;
+  qvString** upvalues;
+  qvString* source;
+  int32_t sizeupvalues;
+  int32_t sizek;
+  int32_t sizecode;
+  int32_t sizelineinfo;
+  int32_t sizep;
+  int32_t sizelocvars;
+  int32_t linedefined;
+  qvGCObject* gclist;
+  uint8_t nups;
+  uint8_t numparams;
+  uint8_t isVararg;
+  uint8_t maxstacksize;
+};
+
+// ---- value slots ----
+
+inline bool IsCollectable(const qvScriptValue* v) { return v->type >= kTypeString; }
+inline bool IsNil(const qvScriptValue* v) { return v->type == kTypeNil; }
+inline bool IsNumber(const qvScriptValue* v) { return v->type == kTypeNumber; }
+inline bool IsString(const qvScriptValue* v) { return v->type == kTypeString; }
+inline bool IsTable(const qvScriptValue* v) { return v->type == kTypeTable; }
+inline bool IsFunction(const qvScriptValue* v) { return v->type == kTypeFunction; }
+
+inline qvString* StringOf(const qvScriptValue* v) { return static_cast<qvString*>(v->value.gc); }
+inline qvTable* TableOf(const qvScriptValue* v) { return static_cast<qvTable*>(v->value.gc); }
+inline qvClosure* ClosureOf(const qvScriptValue* v) { return static_cast<qvClosure*>(v->value.gc); }
+inline qvUserdata* UserdataOf(const qvScriptValue* v) {
+  return static_cast<qvUserdata*>(v->value.gc);
+}
+
+inline void SetNil(qvScriptValue* v) { v->type = kTypeNil; }
+inline void SetNumber(qvScriptValue* v, double n) {
+  v->type = kTypeNumber;
+  v->value.n = n;
+}
+inline void SetObject(qvScriptValue* v, int32_t type, qvGCObject* o) {
+  v->type = type;
+  v->value.gc = o;
+}
+inline void SetString(qvScriptValue* v, qvString* s) { SetObject(v, kTypeString, s); }
+
+// Primitive equality: same type and same value (numbers by value, the rest by payload).
+inline bool RawEqualValues(const qvScriptValue* a, const qvScriptValue* b) {
+  if (a->type != b->type) return false;
+  switch (a->type) {
+    case kTypeNil:
+      return true;
+    case kTypeNumber:
+      return a->value.n == b->value.n;
+    case kTypeBoolean:
+      return a->value.b == b->value.b;
+    default:
+      return a->value.p == b->value.p;
+  }
+}
+
+// The shared nil value that absent table entries read as.
+extern const qvScriptValue kNilValue;
+
+// ---- strings ----
+
+qvString* VmInternString(qvScriptState* L, const char* s, size_t len);
+qvString* VmInternCString(qvScriptState* L, const char* s);
+void VmResizeStringTable(qvScriptState* L, uint32_t newSize);
+inline size_t StringBlockSize(size_t len) { return sizeof(qvString) + len + 1; }
+
+// ---- userdata ----
+
+qvUserdata* VmNewUserdataObject(qvScriptState* L, size_t size);
+
+}  // namespace qv

@@ -1,0 +1,448 @@
+// The value rules that the interpreter and the stack interface share.
+#include "vm/ops.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/support.h"
+#include "vm/call.h"
+#include "vm/errcodes.h"
+#include "vm/table.h"
+
+namespace qv {
+
+// ---- numbers and text ----
+
+int VmNumberToString(double n, char* buf) {
+  auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 14);
+  *r.ptr = '\0';
+  return int(r.ptr - buf);
+}
+
+int VmFormatNumberG(double n, char* buf) {
+  auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 6);
+  *r.ptr = '\0';
+  return int(r.ptr - buf);
+}
+
+static bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+static int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The magnitude class of a decimal text that does not fit a double: huge or tiny.
+static double OutOfRangeValue(const char* s, const char* end) {
+  bool negative = *s == '-';
+  if (*s == '-' || *s == '+') ++s;
+  long exponent = 0;  // decimal exponent of the first significant digit
+  bool seenDigit = false;
+  bool afterPoint = false;
+  long position = 0;
+  for (; s < end && (IsDigit(*s) || *s == '.'); ++s) {
+    if (*s == '.') {
+      afterPoint = true;
+      continue;
+    }
+    if (!seenDigit && *s == '0') {
+      if (afterPoint) --position;
+      continue;
+    }
+    if (!seenDigit) {
+      seenDigit = true;
+      exponent = afterPoint ? position - 1 : 0;
+    } else if (!afterPoint) {
+      ++exponent;
+    }
+  }
+  if (s < end && (*s == 'e' || *s == 'E')) {
+    ++s;
+    bool negativeExponent = s < end && *s == '-';
+    if (s < end && (*s == '-' || *s == '+')) ++s;
+    long e = 0;
+    for (; s < end && IsDigit(*s); ++s) e = std::min(e * 10 + (*s - '0'), 100000L);
+    exponent += negativeExponent ? -e : e;
+  }
+  double v = exponent > 0 ? HUGE_VAL : 0.0;
+  return negative ? -v : v;
+}
+
+bool VmStringToNumber(const char* s, size_t len, double* out) {
+  const char* p = s;
+  const char* end = s + len;
+  while (p < end && IsSpace(*p)) ++p;
+  const char* digits = nullptr;
+  if (p < end && *p == '$')
+    digits = p + 1;
+  else if (end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+    digits = p + 2;
+  if (digits != nullptr) {
+    uint64_t v = 0;
+    const char* q = digits;
+    for (int h; q < end && (h = HexValue(*q)) >= 0; ++q) v = std::min<uint64_t>(v * 16 + h, 0xFFFFFFFFu);
+    if (q == digits) return false;
+    while (q < end && IsSpace(*q)) ++q;
+    if (q != end) return false;
+    *out = double(v);
+    return true;
+  }
+  // [+-] digits [. digits] [e [+-] digits], with at least one mantissa digit.
+  const char* start = p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  int mantissa = 0;
+  while (p < end && IsDigit(*p)) ++p, ++mantissa;
+  if (p < end && *p == '.') {
+    ++p;
+    while (p < end && IsDigit(*p)) ++p, ++mantissa;
+  }
+  if (mantissa == 0) return false;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    if (q < end && IsDigit(*q)) {
+      while (q < end && IsDigit(*q)) ++q;
+      p = q;
+    }
+  }
+  const char* numberEnd = p;
+  while (p < end && IsSpace(*p)) ++p;
+  if (p != end) return false;
+  const char* first = (*start == '+') ? start + 1 : start;
+  double v = 0;
+  auto r = std::from_chars(first, numberEnd, v, std::chars_format::general);
+  if (r.ec == std::errc::result_out_of_range)
+    v = OutOfRangeValue(start, numberEnd);
+  else if (r.ec != std::errc() || r.ptr != numberEnd)
+    return false;
+  *out = v;
+  return true;
+}
+
+bool VmToNumberValue(const qvScriptValue* v, double* out) {
+  switch (v->type) {
+    case kTypeNumber:
+      *out = v->value.n;
+      return true;
+    case kTypeNil:
+      *out = 0;
+      return true;
+    case kTypeString:
+      return VmStringToNumber(StringOf(v)->data(), StringOf(v)->len, out);
+    default:
+      return false;
+  }
+}
+
+bool VmToStringInPlace(qvScriptState* L, qvScriptValue* v) {
+  switch (v->type) {
+    case kTypeString:
+      return true;
+    case kTypeNumber: {
+      char buf[kNumberBufferSize];
+      int n = VmNumberToString(v->value.n, buf);
+      SetString(v, VmInternString(L, buf, size_t(n)));
+      return true;
+    }
+    case kTypeNil:
+      SetString(v, VmInternString(L, "", 0));
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- metamethod calls ----
+
+// f(a, b) with one result.
+static qvScriptValue CallMetaResult(qvScriptState* L, const qvScriptValue* f, const qvScriptValue* a,
+                                    const qvScriptValue* b) {
+  qvScriptValue* top = L->top;  // the slots above the top exist (see kExtraStack)
+  top[0] = *f;
+  top[1] = *a;
+  top[2] = *b;
+  L->top = top + 3;
+  VmCallChecked(L, L->top - 3, 1);
+  --L->top;
+  return *L->top;
+}
+
+// A metamethod result is false when nil or the number 0.
+static bool MetaResultTrue(const qvScriptValue* v) {
+  return !(IsNil(v) || (IsNumber(v) && v->value.n == 0) || (v->type == kTypeBoolean && v->value.b == 0));
+}
+
+// The metamethod of the event when both values have the same one, else null.
+static const qvScriptValue* CommonMeta(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b,
+                                       qvEvent event) {
+  const qvScriptValue* tm1 = VmGetMetamethod(L, a, event);
+  if (IsNil(tm1)) return nullptr;
+  const qvScriptValue* tm2 = VmGetMetamethod(L, b, event);
+  return RawEqualValues(tm1, tm2) ? tm1 : nullptr;
+}
+
+// ---- comparison ----
+
+[[noreturn]] static void MixedTypes(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
+  bool numStr = (IsNumber(a) && IsString(b)) || (IsString(a) && IsNumber(b));
+  VmRaiseError(L, numStr ? vmerr::kNumStrCmp : vmerr::kWrongOp);
+}
+
+bool VmEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
+  if (a->type == b->type) {
+    switch (a->type) {
+      case kTypeNil:
+        return true;
+      case kTypeNumber:
+        return a->value.n == b->value.n;
+      case kTypeBoolean:
+        return a->value.b == b->value.b;
+      case kTypeTable:
+      case kTypeUserdata: {
+        if (a->value.gc == b->value.gc) return true;
+        qvTable* mt1 = VmMetatableOf(a);
+        qvTable* mt2 = VmMetatableOf(b);
+        const qvScriptValue* tm1 = VmFastMeta(L, mt1, kEventEq);
+        if (tm1 == nullptr) return false;
+        if (mt1 != mt2) {
+          const qvScriptValue* tm2 = VmFastMeta(L, mt2, kEventEq);
+          if (tm2 == nullptr || !RawEqualValues(tm1, tm2)) return false;
+        }
+        qvScriptValue r = CallMetaResult(L, tm1, a, b);
+        return MetaResultTrue(&r);
+      }
+      default:
+        return a->value.p == b->value.p;
+    }
+  }
+  // nil equals 0 and the empty string.
+  if (IsNil(a) || IsNil(b)) {
+    const qvScriptValue* o = IsNil(a) ? b : a;
+    if (IsNumber(o)) return o->value.n == 0;
+    if (IsString(o)) return StringOf(o)->len == 0;
+    return false;
+  }
+  MixedTypes(L, a, b);
+}
+
+static int CompareStrings(const qvString* ls, const qvString* rs, bool byteOrder) {
+  const char* l = const_cast<qvString*>(ls)->data();
+  const char* r = const_cast<qvString*>(rs)->data();
+  size_t ll = ls->len;
+  size_t lr = rs->len;
+  if (byteOrder) {
+    int c = std::memcmp(l, r, std::min(ll, lr));
+    if (c != 0) return c;
+    return ll < lr ? -1 : (ll > lr ? 1 : 0);
+  }
+  // Case-insensitive, piece by piece across embedded NULs.
+  for (;;) {
+    int c = StrCaseCmp(l, r);
+    if (c != 0) return c;
+    size_t len = std::strlen(l);
+    if (len == lr) return len == ll ? 0 : 1;
+    if (len == ll) return -1;
+    ++len;
+    l += len;
+    ll -= len;
+    r += len;
+    lr -= len;
+  }
+}
+
+// Ordering when one side is nil: against a number nil is 0, against nil or a string the answer
+// is fixed; anything else is an error.
+static bool NilOrder(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, bool orEqual,
+                     bool* result) {
+  if (!IsNil(a) && !IsNil(b)) return false;
+  if (IsNil(a) && IsNil(b)) {
+    *result = orEqual;
+  } else {
+    const qvScriptValue* o = IsNil(a) ? b : a;
+    if (IsNumber(o)) {
+      double x = IsNil(a) ? 0 : a->value.n;
+      double y = IsNil(b) ? 0 : b->value.n;
+      *result = orEqual ? x <= y : x < y;
+    } else if (IsString(o)) {
+      *result = false;
+    } else {
+      VmRaiseError(L, vmerr::kWrongOp);
+    }
+  }
+  return true;
+}
+
+bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, bool byteOrder) {
+  if (IsNumber(a) && IsNumber(b)) return a->value.n < b->value.n;
+  if (IsString(a) && IsString(b)) return CompareStrings(StringOf(a), StringOf(b), byteOrder) < 0;
+  bool result;
+  if (NilOrder(L, a, b, false, &result)) return result;
+  if (a->type != b->type) MixedTypes(L, a, b);
+  const qvScriptValue* tm = CommonMeta(L, a, b, kEventLt);
+  if (tm == nullptr) VmRaiseError(L, vmerr::kWrongOp);
+  qvScriptValue r = CallMetaResult(L, tm, a, b);
+  return MetaResultTrue(&r);
+}
+
+bool VmLessEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
+  if (IsNumber(a) && IsNumber(b)) return a->value.n <= b->value.n;
+  if (IsString(a) && IsString(b)) return CompareStrings(StringOf(a), StringOf(b), true) <= 0;
+  bool result;
+  if (NilOrder(L, a, b, true, &result)) return result;
+  if (a->type != b->type) MixedTypes(L, a, b);
+  if (const qvScriptValue* tm = CommonMeta(L, a, b, kEventLe)) {
+    qvScriptValue r = CallMetaResult(L, tm, a, b);
+    return MetaResultTrue(&r);
+  }
+  if (const qvScriptValue* tm = CommonMeta(L, b, a, kEventLt)) {  // not (b < a)
+    qvScriptValue r = CallMetaResult(L, tm, b, a);
+    return !MetaResultTrue(&r);
+  }
+  VmRaiseError(L, vmerr::kWrongOp);
+}
+
+// ---- arithmetic ----
+
+void VmRaiseZeroDivision(qvScriptState* L) { VmRaiseError(L, vmerr::kZeroDivision); }
+
+qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, qvEvent op) {
+  double x, y;
+  if (VmToNumberValue(a, &x) && VmToNumberValue(b, &y)) {
+    qvScriptValue r;
+    SetNumber(&r, ArithNumbers(L, op, x, y));
+    return r;
+  }
+  const qvScriptValue* tm = VmGetMetamethod(L, a, op);
+  if (IsNil(tm)) tm = VmGetMetamethod(L, b, op);
+  if (!IsFunction(tm)) VmRaiseError(L, vmerr::kWrongOp);
+  return CallMetaResult(L, tm, a, b);
+}
+
+// ---- concatenation ----
+
+static char* OpenSpace(qvScriptState* L, size_t n) {
+  qvScriptGlobal* g = G(L);
+  if (n > g->buffsize) {
+    if (n < 32) n = 32;
+    g->buffer = static_cast<char*>(VmRealloc(L, g->buffer, g->buffsize, n));
+    g->buffsize = n;
+  }
+  return g->buffer;
+}
+
+void VmConcatValues(qvScriptState* L, int total, int last) {
+  do {
+    qvScriptValue* top = L->base + last + 1;
+    int n = 2;  // values joined in this pass
+    if (!VmToStringInPlace(L, top - 2) || !VmToStringInPlace(L, top - 1)) {
+      const qvScriptValue* tm = VmGetMetamethod(L, top - 2, kEventConcat);
+      if (IsNil(tm)) tm = VmGetMetamethod(L, top - 1, kEventConcat);
+      if (!IsFunction(tm)) VmRaiseError(L, vmerr::kConcat);
+      qvScriptValue r = CallMetaResult(L, tm, top - 2, top - 1);
+      L->base[last - 1] = r;
+    } else if (StringOf(top - 1)->len > 0) {
+      uint64_t tl = uint64_t(StringOf(top - 1)->len) + StringOf(top - 2)->len;
+      while (n < total && VmToStringInPlace(L, top - n - 1)) {
+        tl += StringOf(top - n - 1)->len;
+        ++n;
+      }
+      if (tl > 4294967293u) VmRaiseError(L, vmerr::kInternal);
+      char* buffer = OpenSpace(L, size_t(tl));
+      size_t pos = 0;
+      for (int i = n; i > 0; --i) {
+        qvString* s = StringOf(top - i);
+        std::memcpy(buffer + pos, s->data(), s->len);
+        pos += s->len;
+      }
+      SetString(top - n, VmInternString(L, buffer, pos));
+    }
+    total -= n - 1;
+    last -= n - 1;
+  } while (total > 1);
+}
+
+// ---- tables ----
+
+constexpr int kMaxTagLoop = 100;
+
+[[noreturn]] static void MissingField(qvScriptState* L, const qvScriptValue* key) {
+  char text[512];
+  if (IsNumber(key)) {
+    VmFormatNumberG(key->value.n, text);
+  } else if (IsString(key)) {
+    std::snprintf(text, sizeof text, "\"%s\"", StringOf(key)->data());
+  } else {
+    std::snprintf(text, sizeof text, "?");
+  }
+  SetErrorString(text);
+  VmRaiseError(L, vmerr::kFieldInit);
+}
+
+qvScriptValue VmGetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptValue* key,
+                              qvMissing missing) {
+  for (int loop = 0; loop < kMaxTagLoop; ++loop) {
+    const qvScriptValue* tm;
+    if (IsTable(t)) {
+      qvTable* h = TableOf(t);
+      const qvScriptValue* v = VmTableGet(h, key);
+      if (!IsNil(v)) return *v;
+      tm = VmFastMeta(L, h->metatable, kEventIndex);
+      if (tm == nullptr) {
+        if (missing == qvMissing::kRaise) MissingField(L, key);
+        return kNilValue;
+      }
+    } else {
+      tm = VmGetMetamethod(L, t, kEventIndex);
+      if (IsNil(tm)) VmTypeError(L, t, vmerr::kTableDecla, "{}");
+    }
+    if (IsFunction(tm)) return CallMetaResult(L, tm, t, key);
+    t = tm;
+  }
+  SetErrorString("#1");
+  VmRaiseError(L, vmerr::kInternal1);
+}
+
+void VmSetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptValue* key,
+                     const qvScriptValue* val) {
+  for (int loop = 0; loop < kMaxTagLoop; ++loop) {
+    const qvScriptValue* tm;
+    if (IsTable(t)) {
+      qvTable* h = TableOf(t);
+      const qvScriptValue* slot = VmTableGet(h, key);
+      if (!IsNil(slot)) {
+        *const_cast<qvScriptValue*>(slot) = *val;
+        return;
+      }
+      tm = VmFastMeta(L, h->metatable, kEventNewIndex);
+      if (tm == nullptr) {
+        qvScriptValue v = *val;
+        *VmTableSet(L, h, key) = v;
+        return;
+      }
+    } else {
+      tm = VmGetMetamethod(L, t, kEventNewIndex);
+      if (IsNil(tm)) VmTypeError(L, t, vmerr::kTableDecla, "{}");
+    }
+    if (IsFunction(tm)) {
+      qvScriptValue* top = L->top;
+      top[0] = *tm;
+      top[1] = *t;
+      top[2] = *key;
+      top[3] = *val;
+      L->top = top + 4;
+      VmCallChecked(L, L->top - 4, 0);
+      return;
+    }
+    t = tm;
+  }
+  SetErrorString("#2");
+  VmRaiseError(L, vmerr::kInternal1);
+}
+
+}  // namespace qv

@@ -1,0 +1,192 @@
+// The machine's state: creation and destruction, the allocator, the value stack and the call
+// records.
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+#include "vm/call.h"
+#include "vm/errcodes.h"
+#include "vm/func.h"
+#include "vm/gc.h"
+#include "vm/state.h"
+#include "vm/table.h"
+
+namespace qv {
+
+void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
+  if (newSize == 0) {
+    std::free(block);
+    if (L != nullptr && L->g != nullptr) G(L)->nblocks -= oldSize;
+    return nullptr;
+  }
+  if (newSize >= 0xFFFFFFFDu) {
+    if (L == nullptr) return nullptr;
+    VmRaiseError(L, vmerr::kMem);
+  }
+  void* p = std::realloc(block, newSize);
+  if (p == nullptr) {
+    if (L == nullptr) return nullptr;
+    VmThrow(L, vmerr::kMem);
+  }
+  if (L != nullptr && L->g != nullptr) G(L)->nblocks += newSize - oldSize;
+  return p;
+}
+
+// ---- stack ----
+
+static void CorrectStack(qvScriptState* L, qvScriptValue* oldStack) {
+  auto move = [&](qvScriptValue* p) { return L->stack + (p - oldStack); };
+  L->top = move(L->top);
+  L->base = move(L->base);
+  for (qvGCObject* o = L->openupval; o != nullptr; o = o->next) {
+    auto* uv = static_cast<qvUpVal*>(o);
+    uv->v = move(uv->v);
+  }
+  for (qvCallInfo* ci = L->baseCi; ci <= L->ci; ++ci) {
+    ci->base = move(ci->base);
+    ci->top = move(ci->top);
+  }
+}
+
+void VmReallocStack(qvScriptState* L, int newSize) {
+  if (newSize > kMaxStackSlots) VmRaiseError(L, vmerr::kStack);
+  qvScriptValue* old = L->stack;
+  L->stack = static_cast<qvScriptValue*>(VmRealloc(
+      L, L->stack, size_t(L->stacksize) * sizeof(qvScriptValue), size_t(newSize) * sizeof(qvScriptValue)));
+  for (int i = L->stacksize; i < newSize; ++i) SetNil(&L->stack[i]);
+  L->stacksize = newSize;
+  L->stackLast = L->stack + newSize - 1 - kExtraStack;
+  CorrectStack(L, old);
+}
+
+void VmGrowStack(qvScriptState* L, int n) {
+  if (n <= L->stacksize)
+    VmReallocStack(L, 2 * L->stacksize);
+  else
+    VmReallocStack(L, L->stacksize + n + kExtraStack);
+}
+
+// ---- call records ----
+
+void VmReallocCI(qvScriptState* L, int newSize) {
+  qvCallInfo* old = L->baseCi;
+  L->baseCi = static_cast<qvCallInfo*>(
+      VmRealloc(L, L->baseCi, size_t(L->sizeCi) * sizeof(qvCallInfo), size_t(newSize) * sizeof(qvCallInfo)));
+  L->sizeCi = newSize;
+  L->ci = L->baseCi + (L->ci - old);
+  L->endCi = L->baseCi + newSize - 1;
+}
+
+qvCallInfo* VmNextCI(qvScriptState* L) {
+  if (L->ci == L->endCi) {
+    if (L->sizeCi > kMaxCalls) VmThrow(L, vmerr::kStack);  // overflow while handling overflow
+    VmReallocCI(L, 2 * L->sizeCi);
+    if (L->sizeCi > kMaxCalls) VmRaiseError(L, vmerr::kStack);
+  }
+  return ++L->ci;
+}
+
+// ---- opening and closing ----
+
+static int32_t DefaultPanic(qvScriptState*) { return 0; }
+
+static void OpenBody(qvScriptState* L, void*) {
+  auto* g = static_cast<qvScriptGlobal*>(VmRealloc(L, nullptr, 0, sizeof(qvScriptGlobal)));
+  std::memset(static_cast<void*>(g), 0, sizeof(qvScriptGlobal));
+  L->g = g;
+  g->nblocks = sizeof(qvScriptState) + sizeof(qvScriptGlobal);
+  g->panic = DefaultPanic;
+  g->mainthread = L;
+  g->threshold = g->gcLimit = kNoGCLimit;  // no collection until the state is complete
+  SetNil(&g->registry);
+  SetNil(&g->defaultMeta);
+  SetNil(&g->builtinNext);
+  SetNil(&g->dummynode[0].key);
+  SetNil(&g->dummynode[0].val);
+
+  // The stack and the first call record: slot 0 is the outermost level's "function".
+  L->stack = VmNewVector<qvScriptValue>(L, kBasicStackSize);
+  L->stacksize = kBasicStackSize;
+  for (int i = 0; i < kBasicStackSize; ++i) SetNil(&L->stack[i]);
+  L->stackLast = L->stack + kBasicStackSize - 1 - kExtraStack;
+  L->baseCi = VmNewVector<qvCallInfo>(L, kBasicCiSize);
+  L->sizeCi = kBasicCiSize;
+  L->endCi = L->baseCi + kBasicCiSize - 1;
+  L->ci = L->baseCi;
+  L->ci->state = kCallNative;
+  L->ci->savedpc = nullptr;
+  L->ci->tailcalls = 0;
+  L->top = L->stack + 1;
+  L->base = L->ci->base = L->top;
+  L->ci->top = L->top + kMinNativeStack;
+
+  qvTable* meta = VmNewTableObject(L, 0, 0);
+  meta->metatable = meta;
+  SetObject(&g->defaultMeta, kTypeTable, meta);
+  SetObject(&L->gt, kTypeTable, VmNewTableObject(L, 0, 4));
+  SetObject(&g->registry, kTypeTable, VmNewTableObject(L, 4, 4));
+  VmResizeStringTable(L, 32);
+  VmInitEvents(L);
+  SetObject(&g->builtinNext, kTypeFunction, VmNewCClosure(L, 0));
+  static_cast<qvCClosure*>(g->builtinNext.value.gc)->f = VmBuiltinNext;
+  VmSetThreshold(L, 4 * g->nblocks);
+}
+
+// Frees everything the state owns, then the state itself. Returns the byte count that remained
+// before the two records went: exactly their sizes when every block was accounted for.
+static uint64_t FreeState(qvScriptState* L) {
+  uint64_t residue = 0;
+  qvScriptGlobal* g = L->g;
+  if (g != nullptr) {
+    VmFreeAllObjects(L);
+    VmFreeVector(L, g->strt.hash, g->strt.size);
+    VmRealloc(L, g->buffer, g->buffsize, 0);
+    VmFreeVector(L, g->gosub, size_t(g->gosubSize));
+  }
+  VmFreeVector(L, L->baseCi, size_t(L->sizeCi));
+  VmFreeVector(L, L->stack, size_t(L->stacksize));
+  if (g != nullptr) {
+    residue = g->nblocks;
+    assert(residue == sizeof(qvScriptState) + sizeof(qvScriptGlobal));
+    L->g = nullptr;
+    VmRealloc(nullptr, g, sizeof(qvScriptGlobal), 0);
+  }
+  VmRealloc(nullptr, L, sizeof(qvScriptState), 0);
+  return residue;
+}
+
+qvScriptState* VmOpenState() {
+  auto* L = static_cast<qvScriptState*>(VmRealloc(nullptr, nullptr, 0, sizeof(qvScriptState)));
+  if (L == nullptr) return nullptr;
+  std::memset(static_cast<void*>(L), 0, sizeof(qvScriptState));
+  L->type = kTypeThread;
+  L->allowhook = 1;
+  SetNil(&L->gt);
+  L->errorHandlerRef = -1;
+  L->errorLine = -1;
+  if (VmRunProtected(L, OpenBody, nullptr) != 0) {
+    FreeState(L);
+    return nullptr;
+  }
+  return L;
+}
+
+static void CloseBody(qvScriptState* L, void*) { VmCallFinalisers(L); }
+
+void VmCloseState(qvScriptState* L) { VmCloseStateResidue(L); }
+
+uint64_t VmCloseStateResidue(qvScriptState* L) {
+  if (L == nullptr) return 0;
+  L = G(L)->mainthread;
+  VmCloseUpvals(L, L->stack);
+  VmSeparateUserdata(L, true);
+  L->errfunc = 0;
+  do {  // run the finalisers until one pass completes without an error
+    L->ci = L->baseCi;
+    L->base = L->top = L->ci->base;
+    L->nCcalls = 0;
+  } while (VmRunProtected(L, CloseBody, nullptr) != 0);
+  return FreeState(L);
+}
+
+}  // namespace qv

@@ -1,0 +1,202 @@
+// The machine's state records: the per-machine state with its value stack and call records, the
+// global record, the process words, and the error-unwinding type.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vm/object.h"
+
+namespace qv {
+
+// The one exception type that VM errors unwind with.
+struct VmError {
+  int32_t code;
+};
+
+// One record per active protected run, innermost first.
+struct qvErrorJump {
+  qvErrorJump* previous;
+  int32_t status;
+};
+
+// Call-record state flags.
+constexpr uint32_t kCallNative = 1;     // a native function
+constexpr uint32_t kCallHasFrame = 2;   // the interpreter runs this frame
+constexpr uint32_t kCallCalling = 4;    // the interpreter called the next record itself
+constexpr uint32_t kCallSavedPc = 8;    // savedpc is valid
+constexpr uint32_t kCallHookStop = 16;  // a hook asked the interpreter to stop
+
+struct qvCallInfo {
+  qvScriptValue* base;  // first slot of the frame
+  qvScriptValue* top;   // frame limit
+  uint32_t state;
+  const uint32_t* savedpc;  // next instruction of a script frame
+  int32_t tailcalls;        // tail calls folded into this record
+};
+
+// Metamethod events; the first five have the absence cache of tables.
+enum qvEvent : int {
+  kEventIndex,
+  kEventNewIndex,
+  kEventGc,
+  kEventMode,
+  kEventEq,
+  kEventAdd,
+  kEventSub,
+  kEventMul,
+  kEventDiv,
+  kEventDivInt,
+  kEventMod,
+  kEventLsh,
+  kEventRsh,
+  kEventOr,
+  kEventAnd,
+  kEventXor,
+  kEventPow,
+  kEventUnm,
+  kEventNot,
+  kEventLt,
+  kEventLe,
+  kEventConcat,
+  kEventCall,
+  kEventCount
+};
+
+struct qvStringTable {
+  qvGCObject** hash;
+  uint32_t nuse;
+  uint32_t size;  // a power of two
+};
+
+// One GOSUB return address: the prototype it belongs to and the instruction index.
+struct qvGosubEntry {
+  const qvProto* proto;
+  int32_t pc;
+};
+constexpr int32_t kGosubLimit = 4096;
+
+// No automatic collection while the threshold holds this value.
+constexpr uint64_t kNoGCLimit = 0xFFFFFFFFu;
+
+struct qvScriptGlobal {
+  qvStringTable strt;
+  qvGCObject* rootgc;    // every collectable object except strings and userdata
+  qvGCObject* rootudata;  // userdata
+  qvGCObject* tmudata;    // userdata awaiting "__gc"
+  char* buffer;           // concatenation buffer
+  size_t buffsize;
+  uint64_t threshold;  // bytes; kNoGCLimit disables automatic collection
+  uint64_t gcLimit;    // what the check points compare with (the threshold, or never)
+  uint64_t nblocks;    // allocated bytes
+  qvCFunction panic;
+  qvScriptValue registry;
+  qvScriptValue defaultMeta;  // an empty table that is its own metatable
+  qvScriptState* mainthread;
+  qvHashNode dummynode[1];
+  qvString* tmname[kEventCount];
+  qvScriptValue builtinNext;  // the iterator used when the global "next" is nil
+  qvGosubEntry* gosub;        // the GOSUB stack, grown as needed up to kGosubLimit
+  int32_t gosubSize;
+  int32_t gosubTop;
+};
+
+// Bits of the pending word that the interpreter tests before every instruction.
+constexpr uint32_t kPendingEnd = 1;
+constexpr uint32_t kPendingHook = 2;
+
+struct qvScriptState : qvGCObject {
+  qvScriptValue* top;   // first free slot
+  qvScriptValue* base;  // first slot of the running function's frame
+  qvScriptGlobal* g;
+  qvCallInfo* ci;
+  qvScriptValue* stackLast;  // the last usable slot
+  qvScriptValue* stack;
+  int32_t stacksize;
+  qvCallInfo* endCi;
+  qvCallInfo* baseCi;
+  int32_t sizeCi;
+  int32_t nCcalls;  // native-call nesting
+  uint8_t hookmask;
+  uint8_t allowhook;
+  uint8_t hookinit;
+  int32_t basehookcount;
+  int32_t hookcount;
+  void* hook;
+  qvScriptValue gt;  // the globals table
+  qvGCObject* openupval;  // open upvalues, highest stack slot first
+  qvGCObject* gclist;
+  qvErrorJump* errorJmp;
+  ptrdiff_t errfunc;
+
+  // Process words (one machine per process).
+  uint32_t pending;  // kPendingEnd | kPendingHook: tested before every instruction
+  int32_t endFlag;
+  int32_t traceFlag;
+  int32_t lastError;
+  qvCFunction lastErrorReader;  // the native whose call keeps lastError
+  int32_t errorHandlerRef;
+  int32_t inErrorHandler;
+  int32_t handlerSuppression;
+  int32_t currentInstruction;
+  int32_t jumpOffset;
+  int32_t errorLine;
+};
+
+inline qvScriptGlobal* G(qvScriptState* L) { return L->g; }
+
+// Closes the state; returns the byte count left once every object, the stack and the call
+// records were freed (the sizes of the state and global records when the accounting is exact).
+uint64_t VmCloseStateResidue(qvScriptState* L);
+
+// ---- stack ----
+
+constexpr int kExtraStack = 5;        // slots beyond the limit that pushes may use unchecked
+constexpr int kBasicStackSize = 45;   // slots at creation
+constexpr int kBasicCiSize = 8;       // call records at creation
+constexpr int kMinNativeStack = 20;   // slots guaranteed to a native function
+constexpr int kMaxNativeStack = 2048; // VmCheckStack's frame limit
+constexpr int kMaxCalls = 4096;       // call records
+constexpr int kMaxNativeCalls = 200;  // native-call nesting
+constexpr int32_t kMaxStackSlots = 1 << 21;  // hard cap on the value stack
+
+inline ptrdiff_t SaveStack(qvScriptState* L, const qvScriptValue* p) {
+  return reinterpret_cast<const char*>(p) - reinterpret_cast<const char*>(L->stack);
+}
+inline qvScriptValue* RestoreStack(qvScriptState* L, ptrdiff_t n) {
+  return reinterpret_cast<qvScriptValue*>(reinterpret_cast<char*>(L->stack) + n);
+}
+
+void VmReallocStack(qvScriptState* L, int newSize);
+void VmGrowStack(qvScriptState* L, int n);
+// Makes sure n slots above the top exist.
+inline void VmEnsureStack(qvScriptState* L, int n) {
+  if (L->stackLast - L->top <= n) VmGrowStack(L, n);
+}
+// Pushes one slot, growing the stack when the limit is reached.
+inline qvScriptValue* VmPushSlot(qvScriptState* L) {
+  if (L->top >= L->stackLast) VmGrowStack(L, 1);
+  return L->top++;
+}
+void VmReallocCI(qvScriptState* L, int newSize);
+// The next call record, growing the array (and raising ERR_STACK beyond the limit).
+qvCallInfo* VmNextCI(qvScriptState* L);
+
+// ---- memory ----
+
+template <typename T>
+T* VmNewVector(qvScriptState* L, size_t n) {
+  return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
+}
+template <typename T>
+void VmFreeVector(qvScriptState* L, T* p, size_t n) {
+  VmRealloc(L, p, n * sizeof(T), 0);
+}
+
+// ---- process words ----
+
+inline void VmUpdatePending(qvScriptState* L) {
+  L->pending = (L->endFlag ? kPendingEnd : 0u);
+}
+
+}  // namespace qv

@@ -1,0 +1,74 @@
+// Interned strings and full userdata.
+#include <cstring>
+
+#include "vm/errcodes.h"
+#include "vm/state.h"
+#include "vm/table.h"
+
+namespace qv {
+
+static uint32_t HashString(const char* s, size_t len) {
+  uint32_t h = static_cast<uint32_t>(len);
+  size_t step = (len >> 5) + 1;  // long strings hash a sample of about 32 characters
+  for (size_t i = len; i >= step; i -= step)
+    h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
+  return h;
+}
+
+void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
+  qvStringTable* tb = &G(L)->strt;
+  auto** newHash = VmNewVector<qvGCObject*>(L, newSize);
+  for (uint32_t i = 0; i < newSize; ++i) newHash[i] = nullptr;
+  for (uint32_t i = 0; i < tb->size; ++i) {
+    qvGCObject* p = tb->hash[i];
+    while (p != nullptr) {
+      qvGCObject* next = p->next;
+      uint32_t h = static_cast<qvString*>(p)->hash & (newSize - 1);
+      p->next = newHash[h];
+      newHash[h] = p;
+      p = next;
+    }
+  }
+  VmFreeVector(L, tb->hash, tb->size);
+  tb->size = newSize;
+  tb->hash = newHash;
+}
+
+qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
+  uint32_t h = HashString(s, len);
+  qvStringTable* tb = &G(L)->strt;
+  for (qvGCObject* o = tb->hash[h & (tb->size - 1)]; o != nullptr; o = o->next) {
+    auto* ts = static_cast<qvString*>(o);
+    if (ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
+  }
+  auto* ts = static_cast<qvString*>(VmRealloc(L, nullptr, 0, StringBlockSize(len)));
+  ts->type = kTypeString;
+  ts->marked = 0;
+  ts->reserved = 0;
+  ts->hash = h;
+  ts->len = static_cast<uint32_t>(len);
+  std::memcpy(ts->data(), s, len);
+  ts->data()[len] = '\0';
+  qvGCObject** bucket = &tb->hash[h & (tb->size - 1)];
+  ts->next = *bucket;
+  *bucket = ts;
+  tb->nuse++;
+  if (tb->nuse > tb->size && tb->size <= 0x3FFFFFFEu) VmResizeStringTable(L, tb->size * 2);
+  return ts;
+}
+
+qvString* VmInternCString(qvScriptState* L, const char* s) { return VmInternString(L, s, std::strlen(s)); }
+
+qvUserdata* VmNewUserdataObject(qvScriptState* L, size_t size) {
+  if (size >= 0xFFFFFFFDu - sizeof(qvUserdata)) VmRaiseError(L, vmerr::kMem);
+  auto* u = static_cast<qvUserdata*>(VmRealloc(L, nullptr, 0, sizeof(qvUserdata) + size));
+  u->type = kTypeUserdata;
+  u->marked = kNotFinalisedBit;
+  u->len = size;
+  u->metatable = TableOf(&G(L)->defaultMeta);
+  u->next = G(L)->rootudata;
+  G(L)->rootudata = u;
+  return u;
+}
+
+}  // namespace qv
