@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "core/errors.h"
 #include "core/vfile.h"
 
 namespace qv {
@@ -27,6 +28,12 @@ using FilePtr = std::unique_ptr<qvFile, FileCloser>;
 int FinishDestination(FilePtr& dest, int result) {
   if (!CloseFileQ(dest.release()) && result == 0) result = ERR_WRITE;
   return result;
+}
+
+// A failed open: the name goes to the message.
+int Failed(int code, const char* name) {
+  SetErrorString(name);
+  return code;
 }
 
 }  // namespace
@@ -51,11 +58,11 @@ int PackFile(const char magic[4], const char* source, const char* dest, uint64_t
     return ERR_MEM;
   }
   FilePtr src(OpenFileQ(source, kFileRead));
-  if (!src) return ERR_READFILE;
+  if (!src) return Failed(ERR_READFILE, source);
   // Opening the destination empties it: never when that is the source's own file.
   if (IsSameFile(source, dest)) return ERR_WRONGUSAGE;
   FilePtr dst(OpenFileQ(dest, kFileWrite));
-  if (!dst) return ERR_WRITEFILE;
+  if (!dst) return Failed(ERR_WRITEFILE, dest);
 
   static const unsigned char kReserved[4] = {0, 0, 0, 0};
   if (WriteFileQ(dst.get(), magic, 4) != 4 || WriteFileQ(dst.get(), kReserved, 4) != 4) {
@@ -106,7 +113,7 @@ int UnpackFile(const char magic[4], const char* source, const char* dest, uint64
     return ERR_MEM;
   }
   FilePtr src(OpenFileQ(source, kFileRead));
-  if (!src) return ERR_READFILE;
+  if (!src) return Failed(ERR_READFILE, source);
   if (offset > uint64_t(INT64_MAX)) return ERR_PAKFORMAT;
   SeekFileQ(src.get(), int64_t(offset), kSeekStart);
   unsigned char head[4];
@@ -116,7 +123,7 @@ int UnpackFile(const char magic[4], const char* source, const char* dest, uint64
   SeekFileQ(src.get(), 4, kSeekCurrent);  // the reserved word
   if (IsSameFile(source, dest)) return ERR_WRONGUSAGE;
   FilePtr dst(OpenFileQ(dest, kFileWrite));
-  if (!dst) return ERR_WRITEFILE;
+  if (!dst) return Failed(ERR_WRITEFILE, dest);
 
   z_stream strm{};
   int ret = inflateInit(&strm);

@@ -15,9 +15,9 @@ inline constexpr char kAppletPackMagic[4] = {'Q', 'V', 'Z', '\0'};
 int MapZlibError(int zlibResult);
 
 // Compresses `source` (any name the file routines take) into the new file `dest`; `size` gets
-// the destination's length, header included. Returns 0, 1000, 1045 (the caller stores the source
-// name as error argument), 1052 (the caller stores the destination name), 1055 when `dest` is
-// the source's own file, 1009 on a short read, 1005 on a short write, or a zlib error.
+// the destination's length, header included. Returns 0, 1000, 1045 or 1052 (with the name that
+// does not open stored as the error's text argument), 1055 when `dest` is the source's own file,
+// 1009 on a short read, 1005 on a short write, or a zlib error.
 int PackFile(const char magic[4], const char* source, const char* dest, uint64_t* size);
 // Checks the magic at `offset` in `source` (1310 when it differs; no destination is made then)
 // and inflates the stream behind it into the new file `dest`; `size` (may be null) gets the

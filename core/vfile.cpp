@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "core/errors.h"
 #include "core/support.h"
 #include "core/vfile.h"
 
@@ -353,6 +354,7 @@ int CopyFileBlocks(const char* source, const char* target) {
   } catch (const std::bad_alloc&) {
     return ERR_MEM;
   }
+  SetErrorString(source);
   qvFile* in = OpenFileQ(source, kFileRead);
   if (!in) return ERR_READFILE;
   // Opening the target for writing empties it: never when it is the source's own file.
@@ -360,6 +362,7 @@ int CopyFileBlocks(const char* source, const char* target) {
     CloseFileQ(in);
     return ERR_WRONGUSAGE;
   }
+  SetErrorString(target);
   qvFile* out = OpenFileQ(target, kFileWrite);
   if (!out) {
     CloseFileQ(in);

@@ -17,6 +17,7 @@
 #include <span>
 
 #include "core/player_state.h"
+#include "platform/platform.h"
 
 namespace qv {
 
@@ -121,9 +122,9 @@ int WriteU16LE(qvFile* file, uint16_t value);
 bool IsSameFile(const char* source, const char* target);
 
 // Copies `source` (also a virtual file) into the plain file `target` in blocks of 16384 bytes.
-// Returns 0; 1000; 1045 (the caller stores the source name as error argument) when the source
-// does not open, 1009 when it ends early; 1052 (the caller stores the target name) when the
+// Returns 0; 1000; 1045 when the source does not open, 1009 when it ends early; 1052 when the
 // target does not open or a write falls short; 1055 when the target is the source's own file.
+// The name that a message needs is stored as the error's text argument.
 int CopyFileBlocks(const char* source, const char* target);
 
 // ---- linked files ----
@@ -138,40 +139,23 @@ const char* ResolveLinkedFile(std::span<const qvLinkedFile> files, uint64_t appl
 
 // ---- directories ----
 
-enum : uint32_t {
-  kFileAttrArchive = 0x20,
-  kFileAttrHidden = 0x80,
-  kFileAttrSystem = 0x100,
-  kFileAttrReadOnly = 0x8000,
-};
-
-struct qvFileInfo {
-  bool directory = false;
-  uint64_t size = 0;
-  uint32_t flags = 0;    // kFileAttr* bits; 15 for a virtual file
-  int64_t creation = 0;  // seconds since 1970-01-01 00:00 UTC
-  int64_t access = 0;
-  int64_t write = 0;
-};
-
 struct qvDirHandle;
 
-// A handle on a file or directory (mode 0; other modes fail), or on a virtual name. An empty
-// name stands for the current directory.
+// A handle on a file or directory (a read lock of the platform; other modes fail), or on a
+// virtual name. An empty name stands for the current directory.
 qvDirHandle* OpenDirQ(const char* name, int mode);
 void CloseDirQ(qvDirHandle* handle);
 // The full name of the file or directory; for a virtual name the current directory joined with
 // its display name ("unknown" when that is empty). False when it does not fit.
 bool GetDirLockName(const qvDirHandle* handle, char* out, size_t size);
 // 0 with the information of the file or directory itself, or 1144 when it cannot be examined.
-// A virtual name gives a file of the length the name carries, flags 15 and all three times at
-// 16 August 1982, 00:00 local time.
-int ExamineFileQ(const qvDirHandle* handle, qvFileInfo* info);
-// Starts a scan of a directory: 0, or 1250 for a file or a virtual name (the caller stores the
-// name as error argument).
+// A virtual name gives a file of the length the name carries, attributes 15 and all three times
+// at 16 August 1982, 00:00 local time.
+int ExamineFileQ(qvDirHandle* handle, qvDirEntry* entry);
+// Starts a scan of a directory: 0, or 1250 for a file or a virtual name (its name stored as the
+// error's text argument).
 int ExamineDirQ(qvDirHandle* handle);
-// The next entry of the scan (sorted without regard to case; names beginning with "." are
-// skipped): 1 with its name and information, 0 at the end.
-int ReadDirQ(qvDirHandle* handle, char* name, size_t size, qvFileInfo* info);
+// The next entry of the scan, as the platform's ExamineNextEntry gives it: 1, or 0 at the end.
+int ReadDirQ(qvDirHandle* handle, const char** name, int* isDir, qvDirEntry* entry);
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 
 #include "core/compress.h"
 #include "core/error_table.h"
+#include "core/errors.h"
 #include "core/vfile.h"
 
 using namespace qv;
@@ -168,8 +169,10 @@ TEST_F(CompressTest, FileErrors) {
   std::string src = Put("src", data);
   uint32_t size = 0;
   EXPECT_EQ(CompressFile(Path("missing").c_str(), Path("x").c_str(), &size), ERR_READFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("missing"));
   EXPECT_EQ(DecompressFile(Path("missing").c_str(), Path("x").c_str(), &size), ERR_READFILE);
   EXPECT_EQ(CompressFile(src.c_str(), Path("no/dir/x").c_str(), &size), ERR_WRITEFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("no/dir/x"));
   std::string packed = Put("packed", Container("QVPK", data));
   EXPECT_EQ(DecompressFile(packed.c_str(), Path("no/dir/x").c_str(), &size), ERR_WRITEFILE);
   if (fs::exists("/dev/full")) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "core/errors.h"
 #include "core/vfile.h"
 
 using namespace qv;
@@ -240,7 +241,9 @@ TEST_F(VfileTest, CopyFileBlocks) {
   EXPECT_EQ(Slurp(target), "");
 
   EXPECT_EQ(CopyFileBlocks(Path("missing.bin").c_str(), target.c_str()), ERR_READFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("missing.bin"));
   EXPECT_EQ(CopyFileBlocks(source.c_str(), Path("no/such/dir/t.bin").c_str()), ERR_WRITEFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("no/such/dir/t.bin"));
   // A full device takes the open but not the data: a failure, never success.
   if (fs::exists("/dev/full")) {
     EXPECT_EQ(CopyFileBlocks(source.c_str(), "/dev/full"), ERR_WRITEFILE);
@@ -299,29 +302,35 @@ TEST_F(VfileTest, Directories) {
   char name[kMaxPathLength + 1];
   ASSERT_TRUE(GetDirLockName(h, name, sizeof(name)));
   EXPECT_EQ(name, dir_.string());
-  qvFileInfo info;
-  EXPECT_EQ(ExamineFileQ(h, &info), 0);
-  EXPECT_TRUE(info.directory);
+  qvDirEntry entry;
+  EXPECT_EQ(ExamineFileQ(h, &entry), 0);
+  EXPECT_TRUE(entry.isDirectory);
   ASSERT_EQ(ExamineDirQ(h), 0);
   std::vector<std::string> seen;
-  while (ReadDirQ(h, name, sizeof(name), &info)) {
-    seen.push_back(name);
+  const char* leaf;
+  int isDir;
+  while (ReadDirQ(h, &leaf, &isDir, &entry)) {
+    seen.push_back(leaf);
     if (seen.back() == "b.txt") {
-      EXPECT_EQ(info.size, 2u);
-      EXPECT_FALSE(info.directory);
+      EXPECT_EQ(entry.size, 2);
+      EXPECT_FALSE(isDir);
     }
     if (seen.back() == "c") {
-      EXPECT_TRUE(info.directory);
+      EXPECT_TRUE(isDir);
     }
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"A.txt", "b.txt", "c"}));
   CloseDirQ(h);
 
-  h = OpenDirQ(Path("b.txt").c_str(), 0);
+  // "PROGDIR:" works here too.
+  SetProgramDir(dir_.string().c_str());
+  h = OpenDirQ("PROGDIR:b.txt", 0);
+  SetProgramDir("");
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(ExamineFileQ(h, &info), 0);
-  EXPECT_EQ(info.size, 2u);
-  EXPECT_FALSE(info.directory);
+  EXPECT_EQ(ExamineFileQ(h, &entry), 0);
+  EXPECT_EQ(entry.size, 2);
+  EXPECT_FALSE(entry.isDirectory);
+  SetErrorString("");
   EXPECT_EQ(ExamineDirQ(h), ERR_NOTADIR);
   CloseDirQ(h);
 
@@ -336,24 +345,29 @@ TEST_F(VfileTest, Directories) {
 
 TEST_F(VfileTest, VirtualDirectoryHandles) {
   std::string container = Write("c.bin", "0123456789");
-  qvDirHandle* h = OpenDirQ(Chunk(2, 5, container).c_str(), 0);
+  std::string chunk = Chunk(2, 5, container);
+  qvDirHandle* h = OpenDirQ(chunk.c_str(), 0);
   ASSERT_NE(h, nullptr);
-  qvFileInfo info;
-  EXPECT_EQ(ExamineFileQ(h, &info), 0);
-  EXPECT_FALSE(info.directory);
-  EXPECT_EQ(info.size, 5u);
-  EXPECT_EQ(info.flags, 15u);
-  std::time_t t = std::time_t(info.write);
+  qvDirEntry entry;
+  EXPECT_EQ(ExamineFileQ(h, &entry), 0);
+  EXPECT_FALSE(entry.isDirectory);
+  EXPECT_EQ(entry.size, 5);
+  EXPECT_EQ(entry.attributes, 15u);
+  std::time_t t = std::time_t(entry.times[QV_TIME_WRITE].seconds);
   std::tm local = *std::localtime(&t);
   EXPECT_EQ(local.tm_year, 82);
   EXPECT_EQ(local.tm_mon, 7);
   EXPECT_EQ(local.tm_mday, 16);
   EXPECT_EQ(local.tm_hour, 0);
-  EXPECT_EQ(info.creation, info.write);
+  EXPECT_EQ(entry.times[QV_TIME_CREATION].seconds, entry.times[QV_TIME_WRITE].seconds);
   EXPECT_EQ(ExamineDirQ(h), ERR_NOTADIR);
+  EXPECT_EQ(std::string(GetErrorString()), chunk);
+  const char* leaf;
+  EXPECT_EQ(ReadDirQ(h, &leaf, nullptr, nullptr), 0);
   char name[kMaxPathLength + 1];
   ASSERT_TRUE(GetDirLockName(h, name, sizeof(name)));
   EXPECT_EQ(name, (fs::current_path() / "inner.bin").string());
   CloseDirQ(h);
   EXPECT_EQ(OpenDirQ(":::chunk1*x/y", 0), nullptr);
+  EXPECT_EQ(OpenDirQ(chunk.c_str(), 1), nullptr);
 }
