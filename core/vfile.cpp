@@ -383,6 +383,12 @@ int CopyFileBlocks(const char* source, const char* target) {
   return result;
 }
 
+int MakeTempNameForChunk(char* out, size_t size, const char* virtualName) {
+  int result = CreateTempName(out, size);
+  if (result != 0) return result;
+  return GetChunkExtension(virtualName, out, size) ? 0 : ERR_NAMETOOLONG;
+}
+
 // ---- linked files ----
 
 const char* ResolveLinkedFile(std::span<const qvLinkedFile> files, uint64_t appletOffset,

@@ -127,6 +127,11 @@ bool IsSameFile(const char* source, const char* target);
 // The name that a message needs is stored as the error's text argument.
 int CopyFileBlocks(const char* source, const char* target);
 
+// A new temporary file name (the platform's, in the player's private directory) ending in the
+// extension of the display name of the virtual name, for loaders that go by the extension.
+// 0, the platform's error code, or 1373 when the name does not fit.
+int MakeTempNameForChunk(char* out, size_t size, const char* virtualName);
+
 // ---- linked files ----
 
 // The ":::chunk" name (written into `out`) of the linked file (of the applet settings) that

@@ -371,3 +371,20 @@ TEST_F(VfileTest, VirtualDirectoryHandles) {
   EXPECT_EQ(OpenDirQ(":::chunk1*x/y", 0), nullptr);
   EXPECT_EQ(OpenDirQ(chunk.c_str(), 1), nullptr);
 }
+
+TEST(VfileTemp, TempNamesKeepTheLinkedFileExtension) {
+  ASSERT_EQ(InitPlatform(), 0);  // its shutdown removes the private temporary directory
+  char name[kMaxPathLength + 1];
+  ASSERT_EQ(MakeTempNameForChunk(name, sizeof(name), ":::chunk5:10*Logo.PNG/x.exe"), 0);
+  std::string path = name;
+  EXPECT_EQ(path.substr(path.size() - 4), ".PNG");
+  EXPECT_FALSE(fs::exists(path));
+  char other[kMaxPathLength + 1];
+  ASSERT_EQ(MakeTempNameForChunk(other, sizeof(other), ":::chunk5:10*noext/x.exe"), 0);
+  EXPECT_NE(path.substr(0, path.size() - 4), other);
+  char tiny[8];
+  EXPECT_NE(MakeTempNameForChunk(tiny, sizeof(tiny), ":::chunk5:10*a.png/x.exe"), 0);
+  fs::path dir = fs::path(path).parent_path();
+  ShutdownPlatform();
+  EXPECT_FALSE(fs::exists(dir));
+}
