@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "core/error_table.h"
 #include "core/errors.h"
 #include "core/layer_services.h"
 #include "core/support.h"
@@ -12,19 +13,6 @@
 namespace qv {
 
 namespace {
-
-// Error codes used here (their ERR_ names are the script constants).
-constexpr int32_t ERR_MEM = 1000;
-constexpr int32_t ERR_MISSINGPARAMTR = 1014;
-constexpr int32_t ERR_SYNTAXERROR = 1018;
-constexpr int32_t ERR_FINDCST = 1042;
-constexpr int32_t ERR_WRONGUSAGE = 1055;
-constexpr int32_t ERR_STRORNUM = 1183;
-constexpr int32_t ERR_PERCENTFORMAT = 1184;
-constexpr int32_t ERR_TOOMANYARGS = 1193;
-constexpr int32_t ERR_FINDLAYER = 1369;
-constexpr int32_t ERR_TABEXPECTED2 = 1446;
-constexpr int32_t ERR_PERCENTFORMATSTR = 1502;
 
 constexpr int64_t kMaxObjectBytes = 0x7FFFFFFF;
 

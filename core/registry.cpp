@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/support.h"
@@ -11,8 +12,6 @@
 namespace qv {
 
 namespace {
-
-constexpr int32_t ERR_MEM = 1000;
 
 // A singly linked list appended at its tail.
 template <typename Node>

@@ -4,23 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/error_table.h"
 #include "core/errors.h"
 #include "core/support.h"
 
 namespace qv {
 
 namespace {
-
-// Error codes raised here (their ERR_ names are the script constants).
-constexpr int32_t ERR_NUMEXPECTED = 1138;
-constexpr int32_t ERR_STREXPECTED = 1139;
-constexpr int32_t ERR_TABEXPECTED = 1140;
-constexpr int32_t ERR_FUNCEXPECTED = 1185;
-constexpr int32_t ERR_NUMTABLEARG = 1189;
-constexpr int32_t ERR_NUMCALLBACK = 1190;
-constexpr int32_t ERR_STRTABLEARG = 1247;
-constexpr int32_t ERR_STRCALLBACK = 1259;
-constexpr int32_t ERR_UDEXPECTED = 1492;
 
 constexpr const char* kLabelsTable = "labels";
 constexpr const char* kConstantsTable = "constants";

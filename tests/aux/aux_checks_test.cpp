@@ -4,21 +4,12 @@
 #include <string>
 
 #include "aux_fixture.h"
+#include "core/error_table.h"
 #include "core/errors.h"
 #include "vm/auxlib.h"
 
 namespace qv::testing {
 namespace {
-
-constexpr int32_t kNumExpected = 1138;   // ERR_NUMEXPECTED
-constexpr int32_t kStrExpected = 1139;   // ERR_STREXPECTED
-constexpr int32_t kTabExpected = 1140;   // ERR_TABEXPECTED
-constexpr int32_t kFuncExpected = 1185;  // ERR_FUNCEXPECTED
-constexpr int32_t kNumTableArg = 1189;   // ERR_NUMTABLEARG
-constexpr int32_t kNumCallback = 1190;   // ERR_NUMCALLBACK
-constexpr int32_t kStrTableArg = 1247;   // ERR_STRTABLEARG
-constexpr int32_t kStrCallback = 1259;   // ERR_STRCALLBACK
-constexpr int32_t kUdExpected = 1492;    // ERR_UDEXPECTED
 
 int32_t Dummy(qvScriptState*) { return 0; }
 int gUserdataTarget;
@@ -118,57 +109,57 @@ TEST_P(ArgumentCheckTest, GivesResultOrRaisesWithIndex) {
 
 const CheckCase kCheckCases[] = {
     // Numbers: nil counts as 0, numeric strings convert, absent and other types raise.
-    {"number_missing", CheckNumber, {}, 1, kNumExpected, ""},
-    {"number_missing_beyond_given", CheckNumber, {Arg::kNumber}, 2, kNumExpected, ""},
+    {"number_missing", CheckNumber, {}, 1, ERR_NUMEXPECTED, ""},
+    {"number_missing_beyond_given", CheckNumber, {Arg::kNumber}, 2, ERR_NUMEXPECTED, ""},
     {"number_nil", CheckNumber, {Arg::kNil}, 1, 0, "0"},
     {"number_number", CheckNumber, {Arg::kNumber}, 1, 0, "2.5"},
     {"number_numeric_string", CheckNumber, {Arg::kNumericString}, 1, 0, "12"},
     {"number_hex_string", CheckNumber, {Arg::kHexString}, 1, 0, "255"},
-    {"number_text", CheckNumber, {Arg::kNil, Arg::kText}, 2, kNumExpected, ""},
-    {"number_table", CheckNumber, {Arg::kTable}, 1, kNumExpected, ""},
-    {"number_function", CheckNumber, {Arg::kFunction}, 1, kNumExpected, ""},
-    {"number_light_userdata", CheckNumber, {Arg::kLightUserdata}, 1, kNumExpected, ""},
+    {"number_text", CheckNumber, {Arg::kNil, Arg::kText}, 2, ERR_NUMEXPECTED, ""},
+    {"number_table", CheckNumber, {Arg::kTable}, 1, ERR_NUMEXPECTED, ""},
+    {"number_function", CheckNumber, {Arg::kFunction}, 1, ERR_NUMEXPECTED, ""},
+    {"number_light_userdata", CheckNumber, {Arg::kLightUserdata}, 1, ERR_NUMEXPECTED, ""},
     // Integers: toward zero through 64 bits, low 32 bits kept.
     {"int_big", CheckInt, {Arg::kBigNumber}, 1, 0, "-1"},
     {"int_negative_fraction", CheckInt, {Arg::kNegFraction}, 1, 0, "-1"},
     {"int_fraction", CheckInt, {Arg::kNumber}, 1, 0, "2"},
     {"int_nil", CheckInt, {Arg::kNil}, 1, 0, "0"},
-    {"int_text", CheckInt, {Arg::kNumber, Arg::kNumber, Arg::kText}, 3, kNumExpected, ""},
+    {"int_text", CheckInt, {Arg::kNumber, Arg::kNumber, Arg::kText}, 3, ERR_NUMEXPECTED, ""},
     // Defaults apply only to absent arguments.
     {"optnumber_absent", OptNumber5, {}, 1, 0, "5"},
     {"optnumber_nil", OptNumber5, {Arg::kNil}, 1, 0, "0"},
     {"optnumber_given", OptNumber5, {Arg::kNumber}, 1, 0, "2.5"},
-    {"optnumber_text", OptNumber5, {Arg::kText}, 1, kNumExpected, ""},
+    {"optnumber_text", OptNumber5, {Arg::kText}, 1, ERR_NUMEXPECTED, ""},
     {"optint_absent", OptInt7, {Arg::kNumber}, 2, 0, "7"},
     {"optint_nil", OptInt7, {Arg::kNil}, 1, 0, "0"},
-    {"optint_table", OptInt7, {Arg::kTable}, 1, kNumExpected, ""},
+    {"optint_table", OptInt7, {Arg::kTable}, 1, ERR_NUMEXPECTED, ""},
     // Strings: numbers become their text in place, nil the empty string.
     {"string_number", CheckString, {Arg::kNumber}, 1, 0, "2.5|1"},
     {"string_big_number", CheckString, {Arg::kBigNumber}, 1, 0, "4294967295|1"},
     {"string_nil", CheckString, {Arg::kNil}, 1, 0, "|1"},
     {"string_text", CheckString, {Arg::kText}, 1, 0, "abc|1"},
-    {"string_missing", CheckString, {}, 1, kStrExpected, ""},
-    {"string_table", CheckString, {Arg::kText, Arg::kTable}, 2, kStrExpected, ""},
-    {"string_userdata", CheckString, {Arg::kLightUserdata}, 1, kStrExpected, ""},
+    {"string_missing", CheckString, {}, 1, ERR_STREXPECTED, ""},
+    {"string_table", CheckString, {Arg::kText, Arg::kTable}, 2, ERR_STREXPECTED, ""},
+    {"string_userdata", CheckString, {Arg::kLightUserdata}, 1, ERR_STREXPECTED, ""},
     {"optstring_absent", OptStringDef, {}, 1, 0, "def|3"},
     {"optstring_absent_null", OptStringNull, {}, 1, 0, "null|0"},
     {"optstring_nil", OptStringDef, {Arg::kNil}, 1, 0, "|0"},
-    {"optstring_table", OptStringDef, {Arg::kTable}, 1, kStrExpected, ""},
+    {"optstring_table", OptStringDef, {Arg::kTable}, 1, ERR_STREXPECTED, ""},
     // Exact types.
     {"table_table", CheckTable, {Arg::kTable}, 1, 0, "ok"},
-    {"table_nil", CheckTable, {Arg::kNil}, 1, kTabExpected, ""},
-    {"table_missing", CheckTable, {}, 1, kTabExpected, ""},
+    {"table_nil", CheckTable, {Arg::kNil}, 1, ERR_TABEXPECTED, ""},
+    {"table_missing", CheckTable, {}, 1, ERR_TABEXPECTED, ""},
     {"function_function", CheckFunction, {Arg::kFunction}, 1, 0, "ok"},
-    {"function_text", CheckFunction, {Arg::kNumber, Arg::kText}, 2, kFuncExpected, ""},
-    {"type_string_number", CheckTypeString, {Arg::kNumber}, 1, kStrExpected, ""},
+    {"function_text", CheckFunction, {Arg::kNumber, Arg::kText}, 2, ERR_FUNCEXPECTED, ""},
+    {"type_string_number", CheckTypeString, {Arg::kNumber}, 1, ERR_STREXPECTED, ""},
     {"type_string_text", CheckTypeString, {Arg::kText}, 1, 0, std::to_string(kTypeString)},
-    {"type_number_numeric_string", CheckTypeNumber, {Arg::kNumericString}, 1, kNumExpected, ""},
-    {"type_table_nil", CheckTypeTable, {Arg::kNil}, 1, kTabExpected, ""},
-    {"type_function_table", CheckTypeFunction, {Arg::kTable}, 1, kFuncExpected, ""},
-    {"type_thread_number", CheckTypeThread, {Arg::kNumber}, 1, kUdExpected, ""},
+    {"type_number_numeric_string", CheckTypeNumber, {Arg::kNumericString}, 1, ERR_NUMEXPECTED, ""},
+    {"type_table_nil", CheckTypeTable, {Arg::kNil}, 1, ERR_TABEXPECTED, ""},
+    {"type_function_table", CheckTypeFunction, {Arg::kTable}, 1, ERR_FUNCEXPECTED, ""},
+    {"type_thread_number", CheckTypeThread, {Arg::kNumber}, 1, ERR_UDEXPECTED, ""},
     {"userdata_light", CheckUserdata, {Arg::kLightUserdata}, 1, 0, "target"},
-    {"userdata_number", CheckUserdata, {Arg::kNumber}, 1, kUdExpected, ""},
-    {"userdata_missing", CheckUserdata, {Arg::kNumber}, 2, kUdExpected, ""},
+    {"userdata_number", CheckUserdata, {Arg::kNumber}, 1, ERR_UDEXPECTED, ""},
+    {"userdata_missing", CheckUserdata, {Arg::kNumber}, 2, ERR_UDEXPECTED, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ArgumentCheckTest, ::testing::ValuesIn(kCheckCases),
@@ -187,12 +178,12 @@ TEST_F(FieldCheckTest, NameTheFieldAndKeepTheArgumentIndex) {
   } cases[] = {
       {"title", Arg::kNumber, 0, 0, "2.5"},
       {"title", Arg::kNil, 0, 0, ""},
-      {"title", Arg::kTable, 0, kStrTableArg, ""},
+      {"title", Arg::kTable, 0, ERR_STRTABLEARG, ""},
       {"width", Arg::kNumericString, 1, 0, "12"},
       {"width", Arg::kNil, 1, 0, "0"},
-      {"width", Arg::kText, 1, kNumTableArg, ""},
+      {"width", Arg::kText, 1, ERR_NUMTABLEARG, ""},
       {"color", Arg::kBigNumber, 2, 0, "-1"},
-      {"color", Arg::kFunction, 2, kNumTableArg, ""},
+      {"color", Arg::kFunction, 2, ERR_NUMTABLEARG, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.field) + " kind " + std::to_string(c.kind));
@@ -237,18 +228,18 @@ TEST_F(FieldCheckTest, CallbackReadersReportWithoutRaising) {
         EXPECT_EQ(err, 0);
         EXPECT_EQ(len, 1u);
         EXPECT_EQ(VmGetCallbackString(S, 2, &len, &err), nullptr);
-        EXPECT_EQ(err, kStrCallback);
+        EXPECT_EQ(err, ERR_STRCALLBACK);
         EXPECT_STREQ(VmGetCallbackString(S, 3, nullptr, &err), "3");
         EXPECT_EQ(err, 0);
         EXPECT_EQ(VmGetCallbackString(S, 9, nullptr, &err), nullptr);
-        EXPECT_EQ(err, kStrCallback);
+        EXPECT_EQ(err, ERR_STRCALLBACK);
 
         EXPECT_EQ(VmGetCallbackNumber(S, 1, &err), 7);
         EXPECT_EQ(err, 0);
         EXPECT_EQ(VmGetCallbackNumber(S, 2, &err), 0);
-        EXPECT_EQ(err, kNumCallback);
+        EXPECT_EQ(err, ERR_NUMCALLBACK);
         EXPECT_EQ(VmGetCallbackNumber(S, 4, &err), 0);
-        EXPECT_EQ(err, kNumCallback);
+        EXPECT_EQ(err, ERR_NUMCALLBACK);
         EXPECT_EQ(VmGetCallbackNumber(S, 3, &err), 3);
         EXPECT_EQ(err, 0);
       });

@@ -9,26 +9,13 @@
 #include <vector>
 
 #include "aux/aux_fixture.h"
+#include "core/error_table.h"
 #include "core/errors.h"
 
 namespace qv {
 namespace {
 
 using testing::MachineTest;
-
-constexpr int32_t kMissingParam = 1014;  // ERR_MISSINGPARAMTR
-constexpr int32_t kSyntax = 1018;        // ERR_SYNTAXERROR
-constexpr int32_t kFindCst = 1042;       // ERR_FINDCST
-constexpr int32_t kWrongUsage = 1055;    // ERR_WRONGUSAGE
-constexpr int32_t kNumExpected = 1138;   // ERR_NUMEXPECTED
-constexpr int32_t kStrOrNum = 1183;      // ERR_STRORNUM
-constexpr int32_t kPercent = 1184;       // ERR_PERCENTFORMAT
-constexpr int32_t kNumTableArg = 1189;   // ERR_NUMTABLEARG
-constexpr int32_t kTooMany = 1193;       // ERR_TOOMANYARGS
-constexpr int32_t kStrTableArg = 1247;   // ERR_STRTABLEARG
-constexpr int32_t kFindLayer = 1369;     // ERR_FINDLAYER
-constexpr int32_t kTabExpected2 = 1446;  // ERR_TABEXPECTED2
-constexpr int32_t kPercentStr = 1502;    // ERR_PERCENTFORMATSTR
 
 std::string Num(double d) {
   char b[64];
@@ -43,9 +30,9 @@ TEST_F(ArgsTest, CheckArgCountComparesWithMinimumAndMaximum) {
     int min, max, given;
     int32_t code;
   } cases[] = {
-      {0, 0, 0, 0},  {0, 0, 1, kTooMany},         {1, 0, 1, 0},          {1, 0, 9, 0},
-      {1, 0, 0, kMissingParam}, {2, 3, 1, kMissingParam}, {2, 3, 3, 0}, {2, 3, 4, kTooMany},
-      {0, 2, 2, 0},  {0, 2, 3, kTooMany},
+      {0, 0, 0, 0},  {0, 0, 1, ERR_TOOMANYARGS},         {1, 0, 1, 0},          {1, 0, 9, 0},
+      {1, 0, 0, ERR_MISSINGPARAMTR}, {2, 3, 1, ERR_MISSINGPARAMTR}, {2, 3, 3, 0}, {2, 3, 4, ERR_TOOMANYARGS},
+      {0, 2, 2, 0},  {0, 2, 3, ERR_TOOMANYARGS},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.min) + "," + std::to_string(c.max) + " with " + std::to_string(c.given));
@@ -72,8 +59,8 @@ TEST_F(ArgsTest, ObjectIdsFromHandlesNumbersAndNil) {
     int32_t automatic;
   } cases[] = {
       {kHandle, false, 0, 0, true, 0}, {kNumber, false, 0, 5, false, 0}, {kNil, false, 0, 0, false, 0},
-      {kText, false, kNumExpected, 0, false, 0},
-      {kNumber, true, 0, 5, false, 0}, {kNil, true, 0, 0, false, 1}, {kText, true, kNumExpected, 0, false, 0},
+      {kText, false, ERR_NUMEXPECTED, 0, false, 0},
+      {kNumber, true, 0, 5, false, 0}, {kNil, true, 0, 0, false, 1}, {kText, true, ERR_NUMEXPECTED, 0, false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.arg) + (c.optional ? " optional" : ""));
@@ -125,19 +112,19 @@ TEST_F(ArgsTest, NumbersOrPercentages) {
       {"50%", 0, false, 640, 0, 0, 320, 0},
       {"50%", 0, false, 0, 0, 0, 0.5, 1},
       {"100%", 0, false, 480, 0, 0, 480, 0},
-      {"150%", 0, false, 640, 0, kPercent, 0, 0},
+      {"150%", 0, false, 640, 0, ERR_PERCENTFORMAT, 0, 0},
       {"150%", 0, false, 640, 1, 0, 960, 0},
-      {"-5%", 0, false, 640, 0, kPercent, 0, 0},
-      {"-5%", 0, false, 640, 1, kPercent, 0, 0},
+      {"-5%", 0, false, 640, 0, ERR_PERCENTFORMAT, 0, 0},
+      {"-5%", 0, false, 640, 1, ERR_PERCENTFORMAT, 0, 0},
       {"12", 0, false, 640, 0, 0, 12, 0},
       {" 12px", 0, false, 640, 0, 0, 12, 0},
       {"-7", 0, false, 640, 0, 0, -7, 0},
       {"2.5e1%", 0, false, 200, 0, 0, 50, 0},
       {"0x10", 0, false, 0, 0, 0, 16, 0},
-      {"nan%", 0, false, 640, 1, kPercent, 0, 0},
-      {"abc", 0, false, 640, 0, kPercent, 0, 0},
-      {"%", 0, false, 640, 0, kPercent, 0, 0},
-      {"", 0, false, 640, 0, kPercent, 0, 0},
+      {"nan%", 0, false, 640, 1, ERR_PERCENTFORMAT, 0, 0},
+      {"abc", 0, false, 640, 0, ERR_PERCENTFORMAT, 0, 0},
+      {"%", 0, false, 640, 0, ERR_PERCENTFORMAT, 0, 0},
+      {"", 0, false, 640, 0, ERR_PERCENTFORMAT, 0, 0},
       {nullptr, 42, false, 640, 0, 0, 42, 0},
       {nullptr, 0, true, 640, 0, 0, 0, 0},
   };
@@ -169,7 +156,7 @@ TEST_F(ArgsTest, NumbersOrPercentages) {
   // Any other type: 1183 with the index; a null flag pointer is fine.
   SetErrorNumber(0);
   EXPECT_EQ(Run([&] { VmNewTable(L); }, [](qvScriptState* S) { GetNumberOrPercent(S, 1, 0, 0, nullptr); }),
-            kStrOrNum);
+            ERR_STRORNUM);
   EXPECT_EQ(GetErrorNumber(), 1);
 }
 
@@ -194,13 +181,13 @@ TEST_F(ArgsTest, ConstantsAreLookedUpWithoutRegardToCase) {
       {"#A_B$C!)", 0, 5, 7},
       {"#myconst", 0, 9, 8},
       {"#" + name70, 0, 64, 65},  // cut after 64 characters
-      {"CENTER", kWrongUsage, 0, 0},
-      {"#GREETING", kWrongUsage, 0, 0},  // a text constant is no number
-      {"#5x", kSyntax, 0, 0},
-      {"#$x", kSyntax, 0, 0},
-      {"#", kSyntax, 0, 0},
-      {"#_unknown", kFindCst, 0, 0},
-      {"#Nothing", kFindCst, 0, 0},
+      {"CENTER", ERR_WRONGUSAGE, 0, 0},
+      {"#GREETING", ERR_WRONGUSAGE, 0, 0},  // a text constant is no number
+      {"#5x", ERR_SYNTAXERROR, 0, 0},
+      {"#$x", ERR_SYNTAXERROR, 0, 0},
+      {"#", ERR_SYNTAXERROR, 0, 0},
+      {"#_unknown", ERR_FINDCST, 0, 0},
+      {"#Nothing", ERR_FINDCST, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -361,38 +348,38 @@ TEST_F(ArgsTest, FieldReadersReadConvertOrNameTheKey) {
       {Reader::kInt, "fraction", 0, "7", ""},
       {Reader::kInt, "negative", 0, "-7", ""},
       {Reader::kInt, "numtext", 0, "12", ""},
-      {Reader::kInt, "word", kNumTableArg, "", "word"},
+      {Reader::kInt, "word", ERR_NUMTABLEARG, "", "word"},
       {Reader::kInt, "missing", 0, "absent", ""},
       {Reader::kUInt, "white", 0, "4294967295", ""},
-      {Reader::kUInt, "bad", kNumTableArg, "", "bad"},
+      {Reader::kUInt, "bad", ERR_NUMTABLEARG, "", "bad"},
       {Reader::kNumber, "fraction", 0, "7.9", ""},
-      {Reader::kNumber, "sub", kNumTableArg, "", "sub"},
+      {Reader::kNumber, "sub", ERR_NUMTABLEARG, "", "sub"},
       {Reader::kString, "word", 0, "text th", ""},  // cut to the 8-byte buffer
       {Reader::kString, "fraction", 0, "7.9", ""},
-      {Reader::kString, "sub", kStrTableArg, "", "sub"},
+      {Reader::kString, "sub", ERR_STRTABLEARG, "", "sub"},
       {Reader::kString, "missing", 0, "absent:unset", ""},
       {Reader::kObjectId, "handle", 0, "0+handle", ""},
       {Reader::kObjectId, "fraction", 0, "7", ""},
-      {Reader::kObjectId, "word", kNumTableArg, "", "word"},
+      {Reader::kObjectId, "word", ERR_NUMTABLEARG, "", "word"},
       {Reader::kLayer, "layernum", 0, "3", ""},
-      {Reader::kLayer, "layer", kFindLayer, "", "Background"},  // no BGPic has layers yet
-      {Reader::kLayer, "sub", kWrongUsage, "", "sub"},
+      {Reader::kLayer, "layer", ERR_FINDLAYER, "", "Background"},  // no BGPic has layers yet
+      {Reader::kLayer, "sub", ERR_WRONGUSAGE, "", "sub"},
       {Reader::kSize, "pct", 0, "-25", ""},
       {Reader::kSize, "plain", 0, "33", ""},
       {Reader::kSize, "fraction", 0, "7", ""},
-      {Reader::kSize, "pct150", kPercentStr, "", "pct150"},
+      {Reader::kSize, "pct150", ERR_PERCENTFORMATSTR, "", "pct150"},
       {Reader::kSizeAllow, "pct150", 0, "-150", ""},
-      {Reader::kSizeAllow, "negpct", kPercentStr, "", "negpct"},
-      {Reader::kSize, "bad", kPercentStr, "", "bad"},
-      {Reader::kSize, "sub", kNumTableArg, "", "sub"},
+      {Reader::kSizeAllow, "negpct", ERR_PERCENTFORMATSTR, "", "negpct"},
+      {Reader::kSize, "bad", ERR_PERCENTFORMATSTR, "", "bad"},
+      {Reader::kSize, "sub", ERR_NUMTABLEARG, "", "sub"},
       {Reader::kNumPct, "pct", 0, "160", ""},
       {Reader::kNumPctAllow, "pct150", 0, "1.5p", ""},
-      {Reader::kNumPct, "pct150", kPercent, "", "pct150"},
+      {Reader::kNumPct, "pct150", ERR_PERCENTFORMAT, "", "pct150"},
       {Reader::kNumPct, "fraction", 0, "7.9", ""},
-      {Reader::kNumPct, "sub", kStrOrNum, "", "sub"},
+      {Reader::kNumPct, "sub", ERR_STRORNUM, "", "sub"},
       {Reader::kMatrix, "matrix", 0, "1,0.5,1,1", ""},
-      {Reader::kMatrix, "short", kMissingParam, "", "short"},
-      {Reader::kMatrix, "textitem", kNumTableArg, "", "textitem"},
+      {Reader::kMatrix, "short", ERR_MISSINGPARAMTR, "", "short"},
+      {Reader::kMatrix, "textitem", ERR_NUMTABLEARG, "", "textitem"},
       {Reader::kMatrix, "nosuch", 0, "absent", ""},
   };
   for (const FieldCase& c : cases) {
@@ -415,7 +402,7 @@ TEST_F(ArgsTest, FieldReadersReadConvertOrNameTheKey) {
     } else {
       EXPECT_EQ(GetErrorString(), c.errorText);
       // Percentages of a field also name the option table's argument position.
-      if (c.code == kPercent || c.code == kStrOrNum) {
+      if (c.code == ERR_PERCENTFORMAT || c.code == ERR_STRORNUM) {
         EXPECT_EQ(GetErrorNumber(), 2);
       }
     }
@@ -431,12 +418,12 @@ TEST(ObjectSize, ProductsAreCheckedForOverflow) {
       {640, 480, 4, 0, 640u * 480u * 4u},
       {0, 480, 4, 0, 0},
       {46340, 46340, 1, 0, 2147395600u},
-      {46341, 46341, 1, 1000, 0},
+      {46341, 46341, 1, ERR_MEM, 0},
       {23170, 23170, 4, 0, 2147395600u},
-      {23171, 23171, 4, 1000, 0},
-      {0x7FFFFFFF, 0x7FFFFFFF, 4, 1000, 0},
-      {-1, 10, 4, 1000, 0},
-      {10, -1, 4, 1000, 0},
+      {23171, 23171, 4, ERR_MEM, 0},
+      {0x7FFFFFFF, 0x7FFFFFFF, 4, ERR_MEM, 0},
+      {-1, 10, 4, ERR_MEM, 0},
+      {10, -1, 4, ERR_MEM, 0},
   };
   for (const Case& c : cases) {
     size_t bytes = 12345;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/player_state.h"
@@ -246,7 +247,7 @@ int32_t CreateThing(qvScriptState* L) {
   VmPushNumber(L, VmGetTop(L) - 1);
   return 2;
 }
-int32_t Failing(qvScriptState*) { return 1055; }
+int32_t Failing(qvScriptState*) { return ERR_WRONGUSAGE; }
 
 TEST_F(RegistryTest, ScriptFunctionsAreCalledByNameWithTypedArguments) {
   static const qvLibraryRow rows[] = {{"CreateThing", CreateThing}, {"Failing", Failing}, {nullptr, nullptr}};
@@ -270,7 +271,7 @@ TEST_F(RegistryTest, ScriptFunctionsAreCalledByNameWithTypedArguments) {
   EXPECT_EQ(VmToNumber(L, 2), 7);
   VmSetTop(L, 0);
 
-  EXPECT_EQ(CallScriptFunction(L, "failing", 0, 0, nullptr), 1055);
+  EXPECT_EQ(CallScriptFunction(L, "failing", 0, 0, nullptr), ERR_WRONGUSAGE);
   EXPECT_EQ(CallScriptFunction(nullptr, "creatething", 0, 0, nullptr), 0);
   EXPECT_EQ(VmGetTop(L), 0);
 }
