@@ -3,12 +3,16 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "core/error_table.h"
 #include "core/errors.h"
+#include "core/eventqueue.h"
 #include "core/layer_services.h"
+#include "core/player_state.h"
 #include "core/support.h"
+#include "core/vfile.h"
 
 namespace qv {
 
@@ -240,6 +244,39 @@ int GetFieldMatrix(qvScriptState* L, int table, const char* key, double out[4], 
     }
     std::memcpy(out, m, sizeof m);
   });
+}
+
+const char* ResolveLinkedFile(qvScriptState* L, const char* name, bool fontFlag, bool* isFont) {
+  if (isFont != nullptr) *isFont = false;
+  const qvAppletSettings* settings = GetAppletSettings(L);
+  const qvPlayerState* state = GetProcessPlayerState();
+  char* buffer = RuntimeNameBuffer();
+  // Without an applet, or outside a run, nothing is linked.
+  if (settings == nullptr || state == nullptr || buffer == nullptr) return name;
+  return ResolveLinkedFile(settings->linkedFiles, state->appletOffset, state->scriptPath, name, fontFlag,
+                           isFont, buffer, kRuntimeBufferSize);
+}
+
+const char* ResolveLinkedFileArg(qvScriptState* L, int index, int kind, bool* isFont) {
+  return ResolveLinkedFile(L, VmCheckString(L, index), kind == kLinkedFileFont, isFont);
+}
+
+int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont, char** out,
+                     size_t* len, int* found) {
+  char* copy = nullptr;
+  size_t n = 0;
+  int present = ReadField(L, table, key, found, [&](int v) {
+    const char* name = VmCheckStringField(L, v, key);
+    if (kind != kLinkedFileNone) name = ResolveLinkedFile(L, name, kind == kLinkedFileFont, isFont);
+    n = std::strlen(name);
+    copy = static_cast<char*>(std::malloc(n + 1));
+    if (copy != nullptr) std::memcpy(copy, name, n + 1);
+  });
+  if (!present) return 0;
+  *out = copy;
+  if (copy == nullptr) return 0;
+  if (len != nullptr) *len = n;
+  return 1;
 }
 
 int32_t CheckObjectSize(int32_t width, int32_t height, int32_t unitSize, size_t* bytes) {

@@ -70,6 +70,25 @@ int GetFieldNumberOrPercent(qvScriptState* L, int table, const char* key, int32_
 // one that is no number).
 int GetFieldMatrix(qvScriptState* L, int table, const char* key, double out[4], int* found);
 
+// Linked-file kinds of the file-name readers.
+enum : int {
+  kLinkedFileNone = 0,  // the name as given
+  kLinkedFileFile = 1,  // a file linked into the applet is found by its plain name
+  kLinkedFileFont = 2,  // likewise for a linked font ("x.font" is the font "x")
+};
+
+// The ":::chunk" name of the applet's linked file (or, with `fontFlag`, linked font) that `name`
+// refers to, or `name` itself when none does. The name lives in the runtime's name buffer until
+// the next call. *isFont (may be null) tells whether a font matched.
+const char* ResolveLinkedFile(qvScriptState* L, const char* name, bool fontFlag, bool* isFont);
+// The string argument at `index`, resolved as `kind` says (any kind but a font is a file).
+const char* ResolveLinkedFileArg(qvScriptState* L, int index, int kind, bool* isFont);
+// A file-name field, resolved unless `kind` is kLinkedFileNone, in a new allocation of
+// length + 1 bytes (*out; free with std::free) with its length in *len (may be null). An
+// allocation failure returns 0 with *out null.
+int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont, char** out,
+                     size_t* len, int* found);
+
 // The byte size of an object of width x height units of `unitSize` bytes: 0, or 1000 when a
 // side is negative or the size exceeds what one allocation may hold (2^31 - 1 bytes).
 int32_t CheckObjectSize(int32_t width, int32_t height, int32_t unitSize, size_t* bytes);

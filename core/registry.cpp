@@ -1,5 +1,6 @@
 #include "core/registry.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -8,6 +9,7 @@
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/support.h"
+#include "core/vfile.h"
 
 namespace qv {
 
@@ -57,6 +59,7 @@ struct UserResourceNode {
 };
 
 qvScriptState* gProcessVm;
+const qvPlayerState* gProcessPlayerState;
 TailList<qvLibraryNode> gLibraries;
 TailList<ObjectListNode> gObjectLists;
 TailList<SetHandlerNode> gSetHandlers;
@@ -170,6 +173,8 @@ void PushItemValue(qvScriptState* L, const qvObjectDataItem* item) {
 
 void SetProcessVm(qvScriptState* L) { gProcessVm = L; }
 qvScriptState* GetProcessVm() { return gProcessVm; }
+void SetProcessPlayerState(const qvPlayerState* state) { gProcessPlayerState = state; }
+const qvPlayerState* GetProcessPlayerState() { return gProcessPlayerState; }
 
 // ---- libraries ----
 
@@ -393,6 +398,52 @@ int AddUserResource(const char* name, intptr_t value, void* data) {
   if (node == nullptr) return 0;
   gUserResources.Append(node);
   return 1;
+}
+
+size_t WriteStringQ(qvFile* file, const char* text) { return WriteFileQ(file, text, std::strlen(text)); }
+
+namespace {
+// Writes a line, remembering a short write.
+void WriteLine(qvFile* file, const char* text, bool* ok) {
+  size_t n = std::strlen(text);
+  if (WriteStringQ(file, text) != n || WriteByteQ(file, '\n') != '\n') *ok = false;
+}
+}  // namespace
+
+int DumpCommandNames(const char* fileName) {
+  qvFile* file = OpenFileQ(fileName, kFileWrite);
+  if (file == nullptr) return 0;
+  bool ok = true;
+  for (const qvLibraryNode* lib = gLibraries.head; lib != nullptr; lib = lib->next) {
+    char line[kLibraryNameSize + 2];
+    std::snprintf(line, sizeof line, "::%s", lib->name);
+    WriteLine(file, line, &ok);
+    size_t count = 0;
+    while (lib->commands[count].name != nullptr) ++count;
+    std::snprintf(line, sizeof line, "%zu", count);
+    WriteLine(file, line, &ok);
+    for (size_t i = 0; i < count; ++i) WriteLine(file, lib->commands[i].name, &ok);
+  }
+  WriteLine(file, "::end", &ok);
+  return CloseFileQ(file) && ok ? 1 : 0;
+}
+
+int DumpConstantNames(qvScriptState* L, const char* fileName) {
+  qvFile* file = OpenFileQ(fileName, kFileWrite);
+  if (file == nullptr) return 0;
+  bool ok = true;
+  VmPushString(L, "constants");
+  VmRawGet(L, kRegistryIndex);
+  if (VmType(L, -1) == kTypeTable) {
+    VmPushNil(L);
+    while (VmNext(L, -2)) {
+      // Only string keys are names; converting another key would upset the traversal.
+      if (VmType(L, -2) == kTypeString) WriteLine(file, VmToString(L, -2), &ok);
+      VmSetTop(L, -2);
+    }
+  }
+  VmSetTop(L, -2);
+  return CloseFileQ(file) && ok ? 1 : 0;
 }
 
 void FreeRegistries() {

@@ -14,10 +14,15 @@
 namespace qv {
 
 struct qvAppletSettings;
+struct qvFile;
+struct qvPlayerState;
 
-// The script machine of the process (set by start-up, cleared at shutdown).
+// The script machine and the player state of the process (set by start-up, cleared at
+// shutdown).
 void SetProcessVm(qvScriptState* L);
 qvScriptState* GetProcessVm();
+void SetProcessPlayerState(const qvPlayerState* state);
+const qvPlayerState* GetProcessPlayerState();
 
 // ---- libraries ----
 
@@ -206,6 +211,15 @@ qvAppletSettings* GetAppletSettings(qvScriptState* L);
 // Host interface: records an item only for a null name (then 1); a named one records nothing
 // and gives 0.
 int AddUserResource(const char* name, intptr_t value, void* data);
+
+// The vocabulary export. Commands: per library in registration order "::name", the number of
+// its commands and one command per line, then "::end". Constants: every name of the registry
+// table "constants", one per line. Each returns 1 when the file was written and closed cleanly,
+// 0 when it could not be opened or a write failed.
+int DumpCommandNames(const char* fileName);
+int DumpConstantNames(qvScriptState* L, const char* fileName);
+// Writes the text without its terminator; returns the bytes written.
+size_t WriteStringQ(qvFile* file, const char* text);
 
 // Shutdown: frees the attribute chains, the library list, the object registry's nodes and the
 // plugin items.

@@ -11,6 +11,8 @@
 #include "aux/aux_fixture.h"
 #include "core/error_table.h"
 #include "core/errors.h"
+#include "core/eventqueue.h"
+#include "core/player_state.h"
 
 namespace qv {
 namespace {
@@ -407,6 +409,95 @@ TEST_F(ArgsTest, FieldReadersReadConvertOrNameTheKey) {
       }
     }
   }
+}
+
+// File names resolve to the applet's linked files through the runtime's name buffer.
+class FileNameTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    ASSERT_EQ(AllocRuntimeBuffers(), 0);
+    settings_.linkedFiles = {{"::font:Sans", "", "", 200, 60}, {"data\\pic.png", "", "", 100, 50}};
+    state_.appletOffset = 1000;
+    std::snprintf(state_.scriptPath, sizeof state_.scriptPath, "/apps/demo");
+    VmRegistrySetPointer(L, "applet", &settings_);
+    SetProcessPlayerState(&state_);
+  }
+  void TearDown() override {
+    SetProcessPlayerState(nullptr);
+    FreeRuntimeBuffers();
+    MachineTest::TearDown();
+  }
+  qvAppletSettings settings_;
+  qvPlayerState state_;
+};
+
+TEST_F(FileNameTest, ArgumentsAndFieldsResolveByKind) {
+  struct Case {
+    const char* name;
+    int kind;
+    std::string resolved;
+    bool font;
+  } cases[] = {
+      {"data/Pic.PNG", kLinkedFileFile, ":::chunk1100:50*pic.png//apps/demo", false},
+      {"data/Pic.PNG", kLinkedFileNone, "data/Pic.PNG", false},
+      {"Sans.font", kLinkedFileFont, ":::chunk1200:60*Sans//apps/demo", true},
+      {"Sans", kLinkedFileFile, "Sans", false},
+      {"other.png", kLinkedFileFile, "other.png", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " kind " + std::to_string(c.kind));
+    std::string fromArg, fromField;
+    bool argFont = !c.font, fieldFont = !c.font;
+    size_t len = 0;
+    int found = 0;
+    int32_t status = Run(
+        [&] {
+          VmPushString(L, c.name);
+          VmNewTable(L);
+          SetFieldString(L, "file", c.name);
+        },
+        [&](qvScriptState* S) {
+          if (c.kind != kLinkedFileNone) fromArg = ResolveLinkedFileArg(S, 1, c.kind, &argFont);
+          char* copy = nullptr;
+          ASSERT_EQ(GetFieldFileName(S, 2, "file", c.kind, &fieldFont, &copy, &len, &found), 1);
+          ASSERT_NE(copy, nullptr);
+          fromField = copy;
+          std::free(copy);
+          char* untouched = nullptr;
+          EXPECT_EQ(GetFieldFileName(S, 2, "nofile", c.kind, nullptr, &untouched, nullptr, nullptr), 0);
+          EXPECT_EQ(untouched, nullptr);
+        });
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(fromField, c.resolved);
+    EXPECT_EQ(len, c.resolved.size());
+    EXPECT_EQ(found, 1);
+    if (c.kind != kLinkedFileNone) {
+      EXPECT_EQ(fromArg, c.resolved);
+      EXPECT_EQ(argFont, c.font);
+      EXPECT_EQ(fieldFont, c.font);
+    }
+  }
+  // A non-text field names its key; a missing argument its index.
+  SetErrorNumber(0);
+  EXPECT_EQ(Run([&] {
+              VmNewTable(L);
+              VmPushString(L, "file");
+              VmNewTable(L);
+              VmSetTable(L, -3);
+            },
+            [](qvScriptState* S) {
+              char* copy = nullptr;
+              GetFieldFileName(S, 1, "file", kLinkedFileFile, nullptr, &copy, nullptr, nullptr);
+            }),
+            ERR_STRTABLEARG);
+  EXPECT_STREQ(GetErrorString(), "file");
+  EXPECT_EQ(Run([](qvScriptState* S) { ResolveLinkedFileArg(S, 1, kLinkedFileFile, nullptr); }), ERR_STREXPECTED);
+  EXPECT_EQ(GetErrorNumber(), 1);
+
+  // Without an applet nothing is linked.
+  SetProcessPlayerState(nullptr);
+  EXPECT_STREQ(ResolveLinkedFile(L, "data/Pic.PNG", false, nullptr), "data/Pic.PNG");
 }
 
 TEST(ObjectSize, ProductsAreCheckedForOverflow) {

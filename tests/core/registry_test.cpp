@@ -3,7 +3,13 @@
 #include "core/registry.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -284,6 +290,44 @@ TEST_F(RegistryTest, AppletSettingsComeFromTheRegistryOfTheGivenOrProcessMachine
   EXPECT_EQ(GetAppletSettings(nullptr), &settings);
   SetProcessVm(nullptr);
   EXPECT_EQ(GetAppletSettings(nullptr), nullptr);
+}
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(RegistryTest, CommandAndConstantDumpsWriteOneNamePerLine) {
+  static const qvLibraryRow brush[] = {{"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
+  static const qvLibraryRow none[] = {{nullptr, nullptr}};
+  RegisterLibrary(brush, "brush");
+  RegisterLibrary(none, "video");
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("qv_dump_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string commands = (dir / "commands.txt").string();
+  EXPECT_EQ(DumpCommandNames(commands.c_str()), 1);
+  EXPECT_EQ(Slurp(commands), "::brush\n2\nLoadBrush\nDisplayBrush\n::video\n0\n::end\n");
+
+  const qvConstantRow rows[] = {{"Center", nullptr, 1}, {"Greeting", "hi", 0}, {"NoColor", nullptr, 2},
+                                {nullptr, nullptr, 0}};
+  VmRegisterConstants(L, rows, 0);
+  const qvConstantRow user[] = {{"Mine", nullptr, 3}, {nullptr, nullptr, 0}};
+  VmRegisterConstants(L, user, 1);
+  const std::string constants = (dir / "constants.txt").string();
+  EXPECT_EQ(DumpConstantNames(L, constants.c_str()), 1);
+  std::istringstream lines(Slurp(constants));
+  std::multiset<std::string> names;
+  for (std::string line; std::getline(lines, line);) names.insert(line);
+  EXPECT_EQ(names, (std::multiset<std::string>{"center", "greeting", "nocolor"}));  // table order
+  EXPECT_EQ(VmGetTop(L), 0);
+
+  const std::string unwritable = (dir / "missing" / "x.txt").string();
+  EXPECT_EQ(DumpCommandNames(unwritable.c_str()), 0);
+  EXPECT_EQ(DumpConstantNames(L, unwritable.c_str()), 0);
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(RegistryTest, UserResourcesAreRecordedOnlyWithoutName) {
