@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "core/errors.h"
-#include "core/textout.h"
+#include "platform/platform.h"
 #include "vm/debug.h"
 #include "vm/errcodes.h"
 #include "vm/func.h"

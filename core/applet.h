@@ -1,0 +1,73 @@
+// The applet container ("QVA\0" tagged records), the compressed container ("QVZ\0") and the link
+// descriptor through which the player finds an applet appended to its own executable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/player_state.h"
+
+namespace qv {
+
+// The link descriptor: 45 bytes inside the executable. Bytes 0-31 hold the marker text, 32-35
+// the big-endian offset of an appended applet (kNoLinkedApplet when none), 36-43 the marker
+// bytes C0 DE CA FE C0 CA C0 1A, 44 a zero. A tool that appends an applet patches bytes 32-35
+// in a copy of the player.
+constexpr size_t kLinkDescriptorSize = 45;
+constexpr size_t kLinkOffsetAt = 32;
+constexpr uint32_t kNoLinkedApplet = 0xDEADC0DE;
+
+// The offset of the applet appended to this program, or nothing.
+std::optional<uint32_t> LinkedAppletOffset();
+
+// The newest applet version this player reads.
+constexpr int kAppletVersionMajor = 5;
+constexpr int kAppletVersionMinor = 2;
+
+// What the applet reader needs from the rest of start-up. Empty members are skipped.
+struct qvAppletHost {
+  std::function<void(const char* name)> opening;       // status "Opening script <name>..."
+  std::function<void()> done;                          // status "done"
+  std::function<void(const char* text)> errorArgument; // text argument of the error message
+  std::function<std::string()> tempFileName;           // a temporary file deleted at shutdown
+};
+
+// Finds and reads the applet named by the state's script path (at the state's applet offset),
+// unpacking a compressed container into a temporary file first. Makes the script path absolute
+// (and the temporary file after unpacking) and the script's directory the current directory.
+// Returns 0, 1000, 1045, 1052, 1198, 1209, 1210, 1211, 1213 or an unpacking error (1009, 1005,
+// 1306-1310).
+int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host);
+
+// Reads the records of an applet whose magic starts at the file's position; `appletOffset` is
+// that position in the container file `containerPath`. Stops after the main chunk. Returns 0,
+// 1000, 1198 (end of file inside a record or where a tag is expected), 1209 (applet too new) or
+// 1210 (unknown tag). Each error leaves the settings partly filled.
+int ReadApplet(std::FILE* file, const char* containerPath, uint64_t appletOffset,
+               qvAppletSettings* settings, int callerFlag, const qvAppletHost& host);
+
+// Inflates the zlib stream behind the 8-byte "QVZ\0" header at `offset` of `source` into the new
+// file `target`. Returns 0, 1000, 1005, 1009, 1045 (source), 1052 (target), 1306-1309 (zlib) or
+// 1310 (no "QVZ\0" header).
+int UnpackAppletFile(const char* source, const char* target, uint64_t offset);
+
+// Puts the display settings into their "unset" state.
+void ResetDisplaySettings(qvAppletSettings* settings);
+
+// The script machine's side of the applet's labels and user constants.
+class qvAppletNameSink {
+ public:
+  virtual ~qvAppletNameSink() = default;
+  virtual void SetLabel(const qvAppletLabel& label) = 0;              // registry "labels"
+  virtual void SetUserConstant(const qvUserConstant& constant) = 0;   // registry "userconstants"
+};
+
+// Hands the labels and user constants read from the applet to the script machine, in the order
+// they were read, and empties both lists.
+void MoveAppletNamesToVm(qvAppletSettings* settings, qvAppletNameSink& vm);
+
+}  // namespace qv

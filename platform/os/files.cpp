@@ -1,0 +1,289 @@
+// Files, paths and directory scans: locks on files and directories with sorted scans, delete,
+// rename without replacing, directories, full paths, dates and attributes, volumes.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/os/errors.h"
+#include "platform/os/internal.h"
+
+namespace qv {
+
+namespace {
+
+std::string NativeName(const char* name) {
+  std::string s = name ? name : "";
+  std::replace(s.begin(), s.end(), '\\', '/');
+  return s;
+}
+
+std::string CurrentDir() {
+  std::vector<char> buffer(4096);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE) return "/";
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+// The absolute path with "." and ".." resolved by name, like the name would be seen; a trailing
+// separator stays.
+std::string FullPathOf(const char* name) {
+  std::string s = NativeName(name);
+  if (s.empty() || s[0] != '/') s = CurrentDir() + "/" + s;
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t j = s.find('/', i);
+    if (j == std::string::npos) j = s.size();
+    std::string part = s.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const auto& part : parts) out += "/" + part;
+  if (out.empty()) return "/";
+  if (s.back() == '/') out += '/';
+  return out;
+}
+
+void CopyOut(const std::string& s, char* buffer, size_t size) {
+  if (size == 0) return;
+  size_t n = std::min(s.size(), size - 1);
+  std::memcpy(buffer, s.data(), n);
+  buffer[n] = '\0';
+}
+
+qvFileTime FromTimestamp(const statx_timestamp& t) { return {t.tv_sec, static_cast<int32_t>(t.tv_nsec)}; }
+
+// False when the name does not exist (a dangling link is examined as the link).
+bool Examine(const std::string& path, qvDirEntry* entry) {
+  struct statx st;
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0 &&
+      statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) !=
+          0) {
+    return false;
+  }
+  if (!entry) return true;
+  entry->isDirectory = S_ISDIR(st.stx_mode) ? 1 : 0;
+  entry->size = entry->isDirectory ? 0 : static_cast<int64_t>(st.stx_size);
+  uint32_t attributes = 0;
+  if (!(st.stx_mode & S_IWUSR)) attributes |= QV_FILEATTR_READONLY;
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && path.compare(slash + 1, 1, ".") == 0) {
+    attributes |= QV_FILEATTR_HIDDEN;  // the dot names of Linux
+  }
+  entry->attributes = attributes;
+  entry->times[QV_TIME_ACCESS] = FromTimestamp(st.stx_atime);
+  entry->times[QV_TIME_WRITE] = FromTimestamp(st.stx_mtime);
+  // File systems that keep no birth time give the last change.
+  entry->times[QV_TIME_CREATION] =
+      FromTimestamp((st.stx_mask & STATX_BTIME) ? st.stx_btime : st.stx_mtime);
+  return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+struct qvDirLock {
+  std::string path;
+  bool isDir;
+  std::vector<std::string> names;  // the scan, sorted without regard to case
+  size_t next;
+  std::string current;
+};
+
+// Names beginning with "." (with "." and "..") never appear in a scan.
+static bool ReadListing(qvDirLock* lock) {
+  DIR* d = opendir(lock->path.c_str());
+  if (!d) return false;
+  lock->names.clear();
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.') lock->names.emplace_back(e->d_name);
+  }
+  closedir(d);
+  std::sort(lock->names.begin(), lock->names.end(), [](const std::string& a, const std::string& b) {
+    int c = StrCaseCmp(a.c_str(), b.c_str());
+    return c != 0 ? c < 0 : a < b;
+  });
+  lock->next = 0;
+  return true;
+}
+
+qvDirLock* LockPath(const char* name, int write) {
+  if (write) {
+    OutputText("QVOS_LOCK_WRITE unsupported.\n");
+    return nullptr;
+  }
+  std::string path = name && *name ? FullPathOf(name) : CurrentDir();
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+  auto* lock = new qvDirLock{path, IsDirectory(path), {}, 0, {}};
+  bool ok;
+  if (lock->isDir) {
+    ok = ReadListing(lock);
+  } else {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ok = fd >= 0;
+    if (ok) close(fd);
+  }
+  if (!ok) {
+    delete lock;
+    return nullptr;
+  }
+  return lock;
+}
+
+void CloseDirScan(qvDirLock* lock) { delete lock; }
+
+int ExamineFirstEntry(qvDirLock* lock, int* isDir) {
+  if (!lock->isDir) {
+    SetPlatformErrorText(lock->path.c_str());
+    return perr::ERR_NOTADIR;
+  }
+  ReadListing(lock);
+  if (isDir) *isDir = 1;
+  return 0;
+}
+
+int ExamineDirEntry(qvDirLock* lock, qvDirEntry* entry) { return Examine(lock->path, entry) ? 1 : 0; }
+
+int ExamineNextEntry(qvDirLock* lock, const char** name, int* isDir, qvDirEntry* entry) {
+  if (!lock->isDir) return 0;
+  while (lock->next < lock->names.size()) {
+    lock->current = lock->names[lock->next++];
+    qvDirEntry info;
+    if (!Examine(lock->path + "/" + lock->current, &info)) continue;  // gone meanwhile
+    if (name) *name = lock->current.c_str();
+    if (isDir) *isDir = info.isDirectory;
+    if (entry) *entry = info;
+    return 1;
+  }
+  return 0;
+}
+
+int GetLockName(qvDirLock* lock, char* buffer, size_t size) {
+  CopyOut(lock->path, buffer, size);
+  return 1;
+}
+
+int DeleteFileOrDir(const char* name) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return 0;
+  int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
+  return rc == 0 ? 1 : 0;
+}
+
+int RenameFile(const char* oldName, const char* newName) {
+  std::string from = NativeName(oldName), to = NativeName(newName);
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
+  if (errno != EINVAL && errno != ENOSYS) return 0;
+  // A file system without the no-replace flag: test first.
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) return 0;
+  return rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+}
+
+int MakeDirectoryCore(const char* name) {
+  return mkdir(NativeName(name).c_str(), 0777) == 0 ? 0 : perr::ERR_CREATEDIR;
+}
+
+char* ChangeCurrentDir(const char* name) {
+  std::string previous = CurrentDir();
+  if (chdir(NativeName(name).c_str()) != 0) return nullptr;
+  return strdup(previous.c_str());
+}
+
+int GetFullPath(const char* name, char* buffer, size_t size) {
+  CopyOut(FullPathOf(name), buffer, size);
+  return 1;
+}
+
+int SetFileDates(const char* name, const qvFileTime times[3]) {
+  timespec ts[2] = {{times[QV_TIME_ACCESS].seconds, times[QV_TIME_ACCESS].nanos},
+                    {times[QV_TIME_WRITE].seconds, times[QV_TIME_WRITE].nanos}};
+  return utimensat(AT_FDCWD, NativeName(name).c_str(), ts, 0) == 0 ? 1 : 0;
+}
+
+int SetFileAttrBits(const char* name, uint32_t bits) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return 0;
+  mode_t mode = st.st_mode & 07777;
+  if ((bits & QV_FILEATTR_READONLY) && !(bits & QV_FILEATTR_NORMAL)) {
+    mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  return chmod(path.c_str(), mode) == 0 ? 1 : 0;
+}
+
+void FileTimeToDate(const qvFileTime& time, qvDate* date) {
+  time_t t = static_cast<time_t>(time.seconds);
+  tm local{};
+  localtime_r(&t, &local);
+  *date = {local.tm_sec, local.tm_min, local.tm_hour, local.tm_mday, local.tm_mon,
+           local.tm_year + 1900};
+}
+
+void DateToFileTime(const qvDate& date, qvFileTime* time) {
+  tm local{};
+  local.tm_sec = date.seconds;
+  local.tm_min = date.minutes;
+  local.tm_hour = date.hours;
+  local.tm_mday = date.day;
+  local.tm_mon = date.month;
+  local.tm_year = date.year - 1900;
+  local.tm_isdst = -1;
+  *time = {static_cast<int64_t>(mktime(&local)), 0};
+}
+
+int GetVolumeLabel(const char* root, char* buffer, size_t size) {
+  // The mount point is the highest directory above the path on the same device.
+  std::string path = FullPathOf(root);
+  if (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat st, up;
+  std::string label;
+  if (stat(path.c_str(), &st) == 0) {
+    while (path != "/") {
+      std::string parent = path.substr(0, std::max<size_t>(path.find_last_of('/'), 1));
+      if (stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+      path = parent;
+    }
+    label = path == "/" ? "/" : path.substr(path.find_last_of('/') + 1);
+  }
+  CopyOut(label, buffer, size);
+  return 0;
+}
+
+int GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes) {
+  struct statvfs vfs;
+  *freeBytes = *usedBytes = 0;
+  if (statvfs(NativeName(root).c_str(), &vfs) == 0) {
+    uint64_t total = static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+    *freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    *usedBytes = total > *freeBytes ? total - *freeBytes : 0;
+  }
+  return 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,52 @@
+// What the parts of the platform layer share among themselves; not for callers above platform/.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace qv {
+
+// Signals are eventfds. An auto-reset signal is cleared by the wait that takes it; a manual one
+// stays set (a finished thread, a quit request). A loop signal also wakes the window system when
+// it is set, because the main loop may be asleep in it rather than in poll().
+struct qvSignal {
+  int fd;
+  bool manual;
+  std::atomic<bool> wakesLoop;
+};
+qvSignal* CreateManualSignal();
+void MarkLoopSignal(qvSignal* signal);
+void WakeWindowSystem();  // main_loop.cpp
+
+// Threads with a name and an explicit stack size (0: the default). `done`, when given, is set
+// when fn returns.
+struct qvThread;
+qvThread* StartThread(const char* name, size_t stackSize, void (*fn)(void*), void* arg,
+                      qvSignal* done);
+void JoinThread(qvThread* thread);
+
+// The one timer service of the platform, from InitPlatform to ShutdownPlatform.
+class TimerService;
+TimerService* Timers();
+
+// Timer queue (timer_queue.cpp), called by the main loop and shutdown.
+void MarkQueueTimerFired(uint64_t timerId);
+void DeleteAllQueueTimers();
+
+// The user asked to quit (a quit condition in a pass, SIGINT, SIGTERM).
+void RequestQuit();
+void SetPlatformErrorText(const char* text);
+
+// Signals of the process (signal_watch.cpp).
+int StartSignalWatch();
+void StopSignalWatch();
+
+// Shutdown of the other parts.
+void CloseTextOutput();
+void ClosePorts();
+void RemovePrivateTempDir();
+
+}  // namespace qv

@@ -1,0 +1,363 @@
+// Platform start and shutdown, the main loop with its wait table and the script thread, window
+// requests from other threads, and the script thread's take-over of the gathered window states.
+//
+// Wait table: 0 wake, 1 pointer moved, 2 request, 3 the script thread (set when it has ended and
+// never cleared), 4 and up the notifications of playing audio channels. A pass waits until one of
+// them is set or a window event arrives, handles the set slots in order, pumps the window events
+// under the display-list lock, lets the display host gather its per-display flags and then sets
+// the pass-done signal.
+#include <pthread.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/os/errors.h"
+#include "platform/os/internal.h"
+#include "platform/os/loop_hosts.h"
+#include "platform/os/null_window_system.h"
+#include "platform/os/timer_service.h"
+
+namespace qv {
+
+namespace {
+
+constexpr size_t kScriptStackSize = 16u << 20;
+constexpr int kPointerPollMs = 20;
+
+struct Platform {
+  std::atomic<bool> initialised{false};
+  std::atomic<bool> haveMain{false};
+  pthread_t mainThread{};
+  std::atomic<bool> loopRunning{false};
+
+  qvLock* displayListLock = nullptr;
+  qvSignal* slots[4] = {};  // wake, pointer moved, request, script thread
+  qvSignal* passDone = nullptr;
+  qvSignal* requestDone = nullptr;
+  TimerService* timers = nullptr;
+
+  // The request block: one request at a time.
+  std::mutex requestMutex;
+  int requestCode = 0;
+  int requestResult = 0;
+  intptr_t requestArgs[4] = {};
+  std::atomic<qvRequestHandler> handlers[6] = {};
+
+  std::atomic<int> quitFlag{0};
+  std::atomic<int> quitOnCtrlC{1}, quitOnLeftButton{0}, quitOnEscape{0};
+  std::atomic<int> frameLimit{0};
+
+  std::mutex postMutex;
+  std::vector<uint64_t> timerPosts;  // expired queue timers, for the main thread
+
+  int lastPointerX = 0, lastPointerY = 0;  // timer thread only
+  bool havePointer = false;
+
+  std::mutex windowSystemMutex;  // against Wake and QueryPointer from other threads
+  WindowSystem* windowSystem = nullptr;
+  DisplayHost* displayHost = nullptr;
+  AudioHost* audioHost = nullptr;
+
+  std::atomic<void (*)(void*)> breakHandler{nullptr};
+  std::atomic<void*> breakData{nullptr};
+  std::atomic<void (*)(const char*)> errorTextHandler{nullptr};
+};
+
+Platform g;
+
+WindowSystem* ActiveWindowSystem() {
+  static NullWindowSystem headless;
+  return g.windowSystem ? g.windowSystem : &headless;
+}
+
+void PointerPollCallback(uint64_t, void*) {
+  int x, y;
+  {
+    std::lock_guard<std::mutex> lock(g.windowSystemMutex);
+    if (!ActiveWindowSystem()->QueryPointer(&x, &y)) return;
+  }
+  if (g.havePointer && x == g.lastPointerX && y == g.lastPointerY) return;
+  bool first = !g.havePointer;
+  g.havePointer = true;
+  g.lastPointerX = x;
+  g.lastPointerY = y;
+  if (!first) SetSignal(g.slots[1]);
+}
+
+struct ScriptRun {
+  const qvScriptBody* body;
+  int result;
+};
+
+void ScriptThreadEntry(void* p) {
+  auto* run = static_cast<ScriptRun*>(p);
+  run->result = (*run->body)();
+}
+
+int RunHandler(int code, const intptr_t* a) {
+  qvRequestHandler handler = code >= 1 && code <= 5 ? g.handlers[code].load() : nullptr;
+  int result = handler ? handler(a[0], a[1], a[2], a[3]) : 0;
+  return code == 1 || code == 5 ? result : 0;
+}
+
+int BuildWaitHandles(qvSignal** table) {
+  int n = 0;
+  for (qvSignal* s : g.slots) table[n++] = s;
+  if (g.audioHost) {
+    int more = g.audioHost->CollectChannelSignals(table + 4, 8);
+    more = more < 0 ? 0 : more > 8 ? 8 : more;
+    for (int i = 0; i < more; ++i) MarkLoopSignal(table[4 + i]);
+    n += more;
+  }
+  return n;
+}
+
+// 1 when the loop must end.
+int DispatchLoopEvent(qvSignal** table, int slot, bool* pointerMoved) {
+  switch (slot) {
+    case 0: return 0;
+    case 1: *pointerMoved = true; return 0;
+    case 2:
+      g.requestResult = RunHandler(g.requestCode, g.requestArgs);
+      SetSignal(g.requestDone);
+      return 0;
+    case 3: return 1;
+    default:
+      if (g.audioHost) g.audioHost->OnChannelEvent(table[slot]);
+      return 0;
+  }
+}
+
+bool RunPass() {
+  bool pointerMoved = false;
+  qvSignal* table[12];
+  int n = BuildWaitHandles(table);
+  WindowSystem* ws = ActiveWindowSystem();
+  int slot = WaitAnySignal(table, n, 0);
+  if (slot < 0) {
+    int fds[12];
+    for (int i = 0; i < n; ++i) fds[i] = table[i]->fd;
+    ws->Wait(fds, n);
+    slot = WaitAnySignal(table, n, 0);
+  }
+  bool end = false;
+  if (slot >= 0) {
+    end = DispatchLoopEvent(table, slot, &pointerMoved);
+    for (int j = slot + 1; j < n; ++j) {
+      if (WaitAnySignal(&table[j], 1, 0) == 0) end |= DispatchLoopEvent(table, j, &pointerMoved);
+    }
+  }
+  EnterLock(g.displayListLock);
+  ws->Pump();
+  std::vector<uint64_t> posts;
+  {
+    std::lock_guard<std::mutex> lock(g.postMutex);
+    posts.swap(g.timerPosts);
+  }
+  for (uint64_t id : posts) MarkQueueTimerFired(id);
+  if (g.displayHost) {
+    qvQuitSwitches switches{g.quitOnCtrlC.load(), g.quitOnLeftButton.load(), g.quitOnEscape.load()};
+    if (g.displayHost->EndPass(pointerMoved, switches)) g.quitFlag.store(1);
+  }
+  LeaveLock(g.displayListLock);
+  SetSignal(g.passDone);
+  return end;
+}
+
+}  // namespace
+
+TimerService* Timers() { return g.timers; }
+
+bool MainLoopRunning() { return g.loopRunning.load(); }
+
+void PostTimerExpiry(uint64_t timerId) {
+  {
+    std::lock_guard<std::mutex> lock(g.postMutex);
+    g.timerPosts.push_back(timerId);
+  }
+  WakeMainLoop();
+}
+
+void WakeWindowSystem() {
+  std::lock_guard<std::mutex> lock(g.windowSystemMutex);
+  ActiveWindowSystem()->Wake();
+}
+
+void SetPlatformErrorText(const char* text) {
+  if (auto handler = g.errorTextHandler.load()) handler(text);
+}
+
+void RequestQuit() {
+  g.quitFlag.store(1);
+  if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
+  if (g.initialised.load()) WakeMainLoop();
+}
+
+int InitPlatform() {
+  if (g.initialised.load()) return 0;
+  g.mainThread = pthread_self();
+  g.haveMain.store(true);
+  g.quitFlag.store(0);
+  g.quitOnCtrlC.store(1);
+  g.quitOnLeftButton.store(0);
+  g.quitOnEscape.store(0);
+  g.frameLimit.store(0);
+  g.havePointer = false;
+  g.initialised.store(true);  // from here on ShutdownPlatform frees what was made
+
+  g.displayListLock = CreateLock();
+  if (!g.displayListLock) return perr::ERR_SEMAPHORE;
+  g.passDone = CreateSignal();
+  g.requestDone = CreateSignal();
+  for (int i = 0; i < 3; ++i) g.slots[i] = CreateSignal();
+  if (!g.passDone || !g.requestDone || !g.slots[0] || !g.slots[1] || !g.slots[2]) {
+    return perr::ERR_CREATEEVENT;
+  }
+  for (int i = 0; i < 3; ++i) MarkLoopSignal(g.slots[i]);
+  g.timers = new TimerService;
+  if (!g.timers->Start()) return perr::ERR_MEM;
+  return StartSignalWatch();
+}
+
+void ShutdownPlatform() {
+  if (!g.initialised.load()) return;
+  DeleteAllQueueTimers();
+  delete g.timers;  // stops its thread
+  g.timers = nullptr;
+  StopSignalWatch();
+  ClosePorts();
+  CloseTextOutput();
+  RemovePrivateTempDir();
+  {
+    std::lock_guard<std::mutex> lock(g.postMutex);
+    g.timerPosts.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(g.windowSystemMutex);
+    g.windowSystem = nullptr;
+  }
+  g.displayHost = nullptr;
+  g.audioHost = nullptr;
+  for (int i = 0; i < 3; ++i) {
+    DeleteSignal(g.slots[i]);
+    g.slots[i] = nullptr;
+  }
+  DeleteSignal(g.passDone);
+  DeleteSignal(g.requestDone);
+  g.passDone = g.requestDone = nullptr;
+  DeleteLock(g.displayListLock);
+  g.displayListLock = nullptr;
+  g.initialised.store(false);
+}
+
+int MessageLoop(const qvScriptBody& body) {
+  if (!g.initialised.load() || !g.timers) return perr::ERR_THREAD;
+  g.mainThread = pthread_self();
+  g.haveMain.store(true);
+  uint64_t pointerPoll = g.timers->Add(kPointerPollMs, kPointerPollMs, PointerPollCallback, nullptr);
+  qvSignal* done = CreateManualSignal();
+  if (!done) {
+    g.timers->Delete(pointerPoll);
+    return perr::ERR_THREAD;
+  }
+  MarkLoopSignal(done);
+  g.slots[3] = done;
+  ScriptRun run{&body, 0};
+  g.loopRunning.store(true);
+  qvThread* script = StartThread("qv script", kScriptStackSize, ScriptThreadEntry, &run, done);
+  if (!script) {
+    g.loopRunning.store(false);
+    g.slots[3] = nullptr;
+    DeleteSignal(done);
+    g.timers->Delete(pointerPoll);
+    return perr::ERR_THREAD;
+  }
+  while (!RunPass()) {
+  }
+  JoinThread(script);
+  g.loopRunning.store(false);
+  g.slots[3] = nullptr;
+  DeleteSignal(done);
+  g.timers->Delete(pointerPoll);
+  return run.result;
+}
+
+void WakeMainLoop() {
+  if (g.slots[0]) SetSignal(g.slots[0]);
+}
+
+int WaitMainLoopPass() {
+  WaitSignal(g.passDone);
+  return 0;
+}
+
+int SyncWindowStates() {
+  if (g.displayHost && g.displayListLock) {
+    EnterLock(g.displayListLock);
+    g.displayHost->SyncDisplays();
+    LeaveLock(g.displayListLock);
+  }
+  if (!g.quitFlag.load()) return 0;
+  if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
+  return 1;
+}
+
+void SetPlatformAttr(int code, int value) {
+  switch (code) {
+    case 8: g.quitOnCtrlC.store(value); break;
+    case 9: g.quitOnLeftButton.store(value); break;
+    case 10: g.quitOnEscape.store(value); break;
+    case 16: g.frameLimit.store(value); break;
+    default: break;
+  }
+}
+
+int GetFrameLimit() { return g.frameLimit.load(); }
+
+bool IsMainThread() { return g.haveMain.load() && pthread_equal(pthread_self(), g.mainThread); }
+
+qvLock* GetDisplayListLock() { return g.displayListLock; }
+
+void SetRequestHandler(int code, qvRequestHandler handler) {
+  if (code >= 1 && code <= 5) g.handlers[code].store(handler);
+}
+
+int RunWindowRequest(int code, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3) {
+  if (g.loopRunning.load() && !IsMainThread()) return CallMainThread(code, a0, a1, a2, a3);
+  const intptr_t args[4] = {a0, a1, a2, a3};
+  return RunHandler(code, args);
+}
+
+int CallMainThread(int code, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3) {
+  std::lock_guard<std::mutex> lock(g.requestMutex);
+  g.requestCode = code;
+  g.requestArgs[0] = a0;
+  g.requestArgs[1] = a1;
+  g.requestArgs[2] = a2;
+  g.requestArgs[3] = a3;
+  g.requestResult = 0;
+  SetSignal(g.slots[2]);
+  WaitSignal(g.requestDone);
+  int result = g.requestResult;
+  g.requestCode = 0;
+  return result;
+}
+
+void SetBreakHandler(void (*handler)(void*), void* data) {
+  g.breakData.store(data);
+  g.breakHandler.store(handler);
+}
+
+void SetErrorTextHandler(void (*handler)(const char*)) { g.errorTextHandler.store(handler); }
+
+void SetWindowSystem(WindowSystem* system) {
+  std::lock_guard<std::mutex> lock(g.windowSystemMutex);
+  g.windowSystem = system;
+}
+
+void SetDisplayHost(DisplayHost* host) { g.displayHost = host; }
+
+void SetAudioHost(AudioHost* host) { g.audioHost = host; }
+
+}  // namespace qv

@@ -1,0 +1,39 @@
+// The window system over SDL2 video and events, used on the main thread only. The loop sleeps in
+// SDL_WaitEvent; every loop signal that is set pushes one user event (coalesced while one is still
+// queued) so the sleep ends, and every other event goes to the window procedure during the pump.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "platform/os/loop_hosts.h"
+
+union SDL_Event;
+
+namespace qv {
+
+class SdlWindowSystem : public WindowSystem {
+ public:
+  // Starts SDL's video and events on the calling (main) thread; null when SDL cannot.
+  static std::unique_ptr<SdlWindowSystem> Create();
+  ~SdlWindowSystem() override;
+
+  void Wait(const int* fds, int count) override;
+  void Wake() override;
+  void Pump() override;
+  bool QueryPointer(int* x, int* y) override;
+
+  // The window procedure: gets every SDL event but the system's own wake-ups.
+  void SetEventHandler(std::function<void(const SDL_Event&)> handler);
+
+ private:
+  explicit SdlWindowSystem(uint32_t wakeType);
+  uint32_t wakeType_;
+  std::atomic<bool> wakePending_{false};
+  std::atomic<int64_t> pointer_{0};
+  std::atomic<bool> havePointer_{false};
+  std::function<void(const SDL_Event&)> handler_;
+};
+
+}  // namespace qv

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "core/compress.h"
+#include "core/error_table.h"
+#include "core/errors.h"
+#include "core/vfile.h"
+
+using namespace qv;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CompressTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = fs::temp_directory_path() / ("qv_pack_" + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string Path(const std::string& leaf) const { return (dir_ / leaf).string(); }
+  std::string Put(const std::string& leaf, const std::string& bytes) const {
+    std::ofstream(Path(leaf), std::ios::binary) << bytes;
+    return Path(leaf);
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // A container made by zlib itself, independent of the writer under test.
+  static std::string Container(const std::string& magic, const std::string& data,
+                               const std::string& reserved = std::string(4, '\0')) {
+    uLongf bound = compressBound(uLong(data.size()));
+    std::string z(bound, '\0');
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(z.data()), &bound,
+                        reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()),
+                        Z_DEFAULT_COMPRESSION),
+              Z_OK);
+    z.resize(bound);
+    return magic + reserved + z;
+  }
+  static std::string Noise(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = char(gen());
+    return s;
+  }
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(Compress, MapZlibError) {
+  EXPECT_EQ(MapZlibError(Z_VERSION_ERROR), ERR_ZLIBVERSION);
+  EXPECT_EQ(MapZlibError(Z_MEM_ERROR), ERR_MEM);
+  EXPECT_EQ(MapZlibError(Z_DATA_ERROR), ERR_ZLIBDATA);
+  EXPECT_EQ(MapZlibError(Z_STREAM_ERROR), ERR_ZLIBSTREAM);
+  EXPECT_EQ(MapZlibError(Z_ERRNO), ERR_ZLIBIO);
+  EXPECT_EQ(MapZlibError(Z_BUF_ERROR), ERR_UNKNOWN);
+}
+
+TEST_F(CompressTest, RoundTrips) {
+  const std::string inputs[] = {
+      "",
+      "hello, hello, hello, hello",
+      std::string(16384, 'a'),                       // exactly one block
+      Noise(16384 * 3 + 17, 1) + std::string(70000, 'z'),
+  };
+  for (const std::string& data : inputs) {
+    std::string src = Put("src.bin", data), packed = Path("packed.qvpk"), back = Path("back.bin");
+    uint32_t size = 1;
+    ASSERT_EQ(CompressFile(src.c_str(), packed.c_str(), &size), 0);
+    std::string container = Slurp(packed);
+    EXPECT_EQ(size, container.size());
+    ASSERT_GT(container.size(), 8u);
+    EXPECT_EQ(container.substr(0, 8), std::string("QVPK\0\0\0\0", 8));
+    // The stream is plain zlib.
+    std::string plain(data.size() + 1, '\0');
+    uLongf plainSize = uLongf(plain.size());
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(plain.data()), &plainSize,
+                         reinterpret_cast<const Bytef*>(container.data() + 8),
+                         uLong(container.size() - 8)),
+              Z_OK);
+    EXPECT_EQ(plain.substr(0, plainSize), data);
+
+    size = 12345;
+    ASSERT_EQ(DecompressFile(packed.c_str(), back.c_str(), &size), 0);
+    EXPECT_EQ(size, data.size());
+    EXPECT_EQ(Slurp(back), data);
+  }
+}
+
+TEST_F(CompressTest, ReadsContainersMadeByZlib) {
+  std::string data = "The reserved word is skipped unread. " + Noise(5000, 2);
+  std::string packed = Put("a.qvpk", Container("QVPK", data, "\x01\x02\x03\x04") + "trailing junk");
+  uint32_t size = 0;
+  ASSERT_EQ(DecompressFile(packed.c_str(), Path("out").c_str(), &size), 0);
+  EXPECT_EQ(size, data.size());
+  EXPECT_EQ(Slurp(Path("out")), data);
+
+  // A compressed applet inside a larger file, and the same through a virtual name.
+  std::string exe =
+      Put("player", std::string(1000, 'x') + Container(std::string("QVZ\0", 4), data));
+  uint64_t full = 0;
+  ASSERT_EQ(UnpackFile(kAppletPackMagic, exe.c_str(), Path("applet").c_str(), 1000, &full), 0);
+  EXPECT_EQ(full, data.size());
+  EXPECT_EQ(Slurp(Path("applet")), data);
+  char chunk[kMaxPathLength + 1];
+  ASSERT_TRUE(MakeChunkName("packed.qvpk", chunk, sizeof(chunk), 1000, fs::file_size(exe) - 1000,
+                            0, exe.c_str()));
+  ASSERT_EQ(UnpackFile(kAppletPackMagic, chunk, Path("applet2").c_str(), 0, nullptr), 0);
+  EXPECT_EQ(Slurp(Path("applet2")), data);
+}
+
+TEST_F(CompressTest, BadStreams) {
+  std::string data = Noise(60000, 3);
+  std::string good = Container("QVPK", data);
+  uint32_t size = 0;
+
+  // Cut short: 1309, and what was inflated so far stays.
+  std::string cut = Put("cut", good.substr(0, good.size() / 2));
+  EXPECT_EQ(DecompressFile(cut.c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
+  std::string partial = Slurp(Path("out"));
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_EQ(partial, data.substr(0, partial.size()));
+  EXPECT_EQ(size, partial.size());
+
+  std::string header = Put("hdr", "QVPK" + std::string(4, '\0'));
+  EXPECT_EQ(DecompressFile(header.c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
+
+  std::string badHeader = good;
+  badHeader[8] = '\x17';
+  EXPECT_EQ(DecompressFile(Put("bh", badHeader).c_str(), Path("out").c_str(), &size),
+            ERR_ZLIBDATA);
+  std::string badSum = good;
+  badSum.back() ^= 0x55;
+  EXPECT_EQ(DecompressFile(Put("bs", badSum).c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
+  // A stream that asks for a preset dictionary counts as bad data.
+  std::string dict = "QVPK" + std::string(4, '\0') + "\x78\x20" + std::string(4, '\0') + "xxxx";
+  unsigned flg = 0x20;
+  while ((0x7800 + flg) % 31 != 0) ++flg;
+  dict[9] = char(flg);
+  EXPECT_EQ(DecompressFile(Put("dict", dict).c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
+
+  // Another magic: 1310 and no destination at all.
+  std::string other = Put("other", Container("QVPX", data));
+  EXPECT_EQ(DecompressFile(other.c_str(), Path("never").c_str(), &size), ERR_PAKFORMAT);
+  EXPECT_EQ(DecompressFile(Put("tiny", "QV").c_str(), Path("never").c_str(), &size),
+            ERR_PAKFORMAT);
+  EXPECT_FALSE(fs::exists(Path("never")));
+  EXPECT_EQ(UnpackFile(kAppletPackMagic, Put("applet", Container("QVPK", data)).c_str(),
+                       Path("never").c_str(), 0, nullptr),
+            ERR_PAKFORMAT);
+  EXPECT_FALSE(fs::exists(Path("never")));
+}
+
+TEST_F(CompressTest, FileErrors) {
+  std::string data = Noise(40000, 4);
+  std::string src = Put("src", data);
+  uint32_t size = 0;
+  EXPECT_EQ(CompressFile(Path("missing").c_str(), Path("x").c_str(), &size), ERR_READFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("missing"));
+  EXPECT_EQ(DecompressFile(Path("missing").c_str(), Path("x").c_str(), &size), ERR_READFILE);
+  EXPECT_EQ(CompressFile(src.c_str(), Path("no/dir/x").c_str(), &size), ERR_WRITEFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("no/dir/x"));
+  std::string packed = Put("packed", Container("QVPK", data));
+  EXPECT_EQ(DecompressFile(packed.c_str(), Path("no/dir/x").c_str(), &size), ERR_WRITEFILE);
+  if (fs::exists("/dev/full")) {
+    EXPECT_EQ(CompressFile(src.c_str(), "/dev/full", &size), ERR_WRITE);
+    EXPECT_EQ(DecompressFile(packed.c_str(), "/dev/full", &size), ERR_WRITE);
+  }
+
+  // Onto itself: refused before anything is written, in both directions.
+  std::string same = dir_.string() + "/./src";
+  EXPECT_EQ(CompressFile(src.c_str(), same.c_str(), &size), ERR_WRONGUSAGE);
+  EXPECT_EQ(Slurp(src), data);
+  EXPECT_EQ(DecompressFile(packed.c_str(), packed.c_str(), &size), ERR_WRONGUSAGE);
+  EXPECT_EQ(Slurp(packed), Container("QVPK", data));
+  // Nor onto the container of a stretch that is being read.
+  char chunk[kMaxPathLength + 1];
+  ASSERT_TRUE(MakeChunkName("src", chunk, sizeof(chunk), 0, data.size(), 0, src.c_str()));
+  EXPECT_EQ(CompressFile(chunk, src.c_str(), &size), ERR_WRONGUSAGE);
+  EXPECT_EQ(Slurp(src), data);
+}

@@ -1,0 +1,426 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/options.h"
+
+using namespace qv;
+
+namespace {
+
+struct Parsed {
+  int code = 0;
+  qvPlayerState state;
+  qvAppletSettings settings;
+  qvOptionSlots slots;
+};
+
+// Parses a command line (program name added in front) and, when that succeeds and `apply` is
+// set, applies the options.
+Parsed Parse(std::vector<std::string> words, bool apply = false) {
+  Parsed p;
+  std::vector<const char*> argv{"quillvane"};
+  for (const auto& w : words) argv.push_back(w.c_str());
+  p.code = ParseArguments(static_cast<int>(argv.size()), argv.data(), &p.state, &p.slots);
+  if (p.code == 0 && apply) p.code = ApplyOptions(p.slots, &p.state, &p.settings);
+  return p;
+}
+
+const char* SlotText(const Parsed& p, int slot) {
+  return p.slots.slot[slot].text ? p.slots.slot[slot].text->c_str() : nullptr;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/qv_options_XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string File(const std::string& name, const std::string& content) const {
+    std::string p = path_ + "/" + name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p;
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+TEST(Options, TableHasEveryRowOnce) {
+  EXPECT_EQ(kOptionTable.size(), 55u);
+  for (size_t i = 0; i < kOptionTable.size(); ++i) {
+    EXPECT_LT(kOptionTable[i].slot, kOptionSlotCount);
+    EXPECT_GT(kOptionTable[i].slot, 0);
+    for (size_t j = i + 1; j < kOptionTable.size(); ++j) {
+      EXPECT_STRNE(kOptionTable[i].name, kOptionTable[j].name);
+    }
+  }
+  const char* name = "skipplugins";
+  const qvOption* o = FindOption(name, 11);
+  ASSERT_NE(o, nullptr);
+  EXPECT_EQ(o->slot, kSlotSkipPlugins);
+  EXPECT_TRUE(o->takesArgument);
+  EXPECT_EQ(FindOption("SKIPPLUGIN", 10), nullptr);
+  EXPECT_EQ(FindOption("PRIVATE1", 8)->slot, kSlotExportCommands);
+  EXPECT_EQ(FindOption("private2", 8)->slot, kSlotExportConstants);
+}
+
+TEST(Options, CommandLineErrors) {
+  struct Case {
+    std::vector<std::string> words;
+    int code;
+  } cases[] = {
+      {{}, 1059},
+      {{"-QUIET"}, 1059},
+      {{"-speed", "3"}, 1059},
+      {{"a.qva", "b.qva"}, 1060},
+      {{"a.qva", "-BACKFILL"}, 1060},
+      {{"-BACKFILL", "-WINDOW", "a.qva"}, 1060},
+      {{"a\"b.qva"}, 1060},
+      {{"-", "a.qva"}, 1060},
+      {{"a.qva", "-DEPTH", "16", "x"}, 1060},
+      {{std::string(5000, 'x')}, 1060},
+      {{std::string(2000, 'x')}, 1060},  // longer than the script path field
+      {{"a.qva", "-QUIET", "-DEPTH", "8"}, 0},
+      {{"a.qva", "-speed"}, 0},
+  };
+  for (const auto& c : cases) {
+    std::string joined;
+    for (const auto& w : c.words) joined += w.substr(0, 40) + " ";
+    EXPECT_EQ(Parse(c.words).code, c.code) << joined;
+  }
+}
+
+TEST(Options, CommandLineSlotsAndUserArguments) {
+  Parsed p = Parse({"-quiet", "game.qva", "-Depth", "16", "-speed", "3", "-SCRIPTALIAS",
+                    "My Game", "-NOSOUND", "-level", "-2x"});
+  ASSERT_EQ(p.code, 0);
+  EXPECT_STREQ(SlotText(p, kSlotScript), "game.qva");
+  EXPECT_STREQ(p.state.scriptPath, "game.qva");
+  EXPECT_STREQ(p.state.givenScriptName, "game.qva");
+  EXPECT_EQ(p.slots.slot[kSlotQuiet].flag, 1);
+  EXPECT_EQ(p.slots.slot[kSlotNoSound].flag, 1);
+  EXPECT_STREQ(SlotText(p, kSlotDepth), "16");
+  EXPECT_STREQ(SlotText(p, kSlotScriptAlias), "My Game");
+  EXPECT_NE(p.state.programPath[0], '\0');
+  // "-2x" starts an option name of its own, so "level" keeps an empty value and "2x" waits
+  // for a value that never comes.
+  ASSERT_EQ(p.state.userArguments.size(), 3u);
+  EXPECT_EQ(p.state.userArguments[0].name, "speed");
+  EXPECT_EQ(p.state.userArguments[0].value, "3");
+  EXPECT_EQ(p.state.userArguments[1].name, "level");
+  EXPECT_EQ(p.state.userArguments[1].value, "");
+  EXPECT_EQ(p.state.userArguments[2].name, "2x");
+
+  // An empty word is a quoted empty value.
+  Parsed e = Parse({"a.qva", "-SCRIPTALIAS", ""});
+  ASSERT_EQ(e.code, 0);
+  EXPECT_STREQ(SlotText(e, kSlotScriptAlias), "");
+}
+
+TEST(Options, CompileTargetIsMadeAbsolute) {
+  Parsed p = Parse({"a.qva", "-COMPILE", "out.exe"}, true);
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(p.state.compileRequested, 1);
+  std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(std::string(p.state.compileTarget), cwd + "/out.exe");
+  Parsed q = Parse({"a.qva", "-COMPILE", "/tmp/x.exe"});
+  EXPECT_STREQ(q.state.compileTarget, "/tmp/x.exe");
+}
+
+TEST(Options, ParseNumber) {
+  struct Case {
+    const char* text;
+    double value;
+    size_t length;
+    int error;
+  } cases[] = {
+      {"12", 12, 2, 0},
+      {"-5", -5, 2, 0},
+      {"50%", 50, 2, 0},
+      {"12abc", 12, 2, 0},
+      {"1.5e2", 150, 5, 0},
+      {".5", 0.5, 2, 0},
+      {"$FF", 255, 3, 0},
+      {"$ff00", 65280, 5, 0},
+      {"$-10", -16, 4, 0},
+      {"-$10", -16, 4, 0},
+      {"0x1F", 31, 4, 0},
+      {"0X1f", 31, 4, 0},
+      {"$FFFFFFFF", 4294967295.0, 9, 0},
+      {"$1FFFFFFFF", 4294967295.0, 10, 0},
+      {"%101", 5, 4, 0},
+      {"%102", 2, 3, 0},
+      {"$", 0, 1, 1018},
+      {"0x", 0, 2, 1018},
+      {"$G", 0, 1, 1018},
+      {"%", 0, 1, 1018},
+      {"abc", 0, 0, 1024},
+      {".", 0, 0, 1024},
+      {"-", 0, 0, 1024},
+      {"", 0, 0, 1024},
+      {" 5", 0, 0, 1024},
+  };
+  for (const auto& c : cases) {
+    size_t length = 99;
+    int error = -1;
+    double v = ParseNumber(c.text, &length, &error);
+    EXPECT_EQ(error, c.error) << c.text;
+    EXPECT_EQ(length, c.length) << c.text;
+    if (c.error == 0) {
+      EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
+TEST(Options, ApplyDisplaySettings) {
+  Parsed p = Parse({"a.qva", "-WINDOW", "-BORDERLESS", "-SIZEABLE", "-FIXED", "-NOMODESWITCH",
+                    "-HIDEPOINTER", "-NOHIDE", "-KEEPPROPORTIONS", "-FITSCALE", "-HIDETITLEBAR",
+                    "-SMOOTHSCALE", "-DEPTH", "16", "-SCRWIDTH", "$400", "-SCRHEIGHT", "768.9",
+                    "-SCALEWIDTH", "50%", "-SCALEHEIGHT", "300"},
+                   true);
+  ASSERT_EQ(p.code, 0);
+  const qvAppletSettings& s = p.settings;
+  EXPECT_EQ(s.displayMode, kDisplayModeWindow);
+  EXPECT_EQ(s.hideTitleBar, 1);
+  // SMOOTHSCALE and the scale sizes only count with a scaling mode.
+  EXPECT_EQ(s.displayFlags, 1u | 2 | 4 | 8 | 16 | 32 | 0x8000 | 0x10000);
+  EXPECT_EQ(s.scaleWidth, 0);
+  EXPECT_EQ(s.depth, 16);
+  EXPECT_EQ(s.screenWidth, 1024);
+  EXPECT_EQ(s.screenHeight, 768);
+
+  Parsed q = Parse({"a.qva", "-LAYERSCALE", "-SMOOTHSCALE", "-SCALEWIDTH", "50%", "-SCALEHEIGHT",
+                    "300", "-FULLSCREEN", "-WINDOW"},
+                   true);
+  ASSERT_EQ(q.code, 0);
+  EXPECT_EQ(q.settings.displayFlags, kDisplayLayerScale | kDisplaySmoothScale);
+  EXPECT_EQ(q.settings.scaleWidth, -50);
+  EXPECT_EQ(q.settings.scaleHeight, 300);
+  EXPECT_EQ(q.settings.displayMode, kDisplayModeFullScreen);
+
+  EXPECT_EQ(Parse({"a.qva", "-OWNSCREEN"}, true).settings.displayMode, kDisplayModeOwnScreen);
+  EXPECT_EQ(Parse({"a.qva", "-FAKEFULLSCREEN"}, true).settings.displayMode,
+            kDisplayModeFakeFullScreen);
+}
+
+TEST(Options, ApplyErrors) {
+  struct Case {
+    std::vector<std::string> words;
+    int code;
+  } cases[] = {
+      {{"a", "-FULLSCREEN", "-OWNSCREEN"}, 1060},
+      {{"a", "-FAKEFULLSCREEN", "-FULLSCREEN"}, 1060},
+      {{"a", "-AUTOSCALE", "-LAYERSCALE"}, 1060},
+      {{"a", "-AUTOSCALE", "-SCALEWIDTH", "x"}, 1024},
+      {{"a", "-DEPTH", "$"}, 1018},
+      {{"a", "-PICXPOS", "left"}, 1024},
+      {{"a", "-EXETYPE", "win32+"}, 1266},
+      {{"a", "-EXETYPE", "amiga"}, 1266},
+      {{"a", "-EXETYPE", "win32x"}, 1266},
+      {{"a", "-BACKFILL", "stripes"}, 1243},
+      {{"a", "-BACKFILL", "color"}, 1243},
+      {{"a", "-BACKFILL", "gradient", "-STARTCOLOR", "1"}, 1243},
+      {{"a", "-BACKFILL", "texture"}, 1243},
+      {{"a", "-BACKFILL", "picture", "-BRUSH", "1", "-BRUSHFILE", "x.png"}, 1243},
+      {{"a", "-BACKFILL", "color", "-STARTCOLOR", "red"}, 1024},
+      {{"a", "-SCRIPTALIAS", std::string(300, 'n')}, 1060},
+  };
+  for (const auto& c : cases) {
+    std::string joined;
+    for (const auto& w : c.words) joined += w.substr(0, 20) + " ";
+    EXPECT_EQ(Parse(c.words, true).code, c.code) << joined;
+  }
+}
+
+TEST(Options, ApplyBackfillAndPicture) {
+  Parsed p = Parse({"a", "-BACKFILL", "Gradient", "-STARTCOLOR", "$FF0000", "-ENDCOLOR",
+                    "0xFFFFFFFF", "-SCALEPICTURE", "-PICXPOS", "3.7", "-PICYPOS", "12",
+                    "-PICTRANS", "$00FF00"},
+                   true);
+  ASSERT_EQ(p.code, 0);
+  const qvBackfill& b = p.settings.backfill;
+  EXPECT_EQ(b.type, kBackfillGradient);
+  EXPECT_EQ(b.startColor, 0xFF0000);
+  EXPECT_EQ(b.endColor, -1);
+  EXPECT_EQ(b.scalePicture, 1);
+  EXPECT_EQ(b.pictureX, 3);
+  EXPECT_EQ(b.pictureY, 12);
+  EXPECT_EQ(b.transparentColor, 0x00FF00);
+  // On the command line "-3.7" would be an option name; the INI file can give such a value.
+  p.slots.slot[kSlotPicXPos].text = "-3.7";
+  ASSERT_EQ(ApplyOptions(p.slots, &p.state, &p.settings), 0);
+  EXPECT_EQ(p.settings.backfill.pictureX, -3);
+  EXPECT_EQ(Parse({"a", "-PICXPOS", "-3"}).code, 1060);
+
+  Parsed t = Parse({"a", "-BACKFILL", "PICTURE", "-BRUSHFILE", "tiles/bg.png"}, true);
+  ASSERT_EQ(t.code, 0);
+  EXPECT_EQ(t.settings.backfill.type, kBackfillPicture);
+  EXPECT_STREQ(t.settings.backfill.file, "tiles/bg.png");
+  Parsed r = Parse({"a", "-BACKFILL", "texture", "-BRUSH", "7"}, true);
+  EXPECT_EQ(r.settings.backfill.type, kBackfillTexture);
+  EXPECT_EQ(r.settings.backfill.brushId, 7);
+  EXPECT_EQ(Parse({"a", "-BACKFILL", "rainbow", "-STARTCOLOR", "1", "-ENDCOLOR", "2"}, true)
+                .settings.backfill.type,
+            kBackfillGradient);
+}
+
+TEST(Options, ApplyPlayerStateFields) {
+  TempDir dir;
+  std::string icon = dir.File("icon.png", "x");
+  Parsed p = Parse({"a", "-QUIET", "-NOSOUND", "-OVERWRITE", "-LOCKSETTINGS", "-COMPRESS",
+                    "-EXETYPE", "win32+LINUX", "-EXPORTCOMMANDS", "cmds.txt", "-PRIVATE2",
+                    "consts.txt", "-EXPORTPLUGINS", "plugins.txt", "-SKIPPLUGINS",
+                    "one.qvp|two||three", "-PRIVATE3", "p3", "-SCRIPTALIAS", "Alias",
+                    "-DEBUGDEVICE", "::file/tmp/out.txt", "-ICON16X16", icon, "-ICON512X512",
+                    "missing.png"},
+                   true);
+  ASSERT_EQ(p.code, 0);
+  const qvPlayerState& s = p.state;
+  EXPECT_EQ(s.quiet, 1);
+  EXPECT_EQ(s.noSound, 1);
+  EXPECT_EQ(s.overwrite, 1);
+  EXPECT_EQ(s.lockSettings, 1);
+  EXPECT_EQ(s.compress, 1);
+  EXPECT_EQ(s.compileRequested, 0);
+  EXPECT_EQ(s.exeTypes, 640u);
+  EXPECT_EQ(s.exportCommands, "cmds.txt");
+  EXPECT_EQ(s.exportConstants, "consts.txt");
+  EXPECT_EQ(s.exportPlugins, "plugins.txt");
+  EXPECT_EQ(s.skipPlugins, (std::vector<std::string>{"one.qvp", "two", "three"}));
+  EXPECT_EQ(s.private3, "p3");
+  EXPECT_STREQ(s.scriptAlias, "Alias");
+  EXPECT_EQ(s.debugDevice, 1);
+  EXPECT_EQ(s.debugDeviceTarget, "::file/tmp/out.txt");
+  EXPECT_EQ(s.iconPaths[0], std::filesystem::canonical(icon).string());
+  EXPECT_EQ(s.iconPaths[1], "");
+  EXPECT_EQ(s.iconPaths[6], "missing.png");
+
+  struct {
+    const char* value;
+    uint32_t mask;
+  } exeTypes[] = {{"classic", 1},   {"CLASSICFPU", 2},  {"retro1+retro2+retro3+retro4", 60},
+                  {"APPLET", 64},   {"win32console", 256}, {"linuxppc+macos86", 18432},
+                  {"macos+android+ios", 1024 | 4096 | 8192}};
+  for (const auto& e : exeTypes) {
+    EXPECT_EQ(Parse({"a", "-EXETYPE", e.value}, true).state.exeTypes, e.mask) << e.value;
+  }
+}
+
+TEST(Options, IniFileName) {
+  EXPECT_EQ(IniFileName("/a/b.c/script"), "/a/b.c/script.ini");
+  EXPECT_EQ(IniFileName("/a/game.qva"), "/a/game.ini");
+  EXPECT_EQ(IniFileName("dir/x.tar.gz"), "dir/x.tar.ini");
+  EXPECT_EQ(IniFileName("x"), "x.ini");
+  EXPECT_EQ(IniFileName("d.x\\y"), "d.x\\y.ini");
+}
+
+class IniTest : public ::testing::Test {
+ protected:
+  // Parses `words` with the script in the temporary directory, then reads `ini` beside it.
+  Parsed Run(const std::string& ini, std::vector<std::string> words = {}) {
+    std::string script = dir_.File("game.qva", "QVA");
+    std::filesystem::remove(dir_.Path() + "/game.ini");
+    if (!ini.empty()) dir_.File("game.ini", ini);
+    words.insert(words.begin(), script);
+    Parsed p = Parse(words);
+    if (p.code == 0) p.code = ReadIniFile(&p.slots, &p.state);
+    return p;
+  }
+  TempDir dir_;
+};
+
+TEST_F(IniTest, MissingOrEmptyFileIsNoError) {
+  EXPECT_EQ(Run("").code, 0);
+  std::string script = dir_.File("game.qva", "QVA");
+  dir_.File("game.ini", "");
+  Parsed p = Parse({script});
+  EXPECT_EQ(ReadIniFile(&p.slots, &p.state), 0);
+}
+
+TEST_F(IniTest, ValuesSwitchesAndUserArguments) {
+  Parsed p = Run(
+      "# comment line\n"
+      "[Section]\n"
+      "  DEPTH = 16  \t\r\n"
+      "scriptalias\t=\t\"Quoted  Value \"\n"
+      "BACKFILL=color\n"
+      "Speed = fast lane \n"
+      "\n"
+      "QUIET=yes\n",
+      {"-DEPTH", "8", "-NOSOUND", "-SCRIPTALIAS", "cmd"});
+  ASSERT_EQ(p.code, 0);
+  EXPECT_STREQ(SlotText(p, kSlotDepth), "16");  // the INI file wins
+  EXPECT_STREQ(SlotText(p, kSlotScriptAlias), "Quoted  Value ");
+  EXPECT_STREQ(SlotText(p, kSlotBackfill), "color");
+  EXPECT_EQ(p.slots.slot[kSlotQuiet].flag, 1);
+  EXPECT_EQ(p.slots.slot[kSlotNoSound].flag, 1);  // untouched
+  ASSERT_EQ(p.state.userArguments.size(), 1u);
+  EXPECT_EQ(p.state.userArguments[0].name, "Speed");
+  EXPECT_EQ(p.state.userArguments[0].value, "fast lane");
+
+  // A user argument of the command line stays, the INI file's comes after it.
+  Parsed q = Run("level=3\n", {"-level", "1"});
+  ASSERT_EQ(q.state.userArguments.size(), 2u);
+  EXPECT_EQ(q.state.userArguments[0].value, "1");
+  EXPECT_EQ(q.state.userArguments[1].value, "3");
+}
+
+TEST_F(IniTest, SwitchValues) {
+  struct Case {
+    const char* value;
+    int flag;
+  } cases[] = {{"yes", 1}, {"TRUE", 1}, {"On", 1},  {"1", 1},   {"2", 1},  {"-1", 1},
+               {"007", 1}, {"no", 0},   {"off", 0}, {"false", 0}, {"0", 0}, {"", 0},
+               {"\"yes\"", 1}, {"x1", 0}};
+  for (const auto& c : cases) {
+    Parsed p = Run(std::string("NOSOUND=") + c.value + "\n", {"-NOSOUND"});
+    ASSERT_EQ(p.code, 0) << c.value;
+    EXPECT_EQ(p.slots.slot[kSlotNoSound].flag, c.flag) << c.value;
+  }
+}
+
+TEST_F(IniTest, SyntaxErrors) {
+  const std::string longName(128, 'N');
+  const std::string okName(127, 'N');
+  struct Case {
+    std::string ini;
+    int code;
+  } cases[] = {
+      {"1DEPTH=3\n", 1363},
+      {"_X=1\n", 1363},
+      {"DEPTH 16\n", 1363},
+      {"DEPTH\n=16\n", 1363},
+      {"DEPTH", 1363},
+      {"ALIAS=\"open\n", 1363},
+      {"ALIAS=\"open", 1363},
+      {"ALIAS=\"one\" two\n", 1363},
+      {longName + "=1\n", 1363},
+      {okName + "=1\n", 0},
+      {"  # indented comment\nDEPTH=1", 0},
+      {"DEPTH=", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.ini).code, c.code) << c.ini.substr(0, 30);
+  }
+}
+
+TEST_F(IniTest, ApplyAfterIni) {
+  Parsed p = Run("FULLSCREEN=1\n", {"-OWNSCREEN"});
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(ApplyOptions(p.slots, &p.state, &p.settings), 1060);
+  Parsed q = Run("OWNSCREEN=off\nFULLSCREEN=on\n", {"-OWNSCREEN"});
+  ASSERT_EQ(q.code, 0);
+  EXPECT_EQ(ApplyOptions(q.slots, &q.state, &q.settings), 0);
+  EXPECT_EQ(q.settings.displayMode, kDisplayModeFullScreen);
+}

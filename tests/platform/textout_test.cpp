@@ -1,0 +1,117 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/os/ipc.h"
+#include "tests/platform/fixture.h"
+
+using namespace qv;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string BlockName(uint32_t k) { return "/brellcombe_quillvane" + std::to_string(k); }
+
+}  // namespace
+
+TEST_F(PlatformTest, FileDeviceHasEveryTextOnDiskAtOnce) {
+  char dir[] = "/tmp/qvtextXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/out.txt";
+  ParseOutputArgument(("::file" + path).c_str());
+  OutputText("first line\n");
+  EXPECT_EQ(ReadFile(path), "first line\n");
+  OutputText("second\n");
+  EXPECT_EQ(ReadFile(path), "first line\nsecond\n");
+  ShutdownPlatform();  // closes the file
+  std::filesystem::remove_all(dir);
+}
+
+// A fake host: takes the records {0x8000, k}, reads block k and answers.
+TEST_F(PlatformTest, HostDeviceHandsEachTextThroughTheSharedBlock) {
+  char runtime[] = "/tmp/qvrtXXXXXX";
+  ASSERT_NE(mkdtemp(runtime), nullptr);
+  setenv("XDG_RUNTIME_DIR", runtime, 1);
+  std::string dir = PlayerRuntimeDir();
+  ASSERT_FALSE(dir.empty());
+  int server = ListenUnix(dir + "/hwnd4711");
+  ASSERT_GE(server, 0);
+
+  // Another player holds the first free block: this one must take a later number.
+  int taken = -1;
+  std::string takenName;
+  for (uint32_t k = 0; k < 10000 && taken < 0; ++k) {
+    int fd = shm_open(BlockName(k).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    if (fd >= 0) {
+      close(fd);
+      taken = static_cast<int>(k);
+      takenName = BlockName(k);
+    }
+  }
+  ASSERT_GE(taken, 0);
+
+  std::vector<std::string> texts;
+  std::vector<uint32_t> numbers;
+  std::thread host([&] {
+    int fd = accept(server, nullptr, nullptr);
+    uint32_t record[2];
+    while (ReceiveAll(fd, record, sizeof record, 5000)) {
+      numbers.push_back(record[0] == 0x8000 ? record[1] : 0xffffffff);
+      int shm = shm_open(BlockName(record[1]).c_str(), O_RDONLY, 0);
+      auto* block = static_cast<char*>(mmap(nullptr, 2048, PROT_READ, MAP_SHARED, shm, 0));
+      texts.emplace_back(block, strnlen(block, 2048));
+      munmap(block, 2048);
+      close(shm);
+      char ok = 1;
+      SendAll(fd, &ok, 1, 5000);
+    }
+    close(fd);
+  });
+
+  ParseOutputArgument("::hwnd4711");
+  OutputText("hello host\n");
+  OutputText(std::string(3000, 'x').c_str());
+  ShutdownPlatform();  // closes the connection: the host ends
+  host.join();
+  close(server);
+  shm_unlink(takenName.c_str());
+  unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(runtime);
+
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "hello host\n");
+  EXPECT_EQ(texts[1], std::string(2047, 'x'));  // cut to the block, always terminated
+  EXPECT_NE(numbers[0], static_cast<uint32_t>(taken));
+  EXPECT_EQ(numbers[0], numbers[1]);
+  // The block is gone after shutdown.
+  EXPECT_LT(shm_open(BlockName(numbers[0]).c_str(), O_RDONLY, 0), 0);
+}
+
+TEST_F(PlatformTest, HostDeviceWithoutAHostFallsBackToStandardOutput) {
+  char runtime[] = "/tmp/qvrtXXXXXX";
+  ASSERT_NE(mkdtemp(runtime), nullptr);
+  setenv("XDG_RUNTIME_DIR", runtime, 1);
+  ParseOutputArgument("::hwnd99");
+  testing::internal::CaptureStdout();
+  OutputText("to stdout\n");
+  fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "to stdout\n");
+  unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(runtime);
+}
