@@ -327,15 +327,15 @@ resume:
         SAVEPC();
         ARITH(kEventMod, ArithNumbers(L, kEventMod, nb, nc))
       VM_CASE(OpShl)
-        ARITH(kEventLsh, double(TruncToUInt32(nb) << (TruncToUInt32(nc) & 31)))
+        ARITH(kEventLsh, double(ToBits(nb) << (ToBits(nc) & 31)))
       VM_CASE(OpShr)
-        ARITH(kEventRsh, double(TruncToUInt32(nb) >> (TruncToUInt32(nc) & 31)))
+        ARITH(kEventRsh, double(ToBits(nb) >> (ToBits(nc) & 31)))
       VM_CASE(OpBitOr)
-        ARITH(kEventOr, double(TruncToUInt32(nb) | TruncToUInt32(nc)))
+        ARITH(kEventOr, double(ToBits(nb) | ToBits(nc)))
       VM_CASE(OpBitAnd)
-        ARITH(kEventAnd, double(TruncToUInt32(nb) & TruncToUInt32(nc)))
+        ARITH(kEventAnd, double(ToBits(nb) & ToBits(nc)))
       VM_CASE(OpBitXor)
-        ARITH(kEventXor, double(TruncToUInt32(nb) ^ TruncToUInt32(nc)))
+        ARITH(kEventXor, double(ToBits(nb) ^ ToBits(nc)))
       VM_CASE(OpPow)
         ARITH(kEventPow, std::pow(nb, nc))
       VM_CASE(OpNeg)
@@ -344,7 +344,7 @@ resume:
         SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
         VM_NEXT;
       VM_CASE(OpBitNot)
-        UNARY(kEventNot, double(~TruncToUInt32(nb)))
+        UNARY(kEventNot, double(~ToBits(nb)))
       VM_CASE(OpConcat) {
         const int b = GetB(i);
         const int c = GetC(i);
