@@ -56,6 +56,7 @@ void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const c
 // ---- hooks ----
 
 void VmSetHook(qvScriptState* L, qvHook hook, int mask, int count) {
+  if (count <= 0) mask &= ~kMaskCount;  // a count hook needs a count to run down
   if (hook == nullptr || mask == 0) {
     mask = 0;
     hook = nullptr;
@@ -135,8 +136,10 @@ static void AdjustVarargs(qvScriptState* L, int nfixargs, qvScriptValue* base) {
 
 // "Now calling name() with arguments #1=(NUMBER)5 ...\n", item by item.
 static void TraceCall(qvScriptState* L) {
-  const char* namewhat;
-  const char* name = VmFunctionName(L, L->ci, &namewhat);
+  qvDebugRecord ar;
+  ar.ci = int32_t(L->ci - L->baseCi);
+  VmGetInfo(L, "n", &ar);
+  const char* name = ar.name;
   char item[kNumberBufferSize + 64];
   OutputText("Now calling ");
   OutputText(name != nullptr ? name : "?");

@@ -589,8 +589,8 @@ resume:
             VM_NEXT;
           }
         }
-        qvScriptValue r;
-        PROTECT(r = VmGetTableValue(L, ra + 1, key, qvMissing::kNil));
+        qvScriptValue r;  // indexed through R(B), which still holds the object, to name it in errors
+        PROTECT(r = VmGetTableValue(L, base + GetB(i), key, qvMissing::kNil));
         base[GetA(i)] = r;
         VM_NEXT;
       }
