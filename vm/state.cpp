@@ -1,5 +1,6 @@
 // The machine's state: creation and destruction, the allocator, the value stack and the call
 // records.
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -33,10 +34,32 @@ static void AdviseHugePages(void* block, size_t size) {
 #endif
 }
 
+// Moves a block between the pool and the C heap, or between two pool classes.
+static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize) {
+  void* p = newSize <= kPoolMaxBlock ? PoolAlloc(pool, newSize) : std::malloc(newSize);
+  if (p == nullptr) return nullptr;
+  if (block != nullptr) {
+    std::memcpy(p, block, std::min(oldSize, newSize));
+    if (oldSize <= kPoolMaxBlock)
+      PoolFree(pool, block, oldSize);
+    else
+      std::free(block);
+  }
+  return p;
+}
+
 void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
+  // Blocks of a complete state up to kPoolMaxBlock bytes live in its pool; the state and global
+  // records themselves, made and freed without it, on the C heap like every larger block.
+  qvPool* pool = (L != nullptr && L->g != nullptr) ? &G(L)->pool : nullptr;
   if (newSize == 0) {
-    std::free(block);
-    if (L != nullptr && L->g != nullptr) G(L)->nblocks -= oldSize;
+    if (block != nullptr) {
+      if (pool != nullptr && oldSize <= kPoolMaxBlock)
+        PoolFree(pool, block, oldSize);
+      else
+        std::free(block);
+    }
+    if (pool != nullptr) G(L)->nblocks -= oldSize;
     return nullptr;
   }
   if (newSize >= 0xFFFFFFFDu) {
@@ -45,15 +68,22 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   }
   void* p = nullptr;
 #ifdef QV_VM_TEST_HOOKS
-  if (L == nullptr || L->g == nullptr || newSize <= oldSize || G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit)
+  if (pool == nullptr || newSize <= oldSize || G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit)
 #endif
-    p = std::realloc(block, newSize);
+  {
+    if (pool == nullptr || (oldSize > kPoolMaxBlock && newSize > kPoolMaxBlock))
+      p = std::realloc(block, newSize);
+    else if (block != nullptr && newSize <= kPoolMaxBlock && PoolSameClass(oldSize, newSize))
+      p = block;
+    else
+      p = MoveBlock(pool, block, oldSize, newSize);
+  }
   if (p == nullptr) {
     if (L == nullptr) return nullptr;
     VmThrow(L, vmerr::kMem);
   }
   if (newSize >= (size_t(4) << 20) && newSize > oldSize) AdviseHugePages(p, newSize);
-  if (L != nullptr && L->g != nullptr) G(L)->nblocks += newSize - oldSize;
+  if (pool != nullptr) G(L)->nblocks += newSize - oldSize;
   return p;
 }
 
@@ -175,6 +205,7 @@ static uint64_t FreeState(qvScriptState* L) {
   if (g != nullptr) {
     residue = g->nblocks;
     assert(residue == sizeof(qvScriptState) + sizeof(qvScriptGlobal));
+    PoolRelease(&g->pool);
     L->g = nullptr;
     VmRealloc(nullptr, g, sizeof(qvScriptGlobal), 0);
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "vm/object.h"
+#include "vm/pool.h"
 
 namespace qv {
 
@@ -101,6 +102,7 @@ struct qvScriptGlobal {
   qvGosubEntry* gosub;        // the GOSUB stack, grown as needed up to kGosubLimit
   int32_t gosubSize;
   int32_t gosubTop;
+  qvPool pool;  // the small blocks
 };
 
 // Bits of the pending word that the interpreter tests before every instruction.
