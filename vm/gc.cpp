@@ -95,8 +95,13 @@ void TraverseTable(GCState* st, qvTable* h) {
   if (!weakvalue)
     for (uint32_t i = 0; i < h->sizearray; ++i) MarkValue(st, &h->array[i]);
   if (IsDummyNode(h)) return;
-  for (uint32_t i = 0; i < NodeCount(h); ++i) {
+  const uint32_t count = NodeCount(h);
+  for (uint32_t i = 0; i < count; ++i) {
     qvHashNode* n = &h->node[i];
+    if (i + 8 < count) {  // marking writes into each key and value object: fetch them ahead
+      PrefetchObject(&n[8].key);
+      PrefetchObject(&n[8].val);
+    }
     if (IsNil(&n->val)) continue;
     if (!weakkey) MarkValue(st, &n->key);
     if (!weakvalue) MarkValue(st, &n->val);
@@ -242,7 +247,10 @@ uint32_t SweepList(qvScriptState* L, qvGCObject** p, bool all) {
 
 void SweepStrings(qvScriptState* L, bool all) {
   qvStringTable* tb = &G(L)->strt;
-  for (uint32_t i = 0; i < tb->size; ++i) tb->nuse -= SweepList(L, &tb->hash[i], all);
+  for (uint32_t i = 0; i < tb->size; ++i) {
+    if (i + 8 < tb->size && tb->hash[i + 8] != nullptr) __builtin_prefetch(tb->hash[i + 8], 1);
+    tb->nuse -= SweepList(L, &tb->hash[i], all);
+  }
 }
 
 void CheckSizes(qvScriptState* L, uint64_t deadmem) {

@@ -35,12 +35,17 @@ struct qvString : qvGCObject {
 
 struct qvProto;
 
-// A hash node of a table.
+// A hash node of a table. `next` is the offset from this node to the next one of its chain (0
+// ends the chain); `keyHash` keeps a string key's hash, so that moving keys between nodes never
+// reads the strings themselves.
 struct qvHashNode {
   qvScriptValue key;
   qvScriptValue val;
-  qvHashNode* next;
+  int32_t next;
+  uint32_t keyHash;
 };
+inline qvHashNode* NextNode(qvHashNode* n) { return n->next != 0 ? n + n->next : nullptr; }
+inline void LinkNode(qvHashNode* n, const qvHashNode* next) { n->next = next != nullptr ? int32_t(next - n) : 0; }
 
 // A table: an array part for the keys 1 .. sizearray and a chained hash part of 2^lsizenode
 // nodes (the shared empty node when it has none).
@@ -156,12 +161,21 @@ inline bool RawEqualValues(const qvScriptValue* a, const qvScriptValue* b) {
   }
 }
 
+// Asks for the object a collectable value points to, ahead of a loop step that reads it: bulk
+// walks over big tables and the string table would otherwise wait on one cache miss per object.
+inline void PrefetchObject(const qvScriptValue* v) {
+  if (IsCollectable(v)) __builtin_prefetch(v->value.gc);
+}
+
 // The shared nil value that absent table entries read as.
 extern const qvScriptValue kNilValue;
 
 // ---- strings ----
 
 qvString* VmInternString(qvScriptState* L, const char* s, size_t len);
+// The same for a hash already computed with VmHashString.
+qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t hash);
+uint32_t VmHashString(const char* s, size_t len);
 qvString* VmInternCString(qvScriptState* L, const char* s);
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize);
 inline size_t StringBlockSize(size_t len) { return sizeof(qvString) + len + 1; }

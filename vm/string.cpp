@@ -7,7 +7,7 @@
 
 namespace qv {
 
-static uint32_t HashString(const char* s, size_t len) {
+uint32_t VmHashString(const char* s, size_t len) {
   uint32_t h = static_cast<uint32_t>(len);
   size_t step = (len >> 5) + 1;  // long strings hash a sample of about 32 characters
   for (size_t i = len; i >= step; i -= step)
@@ -20,6 +20,7 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   auto** newHash = VmNewVector<qvGCObject*>(L, newSize);
   for (uint32_t i = 0; i < newSize; ++i) newHash[i] = nullptr;
   for (uint32_t i = 0; i < tb->size; ++i) {
+    if (i + 8 < tb->size && tb->hash[i + 8] != nullptr) __builtin_prefetch(tb->hash[i + 8]);
     qvGCObject* p = tb->hash[i];
     while (p != nullptr) {
       qvGCObject* next = p->next;
@@ -35,11 +36,14 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
 }
 
 qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
-  uint32_t h = HashString(s, len);
+  return VmInternHashed(L, s, len, VmHashString(s, len));
+}
+
+qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h) {
   qvStringTable* tb = &G(L)->strt;
   for (qvGCObject* o = tb->hash[h & (tb->size - 1)]; o != nullptr; o = o->next) {
     auto* ts = static_cast<qvString*>(o);
-    if (ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
+    if (ts->hash == h && ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
   }
   auto* ts = static_cast<qvString*>(VmRealloc(L, nullptr, 0, StringBlockSize(len)));
   ts->type = kTypeString;

@@ -46,6 +46,11 @@ static qvHashNode* MainPosition(const qvTable* t, const qvScriptValue* key) {
   }
 }
 
+// The main position of a key whose hash, when it is a string, is already known.
+static qvHashNode* MainPositionHashed(const qvTable* t, const qvScriptValue* key, uint32_t hash) {
+  return IsString(key) ? HashPow2(t, hash) : MainPosition(t, key);
+}
+
 // The array slot number (from 1) of a number key inside 1 .. size.
 static bool ArrayIndex(double d, uint32_t size, uint32_t* index) {
   if (d >= 1.0 && d <= double(size)) {
@@ -65,7 +70,7 @@ static const qvScriptValue* GetNumber(qvTable* t, double d) {
   if (ArrayIndex(d, t->sizearray, &i)) return &t->array[i - 1];
   qvScriptValue k;
   SetNumber(&k, d);
-  for (qvHashNode* n = MainPosition(t, &k); n != nullptr; n = n->next)
+  for (qvHashNode* n = MainPosition(t, &k); n != nullptr; n = NextNode(n))
     if (n->key.type == kTypeNumber && n->key.value.n == d) return &n->val;
   return &kNilValue;
 }
@@ -76,7 +81,7 @@ const qvScriptValue* VmTableGetInt(qvTable* t, int32_t n) {
 }
 
 const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
-  for (qvHashNode* n = HashPow2(t, key->hash); n != nullptr; n = n->next)
+  for (qvHashNode* n = HashPow2(t, key->hash); n != nullptr; n = NextNode(n))
     if (n->key.type == kTypeString && n->key.value.gc == key) return &n->val;
   return &kNilValue;
 }
@@ -90,7 +95,7 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
     case kTypeNil:  // nil reads key 0
       return GetNumber(t, 0.0);
     default:
-      for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = n->next)
+      for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n))
         if (RawEqualValues(&n->key, key)) return &n->val;
       return &kNilValue;
   }
@@ -148,6 +153,8 @@ static uint32_t ComputeSizes(const uint32_t* nums, uint32_t* narray) {
   return na;
 }
 
+static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash);
+
 static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) {
   uint32_t nums[kMaxTableBits + 1] = {};
   uint32_t nasize = NumUseArray(t, nums);
@@ -203,7 +210,7 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     for (uint32_t i = 0; i < NodeCount(t); ++i) {
       SetNil(&newNode[i].key);
       SetNil(&newNode[i].val);
-      newNode[i].next = nullptr;
+      newNode[i].next = 0;
     }
     t->lastfree = newNode + NodeCount(t);
   } else {
@@ -217,14 +224,21 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     SetNumber(&key, double(i + 1));
     *VmTableSetAfterGet(L, t, &key, &kNilValue) = oldArray[i];
   }
+  // Each reinsertion writes the key's new main position, far from the last one: it is fetched
+  // some nodes ahead.
+  constexpr uint32_t kAhead = 8;
   for (uint32_t j = oldNodeCount; j-- > 0;) {
+    if (j >= kAhead && lsize > 0) {
+      const qvHashNode* next = &oldNode[j - kAhead];
+      if (!IsNil(&next->val)) __builtin_prefetch(MainPositionHashed(t, &next->key, next->keyHash), 1);
+    }
     const qvHashNode* old = &oldNode[j];
     if (IsNil(&old->val)) continue;
     uint32_t i;
     if (old->key.type == kTypeNumber && ArrayIndex(old->key.value.n, t->sizearray, &i))
       t->array[i - 1] = old->val;  // moves into the array part
     else
-      *VmTableSetAfterGet(L, t, &old->key, &kNilValue) = old->val;
+      *NewKey(L, t, &old->key, old->keyHash) = old->val;
   }
   if (newArray != oldArray) VmFreeVector(L, oldArray, oldasize);
   if (!oldDummy) VmFreeVector(L, oldNode, oldNodeCount);
@@ -240,31 +254,33 @@ static qvHashNode* GetFreePos(qvTable* t) {
   return nullptr;
 }
 
-// Inserts a key that is not in the table.
-static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key) {
-  qvHashNode* mp = MainPosition(t, key);
+// Inserts a key that is not in the table; `hash` is its hash when it is a string.
+static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash) {
+  qvHashNode* mp = MainPositionHashed(t, key, hash);
   if (!IsNil(&mp->val) || IsDummyNode(t)) {
     qvHashNode* n = GetFreePos(t);
     if (n == nullptr) {
       Rehash(L, t, key);
       return VmTableSet(L, t, key);
     }
-    qvHashNode* othern = MainPosition(t, &mp->key);
+    qvHashNode* othern = MainPositionHashed(t, &mp->key, mp->keyHash);
     if (othern != mp) {
       // The colliding node is out of its main position: move it to the free node.
-      while (othern->next != mp) othern = othern->next;
-      othern->next = n;
+      while (NextNode(othern) != mp) othern = NextNode(othern);
+      LinkNode(othern, n);
       *n = *mp;
-      mp->next = nullptr;
+      LinkNode(n, NextNode(mp));
+      mp->next = 0;
       SetNil(&mp->val);
     } else {
       // The colliding node is in its own main position: the new key takes the free node.
-      n->next = mp->next;
-      mp->next = n;
+      LinkNode(n, NextNode(mp));
+      LinkNode(mp, n);
       mp = n;
     }
   }
   mp->key = *key;
+  mp->keyHash = hash;
   return &mp->val;
 }
 
@@ -282,7 +298,7 @@ qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptVa
     if (k.value.n != k.value.n) VmRaiseError(L, vmerr::kTableIndex);
     if (k.value.n == 0) k.value.n = 0.0;  // -0 is stored as 0
   }
-  return NewKey(L, t, &k);
+  return NewKey(L, t, &k, IsString(&k) ? StringOf(&k)->hash : 0);
 }
 
 qvScriptValue* VmTableSetInt(qvScriptState* L, qvTable* t, int32_t n) {
@@ -326,7 +342,7 @@ static int64_t FindIndex(qvScriptState* L, qvTable* t, const qvScriptValue* key)
   if (IsNil(key)) return -1;
   uint32_t i;
   if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i)) return int64_t(i) - 1;
-  for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = n->next)
+  for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n))
     if (RawEqualValues(&n->key, key)) return int64_t(t->sizearray) + (n - t->node);
   VmRaiseError(L, vmerr::kInvNextKey);
 }
