@@ -103,6 +103,19 @@ void TraceExec(qvScriptState* L, const uint32_t* pc) {
   ci->lastpc = npc;
 }
 
+// The table that the instruction `next` indexes with register `key`, if any: a key built by a
+// concatenation and used at once, whose node the concatenation can fetch early.
+const qvTable* KeyedTable(const qvScriptValue* base, uint32_t next, int key) {
+  const qvScriptValue* t;
+  if (GetOp(next) == OpGetTable && GetC(next) == key)
+    t = base + GetB(next);
+  else if (GetOp(next) == OpSetTable && GetB(next) == key)
+    t = base + GetA(next);
+  else
+    return nullptr;
+  return IsTable(t) ? TableOf(t) : nullptr;
+}
+
 uint64_t NewTableArraySize(int b) {
   if ((b & 7) == 0) return 0;
   if ((b >> 3) > 24) return UINT64_MAX;
@@ -348,7 +361,7 @@ resume:
       VM_CASE(OpConcat) {
         const int b = GetB(i);
         const int c = GetC(i);
-        PROTECT(VmConcatValues(L, c - b + 1, c); VmGCStep(L));
+        PROTECT(VmConcatValues(L, c - b + 1, c, KeyedTable(base, *pc, GetA(i))); VmGCStep(L));
         base[GetA(i)] = base[b];
         VM_NEXT;
       }

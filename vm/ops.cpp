@@ -16,12 +16,39 @@ namespace qv {
 
 // ---- numbers and text ----
 
+// The digits of an integer, two at a time from a table, written backwards.
+static int FormatInteger(int64_t value, char* buf) {
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char digits[24];
+  char* p = digits + sizeof digits;
+  uint64_t u = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+  while (u >= 100) {
+    const unsigned pair = unsigned(u % 100) * 2;
+    u /= 100;
+    *--p = kPairs[pair + 1];
+    *--p = kPairs[pair];
+  }
+  if (u >= 10) {
+    *--p = kPairs[u * 2 + 1];
+    *--p = kPairs[u * 2];
+  } else {
+    *--p = char('0' + u);
+  }
+  if (value < 0) *--p = '-';
+  const int len = int(digits + sizeof digits - p);
+  std::memcpy(buf, p, size_t(len));
+  buf[len] = '\0';
+  return len;
+}
+
 int VmNumberToString(double n, char* buf) {
-  // Integers below 10^14 print all their digits under "%.14g".
-  if (n > -1e14 && n < 1e14 && n == std::trunc(n) && !(n == 0 && std::signbit(n))) {
-    auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, static_cast<int64_t>(n));
-    *r.ptr = '\0';
-    return int(r.ptr - buf);
+  // Integers below 10^14 print all their digits under "%.14g" (-0 keeps its sign there).
+  if (n > -1e14 && n < 1e14) {
+    const auto i = static_cast<int64_t>(n);
+    if (double(i) == n && !(i == 0 && std::signbit(n))) return FormatInteger(i, buf);
   }
   auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 14);
   *r.ptr = '\0';
@@ -346,7 +373,7 @@ static char* OpenSpace(qvScriptState* L, size_t n) {
 // Strings, numbers ("%.14g") and nil ("") join without a metamethod.
 static bool Joinable(const qvScriptValue* v) { return IsString(v) || IsNumber(v) || IsNil(v); }
 
-void VmConcatValues(qvScriptState* L, int total, int last) {
+void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf) {
   do {
     qvScriptValue* top = L->base + last + 1;
     int n = 2;  // values joined in this pass
@@ -382,7 +409,10 @@ void VmConcatValues(qvScriptState* L, int total, int last) {
         if (len > 0) std::memcpy(buffer + pos, piece, len);
         pos += len;
       }
-      SetString(top - n, VmInternString(L, pos > 0 ? buffer : "", pos));
+      const char* text = pos > 0 ? buffer : "";
+      const uint32_t h = VmHashString(text, pos);
+      if (keyOf != nullptr && n == total && !IsDummyNode(keyOf)) __builtin_prefetch(&keyOf->node[h & (NodeCount(keyOf) - 1)]);
+      SetString(top - n, VmInternHashed(L, text, pos, h));
     }
     total -= n - 1;
     last -= n - 1;
