@@ -248,7 +248,7 @@ uint32_t SweepList(qvScriptState* L, qvGCObject** p, bool all) {
 void SweepStrings(qvScriptState* L, bool all) {
   qvStringTable* tb = &G(L)->strt;
   for (uint32_t i = 0; i < tb->size; ++i) {
-    if (i + 8 < tb->size && tb->hash[i + 8] != nullptr) __builtin_prefetch(tb->hash[i + 8], 1);
+    PrefetchBucketsAhead(tb->hash, i, tb->size);
     tb->nuse -= SweepList(L, &tb->hash[i], all);
   }
 }

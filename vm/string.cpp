@@ -20,7 +20,9 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   auto** newHash = VmNewVector<qvGCObject*>(L, newSize);
   for (uint32_t i = 0; i < newSize; ++i) newHash[i] = nullptr;
   for (uint32_t i = 0; i < tb->size; ++i) {
-    if (i + 8 < tb->size && tb->hash[i + 8] != nullptr) __builtin_prefetch(tb->hash[i + 8]);
+    PrefetchBucketsAhead(tb->hash, i, tb->size);
+    if (i + 4 < tb->size && tb->hash[i + 4] != nullptr)  // where its head goes
+      __builtin_prefetch(&newHash[static_cast<qvString*>(tb->hash[i + 4])->hash & (newSize - 1)], 1);
     qvGCObject* p = tb->hash[i];
     while (p != nullptr) {
       qvGCObject* next = p->next;
