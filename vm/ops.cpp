@@ -16,15 +16,22 @@ namespace qv {
 
 // ---- numbers and text ----
 
-// The digits of an integer, two at a time from a table, written backwards.
+// The digits of an integer below 10^14 in magnitude, two at a time from a table.
 static int FormatInteger(int64_t value, char* buf) {
   static const char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  char digits[24];
-  char* p = digits + sizeof digits;
+  static const uint64_t kPowers[] = {1,          10,          100,          1000,          10000,
+                                     100000,     1000000,     10000000,     100000000,     1000000000,
+                                     10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
   uint64_t u = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+  // The digit count from the bit length (log10(2) ~ 1233 / 4096), corrected by one power.
+  int digits = ((64 - __builtin_clzll(u | 1)) * 1233) >> 12;
+  digits += u >= kPowers[digits] || u == 0 ? 1 : 0;
+  const int len = digits + (value < 0 ? 1 : 0);
+  buf[len] = '\0';
+  char* p = buf + len;
   while (u >= 100) {
     const unsigned pair = unsigned(u % 100) * 2;
     u /= 100;
@@ -38,9 +45,6 @@ static int FormatInteger(int64_t value, char* buf) {
     *--p = char('0' + u);
   }
   if (value < 0) *--p = '-';
-  const int len = int(digits + sizeof digits - p);
-  std::memcpy(buf, p, size_t(len));
-  buf[len] = '\0';
   return len;
 }
 

@@ -6,6 +6,23 @@
 
 #include <cstddef>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_POOL_ASAN 1
+#endif
+#endif
+#ifdef QV_POOL_ASAN
+#include <sanitizer/asan_interface.h>
+// Free pool space stays poisoned, so that the sanitizer still sees uses of freed objects.
+#define QV_POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define QV_POOL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define QV_POOL_POISON(p, n) ((void)(p), (void)(n))
+#define QV_POOL_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace qv {
 
 constexpr size_t kPoolGranule = 16;  // block alignment; userdata data relies on it
@@ -19,12 +36,39 @@ struct qvPool {
   void* arenas;  // every arena, newest first, linked through its first word
 };
 
-inline bool PoolSameClass(size_t a, size_t b) { return (a + kPoolGranule - 1) / kPoolGranule == (b + kPoolGranule - 1) / kPoolGranule; }
+inline size_t PoolClass(size_t size) { return (size + kPoolGranule - 1) / kPoolGranule - 1; }
+inline size_t PoolClassBytes(size_t c) { return (c + 1) * kPoolGranule; }
+
+// Takes a new arena for the pool; false when none can be had.
+bool PoolGrow(qvPool* pool);
 
 // A block of 1 .. kPoolMaxBlock bytes, or null when no arena can be had.
-void* PoolAlloc(qvPool* pool, size_t size);
+inline void* PoolAlloc(qvPool* pool, size_t size) {
+  const size_t c = PoolClass(size);
+  void* block = pool->freeList[c];
+  if (block != nullptr) {
+    QV_POOL_UNPOISON(block, PoolClassBytes(c));
+    pool->freeList[c] = *static_cast<void**>(block);
+    return block;
+  }
+  if (pool->end - pool->next < ptrdiff_t(PoolClassBytes(c)) && !PoolGrow(pool)) return nullptr;
+  block = pool->next;
+  pool->next += PoolClassBytes(c);
+  QV_POOL_UNPOISON(block, PoolClassBytes(c));
+  return block;
+}
+
 // Returns a block of that size to its class.
-void PoolFree(qvPool* pool, void* block, size_t size);
+inline void PoolFree(qvPool* pool, void* block, size_t size) {
+  const size_t c = PoolClass(size);
+  QV_POOL_UNPOISON(block, sizeof(void*));
+  *static_cast<void**>(block) = pool->freeList[c];
+  pool->freeList[c] = block;
+  QV_POOL_POISON(block, PoolClassBytes(c));
+}
+
+inline bool PoolSameClass(size_t a, size_t b) { return PoolClass(a) == PoolClass(b); }
+
 // Frees every arena; the blocks in them are gone.
 void PoolRelease(qvPool* pool);
 

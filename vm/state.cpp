@@ -48,6 +48,16 @@ static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize
   return p;
 }
 
+// Test builds make every allocation that would take the byte count above the limit fail.
+static bool WithinLimit([[maybe_unused]] qvScriptState* L, [[maybe_unused]] size_t oldSize,
+                        [[maybe_unused]] size_t newSize) {
+#ifdef QV_VM_TEST_HOOKS
+  return L == nullptr || L->g == nullptr || newSize <= oldSize || G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit;
+#else
+  return true;
+#endif
+}
+
 void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   // Blocks of a complete state up to kPoolMaxBlock bytes live in its pool; the state and global
   // records themselves, made and freed without it, on the C heap like every larger block.
@@ -67,10 +77,7 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
     VmRaiseError(L, vmerr::kMem);
   }
   void* p = nullptr;
-#ifdef QV_VM_TEST_HOOKS
-  if (pool == nullptr || newSize <= oldSize || G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit)
-#endif
-  {
+  if (WithinLimit(L, oldSize, newSize)) {
     if (pool == nullptr || (oldSize > kPoolMaxBlock && newSize > kPoolMaxBlock))
       p = std::realloc(block, newSize);
     else if (block != nullptr && newSize <= kPoolMaxBlock && PoolSameClass(oldSize, newSize))
