@@ -590,8 +590,7 @@ void FreeDeclaredErrors();
 // the file-reading and file-format errors. Returns the length written.
 size_t FormatErrorTextWith(int32_t code, const char* textArg, int32_t numberArg, char* out,
                            size_t size);
-// The same with the error arguments stored through SetErrorString and SetErrorNumber; the
-// formatter that start-up installs with SetErrorTextFormatter (core/errors.h).
+// The same with the error arguments stored through SetErrorString and SetErrorNumber.
 void FormatErrorText(int32_t code, char* out, size_t size);
 
 // Line maps of the applet settings (container tags 8 and 27) turn chunk lines back into lines

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/error_table.h"
 #include "vm/debug.h"
 #include "vm/vm.h"
 
@@ -13,7 +14,6 @@ int32_t gErrorNumber;
 int32_t gExitOnError = 1;
 int32_t gTopLevelError;
 char gFunctionName[256] = "----";
-qvErrorTextFormatter gFormatter;
 
 void CopyText(char* dest, size_t size, const char* text) {
   size_t n = std::strlen(text);
@@ -66,12 +66,6 @@ void GetErrorFunctionName(qvScriptState* L) {
 const char* GetCurrentFunctionName() { return gFunctionName; }
 void ResetErrorFunctionName() { CopyText(gFunctionName, sizeof gFunctionName, "----"); }
 
-void SetErrorTextFormatter(qvErrorTextFormatter formatter) { gFormatter = formatter; }
-
-void FormatErrorMessage(int32_t code, char* out, size_t size) {
-  if (size == 0) return;
-  out[0] = '\0';
-  if (gFormatter != nullptr) gFormatter(code, out, size);
-}
+void FormatErrorMessage(int32_t code, char* out, size_t size) { FormatErrorText(code, out, size); }
 
 }  // namespace qv

@@ -30,9 +30,8 @@ void GetErrorFunctionName(qvScriptState* L);
 const char* GetCurrentFunctionName();
 void ResetErrorFunctionName();
 
-// The message builder that the error handler path uses; none installed gives an empty message.
-using qvErrorTextFormatter = void (*)(int32_t code, char* out, size_t size);
-void SetErrorTextFormatter(qvErrorTextFormatter formatter);
+// The message of a code with the stored error arguments (FormatErrorText), for the machine's
+// error-handler path.
 void FormatErrorMessage(int32_t code, char* out, size_t size);
 
 }  // namespace qv

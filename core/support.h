@@ -2,6 +2,7 @@
 // folding and character classes, rounding, the 48-bit random generator and time values.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -46,6 +47,18 @@ int IsAlnumChar(int c);
 
 // Nearest integer, ties to even, keeping the low 32 bits.
 int32_t RoundToInt(double v);
+
+// Truncates toward zero and keeps the low 32 bits of the integer (as through a 64-bit integer),
+// so 4294967295 gives -1; NaN and the infinities give 0. Untrusted doubles never reach a plain
+// cast.
+inline int32_t DoubleToInt32(double v) {
+  if (v > -9223372036854775808.0 && v < 9223372036854775808.0)
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v))));
+  if (!std::isfinite(v)) return 0;
+  double low = std::fmod(std::trunc(v), 4294967296.0);  // exact
+  if (low < 0) low += 4294967296.0;
+  return static_cast<int32_t>(static_cast<uint32_t>(low));
+}
 
 // The 48-bit linear congruential generator (multiplier 0x5DEECE66D, addend 0xB).
 void SeedRandom48(uint32_t seed);
