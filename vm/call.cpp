@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "core/errors.h"
 #include "platform/platform.h"
@@ -42,10 +41,54 @@ void VmRaiseError(qvScriptState* L, int32_t code) {
   VmThrow(L, code);
 }
 
-void VmTypeError(qvScriptState* L, const qvScriptValue*, int32_t code, const char* suffix) {
-  std::string text = std::string("??") + suffix;
-  SetErrorString(text.c_str());
+void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const char* suffix) {
+  const char* name = nullptr;
+  const qvCallInfo* ci = L->ci;
+  if (!(ci->state & kCallNative) && v >= ci->base && v < ci->top &&
+      VmVariableName(L, ci, int(v - ci->base), &name) == nullptr)
+    name = nullptr;
+  char text[512];
+  std::snprintf(text, sizeof text, "%s%s", name != nullptr ? name : "??", suffix);  // cut to the buffer
+  SetErrorString(text);
   VmRaiseError(L, code);
+}
+
+// ---- hooks ----
+
+void VmSetHook(qvScriptState* L, qvHook hook, int mask, int count) {
+  if (hook == nullptr || mask == 0) {
+    mask = 0;
+    hook = nullptr;
+  }
+  L->hook = hook;
+  L->basehookcount = count;
+  L->hookcount = count;
+  L->hookmask = static_cast<uint8_t>(mask);
+  L->hookinit = 0;  // the line tracking restarts
+  VmUpdatePending(L);
+}
+
+void VmCallHook(qvScriptState* L, int event, int32_t line) {
+  qvHook hook = L->hook;
+  if (hook == nullptr || !L->allowhook) return;
+  const ptrdiff_t top = SaveStack(L, L->top);
+  const ptrdiff_t ciTop = SaveStack(L, L->ci->top);
+  qvDebugRecord ar;
+  ar.event = event;
+  ar.name = ar.namewhat = ar.what = ar.source = nullptr;
+  ar.currentline = line;
+  ar.nups = ar.linedefined = 0;
+  ar.shortSrc[0] = '\0';
+  ar.ci = event == kHookTailReturn ? 0 : int32_t(L->ci - L->baseCi);
+  VmEnsureStack(L, kMinNativeStack);
+  L->ci->top = L->top + kMinNativeStack;
+  L->allowhook = 0;  // no hooks inside the hook; a protected call restores the flag on errors
+  int32_t error = 0;
+  hook(L, &ar, &error);
+  L->allowhook = 1;
+  L->ci->top = RestoreStack(L, ciTop);
+  L->top = RestoreStack(L, top);
+  if (error != 0) VmThrow(L, error);
 }
 
 // ---- call records ----
@@ -90,18 +133,18 @@ static void AdjustVarargs(qvScriptState* L, int nfixargs, qvScriptValue* base) {
   SetObject(VmPushSlot(L), kTypeTable, htab);
 }
 
-// "Now calling name() with arguments #1=(NUMBER)5 ...\n"
+// "Now calling name() with arguments #1=(NUMBER)5 ...\n", item by item.
 static void TraceCall(qvScriptState* L) {
   const char* namewhat;
   const char* name = VmFunctionName(L, L->ci, &namewhat);
-  std::string line = "Now calling ";
-  line += name != nullptr ? name : "?";
-  line += "()";
+  char item[kNumberBufferSize + 64];
+  OutputText("Now calling ");
+  OutputText(name != nullptr ? name : "?");
+  OutputText("()");
   int nargs = int(L->top - L->base);
-  if (nargs > 0) line += " with arguments ";
+  if (nargs > 0) OutputText(" with arguments ");
   for (int i = 0; i < nargs; ++i) {
     const qvScriptValue* v = L->base + i;
-    char item[kNumberBufferSize + 64];
     switch (v->type) {
       case kTypeNil:
         std::snprintf(item, sizeof item, "#%d=(NIL) ", i + 1);
@@ -114,8 +157,8 @@ static void TraceCall(qvScriptState* L) {
       }
       case kTypeString:
         std::snprintf(item, sizeof item, "#%d=(STRING)\"", i + 1);
-        line += item;
-        line += StringOf(v)->data();  // up to an embedded NUL, like "%s"
+        OutputText(item);
+        OutputText(StringOf(v)->data());  // up to an embedded NUL, like "%s"
         std::snprintf(item, sizeof item, "\" ");
         break;
       case kTypeTable:
@@ -128,10 +171,9 @@ static void TraceCall(qvScriptState* L) {
         std::snprintf(item, sizeof item, "#%d=(INTERNAL)%d ", i + 1, int(v->type));
         break;
     }
-    line += item;
+    OutputText(item);
   }
-  line += "\n";
-  OutputText(line.c_str());
+  OutputText("\n");
 }
 
 // Runs a native function and applies the command contract to its result.
@@ -183,10 +225,21 @@ qvScriptValue* VmPreCall(qvScriptState* L, qvScriptValue* func, int32_t* word) {
   ci->state = kCallNative;
   ci->savedpc = nullptr;
   ci->tailcalls = 0;
+  if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
   return CallNative(L, static_cast<qvCClosure*>(cl), word);
 }
 
 void VmPostCall(qvScriptState* L, int wanted, qvScriptValue* res) {
+  if (L->hookmask & kMaskReturn) {
+    const ptrdiff_t resr = SaveStack(L, res);
+    VmCallHook(L, kHookReturn, -1);
+    if (!(L->ci->state & kCallNative))
+      while (L->ci->tailcalls > 0) {
+        L->ci->tailcalls--;
+        VmCallHook(L, kHookTailReturn, -1);
+      }
+    res = RestoreStack(L, resr);
+  }
   qvCallInfo* ci = L->ci--;
   qvScriptValue* dst = ci->base - 1;  // the function slot
   L->base = L->ci->base;

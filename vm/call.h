@@ -26,6 +26,9 @@ int32_t VmProtectedCall(qvScriptState* L, qvProtectedBody body, void* arg, ptrdi
 // Makes sure a further call record exists (raising ERR_STACK beyond the limit).
 void VmEnsureCI(qvScriptState* L);
 
+// Runs the hook for an event (while hooks are allowed).
+void VmCallHook(qvScriptState* L, int event, int32_t line);
+
 // The interpreter: runs the script frame on top of the call records; returns its first result.
 qvScriptValue* VmExecute(qvScriptState* L);
 

@@ -2,6 +2,9 @@
 #include "vm/debug.h"
 
 #include "vm/call.h"
+#include "vm/chunk.h"
+#include "vm/func.h"
+#include "vm/opcodes.h"
 #include "vm/table.h"
 
 namespace qv {
@@ -34,8 +37,57 @@ static const char* GlobalName(qvScriptState* L, const qvScriptValue* fn) {
   return nullptr;
 }
 
+// The constant name of a table key operand, "?" otherwise.
+static const char* KeyName(const qvProto* p, int c) {
+  if (IsConstantRK(c) && IsString(&p->k[c - kRKBase])) return StringOf(&p->k[c - kRKBase])->data();
+  return "?";
+}
+
+const char* VmVariableName(qvScriptState* L, const qvCallInfo* ci, int reg, const char** name) {
+  if (ci->state & kCallNative) return nullptr;
+  const qvProto* p = ScriptClosureOf(ci)->p;
+  const int pc = VmCurrentPc(L, ci);
+  if (pc < 0) return nullptr;
+  *name = VmLocalName(p, reg + 1, pc);
+  if (*name != nullptr) return "local";
+  int setter;
+  if (!VmSymbolicExec(p, pc, reg, &setter) || setter < 0) return nullptr;
+  const uint32_t i = p->code[setter];
+  switch (GetOp(i)) {
+    case OpGetGlobal:
+      *name = StringOf(&p->k[GetBx(i)])->data();
+      return "global";
+    case OpMove:
+      if (GetB(i) < GetA(i)) return VmVariableName(L, ci, GetB(i), name);
+      return nullptr;
+    case OpGetTable:
+      *name = KeyName(p, GetC(i));
+      return "field";
+    case OpSelf:
+      *name = KeyName(p, GetC(i));
+      return "method";
+    default:
+      return nullptr;
+  }
+}
+
+// The name the calling instruction gives the function of a record: a script caller's OpCall
+// or OpTailCall names its register A. Else a global holding the function.
 const char* VmFunctionName(qvScriptState* L, const qvCallInfo* ci, const char** namewhat) {
-  const char* name = GlobalName(L, ci->base - 1);
+  const char* name = nullptr;
+  const qvCallInfo* caller = ci - 1;
+  bool tail = !(ci->state & kCallNative) && ci->tailcalls > 0;
+  if (!tail && ci > L->baseCi && !(caller->state & kCallNative)) {
+    int pc = VmCurrentPc(L, caller);
+    if (pc >= 0) {
+      uint32_t i = ScriptClosureOf(caller)->p->code[pc];
+      if (GetOp(i) == OpCall || GetOp(i) == OpTailCall) {
+        *namewhat = VmVariableName(L, caller, GetA(i), &name);
+        if (*namewhat != nullptr) return name;
+      }
+    }
+  }
+  name = GlobalName(L, ci->base - 1);
   *namewhat = name != nullptr ? "global" : "";
   return name;
 }

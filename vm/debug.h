@@ -16,6 +16,9 @@ struct qvLevelInfo {
 bool VmDescribeLevel(qvScriptState* L, int level, qvLevelInfo* info);
 // The name of the function that a call record runs, with its kind; null and "" when unknown.
 const char* VmFunctionName(qvScriptState* L, const qvCallInfo* ci, const char** namewhat);
+// A name for the value in register `reg` of a script call record: "local", "global", "field" or
+// "method" with the name in *name, or null.
+const char* VmVariableName(qvScriptState* L, const qvCallInfo* ci, int reg, const char** name);
 // The instruction index a script call record is at.
 int VmCurrentPc(qvScriptState* L, const qvCallInfo* ci);
 

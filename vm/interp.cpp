@@ -1,10 +1,581 @@
-// The interpreter loop arrives with the bytecode loader; until then no script function can be
-// built from a chunk, and a hand-made one is refused.
+// The interpreter: one loop over the register code of script functions. Script-to-script calls
+// and returns stay inside the loop; natives run from the pre-call.
+#include <algorithm>
+
+#include "core/errors.h"
 #include "vm/call.h"
 #include "vm/errcodes.h"
+#include "vm/func.h"
+#include "vm/gc.h"
+#include "vm/opcodes.h"
+#include "vm/ops.h"
+#include "vm/table.h"
 
 namespace qv {
 
-qvScriptValue* VmExecute(qvScriptState* L) { VmRaiseError(L, vmerr::kBadBytecode); }
+// Opcodes 43-63 do nothing; listing them lets the dispatch jump without a range check.
+#define QV_NO_OPS                                                                                   \
+  case 43: case 44: case 45: case 46: case 47: case 48: case 49: case 50: case 51: case 52: case 53: \
+  case 54: case 55: case 56: case 57: case 58: case 59: case 60: case 61: case 62: case 63:
+
+#ifdef QV_VM_TEST_HOOKS
+uint64_t gOpcodeCounts[64];
+#define QV_COUNT_OPCODE(op) (++gOpcodeCounts[op])
+#else
+#define QV_COUNT_OPCODE(op) ((void)0)
+#endif
+
+namespace {
+
+void PushGosub(qvScriptState* L, const qvProto* p, int32_t pc) {
+  qvScriptGlobal* g = G(L);
+  if (g->gosubTop == kGosubLimit) VmRaiseError(L, vmerr::kInternal);
+  if (g->gosubTop == g->gosubSize) {
+    int32_t newSize = g->gosubSize == 0 ? 16 : std::min(kGosubLimit, 2 * g->gosubSize);
+    g->gosub = static_cast<qvGosubEntry*>(VmRealloc(L, g->gosub, size_t(g->gosubSize) * sizeof(qvGosubEntry),
+                                                    size_t(newSize) * sizeof(qvGosubEntry)));
+    g->gosubSize = newSize;
+  }
+  g->gosub[g->gosubTop++] = {p, pc};
+}
+
+// A GOSUB return takes only an entry of the running prototype.
+int32_t PopGosub(qvScriptState* L, const qvProto* p) {
+  qvScriptGlobal* g = G(L);
+  if (g->gosubTop == 0 || g->gosub[g->gosubTop - 1].proto != p) VmRaiseError(L, vmerr::kRetWoGosub);
+  return g->gosub[--g->gosubTop].pc;
+}
+
+// A native's -1/-2 result runs the label subroutine at the current-instruction word plus the
+// jump offset; the return address is the instruction after the call (-1) or the one before it
+// (-2). Targets outside the running function's code are refused.
+// Returns the instruction to continue at.
+const uint32_t* LabelJump(qvScriptState* L, const qvProto* p, const uint32_t* pc, int32_t word) {
+  int32_t after = int32_t(pc - p->code);
+  int32_t ret = (word == -1) ? after : after - 2;
+  int64_t target = int64_t(L->currentInstruction) + L->jumpOffset;
+  if (ret < 0 || target < 0 || target >= p->sizecode) VmRaiseError(L, vmerr::kInternal);
+  PushGosub(L, p, ret);
+  return p->code + target;
+}
+
+// The limit or step of a numeric loop: nil counts as 0 and a numeric string as its number, both
+// written back.
+double ForLoopOperand(qvScriptState* L, qvScriptValue* v) {
+  double d;
+  if (!VmToNumberValue(v, &d)) VmRaiseError(L, vmerr::kValueExpected);
+  SetNumber(v, d);
+  return d;
+}
+
+// Table constructors: t[first + j - 1] = R(A + j) for j = 1 .. count.
+void SetList(qvScriptState* L, qvScriptValue* ra, int32_t first, int32_t count) {
+  if (!IsTable(ra)) VmRaiseError(L, vmerr::kBadBytecode);
+  qvTable* h = TableOf(ra);
+  for (int32_t j = 1; j <= count; ++j) {
+    qvScriptValue v = ra[j];
+    *VmTableSetInt(L, h, first + j - 1) = v;
+  }
+}
+
+int32_t LineAt(const qvProto* p, int pc) { return p->sizelineinfo > 0 ? p->lineinfo[pc] : 0; }
+
+// The hook step before an instruction (pc is past it): the count hook when the count runs out;
+// else the line hook when the instruction starts its function, is reached by a jump back (or to
+// itself) or starts a new line.
+void TraceExec(qvScriptState* L, const uint32_t* pc) {
+  const uint8_t mask = L->hookmask;
+  if ((mask & kMaskCount) && --L->hookcount == 0) {
+    L->hookcount = L->basehookcount;
+    VmCallHook(L, kHookCount, -1);
+    return;
+  }
+  if (!(mask & kMaskLine)) return;
+  if (!L->hookinit) {  // the first step only records where each script frame is
+    for (qvCallInfo* c = L->baseCi + 1; c <= L->ci; ++c)
+      if (!(c->state & kCallNative)) c->lastpc = int32_t(c->savedpc - static_cast<qvLClosure*>(ClosureOf(c->base - 1))->p->code) - 1;
+    L->hookinit = 1;
+    return;
+  }
+  qvCallInfo* ci = L->ci;
+  const qvProto* p = static_cast<qvLClosure*>(ClosureOf(ci->base - 1))->p;
+  const int npc = int(pc - p->code) - 1;
+  if (npc == 0) ci->lastpc = 0;
+  if (npc <= ci->lastpc || LineAt(p, npc) != LineAt(p, ci->lastpc)) {
+    VmCallHook(L, kHookLine, LineAt(p, npc));
+    ci = L->ci;
+  }
+  ci->lastpc = npc;
+}
+
+uint64_t NewTableArraySize(int b) {
+  if ((b & 7) == 0) return 0;
+  if ((b >> 3) > 24) return UINT64_MAX;
+  return uint64_t(b & 7) << (b >> 3);
+}
+
+}  // namespace
+
+qvScriptValue* VmExecute(qvScriptState* L) {
+  qvCallInfo* const entryCi = L->ci;
+  qvCallInfo* ci;
+  qvLClosure* cl;
+  const qvScriptValue* k;
+  const uint32_t* code;
+  const uint32_t* pc;
+  qvScriptValue* base;
+
+#define RKB(i) (IsConstantRK(GetB(i)) ? k + (GetB(i) - kRKBase) : base + GetB(i))
+#define RKC(i) (IsConstantRK(GetC(i)) ? k + (GetC(i) - kRKBase) : base + GetC(i))
+#define SAVEPC() (ci->savedpc = pc)
+// Around anything that may call, collect or raise: the pc for error lines and hooks, then the
+// stack and the call records, which may have moved.
+#define PROTECT(x)  \
+  do {              \
+    SAVEPC();       \
+    x;              \
+    base = L->base; \
+    ci = L->ci;     \
+  } while (0)
+// Takes the jump that follows a test; a GOSUB jump runs as the next instruction.
+#define TAKE_JUMP()                                 \
+  do {                                              \
+    if (!IsGosub(*pc)) pc += GetJump(*pc) + 1;      \
+  } while (0)
+#define ARITH(event, expr)                                          \
+  {                                                                 \
+    const qvScriptValue* rb = RKB(i);                               \
+    const qvScriptValue* rc = RKC(i);                               \
+    if (IsNumber(rb) && IsNumber(rc)) {                             \
+      const double nb = rb->value.n;                                \
+      const double nc = rc->value.n;                                \
+      SetNumber(ra, expr);                                          \
+    } else {                                                        \
+      qvScriptValue r;                                              \
+      PROTECT(r = VmArith(L, rb, rc, event));                       \
+      base[GetA(i)] = r;                                            \
+    }                                                               \
+    break;                                                          \
+  }
+#define UNARY(event, expr)                                          \
+  {                                                                 \
+    const qvScriptValue* rb = base + GetB(i);                       \
+    if (IsNumber(rb)) {                                             \
+      const double nb = rb->value.n;                                \
+      SetNumber(ra, expr);                                          \
+    } else {                                                        \
+      qvScriptValue r;                                              \
+      PROTECT(r = VmArith(L, rb, &kNilValue, event));               \
+      base[GetA(i)] = r;                                            \
+    }                                                               \
+    break;                                                          \
+  }
+
+newframe:
+  if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
+resume:
+  ci = L->ci;
+  ci->state |= kCallHasFrame;
+  cl = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
+  k = cl->p->k;
+  code = cl->p->code;
+  pc = ci->savedpc;
+  base = L->base;
+
+  for (;;) {
+    const uint32_t i = *pc++;
+    if (L->pending) {
+      if (L->endFlag) {
+        // Stop: drop the frames this loop started and return no results.
+        SAVEPC();
+        VmCloseUpvals(L, entryCi->base);
+        L->ci = entryCi;
+        L->base = entryCi->base;
+        return L->top;
+      }
+      if (L->hookmask & (kMaskLine | kMaskCount)) PROTECT(TraceExec(L, pc));
+    }
+    QV_COUNT_OPCODE(GetOp(i));
+    qvScriptValue* ra = base + GetA(i);
+    switch (GetOp(i)) {
+      case OpMove:
+        *ra = base[GetB(i)];
+        break;
+      case OpLoadConst:
+        *ra = k[GetBx(i)];
+        break;
+      case OpLoadBool:
+        SetNumber(ra, GetB(i));  // a number: there are no booleans in bytecode
+        if (GetC(i) != 0) ++pc;
+        break;
+      case OpLoadNil:
+        for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
+        break;
+      case OpGetUpval:
+        *ra = *cl->upvals()[GetB(i)]->v;
+        break;
+      case OpGetGlobal: {
+        const qvScriptValue* key = k + GetBx(i);
+        const qvScriptValue* v = VmTableGetString(TableOf(&cl->env), StringOf(key));
+        if (!IsNil(v)) {
+          *ra = *v;
+        } else {
+          qvScriptValue r;
+          PROTECT(r = VmGetTableValue(L, &cl->env, key, qvMissing::kNil));
+          base[GetA(i)] = r;
+        }
+        break;
+      }
+      case OpGetTable: {
+        const qvScriptValue* rb = base + GetB(i);
+        const qvScriptValue* key = RKC(i);
+        if (IsTable(rb)) {
+          const qvScriptValue* v = VmTableGet(TableOf(rb), key);
+          if (!IsNil(v)) {
+            *ra = *v;
+            break;
+          }
+        }
+        qvScriptValue r;
+        PROTECT(r = VmGetTableValue(L, rb, key, qvMissing::kRaise));
+        base[GetA(i)] = r;
+        break;
+      }
+      case OpSetGlobal: {
+        const qvScriptValue* key = k + GetBx(i);
+        const qvScriptValue* slot = VmTableGetString(TableOf(&cl->env), StringOf(key));
+        if (!IsNil(slot))
+          *const_cast<qvScriptValue*>(slot) = *ra;
+        else
+          PROTECT(VmSetTableValue(L, &cl->env, key, ra));
+        break;
+      }
+      case OpSetUpval:
+        *cl->upvals()[GetB(i)]->v = *ra;
+        break;
+      case OpSetTable: {
+        const qvScriptValue* key = RKB(i);
+        const qvScriptValue* val = RKC(i);
+        if (IsTable(ra)) {
+          qvTable* h = TableOf(ra);
+          const qvScriptValue* slot = VmTableGet(h, key);
+          if (!IsNil(slot)) {
+            *const_cast<qvScriptValue*>(slot) = *val;
+            break;
+          }
+          if (VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {  // a new key, written raw
+            const qvScriptValue v = *val;
+            PROTECT(*VmTableSetAfterGet(L, h, key, slot) = v);
+            break;
+          }
+        }
+        PROTECT(VmSetTableValue(L, ra, key, val));
+        break;
+      }
+      case OpNewTable: {
+        SAVEPC();
+        uint64_t asize = NewTableArraySize(GetB(i));
+        if (asize > (uint64_t(1) << kMaxTableBits)) VmRaiseError(L, vmerr::kTableOverflow);
+        qvTable* t = VmNewTableObject(L, uint32_t(asize), GetC(i));
+        SetObject(ra, kTypeTable, t);
+        PROTECT(VmGCStep(L));
+        break;
+      }
+      case OpAdd:
+        ARITH(kEventAdd, nb + nc)
+      case OpSub:
+        ARITH(kEventSub, nb - nc)
+      case OpMul:
+        ARITH(kEventMul, nb * nc)
+      case OpDiv:
+        SAVEPC();
+        ARITH(kEventDiv, ArithNumbers(L, kEventDiv, nb, nc))
+      case OpIntDiv:
+        SAVEPC();
+        ARITH(kEventDivInt, ArithNumbers(L, kEventDivInt, nb, nc))
+      case OpMod:
+        SAVEPC();
+        ARITH(kEventMod, ArithNumbers(L, kEventMod, nb, nc))
+      case OpShl:
+        ARITH(kEventLsh, double(TruncToUInt32(nb) << (TruncToUInt32(nc) & 31)))
+      case OpShr:
+        ARITH(kEventRsh, double(TruncToUInt32(nb) >> (TruncToUInt32(nc) & 31)))
+      case OpBitOr:
+        ARITH(kEventOr, double(TruncToUInt32(nb) | TruncToUInt32(nc)))
+      case OpBitAnd:
+        ARITH(kEventAnd, double(TruncToUInt32(nb) & TruncToUInt32(nc)))
+      case OpBitXor:
+        ARITH(kEventXor, double(TruncToUInt32(nb) ^ TruncToUInt32(nc)))
+      case OpPow:
+        ARITH(kEventPow, std::pow(nb, nc))
+      case OpNeg:
+        UNARY(kEventUnm, -nb)
+      case OpNot:
+        SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
+        break;
+      case OpBitNot:
+        UNARY(kEventNot, double(~TruncToUInt32(nb)))
+      case OpConcat: {
+        const int b = GetB(i);
+        const int c = GetC(i);
+        PROTECT(VmConcatValues(L, c - b + 1, c); VmGCStep(L));
+        base[GetA(i)] = base[b];
+        break;
+      }
+      case OpJump:
+        if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - code)));
+        pc += GetJump(i);
+        break;
+      case OpEq: {
+        const qvScriptValue* rb = RKB(i);
+        const qvScriptValue* rc = RKC(i);
+        bool res;
+        if (IsNumber(rb) && IsNumber(rc))
+          res = rb->value.n == rc->value.n;
+        else
+          PROTECT(res = VmEqualValue(L, rb, rc));
+        if (int(res) != GetA(i))
+          ++pc;
+        else
+          TAKE_JUMP();
+        break;
+      }
+      case OpLt: {
+        const qvScriptValue* rb = RKB(i);
+        const qvScriptValue* rc = RKC(i);
+        bool res;
+        if (IsNumber(rb) && IsNumber(rc))
+          res = rb->value.n < rc->value.n;
+        else
+          PROTECT(res = VmLessThanValue(L, rb, rc, true));
+        if (int(res) != GetA(i))
+          ++pc;
+        else
+          TAKE_JUMP();
+        break;
+      }
+      case OpLe: {
+        const qvScriptValue* rb = RKB(i);
+        const qvScriptValue* rc = RKC(i);
+        bool res;
+        if (IsNumber(rb) && IsNumber(rc))
+          res = rb->value.n <= rc->value.n;
+        else
+          PROTECT(res = VmLessEqualValue(L, rb, rc));
+        if (int(res) != GetA(i))
+          ++pc;
+        else
+          TAKE_JUMP();
+        break;
+      }
+      case OpTest: {
+        const qvScriptValue* rb = base + GetB(i);
+        if (int(IsFalse(rb)) == GetC(i)) {
+          ++pc;
+        } else {
+          *ra = *rb;
+          TAKE_JUMP();
+        }
+        break;
+      }
+      case OpCall:
+      case OpTailCall: {
+        const int b = GetB(i);
+        const int nresults = GetC(i) - 1;
+        if (b != 0)
+          L->top = ra + b;
+        else if (L->top < ra + 1)
+          L->top = ra + 1;  // no arguments left by the previous instruction
+        L->currentInstruction = int32_t(pc - code);
+        SAVEPC();
+        if (GetOp(i) == OpCall && IsFunction(ra) && !ClosureOf(ra)->isNative) {
+          // The common script call, the pre-call's work done here: a fixed-parameter callee with
+          // room for its frame and a free call record.
+          const qvProto* p = static_cast<qvLClosure*>(ClosureOf(ra))->p;
+          if (!p->isVararg && L->ci != L->endCi && L->stackLast - L->top > p->maxstacksize) {
+            ci->state |= kCallCalling;
+            qvCallInfo* callee = ++L->ci;
+            L->base = callee->base = ra + 1;
+            callee->top = L->base + p->maxstacksize;
+            callee->savedpc = p->code;
+            callee->tailcalls = 0;
+            callee->state = kCallSavedPc;
+            while (L->top < callee->top) SetNil(L->top++);
+            L->top = callee->top;
+            goto newframe;
+          }
+        }
+        int32_t word;
+        qvScriptValue* first = VmPreCall(L, ra, &word);
+        if (first == nullptr) {  // a script function: run it in this loop
+          if (GetOp(i) == OpCall) {
+            (L->ci - 1)->state |= kCallCalling;
+            goto newframe;
+          }
+          // A tail call: the callee's frame replaces the current one.
+          qvCallInfo* callee = L->ci;
+          ci = callee - 1;
+          if (L->openupval != nullptr) VmCloseUpvals(L, ci->base);
+          qvScriptValue* func = ci->base - 1;
+          const qvScriptValue* pfunc = callee->base - 1;
+          const int moved = int(L->top - pfunc);
+          for (int j = 0; j < moved; ++j) func[j] = pfunc[j];
+          ci->top = ci->base + (callee->top - callee->base);
+          L->top = ci->top;
+          ci->savedpc = callee->savedpc;
+          ci->tailcalls++;
+          ci->state = kCallSavedPc;
+          L->ci = ci;
+          L->base = ci->base;
+          goto newframe;
+        }
+        // A native function has run.
+        if (IsErrorWord(word)) RaiseError(L, word);  // returns only while errors do not end the script
+        VmPostCall(L, nresults, first);
+        ci = L->ci;
+        if (nresults >= 0) L->top = ci->top;
+        base = L->base;
+        if (word == -1 || word == -2) PROTECT(pc = LabelJump(L, cl->p, pc, word));
+        break;
+      }
+      case OpReturn: {
+        if (GetC(i) == 1) {  // GOSUB return
+          SAVEPC();
+          pc = code + PopGosub(L, cl->p);
+          break;
+        }
+        const int b = GetB(i);
+        if (b != 0)
+          L->top = ra + b - 1;
+        else if (L->top < ra)
+          L->top = ra;
+        if (L->openupval != nullptr) VmCloseUpvals(L, base);
+        ci->state = kCallSavedPc;
+        ci->savedpc = pc;
+        qvCallInfo* caller = ci - 1;
+        if (!(caller->state & kCallCalling)) return ra;  // back to native code
+        // Continue in the script caller with the count its call instruction wants.
+        const int nresults = GetC(*(caller->savedpc - 1)) - 1;
+        if (nresults >= 0 && !(L->hookmask & kMaskReturn)) {
+          // The post-call's work for a fixed count: the results down to the function slot.
+          qvScriptValue* dst = base - 1;
+          qvScriptValue* res = ra;
+          L->ci = caller;
+          L->base = caller->base;
+          for (int j = 0; j < nresults; ++j) *dst++ = res < L->top ? *res++ : kNilValue;
+          L->top = caller->top;
+        } else {
+          VmPostCall(L, nresults, ra);
+          if (nresults >= 0) L->top = L->ci->top;
+        }
+        L->ci->state &= ~kCallCalling;
+        goto resume;
+      }
+      case OpForLoop: {
+        double step, limit;
+        if (IsNumber(ra) && IsNumber(ra + 1) && IsNumber(ra + 2)) {
+          limit = ra[1].value.n;
+          step = ra[2].value.n;
+        } else {
+          SAVEPC();
+          if (!IsNumber(ra)) VmRaiseError(L, vmerr::kValueExpected);
+          limit = ForLoopOperand(L, ra + 1);
+          step = ForLoopOperand(L, ra + 2);
+        }
+        const double index = ra->value.n + step;
+        if (step > 0 ? index <= limit : index >= limit) {
+          ra->value.n = index;
+          pc += GetSBx(i);
+        }
+        break;
+      }
+      case OpForInLoop: {
+        qvScriptValue* cb = ra + 3;
+        cb[2] = ra[2];
+        cb[1] = ra[1];
+        cb[0] = ra[0];
+        L->top = cb + 3;
+        const int nvar = GetC(i) + 1;
+        PROTECT(VmCallChecked(L, cb, nvar));
+        L->top = ci->top;
+        ra = base + GetA(i);
+        for (int j = 0; j < nvar; ++j) ra[2 + j] = ra[3 + j];
+        if (IsNil(ra + 2))
+          ++pc;
+        else
+          TAKE_JUMP();
+        break;
+      }
+      case OpForInPrep:
+        if (IsTable(ra)) {
+          ra[1] = ra[0];
+          const qvScriptValue* next = VmTableGetString(TableOf(&L->gt), G(L)->nextName);
+          ra[0] = IsNil(next) ? G(L)->builtinNext : *next;
+        }
+        pc += GetSBx(i);
+        break;
+      case OpSetList: {
+        const int bx = GetBx(i);
+        PROTECT(SetList(L, ra, bx & ~31, (bx & 31) + 1));
+        break;
+      }
+      case OpSetListTop: {
+        const int32_t n = std::max<int32_t>(0, int32_t(L->top - ra) - 1);
+        PROTECT(SetList(L, ra, GetBx(i), n));
+        L->top = ci->top;
+        break;
+      }
+      case OpClose:
+        VmCloseUpvals(L, ra);
+        break;
+      case OpClosure: {
+        qvProto* p = cl->p->p[GetBx(i)];
+        SAVEPC();
+        qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
+        ncl->p = p;
+        for (int j = 0; j < p->nups; ++j, ++pc) {
+          const uint32_t u = *pc;
+          if (GetOp(u) == OpGetUpval)
+            ncl->upvals()[j] = cl->upvals()[GetB(u)];
+          else
+            ncl->upvals()[j] = VmFindUpval(L, base + GetB(u));
+        }
+        SetObject(ra, kTypeFunction, ncl);
+        PROTECT(VmGCStep(L));
+        break;
+      }
+      case OpSelf: {
+        const qvScriptValue obj = base[GetB(i)];
+        const qvScriptValue* key = RKC(i);
+        if (!IsString(key)) {
+          SAVEPC();
+          VmRaiseError(L, vmerr::kBadBytecode);
+        }
+        ra[1] = obj;
+        if (IsTable(&obj)) {
+          const qvScriptValue* v = VmTableGetString(TableOf(&obj), StringOf(key));
+          if (!IsNil(v)) {
+            *ra = *v;
+            break;
+          }
+        }
+        qvScriptValue r;
+        PROTECT(r = VmGetTableValue(L, ra + 1, key, qvMissing::kNil));
+        base[GetA(i)] = r;
+        break;
+      }
+      default:  // 43-63 do nothing
+        QV_NO_OPS
+        break;
+    }
+  }
+#undef RKB
+#undef RKC
+#undef SAVEPC
+#undef PROTECT
+#undef TAKE_JUMP
+#undef ARITH
+#undef UNARY
+}
 
 }  // namespace qv

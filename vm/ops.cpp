@@ -17,6 +17,12 @@ namespace qv {
 // ---- numbers and text ----
 
 int VmNumberToString(double n, char* buf) {
+  // Integers below 10^14 print all their digits under "%.14g".
+  if (n > -1e14 && n < 1e14 && n == std::trunc(n) && !(n == 0 && std::signbit(n))) {
+    auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, static_cast<int64_t>(n));
+    *r.ptr = '\0';
+    return int(r.ptr - buf);
+  }
   auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 14);
   *r.ptr = '\0';
   return int(r.ptr - buf);
@@ -326,6 +332,7 @@ qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptVa
 
 // ---- concatenation ----
 
+// The concatenation buffer, grown to hold at least n bytes (32 at least).
 static char* OpenSpace(qvScriptState* L, size_t n) {
   qvScriptGlobal* g = G(L);
   if (n > g->buffsize) {
@@ -336,31 +343,46 @@ static char* OpenSpace(qvScriptState* L, size_t n) {
   return g->buffer;
 }
 
+// Strings, numbers ("%.14g") and nil ("") join without a metamethod.
+static bool Joinable(const qvScriptValue* v) { return IsString(v) || IsNumber(v) || IsNil(v); }
+
 void VmConcatValues(qvScriptState* L, int total, int last) {
   do {
     qvScriptValue* top = L->base + last + 1;
     int n = 2;  // values joined in this pass
-    if (!VmToStringInPlace(L, top - 2) || !VmToStringInPlace(L, top - 1)) {
+    if (!Joinable(top - 2) || !Joinable(top - 1)) {
       const qvScriptValue* tm = VmGetMetamethod(L, top - 2, kEventConcat);
       if (IsNil(tm)) tm = VmGetMetamethod(L, top - 1, kEventConcat);
       if (!IsFunction(tm)) VmRaiseError(L, vmerr::kConcat);
       qvScriptValue r = CallMetaResult(L, tm, top - 2, top - 1);
       L->base[last - 1] = r;
-    } else if (StringOf(top - 1)->len > 0) {
-      uint64_t tl = uint64_t(StringOf(top - 1)->len) + StringOf(top - 2)->len;
-      while (n < total && VmToStringInPlace(L, top - n - 1)) {
-        tl += StringOf(top - n - 1)->len;
-        ++n;
-      }
-      if (tl > 4294967293u) VmRaiseError(L, vmerr::kInternal);
-      char* buffer = OpenSpace(L, size_t(tl));
+    } else {
+      while (n < total && Joinable(top - n - 1)) ++n;
+      // Numbers are written straight into the buffer; only the result is interned.
       size_t pos = 0;
+      size_t size = G(L)->buffsize;
+      char* buffer = G(L)->buffer;
       for (int i = n; i > 0; --i) {
-        qvString* s = StringOf(top - i);
-        std::memcpy(buffer + pos, s->data(), s->len);
-        pos += s->len;
+        const qvScriptValue* v = top - i;
+        const char* piece = "";
+        size_t len = 0;
+        char number[kNumberBufferSize];
+        if (IsString(v)) {
+          piece = StringOf(v)->data();
+          len = StringOf(v)->len;
+        } else if (IsNumber(v)) {
+          len = size_t(VmNumberToString(v->value.n, number));
+          piece = number;
+        }
+        if (uint64_t(pos) + len > 4294967293u) VmRaiseError(L, vmerr::kInternal);
+        if (pos + len > size) {
+          buffer = OpenSpace(L, std::max(pos + len, 2 * size));
+          size = G(L)->buffsize;
+        }
+        if (len > 0) std::memcpy(buffer + pos, piece, len);
+        pos += len;
       }
-      SetString(top - n, VmInternString(L, buffer, pos));
+      SetString(top - n, VmInternString(L, pos > 0 ? buffer : "", pos));
     }
     total -= n - 1;
     last -= n - 1;
@@ -422,7 +444,7 @@ void VmSetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptVal
       tm = VmFastMeta(L, h->metatable, kEventNewIndex);
       if (tm == nullptr) {
         qvScriptValue v = *val;
-        *VmTableSet(L, h, key) = v;
+        *VmTableSetAfterGet(L, h, key, slot) = v;
         return;
       }
     } else {

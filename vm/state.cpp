@@ -13,6 +13,10 @@
 
 namespace qv {
 
+#ifdef QV_VM_TEST_HOOKS
+uint64_t gAllocationLimit = UINT64_MAX;
+#endif
+
 void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   if (newSize == 0) {
     std::free(block);
@@ -23,7 +27,11 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
     if (L == nullptr) return nullptr;
     VmRaiseError(L, vmerr::kMem);
   }
-  void* p = std::realloc(block, newSize);
+  void* p = nullptr;
+#ifdef QV_VM_TEST_HOOKS
+  if (L == nullptr || L->g == nullptr || newSize <= oldSize || G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit)
+#endif
+    p = std::realloc(block, newSize);
   if (p == nullptr) {
     if (L == nullptr) return nullptr;
     VmThrow(L, vmerr::kMem);
@@ -127,6 +135,8 @@ static void OpenBody(qvScriptState* L, void*) {
   SetObject(&g->registry, kTypeTable, VmNewTableObject(L, 4, 4));
   VmResizeStringTable(L, 32);
   VmInitEvents(L);
+  g->nextName = VmInternCString(L, "next");
+  g->nextName->marked |= kFixedBit;
   SetObject(&g->builtinNext, kTypeFunction, VmNewCClosure(L, 0));
   static_cast<qvCClosure*>(g->builtinNext.value.gc)->f = VmBuiltinNext;
   VmSetThreshold(L, 4 * g->nblocks);

@@ -33,6 +33,7 @@ struct qvCallInfo {
   uint32_t state;
   const uint32_t* savedpc;  // next instruction of a script frame
   int32_t tailcalls;        // tail calls folded into this record
+  int32_t lastpc;           // the instruction the line hook saw last in this frame
 };
 
 // Metamethod events; the first five have the absence cache of tables.
@@ -96,6 +97,7 @@ struct qvScriptGlobal {
   qvHashNode dummynode[1];
   qvString* tmname[kEventCount];
   qvScriptValue builtinNext;  // the iterator used when the global "next" is nil
+  qvString* nextName;         // the string "next"
   qvGosubEntry* gosub;        // the GOSUB stack, grown as needed up to kGosubLimit
   int32_t gosubSize;
   int32_t gosubTop;
@@ -122,7 +124,7 @@ struct qvScriptState : qvGCObject {
   uint8_t hookinit;
   int32_t basehookcount;
   int32_t hookcount;
-  void* hook;
+  qvHook hook;
   qvScriptValue gt;  // the globals table
   qvGCObject* openupval;  // open upvalues, highest stack slot first
   qvGCObject* gclist;
@@ -184,6 +186,12 @@ qvCallInfo* VmNextCI(qvScriptState* L);
 
 // ---- memory ----
 
+#ifdef QV_VM_TEST_HOOKS
+// Test builds: an allocation that would take the byte count above this fails like an exhausted
+// heap.
+extern uint64_t gAllocationLimit;
+#endif
+
 template <typename T>
 T* VmNewVector(qvScriptState* L, size_t n) {
   return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
@@ -196,7 +204,7 @@ void VmFreeVector(qvScriptState* L, T* p, size_t n) {
 // ---- process words ----
 
 inline void VmUpdatePending(qvScriptState* L) {
-  L->pending = (L->endFlag ? kPendingEnd : 0u);
+  L->pending = (L->endFlag ? kPendingEnd : 0u) | ((L->hookmask & (kMaskLine | kMaskCount)) ? kPendingHook : 0u);
 }
 
 }  // namespace qv

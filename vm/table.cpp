@@ -209,12 +209,22 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   } else {
     t->lastfree = newNode;  // the shared node is never free
   }
-  // The surplus of a shrinking array part, then the old nodes from the last to the first.
-  for (uint32_t i = nasize; i < oldasize; ++i)
-    if (!IsNil(&oldArray[i])) *VmTableSetInt(L, t, int32_t(i + 1)) = oldArray[i];
+  // The surplus of a shrinking array part, then the old nodes from the last to the first; none
+  // of them is in the new parts yet, so no lookup is needed.
+  for (uint32_t i = nasize; i < oldasize; ++i) {
+    if (IsNil(&oldArray[i])) continue;
+    qvScriptValue key;
+    SetNumber(&key, double(i + 1));
+    *VmTableSetAfterGet(L, t, &key, &kNilValue) = oldArray[i];
+  }
   for (uint32_t j = oldNodeCount; j-- > 0;) {
     const qvHashNode* old = &oldNode[j];
-    if (!IsNil(&old->val)) *VmTableSet(L, t, &old->key) = old->val;
+    if (IsNil(&old->val)) continue;
+    uint32_t i;
+    if (old->key.type == kTypeNumber && ArrayIndex(old->key.value.n, t->sizearray, &i))
+      t->array[i - 1] = old->val;  // moves into the array part
+    else
+      *VmTableSetAfterGet(L, t, &old->key, &kNilValue) = old->val;
   }
   if (newArray != oldArray) VmFreeVector(L, oldArray, oldasize);
   if (!oldDummy) VmFreeVector(L, oldNode, oldNodeCount);
@@ -259,7 +269,10 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
 }
 
 qvScriptValue* VmTableSet(qvScriptState* L, qvTable* t, const qvScriptValue* key) {
-  const qvScriptValue* p = VmTableGet(t, key);
+  return VmTableSetAfterGet(L, t, key, VmTableGet(t, key));
+}
+
+qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key, const qvScriptValue* p) {
   t->flags = 0;  // any write may add an event name
   if (p != &kNilValue) return const_cast<qvScriptValue*>(p);
   qvScriptValue k = *key;

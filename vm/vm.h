@@ -115,6 +115,10 @@ int VmNext(qvScriptState* L, int index);
 // ---- calls ----
 int32_t VmCall(qvScriptState* L, int nargs, int nresults);
 int32_t VmPCall(qvScriptState* L, int nargs, int nresults, int errorFunction);
+// Loads a chunk and pushes its main function; 0, or an error code and nothing pushed.
+int32_t VmLoad(qvScriptState* L, qvReader reader, void* data, const char* chunkName);
+// Writes the script function at index as a chunk; ERR_NOQVFUNC (1324) for anything else.
+int32_t VmDump(qvScriptState* L, int index, qvWriter writer, void* data);
 
 // ---- garbage collection ----
 uint32_t VmGetGCThreshold(qvScriptState* L);
@@ -135,6 +139,34 @@ int32_t VmRunProtected(qvScriptState* L, qvProtectedBody body, void* arg);
 [[noreturn]] void VmThrow(qvScriptState* L, int32_t code);
 // Records the script line and the function name, then throws the code.
 [[noreturn]] void VmRaiseError(qvScriptState* L, int32_t code);
+
+// ---- hooks ----
+// Events and mask bits.
+constexpr int kHookCall = 0;
+constexpr int kHookReturn = 1;
+constexpr int kHookLine = 2;
+constexpr int kHookCount = 3;
+constexpr int kHookTailReturn = 4;
+constexpr int kMaskCall = 1;
+constexpr int kMaskReturn = 2;
+constexpr int kMaskLine = 4;
+constexpr int kMaskCount = 8;
+struct qvDebugRecord {
+  int32_t event;
+  const char* name;
+  const char* namewhat;
+  const char* what;
+  const char* source;
+  int32_t currentline;  // -1 for call and return events
+  int32_t nups;
+  int32_t linedefined;
+  char shortSrc[60];
+  int32_t ci;  // call-record index; 0 stands for a folded tail call
+};
+// A nonzero error word left by the hook is thrown as an error code.
+using qvHook = void (*)(qvScriptState* L, qvDebugRecord* ar, int32_t* error);
+// Installs the hook for the mask (and the instruction count); a null hook or mask 0 removes it.
+void VmSetHook(qvScriptState* L, qvHook hook, int mask, int count);
 
 // ---- process words ----
 // The End flag stops the interpreter before its next instruction; natives that call back into

@@ -1,0 +1,124 @@
+// Memory exhaustion: with the test builds' allocation limit every allocation point can fail;
+// each failure is ERR_MEM, leaves the machine consistent and loses no accounted byte.
+#include "tests/vm/vm_fixture.h"
+#include "vm/errcodes.h"
+#include "vm/table.h"
+
+namespace qv::testing {
+namespace {
+
+class MemoryTest : public VmTest {
+ protected:
+  void TearDown() override {
+    gAllocationLimit = UINT64_MAX;
+    VmTest::TearDown();
+  }
+  // Runs `attempt` with the limit at every step above the current count until it succeeds;
+  // every failure must be ERR_MEM. Returns the number of failures.
+  template <typename F>
+  int FailEverywhere(F attempt, uint64_t step) {
+    VmSetGCThreshold(L, 0);
+    const uint64_t base = G(L)->nblocks;
+    int failures = 0;
+    for (uint64_t extra = 0;; extra += step) {
+      gAllocationLimit = base + extra;
+      int32_t status = attempt();
+      gAllocationLimit = UINT64_MAX;
+      VmSetTop(L, 0);
+      if (status == 0) break;
+      EXPECT_EQ(status, vmerr::kMem) << extra;
+      if (status != vmerr::kMem) break;
+      ++failures;
+    }
+    return failures;
+  }
+};
+
+const char* const kWork = R"qv(
+.function main params=0 vararg
+  .source "@work.qvs"
+  NEWTABLE R1, 0, 0
+  LOADCONST R2, 0
+  LOADCONST R3, 40
+  LOADCONST R4, 1
+  JUMP @test
+body:
+  LOADCONST R5, "key "
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  CLOSURE R7, keep [R5]
+  SETTABLE R1, R5, R7
+  SETTABLE R1, R2, R5
+  CLOSE R5
+  GOSUB @sub
+test:
+  FORLOOP R2, @body
+  GETTABLE R8, R1, "key 7"
+  CALL R8, nargs=0, nres=1
+  RETURN R8, n=1
+sub:
+  NEWTABLE R9, 2, 1
+  RETSUB
+  .function keep
+    .upvalue "v"
+    GETUPVAL R0, U0
+    RETURN R0, n=1
+  .end
+.end
+)qv";
+
+TEST_F(MemoryTest, LoadingFailsCleanlyAtEveryAllocation) {
+  std::vector<uint8_t> bytes = Assemble(kWork);
+  int failures = FailEverywhere([&] { return Load(bytes, 5); }, 16);
+  EXPECT_GT(failures, 20);
+  EXPECT_EQ(Load(bytes), 0);
+}
+
+TEST_F(MemoryTest, RunningFailsCleanlyAtEveryAllocation) {
+  std::vector<uint8_t> bytes = Assemble(kWork);
+  ASSERT_EQ(Load(bytes), 0);
+  VmSetTop(L, 0);
+  int failures = FailEverywhere(
+      [&] {
+        int32_t status = Load(bytes);
+        if (status != 0) return status;
+        for (int i = 0; i < 5; ++i) VmPushNumber(L, i);  // the vararg table
+        return VmPCall(L, 5, 1, 0);
+      },
+      64);
+  EXPECT_GT(failures, 20);
+  RunResult r = Run(kWork);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.str(0), "key 7");
+  EXPECT_EQ(L->ci, L->baseCi);
+  EXPECT_EQ(G(L)->gosubTop, 0);
+}
+
+TEST_F(MemoryTest, AFailedRehashKeepsTheTable) {
+  VmNewTable(L);
+  int inserted = 0;
+  gAllocationLimit = G(L)->nblocks + 64 * 1024;
+  int32_t status = VmRunProtected(
+      L,
+      [](qvScriptState* L, void* arg) {
+        int* count = static_cast<int*>(arg);
+        for (int i = 0; i < 100000; ++i, ++*count) {
+          VmPushNumber(L, i * 7 + 0.5);  // hash keys
+          VmPushNumber(L, i);
+          VmRawSet(L, kGlobalsIndex);
+        }
+      },
+      &inserted);
+  gAllocationLimit = UINT64_MAX;
+  EXPECT_EQ(status, vmerr::kMem);
+  ASSERT_GT(inserted, 100);
+  for (int i = 0; i < inserted; ++i) {
+    VmPushNumber(L, i * 7 + 0.5);
+    VmRawGet(L, kGlobalsIndex);
+    ASSERT_EQ(VmToNumber(L, -1), i) << i;
+    VmSetTop(L, -2);
+  }
+}
+
+}  // namespace
+}  // namespace qv::testing

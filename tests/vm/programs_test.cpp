@@ -1,0 +1,564 @@
+// Whole assembled programs run through VmLoad and VmPCall.
+#include "tests/vm/vm_fixture.h"
+
+namespace qv::testing {
+namespace {
+
+class ProgramsTest : public VmTest {
+ protected:
+  void SetUp() override {
+    VmTest::SetUp();
+    RegisterNative("setmetatable", [](qvScriptState* L) -> int32_t {
+      VmPushValue(L, 2);
+      VmSetMetaTable(L, 1);
+      VmPushValue(L, 1);
+      return 1;
+    });
+    RegisterNative("pair", [](qvScriptState* L) -> int32_t {
+      double a = VmToNumber(L, 1);
+      double b = VmToNumber(L, 2);
+      VmPushNumber(L, a + b);
+      VmPushNumber(L, a * b);
+      return 2;
+    });
+  }
+};
+
+TEST_F(ProgramsTest, RecursiveFibonacci) {
+  RunResult r = Run(R"qv(
+.function main params=1
+  CLOSURE R1, fib
+  SETGLOBAL R1, "fib"
+  MOVE R2, R0
+  CALL R1, nargs=1, nres=1
+  RETURN R1, n=1
+  .function fib params=1
+    LT 0, R0, 2
+    JUMP @rec
+    RETURN R0, n=1
+  rec:
+    GETGLOBAL R1, "fib"
+    SUB R2, R0, 1
+    CALL R1, nargs=1, nres=1
+    GETGLOBAL R2, "fib"
+    SUB R3, R0, 2
+    CALL R2, nargs=1, nres=1
+    ADD R1, R1, R2
+    RETURN R1, n=1
+  .end
+.end
+)qv",
+                    20);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 6765);
+}
+
+TEST_F(ProgramsTest, CountersShareTheirUpvalue) {
+  RunResult r = Run(R"qv(
+.function main
+  CLOSURE R0, make
+  MOVE R1, R0
+  CALL R1, nargs=0, nres=2     ; R1 inc, R2 get
+  MOVE R3, R1
+  CALL R3, nargs=0, nres=0
+  MOVE R3, R1
+  CALL R3, nargs=0, nres=0
+  MOVE R3, R0
+  CALL R3, nargs=0, nres=2     ; a second pair: R3 inc, R4 get
+  MOVE R5, R3
+  CALL R5, nargs=0, nres=0
+  MOVE R5, R2
+  CALL R5, nargs=0, nres=1
+  MOVE R6, R4
+  CALL R6, nargs=0, nres=1
+  RETURN R5, n=2
+  .function make
+    LOADCONST R0, 0
+    CLOSURE R1, inc [R0]
+    CLOSURE R2, get [R0]
+    RETURN R1, n=2
+    .function inc
+      .upvalue "n"
+      GETUPVAL R0, U0
+      ADD R0, R0, 1
+      SETUPVAL R0, U0
+      RETURN R0, n=0
+    .end
+    .function get
+      .upvalue "n"
+      GETUPVAL R0, U0
+      RETURN R0, n=1
+    .end
+  .end
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 2);
+  EXPECT_EQ(r.num(1), 1);
+}
+
+// CLOSE gives each loop iteration's closure its own variable.
+TEST_F(ProgramsTest, ClosuresMadeInALoopKeepTheirOwnValue) {
+  const char* text = R"qv(
+.function main
+  NEWTABLE R0, 0, 0
+  LOADCONST R1, 0
+  LOADCONST R2, 3
+  LOADCONST R3, 1
+  JUMP @test
+body:
+  MUL R4, R1, 10
+  CLOSURE R5, get [R4]
+  SETTABLE R0, R1, R5
+  %CLOSE%
+test:
+  FORLOOP R1, @body
+  LOADCONST R6, 0
+  GETTABLE R7, R0, 1
+  CALL R7, nargs=0, nres=1
+  ADD R6, R6, R7
+  GETTABLE R7, R0, 2
+  CALL R7, nargs=0, nres=1
+  ADD R6, R6, R7
+  GETTABLE R7, R0, 3
+  CALL R7, nargs=0, nres=1
+  ADD R6, R6, R7
+  RETURN R6, n=1
+  .function get
+    .upvalue "v"
+    GETUPVAL R0, U0
+    RETURN R0, n=1
+  .end
+.end
+)qv";
+  std::string closed = text;
+  closed.replace(closed.find("%CLOSE%"), 7, "CLOSE R4");
+  std::string shared = text;
+  shared.replace(shared.find("%CLOSE%"), 7, "");
+  EXPECT_EQ(Run(closed).num(0), 60);
+  EXPECT_EQ(Run(shared).num(0), 90);  // without CLOSE all three see the last value
+}
+
+TEST_F(ProgramsTest, VariableArguments) {
+  const char* text = R"qv(
+.function main params=0 vararg
+  CLOSURE R1, f
+  GETTABLE R2, R0, 0
+  GETTABLE R3, R0, 1
+  GETTABLE R4, R0, 2
+  GETTABLE R5, R0, 3
+  GETTABLE R6, R0, 4
+  CALL R1, nargs=5, nres=all
+  RETURN R1, n=top
+  .function f params=2 vararg
+    GETTABLE R3, R2, "n"
+    TEST R4, R3, 0     ; no extra arguments: return a, b, n only
+    JUMP @short
+    GETTABLE R4, R2, 0
+    GETTABLE R5, R2, 2
+    MOVE R6, R0
+    MOVE R7, R1
+    MOVE R8, R3
+    MOVE R9, R4
+    MOVE R10, R5
+    RETURN R6, n=5
+  short:
+    MOVE R6, R0
+    MOVE R7, R1
+    MOVE R8, R3
+    RETURN R6, n=3
+  .end
+.end
+)qv";
+  RunResult r = Run(text, 1, 2, 3, 4, 5);
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(r.num(0), 1);
+  EXPECT_EQ(r.num(1), 2);
+  EXPECT_EQ(r.num(2), 3);  // "n": three extra arguments at keys 0, 1 and 2
+  EXPECT_EQ(r.num(3), 3);
+  EXPECT_EQ(r.num(4), 5);
+}
+
+TEST_F(ProgramsTest, SieveWithConstructors) {
+  RunResult r = Run(R"qv(
+.function main
+  NEWTABLE R0, arr=128 hashlog=0
+  LOADCONST R1, -1
+  LOADCONST R2, 99
+  LOADCONST R3, 1
+  JUMP @init_test
+init:
+  SETTABLE R0, R1, 0
+init_test:
+  FORLOOP R1, @init
+  NEWTABLE R10, 0, 0     ; the primes
+  LOADCONST R11, 0       ; their count
+  LOADCONST R12, 0       ; their sum
+  LOADCONST R1, 1
+  LOADCONST R2, 99
+  LOADCONST R3, 1
+  JUMP @outer_test
+outer:
+  GETTABLE R4, R0, R1
+  EQ 0, R4, 0
+  JUMP @outer_test
+  SETTABLE R10, R11, R1
+  ADD R11, R11, 1
+  ADD R12, R12, R1
+  MUL R5, R1, R1
+  SUB R5, R5, R1
+  LOADCONST R6, 99
+  MOVE R7, R1
+  JUMP @inner_test
+inner:
+  SETTABLE R0, R5, 1
+inner_test:
+  FORLOOP R5, @inner
+outer_test:
+  FORLOOP R1, @outer
+  ; {p[0], p[1], p[2], p[3]} and {first4()}
+  NEWTABLE R13, 4, 0
+  GETTABLE R14, R10, 0
+  GETTABLE R15, R10, 1
+  GETTABLE R16, R10, 2
+  GETTABLE R17, R10, 3
+  SETLIST R13, first=0 count=4
+  CLOSURE R18, first4 [R10]
+  NEWTABLE R19, 0, 0
+  MOVE R20, R18
+  CALL R20, nargs=0, nres=all
+  SETLISTTOP R19, first=0
+  GETTABLE R20, R13, 3
+  GETTABLE R21, R19, 2
+  MOVE R22, R11
+  MOVE R23, R12
+  RETURN R20, n=4
+  .function first4
+    .upvalue "p"
+    GETUPVAL R0, U0
+    GETTABLE R1, R0, 0
+    GETTABLE R2, R0, 1
+    GETTABLE R3, R0, 2
+    GETTABLE R4, R0, 3
+    RETURN R1, n=4
+  .end
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 7);
+  EXPECT_EQ(r.num(1), 5);
+  EXPECT_EQ(r.num(2), 25);
+  EXPECT_EQ(r.num(3), 1060);
+}
+
+TEST_F(ProgramsTest, StringBuilder) {
+  const char* text = R"qv(
+.function main params=1
+  LOADCONST R1, ""
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 1
+  JUMP @test
+body:
+  MOVE R5, R1
+  MOVE R6, R2
+  LOADCONST R7, ","
+  CONCAT R1, R5, R7
+test:
+  FORLOOP R2, @body
+  RETURN R1, n=1
+.end
+)qv";
+  EXPECT_EQ(Run(text, 5).str(0), "1,2,3,4,5,");
+  RunResult r = Run(text, 2000);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.str(0).size(), 9 * 2 + 90 * 3 + 900 * 4 + 1001 * 5u);
+}
+
+TEST_F(ProgramsTest, MetatableVector) {
+  RunResult r = Run(R"qv(
+.function main
+  NEWTABLE R0, 0, 0
+  CLOSURE R1, add
+  SETTABLE R0, "__add", R1
+  CLOSURE R1, eq
+  SETTABLE R0, "__eq", R1
+  CLOSURE R1, lt
+  SETTABLE R0, "__lt", R1
+  CLOSURE R1, index
+  SETTABLE R0, "__index", R1
+  CLOSURE R1, concat
+  SETTABLE R0, "__concat", R1
+  CLOSURE R1, call
+  SETTABLE R0, "__call", R1
+  SETGLOBAL R0, "VecMeta"
+  CLOSURE R1, new
+  SETGLOBAL R1, "new"
+  GETGLOBAL R2, "new"
+  LOADCONST R3, 1
+  LOADCONST R4, 2
+  CALL R2, nargs=2, nres=1      ; v1
+  GETGLOBAL R3, "new"
+  LOADCONST R4, 3
+  LOADCONST R5, 4
+  CALL R3, nargs=2, nres=1      ; v2
+  ADD R4, R2, R3
+  GETTABLE R20, R4, "x"
+  GETTABLE R21, R4, "y"
+  GETGLOBAL R7, "new"
+  LOADCONST R8, 1
+  LOADCONST R9, 2
+  CALL R7, nargs=2, nres=1
+  LOADBOOL R22, 0, 0
+  EQ 0, R2, R7
+  JUMP @noteq
+  LOADBOOL R22, 1, 0
+noteq:
+  LOADBOOL R23, 0, 0
+  LT 0, R2, R3
+  JUMP @notlt
+  LOADBOOL R23, 1, 0
+notlt:
+  GETTABLE R24, R2, "len"
+  MOVE R11, R2
+  LOADCONST R12, "!"
+  CONCAT R25, R11, R12
+  MOVE R12, R2
+  LOADCONST R13, 10
+  CALL R12, nargs=1, nres=1
+  MOVE R26, R12
+  RETURN R20, n=7
+  .function new params=2
+    NEWTABLE R2, 0, 1
+    SETTABLE R2, "x", R0
+    SETTABLE R2, "y", R1
+    GETGLOBAL R3, "setmetatable"
+    MOVE R4, R2
+    GETGLOBAL R5, "VecMeta"
+    CALL R3, nargs=2, nres=1
+    RETURN R3, n=1
+  .end
+  .function add params=2
+    GETTABLE R2, R0, "x"
+    GETTABLE R3, R1, "x"
+    ADD R2, R2, R3
+    GETTABLE R3, R0, "y"
+    GETTABLE R4, R1, "y"
+    ADD R3, R3, R4
+    GETGLOBAL R4, "new"
+    MOVE R5, R2
+    MOVE R6, R3
+    TAILCALL R4, nargs=2, nres=all
+    RETURN R4, n=top
+  .end
+  .function eq params=2
+    LOADBOOL R2, 0, 0
+    GETTABLE R3, R0, "x"
+    GETTABLE R4, R1, "x"
+    EQ 0, R3, R4
+    JUMP @no
+    GETTABLE R3, R0, "y"
+    GETTABLE R4, R1, "y"
+    EQ 0, R3, R4
+    JUMP @no
+    LOADBOOL R2, 1, 0
+  no:
+    RETURN R2, n=1
+  .end
+  .function lt params=2
+    LOADBOOL R2, 1, 0
+    GETTABLE R3, R0, "x"
+    GETTABLE R4, R1, "x"
+    LT 1, R3, R4
+    JUMP @yes
+    LOADBOOL R2, 0, 0
+  yes:
+    RETURN R2, n=1
+  .end
+  .function index params=2
+    LOADCONST R2, "idx:"
+    MOVE R3, R1
+    CONCAT R2, R2, R3
+    RETURN R2, n=1
+  .end
+  .function concat params=2
+    LOADCONST R2, "vec("
+    GETTABLE R3, R0, "x"
+    LOADCONST R4, ","
+    GETTABLE R5, R0, "y"
+    LOADCONST R6, ")"
+    MOVE R7, R1
+    CONCAT R2, R2, R7
+    RETURN R2, n=1
+  .end
+  .function call params=2
+    GETTABLE R2, R0, "x"
+    ADD R2, R2, R1
+    RETURN R2, n=1
+  .end
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(r.size(), 7u);
+  EXPECT_EQ(r.num(0), 4);
+  EXPECT_EQ(r.num(1), 6);
+  EXPECT_EQ(r.num(2), 1);  // __eq
+  EXPECT_EQ(r.num(3), 1);  // __lt
+  EXPECT_EQ(r.str(4), "idx:len");
+  EXPECT_EQ(r.str(5), "vec(1,2)!");
+  EXPECT_EQ(r.num(6), 11);  // __call
+}
+
+TEST_F(ProgramsTest, GosubInsideALoop) {
+  RunResult r = Run(R"qv(
+.function main
+  LOADCONST R0, 0
+  LOADCONST R1, 0
+  LOADCONST R2, 5
+  LOADCONST R3, 1
+  JUMP @test
+body:
+  GOSUB @twice
+test:
+  FORLOOP R1, @body
+  RETURN R0, n=1
+twice:
+  GOSUB @one
+  GOSUB @one
+  RETSUB
+one:
+  ADD R0, R0, 1
+  RETSUB
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 10);
+}
+
+TEST_F(ProgramsTest, TailCallsReuseTheirFrame) {
+  RunResult r = Run(R"qv(
+.function main params=1
+  CLOSURE R1, loop
+  SETGLOBAL R1, "loop"
+  MOVE R2, R0
+  LOADCONST R3, 0
+  CALL R1, nargs=2, nres=1
+  RETURN R1, n=1
+  .function loop params=2
+    EQ 0, R0, 0
+    JUMP @rec
+    RETURN R1, n=1
+  rec:
+    GETGLOBAL R2, "loop"
+    SUB R3, R0, 1
+    ADD R4, R1, R0
+    TAILCALL R2, nargs=2, nres=all
+    RETURN R2, n=top
+  .end
+.end
+)qv",
+                    100000);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 5000050000.0);
+  EXPECT_LE(L->sizeCi, 64);
+}
+
+TEST_F(ProgramsTest, MethodCallsAndNativeResults) {
+  RunResult r = Run(R"qv(
+.function main
+  NEWTABLE R0, 0, 0
+  SETTABLE R0, "v", 5
+  CLOSURE R1, get
+  SETTABLE R0, "get", R1
+  SELF R1, R0, "get"
+  LOADCONST R3, 10
+  CALL R1, nargs=2, nres=1
+  GETGLOBAL R2, "pair"
+  GETGLOBAL R3, "pair"
+  LOADCONST R4, 2
+  LOADCONST R5, 3
+  CALL R3, nargs=2, nres=all
+  CALL R2, nargs=top, nres=all
+  RETURN R1, n=top
+  .function get params=2
+    GETTABLE R2, R0, "v"
+    ADD R2, R2, R1
+    RETURN R2, n=1
+  .end
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r.num(0), 15);
+  EXPECT_EQ(r.num(1), 11);  // pair(5, 6)
+  EXPECT_EQ(r.num(2), 30);
+}
+
+// A proxy whose metatable forwards reads and writes to a store table.
+TEST_F(ProgramsTest, IndexAndNewIndexTables) {
+  RunResult r = Run(R"qv(
+.function main
+  NEWTABLE R0, 0, 0
+  NEWTABLE R1, 0, 0
+  NEWTABLE R2, 0, 0
+  SETTABLE R2, "__newindex", R1
+  SETTABLE R2, "__index", R1
+  GETGLOBAL R3, "setmetatable"
+  MOVE R4, R0
+  MOVE R5, R2
+  CALL R3, nargs=2, nres=0
+  SETTABLE R0, "a", 1
+  SETTABLE R0, "a", 3
+  GETTABLE R6, R0, "a"
+  GETTABLE R7, R1, "a"
+  SETGLOBAL R6, "g"
+  GETGLOBAL R8, "g"
+  RETURN R6, n=3
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 3);
+  EXPECT_EQ(r.num(1), 3);
+  EXPECT_EQ(r.num(2), 3);
+}
+
+TEST_F(ProgramsTest, AGlobalNextReplacesTheBuiltInIterator) {
+  RegisterNative("next", [](qvScriptState* L) -> int32_t {
+    // Visits only the keys 1 .. 3, each with its value doubled.
+    double k = VmType(L, 2) == kTypeNil ? 0 : VmToNumber(L, 2);
+    if (k >= 3) {
+      VmPushNil(L);
+      return 1;
+    }
+    VmPushNumber(L, k + 1);
+    VmRawGetI(L, 1, int(k + 1));
+    VmPushNumber(L, VmToNumber(L, -1) * 2);
+    VmRemove(L, -2);
+    return 2;
+  });
+  RunResult r = Run(R"qv(
+.function main
+  NEWTABLE R0, 0, 0
+  SETTABLE R0, 1, 1
+  SETTABLE R0, 2, 2
+  SETTABLE R0, 3, 3
+  SETTABLE R0, 4, 100
+  LOADCONST R9, 0
+  MOVE R1, R0
+  LOADNIL R2, R3
+  FORINPREP R1, @test
+body:
+  ADD R9, R9, R4
+test:
+  FORINLOOP R1, vars=2
+  JUMP @body
+  RETURN R9, n=1
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 12);
+}
+
+}  // namespace
+}  // namespace qv::testing
