@@ -13,11 +13,6 @@
 
 namespace qv {
 
-// Opcodes 43-63 do nothing; listing them lets the dispatch jump without a range check.
-#define QV_NO_OPS                                                                                   \
-  case 43: case 44: case 45: case 46: case 47: case 48: case 49: case 50: case 51: case 52: case 53: \
-  case 54: case 55: case 56: case 57: case 58: case 59: case 60: case 61: case 62: case 63:
-
 #ifdef QV_VM_TEST_HOOKS
 uint64_t gOpcodeCounts[64];
 #define QV_COUNT_OPCODE(op) (++gOpcodeCounts[op])
@@ -142,6 +137,38 @@ qvScriptValue* VmExecute(qvScriptState* L) {
   do {                                              \
     if (!IsGosub(*pc)) pc += GetJump(*pc) + 1;      \
   } while (0)
+// Dispatch: threaded (a jump per instruction through a table of labels) where the compiler
+// supports labels as values, else one switch.
+#if defined(__GNUC__)
+#define VM_DISPATCH(op) goto* kLabels[op];
+#define VM_CASE(op) L_##op:
+#define VM_NOOPS L_NoOp:
+#define VM_NEXT                                  \
+  do {                                           \
+    i = *pc++;                                   \
+    if (L->pending) goto fetched;                \
+    QV_COUNT_OPCODE(GetOp(i));                   \
+    ra = base + GetA(i);                         \
+    goto* kLabels[GetOp(i)];                     \
+  } while (0)
+  static const void* const kLabels[64] = {
+      &&L_OpMove,     &&L_OpLoadConst, &&L_OpLoadBool, &&L_OpLoadNil,   &&L_OpGetUpval,   &&L_OpGetGlobal,
+      &&L_OpGetTable, &&L_OpSetGlobal, &&L_OpSetUpval, &&L_OpSetTable,  &&L_OpNewTable,   &&L_OpAdd,
+      &&L_OpSub,      &&L_OpMul,       &&L_OpDiv,      &&L_OpIntDiv,    &&L_OpMod,        &&L_OpShl,
+      &&L_OpShr,      &&L_OpBitOr,     &&L_OpBitAnd,   &&L_OpBitXor,    &&L_OpPow,        &&L_OpNeg,
+      &&L_OpNot,      &&L_OpBitNot,    &&L_OpConcat,   &&L_OpJump,      &&L_OpEq,         &&L_OpLt,
+      &&L_OpLe,       &&L_OpTest,      &&L_OpCall,     &&L_OpTailCall,  &&L_OpReturn,     &&L_OpForLoop,
+      &&L_OpForInLoop, &&L_OpForInPrep, &&L_OpSetList, &&L_OpSetListTop, &&L_OpClose,     &&L_OpClosure,
+      &&L_OpSelf,     &&L_NoOp,        &&L_NoOp,       &&L_NoOp,        &&L_NoOp,         &&L_NoOp,
+      &&L_NoOp,       &&L_NoOp,        &&L_NoOp,       &&L_NoOp,        &&L_NoOp,         &&L_NoOp,
+      &&L_NoOp,       &&L_NoOp,        &&L_NoOp,       &&L_NoOp,        &&L_NoOp,         &&L_NoOp,
+      &&L_NoOp,       &&L_NoOp,        &&L_NoOp,       &&L_NoOp};
+#else
+#define VM_DISPATCH(op) switch (op)
+#define VM_CASE(op) case op:
+#define VM_NOOPS default:
+#define VM_NEXT break
+#endif
 #define ARITH(event, expr)                                          \
   {                                                                 \
     const qvScriptValue* rb = RKB(i);                               \
@@ -155,7 +182,7 @@ qvScriptValue* VmExecute(qvScriptState* L) {
       PROTECT(r = VmArith(L, rb, rc, event));                       \
       base[GetA(i)] = r;                                            \
     }                                                               \
-    break;                                                          \
+    VM_NEXT;                                                        \
   }
 #define UNARY(event, expr)                                          \
   {                                                                 \
@@ -168,7 +195,7 @@ qvScriptValue* VmExecute(qvScriptState* L) {
       PROTECT(r = VmArith(L, rb, &kNilValue, event));               \
       base[GetA(i)] = r;                                            \
     }                                                               \
-    break;                                                          \
+    VM_NEXT;                                                        \
   }
 
 newframe:
@@ -182,8 +209,11 @@ resume:
   pc = ci->savedpc;
   base = L->base;
 
+  uint32_t i;
+  qvScriptValue* ra;
   for (;;) {
-    const uint32_t i = *pc++;
+    i = *pc++;
+  fetched:
     if (L->pending) {
       if (L->endFlag) {
         // Stop: drop the frames this loop started and return no results.
@@ -196,25 +226,25 @@ resume:
       if (L->hookmask & (kMaskLine | kMaskCount)) PROTECT(TraceExec(L, pc));
     }
     QV_COUNT_OPCODE(GetOp(i));
-    qvScriptValue* ra = base + GetA(i);
-    switch (GetOp(i)) {
-      case OpMove:
+    ra = base + GetA(i);
+    VM_DISPATCH(GetOp(i)) {
+      VM_CASE(OpMove)
         *ra = base[GetB(i)];
-        break;
-      case OpLoadConst:
+        VM_NEXT;
+      VM_CASE(OpLoadConst)
         *ra = k[GetBx(i)];
-        break;
-      case OpLoadBool:
+        VM_NEXT;
+      VM_CASE(OpLoadBool)
         SetNumber(ra, GetB(i));  // a number: there are no booleans in bytecode
         if (GetC(i) != 0) ++pc;
-        break;
-      case OpLoadNil:
+        VM_NEXT;
+      VM_CASE(OpLoadNil)
         for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
-        break;
-      case OpGetUpval:
+        VM_NEXT;
+      VM_CASE(OpGetUpval)
         *ra = *cl->upvals()[GetB(i)]->v;
-        break;
-      case OpGetGlobal: {
+        VM_NEXT;
+      VM_CASE(OpGetGlobal) {
         const qvScriptValue* key = k + GetBx(i);
         const qvScriptValue* v = VmTableGetString(TableOf(&cl->env), StringOf(key));
         if (!IsNil(v)) {
@@ -224,36 +254,36 @@ resume:
           PROTECT(r = VmGetTableValue(L, &cl->env, key, qvMissing::kNil));
           base[GetA(i)] = r;
         }
-        break;
+        VM_NEXT;
       }
-      case OpGetTable: {
+      VM_CASE(OpGetTable) {
         const qvScriptValue* rb = base + GetB(i);
         const qvScriptValue* key = RKC(i);
         if (IsTable(rb)) {
           const qvScriptValue* v = VmTableGet(TableOf(rb), key);
           if (!IsNil(v)) {
             *ra = *v;
-            break;
+            VM_NEXT;
           }
         }
         qvScriptValue r;
         PROTECT(r = VmGetTableValue(L, rb, key, qvMissing::kRaise));
         base[GetA(i)] = r;
-        break;
+        VM_NEXT;
       }
-      case OpSetGlobal: {
+      VM_CASE(OpSetGlobal) {
         const qvScriptValue* key = k + GetBx(i);
         const qvScriptValue* slot = VmTableGetString(TableOf(&cl->env), StringOf(key));
         if (!IsNil(slot))
           *const_cast<qvScriptValue*>(slot) = *ra;
         else
           PROTECT(VmSetTableValue(L, &cl->env, key, ra));
-        break;
+        VM_NEXT;
       }
-      case OpSetUpval:
+      VM_CASE(OpSetUpval)
         *cl->upvals()[GetB(i)]->v = *ra;
-        break;
-      case OpSetTable: {
+        VM_NEXT;
+      VM_CASE(OpSetTable) {
         const qvScriptValue* key = RKB(i);
         const qvScriptValue* val = RKC(i);
         if (IsTable(ra)) {
@@ -261,72 +291,72 @@ resume:
           const qvScriptValue* slot = VmTableGet(h, key);
           if (!IsNil(slot)) {
             *const_cast<qvScriptValue*>(slot) = *val;
-            break;
+            VM_NEXT;
           }
           if (VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {  // a new key, written raw
             const qvScriptValue v = *val;
             PROTECT(*VmTableSetAfterGet(L, h, key, slot) = v);
-            break;
+            VM_NEXT;
           }
         }
         PROTECT(VmSetTableValue(L, ra, key, val));
-        break;
+        VM_NEXT;
       }
-      case OpNewTable: {
+      VM_CASE(OpNewTable) {
         SAVEPC();
         uint64_t asize = NewTableArraySize(GetB(i));
         if (asize > (uint64_t(1) << kMaxTableBits)) VmRaiseError(L, vmerr::kTableOverflow);
         qvTable* t = VmNewTableObject(L, uint32_t(asize), GetC(i));
         SetObject(ra, kTypeTable, t);
         PROTECT(VmGCStep(L));
-        break;
+        VM_NEXT;
       }
-      case OpAdd:
+      VM_CASE(OpAdd)
         ARITH(kEventAdd, nb + nc)
-      case OpSub:
+      VM_CASE(OpSub)
         ARITH(kEventSub, nb - nc)
-      case OpMul:
+      VM_CASE(OpMul)
         ARITH(kEventMul, nb * nc)
-      case OpDiv:
+      VM_CASE(OpDiv)
         SAVEPC();
         ARITH(kEventDiv, ArithNumbers(L, kEventDiv, nb, nc))
-      case OpIntDiv:
+      VM_CASE(OpIntDiv)
         SAVEPC();
         ARITH(kEventDivInt, ArithNumbers(L, kEventDivInt, nb, nc))
-      case OpMod:
+      VM_CASE(OpMod)
         SAVEPC();
         ARITH(kEventMod, ArithNumbers(L, kEventMod, nb, nc))
-      case OpShl:
-        ARITH(kEventLsh, double(TruncToUInt32(nb) << (TruncToUInt32(nc) & 31)))
-      case OpShr:
-        ARITH(kEventRsh, double(TruncToUInt32(nb) >> (TruncToUInt32(nc) & 31)))
-      case OpBitOr:
-        ARITH(kEventOr, double(TruncToUInt32(nb) | TruncToUInt32(nc)))
-      case OpBitAnd:
-        ARITH(kEventAnd, double(TruncToUInt32(nb) & TruncToUInt32(nc)))
-      case OpBitXor:
-        ARITH(kEventXor, double(TruncToUInt32(nb) ^ TruncToUInt32(nc)))
-      case OpPow:
+      VM_CASE(OpShl)
+        ARITH(kEventLsh, double(ToBits(nb) << (ToBits(nc) & 31)))
+      VM_CASE(OpShr)
+        ARITH(kEventRsh, double(ToBits(nb) >> (ToBits(nc) & 31)))
+      VM_CASE(OpBitOr)
+        ARITH(kEventOr, double(ToBits(nb) | ToBits(nc)))
+      VM_CASE(OpBitAnd)
+        ARITH(kEventAnd, double(ToBits(nb) & ToBits(nc)))
+      VM_CASE(OpBitXor)
+        ARITH(kEventXor, double(ToBits(nb) ^ ToBits(nc)))
+      VM_CASE(OpPow)
         ARITH(kEventPow, std::pow(nb, nc))
-      case OpNeg:
+      VM_CASE(OpNeg)
         UNARY(kEventUnm, -nb)
-      case OpNot:
+      VM_CASE(OpNot)
         SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
-        break;
-      case OpBitNot:
-        UNARY(kEventNot, double(~TruncToUInt32(nb)))
-      case OpConcat: {
+        VM_NEXT;
+      VM_CASE(OpBitNot)
+        UNARY(kEventNot, double(~ToBits(nb)))
+      VM_CASE(OpConcat) {
         const int b = GetB(i);
         const int c = GetC(i);
         PROTECT(VmConcatValues(L, c - b + 1, c); VmGCStep(L));
         base[GetA(i)] = base[b];
-        break;
+        VM_NEXT;
       }
-      case OpJump:
+      VM_CASE(OpJump)
         if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - code)));
         pc += GetJump(i);
-        break;
-      case OpEq: {
+        VM_NEXT;
+      VM_CASE(OpEq) {
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
@@ -338,9 +368,9 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        break;
+        VM_NEXT;
       }
-      case OpLt: {
+      VM_CASE(OpLt) {
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
@@ -352,9 +382,9 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        break;
+        VM_NEXT;
       }
-      case OpLe: {
+      VM_CASE(OpLe) {
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
@@ -366,9 +396,9 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        break;
+        VM_NEXT;
       }
-      case OpTest: {
+      VM_CASE(OpTest) {
         const qvScriptValue* rb = base + GetB(i);
         if (int(IsFalse(rb)) == GetC(i)) {
           ++pc;
@@ -376,10 +406,10 @@ resume:
           *ra = *rb;
           TAKE_JUMP();
         }
-        break;
+        VM_NEXT;
       }
-      case OpCall:
-      case OpTailCall: {
+      VM_CASE(OpCall)
+      VM_CASE(OpTailCall) {
         const int b = GetB(i);
         const int nresults = GetC(i) - 1;
         if (b != 0)
@@ -436,13 +466,13 @@ resume:
         if (nresults >= 0) L->top = ci->top;
         base = L->base;
         if (word == -1 || word == -2) PROTECT(pc = LabelJump(L, cl->p, pc, word));
-        break;
+        VM_NEXT;
       }
-      case OpReturn: {
+      VM_CASE(OpReturn) {
         if (GetC(i) == 1) {  // GOSUB return
           SAVEPC();
           pc = code + PopGosub(L, cl->p);
-          break;
+          VM_NEXT;
         }
         const int b = GetB(i);
         if (b != 0)
@@ -471,7 +501,7 @@ resume:
         L->ci->state &= ~kCallCalling;
         goto resume;
       }
-      case OpForLoop: {
+      VM_CASE(OpForLoop) {
         double step, limit;
         if (IsNumber(ra) && IsNumber(ra + 1) && IsNumber(ra + 2)) {
           limit = ra[1].value.n;
@@ -487,9 +517,9 @@ resume:
           ra->value.n = index;
           pc += GetSBx(i);
         }
-        break;
+        VM_NEXT;
       }
-      case OpForInLoop: {
+      VM_CASE(OpForInLoop) {
         qvScriptValue* cb = ra + 3;
         cb[2] = ra[2];
         cb[1] = ra[1];
@@ -504,31 +534,31 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        break;
+        VM_NEXT;
       }
-      case OpForInPrep:
+      VM_CASE(OpForInPrep)
         if (IsTable(ra)) {
           ra[1] = ra[0];
           const qvScriptValue* next = VmTableGetString(TableOf(&L->gt), G(L)->nextName);
           ra[0] = IsNil(next) ? G(L)->builtinNext : *next;
         }
         pc += GetSBx(i);
-        break;
-      case OpSetList: {
+        VM_NEXT;
+      VM_CASE(OpSetList) {
         const int bx = GetBx(i);
         PROTECT(SetList(L, ra, bx & ~31, (bx & 31) + 1));
-        break;
+        VM_NEXT;
       }
-      case OpSetListTop: {
+      VM_CASE(OpSetListTop) {
         const int32_t n = std::max<int32_t>(0, int32_t(L->top - ra) - 1);
         PROTECT(SetList(L, ra, GetBx(i), n));
         L->top = ci->top;
-        break;
+        VM_NEXT;
       }
-      case OpClose:
+      VM_CASE(OpClose)
         VmCloseUpvals(L, ra);
-        break;
-      case OpClosure: {
+        VM_NEXT;
+      VM_CASE(OpClosure) {
         qvProto* p = cl->p->p[GetBx(i)];
         SAVEPC();
         qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
@@ -542,9 +572,9 @@ resume:
         }
         SetObject(ra, kTypeFunction, ncl);
         PROTECT(VmGCStep(L));
-        break;
+        VM_NEXT;
       }
-      case OpSelf: {
+      VM_CASE(OpSelf) {
         const qvScriptValue obj = base[GetB(i)];
         const qvScriptValue* key = RKC(i);
         if (!IsString(key)) {
@@ -556,17 +586,16 @@ resume:
           const qvScriptValue* v = VmTableGetString(TableOf(&obj), StringOf(key));
           if (!IsNil(v)) {
             *ra = *v;
-            break;
+            VM_NEXT;
           }
         }
         qvScriptValue r;
         PROTECT(r = VmGetTableValue(L, ra + 1, key, qvMissing::kNil));
         base[GetA(i)] = r;
-        break;
+        VM_NEXT;
       }
-      default:  // 43-63 do nothing
-        QV_NO_OPS
-        break;
+      VM_NOOPS  // 43-63 do nothing
+        VM_NEXT;
     }
   }
 #undef RKB
@@ -576,6 +605,10 @@ resume:
 #undef TAKE_JUMP
 #undef ARITH
 #undef UNARY
+#undef VM_DISPATCH
+#undef VM_CASE
+#undef VM_NOOPS
+#undef VM_NEXT
 }
 
 }  // namespace qv

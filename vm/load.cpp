@@ -54,6 +54,13 @@ size_t VmStreamRead(qvStream* z, void* buffer, size_t n) {
   return 0;
 }
 
+const char* ChunkReader(qvScriptState*, void* chunkBuffer, size_t* size) {
+  auto* b = static_cast<qvChunkBuffer*>(chunkBuffer);
+  *size = b->size;
+  b->size = 0;  // nothing after the first call
+  return *size > 0 ? b->data : nullptr;
+}
+
 void VmFreeBuffer(qvScriptState* L, qvBuffer* b) {
   VmRealloc(L, b->data, b->size, 0);
   b->data = nullptr;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/support.h"
 #include "vm/state.h"
 
 namespace qv {
@@ -20,16 +21,8 @@ int VmFormatNumberG(double n, char* buf);
 // surround it. False when the text is not a number.
 bool VmStringToNumber(const char* s, size_t len, double* out);
 
-// Low 32 bits of the value truncated toward zero (NaN and infinities give 0).
-inline uint32_t TruncToUInt32(double d) {
-  if (d > -9223372036854775808.0 && d < 9223372036854775808.0)
-    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(d)));
-  if (d != d || std::isinf(d)) return 0;
-  double m = std::fmod(std::trunc(d), 4294967296.0);  // exact
-  if (m < 0) m += 4294967296.0;
-  return static_cast<uint32_t>(m);
-}
-inline int32_t TruncToInt32(double d) { return static_cast<int32_t>(TruncToUInt32(d)); }
+// The bit operators' operands: the low 32 bits of the value truncated toward zero.
+inline uint32_t ToBits(double d) { return static_cast<uint32_t>(DoubleToInt32(d)); }
 
 // A number from a number, nil (0) or a numeric string.
 bool VmToNumberValue(const qvScriptValue* v, double* out);
@@ -79,27 +72,27 @@ inline double ArithNumbers(qvScriptState* L, qvEvent op, double x, double y) {
       return x / y;
     case kEventDivInt:
     case kEventMod: {
-      int64_t a = TruncToInt32(x);
-      int64_t b = TruncToInt32(y);
+      int64_t a = DoubleToInt32(x);
+      int64_t b = DoubleToInt32(y);
       if (b == 0) VmRaiseZeroDivision(L);
       return double(op == kEventDivInt ? a / b : a % b);
     }
     case kEventLsh:
-      return double(TruncToUInt32(x) << (TruncToUInt32(y) & 31));
+      return double(ToBits(x) << (ToBits(y) & 31));
     case kEventRsh:
-      return double(TruncToUInt32(x) >> (TruncToUInt32(y) & 31));
+      return double(ToBits(x) >> (ToBits(y) & 31));
     case kEventOr:
-      return double(TruncToUInt32(x) | TruncToUInt32(y));
+      return double(ToBits(x) | ToBits(y));
     case kEventAnd:
-      return double(TruncToUInt32(x) & TruncToUInt32(y));
+      return double(ToBits(x) & ToBits(y));
     case kEventXor:
-      return double(TruncToUInt32(x) ^ TruncToUInt32(y));
+      return double(ToBits(x) ^ ToBits(y));
     case kEventPow:
       return std::pow(x, y);
     case kEventUnm:
       return -x;
     case kEventNot:
-      return double(~TruncToUInt32(x));
+      return double(~ToBits(x));
     default:
       return 0;
   }

@@ -117,6 +117,12 @@ int32_t VmCall(qvScriptState* L, int nargs, int nresults);
 int32_t VmPCall(qvScriptState* L, int nargs, int nresults, int errorFunction);
 // Loads a chunk and pushes its main function; 0, or an error code and nothing pushed.
 int32_t VmLoad(qvScriptState* L, qvReader reader, void* data, const char* chunkName);
+// The reader for a chunk held in memory: the whole buffer on the first call, then nothing.
+struct qvChunkBuffer {
+  const char* data;
+  size_t size;
+};
+const char* ChunkReader(qvScriptState* L, void* chunkBuffer, size_t* size);
 // Writes the script function at index as a chunk; ERR_NOQVFUNC (1324) for anything else.
 int32_t VmDump(qvScriptState* L, int index, qvWriter writer, void* data);
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "vm/opcodes.h"
 #include "vm/state.h"
 #include "vm/vm.h"
 
@@ -35,6 +36,18 @@ inline void BudgetHook(qvScriptState*, qvDebugRecord*, int32_t* error) {
   if (--gBudget <= 0) *error = 1066;
 }
 
+// Chunks that build tables of thousands of slots in a loop cost seconds per run without telling
+// more; they are loaded but not run.
+inline bool WorthRunning(const qvProto* p) {
+  for (int i = 0; i < p->sizecode; ++i) {
+    uint32_t code = p->code[i];
+    if (GetOp(code) == OpNewTable && (GetC(code) > 8 || (GetB(code) >> 3) > 10)) return false;
+  }
+  for (int i = 0; i < p->sizep; ++i)
+    if (!WorthRunning(p->p[i])) return false;
+  return true;
+}
+
 inline int Collect(qvScriptState*, const void* bytes, size_t size, void* arg) {
   auto* out = static_cast<std::vector<uint8_t>*>(arg);
   out->insert(out->end(), static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + size);
@@ -55,6 +68,11 @@ inline int32_t LoadChunk(const uint8_t* data, size_t size) {
     if (VmLoad(L, PieceReader::Read, &again, "fuzz") != 0) status = 0x7FFFFFFF;
     VmDump(L, -1, Collect, &second);
     if (first != second) status = 0x7FFFFFFF;
+    const auto* main = static_cast<const qvLClosure*>(ClosureOf(VmIndexToAddress(L, -1)));
+    if (!WorthRunning(main->p)) {
+      VmCloseState(L);
+      return status;
+    }
     gBudget = 20;
     VmSetHook(L, BudgetHook, kMaskCount, 1000);
 #ifdef QV_VM_TEST_HOOKS

@@ -53,21 +53,21 @@ TEST_F(ApiTest, ConversionRulesOfTheInterfaceAndTheInterpreter) {
     const char* toString;  // null: not convertible
   };
   const Case cases[] = {
-      {{Kind::kNil}, 0, false, 1, 0, 0, ""},
-      {{Kind::kNumber, 0}, 1, false, 1, 0, 1, "0"},
-      {{Kind::kNumber, -0.0}, 1, false, 1, 0, 1, "-0"},
+      {{Kind::kNil, 0, nullptr}, 0, false, 1, 0, 0, ""},
+      {{Kind::kNumber, 0, nullptr}, 1, false, 1, 0, 1, "0"},
+      {{Kind::kNumber, -0.0, nullptr}, 1, false, 1, 0, 1, "-0"},
       {{Kind::kString, 0, ""}, 1, false, 0, 0, 1, ""},
       {{Kind::kString, 0, "0"}, 1, true, 1, 0, 1, "0"},
       {{Kind::kString, 0, "abc"}, 1, true, 0, 0, 1, "abc"},
       {{Kind::kString, 0, "$ff"}, 1, true, 1, 255, 1, "$ff"},
       {{Kind::kString, 0, "0x10"}, 1, true, 1, 16, 1, "0x10"},
       {{Kind::kString, 0, " 12 "}, 1, true, 1, 12, 1, " 12 "},
-      {{Kind::kNumber, 3}, 1, true, 1, 3, 1, "3"},
-      {{Kind::kNumber, 0.1}, 1, true, 1, 0.1, 1, "0.1"},
-      {{Kind::kNumber, 1.0 / 3}, 1, true, 1, 1.0 / 3, 1, "0.33333333333333"},
-      {{Kind::kNumber, 9007199254740992.0}, 1, true, 1, 9007199254740992.0, 1, "9.007199254741e+15"},
-      {{Kind::kTable}, 1, true, 0, 0, 0, nullptr},
-      {{Kind::kLight}, 1, true, 0, 0, 0, nullptr},
+      {{Kind::kNumber, 3, nullptr}, 1, true, 1, 3, 1, "3"},
+      {{Kind::kNumber, 0.1, nullptr}, 1, true, 1, 0.1, 1, "0.1"},
+      {{Kind::kNumber, 1.0 / 3, nullptr}, 1, true, 1, 1.0 / 3, 1, "0.33333333333333"},
+      {{Kind::kNumber, 9007199254740992.0, nullptr}, 1, true, 1, 9007199254740992.0, 1, "9.007199254741e+15"},
+      {{Kind::kTable, 0, nullptr}, 1, true, 0, 0, 0, nullptr},
+      {{Kind::kLight, 0, nullptr}, 1, true, 0, 0, 0, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.toString != nullptr ? c.toString : "(no text)");

@@ -83,6 +83,18 @@ TEST_F(ChunkTest, ABigEndianChunkLoadsToTheSamePrototypes) {
   EXPECT_EQ(Dump(L, -1), little);  // the writer uses our own order
 }
 
+TEST_F(ChunkTest, TheMemoryChunkReader) {
+  std::vector<uint8_t> bytes = Assemble(".function main\nLOADCONST R0, 42\nRETURN R0, 2\n.end\n");
+  qvChunkBuffer buffer{reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+  ASSERT_EQ(VmLoad(L, ChunkReader, &buffer, nullptr), 0);
+  EXPECT_EQ(buffer.size, 0u);
+  ASSERT_EQ(VmPCall(L, 0, 1, 0), 0);
+  EXPECT_EQ(VmToNumber(L, -1), 42);
+  size_t size = 1;
+  EXPECT_EQ(ChunkReader(L, &buffer, &size), nullptr);  // nothing afterwards
+  EXPECT_EQ(size, 0u);
+}
+
 TEST_F(ChunkTest, OnlyScriptFunctionsAreDumped) {
   int32_t status = 0;
   VmPushCClosure(L, [](qvScriptState*) -> int32_t { return 0; }, 0);
