@@ -342,5 +342,31 @@ TEST_F(CliTest, InterruptEndsTheRunThroughShutdown) {
   }
 }
 
+TEST_F(CliTest, TheDemoApplet) {
+  PlayerRun r = Run({QV_DEMO_APPLET, "-QUIET"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "Quillvane demo\n"
+            "\n"
+            "1. The primes below 100\n"
+            "   2   3   5   7  11  13  17  19  23  29\n"
+            "  31  37  41  43  47  53  59  61  67  71\n"
+            "  73  79  83  89  97\n"
+            "\n"
+            "2. Two counters, each a closure over its own count\n"
+            "   counter a: 1\n"
+            "   counter a: 2\n"
+            "   counter a: 3\n"
+            "   counter b: 1\n"
+            "   counter a: 4\n"
+            "\n"
+            "3. An error caught by the script's own handler\n"
+            "   caught error 1239 from Error() on line 75: The demo fails here on purpose.\n"
+            "   ...and the script goes on.\n"
+            "\n"
+            "Done.\n");
+}
+
 }  // namespace
 }  // namespace qv::testing
