@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -110,10 +109,15 @@ struct MainChunkReader {
   }
 };
 
-// Declared objects are made by the object and display commands. Until those exist an applet
-// that declares an object fails here, with the declaration's line and command in the message;
-// displays are not opened.
+// Declared objects are made by the object and display commands, and required plugins by the
+// plugin manager. Until those exist an applet that declares either fails here: an object with the
+// declaration's line and command in the message. Displays are not opened.
 int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
+  for (const qvObjectDeclaration& decl : settings->declarations) {
+    if (decl.kind != kDeclPlugin) continue;
+    SetErrorString(decl.fileName.c_str());
+    return ERR_REQUIREPLUGIN;
+  }
   static const char* const kCommands[] = {"LoadBGPic", "LoadBrush", "LoadAnim", "OpenMusic",
                                           "LoadSample", "CreateButton", "CreateKeyDown",
                                           "LoadSprite", "OpenFile", "OpenFont", nullptr,
@@ -122,11 +126,6 @@ int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
     if (decl.kind == kDeclDisplay) continue;
     SetAttr(kAttrScriptRunning, 1);
     VmSetErrorLine(L, decl.sourceLine);
-    if (decl.kind == kDeclPlugin) {
-      SetCurrentFunctionName("@REQUIRE");
-      SetErrorString(decl.fileName.c_str());
-      return ERR_REQUIREPLUGIN;
-    }
     bool known = decl.kind >= 0 && decl.kind < int32_t(std::size(kCommands));
     SetCurrentFunctionName(known ? kCommands[decl.kind] : "?");
     return ERR_UNIMPLCMD;

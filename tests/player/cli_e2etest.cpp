@@ -178,11 +178,28 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
                                0, 0, 0, 0, 0, 0, 0, 0,   // extra words
                                0, 0, 0, 12,              // source line
                                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};  // sub-record
-  applet.insert(applet.begin() + 7, decl.begin(), decl.end());
-  WriteFile("objects.qva", applet);
+  std::vector<uint8_t> objects = applet;
+  objects.insert(objects.begin() + 7, decl.begin(), decl.end());
+  WriteFile("objects.qva", objects);
   PlayerRun r = Run({"objects.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadFile("debug.txt"), "@_qverror112:objects.qvs*This command is not implemented yet!\n");
+
+  // A required plugin, whose name lies behind the container; no plugin can be loaded yet.
+  const std::string name = "fancyplugin";
+  std::vector<uint8_t> require = {2, 0, 0, 0, 1, 12, 0, 0, 0, 0};
+  uint32_t at = uint32_t(applet.size() + 10 + 7 * 4);
+  for (uint32_t word : {at, uint32_t(name.size()), 0u, 0u, 1u, 0u, 5u}) {
+    for (int shift = 24; shift >= 0; shift -= 8) require.push_back(uint8_t(word >> shift));
+  }
+  std::vector<uint8_t> plugin = applet;
+  plugin.insert(plugin.begin() + 7, require.begin(), require.end());
+  ASSERT_EQ(plugin.size(), at);
+  plugin.insert(plugin.end(), name.begin(), name.end());
+  WriteFile("plugin.qva", plugin);
+  r = Run({"plugin.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile("debug.txt"), "@_qverror0:\"\"*This program requires fancyplugin!\n");
 }
 
 // The same applet as a plain file, as a compressed container and appended to a copy of the
