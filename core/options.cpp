@@ -1,8 +1,5 @@
 #include "core/options.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +11,7 @@
 
 #include "core/error_table.h"
 #include "core/support.h"
+#include "platform/platform.h"
 
 namespace qv {
 
@@ -35,9 +33,7 @@ bool IsNameChar(char c) { return IsAlnumChar(static_cast<unsigned char>(c)) || c
 
 void StoreProgramPath(qvPlayerState* state, const char* argv0) {
   char buffer[kPathSize];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) {
-    buffer[n] = '\0';
+  if (GetProgramPath(buffer, sizeof buffer)) {
     CopyToField(state->programPath, buffer);
     return;
   }
@@ -332,8 +328,8 @@ std::string IniFileName(const char* scriptPath) {
 
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state) {
   std::string name = IniFileName(state->scriptPath);
-  struct stat st;
-  if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(name, ec)) return 0;
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f == nullptr) return 0;
   std::string text;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/applet.h"
+#include "core/catalog.h"
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/options.h"
@@ -204,6 +205,14 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
   if (code != 0) return code;
   SetErrorTextHandler(SetErrorString);
 
+  // The program's directory first: the catalog may lie below it. A missing catalog is no error.
+  char dir[kPathSize];
+  if (GetProgramPath(dir, sizeof dir)) {
+    if (char* slash = std::strrchr(dir, '/')) *slash = '\0';
+    SetProgramDir(dir);
+  }
+  SetPlayerCatalog(OpenCatalogFile("Quillvane.catalog", GetSystemLanguageCode()));
+
   state->soundValue = kDefaultSoundValue;
   state->exeTypes = kDefaultExeTypes;
   if (linkedOffset) {
@@ -218,10 +227,6 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
   } else if (code != 0) {
     return code;
   }
-  char dir[kPathSize];
-  std::snprintf(dir, sizeof dir, "%s", state->programPath);
-  if (char* slash = std::strrchr(dir, '/')) *slash = '\0';
-  SetProgramDir(dir);
   if (code == ERR_CONFIG || state->linkedApplet) {
     std::memcpy(state->scriptPath, state->programPath, sizeof state->scriptPath);
   }
@@ -331,6 +336,8 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
     gTempFiles.clear();
   }
   delete state;
+  FreeWithBuffer(GetPlayerCatalog());
+  SetPlayerCatalog(nullptr);
   ShutdownPlatform();
   return status;
 }

@@ -86,6 +86,35 @@ TEST_F(CliTest, StartupTextsInOrder) {
   EXPECT_EQ(r.err, "");
 }
 
+// The catalog of the user's language replaces the built-in texts by id; a language without a
+// catalog keeps them.
+TEST_F(CliTest, TheLanguagesCatalogReplacesTexts) {
+  WriteFile("hello.qva", Applet(kHello));
+  std::vector<std::string> lines(107);
+  lines[95] = "fertig";
+  lines[97] = "Skript %s wird ge\xF6" "ffnet";
+  lines[106] = "Skript wird \xFC" "bersetzt";
+  std::string catalog;
+  for (const std::string& line : lines) catalog += line + "\n";
+  std::filesystem::create_directories(Path("Catalogs/german"));
+  WriteFile("Catalogs/german/Quillvane.catalog", catalog);
+
+  struct Case { const char* locale; const char* want; };
+  const Case cases[] = {
+      {"de_DE.UTF-8", "Skript hello.qva wird ge\xF6" "ffnet...fertig\nSkript wird \xFC" "bersetzt...fertig\n"},
+      {"fr_FR.UTF-8", "Opening script hello.qva...done\nCompiling script...done\n"},
+      {"C", "Opening script hello.qva...done\nCompiling script...done\n"},
+  };
+  for (const Case& k : cases) {
+    setenv("LC_ALL", k.locale, 1);
+    PlayerRun r = Run({"hello.qva"});
+    EXPECT_EQ(r.status, 0) << k.locale;
+    EXPECT_EQ(r.out.substr(0, std::string(kBanner).size() + std::string(k.want).size()),
+              std::string(kBanner) + k.want) << k.locale;
+  }
+  unsetenv("LC_ALL");
+}
+
 TEST_F(CliTest, ScriptAliasNamesTheScript) {
   WriteFile("hello.qva", Applet(kHello));
   PlayerRun r = Run({"hello.qva", "-SCRIPTALIAS", "My Game"});
