@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -10,6 +9,11 @@
 #include <new>
 #include <system_error>
 #include <vector>
+
+#include "core/compress.h"
+#include "core/error_table.h"
+#include "core/errors.h"
+#include "core/vfile.h"
 
 namespace qv {
 
@@ -31,28 +35,9 @@ std::optional<uint32_t> LinkedAppletOffset() {
 
 namespace {
 
-constexpr int kErrMem = 1000;
-constexpr int kErrWrite = 1005;           // ERR_WRITE
-constexpr int kErrRead = 1009;            // ERR_READ
-constexpr int kErrReadFile = 1045;        // ERR_READFILE
-constexpr int kErrWriteFile = 1052;       // ERR_WRITEFILE
-constexpr int kErrUnexpectedEof = 1198;   // ERR_UNEXPECTEDEOF
-constexpr int kErrAppletVersion = 1209;   // ERR_APPLETVERSION
-constexpr int kErrUnknownSection = 1210;  // ERR_UNKNOWNSEC
-constexpr int kErrNoApplet = 1211;        // ERR_NOAPPLET
-constexpr int kErrFileExist = 1213;       // ERR_FILEEXIST
-constexpr int kErrZlibIo = 1306;          // ERR_ZLIBIO
-constexpr int kErrZlibStream = 1307;      // ERR_ZLIBSTREAM
-constexpr int kErrZlibVersion = 1308;     // ERR_ZLIBVERSION
-constexpr int kErrZlibData = 1309;        // ERR_ZLIBDATA
-constexpr int kErrPakFormat = 1310;       // ERR_PAKFORMAT
-constexpr int kErrUnknown = 1091;         // ERR_UNKNOWN
-
 constexpr char kAppletMagic[4] = {'Q', 'V', 'A', '\0'};
-constexpr char kPackedMagic[4] = {'Q', 'V', 'Z', '\0'};
 constexpr size_t kNameLimit = kPathSize - 1;
 constexpr size_t kUnbounded = static_cast<size_t>(-1);
-constexpr size_t kInflateBlock = 16384;
 
 // Raised inside the reader with the code that ReadApplet returns.
 struct AppletError {
@@ -67,9 +52,9 @@ class AppletStream {
  public:
   explicit AppletStream(std::FILE* file) : file_(file) {
     off_t here = ftello(file);
-    if (here < 0 || fseeko(file, 0, SEEK_END) != 0) Fail(kErrUnexpectedEof);
+    if (here < 0 || fseeko(file, 0, SEEK_END) != 0) Fail(ERR_UNEXPECTEDEOF);
     off_t end = ftello(file);
-    if (end < here || fseeko(file, here, SEEK_SET) != 0) Fail(kErrUnexpectedEof);
+    if (end < here || fseeko(file, here, SEEK_SET) != 0) Fail(ERR_UNEXPECTEDEOF);
     pos_ = static_cast<uint64_t>(here);
     size_ = static_cast<uint64_t>(end);
   }
@@ -79,7 +64,7 @@ class AppletStream {
   uint64_t Remaining() const { return size_ - pos_; }
 
   void Bytes(void* out, uint64_t n) {
-    if (n > Remaining() || std::fread(out, 1, n, file_) != n) Fail(kErrUnexpectedEof);
+    if (n > Remaining() || std::fread(out, 1, n, file_) != n) Fail(ERR_UNEXPECTEDEOF);
     pos_ += n;
   }
   uint32_t U8() {
@@ -107,12 +92,12 @@ class AppletStream {
   }
 
   void Skip(uint64_t n) {
-    if (n > Remaining()) Fail(kErrUnexpectedEof);
+    if (n > Remaining()) Fail(ERR_UNEXPECTEDEOF);
     Seek(pos_ + n);
   }
   void Seek(uint64_t to) {
     if (to > size_ || fseeko(file_, static_cast<off_t>(to), SEEK_SET) != 0) {
-      Fail(kErrUnexpectedEof);
+      Fail(ERR_UNEXPECTEDEOF);
     }
     pos_ = to;
   }
@@ -121,9 +106,9 @@ class AppletStream {
   std::string StringZ(size_t limit) {
     std::string s;
     for (;;) {
-      if (Remaining() == 0) Fail(kErrUnexpectedEof);
+      if (Remaining() == 0) Fail(ERR_UNEXPECTEDEOF);
       int c = std::fgetc(file_);
-      if (c == EOF) Fail(kErrUnexpectedEof);
+      if (c == EOF) Fail(ERR_UNEXPECTEDEOF);
       ++pos_;
       if (c == 0) return s;
       if (s.size() < limit) s.push_back(static_cast<char>(c));
@@ -132,7 +117,7 @@ class AppletStream {
 
   // A string of a given length, kept up to its first zero byte.
   std::string Text(uint64_t length) {
-    if (length > Remaining()) Fail(kErrUnexpectedEof);
+    if (length > Remaining()) Fail(ERR_UNEXPECTEDEOF);
     std::string s(length, '\0');
     Bytes(s.data(), length);
     s.resize(std::strlen(s.c_str()));
@@ -141,7 +126,7 @@ class AppletStream {
 
   // `count` records of at least `recordSize` bytes each must fit into what remains.
   void CheckCount(uint64_t count, uint64_t recordSize) const {
-    if (count > Remaining() / recordSize) Fail(kErrUnexpectedEof);
+    if (count > Remaining() / recordSize) Fail(ERR_UNEXPECTEDEOF);
   }
 
  private:
@@ -175,18 +160,17 @@ constexpr uint64_t kGradientColorSize = 8;
 class AppletReader {
  public:
   AppletReader(std::FILE* file, const char* containerPath, uint64_t appletOffset,
-               qvAppletSettings* settings, int callerFlag, const qvAppletHost& host)
+               qvAppletSettings* settings, int callerFlag)
       : in_(file),
         container_(containerPath),
         appletOffset_(appletOffset),
         settings_(settings),
-        callerFlag_(callerFlag),
-        host_(host) {}
+        callerFlag_(callerFlag) {}
 
   void Read() {
     in_.Skip(4);
     for (;;) {
-      if (in_.Remaining() == 0) Fail(kErrUnexpectedEof);
+      if (in_.Remaining() == 0) Fail(ERR_UNEXPECTEDEOF);
       if (Record(in_.U8())) return;
     }
   }
@@ -200,7 +184,7 @@ class AppletReader {
         return false;
       case 1: {
         uint32_t length = in_.U32();
-        if (length > in_.Remaining()) Fail(kErrUnexpectedEof);
+        if (length > in_.Remaining()) Fail(ERR_UNEXPECTEDEOF);
         std::vector<uint8_t> chunk(length);
         in_.Bytes(chunk.data(), length);
         settings_->mainChunk = std::move(chunk);
@@ -295,7 +279,7 @@ class AppletReader {
         UserConstants();
         return false;
       default:
-        Fail(kErrUnknownSection);
+        Fail(ERR_UNKNOWNSEC);
     }
   }
 
@@ -303,11 +287,9 @@ class AppletReader {
     version_.major = static_cast<int>(in_.U8());
     version_.minor = static_cast<int>(in_.U8());
     if (version_.AtLeast(kAppletVersionMajor, kAppletVersionMinor + 1)) {
-      if (host_.errorArgument) {
-        std::string text = std::to_string(version_.major) + "." + std::to_string(version_.minor);
-        host_.errorArgument(text.c_str());
-      }
-      Fail(kErrAppletVersion);
+      std::string text = std::to_string(version_.major) + "." + std::to_string(version_.minor);
+      SetErrorString(text.c_str());
+      Fail(ERR_APPLETVERSION);
     }
   }
 
@@ -472,7 +454,7 @@ class AppletReader {
   std::string InlineText(uint32_t offset, uint32_t length) {
     uint64_t back = in_.Position();
     uint64_t at = appletOffset_ + offset;
-    if (at > in_.Size() || length > in_.Size() - at) Fail(kErrUnexpectedEof);
+    if (at > in_.Size() || length > in_.Size() - at) Fail(ERR_UNEXPECTEDEOF);
     in_.Seek(at);
     std::string text = in_.Text(length < kNameLimit ? length : kNameLimit);
     in_.Seek(back);
@@ -610,20 +592,10 @@ class AppletReader {
   uint64_t appletOffset_;
   qvAppletSettings* settings_;
   int callerFlag_;
-  const qvAppletHost& host_;
   Version version_;
   bool headerDisplayMade_ = false;
   std::optional<std::string> pendingDisplayName_;
 };
-
-// The file part of a path, as messages show it.
-const char* FilePart(const char* path) {
-  const char* part = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '/' || *p == '\\') part = p + 1;
-  }
-  return part;
-}
 
 template <size_t N>
 bool CopyPath(char (&field)[N], const std::string& s) {
@@ -637,24 +609,6 @@ bool IsReadableFile(const char* path) {
   return stat(path, &st) == 0 && !S_ISDIR(st.st_mode) && access(path, R_OK) == 0;
 }
 
-int MapZlibError(int result) {
-  switch (result) {
-    case Z_VERSION_ERROR:
-      return kErrZlibVersion;
-    case Z_MEM_ERROR:
-      return kErrMem;
-    case Z_DATA_ERROR:
-    case Z_NEED_DICT:
-      return kErrZlibData;
-    case Z_STREAM_ERROR:
-      return kErrZlibStream;
-    case Z_ERRNO:
-      return kErrZlibIo;
-    default:
-      return kErrUnknown;
-  }
-}
-
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -663,79 +617,26 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
 int ReadApplet(std::FILE* file, const char* containerPath, uint64_t appletOffset,
-               qvAppletSettings* settings, int callerFlag, const qvAppletHost& host) {
+               qvAppletSettings* settings, int callerFlag) {
   try {
-    AppletReader reader(file, containerPath, appletOffset, settings, callerFlag, host);
+    AppletReader reader(file, containerPath, appletOffset, settings, callerFlag);
     reader.Read();
     return 0;
   } catch (const AppletError& e) {
     return e.code;
   } catch (const std::bad_alloc&) {
-    return kErrMem;
+    return ERR_MEM;
   }
-}
-
-int UnpackAppletFile(const char* source, const char* target, uint64_t offset) {
-  FilePtr in(std::fopen(source, "rb"));
-  if (!in) return kErrReadFile;
-  unsigned char header[8];
-  if (fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0 ||
-      std::fread(header, 1, 4, in.get()) != 4 || std::memcmp(header, kPackedMagic, 4) != 0) {
-    return kErrPakFormat;
-  }
-  // The reserved word after the magic is skipped unread; a file that ends inside it holds no
-  // stream, which the inflate loop reports as incomplete data.
-  std::fread(header + 4, 1, 4, in.get());
-  FilePtr out(std::fopen(target, "wb"));
-  if (!out) return kErrWriteFile;
-
-  std::vector<unsigned char> input(kInflateBlock), output(kInflateBlock);
-  z_stream zs{};
-  int r = inflateInit(&zs);
-  if (r != Z_OK) return MapZlibError(r);
-  int code = 0;
-  bool ended = false;
-  while (!ended && code == 0) {
-    size_t got = std::fread(input.data(), 1, input.size(), in.get());
-    if (got == 0) {
-      if (std::ferror(in.get())) code = kErrRead;
-      break;
-    }
-    zs.next_in = input.data();
-    zs.avail_in = static_cast<uInt>(got);
-    do {
-      zs.next_out = output.data();
-      zs.avail_out = static_cast<uInt>(output.size());
-      r = inflate(&zs, Z_NO_FLUSH);
-      if (r == Z_NEED_DICT || r == Z_DATA_ERROR || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
-        code = MapZlibError(r);
-        break;
-      }
-      size_t produced = output.size() - zs.avail_out;
-      if (std::fwrite(output.data(), 1, produced, out.get()) != produced) {
-        code = kErrWrite;
-        break;
-      }
-      if (r == Z_STREAM_END) ended = true;
-    } while (!ended && zs.avail_out == 0);
-  }
-  inflateEnd(&zs);
-  if (code == 0 && !ended) code = kErrZlibData;
-  if (std::fclose(out.release()) != 0 && code == 0) code = kErrWrite;
-  return code;
 }
 
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host) {
-  auto argument = [&](const char* text) {
-    if (host.errorArgument) host.errorArgument(text);
-  };
   std::error_code ec;
   std::filesystem::path script = std::filesystem::absolute(state->scriptPath, ec);
   if (!ec) CopyPath(state->scriptPath, script.lexically_normal().string());
 
   if (!IsReadableFile(state->scriptPath)) {
-    argument(state->scriptPath);
-    return kErrFileExist;
+    SetErrorString(state->scriptPath);
+    return ERR_FILEEXIST;
   }
   std::filesystem::current_path(std::filesystem::path(state->scriptPath).parent_path(), ec);
 
@@ -745,8 +646,8 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
 
   FilePtr file(std::fopen(state->scriptPath, "rb"));
   if (!file) {
-    argument(state->scriptPath);
-    return kErrReadFile;
+    SetErrorString(state->scriptPath);
+    return ERR_READFILE;
   }
   uint64_t offset = state->appletOffset;
   char magic[4];
@@ -759,22 +660,20 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
   };
   state->appletFlag = 0;
   if (readMagic(file.get())) {
-    if (std::memcmp(magic, kPackedMagic, 4) == 0) {
+    if (std::memcmp(magic, kAppletPackMagic, 4) == 0) {
       std::string temp = host.tempFileName ? host.tempFileName() : std::string();
-      if (temp.empty()) return kErrMem;
+      if (temp.empty()) return ERR_MEM;
       file.reset();
-      int e = UnpackAppletFile(state->scriptPath, temp.c_str(), offset);
-      if (e == kErrReadFile) argument(state->scriptPath);
-      if (e == kErrWriteFile) argument(temp.c_str());
+      int e = UnpackFile(kAppletPackMagic, state->scriptPath, temp.c_str(), offset, nullptr);
       if (e != 0) return e;
       if (!CopyPath(state->scriptPath, temp)) {
-        argument(temp.c_str());
-        return kErrReadFile;
+        SetErrorString(temp.c_str());
+        return ERR_READFILE;
       }
       file.reset(std::fopen(state->scriptPath, "rb"));
       if (!file) {
-        argument(state->scriptPath);
-        return kErrReadFile;
+        SetErrorString(state->scriptPath);
+        return ERR_READFILE;
       }
       offset = 0;
       state->appletOffset = 0;
@@ -783,11 +682,11 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
     if (std::memcmp(magic, kAppletMagic, 4) == 0) state->appletFlag = 1;
   }
   if (!state->appletFlag) {
-    argument(FilePart(state->scriptPath));
-    return kErrNoApplet;
+    SetErrorString(GetDisplayName(state->scriptPath));
+    return ERR_NOAPPLET;
   }
-  if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return kErrUnexpectedEof;
-  int e = ReadApplet(file.get(), state->scriptPath, offset, settings, state->quiet, host);
+  if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return ERR_UNEXPECTEDEOF;
+  int e = ReadApplet(file.get(), state->scriptPath, offset, settings, state->quiet);
   if (e == 0 && !state->quiet && host.done) host.done();
   return e;
 }

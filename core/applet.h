@@ -32,13 +32,13 @@ constexpr int kAppletVersionMinor = 2;
 struct qvAppletHost {
   std::function<void(const char* name)> opening;       // status "Opening script <name>..."
   std::function<void()> done;                          // status "done"
-  std::function<void(const char* text)> errorArgument; // text argument of the error message
   std::function<std::string()> tempFileName;           // a temporary file deleted at shutdown
 };
 
 // Finds and reads the applet named by the state's script path (at the state's applet offset),
 // unpacking a compressed container into a temporary file first. Makes the script path absolute
 // (and the temporary file after unpacking) and the script's directory the current directory.
+// A failure that names a file or a version stores it as the error's text argument.
 // Returns 0, 1000, 1045, 1052, 1198, 1209, 1210, 1211, 1213 or an unpacking error (1009, 1005,
 // 1306-1310).
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host);
@@ -48,12 +48,7 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
 // 1000, 1198 (end of file inside a record or where a tag is expected), 1209 (applet too new) or
 // 1210 (unknown tag). Each error leaves the settings partly filled.
 int ReadApplet(std::FILE* file, const char* containerPath, uint64_t appletOffset,
-               qvAppletSettings* settings, int callerFlag, const qvAppletHost& host);
-
-// Inflates the zlib stream behind the 8-byte "QVZ\0" header at `offset` of `source` into the new
-// file `target`. Returns 0, 1000, 1005, 1009, 1045 (source), 1052 (target), 1306-1309 (zlib) or
-// 1310 (no "QVZ\0" header).
-int UnpackAppletFile(const char* source, const char* target, uint64_t offset);
+               qvAppletSettings* settings, int callerFlag);
 
 // Puts the display settings into their "unset" state.
 void ResetDisplaySettings(qvAppletSettings* settings);

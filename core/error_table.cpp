@@ -1283,6 +1283,14 @@ void FormatErrorText(int32_t code, char* out, size_t size) {
   FormatErrorTextWith(code, GetErrorString(), GetErrorNumber(), out, size);
 }
 
+size_t FormatTextArgument(const char* text, const char* textArg, char* out, size_t size) {
+  if (size == 0) return 0;
+  Writer w{out, size};
+  Substitute(w, text ? text : "", Insert::kText, textArg ? textArg : "", 0);
+  out[w.len] = 0;
+  return w.len;
+}
+
 // ---- line maps ----
 
 namespace {

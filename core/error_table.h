@@ -590,9 +590,11 @@ void FreeDeclaredErrors();
 // the file-reading and file-format errors. Returns the length written.
 size_t FormatErrorTextWith(int32_t code, const char* textArg, int32_t numberArg, char* out,
                            size_t size);
-// The same with the error arguments stored through SetErrorString and SetErrorNumber; the
-// formatter that start-up installs with SetErrorTextFormatter (core/errors.h).
+// The same with the error arguments stored through SetErrorString and SetErrorNumber.
 void FormatErrorText(int32_t code, char* out, size_t size);
+// A text (a built-in or catalog text) with `textArg` for each "%s" and "%" for "%%"; every other
+// "%" sequence stays as it stands. Cut to `size`; returns the length written.
+size_t FormatTextArgument(const char* text, const char* textArg, char* out, size_t size);
 
 // Line maps of the applet settings (container tags 8 and 27) turn chunk lines back into lines
 // of the source files.

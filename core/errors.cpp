@@ -1,19 +1,35 @@
 #include "core/errors.h"
 
+#include <cstdio>
 #include <cstring>
+#include <span>
 
+#include "core/error_table.h"
+#include "core/player_state.h"
+#include "core/registry.h"
+#include "core/runtime_buffers.h"
+#include "core/support.h"
+#include "core/vfile.h"
+#include "platform/platform.h"
+#include "vm/auxlib.h"
 #include "vm/debug.h"
 #include "vm/vm.h"
 
 namespace qv {
 
 namespace {
-char gErrorString[512];
+
+char gErrorString[kErrorStringSize];
 int32_t gErrorNumber;
 int32_t gExitOnError = 1;
 int32_t gTopLevelError;
-char gFunctionName[256] = "----";
-qvErrorTextFormatter gFormatter;
+char gFunctionName[kFunctionNameSize] = "----";
+
+constexpr char kUnknownFunction[] = "----";
+constexpr char kAppletScript[] = ":none:";  // registry "script" while an applet's chunk runs
+constexpr char kNoScriptName[] = "---";
+// The requester text: a message of kErrorMessageSize, the script file, the function and words.
+constexpr size_t kRequesterTextSize = kErrorMessageSize + kPathSize + kFunctionNameSize + 128;
 
 void CopyText(char* dest, size_t size, const char* text) {
   size_t n = std::strlen(text);
@@ -22,7 +38,38 @@ void CopyText(char* dest, size_t size, const char* text) {
   dest[n] = '\0';
 }
 
-bool NameUnknown() { return std::strcmp(gFunctionName, "----") == 0; }
+bool NameUnknown() { return std::strcmp(gFunctionName, kUnknownFunction) == 0; }
+
+// The source of the running chunk's function, kept in the runtime's current-source buffer.
+const char* CurrentSource() {
+  const char* source = CurrentSourceBuffer();
+  return source != nullptr ? source : "?";
+}
+
+bool AppletRunning(qvScriptState* L) {
+  const char* script = VmRegistryGetString(L, "script");
+  return script != nullptr && std::strcmp(script, kAppletScript) == 0;
+}
+
+std::span<const qvLineMap> LineMaps(qvScriptState* L) {
+  const qvAppletSettings* settings = GetAppletSettings(L);
+  if (settings == nullptr) return {};
+  return settings->lineMaps;
+}
+
+int32_t Quiet() {
+  intptr_t quiet = 0;
+  const qvAttrGetItem items[] = {{kAttrQuiet, &quiet}, {0, nullptr}};
+  GetRuntimeAttrs(nullptr, items);
+  return static_cast<int32_t>(quiet);
+}
+
+// A built-in or catalog text; never null.
+const char* Text(int32_t id) {
+  const char* text = GetErrorText(id);
+  return text != nullptr ? text : "";
+}
+
 }  // namespace
 
 void SetErrorString(const char* text) { CopyText(gErrorString, sizeof gErrorString, text != nullptr ? text : ""); }
@@ -51,11 +98,13 @@ int32_t RaiseError(qvScriptState* L, int32_t code) {
 void GetErrorFunctionName(qvScriptState* L) {
   qvLevelInfo info;
   for (int level = 0; VmDescribeLevel(L, level, &info); ++level) {
-    if (!NameUnknown()) break;
+    if (!NameUnknown()) continue;
     if (info.namewhat[0] == '\0') {
       if (!info.native) CopyText(gFunctionName, sizeof gFunctionName, "<<unnamed>>");
     } else if (info.native) {
-      CopyText(gFunctionName, sizeof gFunctionName, info.name != nullptr ? info.name : "?");
+      // A command shows the spelling it was registered with, whatever the call wrote.
+      const char* command = FindCommand(info.name);
+      CopyText(gFunctionName, sizeof gFunctionName, command != nullptr ? command : "?");
     } else {
       CopyText(gFunctionName, sizeof gFunctionName, info.name != nullptr ? info.name : "anonymous");
     }
@@ -64,14 +113,107 @@ void GetErrorFunctionName(qvScriptState* L) {
 }
 
 const char* GetCurrentFunctionName() { return gFunctionName; }
-void ResetErrorFunctionName() { CopyText(gFunctionName, sizeof gFunctionName, "----"); }
+void SetCurrentFunctionName(const char* name) {
+  CopyText(gFunctionName, sizeof gFunctionName, name != nullptr ? name : kUnknownFunction);
+}
+void ResetErrorFunctionName() { CopyText(gFunctionName, sizeof gFunctionName, kUnknownFunction); }
 
-void SetErrorTextFormatter(qvErrorTextFormatter formatter) { gFormatter = formatter; }
+void FormatErrorMessage(int32_t code, char* out, size_t size) { FormatErrorText(code, out, size); }
 
-void FormatErrorMessage(int32_t code, char* out, size_t size) {
-  if (size == 0) return;
-  out[0] = '\0';
-  if (gFormatter != nullptr) gFormatter(code, out, size);
+int32_t GetSourceLine(qvScriptState* L) {
+  int32_t line = VmGetErrorLine(L);
+  if (AppletRunning(L)) return AppletSourceLine(LineMaps(L), CurrentSource(), line);
+  const char* script = VmRegistryGetString(L, "script");
+  auto begin = VmRegistryGetNumber(L, "beginline");
+  return ScriptSourceLine(LineMaps(L), script != nullptr ? script : "", line, DoubleToInt32(begin));
+}
+
+const char* GetErrorScriptName(qvScriptState* L) {
+  if (!AppletRunning(L)) {
+    const char* script = VmRegistryGetString(L, "script");
+    return script != nullptr ? script : kNoScriptName;
+  }
+  const qvLineMap* map = FindLineMap(LineMaps(L), CurrentSource(), VmGetErrorLine(L));
+  return map != nullptr ? map->fileName.c_str() : kNoScriptName;
+}
+
+void BuildErrorReport(qvScriptState* L, int32_t code, char* out, size_t size,
+                      const char** fileName, int32_t* line) {
+  FormatErrorText(code, out, size);
+  bool running = L != nullptr && IsScriptRunning();
+  if (fileName != nullptr) *fileName = running ? GetErrorScriptName(L) : nullptr;
+  if (line != nullptr) *line = running ? GetSourceLine(L) : 0;
+}
+
+size_t FormatErrorRequesterText(qvScriptState* L, const char* message, bool plain, char* out,
+                                size_t size) {
+  if (size == 0) return 0;
+  int n;
+  if (plain || L == nullptr || !IsScriptRunning()) {
+    n = std::snprintf(out, size, "%s", message);
+  } else if (!NameUnknown()) {
+    n = std::snprintf(out, size, "%s\n%s: %s (%s: %d - %s: %s)", message, Text(kTextFile),
+                      GetDisplayName(GetErrorScriptName(L)), Text(kTextCurrentLine),
+                      static_cast<int>(GetSourceLine(L)), Text(kTextInFunction), gFunctionName);
+  } else {
+    n = std::snprintf(out, size, "%s\n%s: %s (%s: %d)", message, Text(kTextFile),
+                      GetDisplayName(GetErrorScriptName(L)), Text(kTextCurrentLine),
+                      static_cast<int>(GetSourceLine(L)));
+  }
+  if (n < 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
+void ShowErrorText(qvScriptState* L, const char* message, bool plain, int /*style*/) {
+  char text[kRequesterTextSize];
+  FormatErrorRequesterText(L, message, plain, text, sizeof text);
+  // No display can show a requester yet: the message goes where a console user sees it.
+  std::fprintf(stderr, "%s\n", text);
+  std::fflush(stderr);
+}
+
+size_t FormatDebugDeviceError(const char* fileName, int32_t line, const char* message, char* out,
+                              size_t size) {
+  if (size == 0) return 0;
+  int n = fileName != nullptr
+              ? std::snprintf(out, size, "@_qverror%d:%s*%s\n", static_cast<int>(line), fileName, message)
+              : std::snprintf(out, size, "@_qverror0:\"\"*%s\n", message);
+  if (n < 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
+void PrintStatusMessage(const char* format, const char* name, bool ellipsis) {
+  if (Quiet()) return;
+  char text[kErrorMessageSize];
+  size_t n;
+  if (name != nullptr) {
+    n = FormatTextArgument(format, GetDisplayName(name), text, sizeof text - 3);
+  } else {
+    CopyText(text, sizeof text - 3, format);
+    n = std::strlen(text);
+  }
+  if (ellipsis) std::memcpy(text + n, "...", 4);
+  OutputText(text);
+}
+
+void PrintDoneMessage() {
+  if (Quiet()) return;
+  char text[kErrorMessageSize];
+  std::snprintf(text, sizeof text, "%s\n", Text(kTextDone));
+  OutputText(text);
+}
+
+void PrintFailedMessage() {
+  if (Quiet()) return;
+  char text[kErrorMessageSize];
+  std::snprintf(text, sizeof text, "%s\n", Text(kTextFailed));
+  OutputText(text);
 }
 
 }  // namespace qv

@@ -1,4 +1,5 @@
-// Error arguments, raising a command's error code, and the name of the failing function.
+// Error arguments, raising a command's error code, where an error happened (function, source
+// file and line) and how the final message reaches the user: a requester or the debug device.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,9 @@
 namespace qv {
 
 struct qvScriptState;
+
+constexpr size_t kErrorStringSize = 512;   // the text argument, terminator included
+constexpr size_t kFunctionNameSize = 256;  // the current function name, terminator included
 
 // The text argument of the next error message (truncated to 511 characters) and its number.
 void SetErrorString(const char* text);
@@ -18,21 +22,58 @@ int32_t GetErrorNumber();
 int32_t GetExitOnError();
 void SetExitOnError(int32_t on);
 
-// Records the code for GetLastError; while ExitOnError is on, records the failing function and
-// throws the code through the machine (never returning); otherwise returns 0.
+// Records the code for GetLastError. While ExitOnError is on, records the failing function and
+// throws the code through the machine (never returning). Otherwise, outside callbacks, forgets
+// the function name and the line, and returns 0: the command goes on.
 int32_t RaiseError(qvScriptState* L, int32_t code);
 // 1 once an error was raised while no callback was running.
 int32_t GetTopLevelError();
 
-// Fills the current function name (and the current line when unknown) from the call levels.
+// Fills the current function name (once; "----" means unknown) and, while it is unknown, the
+// current line from the machine's call levels.
 void GetErrorFunctionName(qvScriptState* L);
 // The current function name, "----" when unknown.
 const char* GetCurrentFunctionName();
+// Names the command that start-up runs for a declared object (cut to fit).
+void SetCurrentFunctionName(const char* name);
 void ResetErrorFunctionName();
 
-// The message builder that the error handler path uses; none installed gives an empty message.
-using qvErrorTextFormatter = void (*)(int32_t code, char* out, size_t size);
-void SetErrorTextFormatter(qvErrorTextFormatter formatter);
+// The message of a code with the stored error arguments (FormatErrorText), for the machine's
+// error-handler path.
 void FormatErrorMessage(int32_t code, char* out, size_t size);
+
+// The line in the source file of the current line: through the applet's line maps while an
+// applet's chunk runs (registry "script" is ":none:"), else shifted by the registry number
+// "beginline" and the included files. -1 when unknown.
+int32_t GetSourceLine(qvScriptState* L);
+// The source file for messages: registry "script" unless an applet runs; for an applet the file
+// of the line map that encloses the current line, "---" when none does.
+const char* GetErrorScriptName(qvScriptState* L);
+
+// The finished message of `code` into `out` (`size` bytes, cut to fit), and, while a script is
+// running (runtime attribute 23), its source file and line; else null and 0. Either out pointer
+// may be null.
+void BuildErrorReport(qvScriptState* L, int32_t code, char* out, size_t size,
+                      const char** fileName, int32_t* line);
+
+// The requester text: the message alone when `plain` is set or no script runs, else followed by
+// a line naming the file, the line and (when known) the function. Cut to `size`; returns the
+// length written.
+size_t FormatErrorRequesterText(qvScriptState* L, const char* message, bool plain, char* out,
+                                size_t size);
+// Shows the message to the user in a requester titled "QuillvanePlayer". Without a display the
+// text goes to standard error: this never waits for anybody.
+void ShowErrorText(qvScriptState* L, const char* message, bool plain, int style);
+
+// The error line for a debug device: "@_qverror<line>:<file>*<message>", or with no file known
+// "@_qverror0:\"\"*<message>", ending in a line feed. Cut to `size`; returns the length written.
+size_t FormatDebugDeviceError(const char* fileName, int32_t line, const char* message, char* out,
+                              size_t size);
+
+// Status output through the text output unless quiet (runtime attribute 2): `format` with the
+// display name of `name` for its "%s" (when a name is given), then "..." with `ellipsis`.
+void PrintStatusMessage(const char* format, const char* name, bool ellipsis);
+void PrintDoneMessage();    // "done" and a line feed
+void PrintFailedMessage();  // "failed" and a line feed
 
 }  // namespace qv

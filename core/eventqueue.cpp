@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/error_table.h"
+
 namespace qv {
 
 qvTimeVal EventClockNow() {
@@ -141,7 +143,7 @@ int AllocRuntimeBuffers() {
   gCurrentSource = static_cast<char*>(AllocVecQ(kRuntimeBufferSize, true));
   if (gQueue == nullptr || gNameBuffer == nullptr || gCurrentSource == nullptr) {
     FreeRuntimeBuffers();
-    return 1000;  // ERR_MEM
+    return ERR_MEM;
   }
   std::strcpy(gCurrentSource, "?");
   return 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/runtime_buffers.h"
 #include "core/support.h"
 
 namespace qv {
@@ -16,7 +17,6 @@ constexpr int kEventQueueSize = 256;
 constexpr int kFirstCustomEventType = 22;  // events of lower types own their data block
 constexpr int kEventWindowSized = 5;
 constexpr int32_t kDefaultStaleLimitMs = 1500;
-constexpr size_t kRuntimeBufferSize = 1024;
 
 // One queued event.
 struct qvEventSlot {
@@ -91,16 +91,7 @@ class qvEventQueue {
   std::atomic<WindowStateQuery> windowStates_{nullptr};
 };
 
-// The process's event queue and its two 1024-byte runtime buffers: the name buffer for virtual
-// file names and the current-source buffer of error messages (initially "?"). Returns 0 or 1000.
-int AllocRuntimeBuffers();
-// Frees the queue with the data its events own, and both buffers. Call after every thread that
-// posts events has ended.
-void FreeRuntimeBuffers();
-
 qvEventQueue* RuntimeEventQueue();  // null outside AllocRuntimeBuffers .. FreeRuntimeBuffers
-char* RuntimeNameBuffer();
-char* CurrentSourceBuffer();
 
 // The queue operations on the process's queue. Without a queue, PostEvent frees the data that
 // the event would have owned and does nothing else; the others do nothing.

@@ -1,8 +1,5 @@
 #include "core/options.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,19 +9,13 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/error_table.h"
 #include "core/support.h"
+#include "platform/platform.h"
 
 namespace qv {
 
 namespace {
-
-constexpr int kErrSyntax = 1018;          // ERR_SYNTAXERROR
-constexpr int kErrValueExpected = 1024;   // ERR_VALUEEXPECTED
-constexpr int kErrNoScript = 1059;        // ERR_CONFIG
-constexpr int kErrArgs = 1060;            // ERR_ARGS
-constexpr int kErrBackfill = 1243;        // ERR_BACKFILL
-constexpr int kErrExeType = 1266;         // ERR_EXETYPE
-constexpr int kErrIniSyntax = 1363;       // ERR_INISYNTAX
 
 constexpr size_t kCommandLineSize = 4096;
 constexpr size_t kIniNameLimit = 127;
@@ -38,20 +29,11 @@ bool CopyToField(char (&field)[N], std::string_view src) {
   return true;
 }
 
-// Doubles to 32-bit words: through a 64-bit integer, keeping the low 32 bits; NaN and values
-// beyond the 64-bit range give 0.
-int32_t DoubleToInt32(double v) {
-  if (!(std::fabs(v) < 9.2e18)) return 0;
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(v)));
-}
-
 bool IsNameChar(char c) { return IsAlnumChar(static_cast<unsigned char>(c)) || c == '_'; }
 
 void StoreProgramPath(qvPlayerState* state, const char* argv0) {
   char buffer[kPathSize];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) {
-    buffer[n] = '\0';
+  if (GetProgramPath(buffer, sizeof buffer)) {
     CopyToField(state->programPath, buffer);
     return;
   }
@@ -131,22 +113,22 @@ int ApplyBackfill(const qvOptionSlots& slots, qvAppletSettings* settings) {
       break;
     }
   }
-  if (type == 0) return kErrBackfill;
+  if (type == 0) return ERR_BACKFILL;
   const char* brush = Text(slots, kSlotBrush);
   const char* brushFile = Text(slots, kSlotBrushFile);
   bool start = Text(slots, kSlotStartColor) != nullptr;
   bool end = Text(slots, kSlotEndColor) != nullptr;
-  if (brush != nullptr && brushFile != nullptr) return kErrBackfill;
-  if (type == kBackfillColor && !start) return kErrBackfill;
-  if (type == kBackfillGradient && !(start && end)) return kErrBackfill;
+  if (brush != nullptr && brushFile != nullptr) return ERR_BACKFILL;
+  if (type == kBackfillColor && !start) return ERR_BACKFILL;
+  if (type == kBackfillGradient && !(start && end)) return ERR_BACKFILL;
   if ((type == kBackfillTexture || type == kBackfillPicture) && brush == nullptr &&
       brushFile == nullptr) {
-    return kErrBackfill;
+    return ERR_BACKFILL;
   }
   qvBackfill& b = settings->backfill;
   b.type = type;
   if (int e = NumberOption(slots, kSlotBrush, &b.brushId)) return e;
-  if (brushFile != nullptr && !CopyToField(b.file, brushFile)) return kErrArgs;
+  if (brushFile != nullptr && !CopyToField(b.file, brushFile)) return ERR_ARGS;
   if (int e = NumberOption(slots, kSlotStartColor, &b.startColor)) return e;
   return NumberOption(slots, kSlotEndColor, &b.endColor);
 }
@@ -175,7 +157,7 @@ int ApplyExeType(const char* value, qvPlayerState* state) {
         break;
       }
     }
-    if (match == nullptr) return kErrExeType;
+    if (match == nullptr) return ERR_EXETYPE;
     state->exeTypes |= match->bit;
     p += std::strlen(match->name);
     if (*p != '+') return 0;
@@ -262,12 +244,12 @@ int ParseArguments(int argc, const char* const* argv, qvPlayerState* state, qvOp
     if (word[0] == '-') {
       line += word;
     } else {
-      if (std::strchr(word, '"') != nullptr) return kErrArgs;
+      if (std::strchr(word, '"') != nullptr) return ERR_ARGS;
       line += '"';
       line += word;
       line += '"';
     }
-    if (line.size() >= kCommandLineSize) return kErrArgs;
+    if (line.size() >= kCommandLineSize) return ERR_ARGS;
   }
 
   const qvOption* waitingOption = nullptr;
@@ -281,10 +263,10 @@ int ParseArguments(int argc, const char* const* argv, qvPlayerState* state, qvOp
       continue;
     }
     if (c == '-') {
-      if (waitingOption != nullptr) return kErrArgs;
+      if (waitingOption != nullptr) return ERR_ARGS;
       size_t start = ++i;
       while (i < n && IsNameChar(line[i])) ++i;
-      if (i == start) return kErrArgs;
+      if (i == start) return ERR_ARGS;
       waitingUser = nullptr;
       if (const qvOption* option = FindOption(&line[start], i - start)) {
         if (option->takesArgument) {
@@ -301,7 +283,7 @@ int ParseArguments(int argc, const char* const* argv, qvPlayerState* state, qvOp
     std::string value;
     if (c == '"') {
       size_t close = line.find('"', i + 1);
-      if (close == std::string::npos) return kErrArgs;
+      if (close == std::string::npos) return ERR_ARGS;
       value = line.substr(i + 1, close - i - 1);
       i = close + 1;
     } else {
@@ -319,18 +301,18 @@ int ParseArguments(int argc, const char* const* argv, qvPlayerState* state, qvOp
     } else if (!slots->slot[kSlotScript].text) {
       slots->slot[kSlotScript].text = std::move(value);
     } else {
-      return kErrArgs;
+      return ERR_ARGS;
     }
   }
-  if (waitingOption != nullptr) return kErrArgs;
+  if (waitingOption != nullptr) return ERR_ARGS;
 
   const char* script = Text(*slots, kSlotScript);
-  if (script == nullptr) return kErrNoScript;
+  if (script == nullptr) return ERR_CONFIG;
   if (!CopyToField(state->scriptPath, script) || !CopyToField(state->givenScriptName, script)) {
-    return kErrArgs;
+    return ERR_ARGS;
   }
   if (const char* compile = Text(*slots, kSlotCompile)) {
-    if (!CopyToField(state->compileTarget, MakeAbsolute(compile))) return kErrArgs;
+    if (!CopyToField(state->compileTarget, MakeAbsolute(compile))) return ERR_ARGS;
   }
   return 0;
 }
@@ -346,8 +328,8 @@ std::string IniFileName(const char* scriptPath) {
 
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state) {
   std::string name = IniFileName(state->scriptPath);
-  struct stat st;
-  if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(name, ec)) return 0;
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f == nullptr) return 0;
   std::string text;
@@ -371,23 +353,23 @@ int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state) {
       while (i < n && text[i] != '\n') ++i;
       continue;
     }
-    if (!IsLetterChar(static_cast<unsigned char>(c))) return kErrIniSyntax;
+    if (!IsLetterChar(static_cast<unsigned char>(c))) return ERR_INISYNTAX;
     size_t start = i;
     while (i < n && IsNameChar(text[i])) ++i;
-    if (i - start > kIniNameLimit) return kErrIniSyntax;
+    if (i - start > kIniNameLimit) return ERR_INISYNTAX;
     std::string key = text.substr(start, i - start);
     skipBlanks();
-    if (i >= n || text[i] != '=') return kErrIniSyntax;
+    if (i >= n || text[i] != '=') return ERR_INISYNTAX;
     ++i;
     skipBlanks();
     std::string value;
     if (i < n && text[i] == '"') {
       size_t j = i + 1;
       while (j < n && text[j] != '"') {
-        if (text[j] == '\r' || text[j] == '\n') return kErrIniSyntax;
+        if (text[j] == '\r' || text[j] == '\n') return ERR_INISYNTAX;
         ++j;
       }
-      if (j >= n) return kErrIniSyntax;
+      if (j >= n) return ERR_INISYNTAX;
       value = text.substr(i + 1, j - i - 1);
       i = j + 1;
     } else {
@@ -454,7 +436,7 @@ double ParseNumber(const char* text, size_t* length, int* error) {
       v = v * static_cast<uint32_t>(radix) + static_cast<uint32_t>(d);
     }
     if (p == digits) {
-      *error = kErrSyntax;
+      *error = ERR_SYNTAXERROR;
       *length = static_cast<size_t>(p - text);
       return 0.0;
     }
@@ -463,13 +445,13 @@ double ParseNumber(const char* text, size_t* length, int* error) {
     bool digit = *p >= '0' && *p <= '9';
     bool pointDigit = *p == '.' && p[1] >= '0' && p[1] <= '9';
     if (!digit && !pointDigit) {
-      *error = kErrValueExpected;
+      *error = ERR_VALUEEXPECTED;
       *length = 0;
       return 0.0;
     }
     auto r = std::from_chars(p, p + std::strlen(p), value, std::chars_format::general);
     if (r.ec != std::errc()) {
-      *error = kErrValueExpected;
+      *error = ERR_VALUEEXPECTED;
       *length = 0;
       return 0.0;
     }
@@ -495,7 +477,7 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
                 {kSlotAutoScale, kDisplayAutoScale},     {kSlotLayerScale, kDisplayLayerScale},
                 {kSlotKeepProportions, kDisplayKeepProportions},
                 {kSlotFitScale, kDisplayFitScale}};
-  if (On(slots, kSlotAutoScale) && On(slots, kSlotLayerScale)) return kErrArgs;
+  if (On(slots, kSlotAutoScale) && On(slots, kSlotLayerScale)) return ERR_ARGS;
   for (const auto& f : kFlags) {
     if (On(slots, f.slot)) settings->displayFlags |= f.flag;
   }
@@ -524,7 +506,7 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
     settings->displayMode = kDisplayModeFullScreen;
     ++screens;
   }
-  if (screens > 1) return kErrArgs;
+  if (screens > 1) return ERR_ARGS;
 
   if (int e = NumberOption(slots, kSlotDepth, &settings->depth)) return e;
   if (int e = NumberOption(slots, kSlotScrWidth, &settings->screenWidth)) return e;
@@ -560,7 +542,7 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
 
   if (const char* t = Text(slots, kSlotPrivate3)) state->private3 = t;
   if (const char* t = Text(slots, kSlotScriptAlias)) {
-    if (!CopyToField(state->scriptAlias, t)) return kErrArgs;
+    if (!CopyToField(state->scriptAlias, t)) return ERR_ARGS;
   }
 
   if (const char* t = Text(slots, kSlotDebugDevice)) {

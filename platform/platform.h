@@ -259,4 +259,9 @@ int CreateTempName(char* buffer, size_t size);
 // The full path of the program file; 1, or 0 when it does not fit.
 int GetProgramPath(char* buffer, size_t size);
 
+// The user's language as a LANGUAGE_ number (0 English ... 17 Russian), kLanguageUnknown (18)
+// when the locale names none of them.
+inline constexpr int kLanguageUnknown = 18;
+int GetSystemLanguageCode();
+
 }  // namespace qv

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/internal.h"
 
 namespace qv {
@@ -157,7 +157,7 @@ void CloseDirScan(qvDirLock* lock) { delete lock; }
 int ExamineFirstEntry(qvDirLock* lock, int* isDir) {
   if (!lock->isDir) {
     SetPlatformErrorText(lock->path.c_str());
-    return perr::ERR_NOTADIR;
+    return ERR_NOTADIR;
   }
   ReadListing(lock);
   if (isDir) *isDir = 1;
@@ -204,7 +204,7 @@ int RenameFile(const char* oldName, const char* newName) {
 }
 
 int MakeDirectoryCore(const char* name) {
-  return mkdir(NativeName(name).c_str(), 0777) == 0 ? 0 : perr::ERR_CREATEDIR;
+  return mkdir(NativeName(name).c_str(), 0777) == 0 ? 0 : ERR_CREATEDIR;
 }
 
 char* ChangeCurrentDir(const char* name) {

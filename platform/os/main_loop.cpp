@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/internal.h"
 #include "platform/os/loop_hosts.h"
 #include "platform/os/null_window_system.h"
@@ -207,16 +207,16 @@ int InitPlatform() {
   g.initialised.store(true);  // from here on ShutdownPlatform frees what was made
 
   g.displayListLock = CreateLock();
-  if (!g.displayListLock) return perr::ERR_SEMAPHORE;
+  if (!g.displayListLock) return ERR_SEMAPHORE;
   g.passDone = CreateSignal();
   g.requestDone = CreateSignal();
   for (int i = 0; i < 3; ++i) g.slots[i] = CreateSignal();
   if (!g.passDone || !g.requestDone || !g.slots[0] || !g.slots[1] || !g.slots[2]) {
-    return perr::ERR_CREATEEVENT;
+    return ERR_CREATEEVENT;
   }
   for (int i = 0; i < 3; ++i) MarkLoopSignal(g.slots[i]);
   g.timers = new TimerService;
-  if (!g.timers->Start()) return perr::ERR_MEM;
+  if (!g.timers->Start()) return ERR_MEM;
   return StartSignalWatch();
 }
 
@@ -252,14 +252,14 @@ void ShutdownPlatform() {
 }
 
 int MessageLoop(const qvScriptBody& body) {
-  if (!g.initialised.load() || !g.timers) return perr::ERR_THREAD;
+  if (!g.initialised.load() || !g.timers) return ERR_THREAD;
   g.mainThread = pthread_self();
   g.haveMain.store(true);
   uint64_t pointerPoll = g.timers->Add(kPointerPollMs, kPointerPollMs, PointerPollCallback, nullptr);
   qvSignal* done = CreateManualSignal();
   if (!done) {
     g.timers->Delete(pointerPoll);
-    return perr::ERR_THREAD;
+    return ERR_THREAD;
   }
   MarkLoopSignal(done);
   g.slots[3] = done;
@@ -271,7 +271,7 @@ int MessageLoop(const qvScriptBody& body) {
     g.slots[3] = nullptr;
     DeleteSignal(done);
     g.timers->Delete(pointerPoll);
-    return perr::ERR_THREAD;
+    return ERR_THREAD;
   }
   while (!RunPass()) {
   }

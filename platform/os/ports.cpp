@@ -15,7 +15,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/internal.h"
 #include "platform/os/ipc.h"
 
@@ -140,19 +140,19 @@ int SetPortName(const char* name) {
   if (listener || StartListener()) return 0;
   std::lock_guard<std::mutex> lock(portLock);
   portName.clear();
-  return perr::ERR_CREATEPORT;
+  return ERR_CREATEPORT;
 }
 
 int SendPortMessage(const char* port, const char* text) {
   {
     std::lock_guard<std::mutex> lock(portLock);
-    if (!portName.empty() && portName == port) return perr::ERR_WRONGUSAGE;
+    if (!portName.empty() && portName == port) return ERR_WRONGUSAGE;
   }
   size_t portLength = std::strlen(port), textLength = std::strlen(text);
   size_t size = portLength + textLength + 2;
-  if (size > kMaxBlock) return perr::ERR_MEM;
+  if (size > kMaxBlock) return ERR_MEM;
   char* block = static_cast<char*>(std::malloc(size));
-  if (!block) return perr::ERR_MEM;
+  if (!block) return ERR_MEM;
   std::memcpy(block, port, portLength + 1);
   std::memcpy(block + portLength + 1, text, textLength + 1);
 
@@ -172,7 +172,7 @@ int SendPortMessage(const char* port, const char* text) {
   std::free(block);
   if (delivered) return 0;
   SetPlatformErrorText(port);
-  return perr::ERR_FINDPORT;
+  return ERR_FINDPORT;
 }
 
 qvPortMessage* TakePortMessage(char** data, size_t* size) {

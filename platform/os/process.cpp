@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/internal.h"
 
 extern char** environ;
@@ -75,7 +75,7 @@ int ExecuteProgram(const char* name, const char* arguments, int async, int* exit
   pid_t pid;
   if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
     SetPlatformErrorText(name ? name : "");
-    return perr::ERR_FILEEXIST;
+    return ERR_FILEEXIST;
   }
   if (async) {
     // Someone must collect the program when it ends; it is not waited for here.
@@ -101,7 +101,7 @@ int CreateTempName(char* buffer, size_t size) {
   if (tempDir.empty()) {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && base[0] == '/' ? base : "/tmp") + "/quillvane-XXXXXX";
-    if (!mkdtemp(pattern.data())) return perr::ERR_CREATEDIR;
+    if (!mkdtemp(pattern.data())) return ERR_CREATEDIR;
     tempDir = pattern;
   }
   for (;;) {
@@ -112,11 +112,11 @@ int CreateTempName(char* buffer, size_t size) {
     int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      return perr::ERR_CREATEDIR;
+      return ERR_CREATEDIR;
     }
     close(fd);
     unlink(path.c_str());
-    if (path.size() >= size) return perr::ERR_CREATEDIR;
+    if (path.size() >= size) return ERR_CREATEDIR;
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return 0;
   }

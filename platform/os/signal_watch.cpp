@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/internal.h"
 
 namespace qv {
@@ -45,9 +45,9 @@ void Watch(void*) {
 int StartSignalWatch() {
   signalFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (signalFd < 0 || stopFd < 0) return perr::ERR_CREATEEVENT;
+  if (signalFd < 0 || stopFd < 0) return ERR_CREATEEVENT;
   watcher = StartThread("qv signals", 0, Watch, nullptr, nullptr);
-  if (!watcher) return perr::ERR_THREAD;
+  if (!watcher) return ERR_THREAD;
   struct sigaction action {};
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESETHAND | SA_RESTART;

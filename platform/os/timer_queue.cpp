@@ -7,7 +7,7 @@
 #include <mutex>
 #include <new>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/internal.h"
 #include "platform/os/timer_service.h"
 
@@ -56,9 +56,9 @@ int SetTimerQueueTimer(int operation, qvTimerOwner owner, int ms) {
   switch (operation) {
     case 0:
     case 1: {
-      if (!service) return perr::ERR_MEM;
+      if (!service) return ERR_MEM;
       auto* record = new (std::nothrow) qvQueueTimer{};
-      if (!record) return perr::ERR_MEM;
+      if (!record) return ERR_MEM;
       record->kind = operation;
       record->owner = owner;
       record->timerId = operation == 0 ? service->Add(0, ms, TimerQueueCallback, nullptr)
@@ -79,7 +79,7 @@ int SetTimerQueueTimer(int operation, qvTimerOwner owner, int ms) {
       qvQueueTimer* record = Find(0, owner, &link);
       if (record && !service->Change(record->timerId, 0, ms)) {
         Unlink(link);
-        return perr::ERR_MEM;
+        return ERR_MEM;
       }
       return 0;
     }
@@ -154,7 +154,7 @@ int WaitTimeQueued(int ms) {
   WaitMainLoopPass();
   while (waitExpired.load() != serial) {
     if (SyncWindowStates()) {
-      result = perr::ERR_USERABORT;
+      result = ERR_USERABORT;
       break;
     }
     WaitMainLoopPass();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/applet.h"
+#include "core/errors.h"
 
 using namespace qv;
 
@@ -82,10 +83,10 @@ ReadResult Read(const std::vector<uint8_t>& bytes, uint64_t offset = 0) {
     r.code = -1;
     return r;
   }
-  qvAppletHost host;
-  host.errorArgument = [&](const char* t) { r.argument = t; };
+  SetErrorString("");
   fseeko(f, static_cast<off_t>(offset), SEEK_SET);
-  r.code = ReadApplet(f, "/apps/game.qva", offset, &r.settings, 7, host);
+  r.code = ReadApplet(f, "/apps/game.qva", offset, &r.settings, 7);
+  r.argument = GetErrorString();
   std::fclose(f);
   return r;
 }
@@ -283,7 +284,7 @@ TEST(Applet, SettingsTags) {
   settings.backfill.type = 3;
   settings.backfill.brushId = 4;
   std::strcpy(settings.backfill.file, "x.png");
-  ASSERT_EQ(ReadApplet(f, "a", 0, &settings, 0, qvAppletHost{}), 0);
+  ASSERT_EQ(ReadApplet(f, "a", 0, &settings, 0), 0);
   std::fclose(f);
   EXPECT_EQ(settings.settingsLocked, 1);
   EXPECT_EQ(settings.displayFlags, 0u);
@@ -628,7 +629,6 @@ class OpenAppletTest : public ::testing::Test {
     dir_ = mkdtemp(pattern);
     host_.opening = [this](const char* name) { log_.push_back(std::string("open ") + name); };
     host_.done = [this] { log_.push_back("done"); };
-    host_.errorArgument = [this](const char* t) { argument_ = t; };
     host_.tempFileName = [this] { return dir_ + "/temp" + std::to_string(++temps_) + ".qva"; };
   }
   void TearDown() override {
@@ -644,7 +644,10 @@ class OpenAppletTest : public ::testing::Test {
   int Open(const std::string& path, uint32_t offset = 0) {
     std::snprintf(state_.scriptPath, sizeof state_.scriptPath, "%s", path.c_str());
     state_.appletOffset = offset;
-    return OpenApplet(&settings_, &state_, host_);
+    SetErrorString("");
+    int code = OpenApplet(&settings_, &state_, host_);
+    argument_ = GetErrorString();
+    return code;
   }
   static std::vector<uint8_t> SmallApplet() {
     Bytes b;
@@ -760,24 +763,6 @@ TEST_F(OpenAppletTest, CompressedFailures) {
   host_.tempFileName = [this] { return dir_ + "/no/such/dir/temp.qva"; };
   EXPECT_EQ(Open(Write("ok.qvz", packed.data)), 1052);
   EXPECT_EQ(argument_, dir_ + "/no/such/dir/temp.qva");
-}
-
-TEST_F(OpenAppletTest, UnpackAppletFile) {
-  std::vector<uint8_t> data(70000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
-  Bytes packed = Packed(data);
-  packed.data[5] = 0x77;  // the reserved word is never read
-  std::string source = Write("data.qvz", packed.data);
-  std::string target = dir_ + "/out.bin";
-  ASSERT_EQ(UnpackAppletFile(source.c_str(), target.c_str(), 0), 0);
-  std::ifstream in(target, std::ios::binary);
-  std::vector<uint8_t> back((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(back, data);
-
-  EXPECT_EQ(UnpackAppletFile((dir_ + "/none").c_str(), target.c_str(), 0), 1045);
-  std::string other = Write("other.bin", {'Q', 'V', 'P', 'K', 0, 0, 0, 0});
-  EXPECT_EQ(UnpackAppletFile(other.c_str(), target.c_str(), 0), 1310);
-  EXPECT_EQ(UnpackAppletFile(source.c_str(), target.c_str(), 3), 1310);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -230,9 +230,7 @@ TEST(ErrorTable, FormatsTheStoredArguments) {
   EXPECT_STREQ(out, "Cannot read file missing.png !");
   FormatErrorText(ERR_FINDBRUSH, out, sizeof(out));
   EXPECT_STREQ(out, "Could not find brush 17!");
-  // Through the hook that the machine's error-handler path calls.
-  SetErrorTextFormatter(FormatErrorText);
+  // The machine's error-handler path formats through the same table.
   FormatErrorMessage(ERR_FINDSPRITE, out, sizeof(out));
   EXPECT_STREQ(out, "Could not find sprite 17!");
-  SetErrorTextFormatter(nullptr);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "tests/platform/fixture.h"
 
 using namespace qv;
@@ -87,7 +87,7 @@ TEST_F(FilesTest, LocksOfFilesAndMissingNames) {
   qvDirLock* lock = LockPath(file.c_str(), 0);
   ASSERT_NE(lock, nullptr);
   int isDir = -1;
-  EXPECT_EQ(ExamineFirstEntry(lock, &isDir), perr::ERR_NOTADIR);
+  EXPECT_EQ(ExamineFirstEntry(lock, &isDir), ERR_NOTADIR);
   EXPECT_EQ(lastErrorText, file);
   qvDirEntry entry{};
   ASSERT_EQ(ExamineDirEntry(lock, &entry), 1);
@@ -112,7 +112,7 @@ TEST_F(FilesTest, DeleteRenameAndMakeDirectory) {
 
   EXPECT_EQ(DeleteFileOrDir((root + "/nothing").c_str()), 0);
   EXPECT_EQ(MakeDirectoryCore((root + "/d").c_str()), 0);
-  EXPECT_EQ(MakeDirectoryCore((root + "/d").c_str()), perr::ERR_CREATEDIR);
+  EXPECT_EQ(MakeDirectoryCore((root + "/d").c_str()), ERR_CREATEDIR);
   Make("d/inner");
   EXPECT_EQ(DeleteFileOrDir((root + "/d").c_str()), 0);  // not empty
   EXPECT_EQ(DeleteFileOrDir((root + "/d/inner").c_str()), 1);
@@ -226,7 +226,7 @@ TEST_F(FilesTest, ExecutesProgramsWithArgumentsAndExitStatus) {
   std::free(previous);
 
   EXPECT_EQ(ExecuteProgram((root + "/no such program").c_str(), "", 0, &status),
-            perr::ERR_FILEEXIST);
+            ERR_FILEEXIST);
   double t0 = NowMs();
   EXPECT_EQ(ExecuteProgram("/bin/sleep", "1", 1, &status), 0);  // not waited for
   EXPECT_LT(NowMs() - t0, 500);

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/loop_hosts.h"
 #include "platform/os/null_window_system.h"
 #include "tests/platform/fixture.h"
@@ -175,7 +175,7 @@ TEST_F(LoopTest, QuitConditionReachesTheScriptAndBreaksAWait) {
     return 0;
   });
   EXPECT_EQ(first, 0);
-  EXPECT_EQ(waited, perr::ERR_USERABORT);
+  EXPECT_EQ(waited, ERR_USERABORT);
   EXPECT_LT(waitMs, 1000);
   EXPECT_EQ(after, 1);
   EXPECT_GE(breaks, 1);

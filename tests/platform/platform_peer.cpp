@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     if (qv::InitPlatform() != 0) return 2;
     int rc = qv::SendPortMessage(argv[2], argv[3]);
     qv::ShutdownPlatform();
-    return rc == 0 ? 0 : rc == qv::perr::ERR_FINDPORT ? 1 : 2;
+    return rc == 0 ? 0 : rc == qv::ERR_FINDPORT ? 1 : 2;
   }
   if (argc >= 3 && std::strcmp(argv[1], "args") == 0) {
     FILE* f = std::fopen(argv[2], "w");

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/os/errors.h"
+#include "core/error_table.h"
 #include "platform/os/ipc.h"
 #include "tests/platform/fixture.h"
 
@@ -41,10 +41,10 @@ TEST_F(PlatformTest, UnknownPortAndOwnPort) {
   SetErrorTextHandler(KeepErrorText);
   std::string port = "qvtest own " + std::to_string(getpid());
   std::string unknown = "qvtest unknown " + std::to_string(getpid());
-  EXPECT_EQ(SendPortMessage(unknown.c_str(), "x"), perr::ERR_FINDPORT);
+  EXPECT_EQ(SendPortMessage(unknown.c_str(), "x"), ERR_FINDPORT);
   EXPECT_EQ(lastErrorText, unknown);
   ASSERT_EQ(SetPortName(port.c_str()), 0);
-  EXPECT_EQ(SendPortMessage(port.c_str(), "x"), perr::ERR_WRONGUSAGE);
+  EXPECT_EQ(SendPortMessage(port.c_str(), "x"), ERR_WRONGUSAGE);
   // Renaming the port: messages to the old name find nobody.
   ASSERT_EQ(SetPortName((port + " new").c_str()), 0);
   int status = -1;

@@ -86,6 +86,32 @@ TEST(QvasmApplet, WritesEveryRecordInOrder) {
   EXPECT_EQ(a.end, r.bytes.size());  // the chunk record ends the container
 }
 
+TEST(QvasmApplet, LineMaps) {
+  std::string text = std::string(R"(.linemap 1 10 100 "lib.qvs"
+.linemap 11 20 0 "main.qvs" "@main"
+.linemap 21 30 5 "other.qvs" ""
+)") + kMain;
+  auto r = AssembleApplet(text);
+  ASSERT_TRUE(r.ok()) << r.diags[0].message;
+  auto a = ParseApplet(r.bytes);
+  std::vector<int> tags;
+  for (auto& rec : a.records) tags.push_back(rec.tag);
+  EXPECT_EQ(tags, (std::vector<int>{10, 8, 27, 1}));
+  ASSERT_EQ(a.lineMaps.size(), 3u);
+  EXPECT_EQ(a.lineMaps[0].tag, 8);
+  EXPECT_EQ(a.lineMaps[0].first, 1u);
+  EXPECT_EQ(a.lineMaps[0].last, 10u);
+  EXPECT_EQ(a.lineMaps[0].base, 100u);
+  EXPECT_EQ(a.lineMaps[0].file, "lib.qvs");
+  EXPECT_EQ(a.lineMaps[1].tag, 27);
+  EXPECT_EQ(a.lineMaps[1].file, "main.qvs");
+  EXPECT_EQ(a.lineMaps[1].source, "@main");
+  EXPECT_EQ(a.lineMaps[2].source, "");
+
+  EXPECT_FALSE(AssembleApplet(std::string(".linemap 1 2 \"x\"\n") + kMain).ok());
+  EXPECT_FALSE(AssembleApplet(std::string(".linemap 1 2 3 x\n") + kMain).ok());
+}
+
 TEST(QvasmApplet, SmallestApplet) {
   auto r = AssembleApplet(kMain);
   ASSERT_TRUE(r.ok());

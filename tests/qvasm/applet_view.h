@@ -28,6 +28,12 @@ struct AppletView {
   std::vector<std::pair<std::string, uint32_t>> labels;
   std::vector<UserConst> userConsts;
   std::vector<std::pair<std::string, std::string>> files;
+  struct LineMap {
+    uint32_t first, last, base;
+    std::string file, source;  // source only for tag 27
+    int tag;
+  };
+  std::vector<LineMap> lineMaps;
   std::vector<uint8_t> chunk;
   size_t end = 0;
 };
@@ -57,6 +63,17 @@ class AppletParser {
           AppletView::UserConst u{name, Byte(), {}};
           u.raw = u.type == 0 ? Raw(8) : Text();
           v.userConsts.push_back(u);
+        }
+      } else if (tag == 8 || tag == 27) {
+        for (uint32_t n = U32(); n > 0; --n) {
+          AppletView::LineMap m{};
+          m.first = U32();
+          m.last = U32();
+          m.base = U32();
+          m.file = Text();
+          if (tag == 27) m.source = Text();
+          m.tag = tag;
+          v.lineMaps.push_back(m);
         }
       } else if (tag == 26) {
         uint32_t n = U32();

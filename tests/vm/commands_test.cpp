@@ -2,6 +2,7 @@
 // the script's error handler, ExitOnError, label subroutines, the End flag and the call trace.
 #include <regex>
 
+#include "core/registry.h"
 #include "tests/vm/vm_fixture.h"
 #include "vm/errcodes.h"
 
@@ -31,8 +32,13 @@ int32_t LastError(qvScriptState* L) {
   return 1;
 }
 
+// Reports name a failing command by the spelling its library registered.
+const qvLibraryRow kCommands[] = {{"Fail", Fail}, {nullptr, nullptr}};
+
 class CommandsTest : public VmTest {
  protected:
+  static void SetUpTestSuite() { RegisterLibrary(kCommands, "commandstest"); }
+  static void TearDownTestSuite() { FreeRegistries(); }
   void SetUp() override {
     VmTest::SetUp();
     gCalls = 0;
@@ -100,11 +106,10 @@ TEST_F(CommandsTest, AnErrorCodeEndsTheScriptWithoutAHandler) {
   EXPECT_EQ(r.status, vmerr::kZeroDivision);
   EXPECT_EQ(ErrorLine(), 4);  // the calling instruction's line
   EXPECT_EQ(VmGetLastError(L), vmerr::kZeroDivision);
-  EXPECT_STREQ(GetCurrentFunctionName(), "fail");
+  EXPECT_STREQ(GetCurrentFunctionName(), "Fail");
 }
 
 TEST_F(CommandsTest, TheScriptsErrorHandlerReceivesTheError) {
-  SetErrorTextFormatter([](int32_t code, char* out, size_t size) { std::snprintf(out, size, "text of %d", code); });
   InstallHandler();
   RunResult r = Run(kCallFail);
   ASSERT_EQ(r.status, 0);
@@ -113,8 +118,8 @@ TEST_F(CommandsTest, TheScriptsErrorHandlerReceivesTheError) {
   EXPECT_EQ(r.num(2), 0);          // a handled error is not recorded for GetLastError
   ASSERT_EQ(gHandlerArgs.size(), 4u);
   EXPECT_EQ(gHandlerArgs[0].n, vmerr::kZeroDivision);
-  EXPECT_EQ(gHandlerArgs[1].s, "text of 1089");
-  EXPECT_EQ(gHandlerArgs[2].s, "fail");
+  EXPECT_EQ(gHandlerArgs[1].s, "Division by zero!");
+  EXPECT_EQ(gHandlerArgs[2].s, "Fail");
   EXPECT_EQ(gHandlerArgs[3].n, 4);
   EXPECT_EQ(VmGetInErrorHandler(L), 0);
   EXPECT_STREQ(GetCurrentFunctionName(), "----");

@@ -74,7 +74,6 @@ class VmTest : public ::testing::Test {
     ResetErrorFunctionName();
     SetErrorString("");
     SetErrorNumber(0);
-    SetErrorTextFormatter(nullptr);
   }
 
   // Loads a chunk; on success its main function is on the stack.

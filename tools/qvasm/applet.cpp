@@ -35,9 +35,11 @@ class BigEndian {
 
 enum Tag : uint8_t {
   kTagMainChunk = 1,
+  kTagLineMaps = 8,
   kTagLabels = 9,
   kTagVersion = 10,
   kTagLinkedFiles = 26,
+  kTagLineMapsWithSource = 27,
   kTagUserConstants = 31,
 };
 constexpr uint8_t kAppletMagic[4] = {'Q', 'V', 'A', 0};
@@ -84,6 +86,23 @@ Result AssembleApplet(std::string_view text, const Options& options) {
   for (auto& [tag, header] : prog.headers) {
     w.U8(static_cast<uint8_t>(tag));
     w.Text(header);
+  }
+  // Maps without a source of their own go into one tag-8 record, the others into one tag-27 one.
+  for (bool withSource : {false, true}) {
+    std::vector<const LineMap*> maps;
+    for (const LineMap& m : prog.lineMaps) {
+      if (m.source.has_value() == withSource) maps.push_back(&m);
+    }
+    if (maps.empty()) continue;
+    w.U8(withSource ? kTagLineMapsWithSource : kTagLineMaps);
+    w.U32(static_cast<uint32_t>(maps.size()));
+    for (const LineMap* m : maps) {
+      w.U32(static_cast<uint32_t>(m->first));
+      w.U32(static_cast<uint32_t>(m->last));
+      w.U32(static_cast<uint32_t>(m->base));
+      w.Text(m->file);
+      if (withSource) w.Text(*m->source);
+    }
   }
   if (!result.exports.empty()) {
     w.U8(kTagLabels);

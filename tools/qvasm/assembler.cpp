@@ -388,6 +388,22 @@ class Parser {
       prog_->userConsts.push_back(std::move(u));
       return;
     }
+    if (d == ".linemap") {
+      if (!count(4, 5)) return;
+      LineMap m;
+      if (!Integer(&t[0], INT32_MIN, INT32_MAX, &m.first, ".linemap first") ||
+          !Integer(&t[1], INT32_MIN, INT32_MAX, &m.last, ".linemap last") ||
+          !Integer(&t[2], INT32_MIN, INT32_MAX, &m.base, ".linemap base")) {
+        return;
+      }
+      m.file = *StringArg(&t[3], false, ".linemap file");
+      if (t.size() == 5) m.source = *StringArg(&t[4], false, ".linemap source");
+      if (m.file.find('\0') != std::string::npos || (m.source && m.source->find('\0') != std::string::npos)) {
+        return Diag(".linemap names cannot hold \\0");
+      }
+      prog_->lineMaps.push_back(std::move(m));
+      return;
+    }
     if (d == ".link") {
       if (!count(2, 2)) return;
       auto name = StringArg(&t[0], false, ".link name");

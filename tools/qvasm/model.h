@@ -100,6 +100,15 @@ struct LinkedFile {
   int textLine = 0;
 };
 
+// A line map: chunk lines first..last come from the source file's lines from base + 1 on.
+struct LineMap {
+  int64_t first = 0;
+  int64_t last = 0;
+  int64_t base = 0;
+  std::string file;
+  std::optional<std::string> source;  // the chunk source it applies to; none: the container's
+};
+
 struct Program {
   uint8_t byteOrder = 1;
   uint8_t signature[4] = {kSignature[0], kSignature[1], kSignature[2], kSignature[3]};
@@ -112,6 +121,7 @@ struct Program {
   std::map<int, std::string> headers;
   std::vector<UserConst> userConsts;
   std::vector<LinkedFile> links;
+  std::vector<LineMap> lineMaps;
   std::unique_ptr<Func> main;
 };
 

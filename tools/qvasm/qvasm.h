@@ -58,8 +58,9 @@ struct Result {
 //   - `CLOSURE Ra, <index>`: a raw nested-function index, emitted without upvalue list or check;
 //   - several `.lines raw` lines, appended in order.
 // `.truncate N` keeps the first N bytes of the chunk; `.append` takes hex digits (spaces allowed).
-// Applet directives (`.header`, `.userconst`, `.link`) are checked here and used by
-// AssembleApplet.
+// Applet directives (`.header`, `.userconst`, `.link`, and `.linemap FIRST LAST BASE "file"
+// ["source"]`, which AssembleApplet writes as tag 8, or as tag 27 with the source name) are
+// checked here and used by AssembleApplet.
 Result Assemble(std::string_view text, const Options& options = {});
 
 // Round-trippable text of a chunk: assembling it gives the same bytes (a NaN constant with a

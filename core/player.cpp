@@ -1,0 +1,380 @@
+#include "core/player.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/applet.h"
+#include "core/catalog.h"
+#include "core/error_table.h"
+#include "core/errors.h"
+#include "core/options.h"
+#include "core/registry.h"
+#include "core/runtime_buffers.h"
+#include "core/vfile.h"
+#include "libs/libraries.h"
+#include "platform/platform.h"
+#include "vm/auxlib.h"
+#include "vm/vm.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int kPlayerVersion = 5;
+constexpr int kPlayerRevision = 2;
+constexpr int32_t kDefaultSoundValue = 30;
+constexpr uint32_t kDefaultExeTypes = 128;  // WIN32
+constexpr int kErrorRequesterStyle = 2;
+
+// Runtime attributes that the sound library answers once it exists.
+constexpr uint32_t kAttrNoSound = 3;
+constexpr uint32_t kAttrSoundValue = 4;
+
+// The files that MakeTempFileName named; shutdown deletes them.
+std::mutex gTempMutex;
+std::vector<std::string> gTempFiles;
+
+void SetAttr(uint32_t tag, intptr_t value) {
+  const qvAttrSetItem items[] = {{tag, value}, {0, 0}};
+  SetRuntimeAttrs(nullptr, items);
+}
+
+// The libraries in the order start-up opens them; a library whose commands are not written yet
+// is registered under its name with no commands.
+struct LibraryEntry {
+  const char* name;
+  int32_t (*open)(qvScriptState* L);
+};
+const LibraryEntry kLibraries[] = {
+    {"string", OpenStringLibrary}, {"math", nullptr},     {"graphics", nullptr},
+    {"draw", nullptr},             {"moveobject", nullptr}, {"dos", nullptr},
+    {"event", nullptr},            {"system", OpenSystemLibrary}, {"layers", nullptr},
+    {"text", nullptr},             {"anim", nullptr},     {"display", nullptr},
+    {"sound", nullptr},            {"brush", nullptr},    {"bgpic", nullptr},
+    {"transitionfx", nullptr},     {"sprite", nullptr},   {"memblock", nullptr},
+    {"vectorgraphics", nullptr},   {"network", nullptr},  {"video", nullptr},
+};
+static_assert(std::size(kLibraries) == 21, "the player's 21 libraries");
+const qvLibraryRow kNoCommands[] = {{nullptr, nullptr}};
+
+// Hands the applet's labels and user constants to the machine's registry tables.
+class RegistryNames : public qvAppletNameSink {
+ public:
+  explicit RegistryNames(qvScriptState* L) : L_(L) {}
+  void SetLabel(const qvAppletLabel& label) override {
+    VmPushString(L_, "labels");
+    VmRawGet(L_, kRegistryIndex);
+    if (VmType(L_, -1) != kTypeTable) {
+      VmSetTop(L_, -2);
+      VmNewTable(L_);
+      VmPushString(L_, "labels");
+      VmPushValue(L_, -2);
+      VmRawSet(L_, kRegistryIndex);
+    }
+    // Labels are looked up without regard to case, through names cut like this one.
+    char key[kNameBufferSize];
+    std::snprintf(key, sizeof key, "%s", label.name.c_str());
+    LowerCaseString(key);
+    VmPushString(L_, key);
+    VmPushNumber(L_, label.value);
+    VmRawSet(L_, -3);
+    VmSetTop(L_, -2);
+  }
+  void SetUserConstant(const qvUserConstant& constant) override {
+    const qvConstantRow rows[] = {
+        {constant.name.c_str(), constant.isString ? constant.text.c_str() : nullptr, constant.number},
+        {nullptr, nullptr, 0}};
+    VmRegisterConstants(L_, rows, 1);
+  }
+
+ private:
+  qvScriptState* L_;
+};
+
+// Hands the main chunk to the loader in one piece.
+struct MainChunkReader {
+  const std::vector<uint8_t>* chunk;
+  bool done = false;
+  static const char* Read(qvScriptState*, void* data, size_t* size) {
+    auto* r = static_cast<MainChunkReader*>(data);
+    if (r->done || r->chunk->empty()) return nullptr;
+    r->done = true;
+    *size = r->chunk->size();
+    return reinterpret_cast<const char*>(r->chunk->data());
+  }
+};
+
+// Declared objects are made by the object and display commands, and required plugins by the
+// plugin manager. Until those exist an applet that declares either fails here: an object with the
+// declaration's line and command in the message. Displays are not opened.
+int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
+  for (const qvObjectDeclaration& decl : settings->declarations) {
+    if (decl.kind != kDeclPlugin) continue;
+    SetErrorString(decl.fileName.c_str());
+    return ERR_REQUIREPLUGIN;
+  }
+  static const char* const kCommands[] = {"LoadBGPic", "LoadBrush", "LoadAnim", "OpenMusic",
+                                          "LoadSample", "CreateButton", "CreateKeyDown",
+                                          "LoadSprite", "OpenFile", "OpenFont", nullptr,
+                                          "OpenVideo"};
+  for (const qvObjectDeclaration& decl : settings->declarations) {
+    if (decl.kind == kDeclDisplay) continue;
+    SetAttr(kAttrScriptRunning, 1);
+    VmSetErrorLine(L, decl.sourceLine);
+    bool known = decl.kind >= 0 && decl.kind < int32_t(std::size(kCommands));
+    SetCurrentFunctionName(known ? kCommands[decl.kind] : "?");
+    return ERR_UNIMPLCMD;
+  }
+  return 0;
+}
+
+// The thread that runs the script, while it runs.
+std::atomic<std::thread::id> gScriptThread;
+
+// A vocabulary list that could not be written is an error like any failed write.
+int Exported(int written, const std::string& fileName) {
+  if (written) return 0;
+  SetErrorString(fileName.c_str());
+  return ERR_WRITEFILE;
+}
+
+// The runtime's break word is the machine's End flag. The platform calls this on the thread that
+// noticed the quit request; the flag belongs to the script thread, which sets it here at its
+// next line at the latest (the line hook asks the platform).
+void EndScript(void* data) {
+  if (std::this_thread::get_id() == gScriptThread.load()) {
+    VmSetEndFlag(static_cast<qvScriptState*>(data), 1);
+  }
+}
+
+void BreakCheck(qvScriptState*, qvDebugRecord*, int32_t*) { SyncWindowStates(); }
+
+// The road from the applet to the end of the script.
+int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings) {
+  qvAppletHost host;
+  host.opening = [](const char* name) { PrintStatusMessage(GetErrorText(kTextOpeningScript), name, true); };
+  host.done = [] { PrintDoneMessage(); };
+  host.tempFileName = [] { return MakeTempFileName(); };
+  int code = OpenApplet(settings, state, host);
+  VmRegistrySetString(L, "script", ":none:");
+  if (code != 0) return code;
+  RegistryNames names(L);
+  MoveAppletNamesToVm(settings, names);
+
+  code = LoadMainChunk(L, state, settings);
+  if (code != 0) return code;
+  if (state->compileRequested) return ERR_PLAYERCOMP;
+  code = RefuseDeclaredObjects(L, settings);
+  if (code != 0) return code;
+
+  SetAttr(kAttrScriptRunning, 1);
+  SetBreakHandler(EndScript, L);
+  // The main function that LoadMainChunk left on the stack runs on the script thread.
+  return MessageLoop([L] {
+    gScriptThread.store(std::this_thread::get_id());
+    SyncWindowStates();  // a quit requested before the script started
+    int32_t result = VmPCall(L, 0, 0, 0);
+    gScriptThread.store(std::thread::id());
+    return result;
+  });
+}
+
+}  // namespace
+
+std::string MakeTempFileName() {
+  char name[kPathSize];
+  if (CreateTempName(name, sizeof name) != 0) return {};
+  try {
+    std::lock_guard<std::mutex> lock(gTempMutex);
+    gTempFiles.emplace_back(name);
+    return name;
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletSettings* settings,
+               qvPlayerState* state, int argc, char** argv) {
+  int code = InitPlatform();
+  if (code != 0) return code;
+  SetErrorTextHandler(SetErrorString);
+
+  // The program's directory first: the catalog may lie below it. A missing catalog is no error.
+  char dir[kPathSize];
+  if (GetProgramPath(dir, sizeof dir)) {
+    if (char* slash = std::strrchr(dir, '/')) *slash = '\0';
+    SetProgramDir(dir);
+  }
+  SetPlayerCatalog(OpenCatalogFile("Quillvane.catalog", GetSystemLanguageCode()));
+
+  state->soundValue = kDefaultSoundValue;
+  state->exeTypes = kDefaultExeTypes;
+  if (linkedOffset) {
+    state->appletOffset = *linkedOffset;
+    state->linkedApplet = 1;
+  }
+
+  qvOptionSlots slots;
+  code = ParseArguments(argc, argv, state, &slots);
+  if (code == ERR_CONFIG) {
+    if (!state->linkedApplet) return ERR_USERABORT;
+  } else if (code != 0) {
+    return code;
+  }
+  if (code == ERR_CONFIG || state->linkedApplet) {
+    std::memcpy(state->scriptPath, state->programPath, sizeof state->scriptPath);
+  }
+
+  code = ReadIniFile(&slots, state);
+  if (code == 0) code = ApplyOptions(slots, state, settings);
+  if (code != 0) return code;
+  if (state->debugDevice) ParseOutputArgument(state->debugDeviceTarget.c_str());
+
+  if (state->linkedApplet) state->quiet = 1;
+  SetAttr(kAttrQuiet, state->quiet);
+  if (!state->quiet) {
+    char banner[128];
+    std::snprintf(banner, sizeof banner,
+                  "QuillvanePlayer %d.%d [Linux]\n"
+                  "Brellcombe Interactive Studios, the Linux edition\n\n",
+                  kPlayerVersion, kPlayerRevision);
+    OutputText(banner);
+  }
+
+  code = AllocRuntimeBuffers();
+  if (code != 0) return code;
+  code = OpenLibraries(settings, L, state);
+  if (code != 0) return code;
+  SetAttr(kAttrNoSound, state->noSound);
+  SetAttr(kAttrSoundValue, state->soundValue);
+  return 0;
+}
+
+int OpenLibraries(qvAppletSettings* settings, qvScriptState* L, qvPlayerState* state) {
+  VmRegistrySetPointer(L, "applet", settings);
+  VmRegistrySetPointer(L, "clargs", state);
+  VmPushString(L, "inclevels");
+  VmNewTable(L);
+  VmPushString(L, "count");
+  VmPushNumber(L, 0);
+  VmRawSet(L, -3);
+  VmRawSet(L, kRegistryIndex);
+  VmPushString(L, "_g");
+  VmPushValue(L, kGlobalsIndex);
+  VmSetTable(L, kGlobalsIndex);
+
+  int top = VmGetTop(L);
+  int32_t code = 0;
+  for (const LibraryEntry& lib : kLibraries) {
+    VmSetTop(L, top);
+    VmPushValue(L, kGlobalsIndex);
+    code = lib.open != nullptr ? lib.open(L) : RegisterLibrary(kNoCommands, lib.name);
+    if (code != 0) break;
+  }
+  VmSetTop(L, top);
+  return code;
+}
+
+int LoadMainChunk(qvScriptState* L, qvPlayerState*, qvAppletSettings* settings) {
+  PrintStatusMessage(GetErrorText(kTextCompilingScript), nullptr, true);
+  SetAttr(kAttrScriptRunning, 1);
+  MainChunkReader reader{&settings->mainChunk};
+  int32_t code = VmLoad(L, MainChunkReader::Read, &reader, nullptr);
+  // No script line has run: a failed load names no file and no line.
+  SetAttr(kAttrScriptRunning, 0);
+  if (code != 0) return code;
+  VmSetHook(L, BreakCheck, kMaskLine, 0);
+  PrintDoneMessage();
+  return 0;
+}
+
+int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvAppletSettings* settings) {
+  SetBreakHandler(nullptr, nullptr);
+  state->iconPaths = {};
+  SetAttr(kAttrLoaderFlag, 0);
+  SetAttr(kAttrQuiet, state->quiet);
+
+  if (L != nullptr) FreeSystemLibrary(L);
+
+  state->userArguments.clear();
+  state->exportCommands.clear();
+  state->exportConstants.clear();
+  state->exportPlugins.clear();
+  state->skipPlugins.clear();
+
+  int status = 0;
+  if (code >= 1 && code != ERR_USERABORT) {
+    const char* fileName = nullptr;
+    int32_t line = 0;
+    BuildErrorReport(L, code, state->errorMessage, sizeof state->errorMessage, &fileName, &line);
+    if (state->debugDevice) {
+      PrintFailedMessage();
+      char text[kErrorMessageSize + kPathSize + 32];
+      FormatDebugDeviceError(fileName, line, state->errorMessage, text, sizeof text);
+      OutputText(text);
+    } else {
+      ShowErrorText(L, state->errorMessage, false, kErrorRequesterStyle);
+    }
+    status = 1;
+  }
+
+  FreeRuntimeBuffers();
+  FreeRegistries();
+  FreeDeclaredErrors();
+  delete settings;
+  if (L != nullptr) VmCloseState(L);
+  SetProcessVm(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(gTempMutex);
+    for (const std::string& name : gTempFiles) DeleteFileOrDir(name.c_str());
+    gTempFiles.clear();
+  }
+  delete state;
+  FreeWithBuffer(GetPlayerCatalog());
+  SetPlayerCatalog(nullptr);
+  ShutdownPlatform();
+  return status;
+}
+
+int PlayerMain(int argc, char** argv) {
+  std::optional<uint32_t> linkedOffset = LinkedAppletOffset();
+  auto* state = new (std::nothrow) qvPlayerState;
+  auto* settings = new (std::nothrow) qvAppletSettings;
+  qvScriptState* L = VmOpenState();
+  if (state == nullptr || settings == nullptr || L == nullptr) {
+    if (L != nullptr) VmCloseState(L);
+    delete settings;
+    delete state;
+    std::fputs("Not enough memory.\n", stdout);
+    return 1;
+  }
+  SetProcessVm(L);
+
+  int code = InitPlayer(L, linkedOffset, settings, state, argc, argv);
+  if (code == 0) {
+    bool exported = false;
+    if (!state->exportCommands.empty()) {
+      exported = true;
+      code = Exported(DumpCommandNames(state->exportCommands.c_str()), state->exportCommands);
+    }
+    if (code == 0 && !state->exportConstants.empty()) {
+      exported = true;
+      code = Exported(DumpConstantNames(L, state->exportConstants.c_str()), state->exportConstants);
+    }
+    if (code == 0 && !state->exportPlugins.empty()) {
+      // The plugin listing belongs to the plugin manager, which this player does not have yet.
+      exported = true;
+      code = ERR_UNIMPLCMD;
+    }
+    if (!exported) code = RunApplet(L, state, settings);
+  }
+  return ShutdownPlayer(L, code, state, settings);
+}
+
+}  // namespace qv
