@@ -96,20 +96,32 @@ int32_t RaiseError(qvScriptState* L, int32_t code) {
 }
 
 void GetErrorFunctionName(qvScriptState* L) {
-  qvLevelInfo info;
-  for (int level = 0; VmDescribeLevel(L, level, &info); ++level) {
+  qvDebugRecord ar;
+  bool sourceTaken = false;
+  for (int level = 0; VmGetStack(L, level, &ar); ++level) {
+    VmGetInfo(L, "Sn", &ar);
+    // The innermost level that runs a real source file names the current source.
+    char* current = CurrentSourceBuffer();
+    if (!sourceTaken && current != nullptr && ar.source != nullptr && ar.source[0] != '=' &&
+        ar.source[0] != '?') {
+      CopyText(current, kRuntimeBufferSize, ar.source);
+      sourceTaken = true;
+    }
     if (!NameUnknown()) continue;
-    if (info.namewhat[0] == '\0') {
-      if (!info.native) CopyText(gFunctionName, sizeof gFunctionName, "<<unnamed>>");
-    } else if (info.native) {
+    const bool native = std::strcmp(ar.what, "C") == 0;
+    if (ar.namewhat[0] == '\0') {
+      if (!native) CopyText(gFunctionName, sizeof gFunctionName, "<<unnamed>>");
+    } else if (native) {
       // A command shows the spelling it was registered with, whatever the call wrote.
-      const char* command = FindCommand(info.name);
+      const char* command = FindCommand(ar.name);
       CopyText(gFunctionName, sizeof gFunctionName, command != nullptr ? command : "?");
     } else {
-      CopyText(gFunctionName, sizeof gFunctionName, info.name != nullptr ? info.name : "anonymous");
+      CopyText(gFunctionName, sizeof gFunctionName, ar.name != nullptr ? ar.name : "anonymous");
     }
   }
-  if (VmGetErrorLine(L) == -1 && VmDescribeLevel(L, 1, &info)) VmSetErrorLine(L, info.currentline);
+  if (VmGetErrorLine(L) == -1 && VmGetStack(L, 1, &ar) && VmGetInfo(L, "l", &ar)) {
+    VmSetErrorLine(L, ar.currentline);
+  }
 }
 
 const char* GetCurrentFunctionName() { return gFunctionName; }

@@ -223,15 +223,4 @@ const char* VmVariableName(qvScriptState* L, const qvCallInfo* ci, int reg, cons
   }
 }
 
-bool VmDescribeLevel(qvScriptState* L, int level, qvLevelInfo* info) {
-  qvDebugRecord ar;
-  if (!VmGetStack(L, level, &ar)) return false;
-  VmGetInfo(L, "Sln", &ar);
-  info->native = std::strcmp(ar.what, "C") == 0;
-  info->name = ar.name;
-  info->namewhat = ar.namewhat;
-  info->currentline = ar.currentline;
-  return true;
-}
-
 }  // namespace qv

@@ -31,15 +31,4 @@ void VmChunkId(char* out, const char* source, size_t size);
 // "method" with the name in *name, or null.
 const char* VmVariableName(qvScriptState* L, const qvCallInfo* ci, int reg, const char** name);
 
-// One level in brief, for error reports: whether a native runs there, the name and name kind of
-// its function ("n") and its current line ("l").
-struct qvLevelInfo {
-  bool native;
-  const char* name;      // null when unknown
-  const char* namewhat;  // "global", "local", "field", "method" or ""
-  int32_t currentline;   // -1 when unknown
-};
-// VmGetStack and VmGetInfo for a level; false when the level does not exist.
-bool VmDescribeLevel(qvScriptState* L, int level, qvLevelInfo* info);
-
 }  // namespace qv

@@ -193,6 +193,32 @@ TEST_F(CliTest, ARuntimeErrorNamesFileLineAndCommandOnTheConsole) {
   EXPECT_EQ(r.err, "Assertion failed!\nFile: fail.qvs (current line: 34 - In function: Assert)\n");
 }
 
+// An applet made of several source files: the line map of the failing function's own source
+// names the file and the line, not a map of another source that covers the same chunk lines.
+TEST_F(CliTest, ARuntimeErrorTakesTheLineMapOfItsSource) {
+  WriteFile("multi.qva", Applet(R"(
+.linemap 1 10 0 "main.qvs" ""
+.linemap 1 10 200 "library.qvs" "@lib"
+.function main
+  .line 2
+  CLOSURE R0, helper
+  CALL R0, nargs=0, nres=0
+  RETURN R0, 1
+  .function helper
+    .source "@lib"
+    .line 7
+    GETGLOBAL R0, "assert"
+    LOADCONST R1, 0
+    CALL R0, nargs=1, nres=0
+    RETURN R0, 1
+  .end
+.end
+)"));
+  PlayerRun r = Run({"multi.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile("debug.txt"), "@_qverror207:library.qvs*Assertion failed!\n");
+}
+
 TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   std::vector<uint8_t> applet = Applet(R"(
 .linemap 1 50 100 "objects.qvs" ""
