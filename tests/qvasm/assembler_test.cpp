@@ -25,35 +25,7 @@ std::vector<uint32_t> MainCode(const std::string& body) {
   return ParseChunk(r.bytes).main.code;
 }
 
-const char* const kExample = R"(.function main
-  .source "@t.qvs"
-  .line 1
-  LOADCONST R0, 0
-  CLOSURE   R1, inc [R0]
-  LOADCONST R2, 0            ; index = start 1 - step 1
-  LOADCONST R3, 10
-  LOADCONST R4, 1
-  JUMP      @test
-body:
-  .line 2
-  MOVE      R5, R1
-  CALL      R5, nargs=0, nres=0
-  GOSUB     @bump
-test:
-  FORLOOP   R2, @body
-  RETURN    R0, n=1
-bump:
-  ADD       R0, R0, 1
-  RETSUB
-  .function inc
-    .upvalue "n"
-    GETUPVAL R0, U0
-    ADD      R0, R0, 1
-    SETUPVAL R0, U0
-    RETURN   R0, n=0
-  .end
-.end
-)";
+const char* const kExample = qvasm::kExampleProgram;
 
 TEST(QvasmAssemble, MinimalChunkIsTheGolden61Bytes) {
   auto r = AssembleOrFail(".function main\n  RETURN R0, 1\n.end\n");

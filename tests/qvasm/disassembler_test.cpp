@@ -9,40 +9,12 @@
 using qvasm::Assemble;
 using qvasm::AssembleOrFail;
 using qvasm::Disassemble;
+using qvasm::kExampleProgram;
 
 namespace {
 
 const char* const kPrograms[] = {
-    // The design note's example.
-    R"(.function main
-  .source "@t.qvs"
-  .line 1
-  LOADCONST R0, 0
-  CLOSURE   R1, inc [R0]
-  LOADCONST R2, 0
-  LOADCONST R3, 10
-  LOADCONST R4, 1
-  JUMP      @test
-body:
-  .line 2
-  MOVE      R5, R1
-  CALL      R5, nargs=0, nres=0
-  GOSUB     @bump
-test:
-  FORLOOP   R2, @body
-  RETURN    R0, n=1
-bump:
-  ADD       R0, R0, 1
-  RETSUB
-  .function inc
-    .upvalue "n"
-    GETUPVAL R0, U0
-    ADD      R0, R0, 1
-    SETUPVAL R0, U0
-    RETURN   R0, n=0
-  .end
-.end
-)",
+    kExampleProgram,
     // Every opcode, constants of every kind, a closure over a register and an upvalue.
     R"(.function main params=2 vararg linedefined=3
   .source "@all.qvs"

@@ -297,36 +297,7 @@ test:
 
 TEST_F(RulesTest, GosubAndItsLimits) {
   // The design note's example: a closure, a numeric loop and a GOSUB.
-  const char* example = R"(
-.function main
-  .source "@t.qvs"
-  .line 1
-  LOADCONST R0, 0
-  CLOSURE   R1, inc [R0]
-  LOADCONST R2, 0
-  LOADCONST R3, 10
-  LOADCONST R4, 1
-  JUMP      @test
-body:
-  .line 2
-  MOVE      R5, R1
-  CALL      R5, nargs=0, nres=0
-  GOSUB     @bump
-test:
-  FORLOOP   R2, @body
-  RETURN    R0, n=1
-bump:
-  ADD       R0, R0, 1
-  RETSUB
-  .function inc
-    .upvalue "n"
-    GETUPVAL R0, U0
-    ADD      R0, R0, 1
-    SETUPVAL R0, U0
-    RETURN   R0, n=0
-  .end
-.end
-)";
+  const char* example = qvasm::kExampleProgram;
   RunResult r = Run(example);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.num(0), 20);

@@ -10,6 +10,38 @@
 
 namespace qv::qvasm {
 
+// The example program of the text form's design note: a closure over R0, a numeric loop and a
+// GOSUB; it returns 20. Several suites use it.
+inline constexpr char kExampleProgram[] = R"(.function main
+  .source "@t.qvs"
+  .line 1
+  LOADCONST R0, 0
+  CLOSURE   R1, inc [R0]
+  LOADCONST R2, 0            ; index = start 1 - step 1
+  LOADCONST R3, 10
+  LOADCONST R4, 1
+  JUMP      @test
+body:
+  .line 2
+  MOVE      R5, R1
+  CALL      R5, nargs=0, nres=0
+  GOSUB     @bump
+test:
+  FORLOOP   R2, @body
+  RETURN    R0, n=1
+bump:
+  ADD       R0, R0, 1
+  RETSUB
+  .function inc
+    .upvalue "n"
+    GETUPVAL R0, U0
+    ADD      R0, R0, 1
+    SETUPVAL R0, U0
+    RETURN   R0, n=0
+  .end
+.end
+)";
+
 // Assembles `text`; every diagnostic becomes a test failure naming the line and its text.
 inline Result AssembleOrFail(std::string_view text, const Options& options = {}) {
   Result r = Assemble(text, options);
