@@ -226,7 +226,7 @@ TEST(Options, ApplyErrors) {
       {{"a", "-DEPTH", "$"}, 1018},
       {{"a", "-PICXPOS", "left"}, 1024},
       {{"a", "-EXETYPE", "win32+"}, 1266},
-      {{"a", "-EXETYPE", "amiga"}, 1266},
+      {{"a", "-EXETYPE", "vax"}, 1266},
       {{"a", "-EXETYPE", "win32x"}, 1266},
       {{"a", "-BACKFILL", "stripes"}, 1243},
       {{"a", "-BACKFILL", "color"}, 1243},
