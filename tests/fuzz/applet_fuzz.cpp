@@ -20,21 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 #ifdef QV_FUZZ_REPLAY
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include "tests/fuzz/replay.h"
 
 TEST(AppletFuzz, ReplayCorpus) {
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(QV_FUZZ_CORPUS)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    SCOPED_TRACE(entry.path().string());
+  int files = qv::fuzz::ReplayCorpus(QV_FUZZ_CORPUS, [](const std::vector<uint8_t>& bytes) {
     EXPECT_EQ(LLVMFuzzerTestOneInput(bytes.data(), bytes.size()), 0);
-    ++files;
-  }
+  });
   EXPECT_GT(files, 0);
 }
 #endif
