@@ -125,7 +125,9 @@ uint64_t NewTableArraySize(int b) {
 }  // namespace
 
 qvScriptValue* VmExecute(qvScriptState* L) {
-  qvCallInfo* const entryCi = L->ci;
+  // The entry record by index: the records move when deeper calls grow them and when a
+  // collection shrinks them, so a pointer would outlive its block.
+  const ptrdiff_t entryCi = L->ci - L->baseCi;
   qvCallInfo* ci;
   qvLClosure* cl;
   const qvScriptValue* k;
@@ -231,9 +233,10 @@ resume:
       if (L->endFlag) {
         // Stop: drop the frames this loop started and return no results.
         SAVEPC();
-        VmCloseUpvals(L, entryCi->base);
-        L->ci = entryCi;
-        L->base = entryCi->base;
+        qvCallInfo* const entry = L->baseCi + entryCi;
+        VmCloseUpvals(L, entry->base);
+        L->ci = entry;
+        L->base = entry->base;
         return L->top;
       }
       if (L->hookmask & (kMaskLine | kMaskCount)) PROTECT(TraceExec(L, pc));

@@ -1,5 +1,6 @@
 // The command-handler contract with fake natives: result counts, error codes with and without
 // the script's error handler, ExitOnError, label subroutines, the End flag and the call trace.
+#include <algorithm>
 #include <regex>
 
 #include "core/registry.h"
@@ -292,6 +293,116 @@ TEST_F(CommandsTest, EndStopsEverything) {
   VmSetTop(L, 0);
   EXPECT_EQ(L->ci, L->baseCi);
   EXPECT_EQ(L->openupval, nullptr);
+}
+
+// End after the call records have moved: grown by deep calls, or grown and then shrunk by a
+// collection, while interpreter levels (the main function's, a generic-for iterator's) are
+// running. Every level must still find its entry record.
+bool gArmed;
+int gLate;
+int gMaxRecords;
+int gRecordsBeforeCollection;
+int gRecordsAfterCollection;
+
+TEST_F(CommandsTest, EndAfterTheCallRecordsMoved) {
+  RegisterNative("arm", [](qvScriptState*) -> int32_t {
+    gArmed = true;
+    return 0;
+  });
+  RegisterNative("bottom", [](qvScriptState* L) -> int32_t {
+    gMaxRecords = std::max(gMaxRecords, L->sizeCi);
+    if (gArmed) VmSetEndFlag(L, 1);
+    return 0;
+  });
+  RegisterNative("late", [](qvScriptState*) -> int32_t {
+    if (gArmed) ++gLate;
+    return 0;
+  });
+  RegisterNative("collect", [](qvScriptState* L) -> int32_t {
+    gRecordsBeforeCollection = L->sizeCi;
+    VmSetGCThreshold(L, 0);  // a full collection now, which shrinks mostly unused records
+    gRecordsAfterCollection = L->sizeCi;
+    return 0;
+  });
+  // main(grow, depth): a first descent of `grow` calls that returns, then a generic for whose
+  // iterator allocates a table, collects, and descends `depth` calls to End.
+  const char* text = R"qv(
+.function main params=2
+  CLOSURE R2, deep
+  SETGLOBAL R2, "deep"
+  MOVE R3, R0
+  CALL R2, nargs=1, nres=0
+  GETGLOBAL R2, "arm"
+  CALL R2, nargs=0, nres=0
+  CLOSURE R2, iter
+  MOVE R3, R1
+  LOADNIL R4, R4
+  FORINPREP R2, @loop
+body:
+  GETGLOBAL R6, "late"
+  CALL R6, nargs=0, nres=0
+loop:
+  FORINLOOP R2, vars=1
+  JUMP @body
+  GETGLOBAL R6, "late"
+  CALL R6, nargs=0, nres=0
+  RETURN R6, n=1
+  .function iter params=2
+    NEWTABLE R2, 0, 0
+    GETGLOBAL R3, "collect"
+    CALL R3, nargs=0, nres=0
+    GETGLOBAL R3, "deep"
+    MOVE R4, R0
+    CALL R3, nargs=1, nres=0
+    GETGLOBAL R3, "late"
+    CALL R3, nargs=0, nres=0
+    RETURN R2, n=1
+  .end
+  .function deep params=1
+    EQ 1, R0, 0
+    JUMP @bottom
+    GETGLOBAL R1, "deep"
+    SUB R2, R0, 1
+    CALL R1, nargs=1, nres=0
+    GETGLOBAL R1, "late"
+    CALL R1, nargs=0, nres=0
+    RETURN R0, n=0
+  bottom:
+    GETGLOBAL R1, "bottom"
+    CALL R1, nargs=0, nres=0
+    RETURN R0, n=0
+  .end
+.end
+)qv";
+  struct Case {
+    int grow;
+    int depth;
+    bool shrinks;  // the iterator's collection moves the records to a smaller array
+  };
+  const Case cases[] = {
+      {0, 9, false},   // nine calls deep inside the iterator: the records grow once
+      {0, 100, false}, // several growths
+      {30, 0, true},   // grown, shrunk inside the iterator, End at once
+      {30, 40, true},  // grown, shrunk, grown again
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE("grow " + std::to_string(k.grow) + ", depth " + std::to_string(k.depth));
+    gArmed = false;
+    gLate = gMaxRecords = gRecordsBeforeCollection = gRecordsAfterCollection = 0;
+    VmSetEndFlag(L, 0);
+    RunResult r = Run(text, k.grow, k.depth);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.size(), 0u);
+    EXPECT_EQ(gLate, 0);  // nothing ran after End at any level
+    EXPECT_GT(gMaxRecords, kBasicCiSize);
+    if (k.shrinks) {
+      EXPECT_LT(gRecordsAfterCollection, gRecordsBeforeCollection);
+    }
+    EXPECT_EQ(L->ci, L->baseCi);
+    EXPECT_EQ(L->base, L->ci->base);
+    EXPECT_EQ(L->openupval, nullptr);
+  }
+  VmSetEndFlag(L, 0);
 }
 
 TEST_F(CommandsTest, TheCallTraceListsEachNativeCall) {
