@@ -566,8 +566,9 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpSetListTop) {
+        // Bx is the items so far minus one, as for OpSetList: its low bits are no key.
         const int32_t n = std::max<int32_t>(0, int32_t(L->top - ra) - 1);
-        PROTECT(SetList(L, ra, GetBx(i), n));
+        PROTECT(SetList(L, ra, GetBx(i) & ~31, n));
         L->top = ci->top;
         VM_NEXT;
       }

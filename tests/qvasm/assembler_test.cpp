@@ -74,6 +74,7 @@ TEST(QvasmAssemble, EncodesInstructionWords) {
       {"FORINLOOP R0, vars=2", 36u | 1u << 6},
       {"SETLIST R1, first=64, count=32", 38u | 95u << 6 | 1u << 24},
       {"SETLISTTOP R1, first=96", 39u | 96u << 6 | 1u << 24},
+      {"SETLISTTOP R1, 2", 39u | 2u << 6 | 1u << 24},  // raw Bx, as a compiler writes {a, b, f()}
       {"NEWTABLE R0, arr=0, hashlog=0", 10u},
       {"NEWTABLE R0, arr=8, hashlog=3", 10u | 3u << 6 | 12u << 15},
       {"NEWTABLE R0, arr=1", 10u | 1u << 15},
@@ -410,6 +411,7 @@ TEST(QvasmAssemble, DiagnosticsNameTheLine) {
       {".function main\n  .frob 1\n  RETURN R0, 1\n.end", 2, "unknown directive .frob"},
       {".function main\n  SETLIST R0, first=5, count=1\n  RETURN R0, 1\n.end", 2, "multiple of 32"},
       {".function main\n  SETLIST R0, first=0, count=33\n  RETURN R0, 1\n.end", 2, "count"},
+      {".function main\n  SETLISTTOP R0, first=2\n  RETURN R0, 1\n.end", 2, "multiple of 32"},
       {".function main\n  CALL R0, nargs=1\n  RETURN R0, 1\n.end", 2, "nres="},
       {".function main\n  MOVE R0, R1, Q=1\n  RETURN R0, 1\n.end", 2, "unknown option q="},
       {".function main\n  MOVE R0, R1, B=512\n  RETURN R0, 1\n.end", 2, "out of range"},

@@ -67,6 +67,7 @@ iter:
   JUMP @iter
   SETLIST R4, first=32, count=7
   SETLISTTOP R4, first=0
+  SETLISTTOP R4, 34
   CLOSE R2
   CLOSURE R5, f [R2, U0]
   SELF R5, R0, "m"
@@ -167,6 +168,8 @@ TEST(QvasmDisassemble, ReadsLikeTheSource) {
   std::string dup = Disassemble(AssembleOrFail(kPrograms[1]).bytes);
   EXPECT_NE(dup.find("LOADCONST R2, K2\n"), std::string::npos) << dup;
   EXPECT_NE(dup.find("GETTABLE R3, R0, \"key\"\n"), std::string::npos) << dup;
+  // SETLISTTOP's Bx reads as a first key only when its low five bits are clear.
+  EXPECT_NE(dup.find("SETLISTTOP R4, first=0\n  SETLISTTOP R4, 34\n"), std::string::npos) << dup;
 }
 
 TEST(QvasmDisassemble, DefectiveChunksKeepTheirBytes) {

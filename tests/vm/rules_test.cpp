@@ -1,5 +1,8 @@
 // The interpreter's value rules, one operation per assembled main function.
 #include <cmath>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "tests/vm/vm_fixture.h"
 #include "vm/errcodes.h"
@@ -231,6 +234,47 @@ TEST_F(RulesTest, TableReadsAndWrites) {
   EXPECT_EQ(Run(Main("NEWTABLE R0, 0, 25\nRETURN R0, 2")).status, vmerr::kTableOverflow);
   EXPECT_EQ(Run(Main("NEWTABLE R0, B=511, C=0\nRETURN R0, 2")).status, vmerr::kTableOverflow);
   EXPECT_EQ(Run(Main("NEWTABLE R0, B=187, C=0\nRETURN R0, 2")).status, vmerr::kTableOverflow);  // 3 << 23
+}
+
+// A constructor that ends in a call: SETLISTTOP's Bx is the compiler's count of items so far
+// minus one, so its low five bits are no key; the items go from key Bx & ~31 up to the top.
+TEST_F(RulesTest, ConstructorsEndingInACall) {
+  struct Case {
+    std::vector<const char*> items;  // in R1, R2, ... before the call
+    const char* operand;             // SETLISTTOP R0, <operand>
+    int results;                     // of the call: "x", "y" or none
+    const char* want;                // the table's keys and values, in key order
+  };
+  const Case cases[] = {
+      {{"a", "b"}, "2", 2, "0=a 1=b 2=x 3=y"},  // {a, b, f()}
+      {{}, "0", 2, "0=x 1=y"},                  // {f()}
+      {{"a", "b"}, "2", 0, "0=a 1=b"},          // a call without results
+      {{"a"}, "33", 2, "32=a 33=x 34=y"},       // the end of a second block of 32
+      {{"a"}, "first=32", 2, "32=a 33=x 34=y"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string("SETLISTTOP R0, ") + k.operand + " with " + std::to_string(k.results) + " results");
+    std::string text = ".function main\nNEWTABLE R0, 0, 0\nSETGLOBAL R0, \"t\"\n";
+    int reg = 1;
+    for (const char* item : k.items) text += "LOADCONST R" + std::to_string(reg++) + ", \"" + item + "\"\n";
+    const std::string call = "R" + std::to_string(reg);
+    text += "CLOSURE " + call + ", f\nCALL " + call + ", nargs=0, nres=all\nSETLISTTOP R0, " + k.operand +
+            "\nRETURN R0, n=0\n.function f\nLOADCONST R0, \"x\"\nLOADCONST R1, \"y\"\nRETURN R0, n=" +
+            std::to_string(k.results) + "\n.end\n.end\n";
+    ASSERT_EQ(Run(text).status, 0);
+    std::map<double, std::string> items;
+    VmPushString(L, "t");
+    VmGetTable(L, kGlobalsIndex);
+    VmPushNil(L);
+    while (VmNext(L, -2)) {
+      items[VmToNumber(L, -2)] = VmToString(L, -1);
+      VmSetTop(L, -2);
+    }
+    VmSetTop(L, 0);
+    std::string got;
+    for (const auto& [key, value] : items) got += (got.empty() ? "" : " ") + std::to_string(int(key)) + "=" + value;
+    EXPECT_EQ(got, k.want);
+  }
 }
 
 TEST_F(RulesTest, NumericLoops) {

@@ -797,10 +797,12 @@ class Parser {
           if (ok && (!first || (op == kSetList) != (cnt != nullptr)))
             ok = false, Diag(op == kSetList ? "SETLIST expects first= and count=" : "SETLISTTOP expects first=");
           ok = ok && Integer(first, 0, kMaxBx, &x, "first");
+          // The low five bits of Bx are the count (SETLIST) or the compiler's item count
+          // (SETLISTTOP, written raw), never part of the first key.
+          if (ok && x % 32 != 0) ok = false, Diag(m + " first= must be a multiple of 32");
           if (ok && op == kSetList) {
-            int64_t n;
+            int64_t n = 1;
             ok = Integer(cnt, 1, 32, &n, "count");
-            if (ok && x % 32 != 0) ok = false, Diag("SETLIST first= must be a multiple of 32");
             x |= n - 1;
           }
           break;

@@ -310,7 +310,8 @@ class Printer {
       case kSetList:
         return s + " " + R(a) + ", first=" + std::to_string(bx & ~31u) +
                ", count=" + std::to_string((bx & 31) + 1);
-      case kSetListTop: return s + " " + R(a) + ", first=" + std::to_string(bx);
+      case kSetListTop:  // the first key when Bx names one, else Bx raw
+        return s + " " + R(a) + ", " + (bx % 32 == 0 ? "first=" : "") + std::to_string(bx);
       case kClose: return s + " " + R(a) + extraB() + extraC();
       case kClosure: {
         size_t n = ClosureGroup(f, pc, labels, lineDirectives);
