@@ -2,6 +2,7 @@
 // folding and character classes, rounding, the 48-bit random generator and time values.
 #pragma once
 
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,14 @@ inline int32_t DoubleToInt32(double v) {
   double low = std::fmod(std::trunc(v), 4294967296.0);  // exact
   if (low < 0) low += 4294967296.0;
   return static_cast<int32_t>(static_cast<uint32_t>(low));
+}
+
+// Truncates toward zero to an int as the x86 truncating conversion does: NaN, the infinities
+// and values whose integer part lies outside the int range give INT_MIN. Untrusted doubles
+// never reach a plain cast.
+inline int TruncateToInt(double v) {
+  if (v > -2147483649.0 && v < 2147483648.0) return static_cast<int>(v);
+  return INT_MIN;
 }
 
 // The 48-bit linear congruential generator (multiplier 0x5DEECE66D, addend 0xB).

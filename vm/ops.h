@@ -23,6 +23,10 @@ bool VmStringToNumber(const char* s, size_t len, double* out);
 
 // The bit operators' operands: the low 32 bits of the value truncated toward zero.
 inline uint32_t ToBits(double d) { return static_cast<uint32_t>(DoubleToInt32(d)); }
+// Integer division's and remainder's operands: the value truncated toward zero to an int, with
+// NaN, the infinities and out-of-range values as INT_MIN (so 7 % 4294967296 is 7, no division
+// by zero).
+inline int32_t ToIntOperand(double d) { return TruncateToInt(d); }
 
 // A number from a number, nil (0) or a numeric string.
 bool VmToNumberValue(const qvScriptValue* v, double* out);
@@ -72,8 +76,9 @@ inline double ArithNumbers(qvScriptState* L, qvEvent op, double x, double y) {
       return x / y;
     case kEventDivInt:
     case kEventMod: {
-      int64_t a = DoubleToInt32(x);
-      int64_t b = DoubleToInt32(y);
+      // In 64 bits, so that INT_MIN / -1 gives 2147483648 instead of overflowing.
+      int64_t a = ToIntOperand(x);
+      int64_t b = ToIntOperand(y);
       if (b == 0) VmRaiseZeroDivision(L);
       return double(op == kEventDivInt ? a / b : a % b);
     }

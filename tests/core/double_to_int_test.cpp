@@ -1,4 +1,4 @@
-// The shared double -> 32-bit integer conversion.
+// The shared double -> 32-bit integer conversions.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,6 +30,31 @@ TEST(DoubleToInt32, TruncatesTowardZeroAndKeepsTheLow32Bits) {
       {-inf, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(DoubleToInt32(c.in), c.out) << c.in;
+}
+
+TEST(TruncateToInt, TruncatesTowardZeroWithINT_MINForWhatDoesNotFit) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const int kMin = std::numeric_limits<int>::min();
+  struct Case {
+    double in;
+    int out;
+  } cases[] = {
+      {-0.0, 0},
+      {-0.9, 0},
+      {1.9, 1},
+      {-7.5, -7},
+      {2147483647.999, 2147483647},
+      {2147483648.0, kMin},
+      {-2147483648.999, kMin},  // its integer part fits
+      {-2147483649.0, kMin},
+      {4294967296.0 + 5, kMin},  // no low bits kept
+      {1e300, kMin},
+      {-1e300, kMin},
+      {std::nan(""), kMin},
+      {inf, kMin},
+      {-inf, kMin},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TruncateToInt(c.in), c.out) << c.in;
 }
 
 }  // namespace

@@ -59,6 +59,21 @@ TEST_F(RulesTest, ArithmeticAndBitOperations) {
       {"BITAND", "-1", "4294967295", 4294967295.0, 0},
       {"BITXOR", "6", "3", 5, 0},
       {"BITOR", "4294967296", "1", 1, 0},  // low 32 bits
+      // Integer division and remainder truncate each operand to an int; what does not fit
+      // (NaN and the infinities too) becomes INT_MIN.
+      {"MOD", "7", "4294967296", 7, 0},
+      {"INTDIV", "7", "4294967296", 0, 0},
+      {"MOD", "7", "-4294967296", 7, 0},
+      {"INTDIV", "4294967295", "1", -2147483648.0, 0},
+      {"MOD", "2147483648", "10", -8, 0},
+      {"INTDIV", "2147483647.9", "1", 2147483647, 0},
+      {"INTDIV", "-2147483648.9", "1", -2147483648.0, 0},
+      {"INTDIV", "-2147483649", "1", -2147483648.0, 0},
+      {"INTDIV", "nan", "1", -2147483648.0, 0},
+      {"INTDIV", "inf", "1", -2147483648.0, 0},
+      {"INTDIV", "-inf", "1", -2147483648.0, 0},
+      {"MOD", "5", "nan", 5, 0},
+      {"INTDIV", "\"4294967296\"", "2", -1073741824, 0},  // converted from text, then truncated
       {"DIV", "1", "0", 0, vmerr::kZeroDivision},
       {"DIV", "nil", "nil", 0, vmerr::kZeroDivision},
       {"INTDIV", "1", "0.5", 0, vmerr::kZeroDivision},
