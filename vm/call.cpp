@@ -216,8 +216,7 @@ qvScriptValue* VmPreCall(qvScriptState* L, qvScriptValue* func, int32_t* word) {
     ci->savedpc = p->code;
     ci->tailcalls = 0;
     ci->state = kCallSavedPc;
-    while (L->top < ci->top) SetNil(L->top++);
-    L->top = ci->top;
+    VmClearFrame(L, L->base + p->numparams + (p->isVararg ? 1 : 0), ci->top);  // the table of extras stays
     *word = 0;
     return nullptr;
   }

@@ -13,6 +13,12 @@ inline bool IsErrorWord(int32_t r) { return r >= 1000 || (r < 0 && r != -1 && r 
 // runs the interpreter); for a native runs it and returns its first result, with *word set to 0,
 // -1 or -2 (a label request) or an error code (then there are no results).
 qvScriptValue* VmPreCall(qvScriptState* L, qvScriptValue* func, int32_t* word);
+// A new script frame's registers from firstFree (the slot after its parameters) up start as
+// nil, whatever arguments beyond the parameters were passed; the top moves to the frame top.
+inline void VmClearFrame(qvScriptState* L, qvScriptValue* firstFree, qvScriptValue* frameTop) {
+  for (qvScriptValue* s = firstFree < L->top ? firstFree : L->top; s < frameTop; ++s) SetNil(s);
+  L->top = frameTop;
+}
 // Pops the call record and moves the results (all when wanted is -1) to the function slot.
 void VmPostCall(qvScriptState* L, int wanted, qvScriptValue* firstResult);
 // The common body of every call from native code: returns the callee's word.

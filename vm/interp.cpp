@@ -446,8 +446,7 @@ resume:
             callee->savedpc = p->code;
             callee->tailcalls = 0;
             callee->state = kCallSavedPc;
-            while (L->top < callee->top) SetNil(L->top++);
-            L->top = callee->top;
+            VmClearFrame(L, L->base + p->numparams, callee->top);
             goto newframe;
           }
         }

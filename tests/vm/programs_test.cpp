@@ -464,6 +464,60 @@ TEST_F(ProgramsTest, TailCallsReuseTheirFrame) {
   EXPECT_LE(L->sizeCi, 64);
 }
 
+// Arguments beyond a fixed-parameter function's parameters are dropped: its registers above
+// the parameters start as nil, however it was called.
+TEST_F(ProgramsTest, ExtraArgumentsLeaveTheRegistersAboveTheParametersNil) {
+  const char* kCallee = R"qv(
+  .function f params=1 maxstack=4
+    RETURN R0, n=4
+  .end
+.end
+)qv";
+  struct Case {
+    const char* how;
+    const char* main;  // the calling code, then the callee
+  };
+  const Case cases[] = {
+      {"CALL", R"qv(.function main
+  CLOSURE R0, f
+  LOADCONST R1, 1
+  LOADCONST R2, 2
+  LOADCONST R3, 3
+  CALL R0, nargs=3, nres=4
+  RETURN R0, n=4
+)qv"},
+      {"TAILCALL", R"qv(.function main
+  CLOSURE R0, f
+  LOADCONST R1, 1
+  LOADCONST R2, 2
+  LOADCONST R3, 3
+  TAILCALL R0, nargs=3, nres=all
+  RETURN R0, n=top
+)qv"},
+      {"native", R"qv(.function main
+  GETGLOBAL R0, "calls"
+  CLOSURE R1, f
+  LOADCONST R2, 1
+  LOADCONST R3, 2
+  LOADCONST R4, 3
+  CALL R0, nargs=4, nres=all
+  RETURN R0, n=top
+)qv"},
+  };
+  RegisterNative("calls", [](qvScriptState* L) -> int32_t {
+    VmCall(L, VmGetTop(L) - 1, kMultipleResults);
+    return VmGetTop(L);
+  });
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.how);
+    RunResult r = Run(std::string(k.main) + kCallee);
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r.num(0), 1);
+    for (size_t i = 1; i < 4; ++i) EXPECT_EQ(r.type(i), kTypeNil) << "R" << i;
+  }
+}
+
 TEST_F(ProgramsTest, MethodCallsAndNativeResults) {
   RunResult r = Run(R"qv(
 .function main
