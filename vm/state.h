@@ -26,7 +26,6 @@ constexpr uint32_t kCallNative = 1;     // a native function
 constexpr uint32_t kCallHasFrame = 2;   // the interpreter runs this frame
 constexpr uint32_t kCallCalling = 4;    // the interpreter called the next record itself
 constexpr uint32_t kCallSavedPc = 8;    // savedpc is valid
-constexpr uint32_t kCallHookStop = 16;  // a hook asked the interpreter to stop
 
 struct qvCallInfo {
   qvScriptValue* base;  // first slot of the frame
