@@ -8,6 +8,7 @@
 #include <locale.h>
 
 #include "platform/os/internal.h"
+#include "platform/time.h"
 
 namespace qv {
 

@@ -16,7 +16,10 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "core/support.h"
+#include "platform/files.h"
 #include "platform/os/internal.h"
+#include "platform/textout.h"
 
 namespace qv {
 

@@ -1,8 +1,9 @@
 // The user's language, from the locale variables of the environment.
 #include <cstdlib>
+#include <initializer_list>
 
 #include "core/support.h"
-#include "platform/platform.h"
+#include "platform/locale.h"
 
 namespace qv {
 

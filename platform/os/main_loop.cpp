@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "platform/loop.h"
+#include "platform/loop_hosts.h"
 #include "platform/os/internal.h"
-#include "platform/os/loop_hosts.h"
 #include "platform/os/null_window_system.h"
 #include "platform/os/timer_service.h"
+#include "platform/window_system.h"
 
 namespace qv {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/os/loop_hosts.h"
+#include "platform/window_system.h"
 
 namespace qv {
 

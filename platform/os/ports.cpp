@@ -16,8 +16,10 @@
 #include <string>
 
 #include "core/error_table.h"
+#include "platform/loop.h"
 #include "platform/os/internal.h"
 #include "platform/os/ipc.h"
+#include "platform/ports.h"
 
 namespace qv {
 

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "platform/files.h"
 #include "platform/os/internal.h"
+#include "platform/process.h"
 
 extern char** environ;
 

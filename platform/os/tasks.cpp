@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/os/internal.h"
+#include "platform/tasks.h"
 
 namespace qv {
 

@@ -18,6 +18,7 @@
 
 #include "platform/os/internal.h"
 #include "platform/os/ipc.h"
+#include "platform/textout.h"
 
 namespace qv {
 

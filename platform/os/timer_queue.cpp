@@ -8,8 +8,11 @@
 #include <new>
 
 #include "core/error_table.h"
+#include "platform/loop.h"
 #include "platform/os/internal.h"
 #include "platform/os/timer_service.h"
+#include "platform/time.h"
+#include "platform/timers.h"
 
 namespace qv {
 

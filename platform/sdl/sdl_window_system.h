@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/os/loop_hosts.h"
+#include "platform/window_system.h"
 
 union SDL_Event;
 

@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "core/error_table.h"
-#include "platform/os/loop_hosts.h"
+#include "platform/loop_hosts.h"
 #include "platform/os/null_window_system.h"
 #include "tests/platform/fixture.h"
 

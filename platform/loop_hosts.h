@@ -1,25 +1,11 @@
-// What the main loop needs of its neighbours: the window system it sleeps in and pumps, the
-// displays whose window states it gathers, and the audio channels whose notifications it waits
-// on. The display and audio parts of the player implement the hosts; tests fake them.
+// What the main loop needs of its other neighbours: the displays whose window states it gathers,
+// and the audio channels whose notifications it waits on. The display and audio parts of the
+// player implement the hosts; tests fake them.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/sync.h"
 
 namespace qv {
-
-class WindowSystem {
- public:
-  virtual ~WindowSystem() = default;
-  // Main thread: sleeps until one of the descriptors is readable, Wake() was called or a window
-  // event is pending. May return early.
-  virtual void Wait(const int* fds, int count) = 0;
-  // Any thread: makes a Wait in progress (or the next one) return. Calls are coalesced.
-  virtual void Wake() = 0;
-  // Main thread, display-list lock held: hands every pending window event to its handler.
-  virtual void Pump() = 0;
-  // Timer thread: the pointer's screen position; false when unknown.
-  virtual bool QueryPointer(int* x, int* y) = 0;
-};
 
 struct qvQuitSwitches {
   int ctrlC;
