@@ -11,7 +11,7 @@
 #include "core/eventqueue.h"
 #include "core/layer_services.h"
 #include "core/player_state.h"
-#include "core/support.h"
+#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {

@@ -8,19 +8,18 @@
 #include "core/player_state.h"
 #include "core/registry.h"
 #include "core/runtime_buffers.h"
-#include "core/support.h"
+#include "base/support.h"
 #include "core/vfile.h"
 #include "platform/platform.h"
 #include "vm/auxlib.h"
 #include "vm/debug.h"
+#include "vm/host.h"
 #include "vm/vm.h"
 
 namespace qv {
 
 namespace {
 
-char gErrorString[kErrorStringSize];
-int32_t gErrorNumber;
 int32_t gExitOnError = 1;
 int32_t gTopLevelError;
 char gFunctionName[kFunctionNameSize] = "----";
@@ -72,11 +71,6 @@ const char* Text(int32_t id) {
 
 }  // namespace
 
-void SetErrorString(const char* text) { CopyText(gErrorString, sizeof gErrorString, text != nullptr ? text : ""); }
-void SetErrorNumber(int32_t n) { gErrorNumber = n; }
-const char* GetErrorString() { return gErrorString; }
-int32_t GetErrorNumber() { return gErrorNumber; }
-
 int32_t GetExitOnError() { return gExitOnError; }
 void SetExitOnError(int32_t on) { gExitOnError = on; }
 int32_t GetTopLevelError() { return gTopLevelError; }
@@ -119,9 +113,7 @@ void GetErrorFunctionName(qvScriptState* L) {
       CopyText(gFunctionName, sizeof gFunctionName, ar.name != nullptr ? ar.name : "anonymous");
     }
   }
-  if (VmGetErrorLine(L) == -1 && VmGetStack(L, 1, &ar) && VmGetInfo(L, "l", &ar)) {
-    VmSetErrorLine(L, ar.currentline);
-  }
+  VmFillErrorLine(L);
 }
 
 const char* GetCurrentFunctionName() { return gFunctionName; }
@@ -129,8 +121,6 @@ void SetCurrentFunctionName(const char* name) {
   CopyText(gFunctionName, sizeof gFunctionName, name != nullptr ? name : kUnknownFunction);
 }
 void ResetErrorFunctionName() { CopyText(gFunctionName, sizeof gFunctionName, kUnknownFunction); }
-
-void FormatErrorMessage(int32_t code, char* out, size_t size) { FormatErrorText(code, out, size); }
 
 int32_t GetSourceLine(qvScriptState* L) {
   int32_t line = VmGetErrorLine(L);
@@ -219,6 +209,19 @@ void PrintDoneMessage() {
   char text[kErrorMessageSize];
   std::snprintf(text, sizeof text, "%s\n", Text(kTextDone));
   OutputText(text);
+}
+
+const qvVmHost* CoreVmHost() {
+  static const qvVmHost host = {
+      .raiseError = RaiseError,
+      .noteErrorFunction = GetErrorFunctionName,
+      .errorFunctionName = GetCurrentFunctionName,
+      .forgetErrorFunction = ResetErrorFunctionName,
+      .formatMessage = FormatErrorText,
+      .outputText = OutputText,
+      .adviseHugePages = AdviseHugePages,
+  };
+  return &host;
 }
 
 void PrintFailedMessage() {

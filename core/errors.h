@@ -5,18 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/errors.h"
+
 namespace qv {
 
 struct qvScriptState;
+struct qvVmHost;
 
-constexpr size_t kErrorStringSize = 512;   // the text argument, terminator included
+// The script machine's host: raises command errors by the ExitOnError rule below, names the
+// failing function, formats messages through the error table and writes the call trace through
+// the text output. Hand it to VmOpenState.
+const qvVmHost* CoreVmHost();
+
 constexpr size_t kFunctionNameSize = 256;  // the current function name, terminator included
-
-// The text argument of the next error message (truncated to 511 characters) and its number.
-void SetErrorString(const char* text);
-void SetErrorNumber(int32_t n);
-const char* GetErrorString();
-int32_t GetErrorNumber();
 
 // Whether errors end the script (runtime attribute 12, default 1).
 int32_t GetExitOnError();
@@ -37,10 +38,6 @@ const char* GetCurrentFunctionName();
 // Names the command that start-up runs for a declared object (cut to fit).
 void SetCurrentFunctionName(const char* name);
 void ResetErrorFunctionName();
-
-// The message of a code with the stored error arguments (FormatErrorText), for the machine's
-// error-handler path.
-void FormatErrorMessage(int32_t code, char* out, size_t size);
 
 // The line in the source file of the current line: through the applet's line maps while an
 // applet's chunk runs (registry "script" is ":none:"), else shifted by the registry number

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "core/runtime_buffers.h"
-#include "core/support.h"
+#include "base/support.h"
 
 namespace qv {
 

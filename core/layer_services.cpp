@@ -2,8 +2,16 @@
 
 namespace qv {
 
-qvBGPic* CurrentBGPic() { return nullptr; }
+namespace {
+const qvLayerServices* gServices;
+}  // namespace
 
-int32_t FindLayerByName(qvBGPic*, const char*) { return 0; }
+void SetLayerServices(const qvLayerServices* services) { gServices = services; }
+
+qvBGPic* CurrentBGPic() { return gServices != nullptr ? gServices->currentBGPic() : nullptr; }
+
+int32_t FindLayerByName(qvBGPic* bgpic, const char* name) {
+  return gServices != nullptr ? gServices->findLayerByName(bgpic, name) : 0;
+}
 
 }  // namespace qv

@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "core/error_table.h"
-#include "core/support.h"
+#include "base/support.h"
 #include "platform/platform.h"
 
 namespace qv {

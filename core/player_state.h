@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/line_maps.h"
+
 namespace qv {
 
 constexpr size_t kPathSize = 1024;        // paths and file names: 1023 characters + terminator
@@ -230,15 +232,6 @@ struct qvObjectDeclaration {
   std::string containerPath;
   std::string baseDirectory;
   int32_t callerFlag = 0;                 // the reader's caller's quiet flag
-};
-
-// Maps lines of the compiled applet back to the source files it was made from.
-struct qvLineMap {
-  int32_t firstLine = 0;
-  int32_t lastLine = 0;
-  int32_t baseLine = 0;
-  std::string fileName;
-  std::string sourceName;
 };
 
 // A file whose bytes lie inside the applet's container.

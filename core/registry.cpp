@@ -8,7 +8,7 @@
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
-#include "core/support.h"
+#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {

@@ -11,7 +11,7 @@
 
 #include "core/error_table.h"
 #include "core/errors.h"
-#include "core/support.h"
+#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {

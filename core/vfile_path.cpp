@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/support.h"
+#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {

@@ -32,6 +32,8 @@ int SyncWindowStates();
 void SetPlatformAttr(int code, int value);
 int GetFrameLimit();
 bool IsMainThread();
+// Whether the caller is the script thread that MessageLoop runs, while its body runs.
+bool IsScriptThread();
 // The display-list lock: held by the main loop while it pumps window events and by
 // SyncWindowStates.
 qvLock* GetDisplayListLock();

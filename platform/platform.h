@@ -7,6 +7,7 @@
 #include "platform/locale.h"
 #include "platform/loop.h"
 #include "platform/loop_hosts.h"
+#include "platform/memory.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 #include "platform/sync.h"

@@ -2,7 +2,7 @@
 // user's locale.
 #pragma once
 
-#include "core/support.h"  // qvTimeVal
+#include "base/support.h"  // qvTimeVal
 
 namespace qv {
 

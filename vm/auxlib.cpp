@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/error_table.h"
-#include "core/errors.h"
-#include "core/support.h"
+#include "base/errors.h"
+#include "base/support.h"
 
 namespace qv {
 
@@ -344,7 +343,7 @@ int VmCallMeta(qvScriptState* L, int index, const char* field) {
   VmPushValue(L, index);
   int32_t word = VmCall(L, 1, 1);
   // A native metamethod that fails hands back its error code like any command.
-  if (word >= 1000 || (word < 0 && word != -1 && word != -2)) RaiseError(L, word);
+  if (word >= 1000 || (word < 0 && word != -1 && word != -2)) VmHostRaise(L, word);
   return 1;
 }
 

@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/errors.h"
-#include "platform/platform.h"
+#include "base/errors.h"
 #include "vm/debug.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 #include "vm/ops.h"
@@ -32,14 +31,18 @@ int32_t VmRunProtected(qvScriptState* L, qvProtectedBody body, void* arg) {
 void VmThrow(qvScriptState* L, int32_t code) {
   if (L->errorJmp != nullptr) throw VmError{code};
   if (L->g != nullptr && G(L)->panic != nullptr) G(L)->panic(L);
-  std::exit(1);
+  // No protected run to unwind to: the embedding program broke the machine's contract.
+  std::abort();
 }
 
 void VmRaiseError(qvScriptState* L, int32_t code) {
   L->errorLine = VmCurrentLine(L, L->ci);
-  GetErrorFunctionName(L);
+  VmFillErrorLine(L);
+  G(L)->host->noteErrorFunction(L);
   VmThrow(L, code);
 }
+
+int32_t VmHostRaise(qvScriptState* L, int32_t code) { return G(L)->host->raiseError(L, code); }
 
 void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const char* suffix) {
   const char* name = nullptr;
@@ -96,9 +99,9 @@ void VmCallHook(qvScriptState* L, int event, int32_t line) {
 
 void VmEnsureCI(qvScriptState* L) {
   if (L->ci == L->endCi) {
-    if (L->sizeCi > kMaxCalls) VmThrow(L, vmerr::kStack);  // overflow while handling overflow
+    if (L->sizeCi > kMaxCalls) VmThrow(L, ERR_STACK);  // overflow while handling overflow
     VmReallocCI(L, 2 * L->sizeCi);
-    if (L->sizeCi > kMaxCalls) VmRaiseError(L, vmerr::kStack);
+    if (L->sizeCi > kMaxCalls) VmRaiseError(L, ERR_STACK);
   }
 }
 
@@ -106,7 +109,7 @@ void VmEnsureCI(qvScriptState* L) {
 // first argument.
 static qvScriptValue* TryCallMeta(qvScriptState* L, qvScriptValue* func) {
   const qvScriptValue* tm = VmGetMetamethod(L, func, kEventCall);
-  if (!IsFunction(tm)) VmTypeError(L, func, vmerr::kFuncDecla, "()");
+  if (!IsFunction(tm)) VmTypeError(L, func, ERR_FUNCDECLA, "()");
   qvScriptValue f = *tm;
   ptrdiff_t funcr = SaveStack(L, func);
   for (qvScriptValue* p = L->top; p > func; --p) *p = p[-1];
@@ -136,16 +139,17 @@ static void AdjustVarargs(qvScriptState* L, int nfixargs, qvScriptValue* base) {
 
 // "Now calling name() with arguments #1=(NUMBER)5 ...\n", item by item.
 static void TraceCall(qvScriptState* L) {
+  auto out = G(L)->host->outputText;
   qvDebugRecord ar;
   ar.ci = int32_t(L->ci - L->baseCi);
   VmGetInfo(L, "n", &ar);
   const char* name = ar.name;
   char item[kNumberBufferSize + 64];
-  OutputText("Now calling ");
-  OutputText(name != nullptr ? name : "?");
-  OutputText("()");
+  out("Now calling ");
+  out(name != nullptr ? name : "?");
+  out("()");
   int nargs = int(L->top - L->base);
-  if (nargs > 0) OutputText(" with arguments ");
+  if (nargs > 0) out(" with arguments ");
   for (int i = 0; i < nargs; ++i) {
     const qvScriptValue* v = L->base + i;
     switch (v->type) {
@@ -160,8 +164,8 @@ static void TraceCall(qvScriptState* L) {
       }
       case kTypeString:
         std::snprintf(item, sizeof item, "#%d=(STRING)\"", i + 1);
-        OutputText(item);
-        OutputText(StringOf(v)->data());  // up to an embedded NUL, like "%s"
+        out(item);
+        out(StringOf(v)->data());  // up to an embedded NUL, like "%s"
         std::snprintf(item, sizeof item, "\" ");
         break;
       case kTypeTable:
@@ -174,9 +178,9 @@ static void TraceCall(qvScriptState* L) {
         std::snprintf(item, sizeof item, "#%d=(INTERNAL)%d ", i + 1, int(v->type));
         break;
     }
-    OutputText(item);
+    out(item);
   }
-  OutputText("\n");
+  out("\n");
 }
 
 // Runs a native function and applies the command contract to its result.
@@ -265,9 +269,9 @@ void VmPostCall(qvScriptState* L, int wanted, qvScriptValue* res) {
 int32_t VmCallValue(qvScriptState* L, qvScriptValue* func, int nresults) {
   if (++L->nCcalls >= kMaxNativeCalls) {
     if (L->nCcalls == kMaxNativeCalls)
-      VmRaiseError(L, vmerr::kStack);
+      VmRaiseError(L, ERR_STACK);
     else if (L->nCcalls >= kMaxNativeCalls + (kMaxNativeCalls >> 3))
-      VmThrow(L, vmerr::kStack);  // an overflow while the first one is handled
+      VmThrow(L, ERR_STACK);  // an overflow while the first one is handled
   }
   int32_t word;
   qvScriptValue* res = VmPreCall(L, func, &word);
@@ -280,7 +284,7 @@ int32_t VmCallValue(qvScriptState* L, qvScriptValue* func, int nresults) {
 
 void VmCallChecked(qvScriptState* L, qvScriptValue* func, int nresults) {
   int32_t word = VmCallValue(L, func, nresults);
-  if (IsErrorWord(word)) RaiseError(L, word);
+  if (IsErrorWord(word)) VmHostRaise(L, word);
 }
 
 int32_t VmProtectedCall(qvScriptState* L, qvProtectedBody body, void* arg, ptrdiff_t oldTop,
@@ -353,15 +357,16 @@ int32_t VmBuiltinNext(qvScriptState* L) {
 // ---- the command contract's error handler ----
 
 int32_t CallErrorHandler(qvScriptState* L, int32_t code) {
-  GetErrorFunctionName(L);
+  const qvVmHost* host = G(L)->host;
+  host->noteErrorFunction(L);
   char message[1024];
-  FormatErrorMessage(code, message, sizeof message);
+  host->formatMessage(code, message, sizeof message);
   VmRawGetI(L, kRegistryIndex, L->errorHandlerRef);
   VmPushNumber(L, code);
   VmPushString(L, message);
-  VmPushString(L, GetCurrentFunctionName());
+  VmPushString(L, host->errorFunctionName());
   VmPushNumber(L, L->errorLine);
-  ResetErrorFunctionName();
+  host->forgetErrorFunction();
   L->errorLine = -1;
   struct Nesting {
     qvScriptState* L;

@@ -6,7 +6,7 @@
 
 #include "vm/call.h"
 #include "vm/chunk.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/opcodes.h"
 #include "vm/table.h"
@@ -102,6 +102,11 @@ struct BoundedText {
 
 int32_t VmCurrentLine(qvScriptState*, const qvCallInfo* ci) { return RecordLine(ci, 0); }
 
+void VmFillErrorLine(qvScriptState* L) {
+  qvDebugRecord ar;
+  if (L->errorLine == -1 && VmGetStack(L, 1, &ar) && VmGetInfo(L, "l", &ar)) L->errorLine = ar.currentline;
+}
+
 void VmChunkId(char* out, const char* source, size_t size) {
   if (size == 0) return;
   BoundedText text{out, size};
@@ -151,7 +156,7 @@ int VmGetInfo(qvScriptState* L, const char* options, qvDebugRecord* ar) {
   bool tail = false;  // the tail-call entry, filled whole at once
   if (*options == '>') {
     ++options;
-    if (L->top <= L->base || !IsFunction(L->top - 1)) VmRaiseError(L, vmerr::kFuncExpected);
+    if (L->top <= L->base || !IsFunction(L->top - 1)) VmRaiseError(L, ERR_FUNCEXPECTED);
     fn = *--L->top;
   } else if (ar->ci == 0) {
     FillTailCall(ar);

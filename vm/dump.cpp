@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "vm/chunk.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 
 namespace qv {
 
@@ -70,7 +70,7 @@ void VmDumpProto(const qvProto* f, const qvString* enclosingSource, qvDumpState*
 }
 
 int32_t VmDump(qvScriptState* L, int index, qvWriter writer, void* data) {
-  if (VmType(L, index) != kTypeFunction || VmIsCFunction(L, index)) return vmerr::kNoQvFunc;
+  if (VmType(L, index) != kTypeFunction || VmIsCFunction(L, index)) return ERR_NOQVFUNC;
   const qvScriptValue* o = VmIndexToAddress(L, index);
   qvDumpState D{L, writer, data};
   VmDumpHeader(&D);

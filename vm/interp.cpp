@@ -2,9 +2,8 @@
 // and returns stay inside the loop; natives run from the pre-call.
 #include <algorithm>
 
-#include "core/errors.h"
 #include "vm/call.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 #include "vm/opcodes.h"
@@ -24,7 +23,7 @@ namespace {
 
 void PushGosub(qvScriptState* L, const qvProto* p, int32_t pc) {
   qvScriptGlobal* g = G(L);
-  if (g->gosubTop == kGosubLimit) VmRaiseError(L, vmerr::kInternal);
+  if (g->gosubTop == kGosubLimit) VmRaiseError(L, ERR_INTERNAL);
   if (g->gosubTop == g->gosubSize) {
     int32_t newSize = g->gosubSize == 0 ? 16 : std::min(kGosubLimit, 2 * g->gosubSize);
     g->gosub = static_cast<qvGosubEntry*>(VmRealloc(L, g->gosub, size_t(g->gosubSize) * sizeof(qvGosubEntry),
@@ -37,7 +36,7 @@ void PushGosub(qvScriptState* L, const qvProto* p, int32_t pc) {
 // A GOSUB return takes only an entry of the running prototype.
 int32_t PopGosub(qvScriptState* L, const qvProto* p) {
   qvScriptGlobal* g = G(L);
-  if (g->gosubTop == 0 || g->gosub[g->gosubTop - 1].proto != p) VmRaiseError(L, vmerr::kRetWoGosub);
+  if (g->gosubTop == 0 || g->gosub[g->gosubTop - 1].proto != p) VmRaiseError(L, ERR_RETWOGOSUB);
   return g->gosub[--g->gosubTop].pc;
 }
 
@@ -49,7 +48,7 @@ const uint32_t* LabelJump(qvScriptState* L, const qvProto* p, const uint32_t* pc
   int32_t after = int32_t(pc - p->code);
   int32_t ret = (word == -1) ? after : after - 2;
   int64_t target = int64_t(L->currentInstruction) + L->jumpOffset;
-  if (ret < 0 || target < 0 || target >= p->sizecode) VmRaiseError(L, vmerr::kInternal);
+  if (ret < 0 || target < 0 || target >= p->sizecode) VmRaiseError(L, ERR_INTERNAL);
   PushGosub(L, p, ret);
   return p->code + target;
 }
@@ -58,14 +57,14 @@ const uint32_t* LabelJump(qvScriptState* L, const qvProto* p, const uint32_t* pc
 // written back.
 double ForLoopOperand(qvScriptState* L, qvScriptValue* v) {
   double d;
-  if (!VmToNumberValue(v, &d)) VmRaiseError(L, vmerr::kValueExpected);
+  if (!VmToNumberValue(v, &d)) VmRaiseError(L, ERR_VALUEEXPECTED);
   SetNumber(v, d);
   return d;
 }
 
 // Table constructors: t[first + j - 1] = R(A + j) for j = 1 .. count.
 void SetList(qvScriptState* L, qvScriptValue* ra, int32_t first, int32_t count) {
-  if (!IsTable(ra)) VmRaiseError(L, vmerr::kBadBytecode);
+  if (!IsTable(ra)) VmRaiseError(L, ERR_BADBYTECODE);
   qvTable* h = TableOf(ra);
   for (int32_t j = 1; j <= count; ++j) {
     qvScriptValue v = ra[j];
@@ -321,7 +320,7 @@ resume:
       VM_CASE(OpNewTable) {
         SAVEPC();
         uint64_t asize = NewTableArraySize(GetB(i));
-        if (asize > (uint64_t(1) << kMaxTableBits)) VmRaiseError(L, vmerr::kTableOverflow);
+        if (asize > (uint64_t(1) << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
         qvTable* t = VmNewTableObject(L, uint32_t(asize), GetC(i));
         SetObject(ra, kTypeTable, t);
         PROTECT(VmGCStep(L));
@@ -475,7 +474,7 @@ resume:
           goto newframe;
         }
         // A native function has run.
-        if (IsErrorWord(word)) RaiseError(L, word);  // returns only while errors do not end the script
+        if (IsErrorWord(word)) VmHostRaise(L, word);  // returns only while errors do not end the script
         VmPostCall(L, nresults, first);
         ci = L->ci;
         if (nresults >= 0) L->top = ci->top;
@@ -523,7 +522,7 @@ resume:
           step = ra[2].value.n;
         } else {
           SAVEPC();
-          if (!IsNumber(ra)) VmRaiseError(L, vmerr::kValueExpected);
+          if (!IsNumber(ra)) VmRaiseError(L, ERR_VALUEEXPECTED);
           limit = ForLoopOperand(L, ra + 1);
           step = ForLoopOperand(L, ra + 2);
         }
@@ -595,7 +594,7 @@ resume:
         const qvScriptValue* key = RKC(i);
         if (!IsString(key)) {
           SAVEPC();
-          VmRaiseError(L, vmerr::kBadBytecode);
+          VmRaiseError(L, ERR_BADBYTECODE);
         }
         ra[1] = obj;
         if (IsTable(&obj)) {

@@ -6,7 +6,7 @@
 
 #include "vm/call.h"
 #include "vm/chunk.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 
@@ -82,7 +82,7 @@ struct LoadState {
 [[noreturn]] void Fail(LoadState* S, int32_t code) { VmRaiseError(S->L, code); }
 
 void ReadBlock(LoadState* S, void* b, size_t n) {
-  if (VmStreamRead(S->z, b, n) != 0) Fail(S, vmerr::kUnexpectedEof);
+  if (VmStreamRead(S->z, b, n) != 0) Fail(S, ERR_UNEXPECTEDEOF);
 }
 
 int ReadByte(LoadState* S) {
@@ -108,7 +108,7 @@ int32_t ReadInt(LoadState* S) {
 // A count, line defined or local pc: never negative.
 int32_t ReadCount(LoadState* S) {
   int32_t x = ReadInt(S);
-  if (x < 0) Fail(S, vmerr::kBadInteger);
+  if (x < 0) Fail(S, ERR_BADINTEGER);
   return x;
 }
 
@@ -175,12 +175,12 @@ void ReadConstants(LoadState* S, qvProto* f) {
         break;
       case kTypeString: {
         qvString* s = ReadString(S);
-        if (s == nullptr) Fail(S, vmerr::kBadConstant);
+        if (s == nullptr) Fail(S, ERR_BADCONSTANT);
         SetString(&v, s);
         break;
       }
       default:
-        Fail(S, vmerr::kBadConstant);
+        Fail(S, ERR_BADCONSTANT);
     }
     return v;
   });
@@ -189,7 +189,7 @@ void ReadConstants(LoadState* S, qvProto* f) {
 }
 
 qvProto* ReadFunction(LoadState* S, qvString* enclosingSource) {
-  if (++S->depth > kMaxFunctionNesting) Fail(S, vmerr::kBadBytecode);
+  if (++S->depth > kMaxFunctionNesting) Fail(S, ERR_BADBYTECODE);
   qvProto* f = VmNewProto(S->L);
   f->source = ReadString(S);
   if (f->source == nullptr) f->source = enclosingSource;
@@ -209,7 +209,7 @@ qvProto* ReadFunction(LoadState* S, qvString* enclosingSource) {
     return v;
   });
   n = ReadCount(S);
-  if (n != 0 && n != f->nups) Fail(S, vmerr::kBadUpvalues);
+  if (n != 0 && n != f->nups) Fail(S, ERR_BADUPVALUES);
   ReadArray(S, f->upvalues, f->sizeupvalues, n, static_cast<qvString*>(nullptr), [&]() { return ReadString(S); });
   ReadConstants(S, f);
   n = ReadCount(S);
@@ -218,18 +218,18 @@ qvProto* ReadFunction(LoadState* S, qvString* enclosingSource) {
     ReadValue(S, &i, sizeof i);
     return i;
   });
-  if (!VmCheckCode(f)) Fail(S, vmerr::kBadBytecode);
+  if (!VmCheckCode(f)) Fail(S, ERR_BADBYTECODE);
   --S->depth;
   return f;
 }
 
 void ReadHeader(LoadState* S) {
   for (unsigned char expected : kSignature)
-    if (ReadByte(S) != expected) Fail(S, vmerr::kBadSignature);
+    if (ReadByte(S) != expected) Fail(S, ERR_BADSIGNATURE);
   S->swap = ReadByte(S) != 1;
   for (unsigned char expected : kHeaderSizes)
-    if (ReadByte(S) != expected) Fail(S, vmerr::kVmMismatch);
-  if (std::trunc(ReadNumber(S)) != 31415926.0) Fail(S, vmerr::kUnkNumFmt);
+    if (ReadByte(S) != expected) Fail(S, ERR_VMMISMATCH);
+  if (std::trunc(ReadNumber(S)) != 31415926.0) Fail(S, ERR_UNKNUMFMT);
 }
 
 }  // namespace

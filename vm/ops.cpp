@@ -6,10 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/errors.h"
-#include "core/support.h"
+#include "base/support.h"
 #include "vm/call.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/table.h"
 
 namespace qv {
@@ -228,7 +227,7 @@ static const qvScriptValue* CommonMeta(qvScriptState* L, const qvScriptValue* a,
 
 [[noreturn]] static void MixedTypes(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
   bool numStr = (IsNumber(a) && IsString(b)) || (IsString(a) && IsNumber(b));
-  VmRaiseError(L, numStr ? vmerr::kNumStrCmp : vmerr::kWrongOp);
+  VmRaiseError(L, numStr ? ERR_NUMSTRCMP : ERR_WRONGOP);
 }
 
 bool VmEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
@@ -309,7 +308,7 @@ static bool NilOrder(qvScriptState* L, const qvScriptValue* a, const qvScriptVal
     } else if (IsString(o)) {
       *result = false;
     } else {
-      VmRaiseError(L, vmerr::kWrongOp);
+      VmRaiseError(L, ERR_WRONGOP);
     }
   }
   return true;
@@ -322,7 +321,7 @@ bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptVal
   if (NilOrder(L, a, b, false, &result)) return result;
   if (a->type != b->type) MixedTypes(L, a, b);
   const qvScriptValue* tm = CommonMeta(L, a, b, kEventLt);
-  if (tm == nullptr) VmRaiseError(L, vmerr::kWrongOp);
+  if (tm == nullptr) VmRaiseError(L, ERR_WRONGOP);
   qvScriptValue r = CallMetaResult(L, tm, a, b);
   return MetaResultTrue(&r);
 }
@@ -341,12 +340,12 @@ bool VmLessEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptVa
     qvScriptValue r = CallMetaResult(L, tm, b, a);
     return !MetaResultTrue(&r);
   }
-  VmRaiseError(L, vmerr::kWrongOp);
+  VmRaiseError(L, ERR_WRONGOP);
 }
 
 // ---- arithmetic ----
 
-void VmRaiseZeroDivision(qvScriptState* L) { VmRaiseError(L, vmerr::kZeroDivision); }
+void VmRaiseZeroDivision(qvScriptState* L) { VmRaiseError(L, ERR_ZERODIVISION); }
 
 qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, qvEvent op) {
   double x, y;
@@ -357,7 +356,7 @@ qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptVa
   }
   const qvScriptValue* tm = VmGetMetamethod(L, a, op);
   if (IsNil(tm)) tm = VmGetMetamethod(L, b, op);
-  if (!IsFunction(tm)) VmRaiseError(L, vmerr::kWrongOp);
+  if (!IsFunction(tm)) VmRaiseError(L, ERR_WRONGOP);
   return CallMetaResult(L, tm, a, b);
 }
 
@@ -384,7 +383,7 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
     if (!Joinable(top - 2) || !Joinable(top - 1)) {
       const qvScriptValue* tm = VmGetMetamethod(L, top - 2, kEventConcat);
       if (IsNil(tm)) tm = VmGetMetamethod(L, top - 1, kEventConcat);
-      if (!IsFunction(tm)) VmRaiseError(L, vmerr::kConcat);
+      if (!IsFunction(tm)) VmRaiseError(L, ERR_CONCAT);
       qvScriptValue r = CallMetaResult(L, tm, top - 2, top - 1);
       L->base[last - 1] = r;
     } else {
@@ -405,7 +404,7 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
           len = size_t(VmNumberToString(v->value.n, number));
           piece = number;
         }
-        if (uint64_t(pos) + len > 4294967293u) VmRaiseError(L, vmerr::kInternal);
+        if (uint64_t(pos) + len > 4294967293u) VmRaiseError(L, ERR_INTERNAL);
         if (pos + len > size) {
           buffer = OpenSpace(L, std::max(pos + len, 2 * size));
           size = G(L)->buffsize;
@@ -437,7 +436,7 @@ constexpr int kMaxTagLoop = 100;
     std::snprintf(text, sizeof text, "?");
   }
   SetErrorString(text);
-  VmRaiseError(L, vmerr::kFieldInit);
+  VmRaiseError(L, ERR_FIELDINIT);
 }
 
 qvScriptValue VmGetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptValue* key,
@@ -455,13 +454,13 @@ qvScriptValue VmGetTableValue(qvScriptState* L, const qvScriptValue* t, const qv
       }
     } else {
       tm = VmGetMetamethod(L, t, kEventIndex);
-      if (IsNil(tm)) VmTypeError(L, t, vmerr::kTableDecla, "{}");
+      if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
     }
     if (IsFunction(tm)) return CallMetaResult(L, tm, t, key);
     t = tm;
   }
   SetErrorString("#1");
-  VmRaiseError(L, vmerr::kInternal1);
+  VmRaiseError(L, ERR_INTERNAL1);
 }
 
 void VmSetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptValue* key,
@@ -483,7 +482,7 @@ void VmSetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptVal
       }
     } else {
       tm = VmGetMetamethod(L, t, kEventNewIndex);
-      if (IsNil(tm)) VmTypeError(L, t, vmerr::kTableDecla, "{}");
+      if (IsNil(tm)) VmTypeError(L, t, ERR_TABLEDECLA, "{}");
     }
     if (IsFunction(tm)) {
       qvScriptValue* top = L->top;
@@ -498,7 +497,7 @@ void VmSetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptVal
     t = tm;
   }
   SetErrorString("#2");
-  VmRaiseError(L, vmerr::kInternal1);
+  VmRaiseError(L, ERR_INTERNAL1);
 }
 
 }  // namespace qv

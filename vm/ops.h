@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/support.h"
+#include "base/support.h"
 #include "vm/state.h"
 
 namespace qv {

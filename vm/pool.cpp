@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include <sys/mman.h>
-
 namespace qv {
 
 namespace {
@@ -23,9 +21,7 @@ bool PoolGrow(qvPool* pool) {
   }
   void* arena = std::aligned_alloc(size, size);
   if (arena == nullptr) return false;
-#ifdef MADV_HUGEPAGE
-  if (size == kHugeArena) madvise(arena, size, MADV_HUGEPAGE);
-#endif
+  if (size == kHugeArena && pool->adviseHugePages != nullptr) pool->adviseHugePages(arena, size);
   // The space left in the previous arena goes to the free lists, largest classes first.
   while (pool->end - pool->next >= ptrdiff_t(kPoolGranule)) {
     const size_t c = PoolClass(std::min(size_t(pool->end - pool->next), kPoolMaxBlock));
@@ -47,7 +43,9 @@ void PoolRelease(qvPool* pool) {
     std::free(arena);
     arena = next;
   }
+  auto advise = pool->adviseHugePages;
   *pool = qvPool{};
+  pool->adviseHugePages = advise;
 }
 
 }  // namespace qv

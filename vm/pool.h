@@ -34,6 +34,9 @@ struct qvPool {
   char* next;    // unused space of the newest arena
   char* end;
   void* arenas;  // every arena, newest first, linked through its first word
+  // Asks for huge pages on a whole arena (random reads of small objects skip page-table walks);
+  // null gives no hint.
+  void (*adviseHugePages)(void* block, size_t size);
 };
 
 inline size_t PoolClass(size_t size) { return (size + kPoolGranule - 1) / kPoolGranule - 1; }

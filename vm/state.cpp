@@ -5,10 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
-
 #include "vm/call.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 #include "vm/state.h"
@@ -19,20 +17,6 @@ namespace qv {
 #ifdef QV_VM_TEST_HOOKS
 uint64_t gAllocationLimit = UINT64_MAX;
 #endif
-
-// Large blocks (the string buckets, big tables' parts) are read at random places: huge pages
-// save most of the page-table walks those reads cost.
-static void AdviseHugePages(void* block, size_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)size;
-#endif
-}
 
 // Moves a block between the pool and the C heap, or between two pool classes.
 static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize) {
@@ -74,7 +58,7 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   }
   if (newSize >= 0xFFFFFFFDu) {
     if (L == nullptr) return nullptr;
-    VmRaiseError(L, vmerr::kMem);
+    VmRaiseError(L, ERR_MEM);
   }
   void* p = nullptr;
   if (WithinLimit(L, oldSize, newSize)) {
@@ -87,9 +71,12 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   }
   if (p == nullptr) {
     if (L == nullptr) return nullptr;
-    VmThrow(L, vmerr::kMem);
+    VmThrow(L, ERR_MEM);
   }
-  if (newSize >= (size_t(4) << 20) && newSize > oldSize) AdviseHugePages(p, newSize);
+  // Large blocks (the string buckets, big tables' parts) are read at random places.
+  if (newSize >= (size_t(4) << 20) && newSize > oldSize && pool != nullptr &&
+      G(L)->host->adviseHugePages != nullptr)
+    G(L)->host->adviseHugePages(p, newSize);
   if (pool != nullptr) G(L)->nblocks += newSize - oldSize;
   return p;
 }
@@ -111,7 +98,7 @@ static void CorrectStack(qvScriptState* L, qvScriptValue* oldStack) {
 }
 
 void VmReallocStack(qvScriptState* L, int newSize) {
-  if (newSize > kMaxStackSlots) VmRaiseError(L, vmerr::kStack);
+  if (newSize > kMaxStackSlots) VmRaiseError(L, ERR_STACK);
   qvScriptValue* old = L->stack;
   L->stack = static_cast<qvScriptValue*>(VmRealloc(
       L, L->stack, size_t(L->stacksize) * sizeof(qvScriptValue), size_t(newSize) * sizeof(qvScriptValue)));
@@ -141,9 +128,9 @@ void VmReallocCI(qvScriptState* L, int newSize) {
 
 qvCallInfo* VmNextCI(qvScriptState* L) {
   if (L->ci == L->endCi) {
-    if (L->sizeCi > kMaxCalls) VmThrow(L, vmerr::kStack);  // overflow while handling overflow
+    if (L->sizeCi > kMaxCalls) VmThrow(L, ERR_STACK);  // overflow while handling overflow
     VmReallocCI(L, 2 * L->sizeCi);
-    if (L->sizeCi > kMaxCalls) VmRaiseError(L, vmerr::kStack);
+    if (L->sizeCi > kMaxCalls) VmRaiseError(L, ERR_STACK);
   }
   return ++L->ci;
 }
@@ -152,12 +139,14 @@ qvCallInfo* VmNextCI(qvScriptState* L) {
 
 static int32_t DefaultPanic(qvScriptState*) { return 0; }
 
-static void OpenBody(qvScriptState* L, void*) {
+static void OpenBody(qvScriptState* L, void* host) {
   auto* g = static_cast<qvScriptGlobal*>(VmRealloc(L, nullptr, 0, sizeof(qvScriptGlobal)));
   std::memset(static_cast<void*>(g), 0, sizeof(qvScriptGlobal));
   L->g = g;
   g->nblocks = sizeof(qvScriptState) + sizeof(qvScriptGlobal);
   g->panic = DefaultPanic;
+  g->host = host != nullptr ? static_cast<const qvVmHost*>(host) : VmDefaultHost();
+  g->pool.adviseHugePages = g->host->adviseHugePages;
   g->mainthread = L;
   g->threshold = g->gcLimit = kNoGCLimit;  // no collection until the state is complete
   SetNil(&g->registry);
@@ -220,7 +209,7 @@ static uint64_t FreeState(qvScriptState* L) {
   return residue;
 }
 
-qvScriptState* VmOpenState() {
+qvScriptState* VmOpenState(const qvVmHost* host) {
   auto* L = static_cast<qvScriptState*>(VmRealloc(nullptr, nullptr, 0, sizeof(qvScriptState)));
   if (L == nullptr) return nullptr;
   std::memset(static_cast<void*>(L), 0, sizeof(qvScriptState));
@@ -229,7 +218,7 @@ qvScriptState* VmOpenState() {
   SetNil(&L->gt);
   L->errorHandlerRef = -1;
   L->errorLine = -1;
-  if (VmRunProtected(L, OpenBody, nullptr) != 0) {
+  if (VmRunProtected(L, OpenBody, const_cast<qvVmHost*>(host)) != 0) {
     FreeState(L);
     return nullptr;
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vm/host.h"
 #include "vm/object.h"
 #include "vm/pool.h"
 
@@ -102,6 +103,7 @@ struct qvScriptGlobal {
   int32_t gosubSize;
   int32_t gosubTop;
   qvPool pool;  // the small blocks
+  const qvVmHost* host;  // never null once the state is open
 };
 
 // Bits of the pending word that the interpreter tests before every instruction.

@@ -1,7 +1,7 @@
 // Interned strings and full userdata.
 #include <cstring>
 
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/state.h"
 #include "vm/table.h"
 
@@ -66,7 +66,7 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
 qvString* VmInternCString(qvScriptState* L, const char* s) { return VmInternString(L, s, std::strlen(s)); }
 
 qvUserdata* VmNewUserdataObject(qvScriptState* L, size_t size) {
-  if (size >= 0xFFFFFFFDu - sizeof(qvUserdata)) VmRaiseError(L, vmerr::kMem);
+  if (size >= 0xFFFFFFFDu - sizeof(qvUserdata)) VmRaiseError(L, ERR_MEM);
   auto* u = static_cast<qvUserdata*>(VmRealloc(L, nullptr, 0, sizeof(qvUserdata) + size));
   u->type = kTypeUserdata;
   u->marked = kNotFinalisedBit;

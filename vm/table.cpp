@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/gc.h"
 #include "vm/table.h"
 
@@ -179,7 +179,7 @@ static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) 
 }
 
 void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
-  if (lsize > kMaxTableBits || nasize > (1u << kMaxTableBits)) VmRaiseError(L, vmerr::kTableOverflow);
+  if (lsize > kMaxTableBits || nasize > (1u << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
   // Allocate everything first, so that a failure leaves the table as it was.
   const uint32_t oldasize = t->sizearray;
   qvScriptValue* const oldArray = t->array;
@@ -295,7 +295,7 @@ qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptVa
   if (k.type == kTypeNil) {
     SetNumber(&k, 0.0);
   } else if (k.type == kTypeNumber) {
-    if (k.value.n != k.value.n) VmRaiseError(L, vmerr::kTableIndex);
+    if (k.value.n != k.value.n) VmRaiseError(L, ERR_TABLEINDEX);
     if (k.value.n == 0) k.value.n = 0.0;  // -0 is stored as 0
   }
   return NewKey(L, t, &k, IsString(&k) ? StringOf(&k)->hash : 0);
@@ -314,7 +314,7 @@ qvScriptValue* VmTableSetInt(qvScriptState* L, qvTable* t, int32_t n) {
 // ---- creation ----
 
 qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
-  if (lnhash > kMaxTableBits || narray > (1u << kMaxTableBits)) VmRaiseError(L, vmerr::kTableOverflow);
+  if (lnhash > kMaxTableBits || narray > (1u << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
   auto* t = static_cast<qvTable*>(VmRealloc(L, nullptr, 0, sizeof(qvTable)));
   t->flags = 0xFF;
   t->lsizenode = 0;
@@ -344,7 +344,7 @@ static int64_t FindIndex(qvScriptState* L, qvTable* t, const qvScriptValue* key)
   if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i)) return int64_t(i) - 1;
   for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n))
     if (RawEqualValues(&n->key, key)) return int64_t(t->sizearray) + (n - t->node);
-  VmRaiseError(L, vmerr::kInvNextKey);
+  VmRaiseError(L, ERR_INVNEXTKEY);
 }
 
 int VmTableNext(qvScriptState* L, qvTable* t, qvScriptValue* key) {

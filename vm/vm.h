@@ -54,7 +54,10 @@ constexpr int VmUpvalueIndex(int i) { return kGlobalsIndex - i; }
 constexpr int kMultipleResults = -1;
 
 // ---- state ----
-qvScriptState* VmOpenState();
+struct qvVmHost;
+// A new machine that reaches its embedding program through `host` (kept, not copied; null: the
+// machine's default host, see vm/host.h). Null when memory runs out.
+qvScriptState* VmOpenState(const qvVmHost* host = nullptr);
 void VmCloseState(qvScriptState* L);
 // The machine's only allocator: new size 0 frees; keeps the byte count exact.
 void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize);
@@ -145,6 +148,9 @@ int32_t VmRunProtected(qvScriptState* L, qvProtectedBody body, void* arg);
 [[noreturn]] void VmThrow(qvScriptState* L, int32_t code);
 // Records the script line and the function name, then throws the code.
 [[noreturn]] void VmRaiseError(qvScriptState* L, int32_t code);
+// A command's error word through the host: throws it, or returns 0 when the host lets the
+// script go on.
+int32_t VmHostRaise(qvScriptState* L, int32_t code);
 
 // ---- hooks ----
 // Events and mask bits.
@@ -203,6 +209,9 @@ void VmSetJumpOffset(qvScriptState* L, int32_t offset);
 // Script line of the failing instruction, -1 when unknown.
 int32_t VmGetErrorLine(qvScriptState* L);
 void VmSetErrorLine(qvScriptState* L, int32_t line);
+// While the error line is unknown (-1), takes the current line of the level that called the
+// running function: a command that fails reports the line of the instruction that called it.
+void VmFillErrorLine(qvScriptState* L);
 
 // Hands a failed command's code to the script's error handler (see the command contract);
 // returns 0 when the handler ran, else the code of a failure inside it.

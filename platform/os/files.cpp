@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "core/error_table.h"
-#include "core/support.h"
+#include "base/errors.h"
+#include "base/support.h"
 #include "platform/files.h"
 #include "platform/os/internal.h"
 #include "platform/textout.h"

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "core/support.h"
+#include "base/support.h"
 #include "platform/locale.h"
 
 namespace qv {

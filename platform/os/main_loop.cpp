@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/loop.h"
 #include "platform/loop_hosts.h"
 #include "platform/os/internal.h"
@@ -92,9 +92,13 @@ struct ScriptRun {
   int result;
 };
 
+thread_local bool tScriptThread = false;
+
 void ScriptThreadEntry(void* p) {
   auto* run = static_cast<ScriptRun*>(p);
+  tScriptThread = true;
   run->result = (*run->body)();
+  tScriptThread = false;
 }
 
 int RunHandler(int code, const intptr_t* a) {
@@ -316,6 +320,8 @@ void SetPlatformAttr(int code, int value) {
 }
 
 int GetFrameLimit() { return g.frameLimit.load(); }
+
+bool IsScriptThread() { return tScriptThread; }
 
 bool IsMainThread() { return g.haveMain.load() && pthread_equal(pthread_self(), g.mainThread); }
 

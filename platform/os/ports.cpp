@@ -15,7 +15,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/loop.h"
 #include "platform/os/internal.h"
 #include "platform/os/ipc.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/files.h"
 #include "platform/os/internal.h"
 #include "platform/process.h"

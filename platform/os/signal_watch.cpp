@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/os/internal.h"
 
 namespace qv {

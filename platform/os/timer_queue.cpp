@@ -7,7 +7,7 @@
 #include <mutex>
 #include <new>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/loop.h"
 #include "platform/os/internal.h"
 #include "platform/os/timer_service.h"

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "core/errors.h"
 #include "vm/vm.h"
 
 namespace qv::testing {
@@ -14,7 +15,7 @@ class MachineTest : public ::testing::Test {
   using Body = std::function<void(qvScriptState*)>;
 
   void SetUp() override {
-    L = VmOpenState();
+    L = VmOpenState(CoreVmHost());
     ASSERT_NE(L, nullptr);
   }
   void TearDown() override { VmCloseState(L); }

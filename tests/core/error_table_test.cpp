@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/error_table.h"
+#include "core/line_maps.h"
+#include "vm/host.h"
 #include "core/errors.h"
 
 using namespace qv;
@@ -231,6 +233,6 @@ TEST(ErrorTable, FormatsTheStoredArguments) {
   FormatErrorText(ERR_FINDBRUSH, out, sizeof(out));
   EXPECT_STREQ(out, "Could not find brush 17!");
   // The machine's error-handler path formats through the same table.
-  FormatErrorMessage(ERR_FINDSPRITE, out, sizeof(out));
+  CoreVmHost()->formatMessage(ERR_FINDSPRITE, out, sizeof(out));
   EXPECT_STREQ(out, "Could not find sprite 17!");
 }

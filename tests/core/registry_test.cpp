@@ -24,7 +24,7 @@ namespace {
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    L = VmOpenState();
+    L = VmOpenState(CoreVmHost());
     ASSERT_NE(L, nullptr);
     SetProcessVm(L);
   }

@@ -45,7 +45,7 @@ class ReportTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_EQ(AllocRuntimeBuffers(), 0);
-    L = VmOpenState();
+    L = VmOpenState(CoreVmHost());
     ASSERT_NE(L, nullptr);
     VmRegistrySetPointer(L, "applet", &settings);
     VmRegistrySetString(L, "script", ":none:");

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/vm/state_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/ops.h"
 
 namespace qv::testing {
@@ -154,13 +154,13 @@ TEST_F(ApiTest, MixedComparisonsRaise) {
               VmPushString(L, "1");
               VmLessThan(L, -2, -1, 1);
             }),
-            vmerr::kNumStrCmp);
+            ERR_NUMSTRCMP);
   EXPECT_EQ(Protected([](qvScriptState* L) {
               VmNewTable(L);
               VmPushString(L, "x");
               VmLessThan(L, -2, -1, 1);
             }),
-            vmerr::kWrongOp);
+            ERR_WRONGOP);
 }
 
 TEST_F(ApiTest, StringToNumberIsStrict) {
@@ -315,7 +315,7 @@ TEST_F(ApiTest, CallingANonFunctionUsesCallElseRaises) {
               VmPushNumber(L, 1);
               VmCall(L, 0, 0);
             }),
-            vmerr::kFuncDecla);
+            ERR_FUNCDECLA);
   // A table with "__call" receives itself as the first argument.
   VmNewTable(L);
   VmNewTable(L);
@@ -338,10 +338,10 @@ TEST_F(ApiTest, ProtectedCallRestoresTheCallRecordsAndLeavesTheTop) {
   VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
     VmPushNumber(L, 10);
     VmPushNumber(L, 20);
-    VmRaiseError(L, vmerr::kZeroDivision);
+    VmRaiseError(L, ERR_ZERODIVISION);
   }, 0);
   qvCallInfo* ci = L->ci;
-  EXPECT_EQ(VmPCall(L, 0, 0, 0), vmerr::kZeroDivision);
+  EXPECT_EQ(VmPCall(L, 0, 0, 0), ERR_ZERODIVISION);
   EXPECT_EQ(L->ci, ci);
   EXPECT_EQ(L->nCcalls, 0);
   EXPECT_EQ(VmGetTop(L), 4);  // the function slot and the two values the callee pushed
@@ -359,7 +359,7 @@ TEST_F(ApiTest, NativeNestingIsLimited) {
   VmPushCClosure(L, Recurse, 1);
   VmPushValue(L, -1);
   VmSetUpvalue(L, -2, 1);  // the closure calls itself
-  EXPECT_EQ(VmPCall(L, 0, 0, 0), vmerr::kStack);
+  EXPECT_EQ(VmPCall(L, 0, 0, 0), ERR_STACK);
   EXPECT_EQ(L->nCcalls, 0);
   VmSetTop(L, 0);
   // The state still works.
@@ -386,7 +386,7 @@ TEST_F(ApiTest, ConcatenationOfValues) {
               VmNewTable(L);
               VmConcat(L, 2);
             }),
-            vmerr::kConcat);
+            ERR_CONCAT);
 }
 
 TEST_F(ApiTest, InternedStringsAreUnique) {
@@ -469,14 +469,14 @@ TEST_F(ApiTest, IndexingANonTableRaises) {
               VmPushString(L, "k");
               VmGetTable(L, -2);
             }),
-            vmerr::kTableDecla);
+            ERR_TABLEDECLA);
   EXPECT_EQ(Protected([](qvScriptState* L) {
               VmPushNumber(L, 1);
               VmPushString(L, "k");
               VmPushNumber(L, 2);
               VmSetTable(L, -3);
             }),
-            vmerr::kTableDecla);
+            ERR_TABLEDECLA);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "tests/vm/vm_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/opcodes.h"
 
 namespace qv::testing {
@@ -99,17 +99,17 @@ TEST_F(ChunkTest, OnlyScriptFunctionsAreDumped) {
   int32_t status = 0;
   VmPushCClosure(L, [](qvScriptState*) -> int32_t { return 0; }, 0);
   EXPECT_TRUE(Dump(L, -1, &status).empty());
-  EXPECT_EQ(status, vmerr::kNoQvFunc);
+  EXPECT_EQ(status, ERR_NOQVFUNC);
   VmPushNumber(L, 1);
   EXPECT_TRUE(Dump(L, -1, &status).empty());
-  EXPECT_EQ(status, vmerr::kNoQvFunc);
+  EXPECT_EQ(status, ERR_NOQVFUNC);
 }
 
 TEST_F(ChunkTest, EveryTruncationEndsInUnexpectedEnd) {
   std::vector<uint8_t> bytes = Assemble(kRich);
   for (size_t n = 0; n < bytes.size(); ++n) {
     std::vector<uint8_t> part(bytes.begin(), bytes.begin() + n);
-    ASSERT_EQ(Load(part, n % 5), vmerr::kUnexpectedEof) << n;
+    ASSERT_EQ(Load(part, n % 5), ERR_UNEXPECTEDEOF) << n;
   }
   EXPECT_EQ(VmGetTop(L), 0);  // nothing pushed
 }
@@ -126,55 +126,55 @@ TEST_F(ChunkTest, DefectsGiveTheirCodes) {
   const std::string plain = ".function main";
   const std::string small = ".function main maxstack=10";
   const Case cases[] = {
-      {"signature", ".signature 1B 51 56 43\n" + main(plain, ""), vmerr::kBadSignature},
-      {"size byte", ".sizes 4 4 4 6 8 9 9 4\n" + main(plain, ""), vmerr::kVmMismatch},
-      {"instruction size", ".sizes 4 4 8 6 8 9 9 8\n" + main(plain, ""), vmerr::kVmMismatch},
-      {"test number", ".testnumber 31415927.5\n" + main(plain, ""), vmerr::kUnkNumFmt},
+      {"signature", ".signature 1B 51 56 43\n" + main(plain, ""), ERR_BADSIGNATURE},
+      {"size byte", ".sizes 4 4 4 6 8 9 9 4\n" + main(plain, ""), ERR_VMMISMATCH},
+      {"instruction size", ".sizes 4 4 8 6 8 9 9 8\n" + main(plain, ""), ERR_VMMISMATCH},
+      {"test number", ".testnumber 31415927.5\n" + main(plain, ""), ERR_UNKNUMFMT},
       {"test number fraction", ".testnumber 31415926.9\n" + main(plain, ""), 0},
-      {"test number NaN", ".testnumber nan\n" + main(plain, ""), vmerr::kUnkNumFmt},
-      {"negative local pc", main(plain, ".local \"x\" -1 1"), vmerr::kBadInteger},
+      {"test number NaN", ".testnumber nan\n" + main(plain, ""), ERR_UNKNUMFMT},
+      {"negative local pc", main(plain, ".local \"x\" -1 1"), ERR_BADINTEGER},
       {"negative line defined",
-       main(plain, "CLOSURE R0, child\n.function child linedefined=-5\nRETURN R0, 1\n.end"), vmerr::kBadInteger},
+       main(plain, "CLOSURE R0, child\n.function child linedefined=-5\nRETURN R0, 1\n.end"), ERR_BADINTEGER},
       {"upvalue names", main(plain, "CLOSURE R0, 0\n.function child\n.upvalues 2\n.upvalue \"x\"\nRETURN R0, 1\n.end"),
-       vmerr::kBadUpvalues},
+       ERR_BADUPVALUES},
       {"upvalues without names",
        main(plain, "CLOSURE R0, child [R0]\n.function child\n.upvalues 1\nGETUPVAL R0, U0\nRETURN R0, 2\n.end"), 0},
-      {"last is no RETURN", ".function main\nLOADCONST R0, 1\n.end\n", vmerr::kBadBytecode},
-      {"max stack", main(".function main maxstack=251", ""), vmerr::kBadBytecode},
-      {"line table length", main(plain, ".lines raw 1 2 3"), vmerr::kBadBytecode},
-      {"register A", main(small, "LOADCONST R10, 1"), vmerr::kBadBytecode},
-      {"register B", main(small, "MOVE R0, R10"), vmerr::kBadBytecode},
-      {"constant C", main(small, "ADD R0, R0, R0, C=260"), vmerr::kBadBytecode},
-      {"constant Bx", main(small, "LOADCONST R0, 1, Bx=3"), vmerr::kBadBytecode},
-      {"jump outside", main(small, "JUMP +5"), vmerr::kBadBytecode},
-      {"jump before start", main(small, "JUMP -2"), vmerr::kBadBytecode},
-      {"upvalue index", main(small, "GETUPVAL R0, U0"), vmerr::kBadBytecode},
-      {"global name", main(small, ".const 5\nGETGLOBAL R0, \"x\", Bx=0"), vmerr::kBadBytecode},
-      {"concat order", main(small, "CONCAT R0, R2, R1"), vmerr::kBadBytecode},
-      {"concat range", main(small, "CONCAT R0, R1, R10"), vmerr::kBadBytecode},
-      {"open call", main(small, "CALL R0, nargs=0, nres=all"), vmerr::kBadBytecode},
-      {"call arguments", main(small, "CALL R5, nargs=5, nres=0"), vmerr::kBadBytecode},
-      {"call results", main(small, "CALL R5, nargs=0, nres=6"), vmerr::kBadBytecode},
-      {"return range", main(small, "RETURN R5, n=6"), vmerr::kBadBytecode},
-      {"setlist range", main(small, "SETLIST R0, first=0 count=10"), vmerr::kBadBytecode},
-      {"forloop register", main(small, "FORLOOP R8, +0"), vmerr::kBadBytecode},
-      {"forloop target", main(small, "FORLOOP R0, +100"), vmerr::kBadBytecode},
-      {"forinprep register", main(small, "FORINPREP R9, +0"), vmerr::kBadBytecode},
-      {"forinprep target", main(small, "FORINPREP R0, -5"), vmerr::kBadBytecode},
-      {"forinloop register", main(small, "FORINLOOP R5, vars=1\nJUMP +0"), vmerr::kBadBytecode},
-      {"forinloop variables", main(small, "FORINLOOP R0, vars=9\nJUMP +0"), vmerr::kBadBytecode},
-      {"forinloop without jump", main(small, "FORINLOOP R0, vars=1\nLOADNIL R0, R0"), vmerr::kBadBytecode},
-      {"test without jump", main(small, "EQ 1, 1, 1\nLOADNIL R0, R0"), vmerr::kBadBytecode},
-      {"test at the end", ".function main\nEQ 1, 1, 1\nRETURN R0, 1\n.end\n", vmerr::kBadBytecode},
-      {"loadbool skip at the end", ".function main\nLOADBOOL R0, 1, 1\nRETURN R0, 1\n.end\n", vmerr::kBadBytecode},
-      {"closure index", main(small, "CLOSURE R0, 3"), vmerr::kBadBytecode},
+      {"last is no RETURN", ".function main\nLOADCONST R0, 1\n.end\n", ERR_BADBYTECODE},
+      {"max stack", main(".function main maxstack=251", ""), ERR_BADBYTECODE},
+      {"line table length", main(plain, ".lines raw 1 2 3"), ERR_BADBYTECODE},
+      {"register A", main(small, "LOADCONST R10, 1"), ERR_BADBYTECODE},
+      {"register B", main(small, "MOVE R0, R10"), ERR_BADBYTECODE},
+      {"constant C", main(small, "ADD R0, R0, R0, C=260"), ERR_BADBYTECODE},
+      {"constant Bx", main(small, "LOADCONST R0, 1, Bx=3"), ERR_BADBYTECODE},
+      {"jump outside", main(small, "JUMP +5"), ERR_BADBYTECODE},
+      {"jump before start", main(small, "JUMP -2"), ERR_BADBYTECODE},
+      {"upvalue index", main(small, "GETUPVAL R0, U0"), ERR_BADBYTECODE},
+      {"global name", main(small, ".const 5\nGETGLOBAL R0, \"x\", Bx=0"), ERR_BADBYTECODE},
+      {"concat order", main(small, "CONCAT R0, R2, R1"), ERR_BADBYTECODE},
+      {"concat range", main(small, "CONCAT R0, R1, R10"), ERR_BADBYTECODE},
+      {"open call", main(small, "CALL R0, nargs=0, nres=all"), ERR_BADBYTECODE},
+      {"call arguments", main(small, "CALL R5, nargs=5, nres=0"), ERR_BADBYTECODE},
+      {"call results", main(small, "CALL R5, nargs=0, nres=6"), ERR_BADBYTECODE},
+      {"return range", main(small, "RETURN R5, n=6"), ERR_BADBYTECODE},
+      {"setlist range", main(small, "SETLIST R0, first=0 count=10"), ERR_BADBYTECODE},
+      {"forloop register", main(small, "FORLOOP R8, +0"), ERR_BADBYTECODE},
+      {"forloop target", main(small, "FORLOOP R0, +100"), ERR_BADBYTECODE},
+      {"forinprep register", main(small, "FORINPREP R9, +0"), ERR_BADBYTECODE},
+      {"forinprep target", main(small, "FORINPREP R0, -5"), ERR_BADBYTECODE},
+      {"forinloop register", main(small, "FORINLOOP R5, vars=1\nJUMP +0"), ERR_BADBYTECODE},
+      {"forinloop variables", main(small, "FORINLOOP R0, vars=9\nJUMP +0"), ERR_BADBYTECODE},
+      {"forinloop without jump", main(small, "FORINLOOP R0, vars=1\nLOADNIL R0, R0"), ERR_BADBYTECODE},
+      {"test without jump", main(small, "EQ 1, 1, 1\nLOADNIL R0, R0"), ERR_BADBYTECODE},
+      {"test at the end", ".function main\nEQ 1, 1, 1\nRETURN R0, 1\n.end\n", ERR_BADBYTECODE},
+      {"loadbool skip at the end", ".function main\nLOADBOOL R0, 1, 1\nRETURN R0, 1\n.end\n", ERR_BADBYTECODE},
+      {"closure index", main(small, "CLOSURE R0, 3"), ERR_BADBYTECODE},
       {"closure upvalue list",
        main(small, "CLOSURE R0, 0\nLOADNIL R0, R0\n.function child\n.upvalue \"x\"\nRETURN R0, 1\n.end"),
-       vmerr::kBadBytecode},
-      {"parameters and vararg", main(".function main params=2 vararg maxstack=2", ""), vmerr::kBadBytecode},
+       ERR_BADBYTECODE},
+      {"parameters and vararg", main(".function main params=2 vararg maxstack=2", ""), ERR_BADBYTECODE},
       {"no-op opcode", main(small, ".word 0x00000032"), 0},
-      {"no-op opcode register", main(small, ".word 0xFF000032"), vmerr::kBadBytecode},
-      {"text file", "", vmerr::kBadSignature},
+      {"no-op opcode register", main(small, ".word 0xFF000032"), ERR_BADBYTECODE},
+      {"text file", "", ERR_BADSIGNATURE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -190,7 +190,7 @@ TEST_F(ChunkTest, DefectsGiveTheirCodes) {
     VmSetTop(L, 0);
   }
   std::vector<uint8_t> none;
-  EXPECT_EQ(Load(none), vmerr::kUnexpectedEof);  // an empty reader
+  EXPECT_EQ(Load(none), ERR_UNEXPECTEDEOF);  // an empty reader
 }
 
 // Patches the byte at the position of a marker found in the chunk.
@@ -207,12 +207,12 @@ TEST_F(ChunkTest, UnknownConstantTypes) {
   std::vector<uint8_t> bytes = Assemble(".function main\n.const 2\nRETURN R0, 1\n.end\n");
   const std::vector<uint8_t> two = {3, 0, 0, 0, 0, 0, 0, 0, 0x40};
   for (uint8_t type : {1, 2, 5, 9, 255}) {
-    EXPECT_EQ(Load(Patch(bytes, two, 0, {type})), vmerr::kBadConstant) << int(type);
+    EXPECT_EQ(Load(Patch(bytes, two, 0, {type})), ERR_BADCONSTANT) << int(type);
   }
   // An absent string is no string constant.
   bytes = Assemble(".function main\n.const \"ab\"\nRETURN R0, 1\n.end\n");
   const std::vector<uint8_t> ab = {4, 3, 0, 0, 0, 'a', 'b', 0};
-  EXPECT_EQ(Load(Patch(bytes, ab, 1, {0, 0, 0, 0})), vmerr::kBadConstant);
+  EXPECT_EQ(Load(Patch(bytes, ab, 1, {0, 0, 0, 0})), ERR_BADCONSTANT);
 }
 
 TEST_F(ChunkTest, FalseLengthsEndWithoutHugeAllocations) {
@@ -226,13 +226,13 @@ TEST_F(ChunkTest, FalseLengthsEndWithoutHugeAllocations) {
   const std::vector<uint8_t> source = {3, 0, 0, 0, '@', 's', 0};
   const std::vector<uint8_t> ab = {4, 3, 0, 0, 0, 'a', 'b', 0};
   for (const auto& [marker, offset] : {Case{source, 0}, Case{ab, 1}}) {
-    EXPECT_EQ(Load(Patch(bytes, marker, offset, {0xF0, 0xFF, 0xFF, 0x7F}), 1), vmerr::kUnexpectedEof);
+    EXPECT_EQ(Load(Patch(bytes, marker, offset, {0xF0, 0xFF, 0xFF, 0x7F}), 1), ERR_UNEXPECTEDEOF);
   }
   std::vector<uint8_t> count = bytes;
   size_t at = count.size() - 12;  // the code count before two instruction words
   ASSERT_EQ(count[at], 2);
   count[at + 3] = 0x7F;
-  EXPECT_EQ(Load(count, 64), vmerr::kUnexpectedEof);
+  EXPECT_EQ(Load(count, 64), ERR_UNEXPECTEDEOF);
   VmSetGCThreshold(L, 0);
   EXPECT_LT(G(L)->nblocks, before + 4096);
 }
@@ -246,7 +246,7 @@ TEST_F(ChunkTest, NestingIsCapped) {
   };
   EXPECT_EQ(Load(Assemble(nested(200))), 0);
   VmSetTop(L, 0);
-  EXPECT_EQ(Load(Assemble(nested(201))), vmerr::kBadBytecode);
+  EXPECT_EQ(Load(Assemble(nested(201))), ERR_BADBYTECODE);
 }
 
 TEST_F(ChunkTest, AMainFunctionWithUpvaluesRunsWithNilOnes) {

@@ -4,7 +4,7 @@
 
 #include "tests/vm/vm_fixture.h"
 #include "vm/debug.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 
 namespace qv::testing {
 namespace {
@@ -339,7 +339,7 @@ TEST_F(DebugTest, TheFunctionOnTopOfTheStack) {
                   VmGetInfo(L, ">S", &ar);
                 },
                 nullptr),
-            vmerr::kFuncExpected);
+            ERR_FUNCEXPECTED);
   VmSetTop(L, 0);
   EXPECT_EQ(VmRunProtected(
                 L, [](qvScriptState* L, void*) {
@@ -347,7 +347,7 @@ TEST_F(DebugTest, TheFunctionOnTopOfTheStack) {
                   VmGetInfo(L, ">S", &ar);  // an empty stack
                 },
                 nullptr),
-            vmerr::kFuncExpected);
+            ERR_FUNCEXPECTED);
 }
 
 TEST_F(DebugTest, TheTailCallEntryPushesNil) {
@@ -412,13 +412,13 @@ TEST_F(DebugTest, TypeErrorsNameTheIndexedObjectAndCutLongNames) {
 .end
 )qv")
                 .status,
-            vmerr::kTableDecla);
+            ERR_TABLEDECLA);
   EXPECT_STREQ(GetErrorString(), "obj{}");
   // A name longer than the error-text buffer is cut to it.
   const std::string name(600, 'g');
   EXPECT_EQ(Run(".function main\nGETGLOBAL R0, \"" + name + "\"\nCALL R0, nargs=0, nres=0\nRETURN R0, n=0\n.end\n")
                 .status,
-            vmerr::kFuncDecla);
+            ERR_FUNCDECLA);
   EXPECT_EQ(std::string(GetErrorString()), std::string(511, 'g'));
 }
 

@@ -1,7 +1,7 @@
 // The error contract: each error the machine raises comes back from VmPCall as exactly its code
 // with the failing instruction's line, and the state runs the next program correctly.
 #include "tests/vm/vm_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 
 namespace qv::testing {
 namespace {
@@ -46,26 +46,26 @@ TEST_F(ErrorsTest, EachErrorComesBackWithItsCodeAndLine) {
     const char* failing;  // line 7
   };
   const Case cases[] = {
-      {vmerr::kValueExpected, "LOADCONST R1, \"x\"\nLOADCONST R2, 1\nLOADCONST R3, 1", "FORLOOP R1, +0"},
-      {vmerr::kWrongOp, "NEWTABLE R1, 0, 0", "ADD R0, R1, 1"},
-      {vmerr::kRetWoGosub, "", "RETSUB"},
-      {vmerr::kInternal, "", "again:\nGOSUB @again"},
-      {vmerr::kZeroDivision, "", "DIV R0, 1, 0"},
-      {vmerr::kNumStrCmp, "", "LT 1, 1, \"1\"\nJUMP +0"},
-      {vmerr::kConcat, "NEWTABLE R1, 0, 0\nLOADCONST R2, \"a\"", "CONCAT R0, R1, R2"},
-      {vmerr::kTableDecla, "LOADCONST R1, 5", "GETTABLE R0, R1, \"x\""},
-      {vmerr::kFuncDecla, "", "GETGLOBAL R1, \"nothing\"\nCALL R1, nargs=0, nres=0"},
-      {vmerr::kInternal1,
+      {ERR_VALUEEXPECTED, "LOADCONST R1, \"x\"\nLOADCONST R2, 1\nLOADCONST R3, 1", "FORLOOP R1, +0"},
+      {ERR_WRONGOP, "NEWTABLE R1, 0, 0", "ADD R0, R1, 1"},
+      {ERR_RETWOGOSUB, "", "RETSUB"},
+      {ERR_INTERNAL, "", "again:\nGOSUB @again"},
+      {ERR_ZERODIVISION, "", "DIV R0, 1, 0"},
+      {ERR_NUMSTRCMP, "", "LT 1, 1, \"1\"\nJUMP +0"},
+      {ERR_CONCAT, "NEWTABLE R1, 0, 0\nLOADCONST R2, \"a\"", "CONCAT R0, R1, R2"},
+      {ERR_TABLEDECLA, "LOADCONST R1, 5", "GETTABLE R0, R1, \"x\""},
+      {ERR_FUNCDECLA, "", "GETGLOBAL R1, \"nothing\"\nCALL R1, nargs=0, nres=0"},
+      {ERR_INTERNAL1,
        "NEWTABLE R1, 0, 0\nNEWTABLE R2, 0, 0\nSETTABLE R2, \"__index\", R1\nGETGLOBAL R3, \"setmetatable\"\n"
        "MOVE R4, R1\nMOVE R5, R2\nCALL R3, nargs=2, nres=0",
        "GETTABLE R0, R1, \"x\""},
-      {vmerr::kFieldInit, "NEWTABLE R1, 0, 0", "GETTABLE R0, R1, \"x\""},
-      {vmerr::kBadBytecode, "LOADCONST R1, 1", "SETLIST R1, first=0 count=1"},
-      {vmerr::kInvNextKey,
+      {ERR_FIELDINIT, "NEWTABLE R1, 0, 0", "GETTABLE R0, R1, \"x\""},
+      {ERR_BADBYTECODE, "LOADCONST R1, 1", "SETLIST R1, first=0 count=1"},
+      {ERR_INVNEXTKEY,
        "NEWTABLE R1, 0, 0\nSETTABLE R1, \"a\", 1\nLOADNIL R2, R3\nFORINPREP R1, +0\nLOADCONST R3, \"zzz\"",
        "FORINLOOP R1, vars=1\nJUMP +0"},
-      {vmerr::kTableOverflow, "", "NEWTABLE R0, 0, 25"},
-      {vmerr::kTableIndex, "NEWTABLE R1, 0, 0", "SETTABLE R1, nan, 1"},
+      {ERR_TABLEOVERFLOW, "", "NEWTABLE R0, 0, 25"},
+      {ERR_TABLEINDEX, "NEWTABLE R1, 0, 0", "SETTABLE R1, nan, 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -93,10 +93,10 @@ TEST_F(ErrorsTest, ErrorsInNestedFunctionsTakeTheirOwnLine) {
   .end
 .end
 )qv");
-  EXPECT_EQ(r.status, vmerr::kZeroDivision);
+  EXPECT_EQ(r.status, ERR_ZERODIVISION);
   EXPECT_EQ(ErrorLine(), 40);
   // Without a line table the line is 0.
-  EXPECT_EQ(Run(".function main\nDIV R0, 1, 0\nRETURN R0, 1\n.end\n").status, vmerr::kZeroDivision);
+  EXPECT_EQ(Run(".function main\nDIV R0, 1, 0\nRETURN R0, 1\n.end\n").status, ERR_ZERODIVISION);
   EXPECT_EQ(ErrorLine(), 0);
   ExpectHealthy();
 }
@@ -117,7 +117,7 @@ TEST_F(ErrorsTest, EndlessRecursionOverflowsTheCallRecords) {
   .end
 .end
 )qv");
-  EXPECT_EQ(r.status, vmerr::kStack);
+  EXPECT_EQ(r.status, ERR_STACK);
   EXPECT_EQ(ErrorLine(), 5);
   EXPECT_LE(L->sizeCi, kMaxCalls);  // shrunk back after the failure
   ExpectHealthy();
@@ -130,14 +130,14 @@ TEST_F(ErrorsTest, TypeErrorsNameTheValue) {
     const char* text;
   };
   const Case cases[] = {
-      {"GETGLOBAL R1, \"missing\"\nCALL R1, nargs=0, nres=0", vmerr::kFuncDecla, "missing()"},
-      {"ADD R2, 1, 1\nCALL R2, nargs=0, nres=0", vmerr::kFuncDecla, "\?\?()"},  // no name to give
+      {"GETGLOBAL R1, \"missing\"\nCALL R1, nargs=0, nres=0", ERR_FUNCDECLA, "missing()"},
+      {"ADD R2, 1, 1\nCALL R2, nargs=0, nres=0", ERR_FUNCDECLA, "\?\?()"},  // no name to give
       {"NEWTABLE R1, 0, 1\nSETTABLE R1, \"f\", 0\nGETTABLE R2, R1, \"f\"\nCALL R2, nargs=0, nres=0",
-       vmerr::kFuncDecla, "f()"},
-      {"NEWTABLE R1, 0, 1\nSETTABLE R1, \"m\", 0\nSELF R2, R1, \"m\"\nCALL R2, nargs=1, nres=0", vmerr::kFuncDecla,
+       ERR_FUNCDECLA, "f()"},
+      {"NEWTABLE R1, 0, 1\nSETTABLE R1, \"m\", 0\nSELF R2, R1, \"m\"\nCALL R2, nargs=1, nres=0", ERR_FUNCDECLA,
        "m()"},
-      {"GETGLOBAL R1, \"missing\"\nMOVE R2, R1\nGETTABLE R3, R2, 1", vmerr::kTableDecla, "missing{}"},
-      {".local \"count\" 0 9\nLOADCONST R0, 1\nGETTABLE R3, R0, 1", vmerr::kTableDecla, "count{}"},
+      {"GETGLOBAL R1, \"missing\"\nMOVE R2, R1\nGETTABLE R3, R2, 1", ERR_TABLEDECLA, "missing{}"},
+      {".local \"count\" 0 9\nLOADCONST R0, 1\nGETTABLE R3, R0, 1", ERR_TABLEDECLA, "count{}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -1,7 +1,7 @@
 // The collector: weak tables, "__gc" finalisers, the threshold rule, shrinking and exact
 // accounting.
 #include "tests/vm/state_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/table.h"
 
 namespace qv::testing {
@@ -25,7 +25,7 @@ int32_t ResurrectingFinaliser(qvScriptState* L) {
 
 int32_t FailingFinaliser(qvScriptState* L) {
   ++gFinalised;
-  VmRaiseError(L, vmerr::kWrongOp);
+  VmRaiseError(L, ERR_WRONGOP);
 }
 
 class GcTest : public StateTest {
@@ -136,12 +136,12 @@ TEST_F(GcTest, AnErrorInAFinaliserPropagatesAndTheOthersRunLater) {
   PushUserdata(CountFinaliser);
   VmSetTop(L, 0);
   // Newest first on the userdata list: the counting one is finalised first.
-  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), vmerr::kWrongOp);
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), ERR_WRONGOP);
   EXPECT_EQ(gFinalised, 2);
   PushUserdata(CountFinaliser);
   PushUserdata(FailingFinaliser);
   VmSetTop(L, 0);
-  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), vmerr::kWrongOp);
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), ERR_WRONGOP);
   EXPECT_EQ(gFinalised, 3);  // the failure stopped the run
   EXPECT_EQ(Protected([](qvScriptState* L) { VmSetGCThreshold(L, 0); }), 0);
   EXPECT_EQ(gFinalised, 4);  // the one left over runs at the next collection

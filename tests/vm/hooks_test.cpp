@@ -1,6 +1,6 @@
 // Hooks: line, count, call and return events, and errors thrown from a hook.
 #include "tests/vm/vm_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 
 namespace qv::testing {
 namespace {
@@ -10,7 +10,7 @@ int gFailOnLine;
 
 void Record(qvScriptState*, qvDebugRecord* ar, int32_t* error) {
   gEvents.emplace_back(ar->event, ar->currentline);
-  if (ar->event == kHookLine && ar->currentline == gFailOnLine) *error = vmerr::kZeroDivision;
+  if (ar->event == kHookLine && ar->currentline == gFailOnLine) *error = ERR_ZERODIVISION;
 }
 
 class HooksTest : public VmTest {
@@ -101,7 +101,7 @@ TEST_F(HooksTest, CallAndReturnEvents) {
 TEST_F(HooksTest, AnErrorWordFromTheHookIsThrown) {
   gFailOnLine = 2;
   VmSetHook(L, Record, kMaskLine, 0);
-  EXPECT_EQ(Run(kLoop).status, vmerr::kZeroDivision);
+  EXPECT_EQ(Run(kLoop).status, ERR_ZERODIVISION);
   EXPECT_EQ(L->allowhook, 1);
   VmSetHook(L, nullptr, 0, 0);
   EXPECT_EQ(Run(kLoop).num(0), 6);

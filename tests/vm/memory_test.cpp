@@ -1,7 +1,7 @@
 // Memory exhaustion: with the test builds' allocation limit every allocation point can fail;
 // each failure is ERR_MEM, leaves the machine consistent and loses no accounted byte.
 #include "tests/vm/vm_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/table.h"
 
 namespace qv::testing {
@@ -26,8 +26,8 @@ class MemoryTest : public VmTest {
       gAllocationLimit = UINT64_MAX;
       VmSetTop(L, 0);
       if (status == 0) break;
-      EXPECT_EQ(status, vmerr::kMem) << extra;
-      if (status != vmerr::kMem) break;
+      EXPECT_EQ(status, ERR_MEM) << extra;
+      if (status != ERR_MEM) break;
       ++failures;
     }
     return failures;
@@ -110,7 +110,7 @@ TEST_F(MemoryTest, AFailedRehashKeepsTheTable) {
       },
       &inserted);
   gAllocationLimit = UINT64_MAX;
-  EXPECT_EQ(status, vmerr::kMem);
+  EXPECT_EQ(status, ERR_MEM);
   ASSERT_GT(inserted, 100);
   for (int i = 0; i < inserted; ++i) {
     VmPushNumber(L, i * 7 + 0.5);

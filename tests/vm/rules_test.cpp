@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tests/vm/vm_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 
 namespace qv::testing {
 namespace {
@@ -74,12 +74,12 @@ TEST_F(RulesTest, ArithmeticAndBitOperations) {
       {"INTDIV", "-inf", "1", -2147483648.0, 0},
       {"MOD", "5", "nan", 5, 0},
       {"INTDIV", "\"4294967296\"", "2", -1073741824, 0},  // converted from text, then truncated
-      {"DIV", "1", "0", 0, vmerr::kZeroDivision},
-      {"DIV", "nil", "nil", 0, vmerr::kZeroDivision},
-      {"INTDIV", "1", "0.5", 0, vmerr::kZeroDivision},
-      {"MOD", "5", "0", 0, vmerr::kZeroDivision},
-      {"ADD", "\"abc\"", "1", 0, vmerr::kWrongOp},
-      {"SHL", "1", "\"x\"", 0, vmerr::kWrongOp},
+      {"DIV", "1", "0", 0, ERR_ZERODIVISION},
+      {"DIV", "nil", "nil", 0, ERR_ZERODIVISION},
+      {"INTDIV", "1", "0.5", 0, ERR_ZERODIVISION},
+      {"MOD", "5", "0", 0, ERR_ZERODIVISION},
+      {"ADD", "\"abc\"", "1", 0, ERR_WRONGOP},
+      {"SHL", "1", "\"x\"", 0, ERR_WRONGOP},
   };
   for (const BinaryCase& k : cases)
     CheckBinary(this, Run(Main(std::string(k.op) + " R0, " + k.b + ", " + k.c + "\nRETURN R0, 2")), k);
@@ -112,7 +112,7 @@ TEST_F(RulesTest, UnaryOperationsAndTruth) {
     EXPECT_EQ(r.type(0), kTypeNumber);
     EXPECT_EQ(r.num(0), k.want);
   }
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nNEG R0, R1\nRETURN R0, 2")).status, vmerr::kWrongOp);
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nNEG R0, R1\nRETURN R0, 2")).status, ERR_WRONGOP);
 }
 
 // TEST with C = 0 copies a false value and jumps; a true value skips the jump.
@@ -166,9 +166,9 @@ TEST_F(RulesTest, EqualityAndOrdering) {
       {"EQ", "", "\"a\"", "\"a\"", 1, 0},
       {"EQ", tables, "R1", "R1", 1, 0},
       {"EQ", tables, "R1", "R2", 0, 0},
-      {"EQ", "", "0", "\"\"", 0, vmerr::kNumStrCmp},
-      {"EQ", "", "1", "\"1\"", 0, vmerr::kNumStrCmp},
-      {"EQ", tables, "R1", "\"x\"", 0, vmerr::kWrongOp},
+      {"EQ", "", "0", "\"\"", 0, ERR_NUMSTRCMP},
+      {"EQ", "", "1", "\"1\"", 0, ERR_NUMSTRCMP},
+      {"EQ", tables, "R1", "\"x\"", 0, ERR_WRONGOP},
       {"LT", "", "1", "2", 1, 0},
       {"LT", "", "\"a\"", "\"b\"", 1, 0},
       {"LT", "", "\"B\"", "\"a\"", 1, 0},  // byte order
@@ -182,11 +182,11 @@ TEST_F(RulesTest, EqualityAndOrdering) {
       {"LT", "", "nil", "\"a\"", 0, 0},
       {"LT", "", "\"a\"", "nil", 0, 0},
       {"LE", "", "nil", "\"a\"", 0, 0},
-      {"LT", "", "1", "\"1\"", 0, vmerr::kNumStrCmp},
-      {"LE", "", "\"1\"", "1", 0, vmerr::kNumStrCmp},
-      {"LT", tables, "R1", "1", 0, vmerr::kWrongOp},
-      {"LT", tables, "nil", "R1", 0, vmerr::kWrongOp},
-      {"LE", tables, "R1", "R2", 0, vmerr::kWrongOp},
+      {"LT", "", "1", "\"1\"", 0, ERR_NUMSTRCMP},
+      {"LE", "", "\"1\"", "1", 0, ERR_NUMSTRCMP},
+      {"LT", tables, "R1", "1", 0, ERR_WRONGOP},
+      {"LT", tables, "nil", "R1", 0, ERR_WRONGOP},
+      {"LE", tables, "R1", "R2", 0, ERR_WRONGOP},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.op) + " " + k.b + ", " + k.c);
@@ -212,24 +212,24 @@ TEST_F(RulesTest, ConcatenationConvertsNumbersAndNil) {
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.str(0), "a1.51e+200.33333333333333");
   EXPECT_EQ(Run(Main("LOADCONST R1, \"a\"\nNEWTABLE R2, 0, 0\nCONCAT R0, R1, R2\nRETURN R0, 2")).status,
-            vmerr::kConcat);
+            ERR_CONCAT);
 }
 
 TEST_F(RulesTest, TableReadsAndWrites) {
   // A missing key read through GETTABLE raises, with the key in the error text.
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, \"x\"\nRETURN R0, 2")).status, vmerr::kFieldInit);
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, \"x\"\nRETURN R0, 2")).status, ERR_FIELDINIT);
   EXPECT_STREQ(GetErrorString(), "\"x\"");
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, 2.5\nRETURN R0, 2")).status, vmerr::kFieldInit);
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, 2.5\nRETURN R0, 2")).status, ERR_FIELDINIT);
   EXPECT_STREQ(GetErrorString(), "2.5");
   // A missing global and a missing method are nil.
   EXPECT_EQ(Run(Main("GETGLOBAL R0, \"nothing\"\nRETURN R0, 2")).type(0), kTypeNil);
   EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nSELF R0, R1, \"m\"\nRETURN R0, 3")).type(0), kTypeNil);
   // Indexing a value that is no table names it.
-  EXPECT_EQ(Run(Main("GETGLOBAL R1, \"nothing\"\nGETTABLE R0, R1, 1\nRETURN R0, 2")).status, vmerr::kTableDecla);
+  EXPECT_EQ(Run(Main("GETGLOBAL R1, \"nothing\"\nGETTABLE R0, R1, 1\nRETURN R0, 2")).status, ERR_TABLEDECLA);
   EXPECT_STREQ(GetErrorString(), "nothing{}");
-  EXPECT_EQ(Run(Main("LOADCONST R1, 1\nSETTABLE R1, 1, 2\nRETURN R0, 1")).status, vmerr::kTableDecla);
+  EXPECT_EQ(Run(Main("LOADCONST R1, 1\nSETTABLE R1, 1, 2\nRETURN R0, 1")).status, ERR_TABLEDECLA);
   // NaN keys, and nil keys that mean 0.
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nan, 1\nRETURN R0, 1")).status, vmerr::kTableIndex);
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nan, 1\nRETURN R0, 1")).status, ERR_TABLEINDEX);
   RunResult r = Run(Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nil, 5\nGETTABLE R0, R1, 0\nRETURN R0, 2"));
   EXPECT_EQ(r.num(0), 5);
   // Constructors store lists from key 0.
@@ -246,9 +246,9 @@ TEST_F(RulesTest, TableReadsAndWrites) {
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.str(0) + r.str(1) + r.str(2), "abc");
   // Oversized constructors.
-  EXPECT_EQ(Run(Main("NEWTABLE R0, 0, 25\nRETURN R0, 2")).status, vmerr::kTableOverflow);
-  EXPECT_EQ(Run(Main("NEWTABLE R0, B=511, C=0\nRETURN R0, 2")).status, vmerr::kTableOverflow);
-  EXPECT_EQ(Run(Main("NEWTABLE R0, B=187, C=0\nRETURN R0, 2")).status, vmerr::kTableOverflow);  // 3 << 23
+  EXPECT_EQ(Run(Main("NEWTABLE R0, 0, 25\nRETURN R0, 2")).status, ERR_TABLEOVERFLOW);
+  EXPECT_EQ(Run(Main("NEWTABLE R0, B=511, C=0\nRETURN R0, 2")).status, ERR_TABLEOVERFLOW);
+  EXPECT_EQ(Run(Main("NEWTABLE R0, B=187, C=0\nRETURN R0, 2")).status, ERR_TABLEOVERFLOW);  // 3 << 23
 }
 
 // A constructor that ends in a call: SETLISTTOP's Bx is the compiler's count of items so far
@@ -306,9 +306,9 @@ TEST_F(RulesTest, NumericLoops) {
       {"0", "\"3\"", "1", 6, 0},      // a numeric string limit
       {"-2", "nil", "1", -1 + 0, 0},  // nil limit counts as 0: -1, 0
       {"0", "0.5", "0.25", 0.75, 0},  // 0.25 .. 0.5
-      {"\"0\"", "3", "1", 0, vmerr::kValueExpected},
-      {"0", "\"x\"", "1", 0, vmerr::kValueExpected},
-      {"0", "3", "{}", 0, vmerr::kValueExpected},
+      {"\"0\"", "3", "1", 0, ERR_VALUEEXPECTED},
+      {"0", "\"x\"", "1", 0, ERR_VALUEEXPECTED},
+      {"0", "3", "{}", 0, ERR_VALUEEXPECTED},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.start) + " " + k.limit + " " + k.step);
@@ -361,11 +361,11 @@ TEST_F(RulesTest, GosubAndItsLimits) {
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.num(0), 20);
   // A return at depth 0.
-  EXPECT_EQ(Run(Main("RETSUB\nRETURN R0, 1")).status, vmerr::kRetWoGosub);
+  EXPECT_EQ(Run(Main("RETSUB\nRETURN R0, 1")).status, ERR_RETWOGOSUB);
   // 4097 nested GOSUBs.
-  EXPECT_EQ(Run(Main("again:\nGOSUB @again\nRETURN R0, 1")).status, vmerr::kInternal);
+  EXPECT_EQ(Run(Main("again:\nGOSUB @again\nRETURN R0, 1")).status, ERR_INTERNAL);
   // A failed call leaves the GOSUB stack as it found it: the next run starts at depth 0.
-  EXPECT_EQ(Run(Main("RETSUB\nRETURN R0, 1")).status, vmerr::kRetWoGosub);
+  EXPECT_EQ(Run(Main("RETSUB\nRETURN R0, 1")).status, ERR_RETWOGOSUB);
   // A return pops only an entry of the running function.
   const char* foreign = R"(
 .function main
@@ -381,7 +381,7 @@ sub:
   .end
 .end
 )";
-  EXPECT_EQ(Run(foreign).status, vmerr::kRetWoGosub);
+  EXPECT_EQ(Run(foreign).status, ERR_RETWOGOSUB);
 }
 
 TEST_F(RulesTest, NoOpOpcodesAreSkipped) {

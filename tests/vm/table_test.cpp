@@ -7,9 +7,9 @@
 #include <string>
 #include <variant>
 
-#include "core/errors.h"
+#include "base/errors.h"
 #include "tests/vm/state_fixture.h"
-#include "vm/errcodes.h"
+#include "base/errors.h"
 #include "vm/ops.h"
 #include "vm/table.h"
 
@@ -68,14 +68,14 @@ TEST_F(TableTest, NaNKeysRaiseOnWriteAndReadAsNil) {
               VmPushNumber(L, 1);
               VmRawSet(L, -3);
             }),
-            vmerr::kTableIndex);
+            ERR_TABLEINDEX);
   EXPECT_EQ(Protected([](qvScriptState* L) {
               VmNewTable(L);
               VmPushNumber(L, NAN);
               VmPushNumber(L, 1);
               VmSetTable(L, -3);
             }),
-            vmerr::kTableIndex);
+            ERR_TABLEINDEX);
   VmNewTable(L);
   VmPushNumber(L, NAN);
   VmGetTable(L, 1);
@@ -170,13 +170,13 @@ TEST_F(TableTest, TraversalWithAForeignKeyRaises) {
               VmPushString(L, "never there");
               VmNext(L, -2);
             }),
-            vmerr::kInvNextKey);
+            ERR_INVNEXTKEY);
 }
 
 TEST_F(TableTest, OversizedTablesRaise) {
-  EXPECT_EQ(Protected([](qvScriptState* L) { VmNewTableObject(L, 0, 25); }), vmerr::kTableOverflow);
+  EXPECT_EQ(Protected([](qvScriptState* L) { VmNewTableObject(L, 0, 25); }), ERR_TABLEOVERFLOW);
   EXPECT_EQ(Protected([](qvScriptState* L) { VmNewTableObject(L, (1u << 24) + 1, 0); }),
-            vmerr::kTableOverflow);
+            ERR_TABLEOVERFLOW);
 }
 
 // Random sets, clears and reads against a model.
@@ -283,7 +283,7 @@ TEST_F(TableTest, MissingFieldsRaiseForTheInterpreterWithTheKeyInTheText) {
                   VmPushNumber(L, c.n);
                 VmGetTableValue(L, VmIndexToAddress(L, -2), VmIndexToAddress(L, -1), qvMissing::kRaise);
               }),
-              vmerr::kFieldInit);
+              ERR_FIELDINIT);
     EXPECT_STREQ(GetErrorString(), c.text);
   }
 }
@@ -311,7 +311,7 @@ TEST_F(TableTest, EndlessIndexChainsRaise) {
               VmPushString(L, "x");
               VmGetTable(L, 1);
             }),
-            vmerr::kInternal1);
+            ERR_INTERNAL1);
   EXPECT_STREQ(GetErrorString(), "#1");
   EXPECT_EQ(Protected([](qvScriptState* L) {
               VmPushString(L, "t");
@@ -320,7 +320,7 @@ TEST_F(TableTest, EndlessIndexChainsRaise) {
               VmPushNumber(L, 1);
               VmSetTable(L, 1);
             }),
-            vmerr::kInternal1);
+            ERR_INTERNAL1);
   EXPECT_STREQ(GetErrorString(), "#2");
 }
 

@@ -1,4 +1,4 @@
-#include "core/support.h"
+#include "base/support.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/support.h"
+#include "base/support.h"
 
 using namespace qv;
 

@@ -1,12 +1,10 @@
-#include "core/player.h"
+#include "player/player.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/applet.h"
@@ -134,9 +132,6 @@ int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
   return 0;
 }
 
-// The thread that runs the script, while it runs.
-std::atomic<std::thread::id> gScriptThread;
-
 // A vocabulary list that could not be written is an error like any failed write.
 int Exported(int written, const std::string& fileName) {
   if (written) return 0;
@@ -148,7 +143,7 @@ int Exported(int written, const std::string& fileName) {
 // noticed the quit request; the flag belongs to the script thread, which sets it here at its
 // next line at the latest (the line hook asks the platform).
 void EndScript(void* data) {
-  if (std::this_thread::get_id() == gScriptThread.load()) {
+  if (IsScriptThread()) {
     VmSetEndFlag(static_cast<qvScriptState*>(data), 1);
   }
 }
@@ -177,11 +172,8 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
   SetBreakHandler(EndScript, L);
   // The main function that LoadMainChunk left on the stack runs on the script thread.
   return MessageLoop([L] {
-    gScriptThread.store(std::this_thread::get_id());
     SyncWindowStates();  // a quit requested before the script started
-    int32_t result = VmPCall(L, 0, 0, 0);
-    gScriptThread.store(std::thread::id());
-    return result;
+    return VmPCall(L, 0, 0, 0);
   });
 }
 
@@ -346,7 +338,7 @@ int PlayerMain(int argc, char** argv) {
   std::optional<uint32_t> linkedOffset = LinkedAppletOffset();
   auto* state = new (std::nothrow) qvPlayerState;
   auto* settings = new (std::nothrow) qvAppletSettings;
-  qvScriptState* L = VmOpenState();
+  qvScriptState* L = VmOpenState(CoreVmHost());
   if (state == nullptr || settings == nullptr || L == nullptr) {
     if (L != nullptr) VmCloseState(L);
     delete settings;

@@ -1,11 +1,13 @@
-// The command-handler contract with fake natives: result counts, error codes with and without
-// the script's error handler, ExitOnError, label subroutines, the End flag and the call trace.
+// The command-handler contract with fake natives, on a machine with the core's host: result
+// counts, error codes with and without the script's error handler, ExitOnError, label
+// subroutines, the End flag and the call trace.
 #include <algorithm>
 #include <regex>
 
+#include "base/errors.h"
+#include "core/errors.h"
 #include "core/registry.h"
 #include "tests/vm/vm_fixture.h"
-#include "vm/errcodes.h"
 
 namespace qv::testing {
 namespace {
@@ -25,7 +27,7 @@ int32_t Results(qvScriptState* L) {
 int32_t Fail(qvScriptState* L) {
   ++gCalls;
   VmPushNumber(L, 1);  // pushed, but an error has no results
-  return vmerr::kZeroDivision;
+  return ERR_ZERODIVISION;
 }
 
 int32_t LastError(qvScriptState* L) {
@@ -40,6 +42,12 @@ class CommandsTest : public VmTest {
  protected:
   static void SetUpTestSuite() { RegisterLibrary(kCommands, "commandstest"); }
   static void TearDownTestSuite() { FreeRegistries(); }
+  const qvVmHost* Host() const override { return CoreVmHost(); }
+  void ResetProcessWords() override {
+    VmTest::ResetProcessWords();
+    SetExitOnError(1);
+    ResetErrorFunctionName();
+  }
   void SetUp() override {
     VmTest::SetUp();
     gCalls = 0;
@@ -104,9 +112,9 @@ const char* const kCallFail = R"qv(
 
 TEST_F(CommandsTest, AnErrorCodeEndsTheScriptWithoutAHandler) {
   RunResult r = Run(kCallFail);
-  EXPECT_EQ(r.status, vmerr::kZeroDivision);
+  EXPECT_EQ(r.status, ERR_ZERODIVISION);
   EXPECT_EQ(ErrorLine(), 4);  // the calling instruction's line
-  EXPECT_EQ(VmGetLastError(L), vmerr::kZeroDivision);
+  EXPECT_EQ(VmGetLastError(L), ERR_ZERODIVISION);
   EXPECT_STREQ(GetCurrentFunctionName(), "Fail");
 }
 
@@ -118,7 +126,7 @@ TEST_F(CommandsTest, TheScriptsErrorHandlerReceivesTheError) {
   EXPECT_EQ(r.type(1), kTypeNil);  // the failed command yields no results
   EXPECT_EQ(r.num(2), 0);          // a handled error is not recorded for GetLastError
   ASSERT_EQ(gHandlerArgs.size(), 4u);
-  EXPECT_EQ(gHandlerArgs[0].n, vmerr::kZeroDivision);
+  EXPECT_EQ(gHandlerArgs[0].n, ERR_ZERODIVISION);
   EXPECT_EQ(gHandlerArgs[1].s, "Division by zero!");
   EXPECT_EQ(gHandlerArgs[2].s, "Fail");
   EXPECT_EQ(gHandlerArgs[3].n, 4);
@@ -145,7 +153,7 @@ TEST_F(CommandsTest, AScriptHandlerInAScript) {
 .end
 )qv");
   // "install" is not registered yet: the first run fails with ERR_FUNCDECLA.
-  EXPECT_EQ(r.status, vmerr::kFuncDecla);
+  EXPECT_EQ(r.status, ERR_FUNCDECLA);
   RegisterNative("install", [](qvScriptState* L) -> int32_t {
     VmPushValue(L, 1);
     VmRawSetI(L, kRegistryIndex, 3);
@@ -169,14 +177,14 @@ TEST_F(CommandsTest, AScriptHandlerInAScript) {
 .end
 )qv");
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.num(0), vmerr::kZeroDivision);
+  EXPECT_EQ(r.num(0), ERR_ZERODIVISION);
 }
 
 TEST_F(CommandsTest, AFailingHandlerReportsItsOwnError) {
-  VmPushCClosure(L, [](qvScriptState* L) -> int32_t { VmRaiseError(L, vmerr::kWrongOp); }, 0);
+  VmPushCClosure(L, [](qvScriptState* L) -> int32_t { VmRaiseError(L, ERR_WRONGOP); }, 0);
   VmRawSetI(L, kRegistryIndex, 3);
   VmSetErrorHandlerRef(L, 3);
-  EXPECT_EQ(Run(kCallFail).status, vmerr::kWrongOp);
+  EXPECT_EQ(Run(kCallFail).status, ERR_WRONGOP);
   EXPECT_EQ(VmGetInErrorHandler(L), 0);
   EXPECT_EQ(VmGetHandlerSuppression(L), 0);
 }
@@ -184,7 +192,7 @@ TEST_F(CommandsTest, AFailingHandlerReportsItsOwnError) {
 TEST_F(CommandsTest, SuppressionBypassesTheHandler) {
   InstallHandler();
   VmSetHandlerSuppression(L, 1);
-  EXPECT_EQ(Run(kCallFail).status, vmerr::kZeroDivision);
+  EXPECT_EQ(Run(kCallFail).status, ERR_ZERODIVISION);
   EXPECT_TRUE(gHandlerArgs.empty());
 }
 
@@ -194,7 +202,7 @@ TEST_F(CommandsTest, WithoutExitOnErrorTheScriptGoesOn) {
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.str(0), "before");
   EXPECT_EQ(r.type(1), kTypeNil);
-  EXPECT_EQ(r.num(2), vmerr::kZeroDivision);  // GetLastError sees it: its call does not clear it
+  EXPECT_EQ(r.num(2), ERR_ZERODIVISION);  // GetLastError sees it: its call does not clear it
   EXPECT_EQ(ErrorLine(), -1);
   // Any other native call clears the word.
   VmPushCClosure(L, Results, 0);
@@ -242,7 +250,7 @@ TEST_F(CommandsTest, LabelRequestsRunASubroutine) {
   gJumpTarget = 1000;
   gCalls = 0;
   RegisterNative("jump", [](qvScriptState* L) { return JumpOnce(L, -1); });
-  EXPECT_EQ(Run(kLabel).status, vmerr::kInternal);
+  EXPECT_EQ(Run(kLabel).status, ERR_INTERNAL);
 }
 
 // End from deep inside nested calls stops every level; nothing after it runs.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "core/support.h"
+#include "base/support.h"
 
 namespace qv {
 namespace {

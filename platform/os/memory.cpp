@@ -1,0 +1,22 @@
+// Memory hints to the kernel.
+#include <sys/mman.h>
+
+#include <cstdint>
+
+#include "platform/memory.h"
+
+namespace qv {
+
+void AdviseHugePages(void* block, size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
+}
+
+}  // namespace qv

@@ -1,0 +1,36 @@
+// What the machine asks of the program that embeds it: how a command's error is raised, where the
+// failing function is recorded, how a message reads, where the call trace goes and the memory
+// hint for large blocks. The host hands one record to VmOpenState; the machine never reaches
+// the player's own code any other way. Every member but adviseHugePages must be set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qv {
+
+struct qvScriptState;
+
+struct qvVmHost {
+  // A command's (or a metamethod's, finaliser's, iterator's) error word: records it and either
+  // throws it through VmThrow or returns 0 so the script goes on.
+  int32_t (*raiseError)(qvScriptState* L, int32_t code);
+  // Called before the machine throws an error of its own: notes the failing function and line.
+  void (*noteErrorFunction)(qvScriptState* L);
+  // The noted function's name ("----" when unknown), and forgetting it once it was reported.
+  const char* (*errorFunctionName)();
+  void (*forgetErrorFunction)();
+  // The finished message of a code (with the stored error arguments), cut to `size`.
+  void (*formatMessage)(int32_t code, char* out, size_t size);
+  // Text of the call trace.
+  void (*outputText)(const char* text);
+  // A hint that a large block is read at random places (huge pages save page-table walks).
+  void (*adviseHugePages)(void* block, size_t size);
+};
+
+// The host a machine uses when VmOpenState gets none: every error ends the protected run, the
+// function name is unknown, a message is "Error <code>" with its text argument, the trace goes
+// to standard output, and no memory hint is given.
+const qvVmHost* VmDefaultHost();
+
+}  // namespace qv
