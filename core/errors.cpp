@@ -25,7 +25,6 @@ int32_t gTopLevelError;
 char gFunctionName[kFunctionNameSize] = "----";
 
 constexpr char kUnknownFunction[] = "----";
-constexpr char kAppletScript[] = ":none:";  // registry "script" while an applet's chunk runs
 constexpr char kNoScriptName[] = "---";
 // The requester text: a message of kErrorMessageSize, the script file, the function and words.
 constexpr size_t kRequesterTextSize = kErrorMessageSize + kPathSize + kFunctionNameSize + 128;
@@ -45,10 +44,16 @@ const char* CurrentSource() {
   return source != nullptr ? source : "?";
 }
 
-bool AppletRunning(qvScriptState* L) {
-  const char* script = VmRegistryGetString(L, "script");
-  return script != nullptr && std::strcmp(script, kAppletScript) == 0;
-}
+// The script that error reports name; the core's own record, so that a report needs nothing
+// from the machine but the current line.
+struct ReportScript {
+  bool known = false;
+  bool applet = false;  // an applet's chunk runs: its line maps name the files
+  char name[kPathSize] = {};
+  int32_t beginLine = 0;
+} gScript;
+
+bool AppletRunning() { return gScript.known && gScript.applet; }
 
 std::span<const qvLineMap> LineMaps(qvScriptState* L) {
   const qvAppletSettings* settings = GetAppletSettings(L);
@@ -122,19 +127,23 @@ void SetCurrentFunctionName(const char* name) {
 }
 void ResetErrorFunctionName() { CopyText(gFunctionName, sizeof gFunctionName, kUnknownFunction); }
 
+void SetReportScript(const char* name, int32_t beginLine) {
+  gScript.known = true;
+  gScript.applet = name == nullptr;
+  CopyText(gScript.name, sizeof gScript.name, name != nullptr ? name : "");
+  gScript.beginLine = beginLine;
+}
+
+void ForgetReportScript() { gScript = ReportScript{}; }
+
 int32_t GetSourceLine(qvScriptState* L) {
   int32_t line = VmGetErrorLine(L);
-  if (AppletRunning(L)) return AppletSourceLine(LineMaps(L), CurrentSource(), line);
-  const char* script = VmRegistryGetString(L, "script");
-  auto begin = VmRegistryGetNumber(L, "beginline");
-  return ScriptSourceLine(LineMaps(L), script != nullptr ? script : "", line, DoubleToInt32(begin));
+  if (AppletRunning()) return AppletSourceLine(LineMaps(L), CurrentSource(), line);
+  return ScriptSourceLine(LineMaps(L), gScript.name, line, gScript.beginLine);
 }
 
 const char* GetErrorScriptName(qvScriptState* L) {
-  if (!AppletRunning(L)) {
-    const char* script = VmRegistryGetString(L, "script");
-    return script != nullptr ? script : kNoScriptName;
-  }
+  if (!AppletRunning()) return gScript.known ? gScript.name : kNoScriptName;
   const qvLineMap* map = FindLineMap(LineMaps(L), CurrentSource(), VmGetErrorLine(L));
   return map != nullptr ? map->fileName.c_str() : kNoScriptName;
 }

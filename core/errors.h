@@ -39,11 +39,17 @@ const char* GetCurrentFunctionName();
 void SetCurrentFunctionName(const char* name);
 void ResetErrorFunctionName();
 
+// Names the script that error reports point at: a script file `name` whose first line is
+// `beginLine`, or (name null) an applet's chunk, whose line maps name the source files.
+// ForgetReportScript returns to no script ("---").
+void SetReportScript(const char* name, int32_t beginLine);
+void ForgetReportScript();
+
 // The line in the source file of the current line: through the applet's line maps while an
-// applet's chunk runs (registry "script" is ":none:"), else shifted by the registry number
-// "beginline" and the included files. -1 when unknown.
+// applet's chunk runs, else shifted by the script's first line and the included files. -1 when
+// unknown.
 int32_t GetSourceLine(qvScriptState* L);
-// The source file for messages: registry "script" unless an applet runs; for an applet the file
+// The source file for messages: the script's name unless an applet runs; for an applet the file
 // of the line map that encloses the current line, "---" when none does.
 const char* GetErrorScriptName(qvScriptState* L);
 

@@ -157,7 +157,7 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
   host.done = [] { PrintDoneMessage(); };
   host.tempFileName = [] { return MakeTempFileName(); };
   int code = OpenApplet(settings, state, host);
-  VmRegistrySetString(L, "script", ":none:");
+  SetReportScript(nullptr, 0);  // an applet chunk: its line maps name the files
   if (code != 0) return code;
   RegistryNames names(L);
   MoveAppletNamesToVm(settings, names);
@@ -319,6 +319,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
   FreeRuntimeBuffers();
   FreeRegistries();
   FreeDeclaredErrors();
+  ForgetReportScript();
   delete settings;
   if (L != nullptr) VmCloseState(L);
   SetProcessVm(nullptr);

@@ -48,7 +48,7 @@ class ReportTest : public ::testing::Test {
     L = VmOpenState(CoreVmHost());
     ASSERT_NE(L, nullptr);
     VmRegistrySetPointer(L, "applet", &settings);
-    VmRegistrySetString(L, "script", ":none:");
+    SetReportScript(nullptr, 0);
     VmPushCClosure(L, ReadFails, 0);
     VmPushString(L, "readfails");
     VmInsert(L, -2);
@@ -60,6 +60,7 @@ class ReportTest : public ::testing::Test {
   void TearDown() override {
     SetRunning(0);
     ResetErrorFunctionName();
+    ForgetReportScript();
     VmCloseState(L);
     FreeRuntimeBuffers();
   }
