@@ -153,14 +153,16 @@ void CloseDirQ(qvDirHandle* handle);
 // The full name of the file or directory; for a virtual name the current directory joined with
 // its display name ("unknown" when that is empty). False when it does not fit.
 bool GetDirLockName(const qvDirHandle* handle, char* out, size_t size);
-// 0 with the information of the file or directory itself, or 1144 when it cannot be examined.
+// 0 with the information of the file or directory itself, or ERR_EXAMINE when it cannot be
+// examined.
 // A virtual name gives a file of the length the name carries, attributes 15 and all three times
 // at 16 August 1982, 00:00 local time.
 int ExamineFileQ(qvDirHandle* handle, qvDirEntry* entry);
-// Starts a scan of a directory: 0, or 1250 for a file or a virtual name (its name stored as the
-// error's text argument).
+// Starts a scan of a directory: 0; ERR_NOTADIR for a file or a virtual name, ERR_EXAMINE for a
+// directory that can no longer be read (the name stored as the error's text argument).
 int ExamineDirQ(qvDirHandle* handle);
-// The next entry of the scan, as the platform's ExamineNextEntry gives it: 1, or 0 at the end.
-int ReadDirQ(qvDirHandle* handle, const char** name, int* isDir, qvDirEntry* entry);
+// The next entry of the scan, as the platform's ExamineNextEntry gives it: true, or false at the
+// end.
+bool ReadDirQ(qvDirHandle* handle, const char** name, FileKind* kind, qvDirEntry* entry);
 
 }  // namespace qv

@@ -49,7 +49,7 @@ qvDirHandle* OpenDirQ(const char* name, int mode) {
   }
   char native[kMaxPathLength + 1];
   if (!MakeNativePath(name, native, sizeof(native))) return nullptr;
-  handle->lock = LockPath(native, mode);
+  handle->lock = LockPath(native, mode == 0 ? LockMode::kRead : LockMode::kWrite);
   return handle->lock ? handle.release() : nullptr;
 }
 
@@ -61,10 +61,7 @@ void CloseDirQ(qvDirHandle* handle) {
 
 bool GetDirLockName(const qvDirHandle* handle, char* out, size_t size) {
   if (size == 0) return false;
-  if (handle->lock) {
-    GetLockName(handle->lock, out, size);
-    return std::strlen(out) + 1 < size;
-  }
+  if (handle->lock) return GetLockName(handle->lock, out, size);
   std::error_code ec;
   std::string dir = std::filesystem::current_path(ec).string();
   if (dir.size() >= size) return false;
@@ -91,12 +88,11 @@ int ExamineDirQ(qvDirHandle* handle) {
     SetErrorString(handle->name.c_str());
     return ERR_NOTADIR;
   }
-  int isDir = 0;
-  return ExamineFirstEntry(handle->lock, &isDir);
+  return ExamineFirstEntry(handle->lock);
 }
 
-int ReadDirQ(qvDirHandle* handle, const char** name, int* isDir, qvDirEntry* entry) {
-  return handle->lock ? ExamineNextEntry(handle->lock, name, isDir, entry) : 0;
+bool ReadDirQ(qvDirHandle* handle, const char** name, FileKind* kind, qvDirEntry* entry) {
+  return handle->lock && ExamineNextEntry(handle->lock, name, kind, entry);
 }
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 // Files, paths and directory scans, dates and attributes, volumes and temporary names. Names
-// arrive translated by the runtime; "\" is accepted as a separator.
+// arrive translated by the runtime; "\" is accepted as a separator. Every function here may be
+// called on any thread (the current directory is the process's own, shared by all).
 #pragma once
 
 #include <cstddef>
@@ -12,18 +13,21 @@ struct qvFileTime {
   int64_t seconds;
   int32_t nanos;
 };
-enum : uint32_t {
+// Attribute bits.
+enum qvFileAttr : uint32_t {
   QV_FILEATTR_ARCHIVE = 0x20,
   QV_FILEATTR_HIDDEN = 0x80,
   QV_FILEATTR_SYSTEM = 0x100,
   QV_FILEATTR_READONLY = 0x8000,
   QV_FILEATTR_NORMAL = 0x10000,
 };
-enum { QV_TIME_CREATION = 0, QV_TIME_ACCESS = 1, QV_TIME_WRITE = 2 };
+// The places in qvDirEntry::times.
+enum qvFileTimeIndex { QV_TIME_CREATION = 0, QV_TIME_ACCESS = 1, QV_TIME_WRITE = 2 };
+enum class FileKind { kFile, kDirectory };
 struct qvDirEntry {
-  int64_t size;
-  uint32_t attributes;  // QV_FILEATTR_ bits
-  int isDirectory;
+  int64_t size;         // 0 for a directory
+  uint32_t attributes;  // qvFileAttr bits
+  FileKind kind;
   qvFileTime times[3];  // creation, last access, last write
 };
 // {seconds, minutes, hours, day of month, month from 0, year} in local time.
@@ -31,43 +35,55 @@ struct qvDate {
   int seconds, minutes, hours, day, month, year;
 };
 
+enum class LockMode { kRead, kWrite };
 struct qvDirLock;
-// A read lock on an existing file or directory (empty name: the current directory), or null. A
-// write lock prints "QVOS_LOCK_WRITE unsupported.\n" and fails.
-qvDirLock* LockPath(const char* name, int write);
+// A read lock on an existing file or directory (null or "": the current directory), or null when
+// it does not exist or cannot be opened. A write lock prints "QVOS_LOCK_WRITE unsupported.\n" and
+// gives null.
+qvDirLock* LockPath(const char* name, LockMode mode);
+// Frees the lock and its scan (null is ignored).
 void CloseDirScan(qvDirLock* lock);
-// A directory: restarts its scan, *isDir = 1, 0. A file: ERR_NOTADIR naming the path.
-int ExamineFirstEntry(qvDirLock* lock, int* isDir);
-// The lock's own file or directory; 1, or 0 when it cannot be examined.
-int ExamineDirEntry(qvDirLock* lock, qvDirEntry* entry);
-// The next entry (sorted without regard to case; names beginning with "." are passed over): 1
-// with the name (valid until the next call), its directory flag and, when asked, its entry; 0
-// at the end.
-int ExamineNextEntry(qvDirLock* lock, const char** name, int* isDir, qvDirEntry* entry);
-int GetLockName(qvDirLock* lock, char* buffer, size_t size);  // 1
+// Restarts the scan of a directory: 0; ERR_NOTADIR (naming the path) for a file; ERR_EXAMINE when
+// the directory can no longer be read (the scan is then empty).
+int ExamineFirstEntry(qvDirLock* lock);
+// The lock's own file or directory: true, or false when it can no longer be examined.
+bool ExamineDirEntry(qvDirLock* lock, qvDirEntry* entry);
+// The next entry of the scan (sorted without regard to case; names beginning with "." are passed
+// over; entries gone meanwhile too): true with the name (valid until the next call) and, where
+// asked, its kind and entry; false at the end or for a file's lock.
+bool ExamineNextEntry(qvDirLock* lock, const char** name, FileKind* kind, qvDirEntry* entry);
+// The lock's full path: true, or false when it was cut to fit (always terminated when size > 0).
+bool GetLockName(qvDirLock* lock, char* buffer, size_t size);
 
-// Deletes a file or an empty directory: 1, or 0 when it does not exist or cannot be deleted.
-int DeleteFileOrDir(const char* name);
-// 1, or 0 on failure; an existing target is never replaced.
-int RenameFile(const char* oldName, const char* newName);
-int MakeDirectoryCore(const char* name);  // 0 or ERR_CREATEDIR
+// Deletes a file or an empty directory: true, or false when it does not exist or cannot be deleted.
+bool DeleteFileOrDir(const char* name);
+// True, or false on failure; an existing target is never replaced.
+bool RenameFile(const char* oldName, const char* newName);
+// Makes a directory: 0, or ERR_CREATEDIR (it exists, its parent does not, or no right).
+int MakeDirectoryCore(const char* name);
 // Makes the directory current and returns a copy of the previous one (free it with std::free),
 // null when it cannot change.
 char* ChangeCurrentDir(const char* name);
-// The absolute, normalised path of a name (need not exist); 1.
-int GetFullPath(const char* name, char* buffer, size_t size);
-// Sets last access and last write (the creation time cannot be set here); 1, or 0 on failure.
-int SetFileDates(const char* name, const qvFileTime times[3]);
-// QV_FILEATTR_NORMAL wins over the rest; read-only takes the write permission away. 1, or 0.
-int SetFileAttrBits(const char* name, uint32_t bits);
+// The absolute path of a name with "." and ".." resolved by name (it need not exist): true, or
+// false when it was cut to fit (always terminated when size > 0).
+bool GetFullPath(const char* name, char* buffer, size_t size);
+// Sets last access and last write (the creation time cannot be set here): true, or false on
+// failure.
+bool SetFileDates(const char* name, const qvFileTime times[3]);
+// QV_FILEATTR_NORMAL wins over the rest; read-only takes the write permission away, anything else
+// gives the owner's back. True, or false on failure.
+bool SetFileAttrBits(const char* name, uint32_t bits);
 void FileTimeToDate(const qvFileTime& time, qvDate* date);
 void DateToFileTime(const qvDate& date, qvFileTime* time);
-// The name of the volume that holds the path (its mount point's last part, "/" for the root); 0.
-int GetVolumeLabel(const char* root, char* buffer, size_t size);
-// Free bytes (for the user) and used bytes of that volume; 0.
-int GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes);
+// The name of the volume that holds the path (its mount point's last part, "/" for the root):
+// true, or false with "" when the path cannot be examined, or cut when it does not fit.
+bool GetVolumeLabel(const char* root, char* buffer, size_t size);
+// Free bytes (for the user) and used bytes of that volume: true, or false with both 0 when the
+// volume cannot be examined.
+bool GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes);
 // A new name "qv....tmp" in the private temporary directory (made on first use, removed with
-// everything in it at shutdown); the file itself does not exist. 0, or ERR_CREATEDIR.
+// everything in it at shutdown); the file itself does not exist. 0, or ERR_CREATEDIR when the
+// directory cannot be made or the name does not fit (the buffer then holds "").
 int CreateTempName(char* buffer, size_t size);
 
 }  // namespace qv

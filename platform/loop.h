@@ -1,5 +1,6 @@
 // The platform's start and shutdown, the main loop that runs the script thread, and the requests
-// that other threads hand to the main thread.
+// that other threads hand to the main thread. The thread that calls InitPlatform and MessageLoop
+// is the main thread.
 #pragma once
 
 #include <cstdint>
@@ -9,50 +10,78 @@
 
 namespace qv {
 
-// 0, or ERR_MEM (timer service), ERR_CREATEEVENT (a signal). Failures leave what was made for
-// ShutdownPlatform, which frees everything and removes the private temporary directory.
+// Starts the platform on the main thread: 0, or ERR_SEMAPHORE (the display-list lock),
+// ERR_CREATEEVENT (a signal), ERR_MEM (the timer service), ERR_THREAD (the signal watch). A
+// failure leaves what was made for ShutdownPlatform. Calling it again while started returns 0.
 int InitPlatform();
+// Main thread, after MessageLoop has returned: frees everything, removes the private temporary
+// directory and forgets the window system, the hosts and the platform clock. Nothing happens when
+// the platform is not started.
 void ShutdownPlatform();
 
 // The script's body: runs the main chunk in a protected call and returns its status.
 using qvScriptBody = std::function<int()>;
 // The main thread's loop: starts the 20 ms pointer poll and the script thread (16 MB stack),
 // waits on its handles and pumps window events until the script thread has ended; returns the
-// body's result, or ERR_THREAD when the script thread cannot start.
+// body's result. ERR_THREAD when the platform is not started or the script thread cannot start;
+// ERR_WRONGUSAGE when a main loop runs already.
 int MessageLoop(const qvScriptBody& body);
 // Sets the wake signal: the main loop makes one pass. Any thread.
 void WakeMainLoop();
-// Blocks until the main loop has finished its next pass; 0. Script thread.
+// Blocks until the main loop has finished a pass since the last such wait returned: 0. A pass that
+// ended while nobody waited counts, so a caller that tests a condition and then waits never misses
+// the pass that changed it. ERR_WRONGUSAGE at once when no main loop runs or on the main thread
+// (which would wait for itself). Script thread (or another thread that is not the main one).
 int WaitMainLoopPass();
-// Takes over the window states that the main thread gathered (through the display host); when
-// the user asked to quit, calls the break handler and returns non-zero. Script thread.
+// Takes over the window states that the main thread gathered (through the display host): 0, or
+// ERR_USERABORT after calling the break handler when the user asked to quit. Script thread.
 int SyncWindowStates();
-// 8 Ctrl+C quits (default on), 9 the left mouse button quits, 10 Escape quits (both default off),
-// 16 the frames-per-second limit (0: the refresh rate); other codes are ignored.
-void SetPlatformAttr(int code, int value);
+
+// The platform's switches, numbered as the script's attributes.
+enum class PlatformAttr {
+  kQuitOnCtrlC = 8,       // default on
+  kQuitOnLeftButton = 9,  // default off
+  kQuitOnEscape = 10,     // default off
+  kFrameLimit = 16,       // frames per second; 0 (the default): the display's refresh rate
+};
+// True, or false for an attribute outside PlatformAttr. Any thread; InitPlatform restores the
+// defaults.
+bool SetPlatformAttr(PlatformAttr attr, int value);
+// The kFrameLimit value. Any thread.
 int GetFrameLimit();
+// True on the thread that called InitPlatform or MessageLoop last. Any thread.
 bool IsMainThread();
-// Whether the caller is the script thread that MessageLoop runs, while its body runs.
+// True on the script thread that MessageLoop runs, while its body runs. Any thread.
 bool IsScriptThread();
-// The display-list lock: held by the main loop while it pumps window events and by
-// SyncWindowStates.
+// The display-list lock (null while the platform is not started): held by the main loop while it
+// pumps window events and by SyncWindowStates.
 qvLock* GetDisplayListLock();
 
-// Window requests (1 open, 2 close, 3 activate a display's window, 4 join the clipboard chain,
-// 5 tray icon) run on the main thread. A handler gets the four argument words.
+// The requests that run on the main thread whoever asks for them.
+enum class WindowRequest {
+  kOpen = 1,            // open a display's window
+  kClose = 2,           // close a display's window
+  kActivate = 3,        // activate a display's window
+  kClipboardChain = 4,  // join the clipboard chain
+  kTrayIcon = 5,        // add or remove the tray icon
+};
+// A request's handler gets the four argument words; main thread.
 using qvRequestHandler = int (*)(intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3);
-void SetRequestHandler(int code, qvRequestHandler handler);
-// Runs request `code` on the main thread: in place when called there or while no main loop runs,
-// else forwarded through CallMainThread. Returns the handler's result for codes 1 and 5, else 0.
-int RunWindowRequest(int code, intptr_t a0 = 0, intptr_t a1 = 0, intptr_t a2 = 0,
+// Installs the handler (null: none). True, or false for a request outside WindowRequest. Any
+// thread.
+bool SetRequestHandler(WindowRequest request, qvRequestHandler handler);
+// Runs the request's handler on the main thread: in place when called there or while no main loop
+// runs, else handed to the main loop and waited for (one request at a time). Returns the handler's
+// result for kOpen and kTrayIcon, else 0; 0 also when no handler is installed or the request is
+// outside WindowRequest. Any thread.
+int RunWindowRequest(WindowRequest request, intptr_t a0 = 0, intptr_t a1 = 0, intptr_t a2 = 0,
                      intptr_t a3 = 0);
-// Hands the request to the main loop and blocks until it is done; one request at a time.
-int CallMainThread(int code, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3);
 
 // The runtime's break word: called (on any thread) when the user asked to quit, by
-// SyncWindowStates and on SIGINT or SIGTERM. A second such signal ends the process.
+// SyncWindowStates and on SIGINT or SIGTERM. A second such signal ends the process. Any thread.
 void SetBreakHandler(void (*handler)(void* data), void* data);
-// The error text argument (the runtime's SetErrorString) for codes that name something.
+// The error text argument (the runtime's SetErrorString) for codes that name something. Any
+// thread.
 void SetErrorTextHandler(void (*handler)(const char* text));
 
 // Neighbours that later parts of the player plug in; see platform/window_system.h and
@@ -61,7 +90,8 @@ class WindowSystem;
 class DisplayHost;
 class AudioHost;
 // The window system that MessageLoop waits in and pumps (null: the built-in headless one). Set it
-// before MessageLoop and back to null before destroying it; shutdown forgets all three.
+// before MessageLoop and back to null before destroying it; shutdown forgets all three. Main
+// thread.
 void SetWindowSystem(WindowSystem* system);
 void SetDisplayHost(DisplayHost* host);
 void SetAudioHost(AudioHost* host);

@@ -5,12 +5,17 @@
 
 namespace qv {
 
+enum class RunMode {
+  kWait,   // wait for the program and give its exit status
+  kAsync,  // start it and return; it is collected when it ends
+};
 // Runs a program (an absolute name as it is, else joined to the current directory) with its
-// arguments (split at blanks; double quotes group), without a shell. Unless async, waits for it and
-// gives its exit status (128 + signal when killed). 0, or ERR_FILEEXIST (with the name as error
-// text) when it cannot be started.
-int ExecuteProgram(const char* name, const char* arguments, int async, int* exitStatus);
-// The full path of the program file; 1, or 0 when it does not fit.
-int GetProgramPath(char* buffer, size_t size);
+// arguments (split at blanks; double quotes group), without a shell. With kWait, *exitStatus (when
+// given) gets its exit status, 128 + the signal when killed. 0, or ERR_FILEEXIST (with the name as
+// error text) when it cannot be started. Any thread; kWait blocks it until the program ends.
+int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* exitStatus);
+// The full path of the program file: true, or false with "" when it does not fit or cannot be
+// read. Any thread.
+bool GetProgramPath(char* buffer, size_t size);
 
 }  // namespace qv

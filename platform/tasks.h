@@ -8,23 +8,36 @@ namespace qv {
 struct qvTask;
 using qvTaskEntry = void (*)(qvTask* task);
 
+// Creator side, any thread but the task's own.
+//
 // Starts the thread and waits until it calls SignalTaskStarted (then the task is returned) or
-// ReportTaskResult with an error (then the thread is joined and null returned).
+// ReportTaskResult with an error code (then the thread is joined and null returned). Null also
+// when the thread or its start-up signal cannot be made.
 qvTask* CreateTask(const char* name, qvTaskEntry entry, void* data);
-// Requests the quit, waits for the thread to end and frees the task.
+// Requests the quit, waits for the thread to end and frees the task (null is ignored).
 void EndTask(qvTask* task);
-// Thread side. CreateTaskQuitEvent comes first and returns the task (null when its quit signal
-// cannot be made); the thread's last act is ReportTaskResult.
-qvTask* CreateTaskQuitEvent(qvTask* task);
+
+// Task side, the task's own thread. CreateTaskQuitEvent comes first; the thread's last act is
+// ReportTaskResult.
+//
+// Makes the task's quit signal: 0, or ERR_CREATEEVENT (report it and end).
+int CreateTaskQuitEvent(qvTask* task);
 void* GetTaskData(qvTask* task);
+// Releases the creator: CreateTask returns the task.
 void SignalTaskStarted(qvTask* task);
+// The task's result, 0 or an error code. Before SignalTaskStarted it also releases the creator,
+// and an error code makes CreateTask fail.
 void ReportTaskResult(qvTask* task, int result);
-// 1 once EndTask has asked the thread to quit; the request stays (testing does not consume it).
-int TaskQuitRequested(qvTask* task);
+// True once EndTask has asked the thread to quit; the request stays (testing does not consume it).
+bool TaskQuitRequested(qvTask* task);
+// Why WaitQueueSignal returned.
+enum class QueueWake { kQueue, kQuit };
 // Leaves the lock once, waits for the queue signal or the task's quit request (only the queue
-// signal when the task is null) and enters the lock again: 0 for the queue signal, -1 for a quit.
-int WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task);
-// Best effort: real-time scheduling for the calling thread when the system allows it.
+// signal when the task is null) and enters the lock again. kQuit also when the wait failed, so a
+// worker ends rather than spins.
+QueueWake WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task);
+
+// Best effort, any thread: real-time scheduling for the calling thread when the system allows it.
 void RaiseThreadPriority();
 
 }  // namespace qv

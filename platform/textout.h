@@ -4,13 +4,23 @@
 
 namespace qv {
 
-// Writes the text to standard output, to the "::file" device's file (flushed at once) or into
-// the "::hwnd" device's shared block (at most 2047 bytes and a zero) for the host to read. Any
-// thread.
+// Where OutputText writes.
+enum class TextTarget {
+  kStandardOutput,
+  kFile,  // "::file<path>": the file, flushed after every text
+  kHost,  // "::hwnd<n>": host program n, through a shared block
+};
+
+// Writes the text (null is ignored) to the present target; a host gets at most 2047 bytes of it.
+// A host that went away loses the text. Any thread.
 void OutputText(const char* text);
-// "::hwnd<n>": the host n gets all output; "::file<path>": the file gets it; else standard output.
-void ParseOutputArgument(const char* device);
-// One line of standard input (fgets); 0 at the end of input.
-int ReadConsoleLine(char* buffer, int size);
+// Chooses the target from a device argument and returns the target in effect afterwards:
+// "::hwnd<n>" the host n, "::file<path>" the file; either falls back to standard output when the
+// host does not answer or the file cannot be made. Other arguments (null too) change nothing. Any
+// thread.
+TextTarget ParseOutputArgument(const char* device);
+// One line of standard input with its line end (a longer line comes in pieces of size - 1 bytes):
+// true, or false at the end of input or for a size below 2. Any thread.
+bool ReadConsoleLine(char* buffer, int size);
 
 }  // namespace qv

@@ -1,5 +1,5 @@
-// The timer queue: the script's intervals and time-outs, reported to the script thread after the
-// main loop has seen them expire.
+// The timer queue: the script's intervals and time-outs. The timer service posts each expiry to
+// the main loop, which marks the timer fired; the script thread then takes what fired.
 #pragma once
 
 #include <cstdint>
@@ -15,20 +15,36 @@ inline bool operator==(const qvTimerOwner& a, const qvTimerOwner& b) {
   return a.number == b.number && a.handle == b.handle;
 }
 
-struct qvQueueTimer;  // one per running interval (kind 0) or time-out (kind 1)
+enum class TimerKind {
+  kInterval,  // fires every period until cleared
+  kTimeout,   // fires once and is gone
+  kNone,      // TakeFiredTimer: the record had not fired
+};
+enum class TimerOp {
+  kSetInterval,     // first expiry at once, then every ms
+  kSetTimeout,      // once after ms
+  kClearInterval,
+  kClearTimeout,
+  kChangeInterval,  // restarts the owner's interval at once with the new period
+};
 
-// Operations: 0 SetInterval (first expiry at once, then every ms), 1 SetTimeout (once after ms),
-// 2 ClearInterval, 3 ClearTimeout, 4 ChangeInterval (restarts at once with the new period).
-// 0, or ERR_MEM when a timer cannot be made; clearing or changing a missing timer returns 0.
-int SetTimerQueueTimer(int operation, qvTimerOwner owner, int ms);
-// The timer of that kind and owner, or null; *next gets its successor.
-qvQueueTimer* FindTimerByOwner(int kind, qvTimerOwner owner, qvQueueTimer** next);
-// Examines the record (null: the first one) and returns its successor (null at the end). For a
-// record that fired: a time-out gives kind 1 and is removed, an interval gives kind 0 and is
-// re-armed (several expiries between two calls are reported once); otherwise the kind is 9.
-qvQueueTimer* TakeFiredTimer(qvQueueTimer* record, int* kind, qvTimerOwner* owner);
+struct qvQueueTimer;  // one per running interval or time-out
+
+// 0; ERR_MEM when a timer cannot be made (or the platform is not started); ERR_WRONGUSAGE for an
+// operation outside TimerOp. Clearing or changing a timer that does not exist does nothing and
+// returns 0. Any thread (the list has its own lock).
+int SetTimerQueueTimer(TimerOp operation, qvTimerOwner owner, int ms);
+// The first timer of that kind and owner, or null; *next (when given) gets its successor. Any
+// thread.
+qvQueueTimer* FindTimerByOwner(TimerKind kind, qvTimerOwner owner, qvQueueTimer** next);
+// Examines the record (null: the first one) and returns its successor (null at the end or when the
+// record is no longer listed). For a record that fired, *kind and *owner tell which: a time-out is
+// removed, an interval is re-armed (several expiries between two calls are reported once);
+// otherwise *kind is kNone. Any thread.
+qvQueueTimer* TakeFiredTimer(qvQueueTimer* record, TimerKind* kind, qvTimerOwner* owner);
 // Waits ms while the main loop keeps passing: 0 when the time passed, ERR_USERABORT when the user
-// asked to quit meanwhile. Script thread.
+// asked to quit meanwhile. Script thread; elsewhere, or while no main loop runs, a plain real-time
+// sleep that returns 0.
 int WaitTimeQueued(int ms);
 
 }  // namespace qv

@@ -65,11 +65,13 @@ std::string FullPathOf(const char* name) {
   return out;
 }
 
-void CopyOut(const std::string& s, char* buffer, size_t size) {
-  if (size == 0) return;
+// False when the text was cut to fit.
+bool CopyOut(const std::string& s, char* buffer, size_t size) {
+  if (size == 0) return false;
   size_t n = std::min(s.size(), size - 1);
   std::memcpy(buffer, s.data(), n);
   buffer[n] = '\0';
+  return n == s.size();
 }
 
 qvFileTime FromTimestamp(const statx_timestamp& t) { return {t.tv_sec, static_cast<int32_t>(t.tv_nsec)}; }
@@ -83,8 +85,8 @@ bool Examine(const std::string& path, qvDirEntry* entry) {
     return false;
   }
   if (!entry) return true;
-  entry->isDirectory = S_ISDIR(st.stx_mode) ? 1 : 0;
-  entry->size = entry->isDirectory ? 0 : static_cast<int64_t>(st.stx_size);
+  entry->kind = S_ISDIR(st.stx_mode) ? FileKind::kDirectory : FileKind::kFile;
+  entry->size = entry->kind == FileKind::kDirectory ? 0 : static_cast<int64_t>(st.stx_size);
   uint32_t attributes = 0;
   if (!(st.stx_mode & S_IWUSR)) attributes |= QV_FILEATTR_READONLY;
   size_t slash = path.find_last_of('/');
@@ -132,8 +134,8 @@ static bool ReadListing(qvDirLock* lock) {
   return true;
 }
 
-qvDirLock* LockPath(const char* name, int write) {
-  if (write) {
+qvDirLock* LockPath(const char* name, LockMode mode) {
+  if (mode != LockMode::kRead) {
     OutputText("QVOS_LOCK_WRITE unsupported.\n");
     return nullptr;
   }
@@ -157,53 +159,56 @@ qvDirLock* LockPath(const char* name, int write) {
 
 void CloseDirScan(qvDirLock* lock) { delete lock; }
 
-int ExamineFirstEntry(qvDirLock* lock, int* isDir) {
+int ExamineFirstEntry(qvDirLock* lock) {
   if (!lock->isDir) {
     SetPlatformErrorText(lock->path.c_str());
     return ERR_NOTADIR;
   }
-  ReadListing(lock);
-  if (isDir) *isDir = 1;
+  if (!ReadListing(lock)) {
+    // Never the rest of the old listing as if it were a new scan.
+    lock->names.clear();
+    lock->next = 0;
+    SetPlatformErrorText(lock->path.c_str());
+    return ERR_EXAMINE;
+  }
   return 0;
 }
 
-int ExamineDirEntry(qvDirLock* lock, qvDirEntry* entry) { return Examine(lock->path, entry) ? 1 : 0; }
+bool ExamineDirEntry(qvDirLock* lock, qvDirEntry* entry) { return Examine(lock->path, entry); }
 
-int ExamineNextEntry(qvDirLock* lock, const char** name, int* isDir, qvDirEntry* entry) {
-  if (!lock->isDir) return 0;
+bool ExamineNextEntry(qvDirLock* lock, const char** name, FileKind* kind, qvDirEntry* entry) {
+  if (!lock->isDir) return false;
   while (lock->next < lock->names.size()) {
     lock->current = lock->names[lock->next++];
     qvDirEntry info;
     if (!Examine(lock->path + "/" + lock->current, &info)) continue;  // gone meanwhile
     if (name) *name = lock->current.c_str();
-    if (isDir) *isDir = info.isDirectory;
+    if (kind) *kind = info.kind;
     if (entry) *entry = info;
-    return 1;
+    return true;
   }
-  return 0;
+  return false;
 }
 
-int GetLockName(qvDirLock* lock, char* buffer, size_t size) {
-  CopyOut(lock->path, buffer, size);
-  return 1;
+bool GetLockName(qvDirLock* lock, char* buffer, size_t size) {
+  return CopyOut(lock->path, buffer, size);
 }
 
-int DeleteFileOrDir(const char* name) {
+bool DeleteFileOrDir(const char* name) {
   std::string path = NativeName(name);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return 0;
-  int rc = S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str());
-  return rc == 0 ? 1 : 0;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  return (S_ISDIR(st.st_mode) ? rmdir(path.c_str()) : unlink(path.c_str())) == 0;
 }
 
-int RenameFile(const char* oldName, const char* newName) {
+bool RenameFile(const char* oldName, const char* newName) {
   std::string from = NativeName(oldName), to = NativeName(newName);
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
-  if (errno != EINVAL && errno != ENOSYS) return 0;
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without the no-replace flag: test first.
   struct stat st;
-  if (lstat(to.c_str(), &st) == 0) return 0;
-  return rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+  if (lstat(to.c_str(), &st) == 0) return false;
+  return rename(from.c_str(), to.c_str()) == 0;
 }
 
 int MakeDirectoryCore(const char* name) {
@@ -216,28 +221,27 @@ char* ChangeCurrentDir(const char* name) {
   return strdup(previous.c_str());
 }
 
-int GetFullPath(const char* name, char* buffer, size_t size) {
-  CopyOut(FullPathOf(name), buffer, size);
-  return 1;
+bool GetFullPath(const char* name, char* buffer, size_t size) {
+  return CopyOut(FullPathOf(name), buffer, size);
 }
 
-int SetFileDates(const char* name, const qvFileTime times[3]) {
+bool SetFileDates(const char* name, const qvFileTime times[3]) {
   timespec ts[2] = {{times[QV_TIME_ACCESS].seconds, times[QV_TIME_ACCESS].nanos},
                     {times[QV_TIME_WRITE].seconds, times[QV_TIME_WRITE].nanos}};
-  return utimensat(AT_FDCWD, NativeName(name).c_str(), ts, 0) == 0 ? 1 : 0;
+  return utimensat(AT_FDCWD, NativeName(name).c_str(), ts, 0) == 0;
 }
 
-int SetFileAttrBits(const char* name, uint32_t bits) {
+bool SetFileAttrBits(const char* name, uint32_t bits) {
   std::string path = NativeName(name);
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return 0;
+  if (stat(path.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   if ((bits & QV_FILEATTR_READONLY) && !(bits & QV_FILEATTR_NORMAL)) {
     mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
   } else {
     mode |= S_IWUSR;
   }
-  return chmod(path.c_str(), mode) == 0 ? 1 : 0;
+  return chmod(path.c_str(), mode) == 0;
 }
 
 void FileTimeToDate(const qvFileTime& time, qvDate* date) {
@@ -260,33 +264,31 @@ void DateToFileTime(const qvDate& date, qvFileTime* time) {
   *time = {static_cast<int64_t>(mktime(&local)), 0};
 }
 
-int GetVolumeLabel(const char* root, char* buffer, size_t size) {
+bool GetVolumeLabel(const char* root, char* buffer, size_t size) {
   // The mount point is the highest directory above the path on the same device.
   std::string path = FullPathOf(root);
   if (path.size() > 1 && path.back() == '/') path.pop_back();
   struct stat st, up;
-  std::string label;
-  if (stat(path.c_str(), &st) == 0) {
-    while (path != "/") {
-      std::string parent = path.substr(0, std::max<size_t>(path.find_last_of('/'), 1));
-      if (stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
-      path = parent;
-    }
-    label = path == "/" ? "/" : path.substr(path.find_last_of('/') + 1);
+  if (stat(path.c_str(), &st) != 0) {
+    CopyOut("", buffer, size);
+    return false;
   }
-  CopyOut(label, buffer, size);
-  return 0;
+  while (path != "/") {
+    std::string parent = path.substr(0, std::max<size_t>(path.find_last_of('/'), 1));
+    if (stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+    path = parent;
+  }
+  return CopyOut(path == "/" ? "/" : path.substr(path.find_last_of('/') + 1), buffer, size);
 }
 
-int GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes) {
+bool GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes) {
   struct statvfs vfs;
   *freeBytes = *usedBytes = 0;
-  if (statvfs(NativeName(root).c_str(), &vfs) == 0) {
-    uint64_t total = static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize;
-    *freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-    *usedBytes = total > *freeBytes ? total - *freeBytes : 0;
-  }
-  return 0;
+  if (statvfs(NativeName(root).c_str(), &vfs) != 0) return false;
+  uint64_t total = static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+  *freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  *usedBytes = total > *freeBytes ? total - *freeBytes : 0;
+  return true;
 }
 
 }  // namespace qv

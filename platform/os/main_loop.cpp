@@ -41,7 +41,7 @@ struct Platform {
 
   // The request block: one request at a time.
   std::mutex requestMutex;
-  int requestCode = 0;
+  WindowRequest requestCode{};
   int requestResult = 0;
   intptr_t requestArgs[4] = {};
   std::atomic<qvRequestHandler> handlers[6] = {};
@@ -101,10 +101,27 @@ void ScriptThreadEntry(void* p) {
   tScriptThread = false;
 }
 
-int RunHandler(int code, const intptr_t* a) {
-  qvRequestHandler handler = code >= 1 && code <= 5 ? g.handlers[code].load() : nullptr;
+bool KnownRequest(WindowRequest request) {
+  return request >= WindowRequest::kOpen && request <= WindowRequest::kTrayIcon;
+}
+
+int RunHandler(WindowRequest request, const intptr_t* a) {
+  qvRequestHandler handler =
+      KnownRequest(request) ? g.handlers[static_cast<int>(request)].load() : nullptr;
   int result = handler ? handler(a[0], a[1], a[2], a[3]) : 0;
-  return code == 1 || code == 5 ? result : 0;
+  return request == WindowRequest::kOpen || request == WindowRequest::kTrayIcon ? result : 0;
+}
+
+// Hands the request to the main loop and blocks until it is done. Never on the main thread, which
+// would wait for itself.
+int ForwardRequest(WindowRequest request, const intptr_t* a) {
+  std::lock_guard<std::mutex> lock(g.requestMutex);
+  g.requestCode = request;
+  for (int i = 0; i < 4; ++i) g.requestArgs[i] = a[i];
+  g.requestResult = 0;
+  SetSignal(g.slots[2]);
+  WaitSignal(g.requestDone);
+  return g.requestResult;
 }
 
 int BuildWaitHandles(qvSignal** table) {
@@ -221,7 +238,7 @@ int InitPlatform() {
     return ERR_CREATEEVENT;
   }
   for (int i = 0; i < 3; ++i) MarkLoopSignal(g.slots[i]);
-  g.timers = new TimerService;
+  g.timers = new TimerService(PlatformClock());
   if (!g.timers->Start()) return ERR_MEM;
   return StartSignalWatch();
 }
@@ -254,10 +271,12 @@ void ShutdownPlatform() {
   g.passDone = g.requestDone = nullptr;
   DeleteLock(g.displayListLock);
   g.displayListLock = nullptr;
+  SetPlatformClock(nullptr);
   g.initialised.store(false);
 }
 
 int MessageLoop(const qvScriptBody& body) {
+  if (g.loopRunning.load()) return ERR_WRONGUSAGE;
   if (!g.initialised.load() || !g.timers) return ERR_THREAD;
   g.mainThread = pthread_self();
   g.haveMain.store(true);
@@ -294,6 +313,7 @@ void WakeMainLoop() {
 }
 
 int WaitMainLoopPass() {
+  if (!g.loopRunning.load() || IsMainThread()) return ERR_WRONGUSAGE;
   WaitSignal(g.passDone);
   return 0;
 }
@@ -306,17 +326,17 @@ int SyncWindowStates() {
   }
   if (!g.quitFlag.load()) return 0;
   if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
-  return 1;
+  return ERR_USERABORT;
 }
 
-void SetPlatformAttr(int code, int value) {
-  switch (code) {
-    case 8: g.quitOnCtrlC.store(value); break;
-    case 9: g.quitOnLeftButton.store(value); break;
-    case 10: g.quitOnEscape.store(value); break;
-    case 16: g.frameLimit.store(value); break;
-    default: break;
+bool SetPlatformAttr(PlatformAttr attr, int value) {
+  switch (attr) {
+    case PlatformAttr::kQuitOnCtrlC: g.quitOnCtrlC.store(value); return true;
+    case PlatformAttr::kQuitOnLeftButton: g.quitOnLeftButton.store(value); return true;
+    case PlatformAttr::kQuitOnEscape: g.quitOnEscape.store(value); return true;
+    case PlatformAttr::kFrameLimit: g.frameLimit.store(value); return true;
   }
+  return false;
 }
 
 int GetFrameLimit() { return g.frameLimit.load(); }
@@ -327,29 +347,16 @@ bool IsMainThread() { return g.haveMain.load() && pthread_equal(pthread_self(), 
 
 qvLock* GetDisplayListLock() { return g.displayListLock; }
 
-void SetRequestHandler(int code, qvRequestHandler handler) {
-  if (code >= 1 && code <= 5) g.handlers[code].store(handler);
+bool SetRequestHandler(WindowRequest request, qvRequestHandler handler) {
+  if (!KnownRequest(request)) return false;
+  g.handlers[static_cast<int>(request)].store(handler);
+  return true;
 }
 
-int RunWindowRequest(int code, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3) {
-  if (g.loopRunning.load() && !IsMainThread()) return CallMainThread(code, a0, a1, a2, a3);
+int RunWindowRequest(WindowRequest request, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3) {
   const intptr_t args[4] = {a0, a1, a2, a3};
-  return RunHandler(code, args);
-}
-
-int CallMainThread(int code, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3) {
-  std::lock_guard<std::mutex> lock(g.requestMutex);
-  g.requestCode = code;
-  g.requestArgs[0] = a0;
-  g.requestArgs[1] = a1;
-  g.requestArgs[2] = a2;
-  g.requestArgs[3] = a3;
-  g.requestResult = 0;
-  SetSignal(g.slots[2]);
-  WaitSignal(g.requestDone);
-  int result = g.requestResult;
-  g.requestCode = 0;
-  return result;
+  if (g.loopRunning.load() && !IsMainThread()) return ForwardRequest(request, args);
+  return RunHandler(request, args);
 }
 
 void SetBreakHandler(void (*handler)(void*), void* data) {

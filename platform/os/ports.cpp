@@ -146,6 +146,7 @@ int SetPortName(const char* name) {
 }
 
 int SendPortMessage(const char* port, const char* text) {
+  if (!port || !text) return ERR_WRONGUSAGE;
   {
     std::lock_guard<std::mutex> lock(portLock);
     if (!portName.empty() && portName == port) return ERR_WRONGUSAGE;

@@ -60,7 +60,7 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 }  // namespace
 
-int ExecuteProgram(const char* name, const char* arguments, int async, int* exitStatus) {
+int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* exitStatus) {
   if (exitStatus) *exitStatus = 0;
   std::string program = name ? name : "";
   for (char& c : program) c = c == '\\' ? '/' : c;
@@ -79,7 +79,7 @@ int ExecuteProgram(const char* name, const char* arguments, int async, int* exit
     SetPlatformErrorText(name ? name : "");
     return ERR_FILEEXIST;
   }
-  if (async) {
+  if (mode == RunMode::kAsync) {
     // Someone must collect the program when it ends; it is not waited for here.
     std::thread([pid] {
       while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -132,15 +132,15 @@ void RemovePrivateTempDir() {
   tempDir.clear();
 }
 
-int GetProgramPath(char* buffer, size_t size) {
-  if (size == 0) return 0;
+bool GetProgramPath(char* buffer, size_t size) {
+  if (size == 0) return false;
   ssize_t n = readlink("/proc/self/exe", buffer, size - 1);
   if (n < 0 || static_cast<size_t>(n) >= size - 1) {
     buffer[0] = '\0';
-    return 0;
+    return false;
   }
   buffer[n] = '\0';
-  return 1;
+  return true;
 }
 
 }  // namespace qv

@@ -42,6 +42,7 @@ void MarkLoopSignal(qvSignal* signal) { signal->wakesLoop.store(true); }
 
 // The signal is not touched after the write: the waiter it releases may delete it at once.
 void SetSignal(qvSignal* signal) {
+  if (!signal) return;
   bool wakesLoop = signal->wakesLoop.load();
   uint64_t one = 1;
   // EAGAIN would mean the counter is full, which is set all the same.
@@ -58,9 +59,12 @@ static bool Consume(qvSignal* signal) {
 }
 
 int WaitAnySignal(qvSignal* const* signals, int count, int timeoutMs) {
-  if (count < 1 || count > 12) return -1;
-  pollfd fds[12];
-  for (int i = 0; i < count; ++i) fds[i] = {signals[i]->fd, POLLIN, 0};
+  if (count < 1 || count > kMaxWaitSignals || !signals) return kWaitFailed;
+  pollfd fds[kMaxWaitSignals];
+  for (int i = 0; i < count; ++i) {
+    if (!signals[i]) return kWaitFailed;
+    fds[i] = {signals[i]->fd, POLLIN, 0};
+  }
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
@@ -70,16 +74,16 @@ int WaitAnySignal(qvSignal* const* signals, int count, int timeoutMs) {
       wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
     int n = poll(fds, count, wait);
-    if (n < 0 && errno != EINTR) return -1;
+    if (n < 0 && errno != EINTR) return kWaitFailed;
     if (n > 0) {
       for (int i = 0; i < count; ++i) {
         if ((fds[i].revents & POLLIN) && Consume(signals[i])) return i;
       }
     }
-    if (timeoutMs == 0 || (timeoutMs > 0 && Clock::now() >= deadline)) return -1;
+    if (timeoutMs == 0 || (timeoutMs > 0 && Clock::now() >= deadline)) return kWaitTimedOut;
   }
 }
 
-void WaitSignal(qvSignal* signal) { WaitAnySignal(&signal, 1, -1); }
+bool WaitSignal(qvSignal* signal) { return WaitAnySignal(&signal, 1, -1) == 0; }
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/errors.h"
 #include "platform/os/internal.h"
 #include "platform/tasks.h"
 
@@ -69,6 +70,8 @@ struct qvTask {
 static void TaskMain(void* p) {
   auto* task = static_cast<qvTask*>(p);
   task->entry(task);
+  // An entry that ended without a word would leave its creator waiting for ever.
+  if (!task->startDone) ReportTaskResult(task, ERR_THREAD);
 }
 
 qvTask* CreateTask(const char* name, qvTaskEntry entry, void* data) {
@@ -103,9 +106,9 @@ void EndTask(qvTask* task) {
   delete task;
 }
 
-qvTask* CreateTaskQuitEvent(qvTask* task) {
+int CreateTaskQuitEvent(qvTask* task) {
   task->quit = CreateManualSignal();
-  return task->quit ? task : nullptr;
+  return task->quit ? 0 : ERR_CREATEEVENT;
 }
 
 void* GetTaskData(qvTask* task) { return task->data; }
@@ -125,16 +128,16 @@ void ReportTaskResult(qvTask* task, int result) {
   }
 }
 
-int TaskQuitRequested(qvTask* task) {
-  return task->quit && WaitAnySignal(&task->quit, 1, 0) == 0 ? 1 : 0;
+bool TaskQuitRequested(qvTask* task) {
+  return task->quit && WaitAnySignal(&task->quit, 1, 0) == 0;
 }
 
-int WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task) {
+QueueWake WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task) {
   qvSignal* signals[2] = {queueSignal, task ? task->quit : nullptr};
   LeaveLock(lock);
   int slot = WaitAnySignal(signals, signals[1] ? 2 : 1, -1);
   EnterLock(lock);
-  return slot == 0 ? 0 : -1;
+  return slot == 0 ? QueueWake::kQueue : QueueWake::kQuit;
 }
 
 void RaiseThreadPriority() {

@@ -83,24 +83,32 @@ void SendToHost(const char* text) {
   if (SendAll(host.socket, message, sizeof message, -1)) ReceiveAll(host.socket, &answer, 1, -1);
 }
 
+TextTarget TargetLocked() {
+  if (host.block) return TextTarget::kHost;
+  return outputFile ? TextTarget::kFile : TextTarget::kStandardOutput;
+}
+
 }  // namespace
 
-void ParseOutputArgument(const char* device) {
+TextTarget ParseOutputArgument(const char* device) {
   std::lock_guard<std::mutex> lock(outputMutex);
+  if (!device) return TargetLocked();
   if (std::strncmp(device, "::hwnd", 6) == 0) {
     CloseLocked();
     long number = std::strtol(device + 6, nullptr, 10);
     std::string dir = PlayerRuntimeDir();
-    if (dir.empty() || !MakeBlock()) return;
+    if (dir.empty() || !MakeBlock()) return TargetLocked();
     host.socket = ConnectUnix(dir + "/hwnd" + std::to_string(number));
     if (host.socket < 0) CloseLocked();  // no host: standard output
   } else if (std::strncmp(device, "::file", 6) == 0) {
     CloseLocked();
     outputFile = fopen(device + 6, "wbe");
   }
+  return TargetLocked();
 }
 
 void OutputText(const char* text) {
+  if (!text) return;
   std::lock_guard<std::mutex> lock(outputMutex);
   if (host.block) {
     SendToHost(text);
@@ -112,8 +120,8 @@ void OutputText(const char* text) {
   }
 }
 
-int ReadConsoleLine(char* buffer, int size) {
-  return fgets(buffer, size, stdin) ? 1 : 0;
+bool ReadConsoleLine(char* buffer, int size) {
+  return size >= 2 && fgets(buffer, size, stdin) != nullptr;
 }
 
 void CloseTextOutput() {

@@ -21,9 +21,9 @@ bool MainLoopRunning();                  // main_loop.cpp
 
 struct qvQueueTimer {
   qvQueueTimer* next;
-  int kind;  // 0 interval, 1 time-out
+  TimerKind kind;  // kInterval or kTimeout
   qvTimerOwner owner;
-  int fired;
+  bool fired;
   uint64_t timerId;
 };
 
@@ -34,7 +34,7 @@ qvQueueTimer* listHead = nullptr;
 
 void TimerQueueCallback(uint64_t id, void*) { PostTimerExpiry(id); }
 
-qvQueueTimer* Find(int kind, const qvTimerOwner& owner, qvQueueTimer*** link) {
+qvQueueTimer* Find(TimerKind kind, const qvTimerOwner& owner, qvQueueTimer*** link) {
   for (qvQueueTimer** p = &listHead; *p; p = &(*p)->next) {
     if ((*p)->kind == kind && (*p)->owner == owner) {
       if (link) *link = p;
@@ -53,67 +53,70 @@ void Unlink(qvQueueTimer** link) {
 
 }  // namespace
 
-int SetTimerQueueTimer(int operation, qvTimerOwner owner, int ms) {
+int SetTimerQueueTimer(TimerOp operation, qvTimerOwner owner, int ms) {
   std::lock_guard<std::recursive_mutex> lock(listLock);
   TimerService* service = Timers();
   switch (operation) {
-    case 0:
-    case 1: {
+    case TimerOp::kSetInterval:
+    case TimerOp::kSetTimeout: {
       if (!service) return ERR_MEM;
       auto* record = new (std::nothrow) qvQueueTimer{};
       if (!record) return ERR_MEM;
-      record->kind = operation;
+      bool interval = operation == TimerOp::kSetInterval;
+      record->kind = interval ? TimerKind::kInterval : TimerKind::kTimeout;
       record->owner = owner;
-      record->timerId = operation == 0 ? service->Add(0, ms, TimerQueueCallback, nullptr)
-                                       : service->Add(ms, 0, TimerQueueCallback, nullptr);
+      record->timerId = interval ? service->Add(0, ms, TimerQueueCallback, nullptr)
+                                 : service->Add(ms, 0, TimerQueueCallback, nullptr);
       qvQueueTimer** tail = &listHead;
       while (*tail) tail = &(*tail)->next;
       *tail = record;
       return 0;
     }
-    case 2:
-    case 3: {
+    case TimerOp::kClearInterval:
+    case TimerOp::kClearTimeout: {
       qvQueueTimer** link;
-      if (Find(operation - 2, owner, &link)) Unlink(link);
+      TimerKind kind =
+          operation == TimerOp::kClearInterval ? TimerKind::kInterval : TimerKind::kTimeout;
+      if (Find(kind, owner, &link)) Unlink(link);
       return 0;
     }
-    case 4: {
-      qvQueueTimer** link;
-      qvQueueTimer* record = Find(0, owner, &link);
-      if (record && !service->Change(record->timerId, 0, ms)) {
-        Unlink(link);
-        return ERR_MEM;
+    case TimerOp::kChangeInterval: {
+      qvQueueTimer* record = Find(TimerKind::kInterval, owner, nullptr);
+      if (!record || !service) return 0;
+      // An interval of no period fired once and left the service: it starts again as a new timer.
+      if (!service->Change(record->timerId, 0, ms)) {
+        record->timerId = service->Add(0, ms, TimerQueueCallback, nullptr);
       }
       return 0;
     }
-    default: return 0;
   }
+  return ERR_WRONGUSAGE;
 }
 
-qvQueueTimer* FindTimerByOwner(int kind, qvTimerOwner owner, qvQueueTimer** next) {
+qvQueueTimer* FindTimerByOwner(TimerKind kind, qvTimerOwner owner, qvQueueTimer** next) {
   std::lock_guard<std::recursive_mutex> lock(listLock);
   qvQueueTimer* record = Find(kind, owner, nullptr);
   if (next) *next = record ? record->next : nullptr;
   return record;
 }
 
-qvQueueTimer* TakeFiredTimer(qvQueueTimer* record, int* kind, qvTimerOwner* owner) {
+qvQueueTimer* TakeFiredTimer(qvQueueTimer* record, TimerKind* kind, qvTimerOwner* owner) {
   std::lock_guard<std::recursive_mutex> lock(listLock);
   qvQueueTimer** link = &listHead;
   if (record) {
     while (*link && *link != record) link = &(*link)->next;
   }
-  *kind = 9;
+  *kind = TimerKind::kNone;
   if (!*link) return nullptr;
   record = *link;
   qvQueueTimer* successor = record->next;
   if (record->fired) {
     *kind = record->kind;
     *owner = record->owner;
-    if (record->kind == 1) {
+    if (record->kind == TimerKind::kTimeout) {
       Unlink(link);
     } else {
-      record->fired = 0;
+      record->fired = false;
     }
   }
   return successor;
@@ -123,7 +126,7 @@ void MarkQueueTimerFired(uint64_t timerId) {
   std::lock_guard<std::recursive_mutex> lock(listLock);
   for (qvQueueTimer* r = listHead; r; r = r->next) {
     if (r->timerId == timerId) {
-      r->fired = 1;
+      r->fired = true;
       return;
     }
   }
@@ -156,7 +159,7 @@ int WaitTimeQueued(int ms) {
   int result = 0;
   WaitMainLoopPass();
   while (waitExpired.load() != serial) {
-    if (SyncWindowStates()) {
+    if (SyncWindowStates() == ERR_USERABORT) {
       result = ERR_USERABORT;
       break;
     }

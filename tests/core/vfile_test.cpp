@@ -304,19 +304,19 @@ TEST_F(VfileTest, Directories) {
   EXPECT_EQ(name, dir_.string());
   qvDirEntry entry;
   EXPECT_EQ(ExamineFileQ(h, &entry), 0);
-  EXPECT_TRUE(entry.isDirectory);
+  EXPECT_EQ(entry.kind, FileKind::kDirectory);
   ASSERT_EQ(ExamineDirQ(h), 0);
   std::vector<std::string> seen;
   const char* leaf;
-  int isDir;
-  while (ReadDirQ(h, &leaf, &isDir, &entry)) {
+  FileKind kind;
+  while (ReadDirQ(h, &leaf, &kind, &entry)) {
     seen.push_back(leaf);
     if (seen.back() == "b.txt") {
       EXPECT_EQ(entry.size, 2);
-      EXPECT_FALSE(isDir);
+      EXPECT_EQ(kind, FileKind::kFile);
     }
     if (seen.back() == "c") {
-      EXPECT_TRUE(isDir);
+      EXPECT_EQ(kind, FileKind::kDirectory);
     }
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"A.txt", "b.txt", "c"}));
@@ -329,7 +329,7 @@ TEST_F(VfileTest, Directories) {
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(ExamineFileQ(h, &entry), 0);
   EXPECT_EQ(entry.size, 2);
-  EXPECT_FALSE(entry.isDirectory);
+  EXPECT_EQ(entry.kind, FileKind::kFile);
   SetErrorString("");
   EXPECT_EQ(ExamineDirQ(h), ERR_NOTADIR);
   CloseDirQ(h);
@@ -350,7 +350,7 @@ TEST_F(VfileTest, VirtualDirectoryHandles) {
   ASSERT_NE(h, nullptr);
   qvDirEntry entry;
   EXPECT_EQ(ExamineFileQ(h, &entry), 0);
-  EXPECT_FALSE(entry.isDirectory);
+  EXPECT_EQ(entry.kind, FileKind::kFile);
   EXPECT_EQ(entry.size, 5);
   EXPECT_EQ(entry.attributes, 15u);
   std::time_t t = std::time_t(entry.times[QV_TIME_WRITE].seconds);
@@ -363,7 +363,7 @@ TEST_F(VfileTest, VirtualDirectoryHandles) {
   EXPECT_EQ(ExamineDirQ(h), ERR_NOTADIR);
   EXPECT_EQ(std::string(GetErrorString()), chunk);
   const char* leaf;
-  EXPECT_EQ(ReadDirQ(h, &leaf, nullptr, nullptr), 0);
+  EXPECT_FALSE(ReadDirQ(h, &leaf, nullptr, nullptr));
   char name[kMaxPathLength + 1];
   ASSERT_TRUE(GetDirLockName(h, name, sizeof(name)));
   EXPECT_EQ(name, (fs::current_path() / "inner.bin").string());

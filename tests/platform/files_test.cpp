@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "tests/platform/fixture.h"
 
 using namespace qv;
@@ -40,9 +40,9 @@ class FilesTest : public PlatformTest {
 std::vector<std::string> Scan(qvDirLock* lock) {
   std::vector<std::string> names;
   const char* name;
-  int isDir;
-  while (ExamineNextEntry(lock, &name, &isDir, nullptr)) {
-    names.push_back(std::string(name) + (isDir ? "/" : ""));
+  FileKind kind;
+  while (ExamineNextEntry(lock, &name, &kind, nullptr)) {
+    names.push_back(std::string(name) + (kind == FileKind::kDirectory ? "/" : ""));
   }
   return names;
 }
@@ -57,82 +57,109 @@ TEST_F(FilesTest, ScanSkipsDotNamesAndSortsWithoutCase) {
   Make("a.txt");
   Make("B.txt", "four");
   fs::create_directory(root + "/b");
-  qvDirLock* lock = LockPath(root.c_str(), 0);
+  qvDirLock* lock = LockPath(root.c_str(), LockMode::kRead);
   ASSERT_NE(lock, nullptr);
-  int isDir = 0;
-  ASSERT_EQ(ExamineFirstEntry(lock, &isDir), 0);
-  EXPECT_EQ(isDir, 1);
+  ASSERT_EQ(ExamineFirstEntry(lock), 0);
   EXPECT_EQ(Scan(lock), (std::vector<std::string>{"a.txt", "b/", "B.txt"}));
   // A restart gives the same entries again, with their details.
-  ASSERT_EQ(ExamineFirstEntry(lock, &isDir), 0);
+  ASSERT_EQ(ExamineFirstEntry(lock), 0);
   const char* name;
+  FileKind kind;
   qvDirEntry entry{};
-  ASSERT_EQ(ExamineNextEntry(lock, &name, &isDir, &entry), 1);
-  ASSERT_EQ(ExamineNextEntry(lock, &name, &isDir, &entry), 1);
+  ASSERT_TRUE(ExamineNextEntry(lock, &name, &kind, &entry));
+  ASSERT_TRUE(ExamineNextEntry(lock, &name, &kind, &entry));
   EXPECT_STREQ(name, "b");
-  EXPECT_EQ(entry.isDirectory, 1);
-  ASSERT_EQ(ExamineNextEntry(lock, &name, &isDir, &entry), 1);
+  EXPECT_EQ(kind, FileKind::kDirectory);
+  EXPECT_EQ(entry.kind, FileKind::kDirectory);
+  ASSERT_TRUE(ExamineNextEntry(lock, &name, &kind, &entry));
   EXPECT_STREQ(name, "B.txt");
   EXPECT_EQ(entry.size, 4);
-  EXPECT_EQ(entry.isDirectory, 0);
+  EXPECT_EQ(entry.kind, FileKind::kFile);
+  EXPECT_FALSE(ExamineNextEntry(lock, &name, &kind, &entry));
   char buffer[1024];
-  EXPECT_EQ(GetLockName(lock, buffer, sizeof buffer), 1);
+  EXPECT_TRUE(GetLockName(lock, buffer, sizeof buffer));
   EXPECT_EQ(std::string(buffer), root);
+  char cut[8];
+  EXPECT_FALSE(GetLockName(lock, cut, sizeof cut));
+  EXPECT_EQ(std::string(cut), root.substr(0, 7));
   CloseDirScan(lock);
+}
+
+// A directory that went away used to read as an empty one on a restart.
+TEST_F(FilesTest, RestartOfAScanWhoseDirectoryIsGone) {
+  SetErrorTextHandler(KeepErrorText);
+  std::string dir = root + "/d";
+  fs::create_directory(dir);
+  Make("d/x");
+  qvDirLock* lock = LockPath(dir.c_str(), LockMode::kRead);
+  ASSERT_NE(lock, nullptr);
+  ASSERT_EQ(ExamineFirstEntry(lock), 0);
+  EXPECT_EQ(Scan(lock), std::vector<std::string>{"x"});
+  fs::remove_all(dir);
+  EXPECT_EQ(ExamineFirstEntry(lock), ERR_EXAMINE);
+  EXPECT_EQ(lastErrorText, dir);
+  EXPECT_TRUE(Scan(lock).empty());
+  qvDirEntry entry{};
+  EXPECT_FALSE(ExamineDirEntry(lock, &entry));
+  CloseDirScan(lock);
+  SetErrorTextHandler(nullptr);
 }
 
 TEST_F(FilesTest, LocksOfFilesAndMissingNames) {
   SetErrorTextHandler(KeepErrorText);
   std::string file = Make("file.txt", "12345");
-  qvDirLock* lock = LockPath(file.c_str(), 0);
+  qvDirLock* lock = LockPath(file.c_str(), LockMode::kRead);
   ASSERT_NE(lock, nullptr);
-  int isDir = -1;
-  EXPECT_EQ(ExamineFirstEntry(lock, &isDir), ERR_NOTADIR);
+  EXPECT_EQ(ExamineFirstEntry(lock), ERR_NOTADIR);
   EXPECT_EQ(lastErrorText, file);
   qvDirEntry entry{};
-  ASSERT_EQ(ExamineDirEntry(lock, &entry), 1);
+  ASSERT_TRUE(ExamineDirEntry(lock, &entry));
   EXPECT_EQ(entry.size, 5);
-  EXPECT_EQ(entry.isDirectory, 0);
+  EXPECT_EQ(entry.kind, FileKind::kFile);
+  EXPECT_FALSE(ExamineNextEntry(lock, nullptr, nullptr, nullptr));
   CloseDirScan(lock);
-  EXPECT_EQ(LockPath((root + "/missing").c_str(), 0), nullptr);
+  EXPECT_EQ(LockPath((root + "/missing").c_str(), LockMode::kRead), nullptr);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(LockPath(file.c_str(), 1), nullptr);
+  EXPECT_EQ(LockPath(file.c_str(), LockMode::kWrite), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "QVOS_LOCK_WRITE unsupported.\n");
   SetErrorTextHandler(nullptr);
 }
 
 TEST_F(FilesTest, DeleteRenameAndMakeDirectory) {
   std::string a = Make("a.txt", "a"), b = Make("b.txt", "b");
-  EXPECT_EQ(RenameFile(a.c_str(), b.c_str()), 0);  // never replaces
+  EXPECT_FALSE(RenameFile(a.c_str(), b.c_str()));  // never replaces
   EXPECT_EQ(std::ifstream(b).get(), 'b');
   std::string c = root + "\\c.txt";  // "\" is a separator too
-  EXPECT_EQ(RenameFile(a.c_str(), c.c_str()), 1);
+  EXPECT_TRUE(RenameFile(a.c_str(), c.c_str()));
   EXPECT_TRUE(fs::exists(root + "/c.txt"));
   EXPECT_FALSE(fs::exists(a));
+  EXPECT_FALSE(RenameFile(a.c_str(), (root + "/e.txt").c_str()));  // gone
 
-  EXPECT_EQ(DeleteFileOrDir((root + "/nothing").c_str()), 0);
+  EXPECT_FALSE(DeleteFileOrDir((root + "/nothing").c_str()));
   EXPECT_EQ(MakeDirectoryCore((root + "/d").c_str()), 0);
   EXPECT_EQ(MakeDirectoryCore((root + "/d").c_str()), ERR_CREATEDIR);
   Make("d/inner");
-  EXPECT_EQ(DeleteFileOrDir((root + "/d").c_str()), 0);  // not empty
-  EXPECT_EQ(DeleteFileOrDir((root + "/d/inner").c_str()), 1);
-  EXPECT_EQ(DeleteFileOrDir((root + "/d").c_str()), 1);
+  EXPECT_FALSE(DeleteFileOrDir((root + "/d").c_str()));  // not empty
+  EXPECT_TRUE(DeleteFileOrDir((root + "/d/inner").c_str()));
+  EXPECT_TRUE(DeleteFileOrDir((root + "/d").c_str()));
   EXPECT_FALSE(fs::exists(root + "/d"));
 }
 
 TEST_F(FilesTest, FullPathsAndCurrentDirectory) {
   char buffer[1024];
-  EXPECT_EQ(GetFullPath("/a/./b/../c//d", buffer, sizeof buffer), 1);
+  EXPECT_TRUE(GetFullPath("/a/./b/../c//d", buffer, sizeof buffer));
   EXPECT_STREQ(buffer, "/a/c/d");
-  EXPECT_EQ(GetFullPath("/..", buffer, sizeof buffer), 1);
+  EXPECT_TRUE(GetFullPath("/..", buffer, sizeof buffer));
   EXPECT_STREQ(buffer, "/");
   char small[5];
-  GetFullPath("/abcdefgh", small, sizeof small);
+  EXPECT_FALSE(GetFullPath("/abcdefgh", small, sizeof small));
   EXPECT_STREQ(small, "/abc");
+  EXPECT_TRUE(GetFullPath("/abc", small, sizeof small));  // just fits
+  EXPECT_FALSE(GetFullPath("/abc", small, 0));
 
   char* previous = ChangeCurrentDir(root.c_str());
   ASSERT_NE(previous, nullptr);
-  EXPECT_EQ(GetFullPath("x\\y", buffer, sizeof buffer), 1);
+  EXPECT_TRUE(GetFullPath("x\\y", buffer, sizeof buffer));
   EXPECT_EQ(std::string(buffer), root + "/x/y");
   EXPECT_EQ(ChangeCurrentDir((root + "/missing").c_str()), nullptr);
   char* back = ChangeCurrentDir(previous);
@@ -144,14 +171,15 @@ TEST_F(FilesTest, FullPathsAndCurrentDirectory) {
 
 TEST_F(FilesTest, AttributesAndDates) {
   std::string f = Make("f.txt");
-  EXPECT_EQ(SetFileAttrBits(f.c_str(), QV_FILEATTR_READONLY), 1);
-  qvDirLock* lock = LockPath(f.c_str(), 0);
+  EXPECT_TRUE(SetFileAttrBits(f.c_str(), QV_FILEATTR_READONLY));
+  qvDirLock* lock = LockPath(f.c_str(), LockMode::kRead);
   qvDirEntry entry{};
   ExamineDirEntry(lock, &entry);
   CloseDirScan(lock);
   EXPECT_TRUE(entry.attributes & QV_FILEATTR_READONLY);
-  EXPECT_EQ(SetFileAttrBits(f.c_str(), QV_FILEATTR_READONLY | QV_FILEATTR_NORMAL), 1);
-  lock = LockPath(f.c_str(), 0);
+  EXPECT_TRUE(SetFileAttrBits(f.c_str(), QV_FILEATTR_READONLY | QV_FILEATTR_NORMAL));
+  EXPECT_FALSE(SetFileAttrBits((root + "/missing").c_str(), QV_FILEATTR_NORMAL));
+  lock = LockPath(f.c_str(), LockMode::kRead);
   ExamineDirEntry(lock, &entry);
   CloseDirScan(lock);
   EXPECT_FALSE(entry.attributes & QV_FILEATTR_READONLY);
@@ -161,8 +189,8 @@ TEST_F(FilesTest, AttributesAndDates) {
   DateToFileTime(date, &times[QV_TIME_WRITE]);
   times[QV_TIME_ACCESS] = times[QV_TIME_WRITE];
   times[QV_TIME_CREATION] = times[QV_TIME_WRITE];
-  EXPECT_EQ(SetFileDates(f.c_str(), times), 1);
-  lock = LockPath(f.c_str(), 0);
+  EXPECT_TRUE(SetFileDates(f.c_str(), times));
+  lock = LockPath(f.c_str(), LockMode::kRead);
   ExamineDirEntry(lock, &entry);
   CloseDirScan(lock);
   qvDate back{};
@@ -173,16 +201,20 @@ TEST_F(FilesTest, AttributesAndDates) {
   EXPECT_EQ(back.hours, 5);
   EXPECT_EQ(back.minutes, 6);
   EXPECT_EQ(back.seconds, 7);
-  EXPECT_EQ(SetFileDates((root + "/missing").c_str(), times), 0);
+  EXPECT_FALSE(SetFileDates((root + "/missing").c_str(), times));
 }
 
 TEST_F(FilesTest, Volumes) {
   char label[256];
-  EXPECT_EQ(GetVolumeLabel("/", label, sizeof label), 0);
+  EXPECT_TRUE(GetVolumeLabel("/", label, sizeof label));
   EXPECT_STREQ(label, "/");
+  EXPECT_FALSE(GetVolumeLabel((root + "/missing").c_str(), label, sizeof label));
+  EXPECT_STREQ(label, "");
   uint64_t freeBytes = 0, usedBytes = 0;
-  EXPECT_EQ(GetDiskSpace(root.c_str(), &freeBytes, &usedBytes), 0);
+  EXPECT_TRUE(GetDiskSpace(root.c_str(), &freeBytes, &usedBytes));
   EXPECT_GT(freeBytes + usedBytes, 0u);
+  EXPECT_FALSE(GetDiskSpace((root + "/missing").c_str(), &freeBytes, &usedBytes));
+  EXPECT_EQ(freeBytes + usedBytes, 0u);
 }
 
 TEST_F(FilesTest, TemporaryNamesLiveInOnePrivateDirectoryRemovedAtShutdown) {
@@ -208,34 +240,35 @@ TEST_F(FilesTest, ExecutesProgramsWithArgumentsAndExitStatus) {
   std::string out = root + "/args.txt";
   int status = -1;
   std::string args = "args " + out + " one \"two words\" three";
-  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, args.c_str(), 0, &status), 0);
+  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, args.c_str(), RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 0);
   std::ifstream in(out);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   EXPECT_EQ(lines, (std::vector<std::string>{"one", "two words", "three"}));
 
-  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, "exit 7", 0, &status), 0);
+  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, "exit 7", RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 7);
   // A relative name is found in the current directory.
   fs::path peer(QV_PLATFORM_PEER);
   char* previous = ChangeCurrentDir(peer.parent_path().c_str());
-  ASSERT_EQ(ExecuteProgram(peer.filename().c_str(), "exit 3", 0, &status), 0);
+  ASSERT_EQ(ExecuteProgram(peer.filename().c_str(), "exit 3", RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 3);
   std::free(ChangeCurrentDir(previous));
   std::free(previous);
 
-  EXPECT_EQ(ExecuteProgram((root + "/no such program").c_str(), "", 0, &status),
+  EXPECT_EQ(ExecuteProgram((root + "/no such program").c_str(), "", RunMode::kWait, &status),
             ERR_FILEEXIST);
   double t0 = NowMs();
-  EXPECT_EQ(ExecuteProgram("/bin/sleep", "1", 1, &status), 0);  // not waited for
+  EXPECT_EQ(ExecuteProgram("/bin/sleep", "1", RunMode::kAsync, &status), 0);  // not waited for
   EXPECT_LT(NowMs() - t0, 500);
 }
 
 TEST_F(FilesTest, ProgramPath) {
   char buffer[1024];
-  ASSERT_EQ(GetProgramPath(buffer, sizeof buffer), 1);
+  ASSERT_TRUE(GetProgramPath(buffer, sizeof buffer));
   EXPECT_EQ(fs::path(buffer).filename(), "platform_tests");
   char tiny[4];
-  EXPECT_EQ(GetProgramPath(tiny, sizeof tiny), 0);
+  EXPECT_FALSE(GetProgramPath(tiny, sizeof tiny));
+  EXPECT_STREQ(tiny, "");
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {

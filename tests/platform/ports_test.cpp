@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "platform/os/ipc.h"
 #include "tests/platform/fixture.h"
 
@@ -19,7 +19,7 @@ TEST_F(PlatformTest, MessageFromAnotherProcessArrivesIntact) {
   ASSERT_EQ(SetPortName(port.c_str()), 0);
   int status = -1;
   std::string args = "send \"" + port + "\" \"hello, \xe4 world\"";
-  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, args.c_str(), 0, &status), 0);
+  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, args.c_str(), RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 0);
 
   char* data = nullptr;
@@ -33,7 +33,7 @@ TEST_F(PlatformTest, MessageFromAnotherProcessArrivesIntact) {
 
   // From the other side: nobody has this port.
   std::string missing = "send \"qvtest nobody " + std::to_string(getpid()) + "\" x";
-  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, missing.c_str(), 0, &status), 0);
+  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, missing.c_str(), RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 1);
 }
 
@@ -45,10 +45,13 @@ TEST_F(PlatformTest, UnknownPortAndOwnPort) {
   EXPECT_EQ(lastErrorText, unknown);
   ASSERT_EQ(SetPortName(port.c_str()), 0);
   EXPECT_EQ(SendPortMessage(port.c_str(), "x"), ERR_WRONGUSAGE);
+  EXPECT_EQ(SendPortMessage(nullptr, "x"), ERR_WRONGUSAGE);
+  EXPECT_EQ(SendPortMessage(unknown.c_str(), nullptr), ERR_WRONGUSAGE);
   // Renaming the port: messages to the old name find nobody.
   ASSERT_EQ(SetPortName((port + " new").c_str()), 0);
   int status = -1;
-  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, ("send \"" + port + "\" x").c_str(), 0, &status), 0);
+  std::string args = "send \"" + port + "\" x";
+  ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, args.c_str(), RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 1);
   SetErrorTextHandler(nullptr);
 }

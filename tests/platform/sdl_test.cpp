@@ -27,7 +27,7 @@ TEST_F(PlatformTest, SdlLoopWakesForInjectedEventsAndSignals) {
     handled = NowMs();
   });
   SetWindowSystem(sdl.get());
-  SetRequestHandler(1, Twice);
+  SetRequestHandler(WindowRequest::kOpen, Twice);
   double latency = -1;
   int doubled = 0;
   int rc = MessageLoop([&] {
@@ -38,10 +38,10 @@ TEST_F(PlatformTest, SdlLoopWakesForInjectedEventsAndSignals) {
     SDL_PushEvent(&e);
     while (handled.load() < 0 && NowMs() - sent < 2000) DelayMs(1);
     latency = handled.load() - sent;
-    doubled = RunWindowRequest(1, 21);
+    doubled = RunWindowRequest(WindowRequest::kOpen, 21);
     return 4;
   });
-  SetRequestHandler(1, nullptr);
+  SetRequestHandler(WindowRequest::kOpen, nullptr);
   SetWindowSystem(nullptr);
   EXPECT_EQ(rc, 4);
   EXPECT_TRUE(onMain);

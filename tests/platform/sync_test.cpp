@@ -4,6 +4,7 @@
 #include <regex>
 #include <thread>
 
+#include "base/errors.h"
 #include "tests/platform/fixture.h"
 
 using namespace qv;
@@ -30,17 +31,44 @@ TEST(Sync, LockIsRecursive) {
 
 TEST(Sync, SignalIsAutoResetAndWaitAnyTakesTheLowestSlot) {
   qvSignal* s[3] = {CreateSignal(), CreateSignal(), CreateSignal()};
-  EXPECT_EQ(WaitAnySignal(s, 3, 0), -1);
+  EXPECT_EQ(WaitAnySignal(s, 3, 0), kWaitTimedOut);
   SetSignal(s[2]);
   SetSignal(s[1]);
   SetSignal(s[1]);  // coalesced
   EXPECT_EQ(WaitAnySignal(s, 3, 0), 1);
   EXPECT_EQ(WaitAnySignal(s, 3, 0), 2);
-  EXPECT_EQ(WaitAnySignal(s, 3, 0), -1);
+  EXPECT_EQ(WaitAnySignal(s, 3, 0), kWaitTimedOut);
   double t0 = NowMs();
-  EXPECT_EQ(WaitAnySignal(s, 3, 60), -1);
+  EXPECT_EQ(WaitAnySignal(s, 3, 60), kWaitTimedOut);
   EXPECT_GE(NowMs() - t0, 55);
   for (qvSignal* x : s) DeleteSignal(x);
+}
+
+// A wait that cannot be made fails at once, whatever its time-out, instead of waiting for ever.
+TEST(Sync, WaitsThatCannotBeMadeFailAtOnce) {
+  qvSignal* set[kMaxWaitSignals + 1];
+  for (qvSignal*& x : set) {
+    x = CreateSignal();
+    ASSERT_NE(x, nullptr);
+    SetSignal(x);
+  }
+  qvSignal* withNull[2] = {set[0], nullptr};
+  struct Case {
+    const char* what;
+    qvSignal* const* signals;
+    int count;
+  } cases[] = {
+      {"no signals", set, 0},
+      {"a negative count", set, -1},
+      {"one more than the most", set, kMaxWaitSignals + 1},
+      {"no array", nullptr, 1},
+      {"a null signal", withNull, 2},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WaitAnySignal(c.signals, c.count, -1), kWaitFailed) << c.what;
+  EXPECT_FALSE(WaitSignal(nullptr));
+  SetSignal(nullptr);  // ignored
+  EXPECT_EQ(WaitAnySignal(set, kMaxWaitSignals, -1), 0);  // the most it takes
+  for (qvSignal* x : set) DeleteSignal(x);
 }
 
 TEST(Sync, SignalReleasesOneWaiterPerSet) {
@@ -68,7 +96,7 @@ struct Worker {
 };
 
 void WorkerEntry(qvTask* task) {
-  if (!CreateTaskQuitEvent(task)) return ReportTaskResult(task, 1290);
+  if (int rc = CreateTaskQuitEvent(task)) return ReportTaskResult(task, rc);
   auto* w = static_cast<Worker*>(GetTaskData(task));
   if (w->failWith) return ReportTaskResult(task, w->failWith);
   SignalTaskStarted(task);
@@ -76,7 +104,7 @@ void WorkerEntry(qvTask* task) {
     ++w->loops;
     DelayMs(1);
   }
-  w->sawQuitTwice = TaskQuitRequested(task) == 1;  // testing does not consume the request
+  w->sawQuitTwice = TaskQuitRequested(task);  // testing does not consume the request
   ReportTaskResult(task, 0);
 }
 
@@ -85,7 +113,7 @@ void QueueEntry(qvTask* task) {
   SignalTaskStarted(task);
   auto* pair = static_cast<std::pair<qvSignal*, qvLock*>*>(GetTaskData(task));
   EnterLock(pair->second);
-  while (WaitQueueSignal(pair->first, pair->second, task) == 0) {
+  while (WaitQueueSignal(pair->first, pair->second, task) == QueueWake::kQueue) {
   }
   LeaveLock(pair->second);
   ReportTaskResult(task, 0);
@@ -105,9 +133,18 @@ TEST(Tasks, StartQuitAndStickyRequest) {
 
 TEST(Tasks, FailedStartGivesNullAfterTheThreadEnded) {
   Worker w;
-  w.failWith = 1287;
+  w.failWith = ERR_THREAD;
   EXPECT_EQ(CreateTask("qv test", WorkerEntry, &w), nullptr);
   EXPECT_EQ(w.loops, 0);
+}
+
+namespace {
+void Silent(qvTask*) {}
+}  // namespace
+
+// An entry that ends without starting or reporting used to leave CreateTask waiting for ever.
+TEST(Tasks, EntryThatEndsWithoutAWordFailsTheStart) {
+  EXPECT_EQ(CreateTask("qv silent", Silent, nullptr), nullptr);
 }
 
 TEST(Tasks, WaitQueueSignalEndsOnQuit) {
@@ -125,6 +162,22 @@ TEST(Tasks, WaitQueueSignalEndsOnQuit) {
   DeleteSignal(queue);
 }
 
+TEST(Time, SysTimeReadsThePlatformClock) {
+  ManualClock clock(int64_t{1234567} * 1000000 + 999999);
+  SetPlatformClock(&clock);
+  qvTimeVal t;
+  GetSysTime(&t);
+  EXPECT_EQ(t.seconds, 1234567u);
+  EXPECT_EQ(t.micros, 999999u);
+  clock.Advance(std::chrono::microseconds(2));
+  GetSysTime(&t);
+  EXPECT_EQ(t.seconds, 1234568u);
+  EXPECT_EQ(t.micros, 1u);
+  EXPECT_DOUBLE_EQ(GetUnixTimeFloat(), 1234568.000001);
+  SetPlatformClock(nullptr);
+  EXPECT_EQ(PlatformClock(), SystemClock());
+}
+
 TEST(Time, SysTimeFollowsTheWallClockAndNeverGoesBack) {
   qvTimeVal a, b;
   GetSysTime(&a);
@@ -140,11 +193,12 @@ TEST(Time, SysTimeFollowsTheWallClockAndNeverGoesBack) {
 
 TEST(Time, DateAndTimeTexts) {
   char b1[64] = "untouched", b2[64] = "untouched";
-  GetDateTimeText(7, b1, b2);
+  EXPECT_FALSE(GetDateTimeText(static_cast<DateText>(7), b1, b2));
   EXPECT_STREQ(b1, "untouched");
-  GetDateTimeText(1, b1, b2);
+  EXPECT_STREQ(b2, "untouched");
+  EXPECT_TRUE(GetDateTimeText(DateText::kDateAndTime, b1, b2));
   EXPECT_TRUE(std::regex_match(b1, std::regex(R"(\d\d-\d\d-\d\d)"))) << b1;
   EXPECT_TRUE(std::regex_match(b2, std::regex(R"(\d\d:\d\d:\d\d)"))) << b2;
-  GetDateTimeText(3, b1, b2);
+  EXPECT_TRUE(GetDateTimeText(DateText::kWeekday, b1, b2));
   EXPECT_GT(std::strlen(b1), 0u);
 }

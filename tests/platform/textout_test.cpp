@@ -34,11 +34,17 @@ TEST_F(PlatformTest, FileDeviceHasEveryTextOnDiskAtOnce) {
   char dir[] = "/tmp/qvtextXXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string path = std::string(dir) + "/out.txt";
-  ParseOutputArgument(("::file" + path).c_str());
+  EXPECT_EQ(ParseOutputArgument(("::file" + path).c_str()), TextTarget::kFile);
+  EXPECT_EQ(ParseOutputArgument("::other"), TextTarget::kFile);  // not a device: nothing changes
+  EXPECT_EQ(ParseOutputArgument(nullptr), TextTarget::kFile);
   OutputText("first line\n");
+  OutputText(nullptr);
   EXPECT_EQ(ReadFile(path), "first line\n");
   OutputText("second\n");
   EXPECT_EQ(ReadFile(path), "first line\nsecond\n");
+  // A file that cannot be made leaves standard output.
+  EXPECT_EQ(ParseOutputArgument(("::file" + std::string(dir) + "/no/such/dir").c_str()),
+            TextTarget::kStandardOutput);
   ShutdownPlatform();  // closes the file
   std::filesystem::remove_all(dir);
 }
@@ -84,7 +90,7 @@ TEST_F(PlatformTest, HostDeviceHandsEachTextThroughTheSharedBlock) {
     close(fd);
   });
 
-  ParseOutputArgument("::hwnd4711");
+  EXPECT_EQ(ParseOutputArgument("::hwnd4711"), TextTarget::kHost);
   OutputText("hello host\n");
   OutputText(std::string(3000, 'x').c_str());
   ShutdownPlatform();  // closes the connection: the host ends
@@ -107,7 +113,7 @@ TEST_F(PlatformTest, HostDeviceWithoutAHostFallsBackToStandardOutput) {
   char runtime[] = "/tmp/qvrtXXXXXX";
   ASSERT_NE(mkdtemp(runtime), nullptr);
   setenv("XDG_RUNTIME_DIR", runtime, 1);
-  ParseOutputArgument("::hwnd99");
+  EXPECT_EQ(ParseOutputArgument("::hwnd99"), TextTarget::kStandardOutput);
   testing::internal::CaptureStdout();
   OutputText("to stdout\n");
   fflush(stdout);
