@@ -362,6 +362,12 @@ qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptVa
 
 // ---- concatenation ----
 
+// The longest string a concatenation may build; longer totals raise ERR_INTERNAL.
+constexpr uint64_t kMaxConcatLength = 4294967293u;
+// The largest block VmRealloc accepts: the buffer's growth stops there instead of doubling past
+// it, so every total the allocator can hold is built.
+constexpr size_t kMaxConcatBuffer = 0xFFFFFFFCu;
+
 // The concatenation buffer, grown to hold at least n bytes (32 at least).
 static char* OpenSpace(qvScriptState* L, size_t n) {
   qvScriptGlobal* g = G(L);
@@ -404,9 +410,9 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
           len = size_t(VmNumberToString(v->value.n, number));
           piece = number;
         }
-        if (uint64_t(pos) + len > 4294967293u) VmRaiseError(L, ERR_INTERNAL);
+        if (uint64_t(pos) + len > kMaxConcatLength) VmRaiseError(L, ERR_INTERNAL);
         if (pos + len > size) {
-          buffer = OpenSpace(L, std::max(pos + len, 2 * size));
+          buffer = OpenSpace(L, std::max(pos + len, std::min(2 * size, kMaxConcatBuffer)));
           size = G(L)->buffsize;
         }
         if (len > 0) std::memcpy(buffer + pos, piece, len);
