@@ -73,8 +73,12 @@ bool SetFileDates(const char* name, const qvFileTime times[3]);
 // QV_FILEATTR_NORMAL wins over the rest; read-only takes the write permission away, anything else
 // gives the owner's back. True, or false on failure.
 bool SetFileAttrBits(const char* name, uint32_t bits);
-void FileTimeToDate(const qvFileTime& time, qvDate* date);
-void DateToFileTime(const qvDate& date, qvFileTime* time);
+// A file time as a local date: true, or false (the date untouched) for a time whose year the
+// system cannot express.
+bool FileTimeToDate(const qvFileTime& time, qvDate* date);
+// A local date as a file time, fields out of their range carried over (the 32nd of January is
+// the 1st of February): true, or false (the time untouched) for a date the system cannot express.
+bool DateToFileTime(const qvDate& date, qvFileTime* time);
 // The name of the volume that holds the path (its mount point's last part, "/" for the root):
 // true, or false with "" when the path cannot be examined, or cut when it does not fit.
 bool GetVolumeLabel(const char* root, char* buffer, size_t size);

@@ -54,7 +54,7 @@ bool IsMainThread();
 // True on the script thread that MessageLoop runs, while its body runs. Any thread.
 bool IsScriptThread();
 // The display-list lock (null while the platform is not started): held by the main loop while it
-// pumps window events and by SyncWindowStates.
+// pumps window events and by SyncWindowStates. Any thread.
 qvLock* GetDisplayListLock();
 
 // The requests that run on the main thread whoever asks for them.

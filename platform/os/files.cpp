@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -244,24 +245,33 @@ bool SetFileAttrBits(const char* name, uint32_t bits) {
   return chmod(path.c_str(), mode) == 0;
 }
 
-void FileTimeToDate(const qvFileTime& time, qvDate* date) {
+bool FileTimeToDate(const qvFileTime& time, qvDate* date) {
   time_t t = static_cast<time_t>(time.seconds);
   tm local{};
-  localtime_r(&t, &local);
+  // The year must fit an int once 1900 is added back.
+  if (!localtime_r(&t, &local) || local.tm_year > INT_MAX - 1900) return false;
   *date = {local.tm_sec, local.tm_min, local.tm_hour, local.tm_mday, local.tm_mon,
            local.tm_year + 1900};
+  return true;
 }
 
-void DateToFileTime(const qvDate& date, qvFileTime* time) {
+bool DateToFileTime(const qvDate& date, qvFileTime* time) {
+  int64_t year = int64_t{date.year} - 1900;
+  if (year < INT_MIN) return false;
   tm local{};
   local.tm_sec = date.seconds;
   local.tm_min = date.minutes;
   local.tm_hour = date.hours;
   local.tm_mday = date.day;
   local.tm_mon = date.month;
-  local.tm_year = date.year - 1900;
+  local.tm_year = static_cast<int>(year);
   local.tm_isdst = -1;
-  *time = {static_cast<int64_t>(mktime(&local)), 0};
+  // -1 is also the last second of 1969: only the error number tells them apart.
+  errno = 0;
+  time_t t = mktime(&local);
+  if (t == -1 && errno != 0) return false;
+  *time = {static_cast<int64_t>(t), 0};
+  return true;
 }
 
 bool GetVolumeLabel(const char* root, char* buffer, size_t size) {

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -202,6 +203,55 @@ TEST_F(FilesTest, AttributesAndDates) {
   EXPECT_EQ(back.minutes, 6);
   EXPECT_EQ(back.seconds, 7);
   EXPECT_FALSE(SetFileDates((root + "/missing").c_str(), times));
+}
+
+// Dates come from scripts: a year beyond what the system's time holds used to overflow an int.
+TEST(FileDates, DatesTheSystemCannotExpressAreRefused) {
+  const char* oldTz = std::getenv("TZ");
+  std::string savedTz = oldTz ? oldTz : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const qvFileTime marker{12345, 6};
+  struct ToTime {
+    const char* what;
+    qvDate date;
+    bool ok;
+    int64_t seconds;
+  } toTime[] = {
+      {"the last second of 1969", {59, 59, 23, 31, 11, 1969}, true, -1},
+      {"the 32nd of January", {0, 0, 0, 32, 0, 1970}, true, 31 * 86400},
+      {"the smallest year", {0, 0, 0, 1, 0, INT_MIN}, false, marker.seconds},
+      {"months past the largest year", {0, 0, 0, 1, INT_MAX, INT_MAX}, false, marker.seconds},
+  };
+  for (const ToTime& c : toTime) {
+    qvFileTime t = marker;
+    EXPECT_EQ(DateToFileTime(c.date, &t), c.ok) << c.what;
+    EXPECT_EQ(t.seconds, c.seconds) << c.what;
+  }
+  // The largest year itself fits a 64-bit time and comes back.
+  qvFileTime last = marker;
+  ASSERT_TRUE(DateToFileTime({0, 0, 0, 1, 0, INT_MAX}, &last));
+  qvDate back{};
+  ASSERT_TRUE(FileTimeToDate(last, &back));
+  EXPECT_EQ(back.year, INT_MAX);
+  struct ToDate {
+    const char* what;
+    int64_t seconds;
+    bool ok;
+    int year;
+  } toDate[] = {
+      {"1969", -1, true, 1969},
+      {"a year past the largest int", (int64_t{INT_MAX} + 1000 - 1970) * 31556952, false, 0},
+      {"the largest time", INT64_MAX, false, 0},
+      {"the smallest time", INT64_MIN, false, 0},
+  };
+  for (const ToDate& c : toDate) {
+    qvDate d{1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(FileTimeToDate({c.seconds, 0}, &d), c.ok) << c.what;
+    EXPECT_EQ(d.year, c.ok ? c.year : 6) << c.what;
+  }
+  if (oldTz) setenv("TZ", savedTz.c_str(), 1); else unsetenv("TZ");
+  tzset();
 }
 
 TEST_F(FilesTest, Volumes) {
