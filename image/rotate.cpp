@@ -1,0 +1,284 @@
+// The rotator: every result pixel is mapped back through the inverse of a 2 x 2 matrix plus an
+// offset and sampled nearest or bilinear, with the mask or alpha plane as the second plane.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "base/errors.h"
+#include "base/support.h"
+#include "image/image.h"
+#include "image/internal.h"
+
+namespace qv {
+
+namespace {
+
+// Sizes and offsets from doubles that may be huge or not finite: NaN gives 0, the rest saturates,
+// so a wild matrix asks for a bitmap that cannot be had instead of wrapping around.
+int32_t SaturateToInt(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return TruncateToInt(v);
+}
+
+int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// The interval of x for which k + coef x lies in [0, size]; false when it is empty.
+bool SolveInside(double coef, double k, double size, double* lo, double* hi) {
+  if (std::fabs(coef) < 1e-10) {
+    if (k >= 0.0 && k <= size) {
+      *lo = -HUGE_VAL;
+      *hi = HUGE_VAL;
+      return true;
+    }
+    return false;
+  }
+  double a = (0.0 - k) / coef, b = (size - k) / coef;
+  *lo = std::min(a, b);
+  *hi = std::max(a, b);
+  return true;
+}
+
+bool Inverse(const double* t, double inv[6]) {
+  double a = t[0], b = t[1], c = t[2], d = t[3], e = t[4], f = t[5];
+  double det = a * d - c * b;
+  if (det == 0.0 || !std::isfinite(det)) return false;
+  inv[0] = d / det;
+  inv[1] = -b / det;
+  inv[2] = -c / det;
+  inv[3] = a / det;
+  inv[4] = -e * inv[0] - f * inv[2];
+  inv[5] = -e * inv[1] - f * inv[3];
+  for (int i = 0; i < 6; ++i)
+    if (!std::isfinite(inv[i])) return false;
+  return true;
+}
+
+inline uint32_t ColourBytes(int32_t format) {
+  return format == kPixBGRx32 || format == kPixRGBx32 ? 0xFFFFFF00u : 0x00FFFFFFu;
+}
+
+inline double Mix4(double c00, double c01, double c10, double c11, double fx, double fy) {
+  return (c00 * (1 - fx) + c01 * fx) * (1 - fy) + (c10 * (1 - fx) + c11 * fx) * fy;
+}
+
+}  // namespace
+
+bool RotateRowRange(const RotateRecord& r, const double inverse[6], int32_t y, int32_t* first,
+                    int32_t* last) {
+  double lo1, hi1, lo2, hi2;
+  if (!SolveInside(inverse[0], inverse[2] * y + inverse[4], r.srcWidth, &lo1, &hi1) ||
+      !SolveInside(inverse[1], inverse[3] * y + inverse[5], r.srcHeight, &lo2, &hi2))
+    return false;
+  double lo = std::max(lo1, lo2), hi = std::min(hi1, hi2);
+  if (lo > hi) return false;
+  double f = std::max(std::ceil(lo - 0.5), 0.0);
+  double l = std::min(std::floor(hi + 0.5), double(r.dstWidth - 1));
+  if (f > l) return false;
+  *first = int32_t(f);
+  *last = int32_t(l);
+  return true;
+}
+
+void RotateKernel(const RotateRecord& r) {
+  if (r.srcWidth < 1 || r.srcHeight < 1 || r.dstWidth < 1 || r.dstHeight < 1 || !r.transform)
+    return;
+  const double* t = r.transform;
+  double inv[6];
+  if (!Inverse(t, inv)) return;  // a singular matrix has no source point for any pixel
+
+  double minY = HUGE_VAL, maxY = -HUGE_VAL;
+  const double cx[4] = {0, double(r.srcWidth), 0, double(r.srcWidth)};
+  const double cy[4] = {0, 0, double(r.srcHeight), double(r.srcHeight)};
+  for (int i = 0; i < 4; ++i) {
+    double y = t[1] * cx[i] + t[3] * cy[i] + t[5];
+    minY = std::min(minY, y);
+    maxY = std::max(maxY, y);
+  }
+  double y0 = std::max(std::ceil(minY - 0.5), 0.0);
+  double y1 = std::min(std::floor(maxY + 0.5), double(r.dstHeight - 1));
+  if (!(y0 <= y1)) return;
+
+  const bool pixels = r.src && r.dst && r.bytesPerPixel == 4;
+  const uint32_t colourBytes = ColourBytes(r.format);
+  const int32_t w = r.srcWidth, h = r.srcHeight;
+  auto srcPixel = [&](int32_t x, int32_t y) {
+    return reinterpret_cast<const uint32_t*>(r.src)[int64_t(y) * r.srcPixelsPerRow + x];
+  };
+  auto opaque = [&](int32_t x, int32_t y) {
+    return !r.srcMask ||
+           image::MaskBit(r.srcMask + int64_t(y) * r.srcMaskBytesPerRow, int64_t(x) + r.srcLeft);
+  };
+  auto srcAlpha = [&](int32_t x, int32_t y) {
+    return r.srcAlpha[int64_t(y) * r.srcAlphaBytesPerRow + x];
+  };
+
+  for (int32_t y = int32_t(y0); y <= int32_t(y1); ++y) {
+    int32_t first, last;
+    if (!RotateRowRange(r, inv, y, &first, &last)) continue;
+    auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(y) * r.dstPixelsPerRow;
+    uint8_t* dm = r.dstMask ? r.dstMask + int64_t(y) * r.dstMaskBytesPerRow : nullptr;
+    uint8_t* da = r.dstAlpha ? r.dstAlpha + int64_t(y) * r.dstAlphaBytesPerRow : nullptr;
+    for (int32_t x = first; x <= last; ++x) {
+      double sx = inv[0] * x + inv[2] * y + inv[4];
+      double sy = inv[1] * x + inv[3] * y + inv[5];
+      int32_t ix = Clamp(TruncateToInt(sx), 0, w - 1);
+      int32_t iy = Clamp(TruncateToInt(sy), 0, h - 1);
+      bool transparent = false;
+      int alphaOut = 0;
+      if (!r.smooth) {
+        if (pixels) d[x] = srcPixel(ix, iy);
+        if (r.srcAlpha) alphaOut = srcAlpha(ix, iy);
+      } else {
+        int32_t ix1 = std::min(ix + 1, w - 1), iy1 = std::min(iy + 1, h - 1);
+        const int32_t px[4] = {ix, ix1, ix, ix1}, py[4] = {iy, iy, iy1, iy1};
+        double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
+        // Transparent neighbours take the colour of the first opaque one, so edges do not
+        // bleed the colour hidden under the mask.
+        int firstOpaque = -1;
+        bool op[4];
+        for (int i = 0; i < 4; ++i) {
+          op[i] = opaque(px[i], py[i]);
+          if (op[i] && firstOpaque < 0) firstOpaque = i;
+        }
+        transparent = firstOpaque < 0;
+        if (pixels && !transparent) {
+          uint32_t p[4];
+          for (int i = 0; i < 4; ++i)
+            p[i] = srcPixel(op[i] ? px[i] : px[firstOpaque], op[i] ? py[i] : py[firstOpaque]);
+          uint32_t out = 0;
+          for (int shift = 0; shift < 32; shift += 8) {
+            if (!((colourBytes >> shift) & 0xFF)) continue;
+            double v = Mix4((p[0] >> shift) & 0xFF, (p[1] >> shift) & 0xFF,
+                            (p[2] >> shift) & 0xFF, (p[3] >> shift) & 0xFF, fx, fy);
+            out |= uint32_t(TruncateToInt(v + 0.5) & 0xFF) << shift;
+          }
+          d[x] = out;
+        }
+        if (r.srcAlpha)
+          alphaOut = TruncateToInt(Mix4(srcAlpha(px[0], py[0]), srcAlpha(px[1], py[1]),
+                                        srcAlpha(px[2], py[2]), srcAlpha(px[3], py[3]), fx, fy) +
+                                   0.5) & 0xFF;
+      }
+      if (da && r.srcAlpha) da[x] = uint8_t(alphaOut);
+      if (dm) {
+        bool on = r.srcMask ? (!transparent && opaque(ix, iy)) : true;
+        image::PutMaskBit(dm, x, on);
+      }
+    }
+  }
+}
+
+void GetRotatedBox(const double matrix[4], int32_t width, int32_t height, int32_t* outWidth,
+                   int32_t* outHeight, int32_t* outLeft, int32_t* outTop) {
+  const double cx[4] = {0, double(width), double(width), 0};
+  const double cy[4] = {0, 0, double(height), double(height)};
+  double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
+  for (int i = 0; i < 4; ++i) {
+    double x = std::trunc(matrix[0] * cx[i] + matrix[2] * cy[i] + 0.5);
+    double y = std::trunc(matrix[1] * cx[i] + matrix[3] * cy[i] + 0.5);
+    minX = std::min(minX, x);
+    maxX = std::max(maxX, x);
+    minY = std::min(minY, y);
+    maxY = std::max(maxY, y);
+  }
+  if (outWidth) *outWidth = SaturateToInt(std::ceil(maxX - minX - 0.5));
+  if (outHeight) *outHeight = SaturateToInt(std::ceil(maxY - minY - 0.5));
+  if (outLeft) *outLeft = SaturateToInt(minX);
+  if (outTop) *outTop = SaturateToInt(minY);
+}
+
+int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t left,
+                 int32_t top, int32_t width, int32_t height, const double matrix[4], bool smooth,
+                 qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha, int32_t* outWidth,
+                 int32_t* outHeight) {
+  if (mask && !mask->data) mask = nullptr;
+  if (alpha && !alpha->data) alpha = nullptr;
+  auto inside = [&](const qvPlane* p) {
+    if (p->width <= 0 && p->height <= 0) return true;  // wrapped rows: the caller's to know
+    return int64_t(left) + width <= p->width && int64_t(top) + height <= p->height;
+  };
+  if (!matrix || width < 1 || height < 1 || left < 0 || top < 0 ||
+      (bitmap && (int64_t(left) + width > bitmap->width || int64_t(top) + height > bitmap->height)) ||
+      (mask && !inside(mask)) || (alpha && !inside(alpha)))
+    return ERR_OUTOFRANGE;
+
+  int32_t newWidth, newHeight, boxLeft, boxTop;
+  GetRotatedBox(matrix, width, height, &newWidth, &newHeight, &boxLeft, &boxTop);
+  newWidth = std::max(newWidth, 1);
+  newHeight = std::max(newHeight, 1);
+
+  qvBitMap* newBitmap = nullptr;
+  qvPlane* newMask = nullptr;
+  qvPlane* newAlpha = nullptr;
+  auto freeMade = [&] {
+    FreeBitMap(newBitmap);
+    FreeMaskOrAlpha(newMask);
+    FreeMaskOrAlpha(newAlpha);
+  };
+  if (bitmap) {
+    newBitmap = AllocBitMap(newWidth, newHeight);
+    if (!newBitmap) return ERR_MEM;
+    // Cleared: the corners outside the picture, and every pixel of a singular matrix, stay 0.
+    std::memset(newBitmap->pixels, 0, size_t(newBitmap->bytesPerRow) * (size_t(newHeight) + 1));
+  }
+  if (alpha) newAlpha = AllocAlphaChannel(newWidth, newHeight, true);
+  else newMask = AllocMask(newWidth, newHeight, true);
+  if (!newAlpha && !newMask) {
+    freeMade();
+    return ERR_MEM;
+  }
+
+  RotateRecord r{};
+  qvBitMapLock sl{}, dl{};
+  if (bitmap) {
+    if (!LockBitMap(bitmap, &sl) || !LockBitMap(newBitmap, &dl)) {
+      freeMade();
+      return ERR_LOCKBMAP;
+    }
+    r.src = sl.pixels + int64_t(top) * bitmap->bytesPerRow + int64_t(left) * sl.bytesPerPixel;
+    r.dst = dl.pixels;
+    r.srcPixelsPerRow = sl.pixelsPerRow;
+    r.dstPixelsPerRow = dl.pixelsPerRow;
+    r.format = sl.format;
+    r.bytesPerPixel = sl.bytesPerPixel;
+  }
+  if (mask) {
+    r.srcMask = mask->data + int64_t(top) * mask->bytesPerRow;
+    r.srcMaskBytesPerRow = mask->bytesPerRow;
+  }
+  if (alpha) {
+    r.srcAlpha = alpha->data + int64_t(top) * alpha->bytesPerRow + left;
+    r.srcAlphaBytesPerRow = alpha->bytesPerRow;
+  }
+  if (newMask) {
+    r.dstMask = newMask->data;
+    r.dstMaskBytesPerRow = newMask->bytesPerRow;
+  }
+  if (newAlpha) {
+    r.dstAlpha = newAlpha->data;
+    r.dstAlphaBytesPerRow = newAlpha->bytesPerRow;
+  }
+  const double transform[6] = {matrix[0], matrix[1], matrix[2], matrix[3], -double(boxLeft),
+                               -double(boxTop)};
+  r.srcLeft = left;
+  r.srcTop = top;
+  r.srcWidth = width;
+  r.srcHeight = height;
+  r.dstWidth = newWidth;
+  r.dstHeight = newHeight;
+  r.transform = transform;
+  r.smooth = smooth;
+  RotateKernel(r);
+  UnLockBitMap(&sl);
+  UnLockBitMap(&dl);
+  if (outBitmap) *outBitmap = newBitmap; else FreeBitMap(newBitmap);
+  if (outMask) *outMask = newMask; else FreeMaskOrAlpha(newMask);
+  if (outAlpha) *outAlpha = newAlpha; else FreeMaskOrAlpha(newAlpha);
+  if (outWidth) *outWidth = newWidth;
+  if (outHeight) *outHeight = newHeight;
+  return 0;
+}
+
+}  // namespace qv
