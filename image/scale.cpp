@@ -26,7 +26,8 @@ struct ThreadScaleTables {
     std::free(columnStep);
     std::free(rowFraction);
     std::free(rowStep);
-    *this = ThreadScaleTables{};
+    columnFraction = columnStep = rowFraction = rowStep = nullptr;
+    columnCapacity = rowCapacity = 0;
   }
   ~ThreadScaleTables() { Free(); }
 };
