@@ -80,9 +80,6 @@ int RunWindowRequest(WindowRequest request, intptr_t a0 = 0, intptr_t a1 = 0, in
 // The runtime's break word: called (on any thread) when the user asked to quit, by
 // SyncWindowStates and on SIGINT or SIGTERM. A second such signal ends the process. Any thread.
 void SetBreakHandler(void (*handler)(void* data), void* data);
-// The error text argument (the runtime's SetErrorString) for codes that name something. Any
-// thread.
-void SetErrorTextHandler(void (*handler)(const char* text));
 
 // Neighbours that later parts of the player plug in; see platform/window_system.h and
 // platform/loop_hosts.h.

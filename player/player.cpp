@@ -195,7 +195,6 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
                qvPlayerState* state, int argc, char** argv) {
   int code = InitPlatform();
   if (code != 0) return code;
-  SetErrorTextHandler(SetErrorString);
 
   // The program's directory first: the catalog may lie below it. A missing catalog is no error.
   char dir[kPathSize];

@@ -162,14 +162,14 @@ void CloseDirScan(qvDirLock* lock) { delete lock; }
 
 int ExamineFirstEntry(qvDirLock* lock) {
   if (!lock->isDir) {
-    SetPlatformErrorText(lock->path.c_str());
+    SetErrorString(lock->path.c_str());
     return ERR_NOTADIR;
   }
   if (!ReadListing(lock)) {
     // Never the rest of the old listing as if it were a new scan.
     lock->names.clear();
     lock->next = 0;
-    SetPlatformErrorText(lock->path.c_str());
+    SetErrorString(lock->path.c_str());
     return ERR_EXAMINE;
   }
   return 0;

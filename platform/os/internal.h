@@ -38,7 +38,6 @@ void DeleteAllQueueTimers();
 
 // The user asked to quit (a quit condition in a pass, SIGINT, SIGTERM).
 void RequestQuit();
-void SetPlatformErrorText(const char* text);
 
 // Signals of the process (signal_watch.cpp).
 int StartSignalWatch();

@@ -63,7 +63,6 @@ struct Platform {
 
   std::atomic<void (*)(void*)> breakHandler{nullptr};
   std::atomic<void*> breakData{nullptr};
-  std::atomic<void (*)(const char*)> errorTextHandler{nullptr};
 };
 
 Platform g;
@@ -205,10 +204,6 @@ void PostTimerExpiry(uint64_t timerId) {
 void WakeWindowSystem() {
   std::lock_guard<std::mutex> lock(g.windowSystemMutex);
   ActiveWindowSystem()->Wake();
-}
-
-void SetPlatformErrorText(const char* text) {
-  if (auto handler = g.errorTextHandler.load()) handler(text);
 }
 
 void RequestQuit() {
@@ -364,7 +359,6 @@ void SetBreakHandler(void (*handler)(void*), void* data) {
   g.breakHandler.store(handler);
 }
 
-void SetErrorTextHandler(void (*handler)(const char*)) { g.errorTextHandler.store(handler); }
 
 void SetWindowSystem(WindowSystem* system) {
   std::lock_guard<std::mutex> lock(g.windowSystemMutex);

@@ -174,7 +174,7 @@ int SendPortMessage(const char* port, const char* text) {
   }
   std::free(block);
   if (delivered) return 0;
-  SetPlatformErrorText(port);
+  SetErrorString(port);
   return ERR_FINDPORT;
 }
 

@@ -76,7 +76,7 @@ int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* e
 
   pid_t pid;
   if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    SetPlatformErrorText(name ? name : "");
+    SetErrorString(name ? name : "");
     return ERR_FILEEXIST;
   }
   if (mode == RunMode::kAsync) {

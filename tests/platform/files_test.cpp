@@ -48,9 +48,6 @@ std::vector<std::string> Scan(qvDirLock* lock) {
   return names;
 }
 
-std::string lastErrorText;
-void KeepErrorText(const char* text) { lastErrorText = text; }
-
 }  // namespace
 
 TEST_F(FilesTest, ScanSkipsDotNamesAndSortsWithoutCase) {
@@ -88,7 +85,6 @@ TEST_F(FilesTest, ScanSkipsDotNamesAndSortsWithoutCase) {
 
 // A directory that went away used to read as an empty one on a restart.
 TEST_F(FilesTest, RestartOfAScanWhoseDirectoryIsGone) {
-  SetErrorTextHandler(KeepErrorText);
   std::string dir = root + "/d";
   fs::create_directory(dir);
   Make("d/x");
@@ -98,21 +94,19 @@ TEST_F(FilesTest, RestartOfAScanWhoseDirectoryIsGone) {
   EXPECT_EQ(Scan(lock), std::vector<std::string>{"x"});
   fs::remove_all(dir);
   EXPECT_EQ(ExamineFirstEntry(lock), ERR_EXAMINE);
-  EXPECT_EQ(lastErrorText, dir);
+  EXPECT_EQ(std::string(GetErrorString()), dir);
   EXPECT_TRUE(Scan(lock).empty());
   qvDirEntry entry{};
   EXPECT_FALSE(ExamineDirEntry(lock, &entry));
   CloseDirScan(lock);
-  SetErrorTextHandler(nullptr);
 }
 
 TEST_F(FilesTest, LocksOfFilesAndMissingNames) {
-  SetErrorTextHandler(KeepErrorText);
   std::string file = Make("file.txt", "12345");
   qvDirLock* lock = LockPath(file.c_str(), LockMode::kRead);
   ASSERT_NE(lock, nullptr);
   EXPECT_EQ(ExamineFirstEntry(lock), ERR_NOTADIR);
-  EXPECT_EQ(lastErrorText, file);
+  EXPECT_EQ(std::string(GetErrorString()), file);
   qvDirEntry entry{};
   ASSERT_TRUE(ExamineDirEntry(lock, &entry));
   EXPECT_EQ(entry.size, 5);
@@ -123,7 +117,6 @@ TEST_F(FilesTest, LocksOfFilesAndMissingNames) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(LockPath(file.c_str(), LockMode::kWrite), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "QVOS_LOCK_WRITE unsupported.\n");
-  SetErrorTextHandler(nullptr);
 }
 
 TEST_F(FilesTest, DeleteRenameAndMakeDirectory) {

@@ -9,11 +9,6 @@
 
 using namespace qv;
 
-namespace {
-std::string lastErrorText;
-void KeepErrorText(const char* text) { lastErrorText = text; }
-}  // namespace
-
 TEST_F(PlatformTest, MessageFromAnotherProcessArrivesIntact) {
   std::string port = "qvtest port " + std::to_string(getpid());
   ASSERT_EQ(SetPortName(port.c_str()), 0);
@@ -38,11 +33,10 @@ TEST_F(PlatformTest, MessageFromAnotherProcessArrivesIntact) {
 }
 
 TEST_F(PlatformTest, UnknownPortAndOwnPort) {
-  SetErrorTextHandler(KeepErrorText);
   std::string port = "qvtest own " + std::to_string(getpid());
   std::string unknown = "qvtest unknown " + std::to_string(getpid());
   EXPECT_EQ(SendPortMessage(unknown.c_str(), "x"), ERR_FINDPORT);
-  EXPECT_EQ(lastErrorText, unknown);
+  EXPECT_EQ(std::string(GetErrorString()), unknown);
   ASSERT_EQ(SetPortName(port.c_str()), 0);
   EXPECT_EQ(SendPortMessage(port.c_str(), "x"), ERR_WRONGUSAGE);
   EXPECT_EQ(SendPortMessage(nullptr, "x"), ERR_WRONGUSAGE);
@@ -53,7 +47,6 @@ TEST_F(PlatformTest, UnknownPortAndOwnPort) {
   std::string args = "send \"" + port + "\" x";
   ASSERT_EQ(ExecuteProgram(QV_PLATFORM_PEER, args.c_str(), RunMode::kWait, &status), 0);
   EXPECT_EQ(status, 1);
-  SetErrorTextHandler(nullptr);
 }
 
 // Records that other processes send are checked before anything is allocated or queued.
