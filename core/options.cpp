@@ -339,7 +339,8 @@ int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state) {
   std::fclose(f);
 
   const size_t n = text.size();
-  size_t i = 0;
+  // Editors that save UTF-8 may start the file with a byte-order mark.
+  size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
   auto skipBlanks = [&] {
     while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
   };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "core/options.h"
 
 using namespace qv;
@@ -409,10 +410,23 @@ TEST_F(IniTest, SyntaxErrors) {
       {okName + "=1\n", 0},
       {"  # indented comment\nDEPTH=1", 0},
       {"DEPTH=", 0},
+      // A byte-order mark counts only as the file's first bytes, and only whole.
+      {"DEPTH=1\n\xEF\xBB\xBF" "QUIET=1\n", ERR_INISYNTAX},
+      {"\xEF\xBB\xBF\xEF\xBB\xBF" "DEPTH=1\n", ERR_INISYNTAX},
+      {"\xEF\xBB" "DEPTH=1\n", ERR_INISYNTAX},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.ini).code, c.code) << c.ini.substr(0, 30);
   }
+}
+
+// Editors that save UTF-8 may start the file with a byte-order mark.
+TEST_F(IniTest, ByteOrderMarkIsSkipped) {
+  Parsed p = Run("\xEF\xBB\xBF" "DEPTH=16\nQUIET=yes\n");
+  ASSERT_EQ(p.code, 0);
+  EXPECT_STREQ(SlotText(p, kSlotDepth), "16");
+  EXPECT_EQ(p.slots.slot[kSlotQuiet].flag, 1);
+  EXPECT_EQ(Run("\xEF\xBB\xBF").code, 0);
 }
 
 TEST_F(IniTest, ApplyAfterIni) {
