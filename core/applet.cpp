@@ -650,6 +650,8 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
     return ERR_READFILE;
   }
   uint64_t offset = state->appletOffset;
+  // A refusal names the file the user gave, also when the script path became the unpacked copy.
+  const std::string givenName = GetDisplayName(state->scriptPath);
   char magic[4];
   auto readMagic = [&](std::FILE* f) {
     if (fseeko(f, 0, SEEK_END) != 0) return false;
@@ -682,7 +684,7 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
     if (std::memcmp(magic, kAppletMagic, 4) == 0) state->appletFlag = 1;
   }
   if (!state->appletFlag) {
-    SetErrorString(GetDisplayName(state->scriptPath));
+    SetErrorString(givenName.c_str());
     return ERR_NOAPPLET;
   }
   if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return ERR_UNEXPECTEDEOF;

@@ -757,9 +757,13 @@ TEST_F(OpenAppletTest, CompressedFailures) {
   EXPECT_EQ(Open(Write("corrupt.qvz", corrupt)), 1309);
   EXPECT_EQ(Open(Write("header.qvz", {'Q', 'V', 'Z', 0, 0, 0})), 1309);
 
-  // A packed file that holds no applet.
+  // A packed file that holds no applet, or a packed applet packed once more: the message names
+  // the file the user gave, not the temporary one.
   std::vector<uint8_t> notApplet(16, 'x');
-  EXPECT_EQ(Open(Write("text.qvz", Packed(notApplet).data)), 1211);
+  EXPECT_EQ(Open(Write("text.qvz", Packed(notApplet).data)), ERR_NOAPPLET);
+  EXPECT_EQ(argument_, "text.qvz");
+  EXPECT_EQ(Open(Write("twice.qvz", Packed(packed.data).data)), ERR_NOAPPLET);
+  EXPECT_EQ(argument_, "twice.qvz");
 
   host_.tempFileName = [this] { return dir_ + "/no/such/dir/temp.qva"; };
   EXPECT_EQ(Open(Write("ok.qvz", packed.data)), 1052);
