@@ -80,6 +80,28 @@ int32_t GetExitOnError() { return gExitOnError; }
 void SetExitOnError(int32_t on) { gExitOnError = on; }
 int32_t GetTopLevelError() { return gTopLevelError; }
 
+int32_t ChangeExitOnError(qvScriptState* L, bool on) {
+  if (!on && VmGetErrorHandlerRef(L) != kNoReference) return ERR_WRONGUSAGE;
+  SetExitOnError(on);
+  return 0;
+}
+
+int32_t SetScriptErrorHandler(qvScriptState* L, int index) {
+  if (!gExitOnError) return ERR_WRONGUSAGE;
+  index = VmAbsIndex(L, index);
+  ReleaseScriptErrorHandler(L);
+  if (VmType(L, index) == kTypeFunction) {
+    VmPushValue(L, index);
+    VmSetErrorHandlerRef(L, VmRef(L, kRegistryIndex));
+  }
+  return 0;
+}
+
+void ReleaseScriptErrorHandler(qvScriptState* L) {
+  VmUnref(L, kRegistryIndex, VmGetErrorHandlerRef(L));
+  VmSetErrorHandlerRef(L, kNoReference);
+}
+
 int32_t RaiseError(qvScriptState* L, int32_t code) {
   VmSetLastError(L, code);
   if (gExitOnError) {

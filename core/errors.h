@@ -23,6 +23,18 @@ constexpr size_t kFunctionNameSize = 256;  // the current function name, termina
 int32_t GetExitOnError();
 void SetExitOnError(int32_t on);
 
+// The script's error handler is the function that failed commands are handed to instead of
+// ending the script. It exists only while ExitOnError is on: neither rule below lets the two
+// disagree.
+// Switches ExitOnError for the script; ERR_WRONGUSAGE, with nothing changed, when switching it
+// off while an error handler is installed.
+int32_t ChangeExitOnError(qvScriptState* L, bool on);
+// Installs the function at `index` as the error handler, or removes the handler when that value
+// is no function. ERR_WRONGUSAGE, with nothing changed, while ExitOnError is off.
+int32_t SetScriptErrorHandler(qvScriptState* L, int index);
+// Removes the error handler and releases its reference (shutdown, or before another one).
+void ReleaseScriptErrorHandler(qvScriptState* L);
+
 // Records the code for GetLastError. While ExitOnError is on, records the failing function and
 // throws the code through the machine (never returning). Otherwise, outside callbacks, forgets
 // the function name and the line, and returns 0: the command goes on.

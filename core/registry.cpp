@@ -39,6 +39,10 @@ struct TailList {
   }
 };
 
+struct LibraryNode {
+  LibraryNode* next;
+  const qvLibrary* library;
+};
 struct ObjectListNode {
   ObjectListNode* next;
   qvObjectHeader** head;
@@ -60,7 +64,7 @@ struct UserResourceNode {
 
 qvScriptState* gProcessVm;
 const qvPlayerState* gProcessPlayerState;
-TailList<qvLibraryNode> gLibraries;
+TailList<LibraryNode> gLibraries;
 TailList<ObjectListNode> gObjectLists;
 TailList<SetHandlerNode> gSetHandlers;
 TailList<GetHandlerNode> gGetHandlers;
@@ -178,20 +182,26 @@ const qvPlayerState* GetProcessPlayerState() { return gProcessPlayerState; }
 
 // ---- libraries ----
 
-int32_t RegisterLibrary(const qvLibraryRow* commands, const char* name) {
-  auto* node = new (std::nothrow) qvLibraryNode{};
+int32_t OpenLibrary(qvScriptState* L, const qvLibrary& library) {
+  if (library.commands != nullptr) {
+    VmPushValue(L, kGlobalsIndex);
+    VmRegisterLibrary(L, nullptr, library.commands, 0);
+    VmSetTop(L, -2);
+  }
+  if (library.constants != nullptr) VmRegisterConstants(L, library.constants, 0);
+  auto* node = new (std::nothrow) LibraryNode{nullptr, &library};
   if (node == nullptr) return ERR_MEM;
-  node->commands = commands;
-  CopyName(node->name, sizeof node->name, name != nullptr ? name : "");
   gLibraries.Append(node);
-  return 0;
+  return library.open != nullptr ? library.open(L) : 0;
 }
 
 const char* FindCommand(const char* name) {
   if (name == nullptr) return nullptr;
-  for (const qvLibraryNode* lib = gLibraries.head; lib != nullptr; lib = lib->next)
-    for (const qvLibraryRow* row = lib->commands; row->name != nullptr; ++row)
+  for (const LibraryNode* node = gLibraries.head; node != nullptr; node = node->next) {
+    const qvLibraryRow* row = node->library->commands;
+    for (; row != nullptr && row->name != nullptr; ++row)
       if (StrCaseCmp(row->name, name) == 0) return row->name;
+  }
   return nullptr;
 }
 
@@ -414,15 +424,16 @@ int DumpCommandNames(const char* fileName) {
   qvFile* file = OpenFileQ(fileName, kFileWrite);
   if (file == nullptr) return 0;
   bool ok = true;
-  for (const qvLibraryNode* lib = gLibraries.head; lib != nullptr; lib = lib->next) {
-    char line[kLibraryNameSize + 2];
-    std::snprintf(line, sizeof line, "::%s", lib->name);
-    WriteLine(file, line, &ok);
+  for (const LibraryNode* node = gLibraries.head; node != nullptr; node = node->next) {
+    const qvLibrary& lib = *node->library;
+    if (WriteStringQ(file, "::") != 2) ok = false;
+    WriteLine(file, lib.name, &ok);
     size_t count = 0;
-    while (lib->commands[count].name != nullptr) ++count;
-    std::snprintf(line, sizeof line, "%zu", count);
-    WriteLine(file, line, &ok);
-    for (size_t i = 0; i < count; ++i) WriteLine(file, lib->commands[i].name, &ok);
+    while (lib.commands != nullptr && lib.commands[count].name != nullptr) ++count;
+    char number[24];
+    std::snprintf(number, sizeof number, "%zu", count);
+    WriteLine(file, number, &ok);
+    for (size_t i = 0; i < count; ++i) WriteLine(file, lib.commands[i].name, &ok);
   }
   WriteLine(file, "::end", &ok);
   return CloseFileQ(file) && ok ? 1 : 0;

@@ -26,17 +26,22 @@ const qvPlayerState* GetProcessPlayerState();
 
 // ---- libraries ----
 
-constexpr size_t kLibraryNameSize = 64;
-
-// A command table is a qvLibraryRow array ended by a row with a null name.
-struct qvLibraryNode {
-  qvLibraryNode* next;
+// A script library as data: its commands and its constants, each list ended by a row with a
+// null name (a null list has no rows). `open`, when given, does what the library needs beyond
+// its tables and returns 0 or an error code. The record and its lists are static data that
+// outlive every registration.
+struct qvLibrary {
+  const char* name;
   const qvLibraryRow* commands;
-  char name[kLibraryNameSize];  // cut to fit
+  const qvConstantRow* constants;
+  int32_t (*open)(qvScriptState* L);
 };
 
-// Appends a library to the list; 0 or 1000.
-int32_t RegisterLibrary(const qvLibraryRow* commands, const char* name);
+// The one way a library reaches the script: every command becomes a global function under its
+// lower-cased name, every constant an entry of the registry table "constants", the library is
+// appended to the library list (FindCommand, DumpCommandNames), then its `open` runs. Leaves the
+// stack as it was. Returns 0, ERR_MEM, or the error code of `open`.
+int32_t OpenLibrary(qvScriptState* L, const qvLibrary& library);
 // The registered spelling of the command whose name equals `name` without regard to case
 // (libraries in registration order, rows in order), or null.
 const char* FindCommand(const char* name);

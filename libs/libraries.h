@@ -1,17 +1,36 @@
-// The script libraries of this folder as start-up opens and closes them. An open function is
-// called with the globals table on the stack top; it registers its commands (as global functions
-// and in the runtime's library list) and its constants, and returns 0 or an error code.
+// The player's script libraries, one table each (qvLibrary in core/registry.h: commands,
+// constants and an optional open function). The player's library table in player/player.cpp
+// lists them in their fixed order and opens each through OpenLibrary.
+//
+// A library lives in libs/<library>/: command handlers (declared in its commands.h, namespace
+// qv::cmd, named after their commands) and library.cpp with its table. Until its commands are
+// written a library is an empty table in libs/pending.cpp.
 #pragma once
 
-#include <cstdint>
+#include "core/registry.h"
 
 namespace qv {
 
-struct qvScriptState;
-
-int32_t OpenStringLibrary(qvScriptState* L);
-int32_t OpenSystemLibrary(qvScriptState* L);
-// Releases what the system library holds (the script's error handler).
-void FreeSystemLibrary(qvScriptState* L);
+extern const qvLibrary kStringLibrary;
+extern const qvLibrary kMathLibrary;
+extern const qvLibrary kGraphicsLibrary;
+extern const qvLibrary kDrawLibrary;
+extern const qvLibrary kMoveObjectLibrary;
+extern const qvLibrary kDosLibrary;
+extern const qvLibrary kEventLibrary;
+extern const qvLibrary kSystemLibrary;
+extern const qvLibrary kLayersLibrary;
+extern const qvLibrary kTextLibrary;
+extern const qvLibrary kAnimLibrary;
+extern const qvLibrary kDisplayLibrary;
+extern const qvLibrary kSoundLibrary;
+extern const qvLibrary kBrushLibrary;
+extern const qvLibrary kBGPicLibrary;
+extern const qvLibrary kTransitionFxLibrary;
+extern const qvLibrary kSpriteLibrary;
+extern const qvLibrary kMemBlockLibrary;
+extern const qvLibrary kVectorGraphicsLibrary;
+extern const qvLibrary kNetworkLibrary;
+extern const qvLibrary kVideoLibrary;
 
 }  // namespace qv

@@ -43,23 +43,31 @@ void SetAttr(uint32_t tag, intptr_t value) {
   SetRuntimeAttrs(nullptr, items);
 }
 
-// The libraries in the order start-up opens them; a library whose commands are not written yet
-// is registered under its name with no commands.
-struct LibraryEntry {
-  const char* name;
-  int32_t (*open)(qvScriptState* L);
-};
-const LibraryEntry kLibraries[] = {
-    {"string", OpenStringLibrary}, {"math", nullptr},     {"graphics", nullptr},
-    {"draw", nullptr},             {"moveobject", nullptr}, {"dos", nullptr},
-    {"event", nullptr},            {"system", OpenSystemLibrary}, {"layers", nullptr},
-    {"text", nullptr},             {"anim", nullptr},     {"display", nullptr},
-    {"sound", nullptr},            {"brush", nullptr},    {"bgpic", nullptr},
-    {"transitionfx", nullptr},     {"sprite", nullptr},   {"memblock", nullptr},
-    {"vectorgraphics", nullptr},   {"network", nullptr},  {"video", nullptr},
+// The player's libraries in the order start-up opens them.
+const qvLibrary* const kLibraries[] = {
+    &kStringLibrary,
+    &kMathLibrary,
+    &kGraphicsLibrary,
+    &kDrawLibrary,
+    &kMoveObjectLibrary,
+    &kDosLibrary,
+    &kEventLibrary,
+    &kSystemLibrary,
+    &kLayersLibrary,
+    &kTextLibrary,
+    &kAnimLibrary,
+    &kDisplayLibrary,
+    &kSoundLibrary,
+    &kBrushLibrary,
+    &kBGPicLibrary,
+    &kTransitionFxLibrary,
+    &kSpriteLibrary,
+    &kMemBlockLibrary,
+    &kVectorGraphicsLibrary,
+    &kNetworkLibrary,
+    &kVideoLibrary,
 };
 static_assert(std::size(kLibraries) == 21, "the player's 21 libraries");
-const qvLibraryRow kNoCommands[] = {{nullptr, nullptr}};
 
 // Hands the applet's labels and user constants to the machine's registry tables.
 class RegistryNames : public qvAppletNameSink {
@@ -260,16 +268,11 @@ int OpenLibraries(qvAppletSettings* settings, qvScriptState* L, qvPlayerState* s
   VmPushValue(L, kGlobalsIndex);
   VmSetTable(L, kGlobalsIndex);
 
-  int top = VmGetTop(L);
-  int32_t code = 0;
-  for (const LibraryEntry& lib : kLibraries) {
-    VmSetTop(L, top);
-    VmPushValue(L, kGlobalsIndex);
-    code = lib.open != nullptr ? lib.open(L) : RegisterLibrary(kNoCommands, lib.name);
-    if (code != 0) break;
+  for (const qvLibrary* library : kLibraries) {
+    int32_t code = OpenLibrary(L, *library);
+    if (code != 0) return code;
   }
-  VmSetTop(L, top);
-  return code;
+  return 0;
 }
 
 int LoadMainChunk(qvScriptState* L, qvPlayerState*, qvAppletSettings* settings) {
@@ -291,7 +294,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
   SetAttr(kAttrLoaderFlag, 0);
   SetAttr(kAttrQuiet, state->quiet);
 
-  if (L != nullptr) FreeSystemLibrary(L);
+  if (L != nullptr) ReleaseScriptErrorHandler(L);
 
   state->userArguments.clear();
   state->exportCommands.clear();

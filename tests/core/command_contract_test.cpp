@@ -37,11 +37,10 @@ int32_t LastError(qvScriptState* L) {
 
 // Reports name a failing command by the spelling its library registered.
 const qvLibraryRow kCommands[] = {{"Fail", Fail}, {nullptr, nullptr}};
+const qvLibrary kCommandsLibrary{"commandstest", kCommands, nullptr, nullptr};
 
 class CommandsTest : public VmTest {
  protected:
-  static void SetUpTestSuite() { RegisterLibrary(kCommands, "commandstest"); }
-  static void TearDownTestSuite() { FreeRegistries(); }
   const qvVmHost* Host() const override { return CoreVmHost(); }
   void ResetProcessWords() override {
     VmTest::ResetProcessWords();
@@ -52,10 +51,14 @@ class CommandsTest : public VmTest {
     VmTest::SetUp();
     gCalls = 0;
     gHandlerArgs.clear();
+    ASSERT_EQ(OpenLibrary(L, kCommandsLibrary), 0);
     RegisterNative("results", Results);
-    RegisterNative("fail", Fail);
     RegisterNative("lasterror", LastError);
     VmSetLastErrorReader(L, LastError);
+  }
+  void TearDown() override {
+    VmTest::TearDown();
+    FreeRegistries();
   }
 
   // Installs a native error handler that records its four arguments.

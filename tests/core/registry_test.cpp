@@ -51,13 +51,55 @@ int32_t NoOp(qvScriptState*) { return 0; }
 TEST_F(RegistryTest, FindCommandGivesTheRegisteredSpellingOfTheFirstMatch) {
   static const qvLibraryRow brush[] = {{"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
   static const qvLibraryRow other[] = {{"DISPLAYBRUSH", NoOp}, {"Wait", NoOp}, {nullptr, nullptr}};
-  ASSERT_EQ(RegisterLibrary(brush, "brush"), 0);
-  ASSERT_EQ(RegisterLibrary(other, std::string(200, 'x').c_str()), 0);  // name cut to fit
+  static const qvLibrary libraries[] = {{"brush", brush, nullptr, nullptr},
+                                        {"empty", nullptr, nullptr, nullptr},
+                                        {"other", other, nullptr, nullptr}};
+  for (const qvLibrary& library : libraries) ASSERT_EQ(OpenLibrary(L, library), 0);
 
   EXPECT_EQ(FindCommand("displaybrush"), brush[1].name);
   EXPECT_EQ(FindCommand("WAIT"), other[1].name);
   EXPECT_EQ(FindCommand("missing"), nullptr);
   EXPECT_EQ(FindCommand(nullptr), nullptr);
+}
+
+// Opening a library reaches every place a script or a report looks: the globals (lower-cased
+// names), the constants, the library list, and the library's own open function last.
+int32_t gOpenedWithCommand;
+int32_t OpenReadsItsCommand(qvScriptState* L) {
+  VmPushString(L, "loadbrush");
+  VmGetTable(L, kGlobalsIndex);
+  gOpenedWithCommand = VmType(L, -1) == kTypeFunction;
+  VmSetTop(L, -2);
+  return 0;
+}
+int32_t OpenFails(qvScriptState*) { return ERR_MEM; }
+
+TEST_F(RegistryTest, OpenLibraryRegistersCommandsConstantsAndTheListThenRunsOpen) {
+  static const qvLibraryRow commands[] = {{"LoadBrush", NoOp}, {nullptr, nullptr}};
+  static const qvConstantRow constants[] = {{"BrushCenter", nullptr, -100000}, {"BrushName", "b", 0},
+                                            {nullptr, nullptr, 0}};
+  static const qvLibrary brush{"brush", commands, constants, OpenReadsItsCommand};
+  gOpenedWithCommand = 0;
+  VmPushNumber(L, 7);  // something of the caller's on the stack
+  ASSERT_EQ(OpenLibrary(L, brush), 0);
+  EXPECT_EQ(VmGetTop(L), 1);
+  EXPECT_EQ(gOpenedWithCommand, 1);
+  EXPECT_EQ(FindCommand("LOADBRUSH"), commands[0].name);
+  VmPushString(L, "LoadBrush");
+  VmGetTable(L, kGlobalsIndex);
+  EXPECT_EQ(VmType(L, -1), kTypeNil);  // only the lower-cased name
+  VmSetTop(L, 1);
+  double number = 0;
+  const char* text = nullptr;
+  EXPECT_EQ(VmGetConstant(L, "brushcenter", &text, &number), 1);
+  EXPECT_EQ(number, -100000);
+  EXPECT_EQ(VmGetConstant(L, "BRUSHNAME", &text, &number), 1);
+  EXPECT_STREQ(text, "b");
+
+  // A failing open function's code comes back; the tables are registered by then.
+  static const qvLibrary failing{"failing", nullptr, nullptr, OpenFails};
+  EXPECT_EQ(OpenLibrary(L, failing), ERR_MEM);
+  EXPECT_EQ(VmGetTop(L), 1);
 }
 
 TEST_F(RegistryTest, ObjectsAreFoundByTypeNumberAndHandle) {
@@ -302,14 +344,16 @@ std::string Slurp(const std::filesystem::path& path) {
 TEST_F(RegistryTest, CommandAndConstantDumpsWriteOneNamePerLine) {
   static const qvLibraryRow brush[] = {{"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
   static const qvLibraryRow none[] = {{nullptr, nullptr}};
-  RegisterLibrary(brush, "brush");
-  RegisterLibrary(none, "video");
+  static const qvLibrary libraries[] = {{"brush", brush, nullptr, nullptr},
+                                        {"video", none, nullptr, nullptr},
+                                        {"sound", nullptr, nullptr, nullptr}};
+  for (const qvLibrary& library : libraries) ASSERT_EQ(OpenLibrary(L, library), 0);
   const std::filesystem::path dir = std::filesystem::temp_directory_path() /
                                     ("qv_dump_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string commands = (dir / "commands.txt").string();
   EXPECT_EQ(DumpCommandNames(commands.c_str()), 1);
-  EXPECT_EQ(Slurp(commands), "::brush\n2\nLoadBrush\nDisplayBrush\n::video\n0\n::end\n");
+  EXPECT_EQ(Slurp(commands), "::brush\n2\nLoadBrush\nDisplayBrush\n::video\n0\n::sound\n0\n::end\n");
 
   const qvConstantRow rows[] = {{"Center", nullptr, 1}, {"Greeting", "hi", 0}, {"NoColor", nullptr, 2},
                                 {nullptr, nullptr, 0}};

@@ -37,22 +37,17 @@ int32_t ReadFails(qvScriptState*) {
 }
 
 const qvLibraryRow kRows[] = {{"ReadFails", ReadFails}, {nullptr, nullptr}};
+const qvLibrary kReportLibrary{"reporttest", kRows, nullptr, nullptr};
 
 class ReportTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { RegisterLibrary(kRows, "reporttest"); }
-  static void TearDownTestSuite() { FreeRegistries(); }
-
   void SetUp() override {
     ASSERT_EQ(AllocRuntimeBuffers(), 0);
     L = VmOpenState(CoreVmHost());
     ASSERT_NE(L, nullptr);
     VmRegistrySetPointer(L, "applet", &settings);
     SetReportScript(nullptr, 0);
-    VmPushCClosure(L, ReadFails, 0);
-    VmPushString(L, "readfails");
-    VmInsert(L, -2);
-    VmSetTable(L, kGlobalsIndex);
+    ASSERT_EQ(OpenLibrary(L, kReportLibrary), 0);
     SetExitOnError(1);
     ResetErrorFunctionName();
     SetRunning(1);
@@ -62,6 +57,7 @@ class ReportTest : public ::testing::Test {
     ResetErrorFunctionName();
     ForgetReportScript();
     VmCloseState(L);
+    FreeRegistries();
     FreeRuntimeBuffers();
   }
 

@@ -1,0 +1,28 @@
+// The libraries whose commands are not written yet: each is registered under its name with no
+// commands, so that the command list shows every library in its place. A library that gets its
+// own folder takes its table from here into its library.cpp.
+#include "libs/libraries.h"
+
+namespace qv {
+
+const qvLibrary kMathLibrary{"math", nullptr, nullptr, nullptr};
+const qvLibrary kGraphicsLibrary{"graphics", nullptr, nullptr, nullptr};
+const qvLibrary kDrawLibrary{"draw", nullptr, nullptr, nullptr};
+const qvLibrary kMoveObjectLibrary{"moveobject", nullptr, nullptr, nullptr};
+const qvLibrary kDosLibrary{"dos", nullptr, nullptr, nullptr};
+const qvLibrary kEventLibrary{"event", nullptr, nullptr, nullptr};
+const qvLibrary kLayersLibrary{"layers", nullptr, nullptr, nullptr};
+const qvLibrary kTextLibrary{"text", nullptr, nullptr, nullptr};
+const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
+const qvLibrary kDisplayLibrary{"display", nullptr, nullptr, nullptr};
+const qvLibrary kSoundLibrary{"sound", nullptr, nullptr, nullptr};
+const qvLibrary kBrushLibrary{"brush", nullptr, nullptr, nullptr};
+const qvLibrary kBGPicLibrary{"bgpic", nullptr, nullptr, nullptr};
+const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
+const qvLibrary kSpriteLibrary{"sprite", nullptr, nullptr, nullptr};
+const qvLibrary kMemBlockLibrary{"memblock", nullptr, nullptr, nullptr};
+const qvLibrary kVectorGraphicsLibrary{"vectorgraphics", nullptr, nullptr, nullptr};
+const qvLibrary kNetworkLibrary{"network", nullptr, nullptr, nullptr};
+const qvLibrary kVideoLibrary{"video", nullptr, nullptr, nullptr};
+
+}  // namespace qv

@@ -1,0 +1,14 @@
+// The command handlers of the string library; library.cpp lists them.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+struct qvScriptState;
+}
+
+namespace qv::cmd {
+
+int32_t ToString(qvScriptState* L);
+
+}  // namespace qv::cmd

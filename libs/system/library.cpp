@@ -1,0 +1,69 @@
+// The system library's table: ending the script, errors and how they are handled, debugging
+// output; the unit, date-part, type and integer-width constants and one "ERR_" constant per
+// built-in error code.
+#include "libs/libraries.h"
+#include "libs/system/commands.h"
+#include "vm/vm.h"
+
+namespace qv {
+
+namespace {
+
+const qvLibraryRow kCommands[] = {
+    {"End", cmd::End},
+    {"Error", cmd::Error},
+    {"Assert", cmd::Assert},
+    {"GetLastError", cmd::GetLastError},
+    {"GetErrorName", cmd::GetErrorName},
+    {"ExitOnError", cmd::ExitOnError},
+    {"RaiseOnError", cmd::RaiseOnError},
+    {"DebugPrint", cmd::DebugPrint},
+    {"DebugStr", cmd::DebugPrint},
+    {"DebugVal", cmd::DebugPrint},
+    {"DebugOutput", cmd::DebugOutput},
+    {"GetCommandLine", cmd::GetCommandLine},
+    {nullptr, nullptr},
+};
+
+const qvConstantRow kConstants[] = {
+    // time units
+    {"SECONDS", nullptr, 0},
+    {"MILLISECONDS", nullptr, 1},
+    {"TICKS", nullptr, 2},
+    // parts of a date
+    {"DATEYEAR", nullptr, 0},
+    {"DATEMONTH", nullptr, 1},
+    {"DATEDAY", nullptr, 2},
+    {"DATETIME", nullptr, 3},
+    // type codes
+    {"NIL", nullptr, 0},
+    {"NUMBER", nullptr, 2},
+    {"STRING", nullptr, 3},
+    {"TABLE", nullptr, 4},
+    {"FUNCTION", nullptr, 5},
+    {"USERDATA", nullptr, 8},
+    {"LIGHTUSERDATA", nullptr, 9},
+    {"THREAD", nullptr, 10},
+    // integer widths
+    {"INTEGER", nullptr, 1},
+    {"SHORT", nullptr, 6},
+    {"WORD", nullptr, 6},
+    {"BYTE", nullptr, 7},
+    // the built-in error codes
+#define QV_ERROR(name, code, textId) {#name, nullptr, code},
+#include "base/errors.def"
+#undef QV_ERROR
+    {nullptr, nullptr, 0},
+};
+
+// The machine keeps the last error code for GetLastError's own call.
+int32_t Open(qvScriptState* L) {
+  VmSetLastErrorReader(L, cmd::GetLastError);
+  return 0;
+}
+
+}  // namespace
+
+const qvLibrary kSystemLibrary{"system", kCommands, kConstants, Open};
+
+}  // namespace qv
