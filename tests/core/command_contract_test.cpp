@@ -213,6 +213,45 @@ TEST_F(CommandsTest, WithoutExitOnErrorTheScriptGoesOn) {
   EXPECT_EQ(VmGetLastError(L), 0);
 }
 
+// ExitOnError and the script's error handler exclude each other: neither switch lets them
+// disagree, and a handler replaced or released gives its reference back.
+TEST_F(CommandsTest, ExitOnErrorAndTheErrorHandlerExcludeEachOther) {
+  auto registered = [&](int32_t ref) {
+    VmRawGetI(L, kRegistryIndex, ref);
+    bool function = VmType(L, -1) == kTypeFunction;
+    VmSetTop(L, -2);
+    return function;
+  };
+  VmPushCClosure(L, Results, 0);
+  ASSERT_EQ(SetScriptErrorHandler(L, -1), 0);
+  const int32_t ref = VmGetErrorHandlerRef(L);
+  ASSERT_NE(ref, kNoReference);
+  EXPECT_TRUE(registered(ref));
+  EXPECT_EQ(ChangeExitOnError(L, false), ERR_WRONGUSAGE);
+  EXPECT_EQ(GetExitOnError(), 1);
+  EXPECT_EQ(ChangeExitOnError(L, true), 0);
+
+  VmPushCClosure(L, Fail, 0);
+  ASSERT_EQ(SetScriptErrorHandler(L, -1), 0);
+  EXPECT_EQ(VmGetErrorHandlerRef(L), ref) << "the first handler's reference was released";
+  VmPushNil(L);
+  ASSERT_EQ(SetScriptErrorHandler(L, -1), 0);
+  EXPECT_EQ(VmGetErrorHandlerRef(L), kNoReference);
+  EXPECT_FALSE(registered(ref));
+
+  EXPECT_EQ(ChangeExitOnError(L, false), 0);
+  EXPECT_EQ(GetExitOnError(), 0);
+  EXPECT_EQ(SetScriptErrorHandler(L, -2), ERR_WRONGUSAGE);
+  EXPECT_EQ(VmGetErrorHandlerRef(L), kNoReference);
+  EXPECT_EQ(ChangeExitOnError(L, true), 0);
+
+  ASSERT_EQ(SetScriptErrorHandler(L, -2), 0);
+  ReleaseScriptErrorHandler(L);  // as at shutdown
+  EXPECT_EQ(VmGetErrorHandlerRef(L), kNoReference);
+  EXPECT_FALSE(registered(ref));
+  VmSetTop(L, 0);
+}
+
 const char* const kLabel = R"qv(
 .function main
   LOADCONST R0, 0
