@@ -8,12 +8,15 @@
 #   changing them rebuilds the applet.
 #
 # qv_add_applet_tests(<dir>)
-#   Every folder <dir>/<test>/ that holds main.qvasm and expected.txt becomes the CTest test
-#   "applet.<test>" (label e2e). The applet is assembled at build time; the test copies it as
-#   main.qva and the folder's other files (its inputs) into a fresh run directory, runs
+#   Every folder <dir>/<library>/<command>/ (or <command>_<case>/) becomes the CTest test
+#   "applet.<library>.<command>" (label e2e); it must hold main.qvasm and expected.txt, and the
+#   configure step fails for a folder that does not or for an applet directly in <dir>/<library>/.
+#   The applet is assembled at build time; the test copies it as main.qva and the folder's other
+#   files (its inputs) into a fresh run directory, runs
 #     quillvane main.qva -QUIET -DEBUGDEVICE ::file<run dir>/output.txt
-#   there, and compares what the player wrote with expected.txt byte for byte. The player may
-#   exit with 0 or 1 (an applet may end in a reported error); anything else fails the test.
+#   there, and compares what the player wrote with expected.txt byte for byte. The player's exit
+#   status must be the number in the folder's expected_status.txt, or 0 without that file (1 for
+#   an applet that ends in a reported error).
 #   Without a target `quillvane` nothing is added, so call it after the player is defined (the
 #   top-level CMakeLists.txt adds tests/ last). Use, in tests/applets/CMakeLists.txt:
 #     qv_add_applet_tests(${CMAKE_CURRENT_SOURCE_DIR})
@@ -26,10 +29,18 @@ if(CMAKE_SCRIPT_MODE_FILE)
       message(FATAL_ERROR "${var} is not set")
     endif()
   endforeach()
+  set(expected_status 0)
+  if(EXISTS ${QV_SOURCE_DIR}/expected_status.txt)
+    file(READ ${QV_SOURCE_DIR}/expected_status.txt expected_status)
+    string(STRIP "${expected_status}" expected_status)
+    if(NOT expected_status MATCHES "^[0-9]+$")
+      message(FATAL_ERROR "expected_status.txt holds '${expected_status}', not an exit status")
+    endif()
+  endif()
   file(REMOVE_RECURSE ${QV_RUN_DIR})
   file(MAKE_DIRECTORY ${QV_RUN_DIR})
   file(COPY ${QV_SOURCE_DIR}/ DESTINATION ${QV_RUN_DIR}
-       PATTERN main.qvasm EXCLUDE PATTERN expected.txt EXCLUDE)
+       PATTERN main.qvasm EXCLUDE PATTERN expected.txt EXCLUDE PATTERN expected_status.txt EXCLUDE)
   file(COPY_FILE ${QV_APPLET} ${QV_RUN_DIR}/main.qva)
   set(output ${QV_RUN_DIR}/output.txt)
   execute_process(
@@ -37,8 +48,13 @@ if(CMAKE_SCRIPT_MODE_FILE)
     WORKING_DIRECTORY ${QV_RUN_DIR}
     RESULT_VARIABLE status
     TIMEOUT 100)
-  if(NOT status MATCHES "^[01]$")
-    message(FATAL_ERROR "the player ended with '${status}'")
+  set(actual "")
+  if(EXISTS ${output})
+    file(READ ${output} actual)
+  endif()
+  if(NOT status STREQUAL expected_status)
+    message(FATAL_ERROR "the player ended with '${status}', not ${expected_status}\n"
+                        "--- output\n${actual}")
   endif()
   if(NOT EXISTS ${output})
     message(FATAL_ERROR "the player wrote no output (exit status ${status})")
@@ -47,7 +63,6 @@ if(CMAKE_SCRIPT_MODE_FILE)
                   RESULT_VARIABLE differs)
   if(differs)
     file(READ ${QV_SOURCE_DIR}/expected.txt expected)
-    file(READ ${output} actual)
     message(FATAL_ERROR "output differs (exit status ${status})\n"
                         "--- expected\n${expected}\n--- actual\n${actual}")
   endif()
@@ -85,22 +100,38 @@ function(qv_add_applet_tests dir)
   if(NOT TARGET quillvane)
     return()
   endif()
-  file(GLOB entries LIST_DIRECTORIES true CONFIGURE_DEPENDS ${dir}/*)
-  list(SORT entries)
-  foreach(entry ${entries})
-    if(NOT IS_DIRECTORY ${entry} OR NOT EXISTS ${entry}/main.qvasm OR NOT EXISTS ${entry}/expected.txt)
+  file(GLOB libraries LIST_DIRECTORIES true CONFIGURE_DEPENDS ${dir}/*)
+  list(SORT libraries)
+  foreach(library_dir ${libraries})
+    if(NOT IS_DIRECTORY ${library_dir})
       continue()
     endif()
-    get_filename_component(test ${entry} NAME)
-    file(GLOB inputs CONFIGURE_DEPENDS ${entry}/*)
-    qv_add_applet(applet_${test} ${entry}/main.qvasm DEPENDS ${inputs})
-    add_test(NAME applet.${test}
-             COMMAND ${CMAKE_COMMAND}
-                     -DQV_PLAYER=$<TARGET_FILE:quillvane>
-                     -DQV_APPLET=${CMAKE_CURRENT_BINARY_DIR}/applet_${test}.qva
-                     -DQV_SOURCE_DIR=${entry}
-                     -DQV_RUN_DIR=${CMAKE_CURRENT_BINARY_DIR}/applet_runs/${test}
-                     -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE})
-    set_tests_properties(applet.${test} PROPERTIES LABELS e2e TIMEOUT 120)
+    get_filename_component(library ${library_dir} NAME)
+    if(EXISTS ${library_dir}/main.qvasm)
+      message(FATAL_ERROR "${library_dir} holds an applet: command tests live in "
+                          "${dir}/<library>/<command>/")
+    endif()
+    file(GLOB entries LIST_DIRECTORIES true CONFIGURE_DEPENDS ${library_dir}/*)
+    list(SORT entries)
+    foreach(entry ${entries})
+      if(NOT IS_DIRECTORY ${entry})
+        continue()
+      endif()
+      if(NOT EXISTS ${entry}/main.qvasm OR NOT EXISTS ${entry}/expected.txt)
+        message(FATAL_ERROR "${entry} is no applet test: it needs main.qvasm and expected.txt")
+      endif()
+      get_filename_component(command ${entry} NAME)
+      set(test applet.${library}.${command})
+      file(GLOB inputs CONFIGURE_DEPENDS ${entry}/*)
+      qv_add_applet(${test} ${entry}/main.qvasm DEPENDS ${inputs})
+      add_test(NAME ${test}
+               COMMAND ${CMAKE_COMMAND}
+                       -DQV_PLAYER=$<TARGET_FILE:quillvane>
+                       -DQV_APPLET=$<TARGET_PROPERTY:${test},QV_APPLET_FILE>
+                       -DQV_SOURCE_DIR=${entry}
+                       -DQV_RUN_DIR=${CMAKE_CURRENT_BINARY_DIR}/applet_runs/${library}/${command}
+                       -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE})
+      set_tests_properties(${test} PROPERTIES LABELS e2e TIMEOUT 120)
+    endforeach()
   endforeach()
 endfunction()
