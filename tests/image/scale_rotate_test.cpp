@@ -163,8 +163,10 @@ struct TableProbe {
   ScaleTables seen{};
 };
 void ProbeTables(qvTask* task) {
-  task = CreateTaskQuitEvent(task);
-  if (!task) return;
+  if (int err = CreateTaskQuitEvent(task)) {
+    ReportTaskResult(task, err);
+    return;
+  }
   auto* probe = static_cast<TableProbe*>(GetTaskData(task));
   probe->startedEmpty = CurrentScaleTables().columnFraction == nullptr;
   probe->grow = EnsureScaleTables(64, 64);
