@@ -35,7 +35,10 @@ uint32_t BlendInFormat(int32_t format, uint32_t d, uint32_t s, int a) {
 
 void BltBitMapKernel(const BltBitMapRecord& r) {
   if (r.width < 1 || r.height < 1) return;
-  for (int32_t y = 0; y < r.height; ++y) {
+  // A copy down inside one bitmap runs bottom-up so that no row is read after it was written.
+  const bool upward = r.src == r.dst && r.dy > r.sy;
+  for (int32_t i = 0; i < r.height; ++i) {
+    int32_t y = upward ? r.height - 1 - i : i;
     const uint32_t* s = r.src + int64_t(r.sy + y) * r.srcPixelsPerRow + r.sx;
     uint32_t* d = r.dst + int64_t(r.dy + y) * r.dstPixelsPerRow + r.dx;
     if (!r.convert) {
@@ -76,7 +79,10 @@ void BltTemplateKernel(const BltTemplateRecord& r) {
 
 void BltAlphaBitMapKernel(const BltAlphaBitMapRecord& r) {
   if (r.width < 1 || r.height < 1) return;
-  for (int32_t y = 0; y < r.height; ++y) {
+  // A copy down inside one bitmap runs bottom-up so that no row is read after it was written.
+  const bool upward = r.src == r.dst && r.dy > r.sy;
+  for (int32_t i = 0; i < r.height; ++i) {
+    int32_t y = upward ? r.height - 1 - i : i;
     const uint32_t* s = r.src + int64_t(r.sy + y) * r.srcPixelsPerRow + r.sx;
     uint32_t* d = r.dst + int64_t(r.dy + y) * r.dstPixelsPerRow + r.dx;
     const uint8_t* a = r.alpha + int64_t(r.ay + y) * r.alphaBytesPerRow + r.ax;
@@ -206,7 +212,10 @@ void SafeBltKernel(const SafeBltRecord& r) {
 
 void CopyThroughByteMaskKernel(const CopyThroughByteMaskRecord& r) {
   if (r.width < 1 || r.height < 1) return;
-  for (int32_t y = 0; y < r.height; ++y) {
+  // A copy down inside one bitmap runs bottom-up so that no row is read after it was written.
+  const bool upward = r.src == r.dst && r.dy > r.sy;
+  for (int32_t i = 0; i < r.height; ++i) {
+    int32_t y = upward ? r.height - 1 - i : i;
     const uint32_t* s = r.src + int64_t(r.sy + y) * r.srcPixelsPerRow + r.sx;
     uint32_t* d = r.dst + int64_t(r.dy + y) * r.dstPixelsPerRow + r.dx;
     const uint8_t* m = r.byteMask + int64_t(r.byteMaskTop + y) * r.byteMaskBytesPerRow + r.byteMaskLeft;

@@ -9,8 +9,14 @@ namespace qv::image {
 
 namespace {
 
+// Overlapping rows (a scroll inside one bitmap) copy as memmove does.
 void CopyRow(uint32_t* dst, const uint32_t* src, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) dst[i] = src[i];
+  if (reinterpret_cast<uintptr_t>(dst) <= reinterpret_cast<uintptr_t>(src) ||
+      reinterpret_cast<uintptr_t>(dst) >= reinterpret_cast<uintptr_t>(src + n)) {
+    for (int32_t i = 0; i < n; ++i) dst[i] = src[i];
+  } else {
+    for (int32_t i = n - 1; i >= 0; --i) dst[i] = src[i];
+  }
 }
 
 void FillRow(uint32_t* dst, uint32_t value, int32_t n) {

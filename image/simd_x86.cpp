@@ -1,9 +1,320 @@
-// SIMD paths of the hot kernel rows (SSE2 and AVX2), each matching its scalar reference bit for bit.
+// SIMD paths of the hot kernel rows (SSE2 and AVX2), each matching its scalar reference bit for
+// bit. The blends use d + (((s - d) x a) >> 8) = (d x (256 - a) + s x a) >> 8, which stays inside
+// 16 bits and needs no signed shift.
+#include <cstring>
+
 #include "image/internal.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 
 namespace qv::image {
 
-const KernelPaths* Sse2Paths() { return nullptr; }
-const KernelPaths* Avx2Paths() { return nullptr; }
+namespace {
+
+// The scalar tails share the reference's arithmetic.
+inline uint32_t BlendOne(uint32_t d, uint32_t s, int a) {
+  int r = Red(d) + (((Red(s) - Red(d)) * a) >> 8);
+  int g = Green(d) + (((Green(s) - Green(d)) * a) >> 8);
+  int b = Blue(d) + (((Blue(s) - Blue(d)) * a) >> 8);
+  return uint32_t(r << 16 | g << 8 | b);
+}
+
+inline uint32_t SelectOne(uint32_t d, uint32_t s, int a) {
+  return a == 0 ? d : a == 255 ? s : BlendOne(d, s, a);
+}
+
+inline int Coverage(int c, bool levels65) {
+  if (!levels65) return c;
+  return c >= 64 ? 255 : c * 4;
+}
+
+inline uint8_t MaskByteAt(const uint8_t* mask, int32_t i, int32_t bit0) {
+  // Eight bits from column bit0 + i on; the second byte is read only when the bits span it.
+  int64_t at = int64_t(bit0) + i;
+  const uint8_t* p = mask + (at >> 3);
+  int shift = int(at & 7);
+  if (shift == 0) return p[0];
+  return uint8_t((p[0] << shift) | (p[1] >> (8 - shift)));
+}
+
+void MemmoveRow(uint32_t* dst, const uint32_t* src, int32_t n) {
+  std::memmove(dst, src, size_t(n) * 4);
+}
+
+// ----- SSE2 -----------------------------------------------------------------------------------
+
+__attribute__((target("sse2"))) inline __m128i Blend4(__m128i d, __m128i s, __m128i a32) {
+  // a32: each 32-bit lane holds its pixel's weight 0-255.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i a = _mm_or_si128(a32, _mm_slli_epi32(a32, 16));  // the weight in both 16-bit halves
+  __m128i alo = _mm_unpacklo_epi32(a, a), ahi = _mm_unpackhi_epi32(a, a);
+  const __m128i k256 = _mm_set1_epi16(256);
+  __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), _mm_sub_epi16(k256, alo)),
+                             _mm_mullo_epi16(_mm_unpacklo_epi8(s, zero), alo));
+  __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), _mm_sub_epi16(k256, ahi)),
+                             _mm_mullo_epi16(_mm_unpackhi_epi8(s, zero), ahi));
+  __m128i r = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+  return _mm_and_si128(r, _mm_set1_epi32(0x00FFFFFF));
+}
+
+__attribute__((target("sse2"))) inline __m128i Select4(__m128i d, __m128i s, __m128i a32) {
+  __m128i none = _mm_cmpeq_epi32(a32, _mm_setzero_si128());
+  __m128i full = _mm_cmpeq_epi32(a32, _mm_set1_epi32(255));
+  __m128i b = Blend4(d, s, a32);
+  __m128i r = _mm_or_si128(_mm_and_si128(none, d), _mm_and_si128(full, s));
+  return _mm_or_si128(r, _mm_andnot_si128(_mm_or_si128(none, full), b));
+}
+
+__attribute__((target("sse2"))) inline __m128i Load4Bytes(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  const __m128i zero = _mm_setzero_si128();
+  return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero), zero);
+}
+
+// Four lanes all-ones where bits 7-4 (first) or 3-0 of the byte are set.
+__attribute__((target("sse2"))) inline __m128i BitLanes4(uint32_t nibble) {
+  const __m128i bits = _mm_set_epi32(1, 2, 4, 8);
+  __m128i v = _mm_and_si128(_mm_set1_epi32(int(nibble)), bits);
+  return _mm_cmpeq_epi32(v, bits);
+}
+
+__attribute__((target("sse2"))) void FillRowSse2(uint32_t* dst, uint32_t value, int32_t n) {
+  __m128i v = _mm_set1_epi32(int(value));
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+  for (; i < n; ++i) dst[i] = value;
+}
+
+template <bool kTemplate>
+__attribute__((target("sse2"))) void MaskedRowSse2(uint32_t* dst, const uint32_t* src,
+                                                  uint32_t colour, const uint8_t* mask,
+                                                  int32_t bit0, int32_t n) {
+  __m128i c = _mm_set1_epi32(int(colour));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint8_t m = MaskByteAt(mask, i, bit0);
+    if (m == 0) continue;
+    for (int half = 0; half < 2; ++half) {
+      auto* d = reinterpret_cast<__m128i*>(dst + i + 4 * half);
+      __m128i s = kTemplate ? c : _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4 * half));
+      __m128i sel = BitLanes4(half == 0 ? uint32_t(m >> 4) : uint32_t(m & 15));
+      __m128i old = _mm_loadu_si128(d);
+      _mm_storeu_si128(d, _mm_or_si128(_mm_and_si128(sel, s), _mm_andnot_si128(sel, old)));
+    }
+  }
+  for (; i < n; ++i)
+    if (MaskBit(mask, int64_t(bit0) + i)) dst[i] = kTemplate ? colour : src[i];
+}
+
+__attribute__((target("sse2"))) void MaskRowSse2(uint32_t* dst, const uint32_t* src,
+                                                const uint8_t* mask, int32_t bit0, int32_t n) {
+  MaskedRowSse2<false>(dst, src, 0, mask, bit0, n);
+}
+__attribute__((target("sse2"))) void TemplateRowSse2(uint32_t* dst, const uint8_t* tmpl,
+                                                    int32_t bit0, int32_t n, uint32_t colour) {
+  MaskedRowSse2<true>(dst, nullptr, colour, tmpl, bit0, n);
+}
+
+__attribute__((target("sse2"))) void AlphaRowSse2(uint32_t* dst, const uint32_t* src,
+                                                 const uint8_t* alpha, int32_t n) {
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    auto* d = reinterpret_cast<__m128i*>(dst + i);
+    __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(d, Select4(_mm_loadu_si128(d), s, Load4Bytes(alpha + i)));
+  }
+  for (; i < n; ++i) dst[i] = SelectOne(dst[i], src[i], alpha[i]);
+}
+
+__attribute__((target("sse2"))) void CoverageRowSse2(uint32_t* dst, const uint8_t* cov,
+                                                    uint32_t colour, int32_t n, bool levels65) {
+  __m128i c = _mm_set1_epi32(int(colour));
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    __m128i a = Load4Bytes(cov + i);
+    if (levels65) {
+      __m128i full = _mm_cmpgt_epi32(a, _mm_set1_epi32(63));
+      a = _mm_or_si128(_mm_and_si128(full, _mm_set1_epi32(255)),
+                       _mm_andnot_si128(full, _mm_slli_epi32(a, 2)));
+    }
+    auto* d = reinterpret_cast<__m128i*>(dst + i);
+    _mm_storeu_si128(d, Select4(_mm_loadu_si128(d), c, a));
+  }
+  for (; i < n; ++i) dst[i] = SelectOne(dst[i], colour, Coverage(cov[i], levels65));
+}
+
+__attribute__((target("sse2"))) void MixRowSse2(uint32_t* dst, const uint32_t* src, int32_t weight,
+                                               int32_t n) {
+  __m128i w = _mm_set1_epi32(weight);
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    auto* d = reinterpret_cast<__m128i*>(dst + i);
+    __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(d, Blend4(s, _mm_loadu_si128(d), w));
+  }
+  for (; i < n; ++i) dst[i] = BlendOne(src[i], dst[i], weight);
+}
+
+__attribute__((target("sse2"))) void TintRowSse2(uint32_t* px, uint32_t tint, int32_t level,
+                                                int32_t n) {
+  __m128i w = _mm_set1_epi32(level), t = _mm_set1_epi32(int(tint));
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    auto* p = reinterpret_cast<__m128i*>(px + i);
+    _mm_storeu_si128(p, Blend4(_mm_loadu_si128(p), t, w));
+  }
+  for (; i < n; ++i) px[i] = BlendOne(px[i], tint, level);
+}
+
+// ----- AVX2 -----------------------------------------------------------------------------------
+
+__attribute__((target("avx2"))) inline __m256i Blend8(__m256i d, __m256i s, __m256i a32) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i a = _mm256_or_si256(a32, _mm256_slli_epi32(a32, 16));
+  // Unpacks work inside each 128-bit half, and so do the weights: they stay paired.
+  __m256i alo = _mm256_unpacklo_epi32(a, a), ahi = _mm256_unpackhi_epi32(a, a);
+  const __m256i k256 = _mm256_set1_epi16(256);
+  __m256i lo = _mm256_add_epi16(
+      _mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), _mm256_sub_epi16(k256, alo)),
+      _mm256_mullo_epi16(_mm256_unpacklo_epi8(s, zero), alo));
+  __m256i hi = _mm256_add_epi16(
+      _mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), _mm256_sub_epi16(k256, ahi)),
+      _mm256_mullo_epi16(_mm256_unpackhi_epi8(s, zero), ahi));
+  __m256i r = _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
+  return _mm256_and_si256(r, _mm256_set1_epi32(0x00FFFFFF));
+}
+
+__attribute__((target("avx2"))) inline __m256i Select8(__m256i d, __m256i s, __m256i a32) {
+  __m256i none = _mm256_cmpeq_epi32(a32, _mm256_setzero_si256());
+  __m256i full = _mm256_cmpeq_epi32(a32, _mm256_set1_epi32(255));
+  __m256i b = Blend8(d, s, a32);
+  b = _mm256_blendv_epi8(b, d, none);
+  return _mm256_blendv_epi8(b, s, full);
+}
+
+__attribute__((target("avx2"))) inline __m256i Load8Bytes(const uint8_t* p) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+__attribute__((target("avx2"))) inline __m256i BitLanes8(uint8_t m) {
+  const __m256i bits = _mm256_set_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  __m256i v = _mm256_and_si256(_mm256_set1_epi32(m), bits);
+  return _mm256_cmpeq_epi32(v, bits);
+}
+
+__attribute__((target("avx2"))) void FillRowAvx2(uint32_t* dst, uint32_t value, int32_t n) {
+  __m256i v = _mm256_set1_epi32(int(value));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), v);
+  for (; i < n; ++i) dst[i] = value;
+}
+
+template <bool kTemplate>
+__attribute__((target("avx2"))) void MaskedRowAvx2(uint32_t* dst, const uint32_t* src,
+                                                  uint32_t colour, const uint8_t* mask,
+                                                  int32_t bit0, int32_t n) {
+  __m256i c = _mm256_set1_epi32(int(colour));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint8_t m = MaskByteAt(mask, i, bit0);
+    if (m == 0) continue;
+    auto* d = reinterpret_cast<__m256i*>(dst + i);
+    __m256i s = kTemplate ? c : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    if (m == 0xFF) {
+      _mm256_storeu_si256(d, s);
+    } else {
+      _mm256_storeu_si256(d, _mm256_blendv_epi8(_mm256_loadu_si256(d), s, BitLanes8(m)));
+    }
+  }
+  for (; i < n; ++i)
+    if (MaskBit(mask, int64_t(bit0) + i)) dst[i] = kTemplate ? colour : src[i];
+}
+
+__attribute__((target("avx2"))) void MaskRowAvx2(uint32_t* dst, const uint32_t* src,
+                                                const uint8_t* mask, int32_t bit0, int32_t n) {
+  MaskedRowAvx2<false>(dst, src, 0, mask, bit0, n);
+}
+__attribute__((target("avx2"))) void TemplateRowAvx2(uint32_t* dst, const uint8_t* tmpl,
+                                                    int32_t bit0, int32_t n, uint32_t colour) {
+  MaskedRowAvx2<true>(dst, nullptr, colour, tmpl, bit0, n);
+}
+
+__attribute__((target("avx2"))) void AlphaRowAvx2(uint32_t* dst, const uint32_t* src,
+                                                 const uint8_t* alpha, int32_t n) {
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t a8;
+    std::memcpy(&a8, alpha + i, 8);
+    auto* d = reinterpret_cast<__m256i*>(dst + i);
+    __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    if (a8 == 0) continue;
+    if (a8 == ~uint64_t(0)) {
+      _mm256_storeu_si256(d, s);
+      continue;
+    }
+    _mm256_storeu_si256(d, Select8(_mm256_loadu_si256(d), s, Load8Bytes(alpha + i)));
+  }
+  for (; i < n; ++i) dst[i] = SelectOne(dst[i], src[i], alpha[i]);
+}
+
+__attribute__((target("avx2"))) void CoverageRowAvx2(uint32_t* dst, const uint8_t* cov,
+                                                    uint32_t colour, int32_t n, bool levels65) {
+  __m256i c = _mm256_set1_epi32(int(colour));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256i a = Load8Bytes(cov + i);
+    if (levels65) {
+      __m256i full = _mm256_cmpgt_epi32(a, _mm256_set1_epi32(63));
+      a = _mm256_blendv_epi8(_mm256_slli_epi32(a, 2), _mm256_set1_epi32(255), full);
+    }
+    auto* d = reinterpret_cast<__m256i*>(dst + i);
+    _mm256_storeu_si256(d, Select8(_mm256_loadu_si256(d), c, a));
+  }
+  for (; i < n; ++i) dst[i] = SelectOne(dst[i], colour, Coverage(cov[i], levels65));
+}
+
+__attribute__((target("avx2"))) void MixRowAvx2(uint32_t* dst, const uint32_t* src, int32_t weight,
+                                               int32_t n) {
+  __m256i w = _mm256_set1_epi32(weight);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    auto* d = reinterpret_cast<__m256i*>(dst + i);
+    __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    _mm256_storeu_si256(d, Blend8(s, _mm256_loadu_si256(d), w));
+  }
+  for (; i < n; ++i) dst[i] = BlendOne(src[i], dst[i], weight);
+}
+
+__attribute__((target("avx2"))) void TintRowAvx2(uint32_t* px, uint32_t tint, int32_t level,
+                                                int32_t n) {
+  __m256i w = _mm256_set1_epi32(level), t = _mm256_set1_epi32(int(tint));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    auto* p = reinterpret_cast<__m256i*>(px + i);
+    _mm256_storeu_si256(p, Blend8(_mm256_loadu_si256(p), t, w));
+  }
+  for (; i < n; ++i) px[i] = BlendOne(px[i], tint, level);
+}
+
+constexpr KernelPaths kSse2 = {MemmoveRow,      FillRowSse2,  MaskRowSse2, TemplateRowSse2,
+                               AlphaRowSse2,    CoverageRowSse2, MixRowSse2, TintRowSse2};
+constexpr KernelPaths kAvx2 = {MemmoveRow,      FillRowAvx2,  MaskRowAvx2, TemplateRowAvx2,
+                               AlphaRowAvx2,    CoverageRowAvx2, MixRowAvx2, TintRowAvx2};
+
+}  // namespace
+
+const KernelPaths* Sse2Paths() { return &kSse2; }
+const KernelPaths* Avx2Paths() { return &kAvx2; }
 
 }  // namespace qv::image
+
+#else
+
+namespace qv::image {
+const KernelPaths* Sse2Paths() { return nullptr; }
+const KernelPaths* Avx2Paths() { return nullptr; }
+}  // namespace qv::image
+
+#endif

@@ -347,3 +347,19 @@ TEST(Plane, FillPlaneRectModesAndClipping) {
   EXPECT_EQ(a, 0);
   EXPECT_EQ(b, 0);
 }
+
+TEST(Blit, ScrollInsideOneBitmap) {
+  // Down-right and up-left inside one bitmap: every pixel arrives as it was before the blit.
+  for (int d : {1, -1}) {
+    for (SimdLevel level : {SimdLevel::kScalar, BestSimdLevel()}) {
+      SetSimdLevel(level);
+      BitMapPtr b(testimage::Pattern(23, 9, 4)), orig(testimage::Pattern(23, 9, 4));
+      int s0 = d > 0 ? 0 : 2, d0 = d > 0 ? 2 : 0;
+      BltBitMap(b.get(), s0, s0, b.get(), d0, d0, 21, 7);
+      for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 21; ++x)
+          ASSERT_EQ(Px(b.get(), d0 + x, d0 + y), Px(orig.get(), s0 + x, s0 + y)) << x << "," << y;
+    }
+  }
+  SetSimdLevel(BestSimdLevel());
+}
