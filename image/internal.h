@@ -44,7 +44,17 @@ struct KernelPaths {
   void (*mixRow)(uint32_t* dst, const uint32_t* src, int32_t weight, int32_t n);
   // Tint: c + (((t - c) x level) >> 8) per channel, top byte 0.
   void (*tintRow)(uint32_t* px, uint32_t tint, int32_t level, int32_t n);
+  // One smooth-scaled row: result pixel i reads columns col and min(col + 1, width - 1) of rows
+  // s0 and s1, col advanced by step[i], with fraction frac[i] and the row's fy; only the bytes of
+  // colourBytes are kept.
+  void (*smoothRow)(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
+                    const uint32_t* frac, int32_t n, int32_t width, int32_t fy,
+                    uint32_t colourBytes);
 };
+// The scalar smooth row (scale.cpp).
+void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
+                     const uint32_t* frac, int32_t n, int32_t width, int32_t fy,
+                     uint32_t colourBytes);
 extern KernelPaths gPaths;
 const KernelPaths& ScalarPaths();
 const KernelPaths* Sse2Paths();  // null when not built in

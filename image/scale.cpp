@@ -117,9 +117,14 @@ void ScaleSmooth(const ScaleRecord& r) {
     row = std::min<int64_t>(row + t.rowStep[j], r.height - 1);
     int64_t row1 = std::min<int64_t>(row + 1, r.height - 1);  // a one-row source reads itself
     int fy = int(t.rowFraction[j]);
-    const auto* s0 = reinterpret_cast<const uint32_t*>(r.src) + row * r.srcPixelsPerRow;
-    const auto* s1 = reinterpret_cast<const uint32_t*>(r.src) + row1 * r.srcPixelsPerRow;
-    auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow;
+    if (pixels) {
+      image::gPaths.smoothRow(
+          reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow,
+          reinterpret_cast<const uint32_t*>(r.src) + row * r.srcPixelsPerRow,
+          reinterpret_cast<const uint32_t*>(r.src) + row1 * r.srcPixelsPerRow, t.columnStep,
+          t.columnFraction, r.newWidth, r.width, fy, colourBytes);
+    }
+    if (!mask && !alpha) continue;
     const uint8_t* a0 = alpha ? r.srcAlpha + row * r.srcAlphaBytesPerRow : nullptr;
     const uint8_t* a1 = alpha ? r.srcAlpha + row1 * r.srcAlphaBytesPerRow : nullptr;
     uint8_t* da = alpha ? r.dstAlpha + int64_t(j) * r.dstAlphaBytesPerRow : nullptr;
@@ -130,7 +135,6 @@ void ScaleSmooth(const ScaleRecord& r) {
       col = std::min<int64_t>(col + t.columnStep[i], r.width - 1);
       int64_t col1 = std::min<int64_t>(col + 1, r.width - 1);
       int fx = int(t.columnFraction[i]);
-      if (pixels) d[i] = BilinearPixel(s0[col], s0[col1], s1[col], s1[col1], fx, fy, colourBytes);
       if (alpha) da[i] = uint8_t(Bilinear(a0[col], a0[col1], a1[col], a1[col1], fx, fy));
       if (mask) image::PutMaskBit(dm, i, image::MaskBit(m, col + r.srcLeft));
     }
@@ -141,6 +145,21 @@ int64_t PlaneWidth(const qvPlane* p) { return p->width > 0 || p->height > 0 ? p-
 int64_t PlaneHeight(const qvPlane* p) { return p->width > 0 || p->height > 0 ? p->height : -1; }
 
 }  // namespace
+
+namespace image {
+
+void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
+                     const uint32_t* frac, int32_t n, int32_t width, int32_t fy,
+                     uint32_t colourBytes) {
+  int64_t col = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    col = std::min<int64_t>(col + step[i], width - 1);
+    int64_t col1 = std::min<int64_t>(col + 1, width - 1);
+    d[i] = BilinearPixel(s0[col], s0[col1], s1[col], s1[col1], int(frac[i]), fy, colourBytes);
+  }
+}
+
+}  // namespace image
 
 int EnsureScaleTables(int32_t newWidth, int32_t newHeight) {
   constexpr int64_t kMaxEntries = (int64_t(1) << 29) - 1;
@@ -188,12 +207,18 @@ void ScaleHardKernel(const ScaleRecord& r) {
   float rx = float(r.width) / float(r.newWidth);
   float ry = float(r.height) / float(r.newHeight);
   int64_t step = ColumnStep(rx);
+  // Columns only grow: when the last one is inside, no pixel needs the clamp.
+  const bool inside = ((int64_t(r.newWidth) - 1) * step >> 16) < r.width;
   ForEachHardRow(r.height, r.newHeight, ry, [&](int32_t j, int32_t row) {
     const auto* s = reinterpret_cast<const uint32_t*>(r.src) + int64_t(row) * r.srcPixelsPerRow;
     auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow;
     int64_t u = 0;
-    for (int32_t i = 0; i < r.newWidth; ++i, u += step)
-      d[i] = s[std::min<int64_t>(u >> 16, r.width - 1)];
+    if (inside) {
+      for (int32_t i = 0; i < r.newWidth; ++i, u += step) d[i] = s[u >> 16];
+    } else {
+      for (int32_t i = 0; i < r.newWidth; ++i, u += step)
+        d[i] = s[std::min<int64_t>(u >> 16, r.width - 1)];
+    }
   });
 }
 
