@@ -50,7 +50,16 @@ struct KernelPaths {
   void (*smoothRow)(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
                     const uint32_t* frac, int32_t n, int32_t width, int32_t fy,
                     uint32_t colourBytes);
+  // Nearest rotation of result pixels x0..x1 of row y: source column trunc(i0 x + i2 y + tx)
+  // and row trunc(i1 x + i3 y + ty), each held inside the source, as TruncateToInt truncates.
+  void (*rotateRow)(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                    const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
+  // Hard-scaled row: d[i] = s[(i x step) >> 16] for the n pixels (every index inside the row).
+  void (*nearestRow)(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
 };
+void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                     const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
+void NearestRowScalar(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
 // The scalar smooth row (scale.cpp).
 void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
                      const uint32_t* frac, int32_t n, int32_t width, int32_t fy,

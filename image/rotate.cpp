@@ -65,6 +65,21 @@ inline double Mix4(double c00, double c01, double c10, double c11, double fx, do
 
 }  // namespace
 
+namespace image {
+
+void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                     const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height) {
+  for (int32_t x = x0; x <= x1; ++x) {
+    double sx = inv[0] * x + inv[2] * y + inv[4];
+    double sy = inv[1] * x + inv[3] * y + inv[5];
+    int32_t ix = Clamp(TruncateToInt(sx), 0, width - 1);
+    int32_t iy = Clamp(TruncateToInt(sy), 0, height - 1);
+    d[x] = src[int64_t(iy) * srcPixelsPerRow + ix];
+  }
+}
+
+}  // namespace image
+
 bool RotateRowRange(const RotateRecord& r, const double inverse[6], int32_t y, int32_t* first,
                     int32_t* last) {
   double lo1, hi1, lo2, hi2;
@@ -120,6 +135,15 @@ void RotateKernel(const RotateRecord& r) {
     auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(y) * r.dstPixelsPerRow;
     uint8_t* dm = r.dstMask ? r.dstMask + int64_t(y) * r.dstMaskBytesPerRow : nullptr;
     uint8_t* da = r.dstAlpha ? r.dstAlpha + int64_t(y) * r.dstAlphaBytesPerRow : nullptr;
+    if (!r.smooth && !r.srcMask && !r.srcAlpha) {
+      // The common case: the pixels by rows, the whole interval marked opaque.
+      if (pixels)
+        image::gPaths.rotateRow(d, first, last, y, inv,
+                                reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow, w, h);
+      if (dm)
+        for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
+      continue;
+    }
     for (int32_t x = first; x <= last; ++x) {
       double sx = inv[0] * x + inv[2] * y + inv[4];
       double sy = inv[1] * x + inv[3] * y + inv[5];

@@ -159,6 +159,11 @@ void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const 
   }
 }
 
+void NearestRowScalar(uint32_t* d, const uint32_t* s, int64_t step, int32_t n) {
+  int64_t u = 0;
+  for (int32_t i = 0; i < n; ++i, u += step) d[i] = s[u >> 16];
+}
+
 }  // namespace image
 
 int EnsureScaleTables(int32_t newWidth, int32_t newHeight) {
@@ -214,7 +219,7 @@ void ScaleHardKernel(const ScaleRecord& r) {
     auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow;
     int64_t u = 0;
     if (inside) {
-      for (int32_t i = 0; i < r.newWidth; ++i, u += step) d[i] = s[u >> 16];
+      image::gPaths.nearestRow(d, s, step, r.newWidth);
     } else {
       for (int32_t i = 0; i < r.newWidth; ++i, u += step)
         d[i] = s[std::min<int64_t>(u >> 16, r.width - 1)];

@@ -206,3 +206,53 @@ TEST(Simd, SmoothScale) {
   }
   SetSimdLevel(BestSimdLevel());
 }
+
+TEST(Simd, HardScaleAndRotation) {
+  for (uint32_t seed : Seeds()) {
+    SCOPED_TRACE("hard scale and rotation seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto real = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    for (int iter = 0; iter < 300; ++iter) {
+      int w = pick(1, 67), h = pick(1, 9), sx = pick(0, 9), srcStride = sx + w + pick(1, 9);
+      std::vector<uint32_t> src(size_t(srcStride) * (h + 1));
+      for (auto& v : src) v = rng();
+      // Hard scale to a random size.
+      int nw = pick(1, 160), nh = pick(1, 12), dstStride = nw + pick(0, 9);
+      ScaleRecord s{};
+      s.src = reinterpret_cast<const uint8_t*>(src.data() + sx);
+      s.width = w, s.height = h, s.newWidth = nw, s.newHeight = nh;
+      s.srcPixelsPerRow = srcStride, s.dstPixelsPerRow = dstStride;
+      s.format = kPixARGB32, s.bytesPerPixel = 4;
+      // Rotate by a random matrix, now and then a wild one, into a box of random size.
+      double m[6] = {real(-2, 2), real(-2, 2), real(-2, 2), real(-2, 2), real(-40, 40), real(-40, 40)};
+      if (pick(0, 9) == 0) m[pick(0, 3)] = pick(0, 1) ? 1e12 : 1e-12;
+      int bw = pick(1, 90), bh = pick(1, 20), boxStride = bw + pick(0, 9);
+      RotateRecord r{};
+      r.src = s.src, r.srcWidth = w, r.srcHeight = h, r.srcPixelsPerRow = srcStride;
+      r.dstWidth = bw, r.dstHeight = bh, r.dstPixelsPerRow = boxStride;
+      r.transform = m, r.format = kPixARGB32, r.bytesPerPixel = 4;
+      std::vector<uint32_t> scaledBase(size_t(dstStride) * nh), rotatedBase(size_t(boxStride) * bh);
+      for (auto& v : scaledBase) v = rng();
+      for (auto& v : rotatedBase) v = rng();
+      auto run = [&](std::vector<uint32_t>& scaled, std::vector<uint32_t>& rotated) {
+        s.dst = reinterpret_cast<uint8_t*>(scaled.data());
+        ScaleBitMapKernel(s);
+        r.dst = reinterpret_cast<uint8_t*>(rotated.data());
+        RotateKernel(r);
+      };
+      SetSimdLevel(SimdLevel::kScalar);
+      std::vector<uint32_t> wantScaled = scaledBase, wantRotated = rotatedBase;
+      run(wantScaled, wantRotated);
+      for (SimdLevel level : FastLevels()) {
+        SetSimdLevel(level);
+        std::vector<uint32_t> gotScaled = scaledBase, gotRotated = rotatedBase;
+        run(gotScaled, gotRotated);
+        ASSERT_EQ(gotScaled, wantScaled) << "level " << int(level) << " case " << iter << " " << w
+                                         << "x" << h << " to " << nw << "x" << nh;
+        ASSERT_EQ(gotRotated, wantRotated) << "level " << int(level) << " case " << iter;
+      }
+    }
+  }
+  SetSimdLevel(BestSimdLevel());
+}
