@@ -363,3 +363,32 @@ TEST(Blit, ScrollInsideOneBitmap) {
   }
   SetSimdLevel(BestSimdLevel());
 }
+
+TEST(Blit, AbsentPlanesAndWrappedRowsDoNothingHarmful) {
+  BitMapPtr src(testimage::Pattern(9, 9, 1)), dst(testimage::Pattern(9, 9, 2));
+  BitMapPtr want(testimage::Pattern(9, 9, 2));
+  qvBitMap empty{};  // no pixels at all
+  qvPlane noData{};
+  BltMaskBitMap(src.get(), 0, 0, dst.get(), 0, 0, 9, 9, nullptr);
+  BltMaskBitMap(src.get(), 0, 0, dst.get(), 0, 0, 9, 9, &noData);
+  BltMaskBitMap(nullptr, 0, 0, dst.get(), 0, 0, 9, 9, &noData);
+  BltTemplate(nullptr, 0, 0, dst.get(), 0, 0, 9, 9, 0);
+  BltTemplate(&noData, 0, 0, dst.get(), 0, 0, 9, 9, 0);
+  BltBitMap(&empty, 0, 0, dst.get(), 0, 0, 9, 9);
+  BltBitMap(src.get(), 0, 0, &empty, 0, 0, 9, 9);
+  FillBitMapRect(&empty, 0, 0, 9, 9, 0);
+  FillBitMapRect(nullptr, 0, 0, 9, 9, 0);
+  BltPlane(nullptr, 0, 0, &noData, 0, 0, 9, 9, 2);
+  EXPECT_TRUE(testimage::SamePixels(dst.get(), want.get()));
+  EXPECT_EQ(ReadBitMapPixel(&empty, 0, 0), 0u);
+  EXPECT_EQ(ReadBitMapPixel(static_cast<const qvPlane*>(nullptr), 0, 0), 0u);
+  WriteBitMapPixel(&noData, 0, 0, 0);
+
+  // Wrapped rows know no size: the rectangle is the caller's to keep inside, and is used as
+  // given (clipped to the bitmap only).
+  std::vector<uint8_t> rows(2 * 9, 0xFF);
+  qvPlane* wrapped = WrapPlaneRows(rows.data(), 2);
+  BltMaskBitMap(src.get(), 0, 0, dst.get(), 0, 0, 9, 9, wrapped);
+  EXPECT_EQ(Px(dst.get(), 8, 8), Px(src.get(), 8, 8));
+  FreeMaskOrAlpha(wrapped);
+}
