@@ -54,11 +54,18 @@ struct KernelPaths {
   // and row trunc(i1 x + i3 y + ty), each held inside the source, as TruncateToInt truncates.
   void (*rotateRow)(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                     const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
+  // Bilinear rotation of an opaque picture (no mask): result pixels x0..x1 of row y.
+  void (*rotateSmoothRow)(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                          const uint32_t* src, int32_t srcPixelsPerRow, int32_t width,
+                          int32_t height, uint32_t colourBytes);
   // Hard-scaled row: d[i] = s[(i x step) >> 16] for the n pixels (every index inside the row).
   void (*nearestRow)(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
 };
 void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                      const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
+void RotateSmoothRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                           const uint32_t* src, int32_t srcPixelsPerRow, int32_t width,
+                           int32_t height, uint32_t colourBytes);
 void NearestRowScalar(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
 // The scalar smooth row (scale.cpp).
 void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,

@@ -73,7 +73,7 @@ void TintRow(uint32_t* px, uint32_t tint, int32_t level, int32_t n) {
 
 constexpr KernelPaths kScalar = {CopyRow,  FillRow,     MaskRow, TemplateRow,    AlphaRow,
                                  CoverageRow, MixRow, TintRow, SmoothRowScalar,
-                                 RotateRowScalar, NearestRowScalar};
+                                 RotateRowScalar, RotateSmoothRowScalar, NearestRowScalar};
 
 SimdLevel DetectBest() {
   __builtin_cpu_init();

@@ -63,6 +63,19 @@ inline double Mix4(double c00, double c01, double c10, double c11, double fx, do
   return (c00 * (1 - fx) + c01 * fx) * (1 - fy) + (c10 * (1 - fx) + c11 * fx) * fy;
 }
 
+// The channels of four neighbours weighted, rounded by adding 0.5 and truncated; the spare byte 0.
+uint32_t SampleBilinear(uint32_t p00, uint32_t p01, uint32_t p10, uint32_t p11, double fx,
+                        double fy, uint32_t colourBytes) {
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    if (!((colourBytes >> shift) & 0xFF)) continue;
+    double v = Mix4((p00 >> shift) & 0xFF, (p01 >> shift) & 0xFF, (p10 >> shift) & 0xFF,
+                    (p11 >> shift) & 0xFF, fx, fy);
+    out |= uint32_t(TruncateToInt(v + 0.5) & 0xFF) << shift;
+  }
+  return out;
+}
+
 }  // namespace
 
 namespace image {
@@ -75,6 +88,22 @@ void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const doubl
     int32_t ix = Clamp(TruncateToInt(sx), 0, width - 1);
     int32_t iy = Clamp(TruncateToInt(sy), 0, height - 1);
     d[x] = src[int64_t(iy) * srcPixelsPerRow + ix];
+  }
+}
+
+void RotateSmoothRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                           const uint32_t* src, int32_t srcPixelsPerRow, int32_t width,
+                           int32_t height, uint32_t colourBytes) {
+  for (int32_t x = x0; x <= x1; ++x) {
+    double sx = inv[0] * x + inv[2] * y + inv[4];
+    double sy = inv[1] * x + inv[3] * y + inv[5];
+    int32_t ix = Clamp(TruncateToInt(sx), 0, width - 1);
+    int32_t iy = Clamp(TruncateToInt(sy), 0, height - 1);
+    int32_t ix1 = std::min(ix + 1, width - 1), iy1 = std::min(iy + 1, height - 1);
+    double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
+    const uint32_t* r0 = src + int64_t(iy) * srcPixelsPerRow;
+    const uint32_t* r1 = src + int64_t(iy1) * srcPixelsPerRow;
+    d[x] = SampleBilinear(r0[ix], r0[ix1], r1[ix], r1[ix1], fx, fy, colourBytes);
   }
 }
 
@@ -135,9 +164,13 @@ void RotateKernel(const RotateRecord& r) {
     auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(y) * r.dstPixelsPerRow;
     uint8_t* dm = r.dstMask ? r.dstMask + int64_t(y) * r.dstMaskBytesPerRow : nullptr;
     uint8_t* da = r.dstAlpha ? r.dstAlpha + int64_t(y) * r.dstAlphaBytesPerRow : nullptr;
-    if (!r.smooth && !r.srcMask && !r.srcAlpha) {
+    if (!r.srcMask && !r.srcAlpha) {
       // The common case: the pixels by rows, the whole interval marked opaque.
-      if (pixels)
+      if (pixels && r.smooth)
+        image::gPaths.rotateSmoothRow(d, first, last, y, inv,
+                                      reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow,
+                                      w, h, colourBytes);
+      else if (pixels)
         image::gPaths.rotateRow(d, first, last, y, inv,
                                 reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow, w, h);
       if (dm)
@@ -171,14 +204,7 @@ void RotateKernel(const RotateRecord& r) {
           uint32_t p[4];
           for (int i = 0; i < 4; ++i)
             p[i] = srcPixel(op[i] ? px[i] : px[firstOpaque], op[i] ? py[i] : py[firstOpaque]);
-          uint32_t out = 0;
-          for (int shift = 0; shift < 32; shift += 8) {
-            if (!((colourBytes >> shift) & 0xFF)) continue;
-            double v = Mix4((p[0] >> shift) & 0xFF, (p[1] >> shift) & 0xFF,
-                            (p[2] >> shift) & 0xFF, (p[3] >> shift) & 0xFF, fx, fy);
-            out |= uint32_t(TruncateToInt(v + 0.5) & 0xFF) << shift;
-          }
-          d[x] = out;
+          d[x] = SampleBilinear(p[0], p[1], p[2], p[3], fx, fy, colourBytes);
         }
         if (r.srcAlpha)
           alphaOut = TruncateToInt(Mix4(srcAlpha(px[0], py[0]), srcAlpha(px[1], py[1]),

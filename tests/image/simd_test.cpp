@@ -231,7 +231,8 @@ TEST(Simd, HardScaleAndRotation) {
       RotateRecord r{};
       r.src = s.src, r.srcWidth = w, r.srcHeight = h, r.srcPixelsPerRow = srcStride;
       r.dstWidth = bw, r.dstHeight = bh, r.dstPixelsPerRow = boxStride;
-      r.transform = m, r.format = kPixARGB32, r.bytesPerPixel = 4;
+      r.transform = m, r.format = pick(kPixARGB32, kPixxBGR32), r.bytesPerPixel = 4;
+      r.smooth = pick(0, 1) == 1;
       std::vector<uint32_t> scaledBase(size_t(dstStride) * nh), rotatedBase(size_t(boxStride) * bh);
       for (auto& v : scaledBase) v = rng();
       for (auto& v : rotatedBase) v = rng();
@@ -250,7 +251,8 @@ TEST(Simd, HardScaleAndRotation) {
         run(gotScaled, gotRotated);
         ASSERT_EQ(gotScaled, wantScaled) << "level " << int(level) << " case " << iter << " " << w
                                          << "x" << h << " to " << nw << "x" << nh;
-        ASSERT_EQ(gotRotated, wantRotated) << "level " << int(level) << " case " << iter;
+        ASSERT_EQ(gotRotated, wantRotated) << "level " << int(level) << " case " << iter
+                                           << (r.smooth ? " smooth" : " nearest");
       }
     }
   }
