@@ -427,13 +427,71 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
   for (int64_t v = int64_t(i) * step; i < n; ++i, v += step) d[i] = s[v >> 16];
 }
 
+__attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, __m256i f,
+                                                        __m256i fHigh) {
+  __m256i d = _mm256_sub_epi16(b, a);
+  return _mm256_add_epi16(_mm256_add_epi16(a, _mm256_mulhi_epi16(d, f)), _mm256_and_si256(d, fHigh));
+}
+
+// Left and right neighbours of four result pixels from one source row: pixels 0 and 1 in the
+// low half, 2 and 3 in the high half, 16 bits per channel.
+__attribute__((target("avx2"))) inline void Neighbours4(const uint32_t* row, const int64_t c[4],
+                                                       __m256i* left, __m256i* right) {
+  auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + c[k])); };
+  __m256i t = _mm256_set_m128i(_mm_unpacklo_epi64(pair(2), pair(3)),
+                               _mm_unpacklo_epi64(pair(0), pair(1)));
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i lo = _mm256_unpacklo_epi8(t, zero), hi = _mm256_unpackhi_epi8(t, zero);
+  *left = _mm256_unpacklo_epi64(lo, hi);
+  *right = _mm256_unpackhi_epi64(lo, hi);
+}
+
+__attribute__((target("avx2"))) void SmoothRowAvx2(uint32_t* d, const uint32_t* s0,
+                                                  const uint32_t* s1, const uint32_t* step,
+                                                  const uint32_t* frac, int32_t n, int32_t width,
+                                                  int32_t fy, uint32_t colourBytes) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i fyv = _mm256_set1_epi16(int16_t(uint16_t(fy)));
+  const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fyv);
+  const __m128i keep = _mm_set1_epi32(int(colourBytes));
+  // Each 64-bit lane's low 16 bits into its four 16-bit slots.
+  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9,
+                                          0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
+  int64_t col = 0;
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    int64_t c[4];
+    c[0] = col + step[i];
+    c[1] = c[0] + step[i + 1];
+    c[2] = c[1] + step[i + 2];
+    c[3] = c[2] + step[i + 3];
+    if (c[3] + 1 > width - 1) break;
+    col = c[3];
+    __m256i p00, p01, p10, p11;
+    Neighbours4(s0, c, &p00, &p01);
+    Neighbours4(s1, c, &p10, &p11);
+    __m256i fx = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac + i)));
+    fx = _mm256_shuffle_epi8(fx, spread);
+    __m256i fxHigh = _mm256_cmpgt_epi16(zero, fx);
+    __m256i top = Lerp16x16(p00, p01, fx, fxHigh);
+    __m256i bottom = Lerp16x16(p10, p11, fx, fxHigh);
+    __m256i r = _mm256_packus_epi16(Lerp16x16(top, bottom, fyv, fyHigh), zero);
+    r = _mm256_permute4x64_epi64(r, 0x08);  // the two low quarters side by side
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                     _mm_and_si128(_mm256_castsi256_si128(r), keep));
+  }
+  if (i < n)
+    SmoothRowSse2(d + i, s0 + col, s1 + col, step + i, frac + i, n - i, int32_t(width - col), fy,
+                  colourBytes);
+}
+
 constexpr KernelPaths kSse2 = {MemmoveRow,   FillRowSse2,     MaskRowSse2, TemplateRowSse2,
                                AlphaRowSse2, CoverageRowSse2, MixRowSse2,  TintRowSse2,
                                SmoothRowSse2, RotateRowScalar, RotateSmoothRowScalar,
                                NearestRowScalar};
 constexpr KernelPaths kAvx2 = {MemmoveRow,   FillRowAvx2,     MaskRowAvx2, TemplateRowAvx2,
                                AlphaRowAvx2, CoverageRowAvx2, MixRowAvx2,  TintRowAvx2,
-                               SmoothRowSse2, RotateRowAvx2, RotateSmoothRowAvx2,
+                               SmoothRowAvx2, RotateRowAvx2, RotateSmoothRowAvx2,
                                NearestRowAvx2};
 
 }  // namespace
