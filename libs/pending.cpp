@@ -5,7 +5,6 @@
 
 namespace qv {
 
-const qvLibrary kMathLibrary{"math", nullptr, nullptr, nullptr};
 const qvLibrary kGraphicsLibrary{"graphics", nullptr, nullptr, nullptr};
 const qvLibrary kDrawLibrary{"draw", nullptr, nullptr, nullptr};
 const qvLibrary kMoveObjectLibrary{"moveobject", nullptr, nullptr, nullptr};

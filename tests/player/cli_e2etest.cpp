@@ -363,8 +363,8 @@ TEST_F(CliTest, VocabularyLists) {
   std::set<std::string> constants;
   std::istringstream cin(ReadFile("constants.txt"));
   for (std::string line; std::getline(cin, line);) constants.insert(line);
-  EXPECT_EQ(constants.size(), ErrorNames().size() + 19);
-  for (const char* name : {"err_none", "err_mem", "err_nomimeviewer", "seconds", "lightuserdata"}) {
+  EXPECT_EQ(constants.size(), ErrorNames().size() + 20);
+  for (const char* name : {"err_none", "err_mem", "err_nomimeviewer", "seconds", "lightuserdata", "pi"}) {
     EXPECT_EQ(constants.count(name), 1u) << name;
   }
 
