@@ -418,9 +418,20 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
   const int32_t st = int32_t(step);
   __m256i u = _mm256_mullo_epi32(_mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(st));
   const __m256i step8 = _mm256_set1_epi32(st * 8);
+  // Upscaling: eight results come from at most eight neighbouring pixels, which one load and one
+  // lane permutation serve while the load stays inside the columns the row uses.
+  const int64_t last = n > 0 ? ((int64_t(n) - 1) * step) >> 16 : 0;
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    __m256i px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s), _mm256_srli_epi32(u, 16), 4);
+    __m256i idx = _mm256_srli_epi32(u, 16);
+    int32_t first = int32_t((int64_t(i) * step) >> 16);
+    __m256i px;
+    if (step <= 65536 && first + 7 <= last) {
+      __m256i row = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first));
+      px = _mm256_permutevar8x32_epi32(row, _mm256_sub_epi32(idx, _mm256_set1_epi32(first)));
+    } else {
+      px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s), idx, 4);
+    }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), px);
     u = _mm256_add_epi32(u, step8);
   }
