@@ -1,6 +1,7 @@
-// Files, paths and directory scans, dates and attributes, volumes and temporary names. Names
-// arrive translated by the runtime; "\" is accepted as a separator. Every function here may be
-// called on any thread (the current directory is the process's own, shared by all).
+// Files, paths and directory scans, dates and attributes, volumes, temporary names and the
+// buffered plain files beneath the player's file layer. Names arrive translated by the runtime;
+// "\" is accepted as a separator. Every function here may be called on any thread (the current
+// directory is the process's own, shared by all); one plain file is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
@@ -64,9 +65,17 @@ int MakeDirectoryCore(const char* name);
 // Makes the directory current and returns a copy of the previous one (free it with std::free),
 // null when it cannot change.
 char* ChangeCurrentDir(const char* name);
+// The current directory's absolute path: true, or false when it cannot be read or does not fit
+// (the buffer then holds "" or the path cut to fit).
+bool GetCurrentDir(char* buffer, size_t size);
 // The absolute path of a name with "." and ".." resolved by name (it need not exist): true, or
 // false when it was cut to fit (always terminated when size > 0).
 bool GetFullPath(const char* name, char* buffer, size_t size);
+// The absolute path of an existing file or directory with every link resolved: true, or false
+// when it does not exist or does not fit (the buffer is then left alone).
+bool GetRealPath(const char* name, char* buffer, size_t size);
+// True when both names reach one existing file (links followed); false when either is missing.
+bool IsSameDiskFile(const char* a, const char* b);
 // Sets last access and last write (the creation time cannot be set here): true, or false on
 // failure.
 bool SetFileDates(const char* name, const qvFileTime times[3]);
@@ -89,5 +98,31 @@ bool GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes);
 // everything in it at shutdown); the file itself does not exist. 0, or ERR_CREATEDIR when the
 // directory cannot be made or the name does not fit (the buffer then holds "").
 int CreateTempName(char* buffer, size_t size);
+
+// Plain files on disk, buffered: the streams beneath the player's file layer (core/vfile.h), which
+// adds virtual names, stretches and positions of its own. A file is used by one thread at a time.
+struct qvDiskFile;
+enum class qvDiskFileMode {
+  kRead,    // an existing file, for reading
+  kWrite,   // made, or emptied when it exists, for writing
+  kUpdate,  // an existing file, for reading and writing; its contents stay
+};
+enum class qvSeekFrom { kStart, kCurrent, kEnd };
+// The open file, or null when it is missing (kRead, kUpdate), cannot be made (kWrite), is a
+// directory or is refused by the system.
+qvDiskFile* OpenDiskFile(const char* name, qvDiskFileMode mode);
+// Closes and frees the file (null is allowed): true when all that was written reached the system.
+bool CloseDiskFile(qvDiskFile* file);
+// The bytes read or written at the file position, fewer at the end of the file or on an error.
+// Between a write and a read (either order) the position must be set with SeekDiskFile.
+size_t ReadDiskFile(qvDiskFile* file, void* buffer, size_t count);
+size_t WriteDiskFile(qvDiskFile* file, const void* buffer, size_t count);
+// Sets the position (past the end is allowed); false when it would lie before the start or the
+// system refuses, and then the position is unchanged.
+bool SeekDiskFile(qvDiskFile* file, int64_t offset, qvSeekFrom from);
+// The position from the start of the file, or -1 when it cannot be told.
+int64_t TellDiskFile(qvDiskFile* file);
+// Hands buffered writes to the system; false when that fails.
+bool FlushDiskFile(qvDiskFile* file);
 
 }  // namespace qv

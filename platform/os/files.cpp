@@ -1,5 +1,6 @@
 // Files, paths and directory scans: locks on files and directories with sorted scans, delete,
-// rename without replacing, directories, full paths, dates and attributes, volumes.
+// rename without replacing, directories, full paths, dates and attributes, volumes, and the
+// buffered plain files beneath the player's file layer.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -32,13 +34,20 @@ std::string NativeName(const char* name) {
   return s;
 }
 
-std::string CurrentDir() {
+bool ReadCurrentDir(std::string* dir) {
   std::vector<char> buffer(4096);
   while (!getcwd(buffer.data(), buffer.size())) {
-    if (errno != ERANGE) return "/";
+    if (errno != ERANGE) return false;
     buffer.resize(buffer.size() * 2);
   }
-  return buffer.data();
+  *dir = buffer.data();
+  return true;
+}
+
+// The root when the current directory cannot be read (it was removed).
+std::string CurrentDir() {
+  std::string dir;
+  return ReadCurrentDir(&dir) ? dir : "/";
 }
 
 // The absolute path with "." and ".." resolved by name, like the name would be seen; a trailing
@@ -222,8 +231,30 @@ char* ChangeCurrentDir(const char* name) {
   return strdup(previous.c_str());
 }
 
+bool GetCurrentDir(char* buffer, size_t size) {
+  std::string dir;
+  bool read = ReadCurrentDir(&dir);
+  return CopyOut(dir, buffer, size) && read;
+}
+
 bool GetFullPath(const char* name, char* buffer, size_t size) {
   return CopyOut(FullPathOf(name), buffer, size);
+}
+
+bool GetRealPath(const char* name, char* buffer, size_t size) {
+  char* real = realpath(NativeName(name).c_str(), nullptr);
+  if (!real) return false;
+  std::string path = real;
+  std::free(real);
+  if (path.size() >= size) return false;
+  CopyOut(path, buffer, size);
+  return true;
+}
+
+bool IsSameDiskFile(const char* a, const char* b) {
+  struct stat sa, sb;
+  return stat(NativeName(a).c_str(), &sa) == 0 && stat(NativeName(b).c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool SetFileDates(const char* name, const qvFileTime times[3]) {
@@ -300,5 +331,53 @@ bool GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes) {
   *usedBytes = total > *freeBytes ? total - *freeBytes : 0;
   return true;
 }
+
+// ---- plain files ----
+
+// A stdio stream: its buffer serves the file layer's reads and writes of single bytes.
+struct qvDiskFile {
+  FILE* stream;
+};
+
+qvDiskFile* OpenDiskFile(const char* name, qvDiskFileMode mode) {
+  const char* how = mode == qvDiskFileMode::kRead    ? "rb"
+                    : mode == qvDiskFileMode::kWrite ? "wb"
+                                                     : "r+b";
+  FILE* stream = fopen(NativeName(name).c_str(), how);
+  if (!stream) return nullptr;
+  // Linux opens a directory for reading; its reads would only fail later.
+  struct stat st;
+  if (fstat(fileno(stream), &st) != 0 || S_ISDIR(st.st_mode)) {
+    fclose(stream);
+    return nullptr;
+  }
+  auto* file = new (std::nothrow) qvDiskFile{stream};
+  if (!file) fclose(stream);
+  return file;
+}
+
+bool CloseDiskFile(qvDiskFile* file) {
+  if (!file) return true;
+  bool ok = fclose(file->stream) == 0;
+  delete file;
+  return ok;
+}
+
+size_t ReadDiskFile(qvDiskFile* file, void* buffer, size_t count) {
+  return fread(buffer, 1, count, file->stream);
+}
+
+size_t WriteDiskFile(qvDiskFile* file, const void* buffer, size_t count) {
+  return fwrite(buffer, 1, count, file->stream);
+}
+
+bool SeekDiskFile(qvDiskFile* file, int64_t offset, qvSeekFrom from) {
+  int whence = from == qvSeekFrom::kStart ? SEEK_SET : from == qvSeekFrom::kCurrent ? SEEK_CUR : SEEK_END;
+  return fseeko(file->stream, static_cast<off_t>(offset), whence) == 0;
+}
+
+int64_t TellDiskFile(qvDiskFile* file) { return static_cast<int64_t>(ftello(file->stream)); }
+
+bool FlushDiskFile(qvDiskFile* file) { return fflush(file->stream) == 0; }
 
 }  // namespace qv

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -155,12 +156,92 @@ TEST_F(FilesTest, FullPathsAndCurrentDirectory) {
   ASSERT_NE(previous, nullptr);
   EXPECT_TRUE(GetFullPath("x\\y", buffer, sizeof buffer));
   EXPECT_EQ(std::string(buffer), root + "/x/y");
+  ASSERT_TRUE(GetCurrentDir(buffer, sizeof buffer));
+  EXPECT_EQ(std::string(buffer), root);
+  std::vector<char> tight(root.size());
+  EXPECT_FALSE(GetCurrentDir(tight.data(), tight.size()));
+  tight.push_back('x');
+  EXPECT_TRUE(GetCurrentDir(tight.data(), tight.size()));
   EXPECT_EQ(ChangeCurrentDir((root + "/missing").c_str()), nullptr);
   char* back = ChangeCurrentDir(previous);
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(std::string(back), root);
   std::free(back);
   std::free(previous);
+}
+
+TEST_F(FilesTest, RealPathsAndSameFiles) {
+  std::string file = Make("file.txt"), other = Make("other.txt");
+  fs::create_symlink(file, root + "/link");
+  fs::create_hard_link(file, root + "/hard");
+  const std::string real = fs::canonical(file).string();
+  char buffer[1024];
+  ASSERT_TRUE(GetRealPath((root + "/link").c_str(), buffer, sizeof buffer));
+  EXPECT_EQ(std::string(buffer), real);
+  ASSERT_TRUE(GetRealPath((root + "\\.\\link").c_str(), buffer, sizeof buffer));
+  EXPECT_EQ(std::string(buffer), real);
+  std::strcpy(buffer, "untouched");
+  EXPECT_FALSE(GetRealPath((root + "/missing").c_str(), buffer, sizeof buffer));
+  EXPECT_STREQ(buffer, "untouched");
+  std::vector<char> tight(real.size(), 'z');  // no room for the terminator
+  EXPECT_FALSE(GetRealPath(file.c_str(), tight.data(), tight.size()));
+  EXPECT_EQ(std::string(tight.begin(), tight.end()), std::string(real.size(), 'z'));
+
+  EXPECT_TRUE(IsSameDiskFile(file.c_str(), (root + "/link").c_str()));
+  EXPECT_TRUE(IsSameDiskFile((root + "\\hard").c_str(), file.c_str()));
+  EXPECT_FALSE(IsSameDiskFile(file.c_str(), other.c_str()));
+  EXPECT_FALSE(IsSameDiskFile(file.c_str(), (root + "/missing").c_str()));
+}
+
+// Plain files by mode, with positions set and told, as the file layer drives them.
+TEST_F(FilesTest, DiskFiles) {
+  const std::string name = root + "/data.bin";
+  EXPECT_EQ(OpenDiskFile(name.c_str(), qvDiskFileMode::kRead), nullptr);
+  EXPECT_EQ(OpenDiskFile(name.c_str(), qvDiskFileMode::kUpdate), nullptr);
+  // Linux would open a directory for reading: the platform does not.
+  EXPECT_EQ(OpenDiskFile(root.c_str(), qvDiskFileMode::kRead), nullptr);
+  EXPECT_EQ(OpenDiskFile(root.c_str(), qvDiskFileMode::kUpdate), nullptr);
+
+  qvDiskFile* f = OpenDiskFile(name.c_str(), qvDiskFileMode::kWrite);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(WriteDiskFile(f, "hello world", 11), 11u);
+  EXPECT_TRUE(FlushDiskFile(f));
+  EXPECT_TRUE(CloseDiskFile(f));
+
+  f = OpenDiskFile((root + "\\data.bin").c_str(), qvDiskFileMode::kUpdate);
+  ASSERT_NE(f, nullptr);
+  char text[32] = {};
+  EXPECT_EQ(ReadDiskFile(f, text, 5), 5u);
+  EXPECT_STREQ(text, "hello");
+  ASSERT_TRUE(SeekDiskFile(f, 0, qvSeekFrom::kCurrent));  // between a read and a write
+  EXPECT_EQ(WriteDiskFile(f, "!!", 2), 2u);
+  EXPECT_EQ(TellDiskFile(f), 7);
+  EXPECT_FALSE(SeekDiskFile(f, -8, qvSeekFrom::kCurrent));
+  EXPECT_EQ(TellDiskFile(f), 7);
+  ASSERT_TRUE(SeekDiskFile(f, -4, qvSeekFrom::kEnd));
+  EXPECT_EQ(TellDiskFile(f), 7);
+  ASSERT_TRUE(SeekDiskFile(f, 0, qvSeekFrom::kStart));
+  EXPECT_EQ(ReadDiskFile(f, text, sizeof text), 11u);
+  EXPECT_EQ(std::string(text, 11), "hello!!orld");
+  EXPECT_EQ(ReadDiskFile(f, text, sizeof text), 0u);
+  ASSERT_TRUE(SeekDiskFile(f, 10, qvSeekFrom::kEnd));  // past the end is allowed
+  EXPECT_EQ(TellDiskFile(f), 21);
+  EXPECT_TRUE(CloseDiskFile(f));
+  EXPECT_TRUE(CloseDiskFile(nullptr));
+
+  // Writing empties an existing file.
+  f = OpenDiskFile(name.c_str(), qvDiskFileMode::kWrite);
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(CloseDiskFile(f));
+  EXPECT_EQ(fs::file_size(name), 0u);
+
+  // Buffered bytes that the system refuses make the close fail.
+  if (fs::exists("/dev/full")) {
+    f = OpenDiskFile("/dev/full", qvDiskFileMode::kWrite);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(WriteDiskFile(f, "lost", 4), 4u);  // still in the buffer
+    EXPECT_FALSE(CloseDiskFile(f));
+  }
 }
 
 TEST_F(FilesTest, AttributesAndDates) {
