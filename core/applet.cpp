@@ -1,13 +1,9 @@
 #include "core/applet.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "core/compress.h"
@@ -46,15 +42,15 @@ struct AppletError {
 
 [[noreturn]] void Fail(int code) { throw AppletError{code}; }
 
-// Reads the container through stdio, knowing how many bytes remain, so that no field, string
-// or count can reach past the end of the file.
+// Reads the container through the file layer, knowing how many bytes remain, so that no field,
+// string or count can reach past the end of the file.
 class AppletStream {
  public:
-  explicit AppletStream(std::FILE* file) : file_(file) {
-    off_t here = ftello(file);
-    if (here < 0 || fseeko(file, 0, SEEK_END) != 0) Fail(ERR_UNEXPECTEDEOF);
-    off_t end = ftello(file);
-    if (end < here || fseeko(file, here, SEEK_SET) != 0) Fail(ERR_UNEXPECTEDEOF);
+  explicit AppletStream(qvFile* file) : file_(file) {
+    int64_t here = SeekFileQ(file, 0, kSeekCurrent);
+    SeekFileQ(file, 0, kSeekEnd);
+    int64_t end = SeekFileQ(file, here, kSeekStart);
+    if (here < 0 || end < here) Fail(ERR_UNEXPECTEDEOF);
     pos_ = static_cast<uint64_t>(here);
     size_ = static_cast<uint64_t>(end);
   }
@@ -64,7 +60,7 @@ class AppletStream {
   uint64_t Remaining() const { return size_ - pos_; }
 
   void Bytes(void* out, uint64_t n) {
-    if (n > Remaining() || std::fread(out, 1, n, file_) != n) Fail(ERR_UNEXPECTEDEOF);
+    if (n > Remaining() || ReadFileQ(file_, out, n) != n) Fail(ERR_UNEXPECTEDEOF);
     pos_ += n;
   }
   uint32_t U8() {
@@ -96,9 +92,8 @@ class AppletStream {
     Seek(pos_ + n);
   }
   void Seek(uint64_t to) {
-    if (to > size_ || fseeko(file_, static_cast<off_t>(to), SEEK_SET) != 0) {
-      Fail(ERR_UNEXPECTEDEOF);
-    }
+    if (to > size_) Fail(ERR_UNEXPECTEDEOF);
+    SeekFileQ(file_, static_cast<int64_t>(to), kSeekStart);
     pos_ = to;
   }
 
@@ -107,8 +102,8 @@ class AppletStream {
     std::string s;
     for (;;) {
       if (Remaining() == 0) Fail(ERR_UNEXPECTEDEOF);
-      int c = std::fgetc(file_);
-      if (c == EOF) Fail(ERR_UNEXPECTEDEOF);
+      int c = ReadByteQ(file_);
+      if (c < 0) Fail(ERR_UNEXPECTEDEOF);
       ++pos_;
       if (c == 0) return s;
       if (s.size() < limit) s.push_back(static_cast<char>(c));
@@ -130,7 +125,7 @@ class AppletStream {
   }
 
  private:
-  std::FILE* file_;
+  qvFile* file_;
   uint64_t pos_ = 0;
   uint64_t size_ = 0;
 };
@@ -159,7 +154,7 @@ constexpr uint64_t kGradientColorSize = 8;
 
 class AppletReader {
  public:
-  AppletReader(std::FILE* file, const char* containerPath, uint64_t appletOffset,
+  AppletReader(qvFile* file, const char* containerPath, uint64_t appletOffset,
                qvAppletSettings* settings, int callerFlag)
       : in_(file),
         container_(containerPath),
@@ -604,19 +599,21 @@ bool CopyPath(char (&field)[N], const std::string& s) {
   return true;
 }
 
-bool IsReadableFile(const char* path) {
-  struct stat st;
-  return stat(path, &st) == 0 && !S_ISDIR(st.st_mode) && access(path, R_OK) == 0;
-}
-
 struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+  void operator()(qvFile* f) const { CloseFileQ(f); }
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using FilePtr = std::unique_ptr<qvFile, FileCloser>;
+
+// The directory part of an absolute path ("/" for a file in the root).
+std::string DirectoryOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  return slash == path ? std::string("/") : std::string(path, size_t(slash - path));
+}
 
 }  // namespace
 
-int ReadApplet(std::FILE* file, const char* containerPath, uint64_t appletOffset,
+int ReadApplet(qvFile* file, const char* containerPath, uint64_t appletOffset,
                qvAppletSettings* settings, int callerFlag) {
   try {
     AppletReader reader(file, containerPath, appletOffset, settings, callerFlag);
@@ -630,21 +627,25 @@ int ReadApplet(std::FILE* file, const char* containerPath, uint64_t appletOffset
 }
 
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host) {
-  std::error_code ec;
-  std::filesystem::path script = std::filesystem::absolute(state->scriptPath, ec);
-  if (!ec) CopyPath(state->scriptPath, script.lexically_normal().string());
+  char full[kPathSize];
+  if (GetFullPath(state->scriptPath, full, sizeof full)) {
+    std::memcpy(state->scriptPath, full, sizeof full);
+  }
 
-  if (!IsReadableFile(state->scriptPath)) {
+  FilePtr file(OpenFileQ(state->scriptPath, kFileRead));
+  if (!file) {
     SetErrorString(state->scriptPath);
     return ERR_FILEEXIST;
   }
-  std::filesystem::current_path(std::filesystem::path(state->scriptPath).parent_path(), ec);
+  file.reset();
+  // Names that the script gives start in the script's own directory.
+  std::free(ChangeCurrentDir(DirectoryOf(state->scriptPath).c_str()));
 
   if (!state->quiet && host.opening) {
     host.opening(state->scriptAlias[0] != '\0' ? state->scriptAlias : state->scriptPath);
   }
 
-  FilePtr file(std::fopen(state->scriptPath, "rb"));
+  file.reset(OpenFileQ(state->scriptPath, kFileRead));
   if (!file) {
     SetErrorString(state->scriptPath);
     return ERR_READFILE;
@@ -653,12 +654,11 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
   // A refusal names the file the user gave, also when the script path became the unpacked copy.
   const std::string givenName = GetDisplayName(state->scriptPath);
   char magic[4];
-  auto readMagic = [&](std::FILE* f) {
-    if (fseeko(f, 0, SEEK_END) != 0) return false;
-    off_t length = ftello(f);
+  auto readMagic = [&](qvFile* f) {
+    SeekFileQ(f, 0, kSeekEnd);
+    int64_t length = SeekFileQ(f, static_cast<int64_t>(offset), kSeekStart);
     return length >= 0 && static_cast<uint64_t>(length) > offset + 4 &&
-           fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-           std::fread(magic, 1, 4, f) == 4;
+           ReadFileQ(f, magic, 4) == 4;
   };
   state->appletFlag = 0;
   if (readMagic(file.get())) {
@@ -672,7 +672,7 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
         SetErrorString(temp.c_str());
         return ERR_READFILE;
       }
-      file.reset(std::fopen(state->scriptPath, "rb"));
+      file.reset(OpenFileQ(state->scriptPath, kFileRead));
       if (!file) {
         SetErrorString(state->scriptPath);
         return ERR_READFILE;
@@ -687,7 +687,7 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
     SetErrorString(givenName.c_str());
     return ERR_NOAPPLET;
   }
-  if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return ERR_UNEXPECTEDEOF;
+  SeekFileQ(file.get(), static_cast<int64_t>(offset), kSeekStart);
   int e = ReadApplet(file.get(), state->scriptPath, offset, settings, state->quiet);
   if (e == 0 && !state->quiet && host.done) host.done();
   return e;

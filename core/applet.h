@@ -4,12 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "core/player_state.h"
+#include "core/vfile.h"
 
 namespace qv {
 
@@ -39,15 +39,15 @@ struct qvAppletHost {
 // unpacking a compressed container into a temporary file first. Makes the script path absolute
 // (and the temporary file after unpacking) and the script's directory the current directory.
 // A failure that names a file or a version stores it as the error's text argument.
-// Returns 0, 1000, 1045, 1052, 1198, 1209, 1210, 1211, 1213 or an unpacking error (1009, 1005,
-// 1306-1310).
+// Returns 0; ERR_FILEEXIST when the script does not open, ERR_READFILE when it does not open
+// again; ERR_NOAPPLET; ReadApplet's codes; or an unpacking error (ERR_MEM, ERR_READ, ERR_WRITE, ERR_WRITEFILE, ERR_ZLIBIO to ERR_PAKFORMAT).
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host);
 
 // Reads the records of an applet whose magic starts at the file's position; `appletOffset` is
 // that position in the container file `containerPath`. Stops after the main chunk. Returns 0,
 // 1000, 1198 (end of file inside a record or where a tag is expected), 1209 (applet too new) or
 // 1210 (unknown tag). Each error leaves the settings partly filled.
-int ReadApplet(std::FILE* file, const char* containerPath, uint64_t appletOffset,
+int ReadApplet(qvFile* file, const char* containerPath, uint64_t appletOffset,
                qvAppletSettings* settings, int callerFlag);
 
 // Puts the display settings into their "unset" state.

@@ -1,20 +1,19 @@
 #include "core/eventqueue.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/error_table.h"
+#include "platform/platform.h"
 
 namespace qv {
 
 qvTimeVal EventClockNow() {
-  auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::steady_clock::now().time_since_epoch())
-                .count();
-  return {static_cast<uint32_t>(us / 1000000), static_cast<uint32_t>(us % 1000000)};
+  qvTimeVal now;
+  GetSysTime(&now);
+  return now;
 }
 
 namespace {

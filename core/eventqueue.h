@@ -39,7 +39,8 @@ struct qvEvent {
   void* data;
 };
 
-// The time source of the queue: a monotonic clock as {seconds, microseconds}.
+// The time source of the queue: the platform's clock (GetSysTime), which never goes backwards
+// while the program runs, as {seconds, microseconds}.
 qvTimeVal EventClockNow();
 
 class qvEventQueue {

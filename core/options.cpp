@@ -3,14 +3,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
 #include <system_error>
 
-#include "core/error_table.h"
+#include "base/errors.h"
 #include "base/support.h"
+#include "core/error_table.h"
+#include "core/vfile.h"
 #include "platform/platform.h"
 
 namespace qv {
@@ -38,19 +38,28 @@ void StoreProgramPath(qvPlayerState* state, const char* argv0) {
     return;
   }
   if (argv0 == nullptr) return;
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(argv0, ec);
-  CopyToField(state->programPath, ec ? std::string(argv0) : p.string());
+  CopyToField(state->programPath, GetFullPath(argv0, buffer, sizeof buffer) ? buffer : argv0);
 }
 
 // An absolute path, a path with a volume (":") or a path joined to the current directory.
 std::string MakeAbsolute(const std::string& name) {
   if (name.find(':') != std::string::npos || (!name.empty() && name[0] == '/')) return name;
-  std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
-  if (ec) return name;
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir + name;
+  char dir[kPathSize];
+  if (!GetCurrentDir(dir, sizeof dir)) return name;
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + name;
+}
+
+// Reads a whole file through the file layer; false when it does not open.
+bool ReadWholeFile(const char* name, std::string* text) {
+  qvFile* file = OpenFileQ(name, kFileRead);
+  if (file == nullptr) return false;
+  char block[4096];
+  size_t got;
+  while ((got = ReadFileQ(file, block, sizeof block)) > 0) text->append(block, got);
+  CloseFileQ(file);
+  return true;
 }
 
 // A switch's value in the INI file: "true", "yes", "on" or a non-zero leading integer.
@@ -328,15 +337,8 @@ std::string IniFileName(const char* scriptPath) {
 
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state) {
   std::string name = IniFileName(state->scriptPath);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(name, ec)) return 0;
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr) return 0;
   std::string text;
-  char block[4096];
-  size_t got;
-  while ((got = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, got);
-  std::fclose(f);
+  if (!ReadWholeFile(name.c_str(), &text)) return 0;
 
   const size_t n = text.size();
   // Editors that save UTF-8 may start the file with a byte-order mark.
@@ -556,9 +558,8 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
   for (int i = 0; i < kIconSizeCount; ++i) {
     const char* name = Text(slots, kSlotIcon16 + i);
     if (name == nullptr) continue;
-    std::error_code ec;
-    std::filesystem::path full = std::filesystem::canonical(name, ec);
-    state->iconPaths[i] = ec ? std::string(name) : full.string();
+    char full[kPathSize];
+    state->iconPaths[i] = GetRealPath(name, full, sizeof full) ? full : name;
   }
   return 0;
 }

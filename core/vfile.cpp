@@ -2,8 +2,8 @@
 // in-memory files; linked-file lookup and block copies.
 #include <algorithm>
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -108,11 +108,6 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
   return r;
 }
 
-std::FILE* OpenStream(const char* path, const char* mode) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return nullptr;
-  return std::fopen(path, mode);
-}
 
 bool EndsWithNoCase(const char* text, const char* suffix) {
   size_t n = std::strlen(text), m = std::strlen(suffix);
@@ -167,31 +162,33 @@ qvFile* OpenFileQ(const char* name, int mode) {
     char container[kMaxPathLength + 1];
     if (!MakeNativePath(v.tail.c_str(), container, sizeof(container))) return nullptr;
     file->start = v.first;
-    file->stream = OpenStream(container, "rb");
+    file->stream = OpenDiskFile(container, qvDiskFileMode::kRead);
     if (!file->stream) return nullptr;
-    if (fseeko(file->stream, file->start, SEEK_SET) != 0) {
-      std::fclose(file->stream);
+    if (!SeekDiskFile(file->stream, file->start, qvSeekFrom::kStart)) {
+      CloseDiskFile(file->stream);
       return nullptr;
     }
     return file.release();
   }
   char path[kMaxPathLength + 1];
   if (!MakeNativePath(name, path, sizeof(path))) return nullptr;
-  static const char* const kModes[] = {"rb", "wb", "r+b"};
-  file->stream = OpenStream(path, kModes[mode]);
+  static const qvDiskFileMode kModes[] = {qvDiskFileMode::kRead, qvDiskFileMode::kWrite,
+                                          qvDiskFileMode::kUpdate};
+  file->stream = OpenDiskFile(path, kModes[mode]);
   if (!file->stream && mode == kFileReadWrite) {
     // A missing file is made first, then opened once more.
-    if (std::FILE* made = OpenStream(path, "wb")) {
-      std::fclose(made);
-      file->stream = OpenStream(path, "r+b");
+    if (qvDiskFile* made = OpenDiskFile(path, qvDiskFileMode::kWrite)) {
+      CloseDiskFile(made);
+      file->stream = OpenDiskFile(path, qvDiskFileMode::kUpdate);
     }
   }
   if (!file->stream) return nullptr;
   file->length = -1;
   if (mode == kFileRead) {
-    if (fseeko(file->stream, 0, SEEK_END) != 0 || (file->length = ftello(file->stream)) < 0 ||
-        fseeko(file->stream, 0, SEEK_SET) != 0) {
-      std::fclose(file->stream);
+    if (!SeekDiskFile(file->stream, 0, qvSeekFrom::kEnd) ||
+        (file->length = TellDiskFile(file->stream)) < 0 ||
+        !SeekDiskFile(file->stream, 0, qvSeekFrom::kStart)) {
+      CloseDiskFile(file->stream);
       return nullptr;
     }
   }
@@ -201,7 +198,7 @@ qvFile* OpenFileQ(const char* name, int mode) {
 int CloseFileQ(qvFile* file) {
   if (!file) return 1;
   int ok = 1;
-  if (file->stream && std::fclose(file->stream) != 0) ok = 0;
+  if (file->stream && !CloseDiskFile(file->stream)) ok = 0;
   delete file;
   return ok;
 }
@@ -219,8 +216,8 @@ int64_t SeekFileQ(qvFile* file, int64_t offset, int mode) {
     case kSeekEnd:
       if (file->length < 0) {
         // A file being written: its end is wherever the stream's end is now.
-        if (file->stream && fseeko(file->stream, offset, SEEK_END) == 0) {
-          int64_t at = ftello(file->stream);
+        if (file->stream && SeekDiskFile(file->stream, offset, qvSeekFrom::kEnd)) {
+          int64_t at = TellDiskFile(file->stream);
           if (at >= 0) file->position = at - file->start;
         }
         file->lastWasWrite = false;
@@ -234,7 +231,7 @@ int64_t SeekFileQ(qvFile* file, int64_t offset, int mode) {
   }
   if (file->chunk) target = std::min(target, file->start + file->length);
   target = std::max(target, file->start);
-  if (file->stream) fseeko(file->stream, target, SEEK_SET);
+  if (file->stream) SeekDiskFile(file->stream, target, qvSeekFrom::kStart);
   file->position = target - file->start;
   file->lastWasWrite = false;
   return old;
@@ -253,10 +250,10 @@ size_t ReadFileQ(qvFile* file, void* buffer, size_t count) {
   }
   if (!file->stream) return 0;
   if (file->lastWasWrite) {
-    fseeko(file->stream, file->start + file->position, SEEK_SET);
+    SeekDiskFile(file->stream, file->start + file->position, qvSeekFrom::kStart);
     file->lastWasWrite = false;
   }
-  size_t n = std::fread(buffer, 1, count, file->stream);
+  size_t n = ReadDiskFile(file->stream, buffer, count);
   file->position += int64_t(n);
   return n;
 }
@@ -269,21 +266,21 @@ int ReadByteQ(qvFile* file) {
 size_t WriteFileQ(qvFile* file, const void* buffer, size_t count) {
   if (!file->stream || file->chunk || count == 0) return 0;
   if (!file->lastWasWrite) {
-    fseeko(file->stream, file->start + file->position, SEEK_SET);
+    SeekDiskFile(file->stream, file->start + file->position, qvSeekFrom::kStart);
     file->lastWasWrite = true;
   }
-  size_t n = std::fwrite(buffer, 1, count, file->stream);
+  size_t n = WriteDiskFile(file->stream, buffer, count);
   file->position += int64_t(n);
   return n;
 }
 
 int WriteByteQ(qvFile* file, int byte) {
   uint8_t b = uint8_t(byte);
-  return WriteFileQ(file, &b, 1) == 1 ? b : EOF;
+  return WriteFileQ(file, &b, 1) == 1 ? b : -1;
 }
 
 int FlushFileQ(qvFile* file) {
-  if (file->stream) std::fflush(file->stream);
+  if (file->stream) FlushDiskFile(file->stream);
   return 1;
 }
 
@@ -343,8 +340,7 @@ bool IsSameFile(const char* source, const char* target) {
       !MakeNativePath(target, dest, sizeof(dest))) {
     return false;
   }
-  std::error_code ec;
-  return std::filesystem::equivalent(underlying, dest, ec) && !ec;
+  return IsSameDiskFile(underlying, dest);
 }
 
 int CopyFileBlocks(const char* source, const char* target) {

@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <span>
@@ -83,7 +82,7 @@ enum : int { kSeekCurrent = 0, kSeekStart = 1, kSeekEnd = 2 };
 struct qvMemoryFile;
 
 struct qvFile {
-  std::FILE* stream = nullptr;  // null for memory files
+  qvDiskFile* stream = nullptr;  // null for memory files
   bool chunk = false;           // a stretch of a container, or a memory file: reads stay inside
   int64_t start = 0;            // absolute offset of the first byte in the container
   int64_t length = 0;           // -1: unknown (files opened for writing)
@@ -102,7 +101,7 @@ int64_t SeekFileQ(qvFile* file, int64_t offset, int mode);
 size_t ReadFileQ(qvFile* file, void* buffer, size_t count);
 int ReadByteQ(qvFile* file);  // 0-255, or -1
 size_t WriteFileQ(qvFile* file, const void* buffer, size_t count);
-int WriteByteQ(qvFile* file, int byte);  // the byte written, or EOF
+int WriteByteQ(qvFile* file, int byte);  // the byte written, or -1
 int FlushFileQ(qvFile* file);            // 1
 int EofFileQ(const qvFile* file);        // 1 at or past the length, or when the length is unknown
 

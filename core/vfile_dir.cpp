@@ -1,6 +1,5 @@
 // Directory handles: the platform's locks for plain names, a name of its own for virtual files.
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "core/error_table.h"
@@ -62,10 +61,7 @@ void CloseDirQ(qvDirHandle* handle) {
 bool GetDirLockName(const qvDirHandle* handle, char* out, size_t size) {
   if (size == 0) return false;
   if (handle->lock) return GetLockName(handle->lock, out, size);
-  std::error_code ec;
-  std::string dir = std::filesystem::current_path(ec).string();
-  if (dir.size() >= size) return false;
-  std::memcpy(out, dir.c_str(), dir.size() + 1);
+  if (!GetCurrentDir(out, size)) return false;
   const char* display = GetDisplayName(handle->name.c_str());
   return JoinPath(out, size, *display ? display : "unknown");
 }

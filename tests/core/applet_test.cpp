@@ -75,20 +75,31 @@ struct ReadResult {
   std::string argument;
 };
 
+// The bytes as a file of the file layer (a memory file), open for reading; the caller keeps the
+// bytes alive until the file is closed.
+qvFile* OpenBytes(const std::vector<uint8_t>& bytes) {
+  char name[kMaxPathLength + 1];
+  if (!RegisterMemoryFile("applet", bytes.data(), bytes.size(), 1, nullptr, name, sizeof name)) {
+    return nullptr;
+  }
+  qvFile* f = OpenFileQ(name, kFileRead);
+  UnregisterMemoryFile(name);  // the open file keeps its entry
+  return f;
+}
+
 // Runs the reader over `bytes`, whose applet starts at `offset`.
 ReadResult Read(const std::vector<uint8_t>& bytes, uint64_t offset = 0) {
   ReadResult r;
-  std::vector<uint8_t> copy = bytes;
-  std::FILE* f = copy.empty() ? std::tmpfile() : fmemopen(copy.data(), copy.size(), "rb");
+  qvFile* f = OpenBytes(bytes);
   if (f == nullptr) {
     r.code = -1;
     return r;
   }
   SetErrorString("");
-  fseeko(f, static_cast<off_t>(offset), SEEK_SET);
+  SeekFileQ(f, static_cast<int64_t>(offset), kSeekStart);
   r.code = ReadApplet(f, "/apps/game.qva", offset, &r.settings, 7);
   r.argument = GetErrorString();
-  std::fclose(f);
+  CloseFileQ(f);
   return r;
 }
 
@@ -276,8 +287,7 @@ TEST(Applet, SettingsTags) {
   // Tag 29 resets what the options set and locks the settings.
   Bytes lock;
   lock.Magic().U8(29).Chunk("c");
-  std::vector<uint8_t> copy = lock.data;
-  std::FILE* f = fmemopen(copy.data(), copy.size(), "rb");
+  qvFile* f = OpenBytes(lock.data);
   ASSERT_NE(f, nullptr);
   qvAppletSettings settings;
   settings.displayFlags = kDisplayBorderless;
@@ -286,7 +296,7 @@ TEST(Applet, SettingsTags) {
   settings.backfill.brushId = 4;
   std::strcpy(settings.backfill.file, "x.png");
   ASSERT_EQ(ReadApplet(f, "a", 0, &settings, 0), 0);
-  std::fclose(f);
+  CloseFileQ(f);
   EXPECT_EQ(settings.settingsLocked, 1);
   EXPECT_EQ(settings.displayFlags, 0u);
   EXPECT_EQ(settings.screenWidth, -1);
