@@ -258,6 +258,8 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
 int OpenLibraries(qvAppletSettings* settings, qvScriptState* L, qvPlayerState* state) {
   VmRegistrySetPointer(L, "applet", settings);
   VmRegistrySetPointer(L, "clargs", state);
+  // Command handlers find the applet's linked files through the process's player state.
+  SetProcessPlayerState(state);
   VmPushString(L, "inclevels");
   VmNewTable(L);
   VmPushString(L, "count");
@@ -325,6 +327,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
   delete settings;
   if (L != nullptr) VmCloseState(L);
   SetProcessVm(nullptr);
+  SetProcessPlayerState(nullptr);
   {
     std::lock_guard<std::mutex> lock(gTempMutex);
     for (const std::string& name : gTempFiles) DeleteFileOrDir(name.c_str());

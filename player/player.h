@@ -24,8 +24,9 @@ int PlayerMain(int argc, char** argv);
 int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletSettings* settings,
                qvPlayerState* state, int argc, char** argv);
 
-// Registers the two records in the machine's registry ("applet", "clargs") and opens the 21
-// script libraries in their fixed order. Returns 0 or the first library's error code.
+// Registers the two records in the machine's registry ("applet", "clargs"), makes the state the
+// process's player state (through which file names find the applet's linked files) and opens the
+// 21 script libraries in their fixed order. Returns 0 or the first library's error code.
 int OpenLibraries(qvAppletSettings* settings, qvScriptState* L, qvPlayerState* state);
 
 // Hands the main chunk to the machine, which leaves its main function on the stack; installs the
