@@ -627,10 +627,16 @@ int ReadApplet(qvFile* file, const char* containerPath, uint64_t appletOffset,
 }
 
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host) {
+  // The script path goes through the file layer like every other name ("\" separators,
+  // "PROGDIR:"). Its absolute form must fit the field, as the name given on the command line
+  // must: else the run would go on with a relative name that no longer fits the directory.
+  char native[kPathSize];
   char full[kPathSize];
-  if (GetFullPath(state->scriptPath, full, sizeof full)) {
-    std::memcpy(state->scriptPath, full, sizeof full);
+  if (!MakeNativePath(state->scriptPath, native, sizeof native) ||
+      !GetFullPath(native, full, sizeof full)) {
+    return ERR_ARGS;
   }
+  std::memcpy(state->scriptPath, full, sizeof full);
 
   FilePtr file(OpenFileQ(state->scriptPath, kFileRead));
   if (!file) {

@@ -321,6 +321,43 @@ TEST_F(CliTest, IniFileBesideTheScriptOverridesTheCommandLine) {
   EXPECT_EQ(r.err, "Syntax error in configuration file!\n");
 }
 
+// The applet's name is a name of the player's file layer, as the INI file's is: "\" separates
+// too and "PROGDIR:" stands for the player's directory. A relative name whose absolute form does
+// not fit is refused like an absolute one that long, before anything is read.
+TEST_F(CliTest, TheAppletPathIsANameOfTheFileLayer) {
+  std::filesystem::create_directories(Path("games/bin"));
+  WriteFile("games/hello.qva", Applet(kHello));
+  WriteFile("games/hello.ini", "QUIET = yes\n");
+  PlayerRun r = Run({"games\\hello.qva"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Hello from the applet\n", 0), 0u) << r.out;  // quiet from the INI file
+
+  WriteFile("games/bin/quillvane", PlayerBytes());
+  std::filesystem::permissions(Path("games/bin/quillvane"), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  WriteFile("games/bin/beside.qva", Applet(kHello));
+  WriteFile("games/bin/beside.ini", "QUIET = yes\n");
+  for (const char* name : {"PROGDIR:beside.qva", "PROGDIR:..\\hello.qva"}) {
+    r = Run({name}, Path("games/bin/quillvane"));
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out.rfind("Hello from the applet\n", 0), 0u) << name << ": " << r.out;
+  }
+
+  std::string relative;
+  for (int i = 0; i < 5; ++i) relative += std::string(200, char('a' + i)) + "/";
+  relative += "hello.qva";
+  ASSERT_LT(relative.size(), 1024u);
+  ASSERT_GT(Path(relative).size(), 1023u);
+  std::filesystem::create_directories(Path(relative).substr(0, Path(relative).rfind('/')));
+  WriteFile(relative, Applet(kHello));
+  for (const std::string& name : {relative, Path(relative)}) {
+    r = Run({name, "-QUIET"});
+    EXPECT_EQ(r.status, 1) << name.size();
+    EXPECT_EQ(r.err, "Wrong arguments specified!\n") << name.size();
+    EXPECT_EQ(r.out, "") << name.size();
+  }
+}
+
 TEST_F(CliTest, UnknownOptionsReachTheScriptAsUserArguments) {
   WriteFile("args.qva", Applet(kShowArguments));
   WriteFile("args.ini", "level = 7\n");
