@@ -1,9 +1,11 @@
 #include "core/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <system_error>
 
@@ -51,15 +53,20 @@ std::string MakeAbsolute(const std::string& name) {
   return path + name;
 }
 
-// Reads a whole file through the file layer; false when it does not open.
-bool ReadWholeFile(const char* name, std::string* text) {
+// Reads a whole file through the file layer: 0, ERR_READFILE when it does not open, or ERR_MEM.
+int ReadWholeFile(const char* name, std::string* text) {
   qvFile* file = OpenFileQ(name, kFileRead);
-  if (file == nullptr) return false;
-  char block[4096];
-  size_t got;
-  while ((got = ReadFileQ(file, block, sizeof block)) > 0) text->append(block, got);
+  if (file == nullptr) return ERR_READFILE;
+  int result = 0;
+  try {
+    char block[4096];
+    size_t got;
+    while ((got = ReadFileQ(file, block, sizeof block)) > 0) text->append(block, got);
+  } catch (const std::bad_alloc&) {
+    result = ERR_MEM;
+  }
   CloseFileQ(file);
-  return true;
+  return result;
 }
 
 // A switch's value in the INI file: "true", "yes", "on" or a non-zero leading integer.
@@ -338,7 +345,8 @@ std::string IniFileName(const char* scriptPath) {
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state) {
   std::string name = IniFileName(state->scriptPath);
   std::string text;
-  if (!ReadWholeFile(name.c_str(), &text)) return 0;
+  int read = ReadWholeFile(name.c_str(), &text);
+  if (read != 0) return read == ERR_READFILE ? 0 : read;
 
   const size_t n = text.size();
   // Editors that save UTF-8 may start the file with a byte-order mark.
@@ -464,6 +472,66 @@ double ParseNumber(const char* text, size_t* length, int* error) {
   return negative ? -value : value;
 }
 
+int ReadLinkDatabase(const char* name, qvAppletSettings* settings, bool fontFlag) {
+  static constexpr char kFontPrefix[] = "::font:";
+  static constexpr char kFontSuffix[] = ".font";
+  constexpr size_t kSuffixLength = sizeof kFontSuffix - 1;
+  std::string text;
+  if (int e = ReadWholeFile(name, &text)) {
+    if (e == ERR_READFILE) SetErrorString(name);
+    return e;
+  }
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+      continue;
+    }
+    std::string entry;
+    if (c == '"') {
+      size_t close = text.find_first_of("\"\r\n", i + 1);
+      if (close == std::string::npos || text[close] != '"') return ERR_LFSYNTAX;
+      entry = text.substr(i + 1, close - i - 1);
+      i = close + 1;
+    } else {
+      size_t end = text.find_first_of(" \t\r\n", i);
+      if (end == std::string::npos) end = n;
+      entry = text.substr(i, end - i);
+      i = end;
+    }
+    // The rest of the line may hold only blanks.
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < n && text[i] == '\r') ++i;
+    if (i < n && text[i] != '\n') return ERR_LFSYNTAX;
+
+    qvLinkedFile file;
+    file.sourcePath = entry;
+    if (fontFlag) {
+      if (entry.size() >= kSuffixLength &&
+          StrCaseCmp(entry.c_str() + entry.size() - kSuffixLength, kFontSuffix) == 0) {
+        entry.resize(entry.size() - kSuffixLength);
+      }
+      entry.insert(0, kFontPrefix);
+    }
+    // A font named only ".font" is as empty as "".
+    if (entry.empty() || entry == kFontPrefix || entry.size() >= kPathSize) return ERR_LFSYNTAX;
+    bool listed = std::any_of(settings->linkedFiles.begin(), settings->linkedFiles.end(),
+                              [&](const qvLinkedFile& known) {
+                                return ComparePaths(known.name.c_str(), entry.c_str()) == 0;
+                              });
+    if (listed) continue;
+    file.name = std::move(entry);
+    try {
+      settings->linkedFiles.push_back(std::move(file));
+    } catch (const std::bad_alloc&) {
+      return ERR_MEM;
+    }
+  }
+  return 0;
+}
+
 int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSettings* settings) {
   // COMPILE is only recorded here: the run refuses it once the main chunk has loaded.
   if (Text(slots, kSlotCompile) != nullptr) state->compileRequested = 1;
@@ -546,6 +614,17 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
   if (const char* t = Text(slots, kSlotPrivate3)) state->private3 = t;
   if (const char* t = Text(slots, kSlotScriptAlias)) {
     if (!CopyToField(state->scriptAlias, t)) return ERR_ARGS;
+  }
+
+  // The link databases only serve a compile run, which ends the run (ERR_PLAYERCOMP) once the
+  // main chunk has loaded; a database that cannot be read ends it here already.
+  if (state->compileRequested) {
+    if (const char* t = Text(slots, kSlotLinkFiles)) {
+      if (int e = ReadLinkDatabase(t, settings, false)) return e;
+    }
+    if (const char* t = Text(slots, kSlotLinkFonts)) {
+      if (int e = ReadLinkDatabase(t, settings, true)) return e;
+    }
   }
 
   if (const char* t = Text(slots, kSlotDebugDevice)) {

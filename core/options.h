@@ -97,8 +97,9 @@ int ParseArguments(int argc, const char* const* argv, qvPlayerState* state, qvOp
 // The INI file's name for a script path: the extension of its file part replaced by ".ini".
 std::string IniFileName(const char* scriptPath);
 
-// Reads the INI file named after the state's script path, storing its values over those of the
-// command line. Returns 0 (also when there is no INI file) or 1363 (syntax error).
+// Reads the INI file named after the state's script path (a name of the file layer, so "\"
+// and "PROGDIR:" work), storing its values over those of the command line. Returns 0 (also when
+// there is no INI file), ERR_MEM or ERR_INISYNTAX.
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state);
 
 // Reads a number as the options write them: decimal, "$" or "0x" hexadecimal, "%" binary, each
@@ -109,5 +110,13 @@ double ParseNumber(const char* text, size_t* length, int* error);
 // Turns the slots into the fields of the player state and the applet settings. Returns 0 or
 // the error code of the first setting that fails.
 int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSettings* settings);
+
+// Reads a link database, one file name per line (a plain word, or a double-quoted text that may
+// hold blanks), and adds each name not yet listed to the settings' linked files; with `fontFlag`
+// the names are fonts ("x.font" is the font "x"), recorded as "::font:" and the name. Returns 0,
+// ERR_MEM, ERR_READFILE (the database's name stored as the error's text argument) when it cannot
+// be read, or ERR_LFSYNTAX for a line with more than one name, an unclosed quote, an empty name or a
+// record name of more than 1023 characters.
+int ReadLinkDatabase(const char* name, qvAppletSettings* settings, bool fontFlag);
 
 }  // namespace qv

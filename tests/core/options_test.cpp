@@ -438,3 +438,82 @@ TEST_F(IniTest, ApplyAfterIni) {
   EXPECT_EQ(ApplyOptions(q.slots, &q.state, &q.settings), 0);
   EXPECT_EQ(q.settings.displayMode, kDisplayModeFullScreen);
 }
+
+// Link databases: one name per line, plain or quoted; the names that end up in the linked-file
+// list, or the error.
+TEST(LinkDatabase, EntriesAndSyntax) {
+  TempDir dir;
+  const std::string longest(1023, 'n');
+  struct Case {
+    std::string text;
+    bool fonts;
+    int code;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"", false, 0, {}},
+      {"a.png\nb.png", false, 0, {"a.png", "b.png"}},
+      {"  a.png \t\r\n\n\t\"with blanks.png\"\t\r\n\r\n", false, 0, {"a.png", "with blanks.png"}},
+      {"x\"y.png\n", false, 0, {"x\"y.png"}},
+      // Names the lookup would not tell apart are listed once.
+      {"a.png\nA.PNG\ndir\\x.png\ndir/X.png\n", false, 0, {"a.png", "dir\\x.png"}},
+      {"Sans.font\nSerif.FONT\nMono\nx.ttf\nsans\n", true, 0,
+       {"::font:Sans", "::font:Serif", "::font:Mono", "::font:x.ttf"}},
+      {longest + "\n", false, 0, {longest}},
+      {longest + "\n", true, ERR_LFSYNTAX, {}},  // "::font:" makes it too long
+      {longest + "n\n", false, ERR_LFSYNTAX, {}},
+      {"a.png b.png\n", false, ERR_LFSYNTAX, {}},
+      {"a.png\rb.png\n", false, ERR_LFSYNTAX, {}},
+      {"\"a.png\"b.png\n", false, ERR_LFSYNTAX, {}},
+      {"\"open.png\n", false, ERR_LFSYNTAX, {}},
+      {"\"open.png", false, ERR_LFSYNTAX, {}},
+      {"\"\"\n", false, ERR_LFSYNTAX, {}},
+      {".font\n", true, ERR_LFSYNTAX, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40) + (c.fonts ? " (fonts)" : ""));
+    std::string db = dir.File("db.txt", c.text);
+    qvAppletSettings settings;
+    ASSERT_EQ(ReadLinkDatabase(db.c_str(), &settings, c.fonts), c.code);
+    if (c.code != 0) continue;
+    std::vector<std::string> names;
+    for (const qvLinkedFile& f : settings.linkedFiles) {
+      names.push_back(f.name);
+      EXPECT_TRUE(f.containerPath.empty());
+      EXPECT_EQ(f.offset, 0u);
+      EXPECT_EQ(f.length, 0u);
+    }
+    EXPECT_EQ(names, c.names);
+  }
+}
+
+TEST(LinkDatabase, ListedNamesMissingFilesAndTheCompileRequest) {
+  TempDir dir;
+  // Names that the applet already links are not added again; a font and a file may share one.
+  std::string files = dir.File("files.txt", "logo.png\nSans\n");
+  std::string fonts = dir.File("fonts.txt", "Sans.font\n");
+  qvAppletSettings settings;
+  settings.linkedFiles = {{"LOGO.PNG", "", "", 10, 20}};
+  ASSERT_EQ(ReadLinkDatabase(files.c_str(), &settings, false), 0);
+  ASSERT_EQ(ReadLinkDatabase(fonts.c_str(), &settings, true), 0);
+  ASSERT_EQ(settings.linkedFiles.size(), 3u);
+  EXPECT_EQ(settings.linkedFiles[0].length, 20u);
+  EXPECT_EQ(settings.linkedFiles[1].name, "Sans");
+  EXPECT_EQ(settings.linkedFiles[2].name, "::font:Sans");
+  EXPECT_EQ(settings.linkedFiles[2].sourcePath, "Sans.font");  // what a compile run would read
+
+  SetErrorString("");
+  const std::string missing = dir.Path() + "/missing.txt";
+  EXPECT_EQ(ReadLinkDatabase(missing.c_str(), &settings, false), ERR_READFILE);
+  EXPECT_STREQ(GetErrorString(), missing.c_str());
+  EXPECT_EQ(ReadLinkDatabase(dir.Path().c_str(), &settings, false), ERR_READFILE);  // a directory
+
+  // ApplyOptions reads both databases for a compile run only.
+  Parsed plain = Parse({"game.qva", "-LINKFILES", missing, "-LINKFONTS", fonts}, true);
+  EXPECT_EQ(plain.code, 0);
+  EXPECT_TRUE(plain.settings.linkedFiles.empty());
+  Parsed compile =
+      Parse({"game.qva", "-COMPILE", "out", "-LINKFILES", files, "-LINKFONTS", fonts}, true);
+  EXPECT_EQ(compile.code, 0);
+  EXPECT_EQ(compile.settings.linkedFiles.size(), 3u);
+  EXPECT_EQ(Parse({"game.qva", "-COMPILE", "out", "-LINKFONTS", missing}, true).code, ERR_READFILE);
+}

@@ -358,6 +358,43 @@ TEST_F(CliTest, TheAppletPathIsANameOfTheFileLayer) {
   }
 }
 
+// The link databases of a compile run are read with the options: one that cannot be read or
+// holds a malformed line ends the run before the banner; a good one lets the run go on until the
+// compile request ends it, once the main chunk has loaded.
+TEST_F(CliTest, LinkDatabasesAreReadBeforeTheCompileRequestEndsTheRun) {
+  WriteFile("hello.qva", Applet(kHello));
+  WriteFile("files.txt", "pictures/logo.png\r\n\"music/the theme.ogg\"\n\n");
+  WriteFile("fonts.txt", "Sans.font\n");
+  WriteFile("broken.txt", "logo.png title.png\n");
+  const std::string loaded = std::string(kBanner) +
+                             "Opening script hello.qva...done\nCompiling script...done\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+    std::string out;
+  } cases[] = {
+      {{"-LINKFILES", "missing.txt"}, "Cannot read file missing.txt !\n", ""},
+      {{"-LINKFONTS", "missing.txt"}, "Cannot read file missing.txt !\n", ""},
+      {{"-LINKFILES", "broken.txt"}, "Syntax error in link file database!\n", ""},
+      {{"-LINKFILES", "files.txt", "-LINKFONTS", "broken.txt"},
+       "Syntax error in link file database!\n", ""},
+      {{"-LINKFILES", "files.txt", "-LINKFONTS", "fonts.txt"},
+       "Compilation is not possible with QuillvanePlayer!\n", loaded},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"hello.qva", "-COMPILE", "out.exe"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    PlayerRun r = Run(args);
+    const std::string trace = c.args[0] + " " + c.args[1] + (c.args.size() > 2 ? " ..." : "");
+    EXPECT_EQ(r.status, 1) << trace;
+    EXPECT_EQ(r.err, c.err) << trace;
+    EXPECT_EQ(r.out, c.out) << trace;
+  }
+  // Without a compile request the databases are not read.
+  PlayerRun r = Run({"hello.qva", "-QUIET", "-LINKFILES", "missing.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
 TEST_F(CliTest, UnknownOptionsReachTheScriptAsUserArguments) {
   WriteFile("args.qva", Applet(kShowArguments));
   WriteFile("args.ini", "level = 7\n");
