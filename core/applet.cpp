@@ -10,6 +10,7 @@
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/vfile.h"
+#include "platform/files.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "core/error_table.h"
-#include "platform/platform.h"
+#include "platform/time.h"
 
 namespace qv {
 

@@ -13,7 +13,8 @@
 #include "base/support.h"
 #include "core/error_table.h"
 #include "core/vfile.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace qv {
 

@@ -16,7 +16,7 @@
 #include <span>
 
 #include "core/player_state.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace qv {
 

@@ -13,6 +13,7 @@
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/vfile.h"
+#include "platform/loop.h"
 
 using namespace qv;
 namespace fs = std::filesystem;
