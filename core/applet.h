@@ -45,10 +45,10 @@ struct qvAppletHost {
 // unpacking error (ERR_MEM, ERR_READ, ERR_WRITE, ERR_WRITEFILE, ERR_ZLIBIO to ERR_PAKFORMAT).
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host);
 
-// Reads the records of an applet whose magic starts at the file's position; `appletOffset` is
-// that position in the container file `containerPath`. Stops after the main chunk. Returns 0,
-// 1000, 1198 (end of file inside a record or where a tag is expected), 1209 (applet too new) or
-// 1210 (unknown tag). Each error leaves the settings partly filled.
+// Reads the records of an applet whose magic starts at the file's position; `appletOffset` is that
+// position in the container file `containerPath`. Stops after the main chunk. Returns 0, ERR_MEM,
+// ERR_UNEXPECTEDEOF (end of file inside a record or where a tag is expected), ERR_APPLETVERSION
+// (applet too new) or ERR_UNKNOWNSEC (unknown tag). Each error leaves the settings partly filled.
 int ReadApplet(qvFile* file, const char* containerPath, uint64_t appletOffset,
                qvAppletSettings* settings, int callerFlag);
 

@@ -20,8 +20,9 @@ struct qvOptionalId {
 
 constexpr size_t kConstantNameLimit = 64;
 
-// Returns L. Raises 1193 when min and max are both 0 and any argument is given, 1014 when
-// fewer than min are given, 1193 when max > 0 and more than max are given.
+// Returns L. Raises ERR_TOOMANYARGS when min and max are both 0 and any argument is given,
+// ERR_MISSINGPARAMTR when fewer than min are given, ERR_TOOMANYARGS when max > 0 and more than max
+// are given.
 qvScriptState* CheckArgCount(qvScriptState* L, int min, int max);
 
 // A light userdata gives {0, handle}; anything else the integer check's value.
@@ -35,10 +36,10 @@ qvOptionalId OptObjectId(qvScriptState* L, int index);
 double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100, int* percent);
 
 // Reads "#NAME" (NAME: a letter or "_", then letters, digits, "_", "$", "!"; cut after 64
-// characters) and looks it up in the constants, then the user constants. Returns 0 with the
-// value and the characters consumed (the name's length + 1; `consumed` may be null), 1055 when
-// the text does not start with "#" or the constant holds a text, 1018 for a bad first character,
-// 1042 for an unknown constant. Does not raise.
+// characters) and looks it up in the constants, then the user constants. Returns 0 with the value
+// and the characters consumed (the name's length + 1; `consumed` may be null), ERR_WRONGUSAGE when
+// the text does not start with "#" or the constant holds a text, ERR_SYNTAXERROR for a bad first
+// character, ERR_FINDCST for an unknown constant. Does not raise.
 int32_t LookupConstant(qvScriptState* L, const char* text, double* value, int* consumed);
 
 // Fill the table on the stack top: table[key] = value.
@@ -56,18 +57,18 @@ int GetFieldNumber(qvScriptState* L, int table, const char* key, double* out, in
 // Copies the text into out[size], cut to fit.
 int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size, int* found);
 int GetFieldObjectId(qvScriptState* L, int table, const char* key, qvObjectId* out, int* found);
-// A layer number, or a layer name in the current BGPic giving its 1-based position (1369 with
-// the name when there is none); any other type raises 1055.
+// A layer number, or a layer name in the current BGPic giving its 1-based position (ERR_FINDLAYER
+// with the name when there is none); any other type raises ERR_WRONGUSAGE.
 int GetFieldLayer(qvScriptState* L, int table, const char* key, int32_t* out, int* found);
-// A number as integer, or a text "n%" as -n (a negative size is a percentage); 1502 for a bad
-// text or a percentage out of range.
+// A number as integer, or a text "n%" as -n (a negative size is a percentage); ERR_PERCENTFORMATSTR
+// for a bad text or a percentage out of range.
 int GetFieldSizeOrPercent(qvScriptState* L, int table, const char* key, int allowOver100,
                           int32_t* out, int* found);
 // The field through GetNumberOrPercent; a failure names the key and the table's argument index.
 int GetFieldNumberOrPercent(qvScriptState* L, int table, const char* key, int32_t reference,
                             int allowOver100, int* percent, double* out, int* found);
-// A subtable whose items 0-3 are numbers (1446 for no table, 1014 for a missing item, 1189 for
-// one that is no number).
+// A subtable whose items 0-3 are numbers (ERR_TABEXPECTED2 for no table, ERR_MISSINGPARAMTR for a
+// missing item, ERR_NUMTABLEARG for one that is no number).
 int GetFieldMatrix(qvScriptState* L, int table, const char* key, double out[4], int* found);
 
 // Linked-file kinds of the file-name readers.
@@ -89,7 +90,7 @@ const char* ResolveLinkedFileArg(qvScriptState* L, int index, int kind, bool* is
 int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont, char** out,
                      size_t* len, int* found);
 
-// The byte size of an object of width x height units of `unitSize` bytes: 0, or 1000 when a
+// The byte size of an object of width x height units of `unitSize` bytes: 0, or ERR_MEM when a
 // side is negative or the size exceeds what one allocation may hold (2^31 - 1 bytes).
 int32_t CheckObjectSize(int32_t width, int32_t height, int32_t unitSize, size_t* bytes);
 

@@ -10,19 +10,20 @@ namespace qv {
 inline constexpr char kPackMagic[4] = {'Q', 'V', 'P', 'K'};
 inline constexpr char kAppletPackMagic[4] = {'Q', 'V', 'Z', '\0'};
 
-// A zlib result as an error code: Z_VERSION_ERROR 1308, Z_MEM_ERROR 1000, Z_DATA_ERROR 1309,
-// Z_STREAM_ERROR 1307, Z_ERRNO 1306, anything else 1091.
+// A zlib result as an error code: Z_VERSION_ERROR ERR_ZLIBVERSION, Z_MEM_ERROR ERR_MEM,
+// Z_DATA_ERROR ERR_ZLIBDATA, Z_STREAM_ERROR ERR_ZLIBSTREAM, Z_ERRNO ERR_ZLIBIO, anything else
+// ERR_UNKNOWN.
 int MapZlibError(int zlibResult);
 
-// Compresses `source` (any name the file routines take) into the new file `dest`; `size` gets
-// the destination's length, header included. Returns 0, 1000, 1045 or 1052 (with the name that
-// does not open stored as the error's text argument), 1055 when `dest` is the source's own file,
-// 1009 on a short read, 1005 on a short write, or a zlib error.
+// Compresses `source` (any name the file routines take) into the new file `dest`; `size` gets the
+// destination's length, header included. Returns 0, ERR_MEM, ERR_READFILE or ERR_WRITEFILE (with
+// the name that does not open stored as the error's text argument), ERR_WRONGUSAGE when `dest` is
+// the source's own file, ERR_READ on a short read, ERR_WRITE on a short write, or a zlib error.
 int PackFile(const char magic[4], const char* source, const char* dest, uint64_t* size);
-// Checks the magic at `offset` in `source` (1310 when it differs; no destination is made then)
-// and inflates the stream behind it into the new file `dest`; `size` (may be null) gets the
-// bytes written. A stream that ends early gives 1309 and leaves what was inflated. Other codes
-// as for PackFile.
+// Checks the magic at `offset` in `source` (ERR_PAKFORMAT when it differs; no destination is made
+// then) and inflates the stream behind it into the new file `dest`; `size` (may be null) gets the
+// bytes written. A stream that ends early gives ERR_ZLIBDATA and leaves what was inflated. Other
+// codes as for PackFile.
 int UnpackFile(const char magic[4], const char* source, const char* dest, uint64_t offset,
                uint64_t* size);
 

@@ -65,7 +65,7 @@ const char* GetBuiltinText(int32_t id);
 const char* GetErrorText(int32_t id);
 
 // Declares an error with the given message text (copied) and returns its code: 1509 for the
-// first, then counting up; 1000 when memory runs out.
+// first, then counting up; ERR_MEM when memory runs out.
 int32_t RegisterErrorName(const char* text);
 // The text of a declared error, or null when no such code was declared.
 const char* GetDeclaredErrorText(int32_t code);

@@ -91,7 +91,7 @@ const qvOption* FindOption(const char* name, size_t length);
 
 // Parses the command line into the slots (values of options, the script name in slot 0) and
 // the player state (program path, script path, given name, user arguments, compile target).
-// Returns 0, 1059 (no script word) or 1060 (wrong arguments).
+// Returns 0, ERR_CONFIG (no script word) or ERR_ARGS (wrong arguments).
 int ParseArguments(int argc, const char* const* argv, qvPlayerState* state, qvOptionSlots* slots);
 
 // The INI file's name for a script path: the extension of its file part replaced by ".ini".
@@ -102,9 +102,9 @@ std::string IniFileName(const char* scriptPath);
 // there is no INI file), ERR_MEM or ERR_INISYNTAX.
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state);
 
-// Reads a number as the options write them: decimal, "$" or "0x" hexadecimal, "%" binary, each
-// with an optional leading "-". `length` receives the characters consumed, `error` 0, 1018 (a
-// prefix without digits) or 1024 (no number).
+// Reads a number as the options write them: decimal, "$" or "0x" hexadecimal, "%" binary, each with
+// an optional leading "-". `length` receives the characters consumed, `error` 0, ERR_SYNTAXERROR (a
+// prefix without digits) or ERR_VALUEEXPECTED (no number).
 double ParseNumber(const char* text, size_t* length, int* error);
 
 // Turns the slots into the fields of the player state and the applet settings. Returns 0 or
@@ -114,8 +114,8 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
 // Reads a link database, one file name per line (a plain word, or a double-quoted text that may
 // hold blanks), and adds each name not yet listed to the settings' linked files; with `fontFlag`
 // the names are fonts ("x.font" is the font "x"), recorded as "::font:" and the name. Returns 0,
-// ERR_MEM, ERR_READFILE (the database's name stored as the error's text argument) when it cannot
-// be read, or ERR_LFSYNTAX for a line with more than one name, an unclosed quote, an empty name or a
+// ERR_MEM, ERR_READFILE (the database's name stored as the error's text argument) when it cannot be
+// read, or ERR_LFSYNTAX for a line with more than one name, an unclosed quote, an empty name or a
 // record name of more than 1023 characters.
 int ReadLinkDatabase(const char* name, qvAppletSettings* settings, bool fontFlag);
 

@@ -122,7 +122,7 @@ struct qvObjectId {
   void* handle;
 };
 
-// Adds a kind's list (the address of its head pointer) to the object registry; 0 or 1000.
+// Adds a kind's list (the address of its head pointer) to the object registry; 0 or ERR_MEM.
 int32_t RegisterObjectList(qvObjectHeader** head);
 // The first record of that type whose number and handle both equal the id's, or null.
 qvObjectHeader* FindObject(int32_t type, qvObjectId id);
@@ -161,7 +161,7 @@ using qvGetAttrHandler = int (*)(void* context, uint32_t tag, intptr_t* out);
 // Each returns how many tags were handled; `context` reaches the chain handlers unchanged.
 int SetRuntimeAttrs(void* context, const qvAttrSetItem* items);
 int GetRuntimeAttrs(void* context, const qvAttrGetItem* items);
-// Append to a chain; 0 or 1000.
+// Append to a chain; 0 or ERR_MEM.
 int32_t AddSetAttrHandler(qvSetAttrHandler handler);
 int32_t AddGetAttrHandler(qvGetAttrHandler handler);
 // Attribute 23, which only chain handlers answer through GetRuntimeAttrs.
@@ -177,12 +177,12 @@ struct qvObjectDataItem {
 };
 
 // Replaces the value of the item of that name (names compare without regard to case) or
-// appends a new item, referencing the value at `index`; 0 or 1000.
+// appends a new item, referencing the value at `index`; 0 or ERR_MEM.
 int32_t SetObjectDataItem(qvScriptState* L, const char* name, int index, qvObjectDataItem** head);
 qvObjectDataItem* FindObjectDataItem(qvObjectDataItem* list, const char* name);
 // 1 when the item was there (its reference is released), else 0.
 int RemoveObjectDataItem(qvScriptState* L, qvObjectDataItem** head, const char* name);
-// A new list with new references to the same values, in order; 0, or 1000 with nothing made.
+// A new list with new references to the same values, in order; 0, or ERR_MEM with nothing made.
 int32_t CopyObjectDataList(qvScriptState* L, const qvObjectDataItem* list, qvObjectDataItem** out);
 void FreeRefList(qvScriptState* L, qvObjectDataItem* list);
 

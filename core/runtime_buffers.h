@@ -11,7 +11,7 @@ namespace qv {
 constexpr size_t kRuntimeBufferSize = 1024;
 
 // The process's event queue and its two 1024-byte runtime buffers: the name buffer for virtual
-// file names and the current-source buffer of error messages (initially "?"). Returns 0 or 1000.
+// file names and the current-source buffer of error messages (initially "?"). Returns 0 or ERR_MEM.
 int AllocRuntimeBuffers();
 // Frees the queue with the data its events own, and both buffers. Call after every thread that
 // posts events has ended.

@@ -121,14 +121,15 @@ int WriteU16LE(qvFile* file, uint16_t value);
 bool IsSameFile(const char* source, const char* target);
 
 // Copies `source` (also a virtual file) into the plain file `target` in blocks of 16384 bytes.
-// Returns 0; 1000; 1045 when the source does not open, 1009 when it ends early; 1052 when the
-// target does not open or a write falls short; 1055 when the target is the source's own file.
-// The name that a message needs is stored as the error's text argument.
+// Returns 0; ERR_MEM; ERR_READFILE when the source does not open, ERR_READ when it ends early;
+// ERR_WRITEFILE when the target does not open or a write falls short; ERR_WRONGUSAGE when the
+// target is the source's own file. The name that a message needs is stored as the error's text
+// argument.
 int CopyFileBlocks(const char* source, const char* target);
 
 // A new temporary file name (the platform's, in the player's private directory) ending in the
 // extension of the display name of the virtual name, for loaders that go by the extension.
-// 0, the platform's error code, or 1373 when the name does not fit.
+// 0, the platform's error code, or ERR_NAMETOOLONG when the name does not fit.
 int MakeTempNameForChunk(char* out, size_t size, const char* virtualName);
 
 // ---- linked files ----

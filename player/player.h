@@ -19,8 +19,8 @@ struct qvScriptState;
 // error was reported).
 int PlayerMain(int argc, char** argv);
 
-// `linkedOffset` is the offset of an applet appended to the program, when there is one. Returns
-// 0 or an error code (1003, which shutdown reports silently, for a start without a script).
+// `linkedOffset` is the offset of an applet appended to the program, when there is one. Returns 0
+// or an error code (ERR_USERABORT, which shutdown reports silently, for a start without a script).
 int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletSettings* settings,
                qvPlayerState* state, int argc, char** argv);
 
@@ -33,8 +33,9 @@ int OpenLibraries(qvAppletSettings* settings, qvScriptState* L, qvPlayerState* s
 // line hook through which a long script notices a quit request. Returns 0 or an error code.
 int LoadMainChunk(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings);
 
-// Reports `code` (unless 0 or 1003) and frees everything in a fixed order; copes with every
-// half-built state and with null records. Returns the exit status: 1 when an error was reported.
+// Reports `code` (unless 0 or ERR_USERABORT) and frees everything in a fixed order; copes with
+// every half-built state and with null records. Returns the exit status: 1 when an error was
+// reported.
 int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvAppletSettings* settings);
 
 // A new name in the platform's temporary directory; the file is deleted at shutdown. Empty when

@@ -343,7 +343,7 @@ int VmCallMeta(qvScriptState* L, int index, const char* field) {
   VmPushValue(L, index);
   int32_t word = VmCall(L, 1, 1);
   // A native metamethod that fails hands back its error code like any command.
-  if (word >= 1000 || (word < 0 && word != -1 && word != -2)) VmHostRaise(L, word);
+  if (word >= kFirstErrorCode || (word < 0 && word != -1 && word != -2)) VmHostRaise(L, word);
   return 1;
 }
 

@@ -2,12 +2,13 @@
 // results, protected runs and the error path.
 #pragma once
 
+#include "base/errors.h"
 #include "vm/state.h"
 
 namespace qv {
 
 // A native's result that is neither a result count nor a label request.
-inline bool IsErrorWord(int32_t r) { return r >= 1000 || (r < 0 && r != -1 && r != -2); }
+inline bool IsErrorWord(int32_t r) { return r >= kFirstErrorCode || (r < 0 && r != -1 && r != -2); }
 
 // Builds the frame of the function at `func`. For a script function returns null (the caller
 // runs the interpreter); for a native runs it and returns its first result, with *word set to 0,

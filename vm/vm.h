@@ -126,7 +126,7 @@ struct qvChunkBuffer {
   size_t size;
 };
 const char* ChunkReader(qvScriptState* L, void* chunkBuffer, size_t* size);
-// Writes the script function at index as a chunk; ERR_NOQVFUNC (1324) for anything else.
+// Writes the script function at index as a chunk; ERR_NOQVFUNC for anything else.
 int32_t VmDump(qvScriptState* L, int index, qvWriter writer, void* data);
 
 // ---- garbage collection ----
