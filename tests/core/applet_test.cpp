@@ -179,8 +179,11 @@ TEST(Applet, VersionAndUnknownTags) {
     int major, minor;
     int code;
     const char* argument;
-  } cases[] = {{5, 2, 0, ""}, {4, 9, 0, ""}, {5, 3, 1209, "5.3"}, {6, 0, 1209, "6.0"},
-               {5, 10, 1209, "5.10"}};
+  } cases[] = {{5, 2, 0, ""},
+               {4, 9, 0, ""},
+               {5, 3, ERR_APPLETVERSION, "5.3"},
+               {6, 0, ERR_APPLETVERSION, "6.0"},
+               {5, 10, ERR_APPLETVERSION, "5.10"}};
   for (const auto& c : cases) {
     Bytes b;
     b.Magic().Version(c.major, c.minor).Chunk("x");
@@ -191,20 +194,20 @@ TEST(Applet, VersionAndUnknownTags) {
   for (int tag : {32, 99, 255}) {
     Bytes b;
     b.Magic().Version(5, 2).U8(tag).Chunk("x");
-    EXPECT_EQ(Read(b.data).code, 1210) << tag;
+    EXPECT_EQ(Read(b.data).code, ERR_UNKNOWNSEC) << tag;
   }
   Bytes noChunk;
   noChunk.Magic().Version(5, 2).U8(11).Str("x");
-  EXPECT_EQ(Read(noChunk.data).code, 1198);
+  EXPECT_EQ(Read(noChunk.data).code, ERR_UNEXPECTEDEOF);
   Bytes skip;
   skip.Magic().U8(0).U32(3).Raw("abc").Chunk("y");
   EXPECT_EQ(Read(skip.data).code, 0);
   Bytes overSkip;
   overSkip.Magic().U8(0).U32(100).Chunk("y");
-  EXPECT_EQ(Read(overSkip.data).code, 1198);
+  EXPECT_EQ(Read(overSkip.data).code, ERR_UNEXPECTEDEOF);
   Bytes bigChunk;
   bigChunk.Magic().U8(1).U32(0xFFFFFFF0).Raw("abc");
-  EXPECT_EQ(Read(bigChunk.data).code, 1198);
+  EXPECT_EQ(Read(bigChunk.data).code, ERR_UNEXPECTEDEOF);
 }
 
 TEST(Applet, DisplayTagsFillDisplayOne) {
@@ -522,7 +525,7 @@ TEST(Applet, InlineDataIsReadFromItsOffset) {
   for (uint32_t off : {0xFFFFFFF0u, 40u}) {
     Bytes bad;
     bad.Magic().U8(2).U32(1).Append(Declaration(kDeclMusic, 1, off, 11)).Chunk("c");
-    EXPECT_EQ(Read(bad.data).code, 1198) << off;
+    EXPECT_EQ(Read(bad.data).code, ERR_UNEXPECTEDEOF) << off;
   }
 }
 
@@ -551,7 +554,7 @@ TEST(Applet, CountsAreCheckedBeforeAllocating) {
   });
   add([](Bytes& b) { b.U8(4).U16(0xFFFF); });
   for (size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(Read(cases[i].data).code, 1198) << "case " << i;
+    EXPECT_EQ(Read(cases[i].data).code, ERR_UNEXPECTEDEOF) << "case " << i;
   }
 }
 
@@ -579,14 +582,14 @@ TEST(Applet, TruncationAtEveryOffset) {
   std::vector<uint8_t> whole = SampleApplet().data;
   for (size_t n = 0; n < whole.size(); ++n) {
     std::vector<uint8_t> cut(whole.begin(), whole.begin() + n);
-    EXPECT_EQ(Read(cut).code, 1198) << "cut at " << n;
+    EXPECT_EQ(Read(cut).code, ERR_UNEXPECTEDEOF) << "cut at " << n;
   }
 }
 
 // Changing any one byte gives success or one of the reader's codes, never a crash.
 TEST(Applet, CorruptionOfEveryByte) {
   std::vector<uint8_t> whole = SampleApplet().data;
-  const std::set<int> allowed{0, 1198, 1209, 1210};
+  const std::set<int> allowed{0, ERR_UNEXPECTEDEOF, ERR_APPLETVERSION, ERR_UNKNOWNSEC};
   for (size_t i = 4; i < whole.size(); ++i) {
     for (uint8_t value : {0x00, 0x20, 0x7F, 0xFF}) {
       std::vector<uint8_t> bad = whole;
@@ -704,29 +707,29 @@ TEST_F(OpenAppletTest, QuietAndAlias) {
 }
 
 TEST_F(OpenAppletTest, Failures) {
-  EXPECT_EQ(Open(dir_ + "/missing.qva"), 1213);
+  EXPECT_EQ(Open(dir_ + "/missing.qva"), ERR_FILEEXIST);
   EXPECT_EQ(argument_, dir_ + "/missing.qva");
   EXPECT_TRUE(log_.empty());
-  EXPECT_EQ(Open(dir_), 1213);
+  EXPECT_EQ(Open(dir_), ERR_FILEEXIST);
 
   // Five bytes are the least an applet needs.
   std::string four = Write("four.qva", {'Q', 'V', 'A', 0});
-  EXPECT_EQ(Open(four), 1211);
+  EXPECT_EQ(Open(four), ERR_NOAPPLET);
   EXPECT_EQ(argument_, "four.qva");
   std::string five = Write("five.qva", {'Q', 'V', 'A', 0, 1});
-  EXPECT_EQ(Open(five), 1198);
-  EXPECT_EQ(Open(Write("text.txt", {'h', 'e', 'l', 'l', 'o'})), 1211);
+  EXPECT_EQ(Open(five), ERR_UNEXPECTEDEOF);
+  EXPECT_EQ(Open(Write("text.txt", {'h', 'e', 'l', 'l', 'o'})), ERR_NOAPPLET);
 
   Bytes newer;
   newer.Magic().Version(5, 3).Chunk("x");
-  EXPECT_EQ(Open(Write("new.qva", newer.data)), 1209);
+  EXPECT_EQ(Open(Write("new.qva", newer.data)), ERR_APPLETVERSION);
   EXPECT_EQ(argument_, "5.3");
   Bytes unknown;
   unknown.Magic().U8(77);
-  EXPECT_EQ(Open(Write("unknown.qva", unknown.data)), 1210);
+  EXPECT_EQ(Open(Write("unknown.qva", unknown.data)), ERR_UNKNOWNSEC);
 
   // An offset beyond the file leaves no applet.
-  EXPECT_EQ(Open(Write("short.qva", SmallApplet()), 100), 1211);
+  EXPECT_EQ(Open(Write("short.qva", SmallApplet()), 100), ERR_NOAPPLET);
 }
 
 TEST_F(OpenAppletTest, AppendedApplet) {
@@ -760,12 +763,12 @@ TEST_F(OpenAppletTest, CompressedApplet) {
 TEST_F(OpenAppletTest, CompressedFailures) {
   Bytes packed = Packed(SmallApplet());
   std::vector<uint8_t> cut(packed.data.begin(), packed.data.end() - 6);
-  EXPECT_EQ(Open(Write("cut.qvz", cut)), 1309);
+  EXPECT_EQ(Open(Write("cut.qvz", cut)), ERR_ZLIBDATA);
   std::vector<uint8_t> corrupt = packed.data;
   corrupt[12] ^= 0x55;
   corrupt[13] ^= 0xAA;
-  EXPECT_EQ(Open(Write("corrupt.qvz", corrupt)), 1309);
-  EXPECT_EQ(Open(Write("header.qvz", {'Q', 'V', 'Z', 0, 0, 0})), 1309);
+  EXPECT_EQ(Open(Write("corrupt.qvz", corrupt)), ERR_ZLIBDATA);
+  EXPECT_EQ(Open(Write("header.qvz", {'Q', 'V', 'Z', 0, 0, 0})), ERR_ZLIBDATA);
 
   // A packed file that holds no applet, or a packed applet packed once more: the message names
   // the file the user gave, not the temporary one.
@@ -776,7 +779,7 @@ TEST_F(OpenAppletTest, CompressedFailures) {
   EXPECT_EQ(argument_, "twice.qvz");
 
   host_.tempFileName = [this] { return dir_ + "/no/such/dir/temp.qva"; };
-  EXPECT_EQ(Open(Write("ok.qvz", packed.data)), 1052);
+  EXPECT_EQ(Open(Write("ok.qvz", packed.data)), ERR_WRITEFILE);
   EXPECT_EQ(argument_, dir_ + "/no/such/dir/temp.qva");
 }
 

@@ -155,7 +155,7 @@ TEST_F(ArgsTest, NumbersOrPercentages) {
       EXPECT_EQ(GetErrorNumber(), 3);
     }
   }
-  // Any other type: 1183 with the index; a null flag pointer is fine.
+  // Any other type: ERR_STRORNUM with the index; a null flag pointer is fine.
   SetErrorNumber(0);
   EXPECT_EQ(Run([&] { VmNewTable(L); }, [](qvScriptState* S) { GetNumberOrPercent(S, 1, 0, 0, nullptr); }),
             ERR_STRORNUM);

@@ -127,7 +127,7 @@ TEST_F(CompressTest, BadStreams) {
   std::string good = Container("QVPK", data);
   uint32_t size = 0;
 
-  // Cut short: 1309, and what was inflated so far stays.
+  // Cut short: ERR_ZLIBDATA, and what was inflated so far stays.
   std::string cut = Put("cut", good.substr(0, good.size() / 2));
   EXPECT_EQ(DecompressFile(cut.c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
   std::string partial = Slurp(Path("out"));
@@ -152,7 +152,7 @@ TEST_F(CompressTest, BadStreams) {
   dict[9] = char(flg);
   EXPECT_EQ(DecompressFile(Put("dict", dict).c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
 
-  // Another magic: 1310 and no destination at all.
+  // Another magic: ERR_PAKFORMAT and no destination at all.
   std::string other = Put("other", Container("QVPX", data));
   EXPECT_EQ(DecompressFile(other.c_str(), Path("never").c_str(), &size), ERR_PAKFORMAT);
   EXPECT_EQ(DecompressFile(Put("tiny", "QV").c_str(), Path("never").c_str(), &size),

@@ -81,17 +81,17 @@ TEST(Options, CommandLineErrors) {
     std::vector<std::string> words;
     int code;
   } cases[] = {
-      {{}, 1059},
-      {{"-QUIET"}, 1059},
-      {{"-speed", "3"}, 1059},
-      {{"a.qva", "b.qva"}, 1060},
-      {{"a.qva", "-BACKFILL"}, 1060},
-      {{"-BACKFILL", "-WINDOW", "a.qva"}, 1060},
-      {{"a\"b.qva"}, 1060},
-      {{"-", "a.qva"}, 1060},
-      {{"a.qva", "-DEPTH", "16", "x"}, 1060},
-      {{std::string(5000, 'x')}, 1060},
-      {{std::string(2000, 'x')}, 1060},  // longer than the script path field
+      {{}, ERR_CONFIG},
+      {{"-QUIET"}, ERR_CONFIG},
+      {{"-speed", "3"}, ERR_CONFIG},
+      {{"a.qva", "b.qva"}, ERR_ARGS},
+      {{"a.qva", "-BACKFILL"}, ERR_ARGS},
+      {{"-BACKFILL", "-WINDOW", "a.qva"}, ERR_ARGS},
+      {{"a\"b.qva"}, ERR_ARGS},
+      {{"-", "a.qva"}, ERR_ARGS},
+      {{"a.qva", "-DEPTH", "16", "x"}, ERR_ARGS},
+      {{std::string(5000, 'x')}, ERR_ARGS},
+      {{std::string(2000, 'x')}, ERR_ARGS},  // longer than the script path field
       {{"a.qva", "-QUIET", "-DEPTH", "8"}, 0},
       {{"a.qva", "-speed"}, 0},
   };
@@ -162,15 +162,15 @@ TEST(Options, ParseNumber) {
       {"$1FFFFFFFF", 4294967295.0, 10, 0},
       {"%101", 5, 4, 0},
       {"%102", 2, 3, 0},
-      {"$", 0, 1, 1018},
-      {"0x", 0, 2, 1018},
-      {"$G", 0, 1, 1018},
-      {"%", 0, 1, 1018},
-      {"abc", 0, 0, 1024},
-      {".", 0, 0, 1024},
-      {"-", 0, 0, 1024},
-      {"", 0, 0, 1024},
-      {" 5", 0, 0, 1024},
+      {"$", 0, 1, ERR_SYNTAXERROR},
+      {"0x", 0, 2, ERR_SYNTAXERROR},
+      {"$G", 0, 1, ERR_SYNTAXERROR},
+      {"%", 0, 1, ERR_SYNTAXERROR},
+      {"abc", 0, 0, ERR_VALUEEXPECTED},
+      {".", 0, 0, ERR_VALUEEXPECTED},
+      {"-", 0, 0, ERR_VALUEEXPECTED},
+      {"", 0, 0, ERR_VALUEEXPECTED},
+      {" 5", 0, 0, ERR_VALUEEXPECTED},
   };
   for (const auto& c : cases) {
     size_t length = 99;
@@ -220,22 +220,22 @@ TEST(Options, ApplyErrors) {
     std::vector<std::string> words;
     int code;
   } cases[] = {
-      {{"a", "-FULLSCREEN", "-OWNSCREEN"}, 1060},
-      {{"a", "-FAKEFULLSCREEN", "-FULLSCREEN"}, 1060},
-      {{"a", "-AUTOSCALE", "-LAYERSCALE"}, 1060},
-      {{"a", "-AUTOSCALE", "-SCALEWIDTH", "x"}, 1024},
-      {{"a", "-DEPTH", "$"}, 1018},
-      {{"a", "-PICXPOS", "left"}, 1024},
-      {{"a", "-EXETYPE", "win32+"}, 1266},
-      {{"a", "-EXETYPE", "vax"}, 1266},
-      {{"a", "-EXETYPE", "win32x"}, 1266},
-      {{"a", "-BACKFILL", "stripes"}, 1243},
-      {{"a", "-BACKFILL", "color"}, 1243},
-      {{"a", "-BACKFILL", "gradient", "-STARTCOLOR", "1"}, 1243},
-      {{"a", "-BACKFILL", "texture"}, 1243},
-      {{"a", "-BACKFILL", "picture", "-BRUSH", "1", "-BRUSHFILE", "x.png"}, 1243},
-      {{"a", "-BACKFILL", "color", "-STARTCOLOR", "red"}, 1024},
-      {{"a", "-SCRIPTALIAS", std::string(300, 'n')}, 1060},
+      {{"a", "-FULLSCREEN", "-OWNSCREEN"}, ERR_ARGS},
+      {{"a", "-FAKEFULLSCREEN", "-FULLSCREEN"}, ERR_ARGS},
+      {{"a", "-AUTOSCALE", "-LAYERSCALE"}, ERR_ARGS},
+      {{"a", "-AUTOSCALE", "-SCALEWIDTH", "x"}, ERR_VALUEEXPECTED},
+      {{"a", "-DEPTH", "$"}, ERR_SYNTAXERROR},
+      {{"a", "-PICXPOS", "left"}, ERR_VALUEEXPECTED},
+      {{"a", "-EXETYPE", "win32+"}, ERR_EXETYPE},
+      {{"a", "-EXETYPE", "vax"}, ERR_EXETYPE},
+      {{"a", "-EXETYPE", "win32x"}, ERR_EXETYPE},
+      {{"a", "-BACKFILL", "stripes"}, ERR_BACKFILL},
+      {{"a", "-BACKFILL", "color"}, ERR_BACKFILL},
+      {{"a", "-BACKFILL", "gradient", "-STARTCOLOR", "1"}, ERR_BACKFILL},
+      {{"a", "-BACKFILL", "texture"}, ERR_BACKFILL},
+      {{"a", "-BACKFILL", "picture", "-BRUSH", "1", "-BRUSHFILE", "x.png"}, ERR_BACKFILL},
+      {{"a", "-BACKFILL", "color", "-STARTCOLOR", "red"}, ERR_VALUEEXPECTED},
+      {{"a", "-SCRIPTALIAS", std::string(300, 'n')}, ERR_ARGS},
   };
   for (const auto& c : cases) {
     std::string joined;
@@ -262,7 +262,7 @@ TEST(Options, ApplyBackfillAndPicture) {
   p.slots.slot[kSlotPicXPos].text = "-3.7";
   ASSERT_EQ(ApplyOptions(p.slots, &p.state, &p.settings), 0);
   EXPECT_EQ(p.settings.backfill.pictureX, -3);
-  EXPECT_EQ(Parse({"a", "-PICXPOS", "-3"}).code, 1060);
+  EXPECT_EQ(Parse({"a", "-PICXPOS", "-3"}).code, ERR_ARGS);
 
   Parsed t = Parse({"a", "-BACKFILL", "PICTURE", "-BRUSHFILE", "tiles/bg.png"}, true);
   ASSERT_EQ(t.code, 0);
@@ -398,15 +398,15 @@ TEST_F(IniTest, SyntaxErrors) {
     std::string ini;
     int code;
   } cases[] = {
-      {"1DEPTH=3\n", 1363},
-      {"_X=1\n", 1363},
-      {"DEPTH 16\n", 1363},
-      {"DEPTH\n=16\n", 1363},
-      {"DEPTH", 1363},
-      {"ALIAS=\"open\n", 1363},
-      {"ALIAS=\"open", 1363},
-      {"ALIAS=\"one\" two\n", 1363},
-      {longName + "=1\n", 1363},
+      {"1DEPTH=3\n", ERR_INISYNTAX},
+      {"_X=1\n", ERR_INISYNTAX},
+      {"DEPTH 16\n", ERR_INISYNTAX},
+      {"DEPTH\n=16\n", ERR_INISYNTAX},
+      {"DEPTH", ERR_INISYNTAX},
+      {"ALIAS=\"open\n", ERR_INISYNTAX},
+      {"ALIAS=\"open", ERR_INISYNTAX},
+      {"ALIAS=\"one\" two\n", ERR_INISYNTAX},
+      {longName + "=1\n", ERR_INISYNTAX},
       {okName + "=1\n", 0},
       {"  # indented comment\nDEPTH=1", 0},
       {"DEPTH=", 0},
@@ -432,7 +432,7 @@ TEST_F(IniTest, ByteOrderMarkIsSkipped) {
 TEST_F(IniTest, ApplyAfterIni) {
   Parsed p = Run("FULLSCREEN=1\n", {"-OWNSCREEN"});
   ASSERT_EQ(p.code, 0);
-  EXPECT_EQ(ApplyOptions(p.slots, &p.state, &p.settings), 1060);
+  EXPECT_EQ(ApplyOptions(p.slots, &p.state, &p.settings), ERR_ARGS);
   Parsed q = Run("OWNSCREEN=off\nFULLSCREEN=on\n", {"-OWNSCREEN"});
   ASSERT_EQ(q.code, 0);
   EXPECT_EQ(ApplyOptions(q.slots, &q.state, &q.settings), 0);

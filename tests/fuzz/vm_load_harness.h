@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/errors.h"
 #include "vm/opcodes.h"
 #include "vm/state.h"
 #include "vm/vm.h"
@@ -33,7 +34,7 @@ struct PieceReader {
 // Stops a run after about 20000 instructions.
 inline int gBudget;
 inline void BudgetHook(qvScriptState*, qvDebugRecord*, int32_t* error) {
-  if (--gBudget <= 0) *error = 1066;
+  if (--gBudget <= 0) *error = ERR_INTERNAL;
 }
 
 // Chunks that build tables of thousands of slots in a loop cost seconds per run without telling
@@ -57,7 +58,7 @@ inline int Collect(qvScriptState*, const void* bytes, size_t size, void* arg) {
 // The load status; a chunk that loads must survive the round trip, else 0x7FFFFFFF.
 inline int32_t LoadChunk(const uint8_t* data, size_t size) {
   qvScriptState* L = VmOpenState();
-  if (L == nullptr) return 1000;
+  if (L == nullptr) return ERR_MEM;
   const size_t piece = size > 0 ? 1 + data[0] % 16 : 1;
   PieceReader reader{data, size, piece, 0};
   int32_t status = VmLoad(L, PieceReader::Read, &reader, "fuzz");
@@ -88,7 +89,7 @@ inline int32_t LoadChunk(const uint8_t* data, size_t size) {
 }
 
 inline bool IsLoaderStatus(int32_t status) {
-  return status == 0 || status == 1000 || (status >= 1198 && status <= 1205);
+  return status == 0 || status == ERR_MEM || (status >= ERR_UNEXPECTEDEOF && status <= ERR_UNKNUMFMT);
 }
 
 }  // namespace qv::fuzz
