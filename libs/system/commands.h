@@ -25,4 +25,27 @@ int32_t RaiseOnError(qvScriptState* L);
 int32_t DebugPrint(qvScriptState* L);
 int32_t DebugOutput(qvScriptState* L);
 
+// tables.cpp: tables and values
+int32_t GetType(qvScriptState* L);
+int32_t IIf(qvScriptState* L);
+int32_t InsertItem(qvScriptState* L);
+int32_t RemoveItem(qvScriptState* L);
+int32_t ListItems(qvScriptState* L);
+int32_t Unpack(qvScriptState* L);
+int32_t GetMetaTable(qvScriptState* L);
+int32_t SetMetaTable(qvScriptState* L);
+int32_t RawEqual(qvScriptState* L);
+int32_t RawGet(qvScriptState* L);
+int32_t RawSet(qvScriptState* L);
+int32_t GCInfo(qvScriptState* L);
+int32_t CollectGarbage(qvScriptState* L);
+int32_t IPairs(qvScriptState* L);
+int32_t Pairs(qvScriptState* L);
+int32_t NextItem(qvScriptState* L);
+int32_t CopyTable(qvScriptState* L);
+int32_t ForEach(qvScriptState* L);
+int32_t ForEachI(qvScriptState* L);
+int32_t Concat(qvScriptState* L);
+int32_t Sort(qvScriptState* L);
+
 }  // namespace qv::cmd

@@ -1,6 +1,6 @@
 // The system library's table: ending the script, errors and how they are handled, debugging
-// output; the unit, date-part, type and integer-width constants and one "ERR_" constant per
-// built-in error code.
+// output, tables and values; the unit, date-part, type and integer-width constants and one
+// "ERR_" constant per built-in error code.
 #include "libs/libraries.h"
 #include "libs/system/commands.h"
 #include "vm/vm.h"
@@ -22,6 +22,27 @@ const qvLibraryRow kCommands[] = {
     {"DebugVal", cmd::DebugPrint},
     {"DebugOutput", cmd::DebugOutput},
     {"GetCommandLine", cmd::GetCommandLine},
+    {"GetType", cmd::GetType},
+    {"IIf", cmd::IIf},
+    {"InsertItem", cmd::InsertItem},
+    {"RemoveItem", cmd::RemoveItem},
+    {"ListItems", cmd::ListItems},
+    {"Unpack", cmd::Unpack},
+    {"GetMetaTable", cmd::GetMetaTable},
+    {"SetMetaTable", cmd::SetMetaTable},
+    {"RawEqual", cmd::RawEqual},
+    {"RawGet", cmd::RawGet},
+    {"RawSet", cmd::RawSet},
+    {"GCInfo", cmd::GCInfo},
+    {"CollectGarbage", cmd::CollectGarbage},
+    {"IPairs", cmd::IPairs},
+    {"Pairs", cmd::Pairs},
+    {"NextItem", cmd::NextItem},
+    {"CopyTable", cmd::CopyTable},
+    {"ForEach", cmd::ForEach},
+    {"ForEachI", cmd::ForEachI},
+    {"Concat", cmd::Concat},
+    {"Sort", cmd::Sort},
     {nullptr, nullptr},
 };
 
