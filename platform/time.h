@@ -59,4 +59,16 @@ enum class DateText {
 // both buffers untouched, for a kind outside DateText or when no locale can be made. Any thread.
 bool GetDateTimeText(DateText kind, char* buffer1, char* buffer2);
 
+// The local wall-clock time in numbers, the year in full.
+struct qvLocalTime {
+  int year;    // e.g. 2026
+  int month;   // 1-12
+  int day;     // 1-31
+  int hour;    // 0-23
+  int minute;  // 0-59
+  int second;  // 0-60
+};
+// Now, from the local wall-clock time. Any thread.
+void GetLocalTime(qvLocalTime* out);
+
 }  // namespace qv

@@ -5,6 +5,9 @@
 
 namespace qv {
 struct qvScriptState;
+
+// time.cpp: registers the timer list with the object registry; 0 or ERR_MEM.
+int32_t OpenTimers();
 }
 
 namespace qv::cmd {
@@ -24,6 +27,21 @@ int32_t RaiseOnError(qvScriptState* L);
 // debug.cpp: debugging output
 int32_t DebugPrint(qvScriptState* L);
 int32_t DebugOutput(qvScriptState* L);
+
+// time.cpp: timers, dates and waiting
+int32_t StartTimer(qvScriptState* L);
+int32_t GetTimer(qvScriptState* L);
+int32_t PauseTimer(qvScriptState* L);
+int32_t ResumeTimer(qvScriptState* L);
+int32_t ResetTimer(qvScriptState* L);
+int32_t StopTimer(qvScriptState* L);
+int32_t WaitTimer(qvScriptState* L);
+int32_t Wait(qvScriptState* L);
+int32_t GetDate(qvScriptState* L);
+int32_t GetTime(qvScriptState* L);
+int32_t GetWeekday(qvScriptState* L);
+int32_t GetDateNum(qvScriptState* L);
+int32_t CompareDates(qvScriptState* L);
 
 // tables.cpp: tables and values
 int32_t GetType(qvScriptState* L);

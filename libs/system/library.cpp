@@ -1,6 +1,6 @@
 // The system library's table: ending the script, errors and how they are handled, debugging
-// output, tables and values; the unit, date-part, type and integer-width constants and one
-// "ERR_" constant per built-in error code.
+// output, timers, dates and waiting, tables and values; the unit, date-part, type and
+// integer-width constants and one "ERR_" constant per built-in error code.
 #include "libs/libraries.h"
 #include "libs/system/commands.h"
 #include "vm/vm.h"
@@ -22,6 +22,19 @@ const qvLibraryRow kCommands[] = {
     {"DebugVal", cmd::DebugPrint},
     {"DebugOutput", cmd::DebugOutput},
     {"GetCommandLine", cmd::GetCommandLine},
+    {"StartTimer", cmd::StartTimer},
+    {"GetTimer", cmd::GetTimer},
+    {"PauseTimer", cmd::PauseTimer},
+    {"ResumeTimer", cmd::ResumeTimer},
+    {"ResetTimer", cmd::ResetTimer},
+    {"StopTimer", cmd::StopTimer},
+    {"WaitTimer", cmd::WaitTimer},
+    {"Wait", cmd::Wait},
+    {"GetDate", cmd::GetDate},
+    {"GetTime", cmd::GetTime},
+    {"GetWeekday", cmd::GetWeekday},
+    {"GetDateNum", cmd::GetDateNum},
+    {"CompareDates", cmd::CompareDates},
     {"GetType", cmd::GetType},
     {"IIf", cmd::IIf},
     {"InsertItem", cmd::InsertItem},
@@ -77,10 +90,11 @@ const qvConstantRow kConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The machine keeps the last error code for GetLastError's own call.
+// The machine keeps the last error code for GetLastError's own call; timers join the object
+// registry.
 int32_t Open(qvScriptState* L) {
   VmSetLastErrorReader(L, cmd::GetLastError);
-  return 0;
+  return OpenTimers();
 }
 
 }  // namespace

@@ -86,4 +86,12 @@ bool GetDateTimeText(DateText kind, char* buffer1, char* buffer2) {
   return true;
 }
 
+void GetLocalTime(qvLocalTime* out) {
+  time_t t = time(nullptr);
+  tm local;
+  localtime_r(&t, &local);
+  *out = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+          local.tm_sec};
+}
+
 }  // namespace qv
