@@ -102,7 +102,8 @@ void CopyAndFill(int w, int h) {
   Add(Name("copy", "pixman", {w, h}), [=](benchmark::State& st) {
     Picture src(w, h, 1), dst(w, h, 2);
     pixman_image_t *s = src.Pixman(), *d = dst.Pixman();
-    Time(st, bytes, [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, w, h); });
+    Time(st, bytes,
+         [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, w, h); });
     pixman_image_unref(s);
     pixman_image_unref(d);
   });
@@ -174,9 +175,10 @@ void AlphaAndMasked(int w, int h) {
     Picture src(w, h, 1), dst(w, h, 2);
     qvPlane* a = makeAlpha();
     pixman_image_t *s = src.Pixman(PIXMAN_x8r8g8b8), *d = dst.Pixman(PIXMAN_x8r8g8b8);
-    pixman_image_t* m = pixman_image_create_bits(PIXMAN_a8, w, h, reinterpret_cast<uint32_t*>(a->data),
-                                                 a->bytesPerRow);
-    Time(st, bytes, [&] { pixman_image_composite32(PIXMAN_OP_OVER, s, m, d, 0, 0, 0, 0, 0, 0, w, h); });
+    pixman_image_t* m = pixman_image_create_bits(
+        PIXMAN_a8, w, h, reinterpret_cast<uint32_t*>(a->data), a->bytesPerRow);
+    Time(st, bytes,
+         [&] { pixman_image_composite32(PIXMAN_OP_OVER, s, m, d, 0, 0, 0, 0, 0, 0, w, h); });
     pixman_image_unref(s);
     pixman_image_unref(m);
     pixman_image_unref(d);
@@ -202,7 +204,8 @@ void AlphaAndMasked(int w, int h) {
         if (ReadBitMapPixel(m, x, y)) a1[size_t(y) * words + x / 32] |= 1u << (x % 32);
     pixman_image_t *s = src.Pixman(), *d = dst.Pixman();
     pixman_image_t* mi = pixman_image_create_bits(PIXMAN_a1, w, h, a1.data(), words * 4);
-    Time(st, bytes, [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, mi, d, 0, 0, 0, 0, 0, 0, w, h); });
+    Time(st, bytes,
+         [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, mi, d, 0, 0, 0, 0, 0, 0, w, h); });
     pixman_image_unref(s);
     pixman_image_unref(mi);
     pixman_image_unref(d);
@@ -249,9 +252,12 @@ void Scaling(int w, int h, int nw, int nh) {
       pixman_transform_init_scale(&t, pixman_double_to_fixed(double(w) / nw),
                                   pixman_double_to_fixed(double(h) / nh));
       pixman_image_set_transform(s, &t);
-      pixman_image_set_filter(s, smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
+      pixman_image_set_filter(s, smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr,
+                              0);
       pixman_image_set_repeat(s, PIXMAN_REPEAT_PAD);
-      Time(st, bytes, [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, nw, nh); });
+      Time(st, bytes, [&] {
+        pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, nw, nh);
+      });
       pixman_image_unref(s);
       pixman_image_unref(d);
     });
@@ -309,7 +315,8 @@ void Rotation(int w, int h) {
     tr.matrix[1][2] = pixman_double_to_fixed(-t[4] * i1 - t[5] * i3);
     pixman_image_set_transform(s, &tr);
     pixman_image_set_filter(s, PIXMAN_FILTER_NEAREST, nullptr, 0);
-    Time(st, bytes, [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, bw, bh); });
+    Time(st, bytes,
+         [&] { pixman_image_composite32(PIXMAN_OP_SRC, s, nullptr, d, 0, 0, 0, 0, 0, 0, bw, bh); });
     pixman_image_unref(s);
     pixman_image_unref(d);
   });
@@ -320,7 +327,9 @@ void Rotation(int w, int h) {
 int main(int argc, char** argv) {
   if (const char* forced = std::getenv("QV_IMAGE_SIMD")) {
     std::string f = forced;
-    SetSimdLevel(f == "scalar" ? SimdLevel::kScalar : f == "sse2" ? SimdLevel::kSse2 : SimdLevel::kAvx2);
+    SetSimdLevel(f == "scalar" ? SimdLevel::kScalar
+                 : f == "sse2" ? SimdLevel::kSse2
+                               : SimdLevel::kAvx2);
   }
   std::printf("image kernels: path %d (0 scalar, 1 SSE2, 2 AVX2)\n", int(CurrentSimdLevel()));
   for (auto [w, h] : {std::pair{640, 480}, {1920, 1080}, {3840, 2160}}) CopyAndFill(w, h);

@@ -218,7 +218,8 @@ void CopyThroughByteMaskKernel(const CopyThroughByteMaskRecord& r) {
     int32_t y = upward ? r.height - 1 - i : i;
     const uint32_t* s = r.src + int64_t(r.sy + y) * r.srcPixelsPerRow + r.sx;
     uint32_t* d = r.dst + int64_t(r.dy + y) * r.dstPixelsPerRow + r.dx;
-    const uint8_t* m = r.byteMask + int64_t(r.byteMaskTop + y) * r.byteMaskBytesPerRow + r.byteMaskLeft;
+    const uint8_t* m =
+        r.byteMask + int64_t(r.byteMaskTop + y) * r.byteMaskBytesPerRow + r.byteMaskLeft;
     for (int32_t x = 0; x < r.width; ++x)
       if (m[x]) d[x] = s[x];
   }

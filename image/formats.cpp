@@ -190,8 +190,12 @@ void MixKernel(const MixRecord& r, int32_t width, int32_t height, int32_t level,
     const uint32_t* s = r.src + int64_t(y) * srcPixelsPerRow;
     uint32_t* d = r.dst + int64_t(y) * dstPixelsPerRow;
     const uint8_t* m = r.maskRow ? r.maskRow + int64_t(y) * maskBytesPerRow : nullptr;
-    if (!m && format == kPixARGB32) {
-      image::gPaths.mixRow(d, s, weight, width);
+    if (format == kPixARGB32) {
+      if (m) {
+        image::gPaths.mixMaskRow(d, s, m + (r.maskColumn >> 3), r.maskColumn & 7, weight, width);
+      } else {
+        image::gPaths.mixRow(d, s, weight, width);
+      }
       continue;
     }
     for (int32_t x = 0; x < width; ++x) {
@@ -225,7 +229,8 @@ void FlipKernel(const FlipRecord& r) {
         for (int32_t y = 0; y < h; ++y) {
           uint8_t* row = r.mask + int64_t(y) * r.maskBytesPerRow;
           std::memcpy(r.scratch, row, size_t(r.maskBytesPerRow));
-          for (int32_t i = 0; i < w; ++i) image::PutMaskBit(row, i, image::MaskBit(r.scratch, w - 1 - i));
+          for (int32_t i = 0; i < w; ++i)
+            image::PutMaskBit(row, i, image::MaskBit(r.scratch, w - 1 - i));
         }
       }
     } else {

@@ -275,7 +275,8 @@ struct BltAlphaChannelRecord {
   int32_t coverageBytesPerRow, dstAlphaBytesPerRow;
   int32_t format;
   uint32_t colour;  // a pixel value
-  int32_t mode;     // 0 set, 1 blend, 2 blend with alpha update, 3 as 2 from 16-bit coverage, 4 65 levels
+  // 0 set, 1 blend, 2 blend with alpha update, 3 as 2 from 16-bit coverage, 4 with 65 levels
+  int32_t mode;
   int32_t opacity;  // 0-255, modes 2 and 3
   const uint16_t* coverage16;  // mode 3: values 0-255, stride in words
   int32_t coverage16Stride;

@@ -42,6 +42,9 @@ struct KernelPaths {
                       bool levels65);
   // Mix without a mask: s + (((d - s) x w) >> 8) per channel into dst, top byte 0.
   void (*mixRow)(uint32_t* dst, const uint32_t* src, int32_t weight, int32_t n);
+  // The same where bit (bit0 + i) of the mask row is set; other pixels are left.
+  void (*mixMaskRow)(uint32_t* dst, const uint32_t* src, const uint8_t* mask, int32_t bit0,
+                     int32_t weight, int32_t n);
   // Tint: c + (((t - c) x level) >> 8) per channel, top byte 0.
   void (*tintRow)(uint32_t* px, uint32_t tint, int32_t level, int32_t n);
   // One smooth-scaled row: result pixel i reads columns col and min(col + 1, width - 1) of rows

@@ -67,12 +67,18 @@ void MixRow(uint32_t* dst, const uint32_t* src, int32_t weight, int32_t n) {
   for (int32_t i = 0; i < n; ++i) dst[i] = Blend(src[i], dst[i], weight);
 }
 
+void MixMaskRow(uint32_t* dst, const uint32_t* src, const uint8_t* mask, int32_t bit0,
+                int32_t weight, int32_t n) {
+  for (int32_t i = 0; i < n; ++i)
+    if (MaskBit(mask, int64_t(bit0) + i)) dst[i] = Blend(src[i], dst[i], weight);
+}
+
 void TintRow(uint32_t* px, uint32_t tint, int32_t level, int32_t n) {
   for (int32_t i = 0; i < n; ++i) px[i] = Blend(px[i], tint, level);
 }
 
 constexpr KernelPaths kScalar = {CopyRow,  FillRow,     MaskRow, TemplateRow,    AlphaRow,
-                                 CoverageRow, MixRow, TintRow, SmoothRowScalar,
+                                 CoverageRow, MixRow, MixMaskRow, TintRow, SmoothRowScalar,
                                  RotateRowScalar, RotateSmoothRowScalar, NearestRowScalar};
 
 SimdLevel DetectBest() {

@@ -250,7 +250,8 @@ int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alp
     return int64_t(left) + width <= p->width && int64_t(top) + height <= p->height;
   };
   if (!matrix || width < 1 || height < 1 || left < 0 || top < 0 ||
-      (bitmap && (int64_t(left) + width > bitmap->width || int64_t(top) + height > bitmap->height)) ||
+      (bitmap &&
+       (int64_t(left) + width > bitmap->width || int64_t(top) + height > bitmap->height)) ||
       (mask && !inside(mask)) || (alpha && !inside(alpha)))
     return ERR_OUTOFRANGE;
 

@@ -191,7 +191,8 @@ void ScaleMaskKernel(const ScaleRecord& r, float columnRatio, float rowRatio) {
     uint8_t* d = r.dstMask + int64_t(j) * r.dstMaskBytesPerRow;
     int64_t u = 0;
     for (int32_t i = 0; i < r.newWidth; ++i, u += step)
-      image::PutMaskBit(d, i, image::MaskBit(s, std::min<int64_t>(u >> 16, r.width - 1) + r.srcLeft));
+      image::PutMaskBit(d, i,
+                        image::MaskBit(s, std::min<int64_t>(u >> 16, r.width - 1) + r.srcLeft));
   });
 }
 

@@ -100,7 +100,8 @@ __attribute__((target("sse2"))) void MaskedRowSse2(uint32_t* dst, const uint32_t
     if (m == 0) continue;
     for (int half = 0; half < 2; ++half) {
       auto* d = reinterpret_cast<__m128i*>(dst + i + 4 * half);
-      __m128i s = kTemplate ? c : _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4 * half));
+      __m128i s =
+          kTemplate ? c : _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4 * half));
       __m128i sel = BitLanes4(half == 0 ? uint32_t(m >> 4) : uint32_t(m & 15));
       __m128i old = _mm_loadu_si128(d);
       _mm_storeu_si128(d, _mm_or_si128(_mm_and_si128(sel, s), _mm_andnot_si128(sel, old)));
@@ -157,6 +158,27 @@ __attribute__((target("sse2"))) void MixRowSse2(uint32_t* dst, const uint32_t* s
     _mm_storeu_si128(d, Blend4(s, _mm_loadu_si128(d), w));
   }
   for (; i < n; ++i) dst[i] = BlendOne(src[i], dst[i], weight);
+}
+
+__attribute__((target("sse2"))) void MixMaskRowSse2(uint32_t* dst, const uint32_t* src,
+                                                   const uint8_t* mask, int32_t bit0,
+                                                   int32_t weight, int32_t n) {
+  __m128i w = _mm_set1_epi32(weight);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint8_t m = MaskByteAt(mask, i, bit0);
+    if (m == 0) continue;
+    for (int half = 0; half < 2; ++half) {
+      auto* d = reinterpret_cast<__m128i*>(dst + i + 4 * half);
+      __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4 * half));
+      __m128i old = _mm_loadu_si128(d);
+      __m128i sel = BitLanes4(half == 0 ? uint32_t(m >> 4) : uint32_t(m & 15));
+      __m128i mixed = Blend4(s, old, w);
+      _mm_storeu_si128(d, _mm_or_si128(_mm_and_si128(sel, mixed), _mm_andnot_si128(sel, old)));
+    }
+  }
+  for (; i < n; ++i)
+    if (MaskBit(mask, int64_t(bit0) + i)) dst[i] = BlendOne(src[i], dst[i], weight);
 }
 
 __attribute__((target("sse2"))) void TintRowSse2(uint32_t* px, uint32_t tint, int32_t level,
@@ -289,6 +311,24 @@ __attribute__((target("avx2"))) void MixRowAvx2(uint32_t* dst, const uint32_t* s
   for (; i < n; ++i) dst[i] = BlendOne(src[i], dst[i], weight);
 }
 
+__attribute__((target("avx2"))) void MixMaskRowAvx2(uint32_t* dst, const uint32_t* src,
+                                                   const uint8_t* mask, int32_t bit0,
+                                                   int32_t weight, int32_t n) {
+  __m256i w = _mm256_set1_epi32(weight);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint8_t m = MaskByteAt(mask, i, bit0);
+    if (m == 0) continue;
+    auto* d = reinterpret_cast<__m256i*>(dst + i);
+    __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    __m256i old = _mm256_loadu_si256(d);
+    __m256i mixed = Blend8(s, old, w);
+    _mm256_storeu_si256(d, m == 0xFF ? mixed : _mm256_blendv_epi8(old, mixed, BitLanes8(m)));
+  }
+  for (; i < n; ++i)
+    if (MaskBit(mask, int64_t(bit0) + i)) dst[i] = BlendOne(src[i], dst[i], weight);
+}
+
 __attribute__((target("avx2"))) void TintRowAvx2(uint32_t* px, uint32_t tint, int32_t level,
                                                 int32_t n) {
   __m256i w = _mm256_set1_epi32(level), t = _mm256_set1_epi32(int(tint));
@@ -326,10 +366,14 @@ __attribute__((target("sse2"))) void SmoothRowSse2(uint32_t* d, const uint32_t* 
     int64_t c1 = c0 + step[i + 1];
     if (c1 + 1 > width - 1) break;
     col = c1;
-    __m128i top0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c0)), zero);
-    __m128i top1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c1)), zero);
-    __m128i bot0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c0)), zero);
-    __m128i bot1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c1)), zero);
+    __m128i top0 =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c0)), zero);
+    __m128i top1 =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c1)), zero);
+    __m128i bot0 =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c0)), zero);
+    __m128i bot1 =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c1)), zero);
     // Left neighbours of both pixels in one register, right neighbours in another.
     __m128i p00 = _mm_unpacklo_epi64(top0, top1), p01 = _mm_unpackhi_epi64(top0, top1);
     __m128i p10 = _mm_unpacklo_epi64(bot0, bot1), p11 = _mm_unpackhi_epi64(bot0, bot1);
@@ -339,7 +383,8 @@ __attribute__((target("sse2"))) void SmoothRowSse2(uint32_t* d, const uint32_t* 
     __m128i top = Lerp16x8(p00, p01, fx, fxHigh);
     __m128i bottom = Lerp16x8(p10, p11, fx, fxHigh);
     __m128i r = Lerp16x8(top, bottom, fyv, fyHigh);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_and_si128(_mm_packus_epi16(r, zero), keep));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i),
+                     _mm_and_si128(_mm_packus_epi16(r, zero), keep));
   }
   if (i < n) {
     // The rest, with the clamped right neighbour, on the reference: it continues from col.
@@ -398,8 +443,10 @@ __attribute__((target("avx2"))) void RotateSmoothRowAvx2(uint32_t* d, int32_t x0
     const uint32_t* r0 = src + int64_t(iy) * srcPixelsPerRow;
     const uint32_t* r1 = src + int64_t(iy1) * srcPixelsPerRow;
     __m256d gx = _mm256_set1_pd(1 - fx), fxv = _mm256_set1_pd(fx);
-    __m256d top = _mm256_add_pd(_mm256_mul_pd(Channels(r0[ix]), gx), _mm256_mul_pd(Channels(r0[ix1]), fxv));
-    __m256d bottom = _mm256_add_pd(_mm256_mul_pd(Channels(r1[ix]), gx), _mm256_mul_pd(Channels(r1[ix1]), fxv));
+    __m256d top =
+        _mm256_add_pd(_mm256_mul_pd(Channels(r0[ix]), gx), _mm256_mul_pd(Channels(r0[ix1]), fxv));
+    __m256d bottom =
+        _mm256_add_pd(_mm256_mul_pd(Channels(r1[ix]), gx), _mm256_mul_pd(Channels(r1[ix1]), fxv));
     __m256d v = _mm256_add_pd(_mm256_mul_pd(top, _mm256_set1_pd(1 - fy)),
                               _mm256_mul_pd(bottom, _mm256_set1_pd(fy)));
     __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, half));
@@ -441,7 +488,8 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
 __attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, __m256i f,
                                                         __m256i fHigh) {
   __m256i d = _mm256_sub_epi16(b, a);
-  return _mm256_add_epi16(_mm256_add_epi16(a, _mm256_mulhi_epi16(d, f)), _mm256_and_si256(d, fHigh));
+  return _mm256_add_epi16(_mm256_add_epi16(a, _mm256_mulhi_epi16(d, f)),
+                          _mm256_and_si256(d, fHigh));
 }
 
 // Left and right neighbours of four result pixels from one source row: pixels 0 and 1 in the
@@ -496,13 +544,14 @@ __attribute__((target("avx2"))) void SmoothRowAvx2(uint32_t* d, const uint32_t* 
                   colourBytes);
 }
 
-constexpr KernelPaths kSse2 = {MemmoveRow,   FillRowSse2,     MaskRowSse2, TemplateRowSse2,
-                               AlphaRowSse2, CoverageRowSse2, MixRowSse2,  TintRowSse2,
-                               SmoothRowSse2, RotateRowScalar, RotateSmoothRowScalar,
+constexpr KernelPaths kSse2 = {MemmoveRow,      FillRowSse2,     MaskRowSse2,
+                               TemplateRowSse2, AlphaRowSse2,    CoverageRowSse2,
+                               MixRowSse2,      MixMaskRowSse2,  TintRowSse2,
+                               SmoothRowSse2,   RotateRowScalar, RotateSmoothRowScalar,
                                NearestRowScalar};
-constexpr KernelPaths kAvx2 = {MemmoveRow,   FillRowAvx2,     MaskRowAvx2, TemplateRowAvx2,
-                               AlphaRowAvx2, CoverageRowAvx2, MixRowAvx2,  TintRowAvx2,
-                               SmoothRowAvx2, RotateRowAvx2, RotateSmoothRowAvx2,
+constexpr KernelPaths kAvx2 = {MemmoveRow,    FillRowAvx2,     MaskRowAvx2,   TemplateRowAvx2,
+                               AlphaRowAvx2,  CoverageRowAvx2, MixRowAvx2,    MixMaskRowAvx2,
+                               TintRowAvx2,   SmoothRowAvx2,   RotateRowAvx2, RotateSmoothRowAvx2,
                                NearestRowAvx2};
 
 }  // namespace

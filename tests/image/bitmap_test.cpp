@@ -225,11 +225,18 @@ TEST(Blit, NullDestinationPrintsTheEntryPoint) {
 }
 
 TEST(Blit, RectanglesAreClippedToBothSides) {
-  struct Case { int sx, sy, dx, dy, w, h; } cases[] = {
-      {0, 0, 0, 0, 8, 8},        {-3, -2, 0, 0, 8, 8},   {0, 0, -3, -2, 8, 8},
-      {5, 5, 0, 0, 8, 8},        {0, 0, 5, 5, 8, 8},     {-100, 0, 0, 0, 200, 3},
-      {0, 0, 0, 0, INT32_MAX, INT32_MAX}, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, 2},
-      {2, 2, 2, 2, -5, 3},       {9, 0, 0, 0, 2, 2},     {0, 0, 7, 6, 4, 4}};
+  struct Case { int sx, sy, dx, dy, w, h;
+  } cases[] = {{0, 0, 0, 0, 8, 8},
+               {-3, -2, 0, 0, 8, 8},
+               {0, 0, -3, -2, 8, 8},
+               {5, 5, 0, 0, 8, 8},
+               {0, 0, 5, 5, 8, 8},
+               {-100, 0, 0, 0, 200, 3},
+               {0, 0, 0, 0, INT32_MAX, INT32_MAX},
+               {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, 2},
+               {2, 2, 2, 2, -5, 3},
+               {9, 0, 0, 0, 2, 2},
+               {0, 0, 7, 6, 4, 4}};
   for (auto c : cases) {
     BitMapPtr src(testimage::Pattern(6, 5, 1));
     BitMapPtr dst(testimage::Pattern(7, 6, 2));

@@ -171,7 +171,8 @@ TEST(BlitKernels, TemplatesAndByteMasks) {
 
   uint32_t src[6] = {1, 2, 3, 4, 5, 6}, out[6] = {};
   uint8_t bm[2 * 4] = {9, 0, 7, 0, 0, 1, 0, 0};
-  CopyThroughByteMaskKernel(CopyThroughByteMaskRecord{src, 0, 0, bm, 0, 3, out, 0, 0, 3, 3, 2, 0, 4});
+  CopyThroughByteMaskKernel(
+      CopyThroughByteMaskRecord{src, 0, 0, bm, 0, 3, out, 0, 0, 3, 3, 2, 0, 4});
   const uint32_t wantOut[6] = {1, 0, 3, 0, 5, 0};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(out[i], wantOut[i]) << i;
 }
@@ -193,7 +194,8 @@ TEST(BlitKernels, SafeBltMakesMaskOrAlpha) {
 TEST(BlitKernels, FillsScalingAndPlaneExtraction) {
   uint32_t px[3 * 4] = {};
   FillPixelRectKernel(px, 4, 1, 1, 2, 2, 0xCAFE);
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(px[i], (i == 5 || i == 6 || i == 9 || i == 10) ? 0xCAFEu : 0u);
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(px[i], (i == 5 || i == 6 || i == 9 || i == 10) ? 0xCAFEu : 0u);
   uint8_t b[3 * 4] = {};
   FillBytesRectKernel(b, 3, 0, 1, 3, 4, 7);
   EXPECT_EQ(b[3], 7);

@@ -163,6 +163,13 @@ TEST(Simd, MixAndTint) {
                         c.dst.data() + int64_t(c.dy) * c.dstStride + c.dx, nullptr, 0},
               c.w, c.h, c.level, kPixARGB32, c.srcStride, c.dstStride, 0);
   });
+  // The mask is read at the source's place, from a column inside a byte.
+  Compare("mix through a mask", [](Case& c) {
+    MixKernel(MixRecord{c.src.data() + int64_t(c.sy) * c.srcStride + c.sx,
+                        c.dst.data() + int64_t(c.dy) * c.dstStride + c.dx,
+                        c.mask.data() + int64_t(c.sy) * c.maskStride, c.sx},
+              c.w, c.h, c.level, kPixARGB32, c.srcStride, c.dstStride, c.maskStride);
+  });
   Compare("tint", [](Case& c) {
     TintKernel(TintRecord{c.dst.data(), c.dx, c.dy, c.w, c.h, c.colour & 0xFFFFFF, c.level,
                           c.dstStride, kPixARGB32});
@@ -212,7 +219,9 @@ TEST(Simd, HardScaleAndRotation) {
     SCOPED_TRACE("hard scale and rotation seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    auto real = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    auto real = [&](double lo, double hi) {
+      return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
     for (int iter = 0; iter < 300; ++iter) {
       int w = pick(1, 67), h = pick(1, 9), sx = pick(0, 9), srcStride = sx + w + pick(1, 9);
       std::vector<uint32_t> src(size_t(srcStride) * (h + 1));
@@ -225,7 +234,8 @@ TEST(Simd, HardScaleAndRotation) {
       s.srcPixelsPerRow = srcStride, s.dstPixelsPerRow = dstStride;
       s.format = kPixARGB32, s.bytesPerPixel = 4;
       // Rotate by a random matrix, now and then a wild one, into a box of random size.
-      double m[6] = {real(-2, 2), real(-2, 2), real(-2, 2), real(-2, 2), real(-40, 40), real(-40, 40)};
+      double m[6] = {real(-2, 2), real(-2, 2),   real(-2, 2),
+                     real(-2, 2), real(-40, 40), real(-40, 40)};
       if (pick(0, 9) == 0) m[pick(0, 3)] = pick(0, 1) ? 1e12 : 1e-12;
       int bw = pick(1, 90), bh = pick(1, 20), boxStride = bw + pick(0, 9);
       RotateRecord r{};
