@@ -11,4 +11,7 @@ namespace qv::cmd {
 
 int32_t ToString(qvScriptState* L);
 
+// eval.cpp
+int32_t Eval(qvScriptState* L);
+
 }  // namespace qv::cmd

@@ -9,6 +9,7 @@ namespace {
 
 const qvLibraryRow kCommands[] = {
     {"ToString", cmd::ToString},
+    {"Eval", cmd::Eval},
     {nullptr, nullptr},
 };
 

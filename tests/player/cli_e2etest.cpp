@@ -415,8 +415,7 @@ TEST_F(CliTest, VocabularyLists) {
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "::string");
-  EXPECT_EQ(lines[1], "1");
-  EXPECT_EQ(lines[2], "ToString");
+  EXPECT_NE(commands.find("\nToString\n"), std::string::npos) << commands;
   EXPECT_EQ(lines.back(), "::end");
   std::vector<std::string> names;
   for (size_t i = 0; i + 1 < lines.size(); ++i) {
