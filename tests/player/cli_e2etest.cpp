@@ -416,6 +416,7 @@ TEST_F(CliTest, VocabularyLists) {
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "::string");
   EXPECT_NE(commands.find("\nToString\n"), std::string::npos) << commands;
+  EXPECT_EQ(lines[2], "LowerStr");
   EXPECT_EQ(lines.back(), "::end");
   std::vector<std::string> names;
   for (size_t i = 0; i + 1 < lines.size(); ++i) {
