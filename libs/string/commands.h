@@ -39,6 +39,8 @@ int32_t RepeatStr(qvScriptState* L);
 int32_t MD5Str(qvScriptState* L);
 int32_t CRC32Str(qvScriptState* L);
 int32_t FormatStr(qvScriptState* L);
+int32_t PatternFindStr(qvScriptState* L);
+int32_t PatternReplaceStr(qvScriptState* L);
 
 // eval.cpp
 int32_t Eval(qvScriptState* L);

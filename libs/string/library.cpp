@@ -37,6 +37,8 @@ const qvLibraryRow kCommands[] = {
     {"MD5Str", cmd::MD5Str},
     {"CRC32Str", cmd::CRC32Str},
     {"FormatStr", cmd::FormatStr},
+    {"PatternFindStr", cmd::PatternFindStr},
+    {"PatternReplaceStr", cmd::PatternReplaceStr},
     {"Eval", cmd::Eval},
     {nullptr, nullptr},
 };
