@@ -188,6 +188,10 @@ class Matcher {
 
 const char* Matcher::Match(const char* s, const char* p) {
   if (++m_->depth > kMaxPatternDepth) Fail(ERR_STACK);
+  if (++m_->steps % kPatternPollSteps == 0 && m_->poll != nullptr) {
+    int32_t code = m_->poll(m_->pollData);
+    if (code != 0) Fail(code);
+  }
   const char* pend = m_->patternEnd;
   const char* result = nullptr;
   for (;;) {  // single items and the other steps without a choice loop here
@@ -273,6 +277,9 @@ void PatternBegin(qvPatternMatch* m, const char* subject, size_t size, const cha
   m->patternEnd = pattern + patternSize;
   m->level = 0;
   m->depth = 0;
+  m->poll = nullptr;
+  m->pollData = nullptr;
+  m->steps = 0;
 }
 
 int32_t PatternMatchAt(qvPatternMatch* m, const char* at, const char* pattern, const char** end) {
@@ -306,6 +313,70 @@ int32_t PatternCapture(const qvPatternMatch* m, int i, const char* matchStart, c
   }
   *start = c.start;
   *length = size_t(c.length);
+  return 0;
+}
+
+int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t size, const char* start,
+                              const char* end, std::string* out) {
+  for (size_t i = 0; i < size; ++i) {
+    char c = tmpl[i];
+    if (c != '%' || i + 1 == size) {
+      out->push_back(c);
+      continue;
+    }
+    c = tmpl[++i];
+    if (!IsDigitByte(uint8_t(c))) {
+      out->push_back(c);
+      continue;
+    }
+    int index = c - '1';
+    if (index < 0 || index >= m.level) return ERR_INVCAPIDX;
+    const char* text;
+    size_t length, position;
+    if (PatternCapture(&m, index, start, end, &text, &length, &position) != 0) return ERR_INVCAPIDX;
+    if (text == nullptr) {
+      *out += std::to_string(position);
+    } else {
+      out->append(text, length);
+    }
+  }
+  return 0;
+}
+
+int32_t PatternReplace(const char* subject, size_t size, const char* pattern, size_t patternSize,
+                       int64_t maximum, qvPatternReplacer& replacer, std::string* out, int64_t* count,
+                       int32_t (*poll)(void* data), void* pollData) {
+  *count = 0;
+  const bool anchor = patternSize > 0 && pattern[0] == '^';
+  if (anchor) {
+    ++pattern;
+    --patternSize;
+  }
+  qvPatternMatch m;
+  PatternBegin(&m, subject, size, pattern, patternSize);
+  m.poll = poll;
+  m.pollData = pollData;
+  const char* src = subject;
+  const char* end = subject + size;
+  while (*count < maximum) {
+    const char* e;
+    int32_t code = PatternMatchAt(&m, src, pattern, &e);
+    if (code != 0) return code;
+    if (e != nullptr) {
+      ++*count;
+      code = replacer.Add(m, src, e, out);
+      if (code != 0) return code;
+    }
+    if (e != nullptr && e > src) {
+      src = e;
+    } else if (src < end) {
+      out->push_back(*src++);
+    } else {
+      break;
+    }
+    if (anchor) break;
+  }
+  out->append(src, size_t(end - src));
   return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace qv {
 
@@ -23,6 +24,10 @@ struct qvPatternCapture {
   ptrdiff_t length;  // or kCaptureUnfinished, kCapturePosition
 };
 
+// Backtracking can take exponential time ("a?a?a?...b" against many "a"s); every this many
+// steps the matcher asks `poll`, so a break request (or a fuzzer's budget) can end it.
+constexpr uint32_t kPatternPollSteps = 1u << 16;
+
 struct qvPatternMatch {
   const char* subject;     // the whole subject
   const char* subjectEnd;
@@ -30,9 +35,15 @@ struct qvPatternMatch {
   int level;               // captures opened so far
   int depth;
   qvPatternCapture capture[kMaxPatternCaptures];
+  // Called every kPatternPollSteps steps when set: 0 goes on, an error code ends the attempt
+  // with that code.
+  int32_t (*poll)(void* data);
+  void* pollData;
+  uint32_t steps;
 };
 
-// Prepares `m` for matches of a pattern in the subject [subject, subject + size).
+// Prepares `m` for matches of a pattern in the subject [subject, subject + size), without a
+// poll function.
 void PatternBegin(qvPatternMatch* m, const char* subject, size_t size, const char* pattern,
                   size_t patternSize);
 
@@ -49,5 +60,31 @@ int32_t PatternMatchAt(qvPatternMatch* m, const char* at, const char* pattern, c
 // open. With no captures at all, capture 0 is the whole match [matchStart, matchEnd).
 int32_t PatternCapture(const qvPatternMatch* m, int i, const char* matchStart, const char* matchEnd,
                        const char** start, size_t* length, size_t* position);
+
+// What replaces one match: Add appends it to *out and returns 0 or an error code, which ends
+// the replacement.
+class qvPatternReplacer {
+ public:
+  virtual int32_t Add(const qvPatternMatch& m, const char* start, const char* end, std::string* out) = 0;
+
+ protected:
+  ~qvPatternReplacer() = default;
+};
+
+// Appends the template for one match: "%1" to "%9" insert captures (a position capture as its
+// number), "%" and any other byte that byte. "%0", a digit past the captures (any digit when
+// the pattern has none) or an open capture give ERR_INVCAPIDX.
+int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t size, const char* start,
+                              const char* end, std::string* out);
+
+// Replaces up to `maximum` matches of the pattern in the subject, appending the result to *out
+// and the number of matches to *count. A leading "^" anchors: one attempt, at the start. After an
+// empty match, and where nothing matches, one subject byte is copied and the search goes on
+// after it. Returns 0 or the error code of the matcher or of the replacer. May throw
+// std::bad_alloc.
+// `poll` (may be null) and `pollData` go to the match state.
+int32_t PatternReplace(const char* subject, size_t size, const char* pattern, size_t patternSize,
+                       int64_t maximum, qvPatternReplacer& replacer, std::string* out, int64_t* count,
+                       int32_t (*poll)(void* data) = nullptr, void* pollData = nullptr);
 
 }  // namespace qv

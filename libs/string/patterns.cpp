@@ -7,6 +7,7 @@
 #include "core/pattern.h"
 #include "libs/string/commands.h"
 #include "libs/string/string_args.h"
+#include "platform/loop.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -16,6 +17,10 @@ namespace {
 
 // The replacement function ended the script: the command ends without results.
 constexpr int32_t kScriptEndedInCallback = -1;
+
+// A pattern that backtracks for a long time still ends on the user's break (ERR_USERABORT,
+// which ends the script quietly).
+int32_t PollBreak(void*) { return SyncWindowStates(); }
 
 // Pushes the captures of the last match (the whole match when there are none). Returns their
 // count or an error code.
@@ -46,6 +51,7 @@ int32_t NextMatch(qvScriptState* L) {
   size_t offset = size_t(VmToNumber(L, VmUpvalueIndex(3)));
   qvPatternMatch m;
   PatternBegin(&m, s, len, p, patLen);
+  m.poll = PollBreak;
   // Offsets run up to the end itself, where an empty match can still be found.
   for (size_t at = offset; at <= len; ++at) {
     const char* src = s + at;
@@ -65,59 +71,45 @@ int32_t NextMatch(qvScriptState* L) {
   return 0;
 }
 
-// Appends the replacement of one match: the template with "%1".."%9" as captures, or what the
-// function at index 3 returns for the captures.
-int32_t AddReplacement(qvScriptState* L, const qvPatternMatch& m, const char* start, const char* end,
-                       std::string* out) {
-  if (VmType(L, 3) == kTypeFunction) {
-    VmPushValue(L, 3);
-    int32_t n = PushCaptures(L, m, start, end);
+// A match replaced by what the function at index 3 returns for its captures: a string or a
+// number is inserted, anything else removes the match.
+class FunctionReplacer final : public qvPatternReplacer {
+ public:
+  explicit FunctionReplacer(qvScriptState* L) : L_(L) {}
+  int32_t Add(const qvPatternMatch& m, const char* start, const char* end, std::string* out) override {
+    VmPushValue(L_, 3);
+    int32_t n = PushCaptures(L_, m, start, end);
     if (n >= kFirstErrorCode) {
-      VmSetTop(L, 4);
+      VmSetTop(L_, 4);
       return n;
     }
-    int32_t word = VmCall(L, n, 1);
+    int32_t word = VmCall(L_, n, 1);
     if (word >= kFirstErrorCode) return word;
-    if (VmGetEndFlag(L)) return kScriptEndedInCallback;
-    int32_t type = VmType(L, -1);
+    if (VmGetEndFlag(L_)) return kScriptEndedInCallback;
+    int32_t type = VmType(L_, -1);
     if (type == kTypeString || type == kTypeNumber) {
-      size_t len;
-      const char* text = VmToString(L, -1);
-      len = VmStrLen(L, -1);
-      out->append(text, len);
+      const char* text = VmToString(L_, -1);
+      out->append(text, VmStrLen(L_, -1));
     }
-    VmSetTop(L, 4);
+    VmSetTop(L_, 4);
     return 0;
   }
-  size_t len;
-  const char* tmpl = VmToString(L, 3);
-  len = VmStrLen(L, 3);
-  for (size_t i = 0; i < len; ++i) {
-    char c = tmpl[i];
-    if (c != '%' || i + 1 == len) {
-      out->push_back(c);
-      continue;
-    }
-    c = tmpl[++i];
-    if (c < '0' || c > '9') {
-      out->push_back(c);
-      continue;
-    }
-    // "%0", and any digit when the pattern has no captures, name no capture.
-    int index = c - '1';
-    if (index < 0 || index >= m.level) return ERR_INVCAPIDX;
-    const char* text;
-    size_t textLen, position;
-    int32_t code = PatternCapture(&m, index, start, end, &text, &textLen, &position);
-    if (code != 0) return code == ERR_UNFINISHEDCAPTURE ? ERR_INVCAPIDX : code;
-    if (text == nullptr) {
-      *out += std::to_string(position);
-    } else {
-      out->append(text, textLen);
-    }
+
+ private:
+  qvScriptState* L_;
+};
+
+class TemplateReplacer final : public qvPatternReplacer {
+ public:
+  TemplateReplacer(const char* tmpl, size_t size) : tmpl_(tmpl), size_(size) {}
+  int32_t Add(const qvPatternMatch& m, const char* start, const char* end, std::string* out) override {
+    return PatternExpandTemplate(m, tmpl_, size_, start, end, out);
   }
-  return 0;
-}
+
+ private:
+  const char* tmpl_;
+  size_t size_;
+};
 
 }  // namespace
 
@@ -144,38 +136,21 @@ int32_t PatternReplaceStr(qvScriptState* L) {
   if (type == kTypeNumber) VmCheckString(L, 3);
   int64_t maximum = strlib::OptCount(L, 4, int64_t(len) + 1);
   VmSetTop(L, 4);
-  const bool anchor = patLen > 0 && p[0] == '^';
-  if (anchor) {
-    ++p;
-    --patLen;
-  }
   return strlib::Guard([&]() -> int32_t {
-    qvPatternMatch m;
-    PatternBegin(&m, s, len, p, patLen);
     std::string out;
-    const char* src = s;
-    const char* end = s + len;
     int64_t count = 0;
-    while (count < maximum) {
-      const char* e;
-      int32_t code = PatternMatchAt(&m, src, p, &e);
-      if (code != 0) return code;
-      if (e != nullptr) {
-        ++count;
-        code = AddReplacement(L, m, src, e, &out);
-        if (code == kScriptEndedInCallback) return 0;
-        if (code != 0) return code;
-      }
-      if (e != nullptr && e > src) {
-        src = e;
-      } else if (src < end) {
-        out.push_back(*src++);
-      } else {
-        break;
-      }
-      if (anchor) break;
+    int32_t code;
+    if (type == kTypeFunction) {
+      FunctionReplacer replacer(L);
+      code = PatternReplace(s, len, p, patLen, maximum, replacer, &out, &count, PollBreak);
+    } else {
+      size_t tmplLen;
+      const char* tmpl = VmCheckString(L, 3, &tmplLen);
+      TemplateReplacer replacer(tmpl, tmplLen);
+      code = PatternReplace(s, len, p, patLen, maximum, replacer, &out, &count, PollBreak);
     }
-    out.append(src, size_t(end - src));
+    if (code == kScriptEndedInCallback) return 0;
+    if (code != 0) return code;
     VmPushLString(L, out.data(), out.size());
     VmPushNumber(L, double(count));
     return 2;

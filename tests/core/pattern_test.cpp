@@ -137,5 +137,22 @@ TEST(Pattern, DeeplyNestedPatternsFailWithStackError) {
   EXPECT_EQ(FindFirst(s, p.substr(0, 2 * 150)).code, 0);
 }
 
+// Backtracking that would take 2^40 steps ends at the first poll that asks for it.
+TEST(Pattern, PollEndsExponentialBacktracking) {
+  std::string s(40, 'a');
+  std::string p;
+  for (int i = 0; i < 40; ++i) p += "a?";
+  p += "b";
+  qvPatternMatch m;
+  PatternBegin(&m, s.data(), s.size(), p.data(), p.size());
+  int polls = 0;
+  m.poll = [](void* data) -> int32_t { return ++*static_cast<int*>(data) == 3 ? ERR_USERABORT : 0; };
+  m.pollData = &polls;
+  const char* end;
+  EXPECT_EQ(PatternMatchAt(&m, s.data(), p.data(), &end), ERR_USERABORT);
+  EXPECT_EQ(polls, 3);
+  EXPECT_EQ(end, nullptr);
+}
+
 }  // namespace
 }  // namespace qv
