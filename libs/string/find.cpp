@@ -17,6 +17,7 @@ using strlib::FindBytes;
 using strlib::Guard;
 using strlib::kNotFound;
 using strlib::OptCount;
+using strlib::qvByteSearcher;
 
 namespace {
 
@@ -62,7 +63,8 @@ int32_t ReplaceStr(qvScriptState* L) {
   const char* repl = VmCheckString(L, 3, &replLen);
   if (a.start < 0) return ERR_WRONGUSAGE;
   size_t from = a.start >= int64_t(a.len) ? a.len : size_t(a.start);
-  size_t at = FindBytes(a.s, a.len, a.sub, a.subLen, from, a.matchCase);
+  qvByteSearcher searcher(a.sub, a.subLen, a.matchCase);
+  size_t at = searcher.Find(a.s, a.len, from);
   if (at == kNotFound) {
     VmPushValue(L, 1);
     return 1;
@@ -75,7 +77,7 @@ int32_t ReplaceStr(qvScriptState* L) {
       out.append(a.s + from, at - from);
       out.append(repl, replLen);
       from = at + a.subLen;
-      at = FindBytes(a.s, a.len, a.sub, a.subLen, from, a.matchCase);
+      at = searcher.Find(a.s, a.len, from);
     }
     out.append(a.s + from, a.len - from);
     VmPushLString(L, out.data(), out.size());
@@ -90,7 +92,8 @@ int32_t CountStr(qvScriptState* L) {
   if (a.start < 0) return ERR_WRONGUSAGE;
   size_t from = a.start >= int64_t(a.len) ? a.len : size_t(a.start);
   double count = 0;
-  for (size_t at; (at = FindBytes(a.s, a.len, a.sub, a.subLen, from, a.matchCase)) != kNotFound;) {
+  qvByteSearcher searcher(a.sub, a.subLen, a.matchCase);
+  for (size_t at; (at = searcher.Find(a.s, a.len, from)) != kNotFound;) {
     ++count;
     from = at + a.subLen;
   }

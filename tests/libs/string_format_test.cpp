@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/support.h"
 #include "libs/string/format.h"
 #include "libs/string/search.h"
 #include "libs/string/string_args.h"
@@ -86,6 +87,33 @@ TEST(FindBytes, CaseAndEdges) {
   for (const Case& c : cases) {
     EXPECT_EQ(FindBytes(c.s, std::strlen(c.s), c.sub, std::strlen(c.sub), c.start, c.matchCase), c.want)
         << c.s << " / " << c.sub;
+  }
+}
+
+// The searcher (sixteen windows at a time where the text is long enough, a skip table after)
+// against a plain scan, over seeded random texts of a small alphabet
+// (with Latin-1 letters in both cases and zero bytes), so matches, near misses and skips all occur.
+TEST(ByteSearcher, AgreesWithAPlainScan) {
+  const char alphabet[] = {'a', 'A', 'b', '\xE9', '\xC9', '\0'};
+  uint32_t x = 1;
+  auto next = [&] { return (x = x * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 20000; ++round) {
+    std::string s(next() % 100, ' '), sub(1 + next() % 4, ' ');
+    for (char& c : s) c = alphabet[next() % sizeof alphabet];
+    for (char& c : sub) c = alphabet[next() % sizeof alphabet];
+    bool matchCase = next() % 2 == 0;
+    size_t start = next() % (s.size() + 2);
+    size_t want = kNotFound;
+    for (size_t i = start; want == kNotFound && i + sub.size() <= s.size(); ++i) {
+      size_t k = 0;
+      while (k < sub.size() && (matchCase ? s[i + k] == sub[k]
+                                          : ToLowerChar(uint8_t(s[i + k])) == ToLowerChar(uint8_t(sub[k]))))
+        ++k;
+      if (k == sub.size()) want = i;
+    }
+    qvByteSearcher searcher(sub.data(), sub.size(), matchCase);
+    ASSERT_EQ(searcher.Find(s.data(), s.size(), start), want) << "round " << round;
+    ASSERT_EQ(FindBytes(s.data(), s.size(), sub.data(), sub.size(), start, matchCase), want) << "round " << round;
   }
 }
 
