@@ -1,6 +1,7 @@
 // Searching, replacing, counting and splitting by plain substrings.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "core/args.h"
@@ -70,14 +71,16 @@ int32_t ReplaceStr(qvScriptState* L) {
     return 1;
   }
   return Guard([&] {
+    // The places first, so the result is allocated once at its size.
+    std::vector<size_t> places;
+    for (; at != kNotFound; at = searcher.Find(a.s, a.len, at + a.subLen)) places.push_back(at);
     std::string out;
-    out.reserve(a.len);
+    out.reserve(a.len - places.size() * a.subLen + places.size() * replLen);
     out.append(a.s, from);
-    while (at != kNotFound) {
-      out.append(a.s + from, at - from);
+    for (size_t place : places) {
+      out.append(a.s + from, place - from);
       out.append(repl, replLen);
-      from = at + a.subLen;
-      at = searcher.Find(a.s, a.len, from);
+      from = place + a.subLen;
     }
     out.append(a.s + from, a.len - from);
     VmPushLString(L, out.data(), out.size());
