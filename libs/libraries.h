@@ -33,4 +33,7 @@ extern const qvLibrary kVectorGraphicsLibrary;
 extern const qvLibrary kNetworkLibrary;
 extern const qvLibrary kVideoLibrary;
 
+// Shutdown, before the machine closes: frees every timer that the script left running.
+void FreeSystemLibrary();
+
 }  // namespace qv

@@ -297,6 +297,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
   SetAttr(kAttrQuiet, state->quiet);
 
   if (L != nullptr) ReleaseScriptErrorHandler(L);
+  FreeSystemLibrary();
 
   state->userArguments.clear();
   state->exportCommands.clear();

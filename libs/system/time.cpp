@@ -12,6 +12,7 @@
 #include "core/args.h"
 #include "core/dates.h"
 #include "core/registry.h"
+#include "libs/libraries.h"
 #include "libs/system/commands.h"
 #include "platform/time.h"
 #include "platform/timers.h"
@@ -85,6 +86,14 @@ constexpr int32_t kDateTime = 3;
 }  // namespace
 
 int32_t OpenTimers() { return RegisterObjectList(&gTimers); }
+
+void FreeSystemLibrary() {
+  while (gTimers != nullptr) {
+    qvObjectHeader* next = gTimers->next;
+    std::free(gTimers);
+    gTimers = next;
+  }
+}
 
 namespace cmd {
 
