@@ -94,8 +94,8 @@ bool GetVolumeLabel(const char* root, char* buffer, size_t size);
 // Free bytes (for the user) and used bytes of that volume: true, or false with both 0 when the
 // volume cannot be examined.
 bool GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes);
-// A new name "qv....tmp" in the private temporary directory (made on first use, removed with
-// everything in it at shutdown); the file itself does not exist. 0, or ERR_CREATEDIR when the
+// A new name "qv....tmp" in the private temporary directory ("quillvane-<pid>-XXXXXX" in $TMPDIR
+// or /tmp, made on first use, removed with everything in it at shutdown); the file itself does not exist. 0, or ERR_CREATEDIR when the
 // directory cannot be made or the name does not fit (the buffer then holds "").
 int CreateTempName(char* buffer, size_t size);
 

@@ -13,10 +13,13 @@ namespace qv {
 // Starts the platform on the main thread: 0, or ERR_SEMAPHORE (the display-list lock),
 // ERR_CREATEEVENT (a signal), ERR_MEM (the timer service), ERR_THREAD (the signal watch). A
 // failure leaves what was made for ShutdownPlatform. Calling it again while started returns 0.
+// From the first call on, SIGHUP, SIGINT, SIGTERM and SIGQUIT request a quit (see QuitRequested)
+// instead of ending the process, and SIGPIPE is ignored; after ShutdownPlatform these signals are
+// absorbed, so that one arriving while the process exits cannot cut its clean-up short.
 int InitPlatform();
 // Main thread, after MessageLoop has returned: frees everything, removes the private temporary
-// directory and forgets the window system, the hosts and the platform clock. Nothing happens when
-// the platform is not started.
+// directory and the debug device's block, and forgets the window system, the hosts and the
+// platform clock. Nothing happens when the platform is not started.
 void ShutdownPlatform();
 
 // The script's body: runs the main chunk in a protected call and returns its status.
@@ -77,8 +80,13 @@ bool SetRequestHandler(WindowRequest request, qvRequestHandler handler);
 int RunWindowRequest(WindowRequest request, intptr_t a0 = 0, intptr_t a1 = 0, intptr_t a2 = 0,
                      intptr_t a3 = 0);
 
-// The runtime's break word: called (on any thread) when the user asked to quit, by
-// SyncWindowStates and on SIGINT or SIGTERM. A second such signal ends the process. Any thread.
+// Whether the user asked to quit since InitPlatform: one of the signals above, a quit condition of
+// a display, or standard output's reader gone. The request stays. Work that runs outside the
+// script's lines (unpacking an applet) polls it. Any thread.
+bool QuitRequested();
+// The runtime's break word: called when the user asked to quit, by SyncWindowStates, and on the
+// thread that noticed the request (the signal watch, a failed write to standard output). Any
+// thread.
 void SetBreakHandler(void (*handler)(void* data), void* data);
 
 // Neighbours that later parts of the player plug in; see platform/window_system.h and

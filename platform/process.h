@@ -14,6 +14,11 @@ enum class RunMode {
 // given) gets its exit status, 128 + the signal when killed. 0, or ERR_FILEEXIST (with the name as
 // error text) when it cannot be started. Any thread; kWait blocks it until the program ends.
 int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* exitStatus);
+// Removes what players left behind when they could not shut down (killed by SIGKILL, a power
+// cut): private temporary directories whose owner, the pid in the name, no longer runs, and
+// debug-device blocks that no running player holds. A running player's are never touched. True
+// when everything found could be removed. Any thread; start-up calls it once.
+bool RemoveLeftoversOfEndedPlayers();
 // The full path of the program file: true, or false with "" when it does not fit or cannot be
 // read. Any thread.
 bool GetProgramPath(char* buffer, size_t size);

@@ -12,7 +12,8 @@ enum class TextTarget {
 };
 
 // Writes the text (null is ignored) to the present target; a host gets at most 2047 bytes of it.
-// A host that went away loses the text. Any thread.
+// A host that went away loses the text. When standard output's reader has gone, the text is
+// dropped and the user's quit is requested, as for a signal (see QuitRequested). Any thread.
 void OutputText(const char* text);
 // Chooses the target from a device argument and returns the target in effect afterwards:
 // "::hwnd<n>" the host n, "::file<path>" the file; either falls back to standard output when the

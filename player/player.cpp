@@ -203,6 +203,8 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
                qvPlayerState* state, int argc, char** argv) {
   int code = InitPlatform();
   if (code != 0) return code;
+  // What players killed beyond any clean-up left behind.
+  RemoveLeftoversOfEndedPlayers();
 
   // The program's directory first: the catalog may lie below it. A missing catalog is no error.
   char dir[kPathSize];

@@ -36,12 +36,15 @@ TimerService* Timers();
 void MarkQueueTimerFired(uint64_t timerId);
 void DeleteAllQueueTimers();
 
-// The user asked to quit (a quit condition in a pass, SIGINT, SIGTERM).
+// The user asked to quit (a quit condition in a pass, a signal, standard output's reader gone).
 void RequestQuit();
 
 // Signals of the process (signal_watch.cpp).
 int StartSignalWatch();
 void StopSignalWatch();
+
+// Debug-device blocks that no live player holds (textout.cpp): true when each could be removed.
+bool RemoveAbandonedBlocks();
 
 // Shutdown of the other parts.
 void CloseTextOutput();

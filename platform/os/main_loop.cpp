@@ -206,6 +206,8 @@ void WakeWindowSystem() {
   ActiveWindowSystem()->Wake();
 }
 
+bool QuitRequested() { return g.quitFlag.load() != 0; }
+
 void RequestQuit() {
   g.quitFlag.store(1);
   if (auto handler = g.breakHandler.load()) handler(g.breakData.load());

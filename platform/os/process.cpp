@@ -1,7 +1,9 @@
 // Programs and places: running programs without a shell, temporary names in one private directory,
 // the program's own path.
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,9 +55,60 @@ std::mutex tempMutex;
 std::string tempDir;
 unsigned tempCounter = 0;
 
+// The private directory is "quillvane-<pid>-XXXXXX" in $TMPDIR (when absolute) or /tmp: the
+// owner's pid in its name tells start-up whether its player still runs.
+constexpr char kTempPrefix[] = "quillvane-";
+
+std::string TempBase() {
+  const char* base = std::getenv("TMPDIR");
+  return base && base[0] == '/' ? base : "/tmp";
+}
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   remove(path);
   return 0;
+}
+
+// Depth first, never following links out of the directory. True when it is gone.
+bool RemoveTree(const std::string& dir) {
+  nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return access(dir.c_str(), F_OK) != 0;
+}
+
+// The owner's pid of a private directory's name, or 0 when the name is not one.
+pid_t TempDirOwner(const char* name) {
+  size_t prefix = sizeof kTempPrefix - 1;
+  if (std::strncmp(name, kTempPrefix, prefix) != 0) return 0;
+  const char* p = name + prefix;
+  long long pid = 0;
+  const char* digits = p;
+  while (*p >= '0' && *p <= '9' && pid < (1LL << 32)) pid = pid * 10 + (*p++ - '0');
+  if (p == digits || *p != '-' || std::strlen(p + 1) != 6 || pid <= 0 || pid >= (1LL << 31)) {
+    return 0;
+  }
+  return static_cast<pid_t>(pid);
+}
+
+bool ProcessGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+// Private directories of this user whose player no longer runs.
+bool RemoveOrphanedTempDirs() {
+  const std::string base = TempBase();
+  DIR* dir = opendir(base.c_str());
+  if (!dir) return true;
+  std::vector<std::string> orphans;
+  while (const dirent* entry = readdir(dir)) {
+    pid_t owner = TempDirOwner(entry->d_name);
+    if (owner == 0 || owner == getpid()) continue;
+    std::string path = base + "/" + entry->d_name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
+    if (ProcessGone(owner)) orphans.push_back(path);
+  }
+  closedir(dir);
+  bool removedAll = true;
+  for (const std::string& path : orphans) removedAll &= RemoveTree(path);
+  return removedAll;
 }
 
 }  // namespace
@@ -74,8 +127,18 @@ int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* e
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // The player ignores SIGPIPE, and an ignored signal would stay ignored in the program.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+  int spawned = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  if (spawned != 0) {
     SetErrorString(name ? name : "");
     return ERR_FILEEXIST;
   }
@@ -101,8 +164,7 @@ int CreateTempName(char* buffer, size_t size) {
   std::lock_guard<std::mutex> lock(tempMutex);
   if (size) buffer[0] = '\0';
   if (tempDir.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && base[0] == '/' ? base : "/tmp") + "/quillvane-XXXXXX";
+    std::string pattern = TempBase() + "/" + kTempPrefix + std::to_string(getpid()) + "-XXXXXX";
     if (!mkdtemp(pattern.data())) return ERR_CREATEDIR;
     tempDir = pattern;
   }
@@ -127,9 +189,14 @@ int CreateTempName(char* buffer, size_t size) {
 void RemovePrivateTempDir() {
   std::lock_guard<std::mutex> lock(tempMutex);
   if (tempDir.empty()) return;
-  // Depth first, never following links out of the directory.
-  nftw(tempDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  RemoveTree(tempDir);
   tempDir.clear();
+}
+
+bool RemoveLeftoversOfEndedPlayers() {
+  bool dirs = RemoveOrphanedTempDirs();
+  bool blocks = RemoveAbandonedBlocks();
+  return dirs && blocks;
 }
 
 bool GetProgramPath(char* buffer, size_t size) {

@@ -1,12 +1,20 @@
-// SIGINT and SIGTERM ask the script to quit. The handler only writes to an eventfd (all it may do
-// in a signal handler); a watcher thread turns that into a quit request. The handlers reset
-// themselves, so a second signal ends the process the default way when the script does not.
+// The signals that end a run. SIGHUP (the terminal closed), SIGINT, SIGTERM and SIGQUIT ask the
+// script to quit, so the run ends through the normal shutdown, which removes the temporary files
+// and the debug device's block. SIGPIPE is ignored: a reader that went away shows as a failed
+// write, which the text output turns into a quit request too.
+//
+// The handler only writes to an eventfd (all it may do in a signal handler); a watcher thread
+// turns that into a quit request. Once installed the handlers stay for the life of the process,
+// and the eventfd with them: a signal that arrives while shutdown runs, or after it while the
+// process exits, is absorbed and cannot cut the clean-up short.
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 
 #include "base/errors.h"
 #include "platform/os/internal.h"
@@ -15,20 +23,43 @@ namespace qv {
 
 namespace {
 
-int signalFd = -1;
+constexpr int kQuitSignals[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT};
+
+// Made once and never closed, as a handler may run at any moment. Lock-free atomics, so that the
+// handler may read them.
+std::atomic<int> signalFd{-1};
+std::atomic<bool> watching{false};  // false: a signal is absorbed
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+std::once_flag makeOnce, installOnce;
+
 int stopFd = -1;
 qvThread* watcher = nullptr;
-struct sigaction oldInt, oldTerm;
 
 void OnSignal(int) {
+  if (!watching.load(std::memory_order_relaxed)) return;
   int saved = errno;
+  int fd = signalFd.load(std::memory_order_relaxed);
   uint64_t one = 1;
-  (void)!write(signalFd, &one, sizeof one);
+  if (fd >= 0) (void)!write(fd, &one, sizeof one);
   errno = saved;
 }
 
+void Install() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESTART;
+  // One handler at a time: a second signal waits until the first has written.
+  sigemptyset(&action.sa_mask);
+  for (int s : kQuitSignals) sigaddset(&action.sa_mask, s);
+  for (int s : kQuitSignals) sigaction(s, &action, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 void Watch(void*) {
-  pollfd fds[2] = {{signalFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  pollfd fds[2] = {{signalFd.load(), POLLIN, 0}, {stopFd, POLLIN, 0}};
   for (;;) {
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -36,40 +67,38 @@ void Watch(void*) {
     }
     if (fds[1].revents) return;
     uint64_t value;
-    if (read(signalFd, &value, sizeof value) == sizeof value) RequestQuit();
+    if (read(fds[0].fd, &value, sizeof value) == sizeof value) RequestQuit();
   }
 }
 
 }  // namespace
 
 int StartSignalWatch() {
-  signalFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  std::call_once(makeOnce, [] { signalFd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)); });
+  if (signalFd.load() < 0) return ERR_CREATEEVENT;
+  // Counted from the moment the handlers are in place: the watcher reads what came before it.
+  watching.store(true);
+  std::call_once(installOnce, Install);
   stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (signalFd < 0 || stopFd < 0) return ERR_CREATEEVENT;
+  if (stopFd < 0) return ERR_CREATEEVENT;
   watcher = StartThread("qv signals", 0, Watch, nullptr, nullptr);
-  if (!watcher) return ERR_THREAD;
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-  return 0;
+  return watcher ? 0 : ERR_THREAD;
 }
 
 void StopSignalWatch() {
   if (watcher) {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     uint64_t one = 1;
     (void)!write(stopFd, &one, sizeof one);
     JoinThread(watcher);
     watcher = nullptr;
   }
-  for (int* fd : {&signalFd, &stopFd}) {
-    if (*fd >= 0) close(*fd);
-    *fd = -1;
-  }
+  watching.store(false);
+  // What came after the watcher's last read belongs to no run.
+  uint64_t value;
+  int fd = signalFd.load();
+  if (fd >= 0) (void)!read(fd, &value, sizeof value);
+  if (stopFd >= 0) close(stopFd);
+  stopFd = -1;
 }
 
 }  // namespace qv

@@ -5,7 +5,7 @@
 namespace qv {
 
 std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
-  // The platform handles SIGINT and SIGTERM itself.
+  // The platform handles the signals that end a run itself.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return nullptr;
   uint32_t type = SDL_RegisterEvents(1);

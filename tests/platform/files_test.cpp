@@ -1,4 +1,6 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -360,6 +362,41 @@ TEST_F(FilesTest, TemporaryNamesLiveInOnePrivateDirectoryRemovedAtShutdown) {
   EXPECT_FALSE(fs::exists(dir));
 }
 
+// A player killed beyond any clean-up leaves its private directory; the next start removes it by
+// the pid in its name, and only when that process is gone.
+TEST_F(FilesTest, LeftoversOfEndedPlayersGoAndALivePlayersStay) {
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string live = std::to_string(getppid());
+  const std::string gone = std::to_string(dead);
+  fs::create_directories(root + "/quillvane-" + gone + "-a1B2c3/sub");
+  Make("quillvane-" + gone + "-a1B2c3/qv0001.tmp");
+  Make("quillvane-" + gone + "-a1B2c3/sub/inner");
+  fs::create_directory(root + "/outside");
+  Make("outside/kept");
+  fs::create_directory_symlink(root + "/outside", root + "/quillvane-" + gone + "-linked");
+  const char* kept[] = {"quillvane-LIVE-a1B2c3", "quillvane-a1B2c3", "quillvane-GONE-toolong",
+                        "quillvane-GONE", "quillvane--a1B2c3", "quillvane-GONEx-a1B2c3"};
+  std::vector<std::string> keptPaths;
+  for (std::string name : kept) {
+    if (auto at = name.find("LIVE"); at != std::string::npos) name.replace(at, 4, live);
+    if (auto at = name.find("GONE"); at != std::string::npos) name.replace(at, 4, gone);
+    keptPaths.push_back(root + "/" + name);
+    fs::create_directory(keptPaths.back());
+  }
+  Make("quillvane-" + gone + "-file12");  // not a directory
+
+  setenv("TMPDIR", root.c_str(), 1);
+  EXPECT_TRUE(RemoveLeftoversOfEndedPlayers());
+  unsetenv("TMPDIR");
+  EXPECT_FALSE(fs::exists(root + "/quillvane-" + gone + "-a1B2c3"));
+  for (const std::string& path : keptPaths) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::exists(root + "/quillvane-" + gone + "-file12"));
+  EXPECT_TRUE(fs::exists(root + "/outside/kept"));  // a link is not followed
+}
+
 TEST_F(FilesTest, ExecutesProgramsWithArgumentsAndExitStatus) {
   std::string out = root + "/args.txt";
   int status = -1;
@@ -383,6 +420,9 @@ TEST_F(FilesTest, ExecutesProgramsWithArgumentsAndExitStatus) {
 
   EXPECT_EQ(ExecuteProgram((root + "/no such program").c_str(), "", RunMode::kWait, &status),
             ERR_FILEEXIST);
+  // The player ignores SIGPIPE; a program it runs gets the default back.
+  ASSERT_EQ(ExecuteProgram("/bin/sh", "-c \"kill -PIPE $$\"", RunMode::kWait, &status), 0);
+  EXPECT_EQ(status, 128 + SIGPIPE);
   double t0 = NowMs();
   EXPECT_EQ(ExecuteProgram("/bin/sleep", "1", RunMode::kAsync, &status), 0);  // not waited for
   EXPECT_LT(NowMs() - t0, 500);

@@ -264,23 +264,36 @@ TEST_F(LoopTest, WaitTimeQueuedLastsItsTimeOnThePlatformClock) {
   EXPECT_LT(waited, 10000);
 }
 
-TEST_F(LoopTest, TerminationSignalAsksTheScriptToQuit) {
-  breaks = 0;
-  SetBreakHandler(CountBreak, nullptr);
-  int quit = -1;
-  bool released = false;
-  MessageLoop([&] {
-    Watchdog dog([] { WakeMainLoop(); });
-    kill(getpid(), SIGTERM);
-    // The signal's watcher asks for the quit and wakes the loop.
-    while ((quit = SyncWindowStates()) == 0 && !dog.Fired()) WaitMainLoopPass();
-    released = dog.Fired();
-    return 0;
-  });
-  EXPECT_EQ(quit, ERR_USERABORT);
-  EXPECT_FALSE(released);
-  EXPECT_GE(breaks, 1);
-  SetBreakHandler(nullptr, nullptr);
+// Each signal that ends a run asks the script to quit, a second one too (the process lives on
+// to shut down), and so does one that comes after shutdown, before the next start.
+TEST_F(RealClockLoopTest, TerminationSignalsAskTheScriptToQuit) {
+  for (int signal : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) {
+    breaks = 0;
+    SetBreakHandler(CountBreak, nullptr);
+    EXPECT_FALSE(QuitRequested());
+    int quit = -1;
+    bool released = false;
+    MessageLoop([&] {
+      Watchdog dog([] { WakeMainLoop(); });
+      kill(getpid(), signal);
+      // The signal's watcher asks for the quit and wakes the loop.
+      while ((quit = SyncWindowStates()) == 0 && !dog.Fired()) WaitMainLoopPass();
+      released = dog.Fired();
+      kill(getpid(), signal);
+      return 0;
+    });
+    EXPECT_EQ(quit, ERR_USERABORT) << signal;
+    EXPECT_TRUE(QuitRequested()) << signal;
+    EXPECT_FALSE(released) << signal;
+    EXPECT_GE(breaks, 1) << signal;
+    SetBreakHandler(nullptr, nullptr);
+    ShutdownPlatform();
+    kill(getpid(), signal);  // absorbed: it belongs to no run
+    ASSERT_EQ(InitPlatform(), 0);
+    SetWindowSystem(&ws);
+    SetDisplayHost(&displays);
+  }
+  EXPECT_FALSE(QuitRequested());
 }
 
 namespace {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -59,13 +60,13 @@ TEST_F(PlatformTest, HostDeviceHandsEachTextThroughTheSharedBlock) {
   int server = ListenUnix(dir + "/hwnd4711");
   ASSERT_GE(server, 0);
 
-  // Another player holds the first free block: this one must take a later number.
-  int taken = -1;
+  // Another player holds the first free block (and its lock): this one must take a later number.
+  int taken = -1, takenFd = -1;
   std::string takenName;
   for (uint32_t k = 0; k < 10000 && taken < 0; ++k) {
-    int fd = shm_open(BlockName(k).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    if (fd >= 0) {
-      close(fd);
+    takenFd = shm_open(BlockName(k).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    if (takenFd >= 0) {
+      flock(takenFd, LOCK_EX);
       taken = static_cast<int>(k);
       takenName = BlockName(k);
     }
@@ -92,15 +93,18 @@ TEST_F(PlatformTest, HostDeviceHandsEachTextThroughTheSharedBlock) {
 
   EXPECT_EQ(ParseOutputArgument("::hwnd4711"), TextTarget::kHost);
   OutputText("hello host\n");
+  // Start-up's clean-up of another player leaves both live blocks alone.
+  EXPECT_TRUE(RemoveLeftoversOfEndedPlayers());
   OutputText(std::string(3000, 'x').c_str());
   ShutdownPlatform();  // closes the connection: the host ends
   host.join();
   close(server);
   shm_unlink(takenName.c_str());
+  close(takenFd);
   unsetenv("XDG_RUNTIME_DIR");
   std::filesystem::remove_all(runtime);
 
-  ASSERT_EQ(texts.size(), 2u);
+  ASSERT_EQ(texts.size(), 2u) << "a live block was removed";
   EXPECT_EQ(texts[0], "hello host\n");
   EXPECT_EQ(texts[1], std::string(2047, 'x'));  // cut to the block, always terminated
   EXPECT_NE(numbers[0], static_cast<uint32_t>(taken));
@@ -120,4 +124,40 @@ TEST_F(PlatformTest, HostDeviceWithoutAHostFallsBackToStandardOutput) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "to stdout\n");
   unsetenv("XDG_RUNTIME_DIR");
   std::filesystem::remove_all(runtime);
+}
+
+// A block that nobody holds belongs to a player that is gone: start-up removes it, but not a
+// block of another user's name pattern or another player's that is held.
+TEST_F(PlatformTest, AbandonedHostBlocksAreRemovedAtStartUp) {
+  std::vector<std::string> abandoned, held;
+  std::vector<int> holders;
+  for (uint32_t k = 0; k < 10000 && (abandoned.size() < 2 || held.size() < 1); ++k) {
+    int fd = shm_open(BlockName(k).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    if (fd < 0) continue;
+    if (abandoned.size() < 2) {
+      abandoned.push_back(BlockName(k));
+      close(fd);
+    } else {
+      flock(fd, LOCK_EX);
+      held.push_back(BlockName(k));
+      holders.push_back(fd);
+    }
+  }
+  ASSERT_EQ(abandoned.size(), 2u);
+  ASSERT_EQ(held.size(), 1u);
+  int other = shm_open("/brellcombe_quillvane_other", O_CREAT | O_RDWR, 0600);
+  ASSERT_GE(other, 0);
+  close(other);
+
+  EXPECT_TRUE(RemoveLeftoversOfEndedPlayers());
+  for (const std::string& name : abandoned) EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << name;
+  int still = shm_open(held[0].c_str(), O_RDONLY, 0);
+  EXPECT_GE(still, 0);
+  close(still);
+  still = shm_open("/brellcombe_quillvane_other", O_RDONLY, 0);
+  EXPECT_GE(still, 0);
+  close(still);
+  shm_unlink("/brellcombe_quillvane_other");
+  shm_unlink(held[0].c_str());
+  for (int fd : holders) close(fd);
 }
