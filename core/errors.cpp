@@ -201,11 +201,12 @@ size_t FormatErrorRequesterText(qvScriptState* L, const char* message, bool plai
 }
 
 void ShowErrorText(qvScriptState* L, const char* message, bool plain, int /*style*/) {
-  char text[kRequesterTextSize];
-  FormatErrorRequesterText(L, message, plain, text, sizeof text);
+  char text[kRequesterTextSize + 2];
+  size_t n = FormatErrorRequesterText(L, message, plain, text, kRequesterTextSize);
   // No display can show a requester yet: the message goes where a console user sees it.
-  std::fprintf(stderr, "%s\n", text);
-  std::fflush(stderr);
+  text[n] = '\n';
+  text[n + 1] = '\0';
+  WriteErrorText(text);
 }
 
 size_t FormatDebugDeviceError(const char* fileName, int32_t line, const char* message, char* out,

@@ -312,7 +312,8 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
     const char* fileName = nullptr;
     int32_t line = 0;
     BuildErrorReport(L, code, state->errorMessage, sizeof state->errorMessage, &fileName, &line);
-    if (state->debugDevice) {
+    // A debug device that failed said so on standard error, where its report goes too.
+    if (state->debugDevice && !DebugDeviceFailed()) {
       PrintFailedMessage();
       char text[kErrorMessageSize + kPathSize + 32];
       FormatDebugDeviceError(fileName, line, state->errorMessage, text, sizeof text);

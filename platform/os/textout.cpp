@@ -39,7 +39,9 @@ constexpr int kLastBlock = 9999;
 
 std::mutex outputMutex;
 FILE* outputFile = nullptr;
-bool stdoutGone = false;  // standard output's reader went away
+std::string outputPath;     // the "::file" device's path, for the failure notice
+bool deviceFailed = false;  // the "::file" device could not be made or lost a text
+bool stdoutGone = false;    // standard output's reader went away
 struct Host {
   int socket = -1;
   int blockFd = -1;  // holds the block's lock
@@ -63,9 +65,25 @@ bool IsBlockName(const char* name) {
   return true;
 }
 
+void WriteErrorTextLocked(const std::string& text) {
+  fflush(stdout);
+  fputs(text.c_str(), stderr);
+  fflush(stderr);
+}
+
+// Said once, with the reason, until the next device is chosen.
+void DeviceFailedLocked(const char* what, int error) {
+  if (deviceFailed) return;
+  deviceFailed = true;
+  char reason[128];
+  WriteErrorTextLocked(std::string("Cannot ") + what + " the debug device " + outputPath + ": " +
+                       strerror_r(error, reason, sizeof reason) + "\n");
+}
+
 void CloseLocked() {
   if (outputFile) fclose(outputFile);
   outputFile = nullptr;
+  outputPath.clear();
   if (host.block) munmap(host.block, kBlockSize);
   if (!host.blockPath.empty()) unlink(host.blockPath.c_str());
   if (host.blockFd >= 0) close(host.blockFd);
@@ -136,7 +154,10 @@ TextTarget ParseOutputArgument(const char* device) {
     if (host.socket < 0) CloseLocked();  // no host: standard output
   } else if (std::strncmp(device, "::file", 6) == 0) {
     CloseLocked();
-    outputFile = fopen(device + 6, "wbe");
+    deviceFailed = false;
+    outputPath = device + 6;
+    outputFile = fopen(outputPath.c_str(), "wbe");
+    if (!outputFile) DeviceFailedLocked("open", errno);
   }
   return TargetLocked();
 }
@@ -149,14 +170,24 @@ void OutputText(const char* text) {
     if (host.block) {
       SendToHost(text);
     } else if (outputFile) {
-      fputs(text, outputFile);
-      fflush(outputFile);
+      if (fputs(text, outputFile) == EOF || fflush(outputFile) != 0) DeviceFailedLocked("write to", errno);
     } else if (!stdoutGone) {
       // As a Linux program under "| head" is expected to: the run ends once nobody reads.
       if (fputs(text, stdout) == EOF && errno == EPIPE) stdoutGone = readerGone = true;
     }
   }
   if (readerGone) RequestQuit();
+}
+
+void WriteErrorText(const char* text) {
+  if (!text) return;
+  std::lock_guard<std::mutex> lock(outputMutex);
+  WriteErrorTextLocked(text);
+}
+
+bool DebugDeviceFailed() {
+  std::lock_guard<std::mutex> lock(outputMutex);
+  return deviceFailed;
 }
 
 bool ReadConsoleLine(char* buffer, int size) {
@@ -166,6 +197,7 @@ bool ReadConsoleLine(char* buffer, int size) {
 void CloseTextOutput() {
   std::lock_guard<std::mutex> lock(outputMutex);
   CloseLocked();
+  deviceFailed = false;
   stdoutGone = false;
 }
 

@@ -43,11 +43,56 @@ TEST_F(PlatformTest, FileDeviceHasEveryTextOnDiskAtOnce) {
   EXPECT_EQ(ReadFile(path), "first line\n");
   OutputText("second\n");
   EXPECT_EQ(ReadFile(path), "first line\nsecond\n");
-  // A file that cannot be made leaves standard output.
+  EXPECT_FALSE(DebugDeviceFailed());
+  // A file that cannot be made leaves standard output, and says why.
+  testing::internal::CaptureStderr();
   EXPECT_EQ(ParseOutputArgument(("::file" + std::string(dir) + "/no/such/dir").c_str()),
             TextTarget::kStandardOutput);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot open the debug device " +
+                                                        std::string(dir) +
+                                                        "/no/such/dir: No such file or directory\n");
+  EXPECT_TRUE(DebugDeviceFailed());
   ShutdownPlatform();  // closes the file
   std::filesystem::remove_all(dir);
+}
+
+// A device that takes no text says so once, with the reason; the next device starts afresh.
+TEST_F(PlatformTest, FileDeviceThatFailsSaysItOnceOnStandardError) {
+  ASSERT_EQ(ParseOutputArgument("::file/dev/full"), TextTarget::kFile);
+  EXPECT_FALSE(DebugDeviceFailed());
+  testing::internal::CaptureStderr();
+  OutputText("lost\n");
+  OutputText("lost too\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Cannot write to the debug device /dev/full: No space left on device\n");
+  EXPECT_TRUE(DebugDeviceFailed());
+  EXPECT_EQ(ParseOutputArgument("::file/dev/null"), TextTarget::kFile);
+  EXPECT_FALSE(DebugDeviceFailed());
+}
+
+// Standard output is flushed first: a reader of both through one pipe sees them in order.
+TEST_F(PlatformTest, ErrorTextComesAfterEverythingWrittenBefore) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  fflush(stdout);
+  fflush(stderr);
+  int savedOut = dup(1), savedErr = dup(2);
+  dup2(fds[1], 1);
+  dup2(fds[1], 2);
+  close(fds[1]);
+  OutputText("first\n");  // a pipe: fully buffered
+  WriteErrorText("second\n");
+  OutputText("third\n");
+  WriteErrorText(nullptr);
+  fflush(stdout);
+  dup2(savedOut, 1);
+  dup2(savedErr, 2);
+  close(savedOut);
+  close(savedErr);
+  char buffer[64] = {};
+  ASSERT_GT(read(fds[0], buffer, sizeof buffer - 1), 0);
+  close(fds[0]);
+  EXPECT_STREQ(buffer, "first\nsecond\nthird\n");
 }
 
 // A fake host: takes the records {0x8000, k}, reads block k and answers.

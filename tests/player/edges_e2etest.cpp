@@ -1,5 +1,6 @@
 // The player at the edges of its process: the signals that end a run, sent at random moments; a
-// standard output whose reader has gone; players killed beyond any clean-up. After every clean end
+// standard output whose reader has gone; the order of standard output and standard error in one
+// pipe; a debug device that fails; players killed beyond any clean-up. After every clean end
 // nothing is left in the temporary directory or among the shared blocks.
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -57,6 +58,21 @@ constexpr char kHello[] = R"(
 .end
 )";
 
+constexpr char kFailing[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "before the error"
+  CALL R0, nargs=1, nres=0
+  .line 2
+  GETGLOBAL R0, "error"
+  LOADCONST R1, "stop"
+  CALL R0, nargs=1, nres=0
+  RETURN R0, 1
+.end
+)";
+
+constexpr char kReport[] = "stop\nFile: --- (current line: -1 - In function: Error)\n";
 constexpr int kWindow = 7;
 
 // A debug host for "::hwnd7": answers every record of every player that connects, and notes which
@@ -326,6 +342,43 @@ TEST_F(EdgesTest, AReaderThatGoesAwayEndsTheRun) {
   EXPECT_EQ(WaitExit(pid), 0);
   EXPECT_EQ(ReadFile("stderr.txt"), "");
   EXPECT_EQ(TempLeftovers(), std::vector<std::string>{});
+}
+
+// "quillvane x.qva 2>&1 | cat": the script's lines come before the error report that followed them.
+TEST_F(EdgesTest, StandardOutputAndErrorKeepTheirOrderInOnePipe) {
+  WriteFile("failing.qva", Applet(kFailing));
+  int out = -1;
+  pid_t pid = StartPiped({"failing.qva", "-QUIET"}, true, &out);
+  ASSERT_GT(pid, 0);
+  std::string all = ReadAll(out);
+  close(out);
+  EXPECT_EQ(WaitExit(pid), 1);
+  EXPECT_EQ(all, std::string("before the error\n") + kReport);
+}
+
+// A debug device that takes no text, or that cannot be made, says so once on standard error with
+// the reason; the error report goes there too, and the exit status is that of the run.
+TEST_F(EdgesTest, AFailingDebugDeviceIsSaidOnStandardError) {
+  WriteFile("failing.qva", Applet(kFailing));
+  WriteFile("hello.qva", Applet(kHello));
+  const std::string full = "Cannot write to the debug device /dev/full: No space left on device\n";
+
+  PlayerRun r = Run({"failing.qva", "-DEBUGDEVICE", "::file/dev/full"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, full + kReport);
+
+  r = Run({"hello.qva", "-DEBUGDEVICE", "::file/dev/full"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, full);
+
+  const std::string missing = Path("no/such/dir/debug.txt");
+  r = Run({"failing.qva", "-QUIET", "-DEBUGDEVICE", "::file" + missing});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "before the error\n");  // standard output took the device's place
+  EXPECT_EQ(r.err, "Cannot open the debug device " + missing + ": No such file or directory\n" +
+                       kReport);
 }
 
 // SIGKILL cannot be caught: the killed player's private directory and block stay until the next
