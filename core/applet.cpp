@@ -612,6 +612,15 @@ std::string DirectoryOf(const char* path) {
   return slash == path ? std::string("/") : std::string(path, size_t(slash - path));
 }
 
+// Linked files and declarations with linked data are read from the container by its name later.
+bool NamesTheContainer(const qvAppletSettings& settings) {
+  if (!settings.linkedFiles.empty()) return true;
+  for (const qvObjectDeclaration& decl : settings.declarations) {
+    if (decl.linkedLength != 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int ReadApplet(qvFile* file, const char* containerPath, uint64_t appletOffset,
@@ -668,8 +677,10 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
            ReadFileQ(f, magic, 4) == 4;
   };
   state->appletFlag = 0;
+  bool unpacked = false;
   if (readMagic(file.get())) {
     if (std::memcmp(magic, kAppletPackMagic, 4) == 0) {
+      unpacked = true;
       std::string temp = host.tempFileName ? host.tempFileName() : std::string();
       if (temp.empty()) return ERR_MEM;
       file.reset();
@@ -696,6 +707,9 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
   }
   SeekFileQ(file.get(), static_cast<int64_t>(offset), kSeekStart);
   int e = ReadApplet(file.get(), state->scriptPath, offset, settings, state->quiet);
+  // The unpacked copy goes as soon as nothing needs its name: a player killed outright then
+  // leaves no applet behind.
+  if (e == 0 && unpacked && !NamesTheContainer(*settings)) DeleteFileOrDir(state->scriptPath);
   if (e == 0 && !state->quiet && host.done) host.done();
   return e;
 }

@@ -39,10 +39,13 @@ struct qvAppletHost {
 // unpacking a compressed container into a temporary file first. The script path is a name of
 // the file layer (core/vfile.h: "\" separators, "PROGDIR:"); it is made absolute (and the
 // temporary file after unpacking), and the script's directory becomes the current directory.
+// Once read, the temporary file is deleted unless linked files or declarations with linked data
+// name it as their container (the script path keeps its name either way).
 // A failure that names a file or a version stores it as the error's text argument.
 // Returns 0; ERR_ARGS when the absolute path does not fit; ERR_FILEEXIST when the script does
 // not open, ERR_READFILE when it does not open again; ERR_NOAPPLET; ReadApplet's codes; or an
-// unpacking error (ERR_MEM, ERR_READ, ERR_WRITE, ERR_WRITEFILE, ERR_ZLIBIO to ERR_PAKFORMAT).
+// unpacking error (ERR_MEM, ERR_READ, ERR_WRITEFILE, ERR_USERABORT, ERR_ZLIBIO to
+// ERR_PAKFORMAT).
 int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletHost& host);
 
 // Reads the records of an applet whose magic starts at the file's position; `appletOffset` is that

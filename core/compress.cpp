@@ -11,6 +11,8 @@
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/vfile.h"
+#include "platform/files.h"
+#include "platform/loop.h"
 
 namespace qv {
 
@@ -151,7 +153,11 @@ int UnpackFile(const char magic[4], const char* source, const char* dest, uint64
       }
       size_t have = kBlock - strm.avail_out;
       if (have > 0 && WriteFileQ(dst.get(), out.data(), have) != have) {
-        result = ERR_WRITE;
+        result = ERR_WRITEFILE;
+        break;
+      }
+      if (QuitRequested()) {
+        result = ERR_USERABORT;
         break;
       }
     } while (strm.avail_out == 0 && ret != Z_STREAM_END);
@@ -160,7 +166,12 @@ int UnpackFile(const char magic[4], const char* source, const char* dest, uint64
   inflateEnd(&strm);
   if (result == 0 && !ended) result = ERR_ZLIBDATA;
   if (size) *size = uint64_t(SeekFileQ(dst.get(), 0, kSeekCurrent));
-  return FinishDestination(dst, result);
+  if (!CloseFileQ(dst.release()) && result == 0) result = ERR_WRITEFILE;
+  if (result == ERR_WRITEFILE) SetErrorString(dest);
+  // What a stopped run inflated is of no use to anyone.
+  char native[kMaxPathLength + 1];
+  if (result == ERR_USERABORT && MakeNativePath(dest, native, sizeof native)) DeleteFileOrDir(native);
+  return result;
 }
 
 int CompressFile(const char* source, const char* dest, uint32_t* size) {

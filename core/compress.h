@@ -22,7 +22,10 @@ int MapZlibError(int zlibResult);
 int PackFile(const char magic[4], const char* source, const char* dest, uint64_t* size);
 // Checks the magic at `offset` in `source` (ERR_PAKFORMAT when it differs; no destination is made
 // then) and inflates the stream behind it into the new file `dest`; `size` (may be null) gets the
-// bytes written. A stream that ends early gives ERR_ZLIBDATA and leaves what was inflated. Other
+// bytes written. A stream that ends early gives ERR_ZLIBDATA and leaves what was inflated. A
+// destination that cannot take the bytes (a full file system) gives ERR_WRITEFILE with its name as
+// the text argument. A small file may inflate to gigabytes: a quit request (QuitRequested) stops
+// the inflation within a 16384-byte block with ERR_USERABORT and removes the destination. Other
 // codes as for PackFile.
 int UnpackFile(const char magic[4], const char* source, const char* dest, uint64_t offset,
                uint64_t* size);

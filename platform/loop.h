@@ -81,8 +81,9 @@ int RunWindowRequest(WindowRequest request, intptr_t a0 = 0, intptr_t a1 = 0, in
                      intptr_t a3 = 0);
 
 // Whether the user asked to quit since InitPlatform: one of the signals above, a quit condition of
-// a display, or standard output's reader gone. The request stays. Work that runs outside the
-// script's lines (unpacking an applet) polls it. Any thread.
+// a display, or standard output's reader gone. The request stays until ShutdownPlatform (false
+// while the platform is not started). Work that runs outside the script's lines (unpacking an
+// applet) polls it. Any thread.
 bool QuitRequested();
 // The runtime's break word: called when the user asked to quit, by SyncWindowStates, and on the
 // thread that noticed the request (the signal watch, a failed write to standard output). Any

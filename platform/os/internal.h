@@ -38,6 +38,9 @@ void DeleteAllQueueTimers();
 
 // The user asked to quit (a quit condition in a pass, a signal, standard output's reader gone).
 void RequestQuit();
+// Only the flag that QuitRequested reads, at once: async-signal-safe, for the signal handler,
+// whose watcher thread then makes the full request.
+void MarkQuitRequested();
 
 // Signals of the process (signal_watch.cpp).
 int StartSignalWatch();

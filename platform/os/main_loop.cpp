@@ -46,7 +46,8 @@ struct Platform {
   intptr_t requestArgs[4] = {};
   std::atomic<qvRequestHandler> handlers[6] = {};
 
-  std::atomic<int> quitFlag{0};
+  std::atomic<int> quitFlag{0};  // lock-free: the signal handler sets it
+  static_assert(std::atomic<int>::is_always_lock_free);
   std::atomic<int> quitOnCtrlC{1}, quitOnLeftButton{0}, quitOnEscape{0};
   std::atomic<int> frameLimit{0};
 
@@ -208,6 +209,8 @@ void WakeWindowSystem() {
 
 bool QuitRequested() { return g.quitFlag.load() != 0; }
 
+void MarkQuitRequested() { g.quitFlag.store(1, std::memory_order_relaxed); }
+
 void RequestQuit() {
   g.quitFlag.store(1);
   if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
@@ -269,6 +272,7 @@ void ShutdownPlatform() {
   DeleteLock(g.displayListLock);
   g.displayListLock = nullptr;
   SetPlatformClock(nullptr);
+  g.quitFlag.store(0);  // no platform, no request
   g.initialised.store(false);
 }
 

@@ -37,6 +37,8 @@ qvThread* watcher = nullptr;
 
 void OnSignal(int) {
   if (!watching.load(std::memory_order_relaxed)) return;
+  // Work that polls QuitRequested (unpacking an applet) need not wait for the watcher.
+  MarkQuitRequested();
   int saved = errno;
   int fd = signalFd.load(std::memory_order_relaxed);
   uint64_t one = 1;

@@ -752,12 +752,22 @@ TEST_F(OpenAppletTest, CompressedApplet) {
   EXPECT_EQ(state_.appletOffset, 0u);
   EXPECT_EQ(std::string(state_.scriptPath), dir_ + "/temp1.qva");
   EXPECT_STREQ(settings_.headerTexts[0], "Small");
-  std::ifstream temp(dir_ + "/temp1.qva", std::ios::binary);
-  std::vector<uint8_t> inflated((std::istreambuf_iterator<char>(temp)), {});
-  EXPECT_EQ(inflated, SmallApplet());
+  // Nothing reads the unpacked copy by its name again: it is gone once read.
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/temp1.qva"));
   // The status line names the file the user gave.
   ASSERT_FALSE(log_.empty());
   EXPECT_EQ(log_[0], "open " + path);
+
+  // Linked files are read from the container by its name: this copy stays.
+  Bytes linked;
+  linked.Magic().Version(5, 2).U8(26).U32(1).U32(0).Str("a.bin").U32(3).Raw("xyz").Chunk("MAIN");
+  settings_ = qvAppletSettings{};
+  ASSERT_EQ(Open(Write("linked.qvz", Packed(linked.data).data)), 0);
+  ASSERT_EQ(settings_.linkedFiles.size(), 1u);
+  EXPECT_EQ(std::string(state_.scriptPath), dir_ + "/temp2.qva");
+  std::ifstream temp(dir_ + "/temp2.qva", std::ios::binary);
+  std::vector<uint8_t> inflated((std::istreambuf_iterator<char>(temp)), {});
+  EXPECT_EQ(inflated, linked.data);
 }
 
 TEST_F(OpenAppletTest, CompressedFailures) {

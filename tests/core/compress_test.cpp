@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "core/compress.h"
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/vfile.h"
+#include "platform/loop.h"
 
 using namespace qv;
 namespace fs = std::filesystem;
@@ -177,7 +181,10 @@ TEST_F(CompressTest, FileErrors) {
   EXPECT_EQ(DecompressFile(packed.c_str(), Path("no/dir/x").c_str(), &size), ERR_WRITEFILE);
   if (fs::exists("/dev/full")) {
     EXPECT_EQ(CompressFile(src.c_str(), "/dev/full", &size), ERR_WRITE);
-    EXPECT_EQ(DecompressFile(packed.c_str(), "/dev/full", &size), ERR_WRITE);
+    // A full file system names the file that could not be written.
+    SetErrorString("");
+    EXPECT_EQ(DecompressFile(packed.c_str(), "/dev/full", &size), ERR_WRITEFILE);
+    EXPECT_EQ(std::string(GetErrorString()), "/dev/full");
   }
 
   // Onto itself: refused before anything is written, in both directions.
@@ -191,4 +198,20 @@ TEST_F(CompressTest, FileErrors) {
   ASSERT_TRUE(MakeChunkName("src", chunk, sizeof(chunk), 0, data.size(), 0, src.c_str()));
   EXPECT_EQ(CompressFile(chunk, src.c_str(), &size), ERR_WRONGUSAGE);
   EXPECT_EQ(Slurp(src), data);
+}
+
+// A small file may inflate to gigabytes: a quit request stops it at once, and what was written
+// goes. Without the request the same file inflates whole.
+TEST_F(CompressTest, AQuitRequestStopsInflatingAndRemovesWhatWasWritten) {
+  std::string packed = Put("packed", Container("QVPK", std::string(1 << 20, 'a')));
+  uint32_t size = 0;
+  ASSERT_EQ(InitPlatform(), 0);
+  kill(getpid(), SIGINT);
+  for (int i = 0; i < 10000 && !QuitRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(QuitRequested());
+  EXPECT_EQ(DecompressFile(packed.c_str(), Path("out").c_str(), &size), ERR_USERABORT);
+  EXPECT_FALSE(fs::exists(Path("out")));
+  ShutdownPlatform();
+  EXPECT_EQ(DecompressFile(packed.c_str(), Path("out").c_str(), &size), 0);
+  EXPECT_EQ(size, 1u << 20);
 }
