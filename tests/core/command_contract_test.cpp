@@ -138,8 +138,9 @@ TEST_F(CommandsTest, TheScriptsErrorHandlerReceivesTheError) {
   EXPECT_EQ(ErrorLine(), -1);
 }
 
-TEST_F(CommandsTest, AScriptHandlerInAScript) {
-  RunResult r = Run(R"qv(
+// Installs the script function `handler` as the error handler, then calls "fail"; the handler
+// stores the error code in the global "handled", which the script returns.
+const char* const kScriptHandler = R"qv(
 .function main
   CLOSURE R0, handler
   GETGLOBAL R1, "install"
@@ -154,7 +155,10 @@ TEST_F(CommandsTest, AScriptHandlerInAScript) {
     RETURN R0, n=0
   .end
 .end
-)qv");
+)qv";
+
+TEST_F(CommandsTest, AScriptHandlerInAScript) {
+  RunResult r = Run(kScriptHandler);
   // "install" is not registered yet: the first run fails with ERR_FUNCDECLA.
   EXPECT_EQ(r.status, ERR_FUNCDECLA);
   RegisterNative("install", [](qvScriptState* L) -> int32_t {
@@ -163,22 +167,7 @@ TEST_F(CommandsTest, AScriptHandlerInAScript) {
     VmSetErrorHandlerRef(L, 3);
     return 0;
   });
-  r = Run(R"qv(
-.function main
-  CLOSURE R0, handler
-  GETGLOBAL R1, "install"
-  MOVE R2, R0
-  CALL R1, nargs=1, nres=0
-  GETGLOBAL R1, "fail"
-  CALL R1, nargs=0, nres=0
-  GETGLOBAL R1, "handled"
-  RETURN R1, n=1
-  .function handler params=4
-    SETGLOBAL R0, "handled"
-    RETURN R0, n=0
-  .end
-.end
-)qv");
+  r = Run(kScriptHandler);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.num(0), ERR_ZERODIVISION);
 }
