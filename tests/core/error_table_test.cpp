@@ -206,18 +206,20 @@ TEST(ErrorTable, LineMaps) {
       {41, 60, 10, "lib/include.qvs", ""},
       {1, 30, 100, "DEMO.QVS", "=chunk2"},
   };
-  // An applet's chunk: the map of the running source that encloses the line.
-  EXPECT_EQ(AppletSourceLine(maps, "", 5), 1 - 1 + 5 + 1);
-  EXPECT_EQ(AppletSourceLine(maps, "?", 45), 10 - 41 + 45 + 1);
+  // An applet's chunk: the map of the running source that encloses the line; the map's first
+  // line is the line after its base line.
+  EXPECT_EQ(AppletSourceLine(maps, "", 5), 6);
+  EXPECT_EQ(AppletSourceLine(maps, "?", 45), 15);
   EXPECT_EQ(FindLineMap(maps, nullptr, 41), &maps[1]);
-  EXPECT_EQ(AppletSourceLine(maps, "=chunk2", 5), 100 - 1 + 5 + 1);
+  EXPECT_EQ(AppletSourceLine(maps, "=chunk2", 5), 105);
   EXPECT_EQ(AppletSourceLine(maps, "", 61), -1);
   EXPECT_EQ(AppletSourceLine(maps, "=none", 5), -1);
   EXPECT_EQ(AppletSourceLine(maps, "", -1), -1);
   EXPECT_EQ(AppletSourceLine({}, "", 5), -1);
-  // A script: the lines of every map of that file (any case) count.
-  EXPECT_EQ(ScriptSourceLine(maps, "demo.qvs", 50, 3), 50 - 3 + 1 + 39 + 29);
-  EXPECT_EQ(ScriptSourceLine(maps, "lib/include.qvs", 50, 3), 50 - 3 + 1 + 19);
+  // A script: line 50 of a chunk that began at line 3 is its 48th line, and the lines of every
+  // map of that file (any case) come on top: 39 and 29 for "demo.qvs", 19 for the include.
+  EXPECT_EQ(ScriptSourceLine(maps, "demo.qvs", 50, 3), 116);
+  EXPECT_EQ(ScriptSourceLine(maps, "lib/include.qvs", 50, 3), 67);
   EXPECT_EQ(ScriptSourceLine(maps, "x.qvs", -1, 3), -1);
   // Damaged maps give no line rather than an overflowed one.
   std::vector<qvLineMap> wild = {{INT32_MIN, INT32_MAX, INT32_MAX, "w", ""}};
