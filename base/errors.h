@@ -12,7 +12,7 @@
 namespace qv {
 
 enum qvErrorCode : int32_t {
-#define QV_ERROR(name, code, textId) name = code,
+#define QV_ERROR(name, code, textId) name = (code),
 #include "base/errors.def"
 #undef QV_ERROR
 };

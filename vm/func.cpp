@@ -6,7 +6,10 @@
 namespace qv {
 
 size_t CClosureSize(int n) { return sizeof(qvCClosure) + size_t(n) * sizeof(qvScriptValue); }
-size_t LClosureSize(int n) { return sizeof(qvLClosure) + size_t(n) * sizeof(qvUpVal*); }
+size_t LClosureSize(int n) {
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): the closure ends in an array of pointers
+  return sizeof(qvLClosure) + size_t(n) * sizeof(qvUpVal*);
+}
 
 qvCClosure* VmNewCClosure(qvScriptState* L, int n) {
   auto* c = static_cast<qvCClosure*>(VmRealloc(L, nullptr, 0, CClosureSize(n)));

@@ -146,6 +146,7 @@ template <typename T>
 void Reserve(LoadState* S, T*& array, int32_t& size, int32_t index, int32_t count, T empty) {
   if (index < size) return;
   int32_t newSize = std::min(count, std::max(16, 2 * size));
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): T is the element type, a pointer for some arrays
   array = static_cast<T*>(VmRealloc(S->L, array, size_t(size) * sizeof(T), size_t(newSize) * sizeof(T)));
   for (int32_t i = size; i < newSize; ++i) array[i] = empty;
   size = newSize;

@@ -197,11 +197,12 @@ extern uint64_t gAllocationLimit;
 
 template <typename T>
 T* VmNewVector(qvScriptState* L, size_t n) {
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): T is the element type, a pointer for some vectors
   return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
 }
 template <typename T>
 void VmFreeVector(qvScriptState* L, T* p, size_t n) {
-  VmRealloc(L, p, n * sizeof(T), 0);
+  VmRealloc(L, p, n * sizeof(T), 0);  // NOLINT(bugprone-sizeof-expression): as in VmNewVector
 }
 
 // ---- process words ----

@@ -1,6 +1,7 @@
 // Text to chunk: a line-by-line parser that builds the program model, then a writer that
 // resolves labels, constants and nested functions and emits the chunk.
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
 
@@ -10,7 +11,10 @@ namespace qv::qvasm {
 
 bool SameConstant(const Constant& a, const Constant& b) {
   if (a.type != b.type) return false;
-  if (a.type == kTypeNumber) return std::memcmp(&a.number, &b.number, sizeof(double)) == 0;
+  // Bit for bit: 0 and -0 are different constants, and so are NaNs of different payloads.
+  if (a.type == kTypeNumber) {
+    return std::bit_cast<uint64_t>(a.number) == std::bit_cast<uint64_t>(b.number);
+  }
   if (a.type == kTypeString) return a.text == b.text;
   return true;
 }
@@ -218,7 +222,7 @@ class Parser {
     if (first >= tokens.size()) return;
     const Token& head = tokens[first];
     if (head.kind != Token::kWord) return Diag("expected a mnemonic or a directive");
-    std::vector<Token> rest(tokens.begin() + first + 1, tokens.end());
+    std::vector<Token> rest(tokens.begin() + std::ptrdiff_t(first + 1), tokens.end());
     if (head.text[0] == '.')
       Directive(Lower(head.text), rest);
     else
@@ -666,7 +670,7 @@ class Parser {
         FieldRange r = RangeOf(field);
         if (Integer(value, r.min, r.max, &v, FieldName(field))) overrides.emplace_back(field, v);
       }
-      if (!found) return Diag(m + ": unknown option " + key + "=");
+      if (!found) return Diag(std::string(m).append(": unknown option ").append(key).append("="));
     }
     if (args.hasList && op != kClosure) return Diag(m + " takes no [...] list");
 
@@ -744,8 +748,9 @@ class Parser {
             ok = want(1) && Reg(pos[0], 255, &a);
             if (auto* arr = Keyword(args, "arr")) ok = ok && Integer(arr, 0, UINT32_MAX, &n, "arr");
             if (auto* h = Keyword(args, "hashlog")) ok = ok && Integer(h, 0, 511, &c, "hashlog");
-            // The smallest size code whose array size (B & 7) << (B >> 3) holds n.
-            for (b = 0; ok && b < 8 * 32 && (b & 7) * (int64_t{1} << (b >> 3)) < n; ++b) {}
+            // The smallest size code whose array size (B & 7) << (B >> 3) holds n (codes below
+            // 256: shifts up to 31).
+            for (b = 0; ok && b < 256 && (b & 7) * (int64_t{1} << (b >> 3)) < n; ++b) {}
           }
           break;
         case kCall:

@@ -1,6 +1,7 @@
 // Chunk to text. The text is checked by assembling it again; when that does not give the same
 // bytes (a defective chunk, or one the text form cannot express) the readable text is kept as
 // comments and the bytes are written raw, so the result always assembles to the input.
+#include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -369,7 +370,7 @@ std::string Disassemble(std::span<const uint8_t> chunk) {
       for (uint8_t b : h.sizes) p.out += " " + std::to_string(b);
       p.out += "\n";
     }
-    if (std::memcmp(&h.testNumber, &kTestNumber, 8) != 0)
+    if (std::bit_cast<uint64_t>(h.testNumber) != std::bit_cast<uint64_t>(kTestNumber))
       p.out += ".testnumber " + FormatNumber(h.testNumber) + "\n";
     p.Function(main, "main", 0);
     p.out += HexBytes(chunk.subspan(reader.pos()));
