@@ -21,9 +21,9 @@ bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width
               int32_t* height, int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH);
 
 // Splits a 0x00RRGGBB value (or a format-10 pixel) into channels.
-inline int Red(uint32_t rgb) { return (rgb >> 16) & 0xFF; }
-inline int Green(uint32_t rgb) { return (rgb >> 8) & 0xFF; }
-inline int Blue(uint32_t rgb) { return rgb & 0xFF; }
+inline int Red(uint32_t rgb) { return int((rgb >> 16) & 0xFF); }
+inline int Green(uint32_t rgb) { return int((rgb >> 8) & 0xFF); }
+inline int Blue(uint32_t rgb) { return int(rgb & 0xFF); }
 
 // Kernel paths: each hot kernel's current implementation. The scalar references live beside the
 // public kernels as Scalar*; the table starts at the best path of the CPU.

@@ -81,8 +81,8 @@ inline uint32_t BilinearPixel(uint32_t p00, uint32_t p01, uint32_t p10, uint32_t
   uint32_t out = 0;
   for (int shift = 0; shift < 32; shift += 8) {
     if (!((colourBytes >> shift) & 0xFF)) continue;
-    int v = Bilinear((p00 >> shift) & 0xFF, (p01 >> shift) & 0xFF, (p10 >> shift) & 0xFF,
-                     (p11 >> shift) & 0xFF, fx, fy);
+    auto channel = [shift](uint32_t p) { return int((p >> shift) & 0xFF); };
+    int v = Bilinear(channel(p00), channel(p01), channel(p10), channel(p11), fx, fy);
     out |= uint32_t(v) << shift;
   }
   return out;
