@@ -169,8 +169,9 @@ __attribute__((target("sse2"))) void MixMaskRowSse2(uint32_t* dst, const uint32_
     uint8_t m = MaskByteAt(mask, i, bit0);
     if (m == 0) continue;
     for (int half = 0; half < 2; ++half) {
-      auto* d = reinterpret_cast<__m128i*>(dst + i + 4 * half);
-      __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4 * half));
+      const int32_t at = i + 4 * half;
+      auto* d = reinterpret_cast<__m128i*>(dst + at);
+      __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at));
       __m128i old = _mm_loadu_si128(d);
       __m128i sel = BitLanes4(half == 0 ? uint32_t(m >> 4) : uint32_t(m & 15));
       __m128i mixed = Blend4(s, old, w);
