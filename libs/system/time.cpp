@@ -35,6 +35,8 @@ qvObjectHeader* gTimers = nullptr;
 int64_t NowMicros() { return PlatformClock()->NowMicros(); }
 
 int64_t ElapsedMicros(const qvTimer* t) { return t->paused ? t->offset : NowMicros() - t->start + t->offset; }
+// Whole milliseconds: scripts see the count in steps of one millisecond.
+int64_t ElapsedMillis(const qvTimer* t) { return ElapsedMicros(t) / 1000; }
 
 // The timer of the argument at `index`, or null after storing the error: ERR_FINDTIMER with the
 // number, ERR_FINDARRAY for a handle.
@@ -126,7 +128,7 @@ int32_t GetTimer(qvScriptState* L) {
   int32_t code = 0;
   qvTimer* t = FindTimer(L, 1, &code);
   if (t == nullptr) return code;
-  VmPushNumber(L, static_cast<double>(ElapsedMicros(t) / 1000));
+  VmPushNumber(L, static_cast<double>(ElapsedMillis(t)));
   return 1;
 }
 
@@ -185,7 +187,7 @@ int32_t WaitTimer(qvScriptState* L) {
   bool reset = VmOptInt(L, 3, 1) != 0;
   if (t->paused) return ERR_WRONGUSAGE;
   for (;;) {
-    double left = target - static_cast<double>(ElapsedMicros(t) / 1000);
+    double left = target - static_cast<double>(ElapsedMillis(t));
     if (!(left > 0)) break;
     code = WaitTimeQueued(ClampMs(std::ceil(left)));
     if (code != 0) return code;
