@@ -29,7 +29,7 @@ inline uint32_t RotateLeft(uint32_t x, uint32_t n) { return (x << n) | (x >> (32
 
 void Md5Block(uint32_t state[4], const uint8_t* block) {
   uint32_t m[16];
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     // Words are little-endian whatever the host is.
     m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
            uint32_t(block[i * 4 + 3]) << 24;
@@ -102,7 +102,7 @@ void Md5Hex(const void* data, size_t size, char hex[33]) {
   static const char kDigits[] = "0123456789abcdef";
   uint8_t digest[16];
   Md5Digest(data, size, digest);
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < 16; ++i) {
     hex[i * 2] = kDigits[digest[i] >> 4];
     hex[i * 2 + 1] = kDigits[digest[i] & 15];
   }
