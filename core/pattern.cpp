@@ -370,6 +370,7 @@ int32_t PatternReplace(const char* subject, size_t size, const char* pattern, si
     if (e != nullptr && e > src) {
       src = e;
     } else if (src < end) {
+      // NOLINTNEXTLINE(clang-analyzer-core.NullDereference): src < end, so it points into subject
       out->push_back(*src++);
     } else {
       break;
