@@ -56,20 +56,6 @@ test:
 .end
 )";
 
-// Loops until it is stopped.
-constexpr char kLoop[] = R"(
-.function main
-  .line 1
-  GETGLOBAL R0, "debugprint"
-  LOADCONST R1, "looping"
-  CALL R0, nargs=1, nres=0
-top:
-  .line 2
-  JUMP @top
-  RETURN R0, 1
-.end
-)";
-
 class CliTest : public PlayerTest {};
 
 TEST_F(CliTest, StartupTextsInOrder) {

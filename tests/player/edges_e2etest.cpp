@@ -24,20 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Prints one line, then loops until it is stopped.
-constexpr char kLoop[] = R"(
-.function main
-  .line 1
-  GETGLOBAL R0, "debugprint"
-  LOADCONST R1, "looping"
-  CALL R0, nargs=1, nres=0
-top:
-  .line 2
-  JUMP @top
-  RETURN R0, 1
-.end
-)";
-
 // Prints lines until it is stopped.
 constexpr char kChatter[] = R"(
 .function main

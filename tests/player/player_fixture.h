@@ -22,6 +22,20 @@
 
 namespace qv::testing {
 
+// Prints one line, then loops until it is stopped.
+inline constexpr char kLoop[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "looping"
+  CALL R0, nargs=1, nres=0
+top:
+  .line 2
+  JUMP @top
+  RETURN R0, 1
+.end
+)";
+
 struct PlayerRun {
   int status = -1;  // the exit status, or 128 + the signal
   std::string out;
