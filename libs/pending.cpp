@@ -9,7 +9,6 @@ const qvLibrary kGraphicsLibrary{"graphics", nullptr, nullptr, nullptr};
 const qvLibrary kDrawLibrary{"draw", nullptr, nullptr, nullptr};
 const qvLibrary kMoveObjectLibrary{"moveobject", nullptr, nullptr, nullptr};
 const qvLibrary kDosLibrary{"dos", nullptr, nullptr, nullptr};
-const qvLibrary kEventLibrary{"event", nullptr, nullptr, nullptr};
 const qvLibrary kLayersLibrary{"layers", nullptr, nullptr, nullptr};
 const qvLibrary kTextLibrary{"text", nullptr, nullptr, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};

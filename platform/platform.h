@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/files.h"
+#include "platform/input.h"
 #include "platform/locale.h"
 #include "platform/loop.h"
 #include "platform/loop_hosts.h"

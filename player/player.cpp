@@ -11,6 +11,7 @@
 #include "core/catalog.h"
 #include "core/error_table.h"
 #include "core/errors.h"
+#include "core/events.h"
 #include "core/options.h"
 #include "core/registry.h"
 #include "core/runtime_buffers.h"
@@ -178,6 +179,9 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
 
   SetAttr(kAttrScriptRunning, 1);
   SetBreakHandler(EndScript, L);
+  // Display 1 stands open for the input and ports while the script runs.
+  OpenInputDisplay();
+  SetDisplayHost(InputDisplayHost());
   // The main function that LoadMainChunk left on the stack runs on the script thread.
   return MessageLoop([L] {
     SyncWindowStates();  // a quit requested before the script started
@@ -299,7 +303,10 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvApple
   SetAttr(kAttrQuiet, state->quiet);
 
   if (L != nullptr) ReleaseScriptErrorHandler(L);
+  // Teardowns in shutdown's order: the system library before the event library.
   FreeSystemLibrary();
+  FreeEventLibrary(L);
+  CloseInputDisplay(L);
 
   state->userArguments.clear();
   state->exportCommands.clear();

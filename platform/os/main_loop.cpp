@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "platform/input.h"
 #include "platform/loop.h"
 #include "platform/loop_hosts.h"
 #include "platform/os/internal.h"
@@ -250,6 +251,7 @@ void ShutdownPlatform() {
   g.timers = nullptr;
   StopSignalWatch();
   ClosePorts();
+  RecordQualifiers(0);
   CloseTextOutput();
   RemovePrivateTempDir();
   {

@@ -1,0 +1,167 @@
+// Waiting for and polling the mouse buttons, keys and joysticks of the current display, and the
+// quit switches. The waits run no callbacks; each pass takes over the window states and ends on a
+// quit request.
+#include "base/errors.h"
+#include "core/args.h"
+#include "core/eventqueue.h"
+#include "core/events.h"
+#include "libs/event/commands.h"
+#include "platform/input.h"
+#include "platform/loop.h"
+
+namespace qv::cmd {
+
+namespace {
+
+constexpr int kJoystickButtons = 32;
+
+// One pass of the main loop and the window states after it: false when the wait must end (a quit
+// request, or no main loop that could ever change the state).
+bool NextPass() {
+  if (WaitMainLoopPass() != 0) return false;
+  return SyncWindowStates() == 0;
+}
+
+// Waits while the flag reads `down`; false when the wait was cut short.
+bool WaitWhile(const int32_t* flag, int32_t down) {
+  if (SyncWindowStates() != 0) return false;
+  while ((*flag != 0) == (down != 0)) {
+    if (!NextPass()) return false;
+  }
+  return true;
+}
+
+int32_t WaitClick(qvScriptState* L, int32_t qvDisplayInput::*button) {
+  CheckArgCount(L, 0, 0);
+  qvDisplayInput* d = CurrentDisplayInput();
+  if (d == nullptr) return 0;
+  if (WaitWhile(&(d->*button), 0)) WaitWhile(&(d->*button), 1);
+  RemoveEvents(-1, true);
+  return 0;
+}
+
+int32_t WhileDown(qvScriptState* L, int32_t qvDisplayInput::*button) {
+  CheckArgCount(L, 0, 0);
+  qvDisplayInput* d = CurrentDisplayInput();
+  if (d != nullptr) WaitWhile(&(d->*button), 1);
+  return 0;
+}
+
+int32_t PushFlag(qvScriptState* L, int32_t qvDisplayInput::*button) {
+  CheckArgCount(L, 0, 0);
+  qvDisplayInput* d = CurrentDisplayInput();
+  VmPushNumber(L, d != nullptr ? d->*button : 0);
+  return 1;
+}
+
+bool KeyHeld(qvDisplayInput* d, uint32_t code) {
+  if (code & kQualifierAlways) return (GetQualifiers() & code) == code;
+  return d != nullptr && code < kKeyCodeCount && d->keyDown[code] != 0;
+}
+
+int32_t SetSwitch(qvScriptState* L, PlatformAttr attr) {
+  CheckArgCount(L, 1, 1);
+  SetPlatformAttr(attr, VmCheckInt(L, 1));
+  return 0;
+}
+
+}  // namespace
+
+int32_t WaitLeftMouse(qvScriptState* L) { return WaitClick(L, &qvDisplayInput::leftButton); }
+int32_t WaitRightMouse(qvScriptState* L) { return WaitClick(L, &qvDisplayInput::rightButton); }
+int32_t WaitMidMouse(qvScriptState* L) { return WaitClick(L, &qvDisplayInput::midButton); }
+
+// WaitKeyDown(key): a key already held is first let go, then pressed and let go again.
+int32_t WaitKeyDown(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  uint32_t code = KeyCodeLookup(VmCheckString(L, 1), false);
+  if (code == 0) return ERR_WRONGUSAGE;
+  qvDisplayInput* d = CurrentDisplayInput();
+  if (d == nullptr) return 0;
+  bool going = SyncWindowStates() == 0;
+  while (going && KeyHeld(d, code)) going = NextPass();
+  while (going && !KeyHeld(d, code)) going = NextPass();
+  while (going && KeyHeld(d, code)) going = NextPass();
+  RemoveEvents(-1, true);
+  return 0;
+}
+
+int32_t WhileMouseDown(qvScriptState* L) { return WhileDown(L, &qvDisplayInput::leftButton); }
+int32_t WhileRightMouseDown(qvScriptState* L) { return WhileDown(L, &qvDisplayInput::rightButton); }
+
+// WhileKeyDown(): waits while the key of the last label-based key event is held. Until those
+// handlers exist no such key was seen, so there is nothing to wait for.
+int32_t WhileKeyDown(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  return 0;
+}
+
+// IsKeyDown(key): qualifier keys are held when all their bits are in the qualifier state.
+int32_t IsKeyDown(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  uint32_t code = KeyCodeLookup(VmCheckString(L, 1), true);
+  if (code == 0) return ERR_WRONGUSAGE;
+  VmPushNumber(L, KeyHeld(CurrentDisplayInput(), code) ? 1 : 0);
+  return 1;
+}
+
+int32_t IsLeftMouse(qvScriptState* L) { return PushFlag(L, &qvDisplayInput::leftButton); }
+int32_t IsRightMouse(qvScriptState* L) { return PushFlag(L, &qvDisplayInput::rightButton); }
+int32_t IsMidMouse(qvScriptState* L) { return PushFlag(L, &qvDisplayInput::midButton); }
+
+int32_t MouseX(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  VmPushNumber(L, GetPointerX());
+  return 1;
+}
+
+int32_t MouseY(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  VmPushNumber(L, GetPointerY());
+  return 1;
+}
+
+int32_t ResetKeyStates(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  ResetDisplayInputState(CurrentDisplayInput());
+  return 0;
+}
+
+int32_t JoyDir(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  int32_t direction;
+  uint32_t buttons;
+  int code = ReadJoystick(VmCheckInt(L, 1), &direction, &buttons);
+  if (code != 0) return code;
+  VmPushNumber(L, direction);
+  return 1;
+}
+
+// JoyFire(port [, button]): button 0 gives the whole mask.
+int32_t JoyFire(qvScriptState* L) {
+  CheckArgCount(L, 1, 2);
+  int32_t port = VmCheckInt(L, 1);
+  int32_t button = VmOptInt(L, 2, 1);
+  if (button < 0 || button > kJoystickButtons) return ERR_WRONGUSAGE;
+  int32_t direction;
+  uint32_t buttons;
+  int code = ReadJoystick(port, &direction, &buttons);
+  if (code != 0) return code;
+  VmPushNumber(L, button == 0 ? double(buttons) : double((buttons >> (button - 1)) & 1));
+  return 1;
+}
+
+int32_t CountJoysticks(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  int32_t count = 0;
+  int code = CountJoysticksCore(&count);
+  if (code != 0) return code;
+  VmPushNumber(L, count);
+  return 1;
+}
+
+int32_t LeftMouseQuit(qvScriptState* L) { return SetSwitch(L, PlatformAttr::kQuitOnLeftButton); }
+int32_t EscapeQuit(qvScriptState* L) { return SetSwitch(L, PlatformAttr::kQuitOnEscape); }
+int32_t CtrlCQuit(qvScriptState* L) { return SetSwitch(L, PlatformAttr::kQuitOnCtrlC); }
+
+}  // namespace qv::cmd

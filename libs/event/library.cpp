@@ -1,0 +1,81 @@
+// The event library's table: handlers, waiting for events, intervals and time-outs, the mouse,
+// keys and joysticks, and messages between players; the window-event, legacy-button and joystick
+// direction constants.
+#include "core/events.h"
+#include "libs/event/commands.h"
+#include "libs/libraries.h"
+
+namespace qv {
+
+namespace {
+
+const qvLibraryRow kCommands[] = {
+    {"WaitLeftMouse", cmd::WaitLeftMouse},
+    {"WaitRightMouse", cmd::WaitRightMouse},
+    {"WaitKeyDown", cmd::WaitKeyDown},
+    {"IsKeyDown", cmd::IsKeyDown},
+    {"WhileRightMouseDown", cmd::WhileRightMouseDown},
+    {"WhileMouseDown", cmd::WhileMouseDown},
+    {"WhileKeyDown", cmd::WhileKeyDown},
+    {"IsLeftMouse", cmd::IsLeftMouse},
+    {"IsRightMouse", cmd::IsRightMouse},
+    {"SetEventTimeout", cmd::SetEventTimeout},
+    {"LeftMouseQuit", cmd::LeftMouseQuit},
+    {"EscapeQuit", cmd::EscapeQuit},
+    {"CtrlCQuit", cmd::CtrlCQuit},
+    {"FreeEventCache", cmd::FreeEventCache},
+    {"CheckEvent", cmd::CheckEvent},
+    {"WaitEvent", cmd::WaitEvent},
+    {"MouseX", cmd::MouseX},
+    {"MouseY", cmd::MouseY},
+    {"InstallEventHandler", cmd::InstallEventHandler},
+    {"SetInterval", cmd::SetInterval},
+    {"SetTimeout", cmd::SetTimeout},
+    {"ClearInterval", cmd::ClearInterval},
+    {"ClearTimeout", cmd::ClearTimeout},
+    {"ChangeInterval", cmd::ChangeInterval},
+    {"WaitMidMouse", cmd::WaitMidMouse},
+    {"IsMidMouse", cmd::IsMidMouse},
+    {"ResetKeyStates", cmd::ResetKeyStates},
+    {"JoyDir", cmd::JoyDir},
+    {"JoyFire", cmd::JoyFire},
+    {"CountJoysticks", cmd::CountJoysticks},
+    {"BreakEventHandler", cmd::BreakEventHandler},
+    {"CreatePort", cmd::CreatePort},
+    {"SendMessage", cmd::SendMessage},
+    {nullptr, nullptr},
+};
+
+const qvConstantRow kConstants[] = {
+    {"MOVEWINDOW", nullptr, 6},
+    {"SIZEWINDOW", nullptr, 7},
+    {"INACTIVEWINDOW", nullptr, 8},
+    {"ACTIVEWINDOW", nullptr, 9},
+    {"CLOSEWINDOW", nullptr, 10},
+    {"ONBUTTONCLICKALL", nullptr, 11},
+    {"ONBUTTONRIGHTCLICKALL", nullptr, 12},
+    {"ONBUTTONOVERALL", nullptr, 13},
+    {"ONKEYDOWNALL", nullptr, 14},
+    {"JOYUP", nullptr, 0},
+    {"JOYUPRIGHT", nullptr, 1},
+    {"JOYRIGHT", nullptr, 2},
+    {"JOYDOWNRIGHT", nullptr, 3},
+    {"JOYDOWN", nullptr, 4},
+    {"JOYDOWNLEFT", nullptr, 5},
+    {"JOYLEFT", nullptr, 6},
+    {"JOYUPLEFT", nullptr, 7},
+    {"JOYNODIR", nullptr, 8},
+    {"ONBUTTONCLICK", nullptr, 2},
+    {"ONBUTTONOVER", nullptr, 1},
+    {"ONKEYDOWN", nullptr, 3},
+    {"ONBUTTONRIGHTCLICK", nullptr, 5},
+    {"SIMPLEBUTTON", nullptr, 0},
+    {"LAYERBUTTON", nullptr, 1},
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+const qvLibrary kEventLibrary{"event", kCommands, kConstants, OpenEventCore};
+
+}  // namespace qv

@@ -1,0 +1,42 @@
+// Input services that the window system records and the event library reads: the qualifier
+// keys, joysticks, and the window's roles as a drop target and a clipboard viewer. The headless
+// player has no joystick and no desktop to join; the window system fills these in.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+// Qualifier bits as the key table names them; kQualifierAlways is set in every answer.
+enum : uint32_t {
+  kQualifierAlways = 0x80000000u,
+  kQualifierLeftShift = 0x00010000u,
+  kQualifierRightShift = 0x00020000u,
+  kQualifierLeftAlt = 0x00040000u,
+  kQualifierRightAlt = 0x00080000u,
+  kQualifierLeftCommand = 0x00100000u,
+  kQualifierRightCommand = 0x00200000u,
+  kQualifierLeftControl = 0x00400000u,
+  kQualifierRightControl = 0x00800000u,
+};
+
+// The qualifier keys held now: kQualifierAlways plus what the window system recorded. Any thread.
+uint32_t GetQualifiers();
+// The window system's record of the held qualifier keys (kQualifierAlways need not be given).
+// Main thread; ShutdownPlatform clears it.
+void RecordQualifiers(uint32_t bits);
+
+// The joystick at a port: *direction 0 (up) clockwise to 7 (up left), 8 none, and a mask of up to
+// 32 fire buttons; 0, or ERR_NOJOYATPORT when no joystick is there (always, for now). Script
+// thread.
+int ReadJoystick(int port, int32_t* direction, uint32_t* buttons);
+// The number of joysticks: 0 with *count set (0 for now). Script thread.
+int CountJoysticksCore(int32_t* count);
+
+// Makes a display's window accept dropped files or not: 0 or an error code (0 without windows).
+int SetDropTarget(void* display, bool on);
+// Makes a display's window hear of clipboard changes or not: 0 or an error code (0 without
+// windows).
+int JoinClipboardChain(void* display, bool on);
+
+}  // namespace qv
