@@ -203,7 +203,9 @@ void WindowPointer(int32_t x, int32_t y) {
 }
 
 void WindowEvent(int32_t type, int32_t x, int32_t y) {
-  if (!gOpen || type < kEventWindowMoved || type > kEventTrayIcon || type == kEventDropFiles) return;
+  bool windowType = type >= kEventWindowMoved && type <= kEventTrayIcon && type != kEventWheelUp &&
+                    type != kEventWheelDown && type != kEventDropFiles && type != kEventMidButton;
+  if (!gOpen || !windowType) return;
   if (type == kEventWindowMoved) {
     gGathered.windowX = x;
     gGathered.windowY = y;

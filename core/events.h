@@ -143,7 +143,7 @@ void WindowKey(int32_t code, bool pressed, uint32_t qualifiers);
 void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y);
 void WindowWheel(bool up);
 void WindowPointer(int32_t x, int32_t y);
-// Window events 4-21 but kEventDropFiles; moves and sizes also set the window's position or size.
+// Window events 4-21 but the wheel, the middle button and dropped files; moves and sizes also set the window's position or size.
 void WindowEvent(int32_t type, int32_t x, int32_t y);
 void WindowDropFiles(const std::vector<std::string>& names, int32_t x, int32_t y);
 

@@ -1,0 +1,576 @@
+// The event core in process on the headless window system: the main loop runs on the test's
+// thread, the script thread calls the event library's commands through the machine, and input is
+// injected as the window procedure would deliver it. Callbacks are native functions that write a
+// line per message table they receive.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "base/errors.h"
+#include "core/errors.h"
+#include "core/eventqueue.h"
+#include "core/events.h"
+#include "core/registry.h"
+#include "core/runtime_buffers.h"
+#include "libs/libraries.h"
+#include "platform/input.h"
+#include "platform/loop.h"
+#include "platform/os/null_window_system.h"
+#include "platform/platform.h"
+#include "vm/auxlib.h"
+#include "vm/vm.h"
+
+namespace qv {
+namespace {
+
+std::vector<std::string> gLog;
+int gRecorded = 0;
+
+std::string Number(double n) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.14g", n);
+  return text;
+}
+
+// "action field=value ..." for the fields a message table may hold, in a fixed order.
+std::string Describe(qvScriptState* L, int t) {
+  t = VmAbsIndex(L, t);
+  std::string line;
+  static const char* const kFields[] = {"action", "key", "id", "x", "y", "width", "height",
+                                        "mode", "orientation", "command", "args", "rawargs",
+                                        "argc", "numdropfiles", "value", "userdata", "nresults",
+                                        "triggered"};
+  for (const char* field : kFields) {
+    VmPushString(L, field);
+    VmRawGet(L, t);
+    if (VmType(L, -1) == kTypeNumber) {
+      line += std::string(line.empty() ? "" : " ") + field + "=" + Number(VmToNumber(L, -1));
+    } else if (VmType(L, -1) == kTypeString) {
+      std::string text(VmToString(L, -1), VmStrLen(L, -1));
+      for (char& c : text) c = c == '\0' ? '|' : c;
+      line += std::string(line.empty() ? "" : " ") + field + "=[" + text + "]";
+    }
+    VmSetTop(L, -2);
+  }
+  VmPushString(L, "dropfiles");
+  VmRawGet(L, t);
+  if (VmType(L, -1) == kTypeTable) {
+    for (int i = 0;; ++i) {
+      VmRawGetI(L, -1, i);
+      if (VmType(L, -1) != kTypeString) {
+        VmSetTop(L, -2);
+        break;
+      }
+      line += std::string(" drop") + std::to_string(i) + "=[" + VmToString(L, -1) + "]";
+      VmSetTop(L, -2);
+    }
+  }
+  VmSetTop(L, -2);
+  return line;
+}
+
+int32_t Record(qvScriptState* L) {
+  gLog.push_back(Describe(L, 1));
+  ++gRecorded;
+  return 0;
+}
+
+int32_t CountOnly(qvScriptState*) {
+  ++gRecorded;
+  return 0;
+}
+
+class EventTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gLog.clear();
+    gRecorded = 0;
+    ASSERT_EQ(InitPlatform(), 0);
+    SetWindowSystem(&ws_);
+    L = VmOpenState(CoreVmHost());
+    ASSERT_NE(L, nullptr);
+    SetProcessVm(L);
+    SetExitOnError(1);
+    ASSERT_EQ(AllocRuntimeBuffers(), 0);
+    ASSERT_EQ(OpenLibrary(L, kEventLibrary), 0);
+    OpenInputDisplay();
+    SetDisplayHost(InputDisplayHost());
+  }
+  void TearDown() override {
+    FreeEventLibrary(L);
+    CloseInputDisplay(L);
+    FreeRuntimeBuffers();
+    FreeRegistries();
+    VmCloseState(L);
+    SetProcessVm(nullptr);
+    ShutdownPlatform();
+  }
+
+  // Runs `script` on the script thread of a main loop on this thread.
+  void RunScript(const std::function<void()>& script) {
+    int result = MessageLoop([&] {
+      script();
+      return 0;
+    });
+    ASSERT_EQ(result, 0);
+  }
+
+  // Script thread: the command with the arguments that `push` pushes, its results left on the
+  // stack; returns its status.
+  int32_t Call(const char* command, const std::function<void()>& push = {}, int nresults = 0) {
+    VmSetTop(L, 0);
+    VmPushString(L, command);
+    VmRawGet(L, kGlobalsIndex);
+    int before = VmGetTop(L);
+    if (push) push();
+    return VmPCall(L, VmGetTop(L) - before, nresults, 0);
+  }
+  std::string WaitEvent() { return Event("waitevent"); }
+  std::string CheckEvent() { return Event("checkevent"); }
+  std::string Event(const char* command) {
+    int32_t status = Call(command, {}, 1);
+    if (status != 0) return "error " + std::to_string(status);
+    return Describe(L, -1);
+  }
+  double Number(const char* command, const char* arg) {
+    EXPECT_EQ(Call(command, [&] { VmPushString(L, arg); }, 1), 0) << command << "(" << arg << ")";
+    return VmToNumber(L, -1);
+  }
+  // InstallEventHandler with native callbacks (null: the number 0, which removes) and an optional
+  // userdata.
+  int32_t Install(const std::vector<std::pair<std::string, qvCFunction>>& fields,
+                  const char* userdata = nullptr) {
+    return Call("installeventhandler", [&] {
+      VmNewTable(L);
+      for (const auto& [name, fn] : fields) {
+        VmPushString(L, name.c_str());
+        if (fn != nullptr) {
+          VmPushCClosure(L, fn, 0);
+        } else {
+          VmPushNumber(L, 0);
+        }
+        VmRawSet(L, -3);
+      }
+      if (userdata != nullptr) VmPushString(L, userdata);
+    });
+  }
+  // Script thread: returns once the main loop has pumped what was injected before the call, with
+  // the window states taken over.
+  void Settle() {
+    for (int i = 0; i < 2; ++i) {
+      WakeMainLoop();
+      WaitMainLoopPass();
+    }
+    SyncWindowStates();
+  }
+  void Inject(std::function<void()> event) { ws_.Inject(std::move(event)); }
+
+  NullWindowSystem ws_;
+  qvScriptState* L = nullptr;
+};
+
+TEST_F(EventTest, KeysReachTheirHandlersWithTheirNames) {
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onkeydown", Record}, {"onkeyup", Record}}), 0);
+    const int32_t keys[] = {'a', kKeyTab, kKeyReturn, kKeyEnter, kKeySpace, 0x117 /* F12 */,
+                            kKeyEsc, kKeyLeft, 0xE4};
+    for (int32_t key : keys) Inject([key] { WindowKey(key, true, 0); });
+    Inject([] { WindowKey('a', false, 0); });
+    for (size_t i = 0; i < std::size(keys) + 1; ++i) WaitEvent();
+  });
+  const std::vector<std::string> want = {
+      "action=[OnKeyDown] key=[a] id=1",  "action=[OnKeyDown] key=[        ] id=1",
+      "action=[OnKeyDown] key=[\n] id=1", "action=[OnKeyDown] key=[\n] id=1",
+      "action=[OnKeyDown] key=[ ] id=1",  "action=[OnKeyDown] key=[F12] id=1",
+      "action=[OnKeyDown] key=[ESC] id=1", "action=[OnKeyDown] key=[LEFT] id=1",
+      "action=[OnKeyDown] key=[\xE4] id=1", "action=[OnKeyUp] key=[a] id=1",
+  };
+  EXPECT_EQ(gLog, want);
+}
+
+TEST_F(EventTest, IsKeyDownSeesKeysAndQualifiers) {
+  struct Probe {
+    const char* name;
+    double down;
+  };
+  std::vector<std::string> seen;
+  auto probe = [&](std::initializer_list<Probe> probes) {
+    for (const Probe& p : probes) {
+      double got = Number("iskeydown", p.name);
+      if (got != p.down) seen.push_back(std::string(p.name) + " reads " + qv::Number(got));
+    }
+  };
+  RunScript([&] {
+    Inject([] { WindowKey('a', true, kQualifierLeftShift | kQualifierLeftControl); });
+    Inject([] { WindowKey(0xE4, true, kQualifierLeftShift | kQualifierLeftControl); });
+    Settle();
+    probe({{"LSHIFT", 1}, {"lcontrol", 1}, {"RSHIFT", 0}, {"a", 1}, {"b", 0}, {"\xE4", 1}});
+    Inject([] { WindowKey('a', false, 0); });
+    Settle();
+    probe({{"LSHIFT", 0}, {"a", 0}, {"\xE4", 1}});
+    EXPECT_EQ(Call("resetkeystates"), 0);
+    probe({{"\xE4", 0}});
+  });
+  EXPECT_TRUE(seen.empty()) << ::testing::PrintToString(seen);
+}
+
+TEST_F(EventTest, ButtonsWheelWindowEventsAndDropsReachTheirHandlers) {
+  std::vector<std::pair<std::string, qvCFunction>> all;
+  for (const char* name : kInputEventNames) {
+    if (std::strcmp(name, "onkeydown") != 0 && std::strcmp(name, "onkeyup") != 0 &&
+        std::strcmp(name, "onmousemove") != 0) {
+      all.emplace_back(name, Record);
+    }
+  }
+  RunScript([&] {
+    ASSERT_EQ(Install(all), 0);
+    Inject([] {
+      WindowButton(kEventLeftButton, true, 10, 20);
+      WindowButton(kEventLeftButton, false, 11, 21);
+      WindowButton(kEventRightButton, true, 1, 2);
+      WindowButton(kEventRightButton, false, 1, 2);
+      WindowButton(kEventMidButton, true, 3, 4);
+      WindowButton(kEventMidButton, false, 3, 4);
+      WindowWheel(true);
+      WindowWheel(false);
+      WindowEvent(kEventWindowMoved, 100, 50);
+      WindowEvent(kEventWindowSized, 320, 200);
+      for (int32_t type : {6, 7, 8, 9, 10, 13, 15, 17, 18, 19, 20, 21}) WindowEvent(type, 0, 0);
+      WindowDropFiles({"a.txt", "dir/b c.png"}, 5, 6);
+      WindowDropFiles({}, 0, 0);
+    });
+    for (int i = 0; i < 24; ++i) WaitEvent();
+  });
+  const std::vector<std::string> want = {
+      "action=[OnMouseDown] id=1", "action=[OnMouseUp] id=1",
+      "action=[OnRightMouseDown] id=1", "action=[OnRightMouseUp] id=1",
+      "action=[OnMidMouseDown] id=1", "action=[OnMidMouseUp] id=1",
+      "action=[OnWheelUp] id=1", "action=[OnWheelDown] id=1",
+      "action=[MoveWindow] id=1 x=100 y=50", "action=[SizeWindow] id=1 width=320 height=200",
+      "action=[InactiveWindow] id=1", "action=[CloseWindow] id=1",
+      "action=[ActiveWindow] id=1", "action=[HideWindow] id=1",
+      "action=[ShowWindow] id=1", "action=[ModeSwitch] id=1 mode=1",
+      "action=[ClipboardChange] id=1", "action=[OrientationChange] id=1 orientation=0",
+      "action=[ShowKeyboard] id=1", "action=[HideKeyboard] id=1",
+      "action=[Hotkey] id=1", "action=[TrayIcon] id=1",
+      "action=[OnDropFile] id=1 x=5 y=6 numdropfiles=2 drop0=[a.txt] drop1=[dir/b c.png]",
+      "action=[OnDropFile] id=1 x=0 y=0 numdropfiles=0",
+  };
+  EXPECT_EQ(gLog, want);
+}
+
+TEST_F(EventTest, PointerMovesAreDeliveredWhileFresh) {
+  std::string fresh, stale;
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onmousemove", Record}}), 0);
+    Inject([] { WindowPointer(30, 40); });
+    Settle();
+    fresh = CheckEvent();
+    ASSERT_EQ(Call("mousex", {}, 1), 0);
+    EXPECT_EQ(VmToNumber(L, -1), 30);
+    // The flag is taken by the cycle that delivered it: no second delivery.
+    EXPECT_EQ(CheckEvent(), "action=[] id=0 nresults=0 triggered=0");
+    ASSERT_EQ(Call("seteventtimeout", [&] { VmPushNumber(L, 30); }), 0);
+    Inject([] { WindowPointer(31, 41); });
+    Settle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    stale = CheckEvent();
+  });
+  EXPECT_EQ(fresh, "action=[OnMouseMove] id=1 x=30 y=40 nresults=0 triggered=1");
+  EXPECT_EQ(stale, "action=[] id=0 nresults=0 triggered=0");
+  EXPECT_EQ(gLog, std::vector<std::string>{"action=[OnMouseMove] id=1 x=30 y=40"});
+}
+
+TEST_F(EventTest, StaleEventsAreDroppedFreshOnesKept) {
+  std::string first, second;
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
+    ASSERT_EQ(Call("seteventtimeout", [&] { VmPushNumber(L, 50); }), 0);
+    Inject([] { WindowKey('x', true, 0); });
+    Settle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    first = CheckEvent();
+    Inject([] { WindowKey('y', true, 0); });
+    Settle();
+    second = CheckEvent();
+  });
+  EXPECT_EQ(first, "action=[] id=0 nresults=0 triggered=0");
+  EXPECT_EQ(second, "action=[OnKeyDown] key=[y] id=1 nresults=0 triggered=1");
+  EXPECT_EQ(gLog, std::vector<std::string>{"action=[OnKeyDown] key=[y] id=1"});
+}
+
+// A 1 ms interval fires on nearly every pass; the timer cursor moves past it within a cycle, so
+// the queued key still comes within a few steps.
+TEST_F(EventTest, FastIntervalDoesNotStarveAQueuedKey) {
+  int stepsToKey = -1;
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
+    ASSERT_EQ(Call("setinterval", [&] {
+                VmPushNumber(L, 1);
+                VmPushCClosure(L, CountOnly, 0);
+                VmPushNumber(L, 1);
+              }),
+              0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Inject([] { WindowKey('k', true, 0); });
+    Settle();
+    for (int step = 1; step <= 50 && stepsToKey < 0; ++step) {
+      WaitEvent();
+      if (!gLog.empty()) stepsToKey = step;
+    }
+  });
+  EXPECT_GE(stepsToKey, 1);
+  EXPECT_LE(stepsToKey, 3);
+  EXPECT_GE(gRecorded, 2);  // the interval did run meanwhile
+}
+
+int gCustomValue = 0;
+void PushCustomFields(qvScriptState* L, void* data) {
+  SetFieldInt(L, "value", *static_cast<int*>(data));
+}
+
+TEST_F(EventTest, CustomEventTypeReachesItsHandler) {
+  const char* name = "PluginEventWithANameLongerThanThirtyOne";
+  int32_t type = RegisterEventType(name, PushCustomFields);
+  EXPECT_EQ(type, kFirstCustomEventType);
+  EXPECT_EQ(RegisterEventType("Second", nullptr), kFirstCustomEventType + 1);
+  gCustomValue = 77;
+  RunScript([&] {
+    ASSERT_EQ(Install({{"plugineventwithanamelongerthanthirtyone", Record}}, "ud"), 0);
+    PostCustomEvent(type, &gCustomValue);
+    PostCustomEvent(kFirstCustomEventType + 1, &gCustomValue);  // no handler: dropped
+    WaitEvent();
+    EXPECT_EQ(CheckEvent(), "action=[] id=0 nresults=0 triggered=0");
+  });
+  EXPECT_EQ(gLog, std::vector<std::string>{
+                      "action=[PluginEventWithANameLongerThanT] value=77 userdata=[ud]"});
+}
+
+// InstallEventHandler: an absent field keeps the slot, a number removes it with its userdata, a
+// function replaces it and keeps the old userdata unless one is given; a bad field changes
+// nothing.
+TEST_F(EventTest, HandlerSlotsFollowKeepReplaceRemove) {
+  struct Step {
+    std::vector<std::pair<std::string, qvCFunction>> fields;
+    const char* userdata;
+    int32_t status;
+    const char* got;  // what a key then reaches
+  };
+  auto other = [](qvScriptState* L) -> int32_t {
+    gLog.push_back("other " + Describe(L, 1));
+    return 0;
+  };
+  const Step steps[] = {
+      {{{"onkeydown", Record}}, "u1", 0, "action=[OnKeyDown] key=[k] id=1 userdata=[u1]"},
+      {{}, nullptr, 0, "action=[OnKeyDown] key=[k] id=1 userdata=[u1]"},
+      {{{"onkeydown", other}}, nullptr, 0, "other action=[OnKeyDown] key=[k] id=1 userdata=[u1]"},
+      {{{"onkeydown", Record}}, "u3", 0, "action=[OnKeyDown] key=[k] id=1 userdata=[u3]"},
+      {{{"onkeyup", Record}, {"closewindow", Record}}, nullptr, 0,
+       "action=[OnKeyDown] key=[k] id=1 userdata=[u3]"},
+      {{{"onkeydown", nullptr}}, nullptr, 0, ""},
+      {{{"onkeydown", Record}}, nullptr, 0, "action=[OnKeyDown] key=[k] id=1"},
+  };
+  std::vector<std::string> got;
+  RunScript([&] {
+    for (const Step& step : steps) {
+      EXPECT_EQ(Install(step.fields, step.userdata), step.status);
+      gLog.clear();
+      Inject([] { WindowKey('k', true, 0); });
+      Settle();
+      CheckEvent();
+      got.push_back(gLog.empty() ? "" : gLog[0]);
+    }
+    EXPECT_EQ(CurrentDisplayInput()->closeWindowHandled, 1);
+    // A field that is neither a function nor a number is refused before anything changes.
+    int32_t status = Call("installeventhandler", [&] {
+      VmNewTable(L);
+      VmPushString(L, "onkeydown");
+      VmPushNumber(L, 0);
+      VmRawSet(L, -3);
+      VmPushString(L, "onkeyup");
+      VmPushString(L, "not a function");
+      VmRawSet(L, -3);
+    });
+    EXPECT_EQ(status, ERR_FUNCEXPECTED);
+    EXPECT_NE(CurrentDisplayInput()->handlers[kOnKeyDown].callback, kNoReference);
+  });
+  std::vector<std::string> want;
+  for (const Step& step : steps) want.push_back(step.got);
+  EXPECT_EQ(got, want);
+}
+
+TEST_F(EventTest, WaitEventReturnsTheCallbacksTableWithItsResults) {
+  std::string message, results;
+  RunScript([&] {
+    ASSERT_EQ(Call("settimeout", [&] {
+                VmPushNumber(L, 9);
+                VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
+                  VmPushString(L, "mine");
+                  VmPushString(L, "set");
+                  VmRawSet(L, 1);
+                  VmPushString(L, "a");
+                  VmPushNumber(L, 2);
+                  VmPushString(L, "c");
+                  return 3;
+                }, 0);
+                VmPushNumber(L, 5);
+              }),
+              0);
+    ASSERT_EQ(Call("waitevent", {}, 1), 0);
+    message = Describe(L, -1);
+    VmPushString(L, "mine");
+    VmRawGet(L, -2);
+    EXPECT_STREQ(VmToString(L, -1), "set");
+    VmSetTop(L, -2);
+    VmPushString(L, "results");
+    VmRawGet(L, -2);
+    for (int i = 0; i < 4; ++i) {
+      VmRawGetI(L, -1, i);
+      results += VmType(L, -1) == kTypeNil ? "nil" : VmToString(L, -1);
+      results += " ";
+      VmSetTop(L, -2);
+    }
+    // Nothing pending: no "results" at all.
+    ASSERT_EQ(Call("checkevent", {}, 1), 0);
+    VmPushString(L, "results");
+    VmRawGet(L, -2);
+    EXPECT_EQ(VmType(L, -1), kTypeNil);
+  });
+  EXPECT_EQ(message, "action=[Timeout] id=9 nresults=3 triggered=1");
+  EXPECT_EQ(results, "a 2 c nil ");
+}
+
+TEST_F(EventTest, TimerObjectsAndTheSharedTick) {
+  RunScript([&] {
+    auto set = [&](double id, double ms) {
+      return Call("setinterval", [&] {
+        VmPushNumber(L, id);
+        VmPushCClosure(L, CountOnly, 0);
+        VmPushNumber(L, ms);
+      });
+    };
+    EXPECT_EQ(set(1, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(set(1, 100), 0);
+    EXPECT_EQ(set(1, 100), 0);
+    EXPECT_EQ(CountObjects(kObjectInterval), 1);
+    EXPECT_EQ(Call("setinterval", [&] {
+                VmPushNumber(L, 2);
+                VmPushNumber(L, 5);  // no function
+                VmPushNumber(L, 100);
+              }),
+              ERR_FUNCEXPECTED);
+    EXPECT_EQ(CountObjects(kObjectInterval), 1);
+
+    // Slot 0 taken twice and let go once frees the tick.
+    EXPECT_EQ(AcquireTickTimer(L, 0), 0);
+    EXPECT_EQ(AcquireTickTimer(L, 0), 0);
+    EXPECT_EQ(CountObjects(kObjectInterval), 2);
+    ReleaseTickTimer(L, 0);
+    EXPECT_FALSE(TickTimerRunning());
+    EXPECT_EQ(CountObjects(kObjectInterval), 1);
+    // Both slots: the tick stays until the last goes.
+    EXPECT_EQ(AcquireTickTimer(L, 0), 0);
+    EXPECT_EQ(AcquireTickTimer(L, 1), 0);
+    ReleaseTickTimer(L, 0);
+    EXPECT_TRUE(TickTimerRunning());
+    ReleaseTickTimer(L, 1);
+    EXPECT_FALSE(TickTimerRunning());
+  });
+}
+
+TEST_F(EventTest, NetworkHandlersHoldTheTick) {
+  RunScript([&] {
+    EXPECT_EQ(Install({{"onconnect", CountOnly}, {"onreceivedata", CountOnly}}), 0);
+    EXPECT_TRUE(TickTimerRunning());
+    EXPECT_EQ(Install({{"onconnect", nullptr}}), 0);
+    EXPECT_TRUE(TickTimerRunning());
+    EXPECT_EQ(Install({{"onreceivedata", nullptr}}), 0);
+    EXPECT_FALSE(TickTimerRunning());
+  });
+}
+
+// ---- the texts events carry ----
+
+TEST(EventTexts, UserMessagesSplitIntoCommandAndArguments) {
+  struct Case {
+    const char* text;
+    const char* command;
+    const char* rawargs;
+    std::string args;
+    int argc;
+  };
+  using namespace std::string_literals;
+  const Case cases[] = {
+      {"play", "play", "", "", 0},
+      {"", "", "", "", 0},
+      {"play now", "play", "now", "now", 1},
+      {"go \"a b\" c", "go", "\"a b\" c", "a b\0c"s, 2},
+      {"go  x", "go", " x", "\0x"s, 2},
+      {"go \"unclosed arg", "go", "\"unclosed arg", "unclosed arg", 1},
+      {"go \"", "go", "\"", "", 1},
+      {"go ", "go", "", "", 1},
+  };
+  for (const Case& c : cases) {
+    qvUserMessageParts parts;
+    SplitUserMessage(c.text, &parts);
+    EXPECT_EQ(parts.command, c.command) << c.text;
+    EXPECT_EQ(parts.rawargs, c.rawargs) << c.text;
+    EXPECT_EQ(parts.args, c.args) << c.text;
+    EXPECT_EQ(parts.argc, c.argc) << c.text;
+  }
+}
+
+TEST(EventTexts, DropListsStopAtTheEmptyNameOrTheEnd) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string bytes;
+    std::vector<std::string_view> names;
+  };
+  const Case cases[] = {
+      {"a\0bc\0\0"s, {"a", "bc"}},
+      {"\0a\0\0"s, {}},
+      {""s, {}},
+      {"a\0b"s, {"a", "b"}},  // cut by the end, not read past it
+      {"abc"s, {"abc"}},
+      {"a\0\0b\0\0"s, {"a"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadDropList(c.bytes.data(), c.bytes.size()), c.names) << ::testing::PrintToString(c.bytes);
+  }
+  void* block = MakeDropList({"x", "", "yz"});
+  ASSERT_NE(block, nullptr);
+  uint32_t size;
+  std::memcpy(&size, block, sizeof size);
+  EXPECT_EQ(ReadDropList(static_cast<char*>(block) + 4, size), (std::vector<std::string_view>{"x"}));
+  std::free(block);
+}
+
+TEST(EventTexts, KeyCodeLookup) {
+  struct Case {
+    const char* name;
+    bool qualifiers;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {"a", false, 'a'},         {"\xE4", false, 0xE4},   {"\xFF", true, 0xFF},
+      {" ", false, 0},           {"\x01", false, 0},      {"", false, 0},
+      {"f12", false, 0x117},     {"PageUp", false, 0x11B}, {"TAB", false, 0x110},
+      {"LSHIFT", false, 0},      {"LSHIFT", true, 0x80010000u}, {"rcontrol", true, 0x80800000u},
+      {"MOVEWINDOW", true, 0},   {"nokey", true, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(KeyCodeLookup(c.name, c.qualifiers), c.code) << c.name << " " << c.qualifiers;
+  }
+  EXPECT_EQ(KeyEventName(0x11E), "PAUSE");
+  EXPECT_EQ(KeyEventName(0x113), "ESC");
+  EXPECT_EQ(KeyEventName('#'), "#");
+}
+
+}  // namespace
+}  // namespace qv
