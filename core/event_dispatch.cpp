@@ -354,17 +354,13 @@ bool UserMessageStage(qvScriptState* L, qvDispatchResult* result, int32_t* statu
       std::free(message);
       continue;
     }
-    // The block holds the port's name and then the text, each ended by a zero.
-    size_t nameEnd = 0;
-    while (nameEnd < size && data[nameEnd] != '\0') ++nameEnd;
-    const char* text = nameEnd < size ? data + nameEnd + 1 : data + size;
-    size_t textSize = nameEnd < size ? strnlen(text, size - nameEnd - 1) : 0;
+    std::string_view text = PortMessageText(data, size);
     gState.phase = kPhaseUserMessages;
     result->kind = kKindUserMessage;
     SetAction(result, "OnUserMessage");
     UseSlot(result, slot);
-    result->messageText = text;
-    result->messageSize = textSize;
+    result->messageText = text.data();
+    result->messageSize = text.size();
     *status = RunEventCallback(L, result, 0);
     std::free(message);
     return true;
@@ -419,18 +415,20 @@ void HoverStage() {
   }
 }
 
+// table[key] = text, which may hold zero bytes (an empty view may have no data at all).
+void SetFieldText(qvScriptState* L, const char* key, std::string_view text) {
+  VmPushString(L, key);
+  VmPushLString(L, text.empty() ? "" : text.data(), text.size());
+  VmRawSet(L, -3);
+}
+
 void PushUserMessageFields(qvScriptState* L, const qvDispatchResult* result) {
   qvUserMessageParts parts;
-  SplitUserMessage(std::string_view(result->messageText, result->messageSize), &parts);
-  VmPushString(L, "command");
-  VmPushLString(L, parts.command.data(), parts.command.size());
-  VmRawSet(L, -3);
-  VmPushString(L, "args");
-  VmPushLString(L, parts.args.data(), parts.args.size());
-  VmRawSet(L, -3);
-  VmPushString(L, "rawargs");
-  VmPushLString(L, parts.rawargs.data(), parts.rawargs.size());
-  VmRawSet(L, -3);
+  SplitUserMessage(std::string_view(result->messageText ? result->messageText : "", result->messageSize),
+                   &parts);
+  SetFieldText(L, "command", parts.command);
+  SetFieldText(L, "args", parts.args);
+  SetFieldText(L, "rawargs", parts.rawargs);
   SetFieldInt(L, "argc", parts.argc);
 }
 
@@ -444,7 +442,7 @@ void PushDropFields(qvScriptState* L, const qvDispatchResult* result) {
   VmPushString(L, "dropfiles");
   VmNewTable(L);
   for (size_t i = 0; i < names.size(); ++i) {
-    VmPushLString(L, names[i].data(), names[i].size());
+    VmPushLString(L, names[i].empty() ? "" : names[i].data(), names[i].size());
     VmRawSetI(L, -2, static_cast<int>(i));
   }
   VmRawSet(L, -3);

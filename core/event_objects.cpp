@@ -106,7 +106,9 @@ qvTimerObject* FindTimerObject(int32_t type, qvObjectId id) {
 int32_t AddTimerObject(qvScriptState* L, int32_t type, qvOptionalId id, int function, int32_t ms,
                        int userdata, qvObjectId* out) {
   if (ms < 1) return ERR_WRONGUSAGE;
-  if (!id.automatic) FreeTimerObject(L, type, {id.number, nullptr});  // a namesake goes first
+  if (!id.automatic && FindTimerObject(type, {id.number, nullptr}) != nullptr) {
+    FreeTimerObject(L, type, {id.number, nullptr});  // a namesake goes first
+  }
   auto* timer = new (std::nothrow) qvTimerObject{};
   if (timer == nullptr) return ERR_MEM;
   timer->header.type = type;

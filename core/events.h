@@ -167,6 +167,9 @@ struct qvUserMessageParts {
   int32_t argc = 0;
 };
 void SplitUserMessage(std::string_view text, qvUserMessageParts* out);
+// The text of a port message block (the port's name, a zero, the text, a zero) of `size` bytes;
+// empty when the block holds no text, cut at the block's end when its zero is missing.
+std::string_view PortMessageText(const char* block, size_t size);
 
 // ---- the dispatcher ----
 
