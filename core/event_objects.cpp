@@ -66,7 +66,8 @@ FieldAction ReadHandlerField(qvScriptState* L, int table, const char* name) {
   if (type == kTypeNil) return FieldAction::kKeep;
   if (type == kTypeNumber) return FieldAction::kRemove;
   if (type == kTypeFunction) return FieldAction::kReplace;
-  SetErrorString(name);
+  // The message names the argument that holds the table.
+  SetErrorNumber(table);
   VmRaiseError(L, ERR_FUNCEXPECTED);
 }
 

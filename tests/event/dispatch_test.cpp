@@ -495,6 +495,52 @@ TEST_F(EventTest, NetworkHandlersHoldTheTick) {
   });
 }
 
+// The waiting commands run no callbacks: a due interval stays pending, and WaitLeftMouse and
+// WaitKeyDown empty the queue when they end; a quit request ends a wait.
+TEST_F(EventTest, WaitingCommandsRunNoCallbacksAndEndOnQuit) {
+  auto later = [&](std::vector<std::function<void()>> events) {
+    return std::thread([this, events] {
+      for (const auto& e : events) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Inject(e);
+      }
+    });
+  };
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
+    ASSERT_EQ(Call("setinterval", [&] {
+                VmPushNumber(L, 1);
+                VmPushCClosure(L, CountOnly, 0);
+                VmPushNumber(L, 5);
+              }),
+              0);
+    std::thread driver = later({[] { WindowKey('q', true, 0); },
+                                [] { WindowButton(kEventLeftButton, true, 1, 1); },
+                                [] { WindowButton(kEventLeftButton, false, 1, 1); }});
+    EXPECT_EQ(Call("waitleftmouse"), 0);
+    driver.join();
+    EXPECT_EQ(gRecorded, 0);
+    EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+
+    // A key already held is let go first, then pressed and let go again.
+    Inject([] { WindowKey('w', true, 0); });
+    Settle();
+    driver = later({[] { WindowKey('w', false, 0); }, [] { WindowKey('w', true, 0); },
+                    [] { WindowKey('w', false, 0); }});
+    EXPECT_EQ(Call("waitkeydown", [&] { VmPushString(L, "w"); }), 0);
+    driver.join();
+    EXPECT_EQ(gRecorded, 0);
+    EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+
+    // Escape with EscapeQuit on is a quit request: the wait ends without the button.
+    ASSERT_EQ(Call("escapequit", [&] { VmPushNumber(L, 1); }), 0);
+    driver = later({[] { WindowKey(kKeyEsc, true, 0); }});
+    EXPECT_EQ(Call("waitrightmouse"), 0);
+    driver.join();
+    EXPECT_EQ(gRecorded, 0);
+  });
+}
+
 // ---- the texts events carry ----
 
 TEST(EventTexts, UserMessagesSplitIntoCommandAndArguments) {
