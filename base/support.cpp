@@ -22,13 +22,9 @@ bool IsListEmpty(const qvList* list) {
   return list->tailPred == reinterpret_cast<const qvNode*>(&list->head);
 }
 
-void AddListHead(qvList* list, qvNode* node) {
-  InsertListNode(list, node, nullptr);
-}
+void AddListHead(qvList* list, qvNode* node) { InsertListNode(list, node, nullptr); }
 
-void AddListTail(qvList* list, qvNode* node) {
-  InsertListNode(list, node, list->tailPred);
-}
+void AddListTail(qvList* list, qvNode* node) { InsertListNode(list, node, list->tailPred); }
 
 qvNode* RemoveListHead(qvList* list) {
   if (IsListEmpty(list)) return nullptr;

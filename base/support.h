@@ -22,7 +22,7 @@ struct qvNode {
 };
 struct qvList {
   qvNode* head;
-  qvNode* tail;      // always null
+  qvNode* tail;  // always null
   qvNode* tailPred;
 };
 void InitList(qvList* list);
@@ -54,7 +54,8 @@ int32_t RoundToInt(double v);
 // cast.
 inline int32_t DoubleToInt32(double v) {
   if (v > -9223372036854775808.0 && v < 9223372036854775808.0)
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v))));
+    return static_cast<int32_t>(
+        static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(v))));
   if (!std::isfinite(v)) return 0;
   double low = std::fmod(std::trunc(v), 4294967296.0);  // exact
   if (low < 0) low += 4294967296.0;

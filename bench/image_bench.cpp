@@ -3,9 +3,9 @@
 // <case>/<implementation>/<sizes>; every run reports the bytes it wrote. Before timing, each of
 // ours is checked once against the scalar reference. QV_IMAGE_SIMD=scalar|sse2|avx2 forces a path
 // (for the scalar figures).
+#include <SDL.h>
 #include <benchmark/benchmark.h>
 #include <pixman.h>
-#include <SDL.h>
 
 #include <cmath>
 #include <cstdio>
@@ -219,8 +219,10 @@ void AlphaAndMasked(int w, int h) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         uint32_t& p = src.px()[size_t(y) * src.ppr() + x];
-        if (!ReadBitMapPixel(m, x, y)) p = key;
-        else if (p == key) p ^= 1;
+        if (!ReadBitMapPixel(m, x, y))
+          p = key;
+        else if (p == key)
+          p ^= 1;
       }
     SDL_Surface *s = src.Sdl(), *d = dst.Sdl();
     SDL_SetSurfaceBlendMode(s, SDL_BLENDMODE_NONE);
@@ -267,8 +269,10 @@ void Scaling(int w, int h, int nw, int nh) {
       SDL_SetSurfaceBlendMode(s, SDL_BLENDMODE_NONE);
       SDL_Rect to{0, 0, nw, nh};
       Time(st, bytes, [&] {
-        if (smooth) SDL_SoftStretchLinear(s, nullptr, d, nullptr);
-        else SDL_BlitScaled(s, nullptr, d, &to);
+        if (smooth)
+          SDL_SoftStretchLinear(s, nullptr, d, nullptr);
+        else
+          SDL_BlitScaled(s, nullptr, d, &to);
       });
       SDL_FreeSurface(s);
       SDL_FreeSurface(d);

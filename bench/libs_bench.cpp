@@ -23,7 +23,8 @@ constexpr size_t kTextSize = 10u << 20;
 
 // The words and pairs of the text: both sides follow this exactly.
 std::string MakeText() {
-  static const char* const kWords[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "alpha"};
+  static const char* const kWords[] = {"the",  "quick", "brown", "fox",  "jumps",
+                                       "over", "lazy",  "dog",   "alpha"};
   std::string s;
   s.reserve(kTextSize + 16);
   uint32_t x = 12345;
@@ -227,14 +228,16 @@ class Collector : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   for (const Case& c : kCases) {
-    benchmark::RegisterBenchmark(c.name, RunOurs, &c)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+    benchmark::RegisterBenchmark(c.name, RunOurs, &c)
+        ->Unit(benchmark::kMillisecond)
+        ->Repetitions(kRepetitions);
   }
   benchmark::Initialize(&argc, argv);
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
 
-  std::printf("\n%-22s %9s %11s %7s  %-12s %s\n", "benchmark", "ours ms", "CPython ms", "ratio", "ours result",
-              "CPython result");
+  std::printf("\n%-22s %9s %11s %7s  %-12s %s\n", "benchmark", "ours ms", "CPython ms", "ratio",
+              "ours result", "CPython result");
   for (const Case& c : kCases) {
     auto ours = collector.times.find(c.name);
     if (ours == collector.times.end()) continue;
@@ -249,8 +252,8 @@ int main(int argc, char** argv) {
       std::printf("%-22s %9.1f %11s\n", c.name, ours->second, "(no python3)");
       continue;
     }
-    std::printf("%-22s %9.1f %11.1f %7.3f  %-12s %s%s\n", c.name, ours->second, py, ours->second / py,
-                collector.labels[c.name].c_str(), result.c_str(),
+    std::printf("%-22s %9.1f %11.1f %7.3f  %-12s %s%s\n", c.name, ours->second, py,
+                ours->second / py, collector.labels[c.name].c_str(), result.c_str(),
                 textSize == Text().size() ? "" : "  (texts differ)");
   }
   benchmark::Shutdown();

@@ -55,7 +55,8 @@ const SortCase kPlain = {R"qv(
 )qv",
                          "b = sorted(a)"};
 
-const SortCase kWithFunction = {R"qv(
+const SortCase kWithFunction = {
+    R"qv(
 .function main
   .param "t"
   GETGLOBAL R1, "sort"
@@ -74,7 +75,7 @@ const SortCase kWithFunction = {R"qv(
   .end
 .end
 )qv",
-                                "b = sorted(a, key=functools.cmp_to_key(lambda x, y: -1 if x < y else (1 if x > y else 0)))"};
+    "b = sorted(a, key=functools.cmp_to_key(lambda x, y: -1 if x < y else (1 if x > y else 0)))"};
 
 const char* Reader(qv::qvScriptState*, void* data, size_t* size) {
   auto* bytes = static_cast<std::vector<uint8_t>*>(data);
@@ -87,8 +88,8 @@ const char* Reader(qv::qvScriptState*, void* data, size_t* size) {
 // CPython's best of three for the statement, in milliseconds; negative when python3 cannot run.
 double PythonMs(const char* statement) {
   std::string script = std::string("import functools, time\n") + kPythonNumbers + "best = None\n" +
-                       "for i in range(3):\n" + "    t = time.perf_counter()\n" + "    " + statement +
-                       "\n" + "    e = time.perf_counter() - t\n" +
+                       "for i in range(3):\n" + "    t = time.perf_counter()\n" + "    " +
+                       statement + "\n" + "    e = time.perf_counter() - t\n" +
                        "    best = e if best is None or e < best else best\n" +
                        "assert all(b[i] <= b[i + 1] for i in range(len(b) - 1))\n" +
                        "print(best * 1000.0)\n";
@@ -134,7 +135,9 @@ void RunSort(benchmark::State& state, const SortCase* c) {
     state.ResumeTiming();
     int32_t code = qv::VmPCall(L, 1, 0, 0);
     state.PauseTiming();
-    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                          started)
+                    .count();
     if (best < 0 || ms < best) best = ms;
     if (code != 0) {
       state.SkipWithError("sort failed");
@@ -160,6 +163,8 @@ void RunSort(benchmark::State& state, const SortCase* c) {
 }
 
 BENCHMARK_CAPTURE(RunSort, Sort, &kPlain)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(RunSort, SortWithFunction, &kWithFunction)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(RunSort, SortWithFunction, &kWithFunction)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace

@@ -248,8 +248,9 @@ double RunPython(const Case& c, bool traced, std::string* result) {
                        "def tracer(frame, event, arg):\n"
                        "    return tracer\n"
                        "t = time.perf_counter()\n" +
-                       (traced ? "sys.settrace(tracer)\n" : "") +
-                       "r = f(" + std::to_string(static_cast<long long>(c.n)) + ")\n"
+                       (traced ? "sys.settrace(tracer)\n" : "") + "r = f(" +
+                       std::to_string(static_cast<long long>(c.n)) +
+                       ")\n"
                        "sys.settrace(None)\n"
                        "e = time.perf_counter() - t\n"
                        "print(e * 1000.0)\n"
@@ -299,8 +300,9 @@ int main(int argc, char** argv) {
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
 
-  std::printf("\n%-18s %9s %11s %7s %13s %13s %15s %14s  %s\n", "benchmark", "ours ms", "CPython ms", "ratio",
-              "ours+hook ms", "ratio+hook", "CPython+trace", "ratio vs trace", "CPython result");
+  std::printf("\n%-18s %9s %11s %7s %13s %13s %15s %14s  %s\n", "benchmark", "ours ms",
+              "CPython ms", "ratio", "ours+hook ms", "ratio+hook", "CPython+trace",
+              "ratio vs trace", "CPython result");
   for (const Case& c : kCases) {
     auto ours = collector.times.find(c.name);
     auto hooked = collector.times.find(std::string(c.name) + " +hook");
@@ -316,9 +318,9 @@ int main(int argc, char** argv) {
       std::printf("%-18s %9.1f %11s\n", c.name, ours->second, "(no python3)");
       continue;
     }
-    std::printf("%-18s %9.1f %11.1f %7.3f %13.1f %13.3f %15.1f %14.3f  %s\n", c.name, ours->second, py,
-                ours->second / py, hooked->second, hooked->second / py, traced, hooked->second / traced,
-                result.c_str());
+    std::printf("%-18s %9.1f %11.1f %7.3f %13.1f %13.3f %15.1f %14.3f  %s\n", c.name, ours->second,
+                py, ours->second / py, hooked->second, hooked->second / py, traced,
+                hooked->second / traced, result.c_str());
   }
   benchmark::Shutdown();
   return 0;

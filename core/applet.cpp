@@ -146,8 +146,8 @@ void StoreText(char (&field)[N], const std::string& s) {
 }
 
 // Smallest sizes in the file of the counted records.
-constexpr uint64_t kDeclarationMinSize = 33;   // kind byte + eight 32-bit words
-constexpr uint64_t kLineMapMinSize = 13;       // three 32-bit words + an empty name
+constexpr uint64_t kDeclarationMinSize = 33;  // kind byte + eight 32-bit words
+constexpr uint64_t kLineMapMinSize = 13;      // three 32-bit words + an empty name
 constexpr uint64_t kLabelMinSize = 5;
 constexpr uint64_t kLinkedFileMinSize = 5;
 constexpr uint64_t kRegionSize = 20;
@@ -673,8 +673,7 @@ int OpenApplet(qvAppletSettings* settings, qvPlayerState* state, const qvAppletH
   auto readMagic = [&](qvFile* f) {
     SeekFileQ(f, 0, kSeekEnd);
     int64_t length = SeekFileQ(f, static_cast<int64_t>(offset), kSeekStart);
-    return length >= 0 && static_cast<uint64_t>(length) > offset + 4 &&
-           ReadFileQ(f, magic, 4) == 4;
+    return length >= 0 && static_cast<uint64_t>(length) > offset + 4 && ReadFileQ(f, magic, 4) == 4;
   };
   state->appletFlag = 0;
   bool unpacked = false;

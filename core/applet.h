@@ -30,9 +30,9 @@ constexpr int kAppletVersionMinor = 2;
 
 // What the applet reader needs from the rest of start-up. Empty members are skipped.
 struct qvAppletHost {
-  std::function<void(const char* name)> opening;       // status "Opening script <name>..."
-  std::function<void()> done;                          // status "done"
-  std::function<std::string()> tempFileName;           // a temporary file deleted at shutdown
+  std::function<void(const char* name)> opening;  // status "Opening script <name>..."
+  std::function<void()> done;                     // status "done"
+  std::function<std::string()> tempFileName;      // a temporary file deleted at shutdown
 };
 
 // Finds and reads the applet named by the state's script path (at the state's applet offset),
@@ -62,8 +62,8 @@ void ResetDisplaySettings(qvAppletSettings* settings);
 class qvAppletNameSink {
  public:
   virtual ~qvAppletNameSink() = default;
-  virtual void SetLabel(const qvAppletLabel& label) = 0;              // registry "labels"
-  virtual void SetUserConstant(const qvUserConstant& constant) = 0;   // registry "userconstants"
+  virtual void SetLabel(const qvAppletLabel& label) = 0;             // registry "labels"
+  virtual void SetUserConstant(const qvUserConstant& constant) = 0;  // registry "userconstants"
 };
 
 // Hands the labels and user constants read from the applet to the script machine, in the order

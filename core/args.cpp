@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/support.h"
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/layer_services.h"
 #include "core/player_state.h"
-#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {
@@ -39,8 +39,8 @@ struct ErrorTarget {
   }
 };
 
-double NumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100, int* percent,
-                       const ErrorTarget& target) {
+double NumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100,
+                       int* percent, const ErrorTarget& target) {
   if (percent != nullptr) *percent = 0;
   int32_t type = VmType(L, index);
   if (type == kTypeNil || type == kTypeNumber) return VmCheckNumber(L, index);
@@ -99,7 +99,8 @@ qvOptionalId OptObjectId(qvScriptState* L, int index) {
   return {VmCheckInt(L, index), 0};
 }
 
-double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100, int* percent) {
+double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100,
+                          int* percent) {
   return NumberOrPercent(L, index, reference, allowOver100, percent, {index, nullptr});
 }
 
@@ -131,7 +132,9 @@ void SetFieldNumber(qvScriptState* L, const char* key, double value) {
   VmSetTable(L, -3);
 }
 
-void SetFieldInt(qvScriptState* L, const char* key, int32_t value) { SetFieldNumber(L, key, value); }
+void SetFieldInt(qvScriptState* L, const char* key, int32_t value) {
+  SetFieldNumber(L, key, value);
+}
 
 void SetFieldString(qvScriptState* L, const char* key, const char* value) {
   VmPushString(L, key);
@@ -164,7 +167,8 @@ int GetFieldNumber(qvScriptState* L, int table, const char* key, double* out, in
   return ReadField(L, table, key, found, [&](int v) { *out = VmCheckNumberField(L, v, key); });
 }
 
-int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size, int* found) {
+int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size,
+                   int* found) {
   return ReadField(L, table, key, found, [&](int v) {
     size_t len = 0;
     const char* s = VmCheckStringField(L, v, key, &len);
@@ -253,16 +257,16 @@ const char* ResolveLinkedFile(qvScriptState* L, const char* name, bool fontFlag,
   char* buffer = RuntimeNameBuffer();
   // Without an applet, or outside a run, nothing is linked.
   if (settings == nullptr || state == nullptr || buffer == nullptr) return name;
-  return ResolveLinkedFile(settings->linkedFiles, state->appletOffset, state->scriptPath, name, fontFlag,
-                           isFont, buffer, kRuntimeBufferSize);
+  return ResolveLinkedFile(settings->linkedFiles, state->appletOffset, state->scriptPath, name,
+                           fontFlag, isFont, buffer, kRuntimeBufferSize);
 }
 
 const char* ResolveLinkedFileArg(qvScriptState* L, int index, int kind, bool* isFont) {
   return ResolveLinkedFile(L, VmCheckString(L, index), kind == kLinkedFileFont, isFont);
 }
 
-int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont, char** out,
-                     size_t* len, int* found) {
+int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont,
+                     char** out, size_t* len, int* found) {
   char* copy = nullptr;
   size_t n = 0;
   int present = ReadField(L, table, key, found, [&](int v) {

@@ -33,7 +33,8 @@ qvOptionalId OptObjectId(qvScriptState* L, int index);
 // A number (or Nil), or a text: a plain number, or a number followed by "%" (0 to 100, beyond
 // 100 only with `allowOver100`). A percentage gives value x reference / 100 with a nonzero
 // reference; with reference 0 it gives value / 100 and sets *percent (which may be null).
-double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100, int* percent);
+double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100,
+                          int* percent);
 
 // Reads "#NAME" (NAME: a letter or "_", then letters, digits, "_", "$", "!"; cut after 64
 // characters) and looks it up in the constants, then the user constants. Returns 0 with the value
@@ -55,7 +56,8 @@ int GetFieldInt(qvScriptState* L, int table, const char* key, int32_t* out, int*
 int GetFieldUInt(qvScriptState* L, int table, const char* key, uint32_t* out, int* found);
 int GetFieldNumber(qvScriptState* L, int table, const char* key, double* out, int* found);
 // Copies the text into out[size], cut to fit.
-int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size, int* found);
+int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size,
+                   int* found);
 int GetFieldObjectId(qvScriptState* L, int table, const char* key, qvObjectId* out, int* found);
 // A layer number, or a layer name in the current BGPic giving its 1-based position (ERR_FINDLAYER
 // with the name when there is none); any other type raises ERR_WRONGUSAGE.
@@ -87,8 +89,8 @@ const char* ResolveLinkedFileArg(qvScriptState* L, int index, int kind, bool* is
 // A file-name field, resolved unless `kind` is kLinkedFileNone, in a new allocation of
 // length + 1 bytes (*out; free with std::free) with its length in *len (may be null). An
 // allocation failure returns 0 with *out null.
-int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont, char** out,
-                     size_t* len, int* found);
+int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont,
+                     char** out, size_t* len, int* found);
 
 // The byte size of an object of width x height units of `unitSize` bytes: 0, or ERR_MEM when a
 // side is negative or the size exceeds what one allocation may hold (2^31 - 1 bytes).

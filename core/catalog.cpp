@@ -12,12 +12,13 @@
 
 namespace qv {
 
+// Names in UTF-8; octal escapes where a hex escape would take the next letter as a digit.
 const qvCatalogLanguage kCatalogLanguages[kLanguageCount] = {
     {"english", "english"},
     {"deutsch", "german"},
     {"nederlands", "dutch"},
     {"italiano", "italian"},
-    {"fran\xC3\xA7" "ais", "french"},
+    {"fran\303\247ais", "french"},
     {"espa\xC3\xB1ol", "spanish"},
     {"portugu\xC3\xAAs", "portuguese"},
     {"svenska", "swedish"},
@@ -27,8 +28,8 @@ const qvCatalogLanguage kCatalogLanguages[kLanguageCount] = {
     {"polski", "polish"},
     {"magyar", "hungarian"},
     {"greek", "greek"},
-    {"\xC4\x8C" "e\xC5\xA1tina", "czech"},
-    {"t\xC3\xBCrk\xC3\xA7" "e", "turkish"},
+    {"\304\214e\xC5\xA1tina", "czech"},
+    {"t\xC3\xBCrk\303\247e", "turkish"},
     {"hrvatski", "croatian"},
     {"unknown", "unknown"},
 };

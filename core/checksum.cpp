@@ -31,8 +31,8 @@ void Md5Block(uint32_t state[4], const uint8_t* block) {
   uint32_t m[16];
   for (size_t i = 0; i < 16; ++i) {
     // Words are little-endian whatever the host is.
-    m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
-           uint32_t(block[i * 4 + 3]) << 24;
+    m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 |
+           uint32_t(block[i * 4 + 2]) << 16 | uint32_t(block[i * 4 + 3]) << 24;
   }
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (int i = 0; i < 64; ++i) {

@@ -42,12 +42,18 @@ int Failed(int code, const char* name) {
 
 int MapZlibError(int zlibResult) {
   switch (zlibResult) {
-    case Z_VERSION_ERROR: return ERR_ZLIBVERSION;
-    case Z_MEM_ERROR: return ERR_MEM;
-    case Z_DATA_ERROR: return ERR_ZLIBDATA;
-    case Z_STREAM_ERROR: return ERR_ZLIBSTREAM;
-    case Z_ERRNO: return ERR_ZLIBIO;
-    default: return ERR_UNKNOWN;
+    case Z_VERSION_ERROR:
+      return ERR_ZLIBVERSION;
+    case Z_MEM_ERROR:
+      return ERR_MEM;
+    case Z_DATA_ERROR:
+      return ERR_ZLIBDATA;
+    case Z_STREAM_ERROR:
+      return ERR_ZLIBSTREAM;
+    case Z_ERRNO:
+      return ERR_ZLIBIO;
+    default:
+      return ERR_UNKNOWN;
   }
 }
 
@@ -170,7 +176,8 @@ int UnpackFile(const char magic[4], const char* source, const char* dest, uint64
   if (result == ERR_WRITEFILE) SetErrorString(dest);
   // What a stopped run inflated is of no use to anyone.
   char native[kMaxPathLength + 1];
-  if (result == ERR_USERABORT && MakeNativePath(dest, native, sizeof native)) DeleteFileOrDir(native);
+  if (result == ERR_USERABORT && MakeNativePath(dest, native, sizeof native))
+    DeleteFileOrDir(native);
   return result;
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/support.h"
 #include "core/catalog.h"
 #include "core/errors.h"
-#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {
@@ -30,6 +30,8 @@ constexpr ErrorRow kErrorRows[] = {
 };
 
 // In id order. "%s" marks where a stored text argument goes, "%ld" a stored number.
+// One row per text with its code's name beside it, kept unaligned and unwrapped.
+// clang-format off
 constexpr qvTextPair kTexts[] = {
     {0, "Out of memory!"},  // ERR_MEM
     {1, "This command is not implemented yet!"},  // ERR_UNIMPLCMD
@@ -614,6 +616,7 @@ constexpr qvTextPair kTexts[] = {
     {651, "Plugins that are not to be loaded."},  // help of option SKIPPLUGINS
     {668, "Device that receives the debug output."},  // help of option DEBUGDEVICE
 };
+// clang-format on
 
 constexpr bool RowsSorted() {
   for (size_t i = 1; i < std::size(kErrorRows); ++i) {
@@ -630,8 +633,14 @@ static_assert(std::size(kErrorRows) == 506, "ERR_NONE and the 505 built-in codes
 // File-reading and file-format errors show only the file part of a stored path.
 bool ShowsFilePart(int32_t code) {
   switch (code) {
-    case ERR_LOADPICTURE: case ERR_READFILE: case ERR_OPENSOUND: case ERR_NOALPHA:
-    case ERR_OPENANIM2: case ERR_OPENSOUND2: case ERR_LOADPICTURE2: case ERR_IMAGEERROR:
+    case ERR_LOADPICTURE:
+    case ERR_READFILE:
+    case ERR_OPENSOUND:
+    case ERR_NOALPHA:
+    case ERR_OPENANIM2:
+    case ERR_OPENSOUND2:
+    case ERR_LOADPICTURE2:
+    case ERR_IMAGEERROR:
       return true;
     default:
       return false;
@@ -738,9 +747,7 @@ const char* GetDeclaredErrorText(int32_t code) {
   return index < list.size() ? list[index].c_str() : nullptr;
 }
 
-void FreeDeclaredErrors() {
-  std::vector<std::string>().swap(DeclaredErrors());
-}
+void FreeDeclaredErrors() { std::vector<std::string>().swap(DeclaredErrors()); }
 
 size_t FormatErrorTextWith(int32_t code, const char* textArg, int32_t numberArg, char* out,
                            size_t size) {

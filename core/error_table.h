@@ -12,7 +12,6 @@
 
 namespace qv {
 
-
 // Ids of the texts that the player uses outside error messages.
 enum qvTextId : int32_t {
   kTextUnknownError = 91,        // "Unknown error code!"

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <span>
 
+#include "base/support.h"
 #include "core/error_table.h"
 #include "core/player_state.h"
 #include "core/registry.h"
 #include "core/runtime_buffers.h"
-#include "base/support.h"
 #include "core/vfile.h"
 #include "platform/platform.h"
 #include "vm/auxlib.h"
@@ -170,8 +170,8 @@ const char* GetErrorScriptName(qvScriptState* L) {
   return map != nullptr ? map->fileName.c_str() : kNoScriptName;
 }
 
-void BuildErrorReport(qvScriptState* L, int32_t code, char* out, size_t size,
-                      const char** fileName, int32_t* line) {
+void BuildErrorReport(qvScriptState* L, int32_t code, char* out, size_t size, const char** fileName,
+                      int32_t* line) {
   FormatErrorText(code, out, size);
   bool running = L != nullptr && IsScriptRunning();
   if (fileName != nullptr) *fileName = running ? GetErrorScriptName(L) : nullptr;
@@ -212,9 +212,9 @@ void ShowErrorText(qvScriptState* L, const char* message, bool plain, int /*styl
 size_t FormatDebugDeviceError(const char* fileName, int32_t line, const char* message, char* out,
                               size_t size) {
   if (size == 0) return 0;
-  int n = fileName != nullptr
-              ? std::snprintf(out, size, "@_qverror%d:%s*%s\n", static_cast<int>(line), fileName, message)
-              : std::snprintf(out, size, "@_qverror0:\"\"*%s\n", message);
+  int n = fileName != nullptr ? std::snprintf(out, size, "@_qverror%d:%s*%s\n",
+                                              static_cast<int>(line), fileName, message)
+                              : std::snprintf(out, size, "@_qverror0:\"\"*%s\n", message);
   if (n < 0) {
     out[0] = '\0';
     return 0;

@@ -68,8 +68,8 @@ const char* GetErrorScriptName(qvScriptState* L);
 // The finished message of `code` into `out` (`size` bytes, cut to fit), and, while a script is
 // running (runtime attribute 23), its source file and line; else null and 0. Either out pointer
 // may be null.
-void BuildErrorReport(qvScriptState* L, int32_t code, char* out, size_t size,
-                      const char** fileName, int32_t* line);
+void BuildErrorReport(qvScriptState* L, int32_t code, char* out, size_t size, const char** fileName,
+                      int32_t* line);
 
 // The requester text: the message alone when `plain` is set or no script runs, else followed by
 // a line naming the file, the line and (when known) the function. Cut to `size`; returns the

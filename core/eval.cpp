@@ -28,9 +28,9 @@ enum : int {
 constexpr struct {
   const char* text;
   int token;
-} kWords[] = {{"<<", kTokShl},        {">>", kTokShr},         {"..", kTokConcat},
-              {"<>", kTokNotEqual},   {"<=", kTokLessEqual},   {">=", kTokGreaterEqual},
-              {"and", kTokAnd},       {"or", kTokOr},          {"not", kTokNot}};
+} kWords[] = {{"<<", kTokShl},      {">>", kTokShr},       {"..", kTokConcat},
+              {"<>", kTokNotEqual}, {"<=", kTokLessEqual}, {">=", kTokGreaterEqual},
+              {"and", kTokAnd},     {"or", kTokOr},        {"not", kTokNot}};
 
 constexpr int kUnaryPriority = 12;
 // Nesting (parentheses, unary operators, right operands) that the parser follows before it
@@ -52,19 +52,40 @@ struct BinaryOp {
 // The priorities of a binary operator; left -1 for a token that is none.
 BinaryOp Priorities(int token) {
   switch (token) {
-    case '+': case '-': return {10, 10};
-    case '*': case '/': case '\\': case '%': return {11, 11};
-    case kTokShl: case kTokShr: return {9, 9};
-    case '|': return {6, 6};
-    case '&': return {8, 8};
-    case '~': return {7, 7};
-    case '^': return {14, 13};
-    case kTokConcat: return {5, 4};
-    case kTokNotEqual: case '=': case '<': case kTokLessEqual: case '>': case kTokGreaterEqual:
+    case '+':
+    case '-':
+      return {10, 10};
+    case '*':
+    case '/':
+    case '\\':
+    case '%':
+      return {11, 11};
+    case kTokShl:
+    case kTokShr:
+      return {9, 9};
+    case '|':
+      return {6, 6};
+    case '&':
+      return {8, 8};
+    case '~':
+      return {7, 7};
+    case '^':
+      return {14, 13};
+    case kTokConcat:
+      return {5, 4};
+    case kTokNotEqual:
+    case '=':
+    case '<':
+    case kTokLessEqual:
+    case '>':
+    case kTokGreaterEqual:
       return {3, 3};
-    case kTokAnd: return {2, 2};
-    case kTokOr: return {1, 1};
-    default: return {-1, -1};
+    case kTokAnd:
+      return {2, 2};
+    case kTokOr:
+      return {1, 1};
+    default:
+      return {-1, -1};
   }
 }
 
@@ -72,9 +93,15 @@ uint32_t Low32(double v) { return static_cast<uint32_t>(DoubleToInt32(v)); }
 
 int32_t Apply(int op, double a, double b, double* out) {
   switch (op) {
-    case '+': *out = a + b; return 0;
-    case '-': *out = a - b; return 0;
-    case '*': *out = a * b; return 0;
+    case '+':
+      *out = a + b;
+      return 0;
+    case '-':
+      *out = a - b;
+      return 0;
+    case '*':
+      *out = a * b;
+      return 0;
     case '/':
       if (b == 0) return ERR_ZERODIVISION;
       *out = a / b;
@@ -88,22 +115,52 @@ int32_t Apply(int op, double a, double b, double* out) {
       *out = static_cast<double>(op == '\\' ? x / y : x % y);
       return 0;
     }
-    case kTokShl: *out = static_cast<uint32_t>(Low32(a) << (Low32(b) & 31)); return 0;
-    case kTokShr: *out = Low32(a) >> (Low32(b) & 31); return 0;
-    case '|': *out = Low32(a) | Low32(b); return 0;
-    case '&': *out = Low32(a) & Low32(b); return 0;
-    case '~': *out = Low32(a) ^ Low32(b); return 0;
-    case '^': *out = std::pow(a, b); return 0;
-    case kTokConcat: return ERR_WRONGOPCST;
-    case kTokNotEqual: *out = a != b; return 0;
-    case '=': *out = a == b; return 0;
-    case '<': *out = a < b; return 0;
-    case kTokLessEqual: *out = a <= b; return 0;
-    case '>': *out = a > b; return 0;
-    case kTokGreaterEqual: *out = a >= b; return 0;
-    case kTokAnd: *out = a == 0 ? 0 : b; return 0;
-    case kTokOr: *out = a != 0 ? a : b; return 0;
-    default: return ERR_SYNTAXERROR;
+    case kTokShl:
+      *out = static_cast<uint32_t>(Low32(a) << (Low32(b) & 31));
+      return 0;
+    case kTokShr:
+      *out = Low32(a) >> (Low32(b) & 31);
+      return 0;
+    case '|':
+      *out = Low32(a) | Low32(b);
+      return 0;
+    case '&':
+      *out = Low32(a) & Low32(b);
+      return 0;
+    case '~':
+      *out = Low32(a) ^ Low32(b);
+      return 0;
+    case '^':
+      *out = std::pow(a, b);
+      return 0;
+    case kTokConcat:
+      return ERR_WRONGOPCST;
+    case kTokNotEqual:
+      *out = a != b;
+      return 0;
+    case '=':
+      *out = a == b;
+      return 0;
+    case '<':
+      *out = a < b;
+      return 0;
+    case kTokLessEqual:
+      *out = a <= b;
+      return 0;
+    case '>':
+      *out = a > b;
+      return 0;
+    case kTokGreaterEqual:
+      *out = a >= b;
+      return 0;
+    case kTokAnd:
+      *out = a == 0 ? 0 : b;
+      return 0;
+    case kTokOr:
+      *out = a != 0 ? a : b;
+      return 0;
+    default:
+      return ERR_SYNTAXERROR;
   }
 }
 
@@ -166,9 +223,12 @@ class Evaluator {
       int op = token_;
       if ((code = Next()) != 0) return code;
       if ((code = Parse(kUnaryPriority, &v, depth + 1)) != 0) return code;
-      if (op == '-') v = -v;
-      else if (op == '~') v = static_cast<uint32_t>(~Low32(v));
-      else v = v == 0 ? 1 : 0;
+      if (op == '-')
+        v = -v;
+      else if (op == '~')
+        v = static_cast<uint32_t>(~Low32(v));
+      else
+        v = v == 0 ? 1 : 0;
     } else if (token_ == '(') {
       if ((code = Next()) != 0) return code;
       if ((code = Parse(-1, &v, depth + 1)) != 0) return code;
@@ -212,7 +272,8 @@ bool IsEvalVariableName(const char* name, size_t length) {
   return true;
 }
 
-int32_t EvaluateExpression(const char* text, const std::vector<qvEvalVariable>& variables, double* out) {
+int32_t EvaluateExpression(const char* text, const std::vector<qvEvalVariable>& variables,
+                           double* out) {
   Evaluator e(text, variables);
   return e.Run(out);
 }

@@ -23,6 +23,7 @@ bool IsEvalVariableName(const char* name, size_t length);
 // case, the first match wins). Returns 0 with the value in *out, or ERR_SYNTAXERROR (text left
 // over), ERR_VALUEEXPECTED, ERR_UNMPARENTHESES, ERR_WRONGOPCST (".." used), ERR_ZERODIVISION,
 // ERR_STACK (nesting beyond what the evaluator follows) or a number's reading error.
-int32_t EvaluateExpression(const char* text, const std::vector<qvEvalVariable>& variables, double* out);
+int32_t EvaluateExpression(const char* text, const std::vector<qvEvalVariable>& variables,
+                           double* out);
 
 }  // namespace qv

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "core/runtime_buffers.h"
 #include "base/support.h"
+#include "core/runtime_buffers.h"
 
 namespace qv {
 
@@ -22,9 +22,9 @@ constexpr int32_t kDefaultStaleLimitMs = 1500;
 struct qvEventSlot {
   int32_t type;
   int32_t args[3];
-  qvTimeVal time;     // when it was posted
-  void* display;      // the display or object it concerns; null once that has gone
-  void* data;         // for types below 22 a block from the C heap that the queue owns
+  qvTimeVal time;  // when it was posted
+  void* display;   // the display or object it concerns; null once that has gone
+  void* data;      // for types below 22 a block from the C heap that the queue owns
 };
 
 // A queued event as the dispatcher fetches it.
@@ -33,7 +33,7 @@ struct qvEvent {
   int32_t type;
   int32_t x;
   int32_t y;
-  int32_t pressed;    // 1 down, 0 up (mouse buttons and keys)
+  int32_t pressed;  // 1 down, 0 up (mouse buttons and keys)
   int32_t keyCode;
   int32_t qualifiers;
   void* data;

@@ -155,11 +155,11 @@ struct qvExeType {
   uint32_t bit;
 };
 
-const qvExeType kExeTypes[] = {
-    {"CLASSIC", 1},        {"CLASSICFPU", 2}, {"RETRO1", 4},         {"RETRO2", 16},
-    {"RETRO3", 8},         {"RETRO4", 32},    {"APPLET", 64},        {"WIN32", 128},
-    {"WIN32CONSOLE", 256}, {"LINUX", 512},    {"LINUXPPC", 16384},   {"MACOS", 1024},
-    {"MACOS86", 2048},     {"ANDROID", 4096}, {"IOS", 8192}};
+const qvExeType kExeTypes[] = {{"CLASSIC", 1},    {"CLASSICFPU", 2},   {"RETRO1", 4},
+                               {"RETRO2", 16},    {"RETRO3", 8},       {"RETRO4", 32},
+                               {"APPLET", 64},    {"WIN32", 128},      {"WIN32CONSOLE", 256},
+                               {"LINUX", 512},    {"LINUXPPC", 16384}, {"MACOS", 1024},
+                               {"MACOS86", 2048}, {"ANDROID", 4096},   {"IOS", 8192}};
 
 // Words joined by "+"; a row matches a word that starts with its name followed by "+" or the end.
 int ApplyExeType(const char* value, qvPlayerState* state) {
@@ -543,10 +543,14 @@ int ApplyOptions(const qvOptionSlots& slots, qvPlayerState* state, qvAppletSetti
   static const struct {
     int slot;
     uint32_t flag;
-  } kFlags[] = {{kSlotBorderless, kDisplayBorderless},   {kSlotSizeable, kDisplaySizeable},
-                {kSlotFixed, kDisplayFixed},             {kSlotNoModeSwitch, kDisplayNoModeSwitch},
-                {kSlotHidePointer, kDisplayHidePointer}, {kSlotNoHide, kDisplayNoHide},
-                {kSlotAutoScale, kDisplayAutoScale},     {kSlotLayerScale, kDisplayLayerScale},
+  } kFlags[] = {{kSlotBorderless, kDisplayBorderless},
+                {kSlotSizeable, kDisplaySizeable},
+                {kSlotFixed, kDisplayFixed},
+                {kSlotNoModeSwitch, kDisplayNoModeSwitch},
+                {kSlotHidePointer, kDisplayHidePointer},
+                {kSlotNoHide, kDisplayNoHide},
+                {kSlotAutoScale, kDisplayAutoScale},
+                {kSlotLayerScale, kDisplayLayerScale},
                 {kSlotKeepProportions, kDisplayKeepProportions},
                 {kSlotFitScale, kDisplayFitScale}};
   if (On(slots, kSlotAutoScale) && On(slots, kSlotLayerScale)) return ERR_ARGS;

@@ -68,7 +68,7 @@ enum : int {
   kSlotLinkFonts = 49,
   kSlotPrivate3 = 50,
   kSlotScriptAlias = 52,
-  kSlotIcon16 = 53,   // ICON16X16 to ICON512X512 take slots 53 to 59
+  kSlotIcon16 = 53,  // ICON16X16 to ICON512X512 take slots 53 to 59
   kSlotKeepProportions = 60,
   kSlotFitScale = 61,
   kSlotExportPlugins = 65,

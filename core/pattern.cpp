@@ -31,17 +31,38 @@ bool IsHex(int c) { return IsDigitByte(c) || (c >= 'a' && c <= 'f') || (c >= 'A'
 bool MatchClass(int c, int cl) {
   bool res;
   switch (ToLowerChar(uint8_t(cl))) {
-    case 'a': res = IsLetterChar(c); break;
-    case 'c': res = IsControl(c); break;
-    case 'd': res = IsDigitByte(c); break;
-    case 'l': res = IsLower(c); break;
-    case 'p': res = IsPunct(c); break;
-    case 's': res = IsSpaceByte(c); break;
-    case 'u': res = IsUpper(c); break;
-    case 'w': res = IsAlnumChar(c); break;
-    case 'x': res = IsHex(c); break;
-    case 'z': res = (c == 0); break;
-    default: return cl == c;
+    case 'a':
+      res = IsLetterChar(c);
+      break;
+    case 'c':
+      res = IsControl(c);
+      break;
+    case 'd':
+      res = IsDigitByte(c);
+      break;
+    case 'l':
+      res = IsLower(c);
+      break;
+    case 'p':
+      res = IsPunct(c);
+      break;
+    case 's':
+      res = IsSpaceByte(c);
+      break;
+    case 'u':
+      res = IsUpper(c);
+      break;
+    case 'w':
+      res = IsAlnumChar(c);
+      break;
+    case 'x':
+      res = IsHex(c);
+      break;
+    case 'z':
+      res = (c == 0);
+      break;
+    default:
+      return cl == c;
   }
   // Only the ASCII upper-case letter complements; the table would fold Latin-1 ones too.
   if (cl >= 'A' && cl <= 'Z') res = !res;
@@ -104,10 +125,14 @@ class Matcher {
     if (s >= m_->subjectEnd) return false;
     int c = uint8_t(*s);
     switch (*p) {
-      case '.': return true;
-      case kEscape: return MatchClass(c, uint8_t(p[1]));
-      case '[': return MatchBracketClass(c, p, ep - 1);
-      default: return uint8_t(*p) == c;
+      case '.':
+        return true;
+      case kEscape:
+        return MatchClass(c, uint8_t(p[1]));
+      case '[':
+        return MatchBracketClass(c, p, ep - 1);
+      default:
+        return uint8_t(*p) == c;
     }
   }
 
@@ -179,7 +204,8 @@ class Matcher {
     // A position capture holds no bytes to compare; nothing matches it.
     if (m_->capture[l].length == kCapturePosition) return nullptr;
     size_t len = size_t(m_->capture[l].length);
-    if (size_t(m_->subjectEnd - s) >= len && std::memcmp(m_->capture[l].start, s, len) == 0) return s + len;
+    if (size_t(m_->subjectEnd - s) >= len && std::memcmp(m_->capture[l].start, s, len) == 0)
+      return s + len;
     return nullptr;
   }
 
@@ -316,8 +342,8 @@ int32_t PatternCapture(const qvPatternMatch* m, int i, const char* matchStart, c
   return 0;
 }
 
-int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t size, const char* start,
-                              const char* end, std::string* out) {
+int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t size,
+                              const char* start, const char* end, std::string* out) {
   for (size_t i = 0; i < size; ++i) {
     char c = tmpl[i];
     if (c != '%' || i + 1 == size) {
@@ -344,8 +370,8 @@ int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t 
 }
 
 int32_t PatternReplace(const char* subject, size_t size, const char* pattern, size_t patternSize,
-                       int64_t maximum, qvPatternReplacer& replacer, std::string* out, int64_t* count,
-                       int32_t (*poll)(void* data), void* pollData) {
+                       int64_t maximum, qvPatternReplacer& replacer, std::string* out,
+                       int64_t* count, int32_t (*poll)(void* data), void* pollData) {
   *count = 0;
   const bool anchor = patternSize > 0 && pattern[0] == '^';
   if (anchor) {

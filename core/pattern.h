@@ -29,10 +29,10 @@ struct qvPatternCapture {
 constexpr uint32_t kPatternPollSteps = 1u << 16;
 
 struct qvPatternMatch {
-  const char* subject;     // the whole subject
+  const char* subject;  // the whole subject
   const char* subjectEnd;
   const char* patternEnd;
-  int level;               // captures opened so far
+  int level;  // captures opened so far
   int depth;
   qvPatternCapture capture[kMaxPatternCaptures];
   // Called every kPatternPollSteps steps when set: 0 goes on, an error code ends the attempt
@@ -65,7 +65,8 @@ int32_t PatternCapture(const qvPatternMatch* m, int i, const char* matchStart, c
 // the replacement.
 class qvPatternReplacer {
  public:
-  virtual int32_t Add(const qvPatternMatch& m, const char* start, const char* end, std::string* out) = 0;
+  virtual int32_t Add(const qvPatternMatch& m, const char* start, const char* end,
+                      std::string* out) = 0;
 
  protected:
   ~qvPatternReplacer() = default;
@@ -74,8 +75,8 @@ class qvPatternReplacer {
 // Appends the template for one match: "%1" to "%9" insert captures (a position capture as its
 // number), "%" and any other byte that byte. "%0", a digit past the captures (any digit when
 // the pattern has none) or an open capture give ERR_INVCAPIDX.
-int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t size, const char* start,
-                              const char* end, std::string* out);
+int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t size,
+                              const char* start, const char* end, std::string* out);
 
 // Replaces up to `maximum` matches of the pattern in the subject, appending the result to *out
 // and the number of matches to *count. A leading "^" anchors: one attempt, at the start. After an
@@ -84,7 +85,8 @@ int32_t PatternExpandTemplate(const qvPatternMatch& m, const char* tmpl, size_t 
 // std::bad_alloc.
 // `poll` (may be null) and `pollData` go to the match state.
 int32_t PatternReplace(const char* subject, size_t size, const char* pattern, size_t patternSize,
-                       int64_t maximum, qvPatternReplacer& replacer, std::string* out, int64_t* count,
-                       int32_t (*poll)(void* data) = nullptr, void* pollData = nullptr);
+                       int64_t maximum, qvPatternReplacer& replacer, std::string* out,
+                       int64_t* count, int32_t (*poll)(void* data) = nullptr,
+                       void* pollData = nullptr);
 
 }  // namespace qv

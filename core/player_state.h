@@ -14,11 +14,11 @@
 
 namespace qv {
 
-constexpr size_t kPathSize = 1024;        // paths and file names: 1023 characters + terminator
-constexpr size_t kHeaderTextSize = 256;   // applet header strings and the script alias
+constexpr size_t kPathSize = 1024;       // paths and file names: 1023 characters + terminator
+constexpr size_t kHeaderTextSize = 256;  // applet header strings and the script alias
 constexpr size_t kErrorMessageSize = 2048;
-constexpr int kHeaderTextCount = 5;       // name, version, copyright, author, description
-constexpr int kIconSizeCount = 7;         // 16, 24, 32, 48, 128, 256, 512 pixels
+constexpr int kHeaderTextCount = 5;  // name, version, copyright, author, description
+constexpr int kIconSizeCount = 7;    // 16, 24, 32, 48, 128, 256, 512 pixels
 
 constexpr int32_t kPositionUnset = -100000;
 
@@ -89,34 +89,34 @@ struct qvUserArgument {
 };
 
 struct qvPlayerState {
-  int32_t appletFlag = 0;                 // the opened file is an applet ("QVA\0")
-  char scriptPath[kPathSize] = {};        // the file to run (the program for a linked applet,
-                                          // the temporary file after unpacking)
+  int32_t appletFlag = 0;           // the opened file is an applet ("QVA\0")
+  char scriptPath[kPathSize] = {};  // the file to run (the program for a linked applet,
+                                    // the temporary file after unpacking)
   char programPath[kPathSize] = {};
   char compileTarget[kPathSize] = {};
   char scriptAlias[kHeaderTextSize] = {};  // shown in "Opening script %s" when set
-  char givenScriptName[kPathSize] = {};   // the script word of the command line as given
+  char givenScriptName[kPathSize] = {};    // the script word of the command line as given
   int32_t quiet = 0;
   int32_t noSound = 0;
   int32_t soundValue = 0;
   int32_t compileRequested = 0;
-  uint32_t exeTypes = 0;                  // EXETYPE bits, recorded only
+  uint32_t exeTypes = 0;  // EXETYPE bits, recorded only
   char errorMessage[kErrorMessageSize] = {};
-  int32_t compress = 0;                   // recorded only
-  int32_t overwrite = 0;                  // recorded only
+  int32_t compress = 0;   // recorded only
+  int32_t overwrite = 0;  // recorded only
   std::vector<qvUserArgument> userArguments;
-  int32_t lockSettings = 0;               // recorded only
+  int32_t lockSettings = 0;  // recorded only
 
   // Start-up values that live as long as the state.
-  uint32_t appletOffset = 0;              // where the applet starts inside the script file
-  int32_t linkedApplet = 0;               // the applet is appended to the program itself
+  uint32_t appletOffset = 0;  // where the applet starts inside the script file
+  int32_t linkedApplet = 0;   // the applet is appended to the program itself
   int32_t debugDevice = 0;
-  std::string debugDeviceTarget;            // "::hwnd<n>" or "::file<path>", for the platform
-  std::string exportCommands;             // empty = not requested
+  std::string debugDeviceTarget;  // "::hwnd<n>" or "::file<path>", for the platform
+  std::string exportCommands;     // empty = not requested
   std::string exportConstants;
   std::string exportPlugins;
   std::vector<std::string> skipPlugins;
-  std::string private3;                   // handed to the first display
+  std::string private3;                               // handed to the first display
   std::array<std::string, kIconSizeCount> iconPaths;  // empty = option not given
 };
 
@@ -152,7 +152,7 @@ struct qvRegion {
 struct qvDisplayRecord {
   std::string title = "Quillvane";
   uint32_t valueFlags = 0;
-  uint32_t maskFlags = 0;                 // flags the applet set either way
+  uint32_t maskFlags = 0;  // flags the applet set either way
   int32_t bgpicId = 0;
   int32_t x = kPositionUnset;
   int32_t y = kPositionUnset;
@@ -200,7 +200,7 @@ struct qvAnimDecl {
 };
 
 struct qvButtonDecl {
-  std::array<int32_t, 4> values = {};    // in container order, as CreateButton takes them
+  std::array<int32_t, 4> values = {};  // in container order, as CreateButton takes them
 };
 
 struct qvSpriteDecl {
@@ -220,26 +220,26 @@ struct qvObjectDeclaration {
   int32_t kind = 0;
   int32_t id = 0;
   int32_t declared = 0;
-  std::string fileName;                   // the inline data
+  std::string fileName;  // the inline data
   uint32_t inlineOffset = 0;
   uint32_t inlineLength = 0;
-  uint32_t linkedOffset = 0;              // the file's bytes inside the container
-  uint32_t linkedLength = 0;              // 0 = not linked
-  int32_t extra1 = 0;                     // transparent colour, font size or plugin version
-  int32_t extra2 = 0;                     // load-alpha flag, font engine or plugin revision
+  uint32_t linkedOffset = 0;  // the file's bytes inside the container
+  uint32_t linkedLength = 0;  // 0 = not linked
+  int32_t extra1 = 0;         // transparent colour, font size or plugin version
+  int32_t extra2 = 0;         // load-alpha flag, font engine or plugin revision
   int32_t sourceLine = 0;
   qvDeclSubRecord sub;
   std::string containerPath;
   std::string baseDirectory;
-  int32_t callerFlag = 0;                 // the reader's caller's quiet flag
+  int32_t callerFlag = 0;  // the reader's caller's quiet flag
 };
 
 // A file whose bytes lie inside the applet's container.
 struct qvLinkedFile {
-  std::string name;                       // as the script names it, or "::font:" + font name
-  std::string containerPath;              // empty = the script file
+  std::string name;           // as the script names it, or "::font:" + font name
+  std::string containerPath;  // empty = the script file
   std::string sourcePath;
-  uint64_t offset = 0;                    // relative to the applet offset
+  uint64_t offset = 0;  // relative to the applet offset
   uint64_t length = 0;
 };
 
@@ -249,7 +249,7 @@ struct qvBackfill {
   int32_t endColor = 0;
   int32_t pictureX = 0;
   int32_t pictureY = 0;
-  int32_t brushId = 0;                    // brush or picture id
+  int32_t brushId = 0;  // brush or picture id
   int32_t scalePicture = 0;
   int32_t transparentColor = 0;
   char file[kPathSize] = {};
@@ -259,7 +259,7 @@ struct qvBackfill {
 // them into the machine (MoveAppletNamesToVm, core/applet.h).
 struct qvAppletLabel {
   std::string name;
-  uint32_t value = 0;                     // instruction index
+  uint32_t value = 0;  // instruction index
 };
 
 struct qvUserConstant {
@@ -270,22 +270,22 @@ struct qvUserConstant {
 };
 
 struct qvAppletSettings {
-  std::vector<uint8_t> mainChunk;         // the compiled main chunk, owned
+  std::vector<uint8_t> mainChunk;  // the compiled main chunk, owned
   char headerTexts[kHeaderTextCount][kHeaderTextSize] = {};
   std::vector<qvObjectDeclaration> declarations;
   std::vector<qvLineMap> lineMaps;
   std::vector<qvLinkedFile> linkedFiles;
-  int32_t settingsLocked = 0;             // the command line's display settings are not merged
-  int32_t desktopDisplay = 0;             // display 1 takes the desktop's size
+  int32_t settingsLocked = 0;  // the command line's display settings are not merged
+  int32_t desktopDisplay = 0;  // display 1 takes the desktop's size
   uint32_t displayFlags = 0;
-  int32_t screenWidth = 0;                // -1 = unset
+  int32_t screenWidth = 0;  // -1 = unset
   int32_t screenHeight = 0;
   int32_t depth = 0;
-  int32_t scaleWidth = 0;                 // negative = percentage, 0 = unset
+  int32_t scaleWidth = 0;  // negative = percentage, 0 = unset
   int32_t scaleHeight = 0;
   qvBackfill backfill;
   int32_t displayMode = 0;
-  int32_t hideTitleBar = 0;               // -1 = unset
+  int32_t hideTitleBar = 0;  // -1 = unset
 
   std::vector<qvAppletLabel> labels;
   std::vector<qvUserConstant> userConstants;

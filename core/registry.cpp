@@ -5,10 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "base/support.h"
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
-#include "base/support.h"
 #include "core/vfile.h"
 
 namespace qv {
@@ -410,7 +410,9 @@ int AddUserResource(const char* name, intptr_t value, void* data) {
   return 1;
 }
 
-size_t WriteStringQ(qvFile* file, const char* text) { return WriteFileQ(file, text, std::strlen(text)); }
+size_t WriteStringQ(qvFile* file, const char* text) {
+  return WriteFileQ(file, text, std::strlen(text));
+}
 
 namespace {
 // Writes a line, remembering a short write.

@@ -109,10 +109,10 @@ enum qvObjectType : int32_t {
 // Every object record of every kind begins with this header.
 struct qvObjectHeader {
   int32_t type;
-  int32_t id;             // the number the script chose, 0 for an automatic id
-  void* handle;           // the record's own address for an automatic id, else null
-  intptr_t kindWord;      // belongs to the object's kind
-  qvObjectHeader* next;   // the next record of its list
+  int32_t id;            // the number the script chose, 0 for an automatic id
+  void* handle;          // the record's own address for an automatic id, else null
+  intptr_t kindWord;     // belongs to the object's kind
+  qvObjectHeader* next;  // the next record of its list
 };
 
 // How scripts address an object: a number they chose (handle null) or an automatic handle
@@ -189,9 +189,9 @@ void FreeRefList(qvScriptState* L, qvObjectDataItem* list);
 // ---- calling script functions ----
 
 enum : int32_t {
-  kArgInt = 0,       // number: a signed 32-bit integer
-  kArgUInt = 1,      // number: an unsigned 32-bit integer
-  kArgString = 2,    // pointer: the text
+  kArgInt = 0,     // number: a signed 32-bit integer
+  kArgUInt = 1,    // number: an unsigned 32-bit integer
+  kArgString = 2,  // pointer: the text
   kArgNil = 3,
   kArgHandle = 4,    // pointer: pushed as light userdata
   kArgObjectId = 5,  // pointer: a qvObjectId, pushed as its handle or else its number

@@ -22,7 +22,8 @@ int32_t CountItems(qvScriptState* L, int table, bool stopAtEmptyString) {
   for (;; ++n) {
     VmRawGetI(L, table, n);
     int32_t type = VmType(L, -1);
-    bool end = type == kTypeNil || (stopAtEmptyString && type == kTypeString && VmStrLen(L, -1) == 0);
+    bool end = type == kTypeNil ||
+               (stopAtEmptyString && type == kTypeString && VmStrLen(L, -1) == 0);
     VmSetTop(L, -2);
     if (end || n == INT32_MAX) return n;
   }
@@ -225,9 +226,13 @@ int32_t CopyInto(qvScriptState* L, int source, int path, int depth) {
 
 }  // namespace
 
-int32_t CountArrayItems(qvScriptState* L, int table) { return CountItems(L, VmAbsIndex(L, table), false); }
+int32_t CountArrayItems(qvScriptState* L, int table) {
+  return CountItems(L, VmAbsIndex(L, table), false);
+}
 
-int32_t SortTable(qvScriptState* L, int table, int compare) { return Sort(L, table, compare, true); }
+int32_t SortTable(qvScriptState* L, int table, int compare) {
+  return Sort(L, table, compare, true);
+}
 
 int32_t SortTableReference(qvScriptState* L, int table, int compare) {
   return Sort(L, table, compare, false);

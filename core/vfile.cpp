@@ -1,5 +1,7 @@
 // Buffered files over plain files, stretches of containers and in-memory files; the table of
 // in-memory files; linked-file lookup and block copies.
+#include "core/vfile.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -9,10 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/support.h"
 #include "core/error_table.h"
 #include "core/errors.h"
-#include "base/support.h"
-#include "core/vfile.h"
 
 namespace qv {
 
@@ -35,7 +36,7 @@ struct VirtualName {
   bool memory = false;
   int64_t first = 0;  // offset of a stretch, or the reference of a memory file
   uint64_t length = 0;
-  std::string tail;   // container path, or the memory address in hexadecimal
+  std::string tail;  // container path, or the memory address in hexadecimal
 };
 
 bool ParseDecimal(const char*& p, uint64_t* value) {
@@ -107,7 +108,6 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
   if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
   return r;
 }
-
 
 bool EndsWithNoCase(const char* text, const char* suffix) {
   size_t n = std::strlen(text), m = std::strlen(suffix);
@@ -388,8 +388,8 @@ int MakeTempNameForChunk(char* out, size_t size, const char* virtualName) {
 // ---- linked files ----
 
 const char* ResolveLinkedFile(std::span<const qvLinkedFile> files, uint64_t appletOffset,
-                              const char* scriptPath, const char* name, bool fontFlag,
-                              bool* isFont, char* out, size_t size) {
+                              const char* scriptPath, const char* name, bool fontFlag, bool* isFont,
+                              char* out, size_t size) {
   static constexpr char kFontPrefix[] = "::font:";
   constexpr size_t kPrefixLength = sizeof(kFontPrefix) - 1;
   if (isFont) *isFont = false;

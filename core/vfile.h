@@ -31,8 +31,8 @@ inline constexpr size_t kMaxDisplayName = 259;
 void SetProgramDir(const char* dir);
 const char* GetProgramDir();
 
-bool IsVirtualName(const char* name);        // begins with ":::chunk" (stretches and memory files)
-bool IsMemoryFileName(const char* name);     // begins with ":::chunkS"
+bool IsVirtualName(const char* name);     // begins with ":::chunk" (stretches and memory files)
+bool IsMemoryFileName(const char* name);  // begins with ":::chunkS"
 
 // The name shown to the user: for a virtual name the part between its first "*" and the next "/"
 // (in a per-thread buffer, cut to kMaxDisplayName characters); otherwise the part after the last
@@ -83,10 +83,10 @@ struct qvMemoryFile;
 
 struct qvFile {
   qvDiskFile* stream = nullptr;  // null for memory files
-  bool chunk = false;           // a stretch of a container, or a memory file: reads stay inside
-  int64_t start = 0;            // absolute offset of the first byte in the container
-  int64_t length = 0;           // -1: unknown (files opened for writing)
-  int64_t position = 0;         // relative to start
+  bool chunk = false;            // a stretch of a container, or a memory file: reads stay inside
+  int64_t start = 0;             // absolute offset of the first byte in the container
+  int64_t length = 0;            // -1: unknown (files opened for writing)
+  int64_t position = 0;          // relative to start
   bool lastWasWrite = false;
   const uint8_t* memory = nullptr;
   std::shared_ptr<qvMemoryFile> memoryEntry;  // keeps a memory file's bytes alive while open
@@ -139,8 +139,8 @@ int MakeTempNameForChunk(char* out, size_t size, const char* virtualName);
 // "x.font" as the font "x", while "x.ttf" and "x.otf" are looked up as ordinary files. `isFont`
 // (may be null) tells whether a font record matched.
 const char* ResolveLinkedFile(std::span<const qvLinkedFile> files, uint64_t appletOffset,
-                              const char* scriptPath, const char* name, bool fontFlag,
-                              bool* isFont, char* out, size_t size);
+                              const char* scriptPath, const char* name, bool fontFlag, bool* isFont,
+                              char* out, size_t size);
 
 // ---- directories ----
 

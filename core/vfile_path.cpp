@@ -140,8 +140,8 @@ bool GetChunkExtension(const char* name, char* out, size_t size) {
 bool MakeChunkName(const char* displaySource, char* out, size_t size, uint64_t offset,
                    uint64_t length, uint64_t base, const char* container) {
   if (size == 0) return false;
-  int n = std::snprintf(out, size, "%s%" PRIu64 ":%" PRIu64 "*%s/%s", kChunkPrefix,
-                        offset + base, length, GetDisplayName(displaySource), container);
+  int n = std::snprintf(out, size, "%s%" PRIu64 ":%" PRIu64 "*%s/%s", kChunkPrefix, offset + base,
+                        length, GetDisplayName(displaySource), container);
   return n >= 0 && size_t(n) < size && size_t(n) <= kMaxPathLength;
 }
 

@@ -77,11 +77,19 @@ uint32_t ReadPixelValue(const uint8_t* p, int32_t format) {
 
 namespace image {
 
-bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width,
-              int32_t* height, int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH) {
+bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width, int32_t* height,
+              int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH) {
   auto clip = [](int64_t& s, int64_t& d, int64_t& n, int64_t sMax, int64_t dMax) {
-    if (s < 0) { n += s; d -= s; s = 0; }
-    if (d < 0) { n += d; s -= d; d = 0; }
+    if (s < 0) {
+      n += s;
+      d -= s;
+      s = 0;
+    }
+    if (d < 0) {
+      n += d;
+      s -= d;
+      d = 0;
+    }
     if (sMax >= 0) n = std::min(n, sMax - s);
     if (dMax >= 0) n = std::min(n, dMax - d);
     return n > 0;
@@ -227,10 +235,19 @@ void WriteBitMapPixel(qvPlane* mask, int32_t x, int32_t y, int32_t mode) {
   if (!mask || !mask->data || x < 0 || y < 0 || x >= mask->width || y >= mask->height) return;
   uint8_t* row = mask->data + int64_t(y) * mask->bytesPerRow;
   switch (mode) {
-    case 0: case 2: case 5: image::SetMaskBit(row, x); break;
-    case 1: image::ClearMaskBit(row, x); break;
-    case 3: image::PutMaskBit(row, x, !image::MaskBit(row, x)); break;
-    default: break;
+    case 0:
+    case 2:
+    case 5:
+      image::SetMaskBit(row, x);
+      break;
+    case 1:
+      image::ClearMaskBit(row, x);
+      break;
+    case 3:
+      image::PutMaskBit(row, x, !image::MaskBit(row, x));
+      break;
+    default:
+      break;
   }
 }
 
@@ -306,14 +323,23 @@ int AllocBitMapFromARGB(const uint32_t* argb, int64_t colourKey, int32_t width, 
 int32_t GetBitMapAttr(const qvBitMap* bitmap, int32_t code) {
   if (!bitmap) return 0;
   switch (code) {
-    case kBmaWidth: case kBmaWidth3: case kBmaWidth4: return bitmap->width;
-    case kBmaBytesPerRow: case kBmaBytesPerRow2: return bitmap->bytesPerRow;
-    case kBmaMaskBytesPerRow: return MaskBytesPerRow(bitmap->width);
+    case kBmaWidth:
+    case kBmaWidth3:
+    case kBmaWidth4:
+      return bitmap->width;
+    case kBmaBytesPerRow:
+    case kBmaBytesPerRow2:
+      return bitmap->bytesPerRow;
+    case kBmaMaskBytesPerRow:
+      return MaskBytesPerRow(bitmap->width);
     case kBmaPixelsPerRow:
       return bitmap->bytesPerPixel > 0 ? bitmap->bytesPerRow / bitmap->bytesPerPixel : 0;
-    case kBmaHeight: return bitmap->height;
-    case kBmaDepth: return 32;
-    default: return 0;
+    case kBmaHeight:
+      return bitmap->height;
+    case kBmaDepth:
+      return 32;
+    default:
+      return 0;
   }
 }
 
@@ -368,16 +394,16 @@ void BltMaskBitMap(const qvBitMap* src, int32_t sx, int32_t sy, qvBitMap* dst, i
   BltMaskKernel(r);
 }
 
-void BltTemplate(const qvPlane* tmpl, int32_t sx, int32_t sy, qvBitMap* dst, int32_t dx,
-                 int32_t dy, int32_t width, int32_t height, uint32_t colour) {
+void BltTemplate(const qvPlane* tmpl, int32_t sx, int32_t sy, qvBitMap* dst, int32_t dx, int32_t dy,
+                 int32_t width, int32_t height, uint32_t colour) {
   if (!dst) {
     OutputText("ERROR! BLTTEMPLATE() CALLED WITH DST=NULL!\n");
     return;
   }
   qvBitMapLock dl;
   if (!LockBitMap(dst, &dl) || !tmpl || !tmpl->data || dl.bytesPerPixel != 4) return;
-  if (!ClipBlit(&sx, &sy, &dx, &dy, &width, &height, KnownWidth(tmpl), KnownHeight(tmpl),
-                dl.width, dl.height))
+  if (!ClipBlit(&sx, &sy, &dx, &dy, &width, &height, KnownWidth(tmpl), KnownHeight(tmpl), dl.width,
+                dl.height))
     return;
   BltTemplateRecord r{};
   r.tmpl = tmpl->data;
@@ -412,11 +438,22 @@ void BltPlane(const qvPlane* src, int32_t sx, int32_t sy, qvPlane* dst, int32_t 
       bool bit = image::MaskBit(s, int64_t(sx) + x);
       int64_t at = int64_t(dx) + x;
       switch (mode) {
-        case 0: case 5: if (bit) image::SetMaskBit(d, at); break;
-        case 1: if (bit) image::ClearMaskBit(d, at); break;
-        case 2: image::PutMaskBit(d, at, bit); break;
-        case 3: if (bit) image::PutMaskBit(d, at, !image::MaskBit(d, at)); break;
-        case 4: if (!bit) image::ClearMaskBit(d, at); break;
+        case 0:
+        case 5:
+          if (bit) image::SetMaskBit(d, at);
+          break;
+        case 1:
+          if (bit) image::ClearMaskBit(d, at);
+          break;
+        case 2:
+          image::PutMaskBit(d, at, bit);
+          break;
+        case 3:
+          if (bit) image::PutMaskBit(d, at, !image::MaskBit(d, at));
+          break;
+        case 4:
+          if (!bit) image::ClearMaskBit(d, at);
+          break;
       }
     }
   }
@@ -427,15 +464,17 @@ void FillPlaneRect(qvPlane* plane, int32_t x, int32_t y, int32_t width, int32_t 
   if (!plane || !plane->data) return;
   if (mode != 0 && mode != 1 && mode != 2 && mode != 3 && mode != 5) return;
   int32_t sx = x, sy = y;
-  if (!ClipBlit(&sx, &sy, &x, &y, &width, &height, -1, -1, KnownWidth(plane),
-                KnownHeight(plane)))
+  if (!ClipBlit(&sx, &sy, &x, &y, &width, &height, -1, -1, KnownWidth(plane), KnownHeight(plane)))
     return;
   for (int32_t row = 0; row < height; ++row) {
     uint8_t* d = plane->data + int64_t(y + row) * plane->bytesPerRow;
     for (int64_t at = x; at < int64_t(x) + width; ++at) {
-      if (mode == 1) image::ClearMaskBit(d, at);
-      else if (mode == 3) image::PutMaskBit(d, at, !image::MaskBit(d, at));
-      else image::SetMaskBit(d, at);
+      if (mode == 1)
+        image::ClearMaskBit(d, at);
+      else if (mode == 3)
+        image::PutMaskBit(d, at, !image::MaskBit(d, at));
+      else
+        image::SetMaskBit(d, at);
     }
   }
 }

@@ -11,9 +11,9 @@
 namespace qv {
 
 using image::Blue;
+using image::gPaths;
 using image::Green;
 using image::Red;
-using image::gPaths;
 
 namespace {
 
@@ -27,8 +27,8 @@ uint32_t BlendRGB(uint32_t d, uint32_t s, int a) {
 }
 
 uint32_t BlendInFormat(int32_t format, uint32_t d, uint32_t s, int a) {
-  return ConvertPixelOrder(format, BlendRGB(PixelToRGB(format, d) & 0xFFFFFF,
-                                            PixelToRGB(format, s) & 0xFFFFFF, a));
+  return ConvertPixelOrder(
+      format, BlendRGB(PixelToRGB(format, d) & 0xFFFFFF, PixelToRGB(format, s) & 0xFFFFFF, a));
 }
 
 }  // namespace
@@ -107,14 +107,14 @@ void BltAlphaChannelKernel(const BltAlphaChannelRecord& r) {
   if ((mode == 2 || mode == 3) && !r.dstAlpha) mode = mode == 3 ? -3 : 1;
   for (int32_t y = 0; y < r.height; ++y) {
     uint32_t* d = r.dst + int64_t(r.dy + y) * r.dstPixelsPerRow + r.dx;
-    const uint8_t* c8 =
-        r.coverage ? r.coverage + int64_t(r.cy + y) * r.coverageBytesPerRow + r.cx : nullptr;
+    const uint8_t* c8 = r.coverage ? r.coverage + int64_t(r.cy + y) * r.coverageBytesPerRow + r.cx
+                                   : nullptr;
     const uint16_t* c16 = r.coverage16
                               ? r.coverage16 + int64_t(r.cy + y) * r.coverage16Stride + r.cx
                               : nullptr;
     const uint32_t* s = r.src ? r.src + int64_t(r.cy + y) * r.srcPixelsPerRow + r.cx : nullptr;
-    uint8_t* da =
-        r.dstAlpha ? r.dstAlpha + int64_t(r.dy + y) * r.dstAlphaBytesPerRow + r.dx : nullptr;
+    uint8_t* da = r.dstAlpha ? r.dstAlpha + int64_t(r.dy + y) * r.dstAlphaBytesPerRow + r.dx
+                             : nullptr;
     if (!s && (mode == 1 || mode == 4) && r.format == kPixARGB32) {
       gPaths.coverageRow(d, c8, r.colour, r.width, mode == 4);
       continue;
@@ -136,8 +136,10 @@ void BltAlphaChannelKernel(const BltAlphaChannelRecord& r) {
           [[fallthrough]];
         case 1:
         case -3:
-          if (c == 255) d[x] = k;
-          else if (c != 0) d[x] = BlendInFormat(r.format, d[x], k, c);
+          if (c == 255)
+            d[x] = k;
+          else if (c != 0)
+            d[x] = BlendInFormat(r.format, d[x], k, c);
           break;
         case 2:
         case 3: {
@@ -165,15 +167,33 @@ void BltBytesKernel(const BltBytesRecord& r) {
     for (int32_t x = 0; x < r.width; ++x) {
       int sv = s[x], dv = d[x];
       switch (r.mode) {
-        case 1: if (sv) dv = sv; break;
-        case 2: if (sv) dv = 255 - sv; break;
-        case 3: if (sv) dv = 255; break;
-        case 4: if (sv) dv = sv * r.value / 255; break;
-        case 5: if (sv && dv) dv = 255 - sv; break;
-        case 6: if (sv) dv = r.value; break;
-        case 7: dv = (sv && dv) ? sv : 0; break;
-        case 8: if (sv == 255) dv = 255; break;
-        default: dv = sv; break;
+        case 1:
+          if (sv) dv = sv;
+          break;
+        case 2:
+          if (sv) dv = 255 - sv;
+          break;
+        case 3:
+          if (sv) dv = 255;
+          break;
+        case 4:
+          if (sv) dv = sv * r.value / 255;
+          break;
+        case 5:
+          if (sv && dv) dv = 255 - sv;
+          break;
+        case 6:
+          if (sv) dv = r.value;
+          break;
+        case 7:
+          dv = (sv && dv) ? sv : 0;
+          break;
+        case 8:
+          if (sv == 255) dv = 255;
+          break;
+        default:
+          dv = sv;
+          break;
       }
       d[x] = uint8_t(dv);
     }
@@ -218,8 +238,8 @@ void CopyThroughByteMaskKernel(const CopyThroughByteMaskRecord& r) {
     int32_t y = upward ? r.height - 1 - i : i;
     const uint32_t* s = r.src + int64_t(r.sy + y) * r.srcPixelsPerRow + r.sx;
     uint32_t* d = r.dst + int64_t(r.dy + y) * r.dstPixelsPerRow + r.dx;
-    const uint8_t* m =
-        r.byteMask + int64_t(r.byteMaskTop + y) * r.byteMaskBytesPerRow + r.byteMaskLeft;
+    const uint8_t* m = r.byteMask + int64_t(r.byteMaskTop + y) * r.byteMaskBytesPerRow +
+                       r.byteMaskLeft;
     for (int32_t x = 0; x < r.width; ++x)
       if (m[x]) d[x] = s[x];
   }
@@ -257,17 +277,26 @@ void AlphaToMaskKernel(const uint8_t* alpha, uint8_t* mask, int32_t alphaBytesPe
       bool opaque = a[x] == 255;
       int64_t at = int64_t(rect.mx) + x;
       switch (mode) {
-        case 0: case 2: image::PutMaskBit(m, at, opaque); break;
-        case 1: image::PutMaskBit(m, at, !opaque); break;
-        case 3: if (opaque) image::PutMaskBit(m, at, !image::MaskBit(m, at)); break;
-        case 5: if (opaque) image::SetMaskBit(m, at); break;
+        case 0:
+        case 2:
+          image::PutMaskBit(m, at, opaque);
+          break;
+        case 1:
+          image::PutMaskBit(m, at, !opaque);
+          break;
+        case 3:
+          if (opaque) image::PutMaskBit(m, at, !image::MaskBit(m, at));
+          break;
+        case 5:
+          if (opaque) image::SetMaskBit(m, at);
+          break;
       }
     }
   }
 }
 
-void ExtractAlphaKernel(const uint32_t* pixels, int32_t width, int32_t height,
-                        int32_t pixelsPerRow, uint8_t* alpha, int32_t alphaBytesPerRow) {
+void ExtractAlphaKernel(const uint32_t* pixels, int32_t width, int32_t height, int32_t pixelsPerRow,
+                        uint8_t* alpha, int32_t alphaBytesPerRow) {
   for (int32_t y = 0; y < height; ++y) {
     const uint32_t* p = pixels + int64_t(y) * pixelsPerRow;
     uint8_t* a = alpha + int64_t(y) * alphaBytesPerRow;

@@ -51,19 +51,34 @@ uint32_t ColorToPixelFormat(uint32_t colour, int32_t format) {
   uint32_t rgb565 = ((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3);
   uint32_t bgr565 = ((b & 0xF8) << 8) | ((g & 0xFC) << 3) | (r >> 3);
   switch (format) {
-    case kPixRGB555: return rgb555;
-    case kPixBGR555: return bgr555;
-    case kPixRGB555PC: return Swap16(rgb555);
-    case kPixBGR555PC: return Swap16(bgr555);
-    case kPixRGB565: return rgb565;
-    case kPixBGR565: return bgr565;
-    case kPixRGB565PC: return Swap16(rgb565);
-    case kPixBGR565PC: return Swap16(bgr565);
-    case kPixRGB24: case kPixARGB32: return colour & 0xFFFFFF;
-    case kPixBGR24: case kPixxBGR32: return (b << 16) | (g << 8) | r;
-    case kPixBGRx32: return (b << 24) | (g << 16) | (r << 8);
-    case kPixRGBx32: return (colour & 0xFFFFFF) << 8;
-    default: return 0;
+    case kPixRGB555:
+      return rgb555;
+    case kPixBGR555:
+      return bgr555;
+    case kPixRGB555PC:
+      return Swap16(rgb555);
+    case kPixBGR555PC:
+      return Swap16(bgr555);
+    case kPixRGB565:
+      return rgb565;
+    case kPixBGR565:
+      return bgr565;
+    case kPixRGB565PC:
+      return Swap16(rgb565);
+    case kPixBGR565PC:
+      return Swap16(bgr565);
+    case kPixRGB24:
+    case kPixARGB32:
+      return colour & 0xFFFFFF;
+    case kPixBGR24:
+    case kPixxBGR32:
+      return (b << 16) | (g << 8) | r;
+    case kPixBGRx32:
+      return (b << 24) | (g << 16) | (r << 8);
+    case kPixRGBx32:
+      return (colour & 0xFFFFFF) << 8;
+    default:
+      return 0;
   }
 }
 
@@ -71,14 +86,22 @@ uint16_t Rgb565ToLayout(int32_t layout, uint16_t word) {
   uint32_t r = word >> 11, g6 = (word >> 5) & 0x3F, b = word & 0x1F;
   uint32_t g5 = g6 >> 1;  // a 555 layout has no room for the lowest green bit
   switch (layout) {
-    case 0: return uint16_t((r << 10) | (g5 << 5) | b);
-    case 1: return uint16_t((b << 10) | (g5 << 5) | r);
-    case 2: return Swap16((r << 10) | (g5 << 5) | b);
-    case 3: return Swap16((b << 10) | (g5 << 5) | r);
-    case 5: return uint16_t((b << 11) | (g6 << 5) | r);
-    case 6: return Swap16(word);
-    case 7: return Swap16((b << 11) | (g6 << 5) | r);
-    default: return word;
+    case 0:
+      return uint16_t((r << 10) | (g5 << 5) | b);
+    case 1:
+      return uint16_t((b << 10) | (g5 << 5) | r);
+    case 2:
+      return Swap16((r << 10) | (g5 << 5) | b);
+    case 3:
+      return Swap16((b << 10) | (g5 << 5) | r);
+    case 5:
+      return uint16_t((b << 11) | (g6 << 5) | r);
+    case 6:
+      return Swap16(word);
+    case 7:
+      return Swap16((b << 11) | (g6 << 5) | r);
+    default:
+      return word;
   }
 }
 
@@ -87,25 +110,42 @@ uint16_t LayoutToRgb565(int32_t layout, uint16_t word) {
     return uint16_t((hi << 11) | (g5 << 6) | lo);
   };
   switch (layout) {
-    case 0: return from555((word >> 10) & 0x1F, (word >> 5) & 0x1F, word & 0x1F);
-    case 1: return from555(word & 0x1F, (word >> 5) & 0x1F, (word >> 10) & 0x1F);
-    case 2: return LayoutToRgb565(0, Swap16(word));
-    case 3: return LayoutToRgb565(1, Swap16(word));
-    case 5: return uint16_t(((word & 0x1F) << 11) | (word & 0x07E0) | (word >> 11));
-    case 6: return Swap16(word);
-    case 7: return LayoutToRgb565(5, Swap16(word));
-    default: return word;
+    case 0:
+      return from555((word >> 10) & 0x1F, (word >> 5) & 0x1F, word & 0x1F);
+    case 1:
+      return from555(word & 0x1F, (word >> 5) & 0x1F, (word >> 10) & 0x1F);
+    case 2:
+      return LayoutToRgb565(0, Swap16(word));
+    case 3:
+      return LayoutToRgb565(1, Swap16(word));
+    case 5:
+      return uint16_t(((word & 0x1F) << 11) | (word & 0x07E0) | (word >> 11));
+    case 6:
+      return Swap16(word);
+    case 7:
+      return LayoutToRgb565(5, Swap16(word));
+    default:
+      return word;
   }
 }
 
 void PackRGBToPixel(uint8_t r, uint8_t g, uint8_t b, uint32_t* out, int32_t format) {
   uint32_t R = r, G = g, B = b;
   switch (format) {
-    case kPixARGB32: *out = (R << 16) | (G << 8) | B; break;
-    case kPixBGRx32: *out = (B << 24) | (G << 16) | (R << 8); break;
-    case kPixRGBx32: *out = (R << 24) | (G << 16) | (B << 8); break;
-    case kPixxBGR32: *out = (B << 16) | (G << 8) | R; break;
-    default: break;
+    case kPixARGB32:
+      *out = (R << 16) | (G << 8) | B;
+      break;
+    case kPixBGRx32:
+      *out = (B << 24) | (G << 16) | (R << 8);
+      break;
+    case kPixRGBx32:
+      *out = (R << 24) | (G << 16) | (B << 8);
+      break;
+    case kPixxBGR32:
+      *out = (B << 16) | (G << 8) | R;
+      break;
+    default:
+      break;
   }
 }
 
@@ -214,8 +254,9 @@ void FlipKernel(const FlipRecord& r) {
   int32_t w = r.width, h = r.height;
   if (r.pixels && r.bytesPerPixel == 4) {
     if (r.horizontal) {
-      for (int32_t y = 0; y < h; ++y) std::reverse(r.pixels + int64_t(y) * r.pixelsPerRow,
-                                                   r.pixels + int64_t(y) * r.pixelsPerRow + w);
+      for (int32_t y = 0; y < h; ++y)
+        std::reverse(r.pixels + int64_t(y) * r.pixelsPerRow,
+                     r.pixels + int64_t(y) * r.pixelsPerRow + w);
     } else {
       for (int32_t y = 0; y < h / 2; ++y)
         std::swap_ranges(r.pixels + int64_t(y) * r.pixelsPerRow,
@@ -242,8 +283,9 @@ void FlipKernel(const FlipRecord& r) {
   }
   if (r.alpha) {
     if (r.horizontal) {
-      for (int32_t y = 0; y < h; ++y) std::reverse(r.alpha + int64_t(y) * r.alphaBytesPerRow,
-                                                   r.alpha + int64_t(y) * r.alphaBytesPerRow + w);
+      for (int32_t y = 0; y < h; ++y)
+        std::reverse(r.alpha + int64_t(y) * r.alphaBytesPerRow,
+                     r.alpha + int64_t(y) * r.alphaBytesPerRow + w);
     } else {
       for (int32_t y = 0; y < h / 2; ++y)
         std::swap_ranges(r.alpha + int64_t(y) * r.alphaBytesPerRow,

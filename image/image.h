@@ -14,20 +14,20 @@ namespace qv {
 // memory order (most significant byte first), 32-bit values are the word as read. "x" is a byte
 // without colour; every conversion writes it as 0.
 enum qvPixelFormat : int32_t {
-  kPixRGB555 = 0,     // red 10-14, green 5-9, blue 0-4
+  kPixRGB555 = 0,  // red 10-14, green 5-9, blue 0-4
   kPixBGR555 = 1,
-  kPixRGB555PC = 2,   // 0 byte-swapped
-  kPixBGR555PC = 3,   // 1 byte-swapped
-  kPixRGB565 = 4,     // red 11-15, green 5-10, blue 0-4
+  kPixRGB555PC = 2,  // 0 byte-swapped
+  kPixBGR555PC = 3,  // 1 byte-swapped
+  kPixRGB565 = 4,    // red 11-15, green 5-10, blue 0-4
   kPixBGR565 = 5,
-  kPixRGB565PC = 6,   // 4 byte-swapped
-  kPixBGR565PC = 7,   // 5 byte-swapped
-  kPixRGB24 = 8,      // bytes R, G, B
-  kPixBGR24 = 9,      // bytes B, G, R
-  kPixARGB32 = 10,    // 0xAARRGGBB: every bitmap the player allocates
-  kPixBGRx32 = 11,    // 0xBBGGRRxx
-  kPixRGBx32 = 12,    // 0xRRGGBBxx
-  kPixxBGR32 = 13,    // 0xxxBBGGRR
+  kPixRGB565PC = 6,  // 4 byte-swapped
+  kPixBGR565PC = 7,  // 5 byte-swapped
+  kPixRGB24 = 8,     // bytes R, G, B
+  kPixBGR24 = 9,     // bytes B, G, R
+  kPixARGB32 = 10,   // 0xAARRGGBB: every bitmap the player allocates
+  kPixBGRx32 = 11,   // 0xBBGGRRxx
+  kPixRGBx32 = 12,   // 0xRRGGBBxx
+  kPixxBGR32 = 13,   // 0xxxBBGGRR
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -142,8 +142,8 @@ void BltBitMap(const qvBitMap* src, int32_t sx, int32_t sy, qvBitMap* dst, int32
                int32_t width, int32_t height);
 void BltMaskBitMap(const qvBitMap* src, int32_t sx, int32_t sy, qvBitMap* dst, int32_t dx,
                    int32_t dy, int32_t width, int32_t height, const qvPlane* mask);
-void BltTemplate(const qvPlane* tmpl, int32_t sx, int32_t sy, qvBitMap* dst, int32_t dx,
-                 int32_t dy, int32_t width, int32_t height, uint32_t colour);
+void BltTemplate(const qvPlane* tmpl, int32_t sx, int32_t sy, qvBitMap* dst, int32_t dx, int32_t dy,
+                 int32_t width, int32_t height, uint32_t colour);
 void FillBitMapRect(qvBitMap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height,
                     uint32_t colour);
 // 1-bit rectangles. Modes of BltPlane by source bit: 0 and 5 set where 1; 1 clear where 1;
@@ -189,8 +189,8 @@ void InvertBytesKernel(uint8_t* data, int32_t rows, int32_t bytesPerRow);
 struct TintRecord {
   uint32_t* pixels;  // the bitmap's first pixel
   int32_t left, top, width, height;
-  uint32_t colour;   // 0x00RRGGBB
-  int32_t level;     // 0 keeps the picture, 255 gives about the colour
+  uint32_t colour;  // 0x00RRGGBB
+  int32_t level;    // 0 keeps the picture, 255 gives about the colour
   int32_t pixelsPerRow;
   int32_t format;
 };
@@ -277,7 +277,7 @@ struct BltAlphaChannelRecord {
   uint32_t colour;  // a pixel value
   // 0 set, 1 blend, 2 blend with alpha update, 3 as 2 from 16-bit coverage, 4 with 65 levels
   int32_t mode;
-  int32_t opacity;  // 0-255, modes 2 and 3
+  int32_t opacity;             // 0-255, modes 2 and 3
   const uint16_t* coverage16;  // mode 3: values 0-255, stride in words
   int32_t coverage16Stride;
   const uint32_t* src;  // or null: the colour
@@ -338,8 +338,8 @@ struct AlphaToMaskRect {
 // Modes: 0, 2 mask = (a == 255); 1 mask = (a != 255); 3 toggle where 255; 5 set where 255.
 void AlphaToMaskKernel(const uint8_t* alpha, uint8_t* mask, int32_t alphaBytesPerRow,
                        int32_t maskBytesPerRow, int32_t mode, const AlphaToMaskRect& rect);
-void ExtractAlphaKernel(const uint32_t* pixels, int32_t width, int32_t height,
-                        int32_t pixelsPerRow, uint8_t* alpha, int32_t alphaBytesPerRow);
+void ExtractAlphaKernel(const uint32_t* pixels, int32_t width, int32_t height, int32_t pixelsPerRow,
+                        uint8_t* alpha, int32_t alphaBytesPerRow);
 
 struct FloodFillRecord {
   uint32_t* pixels;

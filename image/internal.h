@@ -12,13 +12,16 @@ inline bool MaskBit(const uint8_t* row, int64_t x) { return (row[x >> 3] >> (7 -
 inline void SetMaskBit(uint8_t* row, int64_t x) { row[x >> 3] |= uint8_t(0x80u >> (x & 7)); }
 inline void ClearMaskBit(uint8_t* row, int64_t x) { row[x >> 3] &= uint8_t(~(0x80u >> (x & 7))); }
 inline void PutMaskBit(uint8_t* row, int64_t x, bool on) {
-  if (on) SetMaskBit(row, x); else ClearMaskBit(row, x);
+  if (on)
+    SetMaskBit(row, x);
+  else
+    ClearMaskBit(row, x);
 }
 
 // Clips a source and a destination rectangle of the same size to [0, srcW) x [0, srcH) and
 // [0, dstW) x [0, dstH); false when nothing is left. Sizes of -1 mean "unknown, do not clip".
-bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width,
-              int32_t* height, int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH);
+bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width, int32_t* height,
+              int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH);
 
 // Splits a 0x00RRGGBB value (or a format-10 pixel) into channels.
 inline int Red(uint32_t rgb) { return int((rgb >> 16) & 0xFF); }
@@ -31,15 +34,12 @@ struct KernelPaths {
   void (*copyRow)(uint32_t* dst, const uint32_t* src, int32_t n);
   void (*fillRow)(uint32_t* dst, uint32_t value, int32_t n);
   // Copies src[i] where bit (bit0 + i) of the mask row is set.
-  void (*maskRow)(uint32_t* dst, const uint32_t* src, const uint8_t* mask, int32_t bit0,
-                  int32_t n);
-  void (*templateRow)(uint32_t* dst, const uint8_t* tmpl, int32_t bit0, int32_t n,
-                      uint32_t colour);
+  void (*maskRow)(uint32_t* dst, const uint32_t* src, const uint8_t* mask, int32_t bit0, int32_t n);
+  void (*templateRow)(uint32_t* dst, const uint8_t* tmpl, int32_t bit0, int32_t n, uint32_t colour);
   // Format-10 blends: d + (((s - d) x a) >> 8) per channel, top byte 0, a from the byte row.
   void (*alphaRow)(uint32_t* dst, const uint32_t* src, const uint8_t* alpha, int32_t n);
   // Coverage paint of one colour (mode 1; mode 4 with quarter steps when levels65 is set).
-  void (*coverageRow)(uint32_t* dst, const uint8_t* cov, uint32_t colour, int32_t n,
-                      bool levels65);
+  void (*coverageRow)(uint32_t* dst, const uint8_t* cov, uint32_t colour, int32_t n, bool levels65);
   // Mix without a mask: s + (((d - s) x w) >> 8) per channel into dst, top byte 0.
   void (*mixRow)(uint32_t* dst, const uint32_t* src, int32_t weight, int32_t n);
   // The same where bit (bit0 + i) of the mask row is set; other pixels are left.

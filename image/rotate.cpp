@@ -171,8 +171,8 @@ void RotateKernel(const RotateRecord& r) {
                                       reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow,
                                       w, h, colourBytes);
       else if (pixels)
-        image::gPaths.rotateRow(d, first, last, y, inv,
-                                reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow, w, h);
+        image::gPaths.rotateRow(d, first, last, y, inv, reinterpret_cast<const uint32_t*>(r.src),
+                                r.srcPixelsPerRow, w, h);
       if (dm)
         for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
       continue;
@@ -209,7 +209,8 @@ void RotateKernel(const RotateRecord& r) {
         if (r.srcAlpha)
           alphaOut = TruncateToInt(Mix4(srcAlpha(px[0], py[0]), srcAlpha(px[1], py[1]),
                                         srcAlpha(px[2], py[2]), srcAlpha(px[3], py[3]), fx, fy) +
-                                   0.5) & 0xFF;
+                                   0.5) &
+                     0xFF;
       }
       if (da && r.srcAlpha) da[x] = uint8_t(alphaOut);
       if (dm) {
@@ -274,8 +275,10 @@ int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alp
     // Cleared: the corners outside the picture, and every pixel of a singular matrix, stay 0.
     std::memset(newBitmap->pixels, 0, size_t(newBitmap->bytesPerRow) * (size_t(newHeight) + 1));
   }
-  if (alpha) newAlpha = AllocAlphaChannel(newWidth, newHeight, true);
-  else newMask = AllocMask(newWidth, newHeight, true);
+  if (alpha)
+    newAlpha = AllocAlphaChannel(newWidth, newHeight, true);
+  else
+    newMask = AllocMask(newWidth, newHeight, true);
   if (!newAlpha && !newMask) {
     freeMade();
     return ERR_MEM;
@@ -311,8 +314,8 @@ int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alp
     r.dstAlpha = newAlpha->data;
     r.dstAlphaBytesPerRow = newAlpha->bytesPerRow;
   }
-  const double transform[6] = {matrix[0], matrix[1], matrix[2], matrix[3], -double(boxLeft),
-                               -double(boxTop)};
+  const double transform[6] = {matrix[0], matrix[1],        matrix[2],
+                               matrix[3], -double(boxLeft), -double(boxTop)};
   r.srcLeft = left;
   r.srcTop = top;
   r.srcWidth = width;
@@ -324,9 +327,18 @@ int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alp
   RotateKernel(r);
   UnLockBitMap(&sl);
   UnLockBitMap(&dl);
-  if (outBitmap) *outBitmap = newBitmap; else FreeBitMap(newBitmap);
-  if (outMask) *outMask = newMask; else FreeMaskOrAlpha(newMask);
-  if (outAlpha) *outAlpha = newAlpha; else FreeMaskOrAlpha(newAlpha);
+  if (outBitmap)
+    *outBitmap = newBitmap;
+  else
+    FreeBitMap(newBitmap);
+  if (outMask)
+    *outMask = newMask;
+  else
+    FreeMaskOrAlpha(newMask);
+  if (outAlpha)
+    *outAlpha = newAlpha;
+  else
+    FreeMaskOrAlpha(newAlpha);
   if (outWidth) *outWidth = newWidth;
   if (outHeight) *outHeight = newHeight;
   return 0;

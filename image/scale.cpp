@@ -118,11 +118,10 @@ void ScaleSmooth(const ScaleRecord& r) {
     int64_t row1 = std::min<int64_t>(row + 1, r.height - 1);  // a one-row source reads itself
     int fy = int(t.rowFraction[j]);
     if (pixels) {
-      image::gPaths.smoothRow(
-          reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow,
-          reinterpret_cast<const uint32_t*>(r.src) + row * r.srcPixelsPerRow,
-          reinterpret_cast<const uint32_t*>(r.src) + row1 * r.srcPixelsPerRow, t.columnStep,
-          t.columnFraction, r.newWidth, r.width, fy, colourBytes);
+      image::gPaths.smoothRow(reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow,
+                              reinterpret_cast<const uint32_t*>(r.src) + row * r.srcPixelsPerRow,
+                              reinterpret_cast<const uint32_t*>(r.src) + row1 * r.srcPixelsPerRow,
+                              t.columnStep, t.columnFraction, r.newWidth, r.width, fy, colourBytes);
     }
     if (!mask && !alpha) continue;
     const uint8_t* a0 = alpha ? r.srcAlpha + row * r.srcAlphaBytesPerRow : nullptr;
@@ -318,9 +317,18 @@ int ScaleBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alph
   UnLockBitMap(&sl);
   UnLockBitMap(&dl);
   if (dst) return 0;
-  if (outBitmap) *outBitmap = newBitmap; else FreeBitMap(newBitmap);
-  if (outMask) *outMask = newMask; else FreeMaskOrAlpha(newMask);
-  if (outAlpha) *outAlpha = newAlpha; else FreeMaskOrAlpha(newAlpha);
+  if (outBitmap)
+    *outBitmap = newBitmap;
+  else
+    FreeBitMap(newBitmap);
+  if (outMask)
+    *outMask = newMask;
+  else
+    FreeMaskOrAlpha(newMask);
+  if (outAlpha)
+    *outAlpha = newAlpha;
+  else
+    FreeMaskOrAlpha(newAlpha);
   return 0;
 }
 

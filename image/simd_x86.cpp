@@ -91,8 +91,8 @@ __attribute__((target("sse2"))) void FillRowSse2(uint32_t* dst, uint32_t value, 
 
 template <bool kTemplate>
 __attribute__((target("sse2"))) void MaskedRowSse2(uint32_t* dst, const uint32_t* src,
-                                                  uint32_t colour, const uint8_t* mask,
-                                                  int32_t bit0, int32_t n) {
+                                                   uint32_t colour, const uint8_t* mask,
+                                                   int32_t bit0, int32_t n) {
   __m128i c = _mm_set1_epi32(int(colour));
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -112,16 +112,16 @@ __attribute__((target("sse2"))) void MaskedRowSse2(uint32_t* dst, const uint32_t
 }
 
 __attribute__((target("sse2"))) void MaskRowSse2(uint32_t* dst, const uint32_t* src,
-                                                const uint8_t* mask, int32_t bit0, int32_t n) {
+                                                 const uint8_t* mask, int32_t bit0, int32_t n) {
   MaskedRowSse2<false>(dst, src, 0, mask, bit0, n);
 }
 __attribute__((target("sse2"))) void TemplateRowSse2(uint32_t* dst, const uint8_t* tmpl,
-                                                    int32_t bit0, int32_t n, uint32_t colour) {
+                                                     int32_t bit0, int32_t n, uint32_t colour) {
   MaskedRowSse2<true>(dst, nullptr, colour, tmpl, bit0, n);
 }
 
 __attribute__((target("sse2"))) void AlphaRowSse2(uint32_t* dst, const uint32_t* src,
-                                                 const uint8_t* alpha, int32_t n) {
+                                                  const uint8_t* alpha, int32_t n) {
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
     auto* d = reinterpret_cast<__m128i*>(dst + i);
@@ -132,7 +132,7 @@ __attribute__((target("sse2"))) void AlphaRowSse2(uint32_t* dst, const uint32_t*
 }
 
 __attribute__((target("sse2"))) void CoverageRowSse2(uint32_t* dst, const uint8_t* cov,
-                                                    uint32_t colour, int32_t n, bool levels65) {
+                                                     uint32_t colour, int32_t n, bool levels65) {
   __m128i c = _mm_set1_epi32(int(colour));
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -149,7 +149,7 @@ __attribute__((target("sse2"))) void CoverageRowSse2(uint32_t* dst, const uint8_
 }
 
 __attribute__((target("sse2"))) void MixRowSse2(uint32_t* dst, const uint32_t* src, int32_t weight,
-                                               int32_t n) {
+                                                int32_t n) {
   __m128i w = _mm_set1_epi32(weight);
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -161,8 +161,8 @@ __attribute__((target("sse2"))) void MixRowSse2(uint32_t* dst, const uint32_t* s
 }
 
 __attribute__((target("sse2"))) void MixMaskRowSse2(uint32_t* dst, const uint32_t* src,
-                                                   const uint8_t* mask, int32_t bit0,
-                                                   int32_t weight, int32_t n) {
+                                                    const uint8_t* mask, int32_t bit0,
+                                                    int32_t weight, int32_t n) {
   __m128i w = _mm_set1_epi32(weight);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -183,7 +183,7 @@ __attribute__((target("sse2"))) void MixMaskRowSse2(uint32_t* dst, const uint32_
 }
 
 __attribute__((target("sse2"))) void TintRowSse2(uint32_t* px, uint32_t tint, int32_t level,
-                                                int32_t n) {
+                                                 int32_t n) {
   __m128i w = _mm_set1_epi32(level), t = _mm_set1_epi32(int(tint));
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -238,8 +238,8 @@ __attribute__((target("avx2"))) void FillRowAvx2(uint32_t* dst, uint32_t value, 
 
 template <bool kTemplate>
 __attribute__((target("avx2"))) void MaskedRowAvx2(uint32_t* dst, const uint32_t* src,
-                                                  uint32_t colour, const uint8_t* mask,
-                                                  int32_t bit0, int32_t n) {
+                                                   uint32_t colour, const uint8_t* mask,
+                                                   int32_t bit0, int32_t n) {
   __m256i c = _mm256_set1_epi32(int(colour));
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -258,16 +258,16 @@ __attribute__((target("avx2"))) void MaskedRowAvx2(uint32_t* dst, const uint32_t
 }
 
 __attribute__((target("avx2"))) void MaskRowAvx2(uint32_t* dst, const uint32_t* src,
-                                                const uint8_t* mask, int32_t bit0, int32_t n) {
+                                                 const uint8_t* mask, int32_t bit0, int32_t n) {
   MaskedRowAvx2<false>(dst, src, 0, mask, bit0, n);
 }
 __attribute__((target("avx2"))) void TemplateRowAvx2(uint32_t* dst, const uint8_t* tmpl,
-                                                    int32_t bit0, int32_t n, uint32_t colour) {
+                                                     int32_t bit0, int32_t n, uint32_t colour) {
   MaskedRowAvx2<true>(dst, nullptr, colour, tmpl, bit0, n);
 }
 
 __attribute__((target("avx2"))) void AlphaRowAvx2(uint32_t* dst, const uint32_t* src,
-                                                 const uint8_t* alpha, int32_t n) {
+                                                  const uint8_t* alpha, int32_t n) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t a8;
@@ -285,7 +285,7 @@ __attribute__((target("avx2"))) void AlphaRowAvx2(uint32_t* dst, const uint32_t*
 }
 
 __attribute__((target("avx2"))) void CoverageRowAvx2(uint32_t* dst, const uint8_t* cov,
-                                                    uint32_t colour, int32_t n, bool levels65) {
+                                                     uint32_t colour, int32_t n, bool levels65) {
   __m256i c = _mm256_set1_epi32(int(colour));
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -301,7 +301,7 @@ __attribute__((target("avx2"))) void CoverageRowAvx2(uint32_t* dst, const uint8_
 }
 
 __attribute__((target("avx2"))) void MixRowAvx2(uint32_t* dst, const uint32_t* src, int32_t weight,
-                                               int32_t n) {
+                                                int32_t n) {
   __m256i w = _mm256_set1_epi32(weight);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -313,8 +313,8 @@ __attribute__((target("avx2"))) void MixRowAvx2(uint32_t* dst, const uint32_t* s
 }
 
 __attribute__((target("avx2"))) void MixMaskRowAvx2(uint32_t* dst, const uint32_t* src,
-                                                   const uint8_t* mask, int32_t bit0,
-                                                   int32_t weight, int32_t n) {
+                                                    const uint8_t* mask, int32_t bit0,
+                                                    int32_t weight, int32_t n) {
   __m256i w = _mm256_set1_epi32(weight);
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -331,7 +331,7 @@ __attribute__((target("avx2"))) void MixMaskRowAvx2(uint32_t* dst, const uint32_
 }
 
 __attribute__((target("avx2"))) void TintRowAvx2(uint32_t* px, uint32_t tint, int32_t level,
-                                                int32_t n) {
+                                                 int32_t n) {
   __m256i w = _mm256_set1_epi32(level), t = _mm256_set1_epi32(int(tint));
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -346,15 +346,15 @@ __attribute__((target("avx2"))) void TintRowAvx2(uint32_t* px, uint32_t tint, in
 // a + ((d x f) >> 16) for 16-bit lanes, d in -255..255 and f in 0..65535: the signed high
 // product sees f - 65536 where f >= 32768, which takes exactly d off the floor; it is added back.
 __attribute__((target("sse2"))) inline __m128i Lerp16x8(__m128i a, __m128i b, __m128i f,
-                                                       __m128i fHigh) {
+                                                        __m128i fHigh) {
   __m128i d = _mm_sub_epi16(b, a);
   return _mm_add_epi16(_mm_add_epi16(a, _mm_mulhi_epi16(d, f)), _mm_and_si128(d, fHigh));
 }
 
 __attribute__((target("sse2"))) void SmoothRowSse2(uint32_t* d, const uint32_t* s0,
-                                                  const uint32_t* s1, const uint32_t* step,
-                                                  const uint32_t* frac, int32_t n, int32_t width,
-                                                  int32_t fy, uint32_t colourBytes) {
+                                                   const uint32_t* s1, const uint32_t* step,
+                                                   const uint32_t* frac, int32_t n, int32_t width,
+                                                   int32_t fy, uint32_t colourBytes) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i fyv = _mm_set1_epi16(int16_t(uint16_t(fy)));
   const __m128i fyHigh = _mm_cmplt_epi16(fyv, zero);
@@ -367,14 +367,14 @@ __attribute__((target("sse2"))) void SmoothRowSse2(uint32_t* d, const uint32_t* 
     int64_t c1 = c0 + step[i + 1];
     if (c1 + 1 > width - 1) break;
     col = c1;
-    __m128i top0 =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c0)), zero);
-    __m128i top1 =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c1)), zero);
-    __m128i bot0 =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c0)), zero);
-    __m128i bot1 =
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c1)), zero);
+    __m128i top0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c0)),
+                                     zero);
+    __m128i top1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s0 + c1)),
+                                     zero);
+    __m128i bot0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c0)),
+                                     zero);
+    __m128i bot1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s1 + c1)),
+                                     zero);
     // Left neighbours of both pixels in one register, right neighbours in another.
     __m128i p00 = _mm_unpacklo_epi64(top0, top1), p01 = _mm_unpackhi_epi64(top0, top1);
     __m128i p10 = _mm_unpacklo_epi64(bot0, bot1), p11 = _mm_unpackhi_epi64(bot0, bot1);
@@ -389,17 +389,17 @@ __attribute__((target("sse2"))) void SmoothRowSse2(uint32_t* d, const uint32_t* 
   }
   if (i < n) {
     // The rest, with the clamped right neighbour, on the reference: it continues from col.
-    SmoothRowScalar(d + i, s0 + col, s1 + col, step + i, frac + i, n - i, int32_t(width - col),
-                    fy, colourBytes);
+    SmoothRowScalar(d + i, s0 + col, s1 + col, step + i, frac + i, n - i, int32_t(width - col), fy,
+                    colourBytes);
   }
 }
 
 // ----- Rotation and hard scaling (AVX2: the gathers pay there; SSE2 keeps the reference) -------
 
 __attribute__((target("avx2"))) void RotateRowAvx2(uint32_t* d, int32_t x0, int32_t x1, int32_t y,
-                                                  const double inv[6], const uint32_t* src,
-                                                  int32_t srcPixelsPerRow, int32_t width,
-                                                  int32_t height) {
+                                                   const double inv[6], const uint32_t* src,
+                                                   int32_t srcPixelsPerRow, int32_t width,
+                                                   int32_t height) {
   // The same products and sums in the same order as the reference: no fused steps.
   const __m256d i0 = _mm256_set1_pd(inv[0]), i1 = _mm256_set1_pd(inv[1]);
   const __m256d ky = _mm256_set1_pd(inv[2] * y), ly = _mm256_set1_pd(inv[3] * y);
@@ -426,10 +426,10 @@ __attribute__((target("avx2"))) inline __m256d Channels(uint32_t p) {
 }
 
 __attribute__((target("avx2"))) void RotateSmoothRowAvx2(uint32_t* d, int32_t x0, int32_t x1,
-                                                        int32_t y, const double inv[6],
-                                                        const uint32_t* src,
-                                                        int32_t srcPixelsPerRow, int32_t width,
-                                                        int32_t height, uint32_t colourBytes) {
+                                                         int32_t y, const double inv[6],
+                                                         const uint32_t* src,
+                                                         int32_t srcPixelsPerRow, int32_t width,
+                                                         int32_t height, uint32_t colourBytes) {
   // Per pixel, the four channels side by side in one register: the reference's products and
   // sums, in its order, lane by lane.
   const __m256d half = _mm256_set1_pd(0.5);
@@ -444,10 +444,10 @@ __attribute__((target("avx2"))) void RotateSmoothRowAvx2(uint32_t* d, int32_t x0
     const uint32_t* r0 = src + int64_t(iy) * srcPixelsPerRow;
     const uint32_t* r1 = src + int64_t(iy1) * srcPixelsPerRow;
     __m256d gx = _mm256_set1_pd(1 - fx), fxv = _mm256_set1_pd(fx);
-    __m256d top =
-        _mm256_add_pd(_mm256_mul_pd(Channels(r0[ix]), gx), _mm256_mul_pd(Channels(r0[ix1]), fxv));
-    __m256d bottom =
-        _mm256_add_pd(_mm256_mul_pd(Channels(r1[ix]), gx), _mm256_mul_pd(Channels(r1[ix1]), fxv));
+    __m256d top = _mm256_add_pd(_mm256_mul_pd(Channels(r0[ix]), gx),
+                                _mm256_mul_pd(Channels(r0[ix1]), fxv));
+    __m256d bottom = _mm256_add_pd(_mm256_mul_pd(Channels(r1[ix]), gx),
+                                   _mm256_mul_pd(Channels(r1[ix1]), fxv));
     __m256d v = _mm256_add_pd(_mm256_mul_pd(top, _mm256_set1_pd(1 - fy)),
                               _mm256_mul_pd(bottom, _mm256_set1_pd(fy)));
     __m128i c = _mm256_cvttpd_epi32(_mm256_add_pd(v, half));
@@ -457,7 +457,7 @@ __attribute__((target("avx2"))) void RotateSmoothRowAvx2(uint32_t* d, int32_t x0
 }
 
 __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t* s, int64_t step,
-                                                   int32_t n) {
+                                                    int32_t n) {
   // 32-bit lanes carry u while it cannot pass 2^31; longer rows stay on the reference.
   if (step < 0 || (int64_t(n) + 8) * step >= (int64_t(1) << 31)) {
     NearestRowScalar(d, s, step, n);
@@ -487,7 +487,7 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
 }
 
 __attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, __m256i f,
-                                                        __m256i fHigh) {
+                                                         __m256i fHigh) {
   __m256i d = _mm256_sub_epi16(b, a);
   return _mm256_add_epi16(_mm256_add_epi16(a, _mm256_mulhi_epi16(d, f)),
                           _mm256_and_si256(d, fHigh));
@@ -496,7 +496,7 @@ __attribute__((target("avx2"))) inline __m256i Lerp16x16(__m256i a, __m256i b, _
 // Left and right neighbours of four result pixels from one source row: pixels 0 and 1 in the
 // low half, 2 and 3 in the high half, 16 bits per channel.
 __attribute__((target("avx2"))) inline void Neighbours4(const uint32_t* row, const int64_t c[4],
-                                                       __m256i* left, __m256i* right) {
+                                                        __m256i* left, __m256i* right) {
   auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + c[k])); };
   __m256i t = _mm256_set_m128i(_mm_unpacklo_epi64(pair(2), pair(3)),
                                _mm_unpacklo_epi64(pair(0), pair(1)));
@@ -507,16 +507,16 @@ __attribute__((target("avx2"))) inline void Neighbours4(const uint32_t* row, con
 }
 
 __attribute__((target("avx2"))) void SmoothRowAvx2(uint32_t* d, const uint32_t* s0,
-                                                  const uint32_t* s1, const uint32_t* step,
-                                                  const uint32_t* frac, int32_t n, int32_t width,
-                                                  int32_t fy, uint32_t colourBytes) {
+                                                   const uint32_t* s1, const uint32_t* step,
+                                                   const uint32_t* frac, int32_t n, int32_t width,
+                                                   int32_t fy, uint32_t colourBytes) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i fyv = _mm256_set1_epi16(int16_t(uint16_t(fy)));
   const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fyv);
   const __m128i keep = _mm_set1_epi32(int(colourBytes));
   // Each 64-bit lane's low 16 bits into its four 16-bit slots.
-  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9,
-                                          0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
+  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0,
+                                          1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
   int64_t col = 0;
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {

@@ -95,8 +95,9 @@ bool GetVolumeLabel(const char* root, char* buffer, size_t size);
 // volume cannot be examined.
 bool GetDiskSpace(const char* root, uint64_t* freeBytes, uint64_t* usedBytes);
 // A new name "qv....tmp" in the private temporary directory ("quillvane-<pid>-XXXXXX" in $TMPDIR
-// or /tmp, made on first use, removed with everything in it at shutdown); the file itself does not exist. 0, or ERR_CREATEDIR when the
-// directory cannot be made or the name does not fit (the buffer then holds "").
+// or /tmp, made on first use, removed with everything in it at shutdown); the file itself does not
+// exist. 0, or ERR_CREATEDIR when the directory cannot be made or the name does not fit (the buffer
+// then holds "").
 int CreateTempName(char* buffer, size_t size);
 
 // Plain files on disk, buffered: the streams beneath the player's file layer (core/vfile.h), which

@@ -21,8 +21,8 @@ enum class TimerKind {
   kNone,      // TakeFiredTimer: the record had not fired
 };
 enum class TimerOp {
-  kSetInterval,     // first expiry at once, then every ms
-  kSetTimeout,      // once after ms
+  kSetInterval,  // first expiry at once, then every ms
+  kSetTimeout,   // once after ms
   kClearInterval,
   kClearTimeout,
   kChangeInterval,  // restarts the owner's interval at once with the new period

@@ -46,26 +46,11 @@ void SetAttr(uint32_t tag, intptr_t value) {
 
 // The player's libraries in the order start-up opens them.
 const qvLibrary* const kLibraries[] = {
-    &kStringLibrary,
-    &kMathLibrary,
-    &kGraphicsLibrary,
-    &kDrawLibrary,
-    &kMoveObjectLibrary,
-    &kDosLibrary,
-    &kEventLibrary,
-    &kSystemLibrary,
-    &kLayersLibrary,
-    &kTextLibrary,
-    &kAnimLibrary,
-    &kDisplayLibrary,
-    &kSoundLibrary,
-    &kBrushLibrary,
-    &kBGPicLibrary,
-    &kTransitionFxLibrary,
-    &kSpriteLibrary,
-    &kMemBlockLibrary,
-    &kVectorGraphicsLibrary,
-    &kNetworkLibrary,
+    &kStringLibrary,     &kMathLibrary,     &kGraphicsLibrary,       &kDrawLibrary,
+    &kMoveObjectLibrary, &kDosLibrary,      &kEventLibrary,          &kSystemLibrary,
+    &kLayersLibrary,     &kTextLibrary,     &kAnimLibrary,           &kDisplayLibrary,
+    &kSoundLibrary,      &kBrushLibrary,    &kBGPicLibrary,          &kTransitionFxLibrary,
+    &kSpriteLibrary,     &kMemBlockLibrary, &kVectorGraphicsLibrary, &kNetworkLibrary,
     &kVideoLibrary,
 };
 static_assert(std::size(kLibraries) == 21, "the player's 21 libraries");
@@ -95,7 +80,8 @@ class RegistryNames : public qvAppletNameSink {
   }
   void SetUserConstant(const qvUserConstant& constant) override {
     const qvConstantRow rows[] = {
-        {constant.name.c_str(), constant.isString ? constant.text.c_str() : nullptr, constant.number},
+        {constant.name.c_str(), constant.isString ? constant.text.c_str() : nullptr,
+         constant.number},
         {nullptr, nullptr, 0}};
     VmRegisterConstants(L_, rows, 1);
   }
@@ -126,10 +112,9 @@ int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
     SetErrorString(decl.fileName.c_str());
     return ERR_REQUIREPLUGIN;
   }
-  static const char* const kCommands[] = {"LoadBGPic", "LoadBrush", "LoadAnim", "OpenMusic",
-                                          "LoadSample", "CreateButton", "CreateKeyDown",
-                                          "LoadSprite", "OpenFile", "OpenFont", nullptr,
-                                          "OpenVideo"};
+  static const char* const kCommands[] = {
+      "LoadBGPic",     "LoadBrush",  "LoadAnim", "OpenMusic", "LoadSample", "CreateButton",
+      "CreateKeyDown", "LoadSprite", "OpenFile", "OpenFont",  nullptr,      "OpenVideo"};
   for (const qvObjectDeclaration& decl : settings->declarations) {
     if (decl.kind == kDeclDisplay) continue;
     SetAttr(kAttrScriptRunning, 1);
@@ -162,7 +147,9 @@ void BreakCheck(qvScriptState*, qvDebugRecord*, int32_t*) { SyncWindowStates(); 
 // The road from the applet to the end of the script.
 int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings) {
   qvAppletHost host;
-  host.opening = [](const char* name) { PrintStatusMessage(GetErrorText(kTextOpeningScript), name, true); };
+  host.opening = [](const char* name) {
+    PrintStatusMessage(GetErrorText(kTextOpeningScript), name, true);
+  };
   host.done = [] { PrintDoneMessage(); };
   host.tempFileName = [] { return MakeTempFileName(); };
   int code = OpenApplet(settings, state, host);
@@ -296,7 +283,8 @@ int LoadMainChunk(qvScriptState* L, qvPlayerState*, qvAppletSettings* settings) 
   return 0;
 }
 
-int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvAppletSettings* settings) {
+int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
+                   qvAppletSettings* settings) {
   SetBreakHandler(nullptr, nullptr);
   state->iconPaths = {};
   SetAttr(kAttrLoaderFlag, 0);

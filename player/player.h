@@ -36,7 +36,8 @@ int LoadMainChunk(qvScriptState* L, qvPlayerState* state, qvAppletSettings* sett
 // Reports `code` (unless 0 or ERR_USERABORT) and frees everything in a fixed order; copes with
 // every half-built state and with null records. Returns the exit status: 1 when an error was
 // reported.
-int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state, qvAppletSettings* settings);
+int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
+                   qvAppletSettings* settings);
 
 // A new name in the platform's temporary directory; the file is deleted at shutdown. Empty when
 // no name can be made.

@@ -204,7 +204,8 @@ void* VmToUserdata(qvScriptState* L, int index) {
 
 qvScriptState* VmToThread(qvScriptState* L, int index) {
   qvScriptValue* o = ValueAt(L, index);
-  return (o != nullptr && o->type == kTypeThread) ? static_cast<qvScriptState*>(o->value.gc) : nullptr;
+  return (o != nullptr && o->type == kTypeThread) ? static_cast<qvScriptState*>(o->value.gc)
+                                                  : nullptr;
 }
 
 const void* VmToPointer(qvScriptState* L, int index) {
@@ -309,7 +310,8 @@ int VmGetMetaTable(qvScriptState* L, int index) {
 void VmGetFEnv(qvScriptState* L, int index) {
   qvScriptValue* o = ValueAt(L, index);
   qvScriptValue env = L->gt;
-  if (o != nullptr && IsFunction(o) && !ClosureOf(o)->isNative) env = static_cast<qvLClosure*>(ClosureOf(o))->env;
+  if (o != nullptr && IsFunction(o) && !ClosureOf(o)->isNative)
+    env = static_cast<qvLClosure*>(ClosureOf(o))->env;
   *VmPushSlot(L) = env;
 }
 

@@ -508,7 +508,9 @@ void VmBufferAddLString(qvStringBuffer* b, const char* s, size_t n) {
   }
 }
 
-void VmBufferAddString(qvStringBuffer* b, const char* s) { VmBufferAddLString(b, s, std::strlen(s)); }
+void VmBufferAddString(qvStringBuffer* b, const char* s) {
+  VmBufferAddLString(b, s, std::strlen(s));
+}
 
 void VmBufferAddValue(qvStringBuffer* b) {
   qvScriptState* L = b->L;

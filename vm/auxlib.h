@@ -30,7 +30,7 @@ constexpr size_t kNameBufferSize = 128;
 
 // Registry keys.
 constexpr int kSizesTableKey = 2;
-constexpr int kFirstReference = 3;  // references start here; t[1] heads the free list
+constexpr int kFirstReference = 3;    // references start here; t[1] heads the free list
 constexpr int32_t kNoReference = -1;  // what VmRef gives for nil
 
 // A stack-relative index as an absolute one, so that later pushes do not move what it names;
@@ -58,7 +58,8 @@ double VmOptNumber(qvScriptState* L, int index, double def);
 int32_t VmOptInt(qvScriptState* L, int index, int32_t def);
 
 // Checks of a value read from an option table; `field` names it in the message.
-const char* VmCheckStringField(qvScriptState* L, int index, const char* field, size_t* len = nullptr);
+const char* VmCheckStringField(qvScriptState* L, int index, const char* field,
+                               size_t* len = nullptr);
 double VmCheckNumberField(qvScriptState* L, int index, const char* field);
 int32_t VmCheckIntField(qvScriptState* L, int index, const char* field);
 
@@ -129,8 +130,8 @@ constexpr size_t kStringBufferSize = 1024;
 // Lives on the caller's C stack; its pieces live on the script stack above the caller's values
 // until VmBufferPushResult joins them.
 struct qvStringBuffer {
-  char* p;       // next free byte of `buffer`
-  int pieces;    // pieces already pushed on the stack
+  char* p;     // next free byte of `buffer`
+  int pieces;  // pieces already pushed on the stack
   qvScriptState* L;
   char buffer[kStringBufferSize];
 };

@@ -6,7 +6,6 @@
 
 #include "base/errors.h"
 #include "vm/debug.h"
-#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 #include "vm/ops.h"
@@ -51,7 +50,8 @@ void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const c
       VmVariableName(L, ci, int(v - ci->base), &name) == nullptr)
     name = nullptr;
   char text[512];
-  std::snprintf(text, sizeof text, "%s%s", name != nullptr ? name : "??", suffix);  // cut to the buffer
+  std::snprintf(text, sizeof text, "%s%s", name != nullptr ? name : "??",
+                suffix);  // cut to the buffer
   SetErrorString(text);
   VmRaiseError(L, code);
 }
@@ -172,7 +172,8 @@ static void TraceCall(qvScriptState* L) {
         std::snprintf(item, sizeof item, "#%d=(TABLE)%p ", i + 1, static_cast<void*>(v->value.gc));
         break;
       case kTypeFunction:
-        std::snprintf(item, sizeof item, "#%d=(FUNCPTR)%p ", i + 1, static_cast<void*>(v->value.gc));
+        std::snprintf(item, sizeof item, "#%d=(FUNCPTR)%p ", i + 1,
+                      static_cast<void*>(v->value.gc));
         break;
       default:
         std::snprintf(item, sizeof item, "#%d=(INTERNAL)%d ", i + 1, int(v->type));
@@ -188,7 +189,8 @@ static qvScriptValue* CallNative(qvScriptState* L, qvCClosure* cl, int32_t* word
   if (L->traceFlag && !L->endFlag) TraceCall(L);
   if (cl->f != L->lastErrorReader) L->lastError = 0;
   int32_t r = cl->f(L);
-  if (IsErrorWord(r) && L->errorHandlerRef != -1 && L->handlerSuppression == 0 && !L->inErrorHandler) {
+  if (IsErrorWord(r) && L->errorHandlerRef != -1 && L->handlerSuppression == 0 &&
+      !L->inErrorHandler) {
     struct InHandler {
       qvScriptState* L;
       ~InHandler() { L->inErrorHandler = 0; }
@@ -220,7 +222,8 @@ qvScriptValue* VmPreCall(qvScriptState* L, qvScriptValue* func, int32_t* word) {
     ci->savedpc = p->code;
     ci->tailcalls = 0;
     ci->state = kCallSavedPc;
-    VmClearFrame(L, L->base + p->numparams + (p->isVararg ? 1 : 0), ci->top);  // the table of extras stays
+    VmClearFrame(L, L->base + p->numparams + (p->isVararg ? 1 : 0),
+                 ci->top);  // the table of extras stays
     *word = 0;
     return nullptr;
   }

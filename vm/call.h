@@ -41,7 +41,8 @@ qvScriptValue* VmExecute(qvScriptState* L);
 
 // Names the value slot in the error-text buffer ("??" when it cannot be named), appends the
 // suffix and raises the code.
-[[noreturn]] void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const char* suffix);
+[[noreturn]] void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code,
+                              const char* suffix);
 
 // The line of the running script instruction; 0 without a line table, -1 in a native.
 int32_t VmCurrentLine(qvScriptState* L, const qvCallInfo* ci);

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "base/errors.h"
 #include "vm/call.h"
 #include "vm/chunk.h"
-#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/opcodes.h"
 #include "vm/table.h"
@@ -15,7 +15,9 @@ namespace qv {
 
 namespace {
 
-const qvProto* ProtoOf(const qvCallInfo* ci) { return static_cast<qvLClosure*>(ClosureOf(ci->base - 1))->p; }
+const qvProto* ProtoOf(const qvCallInfo* ci) {
+  return static_cast<qvLClosure*>(ClosureOf(ci->base - 1))->p;
+}
 
 // The instruction a script record is at: the one before its saved pc. A record whose function
 // has not started yet counts as being at its first instruction.
@@ -104,7 +106,8 @@ int32_t VmCurrentLine(qvScriptState*, const qvCallInfo* ci) { return RecordLine(
 
 void VmFillErrorLine(qvScriptState* L) {
   qvDebugRecord ar;
-  if (L->errorLine == -1 && VmGetStack(L, 1, &ar) && VmGetInfo(L, "l", &ar)) L->errorLine = ar.currentline;
+  if (L->errorLine == -1 && VmGetStack(L, 1, &ar) && VmGetInfo(L, "l", &ar))
+    L->errorLine = ar.currentline;
 }
 
 void VmChunkId(char* out, const char* source, size_t size) {

@@ -1,8 +1,8 @@
 // The bytecode writer: a script function back into the chunk format that the loader reads.
 #include <cstring>
 
-#include "vm/chunk.h"
 #include "base/errors.h"
+#include "vm/chunk.h"
 
 namespace qv {
 

@@ -256,7 +256,8 @@ void SweepStrings(qvScriptState* L, bool all) {
 void CheckSizes(qvScriptState* L, uint64_t deadmem) {
   qvScriptGlobal* g = G(L);
   try {
-    if (g->strt.nuse < g->strt.size / 4 && g->strt.size > 64) VmResizeStringTable(L, g->strt.size / 2);
+    if (g->strt.nuse < g->strt.size / 4 && g->strt.size > 64)
+      VmResizeStringTable(L, g->strt.size / 2);
     if (g->buffsize > 64) {
       size_t newSize = g->buffsize / 2;
       g->buffer = static_cast<char*>(VmRealloc(L, g->buffer, g->buffsize, newSize));

@@ -1,7 +1,8 @@
 // The machine's default host, for programs that embed it without a player around it.
+#include "vm/host.h"
+
 #include <cstdio>
 
-#include "vm/host.h"
 #include "base/errors.h"
 #include "vm/vm.h"
 
@@ -21,7 +22,8 @@ void ForgetNothing() {}
 void FormatPlain(int32_t code, char* out, size_t size) {
   if (size == 0) return;
   const char* arg = GetErrorString();
-  std::snprintf(out, size, arg[0] != '\0' ? "Error %d: %s" : "Error %d", static_cast<int>(code), arg);
+  std::snprintf(out, size, arg[0] != '\0' ? "Error %d: %s" : "Error %d", static_cast<int>(code),
+                arg);
 }
 
 void WriteStandardOutput(const char* text) { std::fputs(text, stdout); }

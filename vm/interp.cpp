@@ -2,8 +2,8 @@
 // and returns stay inside the loop; natives run from the pre-call.
 #include <algorithm>
 
-#include "vm/call.h"
 #include "base/errors.h"
+#include "vm/call.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 #include "vm/opcodes.h"
@@ -26,7 +26,8 @@ void PushGosub(qvScriptState* L, const qvProto* p, int32_t pc) {
   if (g->gosubTop == kGosubLimit) VmRaiseError(L, ERR_INTERNAL);
   if (g->gosubTop == g->gosubSize) {
     int32_t newSize = g->gosubSize == 0 ? 16 : std::min(kGosubLimit, 2 * g->gosubSize);
-    g->gosub = static_cast<qvGosubEntry*>(VmRealloc(L, g->gosub, size_t(g->gosubSize) * sizeof(qvGosubEntry),
+    g->gosub = static_cast<qvGosubEntry*>(VmRealloc(L, g->gosub,
+                                                    size_t(g->gosubSize) * sizeof(qvGosubEntry),
                                                     size_t(newSize) * sizeof(qvGosubEntry)));
     g->gosubSize = newSize;
   }
@@ -87,7 +88,10 @@ void TraceExec(qvScriptState* L, const uint32_t* pc) {
   if (!(mask & kMaskLine)) return;
   if (!L->hookinit) {  // the first step only records where each script frame is
     for (qvCallInfo* c = L->baseCi + 1; c <= L->ci; ++c)
-      if (!(c->state & kCallNative)) c->lastpc = int32_t(c->savedpc - static_cast<qvLClosure*>(ClosureOf(c->base - 1))->p->code) - 1;
+      if (!(c->state & kCallNative))
+        c->lastpc = int32_t(c->savedpc -
+                            static_cast<qvLClosure*>(ClosureOf(c->base - 1))->p->code) -
+                    1;
     L->hookinit = 1;
     return;
   }
@@ -147,69 +151,72 @@ qvScriptValue* VmExecute(qvScriptState* L) {
     ci = L->ci;     \
   } while (0)
 // Takes the jump that follows a test; a GOSUB jump runs as the next instruction.
-#define TAKE_JUMP()                                 \
-  do {                                              \
-    if (!IsGosub(*pc)) pc += GetJump(*pc) + 1;      \
+#define TAKE_JUMP()                            \
+  do {                                         \
+    if (!IsGosub(*pc)) pc += GetJump(*pc) + 1; \
   } while (0)
 // Dispatch: threaded (a jump per instruction through a table of labels) where the compiler
 // supports labels as values, else one switch.
 #if defined(__GNUC__)
 #define VM_DISPATCH(op) goto* kLabels[op];
 #define VM_CASE(op) L_##op:
-#define VM_NOOPS L_NoOp:
-#define VM_NEXT                                  \
-  do {                                           \
-    i = *pc++;                                   \
-    if (L->pending) goto fetched;                \
-    QV_COUNT_OPCODE(GetOp(i));                   \
-    ra = base + GetA(i);                         \
-    goto* kLabels[GetOp(i)];                     \
+#define VM_NOOPS \
+  L_NoOp:
+#define VM_NEXT                   \
+  do {                            \
+    i = *pc++;                    \
+    if (L->pending) goto fetched; \
+    QV_COUNT_OPCODE(GetOp(i));    \
+    ra = base + GetA(i);          \
+    goto* kLabels[GetOp(i)];      \
   } while (0)
   static const void* const kLabels[64] = {
-      &&L_OpMove,     &&L_OpLoadConst, &&L_OpLoadBool, &&L_OpLoadNil,   &&L_OpGetUpval,   &&L_OpGetGlobal,
-      &&L_OpGetTable, &&L_OpSetGlobal, &&L_OpSetUpval, &&L_OpSetTable,  &&L_OpNewTable,   &&L_OpAdd,
-      &&L_OpSub,      &&L_OpMul,       &&L_OpDiv,      &&L_OpIntDiv,    &&L_OpMod,        &&L_OpShl,
-      &&L_OpShr,      &&L_OpBitOr,     &&L_OpBitAnd,   &&L_OpBitXor,    &&L_OpPow,        &&L_OpNeg,
-      &&L_OpNot,      &&L_OpBitNot,    &&L_OpConcat,   &&L_OpJump,      &&L_OpEq,         &&L_OpLt,
-      &&L_OpLe,       &&L_OpTest,      &&L_OpCall,     &&L_OpTailCall,  &&L_OpReturn,     &&L_OpForLoop,
-      &&L_OpForInLoop, &&L_OpForInPrep, &&L_OpSetList, &&L_OpSetListTop, &&L_OpClose,     &&L_OpClosure,
-      &&L_OpSelf,     &&L_NoOp,        &&L_NoOp,       &&L_NoOp,        &&L_NoOp,         &&L_NoOp,
-      &&L_NoOp,       &&L_NoOp,        &&L_NoOp,       &&L_NoOp,        &&L_NoOp,         &&L_NoOp,
-      &&L_NoOp,       &&L_NoOp,        &&L_NoOp,       &&L_NoOp,        &&L_NoOp,         &&L_NoOp,
-      &&L_NoOp,       &&L_NoOp,        &&L_NoOp,       &&L_NoOp};
+      &&L_OpMove,      &&L_OpLoadConst, &&L_OpLoadBool,  &&L_OpLoadNil,  &&L_OpGetUpval,
+      &&L_OpGetGlobal, &&L_OpGetTable,  &&L_OpSetGlobal, &&L_OpSetUpval, &&L_OpSetTable,
+      &&L_OpNewTable,  &&L_OpAdd,       &&L_OpSub,       &&L_OpMul,      &&L_OpDiv,
+      &&L_OpIntDiv,    &&L_OpMod,       &&L_OpShl,       &&L_OpShr,      &&L_OpBitOr,
+      &&L_OpBitAnd,    &&L_OpBitXor,    &&L_OpPow,       &&L_OpNeg,      &&L_OpNot,
+      &&L_OpBitNot,    &&L_OpConcat,    &&L_OpJump,      &&L_OpEq,       &&L_OpLt,
+      &&L_OpLe,        &&L_OpTest,      &&L_OpCall,      &&L_OpTailCall, &&L_OpReturn,
+      &&L_OpForLoop,   &&L_OpForInLoop, &&L_OpForInPrep, &&L_OpSetList,  &&L_OpSetListTop,
+      &&L_OpClose,     &&L_OpClosure,   &&L_OpSelf,      &&L_NoOp,       &&L_NoOp,
+      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp,       &&L_NoOp,
+      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp,       &&L_NoOp,
+      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp,       &&L_NoOp,
+      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp};
 #else
 #define VM_DISPATCH(op) switch (op)
 #define VM_CASE(op) case op:
 #define VM_NOOPS default:
 #define VM_NEXT break
 #endif
-#define ARITH(event, expr)                                          \
-  {                                                                 \
-    const qvScriptValue* rb = RKB(i);                               \
-    const qvScriptValue* rc = RKC(i);                               \
-    if (IsNumber(rb) && IsNumber(rc)) {                             \
-      const double nb = rb->value.n;                                \
-      const double nc = rc->value.n;                                \
-      SetNumber(ra, expr);                                          \
-    } else {                                                        \
-      qvScriptValue r;                                              \
-      PROTECT(r = VmArith(L, rb, rc, event));                       \
-      base[GetA(i)] = r;                                            \
-    }                                                               \
-    VM_NEXT;                                                        \
+#define ARITH(event, expr)                    \
+  {                                           \
+    const qvScriptValue* rb = RKB(i);         \
+    const qvScriptValue* rc = RKC(i);         \
+    if (IsNumber(rb) && IsNumber(rc)) {       \
+      const double nb = rb->value.n;          \
+      const double nc = rc->value.n;          \
+      SetNumber(ra, expr);                    \
+    } else {                                  \
+      qvScriptValue r;                        \
+      PROTECT(r = VmArith(L, rb, rc, event)); \
+      base[GetA(i)] = r;                      \
+    }                                         \
+    VM_NEXT;                                  \
   }
-#define UNARY(event, expr)                                          \
-  {                                                                 \
-    const qvScriptValue* rb = base + GetB(i);                       \
-    if (IsNumber(rb)) {                                             \
-      const double nb = rb->value.n;                                \
-      SetNumber(ra, expr);                                          \
-    } else {                                                        \
-      qvScriptValue r;                                              \
-      PROTECT(r = VmArith(L, rb, &kNilValue, event));               \
-      base[GetA(i)] = r;                                            \
-    }                                                               \
-    VM_NEXT;                                                        \
+#define UNARY(event, expr)                            \
+  {                                                   \
+    const qvScriptValue* rb = base + GetB(i);         \
+    if (IsNumber(rb)) {                               \
+      const double nb = rb->value.n;                  \
+      SetNumber(ra, expr);                            \
+    } else {                                          \
+      qvScriptValue r;                                \
+      PROTECT(r = VmArith(L, rb, &kNilValue, event)); \
+      base[GetA(i)] = r;                              \
+    }                                                 \
+    VM_NEXT;                                          \
   }
 
 newframe:
@@ -244,21 +251,21 @@ resume:
     ra = base + GetA(i);
     VM_DISPATCH(GetOp(i)) {
       VM_CASE(OpMove)
-        *ra = base[GetB(i)];
-        VM_NEXT;
+      *ra = base[GetB(i)];
+      VM_NEXT;
       VM_CASE(OpLoadConst)
-        *ra = k[GetBx(i)];
-        VM_NEXT;
+      *ra = k[GetBx(i)];
+      VM_NEXT;
       VM_CASE(OpLoadBool)
-        SetNumber(ra, GetB(i));  // a number: there are no booleans in bytecode
-        if (GetC(i) != 0) ++pc;
-        VM_NEXT;
+      SetNumber(ra, GetB(i));  // a number: there are no booleans in bytecode
+      if (GetC(i) != 0) ++pc;
+      VM_NEXT;
       VM_CASE(OpLoadNil)
-        for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
-        VM_NEXT;
+      for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
+      VM_NEXT;
       VM_CASE(OpGetUpval)
-        *ra = *cl->upvals()[GetB(i)]->v;
-        VM_NEXT;
+      *ra = *cl->upvals()[GetB(i)]->v;
+      VM_NEXT;
       VM_CASE(OpGetGlobal) {
         const qvScriptValue* key = k + GetBx(i);
         const qvScriptValue* v = VmTableGetString(TableOf(&cl->env), StringOf(key));
@@ -296,8 +303,8 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpSetUpval)
-        *cl->upvals()[GetB(i)]->v = *ra;
-        VM_NEXT;
+      *cl->upvals()[GetB(i)]->v = *ra;
+      VM_NEXT;
       VM_CASE(OpSetTable) {
         const qvScriptValue* key = RKB(i);
         const qvScriptValue* val = RKC(i);
@@ -327,39 +334,39 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpAdd)
-        ARITH(kEventAdd, nb + nc)
+      ARITH(kEventAdd, nb + nc)
       VM_CASE(OpSub)
-        ARITH(kEventSub, nb - nc)
+      ARITH(kEventSub, nb - nc)
       VM_CASE(OpMul)
-        ARITH(kEventMul, nb * nc)
+      ARITH(kEventMul, nb * nc)
       VM_CASE(OpDiv)
-        SAVEPC();
-        ARITH(kEventDiv, ArithNumbers(L, kEventDiv, nb, nc))
+      SAVEPC();
+      ARITH(kEventDiv, ArithNumbers(L, kEventDiv, nb, nc))
       VM_CASE(OpIntDiv)
-        SAVEPC();
-        ARITH(kEventDivInt, ArithNumbers(L, kEventDivInt, nb, nc))
+      SAVEPC();
+      ARITH(kEventDivInt, ArithNumbers(L, kEventDivInt, nb, nc))
       VM_CASE(OpMod)
-        SAVEPC();
-        ARITH(kEventMod, ArithNumbers(L, kEventMod, nb, nc))
+      SAVEPC();
+      ARITH(kEventMod, ArithNumbers(L, kEventMod, nb, nc))
       VM_CASE(OpShl)
-        ARITH(kEventLsh, double(ToBits(nb) << (ToBits(nc) & 31)))
+      ARITH(kEventLsh, double(ToBits(nb) << (ToBits(nc) & 31)))
       VM_CASE(OpShr)
-        ARITH(kEventRsh, double(ToBits(nb) >> (ToBits(nc) & 31)))
+      ARITH(kEventRsh, double(ToBits(nb) >> (ToBits(nc) & 31)))
       VM_CASE(OpBitOr)
-        ARITH(kEventOr, double(ToBits(nb) | ToBits(nc)))
+      ARITH(kEventOr, double(ToBits(nb) | ToBits(nc)))
       VM_CASE(OpBitAnd)
-        ARITH(kEventAnd, double(ToBits(nb) & ToBits(nc)))
+      ARITH(kEventAnd, double(ToBits(nb) & ToBits(nc)))
       VM_CASE(OpBitXor)
-        ARITH(kEventXor, double(ToBits(nb) ^ ToBits(nc)))
+      ARITH(kEventXor, double(ToBits(nb) ^ ToBits(nc)))
       VM_CASE(OpPow)
-        ARITH(kEventPow, std::pow(nb, nc))
+      ARITH(kEventPow, std::pow(nb, nc))
       VM_CASE(OpNeg)
-        UNARY(kEventUnm, -nb)
+      UNARY(kEventUnm, -nb)
       VM_CASE(OpNot)
-        SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
-        VM_NEXT;
+      SetNumber(ra, IsFalse(base + GetB(i)) ? 1 : 0);
+      VM_NEXT;
       VM_CASE(OpBitNot)
-        UNARY(kEventNot, double(~ToBits(nb)))
+      UNARY(kEventNot, double(~ToBits(nb)))
       VM_CASE(OpConcat) {
         const int b = GetB(i);
         const int c = GetC(i);
@@ -368,9 +375,9 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpJump)
-        if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - code)));
-        pc += GetJump(i);
-        VM_NEXT;
+      if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - code)));
+      pc += GetJump(i);
+      VM_NEXT;
       VM_CASE(OpEq) {
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
@@ -474,7 +481,8 @@ resume:
           goto newframe;
         }
         // A native function has run.
-        if (IsErrorWord(word)) VmHostRaise(L, word);  // returns only while errors do not end the script
+        if (IsErrorWord(word))
+          VmHostRaise(L, word);  // returns only while errors do not end the script
         VmPostCall(L, nresults, first);
         ci = L->ci;
         if (nresults >= 0) L->top = ci->top;
@@ -551,13 +559,13 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpForInPrep)
-        if (IsTable(ra)) {
-          ra[1] = ra[0];
-          const qvScriptValue* next = VmTableGetString(TableOf(&L->gt), G(L)->nextName);
-          ra[0] = IsNil(next) ? G(L)->builtinNext : *next;
-        }
-        pc += GetSBx(i);
-        VM_NEXT;
+      if (IsTable(ra)) {
+        ra[1] = ra[0];
+        const qvScriptValue* next = VmTableGetString(TableOf(&L->gt), G(L)->nextName);
+        ra[0] = IsNil(next) ? G(L)->builtinNext : *next;
+      }
+      pc += GetSBx(i);
+      VM_NEXT;
       VM_CASE(OpSetList) {
         const int bx = GetBx(i);
         PROTECT(SetList(L, ra, bx & ~31, (bx & 31) + 1));
@@ -571,8 +579,8 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpClose)
-        VmCloseUpvals(L, ra);
-        VM_NEXT;
+      VmCloseUpvals(L, ra);
+      VM_NEXT;
       VM_CASE(OpClosure) {
         qvProto* p = cl->p->p[GetBx(i)];
         SAVEPC();
@@ -604,13 +612,14 @@ resume:
             VM_NEXT;
           }
         }
-        qvScriptValue r;  // indexed through R(B), which still holds the object, to name it in errors
+        qvScriptValue
+            r;  // indexed through R(B), which still holds the object, to name it in errors
         PROTECT(r = VmGetTableValue(L, base + GetB(i), key, qvMissing::kNil));
         base[GetA(i)] = r;
         VM_NEXT;
       }
       VM_NOOPS  // 43-63 do nothing
-        VM_NEXT;
+          VM_NEXT;
     }
   }
 #undef RKB

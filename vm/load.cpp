@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/errors.h"
 #include "vm/call.h"
 #include "vm/chunk.h"
-#include "base/errors.h"
 #include "vm/func.h"
 #include "vm/gc.h"
 
@@ -147,7 +147,9 @@ void Reserve(LoadState* S, T*& array, int32_t& size, int32_t index, int32_t coun
   if (index < size) return;
   int32_t newSize = std::min(count, std::max(16, 2 * size));
   // NOLINTNEXTLINE(bugprone-sizeof-expression): T is the element type, a pointer for some arrays
-  array = static_cast<T*>(VmRealloc(S->L, array, size_t(size) * sizeof(T), size_t(newSize) * sizeof(T)));
+  constexpr size_t kElementSize = sizeof(T);
+  array = static_cast<T*>(
+      VmRealloc(S->L, array, size_t(size) * kElementSize, size_t(newSize) * kElementSize));
   for (int32_t i = size; i < newSize; ++i) array[i] = empty;
   size = newSize;
 }
@@ -186,7 +188,8 @@ void ReadConstants(LoadState* S, qvProto* f) {
     return v;
   });
   n = ReadCount(S);
-  ReadArray(S, f->p, f->sizep, n, static_cast<qvProto*>(nullptr), [&]() { return ReadFunction(S, f->source); });
+  ReadArray(S, f->p, f->sizep, n, static_cast<qvProto*>(nullptr),
+            [&]() { return ReadFunction(S, f->source); });
 }
 
 qvProto* ReadFunction(LoadState* S, qvString* enclosingSource) {
@@ -211,7 +214,8 @@ qvProto* ReadFunction(LoadState* S, qvString* enclosingSource) {
   });
   n = ReadCount(S);
   if (n != 0 && n != f->nups) Fail(S, ERR_BADUPVALUES);
-  ReadArray(S, f->upvalues, f->sizeupvalues, n, static_cast<qvString*>(nullptr), [&]() { return ReadString(S); });
+  ReadArray(S, f->upvalues, f->sizeupvalues, n, static_cast<qvString*>(nullptr),
+            [&]() { return ReadString(S); });
   ReadConstants(S, f);
   n = ReadCount(S);
   ReadArray(S, f->code, f->sizecode, n, uint32_t(0), [&]() {

@@ -45,13 +45,15 @@ struct qvHashNode {
   uint32_t keyHash;
 };
 inline qvHashNode* NextNode(qvHashNode* n) { return n->next != 0 ? n + n->next : nullptr; }
-inline void LinkNode(qvHashNode* n, const qvHashNode* next) { n->next = next != nullptr ? int32_t(next - n) : 0; }
+inline void LinkNode(qvHashNode* n, const qvHashNode* next) {
+  n->next = next != nullptr ? int32_t(next - n) : 0;
+}
 
 // A table: an array part for the keys 1 .. sizearray and a chained hash part of 2^lsizenode
 // nodes (the shared empty node when it has none).
 struct qvTable : qvGCObject {
-  uint8_t flags;      // bit e set: metamethod event e (0-4) known to be absent
-  uint8_t lsizenode;  // log2 of the node count
+  uint8_t flags;       // bit e set: metamethod event e (0-4) known to be absent
+  uint8_t lsizenode;   // log2 of the node count
   qvTable* metatable;  // never null: the default metatable stands for none
   qvScriptValue* array;
   qvHashNode* node;
@@ -171,7 +173,8 @@ inline void PrefetchObject(const qvScriptValue* v) {
 // guess: later buckets' chains are fetched ahead, their heads first, then the strings after.
 inline void PrefetchBucketsAhead(qvGCObject* const* hash, uint32_t i, uint32_t size) {
   if (i + 16 < size && hash[i + 16] != nullptr) __builtin_prefetch(hash[i + 16], 1);
-  if (i + 8 < size && hash[i + 8] != nullptr && hash[i + 8]->next != nullptr) __builtin_prefetch(hash[i + 8]->next, 1);
+  if (i + 8 < size && hash[i + 8] != nullptr && hash[i + 8]->next != nullptr)
+    __builtin_prefetch(hash[i + 8]->next, 1);
 }
 
 // The shared nil value that absent table entries read as.

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/errors.h"
 #include "base/support.h"
 #include "vm/call.h"
-#include "base/errors.h"
 #include "vm/table.h"
 
 namespace qv {
@@ -21,9 +21,10 @@ static int FormatInteger(int64_t value, char* buf) {
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  static const uint64_t kPowers[] = {1,          10,          100,          1000,          10000,
-                                     100000,     1000000,     10000000,     100000000,     1000000000,
-                                     10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
+  static const uint64_t kPowers[] = {
+      1,           10,           100,           1000,           10000,
+      100000,      1000000,      10000000,      100000000,      1000000000,
+      10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
   uint64_t u = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
   // The digit count from the bit length (log10(2) ~ 1233 / 4096), corrected by one power.
   int digits = ((64 - __builtin_clzll(u | 1)) * 1233) >> 12;
@@ -122,7 +123,8 @@ bool VmStringToNumber(const char* s, size_t len, double* out) {
   if (digits != nullptr) {
     uint64_t v = 0;
     const char* q = digits;
-    for (int h; q < end && (h = HexValue(*q)) >= 0; ++q) v = std::min<uint64_t>(v * 16 + h, 0xFFFFFFFFu);
+    for (int h; q < end && (h = HexValue(*q)) >= 0; ++q)
+      v = std::min<uint64_t>(v * 16 + h, 0xFFFFFFFFu);
     if (q == digits) return false;
     while (q < end && IsSpace(*q)) ++q;
     if (q != end) return false;
@@ -197,8 +199,8 @@ bool VmToStringInPlace(qvScriptState* L, qvScriptValue* v) {
 // ---- metamethod calls ----
 
 // f(a, b) with one result.
-static qvScriptValue CallMetaResult(qvScriptState* L, const qvScriptValue* f, const qvScriptValue* a,
-                                    const qvScriptValue* b) {
+static qvScriptValue CallMetaResult(qvScriptState* L, const qvScriptValue* f,
+                                    const qvScriptValue* a, const qvScriptValue* b) {
   qvScriptValue* top = L->top;  // the slots above the top exist (see kExtraStack)
   top[0] = *f;
   top[1] = *a;
@@ -211,12 +213,13 @@ static qvScriptValue CallMetaResult(qvScriptState* L, const qvScriptValue* f, co
 
 // A metamethod result is false when nil or the number 0.
 static bool MetaResultTrue(const qvScriptValue* v) {
-  return !(IsNil(v) || (IsNumber(v) && v->value.n == 0) || (v->type == kTypeBoolean && v->value.b == 0));
+  return !(IsNil(v) || (IsNumber(v) && v->value.n == 0) ||
+           (v->type == kTypeBoolean && v->value.b == 0));
 }
 
 // The metamethod of the event when both values have the same one, else null.
-static const qvScriptValue* CommonMeta(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b,
-                                       qvEvent event) {
+static const qvScriptValue* CommonMeta(qvScriptState* L, const qvScriptValue* a,
+                                       const qvScriptValue* b, qvEvent event) {
   const qvScriptValue* tm1 = VmGetMetamethod(L, a, event);
   if (IsNil(tm1)) return nullptr;
   const qvScriptValue* tm2 = VmGetMetamethod(L, b, event);
@@ -225,7 +228,8 @@ static const qvScriptValue* CommonMeta(qvScriptState* L, const qvScriptValue* a,
 
 // ---- comparison ----
 
-[[noreturn]] static void MixedTypes(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
+[[noreturn]] static void MixedTypes(qvScriptState* L, const qvScriptValue* a,
+                                    const qvScriptValue* b) {
   bool numStr = (IsNumber(a) && IsString(b)) || (IsString(a) && IsNumber(b));
   VmRaiseError(L, numStr ? ERR_NUMSTRCMP : ERR_WRONGOP);
 }
@@ -314,7 +318,8 @@ static bool NilOrder(qvScriptState* L, const qvScriptValue* a, const qvScriptVal
   return true;
 }
 
-bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, bool byteOrder) {
+bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b,
+                     bool byteOrder) {
   if (IsNumber(a) && IsNumber(b)) return a->value.n < b->value.n;
   if (IsString(a) && IsString(b)) return CompareStrings(StringOf(a), StringOf(b), byteOrder) < 0;
   bool result;
@@ -347,7 +352,8 @@ bool VmLessEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptVa
 
 void VmRaiseZeroDivision(qvScriptState* L) { VmRaiseError(L, ERR_ZERODIVISION); }
 
-qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, qvEvent op) {
+qvScriptValue VmArith(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b,
+                      qvEvent op) {
   double x, y;
   if (VmToNumberValue(a, &x) && VmToNumberValue(b, &y)) {
     qvScriptValue r;
@@ -420,7 +426,8 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
       }
       const char* text = pos > 0 ? buffer : "";
       const uint32_t h = VmHashString(text, pos);
-      if (keyOf != nullptr && n == total && !IsDummyNode(keyOf)) __builtin_prefetch(&keyOf->node[h & (NodeCount(keyOf) - 1)]);
+      if (keyOf != nullptr && n == total && !IsDummyNode(keyOf))
+        __builtin_prefetch(&keyOf->node[h & (NodeCount(keyOf) - 1)]);
       SetString(top - n, VmInternHashed(L, text, pos, h));
     }
     total -= n - 1;

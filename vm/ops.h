@@ -52,7 +52,8 @@ inline bool IsFalse(const qvScriptValue* v) {
 }
 
 bool VmEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b);
-bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b, bool byteOrder);
+bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b,
+                     bool byteOrder);
 bool VmLessEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b);
 
 // ---- arithmetic ----

@@ -31,7 +31,7 @@ constexpr size_t kPoolClasses = kPoolMaxBlock / kPoolGranule;
 
 struct qvPool {
   void* freeList[kPoolClasses];
-  char* next;    // unused space of the newest arena
+  char* next;  // unused space of the newest arena
   char* end;
   void* arenas;  // every arena, newest first, linked through its first word
   // Asks for huge pages on a whole arena (random reads of small objects skip page-table walks);

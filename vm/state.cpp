@@ -1,15 +1,16 @@
 // The machine's state: creation and destruction, the allocator, the value stack and the call
 // records.
+#include "vm/state.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
 
-#include "vm/call.h"
 #include "base/errors.h"
+#include "vm/call.h"
 #include "vm/func.h"
 #include "vm/gc.h"
-#include "vm/state.h"
 #include "vm/table.h"
 
 namespace qv {
@@ -36,7 +37,8 @@ static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize
 static bool WithinLimit([[maybe_unused]] qvScriptState* L, [[maybe_unused]] size_t oldSize,
                         [[maybe_unused]] size_t newSize) {
 #ifdef QV_VM_TEST_HOOKS
-  return L == nullptr || L->g == nullptr || newSize <= oldSize || G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit;
+  return L == nullptr || L->g == nullptr || newSize <= oldSize ||
+         G(L)->nblocks + (newSize - oldSize) <= gAllocationLimit;
 #else
   return true;
 #endif
@@ -100,8 +102,9 @@ static void CorrectStack(qvScriptState* L, qvScriptValue* oldStack) {
 void VmReallocStack(qvScriptState* L, int newSize) {
   if (newSize > kMaxStackSlots) VmRaiseError(L, ERR_STACK);
   qvScriptValue* old = L->stack;
-  L->stack = static_cast<qvScriptValue*>(VmRealloc(
-      L, L->stack, size_t(L->stacksize) * sizeof(qvScriptValue), size_t(newSize) * sizeof(qvScriptValue)));
+  L->stack = static_cast<qvScriptValue*>(VmRealloc(L, L->stack,
+                                                   size_t(L->stacksize) * sizeof(qvScriptValue),
+                                                   size_t(newSize) * sizeof(qvScriptValue)));
   for (int i = L->stacksize; i < newSize; ++i) SetNil(&L->stack[i]);
   L->stacksize = newSize;
   L->stackLast = L->stack + newSize - 1 - kExtraStack;
@@ -119,8 +122,8 @@ void VmGrowStack(qvScriptState* L, int n) {
 
 void VmReallocCI(qvScriptState* L, int newSize) {
   qvCallInfo* old = L->baseCi;
-  L->baseCi = static_cast<qvCallInfo*>(
-      VmRealloc(L, L->baseCi, size_t(L->sizeCi) * sizeof(qvCallInfo), size_t(newSize) * sizeof(qvCallInfo)));
+  L->baseCi = static_cast<qvCallInfo*>(VmRealloc(
+      L, L->baseCi, size_t(L->sizeCi) * sizeof(qvCallInfo), size_t(newSize) * sizeof(qvCallInfo)));
   L->sizeCi = newSize;
   L->ci = L->baseCi + (L->ci - old);
   L->endCi = L->baseCi + newSize - 1;

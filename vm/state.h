@@ -23,10 +23,10 @@ struct qvErrorJump {
 };
 
 // Call-record state flags.
-constexpr uint32_t kCallNative = 1;     // a native function
-constexpr uint32_t kCallHasFrame = 2;   // the interpreter runs this frame
-constexpr uint32_t kCallCalling = 4;    // the interpreter called the next record itself
-constexpr uint32_t kCallSavedPc = 8;    // savedpc is valid
+constexpr uint32_t kCallNative = 1;    // a native function
+constexpr uint32_t kCallHasFrame = 2;  // the interpreter runs this frame
+constexpr uint32_t kCallCalling = 4;   // the interpreter called the next record itself
+constexpr uint32_t kCallSavedPc = 8;   // savedpc is valid
 
 struct qvCallInfo {
   qvScriptValue* base;  // first slot of the frame
@@ -83,7 +83,7 @@ constexpr uint64_t kNoGCLimit = 0xFFFFFFFFu;
 
 struct qvScriptGlobal {
   qvStringTable strt;
-  qvGCObject* rootgc;    // every collectable object except strings and userdata
+  qvGCObject* rootgc;     // every collectable object except strings and userdata
   qvGCObject* rootudata;  // userdata
   qvGCObject* tmudata;    // userdata awaiting "__gc"
   char* buffer;           // concatenation buffer
@@ -102,7 +102,7 @@ struct qvScriptGlobal {
   qvGosubEntry* gosub;        // the GOSUB stack, grown as needed up to kGosubLimit
   int32_t gosubSize;
   int32_t gosubTop;
-  qvPool pool;  // the small blocks
+  qvPool pool;           // the small blocks
   const qvVmHost* host;  // never null once the state is open
 };
 
@@ -128,7 +128,7 @@ struct qvScriptState : qvGCObject {
   int32_t basehookcount;
   int32_t hookcount;
   qvHook hook;
-  qvScriptValue gt;  // the globals table
+  qvScriptValue gt;       // the globals table
   qvGCObject* openupval;  // open upvalues, highest stack slot first
   qvGCObject* gclist;
   qvErrorJump* errorJmp;
@@ -156,13 +156,13 @@ uint64_t VmCloseStateResidue(qvScriptState* L);
 
 // ---- stack ----
 
-constexpr int kExtraStack = 5;        // slots beyond the limit that pushes may use unchecked
-constexpr int kBasicStackSize = 45;   // slots at creation
-constexpr int kBasicCiSize = 8;       // call records at creation
-constexpr int kMinNativeStack = 20;   // slots guaranteed to a native function
-constexpr int kMaxNativeStack = 2048; // VmCheckStack's frame limit
-constexpr int kMaxCalls = 4096;       // call records
-constexpr int kMaxNativeCalls = 200;  // native-call nesting
+constexpr int kExtraStack = 5;               // slots beyond the limit that pushes may use unchecked
+constexpr int kBasicStackSize = 45;          // slots at creation
+constexpr int kBasicCiSize = 8;              // call records at creation
+constexpr int kMinNativeStack = 20;          // slots guaranteed to a native function
+constexpr int kMaxNativeStack = 2048;        // VmCheckStack's frame limit
+constexpr int kMaxCalls = 4096;              // call records
+constexpr int kMaxNativeCalls = 200;         // native-call nesting
 constexpr int32_t kMaxStackSlots = 1 << 21;  // hard cap on the value stack
 
 inline ptrdiff_t SaveStack(qvScriptState* L, const qvScriptValue* p) {
@@ -208,7 +208,8 @@ void VmFreeVector(qvScriptState* L, T* p, size_t n) {
 // ---- process words ----
 
 inline void VmUpdatePending(qvScriptState* L) {
-  L->pending = (L->endFlag ? kPendingEnd : 0u) | ((L->hookmask & (kMaskLine | kMaskCount)) ? kPendingHook : 0u);
+  L->pending = (L->endFlag ? kPendingEnd : 0u) |
+               ((L->hookmask & (kMaskLine | kMaskCount)) ? kPendingHook : 0u);
 }
 
 }  // namespace qv

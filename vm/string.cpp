@@ -22,7 +22,8 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   for (uint32_t i = 0; i < tb->size; ++i) {
     PrefetchBucketsAhead(tb->hash, i, tb->size);
     if (i + 4 < tb->size && tb->hash[i + 4] != nullptr)  // where its head goes
-      __builtin_prefetch(&newHash[static_cast<qvString*>(tb->hash[i + 4])->hash & (newSize - 1)], 1);
+      __builtin_prefetch(&newHash[static_cast<qvString*>(tb->hash[i + 4])->hash & (newSize - 1)],
+                         1);
     qvGCObject* p = tb->hash[i];
     while (p != nullptr) {
       qvGCObject* next = p->next;
@@ -63,7 +64,9 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
   return ts;
 }
 
-qvString* VmInternCString(qvScriptState* L, const char* s) { return VmInternString(L, s, std::strlen(s)); }
+qvString* VmInternCString(qvScriptState* L, const char* s) {
+  return VmInternString(L, s, std::strlen(s));
+}
 
 qvUserdata* VmNewUserdataObject(qvScriptState* L, size_t size) {
   if (size >= 0xFFFFFFFDu - sizeof(qvUserdata)) VmRaiseError(L, ERR_MEM);

@@ -1,20 +1,21 @@
 // Tables: an array part for small positive integer keys and a chained hash part in which a
 // colliding key that is not in its own main position is moved away. Full rehashes re-choose the
 // array size.
+#include "vm/table.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "base/errors.h"
 #include "vm/gc.h"
-#include "vm/table.h"
 
 namespace qv {
 
 const qvScriptValue kNilValue = {kTypeNil, {nullptr}};
 
 static const char* const kEventNames[kEventCount] = {
-    "__index", "__newindex", "__gc",  "__mode", "__eq",  "__add", "__sub",    "__mul",
-    "__div",   "__divint",   "__mod", "__lsh",  "__rsh", "__or",  "__and",    "__xor",
+    "__index", "__newindex", "__gc",  "__mode", "__eq",  "__add",    "__sub", "__mul",
+    "__div",   "__divint",   "__mod", "__lsh",  "__rsh", "__or",     "__and", "__xor",
     "__pow",   "__unm",      "__not", "__lt",   "__le",  "__concat", "__call"};
 
 size_t TableBlockBytes(const qvTable* t) {
@@ -27,7 +28,9 @@ size_t TableBlockBytes(const qvTable* t) {
 static qvHashNode* HashMod(const qvTable* t, uint64_t n) {
   return &t->node[n % ((NodeCount(t) - 1) | 1)];
 }
-static qvHashNode* HashPow2(const qvTable* t, uint32_t h) { return &t->node[h & (NodeCount(t) - 1)]; }
+static qvHashNode* HashPow2(const qvTable* t, uint32_t h) {
+  return &t->node[h & (NodeCount(t) - 1)];
+}
 
 static qvHashNode* MainPosition(const qvTable* t, const qvScriptValue* key) {
   switch (key->type) {
@@ -230,7 +233,8 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   for (uint32_t j = oldNodeCount; j-- > 0;) {
     if (j >= kAhead && lsize > 0) {
       const qvHashNode* next = &oldNode[j - kAhead];
-      if (!IsNil(&next->val)) __builtin_prefetch(MainPositionHashed(t, &next->key, next->keyHash), 1);
+      if (!IsNil(&next->val))
+        __builtin_prefetch(MainPositionHashed(t, &next->key, next->keyHash), 1);
     }
     const qvHashNode* old = &oldNode[j];
     if (IsNil(&old->val)) continue;
@@ -255,7 +259,8 @@ static qvHashNode* GetFreePos(qvTable* t) {
 }
 
 // Inserts a key that is not in the table; `hash` is its hash when it is a string.
-static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash) {
+static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key,
+                             uint32_t hash) {
   qvHashNode* mp = MainPositionHashed(t, key, hash);
   if (!IsNil(&mp->val) || IsDummyNode(t)) {
     qvHashNode* n = GetFreePos(t);
@@ -288,7 +293,8 @@ qvScriptValue* VmTableSet(qvScriptState* L, qvTable* t, const qvScriptValue* key
   return VmTableSetAfterGet(L, t, key, VmTableGet(t, key));
 }
 
-qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key, const qvScriptValue* p) {
+qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key,
+                                  const qvScriptValue* p) {
   t->flags = 0;  // any write may add an event name
   if (p != &kNilValue) return const_cast<qvScriptValue*>(p);
   qvScriptValue k = *key;

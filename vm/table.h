@@ -23,7 +23,8 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key);
 // Raw writes: the slot for the key, created when missing; the caller stores the value.
 qvScriptValue* VmTableSet(qvScriptState* L, qvTable* t, const qvScriptValue* key);
 // The same after a raw read of the key gave `got`, saving the second lookup.
-qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key, const qvScriptValue* got);
+qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key,
+                                  const qvScriptValue* got);
 qvScriptValue* VmTableSetInt(qvScriptState* L, qvTable* t, int32_t n);
 // Writes the key after `key` and its value over key[0] and key[1]; 0 at the end.
 int VmTableNext(qvScriptState* L, qvTable* t, qvScriptValue* key);

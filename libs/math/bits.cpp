@@ -32,10 +32,14 @@ int BitNumber(qvScriptState* L, int index) {
 // The bit count of a width code, 0 for an unknown one.
 int WidthBits(int32_t width) {
   switch (width) {
-    case kWidthInteger: return 32;
-    case kWidthShort: return 16;
-    case kWidthByte: return 8;
-    default: return 0;
+    case kWidthInteger:
+      return 32;
+    case kWidthShort:
+      return 16;
+    case kWidthByte:
+      return 8;
+    default:
+      return 0;
   }
 }
 

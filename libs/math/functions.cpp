@@ -32,25 +32,53 @@ int32_t Binary(qvScriptState* L, double (*fn)(double, double)) {
 
 }  // namespace
 
-int32_t Abs(qvScriptState* L) { return Unary(L, [](double x) { return std::fabs(x); }); }
-int32_t Sin(qvScriptState* L) { return Unary(L, [](double x) { return std::sin(x); }); }
-int32_t Cos(qvScriptState* L) { return Unary(L, [](double x) { return std::cos(x); }); }
-int32_t Tan(qvScriptState* L) { return Unary(L, [](double x) { return std::tan(x); }); }
-int32_t ASin(qvScriptState* L) { return Unary(L, [](double x) { return std::asin(x); }); }
-int32_t ACos(qvScriptState* L) { return Unary(L, [](double x) { return std::acos(x); }); }
-int32_t ATan(qvScriptState* L) { return Unary(L, [](double x) { return std::atan(x); }); }
-int32_t Ceil(qvScriptState* L) { return Unary(L, [](double x) { return std::ceil(x); }); }
-int32_t Floor(qvScriptState* L) { return Unary(L, [](double x) { return std::floor(x); }); }
-int32_t Sqrt(qvScriptState* L) { return Unary(L, [](double x) { return std::sqrt(x); }); }
-int32_t Exp(qvScriptState* L) { return Unary(L, [](double x) { return std::exp(x); }); }
-int32_t Ln(qvScriptState* L) { return Unary(L, [](double x) { return std::log(x); }); }
+int32_t Abs(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::fabs(x); });
+}
+int32_t Sin(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::sin(x); });
+}
+int32_t Cos(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::cos(x); });
+}
+int32_t Tan(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::tan(x); });
+}
+int32_t ASin(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::asin(x); });
+}
+int32_t ACos(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::acos(x); });
+}
+int32_t ATan(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::atan(x); });
+}
+int32_t Ceil(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::ceil(x); });
+}
+int32_t Floor(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::floor(x); });
+}
+int32_t Sqrt(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::sqrt(x); });
+}
+int32_t Exp(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::exp(x); });
+}
+int32_t Ln(qvScriptState* L) {
+  return Unary(L, [](double x) { return std::log(x); });
+}
 // Ld and Log are ratios of common logarithms, as scripts have always got them: Ld(8) may differ
 // from log2(8) in the last bit.
 int32_t Ld(qvScriptState* L) {
   return Unary(L, [](double x) { return std::log10(x) / std::log10(2.0); });
 }
-int32_t Deg(qvScriptState* L) { return Unary(L, [](double x) { return x / kRadiansPerDegree; }); }
-int32_t Rad(qvScriptState* L) { return Unary(L, [](double x) { return x * kRadiansPerDegree; }); }
+int32_t Deg(qvScriptState* L) {
+  return Unary(L, [](double x) { return x / kRadiansPerDegree; });
+}
+int32_t Rad(qvScriptState* L) {
+  return Unary(L, [](double x) { return x * kRadiansPerDegree; });
+}
 int32_t Round(qvScriptState* L) {
   return Unary(L, [](double x) { return static_cast<double>(RoundToInt(x)); });
 }
@@ -67,15 +95,27 @@ int32_t Sgn(qvScriptState* L) {
   return Unary(L, [](double x) { return x > 0 ? 1.0 : (x < 0 ? -1.0 : 0.0); });
 }
 
-int32_t ATan2(qvScriptState* L) { return Binary(L, [](double y, double x) { return std::atan2(y, x); }); }
-int32_t Pow(qvScriptState* L) { return Binary(L, [](double x, double y) { return std::pow(x, y); }); }
-int32_t Hypot(qvScriptState* L) { return Binary(L, [](double a, double b) { return std::hypot(a, b); }); }
+int32_t ATan2(qvScriptState* L) {
+  return Binary(L, [](double y, double x) { return std::atan2(y, x); });
+}
+int32_t Pow(qvScriptState* L) {
+  return Binary(L, [](double x, double y) { return std::pow(x, y); });
+}
+int32_t Hypot(qvScriptState* L) {
+  return Binary(L, [](double a, double b) { return std::hypot(a, b); });
+}
 int32_t Log(qvScriptState* L) {
   return Binary(L, [](double x, double base) { return std::log10(x) / std::log10(base); });
 }
-int32_t Add(qvScriptState* L) { return Binary(L, [](double a, double b) { return a + b; }); }
-int32_t Sub(qvScriptState* L) { return Binary(L, [](double a, double b) { return a - b; }); }
-int32_t Mul(qvScriptState* L) { return Binary(L, [](double a, double b) { return a * b; }); }
+int32_t Add(qvScriptState* L) {
+  return Binary(L, [](double a, double b) { return a + b; });
+}
+int32_t Sub(qvScriptState* L) {
+  return Binary(L, [](double a, double b) { return a - b; });
+}
+int32_t Mul(qvScriptState* L) {
+  return Binary(L, [](double a, double b) { return a * b; });
+}
 
 // Div(a, b) and Mod(a, b): b = 0 is ERR_ZERODIVISION, not an infinity.
 int32_t Div(qvScriptState* L) {

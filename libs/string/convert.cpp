@@ -36,7 +36,9 @@ uint32_t ReadUnsignedInBase(const char* s, size_t len, int base) {
   while (p < end && IsSpaceByte(*p)) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
-  if (base == 16 && end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && DigitValue(p[2]) < 16) p += 2;
+  if (base == 16 && end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
+      DigitValue(p[2]) < 16)
+    p += 2;
   const char* digits = p;
   uint64_t v = 0;
   bool overflow = false;

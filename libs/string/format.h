@@ -13,8 +13,8 @@ namespace qv::strlib {
 // value (missing, wrong type) does not return (the machine's argument checks raise).
 class qvFormatValues {
  public:
-  virtual double Number(int i) = 0;        // "e", "E", "f", "g", "G"
-  virtual int32_t Integer(int i) = 0;      // "c", "d", "i", "o", "u", "x", "X": the 32-bit word
+  virtual double Number(int i) = 0;          // "e", "E", "f", "g", "G"
+  virtual int32_t Integer(int i) = 0;        // "c", "d", "i", "o", "u", "x", "X": the 32-bit word
   virtual std::string_view Text(int i) = 0;  // "s", "q"
 
  protected:

@@ -24,7 +24,8 @@ int32_t PollBreak(void*) { return SyncWindowStates(); }
 
 // Pushes the captures of the last match (the whole match when there are none). Returns their
 // count or an error code.
-int32_t PushCaptures(qvScriptState* L, const qvPatternMatch& m, const char* start, const char* end) {
+int32_t PushCaptures(qvScriptState* L, const qvPatternMatch& m, const char* start,
+                     const char* end) {
   int n = m.level == 0 ? 1 : m.level;
   if (!VmCheckStack(L, n)) return ERR_STACK;
   for (int i = 0; i < n; ++i) {
@@ -76,7 +77,8 @@ int32_t NextMatch(qvScriptState* L) {
 class FunctionReplacer final : public qvPatternReplacer {
  public:
   explicit FunctionReplacer(qvScriptState* L) : L_(L) {}
-  int32_t Add(const qvPatternMatch& m, const char* start, const char* end, std::string* out) override {
+  int32_t Add(const qvPatternMatch& m, const char* start, const char* end,
+              std::string* out) override {
     VmPushValue(L_, 3);
     int32_t n = PushCaptures(L_, m, start, end);
     if (n >= kFirstErrorCode) {
@@ -102,7 +104,8 @@ class FunctionReplacer final : public qvPatternReplacer {
 class TemplateReplacer final : public qvPatternReplacer {
  public:
   TemplateReplacer(const char* tmpl, size_t size) : tmpl_(tmpl), size_(size) {}
-  int32_t Add(const qvPatternMatch& m, const char* start, const char* end, std::string* out) override {
+  int32_t Add(const qvPatternMatch& m, const char* start, const char* end,
+              std::string* out) override {
     return PatternExpandTemplate(m, tmpl_, size_, start, end, out);
   }
 

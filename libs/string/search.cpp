@@ -10,7 +10,8 @@
 
 namespace qv::strlib {
 
-size_t FindBytes(const char* s, size_t size, const char* sub, size_t subSize, size_t start, bool matchCase) {
+size_t FindBytes(const char* s, size_t size, const char* sub, size_t subSize, size_t start,
+                 bool matchCase) {
   if (subSize == 0 || start >= size || size - start < subSize) return kNotFound;
   return qvByteSearcher(sub, subSize, matchCase).Find(s, size, start);
 }
@@ -51,7 +52,8 @@ size_t qvByteSearcher::Find(const char* s, size_t size, size_t start) const {
     for (; i + last + 16 <= size; i += 16) {
       __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
       __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + last));
-      unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstBytes), _mm_cmpeq_epi8(b, lastBytes))));
+      unsigned mask = unsigned(_mm_movemask_epi8(
+          _mm_and_si128(_mm_cmpeq_epi8(a, firstBytes), _mm_cmpeq_epi8(b, lastBytes))));
       while (mask != 0) {
         unsigned bit = unsigned(__builtin_ctz(mask));
         if (std::memcmp(hay + i + bit + 1, needle + 1, last - 1) == 0) return i + bit;

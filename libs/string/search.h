@@ -11,7 +11,8 @@ constexpr size_t kNotFound = static_cast<size_t>(-1);
 
 // The first position at or after `start` where `sub` occurs, or kNotFound (also for an empty
 // `sub` or a start at or past the end). `matchCase` false compares lower-cased bytes.
-size_t FindBytes(const char* s, size_t size, const char* sub, size_t subSize, size_t start, bool matchCase);
+size_t FindBytes(const char* s, size_t size, const char* sub, size_t subSize, size_t start,
+                 bool matchCase);
 
 // The same search prepared once for many calls with one `sub` (counting, replacing): a skip
 // table over the last byte of each window (Horspool), lower-cased without regard to case. `sub`

@@ -8,7 +8,7 @@ struct qvScriptState;
 
 // time.cpp: registers the timer list with the object registry; 0 or ERR_MEM.
 int32_t OpenTimers();
-}
+}  // namespace qv
 
 namespace qv::cmd {
 

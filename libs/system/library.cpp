@@ -83,7 +83,7 @@ const qvConstantRow kConstants[] = {
     {"SHORT", nullptr, 6},
     {"WORD", nullptr, 6},
     {"BYTE", nullptr, 7},
-    // the built-in error codes
+// the built-in error codes
 #define QV_ERROR(name, code, textId) {#name, nullptr, code},
 #include "base/errors.def"
 #undef QV_ERROR

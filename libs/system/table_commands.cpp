@@ -15,15 +15,24 @@ namespace {
 // The script's type codes (the constants NIL .. THREAD); booleans have none.
 int32_t ScriptTypeCode(int32_t type) {
   switch (type) {
-    case kTypeNil: return 0;
-    case kTypeNumber: return 2;
-    case kTypeString: return 3;
-    case kTypeTable: return 4;
-    case kTypeFunction: return 5;
-    case kTypeUserdata: return 8;
-    case kTypeLightUserdata: return 9;
-    case kTypeThread: return 10;
-    default: return -1;
+    case kTypeNil:
+      return 0;
+    case kTypeNumber:
+      return 2;
+    case kTypeString:
+      return 3;
+    case kTypeTable:
+      return 4;
+    case kTypeFunction:
+      return 5;
+    case kTypeUserdata:
+      return 8;
+    case kTypeLightUserdata:
+      return 9;
+    case kTypeThread:
+      return 10;
+    default:
+      return -1;
   }
 }
 
@@ -58,10 +67,17 @@ int32_t IIf(qvScriptState* L) {
   CheckArgCount(L, 3, 3);
   bool truth;
   switch (VmType(L, 1)) {
-    case kTypeNil: truth = false; break;
-    case kTypeNumber: truth = VmToNumber(L, 1) != 0; break;
-    case kTypeString: truth = VmStrLen(L, 1) != 0; break;
-    default: return ERR_WRONGDTYPE;
+    case kTypeNil:
+      truth = false;
+      break;
+    case kTypeNumber:
+      truth = VmToNumber(L, 1) != 0;
+      break;
+    case kTypeString:
+      truth = VmStrLen(L, 1) != 0;
+      break;
+    default:
+      return ERR_WRONGDTYPE;
   }
   VmPushValue(L, truth ? 2 : 3);
   return 1;

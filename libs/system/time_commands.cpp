@@ -34,7 +34,9 @@ qvObjectHeader* gTimers = nullptr;
 
 int64_t NowMicros() { return PlatformClock()->NowMicros(); }
 
-int64_t ElapsedMicros(const qvTimer* t) { return t->paused ? t->offset : NowMicros() - t->start + t->offset; }
+int64_t ElapsedMicros(const qvTimer* t) {
+  return t->paused ? t->offset : NowMicros() - t->start + t->offset;
+}
 // Whole milliseconds: scripts see the count in steps of one millisecond.
 int64_t ElapsedMillis(const qvTimer* t) { return ElapsedMicros(t) / 1000; }
 
@@ -105,7 +107,8 @@ int32_t StartTimer(qvScriptState* L) {
   CheckArgCount(L, 1, 2);
   qvOptionalId id = OptObjectId(L, 1);
   if (!id.automatic) {
-    if (auto* old = reinterpret_cast<qvTimer*>(FindObject(kObjectTimer, {id.number, nullptr}))) Unlink(old);
+    if (auto* old = reinterpret_cast<qvTimer*>(FindObject(kObjectTimer, {id.number, nullptr})))
+      Unlink(old);
   }
   auto* t = static_cast<qvTimer*>(AllocVecQ(sizeof(qvTimer), true));
   if (t == nullptr) return ERR_MEM;
@@ -207,10 +210,17 @@ int32_t Wait(qvScriptState* L) {
   int32_t unit = VmOptInt(L, 2, kUnitTicks);
   double ms;
   switch (unit) {
-    case kUnitSeconds: ms = time * 1000; break;
-    case kUnitMilliseconds: ms = time; break;
-    case kUnitTicks: ms = time * kTickMs; break;
-    default: return ERR_WRONGUSAGE;
+    case kUnitSeconds:
+      ms = time * 1000;
+      break;
+    case kUnitMilliseconds:
+      ms = time;
+      break;
+    case kUnitTicks:
+      ms = time * kTickMs;
+      break;
+    default:
+      return ERR_WRONGUSAGE;
   }
   if (!(time >= 1)) return 0;
   return WaitTimeQueued(ClampMs(ms));
@@ -264,11 +274,20 @@ int32_t GetDateNum(qvScriptState* L) {
   qvLocalTime now;
   GetLocalTime(&now);
   switch (kind) {
-    case kDateYear: VmPushNumber(L, now.year); return 1;
-    case kDateMonth: VmPushNumber(L, now.month); return 1;
-    case kDateDay: VmPushNumber(L, now.day); return 1;
-    case kDateTime: VmPushNumber(L, now.hour * 10000 + now.minute * 100 + now.second); return 1;
-    default: return ERR_WRONGUSAGE;
+    case kDateYear:
+      VmPushNumber(L, now.year);
+      return 1;
+    case kDateMonth:
+      VmPushNumber(L, now.month);
+      return 1;
+    case kDateDay:
+      VmPushNumber(L, now.day);
+      return 1;
+    case kDateTime:
+      VmPushNumber(L, now.hour * 10000 + now.minute * 100 + now.second);
+      return 1;
+    default:
+      return ERR_WRONGUSAGE;
   }
 }
 

@@ -1,13 +1,13 @@
 // Clocks: the system clock (a monotonic counter plus one wall-clock base taken at the first use,
 // so time values never go backwards and never overflow), the platform's choice of clock, and the
 // date and time texts of the user's locale.
+#include <locale.h>
 #include <time.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <locale.h>
 
 #include "platform/os/internal.h"
 #include "platform/time.h"
@@ -74,13 +74,19 @@ bool GetDateTimeText(DateText kind, char* buffer1, char* buffer2) {
   if (!loc) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
   if (!loc) return false;
   switch (kind) {
-    case DateText::kShortDate: strftime_l(buffer1, 64, "%x", &local, loc); break;
+    case DateText::kShortDate:
+      strftime_l(buffer1, 64, "%x", &local, loc);
+      break;
     case DateText::kDateAndTime:
       strftime_l(buffer1, 64, "%m-%d-%y", &local, loc);
       strftime_l(buffer2, 64, "%H:%M:%S", &local, loc);
       break;
-    case DateText::kTime: strftime_l(buffer1, 64, "%H:%M:%S", &local, loc); break;
-    case DateText::kWeekday: strftime_l(buffer1, 64, "%A", &local, loc); break;
+    case DateText::kTime:
+      strftime_l(buffer1, 64, "%H:%M:%S", &local, loc);
+      break;
+    case DateText::kWeekday:
+      strftime_l(buffer1, 64, "%A", &local, loc);
+      break;
   }
   freelocale(loc);
   return true;
@@ -90,8 +96,8 @@ void GetLocalTime(qvLocalTime* out) {
   time_t t = time(nullptr);
   tm local;
   localtime_r(&t, &local);
-  *out = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-          local.tm_sec};
+  *out = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
 }  // namespace qv

@@ -1,6 +1,8 @@
 // Files, paths and directory scans: locks on files and directories with sorted scans, delete,
 // rename without replacing, directories, full paths, dates and attributes, volumes, and the
 // buffered plain files beneath the player's file layer.
+#include "platform/files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -20,7 +22,6 @@
 
 #include "base/errors.h"
 #include "base/support.h"
-#include "platform/files.h"
 #include "platform/os/internal.h"
 #include "platform/textout.h"
 
@@ -84,7 +85,9 @@ bool CopyOut(const std::string& s, char* buffer, size_t size) {
   return n == s.size();
 }
 
-qvFileTime FromTimestamp(const statx_timestamp& t) { return {t.tv_sec, static_cast<int32_t>(t.tv_nsec)}; }
+qvFileTime FromTimestamp(const statx_timestamp& t) {
+  return {t.tv_sec, static_cast<int32_t>(t.tv_nsec)};
+}
 
 // False when the name does not exist (a dangling link is examined as the link).
 bool Examine(const std::string& path, qvDirEntry* entry) {
@@ -107,8 +110,8 @@ bool Examine(const std::string& path, qvDirEntry* entry) {
   entry->times[QV_TIME_ACCESS] = FromTimestamp(st.stx_atime);
   entry->times[QV_TIME_WRITE] = FromTimestamp(st.stx_mtime);
   // File systems that keep no birth time give the last change.
-  entry->times[QV_TIME_CREATION] =
-      FromTimestamp((st.stx_mask & STATX_BTIME) ? st.stx_btime : st.stx_mtime);
+  entry->times[QV_TIME_CREATION] = FromTimestamp((st.stx_mask & STATX_BTIME) ? st.stx_btime
+                                                                             : st.stx_mtime);
   return true;
 }
 
@@ -281,8 +284,8 @@ bool FileTimeToDate(const qvFileTime& time, qvDate* date) {
   tm local{};
   // The year must fit an int once 1900 is added back.
   if (!localtime_r(&t, &local) || local.tm_year > INT_MAX - 1900) return false;
-  *date = {local.tm_sec, local.tm_min, local.tm_hour, local.tm_mday, local.tm_mon,
-           local.tm_year + 1900};
+  *date = {local.tm_sec,  local.tm_min, local.tm_hour,
+           local.tm_mday, local.tm_mon, local.tm_year + 1900};
   return true;
 }
 
@@ -372,7 +375,9 @@ size_t WriteDiskFile(qvDiskFile* file, const void* buffer, size_t count) {
 }
 
 bool SeekDiskFile(qvDiskFile* file, int64_t offset, qvSeekFrom from) {
-  int whence = from == qvSeekFrom::kStart ? SEEK_SET : from == qvSeekFrom::kCurrent ? SEEK_CUR : SEEK_END;
+  int whence = from == qvSeekFrom::kStart     ? SEEK_SET
+               : from == qvSeekFrom::kCurrent ? SEEK_CUR
+                                              : SEEK_END;
   return fseeko(file->stream, static_cast<off_t>(offset), whence) == 0;
 }
 

@@ -1,9 +1,10 @@
 // The user's language, from the locale variables of the environment.
+#include "platform/locale.h"
+
 #include <cstdlib>
 #include <initializer_list>
 
 #include "base/support.h"
-#include "platform/locale.h"
 
 namespace qv {
 
@@ -25,10 +26,9 @@ int GetSystemLanguageCode() {
   static const struct {
     char name[3];
     int code;
-  } kTable[] = {{"DA", 8},  {"DE", 1},  {"EN", 0},  {"ES", 5},  {"FR", 4},  {"EL", 13},
-                {"IT", 3},  {"HU", 12}, {"NL", 2},  {"NO", 10}, {"NB", 10}, {"NN", 10},
-                {"PL", 11}, {"PT", 6},  {"FI", 9},  {"SV", 7},  {"TR", 15}, {"CS", 14},
-                {"HR", 16}, {"RU", 17}};
+  } kTable[] = {{"DA", 8},  {"DE", 1}, {"EN", 0},  {"ES", 5},  {"FR", 4},  {"EL", 13}, {"IT", 3},
+                {"HU", 12}, {"NL", 2}, {"NO", 10}, {"NB", 10}, {"NN", 10}, {"PL", 11}, {"PT", 6},
+                {"FI", 9},  {"SV", 7}, {"TR", 15}, {"CS", 14}, {"HR", 16}, {"RU", 17}};
   for (const auto& row : kTable) {
     if (abbrev[0] == row.name[0] && abbrev[1] == row.name[1]) return row.code;
   }

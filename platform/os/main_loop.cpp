@@ -107,8 +107,8 @@ bool KnownRequest(WindowRequest request) {
 }
 
 int RunHandler(WindowRequest request, const intptr_t* a) {
-  qvRequestHandler handler =
-      KnownRequest(request) ? g.handlers[static_cast<int>(request)].load() : nullptr;
+  qvRequestHandler handler = KnownRequest(request) ? g.handlers[static_cast<int>(request)].load()
+                                                   : nullptr;
   int result = handler ? handler(a[0], a[1], a[2], a[3]) : 0;
   return request == WindowRequest::kOpen || request == WindowRequest::kTrayIcon ? result : 0;
 }
@@ -140,13 +140,17 @@ int BuildWaitHandles(qvSignal** table) {
 // 1 when the loop must end.
 int DispatchLoopEvent(qvSignal** table, int slot, bool* pointerMoved) {
   switch (slot) {
-    case 0: return 0;
-    case 1: *pointerMoved = true; return 0;
+    case 0:
+      return 0;
+    case 1:
+      *pointerMoved = true;
+      return 0;
     case 2:
       g.requestResult = RunHandler(g.requestCode, g.requestArgs);
       SetSignal(g.requestDone);
       return 0;
-    case 3: return 1;
+    case 3:
+      return 1;
     default:
       if (g.audioHost) g.audioHost->OnChannelEvent(table[slot]);
       return 0;
@@ -283,7 +287,8 @@ int MessageLoop(const qvScriptBody& body) {
   if (!g.initialised.load() || !g.timers) return ERR_THREAD;
   g.mainThread = pthread_self();
   g.haveMain.store(true);
-  uint64_t pointerPoll = g.timers->Add(kPointerPollMs, kPointerPollMs, PointerPollCallback, nullptr);
+  uint64_t pointerPoll = g.timers->Add(kPointerPollMs, kPointerPollMs, PointerPollCallback,
+                                       nullptr);
   qvSignal* done = CreateManualSignal();
   if (!done) {
     g.timers->Delete(pointerPoll);
@@ -334,10 +339,18 @@ int SyncWindowStates() {
 
 bool SetPlatformAttr(PlatformAttr attr, int value) {
   switch (attr) {
-    case PlatformAttr::kQuitOnCtrlC: g.quitOnCtrlC.store(value); return true;
-    case PlatformAttr::kQuitOnLeftButton: g.quitOnLeftButton.store(value); return true;
-    case PlatformAttr::kQuitOnEscape: g.quitOnEscape.store(value); return true;
-    case PlatformAttr::kFrameLimit: g.frameLimit.store(value); return true;
+    case PlatformAttr::kQuitOnCtrlC:
+      g.quitOnCtrlC.store(value);
+      return true;
+    case PlatformAttr::kQuitOnLeftButton:
+      g.quitOnLeftButton.store(value);
+      return true;
+    case PlatformAttr::kQuitOnEscape:
+      g.quitOnEscape.store(value);
+      return true;
+    case PlatformAttr::kFrameLimit:
+      g.frameLimit.store(value);
+      return true;
   }
   return false;
 }
@@ -366,7 +379,6 @@ void SetBreakHandler(void (*handler)(void*), void* data) {
   g.breakData.store(data);
   g.breakHandler.store(handler);
 }
-
 
 void SetWindowSystem(WindowSystem* system) {
   std::lock_guard<std::mutex> lock(g.windowSystemMutex);

@@ -1,9 +1,9 @@
 // Memory hints to the kernel.
+#include "platform/memory.h"
+
 #include <sys/mman.h>
 
 #include <cstdint>
-
-#include "platform/memory.h"
 
 namespace qv {
 

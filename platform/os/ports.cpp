@@ -3,6 +3,8 @@
 // player takes it, as each player accepts only messages addressed to its own port name. The wire
 // record is a 32-bit length in the machine's order and the block (port name, zero, text, zero);
 // the answer is one byte, 1 when taken.
+#include "platform/ports.h"
+
 #include <dirent.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -19,7 +21,6 @@
 #include "platform/loop.h"
 #include "platform/os/internal.h"
 #include "platform/os/ipc.h"
-#include "platform/ports.h"
 
 namespace qv {
 

@@ -1,5 +1,7 @@
 // Programs and places: running programs without a shell, temporary names in one private directory,
 // the program's own path.
+#include "platform/process.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -21,7 +23,6 @@
 #include "base/errors.h"
 #include "platform/files.h"
 #include "platform/os/internal.h"
-#include "platform/process.h"
 
 extern char** environ;
 

@@ -1,6 +1,8 @@
 // Threads and worker tasks. A task's quit request is a manual-reset signal owned by the task
 // record: it stays set once requested, and it lives until EndTask has joined the thread, so the
 // creator can never set a signal that the thread already closed.
+#include "platform/tasks.h"
+
 #include <pthread.h>
 #include <sched.h>
 
@@ -10,7 +12,6 @@
 
 #include "base/errors.h"
 #include "platform/os/internal.h"
-#include "platform/tasks.h"
 
 namespace qv {
 
@@ -128,9 +129,7 @@ void ReportTaskResult(qvTask* task, int result) {
   }
 }
 
-bool TaskQuitRequested(qvTask* task) {
-  return task->quit && WaitAnySignal(&task->quit, 1, 0) == 0;
-}
+bool TaskQuitRequested(qvTask* task) { return task->quit && WaitAnySignal(&task->quit, 1, 0) == 0; }
 
 QueueWake WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task) {
   qvSignal* signals[2] = {queueSignal, task ? task->quit : nullptr};

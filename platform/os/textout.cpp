@@ -8,6 +8,8 @@
 // The block's name is what the host knows, so it cannot carry its owner. Instead the player holds
 // an exclusive lock on its block for as long as it lives, and the block appears under its name
 // already locked: a block nobody holds belongs to a player that is gone, and start-up removes it.
+#include "platform/textout.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,7 +27,6 @@
 
 #include "platform/os/internal.h"
 #include "platform/os/ipc.h"
-#include "platform/textout.h"
 
 namespace qv {
 
@@ -50,7 +51,9 @@ struct Host {
   std::string blockPath;
 } host;
 
-std::string BlockPath(int k) { return std::string(kShmDir) + "/" + kBlockPrefix + std::to_string(k); }
+std::string BlockPath(int k) {
+  return std::string(kShmDir) + "/" + kBlockPrefix + std::to_string(k);
+}
 
 // "brellcombe_quillvane<k>" with k from 0 to 9999.
 bool IsBlockName(const char* name) {
@@ -170,7 +173,8 @@ void OutputText(const char* text) {
     if (host.block) {
       SendToHost(text);
     } else if (outputFile) {
-      if (fputs(text, outputFile) == EOF || fflush(outputFile) != 0) DeviceFailedLocked("write to", errno);
+      if (fputs(text, outputFile) == EOF || fflush(outputFile) != 0)
+        DeviceFailedLocked("write to", errno);
     } else if (!stdoutGone) {
       // As a Linux program under "| head" is expected to: the run ends once nobody reads.
       if (fputs(text, stdout) == EOF && errno == EPIPE) stdoutGone = readerGone = true;
@@ -215,8 +219,8 @@ bool RemoveAbandonedBlocks() {
     struct stat held, named;
     if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == geteuid() &&
         flock(fd, LOCK_EX | LOCK_NB) == 0 && stat(path.c_str(), &named) == 0 &&
-        named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
-        unlink(path.c_str()) != 0 && errno != ENOENT) {
+        named.st_dev == held.st_dev && named.st_ino == held.st_ino && unlink(path.c_str()) != 0 &&
+        errno != ENOENT) {
       removedAll = false;
     }
     close(fd);

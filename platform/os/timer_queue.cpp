@@ -75,8 +75,8 @@ int SetTimerQueueTimer(TimerOp operation, qvTimerOwner owner, int ms) {
     case TimerOp::kClearInterval:
     case TimerOp::kClearTimeout: {
       qvQueueTimer** link;
-      TimerKind kind =
-          operation == TimerOp::kClearInterval ? TimerKind::kInterval : TimerKind::kTimeout;
+      TimerKind kind = operation == TimerOp::kClearInterval ? TimerKind::kInterval
+                                                            : TimerKind::kTimeout;
       if (Find(kind, owner, &link)) Unlink(link);
       return 0;
     }

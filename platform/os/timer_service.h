@@ -34,8 +34,8 @@ class TimerService : public ClockListener {
   // Ends the thread or detaches from the clock; remaining timers are dropped. Not from a callback.
   void Stop();
 
-  // First expiry after dueMs (negative: at once), then every periodMs (0 or negative: once). Returns
-  // the timer's id, never 0 and never reused. Any thread, callbacks too.
+  // First expiry after dueMs (negative: at once), then every periodMs (0 or negative: once).
+  // Returns the timer's id, never 0 and never reused. Any thread, callbacks too.
   uint64_t Add(int dueMs, int periodMs, Callback fn, void* arg);
   // Restarts the timer with a new due time and period: false when the timer no longer exists (a
   // one-shot that fired, a deleted one). Any thread, callbacks too.

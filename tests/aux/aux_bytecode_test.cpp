@@ -13,7 +13,8 @@ namespace {
 
 // LoadBrush(id, [scale]): the id times the scale (default 2) plus the library's upvalue.
 int32_t LoadBrush(qvScriptState* L) {
-  double upvalue = VmType(L, VmUpvalueIndex(1)) == kTypeNumber ? VmToNumber(L, VmUpvalueIndex(1)) : 0;
+  double upvalue = VmType(L, VmUpvalueIndex(1)) == kTypeNumber ? VmToNumber(L, VmUpvalueIndex(1))
+                                                               : 0;
   VmPushNumber(L, VmCheckNumber(L, 1) * VmOptNumber(L, 2, 2) + upvalue);
   return 1;
 }
@@ -35,7 +36,8 @@ int32_t Describe(qvScriptState* L) {
 class BytecodeTest : public VmTest {
  protected:
   void RegisterCommandsAsGlobals() {
-    static const qvLibraryRow rows[] = {{"LoadBrush", LoadBrush}, {"Describe", Describe}, {nullptr, nullptr}};
+    static const qvLibraryRow rows[] = {
+        {"LoadBrush", LoadBrush}, {"Describe", Describe}, {nullptr, nullptr}};
     VmPushValue(L, kGlobalsIndex);
     VmRegisterLibrary(L, nullptr, rows, 0);
     VmSetTop(L, 0);
@@ -124,7 +126,8 @@ TEST_F(BytecodeTest, ScriptFunctionsAreCalledByNameFromNativeCode) {
   ASSERT_EQ(setup.status, 0);
   int handle = 0;
   qvObjectId id{0, &handle};
-  const qvScriptArg args[] = {{kArgString, 0, "id"}, {kArgObjectId, 0, &id}, {kArgUInt, 4294967295LL, nullptr}};
+  const qvScriptArg args[] = {
+      {kArgString, 0, "id"}, {kArgObjectId, 0, &id}, {kArgUInt, 4294967295LL, nullptr}};
   EXPECT_EQ(CallScriptFunction(L, "JoinArgs", 2, 3, args), 0);
   ASSERT_EQ(VmGetTop(L), 2);
   EXPECT_STREQ(VmToString(L, 1), "id4294967295");

@@ -15,21 +15,51 @@ int32_t Dummy(qvScriptState*) { return 0; }
 int gUserdataTarget;
 
 // What a test pushes as arguments.
-enum class Arg { kNil, kNumber, kBigNumber, kNegFraction, kNumericString, kHexString, kText, kTable,
-                 kLightUserdata, kFunction };
+enum class Arg {
+  kNil,
+  kNumber,
+  kBigNumber,
+  kNegFraction,
+  kNumericString,
+  kHexString,
+  kText,
+  kTable,
+  kLightUserdata,
+  kFunction
+};
 
 void PushArg(qvScriptState* L, Arg a) {
   switch (a) {
-    case Arg::kNil: VmPushNil(L); break;
-    case Arg::kNumber: VmPushNumber(L, 2.5); break;
-    case Arg::kBigNumber: VmPushNumber(L, 4294967295.0); break;
-    case Arg::kNegFraction: VmPushNumber(L, -1.9); break;
-    case Arg::kNumericString: VmPushString(L, " 12 "); break;
-    case Arg::kHexString: VmPushString(L, "$FF"); break;
-    case Arg::kText: VmPushString(L, "abc"); break;
-    case Arg::kTable: VmNewTable(L); break;
-    case Arg::kLightUserdata: VmPushLightUserdata(L, &gUserdataTarget); break;
-    case Arg::kFunction: VmPushCClosure(L, Dummy, 0); break;
+    case Arg::kNil:
+      VmPushNil(L);
+      break;
+    case Arg::kNumber:
+      VmPushNumber(L, 2.5);
+      break;
+    case Arg::kBigNumber:
+      VmPushNumber(L, 4294967295.0);
+      break;
+    case Arg::kNegFraction:
+      VmPushNumber(L, -1.9);
+      break;
+    case Arg::kNumericString:
+      VmPushString(L, " 12 ");
+      break;
+    case Arg::kHexString:
+      VmPushString(L, "$FF");
+      break;
+    case Arg::kText:
+      VmPushString(L, "abc");
+      break;
+    case Arg::kTable:
+      VmNewTable(L);
+      break;
+    case Arg::kLightUserdata:
+      VmPushLightUserdata(L, &gUserdataTarget);
+      break;
+    case Arg::kFunction:
+      VmPushCClosure(L, Dummy, 0);
+      break;
   }
 }
 
@@ -70,11 +100,21 @@ std::string CheckFunction(qvScriptState* L, int i) {
   VmCheckFunction(L, i);
   return "ok";
 }
-std::string CheckTypeString(qvScriptState* L, int i) { return std::to_string(VmCheckType(L, i, kTypeString)); }
-std::string CheckTypeNumber(qvScriptState* L, int i) { return std::to_string(VmCheckType(L, i, kTypeNumber)); }
-std::string CheckTypeTable(qvScriptState* L, int i) { return std::to_string(VmCheckType(L, i, kTypeTable)); }
-std::string CheckTypeFunction(qvScriptState* L, int i) { return std::to_string(VmCheckType(L, i, kTypeFunction)); }
-std::string CheckTypeThread(qvScriptState* L, int i) { return std::to_string(VmCheckType(L, i, kTypeThread)); }
+std::string CheckTypeString(qvScriptState* L, int i) {
+  return std::to_string(VmCheckType(L, i, kTypeString));
+}
+std::string CheckTypeNumber(qvScriptState* L, int i) {
+  return std::to_string(VmCheckType(L, i, kTypeNumber));
+}
+std::string CheckTypeTable(qvScriptState* L, int i) {
+  return std::to_string(VmCheckType(L, i, kTypeTable));
+}
+std::string CheckTypeFunction(qvScriptState* L, int i) {
+  return std::to_string(VmCheckType(L, i, kTypeFunction));
+}
+std::string CheckTypeThread(qvScriptState* L, int i) {
+  return std::to_string(VmCheckType(L, i, kTypeThread));
+}
 std::string CheckUserdata(qvScriptState* L, int i) {
   return VmCheckUserdata(L, i) == &gUserdataTarget ? "target" : "other";
 }
@@ -95,8 +135,11 @@ TEST_P(ArgumentCheckTest, GivesResultOrRaisesWithIndex) {
   std::string result;
   SetErrorNumber(-12345);
   SetErrorString("untouched");
-  int32_t status = Run([&] { for (Arg a : c.args) PushArg(L, a); },
-                       [&](qvScriptState* S) { result = c.check(S, c.index); });
+  int32_t status = Run(
+      [&] {
+        for (Arg a : c.args) PushArg(L, a);
+      },
+      [&](qvScriptState* S) { result = c.check(S, c.index); });
   EXPECT_EQ(status, c.code);
   if (c.code == 0) {
     EXPECT_EQ(result, c.result);
@@ -163,7 +206,9 @@ const CheckCase kCheckCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ArgumentCheckTest, ::testing::ValuesIn(kCheckCases),
-                         [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.label; });
+                         [](const ::testing::TestParamInfo<CheckCase>& info) {
+                           return info.param.label;
+                         });
 
 using FieldCheckTest = MachineTest;
 
@@ -190,17 +235,18 @@ TEST_F(FieldCheckTest, NameTheFieldAndKeepTheArgumentIndex) {
     SetErrorNumber(77);
     SetErrorString("before");
     std::string result;
-    int32_t status = Run([&] { PushArg(L, c.value); }, [&](qvScriptState* S) {
-      if (c.kind == 0) {
-        size_t len = 0;
-        const char* s = VmCheckStringField(S, 1, c.field, &len);
-        result.assign(s, len);
-      } else if (c.kind == 1) {
-        result = Num(VmCheckNumberField(S, 1, c.field));
-      } else {
-        result = std::to_string(VmCheckIntField(S, 1, c.field));
-      }
-    });
+    int32_t status = Run([&] { PushArg(L, c.value); },
+                         [&](qvScriptState* S) {
+                           if (c.kind == 0) {
+                             size_t len = 0;
+                             const char* s = VmCheckStringField(S, 1, c.field, &len);
+                             result.assign(s, len);
+                           } else if (c.kind == 1) {
+                             result = Num(VmCheckNumberField(S, 1, c.field));
+                           } else {
+                             result = std::to_string(VmCheckIntField(S, 1, c.field));
+                           }
+                         });
     EXPECT_EQ(status, c.code);
     EXPECT_EQ(GetErrorNumber(), 77);
     if (c.code == 0) {

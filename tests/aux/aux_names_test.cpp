@@ -35,7 +35,8 @@ std::string CallField(qvScriptState* L, const char* key, double arg) {
 }
 
 TEST_F(NamesTest, LibraryCommandsAreStoredUnderLowerCaseNamesWithTheirUpvalues) {
-  const qvLibraryRow rows[] = {{"LoadBrush", AddUpvalue}, {"FreeBRUSH", Answer}, {nullptr, nullptr}};
+  const qvLibraryRow rows[] = {
+      {"LoadBrush", AddUpvalue}, {"FreeBRUSH", Answer}, {nullptr, nullptr}};
   VmPushNumber(L, 40);  // the one upvalue
   VmRegisterLibrary(L, "brush", rows, 1);
   // The upvalue is popped; the library table stays.
@@ -70,10 +71,13 @@ TEST_F(NamesTest, LibraryWithoutNameFillsTheTableBelowTheUpvalues) {
 }
 
 TEST_F(NamesTest, ConstantsResolveWithoutRegardToCase) {
-  const qvConstantRow rows[] = {{"Center", nullptr, -100000}, {"Greeting", "Hello", 0},
-                                {"\xc4RGER", nullptr, 7}, {nullptr, nullptr, 0}};
+  const qvConstantRow rows[] = {{"Center", nullptr, -100000},
+                                {"Greeting", "Hello", 0},
+                                {"\xc4RGER", nullptr, 7},
+                                {nullptr, nullptr, 0}};
   VmRegisterConstants(L, rows, 0);
-  const qvConstantRow user[] = {{"MyValue", nullptr, 3}, {"Greeting", nullptr, 99}, {nullptr, nullptr, 0}};
+  const qvConstantRow user[] = {
+      {"MyValue", nullptr, 3}, {"Greeting", nullptr, 99}, {nullptr, nullptr, 0}};
   VmRegisterConstants(L, user, 1);
   EXPECT_EQ(VmGetTop(L), 0);
 
@@ -85,8 +89,8 @@ TEST_F(NamesTest, ConstantsResolveWithoutRegardToCase) {
   } cases[] = {
       {"CENTER", 1, nullptr, -100000}, {"center", 1, nullptr, -100000},
       {"greeting", 1, "Hello", 0},  // the player's constants come first
-      {"GREETING", 1, "Hello", 0},   {"\xe4rger", 1, nullptr, 7},  // Latin-1 folding
-      {"myvalue", 1, nullptr, 3},    {"MYVALUE", 1, nullptr, 3},
+      {"GREETING", 1, "Hello", 0},     {"\xe4rger", 1, nullptr, 7},  // Latin-1 folding
+      {"myvalue", 1, nullptr, 3},      {"MYVALUE", 1, nullptr, 3},
       {"nothing", 0, nullptr, 0},
   };
   for (const Case& c : cases) {

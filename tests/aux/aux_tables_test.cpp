@@ -168,13 +168,14 @@ TEST_F(TablesTest, NamedMetatablesIdentifyTheirUserdata) {
   EXPECT_EQ(VmType(L, -1), kTypeFunction);
   VmSetTop(L, 2);
 
-  int32_t status = Run([&] { VmPushValue(L, 1); }, [](qvScriptState* S) {
-    EXPECT_EQ(VmCallMeta(S, 1, "__describe"), 1);
-    EXPECT_STREQ(VmToString(S, -1), "a brush");
-    int top = VmGetTop(S);
-    EXPECT_EQ(VmCallMeta(S, 1, "__missing"), 0);
-    EXPECT_EQ(VmGetTop(S), top);
-  });
+  int32_t status = Run([&] { VmPushValue(L, 1); },
+                       [](qvScriptState* S) {
+                         EXPECT_EQ(VmCallMeta(S, 1, "__describe"), 1);
+                         EXPECT_STREQ(VmToString(S, -1), "a brush");
+                         int top = VmGetTop(S);
+                         EXPECT_EQ(VmCallMeta(S, 1, "__missing"), 0);
+                         EXPECT_EQ(VmGetTop(S), top);
+                       });
   EXPECT_EQ(status, 0);
   VmSetTop(L, 0);
 }

@@ -1,11 +1,11 @@
+#include "base/support.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "base/support.h"
 
 using namespace qv;
 
@@ -48,7 +48,11 @@ TEST(Support, CaseFoldingIsLatin1WhateverTheLocale) {
   for (const char* loc : {"C", "C.UTF-8", "de_DE.ISO-8859-1"}) {
     std::setlocale(LC_ALL, loc);
     EXPECT_EQ(StrCaseCmp("\xC4rger", "\xE4RGER"), 0) << loc;  // Ärger vs äRGER
-    EXPECT_NE(StrCaseCmp("stra\xDF" "e", "STRASSE"), 0) << loc;
+    EXPECT_NE(StrCaseCmp("stra\xDF"
+                         "e",
+                         "STRASSE"),
+              0)
+        << loc;
     EXPECT_NE(StrCaseCmp("\xF7", "\xD7"), 0) << loc;  // division and multiplication signs
     char name[] = "LoadBrush\xC4\xDE\xFF";
     EXPECT_STREQ(LowerCaseString(name), "loadbrush\xE4\xDE\xFF") << loc;  // thorn has no pair
@@ -68,7 +72,10 @@ TEST(Support, CaseFoldingIsLatin1WhateverTheLocale) {
 }
 
 TEST(Support, CharacterClasses) {
-  struct Case { int c; int graph, letter, alnum; };
+  struct Case {
+    int c;
+    int graph, letter, alnum;
+  };
   const Case cases[] = {{' ', 0, 0, 0}, {'!', 1, 0, 0}, {'7', 1, 0, 1}, {'q', 1, 1, 1},
                         {160, 0, 0, 0}, {161, 1, 0, 0}, {192, 1, 1, 1}, {247, 1, 0, 0},
                         {255, 1, 1, 1}, {256, 0, 0, 0}, {127, 0, 0, 0}};
@@ -80,10 +87,14 @@ TEST(Support, CharacterClasses) {
 }
 
 TEST(Support, RoundToIntTiesToEven) {
-  struct Case { double v; int32_t want; };
-  const Case cases[] = {{2.5, 2},   {3.5, 4},   {-1.5, -2},  {-2.5, -2}, {0.49999, 0},
-                        {-0.5, 0},  {1e9, 1000000000},       {4294967295.0, -1},
-                        {2147483648.0, INT32_MIN}, {-3.7, -4}};
+  struct Case {
+    double v;
+    int32_t want;
+  };
+  const Case cases[] = {{2.5, 2},          {3.5, 4},           {-1.5, -2},
+                        {-2.5, -2},        {0.49999, 0},       {-0.5, 0},
+                        {1e9, 1000000000}, {4294967295.0, -1}, {2147483648.0, INT32_MIN},
+                        {-3.7, -4}};
   for (const auto& k : cases) EXPECT_EQ(RoundToInt(k.v), k.want) << k.v;
 }
 

@@ -1,3 +1,5 @@
+#include "core/applet.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "core/applet.h"
 #include "core/errors.h"
 
 using namespace qv;
@@ -232,9 +233,8 @@ TEST(Applet, DisplayTagsFillDisplayOne) {
   EXPECT_EQ(d->color, 0x123456u);
   EXPECT_EQ(d->x, 10);
   EXPECT_EQ(d->y, -2);
-  EXPECT_EQ(d->valueFlags,
-            kDisplayActive | kDisplayFixed | kDisplayHidePointer | kDisplayAutoScale |
-                kDisplaySmoothScale);
+  EXPECT_EQ(d->valueFlags, kDisplayActive | kDisplayFixed | kDisplayHidePointer |
+                               kDisplayAutoScale | kDisplaySmoothScale);
   EXPECT_EQ(d->maskFlags, kDisplayBorderless | kDisplayFixed | kDisplayHidePointer |
                               kDisplayAutoScale | kDisplayLayerScale);
   EXPECT_EQ(d->scaleWidth, 320);
@@ -362,8 +362,8 @@ TEST(Applet, LabelsConstantsLineMapsAndLinkedFiles) {
   RecordingSink sink;
   MoveAppletNamesToVm(&moved, sink);
   EXPECT_EQ(sink.log, (std::vector<std::string>{"L Start=12", "L loop=99",
-                                                 "C PI=" + std::to_string(3.141592653589793),
-                                                 "C NAME=value"}));
+                                                "C PI=" + std::to_string(3.141592653589793),
+                                                "C NAME=value"}));
   EXPECT_TRUE(moved.labels.empty());
   EXPECT_TRUE(moved.userConstants.empty());
 }
@@ -652,7 +652,8 @@ class OpenAppletTest : public ::testing::Test {
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   int Open(const std::string& path, uint32_t offset = 0) {
@@ -851,7 +852,8 @@ TEST(LinkDescriptor, PatchedCopySeesTheOffset) {
   std::string dir = mkdtemp(pattern);
   std::string copy = dir + "/player";
   std::ofstream(copy, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
   ASSERT_EQ(chmod(copy.c_str(), 0700), 0);
   auto runCopy = [&](uint32_t expect) {
     std::string command = "QV_EXPECT_LINK_OFFSET=" + std::to_string(expect) + " '" + copy + "'";

@@ -32,15 +32,26 @@ TEST_F(ArgsTest, CheckArgCountComparesWithMinimumAndMaximum) {
     int min, max, given;
     int32_t code;
   } cases[] = {
-      {0, 0, 0, 0},  {0, 0, 1, ERR_TOOMANYARGS},         {1, 0, 1, 0},          {1, 0, 9, 0},
-      {1, 0, 0, ERR_MISSINGPARAMTR}, {2, 3, 1, ERR_MISSINGPARAMTR}, {2, 3, 3, 0}, {2, 3, 4, ERR_TOOMANYARGS},
-      {0, 2, 2, 0},  {0, 2, 3, ERR_TOOMANYARGS},
+      {0, 0, 0, 0},
+      {0, 0, 1, ERR_TOOMANYARGS},
+      {1, 0, 1, 0},
+      {1, 0, 9, 0},
+      {1, 0, 0, ERR_MISSINGPARAMTR},
+      {2, 3, 1, ERR_MISSINGPARAMTR},
+      {2, 3, 3, 0},
+      {2, 3, 4, ERR_TOOMANYARGS},
+      {0, 2, 2, 0},
+      {0, 2, 3, ERR_TOOMANYARGS},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.min) + "," + std::to_string(c.max) + " with " + std::to_string(c.given));
+    SCOPED_TRACE(std::to_string(c.min) + "," + std::to_string(c.max) + " with " +
+                 std::to_string(c.given));
     qvScriptState* returned = nullptr;
-    int32_t status = Run([&] { for (int i = 0; i < c.given; ++i) VmPushNumber(L, i); },
-                         [&](qvScriptState* S) { returned = CheckArgCount(S, c.min, c.max); });
+    int32_t status = Run(
+        [&] {
+          for (int i = 0; i < c.given; ++i) VmPushNumber(L, i);
+        },
+        [&](qvScriptState* S) { returned = CheckArgCount(S, c.min, c.max); });
     EXPECT_EQ(status, c.code);
     if (c.code == 0) {
       EXPECT_NE(returned, nullptr);
@@ -60,9 +71,13 @@ TEST_F(ArgsTest, ObjectIdsFromHandlesNumbersAndNil) {
     bool handle;
     int32_t automatic;
   } cases[] = {
-      {kHandle, false, 0, 0, true, 0}, {kNumber, false, 0, 5, false, 0}, {kNil, false, 0, 0, false, 0},
+      {kHandle, false, 0, 0, true, 0},
+      {kNumber, false, 0, 5, false, 0},
+      {kNil, false, 0, 0, false, 0},
       {kText, false, ERR_NUMEXPECTED, 0, false, 0},
-      {kNumber, true, 0, 5, false, 0}, {kNil, true, 0, 0, false, 1}, {kText, true, ERR_NUMEXPECTED, 0, false, 0},
+      {kNumber, true, 0, 5, false, 0},
+      {kNil, true, 0, 0, false, 1},
+      {kText, true, ERR_NUMEXPECTED, 0, false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.arg) + (c.optional ? " optional" : ""));
@@ -73,10 +88,18 @@ TEST_F(ArgsTest, ObjectIdsFromHandlesNumbersAndNil) {
         [&] {
           VmPushNumber(L, 0);  // the id is argument 2
           switch (c.arg) {
-            case kHandle: VmPushLightUserdata(L, &gObject); break;
-            case kNumber: VmPushNumber(L, 5.7); break;
-            case kNil: VmPushNil(L); break;
-            case kText: VmPushString(L, "abc"); break;
+            case kHandle:
+              VmPushLightUserdata(L, &gObject);
+              break;
+            case kNumber:
+              VmPushNumber(L, 5.7);
+              break;
+            case kNil:
+              VmPushNil(L);
+              break;
+            case kText:
+              VmPushString(L, "abc");
+              break;
           }
         },
         [&](qvScriptState* S) {
@@ -146,7 +169,9 @@ TEST_F(ArgsTest, NumbersOrPercentages) {
           else
             VmPushNumber(L, c.number);
         },
-        [&](qvScriptState* S) { result = GetNumberOrPercent(S, 3, c.reference, c.allow, &percent); });
+        [&](qvScriptState* S) {
+          result = GetNumberOrPercent(S, 3, c.reference, c.allow, &percent);
+        });
     ASSERT_EQ(status, c.code);
     if (c.code == 0) {
       EXPECT_DOUBLE_EQ(result, c.result);
@@ -157,7 +182,8 @@ TEST_F(ArgsTest, NumbersOrPercentages) {
   }
   // Any other type: ERR_STRORNUM with the index; a null flag pointer is fine.
   SetErrorNumber(0);
-  EXPECT_EQ(Run([&] { VmNewTable(L); }, [](qvScriptState* S) { GetNumberOrPercent(S, 1, 0, 0, nullptr); }),
+  EXPECT_EQ(Run([&] { VmNewTable(L); },
+                [](qvScriptState* S) { GetNumberOrPercent(S, 1, 0, 0, nullptr); }),
             ERR_STRORNUM);
   EXPECT_EQ(GetErrorNumber(), 1);
 }
@@ -165,8 +191,10 @@ TEST_F(ArgsTest, NumbersOrPercentages) {
 TEST_F(ArgsTest, ConstantsAreLookedUpWithoutRegardToCase) {
   std::string name64(64, 'L');
   std::string name70 = name64 + "ONGER";
-  const qvConstantRow rows[] = {{"Center", nullptr, -100000}, {"Greeting", "hello", 0},
-                                {name64.c_str(), nullptr, 64}, {"A_b$c!", nullptr, 5},
+  const qvConstantRow rows[] = {{"Center", nullptr, -100000},
+                                {"Greeting", "hello", 0},
+                                {name64.c_str(), nullptr, 64},
+                                {"A_b$c!", nullptr, 5},
                                 {nullptr, nullptr, 0}};
   VmRegisterConstants(L, rows, 0);
   const qvConstantRow user[] = {{"MyConst", nullptr, 9}, {nullptr, nullptr, 0}};
@@ -277,8 +305,19 @@ void PushOptions(qvScriptState* L) {
   VmSetTable(L, -3);
 }
 
-enum class Reader { kInt, kUInt, kNumber, kString, kObjectId, kLayer, kSize, kSizeAllow, kNumPct,
-                    kNumPctAllow, kMatrix };
+enum class Reader {
+  kInt,
+  kUInt,
+  kNumber,
+  kString,
+  kObjectId,
+  kLayer,
+  kSize,
+  kSizeAllow,
+  kNumPct,
+  kNumPctAllow,
+  kMatrix
+};
 
 struct FieldCase {
   Reader reader;
@@ -311,7 +350,8 @@ std::string ReadWith(qvScriptState* S, Reader r, const char* key, int* found) {
     }
     case Reader::kString: {
       char buf[8] = "unset";
-      return GetFieldString(S, t, key, buf, sizeof buf, found) ? std::string(buf) : "absent:" + std::string(buf);
+      return GetFieldString(S, t, key, buf, sizeof buf, found) ? std::string(buf)
+                                                               : "absent:" + std::string(buf);
     }
     case Reader::kObjectId: {
       qvObjectId id{-99, nullptr};
@@ -325,14 +365,16 @@ std::string ReadWith(qvScriptState* S, Reader r, const char* key, int* found) {
     case Reader::kSize:
     case Reader::kSizeAllow: {
       int32_t v = -99;
-      return GetFieldSizeOrPercent(S, t, key, r == Reader::kSizeAllow, &v, found) ? std::to_string(v) : "absent";
+      return GetFieldSizeOrPercent(S, t, key, r == Reader::kSizeAllow, &v, found)
+                 ? std::to_string(v)
+                 : "absent";
     }
     case Reader::kNumPct:
     case Reader::kNumPctAllow: {
       double v = -99;
       int pct = -1;
-      if (!GetFieldNumberOrPercent(S, t, key, r == Reader::kNumPct ? 640 : 0, r == Reader::kNumPctAllow, &pct,
-                                   &v, found))
+      if (!GetFieldNumberOrPercent(S, t, key, r == Reader::kNumPct ? 640 : 0,
+                                   r == Reader::kNumPctAllow, &pct, &v, found))
         return "absent";
       return Num(v) + (pct ? "p" : "");
     }
@@ -391,11 +433,12 @@ TEST_F(ArgsTest, FieldReadersReadConvertOrNameTheKey) {
     std::string result;
     int found = 0;
     int top = -1;
-    int32_t status = Run([&] { PushOptions(L); }, [&](qvScriptState* S) {
-      int before = VmGetTop(S);
-      result = ReadWith(S, c.reader, c.key, &found);
-      top = VmGetTop(S) - before - (c.reader == Reader::kMatrix ? 1 : 0);
-    });
+    int32_t status = Run([&] { PushOptions(L); },
+                         [&](qvScriptState* S) {
+                           int before = VmGetTop(S);
+                           result = ReadWith(S, c.reader, c.key, &found);
+                           top = VmGetTop(S) - before - (c.reader == Reader::kMatrix ? 1 : 0);
+                         });
     ASSERT_EQ(status, c.code);
     if (c.code == 0) {
       EXPECT_EQ(result, c.result);
@@ -465,7 +508,8 @@ TEST_F(FileNameTest, ArgumentsAndFieldsResolveByKind) {
           fromField = copy;
           std::free(copy);
           char* untouched = nullptr;
-          EXPECT_EQ(GetFieldFileName(S, 2, "nofile", c.kind, nullptr, &untouched, nullptr, nullptr), 0);
+          EXPECT_EQ(GetFieldFileName(S, 2, "nofile", c.kind, nullptr, &untouched, nullptr, nullptr),
+                    0);
           EXPECT_EQ(untouched, nullptr);
         });
     ASSERT_EQ(status, 0);
@@ -480,19 +524,21 @@ TEST_F(FileNameTest, ArgumentsAndFieldsResolveByKind) {
   }
   // A non-text field names its key; a missing argument its index.
   SetErrorNumber(0);
-  EXPECT_EQ(Run([&] {
-              VmNewTable(L);
-              VmPushString(L, "file");
-              VmNewTable(L);
-              VmSetTable(L, -3);
-            },
-            [](qvScriptState* S) {
-              char* copy = nullptr;
-              GetFieldFileName(S, 1, "file", kLinkedFileFile, nullptr, &copy, nullptr, nullptr);
-            }),
+  EXPECT_EQ(Run(
+                [&] {
+                  VmNewTable(L);
+                  VmPushString(L, "file");
+                  VmNewTable(L);
+                  VmSetTable(L, -3);
+                },
+                [](qvScriptState* S) {
+                  char* copy = nullptr;
+                  GetFieldFileName(S, 1, "file", kLinkedFileFile, nullptr, &copy, nullptr, nullptr);
+                }),
             ERR_STRTABLEARG);
   EXPECT_STREQ(GetErrorString(), "file");
-  EXPECT_EQ(Run([](qvScriptState* S) { ResolveLinkedFileArg(S, 1, kLinkedFileFile, nullptr); }), ERR_STREXPECTED);
+  EXPECT_EQ(Run([](qvScriptState* S) { ResolveLinkedFileArg(S, 1, kLinkedFileFile, nullptr); }),
+            ERR_STREXPECTED);
   EXPECT_EQ(GetErrorNumber(), 1);
 
   // Without an applet nothing is linked.
@@ -518,7 +564,8 @@ TEST(ObjectSize, ProductsAreCheckedForOverflow) {
   };
   for (const Case& c : cases) {
     size_t bytes = 12345;
-    EXPECT_EQ(CheckObjectSize(c.width, c.height, c.unit, &bytes), c.code) << c.width << "x" << c.height;
+    EXPECT_EQ(CheckObjectSize(c.width, c.height, c.unit, &bytes), c.code)
+        << c.width << "x" << c.height;
     if (c.code == 0) {
       EXPECT_EQ(bytes, c.bytes);
     }

@@ -1,3 +1,5 @@
+#include "core/catalog.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 #include <random>
 #include <string>
 
-#include "core/catalog.h"
 #include "core/error_table.h"
 #include "core/vfile.h"
 #include "fixtures/catalog_writer.h"
@@ -25,8 +26,13 @@ struct CatalogPtr {
 qvCatalog* Parse(const std::string& bytes) { return ParseCatalog(bytes.data(), bytes.size()); }
 
 const std::vector<std::pair<uint32_t, std::string>> kTexts = {
-    {0, "Kein Speicher mehr!"}, {3, "Abbruch!"}, {4, "abcd"}, {6, ""}, {91, "Unbekannter Code!"},
-    {3, "second entry of id 3"}, {700, "Datei %s kann nicht gelesen werden!"},
+    {0, "Kein Speicher mehr!"},
+    {3, "Abbruch!"},
+    {4, "abcd"},
+    {6, ""},
+    {91, "Unbekannter Code!"},
+    {3, "second entry of id 3"},
+    {700, "Datei %s kann nicht gelesen werden!"},
 };
 
 }  // namespace
@@ -175,7 +181,10 @@ TEST(Catalog, SearchPaths) {
   EXPECT_EQ(first(1), "cwd native");
   put(work / "Catalogs/german/app.catalog", "cwd english");
   EXPECT_EQ(first(1), "cwd english");
-  put(work / "Catalogs/fran\xC3\xA7" "ais/app.catalog", "francais");
+  put(work /
+          "Catalogs/fran\xC3\xA7"
+          "ais/app.catalog",
+      "francais");
   EXPECT_EQ(first(4), "francais");
   // English is built in; 18 means a language without a catalog directory.
   put(work / "Catalogs/english/app.catalog", "english");

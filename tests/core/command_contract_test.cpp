@@ -63,17 +63,20 @@ class CommandsTest : public VmTest {
 
   // Installs a native error handler that records its four arguments.
   void InstallHandler() {
-    VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
-      gHandlerArgs.clear();
-      for (int i = 1; i <= 4; ++i) {
-        Value v;
-        v.type = VmType(L, i);
-        v.n = VmToNumber(L, i);
-        if (v.type == kTypeString) v.s = VmToString(L, i);
-        gHandlerArgs.push_back(v);
-      }
-      return 0;
-    }, 0);
+    VmPushCClosure(
+        L,
+        [](qvScriptState* L) -> int32_t {
+          gHandlerArgs.clear();
+          for (int i = 1; i <= 4; ++i) {
+            Value v;
+            v.type = VmType(L, i);
+            v.n = VmToNumber(L, i);
+            if (v.type == kTypeString) v.s = VmToString(L, i);
+            gHandlerArgs.push_back(v);
+          }
+          return 0;
+        },
+        0);
     VmRawSetI(L, kRegistryIndex, 3);
     VmSetErrorHandlerRef(L, 3);
   }
@@ -173,7 +176,8 @@ TEST_F(CommandsTest, AScriptHandlerInAScript) {
 }
 
 TEST_F(CommandsTest, AFailingHandlerReportsItsOwnError) {
-  VmPushCClosure(L, [](qvScriptState* L) -> int32_t { VmRaiseError(L, ERR_WRONGOP); }, 0);
+  VmPushCClosure(
+      L, [](qvScriptState* L) -> int32_t { VmRaiseError(L, ERR_WRONGOP); }, 0);
   VmRawSetI(L, kRegistryIndex, 3);
   VmSetErrorHandlerRef(L, 3);
   EXPECT_EQ(Run(kCallFail).status, ERR_WRONGOP);
@@ -419,10 +423,10 @@ loop:
     bool shrinks;  // the iterator's collection moves the records to a smaller array
   };
   const Case cases[] = {
-      {0, 9, false},   // nine calls deep inside the iterator: the records grow once
-      {0, 100, false}, // several growths
-      {30, 0, true},   // grown, shrunk inside the iterator, End at once
-      {30, 40, true},  // grown, shrunk, grown again
+      {0, 9, false},    // nine calls deep inside the iterator: the records grow once
+      {0, 100, false},  // several growths
+      {30, 0, true},    // grown, shrunk inside the iterator, End at once
+      {30, 40, true},   // grown, shrunk, grown again
   };
   for (const Case& k : cases) {
     SCOPED_TRACE("grow " + std::to_string(k.grow) + ", depth " + std::to_string(k.depth));

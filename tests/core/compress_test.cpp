@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "core/compress.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -10,7 +11,6 @@
 #include <string>
 #include <thread>
 
-#include "core/compress.h"
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/vfile.h"
@@ -77,7 +77,7 @@ TEST_F(CompressTest, RoundTrips) {
   const std::string inputs[] = {
       "",
       "hello, hello, hello, hello",
-      std::string(16384, 'a'),                       // exactly one block
+      std::string(16384, 'a'),  // exactly one block
       Noise(16384 * 3 + 17, 1) + std::string(70000, 'z'),
   };
   for (const std::string& data : inputs) {
@@ -113,15 +113,15 @@ TEST_F(CompressTest, ReadsContainersMadeByZlib) {
   EXPECT_EQ(Slurp(Path("out")), data);
 
   // A compressed applet inside a larger file, and the same through a virtual name.
-  std::string exe =
-      Put("player", std::string(1000, 'x') + Container(std::string("QVZ\0", 4), data));
+  std::string exe = Put("player",
+                        std::string(1000, 'x') + Container(std::string("QVZ\0", 4), data));
   uint64_t full = 0;
   ASSERT_EQ(UnpackFile(kAppletPackMagic, exe.c_str(), Path("applet").c_str(), 1000, &full), 0);
   EXPECT_EQ(full, data.size());
   EXPECT_EQ(Slurp(Path("applet")), data);
   char chunk[kMaxPathLength + 1];
-  ASSERT_TRUE(MakeChunkName("packed.qvpk", chunk, sizeof(chunk), 1000, fs::file_size(exe) - 1000,
-                            0, exe.c_str()));
+  ASSERT_TRUE(MakeChunkName("packed.qvpk", chunk, sizeof(chunk), 1000, fs::file_size(exe) - 1000, 0,
+                            exe.c_str()));
   ASSERT_EQ(UnpackFile(kAppletPackMagic, chunk, Path("applet2").c_str(), 0, nullptr), 0);
   EXPECT_EQ(Slurp(Path("applet2")), data);
 }
@@ -144,8 +144,7 @@ TEST_F(CompressTest, BadStreams) {
 
   std::string badHeader = good;
   badHeader[8] = '\x17';
-  EXPECT_EQ(DecompressFile(Put("bh", badHeader).c_str(), Path("out").c_str(), &size),
-            ERR_ZLIBDATA);
+  EXPECT_EQ(DecompressFile(Put("bh", badHeader).c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
   std::string badSum = good;
   badSum.back() ^= 0x55;
   EXPECT_EQ(DecompressFile(Put("bs", badSum).c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
@@ -159,8 +158,7 @@ TEST_F(CompressTest, BadStreams) {
   // Another magic: ERR_PAKFORMAT and no destination at all.
   std::string other = Put("other", Container("QVPX", data));
   EXPECT_EQ(DecompressFile(other.c_str(), Path("never").c_str(), &size), ERR_PAKFORMAT);
-  EXPECT_EQ(DecompressFile(Put("tiny", "QV").c_str(), Path("never").c_str(), &size),
-            ERR_PAKFORMAT);
+  EXPECT_EQ(DecompressFile(Put("tiny", "QV").c_str(), Path("never").c_str(), &size), ERR_PAKFORMAT);
   EXPECT_FALSE(fs::exists(Path("never")));
   EXPECT_EQ(UnpackFile(kAppletPackMagic, Put("applet", Container("QVPK", data)).c_str(),
                        Path("never").c_str(), 0, nullptr),
@@ -207,7 +205,8 @@ TEST_F(CompressTest, AQuitRequestStopsInflatingAndRemovesWhatWasWritten) {
   uint32_t size = 0;
   ASSERT_EQ(InitPlatform(), 0);
   kill(getpid(), SIGINT);
-  for (int i = 0; i < 10000 && !QuitRequested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 10000 && !QuitRequested(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(QuitRequested());
   EXPECT_EQ(DecompressFile(packed.c_str(), Path("out").c_str(), &size), ERR_USERABORT);
   EXPECT_FALSE(fs::exists(Path("out")));

@@ -1,3 +1,5 @@
+#include "core/error_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/error_table.h"
+#include "core/errors.h"
 #include "core/line_maps.h"
 #include "vm/host.h"
-#include "core/errors.h"
 
 using namespace qv;
 
@@ -109,8 +110,7 @@ TEST(ErrorTable, TellingRows) {
       {ERR_FINDCST, "", 0, "Constant not found!"},
       {ERR_READFILE, "data.bin", 0, "Cannot read file data.bin !"},
       {ERR_WRITEFILE, "/tmp/out.txt", 0, "Cannot write to file /tmp/out.txt !"},
-      {ERR_WRONGUSAGE, "", 0,
-       "Wrong usage/parameters for this command!\nRead the documentation!"},
+      {ERR_WRONGUSAGE, "", 0, "Wrong usage/parameters for this command!\nRead the documentation!"},
       {ERR_CONFIG, "", 0, "No script filename specified!"},
       {ERR_ARGS, "", 0, "Wrong arguments specified!"},
       {ERR_LOCKBMAP, "", 0, "Could not lock bitmap!"},

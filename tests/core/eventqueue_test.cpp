@@ -1,3 +1,5 @@
+#include "core/eventqueue.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -5,8 +7,6 @@
 #include <cstring>
 #include <thread>
 #include <vector>
-
-#include "core/eventqueue.h"
 
 using namespace qv;
 

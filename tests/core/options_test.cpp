@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "core/options.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "core/options.h"
 
 using namespace qv;
 
@@ -103,8 +103,8 @@ TEST(Options, CommandLineErrors) {
 }
 
 TEST(Options, CommandLineSlotsAndUserArguments) {
-  Parsed p = Parse({"-quiet", "game.qva", "-Depth", "16", "-speed", "3", "-SCRIPTALIAS",
-                    "My Game", "-NOSOUND", "-level", "-2x"});
+  Parsed p = Parse({"-quiet", "game.qva", "-Depth", "16", "-speed", "3", "-SCRIPTALIAS", "My Game",
+                    "-NOSOUND", "-level", "-2x"});
   ASSERT_EQ(p.code, 0);
   EXPECT_STREQ(SlotText(p, kSlotScript), "game.qva");
   EXPECT_STREQ(p.state.scriptPath, "game.qva");
@@ -185,11 +185,12 @@ TEST(Options, ParseNumber) {
 }
 
 TEST(Options, ApplyDisplaySettings) {
-  Parsed p = Parse({"a.qva", "-WINDOW", "-BORDERLESS", "-SIZEABLE", "-FIXED", "-NOMODESWITCH",
-                    "-HIDEPOINTER", "-NOHIDE", "-KEEPPROPORTIONS", "-FITSCALE", "-HIDETITLEBAR",
-                    "-SMOOTHSCALE", "-DEPTH", "16", "-SCRWIDTH", "$400", "-SCRHEIGHT", "768.9",
-                    "-SCALEWIDTH", "50%", "-SCALEHEIGHT", "300"},
-                   true);
+  Parsed p = Parse(
+      {"a.qva",        "-WINDOW", "-BORDERLESS",      "-SIZEABLE", "-FIXED",        "-NOMODESWITCH",
+       "-HIDEPOINTER", "-NOHIDE", "-KEEPPROPORTIONS", "-FITSCALE", "-HIDETITLEBAR", "-SMOOTHSCALE",
+       "-DEPTH",       "16",      "-SCRWIDTH",        "$400",      "-SCRHEIGHT",    "768.9",
+       "-SCALEWIDTH",  "50%",     "-SCALEHEIGHT",     "300"},
+      true);
   ASSERT_EQ(p.code, 0);
   const qvAppletSettings& s = p.settings;
   EXPECT_EQ(s.displayMode, kDisplayModeWindow);
@@ -245,10 +246,10 @@ TEST(Options, ApplyErrors) {
 }
 
 TEST(Options, ApplyBackfillAndPicture) {
-  Parsed p = Parse({"a", "-BACKFILL", "Gradient", "-STARTCOLOR", "$FF0000", "-ENDCOLOR",
-                    "0xFFFFFFFF", "-SCALEPICTURE", "-PICXPOS", "3.7", "-PICYPOS", "12",
-                    "-PICTRANS", "$00FF00"},
-                   true);
+  Parsed p = Parse(
+      {"a", "-BACKFILL", "Gradient", "-STARTCOLOR", "$FF0000", "-ENDCOLOR", "0xFFFFFFFF",
+       "-SCALEPICTURE", "-PICXPOS", "3.7", "-PICYPOS", "12", "-PICTRANS", "$00FF00"},
+      true);
   ASSERT_EQ(p.code, 0);
   const qvBackfill& b = p.settings.backfill;
   EXPECT_EQ(b.type, kBackfillGradient);
@@ -279,11 +280,31 @@ TEST(Options, ApplyBackfillAndPicture) {
 TEST(Options, ApplyPlayerStateFields) {
   TempDir dir;
   std::string icon = dir.File("icon.png", "x");
-  Parsed p = Parse({"a", "-QUIET", "-NOSOUND", "-OVERWRITE", "-LOCKSETTINGS", "-COMPRESS",
-                    "-EXETYPE", "win32+LINUX", "-EXPORTCOMMANDS", "cmds.txt", "-PRIVATE2",
-                    "consts.txt", "-EXPORTPLUGINS", "plugins.txt", "-SKIPPLUGINS",
-                    "one.qvp|two||three", "-PRIVATE3", "p3", "-SCRIPTALIAS", "Alias",
-                    "-DEBUGDEVICE", "::file/tmp/out.txt", "-ICON16X16", icon, "-ICON512X512",
+  Parsed p = Parse({"a",
+                    "-QUIET",
+                    "-NOSOUND",
+                    "-OVERWRITE",
+                    "-LOCKSETTINGS",
+                    "-COMPRESS",
+                    "-EXETYPE",
+                    "win32+LINUX",
+                    "-EXPORTCOMMANDS",
+                    "cmds.txt",
+                    "-PRIVATE2",
+                    "consts.txt",
+                    "-EXPORTPLUGINS",
+                    "plugins.txt",
+                    "-SKIPPLUGINS",
+                    "one.qvp|two||three",
+                    "-PRIVATE3",
+                    "p3",
+                    "-SCRIPTALIAS",
+                    "Alias",
+                    "-DEBUGDEVICE",
+                    "::file/tmp/out.txt",
+                    "-ICON16X16",
+                    icon,
+                    "-ICON512X512",
                     "missing.png"},
                    true);
   ASSERT_EQ(p.code, 0);
@@ -310,8 +331,12 @@ TEST(Options, ApplyPlayerStateFields) {
   struct {
     const char* value;
     uint32_t mask;
-  } exeTypes[] = {{"classic", 1},   {"CLASSICFPU", 2},  {"retro1+retro2+retro3+retro4", 60},
-                  {"APPLET", 64},   {"win32console", 256}, {"linuxppc+macos86", 18432},
+  } exeTypes[] = {{"classic", 1},
+                  {"CLASSICFPU", 2},
+                  {"retro1+retro2+retro3+retro4", 60},
+                  {"APPLET", 64},
+                  {"win32console", 256},
+                  {"linuxppc+macos86", 18432},
                   {"macos+android+ios", 1024 | 4096 | 8192}};
   for (const auto& e : exeTypes) {
     EXPECT_EQ(Parse({"a", "-EXETYPE", e.value}, true).state.exeTypes, e.mask) << e.value;
@@ -381,9 +406,9 @@ TEST_F(IniTest, SwitchValues) {
   struct Case {
     const char* value;
     int flag;
-  } cases[] = {{"yes", 1}, {"TRUE", 1}, {"On", 1},  {"1", 1},   {"2", 1},  {"-1", 1},
-               {"007", 1}, {"no", 0},   {"off", 0}, {"false", 0}, {"0", 0}, {"", 0},
-               {"\"yes\"", 1}, {"x1", 0}};
+  } cases[] = {{"yes", 1}, {"TRUE", 1}, {"On", 1},      {"1", 1},   {"2", 1},
+               {"-1", 1},  {"007", 1},  {"no", 0},      {"off", 0}, {"false", 0},
+               {"0", 0},   {"", 0},     {"\"yes\"", 1}, {"x1", 0}};
   for (const auto& c : cases) {
     Parsed p = Run(std::string("NOSOUND=") + c.value + "\n", {"-NOSOUND"});
     ASSERT_EQ(p.code, 0) << c.value;
@@ -411,9 +436,15 @@ TEST_F(IniTest, SyntaxErrors) {
       {"  # indented comment\nDEPTH=1", 0},
       {"DEPTH=", 0},
       // A byte-order mark counts only as the file's first bytes, and only whole.
-      {"DEPTH=1\n\xEF\xBB\xBF" "QUIET=1\n", ERR_INISYNTAX},
-      {"\xEF\xBB\xBF\xEF\xBB\xBF" "DEPTH=1\n", ERR_INISYNTAX},
-      {"\xEF\xBB" "DEPTH=1\n", ERR_INISYNTAX},
+      {"DEPTH=1\n\xEF\xBB\xBF"
+       "QUIET=1\n",
+       ERR_INISYNTAX},
+      {"\xEF\xBB\xBF\xEF\xBB\xBF"
+       "DEPTH=1\n",
+       ERR_INISYNTAX},
+      {"\xEF\xBB"
+       "DEPTH=1\n",
+       ERR_INISYNTAX},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.ini).code, c.code) << c.ini.substr(0, 30);
@@ -422,7 +453,9 @@ TEST_F(IniTest, SyntaxErrors) {
 
 // Editors that save UTF-8 may start the file with a byte-order mark.
 TEST_F(IniTest, ByteOrderMarkIsSkipped) {
-  Parsed p = Run("\xEF\xBB\xBF" "DEPTH=16\nQUIET=yes\n");
+  Parsed p = Run(
+      "\xEF\xBB\xBF"
+      "DEPTH=16\nQUIET=yes\n");
   ASSERT_EQ(p.code, 0);
   EXPECT_STREQ(SlotText(p, kSlotDepth), "16");
   EXPECT_EQ(p.slots.slot[kSlotQuiet].flag, 1);
@@ -456,7 +489,9 @@ TEST(LinkDatabase, EntriesAndSyntax) {
       {"x\"y.png\n", false, 0, {"x\"y.png"}},
       // Names the lookup would not tell apart are listed once.
       {"a.png\nA.PNG\ndir\\x.png\ndir/X.png\n", false, 0, {"a.png", "dir\\x.png"}},
-      {"Sans.font\nSerif.FONT\nMono\nx.ttf\nsans\n", true, 0,
+      {"Sans.font\nSerif.FONT\nMono\nx.ttf\nsans\n",
+       true,
+       0,
        {"::font:Sans", "::font:Serif", "::font:Mono", "::font:x.ttf"}},
       {longest + "\n", false, 0, {longest}},
       {longest + "\n", true, ERR_LFSYNTAX, {}},  // "::font:" makes it too long
@@ -511,8 +546,8 @@ TEST(LinkDatabase, ListedNamesMissingFilesAndTheCompileRequest) {
   Parsed plain = Parse({"game.qva", "-LINKFILES", missing, "-LINKFONTS", fonts}, true);
   EXPECT_EQ(plain.code, 0);
   EXPECT_TRUE(plain.settings.linkedFiles.empty());
-  Parsed compile =
-      Parse({"game.qva", "-COMPILE", "out", "-LINKFILES", files, "-LINKFONTS", fonts}, true);
+  Parsed compile = Parse({"game.qva", "-COMPILE", "out", "-LINKFILES", files, "-LINKFONTS", fonts},
+                         true);
   EXPECT_EQ(compile.code, 0);
   EXPECT_EQ(compile.settings.linkedFiles.size(), 3u);
   EXPECT_EQ(Parse({"game.qva", "-COMPILE", "out", "-LINKFONTS", missing}, true).code, ERR_READFILE);

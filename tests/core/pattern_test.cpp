@@ -37,17 +37,13 @@ TEST(Pattern, MalformedPatternsGiveTheirCodes) {
     const char* pattern;
     int32_t code;
   } cases[] = {
-      {"abc", "%1", ERR_INVCAPIDX},           // no capture yet
-      {"abc", "(a%1)", ERR_INVCAPIDX},        // the capture is still open
-      {"abc", "a)", ERR_INVPATCAP},
-      {"abc", "a%", ERR_MALFORMPAT1},
-      {"abc", "[a", ERR_MALFORMPAT2},
-      {"abc", "[a%", ERR_MALFORMPAT2},
-      {"abc", "[]", ERR_MALFORMPAT2},         // "]" right after "[" is a member
-      {"abc", "%b", ERR_UNBALANCEDPAT},
-      {"abc", "%bx", ERR_UNBALANCEDPAT},
-      {"abc", "%fa", ERR_MISSINGOPBRACK},
-      {"abc", "%f", ERR_MISSINGOPBRACK},
+      {"abc", "%1", ERR_INVCAPIDX},     // no capture yet
+      {"abc", "(a%1)", ERR_INVCAPIDX},  // the capture is still open
+      {"abc", "a)", ERR_INVPATCAP},       {"abc", "a%", ERR_MALFORMPAT1},
+      {"abc", "[a", ERR_MALFORMPAT2},     {"abc", "[a%", ERR_MALFORMPAT2},
+      {"abc", "[]", ERR_MALFORMPAT2},  // "]" right after "[" is a member
+      {"abc", "%b", ERR_UNBALANCEDPAT},   {"abc", "%bx", ERR_UNBALANCEDPAT},
+      {"abc", "%fa", ERR_MISSINGOPBRACK}, {"abc", "%f", ERR_MISSINGOPBRACK},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FindFirst(c.subject, c.pattern).code, c.code) << c.pattern;
@@ -96,9 +92,11 @@ TEST(Pattern, ClassesTakeLatin1LettersAndComplements) {
       {"t\xC9T\xE9", "%u+", "\xC9T"},
       {"ab12cd", "%D+", "ab"},
       {"ab \t\ncd", "%s+", " \t\n"},
-      {"a\xF7" "b", "%A", "\xF7"},  // the division sign is no letter
+      {"a\xF7"
+       "b",
+       "%A", "\xF7"},  // the division sign is no letter
       {"x-1,y", "[%d,-]+", "-1,"},
-      {"ZZ", "[a-z]", ""},           // no match at all
+      {"ZZ", "[a-z]", ""},  // no match at all
   };
   for (const Case& c : cases) {
     Found f = FindFirst(c.subject, c.pattern);
@@ -115,11 +113,8 @@ TEST(Pattern, LongSubjectsDoNotDeepenTheRecursion) {
     const char* pattern;
     size_t length;
   } cases[] = {
-      {"a*b", s.size()},
-      {"a-b", s.size()},
-      {".-$", s.size()},
-      {"(a+)(b)", s.size()},
-      {"%f[%a]a*", s.size() - 1},
+      {"a*b", s.size()},     {"a-b", s.size()},          {".-$", s.size()},
+      {"(a+)(b)", s.size()}, {"%f[%a]a*", s.size() - 1},
   };
   for (const Case& c : cases) {
     Found f = FindFirst(s, c.pattern);
@@ -146,7 +141,9 @@ TEST(Pattern, PollEndsExponentialBacktracking) {
   qvPatternMatch m;
   PatternBegin(&m, s.data(), s.size(), p.data(), p.size());
   int polls = 0;
-  m.poll = [](void* data) -> int32_t { return ++*static_cast<int*>(data) == 3 ? ERR_USERABORT : 0; };
+  m.poll = [](void* data) -> int32_t {
+    return ++*static_cast<int*>(data) == 3 ? ERR_USERABORT : 0;
+  };
   m.pollData = &polls;
   const char* end;
   EXPECT_EQ(PatternMatchAt(&m, s.data(), p.data(), &end), ERR_USERABORT);

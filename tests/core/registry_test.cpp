@@ -49,7 +49,8 @@ class RegistryTest : public ::testing::Test {
 int32_t NoOp(qvScriptState*) { return 0; }
 
 TEST_F(RegistryTest, FindCommandGivesTheRegisteredSpellingOfTheFirstMatch) {
-  static const qvLibraryRow brush[] = {{"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
+  static const qvLibraryRow brush[] = {
+      {"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
   static const qvLibraryRow other[] = {{"DISPLAYBRUSH", NoOp}, {"Wait", NoOp}, {nullptr, nullptr}};
   static const qvLibrary libraries[] = {{"brush", brush, nullptr, nullptr},
                                         {"empty", nullptr, nullptr, nullptr},
@@ -76,8 +77,8 @@ int32_t OpenFails(qvScriptState*) { return ERR_MEM; }
 
 TEST_F(RegistryTest, OpenLibraryRegistersCommandsConstantsAndTheListThenRunsOpen) {
   static const qvLibraryRow commands[] = {{"LoadBrush", NoOp}, {nullptr, nullptr}};
-  static const qvConstantRow constants[] = {{"BrushCenter", nullptr, -100000}, {"BrushName", "b", 0},
-                                            {nullptr, nullptr, 0}};
+  static const qvConstantRow constants[] = {
+      {"BrushCenter", nullptr, -100000}, {"BrushName", "b", 0}, {nullptr, nullptr, 0}};
   static const qvLibrary brush{"brush", commands, constants, OpenReadsItsCommand};
   gOpenedWithCommand = 0;
   VmPushNumber(L, 7);  // something of the caller's on the stack
@@ -194,8 +195,8 @@ TEST_F(RegistryTest, RuntimeAttributesCountHandledTags) {
   EXPECT_EQ(GetExitOnError(), 0);
   EXPECT_EQ(IsScriptRunning(), 1);
   intptr_t exitOnError = -1, quiet = -1, loader = -1, age = -1, running = -1;
-  const qvAttrGetItem gets[] = {{12, &exitOnError}, {2, &quiet}, {6, &loader}, {1, &age},
-                                {23, &running}, {0, nullptr}};
+  const qvAttrGetItem gets[] = {{12, &exitOnError}, {2, &quiet},    {6, &loader},
+                                {1, &age},          {23, &running}, {0, nullptr}};
   EXPECT_EQ(GetRuntimeAttrs(nullptr, gets), 4);  // 23 is left to the chain
   EXPECT_EQ(exitOnError, 0);
   EXPECT_EQ(quiet, 1);
@@ -213,8 +214,9 @@ TEST_F(RegistryTest, RuntimeAttributesCountHandledTags) {
   int context = 0;
   const qvAttrSetItem chained[] = {{5, 50}, {7, 70}, {99, 9}, {0, 0}};
   EXPECT_EQ(SetRuntimeAttrs(&context, chained), 2);
-  EXPECT_EQ(gLog.calls, (std::vector<std::string>{"first 5=50 ctx", "first 7=70 ctx", "second 7=70 ctx",
-                                                  "first 99=9 ctx", "second 99=9 ctx"}));
+  EXPECT_EQ(gLog.calls,
+            (std::vector<std::string>{"first 5=50 ctx", "first 7=70 ctx", "second 7=70 ctx",
+                                      "first 99=9 ctx", "second 99=9 ctx"}));
   EXPECT_EQ(GetRuntimeAttrs(nullptr, gets), 5);
   EXPECT_EQ(running, 4242);
 }
@@ -286,9 +288,15 @@ int32_t CreateThing(qvScriptState* L) {
   gArgs.clear();
   for (int i = 1; i <= VmGetTop(L); ++i) {
     switch (VmType(L, i)) {
-      case kTypeNil: gArgs.push_back("nil"); break;
-      case kTypeLightUserdata: gArgs.push_back("handle"); break;
-      default: gArgs.push_back(VmToString(L, i)); break;
+      case kTypeNil:
+        gArgs.push_back("nil");
+        break;
+      case kTypeLightUserdata:
+        gArgs.push_back("handle");
+        break;
+      default:
+        gArgs.push_back(VmToString(L, i));
+        break;
     }
   }
   VmPushString(L, "made");
@@ -298,7 +306,8 @@ int32_t CreateThing(qvScriptState* L) {
 int32_t Failing(qvScriptState*) { return ERR_WRONGUSAGE; }
 
 TEST_F(RegistryTest, ScriptFunctionsAreCalledByNameWithTypedArguments) {
-  static const qvLibraryRow rows[] = {{"CreateThing", CreateThing}, {"Failing", Failing}, {nullptr, nullptr}};
+  static const qvLibraryRow rows[] = {
+      {"CreateThing", CreateThing}, {"Failing", Failing}, {nullptr, nullptr}};
   VmPushValue(L, kGlobalsIndex);
   VmRegisterLibrary(L, nullptr, rows, 0);  // commands as globals
   VmSetTop(L, 0);
@@ -307,13 +316,13 @@ TEST_F(RegistryTest, ScriptFunctionsAreCalledByNameWithTypedArguments) {
   qvObjectId byNumber{12, nullptr};
   qvObjectId byHandle{0, &handle};
   const qvScriptArg args[] = {
-      {kArgInt, -5, nullptr},          {kArgUInt, 4294967295LL, nullptr},
-      {kArgString, 0, "text"},         {kArgNil, 0, nullptr},
-      {kArgHandle, 0, &handle},        {kArgObjectId, 0, &byNumber},
+      {kArgInt, -5, nullptr},       {kArgUInt, 4294967295LL, nullptr}, {kArgString, 0, "text"},
+      {kArgNil, 0, nullptr},        {kArgHandle, 0, &handle},          {kArgObjectId, 0, &byNumber},
       {kArgObjectId, 0, &byHandle},
   };
   EXPECT_EQ(CallScriptFunction(L, "CREATETHING", 2, 7, args), 0);
-  EXPECT_EQ(gArgs, (std::vector<std::string>{"-5", "4294967295", "text", "nil", "handle", "12", "handle"}));
+  EXPECT_EQ(gArgs, (std::vector<std::string>{"-5", "4294967295", "text", "nil", "handle", "12",
+                                             "handle"}));
   ASSERT_EQ(VmGetTop(L), 2);
   EXPECT_STREQ(VmToString(L, 1), "made");
   EXPECT_EQ(VmToNumber(L, 2), 7);
@@ -342,7 +351,8 @@ std::string Slurp(const std::filesystem::path& path) {
 }
 
 TEST_F(RegistryTest, CommandAndConstantDumpsWriteOneNamePerLine) {
-  static const qvLibraryRow brush[] = {{"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
+  static const qvLibraryRow brush[] = {
+      {"LoadBrush", NoOp}, {"DisplayBrush", NoOp}, {nullptr, nullptr}};
   static const qvLibraryRow none[] = {{nullptr, nullptr}};
   static const qvLibrary libraries[] = {{"brush", brush, nullptr, nullptr},
                                         {"video", none, nullptr, nullptr},
@@ -353,9 +363,12 @@ TEST_F(RegistryTest, CommandAndConstantDumpsWriteOneNamePerLine) {
   std::filesystem::create_directories(dir);
   const std::string commands = (dir / "commands.txt").string();
   EXPECT_EQ(DumpCommandNames(commands.c_str()), 1);
-  EXPECT_EQ(Slurp(commands), "::brush\n2\nLoadBrush\nDisplayBrush\n::video\n0\n::sound\n0\n::end\n");
+  EXPECT_EQ(Slurp(commands),
+            "::brush\n2\nLoadBrush\nDisplayBrush\n::video\n0\n::sound\n0\n::end\n");
 
-  const qvConstantRow rows[] = {{"Center", nullptr, 1}, {"Greeting", "hi", 0}, {"NoColor", nullptr, 2},
+  const qvConstantRow rows[] = {{"Center", nullptr, 1},
+                                {"Greeting", "hi", 0},
+                                {"NoColor", nullptr, 2},
                                 {nullptr, nullptr, 0}};
   VmRegisterConstants(L, rows, 0);
   const qvConstantRow user[] = {{"Mine", nullptr, 3}, {nullptr, nullptr, 0}};

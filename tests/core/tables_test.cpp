@@ -2,14 +2,14 @@
 // orders that must never take the scans past the array, and the nesting limit of deep copies.
 #include "core/tables.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/errors.h"
 #include "vm/auxlib.h"
@@ -20,7 +20,10 @@ namespace {
 
 class TablesTest : public ::testing::Test {
  protected:
-  void SetUp() override { L = VmOpenState(); ASSERT_NE(L, nullptr); }
+  void SetUp() override {
+    L = VmOpenState();
+    ASSERT_NE(L, nullptr);
+  }
   void TearDown() override { VmCloseState(L); }
 
   void PushArray(const std::vector<double>& items) {
@@ -59,9 +62,12 @@ TEST_F(TablesTest, NumberFastPathMatchesTheGeneralPathBitForBit) {
     for (int i = 0; i < n; ++i) {
       uint32_t pick = rng();
       // Few distinct values in some rounds (many ties), NaNs and signed zeros in others.
-      if (round % 3 == 0) items.push_back(pick % 5);
-      else if (round % 3 == 1 && pick % 7 == 0) items.push_back(specials[pick % 8]);
-      else items.push_back(static_cast<double>(pick) / 7.0 - 3e8);
+      if (round % 3 == 0)
+        items.push_back(pick % 5);
+      else if (round % 3 == 1 && pick % 7 == 0)
+        items.push_back(specials[pick % 8]);
+      else
+        items.push_back(static_cast<double>(pick) / 7.0 - 3e8);
     }
     PushArray(items);
     PushArray(items);
@@ -86,10 +92,18 @@ int32_t ChaoticOrder(qvScriptState* L) {
   double b = VmToNumber(L, 2);
   int result;
   switch (gOrderKind) {
-    case 0: result = 1; break;                      // everything comes first
-    case 1: result = static_cast<int>(gOrderRng() & 1); break;  // coin tosses
-    case 2: result = a <= b; break;                 // "or equal" puts a pivot before itself
-    default: result = a > 50 ? 1 : a < b; break;    // large items claim to come first
+    case 0:
+      result = 1;
+      break;  // everything comes first
+    case 1:
+      result = static_cast<int>(gOrderRng() & 1);
+      break;  // coin tosses
+    case 2:
+      result = a <= b;
+      break;  // "or equal" puts a pivot before itself
+    default:
+      result = a > 50 ? 1 : a < b;
+      break;  // large items claim to come first
   }
   VmPushNumber(L, result);
   return 1;

@@ -23,7 +23,9 @@ int32_t GivesNumber(qvScriptState* L) {
 
 // Stand-ins for "tostring" that give the text of "first" and misbehave on anything else, so that
 // a line is half made when they do.
-bool First(qvScriptState* L) { return VmType(L, 1) == kTypeString && std::string(VmToString(L, 1)) == "first"; }
+bool First(qvScriptState* L) {
+  return VmType(L, 1) == kTypeString && std::string(VmToString(L, 1)) == "first";
+}
 int32_t GivesTable(qvScriptState* L) {
   if (First(L)) return TextOf(L);
   VmNewTable(L);
@@ -77,8 +79,11 @@ class ValueTextTest : public VmTest {
 TEST_F(ValueTextTest, EveryKindOfValue) {
   VmPushNil(L);
   EXPECT_EQ(Text(), "Nil");
-  struct { double n; const char* text; } numbers[] = {
-      {1, "1"}, {-2.5, "-2.5"}, {0.1, "0.1"}, {1e20, "1e+20"}, {-0.0, "-0"}, {1.0 / 3, "0.33333333333333"}};
+  struct {
+    double n;
+    const char* text;
+  } numbers[] = {{1, "1"},        {-2.5, "-2.5"}, {0.1, "0.1"},
+                 {1e20, "1e+20"}, {-0.0, "-0"},   {1.0 / 3, "0.33333333333333"}};
   for (const auto& k : numbers) {
     VmPushNumber(L, k.n);
     EXPECT_EQ(Text(), k.text);
@@ -108,10 +113,13 @@ TEST_F(ValueTextTest, TheToStringMetamethodDecides) {
   VmNewTable(L);  // the value
   VmNewTable(L);  // its metatable
   VmPushString(L, "__tostring");
-  VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
-    VmPushString(L, VmType(L, 1) == kTypeTable ? "a table of mine" : "?");
-    return 1;
-  }, 0);
+  VmPushCClosure(
+      L,
+      [](qvScriptState* L) -> int32_t {
+        VmPushString(L, VmType(L, 1) == kTypeTable ? "a table of mine" : "?");
+        return 1;
+      },
+      0);
   VmRawSet(L, -3);
   VmSetMetaTable(L, -2);
   EXPECT_EQ(Text(), "a table of mine");

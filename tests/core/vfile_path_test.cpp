@@ -76,8 +76,8 @@ TEST(VfilePath, NativePaths) {
 
 TEST(VfilePath, ChunkNames) {
   char out[128];
-  ASSERT_TRUE(MakeChunkName("images/logo.png", out, sizeof(out), 40000, 1234, 960,
-                            "C:\\apps\\demo.exe"));
+  ASSERT_TRUE(
+      MakeChunkName("images/logo.png", out, sizeof(out), 40000, 1234, 960, "C:\\apps\\demo.exe"));
   EXPECT_STREQ(out, ":::chunk40960:1234*logo.png/C:\\apps\\demo.exe");
   EXPECT_TRUE(IsVirtualName(out));
   EXPECT_FALSE(IsMemoryFileName(out));

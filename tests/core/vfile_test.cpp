@@ -1,3 +1,5 @@
+#include "core/vfile.h"
+
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -12,7 +14,6 @@
 
 #include "core/error_table.h"
 #include "core/errors.h"
-#include "core/vfile.h"
 #include "platform/loop.h"
 
 using namespace qv;
@@ -49,8 +50,8 @@ class VfileTest : public ::testing::Test {
   }
   std::string Chunk(uint64_t offset, uint64_t length, const std::string& container) const {
     char name[kMaxPathLength + 1];
-    EXPECT_TRUE(MakeChunkName("sub/inner.bin", name, sizeof(name), offset, length, 0,
-                              container.c_str()));
+    EXPECT_TRUE(
+        MakeChunkName("sub/inner.bin", name, sizeof(name), offset, length, 0, container.c_str()));
     return name;
   }
   fs::path dir_;
@@ -121,8 +122,8 @@ TEST_F(VfileTest, MemoryFilesOpenOnlyUnderTheirRegisteredName) {
   static const char kData[] = "hello memory";
   int released = 0;
   char name[kMaxPathLength + 1];
-  ASSERT_TRUE(RegisterMemoryFile("dir/greeting.txt", kData, 12, 42, [&] { ++released; }, name,
-                                 sizeof(name)));
+  ASSERT_TRUE(RegisterMemoryFile(
+      "dir/greeting.txt", kData, 12, 42, [&] { ++released; }, name, sizeof(name)));
   EXPECT_TRUE(IsMemoryFileName(name));
   EXPECT_STREQ(GetDisplayName(name), "greeting.txt");
   EXPECT_FALSE(RegisterMemoryFile("other", kData, 3, 42, nullptr, name + 0, 0));  // no room
@@ -268,8 +269,8 @@ TEST(VfileLinks, ResolveLinkedFile) {
   char out[kMaxPathLength + 1];
   bool isFont = true;
 
-  const char* r = ResolveLinkedFile(links, 1000, "/apps/demo", "data/Pic.PNG", false, &isFont,
-                                    out, sizeof(out));
+  const char* r = ResolveLinkedFile(links, 1000, "/apps/demo", "data/Pic.PNG", false, &isFont, out,
+                                    sizeof(out));
   EXPECT_STREQ(r, ":::chunk1100:50*pic.png//apps/demo");
   EXPECT_FALSE(isFont);
   r = ResolveLinkedFile(links, 1000, "/apps/demo", "other.txt", false, &isFont, out, sizeof(out));

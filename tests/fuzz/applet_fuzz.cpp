@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The reader sees the bytes as a memory file of the file layer.
   std::vector<uint8_t> copy(data, data + size);
   char name[qv::kMaxPathLength + 1];
-  if (!qv::RegisterMemoryFile("fuzz.qva", copy.data(), copy.size(), 1, nullptr, name, sizeof name)) {
+  if (!qv::RegisterMemoryFile("fuzz.qva", copy.data(), copy.size(), 1, nullptr, name,
+                              sizeof name)) {
     return 0;
   }
   qv::qvFile* file = qv::OpenFileQ(name, qv::kFileRead);

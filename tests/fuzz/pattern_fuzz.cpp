@@ -18,7 +18,8 @@ namespace {
 class TemplateReplacer final : public qv::qvPatternReplacer {
  public:
   TemplateReplacer(const char* tmpl, size_t size) : tmpl_(tmpl), size_(size) {}
-  int32_t Add(const qv::qvPatternMatch& m, const char* start, const char* end, std::string* out) override {
+  int32_t Add(const qv::qvPatternMatch& m, const char* start, const char* end,
+              std::string* out) override {
     return qv::PatternExpandTemplate(m, tmpl_, size_, start, end, out);
   }
 

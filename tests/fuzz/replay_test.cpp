@@ -1,7 +1,8 @@
 // Replays the committed fuzz corpus in the normal build: only the loader's codes come out.
+#include "tests/fuzz/replay.h"
+
 #include <gtest/gtest.h>
 
-#include "tests/fuzz/replay.h"
 #include "tests/fuzz/vm_load_harness.h"
 
 namespace {

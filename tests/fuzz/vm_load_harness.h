@@ -51,7 +51,8 @@ inline bool WorthRunning(const qvProto* p) {
 
 inline int Collect(qvScriptState*, const void* bytes, size_t size, void* arg) {
   auto* out = static_cast<std::vector<uint8_t>*>(arg);
-  out->insert(out->end(), static_cast<const uint8_t*>(bytes), static_cast<const uint8_t*>(bytes) + size);
+  out->insert(out->end(), static_cast<const uint8_t*>(bytes),
+              static_cast<const uint8_t*>(bytes) + size);
   return 0;
 }
 
@@ -89,7 +90,8 @@ inline int32_t LoadChunk(const uint8_t* data, size_t size) {
 }
 
 inline bool IsLoaderStatus(int32_t status) {
-  return status == 0 || status == ERR_MEM || (status >= ERR_UNEXPECTEDEOF && status <= ERR_UNKNUMFMT);
+  return status == 0 || status == ERR_MEM ||
+         (status >= ERR_UNEXPECTEDEOF && status <= ERR_UNKNUMFMT);
 }
 
 }  // namespace qv::fuzz

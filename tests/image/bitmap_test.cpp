@@ -18,8 +18,9 @@ using qv::testimage::PlanePtr;
 using qv::testimage::Px;
 
 TEST(BitMap, RowsKeepFourSparePixelsAndOneSpareRow) {
-  struct Case { int w, h, pixelsPerRow; } cases[] = {
-      {1, 1, 4}, {3, 2, 4}, {4, 1, 8}, {7, 1, 8}, {8, 3, 12}, {0, 0, 4}};
+  struct Case {
+    int w, h, pixelsPerRow;
+  } cases[] = {{1, 1, 4}, {3, 2, 4}, {4, 1, 8}, {7, 1, 8}, {8, 3, 12}, {0, 0, 4}};
   for (auto c : cases) {
     BitMapPtr b(AllocBitMap(c.w, c.h));
     ASSERT_TRUE(b) << c.w;
@@ -97,10 +98,19 @@ TEST(BitMap, LockView) {
 
 TEST(BitMap, AttributesByCode) {
   BitMapPtr b(AllocBitMap(13, 6));
-  struct Case { int32_t code, want; } cases[] = {
-      {kBmaWidth, 13},       {kBmaWidth3, 13},      {kBmaWidth4, 13},  {kBmaBytesPerRow, 64},
-      {kBmaBytesPerRow2, 64}, {kBmaMaskBytesPerRow, 2}, {kBmaPixelsPerRow, 16}, {kBmaHeight, 6},
-      {kBmaDepth, 32},       {kBmaRecord, 0},       {99, 0}};
+  struct Case {
+    int32_t code, want;
+  } cases[] = {{kBmaWidth, 13},
+               {kBmaWidth3, 13},
+               {kBmaWidth4, 13},
+               {kBmaBytesPerRow, 64},
+               {kBmaBytesPerRow2, 64},
+               {kBmaMaskBytesPerRow, 2},
+               {kBmaPixelsPerRow, 16},
+               {kBmaHeight, 6},
+               {kBmaDepth, 32},
+               {kBmaRecord, 0},
+               {99, 0}};
   for (auto c : cases) EXPECT_EQ(GetBitMapAttr(b.get(), c.code), c.want) << c.code;
   EXPECT_EQ(GetBitMapAttr(nullptr, kBmaWidth), 0);
 }
@@ -116,14 +126,16 @@ struct ForeignBitMap {
 };
 
 TEST(BitMap, PixelReadByFormat) {
-  struct Case { int32_t format; int bpp; uint32_t stored; uint32_t want; } cases[] = {
-      {kPixRGB565, 2, 0xFFFF, 0x00F8FCF8},
-      {kPixRGB565, 2, 0xF800, 0x00F80000},
+  struct Case {
+    int32_t format;
+    int bpp;
+    uint32_t stored;
+    uint32_t want;
+  } cases[] = {
+      {kPixRGB565, 2, 0xFFFF, 0x00F8FCF8},     {kPixRGB565, 2, 0xF800, 0x00F80000},
       {kPixARGB32, 4, 0x80123456, 0x00123456},  // alpha dropped
-      {kPixBGRx32, 4, 0x563412FF, 0x00123456},
-      {kPixRGBx32, 4, 0x123456FF, 0x00123456},
-      {kPixxBGR32, 4, 0xFF563412, 0x00123456},
-      {kPixRGB24, 3, 0x123456, 0},  // no reader
+      {kPixBGRx32, 4, 0x563412FF, 0x00123456}, {kPixRGBx32, 4, 0x123456FF, 0x00123456},
+      {kPixxBGR32, 4, 0xFF563412, 0x00123456}, {kPixRGB24, 3, 0x123456, 0},  // no reader
   };
   for (auto c : cases) {
     ForeignBitMap f(c.format, c.bpp, 2, 2);
@@ -133,9 +145,13 @@ TEST(BitMap, PixelReadByFormat) {
 }
 
 TEST(BitMap, PixelWriteByFormat) {
-  struct Case { int32_t format; int bpp; uint32_t want; } cases[] = {
-      {kPixRGB565, 2, 0x11AA}, {kPixARGB32, 4, 0x00123456}, {kPixBGRx32, 4, 0x56341200},
-      {kPixRGBx32, 4, 0x12345600}, {kPixxBGR32, 4, 0x00563412}, {kPixRGB24, 3, 0xEEEEEE}};
+  struct Case {
+    int32_t format;
+    int bpp;
+    uint32_t want;
+  } cases[] = {{kPixRGB565, 2, 0x11AA},     {kPixARGB32, 4, 0x00123456},
+               {kPixBGRx32, 4, 0x56341200}, {kPixRGBx32, 4, 0x12345600},
+               {kPixxBGR32, 4, 0x00563412}, {kPixRGB24, 3, 0xEEEEEE}};
   for (auto c : cases) {
     ForeignBitMap f(c.format, c.bpp, 2, 2);
     std::memset(f.bytes.data(), 0xEE, f.bytes.size());
@@ -166,8 +182,10 @@ TEST(BitMap, ARGBReadKeepsAlphaAndPointsOutsideAreIgnored) {
 }
 
 TEST(BitMap, MaskPixelModes) {
-  struct Case { int32_t mode; bool from0, from1; } cases[] = {
-      {0, 1, 1}, {1, 0, 0}, {2, 1, 1}, {3, 1, 0}, {4, 0, 1}, {5, 1, 1}, {9, 0, 1}};
+  struct Case {
+    int32_t mode;
+    bool from0, from1;
+  } cases[] = {{0, 1, 1}, {1, 0, 0}, {2, 1, 1}, {3, 1, 0}, {4, 0, 1}, {5, 1, 1}, {9, 0, 1}};
   for (auto c : cases) {
     PlanePtr m(AllocMask(10, 2, true));
     WriteBitMapPixel(m.get(), 9, 1, c.mode);
@@ -209,7 +227,10 @@ TEST(BitMap, FromARGBWithStrideAndColourKey) {
 TEST(Blit, NullDestinationPrintsTheEntryPoint) {
   BitMapPtr src(AllocBitMap(4, 4));
   PlanePtr mask(AllocMask(4, 4, true));
-  struct Case { std::string want; void (*call)(const qvBitMap*, const qvPlane*); } cases[] = {
+  struct Case {
+    std::string want;
+    void (*call)(const qvBitMap*, const qvPlane*);
+  } cases[] = {
       {"ERROR! BLTBITMAP() CALLED WITH DST=NULL!\n",
        [](const qvBitMap* s, const qvPlane*) { BltBitMap(s, 0, 0, nullptr, 0, 0, 1, 1); }},
       {"ERROR! BLTMASK() CALLED WITH DST=NULL!\n",
@@ -225,7 +246,8 @@ TEST(Blit, NullDestinationPrintsTheEntryPoint) {
 }
 
 TEST(Blit, RectanglesAreClippedToBothSides) {
-  struct Case { int sx, sy, dx, dy, w, h;
+  struct Case {
+    int sx, sy, dx, dy, w, h;
   } cases[] = {{0, 0, 0, 0, 8, 8},
                {-3, -2, 0, 0, 8, 8},
                {0, 0, -3, -2, 8, 8},
@@ -302,8 +324,11 @@ TEST(Blit, OtherDepthsAreLeftAlone) {
 
 TEST(Plane, BltPlaneModes) {
   // Source row bits 1100, destination 1010 over 4 columns starting at column 6 (mid byte).
-  struct Case { int mode; const char* want; } cases[] = {
-      {0, "1110"}, {1, "0010"}, {2, "1100"}, {3, "0110"}, {4, "1000"}, {5, "1110"}, {6, "1010"}};
+  struct Case {
+    int mode;
+    const char* want;
+  } cases[] = {{0, "1110"}, {1, "0010"}, {2, "1100"}, {3, "0110"},
+               {4, "1000"}, {5, "1110"}, {6, "1010"}};
   for (auto c : cases) {
     PlanePtr src(AllocMask(12, 1, true)), dst(AllocMask(12, 1, true));
     for (int i = 0; i < 4; ++i) {
@@ -337,8 +362,10 @@ TEST(Plane, InvertUnderOnesAndClearUnderZeros) {
 }
 
 TEST(Plane, FillPlaneRectModesAndClipping) {
-  struct Case { int mode; bool want0, want1; } cases[] = {
-      {0, 1, 1}, {1, 0, 0}, {2, 1, 1}, {3, 1, 0}, {4, 0, 1}, {5, 1, 1}, {7, 0, 1}};
+  struct Case {
+    int mode;
+    bool want0, want1;
+  } cases[] = {{0, 1, 1}, {1, 0, 0}, {2, 1, 1}, {3, 1, 0}, {4, 0, 1}, {5, 1, 1}, {7, 0, 1}};
   for (auto c : cases) {
     PlanePtr p(AllocMask(11, 2, true));
     WriteBitMapPixel(p.get(), 10, 1, 0);

@@ -45,7 +45,10 @@ TEST(BlitKernels, ConvertingCopyCarriesTheChannelsWithTheSpareByteZero) {
 TEST(BlitKernels, MaskConversions) {
   uint32_t src[4] = {0x80123456, 0x80123456, 0x80123456, 0x80123456};
   uint8_t mask[1] = {0xA0};  // columns 0 and 2
-  struct Case { int conversion; uint32_t want; } cases[] = {
+  struct Case {
+    int conversion;
+    uint32_t want;
+  } cases[] = {
       {0, 0x80123456}, {1, 0x56341200}, {2, 0x12345600}, {3, 0xEEEEEEEE}, {-1, 0xEEEEEEEE}};
   for (auto c : cases) {
     uint32_t dst[4] = {0xEEEEEEEE, 0xEEEEEEEE, 0xEEEEEEEE, 0xEEEEEEEE};
@@ -80,17 +83,23 @@ TEST(BlitKernels, AlphaBlendInOtherChannelOrders) {
   uint32_t d = ConvertPixelOrder(kPixBGRx32, 0x000000) | 0x77;
   uint32_t s = ConvertPixelOrder(kPixBGRx32, 0xFF8040);
   uint8_t a = 128;
-  BltAlphaBitMapKernel(BltAlphaBitMapRecord{&s, 0, 0, 0, 0, 1, &d, 0, 0, 1, 1, 1, &a, 1,
-                                            kPixBGRx32});
+  BltAlphaBitMapKernel(
+      BltAlphaBitMapRecord{&s, 0, 0, 0, 0, 1, &d, 0, 0, 1, 1, 1, &a, 1, kPixBGRx32});
   EXPECT_EQ(d, ConvertPixelOrder(kPixBGRx32, 0x7F4020));
 }
 
 TEST(BlitKernels, CoverageModes) {
   const uint32_t k = 0x00FF8000, d0 = 0x80000080;
-  struct Case { int mode; int c; uint32_t want; } cases[] = {
-      {0, 0, d0}, {0, 1, k}, {7, 5, k},
-      {1, 0, d0}, {1, 255, k}, {1, 128, Formula(d0, k, 128)},
-      {4, 64, k}, {4, 63, Formula(d0, k, 252)}, {4, 0, d0}, {4, 1, Formula(d0, k, 4)},
+  struct Case {
+    int mode;
+    int c;
+    uint32_t want;
+  } cases[] = {
+      {0, 0, d0},  {0, 1, k},
+      {7, 5, k},   {1, 0, d0},
+      {1, 255, k}, {1, 128, Formula(d0, k, 128)},
+      {4, 64, k},  {4, 63, Formula(d0, k, 252)},
+      {4, 0, d0},  {4, 1, Formula(d0, k, 4)},
   };
   for (SimdLevel level : {SimdLevel::kScalar, BestSimdLevel()}) {
     SetSimdLevel(level);
@@ -113,7 +122,11 @@ TEST(BlitKernels, CoverageModes) {
 
 TEST(BlitKernels, CoverageWithAlphaUpdate) {
   const uint32_t k = 0x00FFFFFF;
-  struct Case { int c, a, opacity; uint32_t wantPx; int wantA; } cases[] = {
+  struct Case {
+    int c, a, opacity;
+    uint32_t wantPx;
+    int wantA;
+  } cases[] = {
       {0, 77, 255, 0x00000000, 77},
       {200, 0, 255, k, 200},
       {200, 0, 128, k, 200 * 128 / 255},
@@ -140,12 +153,15 @@ TEST(BlitKernels, CoverageWithAlphaUpdate) {
 TEST(BlitKernels, ByteModes) {
   // Source bytes 0, 100, 255 over destination bytes 0 and 50, value 128.
   const uint8_t s[6] = {0, 100, 255, 0, 100, 255}, d0[6] = {0, 0, 0, 50, 50, 50};
-  struct Case { int mode; uint8_t want[6]; } cases[] = {
-      {0, {0, 100, 255, 0, 100, 255}},   {1, {0, 100, 255, 50, 100, 255}},
-      {2, {0, 155, 0, 50, 155, 0}},      {3, {0, 255, 255, 50, 255, 255}},
-      {4, {0, 50, 128, 50, 50, 128}},    {5, {0, 0, 0, 50, 155, 0}},
-      {6, {0, 128, 128, 50, 128, 128}},  {7, {0, 0, 0, 0, 100, 255}},
-      {8, {0, 0, 255, 50, 50, 255}},     {9, {0, 100, 255, 0, 100, 255}},
+  struct Case {
+    int mode;
+    uint8_t want[6];
+  } cases[] = {
+      {0, {0, 100, 255, 0, 100, 255}},  {1, {0, 100, 255, 50, 100, 255}},
+      {2, {0, 155, 0, 50, 155, 0}},     {3, {0, 255, 255, 50, 255, 255}},
+      {4, {0, 50, 128, 50, 50, 128}},   {5, {0, 0, 0, 50, 155, 0}},
+      {6, {0, 128, 128, 50, 128, 128}}, {7, {0, 0, 0, 0, 100, 255}},
+      {8, {0, 0, 255, 50, 50, 255}},    {9, {0, 100, 255, 0, 100, 255}},
   };
   for (auto& c : cases) {
     uint8_t d[6];
@@ -220,8 +236,10 @@ TEST(BlitKernels, FillsScalingAndPlaneExtraction) {
 TEST(BlitKernels, AlphaToMaskModes) {
   // Alpha 255, 254, 0 at mask columns 6-8 over a mask 1 0 1 there.
   const uint8_t alpha[3] = {255, 254, 0};
-  struct Case { int mode; const char* want; } cases[] = {
-      {0, "100"}, {1, "011"}, {2, "100"}, {3, "001"}, {4, "101"}, {5, "101"}, {6, "101"}};
+  struct Case {
+    int mode;
+    const char* want;
+  } cases[] = {{0, "100"}, {1, "011"}, {2, "100"}, {3, "001"}, {4, "101"}, {5, "101"}, {6, "101"}};
   for (auto c : cases) {
     uint8_t mask[2] = {0x02, 0x80};
     AlphaToMaskKernel(alpha, mask, 3, 2, c.mode, AlphaToMaskRect{0, 0, 6, 0, 3, 1});

@@ -15,20 +15,24 @@ using qv::testimage::Px;
 
 TEST(Formats, ColourToEveryFormat) {
   // R 0x12, G 0x34, B 0x56.
-  const uint32_t want[15] = {0x08CA, 0x28C2, 0xCA08, 0xC228, 0x11AA, 0x51A2, 0xAA11, 0xA251,
-                             0x123456, 0x563412, 0x123456, 0x56341200, 0x12345600, 0x563412, 0};
+  const uint32_t want[15] = {0x08CA,   0x28C2,     0xCA08,     0xC228,   0x11AA,
+                             0x51A2,   0xAA11,     0xA251,     0x123456, 0x563412,
+                             0x123456, 0x56341200, 0x12345600, 0x563412, 0};
   for (int f = 0; f < 15; ++f) EXPECT_EQ(ColorToPixelFormat(0xFF123456, f), want[f]) << f;
   EXPECT_EQ(ColorToPixelFormat(0x123456, -1), 0u);
 }
 
 TEST(Formats, ChannelOrderBothWays) {
-  struct Case { int32_t format; uint32_t pixel; } cases[] = {
-      {kPixBGRx32, 0x56341200}, {kPixRGBx32, 0x12345600}, {kPixxBGR32, 0x00563412}};
+  struct Case {
+    int32_t format;
+    uint32_t pixel;
+  } cases[] = {{kPixBGRx32, 0x56341200}, {kPixRGBx32, 0x12345600}, {kPixxBGR32, 0x00563412}};
   for (auto c : cases) {
     EXPECT_EQ(ConvertPixelOrder(c.format, 0x123456), c.pixel) << c.format;
     EXPECT_EQ(PixelToRGB(c.format, c.pixel), 0x123456u) << c.format;
     EXPECT_EQ(PixelToRGB(c.format, c.pixel | (c.format == kPixxBGR32 ? 0xFF000000 : 0xFF)),
-              0x123456u) << c.format;  // the x byte never reaches the colour
+              0x123456u)
+        << c.format;  // the x byte never reaches the colour
   }
   EXPECT_EQ(PixelToRGB(kPixARGB32, 0x80123456), 0x80123456u);  // format 10 keeps its alpha
   EXPECT_EQ(ConvertPixelOrder(kPixARGB32, 0x123456), 0x123456u);
@@ -75,7 +79,10 @@ TEST(PixelKernels, ColourKeyUsesTheChannelMask) {
 
 TEST(PixelKernels, ReplacementsChainInListOrder) {
   const uint32_t A = 0x00AAAAAA, B = 0x00BBBBBB, C = 0x00CCCCCC;
-  struct Case { std::vector<uint32_t> pairs; uint32_t in, want; } cases[] = {
+  struct Case {
+    std::vector<uint32_t> pairs;
+    uint32_t in, want;
+  } cases[] = {
       {{A, B, B, C, 0xFFFFFFFF}, A, C},
       {{B, C, A, B, 0xFFFFFFFF}, A, B},  // B to C was tested before A became B
       {{0xFFFFFFFF, 0, A, B}, A, A},
@@ -95,10 +102,12 @@ TEST(PixelKernels, ReplacementsChainInListOrder) {
 }
 
 TEST(PixelKernels, GrayTruncatesTheDoubleSum) {
-  struct Case { uint32_t in; uint32_t gray, mono; } cases[] = {
-      {0x80FFFFFF, 255, 255}, {0x00808080, 127, 0},  // 127.99999999999999
-      {0x00818181, 129, 255}, {0x00FF0000, 76, 0},   {0x0000FF00, 149, 255},
-      {0x000000FF, 29, 0},    {0x000AC81E, 123, 0}};
+  struct Case {
+    uint32_t in;
+    uint32_t gray, mono;
+  } cases[] = {{0x80FFFFFF, 255, 255}, {0x00808080, 127, 0},  // 127.99999999999999
+               {0x00818181, 129, 255}, {0x00FF0000, 76, 0},  {0x0000FF00, 149, 255},
+               {0x000000FF, 29, 0},    {0x000AC81E, 123, 0}};
   for (auto c : cases) {
     for (bool mono : {false, true}) {
       uint32_t want = (mono ? c.mono : c.gray) * 0x010101u;
@@ -129,7 +138,11 @@ TEST(PixelKernels, InvertFlipsEveryBit) {
 }
 
 TEST(PixelKernels, TintRoundsTowardMinusInfinity) {
-  struct Case { uint32_t px, colour; int level; uint32_t want; } cases[] = {
+  struct Case {
+    uint32_t px, colour;
+    int level;
+    uint32_t want;
+  } cases[] = {
       {0x00000000, 0xFFFFFF, 255, 0x00FEFEFE},
       {0x00FFFFFF, 0x000000, 255, 0x00000000},
       {0x80123456, 0xFFFFFF, 0, 0x00123456},  // level 0 clears only the alpha byte
@@ -167,8 +180,8 @@ TEST(PixelKernels, MixOfRandomPicturesFollowsTheFormula) {
     BitMapPtr orig(testimage::Pattern(64, 64, 32));
     MixKernel(MixRecord{reinterpret_cast<uint32_t*>(src->pixels),
                         reinterpret_cast<uint32_t*>(dst->pixels), nullptr, 0},
-              64, 64, 128, kPixARGB32, BitMapPixelsPerRow(src.get()),
-              BitMapPixelsPerRow(dst.get()), 0);
+              64, 64, 128, kPixARGB32, BitMapPixelsPerRow(src.get()), BitMapPixelsPerRow(dst.get()),
+              0);
     for (int y = 0; y < 64; ++y)
       for (int x = 0; x < 64; ++x)
         ASSERT_EQ(Px(dst.get(), x, y), Formula(Px(src.get(), x, y), Px(orig.get(), x, y), 127))
@@ -199,8 +212,17 @@ TEST(PixelKernels, FlipsOfAllThreePlanes) {
   WriteBitMapPixel(m.get(), 12, 0, 0);
   WriteBitMapPixel(m.get(), 1, 2, 0);
   std::vector<uint8_t> scratch(size_t(m->bytesPerRow));
-  FlipRecord r{reinterpret_cast<uint32_t*>(b->pixels), w, h, BitMapPixelsPerRow(b.get()),
-               m->data, m->bytesPerRow, a->data, a->bytesPerRow, true, 4, scratch.data()};
+  FlipRecord r{reinterpret_cast<uint32_t*>(b->pixels),
+               w,
+               h,
+               BitMapPixelsPerRow(b.get()),
+               m->data,
+               m->bytesPerRow,
+               a->data,
+               a->bytesPerRow,
+               true,
+               4,
+               scratch.data()};
   FlipKernel(r);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {

@@ -92,7 +92,8 @@ TEST(Scale, SmoothKeepsTheChannelOrder) {
   BitMapPtr dst(AllocBitMap(3, 3));
   dst->format = kPixBGRx32;
   EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, 0, 0, dst.get(), 2, 2, 3, 3, true, nullptr,
-                        nullptr, nullptr), 0);
+                        nullptr, nullptr),
+            0);
   EXPECT_EQ(Px(dst.get(), 0, 2), 0u);
   EXPECT_EQ(Px(dst.get(), 1, 1), 0x542A1500u);  // 255, 128, 64 at a third: 84, 42, 21
 }
@@ -127,22 +128,30 @@ TEST(Scale, SmoothOneRowSourceReadsOnlyItsRow) {
 TEST(Scale, NothingToDoAndHostileRectangles) {
   BitMapPtr b(testimage::Pattern(8, 8, 4));
   qvBitMap* out = reinterpret_cast<qvBitMap*>(0x1);
-  EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, 0, 0, nullptr, 8, 8, 0, 10, true, &out,
-                        nullptr, nullptr), 0);
+  EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, 0, 0, nullptr, 8, 8, 0, 10, true, &out, nullptr,
+                        nullptr),
+            0);
   EXPECT_EQ(out, reinterpret_cast<qvBitMap*>(0x1));  // nothing stored
-  struct Case { int l, t, w, h; } bad[] = {
-      {-1, 0, 4, 4}, {0, 0, 9, 8}, {5, 5, 4, 1}, {0, 0, 0, 4}, {0, 0, 4, -4}, {INT32_MAX, 0, 2, 2}};
+  struct Case {
+    int l, t, w, h;
+  } bad[] = {{-1, 0, 4, 4}, {0, 0, 9, 8},  {5, 5, 4, 1},
+             {0, 0, 0, 4},  {0, 0, 4, -4}, {INT32_MAX, 0, 2, 2}};
   for (auto c : bad)
-    EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, c.l, c.t, nullptr, c.w, c.h, 3, 3, false,
-                          &out, nullptr, nullptr), ERR_OUTOFRANGE) << c.l << " " << c.w;
+    EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, c.l, c.t, nullptr, c.w, c.h, 3, 3, false, &out,
+                          nullptr, nullptr),
+              ERR_OUTOFRANGE)
+        << c.l << " " << c.w;
   PlanePtr small(AllocMask(4, 4, true));
   EXPECT_EQ(ScaleBitMap(b.get(), small.get(), nullptr, 0, 0, nullptr, 8, 8, 3, 3, false, &out,
-                        nullptr, nullptr), ERR_OUTOFRANGE);
+                        nullptr, nullptr),
+            ERR_OUTOFRANGE);
   BitMapPtr dst(AllocBitMap(2, 2));
   EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, 0, 0, dst.get(), 8, 8, 3, 3, false, nullptr,
-                        nullptr, nullptr), ERR_OUTOFRANGE);
+                        nullptr, nullptr),
+            ERR_OUTOFRANGE);
   EXPECT_EQ(ScaleBitMap(b.get(), nullptr, nullptr, 0, 0, nullptr, 8, 8, 1 << 30, 1 << 30, false,
-                        &out, nullptr, nullptr), ERR_MEM);
+                        &out, nullptr, nullptr),
+            ERR_MEM);
 }
 
 TEST(ScaleTablesTest, GrowthFailureKeepsTheOldTables) {
@@ -201,8 +210,7 @@ Rotated Rotate(qvBitMap* b, qvPlane* m, qvPlane* a, int w, int h, std::vector<do
   Rotated r;
   qvBitMap* ob = nullptr;
   qvPlane *om = nullptr, *oa = nullptr;
-  EXPECT_EQ(RotateBitMap(b, m, a, 0, 0, w, h, matrix.data(), smooth, &ob, &om, &oa, &r.w, &r.h),
-            0);
+  EXPECT_EQ(RotateBitMap(b, m, a, 0, 0, w, h, matrix.data(), smooth, &ob, &om, &oa, &r.w, &r.h), 0);
   r.bitmap.reset(ob), r.mask.reset(om), r.alpha.reset(oa);
   return r;
 }
@@ -308,8 +316,8 @@ TEST(Rotate, SingularAndNonFiniteMatrices) {
     qvBitMap* ob = nullptr;
     qvPlane *om = nullptr, *oa = nullptr;
     int32_t w = 0, h = 0;
-    int err = RotateBitMap(b.get(), nullptr, nullptr, 0, 0, 6, 4, m.data(), true, &ob, &om, &oa,
-                           &w, &h);
+    int err = RotateBitMap(b.get(), nullptr, nullptr, 0, 0, 6, 4, m.data(), true, &ob, &om, &oa, &w,
+                           &h);
     EXPECT_TRUE(err == 0 || err == ERR_MEM) << err;
     FreeBitMap(ob);
     FreeMaskOrAlpha(om);
@@ -318,5 +326,6 @@ TEST(Rotate, SingularAndNonFiniteMatrices) {
   double id[4] = {1, 0, 0, 1};
   qvBitMap* ob = nullptr;
   EXPECT_EQ(RotateBitMap(b.get(), nullptr, nullptr, 3, 0, 6, 4, id, false, &ob, nullptr, nullptr,
-                         nullptr, nullptr), ERR_OUTOFRANGE);
+                         nullptr, nullptr),
+            ERR_OUTOFRANGE);
 }

@@ -261,8 +261,8 @@ TEST(Simd, HardScaleAndRotation) {
         run(gotScaled, gotRotated);
         ASSERT_EQ(gotScaled, wantScaled) << "level " << int(level) << " case " << iter << " " << w
                                          << "x" << h << " to " << nw << "x" << nh;
-        ASSERT_EQ(gotRotated, wantRotated) << "level " << int(level) << " case " << iter
-                                           << (r.smooth ? " smooth" : " nearest");
+        ASSERT_EQ(gotRotated, wantRotated)
+            << "level " << int(level) << " case " << iter << (r.smooth ? " smooth" : " nearest");
       }
     }
   }

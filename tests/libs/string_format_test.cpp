@@ -29,8 +29,8 @@ class ListValues final : public qvFormatValues {
   std::vector<std::string> texts_;
 };
 
-std::string Format(const char* tmpl, std::vector<double> numbers, std::vector<std::string> texts = {},
-                   int32_t* code = nullptr) {
+std::string Format(const char* tmpl, std::vector<double> numbers,
+                   std::vector<std::string> texts = {}, int32_t* code = nullptr) {
   ListValues values(std::move(numbers), std::move(texts));
   std::string out;
   int32_t c = FormatTemplate(tmpl, values, &out);
@@ -53,11 +53,13 @@ TEST(FormatTemplate, IntegerLettersWorkOnThe32BitWord) {
 }
 
 TEST(FormatTemplate, QuotesEscapeAndKeepZeroBytes) {
-  EXPECT_EQ(Format("%q", {}, {std::string("a\"b\\c\nd\0e", 9)}), std::string("\"a\\\"b\\\\c\\\nd\\000e\""));
+  EXPECT_EQ(Format("%q", {}, {std::string("a\"b\\c\nd\0e", 9)}),
+            std::string("\"a\\\"b\\\\c\\\nd\\000e\""));
 }
 
 TEST(FormatTemplate, RefusesMalformedSpecs) {
-  for (const char* bad : {"%123d", "%1.123f", "%", "abc%", "%5", "%.2", "%k", "%---------------10d"}) {
+  for (const char* bad :
+       {"%123d", "%1.123f", "%", "abc%", "%5", "%.2", "%k", "%---------------10d"}) {
     int32_t code = 0;
     Format(bad, {1, 1}, {"a"}, &code);
     EXPECT_EQ(code, ERR_WRONGUSAGE) << bad;
@@ -85,7 +87,8 @@ TEST(FindBytes, CaseAndEdges) {
       {"xxAbxab", "aB", 3, false, 5},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FindBytes(c.s, std::strlen(c.s), c.sub, std::strlen(c.sub), c.start, c.matchCase), c.want)
+    EXPECT_EQ(FindBytes(c.s, std::strlen(c.s), c.sub, std::strlen(c.sub), c.start, c.matchCase),
+              c.want)
         << c.s << " / " << c.sub;
   }
 }
@@ -106,14 +109,16 @@ TEST(ByteSearcher, AgreesWithAPlainScan) {
     size_t want = kNotFound;
     for (size_t i = start; want == kNotFound && i + sub.size() <= s.size(); ++i) {
       size_t k = 0;
-      while (k < sub.size() && (matchCase ? s[i + k] == sub[k]
-                                          : ToLowerChar(uint8_t(s[i + k])) == ToLowerChar(uint8_t(sub[k]))))
+      while (k < sub.size() &&
+             (matchCase ? s[i + k] == sub[k]
+                        : ToLowerChar(uint8_t(s[i + k])) == ToLowerChar(uint8_t(sub[k]))))
         ++k;
       if (k == sub.size()) want = i;
     }
     qvByteSearcher searcher(sub.data(), sub.size(), matchCase);
     ASSERT_EQ(searcher.Find(s.data(), s.size(), start), want) << "round " << round;
-    ASSERT_EQ(FindBytes(s.data(), s.size(), sub.data(), sub.size(), start, matchCase), want) << "round " << round;
+    ASSERT_EQ(FindBytes(s.data(), s.size(), sub.data(), sub.size(), start, matchCase), want)
+        << "round " << round;
   }
 }
 
@@ -123,14 +128,23 @@ TEST(ReadUnsignedInBase, FollowsThe32BitStrtoul) {
     int base;
     uint32_t want;
   } cases[] = {
-      {"ff", 16, 255},           {"ffz", 16, 0},          {" 0x1A \n", 16, 26},
-      {"0x", 16, 0},             {"-1", 16, 4294967295u}, {"-5", 10 + 1, 4294967291u},
-      {"ffffffff", 16, 0xFFFFFFFFu}, {"100000000", 16, 0xFFFFFFFFu}, {"-100000000", 16, 0xFFFFFFFFu},
-      {"zz", 36, 1295},          {"2", 2, 0},             {"", 8, 0},
+      {"ff", 16, 255},
+      {"ffz", 16, 0},
+      {" 0x1A \n", 16, 26},
+      {"0x", 16, 0},
+      {"-1", 16, 4294967295u},
+      {"-5", 10 + 1, 4294967291u},
+      {"ffffffff", 16, 0xFFFFFFFFu},
+      {"100000000", 16, 0xFFFFFFFFu},
+      {"-100000000", 16, 0xFFFFFFFFu},
+      {"zz", 36, 1295},
+      {"2", 2, 0},
+      {"", 8, 0},
       {"+7", 8, 7},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReadUnsignedInBase(c.text, std::strlen(c.text), c.base), c.want) << c.text << " base " << c.base;
+    EXPECT_EQ(ReadUnsignedInBase(c.text, std::strlen(c.text), c.base), c.want)
+        << c.text << " base " << c.base;
   }
 }
 

@@ -326,7 +326,10 @@ TEST(FileDates, DatesTheSystemCannotExpressAreRefused) {
     EXPECT_EQ(FileTimeToDate({c.seconds, 0}, &d), c.ok) << c.what;
     EXPECT_EQ(d.year, c.ok ? c.year : 6) << c.what;
   }
-  if (oldTz) setenv("TZ", savedTz.c_str(), 1); else unsetenv("TZ");
+  if (oldTz)
+    setenv("TZ", savedTz.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
@@ -377,8 +380,8 @@ TEST_F(FilesTest, LeftoversOfEndedPlayersGoAndALivePlayersStay) {
   fs::create_directory(root + "/outside");
   Make("outside/kept");
   fs::create_directory_symlink(root + "/outside", root + "/quillvane-" + gone + "-linked");
-  const char* kept[] = {"quillvane-LIVE-a1B2c3", "quillvane-a1B2c3", "quillvane-GONE-toolong",
-                        "quillvane-GONE", "quillvane--a1B2c3", "quillvane-GONEx-a1B2c3"};
+  const char* kept[] = {"quillvane-LIVE-a1B2c3", "quillvane-a1B2c3",  "quillvane-GONE-toolong",
+                        "quillvane-GONE",        "quillvane--a1B2c3", "quillvane-GONEx-a1B2c3"};
   std::vector<std::string> keptPaths;
   for (std::string name : kept) {
     if (auto at = name.find("LIVE"); at != std::string::npos) name.replace(at, 4, live);

@@ -45,7 +45,8 @@ class Watchdog {
   explicit Watchdog(std::function<void()> release)
       : thread_([this, release = std::move(release)] {
           std::unique_lock<std::mutex> lock(mutex_);
-          if (changed_.wait_for(lock, std::chrono::seconds(10), [this] { return disarmed_; })) return;
+          if (changed_.wait_for(lock, std::chrono::seconds(10), [this] { return disarmed_; }))
+            return;
           fired_ = true;
           lock.unlock();
           release();

@@ -356,9 +356,12 @@ TEST_F(TimerQueueTest, IntervalAndTimeoutTogetherForOneSecond) {
       clock.Advance(t == 0 ? 0ms : 10ms);
       Settle();
       for (const Report& r : TakeAll()) {
-        if (r.kind == TimerKind::kInterval && r.owner == interval) intervalAt.push_back(t);
-        else if (r.kind == TimerKind::kTimeout && r.owner == timeout) timeoutAt.push_back(t);
-        else ++others;
+        if (r.kind == TimerKind::kInterval && r.owner == interval)
+          intervalAt.push_back(t);
+        else if (r.kind == TimerKind::kTimeout && r.owner == timeout)
+          timeoutAt.push_back(t);
+        else
+          ++others;
       }
     }
     timeoutGone = FindTimerByOwner(TimerKind::kTimeout, timeout, nullptr) == nullptr;

@@ -70,13 +70,13 @@ TEST_F(PlatformTest, MalformedPortRecordsAreRefused) {
     uint32_t size;
     std::string block;
   } cases[] = {
-      {0, ""},                                               // empty
-      {0xfffffff0u, "x"},                                    // far too large: never allocated
-      {5, "abc"},                                            // shorter than announced
-      {static_cast<uint32_t>(port.size() + 1), port + z},    // no text part
+      {0, ""},                                                    // empty
+      {0xfffffff0u, "x"},                                         // far too large: never allocated
+      {5, "abc"},                                                 // shorter than announced
+      {static_cast<uint32_t>(port.size() + 1), port + z},         // no text part
       {static_cast<uint32_t>(port.size() + 3), port + z + "xy"},  // text not terminated
-      {6, "other" + z},                                      // another port's name only
-      {8, "oth" + z + "msg" + z},                            // another port
+      {6, "other" + z},                                           // another port's name only
+      {8, "oth" + z + "msg" + z},                                 // another port
   };
   for (const Case& c : cases) EXPECT_EQ(offer(c.size, c.block), 0) << c.block.size();
   char* data;

@@ -64,9 +64,10 @@ TEST(Sync, WaitsThatCannotBeMadeFailAtOnce) {
       {"no array", nullptr, 1},
       {"a null signal", withNull, 2},
   };
-  for (const Case& c : cases) EXPECT_EQ(WaitAnySignal(c.signals, c.count, -1), kWaitFailed) << c.what;
+  for (const Case& c : cases)
+    EXPECT_EQ(WaitAnySignal(c.signals, c.count, -1), kWaitFailed) << c.what;
   EXPECT_FALSE(WaitSignal(nullptr));
-  SetSignal(nullptr);  // ignored
+  SetSignal(nullptr);                                     // ignored
   EXPECT_EQ(WaitAnySignal(set, kMaxWaitSignals, -1), 0);  // the most it takes
   for (qvSignal* x : set) DeleteSignal(x);
 }
@@ -74,8 +75,14 @@ TEST(Sync, WaitsThatCannotBeMadeFailAtOnce) {
 TEST(Sync, SignalReleasesOneWaiterPerSet) {
   qvSignal* s = CreateSignal();
   std::atomic<int> woken{0};
-  std::thread a([&] { WaitSignal(s); ++woken; });
-  std::thread b([&] { WaitSignal(s); ++woken; });
+  std::thread a([&] {
+    WaitSignal(s);
+    ++woken;
+  });
+  std::thread b([&] {
+    WaitSignal(s);
+    ++woken;
+  });
   DelayMs(30);
   SetSignal(s);
   DelayMs(50);

@@ -48,9 +48,9 @@ TEST_F(PlatformTest, FileDeviceHasEveryTextOnDiskAtOnce) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(ParseOutputArgument(("::file" + std::string(dir) + "/no/such/dir").c_str()),
             TextTarget::kStandardOutput);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cannot open the debug device " +
-                                                        std::string(dir) +
-                                                        "/no/such/dir: No such file or directory\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Cannot open the debug device " + std::string(dir) +
+                "/no/such/dir: No such file or directory\n");
   EXPECT_TRUE(DebugDeviceFailed());
   ShutdownPlatform();  // closes the file
   std::filesystem::remove_all(dir);
@@ -195,7 +195,8 @@ TEST_F(PlatformTest, AbandonedHostBlocksAreRemovedAtStartUp) {
   close(other);
 
   EXPECT_TRUE(RemoveLeftoversOfEndedPlayers());
-  for (const std::string& name : abandoned) EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << name;
+  for (const std::string& name : abandoned)
+    EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << name;
   int still = shm_open(held[0].c_str(), O_RDONLY, 0);
   EXPECT_GE(still, 0);
   close(still);

@@ -1,9 +1,10 @@
+#include "platform/os/timer_service.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
 
-#include "platform/os/timer_service.h"
 #include "tests/platform/fixture.h"
 
 using namespace qv;

@@ -78,16 +78,26 @@ TEST_F(CliTest, TheLanguagesCatalogReplacesTexts) {
   WriteFile("hello.qva", Applet(kHello));
   std::vector<std::string> lines(107);
   lines[95] = "fertig";
-  lines[97] = "Skript %s wird ge\xF6" "ffnet";
-  lines[106] = "Skript wird \xFC" "bersetzt";
+  lines[97] =
+      "Skript %s wird ge\xF6"
+      "ffnet";
+  lines[106] =
+      "Skript wird \xFC"
+      "bersetzt";
   std::string catalog;
   for (const std::string& line : lines) catalog += line + "\n";
   std::filesystem::create_directories(Path("Catalogs/german"));
   WriteFile("Catalogs/german/Quillvane.catalog", catalog);
 
-  struct Case { const char* locale; const char* want; };
+  struct Case {
+    const char* locale;
+    const char* want;
+  };
   const Case cases[] = {
-      {"de_DE.UTF-8", "Skript hello.qva wird ge\xF6" "ffnet...fertig\nSkript wird \xFC" "bersetzt...fertig\n"},
+      {"de_DE.UTF-8",
+       "Skript hello.qva wird ge\xF6"
+       "ffnet...fertig\nSkript wird \xFC"
+       "bersetzt...fertig\n"},
       {"fr_FR.UTF-8", "Opening script hello.qva...done\nCompiling script...done\n"},
       {"C", "Opening script hello.qva...done\nCompiling script...done\n"},
   };
@@ -96,7 +106,8 @@ TEST_F(CliTest, TheLanguagesCatalogReplacesTexts) {
     PlayerRun r = Run({"hello.qva"});
     EXPECT_EQ(r.status, 0) << k.locale;
     EXPECT_EQ(r.out.substr(0, std::string(kBanner).size() + std::string(k.want).size()),
-              std::string(kBanner) + k.want) << k.locale;
+              std::string(kBanner) + k.want)
+        << k.locale;
   }
   unsetenv("LC_ALL");
 }
@@ -213,18 +224,19 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
 .end
 )");
   // A brush declared on line 12, inserted after the version record.
-  std::vector<uint8_t> decl = {2, 0, 0, 0, 1,   // tag 2, one declaration
-                               1, 0, 0, 0, 7,   // a brush, id 7
-                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                               0, 0, 0, 0, 0, 0, 0, 0,   // extra words
-                               0, 0, 0, 12,              // source line
-                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};  // sub-record
+  std::vector<uint8_t> decl = {2, 0, 0, 0,  1,  // tag 2, one declaration
+                               1, 0, 0, 0,  7,  // a brush, id 7
+                               0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0,
+                               0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0,  // extra words
+                               0, 0, 0, 12,                          // source line
+                               0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 1};    // sub-record
   std::vector<uint8_t> objects = applet;
   objects.insert(objects.begin() + 7, decl.begin(), decl.end());
   WriteFile("objects.qva", objects);
   PlayerRun r = Run({"objects.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ReadFile("debug.txt"), "@_qverror112:objects.qvs*This command is not implemented yet!\n");
+  EXPECT_EQ(ReadFile("debug.txt"),
+            "@_qverror112:objects.qvs*This command is not implemented yet!\n");
 
   // A required plugin, whose name lies behind the container; no plugin can be loaded yet.
   const std::string name = "fancyplugin";
@@ -293,8 +305,10 @@ TEST_F(CliTest, IniFileBesideTheScriptOverridesTheCommandLine) {
             "# switches and values read after the command line\n"
             "[player]\n"
             "QUIET = no\n"
-            "DebugDevice = \"::file" + Path("from ini.txt") + "\"\n");
-  PlayerRun r = Run({"game.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("from command line.txt")});
+            "DebugDevice = \"::file" +
+                Path("from ini.txt") + "\"\n");
+  PlayerRun r = Run(
+      {"game.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("from command line.txt")});
   EXPECT_EQ(r.status, 0);
   EXPECT_FALSE(Exists("from command line.txt"));
   std::string out = ReadFile("from ini.txt");
@@ -363,9 +377,11 @@ TEST_F(CliTest, LinkDatabasesAreReadBeforeTheCompileRequestEndsTheRun) {
       {{"-LINKFONTS", "missing.txt"}, "Cannot read file missing.txt !\n", ""},
       {{"-LINKFILES", "broken.txt"}, "Syntax error in link file database!\n", ""},
       {{"-LINKFILES", "files.txt", "-LINKFONTS", "broken.txt"},
-       "Syntax error in link file database!\n", ""},
+       "Syntax error in link file database!\n",
+       ""},
       {{"-LINKFILES", "files.txt", "-LINKFONTS", "fonts.txt"},
-       "Compilation is not possible with QuillvanePlayer!\n", loaded},
+       "Compilation is not possible with QuillvanePlayer!\n",
+       loaded},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"hello.qva", "-COMPILE", "out.exe"};
@@ -410,10 +426,12 @@ TEST_F(CliTest, VocabularyLists) {
     names.push_back(lines[i].substr(2));
     i += std::stoul(lines[i + 1]) + 1;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "string", "math", "graphics", "draw", "moveobject", "dos", "event",
-                       "system", "layers", "text", "anim", "display", "sound", "brush", "bgpic",
-                       "transitionfx", "sprite", "memblock", "vectorgraphics", "network", "video"}));
+  EXPECT_EQ(
+      names,
+      (std::vector<std::string>{
+          "string", "math",         "graphics", "draw",     "moveobject",     "dos",     "event",
+          "system", "layers",       "text",     "anim",     "display",        "sound",   "brush",
+          "bgpic",  "transitionfx", "sprite",   "memblock", "vectorgraphics", "network", "video"}));
   // The system library's first rows, in order.
   EXPECT_NE(commands.find("::system\n"), std::string::npos) << commands;
   EXPECT_NE(commands.find("\nEnd\nError\nAssert\nGetLastError\nGetErrorName\n"

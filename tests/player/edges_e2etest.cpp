@@ -133,7 +133,8 @@ class FakeHost {
   }
   // Waits until the player's text arrived: false after ten seconds.
   bool WaitFor(pid_t player, const std::string& text) {
-    for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
+    for (auto end = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < end;) {
       for (const Text& t : Texts()) {
         if (t.player == player && t.text == text) return true;
       }
@@ -225,7 +226,8 @@ class EdgesTest : public PlayerTest {
 
   // The player runs and catches the signal: what is sent from here on is the player's to handle.
   static bool WaitCatching(pid_t pid, int signal) {
-    for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
+    for (auto end = std::chrono::steady_clock::now() + 20s;
+         std::chrono::steady_clock::now() < end;) {
       std::ifstream in("/proc/" + std::to_string(pid) + "/status");
       bool player = false;
       uint64_t caught = 0;
@@ -304,11 +306,16 @@ class EdgesTest : public PlayerTest {
 
 const char* SignalName(int signal) {
   switch (signal) {
-    case SIGHUP: return "SIGHUP";
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGQUIT: return "SIGQUIT";
-    default: return "?";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGQUIT:
+      return "SIGQUIT";
+    default:
+      return "?";
   }
 }
 
@@ -402,8 +409,8 @@ TEST_F(EdgesTest, AFailingDebugDeviceIsSaidOnStandardError) {
   r = Run({"failing.qva", "-QUIET", "-DEBUGDEVICE", "::file" + missing});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "before the error\n");  // standard output took the device's place
-  EXPECT_EQ(r.err, "Cannot open the debug device " + missing + ": No such file or directory\n" +
-                       kReport);
+  EXPECT_EQ(r.err,
+            "Cannot open the debug device " + missing + ": No such file or directory\n" + kReport);
 }
 
 // SIGKILL cannot be caught: the killed player's private directory and block stay until the next

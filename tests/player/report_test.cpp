@@ -120,8 +120,9 @@ TEST_F(ReportTest, NamesFileLineAndCommandThroughTheLineMaps) {
   ASSERT_NE(r.file, nullptr);
   EXPECT_STREQ(r.file, "game.qvs");
   EXPECT_EQ(r.line, 43);  // base 40 - first 1 + line 3 + 1
-  EXPECT_EQ(r.requester,
-            "Cannot read file missing.png !\nFile: game.qvs (current line: 43 - In function: ReadFails)");
+  EXPECT_EQ(
+      r.requester,
+      "Cannot read file missing.png !\nFile: game.qvs (current line: 43 - In function: ReadFails)");
   EXPECT_EQ(r.debugLine, "@_qverror43:game.qvs*Cannot read file missing.png !\n");
 }
 

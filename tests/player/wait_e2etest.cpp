@@ -18,8 +18,10 @@ std::string WaitApplet(int time, int unit) {
   LOADCONST R1, "waiting"
   CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "wait"
-  LOADCONST R1, )" + std::to_string(time) + R"(
-  LOADCONST R2, )" + std::to_string(unit) + R"(
+  LOADCONST R1, )" +
+         std::to_string(time) + R"(
+  LOADCONST R2, )" +
+         std::to_string(unit) + R"(
   CALL R0, nargs=2, nres=0
   GETGLOBAL R0, "debugprint"
   LOADCONST R1, "after"

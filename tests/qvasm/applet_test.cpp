@@ -45,7 +45,8 @@ TEST(QvasmApplet, WritesEveryRecordInOrder) {
 .userconst GREETING "hi there"
 .userconst NEG -2
 .link "pic" "pic.bin"
-.link "::abs" ")" + (dir.path() / "abs.txt").string() + R"("
+.link "::abs" ")" + (dir.path() / "abs.txt").string() +
+                     R"("
 .function main
   .export "ONSTART"
   LOADCONST R0, 1
@@ -130,7 +131,8 @@ TEST(QvasmApplet, MissingLinkedFileIsADiagnostic) {
   TempDir dir;
   qvasm::Options options;
   options.baseDir = dir.path().string();
-  auto r = AssembleApplet(std::string(".header 12 \"x\"\n.link \"a\" \"nothere.bin\"\n") + kMain, options);
+  auto r = AssembleApplet(std::string(".header 12 \"x\"\n.link \"a\" \"nothere.bin\"\n") + kMain,
+                          options);
   ASSERT_EQ(r.diags.size(), 1u);
   EXPECT_EQ(r.diags[0].line, 2);
   EXPECT_NE(r.diags[0].message.find("nothere.bin"), std::string::npos);
@@ -147,7 +149,7 @@ TEST(QvasmApplet, CompressedContainerInflatesToTheApplet) {
   EXPECT_EQ(std::vector<uint8_t>(packed.begin(), packed.begin() + 8),
             (std::vector<uint8_t>{'Q', 'V', 'Z', 0, 0, 0, 0, 0}));
   EXPECT_EQ((packed[8] * 256 + packed[9]) % 31, 0);  // a zlib header
-  EXPECT_EQ(packed[8] & 0x0F, 8);                     // deflate
+  EXPECT_EQ(packed[8] & 0x0F, 8);                    // deflate
   EXPECT_LT(packed.size(), applet.size());
   std::vector<uint8_t> back(applet.size() + 16);
   uLongf size = back.size();

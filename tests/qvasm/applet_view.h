@@ -105,8 +105,8 @@ class AppletParser {
   }
   uint32_t U32() {
     Need(4);
-    uint32_t v = uint32_t{b_[pos_]} << 24 | uint32_t{b_[pos_ + 1]} << 16 | uint32_t{b_[pos_ + 2]} << 8 |
-                 b_[pos_ + 3];
+    uint32_t v = uint32_t{b_[pos_]} << 24 | uint32_t{b_[pos_ + 1]} << 16 |
+                 uint32_t{b_[pos_ + 2]} << 8 | b_[pos_ + 3];
     pos_ += 4;
     return v;
   }
@@ -126,6 +126,8 @@ class AppletParser {
   size_t pos_ = 0;
 };
 
-inline AppletView ParseApplet(const std::vector<uint8_t>& bytes) { return AppletParser(bytes).Parse(); }
+inline AppletView ParseApplet(const std::vector<uint8_t>& bytes) {
+  return AppletParser(bytes).Parse();
+}
 
 }  // namespace qvtest

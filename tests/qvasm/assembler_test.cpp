@@ -32,15 +32,15 @@ TEST(QvasmAssemble, MinimalChunkIsTheGolden61Bytes) {
   auto want = Bytes({
       0x1B, 0x51, 0x56, 0x42, 0x01, 0x04, 0x04, 0x04, 0x06, 0x08, 0x09, 0x09, 0x08,  // header
       0xB6, 0x09, 0x93, 0x68, 0xE7, 0xF5, 0x7D, 0x41,                                // test number
-      0, 0, 0, 0,              // no source
-      0, 0, 0, 0,              // line defined
-      0, 0, 0, 2,              // nups, params, vararg, maxstack
-      0, 0, 0, 0,              // lines
-      0, 0, 0, 0,              // locals
-      0, 0, 0, 0,              // upvalue names
-      0, 0, 0, 0,              // constants
-      0, 0, 0, 0,              // nested functions
-      1, 0, 0, 0,              // code count
+      0,    0,    0,    0,                                                           // no source
+      0,    0,    0,    0,                                                           // line defined
+      0,    0,    0,    2,     // nups, params, vararg, maxstack
+      0,    0,    0,    0,     // lines
+      0,    0,    0,    0,     // locals
+      0,    0,    0,    0,     // upvalue names
+      0,    0,    0,    0,     // constants
+      0,    0,    0,    0,     // nested functions
+      1,    0,    0,    0,     // code count
       0x22, 0x80, 0x00, 0x00,  // RETURN R0 1
   });
   EXPECT_EQ(want.size(), 61u);
@@ -108,10 +108,10 @@ TEST(QvasmAssemble, ExampleProgram) {
   EXPECT_EQ(r.labels.at("body"), 7);
   EXPECT_EQ(r.labels.at("test"), 10);
   EXPECT_EQ(r.labels.at("bump"), 12);
-  EXPECT_EQ(m.code[1], 41u | 1u << 24);               // CLOSURE R1, function 0
-  EXPECT_EQ(m.code[2], 0u);                           // MOVE 0, R0 passes R0 as upvalue
-  EXPECT_EQ(m.code[6], 27u | (8388607u + 3) << 6);    // JUMP @test
-  EXPECT_EQ(m.code[9], 0x8000001Bu | (8388607u + 2) << 6);  // GOSUB @bump
+  EXPECT_EQ(m.code[1], 41u | 1u << 24);                        // CLOSURE R1, function 0
+  EXPECT_EQ(m.code[2], 0u);                                    // MOVE 0, R0 passes R0 as upvalue
+  EXPECT_EQ(m.code[6], 27u | (8388607u + 3) << 6);             // JUMP @test
+  EXPECT_EQ(m.code[9], 0x8000001Bu | (8388607u + 2) << 6);     // GOSUB @bump
   EXPECT_EQ(m.code[10], 35u | (131071u - 4) << 6 | 2u << 24);  // FORLOOP R2, @body
   ASSERT_EQ(m.consts.size(), 3u);  // 0, 10, 1: literals pooled once each
   EXPECT_EQ(m.consts[0].number, 0);
@@ -171,7 +171,9 @@ TEST(QvasmAssemble, ConstantsArePooledByTypeAndBitPattern) {
   EXPECT_EQ(m.consts[bx(11)].number, -INFINITY);
   EXPECT_EQ(m.consts[bx(12)].number, 1000);
   EXPECT_EQ(bx(13), 2u);
-  EXPECT_EQ(m.consts[bx(14)].text, std::string("a\"\\\n\r\t\0\x7F" "b", 9));
+  EXPECT_EQ(m.consts[bx(14)].text, std::string("a\"\\\n\r\t\0\x7F"
+                                               "b",
+                                               9));
 }
 
 TEST(QvasmAssemble, RkReachEndsAtConstant261) {
@@ -219,17 +221,17 @@ TEST(QvasmAssemble, MaxStackAuto) {
       {"", "SELF R4, R0, R1", 6},
       {"", "FORLOOP R5, +0", 8},
       {"", "FORINPREP R5, +0", 7},
-      {"", "FORINLOOP R1, vars=1", 7},      // A+5
-      {"", "FORINLOOP R1, vars=9", 12},     // A+2+C with C = 8
+      {"", "FORINLOOP R1, vars=1", 7},   // A+5
+      {"", "FORINLOOP R1, vars=9", 12},  // A+2+C with C = 8
       {"", "SETLIST R2, first=0, count=10", 13},
       {"", "EQ 1, R6, R0\nJUMP +0", 7},
-      {"", "JUMP +0", 2},                   // the jump's high bits are offset, not a register
-      {"", "MOVE R0, R1, B=300", 2},        // overrides are not counted
-      {"", ".word 0xFF000000", 2},          // nor raw words
+      {"", "JUMP +0", 2},             // the jump's high bits are offset, not a register
+      {"", "MOVE R0, R1, B=300", 2},  // overrides are not counted
+      {"", ".word 0xFF000000", 2},    // nor raw words
       {"", "CLOSURE R0, c [R7]\n.function c\n.upvalue \"x\"\nRETURN R0, 1\n.end", 8},
       {"params=5 vararg", "RETURN R0, 1", 6},
       {"params=1", "RETURN R0, 1", 2},
-      {"maxstack=1", "MOVE R9, R0", 1},     // explicit wins
+      {"maxstack=1", "MOVE R9, R0", 1},  // explicit wins
       {"maxstack=251", "MOVE R250, R0", 251},
   };
   for (const auto& k : kCases) {
@@ -254,7 +256,8 @@ TEST(QvasmAssemble, BigByteOrderReversesEveryMultiByteValue) {
   auto view = ParseChunk(little.bytes);
   std::vector<uint8_t> want = little.bytes;
   want[4] = 0;
-  for (auto [offset, size] : view.values) std::reverse(want.begin() + offset, want.begin() + offset + size);
+  for (auto [offset, size] : view.values)
+    std::reverse(want.begin() + offset, want.begin() + offset + size);
   EXPECT_EQ(big.bytes, want);
   // Spot checks: the test number and the last code word.
   EXPECT_EQ(std::vector<uint8_t>(big.bytes.begin() + 13, big.bytes.begin() + 21),
@@ -268,8 +271,10 @@ TEST(QvasmAssemble, BigByteOrderReversesEveryMultiByteValue) {
 
 TEST(QvasmAssemble, HeaderOverridesTruncateAndAppend) {
   const std::string main = ".function main\n  RETURN R0, 1\n.end\n";
-  auto r = AssembleOrFail(".signature 1B 51 56 43\n.sizes 4 4 4 6 8 9 9 4\n"
-                          ".testnumber 31415926.9\n" + main);
+  auto r = AssembleOrFail(
+      ".signature 1B 51 56 43\n.sizes 4 4 4 6 8 9 9 4\n"
+      ".testnumber 31415926.9\n" +
+      main);
   ASSERT_EQ(r.bytes.size(), 61u);
   EXPECT_EQ(r.bytes[3], 0x43);
   EXPECT_EQ(r.bytes[12], 4);
@@ -406,7 +411,8 @@ TEST(QvasmAssemble, DiagnosticsNameTheLine) {
       {".function main\n  CLOSURE R0, c\n  RETURN R0, 1\n.function c\n.upvalue \"u\"\nRETURN R0, 1\n.end\n.end",
        2, "lists 0 upvalues"},
       {".function main\n  LOADCONST R0, K:pi\n  RETURN R0, 1\n.end", 2, "unknown constant alias"},
-      {".function main\n  .function c\n  .export \"X\"\n  .end\n  RETURN R0, 1\n.end", 3, "main function"},
+      {".function main\n  .function c\n  .export \"X\"\n  .end\n  RETURN R0, 1\n.end", 3,
+       "main function"},
       {"  RETURN R0, 1\n", 1, "outside a .function"},
       {".function main\n  .frob 1\n  RETURN R0, 1\n.end", 2, "unknown directive .frob"},
       {".function main\n  SETLIST R0, first=5, count=1\n  RETURN R0, 1\n.end", 2, "multiple of 32"},

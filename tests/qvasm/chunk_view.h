@@ -40,8 +40,8 @@ struct ChunkView {
   uint8_t byteOrder;
   double testNumber;
   ViewFunc main;
-  size_t end;                                      // bytes used by the chunk
-  std::vector<std::pair<size_t, size_t>> values;   // (offset, size) of each multi-byte value
+  size_t end;                                     // bytes used by the chunk
+  std::vector<std::pair<size_t, size_t>> values;  // (offset, size) of each multi-byte value
 };
 
 class ChunkParser {
@@ -130,6 +130,8 @@ class ChunkParser {
   std::vector<std::pair<size_t, size_t>> values_;
 };
 
-inline ChunkView ParseChunk(const std::vector<uint8_t>& bytes) { return ChunkParser(bytes).Parse(); }
+inline ChunkView ParseChunk(const std::vector<uint8_t>& bytes) {
+  return ChunkParser(bytes).Parse();
+}
 
 }  // namespace qvtest

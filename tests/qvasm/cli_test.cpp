@@ -50,7 +50,8 @@ class QvasmCli : public ::testing::Test {
   }
   // Runs the CLI in the temporary directory; returns its exit status.
   int Run(const std::string& args) {
-    std::string cmd = "cd '" + dir_.string() + "' && '" QVASM_CLI "' " + args + " >out.txt 2>err.txt";
+    std::string cmd = "cd '" + dir_.string() + "' && '" QVASM_CLI "' " + args +
+                      " >out.txt 2>err.txt";
     int rc = std::system(cmd.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   }
@@ -91,13 +92,15 @@ TEST_F(QvasmCli, WritesApplets) {
   EXPECT_EQ(back, applet);
 
   std::vector<uint8_t> player(100, 0x90);
-  const uint8_t descriptor[13] = {0xDE, 0xAD, 0xC0, 0xDE, 0xC0, 0xDE, 0xCA, 0xFE, 0xC0, 0xCA, 0xC0, 0x1A, 0};
+  const uint8_t descriptor[13] = {0xDE, 0xAD, 0xC0, 0xDE, 0xC0, 0xDE, 0xCA,
+                                  0xFE, 0xC0, 0xCA, 0xC0, 0x1A, 0};
   player.insert(player.begin() + 80, descriptor, descriptor + 13);  // descriptor at 48
   Write("player", std::string(player.begin(), player.end()));
   ASSERT_EQ(Run("--applet src/in.qvasm --link-into player -o linked"), 0) << ReadText("err.txt");
   std::string error;
   EXPECT_EQ(Read("linked"), qvasm::LinkInto(player, applet, &error));
-  EXPECT_EQ(fs::status(dir_ / "linked").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(fs::status(dir_ / "linked").permissions() & fs::perms::owner_exec,
+            fs::perms::owner_exec);
   // Linking into a linked copy fails.
   EXPECT_EQ(Run("--applet src/in.qvasm --link-into linked -o again"), 1);
   EXPECT_NE(ReadText("err.txt").find("linked"), std::string::npos);
@@ -111,8 +114,8 @@ TEST_F(QvasmCli, ReportsErrors) {
   EXPECT_FALSE(fs::exists(dir_ / "bad.qvb"));
   EXPECT_EQ(Run("missing.qvasm -o x.qvb"), 1);
   EXPECT_NE(ReadText("err.txt").find("cannot read missing.qvasm"), std::string::npos);
-  for (const char* usage : {"", "src/in.qvasm", "src/in.qvasm --compress -o x", "--disasm --applet x",
-                            "src/in.qvasm -o x --bogus", "a b -o x"}) {
+  for (const char* usage : {"", "src/in.qvasm", "src/in.qvasm --compress -o x",
+                            "--disasm --applet x", "src/in.qvasm -o x --bogus", "a b -o x"}) {
     EXPECT_EQ(Run(usage), 1) << usage;
     EXPECT_NE(ReadText("err.txt").find("usage:"), std::string::npos) << usage;
   }

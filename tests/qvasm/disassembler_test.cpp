@@ -158,7 +158,8 @@ TEST(QvasmDisassemble, RoundTripsByteForByte) {
 TEST(QvasmDisassemble, ReadsLikeTheSource) {
   std::string text = Disassemble(AssembleOrFail(kPrograms[0]).bytes);
   for (const char* line :
-       {".function main maxstack=6\n", "  .source \"@t.qvs\"\n", "  .const 0\n  .const 10\n  .const 1\n",
+       {".function main maxstack=6\n", "  .source \"@t.qvs\"\n",
+        "  .const 0\n  .const 10\n  .const 1\n",
         "  .line 1\n  LOADCONST R0, 0\n  CLOSURE R1, f0 [R0]\n", "  JUMP @L10\nL7:\n  .line 2\n",
         "  CALL R5, nargs=0, nres=0\n  GOSUB @L12\n", "L10:\n  FORLOOP R2, @L7\n  RETURN R0, n=1\n",
         "L12:\n  ADD R0, R0, 1\n  RETSUB\n", "  .function f0 maxstack=2\n    .upvalue \"n\"\n"}) {
@@ -182,8 +183,10 @@ TEST(QvasmDisassemble, DefectiveChunksKeepTheirBytes) {
   }
   // A nested source written equal to its parent's cannot be expressed: the bytes stay raw,
   // the reading stays visible as comments.
-  auto bytes = AssembleOrFail(".function main\n.source \"@a\"\n  RETURN R0, 1\n"
-                              ".function c\n.source \"@b\"\nRETURN R0, 1\n.end\n.end\n").bytes;
+  auto bytes = AssembleOrFail(
+                   ".function main\n.source \"@a\"\n  RETURN R0, 1\n"
+                   ".function c\n.source \"@b\"\nRETURN R0, 1\n.end\n.end\n")
+                   .bytes;
   for (size_t i = 30; i + 1 < bytes.size(); ++i)
     if (bytes[i] == '@' && bytes[i + 1] == 'b') bytes[i + 1] = 'a';
   std::string text = Disassemble(bytes);

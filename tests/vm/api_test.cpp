@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "tests/vm/state_fixture.h"
 #include "base/errors.h"
+#include "tests/vm/state_fixture.h"
 #include "vm/ops.h"
 
 namespace qv::testing {
@@ -65,7 +65,13 @@ TEST_F(ApiTest, ConversionRulesOfTheInterfaceAndTheInterpreter) {
       {{Kind::kNumber, 3, nullptr}, 1, true, 1, 3, 1, "3"},
       {{Kind::kNumber, 0.1, nullptr}, 1, true, 1, 0.1, 1, "0.1"},
       {{Kind::kNumber, 1.0 / 3, nullptr}, 1, true, 1, 1.0 / 3, 1, "0.33333333333333"},
-      {{Kind::kNumber, 9007199254740992.0, nullptr}, 1, true, 1, 9007199254740992.0, 1, "9.007199254741e+15"},
+      {{Kind::kNumber, 9007199254740992.0, nullptr},
+       1,
+       true,
+       1,
+       9007199254740992.0,
+       1,
+       "9.007199254741e+15"},
       {{Kind::kTable, 0, nullptr}, 1, true, 0, 0, 0, nullptr},
       {{Kind::kLight, 0, nullptr}, 1, true, 0, 0, 0, nullptr},
   };
@@ -129,14 +135,11 @@ TEST_F(ApiTest, LessThanOrdersStringsByBytesOrWithoutCase) {
     int caseless;
   };
   const Case cases[] = {
-      {"a", 1, "B", 1, 0, 1},
-      {"B", 1, "a", 1, 1, 0},
-      {"abc", 3, "abd", 3, 1, 1},
-      {"ab", 2, "abc", 3, 1, 1},       // a prefix is smaller
-      {"\xe4", 1, "\xc4z", 2, 0, 1},   // Latin-1 folding: a-umlaut equals A-umlaut
-      {"a\0b", 3, "a\0c", 3, 1, 1},    // compared across the embedded NUL
-      {"a\0B", 3, "a\0b", 3, 1, 0},
-      {"a", 1, "a\0", 2, 1, 1},
+      {"a", 1, "B", 1, 0, 1},        {"B", 1, "a", 1, 1, 0},
+      {"abc", 3, "abd", 3, 1, 1},    {"ab", 2, "abc", 3, 1, 1},  // a prefix is smaller
+      {"\xe4", 1, "\xc4z", 2, 0, 1},  // Latin-1 folding: a-umlaut equals A-umlaut
+      {"a\0b", 3, "a\0c", 3, 1, 1},   // compared across the embedded NUL
+      {"a\0B", 3, "a\0b", 3, 1, 0},  {"a", 1, "a\0", 2, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a, c.alen) + " vs " + std::string(c.b, c.blen));
@@ -171,18 +174,41 @@ TEST_F(ApiTest, StringToNumberIsStrict) {
     double value;
   };
   const Case cases[] = {
-      {"12", 2, true, 12},         {" 12 ", 4, true, 12},      {"\t7\n", 3, true, 7},
-      {"-2.5", 4, true, -2.5},     {"+5", 2, true, 5},         {".5", 2, true, 0.5},
-      {"5.", 2, true, 5},          {"1e3", 3, true, 1000},     {"1E-2", 4, true, 0.01},
-      {"$ff", 3, true, 255},       {"$FF", 3, true, 255},      {" $10", 4, true, 16},
-      {"0x1F", 4, true, 31},       {"0X1f", 4, true, 31},      {"0x10 ", 5, true, 16},
-      {"0x100000000", 11, true, 4294967295.0},                 {"$ffffffffffffffffff", 19, true, 4294967295.0},
-      {"1e999", 5, true, HUGE_VAL}, {"-1e999", 6, true, -HUGE_VAL}, {"1e-999", 6, true, 0},
-      {"", 0, false, 0},           {" ", 1, false, 0},         {"12abc", 5, false, 0},
-      {"1e", 2, false, 0},         {".", 1, false, 0},         {"$", 1, false, 0},
-      {"$g", 2, false, 0},         {"0x", 2, false, 0},        {"0xg", 3, false, 0},
-      {"$-1", 3, false, 0},        {"inf", 3, false, 0},       {"nan", 3, false, 0},
-      {"12\0", 3, false, 0},       {"-0x10", 5, false, 0},     {"1 2", 3, false, 0},
+      {"12", 2, true, 12},
+      {" 12 ", 4, true, 12},
+      {"\t7\n", 3, true, 7},
+      {"-2.5", 4, true, -2.5},
+      {"+5", 2, true, 5},
+      {".5", 2, true, 0.5},
+      {"5.", 2, true, 5},
+      {"1e3", 3, true, 1000},
+      {"1E-2", 4, true, 0.01},
+      {"$ff", 3, true, 255},
+      {"$FF", 3, true, 255},
+      {" $10", 4, true, 16},
+      {"0x1F", 4, true, 31},
+      {"0X1f", 4, true, 31},
+      {"0x10 ", 5, true, 16},
+      {"0x100000000", 11, true, 4294967295.0},
+      {"$ffffffffffffffffff", 19, true, 4294967295.0},
+      {"1e999", 5, true, HUGE_VAL},
+      {"-1e999", 6, true, -HUGE_VAL},
+      {"1e-999", 6, true, 0},
+      {"", 0, false, 0},
+      {" ", 1, false, 0},
+      {"12abc", 5, false, 0},
+      {"1e", 2, false, 0},
+      {".", 1, false, 0},
+      {"$", 1, false, 0},
+      {"$g", 2, false, 0},
+      {"0x", 2, false, 0},
+      {"0xg", 3, false, 0},
+      {"$-1", 3, false, 0},
+      {"inf", 3, false, 0},
+      {"nan", 3, false, 0},
+      {"12\0", 3, false, 0},
+      {"-0x10", 5, false, 0},
+      {"1 2", 3, false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text, c.len));
@@ -196,10 +222,10 @@ TEST_F(ApiTest, StringToNumberIsStrict) {
 
 TEST_F(ApiTest, StackManipulation) {
   for (int i = 1; i <= 5; ++i) VmPushNumber(L, i);  // 1 2 3 4 5
-  VmRemove(L, 2);                                     // 1 3 4 5
-  VmInsert(L, 1);                                     // 5 1 3 4
+  VmRemove(L, 2);                                   // 1 3 4 5
+  VmInsert(L, 1);                                   // 5 1 3 4
   VmPushNumber(L, 9);
-  VmReplace(L, -3);  // 5 1 9 4
+  VmReplace(L, -3);    // 5 1 9 4
   VmPushValue(L, -4);  // 5 1 9 4 5
   const double want[] = {5, 1, 9, 4, 5};
   ASSERT_EQ(VmGetTop(L), 5);
@@ -320,11 +346,14 @@ TEST_F(ApiTest, CallingANonFunctionUsesCallElseRaises) {
   VmNewTable(L);
   VmNewTable(L);
   VmPushString(L, "__call");
-  VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
-    VmPushNumber(L, VmGetTop(L));
-    VmPushNumber(L, VmType(L, 1));
-    return 2;
-  }, 0);
+  VmPushCClosure(
+      L,
+      [](qvScriptState* L) -> int32_t {
+        VmPushNumber(L, VmGetTop(L));
+        VmPushNumber(L, VmType(L, 1));
+        return 2;
+      },
+      0);
   VmRawSet(L, -3);
   VmSetMetaTable(L, -2);
   VmPushNumber(L, 5);
@@ -335,11 +364,14 @@ TEST_F(ApiTest, CallingANonFunctionUsesCallElseRaises) {
 
 TEST_F(ApiTest, ProtectedCallRestoresTheCallRecordsAndLeavesTheTop) {
   VmPushNumber(L, 1);
-  VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
-    VmPushNumber(L, 10);
-    VmPushNumber(L, 20);
-    VmRaiseError(L, ERR_ZERODIVISION);
-  }, 0);
+  VmPushCClosure(
+      L,
+      [](qvScriptState* L) -> int32_t {
+        VmPushNumber(L, 10);
+        VmPushNumber(L, 20);
+        VmRaiseError(L, ERR_ZERODIVISION);
+      },
+      0);
   qvCallInfo* ci = L->ci;
   EXPECT_EQ(VmPCall(L, 0, 0, 0), ERR_ZERODIVISION);
   EXPECT_EQ(L->ci, ci);

@@ -2,8 +2,8 @@
 // round trip and the byte-order variant.
 #include <cstring>
 
-#include "tests/vm/vm_fixture.h"
 #include "base/errors.h"
+#include "tests/vm/vm_fixture.h"
 #include "vm/opcodes.h"
 
 namespace qv::testing {
@@ -97,7 +97,8 @@ TEST_F(ChunkTest, TheMemoryChunkReader) {
 
 TEST_F(ChunkTest, OnlyScriptFunctionsAreDumped) {
   int32_t status = 0;
-  VmPushCClosure(L, [](qvScriptState*) -> int32_t { return 0; }, 0);
+  VmPushCClosure(
+      L, [](qvScriptState*) -> int32_t { return 0; }, 0);
   EXPECT_TRUE(Dump(L, -1, &status).empty());
   EXPECT_EQ(status, ERR_NOQVFUNC);
   VmPushNumber(L, 1);
@@ -134,11 +135,17 @@ TEST_F(ChunkTest, DefectsGiveTheirCodes) {
       {"test number NaN", ".testnumber nan\n" + main(plain, ""), ERR_UNKNUMFMT},
       {"negative local pc", main(plain, ".local \"x\" -1 1"), ERR_BADINTEGER},
       {"negative line defined",
-       main(plain, "CLOSURE R0, child\n.function child linedefined=-5\nRETURN R0, 1\n.end"), ERR_BADINTEGER},
-      {"upvalue names", main(plain, "CLOSURE R0, 0\n.function child\n.upvalues 2\n.upvalue \"x\"\nRETURN R0, 1\n.end"),
+       main(plain, "CLOSURE R0, child\n.function child linedefined=-5\nRETURN R0, 1\n.end"),
+       ERR_BADINTEGER},
+      {"upvalue names",
+       main(plain,
+            "CLOSURE R0, 0\n.function child\n.upvalues 2\n.upvalue \"x\"\nRETURN R0, 1\n.end"),
        ERR_BADUPVALUES},
       {"upvalues without names",
-       main(plain, "CLOSURE R0, child [R0]\n.function child\n.upvalues 1\nGETUPVAL R0, U0\nRETURN R0, 2\n.end"), 0},
+       main(
+           plain,
+           "CLOSURE R0, child [R0]\n.function child\n.upvalues 1\nGETUPVAL R0, U0\nRETURN R0, 2\n.end"),
+       0},
       {"last is no RETURN", ".function main\nLOADCONST R0, 1\n.end\n", ERR_BADBYTECODE},
       {"max stack", main(".function main maxstack=251", ""), ERR_BADBYTECODE},
       {"line table length", main(plain, ".lines raw 1 2 3"), ERR_BADBYTECODE},
@@ -163,15 +170,19 @@ TEST_F(ChunkTest, DefectsGiveTheirCodes) {
       {"forinprep target", main(small, "FORINPREP R0, -5"), ERR_BADBYTECODE},
       {"forinloop register", main(small, "FORINLOOP R5, vars=1\nJUMP +0"), ERR_BADBYTECODE},
       {"forinloop variables", main(small, "FORINLOOP R0, vars=9\nJUMP +0"), ERR_BADBYTECODE},
-      {"forinloop without jump", main(small, "FORINLOOP R0, vars=1\nLOADNIL R0, R0"), ERR_BADBYTECODE},
+      {"forinloop without jump", main(small, "FORINLOOP R0, vars=1\nLOADNIL R0, R0"),
+       ERR_BADBYTECODE},
       {"test without jump", main(small, "EQ 1, 1, 1\nLOADNIL R0, R0"), ERR_BADBYTECODE},
       {"test at the end", ".function main\nEQ 1, 1, 1\nRETURN R0, 1\n.end\n", ERR_BADBYTECODE},
-      {"loadbool skip at the end", ".function main\nLOADBOOL R0, 1, 1\nRETURN R0, 1\n.end\n", ERR_BADBYTECODE},
+      {"loadbool skip at the end", ".function main\nLOADBOOL R0, 1, 1\nRETURN R0, 1\n.end\n",
+       ERR_BADBYTECODE},
       {"closure index", main(small, "CLOSURE R0, 3"), ERR_BADBYTECODE},
       {"closure upvalue list",
-       main(small, "CLOSURE R0, 0\nLOADNIL R0, R0\n.function child\n.upvalue \"x\"\nRETURN R0, 1\n.end"),
+       main(small,
+            "CLOSURE R0, 0\nLOADNIL R0, R0\n.function child\n.upvalue \"x\"\nRETURN R0, 1\n.end"),
        ERR_BADBYTECODE},
-      {"parameters and vararg", main(".function main params=2 vararg maxstack=2", ""), ERR_BADBYTECODE},
+      {"parameters and vararg", main(".function main params=2 vararg maxstack=2", ""),
+       ERR_BADBYTECODE},
       {"no-op opcode", main(small, ".word 0x00000032"), 0},
       {"no-op opcode register", main(small, ".word 0xFF000032"), ERR_BADBYTECODE},
       {"text file", "", ERR_BADSIGNATURE},
@@ -194,8 +205,8 @@ TEST_F(ChunkTest, DefectsGiveTheirCodes) {
 }
 
 // Patches the byte at the position of a marker found in the chunk.
-std::vector<uint8_t> Patch(std::vector<uint8_t> bytes, const std::vector<uint8_t>& marker, ptrdiff_t offset,
-                           const std::vector<uint8_t>& with) {
+std::vector<uint8_t> Patch(std::vector<uint8_t> bytes, const std::vector<uint8_t>& marker,
+                           ptrdiff_t offset, const std::vector<uint8_t>& with) {
   auto it = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
   EXPECT_NE(it, bytes.end());
   std::copy(with.begin(), with.end(), it + offset);
@@ -216,7 +227,8 @@ TEST_F(ChunkTest, UnknownConstantTypes) {
 }
 
 TEST_F(ChunkTest, FalseLengthsEndWithoutHugeAllocations) {
-  std::vector<uint8_t> bytes = Assemble(".function main\n.source \"@s\"\n.const \"ab\"\nLOADCONST R0, \"ab\"\nRETURN R0, 2\n.end\n");
+  std::vector<uint8_t> bytes = Assemble(
+      ".function main\n.source \"@s\"\n.const \"ab\"\nLOADCONST R0, \"ab\"\nRETURN R0, 2\n.end\n");
   const uint64_t before = G(L)->nblocks;
   struct Case {
     std::vector<uint8_t> marker;

@@ -34,7 +34,7 @@ class ClosureTest : public StateTest {
 
 TEST_F(ClosureTest, ClosuresOverOneSlotShareItsUpvalueBeforeAndAfterClosing) {
   qvProto* p = MakeProto(true);
-  VmPushNumber(L, 1);  // 1: the variable
+  VmPushNumber(L, 1);     // 1: the variable
   PushClosureOver(p, 1);  // 2
   PushClosureOver(p, 1);  // 3
   ASSERT_EQ(UpvalOf(2), UpvalOf(3));
@@ -91,9 +91,11 @@ TEST_F(ClosureTest, OpenUpvaluesStaySortedAndFollowTheStack) {
 TEST_F(ClosureTest, UpvalueNamesOfNativeAndScriptFunctions) {
   VmPushNumber(L, 1);
   PushClosureOver(MakeProto(false), 1);
-  for (int n = 0; n <= 2; ++n) EXPECT_EQ(VmGetUpvalue(L, 2, n), nullptr) << n;  // no names: none exposed
+  for (int n = 0; n <= 2; ++n)
+    EXPECT_EQ(VmGetUpvalue(L, 2, n), nullptr) << n;  // no names: none exposed
   VmPushNumber(L, 3);
-  VmPushCClosure(L, [](qvScriptState*) -> int32_t { return 0; }, 1);
+  VmPushCClosure(
+      L, [](qvScriptState*) -> int32_t { return 0; }, 1);
   EXPECT_STREQ(VmGetUpvalue(L, -1, 1), "");
   EXPECT_EQ(VmToNumber(L, -1), 3);
   VmCloseUpvals(L, L->base);

@@ -1,10 +1,11 @@
 // The debug interface: call levels with folded tail calls, function information by option
 // letters, names of functions and values, short source names, and the line hook's steps.
+#include "vm/debug.h"
+
 #include <string>
 
-#include "tests/vm/vm_fixture.h"
-#include "vm/debug.h"
 #include "base/errors.h"
+#include "tests/vm/vm_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -92,7 +93,8 @@ end:
 .end
 )qv");
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"global probe", "method fld", "field fld", "local loc", "field ?"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"global probe", "method fld", "field fld",
+                                               "local loc", "field ?"}));
 }
 
 TEST_F(DebugTest, NamesOutsideACallInstructionComeFromTheGlobals) {
@@ -334,7 +336,8 @@ TEST_F(DebugTest, TheFunctionOnTopOfTheStack) {
   // Anything but a function raises ERR_FUNCEXPECTED.
   VmPushNumber(L, 5);
   EXPECT_EQ(VmRunProtected(
-                L, [](qvScriptState* L, void*) {
+                L,
+                [](qvScriptState* L, void*) {
                   qvDebugRecord ar;
                   VmGetInfo(L, ">S", &ar);
                 },
@@ -342,7 +345,8 @@ TEST_F(DebugTest, TheFunctionOnTopOfTheStack) {
             ERR_FUNCEXPECTED);
   VmSetTop(L, 0);
   EXPECT_EQ(VmRunProtected(
-                L, [](qvScriptState* L, void*) {
+                L,
+                [](qvScriptState* L, void*) {
                   qvDebugRecord ar;
                   VmGetInfo(L, ">S", &ar);  // an empty stack
                 },
@@ -416,7 +420,8 @@ TEST_F(DebugTest, TypeErrorsNameTheIndexedObjectAndCutLongNames) {
   EXPECT_STREQ(GetErrorString(), "obj{}");
   // A name longer than the error-text buffer is cut to it.
   const std::string name(600, 'g');
-  EXPECT_EQ(Run(".function main\nGETGLOBAL R0, \"" + name + "\"\nCALL R0, nargs=0, nres=0\nRETURN R0, n=0\n.end\n")
+  EXPECT_EQ(Run(".function main\nGETGLOBAL R0, \"" + name +
+                "\"\nCALL R0, nargs=0, nres=0\nRETURN R0, n=0\n.end\n")
                 .status,
             ERR_FUNCDECLA);
   EXPECT_EQ(std::string(GetErrorString()), std::string(511, 'g'));
@@ -486,11 +491,14 @@ TEST_F(DebugTest, LineHookSequence) {
 
 TEST_F(DebugTest, ACountHookNeedsACount) {
   gLines.clear();
-  VmSetHook(L, [](qvScriptState*, qvDebugRecord* ar, int32_t*) { gLines.push_back(ar->event); }, kMaskCount, 0);
+  VmSetHook(
+      L, [](qvScriptState*, qvDebugRecord* ar, int32_t*) { gLines.push_back(ar->event); },
+      kMaskCount, 0);
   EXPECT_EQ(L->pending, 0u);  // nothing to count: no hook step at all
   ASSERT_EQ(Run(kLoopAndCall).status, 0);
-  VmSetHook(L, [](qvScriptState*, qvDebugRecord* ar, int32_t*) { gLines.push_back(ar->event); },
-            kMaskCount | kMaskLine, 0);
+  VmSetHook(
+      L, [](qvScriptState*, qvDebugRecord* ar, int32_t*) { gLines.push_back(ar->event); },
+      kMaskCount | kMaskLine, 0);
   ASSERT_EQ(Run(kLoopAndCall).status, 0);
   for (int event : gLines) EXPECT_EQ(event, kHookLine);
   EXPECT_FALSE(gLines.empty());
@@ -504,7 +512,8 @@ TEST_F(DebugTest, HookRecordsNameTheirLevel) {
       [](qvScriptState* L, qvDebugRecord* ar, int32_t*) {
         qvDebugRecord info = *ar;
         VmGetInfo(L, "nS", &info);
-        seen.push_back(std::to_string(ar->event) + " " + info.what + " " + (info.name ? info.name : "-"));
+        seen.push_back(std::to_string(ar->event) + " " + info.what + " " +
+                       (info.name ? info.name : "-"));
       },
       kMaskCall | kMaskReturn, 0);
   ASSERT_EQ(Run(R"qv(
@@ -528,8 +537,9 @@ TEST_F(DebugTest, HookRecordsNameTheirLevel) {
 )qv")
                 .status,
             0);
-  EXPECT_EQ(seen, (std::vector<std::string>{"0 main -", "0 Quillvane -", "0 Quillvane g", "0 C where", "1 C where",
-                                            "1 Quillvane g", "4 tail ", "1 main -"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"0 main -", "0 Quillvane -", "0 Quillvane g", "0 C where",
+                                      "1 C where", "1 Quillvane g", "4 tail ", "1 main -"}));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The error contract: each error the machine raises comes back from VmPCall as exactly its code
 // with the failing instruction's line, and the state runs the next program correctly.
-#include "tests/vm/vm_fixture.h"
 #include "base/errors.h"
+
+#include "tests/vm/vm_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -46,7 +47,8 @@ TEST_F(ErrorsTest, EachErrorComesBackWithItsCodeAndLine) {
     const char* failing;  // line 7
   };
   const Case cases[] = {
-      {ERR_VALUEEXPECTED, "LOADCONST R1, \"x\"\nLOADCONST R2, 1\nLOADCONST R3, 1", "FORLOOP R1, +0"},
+      {ERR_VALUEEXPECTED, "LOADCONST R1, \"x\"\nLOADCONST R2, 1\nLOADCONST R3, 1",
+       "FORLOOP R1, +0"},
       {ERR_WRONGOP, "NEWTABLE R1, 0, 0", "ADD R0, R1, 1"},
       {ERR_RETWOGOSUB, "", "RETSUB"},
       {ERR_INTERNAL, "", "again:\nGOSUB @again"},
@@ -69,8 +71,8 @@ TEST_F(ErrorsTest, EachErrorComesBackWithItsCodeAndLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    std::string text = std::string(".function main\n.line 1\nLOADCONST R0, 1\n") + c.setup + "\n.line 7\n" +
-                       c.failing + "\n.line 9\nRETURN R0, 2\n.end\n";
+    std::string text = std::string(".function main\n.line 1\nLOADCONST R0, 1\n") + c.setup +
+                       "\n.line 7\n" + c.failing + "\n.line 9\nRETURN R0, 2\n.end\n";
     RunResult r = Run(text);
     EXPECT_EQ(r.status, c.code);
     EXPECT_EQ(ErrorLine(), 7);
@@ -134,14 +136,15 @@ TEST_F(ErrorsTest, TypeErrorsNameTheValue) {
       {"ADD R2, 1, 1\nCALL R2, nargs=0, nres=0", ERR_FUNCDECLA, "\?\?()"},  // no name to give
       {"NEWTABLE R1, 0, 1\nSETTABLE R1, \"f\", 0\nGETTABLE R2, R1, \"f\"\nCALL R2, nargs=0, nres=0",
        ERR_FUNCDECLA, "f()"},
-      {"NEWTABLE R1, 0, 1\nSETTABLE R1, \"m\", 0\nSELF R2, R1, \"m\"\nCALL R2, nargs=1, nres=0", ERR_FUNCDECLA,
-       "m()"},
+      {"NEWTABLE R1, 0, 1\nSETTABLE R1, \"m\", 0\nSELF R2, R1, \"m\"\nCALL R2, nargs=1, nres=0",
+       ERR_FUNCDECLA, "m()"},
       {"GETGLOBAL R1, \"missing\"\nMOVE R2, R1\nGETTABLE R3, R2, 1", ERR_TABLEDECLA, "missing{}"},
       {".local \"count\" 0 9\nLOADCONST R0, 1\nGETTABLE R3, R0, 1", ERR_TABLEDECLA, "count{}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(Run(std::string(".function main\n") + c.body + "\nRETURN R0, 1\n.end\n").status, c.code);
+    EXPECT_EQ(Run(std::string(".function main\n") + c.body + "\nRETURN R0, 1\n.end\n").status,
+              c.code);
     EXPECT_STREQ(GetErrorString(), c.text);
   }
 }

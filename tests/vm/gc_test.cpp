@@ -1,7 +1,7 @@
 // The collector: weak tables, "__gc" finalisers, the threshold rule, shrinking and exact
 // accounting.
-#include "tests/vm/state_fixture.h"
 #include "base/errors.h"
+#include "tests/vm/state_fixture.h"
 #include "vm/table.h"
 
 namespace qv::testing {

@@ -1,6 +1,6 @@
 // Hooks: line, count, call and return events, and errors thrown from a hook.
-#include "tests/vm/vm_fixture.h"
 #include "base/errors.h"
+#include "tests/vm/vm_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -94,8 +94,8 @@ TEST_F(HooksTest, CallAndReturnEvents) {
   std::vector<int> events;
   for (auto [event, line] : gEvents) events.push_back(event);
   // main; nothing and its return; f, then g in f's frame, its return and f's folded return.
-  EXPECT_EQ(events, (std::vector<int>{kHookCall, kHookCall, kHookReturn, kHookCall, kHookCall, kHookReturn,
-                                      kHookTailReturn, kHookReturn}));
+  EXPECT_EQ(events, (std::vector<int>{kHookCall, kHookCall, kHookReturn, kHookCall, kHookCall,
+                                      kHookReturn, kHookTailReturn, kHookReturn}));
 }
 
 TEST_F(HooksTest, AnErrorWordFromTheHookIsThrown) {

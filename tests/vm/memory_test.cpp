@@ -1,7 +1,7 @@
 // Memory exhaustion: with the test builds' allocation limit every allocation point can fail;
 // each failure is ERR_MEM, leaves the machine consistent and loses no accounted byte.
-#include "tests/vm/vm_fixture.h"
 #include "base/errors.h"
+#include "tests/vm/vm_fixture.h"
 #include "vm/table.h"
 
 namespace qv::testing {

@@ -26,15 +26,48 @@ std::string Printf(double n) {
 }
 
 TEST(NumberText, PrintsLikePercent14g) {
-  const double cases[] = {0, -0.0, 1, -1, 9, -9, 10, -10, 99, -99, 100, -100, 101, 1000, 65535, 4294967295.0,
-                          2147483648.0, -2147483648.0, 12345678901234, -12345678901234, 99999999999999,
-                          -99999999999999, 1e14, -1e14, 123456789012345, 9007199254740992.0, 1e300, -1e300,
-                          0.5, -2.5, 1.0 / 3, 1e-5, 123456.789, 5e-324, HUGE_VAL, -HUGE_VAL};
+  const double cases[] = {0,
+                          -0.0,
+                          1,
+                          -1,
+                          9,
+                          -9,
+                          10,
+                          -10,
+                          99,
+                          -99,
+                          100,
+                          -100,
+                          101,
+                          1000,
+                          65535,
+                          4294967295.0,
+                          2147483648.0,
+                          -2147483648.0,
+                          12345678901234,
+                          -12345678901234,
+                          99999999999999,
+                          -99999999999999,
+                          1e14,
+                          -1e14,
+                          123456789012345,
+                          9007199254740992.0,
+                          1e300,
+                          -1e300,
+                          0.5,
+                          -2.5,
+                          1.0 / 3,
+                          1e-5,
+                          123456.789,
+                          5e-324,
+                          HUGE_VAL,
+                          -HUGE_VAL};
   for (double n : cases) EXPECT_EQ(Ours(n), Printf(n)) << n;
   std::mt19937_64 random(42);
   for (int i = 0; i < 20000; ++i) {
     const int digits = int(random() % 16);
-    const double n = double(int64_t(random() % uint64_t(std::pow(10.0, digits) + 1))) * (random() % 2 ? 1 : -1);
+    const double n = double(int64_t(random() % uint64_t(std::pow(10.0, digits) + 1))) *
+                     (random() % 2 ? 1 : -1);
     ASSERT_EQ(Ours(n), Printf(n)) << n;
     const double fraction = n / double(1 + random() % 1000);
     ASSERT_EQ(Ours(fraction), Printf(fraction)) << fraction;

@@ -1,9 +1,10 @@
 // The VM's mode table against the assembler's own transcription, and (in one process running
 // the bytecode suites) the proof that the suites execute every opcode.
+#include "vm/opcodes.h"
+
 #include <cstdlib>
 
 #include "tests/vm/vm_fixture.h"
-#include "vm/opcodes.h"
 
 namespace qv::testing {
 namespace {
@@ -24,11 +25,12 @@ class OpcodeCoverage : public ::testing::Environment {
   void TearDown() override {
     if (std::getenv("QV_CHECK_OPCODE_COVERAGE") == nullptr) return;
     for (int op = 0; op < kOpCount; ++op)
-      if (gOpcodeCounts[op] == 0) ADD_FAILURE() << "opcode " << qvasm::kOpcodes[op].name << " never ran";
+      if (gOpcodeCounts[op] == 0)
+        ADD_FAILURE() << "opcode " << qvasm::kOpcodes[op].name << " never ran";
   }
 };
-[[maybe_unused]] ::testing::Environment* const kCoverage =
-    ::testing::AddGlobalTestEnvironment(new OpcodeCoverage);
+[[maybe_unused]] ::testing::Environment* const kCoverage = ::testing::AddGlobalTestEnvironment(
+    new OpcodeCoverage);
 
 }  // namespace
 }  // namespace qv::testing

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/vm/vm_fixture.h"
 #include "base/errors.h"
+#include "tests/vm/vm_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -82,7 +82,8 @@ TEST_F(RulesTest, ArithmeticAndBitOperations) {
       {"SHL", "1", "\"x\"", 0, ERR_WRONGOP},
   };
   for (const BinaryCase& k : cases)
-    CheckBinary(this, Run(Main(std::string(k.op) + " R0, " + k.b + ", " + k.c + "\nRETURN R0, 2")), k);
+    CheckBinary(this, Run(Main(std::string(k.op) + " R0, " + k.b + ", " + k.c + "\nRETURN R0, 2")),
+                k);
 }
 
 TEST_F(RulesTest, UnaryOperationsAndTruth) {
@@ -211,26 +212,32 @@ TEST_F(RulesTest, ConcatenationConvertsNumbersAndNil) {
   RETURN R0, 2)"));
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.str(0), "a1.51e+200.33333333333333");
-  EXPECT_EQ(Run(Main("LOADCONST R1, \"a\"\nNEWTABLE R2, 0, 0\nCONCAT R0, R1, R2\nRETURN R0, 2")).status,
-            ERR_CONCAT);
+  EXPECT_EQ(
+      Run(Main("LOADCONST R1, \"a\"\nNEWTABLE R2, 0, 0\nCONCAT R0, R1, R2\nRETURN R0, 2")).status,
+      ERR_CONCAT);
 }
 
 TEST_F(RulesTest, TableReadsAndWrites) {
   // A missing key read through GETTABLE raises, with the key in the error text.
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, \"x\"\nRETURN R0, 2")).status, ERR_FIELDINIT);
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, \"x\"\nRETURN R0, 2")).status,
+            ERR_FIELDINIT);
   EXPECT_STREQ(GetErrorString(), "\"x\"");
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, 2.5\nRETURN R0, 2")).status, ERR_FIELDINIT);
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nGETTABLE R0, R1, 2.5\nRETURN R0, 2")).status,
+            ERR_FIELDINIT);
   EXPECT_STREQ(GetErrorString(), "2.5");
   // A missing global and a missing method are nil.
   EXPECT_EQ(Run(Main("GETGLOBAL R0, \"nothing\"\nRETURN R0, 2")).type(0), kTypeNil);
   EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nSELF R0, R1, \"m\"\nRETURN R0, 3")).type(0), kTypeNil);
   // Indexing a value that is no table names it.
-  EXPECT_EQ(Run(Main("GETGLOBAL R1, \"nothing\"\nGETTABLE R0, R1, 1\nRETURN R0, 2")).status, ERR_TABLEDECLA);
+  EXPECT_EQ(Run(Main("GETGLOBAL R1, \"nothing\"\nGETTABLE R0, R1, 1\nRETURN R0, 2")).status,
+            ERR_TABLEDECLA);
   EXPECT_STREQ(GetErrorString(), "nothing{}");
   EXPECT_EQ(Run(Main("LOADCONST R1, 1\nSETTABLE R1, 1, 2\nRETURN R0, 1")).status, ERR_TABLEDECLA);
   // NaN keys, and nil keys that mean 0.
-  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nan, 1\nRETURN R0, 1")).status, ERR_TABLEINDEX);
-  RunResult r = Run(Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nil, 5\nGETTABLE R0, R1, 0\nRETURN R0, 2"));
+  EXPECT_EQ(Run(Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nan, 1\nRETURN R0, 1")).status,
+            ERR_TABLEINDEX);
+  RunResult r = Run(
+      Main("NEWTABLE R1, 0, 0\nSETTABLE R1, nil, 5\nGETTABLE R0, R1, 0\nRETURN R0, 2"));
   EXPECT_EQ(r.num(0), 5);
   // Constructors store lists from key 0.
   r = Run(Main(R"(
@@ -248,7 +255,8 @@ TEST_F(RulesTest, TableReadsAndWrites) {
   // Oversized constructors.
   EXPECT_EQ(Run(Main("NEWTABLE R0, 0, 25\nRETURN R0, 2")).status, ERR_TABLEOVERFLOW);
   EXPECT_EQ(Run(Main("NEWTABLE R0, B=511, C=0\nRETURN R0, 2")).status, ERR_TABLEOVERFLOW);
-  EXPECT_EQ(Run(Main("NEWTABLE R0, B=187, C=0\nRETURN R0, 2")).status, ERR_TABLEOVERFLOW);  // 3 << 23
+  EXPECT_EQ(Run(Main("NEWTABLE R0, B=187, C=0\nRETURN R0, 2")).status,
+            ERR_TABLEOVERFLOW);  // 3 << 23
 }
 
 // A constructor that ends in a call: SETLISTTOP's Bx is the compiler's count of items so far
@@ -268,14 +276,18 @@ TEST_F(RulesTest, ConstructorsEndingInACall) {
       {{"a"}, "first=32", 2, "32=a 33=x 34=y"},
   };
   for (const Case& k : cases) {
-    SCOPED_TRACE(std::string("SETLISTTOP R0, ") + k.operand + " with " + std::to_string(k.results) + " results");
+    SCOPED_TRACE(std::string("SETLISTTOP R0, ") + k.operand + " with " + std::to_string(k.results) +
+                 " results");
     std::string text = ".function main\nNEWTABLE R0, 0, 0\nSETGLOBAL R0, \"t\"\n";
     int reg = 1;
-    for (const char* item : k.items) text += "LOADCONST R" + std::to_string(reg++) + ", \"" + item + "\"\n";
+    for (const char* item : k.items)
+      text += "LOADCONST R" + std::to_string(reg++) + ", \"" + item + "\"\n";
     const std::string call = "R" + std::to_string(reg);
-    text += "CLOSURE " + call + ", f\nCALL " + call + ", nargs=0, nres=all\nSETLISTTOP R0, " + k.operand +
-            "\nRETURN R0, n=0\n.function f\nLOADCONST R0, \"x\"\nLOADCONST R1, \"y\"\nRETURN R0, n=" +
-            std::to_string(k.results) + "\n.end\n.end\n";
+    text +=
+        "CLOSURE " + call + ", f\nCALL " + call + ", nargs=0, nres=all\nSETLISTTOP R0, " +
+        k.operand +
+        "\nRETURN R0, n=0\n.function f\nLOADCONST R0, \"x\"\nLOADCONST R1, \"y\"\nRETURN R0, n=" +
+        std::to_string(k.results) + "\n.end\n.end\n";
     ASSERT_EQ(Run(text).status, 0);
     std::map<double, std::string> items;
     VmPushString(L, "t");
@@ -287,7 +299,8 @@ TEST_F(RulesTest, ConstructorsEndingInACall) {
     }
     VmSetTop(L, 0);
     std::string got;
-    for (const auto& [key, value] : items) got += (got.empty() ? "" : " ") + std::to_string(int(key)) + "=" + value;
+    for (const auto& [key, value] : items)
+      got += (got.empty() ? "" : " ") + std::to_string(int(key)) + "=" + value;
     EXPECT_EQ(got, k.want);
   }
 }
@@ -312,10 +325,13 @@ TEST_F(RulesTest, NumericLoops) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.start) + " " + k.limit + " " + k.step);
-    std::string step = std::string(k.step) == "{}" ? "NEWTABLE R3, 0, 0" : std::string("LOADCONST R3, ") + k.step;
-    std::string limit = std::string(k.limit) == "nil" ? "LOADNIL R2, R2" : std::string("LOADCONST R2, ") + k.limit;
-    RunResult r = Run(Main(std::string("LOADCONST R0, 0\nLOADCONST R1, ") + k.start + "\n" + limit + "\n" + step +
-                           "\nJUMP @test\nbody:\nADD R0, R0, R1\ntest:\nFORLOOP R1, @body\nRETURN R0, 2"));
+    std::string step = std::string(k.step) == "{}" ? "NEWTABLE R3, 0, 0"
+                                                   : std::string("LOADCONST R3, ") + k.step;
+    std::string limit = std::string(k.limit) == "nil" ? "LOADNIL R2, R2"
+                                                      : std::string("LOADCONST R2, ") + k.limit;
+    RunResult r = Run(
+        Main(std::string("LOADCONST R0, 0\nLOADCONST R1, ") + k.start + "\n" + limit + "\n" + step +
+             "\nJUMP @test\nbody:\nADD R0, R0, R1\ntest:\nFORLOOP R1, @body\nRETURN R0, 2"));
     if (k.code != 0) {
       EXPECT_EQ(r.status, k.code);
     } else {

@@ -40,7 +40,8 @@ class StateTest : public ::testing::Test {
 
  private:
   static int32_t Trampoline(qvScriptState* L) {
-    auto* body = static_cast<std::function<void(qvScriptState*)>*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    auto* body = static_cast<std::function<void(qvScriptState*)>*>(
+        VmToUserdata(L, VmUpvalueIndex(1)));
     (*body)(L);
     return 0;
   }

@@ -1,5 +1,7 @@
 // Tables: key rules, array sizing and migration on rehash, traversal, metamethods and their
 // absence cache, checked against a model under random operations.
+#include "vm/table.h"
+
 #include <cmath>
 #include <map>
 #include <random>
@@ -9,9 +11,7 @@
 
 #include "base/errors.h"
 #include "tests/vm/state_fixture.h"
-#include "base/errors.h"
 #include "vm/ops.h"
-#include "vm/table.h"
 
 namespace qv::testing {
 namespace {
@@ -95,7 +95,7 @@ TEST_F(TableTest, ArraySizeFollowsTheIntegerKeys) {
       {{1, 3}, 4, 1},
       {{4, 3, 2, 1}, 4, 1},  // 4 and 3 start in the hash part and migrate
       {{1.5, 2.5}, 0, 2},
-      {{-1, 1}, 0, 2},        // sizes change only when a rehash runs
+      {{-1, 1}, 0, 2},  // sizes change only when a rehash runs
       {{-1, 1, 2}, 2, 2},
       {{16777217, 1, 2}, 2, 2},  // beyond 2^24: never in the array part
   };
@@ -272,7 +272,8 @@ TEST_F(TableTest, MissingFieldsRaiseForTheInterpreterWithTheKeyInTheText) {
     const char* s;
     const char* text;
   };
-  const Case cases[] = {{true, 0, "name", "\"name\""}, {false, 2.5, nullptr, "2.5"}, {false, 1e20, nullptr, "1e+20"}};
+  const Case cases[] = {
+      {true, 0, "name", "\"name\""}, {false, 2.5, nullptr, "2.5"}, {false, 1e20, nullptr, "1e+20"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(Protected([&](qvScriptState* L) {
@@ -281,7 +282,8 @@ TEST_F(TableTest, MissingFieldsRaiseForTheInterpreterWithTheKeyInTheText) {
                   VmPushString(L, c.s);
                 else
                   VmPushNumber(L, c.n);
-                VmGetTableValue(L, VmIndexToAddress(L, -2), VmIndexToAddress(L, -1), qvMissing::kRaise);
+                VmGetTableValue(L, VmIndexToAddress(L, -2), VmIndexToAddress(L, -1),
+                                qvMissing::kRaise);
               }),
               ERR_FIELDINIT);
     EXPECT_STREQ(GetErrorString(), c.text);

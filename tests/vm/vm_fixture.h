@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "vm/host.h"
 #include "tools/qvasm/gtest_support.h"
+#include "vm/host.h"
 #include "vm/state.h"
 #include "vm/vm.h"
 

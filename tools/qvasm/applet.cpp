@@ -176,7 +176,8 @@ std::vector<uint8_t> LinkInto(std::span<const uint8_t> player, std::span<const u
   }
   std::vector<uint8_t> out(player.begin(), player.end());
   uint32_t offset = static_cast<uint32_t>(player.size());
-  for (int i = 0; i < 4; ++i) out[found + kOffsetAt + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[found + kOffsetAt + i] = static_cast<uint8_t>(offset >> (24 - 8 * i));
   out.insert(out.end(), applet.begin(), applet.end());
   return out;
 }

@@ -67,12 +67,24 @@ bool Tokenize(std::string_view s, std::vector<Token>* out, std::string* error) {
           return false;
         }
         switch (s[i]) {
-          case '\\': text += '\\'; break;
-          case '"': text += '"'; break;
-          case 'n': text += '\n'; break;
-          case 'r': text += '\r'; break;
-          case 't': text += '\t'; break;
-          case '0': text += '\0'; break;
+          case '\\':
+            text += '\\';
+            break;
+          case '"':
+            text += '"';
+            break;
+          case 'n':
+            text += '\n';
+            break;
+          case 'r':
+            text += '\r';
+            break;
+          case 't':
+            text += '\t';
+            break;
+          case '0':
+            text += '\0';
+            break;
           case 'x': {
             int hi = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
             int lo = i + 2 < s.size() ? HexDigit(s[i + 2]) : -1;
@@ -142,12 +154,18 @@ struct Args {
 
 const char* FieldName(Field f) {
   switch (f) {
-    case Field::kA: return "A";
-    case Field::kB: return "B";
-    case Field::kC: return "C";
-    case Field::kBx: return "Bx";
-    case Field::kSbx: return "sBx";
-    case Field::kOffset: return "off";
+    case Field::kA:
+      return "A";
+    case Field::kB:
+      return "B";
+    case Field::kC:
+      return "C";
+    case Field::kBx:
+      return "Bx";
+    case Field::kSbx:
+      return "sBx";
+    case Field::kOffset:
+      return "off";
   }
   return "?";
 }
@@ -157,23 +175,33 @@ struct FieldRange {
 };
 FieldRange RangeOf(Field f) {
   switch (f) {
-    case Field::kA: return {0, 255};
+    case Field::kA:
+      return {0, 255};
     case Field::kB:
-    case Field::kC: return {0, 511};
-    case Field::kBx: return {0, kMaxBx};
-    case Field::kSbx: return {-kSbxBias, kMaxBx - kSbxBias};
-    case Field::kOffset: return {-kJumpBias, 0xFFFFFF - kJumpBias};
+    case Field::kC:
+      return {0, 511};
+    case Field::kBx:
+      return {0, kMaxBx};
+    case Field::kSbx:
+      return {-kSbxBias, kMaxBx - kSbxBias};
+    case Field::kOffset:
+      return {-kJumpBias, 0xFFFFFF - kJumpBias};
   }
   return {0, 0};
 }
 
 uint32_t SetField(uint32_t w, Field f, int64_t v) {
   switch (f) {
-    case Field::kA: return (w & ~(0xFFu << 24)) | static_cast<uint32_t>(v) << 24;
-    case Field::kB: return (w & ~(511u << 15)) | static_cast<uint32_t>(v) << 15;
-    case Field::kC: return (w & ~(511u << 6)) | static_cast<uint32_t>(v) << 6;
-    case Field::kBx: return (w & ~(uint32_t{kMaxBx} << 6)) | static_cast<uint32_t>(v) << 6;
-    case Field::kSbx: return SetField(w, Field::kBx, v + kSbxBias);
+    case Field::kA:
+      return (w & ~(0xFFu << 24)) | static_cast<uint32_t>(v) << 24;
+    case Field::kB:
+      return (w & ~(511u << 15)) | static_cast<uint32_t>(v) << 15;
+    case Field::kC:
+      return (w & ~(511u << 6)) | static_cast<uint32_t>(v) << 6;
+    case Field::kBx:
+      return (w & ~(uint32_t{kMaxBx} << 6)) | static_cast<uint32_t>(v) << 6;
+    case Field::kSbx:
+      return SetField(w, Field::kBx, v + kSbxBias);
     case Field::kOffset:
       return (w & ~(0xFFFFFFu << 6)) | ((static_cast<uint32_t>(v + kJumpBias) & 0xFFFFFF) << 6);
   }
@@ -193,7 +221,8 @@ class Parser {
       Statement(text.substr(pos, nl - pos));
       pos = nl + 1;
     }
-    if (!open_.empty()) Diag(open_.back()->textLine, ".function " + open_.back()->name + " has no .end");
+    if (!open_.empty())
+      Diag(open_.back()->textLine, ".function " + open_.back()->name + " has no .end");
     if (!prog_->main) Diag(0, "no .function");
   }
 
@@ -304,8 +333,8 @@ class Parser {
     };
     auto count = [&](size_t min, size_t max) {
       if (t.size() < min || t.size() > max) {
-        Diag(d + " expects " + (min == max ? std::to_string(min) : std::to_string(min) + "-" +
-                                                                      std::to_string(max)) +
+        Diag(d + " expects " +
+             (min == max ? std::to_string(min) : std::to_string(min) + "-" + std::to_string(max)) +
              " operands");
         return false;
       }
@@ -336,7 +365,8 @@ class Parser {
         if (sig) {
           Token hex = t[i];
           hex.text = "0x" + hex.text;
-          if (Integer(&hex, 0, 255, &v, ".signature byte")) prog_->signature[i] = static_cast<uint8_t>(v);
+          if (Integer(&hex, 0, 255, &v, ".signature byte"))
+            prog_->signature[i] = static_cast<uint8_t>(v);
         } else if (Integer(&t[i], 0, 255, &v, ".sizes entry")) {
           prog_->sizes[i] = static_cast<uint8_t>(v);
         }
@@ -381,7 +411,8 @@ class Parser {
       UserConst u;
       u.name = t[0].text;
       if (t[1].kind == Token::kString) {
-        if (t[1].text.find('\0') != std::string::npos) return Diag(".userconst text cannot hold \\0");
+        if (t[1].text.find('\0') != std::string::npos)
+          return Diag(".userconst text cannot hold \\0");
         u.isString = true;
         u.text = t[1].text;
       } else if (auto n = ParseNumber(t[1].text)) {
@@ -402,7 +433,8 @@ class Parser {
       }
       m.file = *StringArg(&t[3], false, ".linemap file");
       if (t.size() == 5) m.source = *StringArg(&t[4], false, ".linemap source");
-      if (m.file.find('\0') != std::string::npos || (m.source && m.source->find('\0') != std::string::npos)) {
+      if (m.file.find('\0') != std::string::npos ||
+          (m.source && m.source->find('\0') != std::string::npos)) {
         return Diag(".linemap names cannot hold \\0");
       }
       prog_->lineMaps.push_back(std::move(m));
@@ -459,8 +491,7 @@ class Parser {
       }
       auto k = Literal(&t[at]);
       if (!k) return Diag(".const: expected a string, a number or nil");
-      if (!alias.empty() &&
-          !f->aliases.emplace(alias, static_cast<int>(f->consts.size())).second)
+      if (!alias.empty() && !f->aliases.emplace(alias, static_cast<int>(f->consts.size())).second)
         return Diag("constant alias '" + alias + "' defined twice");
       f->consts.push_back(*k);
     } else if (d == ".local") {
@@ -516,7 +547,8 @@ class Parser {
   }
 
   void OpenFunction(const std::vector<Token>& t) {
-    if (open_.empty() && prog_->main) return Diag("a second top-level .function: only one main function");
+    if (open_.empty() && prog_->main)
+      return Diag("a second top-level .function: only one main function");
     if (t.empty() || t[0].kind != Token::kWord || !IsIdentifier(t[0].text))
       return Diag(".function expects a name");
     auto f = std::make_unique<Func>();
@@ -554,7 +586,8 @@ class Parser {
     } else {
       Func* parent = open_.back();
       for (auto& c : parent->children)
-        if (c->name == raw->name) Diag("function '" + raw->name + "' defined twice in " + parent->name);
+        if (c->name == raw->name)
+          Diag("function '" + raw->name + "' defined twice in " + parent->name);
       raw->path = parent->path.empty() ? raw->name : parent->path + "." + raw->name;
       parent->children.push_back(std::move(f));
     }
@@ -602,8 +635,8 @@ class Parser {
       ref.kind = ConstRef::kLiteral;
       ref.literal = *lit;
     } else {
-      return Diag(std::string("expected ") + (rk ? "a register or " : "") +
-                  "a constant, got '" + t->text + "'"),
+      return Diag(std::string("expected ") + (rk ? "a register or " : "") + "a constant, got '" +
+                  t->text + "'"),
              false;
     }
     in->consts.push_back(std::move(ref));
@@ -648,20 +681,33 @@ class Parser {
     // Keywords this mnemonic understands besides the field overrides.
     std::vector<std::string> known;
     switch (op) {
-      case kNewTable: known = {"arr", "hashlog"}; break;
+      case kNewTable:
+        known = {"arr", "hashlog"};
+        break;
       case kCall:
-      case kTailCall: known = {"nargs", "nres"}; break;
-      case kReturn: known = {"n"}; break;
-      case kForInLoop: known = {"vars"}; break;
-      case kSetList: known = {"first", "count"}; break;
-      case kSetListTop: known = {"first"}; break;
-      default: break;
+      case kTailCall:
+        known = {"nargs", "nres"};
+        break;
+      case kReturn:
+        known = {"n"};
+        break;
+      case kForInLoop:
+        known = {"vars"};
+        break;
+      case kSetList:
+        known = {"first", "count"};
+        break;
+      case kSetListTop:
+        known = {"first"};
+        break;
+      default:
+        break;
     }
     std::vector<std::pair<Field, int64_t>> overrides;
     for (auto& [key, value] : args.keywords) {
       static const std::pair<const char*, Field> kOverrides[] = {
-          {"a", Field::kA},     {"b", Field::kB},     {"c", Field::kC},
-          {"bx", Field::kBx},   {"sbx", Field::kSbx}, {"off", Field::kOffset}};
+          {"a", Field::kA},   {"b", Field::kB},     {"c", Field::kC},
+          {"bx", Field::kBx}, {"sbx", Field::kSbx}, {"off", Field::kOffset}};
       bool found = std::find(known.begin(), known.end(), key) != known.end();
       for (auto& [name, field] : kOverrides) {
         if (key != name) continue;
@@ -675,8 +721,8 @@ class Parser {
     if (args.hasList && op != kClosure) return Diag(m + " takes no [...] list");
 
     auto want = [&](size_t n) {
-      if (pos.size() != n) Diag(m + " expects " + std::to_string(n) + " operands, got " +
-                                std::to_string(pos.size()));
+      if (pos.size() != n)
+        Diag(m + " expects " + std::to_string(n) + " operands, got " + std::to_string(pos.size()));
       return pos.size() == n;
     };
 
@@ -717,8 +763,10 @@ class Parser {
           ok = want(2) && Reg(pos[0], 255, &a);
           if (!ok) break;
           auto u = Prefixed(pos[1], 'U');
-          if (!u || *u > 511) ok = false, Diag("expected an upvalue U<n> (n <= 511), got '" + pos[1]->text + "'");
-          else b = *u;
+          if (!u || *u > 511)
+            ok = false, Diag("expected an upvalue U<n> (n <= 511), got '" + pos[1]->text + "'");
+          else
+            b = *u;
           break;
         }
         case kGetTable:
@@ -727,8 +775,18 @@ class Parser {
                ConstOperand(pos[2], Field::kC, true, &in, &c);
           break;
         case kSetTable:
-        case kAdd: case kSub: case kMul: case kDiv: case kIntDiv: case kMod: case kShl:
-        case kShr: case kBitOr: case kBitAnd: case kBitXor: case kPow:
+        case kAdd:
+        case kSub:
+        case kMul:
+        case kDiv:
+        case kIntDiv:
+        case kMod:
+        case kShl:
+        case kShr:
+        case kBitOr:
+        case kBitAnd:
+        case kBitXor:
+        case kPow:
           ok = want(3) && Reg(pos[0], 255, &a) && ConstOperand(pos[1], Field::kB, true, &in, &b) &&
                ConstOperand(pos[2], Field::kC, true, &in, &c);
           break;
@@ -750,7 +808,8 @@ class Parser {
             if (auto* h = Keyword(args, "hashlog")) ok = ok && Integer(h, 0, 511, &c, "hashlog");
             // The smallest size code whose array size (B & 7) << (B >> 3) holds n (codes below
             // 256: shifts up to 31).
-            for (b = 0; ok && b < 256 && (b & 7) * (int64_t{1} << (b >> 3)) < n; ++b) {}
+            for (b = 0; ok && b < 256 && (b & 7) * (int64_t{1} << (b >> 3)) < n; ++b) {
+            }
           }
           break;
         case kCall:
@@ -762,18 +821,26 @@ class Parser {
             const Token* nargs = Keyword(args, "nargs");
             const Token* nres = Keyword(args, "nres");
             ok = want(1) && Reg(pos[0], 255, &a);
-            if (ok && (!nargs || !nres)) ok = false, Diag(m + " expects nargs= and nres=, or raw B and C");
-            if (ok) ok = Lower(nargs->text) == "top" ? (b = 0, true) : Integer(nargs, 0, 510, &b, "nargs") && (++b, true);
-            if (ok) ok = Lower(nres->text) == "all" ? (c = 0, true) : Integer(nres, 0, 510, &c, "nres") && (++c, true);
+            if (ok && (!nargs || !nres))
+              ok = false, Diag(m + " expects nargs= and nres=, or raw B and C");
+            if (ok)
+              ok = Lower(nargs->text) == "top" ? (b = 0, true)
+                                               : Integer(nargs, 0, 510, &b, "nargs") && (++b, true);
+            if (ok)
+              ok = Lower(nres->text) == "all" ? (c = 0, true)
+                                              : Integer(nres, 0, 510, &c, "nres") && (++c, true);
           }
           break;
         case kReturn: {
           const Token* n = Keyword(args, "n");
           if (n) {
             ok = want(1) && Reg(pos[0], 255, &a);
-            if (ok) ok = Lower(n->text) == "top" ? (b = 0, true) : Integer(n, 0, 510, &b, "n") && (++b, true);
+            if (ok)
+              ok = Lower(n->text) == "top" ? (b = 0, true)
+                                           : Integer(n, 0, 510, &b, "n") && (++b, true);
           } else {
-            if (pos.size() < 2 || pos.size() > 3) ok = false, Diag("RETURN expects Ra, B[, C] or Ra, n=N|top");
+            if (pos.size() < 2 || pos.size() > 3)
+              ok = false, Diag("RETURN expects Ra, B[, C] or Ra, n=N|top");
             ok = ok && Reg(pos[0], 255, &a) && Integer(pos[1], 0, 511, &b, "B") &&
                  (pos.size() < 3 || Integer(pos[2], 0, 511, &c, "C"));
           }
@@ -785,7 +852,8 @@ class Parser {
           break;
         case kForInLoop:
           if (const Token* vars = Keyword(args, "vars")) {
-            ok = want(1) && Reg(pos[0], 255, &a) && Integer(vars, 1, 512, &c, "vars") && (--c, true);
+            ok = want(1) && Reg(pos[0], 255, &a) && Integer(vars, 1, 512, &c, "vars") &&
+                 (--c, true);
           } else {
             ok = want(2) && Reg(pos[0], 255, &a) && Integer(pos[1], 0, 511, &c, "C");
           }
@@ -800,7 +868,8 @@ class Parser {
           }
           ok = want(1) && Reg(pos[0], 255, &a);
           if (ok && (!first || (op == kSetList) != (cnt != nullptr)))
-            ok = false, Diag(op == kSetList ? "SETLIST expects first= and count=" : "SETLISTTOP expects first=");
+            ok = false, Diag(op == kSetList ? "SETLIST expects first= and count="
+                                            : "SETLISTTOP expects first=");
           ok = ok && Integer(first, 0, kMaxBx, &x, "first");
           // The low five bits of Bx are the count (SETLIST) or the compiler's item count
           // (SETLISTTOP, written raw), never part of the first key.
@@ -851,7 +920,8 @@ class Parser {
       else if (kOpcodes[op].mode & 3)
         in.word = EncodeABx(op, static_cast<uint32_t>(a), static_cast<uint32_t>(x));
       else
-        in.word = EncodeABC(op, static_cast<uint32_t>(a), static_cast<uint32_t>(b), static_cast<uint32_t>(c));
+        in.word = EncodeABC(op, static_cast<uint32_t>(a), static_cast<uint32_t>(b),
+                            static_cast<uint32_t>(c));
     }
     if (!ok) return;
     in.overrides = std::move(overrides);
@@ -924,14 +994,27 @@ class ChunkWriter {
     if ((mode & 16) && c < kRkBase) hi = std::max(hi, c);
     switch (op) {
       case kCall:
-      case kTailCall: hi = std::max(hi, a + std::max(b - 1, c - 2)); break;
-      case kReturn: hi = std::max(hi, a + b - 2); break;
+      case kTailCall:
+        hi = std::max(hi, a + std::max(b - 1, c - 2));
+        break;
+      case kReturn:
+        hi = std::max(hi, a + b - 2);
+        break;
       case kSelf:
-      case kForInPrep: hi = std::max(hi, a + 1); break;
-      case kForLoop: hi = std::max(hi, a + 2); break;
-      case kForInLoop: hi = std::max({hi, a + 5, a + 2 + c}); break;
-      case kSetList: hi = std::max<int64_t>(hi, a + (BxOf(w) & 31) + 1); break;
-      default: break;
+      case kForInPrep:
+        hi = std::max(hi, a + 1);
+        break;
+      case kForLoop:
+        hi = std::max(hi, a + 2);
+        break;
+      case kForInLoop:
+        hi = std::max({hi, a + 5, a + 2 + c});
+        break;
+      case kSetList:
+        hi = std::max<int64_t>(hi, a + (BxOf(w) & 31) + 1);
+        break;
+      default:
+        break;
     }
     return hi;
   }
@@ -984,8 +1067,9 @@ class ChunkWriter {
           Diag(in.textLine, "unknown function '" + in.child + "' in " + f.name);
         } else {
           if (in.childListLength != (*it)->UpvalueCount())
-            Diag(in.textLine, "CLOSURE " + in.child + " lists " + std::to_string(in.childListLength) +
-                                  " upvalues, the function has " + std::to_string((*it)->UpvalueCount()));
+            Diag(in.textLine,
+                 "CLOSURE " + in.child + " lists " + std::to_string(in.childListLength) +
+                     " upvalues, the function has " + std::to_string((*it)->UpvalueCount()));
           w = SetField(w, Field::kBx, it - f.children.begin());
         }
       }

@@ -8,20 +8,48 @@
 namespace qv::qvasm {
 
 const std::array<OpcodeInfo, kOpcodeCount> kOpcodes = {{
-    {"MOVE", kMove, 36},         {"LOADCONST", kLoadConst, 97}, {"LOADBOOL", kLoadBool, 32},
-    {"LOADNIL", kLoadNil, 36},   {"GETUPVAL", kGetUpval, 32},   {"GETGLOBAL", kGetGlobal, 97},
-    {"GETTABLE", kGetTable, 52}, {"SETGLOBAL", kSetGlobal, 65}, {"SETUPVAL", kSetUpval, 0},
-    {"SETTABLE", kSetTable, 24}, {"NEWTABLE", kNewTable, 32},   {"ADD", kAdd, 56},
-    {"SUB", kSub, 56},           {"MUL", kMul, 56},             {"DIV", kDiv, 56},
-    {"INTDIV", kIntDiv, 56},     {"MOD", kMod, 56},             {"SHL", kShl, 56},
-    {"SHR", kShr, 56},           {"BITOR", kBitOr, 56},         {"BITAND", kBitAnd, 56},
-    {"BITXOR", kBitXor, 56},     {"POW", kPow, 56},             {"NEG", kNeg, 36},
-    {"NOT", kNot, 36},           {"BITNOT", kBitNot, 36},       {"CONCAT", kConcat, 52},
-    {"JUMP", kJump, 3},          {"EQ", kEq, 152},              {"LT", kLt, 152},
-    {"LE", kLe, 152},            {"TEST", kTest, 164},          {"CALL", kCall, 0},
-    {"TAILCALL", kTailCall, 0},  {"RETURN", kReturn, 0},        {"FORLOOP", kForLoop, 2},
-    {"FORINLOOP", kForInLoop, 128}, {"FORINPREP", kForInPrep, 2}, {"SETLIST", kSetList, 1},
-    {"SETLISTTOP", kSetListTop, 1}, {"CLOSE", kClose, 0},       {"CLOSURE", kClosure, 33},
+    {"MOVE", kMove, 36},
+    {"LOADCONST", kLoadConst, 97},
+    {"LOADBOOL", kLoadBool, 32},
+    {"LOADNIL", kLoadNil, 36},
+    {"GETUPVAL", kGetUpval, 32},
+    {"GETGLOBAL", kGetGlobal, 97},
+    {"GETTABLE", kGetTable, 52},
+    {"SETGLOBAL", kSetGlobal, 65},
+    {"SETUPVAL", kSetUpval, 0},
+    {"SETTABLE", kSetTable, 24},
+    {"NEWTABLE", kNewTable, 32},
+    {"ADD", kAdd, 56},
+    {"SUB", kSub, 56},
+    {"MUL", kMul, 56},
+    {"DIV", kDiv, 56},
+    {"INTDIV", kIntDiv, 56},
+    {"MOD", kMod, 56},
+    {"SHL", kShl, 56},
+    {"SHR", kShr, 56},
+    {"BITOR", kBitOr, 56},
+    {"BITAND", kBitAnd, 56},
+    {"BITXOR", kBitXor, 56},
+    {"POW", kPow, 56},
+    {"NEG", kNeg, 36},
+    {"NOT", kNot, 36},
+    {"BITNOT", kBitNot, 36},
+    {"CONCAT", kConcat, 52},
+    {"JUMP", kJump, 3},
+    {"EQ", kEq, 152},
+    {"LT", kLt, 152},
+    {"LE", kLe, 152},
+    {"TEST", kTest, 164},
+    {"CALL", kCall, 0},
+    {"TAILCALL", kTailCall, 0},
+    {"RETURN", kReturn, 0},
+    {"FORLOOP", kForLoop, 2},
+    {"FORINLOOP", kForInLoop, 128},
+    {"FORINPREP", kForInPrep, 2},
+    {"SETLIST", kSetList, 1},
+    {"SETLISTTOP", kSetListTop, 1},
+    {"CLOSE", kClose, 0},
+    {"CLOSURE", kClosure, 33},
     {"SELF", kSelf, 52},
 }};
 
@@ -86,12 +114,24 @@ std::string QuoteString(std::string_view bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case 0: out += "\\0"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case 0:
+        out += "\\0";
+        break;
       default:
         if (c < 0x20 || c >= 0x7F) {
           out += "\\x";

@@ -130,7 +130,8 @@ class Reader {
   bool Count(size_t minSize, int32_t* n) {
     if (!Int(n)) return false;
     if (*n < 0) return Fail("negative count");
-    if (static_cast<uint64_t>(*n) * minSize > data_.size() - pos_) return Fail("count beyond the data");
+    if (static_cast<uint64_t>(*n) * minSize > data_.size() - pos_)
+      return Fail("count beyond the data");
     return true;
   }
   bool String(std::optional<std::string>* s) {
@@ -224,7 +225,9 @@ class Printer {
     return "K" + std::to_string(k);
   }
   static std::string R(uint32_t r) { return "R" + std::to_string(r); }
-  static std::string RK(const DFunc& f, uint32_t v) { return v < kRkBase ? R(v) : K(f, v - kRkBase); }
+  static std::string RK(const DFunc& f, uint32_t v) {
+    return v < kRkBase ? R(v) : K(f, v - kRkBase);
+  }
 
   // How many words after a CLOSURE at `pc` form its upvalue list (0 when they cannot be
   // written as one: a bad function index, other words, a label or a line change among them).
@@ -256,7 +259,8 @@ class Printer {
       out += "\n";
     }
     for (size_t pc = 0; pc < f.code.size(); ++pc) {
-      if (labels.count(static_cast<int64_t>(pc))) out += pad.substr(2) + "L" + std::to_string(pc) + ":\n";
+      if (labels.count(static_cast<int64_t>(pc)))
+        out += pad.substr(2) + "L" + std::to_string(pc) + ":\n";
       if (lineDirectives && (pc == 0 || f.lines[pc] != f.lines[pc - 1]))
         out += pad + ".line " + std::to_string(f.lines[pc]) + "\n";
       out += pad + Instruction(f, pc, labels, lineDirectives) + "\n";
@@ -278,25 +282,33 @@ class Printer {
       case kLoadNil:
       case kNeg:
       case kNot:
-      case kBitNot: return s + " " + R(a) + ", " + R(b) + extraC();
+      case kBitNot:
+        return s + " " + R(a) + ", " + R(b) + extraC();
       case kLoadConst:
       case kGetGlobal:
-      case kSetGlobal: return s + " " + R(a) + ", " + K(f, bx);
+      case kSetGlobal:
+        return s + " " + R(a) + ", " + K(f, bx);
       case kLoadBool:
-      case kNewTable: return s + " " + R(a) + ", " + std::to_string(b) + ", " + std::to_string(c);
+      case kNewTable:
+        return s + " " + R(a) + ", " + std::to_string(b) + ", " + std::to_string(c);
       case kGetUpval:
-      case kSetUpval: return s + " " + R(a) + ", U" + std::to_string(b) + extraC();
+      case kSetUpval:
+        return s + " " + R(a) + ", U" + std::to_string(b) + extraC();
       case kGetTable:
-      case kSelf: return s + " " + R(a) + ", " + R(b) + ", " + RK(f, c);
-      case kConcat: return s + " " + R(a) + ", " + R(b) + ", " + R(c);
+      case kSelf:
+        return s + " " + R(a) + ", " + R(b) + ", " + RK(f, c);
+      case kConcat:
+        return s + " " + R(a) + ", " + R(b) + ", " + R(c);
       case kJump:
         if (JumpPatternOf(w) == 0) return "JUMP " + TargetText(f, pc, w);
         if (JumpPatternOf(w) == kGosubPattern) return "GOSUB " + TargetText(f, pc, w);
         return ".word " + Hex(w);
       case kEq:
       case kLt:
-      case kLe: return s + " " + std::to_string(a) + ", " + RK(f, b) + ", " + RK(f, c);
-      case kTest: return s + " " + R(a) + ", " + R(b) + ", " + std::to_string(c);
+      case kLe:
+        return s + " " + std::to_string(a) + ", " + RK(f, b) + ", " + RK(f, c);
+      case kTest:
+        return s + " " + R(a) + ", " + R(b) + ", " + std::to_string(c);
       case kCall:
       case kTailCall:
         return s + " " + R(a) + ", nargs=" + (b ? std::to_string(b - 1) : "top") +
@@ -306,14 +318,17 @@ class Printer {
         if (c == 0) return s + " " + R(a) + ", n=" + (b ? std::to_string(b - 1) : "top");
         return s + " " + R(a) + ", " + std::to_string(b) + ", " + std::to_string(c);
       case kForLoop:
-      case kForInPrep: return s + " " + R(a) + ", " + TargetText(f, pc, w);
-      case kForInLoop: return s + " " + R(a) + ", vars=" + std::to_string(c + 1) + extraB();
+      case kForInPrep:
+        return s + " " + R(a) + ", " + TargetText(f, pc, w);
+      case kForInLoop:
+        return s + " " + R(a) + ", vars=" + std::to_string(c + 1) + extraB();
       case kSetList:
         return s + " " + R(a) + ", first=" + std::to_string(bx & ~31u) +
                ", count=" + std::to_string((bx & 31) + 1);
       case kSetListTop:  // the first key when Bx names one, else Bx raw
         return s + " " + R(a) + ", " + (bx % 32 == 0 ? "first=" : "") + std::to_string(bx);
-      case kClose: return s + " " + R(a) + extraB() + extraC();
+      case kClose:
+        return s + " " + R(a) + extraB() + extraC();
       case kClosure: {
         size_t n = ClosureGroup(f, pc, labels, lineDirectives);
         if (n == SIZE_MAX) return s + " " + R(a) + ", " + std::to_string(bx);
@@ -322,12 +337,14 @@ class Printer {
         s += " [";
         for (size_t i = 1; i <= n; ++i) {
           uint32_t u = f.code[pc + i];
-          s += (i > 1 ? ", " : "") + std::string(OpOf(u) == kMove ? "R" : "U") + std::to_string(BOf(u));
+          s += (i > 1 ? ", " : "") + std::string(OpOf(u) == kMove ? "R" : "U") +
+               std::to_string(BOf(u));
         }
         pc += n;
         return s + "]";
       }
-      default: return s + " " + R(a) + ", " + RK(f, b) + ", " + RK(f, c);  // SETTABLE, arithmetic
+      default:
+        return s + " " + R(a) + ", " + RK(f, b) + ", " + RK(f, c);  // SETTABLE, arithmetic
     }
   }
 };
@@ -375,7 +392,8 @@ std::string Disassemble(std::span<const uint8_t> chunk) {
     p.Function(main, "main", 0);
     p.out += HexBytes(chunk.subspan(reader.pos()));
     Result check = Assemble(p.out);
-    if (check.ok() && std::equal(check.bytes.begin(), check.bytes.end(), chunk.begin(), chunk.end()))
+    if (check.ok() &&
+        std::equal(check.bytes.begin(), check.bytes.end(), chunk.begin(), chunk.end()))
       return p.out;
     note = "the text form cannot express this chunk exactly; its reading:";
     reading = std::move(p.out);

@@ -10,16 +10,54 @@
 namespace qv::qvasm {
 
 enum Op : uint8_t {
-  kMove, kLoadConst, kLoadBool, kLoadNil, kGetUpval, kGetGlobal, kGetTable, kSetGlobal,
-  kSetUpval, kSetTable, kNewTable, kAdd, kSub, kMul, kDiv, kIntDiv, kMod, kShl, kShr, kBitOr,
-  kBitAnd, kBitXor, kPow, kNeg, kNot, kBitNot, kConcat, kJump, kEq, kLt, kLe, kTest, kCall,
-  kTailCall, kReturn, kForLoop, kForInLoop, kForInPrep, kSetList, kSetListTop, kClose,
-  kClosure, kSelf,
+  kMove,
+  kLoadConst,
+  kLoadBool,
+  kLoadNil,
+  kGetUpval,
+  kGetGlobal,
+  kGetTable,
+  kSetGlobal,
+  kSetUpval,
+  kSetTable,
+  kNewTable,
+  kAdd,
+  kSub,
+  kMul,
+  kDiv,
+  kIntDiv,
+  kMod,
+  kShl,
+  kShr,
+  kBitOr,
+  kBitAnd,
+  kBitXor,
+  kPow,
+  kNeg,
+  kNot,
+  kBitNot,
+  kConcat,
+  kJump,
+  kEq,
+  kLt,
+  kLe,
+  kTest,
+  kCall,
+  kTailCall,
+  kReturn,
+  kForLoop,
+  kForInLoop,
+  kForInPrep,
+  kSetList,
+  kSetListTop,
+  kClose,
+  kClosure,
+  kSelf,
 };
 
 // Instruction fields.
-inline constexpr int kRkBase = 250;          // RK operands at or above this are constants
-inline constexpr int kMaxRkConstant = 261;   // 250 + 261 = 511, the widest 9-bit field
+inline constexpr int kRkBase = 250;         // RK operands at or above this are constants
+inline constexpr int kMaxRkConstant = 261;  // 250 + 261 = 511, the widest 9-bit field
 inline constexpr int kMaxBx = (1 << 18) - 1;
 inline constexpr int kSbxBias = 131071;
 inline constexpr int kJumpBias = 8388607;
@@ -56,7 +94,7 @@ inline constexpr uint8_t kTypeString = 4;
 // Text forms. Numbers: decimal, 0x hex, inf, -inf, nan, -0; integers: decimal or 0x hex.
 std::optional<double> ParseNumber(std::string_view text);
 std::optional<int64_t> ParseInteger(std::string_view text);
-std::string FormatNumber(double v);   // shortest text that parses back to the same bits
+std::string FormatNumber(double v);  // shortest text that parses back to the same bits
 std::string QuoteString(std::string_view bytes);
 
 }  // namespace qv::qvasm

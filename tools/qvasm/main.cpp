@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
     if (bytes.empty()) return Fail(player + ": " + error);
   }
   if (!Write(output, bytes.data(), bytes.size())) return Fail("cannot write " + output);
-  if (!player.empty() && chmod(output.c_str(), 0755) != 0) return Fail("cannot make " + output + " executable");
+  if (!player.empty() && chmod(output.c_str(), 0755) != 0)
+    return Fail("cannot make " + output + " executable");
   return 0;
 }

@@ -25,7 +25,7 @@ enum class Field { kA, kB, kC, kBx, kSbx, kOffset };
 
 // A constant operand that is resolved once the function's pool is complete.
 struct ConstRef {
-  Field field;         // kB or kC (RK fields) or kBx
+  Field field;  // kB or kC (RK fields) or kBx
   enum Kind { kIndex, kAlias, kLiteral } kind;
   int64_t index = 0;
   std::string alias;
@@ -38,9 +38,9 @@ struct Instr {
   int sourceLine = 0;  // value of the line table entry
   bool raw = false;    // `.word`: written as given, not counted by maxstack=auto
   std::vector<ConstRef> consts;
-  std::string label;   // code target still to resolve
+  std::string label;  // code target still to resolve
   Field labelField = Field::kOffset;
-  std::string child;   // CLOSURE by name
+  std::string child;  // CLOSURE by name
   int childListLength = 0;
   std::vector<std::pair<Field, int64_t>> overrides;
 };
