@@ -140,10 +140,13 @@ void BM_CheckEventToScriptCallback(benchmark::State& state) {
   }
   qv::VmPushString(p.L, "count");
   qv::VmRawGet(p.L, qv::kGlobalsIndex);
-  if (qv::VmToNumber(p.L, -1) != double(state.iterations()) * kBatch) state.SkipWithError("events lost");
+  if (qv::VmToNumber(p.L, -1) != double(state.iterations()) * kBatch)
+    state.SkipWithError("events lost");
   state.SetItemsProcessed(state.iterations() * kBatch);
 }
-BENCHMARK(BM_CheckEventToScriptCallback)->Iterations(100000 / kBatch + 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CheckEventToScriptCallback)
+    ->Iterations(100000 / kBatch + 1)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_BareScriptCallback(benchmark::State& state) {
   Player p;

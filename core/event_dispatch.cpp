@@ -185,25 +185,39 @@ int DispatchHandlerEvent(qvDispatchResult* result, const qvEvent& e) {
       std::snprintf(result->key, sizeof result->key, "%s", KeyEventName(e.keyCode).c_str());
       return 1;
     }
-    case kEventWindowMoved: return MatchWindowHandler("MoveWindow", kMoveWindow, result, e, kKindMove);
-    case kEventWindowSized: return MatchWindowHandler("SizeWindow", kSizeWindow, result, e, kKindSize);
+    case kEventWindowMoved:
+      return MatchWindowHandler("MoveWindow", kMoveWindow, result, e, kKindMove);
+    case kEventWindowSized:
+      return MatchWindowHandler("SizeWindow", kSizeWindow, result, e, kKindSize);
     case kEventWindowInactive:
       return MatchWindowHandler("InactiveWindow", kInactiveWindow, result, e, kKindDisplay);
-    case kEventCloseWindow: return MatchWindowHandler("CloseWindow", kCloseWindow, result, e, kKindDisplay);
-    case kEventWindowActive: return MatchWindowHandler("ActiveWindow", kActiveWindow, result, e, kKindDisplay);
-    case kEventWindowHidden: return MatchWindowHandler("HideWindow", kHideWindow, result, e, kKindDisplay);
-    case kEventWindowShown: return MatchWindowHandler("ShowWindow", kShowWindow, result, e, kKindDisplay);
-    case kEventModeSwitch: return MatchWindowHandler("ModeSwitch", kModeSwitch, result, e, kKindModeSwitch);
-    case kEventDropFiles: return MatchWindowHandler("OnDropFile", kOnDropFile, result, e, kKindDropFile);
+    case kEventCloseWindow:
+      return MatchWindowHandler("CloseWindow", kCloseWindow, result, e, kKindDisplay);
+    case kEventWindowActive:
+      return MatchWindowHandler("ActiveWindow", kActiveWindow, result, e, kKindDisplay);
+    case kEventWindowHidden:
+      return MatchWindowHandler("HideWindow", kHideWindow, result, e, kKindDisplay);
+    case kEventWindowShown:
+      return MatchWindowHandler("ShowWindow", kShowWindow, result, e, kKindDisplay);
+    case kEventModeSwitch:
+      return MatchWindowHandler("ModeSwitch", kModeSwitch, result, e, kKindModeSwitch);
+    case kEventDropFiles:
+      return MatchWindowHandler("OnDropFile", kOnDropFile, result, e, kKindDropFile);
     case kEventClipboard:
       return MatchWindowHandler("ClipboardChange", kClipboardChange, result, e, kKindDisplay);
     case kEventOrientation:
-      return MatchWindowHandler("OrientationChange", kOrientationChange, result, e, kKindOrientation);
-    case kEventKeyboardShown: return MatchWindowHandler("ShowKeyboard", kShowKeyboard, result, e, kKindDisplay);
-    case kEventKeyboardHidden: return MatchWindowHandler("HideKeyboard", kHideKeyboard, result, e, kKindDisplay);
-    case kEventHotKey: return MatchWindowHandler("Hotkey", kHotkey, result, e, kKindDisplay);
-    case kEventTrayIcon: return MatchWindowHandler("TrayIcon", kTrayIcon, result, e, kKindDisplay);
-    default: break;
+      return MatchWindowHandler("OrientationChange", kOrientationChange, result, e,
+                                kKindOrientation);
+    case kEventKeyboardShown:
+      return MatchWindowHandler("ShowKeyboard", kShowKeyboard, result, e, kKindDisplay);
+    case kEventKeyboardHidden:
+      return MatchWindowHandler("HideKeyboard", kHideKeyboard, result, e, kKindDisplay);
+    case kEventHotKey:
+      return MatchWindowHandler("Hotkey", kHotkey, result, e, kKindDisplay);
+    case kEventTrayIcon:
+      return MatchWindowHandler("TrayIcon", kTrayIcon, result, e, kKindDisplay);
+    default:
+      break;
   }
   for (qvCustomEventType* t = gCustomTypes; t != nullptr; t = t->next) {
     if (t->type != e.type) continue;
@@ -219,7 +233,8 @@ int DispatchHandlerEvent(qvDispatchResult* result, const qvEvent& e) {
   return 0;
 }
 
-int32_t RunTimerCallback(qvScriptState* L, qvDispatchResult* result, TimerKind kind, qvObjectId id) {
+int32_t RunTimerCallback(qvScriptState* L, qvDispatchResult* result, TimerKind kind,
+                         qvObjectId id) {
   bool interval = kind == TimerKind::kInterval;
   qvTimerObject* timer = FindTimerObject(interval ? kObjectInterval : kObjectTimeout, id);
   if (timer == nullptr || timer->callback == kNoReference) return 0;  // gone, or the tick
@@ -259,8 +274,9 @@ bool TimerStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
 bool SoundStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
   qvHandlerSlot* slots = ObjectHandlers();
   if (gSources.soundEvent == nullptr) return false;
-  if (slots[kOnSampleLoop].callback == kNoReference && slots[kOnSampleEnd].callback == kNoReference &&
-      slots[kOnMusicEnd].callback == kNoReference && slots[kOnVideoEnd].callback == kNoReference) {
+  if (slots[kOnSampleLoop].callback == kNoReference &&
+      slots[kOnSampleEnd].callback == kNoReference && slots[kOnMusicEnd].callback == kNoReference &&
+      slots[kOnVideoEnd].callback == kNoReference) {
     return false;
   }
   int32_t type, time, starts;
@@ -269,11 +285,24 @@ bool SoundStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
     int slot;
     const char* action;
     switch (type) {
-      case 5: slot = kOnSampleEnd; action = "OnSampleEnd"; break;
-      case 6: slot = kOnSampleLoop; action = "OnSampleLoop"; break;
-      case 7: slot = kOnMusicEnd; action = "OnMusicEnd"; break;
-      case 8: slot = kOnVideoEnd; action = "OnVideoEnd"; break;
-      default: continue;
+      case 5:
+        slot = kOnSampleEnd;
+        action = "OnSampleEnd";
+        break;
+      case 6:
+        slot = kOnSampleLoop;
+        action = "OnSampleLoop";
+        break;
+      case 7:
+        slot = kOnMusicEnd;
+        action = "OnMusicEnd";
+        break;
+      case 8:
+        slot = kOnVideoEnd;
+        action = "OnVideoEnd";
+        break;
+      default:
+        continue;
     }
     if (slots[slot].callback == kNoReference) continue;
     gState.phase = kPhaseSoundEnds;
@@ -292,9 +321,10 @@ bool SoundStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
 bool PointerStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
   int32_t timeout = AttrNumber(kAttrStaleEventAge);
   for (;;) {
-    qvDisplayInput* d = gState.displayAtHead ? NextDisplayInput(nullptr)
-                                            : (gState.displayCursor ? NextDisplayInput(gState.displayCursor)
-                                                                    : nullptr);
+    qvDisplayInput* d = gState.displayAtHead
+                            ? NextDisplayInput(nullptr)
+                            : (gState.displayCursor ? NextDisplayInput(gState.displayCursor)
+                                                    : nullptr);
     gState.displayAtHead = false;
     gState.displayCursor = d;
     if (d == nullptr) return false;
@@ -424,8 +454,9 @@ void SetFieldText(qvScriptState* L, const char* key, std::string_view text) {
 
 void PushUserMessageFields(qvScriptState* L, const qvDispatchResult* result) {
   qvUserMessageParts parts;
-  SplitUserMessage(std::string_view(result->messageText ? result->messageText : "", result->messageSize),
-                   &parts);
+  SplitUserMessage(
+      std::string_view(result->messageText ? result->messageText : "", result->messageSize),
+      &parts);
   SetFieldText(L, "command", parts.command);
   SetFieldText(L, "args", parts.args);
   SetFieldText(L, "rawargs", parts.rawargs);
@@ -487,7 +518,8 @@ void FillMessage(qvScriptState* L, qvDispatchResult* result) {
       SetMessageId(L, result, DisplayId(result));
       break;
     case kKindSound:
-      if (std::strcmp(result->action, "OnSampleEnd") == 0 || std::strcmp(result->action, "OnSampleLoop") == 0) {
+      if (std::strcmp(result->action, "OnSampleEnd") == 0 ||
+          std::strcmp(result->action, "OnSampleLoop") == 0) {
         SetFieldInt(L, "time", result->time);
         SetFieldInt(L, "starts", result->starts);
       }
@@ -534,13 +566,13 @@ struct FillArgs {
   qvDispatchResult* result;
 };
 
-void FillBody(qvScriptState* L, void* arg) {
-  FillMessage(L, static_cast<FillArgs*>(arg)->result);
-}
+void FillBody(qvScriptState* L, void* arg) { FillMessage(L, static_cast<FillArgs*>(arg)->result); }
 
 }  // namespace
 
-void SetEventSources(const qvEventSources* sources) { gSources = sources ? *sources : qvEventSources{}; }
+void SetEventSources(const qvEventSources* sources) {
+  gSources = sources ? *sources : qvEventSources{};
+}
 
 void SetMessageId(qvScriptState* L, qvDispatchResult* result, qvObjectId id) {
   SetFieldObjectId(L, "id", id);
@@ -618,8 +650,9 @@ int32_t DispatchEvent(qvScriptState* L, int, qvDispatchResult* result) {
     case kPhaseConnect:
     case kPhaseData:
     case kPhaseDisconnect: {
-      int32_t from = gState.phase >= kPhaseUdpData && gState.phase <= kPhaseDisconnect ? gState.phase
-                                                                                       : kPhaseStart;
+      int32_t from = gState.phase >= kPhaseUdpData && gState.phase <= kPhaseDisconnect
+                         ? gState.phase
+                         : kPhaseStart;
       if (NetworkStage(L, from, result, &status)) return status;
     }
       [[fallthrough]];

@@ -16,36 +16,73 @@
 namespace qv {
 
 const char* const kInputEventNames[kInputEventCount] = {
-    "onkeydown",        "onkeyup",         "onmousemove",       "closewindow",
-    "movewindow",       "sizewindow",      "activewindow",      "inactivewindow",
-    "hidewindow",       "showwindow",      "onmousedown",       "onmouseup",
-    "onrightmousedown", "onrightmouseup",  "onwheeldown",       "onwheelup",
-    "modeswitch",       "ondropfile",      "clipboardchange",   "onmidmousedown",
-    "onmidmouseup",     "orientationchange", "showkeyboard",    "hidekeyboard",
-    "hotkey",           "trayicon",
+    "onkeydown",    "onkeyup",           "onmousemove",      "closewindow",     "movewindow",
+    "sizewindow",   "activewindow",      "inactivewindow",   "hidewindow",      "showwindow",
+    "onmousedown",  "onmouseup",         "onrightmousedown", "onrightmouseup",  "onwheeldown",
+    "onwheelup",    "modeswitch",        "ondropfile",       "clipboardchange", "onmidmousedown",
+    "onmidmouseup", "orientationchange", "showkeyboard",     "hidekeyboard",    "hotkey",
+    "trayicon",
 };
 
 const char* const kObjectEventNames[kObjectEventCount] = {
-    "onsampleloop",  "onsampleend",   "onmusicend",       "onhostmessage",
-    "onconnect",     "ondisconnect",  "onreceivedata",    "onreceiveudpdata",
-    "onvideoend",    "onusermessage", "fillmusicbuffer",
+    "onsampleloop", "onsampleend",   "onmusicend",      "onhostmessage",
+    "onconnect",    "ondisconnect",  "onreceivedata",   "onreceiveudpdata",
+    "onvideoend",   "onusermessage", "fillmusicbuffer",
 };
 
 const qvKeyRow kKeyTable[kKeyTableRows] = {
-    {"MOVEWINDOW", 6}, {"SIZEWINDOW", 7}, {"INACTIVEWINDOW", 8}, {"ACTIVEWINDOW", 9},
-    {"CLOSEWINDOW", 10}, {"ONBUTTONCLICKALL", 11}, {"ONBUTTONRIGHTCLICKALL", 12},
-    {"ONBUTTONOVERALL", 13}, {"ONKEYDOWNALL", 14},
-    {"TAB", 0x110}, {"RETURN", 0x112}, {"ENTER", 0x111}, {"SPACE", 0x114}, {"ESC", 0x113},
-    {"UP", 0x100}, {"DOWN", 0x101}, {"RIGHT", 0x102}, {"LEFT", 0x103}, {"HELP", 0x104},
-    {"BACKSPACE", 0x10F}, {"DEL", 0x115},
-    {"F1", 0x105}, {"F2", 0x106}, {"F3", 0x107}, {"F4", 0x108}, {"F5", 0x109}, {"F6", 0x10A},
-    {"F7", 0x10B}, {"F8", 0x10C}, {"F9", 0x10D}, {"F10", 0x10E}, {"F11", 0x116}, {"F12", 0x117},
-    {"F13", 0x11F}, {"F14", 0x120}, {"F15", 0x121}, {"F16", 0x122},
-    {"INSERT", 0x118}, {"HOME", 0x119}, {"END", 0x11A}, {"PAGEUP", 0x11B}, {"PAGEDOWN", 0x11C},
-    {"PRINT", 0x11D}, {"PAUSE", 0x11E},
-    {"LSHIFT", 0x80010000u}, {"RSHIFT", 0x80020000u}, {"LALT", 0x80040000u},
-    {"RALT", 0x80080000u}, {"LCOMMAND", 0x80100000u}, {"RCOMMAND", 0x80200000u},
-    {"LCONTROL", 0x80400000u}, {"RCONTROL", 0x80800000u},
+    {"MOVEWINDOW", 6},
+    {"SIZEWINDOW", 7},
+    {"INACTIVEWINDOW", 8},
+    {"ACTIVEWINDOW", 9},
+    {"CLOSEWINDOW", 10},
+    {"ONBUTTONCLICKALL", 11},
+    {"ONBUTTONRIGHTCLICKALL", 12},
+    {"ONBUTTONOVERALL", 13},
+    {"ONKEYDOWNALL", 14},
+    {"TAB", 0x110},
+    {"RETURN", 0x112},
+    {"ENTER", 0x111},
+    {"SPACE", 0x114},
+    {"ESC", 0x113},
+    {"UP", 0x100},
+    {"DOWN", 0x101},
+    {"RIGHT", 0x102},
+    {"LEFT", 0x103},
+    {"HELP", 0x104},
+    {"BACKSPACE", 0x10F},
+    {"DEL", 0x115},
+    {"F1", 0x105},
+    {"F2", 0x106},
+    {"F3", 0x107},
+    {"F4", 0x108},
+    {"F5", 0x109},
+    {"F6", 0x10A},
+    {"F7", 0x10B},
+    {"F8", 0x10C},
+    {"F9", 0x10D},
+    {"F10", 0x10E},
+    {"F11", 0x116},
+    {"F12", 0x117},
+    {"F13", 0x11F},
+    {"F14", 0x120},
+    {"F15", 0x121},
+    {"F16", 0x122},
+    {"INSERT", 0x118},
+    {"HOME", 0x119},
+    {"END", 0x11A},
+    {"PAGEUP", 0x11B},
+    {"PAGEDOWN", 0x11C},
+    {"PRINT", 0x11D},
+    {"PAUSE", 0x11E},
+    {"LSHIFT", 0x80010000u},
+    {"RSHIFT", 0x80020000u},
+    {"LALT", 0x80040000u},
+    {"RALT", 0x80080000u},
+    {"LCOMMAND", 0x80100000u},
+    {"RCOMMAND", 0x80200000u},
+    {"LCONTROL", 0x80400000u},
+    {"RCONTROL", 0x80800000u},
 };
 
 namespace {
@@ -81,8 +118,8 @@ void Unlock() {
 class InputHost : public DisplayHost {
  public:
   bool EndPass(bool, const qvQuitSwitches& switches) override {
-    bool quit = (switches.escape && gGathered.escape) || (switches.leftButton && gGathered.leftClick) ||
-                (switches.ctrlC && gGathered.ctrlC);
+    bool quit = (switches.escape && gGathered.escape) ||
+                (switches.leftButton && gGathered.leftClick) || (switches.ctrlC && gGathered.ctrlC);
     gGathered.escape = gGathered.leftClick = gGathered.ctrlC = false;
     return quit;
   }
@@ -172,7 +209,8 @@ void WindowKey(int32_t code, bool pressed, uint32_t qualifiers) {
       (qualifiers & (kQualifierLeftControl | kQualifierRightControl))) {
     gGathered.ctrlC = true;
   }
-  PostEvent(&gDisplay1, kEventKey, pressed ? 1 : 0, code, static_cast<int32_t>(qualifiers), nullptr);
+  PostEvent(&gDisplay1, kEventKey, pressed ? 1 : 0, code, static_cast<int32_t>(qualifiers),
+            nullptr);
 }
 
 void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y) {
@@ -239,11 +277,15 @@ uint32_t KeyCodeLookup(const char* name, bool qualifiers) {
 
 std::string KeyEventName(int32_t code) {
   switch (code) {
-    case kKeyTab: return std::string(8, ' ');
+    case kKeyTab:
+      return std::string(8, ' ');
     case kKeyReturn:
-    case kKeyEnter: return "\n";
-    case kKeySpace: return " ";
-    default: break;
+    case kKeyEnter:
+      return "\n";
+    case kKeySpace:
+      return " ";
+    default:
+      break;
   }
   for (int row = kFirstSpecialRow; row <= kLastSpecialRow; ++row) {
     if (kKeyTable[row].code == static_cast<uint32_t>(code)) return kKeyTable[row].name;

@@ -45,7 +45,8 @@ void ReleaseTimer(qvScriptState* L, qvTimerObject* timer) {
 }
 
 bool IsNetworkSlot(int slot) {
-  return slot == kOnConnect || slot == kOnDisconnect || slot == kOnReceiveData || slot == kOnReceiveUdpData;
+  return slot == kOnConnect || slot == kOnDisconnect || slot == kOnReceiveData ||
+         slot == kOnReceiveUdpData;
 }
 
 bool AnyNetworkHandler() {
@@ -130,8 +131,9 @@ int32_t AddTimerObject(qvScriptState* L, int32_t type, qvOptionalId id, int func
   while (*tail) tail = &(*tail)->next;
   *tail = &timer->header;
   qvObjectId owned{timer->header.id, timer->header.handle};
-  int code = SetTimerQueueTimer(type == kObjectInterval ? TimerOp::kSetInterval : TimerOp::kSetTimeout,
-                                {owned.number, owned.handle}, ms);
+  int code = SetTimerQueueTimer(
+      type == kObjectInterval ? TimerOp::kSetInterval : TimerOp::kSetTimeout,
+      {owned.number, owned.handle}, ms);
   if (code != 0) {
     *tail = nullptr;
     ReleaseTimer(L, timer);
@@ -202,8 +204,10 @@ int32_t InstallEventHandlers(qvScriptState* L, int table, int userdata) {
   // Every field is read before any slot changes, so that a bad one raises with nothing changed.
   FieldAction input[kInputEventCount];
   FieldAction object[kObjectEventCount];
-  for (int i = 0; i < kInputEventCount; ++i) input[i] = ReadHandlerField(L, table, kInputEventNames[i]);
-  for (int i = 0; i < kObjectEventCount; ++i) object[i] = ReadHandlerField(L, table, kObjectEventNames[i]);
+  for (int i = 0; i < kInputEventCount; ++i)
+    input[i] = ReadHandlerField(L, table, kInputEventNames[i]);
+  for (int i = 0; i < kObjectEventCount; ++i)
+    object[i] = ReadHandlerField(L, table, kObjectEventNames[i]);
   for (qvCustomEventType* t = CustomEventTypes(); t != nullptr; t = t->next) {
     char name[kNameBufferSize];
     std::snprintf(name, sizeof name, "%s", t->name);
@@ -236,9 +240,10 @@ int32_t InstallEventHandlers(qvScriptState* L, int table, int userdata) {
       if ((oldDrop == kNoReference) != (display->handlers[kOnDropFile].callback == kNoReference)) {
         code = SetDropTarget(display, display->handlers[kOnDropFile].callback != kNoReference);
       }
-      if (code == 0 &&
-          (oldClipboard == kNoReference) != (display->handlers[kClipboardChange].callback == kNoReference)) {
-        code = JoinClipboardChain(display, display->handlers[kClipboardChange].callback != kNoReference);
+      if (code == 0 && (oldClipboard == kNoReference) !=
+                           (display->handlers[kClipboardChange].callback == kNoReference)) {
+        code = JoinClipboardChain(display,
+                                  display->handlers[kClipboardChange].callback != kNoReference);
       }
     }
   }
@@ -271,8 +276,9 @@ void FreeEventLibrary(qvScriptState* L) {
     while (*list != nullptr) {
       qvObjectHeader* h = *list;
       *list = h->next;
-      SetTimerQueueTimer(h->type == kObjectInterval ? TimerOp::kClearInterval : TimerOp::kClearTimeout,
-                         {h->id, h->handle}, 0);
+      SetTimerQueueTimer(
+          h->type == kObjectInterval ? TimerOp::kClearInterval : TimerOp::kClearTimeout,
+          {h->id, h->handle}, 0);
       ReleaseTimer(L, reinterpret_cast<qvTimerObject*>(h));
     }
   }

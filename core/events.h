@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "base/support.h"
+#include "core/args.h"        // qvOptionalId
 #include "core/eventqueue.h"  // kEventWindowSized
-#include "core/args.h"  // qvOptionalId
 #include "core/registry.h"
 
 namespace qv {
@@ -29,16 +29,46 @@ constexpr int kObjectEventCount = 11;  // global
 
 // The slots of a display, in the order of kInputEventNames.
 enum InputEvent : int {
-  kOnKeyDown, kOnKeyUp, kOnMouseMove, kCloseWindow, kMoveWindow, kSizeWindow, kActiveWindow,
-  kInactiveWindow, kHideWindow, kShowWindow, kOnMouseDown, kOnMouseUp, kOnRightMouseDown,
-  kOnRightMouseUp, kOnWheelDown, kOnWheelUp, kModeSwitch, kOnDropFile, kClipboardChange,
-  kOnMidMouseDown, kOnMidMouseUp, kOrientationChange, kShowKeyboard, kHideKeyboard, kHotkey,
+  kOnKeyDown,
+  kOnKeyUp,
+  kOnMouseMove,
+  kCloseWindow,
+  kMoveWindow,
+  kSizeWindow,
+  kActiveWindow,
+  kInactiveWindow,
+  kHideWindow,
+  kShowWindow,
+  kOnMouseDown,
+  kOnMouseUp,
+  kOnRightMouseDown,
+  kOnRightMouseUp,
+  kOnWheelDown,
+  kOnWheelUp,
+  kModeSwitch,
+  kOnDropFile,
+  kClipboardChange,
+  kOnMidMouseDown,
+  kOnMidMouseUp,
+  kOrientationChange,
+  kShowKeyboard,
+  kHideKeyboard,
+  kHotkey,
   kTrayIcon,
 };
 // The global slots, in the order of kObjectEventNames.
 enum ObjectEvent : int {
-  kOnSampleLoop, kOnSampleEnd, kOnMusicEnd, kOnHostMessage, kOnConnect, kOnDisconnect,
-  kOnReceiveData, kOnReceiveUdpData, kOnVideoEnd, kOnUserMessage, kFillMusicBuffer,
+  kOnSampleLoop,
+  kOnSampleEnd,
+  kOnMusicEnd,
+  kOnHostMessage,
+  kOnConnect,
+  kOnDisconnect,
+  kOnReceiveData,
+  kOnReceiveUdpData,
+  kOnVideoEnd,
+  kOnUserMessage,
+  kFillMusicBuffer,
 };
 extern const char* const kInputEventNames[kInputEventCount];
 extern const char* const kObjectEventNames[kObjectEventCount];
@@ -84,9 +114,19 @@ constexpr int kKeyTableRows = 52;
 // Rows 0-8 repeat the event codes, 9-43 name the special keys, 44-51 the qualifier keys.
 extern const qvKeyRow kKeyTable[kKeyTableRows];
 enum : int32_t {
-  kKeyUp = 0x100, kKeyDown = 0x101, kKeyRight = 0x102, kKeyLeft = 0x103, kKeyHelp = 0x104,
-  kKeyF1 = 0x105, kKeyBackspace = 0x10F, kKeyTab = 0x110, kKeyEnter = 0x111, kKeyReturn = 0x112,
-  kKeyEsc = 0x113, kKeySpace = 0x114, kKeyDel = 0x115,
+  kKeyUp = 0x100,
+  kKeyDown = 0x101,
+  kKeyRight = 0x102,
+  kKeyLeft = 0x103,
+  kKeyHelp = 0x104,
+  kKeyF1 = 0x105,
+  kKeyBackspace = 0x10F,
+  kKeyTab = 0x110,
+  kKeyEnter = 0x111,
+  kKeyReturn = 0x112,
+  kKeyEsc = 0x113,
+  kKeySpace = 0x114,
+  kKeyDel = 0x115,
 };
 // The code of a key name: one character gives its code (read unsigned, so "ä" is 0xE4) when it
 // is a graphic character, else 0; a longer name the code of the special key (rows 9-43, or 9-51
@@ -143,7 +183,8 @@ void WindowKey(int32_t code, bool pressed, uint32_t qualifiers);
 void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y);
 void WindowWheel(bool up);
 void WindowPointer(int32_t x, int32_t y);
-// Window events 4-21 but the wheel, the middle button and dropped files; moves and sizes also set the window's position or size.
+// Window events 4-21 but the wheel, the middle button and dropped files; moves and sizes also set
+// the window's position or size.
 void WindowEvent(int32_t type, int32_t x, int32_t y);
 void WindowDropFiles(const std::vector<std::string>& names, int32_t x, int32_t y);
 

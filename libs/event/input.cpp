@@ -1,12 +1,13 @@
 // Waiting for and polling the mouse buttons, keys and joysticks of the current display, and the
 // quit switches. The waits run no callbacks; each pass takes over the window states and ends on a
 // quit request.
+#include "platform/input.h"
+
 #include "base/errors.h"
 #include "core/args.h"
 #include "core/eventqueue.h"
 #include "core/events.h"
 #include "libs/event/commands.h"
-#include "platform/input.h"
 #include "platform/loop.h"
 
 namespace qv::cmd {

@@ -1,11 +1,12 @@
 // Messages between running players: naming this player's port and sending texts to others'.
+#include "platform/ports.h"
+
 #include <string>
 
 #include "base/errors.h"
 #include "core/args.h"
 #include "core/events.h"
 #include "libs/event/commands.h"
-#include "platform/ports.h"
 
 namespace qv::cmd {
 
@@ -29,7 +30,8 @@ int32_t SendMessage(qvScriptState* L) {
   const char* port = VmCheckString(L, 1);
   size_t len;
   const char* command = VmCheckString(L, 2, &len);
-  if (len == 0 || std::string_view(command, len).find(' ') != std::string_view::npos) return ERR_WRONGUSAGE;
+  if (len == 0 || std::string_view(command, len).find(' ') != std::string_view::npos)
+    return ERR_WRONGUSAGE;
   std::string text;
   try {
     text.assign(command, len);

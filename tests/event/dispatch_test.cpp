@@ -42,10 +42,10 @@ std::string Number(double n) {
 std::string Describe(qvScriptState* L, int t) {
   t = VmAbsIndex(L, t);
   std::string line;
-  static const char* const kFields[] = {"action", "key", "id", "x", "y", "width", "height",
-                                        "mode", "orientation", "command", "args", "rawargs",
-                                        "argc", "numdropfiles", "value", "userdata", "nresults",
-                                        "triggered"};
+  static const char* const kFields[] = {
+      "action", "key",          "id",          "x",        "y",        "width",
+      "height", "mode",         "orientation", "command",  "args",     "rawargs",
+      "argc",   "numdropfiles", "value",       "userdata", "nresults", "triggered"};
   for (const char* field : kFields) {
     VmPushString(L, field);
     VmRawGet(L, t);
@@ -139,7 +139,10 @@ class EventTest : public ::testing::Test {
     return Describe(L, -1);
   }
   double Number(const char* command, const char* arg) {
-    EXPECT_EQ(Call(command, [&] { VmPushString(L, arg); }, 1), 0) << command << "(" << arg << ")";
+    EXPECT_EQ(Call(
+                  command, [&] { VmPushString(L, arg); }, 1),
+              0)
+        << command << "(" << arg << ")";
     return VmToNumber(L, -1);
   }
   // InstallEventHandler with native callbacks (null: the number 0, which removes) and an optional
@@ -178,17 +181,17 @@ class EventTest : public ::testing::Test {
 TEST_F(EventTest, KeysReachTheirHandlersWithTheirNames) {
   RunScript([&] {
     ASSERT_EQ(Install({{"onkeydown", Record}, {"onkeyup", Record}}), 0);
-    const int32_t keys[] = {'a', kKeyTab, kKeyReturn, kKeyEnter, kKeySpace, 0x117 /* F12 */,
+    const int32_t keys[] = {'a',     kKeyTab,  kKeyReturn, kKeyEnter, kKeySpace, 0x117 /* F12 */,
                             kKeyEsc, kKeyLeft, 0xE4};
     for (int32_t key : keys) Inject([key] { WindowKey(key, true, 0); });
     Inject([] { WindowKey('a', false, 0); });
     for (size_t i = 0; i < std::size(keys) + 1; ++i) WaitEvent();
   });
   const std::vector<std::string> want = {
-      "action=[OnKeyDown] key=[a] id=1",  "action=[OnKeyDown] key=[        ] id=1",
-      "action=[OnKeyDown] key=[\n] id=1", "action=[OnKeyDown] key=[\n] id=1",
-      "action=[OnKeyDown] key=[ ] id=1",  "action=[OnKeyDown] key=[F12] id=1",
-      "action=[OnKeyDown] key=[ESC] id=1", "action=[OnKeyDown] key=[LEFT] id=1",
+      "action=[OnKeyDown] key=[a] id=1",    "action=[OnKeyDown] key=[        ] id=1",
+      "action=[OnKeyDown] key=[\n] id=1",   "action=[OnKeyDown] key=[\n] id=1",
+      "action=[OnKeyDown] key=[ ] id=1",    "action=[OnKeyDown] key=[F12] id=1",
+      "action=[OnKeyDown] key=[ESC] id=1",  "action=[OnKeyDown] key=[LEFT] id=1",
       "action=[OnKeyDown] key=[\xE4] id=1", "action=[OnKeyUp] key=[a] id=1",
   };
   EXPECT_EQ(gLog, want);
@@ -248,17 +251,28 @@ TEST_F(EventTest, ButtonsWheelWindowEventsAndDropsReachTheirHandlers) {
     for (int i = 0; i < 24; ++i) WaitEvent();
   });
   const std::vector<std::string> want = {
-      "action=[OnMouseDown] id=1", "action=[OnMouseUp] id=1",
-      "action=[OnRightMouseDown] id=1", "action=[OnRightMouseUp] id=1",
-      "action=[OnMidMouseDown] id=1", "action=[OnMidMouseUp] id=1",
-      "action=[OnWheelUp] id=1", "action=[OnWheelDown] id=1",
-      "action=[MoveWindow] id=1 x=100 y=50", "action=[SizeWindow] id=1 width=320 height=200",
-      "action=[InactiveWindow] id=1", "action=[CloseWindow] id=1",
-      "action=[ActiveWindow] id=1", "action=[HideWindow] id=1",
-      "action=[ShowWindow] id=1", "action=[ModeSwitch] id=1 mode=1",
-      "action=[ClipboardChange] id=1", "action=[OrientationChange] id=1 orientation=0",
-      "action=[ShowKeyboard] id=1", "action=[HideKeyboard] id=1",
-      "action=[Hotkey] id=1", "action=[TrayIcon] id=1",
+      "action=[OnMouseDown] id=1",
+      "action=[OnMouseUp] id=1",
+      "action=[OnRightMouseDown] id=1",
+      "action=[OnRightMouseUp] id=1",
+      "action=[OnMidMouseDown] id=1",
+      "action=[OnMidMouseUp] id=1",
+      "action=[OnWheelUp] id=1",
+      "action=[OnWheelDown] id=1",
+      "action=[MoveWindow] id=1 x=100 y=50",
+      "action=[SizeWindow] id=1 width=320 height=200",
+      "action=[InactiveWindow] id=1",
+      "action=[CloseWindow] id=1",
+      "action=[ActiveWindow] id=1",
+      "action=[HideWindow] id=1",
+      "action=[ShowWindow] id=1",
+      "action=[ModeSwitch] id=1 mode=1",
+      "action=[ClipboardChange] id=1",
+      "action=[OrientationChange] id=1 orientation=0",
+      "action=[ShowKeyboard] id=1",
+      "action=[HideKeyboard] id=1",
+      "action=[Hotkey] id=1",
+      "action=[TrayIcon] id=1",
       "action=[OnDropFile] id=1 x=5 y=6 numdropfiles=2 drop0=[a.txt] drop1=[dir/b c.png]",
       "action=[OnDropFile] id=1 x=0 y=0 numdropfiles=0",
   };
@@ -311,11 +325,12 @@ TEST_F(EventTest, FastIntervalDoesNotStarveAQueuedKey) {
   int stepsToKey = -1;
   RunScript([&] {
     ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
-    ASSERT_EQ(Call("setinterval", [&] {
-                VmPushNumber(L, 1);
-                VmPushCClosure(L, CountOnly, 0);
-                VmPushNumber(L, 1);
-              }),
+    ASSERT_EQ(Call("setinterval",
+                   [&] {
+                     VmPushNumber(L, 1);
+                     VmPushCClosure(L, CountOnly, 0);
+                     VmPushNumber(L, 1);
+                   }),
               0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Inject([] { WindowKey('k', true, 0); });
@@ -371,7 +386,9 @@ TEST_F(EventTest, HandlerSlotsFollowKeepReplaceRemove) {
       {{}, nullptr, 0, "action=[OnKeyDown] key=[k] id=1 userdata=[u1]"},
       {{{"onkeydown", other}}, nullptr, 0, "other action=[OnKeyDown] key=[k] id=1 userdata=[u1]"},
       {{{"onkeydown", Record}}, "u3", 0, "action=[OnKeyDown] key=[k] id=1 userdata=[u3]"},
-      {{{"onkeyup", Record}, {"closewindow", Record}}, nullptr, 0,
+      {{{"onkeyup", Record}, {"closewindow", Record}},
+       nullptr,
+       0,
        "action=[OnKeyDown] key=[k] id=1 userdata=[u3]"},
       {{{"onkeydown", nullptr}}, nullptr, 0, ""},
       {{{"onkeydown", Record}}, nullptr, 0, "action=[OnKeyDown] key=[k] id=1"},
@@ -408,19 +425,23 @@ TEST_F(EventTest, HandlerSlotsFollowKeepReplaceRemove) {
 TEST_F(EventTest, WaitEventReturnsTheCallbacksTableWithItsResults) {
   std::string message, results;
   RunScript([&] {
-    ASSERT_EQ(Call("settimeout", [&] {
-                VmPushNumber(L, 9);
-                VmPushCClosure(L, [](qvScriptState* L) -> int32_t {
-                  VmPushString(L, "mine");
-                  VmPushString(L, "set");
-                  VmRawSet(L, 1);
-                  VmPushString(L, "a");
-                  VmPushNumber(L, 2);
-                  VmPushString(L, "c");
-                  return 3;
-                }, 0);
-                VmPushNumber(L, 5);
-              }),
+    ASSERT_EQ(Call("settimeout",
+                   [&] {
+                     VmPushNumber(L, 9);
+                     VmPushCClosure(
+                         L,
+                         [](qvScriptState* L) -> int32_t {
+                           VmPushString(L, "mine");
+                           VmPushString(L, "set");
+                           VmRawSet(L, 1);
+                           VmPushString(L, "a");
+                           VmPushNumber(L, 2);
+                           VmPushString(L, "c");
+                           return 3;
+                         },
+                         0);
+                     VmPushNumber(L, 5);
+                   }),
               0);
     ASSERT_EQ(Call("waitevent", {}, 1), 0);
     message = Describe(L, -1);
@@ -459,11 +480,12 @@ TEST_F(EventTest, TimerObjectsAndTheSharedTick) {
     EXPECT_EQ(set(1, 100), 0);
     EXPECT_EQ(set(1, 100), 0);
     EXPECT_EQ(CountObjects(kObjectInterval), 1);
-    EXPECT_EQ(Call("setinterval", [&] {
-                VmPushNumber(L, 2);
-                VmPushNumber(L, 5);  // no function
-                VmPushNumber(L, 100);
-              }),
+    EXPECT_EQ(Call("setinterval",
+                   [&] {
+                     VmPushNumber(L, 2);
+                     VmPushNumber(L, 5);  // no function
+                     VmPushNumber(L, 100);
+                   }),
               ERR_FUNCEXPECTED);
     EXPECT_EQ(CountObjects(kObjectInterval), 1);
 
@@ -508,11 +530,12 @@ TEST_F(EventTest, WaitingCommandsRunNoCallbacksAndEndOnQuit) {
   };
   RunScript([&] {
     ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
-    ASSERT_EQ(Call("setinterval", [&] {
-                VmPushNumber(L, 1);
-                VmPushCClosure(L, CountOnly, 0);
-                VmPushNumber(L, 5);
-              }),
+    ASSERT_EQ(Call("setinterval",
+                   [&] {
+                     VmPushNumber(L, 1);
+                     VmPushCClosure(L, CountOnly, 0);
+                     VmPushNumber(L, 5);
+                   }),
               0);
     std::thread driver = later({[] { WindowKey('q', true, 0); },
                                 [] { WindowButton(kEventLeftButton, true, 1, 1); },
@@ -579,21 +602,20 @@ TEST(EventTexts, DropListsStopAtTheEmptyNameOrTheEnd) {
     std::vector<std::string_view> names;
   };
   const Case cases[] = {
-      {"a\0bc\0\0"s, {"a", "bc"}},
-      {"\0a\0\0"s, {}},
-      {""s, {}},
+      {"a\0bc\0\0"s, {"a", "bc"}}, {"\0a\0\0"s, {}},       {""s, {}},
       {"a\0b"s, {"a", "b"}},  // cut by the end, not read past it
-      {"abc"s, {"abc"}},
-      {"a\0\0b\0\0"s, {"a"}},
+      {"abc"s, {"abc"}},           {"a\0\0b\0\0"s, {"a"}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReadDropList(c.bytes.data(), c.bytes.size()), c.names) << ::testing::PrintToString(c.bytes);
+    EXPECT_EQ(ReadDropList(c.bytes.data(), c.bytes.size()), c.names)
+        << ::testing::PrintToString(c.bytes);
   }
   void* block = MakeDropList({"x", "", "yz"});
   ASSERT_NE(block, nullptr);
   uint32_t size;
   std::memcpy(&size, block, sizeof size);
-  EXPECT_EQ(ReadDropList(static_cast<char*>(block) + 4, size), (std::vector<std::string_view>{"x"}));
+  EXPECT_EQ(ReadDropList(static_cast<char*>(block) + 4, size),
+            (std::vector<std::string_view>{"x"}));
   std::free(block);
 }
 
@@ -604,11 +626,20 @@ TEST(EventTexts, KeyCodeLookup) {
     uint32_t code;
   };
   const Case cases[] = {
-      {"a", false, 'a'},         {"\xE4", false, 0xE4},   {"\xFF", true, 0xFF},
-      {" ", false, 0},           {"\x01", false, 0},      {"", false, 0},
-      {"f12", false, 0x117},     {"PageUp", false, 0x11B}, {"TAB", false, 0x110},
-      {"LSHIFT", false, 0},      {"LSHIFT", true, 0x80010000u}, {"rcontrol", true, 0x80800000u},
-      {"MOVEWINDOW", true, 0},   {"nokey", true, 0},
+      {"a", false, 'a'},
+      {"\xE4", false, 0xE4},
+      {"\xFF", true, 0xFF},
+      {" ", false, 0},
+      {"\x01", false, 0},
+      {"", false, 0},
+      {"f12", false, 0x117},
+      {"PageUp", false, 0x11B},
+      {"TAB", false, 0x110},
+      {"LSHIFT", false, 0},
+      {"LSHIFT", true, 0x80010000u},
+      {"rcontrol", true, 0x80800000u},
+      {"MOVEWINDOW", true, 0},
+      {"nokey", true, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(KeyCodeLookup(c.name, c.qualifiers), c.code) << c.name << " " << c.qualifiers;

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (block == nullptr) return 0;
   if (size) std::memcpy(block, data, size);
   std::string_view text = qv::PortMessageText(block, size);
-  if (!text.empty() && (text.data() < block || text.data() + text.size() > block + size)) std::abort();
+  if (!text.empty() && (text.data() < block || text.data() + text.size() > block + size))
+    std::abort();
   qv::qvUserMessageParts parts;
   qv::SplitUserMessage(text, &parts);
   size_t quotes = 0, zeros = 0;
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The args are the raw arguments without their quotes; each blank made a zero counts once.
   if (parts.args.size() != parts.rawargs.size() - quotes) std::abort();
   if (parts.argc != 0 && static_cast<size_t>(parts.argc) != 1 + zeros - rawZeros) std::abort();
-  if (parts.command.size() + (parts.argc ? 1 + parts.rawargs.size() : 0) != text.size()) std::abort();
+  if (parts.command.size() + (parts.argc ? 1 + parts.rawargs.size() : 0) != text.size())
+    std::abort();
   std::free(block);
   return 0;
 }

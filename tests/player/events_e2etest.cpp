@@ -152,17 +152,19 @@ loop:
 // A sender: ExitOnError off, then each message's SendMessage (a port of "PORT" is the receiver's)
 // followed by its error code.
 std::string Sender(const std::string& port, const std::vector<std::vector<std::string>>& messages) {
-  std::string text = ".function main\n  GETGLOBAL R0, \"exitonerror\"\n  LOADCONST R1, 0\n"
-                     "  CALL R0, nargs=1, nres=0\n";
+  std::string text =
+      ".function main\n  GETGLOBAL R0, \"exitonerror\"\n  LOADCONST R1, 0\n"
+      "  CALL R0, nargs=1, nres=0\n";
   for (const auto& m : messages) {
     text += "  GETGLOBAL R0, \"sendmessage\"\n";
     for (size_t i = 0; i < m.size(); ++i) {
-      text += "  LOADCONST R" + std::to_string(i + 1) + ", \"" + (i == 0 && m[i] == "PORT" ? port : m[i]) +
-              "\"\n";
+      text += "  LOADCONST R" + std::to_string(i + 1) + ", \"" +
+              (i == 0 && m[i] == "PORT" ? port : m[i]) + "\"\n";
     }
     text += "  CALL R0, nargs=" + std::to_string(m.size()) + ", nres=0\n";
-    text += "  GETGLOBAL R0, \"debugprint\"\n  GETGLOBAL R1, \"getlasterror\"\n"
-            "  CALL R1, nargs=0, nres=1\n  CALL R0, nargs=1, nres=0\n";
+    text +=
+        "  GETGLOBAL R0, \"debugprint\"\n  GETGLOBAL R1, \"getlasterror\"\n"
+        "  CALL R1, nargs=0, nres=1\n  CALL R0, nargs=1, nres=0\n";
   }
   return text + "  RETURN R0, 1\n.end\n";
 }
@@ -249,7 +251,8 @@ TEST_F(EventsTest, WaitEventSleepsUntilSigint) {
   auto start = std::chrono::steady_clock::now();
   kill(pid, SIGINT);
   PlayerRun r = Wait(pid);
-  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_LT(ms, 2000);
   EXPECT_EQ(ReadFile("wait.txt"), "waiting\n");
