@@ -15,7 +15,7 @@ constexpr size_t kLongText = 100;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Appends what snprintf makes of the spec and one value, sized by a first call: "%.99f" of
+// Appends what snprintf makes of the conversion and one value, sized by a first call: "%.99f" of
 // 1e308 is over 400 bytes, and a width may pad a long text.
 template <typename T>
 void AppendFormatted(std::string* out, const char* spec, T value) {
@@ -115,7 +115,7 @@ int32_t FormatTemplate(std::string_view tmpl, qvFormatValues& values, std::strin
         if (!precision && text.size() >= kLongText) {
           out->append(text);
         } else {
-          // The C library stops at a zero byte, as the spec's text would.
+          // The C library stops at a zero byte, as the conversion's text would.
           std::string copy(text);
           AppendFormatted(out, spec, copy.c_str());
         }
