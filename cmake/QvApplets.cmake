@@ -17,6 +17,10 @@
 #   there, and compares what the player wrote with expected.txt byte for byte. The player's exit
 #   status must be the number in the folder's expected_status.txt, or 0 without that file (1 for
 #   an applet that ends in a reported error).
+#   The player runs without DISPLAY, WAYLAND_DISPLAY and the QUILLVANE_REQUESTER_ variables, so
+#   that nothing is shown; a folder's env.txt sets variables for it, one NAME=VALUE a line, where
+#   @RUN_DIR@ stands for the run directory. stdin.txt, when present, is its standard input. Every
+#   file expected-<name> is compared byte for byte with the file <name> of the run directory.
 #   Without a target `quillvane` nothing is added, so call it after the player is defined (the
 #   top-level CMakeLists.txt adds tests/ last). Use, in tests/applets/CMakeLists.txt:
 #     qv_add_applet_tests(${CMAKE_CURRENT_SOURCE_DIR})
@@ -40,13 +44,28 @@ if(CMAKE_SCRIPT_MODE_FILE)
   file(REMOVE_RECURSE ${QV_RUN_DIR})
   file(MAKE_DIRECTORY ${QV_RUN_DIR})
   file(COPY ${QV_SOURCE_DIR}/ DESTINATION ${QV_RUN_DIR}
-       PATTERN main.qvasm EXCLUDE PATTERN expected.txt EXCLUDE PATTERN expected_status.txt EXCLUDE)
+       PATTERN main.qvasm EXCLUDE PATTERN expected.txt EXCLUDE PATTERN expected_status.txt EXCLUDE
+       PATTERN expected-* EXCLUDE PATTERN env.txt EXCLUDE PATTERN stdin.txt EXCLUDE)
   file(COPY_FILE ${QV_APPLET} ${QV_RUN_DIR}/main.qva)
   set(output ${QV_RUN_DIR}/output.txt)
+  set(env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=QUILLVANE_REQUESTER_SCRIPT
+          --unset=QUILLVANE_REQUESTER_LOG)
+  if(EXISTS ${QV_SOURCE_DIR}/env.txt)
+    file(STRINGS ${QV_SOURCE_DIR}/env.txt lines)
+    foreach(line ${lines})
+      string(REPLACE "@RUN_DIR@" "${QV_RUN_DIR}" line "${line}")
+      list(APPEND env "${line}")
+    endforeach()
+  endif()
+  set(input)
+  if(EXISTS ${QV_SOURCE_DIR}/stdin.txt)
+    set(input INPUT_FILE ${QV_SOURCE_DIR}/stdin.txt)
+  endif()
   execute_process(
-    COMMAND ${QV_PLAYER} main.qva -QUIET -DEBUGDEVICE ::file${output}
+    COMMAND ${CMAKE_COMMAND} -E env ${env} ${QV_PLAYER} main.qva -QUIET -DEBUGDEVICE ::file${output}
     WORKING_DIRECTORY ${QV_RUN_DIR}
     RESULT_VARIABLE status
+    ${input}
     TIMEOUT 100)
   set(actual "")
   if(EXISTS ${output})
@@ -66,6 +85,19 @@ if(CMAKE_SCRIPT_MODE_FILE)
     message(FATAL_ERROR "output differs (exit status ${status})\n"
                         "--- expected\n${expected}\n--- actual\n${actual}")
   endif()
+  file(GLOB expected_files ${QV_SOURCE_DIR}/expected-*)
+  foreach(expected_file ${expected_files})
+    get_filename_component(name ${expected_file} NAME)
+    string(REGEX REPLACE "^expected-" "" name "${name}")
+    set(made "")
+    if(EXISTS ${QV_RUN_DIR}/${name})
+      file(READ ${QV_RUN_DIR}/${name} made)
+    endif()
+    file(READ ${expected_file} expected)
+    if(NOT made STREQUAL expected)
+      message(FATAL_ERROR "${name} differs\n--- expected\n${expected}\n--- actual\n${made}")
+    endif()
+  endforeach()
   return()
 endif()
 

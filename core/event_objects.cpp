@@ -39,8 +39,8 @@ void ReleaseTimer(qvScriptState* L, qvTimerObject* timer) {
   if (L != nullptr) {
     VmUnref(L, kRegistryIndex, timer->callback);
     VmUnref(L, kRegistryIndex, timer->userdata);
-    FreeRefList(L, timer->data);
   }
+  FreeObjectData(L, &timer->header);
   delete timer;
 }
 

@@ -301,7 +301,6 @@ void PostCustomEvent(int32_t type, void* data);
 // An interval (kObjectInterval) or time-out (kObjectTimeout) of the object registry.
 struct qvTimerObject {
   qvObjectHeader header;
-  qvObjectDataItem* data;
   int32_t callback;  // kNoReference: the shared tick, which runs no script
   int32_t ms;
   int32_t userdata;

@@ -353,6 +353,20 @@ void FreeRefList(qvScriptState* L, qvObjectDataItem* list) {
   }
 }
 
+void FreeObjectData(qvScriptState* L, qvObjectHeader* object) {
+  qvObjectDataItem* list = object->data;
+  object->data = nullptr;
+  if (L != nullptr) {
+    FreeRefList(L, list);
+    return;
+  }
+  while (list != nullptr) {
+    qvObjectDataItem* next = list->next;
+    std::free(list);
+    list = next;
+  }
+}
+
 // ---- calling script functions ----
 
 int32_t CallScriptFunction(qvScriptState* L, const char* name, int nresults, int count,

@@ -106,13 +106,18 @@ enum qvObjectType : int32_t {
   kObjectUdpObject = 56,
 };
 
-// Every object record of every kind begins with this header.
+struct qvObjectDataItem;
+
+// Every object record of every kind begins with this header. `data` holds the named values that
+// the script attached to the object (SetObjectData); whoever frees a record frees them first with
+// FreeObjectData.
 struct qvObjectHeader {
   int32_t type;
   int32_t id;            // the number the script chose, 0 for an automatic id
   void* handle;          // the record's own address for an automatic id, else null
   intptr_t kindWord;     // belongs to the object's kind
   qvObjectHeader* next;  // the next record of its list
+  qvObjectDataItem* data;
 };
 
 // How scripts address an object: a number they chose (handle null) or an automatic handle
@@ -185,6 +190,9 @@ int RemoveObjectDataItem(qvScriptState* L, qvObjectDataItem** head, const char* 
 // A new list with new references to the same values, in order; 0, or ERR_MEM with nothing made.
 int32_t CopyObjectDataList(qvScriptState* L, const qvObjectDataItem* list, qvObjectDataItem** out);
 void FreeRefList(qvScriptState* L, qvObjectDataItem* list);
+// Releases the object's data items (FreeRefList) and empties its list; without a machine (L null,
+// the machine already closed) only the nodes are freed.
+void FreeObjectData(qvScriptState* L, qvObjectHeader* object);
 
 // ---- calling script functions ----
 

@@ -3,6 +3,7 @@
 // only the services they use.
 #pragma once
 
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/input.h"
 #include "platform/locale.h"

@@ -66,4 +66,13 @@ int32_t ForEachI(qvScriptState* L);
 int32_t Concat(qvScriptState* L);
 int32_t Sort(qvScriptState* L);
 
+// requester_commands.cpp: requesters
+int32_t SystemRequest(qvScriptState* L);
+int32_t FileRequest(qvScriptState* L);
+int32_t PathRequest(qvScriptState* L);
+int32_t StringRequest(qvScriptState* L);
+int32_t FontRequest(qvScriptState* L);
+int32_t ListRequest(qvScriptState* L);
+int32_t ColorRequest(qvScriptState* L);
+
 }  // namespace qv::cmd

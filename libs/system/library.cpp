@@ -56,6 +56,13 @@ const qvLibraryRow kCommands[] = {
     {"ForEachI", cmd::ForEachI},
     {"Concat", cmd::Concat},
     {"Sort", cmd::Sort},
+    {"SystemRequest", cmd::SystemRequest},
+    {"FileRequest", cmd::FileRequest},
+    {"PathRequest", cmd::PathRequest},
+    {"StringRequest", cmd::StringRequest},
+    {"FontRequest", cmd::FontRequest},
+    {"ListRequest", cmd::ListRequest},
+    {"ColorRequest", cmd::ColorRequest},
     {nullptr, nullptr},
 };
 
@@ -77,6 +84,10 @@ const qvConstantRow kConstants[] = {
     {"FUNCTION", nullptr, 5},
     {"USERDATA", nullptr, 8},
     {"LIGHTUSERDATA", nullptr, 9},
+    // file requester modes
+    {"REQ_NORMAL", nullptr, 0},
+    {"REQ_MULTISELECT", nullptr, 1},
+    {"REQ_SAVEMODE", nullptr, 2},
     {"THREAD", nullptr, 10},
     // integer widths
     {"INTEGER", nullptr, 1},

@@ -56,10 +56,11 @@ qvTimer* FindTimer(qvScriptState* L, int index, int32_t* code) {
   return t;
 }
 
-void Unlink(qvTimer* t) {
+void Unlink(qvScriptState* L, qvTimer* t) {
   for (qvObjectHeader** p = &gTimers; *p != nullptr; p = &(*p)->next) {
     if (*p == &t->header) {
       *p = t->header.next;
+      FreeObjectData(L, &t->header);
       std::free(t);
       return;
     }
@@ -94,6 +95,7 @@ int32_t OpenTimers() { return RegisterObjectList(&gTimers); }
 void FreeSystemLibrary() {
   while (gTimers != nullptr) {
     qvObjectHeader* next = gTimers->next;
+    FreeObjectData(GetProcessVm(), gTimers);
     std::free(gTimers);
     gTimers = next;
   }
@@ -108,7 +110,7 @@ int32_t StartTimer(qvScriptState* L) {
   qvOptionalId id = OptObjectId(L, 1);
   if (!id.automatic) {
     if (auto* old = reinterpret_cast<qvTimer*>(FindObject(kObjectTimer, {id.number, nullptr})))
-      Unlink(old);
+      Unlink(L, old);
   }
   auto* t = static_cast<qvTimer*>(AllocVecQ(sizeof(qvTimer), true));
   if (t == nullptr) return ERR_MEM;
@@ -175,7 +177,7 @@ int32_t StopTimer(qvScriptState* L) {
   int32_t code = 0;
   qvTimer* t = FindTimer(L, 1, &code);
   if (t == nullptr) return code;
-  Unlink(t);
+  Unlink(L, t);
   return 0;
 }
 

@@ -95,6 +95,8 @@ class PlayerTest : public ::testing::Test {
       dup2(o, 1);
       dup2(e, 2);
       putenv(tmp.data());
+      for (const std::string& name : unsetEnv_) unsetenv(name.c_str());
+      for (std::string& setting : env_) putenv(setting.data());
       execv(cargv[0], cargv.data());
       _exit(127);
     }
@@ -124,6 +126,10 @@ class PlayerTest : public ::testing::Test {
   }
 
   std::string dir_;
+  // Changes to the environment of the players that Start runs: "NAME=VALUE" settings, and names
+  // to remove first.
+  std::vector<std::string> env_;
+  std::vector<std::string> unsetEnv_;
 };
 
 }  // namespace qv::testing

@@ -1,0 +1,38 @@
+// SDL's message box, which shows message requesters when zenity is missing but SDL's video runs.
+#include <SDL.h>
+
+#include <vector>
+
+#include "platform/os/dialog_backends.h"
+
+namespace qv {
+
+bool SdlVideoRunning() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
+
+// The box has no parent window: SDL then opens its own connection to the display for it, so it
+// may run on the script thread while the main thread goes on pumping the windows' events.
+bool ShowSdlMessageBox(const qvMessageAsk& ask, int* pressed) {
+  std::vector<SDL_MessageBoxButtonData> buttons;
+  for (size_t i = 0; i < ask.buttons.size(); ++i) {
+    Uint32 flags = 0;
+    if (static_cast<int>(i) + 1 == ask.defaultButton)
+      flags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+    buttons.push_back({flags, static_cast<int>(i) + 1, ask.buttons[i].c_str()});
+  }
+  Uint32 flags = ask.icon == 2   ? SDL_MESSAGEBOX_ERROR
+                 : ask.icon == 3 ? SDL_MESSAGEBOX_WARNING
+                                 : SDL_MESSAGEBOX_INFORMATION;
+  SDL_MessageBoxData data{flags,
+                          nullptr,
+                          ask.title.c_str(),
+                          ask.body.c_str(),
+                          static_cast<int>(buttons.size()),
+                          buttons.data(),
+                          nullptr};
+  int id = -1;
+  if (SDL_ShowMessageBox(&data, &id) != 0 || id < 1) return false;
+  *pressed = id;
+  return true;
+}
+
+}  // namespace qv
