@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string>
 
 #include "base/errors.h"
 #include "core/args.h"
@@ -15,6 +17,8 @@
 #include "platform/ports.h"
 #include "platform/time.h"
 #include "platform/timers.h"
+#include "vm/auxlib.h"
+#include "vm/vm.h"
 
 namespace qv {
 
@@ -70,11 +74,13 @@ struct DispatchState {
   qvDisplayInput* displayCursor = nullptr;
   bool displayAtHead = true;
   void* networkCursor = nullptr;
-  qvPortMessage* message = nullptr;  // the user message whose callback runs
+  qvPortMessage* message = nullptr;        // the user message whose callback runs
+  qvDisplayInput* hoverDisplay = nullptr;  // the display whose buttons the hover walk is on
 };
 
 DispatchState gState;
 qvEventSources gSources;
+qvButtonSources gButtons;
 qvCustomEventType* gCustomTypes = nullptr;
 
 void SetAction(qvDispatchResult* result, const char* action) {
@@ -163,8 +169,8 @@ int MatchWindowHandler(const char* action, int slot, qvDispatchResult* result, c
   return 1;
 }
 
-// Button presses (over the buttons of the display's picture, none until buttons exist), keys,
-// window events, dropped files and custom types: 1 when a handler applies.
+// Button presses over the buttons of the display's picture, keys, window events, dropped files and
+// custom types: 1 when a handler applies.
 int DispatchHandlerEvent(qvDispatchResult* result, const qvEvent& e) {
   result->kind = 0;
   result->userdata = kNoReference;
@@ -173,7 +179,11 @@ int DispatchHandlerEvent(qvDispatchResult* result, const qvEvent& e) {
     case kEventLeftButton:
     case kEventRightButton:
     case kEventMidButton:
-      return 0;  // the display's picture holds no buttons yet
+      if (display == nullptr || gButtons.buttonEvent == nullptr) return 0;
+      if (!gButtons.buttonEvent(e, result)) return 0;
+      result->kind = kKindButton;
+      result->display = display;
+      return 1;
     case kEventKey: {
       int slot = e.pressed ? kOnKeyDown : kOnKeyUp;
       if (display == nullptr || display->handlers[slot].callback == kNoReference) return 0;
@@ -397,10 +407,46 @@ bool UserMessageStage(qvScriptState* L, qvDispatchResult* result, int32_t* statu
   }
 }
 
-// The queued events from the phase: 0 when the queue ran dry, else a callback ran.
+// A label-based handler: the VM calls the label as a subroutine when the command returns -1,
+// `offset` instructions from the current one. False when the applet has no such label.
+bool LabelJump(qvScriptState* L, const std::string& name, qvDispatchResult* result) {
+  if (name.empty()) return false;
+  int32_t label = VmFindLabel(L, name.c_str());
+  if (label < 0) return false;
+  VmSetJumpOffset(L, label - VmGetCurrentInstruction(L));
+  gState.phase = kPhaseStart;
+  result->kind = kKindLabel;
+  return true;
+}
+
+// Label-based records see the whole queue first: the first event whose label exists is taken,
+// with every event before it.
+bool LegacyLabelStage(qvScriptState* L, qvEventQueue* queue, qvDispatchResult* result) {
+  if (gButtons.haveLegacyRecords == nullptr || !gButtons.haveLegacyRecords() ||
+      gButtons.legacyEventName == nullptr) {
+    return false;
+  }
+  std::lock_guard<std::recursive_mutex> lock(queue->Lock());
+  queue->DropStale();
+  qvEvent e{};
+  for (int n = 0; queue->Fetch(n, &e, false) != 0; ++n) {
+    if (LabelJump(L, gButtons.legacyEventName(e), result)) {
+      queue->Remove(n, false);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The queued events from the phase: 0 when the queue ran dry, else a callback ran (or a label
+// jump was set up: *status -1).
 bool QueueStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
   qvEventQueue* queue = RuntimeEventQueue();
   if (queue == nullptr) return false;
+  if (gState.phase != kPhaseCurrentEvent && LegacyLabelStage(L, queue, result)) {
+    *status = -1;
+    return true;
+  }
   if (gState.phase == kPhaseCurrentEvent && gState.haveCurrent) {
     if (DispatchHandlerEvent(result, gState.current)) {
       gState.phase = kPhaseNextEvent;
@@ -438,11 +484,45 @@ bool QueueStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
   }
 }
 
-// Button hovering: the pointer-moved flags are taken here; the pictures hold no buttons yet.
-void HoverStage() {
-  for (qvDisplayInput* d = NextDisplayInput(nullptr); d != nullptr; d = NextDisplayInput(d)) {
-    d->pointerMoved = 0;
+// The label-based button-over test at the pointer; `flag` keeps it quiet.
+bool LegacyOverStage(qvScriptState* L, int flag, qvDispatchResult* result) {
+  if (flag != 0 || gButtons.haveLegacyRecords == nullptr || !gButtons.haveLegacyRecords() ||
+      gButtons.legacyButtonOver == nullptr) {
+    return false;
   }
+  qvDisplayInput* d = CurrentDisplayInput();
+  if (d == nullptr || !d->open) return false;
+  return LabelJump(L, gButtons.legacyButtonOver(GetPointerX(), GetPointerY()), result);
+}
+
+// Button hovering over each display whose pointer moved: its flag is taken here, and the walk over
+// its buttons runs one callback per step, resuming where it stopped.
+bool HoverStage(qvScriptState* L, bool resume, qvDispatchResult* result, int32_t* status) {
+  qvDisplayInput* d = NextDisplayInput(nullptr);
+  if (resume) {  // the display may have closed since
+    while (d != nullptr && d != gState.hoverDisplay) d = NextDisplayInput(d);
+    if (d == nullptr) {
+      resume = false;
+      d = NextDisplayInput(nullptr);
+    }
+  }
+  for (; d != nullptr; d = NextDisplayInput(d), resume = false) {
+    if (!resume) {
+      if (!d->pointerMoved) continue;
+      d->pointerMoved = 0;
+    }
+    if (gButtons.hover == nullptr) continue;
+    if (gButtons.hover(d, d->pointerX, d->pointerY, resume, result)) {
+      gState.phase = kPhaseHover;
+      gState.hoverDisplay = d;
+      result->kind = kKindButton;
+      result->display = d;
+      *status = RunEventCallback(L, result, 0);
+      return true;
+    }
+  }
+  gState.hoverDisplay = nullptr;
+  return false;
 }
 
 // table[key] = text, which may hold zero bytes (an empty view may have no data at all).
@@ -488,6 +568,9 @@ qvObjectId DisplayId(const qvDispatchResult* result) {
 void FillMessage(qvScriptState* L, qvDispatchResult* result) {
   qvDisplayInput* d = result->display;
   switch (result->kind) {
+    case kKindButton:
+      if (gButtons.pushButtonFields != nullptr) gButtons.pushButtonFields(L, result);
+      break;
     case kKindKey:
       SetFieldString(L, "key", result->key);
       SetMessageId(L, result, DisplayId(result));
@@ -574,6 +657,10 @@ void SetEventSources(const qvEventSources* sources) {
   gSources = sources ? *sources : qvEventSources{};
 }
 
+void SetButtonSources(const qvButtonSources* sources) {
+  gButtons = sources ? *sources : qvButtonSources{};
+}
+
 void SetMessageId(qvScriptState* L, qvDispatchResult* result, qvObjectId id) {
   SetFieldObjectId(L, "id", id);
   result->id = id;
@@ -609,7 +696,7 @@ int32_t RunEventCallback(qvScriptState* L, qvDispatchResult* result, int keep) {
   return 0;
 }
 
-int32_t DispatchEvent(qvScriptState* L, int, qvDispatchResult* result) {
+int32_t DispatchEvent(qvScriptState* L, int flag, qvDispatchResult* result) {
   int32_t status = 0;
   switch (gState.phase) {
     default:
@@ -662,9 +749,11 @@ int32_t DispatchEvent(qvScriptState* L, int, qvDispatchResult* result) {
     case kPhaseCurrentEvent:
     case kPhaseNextEvent:
       if (QueueStage(L, result, &status)) return status;
-      [[fallthrough]];
+      if (LegacyOverStage(L, flag, result)) return -1;
+      if (HoverStage(L, false, result, &status)) return status;
+      break;
     case kPhaseHover:
-      HoverStage();
+      if (HoverStage(L, true, result, &status)) return status;
       break;
   }
   gState.phase = kPhaseStart;

@@ -281,6 +281,31 @@ struct qvEventSources {
 };
 void SetEventSources(const qvEventSources* sources);
 
+// What the dispatcher asks the button code: the buttons of each display's current picture and the
+// label-based records. Null members answer "nothing": no buttons, no records.
+struct qvButtonSources {
+  // A mouse-button event (left, right, middle) over the buttons of its display's picture: true
+  // with the button's callback, userdata, bgpic and button in the result. The button code keeps
+  // the pressed states and clears them when no button takes a release.
+  bool (*buttonEvent)(const qvEvent& event, qvDispatchResult* result) = nullptr;
+  // The next hover callback (OnMouseOut or OnMouseOver) for the display with the pointer at (x, y)
+  // in window pixels: true with the result filled. `resume` continues the walk that the previous
+  // call left after running a callback.
+  bool (*hover)(qvDisplayInput* display, int32_t x, int32_t y, bool resume,
+                qvDispatchResult* result) = nullptr;
+  // Whether any label-based record exists.
+  bool (*haveLegacyRecords)() = nullptr;
+  // The label a queued event stands for, empty when none.
+  std::string (*legacyEventName)(const qvEvent& event) = nullptr;
+  // The label-based button-over test at (x, y) in display coordinates: the label to call, or
+  // empty. The button code remembers the record under the pointer.
+  std::string (*legacyButtonOver)(int32_t x, int32_t y) = nullptr;
+  // The fields of a button's message table, into the table on the stack top; its "id" through
+  // SetMessageId, so that the completed table keeps it.
+  void (*pushButtonFields)(qvScriptState* L, qvDispatchResult* result) = nullptr;
+};
+void SetButtonSources(const qvButtonSources* sources);
+
 // ---- custom event types (plugin host) ----
 
 using qvPushEventFields = void (*)(qvScriptState* L, void* data);

@@ -367,6 +367,152 @@ TEST_F(EventTest, CustomEventTypeReachesItsHandler) {
                       "action=[PluginEventWithANameLongerThanT] value=77 userdata=[ud]"});
 }
 
+// A stand-in for the button code: one button under every press, and a scripted hover walk.
+struct FakeButtons {
+  int32_t callback = kNoReference;
+  std::vector<std::string> hoverSteps;  // actions the walk yields, one per call
+  size_t hoverNext = 0;
+  std::vector<std::string> hoverCalls;
+  std::vector<std::string> labels;  // by key code: the label a key event stands for
+  bool records = false;
+};
+FakeButtons gButtons;
+
+bool FakeButtonEvent(const qvEvent& e, qvDispatchResult* result) {
+  if (!e.pressed) return false;
+  result->callback = gButtons.callback;
+  std::snprintf(result->action, sizeof result->action, "OnMouseDown");
+  return true;
+}
+
+bool FakeHover(qvDisplayInput*, int32_t x, int32_t y, bool resume, qvDispatchResult* result) {
+  gButtons.hoverCalls.push_back(std::to_string(x) + "," + std::to_string(y) +
+                                (resume ? " resume" : ""));
+  if (!resume) gButtons.hoverNext = 0;
+  if (gButtons.hoverNext >= gButtons.hoverSteps.size()) return false;
+  result->callback = gButtons.callback;
+  std::snprintf(result->action, sizeof result->action, "%s",
+                gButtons.hoverSteps[gButtons.hoverNext++].c_str());
+  return true;
+}
+
+void FakeButtonFields(qvScriptState* L, qvDispatchResult* result) {
+  SetMessageId(L, result, {7, nullptr});
+}
+
+bool FakeHaveRecords() { return gButtons.records; }
+
+std::string FakeEventName(const qvEvent& e) {
+  if (e.type != kEventKey || e.keyCode < 0 || size_t(e.keyCode) >= gButtons.labels.size()) {
+    return "";
+  }
+  return gButtons.labels[size_t(e.keyCode)];
+}
+
+std::string FakeButtonOver(int32_t x, int32_t) { return x == 99 ? "OverNinetyNine" : ""; }
+
+class ButtonStageTest : public EventTest {
+ protected:
+  void SetUp() override {
+    EventTest::SetUp();
+    gButtons = FakeButtons{};
+    VmPushCClosure(L, Record, 0);
+    gButtons.callback = VmRef(L, kRegistryIndex);
+    qvButtonSources sources;
+    sources.buttonEvent = FakeButtonEvent;
+    sources.hover = FakeHover;
+    sources.pushButtonFields = FakeButtonFields;
+    sources.haveLegacyRecords = FakeHaveRecords;
+    sources.legacyEventName = FakeEventName;
+    sources.legacyButtonOver = FakeButtonOver;
+    SetButtonSources(&sources);
+  }
+  void TearDown() override {
+    SetButtonSources(nullptr);
+    EventTest::TearDown();
+  }
+};
+
+// A press over a button while the display has its own handler: the display's handler runs in one
+// step, the button's in the next.
+TEST_F(ButtonStageTest, DisplayHandlerFirstThenTheButton) {
+  std::string second;
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onmousedown", Record}}), 0);
+    Inject([] { WindowButton(kEventLeftButton, true, 10, 20); });
+    WaitEvent();
+    second = WaitEvent();
+  });
+  EXPECT_EQ(gLog,
+            (std::vector<std::string>{"action=[OnMouseDown] id=1", "action=[OnMouseDown] id=7"}));
+  EXPECT_EQ(second, "action=[OnMouseDown] id=7 nresults=0 triggered=1");
+}
+
+// Hovering runs one callback per step and resumes its walk; only a pointer move starts a walk.
+TEST_F(ButtonStageTest, HoverWalkResumesOneCallbackAStep) {
+  gButtons.hoverSteps = {"OnMouseOut", "OnMouseOver"};
+  std::vector<std::string> results;
+  RunScript([&] {
+    Inject([] { WindowPointer(30, 40); });
+    Settle();
+    for (int i = 0; i < 4; ++i) results.push_back(CheckEvent());
+  });
+  EXPECT_EQ(results, (std::vector<std::string>{"action=[OnMouseOut] id=7 nresults=0 triggered=1",
+                                               "action=[OnMouseOver] id=7 nresults=0 triggered=1",
+                                               "action=[] id=0 nresults=0 triggered=0",
+                                               "action=[] id=0 nresults=0 triggered=0"}));
+  EXPECT_EQ(gButtons.hoverCalls,
+            (std::vector<std::string>{"30,40", "30,40 resume", "30,40 resume"}));
+}
+
+// Label-based records see the whole queue: the first event that names an existing label is taken
+// with every event before it, and the VM is told how far the label lies.
+TEST_F(ButtonStageTest, LabelJumpsTakeTheQueueUpToTheirEvent) {
+  gButtons.records = true;
+  gButtons.labels.assign(128, "");
+  gButtons.labels['k'] = "OnKeyK";
+  gButtons.labels['m'] = "NoSuchLabel";
+  VmPushString(L, "labels");
+  VmNewTable(L);
+  VmPushString(L, "onkeyk");
+  VmPushNumber(L, 17);
+  VmRawSet(L, -3);
+  VmPushString(L, "overninetynine");
+  VmPushNumber(L, 4);
+  VmRawSet(L, -3);
+  VmRawSet(L, kRegistryIndex);
+  int32_t code = 0, kind = 0, offset = 0, left = 0, quiet = 0;
+  std::string after;
+  RunScript([&] {
+    ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
+    Inject([] {
+      WindowKey('m', true, 0);
+      WindowKey('x', true, 0);
+      WindowKey('k', true, 0);
+      WindowKey('y', true, 0);
+    });
+    Settle();
+    qvDispatchResult result;
+    code = DispatchEvent(L, 0, &result);
+    kind = result.kind;
+    offset = VmGetJumpOffset(L) + VmGetCurrentInstruction(L);
+    left = RuntimeEventQueue()->Count();
+    after = CheckEvent();
+    // The button-over test fires at its point, unless the caller keeps it quiet.
+    Inject([] { WindowPointer(99, 5); });
+    Settle();
+    qvDispatchResult over;
+    quiet = DispatchEvent(L, 1, &over);
+    code = code * 10 + DispatchEvent(L, 0, &over);
+  });
+  EXPECT_EQ(code, -11);
+  EXPECT_EQ(kind, 11);
+  EXPECT_EQ(offset, 17);
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(after, "action=[OnKeyDown] key=[y] id=1 nresults=0 triggered=1");
+  EXPECT_EQ(quiet, 0);
+}
+
 // InstallEventHandler: an absent field keeps the slot, a number removes it with its userdata, a
 // function replaces it and keeps the old userdata unless one is given; a bad field changes
 // nothing.
