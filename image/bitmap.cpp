@@ -20,12 +20,12 @@ constexpr int64_t kMaxPlaneBytes = int64_t(1) << 31;
 uint8_t* AllocPlaneBytes(int64_t bytes, bool clear) {
   if (bytes < 0 || bytes > kMaxPlaneBytes) return nullptr;
   size_t n = bytes > 0 ? size_t(bytes) : 1;
-  return static_cast<uint8_t*>(clear ? std::calloc(n, 1) : std::malloc(n));
+  return static_cast<uint8_t*>(image::Allocate(n, clear));
 }
 
 qvPlane* NewPlane(int32_t width, int32_t height, int32_t bytesPerRow, bool clear) {
   if (width < 0 || height < 0) return nullptr;
-  auto* plane = static_cast<qvPlane*>(std::calloc(1, sizeof(qvPlane)));
+  auto* plane = static_cast<qvPlane*>(image::Allocate(sizeof(qvPlane), true));
   if (!plane) return nullptr;
   plane->data = AllocPlaneBytes(int64_t(bytesPerRow) * height, clear);
   if (!plane->data) {
@@ -39,7 +39,7 @@ qvPlane* NewPlane(int32_t width, int32_t height, int32_t bytesPerRow, bool clear
 }
 
 qvPlane* NewForeignPlane(uint8_t* data, int32_t width, int32_t height, int32_t bytesPerRow) {
-  auto* plane = static_cast<qvPlane*>(std::calloc(1, sizeof(qvPlane)));
+  auto* plane = static_cast<qvPlane*>(image::Allocate(sizeof(qvPlane), true));
   if (!plane) return nullptr;
   plane->data = data;
   plane->width = width;
@@ -119,7 +119,7 @@ qvBitMap* AllocBitMap(int32_t width, int32_t height) {
   int64_t perRow = (int64_t(width) & ~int64_t(3)) + 4;
   int64_t bytesPerRow = perRow * 4;
   if (bytesPerRow > INT32_MAX) return nullptr;
-  auto* bitmap = static_cast<qvBitMap*>(std::calloc(1, sizeof(qvBitMap)));
+  auto* bitmap = static_cast<qvBitMap*>(image::Allocate(sizeof(qvBitMap), true));
   if (!bitmap) return nullptr;
   bitmap->pixels = AllocPlaneBytes(bytesPerRow * (int64_t(height) + 1), false);
   if (!bitmap->pixels) {
@@ -258,7 +258,7 @@ uint32_t* ReadBitMapARGB(const qvBitMap* bitmap, int32_t width, int32_t height) 
     return nullptr;
   int64_t bytes = int64_t(width) * height * 4;
   if (bytes > kMaxPlaneBytes) return nullptr;
-  auto* out = static_cast<uint32_t*>(std::malloc(bytes > 0 ? size_t(bytes) : 1));
+  auto* out = static_cast<uint32_t*>(image::Allocate(bytes > 0 ? size_t(bytes) : 1, false));
   if (!out) return nullptr;
   int fmt = lock.format;
   int bpp = fmt == kPixRGB565 ? 2 : (fmt >= kPixARGB32 && fmt <= kPixxBGR32 ? 4 : 0);

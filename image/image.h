@@ -437,6 +437,274 @@ int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alp
                  int32_t* outHeight);
 
 // ---------------------------------------------------------------------------------------------
+// Bitmap operations. Each checks its arguments, locks what it needs (every lock taken is released
+// on every path), runs its kernel and returns 0, ERR_MEM or ERR_LOCKBMAP; a failing call frees
+// exactly what it made and stores nothing. Kernels on pixels run only on 4 bytes per pixel (the
+// call still returns 0). Rectangles are clipped to the planes. Where a lock view may be given,
+// the call uses it and neither locks nor releases.
+
+struct qvStyleEffects;
+
+// Zeroes height x pixels-per-row pixels, or with spareColumnsOnly the columns from the width to
+// the end of each row (those the scaler reads).
+void ClearBitMap(qvBitMap* bitmap, bool spareColumnsOnly);
+int TintBitMap(qvBitMap* bitmap, int32_t left, int32_t top, int32_t width, int32_t height,
+               uint32_t colour, int32_t level);
+// Mixes the source's rectangle at (sx, sy) into the destination's at (dx, dy), level being the
+// source's share (0-255); a source mask is read at the source's coordinates. With a source alpha
+// (alphaWidth x alphaHeight, at the source's coordinates) the source is blended through a scratch
+// copy of the alpha scaled by level / 255.
+int MixBitMaps(qvBitMap* dst, const qvBitMap* src, const qvPlane* srcMask, int32_t dx, int32_t dy,
+               int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t level,
+               const qvPlane* srcAlpha, int32_t alphaWidth, int32_t alphaHeight);
+int GrayBitMap(qvBitMap* bitmap, int32_t width, int32_t height, bool monochrome,
+               const qvBitMapLock* lock = nullptr);
+int InvertBitMap(qvBitMap* bitmap, int32_t width, int32_t height,
+                 const qvBitMapLock* lock = nullptr);
+// Flips the top-left width x height of every plane given (the bitmap may be null).
+int FlipBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+               bool horizontal);
+// New width x height copies of the planes that are given (absent inputs give absent outputs).
+// With fastMemory a failed bitmap allocation is tried once more.
+int CopyBitMapRegion(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha,
+                     int32_t left, int32_t top, int32_t width, int32_t height, bool fastMemory,
+                     qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha);
+// A new mask of width x height, set where the pixel differs from the key 0x00RRGGBB (alpha or
+// spare byte ignored); null when the lock or the allocation fails.
+qvPlane* CreateColorKeyMask(const qvBitMap* bitmap, int32_t width, int32_t height, uint32_t key);
+
+// The size of a width x height picture under the matrix {a, b, c, d}. Without rotation or skew
+// (b = c = 0) it is trunc(width |a|) x trunc(height |d|), each at least 1, unchanged for a = d = 1,
+// and the scaled display's size when the matrix is the display's scale and the size its
+// unscaled size; otherwise the rotated box's.
+void GetTransformedSize(const double matrix[4], int32_t width, int32_t height, int32_t* outWidth,
+                        int32_t* outHeight);
+enum : int32_t { kTransformBitMap = 0, kTransformPlugin = 1 };
+// Transforms the rectangle of a picture drawn at (x, y) about the anchor fractions: the box of
+// the result goes to outX, outY (GetTransformedBounds) and its size to outWidth, outHeight.
+// Mode 0: a pure scale (b = c = 0, a, d >= 0) copies (a = d = 1) or scales, any other matrix
+// rotates. Mode 1: the plugin's picture; the identity copies the bitmap, anything else asks the
+// host's plugin transform (ERR_TFIMAGE without one). Other modes give the size only.
+int TransformBitMap(void* pluginImage, int32_t mode, void* plugin, const qvBitMap* bitmap,
+                    const qvPlane* mask, const qvPlane* alpha, int32_t left, int32_t top, int32_t x,
+                    int32_t y, int32_t width, int32_t height, const double anchor[2],
+                    const double matrix[4], bool smooth, qvBitMap** outBitmap, qvPlane** outMask,
+                    qvPlane** outAlpha, int32_t* outX, int32_t* outY, int32_t* outWidth,
+                    int32_t* outHeight);
+// Scales an alpha plane by factor / 255; without one, makes one: factor where the mask is set
+// (the mask is then freed and its handle cleared) or factor everywhere.
+int ApplyTransparencyToAlpha(qvPlane** alpha, qvPlane** mask, int32_t width, int32_t height,
+                             int32_t factor);
+// Applies a draw style's filters and transparency to a freshly drawn picture, unless the
+// display's layers are on (the layer applies the style then) or there is no style.
+int ApplyStyleTransparency(const qvStyleEffects* style, qvBitMap* bitmap, qvPlane** mask,
+                           qvPlane** alpha, int32_t width, int32_t height);
+
+// ---------------------------------------------------------------------------------------------
+// Alpha blits and transformed bounds.
+
+// Blends the source into the destination by the alpha plane, read at the source's coordinates:
+// 0 keeps the destination, 255 copies, else d + (((s - d) x a) >> 8) per channel. With
+// copyWhereNonZero every pixel whose alpha byte is not 0 is copied whole. Clipped to both bitmaps
+// and to an alpha plane that knows its size; both need 4 bytes per pixel. A null destination
+// prints "ERROR! BLTALPHABITMAP() CALLED WITH DST=NULL!".
+void BltAlphaBitMap(const qvBitMap* src, int32_t sx, int32_t sy, qvBitMap* dst, int32_t dx,
+                    int32_t dy, int32_t width, int32_t height, const qvPlane* alpha,
+                    bool copyWhereNonZero = false);
+// Combines an 8-bit plane into another by one of the modes of BltBytesKernel. The rectangle is
+// always clipped: a negative corner on either side moves the other, and the size is cut to both
+// planes where they know their size.
+void CopyAlphaRect(const qvPlane* src, int32_t sx, int32_t sy, qvPlane* dst, int32_t dx, int32_t dy,
+                   int32_t width, int32_t height, int32_t mode, int32_t value);
+
+// The box of the width x height rectangle at (x, y) whose corners (0, 0) .. (width - 1,
+// height - 1) turn about the anchor (anchorX x width, anchorY x height) by the matrix {m0, m1,
+// m2, m3}: x' = m0 (px - ax) + m2 (py - ay) + ax, y' = m1 (px - ax) + m3 (py - ay) + ay. The box
+// starts from the first corner; outX = trunc(x + min x), outWidth = trunc(max x - min x + 1), and
+// so for y. Any output may be null; non-finite or huge values give INT_MIN.
+void GetTransformedBounds(int32_t x, int32_t y, int32_t width, int32_t height, double anchorX,
+                          double anchorY, const double matrix[4], int32_t* outX, int32_t* outY,
+                          int32_t* outWidth, int32_t* outHeight);
+
+// ---------------------------------------------------------------------------------------------
+// What the image engine asks of the display code. Until a display subsystem sets a host, every
+// question answers "none": no display is scaled, layers are off, no filter runs and image plugins
+// cannot transform.
+
+// A scaled display: its unscaled size, its scale factors and the size it is shown at.
+struct qvDisplayScale {
+  int32_t width, height;
+  double scaleX, scaleY;
+  int32_t scaledWidth, scaledHeight;
+};
+
+// The parts of a draw style that the image engine applies to a freshly drawn picture.
+struct qvStyleEffects {
+  int32_t transparency;  // 0 opaque .. 255 invisible
+  const void* filters;   // the display code's filter slots, or null
+};
+
+// A transform request to an image plugin: the six doubles {a, b, c, d, e, f} and the new size.
+struct qvPluginTransform {
+  double transform[6];
+  int32_t width, height;
+  bool smooth;
+};
+
+struct qvImageHost {
+  // True with *out filled while the current display is shown scaled.
+  bool (*displayScale)(qvDisplayScale* out) = nullptr;
+  // True while the current display's layers are on (a layer then applies a style itself).
+  bool (*layersOn)() = nullptr;
+  // Applies every switched-on filter of the slots to the planes (which it may replace).
+  void (*applyFilters)(const void* filters, qvBitMap* bitmap, qvPlane** mask, qvPlane** alpha,
+                       int32_t width, int32_t height) = nullptr;
+  // Asks the plugin for its picture transformed: 0 with new planes (the alpha may stay null),
+  // or an error code.
+  int (*pluginTransform)(void* plugin, void* pluginImage, const qvPluginTransform& request,
+                         qvBitMap** outBitmap, qvPlane** outAlpha) = nullptr;
+};
+// Copies the host's members (null restores "none"). Script thread only.
+void SetImageHost(const qvImageHost* host);
+const qvImageHost& CurrentImageHost();
+
+// ---------------------------------------------------------------------------------------------
+// Rendering through a target record: points, lines, coverage images and mask polygons.
+
+// The target of shape drawing. Every plot is clipped to the target's size and, with the clip flag,
+// to the clip rectangle and its mask (indexed from the rectangle's corner).
+struct qvRenderRecord {
+  uint32_t* pixels;  // or null: only the mask and alpha targets are drawn
+  int32_t pixelsPerRow;
+  int32_t bytesPerPixel;    // pixels are plotted only when 4
+  int32_t width, height;    // the target's size (planes included)
+  const uint32_t* texture;  // or null; read at the plotted pixel's coordinates
+  int32_t texturePixelsPerRow;
+  uint8_t* mask;  // 1-bit target or null
+  int32_t maskBytesPerRow;
+  uint8_t* alpha;  // 8-bit target or null: receives the opacity
+  int32_t alphaBytesPerRow;
+  int32_t spare[4];  // the draw library's
+  int32_t thickness;
+  int32_t format;
+  uint32_t colour;  // 0x00RRGGBB
+  uint32_t pixel;   // the colour in the target's format
+  int32_t opacity;  // 0-255: the current opacity
+  int32_t baseOpacity;
+  int32_t red, green, blue;
+  bool clip;
+  int32_t clipLeft, clipTop, clipWidth, clipHeight;
+  const uint8_t* clipMask;  // or null
+  int32_t clipMaskBytesPerRow;
+  int32_t maskMode;  // 0, 2, 5 set; 1 clear; 3 toggle; 4 leave
+};
+
+// Plots one pixel: the texture's pixel or the colour, stored as it is when the opacity is 255 or
+// an alpha target is given, else blended d + (((k - d) x opacity) >> 8) per channel; then the mask
+// target by the mask mode and the alpha target's byte = the opacity.
+void PlotRenderPixel(qvRenderRecord& r, int32_t x, int32_t y);
+// A one-pixel line, two pixels a step with coverages 255 - f and f (f the 8-bit fraction), each
+// times base opacity / 255; a single point plots at the base opacity.
+void DrawAntialiasedLineKernel(qvRenderRecord& r, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// A thick line: Bresenham along the major axis with a centred run of trunc(thickness / sin) (steep)
+// or trunc(thickness / cos) (flat) pixels, at least 1, across it.
+void DrawLineKernel(qvRenderRecord& r, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// Paints through a coverage image placed at (left, top): each byte c > 0 plots at opacity c (times
+// base / 255); where a second plane (same stride) has a byte > 0 the pixel plots at the opacity
+// the record had on entry.
+void BlendCoverageKernel(const uint8_t* coverage, const uint8_t* second, int32_t left,
+                         qvRenderRecord& r, int32_t width, int32_t height,
+                         int32_t coverageBytesPerRow, int32_t top);
+// Fills the rectangle (clipped to the target) through PlotRenderPixel at the record's opacity.
+void FillRenderRect(qvRenderRecord& r, int32_t x, int32_t y, int32_t width, int32_t height);
+// Fills the rectangle of a bitmap with the colour 0x00RRGGBB through a solid render record.
+void FillBitMapRectRender(qvBitMap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height,
+                          uint32_t colour);
+
+// Sets the bits of a mask row from column `from` to column `to`, both included.
+void FillMaskSpan(uint8_t* row, int32_t from, int32_t to);
+// Scan-fills the closed polygon of `count` {x, y} pairs into the width x height mask: per row
+// the crossings x_t + (x_b - x_t)(y - t) / (b - t) + 0.5, truncated, of the edges with t <= y < b
+// (on the last row also t < y <= b), sorted, filled pairwise with both ends included. The
+// crossing buffer holds at least `count` words.
+void FillPolygonKernel(uint8_t* mask, int32_t maskBytesPerRow, int32_t width, int32_t height,
+                       int32_t* crossings, const int32_t* points, int32_t count);
+
+// ---------------------------------------------------------------------------------------------
+// Gradients.
+
+enum qvGradientType : int32_t { kGradientLinear = 2, kGradientRadial = 3, kGradientConical = 4 };
+constexpr int32_t kMaxGradientStops = 64;
+
+struct qvGradientStop {
+  uint32_t colour;  // 0x00RRGGBB
+  double position;  // 0 .. 1
+};
+
+// A gradient as the drawing code describes it.
+struct qvGradient {
+  int32_t type;  // a qvGradientType
+  uint32_t startColour, endColour;
+  int32_t stopCount;  // 0 - 64; without stops the start and end colours are used
+  int32_t angle;      // degrees (linear and conical)
+  qvGradientStop stops[kMaxGradientStops];
+  double centreX, centreY;  // fractions of the size (radial and conical)
+  double balance;           // conical: where the end colour lies, 0 .. 1
+  double border;            // radial: the share of the radius given up, 0 .. 0.99
+};
+
+// One entry of the stop table: a position in 16.16 (0 .. 65536) and its colour.
+struct qvGradientEntry {
+  int32_t position;
+  uint32_t colour;            // 0x00RRGGBB
+  uint16_t red, green, blue;  // 8-bit value x 257
+};
+struct qvGradientTable {
+  qvGradientEntry entries[kMaxGradientStops + 1];
+  int32_t count;
+};
+// The stop table of a descriptor: its stops sorted stably by position (or the start and end
+// colours; a conical sweep gets end, start at the balance, end).
+void BuildGradientTable(const qvGradient& g, qvGradientTable* table);
+enum class GradientLookup : int32_t { kClamp = 0, kRepeat = 1 };
+// The colour at position p (16.16) between the two stops around it: w = ((p - s0) x inv) >> 16,
+// inv = ((s1 - s0) / 2 + 2^24) / (s1 - s0), red and blue weighted together. Stops at one position
+// give the later stop's colour.
+uint32_t GradientStopLookup(const qvGradientTable& table, int64_t p, GradientLookup mode);
+
+struct GradientRecord {
+  uint8_t* pixels;
+  int32_t bytesPerPixel;
+  int32_t format;
+  int32_t left, top, width, height;
+  int32_t pixelsPerRow;
+  const qvGradient* gradient;
+};
+// Fills the rectangle (the caller clips) with the gradient; only on 4 bytes per pixel.
+void GradientKernel(const GradientRecord& r);
+// The stop-less linear gradient from `start` (t = 0) toward `end` at an angle in degrees: 0 top to
+// bottom, 90 left to right, 180 bottom to top, 270 right to left.
+void GradientAngleKernel(uint32_t end, uint32_t* pixels, int32_t left, int32_t top, int32_t width,
+                         uint32_t start, int32_t angle, int32_t pixelsPerRow, int32_t format,
+                         int32_t height);
+// One row of each kind: pixels at (x0 .. x0 + n - 1, y) of a width x height gradient area.
+void LinearGradientSpan(uint32_t* d, int32_t x0, int32_t y, int32_t n, int32_t width,
+                        int32_t height, const qvGradient& g, const qvGradientTable& table,
+                        int32_t format);
+void RadialGradientSpan(uint32_t* d, int32_t x0, int32_t y, int32_t n, int32_t width,
+                        int32_t height, const qvGradient& g, const qvGradientTable& table,
+                        int32_t format);
+void ConicalGradientSpan(uint32_t* d, int32_t x0, int32_t y, int32_t n, int32_t width,
+                         int32_t height, const qvGradient& g, const qvGradientTable& table,
+                         int32_t format);
+
+// ---------------------------------------------------------------------------------------------
+// Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the
+// fault off). ImageAllocCount answers the allocations made since the last SetImageAllocFault.
+void SetImageAllocFault(int64_t n);
+int64_t ImageAllocCount();
+
+// ---------------------------------------------------------------------------------------------
 // Kernel paths. The hot kernels have a plain scalar version and SIMD versions picked from the
 // CPU at start; the switch forces one (a path the CPU lacks falls back to the best it has).
 enum class SimdLevel : int32_t { kScalar = 0, kSse2 = 1, kAvx2 = 2 };

@@ -2,6 +2,7 @@
 // of kernel paths that the SIMD switch fills.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image/image.h"
@@ -22,6 +23,10 @@ inline void PutMaskBit(uint8_t* row, int64_t x, bool on) {
 // [0, dstW) x [0, dstH); false when nothing is left. Sizes of -1 mean "unknown, do not clip".
 bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width, int32_t* height,
               int64_t srcW, int64_t srcH, int64_t dstW, int64_t dstH);
+
+// Every block the image engine allocates comes from here (std::free releases it), so that the
+// allocation fault of the test seam reaches each one. Null for a size of 0 or without memory.
+void* Allocate(size_t size, bool clear);
 
 // Splits a 0x00RRGGBB value (or a format-10 pixel) into channels.
 inline int Red(uint32_t rgb) { return int((rgb >> 16) & 0xFF); }

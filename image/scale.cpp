@@ -36,8 +36,8 @@ thread_local ThreadScaleTables tTables;
 bool GrowPair(uint32_t** a, uint32_t** b, int64_t* capacity, int64_t wanted) {
   if (wanted <= *capacity) return true;
   size_t bytes = size_t(wanted + 1) * sizeof(uint32_t);
-  auto* na = static_cast<uint32_t*>(std::malloc(bytes));
-  auto* nb = static_cast<uint32_t*>(std::malloc(bytes));
+  auto* na = static_cast<uint32_t*>(image::Allocate(bytes, false));
+  auto* nb = static_cast<uint32_t*>(image::Allocate(bytes, false));
   if (!na || !nb) {
     std::free(na);
     std::free(nb);
