@@ -227,8 +227,10 @@ void GetRotatedBox(const double matrix[4], int32_t width, int32_t height, int32_
   const double cy[4] = {0, 0, double(height), double(height)};
   double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
   for (int i = 0; i < 4; ++i) {
-    double x = std::trunc(matrix[0] * cx[i] + matrix[2] * cy[i] + 0.5);
-    double y = std::trunc(matrix[1] * cx[i] + matrix[3] * cy[i] + 0.5);
+    // Rounded half up on both sides of 0: truncating a negative corner would lose a row or a
+    // column of every turned or mirrored picture.
+    double x = std::floor(matrix[0] * cx[i] + matrix[2] * cy[i] + 0.5);
+    double y = std::floor(matrix[1] * cx[i] + matrix[3] * cy[i] + 0.5);
     minX = std::min(minX, x);
     maxX = std::max(maxX, x);
     minY = std::min(minY, y);

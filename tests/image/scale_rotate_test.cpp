@@ -1,6 +1,7 @@
 // The scaler (hard and smooth, with mask and alpha) and the rotator.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -234,19 +235,24 @@ TEST(Rotate, IdentityCopiesAndSetsEveryMaskBit) {
   }
 }
 
-TEST(Rotate, QuarterTurnSamplesIntegerPoints) {
-  // {0, 1, -1, 0} on 4 x 3: the box's corner x of -3 rounds (+0.5, truncated) to -2, so the
-  // box is 2 x 4 and result (x, y) maps back to source (y, 2 - x): source row 0 is never
-  // sampled.
+TEST(Rotate, QuarterTurnKeepsTheSizeAndSamplesIntegerPoints) {
+  // {0, 1, -1, 0} on 4 x 3: the box's corner x of -3 stays -3 (rounded half up), so the box is
+  // 3 x 4, and result (x, y) maps back to the integer point (y, 3 - x), held inside the source.
   BitMapPtr b(testimage::Pattern(4, 3, 6));
   Rotated r = Rotate(b.get(), nullptr, nullptr, 4, 3, {0, 1, -1, 0}, false);
-  ASSERT_EQ(r.w, 2);
+  ASSERT_EQ(r.w, 3);
   ASSERT_EQ(r.h, 4);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 2; ++x) {
-      EXPECT_EQ(Px(r.bitmap.get(), x, y), Px(b.get(), y, 2 - x)) << x << "," << y;
+    for (int x = 0; x < 3; ++x) {
+      EXPECT_EQ(Px(r.bitmap.get(), x, y), Px(b.get(), y, std::min(3 - x, 2))) << x << "," << y;
       EXPECT_TRUE(MaskBit(r.mask.get(), x, y));
     }
+  // A mirror keeps its width too.
+  int32_t w, h;
+  const double mirror[4] = {-1, 0, 0, 1};
+  GetRotatedBox(mirror, 6, 4, &w, &h, nullptr, nullptr);
+  EXPECT_EQ(w, 6);
+  EXPECT_EQ(h, 4);
 }
 
 TEST(Rotate, ThirtyDegreesMarksExactlyThePicture) {
