@@ -167,6 +167,7 @@ void OpenInputDisplay() {
   gDisplay1.open = true;
   gGathered = Gathered{};
   gOpen = true;
+  MarkWindowStatesGathered();  // display 1 takes the gathered states at the next copy
   Unlock();
 }
 
@@ -209,6 +210,7 @@ void WindowKey(int32_t code, bool pressed, uint32_t qualifiers) {
       (qualifiers & (kQualifierLeftControl | kQualifierRightControl))) {
     gGathered.ctrlC = true;
   }
+  MarkWindowStatesGathered();
   PostEvent(&gDisplay1, kEventKey, pressed ? 1 : 0, code, static_cast<int32_t>(qualifiers),
             nullptr);
 }
@@ -224,6 +226,7 @@ void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y) {
   if (pressed && type == kEventLeftButton) gGathered.leftClick = true;
   gGathered.pointerX = x;
   gGathered.pointerY = y;
+  MarkWindowStatesGathered();
   PostEvent(&gDisplay1, type, x, y, pressed ? 1 : 0, nullptr);
 }
 
@@ -238,6 +241,7 @@ void WindowPointer(int32_t x, int32_t y) {
   gGathered.pointerY = y;
   gGathered.pointerMoved = true;
   gGathered.pointerMoveTime = Now();
+  MarkWindowStatesGathered();
 }
 
 void WindowEvent(int32_t type, int32_t x, int32_t y) {
@@ -251,6 +255,7 @@ void WindowEvent(int32_t type, int32_t x, int32_t y) {
     gGathered.width = x;
     gGathered.height = y;
   }
+  MarkWindowStatesGathered();
   PostEvent(&gDisplay1, type, x, y, 0, nullptr);
 }
 

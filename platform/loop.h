@@ -38,7 +38,13 @@ void WakeMainLoop();
 int WaitMainLoopPass();
 // Takes over the window states that the main thread gathered (through the display host): 0, or
 // ERR_USERABORT after calling the break handler when the user asked to quit. Script thread.
+// When nothing was gathered and no quit was requested since the last call, it returns 0 at once
+// after one relaxed atomic load: the player's line hook calls it at every new line.
 int SyncWindowStates();
+// Marks window states as gathered, so that the next SyncWindowStates takes them over. The main
+// loop marks after every pass; whoever changes the gathered states outside a pass (or leaves
+// work for the display host's SyncDisplays) marks too. Any thread.
+void MarkWindowStatesGathered();
 
 // The platform's switches, numbered as the script's attributes.
 enum class PlatformAttr {

@@ -21,7 +21,9 @@ class DisplayHost {
   // condition holds under the switches.
   virtual bool EndPass(bool pointerMoved, const qvQuitSwitches& switches) = 0;
   // Script thread, display-list lock held (it may leave and enter it again around calls that
-  // wait for the main thread): copies the gathered window states into the displays.
+  // wait for the main thread): copies the gathered window states into the displays. Called by
+  // SyncWindowStates only when states were marked since its last run (MarkWindowStatesGathered;
+  // every pass marks), so work of its own that waits for it must be marked too.
   virtual void SyncDisplays() = 0;
 };
 

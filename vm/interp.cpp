@@ -134,6 +134,7 @@ qvScriptValue* VmExecute(qvScriptState* L) {
   qvCallInfo* ci;
   qvLClosure* cl;
   const qvScriptValue* k;
+  const int32_t* lines;  // the line of each instruction; null without a line table
   const uint32_t* code;
   const uint32_t* pc;
   qvScriptValue* base;
@@ -227,6 +228,7 @@ resume:
   cl = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
   k = cl->p->k;
   code = cl->p->code;
+  lines = cl->p->sizelineinfo > 0 ? cl->p->lineinfo : nullptr;
   pc = ci->savedpc;
   base = L->base;
 
@@ -245,7 +247,19 @@ resume:
         L->base = entry->base;
         return L->top;
       }
-      if (L->hookmask & (kMaskLine | kMaskCount)) PROTECT(TraceExec(L, pc));
+      if ((L->hookmask & kMaskCount) || !L->hookinit) {
+        PROTECT(TraceExec(L, pc));
+      } else if (L->hookmask & kMaskLine) {
+        // TraceExec's line step, inline: the hook is called only when the line event fires (the
+        // first instruction, a jump back or to itself, or a new line).
+        const int npc = int(pc - code) - 1;
+        const int last = ci->lastpc;
+        ci->lastpc = npc;
+        if (npc == 0 || npc <= last || (lines != nullptr && lines[npc] != lines[last])) {
+          PROTECT(VmCallHook(L, kHookLine, lines != nullptr ? lines[npc] : 0));
+          L->ci->lastpc = npc;
+        }
+      }
     }
     QV_COUNT_OPCODE(GetOp(i));
     ra = base + GetA(i);

@@ -25,6 +25,9 @@ namespace qv {
 
 namespace {
 
+constexpr uint32_t kStatesGathered = 1;
+constexpr uint32_t kStatesQuit = 2;
+
 constexpr size_t kScriptStackSize = 16u << 20;
 constexpr int kPointerPollMs = 20;
 
@@ -49,6 +52,11 @@ struct Platform {
 
   std::atomic<int> quitFlag{0};  // lock-free: the signal handler sets it
   static_assert(std::atomic<int>::is_always_lock_free);
+  // What SyncWindowStates has to take over: kStatesGathered since its last run, kStatesQuit from
+  // the quit request on. Clear, the call returns at once: the script's line hook calls it at
+  // every new line, so that is its common case.
+  std::atomic<uint32_t> statesWord{0};
+  static_assert(std::atomic<uint32_t>::is_always_lock_free);
   std::atomic<int> quitOnCtrlC{1}, quitOnLeftButton{0}, quitOnEscape{0};
   std::atomic<int> frameLimit{0};
 
@@ -184,9 +192,14 @@ bool RunPass() {
     posts.swap(g.timerPosts);
   }
   for (uint64_t id : posts) MarkQueueTimerFired(id);
+  // The pump may have gathered states for the script thread to take over.
+  g.statesWord.fetch_or(kStatesGathered, std::memory_order_release);
   if (g.displayHost) {
     qvQuitSwitches switches{g.quitOnCtrlC.load(), g.quitOnLeftButton.load(), g.quitOnEscape.load()};
-    if (g.displayHost->EndPass(pointerMoved, switches)) g.quitFlag.store(1);
+    if (g.displayHost->EndPass(pointerMoved, switches)) {
+      g.quitFlag.store(1);
+      g.statesWord.fetch_or(kStatesQuit, std::memory_order_release);
+    }
   }
   LeaveLock(g.displayListLock);
   SetSignal(g.passDone);
@@ -214,10 +227,18 @@ void WakeWindowSystem() {
 
 bool QuitRequested() { return g.quitFlag.load() != 0; }
 
-void MarkQuitRequested() { g.quitFlag.store(1, std::memory_order_relaxed); }
+void MarkQuitRequested() {
+  g.quitFlag.store(1, std::memory_order_relaxed);
+  g.statesWord.fetch_or(kStatesQuit, std::memory_order_release);
+}
+
+void MarkWindowStatesGathered() {
+  g.statesWord.fetch_or(kStatesGathered, std::memory_order_release);
+}
 
 void RequestQuit() {
   g.quitFlag.store(1);
+  g.statesWord.fetch_or(kStatesQuit, std::memory_order_release);
   if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
   if (g.initialised.load()) WakeMainLoop();
 }
@@ -227,6 +248,7 @@ int InitPlatform() {
   g.mainThread = pthread_self();
   g.haveMain.store(true);
   g.quitFlag.store(0);
+  g.statesWord.store(kStatesGathered);  // the first call takes over whatever stands
   g.quitOnCtrlC.store(1);
   g.quitOnLeftButton.store(0);
   g.quitOnEscape.store(0);
@@ -279,6 +301,7 @@ void ShutdownPlatform() {
   g.displayListLock = nullptr;
   SetPlatformClock(nullptr);
   g.quitFlag.store(0);  // no platform, no request
+  g.statesWord.store(0);
   g.initialised.store(false);
 }
 
@@ -327,6 +350,9 @@ int WaitMainLoopPass() {
 }
 
 int SyncWindowStates() {
+  if (g.statesWord.load(std::memory_order_relaxed) == 0) return 0;  // nothing to take over
+  // Cleared before the copy: states gathered from here on are marked again for the next call.
+  g.statesWord.fetch_and(~kStatesGathered, std::memory_order_acquire);
   if (g.displayHost && g.displayListLock) {
     EnterLock(g.displayListLock);
     g.displayHost->SyncDisplays();
@@ -385,7 +411,10 @@ void SetWindowSystem(WindowSystem* system) {
   g.windowSystem = system;
 }
 
-void SetDisplayHost(DisplayHost* host) { g.displayHost = host; }
+void SetDisplayHost(DisplayHost* host) {
+  g.displayHost = host;
+  MarkWindowStatesGathered();  // a new host's states are taken over at the next call
+}
 
 void SetAudioHost(AudioHost* host) { g.audioHost = host; }
 

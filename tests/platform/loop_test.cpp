@@ -240,6 +240,44 @@ TEST_F(LoopTest, QuitConditionReachesTheScriptAndBreaksAWait) {
   SetBreakHandler(nullptr, nullptr);
 }
 
+// The script's line hook calls SyncWindowStates at every new line: it copies only what a pass
+// or a mark left since its last run, and a quit request stays seen once made.
+TEST_F(LoopTest, SyncWindowStatesTakesOverOnlyWhatWasGathered) {
+  breaks = 0;
+  SetBreakHandler(CountBreak, nullptr);
+  int results[6] = {-1, -1, -1, -1, -1, -1};
+  int syncs[5] = {};
+  MessageLoop([&] {
+    results[0] = SyncWindowStates();  // the new display host's states
+    syncs[0] = displays.syncs;
+    for (int i = 0; i < 1000; ++i) SyncWindowStates();
+    syncs[1] = displays.syncs;
+    Settle();
+    results[1] = SyncWindowStates();
+    results[2] = SyncWindowStates();
+    syncs[2] = displays.syncs;
+    MarkWindowStatesGathered();
+    results[3] = SyncWindowStates();
+    syncs[3] = displays.syncs;
+    ws.Inject([&] { displays.quit = true; });
+    Settle();
+    results[4] = SyncWindowStates();
+    results[5] = SyncWindowStates();
+    syncs[4] = displays.syncs;
+    return 0;
+  });
+  EXPECT_EQ(syncs[0], 1);
+  EXPECT_EQ(syncs[1], 1);  // nothing gathered: no copy
+  EXPECT_EQ(syncs[2], 2);  // one copy for the passes before it
+  EXPECT_EQ(syncs[3], 3);
+  EXPECT_EQ(syncs[4], 5);  // the quit request is taken over at every call
+  EXPECT_EQ(results[0] | results[1] | results[2] | results[3], 0);
+  EXPECT_EQ(results[4], ERR_USERABORT);
+  EXPECT_EQ(results[5], ERR_USERABORT);
+  EXPECT_EQ(breaks, 2);
+  SetBreakHandler(nullptr, nullptr);
+}
+
 TEST_F(LoopTest, WaitTimeQueuedLastsItsTimeOnThePlatformClock) {
   int rc = -1;
   int64_t waited = -1;

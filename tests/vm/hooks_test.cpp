@@ -107,5 +107,153 @@ TEST_F(HooksTest, AnErrorWordFromTheHookIsThrown) {
   EXPECT_EQ(Run(kLoop).num(0), 6);
 }
 
+// Every way control reaches an instruction: fall-through onto the same or a new line, forward
+// and backward jumps onto the same or another line (a loop on one line), skips over a test's jump,
+// LOADBOOL's skip, CLOSURE's upvalue words, GOSUB and its return, numeric and generic loops, script
+// calls and returns, a tail call, and a native that calls back into a script function.
+const char* const kControlFlow = R"qv(
+.function main
+  .line 1
+  LOADCONST R0, 0
+  CLOSURE R1, leaf [R0]
+  .line 2
+  CLOSURE R2, tail
+  LOADCONST R3, 0
+  LOADCONST R4, 5
+  LOADCONST R5, 1
+  JUMP @test
+body:
+  .line 3
+  LT 1, R3, 3
+  JUMP @same
+  .line 4
+  LOADBOOL R6, 1, 1
+  .line 5
+  LOADBOOL R6, 0, 0
+same:
+  TEST R6, R6, 0
+  JUMP @far
+  .line 3
+  MOVE R7, R1
+  MOVE R8, R3
+  CALL R7, nargs=1, nres=1
+  ADD R0, R0, R7
+  JUMP @test
+far:
+  .line 6
+  GOSUB @sub
+  MOVE R7, R2
+  CALL R7, nargs=0, nres=1
+  .line 7
+  GETGLOBAL R8, "callback"
+  MOVE R9, R1
+  CALL R8, nargs=1, nres=1
+  ADD R0, R0, R8
+test:
+  .line 8
+  FORLOOP R3, @body
+  .line 15
+  LOADCONST R8, 0
+  LOADCONST R9, 3
+  LOADCONST R10, 1
+  JUMP @inline
+again:
+  ADD R0, R0, R8
+inline:
+  FORLOOP R8, @again
+  .line 9
+  NEWTABLE R4, 0, 0
+  SETTABLE R4, 1, 2
+  SETTABLE R4, 2, 3
+  LOADNIL R6, R6
+  FORINPREP R4, @iter
+visit:
+  .line 10
+  ADD R0, R0, R7
+iter:
+  .line 11
+  FORINLOOP R4, vars=2
+  JUMP @visit
+  .line 12
+  RETURN R0, n=1
+sub:
+  .line 13
+  ADD R0, R0, 100
+  .line 14
+  RETSUB
+  .function leaf params=1
+    .upvalue "acc"
+    .line 20
+    GETUPVAL R1, U0
+    ADD R1, R1, R0
+    .line 21
+    SETUPVAL R1, U0
+    RETURN R1, n=1
+  .end
+  .function tail
+    .line 30
+    CLOSURE R0, two
+    TAILCALL R0, nargs=0, nres=all
+    RETURN R0, n=top
+    .function two
+      .line 40
+      LOADCONST R0, 2
+      .line 40
+      RETURN R0, n=1
+    .end
+  .end
+.end
+)qv";
+
+// One line event: its line and the depth of the call records.
+std::vector<std::pair<int, int>> gLineEvents;
+void RecordLine(qvScriptState*, qvDebugRecord* ar, int32_t*) {
+  if (ar->event == kHookLine) gLineEvents.emplace_back(ar->currentline, ar->ci);
+}
+
+// The interpreter decides the line event inline for a line hook alone; with the count bit it
+// steps through the general hook step. A count that never runs out makes that step the
+// reference: both must call the hook at the same instructions, also when the tracking starts in
+// the middle of a running script.
+TEST_F(HooksTest, TheInlineLineStepFiresWhereTheGeneralStepFires) {
+  RegisterNative("callback", [](qvScriptState* L) -> int32_t {
+    VmPushValue(L, 1);
+    VmPushNumber(L, 7);
+    VmCall(L, 1, 1);
+    return 1;
+  });
+  RegisterNative("sethook", [](qvScriptState* L) -> int32_t {
+    VmSetHook(L, RecordLine, int(VmToNumber(L, 1)), 1 << 30);
+    return 0;
+  });
+  std::vector<std::pair<int, int>> reference[2];
+  for (int mask : {kMaskLine, kMaskLine | kMaskCount}) {
+    gLineEvents.clear();
+    VmSetHook(L, RecordLine, mask, 1 << 30);
+    RunResult r = Run(kControlFlow);
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::pair<int, int>> fromStart = gLineEvents;
+    gLineEvents.clear();
+    VmSetHook(L, nullptr, 0, 0);
+    // The hook installed by a native that the script calls: the tracking starts there.
+    std::string late = kControlFlow;
+    late.replace(late.find("  .line 1\n"), 10,
+                 "  .line 1\n  GETGLOBAL R0, \"sethook\"\n  LOADCONST R1, " + std::to_string(mask) +
+                     "\n  CALL R0, nargs=1, nres=0\n");
+    r = Run(late);
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::pair<int, int>> fromNative = gLineEvents;
+    VmSetHook(L, nullptr, 0, 0);
+    if (mask == kMaskLine) {
+      reference[0] = fromStart;
+      reference[1] = fromNative;
+    } else {
+      EXPECT_EQ(reference[0], fromStart);
+      EXPECT_EQ(reference[1], fromNative);
+    }
+  }
+  EXPECT_GT(reference[0].size(), 40u);
+}
+
 }  // namespace
 }  // namespace qv::testing
