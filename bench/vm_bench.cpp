@@ -1,16 +1,30 @@
 // The script machine against CPython 3: the same algorithms, timed in the same run, printed as
-// ratios (our time / CPython's; below 1 means faster). Each of ours also runs with a line hook
-// (an empty native hook), shown against plain CPython and against CPython with its own line
-// hook (an empty sys.settrace tracer). Our runs and plain CPython take the best of three, which
-// keeps the ratios steady on a shared machine; the traced CPython runs once.
+// ratios (our time / CPython's; below 1 means faster).
+//
+// Two tables. "In process": each program's main chunk loaded through the player's LoadMainChunk,
+// which installs the player's line hook with its real break check (the platform started and
+// display 1's input host installed, as while an applet runs), timed with Google Benchmark beside
+// the same chunk with the hook removed; CPython times f(n) inside its process, plain and with an
+// empty line tracer (sys.settrace). "Through the player": every program assembled as an applet
+// and run by the real quillvane program as a whole process, beside python3 running the same
+// algorithm as a whole process; both print their result, which must agree. Every time is the best
+// of three, which keeps the ratios steady on a shared machine; the traced CPython runs once.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "core/events.h"
+#include "core/player_state.h"
+#include "core/registry.h"
+#include "platform/loop.h"
+#include "player/player.h"
 #include "tools/qvasm/qvasm.h"
 #include "vm/vm.h"
 
@@ -19,13 +33,14 @@ namespace {
 struct Case {
   const char* name;
   double n;
-  const char* qvasm;   // main takes n and returns one number
+  // The body of a function whose one parameter R0 is n and which returns one value; nested
+  // functions may follow the body. Lines: a few instructions each, as compiled scripts have.
+  const char* body;
   const char* python;  // defines f(n)
 };
 
 const Case kCases[] = {
     {"fib(30)", 30, R"qv(
-.function main params=1
   .line 1
   CLOSURE R1, fib
   SETGLOBAL R1, "fib"
@@ -49,7 +64,6 @@ const Case kCases[] = {
     ADD R1, R1, R2
     RETURN R1, n=1
   .end
-.end
 )qv",
      "def fib(n):\n"
      "    if n < 2:\n"
@@ -57,8 +71,132 @@ const Case kCases[] = {
      "    return fib(n - 1) + fib(n - 2)\n"
      "def f(n):\n"
      "    return fib(n)\n"},
+    {"sieve 2x10^6", 2e6, R"qv(
+  .line 1
+  NEWTABLE R1, arr=2000000 hashlog=1
+  .line 2
+  LOADCONST R2, -1
+  SUB R3, R0, 1
+  LOADCONST R4, 1
+  JUMP @init_test
+init:
+  .line 3
+  SETTABLE R1, R2, 0
+init_test:
+  .line 4
+  FORLOOP R2, @init
+  .line 5
+  LOADCONST R5, 0
+  .line 6
+  LOADCONST R2, 1
+  SUB R3, R0, 1
+  LOADCONST R4, 1
+  JUMP @outer_test
+outer:
+  .line 7
+  GETTABLE R6, R1, R2
+  EQ 0, R6, 0
+  JUMP @outer_test
+  .line 8
+  ADD R5, R5, 1
+  .line 9
+  MUL R7, R2, R2
+  SUB R7, R7, R2
+  SUB R8, R0, 1
+  MOVE R9, R2
+  JUMP @inner_test
+inner:
+  .line 10
+  SETTABLE R1, R7, 1
+inner_test:
+  .line 11
+  FORLOOP R7, @inner
+outer_test:
+  .line 12
+  FORLOOP R2, @outer
+  .line 13
+  RETURN R5, n=1
+)qv",
+     "def f(n):\n"
+     "    flags = [0] * n\n"
+     "    count = 0\n"
+     "    for i in range(2, n):\n"
+     "        if flags[i] == 0:\n"
+     "            count += 1\n"
+     "            for j in range(i * i, n, i):\n"
+     "                flags[j] = 1\n"
+     "    return count\n"},
+    {"sum 2x10^7", 2e7, R"qv(
+  .line 1
+  LOADCONST R1, 0
+  .line 2
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 1
+  JUMP @test
+body:
+  .line 3
+  MUL R5, R2, 2
+  ADD R5, R5, 1
+  ADD R1, R1, R5
+test:
+  .line 4
+  FORLOOP R2, @body
+  .line 5
+  RETURN R1, n=1
+)qv",
+     "def f(n):\n"
+     "    s = 0\n"
+     "    for i in range(1, n + 1):\n"
+     "        s += i * 2 + 1\n"
+     "    return s\n"},
+    {"keys 3x10^5", 3e5, R"qv(
+  .line 1
+  NEWTABLE R1, 0, 0
+  .line 2
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 1
+  JUMP @t1
+insert:
+  .line 3
+  LOADCONST R5, "k"
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  SETTABLE R1, R5, R2
+t1:
+  .line 4
+  FORLOOP R2, @insert
+  .line 5
+  LOADCONST R7, 0
+  .line 6
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 1
+  JUMP @t2
+lookup:
+  .line 7
+  LOADCONST R5, "k"
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  GETTABLE R8, R1, R5
+  .line 8
+  ADD R7, R7, R8
+t2:
+  .line 9
+  FORLOOP R2, @lookup
+  .line 10
+  RETURN R7, n=1
+)qv",
+     "def f(n):\n"
+     "    d = {}\n"
+     "    for i in range(1, n + 1):\n"
+     "        d[\"k\" + str(i)] = i\n"
+     "    s = 0\n"
+     "    for i in range(1, n + 1):\n"
+     "        s += d[\"k\" + str(i)]\n"
+     "    return s\n"},
     {"loop 10^8", 1e8, R"qv(
-.function main params=1
   .line 1
   LOADCONST R1, 0
   LOADCONST R2, 0
@@ -72,7 +210,6 @@ test:
   .line 3
   FORLOOP R2, @body
   RETURN R1, n=1
-.end
 )qv",
      "def f(n):\n"
      "    s = 0\n"
@@ -80,7 +217,6 @@ test:
      "        s += i\n"
      "    return s\n"},
     {"sieve 10^7", 1e7, R"qv(
-.function main params=1
   .line 1
   NEWTABLE R1, arr=10000001 hashlog=1
   LOADCONST R2, -1
@@ -120,7 +256,6 @@ outer_test:
   .line 8
   FORLOOP R2, @outer
   RETURN R5, n=1
-.end
 )qv",
      "def f(n):\n"
      "    flags = [0] * (n + 1)\n"
@@ -132,7 +267,6 @@ outer_test:
      "                flags[j] = 1\n"
      "    return count\n"},
     {"string keys 10^6", 1e6, R"qv(
-.function main params=1
   .line 1
   NEWTABLE R1, 0, 0
   LOADCONST R2, 0
@@ -163,7 +297,6 @@ lookup:
 t2:
   FORLOOP R2, @lookup
   RETURN R7, n=1
-.end
 )qv",
      "def f(n):\n"
      "    d = {}\n"
@@ -174,7 +307,6 @@ t2:
      "        s += d[\"k\" + str(i)]\n"
      "    return s\n"},
     {"concat 10^5", 1e5, R"qv(
-.function main params=1
   .line 1
   LOADCONST R1, ""
   LOADCONST R9, 0
@@ -194,7 +326,6 @@ test:
   .line 3
   MOVE R5, R1
   RETURN R5, n=1
-.end
 )qv",
      "def f(n):\n"
      "    s = \"\"\n"
@@ -203,28 +334,73 @@ test:
      "    return s\n"},
 };
 
-const char* Reader(qv::qvScriptState*, void* data, size_t* size) {
-  auto* bytes = static_cast<std::vector<uint8_t>*>(data);
-  *size = bytes->size();
-  return bytes->empty() ? nullptr : reinterpret_cast<const char*>(bytes->data());
+constexpr int kRepetitions = 3;
+
+// The chunk the in-process runs call: main(n) returns the result.
+std::string InProcessText(const Case& c) {
+  return std::string(".function main params=1\n") + c.body + ".end\n";
 }
 
-void EmptyHook(qv::qvScriptState*, qv::qvDebugRecord*, int32_t*) {}
+// The applet: main runs the program on n and prints its result through DebugPrint.
+std::string AppletText(const Case& c) {
+  char n[32];
+  std::snprintf(n, sizeof n, "%.0f", c.n);
+  return std::string(".function main\n  .line 1\n  CLOSURE R0, program\n  LOADCONST R1, ") + n +
+         "\n  CALL R0, nargs=1, nres=1\n  GETGLOBAL R1, \"debugprint\"\n  MOVE R2, R0\n"
+         "  CALL R1, nargs=1, nres=0\n  RETURN R0, n=0\n  .function program params=1\n" +
+         c.body + "  .end\n.end\n";
+}
+
+std::string PythonText(const Case& c, bool timed, bool traced) {
+  std::string n = std::to_string(static_cast<long long>(c.n));
+  std::string out = "import sys, time\n" + std::string(c.python);
+  if (!timed) return out + "r = f(" + n + ")\nprint(r if not isinstance(r, str) else r[:24])\n";
+  return out +
+         "def tracer(frame, event, arg):\n"
+         "    return tracer\n"
+         "t = time.perf_counter()\n" +
+         (traced ? "sys.settrace(tracer)\n" : "") + "r = f(" + n +
+         ")\n"
+         "sys.settrace(None)\n"
+         "e = time.perf_counter() - t\n"
+         "print(e * 1000.0)\n"
+         "print(r if not isinstance(r, str) else r[:24])\n";
+}
+
+// The player's surroundings while an applet runs: the platform started and display 1's input
+// host installed, so that the break check does what it does in the player.
+struct PlayerSurroundings {
+  PlayerSurroundings() {
+    qv::InitPlatform();
+    const qv::qvAttrSetItem quiet[] = {{qv::kAttrQuiet, 1}, {0, 0}};
+    qv::SetRuntimeAttrs(nullptr, quiet);
+    qv::OpenInputDisplay();
+    qv::SetDisplayHost(qv::InputDisplayHost());
+  }
+  ~PlayerSurroundings() {
+    qv::SetDisplayHost(nullptr);
+    qv::CloseInputDisplay(nullptr);
+    qv::ShutdownPlatform();
+  }
+};
 
 void RunOurs(benchmark::State& state, const Case* c, bool hook) {
-  qvasm::Result chunk = qvasm::Assemble(c->qvasm);
+  qvasm::Result chunk = qvasm::Assemble(InProcessText(*c));
   if (!chunk.ok()) {
     state.SkipWithError(chunk.diags[0].message.c_str());
     return;
   }
   qv::qvScriptState* L = qv::VmOpenState();
-  std::vector<uint8_t> bytes = chunk.bytes;
-  if (qv::VmLoad(L, Reader, &bytes, "bench") != 0) {
+  qv::qvAppletSettings settings{};
+  qv::qvPlayerState player{};
+  settings.mainChunk = chunk.bytes;
+  // The player's own loading: it installs the line hook with the break check.
+  if (qv::LoadMainChunk(L, &player, &settings) != 0) {
     state.SkipWithError("load failed");
     qv::VmCloseState(L);
     return;
   }
-  if (hook) qv::VmSetHook(L, EmptyHook, qv::kMaskLine, 0);
+  if (!hook) qv::VmSetHook(L, nullptr, 0, 0);
   std::string result;
   for (auto _ : state) {
     qv::VmPushValue(L, 1);
@@ -240,22 +416,27 @@ void RunOurs(benchmark::State& state, const Case* c, bool hook) {
   qv::VmCloseState(L);
 }
 
-// Runs f(n) in CPython once (with a line tracer when `traced`) and returns its time in
-// milliseconds (the interpreter's start-up excluded), or a negative value when python3 cannot
-// run.
-double RunPython(const Case& c, bool traced, std::string* result) {
-  std::string script = "import sys, time\n" + std::string(c.python) +
-                       "def tracer(frame, event, arg):\n"
-                       "    return tracer\n"
-                       "t = time.perf_counter()\n" +
-                       (traced ? "sys.settrace(tracer)\n" : "") + "r = f(" +
-                       std::to_string(static_cast<long long>(c.n)) +
-                       ")\n"
-                       "sys.settrace(None)\n"
-                       "e = time.perf_counter() - t\n"
-                       "print(e * 1000.0)\n"
-                       "print(r if not isinstance(r, str) else r[:24])\n";
-  std::string command = "/usr/bin/python3 -c '" + script + "'";
+// Runs a command and returns its wall-clock time in milliseconds with the first line it printed,
+// or a negative time when it failed.
+double RunProcess(const std::string& command, std::string* firstLine) {
+  auto start = std::chrono::steady_clock::now();
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char line[256];
+  firstLine->clear();
+  if (std::fgets(line, sizeof line, p) != nullptr) *firstLine = line;
+  while (std::fgets(line, sizeof line, p) != nullptr) {
+  }
+  int status = pclose(p);
+  double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (!firstLine->empty() && firstLine->back() == '\n') firstLine->pop_back();
+  return status == 0 ? ms : -1;
+}
+
+// CPython's in-process time of f(n) in milliseconds (start-up excluded), or negative.
+double RunPythonTimed(const std::string& file, std::string* result) {
+  std::string command = "/usr/bin/python3 " + file;
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return -1;
   char line[256];
@@ -269,7 +450,17 @@ double RunPython(const Case& c, bool traced, std::string* result) {
   return ms;
 }
 
-constexpr int kRepetitions = 3;
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  return bool(out);
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return bool(out);
+}
 
 // Keeps the best time per iteration of each benchmark's repetitions.
 class Collector : public benchmark::ConsoleReporter {
@@ -285,9 +476,88 @@ class Collector : public benchmark::ConsoleReporter {
   std::map<std::string, double> times;  // milliseconds
 };
 
+void InProcessTable(const Collector& collector, const std::string& dir) {
+  std::printf(
+      "\nIn process (ours with and without the player's line hook; CPython inside its "
+      "process)\n");
+  std::printf("%-17s %9s %13s %9s %11s %7s %11s %15s %12s  %s\n", "program", "ours ms",
+              "ours+hook ms", "overhead", "CPython ms", "ratio", "ratio+hook", "CPython+trace",
+              "hook/trace", "CPython result");
+  for (const Case& c : kCases) {
+    auto ours = collector.times.find(std::string(c.name));
+    auto hooked = collector.times.find(std::string(c.name) + " +hook");
+    if (ours == collector.times.end() || hooked == collector.times.end()) continue;
+    std::string plainFile = dir + "/timed.py", tracedFile = dir + "/traced.py";
+    WriteFile(plainFile, PythonText(c, true, false));
+    WriteFile(tracedFile, PythonText(c, true, true));
+    std::string result;
+    double py = -1;
+    for (int i = 0; i < kRepetitions; ++i) {
+      double t = RunPythonTimed(plainFile, &result);
+      if (t > 0 && (py < 0 || t < py)) py = t;
+    }
+    double traced = RunPythonTimed(tracedFile, &result);
+    double overhead = 100.0 * (hooked->second / ours->second - 1.0);
+    if (py <= 0 || traced <= 0) {
+      std::printf("%-17s %9.1f %13.1f %8.1f%% %11s\n", c.name, ours->second, hooked->second,
+                  overhead, "(no python3)");
+      continue;
+    }
+    std::printf("%-17s %9.1f %13.1f %8.1f%% %11.1f %7.3f %11.3f %15.1f %12.3f  %s\n", c.name,
+                ours->second, hooked->second, overhead, py, ours->second / py, hooked->second / py,
+                traced, hooked->second / traced, result.c_str());
+  }
+}
+
+// Whether two printed results agree: as numbers when both read as numbers (the player prints
+// "%.14g", Python prints integers whole), else as the first 24 characters.
+bool SameResult(const std::string& a, const std::string& b) {
+  char* endA;
+  char* endB;
+  double x = std::strtod(a.c_str(), &endA), y = std::strtod(b.c_str(), &endB);
+  if (!a.empty() && !b.empty() && *endA == '\0' && *endB == '\0') return x == y;
+  return a.substr(0, 24) == b.substr(0, 24);
+}
+
+// Only the programs that the in-process part ran (--benchmark_filter chooses them).
+void ThroughPlayerTable(const Collector& collector, const std::string& dir) {
+  std::printf(
+      "\nThrough the player (whole processes: quillvane on the applet, python3 on the "
+      "same algorithm)\n");
+  std::printf("%-17s %10s %11s %7s  %-24s %s\n", "program", "player ms", "CPython ms", "ratio",
+              "player result", "CPython result");
+  for (const Case& c : kCases) {
+    if (collector.times.find(c.name) == collector.times.end()) continue;
+    qvasm::Result applet = qvasm::AssembleApplet(AppletText(c));
+    std::string appletFile = dir + "/program.qva", pyFile = dir + "/program.py";
+    if (!applet.ok() || !WriteFile(appletFile, applet.bytes) ||
+        !WriteFile(pyFile, PythonText(c, false, false))) {
+      std::printf("%-17s (cannot write the applet or the script)\n", c.name);
+      continue;
+    }
+    std::string ours, theirs;
+    double player = -1, py = -1;
+    // Side by side: each round runs both, so that a busy moment of the machine hits both.
+    for (int i = 0; i < kRepetitions; ++i) {
+      double t = RunProcess(std::string(QV_PLAYER_PATH) + " " + appletFile + " -QUIET", &ours);
+      if (t > 0 && (player < 0 || t < player)) player = t;
+      t = RunProcess("/usr/bin/python3 " + pyFile, &theirs);
+      if (t > 0 && (py < 0 || t < py)) py = t;
+    }
+    if (player <= 0 || py <= 0) {
+      std::printf("%-17s (the player or python3 failed)\n", c.name);
+      continue;
+    }
+    std::printf("%-17s %10.1f %11.1f %7.3f  %-24s %s%s\n", c.name, player, py, player / py,
+                ours.substr(0, 24).c_str(), theirs.c_str(),
+                SameResult(ours, theirs) ? "" : "  (results differ)");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  PlayerSurroundings surroundings;
   for (const Case& c : kCases) {
     benchmark::RegisterBenchmark(c.name, RunOurs, &c, false)
         ->Unit(benchmark::kMillisecond)
@@ -300,28 +570,14 @@ int main(int argc, char** argv) {
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
 
-  std::printf("\n%-18s %9s %11s %7s %13s %13s %15s %14s  %s\n", "benchmark", "ours ms",
-              "CPython ms", "ratio", "ours+hook ms", "ratio+hook", "CPython+trace",
-              "ratio vs trace", "CPython result");
-  for (const Case& c : kCases) {
-    auto ours = collector.times.find(c.name);
-    auto hooked = collector.times.find(std::string(c.name) + " +hook");
-    if (ours == collector.times.end() || hooked == collector.times.end()) continue;
-    std::string result;
-    double py = -1;
-    for (int i = 0; i < kRepetitions; ++i) {
-      double t = RunPython(c, false, &result);
-      if (t > 0 && (py < 0 || t < py)) py = t;
-    }
-    double traced = RunPython(c, true, &result);
-    if (py <= 0 || traced <= 0) {
-      std::printf("%-18s %9.1f %11s\n", c.name, ours->second, "(no python3)");
-      continue;
-    }
-    std::printf("%-18s %9.1f %11.1f %7.3f %13.1f %13.3f %15.1f %14.3f  %s\n", c.name, ours->second,
-                py, ours->second / py, hooked->second, hooked->second / py, traced,
-                hooked->second / traced, result.c_str());
+  char dir[] = "/tmp/vm_bench.XXXXXX";
+  if (mkdtemp(dir) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
   }
+  InProcessTable(collector, dir);
+  ThroughPlayerTable(collector, dir);
+  std::system((std::string("rm -rf ") + dir).c_str());
   benchmark::Shutdown();
   return 0;
 }
