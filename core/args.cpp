@@ -105,6 +105,14 @@ double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int al
 }
 
 int32_t LookupConstant(qvScriptState* L, const char* text, double* value, int* consumed) {
+  const char* string = nullptr;
+  int32_t code = LookupConstantValue(L, text, &string, value, consumed);
+  if (code == 0 && string != nullptr) return ERR_WRONGUSAGE;
+  return code;
+}
+
+int32_t LookupConstantValue(qvScriptState* L, const char* text, const char** string, double* value,
+                            int* consumed) {
   if (text[0] != '#') return ERR_WRONGUSAGE;
   unsigned char first = static_cast<unsigned char>(text[1]);
   if (!IsLetterChar(ToLowerChar(first)) && first != '_') return ERR_SYNTAXERROR;
@@ -115,10 +123,9 @@ int32_t LookupConstant(qvScriptState* L, const char* text, double* value, int* c
     ++n;
   }
   name[n] = '\0';
-  const char* string = nullptr;
+  *string = nullptr;
   double number = 0;
-  if (!VmGetConstant(L, name, &string, &number)) return ERR_FINDCST;
-  if (string != nullptr) return ERR_WRONGUSAGE;
+  if (!VmGetConstant(L, name, string, &number)) return ERR_FINDCST;
   *value = number;
   if (consumed != nullptr) *consumed = int(n) + 1;
   return 0;

@@ -42,6 +42,10 @@ double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int al
 // the text does not start with "#" or the constant holds a text, ERR_SYNTAXERROR for a bad first
 // character, ERR_FINDCST for an unknown constant. Does not raise.
 int32_t LookupConstant(qvScriptState* L, const char* text, double* value, int* consumed);
+// The same for a constant of either kind: *string gets its text (valid while the constant is
+// registered), or null with the number in *value.
+int32_t LookupConstantValue(qvScriptState* L, const char* text, const char** string, double* value,
+                            int* consumed);
 
 // Fill the table on the stack top: table[key] = value.
 void SetFieldInt(qvScriptState* L, const char* key, int32_t value);

@@ -3,6 +3,8 @@
 // only the services they use.
 #pragma once
 
+#include "platform/clipboard.h"
+#include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/input.h"
@@ -12,6 +14,7 @@
 #include "platform/memory.h"
 #include "platform/ports.h"
 #include "platform/process.h"
+#include "platform/settings_store.h"
 #include "platform/sync.h"
 #include "platform/tasks.h"
 #include "platform/textout.h"

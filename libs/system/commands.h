@@ -8,6 +8,9 @@ struct qvScriptState;
 
 // time.cpp: registers the timer list with the object registry; 0 or ERR_MEM.
 int32_t OpenTimers();
+// query_commands.cpp, at the library's teardown: closes the script's catalog and forgets the
+// tray icon.
+void FreeScriptCatalog();
 }  // namespace qv
 
 namespace qv::cmd {
@@ -74,5 +77,39 @@ int32_t StringRequest(qvScriptState* L);
 int32_t FontRequest(qvScriptState* L);
 int32_t ListRequest(qvScriptState* L);
 int32_t ColorRequest(qvScriptState* L);
+
+// query_commands.cpp: versions, constants, catalogs, folders, locale, memory, the prompt,
+// addresses, shortcuts, the registry, the clipboard and the tray icon
+int32_t GetVersion(qvScriptState* L);
+int32_t GetProgramInfo(qvScriptState* L);
+int32_t GetFileArgument(qvScriptState* L);
+int32_t GetConstant(qvScriptState* L);
+int32_t OpenCatalog(qvScriptState* L);
+int32_t CloseCatalog(qvScriptState* L);
+int32_t GetCatalogString(qvScriptState* L);
+int32_t GetSystemInfo(qvScriptState* L);
+int32_t GetSystemLanguage(qvScriptState* L);
+int32_t GetSystemCountry(qvScriptState* L);
+int32_t GetMemoryInfo(qvScriptState* L);
+int32_t DebugPrompt(qvScriptState* L);
+int32_t OpenURL(qvScriptState* L);
+int32_t CreateShortcut(qvScriptState* L);
+int32_t GetShortcutPath(qvScriptState* L);
+int32_t ReadRegistryKey(qvScriptState* L);
+int32_t WriteRegistryKey(qvScriptState* L);
+int32_t SetClipboard(qvScriptState* L);
+int32_t GetClipboard(qvScriptState* L);
+int32_t PeekClipboard(qvScriptState* L);
+int32_t ClearClipboard(qvScriptState* L);
+int32_t SetTrayIcon(qvScriptState* L);
+
+// object_data_commands.cpp: data items of objects, and objects by type
+int32_t SetObjectData(qvScriptState* L);
+int32_t GetObjectData(qvScriptState* L);
+int32_t CopyObjectData(qvScriptState* L);
+int32_t ClearObjectData(qvScriptState* L);
+int32_t GetObjects(qvScriptState* L);
+int32_t HaveObject(qvScriptState* L);
+int32_t GetObjectType(qvScriptState* L);
 
 }  // namespace qv::cmd

@@ -93,6 +93,7 @@ constexpr int32_t kDateTime = 3;
 int32_t OpenTimers() { return RegisterObjectList(&gTimers); }
 
 void FreeSystemLibrary() {
+  FreeScriptCatalog();
   while (gTimers != nullptr) {
     qvObjectHeader* next = gTimers->next;
     FreeObjectData(GetProcessVm(), gTimers);

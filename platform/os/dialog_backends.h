@@ -33,6 +33,10 @@ RequesterBackend* HeadlessRequesters();
 // (from 1); false when it cannot be shown or was closed without a button.
 bool SdlVideoRunning();
 bool ShowSdlMessageBox(const qvMessageAsk& ask, int* pressed);
+// SDL's clipboard text (sdl/sdl_clipboard.cpp); main thread only.
+int SdlSetClipboardText(const std::string& text);
+bool SdlHasClipboardText();
+bool SdlGetClipboardText(std::string* text);
 
 // Helpers of the backends: the text of a 0xRRGGBB colour as "RRGGBB", and its reverse (false for
 // anything but six hexadecimal digits, after an optional "#").

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/sync.h"
 
@@ -48,6 +50,18 @@ void StopSignalWatch();
 
 // Debug-device blocks that no live player holds (textout.cpp): true when each could be removed.
 bool RemoveAbandonedBlocks();
+
+// Starts argv[0] (found on PATH when it has no "/") with exactly these arguments, no shell, its
+// standard output on `outFd` (-1: the player's). 0 with *pid, or the errno of the failure.
+int SpawnArgv(const std::vector<std::string>& argv, int outFd, int* pid);
+// Collects a started program when it ends, without waiting for it here.
+void CollectInBackground(int pid);
+// Waits for a started program: its exit status, 128 + the signal, or -1.
+int WaitForProgram(int pid);
+
+// Runs fn(arg) on the main thread (main_loop.cpp): forwarded through the request block while a
+// main loop runs and the caller is another thread, else in place. Returns fn's result.
+int RunOnMainThread(int (*fn)(void*), void* arg);
 
 // Shutdown of the other parts.
 void CloseTextOutput();

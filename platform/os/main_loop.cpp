@@ -48,6 +48,8 @@ struct Platform {
   WindowRequest requestCode{};
   int requestResult = 0;
   intptr_t requestArgs[4] = {};
+  int (*requestCall)(void*) = nullptr;  // a call for the main thread instead of a request
+  void* requestCallArg = nullptr;
   std::atomic<qvRequestHandler> handlers[6] = {};
 
   std::atomic<int> quitFlag{0};  // lock-free: the signal handler sets it
@@ -154,7 +156,8 @@ int DispatchLoopEvent(qvSignal** table, int slot, bool* pointerMoved) {
       *pointerMoved = true;
       return 0;
     case 2:
-      g.requestResult = RunHandler(g.requestCode, g.requestArgs);
+      g.requestResult = g.requestCall != nullptr ? g.requestCall(g.requestCallArg)
+                                                 : RunHandler(g.requestCode, g.requestArgs);
       SetSignal(g.requestDone);
       return 0;
     case 3:
@@ -393,6 +396,20 @@ bool SetRequestHandler(WindowRequest request, qvRequestHandler handler) {
   if (!KnownRequest(request)) return false;
   g.handlers[static_cast<int>(request)].store(handler);
   return true;
+}
+
+int RunOnMainThread(int (*fn)(void*), void* arg) {
+  if (!g.loopRunning.load() || IsMainThread()) return fn(arg);
+  std::lock_guard<std::mutex> lock(g.requestMutex);
+  g.requestCall = fn;
+  g.requestCallArg = arg;
+  g.requestResult = 0;
+  SetSignal(g.slots[2]);
+  WaitSignal(g.requestDone);
+  int result = g.requestResult;
+  g.requestCall = nullptr;
+  g.requestCallArg = nullptr;
+  return result;
 }
 
 int RunWindowRequest(WindowRequest request, intptr_t a0, intptr_t a1, intptr_t a2, intptr_t a3) {

@@ -161,6 +161,46 @@ int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* e
   return 0;
 }
 
+int SpawnArgv(const std::vector<std::string>& args, int outFd, int* pidOut) {
+  if (args.empty()) return EINVAL;
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (auto& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  pid_t pid = 0;
+  int spawned = posix_spawnp(&pid, copy[0].c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return spawned;
+  *pidOut = pid;
+  return 0;
+}
+
+void CollectInBackground(int pid) {
+  std::thread([pid] {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+int WaitForProgram(int pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int CreateTempName(char* buffer, size_t size) {
   std::lock_guard<std::mutex> lock(tempMutex);
   if (size) buffer[0] = '\0';
