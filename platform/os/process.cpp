@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/os/internal.h"
 
@@ -151,10 +152,16 @@ int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* e
     }).detach();
     return 0;
   }
+  // The script thread is held until the program ends, as by a requester.
+  EnterModal();
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return 0;
+    if (errno != EINTR) {
+      LeaveModal();
+      return 0;
+    }
   }
+  LeaveModal();
   if (exitStatus) {
     *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }

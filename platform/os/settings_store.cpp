@@ -283,7 +283,9 @@ std::string FormatStoreText(const std::vector<qvStoreEntry>& entries) {
   for (size_t i = 0; i < entries.size(); ++i) {
     if (done[i]) continue;
     if (!text.empty()) text += '\n';
-    text += "[" + Escape(entries[i].key) + "]\n";
+    text += '[';
+    text += Escape(entries[i].key);
+    text += "]\n";
     for (size_t j = i; j < entries.size(); ++j) {
       if (done[j] || !SameName(entries[j].key, entries[i].key)) continue;
       done[j] = true;

@@ -282,6 +282,26 @@ TEST_F(RegistryTest, ObjectDataItemsIgnoreCaseAndManageTheirReferences) {
   EXPECT_LE(VmGetN(L, kRegistryIndex), highest + 2);
 }
 
+TEST_F(RegistryTest, AnObjectsDataGoesWithItWithOrWithoutAMachine) {
+  qvObjectHeader object{kObjectTimer, 1, nullptr, 0, nullptr, nullptr};
+  int highest = VmGetN(L, kRegistryIndex);
+  for (int i = 0; i < 1000; ++i) {
+    VmPushNumber(L, i);
+    ASSERT_EQ(SetObjectDataItem(L, "a", -1, &object.data), 0);
+    ASSERT_EQ(SetObjectDataItem(L, "b", -1, &object.data), 0);
+    VmSetTop(L, 0);
+    FreeObjectData(L, &object);
+    EXPECT_EQ(object.data, nullptr);
+  }
+  EXPECT_LE(VmGetN(L, kRegistryIndex), highest + 2);  // the references went back
+  // At shutdown after the machine closed only the items themselves are freed (ASan sees the rest).
+  VmPushNumber(L, 1);
+  ASSERT_EQ(SetObjectDataItem(L, "c", -1, &object.data), 0);
+  VmSetTop(L, 0);
+  FreeObjectData(nullptr, &object);
+  EXPECT_EQ(object.data, nullptr);
+}
+
 // Records its arguments and answers with two results.
 std::vector<std::string> gArgs;
 int32_t CreateThing(qvScriptState* L) {
