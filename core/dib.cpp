@@ -72,9 +72,10 @@ std::vector<uint8_t> EncodeDib(const uint32_t* argb, int32_t width, int32_t heig
     const uint32_t* src = argb + size_t(y) * size_t(pixelsPerRow);
     uint8_t* row = dib.data() + kDibHeaderSize + size_t(height - 1 - y) * stride;
     for (int32_t x = 0; x < width; ++x) {
-      row[3 * x] = static_cast<uint8_t>(src[x]);
-      row[3 * x + 1] = static_cast<uint8_t>(src[x] >> 8);
-      row[3 * x + 2] = static_cast<uint8_t>(src[x] >> 16);
+      uint8_t* p = row + size_t(x) * 3;
+      p[0] = static_cast<uint8_t>(src[x]);
+      p[1] = static_cast<uint8_t>(src[x] >> 8);
+      p[2] = static_cast<uint8_t>(src[x] >> 16);
     }
   }
   return dib;

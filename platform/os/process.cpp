@@ -172,6 +172,7 @@ int SpawnArgv(const std::vector<std::string>& args, int outFd, int* pidOut) {
   if (args.empty()) return EINVAL;
   std::vector<std::string> copy = args;
   std::vector<char*> argv;
+  argv.reserve(copy.size() + 1);
   for (auto& a : copy) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawnattr_t attr;
