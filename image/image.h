@@ -699,6 +699,67 @@ void ConicalGradientSpan(uint32_t* d, int32_t x0, int32_t y, int32_t n, int32_t 
                          int32_t format);
 
 // ---------------------------------------------------------------------------------------------
+// Coverage images: 8-bit planes that the rasteriser draws polygons and lines into (255 where a
+// shape covers a pixel, blended values along anti-aliased edges), painted with
+// BlendCoverageKernel. Script thread only: RasterStatus is one word for the whole core.
+
+constexpr int32_t kRasterMarker = 112;
+struct qvRasterImage {
+  int32_t marker;        // kRasterMarker
+  int32_t channels;      // at least 1
+  int32_t depth;         // bits per channel; the sign bit marks signed kinds
+  int32_t dataOrder;     // 0: channels interleaved
+  int32_t origin;        // 0: top row first
+  int32_t rowAlignment;  // 4
+  int32_t width, height;
+  int64_t imageSize;    // height x bytesPerRow
+  uint8_t* data;        // the first row
+  int32_t bytesPerRow;  // the row's bytes rounded up to a multiple of 4
+  void* dataBlock;      // the aligned block that holds the rows
+};
+
+// The view through which the drawing reads an image.
+constexpr uint32_t kRasterMatrixMarker = 0x42420000u;
+constexpr uint32_t kRasterContinuous = 0x4000u;
+struct qvRasterMatrix {
+  uint32_t type;  // the marker, the continuity flag and the element type (bits 0-8)
+  int32_t bytesPerRow;
+  uint8_t* data;
+  int32_t rows, columns;
+};
+
+// 0 while all is well, else the negative code of the last failure (codes in image/raster.h).
+int32_t RasterStatus();
+void ClearRasterStatus();
+
+// 32-byte aligned blocks (null above 2^30 bytes or without memory); FreeAligned refuses an
+// address that is not aligned. Both go through the image engine's allocator.
+void* AllocAligned(size_t size);
+void FreeAligned(void* block);
+
+// An image of width x height with `channels` channels of `depth` bits (1, 8, 16, 32, 64, or the
+// signed 8, 16, 32); its pixels are not cleared. Null with the status set on failure.
+qvRasterImage* CreateRasterImage(int32_t width, int32_t height, int32_t depth, int32_t channels);
+void ReleaseRasterImage(qvRasterImage** image);  // null and an empty handle are allowed
+// Fills and returns the view, or null with the status set.
+qvRasterMatrix* GetRasterMatrixView(const qvRasterImage* image, qvRasterMatrix* matrix);
+void ClearRaster(qvRasterImage* image);
+void ClearRaster(qvRasterMatrix* matrix);
+
+// A cleared coverage image (depth 8, one channel); the first row and the bytes per row go to the
+// optional outputs. On failure *outImage stays null.
+void CreateCoverageImage(int32_t width, int32_t height, qvRasterImage** outImage, uint8_t** outData,
+                         int32_t* outBytesPerRow);
+// A closed polygon of `count` {x, y} pairs (pixels): filled by the even-odd rule when thickness
+// is 0, else its outline at that thickness with round corners; anti-aliased when asked.
+void DrawPolygonCoverage(qvRasterImage* image, const int32_t* points, int32_t count, bool antialias,
+                         int32_t thickness);
+// A line with round caps (thickness 0 or 1: one pixel wide; 0-255).
+void DrawLineCoverage(qvRasterImage* image, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                      bool antialias, int32_t thickness);
+void ReleaseCoverageImage(qvRasterImage* image);
+
+// ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the
 // fault off). ImageAllocCount answers the allocations made since the last SetImageAllocFault.
 void SetImageAllocFault(int64_t n);
