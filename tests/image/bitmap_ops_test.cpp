@@ -173,6 +173,15 @@ TEST(GetTransformedSize, AFullDisplayPictureHitsTheScaledDisplay) {
   GetTransformedSize(m, 640, 479, &w, &h);
   EXPECT_EQ(w, 960);
   EXPECT_EQ(h, 718);
+  // A full-display picture transformed by the display's scale becomes a picture of the
+  // scaled size.
+  Picture full(640, 480);
+  Transformed t;
+  ASSERT_EQ(Transform(full, m, &t, 0, false), 0);
+  ASSERT_TRUE(t.bitmap);
+  EXPECT_EQ(t.bitmap->width, 961);
+  EXPECT_EQ(t.bitmap->height, 721);
+  EXPECT_EQ(t.w, 961);
   // Without the host no display is scaled.
   SetImageHost(nullptr);
   GetTransformedSize(m, 640, 480, &w, &h);
