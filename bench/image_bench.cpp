@@ -1,5 +1,6 @@
-// The image engine beside pixman and SDL2 on the same pictures, in one run on one thread, with
-// memcpy and memset over the same rows as the bandwidth roof. Names read
+// The image engine beside pixman and SDL2 on the same pictures (its shapes beside cairo, in
+// image_bench_shapes.cpp), in one run on one thread, with memcpy and memset over the same rows as
+// the bandwidth roof. Names read
 // <case>/<implementation>/<sizes>; every run reports the bytes it wrote. Before timing, each of
 // ours is checked once against the scalar reference. QV_IMAGE_SIMD=scalar|sse2|avx2 forces a path
 // (for the scalar figures).
@@ -328,6 +329,8 @@ void Rotation(int w, int h) {
 
 }  // namespace
 
+void RegisterShapeCases();  // image_bench_shapes.cpp
+
 int main(int argc, char** argv) {
   if (const char* forced = std::getenv("QV_IMAGE_SIMD")) {
     std::string f = forced;
@@ -341,6 +344,7 @@ int main(int argc, char** argv) {
   Scaling(640, 480, 1920, 1080);
   Scaling(1920, 1080, 1280, 720);
   Rotation(1024, 768);
+  RegisterShapeCases();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
