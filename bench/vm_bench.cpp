@@ -2,13 +2,14 @@
 // ratios (our time / CPython's; below 1 means faster).
 //
 // Two tables. "In process": each program's main chunk loaded through the player's LoadMainChunk,
-// which installs the player's line hook with its real break check (the platform started and
-// display 1's input host installed, as while an applet runs), timed with Google Benchmark beside
-// the same chunk with the hook removed; CPython times f(n) inside its process, plain and with an
-// empty line tracer (sys.settrace). "Through the player": every program assembled as an applet
-// and run by the real quillvane program as a whole process, beside python3 running the same
-// algorithm as a whole process; both print their result, which must agree. Every time is the best
-// of three, which keeps the ratios steady on a shared machine; the traced CPython runs once.
+// which installs the player's line hook with its real break check, connected to the platform as
+// while an applet runs (the platform started and display 1's input host installed), timed with
+// Google Benchmark beside the same chunk with the hook removed; CPython times f(n) inside its
+// process, plain and with an empty line tracer (sys.settrace). "Through the player": every program
+// assembled as an applet and run by the real quillvane program as a whole process, beside python3
+// running the same algorithm as a whole process; both print their result, which must agree. Every
+// time is the best of three, which keeps the ratios steady on a shared machine; the traced CPython
+// runs once.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -400,7 +401,10 @@ void RunOurs(benchmark::State& state, const Case* c, bool hook) {
     qv::VmCloseState(L);
     return;
   }
-  if (!hook) qv::VmSetHook(L, nullptr, 0, 0);
+  if (hook)
+    qv::ConnectBreakCheck(L);  // as the player does before the script runs
+  else
+    qv::VmSetHook(L, nullptr, 0, 0);
   std::string result;
   for (auto _ : state) {
     qv::VmPushValue(L, 1);
@@ -413,6 +417,7 @@ void RunOurs(benchmark::State& state, const Case* c, bool hook) {
     qv::VmSetTop(L, 1);
   }
   state.SetLabel(result.size() > 24 ? result.substr(0, 24) : result);
+  qv::ConnectBreakCheck(nullptr);
   qv::VmCloseState(L);
 }
 

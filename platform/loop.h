@@ -45,6 +45,11 @@ int SyncWindowStates();
 // loop marks after every pass; whoever changes the gathered states outside a pass (or leaves
 // work for the display host's SyncDisplays) marks too. Any thread.
 void MarkWindowStatesGathered();
+// Called on the marking thread after every mark and quit request, and after every
+// SyncWindowStates that reports a quit (the request stands), so that a caller may call
+// SyncWindowStates only when told (the player's line hook runs on request). Installing a watcher
+// while something is marked calls it at once; null removes it. Any thread.
+void SetStatesWatcher(void (*watcher)(void* data), void* data);
 
 // The platform's switches, numbered as the script's attributes.
 enum class PlatformAttr {

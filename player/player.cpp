@@ -144,6 +144,9 @@ void EndScript(void* data) {
 
 void BreakCheck(qvScriptState*, qvDebugRecord*, int32_t*) { SyncWindowStates(); }
 
+// The platform marked window states or a quit request: the break check runs at the next line.
+void RequestBreakCheck(void* data) { VmRequestHook(static_cast<qvScriptState*>(data)); }
+
 // The road from the applet to the end of the script.
 int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings) {
   qvAppletHost host;
@@ -165,7 +168,7 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
   if (code != 0) return code;
 
   SetAttr(kAttrScriptRunning, 1);
-  SetBreakHandler(EndScript, L);
+  ConnectBreakCheck(L);
   // Display 1 stands open for the input and ports while the script runs.
   OpenInputDisplay();
   SetDisplayHost(InputDisplayHost());
@@ -177,6 +180,16 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
 }
 
 }  // namespace
+
+void ConnectBreakCheck(qvScriptState* L) {
+  if (L == nullptr) {
+    SetStatesWatcher(nullptr, nullptr);
+    SetBreakHandler(nullptr, nullptr);
+    return;
+  }
+  SetBreakHandler(EndScript, L);
+  SetStatesWatcher(RequestBreakCheck, L);
+}
 
 std::string MakeTempFileName() {
   char name[kPathSize];
@@ -278,14 +291,16 @@ int LoadMainChunk(qvScriptState* L, qvPlayerState*, qvAppletSettings* settings) 
   // No script line has run: a failed load names no file and no line.
   SetAttr(kAttrScriptRunning, 0);
   if (code != 0) return code;
-  VmSetHook(L, BreakCheck, kMaskLine, 0);
+  // Only when the platform has something for it (ConnectBreakCheck): nothing else would come of
+  // the call.
+  VmSetHook(L, BreakCheck, kMaskLine | kMaskOnRequest, 0);
   PrintDoneMessage();
   return 0;
 }
 
 int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
                    qvAppletSettings* settings) {
-  SetBreakHandler(nullptr, nullptr);
+  ConnectBreakCheck(nullptr);
   state->iconPaths = {};
   SetAttr(kAttrLoaderFlag, 0);
   SetAttr(kAttrQuiet, state->quiet);

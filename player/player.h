@@ -33,6 +33,12 @@ int OpenLibraries(qvAppletSettings* settings, qvScriptState* L, qvPlayerState* s
 // line hook through which a long script notices a quit request. Returns 0 or an error code.
 int LoadMainChunk(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings);
 
+// Connects the platform to the script (null: disconnects): window states gathered or a quit
+// requested make the line hook's break check run at the next new line, and a quit request sets
+// the End flag there. The run of the applet connects; shutdown disconnects before the machine
+// closes.
+void ConnectBreakCheck(qvScriptState* L);
+
 // Reports `code` (unless 0 or ERR_USERABORT) and frees everything in a fixed order; copes with
 // every half-built state and with null records. Returns the exit status: 1 when an error was
 // reported.

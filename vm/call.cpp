@@ -60,7 +60,7 @@ void VmTypeError(qvScriptState* L, const qvScriptValue* v, int32_t code, const c
 
 void VmSetHook(qvScriptState* L, qvHook hook, int mask, int count) {
   if (count <= 0) mask &= ~kMaskCount;  // a count hook needs a count to run down
-  if (hook == nullptr || mask == 0) {
+  if (hook == nullptr || (mask & ~kMaskOnRequest) == 0) {
     mask = 0;
     hook = nullptr;
   }
@@ -70,6 +70,10 @@ void VmSetHook(qvScriptState* L, qvHook hook, int mask, int count) {
   L->hookmask = static_cast<uint8_t>(mask);
   L->hookinit = 0;  // the line tracking restarts
   VmUpdatePending(L);
+}
+
+void VmRequestHook(qvScriptState* L) {
+  PendingWord(L).fetch_or(kPendingRequest, std::memory_order_release);
 }
 
 void VmCallHook(qvScriptState* L, int event, int32_t line) {

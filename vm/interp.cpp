@@ -93,6 +93,7 @@ void TraceExec(qvScriptState* L, const uint32_t* pc) {
                             static_cast<qvLClosure*>(ClosureOf(c->base - 1))->p->code) -
                     1;
     L->hookinit = 1;
+    VmUpdatePending(L);  // an on-request hook is stepped only when asked from here on
     return;
   }
   qvCallInfo* ci = L->ci;
@@ -137,6 +138,7 @@ qvScriptValue* VmExecute(qvScriptState* L) {
   const int32_t* lines;  // the line of each instruction; null without a line table
   const uint32_t* code;
   const uint32_t* pc;
+  const uint32_t* done;  // the pc past the instruction that this frame ran last
   qvScriptValue* base;
 
 #define RKB(i) (IsConstantRK(GetB(i)) ? k + (GetB(i) - kRKBase) : base + GetB(i))
@@ -163,13 +165,14 @@ qvScriptValue* VmExecute(qvScriptState* L) {
 #define VM_CASE(op) L_##op:
 #define VM_NOOPS \
   L_NoOp:
-#define VM_NEXT                   \
-  do {                            \
-    i = *pc++;                    \
-    if (L->pending) goto fetched; \
-    QV_COUNT_OPCODE(GetOp(i));    \
-    ra = base + GetA(i);          \
-    goto* kLabels[GetOp(i)];      \
+#define VM_NEXT                                                       \
+  do {                                                                \
+    i = *pc++;                                                        \
+    if (PendingWord(L).load(std::memory_order_relaxed)) goto fetched; \
+    done = pc;                                                        \
+    QV_COUNT_OPCODE(GetOp(i));                                        \
+    ra = base + GetA(i);                                              \
+    goto* kLabels[GetOp(i)];                                          \
   } while (0)
   static const void* const kLabels[64] = {
       &&L_OpMove,      &&L_OpLoadConst, &&L_OpLoadBool,  &&L_OpLoadNil,  &&L_OpGetUpval,
@@ -230,6 +233,7 @@ resume:
   code = cl->p->code;
   lines = cl->p->sizelineinfo > 0 ? cl->p->lineinfo : nullptr;
   pc = ci->savedpc;
+  done = pc;  // a frame entered or returned to: its start, or the call it made
   base = L->base;
 
   uint32_t i;
@@ -237,7 +241,7 @@ resume:
   for (;;) {
     i = *pc++;
   fetched:
-    if (L->pending) {
+    if (PendingWord(L).load(std::memory_order_relaxed)) {
       if (L->endFlag) {
         // Stop: drop the frames this loop started and return no results.
         SAVEPC();
@@ -247,20 +251,28 @@ resume:
         L->base = entry->base;
         return L->top;
       }
-      if ((L->hookmask & kMaskCount) || !L->hookinit) {
+      const uint8_t mask = L->hookmask;
+      if ((mask & kMaskCount) || ((mask & kMaskLine) && !L->hookinit)) {
         PROTECT(TraceExec(L, pc));
-      } else if (L->hookmask & kMaskLine) {
-        // TraceExec's line step, inline: the hook is called only when the line event fires (the
-        // first instruction, a jump back or to itself, or a new line).
+      } else if (mask & kMaskLine) {
+        // TraceExec's line step, inline, against the instruction that this frame ran last: the
+        // hook is called only when the line event fires (the first instruction, a jump back or
+        // to itself, a new line) and, on request, only when asked for.
         const int npc = int(pc - code) - 1;
-        const int last = ci->lastpc;
-        ci->lastpc = npc;
-        if (npc == 0 || npc <= last || (lines != nullptr && lines[npc] != lines[last])) {
+        const int last = int(done - code) - 1;
+        if ((!(mask & kMaskOnRequest) ||
+             (PendingWord(L).load(std::memory_order_relaxed) & kPendingRequest)) &&
+            (npc == 0 || npc <= last || (lines != nullptr && lines[npc] != lines[last]))) {
+          // Cleared first: a request made while the hook runs is kept for the next event.
+          if (mask & kMaskOnRequest)
+            PendingWord(L).fetch_and(~kPendingRequest, std::memory_order_acquire);
           PROTECT(VmCallHook(L, kHookLine, lines != nullptr ? lines[npc] : 0));
-          L->ci->lastpc = npc;
         }
+      } else {
+        PendingWord(L).fetch_and(~kPendingRequest, std::memory_order_relaxed);  // nobody asked
       }
     }
+    done = pc;
     QV_COUNT_OPCODE(GetOp(i));
     ra = base + GetA(i);
     VM_DISPATCH(GetOp(i)) {

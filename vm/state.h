@@ -2,6 +2,7 @@
 // global record, the process words, and the error-unwinding type.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -108,7 +109,8 @@ struct qvScriptGlobal {
 
 // Bits of the pending word that the interpreter tests before every instruction.
 constexpr uint32_t kPendingEnd = 1;
-constexpr uint32_t kPendingHook = 2;
+constexpr uint32_t kPendingHook = 2;     // the hook step runs before every instruction
+constexpr uint32_t kPendingRequest = 4;  // VmRequestHook: set by any thread
 
 struct qvScriptState : qvGCObject {
   qvScriptValue* top;   // first free slot
@@ -135,7 +137,9 @@ struct qvScriptState : qvGCObject {
   ptrdiff_t errfunc;
 
   // Process words (one machine per process).
-  uint32_t pending;  // kPendingEnd | kPendingHook: tested before every instruction
+  // kPendingEnd | kPendingHook | kPendingRequest, tested before every instruction; read and
+  // written through PendingWord, since other threads set kPendingRequest.
+  uint32_t pending;
   int32_t endFlag;
   int32_t traceFlag;
   int32_t lastError;
@@ -207,9 +211,23 @@ void VmFreeVector(qvScriptState* L, T* p, size_t n) {
 
 // ---- process words ----
 
+inline std::atomic_ref<uint32_t> PendingWord(qvScriptState* L) {
+  return std::atomic_ref<uint32_t>(L->pending);
+}
+
+// The script thread's bits of the pending word, from the End flag and the hooks: the hook step
+// runs before every instruction for a count hook, for a line hook that runs at every line event
+// and for the first step after VmSetHook; an on-request line hook needs it only while requested.
 inline void VmUpdatePending(qvScriptState* L) {
-  L->pending = (L->endFlag ? kPendingEnd : 0u) |
-               ((L->hookmask & (kMaskLine | kMaskCount)) ? kPendingHook : 0u);
+  const uint8_t mask = L->hookmask;
+  const bool stepped = (mask & kMaskCount) ||
+                       ((mask & kMaskLine) && (!(mask & kMaskOnRequest) || !L->hookinit));
+  const uint32_t own = (L->endFlag ? kPendingEnd : 0u) | (stepped ? kPendingHook : 0u);
+  std::atomic_ref<uint32_t> word = PendingWord(L);
+  uint32_t old = word.load(std::memory_order_relaxed);
+  while (
+      !word.compare_exchange_weak(old, (old & kPendingRequest) | own, std::memory_order_relaxed)) {
+  }
 }
 
 }  // namespace qv

@@ -163,6 +163,11 @@ constexpr int kMaskCall = 1;
 constexpr int kMaskReturn = 2;
 constexpr int kMaskLine = 4;
 constexpr int kMaskCount = 8;
+// With kMaskLine (and without kMaskCount): the line hook runs at a line event only when
+// VmRequestHook was called since it last ran. For a hook that has nothing to do unless something
+// happened elsewhere, which then asks for it: the line events stay those of a plain line hook,
+// and the interpreter pays nothing while no request is pending.
+constexpr int kMaskOnRequest = 16;
 struct qvDebugRecord {
   int32_t event;
   const char* name;
@@ -179,6 +184,8 @@ struct qvDebugRecord {
 using qvHook = void (*)(qvScriptState* L, qvDebugRecord* ar, int32_t* error);
 // Installs the hook for the mask (and the instruction count); a null hook or mask 0 removes it.
 void VmSetHook(qvScriptState* L, qvHook hook, int mask, int count);
+// Asks an on-request line hook to run at the next line event; nothing without one. Any thread.
+void VmRequestHook(qvScriptState* L);
 
 // ---- process words ----
 // The End flag stops the interpreter before its next instruction; natives that call back into

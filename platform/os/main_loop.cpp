@@ -75,9 +75,17 @@ struct Platform {
 
   std::atomic<void (*)(void*)> breakHandler{nullptr};
   std::atomic<void*> breakData{nullptr};
+  std::atomic<void (*)(void*)> statesWatcher{nullptr};
+  std::atomic<void*> watcherData{nullptr};
 };
 
 Platform g;
+
+// Marks the states word and tells the watcher.
+void MarkStates(uint32_t bits) {
+  g.statesWord.fetch_or(bits, std::memory_order_release);
+  if (auto watcher = g.statesWatcher.load()) watcher(g.watcherData.load());
+}
 
 WindowSystem* ActiveWindowSystem() {
   static NullWindowSystem headless;
@@ -196,12 +204,12 @@ bool RunPass() {
   }
   for (uint64_t id : posts) MarkQueueTimerFired(id);
   // The pump may have gathered states for the script thread to take over.
-  g.statesWord.fetch_or(kStatesGathered, std::memory_order_release);
+  MarkStates(kStatesGathered);
   if (g.displayHost) {
     qvQuitSwitches switches{g.quitOnCtrlC.load(), g.quitOnLeftButton.load(), g.quitOnEscape.load()};
     if (g.displayHost->EndPass(pointerMoved, switches)) {
       g.quitFlag.store(1);
-      g.statesWord.fetch_or(kStatesQuit, std::memory_order_release);
+      MarkStates(kStatesQuit);
     }
   }
   LeaveLock(g.displayListLock);
@@ -232,16 +240,14 @@ bool QuitRequested() { return g.quitFlag.load() != 0; }
 
 void MarkQuitRequested() {
   g.quitFlag.store(1, std::memory_order_relaxed);
-  g.statesWord.fetch_or(kStatesQuit, std::memory_order_release);
+  MarkStates(kStatesQuit);
 }
 
-void MarkWindowStatesGathered() {
-  g.statesWord.fetch_or(kStatesGathered, std::memory_order_release);
-}
+void MarkWindowStatesGathered() { MarkStates(kStatesGathered); }
 
 void RequestQuit() {
   g.quitFlag.store(1);
-  g.statesWord.fetch_or(kStatesQuit, std::memory_order_release);
+  MarkStates(kStatesQuit);
   if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
   if (g.initialised.load()) WakeMainLoop();
 }
@@ -363,6 +369,8 @@ int SyncWindowStates() {
   }
   if (!g.quitFlag.load()) return 0;
   if (auto handler = g.breakHandler.load()) handler(g.breakData.load());
+  // The request stands: the watcher hears of it again for the next call.
+  if (auto watcher = g.statesWatcher.load()) watcher(g.watcherData.load());
   return ERR_USERABORT;
 }
 
@@ -421,6 +429,13 @@ int RunWindowRequest(WindowRequest request, intptr_t a0, intptr_t a1, intptr_t a
 void SetBreakHandler(void (*handler)(void*), void* data) {
   g.breakData.store(data);
   g.breakHandler.store(handler);
+}
+
+void SetStatesWatcher(void (*watcher)(void*), void* data) {
+  g.statesWatcher.store(nullptr);
+  g.watcherData.store(data);
+  g.statesWatcher.store(watcher);
+  if (watcher && g.statesWord.load() != 0) watcher(data);  // what stands already
 }
 
 void SetWindowSystem(WindowSystem* system) {

@@ -210,11 +210,20 @@ std::vector<std::pair<int, int>> gLineEvents;
 void RecordLine(qvScriptState*, qvDebugRecord* ar, int32_t*) {
   if (ar->event == kHookLine) gLineEvents.emplace_back(ar->currentline, ar->ci);
 }
+// The same for an on-request hook that asks for the next event each time.
+void RecordAndAsk(qvScriptState* L, qvDebugRecord* ar, int32_t* error) {
+  RecordLine(L, ar, error);
+  VmRequestHook(L);
+}
+void InstallRecorder(qvScriptState* L, int mask) {
+  VmSetHook(L, (mask & kMaskOnRequest) ? RecordAndAsk : RecordLine, mask, 1 << 30);
+  VmRequestHook(L);
+}
 
-// The interpreter decides the line event inline for a line hook alone; with the count bit it
-// steps through the general hook step. A count that never runs out makes that step the
-// reference: both must call the hook at the same instructions, also when the tracking starts in
-// the middle of a running script.
+// The interpreter decides the line event inline for a line hook alone, also one that runs on
+// request; with the count bit it steps through the general hook step. A count that never runs
+// out makes that step the reference: all must call the hook at the same instructions, also when
+// the tracking starts in the middle of a running script.
 TEST_F(HooksTest, TheInlineLineStepFiresWhereTheGeneralStepFires) {
   RegisterNative("callback", [](qvScriptState* L) -> int32_t {
     VmPushValue(L, 1);
@@ -223,13 +232,13 @@ TEST_F(HooksTest, TheInlineLineStepFiresWhereTheGeneralStepFires) {
     return 1;
   });
   RegisterNative("sethook", [](qvScriptState* L) -> int32_t {
-    VmSetHook(L, RecordLine, int(VmToNumber(L, 1)), 1 << 30);
+    InstallRecorder(L, int(VmToNumber(L, 1)));
     return 0;
   });
   std::vector<std::pair<int, int>> reference[2];
-  for (int mask : {kMaskLine, kMaskLine | kMaskCount}) {
+  for (int mask : {kMaskLine | kMaskCount, kMaskLine, kMaskLine | kMaskOnRequest}) {
     gLineEvents.clear();
-    VmSetHook(L, RecordLine, mask, 1 << 30);
+    InstallRecorder(L, mask);
     RunResult r = Run(kControlFlow);
     ASSERT_EQ(r.status, 0);
     std::vector<std::pair<int, int>> fromStart = gLineEvents;
@@ -244,15 +253,53 @@ TEST_F(HooksTest, TheInlineLineStepFiresWhereTheGeneralStepFires) {
     ASSERT_EQ(r.status, 0);
     std::vector<std::pair<int, int>> fromNative = gLineEvents;
     VmSetHook(L, nullptr, 0, 0);
-    if (mask == kMaskLine) {
+    if (mask & kMaskCount) {
       reference[0] = fromStart;
       reference[1] = fromNative;
     } else {
-      EXPECT_EQ(reference[0], fromStart);
-      EXPECT_EQ(reference[1], fromNative);
+      EXPECT_EQ(reference[0], fromStart) << "mask " << mask;
+      EXPECT_EQ(reference[1], fromNative) << "mask " << mask;
     }
   }
   EXPECT_GT(reference[0].size(), 40u);
+}
+
+// An on-request hook runs at the first line event after each request, once.
+TEST_F(HooksTest, AnOnRequestHookRunsAtTheNextLineEventAfterARequest) {
+  RegisterNative("ask", [](qvScriptState* L) -> int32_t {
+    VmRequestHook(L);
+    return 0;
+  });
+  VmSetHook(L, Record, kMaskLine | kMaskOnRequest, 0);
+  RunResult r = Run(R"qv(
+.function main
+  .line 1
+  LOADCONST R0, 0
+  .line 2
+  GETGLOBAL R1, "ask"
+  CALL R1, nargs=0, nres=0
+  ADD R0, R0, 1
+  .line 3
+  ADD R0, R0, 1
+  .line 4
+  ADD R0, R0, 1
+  GETGLOBAL R1, "ask"
+  CALL R1, nargs=0, nres=0
+  .line 5
+  ADD R0, R0, 1
+  .line 6
+  RETURN R0, n=1
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(Lines(), (std::vector<int>{3, 5}));
+  // Without a request it never runs; a request without such a hook is dropped.
+  gEvents.clear();
+  ASSERT_EQ(Run(kLoop).status, 0);
+  EXPECT_TRUE(gEvents.empty());
+  VmSetHook(L, nullptr, 0, 0);
+  VmRequestHook(L);
+  EXPECT_EQ(Run(kLoop).num(0), 6);
 }
 
 }  // namespace
