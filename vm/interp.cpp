@@ -308,7 +308,8 @@ resume:
         const qvScriptValue* rb = base + GetB(i);
         const qvScriptValue* key = RKC(i);
         if (IsTable(rb)) {
-          const qvScriptValue* v = VmTableGet(TableOf(rb), key);
+          const qvScriptValue* v = IsNumber(key) ? ArraySlot(TableOf(rb), key->value.n) : nullptr;
+          if (v == nullptr) v = VmTableGet(TableOf(rb), key);
           if (!IsNil(v)) {
             *ra = *v;
             VM_NEXT;
@@ -336,6 +337,16 @@ resume:
         const qvScriptValue* val = RKC(i);
         if (IsTable(ra)) {
           qvTable* h = TableOf(ra);
+          if (IsNumber(key)) {
+            // An integer key inside the array part: present, or new where no "__newindex" asks
+            // for it, it is written in place.
+            qvScriptValue* s = ArraySlot(h, key->value.n);
+            if (s != nullptr &&
+                (!IsNil(s) || VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr)) {
+              *s = *val;
+              VM_NEXT;
+            }
+          }
           const qvScriptValue* slot = VmTableGet(h, key);
           if (!IsNil(slot)) {
             *const_cast<qvScriptValue*>(slot) = *val;

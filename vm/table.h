@@ -16,6 +16,16 @@ size_t TableBlockBytes(const qvTable* t);  // nodes + array part, without the re
 qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash);
 void VmFreeTable(qvScriptState* L, qvTable* t);
 
+// The array slot of a number key that falls inside the array part, else null: integer keys read
+// and written without hashing.
+inline qvScriptValue* ArraySlot(qvTable* t, double d) {
+  if (d >= 1.0 && d <= double(t->sizearray)) {
+    const auto n = static_cast<uint32_t>(d);
+    if (double(n) == d) return &t->array[n - 1];
+  }
+  return nullptr;
+}
+
 // Raw reads: the value slot, or kNilValue when absent.
 const qvScriptValue* VmTableGetInt(qvTable* t, int32_t n);
 const qvScriptValue* VmTableGetString(qvTable* t, qvString* key);

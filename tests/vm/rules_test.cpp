@@ -259,6 +259,54 @@ TEST_F(RulesTest, TableReadsAndWrites) {
             ERR_TABLEOVERFLOW);  // 3 << 23
 }
 
+// Integer keys inside the array part are read and written in place; the rules stay those of
+// any key: an empty slot is a missing key, and a "__newindex" table receives writes to it.
+TEST_F(RulesTest, IntegerKeysInsideTheArrayPart) {
+  const std::string fill = "NEWTABLE R1, arr=4 hashlog=0\nSETTABLE R1, 1, 10\nSETTABLE R1, 4, 40\n";
+  RunResult r = Run(Main(fill + "GETTABLE R0, R1, 1\nGETTABLE R2, R1, 4\nADD R0, R0, R2\n"
+                                "RETURN R0, 2"));
+  EXPECT_EQ(r.num(0), 50);
+  EXPECT_EQ(Run(Main(fill + "GETTABLE R0, R1, 2\nRETURN R0, 2")).status, ERR_FIELDINIT);
+  EXPECT_STREQ(GetErrorString(), "2");
+  EXPECT_EQ(Run(Main(fill + "SETTABLE R1, 4, nil\nGETTABLE R0, R1, 4\nRETURN R0, 2")).status,
+            ERR_FIELDINIT);
+  // Keys beside the array part: 0, fractions, beyond its end.
+  r = Run(Main(fill + R"(
+  SETTABLE R1, 0, 1
+  SETTABLE R1, 1.5, 2
+  SETTABLE R1, 5, 3
+  GETTABLE R0, R1, 0
+  GETTABLE R2, R1, 1.5
+  ADD R0, R0, R2
+  GETTABLE R2, R1, 5
+  ADD R0, R0, R2
+  RETURN R0, 2)"));
+  EXPECT_EQ(r.num(0), 6);
+  RegisterNative("setmetatable", [](qvScriptState* L) -> int32_t {
+    VmPushValue(L, 2);
+    VmSetMetaTable(L, 1);
+    return 0;
+  });
+  // With "__newindex": a present slot is written raw, an empty one goes to the other table.
+  r = Run(Main(fill + R"(
+  NEWTABLE R2, 0, 0
+  NEWTABLE R3, 0, 0
+  SETTABLE R3, "__newindex", R2
+  GETGLOBAL R4, "setmetatable"
+  MOVE R5, R1
+  MOVE R6, R3
+  CALL R4, nargs=2, nres=0
+  SETTABLE R1, 1, 11
+  SETTABLE R1, 2, 22
+  GETTABLE R0, R1, 1
+  GETTABLE R1, R2, 2
+  RETURN R0, n=2
+  )"));
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 11);
+  EXPECT_EQ(r.num(1), 22);
+}
+
 // A constructor that ends in a call: SETLISTTOP's Bx is the compiler's count of items so far
 // minus one, so its low five bits are no key; the items go from key Bx & ~31 up to the top.
 TEST_F(RulesTest, ConstructorsEndingInACall) {
