@@ -61,7 +61,7 @@ enum : int32_t {
   kKindUdpData = 17,
   kKindUserMessage = 18,
   kKindOrientation = 19,
-  kKindFillMusic = 20,
+  kKindFillMusic = kDispatchFillMusic,
   kKindCustom = 21,
 };
 
@@ -661,6 +661,8 @@ void SetButtonSources(const qvButtonSources* sources) {
   gButtons = sources ? *sources : qvButtonSources{};
 }
 
+qvEventSources GetEventSources() { return gSources; }
+
 void SetMessageId(qvScriptState* L, qvDispatchResult* result, qvObjectId id) {
   SetFieldObjectId(L, "id", id);
   result->id = id;
@@ -718,7 +720,11 @@ int32_t DispatchEvent(qvScriptState* L, int flag, qvDispatchResult* result) {
         result->objectId = id;
         result->samples = samples;
         result->count = count;
-        return RunEventCallback(L, result, 0);
+        // The sound library refuses some calls while the handler that feeds the music runs.
+        if (gSources.musicCallback) gSources.musicCallback(true);
+        int32_t code = RunEventCallback(L, result, 0);
+        if (gSources.musicCallback) gSources.musicCallback(false);
+        return code;
       }
     }
       [[fallthrough]];

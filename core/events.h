@@ -214,6 +214,9 @@ std::string_view PortMessageText(const char* block, size_t size);
 
 // ---- the dispatcher ----
 
+// The message kind of a FillMusicBuffer call (its table holds "id", "samples" and "count").
+inline constexpr int32_t kDispatchFillMusic = 20;
+
 // What one dispatch step found, read by RunEventCallback and ProcessEvents.
 struct qvDispatchResult {
   qvDisplayInput* display = nullptr;
@@ -278,8 +281,12 @@ struct qvEventSources {
   // The next network object from *cursor with traffic of the stage's kind (9 UDP data, 10 new
   // connection, 11 data, 12 closed): true with the result's network fields and *cursor moved on.
   bool (*network)(int stage, void** cursor, qvDispatchResult* result) = nullptr;
+  // Told when the FillMusicBuffer handler starts (true) and ends (false).
+  void (*musicCallback)(bool inside) = nullptr;
 };
+// Replaces every member; a library that fills in its own members reads the others first.
 void SetEventSources(const qvEventSources* sources);
+qvEventSources GetEventSources();
 
 // What the dispatcher asks the button code: the buttons of each display's current picture and the
 // label-based records. Null members answer "nothing": no buttons, no records.

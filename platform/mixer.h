@@ -51,6 +51,9 @@ void StopSoundBuffer(qvSoundBuffer* buffer);
 bool IsSoundBufferPlaying(const qvSoundBuffer* buffer);
 // The play cursor in bytes: the first frame of the current pass the mixer has not consumed.
 uint32_t GetSoundBufferPosition(const qvSoundBuffer* buffer);
+// Frames consumed since the last PlaySoundBuffer, over every pass: what has been heard of a
+// looping buffer that is refilled as it plays.
+uint64_t GetSoundBufferConsumed(const qvSoundBuffer* buffer);
 // Moves the cursor to the frame holding byte `offset` (ignored when outside).
 void SetSoundBufferPosition(qvSoundBuffer* buffer, uint32_t offset);
 // Frequency in Hz, kMinBufferFrequency..kMaxBufferFrequency: false (unchanged) outside.

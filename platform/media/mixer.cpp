@@ -44,6 +44,7 @@ struct qvSoundBuffer {
   int64_t gainRight = 65536;
   uint64_t step = uint64_t{1} << 32;
   uint64_t pos = 0;  // 32.32 frames into the current pass
+  uint64_t consumed = 0;
   bool playing = false;
   int32_t passes = 0;  // 0: for ever
   int32_t pass = 1;
@@ -173,6 +174,7 @@ bool MixVoice(qvSoundBuffer* b, int32_t* acc, int frames, Fired* fired) {
     b->pos += b->step;
     uint32_t np = static_cast<uint32_t>(b->pos >> 32);
     if (np == ip) continue;
+    b->consumed += np - ip;
     // Frames [ip, np) were consumed; the pass may end (several times for a very short buffer).
     while (true) {
       uint32_t to = std::min(np, limit);
@@ -181,6 +183,7 @@ bool MixVoice(qvSoundBuffer* b, int32_t* acc, int frames, Fired* fired) {
       if (b->passes != 0 && b->pass >= b->passes) {
         b->playing = false;
         b->pos = static_cast<uint64_t>(limit) << 32;
+        b->consumed -= np - limit;  // what lay past the end was never played
         FireStop(b, fired);
         return false;
       }
@@ -287,6 +290,7 @@ int PlaySoundBuffer(qvSoundBuffer* buffer, int32_t passes, uint32_t lastPassFram
   buffer->passes = std::max<int32_t>(passes, 0);
   buffer->pass = 1;
   buffer->lastPassFrames = lastPassFrames;
+  buffer->consumed = 0;
   if ((buffer->pos >> 32) >= PassLimit(buffer)) buffer->pos = 0;
   if (!buffer->playing) {
     try {
@@ -316,6 +320,12 @@ uint32_t GetSoundBufferPosition(const qvSoundBuffer* buffer) {
   if (buffer == nullptr) return 0;
   std::lock_guard<std::mutex> g(M().lock);
   return static_cast<uint32_t>(buffer->pos >> 32) * buffer->block;
+}
+
+uint64_t GetSoundBufferConsumed(const qvSoundBuffer* buffer) {
+  if (buffer == nullptr) return 0;
+  std::lock_guard<std::mutex> g(M().lock);
+  return buffer->consumed;
 }
 
 void SetSoundBufferPosition(qvSoundBuffer* buffer, uint32_t offset) {

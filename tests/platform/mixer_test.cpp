@@ -50,6 +50,7 @@ TEST(Mixer, PassesAtMixRateAreBitExactAndStopAtTheEnd) {
     ASSERT_EQ(out[2 * i + 1], want) << i;
   }
   EXPECT_FALSE(IsSoundBufferPlaying(s.b));
+  EXPECT_EQ(GetSoundBufferConsumed(s.b), 150u);
   EXPECT_EQ(GetSoundBufferNotifyCount(s.b, 0), 3u);  // the last frame of every pass
   EXPECT_EQ(GetSoundBufferNotifyCount(s.b, 1), 1u);
   qvSignal* both[] = {passEnd, stop};
@@ -72,6 +73,7 @@ TEST(Mixer, ShortenedLastPassAndManyPassesInOneChunk) {
     ASSERT_EQ(out[2 * i], want) << i;
   }
   EXPECT_EQ(GetSoundBufferNotifyCount(s.b, 0), 4u);
+  EXPECT_EQ(GetSoundBufferConsumed(s.b), 14u);
   EXPECT_EQ(GetSoundBufferNotifyCount(s.b, 1), 1u);
 }
 
