@@ -35,5 +35,7 @@ extern const qvLibrary kVideoLibrary;
 
 // Shutdown, before the machine closes: frees every timer that the script left running.
 void FreeSystemLibrary();
+// Shutdown, first: stops every sound, frees samples and music, closes the audio output.
+void FreeSoundLibrary(qvScriptState* L);
 
 }  // namespace qv

@@ -13,7 +13,6 @@ const qvLibrary kLayersLibrary{"layers", nullptr, nullptr, nullptr};
 const qvLibrary kTextLibrary{"text", nullptr, nullptr, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
 const qvLibrary kDisplayLibrary{"display", nullptr, nullptr, nullptr};
-const qvLibrary kSoundLibrary{"sound", nullptr, nullptr, nullptr};
 const qvLibrary kBrushLibrary{"brush", nullptr, nullptr, nullptr};
 const qvLibrary kBGPicLibrary{"bgpic", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};

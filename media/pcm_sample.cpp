@@ -2,6 +2,7 @@
 #include "media/pcm_sample.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -254,7 +255,7 @@ int32_t PcmValue16(const qvPcmSample* pcm, uint32_t frame, int channel) {
     int32_t v = p[channel];
     return (pcm->flags & kPcmSigned) ? static_cast<int8_t>(v) * 256 : (v - 128) * 256;
   }
-  p += 2 * channel;
+  p += static_cast<ptrdiff_t>(2) * channel;
   uint16_t u = (pcm->flags & kPcmBigEndian) ? static_cast<uint16_t>((p[0] << 8) | p[1])
                                             : static_cast<uint16_t>(p[0] | (p[1] << 8));
   return static_cast<int16_t>(u);

@@ -33,6 +33,7 @@ uint8_t* MixSamples(const std::vector<qvMixSource>& sources, int32_t frames, int
     int64_t mixed;
   };
   std::vector<Voice> voices;
+  voices.reserve(sources.size());
   for (const qvMixSource& s : sources) voices.push_back({s, s.pitch / frequency, 0});
   for (int32_t i = 0; i < frames; i++) {
     int64_t left = 0, right = 0;
@@ -55,8 +56,8 @@ uint8_t* MixSamples(const std::vector<qvMixSource>& sources, int32_t frames, int
         int64_t l = int64_t{PcmValue16(pcm, frame, 0)} * 256;
         int64_t r = int64_t{PcmValue16(pcm, frame, 1)} * 256;
         if (v.src.scale != 1.0) {
-          l = static_cast<int64_t>(DoubleToInt32(l * v.src.scale));
-          r = static_cast<int64_t>(DoubleToInt32(r * v.src.scale));
+          l = static_cast<int64_t>(DoubleToInt32(static_cast<double>(l) * v.src.scale));
+          r = static_cast<int64_t>(DoubleToInt32(static_cast<double>(r) * v.src.scale));
         }
         left += l;
         right += r;
@@ -108,7 +109,7 @@ void ReadRange(const qvPcmSample* source, const qvRangeOptions& o, uint8_t* out,
   int64_t end = o.end > 0 ? o.end : source->frames;
   int64_t length = std::max<int64_t>(end - o.start, 0);
   int64_t offset = o.offset;
-  size_t frameSize = static_cast<size_t>(bits / 8 * channels);
+  size_t frameSize = static_cast<size_t>(bits / 8) * static_cast<size_t>(channels);
   for (uint32_t j = 0; j < frames; j++) {
     if (offset >= length) {
       if (o.loop && length > 0) {

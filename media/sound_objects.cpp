@@ -72,10 +72,12 @@ int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out) {
       case 8:
         *out = PcmToScriptFormat(s->code);
         return 1;
-      case 9:
-        *out = static_cast<intptr_t>(static_cast<double>(s->bytes / pcm->frameSize) / s->frequency *
-                                     1000.0);
+      case 9: {
+        // Whole frames, then milliseconds truncated.
+        uint32_t frames = s->bytes / static_cast<uint32_t>(pcm->frameSize);
+        *out = static_cast<intptr_t>(static_cast<double>(frames) / s->frequency * 1000.0);
         return 1;
+      }
       case 10:
         *out = s->frequency;
         return 1;
@@ -398,11 +400,7 @@ int32_t StartMusic(qvScriptState* L, qvMusic* m) {
   if (gs.insideCallback) return ERR_NOCALLBACK;
   gs.L = L;
   StopPlayingMusic(L, false);
-  if (m->paused) {
-    // Resuming: the stream stands where it was heard.
-  } else {
-    SeekSampleStream(m->stream, m->position);
-  }
+  SeekSampleStream(m->stream, m->position);
   if (m->custom && m->stream->custom->reset) {
     m->stream->custom->reset = false;
     ClearCustomStream(m->stream);

@@ -306,7 +306,8 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   SetAttr(kAttrQuiet, state->quiet);
 
   if (L != nullptr) ReleaseScriptErrorHandler(L);
-  // Teardowns in shutdown's order: the system library before the event library.
+  // Teardowns in shutdown's order: sounds first, the system library before the event library.
+  FreeSoundLibrary(L);
   FreeSystemLibrary();
   FreeEventLibrary(L);
   CloseInputDisplay(L);

@@ -169,8 +169,9 @@ bool MixVoice(qvSoundBuffer* b, int32_t* acc, int frames, Fired* fired) {
         r = r0 + static_cast<int32_t>((static_cast<int64_t>(r1 - r0) * frac) >> 32);
       }
     }
-    acc[2 * i] += static_cast<int32_t>((l * b->gainLeft) >> 16);
-    acc[2 * i + 1] += static_cast<int32_t>((r * b->gainRight) >> 16);
+    int32_t* frame = acc + static_cast<ptrdiff_t>(2) * i;
+    frame[0] += static_cast<int32_t>((l * b->gainLeft) >> 16);
+    frame[1] += static_cast<int32_t>((r * b->gainRight) >> 16);
     b->pos += b->step;
     uint32_t np = static_cast<uint32_t>(b->pos >> 32);
     if (np == ip) continue;
@@ -401,7 +402,7 @@ void RenderMix(int16_t* out, int frames) {
     for (int i = 0; i < 2 * n; i++) {
       out[i] = static_cast<int16_t>(std::clamp<int32_t>(acc[i], -32768, 32767));
     }
-    out += 2 * n;
+    out += static_cast<ptrdiff_t>(2) * n;
     frames -= n;
     // Waiters learn of what this chunk consumed before the next chunk is mixed.
     for (int i = 0; i < fired.count; i++) SetSignal(fired.signals[i]);

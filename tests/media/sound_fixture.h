@@ -15,7 +15,7 @@
 #include "platform/mixer.h"
 
 inline std::string SoundData(const std::string& name) {
-  return std::string(std::getenv("QV_TEST_DATA")) + "/data/" + name;
+  return std::string(QV_SOUND_DATA) + "/" + name;
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
@@ -25,7 +25,9 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 // A file under the test's temporary directory, written from bytes.
 inline std::string WriteTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::string path = ::testing::TempDir() + "qv_sound_" + name;
+  // Named after the test: suites run in parallel share the directory.
+  std::string path = ::testing::TempDir() + "qv_sound_" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));

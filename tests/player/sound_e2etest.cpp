@@ -1,0 +1,150 @@
+// Sound through the real player with SDL's disk audio driver: the mix the device received is
+// captured in a file and compared with the samples the script played.
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/player/player_fixture.h"
+
+namespace qv::testing {
+
+namespace {
+
+int16_t RampValue(int i) { return static_cast<int16_t>(i * 13 - 4000); }
+
+// A 48 kHz mono 16-bit WAVE of `frames` ramp values.
+std::vector<uint8_t> RampWave(int frames) {
+  std::vector<uint8_t> b;
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; i++) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  auto u16 = [&](uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  b.insert(b.end(), {'R', 'I', 'F', 'F'});
+  u32(36 + static_cast<uint32_t>(frames) * 2);
+  b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  u32(16);
+  u16(1);
+  u16(1);
+  u32(48000);
+  u32(96000);
+  u16(2);
+  u16(16);
+  b.insert(b.end(), {'d', 'a', 't', 'a'});
+  u32(static_cast<uint32_t>(frames) * 2);
+  for (int i = 0; i < frames; i++) u16(static_cast<uint16_t>(RampValue(i)));
+  return b;
+}
+
+// Plays sample 1 three times and prints its loop and end events until the end.
+constexpr char kThreeTimes[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "loadsample"
+  LOADCONST R1, 1
+  LOADCONST R2, "ramp.wav"
+  CALL R0, nargs=2, nres=0
+  LOADCONST R0, 0
+  SETGLOBAL R0, "done"
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, onloop
+  SETTABLE R1, "onsampleloop", R2
+  CLOSURE R2, onend
+  SETTABLE R1, "onsampleend", R2
+  CALL R0, nargs=1, nres=0
+  .line 2
+  GETGLOBAL R0, "playsample"
+  LOADCONST R1, 1
+  LOADCONST R2, 3
+  CALL R0, nargs=2, nres=0
+loop:
+  .line 3
+  GETGLOBAL R0, "waitevent"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R1, "done"
+  EQ 1, R1, 0
+  JUMP @loop
+  .line 4
+  GETGLOBAL R0, "issampleplaying"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=2
+  GETGLOBAL R1, "debugprint"
+  MOVE R2, R0
+  CALL R1, nargs=1, nres=0
+  RETURN R0, 1
+  .function onloop
+    .param "msg"
+    .line 10
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    GETTABLE R4, R0, "time"
+    GETTABLE R5, R0, "starts"
+    CALL R1, nargs=4, nres=0
+    RETURN R0, 1
+  .end
+  .function onend
+    .param "msg"
+    .line 20
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    GETTABLE R4, R0, "time"
+    GETTABLE R5, R0, "starts"
+    CALL R1, nargs=4, nres=0
+    LOADCONST R1, 1
+    SETGLOBAL R1, "done"
+    RETURN R0, 1
+  .end
+.end
+)";
+
+class SoundPlayerTest : public PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    // The child inherits these: the mix goes to a file, no sound card is needed.
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", Path("mix.raw").c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "1", 1);
+  }
+  void TearDown() override {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    unsetenv("SDL_DISKAUDIOFILE");
+    PlayerTest::TearDown();
+  }
+};
+
+}  // namespace
+
+TEST_F(SoundPlayerTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExactly) {
+  const int kFrames = 4800;  // 100 ms
+  WriteFile("ramp.wav", RampWave(kFrames));
+  WriteFile("main.qva", Applet(kThreeTimes));
+  PlayerRun r = Run({"main.qva", "-QUIET"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "OnSampleLoop 1 0 1\n"
+            "OnSampleLoop 1 100 2\n"
+            "OnSampleLoop 1 200 3\n"
+            "OnSampleEnd 1 300 3\n"
+            "0\n");
+  std::string raw = ReadFile("mix.raw");
+  std::vector<int16_t> mix(raw.size() / 2);
+  std::memcpy(mix.data(), raw.data(), mix.size() * 2);
+  // The capture starts with the device's silence; from the first frame of the sample on it holds
+  // the sample three times, left and right alike, then silence again.
+  size_t start = 0;
+  while (start < mix.size() && mix[start] == 0) start++;
+  ASSERT_LT(start + 2 * 3 * kFrames, mix.size());
+  ASSERT_EQ(mix[start], RampValue(0));
+  for (int i = 0; i < 3 * kFrames; i++) {
+    ASSERT_EQ(mix[start + 2 * i], RampValue(i % kFrames)) << i;
+    ASSERT_EQ(mix[start + 2 * i + 1], RampValue(i % kFrames)) << i;
+  }
+  for (size_t i = start + 2 * 3 * kFrames; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
+}
+
+}  // namespace qv::testing
