@@ -399,8 +399,7 @@ int32_t StopPlayingMusic(qvScriptState* L, bool pause) {
 int32_t StartMusic(qvScriptState* L, qvMusic* m) {
   if (gs.insideCallback) return ERR_NOCALLBACK;
   gs.L = L;
-  StopPlayingMusic(L, false);
-  SeekSampleStream(m->stream, m->position);
+  StopPlayingMusic(L, false);  // the stream stands where this music was stopped, paused or sought
   if (m->custom && m->stream->custom->reset) {
     m->stream->custom->reset = false;
     ClearCustomStream(m->stream);

@@ -125,11 +125,6 @@ int32_t PlayMusic(qvScriptState* L) {
   if (InsideMusicCallback()) return ERR_NOCALLBACK;
   m->times = std::max(times, 0);
   if (volume != -1) m->volume = std::clamp(volume, 0, 64);
-  m->paused = false;
-  if (m != PausedMusic()) {
-    m->pass = 1;
-    m->position = 0;
-  }
   return StartMusic(L, m);
 }
 

@@ -20,9 +20,16 @@ void DeviceCallback(void*, Uint8* stream, int len) {
 
 }  // namespace
 
+// SDL keeps per-thread data (its error text) for threads it did not start, such as the script
+// thread that opens the device; nothing would free it at exit.
+struct ThreadDataCleanup {
+  ~ThreadDataCleanup() { SDL_TLSCleanup(); }
+};
+
 int OpenAudioOutput() {
   std::lock_guard<std::mutex> g(gDeviceLock);
   if (gDevice != 0) return 0;
+  ThreadDataCleanup cleanup;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return ERR_OPENAUDIO;
   SDL_AudioSpec want{};
   want.freq = kMixRate;
@@ -45,9 +52,12 @@ int OpenAudioOutput() {
 void CloseAudioOutput() {
   std::lock_guard<std::mutex> g(gDeviceLock);
   if (gDevice == 0) return;
+  ThreadDataCleanup cleanup;
   SDL_CloseAudioDevice(gDevice);
   gDevice = 0;
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  // The last subsystem out frees what SDL keeps besides (its hints, the device lists).
+  if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
 }
 
 bool IsAudioOutputOpen() {

@@ -101,6 +101,137 @@ loop:
 .end
 )";
 
+// Plays music 1 with a pause of 200 ms after 200 ms, until its end; then gives the device 100 ms
+// to write out the last of the mix.
+constexpr char kPauseResume[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "openmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, "tones.ogg"
+  CALL R0, nargs=2, nres=0
+  LOADCONST R0, 0
+  SETGLOBAL R0, "done"
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, onend
+  SETTABLE R1, "onmusicend", R2
+  CALL R0, nargs=1, nres=0
+  .line 2
+  GETGLOBAL R0, "playmusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 10
+  CALL R0, nargs=1, nres=0
+  .line 3
+  GETGLOBAL R0, "pausemusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 10
+  CALL R0, nargs=1, nres=0
+  .line 4
+  GETGLOBAL R0, "resumemusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+loop:
+  .line 5
+  GETGLOBAL R0, "waitevent"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R1, "done"
+  EQ 1, R1, 0
+  JUMP @loop
+  .line 6
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 5
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "ismusicplaying"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=2
+  GETGLOBAL R1, "debugprint"
+  MOVE R2, R0
+  CALL R1, nargs=1, nres=0
+  RETURN R0, 1
+  .function onend
+    .param "msg"
+    .line 20
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    CALL R1, nargs=2, nres=0
+    LOADCONST R1, 1
+    SETGLOBAL R1, "done"
+    RETURN R0, 1
+  .end
+.end
+)";
+
+// Seeks music 1 to 250 ms before playing it to its end.
+constexpr char kSeek[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "openmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, "tones.ogg"
+  CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "seekmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, 250
+  CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "playmusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+loop:
+  .line 2
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "ismusicplaying"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=1
+  EQ 1, R0, 1
+  JUMP @loop
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 5
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "ended"
+  CALL R0, nargs=1, nres=0
+  RETURN R0, 1
+.end
+)";
+
+// Makes a 48 kHz stereo Ogg Vorbis file with the ffmpeg tool and its decode (16-bit
+// interleaved): at the mix rate the mixer passes the music through unchanged.
+std::vector<int16_t> MakeOgg(const std::string& path, double seconds) {
+  std::string s = std::to_string(seconds);
+  std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i \"sine=frequency=440:duration=" + s +
+                    "\" -f lavfi -i \"sine=frequency=550:duration=" + s +
+                    "\" -filter_complex amerge -ar 48000 \"" + path +
+                    "\" && ffmpeg -loglevel error " + "-y -i \"" + path + "\" -f s16le \"" + path +
+                    ".raw\"";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::ifstream in(path + ".raw", std::ios::binary);
+  std::string raw((std::istreambuf_iterator<char>(in)), {});
+  std::vector<int16_t> v(raw.size() / 2);
+  std::memcpy(v.data(), raw.data(), v.size() * 2);
+  return v;
+}
+
+std::vector<int16_t> Samples(const std::string& raw) {
+  std::vector<int16_t> v(raw.size() / 2);
+  std::memcpy(v.data(), raw.data(), v.size() * 2);
+  return v;
+}
+
+// Index of the first frame (pair) from `from` on with a nonzero value.
+size_t FirstSound(const std::vector<int16_t>& v, size_t from) {
+  size_t i = from;
+  while (i + 1 < v.size() && v[i] == 0 && v[i + 1] == 0) i += 2;
+  return i;
+}
+
 class SoundPlayerTest : public PlayerTest {
  protected:
   void SetUp() override {
@@ -108,7 +239,8 @@ class SoundPlayerTest : public PlayerTest {
     // The child inherits these: the mix goes to a file, no sound card is needed.
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", Path("mix.raw").c_str(), 1);
-    setenv("SDL_DISKAUDIODELAY", "1", 1);
+    // Real time: the music's refill thread keeps pace with the device.
+    unsetenv("SDL_DISKAUDIODELAY");
   }
   void TearDown() override {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -120,7 +252,8 @@ class SoundPlayerTest : public PlayerTest {
 }  // namespace
 
 TEST_F(SoundPlayerTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExactly) {
-  const int kFrames = 4800;  // 100 ms
+  const int kFrames = 4800;              // 100 ms
+  setenv("SDL_DISKAUDIODELAY", "1", 1);  // a sample needs no refills: as fast as it goes
   WriteFile("ramp.wav", RampWave(kFrames));
   WriteFile("main.qva", Applet(kThreeTimes));
   PlayerRun r = Run({"main.qva", "-QUIET"});
@@ -145,6 +278,48 @@ TEST_F(SoundPlayerTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExa
     ASSERT_EQ(mix[start + 2 * i + 1], RampValue(i % kFrames)) << i;
   }
   for (size_t i = start + 2 * 3 * kFrames; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
+}
+
+TEST_F(SoundPlayerTest, MusicPausedAndResumedContinuesWhereItWasHeardAndEnds) {
+  auto decoded = MakeOgg(Path("tones.ogg"), 0.6);
+  WriteFile("main.qva", Applet(kPauseResume));
+  PlayerRun r = Run({"main.qva", "-QUIET"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "OnMusicEnd 1\n0\n");
+  auto mix = Samples(ReadFile("mix.raw"));
+  size_t d = FirstSound(decoded, 0);
+  size_t m = FirstSound(mix, 0);
+  // The music plays until the pause, a silent gap follows, then the rest: together exactly the
+  // decoded music.
+  size_t gap = 0;
+  while (d < decoded.size()) {
+    ASSERT_LT(m + 1, mix.size()) << "the capture ends at " << d << " of " << decoded.size();
+    if (mix[m] == 0 && mix[m + 1] == 0 && (decoded[d] != 0 || decoded[d + 1] != 0)) {
+      size_t next = FirstSound(mix, m);
+      gap += next - m;
+      m = next;
+      continue;
+    }
+    ASSERT_EQ(mix[m], decoded[d]) << "value " << d << " gap " << gap << " at " << m;
+    m++;
+    d++;
+  }
+  EXPECT_GT(gap, 2u * 48000 / 10);  // about 200 ms of pause
+  for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
+}
+
+TEST_F(SoundPlayerTest, SeekMusicLandsOnTheExactFrame) {
+  auto decoded = MakeOgg(Path("tones.ogg"), 0.5);
+  WriteFile("main.qva", Applet(kSeek));
+  PlayerRun r = Run({"main.qva", "-QUIET"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ended\n");
+  auto mix = Samples(ReadFile("mix.raw"));
+  size_t d = FirstSound(decoded, 2 * 12000);  // 250 ms at 48 kHz
+  size_t m = FirstSound(mix, 0);
+  ASSERT_GE(mix.size() - m, decoded.size() - d);
+  for (; d < decoded.size(); d++, m++) ASSERT_EQ(mix[m], decoded[d]) << "value " << d;
+  for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
 }
 
 }  // namespace qv::testing
