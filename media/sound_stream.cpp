@@ -209,9 +209,10 @@ bool OpenWaveFile(qvFile* file, qvSampleStream* s) {
   while (true) {
     SeekFileQ(file, pos, kSeekStart);
     char id[4];
-    if (!ReadId(file, id)) return false;
-    uint32_t size = ReadU32LE(file);
-    if (EofFileQ(file) && std::memcmp(id, "data", 4) != 0) return false;
+    uint8_t sizeBytes[4];
+    if (!ReadId(file, id) || ReadFileQ(file, sizeBytes, 4) != 4) return false;
+    uint32_t size = sizeBytes[0] | (uint32_t{sizeBytes[1]} << 8) | (uint32_t{sizeBytes[2]} << 16) |
+                    (uint32_t{sizeBytes[3]} << 24);
     pos += 8;
     if (std::memcmp(id, "fmt ", 4) == 0) {
       if (size != 16) return false;

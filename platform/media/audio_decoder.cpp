@@ -351,6 +351,12 @@ int32_t OpenStreams(qvAudioDecoder* d, int32_t* stage) {
 int32_t OpenAudioDecoder(const qvDecoderIo& io, bool streaming, qvAudioDecoder** out,
                          qvDecoderFormat* format) {
   *out = nullptr;
+  // The player reports its own errors; FFmpeg's notes on odd files would only clutter stderr.
+  static const bool quiet = [] {
+    av_log_set_level(AV_LOG_QUIET);
+    return true;
+  }();
+  (void)quiet;
   auto* d = new (std::nothrow) qvAudioDecoder;
   if (d == nullptr) return ERR_MEM;
   d->io = io;

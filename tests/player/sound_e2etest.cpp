@@ -202,6 +202,78 @@ loop:
 .end
 )";
 
+// Music fed by the script: four frames from a table of two values, then the end.
+constexpr char kFed[] = R"(
+.function main
+  .line 1
+  LOADCONST R0, 0
+  SETGLOBAL R0, "done"
+  SETGLOBAL R0, "fills"
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, fill
+  SETTABLE R1, "fillmusicbuffer", R2
+  CLOSURE R2, onend
+  SETTABLE R1, "onmusicend", R2
+  CALL R0, nargs=1, nres=0
+  .line 2
+  GETGLOBAL R0, "createmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, 48000
+  LOADCONST R3, 1
+  CALL R0, nargs=3, nres=0
+  GETGLOBAL R0, "playmusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+loop:
+  .line 3
+  GETGLOBAL R0, "waitevent"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R1, "done"
+  EQ 1, R1, 0
+  JUMP @loop
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 5
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "fills"
+  GETGLOBAL R2, "fills"
+  CALL R0, nargs=2, nres=0
+  RETURN R0, 1
+  .function fill
+    .param "msg"
+    .line 10
+    GETGLOBAL R1, "fills"
+    ADD R1, R1, 1
+    SETGLOBAL R1, "fills"
+    EQ 0, R1, 1
+    JUMP @skip
+    GETGLOBAL R1, "fillmusicbuffer"
+    GETTABLE R2, R0, "id"
+    LOADCONST R3, "pcm"
+    LOADCONST R4, 4
+    NEWTABLE R5, 0, 0
+    SETTABLE R5, 0, 1000
+    SETTABLE R5, 1, 2000
+    CALL R1, nargs=4, nres=0
+    GETGLOBAL R1, "fillmusicbuffer"
+    GETTABLE R2, R0, "id"
+    LOADCONST R3, "end"
+    LOADCONST R4, 0
+    CALL R1, nargs=3, nres=0
+skip:
+    RETURN R0, 1
+  .end
+  .function onend
+    .param "msg"
+    .line 20
+    LOADCONST R1, 1
+    SETGLOBAL R1, "done"
+    RETURN R0, 1
+  .end
+.end
+)";
+
 // Makes a 48 kHz stereo Ogg Vorbis file with the ffmpeg tool and its decode (16-bit
 // interleaved): at the mix rate the mixer passes the music through unchanged.
 std::vector<int16_t> MakeOgg(const std::string& path, double seconds) {
@@ -320,6 +392,19 @@ TEST_F(SoundPlayerTest, SeekMusicLandsOnTheExactFrame) {
   ASSERT_GE(mix.size() - m, decoded.size() - d);
   for (; d < decoded.size(); d++, m++) ASSERT_EQ(mix[m], decoded[d]) << "value " << d;
   for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
+}
+
+TEST_F(SoundPlayerTest, FedMusicFillsAShortTableWithSilenceAndEnds) {
+  WriteFile("main.qva", Applet(kFed));
+  PlayerRun r = Run({"main.qva", "-QUIET"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 6), "fills ") << r.out;
+  auto mix = Samples(ReadFile("mix.raw"));
+  size_t m = FirstSound(mix, 0);
+  ASSERT_LT(m + 8, mix.size());
+  const int16_t want[] = {1000, 1000, 2000, 2000};
+  for (int i = 0; i < 4; i++) EXPECT_EQ(mix[m + static_cast<size_t>(i)], want[i]) << i;
+  for (size_t i = m + 4; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
 }
 
 }  // namespace qv::testing
