@@ -15,7 +15,6 @@ struct qvSampleStream;
 
 struct qvSample {
   qvObjectHeader header;  // kObjectSample
-  qvObjectDataItem* data;
   qvPcmSample* pcm;
   int32_t volume;     // 0-64
   int32_t frequency;  // the default pitch
@@ -28,7 +27,6 @@ enum MusicKind : int32_t { kMusicStream = 1, kMusicModule = 2 };
 
 struct qvMusic {
   qvObjectHeader header;  // kObjectMusic
-  qvObjectDataItem* data;
   qvSampleStream* stream;
   int32_t kind;
   int32_t volume;

@@ -275,7 +275,7 @@ int32_t CopySample(qvScriptState* L) {
   err = CopyPcmSample(src->pcm, src->frequency, &pcm);
   if (err != 0) return err;
   qvObjectDataItem* data = nullptr;
-  err = CopyObjectDataList(L, src->data, &data);
+  err = CopyObjectDataList(L, src->header.data, &data);
   if (err != 0) {
     FreePcmSample(pcm);
     return err;
@@ -290,7 +290,7 @@ int32_t CopySample(qvScriptState* L) {
   }
   s->volume = volume;
   s->panning = panning;
-  s->data = data;
+  s->header.data = data;
   return PushCreated(L, to, s);
 }
 
