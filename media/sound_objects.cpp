@@ -144,7 +144,7 @@ int NextSoundEvent(int32_t* type, qvObjectId* id, int32_t* time, int32_t* starts
 
 void FreeMusicRecord(qvScriptState* L, qvMusic* m) {
   CloseSampleStream(m->stream);
-  FreeRefList(L, m->header.data);
+  FreeObjectData(L, &m->header);
   delete m;
 }
 
@@ -208,7 +208,7 @@ void FreeAllSounds(qvScriptState* L) {
     auto* s = reinterpret_cast<qvSample*>(gs.samples);
     gs.samples = s->header.next;
     FreePcmSample(s->pcm);
-    FreeRefList(L, s->header.data);
+    FreeObjectData(L, &s->header);
     delete s;
   }
   while (gs.musics) {
@@ -277,7 +277,7 @@ int32_t FreeSample(qvScriptState* L, qvObjectId id) {
   StopSampleChannels(s->pcm);
   Unlink(&gs.samples, &s->header);
   FreePcmSample(s->pcm);
-  FreeRefList(L, s->header.data);
+  FreeObjectData(L, &s->header);
   delete s;
   return 0;
 }
