@@ -3,6 +3,8 @@
 
 #include <climits>
 
+#include "platform/clipboard.h"
+
 namespace qv {
 
 namespace {
@@ -104,6 +106,14 @@ bool DecodeDib(const uint8_t* data, size_t size, int32_t* width, int32_t* height
   *width = l.width;
   *height = l.height;
   return true;
+}
+
+int32_t ClipboardKind() {
+  int32_t type = PeekClipboardType();
+  if (type != kClipboardPicture) return type;
+  std::vector<uint8_t> dib;
+  if (ReadClipboardPicture(&dib) != 0 || !CheckDib(dib.data(), dib.size())) return kClipboardOther;
+  return type;
 }
 
 }  // namespace qv

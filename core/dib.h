@@ -30,4 +30,8 @@ bool DecodeDib(const uint8_t* data, size_t size, int32_t* width, int32_t* height
 // The same checks without reading the pixels.
 bool CheckDib(const uint8_t* data, size_t size);
 
+// What the clipboard holds (platform/clipboard.h), with a picture that these checks refuse
+// counted as kClipboardOther.
+int32_t ClipboardKind();
+
 }  // namespace qv

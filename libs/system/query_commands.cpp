@@ -54,15 +54,6 @@ void SplitRegistryPath(const std::string& path, std::string* key, std::string* n
   }
 }
 
-// The clipboard's kind, with a picture that cannot be read counted as "other".
-int32_t CheckedClipboardType() {
-  int32_t type = PeekClipboardType();
-  if (type != kClipboardPicture) return type;
-  std::vector<uint8_t> dib;
-  if (ReadClipboardPicture(&dib) != 0 || !CheckDib(dib.data(), dib.size())) return kClipboardOther;
-  return type;
-}
-
 }  // namespace
 
 void FreeScriptCatalog() {
@@ -304,7 +295,7 @@ int32_t SetClipboard(qvScriptState* L) {
 // GetClipboard(): the clipboard's kind and, for text, the text.
 int32_t GetClipboard(qvScriptState* L) {
   CheckArgCount(L, 0, 0);
-  int32_t type = CheckedClipboardType();
+  int32_t type = ClipboardKind();
   if (type == kClipboardPicture) return ERR_UNSUPPORTEDFEAT;  // a brush of it: not yet
   VmPushNumber(L, type);
   if (type != kClipboardText) return 1;
@@ -318,7 +309,7 @@ int32_t GetClipboard(qvScriptState* L) {
 // PeekClipboard(): the clipboard's kind.
 int32_t PeekClipboard(qvScriptState* L) {
   CheckArgCount(L, 0, 0);
-  VmPushNumber(L, CheckedClipboardType());
+  VmPushNumber(L, ClipboardKind());
   return 1;
 }
 

@@ -110,6 +110,8 @@ int ChooseFromList(const std::string& zenity, const std::string& title, const st
   std::vector<std::string> args = {"--list",           "--title=" + title, "--text=" + body,
                                    "--column=Index",   "--column=Entry",   "--hide-column=1",
                                    "--print-column=1", "--hide-header"};
+  // The rows follow "--", so that an entry beginning with "-" is a row and not an option.
+  args.push_back("--");
   for (size_t i = 0; i < entries.size(); ++i) {
     args.push_back(std::to_string(i));
     args.push_back(entries[i]);

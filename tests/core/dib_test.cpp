@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/clipboard.h"
+
 namespace qv {
 namespace {
 
@@ -114,6 +116,19 @@ TEST(Dib, NothingIsWrittenForAnEmptyPicture) {
   EXPECT_TRUE(EncodeDib(px, 1, 0, 1).empty());
   EXPECT_TRUE(EncodeDib(nullptr, 1, 1, 1).empty());
   EXPECT_TRUE(EncodeDib(px, 2, 1, 1).empty());  // rows shorter than the width
+}
+
+TEST(Dib, AClipboardPictureThatCannotBeReadIsOfTheOtherKind) {
+  const uint32_t px[6] = {1, 2, 3, 4, 5, 6};
+  ASSERT_EQ(WriteClipboardPicture(EncodeDib(px, 3, 2, 3)), 0);
+  EXPECT_EQ(ClipboardKind(), kClipboardPicture);
+  ASSERT_EQ(WriteClipboardPicture(Header(2, 2, 16, 8)), 0);
+  EXPECT_EQ(PeekClipboardType(), kClipboardPicture);
+  EXPECT_EQ(ClipboardKind(), kClipboardOther);
+  ASSERT_EQ(WriteClipboardText("words"), 0);
+  EXPECT_EQ(ClipboardKind(), kClipboardText);
+  ASSERT_EQ(ClearClipboardData(), 0);
+  EXPECT_EQ(ClipboardKind(), kClipboardEmpty);
 }
 
 }  // namespace

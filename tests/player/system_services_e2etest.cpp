@@ -100,7 +100,7 @@ TEST_F(SystemServicesTest, ZenityGetsEveryTextAsOneArgumentAndItsAnswersMapBack)
   LOADCONST R4, "Pick"
   LOADCONST R5, "One"
   NEWTABLE R6, 0, 0
-  SETTABLE R6, 0, "a"
+  SETTABLE R6, 0, "-a"
   SETTABLE R6, 1, "b"
   CALL R3, nargs=3, nres=1
   GETGLOBAL R4, "colorrequest"
@@ -138,7 +138,7 @@ TEST_F(SystemServicesTest, ZenityGetsEveryTextAsOneArgumentAndItsAnswersMapBack)
             "[--file-filter=All files | *]\n"
             "---\n[--entry]\n[--title=Name]\n[--text=Who?]\n[--entry-text=Bob]\n[--hide-text]\n"
             "---\n[--list]\n[--title=Pick]\n[--text=One]\n[--column=Index]\n[--column=Entry]\n"
-            "[--hide-column=1]\n[--print-column=1]\n[--hide-header]\n[0]\n[a]\n[1]\n[b]\n"
+            "[--hide-column=1]\n[--print-column=1]\n[--hide-header]\n[--]\n[0]\n[-a]\n[1]\n[b]\n"
             "---\n[--color-selection]\n[--title=Colour]\n[--color=rgb(255,128,0)]\n"
             "---\n[--file-selection]\n[--directory]\n[--title=Where]\n[--filename=/srv/]\n");
 }
