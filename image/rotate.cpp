@@ -131,6 +131,15 @@ void RotateKernel(const RotateRecord& r) {
   const double* t = r.transform;
   double inv[6];
   if (!Inverse(t, inv)) return;  // a singular matrix has no source point for any pixel
+  // Nearest sampling maps each result pixel's centre, so a mirror or a quarter turn reads every
+  // source column and row exactly once; the smooth path keeps the integer points between which it
+  // weighs.
+  double centre[6] = {inv[0],
+                      inv[1],
+                      inv[2],
+                      inv[3],
+                      inv[4] + 0.5 * (inv[0] + inv[2]),
+                      inv[5] + 0.5 * (inv[1] + inv[3])};
 
   double minY = HUGE_VAL, maxY = -HUGE_VAL;
   const double cx[4] = {0, double(r.srcWidth), 0, double(r.srcWidth)};
@@ -171,15 +180,16 @@ void RotateKernel(const RotateRecord& r) {
                                       reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow,
                                       w, h, colourBytes);
       else if (pixels)
-        image::gPaths.rotateRow(d, first, last, y, inv, reinterpret_cast<const uint32_t*>(r.src),
+        image::gPaths.rotateRow(d, first, last, y, centre, reinterpret_cast<const uint32_t*>(r.src),
                                 r.srcPixelsPerRow, w, h);
       if (dm)
         for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
       continue;
     }
+    const double* m = r.smooth ? inv : centre;
     for (int32_t x = first; x <= last; ++x) {
-      double sx = inv[0] * x + inv[2] * y + inv[4];
-      double sy = inv[1] * x + inv[3] * y + inv[5];
+      double sx = m[0] * x + m[2] * y + m[4];
+      double sy = m[1] * x + m[3] * y + m[5];
       int32_t ix = Clamp(TruncateToInt(sx), 0, w - 1);
       int32_t iy = Clamp(TruncateToInt(sy), 0, h - 1);
       bool transparent = false;

@@ -107,9 +107,9 @@ TEST(TransformBitMap, ScalesRotatesCopiesAndMirrors) {
       EXPECT_EQ(Px(id.bitmap, x, y), Px(p.bitmap.get(), x, y));
       EXPECT_EQ(MaskBit(id.mask, x, y), x % 2 == 0);
     }
-  // The rotator samples integer points: result column x reads source column 6 - x, held inside.
-  EXPECT_EQ(Px(mirror.bitmap, 0, 0) & 0xFFFFFF, Px(p.bitmap.get(), 5, 0));
-  EXPECT_EQ(Px(mirror.bitmap, 5, 3) & 0xFFFFFF, Px(p.bitmap.get(), 1, 3));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x)
+      EXPECT_EQ(Px(mirror.bitmap, x, y) & 0xFFFFFF, Px(p.bitmap.get(), 5 - x, y)) << x << "," << y;
 }
 
 TEST(TransformBitMap, OtherModesGiveTheSizeAndPluginsNeedAHost) {

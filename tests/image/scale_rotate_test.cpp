@@ -235,18 +235,25 @@ TEST(Rotate, IdentityCopiesAndSetsEveryMaskBit) {
   }
 }
 
-TEST(Rotate, QuarterTurnKeepsTheSizeAndSamplesIntegerPoints) {
+TEST(Rotate, QuarterTurnKeepsTheSizeAndReadsEverySourcePixelOnce) {
   // {0, 1, -1, 0} on 4 x 3: the box's corner x of -3 stays -3 (rounded half up), so the box is
-  // 3 x 4, and result (x, y) maps back to the integer point (y, 3 - x), held inside the source.
+  // 3 x 4; each result pixel's centre maps back into source (y, 2 - x).
   BitMapPtr b(testimage::Pattern(4, 3, 6));
   Rotated r = Rotate(b.get(), nullptr, nullptr, 4, 3, {0, 1, -1, 0}, false);
   ASSERT_EQ(r.w, 3);
   ASSERT_EQ(r.h, 4);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 3; ++x) {
-      EXPECT_EQ(Px(r.bitmap.get(), x, y), Px(b.get(), y, std::min(3 - x, 2))) << x << "," << y;
+      EXPECT_EQ(Px(r.bitmap.get(), x, y), Px(b.get(), y, 2 - x)) << x << "," << y;
       EXPECT_TRUE(MaskBit(r.mask.get(), x, y));
     }
+  // The same through the masked road.
+  PlanePtr m(AllocMask(4, 3, false));
+  FillPlaneRect(m.get(), 0, 0, 4, 3, 0);
+  Rotated rm = Rotate(b.get(), m.get(), nullptr, 4, 3, {0, 1, -1, 0}, false);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(Px(rm.bitmap.get(), x, y), Px(b.get(), y, 2 - x)) << x << "," << y;
   // A mirror keeps its width too.
   int32_t w, h;
   const double mirror[4] = {-1, 0, 0, 1};
