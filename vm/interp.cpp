@@ -135,7 +135,6 @@ qvScriptValue* VmExecute(qvScriptState* L) {
   qvCallInfo* ci;
   qvLClosure* cl;
   const qvScriptValue* k;
-  const int32_t* lines;  // the line of each instruction; null without a line table
   const uint32_t* code;
   const uint32_t* pc;
   const uint32_t* done;  // the pc past the instruction that this frame ran last
@@ -231,7 +230,6 @@ resume:
   cl = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
   k = cl->p->k;
   code = cl->p->code;
-  lines = cl->p->sizelineinfo > 0 ? cl->p->lineinfo : nullptr;
   pc = ci->savedpc;
   done = pc;  // a frame entered or returned to: its start, or the call it made
   base = L->base;
@@ -260,6 +258,7 @@ resume:
         // to itself, a new line) and, on request, only when asked for.
         const int npc = int(pc - code) - 1;
         const int last = int(done - code) - 1;
+        const int32_t* lines = cl->p->sizelineinfo > 0 ? cl->p->lineinfo : nullptr;
         if ((!(mask & kMaskOnRequest) ||
              (PendingWord(L).load(std::memory_order_relaxed) & kPendingRequest)) &&
             (npc == 0 || npc <= last || (lines != nullptr && lines[npc] != lines[last]))) {

@@ -83,12 +83,6 @@ const qvScriptValue* VmTableGetInt(qvTable* t, int32_t n) {
   return GetNumber(t, double(n));
 }
 
-const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
-  for (qvHashNode* n = HashPow2(t, key->hash); n != nullptr; n = NextNode(n))
-    if (n->key.type == kTypeString && n->key.value.gc == key) return &n->val;
-  return &kNilValue;
-}
-
 const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
   switch (key->type) {
     case kTypeString:

@@ -26,9 +26,15 @@ inline qvScriptValue* ArraySlot(qvTable* t, double d) {
   return nullptr;
 }
 
-// Raw reads: the value slot, or kNilValue when absent.
+// Raw reads: the value slot, or kNilValue when absent. A string key goes straight to its node
+// through the hash the string keeps (inline: globals and fields are read this way).
+inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
+  for (qvHashNode* n = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; n != nullptr;
+       n = NextNode(n))
+    if (n->key.type == kTypeString && n->key.value.gc == key) return &n->val;
+  return &kNilValue;
+}
 const qvScriptValue* VmTableGetInt(qvTable* t, int32_t n);
-const qvScriptValue* VmTableGetString(qvTable* t, qvString* key);
 const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key);
 // Raw writes: the slot for the key, created when missing; the caller stores the value.
 qvScriptValue* VmTableSet(qvScriptState* L, qvTable* t, const qvScriptValue* key);
