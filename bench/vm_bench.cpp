@@ -11,6 +11,9 @@
 // time is the best of three, which keeps the ratios steady on a shared machine; the traced CPython
 // runs once.
 #include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -559,6 +562,68 @@ void ThroughPlayerTable(const Collector& collector, const std::string& dir) {
   }
 }
 
+// A loop without commands, one instruction on its line jumping to itself.
+constexpr char kTightLoop[] = R"qv(
+.function main
+  .line 1
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "looping"
+  CALL R0, nargs=1, nres=0
+top:
+  .line 2
+  JUMP @top
+  RETURN R0, 1
+.end
+)qv";
+
+// Milliseconds from SIGINT to the end of the player's process (shutdown included) while the
+// script runs a tight loop, or a negative value when the run failed.
+double SigintLatency(const std::string& appletFile, const std::string& outFile) {
+  std::remove(outFile.c_str());
+  std::string program = QV_PLAYER_PATH, quiet = "-QUIET", device = "-DEBUGDEVICE",
+              target = "::file" + outFile;
+  char* argv[] = {program.data(), const_cast<char*>(appletFile.c_str()),
+                  quiet.data(),   device.data(),
+                  target.data(),  nullptr};
+  pid_t pid;
+  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  // The loop runs once the script has printed its line.
+  for (int i = 0; i < 2000; ++i) {
+    std::ifstream in(outFile);
+    std::string line;
+    if (std::getline(in, line) && line == "looping") break;
+    usleep(5000);
+  }
+  usleep(50000);
+  auto start = std::chrono::steady_clock::now();
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+}
+
+void SigintTable(const std::string& dir) {
+  qvasm::Result applet = qvasm::AssembleApplet(kTightLoop);
+  std::string appletFile = dir + "/loop.qva";
+  if (!applet.ok() || !WriteFile(appletFile, applet.bytes)) return;
+  double best = -1, worst = -1;
+  for (int i = 0; i < 5; ++i) {
+    double t = SigintLatency(appletFile, dir + "/debug.txt");
+    if (t < 0) {
+      std::printf("\nSIGINT during a tight loop: the run failed\n");
+      return;
+    }
+    if (best < 0 || t < best) best = t;
+    if (t > worst) worst = t;
+  }
+  std::printf(
+      "\nSIGINT during a tight loop to the end of the player: best %.1f ms, worst %.1f ms "
+      "of 5\n",
+      best, worst);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -582,6 +647,7 @@ int main(int argc, char** argv) {
   }
   InProcessTable(collector, dir);
   ThroughPlayerTable(collector, dir);
+  SigintTable(dir);
   std::system((std::string("rm -rf ") + dir).c_str());
   benchmark::Shutdown();
   return 0;
