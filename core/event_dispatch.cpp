@@ -663,6 +663,14 @@ void SetButtonSources(const qvButtonSources* sources) {
 
 qvEventSources GetEventSources() { return gSources; }
 
+void SetNetworkEventSource(bool (*network)(int stage, void** cursor, qvDispatchResult* result)) {
+  gSources.network = network;
+}
+
+void StepNetworkCursorPast(void* object, void* next) {
+  if (object != nullptr && gState.networkCursor == object) gState.networkCursor = next;
+}
+
 void SetMessageId(qvScriptState* L, qvDispatchResult* result, qvObjectId id) {
   SetFieldObjectId(L, "id", id);
   result->id = id;

@@ -287,6 +287,11 @@ struct qvEventSources {
 // Replaces every member; a library that fills in its own members reads the others first.
 void SetEventSources(const qvEventSources* sources);
 qvEventSources GetEventSources();
+// Sets only the network member (the network library's open), leaving the others.
+void SetNetworkEventSource(bool (*network)(int stage, void** cursor, qvDispatchResult* result));
+// Moves the dispatcher's network cursor to `next` when it points at `object` (which is being
+// freed); `next` is whatever the network source takes for "the rest of the list".
+void StepNetworkCursorPast(void* object, void* next);
 
 // What the dispatcher asks the button code: the buttons of each display's current picture and the
 // label-based records. Null members answer "nothing": no buttons, no records.

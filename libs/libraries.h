@@ -37,5 +37,7 @@ extern const qvLibrary kVideoLibrary;
 void FreeSystemLibrary();
 // Shutdown, first: stops every sound, frees samples and music, closes the audio output.
 void FreeSoundLibrary(qvScriptState* L);
+// Shutdown: closes every connection, server and UDP object.
+void FreeNetworkLibrary();
 
 }  // namespace qv

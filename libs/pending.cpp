@@ -19,7 +19,6 @@ const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
 const qvLibrary kSpriteLibrary{"sprite", nullptr, nullptr, nullptr};
 const qvLibrary kMemBlockLibrary{"memblock", nullptr, nullptr, nullptr};
 const qvLibrary kVectorGraphicsLibrary{"vectorgraphics", nullptr, nullptr, nullptr};
-const qvLibrary kNetworkLibrary{"network", nullptr, nullptr, nullptr};
 const qvLibrary kVideoLibrary{"video", nullptr, nullptr, nullptr};
 
 }  // namespace qv

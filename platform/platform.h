@@ -15,6 +15,7 @@
 #include "platform/ports.h"
 #include "platform/process.h"
 #include "platform/settings_store.h"
+#include "platform/sockets.h"
 #include "platform/sync.h"
 #include "platform/tasks.h"
 #include "platform/textout.h"

@@ -309,6 +309,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   // Teardowns in shutdown's order: sounds first, the system library before the event library.
   FreeSoundLibrary(L);
   FreeSystemLibrary();
+  FreeNetworkLibrary();
   FreeEventLibrary(L);
   CloseInputDisplay(L);
 
