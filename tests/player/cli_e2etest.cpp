@@ -444,7 +444,7 @@ TEST_F(CliTest, VocabularyLists) {
   std::set<std::string> constants;
   std::istringstream cin(ReadFile("constants.txt"));
   for (std::string line; std::getline(cin, line);) constants.insert(line);
-  // The error codes, 95 other system constants, the math library's one, the event library's 24
+  // The error codes, 95 other system constants, the math library's one, the event library's 24,
   // the sound library's 7 and the network library's 10.
   EXPECT_EQ(constants.size(), ErrorNames().size() + 96 + 24 + 7 + 10);
   for (const char* name : {"err_none", "err_mem", "err_nomimeviewer", "seconds", "lightuserdata",
