@@ -5,16 +5,12 @@
 
 namespace qv {
 
-const qvLibrary kGraphicsLibrary{"graphics", nullptr, nullptr, nullptr};
 const qvLibrary kDrawLibrary{"draw", nullptr, nullptr, nullptr};
 const qvLibrary kMoveObjectLibrary{"moveobject", nullptr, nullptr, nullptr};
 const qvLibrary kDosLibrary{"dos", nullptr, nullptr, nullptr};
 const qvLibrary kLayersLibrary{"layers", nullptr, nullptr, nullptr};
 const qvLibrary kTextLibrary{"text", nullptr, nullptr, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
-const qvLibrary kDisplayLibrary{"display", nullptr, nullptr, nullptr};
-const qvLibrary kBrushLibrary{"brush", nullptr, nullptr, nullptr};
-const qvLibrary kBGPicLibrary{"bgpic", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
 const qvLibrary kSpriteLibrary{"sprite", nullptr, nullptr, nullptr};
 const qvLibrary kMemBlockLibrary{"memblock", nullptr, nullptr, nullptr};

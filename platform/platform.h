@@ -21,4 +21,5 @@
 #include "platform/textout.h"
 #include "platform/time.h"
 #include "platform/timers.h"
+#include "platform/window_services.h"
 #include "platform/window_system.h"

@@ -13,9 +13,11 @@
 #include "core/errors.h"
 #include "core/events.h"
 #include "core/options.h"
+#include "core/preload.h"
 #include "core/registry.h"
 #include "core/runtime_buffers.h"
 #include "core/vfile.h"
+#include "display/display.h"
 #include "libs/libraries.h"
 #include "platform/platform.h"
 #include "vm/auxlib.h"
@@ -103,9 +105,9 @@ struct MainChunkReader {
   }
 };
 
-// Declared objects are made by the object and display commands, and required plugins by the
-// plugin manager. Until those exist an applet that declares either fails here: an object with the
-// declaration's line and command in the message. Displays are not opened.
+// Declared objects are made by the object commands, and required plugins by the plugin manager.
+// Until those exist an applet that declares either fails here: an object with the declaration's
+// line and command in the message. Displays are made by PreloadDisplays.
 int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
   for (const qvObjectDeclaration& decl : settings->declarations) {
     if (decl.kind != kDeclPlugin) continue;
@@ -165,6 +167,8 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
   if (code != 0) return code;
   if (state->compileRequested) return ERR_PLAYERCOMP;
   code = RefuseDeclaredObjects(L, settings);
+  if (code == 0) code = PreloadDisplays(L, settings, state);
+  if (code == 0) code = OpenFirstDisplay(L, settings, state, state->quiet != 0);
   if (code != 0) return code;
 
   SetAttr(kAttrScriptRunning, 1);
@@ -312,6 +316,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   FreeNetworkLibrary();
   FreeEventLibrary(L);
   CloseInputDisplay(L);
+  FreeDisplaySubsystem(L);
 
   state->userArguments.clear();
   state->exportCommands.clear();

@@ -65,6 +65,8 @@ TEST_F(CliTest, StartupTextsInOrder) {
   const std::string texts = std::string(kBanner) +
                             "Opening script hello.qva...done\n"
                             "Compiling script...done\n"
+                            "Preparing display...done\n"
+                            "And Action!\n"
                             "Hello from the applet\n";
   ASSERT_EQ(r.out.substr(0, texts.size()), texts);
   EXPECT_TRUE(std::regex_match(r.out.substr(texts.size()), std::regex("Table: 0x[0-9a-f]+\n")))
@@ -445,8 +447,9 @@ TEST_F(CliTest, VocabularyLists) {
   std::istringstream cin(ReadFile("constants.txt"));
   for (std::string line; std::getline(cin, line);) constants.insert(line);
   // The error codes, 95 other system constants, the math library's one, the event library's 24,
-  // the sound library's 7 and the network library's 10.
-  EXPECT_EQ(constants.size(), ErrorNames().size() + 96 + 24 + 7 + 10);
+  // the sound library's 7, the network library's 10, the graphics library's 32, the display
+  // library's 14 and the brush library's 10.
+  EXPECT_EQ(constants.size(), ErrorNames().size() + 96 + 24 + 7 + 10 + 32 + 14 + 10);
   for (const char* name : {"err_none", "err_mem", "err_nomimeviewer", "seconds", "lightuserdata",
                            "pi", "joynodir", "onbuttonrightclick", "receiveline", "networkudp"}) {
     EXPECT_EQ(constants.count(name), 1u) << name;

@@ -136,6 +136,41 @@ Result AssembleApplet(std::string_view text, const Options& options) {
       w.Bytes(files[i]);
     }
   }
+  // The display and declaration records, in source order. The declarations' inline data (their
+  // file names) goes first into a record that readers skip (tag 0), so the tag-2 record can
+  // point at it.
+  for (const AppletRecord& record : prog.records) {
+    if (!record.declarations) {
+      w.U8(record.tag);
+      w.Bytes(record.bytes);
+      continue;
+    }
+    std::vector<uint32_t> offsets;
+    uint32_t dataSize = 0;
+    for (const Declaration& d : prog.declarations) dataSize += static_cast<uint32_t>(d.file.size());
+    w.U8(0);
+    w.U32(dataSize);
+    for (const Declaration& d : prog.declarations) {
+      offsets.push_back(static_cast<uint32_t>(w.out.size()));
+      w.Bytes(
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(d.file.data()), d.file.size()));
+    }
+    w.U8(2);
+    w.U32(static_cast<uint32_t>(prog.declarations.size()));
+    for (size_t i = 0; i < prog.declarations.size(); ++i) {
+      const Declaration& d = prog.declarations[i];
+      w.U8(d.kind);
+      w.U32(static_cast<uint32_t>(d.id));
+      w.U32(d.file.empty() ? 0 : offsets[i]);
+      w.U32(static_cast<uint32_t>(d.file.size()));
+      w.U32(d.stretchOffset);
+      w.U32(d.stretchLength);
+      w.U32(static_cast<uint32_t>(d.extra1));
+      w.U32(static_cast<uint32_t>(d.extra2));
+      w.U32(static_cast<uint32_t>(d.line));
+      w.Bytes(d.sub);
+    }
+  }
   w.U8(kTagMainChunk);
   w.U32(static_cast<uint32_t>(result.bytes.size()));
   w.Bytes(result.bytes);

@@ -440,6 +440,20 @@ class Parser {
       prog_->lineMaps.push_back(std::move(m));
       return;
     }
+    if (d == ".display" || d == ".declare" || d == ".rawtag") {
+      std::vector<DirectiveToken> operands;
+      for (const Token& tok : t) {
+        if (tok.kind == Token::kOpen || tok.kind == Token::kClose)
+          return Diag(d + ": unexpected bracket");
+        operands.push_back({tok.kind == Token::kString ? DirectiveToken::kString
+                            : tok.kind == Token::kEq   ? DirectiveToken::kEq
+                                                       : DirectiveToken::kWord,
+                            tok.text});
+      }
+      std::string error = ParseAppletDirective(d, operands, prog_);
+      if (!error.empty()) return Diag(error);
+      return;
+    }
     if (d == ".link") {
       if (!count(2, 2)) return;
       auto name = StringArg(&t[0], false, ".link name");

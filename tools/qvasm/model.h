@@ -109,7 +109,36 @@ struct LineMap {
   std::optional<std::string> source;  // the chunk source it applies to; none: the container's
 };
 
+// A header record of the display directives or `.rawtag`, written in source order.
+struct AppletRecord {
+  uint8_t tag = 0;
+  std::vector<uint8_t> bytes;
+  bool declarations = false;  // the place of the one tag-2 record (its bytes are made late)
+};
+
+// One `.declare` line.
+struct Declaration {
+  uint8_t kind = 0;
+  int32_t id = 0;
+  std::string file;  // the inline data
+  int32_t line = 0, extra1 = 0, extra2 = 0;
+  uint32_t stretchOffset = 0, stretchLength = 0;
+  std::vector<uint8_t> sub;  // the kind's sub-record
+};
+
+// A token of a directive's operands as the applet directives read them.
+struct DirectiveToken {
+  enum Kind { kWord, kString, kEq } kind;
+  std::string text;
+};
+// Parses `.display`, `.declare` or `.rawtag` (name lower-cased) into the program; returns a
+// diagnostic, empty on success.
+std::string ParseAppletDirective(const std::string& name, const std::vector<DirectiveToken>& t,
+                                 struct Program* prog);
+
 struct Program {
+  std::vector<AppletRecord> records;
+  std::vector<Declaration> declarations;
   uint8_t byteOrder = 1;
   uint8_t signature[4] = {kSignature[0], kSignature[1], kSignature[2], kSignature[3]};
   uint8_t sizes[8] = {kSizes[0], kSizes[1], kSizes[2], kSizes[3],

@@ -1,0 +1,413 @@
+// The BGPic list, its three plane sets (original, scaled, current) that may share planes, the
+// background fills and the display buffers made from a BGPic.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "base/errors.h"
+#include "display/display.h"
+#include "display/internal.h"
+
+namespace qv {
+
+namespace {
+
+qvObjectHeader* gBGPics = nullptr;
+
+bool SameId(const qvObjectHeader* header, qvObjectId id) {
+  return header->id == id.number && header->handle == id.handle;
+}
+
+void SetAllPlaneSets(qvBGPic* bgpic, qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width,
+                     int32_t height) {
+  bgpic->current = bgpic->scaled = bgpic->original = {bitmap, mask, alpha};
+  bgpic->width = bgpic->scaledWidth = bgpic->originalWidth = width;
+  bgpic->height = bgpic->scaledHeight = bgpic->originalHeight = height;
+}
+
+int CloneForLayers(qvScriptState* L, void* object, qvObjectHeader** clone) {
+  qvObjectId id{0, nullptr};
+  qvBGPic* copy = nullptr;
+  int code = CopyBGPic(L, static_cast<qvBGPic*>(object), &id, true, &copy);
+  if (code == 0) *clone = &copy->header;
+  return code;
+}
+
+bool ShownByDisplay(const qvBGPic* bgpic) {
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    if (reinterpret_cast<qvDisplay*>(h)->bgpic == bgpic) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- shared helpers ----
+
+void AppendToList(qvObjectHeader** head, qvObjectHeader* record) {
+  record->next = nullptr;
+  qvObjectHeader** link = head;
+  while (*link != nullptr) link = &(*link)->next;
+  *link = record;
+}
+
+bool UnlinkFromList(qvObjectHeader** head, qvObjectHeader* record) {
+  for (qvObjectHeader** link = head; *link != nullptr; link = &(*link)->next) {
+    if (*link == record) {
+      *link = record->next;
+      record->next = nullptr;
+      return true;
+    }
+  }
+  return false;
+}
+
+qvBitMap* CopyBitMap(const qvBitMap* bitmap, int32_t width, int32_t height) {
+  qvBitMap* copy = AllocBitMap(width, height);
+  if (copy != nullptr) BltBitMap(bitmap, 0, 0, copy, 0, 0, width, height);
+  return copy;
+}
+
+qvBitMap* AllocClearedBitMap(int32_t width, int32_t height) {
+  qvBitMap* bitmap = AllocBitMap(width, height);
+  if (bitmap != nullptr) {
+    std::memset(bitmap->pixels, 0,
+                static_cast<size_t>(bitmap->bytesPerRow) * static_cast<size_t>(height + 1));
+  }
+  return bitmap;
+}
+
+int CopyPlanes(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t width,
+               int32_t height, qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha) {
+  *outBitmap = nullptr;
+  *outMask = *outAlpha = nullptr;
+  qvBitMap* b = bitmap != nullptr ? CopyBitMap(bitmap, width, height) : nullptr;
+  qvPlane* m = mask != nullptr ? AllocMask(width, height, true) : nullptr;
+  qvPlane* a = alpha != nullptr ? AllocAlphaChannel(width, height, true) : nullptr;
+  if ((bitmap != nullptr && b == nullptr) || (mask != nullptr && m == nullptr) ||
+      (alpha != nullptr && a == nullptr)) {
+    FreeBitMap(b);
+    FreeMaskOrAlpha(m);
+    FreeMaskOrAlpha(a);
+    return ERR_MEM;
+  }
+  if (m != nullptr) BltPlane(mask, 0, 0, m, 0, 0, width, height, 2);
+  if (a != nullptr) {
+    for (int32_t row = 0; row < height; ++row) {
+      std::memcpy(a->data + static_cast<size_t>(row) * a->bytesPerRow,
+                  alpha->data + static_cast<size_t>(row) * alpha->bytesPerRow,
+                  static_cast<size_t>(width));
+    }
+  }
+  *outBitmap = b;
+  *outMask = m;
+  *outAlpha = a;
+  return 0;
+}
+
+void RetainPixelBuffer(qvPixelBuffer* buffer) {
+  if (buffer != nullptr) ++buffer->references;
+}
+
+void ReleasePixelBuffer(qvPixelBuffer* buffer) {
+  if (buffer == nullptr || --buffer->references > 0) return;
+  std::free(buffer->pixels);
+  delete buffer;
+}
+
+void InitGradientDefaults(qvGradientBlock* gradient) {
+  std::memset(gradient, 0, sizeof *gradient);
+  gradient->style = kGradientLinear;
+  gradient->centerX = gradient->centerY = gradient->balance = 0.5;
+  gradient->border = 0.0;
+}
+
+// ---- records ----
+
+qvObjectHeader** BGPicListHead() { return &gBGPics; }
+
+void InitBGPicRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame, qvObjectId id,
+                     qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                     bool clear) {
+  if (clear) {
+    *record = qvBGPic{};
+    InitList(&record->layers);
+    InitGradientDefaults(&record->settings.gradient);
+  }
+  record->header.type = kObjectBGPic;
+  record->header.id = id.number;
+  record->header.handle = id.handle;
+  record->objectKind = kind;
+  record->object = object;
+  record->frame = frame;
+  record->transparentColour = kNoTransparentColour;
+  SetAllPlaneSets(record, bitmap, mask, alpha, width, height);
+  record->rowWidth = width;
+  record->bound = 0;
+}
+
+int AddBGPic(qvObjectId* id, bool automatic, int32_t kind, int32_t width, int32_t height,
+             int32_t rowWidth, qvPixelBuffer* pixelBuffer, qvBitMap* bitmap, void* ownedBlock,
+             int32_t transparentColour, qvPlane* mask, qvPlane* alpha,
+             const qvBackfillSettings* settings, qvBGPic** out) {
+  auto* bgpic = new (std::nothrow) qvBGPic{};
+  if (bgpic == nullptr) return ERR_MEM;
+  InitList(&bgpic->layers);
+  bgpic->header.type = kObjectBGPic;
+  if (automatic) *id = {0, bgpic};
+  bgpic->header.id = id->number;
+  bgpic->header.handle = id->handle;
+  bgpic->kind = kind;
+  bgpic->rowWidth = rowWidth;
+  bgpic->pixelBuffer = pixelBuffer;
+  bgpic->ownedBlock = ownedBlock;
+  bgpic->transparentColour = transparentColour;
+  SetAllPlaneSets(bgpic, bitmap, mask, alpha, width, height);
+  if (settings != nullptr) {
+    bgpic->settings = *settings;
+    bgpic->settings.textureCache = nullptr;  // each record owns its own cache
+  } else {
+    InitGradientDefaults(&bgpic->settings.gradient);
+  }
+  AppendToList(&gBGPics, &bgpic->header);
+  if (out != nullptr) *out = bgpic;
+  return 0;
+}
+
+int CreateColorBGPic(qvObjectId* id, bool automatic, int32_t width, int32_t height, uint32_t colour,
+                     qvBGPic** out) {
+  qvBitMap* bitmap = AllocBitMap(width, height);
+  if (bitmap == nullptr) return ERR_MEM;
+  FillBitMapRect(bitmap, 0, 0, width, height, colour);
+  int code = AddBGPic(id, automatic, 0, width, height, width, nullptr, bitmap, nullptr,
+                      kNoTransparentColour, nullptr, nullptr, nullptr, out);
+  if (code != 0) FreeBitMap(bitmap);
+  return code;
+}
+
+int FindBGPic(qvScriptState* L, qvObjectId id, qvBGPic** out, int32_t flags) {
+  *out = nullptr;
+  for (qvObjectHeader* h = gBGPics; h != nullptr; h = h->next) {
+    if (!SameId(h, id)) continue;
+    auto* bgpic = reinterpret_cast<qvBGPic*>(h);
+    if (bgpic->layerCopy && !(flags & kFindLayerCopies)) continue;
+    if ((flags & kFindModify) && bgpic->locked) return ERR_LOCKEDOBJ;
+    if ((flags & kFindModify) && !(flags & kFindNoCopy)) {
+      qvObjectHeader* clone = nullptr;
+      int code = DetachFromLayers(L, kObjectBGPicPart, id, CloneForLayers, bgpic, &clone);
+      if (code != 0) return code;
+      if (clone != nullptr) reinterpret_cast<qvBGPic*>(clone)->layerCopy = 1;
+    }
+    *out = bgpic;
+    return 0;
+  }
+  if (id.handle != nullptr) return ERR_FINDARRAY;
+  SetErrorNumber(id.number);
+  return ERR_FINDBGPIC;
+}
+
+void FreeBGPicBitMaps(qvBGPic* bgpic) {
+  qvPlaneSet& o = bgpic->original;
+  qvPlaneSet& s = bgpic->scaled;
+  qvPlaneSet& c = bgpic->current;
+  if (s.bitmap != o.bitmap) FreeBitMap(s.bitmap);
+  if (s.mask != o.mask) FreeMaskOrAlpha(s.mask);
+  if (s.alpha != o.alpha) FreeMaskOrAlpha(s.alpha);
+  if (c.bitmap != o.bitmap && c.bitmap != s.bitmap) FreeBitMap(c.bitmap);
+  if (c.mask != o.mask && c.mask != s.mask) FreeMaskOrAlpha(c.mask);
+  if (c.alpha != o.alpha && c.alpha != s.alpha) FreeMaskOrAlpha(c.alpha);
+  s = c = o;
+}
+
+void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic) {
+  // Layers belong to the layer system, which frees its nodes before the pictures go.
+  ReleasePixelBuffer(bgpic->pixelBuffer);
+  FreeBGPicBitMaps(bgpic);
+  FreeBitMap(bgpic->original.bitmap);
+  FreeMaskOrAlpha(bgpic->original.mask);
+  FreeMaskOrAlpha(bgpic->original.alpha);
+  std::free(bgpic->ownedBlock);
+  FreeBitMap(bgpic->settings.textureCache);
+  FreeRefList(L, bgpic->data);
+  delete bgpic;
+}
+
+int DeleteBGPicNode(qvScriptState* L, qvObjectId id, bool mustExist) {
+  if (IsSelectedOutput(kObjectBGPic, id)) return ERR_MODIFYABGPIC;
+  qvBGPic* bgpic = nullptr;
+  int code = FindBGPic(L, id, &bgpic, kFindModify | kFindNoCopy);
+  if (code != 0) return (mustExist || code == ERR_LOCKEDOBJ) ? code : 0;
+  bool layers = RepointLayers(kObjectBGPicPart, id, bgpic);
+  if (layers || ShownByDisplay(bgpic)) {
+    bgpic->header.id = 0;
+    bgpic->header.handle = bgpic;
+    bgpic->layerCopy = 1;
+    return 0;
+  }
+  UnlinkFromList(&gBGPics, &bgpic->header);
+  FreeBGPicRecord(L, bgpic);
+  return 0;
+}
+
+void FreeAllBGPics(qvScriptState* L) {
+  while (gBGPics != nullptr) {
+    auto* bgpic = reinterpret_cast<qvBGPic*>(gBGPics);
+    gBGPics = bgpic->header.next;
+    FreeBGPicRecord(L, bgpic);
+  }
+}
+
+int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool automatic,
+              qvBGPic** out) {
+  qvBitMap* bitmap = nullptr;
+  qvPlane* mask = nullptr;
+  qvPlane* alpha = nullptr;
+  int code = CopyPlanes(source->original.bitmap, source->original.mask, source->original.alpha,
+                        source->originalWidth, source->originalHeight, &bitmap, &mask, &alpha);
+  if (code != 0) return code;
+  qvObjectDataItem* data = nullptr;
+  code = CopyObjectDataList(L, source->data, &data);
+  qvBGPic* copy = nullptr;
+  if (code == 0) {
+    code = AddBGPic(id, automatic, source->kind, source->originalWidth, source->originalHeight,
+                    source->rowWidth, source->pixelBuffer, bitmap, nullptr,
+                    source->transparentColour, mask, alpha, &source->settings, &copy);
+  }
+  if (code != 0) {
+    FreeRefList(L, data);
+    FreeBitMap(bitmap);
+    FreeMaskOrAlpha(mask);
+    FreeMaskOrAlpha(alpha);
+    return code;
+  }
+  RetainPixelBuffer(copy->pixelBuffer);
+  copy->data = data;
+  if (out != nullptr) *out = copy;
+  return 0;
+}
+
+// ---- backgrounds ----
+
+int FillBackground(qvScriptState* L, qvBitMap* bitmap, int32_t width, int32_t height,
+                   qvBackfillSettings* settings) {
+  switch (settings->fillStyle) {
+    case kFillColour:
+      FillBitMapRect(bitmap, 0, 0, width, height, settings->colour);
+      return 0;
+    case kFillGradient:
+      return DrawGradient(bitmap, 0, 0, width, height, &settings->gradient);
+    case kFillTexture: {
+      if (settings->textureCache == nullptr) {
+        qvBrush* brush = nullptr;
+        int code = FindBrush(L, settings->textureBrush, &brush, 0);
+        if (code != 0) return code;
+        settings->textureCache = CopyBitMap(brush->bitmap, brush->width, brush->height);
+        if (settings->textureCache == nullptr) return ERR_MEM;
+      }
+      const qvBitMap* tile = settings->textureCache;
+      TileBitMap(bitmap, 0, 0, width, height, tile, settings->textureX, settings->textureY,
+                 tile->width, tile->height);
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings* settings,
+                   int32_t transparentColour, int32_t width, int32_t height, int32_t rowWidth,
+                   qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha) {
+  *outBitmap = nullptr;
+  *outMask = *outAlpha = nullptr;
+  qvBitMap* picture = nullptr;
+  qvPlane* pictureMask = nullptr;
+  if (pixels != nullptr) {
+    int64_t key = transparentColour == kNoTransparentColour ? -1 : (transparentColour & 0xFFFFFF);
+    int code = AllocBitMapFromARGB(pixels, key, width, height, rowWidth, &picture, &pictureMask);
+    if (code != 0) return code;
+    if (settings == nullptr || settings->fillStyle == kFillNone || pictureMask == nullptr) {
+      *outBitmap = picture;
+      *outMask = pictureMask;
+      return 0;
+    }
+  }
+  qvBitMap* bitmap = AllocBitMap(width, height);
+  int code = bitmap != nullptr ? 0 : ERR_MEM;
+  if (code == 0 && settings != nullptr) code = FillBackground(L, bitmap, width, height, settings);
+  if (code == 0 && picture != nullptr) {
+    BltMaskBitMap(picture, 0, 0, bitmap, 0, 0, width, height, pictureMask);
+  }
+  FreeBitMap(picture);
+  FreeMaskOrAlpha(pictureMask);
+  if (code != 0) {
+    FreeBitMap(bitmap);
+    return code;
+  }
+  *outBitmap = bitmap;
+  return 0;
+}
+
+int ResolvePreloadedBGPics(qvScriptState* L) {
+  for (qvObjectHeader* h = gBGPics; h != nullptr; h = h->next) {
+    auto* bgpic = reinterpret_cast<qvBGPic*>(h);
+    if (bgpic->pixelBuffer == nullptr) continue;
+    qvBitMap* bitmap = nullptr;
+    qvPlane* mask = nullptr;
+    qvPlane* alpha = nullptr;
+    int code = RenderBackfill(L, bgpic->pixelBuffer->pixels, &bgpic->settings,
+                              bgpic->transparentColour, bgpic->originalWidth, bgpic->originalHeight,
+                              bgpic->rowWidth, &bitmap, &mask, &alpha);
+    if (code != 0) return code;
+    FreeMaskOrAlpha(mask);  // the fill shows through: the result stands without a mask
+    FreeMaskOrAlpha(alpha);
+    FreeBGPicBitMaps(bgpic);
+    FreeBitMap(bgpic->original.bitmap);
+    FreeMaskOrAlpha(bgpic->original.mask);
+    FreeMaskOrAlpha(bgpic->original.alpha);
+    if (bgpic->kind != 1) {
+      ReleasePixelBuffer(bgpic->pixelBuffer);
+      bgpic->pixelBuffer = nullptr;
+    }
+    SetAllPlaneSets(bgpic, bitmap, nullptr, nullptr, bgpic->originalWidth, bgpic->originalHeight);
+    bgpic->objectKind = 0;
+    bgpic->object = nullptr;
+    bgpic->frame = 0;
+    bgpic->bound = 0;
+  }
+  return 0;
+}
+
+// ---- display buffers ----
+
+int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate) {
+  if (reallocate || display->displayBitmap == nullptr) {
+    qvBitMap* d = AllocBitMap(bgpic->width, bgpic->height);
+    qvBitMap* w = nullptr;
+    // The window-size bitmap is where layers are composed; with auto scaling the refresh
+    // stretches it, so it keeps the picture's size.
+    if (d != nullptr) w = AllocBitMap(bgpic->width, bgpic->height);
+    if (d == nullptr || w == nullptr) {
+      FreeBitMap(d);
+      return ERR_MEM;
+    }
+    FreeBitMap(display->displayBitmap);
+    FreeBitMap(display->windowBitmap);
+    display->displayBitmap = d;
+    display->windowBitmap = w;
+    if (display->outputType == kOutputDisplay || display->outBitmap == nullptr) {
+      display->outBitmap = d;
+    }
+  }
+  BltBitMap(bgpic->current.bitmap, 0, 0, display->displayBitmap, 0, 0, bgpic->width, bgpic->height);
+  BltBitMap(bgpic->current.bitmap, 0, 0, display->windowBitmap, 0, 0, bgpic->width, bgpic->height);
+  return 0;
+}
+
+qvBitMap* GetBGPicComposite(qvScriptState*, qvDisplay* display, qvBGPic* bgpic) {
+  // Layers and sprites come with the layer system; until then the picture is the display bitmap.
+  (void)bgpic;
+  return display->displayBitmap;
+}
+
+}  // namespace qv

@@ -1,0 +1,380 @@
+// Displays, background pictures (BGPics) and brushes: their records and lists, the display's
+// window road (open, close, refresh), start-up's first display, the output device that drawing
+// goes to (the display, a brush, a BGPic, a mask or alpha channel, the double buffer) and the
+// snapshot pictures. Everything here runs on the script thread unless a comment says otherwise;
+// the main thread only walks the display list under the display-list lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/support.h"
+#include "core/registry.h"
+#include "image/image.h"
+#include "platform/window_services.h"
+
+namespace qv {
+
+struct qvAppletSettings;
+struct qvPlayerState;
+
+// ---------------------------------------------------------------------------------------------
+// Shared small records.
+
+constexpr int32_t kNoTransparentColour = -1;          // as the 32-bit word reads: all bits set
+constexpr uint32_t kAllocBrushMaskColour = 0xAFC0DE;  // AllocBrush made the mask; no colour keyed
+constexpr int kMaxGradientStops = 64;
+
+enum : int32_t { kFillNone = 0, kFillColour = 1, kFillGradient = 2, kFillTexture = 3 };
+enum : int32_t { kGradientLinear = 2, kGradientRadial = 3, kGradientConical = 4 };
+
+struct qvGradientStop {
+  uint32_t colour;
+  double position;
+};
+struct qvGradientBlock {
+  int32_t style;
+  uint32_t startColour, endColour;
+  int32_t count;  // colour stops in use: 0 or 2-64
+  int32_t angle;  // degrees
+  qvGradientStop stops[kMaxGradientStops];
+  double centerX, centerY, balance, border;
+};
+// Linear, centre 0.5/0.5, balance 0.5, border 0, no stops; colours and angle 0.
+void InitGradientDefaults(qvGradientBlock* gradient);
+
+// How a background is filled (a BGPic's settings block and a display's own backfill).
+struct qvBackfillSettings {
+  int32_t fillStyle;  // kFill*
+  uint32_t colour;
+  qvGradientBlock gradient;
+  qvObjectId textureBrush;
+  qvBitMap* textureCache;  // owned copy of the texture brush's bitmap, made on first use
+  int32_t textureX, textureY;
+};
+
+// Pixels that a plugin loader handed over, shared by reference count.
+struct qvPixelBuffer {
+  int32_t references;
+  uint32_t* pixels;  // ARGB, rowWidth words per row; freed with the last reference
+  int32_t rowWidth;
+};
+void RetainPixelBuffer(qvPixelBuffer* buffer);
+void ReleasePixelBuffer(qvPixelBuffer* buffer);  // null allowed
+
+// What the copy-on-write routines read of a layer: the kind and id of the object it shows. The
+// layer system builds its full records on this head.
+struct qvLayer {
+  qvNode node;
+  int32_t kind;  // object type
+  qvObjectId id;
+};
+
+// Rectangles with inclusive edges; an entry whose x1 is kAbsorbedRect was merged into another.
+struct qvRect {
+  int32_t x1, y1, x2, y2;
+};
+constexpr int32_t kAbsorbedRect = 100000;
+constexpr int32_t kDirtyListCapacity = 1024;
+struct qvRectList {
+  qvRect* entries;
+  int32_t count;  // count == capacity: everything is dirty
+  int32_t capacity;
+};
+// Joins entries that overlap or lie within one pixel on both axes, in one pass.
+void MergeDirtyRects(qvRectList* list);
+
+// ---------------------------------------------------------------------------------------------
+// Brushes.
+
+struct qvBrush {
+  qvObjectHeader header;   // type kObjectBrush
+  qvObjectDataItem* data;  // named data items
+  qvPixelBuffer* pixelBuffer;
+  qvBitMap* bitmap;
+  qvPlane* mask;
+  qvPlane* alpha;
+  int32_t width, height, rowWidth;
+  int32_t locked;
+  int32_t layerCopy;  // kept only for the layers that show it
+  int32_t transparentColour;
+  int32_t transformed;
+  int32_t kind;  // 0 raster, 1 vector
+  int32_t sourceX, sourceY, sourceWidth, sourceHeight;
+  int32_t hardware, hardwarePlanes;
+};
+
+// FindBrush flags.
+enum : int32_t {
+  kFindModify = 1,
+  kFindLayerCopies = 2,
+  kFindNoCopy = 4,
+  kFindRasterOnly = 8,
+  kFindHardware = 16,
+};
+
+qvObjectHeader** BrushListHead();
+// Appends a brush that takes over the planes and the pixel buffer reference. With `automatic`
+// the id becomes {0, the record}. 0 or ERR_MEM (then nothing was taken over).
+int AddBrush(qvObjectId* id, bool automatic, int32_t kind, int32_t width, int32_t height,
+             int32_t rowWidth, int32_t transformed, qvPixelBuffer* pixelBuffer, qvBitMap* bitmap,
+             int32_t transparentColour, qvPlane* mask, qvPlane* alpha, qvBrush** out);
+int AllocBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, uint32_t colour,
+               bool withMask, bool withAlpha, bool clearPlanes, bool noFill, qvBrush** out);
+int FindBrush(qvScriptState* L, qvObjectId id, qvBrush** out, int32_t flags);
+int CloneBrush(qvScriptState* L, const qvBrush* source, qvObjectId* id, bool automatic,
+               qvBrush** out);
+int DeleteBrushNode(qvScriptState* L, qvObjectId id);
+int ReleaseBrushId(qvScriptState* L, qvObjectId id, bool mustExist);
+void FreeAllBrushes(qvScriptState* L);
+void PurgeDetachedBrushes(qvScriptState* L);
+// 1 and the planes of a raster brush with that id, else 0.
+int GetBrushBitMaps(qvScriptState* L, qvObjectId id, qvBitMap** bitmap, qvPlane** mask,
+                    qvPlane** alpha, int32_t* width, int32_t* height);
+
+// Copy-on-write over every BGPic's layer list.
+bool IsShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except);
+bool RepointLayers(int32_t kind, qvObjectId id, void* newHandle);
+// Copies the object for the layers that show it (`clone` makes the copy under an automatic id and
+// returns its record, whose header follows) and points those layers at the copy. 0 or the copy's
+// error; *clone stays unchanged when no layer shows the object.
+using qvCloneFunction = int (*)(qvScriptState* L, void* object, qvObjectHeader** clone);
+int DetachFromLayers(qvScriptState* L, int32_t kind, qvObjectId id, qvCloneFunction cloneFn,
+                     void* object, qvObjectHeader** clone);
+
+// ---------------------------------------------------------------------------------------------
+// BGPics.
+
+struct qvPlaneSet {
+  qvBitMap* bitmap;
+  qvPlane* mask;
+  qvPlane* alpha;
+};
+
+struct qvBGPic {
+  qvObjectHeader header;   // type kObjectBGPic
+  qvObjectDataItem* data;  // named data items
+  qvPixelBuffer* pixelBuffer;
+  qvPlaneSet current, scaled, original;  // sets may share planes with the original
+  int32_t width, height;                 // current
+  int32_t scaledWidth, scaledHeight;
+  int32_t originalWidth, originalHeight;
+  int32_t rowWidth;
+  int32_t transparentColour;
+  void* ownedBlock;
+  qvList layers;  // qvLayer nodes
+  void* sprites;
+  int32_t locked;
+  int32_t layerCopy;
+  void* buttons;
+  // A selection or double-buffer record: what it stands for.
+  int32_t objectKind;
+  int32_t frame;
+  void* object;
+  int32_t bound;
+  void* clipRegion;
+  qvBackfillSettings settings;
+  int32_t kind;  // 0 a picture, 1 generated (gradient, texture)
+};
+
+qvObjectHeader** BGPicListHead();
+int AddBGPic(qvObjectId* id, bool automatic, int32_t kind, int32_t width, int32_t height,
+             int32_t rowWidth, qvPixelBuffer* pixelBuffer, qvBitMap* bitmap, void* ownedBlock,
+             int32_t transparentColour, qvPlane* mask, qvPlane* alpha,
+             const qvBackfillSettings* settings, qvBGPic** out);
+// Fills an unlisted BGPic-shaped record (the double-buffer and selection records).
+void InitBGPicRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame, qvObjectId id,
+                     qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                     bool clear);
+int CreateColorBGPic(qvObjectId* id, bool automatic, int32_t width, int32_t height, uint32_t colour,
+                     qvBGPic** out);
+int FindBGPic(qvScriptState* L, qvObjectId id, qvBGPic** out, int32_t flags);
+int DeleteBGPicNode(qvScriptState* L, qvObjectId id, bool mustExist);
+void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic);  // an unlinked record
+void FreeBGPicBitMaps(qvBGPic* bgpic);
+void FreeAllBGPics(qvScriptState* L);
+int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool automatic,
+              qvBGPic** out);
+
+// Reads the gradient options of the table at `index` into `gradient` (keys may be null: not
+// read). 0 or ERR_WRONGUSAGE, ERR_INTERNAL (a 65th stop), ERR_MISSINGPARAMTR (a colour without
+// its position), ERR_NUMTABLEARG (with the key stored). *multi is set when stops were given.
+int ParseGradientOptions(qvScriptState* L, int index, qvGradientBlock* gradient,
+                         const char* centerXKey, const char* centerYKey, const char* balanceKey,
+                         const char* borderKey, const char* coloursKey, int* multi);
+// "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the options.
+int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradientBlock* gradient);
+
+// Renders a background of width x height: the fill style under an optional ARGB picture (keyed
+// by the transparent colour). 0 or an error code; the result has no mask and no alpha unless the
+// picture came back as it was (no fill, or nothing transparent in it).
+int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings* settings,
+                   int32_t transparentColour, int32_t width, int32_t height, int32_t rowWidth,
+                   qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha);
+// Start-up: every BGPic still holding a pixel buffer gets planes of its own.
+int ResolvePreloadedBGPics(qvScriptState* L);
+
+// ---------------------------------------------------------------------------------------------
+// Displays.
+
+constexpr int kMaxRegions = 64;
+constexpr size_t kTitleSize = 256;
+
+enum : int32_t { kDisplayClosed = 0, kDisplayOpen = 1, kDisplayMinimized = 2 };
+// Output types.
+enum : int32_t {
+  kOutputBGPic = 1,  // a BGPic selected as layer target
+  kOutputPicture = 3,
+  kOutputDisplay = 21,
+  kOutputMask = 28,
+  kOutputAlpha = 30,
+};
+// Display flag bits beyond the applet's (core/player_state.h).
+enum : uint32_t { kDisplayFakeFullScreen = 0x20000 };
+
+// Windowed or full screen: one enum, converted where a number crosses a boundary.
+enum class DisplayMode { kWindowed, kFullScreen };
+// The script's DISPMODE_WINDOWED 1 / DISPMODE_FULLSCREEN 2; anything else: false.
+bool DisplayModeFromScript(int32_t value, DisplayMode* mode);
+int32_t DisplayModeToScript(DisplayMode mode);
+// The services' word: 1 full screen, 0 window.
+int32_t DisplayModeToServiceWord(DisplayMode mode);
+
+struct qvRegionEntry {
+  int32_t type, x, y, width, height;
+};
+
+struct qvSavedDrawState {
+  int32_t saved;
+  int32_t cursorX, cursorY, marginLeft, marginRight;
+  int32_t layersOn;
+};
+
+struct qvDisplay {
+  qvObjectHeader header;  // type kObjectDisplay
+  int32_t layersOn;
+  // Where drawing goes.
+  qvBitMap* outBitmap;
+  qvPlane* outMask;
+  qvPlane* outAlpha;
+  int32_t outputType;
+  qvBGPic* bgpic;
+  int32_t ownBGPic;
+  int32_t doubleBuffer, hardwareDoubleBuffer, doubleBufferSuspended;
+  int32_t private1, private2, private3;
+  int32_t x, y, width, height;
+  int32_t state;
+  qvBackfillSettings backfill;
+  uint32_t flags;
+  char title[kTitleSize];
+  qvWindowFrame frame;
+  qvRegionEntry drag[kMaxRegions], dragWindow[kMaxRegions];
+  qvRegionEntry size[kMaxRegions], sizeWindow[kMaxRegions];
+  int32_t dragCount, sizeCount, dragGiven, sizeGiven;
+  qvBitMap* displayBitmap;  // the unscaled picture
+  qvBitMap* windowBitmap;   // the picture at the window's size
+  qvBitMap* frontBuffer;
+  qvBitMap* backBuffer;
+  int32_t autoScale, layerScale;
+  int32_t borderLeft, borderTop, borderRight, borderBottom;
+  int32_t scaleWidth, scaleHeight;  // 0: not scaled; negative while a percentage
+  int32_t smoothScale;
+  double scaleX, scaleY;
+  qvRectList dirty;
+  qvBGPic* selection;
+  qvBGPic* doubleBufferRecord;
+  int32_t cursorX, cursorY, marginLeft, marginRight;
+  qvSavedDrawState saved;
+  int32_t pointerHidden, reopen, active;
+  qvPlane* shapeMask;
+  qvPlane* shapeAlpha;
+  int32_t orientation, keyboard;
+  qvWindow* window;
+};
+
+qvObjectHeader** DisplayListHead();
+qvDisplay* CurrentDisplay();
+void SetCurrentDisplay(qvDisplay* display);
+// The record that drawing goes to: the current display's BGPic, double-buffer record or
+// selection record; null before the first display.
+qvBGPic* OutputTarget();
+void SetOutputTarget(qvBGPic* target);
+// True while the program runs on a screen mode of its own.
+bool IsFullScreen();
+
+int FindDisplay(qvObjectId id, qvDisplay** out);
+// The CreateDisplay command's work: reads the tag table at `tags` (0: none). An automatic id
+// gets the record's address as handle. 0 or an error code.
+int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags, qvDisplay** out);
+int OpenDisplayCore(qvScriptState* L, qvDisplay* display, bool activate);
+void CloseDisplayCore(qvDisplay* display);
+// Frees a display (the FreeDisplay rules: not the current one).
+int FreeDisplayCore(qvScriptState* L, qvObjectId id, bool mustExist);
+void FreeAllDisplays(qvScriptState* L);
+bool IsMainDisplay(const qvDisplay* display);
+// Start-up's last step before the script: display 1 opens. `quiet` silences the status texts.
+int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState* state,
+                     bool quiet);
+// (Re)allocates the display and window-size bitmaps at the BGPic's size and copies the BGPic in.
+int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate);
+// The bitmap that shows the BGPic as composed (the display bitmap while it has no layers).
+qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic);
+// True when the display stretches its picture to a window of another size.
+bool IsScaledDisplay(const qvDisplay* display);
+
+// ---------------------------------------------------------------------------------------------
+// Refresh.
+
+// Copies a rectangle of `bitmap` into the display's window; with flag 1 on a scaled display the
+// whole bitmap is stretched to the scale size.
+void RefreshDisplayRect(const qvBitMap* bitmap, int32_t sx, int32_t sy, qvDisplay* display,
+                        int32_t dx, int32_t dy, int32_t width, int32_t height, int32_t flags);
+void FillDisplayBorders(qvDisplay* display);
+void RedrawDisplay(qvScriptState* L, qvDisplay* display, int32_t flags);
+void UpdateCurrentDisplay(qvScriptState* L);
+// Adds a rectangle to the current display's dirty list (the whole BGPic marks everything).
+void AddDirtyRect(int32_t x, int32_t y, int32_t width, int32_t height);
+
+// The special positions (CENTER, LEFT, ... with their offsets) against an area.
+int32_t ResolveCoordX(int32_t x, int32_t objectWidth, int32_t areaWidth, double anchor);
+int32_t ResolveCoordY(int32_t y, int32_t objectHeight, int32_t areaHeight, double anchor);
+// Fills the rectangle with copies of src starting at the source offset.
+void TileBitMap(qvBitMap* dst, int32_t x, int32_t y, int32_t width, int32_t height,
+                const qvBitMap* src, int32_t offsetX, int32_t offsetY, int32_t srcWidth,
+                int32_t srcHeight);
+// Fills the rectangle of the bitmap with the gradient. 0 or an error code.
+int DrawGradient(qvBitMap* bitmap, int32_t left, int32_t top, int32_t width, int32_t height,
+                 const qvGradientBlock* gradient);
+
+// ---------------------------------------------------------------------------------------------
+// Output devices and double buffering.
+
+int SelectOutputDevice(qvScriptState* L, int32_t kind, qvObjectId id, int32_t outputType,
+                       int32_t frame, int32_t mode, int32_t comboFlags);
+int SelectBGPicAsLayerTarget(qvScriptState* L, qvObjectId id, bool ownBGPic);
+int BindOutputDevice(qvScriptState* L);
+int EndSelectOutput(qvScriptState* L, qvDisplay* display, bool noRefresh);
+int BeginDoubleBuffer(qvScriptState* L, bool hardware);
+int FlipDisplay(qvScriptState* L, bool sync);
+int FreeDoubleBuffer(qvDisplay* display);
+void FlipDoubleBuffer(qvDisplay* display, bool whole, int32_t refreshFlags);
+int ResetFrontBuffer(qvDisplay* display, int32_t width, int32_t height);
+// True when the object of that kind and id is the current output device (a brush, BGPic, their
+// masks or alpha channels).
+bool IsSelectedOutput(int32_t kind, qvObjectId id);
+
+// ---------------------------------------------------------------------------------------------
+// Snapshots.
+
+enum : int32_t { kSnapWindow = 0, kSnapDisplay = 1, kSnapDesktop = 2 };
+// Writes a 24-bit BMP of the bitmap (no mask, no alpha). 0, ERR_WRITEFILE (name stored) or
+// ERR_MEM.
+int SaveBitMapAsBmp(const qvBitMap* bitmap, int32_t width, int32_t height, const char* fileName);
+// A new bitmap of the snapshot type: 0 or an error code.
+int GrabSnapshot(qvScriptState* L, int32_t type, qvBitMap** out, bool* owned);
+
+// The library teardown of displays, BGPics and brushes in their order; the library opens.
+int32_t OpenDisplaySubsystem();
+void FreeDisplaySubsystem(qvScriptState* L);
+
+}  // namespace qv

@@ -1,0 +1,142 @@
+// Start-up's first display: the window mode from the settings, the status texts, the buffers of
+// every display, and the displays that open before the script's first line.
+#include <cstdio>
+
+#include "base/errors.h"
+#include "core/error_table.h"
+#include "core/errors.h"
+#include "core/layer_services.h"
+#include "core/player_state.h"
+#include "core/registry.h"
+#include "display/display.h"
+#include "display/internal.h"
+#include "platform/textout.h"
+
+namespace qv {
+
+void SetFullScreenFlag(bool on);
+
+namespace {
+
+constexpr uint32_t kDesktopFlags = 0x42D;   // borderless, fixed, nomodeswitch, nohide, active
+constexpr uint32_t kFullScreenFlags = 0x5;  // borderless, fixed
+constexpr int32_t kModeAsk = 3;
+constexpr int32_t kModeFullScreen2 = 4;
+
+// The mode question has no one to ask without a desktop: like every requester here it says so on
+// standard error and takes the cancel answer, the last button ("Windowed").
+bool AskFullScreen() {
+  std::fprintf(stderr, "%s (%s): %s\n", GetErrorText(kTextSelectDisplayMode),
+               GetErrorText(kTextDisplayModeChoice), GetErrorText(kTextCancel));
+  return false;
+}
+
+qvBGPic* CurrentBGPicService() {
+  qvDisplay* d = CurrentDisplay();
+  return d != nullptr ? d->bgpic : nullptr;
+}
+
+int32_t NoLayerByName(qvBGPic*, const char*) { return 0; }
+
+const qvLayerServices kLayerServices = {CurrentBGPicService, NoLayerByName};
+
+}  // namespace
+
+int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState*, bool quiet) {
+  qvDisplay* first = nullptr;
+  int code = FindDisplay({1, nullptr}, &first);
+  if (code != 0) return code;
+
+  int32_t mode = settings->displayMode == 0 ? 1 : settings->displayMode;
+  bool fullScreen = false;
+  bool blackBackfill = false;
+  if (settings->desktopDisplay) {
+    if (first->autoScale || first->layerScale) return ERR_DDAUTOSCALE;
+    mode = 1;
+    first->flags = kDesktopFlags;
+  } else {
+    if (mode == kModeAsk) mode = AskFullScreen() ? 2 : 1;
+    if (mode == 2 || mode == kModeFullScreen2) {
+      first->flags |= kFullScreenFlags;
+      fullScreen = true;
+      blackBackfill = true;
+    } else if (mode == kDisplayModeFakeFullScreen) {
+      first->flags |= kFullScreenFlags | kDisplayFakeFullScreen;
+      blackBackfill = true;
+    }
+  }
+  if (blackBackfill) {
+    settings->backfill.type = kBackfillColor;
+    settings->backfill.startColor = 0;
+  }
+  if (fullScreen) {
+    code = FindBestDisplayMode(first->width, first->height, GetScreenAttr(5));
+    if (code != 0) return code;
+    SetFullScreenFlag(true);
+  }
+
+  PrintStatusMessage(GetErrorText(kTextPreparingDisplay), nullptr, true);
+  code = ResolvePreloadedBGPics(L);
+  if (code != 0) return code;
+  // The backdrop display behind a full screen comes with the display commands.
+  PrintDoneMessage();
+  if (!quiet) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s\n", GetErrorText(kTextAndAction));
+    OutputText(text);
+  }
+
+  if (settings->desktopDisplay) {
+    qvBGPic* bgpic = first->bgpic;
+    GrabScreen(0, 0, bgpic->width, bgpic->height,
+               reinterpret_cast<uint32_t*>(bgpic->current.bitmap->pixels),
+               bgpic->current.bitmap->bytesPerRow / 4);
+  }
+
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    auto* d = reinterpret_cast<qvDisplay*>(h);
+    code = AllocDisplayBuffers(d, d->bgpic, true);
+    if (code != 0) return code;
+    d->outBitmap = d->displayBitmap;
+    if (IsScaledDisplay(d)) {
+      d->scaleX = static_cast<double>(d->scaleWidth) / d->bgpic->width;
+      d->scaleY = static_cast<double>(d->scaleHeight) / d->bgpic->height;
+    }
+  }
+
+  qvDisplay* current = nullptr;
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    auto* d = reinterpret_cast<qvDisplay*>(h);
+    if (d->flags & kDisplayHidden) continue;
+    bool active = (d->flags & kDisplayActive) != 0;
+    code = OpenDisplayCore(L, d, active);
+    if (code != 0) return code;
+    if (active && current == nullptr) current = d;
+  }
+  if (current == nullptr) {
+    current = first;
+  } else {
+    ActivateDisplayWindow(current->window, true);
+  }
+  SetCurrentDisplay(current);
+  SetOutputTarget(current->bgpic);
+  SetLayerServices(&kLayerServices);
+  return 0;
+}
+
+int32_t OpenDisplaySubsystem() {
+  for (qvObjectHeader** head : {DisplayListHead(), BGPicListHead(), BrushListHead()}) {
+    int32_t code = RegisterObjectList(head);
+    if (code != 0) return code;
+  }
+  return 0;
+}
+
+void FreeDisplaySubsystem(qvScriptState* L) {
+  SetLayerServices(nullptr);
+  FreeAllDisplays(L);
+  FreeAllBGPics(L);
+  FreeAllBrushes(L);
+}
+
+}  // namespace qv

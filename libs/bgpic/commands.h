@@ -1,0 +1,16 @@
+// The command handlers of the bgpic library; library.cpp lists them.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+struct qvScriptState;
+}
+
+namespace qv::cmd {
+
+// bgpic_commands.cpp: BGPics as output devices
+int32_t SelectBGPic(qvScriptState* L);
+int32_t EndSelect(qvScriptState* L);
+
+}  // namespace qv::cmd

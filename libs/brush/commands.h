@@ -1,0 +1,24 @@
+// The command handlers of the brush library; library.cpp lists them.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+struct qvScriptState;
+}
+
+namespace qv::cmd {
+
+// brush_commands.cpp: creating and freeing brushes
+int32_t CreateBrush(qvScriptState* L);
+int32_t FreeBrush(qvScriptState* L);
+
+// output_commands.cpp: output devices and double buffering
+int32_t SelectBrush(qvScriptState* L);
+int32_t SelectMask(qvScriptState* L);
+int32_t SelectAlphaChannel(qvScriptState* L);
+int32_t BeginDoubleBuffer(qvScriptState* L);
+int32_t EndDoubleBuffer(qvScriptState* L);
+int32_t Flip(qvScriptState* L);
+
+}  // namespace qv::cmd

@@ -1,0 +1,32 @@
+// The brush library's table: its commands and constants.
+#include "libs/brush/commands.h"
+#include "libs/libraries.h"
+
+namespace qv {
+
+namespace {
+
+const qvLibraryRow kCommands[] = {
+    {"CreateBrush", cmd::CreateBrush},
+    {"FreeBrush", cmd::FreeBrush},
+    {"SelectBrush", cmd::SelectBrush},
+    {"SelectMask", cmd::SelectMask},
+    {"SelectAlphaChannel", cmd::SelectAlphaChannel},
+    {"BeginDoubleBuffer", cmd::BeginDoubleBuffer},
+    {"EndDoubleBuffer", cmd::EndDoubleBuffer},
+    {"Flip", cmd::Flip},
+    {nullptr, nullptr},
+};
+
+const qvConstantRow kConstants[] = {
+    {"MASKVISIBLE", nullptr, 0},    {"MASKINVISIBLE", nullptr, 1},  {"MASKVANILLACOPY", nullptr, 2},
+    {"MASKXOR", nullptr, 3},        {"MASKAND", nullptr, 4},        {"MASKOR", nullptr, 5},
+    {"VANILLACOPY", nullptr, -1},   {"SELMODE_NORMAL", nullptr, 0}, {"SELMODE_COMBO", nullptr, 1},
+    {"SELMODE_LAYERS", nullptr, 2}, {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+const qvLibrary kBrushLibrary{"brush", kCommands, kConstants, nullptr};
+
+}  // namespace qv

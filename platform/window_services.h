@@ -1,0 +1,122 @@
+// The windows of displays: opening, closing and activating them (on the main thread), their
+// frames and placement, copying pictures into them, the screen and its modes. Pixels cross this
+// interface as 32-bit 0x00RRGGBB words with a stride in words, so nothing here knows the image
+// engine's records.
+//
+// The backend today is headless: the screen is a configurable desktop picture, and each window
+// owns a front buffer of its client area under its own lock. Tests configure the screen, read the
+// front buffers and the call log. A real window system can take the same place later.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qv {
+
+struct qvWindow;  // one per display; owned by the caller of AttachPlatformDisplay
+
+// The headless screen. A work area width or height below 1 means the whole screen.
+struct qvScreenSetup {
+  int32_t width = 1920;
+  int32_t height = 1080;
+  int32_t depth = 32;
+  int32_t workX = 0, workY = 0, workWidth = 0, workHeight = 0;
+  // Frame of a window that is not borderless: left, top, right and bottom edges.
+  int32_t borderLeft = 0, borderTop = 0, borderRight = 0, borderBottom = 0;
+  uint32_t desktopColour = 0;                      // the desktop picture, 0x00RRGGBB
+  std::vector<std::pair<int32_t, int32_t>> modes;  // screen modes; empty: a built-in list
+};
+// Replaces the screen's set-up and forgets the call log and any mode change. Any thread, while
+// no window is open.
+void ConfigureHeadlessScreen(const qvScreenSetup& setup);
+
+// The frame around a window's client area.
+struct qvWindowFrame {
+  int32_t left, top;    // left edge width and top edge height
+  int32_t totalWidth;   // left + right edges
+  int32_t totalHeight;  // top + bottom edges
+};
+// The frame for a display's flags word (bit 1: borderless, no frame).
+qvWindowFrame ComputeWindowBorders(uint32_t displayFlags);
+
+// Screen queries by their codes: 5 depth, 14 width, 15 height, 16 the frame limit, 22 the
+// reserved top height (0), 23 the work area into rect (x, y, width, height; answer 0). Others
+// answer 0.
+int32_t GetScreenAttr(int32_t code, int32_t* rect = nullptr);
+// The area a window is placed in: the whole screen, or the work area.
+void GetPlacementArea(bool wholeScreen, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+// True when a window of that outer size at that position lies inside the placement area.
+bool WindowFits(int32_t x, int32_t y, int32_t totalWidth, int32_t totalHeight, bool wholeScreen);
+
+// A window record for a display; null when memory runs out. Detaching closes an open window.
+qvWindow* AttachPlatformDisplay();
+void DetachPlatformDisplay(qvWindow* window);
+
+struct qvWindowPlacement {
+  int32_t x, y;           // outer top-left corner on the screen
+  int32_t width, height;  // client area
+  uint32_t flags;         // the display's flags word
+  const char* title;
+  bool activate;
+  bool shaped;  // a window shape (mask or alpha) is given
+};
+// Opens the window (a request to the main thread, code 1) with a front buffer of the client size
+// filled with 0. 0, or ERR_MEM / ERR_OPENDISPLAY. An open window is resized and moved.
+int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& placement);
+// Closes the window (request 2); nothing when it is closed.
+void CloseDisplayWindow(qvWindow* window);
+// Brings the window forward (request 3); with activate false it is only raised.
+void ActivateDisplayWindow(qvWindow* window, bool activate);
+bool IsWindowOpen(const qvWindow* window);
+void SetWindowTitle(qvWindow* window, const char* title);
+
+// Copies a rectangle of `pixels` into the window's client area at (dx, dy), or, with a stretch
+// size, stretches it to stretchWidth x stretchHeight: result pixel (x, y) takes source
+// (sx + trunc(x * width / stretchWidth), sy + trunc(y * height / stretchHeight)). Clipped to the
+// client area; nothing on a closed window.
+void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int32_t sy,
+                  qvWindow* window, int32_t dx, int32_t dy, int32_t width, int32_t height,
+                  int32_t stretchWidth, int32_t stretchHeight);
+void FillWindowRect(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
+                    uint32_t colour);
+void PlotWindowPixel(qvWindow* window, int32_t x, int32_t y, uint32_t colour);
+// A one-pixel line, both end pixels included.
+void DrawWindowLine(qvWindow* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                    uint32_t colour);
+// Presents the window and waits until the next frame under the frame limit (none when the limit
+// is 0). Script thread.
+void WaitVerticalFrame(qvWindow* window);
+
+// Grabs width x height of the screen at (x, y) into out (stride in words): the desktop picture
+// with every open window's front buffer on it (in opening order), outside the screen 0.
+void GrabScreen(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
+                int32_t pixelsPerRow);
+
+// Screen modes. FindBestDisplayMode switches to the listed mode closest to the size (depth is
+// kept); RestoreDisplayMode goes back to the desktop's. Both 0 or an error code.
+int FindBestDisplayMode(int32_t width, int32_t height, int32_t depth);
+int RestoreDisplayMode();
+// The number of modes; with `out` the {width, height} pairs are written (at most max).
+int32_t ListDisplayModes(std::pair<int32_t, int32_t>* out, int32_t max);
+
+// ---- for tests ----
+
+// The client size and a copy of the front buffer; false for a closed window.
+bool ReadWindowPixels(const qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
+                      int32_t* height);
+// The outer position and the activation of an open window.
+bool GetWindowPlacement(const qvWindow* window, qvWindowPlacement* out);
+
+enum class WindowCall { kOpen, kClose, kActivate, kBlit, kStretch, kFill, kPlot, kLine, kPresent };
+struct qvWindowCallRecord {
+  WindowCall call;
+  const qvWindow* window;
+  int32_t sx, sy, x, y, width, height;  // stretch: width and height are the stretch size
+  uint32_t colour;
+};
+// Starts or stops recording the calls (off at start, so a long run keeps no log).
+void RecordWindowCalls(bool on);
+// The calls recorded since the last take (or the set-up), oldest first; the log is emptied.
+std::vector<qvWindowCallRecord> TakeWindowCalls();
+
+}  // namespace qv
