@@ -19,7 +19,9 @@ namespace {
 int ReadBack(const std::string& text, qvAppletSettings* settings) {
   qvasm::Result r = qvasm::AssembleApplet(text);
   for (const auto& d : r.diags) ADD_FAILURE() << "qvasm line " << d.line << ": " << d.message;
-  std::string path = ::testing::TempDir() + "/directives.qva";
+  // Tests run in parallel processes: each its own file.
+  std::string path = ::testing::TempDir() + "/directives_" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".qva";
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fwrite(r.bytes.data(), 1, r.bytes.size(), f);
   std::fclose(f);
