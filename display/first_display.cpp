@@ -51,8 +51,8 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   bool fullScreen = false;
   bool blackBackfill = false;
   if (settings->desktopDisplay) {
+    // The desktop display is a window whatever the mode says.
     if (first->autoScale || first->layerScale) return ERR_DDAUTOSCALE;
-    mode = 1;
     first->flags = kDesktopFlags;
   } else {
     if (mode == kModeAsk) mode = AskFullScreen() ? 2 : 1;

@@ -24,8 +24,8 @@ void RefreshDisplayRect(const qvBitMap* bitmap, int32_t sx, int32_t sy, qvDispla
   }
   // Clip to the source bitmap: the window clips the other side.
   if (sx < 0 || sy < 0) return;
-  width = std::min<int64_t>(width, int64_t{bitmap->width} - sx);
-  height = std::min<int64_t>(height, int64_t{bitmap->height} - sy);
+  width = static_cast<int32_t>(std::min<int64_t>(width, int64_t{bitmap->width} - sx));
+  height = static_cast<int32_t>(std::min<int64_t>(height, int64_t{bitmap->height} - sy));
   if (width < 1 || height < 1) return;
   BlitToWindow(pixels, stride, sx, sy, display->window, dx, dy, width, height, 0, 0);
 }

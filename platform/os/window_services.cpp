@@ -112,8 +112,8 @@ bool Clip(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t* sx, 
     *sy -= *y;
     *y = 0;
   }
-  *width = std::min<int64_t>(*width, int64_t{areaWidth} - *x);
-  *height = std::min<int64_t>(*height, int64_t{areaHeight} - *y);
+  *width = static_cast<int32_t>(std::min<int64_t>(*width, int64_t{areaWidth} - *x));
+  *height = static_cast<int32_t>(std::min<int64_t>(*height, int64_t{areaHeight} - *y));
   return *width > 0 && *height > 0;
 }
 

@@ -1,0 +1,234 @@
+// CreateDisplay's tag table through the command itself, one row per rule: what a script may give
+// and what it is refused with.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "core/args.h"
+#include "core/errors.h"
+#include "core/registry.h"
+#include "display/display.h"
+#include "libs/libraries.h"
+#include "platform/window_services.h"
+#include "vm/vm.h"
+
+namespace qv {
+namespace {
+
+// A field of the tag table: a number, a text, regions {type, x, y, width, height} or a list.
+struct Field {
+  std::string key;
+  enum Kind { kNumber, kText, kRegions, kList } kind = kNumber;
+  double number = 0;
+  std::string text;
+  std::vector<std::vector<double>> regions;
+  std::vector<double> list;
+};
+Field Num(const char* key, double v) { return {key, Field::kNumber, v, {}, {}, {}}; }
+Field Text(const char* key, std::string v) { return {key, Field::kText, 0, std::move(v), {}, {}}; }
+Field Regions(const char* key, int count, std::vector<double> region = {14, 0, 0, 5, 5}) {
+  return {key, Field::kRegions, 0, {}, std::vector<std::vector<double>>(count, region), {}};
+}
+Field List(const char* key, std::vector<double> v) {
+  return {key, Field::kList, 0, {}, {}, std::move(v)};
+}
+
+class CreateDisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ConfigureHeadlessScreen(qvScreenSetup{});
+    L = VmOpenState(CoreVmHost());
+    SetProcessVm(L);
+    ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
+  }
+  void TearDown() override {
+    FreeDisplaySubsystem(L);
+    FreeRegistries();
+    SetProcessVm(nullptr);
+    VmCloseState(L);
+  }
+  void PushFields(const std::vector<Field>& fields) {
+    VmNewTable(L);
+    for (const Field& f : fields) {
+      VmPushString(L, f.key.c_str());
+      switch (f.kind) {
+        case Field::kNumber:
+          VmPushNumber(L, f.number);
+          break;
+        case Field::kText:
+          VmPushString(L, f.text.c_str());
+          break;
+        case Field::kRegions: {
+          VmNewTable(L);
+          int i = 0;
+          for (const auto& r : f.regions) {
+            VmNewTable(L);
+            const char* keys[] = {"type", "x", "y", "width", "height"};
+            for (int k = 0; k < 5; ++k) SetFieldNumber(L, keys[k], r[k]);
+            VmRawSetI(L, -2, i++);
+          }
+          break;
+        }
+        case Field::kList: {
+          VmNewTable(L);
+          int i = 0;
+          for (double v : f.list) {
+            if (v == -999) {
+              VmPushString(L, "red");
+            } else {
+              VmPushNumber(L, v);
+            }
+            VmRawSetI(L, -2, i++);
+          }
+          break;
+        }
+      }
+      VmSetTable(L, -3);
+    }
+  }
+  // CreateDisplay(id, {fields}): the command's word (a result count or an error code).
+  int32_t Create(double id, const std::vector<Field>& fields) {
+    int top = VmGetTop(L);
+    VmPushString(L, "createdisplay");
+    VmGetTable(L, kGlobalsIndex);
+    VmPushNumber(L, id);
+    PushFields(fields);
+    int32_t word = VmPCall(L, 2, 0, 0);
+    VmSetTop(L, top);
+    return word;
+  }
+  qvScriptState* L = nullptr;
+};
+
+std::vector<double> Stops(int n) {
+  std::vector<double> v;
+  for (int i = 0; i < n; ++i) {
+    v.push_back(0x10101 * i);
+    v.push_back(i / 100.0);
+  }
+  return v;
+}
+
+TEST_F(CreateDisplayTest, TagRules) {
+  struct Case {
+    const char* what;
+    std::vector<Field> fields;
+    int32_t want;
+  };
+  const std::string title255(255, 't');
+  const std::vector<Case> kCases = {
+      {"no tags", {}, 0},
+      {"title of 255", {Text("title", title255)}, 0},
+      {"title of 256", {Text("title", title255 + "t")}, ERR_WRONGUSAGE},
+      {"width 0", {Num("width", 0)}, ERR_WRONGUSAGE},
+      {"height -1", {Num("height", -1)}, ERR_WRONGUSAGE},
+      {"too large to allocate", {Num("width", 100000), Num("height", 100000)}, ERR_MEM},
+      {"fill style 0", {Num("fillstyle", 0)}, ERR_WRONGUSAGE},
+      {"fill style 4", {Num("fillstyle", 4)}, ERR_WRONGUSAGE},
+      {"colour fill", {Num("fillstyle", 1), Num("color", 0xFF00FF)}, 0},
+      {"texture brush missing", {Num("fillstyle", 3), Num("texturebrush", 9)}, ERR_FINDBRUSH},
+      {"scale mode 3", {Num("scalemode", 3)}, ERR_WRONGUSAGE},
+      {"scale mode -1", {Num("scalemode", -1)}, ERR_WRONGUSAGE},
+      {"scale width 0", {Num("scalewidth", 0)}, ERR_WRONGUSAGE},
+      {"auto scale", {Num("scalemode", 1), Num("scalewidth", 320), Num("scaleheight", 240)}, 0},
+      {"scale percentage",
+       {Num("scalemode", 1), Text("scalewidth", "50%"), Num("scaleheight", 9)},
+       0},
+      {"64 drag regions", {Regions("dragregion", 64)}, 0},
+      {"65 drag regions", {Regions("dragregion", 65)}, ERR_WRONGUSAGE},
+      {"65 size regions", {Regions("sizeregion", 65)}, ERR_WRONGUSAGE},
+      {"region not a box", {Regions("dragregion", 1, {13, 0, 0, 5, 5})}, ERR_WRONGUSAGE},
+      {"region at x -1", {Regions("dragregion", 1, {14, -1, 0, 5, 5})}, ERR_WRONGUSAGE},
+      {"region of width 0", {Regions("sizeregion", 1, {14, 0, 0, 0, 5})}, ERR_WRONGUSAGE},
+      {"missing BGPic", {Num("bgpic", 77)}, ERR_FINDBGPIC},
+      {"one stop", {Num("fillstyle", 2), List("gradientcolors", Stops(1))}, ERR_WRONGUSAGE},
+      {"65 stops", {Num("fillstyle", 2), List("gradientcolors", Stops(65))}, ERR_INTERNAL},
+      {"colour without position",
+       {Num("fillstyle", 2), List("gradientcolors", {0xFF, 0.0, 0xFF00})},
+       ERR_MISSINGPARAMTR},
+      {"a text among the stops",
+       {Num("fillstyle", 2), List("gradientcolors", {0xFF, 0.0, -999, 1.0})},
+       ERR_NUMTABLEARG},
+      {"stop position 1.5",
+       {Num("fillstyle", 2), List("gradientcolors", {0xFF, 0.0, 0xFF00, 1.5})},
+       ERR_WRONGUSAGE},
+      {"radial balance 1.5",
+       {Num("fillstyle", 2), Num("gradientstyle", 3), Num("gradientbalance", 1.5)},
+       ERR_WRONGUSAGE},
+      {"conical centre -0.1",
+       {Num("fillstyle", 2), Num("gradientstyle", 4), Num("gradientcenterx", -0.1)},
+       ERR_WRONGUSAGE},
+      {"gradient style 5", {Num("fillstyle", 2), Num("gradientstyle", 5)}, ERR_WRONGUSAGE},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(Create(5, c.fields), c.want) << c.what;
+    if (c.want == ERR_NUMTABLEARG) {
+      EXPECT_STREQ(GetErrorString(), "gradientcolors");
+    }
+    qvDisplay* d = nullptr;
+    EXPECT_EQ(FindDisplay({5, nullptr}, &d), c.want == 0 ? 0 : ERR_FINDDISPLAY) << c.what;
+    if (d != nullptr) {
+      EXPECT_EQ(d->state, kDisplayClosed) << c.what;
+      EXPECT_EQ(FreeDisplayCore(L, {5, nullptr}, true), 0);
+    }
+  }
+}
+
+TEST_F(CreateDisplayTest, DefaultsAndScaling) {
+  ASSERT_EQ(Create(1, {}), 0);
+  qvDisplay* d = nullptr;
+  ASSERT_EQ(FindDisplay({1, nullptr}, &d), 0);
+  EXPECT_EQ(d->width, 640);
+  EXPECT_EQ(d->height, 480);
+  EXPECT_STREQ(d->title, "Quillvane");
+  EXPECT_EQ(d->x, -100000);
+  EXPECT_EQ(d->bgpic->width, 640);
+  EXPECT_TRUE(d->ownBGPic);
+
+  ASSERT_EQ(Create(2, {Num("width", 200), Num("height", 100), Num("scalemode", 1),
+                       Text("scalewidth", "50%"), Text("scaleheight", "150%")}),
+            0);
+  ASSERT_EQ(FindDisplay({2, nullptr}, &d), 0);
+  EXPECT_EQ(d->bgpic->width, 200);
+  EXPECT_EQ(d->width, 100);  // the window takes the scale size
+  EXPECT_EQ(d->height, 150);
+  EXPECT_TRUE(IsScaledDisplay(d));
+}
+
+TEST_F(CreateDisplayTest, BGPicsAndTheCurrentDisplay) {
+  ASSERT_EQ(Create(1, {}), 0);
+  qvDisplay* first = nullptr;
+  ASSERT_EQ(FindDisplay({1, nullptr}, &first), 0);
+  qvObjectId picture{8, nullptr};
+  ASSERT_EQ(CreateColorBGPic(&picture, false, 30, 20, 0x00FF00, nullptr), 0);
+  ASSERT_EQ(Create(2, {Num("bgpic", 8), Num("width", 5)}), 0);
+  qvDisplay* second = nullptr;
+  ASSERT_EQ(FindDisplay({2, nullptr}, &second), 0);
+  EXPECT_EQ(second->width, 30);  // the size comes from the BGPic; size tags are skipped
+  EXPECT_FALSE(second->ownBGPic);
+  EXPECT_EQ(Create(3, {Num("bgpic", 8)}), ERR_MULTIBGPIC);
+
+  SetCurrentDisplay(first);
+  EXPECT_EQ(Create(1, {}), ERR_FREEADISPLAY);
+  EXPECT_EQ(Create(2, {}), 0);  // re-created: the old one is freed, its BGPic stays
+  qvBGPic* bgpic = nullptr;
+  EXPECT_EQ(FindBGPic(L, picture, &bgpic, 0), 0);
+  SetCurrentDisplay(nullptr);
+
+  // Nil asks for an automatic id: the handle comes back.
+  int top = VmGetTop(L);
+  VmPushString(L, "createdisplay");
+  VmGetTable(L, kGlobalsIndex);
+  VmPushNil(L);
+  ASSERT_EQ(VmPCall(L, 1, 1, 0), 0);
+  ASSERT_EQ(VmType(L, -1), kTypeLightUserdata);
+  qvDisplay* automatic = nullptr;
+  EXPECT_EQ(FindDisplay({0, VmToUserdata(L, -1)}, &automatic), 0);
+  EXPECT_EQ(automatic, VmToUserdata(L, -1));
+  VmSetTop(L, top);
+}
+
+}  // namespace
+}  // namespace qv
