@@ -229,7 +229,7 @@ void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic) {
   FreeMaskOrAlpha(bgpic->original.alpha);
   std::free(bgpic->ownedBlock);
   FreeBitMap(bgpic->settings.textureCache);
-  FreeRefList(L, bgpic->data);
+  FreeObjectData(L, &bgpic->header);
   delete bgpic;
 }
 
@@ -267,7 +267,7 @@ int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool auto
                         source->originalWidth, source->originalHeight, &bitmap, &mask, &alpha);
   if (code != 0) return code;
   qvObjectDataItem* data = nullptr;
-  code = CopyObjectDataList(L, source->data, &data);
+  code = CopyObjectDataList(L, source->header.data, &data);
   qvBGPic* copy = nullptr;
   if (code == 0) {
     code = AddBGPic(id, automatic, source->kind, source->originalWidth, source->originalHeight,
@@ -282,7 +282,7 @@ int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool auto
     return code;
   }
   RetainPixelBuffer(copy->pixelBuffer);
-  copy->data = data;
+  copy->header.data = data;
   if (out != nullptr) *out = copy;
   return 0;
 }

@@ -29,7 +29,7 @@ void FreeBrushRecord(qvScriptState* L, qvBrush* brush) {
   FreeBitMap(brush->bitmap);
   FreeMaskOrAlpha(brush->mask);
   FreeMaskOrAlpha(brush->alpha);
-  FreeRefList(L, brush->data);
+  FreeObjectData(L, &brush->header);
   delete brush;
 }
 
@@ -140,7 +140,7 @@ int CloneBrush(qvScriptState* L, const qvBrush* source, qvObjectId* id, bool aut
                         &bitmap, &mask, &alpha);
   if (code != 0) return code;
   qvObjectDataItem* data = nullptr;
-  code = CopyObjectDataList(L, source->data, &data);
+  code = CopyObjectDataList(L, source->header.data, &data);
   qvBrush* brush = nullptr;
   if (code == 0) {
     code = AddBrush(id, automatic, source->kind, source->width, source->height, source->width,
@@ -155,7 +155,7 @@ int CloneBrush(qvScriptState* L, const qvBrush* source, qvObjectId* id, bool aut
     return code;
   }
   RetainPixelBuffer(brush->pixelBuffer);
-  brush->data = data;
+  brush->header.data = data;
   if (out != nullptr) *out = brush;
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "core/layer_services.h"
 #include "core/player_state.h"
 #include "core/registry.h"
+#include "core/requesters.h"
 #include "display/display.h"
 #include "display/internal.h"
 #include "platform/textout.h"
@@ -23,12 +24,14 @@ constexpr uint32_t kFullScreenFlags = 0x5;  // borderless, fixed
 constexpr int32_t kModeAsk = 3;
 constexpr int32_t kModeFullScreen2 = 4;
 
-// The mode question has no one to ask without a desktop: like every requester here it says so on
-// standard error and takes the cancel answer, the last button ("Windowed").
+// The first button is full screen; the last one ("Windowed") is also what closing it answers.
 bool AskFullScreen() {
-  std::fprintf(stderr, "%s (%s): %s\n", GetErrorText(kTextSelectDisplayMode),
-               GetErrorText(kTextDisplayModeChoice), GetErrorText(kTextCancel));
-  return false;
+  int32_t answer = 0;
+  if (MessageRequest("QuillvanePlayer", GetErrorText(kTextSelectDisplayMode),
+                     GetErrorText(kTextDisplayModeChoice), 0, 1, 0, &answer) != 0) {
+    return false;
+  }
+  return answer == 1;
 }
 
 qvBGPic* CurrentBGPicService() {
