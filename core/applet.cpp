@@ -568,7 +568,7 @@ class AppletReader {
     return regions;
   }
 
-  void Gradient(qvGradient* g) {
+  void Gradient(qvGradientDecl* g) {
     g->style = static_cast<int32_t>(in_.U8());
     g->centerX = in_.U32() / 1000000.0;
     g->centerY = in_.U32() / 1000000.0;

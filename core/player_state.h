@@ -128,7 +128,8 @@ struct qvGradientColor {
   double position = 0.0;
 };
 
-struct qvGradient {
+// A gradient as the applet declares it (the drawing code's own is qvGradient, image/image.h).
+struct qvGradientDecl {
   int32_t style = 2;
   uint32_t startColor = 0;
   uint32_t endColor = 0;
@@ -164,7 +165,7 @@ struct qvDisplayRecord {
   std::vector<qvRegion> dragRegions;
   std::vector<qvRegion> sizeRegions;
   int32_t fillStyle = 1;
-  qvGradient gradient;
+  qvGradientDecl gradient;
   int32_t textureBrush = 0;
   int32_t textureX = 0;
   int32_t textureY = 0;
@@ -174,7 +175,7 @@ struct qvDisplayRecord {
 struct qvBGPicDecl {
   int32_t fillStyle = 0;
   uint32_t fillColor = 0;
-  qvGradient gradient;
+  qvGradientDecl gradient;
   int32_t textureBrush = 0;
   int32_t textureX = 0;
   int32_t textureY = 0;

@@ -46,7 +46,7 @@ void SetRegions(qvScriptState* L, const char* key, const std::vector<qvRegion>& 
   VmSetTable(L, -3);
 }
 
-void SetGradientFields(qvScriptState* L, const qvGradient& g) {
+void SetGradientFields(qvScriptState* L, const qvGradientDecl& g) {
   SetFieldInt(L, "gradientstyle", g.style);
   VmPushString(L, "gradientstartcolor");
   VmPushNumber(L, g.startColor);

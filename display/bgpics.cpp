@@ -116,10 +116,10 @@ void ReleasePixelBuffer(qvPixelBuffer* buffer) {
   delete buffer;
 }
 
-void InitGradientDefaults(qvGradientBlock* gradient) {
+void InitGradientDefaults(qvGradient* gradient) {
   std::memset(gradient, 0, sizeof *gradient);
-  gradient->style = kGradientLinear;
-  gradient->centerX = gradient->centerY = gradient->balance = 0.5;
+  gradient->type = kGradientLinear;
+  gradient->centreX = gradient->centreY = gradient->balance = 0.5;
   gradient->border = 0.0;
 }
 

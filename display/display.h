@@ -23,31 +23,17 @@ struct qvPlayerState;
 
 constexpr int32_t kNoTransparentColour = -1;          // as the 32-bit word reads: all bits set
 constexpr uint32_t kAllocBrushMaskColour = 0xAFC0DE;  // AllocBrush made the mask; no colour keyed
-constexpr int kMaxGradientStops = 64;
-
 enum : int32_t { kFillNone = 0, kFillColour = 1, kFillGradient = 2, kFillTexture = 3 };
-enum : int32_t { kGradientLinear = 2, kGradientRadial = 3, kGradientConical = 4 };
 
-struct qvGradientStop {
-  uint32_t colour;
-  double position;
-};
-struct qvGradientBlock {
-  int32_t style;
-  uint32_t startColour, endColour;
-  int32_t count;  // colour stops in use: 0 or 2-64
-  int32_t angle;  // degrees
-  qvGradientStop stops[kMaxGradientStops];
-  double centerX, centerY, balance, border;
-};
+// Gradients are the image engine's qvGradient (image/image.h).
 // Linear, centre 0.5/0.5, balance 0.5, border 0, no stops; colours and angle 0.
-void InitGradientDefaults(qvGradientBlock* gradient);
+void InitGradientDefaults(qvGradient* gradient);
 
 // How a background is filled (a BGPic's settings block and a display's own backfill).
 struct qvBackfillSettings {
   int32_t fillStyle;  // kFill*
   uint32_t colour;
-  qvGradientBlock gradient;
+  qvGradient gradient;
   qvObjectId textureBrush;
   qvBitMap* textureCache;  // owned copy of the texture brush's bitmap, made on first use
   int32_t textureX, textureY;
@@ -199,11 +185,11 @@ int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool auto
 // Reads the gradient options of the table at `index` into `gradient` (keys may be null: not
 // read). 0 or ERR_WRONGUSAGE, ERR_INTERNAL (a 65th stop), ERR_MISSINGPARAMTR (a colour without
 // its position), ERR_NUMTABLEARG (with the key stored). *multi is set when stops were given.
-int ParseGradientOptions(qvScriptState* L, int index, qvGradientBlock* gradient,
-                         const char* centerXKey, const char* centerYKey, const char* balanceKey,
-                         const char* borderKey, const char* coloursKey, int* multi);
+int ParseGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
+                         const char* centerYKey, const char* balanceKey, const char* borderKey,
+                         const char* coloursKey, int* multi);
 // "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the options.
-int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradientBlock* gradient);
+int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient);
 
 // Renders a background of width x height: the fill style under an optional ARGB picture (keyed
 // by the transparent colour). 0 or an error code; the result has no mask and no alpha unless the
@@ -344,7 +330,7 @@ void TileBitMap(qvBitMap* dst, int32_t x, int32_t y, int32_t width, int32_t heig
                 int32_t srcHeight);
 // Fills the rectangle of the bitmap with the gradient. 0 or an error code.
 int DrawGradient(qvBitMap* bitmap, int32_t left, int32_t top, int32_t width, int32_t height,
-                 const qvGradientBlock* gradient);
+                 const qvGradient* gradient);
 
 // ---------------------------------------------------------------------------------------------
 // Output devices and double buffering.

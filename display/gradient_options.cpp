@@ -18,7 +18,7 @@ int StoreKey(const char* key, int32_t code) {
 }
 
 // The stops of the list table at `list` (absolute index).
-int ReadStops(qvScriptState* L, int list, const char* key, qvGradientBlock* gradient) {
+int ReadStops(qvScriptState* L, int list, const char* key, qvGradient* gradient) {
   int32_t count = 0;
   for (int i = 0;; i += 2) {
     VmRawGetI(L, list, i);
@@ -50,19 +50,19 @@ int ReadStops(qvScriptState* L, int list, const char* key, qvGradientBlock* grad
     ++count;
   }
   if (count == 1) return ERR_WRONGUSAGE;
-  gradient->count = count;
+  gradient->stopCount = count;
   return 0;
 }
 
 }  // namespace
 
-int ParseGradientOptions(qvScriptState* L, int index, qvGradientBlock* gradient,
-                         const char* centerXKey, const char* centerYKey, const char* balanceKey,
-                         const char* borderKey, const char* coloursKey, int* multi) {
+int ParseGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
+                         const char* centerYKey, const char* balanceKey, const char* borderKey,
+                         const char* coloursKey, int* multi) {
   index = VmAbsIndex(L, index);
-  if (gradient->style == kGradientRadial || gradient->style == kGradientConical) {
+  if (gradient->type == kGradientRadial || gradient->type == kGradientConical) {
     const char* keys[] = {centerXKey, centerYKey, balanceKey, borderKey};
-    double* fields[] = {&gradient->centerX, &gradient->centerY, &gradient->balance,
+    double* fields[] = {&gradient->centreX, &gradient->centreY, &gradient->balance,
                         &gradient->border};
     for (int k = 0; k < 4; ++k) {
       if (keys[k] == nullptr) continue;
@@ -72,7 +72,7 @@ int ParseGradientOptions(qvScriptState* L, int index, qvGradientBlock* gradient,
       *fields[k] = value;
     }
   }
-  gradient->count = 0;
+  gradient->stopCount = 0;
   if (coloursKey == nullptr) return 0;
   VmPushString(L, coloursKey);
   VmGetTable(L, index);
@@ -84,14 +84,13 @@ int ParseGradientOptions(qvScriptState* L, int index, qvGradientBlock* gradient,
     code = StoreKey(coloursKey, ERR_TABEXPECTED2);
   }
   VmSetTop(L, -2);
-  if (code == 0 && gradient->count >= 2 && multi != nullptr) *multi = 1;
+  if (code == 0 && gradient->stopCount >= 2 && multi != nullptr) *multi = 1;
   return code;
 }
 
-int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradientBlock* gradient) {
-  GetFieldInt(L, index, "gradientstyle", &gradient->style, nullptr);
-  if (gradient->style < kGradientLinear || gradient->style > kGradientConical)
-    return ERR_WRONGUSAGE;
+int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient) {
+  GetFieldInt(L, index, "gradientstyle", &gradient->type, nullptr);
+  if (gradient->type < kGradientLinear || gradient->type > kGradientConical) return ERR_WRONGUSAGE;
   GetFieldUInt(L, index, "gradientstartcolor", &gradient->startColour, nullptr);
   GetFieldUInt(L, index, "gradientendcolor", &gradient->endColour, nullptr);
   GetFieldInt(L, index, "gradientangle", &gradient->angle, nullptr);

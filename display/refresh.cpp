@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "platform/textout.h"
 
 namespace qv {
 
@@ -179,15 +180,18 @@ void TileBitMap(qvBitMap* dst, int32_t x, int32_t y, int32_t width, int32_t heig
 }
 
 int DrawGradient(qvBitMap* bitmap, int32_t left, int32_t top, int32_t width, int32_t height,
-                 const qvGradientBlock* gradient) {
-  (void)bitmap;
-  (void)left;
-  (void)top;
-  (void)width;
-  (void)height;
-  (void)gradient;
-  // The gradient kernels come with the image engine's next part.
-  return ERR_UNIMPLCMD;
+                 const qvGradient* gradient) {
+  if (bitmap == nullptr) {
+    OutputText("ERROR! DRAWGRADIENT() CALLED WITH DST=NULL!\n");
+    return 0;
+  }
+  qvBitMapLock lock;
+  if (!LockBitMap(bitmap, &lock)) return ERR_LOCKBMAP;
+  GradientRecord record{lock.pixels, lock.bytesPerPixel, lock.format, left, top, width,
+                        height,      lock.pixelsPerRow,  gradient};
+  GradientKernel(record);
+  UnLockBitMap(&lock);
+  return 0;
 }
 
 }  // namespace qv

@@ -161,6 +161,12 @@ TEST_F(CreateDisplayTest, TagRules) {
        {Num("fillstyle", 2), Num("gradientstyle", 4), Num("gradientcenterx", -0.1)},
        ERR_WRONGUSAGE},
       {"gradient style 5", {Num("fillstyle", 2), Num("gradientstyle", 5)}, ERR_WRONGUSAGE},
+      {"two stops", {Num("fillstyle", 2), List("gradientcolors", Stops(2))}, 0},
+      {"64 stops", {Num("fillstyle", 2), List("gradientcolors", Stops(64))}, 0},
+      {"linear balance is not read",
+       {Num("fillstyle", 2), Num("gradientstyle", 2), Num("gradientbalance", 1.5)},
+       0},
+      {"radial gradient", {Num("fillstyle", 2), Num("gradientstyle", 3)}, 0},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(Create(5, c.fields), c.want) << c.what;

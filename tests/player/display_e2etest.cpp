@@ -37,6 +37,18 @@ class DisplayE2eTest : public PlayerTest {
     WriteFile("d.qva", Applet(header + body));
     return Run({"-QUIET", "d.qva"});
   }
+  // Runs a Python check with the arguments; its output.
+  std::string Python(const std::string& script, const std::string& args) {
+    WriteFile("check.py", script);
+    std::string cmd = "/usr/bin/python3 " + Path("check.py") + " " + args + " 2>&1";
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, p) != nullptr) out += buffer;
+      pclose(p);
+    }
+    return out;
+  }
   // Pillow's view of a picture: "WxH MODE" and the listed pixels as r,g,b.
   std::string Pillow(const std::string& name, const std::string& points) {
     std::string cmd =
@@ -55,6 +67,49 @@ class DisplayE2eTest : public PlayerTest {
     return out;
   }
 };
+
+// Checks a picture against the stop-less angle gradient, computed here from its definition:
+// prints "ok" or the first pixel that differs.
+constexpr char kAngleCheck[] = R"(
+import math, sys
+from PIL import Image
+im = Image.open(sys.argv[1]).convert('RGB')
+W, H = im.size
+S, E, A = int(sys.argv[2], 0), int(sys.argv[3], 0), int(sys.argv[4])
+def tdiv(a, b):
+    q = abs(a) // abs(b)
+    return q if (a >= 0) == (b > 0) else -q
+th = A * math.pi / 180
+c, s = math.trunc(-255 * math.cos(th)), math.trunc(255 * math.sin(th))
+a = 360 - ((-A) % 360) if A < 0 else A % 360
+for j in range(H):
+    for i in range(W):
+        if a <= 90: num, den = s * i - c * j, s * W - c * H
+        elif a <= 180: num, den = s * i + c * (H - j), s * W + c * H
+        elif a <= 270: num, den = s * (W - i) - c * (H - j), s * W - c * H
+        else: num, den = s * (W - i) + c * j, s * W + c * H
+        t = tdiv(H * num, den) if den else 0
+        want = tuple(((S >> k) & 255) + tdiv(t * (((E >> k) & 255) - ((S >> k) & 255)), H)
+                     for k in (16, 8, 0))
+        if im.getpixel((i, j)) != want:
+            print('pixel', i, j, im.getpixel((i, j)), 'want', want)
+            sys.exit()
+print('ok')
+)";
+
+// Checks that the first picture is the nearest stretch of the second to its size.
+constexpr char kStretchCheck[] = R"(
+import sys
+from PIL import Image
+win, disp = Image.open(sys.argv[1]).convert('RGB'), Image.open(sys.argv[2]).convert('RGB')
+(W, H), (w, h) = win.size, disp.size
+for y in range(H):
+    for x in range(W):
+        if win.getpixel((x, y)) != disp.getpixel((x * w // W, y * h // H)):
+            print('pixel', x, y)
+            sys.exit()
+print('ok %dx%d from %dx%d' % (W, H, w, h))
+)";
 
 TEST_F(DisplayE2eTest, WithoutADeclarationDisplayOneOpensBlack) {
   PlayerRun r = RunApplet("");
@@ -77,6 +132,37 @@ TEST_F(DisplayE2eTest, DeclaredSizeAndColourReachTheWindow) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFile("win.bmp").size(), 58u);
   EXPECT_EQ(Pillow("win.bmp", "0,0"), "1x1 BMP RGB 254,220,186");
+}
+
+TEST_F(DisplayE2eTest, AGradientFillHasTheAngleKernelsValues) {
+  for (int angle : {0, 90, 135, 180, 200, 270, 300, -45, 405}) {
+    std::string decl =
+        ".declare display 1 \"\" width=23 height=11 fillstyle=2 color=0x102030 "
+        "endcolor=0xF0E0D0 angle=" +
+        std::to_string(angle) + "\n";
+    PlayerRun r = RunApplet(decl);
+    ASSERT_EQ(r.status, 0) << angle << r.err;
+    EXPECT_EQ(Python(kAngleCheck, Path("disp.bmp") + " 0x102030 0xF0E0D0 " + std::to_string(angle)),
+              "ok\n")
+        << angle;
+    // After opening, the window shows the display's picture.
+    EXPECT_EQ(ReadFile("win.bmp"), ReadFile("disp.bmp")) << angle;
+  }
+}
+
+TEST_F(DisplayE2eTest, AnAutoScaledWindowIsTheNearestStretch) {
+  PlayerRun r = RunApplet(
+      ".declare display 1 \"\" width=6 height=4 fillstyle=2 color=0x000000 endcolor=0xFFFFFF "
+      "angle=90 flags=0x40 scalewidth=13 scaleheight=9\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Python(kAngleCheck, Path("disp.bmp") + " 0 0xFFFFFF 90"), "ok\n");
+  EXPECT_EQ(Python(kStretchCheck, Path("win.bmp") + " " + Path("disp.bmp")), "ok 13x9 from 6x4\n");
+  // Percentages of the display's size (stored negative in the declaration).
+  r = RunApplet(
+      ".declare display 1 \"\" width=10 height=4 fillstyle=2 color=0x000000 endcolor=0xFFFFFF "
+      "angle=45 flags=0x40 scalewidth=-250 scaleheight=-150\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Python(kStretchCheck, Path("win.bmp") + " " + Path("disp.bmp")), "ok 25x6 from 10x4\n");
 }
 
 TEST_F(DisplayE2eTest, AHiddenDisplayStaysClosed) {
