@@ -306,6 +306,15 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   }
   auto* d = new (std::nothrow) qvDisplay{};
   if (d == nullptr) return ERR_MEM;
+  // A bad tag value raises through the script machine, past this frame: the guard frees the
+  // record then, as it does on every early return.
+  struct Guard {
+    qvScriptState* L;
+    qvDisplay* d;
+    ~Guard() {
+      if (d != nullptr) FreeDisplayRecord(L, d);
+    }
+  } guard{L, d};
   d->header.type = kObjectDisplay;
   d->x = d->y = kCenter;
   d->scaleX = d->scaleY = 1.0;
@@ -328,10 +337,7 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
       GetFieldInt(L, tags, "private3", &d->private3, nullptr);
     }
   }
-  if (code != 0) {
-    FreeDisplayRecord(L, d);
-    return code;
-  }
+  if (code != 0) return code;
   if (d->layerScale || (d->flags & kDisplayLayers)) d->layersOn = 1;
   if (!d->autoScale && !d->layerScale) {
     d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
@@ -348,7 +354,6 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
     }
     if (code != 0) {
       FreeBitMap(bitmap);
-      FreeDisplayRecord(L, d);
       return code;
     }
     d->ownBGPic = 1;
@@ -360,10 +365,8 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   d->cursorX = d->cursorY = d->marginLeft = 0;
   d->marginRight = d->bgpic->width - 1;
   d->window = AttachPlatformDisplay();
-  if (d->window == nullptr) {
-    FreeDisplayRecord(L, d);
-    return ERR_MEM;
-  }
+  if (d->window == nullptr) return ERR_MEM;
+  guard.d = nullptr;
   if (automatic) *id = {0, d};
   d->header.id = id->number;
   d->header.handle = id->handle;

@@ -2,6 +2,8 @@
 // and what it is refused with.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -167,9 +169,19 @@ TEST_F(CreateDisplayTest, TagRules) {
        {Num("fillstyle", 2), Num("gradientstyle", 2), Num("gradientbalance", 1.5)},
        0},
       {"radial gradient", {Num("fillstyle", 2), Num("gradientstyle", 3)}, 0},
+      // A value of the wrong type raises past the command; the record made so far is freed.
+      {"a table for a switch", {Num("width", 20), Regions("borderless", 1)}, -1},
+      {"a table for a gradient centre",
+       {Num("fillstyle", 2), Num("gradientstyle", 3), Regions("gradientcenterx", 1)},
+       -1},
   };
   for (const Case& c : kCases) {
-    EXPECT_EQ(Create(5, c.fields), c.want) << c.what;
+    int32_t word = Create(5, c.fields);
+    if (c.want == -1) {
+      EXPECT_GE(word, 1000) << c.what;
+    } else {
+      EXPECT_EQ(word, c.want) << c.what;
+    }
     if (c.want == ERR_NUMTABLEARG) {
       EXPECT_STREQ(GetErrorString(), "gradientcolors");
     }
@@ -179,6 +191,7 @@ TEST_F(CreateDisplayTest, TagRules) {
       EXPECT_EQ(d->state, kDisplayClosed) << c.what;
       EXPECT_EQ(FreeDisplayCore(L, {5, nullptr}, true), 0);
     }
+    EXPECT_EQ(*BGPicListHead(), nullptr) << c.what;  // the display's own BGPic went with it
   }
 }
 
@@ -234,6 +247,76 @@ TEST_F(CreateDisplayTest, BGPicsAndTheCurrentDisplay) {
   EXPECT_EQ(FindDisplay({0, VmToUserdata(L, -1)}, &automatic), 0);
   EXPECT_EQ(automatic, VmToUserdata(L, -1));
   VmSetTop(L, top);
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST_F(CreateDisplayTest, TextureBackgroundsTileFromTheirOffsets) {
+  // A 2 x 2 brush: 1 2 / 3 4.
+  qvObjectId brushId{4, nullptr};
+  qvBrush* brush = nullptr;
+  ASSERT_EQ(AllocBrush(&brushId, false, 2, 2, 0, false, false, false, false, &brush), 0);
+  WriteBitMapPixel(brush->bitmap, 0, 0, 1);
+  WriteBitMapPixel(brush->bitmap, 1, 0, 2);
+  WriteBitMapPixel(brush->bitmap, 0, 1, 3);
+  WriteBitMapPixel(brush->bitmap, 1, 1, 4);
+  ASSERT_EQ(Create(1, {Num("width", 5), Num("height", 3), Num("fillstyle", 3),
+                       Num("texturebrush", 4), Num("texturex", 1), Num("texturey", -3)}),
+            0);
+  qvDisplay* d = nullptr;
+  ASSERT_EQ(FindDisplay({1, nullptr}, &d), 0);
+  // x starts at source column 1; y -3 becomes -3 mod 2 + 2 = 1.
+  const uint32_t want[3][5] = {{4, 3, 4, 3, 4}, {2, 1, 2, 1, 2}, {4, 3, 4, 3, 4}};
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 5; ++x) {
+      EXPECT_EQ(ReadBitMapPixel(d->bgpic->current.bitmap, x, y), want[y][x]) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(CreateDisplayTest, TheMainDisplay) {
+  ASSERT_EQ(Create(1, {}), 0);
+  qvDisplay* first = nullptr;
+  ASSERT_EQ(FindDisplay({1, nullptr}, &first), 0);
+  EXPECT_TRUE(IsMainDisplay(first));
+  ASSERT_EQ(Create(2, {}), 0);
+  qvDisplay* second = nullptr;
+  ASSERT_EQ(FindDisplay({2, nullptr}, &second), 0);
+  EXPECT_FALSE(IsMainDisplay(first));
+  EXPECT_FALSE(IsMainDisplay(second));
+  // A whole-screen display goes to the head; the one after it is the main display.
+  ASSERT_EQ(FreeDisplayCore(L, {2, nullptr}, true), 0);
+  ASSERT_EQ(Create(3, {Num("private1", 1)}), 0);
+  EXPECT_EQ(reinterpret_cast<qvDisplay*>(*DisplayListHead())->header.id, 3);
+  EXPECT_TRUE(IsMainDisplay(first));
+}
+
+TEST_F(CreateDisplayTest, PreloadedPicturesGetPlanesOfTheirOwn) {
+  // A 3 x 1 picture from a pixel buffer whose middle pixel is the transparent colour, over a
+  // colour fill.
+  auto* buffer = new qvPixelBuffer{1, static_cast<uint32_t*>(std::malloc(4 * 4)), 4};
+  const uint32_t pixels[4] = {0xFF112233, 0xFF00FF00, 0xFF445566, 0};
+  std::memcpy(buffer->pixels, pixels, sizeof pixels);
+  qvBackfillSettings settings{};
+  settings.fillStyle = kFillColour;
+  settings.colour = 0xABCDEF;
+  qvObjectId id{6, nullptr};
+  qvBGPic* bgpic = nullptr;
+  ASSERT_EQ(AddBGPic(&id, false, 0, 3, 1, 4, buffer, nullptr, nullptr, 0x00FF00, nullptr, nullptr,
+                     &settings, &bgpic),
+            0);
+  ASSERT_EQ(ResolvePreloadedBGPics(L), 0);
+  EXPECT_EQ(bgpic->pixelBuffer, nullptr);
+  ASSERT_NE(bgpic->current.bitmap, nullptr);
+  EXPECT_EQ(bgpic->current.bitmap, bgpic->original.bitmap);
+  EXPECT_EQ(bgpic->current.mask, nullptr);
+  EXPECT_EQ(ReadBitMapPixel(bgpic->current.bitmap, 0, 0), 0x112233u);
+  EXPECT_EQ(ReadBitMapPixel(bgpic->current.bitmap, 1, 0), 0xABCDEFu);
+  EXPECT_EQ(ReadBitMapPixel(bgpic->current.bitmap, 2, 0), 0x445566u);
 }
 
 }  // namespace
