@@ -258,6 +258,30 @@ size_t ReadFileQ(qvFile* file, void* buffer, size_t count) {
   return n;
 }
 
+size_t ReadUntilQ(qvFile* file, void* buffer, size_t count, int delimiter) {
+  if (count == 0) return 0;
+  if (file->chunk) {
+    if (file->position >= file->length) return 0;
+    count = size_t(std::min<uint64_t>(count, uint64_t(file->length - file->position)));
+  }
+  if (file->memory) {
+    const uint8_t* from = file->memory + file->position;
+    const void* hit = std::memchr(from, delimiter, count);
+    if (hit) count = size_t(static_cast<const uint8_t*>(hit) - from) + 1;
+    std::memcpy(buffer, from, count);
+    file->position += int64_t(count);
+    return count;
+  }
+  if (!file->stream) return 0;
+  if (file->lastWasWrite) {
+    SeekDiskFile(file->stream, file->start + file->position, qvSeekFrom::kStart);
+    file->lastWasWrite = false;
+  }
+  size_t n = ReadDiskFileUntil(file->stream, buffer, count, delimiter);
+  file->position += int64_t(n);
+  return n;
+}
+
 int ReadByteQ(qvFile* file) {
   uint8_t byte;
   return ReadFileQ(file, &byte, 1) == 1 ? byte : -1;

@@ -100,6 +100,8 @@ int CloseFileQ(qvFile* file);
 int64_t SeekFileQ(qvFile* file, int64_t offset, int mode);
 size_t ReadFileQ(qvFile* file, void* buffer, size_t count);
 int ReadByteQ(qvFile* file);  // 0-255, or -1
+// ReadFileQ that stops after the first byte equal to `delimiter` (0-255).
+size_t ReadUntilQ(qvFile* file, void* buffer, size_t count, int delimiter);
 size_t WriteFileQ(qvFile* file, const void* buffer, size_t count);
 int WriteByteQ(qvFile* file, int byte);  // the byte written, or -1
 int FlushFileQ(qvFile* file);            // 1

@@ -39,5 +39,8 @@ void FreeSystemLibrary();
 void FreeSoundLibrary(qvScriptState* L);
 // Shutdown: closes every connection, server and UDP object.
 void FreeNetworkLibrary();
+// Shutdown, before the machine closes: closes the files, directory scans and deletes the
+// temporary files that the dos library handed out.
+void FreeDosLibrary(qvScriptState* L);
 
 }  // namespace qv

@@ -118,6 +118,9 @@ bool CloseDiskFile(qvDiskFile* file);
 // Between a write and a read (either order) the position must be set with SeekDiskFile.
 size_t ReadDiskFile(qvDiskFile* file, void* buffer, size_t count);
 size_t WriteDiskFile(qvDiskFile* file, const void* buffer, size_t count);
+// Reads like ReadDiskFile but stops after the first byte equal to `delimiter` (0-255): lines
+// without a call per byte.
+size_t ReadDiskFileUntil(qvDiskFile* file, void* buffer, size_t count, int delimiter);
 // Sets the position (past the end is allowed); false when it would lie before the start or the
 // system refuses, and then the position is unchanged.
 bool SeekDiskFile(qvDiskFile* file, int64_t offset, qvSeekFrom from);

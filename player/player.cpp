@@ -315,6 +315,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   FreeSystemLibrary();
   FreeNetworkLibrary();
   FreeEventLibrary(L);
+  if (L != nullptr) FreeDosLibrary(L);
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
 

@@ -343,9 +343,10 @@ struct qvDiskFile {
 };
 
 qvDiskFile* OpenDiskFile(const char* name, qvDiskFileMode mode) {
-  const char* how = mode == qvDiskFileMode::kRead    ? "rb"
-                    : mode == qvDiskFileMode::kWrite ? "wb"
-                                                     : "r+b";
+  // "e": programs that the player starts inherit none of its files.
+  const char* how = mode == qvDiskFileMode::kRead    ? "rbe"
+                    : mode == qvDiskFileMode::kWrite ? "wbe"
+                                                     : "r+be";
   FILE* stream = fopen(NativeName(name).c_str(), how);
   if (!stream) return nullptr;
   // Linux opens a directory for reading; its reads would only fail later.
@@ -368,6 +369,20 @@ bool CloseDiskFile(qvDiskFile* file) {
 
 size_t ReadDiskFile(qvDiskFile* file, void* buffer, size_t count) {
   return fread(buffer, 1, count, file->stream);
+}
+
+size_t ReadDiskFileUntil(qvDiskFile* file, void* buffer, size_t count, int delimiter) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  size_t n = 0;
+  flockfile(file->stream);
+  while (n < count) {
+    int c = getc_unlocked(file->stream);
+    if (c == EOF) break;
+    out[n++] = static_cast<unsigned char>(c);
+    if (c == delimiter) break;
+  }
+  funlockfile(file->stream);
+  return n;
 }
 
 size_t WriteDiskFile(qvDiskFile* file, const void* buffer, size_t count) {

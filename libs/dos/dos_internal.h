@@ -1,0 +1,26 @@
+// What the dos library's command files share: its constants, the parts of its opener and
+// teardown, and the I/O mode.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+struct qvScriptState;
+
+// Modes of OpenFile.
+inline constexpr int32_t kModeReadWrite = 1004;
+inline constexpr int32_t kModeRead = 1005;
+inline constexpr int32_t kModeWrite = 1006;
+// Seek's stand-in for the length.
+inline constexpr double kEofPosition = -1;
+// SetIOMode: single bytes through the byte operations, or through one-byte blocks.
+inline constexpr int32_t kIoBuffered = 0;
+inline constexpr int32_t kIoUnbuffered = 1;
+
+// file_commands.cpp: the file list and the "DOSFILE" metatable; 0 or ERR_MEM.
+int32_t RegisterDosFiles(qvScriptState* L);
+void FreeDosFiles(qvScriptState* L);
+int32_t GetDosIoMode();
+
+}  // namespace qv

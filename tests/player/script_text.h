@@ -1,0 +1,329 @@
+// A small script notation for end-to-end tests, turned into the assembler's text so that a test
+// reads like the script it stands for:
+//
+//   x = OpenFile(Nil, "a.bin", 1006)   ; a global
+//   do WriteInt(x, -2)                 ; a call whose results are dropped
+//   ReadInt(x)                         ; prints "ReadInt(x)" and every result (DebugPrint)
+//   for i = 1, 3 ... end               ; numeric loop;  for v in Expr ... end: generic loop
+//   break                              ; leaves the innermost loop
+//   function cb(msg) ... return Expr end   ; a function, used as @cb
+//
+// Expressions: numbers, "strings" (the assembler's escapes), Nil, names (parameters, loop
+// variables, else globals), name.field, Name(args) (commands are globals), @function and table
+// constructors {expr, key = expr, [expr] = expr} (positional items from index 0). A failing
+// command prints "error <code> <command>" through the error handler that every script installs.
+#pragma once
+
+#include <cctype>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qv::testing {
+
+class ScriptText {
+ public:
+  // The assembler text of the whole program.
+  static std::string Translate(const std::string& source) {
+    ScriptText t;
+    std::istringstream in(source);
+    std::string line;
+    while (std::getline(in, line)) t.lines_.push_back(line);
+    return t.Program();
+  }
+
+ private:
+  struct Function {
+    std::string name;
+    std::vector<std::string> params;
+    std::ostringstream code;
+    std::map<std::string, int> locals;
+    int base = 0;  // first free register for statements
+    std::vector<std::string> breakLabels;
+  };
+
+  std::vector<std::string> lines_;
+  size_t at_ = 0;
+  int labels_ = 0;
+  std::vector<std::string> children_;
+
+  // ---- lexing one line ----
+  std::string text_;
+  size_t pos_ = 0;
+
+  [[noreturn]] void Fail(const std::string& why) const {
+    throw std::runtime_error("script line " + std::to_string(at_) + ": " + why + ": " + text_);
+  }
+  void Skip() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  }
+  bool Peek(char c) {
+    Skip();
+    return pos_ < text_.size() && text_[pos_] == c;
+  }
+  bool Take(char c) {
+    if (!Peek(c)) return false;
+    ++pos_;
+    return true;
+  }
+  void Expect(char c) {
+    if (!Take(c)) Fail(std::string("expected ") + c);
+  }
+  std::string Word() {
+    Skip();
+    size_t from = pos_;
+    while (pos_ < text_.size() &&
+           (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
+      ++pos_;
+    }
+    return text_.substr(from, pos_ - from);
+  }
+  static std::string Lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  }
+  std::string Label() { return "L" + std::to_string(labels_++); }
+
+  // ---- expressions: the value goes to register r ----
+  // A call keeps `results` results ("all": every one); returns true when the value was a call.
+  bool Expr(Function& f, int r, const char* results = "1") {
+    Skip();
+    if (pos_ >= text_.size()) Fail("expression expected");
+    char c = text_[pos_];
+    if (c == '"') {
+      size_t from = pos_++;
+      while (pos_ < text_.size() && text_[pos_] != '"') pos_ += text_[pos_] == '\\' ? 2 : 1;
+      if (pos_ >= text_.size()) Fail("unterminated string");
+      ++pos_;
+      f.code << "  LOADCONST R" << r << ", " << text_.substr(from, pos_ - from) << "\n";
+      return false;
+    }
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.') {
+      size_t from = pos_++;
+      while (pos_ < text_.size() &&
+             (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.')) {
+        ++pos_;
+      }
+      f.code << "  LOADCONST R" << r << ", " << text_.substr(from, pos_ - from) << "\n";
+      return false;
+    }
+    if (c == '@') {
+      ++pos_;
+      f.code << "  CLOSURE R" << r << ", " << Word() << "\n";
+      return false;
+    }
+    if (c == '{') {
+      ++pos_;
+      f.code << "  NEWTABLE R" << r << ", 0, 0\n";
+      int index = 0;
+      while (!Take('}')) {
+        size_t save = pos_;
+        std::string key = Word();
+        if (Take('[')) {
+          Expr(f, r + 1);
+          Expect(']');
+          Expect('=');
+          Expr(f, r + 2);
+          f.code << "  SETTABLE R" << r << ", R" << r + 1 << ", R" << r + 2 << "\n";
+        } else if (!key.empty() && Peek('=')) {
+          Take('=');
+          Expr(f, r + 1);
+          f.code << "  SETTABLE R" << r << ", \"" << key << "\", R" << r + 1 << "\n";
+        } else {
+          pos_ = save;
+          Expr(f, r + 1);
+          f.code << "  SETTABLE R" << r << ", " << index++ << ", R" << r + 1 << "\n";
+        }
+        Take(',');
+      }
+      return false;
+    }
+    std::string name = Word();
+    if (name.empty()) Fail("expression expected");
+    if (name == "Nil" || name == "nil") {
+      f.code << "  LOADNIL R" << r << ", R" << r << "\n";
+      return false;
+    }
+    auto local = f.locals.find(name);
+    if (local != f.locals.end()) {
+      f.code << "  MOVE R" << r << ", R" << local->second << "\n";
+    } else {
+      f.code << "  GETGLOBAL R" << r << ", \"" << Lower(name) << "\"\n";
+    }
+    while (Take('.')) {
+      f.code << "  GETTABLE R" << r << ", R" << r << ", \"" << Word() << "\"\n";
+    }
+    if (!Take('(')) return false;
+    // Arguments keep one result each.
+    int n = 0;
+    while (!Take(')')) {
+      Expr(f, r + 1 + n);
+      ++n;
+      Take(',');
+    }
+    f.code << "  CALL R" << r << ", nargs=" << n << ", nres=" << results << "\n";
+    return true;
+  }
+
+  // ---- statements ----
+  void Statement(Function& f) {
+    size_t save = pos_;
+    std::string word = Word();
+    if (word == "do") {
+      Expr(f, f.base, "0");
+      return;
+    }
+    if (word == "break") {
+      if (f.breakLabels.empty()) Fail("break outside a loop");
+      f.code << "  JUMP @" << f.breakLabels.back() << "\n";
+      return;
+    }
+    if (word == "return") {
+      Skip();
+      if (pos_ >= text_.size()) {
+        f.code << "  RETURN R0, n=0\n";
+        return;
+      }
+      Expr(f, f.base);
+      f.code << "  RETURN R" << f.base << ", n=1\n";
+      return;
+    }
+    if (word == "for") {
+      For(f);
+      return;
+    }
+    if (!word.empty() && Take('=')) {
+      Expr(f, f.base);
+      auto local = f.locals.find(word);
+      if (local != f.locals.end()) {
+        f.code << "  MOVE R" << local->second << ", R" << f.base << "\n";
+      } else {
+        f.code << "  SETGLOBAL R" << f.base << ", \"" << Lower(word) << "\"\n";
+      }
+      return;
+    }
+    pos_ = save;
+    Skip();
+    std::string shown = text_.substr(pos_);
+    std::string escaped;
+    for (char ch : shown) {
+      if (ch == '"' || ch == '\\') escaped += '\\';
+      escaped += ch;
+    }
+    int r = f.base;
+    f.code << "  GETGLOBAL R" << r << ", \"debugprint\"\n";
+    f.code << "  LOADCONST R" << r + 1 << ", \"" << escaped << "\"\n";
+    if (Expr(f, r + 2, "all")) {
+      f.code << "  CALL R" << r << ", nargs=top, nres=0\n";
+    } else {
+      f.code << "  CALL R" << r << ", nargs=2, nres=0\n";
+    }
+  }
+
+  void For(Function& f) {
+    std::string var = Word();
+    int a = f.base;
+    std::string body = Label(), test = Label(), done = Label();
+    if (Take('=')) {
+      Expr(f, a);
+      Expect(',');
+      Expr(f, a + 1);
+      f.code << "  LOADCONST R" << a + 2 << ", 1\n";
+      f.code << "  SUB R" << a << ", R" << a << ", R" << a + 2 << "\n";
+      f.code << "  JUMP @" << test << "\n" << body << ":\n";
+      f.locals[var] = a;
+      f.base = a + 3;
+      f.breakLabels.push_back(done);
+      Block(f);
+      f.breakLabels.pop_back();
+      f.locals.erase(var);
+      f.base = a;
+      f.code << test << ":\n  FORLOOP R" << a << ", @" << body << "\n" << done << ":\n";
+      return;
+    }
+    if (Word() != "in") Fail("'=' or 'in' expected");
+    // The iterator's call keeps three results: function, state, control.
+    Expr(f, a, "3");
+    f.code << "  JUMP @" << test << "\n" << body << ":\n";
+    f.locals[var] = a + 2;
+    f.base = a + 6;
+    f.breakLabels.push_back(done);
+    Block(f);
+    f.breakLabels.pop_back();
+    f.locals.erase(var);
+    f.base = a;
+    f.code << test << ":\n  FORINLOOP R" << a << ", vars=1\n  JUMP @" << body << "\n"
+           << done << ":\n";
+  }
+
+  // Statements up to the matching "end".
+  void Block(Function& f) {
+    while (at_ < lines_.size()) {
+      text_ = lines_[at_++];
+      size_t semi = text_.find(';');
+      if (semi != std::string::npos && text_.find('"') > semi) text_.resize(semi);
+      pos_ = 0;
+      Skip();
+      if (pos_ >= text_.size()) continue;
+      size_t save = pos_;
+      std::string word = Word();
+      if (word == "end") return;
+      if (word == "function") {
+        FunctionDef();
+        continue;
+      }
+      pos_ = save;
+      f.code << "  .line " << at_ << "\n";
+      Statement(f);
+      Skip();
+      if (pos_ < text_.size()) Fail("unexpected text");
+    }
+  }
+
+  void FunctionDef() {
+    Function g;
+    g.name = Word();
+    Expect('(');
+    while (!Take(')')) {
+      std::string p = Word();
+      if (p.empty()) Fail("parameter expected");
+      g.locals[p] = int(g.params.size());
+      g.params.push_back(p);
+      Take(',');
+    }
+    g.base = int(g.params.size());
+    Block(g);
+    std::ostringstream out;
+    out << "  .function " << g.name << "\n";
+    if (!g.params.empty()) {
+      out << "    .param";
+      for (const auto& p : g.params) out << " \"" << p << "\"";
+      out << "\n";
+    }
+    out << g.code.str() << "  RETURN R0, n=0\n  .end\n";
+    children_.push_back(out.str());
+  }
+
+  std::string Program() {
+    Function main;
+    main.name = "main";
+    main.base = 0;
+    std::ostringstream head;
+    head << "  GETGLOBAL R0, \"raiseonerror\"\n  CLOSURE R1, onerror__\n"
+         << "  CALL R0, nargs=1, nres=0\n";
+    Block(main);
+    std::ostringstream out;
+    out << ".function main\n  .source \"@t.qvs\"\n"
+        << head.str() << main.code.str() << "  RETURN R0, n=0\n";
+    for (const auto& c : children_) out << c;
+    out << "  .function onerror__\n    .param \"code\" \"message\" \"func\" \"line\"\n"
+        << "    GETGLOBAL R4, \"debugprint\"\n    LOADCONST R5, \"error\"\n"
+        << "    MOVE R6, R0\n    MOVE R7, R2\n    CALL R4, nargs=3, nres=0\n"
+        << "    RETURN R0, n=0\n  .end\n.end\n";
+    return out.str();
+  }
+};
+
+}  // namespace qv::testing
