@@ -448,10 +448,11 @@ TEST_F(CliTest, VocabularyLists) {
   for (std::string line; std::getline(cin, line);) constants.insert(line);
   // The error codes, 95 other system constants, the math library's one, the event library's 24,
   // the sound library's 7, the network library's 10, the graphics library's 32, the display
-  // library's 14 and the brush library's 10.
-  EXPECT_EQ(constants.size(), ErrorNames().size() + 96 + 24 + 7 + 10 + 32 + 14 + 10);
-  for (const char* name : {"err_none", "err_mem", "err_nomimeviewer", "seconds", "lightuserdata",
-                           "pi", "joynodir", "onbuttonrightclick", "receiveline", "networkudp"}) {
+  // library's 14, the brush library's 10 and the dos library's 32.
+  EXPECT_EQ(constants.size(), ErrorNames().size() + 96 + 24 + 7 + 10 + 32 + 14 + 10 + 32);
+  for (const char* name :
+       {"err_none", "err_mem", "err_nomimeviewer", "seconds", "lightuserdata", "pi", "joynodir",
+        "onbuttonrightclick", "receiveline", "networkudp", "mode_readwrite", "dostype_directory"}) {
     EXPECT_EQ(constants.count(name), 1u) << name;
   }
 
