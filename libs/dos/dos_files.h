@@ -17,7 +17,7 @@ enum : int32_t { kDosAccessRead = 0, kDosAccessWrite = 1, kDosAccessReadWrite = 
 
 struct qvDosFile {
   qvObjectHeader header;  // type FILE
-  int32_t openArg;  // the mode the script gave
+  int32_t openArg;        // the mode the script gave
   int32_t access;
   int64_t position;  // the current byte offset
   int64_t length;    // taken at open, raised by writes
