@@ -1,5 +1,6 @@
 #include "core/checksum.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -78,6 +79,57 @@ std::array<uint32_t, 256> MakeCrcTable() {
 const std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 }  // namespace
+
+void Md5Init(qvMd5* md5) {
+  md5->state[0] = 0x67452301;
+  md5->state[1] = 0xefcdab89;
+  md5->state[2] = 0x98badcfe;
+  md5->state[3] = 0x10325476;
+  md5->length = 0;
+}
+
+void Md5Update(qvMd5* md5, const void* data, size_t size) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  size_t used = size_t(md5->length % 64);
+  md5->length += size;
+  if (used > 0) {
+    size_t take = std::min(size, 64 - used);
+    std::memcpy(md5->block + used, p, take);
+    p += take;
+    size -= take;
+    if (used + take < 64) return;
+    Md5Block(md5->state, md5->block);
+  }
+  for (; size >= 64; size -= 64, p += 64) Md5Block(md5->state, p);
+  if (size > 0) std::memcpy(md5->block, p, size);
+}
+
+void Md5Final(qvMd5* md5, uint8_t digest[16]) {
+  size_t left = size_t(md5->length % 64);
+  // The tail, the 0x80 marker, zeros and the bit length fill one or two last blocks.
+  uint8_t tail[128] = {};
+  std::memcpy(tail, md5->block, left);
+  tail[left] = 0x80;
+  size_t tailSize = left < 56 ? 64 : 128;
+  uint64_t bits = md5->length * 8;
+  for (int i = 0; i < 8; ++i) tail[tailSize - 8 + i] = uint8_t(bits >> (8 * i));
+  Md5Block(md5->state, tail);
+  if (tailSize == 128) Md5Block(md5->state, tail + 64);
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) digest[i * 4 + j] = uint8_t(md5->state[i] >> (8 * j));
+  }
+}
+
+void Md5FinalHex(qvMd5* md5, char hex[33]) {
+  static const char kDigits[] = "0123456789abcdef";
+  uint8_t digest[16];
+  Md5Final(md5, digest);
+  for (size_t i = 0; i < 16; ++i) {
+    hex[i * 2] = kDigits[digest[i] >> 4];
+    hex[i * 2 + 1] = kDigits[digest[i] & 15];
+  }
+  hex[32] = '\0';
+}
 
 void Md5Digest(const void* data, size_t size, uint8_t digest[16]) {
   uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};

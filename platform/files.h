@@ -76,6 +76,21 @@ bool GetFullPath(const char* name, char* buffer, size_t size);
 bool GetRealPath(const char* name, char* buffer, size_t size);
 // True when both names reach one existing file (links followed); false when either is missing.
 bool IsSameDiskFile(const char* a, const char* b);
+// True when the name itself is a symbolic link (whatever it points to, also nothing).
+bool IsSymbolicLink(const char* name);
+// The text of the link `name`: true, or false when it is no link or the text does not fit.
+bool ReadSymbolicLink(const char* name, char* buffer, size_t size);
+// Makes `name` a symbolic link holding `target`: true, or false (it exists, or no right).
+bool MakeSymbolicLink(const char* target, const char* name);
+// Renames `from` over `to`, replacing a file there in one step: true, or false on failure.
+bool ReplaceFile(const char* from, const char* to);
+// A name in the directory of `target` that no file has now, for writing a file beside its
+// target before it replaces it: true, or false when it does not fit.
+bool MakeSiblingTempName(const char* target, char* buffer, size_t size);
+// Gives `to` the permission bits of `from`: true, or false when either cannot be examined.
+bool CopyPermissions(const char* from, const char* to);
+// Lets everybody who may read the file run it: true, or false on failure.
+bool MakeExecutable(const char* name);
 // Sets last access and last write (the creation time cannot be set here): true, or false on
 // failure.
 bool SetFileDates(const char* name, const qvFileTime times[3]);

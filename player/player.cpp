@@ -315,7 +315,10 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   FreeSystemLibrary();
   FreeNetworkLibrary();
   FreeEventLibrary(L);
-  if (L != nullptr) FreeDosLibrary(L);
+  if (L != nullptr) {
+    FreeDosLibrary(L);
+    FreeMemBlockLibrary(L);
+  }
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
 

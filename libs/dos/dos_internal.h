@@ -1,7 +1,8 @@
 // What the dos library's command files share: its constants, the parts of its opener and
-// teardown, and the I/O mode.
+// teardown, and the helpers that more than one file needs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qv {
@@ -22,5 +23,20 @@ inline constexpr int32_t kIoUnbuffered = 1;
 int32_t RegisterDosFiles(qvScriptState* L);
 void FreeDosFiles(qvScriptState* L);
 int32_t GetDosIoMode();
+
+// dir_commands.cpp: the directory list; 0 or ERR_MEM.
+int32_t RegisterDosDirectories();
+// Closes the directory objects and deletes the temporary files handed out.
+void FreeDosDirectories(qvScriptState* L);
+// Makes the directory with every missing level: 0, or ERR_CREATEDIR (the path stored) when a
+// level cannot be made or is a file.
+int32_t MakeAllDirectories(const char* path);
+
+// whole_commands.cpp: releases the string files the script left defined.
+void FreeStringFiles();
+// Writes the bytes as the whole file `name`, through a temporary file beside it renamed over it
+// when complete: on failure the old file stays as it was. 0, ERR_WRITEFILE or ERR_WRITE (the name
+// stored).
+int32_t WriteWholeFile(const char* name, const void* data, size_t size);
 
 }  // namespace qv

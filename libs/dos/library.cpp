@@ -10,18 +10,69 @@ namespace qv {
 namespace {
 
 const qvLibraryRow kCommands[] = {
-    {"OpenFile", cmd::OpenFile},         {"Eof", cmd::Eof},
-    {"ReadChr", cmd::ReadChr},           {"ReadLine", cmd::ReadLine},
-    {"ReadString", cmd::ReadString},     {"Seek", cmd::Seek},
-    {"WriteChr", cmd::WriteChr},         {"WriteLine", cmd::WriteLine},
-    {"WriteString", cmd::WriteString},   {"CloseFile", cmd::CloseFile},
-    {"WriteShort", cmd::WriteShort},     {"WriteInt", cmd::WriteInt},
-    {"WriteFloat", cmd::WriteFloat},     {"ReadShort", cmd::ReadShort},
-    {"ReadInt", cmd::ReadInt},           {"ReadFloat", cmd::ReadFloat},
-    {"FilePos", cmd::FilePos},           {"FlushFile", cmd::FlushFile},
-    {"SetIOMode", cmd::SetIOMode},       {"FileLength", cmd::FileLength},
-    {"CompressFile", cmd::CompressFile}, {"DecompressFile", cmd::DecompressFile},
-    {"FileLines", cmd::FileLines},       {nullptr, nullptr},
+    {"OpenFile", cmd::OpenFile},
+    {"Eof", cmd::Eof},
+    {"ReadChr", cmd::ReadChr},
+    {"ReadLine", cmd::ReadLine},
+    {"ReadString", cmd::ReadString},
+    {"Seek", cmd::Seek},
+    {"WriteChr", cmd::WriteChr},
+    {"WriteLine", cmd::WriteLine},
+    {"WriteString", cmd::WriteString},
+    {"Exists", cmd::Exists},
+    {"FileSize", cmd::FileSize},
+    {"PathPart", cmd::PathPart},
+    {"FilePart", cmd::FilePart},
+    {"MakeDirectory", cmd::MakeDirectory},
+    {"GetVolumeInfo", cmd::GetVolumeInfo},
+    {"DeleteFile", cmd::DeleteFile},
+    {"Execute", cmd::Execute},
+    {"Run", cmd::Run},
+    {"ChangeDirectory", cmd::ChangeDirectory},
+    {"GetVolumeName", cmd::GetVolumeName},
+    {"CloseFile", cmd::CloseFile},
+    {"ReadDirectory", cmd::ReadDirectory},
+    {"FullPath", cmd::FullPath},
+    {"CopyFile", cmd::CopyFile},
+    {"Rename", cmd::Rename},
+    {"IsDirectory", cmd::IsDirectory},
+    {"CRC32", cmd::CRC32},
+    {"WriteShort", cmd::WriteShort},
+    {"WriteInt", cmd::WriteInt},
+    {"WriteFloat", cmd::WriteFloat},
+    {"ReadShort", cmd::ReadShort},
+    {"ReadInt", cmd::ReadInt},
+    {"ReadFloat", cmd::ReadFloat},
+    {"FilePos", cmd::FilePos},
+    {"MatchPattern", cmd::MatchPattern},
+    {"FlushFile", cmd::FlushFile},
+    {"SetIOMode", cmd::SetIOMode},
+    {"GetFileAttributes", cmd::GetFileAttributes},
+    {"SetFileAttributes", cmd::SetFileAttributes},
+    {"GetTempFileName", cmd::GetTempFileName},
+    {"FileLength", cmd::FileLength},
+    {"CompressFile", cmd::CompressFile},
+    {"DecompressFile", cmd::DecompressFile},
+    {"OpenDirectory", cmd::OpenDirectory},
+    {"CloseDirectory", cmd::CloseDirectory},
+    {"NextDirectoryEntry", cmd::NextDirectoryEntry},
+    {"WriteFunction", cmd::WriteFunction},
+    {"ReadFunction", cmd::ReadFunction},
+    {"DefineVirtualFile", cmd::DefineVirtualFile},
+    {"ReadTable", cmd::ReadTable},
+    {"WriteTable", cmd::WriteTable},
+    {"GetCurrentDirectory", cmd::GetCurrentDirectory},
+    {"ApplyPatch", cmd::ApplyPatch},
+    {"DefineVirtualFileFromString", cmd::DefineVirtualFileFromString},
+    {"UndefineVirtualStringFile", cmd::UndefineVirtualStringFile},
+    {"FileToString", cmd::FileToString},
+    {"StringToFile", cmd::StringToFile},
+    {"GetEnv", cmd::GetEnv},
+    {"SetEnv", cmd::SetEnv},
+    {"UnsetEnv", cmd::UnsetEnv},
+    {"MD5", cmd::MD5},
+    {"FileLines", cmd::FileLines},
+    {nullptr, nullptr},
 };
 
 const qvConstantRow kConstants[] = {
@@ -60,12 +111,19 @@ const qvConstantRow kConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-int32_t OpenDos(qvScriptState* L) { return RegisterDosFiles(L); }
+int32_t OpenDos(qvScriptState* L) {
+  int32_t code = RegisterDosFiles(L);
+  return code != 0 ? code : RegisterDosDirectories();
+}
 
 }  // namespace
 
 const qvLibrary kDosLibrary{"dos", kCommands, kConstants, OpenDos};
 
-void FreeDosLibrary(qvScriptState* L) { FreeDosFiles(L); }
+void FreeDosLibrary(qvScriptState* L) {
+  FreeDosFiles(L);
+  FreeDosDirectories(L);
+  FreeStringFiles();
+}
 
 }  // namespace qv

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -258,6 +259,57 @@ bool IsSameDiskFile(const char* a, const char* b) {
   struct stat sa, sb;
   return stat(NativeName(a).c_str(), &sa) == 0 && stat(NativeName(b).c_str(), &sb) == 0 &&
          sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool IsSymbolicLink(const char* name) {
+  struct stat st;
+  return lstat(NativeName(name).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool ReadSymbolicLink(const char* name, char* buffer, size_t size) {
+  if (size == 0) return false;
+  ssize_t n = readlink(NativeName(name).c_str(), buffer, size);
+  if (n < 0 || size_t(n) >= size) return false;
+  buffer[n] = '\0';
+  return true;
+}
+
+bool MakeSymbolicLink(const char* target, const char* name) {
+  return symlink(target, NativeName(name).c_str()) == 0;
+}
+
+bool ReplaceFile(const char* from, const char* to) {
+  return rename(NativeName(from).c_str(), NativeName(to).c_str()) == 0;
+}
+
+bool MakeSiblingTempName(const char* target, char* buffer, size_t size) {
+  static std::atomic<unsigned> counter{0};
+  std::string path = NativeName(target);
+  size_t slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + ".qv" + std::to_string(getpid()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + ".part";
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0) return CopyOut(name, buffer, size);
+  }
+  return false;
+}
+
+bool CopyPermissions(const char* from, const char* to) {
+  struct stat st;
+  return stat(NativeName(from).c_str(), &st) == 0 &&
+         chmod(NativeName(to).c_str(), st.st_mode & 07777) == 0;
+}
+
+bool MakeExecutable(const char* name) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  // Execute where read is allowed.
+  mode |= (mode & 0444) >> 2;
+  return chmod(path.c_str(), mode) == 0;
 }
 
 bool SetFileDates(const char* name, const qvFileTime times[3]) {

@@ -259,4 +259,45 @@ bool GetProgramPath(char* buffer, size_t size) {
   return true;
 }
 
+bool FindProgramOnPath(const char* name, char* buffer, size_t size) {
+  if (name == nullptr || *name == '\0' || std::strchr(name, '/') != nullptr) return false;
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::string dirs = path;
+  size_t from = 0;
+  while (from <= dirs.size()) {
+    size_t to = dirs.find(':', from);
+    if (to == std::string::npos) to = dirs.size();
+    std::string dir = dirs.substr(from, to - from);
+    std::string full = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    struct stat st;
+    if (stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(full.c_str(), X_OK) == 0) {
+      if (full.size() >= size) return false;
+      std::memcpy(buffer, full.c_str(), full.size() + 1);
+      return true;
+    }
+    from = to + 1;
+  }
+  return false;
+}
+
+char* GetEnvVar(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? strdup(value) : nullptr;
+}
+
+int SetEnvVar(const char* name, const char* value) {
+  if (*name == '\0' || std::strchr(name, '=') != nullptr || setenv(name, value, 1) != 0) {
+    return ERR_SETENV;
+  }
+  return 0;
+}
+
+int UnsetEnvVar(const char* name) {
+  if (*name == '\0' || std::strchr(name, '=') != nullptr || unsetenv(name) != 0) {
+    return ERR_UNSETENV;
+  }
+  return 0;
+}
+
 }  // namespace qv

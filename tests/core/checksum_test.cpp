@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,6 +34,26 @@ TEST(Checksum, Md5MatchesRfc1321) {
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
   for (const Case& c : cases) EXPECT_EQ(Md5(c.text), c.digest) << c.text;
+}
+
+// A digest fed in pieces equals the whole one wherever the pieces split the 64-byte blocks.
+TEST(Checksum, Md5InPiecesEqualsTheWhole) {
+  std::string data;
+  for (int i = 0; i < 300; ++i) data += char(i * 13 + 5);
+  for (size_t size : {0, 1, 55, 56, 63, 64, 65, 128, 300}) {
+    char whole[33];
+    Md5Hex(data.data(), size, whole);
+    for (size_t piece : {1, 3, 63, 64, 100}) {
+      qvMd5 md5;
+      Md5Init(&md5);
+      for (size_t at = 0; at < size; at += piece) {
+        Md5Update(&md5, data.data() + at, std::min(piece, size - at));
+      }
+      char hex[33];
+      Md5FinalHex(&md5, hex);
+      EXPECT_STREQ(hex, whole) << size << " in pieces of " << piece;
+    }
+  }
 }
 
 TEST(Checksum, Crc32MatchesTheCheckValueAndContinues) {

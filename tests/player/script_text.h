@@ -7,6 +7,7 @@
 //   for i = 1, 3 ... end               ; numeric loop;  for v in Expr ... end: generic loop
 //   break                              ; leaves the innermost loop
 //   function cb(msg) ... return Expr end   ; a function, used as @cb
+//   .link "name" "path"                ; an applet directive (lines that start with ".")
 //
 // Expressions: numbers, "strings" (the assembler's escapes), Nil, names (parameters, loop
 // variables, else globals), name.field, Name(args) (commands are globals), @function and table
@@ -48,6 +49,7 @@ class ScriptText {
   size_t at_ = 0;
   int labels_ = 0;
   std::vector<std::string> children_;
+  std::vector<std::string> directives_;
 
   // ---- lexing one line ----
   std::string text_;
@@ -267,6 +269,10 @@ class ScriptText {
       pos_ = 0;
       Skip();
       if (pos_ >= text_.size()) continue;
+      if (text_[pos_] == '.') {
+        directives_.push_back(text_.substr(pos_));
+        continue;
+      }
       size_t save = pos_;
       std::string word = Word();
       if (word == "end") return;
@@ -315,6 +321,7 @@ class ScriptText {
          << "  CALL R0, nargs=1, nres=0\n";
     Block(main);
     std::ostringstream out;
+    for (const auto& d : directives_) out << d << "\n";
     out << ".function main\n  .source \"@t.qvs\"\n"
         << head.str() << main.code.str() << "  RETURN R0, n=0\n";
     for (const auto& c : children_) out << c;
