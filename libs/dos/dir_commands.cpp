@@ -11,6 +11,7 @@
 #include "base/support.h"
 #include "core/args.h"
 #include "core/dos_names.h"
+#include "core/events.h"
 #include "core/registry.h"
 #include "core/tables.h"
 #include "core/vfile.h"
@@ -155,10 +156,16 @@ int32_t RunProgram(qvScriptState* L, RunMode mode) {
   const char* line = VmCheckString(L, 1);
   std::string program, arguments;
   if (!SplitCommandLine(line, &program, &arguments)) return ERR_WRONGUSAGE;
+  bool reset = VmOptInt(L, 2, 1) != 0;
   std::string path;
   int32_t code = ResolveProgram(L, program, &path);
   if (code != 0) return code;
-  return ExecuteProgram(path.c_str(), arguments.c_str(), mode, nullptr);
+  code = ExecuteProgram(path.c_str(), arguments.c_str(), mode, nullptr);
+  // Keys and buttons pressed while the program ran were meant for it.
+  if (code == 0 && reset && CurrentDisplayInput() != nullptr) {
+    ResetDisplayInputState(CurrentDisplayInput());
+  }
+  return code;
 }
 
 }  // namespace
