@@ -71,6 +71,17 @@ int GetByte(qvFile* file) {
   return ReadByteQ(file);
 }
 
+// Removes every carriage return from the n bytes at p; the bytes left.
+size_t DropCarriageReturns(char* p, size_t n) {
+  char* at = static_cast<char*>(std::memchr(p, '\r', n));
+  if (at == nullptr) return n;
+  char* to = at;
+  for (char* from = at; from < p + n; ++from) {
+    if (*from != '\r') *to++ = *from;
+  }
+  return size_t(to - p);
+}
+
 // The userdata of a FileLines iterator.
 struct LineSource {
   qvFile* file;
@@ -93,11 +104,13 @@ int32_t NextLine(qvScriptState* L) {
   size_t kept = 0;
   bool any = false;
   while (kept < kLinePiece) {
-    int c = ReadByteQ(source->file);
-    if (c < 0) break;
+    size_t n = ReadUntilQ(source->file, line + kept, kLinePiece - kept, '\n');
+    if (n == 0) break;
     any = true;
-    if (c == '\n') break;
-    if (c != '\r') line[kept++] = char(c);
+    bool end = line[kept + n - 1] == '\n';
+    // Carriage returns go wherever they stand, so does the line feed.
+    kept += DropCarriageReturns(line + kept, end ? n - 1 : n);
+    if (end) break;
     if (kept == kLinePiece) {
       // A line of exactly one piece keeps its end: the next call starts the next line.
       int next = ReadByteQ(source->file);
@@ -333,9 +346,9 @@ int32_t ReadLine(qvScriptState* L) {
   int32_t code = FindReadableFile(L, 1, &f);
   if (code != 0) return code;
   if (f->position >= f->length) return ERR_READRANGE;
-  qvStringBuffer b;
-  VmBufferInit(L, &b);
   char piece[4096];
+  qvStringBuffer b;
+  bool buffered = false;
   for (;;) {
     int64_t left = f->length - f->position;
     if (left <= 0) break;
@@ -351,17 +364,22 @@ int32_t ReadLine(qvScriptState* L) {
     }
     f->position += int64_t(n);
     bool end = piece[n - 1] == '\n';
-    size_t keep = end ? n - 1 : n;
-    // Carriage returns go wherever they stand.
-    size_t from = 0;
-    for (size_t i = 0; i < keep; ++i) {
-      if (piece[i] == '\r') {
-        VmBufferAddLString(&b, piece + from, i - from);
-        from = i + 1;
-      }
+    size_t keep = DropCarriageReturns(piece, end ? n - 1 : n);
+    if (end && !buffered) {
+      // The common line: one piece, no joining.
+      VmPushLString(L, piece, keep);
+      return 1;
     }
-    VmBufferAddLString(&b, piece + from, keep - from);
+    if (!buffered) {
+      VmBufferInit(L, &b);
+      buffered = true;
+    }
+    VmBufferAddLString(&b, piece, keep);
     if (end) break;
+  }
+  if (!buffered) {
+    VmPushLString(L, "", 0);
+    return 1;
   }
   VmBufferPushResult(&b);
   return 1;

@@ -424,16 +424,32 @@ size_t ReadDiskFile(qvDiskFile* file, void* buffer, size_t count) {
 }
 
 size_t ReadDiskFileUntil(qvDiskFile* file, void* buffer, size_t count, int delimiter) {
+  FILE* stream = file->stream;
   auto* out = static_cast<unsigned char*>(buffer);
   size_t n = 0;
-  flockfile(file->stream);
+  flockfile(stream);
   while (n < count) {
-    int c = getc_unlocked(file->stream);
+#ifdef __GLIBC__
+    // Runs of the stream's own buffer go through memchr, as getc_unlocked would take them one
+    // byte at a time (it moves the same read pointer).
+    if (stream->_IO_read_ptr < stream->_IO_read_end) {
+      size_t take = std::min(size_t(stream->_IO_read_end - stream->_IO_read_ptr), count - n);
+      auto* from = reinterpret_cast<unsigned char*>(stream->_IO_read_ptr);
+      auto* hit = static_cast<unsigned char*>(std::memchr(from, delimiter, take));
+      if (hit != nullptr) take = size_t(hit - from) + 1;
+      std::memcpy(out + n, from, take);
+      stream->_IO_read_ptr += take;
+      n += take;
+      if (hit != nullptr) break;
+      continue;
+    }
+#endif
+    int c = getc_unlocked(stream);
     if (c == EOF) break;
     out[n++] = static_cast<unsigned char>(c);
     if (c == delimiter) break;
   }
-  funlockfile(file->stream);
+  funlockfile(stream);
   return n;
 }
 

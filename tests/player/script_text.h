@@ -86,7 +86,11 @@ class ScriptText {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
   }
-  std::string Label() { return "L" + std::to_string(labels_++); }
+  std::string Label() {
+    std::string label = "L";
+    label += std::to_string(labels_++);
+    return label;
+  }
 
   // ---- expressions: the value goes to register r ----
   // A call keeps `results` results ("all": every one); returns true when the value was a call.
