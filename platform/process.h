@@ -17,12 +17,6 @@ int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* e
 // The full name of the program file that a bare name (no "/") means along PATH: true, or false
 // when no directory of PATH holds a runnable file of that name or it does not fit.
 bool FindProgramOnPath(const char* name, char* buffer, size_t size);
-// The value of an environment variable as a new copy (free it with std::free), null when unset.
-char* GetEnvVar(const char* name);
-// 0, or ERR_SETENV for an empty name, one with "=", or no memory.
-int SetEnvVar(const char* name, const char* value);
-// 0, or ERR_UNSETENV for an empty name or one with "=".
-int UnsetEnvVar(const char* name);
 // Removes what players left behind when they could not shut down (killed by SIGKILL, a power
 // cut): private temporary directories whose owner, the pid in the name, no longer runs, and
 // debug-device blocks that no running player holds. A running player's are never touched. True

@@ -52,7 +52,7 @@ void CloseDirectoryRecord(qvScriptState* L, qvDosDirectory* d) {
     }
   }
   CloseDirQ(d->lock);
-  FreeRefList(L, d->header.data);
+  FreeObjectData(L, &d->header);
   std::free(d);
 }
 

@@ -37,7 +37,7 @@ void CloseRecord(qvScriptState* L, qvDosFile* f) {
     }
   }
   CloseFileQ(f->file);
-  FreeRefList(L, f->header.data);
+  FreeObjectData(L, &f->header);
   std::free(f);
 }
 

@@ -17,6 +17,7 @@
 #include "libs/dos/commands.h"
 #include "libs/dos/dos_files.h"
 #include "libs/dos/dos_internal.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "vm/auxlib.h"
@@ -256,10 +257,10 @@ int32_t ApplyPatch(qvScriptState* L) {
 // GetEnv(name): the value ("" when unset) and 1 when set, else 0.
 int32_t GetEnv(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  char* value = GetEnvVar(VmCheckString(L, 1));
-  VmPushString(L, value != nullptr ? value : "");
-  VmPushNumber(L, value != nullptr ? 1 : 0);
-  std::free(value);
+  std::string value;
+  bool set = GetEnvVar(VmCheckString(L, 1), &value);
+  VmPushLString(L, value.data(), set ? value.size() : 0);
+  VmPushNumber(L, set ? 1 : 0);
   return 2;
 }
 

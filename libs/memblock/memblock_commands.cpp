@@ -40,7 +40,7 @@ void FreeBlock(qvScriptState* L, qvMemBlock* b) {
     }
   }
   std::free(b->bytes);
-  FreeRefList(L, b->header.data);
+  FreeObjectData(L, &b->header);
   std::free(b);
 }
 

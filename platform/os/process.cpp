@@ -281,23 +281,4 @@ bool FindProgramOnPath(const char* name, char* buffer, size_t size) {
   return false;
 }
 
-char* GetEnvVar(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? strdup(value) : nullptr;
-}
-
-int SetEnvVar(const char* name, const char* value) {
-  if (*name == '\0' || std::strchr(name, '=') != nullptr || setenv(name, value, 1) != 0) {
-    return ERR_SETENV;
-  }
-  return 0;
-}
-
-int UnsetEnvVar(const char* name) {
-  if (*name == '\0' || std::strchr(name, '=') != nullptr || unsetenv(name) != 0) {
-    return ERR_UNSETENV;
-  }
-  return 0;
-}
-
 }  // namespace qv
