@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/support.h"
@@ -28,6 +30,8 @@ int32_t gIoMode = kIoBuffered;
 // The bytes that a FileLines call hands out at most.
 constexpr size_t kLinePiece = 1024;
 constexpr char kDosFileMeta[] = "DOSFILE";
+// ReadString keeps a buffer up to this size between calls.
+constexpr size_t kKeptReadBuffer = 1 << 20;
 
 void CloseRecord(qvScriptState* L, qvDosFile* f) {
   for (qvObjectHeader** p = &gFiles; *p != nullptr; p = &(*p)->next) {
@@ -331,11 +335,17 @@ int32_t ReadString(qvScriptState* L) {
     VmPushLString(L, "", 0);
     return 1;
   }
-  auto* buffer = static_cast<char*>(std::malloc(count));
-  if (buffer == nullptr) return ERR_MEM;
-  code = ReadBigEndianValue(f, f->file, buffer, true, count);
-  if (code == 0) VmPushLString(L, buffer, count);
-  std::free(buffer);
+  // One buffer for every call: blocks read in a loop cost no allocation each.
+  static std::vector<char> buffer;
+  try {
+    if (buffer.size() < count) buffer.resize(count);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  code = ReadBigEndianValue(f, f->file, buffer.data(), true, count);
+  if (code == 0) VmPushLString(L, buffer.data(), count);
+  // A huge read does not keep its memory.
+  if (buffer.size() > kKeptReadBuffer) std::vector<char>().swap(buffer);
   return code == 0 ? 1 : code;
 }
 
