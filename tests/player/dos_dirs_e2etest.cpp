@@ -73,6 +73,10 @@ do ChangeDirectory("dir/sub")
 StrLen(PathPart(GetCurrentDirectory()))
 FilePart(GetCurrentDirectory())
 Exists("../taken.txt")
+Sgn(GetVolumeInfo(".", 1))
+Sgn(GetVolumeInfo(".", 0))
+GetVolumeName("/")
+GetVolumeInfo("", 1)
 )");
   EXPECT_EQ(out,
             "PathPart(\"a/b/c.txt\") a/b/\nPathPart(\"c:x\") c:\nPathPart(\"x\") \n"
@@ -87,7 +91,9 @@ Exists("../taken.txt")
             "error 1286 ChangeDirectory\nChangeDirectory(\"nowhere\")\n"
             "StrLen(PathPart(GetCurrentDirectory())) " +
                 std::to_string(std::filesystem::canonical(dir_).string().size() + 5) +
-                "\nFilePart(GetCurrentDirectory()) sub\nExists(\"../taken.txt\") 1\n");
+                "\nFilePart(GetCurrentDirectory()) sub\nExists(\"../taken.txt\") 1\n"
+                "Sgn(GetVolumeInfo(\".\", 1)) 1\nSgn(GetVolumeInfo(\".\", 0)) 1\n"
+                "GetVolumeName(\"/\") /\nerror 1055 GetVolumeInfo\nGetVolumeInfo(\"\", 1)\n");
   EXPECT_EQ(Python("print(open('dir/taken.txt').read())\n"), "x\n");
 }
 
