@@ -1,0 +1,226 @@
+#include "media/bmp_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "base/errors.h"
+
+namespace qv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Pixels = std::vector<uint32_t>;
+
+void Put32(Bytes* b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct BmpSpec {
+  int32_t width = 1;
+  int32_t height = 1;
+  uint16_t bits = 24;
+  uint32_t compression = 0;
+  uint32_t headerSize = 40;
+  uint32_t coloursUsed = 0;
+  std::vector<uint32_t> palette;  // 0x00RRGGBB, written as B, G, R, 0
+  Bytes pixelData;
+};
+
+Bytes MakeBmp(const BmpSpec& s) {
+  Bytes b(14 + s.headerSize, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  Put32(&b, 14, s.headerSize);
+  Put32(&b, 18, static_cast<uint32_t>(s.width));
+  Put32(&b, 22, static_cast<uint32_t>(s.height));
+  b[26] = 1;
+  b[28] = static_cast<uint8_t>(s.bits);
+  Put32(&b, 30, s.compression);
+  Put32(&b, 46, s.coloursUsed);
+  for (uint32_t c : s.palette) {
+    b.push_back(static_cast<uint8_t>(c));
+    b.push_back(static_cast<uint8_t>(c >> 8));
+    b.push_back(static_cast<uint8_t>(c >> 16));
+    b.push_back(0);
+  }
+  Put32(&b, 10, static_cast<uint32_t>(b.size()));
+  b.insert(b.end(), s.pixelData.begin(), s.pixelData.end());
+  Put32(&b, 2, static_cast<uint32_t>(b.size()));
+  return b;
+}
+
+int Load(const Bytes& file, int32_t* w, int32_t* h, Pixels* px) {
+  return LoadBmp(file.data(), file.size(), w, h, px);
+}
+
+TEST(BmpReaderTest, TwentyFourBitPaddedRowsBottomUp) {
+  BmpSpec s;
+  s.width = 3;
+  s.height = 2;
+  // Bottom row first; 9 bytes of pixels and 3 of padding each.
+  s.pixelData = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0xEE, 0xEE, 0xEE,
+                 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0xEE, 0xEE, 0xEE};
+  int32_t w = 0, h = 0;
+  Pixels px;
+  ASSERT_EQ(Load(MakeBmp(s), &w, &h, &px), 0);
+  EXPECT_EQ(w, 3);
+  EXPECT_EQ(h, 2);
+  EXPECT_EQ(px, (Pixels{0x131211, 0x161514, 0x191817, 0x030201, 0x060504, 0x090807}));
+}
+
+TEST(BmpReaderTest, PenDepthsThroughThePalette) {
+  struct Case {
+    const char* name;
+    uint16_t bits;
+    int32_t width;
+    Bytes row;
+    Pixels want;
+  };
+  const Pixels pal = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+  const Case cases[] = {
+      {"1 bit msb first", 1, 10, {0b10110000, 0b01000000, 0, 0}, {1, 0, 1, 1, 0, 0, 0, 0, 0, 1}},
+      {"4 bits high nibble first", 4, 3, {0x12, 0x30, 0, 0}, {1, 2, 3}},
+      {"8 bits", 8, 5, {3, 2, 1, 0, 3, 0, 0, 0}, {3, 2, 1, 0, 3}},
+  };
+  for (const Case& c : cases) {
+    BmpSpec s;
+    s.bits = c.bits;
+    s.width = c.width;
+    s.palette = pal;
+    s.coloursUsed = 4;
+    s.pixelData = c.row;
+    int32_t w = 0, h = 0;
+    Pixels px;
+    ASSERT_EQ(Load(MakeBmp(s), &w, &h, &px), 0) << c.name;
+    Pixels want;
+    for (uint32_t pen : c.want) want.push_back(pal[pen]);
+    EXPECT_EQ(px, want) << c.name;
+  }
+}
+
+TEST(BmpReaderTest, PaletteFollowsTheHeaderSizeAndColoursUsedIsCapped) {
+  BmpSpec s;
+  s.bits = 1;
+  s.width = 2;
+  s.headerSize = 124;    // the palette starts at 138, not 54
+  s.coloursUsed = 1000;  // more than two entries cannot be meant
+  s.palette = {0x102030, 0x405060};
+  s.pixelData = {0b01000000, 0, 0, 0};
+  int32_t w = 0, h = 0;
+  Pixels px;
+  ASSERT_EQ(Load(MakeBmp(s), &w, &h, &px), 0);
+  EXPECT_EQ(px, (Pixels{0x102030, 0x405060}));
+}
+
+TEST(BmpReaderTest, ShortDataLeavesPenZero) {
+  BmpSpec s;
+  s.bits = 8;
+  s.width = 4;
+  s.height = 2;
+  s.palette = {0x0000AA, 0x00BB00};
+  s.pixelData = {1, 1, 1};  // the bottom row cut short, the top row missing
+  int32_t w = 0, h = 0;
+  Pixels px;
+  ASSERT_EQ(Load(MakeBmp(s), &w, &h, &px), 0);
+  EXPECT_EQ(px, (Pixels{0xAA, 0xAA, 0xAA, 0xAA, 0xBB00, 0xBB00, 0xBB00, 0xAA}));
+
+  BmpSpec deep;
+  deep.width = 2;
+  deep.pixelData = {1, 2, 3};
+  ASSERT_EQ(Load(MakeBmp(deep), &w, &h, &px), 0);
+  EXPECT_EQ(px, (Pixels{0x030201, 0}));
+}
+
+TEST(BmpReaderTest, RefusedHeaders) {
+  struct Case {
+    const char* name;
+    BmpSpec spec;
+    int want;
+  };
+  auto with = [](auto change) {
+    BmpSpec s;
+    s.pixelData = {0, 0, 0, 0};
+    change(&s);
+    return s;
+  };
+  const Case cases[] = {
+      {"negative height", with([](BmpSpec* s) { s->height = -1; }), ERR_LOADPICTURE2},
+      {"zero width", with([](BmpSpec* s) { s->width = 0; }), ERR_LOADPICTURE2},
+      {"16 bits", with([](BmpSpec* s) { s->bits = 16; }), ERR_LOADPICTURE2},
+      {"32 bits", with([](BmpSpec* s) { s->bits = 32; }), ERR_LOADPICTURE2},
+      {"RLE8 at 24 bits", with([](BmpSpec* s) { s->compression = 1; }), ERR_LOADPICTURE2},
+      {"RLE4", with([](BmpSpec* s) { s->bits = 4, s->compression = 2; }), ERR_LOADPICTURE2},
+      {"core header", with([](BmpSpec* s) { s->headerSize = 12; }), ERR_LOADPICTURE2},
+      {"too large", with([](BmpSpec* s) { s->width = 65536, s->height = 8193; }), ERR_MEM},
+  };
+  for (const Case& c : cases) {
+    int32_t w = 0, h = 0;
+    Pixels px;
+    EXPECT_EQ(Load(MakeBmp(c.spec), &w, &h, &px), c.want) << c.name;
+  }
+  int32_t w = 0, h = 0;
+  Pixels px;
+  Bytes file = MakeBmp(BmpSpec{});
+  file[0] = 'X';
+  EXPECT_EQ(Load(file, &w, &h, &px), ERR_LOADPICTURE2);
+  file = MakeBmp(BmpSpec{});
+  file.resize(30);  // shorter than its header
+  EXPECT_EQ(Load(file, &w, &h, &px), ERR_LOADPICTURE2);
+}
+
+TEST(BmpReaderTest, InformationOnlyGivesTheSize) {
+  BmpSpec s;
+  s.width = 640;
+  s.height = 480;  // no pixel data at all
+  int32_t w = 0, h = 0;
+  ASSERT_EQ(Load(MakeBmp(s), &w, &h, nullptr), 0);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+}
+
+TEST(BmpReaderTest, Rle8Cases) {
+  struct Case {
+    const char* name;
+    Bytes data;
+    Bytes want;  // 4 x 3 pens, bottom row first
+  };
+  const Case cases[] = {
+      {"runs and end of line", {2, 5, 0, 0, 4, 6, 0, 1}, {5, 5, 0, 0, 6, 6, 6, 6, 0, 0, 0, 0}},
+      {"run cut at the row end", {9, 7, 0, 0, 1, 8}, {7, 7, 7, 7, 8, 0, 0, 0, 0, 0, 0, 0}},
+      {"odd literal padded", {0, 3, 1, 2, 3, 0, 1, 9}, {1, 2, 3, 9, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"literal cut keeps the stream",
+       {1, 4, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 1, 9},
+       {4, 1, 2, 3, 9, 0, 0, 0, 0, 0, 0, 0}},
+      {"delta right and up", {0, 2, 1, 1, 1, 3}, {0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}},
+      {"delta past the top ends", {1, 3, 0, 2, 0, 5, 1, 4}, {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"delta past the row ends", {0, 2, 9, 0, 1, 4}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"end of picture leaves the rest", {1, 3, 0, 1, 4, 4}, {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"lines past the top are ignored",
+       {0, 0, 0, 0, 0, 0, 0, 0, 2, 7},
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    Bytes pens(12, 0);
+    DecodeBmpRle8(c.data.data(), c.data.size(), 4, 3, pens.data());
+    EXPECT_EQ(pens, c.want) << c.name;
+  }
+}
+
+TEST(BmpReaderTest, Rle8ThroughTheReaderIsTopRowFirst) {
+  BmpSpec s;
+  s.bits = 8;
+  s.compression = 1;
+  s.width = 2;
+  s.height = 2;
+  s.palette = {0, 0x111111, 0x222222};
+  s.pixelData = {2, 1, 0, 0, 2, 2, 0, 1};
+  int32_t w = 0, h = 0;
+  Pixels px;
+  ASSERT_EQ(Load(MakeBmp(s), &w, &h, &px), 0);
+  EXPECT_EQ(px, (Pixels{0x222222, 0x222222, 0x111111, 0x111111}));
+}
+
+}  // namespace
+}  // namespace qv
