@@ -29,7 +29,8 @@ struct BmpSpec {
 };
 
 Bytes MakeBmp(const BmpSpec& s) {
-  Bytes b(14 + s.headerSize, 0);
+  // A header under 40 bytes still gets the fields written, then is cut to its size.
+  Bytes b(14 + (s.headerSize < 40 ? 40 : s.headerSize), 0);
   b[0] = 'B';
   b[1] = 'M';
   Put32(&b, 14, s.headerSize);
@@ -39,6 +40,7 @@ Bytes MakeBmp(const BmpSpec& s) {
   b[28] = static_cast<uint8_t>(s.bits);
   Put32(&b, 30, s.compression);
   Put32(&b, 46, s.coloursUsed);
+  b.resize(14 + s.headerSize);
   for (uint32_t c : s.palette) {
     b.push_back(static_cast<uint8_t>(c));
     b.push_back(static_cast<uint8_t>(c >> 8));
