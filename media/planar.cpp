@@ -10,7 +10,8 @@ size_t UnpackByteRun(const uint8_t* src, size_t srcLen, size_t* pos, uint8_t* ds
   size_t p = *pos;
   size_t written = 0;
   while (written < dstLen && p < srcLen) {
-    int32_t n = static_cast<int8_t>(src[p++]);
+    int32_t n = src[p++];
+    if (n >= 128) n -= 256;  // the control byte is signed
     if (n >= 0) {
       size_t count = static_cast<size_t>(n) + 1;
       size_t avail = srcLen - p;

@@ -154,7 +154,8 @@ TEST(BmpReaderTest, RefusedHeaders) {
       {"32 bits", with([](BmpSpec* s) { s->bits = 32; }), ERR_LOADPICTURE2},
       {"RLE8 at 24 bits", with([](BmpSpec* s) { s->compression = 1; }), ERR_LOADPICTURE2},
       {"RLE4", with([](BmpSpec* s) { s->bits = 4, s->compression = 2; }), ERR_LOADPICTURE2},
-      {"core header", with([](BmpSpec* s) { s->headerSize = 12; }), ERR_LOADPICTURE2},
+      {"core header", with([](BmpSpec* s) { s->headerSize = 12, s->pixelData.resize(64); }),
+       ERR_LOADPICTURE2},
       {"too large", with([](BmpSpec* s) { s->width = 65536, s->height = 8193; }), ERR_MEM},
   };
   for (const Case& c : cases) {
