@@ -1,8 +1,11 @@
 // Samples and music as script objects, the playing and paused music, and the runtime's hooks.
 #include "media/sound_objects.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "base/errors.h"
 #include "core/events.h"
@@ -10,6 +13,7 @@
 #include "media/audio_channels.h"
 #include "media/pcm_sample.h"
 #include "media/sound_stream.h"
+#include "media/tracker.h"
 #include "vm/vm.h"
 
 namespace qv {
@@ -96,6 +100,27 @@ int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out) {
     }
   }
   if (qvMusic* m = FindMusic(id)) {
+    if (m->kind == kMusicModule) {
+      switch (tag) {
+        case 18:
+          out[1] = reinterpret_cast<intptr_t>("Protracker");
+          return 1;
+        case 21:
+          *out = kTrackerOutputRate;
+          return 1;
+        case 22:
+          *out = PcmToScriptFormat(m->stream->code);
+          return 1;
+        case 15:
+        case 16:
+        case 20:
+        case 26:
+          *out = -1;  // no time axis
+          return 1;
+        default:
+          return 0;
+      }
+    }
     switch (tag) {
       case 15:
         *out = MusicLengthMs(m);
@@ -321,9 +346,35 @@ int32_t OpenMusic(qvScriptState* L, qvOptionalId id, const char* file, qvMusic**
   char tag[4] = {};
   SeekFileQ(f, 1080, kSeekStart);
   bool module = ReadFileQ(f, tag, 4) == 4 && std::memcmp(tag, "M.K.", 4) == 0;
+  if (module) {
+    // The replayer works on the whole file, kept to start over.
+    int64_t size = f->length;
+    std::vector<uint8_t> image;
+    try {
+      image.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
+    } catch (const std::bad_alloc&) {
+      CloseFileQ(f);
+      return ERR_MEM;
+    }
+    SeekFileQ(f, 0, kSeekStart);
+    size_t got = ReadFileQ(f, image.data(), image.size());
+    CloseFileQ(f);
+    if (got != image.size()) return ERR_READ;
+    qvSampleStream* stream = nullptr;
+    int32_t err = OpenModuleStream(std::move(image), &stream);
+    if (err != 0) return err;
+    qvMusic* m = NewMusic(L, id, stream);
+    if (m == nullptr) {
+      CloseSampleStream(stream);
+      return ERR_MEM;
+    }
+    m->kind = kMusicModule;
+    m->times = 0;
+    Append(&gs.musics, &m->header);
+    *out = m;
+    return 0;
+  }
   CloseFileQ(f);
-  // Tracker modules are not played yet.
-  if (module) return ERR_UNKNOWNMUSFMT;
   qvSampleStream* stream = nullptr;
   int32_t err = OpenSampleFile(file, true, &stream);
   if (err == ERR_OPENSOUND) return ERR_UNKNOWNMUSFMT;
@@ -436,6 +487,25 @@ int32_t SeekMusic(qvScriptState* L, qvMusic* m, int32_t ms) {
   m->position = m->stream->position;
   if (wasPlaying) return StartMusic(L, m);
   return 0;
+}
+
+int32_t ControlModulePosition(int32_t code, int32_t value) {
+  qvMusic* m = PlayingMusic();
+  if (m == nullptr || m->kind != kMusicModule) return -1;
+  qvTrackerModule* t = m->stream->module;
+  switch (code) {
+    case kModuleJump:
+      t->jumpRequest.store(value << 8, std::memory_order_release);
+      return 0;
+    case kModuleRow:
+      return t->shownRow.load(std::memory_order_relaxed);
+    case kModuleSongPosition:
+      return t->shownPosition.load(std::memory_order_relaxed);
+    case kModuleSongLength:
+      return t->songLength;
+    default:
+      return -1;
+  }
 }
 
 void SetMusicVolume(qvMusic* m, int32_t volume) {

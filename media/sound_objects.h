@@ -76,6 +76,15 @@ qvMusic* PausedMusic();
 // ms to a frame and a seek: 0, ERR_SEEKFORMAT, ERR_SEEKRANGE.
 int32_t SeekMusic(qvScriptState* L, qvMusic* music, int32_t ms);
 void SetMusicVolume(qvMusic* music, int32_t volume);
+enum ModulePositionCode : int32_t {
+  kModuleJump = 0,  // to song position `value`, row 0, at the stream's next refill
+  kModuleRow = 1,
+  kModuleSongPosition = 2,
+  kModuleSongLength = 3,
+};
+// For the playing module: the jump request (0), or the next row, song position or the song's
+// length. -1 when no module plays.
+int32_t ControlModulePosition(int32_t code, int32_t value);
 // Length and position in ms (position: the heard one while it plays).
 int32_t MusicLengthMs(const qvMusic* music);
 int32_t MusicPositionMs(const qvMusic* music);

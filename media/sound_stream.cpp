@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "base/errors.h"
 #include "core/vfile.h"
 #include "media/pcm_sample.h"
+#include "media/tracker.h"
 #include "platform/audio_decoder.h"
 #include "platform/sync.h"
 
@@ -322,6 +324,10 @@ int32_t ReadSampleStream(qvSampleStream* s, void* buffer, int32_t frames, bool* 
     case kStreamCustom:
       got = ReadCustomFrames(s, out, frames, end);
       break;
+    case kStreamModule:
+      MixTrackerAudio(s->module, reinterpret_cast<int16_t*>(out), frames);
+      got = frames;  // a module loops forever
+      break;
     default:
       break;
   }
@@ -342,6 +348,14 @@ void SeekSampleStream(qvSampleStream* s, int64_t frame) {
     case kStreamDecoded:
       if (SeekAudioDecoder(s->decoder, frame) == 0) s->position = frame;
       break;
+    case kStreamModule:
+      // The replayer has no time axis: only the start is a place to go to. Parsing again undoes
+      // the funk effect's writes into the module's copy.
+      if (frame == 0) {
+        ParseTrackerModule(s->moduleImage.data(), s->moduleImage.size(), s->module);
+        s->position = 0;
+      }
+      break;
     default:
       break;
   }
@@ -354,6 +368,7 @@ void SeekSampleStream(qvSampleStream* s, int64_t frame) {
 void CloseSampleStream(qvSampleStream* s) {
   if (s == nullptr) return;
   if (s->decoder) CloseAudioDecoder(s->decoder);
+  delete s->module;
   if (s->file) CloseFileQ(s->file);
   if (s->custom) {
     FreeNodes(s->custom->head);
@@ -376,9 +391,43 @@ const char* GetSampleFormatName(const qvSampleStream* s) {
       return "DirectShow stream";
     case kStreamCustom:
       return "Custom stream";
+    case kStreamModule:
+      return "Protracker";
     default:
       return nullptr;
   }
+}
+
+int32_t OpenModuleStream(std::vector<uint8_t> image, qvSampleStream** out) {
+  *out = nullptr;
+  auto* m = new (std::nothrow) qvTrackerModule{};
+  if (m == nullptr) return ERR_MEM;
+  int32_t err = ParseTrackerModule(image.data(), image.size(), m);
+  if (err != 0) {
+    delete m;
+    return err;
+  }
+  auto* s = new (std::nothrow) qvSampleStream{};
+  if (s == nullptr) {
+    delete m;
+    return ERR_MEM;
+  }
+  s->type = kStreamModule;
+  s->module = m;
+  s->moduleImage = std::move(image);
+  s->bits = 16;
+  s->channels = 2;
+  s->frameSize = 4;
+  s->flags = kPcmSigned;
+  s->frequency = kTrackerOutputRate;
+  s->code = GetPcmFormatCode(16, 2, kPcmSigned);
+  s->dataSize = -1;
+  s->frames = -1;
+  s->framesOpened = -1;
+  s->music = true;
+  s->seekable = false;
+  *out = s;
+  return 0;
 }
 
 int32_t CreateCustomStream(qvScriptState* L, int32_t frequency, int32_t code,

@@ -18,6 +18,7 @@ struct qvFile;
 struct qvLock;
 struct qvAudioDecoder;
 struct qvScriptState;
+struct qvTrackerModule;
 
 enum SampleStreamType : int32_t {
   kStream8svx = 1,
@@ -26,6 +27,7 @@ enum SampleStreamType : int32_t {
   kStreamDecoded = 4,  // the platform's decoder
   kStreamPlugin = 5,
   kStreamCustom = 6,
+  kStreamModule = 7,  // a tracker module rendered by the replayer
 };
 
 // One queued piece of a custom stream; a node without data is the end marker.
@@ -75,6 +77,8 @@ struct qvSampleStream {
   bool music;
   bool seekable;
   qvCustomStream* custom;
+  qvTrackerModule* module;           // kStreamModule
+  std::vector<uint8_t> moduleImage;  // the file as read, parsed again to start over
 };
 
 // Opens a sound file: 0 with *out, or ERR_READFILE (the name kept as the message argument) when
@@ -94,6 +98,11 @@ const char* GetSampleFormatName(const qvSampleStream* stream);
 bool Open8svxFile(qvFile* file, qvSampleStream* stream);
 bool Open16svFile(qvFile* file, qvSampleStream* stream);
 bool OpenWaveFile(qvFile* file, qvSampleStream* stream);
+
+// A tracker module as an endless 16-bit stereo stream at 48000 Hz, from the whole file: 0,
+// ERR_UNKNOWNMUSFMT (too short for its patterns) or ERR_MEM. Seeking to frame 0 starts it over;
+// other seeks keep its place.
+int32_t OpenModuleStream(std::vector<uint8_t> image, qvSampleStream** out);
 
 // A custom stream for music that the script feeds: 0, ERR_SEMAPHORE or ERR_MEM.
 int32_t CreateCustomStream(qvScriptState* L, int32_t frequency, int32_t code, qvSampleStream** out);

@@ -1,5 +1,5 @@
 // Music commands: streams from files and music that the script feeds, one playing at a time.
-// The tracker-module commands answer as without a playing module until modules are played.
+// Tracker modules play through the same road; their position commands read the replayer's state.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -43,45 +43,54 @@ int32_t PlayingMusicArg(qvScriptState* L, qvMusic** out) {
   return ERR_MUSNOTPLYNG;
 }
 
-// Waits in 10 ms steps until a break; module positions never come while no module plays.
-int32_t WaitForModule(qvScriptState* L) {
-  if (PlayingMusic() == nullptr) return 0;
-  while (true) {
+// Waits in 10 ms steps (breaks checked) until the playing module's `code` position is `value`;
+// returns at once when no music plays.
+int32_t WaitForModule(qvScriptState* L, int32_t code, int32_t value) {
+  while (PlayingMusic() != nullptr && ControlModulePosition(code, 0) != value) {
     int32_t err = CheckBreak(L, 0, nullptr);
     if (err == 0) err = WaitTimeQueued(10);
     if (err != 0) return err;
   }
+  return 0;
 }
 
 }  // namespace
 
 int32_t GetPatternPosition(qvScriptState* L) {
   CheckArgCount(L, 0, 0);
-  VmPushNumber(L, -1);
+  VmPushNumber(L, IsSoundUnavailable() ? -1 : ControlModulePosition(kModuleRow, 0));
   return 1;
 }
 
 int32_t GetSongPosition(qvScriptState* L) {
   CheckArgCount(L, 0, 0);
-  VmPushNumber(L, -1);
+  VmPushNumber(L, IsSoundUnavailable() ? -1 : ControlModulePosition(kModuleSongPosition, 0));
   return 1;
 }
 
 int32_t PlaySubsong(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  VmCheckInt(L, 1);
+  int32_t position = VmCheckInt(L, 1);
   if (IsSoundUnavailable()) return 0;
-  return PlayingMusic() ? 0 : ERR_WRONGUSAGE;
+  int32_t length = ControlModulePosition(kModuleSongLength, 0);
+  if (position < 0 || position >= length) return ERR_WRONGUSAGE;
+  ControlModulePosition(kModuleJump, position);
+  return 0;
 }
 
 int32_t WaitPatternPosition(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  VmCheckInt(L, 1);
+  int32_t row = VmCheckInt(L, 1);
   if (IsSoundUnavailable()) return 0;
-  return WaitForModule(L);
+  return WaitForModule(L, kModuleRow, row);
 }
 
-int32_t WaitSongPosition(qvScriptState* L) { return WaitPatternPosition(L); }
+int32_t WaitSongPosition(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  int32_t position = VmCheckInt(L, 1);
+  if (IsSoundUnavailable()) return 0;
+  return WaitForModule(L, kModuleSongPosition, position);
+}
 
 int32_t OpenMusic(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
