@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/support.h"
@@ -15,6 +17,8 @@
 #include "media/pcm_sample.h"
 #include "media/sound_edit.h"
 #include "media/sound_objects.h"
+#include "media/wave_writer.h"
+#include "platform/files.h"
 #include "platform/timers.h"
 #include "vm/vm.h"
 
@@ -294,6 +298,33 @@ int32_t CopySample(qvScriptState* L) {
   return PushCreated(L, to, s);
 }
 
+namespace {
+
+// The file is written whole beside its target and replaces it only when every byte and the close
+// succeeded, so that a failed save leaves no partial file and an old target as it was.
+// The dos library's whole-file write does the same; this one gives way to it once it is shared.
+int32_t WriteWholeFileHere(const char* name, const std::vector<uint8_t>& bytes) {
+  std::string temp = std::string(name) + ".qvpart";
+  qvFile* f = OpenFileQ(temp.c_str(), kFileWrite);
+  bool ok = f != nullptr;
+  if (ok) {
+    ok = WriteFileQ(f, bytes.data(), bytes.size()) == bytes.size();
+    ok = CloseFileQ(f) == 1 && ok;
+  }
+  if (ok) {
+    DeleteFileOrDir(name);  // the rename never replaces
+    ok = RenameFile(temp.c_str(), name);
+  }
+  if (!ok) {
+    DeleteFileOrDir(temp.c_str());
+    SetErrorString(GetDisplayName(name));
+    return ERR_WRITEFILE;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t SaveSample(qvScriptState* L) {
   CheckArgCount(L, 2, 3);
   qvObjectId id = CheckObjectId(L, 1);
@@ -304,43 +335,9 @@ int32_t SaveSample(qvScriptState* L) {
   int32_t err = FindSampleOrError(id, &s);
   if (err != 0) return err;
   if (format != 0) return ERR_UNKNOWNSMPOUT;  // no sample-saver plugins
-  const qvPcmSample* pcm = s->pcm;
-  int32_t code = s->code;
-  int32_t channels = PcmChannels(code);
-  int32_t bits = PcmBits(code);
-  uint32_t block = static_cast<uint32_t>(bits * channels / 8);
-  uint32_t bytes = s->bytes;
-  uint32_t padded = (bytes + 3) & ~3u;
-  qvFile* f = OpenFileQ(file, kFileWrite);
-  if (f == nullptr) {
-    SetErrorString(GetDisplayName(file));
-    return ERR_WRITEFILE;
-  }
-  WriteFileQ(f, "RIFF", 4);
-  WriteU32LE(f, padded + 36);
-  WriteFileQ(f, "WAVEfmt ", 8);
-  WriteU32LE(f, 16);
-  WriteU16LE(f, 1);
-  WriteU16LE(f, static_cast<uint16_t>(channels));
-  WriteU32LE(f, static_cast<uint32_t>(s->frequency));
-  WriteU32LE(f, static_cast<uint32_t>(s->frequency) * block);
-  WriteU16LE(f, static_cast<uint16_t>(block));
-  WriteU16LE(f, static_cast<uint16_t>(bits));
-  WriteFileQ(f, "data", 4);
-  WriteU32LE(f, bytes);
-  bool flip = bits == 8 && (pcm->flags & kPcmSigned) != 0;
-  bool swap = bits == 16 && (pcm->flags & kPcmBigEndian) != 0;
-  if (!flip && !swap) {
-    WriteFileQ(f, pcm->data, bytes);
-  } else {
-    for (uint32_t i = 0; i < bytes; i++) {
-      uint8_t b = swap ? pcm->data[i ^ 1] : static_cast<uint8_t>(pcm->data[i] + 128);
-      WriteByteQ(f, b);
-    }
-  }
-  for (uint32_t i = bytes; i < padded; i++) WriteByteQ(f, 0);
-  CloseFileQ(f);
-  return 0;
+  std::vector<uint8_t> image;
+  if (!BuildWaveImage(s->pcm, s->bytes, s->frequency, &image)) return ERR_MEM;
+  return WriteWholeFileHere(file, image);
 }
 
 }  // namespace cmd

@@ -2,7 +2,10 @@
 // captured in a file and compared with the samples the script played.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "base/errors.h"
+#include "tests/media/mod_writer.h"
 #include "tests/player/player_fixture.h"
 
 namespace qv::testing {
@@ -164,6 +167,140 @@ loop:
     SETGLOBAL R1, "done"
     RETURN R0, 1
   .end
+.end
+)";
+
+// A module of two patterns whose row 3 (and row 0 of pattern 1) is held 16 times by EE F, so that
+// the positions are read while the rows are held: played, moved to its second position, paused,
+// resumed, stopped and played again from the start.
+constexpr char kModule[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "exitonerror"
+  LOADCONST R1, 0
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "openmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, "song.mod"
+  CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "none"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "playmusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "waitpatternposition"
+  LOADCONST R1, 4
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "held"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "playsubsong"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "waitsongposition"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "subsong"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "playsubsong"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "past"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "seekmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, 0
+  CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "seek"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "pausemusic"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "paused"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "resumemusic"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "resumed"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "stopmusic"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "playmusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "waitpatternposition"
+  LOADCONST R1, 4
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "again"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  GETGLOBAL R0, "stopmusic"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "playsubsong"
+  LOADCONST R1, 0
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "stopped"
+  GETGLOBAL R2, "getlasterror"
+  CALL R2, nargs=0, nres=1
+  GETGLOBAL R3, "getsongposition"
+  CALL R3, nargs=0, nres=1
+  GETGLOBAL R4, "getpatternposition"
+  CALL R4, nargs=0, nres=1
+  CALL R0, nargs=4, nres=0
+  RETURN R0, 1
 .end
 )";
 
@@ -405,6 +542,45 @@ TEST_F(SoundPlayerTest, FedMusicFillsAShortTableWithSilenceAndEnds) {
   const int16_t want[] = {1000, 1000, 2000, 2000};
   for (int i = 0; i < 4; i++) EXPECT_EQ(mix[m + static_cast<size_t>(i)], want[i]) << i;
   for (size_t i = m + 4; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
+}
+
+TEST_F(SoundPlayerTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteMixedExactly) {
+  ModWriter w;
+  w.order = {0, 1};
+  ModSample s;
+  for (int i = 0; i < 64; i++) s.data.push_back(static_cast<int8_t>(i * 3 - 90 + (i == 30)));
+  s.repeatLength = 64;
+  w.Sample(1) = s;
+  w.Cell(0, 0, 1) = {428, 1, 0, 0};
+  w.Cell(0, 3, 0) = {0, 0, 0xE, 0xEF};
+  w.Cell(1, 0, 0) = {0, 0, 0xE, 0xEF};
+  WriteFile("song.mod", w.Bytes());
+  WriteFile("main.qva", Applet(kModule));
+  PlayerRun r = Run({"main.qva", "-QUIET"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string wrongUsage = std::to_string(ERR_WRONGUSAGE);
+  // Each line: the last error, then the song and pattern positions.
+  EXPECT_EQ(r.out, "none 0 -1 -1\nheld 0 0 4\nsubsong 0 1 1\npast " + wrongUsage + " 1 1\nseek " +
+                       std::to_string(ERR_SEEKFORMAT) +
+                       " 1 1\npaused 0 -1 -1\nresumed 0 1 1\nagain 0 0 4\nstopped " + wrongUsage +
+                       " -1 -1\n");
+  // The note on channel 1 is on the left only, each frame the mean of two mixing steps of the
+  // sample byte at volume 63 (64 capped) panned 255.
+  auto mix = Samples(ReadFile("mix.raw"));
+  size_t m = FirstSound(mix, 0);
+  ASSERT_LT(m + 2 * 4000, mix.size());
+  const int64_t step = 1172874197 / (1920 * 428);
+  int64_t pos = 0;
+  for (int f = 0; f < 4000; f++) {
+    int32_t sum = 0;
+    for (int k = 0; k < 2; k++) {
+      sum += s.data[static_cast<size_t>(pos >> 14)] * 63 * 255 >> 7;
+      pos += step;
+      if (pos >= (64 << 14)) pos -= 64 << 14;
+    }
+    ASSERT_EQ(mix[m + 2 * static_cast<size_t>(f)], 256 * sum >> 9) << "frame " << f;
+    ASSERT_EQ(mix[m + 2 * static_cast<size_t>(f) + 1], 0) << "frame " << f;
+  }
 }
 
 }  // namespace qv::testing
