@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "base/errors.h"
@@ -387,19 +388,19 @@ int32_t ParseTrackerModule(const uint8_t* data, size_t size, qvTrackerModule* m)
   }
   size_t at = patternEnd;
   for (int i = 0; i < kTrackerSamples; i++) {
-    const uint8_t* h = data + 20 + 30 * i;
+    const uint8_t* h = data + 20 + static_cast<ptrdiff_t>(30) * i;
     qvTrackerSample& s = m->samples[i];
     std::memcpy(s.name, h, 22);
     s.name[22] = 0;
-    int64_t bytes = Be16(h + 22) * 2;
+    int64_t bytes = int64_t{Be16(h + 22)} * 2;
     bytes = std::min<int64_t>(bytes, static_cast<int64_t>(size - at));
     s.data = reinterpret_cast<int8_t*>(m->image.data() + at);
     at += static_cast<size_t>(bytes);
     s.bytes = static_cast<int32_t>(bytes);
     s.finetune = h[24] & 0x0F;
     s.volume = std::min<int32_t>(h[25], 64);
-    int64_t start = Be16(h + 26) * 2;
-    int64_t length = Be16(h + 28) * 2;
+    int64_t start = int64_t{Be16(h + 26)} * 2;
+    int64_t length = int64_t{Be16(h + 28)} * 2;
     if (start >= bytes) length = 0;
     length = std::min(length, bytes - start);
     s.loops = length > 2;
@@ -453,7 +454,7 @@ void SetTrackerPosition(qvTrackerModule* m, int32_t position, int32_t row) {
 void ProcessTrackerRow(qvTrackerModule* m) {
   int32_t pattern = m->order[m->position];
   const qvTrackerCell* cells = m->cells.data() + static_cast<size_t>(pattern) * kCellsPerPattern +
-                               m->row * kTrackerChannels;
+                               static_cast<size_t>(m->row) * kTrackerChannels;
   int32_t jump = -1, breakRow = -1, loopTo = -1;
   for (int i = 0; i < kTrackerChannels; i++) {
     qvTrackerChannel* c = &m->channels[i];
@@ -588,7 +589,7 @@ void MixTrackerAudio(qvTrackerModule* m, int16_t* out, int32_t frames) {
       int32_t step = done + k;
       int16_t l = Finish(m, 0, left[k]);
       int16_t r = Finish(m, 1, right[k]);
-      int16_t* frame = out + (step >> 1) * 2;
+      int16_t* frame = out + static_cast<ptrdiff_t>(step >> 1) * 2;
       if ((step & 1) == 0) {
         frame[0] = l;
         frame[1] = r;
