@@ -541,11 +541,21 @@ void MixChannel(qvTrackerModule* m, qvTrackerChannel* c, int32_t* left, int32_t*
     if (step > 0) run = static_cast<int32_t>(std::min<int64_t>(run, (end - pos + step - 1) / step));
     const int8_t* data = s->data;
     const int32_t vol = c->volume;
-    for (int32_t k = 0; k < run; k++) {
-      int32_t v = data[pos >> 14] * vol;
-      left[i + k] += v * lp;
-      right[i + k] += v * rp;
-      pos += step;
+    // The channels sit hard left or hard right: one side takes nothing.
+    int32_t* side = rp == 0 ? left + i : lp == 0 ? right + i : nullptr;
+    if (side != nullptr) {
+      const int32_t gain = vol * (lp + rp);
+      for (int32_t k = 0; k < run; k++) {
+        side[k] += data[pos >> 14] * gain;
+        pos += step;
+      }
+    } else {
+      for (int32_t k = 0; k < run; k++) {
+        int32_t v = data[pos >> 14] * vol;
+        left[i + k] += v * lp;
+        right[i + k] += v * rp;
+        pos += step;
+      }
     }
     i += run;
   }
@@ -585,17 +595,27 @@ void MixTrackerAudio(qvTrackerModule* m, int16_t* out, int32_t frames) {
     std::memset(left, 0, sizeof(int32_t) * n);
     std::memset(right, 0, sizeof(int32_t) * n);
     for (auto& c : m->channels) MixChannel(m, &c, left, right, n);
+    if (m->filterOn) {
+      for (int32_t k = 0; k < n; k++) {
+        left[k] = Finish(m, 0, left[k]);
+        right[k] = Finish(m, 1, right[k]);
+      }
+    } else {
+      // Without the filter the values stay integers: the same clamp without the float round trip.
+      for (int32_t k = 0; k < n; k++) {
+        left[k] = std::min(std::max(left[k] >> 7, -32768), 32767);
+        right[k] = std::min(std::max(right[k] >> 7, -32768), 32767);
+      }
+    }
     for (int32_t k = 0; k < n; k++) {
       int32_t step = done + k;
-      int16_t l = Finish(m, 0, left[k]);
-      int16_t r = Finish(m, 1, right[k]);
       int16_t* frame = out + static_cast<ptrdiff_t>(step >> 1) * 2;
       if ((step & 1) == 0) {
-        frame[0] = l;
-        frame[1] = r;
+        frame[0] = static_cast<int16_t>(left[k]);
+        frame[1] = static_cast<int16_t>(right[k]);
       } else {
-        frame[0] = static_cast<int16_t>(m->masterVolume * (frame[0] + l) >> 9);
-        frame[1] = static_cast<int16_t>(m->masterVolume * (frame[1] + r) >> 9);
+        frame[0] = static_cast<int16_t>(m->masterVolume * (frame[0] + left[k]) >> 9);
+        frame[1] = static_cast<int16_t>(m->masterVolume * (frame[1] + right[k]) >> 9);
       }
     }
     m->stepsToTick -= n;
