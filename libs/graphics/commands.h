@@ -9,6 +9,18 @@ struct qvScriptState;
 
 namespace qv::cmd {
 
+// colour_commands.cpp
+int32_t Red(qvScriptState* L);
+int32_t Green(qvScriptState* L);
+int32_t Blue(qvScriptState* L);
+int32_t RGB(qvScriptState* L);
+int32_t ARGB(qvScriptState* L);
+int32_t MixRGB(qvScriptState* L);
+int32_t GetRandomColor(qvScriptState* L);
+int32_t GetPen(qvScriptState* L);
+int32_t IsPicture(qvScriptState* L);
+int32_t DumpVideoTime(qvScriptState* L);
+
 // snapshot_commands.cpp
 int32_t SaveSnapshot(qvScriptState* L);
 
