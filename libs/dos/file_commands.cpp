@@ -1,6 +1,7 @@
 // Open files as numbered objects of type FILE: opening, closing, big-endian numbers, strings and
 // lines through them, positions and lengths; the line iterator FileLines; the file list's
 // teardown.
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +85,18 @@ size_t DropCarriageReturns(char* p, size_t n) {
     if (*from != '\r') *to++ = *from;
   }
   return size_t(to - p);
+}
+
+// Opens a file; when the process has run out of file descriptors, a full collection first gives
+// back those held by line iterators that a loop left early, then the open is tried once more.
+qvFile* OpenCollecting(qvScriptState* L, const char* name, int mode) {
+  errno = 0;
+  qvFile* file = OpenFileQ(name, mode);
+  if (file == nullptr && (errno == EMFILE || errno == ENFILE)) {
+    VmSetGCThreshold(L, 0);
+    file = OpenFileQ(name, mode);
+  }
+  return file;
 }
 
 // The userdata of a FileLines iterator.
@@ -228,7 +241,7 @@ int32_t OpenFile(qvScriptState* L) {
   PrintStatusMessage(GetErrorText(kTextOpeningFile), name, true);
   SetErrorString(name);
   static const int kFileModes[] = {kFileRead, kFileWrite, kFileReadWrite};
-  qvFile* file = OpenFileQ(name, kFileModes[access]);
+  qvFile* file = OpenCollecting(L, name, kFileModes[access]);
   if (file == nullptr) return access == kDosAccessRead ? ERR_READFILE : ERR_WRITEFILE;
   SeekFileQ(file, 0, kSeekEnd);
   int64_t length = file->position;
@@ -518,13 +531,7 @@ int32_t FileLines(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   const char* name = VmCheckString(L, 1);
   SetErrorString(name);
-  qvFile* file = OpenFileQ(name, kFileRead);
-  if (file == nullptr) {
-    // Iterators left early wait for the collector to close their files: when the files run
-    // out, a full collection gives theirs back before the open counts as failed.
-    VmSetGCThreshold(L, 0);
-    file = OpenFileQ(name, kFileRead);
-  }
+  qvFile* file = OpenCollecting(L, name, kFileRead);
   if (file == nullptr) return ERR_READFILE;
   VmGetNamedMetaTable(L, kDosFileMeta);
   auto* source = static_cast<LineSource*>(VmNewUserdata(L, sizeof(LineSource)));
