@@ -17,6 +17,9 @@ function(qv_gtest name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
+    # The discovery script splits every list in PROPERTIES into separate arguments, so each
+    # variable goes in a property of its own: a list would set only its first variable.
     PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-               ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy;QV_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}")
+               ENVIRONMENT "SDL_VIDEODRIVER=dummy"
+               ENVIRONMENT_MODIFICATION "SDL_AUDIODRIVER=set:dummy")
 endfunction()
