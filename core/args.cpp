@@ -99,6 +99,12 @@ qvOptionalId OptObjectId(qvScriptState* L, int index) {
   return {VmCheckInt(L, index), 0};
 }
 
+int PushNewObjectId(qvScriptState* L, qvOptionalId id, void* record) {
+  if (!id.automatic) return 0;
+  VmPushLightUserdata(L, record);
+  return 1;
+}
+
 double GetNumberOrPercent(qvScriptState* L, int index, int32_t reference, int allowOver100,
                           int* percent) {
   return NumberOrPercent(L, index, reference, allowOver100, percent, {index, nullptr});

@@ -18,6 +18,10 @@ struct qvOptionalId {
   int32_t automatic;
 };
 
+// What a creating command returns: nothing for a chosen number, the record's handle (light
+// userdata) for an automatic id.
+int PushNewObjectId(qvScriptState* L, qvOptionalId id, void* record);
+
 constexpr size_t kConstantNameLimit = 64;
 
 // Returns L. Raises ERR_TOOMANYARGS when min and max are both 0 and any argument is given,

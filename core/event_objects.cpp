@@ -157,17 +157,11 @@ int32_t FreeTimerObject(qvScriptState* L, int32_t type, qvObjectId id) {
     ReleaseTimer(L, reinterpret_cast<qvTimerObject*>(h));
     return 0;
   }
-  if (id.handle != nullptr) return ERR_FINDARRAY;
-  SetErrorNumber(id.number);
-  return type == kObjectInterval ? ERR_FINDINTERVAL : ERR_FINDTIMEOUT;
+  return ObjectNotFound(id, type == kObjectInterval ? ERR_FINDINTERVAL : ERR_FINDTIMEOUT);
 }
 
 int32_t ChangeIntervalPeriod(qvScriptState*, qvObjectId id, int32_t ms) {
-  if (FindTimerObject(kObjectInterval, id) == nullptr) {
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDINTERVAL;
-  }
+  if (FindTimerObject(kObjectInterval, id) == nullptr) return ObjectNotFound(id, ERR_FINDINTERVAL);
   if (ms < 1) return ERR_WRONGUSAGE;
   return SetTimerQueueTimer(TimerOp::kChangeInterval, {id.number, id.handle}, ms);
 }

@@ -220,6 +220,22 @@ qvObjectHeader* FindObject(int32_t type, qvObjectId id) {
   });
 }
 
+int32_t ObjectNotFound(qvObjectId id, int32_t code) {
+  if (id.handle != nullptr) return ERR_FINDARRAY;
+  SetErrorNumber(id.number);
+  return code;
+}
+
+void AddObject(qvObjectHeader** head, qvObjectHeader* header, int32_t type, int32_t number,
+               bool automatic) {
+  header->type = type;
+  header->id = automatic ? 0 : number;
+  header->handle = automatic ? header : nullptr;
+  header->next = nullptr;
+  while (*head != nullptr) head = &(*head)->next;
+  *head = header;
+}
+
 int32_t CountObjects(int32_t type) {
   int32_t n = 0;
   ForEachObject([&](const qvObjectHeader* h) {

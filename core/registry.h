@@ -131,6 +131,22 @@ struct qvObjectId {
 int32_t RegisterObjectList(qvObjectHeader** head);
 // The first record of that type whose number and handle both equal the id's, or null.
 qvObjectHeader* FindObject(int32_t type, qvObjectId id);
+// What a command gives for an id that names no record: ERR_FINDARRAY for a handle, else the
+// kind's own code with the number as the error argument.
+int32_t ObjectNotFound(qvObjectId id, int32_t code);
+// FindObject for a record that begins with its header: 0 with the record, or ObjectNotFound's
+// code with null.
+template <typename Record>
+int32_t FindObjectAs(int32_t type, qvObjectId id, int32_t notFoundCode, Record** out) {
+  qvObjectHeader* header = FindObject(type, id);
+  *out = reinterpret_cast<Record*>(header);
+  return header != nullptr ? 0 : ObjectNotFound(id, notFoundCode);
+}
+// Stamps a new record's header with its type and id (an automatic id is the record's own
+// address, so the header must come first) and appends it to its list: lists of ids come out in
+// the order of creation.
+void AddObject(qvObjectHeader** head, qvObjectHeader* header, int32_t type, int32_t number,
+               bool automatic);
 int32_t CountObjects(int32_t type);
 // Into the table on the stack top: key 0, 1, 2, ... = each record's handle (light userdata) or,
 // without one, its number, in list order. Returns the count.

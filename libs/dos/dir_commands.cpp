@@ -57,14 +57,7 @@ void CloseDirectoryRecord(qvScriptState* L, qvDosDirectory* d) {
 }
 
 int32_t FindDirectory(qvObjectId id, qvDosDirectory** out) {
-  auto* d = reinterpret_cast<qvDosDirectory*>(FindObject(kObjectDirectory, id));
-  if (d == nullptr) {
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDDIR;
-  }
-  *out = d;
-  return 0;
+  return FindObjectAs(kObjectDirectory, id, ERR_FINDDIR, out);
 }
 
 void SetField(qvScriptState* L, const char* key, const std::string& value) {
@@ -416,16 +409,9 @@ int32_t OpenDirectory(qvScriptState* L) {
     CloseDirQ(lock);
     return ERR_MEM;
   }
-  d->header.type = kObjectDirectory;
-  d->header.id = id.automatic ? 0 : id.number;
-  d->header.handle = id.automatic ? d : nullptr;
   d->lock = lock;
-  qvObjectHeader** tail = &gDirectories;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = &d->header;
-  if (!id.automatic) return 0;
-  VmPushLightUserdata(L, d);
-  return 1;
+  AddObject(&gDirectories, &d->header, kObjectDirectory, id.number, id.automatic);
+  return PushNewObjectId(L, id, d);
 }
 
 int32_t NextDirectoryEntry(qvScriptState* L) {

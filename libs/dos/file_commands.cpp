@@ -164,14 +164,7 @@ void FreeDosFiles(qvScriptState* L) {
 }
 
 int32_t FindFile(qvObjectId id, qvDosFile** out) {
-  auto* f = reinterpret_cast<qvDosFile*>(FindObject(kObjectFile, id));
-  if (f == nullptr) {
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDFILE;
-  }
-  *out = f;
-  return 0;
+  return FindObjectAs(kObjectFile, id, ERR_FINDFILE, out);
 }
 
 int32_t FindReadableFile(qvScriptState* L, int index, qvDosFile** out) {
@@ -251,20 +244,13 @@ int32_t OpenFile(qvScriptState* L) {
     CloseFileQ(file);
     return ERR_MEM;
   }
-  f->header.type = kObjectFile;
-  f->header.id = id.automatic ? 0 : id.number;
-  f->header.handle = id.automatic ? f : nullptr;
   f->openArg = mode;
   f->access = access;
   f->length = length;
   f->file = file;
-  qvObjectHeader** tail = &gFiles;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = &f->header;
+  AddObject(&gFiles, &f->header, kObjectFile, id.number, id.automatic);
   PrintDoneMessage();
-  if (!id.automatic) return 0;
-  VmPushLightUserdata(L, f);
-  return 1;
+  return PushNewObjectId(L, id, f);
 }
 
 int32_t CloseFile(qvScriptState* L) {
@@ -298,41 +284,23 @@ int32_t ReadChr(qvScriptState* L) {
   return 1;
 }
 
-int32_t ReadShort(qvScriptState* L) {
+// ReadShort, ReadInt and ReadFloat: one big-endian number of that type.
+template <typename Number>
+int32_t ReadBigEndianNumber(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   qvDosFile* f;
   int32_t code = FindReadableFile(L, 1, &f);
   if (code != 0) return code;
-  uint16_t v;
-  code = ReadBigEndianValue(f, f->file, &v, false, 2);
+  Number v;
+  code = ReadBigEndianValue(f, f->file, &v, false, sizeof v);
   if (code != 0) return code;
   VmPushNumber(L, v);
   return 1;
 }
 
-int32_t ReadInt(qvScriptState* L) {
-  CheckArgCount(L, 1, 1);
-  qvDosFile* f;
-  int32_t code = FindReadableFile(L, 1, &f);
-  if (code != 0) return code;
-  int32_t v;
-  code = ReadBigEndianValue(f, f->file, &v, false, 4);
-  if (code != 0) return code;
-  VmPushNumber(L, v);
-  return 1;
-}
-
-int32_t ReadFloat(qvScriptState* L) {
-  CheckArgCount(L, 1, 1);
-  qvDosFile* f;
-  int32_t code = FindReadableFile(L, 1, &f);
-  if (code != 0) return code;
-  double v;
-  code = ReadBigEndianValue(f, f->file, &v, false, 8);
-  if (code != 0) return code;
-  VmPushNumber(L, v);
-  return 1;
-}
+int32_t ReadShort(qvScriptState* L) { return ReadBigEndianNumber<uint16_t>(L); }
+int32_t ReadInt(qvScriptState* L) { return ReadBigEndianNumber<int32_t>(L); }
+int32_t ReadFloat(qvScriptState* L) { return ReadBigEndianNumber<double>(L); }
 
 // ReadString(id, length): exactly that many bytes.
 int32_t ReadString(qvScriptState* L) {

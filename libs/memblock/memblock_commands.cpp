@@ -85,14 +85,7 @@ void FreeMemBlockLibrary(qvScriptState* L) {
 }
 
 int32_t FindMemBlock(qvObjectId id, qvMemBlock** out) {
-  auto* b = reinterpret_cast<qvMemBlock*>(FindObject(kObjectMemory, id));
-  if (b == nullptr) {
-    if (id.handle != nullptr) return ERR_FINDARRAY;
-    SetErrorNumber(id.number);
-    return ERR_FINDMEMBLK;
-  }
-  *out = b;
-  return 0;
+  return FindObjectAs(kObjectMemory, id, ERR_FINDMEMBLK, out);
 }
 
 namespace cmd {
@@ -116,16 +109,9 @@ int32_t AllocMem(qvScriptState* L) {
     std::free(b);
     return ERR_MEM;
   }
-  b->header.type = kObjectMemory;
-  b->header.id = id.automatic ? 0 : id.number;
-  b->header.handle = id.automatic ? b : nullptr;
   b->size = size;
-  qvObjectHeader** tail = &gBlocks;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = &b->header;
-  if (!id.automatic) return 0;
-  VmPushLightUserdata(L, b);
-  return 1;
+  AddObject(&gBlocks, &b->header, kObjectMemory, id.number, id.automatic);
+  return PushNewObjectId(L, id, b);
 }
 
 int32_t FreeMem(qvScriptState* L) {

@@ -38,17 +38,14 @@ qvNetClient* FindClient(qvScriptState* L, int index, int32_t* code) {
       FindNetObject(kObjectClient, CheckObjectId(L, index), code));
 }
 
-void PushHandle(qvScriptState* L, qvOptionalId id, void* record, int* results) {
-  if (id.automatic) {
-    VmPushLightUserdata(L, record);
-    *results = 1;
-  }
-}
-
-void SetId(qvObjectHeader* header, int32_t type, qvOptionalId id, void* record) {
+// Registers a new record (its header first) under the id and gives what the creating command
+// returns: the handle of an automatic id.
+int AddNetObject(qvScriptState* L, qvObjectHeader* header, int32_t type, qvOptionalId id) {
   header->type = type;
   header->id = id.automatic ? 0 : id.number;
-  header->handle = id.automatic ? record : nullptr;
+  header->handle = id.automatic ? header : nullptr;
+  AppendNetObject(header);
+  return PushNewObjectId(L, id, header);
 }
 
 // The socket of the object that GetLocalIP and GetLocalPort name.
@@ -146,12 +143,8 @@ int32_t OpenConnection(qvScriptState* L) {
     FreeSocketStream(stream);
     return ERR_MEM;
   }
-  SetId(&client->header, kObjectClient, id, client);
   client->stream = stream;
-  AppendNetObject(&client->header);
-  int results = 0;
-  PushHandle(L, id, client, &results);
-  return results;
+  return AddNetObject(L, &client->header, kObjectClient, id);
 }
 
 int32_t CloseConnection(qvScriptState* L) {
@@ -188,12 +181,8 @@ int32_t CreateServer(qvScriptState* L) {
   }
   stream->timeout.operation = 0;
   stream->timeout.total = 0;
-  SetId(&server->header, kObjectServer, id, server);
   server->stream = stream;
-  AppendNetObject(&server->header);
-  int results = 0;
-  PushHandle(L, id, server, &results);
-  return results;
+  return AddNetObject(L, &server->header, kObjectServer, id);
 }
 
 int32_t CloseServer(qvScriptState* L) {
@@ -375,14 +364,10 @@ int32_t CreateUDPObject(qvScriptState* L) {
     CloseSocketHandle(&socket);
     return ERR_MEM;
   }
-  SetId(&udp->header, kObjectUdpObject, id, udp);
   udp->socket = socket;
   udp->timeout.operation = 0;
   udp->timeout.total = 0;
-  AppendNetObject(&udp->header);
-  int results = 0;
-  PushHandle(L, id, udp, &results);
-  return results;
+  return AddNetObject(L, &udp->header, kObjectUdpObject, id);
 }
 
 int32_t CloseUDPObject(qvScriptState* L) {

@@ -124,14 +124,9 @@ void FreeNetObject(qvObjectHeader* object) {
 qvObjectHeader* FindNetObject(int32_t type, qvObjectId id, int32_t* code) {
   qvObjectHeader* object = FindObject(type, id);
   if (object != nullptr) return object;
-  if (id.handle != nullptr) {
-    *code = ERR_FINDARRAY;
-  } else {
-    SetErrorNumber(id.number);
-    *code = type == kObjectClient   ? ERR_FINDCLIENT
-            : type == kObjectServer ? ERR_FINDSERVER
-                                    : ERR_FINDUDPOBJECT;
-  }
+  *code = ObjectNotFound(id, type == kObjectClient   ? ERR_FINDCLIENT
+                             : type == kObjectServer ? ERR_FINDSERVER
+                                                     : ERR_FINDUDPOBJECT);
   return nullptr;
 }
 

@@ -44,15 +44,8 @@ int64_t ElapsedMillis(const qvTimer* t) { return ElapsedMicros(t) / 1000; }
 // number, ERR_FINDARRAY for a handle.
 qvTimer* FindTimer(qvScriptState* L, int index, int32_t* code) {
   qvObjectId id = CheckObjectId(L, index);
-  auto* t = reinterpret_cast<qvTimer*>(FindObject(kObjectTimer, id));
-  if (t == nullptr) {
-    if (id.handle != nullptr) {
-      *code = ERR_FINDARRAY;
-    } else {
-      SetErrorNumber(id.number);
-      *code = ERR_FINDTIMER;
-    }
-  }
+  qvTimer* t = nullptr;
+  *code = FindObjectAs(kObjectTimer, id, ERR_FINDTIMER, &t);
   return t;
 }
 
@@ -115,17 +108,9 @@ int32_t StartTimer(qvScriptState* L) {
   }
   auto* t = static_cast<qvTimer*>(AllocVecQ(sizeof(qvTimer), true));
   if (t == nullptr) return ERR_MEM;
-  t->header.type = kObjectTimer;
-  t->header.id = id.automatic ? 0 : id.number;
-  t->header.handle = id.automatic ? t : nullptr;
   Restart(t, 0);
-  // Appended at the tail: lists of ids come out in the order of creation.
-  qvObjectHeader** tail = &gTimers;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = &t->header;
-  if (!id.automatic) return 0;
-  VmPushLightUserdata(L, t);
-  return 1;
+  AddObject(&gTimers, &t->header, kObjectTimer, id.number, id.automatic);
+  return PushNewObjectId(L, id, t);
 }
 
 // GetTimer(id): the milliseconds counted.
