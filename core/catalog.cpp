@@ -31,7 +31,7 @@ const qvCatalogLanguage kCatalogLanguages[kLanguageCount] = {
     {"\304\214e\xC5\xA1tina", "czech"},
     {"t\xC3\xBCrk\303\247e", "turkish"},
     {"hrvatski", "croatian"},
-    {"unknown", "unknown"},
+    {"\xD1\x80\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9", "russian"},
 };
 
 struct qvCatalog {

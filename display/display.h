@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "base/support.h"
 #include "core/registry.h"
@@ -117,6 +118,21 @@ void PurgeDetachedBrushes(qvScriptState* L);
 // 1 and the planes of a raster brush with that id, else 0.
 int GetBrushBitMaps(qvScriptState* L, qvObjectId id, qvBitMap** bitmap, qvPlane** mask,
                     qvPlane** alpha, int32_t* width, int32_t* height);
+
+// The brush's picture as width x height ARGB words, top row first (mask and alpha channel are not
+// part of it). 0, FindBrush's codes (ERR_BRUSHTYPE for a vector brush) or ERR_MEM.
+int ReadBrushPicture(qvScriptState* L, qvObjectId id, std::vector<uint32_t>* argb, int32_t* width,
+                     int32_t* height);
+// Puts the brush's picture on the clipboard (24 bits, its alpha dropped). 0, ReadBrushPicture's
+// codes, or the clipboard's (platform/clipboard.h).
+int CopyBrushToClipboard(qvScriptState* L, qvObjectId id);
+// A new raster brush under an automatic id holding the clipboard's picture: 0, ERR_CLIPREAD when
+// the clipboard holds no picture that reads (core/dib.h), ERR_MEM, ERR_LOCKBMAP; nothing is made
+// on failure.
+int PasteClipboardBrush(qvObjectId* id, qvBrush** out);
+// Makes the brush's picture the tray icon with that tooltip (platform/desktop.h): 0,
+// ReadBrushPicture's codes, ERR_MEM.
+int SetBrushTrayIcon(qvScriptState* L, qvObjectId id, const char* tooltip);
 
 // Copy-on-write over every BGPic's layer list.
 bool IsShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except);
@@ -275,6 +291,7 @@ struct qvDisplay {
   qvPlane* shapeMask;
   qvPlane* shapeAlpha;
   int32_t orientation, keyboard;
+  int32_t requesterOpen;  // a requester holds the script while this display is current
   qvWindow* window;
 };
 
@@ -318,6 +335,11 @@ void RefreshDisplayRect(const qvBitMap* bitmap, int32_t sx, int32_t sy, qvDispla
 void FillDisplayBorders(qvDisplay* display);
 void RedrawDisplay(qvScriptState* L, qvDisplay* display, int32_t flags);
 void UpdateCurrentDisplay(qvScriptState* L);
+// Around a requester: Begin marks the current display's requester as open and returns the
+// display (null before the first display); End clears the mark and redraws an open window, which
+// the requester may have covered.
+qvDisplay* BeginDisplayRequester();
+void EndDisplayRequester(qvScriptState* L, qvDisplay* display);
 // Adds a rectangle to the current display's dirty list (the whole BGPic marks everything).
 void AddDirtyRect(int32_t x, int32_t y, int32_t width, int32_t height);
 

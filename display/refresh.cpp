@@ -57,6 +57,18 @@ void UpdateCurrentDisplay(qvScriptState*) {
   if (qvDisplay* display = CurrentDisplay()) WaitVerticalFrame(display->window);
 }
 
+qvDisplay* BeginDisplayRequester() {
+  qvDisplay* display = CurrentDisplay();
+  if (display != nullptr) display->requesterOpen = 1;
+  return display;
+}
+
+void EndDisplayRequester(qvScriptState* L, qvDisplay* display) {
+  if (display == nullptr) return;
+  display->requesterOpen = 0;
+  if (display->bgpic != nullptr && IsWindowOpen(display->window)) RedrawDisplay(L, display, 0);
+}
+
 void AddDirtyRect(int32_t x, int32_t y, int32_t width, int32_t height) {
   qvDisplay* d = CurrentDisplay();
   if (d == nullptr || d->dirty.entries == nullptr || d->bgpic == nullptr) return;

@@ -49,6 +49,16 @@ int32_t UnsetEnvVar(const char* name);
 // The processor's name as the kernel gives it ("x86_64"); "" when unknown.
 std::string GetMachineName();
 
+// The tray icon: a picture of width x height ARGB words (top row first, copied) and a tooltip.
+// SDL2 offers no tray, so the icon is only kept: nothing shows it and no tray event comes. 0, or
+// ERR_MEM when it cannot be copied.
+int32_t SetTrayIconPicture(const uint32_t* argb, int32_t width, int32_t height,
+                           const char* tooltip);
+// Removes the icon: false when none is set.
+bool RemoveTrayIcon();
+// Whether an icon is set, with its size and tooltip (each may be null).
+bool GetTrayIcon(int32_t* width, int32_t* height, std::string* tooltip);
+
 // The user's country as a COUNTRY_ number (0 the United Kingdom ... 37 Ukraine), from the
 // territory of the first of LC_ALL, LC_MESSAGES and LANG that is set ("de_DE.UTF-8" is Germany);
 // kCountryUnknown (38) when it names none of them.

@@ -12,6 +12,7 @@
 #include "core/dib.h"
 #include "core/player_state.h"
 #include "core/registry.h"
+#include "display/display.h"
 #include "libs/system/commands.h"
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
@@ -27,8 +28,6 @@ namespace {
 
 // The catalog that the script opened (apart from the player's own).
 qvCatalog* gScriptCatalog = nullptr;
-// Whether the script has set a tray icon.
-bool gTrayIconSet = false;
 
 constexpr int32_t kPrgTypeScript = 0;
 constexpr int32_t kPrgTypeApplet = 1;
@@ -59,7 +58,7 @@ void SplitRegistryPath(const std::string& path, std::string* key, std::string* n
 void FreeScriptCatalog() {
   FreeWithBuffer(gScriptCatalog);
   gScriptCatalog = nullptr;
-  gTrayIconSet = false;
+  RemoveTrayIcon();
 }
 
 namespace cmd {
@@ -282,21 +281,28 @@ int32_t WriteRegistryKey(qvScriptState* L) {
   return 0;
 }
 
-// SetClipboard(type, data): CLIPBOARD_TEXT with a text; CLIPBOARD_IMAGE (a brush) waits for the
-// brush records.
+// SetClipboard(type, data): CLIPBOARD_TEXT with a text, CLIPBOARD_IMAGE with a brush.
 int32_t SetClipboard(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   int32_t type = VmCheckInt(L, 1);
   if (type == kClipboardText) return WriteClipboardText(VmCheckString(L, 2));
-  if (type == kClipboardPicture) return ERR_UNSUPPORTEDFEAT;
+  if (type == kClipboardPicture) return CopyBrushToClipboard(L, CheckObjectId(L, 2));
   return ERR_WRONGUSAGE;
 }
 
-// GetClipboard(): the clipboard's kind and, for text, the text.
+// GetClipboard(): the clipboard's kind and, for text, the text; for a picture a new brush under
+// an automatic id.
 int32_t GetClipboard(qvScriptState* L) {
   CheckArgCount(L, 0, 0);
   int32_t type = ClipboardKind();
-  if (type == kClipboardPicture) return ERR_UNSUPPORTEDFEAT;  // a brush of it: not yet
+  if (type == kClipboardPicture) {
+    qvObjectId id{0, nullptr};
+    int32_t code = PasteClipboardBrush(&id, nullptr);
+    if (code != 0) return code;
+    VmPushNumber(L, type);
+    VmPushLightUserdata(L, id.handle);
+    return 2;
+  }
   VmPushNumber(L, type);
   if (type != kClipboardText) return 1;
   std::string text;
@@ -319,20 +325,16 @@ int32_t ClearClipboard(qvScriptState* L) {
   return ClearClipboardData();
 }
 
-// SetTrayIcon(brush or -1[, tooltip]): -1 removes the icon that was set; a brush as icon waits
-// for the brush records.
+// SetTrayIcon(brush or -1[, tooltip]): the brush's picture becomes the tray icon; -1 removes the
+// icon that was set.
 int32_t SetTrayIcon(qvScriptState* L) {
   CheckArgCount(L, 1, 2);
   qvObjectId id = CheckObjectId(L, 1);
   size_t tipLength = 0;
-  VmOptString(L, 2, "", &tipLength);
+  const char* tooltip = VmOptString(L, 2, "", &tipLength);
   if (tipLength > kTooltipLimit) return ERR_WRONGUSAGE;
-  if (id.handle == nullptr && id.number == -1) {
-    if (!gTrayIconSet) return ERR_WRONGUSAGE;
-    gTrayIconSet = false;
-    return 0;
-  }
-  return ERR_UNSUPPORTEDFEAT;
+  if (id.handle == nullptr && id.number == -1) return RemoveTrayIcon() ? 0 : ERR_WRONGUSAGE;
+  return SetBrushTrayIcon(L, id, tooltip);
 }
 
 }  // namespace cmd

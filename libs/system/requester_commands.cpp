@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "core/args.h"
 #include "core/requesters.h"
+#include "display/display.h"
 #include "libs/system/commands.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -34,6 +35,20 @@ void SplitPath(const std::string& path, std::string* directory, std::string* fil
 
 bool Given(qvScriptState* L, int index) { return VmType(L, index) > kTypeNil; }
 
+// Marks the current display's requester open for the requester's time, and redraws the display
+// afterwards (also when a push raises).
+class DisplayRequesterScope {
+ public:
+  explicit DisplayRequesterScope(qvScriptState* L) : L_(L), display_(BeginDisplayRequester()) {}
+  ~DisplayRequesterScope() { EndDisplayRequester(L_, display_); }
+  DisplayRequesterScope(const DisplayRequesterScope&) = delete;
+  DisplayRequesterScope& operator=(const DisplayRequesterScope&) = delete;
+
+ private:
+  qvScriptState* L_;
+  qvDisplay* display_;
+};
+
 }  // namespace
 
 namespace cmd {
@@ -47,6 +62,7 @@ int32_t SystemRequest(qvScriptState* L) {
   const char* buttons = VmCheckString(L, 3);
   int32_t icon = VmOptInt(L, 4, 0);
   int32_t answer = 0;
+  DisplayRequesterScope requester(L);
   int32_t code = MessageRequest(title, body, buttons, 0, 1, icon, &answer);
   if (code != 0) return code;
   VmPushNumber(L, answer);
@@ -69,6 +85,7 @@ int32_t FileRequest(qvScriptState* L) {
     file = gLastFileName;
   }
   std::vector<std::string> paths;
+  DisplayRequesterScope requester(L);
   int32_t code = qv::FileRequest(title, pattern, mode, directory.c_str(), file.c_str(), &paths);
   if (code != 0) return code;
   if (!paths.empty()) SplitPath(paths.front(), &gLastFileDirectory, &gLastFileName);
@@ -96,6 +113,7 @@ int32_t PathRequest(qvScriptState* L) {
   if (mode != 0 && mode != 2) return ERR_WRONGUSAGE;
   std::string initial = Given(L, 3) ? VmCheckString(L, 3) : gLastPath;
   std::string path;
+  DisplayRequesterScope requester(L);
   int32_t code = qv::PathRequest(title, initial.c_str(), &path);
   if (code != 0) return code;
   if (!path.empty()) gLastPath = path;
@@ -120,6 +138,7 @@ int32_t StringRequest(qvScriptState* L) {
   if (maximum > 0 && text.size() > static_cast<size_t>(maximum)) text.resize(maximum);
   if (kind == kStringNumber && !IsNumberInput(text)) return 0;
   std::string out;
+  DisplayRequesterScope requester(L);
   int32_t code = qv::StringRequest(title, body, text.c_str(), kind, maximum, password, &out);
   if (code != 0 && code != ERR_USERABORT) return code;
   VmPushString(L, out.c_str());
@@ -136,6 +155,7 @@ int32_t FontRequest(qvScriptState* L) {
   int32_t size = VmOptInt(L, 3, 0);
   qvFontChoice font;
   bool chosen = false;
+  DisplayRequesterScope requester(L);
   int32_t code = qv::FontRequest(title, face, size, &font, &chosen);
   if (code != 0) return code;
   VmNewTable(L);
@@ -177,6 +197,7 @@ int32_t ListRequest(qvScriptState* L) {
   }
   if (entries.empty()) return ERR_WRONGUSAGE;
   int32_t index = -1;
+  DisplayRequesterScope requester(L);
   int32_t code = qv::ListRequest(title, body, entries, initial, &index);
   if (code != 0) return code;
   VmPushNumber(L, index);
@@ -194,6 +215,7 @@ int32_t ColorRequest(qvScriptState* L) {
   int64_t start = !(initial >= 0)
                       ? -1
                       : static_cast<int64_t>(std::fmin(initial, 4294967295.0)) & 0xFFFFFF;
+  DisplayRequesterScope requester(L);
   int32_t code = qv::ColorRequest(title, start, &rgb, &chosen);
   if (code != 0) return code;
   VmPushNumber(L, chosen ? static_cast<double>(rgb) : -1.0);

@@ -10,7 +10,10 @@
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <mutex>
+#include <new>
 #include <sstream>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/support.h"
@@ -266,6 +269,55 @@ int GetSystemCountryCode() {
     if (territory[0] == row.alpha2[0] && territory[1] == row.alpha2[1]) return row.code;
   }
   return kCountryUnknown;
+}
+
+namespace {
+
+struct TrayIcon {
+  std::mutex mutex;
+  bool set = false;
+  std::vector<uint32_t> pixels;
+  int32_t width = 0, height = 0;
+  std::string tooltip;
+};
+TrayIcon gTray;
+
+}  // namespace
+
+int32_t SetTrayIconPicture(const uint32_t* argb, int32_t width, int32_t height,
+                           const char* tooltip) {
+  if (width < 1 || height < 1) return ERR_MEM;
+  std::lock_guard<std::mutex> lock(gTray.mutex);
+  try {
+    gTray.pixels.assign(argb, argb + size_t(width) * size_t(height));
+    gTray.tooltip = tooltip;
+  } catch (const std::bad_alloc&) {
+    gTray.set = false;
+    return ERR_MEM;
+  }
+  gTray.width = width;
+  gTray.height = height;
+  gTray.set = true;
+  return 0;
+}
+
+bool RemoveTrayIcon() {
+  std::lock_guard<std::mutex> lock(gTray.mutex);
+  bool was = gTray.set;
+  gTray.set = false;
+  gTray.pixels.clear();
+  gTray.pixels.shrink_to_fit();
+  gTray.tooltip.clear();
+  return was;
+}
+
+bool GetTrayIcon(int32_t* width, int32_t* height, std::string* tooltip) {
+  std::lock_guard<std::mutex> lock(gTray.mutex);
+  if (!gTray.set) return false;
+  if (width) *width = gTray.width;
+  if (height) *height = gTray.height;
+  if (tooltip) *tooltip = gTray.tooltip;
+  return true;
 }
 
 }  // namespace qv

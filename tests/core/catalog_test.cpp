@@ -186,6 +186,12 @@ TEST(Catalog, SearchPaths) {
           "ais/app.catalog",
       "francais");
   EXPECT_EQ(first(4), "francais");
+  // Russian (17) is a language of its own, under either of its names.
+  put(prog / "Catalogs/\xD1\x80\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9/app.catalog",
+      "russian native");
+  EXPECT_EQ(first(17), "russian native");
+  put(work / "Catalogs/russian/app.catalog", "russian");
+  EXPECT_EQ(first(17), "russian");
   // English is built in; 18 means a language without a catalog directory.
   put(work / "Catalogs/english/app.catalog", "english");
   EXPECT_EQ(first(0), "(none)");
