@@ -140,6 +140,7 @@ void FreeDisplaySubsystem(qvScriptState* L) {
   FreeAllDisplays(L);
   FreeAllBGPics(L);
   FreeAllBrushes(L);
+  FreeImageCache();
 }
 
 }  // namespace qv

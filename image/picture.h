@@ -66,4 +66,9 @@ struct qvPngRequest {
 };
 int SavePng(const qvPngRequest& request);
 
+// Writes width x height words (no row padding) as a PNG, RGBA with `alpha`, after storing the
+// name as the error text argument, so that a failure's message names the file. SavePng's results.
+int SavePngSnapshot(const char* name, const uint32_t* pixels, int32_t width, int32_t height,
+                    bool alpha);
+
 }  // namespace qv

@@ -208,4 +208,17 @@ int SavePng(const qvPngRequest& request) {
   return state.result;
 }
 
+int SavePngSnapshot(const char* name, const uint32_t* pixels, int32_t width, int32_t height,
+                    bool alpha) {
+  SetErrorString(name);
+  qvPngRequest request;
+  request.name = name;
+  request.pixels = pixels;
+  request.bytesPerRow = int64_t{width} * 4;
+  request.width = width;
+  request.height = height;
+  request.alpha = alpha;
+  return SavePng(request);
+}
+
 }  // namespace qv

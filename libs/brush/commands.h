@@ -13,6 +13,12 @@ namespace qv::cmd {
 int32_t CreateBrush(qvScriptState* L);
 int32_t FreeBrush(qvScriptState* L);
 
+// picture_commands.cpp: picture files and single pixels
+int32_t LoadBrush(qvScriptState* L);
+int32_t SaveBrush(qvScriptState* L);
+int32_t ReadBrushPixel(qvScriptState* L);
+int32_t WriteBrushPixel(qvScriptState* L);
+
 // output_commands.cpp: output devices and double buffering
 int32_t SelectBrush(qvScriptState* L);
 int32_t SelectMask(qvScriptState* L);

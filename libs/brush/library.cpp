@@ -9,6 +9,10 @@ namespace {
 const qvLibraryRow kCommands[] = {
     {"CreateBrush", cmd::CreateBrush},
     {"FreeBrush", cmd::FreeBrush},
+    {"LoadBrush", cmd::LoadBrush},
+    {"SaveBrush", cmd::SaveBrush},
+    {"ReadBrushPixel", cmd::ReadBrushPixel},
+    {"WriteBrushPixel", cmd::WriteBrushPixel},
     {"SelectBrush", cmd::SelectBrush},
     {"SelectMask", cmd::SelectMask},
     {"SelectAlphaChannel", cmd::SelectAlphaChannel},

@@ -8,22 +8,19 @@
 
 namespace qv::cmd {
 
-namespace {
-constexpr int32_t kFormatBmp = 0;  // IMGFMT_BMP
-}
-
 int32_t SaveSnapshot(qvScriptState* L) {
   CheckArgCount(L, 1, 4);
   const char* fileName = VmCheckString(L, 1);
   int32_t type = VmOptInt(L, 2, kSnapWindow);
-  int32_t format = VmOptInt(L, 3, kFormatBmp);
+  int32_t format = VmOptInt(L, 3, kImageFormatBmp);
+  int32_t quality = 0, colours = 0, dither = 0;
+  ReadSaveOptions(L, 4, &quality, &colours, &dither);
   qvBitMap* bitmap = nullptr;
   bool owned = false;
   int code = GrabSnapshot(L, type, &bitmap, &owned);
   if (code != 0) return code;
-  // The other formats come with their writers.
-  code = format == kFormatBmp ? SaveBitMapAsBmp(bitmap, bitmap->width, bitmap->height, fileName)
-                              : ERR_UNKNOWNIMGOUT;
+  code = SaveBitMapAsPicture(format, bitmap, bitmap->width, bitmap->height, fileName, nullptr, -1,
+                             nullptr, quality, colours, dither);
   if (owned) FreeBitMap(bitmap);
   return code;
 }

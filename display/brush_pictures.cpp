@@ -1,0 +1,196 @@
+// Brushes from picture files: the picture loader that wraps the pixels in a shared buffer and
+// splits the alpha channel off, loading a picture (or a part of it) into a brush, and single
+// brush pixels.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "base/errors.h"
+#include "display/display.h"
+#include "image/picture.h"
+
+namespace qv {
+
+namespace {
+
+bool InsideBrush(const qvBrush* brush, int32_t x, int32_t y) {
+  return x >= 0 && y >= 0 && x < brush->width && y < brush->height;
+}
+
+uint8_t* MaskByte(const qvPlane* mask, int32_t x, int32_t y) {
+  return mask->data + static_cast<size_t>(y) * mask->bytesPerRow + static_cast<size_t>(x >> 3);
+}
+
+uint8_t* AlphaByte(const qvPlane* alpha, int32_t x, int32_t y) {
+  return alpha->data + static_cast<size_t>(y) * alpha->bytesPerRow + static_cast<size_t>(x);
+}
+
+// The brush's alpha channel for the part at (x, y): the loaded one cut out (scaled by the global
+// alpha when one is given), or one filled with the global alpha. Null with *code set on failure.
+qvPlane* PartAlpha(const qvPlane* loaded, int32_t x, int32_t y, int32_t width, int32_t height,
+                   int32_t globalAlpha, int* code) {
+  qvPlane* alpha = AllocAlphaChannel(width, height, false);
+  if (alpha == nullptr) {
+    *code = ERR_MEM;
+    return nullptr;
+  }
+  for (int32_t row = 0; row < height; ++row) {
+    uint8_t* out = AlphaByte(alpha, 0, row);
+    if (loaded == nullptr) {
+      std::memset(out, globalAlpha, static_cast<size_t>(width));
+      continue;
+    }
+    std::memcpy(out, AlphaByte(loaded, x, y + row), static_cast<size_t>(width));
+    if (globalAlpha >= 0) {
+      for (int32_t i = 0; i < width; ++i) out[i] = static_cast<uint8_t>(out[i] * globalAlpha / 255);
+    }
+  }
+  return alpha;
+}
+
+// Checks the part rectangle against the picture and fills in a size of 0 as the rest.
+int ResolvePart(const qvBrushLoadOptions& o, int32_t pictureWidth, int32_t pictureHeight,
+                int32_t* width, int32_t* height) {
+  if (o.x < 0 || o.y < 0) return ERR_NEGCOORDS;
+  if (o.x >= pictureWidth || o.y >= pictureHeight) return ERR_COORDSRANGE;
+  if (o.width < 0 || o.height < 0) return ERR_BADDIMENSIONS;
+  *width = o.width != 0 ? o.width : pictureWidth - o.x;
+  *height = o.height != 0 ? o.height : pictureHeight - o.y;
+  if (int64_t{o.x} + *width > pictureWidth || int64_t{o.y} + *height > pictureHeight) {
+    return ERR_COORDSRANGE;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loadAlpha,
+                           qvLoadedPicture* out) {
+  // Image plugins would be asked here first; none can be loaded yet.
+  auto* buffer = new (std::nothrow) qvPixelBuffer{1, nullptr, 0};
+  if (buffer == nullptr) return ERR_MEM;
+  qvPictureFacts facts;
+  int code = LoadPicture(name, ilbm, &buffer->pixels, &facts);
+  if (code != 0) {
+    ReleasePixelBuffer(buffer);
+    return code;
+  }
+  std::free(facts.palette);
+  buffer->rowWidth = facts.width;
+  qvPlane* alpha = nullptr;
+  if (loadAlpha) {
+    if (!facts.alpha) {
+      ReleasePixelBuffer(buffer);
+      return ERR_NOALPHA;
+    }
+    alpha = AllocAlphaChannel(facts.width, facts.height, false);
+    if (alpha == nullptr) {
+      ReleasePixelBuffer(buffer);
+      return ERR_MEM;
+    }
+    ExtractAlphaKernel(buffer->pixels, facts.width, facts.height, buffer->rowWidth, alpha->data,
+                       alpha->bytesPerRow);
+  }
+  *out = {buffer,           alpha,       facts.width, facts.height,
+          buffer->rowWidth, facts.alpha, 0,           facts.transparentColour};
+  return 0;
+}
+
+int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const char* file,
+                      const qvBrushLoadOptions& o, qvBrush** out) {
+  if (o.transparentColour != -1 && (o.loadAlpha || o.globalAlpha != -1)) return ERR_MASKNALPHA;
+  if (o.globalAlpha < -1 || o.globalAlpha > 255) return ERR_WRONGUSAGE;
+  // With "loadalpha" the brush's own alpha channel goes into the cache; "cachealpha" asks for it
+  // when the brush takes none.
+  const bool keepAlpha = o.loadAlpha || o.cacheAlpha;
+  qvLoadedPicture picture{};
+  int code = 0;
+  if (o.cachedLoadName != nullptr) {
+    qvCachedImage cached{};
+    code = FindCachedImage(o.cachedLoadName, o.loadAlpha, &cached);
+    if (code != 0) return code;
+    picture = {cached.buffer,
+               cached.alpha,
+               cached.width,
+               cached.height,
+               cached.buffer->rowWidth,
+               cached.word1,
+               0,
+               -1};
+  } else {
+    code = LoadPictureWithPlugins(file, &o.ilbm, keepAlpha, &picture);
+    if (code != 0) return code;
+  }
+  qvBitMap* bitmap = nullptr;
+  qvPlane* mask = nullptr;
+  qvPlane* alpha = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  if (o.cacheName != nullptr) {
+    code = AddCachedImage(o.cacheName, picture.width, picture.height, picture.alphaFlag,
+                          picture.buffer, keepAlpha ? picture.alpha : nullptr, 0);
+  }
+  if (code == 0) code = ResolvePart(o, picture.width, picture.height, &width, &height);
+  if (code == 0) {
+    const uint32_t* corner = picture.buffer->pixels + static_cast<size_t>(o.y) * picture.rowWidth +
+                             static_cast<size_t>(o.x);
+    code = AllocBitMapFromARGB(corner, o.transparentColour, width, height, picture.rowWidth,
+                               &bitmap, &mask);
+  }
+  if (code == 0 && (o.loadAlpha || o.globalAlpha != -1)) {
+    alpha = PartAlpha(o.loadAlpha ? picture.alpha : nullptr, o.x, o.y, width, height, o.globalAlpha,
+                      &code);
+  }
+  ReleasePixelBuffer(picture.buffer);
+  FreeMaskOrAlpha(picture.alpha);
+  // The id is given up only now, so that a picture that fails to load leaves the old brush.
+  if (code == 0 && !automatic) code = ReleaseBrushId(L, *id, false);
+  qvBrush* brush = nullptr;
+  if (code == 0) {
+    int32_t key = o.transparentColour == -1 ? kNoTransparentColour
+                                            : static_cast<int32_t>(o.transparentColour & 0xFFFFFF);
+    code = AddBrush(id, automatic, 0, width, height, width, 0, nullptr, bitmap, key, mask, alpha,
+                    &brush);
+  }
+  if (code != 0) {
+    FreeBitMap(bitmap);
+    FreeMaskOrAlpha(mask);
+    FreeMaskOrAlpha(alpha);
+    return code;
+  }
+  brush->sourceX = o.x;
+  brush->sourceY = o.y;
+  brush->sourceWidth = width;
+  brush->sourceHeight = height;
+  if (out != nullptr) *out = brush;
+  return 0;
+}
+
+bool ReadBrushPixelAt(const qvBrush* brush, int32_t x, int32_t y, uint32_t* colour,
+                      int32_t* second) {
+  if (!InsideBrush(brush, x, y)) return false;
+  *colour = ReadBitMapPixel(brush->bitmap, x, y) & 0xFFFFFF;
+  if (brush->mask != nullptr) {
+    *second = (*MaskByte(brush->mask, x, y) & (0x80 >> (x & 7))) != 0 ? 1 : 0;
+  } else if (brush->alpha != nullptr) {
+    *second = *AlphaByte(brush->alpha, x, y);
+  } else {
+    *second = -1;
+  }
+  return true;
+}
+
+void WriteBrushPixelAt(qvBrush* brush, int32_t x, int32_t y, uint32_t colour, int32_t alpha) {
+  if (!InsideBrush(brush, x, y)) return;
+  WriteBitMapPixel(brush->bitmap, x, y, colour & 0xFFFFFF);
+  if (alpha < 0) return;
+  if (brush->mask != nullptr) {
+    uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+    uint8_t* byte = MaskByte(brush->mask, x, y);
+    *byte = alpha != 0 ? (*byte | bit) : (*byte & ~bit);
+  } else if (brush->alpha != nullptr) {
+    *AlphaByte(brush->alpha, x, y) = static_cast<uint8_t>(alpha);
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,175 @@
+// Saving bitmaps as picture files: the ARGB words built from a bitmap with its mask or alpha
+// channel, the table of built-in writers by format, and the 24-bit BMP writer.
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "base/errors.h"
+#include "core/args.h"
+#include "core/vfile.h"
+#include "display/display.h"
+#include "image/picture.h"
+#include "vm/auxlib.h"
+#include "vm/vm.h"
+
+namespace qv {
+
+namespace {
+
+void PutU16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void PutU32(uint8_t* p, uint32_t v) {
+  PutU16(p, v);
+  PutU16(p + 2, v >> 16);
+}
+
+// 24 bits a pixel, rows bottom first, each padded by width mod 4 bytes to a multiple of 4.
+int WriteBmp(const qvSavePicture& picture) {
+  const int32_t width = picture.width;
+  const int32_t height = picture.height;
+  if (picture.pixels == nullptr || width < 1 || height < 1) return ERR_WRONGUSAGE;
+  int64_t rowBytes = int64_t{width} * 3 + width % 4;
+  int64_t fileSize = rowBytes * height + 54;
+  if (fileSize > 0xFFFFFFFFll) return ERR_MEM;
+  std::vector<uint8_t> row;
+  try {
+    row.resize(static_cast<size_t>(rowBytes));
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  qvFile* file = OpenFileQ(picture.file, kFileWrite);
+  if (file == nullptr) {
+    SetErrorString(picture.file);
+    return ERR_WRITEFILE;
+  }
+  uint8_t header[54] = {'B', 'M'};
+  PutU32(header + 2, static_cast<uint32_t>(fileSize));
+  PutU32(header + 10, 54);
+  PutU32(header + 14, 40);
+  PutU32(header + 18, static_cast<uint32_t>(width));
+  PutU32(header + 22, static_cast<uint32_t>(height));
+  PutU16(header + 26, 1);
+  PutU16(header + 28, 24);
+  bool ok = WriteFileQ(file, header, sizeof header) == sizeof header;
+  for (int32_t y = height - 1; ok && y >= 0; --y) {
+    const uint32_t* in = picture.pixels + static_cast<size_t>(y) * width;
+    for (int32_t x = 0; x < width; ++x) {
+      uint32_t p = in[x];
+      row[static_cast<size_t>(x) * 3] = static_cast<uint8_t>(p);
+      row[static_cast<size_t>(x) * 3 + 1] = static_cast<uint8_t>(p >> 8);
+      row[static_cast<size_t>(x) * 3 + 2] = static_cast<uint8_t>(p >> 16);
+    }
+    ok = WriteFileQ(file, row.data(), row.size()) == row.size();
+  }
+  if (!CloseFileQ(file) || !ok) {
+    SetErrorString(picture.file);
+    return ERR_WRITEFILE;
+  }
+  return 0;
+}
+
+int WritePng(const qvSavePicture& picture) {
+  return SavePngSnapshot(picture.file, picture.pixels, picture.width, picture.height,
+                         picture.alpha);
+}
+
+// The formats whose writers come with their readers.
+int NoWriterYet(const qvSavePicture&) { return ERR_UNSUPPORTEDFEAT; }
+
+// The built-in writers by format; a format missing here is looked up among the saver plugins.
+const qvPictureWriterRow kPictureWriters[] = {
+    {kImageFormatBmp, WriteBmp},     {kImageFormatPng, WritePng},
+    {kImageFormatJpeg, NoWriterYet}, {kImageFormatGif, NoWriterYet},
+    {kImageFormatIlbm, NoWriterYet},
+};
+
+bool MaskBit(const qvPlane* mask, int32_t x, int32_t y) {
+  return (mask->data[static_cast<size_t>(y) * mask->bytesPerRow + static_cast<size_t>(x >> 3)] &
+          (0x80 >> (x & 7))) != 0;
+}
+
+}  // namespace
+
+uint32_t* BuildARGBPixels(const qvBitMap* bitmap, int32_t width, int32_t height,
+                          const qvPlane* mask, const qvPlane* alpha, uint32_t colour,
+                          bool keepAlpha) {
+  uint32_t* pixels = ReadBitMapARGB(bitmap, width, height);
+  if (pixels == nullptr) return nullptr;
+  for (int32_t y = 0; y < height; ++y) {
+    uint32_t* row = pixels + static_cast<size_t>(y) * width;
+    for (int32_t x = 0; x < width; ++x) {
+      uint32_t p = row[x];
+      if (mask != nullptr) {
+        bool visible = MaskBit(mask, x, y);
+        if (keepAlpha) {
+          p = (p & 0xFFFFFF) | (visible ? 0xFF000000u : 0);
+        } else if (!visible) {
+          p = colour;
+        }
+      } else if (alpha != nullptr) {
+        uint32_t a = alpha->data[static_cast<size_t>(y) * alpha->bytesPerRow + x];
+        p = (p & 0xFFFFFF) | (a << 24);
+        if (a == 0) p |= colour & 0xFFFFFF;
+      } else {
+        p |= 0xFF000000u;
+      }
+      row[x] = p;
+    }
+  }
+  return pixels;
+}
+
+int SavePictureFile(int32_t format, const qvSavePicture& picture) {
+  for (const qvPictureWriterRow& row : kPictureWriters) {
+    if (row.format == format) return row.write(picture);
+  }
+  // No picture-saver plugin can be loaded yet.
+  return ERR_UNKNOWNIMGOUT;
+}
+
+int SaveBitMapAsPicture(int32_t format, const qvBitMap* bitmap, int32_t width, int32_t height,
+                        const char* file, const qvPlane* mask, int64_t colour, const qvPlane* alpha,
+                        int32_t quality, int32_t colours, int32_t dither) {
+  uint32_t* pixels = BuildARGBPixels(bitmap, width, height, mask, alpha,
+                                     static_cast<uint32_t>(colour), false);
+  if (pixels == nullptr) return ERR_MEM;
+  qvSavePicture picture;
+  picture.file = file;
+  picture.pixels = pixels;
+  picture.width = width;
+  picture.height = height;
+  picture.hasMask = mask != nullptr;
+  picture.colour = colour;
+  picture.alpha = mask == nullptr && alpha != nullptr;
+  picture.quality = quality;
+  picture.colours = colours;
+  picture.dither = dither;
+  int code = SavePictureFile(format, picture);
+  std::free(pixels);
+  return code;
+}
+
+int SaveBitMapAsBmp(const qvBitMap* bitmap, int32_t width, int32_t height, const char* fileName) {
+  if (bitmap == nullptr || width < 1 || height < 1) return ERR_WRONGUSAGE;
+  return SaveBitMapAsPicture(kImageFormatBmp, bitmap, width, height, fileName, nullptr, -1, nullptr,
+                             90, 256, 0);
+}
+
+void ReadSaveOptions(qvScriptState* L, int index, int32_t* quality, int32_t* colours,
+                     int32_t* dither) {
+  *quality = 90;
+  *colours = 256;
+  *dither = 0;
+  if (VmGetTop(L) < index) return;
+  if (VmType(L, index) == kTypeTable) {
+    GetFieldInt(L, index, "quality", quality, nullptr);
+    GetFieldInt(L, index, "colors", colours, nullptr);
+    GetFieldInt(L, index, "dither", dither, nullptr);
+    return;
+  }
+  *quality = VmOptInt(L, index, 90);
+}
+
+}  // namespace qv
