@@ -447,12 +447,12 @@ enum : int32_t {
 
 // A picture to save: ARGB words, `width` words a row.
 struct qvSavePicture {
-  const char* file;
-  const uint32_t* pixels;
-  int32_t width, height;
-  bool hasMask;           // the pixels came from a masked bitmap
-  int64_t colour;         // the colour of masked-out pixels, -1 for none given
-  bool alpha;             // the alpha bytes carry meaning
+  const char* file = nullptr;
+  const uint32_t* pixels = nullptr;
+  int32_t width = 0, height = 0;
+  bool hasMask = false;   // the pixels came from a masked bitmap
+  int64_t colour = -1;    // the colour of masked-out pixels, -1 for none given
+  bool alpha = false;     // the alpha bytes carry meaning
   int32_t quality = 90;   // 0-100, lossy formats
   int32_t colours = 256;  // palette formats
   int32_t dither = 0;     // palette formats
