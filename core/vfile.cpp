@@ -367,6 +367,28 @@ bool IsSameFile(const char* source, const char* target) {
   return IsSameDiskFile(underlying, dest);
 }
 
+int32_t WriteWholeFile(const char* name, const void* data, size_t size) {
+  char native[kMaxPathLength + 1], temp[kMaxPathLength + 1];
+  SetErrorString(name);
+  if (IsVirtualName(name) || MakeNativePath(name, native, sizeof native) == nullptr ||
+      !MakeSiblingTempName(native, temp, sizeof temp)) {
+    return ERR_WRITEFILE;
+  }
+  qvFile* file = OpenFileQ(temp, kFileWrite);
+  if (file == nullptr) return ERR_WRITEFILE;
+  bool ok = size == 0 || WriteFileQ(file, data, size) == size;
+  ok = CloseFileQ(file) != 0 && ok;
+  if (ok) {
+    CopyPermissions(native, temp);  // an existing file keeps its permission bits
+    ok = ReplaceFile(temp, native);
+  }
+  if (!ok) {
+    DeleteFileOrDir(temp);
+    return ERR_WRITE;
+  }
+  return 0;
+}
+
 int CopyFileBlocks(const char* source, const char* target) {
   std::vector<uint8_t> buffer;
   try {

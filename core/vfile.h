@@ -129,6 +129,13 @@ bool IsSameFile(const char* source, const char* target);
 // argument.
 int CopyFileBlocks(const char* source, const char* target);
 
+// Writes the bytes as the whole file `name` through a temporary file beside it, renamed over it
+// only when every byte and the close succeeded: on failure no partial file is left and an old
+// file stays as it was; a replaced file keeps its permission bits. 0; ERR_WRITEFILE when the
+// temporary file cannot be made (also for virtual names), ERR_WRITE when a write, the close or
+// the rename fails. The name is stored as the error's text argument.
+int32_t WriteWholeFile(const char* name, const void* data, size_t size);
+
 // A new temporary file name (the platform's, in the player's private directory) ending in the
 // extension of the display name of the virtual name, for loaders that go by the extension.
 // 0, the platform's error code, or ERR_NAMETOOLONG when the name does not fit.

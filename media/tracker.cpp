@@ -458,9 +458,12 @@ void ProcessTrackerRow(qvTrackerModule* m) {
   int32_t jump = -1, breakRow = -1, loopTo = -1;
   for (int i = 0; i < kTrackerChannels; i++) {
     qvTrackerChannel* c = &m->channels[i];
+    // Arpeggio and vibrato hold for one row only; a tone portamento that goes on keeps the note
+    // its glissando last chose.
+    bool gliding = (cells[i].effect == 3 || cells[i].effect == 5) && c->glissando != 0;
+    if (!gliding) SetPeriod(c, c->notePeriod);
     c->cell = cells[i];
     c->volume = c->baseVolume;
-    SetPeriod(c, c->notePeriod);  // arpeggio and vibrato hold for one row only
     const qvTrackerCell& cell = c->cell;
     c->delayed = false;
     if (cell.effect == 0xE && cell.paramHi == 0xD && cell.paramLo != 0) {

@@ -34,9 +34,5 @@ int32_t MakeAllDirectories(const char* path);
 
 // whole_commands.cpp: releases the string files the script left defined.
 void FreeStringFiles();
-// Writes the bytes as the whole file `name`, through a temporary file beside it renamed over it
-// when complete: on failure the old file stays as it was. 0, ERR_WRITEFILE or ERR_WRITE (the name
-// stored).
-int32_t WriteWholeFile(const char* name, const void* data, size_t size);
 
 }  // namespace qv

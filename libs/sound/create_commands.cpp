@@ -1,13 +1,16 @@
-// Commands that make samples from numbers or from other samples: CreateSample, MixSample and
-// InsertSample.
+// Commands that make samples from numbers, files, memory blocks or other samples: CreateSample,
+// MixSample and InsertSample.
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
 #include "base/support.h"
 #include "core/args.h"
 #include "core/events.h"
+#include "libs/dos/dos_files.h"
+#include "libs/memblock/memblocks.h"
 #include "libs/sound/commands.h"
 #include "media/audio_channels.h"
 #include "media/pcm_sample.h"
@@ -67,6 +70,70 @@ int32_t ReadPcmTable(qvScriptState* L, int table, int32_t code, int32_t* frames,
   return 0;
 }
 
+// A new block of `frames` frames of `code` for the raw sources, whose byte count is checked
+// against `available` first (`shortCode` when it does not fit): 0 or the error code.
+int32_t AllocRawFrames(int32_t code, int32_t frames, int64_t available, int32_t shortCode,
+                       size_t* bytes, uint8_t** out) {
+  int64_t n = int64_t{frames} * GetPcmFrameSize(code);
+  if (n > available) return shortCode;
+  *bytes = static_cast<size_t>(n);
+  *out = static_cast<uint8_t*>(std::malloc(*bytes + 1));
+  return *out == nullptr ? ERR_MEM : 0;
+}
+
+// 16-bit data stored the other way round is turned into the host's order when "swap" is set.
+void SwapIfAsked(qvScriptState* L, int table, int32_t code, uint8_t* data, size_t bytes) {
+  bool swap = false;
+  GetFieldFlag(L, table, "swap", &swap);
+  if (!swap || PcmBits(code) != 16) return;
+  for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
+}
+
+// The object named by the table's "id"; false when there is none.
+bool SourceId(qvScriptState* L, int table, qvObjectId* id) {
+  return GetFieldObjectId(L, table, "id", id, nullptr) != 0;
+}
+
+// The "file" source: `frames` frames from an open file of the dos library, from its position on.
+int32_t ReadFileSource(qvScriptState* L, int table, int32_t code, int32_t frames, uint8_t** out) {
+  qvObjectId id;
+  if (frames == 0 || !SourceId(L, table, &id)) return ERR_WRONGUSAGE;
+  qvDosFile* file;
+  int32_t err = FindFile(id, &file);
+  if (err != 0) return err;
+  if (file->access == kDosAccessWrite) return ERR_WRITEONLY;
+  size_t bytes;
+  int64_t left = file->length > file->position ? file->length - file->position : 0;
+  err = AllocRawFrames(code, frames, left, ERR_READ, &bytes, out);
+  if (err == 0) err = ReadBigEndianValue(file, file->file, *out, true, bytes);
+  if (err != 0) {
+    std::free(*out);
+    *out = nullptr;
+    return err == ERR_READRANGE ? ERR_READ : err;
+  }
+  SwapIfAsked(L, table, code, *out, bytes);
+  return 0;
+}
+
+// The "memory" source: `frames` frames of a memory block from its "offset" on.
+int32_t ReadMemorySource(qvScriptState* L, int table, int32_t code, int32_t frames, uint8_t** out) {
+  qvObjectId id;
+  if (frames == 0 || !SourceId(L, table, &id)) return ERR_WRONGUSAGE;
+  int32_t offset = 0;
+  GetFieldInt(L, table, "offset", &offset, nullptr);
+  if (offset < 0) return ERR_WRONGUSAGE;
+  qvMemBlock* block;
+  int32_t err = FindMemBlock(id, &block);
+  if (err != 0) return err;
+  size_t bytes;
+  int64_t left = offset < block->size ? block->size - offset : -1;
+  err = AllocRawFrames(code, frames, left, ERR_MEMRANGE, &bytes, out);
+  if (err != 0) return err;
+  std::memcpy(*out, block->bytes + offset, bytes);
+  SwapIfAsked(L, table, code, *out, bytes);
+  return 0;
+}
+
 }  // namespace
 
 int32_t CreateSample(qvScriptState* L) {
@@ -86,17 +153,10 @@ int32_t CreateSample(qvScriptState* L) {
   int32_t err;
   if (std::strcmp(source, "pcm") == 0) {
     err = ReadPcmTable(L, 2, code, &frames, &data);
-  } else if (std::strcmp(source, "file") == 0 || std::strcmp(source, "memory") == 0) {
-    // File and memory-block objects belong to the dos and memblock libraries.
-    qvObjectId object;
-    if (frames == 0 || !GetFieldObjectId(L, 2, "id", &object, nullptr)) return ERR_WRONGUSAGE;
-    bool file = source[0] == 'f';
-    if (FindObject(file ? kObjectFile : kObjectMemory, object) == nullptr) {
-      if (object.handle) return ERR_FINDARRAY;
-      SetErrorNumber(object.number);
-      return file ? ERR_FINDFILE : ERR_FINDMEMBLK;
-    }
-    return ERR_WRONGUSAGE;
+  } else if (std::strcmp(source, "file") == 0) {
+    err = ReadFileSource(L, 2, code, frames, &data);
+  } else if (std::strcmp(source, "memory") == 0) {
+    err = ReadMemorySource(L, 2, code, frames, &data);
   } else {
     return ERR_WRONGUSAGE;
   }

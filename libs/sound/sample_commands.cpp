@@ -298,33 +298,6 @@ int32_t CopySample(qvScriptState* L) {
   return PushCreated(L, to, s);
 }
 
-namespace {
-
-// The file is written whole beside its target and replaces it only when every byte and the close
-// succeeded, so that a failed save leaves no partial file and an old target as it was.
-// The dos library's whole-file write does the same; this one gives way to it once it is shared.
-int32_t WriteWholeFileHere(const char* name, const std::vector<uint8_t>& bytes) {
-  std::string temp = std::string(name) + ".qvpart";
-  qvFile* f = OpenFileQ(temp.c_str(), kFileWrite);
-  bool ok = f != nullptr;
-  if (ok) {
-    ok = WriteFileQ(f, bytes.data(), bytes.size()) == bytes.size();
-    ok = CloseFileQ(f) == 1 && ok;
-  }
-  if (ok) {
-    DeleteFileOrDir(name);  // the rename never replaces
-    ok = RenameFile(temp.c_str(), name);
-  }
-  if (!ok) {
-    DeleteFileOrDir(temp.c_str());
-    SetErrorString(GetDisplayName(name));
-    return ERR_WRITEFILE;
-  }
-  return 0;
-}
-
-}  // namespace
-
 int32_t SaveSample(qvScriptState* L) {
   CheckArgCount(L, 2, 3);
   qvObjectId id = CheckObjectId(L, 1);
@@ -337,7 +310,10 @@ int32_t SaveSample(qvScriptState* L) {
   if (format != 0) return ERR_UNKNOWNSMPOUT;  // no sample-saver plugins
   std::vector<uint8_t> image;
   if (!BuildWaveImage(s->pcm, s->bytes, s->frequency, &image)) return ERR_MEM;
-  return WriteWholeFileHere(file, image);
+  // Written whole beside the target, which only a complete file replaces.
+  if (WriteWholeFile(file, image.data(), image.size()) == 0) return 0;
+  SetErrorString(GetDisplayName(file));
+  return ERR_WRITEFILE;
 }
 
 }  // namespace cmd

@@ -10,9 +10,10 @@
 //   .link "name" "path"                ; an applet directive (lines that start with ".")
 //
 // Expressions: numbers, "strings" (the assembler's escapes), Nil, names (parameters, loop
-// variables, else globals), name.field, Name(args) (commands are globals), @function and table
-// constructors {expr, key = expr, [expr] = expr} (positional items from index 0). A failing
-// command prints "error <code> <command>" through the error handler that every script installs.
+// variables, else globals), name.field, name[expr], Name(args) (commands are globals), @function
+// and table constructors {expr, key = expr, [expr] = expr} (positional items from index 0). A
+// failing command prints "error <code> <command>" through the error handler that every script
+// installs.
 #pragma once
 
 #include <cctype>
@@ -158,8 +159,15 @@ class ScriptText {
     } else {
       f.code << "  GETGLOBAL R" << r << ", \"" << Lower(name) << "\"\n";
     }
-    while (Take('.')) {
-      f.code << "  GETTABLE R" << r << ", R" << r << ", \"" << Word() << "\"\n";
+    while (Peek('.') || Peek('[')) {
+      if (Take('.')) {
+        f.code << "  GETTABLE R" << r << ", R" << r << ", \"" << Word() << "\"\n";
+      } else {
+        Take('[');
+        Expr(f, r + 1);
+        Expect(']');
+        f.code << "  GETTABLE R" << r << ", R" << r << ", R" << r + 1 << "\n";
+      }
     }
     if (!Take('(')) return false;
     // Arguments keep one result each.
