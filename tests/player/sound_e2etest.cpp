@@ -6,7 +6,7 @@
 
 #include "base/errors.h"
 #include "tests/media/mod_writer.h"
-#include "tests/player/player_fixture.h"
+#include "tests/player/disk_audio_fixture.h"
 
 namespace qv::testing {
 
@@ -172,10 +172,13 @@ loop:
 
 // A module of two patterns whose row 3 (and row 0 of pattern 1) is held 16 times by EE F, so that
 // the positions are read while the rows are held: played, moved to its second position, paused,
-// resumed, stopped and played again from the start.
+// resumed, stopped and played again from the start. show(label) prints the label, the last error
+// and both positions.
 constexpr char kModule[] = R"(
 .function main
   .line 1
+  CLOSURE R0, show
+  SETGLOBAL R0, "show"
   GETGLOBAL R0, "exitonerror"
   LOADCONST R1, 0
   CALL R0, nargs=1, nres=0
@@ -183,92 +186,50 @@ constexpr char kModule[] = R"(
   LOADCONST R1, 1
   LOADCONST R2, "song.mod"
   CALL R0, nargs=2, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "none"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "playmusic"
   LOADCONST R1, 1
   CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "waitpatternposition"
   LOADCONST R1, 4
   CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "held"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "playsubsong"
   LOADCONST R1, 1
   CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "waitsongposition"
   LOADCONST R1, 1
   CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "subsong"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "playsubsong"
   LOADCONST R1, 2
   CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "past"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "seekmusic"
   LOADCONST R1, 1
   LOADCONST R2, 0
   CALL R0, nargs=2, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "seek"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "pausemusic"
   CALL R0, nargs=0, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "paused"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "resumemusic"
   CALL R0, nargs=0, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "resumed"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "stopmusic"
   CALL R0, nargs=0, nres=0
   GETGLOBAL R0, "playmusic"
@@ -277,30 +238,32 @@ constexpr char kModule[] = R"(
   GETGLOBAL R0, "waitpatternposition"
   LOADCONST R1, 4
   CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "again"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   GETGLOBAL R0, "stopmusic"
   CALL R0, nargs=0, nres=0
   GETGLOBAL R0, "playsubsong"
   LOADCONST R1, 0
   CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "debugprint"
+  GETGLOBAL R0, "show"
   LOADCONST R1, "stopped"
-  GETGLOBAL R2, "getlasterror"
-  CALL R2, nargs=0, nres=1
-  GETGLOBAL R3, "getsongposition"
-  CALL R3, nargs=0, nres=1
-  GETGLOBAL R4, "getpatternposition"
-  CALL R4, nargs=0, nres=1
-  CALL R0, nargs=4, nres=0
+  CALL R0, nargs=1, nres=0
   RETURN R0, 1
+  .function show
+    .param "label"
+    .line 10
+    GETGLOBAL R1, "debugprint"
+    MOVE R2, R0
+    GETGLOBAL R3, "getlasterror"
+    CALL R3, nargs=0, nres=1
+    GETGLOBAL R4, "getsongposition"
+    CALL R4, nargs=0, nres=1
+    GETGLOBAL R5, "getpatternposition"
+    CALL R5, nargs=0, nres=1
+    CALL R1, nargs=4, nres=0
+    RETURN R0, 1
+  .end
 .end
 )";
 
@@ -422,45 +385,12 @@ std::vector<int16_t> MakeOgg(const std::string& path, double seconds) {
                     ".raw\"";
   EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
   std::ifstream in(path + ".raw", std::ios::binary);
-  std::string raw((std::istreambuf_iterator<char>(in)), {});
-  std::vector<int16_t> v(raw.size() / 2);
-  std::memcpy(v.data(), raw.data(), v.size() * 2);
-  return v;
+  return PcmValues(std::string(std::istreambuf_iterator<char>(in), {}));
 }
-
-std::vector<int16_t> Samples(const std::string& raw) {
-  std::vector<int16_t> v(raw.size() / 2);
-  std::memcpy(v.data(), raw.data(), v.size() * 2);
-  return v;
-}
-
-// Index of the first frame (pair) from `from` on with a nonzero value.
-size_t FirstSound(const std::vector<int16_t>& v, size_t from) {
-  size_t i = from;
-  while (i + 1 < v.size() && v[i] == 0 && v[i + 1] == 0) i += 2;
-  return i;
-}
-
-class SoundPlayerTest : public PlayerTest {
- protected:
-  void SetUp() override {
-    PlayerTest::SetUp();
-    // The child inherits these: the mix goes to a file, no sound card is needed.
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", Path("mix.raw").c_str(), 1);
-    // Real time: the music's refill thread keeps pace with the device.
-    unsetenv("SDL_DISKAUDIODELAY");
-  }
-  void TearDown() override {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    unsetenv("SDL_DISKAUDIOFILE");
-    PlayerTest::TearDown();
-  }
-};
 
 }  // namespace
 
-TEST_F(SoundPlayerTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExactly) {
+TEST_F(DiskAudioTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExactly) {
   const int kFrames = 4800;              // 100 ms
   setenv("SDL_DISKAUDIODELAY", "1", 1);  // a sample needs no refills: as fast as it goes
   WriteFile("ramp.wav", RampWave(kFrames));
@@ -473,9 +403,7 @@ TEST_F(SoundPlayerTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExa
             "OnSampleLoop 1 200 3\n"
             "OnSampleEnd 1 300 3\n"
             "0\n");
-  std::string raw = ReadFile("mix.raw");
-  std::vector<int16_t> mix(raw.size() / 2);
-  std::memcpy(mix.data(), raw.data(), mix.size() * 2);
+  std::vector<int16_t> mix = Mix();
   // The capture starts with the device's silence; from the first frame of the sample on it holds
   // the sample three times, left and right alike, then silence again.
   size_t start = 0;
@@ -489,13 +417,13 @@ TEST_F(SoundPlayerTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExa
   for (size_t i = start + 2 * 3 * kFrames; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
 }
 
-TEST_F(SoundPlayerTest, MusicPausedAndResumedContinuesWhereItWasHeardAndEnds) {
+TEST_F(DiskAudioTest, MusicPausedAndResumedContinuesWhereItWasHeardAndEnds) {
   auto decoded = MakeOgg(Path("tones.ogg"), 0.6);
   WriteFile("main.qva", Applet(kPauseResume));
   PlayerRun r = Run({"main.qva", "-QUIET"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "OnMusicEnd 1\n0\n");
-  auto mix = Samples(ReadFile("mix.raw"));
+  auto mix = Mix();
   size_t d = FirstSound(decoded, 0);
   size_t m = FirstSound(mix, 0);
   // The music plays until the pause, a silent gap follows, then the rest: together exactly the
@@ -517,13 +445,13 @@ TEST_F(SoundPlayerTest, MusicPausedAndResumedContinuesWhereItWasHeardAndEnds) {
   for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
 }
 
-TEST_F(SoundPlayerTest, SeekMusicLandsOnTheExactFrame) {
+TEST_F(DiskAudioTest, SeekMusicLandsOnTheExactFrame) {
   auto decoded = MakeOgg(Path("tones.ogg"), 0.5);
   WriteFile("main.qva", Applet(kSeek));
   PlayerRun r = Run({"main.qva", "-QUIET"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "ended\n");
-  auto mix = Samples(ReadFile("mix.raw"));
+  auto mix = Mix();
   size_t d = FirstSound(decoded, 2 * 12000);  // 250 ms at 48 kHz
   size_t m = FirstSound(mix, 0);
   ASSERT_GE(mix.size() - m, decoded.size() - d);
@@ -531,12 +459,12 @@ TEST_F(SoundPlayerTest, SeekMusicLandsOnTheExactFrame) {
   for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
 }
 
-TEST_F(SoundPlayerTest, FedMusicFillsAShortTableWithSilenceAndEnds) {
+TEST_F(DiskAudioTest, FedMusicFillsAShortTableWithSilenceAndEnds) {
   WriteFile("main.qva", Applet(kFed));
   PlayerRun r = Run({"main.qva", "-QUIET"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, 6), "fills ") << r.out;
-  auto mix = Samples(ReadFile("mix.raw"));
+  auto mix = Mix();
   size_t m = FirstSound(mix, 0);
   ASSERT_LT(m + 8, mix.size());
   const int16_t want[] = {1000, 1000, 2000, 2000};
@@ -544,7 +472,7 @@ TEST_F(SoundPlayerTest, FedMusicFillsAShortTableWithSilenceAndEnds) {
   for (size_t i = m + 4; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
 }
 
-TEST_F(SoundPlayerTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteMixedExactly) {
+TEST_F(DiskAudioTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteMixedExactly) {
   ModWriter w;
   w.order = {0, 1};
   ModSample s;
@@ -566,7 +494,7 @@ TEST_F(SoundPlayerTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteMixed
                        " -1 -1\n");
   // The note on channel 1 is on the left only, each frame the mean of two mixing steps of the
   // sample byte at volume 63 (64 capped) panned 255.
-  auto mix = Samples(ReadFile("mix.raw"));
+  auto mix = Mix();
   size_t m = FirstSound(mix, 0);
   ASSERT_LT(m + 2 * 4000, mix.size());
   const int64_t step = 1172874197 / (1920 * 428);

@@ -5,14 +5,12 @@
 // sample each one starts, pitches are measured from a square wave's cycle, volumes read from a
 // constant sample tick by tick.
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/media/mod_writer.h"
-#include "tests/player/player_fixture.h"
+#include "tests/player/disk_audio_fixture.h"
 
 namespace qv::testing {
 namespace {
@@ -215,29 +213,15 @@ const RowCase kRowCases[] = {
      {{1, Ticks(0)}, {2, Ticks(6), 92}}},
 };
 
-class SoundEffectsTest : public PlayerTest {
+class SoundEffectsTest : public DiskAudioTest {
  protected:
-  void SetUp() override {
-    PlayerTest::SetUp();
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", Path("mix.raw").c_str(), 1);
-    unsetenv("SDL_DISKAUDIODELAY");  // real time: the refill thread keeps pace
-  }
-  void TearDown() override {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    unsetenv("SDL_DISKAUDIOFILE");
-    PlayerTest::TearDown();
-  }
   // The module played for `ms` milliseconds: the captured interleaved mix.
   std::vector<int16_t> Play(const ModWriter& w, int ms) {
     WriteFile("song.mod", w.Bytes());
     WriteFile("main.qva", Applet(PlayFor(ms / 20)));
     PlayerRun r = Run({"main.qva", "-QUIET"});
     EXPECT_EQ(r.status, 0) << r.err;
-    std::string raw = ReadFile("mix.raw");
-    std::vector<int16_t> v(raw.size() / 2);
-    std::memcpy(v.data(), raw.data(), v.size() * 2);
-    return v;
+    return Mix();
   }
 };
 
