@@ -159,7 +159,9 @@ int32_t GetObjectTypeByHandle(const void* handle);
 enum : uint32_t {
   kAttrStaleEventAge = 1,     // milliseconds after which queued events are dropped (1500)
   kAttrQuiet = 2,             // no status output
+  kAttrMaskMode = 5,          // how drawing without a bitmap changes an output mask (0)
   kAttrLoaderFlag = 6,        // read by the picture loader and the outline-text renderer
+  kAttrAlphaIntensity = 7,    // the alpha such drawing gives an output alpha channel (-1 none)
   kAttrCallbackNesting = 11,  // set: true adds 1, false subtracts 1; get: the count
   kAttrExitOnError = 12,      // errors end the script (1)
   kAttrScriptRunning = 23,    // set only; reads go to the get chain

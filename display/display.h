@@ -19,6 +19,9 @@ namespace qv {
 
 struct qvAppletSettings;
 struct qvPlayerState;
+struct qvLock;
+struct qvClipRegion;
+struct qvPendingRefresh;
 
 // ---------------------------------------------------------------------------------------------
 // Shared small records.
@@ -175,7 +178,7 @@ struct qvBGPic {
   int32_t frame;
   void* object;
   int32_t bound;
-  void* clipRegion;
+  qvClipRegion* clipRegion;
   qvBackfillSettings settings;
   int32_t kind;  // 0 a picture, 1 generated (gradient, texture)
 };
@@ -293,6 +296,9 @@ struct qvDisplay {
   qvPlane* shapeAlpha;
   int32_t orientation, keyboard;
   int32_t requesterOpen;  // a requester holds the script while this display is current
+  // Frames that a video thread queued for the window; the list is guarded by the refresh lock.
+  qvLock* refreshLock;
+  qvPendingRefresh* pendingRefreshes;
   qvWindow* window;
 };
 
@@ -354,6 +360,169 @@ void TileBitMap(qvBitMap* dst, int32_t x, int32_t y, int32_t width, int32_t heig
 // Fills the rectangle of the bitmap with the gradient. 0 or an error code.
 int DrawGradient(qvBitMap* bitmap, int32_t left, int32_t top, int32_t width, int32_t height,
                  const qvGradient* gradient);
+
+// ---------------------------------------------------------------------------------------------
+// Blits into the output target (blit.cpp).
+
+// A clip region: drawing into the output target stays inside the rectangle and, with a mask,
+// where its bits are set (the mask is indexed from the region's corner).
+struct qvClipRegion {
+  qvObjectHeader header;  // type kObjectClipRegion
+  int32_t x, y;           // never negative
+  int32_t width, height;
+  qvPlane* mask;  // or null: the plain rectangle
+  int32_t bytesPerRow;
+  int32_t layerCopy;
+  int32_t locked;
+};
+
+// Clips a blit of width x height from (srcX, srcY) to (dstX, dstY): a negative destination
+// corner (or one left of or above the region, with a region and useClip) moves the source corner
+// and shortens the size; the size is then cut to the source, and to the destination's size or
+// the region's far edges. True when something is left to draw.
+bool ClipBltRect(const qvClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_t* dstX,
+                 int32_t* dstY, int32_t* width, int32_t* height, int32_t srcWidth,
+                 int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, bool useClip);
+
+// SafeBlt flags.
+enum : int32_t {
+  kBltNoClip = 1,            // clip against the destination only
+  kBltIgnoreSprites = 2,     // do not work around the sprites of the output target
+  kBltBeneathSprites = 4,    // under sprites: into the display bitmap, then recompose
+  kBltRecompose = 8,         // layers on: recompose into the window-size bitmap and refresh
+  kBltKeepPlanes = 16,       // leave the output's own mask and alpha channel alone
+  kBltNoRefresh = 32,        // do not bring the rectangle to the window
+  kBltToDisplayBitmap = 64,  // the destination is the display bitmap
+};
+
+// The central blit: the rectangle of `src` with its mask or alpha (a mask wins) goes into `dst`
+// (null: the output target's road), clipped, around the sprites, keeping the output's own mask
+// and alpha channel up to date by the mask mode and the alpha intensity, and is refreshed into
+// the window when it lands in the display bitmap. Without a source while the display is the
+// output, the source is the display bitmap (kBltBeneathSprites, kBltToDisplayBitmap) or the
+// recomposed background (kBltRecompose), read at the source corner. Without a current display
+// only a blit with a destination and kBltKeepPlanes runs; otherwise the "DISPLAY=NULL" line is
+// written and ERR_INTERNAL returned. Returns 0, ERR_MEM (the clip-mask scratch) or the error of
+// a nested blit. Script thread.
+int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t srcX, int32_t srcY, qvBitMap* dst,
+            int32_t dstX, int32_t dstY, int32_t width, int32_t height, int32_t srcWidth,
+            int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, int32_t flags,
+            const qvPlane* mask, const qvPlane* alpha, const qvClipRegion* clip);
+// The clip-mask scratch buffer: grown to at least `bytes`, never shrunk. 0 or ERR_MEM.
+int EnsureClipScratch(size_t bytes);
+void FreeClipScratch();
+
+// How the output's own planes take what a blit or a primitive draws without a destination
+// bitmap: the mask mode (a BltPlane combine mode, default 0) and the alpha intensity (-1 none,
+// else 0..255). The copy-alpha setting makes a source alpha channel go into an output's alpha
+// channel (off by default). Script thread.
+int32_t GetMaskMode();
+void SetMaskMode(int32_t mode);
+int32_t GetAlphaIntensity();
+void SetAlphaIntensity(int32_t intensity);
+bool GetCopyAlpha();
+void SetCopyAlpha(bool on);
+// Registers the runtime-attribute handlers of the mask mode and the alpha intensity and resets
+// both (with the copy-alpha setting) to their defaults. 0 or ERR_MEM.
+int32_t OpenDrawAttributes();
+
+// What the compositor of layers and sprites does for the blit road. Until one is registered no
+// target has sprites and nothing is recomposed.
+struct qvCompositorServices {
+  // True when the rectangle meets a sprite shown on the target.
+  bool (*rectHitsSprites)(const qvBGPic* target, int32_t x, int32_t y, int32_t width,
+                          int32_t height);
+  // Recomposes the rectangle of the target (its picture, its layers, its sprites) into dst.
+  // Mode 0 everything; 1 before and 2 after a blit that lies beneath layers or sprites.
+  void (*redraw)(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
+                 int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode);
+};
+// Kept, not copied; null forgets them.
+void SetCompositorServices(const qvCompositorServices* services);
+
+// Brings a rectangle of the display's picture to its window after a transition step: clipped to
+// the output target (a negative corner moves the source corner), recomposed first where it meets
+// a sprite, then refreshed (a scaled display is stretched whole).
+void RefreshDisplayArea(qvScriptState* L, int32_t srcX, int32_t srcY, qvDisplay* display,
+                        int32_t dstX, int32_t dstY, int32_t width, int32_t height);
+
+// A frame that a video thread wants in the window at {x, y, width, height}.
+struct qvPendingRefresh {
+  qvPendingRefresh* next;
+  void* owner;  // the video that queued it
+  qvBitMap* bitmap;
+  int32_t x, y, width, height;
+};
+// Appends a node that takes over the bitmap, under the display's refresh lock. 0, or ERR_MEM
+// (the bitmap stays the caller's). Any thread.
+int QueuePendingRefresh(qvDisplay* display, void* owner, qvBitMap* bitmap, int32_t x, int32_t y,
+                        int32_t width, int32_t height);
+// Blits every queued frame to the window and frees the nodes with their bitmaps.
+void FlushPendingRefreshes(qvDisplay* display);
+// FlushPendingRefreshes for every display.
+void RefreshAllDisplays();
+// Frees the queued frames without drawing them.
+void DropPendingRefreshes(qvDisplay* display);
+
+// ---------------------------------------------------------------------------------------------
+// Display options (display_options.cpp): the transform and the layer options of every command
+// that shows an object.
+
+struct qvTransformBlock {
+  double matrix[4];  // a, b, c, d: maps the object into its displayed shape
+  double scaleX, scaleY;
+  int32_t width, height;  // target size; 0 is the object's own
+  double rotate;          // degrees
+  double givenMatrix[4];
+  int32_t matrixGiven;  // the matrix came from "transform"
+  int32_t smoothScale;
+  double anchorX, anchorY;  // 0..1
+};
+
+struct qvLayerOptions {
+  int32_t transparency;  // 0 opaque .. 255 invisible
+  int32_t renderNeeded;  // the object cannot simply be blitted
+};
+
+// ParseDisplayOptions flags.
+enum : int32_t {
+  kOptFillDefaults = 1,
+  kOptTableRequired = 2,
+  kOptNoSize = 4,           // "width" and "height" are not read
+  kOptNoRotate = 8,         // "rotate" is not read
+  kOptRotationSmooth = 16,  // a rotation sets the smooth flag to `smooth`
+};
+
+void InitTransformBlock(qvTransformBlock* block);
+void InitLayerOptions(qvLayerOptions* options);
+// Defaults, then the size, and the smooth flag unless kOptRotationSmooth.
+void InitDisplayOptions(qvTransformBlock* block, qvLayerOptions* options, int32_t width,
+                        int32_t height, int32_t smooth, int32_t flags);
+// Reads the options table at argIndex into the block and (when given) the layer options. An
+// absent argument reads nothing; one that is no table is ERR_TABEXPECTED (argument index stored)
+// with kOptTableRequired, else nothing. A "transform" with a or d of 0, a scale of 0 or an anchor
+// outside 0..1 is ERR_WRONGUSAGE; fields of the wrong type raise through the machine. 0 or an
+// error code.
+int ParseDisplayOptions(qvScriptState* L, int argIndex, int32_t sourceWidth, int32_t sourceHeight,
+                        int32_t width, int32_t height, int32_t smooth, qvTransformBlock* block,
+                        qvLayerOptions* options, int32_t flags);
+// The matrix for the size (0: the source's), the scales (used when the size is the source's) and
+// the rotation in degrees; stores all of them in the block.
+void BuildTransformMatrix(qvTransformBlock* block, int32_t width, int32_t height,
+                          int32_t sourceWidth, int32_t sourceHeight, double scaleX, double scaleY,
+                          double rotate);
+// The given matrix, or the one built from the block's own size, scales and angle.
+void UpdateLayerMatrix(qvTransformBlock* block, int32_t sourceWidth, int32_t sourceHeight);
+// The defaults back to identity, scale 1, no transparency (graphics library open).
+void ResetDisplayOptionDefaults();
+// Reads the table at `index` into copies of the defaults and makes them the defaults; a failure
+// leaves them unchanged. 0 or the reader's error.
+int SetDisplayOptionDefaults(qvScriptState* L, int index);
+
+// A size where either side may be KEEPASPRAT (100000): that side follows the other by the
+// source's aspect, rounded half up. ERR_BADDIMENSIONS for a side (or a source side, or a result)
+// below 1; ERR_WRONGUSAGE for both sides KEEPASPRAT.
+int ResolveScaleSize(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height);
 
 // ---------------------------------------------------------------------------------------------
 // Output devices and double buffering.

@@ -236,6 +236,8 @@ void FreeDisplayRecord(qvScriptState* L, qvDisplay* d) {
     DeleteBGPicNode(L, {own->header.id, own->header.handle}, false);
   }
   FreeOutputRecords(d);
+  DropPendingRefreshes(d);
+  DeleteLock(d->refreshLock);
   FreeBitMap(d->displayBitmap);
   FreeBitMap(d->windowBitmap);
   FreeMaskOrAlpha(d->shapeMask);
@@ -366,6 +368,8 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   d->marginRight = d->bgpic->width - 1;
   d->window = AttachPlatformDisplay();
   if (d->window == nullptr) return ERR_MEM;
+  d->refreshLock = CreateLock();
+  if (d->refreshLock == nullptr) return ERR_SEMAPHORE;
   guard.d = nullptr;
   if (automatic) *id = {0, d};
   d->header.id = id->number;

@@ -141,6 +141,7 @@ void FreeDisplaySubsystem(qvScriptState* L) {
   FreeAllBGPics(L);
   FreeAllBrushes(L);
   FreeImageCache();
+  FreeClipScratch();
 }
 
 }  // namespace qv

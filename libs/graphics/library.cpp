@@ -1,5 +1,6 @@
 // The graphics library's table: its commands and constants (positions, colours, picture and
 // anim formats, pointer kinds, object kinds and the attributes of GetAttribute).
+#include "display/display.h"
 #include "libs/graphics/commands.h"
 #include "libs/libraries.h"
 
@@ -189,8 +190,13 @@ const qvConstantRow kConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+int32_t OpenGraphicsLibrary(qvScriptState*) {
+  ResetDisplayOptionDefaults();
+  return OpenDrawAttributes();
+}
+
 }  // namespace
 
-const qvLibrary kGraphicsLibrary{"graphics", kCommands, kConstants, nullptr};
+const qvLibrary kGraphicsLibrary{"graphics", kCommands, kConstants, OpenGraphicsLibrary};
 
 }  // namespace qv

@@ -1,0 +1,174 @@
+// The display options of the commands that show an object: the transform (matrix, scales, size,
+// rotation, anchor, smooth flag) and the layer options, their defaults, and the aspect-keeping
+// sizes.
+#include <algorithm>
+#include <cmath>
+
+#include "base/errors.h"
+#include "base/support.h"
+#include "core/args.h"
+#include "core/errors.h"
+#include "display/display.h"
+#include "vm/vm.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int32_t kKeepAspectRatio = 100000;  // KEEPASPRAT
+constexpr double kDegreesToRadians = 0.017453292519943295;
+
+qvTransformBlock DefaultTransform() {
+  qvTransformBlock block{};
+  block.matrix[0] = block.matrix[3] = 1.0;
+  block.givenMatrix[0] = block.givenMatrix[3] = 1.0;
+  block.scaleX = block.scaleY = 1.0;
+  return block;
+}
+
+qvTransformBlock gDefaultTransform = DefaultTransform();
+qvLayerOptions gDefaultLayerOptions{};
+
+}  // namespace
+
+void InitTransformBlock(qvTransformBlock* block) { *block = gDefaultTransform; }
+void InitLayerOptions(qvLayerOptions* options) { *options = gDefaultLayerOptions; }
+
+void InitDisplayOptions(qvTransformBlock* block, qvLayerOptions* options, int32_t width,
+                        int32_t height, int32_t smooth, int32_t flags) {
+  InitTransformBlock(block);
+  if (options != nullptr) InitLayerOptions(options);
+  block->width = width;
+  block->height = height;
+  if (!(flags & kOptRotationSmooth)) block->smoothScale = smooth;
+}
+
+void BuildTransformMatrix(qvTransformBlock* block, int32_t width, int32_t height,
+                          int32_t sourceWidth, int32_t sourceHeight, double scaleX, double scaleY,
+                          double rotate) {
+  block->width = width;
+  block->height = height;
+  block->scaleX = scaleX;
+  block->scaleY = scaleY;
+  block->rotate = rotate;
+  int32_t w = width != 0 ? width : sourceWidth;
+  int32_t h = height != 0 ? height : sourceHeight;
+  double p = scaleX, q = scaleY;
+  // A size of its own scales to that size; a source without size keeps the scales.
+  if ((w != sourceWidth || h != sourceHeight) && sourceWidth != 0 && sourceHeight != 0) {
+    p = static_cast<double>(w) / sourceWidth;
+    q = static_cast<double>(h) / sourceHeight;
+  }
+  double m[4] = {p, 0.0, 0.0, q};
+  if (rotate != 0.0) {
+    double t = (360.0 - std::fmod(rotate, 360.0)) * kDegreesToRadians;
+    double c = std::cos(t), s = std::sin(t);
+    m[0] = c * p;
+    m[1] = s * p;
+    m[2] = -s * q;
+    m[3] = c * q;
+  }
+  std::copy(m, m + 4, block->matrix);
+}
+
+void UpdateLayerMatrix(qvTransformBlock* block, int32_t sourceWidth, int32_t sourceHeight) {
+  if (block->matrixGiven) {
+    std::copy(block->givenMatrix, block->givenMatrix + 4, block->matrix);
+    return;
+  }
+  BuildTransformMatrix(block, block->width, block->height, sourceWidth, sourceHeight, block->scaleX,
+                       block->scaleY, block->rotate);
+}
+
+int ParseDisplayOptions(qvScriptState* L, int argIndex, int32_t sourceWidth, int32_t sourceHeight,
+                        int32_t width, int32_t height, int32_t smooth, qvTransformBlock* block,
+                        qvLayerOptions* options, int32_t flags) {
+  if (flags & kOptFillDefaults) InitDisplayOptions(block, options, width, height, smooth, flags);
+  if (argIndex < 1 || argIndex > VmGetTop(L)) return 0;
+  if (VmType(L, argIndex) != kTypeTable) {
+    if (!(flags & kOptTableRequired)) return 0;
+    SetErrorNumber(argIndex);
+    return ERR_TABEXPECTED;
+  }
+  int t = argIndex;
+
+  double given[4];
+  if (GetFieldMatrix(L, t, "transform", given, nullptr)) {
+    if (given[0] == 0.0 || given[3] == 0.0) return ERR_WRONGUSAGE;
+    std::copy(given, given + 4, block->matrix);
+    std::copy(given, given + 4, block->givenMatrix);
+    block->matrixGiven = 1;
+  } else {
+    int found = 0;
+    double scaleX = block->scaleX, scaleY = block->scaleY;
+    int scaleGiven = GetFieldNumber(L, t, "scalex", &scaleX, &found);
+    scaleGiven |= GetFieldNumber(L, t, "scaley", &scaleY, &found);
+    if (scaleX == 0.0 || scaleY == 0.0) return ERR_WRONGUSAGE;
+    int32_t w = block->width, h = block->height;
+    if (!scaleGiven && !(flags & kOptNoSize)) {
+      GetFieldInt(L, t, "width", &w, &found);
+      GetFieldInt(L, t, "height", &h, &found);
+    }
+    double angle = block->rotate;
+    if (!(flags & kOptNoRotate) && GetFieldNumber(L, t, "rotate", &angle, &found)) {
+      angle = std::fmod(angle, 360.0);
+      if ((flags & kOptRotationSmooth) && angle != 0.0) block->smoothScale = smooth;
+    }
+    if (found) {
+      BuildTransformMatrix(block, w, h, sourceWidth, sourceHeight, scaleX, scaleY, angle);
+    } else {
+      block->matrixGiven = 0;
+    }
+  }
+
+  int32_t smoothScale = 0;
+  if (GetFieldInt(L, t, "smoothscale", &smoothScale, nullptr)) block->smoothScale = smoothScale;
+  for (auto [key, anchor] : {std::pair{"anchorx", &block->anchorX}, {"anchory", &block->anchorY}}) {
+    double value = 0;
+    if (!GetFieldNumber(L, t, key, &value, nullptr)) continue;
+    if (!(value >= 0.0 && value <= 1.0)) return ERR_WRONGUSAGE;
+    *anchor = value;
+  }
+
+  if (options == nullptr) return 0;
+  double transparency = 0;
+  if (GetFieldNumberOrPercent(L, t, "transparency", 255, 0, nullptr, &transparency, nullptr)) {
+    options->transparency = std::clamp(TruncateToInt(transparency), 0, 255);
+    // TruncateToInt maps NaN and huge values to INT_MIN; a huge one means fully transparent.
+    if (transparency > 255.0) options->transparency = 255;
+  }
+  options->renderNeeded = options->transparency != 0;
+  return 0;
+}
+
+void ResetDisplayOptionDefaults() {
+  gDefaultTransform = DefaultTransform();
+  gDefaultLayerOptions = {};
+}
+
+int SetDisplayOptionDefaults(qvScriptState* L, int index) {
+  qvTransformBlock block = gDefaultTransform;
+  qvLayerOptions options = gDefaultLayerOptions;
+  int code = ParseDisplayOptions(L, index, 0, 0, 0, 0, 0, &block, &options, kOptTableRequired);
+  if (code != 0) return code;
+  gDefaultTransform = block;
+  gDefaultLayerOptions = options;
+  return 0;
+}
+
+int ResolveScaleSize(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height) {
+  if (*width < 1 || *height < 1 || srcWidth < 1 || srcHeight < 1) return ERR_BADDIMENSIONS;
+  bool keepWidth = *width == kKeepAspectRatio, keepHeight = *height == kKeepAspectRatio;
+  if (keepWidth && keepHeight) return ERR_WRONGUSAGE;
+  if (!keepWidth && !keepHeight) return 0;
+  double ratio = static_cast<double>(srcWidth) / srcHeight;
+  double exact = keepHeight ? *width / ratio : ratio * *height;
+  double whole = std::trunc(exact);
+  if (exact - whole >= 0.5) whole += 1.0;
+  // Beyond what a side can hold, or nothing left: no size.
+  if (!(whole >= 1.0 && whole <= 2147483647.0)) return ERR_BADDIMENSIONS;
+  (keepHeight ? *height : *width) = static_cast<int32_t>(whole);
+  return 0;
+}
+
+}  // namespace qv
