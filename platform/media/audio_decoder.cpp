@@ -1,13 +1,7 @@
 // Compressed sound files through FFmpeg: libavformat reads the container over the caller's file
 // callbacks, libavcodec decodes, libswresample converts to 16-bit interleaved at the native rate.
 // A streaming decoder runs the same decoding on its own thread into a ring.
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "platform/audio_decoder.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -18,7 +12,7 @@ extern "C" {
 #include <vector>
 
 #include "base/errors.h"
-#include "platform/audio_decoder.h"
+#include "platform/media/ffmpeg_library.h"
 
 namespace qv {
 
@@ -27,6 +21,10 @@ namespace {
 constexpr int kIoBufferSize = 32768;
 constexpr int kRingSeconds = 3;
 constexpr int kRingThresholdSeconds = 2;
+
+// The libraries' functions: loaded by the first OpenAudioDecoder, which fails without them, so
+// every other use finds them there.
+const qvFfmpeg& Av() { return *LoadFfmpeg(); }
 
 }  // namespace
 
@@ -80,20 +78,20 @@ int64_t SeekPacket(void* opaque, int64_t offset, int whence) {
 }
 
 int MakeResampler(qvAudioDecoder* d) {
-  swr_free(&d->swr);
+  Av().swr_free(&d->swr);
   AVChannelLayout out;
-  av_channel_layout_default(&out, d->channels);
+  Av().av_channel_layout_default(&out, d->channels);
   AVChannelLayout in;
-  if (av_channel_layout_copy(&in, &d->codec->ch_layout) < 0 ||
+  if (Av().av_channel_layout_copy(&in, &d->codec->ch_layout) < 0 ||
       in.order == AV_CHANNEL_ORDER_UNSPEC) {
-    av_channel_layout_uninit(&in);
-    av_channel_layout_default(&in, d->codec->ch_layout.nb_channels);
+    Av().av_channel_layout_uninit(&in);
+    Av().av_channel_layout_default(&in, d->codec->ch_layout.nb_channels);
   }
-  int r = swr_alloc_set_opts2(&d->swr, &out, AV_SAMPLE_FMT_S16, d->rate, &in, d->codec->sample_fmt,
-                              d->codec->sample_rate, 0, nullptr);
-  av_channel_layout_uninit(&in);
-  av_channel_layout_uninit(&out);
-  if (r < 0 || swr_init(d->swr) < 0) return -1;
+  int r = Av().swr_alloc_set_opts2(&d->swr, &out, AV_SAMPLE_FMT_S16, d->rate, &in,
+                                   d->codec->sample_fmt, d->codec->sample_rate, 0, nullptr);
+  Av().av_channel_layout_uninit(&in);
+  Av().av_channel_layout_uninit(&out);
+  if (r < 0 || Av().swr_init(d->swr) < 0) return -1;
   return 0;
 }
 
@@ -101,15 +99,15 @@ int MakeResampler(qvAudioDecoder* d) {
 bool Convert(qvAudioDecoder* d, AVFrame* f) {
   if (d->nextFrame < 0 && f->pts != AV_NOPTS_VALUE) {
     AVRational tb = d->format->streams[d->streamIndex]->time_base;
-    d->nextFrame = av_rescale_q(f->pts, tb, AVRational{1, d->rate});
+    d->nextFrame = Av().av_rescale_q(f->pts, tb, AVRational{1, d->rate});
   }
-  int outMax = swr_get_out_samples(d->swr, f->nb_samples);
+  int outMax = Av().swr_get_out_samples(d->swr, f->nb_samples);
   if (outMax < 0) return false;
   size_t at = d->pending.size();
   d->pending.resize(at + static_cast<size_t>(outMax) * d->channels);
   auto* out = reinterpret_cast<uint8_t*>(d->pending.data() + at);
-  int got = swr_convert(d->swr, &out, outMax, const_cast<const uint8_t**>(f->extended_data),
-                        f->nb_samples);
+  int got = Av().swr_convert(d->swr, &out, outMax, const_cast<const uint8_t**>(f->extended_data),
+                             f->nb_samples);
   if (got < 0) {
     d->pending.resize(at);
     return false;
@@ -127,10 +125,10 @@ bool Convert(qvAudioDecoder* d, AVFrame* f) {
 // Decodes until some frames are pending or the stream is over; false when nothing more comes.
 bool DecodeMore(qvAudioDecoder* d) {
   while (!d->drained) {
-    int r = avcodec_receive_frame(d->codec, d->frame);
+    int r = Av().avcodec_receive_frame(d->codec, d->frame);
     if (r == 0) {
       bool ok = Convert(d, d->frame);
-      av_frame_unref(d->frame);
+      Av().av_frame_unref(d->frame);
       if (!ok) {
         d->drained = true;  // a failing decoder ends the stream
         return false;
@@ -140,12 +138,12 @@ bool DecodeMore(qvAudioDecoder* d) {
     }
     if (r == AVERROR_EOF) {
       // What the resampler still holds.
-      int outMax = swr_get_out_samples(d->swr, 0);
+      int outMax = Av().swr_get_out_samples(d->swr, 0);
       if (outMax > 0) {
         size_t at = d->pending.size();
         d->pending.resize(at + static_cast<size_t>(outMax) * d->channels);
         auto* out = reinterpret_cast<uint8_t*>(d->pending.data() + at);
-        int got = swr_convert(d->swr, &out, outMax, nullptr, 0);
+        int got = Av().swr_convert(d->swr, &out, outMax, nullptr, 0);
         d->pending.resize(at + static_cast<size_t>(std::max(got, 0)) * d->channels);
       }
       d->drained = true;
@@ -156,24 +154,24 @@ bool DecodeMore(qvAudioDecoder* d) {
       return false;
     }
     if (d->eof) {
-      avcodec_send_packet(d->codec, nullptr);
+      Av().avcodec_send_packet(d->codec, nullptr);
       continue;
     }
-    r = av_read_frame(d->format, d->packet);
+    r = Av().av_read_frame(d->format, d->packet);
     if (r < 0) {
       d->eof = true;
-      avcodec_send_packet(d->codec, nullptr);
+      Av().avcodec_send_packet(d->codec, nullptr);
       continue;
     }
     if (d->packet->stream_index == d->streamIndex) {
-      r = avcodec_send_packet(d->codec, d->packet);
+      r = Av().avcodec_send_packet(d->codec, d->packet);
       if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_INVALIDDATA) {
-        av_packet_unref(d->packet);
+        Av().av_packet_unref(d->packet);
         d->drained = true;
         return false;
       }
     }
-    av_packet_unref(d->packet);
+    Av().av_packet_unref(d->packet);
   }
   return d->pending.size() > d->pendingAt;
 }
@@ -282,14 +280,14 @@ namespace {
 
 // Frees the container, codec and converter (not the io record).
 void CloseStreams(qvAudioDecoder* d) {
-  av_frame_free(&d->frame);
-  av_packet_free(&d->packet);
-  swr_free(&d->swr);
-  avcodec_free_context(&d->codec);
-  if (d->format) avformat_close_input(&d->format);
+  Av().av_frame_free(&d->frame);
+  Av().av_packet_free(&d->packet);
+  Av().swr_free(&d->swr);
+  Av().avcodec_free_context(&d->codec);
+  if (d->format) Av().avformat_close_input(&d->format);
   if (d->avio) {
-    av_freep(&d->avio->buffer);
-    avio_context_free(&d->avio);
+    Av().av_freep(&d->avio->buffer);
+    Av().avio_context_free(&d->avio);
   }
   d->eof = d->drained = false;
   d->pending.clear();
@@ -302,36 +300,36 @@ void CloseStreams(qvAudioDecoder* d) {
 int32_t OpenStreams(qvAudioDecoder* d, int32_t* stage) {
   *stage = 0;
   if (d->io.seek(d->io.handle, 0, 0) < 0) return ERR_OPENSOUND;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+  auto* buffer = static_cast<uint8_t*>(Av().av_malloc(kIoBufferSize));
   if (buffer == nullptr) return ERR_MEM;
-  d->avio = avio_alloc_context(buffer, kIoBufferSize, 0, d, ReadPacket, nullptr, SeekPacket);
+  d->avio = Av().avio_alloc_context(buffer, kIoBufferSize, 0, d, ReadPacket, nullptr, SeekPacket);
   if (d->avio == nullptr) {
-    av_free(buffer);
+    Av().av_free(buffer);
     *stage = kStageIo;
     return ERR_DIRECTSHOW;
   }
-  d->format = avformat_alloc_context();
+  d->format = Av().avformat_alloc_context();
   if (d->format == nullptr) {
     *stage = kStageIo;
     return ERR_DIRECTSHOW;
   }
   d->format->pb = d->avio;
   d->format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  if (avformat_open_input(&d->format, nullptr, nullptr, nullptr) < 0) {
+  if (Av().avformat_open_input(&d->format, nullptr, nullptr, nullptr) < 0) {
     d->format = nullptr;  // freed by the failed open
     *stage = kStageProbe;
     return ERR_OPENSOUND;
   }
   *stage = kStageStreamInfo;
-  if (avformat_find_stream_info(d->format, nullptr) < 0) return ERR_DIRECTSHOW;
+  if (Av().avformat_find_stream_info(d->format, nullptr) < 0) return ERR_DIRECTSHOW;
   const AVCodec* decoder = nullptr;
-  d->streamIndex = av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+  d->streamIndex = Av().av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
   if (d->streamIndex < 0 || decoder == nullptr) return ERR_OPENSOUND;
   AVStream* stream = d->format->streams[d->streamIndex];
   *stage = kStageCodec;
-  d->codec = avcodec_alloc_context3(decoder);
-  if (d->codec == nullptr || avcodec_parameters_to_context(d->codec, stream->codecpar) < 0 ||
-      avcodec_open2(d->codec, decoder, nullptr) < 0) {
+  d->codec = Av().avcodec_alloc_context3(decoder);
+  if (d->codec == nullptr || Av().avcodec_parameters_to_context(d->codec, stream->codecpar) < 0 ||
+      Av().avcodec_open2(d->codec, decoder, nullptr) < 0) {
     return ERR_DIRECTSHOW;
   }
   d->rate = d->codec->sample_rate;
@@ -340,8 +338,8 @@ int32_t OpenStreams(qvAudioDecoder* d, int32_t* stage) {
   *stage = kStageResampler;
   if (MakeResampler(d) != 0) return ERR_DIRECTSHOW;
   *stage = 0;
-  d->packet = av_packet_alloc();
-  d->frame = av_frame_alloc();
+  d->packet = Av().av_packet_alloc();
+  d->frame = Av().av_frame_alloc();
   if (d->packet == nullptr || d->frame == nullptr) return ERR_MEM;
   return 0;
 }
@@ -351,9 +349,13 @@ int32_t OpenStreams(qvAudioDecoder* d, int32_t* stage) {
 int32_t OpenAudioDecoder(const qvDecoderIo& io, bool streaming, qvAudioDecoder** out,
                          qvDecoderFormat* format) {
   *out = nullptr;
+  if (LoadFfmpeg() == nullptr) {
+    SetErrorNumber(kStageIo);
+    return ERR_DIRECTSHOW;
+  }
   // The player reports its own errors; FFmpeg's notes on odd files would only clutter stderr.
   static const bool quiet = [] {
-    av_log_set_level(AV_LOG_QUIET);
+    Av().av_log_set_level(AV_LOG_QUIET);
     return true;
   }();
   (void)quiet;
@@ -373,9 +375,9 @@ int32_t OpenAudioDecoder(const qvDecoderIo& io, bool streaming, qvAudioDecoder**
   format->channels = d->channels;
   format->frames = -1;
   if (stream->duration > 0) {
-    format->frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
+    format->frames = Av().av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
   } else if (d->format->duration > 0) {
-    format->frames = av_rescale(d->format->duration, d->rate, AV_TIME_BASE);
+    format->frames = Av().av_rescale(d->format->duration, d->rate, AV_TIME_BASE);
   }
   int64_t bitRate = d->format->bit_rate > 0 ? d->format->bit_rate : stream->codecpar->bit_rate;
   format->bitRate = static_cast<int32_t>(std::clamp<int64_t>(bitRate / 1000, 0, INT32_MAX));
@@ -406,12 +408,12 @@ int32_t SeekAudioDecoder(qvAudioDecoder* d, int64_t target) {
     d->dropFrames = target;
     return 0;
   }
-  int64_t ts = av_rescale_q(before, AVRational{1, d->rate}, stream->time_base);
-  if (av_seek_frame(d->format, d->streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0) {
-    if (av_seek_frame(d->format, -1, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
+  int64_t ts = Av().av_rescale_q(before, AVRational{1, d->rate}, stream->time_base);
+  if (Av().av_seek_frame(d->format, d->streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0) {
+    if (Av().av_seek_frame(d->format, -1, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
       return ERR_SEEK;
   }
-  avcodec_flush_buffers(d->codec);
+  Av().avcodec_flush_buffers(d->codec);
   MakeResampler(d);
   d->eof = false;
   d->drained = false;
@@ -426,7 +428,7 @@ int32_t SeekAudioDecoder(qvAudioDecoder* d, int64_t target) {
   // Timestamps count from the stream's start time (after an encoder's priming samples).
   int64_t at = d->nextFrame >= 0 ? d->nextFrame : 0;
   if (stream->start_time != AV_NOPTS_VALUE) {
-    at -= av_rescale_q(stream->start_time, stream->time_base, AVRational{1, d->rate});
+    at -= Av().av_rescale_q(stream->start_time, stream->time_base, AVRational{1, d->rate});
   }
   int64_t drop = std::max<int64_t>(target - at, 0);
   size_t have = d->pending.size() / static_cast<size_t>(d->channels);
