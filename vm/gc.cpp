@@ -346,11 +346,32 @@ void VmCallFinalisers(qvScriptState* L) {
   }
 }
 
+// Closing: the strings in the pool are not handed back one by one, since its arenas go as a
+// whole; only their bytes leave the count. Longer ones go back to the C heap.
+static void FreeAllStrings(qvScriptState* L) {
+  qvScriptGlobal* g = G(L);
+  qvStringTable* tb = &g->strt;
+  for (uint32_t i = 0; i < tb->size; ++i) {
+    PrefetchBucketsAhead(tb->hash, i, tb->size);
+    for (qvGCObject* o = tb->hash[i]; o != nullptr;) {
+      qvGCObject* next = o->next;
+      const size_t size = StringBlockSize(static_cast<qvString*>(o)->len);
+      if (size <= kPoolMaxBlock)
+        g->nblocks -= size;
+      else
+        VmRealloc(L, o, size, 0);
+      o = next;
+    }
+    tb->hash[i] = nullptr;
+  }
+  tb->nuse = 0;
+}
+
 void VmFreeAllObjects(qvScriptState* L) {
   qvScriptGlobal* g = G(L);
   SweepList(L, &g->rootudata, true);
   SweepList(L, &g->tmudata, true);
-  SweepStrings(L, true);
+  FreeAllStrings(L);
   SweepList(L, &g->rootgc, true);
 }
 

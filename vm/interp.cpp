@@ -338,10 +338,11 @@ resume:
           qvTable* h = TableOf(ra);
           if (IsNumber(key)) {
             // An integer key inside the array part: present, or new where no "__newindex" asks
-            // for it, it is written in place.
+            // for it, it is written in place. The metatable's absence bit comes first: while it
+            // is set the slot is written without waiting for its old value to be read.
             qvScriptValue* s = ArraySlot(h, key->value.n);
-            if (s != nullptr &&
-                (!IsNil(s) || VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr)) {
+            if (s != nullptr && ((h->metatable->flags & (1u << kEventNewIndex)) || !IsNil(s) ||
+                                 VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr)) {
               *s = *val;
               VM_NEXT;
             }
@@ -483,13 +484,21 @@ resume:
           if (!p->isVararg && L->ci != L->endCi && L->stackLast - L->top > p->maxstacksize) {
             ci->state |= kCallCalling;
             qvCallInfo* callee = ++L->ci;
-            L->base = callee->base = ra + 1;
-            callee->top = L->base + p->maxstacksize;
+            qvScriptValue* const calleeBase = ra + 1;
+            L->base = callee->base = calleeBase;
+            callee->top = calleeBase + p->maxstacksize;
             callee->savedpc = p->code;
             callee->tailcalls = 0;
-            callee->state = kCallSavedPc;
-            VmClearFrame(L, L->base + p->numparams, callee->top);
-            goto newframe;
+            callee->state = kCallSavedPc | kCallHasFrame;
+            VmClearFrame(L, calleeBase + p->numparams, callee->top);
+            if (L->hookmask & kMaskCall) goto newframe;
+            // The callee's registers from what is at hand, as the frame entry would load them.
+            ci = callee;
+            cl = static_cast<qvLClosure*>(ClosureOf(ra));
+            k = p->k;
+            code = pc = done = p->code;
+            base = calleeBase;
+            VM_NEXT;
           }
         }
         int32_t word;
@@ -550,8 +559,21 @@ resume:
           qvScriptValue* res = ra;
           L->ci = caller;
           L->base = caller->base;
-          for (int j = 0; j < nresults; ++j) *dst++ = res < L->top ? *res++ : kNilValue;
+          if (b == nresults + 1) {  // as many as wanted
+            for (int j = 0; j < nresults; ++j) dst[j] = res[j];
+          } else {
+            for (int j = 0; j < nresults; ++j) *dst++ = res < L->top ? *res++ : kNilValue;
+          }
           L->top = caller->top;
+          caller->state &= ~kCallCalling;
+          // Back in the caller's frame, as the frame entry would load it.
+          ci = caller;
+          cl = static_cast<qvLClosure*>(ClosureOf(caller->base - 1));
+          k = cl->p->k;
+          code = cl->p->code;
+          pc = done = caller->savedpc;
+          base = caller->base;
+          VM_NEXT;
         } else {
           VmPostCall(L, nresults, ra);
           if (nresults >= 0) L->top = L->ci->top;

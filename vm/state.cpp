@@ -75,11 +75,20 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
     if (L == nullptr) return nullptr;
     VmThrow(L, ERR_MEM);
   }
-  // Large blocks (the string buckets, big tables' parts) are read at random places.
-  if (newSize >= (size_t(4) << 20) && newSize > oldSize && pool != nullptr &&
-      G(L)->host->adviseHugePages != nullptr)
-    G(L)->host->adviseHugePages(p, newSize);
   if (pool != nullptr) G(L)->nblocks += newSize - oldSize;
+  return p;
+}
+
+void* VmNewZeroed(qvScriptState* L, size_t size) {
+  if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu) {
+    void* p = VmRealloc(L, nullptr, 0, size);
+    if (p != nullptr) std::memset(p, 0, size);
+    return p;
+  }
+  // The C heap's zeroed blocks: fresh pages from the system are not cleared a second time.
+  void* p = WithinLimit(L, 0, size) ? std::calloc(1, size) : nullptr;
+  if (p == nullptr) VmThrow(L, ERR_MEM);
+  G(L)->nblocks += size;
   return p;
 }
 

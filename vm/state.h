@@ -204,6 +204,15 @@ T* VmNewVector(qvScriptState* L, size_t n) {
   // NOLINTNEXTLINE(bugprone-sizeof-expression): T is the element type, a pointer for some vectors
   return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
 }
+// A new block of a complete state with every byte zero, freed with VmRealloc like any other.
+// Raises ERR_MEM when memory runs out.
+void* VmNewZeroed(qvScriptState* L, size_t size);
+// Vectors of nil values, null pointers or empty hash nodes: all of them are zero bytes.
+static_assert(kTypeNil == 0, "zeroed memory reads as nil");
+template <typename T>
+T* VmNewZeroedVector(qvScriptState* L, size_t n) {
+  return static_cast<T*>(VmNewZeroed(L, n * sizeof(T)));  // NOLINT(bugprone-sizeof-expression)
+}
 template <typename T>
 void VmFreeVector(qvScriptState* L, T* p, size_t n) {
   VmRealloc(L, p, n * sizeof(T), 0);  // NOLINT(bugprone-sizeof-expression): as in VmNewVector

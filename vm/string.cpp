@@ -17,8 +17,7 @@ uint32_t VmHashString(const char* s, size_t len) {
 
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   qvStringTable* tb = &G(L)->strt;
-  auto** newHash = VmNewVector<qvGCObject*>(L, newSize);
-  for (uint32_t i = 0; i < newSize; ++i) newHash[i] = nullptr;
+  auto** newHash = VmNewZeroedVector<qvGCObject*>(L, newSize);
   for (uint32_t i = 0; i < tb->size; ++i) {
     PrefetchBucketsAhead(tb->hash, i, tb->size);
     if (i + 4 < tb->size && tb->hash[i + 4] != nullptr)  // where its head goes

@@ -184,11 +184,12 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   const bool oldDummy = IsDummyNode(t);
   const uint32_t oldNodeCount = NodeCount(t);
   qvScriptValue* newArray = oldArray;
-  if (nasize != oldasize) newArray = VmNewVector<qvScriptValue>(L, nasize);
+  // Zeroed: nil slots and empty nodes with no link, without a clearing pass.
+  if (nasize != oldasize) newArray = VmNewZeroedVector<qvScriptValue>(L, nasize);
   qvHashNode* newNode = G(L)->dummynode;
   if (lsize > 0) {
     try {
-      newNode = VmNewVector<qvHashNode>(L, size_t(1) << lsize);
+      newNode = VmNewZeroedVector<qvHashNode>(L, size_t(1) << lsize);
     } catch (...) {
       if (newArray != oldArray) VmFreeVector(L, newArray, nasize);
       throw;
@@ -197,18 +198,12 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   if (newArray != oldArray) {
     uint32_t keep = std::min(oldasize, nasize);
     if (keep > 0) std::memcpy(static_cast<void*>(newArray), oldArray, keep * sizeof(qvScriptValue));
-    for (uint32_t i = keep; i < nasize; ++i) SetNil(&newArray[i]);
   }
   t->array = newArray;
   t->sizearray = nasize;
   t->node = newNode;
   t->lsizenode = static_cast<uint8_t>(lsize);
   if (lsize > 0) {
-    for (uint32_t i = 0; i < NodeCount(t); ++i) {
-      SetNil(&newNode[i].key);
-      SetNil(&newNode[i].val);
-      newNode[i].next = 0;
-    }
     t->lastfree = newNode + NodeCount(t);
   } else {
     t->lastfree = newNode;  // the shared node is never free

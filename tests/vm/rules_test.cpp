@@ -305,6 +305,25 @@ TEST_F(RulesTest, IntegerKeysInsideTheArrayPart) {
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.num(0), 11);
   EXPECT_EQ(r.num(1), 22);
+  // An empty slot written while the metatable has no "__newindex" is written raw; once the
+  // metatable gains one, the next empty slot goes to it.
+  r = Run(Main(fill + R"(
+  NEWTABLE R2, 0, 0
+  NEWTABLE R3, 0, 0
+  GETGLOBAL R4, "setmetatable"
+  MOVE R5, R1
+  MOVE R6, R3
+  CALL R4, nargs=2, nres=0
+  SETTABLE R1, 2, 22
+  SETTABLE R3, "__newindex", R2
+  SETTABLE R1, 3, 33
+  GETTABLE R0, R1, 2
+  GETTABLE R1, R2, 3
+  RETURN R0, n=2
+  )"));
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 22);
+  EXPECT_EQ(r.num(1), 33);
 }
 
 // A constructor that ends in a call: SETLISTTOP's Bx is the compiler's count of items so far
