@@ -52,6 +52,7 @@ namespace qv {
   X(swr_init)
 
 struct qvFfmpeg {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument names a member
 #define QV_FFMPEG_MEMBER(name) decltype(&::name) name;
   QV_FFMPEG_FUNCTIONS(QV_FFMPEG_MEMBER)
 #undef QV_FFMPEG_MEMBER
