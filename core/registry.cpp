@@ -220,12 +220,6 @@ qvObjectHeader* FindObject(int32_t type, qvObjectId id) {
   });
 }
 
-int32_t ObjectNotFound(qvObjectId id, int32_t code) {
-  if (id.handle != nullptr) return ERR_FINDARRAY;
-  SetErrorNumber(id.number);
-  return code;
-}
-
 void AddObject(qvObjectHeader** head, qvObjectHeader* header, int32_t type, int32_t number,
                bool automatic) {
   header->type = type;

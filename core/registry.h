@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/errors.h"
 #include "vm/auxlib.h"
 
 namespace qv {
@@ -133,7 +134,11 @@ int32_t RegisterObjectList(qvObjectHeader** head);
 qvObjectHeader* FindObject(int32_t type, qvObjectId id);
 // What a command gives for an id that names no record: ERR_FINDARRAY for a handle, else the
 // kind's own code with the number as the error argument.
-int32_t ObjectNotFound(qvObjectId id, int32_t code);
+inline int32_t ObjectNotFound(qvObjectId id, int32_t code) {
+  if (id.handle != nullptr) return ERR_FINDARRAY;
+  SetErrorNumber(id.number);
+  return code;
+}
 // FindObject for a record that begins with its header: 0 with the record, or ObjectNotFound's
 // code with null.
 template <typename Record>

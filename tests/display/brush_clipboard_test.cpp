@@ -112,7 +112,9 @@ TEST_F(BrushClipboardTest, WhatCannotGoOutOrComeBack) {
     qvObjectId id{0, nullptr};
     EXPECT_EQ(PasteClipboardBrush(&id, nullptr), ERR_CLIPREAD) << round;
     EXPECT_EQ(id.handle, nullptr) << round;
-    if (round >= 2) EXPECT_EQ(ClipboardKind(), kClipboardOther) << round;
+    if (round >= 2) {
+      EXPECT_EQ(ClipboardKind(), kClipboardOther) << round;
+    }
   }
   int count = 0;
   for (qvObjectHeader* h = *BrushListHead(); h != nullptr; h = h->next) ++count;
