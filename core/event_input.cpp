@@ -161,7 +161,13 @@ qvDisplayInput* NextDisplayInput(qvDisplayInput* after) {
   return nullptr;
 }
 
+namespace {
+// The window procedure's entry for changes of the desktop's clipboard.
+void OnClipboardChange() { WindowEvent(kEventClipboard, 0, 0); }
+}  // namespace
+
 void OpenInputDisplay() {
+  SetClipboardChangeHandler(OnClipboardChange);
   Lock();
   gDisplay1 = qvDisplayInput{};
   gDisplay1.open = true;
@@ -175,6 +181,10 @@ void CloseInputDisplay(qvScriptState* L) {
   Lock();
   gOpen = false;
   Unlock();
+  SetClipboardChangeHandler(nullptr);
+  if (gDisplay1.handlers[kClipboardChange].callback != kNoReference) {
+    JoinClipboardChain(&gDisplay1, false);
+  }
   if (L != nullptr) {
     for (qvHandlerSlot& slot : gDisplay1.handlers) {
       VmUnref(L, kRegistryIndex, slot.callback);

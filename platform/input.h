@@ -35,8 +35,13 @@ int CountJoysticksCore(int32_t* count);
 
 // Makes a display's window accept dropped files or not: 0 or an error code (0 without windows).
 int SetDropTarget(void* display, bool on);
-// Makes a display's window hear of clipboard changes or not: 0 or an error code (0 without
-// windows).
+// Makes a display's window hear of clipboard changes or not: 0 or an error code (0 without an X
+// display, where there is no desktop clipboard to watch). While on, every new owner of the X
+// display's clipboard (the player included) reaches the clipboard-change handler.
 int JoinClipboardChain(void* display, bool on);
+// Where clipboard changes are told: the event core installs its window procedure's entry here.
+// It runs on the main thread inside a pass of the main loop with the display-list lock held, once
+// for any number of changes since the pass before. Null: none. Any thread.
+void SetClipboardChangeHandler(void (*handler)());
 
 }  // namespace qv

@@ -30,7 +30,7 @@ RequesterBackend* ZenityRequesters(const std::string& zenityPath);
 RequesterBackend* HeadlessRequesters();
 
 // SDL's message box (sdl/sdl_message_box.cpp): true once SDL's video runs, and the button pressed
-// (from 1); false when it cannot be shown or was closed without a button.
+// (from 1); false when it cannot be shown or was closed without a button. The box: main thread.
 bool SdlVideoRunning();
 bool ShowSdlMessageBox(const qvMessageAsk& ask, int* pressed);
 // SDL's clipboard text (sdl/sdl_clipboard.cpp); main thread only.

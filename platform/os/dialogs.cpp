@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/os/dialog_backends.h"
+#include "platform/os/internal.h"
 #include "platform/textout.h"
 
 namespace qv {
@@ -249,6 +250,15 @@ class Headless : public RequesterBackend {
 
 std::mutex gBackendMutex;
 
+struct MessageBoxCall {
+  const qvMessageAsk* ask;
+  int* pressed;
+};
+int ShowMessageBoxOnMain(void* arg) {
+  auto* call = static_cast<MessageBoxCall*>(arg);
+  return ShowSdlMessageBox(*call->ask, call->pressed) ? 1 : 0;
+}
+
 template <typename Fn>
 bool WithBackend(Fn fn) {
   ModalScope modal;
@@ -303,8 +313,12 @@ void LeaveModal() { gModalDepth.fetch_sub(1); }
 bool AskMessage(const qvMessageAsk& ask, int* pressed) {
   Log({"message", ask.title, ask.body, Joined(ask.buttons, "|")});
   return WithBackend([&](RequesterBackend* b) {
-    // SDL's box stands in for zenity, for messages only.
-    if (b == HeadlessRequesters() && SdlVideoRunning()) return ShowSdlMessageBox(ask, pressed);
+    // SDL's box stands in for zenity, for messages only; SDL wants it on the main thread, which
+    // stops pumping the windows' events while the box is up.
+    if (b == HeadlessRequesters() && SdlVideoRunning()) {
+      MessageBoxCall call{&ask, pressed};
+      return RunOnMainThread(ShowMessageBoxOnMain, &call) != 0;
+    }
     return b->Message(ask, pressed);
   });
 }

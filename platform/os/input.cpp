@@ -3,11 +3,16 @@
 #include <atomic>
 
 #include "base/errors.h"
+#include "platform/loop.h"
+#include "platform/os/internal.h"
+#include "platform/x11/x11_clipboard.h"
 
 namespace qv {
 
 namespace {
 std::atomic<uint32_t> gQualifiers{0};
+std::atomic<void (*)()> gClipboardHandler{nullptr};
+std::atomic<bool> gClipboardChanged{false};
 }  // namespace
 
 uint32_t GetQualifiers() { return kQualifierAlways | gQualifiers.load(); }
@@ -27,6 +32,22 @@ int CountJoysticksCore(int32_t* count) {
 
 int SetDropTarget(void*, bool) { return 0; }
 
-int JoinClipboardChain(void*, bool) { return 0; }
+int JoinClipboardChain(void*, bool on) {
+  // Without XFixes the window simply hears nothing: no error, as without windows.
+  if (X11ClipboardAvailable()) X11WatchClipboard(on, PostClipboardChange);
+  return 0;
+}
+
+void SetClipboardChangeHandler(void (*handler)()) { gClipboardHandler.store(handler); }
+
+void PostClipboardChange() {
+  gClipboardChanged.store(true);
+  WakeMainLoop();
+}
+
+void DeliverClipboardChange() {
+  if (!gClipboardChanged.exchange(false)) return;
+  if (void (*handler)() = gClipboardHandler.load()) handler();
+}
 
 }  // namespace qv

@@ -63,6 +63,11 @@ int WaitForProgram(int pid);
 // main loop runs and the caller is another thread, else in place. Returns fn's result.
 int RunOnMainThread(int (*fn)(void*), void* arg);
 
+// A change of the desktop's clipboard (input.cpp): posted from any thread, delivered to the
+// clipboard-change handler by the main loop's pass (display-list lock held).
+void PostClipboardChange();
+void DeliverClipboardChange();
+
 // Shutdown of the other parts.
 void CloseTextOutput();
 void ClosePorts();

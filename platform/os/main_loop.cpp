@@ -20,6 +20,7 @@
 #include "platform/os/null_window_system.h"
 #include "platform/os/timer_service.h"
 #include "platform/window_system.h"
+#include "platform/x11/x11_clipboard.h"
 
 namespace qv {
 
@@ -197,6 +198,7 @@ bool RunPass() {
   }
   EnterLock(g.displayListLock);
   ws->Pump();
+  DeliverClipboardChange();
   std::vector<uint64_t> posts;
   {
     std::lock_guard<std::mutex> lock(g.postMutex);
@@ -286,6 +288,7 @@ void ShutdownPlatform() {
   g.timers = nullptr;
   StopSignalWatch();
   ClosePorts();
+  CloseX11Clipboard();
   RecordQualifiers(0);
   CloseTextOutput();
   RemovePrivateTempDir();

@@ -9,8 +9,7 @@ namespace qv {
 
 bool SdlVideoRunning() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
 
-// The box has no parent window: SDL then opens its own connection to the display for it, so it
-// may run on the script thread while the main thread goes on pumping the windows' events.
+// Main thread only (dialogs.cpp forwards the call there), as SDL's video calls are.
 bool ShowSdlMessageBox(const qvMessageAsk& ask, int* pressed) {
   std::vector<SDL_MessageBoxButtonData> buttons;
   for (size_t i = 0; i < ask.buttons.size(); ++i) {
