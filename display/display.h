@@ -525,6 +525,48 @@ int SetDisplayOptionDefaults(qvScriptState* L, int index);
 int ResolveScaleSize(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height);
 
 // ---------------------------------------------------------------------------------------------
+// Showing an object (display_object.cpp): a brush, a part of a brush or of a BGPic put on the
+// output device with the display options of the command.
+
+// DisplayObjectCore flags.
+enum : int32_t {
+  kShowNoDraw = 1,        // do not draw directly
+  kShowToLayers = 2,      // passed on to the layer system
+  kShowTransformed = 4,   // treat the object as transformed
+  kShowLayerCopy = 8,     // for a layer copy: layer copies are found, nothing is drawn
+  kShowUpdateLayer = 16,  // update an existing layer
+};
+
+struct qvDisplayObjectRequest {
+  void* layer = nullptr;          // the layer to update, or the insert position's layer
+  int32_t layerPosition = 0;      // passed on to the layer geometry update
+  int32_t kind = 0;               // kObjectBrush, kObjectBrushPart, kObjectAnim, kObjectBGPicPart
+  qvObjectId id{0, nullptr};      // a BGPic part's number -1: the current display's BGPic
+  int32_t frame = 0;              // anim frame, from 0
+  int32_t srcX = 0, srcY = 0;     // the rectangle's corner in the object
+  int32_t x = 0, y = 0;           // where it goes (special positions allowed; -1 for a BGPic part
+                                  // is its own place)
+  int32_t width = 0, height = 0;  // the rectangle (a whole brush: its size)
+  bool composeLayers = false;     // a BGPic part as composed with its layers
+  int optionsIndex = 0;           // the script argument that may hold the options table
+  const qvTransformBlock* transform = nullptr;  // given instead of an options table
+  const qvLayerOptions* layerOptions = nullptr;
+  int32_t flags = 0;  // kShow*
+};
+
+// Finds the object, cuts the rectangle to it, reads the options, transforms it, builds an alpha
+// channel for a transparency and blits it through SafeBlt into the output device (adding it to
+// the dirty list while double buffering). With `outBitmap` nothing is drawn: the part's picture
+// is handed back, to be freed by the caller when *outAllocated. Returns 0 or the first error:
+// the finder's, ERR_BADDIMENSIONS (before the options are read), the option reader's,
+// ERR_NEGCOORDS, ERR_COORDSRANGE, ERR_BRUSHTYPE, ERR_NOLAYERS for a layer update, the
+// transform's or SafeBlt's. Every plane made here is freed on every way out. Script thread.
+int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& request, qvBitMap** outBitmap,
+                      bool* outAllocated);
+// A whole brush at (x, y) with the options at optionsIndex (0: none), for the layer system.
+int DisplayBrushObject(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, int optionsIndex);
+
+// ---------------------------------------------------------------------------------------------
 // Output devices and double buffering.
 
 int SelectOutputDevice(qvScriptState* L, int32_t kind, qvObjectId id, int32_t outputType,

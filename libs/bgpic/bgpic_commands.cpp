@@ -1,4 +1,4 @@
-// BGPic commands: a BGPic as the output device, and ending a selection.
+// BGPic commands: a BGPic as the output device, ending a selection, showing a part of a BGPic.
 #include "base/errors.h"
 #include "core/args.h"
 #include "display/display.h"
@@ -29,6 +29,31 @@ int32_t EndSelect(qvScriptState* L) {
   qvDisplay* display = CurrentDisplay();
   if (display == nullptr || display->doubleBuffer) return ERR_WRONGUSAGE;
   return EndSelectOutput(L, display, false);
+}
+
+int32_t DisplayBGPicPart(qvScriptState* L) {
+  CheckArgCount(L, 5, 8);
+  qvDisplayObjectRequest r;
+  r.kind = kObjectBGPicPart;
+  r.id = CheckObjectId(L, 1);
+  r.srcX = VmCheckInt(L, 2);
+  r.srcY = VmCheckInt(L, 3);
+  r.width = VmCheckInt(L, 4);
+  r.height = VmCheckInt(L, 5);
+  // Without a place the part goes to its own place.
+  r.x = VmOptInt(L, 6, -1);
+  r.y = VmOptInt(L, 7, -1);
+  r.optionsIndex = 8;
+  if (VmGetTop(L) >= 8) {
+    if (VmType(L, 8) == kTypeTable) {
+      int32_t layers = 0;
+      GetFieldInt(L, 8, "layers", &layers, nullptr);
+      r.composeLayers = layers != 0;
+    } else {
+      r.composeLayers = VmCheckInt(L, 8) != 0;
+    }
+  }
+  return DisplayObjectCore(L, r, nullptr, nullptr);
 }
 
 }  // namespace qv::cmd

@@ -9,8 +9,9 @@ struct qvScriptState;
 
 namespace qv::cmd {
 
-// bgpic_commands.cpp: BGPics as output devices
+// bgpic_commands.cpp: BGPics as output devices, showing their parts
 int32_t SelectBGPic(qvScriptState* L);
 int32_t EndSelect(qvScriptState* L);
+int32_t DisplayBGPicPart(qvScriptState* L);
 
 }  // namespace qv::cmd

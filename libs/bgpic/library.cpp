@@ -9,6 +9,7 @@ namespace {
 const qvLibraryRow kCommands[] = {
     {"SelectBGPic", cmd::SelectBGPic},
     {"EndSelect", cmd::EndSelect},
+    {"DisplayBGPicPart", cmd::DisplayBGPicPart},
     {nullptr, nullptr},
 };
 

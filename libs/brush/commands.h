@@ -13,6 +13,10 @@ namespace qv::cmd {
 int32_t CreateBrush(qvScriptState* L);
 int32_t FreeBrush(qvScriptState* L);
 
+// show_commands.cpp: showing a brush or a part of it
+int32_t DisplayBrush(qvScriptState* L);
+int32_t DisplayBrushPart(qvScriptState* L);
+
 // picture_commands.cpp: picture files and single pixels
 int32_t LoadBrush(qvScriptState* L);
 int32_t SaveBrush(qvScriptState* L);

@@ -9,6 +9,8 @@ namespace {
 const qvLibraryRow kCommands[] = {
     {"CreateBrush", cmd::CreateBrush},
     {"FreeBrush", cmd::FreeBrush},
+    {"DisplayBrush", cmd::DisplayBrush},
+    {"DisplayBrushPart", cmd::DisplayBrushPart},
     {"LoadBrush", cmd::LoadBrush},
     {"SaveBrush", cmd::SaveBrush},
     {"ReadBrushPixel", cmd::ReadBrushPixel},
