@@ -24,4 +24,14 @@ int32_t DumpVideoTime(qvScriptState* L);
 // snapshot_commands.cpp
 int32_t SaveSnapshot(qvScriptState* L);
 
+// frame_commands.cpp
+int32_t GetRealColor(qvScriptState* L);
+int32_t VWait(qvScriptState* L);
+int32_t SetFPSLimit(qvScriptState* L);
+int32_t GetFPSLimit(qvScriptState* L);
+int32_t SetDrawTagsDefault(qvScriptState* L);
+
+// attribute_commands.cpp
+int32_t GetAttribute(qvScriptState* L);
+
 }  // namespace qv::cmd

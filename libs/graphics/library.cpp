@@ -14,12 +14,18 @@ const qvLibraryRow kCommands[] = {
     {"Blue", cmd::Blue},
     {"RGB", cmd::RGB},
     {"ARGB", cmd::ARGB},
+    {"GetAttribute", cmd::GetAttribute},
     {"GetPen", cmd::GetPen},
+    {"VWait", cmd::VWait},
+    {"SetFPSLimit", cmd::SetFPSLimit},
+    {"GetFPSLimit", cmd::GetFPSLimit},
     {"IsPicture", cmd::IsPicture},
+    {"GetRealColor", cmd::GetRealColor},
     {"SaveSnapshot", cmd::SaveSnapshot},
     {"MixRGB", cmd::MixRGB},
     {"DumpVideoTime", cmd::DumpVideoTime},
     {"GetRandomColor", cmd::GetRandomColor},
+    {"SetDrawTagsDefault", cmd::SetDrawTagsDefault},
     {nullptr, nullptr},
 };
 

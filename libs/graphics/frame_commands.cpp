@@ -1,0 +1,56 @@
+// The display's frame pacing and colour depth, and the default display options of the draw
+// commands.
+#include <algorithm>
+#include <cstdint>
+
+#include "base/errors.h"
+#include "core/args.h"
+#include "display/display.h"
+#include "libs/graphics/commands.h"
+#include "platform/loop.h"
+#include "platform/window_services.h"
+#include "vm/auxlib.h"
+#include "vm/vm.h"
+
+namespace qv::cmd {
+
+// GetRealColor(colour): the colour as a screen of 15 or 16 bits per pixel shows it.
+int32_t GetRealColor(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  auto colour = static_cast<uint32_t>(VmCheckInt(L, 1));
+  int32_t depth = GetScreenAttr(5);
+  if (depth == 15) {
+    colour &= 0xF8F8F8;
+  } else if (depth == 16) {
+    colour &= 0xF8FCF8;
+  }
+  VmPushNumber(L, colour);
+  return 1;
+}
+
+int32_t VWait(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  UpdateCurrentDisplay(L);
+  return 0;
+}
+
+// SetFPSLimit(n): frames per second for VWait and Flip; 0 (or less) follows the display.
+int32_t SetFPSLimit(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  SetPlatformAttr(PlatformAttr::kFrameLimit, std::max(VmCheckInt(L, 1), 0));
+  return 0;
+}
+
+int32_t GetFPSLimit(qvScriptState* L) {
+  CheckArgCount(L, 0, 0);
+  VmPushNumber(L, static_cast<uint32_t>(GetFrameLimit()));
+  return 1;
+}
+
+// SetDrawTagsDefault(table): the options every draw command starts from.
+int32_t SetDrawTagsDefault(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  return SetDisplayOptionDefaults(L, 1);
+}
+
+}  // namespace qv::cmd
