@@ -26,9 +26,13 @@ int32_t IdentifyPictureBytes(const uint8_t* head, int64_t size);
 
 // What the ILBM reader needs besides the file; the other readers ignore it.
 struct qvIlbmRequest {
-  const uint32_t* palette = nullptr;  // a palette to impose, or null
+  // 256 entries 0x00RRGGBB imposed over the file's palette up to the first -1, or null.
+  const uint32_t* palette = nullptr;
+  // Not -1 (or with findFreeColour): a one-plane picture's clear pixels become transparent and its
+  // set pixels this colour; a picture marked with a transparent pen gets a colour of its own there.
   int32_t transparentPen = -1;
   bool findFreeColour = false;
+  bool wantPalette = false;  // hand out the palette of a pen picture in qvPictureFacts::palette
 };
 
 // The facts of a loaded picture.
@@ -37,7 +41,7 @@ struct qvPictureFacts {
   int32_t height = 0;
   int32_t alpha = 0;               // 1: the alpha bytes carry meaning
   int64_t transparentColour = -1;  // RGB standing for transparency, -1 for none
-  uint32_t* palette = nullptr;     // ILBM only: the 256 entries read (std::free), else null
+  uint32_t* palette = nullptr;     // ILBM pen pictures when asked: 256 entries (std::free)
 };
 
 // Loads the picture `name` (stored as the error text argument first, so that a message names the

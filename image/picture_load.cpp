@@ -1,8 +1,14 @@
 // Telling a picture's format and calling the reader of that format.
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "image/bmp_reader.h"
+#include "image/ilbm_io.h"
+#include "image/jpeg_io.h"
 #include "image/picture.h"
 
 namespace qv {
@@ -13,6 +19,38 @@ constexpr int64_t kHeadSize = 64;
 
 bool HeadIs(const uint8_t* head, int offset, const char* text) {
   return std::memcmp(head + offset, text, std::strlen(text)) == 0;
+}
+
+// The BMP reader works over memory: the whole file is read first.
+int LoadBmpFile(const char* name, uint32_t** outPixels, qvPictureFacts* facts) {
+  qvFile* file = OpenFileQ(name, kFileRead);
+  if (file == nullptr) return ERR_READFILE;
+  std::vector<uint8_t> bytes;
+  std::vector<uint32_t> pixels;
+  int32_t width = 0;
+  int32_t height = 0;
+  int result = 0;
+  try {
+    uint8_t block[65536];
+    size_t got;
+    while ((got = ReadFileQ(file, block, sizeof block)) > 0)
+      bytes.insert(bytes.end(), block, block + got);
+    result = LoadBmp(bytes.data(), bytes.size(), &width, &height,
+                     outPixels != nullptr ? &pixels : nullptr);
+  } catch (const std::bad_alloc&) {
+    result = ERR_MEM;
+  }
+  CloseFileQ(file);
+  if (result != 0) return result;
+  if (outPixels != nullptr) {
+    auto* out = static_cast<uint32_t*>(std::malloc(pixels.size() * 4));
+    if (out == nullptr) return ERR_MEM;
+    std::memcpy(out, pixels.data(), pixels.size() * 4);
+    *outPixels = out;
+  }
+  facts->width = width;
+  facts->height = height;
+  return 0;
 }
 
 }  // namespace
@@ -44,7 +82,7 @@ int32_t IdentifyPicture(const char* name) {
   return IdentifyPictureBytes(head, int64_t(got));
 }
 
-int LoadPicture(const char* name, const qvIlbmRequest* /*ilbm*/, uint32_t** outPixels,
+int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixels,
                 qvPictureFacts* facts) {
   SetErrorString(name);
   qvFile* probe = OpenFileQ(name, kFileRead);
@@ -56,8 +94,17 @@ int LoadPicture(const char* name, const qvIlbmRequest* /*ilbm*/, uint32_t** outP
     case kPicturePng:
       result = LoadPng(name, outPixels, &read);
       break;
+    case kPictureIlbm:
+      result = LoadIlbm(name, ilbm, outPixels, &read);
+      break;
+    case kPictureJpeg:
+      result = LoadJpeg(name, nullptr, 0, outPixels, &read);
+      break;
+    case kPictureBmp:
+      result = LoadBmpFile(name, outPixels, &read);
+      break;
     default:
-      // ILBM, JPEG, BMP and GIF pictures have no reader yet; TIFF never has one.
+      // GIF pictures have no reader yet; TIFF never has one.
       break;
   }
   if (result != 0) return result;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "media/bmp_reader.h"
-#include "media/planar.h"
+#include "image/bmp_reader.h"
+#include "image/planar.h"
 
 volatile uint32_t g_pixelSum;
 

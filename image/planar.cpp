@@ -1,5 +1,7 @@
-#include "media/planar.h"
+#include "image/planar.h"
 
+#include <array>
+#include <bit>
 #include <cstring>
 
 namespace qv {
@@ -59,14 +61,38 @@ void PackByteRun(const uint8_t* src, size_t len, std::vector<uint8_t>* out) {
   }
 }
 
-void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens) {
-  for (int32_t x = 0; x < width; ++x) {
-    uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
-    uint8_t pen = 0;
-    for (int32_t p = 0; p < planes; ++p) {
-      if (planeRows[p][x >> 3] & bit) pen |= static_cast<uint8_t>(1 << p);
+namespace {
+
+// For one plane byte, the eight pens' worth of that bit: pixel i (bit 7 - i of the byte, the most
+// significant first) becomes byte i of the word, 0 or 1. Eight pixels are then gathered at once by
+// shifting each plane's word to its bit and OR-ing.
+constexpr std::array<uint64_t, 256> MakeSpreadTable() {
+  std::array<uint64_t, 256> table{};
+  for (uint32_t b = 0; b < 256; ++b) {
+    uint64_t word = 0;
+    for (uint32_t i = 0; i < 8; ++i) {
+      if (b & (0x80u >> i)) word |= uint64_t{1} << (8 * i);
     }
-    pens[x] = pen;
+    table[b] = word;
+  }
+  return table;
+}
+constexpr std::array<uint64_t, 256> kSpread = MakeSpreadTable();
+
+}  // namespace
+
+void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens) {
+  static_assert(std::endian::native == std::endian::little, "byte i of the word is pixel i");
+  const int32_t groups = width / 8;
+  for (int32_t g = 0; g < groups; ++g) {
+    uint64_t word = 0;
+    for (int32_t p = 0; p < planes; ++p) word |= kSpread[planeRows[p][g]] << p;
+    std::memcpy(pens + size_t(g) * 8, &word, 8);
+  }
+  if (width % 8 != 0) {
+    uint64_t word = 0;
+    for (int32_t p = 0; p < planes; ++p) word |= kSpread[planeRows[p][groups]] << p;
+    std::memcpy(pens + size_t(groups) * 8, &word, size_t(width % 8));
   }
 }
 

@@ -1,4 +1,4 @@
-#include "media/planar.h"
+#include "image/planar.h"
 
 #include <gtest/gtest.h>
 

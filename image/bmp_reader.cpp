@@ -1,4 +1,4 @@
-#include "media/bmp_reader.h"
+#include "image/bmp_reader.h"
 
 #include <cstring>
 #include <new>
