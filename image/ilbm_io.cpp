@@ -81,7 +81,7 @@ bool ReadIlbmCmap(qvFile* file, uint32_t* palette, bool halfBrite) {
   if (entries > 256) entries = 256;
   uint8_t rgb[256 * 3] = {};
   ReadFileQ(file, rgb, size_t(entries) * 3);  // a short chunk leaves black entries
-  for (uint32_t i = 0; i < entries; ++i) {
+  for (size_t i = 0; i < entries; ++i) {
     palette[i] = (uint32_t{rgb[i * 3]} << 16) | (uint32_t{rgb[i * 3 + 1]} << 8) | rgb[i * 3 + 2];
   }
   if (halfBrite) {
@@ -296,11 +296,13 @@ int EncodeIlbm(const uint32_t* pixels, int64_t bytesPerRow, int32_t width, int32
   if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF) return ERR_WRITEFILE;
   const size_t rowBytes = size_t(PlaneRowBytes(width));
   try {
-    std::vector<uint8_t> file(48, 0);
+    // The header's ids, then its numbers over the zeros.
+    static constexpr uint8_t kHead[48] = {
+        'F', 'O', 'R', 'M', 0, 0, 0, 0, 'I', 'L', 'B', 'M', 'B', 'M', 'H', 'D',
+        0,   0,   0,   20,  0, 0, 0, 0, 0,   0,   0,   0,   0,   0,   0,   0,
+        0,   0,   0,   0,   0, 0, 0, 0, 'B', 'O', 'D', 'Y', 0,   0,   0,   0};
+    std::vector<uint8_t> file(kHead, kHead + sizeof kHead);
     uint8_t* head = file.data();
-    std::memcpy(head, "FORM", 4);
-    std::memcpy(head + 8, "ILBMBMHD", 8);
-    PutBe32(head + 16, 20);
     PutBe16(head + 20, uint32_t(width));
     PutBe16(head + 22, uint32_t(height));
     head[28] = kDeepPlanes;
@@ -309,7 +311,6 @@ int EncodeIlbm(const uint32_t* pixels, int64_t bytesPerRow, int32_t width, int32
     head[35] = 1;
     PutBe16(head + 36, uint32_t(width));
     PutBe16(head + 38, uint32_t(height));
-    std::memcpy(head + 40, "BODY", 4);
     std::vector<uint8_t> planes(rowBytes * kDeepPlanes);
     const auto* base = reinterpret_cast<const uint8_t*>(pixels);
     for (int32_t y = 0; y < height; ++y) {

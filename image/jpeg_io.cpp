@@ -231,7 +231,10 @@ void Append(j_compress_ptr cinfo, const JOCTET* bytes, size_t count) {
     size_t grown = dest->capacity * 2;
     while (count > grown - dest->size) grown *= 2;
     auto* bigger = static_cast<uint8_t*>(std::realloc(dest->data, grown));
-    if (bigger == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    if (bigger == nullptr) {
+      ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+      return;  // not reached: the error exit jumps back
+    }
     dest->data = bigger;
     dest->capacity = grown;
   }
