@@ -131,11 +131,14 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
                           picture.buffer, keepAlpha ? picture.alpha : nullptr, 0);
   }
   if (code == 0) code = ResolvePart(o, picture.width, picture.height, &width, &height);
+  // The colour the script gives keys the brush, else the one the picture's reader reports (an
+  // ILBM stencil or transparent pen), unless an alpha channel is asked for.
+  int64_t key = o.transparentColour;
+  if (key == -1 && !o.loadAlpha && o.globalAlpha == -1) key = picture.transparentColour;
   if (code == 0) {
     const uint32_t* corner = picture.buffer->pixels + static_cast<size_t>(o.y) * picture.rowWidth +
                              static_cast<size_t>(o.x);
-    code = AllocBitMapFromARGB(corner, o.transparentColour, width, height, picture.rowWidth,
-                               &bitmap, &mask);
+    code = AllocBitMapFromARGB(corner, key, width, height, picture.rowWidth, &bitmap, &mask);
   }
   if (code == 0 && (o.loadAlpha || o.globalAlpha != -1)) {
     alpha = PartAlpha(o.loadAlpha ? picture.alpha : nullptr, o.x, o.y, width, height, o.globalAlpha,
@@ -147,10 +150,9 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
   if (code == 0 && !automatic) code = ReleaseBrushId(L, *id, false);
   qvBrush* brush = nullptr;
   if (code == 0) {
-    int32_t key = o.transparentColour == -1 ? kNoTransparentColour
-                                            : static_cast<int32_t>(o.transparentColour & 0xFFFFFF);
-    code = AddBrush(id, automatic, 0, width, height, width, 0, nullptr, bitmap, key, mask, alpha,
-                    &brush);
+    int32_t brushKey = key == -1 ? kNoTransparentColour : static_cast<int32_t>(key & 0xFFFFFF);
+    code = AddBrush(id, automatic, 0, width, height, width, 0, nullptr, bitmap, brushKey, mask,
+                    alpha, &brush);
   }
   if (code != 0) {
     FreeBitMap(bitmap);

@@ -8,6 +8,8 @@
 #include "core/args.h"
 #include "core/vfile.h"
 #include "display/display.h"
+#include "image/ilbm_io.h"
+#include "image/jpeg_io.h"
 #include "image/picture.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -75,14 +77,41 @@ int WritePng(const qvSavePicture& picture) {
                          picture.alpha);
 }
 
+// JPEG and ILBM pictures are made whole in memory and written in one piece beside the target, so
+// that a failed write or close leaves no partial file.
+int WriteEncoded(const char* file, const std::vector<uint8_t>& bytes) {
+  int code = WriteWholeFile(file, bytes.data(), bytes.size());
+  return code == ERR_WRITE ? ERR_WRITEFILE : code;
+}
+
+int WriteJpeg(const qvSavePicture& picture) {
+  SetErrorString(picture.file);
+  qvJpegRequest request;
+  request.pixels = picture.pixels;
+  request.bytesPerRow = int64_t{picture.width} * 4;
+  request.width = picture.width;
+  request.height = picture.height;
+  request.quality = picture.quality;
+  std::vector<uint8_t> bytes;
+  int code = SaveJpeg(request, &bytes);
+  return code != 0 ? code : WriteEncoded(picture.file, bytes);
+}
+
+int WriteIlbm(const qvSavePicture& picture) {
+  SetErrorString(picture.file);
+  std::vector<uint8_t> bytes;
+  int code = EncodeIlbm(picture.pixels, int64_t{picture.width} * 4, picture.width, picture.height,
+                        &bytes);
+  return code != 0 ? code : WriteEncoded(picture.file, bytes);
+}
+
 // The formats whose writers come with their readers.
 int NoWriterYet(const qvSavePicture&) { return ERR_UNSUPPORTEDFEAT; }
 
 // The built-in writers by format; a format missing here is looked up among the saver plugins.
 const qvPictureWriterRow kPictureWriters[] = {
-    {kImageFormatBmp, WriteBmp},     {kImageFormatPng, WritePng},
-    {kImageFormatJpeg, NoWriterYet}, {kImageFormatGif, NoWriterYet},
-    {kImageFormatIlbm, NoWriterYet},
+    {kImageFormatBmp, WriteBmp},    {kImageFormatPng, WritePng},   {kImageFormatJpeg, WriteJpeg},
+    {kImageFormatGif, NoWriterYet}, {kImageFormatIlbm, WriteIlbm},
 };
 
 bool MaskBit(const qvPlane* mask, int32_t x, int32_t y) {

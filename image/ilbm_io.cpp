@@ -191,13 +191,15 @@ int DecodeBody(const IlbmHeader& h, const std::vector<uint8_t>& body, const uint
       }
       continue;
     }
+    if (!h.hamSix && !h.hamEight) {
+      PlanarToArgb(planeRows, h.planes, h.width, palette, out);
+      continue;
+    }
     PlanarToChunky(planeRows, h.planes, h.width, pens.data());
     if (h.hamSix) {
       HamSixToArgb(pens.data(), h.width, palette, out);
-    } else if (h.hamEight) {
-      HamEightToArgb(pens.data(), h.width, palette, out);
     } else {
-      PensToArgb(pens.data(), width, palette, out);
+      HamEightToArgb(pens.data(), h.width, palette, out);
     }
   }
   return 0;

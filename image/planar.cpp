@@ -81,19 +81,113 @@ constexpr std::array<uint64_t, 256> kSpread = MakeSpreadTable();
 
 }  // namespace
 
-void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens) {
-  static_assert(std::endian::native == std::endian::little, "byte i of the word is pixel i");
-  const int32_t groups = width / 8;
-  for (int32_t g = 0; g < groups; ++g) {
-    uint64_t word = 0;
-    for (int32_t p = 0; p < planes; ++p) word |= kSpread[planeRows[p][g]] << p;
-    std::memcpy(pens + size_t(g) * 8, &word, 8);
+namespace {
+
+// The pens of the eight pixels of byte `group` of each plane row, pixel i in byte i of the word.
+template <int Planes>
+inline uint64_t GatherEight(const uint8_t* const* rows, size_t group) {
+  uint64_t word = 0;
+  for (int p = 0; p < Planes; ++p) word |= kSpread[rows[p][group]] << p;
+  return word;
+}
+
+template <int Planes>
+void ChunkyRow(const uint8_t* const* planeRows, int32_t width, uint8_t* pens) {
+  const uint8_t* rows[Planes];
+  for (int p = 0; p < Planes; ++p) rows[p] = planeRows[p];
+  const size_t groups = size_t(width) / 8;
+  for (size_t g = 0; g < groups; ++g) {
+    uint64_t word = GatherEight<Planes>(rows, g);
+    std::memcpy(pens + g * 8, &word, 8);
   }
   if (width % 8 != 0) {
-    uint64_t word = 0;
-    for (int32_t p = 0; p < planes; ++p) word |= kSpread[planeRows[p][groups]] << p;
-    std::memcpy(pens + size_t(groups) * 8, &word, size_t(width % 8));
+    uint64_t word = GatherEight<Planes>(rows, groups);
+    std::memcpy(pens + groups * 8, &word, size_t(width % 8));
   }
+}
+
+template <int Planes>
+void PaletteRow(const uint8_t* const* planeRows, int32_t width, const uint32_t* palette,
+                uint32_t* out) {
+  const uint8_t* rows[Planes];
+  for (int p = 0; p < Planes; ++p) rows[p] = planeRows[p];
+  const size_t groups = size_t(width) / 8;
+  for (size_t g = 0; g < groups; ++g) {
+    uint64_t word = GatherEight<Planes>(rows, g);
+    uint32_t* o = out + g * 8;
+    for (int i = 0; i < 8; ++i) o[i] = palette[(word >> (8 * i)) & 0xFF];
+  }
+  if (width % 8 != 0) {
+    uint64_t word = GatherEight<Planes>(rows, groups);
+    uint32_t* o = out + groups * 8;
+    for (int i = 0; i < width % 8; ++i) o[i] = palette[(word >> (8 * i)) & 0xFF];
+  }
+}
+
+// The routine of each plane count 1 to 8, so that the plane loop unrolls.
+template <template <int> class Fn, typename... Args>
+void ByPlanes(int32_t planes, Args... args) {
+  switch (planes) {
+    case 1:
+      Fn<1>::Run(args...);
+      break;
+    case 2:
+      Fn<2>::Run(args...);
+      break;
+    case 3:
+      Fn<3>::Run(args...);
+      break;
+    case 4:
+      Fn<4>::Run(args...);
+      break;
+    case 5:
+      Fn<5>::Run(args...);
+      break;
+    case 6:
+      Fn<6>::Run(args...);
+      break;
+    case 7:
+      Fn<7>::Run(args...);
+      break;
+    default:
+      Fn<8>::Run(args...);
+      break;
+  }
+}
+
+template <int Planes>
+struct ChunkyRowFn {
+  static void Run(const uint8_t* const* rows, int32_t width, uint8_t* pens) {
+    ChunkyRow<Planes>(rows, width, pens);
+  }
+};
+
+template <int Planes>
+struct PaletteRowFn {
+  static void Run(const uint8_t* const* rows, int32_t width, const uint32_t* palette,
+                  uint32_t* out) {
+    PaletteRow<Planes>(rows, width, palette, out);
+  }
+};
+
+}  // namespace
+
+void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens) {
+  static_assert(std::endian::native == std::endian::little, "byte i of the word is pixel i");
+  if (planes < 1) {
+    std::memset(pens, 0, size_t(width));
+    return;
+  }
+  ByPlanes<ChunkyRowFn>(planes, planeRows, width, pens);
+}
+
+void PlanarToArgb(const uint8_t* const* planeRows, int32_t planes, int32_t width,
+                  const uint32_t* palette, uint32_t* out) {
+  if (planes < 1) {
+    for (int32_t x = 0; x < width; ++x) out[x] = palette[0];
+    return;
+  }
+  ByPlanes<PaletteRowFn>(planes, planeRows, width, palette, out);
 }
 
 namespace {

@@ -26,6 +26,10 @@ void PackByteRun(const uint8_t* src, size_t len, std::vector<uint8_t>* out);
 // bit, pixels most significant bit first) into pens[0..width). Up to 8 planes.
 void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens);
 
+// PlanarToChunky and PensToArgb in one pass: one row of pixels through a 256-entry palette.
+void PlanarToArgb(const uint8_t* const* planeRows, int32_t planes, int32_t width,
+                  const uint32_t* palette, uint32_t* out);
+
 // One row of HAM pens to pixels, starting from black. HAM6 uses the top two of six bits (0 palette
 // entry, 1 blue, 2 red, 3 green from the low four bits x 16); HAM8 the top two of eight bits and
 // the low six bits x 4. palette holds 16 (HAM6) or 64 (HAM8) entries.

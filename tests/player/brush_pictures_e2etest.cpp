@@ -188,7 +188,7 @@ TEST_F(BrushPicturesE2eTest, SnapshotsSaveAsPng) {
       ".display backfill gradient 0x102030 0xF0E0D0\n"
       "do SaveSnapshot(\"d.png\", 1, 1)\n"
       "do SaveSnapshot(\"d.bmp\", 1)\n"
-      "do SaveSnapshot(\"d.jpg\", 1, 2)\n"
+      "do SaveSnapshot(\"d.gif\", 1, 3)\n"
       "do SaveSnapshot(\"d.x\", 1, 77)\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "error " + std::to_string(1288) + " SaveSnapshot\nerror " +
@@ -200,7 +200,7 @@ TEST_F(BrushPicturesE2eTest, SnapshotsSaveAsPng) {
             "print(a.mode, a.size, list(a.getdata()) == list(b.convert('RGB').getdata()))\" " +
             Path("d.png") + " " + Path("d.bmp")),
       "RGB (37, 11) True\n");
-  EXPECT_FALSE(Exists("d.jpg"));
+  EXPECT_FALSE(Exists("d.gif"));
   EXPECT_FALSE(Exists("d.x"));
 }
 
