@@ -1,6 +1,7 @@
 // Open files as numbered objects of type FILE: opening, closing, big-endian numbers, strings and
 // lines through them, positions and lengths; the line iterator FileLines; the file list's
 // teardown.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -104,12 +105,24 @@ struct LineSource {
   qvFile* file;
 };
 
+// Iterators whose file is still open, and how many may be open before the next FileLines runs a
+// full collection first: loops left early would otherwise hold descriptors until the process has
+// none left, and every other part of the player (sound, network, windows) needs some too. The
+// bound doubles past the iterators still alive after a collection, so nested loops that really
+// hold many files do not collect on every call.
+constexpr int kLineSourcesBeforeCollect = 16;
+int gOpenLineSources = 0;
+int gLineSourceBound = kLineSourcesBeforeCollect;
+
+void CloseLineSourceFile(LineSource* source) {
+  CloseFileQ(source->file);
+  source->file = nullptr;
+  --gOpenLineSources;
+}
+
 int32_t CloseLineSource(qvScriptState* L) {
   auto* source = static_cast<LineSource*>(VmToUserdata(L, 1));
-  if (source != nullptr && source->file != nullptr) {
-    CloseFileQ(source->file);
-    source->file = nullptr;
-  }
+  if (source != nullptr && source->file != nullptr) CloseLineSourceFile(source);
   return 0;
 }
 
@@ -138,8 +151,7 @@ int32_t NextLine(qvScriptState* L) {
   if (!any) {
     if (VmToNumber(L, VmUpvalueIndex(3)) != 0) {
       VmSetTop(L, 0);
-      CloseFileQ(source->file);
-      source->file = nullptr;
+      CloseLineSourceFile(source);
     }
     return 0;
   }
@@ -499,11 +511,16 @@ int32_t FileLines(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   const char* name = VmCheckString(L, 1);
   SetErrorString(name);
+  if (gOpenLineSources >= gLineSourceBound) {
+    VmSetGCThreshold(L, 0);
+    gLineSourceBound = std::max(kLineSourcesBeforeCollect, 2 * gOpenLineSources);
+  }
   qvFile* file = OpenCollecting(L, name, kFileRead);
   if (file == nullptr) return ERR_READFILE;
   VmGetNamedMetaTable(L, kDosFileMeta);
   auto* source = static_cast<LineSource*>(VmNewUserdata(L, sizeof(LineSource)));
   source->file = file;
+  ++gOpenLineSources;
   VmPushValue(L, -2);
   VmSetMetaTable(L, -2);
   VmPushNumber(L, 1);
