@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "core/vfile.h"
 #include "image/bmp_reader.h"
+#include "image/gif_io.h"
 #include "image/ilbm_io.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
@@ -103,8 +104,11 @@ int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixel
     case kPictureBmp:
       result = LoadBmpFile(name, outPixels, &read);
       break;
+    case kPictureGif:
+      result = LoadGifPicture(name, outPixels, &read);
+      break;
     default:
-      // GIF pictures have no reader yet; TIFF never has one.
+      // TIFF pictures never have a reader.
       break;
   }
   if (result != 0) return result;
