@@ -105,7 +105,7 @@ void ApplyDisposal(qvGifDecoder* g) {
 bool ReadColourTable(qvFile* file, uint32_t* table, int entries) {
   uint8_t rgb[768];
   if (ReadFileQ(file, rgb, size_t(entries) * 3) != size_t(entries) * 3) return false;
-  for (int i = 0; i < entries; ++i) {
+  for (size_t i = 0; i < size_t(entries); ++i) {
     table[i] = uint32_t(rgb[3 * i]) << 16 | uint32_t(rgb[3 * i + 1]) << 8 | rgb[3 * i + 2];
   }
   for (int i = entries; i < 256; ++i) table[i] = 0;
@@ -651,7 +651,7 @@ int SaveGif(const char* name, int32_t width, int32_t height, qvGifWriter** out) 
   }
   auto* w = static_cast<qvGifWriter*>(image::Allocate(sizeof(qvGifWriter), true));
   if (w == nullptr) return ERR_MEM;
-  std::strcpy(w->name, name);
+  std::memcpy(w->name, name, std::strlen(name) + 1);
   w->width = width;
   w->height = height;
   w->scratchSize = size_t(width) * size_t(height);
@@ -803,7 +803,7 @@ int SaveAnimGif(qvGifWriter* w, const qvGifFrame& f) {
                             uint8_t(0x80 | (bits - 1))};
   Put(w, descriptor, sizeof descriptor);
   uint8_t table[768];
-  for (int i = 0; i < (1 << bits); ++i) {
+  for (size_t i = 0; i < (size_t(1) << bits); ++i) {
     table[3 * i] = uint8_t(palette[i] >> 16);
     table[3 * i + 1] = uint8_t(palette[i] >> 8);
     table[3 * i + 2] = uint8_t(palette[i]);
