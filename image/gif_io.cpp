@@ -56,6 +56,9 @@ struct qvGifDecoder {
   // LZW tables.
   uint16_t prefix[kMaxCodes];
   uint8_t suffix[kMaxCodes];
+  uint8_t first[kMaxCodes];    // each string's first byte
+  uint16_t length[kMaxCodes];  // each string's length
+  uint32_t colour[kMaxCodes];  // each string's last pixel in the current table's colours
   uint8_t stack[kMaxCodes + 1];
 };
 
@@ -167,12 +170,7 @@ void SetSinkRow(const qvGifDecoder* g, PixelSink* s) {
   s->row = canvasY < g->height ? g->canvas + canvasY * g->width + g->left : nullptr;
 }
 
-inline void PutPixel(const qvGifDecoder* g, PixelSink* s, int index) {
-  if (s->row != nullptr && s->x < s->visibleWidth && index != g->transparent) {
-    s->row[s->x] = g->current[index];
-  }
-  --s->remaining;
-  if (++s->x < g->frameWidth) return;
+void NextRow(const qvGifDecoder* g, PixelSink* s) {
   s->x = 0;
   if (!g->interlaced) {
     ++s->y;
@@ -184,6 +182,45 @@ inline void PutPixel(const qvGifDecoder* g, PixelSink* s, int index) {
     }
   }
   SetSinkRow(g, s);
+}
+
+inline void PutPixel(const qvGifDecoder* g, PixelSink* s, int index) {
+  if (s->row != nullptr && s->x < s->visibleWidth && index != g->transparent) {
+    s->row[s->x] = g->current[index];
+  }
+  --s->remaining;
+  if (++s->x == g->frameWidth) NextRow(g, s);
+}
+
+// Puts the string of `code` (defined in the tables). A string inside one visible row of a frame
+// without transparency is written straight from the tables, back to front; any other goes pixel
+// by pixel through the stack.
+inline void PutString(qvGifDecoder* g, PixelSink* s, int code, int clear) {
+  int len = g->length[code];
+  if (g->transparent < 0 && s->row != nullptr && len <= s->remaining &&
+      s->x + len <= s->visibleWidth && s->x + len <= g->frameWidth) {
+    uint32_t* to = s->row + s->x + len - 1;
+    const uint16_t* prefix = g->prefix;
+    const uint32_t* colour = g->colour;
+    int c = code;
+    while (c >= clear) {
+      *to-- = colour[c];
+      c = prefix[c];
+    }
+    *to = colour[c];
+    s->x += len;
+    s->remaining -= len;
+    if (s->x == g->frameWidth) NextRow(g, s);
+    return;
+  }
+  int top = 0;
+  int c = code;
+  while (c >= clear) {
+    g->stack[top++] = g->suffix[c];
+    c = g->prefix[c];
+  }
+  g->stack[top++] = uint8_t(c);
+  while (top > 0 && s->remaining > 0) PutPixel(g, s, g->stack[--top]);
 }
 
 // Decodes the frame's image data into the canvas. False for damaged data: a code size above 8,
@@ -201,10 +238,14 @@ bool DecodeImageData(qvGifDecoder* g) {
 
   const int clear = 1 << minSize;
   const int end = clear + 1;
+  for (int c = 0; c < clear; ++c) {
+    g->first[c] = uint8_t(c);
+    g->length[c] = 1;
+    g->colour[c] = g->current[c];
+  }
   int width = minSize + 1;
   int nextFree = clear + 2;
   int previous = -1;
-  int first = 0;  // first byte of the previous string
   uint32_t bits = 0;
   int bitCount = 0;
   while (sink.remaining > 0) {
@@ -228,29 +269,22 @@ bool DecodeImageData(qvGifDecoder* g) {
       if (code > clear) return false;
       PutPixel(g, &sink, code);
       previous = code;
-      first = code;
       continue;
     }
     if (code > nextFree || nextFree >= kMaxCodes) return false;
-    int top = 0;
-    int c = code;
-    if (code == nextFree) {
-      g->stack[top++] = uint8_t(first);
-      c = previous;
-    }
-    while (c >= clear) {
-      if (top >= kMaxCodes) return false;
-      g->stack[top++] = g->suffix[c];
-      c = g->prefix[c];
-    }
-    g->stack[top++] = uint8_t(c);
+    // The new entry is the previous string and the first byte of this one; for the code being
+    // defined right now (the string that repeats its own first byte) that byte is the previous
+    // string's first.
     g->prefix[nextFree] = uint16_t(previous);
-    g->suffix[nextFree] = uint8_t(c);
+    uint8_t byte = code < nextFree ? g->first[code] : g->first[previous];
+    g->suffix[nextFree] = byte;
+    g->colour[nextFree] = g->current[byte];
+    g->first[nextFree] = g->first[previous];
+    g->length[nextFree] = uint16_t(g->length[previous] + 1);
     ++nextFree;
     if (nextFree >= (1 << width) && width < 12) ++width;
-    while (top > 0 && sink.remaining > 0) PutPixel(g, &sink, g->stack[--top]);
+    PutString(g, &sink, code, clear);
     previous = code;
-    first = c;
   }
   // The rest of the data (normally the end code) is passed over.
   return in.ended || SkipSubBlocks(g->file);
@@ -404,7 +438,7 @@ int LoadGif(const char* name, bool infoOnly, qvGifInfo* info, qvGifDecoder** out
     FreeGif(g);
     return ERR_LOADPICTURE2;
   }
-  ResetCanvas(g);
+  // The canvas is filled when a frame is first asked for (unless a key frame covers it).
   g->dataStart = SeekFileQ(file, 0, kSeekCurrent);
   ScanResult scanned = Scan(g, -1);
   if (scanned != ScanResult::kDone || g->frames == 0) {
@@ -419,8 +453,11 @@ int LoadGif(const char* name, bool infoOnly, qvGifInfo* info, qvGifDecoder** out
   return 0;
 }
 
-uint32_t* LoadGifFrame(qvGifDecoder* g, int32_t n) {
-  if (g == nullptr || n < 0 || n >= g->frames) return nullptr;
+namespace {
+
+// Brings the canvas to frame n as it shows (its disposal not applied). False on failure, when the
+// canvas is left in no known state.
+bool DecodeFrame(qvGifDecoder* g, int32_t n) {
   if (n != g->next) {
     int32_t key = n;
     while (key >= 0 && !g->table[key].key) --key;
@@ -434,11 +471,20 @@ uint32_t* LoadGifFrame(qvGifDecoder* g, int32_t n) {
       g->next = 0;
     }
   }
+  if (Scan(g, n) == ScanResult::kDone) return true;
+  g->next = -1;  // the next call starts over
+  return false;
+}
+
+}  // namespace
+
+uint32_t* LoadGifFrame(qvGifDecoder* g, int32_t n) {
+  if (g == nullptr || n < 0 || n >= g->frames) return nullptr;
   size_t bytes = size_t(g->width) * size_t(g->height) * 4;
   auto* pixels = static_cast<uint32_t*>(image::Allocate(bytes, false));
-  if (pixels == nullptr || Scan(g, n) != ScanResult::kDone) {
+  if (pixels == nullptr) return nullptr;
+  if (!DecodeFrame(g, n)) {
     std::free(pixels);
-    g->next = -1;  // the canvas is in no known state: the next call starts over
     return nullptr;
   }
   std::memcpy(pixels, g->canvas, bytes);
@@ -457,9 +503,12 @@ int LoadGifPicture(const char* name, uint32_t** outPixels, qvPictureFacts* facts
   int result = LoadGif(name, outPixels == nullptr, &info, &gif);
   if (result != 0) return result;
   if (outPixels != nullptr) {
-    uint32_t* pixels = LoadGifFrame(gif, 0);
+    // The decoder goes away at once, so frame 0's canvas itself is the picture.
+    bool decoded = DecodeFrame(gif, 0);
+    uint32_t* pixels = gif->canvas;
+    if (decoded) gif->canvas = nullptr;
     FreeGif(gif);
-    if (pixels == nullptr) return ERR_LOADPICTURE2;
+    if (!decoded) return ERR_LOADPICTURE2;
     *outPixels = pixels;
   }
   facts->width = info.width;
