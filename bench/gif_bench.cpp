@@ -41,7 +41,7 @@ const std::string& PictureFile() {
     int32_t colours = 256;
     if (!qv::QuantizeBitMap(reinterpret_cast<const uint8_t*>(argb.data()), qv::kPixARGB32, 4,
                             kWidth, kHeight, kWidth, pens.data(), palette.data(), &colours,
-                            qv::kNoTransparentColour, true, false)) {
+                            qv::kNoTransparentRGB, true, false)) {
       std::abort();
     }
     qv::qvGifWriter* writer = nullptr;

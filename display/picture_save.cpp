@@ -8,9 +8,12 @@
 #include "core/args.h"
 #include "core/vfile.h"
 #include "display/display.h"
+#include "image/gif_io.h"
 #include "image/ilbm_io.h"
+#include "image/image.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
+#include "image/quantize.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -105,13 +108,46 @@ int WriteIlbm(const qvSavePicture& picture) {
   return code != 0 ? code : WriteEncoded(picture.file, bytes);
 }
 
-// The formats whose writers come with their readers.
-int NoWriterYet(const qvSavePicture&) { return ERR_UNSUPPORTEDFEAT; }
+// Quantised to at most the asked colours, with one spare entry reserved: a frame written without
+// a transparent pen marks its last entry transparent, so no pixel may use that entry.
+int WriteGif(const qvSavePicture& picture) {
+  const int32_t width = picture.width;
+  const int32_t height = picture.height;
+  if (picture.pixels == nullptr || width < 1 || height < 1 || picture.colours < 2 ||
+      picture.colours > 256) {
+    return ERR_WRONGUSAGE;
+  }
+  std::vector<uint8_t> pens;
+  try {
+    pens.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  uint32_t palette[256] = {};
+  int32_t colours = picture.colours;
+  if (!QuantizeBitMap(reinterpret_cast<const uint8_t*>(picture.pixels), kPixARGB32, 4, width,
+                      height, width, pens.data(), palette, &colours, kNoTransparentRGB, true,
+                      picture.dither != 0)) {
+    return ERR_MEM;
+  }
+  qvGifWriter* writer = nullptr;
+  int code = SaveGif(picture.file, width, height, &writer);
+  if (code != 0) return code;
+  qvGifFrame frame;
+  frame.pens = pens.data();
+  frame.width = width;
+  frame.height = height;
+  frame.palette = palette;
+  frame.colours = colours;
+  code = SaveAnimGif(writer, frame);
+  int finished = FinishAnimGif(writer);
+  return code != 0 ? code : finished;
+}
 
 // The built-in writers by format; a format missing here is looked up among the saver plugins.
 const qvPictureWriterRow kPictureWriters[] = {
-    {kImageFormatBmp, WriteBmp},    {kImageFormatPng, WritePng},   {kImageFormatJpeg, WriteJpeg},
-    {kImageFormatGif, NoWriterYet}, {kImageFormatIlbm, WriteIlbm},
+    {kImageFormatBmp, WriteBmp}, {kImageFormatPng, WritePng},   {kImageFormatJpeg, WriteJpeg},
+    {kImageFormatGif, WriteGif}, {kImageFormatIlbm, WriteIlbm},
 };
 
 bool MaskBit(const qvPlane* mask, int32_t x, int32_t y) {

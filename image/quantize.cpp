@@ -393,7 +393,7 @@ inline int LookUp(Work* work, int r, int g, int b) {
 }
 
 inline bool IsTransparent(const uint8_t rgb[3], uint32_t transparent) {
-  return transparent != kNoTransparentColour && rgb[0] == ((transparent >> 16) & 0xFF) &&
+  return transparent != kNoTransparentRGB && rgb[0] == ((transparent >> 16) & 0xFF) &&
          rgb[1] == ((transparent >> 8) & 0xFF) && rgb[2] == (transparent & 0xFF);
 }
 
@@ -491,7 +491,7 @@ void QuantizeColors(qvQuantizeRequest* q) {
       q->colourCount == nullptr || q->width < 1 || q->height < 1 || q->bytesPerPixel < 1) {
     return;
   }
-  bool spare = q->transparent != kNoTransparentColour || q->reserve;
+  bool spare = q->transparent != kNoTransparentRGB || q->reserve;
   int32_t wanted = *q->colourCount;
   int32_t most = spare ? 255 : 256;
   if (wanted > most) wanted = most;
@@ -522,7 +522,7 @@ void QuantizeColors(qvQuantizeRequest* q) {
   Palette& pal = work->palette;
   for (int i = 0; i < count; ++i) ComputeBoxColor(cells, boxes[i], &pal, i);
   pal.count = count;
-  if (q->transparent != kNoTransparentColour) {
+  if (q->transparent != kNoTransparentRGB) {
     pal.r[count] = int32_t((q->transparent >> 16) & 0xFF);
     pal.g[count] = int32_t((q->transparent >> 8) & 0xFF);
     pal.b[count] = int32_t(q->transparent & 0xFF);

@@ -13,7 +13,7 @@ namespace qv {
 void ReadPixelRGB(uint8_t out[3], int32_t format, const uint8_t* pixel);
 
 // "No transparent colour": no pixel is ever compared with it.
-inline constexpr uint32_t kNoTransparentColour = 0xFFFFFFFFu;
+inline constexpr uint32_t kNoTransparentRGB = 0xFFFFFFFFu;
 
 struct qvQuantizeRequest {
   const uint8_t* pixels = nullptr;  // the first pixel
@@ -28,8 +28,8 @@ struct qvQuantizeRequest {
   // number is lowered to 256, or 255 when an entry is reserved.
   int32_t* colourCount = nullptr;
   // 0x00RRGGBB compared with every pixel's R, G, B; such pixels get the entry behind the box
-  // colours, which holds this colour. kNoTransparentColour for none.
-  uint32_t transparent = kNoTransparentColour;
+  // colours, which holds this colour. kNoTransparentRGB for none.
+  uint32_t transparent = kNoTransparentRGB;
   bool reserve = false;  // reserve one entry (black) even without a transparent colour
   bool dither = false;   // Floyd-Steinberg error diffusion
   bool result = false;   // true on success

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t wanted = int32_t(data[2]) + (data[3] & 0x80 ? 100 : 0) - 2;  // -2 .. 353
   bool reserve = (data[3] & 1) != 0;
   bool dither = (data[3] & 2) != 0;
-  uint32_t transparent = kNoTransparentColour;
+  uint32_t transparent = kNoTransparentRGB;
   if (data[3] & 4) transparent = uint32_t(data[4]) << 16 | uint32_t(data[5]) << 8 | data[6];
   int32_t pixelsPerRow = width + (data[7] & 3);
   const uint8_t* pixels = data + 8;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ok || count != wanted) __builtin_trap();
     return 0;
   }
-  bool spare = reserve || transparent != kNoTransparentColour;
+  bool spare = reserve || transparent != kNoTransparentRGB;
   if (!ok || count < 1 || count > 256 || (spare && count < 2)) __builtin_trap();
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       uint32_t value = uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2];
       int index = indices[size_t(y) * width + x];
       if (index >= count) __builtin_trap();
-      bool isTransparent = transparent != kNoTransparentColour && value == transparent;
+      bool isTransparent = transparent != kNoTransparentRGB && value == transparent;
       if (isTransparent != (spare && index == count - 1)) __builtin_trap();
     }
   }

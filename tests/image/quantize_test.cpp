@@ -25,7 +25,7 @@ struct Quantized {
 };
 
 Quantized Quantize(const std::vector<uint32_t>& argb, int width, int wanted,
-                   uint32_t transparent = kNoTransparentColour, bool reserve = false,
+                   uint32_t transparent = kNoTransparentRGB, bool reserve = false,
                    bool dither = false) {
   Quantized r;
   int height = int(argb.size()) / width;
@@ -113,16 +113,15 @@ TEST(Quantize, WantedCountIsCappedAndAReservedEntryStaysUnused) {
     uint32_t transparent;
     bool reserve;
     int32_t boxes;
-  } cases[] = {{kNoTransparentColour, false, 256},
-               {kNoTransparentColour, true, 255},
-               {0x123456, false, 255}};
+  } cases[] = {
+      {kNoTransparentRGB, false, 256}, {kNoTransparentRGB, true, 255}, {0x123456, false, 255}};
   for (const Case& c : cases) {
     Quantized q = Quantize(argb, 64, 300, c.transparent, c.reserve);
     ASSERT_TRUE(q.ok);
     int32_t spare = c.boxes == 256 ? 0 : 1;
     ASSERT_EQ(q.count, c.boxes + spare) << c.reserve;
     for (uint8_t index : q.indices) ASSERT_LT(index, c.boxes) << "the spare entry stays unused";
-    uint32_t spareEntry = c.transparent != kNoTransparentColour ? c.transparent : 0;
+    uint32_t spareEntry = c.transparent != kNoTransparentRGB ? c.transparent : 0;
     if (spare != 0) {
       EXPECT_EQ(q.palette[255], spareEntry);
     }
@@ -172,7 +171,7 @@ TEST(Quantize, CellCountsSaturate) {
 
 TEST(Quantize, DitherOfACellCentreIsExact) {
   std::vector<uint32_t> argb(12 * 9, 0x0C0A0C);
-  Quantized q = Quantize(argb, 12, 2, kNoTransparentColour, false, true);
+  Quantized q = Quantize(argb, 12, 2, kNoTransparentRGB, false, true);
   ASSERT_TRUE(q.ok);
   ASSERT_EQ(q.count, 1);
   EXPECT_EQ(q.palette[0], 0x0C0A0Cu);
@@ -189,7 +188,7 @@ TEST(Quantize, DitherSpreadsAGreyBetweenTwoEntries) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) argb.push_back(x < 16 ? 0x404040 : x >= 48 ? 0xC0C0C0 : 0x7C7C7C);
   Quantized plain = Quantize(argb, w, 2);
-  Quantized mixed = Quantize(argb, w, 2, kNoTransparentColour, false, true);
+  Quantized mixed = Quantize(argb, w, 2, kNoTransparentRGB, false, true);
   ASSERT_TRUE(plain.ok && mixed.ok);
   ASSERT_EQ(plain.count, 2);
   ASSERT_EQ(mixed.palette[0], plain.palette[0]);
@@ -217,7 +216,7 @@ TEST(Quantize, OtherFormatsAndRowStride) {
   uint32_t palette[256];
   int32_t count = 8;
   ASSERT_TRUE(QuantizeBitMap(rows.data(), kPixRGB24, 3, 3, 2, 5, indices.data(), palette, &count,
-                             kNoTransparentColour, false, false));
+                             kNoTransparentRGB, false, false));
   ASSERT_EQ(count, 2);
   const uint32_t want[] = {0x040204, 0xFCFEFC, 0x040204, 0xFCFEFC, 0x040204, 0x040204};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(palette[indices[i]], want[i]) << i;
@@ -232,12 +231,12 @@ TEST(Quantize, RefusalsAndFailedAllocationsWriteNothing) {
   }
   for (int64_t fault = 1; fault <= 4; ++fault) {
     SetImageAllocFault(fault);
-    Quantized q = Quantize(argb, 16, 16, kNoTransparentColour, false, true);
+    Quantized q = Quantize(argb, 16, 16, kNoTransparentRGB, false, true);
     SetImageAllocFault(0);
     EXPECT_FALSE(q.ok) << fault;
     EXPECT_EQ(q.count, 16) << fault;
     EXPECT_EQ(q.palette[0], 0xDEADBEEFu) << fault;
   }
-  Quantized q = Quantize(argb, 16, 16, kNoTransparentColour, false, true);
+  Quantized q = Quantize(argb, 16, 16, kNoTransparentRGB, false, true);
   EXPECT_TRUE(q.ok);
 }
