@@ -288,6 +288,25 @@ TEST(GifDecoder, FramesAndDisposalBoxesAreCutToTheScreen) {
   EXPECT_EQ(FrameOf(gif.get(), info, 1), frame1);
 }
 
+TEST(GifDecoder, AFullSizeFrameAtAnOffsetIsNoKeyFrame) {
+  // Frame 1 has the screen's size but stands one pixel to the right, so pixel 0 keeps what
+  // frame 0 drew: random access must not restart at frame 1.
+  GifBuilder b(3, 1, {0x111111, 0x222222, 0x333333, 0x444444}, 0);
+  b.Image(0, 0, 3, 1, {1, 1, 1});
+  b.Image(1, 0, 3, 1, {2, 2, 2});
+  b.Control(1, 0, 3);
+  b.Image(0, 0, 1, 1, {3});
+  b.End();
+  MemoryGif file(b.bytes);
+  qvGifInfo info;
+  qvGifDecoder* raw = nullptr;
+  ASSERT_EQ(LoadGif(file.name(), false, &info, &raw), 0);
+  GifPtr gif(raw);
+  const std::vector<uint32_t> want = {0x222222, 0x333333, 0x333333};
+  EXPECT_EQ(FrameOf(gif.get(), info, 2), want);
+  EXPECT_EQ(FrameOf(gif.get(), info, 1), want);
+}
+
 TEST(GifDecoder, LzwLimits) {
   // Codes of minimum size 2 (clear 4, end 5) on a 1-row picture, widths as the decoder grows
   // them: after each added entry, one bit more once the next free code reaches a power of two.
@@ -615,6 +634,43 @@ TEST(GifWriter, OptimisedFramesWriteTheChangedBox) {
   EXPECT_EQ(FrameOf(gif.get(), info, 1), std::vector<uint32_t>(6, 0));
   EXPECT_EQ(FrameOf(gif.get(), info, 2), (std::vector<uint32_t>{0, 0, 0, 0, 0xFFFFFF, 0}));
   EXPECT_EQ(FrameOf(gif.get(), info, 3), (std::vector<uint32_t>{0, 0, 0, 0, 0xFFFFFF, 0}));
+}
+
+TEST(GifWriter, KeptPensFollowTheirPalette) {
+  // Frame 0 is black under {black, white}; frame 1 the same picture under {white, black} (no
+  // change, a 2 x 1 box); frame 2 turns white under frame 1's palette. Every kept pen must be
+  // read with the palette it was written with, or frame 2 would count the pixels outside frame
+  // 1's box as unchanged and leave them black.
+  TempDir dir;
+  std::string path = dir.File("k.gif");
+  std::vector<uint32_t> first = {0x000000, 0xFFFFFF, 0x808080};
+  std::vector<uint32_t> swapped = {0xFFFFFF, 0x000000, 0x808080};
+  first.resize(256);
+  swapped.resize(256);
+  std::vector<uint8_t> zeros(6, 0);
+  std::vector<uint8_t> ones(6, 1);
+  qvGifWriter* w = nullptr;
+  ASSERT_EQ(SaveGif(path.c_str(), 3, 2, &w), 0);
+  qvGifFrame f;
+  f.width = 3;
+  f.height = 2;
+  f.colours = 3;
+  f.optimise = true;
+  f.pens = zeros.data();
+  f.palette = first.data();
+  ASSERT_EQ(SaveAnimGif(w, f), 0);
+  f.pens = ones.data();
+  f.palette = swapped.data();
+  ASSERT_EQ(SaveAnimGif(w, f), 0);
+  f.pens = zeros.data();
+  ASSERT_EQ(SaveAnimGif(w, f), 0);
+  ASSERT_EQ(FinishAnimGif(w), 0);
+  qvGifInfo info;
+  qvGifDecoder* raw = nullptr;
+  ASSERT_EQ(LoadGif(path.c_str(), false, &info, &raw), 0);
+  GifPtr gif(raw);
+  EXPECT_EQ(FrameOf(gif.get(), info, 1), std::vector<uint32_t>(6, 0));
+  EXPECT_EQ(FrameOf(gif.get(), info, 2), std::vector<uint32_t>(6, 0xFFFFFF));
 }
 
 TEST(GifWriter, OneColumnFramesKeepTheirBoxInside) {
