@@ -17,8 +17,9 @@
 #   there, and compares what the player wrote with expected.txt byte for byte. The player's exit
 #   status must be the number in the folder's expected_status.txt, or 0 without that file (1 for
 #   an applet that ends in a reported error).
-#   The player runs without DISPLAY, WAYLAND_DISPLAY and the QUILLVANE_REQUESTER_ variables, so
-#   that nothing is shown; a folder's env.txt sets variables for it, one NAME=VALUE a line, where
+#   The player runs without DISPLAY, WAYLAND_DISPLAY, SDL_VIDEODRIVER and the QUILLVANE_REQUESTER_
+#   variables, so that nothing is shown (its windows are headless); a folder's env.txt sets
+#   variables for it, one NAME=VALUE a line (SDL_VIDEODRIVER=dummy for SDL's windows), where
 #   @RUN_DIR@ stands for the run directory. stdin.txt, when present, is its standard input. Every
 #   file expected-<name> is compared byte for byte with the file <name> of the run directory.
 #   Without a target `quillvane` nothing is added, so call it after the player is defined (the
@@ -48,8 +49,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
        PATTERN expected-* EXCLUDE PATTERN env.txt EXCLUDE PATTERN stdin.txt EXCLUDE)
   file(COPY_FILE ${QV_APPLET} ${QV_RUN_DIR}/main.qva)
   set(output ${QV_RUN_DIR}/output.txt)
-  set(env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=QUILLVANE_REQUESTER_SCRIPT
-          --unset=QUILLVANE_REQUESTER_LOG)
+  set(env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=SDL_VIDEODRIVER
+          --unset=QUILLVANE_REQUESTER_SCRIPT --unset=QUILLVANE_REQUESTER_LOG)
   if(EXISTS ${QV_SOURCE_DIR}/env.txt)
     file(STRINGS ${QV_SOURCE_DIR}/env.txt lines)
     foreach(line ${lines})

@@ -2,6 +2,7 @@
 // the window states on the main thread and queues events, the display host that copies the
 // gathered states into the display on the script thread, and the key table with the names that key
 // events carry.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "platform/loop.h"
 #include "platform/loop_hosts.h"
 #include "platform/time.h"
+#include "platform/window_services.h"
 
 namespace qv {
 
@@ -101,11 +103,13 @@ struct Gathered {
   int32_t leftButton = 0, rightButton = 0, midButton = 0;
   uint8_t keyDown[kKeyCodeCount] = {};
   // Quit conditions seen in this pass.
-  bool escape = false, leftClick = false, ctrlC = false;
+  bool escape = false, leftClick = false, ctrlC = false, close = false;
 };
 
 qvDisplayInput gDisplay1;
 Gathered gGathered;
+// Display 1's closewindow handler is installed: the main thread reads it when a close comes.
+std::atomic<bool> gCloseHandled{false};
 bool gOpen = false;  // mirrors gDisplay1.open for the main thread, under the display-list lock
 
 void Lock() {
@@ -118,9 +122,12 @@ void Unlock() {
 class InputHost : public DisplayHost {
  public:
   bool EndPass(bool, const qvQuitSwitches& switches) override {
+    // A close request ends the script unless a closewindow handler takes it.
     bool quit = (switches.escape && gGathered.escape) ||
-                (switches.leftButton && gGathered.leftClick) || (switches.ctrlC && gGathered.ctrlC);
-    gGathered.escape = gGathered.leftClick = gGathered.ctrlC = false;
+                (switches.leftButton && gGathered.leftClick) ||
+                (switches.ctrlC && gGathered.ctrlC) ||
+                (gGathered.close && gOpen && !gCloseHandled.load());
+    gGathered.escape = gGathered.leftClick = gGathered.ctrlC = gGathered.close = false;
     return quit;
   }
   void SyncDisplays() override {
@@ -145,6 +152,10 @@ class InputHost : public DisplayHost {
 };
 
 InputHost gHost;
+
+// What the window system hands over: the window procedure below.
+const qvWindowEvents kWindowEvents = {WindowKey,     WindowCtrlC, WindowButton,   WindowWheel,
+                                      WindowPointer, WindowEvent, WindowDropFiles};
 
 qvTimeVal Now() {
   qvTimeVal now;
@@ -173,11 +184,14 @@ void OpenInputDisplay() {
   gDisplay1.open = true;
   gGathered = Gathered{};
   gOpen = true;
+  gCloseHandled.store(false);
   MarkWindowStatesGathered();  // display 1 takes the gathered states at the next copy
   Unlock();
+  SetWindowEvents(&kWindowEvents);
 }
 
 void CloseInputDisplay(qvScriptState* L) {
+  SetWindowEvents(nullptr);
   Lock();
   gOpen = false;
   Unlock();
@@ -185,6 +199,7 @@ void CloseInputDisplay(qvScriptState* L) {
   if (gDisplay1.handlers[kClipboardChange].callback != kNoReference) {
     JoinClipboardChain(&gDisplay1, false);
   }
+  gCloseHandled.store(false);
   if (L != nullptr) {
     for (qvHandlerSlot& slot : gDisplay1.handlers) {
       VmUnref(L, kRegistryIndex, slot.callback);
@@ -225,6 +240,14 @@ void WindowKey(int32_t code, bool pressed, uint32_t qualifiers) {
             nullptr);
 }
 
+void WindowCtrlC() {
+  if (!gOpen) return;
+  gGathered.ctrlC = true;
+  MarkWindowStatesGathered();
+}
+
+void SetCloseHandled(bool handled) { gCloseHandled.store(handled); }
+
 void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y) {
   if (!gOpen) return;
   int32_t* flag = type == kEventLeftButton    ? &gGathered.leftButton
@@ -264,6 +287,11 @@ void WindowEvent(int32_t type, int32_t x, int32_t y) {
   } else if (type == kEventWindowSized) {
     gGathered.width = x;
     gGathered.height = y;
+  } else if (type == kEventWindowInactive) {
+    // A key held while the window loses the focus is not reported as still down.
+    std::memset(gGathered.keyDown, 0, sizeof gGathered.keyDown);
+  } else if (type == kEventCloseWindow) {
+    gGathered.close = true;
   }
   MarkWindowStatesGathered();
   PostEvent(&gDisplay1, type, x, y, 0, nullptr);

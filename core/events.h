@@ -179,6 +179,8 @@ DisplayHost* InputDisplayHost();
 // it does nothing.
 
 void WindowKey(int32_t code, bool pressed, uint32_t qualifiers);
+// Ctrl+C: the quit condition only, no key event.
+void WindowCtrlC();
 // type: kEventLeftButton, kEventRightButton or kEventMidButton; window pixels.
 void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y);
 void WindowWheel(bool up);
@@ -187,6 +189,9 @@ void WindowPointer(int32_t x, int32_t y);
 // the window's position or size.
 void WindowEvent(int32_t type, int32_t x, int32_t y);
 void WindowDropFiles(const std::vector<std::string>& names, int32_t x, int32_t y);
+// Whether display 1 has a closewindow handler: without one a close request ends the script at
+// the end of the main loop's pass. Script thread (the event library keeps it current).
+void SetCloseHandled(bool handled);
 
 // A dropped-file list as the queue carries it: a 32-bit byte count, then each name with a zero
 // byte, an empty name ending the list. Null when memory runs out.

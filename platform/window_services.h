@@ -3,12 +3,15 @@
 // interface as 32-bit 0x00RRGGBB words with a stride in words, so nothing here knows the image
 // engine's records.
 //
-// The backend today is headless: the screen is a configurable desktop picture, and each window
-// owns a front buffer of its client area under its own lock. Tests configure the screen, read the
-// front buffers and the call log. A real window system can take the same place later.
+// Each window owns a front buffer of its client area under its own lock, written by any thread.
+// Headless (the default), the screen is a configurable desktop picture and the front buffers are
+// all there is; tests configure the screen, read the front buffers and the call log. With the
+// SDL window system started, every window is a real one and the main thread presents what was
+// written to its front buffer.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qv {
@@ -48,6 +51,32 @@ void GetPlacementArea(bool wholeScreen, int32_t* x, int32_t* y, int32_t* width, 
 // True when a window of that outer size at that position lies inside the placement area.
 bool WindowFits(int32_t x, int32_t y, int32_t totalWidth, int32_t totalHeight, bool wholeScreen);
 
+// Which window system runs the windows.
+enum class WindowSystemKind { kHeadless, kSdl };
+// Starts the SDL window system when SDL_VIDEODRIVER names a driver or a display is there
+// (DISPLAY, WAYLAND_DISPLAY), and makes it the main loop's; headless when none is asked for or
+// SDL cannot start. Main thread, after InitPlatform and before any window opens.
+WindowSystemKind StartWindowSystem();
+// Closes every window and stops SDL's video; headless again. Main thread, after the main loop.
+void StopWindowSystem();
+WindowSystemKind ActiveWindowSystemKind();
+
+// Where the window system hands what happens to the windows: the event core installs its window
+// procedure here. Called on the main thread inside the main loop's pump, the display-list lock
+// held. Codes are the key table's, buttons the event types (1 left, 2 right, 16 middle), events
+// the queue's window event types.
+struct qvWindowEvents {
+  void (*key)(int32_t code, bool pressed, uint32_t qualifiers);
+  void (*ctrlC)();  // Ctrl+C: no key event, only the quit condition
+  void (*button)(int32_t type, bool pressed, int32_t x, int32_t y);
+  void (*wheel)(bool up);
+  void (*pointer)(int32_t x, int32_t y);
+  void (*event)(int32_t type, int32_t x, int32_t y);
+  void (*drop)(const std::vector<std::string>& names, int32_t x, int32_t y);
+};
+// Installs the entry points (null: none; events are then dropped). Any thread.
+void SetWindowEvents(const qvWindowEvents* events);
+
 // A window record for a display; null when memory runs out. Detaching closes an open window.
 qvWindow* AttachPlatformDisplay();
 void DetachPlatformDisplay(qvWindow* window);
@@ -69,6 +98,12 @@ void CloseDisplayWindow(qvWindow* window);
 void ActivateDisplayWindow(qvWindow* window, bool activate);
 bool IsWindowOpen(const qvWindow* window);
 void SetWindowTitle(qvWindow* window, const char* title);
+// Minimises (hide) or restores an open window.
+void ShowDisplayWindow(qvWindow* window, bool hide);
+// Moves the outer corner of an open window to (x, y) and gives it a client area of width x
+// height; the front buffer takes the new size (what fits is kept). The window system reports
+// neither as a move or size of the user's. 0, or ERR_MEM.
+int MoveResizeWindow(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height);
 
 // Copies a rectangle of `pixels` into the window's client area at (dx, dy), or, with a stretch
 // size, stretches it to stretchWidth x stretchHeight: result pixel (x, y) takes source
@@ -92,9 +127,15 @@ void WaitVerticalFrame(qvWindow* window);
 void GrabScreen(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
                 int32_t pixelsPerRow);
 
-// Screen modes. FindBestDisplayMode switches to the listed mode closest to the size (depth is
-// kept); RestoreDisplayMode goes back to the desktop's. Both 0 or an error code.
+// Screen modes. FindBestDisplayMode switches to the smallest listed mode that holds the size
+// (SelectDisplayMode): 0, ERR_NODISPMODES without modes, ERR_SCREEN when none holds it or the
+// switch fails. RestoreDisplayMode goes back to the desktop's: 0.
 int FindBestDisplayMode(int32_t width, int32_t height, int32_t depth);
+// The index of the mode FindBestDisplayMode takes, -1 for none: among the modes at least width x
+// height, the first one smaller in both sides than every one before it. Modes are 32-bit: a
+// depth above 32 fits none.
+int32_t SelectDisplayMode(const std::pair<int32_t, int32_t>* modes, int32_t count, int32_t width,
+                          int32_t height, int32_t depth);
 int RestoreDisplayMode();
 // The number of modes; with `out` the {width, height} pairs are written (at most max).
 int32_t ListDisplayModes(std::pair<int32_t, int32_t>* out, int32_t max);
@@ -106,6 +147,11 @@ bool ReadWindowPixels(const qvWindow* window, std::vector<uint32_t>* pixels, int
                       int32_t* height);
 // The outer position and the activation of an open window.
 bool GetWindowPlacement(const qvWindow* window, qvWindowPlacement* out);
+// What the window system shows of the window (headless: the front buffer); false for a closed
+// window. Any thread but one that holds the display-list
+// lock while the main loop runs.
+bool ReadShownPixels(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
+                     int32_t* height);
 
 enum class WindowCall { kOpen, kClose, kActivate, kBlit, kStretch, kFill, kPlot, kLine, kPresent };
 struct qvWindowCallRecord {

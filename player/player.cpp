@@ -211,6 +211,8 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
                qvPlayerState* state, int argc, char** argv) {
   int code = InitPlatform();
   if (code != 0) return code;
+  // Real windows where a display (or an SDL video driver) is there, else the headless ones.
+  StartWindowSystem();
   // What players killed beyond any clean-up left behind.
   RemoveLeftoversOfEndedPlayers();
 
@@ -321,6 +323,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   }
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
+  StopWindowSystem();
 
   state->userArguments.clear();
   state->exportCommands.clear();

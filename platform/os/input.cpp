@@ -5,6 +5,7 @@
 #include "base/errors.h"
 #include "platform/loop.h"
 #include "platform/os/internal.h"
+#include "platform/os/window_native.h"
 #include "platform/x11/x11_clipboard.h"
 
 namespace qv {
@@ -30,7 +31,11 @@ int CountJoysticksCore(int32_t* count) {
   return 0;
 }
 
-int SetDropTarget(void*, bool) { return 0; }
+// One display takes drops: the flag is the window procedure's.
+int SetDropTarget(void*, bool on) {
+  SetDropTargetFlag(on);
+  return 0;
+}
 
 int JoinClipboardChain(void*, bool on) {
   // Without XFixes the window simply hears nothing: no error, as without windows.

@@ -1,10 +1,13 @@
-// The headless window backend: a desktop picture of the configured size and, per open window, a
-// front buffer of its client area. Open, close and activate run on the main thread as window
-// requests 1-3, as a real window system needs; the buffers are guarded by each window's lock, so
-// a test may read them while the script thread draws.
+// The window services: per open window a front buffer of its client area, guarded by the
+// window's lock, so that any thread may draw and a test may read while the script thread draws.
+// Open, close and activate run on the main thread as window requests 1-3. Headless, a desktop
+// picture of the configured size stands for the screen; with a window system installed
+// (window_native.h) the operations go to it on the main thread and every write marks a dirty
+// rectangle that the main thread presents after its next pump.
 #include "platform/window_services.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -12,20 +15,13 @@
 
 #include "base/errors.h"
 #include "platform/loop.h"
+#include "platform/os/internal.h"
+#include "platform/os/window_native.h"
 #include "platform/time.h"
 
 namespace qv {
 
-struct qvWindow {
-  std::mutex lock;
-  bool open = false;
-  bool active = false;
-  qvWindowPlacement placement{};
-  std::string title;
-  std::vector<uint32_t> front;  // client width x height
-  uint64_t openOrder = 0;
-  int64_t lastPresent = 0;  // clock microseconds of the last paced frame
-};
+bool MainLoopRunning();  // main_loop.cpp
 
 namespace {
 
@@ -37,6 +33,39 @@ std::vector<qvWindow*> gWindows;
 std::vector<qvWindowCallRecord> gCalls;
 uint64_t gOpenCounter = 0;
 bool gRecording = false;
+std::atomic<NativeWindows*> gNative{nullptr};
+std::atomic<const qvWindowEvents*> gEvents{nullptr};
+std::atomic<bool> gDropTarget{false};
+
+// Unions the rectangle into the window's dirty area; the caller holds its lock. True when the
+// window was clean (the main loop has to be woken to present it).
+bool MarkDirty(qvWindow* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  if (x1 >= x2 || y1 >= y2) return false;
+  if (!window->dirty) {
+    window->dirty = true;
+    window->dirtyX1 = x1;
+    window->dirtyY1 = y1;
+    window->dirtyX2 = x2;
+    window->dirtyY2 = y2;
+    return true;
+  }
+  window->dirtyX1 = std::min(window->dirtyX1, x1);
+  window->dirtyY1 = std::min(window->dirtyY1, y1);
+  window->dirtyX2 = std::max(window->dirtyX2, x2);
+  window->dirtyY2 = std::max(window->dirtyY2, y2);
+  return false;
+}
+
+// After a write: a window system has to present it. The main loop's pump does, so it passes
+// once; before it runs (start-up) or after it (shutdown) the main thread presents in place.
+void AfterWrite(bool wasClean) {
+  if (!wasClean || gNative.load() == nullptr) return;
+  if (MainLoopRunning()) {
+    WakeMainLoop();
+  } else if (IsMainThread()) {
+    PresentDirtyWindows();
+  }
+}
 
 const std::pair<int32_t, int32_t> kBuiltInModes[] = {{640, 480},  {800, 600},   {1024, 768},
                                                      {1280, 720}, {1280, 1024}, {1920, 1080}};
@@ -55,14 +84,30 @@ std::vector<std::pair<int32_t, int32_t>> Modes() {
 int OpenRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
   auto* window = reinterpret_cast<qvWindow*>(a0);
   const auto* placement = reinterpret_cast<const qvWindowPlacement*>(a1);
-  std::lock_guard<std::mutex> guard(window->lock);
   size_t size = static_cast<size_t>(std::max(placement->width, 0)) *
                 static_cast<size_t>(std::max(placement->height, 0));
-  try {
-    window->front.assign(size, 0);
-  } catch (const std::bad_alloc&) {
-    return ERR_MEM;
+  {
+    std::lock_guard<std::mutex> guard(window->lock);
+    try {
+      window->front.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+      return ERR_MEM;
+    }
+    window->placement = *placement;
+    window->placement.title = nullptr;
+    window->dirty = false;
   }
+  // The window system's calls may wait for the window system; the record's lock is not held.
+  if (NativeWindows* native = gNative.load()) {
+    int code = native->Open(window, *placement);
+    if (code != 0) {
+      std::lock_guard<std::mutex> guard(window->lock);
+      window->front.clear();
+      window->open = false;
+      return code;
+    }
+  }
+  std::lock_guard<std::mutex> guard(window->lock);
   bool wasOpen = window->open;
   window->placement = *placement;
   window->placement.title = nullptr;
@@ -78,7 +123,9 @@ int OpenRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
 
 int CloseRequest(intptr_t a0, intptr_t, intptr_t, intptr_t) {
   auto* window = reinterpret_cast<qvWindow*>(a0);
+  if (NativeWindows* native = gNative.load()) native->Close(window);
   std::lock_guard<std::mutex> guard(window->lock);
+  window->dirty = false;
   window->open = false;
   window->active = false;
   window->front.clear();
@@ -88,6 +135,7 @@ int CloseRequest(intptr_t a0, intptr_t, intptr_t, intptr_t) {
 
 int ActivateRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
   auto* window = reinterpret_cast<qvWindow*>(a0);
+  if (NativeWindows* native = gNative.load()) native->Activate(window, a1 != 0);
   std::lock_guard<std::mutex> guard(window->lock);
   if (window->open && a1 != 0) window->active = true;
   return 0;
@@ -128,6 +176,10 @@ void ConfigureHeadlessScreen(const qvScreenSetup& setup) {
 }
 
 qvWindowFrame ComputeWindowBorders(uint32_t displayFlags) {
+  if (NativeWindows* native = gNative.load()) {
+    if (displayFlags & 1) return {0, 0, 0, 0};
+    return native->Borders(displayFlags);
+  }
   std::lock_guard<std::mutex> guard(gScreenMutex);
   if (displayFlags & 1) return {0, 0, 0, 0};
   return {gSetup.borderLeft, gSetup.borderTop, gSetup.borderLeft + gSetup.borderRight,
@@ -135,6 +187,24 @@ qvWindowFrame ComputeWindowBorders(uint32_t displayFlags) {
 }
 
 int32_t GetScreenAttr(int32_t code, int32_t* rect) {
+  if (NativeWindows* native = gNative.load()) {
+    qvNativeScreen screen = native->Screen();
+    switch (code) {
+      case 5:
+        return screen.depth;
+      case 14:
+        return screen.width;
+      case 15:
+        return screen.height;
+      case 16:
+        return GetFrameLimit() > 0 ? GetFrameLimit() : screen.refresh;
+      case 23:
+        if (rect != nullptr) GetPlacementArea(false, &rect[0], &rect[1], &rect[2], &rect[3]);
+        return 0;
+      default:
+        return 0;
+    }
+  }
   switch (code) {
     case 5: {
       std::lock_guard<std::mutex> guard(gScreenMutex);
@@ -159,6 +229,19 @@ int32_t GetScreenAttr(int32_t code, int32_t* rect) {
 }
 
 void GetPlacementArea(bool wholeScreen, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+  if (NativeWindows* native = gNative.load()) {
+    qvNativeScreen screen = native->Screen();
+    bool whole = wholeScreen || screen.workWidth < 1 || screen.workHeight < 1;
+    {
+      std::lock_guard<std::mutex> guard(gScreenMutex);
+      whole = whole || gModeChanged;
+    }
+    *x = whole ? 0 : screen.workX;
+    *y = whole ? 0 : screen.workY;
+    *width = whole ? screen.width : screen.workWidth;
+    *height = whole ? screen.height : screen.workHeight;
+    return;
+  }
   std::lock_guard<std::mutex> guard(gScreenMutex);
   if (wholeScreen || gSetup.workWidth < 1 || gSetup.workHeight < 1 || gModeChanged) {
     *x = 0;
@@ -240,8 +323,84 @@ bool IsWindowOpen(const qvWindow* window) {
 
 void SetWindowTitle(qvWindow* window, const char* title) {
   if (window == nullptr) return;
-  std::lock_guard<std::mutex> guard(window->lock);
-  window->title = title != nullptr ? title : "";
+  {
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->title = title != nullptr ? title : "";
+  }
+  if (gNative.load() == nullptr || !IsWindowOpen(window)) return;
+  struct Call {
+    qvWindow* window;
+    std::string title;
+  } call{window, title != nullptr ? title : ""};
+  RunOnMainThread(
+      [](void* p) {
+        auto* c = static_cast<Call*>(p);
+        if (NativeWindows* native = gNative.load()) native->SetTitle(c->window, c->title.c_str());
+        return 0;
+      },
+      &call);
+}
+
+void ShowDisplayWindow(qvWindow* window, bool hide) {
+  if (window == nullptr || !IsWindowOpen(window)) return;
+  {
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->hidden = hide;
+  }
+  struct Call {
+    qvWindow* window;
+    bool hide;
+  } call{window, hide};
+  RunOnMainThread(
+      [](void* p) {
+        auto* c = static_cast<Call*>(p);
+        if (NativeWindows* native = gNative.load()) native->Show(c->window, c->hide);
+        return 0;
+      },
+      &call);
+}
+
+int MoveResizeWindow(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (window == nullptr || !IsWindowOpen(window)) return 0;
+  width = std::max(width, 1);
+  height = std::max(height, 1);
+  {
+    std::lock_guard<std::mutex> guard(window->lock);
+    int32_t oldWidth = window->placement.width, oldHeight = window->placement.height;
+    if (width != oldWidth || height != oldHeight) {
+      std::vector<uint32_t> front;
+      try {
+        front.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+      } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+      }
+      for (int32_t row = 0; row < std::min(height, oldHeight); ++row) {
+        std::copy_n(window->front.begin() + int64_t{row} * oldWidth, std::min(width, oldWidth),
+                    front.begin() + int64_t{row} * width);
+      }
+      window->front.swap(front);
+      window->dirty = false;
+    }
+    window->placement.x = x;
+    window->placement.y = y;
+    window->placement.width = width;
+    window->placement.height = height;
+  }
+  struct Call {
+    qvWindow* window;
+    int32_t x, y, width, height;
+  } call{window, x, y, width, height};
+  RunOnMainThread(
+      [](void* p) {
+        auto* c = static_cast<Call*>(p);
+        if (NativeWindows* native = gNative.load()) {
+          native->MoveResize(c->window, c->x, c->y, c->width, c->height);
+          MarkWindowExposed(c->window);
+        }
+        return 0;
+      },
+      &call);
+  return 0;
 }
 
 void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int32_t sy,
@@ -249,6 +408,7 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
                   int32_t stretchWidth, int32_t stretchHeight) {
   if (window == nullptr || pixels == nullptr || width < 1 || height < 1) return;
   bool stretch = stretchWidth > 0 && stretchHeight > 0;
+  bool wasClean = false;
   {
     std::lock_guard<std::mutex> guard(window->lock);
     if (!window->open) return;
@@ -261,8 +421,16 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
           uint32_t* dst = window->front.data() + int64_t{y + row} * cw + x;
           for (int32_t col = 0; col < w; ++col) dst[col] = src[col] & 0x00FFFFFFu;
         }
+        wasClean = MarkDirty(window, x, y, x + w, y + h);
       }
     } else {
+      int64_t x1 = std::max<int64_t>(dx, 0), y1 = std::max<int64_t>(dy, 0);
+      int64_t x2 = std::min<int64_t>(int64_t{dx} + stretchWidth, cw);
+      int64_t y2 = std::min<int64_t>(int64_t{dy} + stretchHeight, ch);
+      if (x1 < x2 && y1 < y2) {
+        wasClean = MarkDirty(window, static_cast<int32_t>(x1), static_cast<int32_t>(y1),
+                             static_cast<int32_t>(x2), static_cast<int32_t>(y2));
+      }
       for (int32_t row = 0; row < stretchHeight; ++row) {
         int64_t y = int64_t{dy} + row;
         if (y < 0 || y >= ch) continue;
@@ -277,6 +445,7 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
       }
     }
   }
+  AfterWrite(wasClean);
   if (stretch) {
     Log({WindowCall::kStretch, window, sx, sy, dx, dy, stretchWidth, stretchHeight, 0});
   } else {
@@ -287,6 +456,7 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
 void FillWindowRect(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height,
                     uint32_t colour) {
   if (window == nullptr) return;
+  bool wasClean = false;
   {
     std::lock_guard<std::mutex> guard(window->lock);
     if (!window->open) return;
@@ -297,31 +467,46 @@ void FillWindowRect(qvWindow* window, int32_t x, int32_t y, int32_t width, int32
         uint32_t* dst = window->front.data() + int64_t{cy + row} * cw + cx;
         std::fill(dst, dst + w, colour & 0x00FFFFFFu);
       }
+      wasClean = MarkDirty(window, cx, cy, cx + w, cy + h);
     }
   }
+  AfterWrite(wasClean);
   Log({WindowCall::kFill, window, 0, 0, x, y, width, height, colour});
 }
 
 void PlotWindowPixel(qvWindow* window, int32_t x, int32_t y, uint32_t colour) {
   if (window == nullptr) return;
+  bool wasClean = false;
   {
     std::lock_guard<std::mutex> guard(window->lock);
     if (!window->open) return;
     int32_t cw = window->placement.width, ch = window->placement.height;
     if (x >= 0 && y >= 0 && x < cw && y < ch) {
       window->front[static_cast<size_t>(y) * cw + x] = colour & 0x00FFFFFFu;
+      wasClean = MarkDirty(window, x, y, x + 1, y + 1);
     }
   }
+  AfterWrite(wasClean);
   Log({WindowCall::kPlot, window, 0, 0, x, y, 1, 1, colour});
 }
 
 void DrawWindowLine(qvWindow* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                     uint32_t colour) {
   if (window == nullptr) return;
+  bool wasClean = false;
   {
     std::lock_guard<std::mutex> guard(window->lock);
     if (!window->open) return;
     int32_t cw = window->placement.width, ch = window->placement.height;
+    // The bounding box of the line, clipped: what has to be presented.
+    int64_t bx1 = std::max<int64_t>(std::min(x1, x2), 0);
+    int64_t by1 = std::max<int64_t>(std::min(y1, y2), 0);
+    int64_t bx2 = std::min<int64_t>(int64_t{std::max(x1, x2)} + 1, cw);
+    int64_t by2 = std::min<int64_t>(int64_t{std::max(y1, y2)} + 1, ch);
+    if (bx1 < bx2 && by1 < by2) {
+      wasClean = MarkDirty(window, static_cast<int32_t>(bx1), static_cast<int32_t>(by1),
+                           static_cast<int32_t>(bx2), static_cast<int32_t>(by2));
+    }
     // Bresenham over 64-bit steps, so far-off end points cannot overflow.
     int64_t x = x1, y = y1;
     int64_t ddx = std::llabs(int64_t{x2} - x1), ddy = -std::llabs(int64_t{y2} - y1);
@@ -343,6 +528,7 @@ void DrawWindowLine(qvWindow* window, int32_t x1, int32_t y1, int32_t x2, int32_
       }
     }
   }
+  AfterWrite(wasClean);
   Log({WindowCall::kLine, window, x1, y1, x2, y2, 0, 0, colour});
 }
 
@@ -350,7 +536,11 @@ void WaitVerticalFrame(qvWindow* window) {
   if (window == nullptr) return;
   Log({WindowCall::kPresent, window, 0, 0, 0, 0, 0, 0, 0});
   int limit = GetFrameLimit();
-  if (limit <= 0) return;  // no refresh rate to follow without a screen
+  // Headless there is no refresh rate to follow; a window system paces to its screen's.
+  if (limit <= 0) {
+    if (NativeWindows* native = gNative.load()) limit = native->Screen().refresh;
+  }
+  if (limit <= 0) return;
   int64_t frame = 1000000 / limit;
   int64_t now = PlatformClock()->NowMicros();
   int64_t due;
@@ -367,20 +557,43 @@ void GrabScreen(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* o
   if (out == nullptr || width < 1 || height < 1) return;
   std::vector<qvWindow*> windows;
   int32_t screenWidth, screenHeight;
-  uint32_t desktop;
-  {
+  if (NativeWindows* native = gNative.load()) {
+    // What the window system can read of the screen, with the windows' front buffers on it: a
+    // screen that cannot be read still shows the player's own windows.
+    struct Call {
+      NativeWindows* native;
+      int32_t x, y, width, height;
+      uint32_t* out;
+      int32_t pixelsPerRow;
+    } call{native, x, y, width, height, out, pixelsPerRow};
+    RunOnMainThread(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          c->native->Grab(c->x, c->y, c->width, c->height, c->out, c->pixelsPerRow);
+          return 0;
+        },
+        &call);
+    qvNativeScreen screen = native->Screen();
+    screenWidth = screen.width;
+    screenHeight = screen.height;
     std::lock_guard<std::mutex> guard(gScreenMutex);
     windows = gWindows;
-    screenWidth = gSetup.width;
-    screenHeight = gSetup.height;
-    desktop = gSetup.desktopColour & 0x00FFFFFFu;
-  }
-  for (int32_t row = 0; row < height; ++row) {
-    int64_t sy = int64_t{y} + row;
-    for (int32_t col = 0; col < width; ++col) {
-      int64_t sx = int64_t{x} + col;
-      bool on = sx >= 0 && sy >= 0 && sx < screenWidth && sy < screenHeight;
-      out[int64_t{row} * pixelsPerRow + col] = on ? desktop : 0;
+  } else {
+    uint32_t desktop;
+    {
+      std::lock_guard<std::mutex> guard(gScreenMutex);
+      windows = gWindows;
+      screenWidth = gSetup.width;
+      screenHeight = gSetup.height;
+      desktop = gSetup.desktopColour & 0x00FFFFFFu;
+    }
+    for (int32_t row = 0; row < height; ++row) {
+      int64_t sy = int64_t{y} + row;
+      for (int32_t col = 0; col < width; ++col) {
+        int64_t sx = int64_t{x} + col;
+        bool on = sx >= 0 && sy >= 0 && sx < screenWidth && sy < screenHeight;
+        out[int64_t{row} * pixelsPerRow + col] = on ? desktop : 0;
+      }
     }
   }
   std::sort(windows.begin(), windows.end(),
@@ -404,23 +617,80 @@ void GrabScreen(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* o
   }
 }
 
-int FindBestDisplayMode(int32_t width, int32_t height, int32_t) {
-  std::lock_guard<std::mutex> guard(gScreenMutex);
-  auto modes = Modes();
+int32_t SelectDisplayMode(const std::pair<int32_t, int32_t>* modes, int32_t count, int32_t width,
+                          int32_t height, int32_t depth) {
+  if (depth > 32) return -1;  // every mode is a 32-bit one
+  int32_t best = -1;
+  int32_t bestWidth = 100000, bestHeight = 100000;
+  for (int32_t i = 0; i < count; ++i) {
+    const auto& m = modes[i];
+    if (m.first < width || m.second < height) continue;
+    if (m.first < bestWidth && m.second < bestHeight) {
+      best = i;
+      bestWidth = m.first;
+      bestHeight = m.second;
+    }
+  }
+  return best;
+}
+
+int FindBestDisplayMode(int32_t width, int32_t height, int32_t depth) {
+  NativeWindows* native = gNative.load();
+  std::vector<std::pair<int32_t, int32_t>> modes;
+  if (native != nullptr) {
+    struct Call {
+      NativeWindows* native;
+      std::vector<std::pair<int32_t, int32_t>>* modes;
+    } call{native, &modes};
+    RunOnMainThread(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          *c->modes = c->native->Modes();
+          return 0;
+        },
+        &call);
+  } else {
+    std::lock_guard<std::mutex> guard(gScreenMutex);
+    modes = Modes();
+  }
   if (modes.empty()) return ERR_NODISPMODES;
-  auto distance = [&](const std::pair<int32_t, int32_t>& m) {
-    return std::llabs(int64_t{m.first} - width) + std::llabs(int64_t{m.second} - height);
-  };
-  auto best = std::min_element(modes.begin(), modes.end(), [&](const auto& a, const auto& b) {
-    return distance(a) < distance(b);
-  });
-  gSetup.width = best->first;
-  gSetup.height = best->second;
+  int32_t best = SelectDisplayMode(modes.data(), static_cast<int32_t>(modes.size()), width, height,
+                                   depth);
+  if (best < 0) return ERR_SCREEN;
+  if (native != nullptr) {
+    struct Call {
+      NativeWindows* native;
+      std::pair<int32_t, int32_t> mode;
+    } call{native, modes[static_cast<size_t>(best)]};
+    int code = RunOnMainThread(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          return c->native->SwitchMode(c->mode.first, c->mode.second);
+        },
+        &call);
+    if (code != 0) return code;
+  }
+  std::lock_guard<std::mutex> guard(gScreenMutex);
+  if (native == nullptr) {
+    gSetup.width = modes[static_cast<size_t>(best)].first;
+    gSetup.height = modes[static_cast<size_t>(best)].second;
+  }
   gModeChanged = true;
   return 0;
 }
 
 int RestoreDisplayMode() {
+  if (NativeWindows* native = gNative.load()) {
+    RunOnMainThread(
+        [](void* p) {
+          static_cast<NativeWindows*>(p)->RestoreMode();
+          return 0;
+        },
+        native);
+    std::lock_guard<std::mutex> guard(gScreenMutex);
+    gModeChanged = false;
+    return 0;
+  }
   std::lock_guard<std::mutex> guard(gScreenMutex);
   gSetup.width = gDesktopSize.first;
   gSetup.height = gDesktopSize.second;
@@ -429,8 +699,23 @@ int RestoreDisplayMode() {
 }
 
 int32_t ListDisplayModes(std::pair<int32_t, int32_t>* out, int32_t max) {
-  std::lock_guard<std::mutex> guard(gScreenMutex);
-  auto modes = Modes();
+  std::vector<std::pair<int32_t, int32_t>> modes;
+  if (NativeWindows* native = gNative.load()) {
+    struct Call {
+      NativeWindows* native;
+      std::vector<std::pair<int32_t, int32_t>>* modes;
+    } call{native, &modes};
+    RunOnMainThread(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          *c->modes = c->native->Modes();
+          return 0;
+        },
+        &call);
+  } else {
+    std::lock_guard<std::mutex> guard(gScreenMutex);
+    modes = Modes();
+  }
   if (out != nullptr) {
     for (int32_t i = 0; i < max && i < static_cast<int32_t>(modes.size()); ++i) out[i] = modes[i];
   }
@@ -458,6 +743,31 @@ bool GetWindowPlacement(const qvWindow* window, qvWindowPlacement* out) {
   return true;
 }
 
+bool ReadShownPixels(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
+                     int32_t* height) {
+  NativeWindows* native = gNative.load();
+  if (native == nullptr) return ReadWindowPixels(window, pixels, width, height);
+  if (window == nullptr || !IsWindowOpen(window)) return false;
+  struct Call {
+    NativeWindows* native;
+    qvWindow* window;
+    std::vector<uint32_t>* pixels;
+    int32_t *width, *height;
+  } call{native, window, pixels, width, height};
+  return RunOnMainThread(
+             [](void* p) {
+               auto* c = static_cast<Call*>(p);
+               std::vector<uint32_t> shown;
+               int32_t w = 0, h = 0;
+               if (!c->native->ReadShown(c->window, &shown, &w, &h)) return 0;
+               if (c->pixels != nullptr) c->pixels->swap(shown);
+               if (c->width != nullptr) *c->width = w;
+               if (c->height != nullptr) *c->height = h;
+               return 1;
+             },
+             &call) != 0;
+}
+
 void RecordWindowCalls(bool on) {
   std::lock_guard<std::mutex> guard(gScreenMutex);
   gRecording = on;
@@ -469,6 +779,37 @@ std::vector<qvWindowCallRecord> TakeWindowCalls() {
   std::vector<qvWindowCallRecord> calls;
   calls.swap(gCalls);
   return calls;
+}
+
+void SetWindowEvents(const qvWindowEvents* events) { gEvents.store(events); }
+
+const qvWindowEvents* InstalledWindowEvents() { return gEvents.load(); }
+
+void SetDropTargetFlag(bool on) { gDropTarget.store(on); }
+
+bool DropTargetOn() { return gDropTarget.load(); }
+
+void InstallNativeWindows(NativeWindows* native) { gNative.store(native); }
+
+NativeWindows* InstalledNativeWindows() { return gNative.load(); }
+
+void PresentDirtyWindows() {
+  NativeWindows* native = gNative.load();
+  if (native == nullptr) return;
+  // The list stays locked: a window detached meanwhile is deleted only after it left the list.
+  std::lock_guard<std::mutex> screen(gScreenMutex);
+  for (qvWindow* window : gWindows) {
+    std::lock_guard<std::mutex> guard(window->lock);
+    if (!window->open || !window->dirty) continue;
+    window->dirty = false;
+    native->Present(window, window->dirtyX1, window->dirtyY1, window->dirtyX2 - window->dirtyX1,
+                    window->dirtyY2 - window->dirtyY1);
+  }
+}
+
+void MarkWindowExposed(qvWindow* window) {
+  std::lock_guard<std::mutex> guard(window->lock);
+  if (window->open) MarkDirty(window, 0, 0, window->placement.width, window->placement.height);
 }
 
 }  // namespace qv

@@ -7,7 +7,13 @@
 
 namespace qv {
 
-bool SdlVideoRunning() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
+// The dummy and offscreen drivers have no screen to show a box on.
+bool SdlVideoRunning() {
+  if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver != nullptr && SDL_strcmp(driver, "dummy") != 0 &&
+         SDL_strcmp(driver, "offscreen") != 0;
+}
 
 // Main thread only (dialogs.cpp forwards the call there), as SDL's video calls are.
 bool ShowSdlMessageBox(const qvMessageAsk& ask, int* pressed) {

@@ -18,7 +18,10 @@ std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
 
 SdlWindowSystem::SdlWindowSystem(uint32_t wakeType) : wakeType_(wakeType) {}
 
-SdlWindowSystem::~SdlWindowSystem() { SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS); }
+SdlWindowSystem::~SdlWindowSystem() {
+  SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+  if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
+}
 
 void SdlWindowSystem::Wait(const int*, int) { SDL_WaitEvent(nullptr); }
 
@@ -39,6 +42,7 @@ void SdlWindowSystem::Pump() {
       handler_(event);
     }
   }
+  if (afterPump_) afterPump_();
   int x, y;
   SDL_GetGlobalMouseState(&x, &y);
   pointer_.store((static_cast<int64_t>(x) << 32) | static_cast<uint32_t>(y));
@@ -56,6 +60,10 @@ bool SdlWindowSystem::QueryPointer(int* x, int* y) {
 
 void SdlWindowSystem::SetEventHandler(std::function<void(const SDL_Event&)> handler) {
   handler_ = std::move(handler);
+}
+
+void SdlWindowSystem::SetAfterPump(std::function<void()> afterPump) {
+  afterPump_ = std::move(afterPump);
 }
 
 }  // namespace qv

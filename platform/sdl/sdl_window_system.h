@@ -26,6 +26,8 @@ class SdlWindowSystem : public WindowSystem {
 
   // The window procedure: gets every SDL event but the system's own wake-ups.
   void SetEventHandler(std::function<void(const SDL_Event&)> handler);
+  // Runs at the end of every pump (presenting the windows, recording the qualifiers).
+  void SetAfterPump(std::function<void()> afterPump);
 
  private:
   explicit SdlWindowSystem(uint32_t wakeType);
@@ -34,6 +36,7 @@ class SdlWindowSystem : public WindowSystem {
   std::atomic<int64_t> pointer_{0};
   std::atomic<bool> havePointer_{false};
   std::function<void(const SDL_Event&)> handler_;
+  std::function<void()> afterPump_;
 };
 
 }  // namespace qv

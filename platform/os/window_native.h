@@ -1,0 +1,86 @@
+// What the window services and a real window system beneath them share: the window record with
+// its front buffer and the rectangle not yet presented, and the operations a window system does
+// on the main thread. Without a window system installed the services run headless. Not for
+// callers above platform/.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/window_services.h"
+
+namespace qv {
+
+struct qvWindow {
+  std::mutex lock;  // the front buffer, the dirty rectangle and the placement
+  bool open = false;
+  bool active = false;
+  bool hidden = false;  // minimised by the program
+  qvWindowPlacement placement{};
+  std::string title;
+  std::vector<uint32_t> front;  // client width x height, 0x00RRGGBB
+  uint64_t openOrder = 0;
+  int64_t lastPresent = 0;  // clock microseconds of the last paced frame
+  // The part of the front buffer written since it was last presented (x2, y2 exclusive).
+  bool dirty = false;
+  int32_t dirtyX1 = 0, dirtyY1 = 0, dirtyX2 = 0, dirtyY2 = 0;
+  void* native = nullptr;  // the window system's window; main thread only
+};
+
+// The screen as the window system reports it.
+struct qvNativeScreen {
+  int32_t width = 0, height = 0, depth = 32, refresh = 60;
+  int32_t workX = 0, workY = 0, workWidth = 0, workHeight = 0;
+};
+
+// A window system under the services. Every member runs on the main thread; the services forward
+// the calls of other threads there.
+class NativeWindows {
+ public:
+  virtual ~NativeWindows() = default;
+  // Creates the window (or places an open one anew): 0 or ERR_WINDOW. The record's lock is not
+  // held.
+  virtual int Open(qvWindow* window, const qvWindowPlacement& placement) = 0;
+  virtual void Close(qvWindow* window) = 0;
+  virtual void Activate(qvWindow* window, bool activate) = 0;
+  virtual void SetTitle(qvWindow* window, const char* title) = 0;
+  // Minimises (hide) or restores the window.
+  virtual void Show(qvWindow* window, bool hide) = 0;
+  // Moves the outer corner to (x, y) and sizes the client area.
+  virtual void MoveResize(qvWindow* window, int32_t x, int32_t y, int32_t width,
+                          int32_t height) = 0;
+  // Puts the rectangle of the front buffer on the screen; the record's lock is held.
+  virtual void Present(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) = 0;
+  // The frame of a window of these display flags; 0 where the window system reports none.
+  virtual qvWindowFrame Borders(uint32_t flags) = 0;
+  virtual qvNativeScreen Screen() = 0;
+  virtual std::vector<std::pair<int32_t, int32_t>> Modes() = 0;
+  // Switches the screen to the mode (0 or ERR_SCREEN), or back to the desktop's.
+  virtual int SwitchMode(int32_t width, int32_t height) = 0;
+  virtual void RestoreMode() = 0;
+  // Grabs the screen rectangle into out (stride in words); black where nothing can be read.
+  virtual void Grab(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
+                    int32_t pixelsPerRow) = 0;
+  // Reads what the window shows into pixels (0x00RRGGBB); false when it cannot.
+  virtual bool ReadShown(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
+                         int32_t* height) = 0;
+};
+
+// Installs the window system (null: headless again). Main thread, while no window is open.
+void InstallNativeWindows(NativeWindows* native);
+// The installed window system, or null.
+NativeWindows* InstalledNativeWindows();
+// Main thread: presents the dirty rectangle of every open window.
+void PresentDirtyWindows();
+// Main thread: marks the whole front buffer for presenting (the window was exposed).
+void MarkWindowExposed(qvWindow* window);
+// The event core's entry points (null members: not installed).
+const qvWindowEvents* InstalledWindowEvents();
+// Whether dropped files are wanted (SetDropTarget sets it).
+void SetDropTargetFlag(bool on);
+bool DropTargetOn();
+
+}  // namespace qv

@@ -1,0 +1,38 @@
+// What the SDL windows and their window procedure share; main thread only.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+
+#include "platform/os/window_native.h"
+
+namespace qv {
+
+// The SDL side of an open window, hung on qvWindow::native.
+struct qvSdlWindow {
+  SDL_Window* sdl = nullptr;
+  uint32_t flags = 0;     // the display's flags word
+  qvWindowFrame frame{};  // as measured when it opened
+  // Where and how large the program last asked the window to be (client position): the window
+  // system's reports of these are the program's own move and size, not the user's.
+  int32_t askedX = 0, askedY = 0, askedWidth = 0, askedHeight = 0;
+  bool fullScreen = false;
+  bool minimised = false;
+};
+
+// The window that an SDL window id belongs to, or null.
+qvWindow* WindowFromSdlId(uint32_t id);
+qvSdlWindow* SdlRecord(qvWindow* window);
+// The first open window (events that name no window go there), or null.
+qvWindow* AnySdlWindow();
+
+// The window procedure (sdl_events.cpp): every SDL event of a pump, then the end of the pump.
+void SdlWindowEvent(const SDL_Event& event);
+void SdlEndOfPump();
+// Forgets the keys held (a window lost the focus or the system stops).
+void ResetSdlKeys();
+// True while the program is full screen (Alt+Return then switches back).
+bool SdlFullScreen();
+
+}  // namespace qv

@@ -1,0 +1,347 @@
+// Display windows over SDL2 video: one SDL window per open display window, the front buffer
+// presented into the window's surface (SDL_UpdateWindowSurfaceRects), the screen and its modes,
+// the border sizes as the window manager reports them. Everything here runs on the main thread;
+// the window services forward the calls of other threads.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "base/errors.h"
+#include "platform/loop.h"
+#include "platform/sdl/sdl_internal.h"
+#include "platform/sdl/sdl_window_system.h"
+
+namespace qv {
+
+namespace {
+
+constexpr uint32_t kBorderless = 1, kSizeable = 2;
+// The flags that change a window's frame.
+constexpr uint32_t kFrameFlags = kBorderless | kSizeable | 32;
+
+bool NonEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+class SdlWindows : public NativeWindows {
+ public:
+  SdlWindows() { ReadScreen(); }
+
+  int Open(qvWindow* window, const qvWindowPlacement& p) override {
+    auto* rec = SdlRecord(window);
+    qvWindowFrame frame = Borders(p.flags);
+    int32_t cx = p.x + frame.left, cy = p.y + frame.top;
+    if (rec == nullptr) {
+      auto made = std::make_unique<qvSdlWindow>();
+      Uint32 flags = SDL_WINDOW_HIDDEN;
+      if (p.flags & kBorderless) flags |= SDL_WINDOW_BORDERLESS;
+      if (p.flags & kSizeable) flags |= SDL_WINDOW_RESIZABLE;
+      made->askedX = cx;
+      made->askedY = cy;
+      made->askedWidth = p.width;
+      made->askedHeight = p.height;
+      made->sdl = SDL_CreateWindow(p.title != nullptr ? p.title : "", cx, cy, p.width, p.height,
+                                   flags);
+      if (made->sdl == nullptr) return ERR_WINDOW;
+      made->flags = p.flags;
+      made->frame = frame;
+      SDL_SetWindowData(made->sdl, "qv", window);
+      rec = made.release();
+      window->native = rec;
+      open_.push_back(window);
+      SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, p.activate ? "0" : "1");
+      SDL_ShowWindow(rec->sdl);
+      if (p.activate) SDL_RaiseWindow(rec->sdl);
+      MeasureBorders(rec);
+    } else {
+      rec->askedX = cx;
+      rec->askedY = cy;
+      rec->askedWidth = p.width;
+      rec->askedHeight = p.height;
+      rec->flags = p.flags;
+      SDL_SetWindowTitle(rec->sdl, p.title != nullptr ? p.title : "");
+      SDL_SetWindowBordered(rec->sdl, (p.flags & kBorderless) ? SDL_FALSE : SDL_TRUE);
+      SDL_SetWindowResizable(rec->sdl, (p.flags & kSizeable) ? SDL_TRUE : SDL_FALSE);
+      SDL_SetWindowSize(rec->sdl, p.width, p.height);
+      SDL_SetWindowPosition(rec->sdl, cx, cy);
+      if (p.activate) SDL_RaiseWindow(rec->sdl);
+    }
+    ApplyFullScreen(rec, p.width, p.height);
+    // Black until the first refresh, as the window's class paints it.
+    if (SDL_Surface* surface = SDL_GetWindowSurface(rec->sdl)) {
+      SDL_FillRect(surface, nullptr, 0);
+      SDL_UpdateWindowSurface(rec->sdl);
+    }
+    return 0;
+  }
+
+  void Close(qvWindow* window) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr) return;
+    SDL_DestroyWindow(rec->sdl);
+    delete rec;
+    window->native = nullptr;
+    open_.erase(std::remove(open_.begin(), open_.end(), window), open_.end());
+  }
+
+  // Main thread: the windows still open.
+  const std::vector<qvWindow*>& OpenWindows() const { return open_; }
+
+  void Activate(qvWindow* window, bool activate) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    // SDL raises only with the focus: a window that is not to be activated stays where it is.
+    if (rec != nullptr && activate) SDL_RaiseWindow(rec->sdl);
+  }
+
+  void SetTitle(qvWindow* window, const char* title) override {
+    if (qvSdlWindow* rec = SdlRecord(window)) SDL_SetWindowTitle(rec->sdl, title);
+  }
+
+  void Show(qvWindow* window, bool hide) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr) return;
+    if (hide) {
+      SDL_MinimizeWindow(rec->sdl);
+    } else {
+      SDL_RestoreWindow(rec->sdl);
+    }
+  }
+
+  void MoveResize(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr) return;
+    rec->askedX = x + rec->frame.left;
+    rec->askedY = y + rec->frame.top;
+    rec->askedWidth = width;
+    rec->askedHeight = height;
+    SDL_SetWindowSize(rec->sdl, width, height);
+    SDL_SetWindowPosition(rec->sdl, rec->askedX, rec->askedY);
+  }
+
+  void Present(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr) return;
+    SDL_Surface* surface = SDL_GetWindowSurface(rec->sdl);
+    if (surface == nullptr) return;
+    int32_t cw = window->placement.width;
+    width = std::min({width, cw - x, surface->w - x});
+    height = std::min({height, window->placement.height - y, surface->h - y});
+    if (width < 1 || height < 1 || x < 0 || y < 0) return;
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
+    const uint32_t* src = window->front.data() + int64_t{y} * cw + x;
+    auto* dst = static_cast<uint8_t*>(surface->pixels) + int64_t{y} * surface->pitch +
+                int64_t{x} * surface->format->BytesPerPixel;
+    Uint32 format = surface->format->format;
+    if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) {
+      for (int32_t row = 0; row < height; ++row) {
+        std::memcpy(dst + int64_t{row} * surface->pitch, src + int64_t{row} * cw,
+                    static_cast<size_t>(width) * 4);
+      }
+    } else {
+      SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_RGB888, src, cw * 4, format, dst,
+                        surface->pitch);
+    }
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+    SDL_Rect rect{x, y, width, height};
+    SDL_UpdateWindowSurfaceRects(rec->sdl, &rect, 1);
+  }
+
+  bool ReadShown(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
+                 int32_t* height) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr) return false;
+    SDL_Surface* surface = SDL_GetWindowSurface(rec->sdl);
+    if (surface == nullptr) return false;
+    std::vector<uint32_t> shown(static_cast<size_t>(surface->w) * surface->h);
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return false;
+    int failed = SDL_ConvertPixels(surface->w, surface->h, surface->format->format, surface->pixels,
+                                   surface->pitch, SDL_PIXELFORMAT_RGB888, shown.data(),
+                                   surface->w * 4);
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+    if (failed != 0) return false;
+    for (uint32_t& p : shown) p &= 0x00FFFFFFu;
+    pixels->swap(shown);
+    *width = surface->w;
+    *height = surface->h;
+    return true;
+  }
+
+  qvWindowFrame Borders(uint32_t flags) override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto found = borders_.find(flags & kFrameFlags);
+    return found != borders_.end() ? found->second : qvWindowFrame{0, 0, 0, 0};
+  }
+
+  qvNativeScreen Screen() override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return screen_;
+  }
+
+  std::vector<std::pair<int32_t, int32_t>> Modes() override {
+    std::vector<std::pair<int32_t, int32_t>> modes;
+    int count = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < count; ++i) {
+      SDL_DisplayMode mode;
+      if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
+      std::pair<int32_t, int32_t> size{mode.w, mode.h};
+      if (std::find(modes.begin(), modes.end(), size) == modes.end()) modes.push_back(size);
+    }
+    return modes;
+  }
+
+  int SwitchMode(int32_t width, int32_t height) override {
+    SDL_DisplayMode want{0, width, height, 0, nullptr}, got;
+    if (SDL_GetClosestDisplayMode(0, &want, &got) == nullptr) return ERR_SCREEN;
+    std::lock_guard<std::mutex> guard(mutex_);
+    fullMode_ = got;
+    haveFullMode_ = true;
+    screen_.width = got.w;
+    screen_.height = got.h;
+    screen_.refresh = got.refresh_rate != 0 ? got.refresh_rate : 60;
+    return 0;
+  }
+
+  void RestoreMode() override {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      haveFullMode_ = false;
+    }
+    for (qvWindow* window : open_) {
+      qvSdlWindow* rec = SdlRecord(window);
+      if (!rec->fullScreen) continue;
+      rec->fullScreen = false;
+      SDL_SetWindowFullscreen(rec->sdl, 0);
+    }
+    ReadScreen();
+  }
+
+  void Grab(int32_t, int32_t, int32_t width, int32_t height, uint32_t* out,
+            int32_t pixelsPerRow) override {
+    for (int32_t row = 0; row < height; ++row) {
+      std::fill_n(out + int64_t{row} * pixelsPerRow, width, 0u);
+    }
+  }
+
+ private:
+  // Reads the desktop's size, depth, refresh rate and work area.
+  void ReadScreen() {
+    qvNativeScreen screen;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+      screen.width = mode.w;
+      screen.height = mode.h;
+      int bits = SDL_BITSPERPIXEL(mode.format);
+      screen.depth = bits >= 24 ? 32 : bits;
+      screen.refresh = mode.refresh_rate != 0 ? mode.refresh_rate : 60;
+    }
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0) {
+      screen.workX = usable.x;
+      screen.workY = usable.y;
+      screen.workWidth = usable.w;
+      screen.workHeight = usable.h;
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    screen_ = screen;
+  }
+
+  // The frame of the first window of each flag set, as the window manager tells it.
+  void MeasureBorders(qvSdlWindow* rec) {
+    if (rec->flags & kBorderless) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return;
+    std::lock_guard<std::mutex> guard(mutex_);
+    borders_.emplace(rec->flags & kFrameFlags,
+                     qvWindowFrame{left, top, left + right, top + bottom});
+  }
+
+  // A borderless window of the full-screen mode's size takes the screen in that mode.
+  void ApplyFullScreen(qvSdlWindow* rec, int32_t width, int32_t height) {
+    SDL_DisplayMode mode;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (!haveFullMode_) return;
+      mode = fullMode_;
+    }
+    if (!(rec->flags & kBorderless) || width > mode.w || height > mode.h) return;
+    SDL_SetWindowDisplayMode(rec->sdl, &mode);
+    if (SDL_SetWindowFullscreen(rec->sdl, SDL_WINDOW_FULLSCREEN) == 0) rec->fullScreen = true;
+  }
+
+  std::mutex mutex_;  // what other threads read: the screen and the border sizes
+  qvNativeScreen screen_;
+  std::map<uint32_t, qvWindowFrame> borders_;
+  SDL_DisplayMode fullMode_{};
+  bool haveFullMode_ = false;
+  std::vector<qvWindow*> open_;  // main thread only
+};
+
+std::unique_ptr<SdlWindowSystem> gSystem;
+std::unique_ptr<SdlWindows> gWindows;
+
+}  // namespace
+
+qvSdlWindow* SdlRecord(qvWindow* window) {
+  return window != nullptr ? static_cast<qvSdlWindow*>(window->native) : nullptr;
+}
+
+qvWindow* WindowFromSdlId(uint32_t id) {
+  SDL_Window* sdl = SDL_GetWindowFromID(id);
+  return sdl != nullptr ? static_cast<qvWindow*>(SDL_GetWindowData(sdl, "qv")) : nullptr;
+}
+
+bool SdlFullScreen() {
+  if (!gWindows) return false;
+  for (qvWindow* window : gWindows->OpenWindows()) {
+    if (SdlRecord(window)->fullScreen) return true;
+  }
+  return false;
+}
+
+qvWindow* AnySdlWindow() {
+  return gWindows && !gWindows->OpenWindows().empty() ? gWindows->OpenWindows().front() : nullptr;
+}
+
+WindowSystemKind StartWindowSystem() {
+  if (gSystem) return WindowSystemKind::kSdl;
+  if (!NonEmpty("SDL_VIDEODRIVER") && !NonEmpty("DISPLAY") && !NonEmpty("WAYLAND_DISPLAY")) {
+    return WindowSystemKind::kHeadless;
+  }
+  std::unique_ptr<SdlWindowSystem> system = SdlWindowSystem::Create();
+  if (!system) return WindowSystemKind::kHeadless;
+  system->SetEventHandler(SdlWindowEvent);
+  system->SetAfterPump(SdlEndOfPump);
+  gWindows = std::make_unique<SdlWindows>();
+  gSystem = std::move(system);
+  InstallNativeWindows(gWindows.get());
+  SetWindowSystem(gSystem.get());
+  return WindowSystemKind::kSdl;
+}
+
+void StopWindowSystem() {
+  if (!gSystem) return;
+  SetWindowSystem(nullptr);
+  InstallNativeWindows(nullptr);
+  ResetSdlKeys();
+  // Windows a caller left open lose their SDL side; the services see them closed.
+  while (!gWindows->OpenWindows().empty()) {
+    qvWindow* window = gWindows->OpenWindows().front();
+    gWindows->Close(window);
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->open = false;
+  }
+  gWindows.reset();
+  gSystem.reset();
+}
+
+WindowSystemKind ActiveWindowSystemKind() {
+  return gSystem ? WindowSystemKind::kSdl : WindowSystemKind::kHeadless;
+}
+
+}  // namespace qv
