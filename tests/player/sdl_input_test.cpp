@@ -1,0 +1,258 @@
+// An applet in the whole player on SDL's dummy video driver, with input pushed as SDL events from
+// another thread through the real window procedure: the key "a", Space and a left click reach the
+// script's callbacks with the key names, the display's id and the pointer; the window's surface
+// holds the display's picture; a close request runs the closewindow handler when there is one and
+// otherwise ends the script normally.
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/sdl/sdl_internal.h"
+#include "player/player.h"
+#include "tools/qvasm/gtest_support.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A display with a gradient; the applet installs the handlers (the close handler where @CLOSE@
+// stands), says "ready" and waits for events until the close handler sets "done".
+constexpr char kApplet[] = R"(
+.declare display 1 "" width=160 height=120 fillstyle=2 color=0x102030 endcolor=0xF0E0D0 angle=30
+.function main
+  .line 1
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, keydown
+  SETTABLE R1, "onkeydown", R2
+  CLOSURE R2, keyup
+  SETTABLE R1, "onkeyup", R2
+  CLOSURE R2, mousedown
+  SETTABLE R1, "onmousedown", R2
+  CLOSURE R2, close
+  @CLOSE@
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "ready"
+  CALL R0, nargs=1, nres=0
+wait:
+  .line 2
+  GETGLOBAL R0, "waitevent"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "done"
+  EQ 1, R0, nil
+  JUMP @wait
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "ended by the handler"
+  CALL R0, nargs=1, nres=0
+  RETURN R0, 1
+  .function keydown
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    LOADCONST R3, "["
+    GETTABLE R4, R0, "key"
+    LOADCONST R5, "]"
+    CONCAT R3, R3, R5
+    GETTABLE R4, R0, "id"
+    CALL R1, nargs=3, nres=0
+    RETURN R0, n=0
+  .end
+  .function keyup
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    LOADCONST R3, "["
+    GETTABLE R4, R0, "key"
+    LOADCONST R5, "]"
+    CONCAT R3, R3, R5
+    CALL R1, nargs=2, nres=0
+    RETURN R0, n=0
+  .end
+  .function mousedown
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    GETGLOBAL R4, "mousex"
+    CALL R4, nargs=0, nres=1
+    GETGLOBAL R5, "mousey"
+    CALL R5, nargs=0, nres=1
+    CALL R1, nargs=4, nres=0
+    RETURN R0, n=0
+  .end
+  .function close
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    CALL R1, nargs=2, nres=0
+    LOADCONST R1, 1
+    SETGLOBAL R1, "done"
+    RETURN R0, n=0
+  .end
+.end
+)";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+class SdlInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    char pattern[] = "/tmp/qv_sdl_input_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    std::filesystem::create_directory(dir_ + "/tmp");
+    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Output() {
+    std::ifstream in(dir_ + "/out.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool WaitForOutput(const std::string& text) {
+    for (int i = 0; i < 1000; ++i) {
+      if (Output().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  // Runs the applet in this process (the test's thread is the player's main thread) while
+  // `inject` runs on its own thread once the script said "ready"; the player's exit status.
+  int Run(const std::string& text, const std::function<void(uint32_t window)>& inject) {
+    qvasm::Result applet = qvasm::AssembleApplet(text);
+    for (const auto& d : applet.diags)
+      ADD_FAILURE() << "qvasm line " << d.line << ": " << d.message;
+    std::string path = dir_ + "/input.qva";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(applet.bytes.data()),
+               static_cast<std::streamsize>(applet.bytes.size()));
+    std::thread injector([&] {
+      if (!WaitForOutput("ready")) return;
+      qvDisplay* display = CurrentDisplay();
+      qvSdlWindow* rec = display != nullptr ? SdlRecord(display->window) : nullptr;
+      ASSERT_NE(rec, nullptr);
+      inject(SDL_GetWindowID(rec->sdl));
+    });
+    std::vector<std::string> args = {"quillvane", path, "-QUIET", "-DEBUGDEVICE",
+                                     "::file" + dir_ + "/out.txt"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int status = PlayerMain(static_cast<int>(args.size()), argv.data());
+    injector.join();
+    return status;
+  }
+
+  std::string dir_;
+};
+
+void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
+
+void PushKey(uint32_t window, SDL_Keycode sym, SDL_Scancode scan, const char* text) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.windowID = window;
+  e.key.state = SDL_PRESSED;
+  e.key.keysym.sym = sym;
+  e.key.keysym.scancode = scan;
+  Push(e);
+  if (text != nullptr) {
+    SDL_Event t{};
+    t.type = SDL_TEXTINPUT;
+    t.text.windowID = window;
+    SDL_strlcpy(t.text.text, text, sizeof t.text.text);
+    Push(t);
+  }
+  e.type = SDL_KEYUP;
+  e.key.state = SDL_RELEASED;
+  Push(e);
+}
+
+void PushClick(uint32_t window, int32_t x, int32_t y) {
+  SDL_Event e{};
+  e.type = SDL_MOUSEBUTTONDOWN;
+  e.button.windowID = window;
+  e.button.button = SDL_BUTTON_LEFT;
+  e.button.state = SDL_PRESSED;
+  e.button.clicks = 1;
+  e.button.x = x;
+  e.button.y = y;
+  Push(e);
+  e.type = SDL_MOUSEBUTTONUP;
+  e.button.state = SDL_RELEASED;
+  Push(e);
+}
+
+void PushClose(uint32_t window) {
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.windowID = window;
+  e.window.event = SDL_WINDOWEVENT_CLOSE;
+  Push(e);
+}
+
+TEST_F(SdlInputTest, KeysAClickAndACloseReachTheCallbacks) {
+  std::vector<uint32_t> shown, picture;
+  int32_t shownWidth = 0, shownHeight = 0;
+  int status = Run(
+      Replace(kApplet, "@CLOSE@", "SETTABLE R1, \"closewindow\", R2"), [&](uint32_t window) {
+        PushKey(window, SDLK_a, SDL_SCANCODE_A, "a");
+        PushKey(window, SDLK_SPACE, SDL_SCANCODE_SPACE, " ");
+        PushClick(window, 12, 34);
+        ASSERT_TRUE(WaitForOutput("OnMouseDown"));
+        // The script waits in WaitEvent: its display stands still.
+        qvDisplay* d = CurrentDisplay();
+        ASSERT_TRUE(ReadShownPixels(d->window, &shown, &shownWidth, &shownHeight));
+        const auto* pixels = reinterpret_cast<const uint32_t*>(d->displayBitmap->pixels);
+        int32_t stride = d->displayBitmap->bytesPerRow / 4;
+        for (int32_t y = 0; y < d->displayBitmap->height; ++y) {
+          for (int32_t x = 0; x < d->displayBitmap->width; ++x) {
+            picture.push_back(pixels[y * stride + x] & 0x00FFFFFFu);
+          }
+        }
+        PushClose(window);
+      });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Output(),
+            "ready\n"
+            "OnKeyDown [a] 1\n"
+            "OnKeyUp [a]\n"
+            "OnKeyDown [ ] 1\n"
+            "OnKeyUp [ ]\n"
+            "OnMouseDown 1 12 34\n"
+            "CloseWindow 1\n"
+            "ended by the handler\n");
+  EXPECT_EQ(shownWidth, 160);
+  EXPECT_EQ(shownHeight, 120);
+  EXPECT_EQ(shown, picture);
+}
+
+TEST_F(SdlInputTest, WithoutACloseHandlerACloseEndsTheScriptNormally) {
+  int status = Run(Replace(kApplet, "@CLOSE@", ""), [&](uint32_t window) {
+    PushKey(window, SDLK_a, SDL_SCANCODE_A, "a");
+    ASSERT_TRUE(WaitForOutput("OnKeyUp"));
+    PushClose(window);
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Output(), "ready\nOnKeyDown [a] 1\nOnKeyUp [a]\n");
+}
+
+}  // namespace
+}  // namespace qv
