@@ -26,12 +26,18 @@ uint32_t GetQualifiers();
 // Main thread; ShutdownPlatform clears it.
 void RecordQualifiers(uint32_t bits);
 
+// Joysticks are the controllers attached when one is first asked for, numbered from 0 in the
+// order SDL lists them, for the whole run.
 // The joystick at a port: *direction 0 (up) clockwise to 7 (up left), 8 none, and a mask of up to
-// 32 fire buttons; 0, or ERR_NOJOYATPORT when no joystick is there (always, for now). Script
-// thread.
+// 32 fire buttons; 0, ERR_NOJOYATPORT when no joystick is there, ERR_DINPUT when joysticks cannot
+// be read at all. Script thread.
 int ReadJoystick(int port, int32_t* direction, uint32_t* buttons);
-// The number of joysticks: 0 with *count set (0 for now). Script thread.
+// The number of joysticks: 0 with *count set, or ERR_DINPUT (*count 0). Script thread.
 int CountJoysticksCore(int32_t* count);
+// An SDL axis value (-32768..32767) on the scale of -1000..1000.
+int32_t ScaleJoystickAxis(int32_t value);
+// The direction of a stick at (x, y) on that scale: beyond 500 either way a side counts.
+int32_t JoystickDirection(int32_t x, int32_t y);
 
 // Makes a display's window accept dropped files or not: 0 or an error code (0 without windows).
 int SetDropTarget(void* display, bool on);

@@ -20,17 +20,6 @@ uint32_t GetQualifiers() { return kQualifierAlways | gQualifiers.load(); }
 
 void RecordQualifiers(uint32_t bits) { gQualifiers.store(bits & ~kQualifierAlways); }
 
-int ReadJoystick(int, int32_t* direction, uint32_t* buttons) {
-  if (direction) *direction = 8;
-  if (buttons) *buttons = 0;
-  return ERR_NOJOYATPORT;
-}
-
-int CountJoysticksCore(int32_t* count) {
-  if (count) *count = 0;
-  return 0;
-}
-
 // One display takes drops: the flag is the window procedure's.
 int SetDropTarget(void*, bool on) {
   SetDropTargetFlag(on);

@@ -19,6 +19,7 @@
 #include "platform/os/internal.h"
 #include "platform/os/null_window_system.h"
 #include "platform/os/timer_service.h"
+#include "platform/os/window_native.h"
 #include "platform/window_system.h"
 #include "platform/x11/x11_clipboard.h"
 
@@ -289,6 +290,7 @@ void ShutdownPlatform() {
   StopSignalWatch();
   ClosePorts();
   CloseX11Clipboard();
+  ShutdownJoysticks();
   RecordQualifiers(0);
   CloseTextOutput();
   RemovePrivateTempDir();

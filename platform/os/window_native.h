@@ -82,5 +82,7 @@ const qvWindowEvents* InstalledWindowEvents();
 // Whether dropped files are wanted (SetDropTarget sets it).
 void SetDropTargetFlag(bool on);
 bool DropTargetOn();
+// Closes the joysticks (sdl_joysticks.cpp); ShutdownPlatform calls it.
+void ShutdownJoysticks();
 
 }  // namespace qv
