@@ -140,6 +140,30 @@ int RestoreDisplayMode();
 // The number of modes; with `out` the {width, height} pairs are written (at most max).
 int32_t ListDisplayModes(std::pair<int32_t, int32_t>* out, int32_t max);
 
+// ---- pointers ----
+
+// A pointer picture with its hot spot.
+struct qvPointerImage;
+// A pointer from width x height pixels (0xAARRGGBB, top-down; the alpha channel is the
+// transparency) with the hot spot at (hotX, hotY): 0, ERR_MEM, or ERR_CREATEICON for a size below
+// 1 or a hot spot outside the picture. Any thread.
+int CreatePointerImage(const uint32_t* pixels, int32_t width, int32_t height, int32_t hotX,
+                       int32_t hotY, qvPointerImage** out);
+// Frees a pointer that no window shows any more (null: nothing). Any thread.
+void FreePointerImage(qvPointerImage* image);
+// The pointers a window can show.
+enum class PointerShape { kArrow, kBusy, kImage, kHidden };
+// Gives the window the picture, or without one the busy pointer (busy) or the arrow; a hidden
+// pointer shows again. The main thread applies the pointer of the window under the pointer after
+// its next pump. Any thread.
+void SetPointerImage(qvWindow* window, qvPointerImage* image, bool busy);
+void ShowDisplayPointer(qvWindow* window);
+void HideDisplayPointer(qvWindow* window);
+// What the window shows over its client area (the picture in *image when kImage).
+PointerShape GetWindowPointer(qvWindow* window, qvPointerImage** image);
+// Moves the pointer to (x, y) of the window's client area (nothing headless). Any thread.
+void MovePointerTo(qvWindow* window, int32_t x, int32_t y);
+
 // ---- for tests ----
 
 // The client size and a copy of the front buffer; false for a closed window.

@@ -14,6 +14,12 @@
 
 namespace qv {
 
+struct qvPointerImage {
+  std::vector<uint32_t> pixels;  // width x height, 0xAARRGGBB
+  int32_t width = 0, height = 0, hotX = 0, hotY = 0;
+  void* native = nullptr;  // the window system's pointer, made on first use; main thread only
+};
+
 struct qvWindow {
   std::mutex lock;  // the front buffer, the dirty rectangle and the placement
   bool open = false;
@@ -28,6 +34,10 @@ struct qvWindow {
   bool dirty = false;
   int32_t dirtyX1 = 0, dirtyY1 = 0, dirtyX2 = 0, dirtyY2 = 0;
   void* native = nullptr;  // the window system's window; main thread only
+  // The pointer over the client area.
+  qvPointerImage* pointerImage = nullptr;
+  bool pointerBusy = false;
+  bool pointerHidden = false;
 };
 
 // The screen as the window system reports it.
@@ -64,6 +74,9 @@ class NativeWindows {
   // Grabs the screen rectangle into out (stride in words); black where nothing can be read.
   virtual void Grab(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
                     int32_t pixelsPerRow) = 0;
+  // Frees the window system's side of a pointer picture.
+  virtual void FreePointer(qvPointerImage* image) = 0;
+  virtual void WarpPointer(qvWindow* window, int32_t x, int32_t y) = 0;
   // Reads what the window shows into pixels (0x00RRGGBB); false when it cannot.
   virtual bool ReadShown(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
                          int32_t* height) = 0;

@@ -722,6 +722,107 @@ int32_t ListDisplayModes(std::pair<int32_t, int32_t>* out, int32_t max) {
   return static_cast<int32_t>(modes.size());
 }
 
+int CreatePointerImage(const uint32_t* pixels, int32_t width, int32_t height, int32_t hotX,
+                       int32_t hotY, qvPointerImage** out) {
+  *out = nullptr;
+  if (pixels == nullptr || width < 1 || height < 1 || hotX < 0 || hotY < 0 || hotX >= width ||
+      hotY >= height) {
+    return ERR_CREATEICON;
+  }
+  auto* image = new (std::nothrow) qvPointerImage;
+  if (image == nullptr) return ERR_MEM;
+  try {
+    image->pixels.assign(pixels, pixels + int64_t{width} * height);
+  } catch (const std::bad_alloc&) {
+    delete image;
+    return ERR_MEM;
+  }
+  image->width = width;
+  image->height = height;
+  image->hotX = hotX;
+  image->hotY = hotY;
+  *out = image;
+  return 0;
+}
+
+void FreePointerImage(qvPointerImage* image) {
+  if (image == nullptr) return;
+  if (NativeWindows* native = gNative.load(); native != nullptr && image->native != nullptr) {
+    struct Call {
+      NativeWindows* native;
+      qvPointerImage* image;
+    } call{native, image};
+    RunOnMainThread(
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          c->native->FreePointer(c->image);
+          return 0;
+        },
+        &call);
+  }
+  delete image;
+}
+
+namespace {
+
+// Changes the window's pointer; the main thread applies it after its next pump.
+template <typename Change>
+void ChangePointer(qvWindow* window, Change change) {
+  if (window == nullptr) return;
+  {
+    std::lock_guard<std::mutex> guard(window->lock);
+    change(window);
+  }
+  if (gNative.load() != nullptr) WakeMainLoop();
+}
+
+}  // namespace
+
+void SetPointerImage(qvWindow* window, qvPointerImage* image, bool busy) {
+  ChangePointer(window, [&](qvWindow* w) {
+    w->pointerImage = image;
+    w->pointerBusy = image == nullptr && busy;
+    w->pointerHidden = false;
+  });
+}
+
+void ShowDisplayPointer(qvWindow* window) {
+  ChangePointer(window, [](qvWindow* w) { w->pointerHidden = false; });
+}
+
+void HideDisplayPointer(qvWindow* window) {
+  ChangePointer(window, [](qvWindow* w) { w->pointerHidden = true; });
+}
+
+PointerShape GetWindowPointer(qvWindow* window, qvPointerImage** image) {
+  if (image != nullptr) *image = nullptr;
+  if (window == nullptr) return PointerShape::kArrow;
+  std::lock_guard<std::mutex> guard(window->lock);
+  if (window->pointerHidden) return PointerShape::kHidden;
+  if (window->pointerImage != nullptr) {
+    if (image != nullptr) *image = window->pointerImage;
+    return PointerShape::kImage;
+  }
+  return window->pointerBusy ? PointerShape::kBusy : PointerShape::kArrow;
+}
+
+void MovePointerTo(qvWindow* window, int32_t x, int32_t y) {
+  NativeWindows* native = gNative.load();
+  if (window == nullptr || native == nullptr || !IsWindowOpen(window)) return;
+  struct Call {
+    NativeWindows* native;
+    qvWindow* window;
+    int32_t x, y;
+  } call{native, window, x, y};
+  RunOnMainThread(
+      [](void* p) {
+        auto* c = static_cast<Call*>(p);
+        c->native->WarpPointer(c->window, c->x, c->y);
+        return 0;
+      },
+      &call);
+}
+
 bool ReadWindowPixels(const qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
                       int32_t* height) {
   if (window == nullptr) return false;

@@ -306,6 +306,7 @@ void SdlWindowEvent(const SDL_Event& event) {
 void SdlEndOfPump() {
   RecordQualifiers(Qualifiers(SDL_GetModState()) & ~kQualifierAlways);
   PresentDirtyWindows();
+  ApplySdlPointer();
 }
 
 }  // namespace qv

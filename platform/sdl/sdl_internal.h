@@ -32,6 +32,8 @@ void SdlWindowEvent(const SDL_Event& event);
 void SdlEndOfPump();
 // Forgets the keys held (a window lost the focus or the system stops).
 void ResetSdlKeys();
+// Shows the pointer of the window under the pointer (sdl_windows.cpp).
+void ApplySdlPointer();
 // True while the program is full screen (Alt+Return then switches back).
 bool SdlFullScreen();
 

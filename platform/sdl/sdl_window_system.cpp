@@ -1,8 +1,13 @@
 #include "platform/sdl/sdl_window_system.h"
 
 #include <SDL.h>
+#include <poll.h>
 
 namespace qv {
+
+namespace {
+constexpr int kRecheckMs = 50;
+}  // namespace
 
 std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
   // The platform handles the signals that end a run itself.
@@ -23,7 +28,18 @@ SdlWindowSystem::~SdlWindowSystem() {
   if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
 }
 
-void SdlWindowSystem::Wait(const int*, int) { SDL_WaitEvent(nullptr); }
+// A set signal wakes SDL's wait through Wake, but a signal set while the loop was marking it as
+// one of its own may have missed its wake: the descriptors are looked at again every 50 ms, so
+// that such a signal costs a short delay instead of a lost pass.
+void SdlWindowSystem::Wait(const int* fds, int count) {
+  pollfd set[12];
+  int n = 0;
+  for (int i = 0; i < count && n < 12; ++i) set[n++] = {fds[i], POLLIN, 0};
+  for (;;) {
+    if (n > 0 && poll(set, static_cast<nfds_t>(n), 0) > 0) return;
+    if (SDL_WaitEventTimeout(nullptr, kRecheckMs) != 0) return;
+  }
+}
 
 void SdlWindowSystem::Wake() {
   if (wakePending_.exchange(true)) return;

@@ -29,6 +29,8 @@ bool NonEmpty(const char* name) {
   return value != nullptr && value[0] != '\0';
 }
 
+SDL_Cursor* MakeColorCursor(const qvPointerImage& image);
+
 class SdlWindows : public NativeWindows {
  public:
   SdlWindows() { ReadScreen(); }
@@ -172,6 +174,55 @@ class SdlWindows : public NativeWindows {
     return true;
   }
 
+  void FreePointer(qvPointerImage* image) override {
+    if (image->native == nullptr) return;
+    // A cursor in use is first replaced: SDL must not keep a freed one.
+    if (SDL_GetCursor() == static_cast<SDL_Cursor*>(image->native)) {
+      if (SDL_Cursor* arrow = SDL_GetDefaultCursor()) SDL_SetCursor(arrow);
+    }
+    SDL_FreeCursor(static_cast<SDL_Cursor*>(image->native));
+    image->native = nullptr;
+  }
+
+  void WarpPointer(qvWindow* window, int32_t x, int32_t y) override {
+    if (qvSdlWindow* rec = SdlRecord(window)) SDL_WarpMouseInWindow(rec->sdl, x, y);
+  }
+
+  // Shows the pointer of the window under the pointer (or the focused or first window).
+  void ApplyPointer() {
+    qvWindow* window = nullptr;
+    for (SDL_Window* sdl : {SDL_GetMouseFocus(), SDL_GetKeyboardFocus()}) {
+      if (sdl != nullptr && window == nullptr) {
+        window = static_cast<qvWindow*>(SDL_GetWindowData(sdl, "qv"));
+      }
+    }
+    if (window == nullptr && !open_.empty()) window = open_.front();
+    if (window == nullptr) return;
+    qvPointerImage* image = nullptr;
+    PointerShape shape = GetWindowPointer(window, &image);
+    if (shape == PointerShape::kHidden) {
+      SDL_ShowCursor(SDL_DISABLE);
+      return;
+    }
+    SDL_ShowCursor(SDL_ENABLE);
+    SDL_Cursor* cursor = nullptr;
+    if (shape == PointerShape::kImage) {
+      if (image->native == nullptr) image->native = MakeColorCursor(*image);
+      cursor = static_cast<SDL_Cursor*>(image->native);
+    } else if (shape == PointerShape::kBusy) {
+      if (busy_ == nullptr) busy_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
+      cursor = busy_;
+    } else {
+      cursor = SDL_GetDefaultCursor();
+    }
+    // A driver without pointers of its own keeps the state only.
+    if (cursor != nullptr && cursor != SDL_GetCursor()) SDL_SetCursor(cursor);
+  }
+
+  ~SdlWindows() override {
+    if (busy_ != nullptr) SDL_FreeCursor(busy_);
+  }
+
   qvWindowFrame Borders(uint32_t flags) override {
     std::lock_guard<std::mutex> guard(mutex_);
     auto found = borders_.find(flags & kFrameFlags);
@@ -280,7 +331,19 @@ class SdlWindows : public NativeWindows {
   SDL_DisplayMode fullMode_{};
   bool haveFullMode_ = false;
   std::vector<qvWindow*> open_;  // main thread only
+  SDL_Cursor* busy_ = nullptr;
 };
+
+// A colour pointer from the picture's pixels; null where the driver has none.
+SDL_Cursor* MakeColorCursor(const qvPointerImage& image) {
+  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+      const_cast<uint32_t*>(image.pixels.data()), image.width, image.height, 32, image.width * 4,
+      SDL_PIXELFORMAT_ARGB8888);
+  if (surface == nullptr) return nullptr;
+  SDL_Cursor* cursor = SDL_CreateColorCursor(surface, image.hotX, image.hotY);
+  SDL_FreeSurface(surface);
+  return cursor;
+}
 
 std::unique_ptr<SdlWindowSystem> gSystem;
 std::unique_ptr<SdlWindows> gWindows;
@@ -302,6 +365,10 @@ bool SdlFullScreen() {
     if (SdlRecord(window)->fullScreen) return true;
   }
   return false;
+}
+
+void ApplySdlPointer() {
+  if (gWindows) gWindows->ApplyPointer();
 }
 
 qvWindow* AnySdlWindow() {

@@ -4,11 +4,13 @@
 // from the user's, and the window procedure's mapping of SDL events.
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
+#include "platform/os/internal.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/window_services.h"
 #include "tests/platform/fixture.h"
@@ -367,4 +369,41 @@ TEST_F(SdlWindowsTest, DroppedFilesAreGatheredIntoOneList) {
     EXPECT_EQ(gSeen, on ? std::vector<std::string>{"drop /a b /c"} : std::vector<std::string>{});
   }
   SetDropTarget(nullptr, false);
+}
+
+// A window's pointer: the state the script sets, applied by the main thread after its pump (the
+// dummy driver has no pictures of its own, so only shown or hidden reaches SDL), and a warp.
+TEST_F(SdlWindowsTest, PointersAreAppliedByTheMainThread) {
+  Open(0, 0, 40, 30);
+  const uint32_t pixels[4] = {0xFF0000FFu, 0x00000000u, 0x80FFFFFFu, 0xFF000000u};
+  qvPointerImage* image = nullptr;
+  EXPECT_EQ(CreatePointerImage(pixels, 2, 2, 2, 0, &image), ERR_CREATEICON);  // hot spot outside
+  EXPECT_EQ(CreatePointerImage(pixels, 0, 2, 0, 0, &image), ERR_CREATEICON);
+  EXPECT_EQ(image, nullptr);
+  ASSERT_EQ(CreatePointerImage(pixels, 2, 2, 1, 1, &image), 0);
+  EXPECT_EQ(GetWindowPointer(window, nullptr), PointerShape::kArrow);
+  int shownWhileHidden = -1, shownWithImage = -1;
+  qvPointerImage* seen = nullptr;
+  int rc = MessageLoop([&] {
+    HideDisplayPointer(window);
+    Settle();
+    shownWhileHidden = RunOnMainThread([](void*) { return SDL_ShowCursor(SDL_QUERY); }, nullptr);
+    SetPointerImage(window, image, false);  // a picture shows the pointer again
+    Settle();
+    shownWithImage = RunOnMainThread([](void*) { return SDL_ShowCursor(SDL_QUERY); }, nullptr);
+    EXPECT_EQ(GetWindowPointer(window, &seen), PointerShape::kImage);
+    SetPointerImage(window, nullptr, true);
+    EXPECT_EQ(GetWindowPointer(window, nullptr), PointerShape::kBusy);
+    MovePointerTo(window, 5, 6);
+    Settle();
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(shownWhileHidden, SDL_DISABLE);
+  EXPECT_EQ(shownWithImage, SDL_ENABLE);
+  EXPECT_EQ(seen, image);
+  EXPECT_NE(std::find(gSeen.begin(), gSeen.end(), "pointer 5,6"), gSeen.end());
+  SetPointerImage(window, nullptr, false);
+  EXPECT_EQ(GetWindowPointer(window, nullptr), PointerShape::kArrow);
+  FreePointerImage(image);
 }
