@@ -71,8 +71,9 @@ class NativeWindows {
   // Switches the screen to the mode (0 or ERR_SCREEN), or back to the desktop's.
   virtual int SwitchMode(int32_t width, int32_t height) = 0;
   virtual void RestoreMode() = 0;
-  // Grabs the screen rectangle into out (stride in words); black where nothing can be read.
-  virtual void Grab(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
+  // Grabs the screen rectangle into out (stride in words): true when the screen was read (the
+  // windows on it included), false with black where it cannot be.
+  virtual bool Grab(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
                     int32_t pixelsPerRow) = 0;
   // Frees the window system's side of a pointer picture.
   virtual void FreePointer(qvPointerImage* image) = 0;
@@ -95,6 +96,10 @@ const qvWindowEvents* InstalledWindowEvents();
 // Whether dropped files are wanted (SetDropTarget sets it).
 void SetDropTargetFlag(bool on);
 bool DropTargetOn();
+// Reads the rectangle of an X display's root window into out (x11/x11_grab.cpp): false without
+// an X display; what lies off the screen is left as it is.
+bool GrabX11Root(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
+                 int32_t pixelsPerRow);
 // Closes the joysticks (sdl_joysticks.cpp); ShutdownPlatform calls it.
 void ShutdownJoysticks();
 

@@ -566,13 +566,13 @@ void GrabScreen(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* o
       uint32_t* out;
       int32_t pixelsPerRow;
     } call{native, x, y, width, height, out, pixelsPerRow};
-    RunOnMainThread(
+    int read = RunOnMainThread(
         [](void* p) {
           auto* c = static_cast<Call*>(p);
-          c->native->Grab(c->x, c->y, c->width, c->height, c->out, c->pixelsPerRow);
-          return 0;
+          return c->native->Grab(c->x, c->y, c->width, c->height, c->out, c->pixelsPerRow) ? 1 : 0;
         },
         &call);
+    if (read != 0) return;  // the screen as it is, the windows on it
     qvNativeScreen screen = native->Screen();
     screenWidth = screen.width;
     screenHeight = screen.height;

@@ -2,39 +2,83 @@
 
 #include <SDL.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace qv {
 
 namespace {
+
 constexpr int kRecheckMs = 50;
+
+// Every event that enters SDL's queue, from any thread, also sets the wake descriptor; not the
+// marker that each poll of SDL's queue puts at its end, which would wake the loop for nothing.
+int WatchEvents(void* data, SDL_Event* event) {
+  if (event->type == SDL_POLLSENTINEL) return 0;
+  uint64_t one = 1;
+  (void)!write(*static_cast<int*>(data), &one, sizeof one);
+  return 0;
+}
+
+bool DriverWithoutScreen() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver != nullptr &&
+         (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0);
+}
+
 }  // namespace
 
 std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
   // The platform handles the signals that end a run itself.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return nullptr;
-  uint32_t type = SDL_RegisterEvents(1);
-  if (type == static_cast<uint32_t>(-1)) {
-    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    // What a failed start made (a bus connection) goes with SDL when nothing else uses it.
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
     return nullptr;
   }
-  return std::unique_ptr<SdlWindowSystem>(new SdlWindowSystem(type));
+  uint32_t type = SDL_RegisterEvents(1);
+  int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (type == static_cast<uint32_t>(-1) || fd < 0) {
+    if (fd >= 0) close(fd);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
+    return nullptr;
+  }
+  return std::unique_ptr<SdlWindowSystem>(new SdlWindowSystem(type, fd));
 }
 
-SdlWindowSystem::SdlWindowSystem(uint32_t wakeType) : wakeType_(wakeType) {}
+SdlWindowSystem::SdlWindowSystem(uint32_t wakeType, int wakeFd)
+    : wakeType_(wakeType), wakeFd_(wakeFd), pollOnly_(DriverWithoutScreen()) {
+  SDL_AddEventWatch(WatchEvents, &wakeFd_);
+}
 
 SdlWindowSystem::~SdlWindowSystem() {
+  SDL_DelEventWatch(WatchEvents, &wakeFd_);
+  close(wakeFd_);
   SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
   if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
 }
 
-// A set signal wakes SDL's wait through Wake, but a signal set while the loop was marking it as
-// one of its own may have missed its wake: the descriptors are looked at again every 50 ms, so
-// that such a signal costs a short delay instead of a lost pass.
+// A driver without a screen gets no events but those pushed into SDL's queue, and each of them
+// sets the wake descriptor: the loop sleeps in poll() on its own descriptors and that one. A real
+// driver's events come from its connection, so the loop sleeps in SDL's wait, which pushed events
+// end; a signal set while the loop was marking it as one of its own may have missed its wake, so
+// the descriptors are looked at again every 50 ms: a short delay instead of a lost pass.
 void SdlWindowSystem::Wait(const int* fds, int count) {
-  pollfd set[12];
+  pollfd set[13];
   int n = 0;
   for (int i = 0; i < count && n < 12; ++i) set[n++] = {fds[i], POLLIN, 0};
+  if (pollOnly_) {
+    set[n++] = {wakeFd_, POLLIN, 0};
+    // The watch runs just before its event enters the queue, so a pass may have drained the wake
+    // of an event not queued yet: the queue is looked at again every 50 ms.
+    for (;;) {
+      if (SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return;
+      if (poll(set, static_cast<nfds_t>(n), kRecheckMs) > 0) return;
+    }
+  }
   for (;;) {
     if (n > 0 && poll(set, static_cast<nfds_t>(n), 0) > 0) return;
     if (SDL_WaitEventTimeout(nullptr, kRecheckMs) != 0) return;
@@ -49,6 +93,8 @@ void SdlWindowSystem::Wake() {
 }
 
 void SdlWindowSystem::Pump() {
+  uint64_t value;
+  (void)!read(wakeFd_, &value, sizeof value);
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
     if (event.type == wakeType_) {

@@ -1,6 +1,7 @@
 // The window system over SDL2 video and events, used on the main thread only. The loop sleeps in
-// SDL_WaitEvent; every loop signal that is set pushes one user event (coalesced while one is still
-// queued) so the sleep ends, and every other event goes to the window procedure during the pump.
+// SDL's wait (in poll() for the drivers without a screen, woken by every event queued); every
+// loop signal that is set pushes one user event (coalesced while one is still queued) so the
+// sleep ends, and every other event goes to the window procedure during the pump.
 #pragma once
 
 #include <atomic>
@@ -30,8 +31,10 @@ class SdlWindowSystem : public WindowSystem {
   void SetAfterPump(std::function<void()> afterPump);
 
  private:
-  explicit SdlWindowSystem(uint32_t wakeType);
+  SdlWindowSystem(uint32_t wakeType, int wakeFd);
   uint32_t wakeType_;
+  int wakeFd_;     // set by every event queued (an event watch), drained by Pump
+  bool pollOnly_;  // a driver without a screen: Wait sleeps in poll()
   std::atomic<bool> wakePending_{false};
   std::atomic<int64_t> pointer_{0};
   std::atomic<bool> havePointer_{false};

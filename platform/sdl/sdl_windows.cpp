@@ -272,11 +272,21 @@ class SdlWindows : public NativeWindows {
     ReadScreen();
   }
 
-  void Grab(int32_t, int32_t, int32_t width, int32_t height, uint32_t* out,
+  bool Grab(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
             int32_t pixelsPerRow) override {
     for (int32_t row = 0; row < height; ++row) {
       std::fill_n(out + int64_t{row} * pixelsPerRow, width, 0u);
     }
+#ifndef QV_NO_X11
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver != nullptr && std::strcmp(driver, "x11") == 0) {
+      return GrabX11Root(x, y, width, height, out, pixelsPerRow);
+    }
+#else
+    (void)x;
+    (void)y;
+#endif
+    return false;
   }
 
  private:

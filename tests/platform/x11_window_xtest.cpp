@@ -1,0 +1,187 @@
+// Real X windows under Xvfb (the test runs in xvfb-run): a window opens at the asked position and
+// size as X11 measures its client area, shows the front buffer on the screen (read back from the
+// root window through Xlib and through GrabScreen), moves and sizes for the program without a
+// user's event while a move by someone else is reported, and a full-screen switch to a listed mode
+// and back leaves the window as it was.
+// gtest first: Xlib's macros (None, Bool, Status) would break its headers.
+#include "tests/platform/fixture.h"
+// clang-format off
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format on
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sdl/sdl_internal.h"
+#include "platform/window_services.h"
+
+using namespace qv;
+
+namespace {
+
+std::vector<std::string> gEvents;  // moves and sizes only
+void SeenEvent(int32_t type, int32_t x, int32_t y) {
+  if (type == 4 || type == 5)
+    gEvents.push_back(std::to_string(type) + " " + std::to_string(x) + "," + std::to_string(y));
+}
+const qvWindowEvents kSeen = {nullptr, nullptr, nullptr, nullptr, nullptr, SeenEvent, nullptr};
+
+struct Geometry {
+  int x = -1, y = -1, width = -1, height = -1;
+  bool operator==(const Geometry& o) const {
+    return x == o.x && y == o.y && width == o.width && height == o.height;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const Geometry& g) {
+  return out << g.width << "x" << g.height << "+" << g.x << "+" << g.y;
+}
+
+class X11WindowTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    PlatformTest::SetUp();
+    ASSERT_EQ(StartWindowSystem(), WindowSystemKind::kSdl) << SDL_GetError();
+    x_ = XOpenDisplay(nullptr);
+    ASSERT_NE(x_, nullptr);
+    window = AttachPlatformDisplay();
+    SetWindowEvents(&kSeen);
+  }
+  void TearDown() override {
+    SetWindowEvents(nullptr);
+    DetachPlatformDisplay(window);
+    StopWindowSystem();
+    if (x_ != nullptr) XCloseDisplay(x_);
+    PlatformTest::TearDown();
+  }
+  Window XWindowOf() {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    EXPECT_TRUE(SDL_GetWindowWMInfo(SdlRecord(window)->sdl, &info));
+    return info.info.x11.window;
+  }
+  // The client area as the X server has it.
+  Geometry Measure() {
+    XSync(x_, False);
+    Window w = XWindowOf(), child;
+    XWindowAttributes a;
+    Geometry g;
+    if (XGetWindowAttributes(x_, w, &a) == 0) return g;
+    XTranslateCoordinates(x_, w, DefaultRootWindow(x_), 0, 0, &g.x, &g.y, &child);
+    g.width = a.width;
+    g.height = a.height;
+    return g;
+  }
+  // The X server settles asynchronously: measures until the geometry is the wanted one or two
+  // seconds have passed, pumping SDL's events meanwhile.
+  Geometry MeasureUntil(const Geometry& want) {
+    Geometry g;
+    for (int i = 0; i < 200; ++i) {
+      SDL_PumpEvents();
+      g = Measure();
+      if (g == want) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return g;
+  }
+  // Root window pixels of the rectangle.
+  std::vector<uint32_t> Screenshot(int x, int y, int width, int height) {
+    XSync(x_, False);
+    std::vector<uint32_t> pixels;
+    XImage* image = XGetImage(x_, DefaultRootWindow(x_), x, y, unsigned(width), unsigned(height),
+                              AllPlanes, ZPixmap);
+    if (image == nullptr) return pixels;
+    for (int row = 0; row < height; ++row) {
+      for (int col = 0; col < width; ++col) {
+        pixels.push_back(uint32_t(XGetPixel(image, col, row)) & 0x00FFFFFFu);
+      }
+    }
+    XDestroyImage(image);
+    return pixels;
+  }
+  void Open(const qvWindowPlacement& p) { ASSERT_EQ(OpenDisplayWindow(window, p), 0); }
+
+  Display* x_ = nullptr;
+  qvWindow* window = nullptr;
+};
+
+std::vector<uint32_t> Pattern(int width, int height) {
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      pixels.push_back(uint32_t((x * 5 & 0xFF) << 16 | (y * 3 & 0xFF) << 8 | 0x40));
+    }
+  }
+  return pixels;
+}
+
+TEST_F(X11WindowTest, OpensWhereAskedAndShowsTheFrontBuffer) {
+  Open({100, 80, 200, 150, 1, "x11 test", true, false});  // borderless: no frame to count
+  EXPECT_EQ(MeasureUntil({100, 80, 200, 150}), (Geometry{100, 80, 200, 150}));
+  std::vector<uint32_t> pattern = Pattern(200, 150);
+  BlitToWindow(pattern.data(), 200, 0, 0, window, 0, 0, 200, 150, 0, 0);
+  std::vector<uint32_t> shot;
+  for (int i = 0; i < 100 && shot != pattern; ++i) {  // the server draws asynchronously
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    shot = Screenshot(100, 80, 200, 150);
+  }
+  EXPECT_EQ(shot, pattern);
+  std::vector<uint32_t> grabbed(200 * 150);
+  GrabScreen(100, 80, 200, 150, grabbed.data(), 200);
+  EXPECT_EQ(grabbed, pattern);
+}
+
+TEST_F(X11WindowTest, TheProgramsMovesAreNotReportedButOthersAre) {
+  Open({100, 80, 200, 150, 1, "x11 test", true, false});
+  MeasureUntil({100, 80, 200, 150});
+  EXPECT_EQ(MoveResizeWindow(window, 300, 200, 120, 90), 0);
+  EXPECT_EQ(MeasureUntil({300, 200, 120, 90}), (Geometry{300, 200, 120, 90}));
+  qvWindowPlacement placed{};
+  ASSERT_TRUE(GetWindowPlacement(window, &placed));
+  EXPECT_EQ(placed.width, 120);
+  int rc = MessageLoop([&] {
+    for (int i = 0; i < 5; ++i) {
+      WakeMainLoop();
+      WaitMainLoopPass();
+    }
+    XMoveWindow(x_, XWindowOf(), 40, 30);  // as a window manager or a user would
+    XSync(x_, False);
+    for (int i = 0; i < 100 && gEvents.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      WakeMainLoop();
+      WaitMainLoopPass();
+    }
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(gEvents, std::vector<std::string>{"4 40,30"});
+  ASSERT_TRUE(GetWindowPlacement(window, &placed));
+  EXPECT_EQ(placed.x, 40);
+  EXPECT_EQ(placed.y, 30);
+}
+
+TEST_F(X11WindowTest, AFullScreenModeAndBackRestoresTheWindow) {
+  const qvWindowPlacement windowed{100, 80, 200, 150, 1, "x11 test", true, false};
+  Open(windowed);
+  MeasureUntil({100, 80, 200, 150});
+  std::vector<std::pair<int32_t, int32_t>> modes(size_t(ListDisplayModes(nullptr, 0)));
+  ASSERT_FALSE(modes.empty());
+  ListDisplayModes(modes.data(), int32_t(modes.size()));
+  auto [w, h] = modes[0];
+  ASSERT_EQ(FindBestDisplayMode(w, h, 32), 0);
+  EXPECT_EQ(GetScreenAttr(14), w);
+  Open({0, 0, w, h, 1, "x11 test", true, false});
+  EXPECT_EQ(MeasureUntil({0, 0, w, h}), (Geometry{0, 0, w, h}));
+  ASSERT_EQ(RestoreDisplayMode(), 0);
+  Open(windowed);
+  EXPECT_EQ(MeasureUntil({100, 80, 200, 150}), (Geometry{100, 80, 200, 150}));
+}
+
+}  // namespace
