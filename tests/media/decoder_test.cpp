@@ -1,6 +1,8 @@
 // Compressed music through the platform's decoder, with files the ffmpeg tool makes at test time.
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include "base/errors.h"
 #include "media/pcm_sample.h"
@@ -14,7 +16,9 @@ namespace {
 
 // Makes `name` with the ffmpeg tool: `seconds` of two tones, 44100 Hz stereo.
 std::string MakeCoded(const std::string& name, double seconds) {
-  std::string path = ::testing::TempDir() + "qv_coded_" + name;
+  // A name of this run's own: test runs of several checkouts share the temporary folder.
+  static const std::string run = std::to_string(std::random_device{}());
+  std::string path = ::testing::TempDir() + "qv_coded_" + run + "_" + name;
   std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i \"sine=frequency=440:duration=" +
                     std::to_string(seconds) +
                     "\" -f lavfi -i \"sine=frequency=660:duration=" + std::to_string(seconds) +
