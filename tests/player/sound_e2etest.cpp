@@ -472,14 +472,20 @@ TEST_F(DiskAudioTest, FedMusicFillsAShortTableWithSilenceAndEnds) {
   for (size_t i = m + 4; i < mix.size(); i++) ASSERT_EQ(mix[i], 0) << i;
 }
 
-TEST_F(DiskAudioTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteMixedExactly) {
+TEST_F(DiskAudioTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteOnEachSideMixedExactly) {
   ModWriter w;
   w.order = {0, 1};
   ModSample s;
   for (int i = 0; i < 64; i++) s.data.push_back(static_cast<int8_t>(i * 3 - 90 + (i == 30)));
   s.repeatLength = 64;
   w.Sample(1) = s;
+  ModSample t;
+  for (int i = 0; i < 48; i++) t.data.push_back(static_cast<int8_t>(100 - i * 5 + (i == 7)));
+  t.repeatLength = 48;
+  t.volume = 40;
+  w.Sample(2) = t;
   w.Cell(0, 0, 1) = {428, 1, 0, 0};
+  w.Cell(0, 0, 3) = {320, 2, 0, 0};
   w.Cell(0, 3, 0) = {0, 0, 0xE, 0xEF};
   w.Cell(1, 0, 0) = {0, 0, 0xE, 0xEF};
   WriteFile("song.mod", w.Bytes());
@@ -492,22 +498,31 @@ TEST_F(DiskAudioTest, ModulePositionsAtHeldRowsSubsongPauseStopAndOneNoteMixedEx
                        std::to_string(ERR_SEEKFORMAT) +
                        " 1 1\npaused 0 -1 -1\nresumed 0 1 1\nagain 0 0 4\nstopped " + wrongUsage +
                        " -1 -1\n");
-  // The note on channel 1 is on the left only, each frame the mean of two mixing steps of the
-  // sample byte at volume 63 (64 capped) panned 255.
+  // The note on channel 1 is on the left only, the one on channel 3 on the right only: each frame
+  // the mean of two mixing steps of the sample byte at its volume (64 capped at 63), panned 255.
+  struct Side {
+    const ModSample& sample;
+    int period, volume;
+  };
+  const Side sides[2] = {{s, 428, 63}, {t, 320, 40}};
   auto mix = Mix();
   size_t m = FirstSound(mix, 0);
   ASSERT_LT(m + 2 * 4000, mix.size());
-  const int64_t step = 1172874197 / (1920 * 428);
-  int64_t pos = 0;
-  for (int f = 0; f < 4000; f++) {
-    int32_t sum = 0;
-    for (int k = 0; k < 2; k++) {
-      sum += s.data[static_cast<size_t>(pos >> 14)] * 63 * 255 >> 7;
-      pos += step;
-      if (pos >= (64 << 14)) pos -= 64 << 14;
+  for (int side = 0; side < 2; side++) {
+    const Side& n = sides[side];
+    const int64_t step = 1172874197 / (1920 * n.period);
+    const int64_t loop = static_cast<int64_t>(n.sample.data.size()) << 14;
+    int64_t pos = 0;
+    for (int f = 0; f < 4000; f++) {
+      int32_t sum = 0;
+      for (int k = 0; k < 2; k++) {
+        sum += n.sample.data[static_cast<size_t>(pos >> 14)] * n.volume * 255 >> 7;
+        pos += step;
+        if (pos >= loop) pos -= loop;
+      }
+      ASSERT_EQ(mix[m + 2 * static_cast<size_t>(f) + side], 256 * sum >> 9)
+          << "side " << side << " frame " << f;
     }
-    ASSERT_EQ(mix[m + 2 * static_cast<size_t>(f)], 256 * sum >> 9) << "frame " << f;
-    ASSERT_EQ(mix[m + 2 * static_cast<size_t>(f) + 1], 0) << "frame " << f;
   }
 }
 
