@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/picture_bench.h"
 #include "image/gif_io.h"
 #include "image/image.h"
 #include "image/picture.h"
@@ -59,14 +60,7 @@ const std::string& PictureFile() {
 }
 
 void BM_DecodeLoadPicture(benchmark::State& state) {
-  const std::string& name = PictureFile();
-  for (auto _ : state) {
-    uint32_t* pixels = nullptr;
-    qv::qvPictureFacts facts;
-    if (qv::LoadPicture(name.c_str(), nullptr, &pixels, &facts) != 0) std::abort();
-    benchmark::DoNotOptimize(pixels[size_t(kWidth) * kHeight - 1]);
-    std::free(pixels);
-  }
+  qv::bench::TimeLoadPicture(state, PictureFile());
 }
 
 void BM_DecodeGiflibSlurp(benchmark::State& state) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/picture_bench.h"
 #include "image/picture.h"
 #include "image/planar.h"
 
@@ -76,17 +77,7 @@ const std::string& PictureFile() {
 }
 
 void BM_DecodeLoadPicture(benchmark::State& state) {
-  const std::string& name = PictureFile();
-  for (auto _ : state) {
-    uint32_t* pixels = nullptr;
-    qv::qvPictureFacts facts;
-    if (qv::LoadPicture(name.c_str(), nullptr, &pixels, &facts) != 0) {
-      state.SkipWithError("LoadPicture failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels);
-    std::free(pixels);
-  }
+  qv::bench::TimeLoadPicture(state, PictureFile());
 }
 
 void BM_MemcpyOutput(benchmark::State& state) {

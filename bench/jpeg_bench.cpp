@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/picture_bench.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
 
@@ -149,19 +150,7 @@ bool BareEncode(const uint32_t* pixels, int width, int height, std::vector<uint8
   return true;
 }
 
-void BM_DecodeLoadPicture(benchmark::State& state) {
-  const std::string& name = BigFile();
-  for (auto _ : state) {
-    uint32_t* pixels = nullptr;
-    qv::qvPictureFacts facts;
-    if (qv::LoadPicture(name.c_str(), nullptr, &pixels, &facts) != 0) {
-      state.SkipWithError("LoadPicture failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels);
-    std::free(pixels);
-  }
-}
+void BM_DecodeLoadPicture(benchmark::State& state) { qv::bench::TimeLoadPicture(state, BigFile()); }
 
 void BM_DecodeBareLibjpeg(benchmark::State& state) {
   const std::string& name = BigFile();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/picture_bench.h"
 #include "image/picture.h"
 
 namespace {
@@ -125,17 +126,7 @@ bool BareEncode(const char* name, const uint32_t* pixels, int width, int height)
 // ---- the cases ----
 
 void BM_DecodeLoadPicture(benchmark::State& state) {
-  const std::string& name = PictureFile();
-  for (auto _ : state) {
-    uint32_t* pixels = nullptr;
-    qv::qvPictureFacts facts;
-    if (qv::LoadPicture(name.c_str(), nullptr, &pixels, &facts) != 0) {
-      state.SkipWithError("LoadPicture failed");
-      break;
-    }
-    benchmark::DoNotOptimize(pixels);
-    std::free(pixels);
-  }
+  qv::bench::TimeLoadPicture(state, PictureFile());
 }
 
 void BM_DecodeBareLibpng(benchmark::State& state) {
