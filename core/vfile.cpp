@@ -367,26 +367,31 @@ bool IsSameFile(const char* source, const char* target) {
   return IsSameDiskFile(underlying, dest);
 }
 
-int32_t WriteWholeFile(const char* name, const void* data, size_t size) {
+int32_t WriteBeside(const char* name, const std::function<int32_t(const char* temp)>& write) {
   char native[kMaxPathLength + 1], temp[kMaxPathLength + 1];
   SetErrorString(name);
   if (IsVirtualName(name) || MakeNativePath(name, native, sizeof native) == nullptr ||
       !MakeSiblingTempName(native, temp, sizeof temp)) {
     return ERR_WRITEFILE;
   }
-  qvFile* file = OpenFileQ(temp, kFileWrite);
-  if (file == nullptr) return ERR_WRITEFILE;
-  bool ok = size == 0 || WriteFileQ(file, data, size) == size;
-  ok = CloseFileQ(file) != 0 && ok;
-  if (ok) {
+  int32_t code = write(temp);
+  if (code == 0) {
     CopyPermissions(native, temp);  // an existing file keeps its permission bits
-    ok = ReplaceFile(temp, native);
+    if (!ReplaceFile(temp, native)) code = ERR_WRITE;
   }
-  if (!ok) {
-    DeleteFileOrDir(temp);
-    return ERR_WRITE;
-  }
-  return 0;
+  if (code != 0) DeleteFileOrDir(temp);
+  SetErrorString(name);
+  return code;
+}
+
+int32_t WriteWholeFile(const char* name, const void* data, size_t size) {
+  return WriteBeside(name, [&](const char* temp) -> int32_t {
+    qvFile* file = OpenFileQ(temp, kFileWrite);
+    if (file == nullptr) return ERR_WRITEFILE;
+    bool ok = size == 0 || WriteFileQ(file, data, size) == size;
+    ok = CloseFileQ(file) != 0 && ok;
+    return ok ? 0 : ERR_WRITE;
+  });
 }
 
 int CopyFileBlocks(const char* source, const char* target) {

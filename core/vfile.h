@@ -135,6 +135,11 @@ int CopyFileBlocks(const char* source, const char* target);
 // temporary file cannot be made (also for virtual names), ERR_WRITE when a write, the close or
 // the rename fails. The name is stored as the error's text argument.
 int32_t WriteWholeFile(const char* name, const void* data, size_t size);
+// The same road for a writer that makes a file by name: `write` gets a temporary name beside
+// `name`, which is replaced only when the writer returns 0 (the temporary file is removed
+// otherwise). The writer's code, ERR_WRITEFILE when no temporary name can be made (also for
+// virtual names), ERR_WRITE when the rename fails.
+int32_t WriteBeside(const char* name, const std::function<int32_t(const char* temp)>& write);
 
 // A new temporary file name (the platform's, in the player's private directory) ending in the
 // extension of the display name of the virtual name, for loaders that go by the extension.

@@ -80,11 +80,13 @@ int WritePng(const qvSavePicture& picture) {
                          picture.alpha);
 }
 
-// JPEG and ILBM pictures are made whole in memory and written in one piece beside the target, so
-// that a failed write or close leaves no partial file.
+// JPEG and ILBM pictures are made whole in memory, then written in one piece.
 int WriteEncoded(const char* file, const std::vector<uint8_t>& bytes) {
-  int code = WriteWholeFile(file, bytes.data(), bytes.size());
-  return code == ERR_WRITE ? ERR_WRITEFILE : code;
+  qvFile* out = OpenFileQ(file, kFileWrite);
+  if (out == nullptr) return ERR_WRITEFILE;
+  bool ok = bytes.empty() || WriteFileQ(out, bytes.data(), bytes.size()) == bytes.size();
+  ok = CloseFileQ(out) != 0 && ok;
+  return ok ? 0 : ERR_WRITEFILE;
 }
 
 int WriteJpeg(const qvSavePicture& picture) {
@@ -188,7 +190,15 @@ uint32_t* BuildARGBPixels(const qvBitMap* bitmap, int32_t width, int32_t height,
 
 int SavePictureFile(int32_t format, const qvSavePicture& picture) {
   for (const qvPictureWriterRow& row : kPictureWriters) {
-    if (row.format == format) return row.write(picture);
+    if (row.format != format) continue;
+    // Every writer makes its file beside the target, which only a complete picture replaces:
+    // a save that fails part-way keeps the old file.
+    int code = WriteBeside(picture.file, [&](const char* temp) {
+      qvSavePicture beside = picture;
+      beside.file = temp;
+      return static_cast<int32_t>(row.write(beside));
+    });
+    return code == ERR_WRITE ? ERR_WRITEFILE : code;
   }
   // No picture-saver plugin can be loaded yet.
   return ERR_UNKNOWNIMGOUT;

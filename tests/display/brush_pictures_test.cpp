@@ -1,10 +1,16 @@
 // Brushes from picture files, the image cache and the ARGB words that pictures are saved from.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "core/errors.h"
@@ -267,6 +273,43 @@ TEST(SavePictureFile, FormatsWithoutAWriter) {
        {kImageFormatPng, kImageFormatBmp, kImageFormatJpeg, kImageFormatIlbm, kImageFormatGif}) {
     EXPECT_EQ(SavePictureFile(format, picture), ERR_WRITEFILE) << format;
   }
+}
+
+TEST(SavePictureFile, AFailedSaveKeepsTheOldFile) {
+  // A file-size limit far below the picture stops every writer part-way; the old file must
+  // survive and no temporary file may be left beside it.
+  std::string dir = ::testing::TempDir() + "qv_save_keep_" + std::to_string(std::random_device{}());
+  std::filesystem::create_directories(dir);
+  std::string target = dir + "/picture";
+  std::vector<uint32_t> pixels(size_t{256} * 256);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint32_t(i * 2654435761u) | 0xFF000000u;
+  qvSavePicture picture;
+  picture.file = target.c_str();
+  picture.pixels = pixels.data();
+  picture.width = picture.height = 256;
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  for (int32_t format :
+       {kImageFormatPng, kImageFormatBmp, kImageFormatJpeg, kImageFormatIlbm, kImageFormatGif}) {
+    { std::ofstream(target, std::ios::binary) << "old contents"; }
+    rlimit low = old;
+    low.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    int code = SavePictureFile(format, picture);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(code, ERR_WRITEFILE) << format;
+    std::ifstream in(target, std::ios::binary);
+    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, "old contents") << format;
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++files;
+    EXPECT_EQ(files, 1u) << format;
+    // Without the limit the same save replaces the file.
+    EXPECT_EQ(SavePictureFile(format, picture), 0) << format;
+    EXPECT_GT(std::filesystem::file_size(target), 1024u) << format;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
