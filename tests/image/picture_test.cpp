@@ -18,6 +18,7 @@
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "tests/fixtures/picture_reference.h"
 
 using namespace qv;
 namespace fs = std::filesystem;
@@ -32,23 +33,6 @@ std::vector<uint8_t> ReadBytes(const fs::path& path) {
 void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-struct Reference {
-  uint32_t width = 0, height = 0, alpha = 0;
-  std::vector<uint32_t> pixels;
-};
-
-Reference ReadReference(const fs::path& path) {
-  std::vector<uint8_t> bytes = ReadBytes(path);
-  Reference r;
-  if (bytes.size() < 12) return r;
-  std::memcpy(&r.width, bytes.data(), 4);
-  std::memcpy(&r.height, bytes.data() + 4, 4);
-  std::memcpy(&r.alpha, bytes.data() + 8, 4);
-  r.pixels.resize((bytes.size() - 12) / 4);
-  std::memcpy(r.pixels.data(), bytes.data() + 12, r.pixels.size() * 4);
-  return r;
 }
 
 class TempDir {
@@ -152,7 +136,8 @@ TEST(LoadPng, EveryFixtureGivesItsReferencePixels) {
     ++pictures;
     std::string name = entry.path().string();
     SCOPED_TRACE(entry.path().filename().string());
-    Reference ref = ReadReference(fs::path(entry.path()).replace_extension(".argb"));
+    qvtest::PictureReference ref = qvtest::ReadPictureReference(
+        fs::path(entry.path()).replace_extension(".argb"));
     ASSERT_EQ(ref.pixels.size(), size_t(ref.width) * ref.height);
 
     std::vector<uint32_t> pixels;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/picture_reference.h"
 #include "tests/player/player_fixture.h"
 #include "tests/player/script_text.h"
 
@@ -23,33 +24,6 @@ namespace fs = std::filesystem;
 using testing::PlayerRun;
 using testing::PlayerTest;
 using testing::ScriptText;
-
-struct Reference {
-  uint32_t width = 0, height = 0;
-  std::vector<uint32_t> pixels;
-};
-
-Reference ReadReference(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Reference r;
-  uint32_t head[3] = {};
-  in.read(reinterpret_cast<char*>(head), sizeof head);
-  r.width = head[0];
-  r.height = head[1];
-  r.pixels.resize(size_t(r.width) * r.height);
-  in.read(reinterpret_cast<char*>(r.pixels.data()), std::streamsize(r.pixels.size() * 4));
-  return r;
-}
-
-std::vector<fs::path> Fixtures() {
-  std::vector<fs::path> names;
-  for (const auto& e : fs::directory_iterator(QV_PICTURE_FIXTURES)) {
-    std::string ext = e.path().extension().string();
-    if (ext == ".jpg" || ext == ".bmp" || ext == ".ilbm") names.push_back(e.path());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Prints, for two pictures that Pillow reads (the second may be a PPM from a tool), "same" or the
 // first pixel that differs.
@@ -88,12 +62,14 @@ class BrushFormatsE2eTest : public PlayerTest {
 };
 
 TEST_F(BrushFormatsE2eTest, EveryFixtureLoadsAsItsReferencePixels) {
-  std::vector<fs::path> fixtures = Fixtures();
+  std::vector<fs::path> fixtures = qvtest::FixturePictures(QV_PICTURE_FIXTURES,
+                                                           {".jpg", ".bmp", ".ilbm"});
   ASSERT_GE(fixtures.size(), 30u);
   std::ostringstream script;
-  std::vector<Reference> refs;
+  std::vector<qvtest::PictureReference> refs;
   for (const fs::path& file : fixtures) {
-    Reference ref = ReadReference(fs::path(file).replace_extension(".argb"));
+    qvtest::PictureReference ref = qvtest::ReadPictureReference(
+        fs::path(file).replace_extension(".argb"));
     refs.push_back(ref);
     script << "do LoadBrush(1, \"" << file.string() << "\")\n"
            << "for y = 0, " << ref.height - 1 << "\nfor x = 0, " << ref.width - 1 << "\n"
@@ -103,7 +79,7 @@ TEST_F(BrushFormatsE2eTest, EveryFixtureLoadsAsItsReferencePixels) {
   ASSERT_EQ(r.status, 0) << r.err;
   std::istringstream out(r.out);
   for (size_t i = 0; i < fixtures.size(); ++i) {
-    const Reference& ref = refs[i];
+    const qvtest::PictureReference& ref = refs[i];
     std::string line;
     for (uint32_t n = 0; n < ref.width * ref.height; ++n) {
       std::getline(out, line);
@@ -136,7 +112,8 @@ TEST_F(BrushFormatsE2eTest, EveryFixtureLoadsAsItsReferencePixels) {
 // palette's entry 0, which the brush keys out; a colour the script gives wins over the reader's.
 TEST_F(BrushFormatsE2eTest, IlbmStencilKeysItsClearPixels) {
   fs::path stencil = fs::path(QV_PICTURE_FIXTURES) / "ilbm_gen_stencil.ilbm";
-  Reference ref = ReadReference(fs::path(stencil).replace_extension(".argb"));
+  qvtest::PictureReference ref = qvtest::ReadPictureReference(
+      fs::path(stencil).replace_extension(".argb"));
   ASSERT_EQ(ref.width, 4u);
   uint32_t clear = ref.pixels[0];  // the fixture's first row: clear, set, set, clear
   PlayerRun r = RunScript("do LoadBrush(1, \"" + stencil.string() + "\", -1, 0xFF0000)\n" +

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/picture_reference.h"
 #include "tests/player/player_fixture.h"
 #include "tests/player/script_text.h"
 
@@ -21,33 +22,6 @@ namespace fs = std::filesystem;
 using testing::PlayerRun;
 using testing::PlayerTest;
 using testing::ScriptText;
-
-struct Reference {
-  uint32_t width = 0, height = 0, alpha = 0;
-  std::vector<uint32_t> pixels;
-};
-
-Reference ReadReference(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Reference r;
-  uint32_t head[3] = {};
-  in.read(reinterpret_cast<char*>(head), sizeof head);
-  r.width = head[0];
-  r.height = head[1];
-  r.alpha = head[2];
-  r.pixels.resize(size_t(r.width) * r.height);
-  in.read(reinterpret_cast<char*>(r.pixels.data()), std::streamsize(r.pixels.size() * 4));
-  return r;
-}
-
-std::vector<fs::path> Fixtures() {
-  std::vector<fs::path> names;
-  for (const auto& e : fs::directory_iterator(QV_PNG_FIXTURES)) {
-    if (e.path().extension() == ".png") names.push_back(e.path());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Compares a PNG with reference pixels as Pillow reads it: mode "plain" (RGB, every pixel as
 // the reference's colour), "alpha" (RGBA; fully transparent pixels white) or "key:K:F" (RGB; pixels
@@ -108,12 +82,13 @@ class BrushPicturesE2eTest : public PlayerTest {
 // Every fixture twice: plain (colour, second value -1) and, for pictures with alpha, with
 // "loadalpha" (the alpha byte); pictures without alpha refuse "loadalpha" with ERR_NOALPHA.
 TEST_F(BrushPicturesE2eTest, EveryFixtureLoadsAsItsReferencePixels) {
-  std::vector<fs::path> fixtures = Fixtures();
+  std::vector<fs::path> fixtures = qvtest::FixturePictures(QV_PNG_FIXTURES, {".png"});
   ASSERT_GE(fixtures.size(), 30u);
   std::ostringstream script;
-  std::vector<Reference> refs;
+  std::vector<qvtest::PictureReference> refs;
   for (const fs::path& png : fixtures) {
-    Reference ref = ReadReference(fs::path(png).replace_extension(".argb"));
+    qvtest::PictureReference ref = qvtest::ReadPictureReference(
+        fs::path(png).replace_extension(".argb"));
     refs.push_back(ref);
     script << "do LoadBrush(1, \"" << png.string() << "\")\n"
            << "do LoadBrush(2, \"" << png.string() << "\", {loadalpha = 1})\n"
@@ -126,7 +101,7 @@ TEST_F(BrushPicturesE2eTest, EveryFixtureLoadsAsItsReferencePixels) {
   ASSERT_EQ(r.status, 0) << r.err;
   std::istringstream out(r.out);
   for (size_t i = 0; i < fixtures.size(); ++i) {
-    const Reference& ref = refs[i];
+    const qvtest::PictureReference& ref = refs[i];
     std::string line;
     if (!ref.alpha) {
       std::getline(out, line);
@@ -154,7 +129,8 @@ TEST_F(BrushPicturesE2eTest, EveryFixtureLoadsAsItsReferencePixels) {
 TEST_F(BrushPicturesE2eTest, SavedBrushesAreReadBackByPillow) {
   fs::path rgba = fs::path(QV_PNG_FIXTURES) / "pil_rgba8.png";
   fs::path rgb = fs::path(QV_PNG_FIXTURES) / "pil_rgb8.png";
-  Reference ref = ReadReference(fs::path(rgb).replace_extension(".argb"));
+  qvtest::PictureReference ref = qvtest::ReadPictureReference(
+      fs::path(rgb).replace_extension(".argb"));
   uint32_t key = ref.pixels[3] & 0xFFFFFF;
   PlayerRun r = RunScript(
       "do LoadBrush(1, \"" + rgba.string() + "\", {loadalpha = 1})\n" +
