@@ -40,12 +40,19 @@ qvNetClient* FindClient(qvScriptState* L, int index, int32_t* code) {
 
 // Registers a new record (its header first) under the id and gives what the creating command
 // returns: the handle of an automatic id.
-int AddNetObject(qvScriptState* L, qvObjectHeader* header, int32_t type, qvOptionalId id) {
-  header->type = type;
-  header->id = id.automatic ? 0 : id.number;
-  header->handle = id.automatic ? header : nullptr;
-  AppendNetObject(header);
+int RegisterNetObject(qvScriptState* L, qvObjectHeader* header, int32_t type, qvOptionalId id) {
+  AddNetObject(header, type, id.number, id.automatic);
   return PushNewObjectId(L, id, header);
+}
+
+// CloseConnection, CloseServer and CloseUDPObject: the record of that kind named by argument 1.
+int32_t CloseNetObjectArg(qvScriptState* L, int32_t type) {
+  CheckArgCount(L, 1, 1);
+  int32_t code = 0;
+  qvObjectHeader* object = FindNetObject(type, CheckObjectId(L, 1), &code);
+  if (object == nullptr) return code;
+  FreeNetObject(object);
+  return 0;
 }
 
 // The socket of the object that GetLocalIP and GetLocalPort name.
@@ -144,17 +151,10 @@ int32_t OpenConnection(qvScriptState* L) {
     return ERR_MEM;
   }
   client->stream = stream;
-  return AddNetObject(L, &client->header, kObjectClient, id);
+  return RegisterNetObject(L, &client->header, kObjectClient, id);
 }
 
-int32_t CloseConnection(qvScriptState* L) {
-  CheckArgCount(L, 1, 1);
-  int32_t code = 0;
-  qvNetClient* client = FindClient(L, 1, &code);
-  if (client == nullptr) return code;
-  FreeNetObject(&client->header);
-  return 0;
-}
+int32_t CloseConnection(qvScriptState* L) { return CloseNetObjectArg(L, kObjectClient); }
 
 // CreateServer(id or Nil, port = 0, interface = "*", backlog = 32).
 int32_t CreateServer(qvScriptState* L) {
@@ -182,17 +182,10 @@ int32_t CreateServer(qvScriptState* L) {
   stream->timeout.operation = 0;
   stream->timeout.total = 0;
   server->stream = stream;
-  return AddNetObject(L, &server->header, kObjectServer, id);
+  return RegisterNetObject(L, &server->header, kObjectServer, id);
 }
 
-int32_t CloseServer(qvScriptState* L) {
-  CheckArgCount(L, 1, 1);
-  int32_t code = 0;
-  qvObjectHeader* server = FindNetObject(kObjectServer, CheckObjectId(L, 1), &code);
-  if (server == nullptr) return code;
-  FreeNetObject(server);
-  return 0;
-}
+int32_t CloseServer(qvScriptState* L) { return CloseNetObjectArg(L, kObjectServer); }
 
 // SendData(id, data): the bytes that went out; a short send raises nothing.
 int32_t SendData(qvScriptState* L) {
@@ -367,17 +360,10 @@ int32_t CreateUDPObject(qvScriptState* L) {
   udp->socket = socket;
   udp->timeout.operation = 0;
   udp->timeout.total = 0;
-  return AddNetObject(L, &udp->header, kObjectUdpObject, id);
+  return RegisterNetObject(L, &udp->header, kObjectUdpObject, id);
 }
 
-int32_t CloseUDPObject(qvScriptState* L) {
-  CheckArgCount(L, 1, 1);
-  int32_t code = 0;
-  qvObjectHeader* udp = FindNetObject(kObjectUdpObject, CheckObjectId(L, 1), &code);
-  if (udp == nullptr) return code;
-  FreeNetObject(udp);
-  return 0;
-}
+int32_t CloseUDPObject(qvScriptState* L) { return CloseNetObjectArg(L, kObjectUdpObject); }
 
 // SendUDPData(id, data, address, port): the bytes sent.
 int32_t SendUDPData(qvScriptState* L) {

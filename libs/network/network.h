@@ -37,8 +37,9 @@ void SetNetworkTimeoutMs(int64_t ms);
 // The host and port that IsOnline tries (tests point it at a loopback peer).
 void SetOnlineProbe(const char* host, uint16_t port);
 
-// Appends a record to its list (by its header's type).
-void AppendNetObject(qvObjectHeader* object);
+// Stamps a new record (its header first) with its type and id and appends it to its list; an
+// automatic id is the record's own address.
+void AddNetObject(qvObjectHeader* object, int32_t type, int32_t number, bool automatic);
 // Unlinks, moves the dispatcher's cursor past it, closes its socket and frees it.
 void FreeNetObject(qvObjectHeader* object);
 // The record of that type and id, or null with the error code in *code (the kind's "not found"

@@ -88,10 +88,8 @@ qvNetClient* AcceptClient(qvNetServer* server) {
     FreeSocketStream(stream);
     return nullptr;
   }
-  client->header.type = kObjectClient;
-  client->header.handle = client;
   client->stream = stream;
-  AppendNetObject(&client->header);
+  AddNetObject(&client->header, kObjectClient, 0, true);
   return client;
 }
 
@@ -102,11 +100,8 @@ qvObjectId IdOf(const qvObjectHeader* object) { return {object->id, object->hand
 int64_t NetworkTimeoutMs() { return gTimeoutMs; }
 void SetNetworkTimeoutMs(int64_t ms) { gTimeoutMs = ms; }
 
-void AppendNetObject(qvObjectHeader* object) {
-  object->next = nullptr;
-  qvObjectHeader** tail = ListOf(object->type);
-  while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = object;
+void AddNetObject(qvObjectHeader* object, int32_t type, int32_t number, bool automatic) {
+  AddObject(ListOf(type), object, type, number, automatic);
 }
 
 void FreeNetObject(qvObjectHeader* object) {
