@@ -102,6 +102,8 @@ struct Gathered {
   int32_t width = 640, height = 480;
   int32_t leftButton = 0, rightButton = 0, midButton = 0;
   uint8_t keyDown[kKeyCodeCount] = {};
+  // Alt+Return's pending switch: 1 full screen, 0 window, -1 none.
+  int32_t modeSwitch = -1;
   // Quit conditions seen in this pass.
   bool escape = false, leftClick = false, ctrlC = false, close = false;
 };
@@ -111,6 +113,7 @@ Gathered gGathered;
 // Display 1's closewindow handler is installed: the main thread reads it when a close comes.
 std::atomic<bool> gCloseHandled{false};
 bool gOpen = false;  // mirrors gDisplay1.open for the main thread, under the display-list lock
+std::atomic<void (*)(int32_t)> gModeSwitchHandler{nullptr};
 
 void Lock() {
   if (qvLock* lock = GetDisplayListLock()) EnterLock(lock);
@@ -148,6 +151,15 @@ class InputHost : public DisplayHost {
     d.rightButton = gGathered.rightButton;
     d.midButton = gGathered.midButton;
     std::memcpy(d.keyDown, gGathered.keyDown, sizeof d.keyDown);
+    int32_t modeSwitch = gGathered.modeSwitch;
+    gGathered.modeSwitch = -1;
+    auto handler = gModeSwitchHandler.load();
+    if (modeSwitch != -1 && handler != nullptr) {
+      // The switch opens and closes windows, which waits for the main thread's pump.
+      Unlock();
+      handler(modeSwitch);
+      Lock();
+    }
   }
 };
 
@@ -224,6 +236,8 @@ void ResetDisplayInputState(qvDisplayInput* display) {
 
 DisplayHost* InputDisplayHost() { return &gHost; }
 
+void SetModeSwitchHandler(void (*handler)(int32_t word)) { gModeSwitchHandler.store(handler); }
+
 // ---- window procedure ----
 
 void WindowKey(int32_t code, bool pressed, uint32_t qualifiers) {
@@ -292,6 +306,8 @@ void WindowEvent(int32_t type, int32_t x, int32_t y) {
     std::memset(gGathered.keyDown, 0, sizeof gGathered.keyDown);
   } else if (type == kEventCloseWindow) {
     gGathered.close = true;
+  } else if (type == kEventModeSwitch) {
+    gGathered.modeSwitch = x;
   }
   MarkWindowStatesGathered();
   PostEvent(&gDisplay1, type, x, y, 0, nullptr);

@@ -173,6 +173,11 @@ void ResetDisplayInputState(qvDisplayInput* display);
 // The display host that copies the window states into the displays; install it with
 // SetDisplayHost for the main loop.
 DisplayHost* InputDisplayHost();
+// Alt+Return's switch between a window and a full screen: the window procedure keeps the word
+// that it posts with event 13 (1 full screen, 0 window), and the script thread's copy of the
+// window states hands it to this handler with the display-list lock left (the switch waits for
+// the main thread). Null: the switch is not acted on. Any thread.
+void SetModeSwitchHandler(void (*handler)(int32_t word));
 
 // ---- the window procedure: main thread, inside a pump ----
 // Each records the state and queues the event for the current display; without an open display

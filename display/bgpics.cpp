@@ -378,6 +378,33 @@ int ResolvePreloadedBGPics(qvScriptState* L) {
   return 0;
 }
 
+int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height, bool smooth) {
+  if (bgpic->width == width && bgpic->height == height && bgpic->current.bitmap != nullptr) {
+    return 0;
+  }
+  qvBitMap* bitmap = nullptr;
+  qvPlane* mask = nullptr;
+  qvPlane* alpha = nullptr;
+  int code = 0;
+  if (bgpic->kind == 1 && bgpic->pixelBuffer == nullptr) {
+    // A gradient or texture is generated again: scaling it would blur what was exact.
+    code = RenderBackfill(L, nullptr, &bgpic->settings, kNoTransparentColour, width, height, width,
+                          &bitmap, &mask, &alpha);
+  } else {
+    const qvPlaneSet& o = bgpic->original;
+    code = ScaleBitMap(o.bitmap, o.mask, o.alpha, 0, 0, nullptr, bgpic->originalWidth,
+                       bgpic->originalHeight, width, height, smooth, &bitmap, &mask, &alpha);
+    if (code == 0 && bitmap == nullptr) code = ERR_MEM;
+  }
+  if (code != 0) return code;
+  FreeBGPicBitMaps(bgpic);
+  FreeBitMap(bgpic->original.bitmap);
+  FreeMaskOrAlpha(bgpic->original.mask);
+  FreeMaskOrAlpha(bgpic->original.alpha);
+  SetAllPlaneSets(bgpic, bitmap, mask, alpha, width, height);
+  return 0;
+}
+
 // ---- display buffers ----
 
 int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate) {

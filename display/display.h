@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/support.h"
@@ -296,6 +297,10 @@ struct qvDisplay {
   qvPlane* shapeAlpha;
   int32_t orientation, keyboard;
   int32_t requesterOpen;  // a requester holds the script while this display is current
+  // Where the window stood and how it was framed before a full-screen switch, so that the switch
+  // back puts it there again.
+  int32_t windowedSaved, windowedX, windowedY;
+  uint32_t windowedFlags;
   // Frames that a video thread queued for the window; the list is guarded by the refresh lock.
   qvLock* refreshLock;
   qvPendingRefresh* pendingRefreshes;
@@ -325,6 +330,44 @@ bool IsMainDisplay(const qvDisplay* display);
 // Start-up's last step before the script: display 1 opens. `quiet` silences the status texts.
 int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState* state,
                      bool quiet);
+// ---- changing displays (display_changes.cpp) ----
+
+// KEEPPOSITION: a coordinate that stays where the window is.
+constexpr int32_t kKeepPosition = 100000;
+// Every size change of a display: with `resize` the picture takes width x height (an unscaled
+// display's window with it, placed at x, y, which may be special positions or kKeepPosition); an
+// auto-scaled display's window keeps its size and the scale factors follow. Without `resize` an
+// auto-scaled display's window takes width x height (with border strips when the display keeps
+// its proportions). `closed` leaves the window alone. 0, or ERR_BADDIMENSIONS, ERR_DISPLAYSIZE
+// (the window would not fit; the display is left as it was), ERR_NOLAYERS for a layer-scaled
+// display (its road rebuilds layers), ERR_MEM.
+int ReopenDisplay(qvScriptState* L, qvDisplay* display, int32_t x, int32_t y, int32_t width,
+                  int32_t height, bool resize, bool smooth, bool closed);
+// Moves the window's outer corner to x, y (special positions resolved; stored also while closed).
+void MoveDisplayCore(qvDisplay* display, int32_t x, int32_t y);
+// Minimises an open display (hide) or restores a minimised one; ERR_WRONGUSAGE otherwise.
+int HideDisplayCore(qvDisplay* display, bool hide);
+// At most 255 characters (ERR_WRONGUSAGE); the window's title follows unless it is closed.
+int SetDisplayTitle(qvDisplay* display, const char* title, size_t length);
+// Makes the display current: the previous display's output selection ends (unless it double
+// buffers), an open window is activated unless `noActivate`, drawing goes to its BGPic or its
+// double buffer. 0 or an error code.
+int SelectDisplayCore(qvScriptState* L, qvDisplay* display, bool noActivate);
+// The tag table at `table` applied to an open or closed display. 0 or an error code.
+int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* display, int table);
+// The screen modes sorted by width, then height: 0 or ERR_NODISPMODES.
+int GetSortedDisplayModes(std::vector<std::pair<int32_t, int32_t>>* modes);
+// Switches every open display between a window and a full screen of the best mode for width x
+// height, with the backdrop display behind. Nothing happens when the mode is in force already.
+// 0, the screen's error (the displays come back as they were), or the first display that fails
+// to open again (the others stay closed).
+int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int32_t height);
+// The settings that choose the backdrop's fill, and whether the player started in full screen.
+void SetDisplayModeSettings(qvAppletSettings* settings, bool startedFullScreen);
+// Alt+Return on the main display's window switches the mode on the script thread through the
+// machine L (null: the switch is not acted on).
+void InstallModeSwitch(qvScriptState* L);
+
 // (Re)allocates the display and window-size bitmaps at the BGPic's size and copies the BGPic in.
 int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate);
 // The bitmap that shows the BGPic as composed (the display bitmap while it has no layers).

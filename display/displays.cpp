@@ -121,7 +121,8 @@ bool BGPicShownElsewhere(const qvBGPic* bgpic, const qvDisplay* self, bool creat
   return false;
 }
 
-// The tag table in its order. In apply mode the record already holds the display's values.
+}  // namespace
+
 int ParseDisplayTags(qvScriptState* L, qvDisplay* d, int table, bool create) {
   int code = ReadRegions(L, table, "dragregion", d->drag, &d->dragCount, &d->dragGiven);
   if (code == 0) code = ReadRegions(L, table, "sizeregion", d->size, &d->sizeCount, &d->sizeGiven);
@@ -224,6 +225,8 @@ int ParseDisplayTags(qvScriptState* L, qvDisplay* d, int table, bool create) {
   d->smoothScale = (d->flags & kDisplaySmoothScale) ? 1 : 0;
   return 0;
 }
+
+namespace {
 
 void FreeDisplayRecord(qvScriptState* L, qvDisplay* d) {
   if (d->window != nullptr) {
@@ -386,36 +389,59 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   return 0;
 }
 
+void ResolveWindowPosition(const qvDisplay* d, int32_t givenX, int32_t givenY, int32_t* x,
+                           int32_t* y) {
+  int32_t areaX, areaY, areaWidth, areaHeight;
+  GetPlacementArea(d->private1 != 0, &areaX, &areaY, &areaWidth, &areaHeight);
+  *x = ResolveCoordX(givenX, d->width + d->frame.totalWidth, areaWidth, 0.0);
+  *y = ResolveCoordY(givenY, d->height + d->frame.totalHeight, areaHeight, 0.0);
+  if (*x != givenX) *x += areaX;
+  if (*y != givenY) *y += areaY;
+}
+
+int CheckWindowFits(const qvDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (WindowFits(x, y, width + d->frame.totalWidth, height + d->frame.totalHeight,
+                 d->private1 != 0)) {
+    return 0;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%dx%d", width, height);
+  SetErrorString(text);
+  return ERR_DISPLAYSIZE;
+}
+
+bool HasShapedWindow(const qvDisplay* d) {
+  return d->shapeMask != nullptr || d->shapeAlpha != nullptr ||
+         (d->bgpic != nullptr &&
+          (d->bgpic->current.mask != nullptr || d->bgpic->current.alpha != nullptr));
+}
+
+void ScaleRegionsToWindow(qvDisplay* d) {
+  if (!IsScaledDisplay(d)) return;
+  double fx = d->scaleX, fy = d->scaleY;
+  for (int32_t i = 0; i < d->dragCount; ++i) {
+    const qvRegionEntry& r = d->drag[i];
+    d->dragWindow[i] = {r.type, RoundToInt(r.x * fx), RoundToInt(r.y * fy),
+                        RoundToInt(r.width * fx), RoundToInt(r.height * fy)};
+  }
+  for (int32_t i = 0; i < d->sizeCount; ++i) {
+    const qvRegionEntry& r = d->size[i];
+    d->sizeWindow[i] = {r.type, RoundToInt(r.x * fx), RoundToInt(r.y * fy),
+                        RoundToInt(r.width * fx), RoundToInt(r.height * fy)};
+  }
+}
+
 int OpenDisplayCore(qvScriptState* L, qvDisplay* d, bool activate) {
   if (d->displayBitmap == nullptr) {
     int code = AllocDisplayBuffers(d, d->bgpic, true);
     if (code != 0) return code;
   }
-  int32_t areaX, areaY, areaWidth, areaHeight;
-  GetPlacementArea(d->private1 != 0, &areaX, &areaY, &areaWidth, &areaHeight);
   if (d->bgpic != nullptr && d->bgpic->original.alpha != nullptr) d->flags |= kDisplayBorderless;
   d->frame = ComputeWindowBorders(d->flags);
+  ScaleRegionsToWindow(d);
 
-  if (IsScaledDisplay(d)) {
-    double fx = d->scaleX, fy = d->scaleY;
-    for (int32_t i = 0; i < d->dragCount; ++i) {
-      const qvRegionEntry& r = d->drag[i];
-      d->dragWindow[i] = {r.type, RoundToInt(r.x * fx), RoundToInt(r.y * fy),
-                          RoundToInt(r.width * fx), RoundToInt(r.height * fy)};
-    }
-    for (int32_t i = 0; i < d->sizeCount; ++i) {
-      const qvRegionEntry& r = d->size[i];
-      d->sizeWindow[i] = {r.type, RoundToInt(r.x * fx), RoundToInt(r.y * fy),
-                          RoundToInt(r.width * fx), RoundToInt(r.height * fy)};
-    }
-  }
-
-  int32_t outerWidth = d->width + d->frame.totalWidth;
-  int32_t outerHeight = d->height + d->frame.totalHeight;
-  int32_t x = ResolveCoordX(d->x, outerWidth, areaWidth, 0.0);
-  int32_t y = ResolveCoordY(d->y, outerHeight, areaHeight, 0.0);
-  if (x != d->x) x += areaX;
-  if (y != d->y) y += areaY;
+  int32_t x, y;
+  ResolveWindowPosition(d, d->x, d->y, &x, &y);
 
   if (!d->dragGiven) {
     d->dragCount = 1;
@@ -428,17 +454,11 @@ int OpenDisplayCore(qvScriptState* L, qvDisplay* d, bool activate) {
   ClipRegions(d->dragWindow, d->dragCount, d->width, d->height);
   ClipRegions(d->sizeWindow, d->sizeCount, d->width, d->height);
 
-  if (!WindowFits(x, y, outerWidth, outerHeight, d->private1 != 0)) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%dx%d", d->width, d->height);
-    SetErrorString(text);
-    return ERR_DISPLAYSIZE;
-  }
-  bool shaped = d->shapeMask != nullptr || d->shapeAlpha != nullptr ||
-                (d->bgpic != nullptr &&
-                 (d->bgpic->current.mask != nullptr || d->bgpic->current.alpha != nullptr));
-  qvWindowPlacement placement{x, y, d->width, d->height, d->flags, d->title, activate, shaped};
-  int code = OpenDisplayWindow(d->window, placement);
+  int code = CheckWindowFits(d, x, y, d->width, d->height);
+  if (code != 0) return code;
+  qvWindowPlacement placement{x,        y,        d->width, d->height,
+                              d->flags, d->title, activate, HasShapedWindow(d)};
+  code = OpenDisplayWindow(d->window, placement);
   if (code != 0) return code;
   d->active = activate ? 1 : 0;
   d->state = kDisplayOpen;
@@ -457,6 +477,7 @@ int FreeDisplayCore(qvScriptState* L, qvObjectId id, bool mustExist) {
   int code = FindDisplay(id, &d);
   if (code != 0) return mustExist ? code : 0;
   if (d == gCurrent) return ERR_FREEADISPLAY;
+  ForgetBackdrop(d);
   LockList();
   UnlinkFromList(&gDisplays, &d->header);
   UnlockList();

@@ -15,8 +15,6 @@
 
 namespace qv {
 
-void SetFullScreenFlag(bool on);
-
 namespace {
 
 constexpr uint32_t kDesktopFlags = 0x42D;   // borderless, fixed, nomodeswitch, nohide, active
@@ -124,6 +122,7 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   SetCurrentDisplay(current);
   SetOutputTarget(current->bgpic);
   SetLayerServices(&kLayerServices);
+  SetDisplayModeSettings(settings, fullScreen);
   return 0;
 }
 
@@ -136,6 +135,7 @@ int32_t OpenDisplaySubsystem() {
 }
 
 void FreeDisplaySubsystem(qvScriptState* L) {
+  InstallModeSwitch(nullptr);
   SetLayerServices(nullptr);
   FreeAllDisplays(L);
   FreeAllBGPics(L);

@@ -27,4 +27,26 @@ void RestoreDrawState(qvDisplay* display);
 // Frees the display's dirty list, front and back buffers and the two BGPic-shaped records.
 void FreeOutputRecords(qvDisplay* display);
 
+// The display tag table (CreateDisplay, SetDisplayAttributes): in apply mode the record already
+// holds the display's values. 0 or an error code; bad field types raise through the machine.
+int ParseDisplayTags(qvScriptState* L, qvDisplay* display, int table, bool create);
+// The outer corner of the display's window for a given position (special positions resolved
+// against the placement area with the frame counted, then offset by the area's origin).
+void ResolveWindowPosition(const qvDisplay* display, int32_t givenX, int32_t givenY, int32_t* x,
+                           int32_t* y);
+// 0, or ERR_DISPLAYSIZE with "<width>x<height>" stored when a client area of that size with the
+// display's frame does not fit the placement area.
+int CheckWindowFits(const qvDisplay* display, int32_t x, int32_t y, int32_t width, int32_t height);
+// True when the window takes a shape from the BGPic's (or the scaled) mask or alpha channel.
+bool HasShapedWindow(const qvDisplay* display);
+// The drag and size regions of a scaled display in window coordinates.
+void ScaleRegionsToWindow(qvDisplay* display);
+void SetFullScreenFlag(bool on);
+// A display being freed stops being the backdrop (display_changes.cpp).
+void ForgetBackdrop(const qvDisplay* display);
+// Renders the BGPic's original at a new size (a generated picture is generated again, any other
+// scaled) and makes the result all three plane sets. 0 or ERR_MEM; the BGPic is unchanged on
+// failure.
+int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height, bool smooth);
+
 }  // namespace qv

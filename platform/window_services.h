@@ -76,6 +76,11 @@ struct qvWindowEvents {
 };
 // Installs the entry points (null: none; events are then dropped). Any thread.
 void SetWindowEvents(const qvWindowEvents* events);
+// Whether Alt+Return over the window may switch between window and full screen: the window system
+// asks on the main thread inside its pump (display-list lock held). Without a gate every window
+// may. Installed from any thread (null: none).
+void SetModeSwitchGate(bool (*gate)(const qvWindow* window));
+bool ModeSwitchAllowed(const qvWindow* window);
 
 // A window record for a display; null when memory runs out. Detaching closes an open window.
 qvWindow* AttachPlatformDisplay();

@@ -9,7 +9,20 @@ namespace qv {
 namespace {
 
 const qvLibraryRow kCommands[] = {
+    {"ChangeDisplaySize", cmd::ChangeDisplaySize},
+    {"SetTitle", cmd::SetTitle},
+    {"MoveDisplay", cmd::MoveDisplay},
+    {"HideDisplay", cmd::HideDisplay},
+    {"ShowDisplay", cmd::ShowDisplay},
+    {"SetDisplayAttributes", cmd::SetDisplayAttributes},
     {"CreateDisplay", cmd::CreateDisplay},
+    {"FreeDisplay", cmd::FreeDisplay},
+    {"OpenDisplay", cmd::OpenDisplay},
+    {"CloseDisplay", cmd::CloseDisplay},
+    {"SelectDisplay", cmd::SelectDisplay},
+    {"ActivateDisplay", cmd::ActivateDisplay},
+    {"ChangeDisplayMode", cmd::ChangeDisplayMode},
+    {"GetDisplayModes", cmd::GetDisplayModes},
     {nullptr, nullptr},
 };
 
@@ -31,7 +44,11 @@ const qvConstantRow kConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-int32_t OpenDisplayLibrary(qvScriptState*) { return OpenDisplaySubsystem(); }
+int32_t OpenDisplayLibrary(qvScriptState* L) {
+  int32_t code = OpenDisplaySubsystem();
+  if (code == 0) InstallModeSwitch(L);
+  return code;
+}
 
 }  // namespace
 

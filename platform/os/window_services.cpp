@@ -36,6 +36,7 @@ bool gRecording = false;
 std::atomic<NativeWindows*> gNative{nullptr};
 std::atomic<const qvWindowEvents*> gEvents{nullptr};
 std::atomic<bool> gDropTarget{false};
+std::atomic<bool (*)(const qvWindow*)> gModeSwitchGate{nullptr};
 
 // Unions the rectangle into the window's dirty area; the caller holds its lock. True when the
 // window was clean (the main loop has to be woken to present it).
@@ -885,6 +886,13 @@ std::vector<qvWindowCallRecord> TakeWindowCalls() {
 void SetWindowEvents(const qvWindowEvents* events) { gEvents.store(events); }
 
 const qvWindowEvents* InstalledWindowEvents() { return gEvents.load(); }
+
+void SetModeSwitchGate(bool (*gate)(const qvWindow* window)) { gModeSwitchGate.store(gate); }
+
+bool ModeSwitchAllowed(const qvWindow* window) {
+  auto gate = gModeSwitchGate.load();
+  return gate == nullptr || gate(window);
+}
 
 void SetDropTargetFlag(bool on) { gDropTarget.store(on); }
 

@@ -115,8 +115,9 @@ void KeyDown(const SDL_KeyboardEvent& key) {
       PostKey(kF10, true, qualifiers);
     } else if ((sym == SDLK_RETURN || sym == SDLK_KP_ENTER) && key.repeat == 0) {
       qvWindow* window = WindowFromSdlId(key.windowID);
-      qvSdlWindow* rec = SdlRecord(window != nullptr ? window : AnySdlWindow());
-      if (rec != nullptr && !(rec->flags & kNoModeSwitchFlag)) {
+      if (window == nullptr) window = AnySdlWindow();
+      qvSdlWindow* rec = SdlRecord(window);
+      if (rec != nullptr && !(rec->flags & kNoModeSwitchFlag) && ModeSwitchAllowed(window)) {
         PostWindowEvent(kModeSwitch, SdlFullScreen() ? 0 : 1, 0);
       }
     }

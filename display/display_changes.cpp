@@ -1,0 +1,413 @@
+// Changing displays that exist: their size and place, title and minimising, the attributes of a
+// display applied to its window, which display is current, and the switch between a window and a
+// full screen with the backdrop display that covers the screen behind the program's displays.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "base/errors.h"
+#include "core/args.h"
+#include "core/events.h"
+#include "core/player_state.h"
+#include "display/display.h"
+#include "display/internal.h"
+#include "vm/vm.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int32_t kCenter = -100000;
+constexpr uint32_t kFrameBits = kDisplayBorderless | kDisplayFixed | kDisplaySizeable;
+
+// The backdrop display with the BGPic and brush made for it (none: null and {0, null}).
+qvDisplay* gBackdrop = nullptr;
+qvObjectId gBackdropBGPic{0, nullptr};
+qvObjectId gBackdropBrush{0, nullptr};
+
+qvAppletSettings* gSettings = nullptr;
+bool gStartedFullScreen = false;
+// The size the full-screen mode in force was asked for.
+int32_t gFullWidth = 0, gFullHeight = 0;
+
+// The machine whose thread acts on Alt+Return.
+qvScriptState* gModeSwitchMachine = nullptr;
+
+bool IsScaledBy(const qvDisplay* d) {
+  return (d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0;
+}
+
+void ResetTextCursor(qvDisplay* d) {
+  d->cursorX = d->cursorY = d->marginLeft = 0;
+  d->marginRight = d->bgpic->width - 1;
+}
+
+// The current outer corner of an open window, else the stored position.
+void CurrentPosition(const qvDisplay* d, int32_t* x, int32_t* y) {
+  qvWindowPlacement placement{};
+  if (GetWindowPlacement(d->window, &placement)) {
+    *x = placement.x;
+    *y = placement.y;
+  } else {
+    *x = d->x;
+    *y = d->y;
+  }
+}
+
+// After the picture changed size: the display buffers and a double buffer of the new size.
+int ReallocateBuffers(qvDisplay* d) {
+  int code = AllocDisplayBuffers(d, d->bgpic, true);
+  if (code != 0) return code;
+  if (!d->doubleBuffer || d->doubleBufferRecord == nullptr) return 0;
+  bool scaled = IsScaledDisplay(d);
+  qvBitMap* back = AllocClearedBitMap(d->bgpic->width, d->bgpic->height);
+  qvBitMap* front = AllocClearedBitMap(scaled ? d->scaleWidth : d->bgpic->width,
+                                       scaled ? d->scaleHeight : d->bgpic->height);
+  if (back == nullptr || front == nullptr) {
+    FreeBitMap(back);
+    FreeBitMap(front);
+    return ERR_MEM;
+  }
+  FreeBitMap(d->backBuffer);
+  FreeBitMap(d->frontBuffer);
+  d->backBuffer = back;
+  d->frontBuffer = front;
+  qvBGPic* record = d->doubleBufferRecord;
+  InitBGPicRecord(record, kObjectBrush, nullptr, 0, {0, record}, back, nullptr, nullptr,
+                  back->width, back->height, true);
+  if (d->outputType == kOutputPicture && OutputTarget() == record) d->outBitmap = back;
+  return 0;
+}
+
+// The border strips that keep the picture's aspect inside a window of width x height.
+void ComputeBorderStrips(qvDisplay* d, int32_t width, int32_t height) {
+  d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
+  if (!(d->flags & kDisplayKeepProportions) || HasShapedWindow(d)) return;
+  int32_t bw = d->bgpic->width, bh = d->bgpic->height;
+  int32_t pw = width;
+  int32_t ph = TruncateToInt(static_cast<double>(bh) / bw * width);
+  if (ph > height) {
+    ph = height;
+    pw = TruncateToInt(static_cast<double>(bw) / bh * height);
+  }
+  d->borderLeft = (width - pw) / 2;
+  d->borderRight = width - pw - d->borderLeft;
+  d->borderTop = (height - ph) / 2;
+  d->borderBottom = height - ph - d->borderTop;
+}
+
+void FreeBackdrop(qvScriptState* L) {
+  if (gBackdrop != nullptr) {
+    qvDisplay* backdrop = gBackdrop;
+    gBackdrop = nullptr;
+    FreeDisplayCore(L, {backdrop->header.id, backdrop->header.handle}, false);
+  }
+  if (gBackdropBGPic.handle != nullptr) DeleteBGPicNode(L, gBackdropBGPic, false);
+  if (gBackdropBrush.handle != nullptr) ReleaseBrushId(L, gBackdropBrush, false);
+  gBackdropBGPic = gBackdropBrush = {0, nullptr};
+}
+
+// The backdrop's picture of width x height for a colour or gradient backfill.
+int MakeBackdropPicture(const qvBackfill& fill, int32_t width, int32_t height) {
+  if (fill.type == kBackfillColor) {
+    return CreateColorBGPic(&gBackdropBGPic, true, width, height,
+                            static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu, nullptr);
+  }
+  qvBackfillSettings settings{};
+  settings.fillStyle = kFillGradient;
+  InitGradientDefaults(&settings.gradient);
+  settings.gradient.startColour = static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu;
+  settings.gradient.endColour = static_cast<uint32_t>(fill.endColor) & 0xFFFFFFu;
+  qvBitMap* bitmap = AllocBitMap(width, height);
+  if (bitmap == nullptr) return ERR_MEM;
+  int code = DrawGradient(bitmap, 0, 0, width, height, &settings.gradient);
+  if (code == 0) {
+    code = AddBGPic(&gBackdropBGPic, true, 1, width, height, width, nullptr, bitmap, nullptr,
+                    kNoTransparentColour, nullptr, nullptr, &settings, nullptr);
+  }
+  if (code != 0) FreeBitMap(bitmap);
+  return code;
+}
+
+// The backdrop display for the backfill in force: the applet's unless the player started in
+// full screen, else black behind a full screen and none behind a window. It covers the screen
+// below its reserved top and is opened behind the displays that open after it.
+int CreateBackdrop(qvScriptState* L, bool fullScreen) {
+  qvBackfill fill;
+  if (gSettings != nullptr && gSettings->backfill.type != kBackfillNone && !gStartedFullScreen) {
+    fill = gSettings->backfill;
+  } else if (fullScreen) {
+    fill.type = kBackfillColor;
+    fill.startColor = 0;
+  } else {
+    return 0;
+  }
+  // Pictures and textures need brushes loaded or copied for the backdrop; a colour stands in.
+  if (fill.type == kBackfillTexture || fill.type == kBackfillPicture) {
+    fill.type = kBackfillColor;
+    fill.startColor = 0;
+  }
+  int32_t top = GetScreenAttr(22);
+  int32_t width = GetScreenAttr(14), height = GetScreenAttr(15) - top;
+  if (width < 1 || height < 1) return ERR_SCREEN;
+  int code = MakeBackdropPicture(fill, width, height);
+  if (code != 0) return code;
+
+  VmCheckStack(L, 4);
+  VmNewTable(L);
+  int table = VmGetTop(L);
+  SetFieldInt(L, "y", top);
+  SetFieldInt(L, "borderless", 1);
+  SetFieldInt(L, "fixed", 1);
+  SetFieldInt(L, "hidepointer", 1);
+  SetFieldInt(L, "private1", 1);
+  SetFieldObjectId(L, "bgpic", gBackdropBGPic);
+  qvObjectId id{0, nullptr};
+  code = CreateDisplayCore(L, &id, true, table, &gBackdrop);
+  VmSetTop(L, table - 1);
+  if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
+  if (code != 0) FreeBackdrop(L);
+  return code;
+}
+
+// Alt+Return: the main display's size in the other mode.
+void OnModeSwitch(int32_t word) {
+  qvScriptState* L = gModeSwitchMachine;
+  if (L == nullptr) return;
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    auto* d = reinterpret_cast<qvDisplay*>(h);
+    if (!IsMainDisplay(d)) continue;
+    ChangeDisplayModeCore(L, word == 1 ? DisplayMode::kFullScreen : DisplayMode::kWindowed,
+                          d->width, d->height);
+    return;
+  }
+}
+
+// Asked on the main thread, the display-list lock held: only the main display switches, not
+// with "nomodeswitch" and not while a requester holds the script.
+bool ModeSwitchGate(const qvWindow* window) {
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    auto* d = reinterpret_cast<qvDisplay*>(h);
+    if (d->window != window) continue;
+    return IsMainDisplay(d) && !(d->flags & kDisplayNoModeSwitch) && !d->requesterOpen;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ForgetBackdrop(const qvDisplay* display) {
+  if (display == gBackdrop) gBackdrop = nullptr;
+}
+
+void SetDisplayModeSettings(qvAppletSettings* settings, bool startedFullScreen) {
+  gSettings = settings;
+  gStartedFullScreen = startedFullScreen;
+  if (startedFullScreen && CurrentDisplay() != nullptr) {
+    gFullWidth = CurrentDisplay()->width;
+    gFullHeight = CurrentDisplay()->height;
+  }
+}
+
+void InstallModeSwitch(qvScriptState* L) {
+  gModeSwitchMachine = L;
+  SetModeSwitchHandler(L != nullptr ? OnModeSwitch : nullptr);
+  SetModeSwitchGate(L != nullptr ? ModeSwitchGate : nullptr);
+  if (L == nullptr) {
+    gSettings = nullptr;
+    gStartedFullScreen = false;
+    gBackdrop = nullptr;
+    gBackdropBGPic = gBackdropBrush = {0, nullptr};
+  }
+}
+
+int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t width,
+                  int32_t height, bool resize, bool smooth, bool closed) {
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  bool scaled = IsScaledBy(d);
+  if (scaled && d->layerScale) return ERR_NOLAYERS;
+  bool open = !closed && IsWindowOpen(d->window);
+  int32_t currentX, currentY;
+  CurrentPosition(d, &currentX, &currentY);
+  if (x == kKeepPosition) x = currentX;
+  if (y == kKeepPosition) y = currentY;
+  d->frame = ComputeWindowBorders(d->flags);
+
+  // The window's new client size; a scaled display keeps its window on a resize.
+  bool windowChanges = !scaled || !resize;
+  int32_t windowX = currentX, windowY = currentY;
+  if (windowChanges) {
+    int32_t oldWidth = d->width, oldHeight = d->height;
+    d->width = width;
+    d->height = height;
+    ResolveWindowPosition(d, x, y, &windowX, &windowY);
+    d->width = oldWidth;
+    d->height = oldHeight;
+    // A refused size leaves the display as it was, so that it still matches its window.
+    if (!HasShapedWindow(d)) {
+      int code = CheckWindowFits(d, windowX, windowY, width, height);
+      if (code != 0) return code;
+    }
+  }
+
+  if (!scaled || resize) {
+    int code = ResizeBGPic(L, d->bgpic, width, height, smooth);
+    if (code != 0) return code;
+  }
+  if (windowChanges) {
+    d->x = x;
+    d->y = y;
+    d->width = width;
+    d->height = height;
+  }
+  if (scaled) {
+    if (!resize) {
+      d->scaleWidth = width;
+      d->scaleHeight = height;
+      ComputeBorderStrips(d, width, height);
+    }
+    d->scaleX = static_cast<double>(d->scaleWidth) / d->bgpic->width;
+    d->scaleY = static_cast<double>(d->scaleHeight) / d->bgpic->height;
+    ScaleRegionsToWindow(d);
+  }
+  int code = ReallocateBuffers(d);
+  if (code != 0) return code;
+  if (open) {
+    if (windowChanges) {
+      code = MoveResizeWindow(d->window, windowX, windowY, d->width, d->height);
+      if (code != 0) return code;
+    }
+    RedrawDisplay(L, d, 0);
+  }
+  ResetTextCursor(d);
+  return 0;
+}
+
+void MoveDisplayCore(qvDisplay* d, int32_t x, int32_t y) {
+  d->x = x;
+  d->y = y;
+  if (!IsWindowOpen(d->window)) return;
+  int32_t windowX, windowY;
+  ResolveWindowPosition(d, x, y, &windowX, &windowY);
+  MoveResizeWindow(d->window, windowX, windowY, d->width, d->height);
+}
+
+int HideDisplayCore(qvDisplay* d, bool hide) {
+  if (d->state != (hide ? kDisplayOpen : kDisplayMinimized)) return ERR_WRONGUSAGE;
+  ShowDisplayWindow(d->window, hide);
+  d->state = hide ? kDisplayMinimized : kDisplayOpen;
+  d->active = hide ? 0 : 1;
+  return 0;
+}
+
+int SetDisplayTitle(qvDisplay* d, const char* title, size_t length) {
+  if (length > kTitleSize - 1) return ERR_WRONGUSAGE;
+  std::memcpy(d->title, title, length);
+  d->title[length] = '\0';
+  if (d->state != kDisplayClosed) SetWindowTitle(d->window, d->title);
+  return 0;
+}
+
+int SelectDisplayCore(qvScriptState* L, qvDisplay* d, bool noActivate) {
+  qvDisplay* previous = CurrentDisplay();
+  if (previous != d) {
+    if (previous != nullptr && !previous->doubleBuffer && previous->outputType != kOutputDisplay) {
+      int code = EndSelectOutput(L, previous, false);
+      if (code != 0) return code;
+    }
+    if (d->displayBitmap == nullptr) {
+      int code = AllocDisplayBuffers(d, d->bgpic, true);
+      if (code != 0) return code;
+    }
+    SetCurrentDisplay(d);
+    SetOutputTarget(d->doubleBuffer ? d->doubleBufferRecord : d->bgpic);
+  }
+  if (!noActivate && d->state == kDisplayOpen) {
+    ActivateDisplayWindow(d->window, true);
+    d->active = 1;
+  }
+  return 0;
+}
+
+int GetSortedDisplayModes(std::vector<std::pair<int32_t, int32_t>>* modes) {
+  int32_t count = ListDisplayModes(nullptr, 0);
+  if (count <= 0) return ERR_NODISPMODES;
+  modes->assign(static_cast<size_t>(count), {0, 0});
+  count = ListDisplayModes(modes->data(), count);
+  modes->resize(static_cast<size_t>(std::max(count, 0)));
+  if (modes->empty()) return ERR_NODISPMODES;
+  std::stable_sort(modes->begin(), modes->end());
+  return 0;
+}
+
+int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int32_t height) {
+  bool full = mode == DisplayMode::kFullScreen;
+  bool wasFull = IsFullScreen();
+  if (full && wasFull && width == gFullWidth && height == gFullHeight) return 0;
+  if (!full && !wasFull) return 0;
+
+  std::vector<qvDisplay*> marked;
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    auto* d = reinterpret_cast<qvDisplay*>(h);
+    if (d == gBackdrop || d->state == kDisplayClosed) continue;
+    if (full && !wasFull) {
+      // Where the window stands now is where the switch back puts it.
+      CurrentPosition(d, &d->windowedX, &d->windowedY);
+      d->windowedFlags = d->flags & kFrameBits;
+      d->windowedSaved = 1;
+    }
+    int32_t active = d->active;
+    CloseDisplayCore(d);
+    d->active = active;
+    d->reopen = 1;
+    marked.push_back(d);
+  }
+  FreeBackdrop(L);
+
+  int code = full ? FindBestDisplayMode(width, height, GetScreenAttr(5)) : RestoreDisplayMode();
+  if (code != 0) {
+    // The screen stays as it was, and so do the windows.
+    for (qvDisplay* d : marked) {
+      d->reopen = 0;
+      OpenDisplayCore(L, d, d->active != 0);
+    }
+    if (wasFull) CreateBackdrop(L, true);
+    return code;
+  }
+  SetFullScreenFlag(full);
+  gFullWidth = full ? width : 0;
+  gFullHeight = full ? height : 0;
+
+  int backdropCode = CreateBackdrop(L, full);
+  for (qvDisplay* d : marked) {
+    d->reopen = 0;
+    if (full) {
+      if (!d->private1) d->x = d->y = kCenter;
+      d->flags = (d->flags | kDisplayBorderless | kDisplayFixed) & ~kDisplaySizeable;
+    } else if (d->windowedSaved) {
+      if (!d->private1) {
+        d->x = d->windowedX;
+        d->y = d->windowedY;
+      }
+      d->flags = (d->flags & ~kFrameBits) | d->windowedFlags;
+      d->windowedSaved = 0;
+    } else {
+      if (!d->private1) d->x = d->y = kCenter;
+      d->flags &= ~(kDisplayBorderless | kDisplayFixed);
+    }
+    code = OpenDisplayCore(L, d, d->active != 0);
+    if (code != 0) return code;
+  }
+  return backdropCode;
+}
+
+int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, int table) {
+  (void)L;
+  (void)d;
+  (void)table;
+  return ERR_UNSUPPORTEDFEAT;
+}
+
+}  // namespace qv
