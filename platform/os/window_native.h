@@ -1,5 +1,5 @@
 // What the window services and a real window system beneath them share: the window record with
-// its front buffer and the rectangle not yet presented, and the operations a window system does
+// its front buffer and the rectangles not yet presented, and the operations a window system does
 // on the main thread. Without a window system installed the services run headless. Not for
 // callers above platform/.
 #pragma once
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/os/front_buffer.h"
 #include "platform/window_services.h"
 
 namespace qv {
@@ -21,7 +22,7 @@ struct qvPointerImage {
 };
 
 struct qvWindow {
-  std::mutex lock;  // the front buffer, the dirty rectangle and the placement
+  std::mutex lock;  // the front buffer, the dirty rectangles and the placement
   bool open = false;
   bool active = false;
   bool hidden = false;  // minimised by the program
@@ -30,10 +31,8 @@ struct qvWindow {
   std::vector<uint32_t> front;  // client width x height, 0x00RRGGBB
   uint64_t openOrder = 0;
   int64_t lastPresent = 0;  // clock microseconds of the last paced frame
-  // The part of the front buffer written since it was last presented (x2, y2 exclusive).
-  bool dirty = false;
-  int32_t dirtyX1 = 0, dirtyY1 = 0, dirtyX2 = 0, dirtyY2 = 0;
-  void* native = nullptr;  // the window system's window; main thread only
+  qvDirtyList dirty;        // written since it was last presented
+  void* native = nullptr;   // the window system's window; main thread only
   // The pointer over the client area.
   qvPointerImage* pointerImage = nullptr;
   bool pointerBusy = false;
@@ -62,8 +61,9 @@ class NativeWindows {
   // Moves the outer corner to (x, y) and sizes the client area.
   virtual void MoveResize(qvWindow* window, int32_t x, int32_t y, int32_t width,
                           int32_t height) = 0;
-  // Puts the rectangle of the front buffer on the screen; the record's lock is held.
-  virtual void Present(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) = 0;
+  // Puts the rectangles of the front buffer on the screen (inside the buffer, disjoint, count
+  // at least 1); the record's lock is held.
+  virtual void Present(qvWindow* window, const qvDirtyRect* rects, int32_t count) = 0;
   // The frame of a window of these display flags; 0 where the window system reports none.
   virtual qvWindowFrame Borders(uint32_t flags) = 0;
   virtual qvNativeScreen Screen() = 0;
@@ -87,7 +87,7 @@ class NativeWindows {
 void InstallNativeWindows(NativeWindows* native);
 // The installed window system, or null.
 NativeWindows* InstalledNativeWindows();
-// Main thread: presents the dirty rectangle of every open window.
+// Main thread: presents the dirty rectangles of every open window.
 void PresentDirtyWindows();
 // Main thread: marks the whole front buffer for presenting (the window was exposed).
 void MarkWindowExposed(qvWindow* window);

@@ -15,6 +15,7 @@
 
 #include "base/errors.h"
 #include "platform/loop.h"
+#include "platform/os/front_buffer.h"
 #include "platform/os/internal.h"
 #include "platform/os/window_native.h"
 #include "platform/time.h"
@@ -38,23 +39,10 @@ std::atomic<const qvWindowEvents*> gEvents{nullptr};
 std::atomic<bool> gDropTarget{false};
 std::atomic<bool (*)(const qvWindow*)> gModeSwitchGate{nullptr};
 
-// Unions the rectangle into the window's dirty area; the caller holds its lock. True when the
-// window was clean (the main loop has to be woken to present it).
+// Adds the rectangle to the window's dirty list; the caller holds its lock. True when the window
+// was clean (the main loop has to be woken to present it).
 bool MarkDirty(qvWindow* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  if (x1 >= x2 || y1 >= y2) return false;
-  if (!window->dirty) {
-    window->dirty = true;
-    window->dirtyX1 = x1;
-    window->dirtyY1 = y1;
-    window->dirtyX2 = x2;
-    window->dirtyY2 = y2;
-    return true;
-  }
-  window->dirtyX1 = std::min(window->dirtyX1, x1);
-  window->dirtyY1 = std::min(window->dirtyY1, y1);
-  window->dirtyX2 = std::max(window->dirtyX2, x2);
-  window->dirtyY2 = std::max(window->dirtyY2, y2);
-  return false;
+  return AddDirtyRect(&window->dirty, {x1, y1, x2, y2});
 }
 
 // After a write: a window system has to present it. The main loop's pump does, so it passes
@@ -96,7 +84,7 @@ int OpenRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
     }
     window->placement = *placement;
     window->placement.title = nullptr;
-    window->dirty = false;
+    window->dirty.count = 0;
   }
   // The window system's calls may wait for the window system; the record's lock is not held.
   if (NativeWindows* native = gNative.load()) {
@@ -126,7 +114,7 @@ int CloseRequest(intptr_t a0, intptr_t, intptr_t, intptr_t) {
   auto* window = reinterpret_cast<qvWindow*>(a0);
   if (NativeWindows* native = gNative.load()) native->Close(window);
   std::lock_guard<std::mutex> guard(window->lock);
-  window->dirty = false;
+  window->dirty.count = 0;
   window->open = false;
   window->active = false;
   window->front.clear();
@@ -380,7 +368,7 @@ int MoveResizeWindow(qvWindow* window, int32_t x, int32_t y, int32_t width, int3
                     front.begin() + int64_t{row} * width);
       }
       window->front.swap(front);
-      window->dirty = false;
+      window->dirty.count = 0;
     }
     window->placement.x = x;
     window->placement.y = y;
@@ -417,11 +405,8 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
     if (!stretch) {
       int32_t x = dx, y = dy, w = width, h = height, ox = sx, oy = sy;
       if (Clip(&x, &y, &w, &h, &ox, &oy, cw, ch)) {
-        for (int32_t row = 0; row < h; ++row) {
-          const uint32_t* src = pixels + int64_t{oy + row} * pixelsPerRow + ox;
-          uint32_t* dst = window->front.data() + int64_t{y + row} * cw + x;
-          for (int32_t col = 0; col < w; ++col) dst[col] = src[col] & 0x00FFFFFFu;
-        }
+        CopyToFront(pixels + int64_t{oy} * pixelsPerRow + ox, pixelsPerRow,
+                    window->front.data() + int64_t{y} * cw + x, cw, w, h);
         wasClean = MarkDirty(window, x, y, x + w, y + h);
       }
     } else {
@@ -429,20 +414,10 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
       int64_t x2 = std::min<int64_t>(int64_t{dx} + stretchWidth, cw);
       int64_t y2 = std::min<int64_t>(int64_t{dy} + stretchHeight, ch);
       if (x1 < x2 && y1 < y2) {
+        StretchToFront(pixels, pixelsPerRow, sx, sy, width, height, window->front.data(), cw, ch,
+                       dx, dy, stretchWidth, stretchHeight);
         wasClean = MarkDirty(window, static_cast<int32_t>(x1), static_cast<int32_t>(y1),
                              static_cast<int32_t>(x2), static_cast<int32_t>(y2));
-      }
-      for (int32_t row = 0; row < stretchHeight; ++row) {
-        int64_t y = int64_t{dy} + row;
-        if (y < 0 || y >= ch) continue;
-        int64_t srcRow = sy + int64_t{row} * height / stretchHeight;
-        const uint32_t* src = pixels + srcRow * pixelsPerRow;
-        uint32_t* dst = window->front.data() + y * cw;
-        for (int32_t col = 0; col < stretchWidth; ++col) {
-          int64_t x = int64_t{dx} + col;
-          if (x < 0 || x >= cw) continue;
-          dst[x] = src[sx + int64_t{col} * width / stretchWidth] & 0x00FFFFFFu;
-        }
       }
     }
   }
@@ -909,10 +884,9 @@ void PresentDirtyWindows() {
   std::lock_guard<std::mutex> screen(gScreenMutex);
   for (qvWindow* window : gWindows) {
     std::lock_guard<std::mutex> guard(window->lock);
-    if (!window->open || !window->dirty) continue;
-    window->dirty = false;
-    native->Present(window, window->dirtyX1, window->dirtyY1, window->dirtyX2 - window->dirtyX1,
-                    window->dirtyY2 - window->dirtyY1);
+    if (!window->open || window->dirty.count == 0) continue;
+    native->Present(window, window->dirty.rects, window->dirty.count);
+    window->dirty.count = 0;
   }
 }
 

@@ -31,6 +31,23 @@ bool NonEmpty(const char* name) {
 
 SDL_Cursor* MakeColorCursor(const qvPointerImage& image);
 
+// Copies front-buffer pixels (stride in words) into the locked surface at (x, y).
+void CopyToSurface(const uint32_t* src, int32_t srcPerRow, SDL_Surface* surface, int32_t x,
+                   int32_t y, int32_t width, int32_t height) {
+  auto* dst = static_cast<uint8_t*>(surface->pixels) + int64_t{y} * surface->pitch +
+              int64_t{x} * surface->format->BytesPerPixel;
+  Uint32 format = surface->format->format;
+  if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) {
+    for (int32_t row = 0; row < height; ++row) {
+      std::memcpy(dst + int64_t{row} * surface->pitch, src + int64_t{row} * srcPerRow,
+                  static_cast<size_t>(width) * 4);
+    }
+  } else {
+    SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_RGB888, src, srcPerRow * 4, format, dst,
+                      surface->pitch);
+  }
+}
+
 class SdlWindows : public NativeWindows {
  public:
   SdlWindows() { ReadScreen(); }
@@ -126,32 +143,27 @@ class SdlWindows : public NativeWindows {
     SDL_SetWindowPosition(rec->sdl, rec->askedX, rec->askedY);
   }
 
-  void Present(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) override {
+  void Present(qvWindow* window, const qvDirtyRect* rects, int32_t count) override {
     qvSdlWindow* rec = SdlRecord(window);
     if (rec == nullptr) return;
     SDL_Surface* surface = SDL_GetWindowSurface(rec->sdl);
     if (surface == nullptr) return;
-    int32_t cw = window->placement.width;
-    width = std::min({width, cw - x, surface->w - x});
-    height = std::min({height, window->placement.height - y, surface->h - y});
-    if (width < 1 || height < 1 || x < 0 || y < 0) return;
     if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
-    const uint32_t* src = window->front.data() + int64_t{y} * cw + x;
-    auto* dst = static_cast<uint8_t*>(surface->pixels) + int64_t{y} * surface->pitch +
-                int64_t{x} * surface->format->BytesPerPixel;
-    Uint32 format = surface->format->format;
-    if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) {
-      for (int32_t row = 0; row < height; ++row) {
-        std::memcpy(dst + int64_t{row} * surface->pitch, src + int64_t{row} * cw,
-                    static_cast<size_t>(width) * 4);
-      }
-    } else {
-      SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_RGB888, src, cw * 4, format, dst,
-                        surface->pitch);
+    // Only the rectangles are copied and updated: scattered small writes cost what they cover.
+    SDL_Rect updated[qvDirtyList::kMaxRects];
+    int n = 0;
+    int32_t cw = window->placement.width;
+    for (int32_t i = 0; i < count && n < qvDirtyList::kMaxRects; ++i) {
+      // The surface may lag behind a size the program just asked for.
+      int32_t x = rects[i].x1, y = rects[i].y1;
+      int32_t width = std::min({rects[i].x2, cw, surface->w}) - x;
+      int32_t height = std::min({rects[i].y2, window->placement.height, surface->h}) - y;
+      if (width < 1 || height < 1 || x < 0 || y < 0) continue;
+      CopyToSurface(window->front.data() + int64_t{y} * cw + x, cw, surface, x, y, width, height);
+      updated[n++] = {x, y, width, height};
     }
     if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
-    SDL_Rect rect{x, y, width, height};
-    SDL_UpdateWindowSurfaceRects(rec->sdl, &rect, 1);
+    if (n > 0) SDL_UpdateWindowSurfaceRects(rec->sdl, updated, n);
   }
 
   bool ReadShown(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,
