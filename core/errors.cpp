@@ -252,6 +252,7 @@ const qvVmHost* CoreVmHost() {
       .formatMessage = FormatErrorText,
       .outputText = OutputText,
       .adviseHugePages = AdviseHugePages,
+      .populatePages = PopulatePages,
   };
   return &host;
 }

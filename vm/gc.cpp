@@ -205,9 +205,14 @@ void ClearWeak(qvGCObject* list, bool keys) {
 
 void FreeObject(qvScriptState* L, qvGCObject* o) {
   switch (o->type) {
-    case kTypeString:
-      VmRealloc(L, o, StringBlockSize(static_cast<qvString*>(o)->len), 0);
+    case kTypeString: {
+      const size_t size = StringBlockSize(static_cast<qvString*>(o)->len);
+      qvStringTable* tb = &G(L)->strt;
+      tb->bytes -= size;
+      if (size > kPoolMaxBlock) tb->nlong--;
+      VmRealloc(L, o, size, 0);
       break;
+    }
     case kTypeTable:
       VmFreeTable(L, static_cast<qvTable*>(o));
       break;
@@ -347,10 +352,18 @@ void VmCallFinalisers(qvScriptState* L) {
 }
 
 // Closing: the strings in the pool are not handed back one by one, since its arenas go as a
-// whole; only their bytes leave the count. Longer ones go back to the C heap.
+// whole; only their bytes leave the count. Longer ones go back to the C heap, and only when
+// there are some are the strings walked (a walk costs a cache miss per string).
 static void FreeAllStrings(qvScriptState* L) {
   qvScriptGlobal* g = G(L);
   qvStringTable* tb = &g->strt;
+  if (tb->nlong == 0) {
+    g->nblocks -= tb->bytes;
+    std::memset(static_cast<void*>(tb->hash), 0, tb->size * sizeof(qvGCObject*));
+    tb->nuse = 0;
+    tb->bytes = 0;
+    return;
+  }
   for (uint32_t i = 0; i < tb->size; ++i) {
     PrefetchBucketsAhead(tb->hash, i, tb->size);
     for (qvGCObject* o = tb->hash[i]; o != nullptr;) {
@@ -365,6 +378,8 @@ static void FreeAllStrings(qvScriptState* L) {
     tb->hash[i] = nullptr;
   }
   tb->nuse = 0;
+  tb->nlong = 0;
+  tb->bytes = 0;
 }
 
 void VmFreeAllObjects(qvScriptState* L) {

@@ -1,7 +1,7 @@
 // What the machine asks of the program that embeds it: how a command's error is raised, where the
 // failing function is recorded, how a message reads, where the call trace goes and the memory
-// hint for large blocks. The host hands one record to VmOpenState; the machine never reaches
-// the player's own code any other way. Every member but adviseHugePages must be set.
+// hints for large blocks. The host hands one record to VmOpenState; the machine never reaches
+// the player's own code any other way. Every member but the two memory hints must be set.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,9 @@ struct qvVmHost {
   void (*outputText)(const char* text);
   // A hint that a large block is read at random places (huge pages save page-table walks).
   void (*adviseHugePages)(void* block, size_t size);
+  // Makes the pages of a fresh block resident and writable in one request; false where that
+  // cannot be done (the machine then writes one byte of each page itself).
+  bool (*populatePages)(void* block, size_t size);
 };
 
 // The host a machine uses when VmOpenState gets none: every error ends the protected run, the

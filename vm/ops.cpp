@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -32,12 +33,20 @@ static int FormatInteger(int64_t value, char* buf) {
   const int len = digits + (value < 0 ? 1 : 0);
   buf[len] = '\0';
   char* p = buf + len;
-  while (u >= 100) {
+  while (u > UINT32_MAX) {
     const unsigned pair = unsigned(u % 100) * 2;
     u /= 100;
     *--p = kPairs[pair + 1];
     *--p = kPairs[pair];
   }
+  auto w = static_cast<uint32_t>(u);  // the rest in 32-bit arithmetic, cheaper to divide
+  while (w >= 100) {
+    const unsigned pair = (w % 100) * 2;
+    w /= 100;
+    *--p = kPairs[pair + 1];
+    *--p = kPairs[pair];
+  }
+  u = w;
   if (u >= 10) {
     *--p = kPairs[u * 2 + 1];
     *--p = kPairs[u * 2];
@@ -385,6 +394,20 @@ static char* OpenSpace(qvScriptState* L, size_t n) {
   return g->buffer;
 }
 
+// A number joined within kNumberBufferSize bytes of the longest buffer: formatted aside, so that
+// only a total above the length limit raises. Returns the new length.
+[[gnu::noinline]] static size_t AppendNumberAtLimit(qvScriptState* L, double n, size_t pos) {
+  char number[kNumberBufferSize];
+  const auto len = size_t(VmNumberToString(n, number));
+  if (uint64_t(pos) + len > kMaxConcatLength) VmRaiseError(L, ERR_INTERNAL);
+  const size_t size = G(L)->buffsize;
+  char* buffer = G(L)->buffer;
+  if (pos + len > size)
+    buffer = OpenSpace(L, std::max(pos + len, std::min(2 * size, kMaxConcatBuffer)));
+  std::memcpy(buffer + pos, number, len);
+  return pos + len;
+}
+
 // Strings, numbers ("%.14g") and nil ("") join without a metamethod.
 static bool Joinable(const qvScriptValue* v) { return IsString(v) || IsNumber(v) || IsNil(v); }
 
@@ -400,29 +423,35 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
       L->base[last - 1] = r;
     } else {
       while (n < total && Joinable(top - n - 1)) ++n;
-      // Numbers are written straight into the buffer; only the result is interned.
+      // Numbers are formatted straight into the buffer; only the result is interned.
       size_t pos = 0;
       size_t size = G(L)->buffsize;
       char* buffer = G(L)->buffer;
       for (int i = n; i > 0; --i) {
         const qvScriptValue* v = top - i;
-        const char* piece = "";
-        size_t len = 0;
-        char number[kNumberBufferSize];
-        if (IsString(v)) {
-          piece = StringOf(v)->data();
-          len = StringOf(v)->len;
-        } else if (IsNumber(v)) {
-          len = size_t(VmNumberToString(v->value.n, number));
-          piece = number;
+        if (IsNumber(v) && pos + kNumberBufferSize <= kMaxConcatBuffer) {
+          if (pos + kNumberBufferSize > size) {
+            buffer = OpenSpace(
+                L, std::max(pos + kNumberBufferSize, std::min(2 * size, kMaxConcatBuffer)));
+            size = G(L)->buffsize;
+          }
+          pos += size_t(VmNumberToString(v->value.n, buffer + pos));
+          continue;
         }
-        if (uint64_t(pos) + len > kMaxConcatLength) VmRaiseError(L, ERR_INTERNAL);
-        if (pos + len > size) {
-          buffer = OpenSpace(L, std::max(pos + len, std::min(2 * size, kMaxConcatBuffer)));
+        if (IsString(v)) {
+          const size_t len = StringOf(v)->len;
+          if (uint64_t(pos) + len > kMaxConcatLength) VmRaiseError(L, ERR_INTERNAL);
+          if (pos + len > size) {
+            buffer = OpenSpace(L, std::max(pos + len, std::min(2 * size, kMaxConcatBuffer)));
+            size = G(L)->buffsize;
+          }
+          if (len > 0) std::memcpy(buffer + pos, StringOf(v)->data(), len);
+          pos += len;
+        } else if (IsNumber(v)) {
+          pos = AppendNumberAtLimit(L, v->value.n, pos);
+          buffer = G(L)->buffer;
           size = G(L)->buffsize;
         }
-        if (len > 0) std::memcpy(buffer + pos, piece, len);
-        pos += len;
       }
       const char* text = pos > 0 ? buffer : "";
       const uint32_t h = VmHashString(text, pos);

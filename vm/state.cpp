@@ -19,6 +19,10 @@ namespace qv {
 uint64_t gAllocationLimit = UINT64_MAX;
 #endif
 
+// Zeroed blocks from this size on are made resident when they are made.
+constexpr size_t kPopulateBytes = size_t(64) << 10;
+constexpr size_t kPageBytes = 4096;
+
 // Moves a block between the pool and the C heap, or between two pool classes.
 static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize) {
   void* p = newSize <= kPoolMaxBlock ? PoolAlloc(pool, newSize) : std::malloc(newSize);
@@ -89,6 +93,16 @@ void* VmNewZeroed(qvScriptState* L, size_t size) {
   void* p = WithinLimit(L, 0, size) ? std::calloc(1, size) : nullptr;
   if (p == nullptr) VmThrow(L, ERR_MEM);
   G(L)->nblocks += size;
+  // Table parts and string buckets are written throughout soon after, and a lookup reads a slot
+  // before it writes it: untouched, each page would fault twice (once for the shared zero page,
+  // once more for the write). Made resident in one request they fault no more; where that cannot
+  // be done, a write to each page leaves one fault per page.
+  if (size >= kPopulateBytes) {
+    const qvVmHost* host = G(L)->host;
+    if (host->populatePages == nullptr || !host->populatePages(p, size)) {
+      for (size_t i = 0; i < size; i += kPageBytes) static_cast<volatile char*>(p)[i] = 0;
+    }
+  }
   return p;
 }
 

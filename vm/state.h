@@ -69,7 +69,9 @@ enum qvEvent : int {
 struct qvStringTable {
   qvGCObject** hash;
   uint32_t nuse;
-  uint32_t size;  // a power of two
+  uint32_t size;   // a power of two
+  uint32_t nlong;  // strings too long for the pool
+  uint64_t bytes;  // the blocks of every string
 };
 
 // One GOSUB return address: the prototype it belongs to and the instruction index.
@@ -198,6 +200,21 @@ qvCallInfo* VmNextCI(qvScriptState* L);
 // heap.
 extern uint64_t gAllocationLimit;
 #endif
+
+// A new block of a complete state, as VmRealloc(L, nullptr, 0, size) makes it: small ones come
+// straight from the pool (test builds go through VmRealloc and its limit).
+inline void* VmNewBlock(qvScriptState* L, size_t size) {
+#ifndef QV_VM_TEST_HOOKS
+  if (size <= kPoolMaxBlock) {
+    void* p = PoolAlloc(&G(L)->pool, size);
+    if (p != nullptr) {
+      G(L)->nblocks += size;
+      return p;
+    }
+  }
+#endif
+  return VmRealloc(L, nullptr, 0, size);
+}
 
 template <typename T>
 T* VmNewVector(qvScriptState* L, size_t n) {

@@ -9,6 +9,11 @@ namespace qv {
 
 uint32_t VmHashString(const char* s, size_t len) {
   uint32_t h = static_cast<uint32_t>(len);
+  if (len < 32) {  // every character, without the sampling step's arithmetic
+    for (size_t i = len; i > 0; --i)
+      h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
+    return h;
+  }
   size_t step = (len >> 5) + 1;  // long strings hash a sample of about 32 characters
   for (size_t i = len; i >= step; i -= step)
     h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
@@ -47,7 +52,10 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
     auto* ts = static_cast<qvString*>(o);
     if (ts->hash == h && ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
   }
-  auto* ts = static_cast<qvString*>(VmRealloc(L, nullptr, 0, StringBlockSize(len)));
+  const size_t size = StringBlockSize(len);
+  auto* ts = static_cast<qvString*>(VmNewBlock(L, size));
+  tb->bytes += size;
+  if (size > kPoolMaxBlock) tb->nlong++;
   ts->type = kTypeString;
   ts->marked = 0;
   ts->reserved = 0;

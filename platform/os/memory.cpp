@@ -19,4 +19,17 @@ void AdviseHugePages(void* block, size_t size) {
 #endif
 }
 
+bool PopulatePages(void* block, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  constexpr uintptr_t kPage = 4096;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(block) & ~(kPage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size + kPage - 1) & ~(kPage - 1);
+  return size > 0 && madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) == 0;
+#else
+  (void)block;
+  (void)size;
+  return false;
+#endif
+}
+
 }  // namespace qv

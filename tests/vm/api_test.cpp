@@ -421,6 +421,28 @@ TEST_F(ApiTest, ConcatenationOfValues) {
             ERR_CONCAT);
 }
 
+// Numbers are formatted straight into the concatenation buffer, wherever its end falls: before
+// it, across it and after the buffer has grown. The result is the one interned string.
+TEST_F(ApiTest, NumbersJoinWhereverTheBufferEnds) {
+  for (size_t prefix : {0, 1, 20, 31, 32, 47, 48, 63, 200, 5000}) {
+    SCOPED_TRACE(prefix);
+    const std::string head(prefix, 'a');
+    VmPushLString(L, head.data(), head.size());
+    VmPushNumber(L, 123456);
+    VmPushString(L, "|");
+    VmPushNumber(L, -0.0);
+    VmPushNumber(L, 0.1);
+    VmPushNumber(L, -98765432109876.0);
+    VmPushNumber(L, 1e100);
+    VmConcat(L, 7);
+    const std::string want = head + "123456|-00.1-987654321098761e+100";
+    EXPECT_EQ(std::string(VmToString(L, -1), VmStrLen(L, -1)), want);
+    VmPushLString(L, want.data(), want.size());
+    EXPECT_EQ(At(-1).value.gc, At(-2).value.gc);
+    VmSetTop(L, 0);
+  }
+}
+
 TEST_F(ApiTest, InternedStringsAreUnique) {
   VmPushString(L, "hello world");
   VmPushString(L, "hello ");

@@ -1,5 +1,7 @@
 // The collector: weak tables, "__gc" finalisers, the threshold rule, shrinking and exact
 // accounting.
+#include <string>
+
 #include "base/errors.h"
 #include "tests/vm/state_fixture.h"
 #include "vm/table.h"
@@ -180,6 +182,43 @@ TEST_F(GcTest, ALargeThresholdDisablesAutomaticCollection) {
   EXPECT_GT(Bytes(), 2000u * 1024);
   VmSetGCThreshold(L, 100);  // the count is above 100 KB: collects at once
   EXPECT_EQ(gFinalised, 2000);
+}
+
+// Closing hands back the pooled strings' bytes without walking them while no string is too long
+// for the pool, and frees the long ones when there are any: the count ends exact either way, and
+// the leak check of the sanitizer build sees every long string freed.
+TEST_F(GcTest, ClosingAccountsForShortAndLongStringsExactly) {
+  const std::string longText(kPoolMaxBlock, 'x');
+  struct Case {
+    const char* name;
+    int shortKept, longKept, shortDropped, longDropped;
+  };
+  const Case kCases[] = {
+      {"short strings only", 300, 0, 200, 0},
+      {"long strings only", 0, 3, 0, 2},
+      {"both kept", 300, 3, 0, 0},
+      {"long ones all collected", 300, 0, 0, 4},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    qvScriptState* state = VmOpenState();
+    ASSERT_NE(state, nullptr);
+    VmCheckStack(state, c.shortKept + c.longKept + 8);
+    auto push = [&](int count, bool isLong, const char* tag) {
+      for (int i = 0; i < count; ++i) {
+        std::string text = (isLong ? longText : std::string()) + tag + std::to_string(i);
+        VmPushLString(state, text.data(), text.size());
+      }
+    };
+    push(c.shortDropped, false, "dropped ");
+    push(c.longDropped, true, "dropped ");
+    VmSetTop(state, 0);
+    push(c.shortKept, false, "kept ");
+    push(c.longKept, true, "kept ");
+    VmSetGCThreshold(state, 0);  // the dropped ones go now, the kept ones at the close
+    EXPECT_EQ(G(state)->strt.nlong, uint32_t(c.longKept));
+    EXPECT_EQ(VmCloseStateResidue(state), sizeof(qvScriptState) + sizeof(qvScriptGlobal));
+  }
 }
 
 TEST_F(GcTest, StorageShrinksWhenMostlyUnused) {
