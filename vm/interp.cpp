@@ -276,10 +276,10 @@ resume:
     ra = base + GetA(i);
     VM_DISPATCH(GetOp(i)) {
       VM_CASE(OpMove)
-      *ra = base[GetB(i)];
+      CopyValue(ra, base + GetB(i));
       VM_NEXT;
       VM_CASE(OpLoadConst)
-      *ra = k[GetBx(i)];
+      CopyValue(ra, k + GetBx(i));
       VM_NEXT;
       VM_CASE(OpLoadBool)
       SetNumber(ra, GetB(i));  // a number: there are no booleans in bytecode
@@ -289,13 +289,13 @@ resume:
       for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
       VM_NEXT;
       VM_CASE(OpGetUpval)
-      *ra = *cl->upvals()[GetB(i)]->v;
+      CopyValue(ra, cl->upvals()[GetB(i)]->v);
       VM_NEXT;
       VM_CASE(OpGetGlobal) {
         const qvScriptValue* key = k + GetBx(i);
         const qvScriptValue* v = VmTableGetString(TableOf(&cl->env), StringOf(key));
         if (!IsNil(v)) {
-          *ra = *v;
+          CopyValue(ra, v);
         } else {
           qvScriptValue r;
           PROTECT(r = VmGetTableValue(L, &cl->env, key, qvMissing::kNil));
@@ -310,7 +310,7 @@ resume:
           const qvScriptValue* v = IsNumber(key) ? ArraySlot(TableOf(rb), key->value.n) : nullptr;
           if (v == nullptr) v = VmTableGet(TableOf(rb), key);
           if (!IsNil(v)) {
-            *ra = *v;
+            CopyValue(ra, v);
             VM_NEXT;
           }
         }
@@ -323,13 +323,13 @@ resume:
         const qvScriptValue* key = k + GetBx(i);
         const qvScriptValue* slot = VmTableGetString(TableOf(&cl->env), StringOf(key));
         if (!IsNil(slot))
-          *const_cast<qvScriptValue*>(slot) = *ra;
+          CopyValue(const_cast<qvScriptValue*>(slot), ra);
         else
           PROTECT(VmSetTableValue(L, &cl->env, key, ra));
         VM_NEXT;
       }
       VM_CASE(OpSetUpval)
-      *cl->upvals()[GetB(i)]->v = *ra;
+      CopyValue(cl->upvals()[GetB(i)]->v, ra);
       VM_NEXT;
       VM_CASE(OpSetTable) {
         const qvScriptValue* key = RKB(i);
@@ -343,18 +343,19 @@ resume:
             qvScriptValue* s = ArraySlot(h, key->value.n);
             if (s != nullptr && ((h->metatable->flags & (1u << kEventNewIndex)) || !IsNil(s) ||
                                  VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr)) {
-              *s = *val;
+              CopyValue(s, val);
               VM_NEXT;
             }
           }
           const qvScriptValue* slot = VmTableGet(h, key);
           if (!IsNil(slot)) {
-            *const_cast<qvScriptValue*>(slot) = *val;
+            CopyValue(const_cast<qvScriptValue*>(slot), val);
             VM_NEXT;
           }
           if (VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {  // a new key, written raw
-            const qvScriptValue v = *val;
-            PROTECT(*VmTableSetAfterGet(L, h, key, slot) = v);
+            qvScriptValue v;
+            CopyValue(&v, val);
+            PROTECT(CopyValue(VmTableSetAfterGet(L, h, key, slot), &v));
             VM_NEXT;
           }
         }
@@ -365,9 +366,12 @@ resume:
         SAVEPC();
         uint64_t asize = NewTableArraySize(GetB(i));
         if (asize > (uint64_t(1) << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
-        qvTable* t = VmNewTableObject(L, uint32_t(asize), GetC(i));
-        SetObject(ra, kTypeTable, t);
+        // The collection comes before the new table: a large array part, fresh from the system,
+        // would otherwise be read through once as zero pages and fault a second time when the
+        // script first writes it.
         PROTECT(VmGCStep(L));
+        qvTable* t = VmNewTableObject(L, uint32_t(asize), GetC(i));
+        SetObject(base + GetA(i), kTypeTable, t);
         VM_NEXT;
       }
       VM_CASE(OpAdd)
@@ -408,7 +412,7 @@ resume:
         const int b = GetB(i);
         const int c = GetC(i);
         PROTECT(VmConcatValues(L, c - b + 1, c, KeyedTable(base, *pc, GetA(i))); VmGCStep(L));
-        base[GetA(i)] = base[b];
+        CopyValue(base + GetA(i), base + b);
         VM_NEXT;
       }
       VM_CASE(OpJump)
@@ -462,7 +466,7 @@ resume:
         if (int(IsFalse(rb)) == GetC(i)) {
           ++pc;
         } else {
-          *ra = *rb;
+          CopyValue(ra, rb);
           TAKE_JUMP();
         }
         VM_NEXT;
@@ -475,7 +479,6 @@ resume:
           L->top = ra + b;
         else if (L->top < ra + 1)
           L->top = ra + 1;  // no arguments left by the previous instruction
-        L->currentInstruction = int32_t(pc - code);
         SAVEPC();
         if (GetOp(i) == OpCall && IsFunction(ra) && !ClosureOf(ra)->isNative) {
           // The common script call, the pre-call's work done here: a fixed-parameter callee with
@@ -501,6 +504,7 @@ resume:
             VM_NEXT;
           }
         }
+        L->currentInstruction = int32_t(pc - code);  // what a native's label request counts from
         int32_t word;
         qvScriptValue* first = VmPreCall(L, ra, &word);
         if (first == nullptr) {  // a script function: run it in this loop
@@ -515,7 +519,7 @@ resume:
           qvScriptValue* func = ci->base - 1;
           const qvScriptValue* pfunc = callee->base - 1;
           const int moved = int(L->top - pfunc);
-          for (int j = 0; j < moved; ++j) func[j] = pfunc[j];
+          for (int j = 0; j < moved; ++j) CopyValue(func + j, pfunc + j);
           ci->top = ci->base + (callee->top - callee->base);
           L->top = ci->top;
           ci->savedpc = callee->savedpc;
@@ -560,9 +564,9 @@ resume:
           L->ci = caller;
           L->base = caller->base;
           if (b == nresults + 1) {  // as many as wanted
-            for (int j = 0; j < nresults; ++j) dst[j] = res[j];
+            for (int j = 0; j < nresults; ++j) CopyValue(dst + j, res + j);
           } else {
-            for (int j = 0; j < nresults; ++j) *dst++ = res < L->top ? *res++ : kNilValue;
+            for (int j = 0; j < nresults; ++j) CopyValue(dst++, res < L->top ? res++ : &kNilValue);
           }
           L->top = caller->top;
           caller->state &= ~kCallCalling;
@@ -601,15 +605,15 @@ resume:
       }
       VM_CASE(OpForInLoop) {
         qvScriptValue* cb = ra + 3;
-        cb[2] = ra[2];
-        cb[1] = ra[1];
-        cb[0] = ra[0];
+        CopyValue(cb + 2, ra + 2);
+        CopyValue(cb + 1, ra + 1);
+        CopyValue(cb, ra);
         L->top = cb + 3;
         const int nvar = GetC(i) + 1;
         PROTECT(VmCallChecked(L, cb, nvar));
         L->top = ci->top;
         ra = base + GetA(i);
-        for (int j = 0; j < nvar; ++j) ra[2 + j] = ra[3 + j];
+        for (int j = 0; j < nvar; ++j) CopyValue(ra + 2 + j, ra + 3 + j);
         if (IsNil(ra + 2))
           ++pc;
         else
@@ -618,7 +622,7 @@ resume:
       }
       VM_CASE(OpForInPrep)
       if (IsTable(ra)) {
-        ra[1] = ra[0];
+        CopyValue(ra + 1, ra);
         const qvScriptValue* next = VmTableGetString(TableOf(&L->gt), G(L)->nextName);
         ra[0] = IsNil(next) ? G(L)->builtinNext : *next;
       }
@@ -666,7 +670,7 @@ resume:
         if (IsTable(&obj)) {
           const qvScriptValue* v = VmTableGetString(TableOf(&obj), StringOf(key));
           if (!IsNil(v)) {
-            *ra = *v;
+            CopyValue(ra, v);
             VM_NEXT;
           }
         }

@@ -147,6 +147,13 @@ inline void SetObject(qvScriptValue* v, int32_t type, qvGCObject* o) {
   v->value.gc = o;
 }
 inline void SetString(qvScriptValue* v, qvString* s) { SetObject(v, kTypeString, s); }
+// Copies a slot field by field. A slot just written field by field (SetNumber, a loop index)
+// and then read whole, as a 16-byte block copy would, cannot take its bytes from the pending
+// stores and waits until they reach the cache; two field reads never wait.
+inline void CopyValue(qvScriptValue* dst, const qvScriptValue* src) {
+  dst->type = src->type;
+  dst->value = src->value;
+}
 
 // Primitive equality: same type and same value (numbers by value, the rest by payload).
 inline bool RawEqualValues(const qvScriptValue* a, const qvScriptValue* b) {
