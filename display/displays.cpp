@@ -1,5 +1,6 @@
 // Display records: the display list with the current display, the tag table that creates them,
 // opening and closing their windows, freeing them.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -264,6 +265,37 @@ void ClipRegions(qvRegionEntry* regions, int32_t count, int32_t width, int32_t h
 
 }  // namespace
 
+void CopyRegionsToWindow(qvDisplay* d) {
+  qvWindowZone drag[kMaxRegions], size[kMaxRegions];
+  auto zones = [](const qvRegionEntry* regions, int32_t count, qvWindowZone* out) {
+    count = std::clamp(count, 0, kMaxRegions);
+    for (int32_t i = 0; i < count; ++i) {
+      out[i] = {regions[i].x, regions[i].y, regions[i].width, regions[i].height};
+    }
+    return count;
+  };
+  int32_t dragCount = zones(d->dragWindow, d->dragCount, drag);
+  int32_t sizeCount = zones(d->sizeWindow, d->sizeCount, size);
+  CopyDragZones(d->window, drag, dragCount, size, sizeCount);
+}
+
+qvWindowShapeSource WindowShapeOf(const qvDisplay* d) {
+  // The planes scaled to the window when a scaled display has them, else the BGPic's own.
+  const qvPlane* mask = d->shapeMask;
+  const qvPlane* alpha = d->shapeAlpha;
+  int32_t width = d->width, height = d->height;
+  if (mask == nullptr && alpha == nullptr && d->bgpic != nullptr) {
+    mask = d->bgpic->current.mask;
+    alpha = d->bgpic->current.alpha;
+    width = d->bgpic->width;
+    height = d->bgpic->height;
+  }
+  qvWindowShapeSource shape;
+  if (mask != nullptr) shape.mask = {mask->data, width, height, mask->bytesPerRow};
+  if (alpha != nullptr) shape.alpha = {alpha->data, width, height, alpha->bytesPerRow};
+  return shape;
+}
+
 qvObjectHeader** DisplayListHead() { return &gDisplays; }
 qvDisplay* CurrentDisplay() { return gCurrent; }
 void SetCurrentDisplay(qvDisplay* display) { gCurrent = display; }
@@ -456,9 +488,10 @@ int OpenDisplayCore(qvScriptState* L, qvDisplay* d, bool activate) {
 
   int code = CheckWindowFits(d, x, y, d->width, d->height);
   if (code != 0) return code;
-  qvWindowPlacement placement{x,        y,        d->width, d->height,
-                              d->flags, d->title, activate, HasShapedWindow(d)};
-  code = OpenDisplayWindow(d->window, placement);
+  CopyRegionsToWindow(d);
+  qvWindowShapeSource shape = WindowShapeOf(d);
+  qvWindowPlacement placement{x, y, d->width, d->height, d->flags, d->title, activate, false};
+  code = OpenDisplayWindow(d->window, placement, &shape);
   if (code != 0) return code;
   d->active = activate ? 1 : 0;
   d->state = kDisplayOpen;

@@ -26,6 +26,12 @@ void SaveDrawState(qvDisplay* display, int32_t width, bool keepLayers);
 void RestoreDrawState(qvDisplay* display);
 // Frees the display's dirty list, front and back buffers and the two BGPic-shaped records.
 void FreeOutputRecords(qvDisplay* display);
+// Hands the drag and size regions in window coordinates (the second copy) to the window, for
+// opening it and whenever they change.
+void CopyRegionsToWindow(qvDisplay* display);
+// What the display's window is shaped from: the window-size shape planes of a scaled display,
+// else the BGPic's current mask and alpha channel (none without them).
+qvWindowShapeSource WindowShapeOf(const qvDisplay* display);
 
 // The display tag table (CreateDisplay, SetDisplayAttributes): in apply mode the record already
 // holds the display's values. 0 or an error code; bad field types raise through the machine.

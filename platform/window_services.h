@@ -92,11 +92,63 @@ struct qvWindowPlacement {
   uint32_t flags;         // the display's flags word
   const char* title;
   bool activate;
-  bool shaped;  // a window shape (mask or alpha) is given
+  bool shaped;  // the window has a shape (set by OpenDisplayWindow from the shape it is given)
+};
+
+// A plane that shapes a window: rows of bytesPerRow bytes, width x height pixels.
+struct qvShapePlane {
+  const uint8_t* data = nullptr;  // null: no plane
+  int32_t width = 0, height = 0, bytesPerRow = 0;
+};
+// What a window is shaped from: a 1-bit mask (most significant bit first, a set bit is solid)
+// and an 8-bit alpha plane (0 is a hole, any other value solid: a window's shape is binary, and a
+// pixel that shows at all stays part of the window). With both, a pixel must be solid in each.
+// Planes of another size than the client area are read at the nearest pixel.
+struct qvWindowShapeSource {
+  qvShapePlane mask, alpha;
 };
 // Opens the window (a request to the main thread, code 1) with a front buffer of the client size
-// filled with 0. 0, or ERR_MEM / ERR_OPENDISPLAY. An open window is resized and moved.
-int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& placement);
+// filled with 0. 0, or ERR_MEM / ERR_OPENDISPLAY. An open window is resized and moved. With a
+// shape source that holds a plane the window is shaped; where the window system cannot shape
+// windows it is a plain one (no error). Reopening without a shape makes the window whole again.
+int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& placement,
+                      const qvWindowShapeSource* shape = nullptr);
+// The shape an open window was given (shown where the window system can shape windows): one
+// byte per client pixel, 1 solid and 0 a hole. False for a closed or unshaped window, also once
+// the user resized it, which drops the shape.
+bool GetWindowShape(const qvWindow* window, std::vector<uint8_t>* solid, int32_t* width,
+                    int32_t* height);
+
+// Drag areas and size zones of a borderless window, in client coordinates.
+struct qvWindowZone {
+  int32_t x, y, width, height;
+};
+constexpr int32_t kMaxWindowZones = 64;
+// Gives the window the drag areas and size zones of its display (at most kMaxWindowZones of
+// each; more are ignored). Kept while the window closes and opens again. Any thread.
+void CopyDragZones(qvWindow* window, const qvWindowZone* drag, int32_t dragCount,
+                   const qvWindowZone* size, int32_t sizeCount);
+// The border zone a size zone lies on, by the 10-pixel bands of a width x height window that it
+// touches, in this order: the corner squares top-left 0, bottom-left 1, top-right 2,
+// bottom-right 3, then the bands left 4, right 5, top 6, bottom 7; 8 when it touches none.
+int32_t HitTestSizeEdge(const qvWindowZone& zone, int32_t width, int32_t height);
+// What a press at (x, y) of the client area does: the size values follow the border zones 0-7.
+enum class WindowHit {
+  kNormal,
+  kDrag,
+  kSizeTopLeft,
+  kSizeBottomLeft,
+  kSizeTopRight,
+  kSizeBottomRight,
+  kSizeLeft,
+  kSizeRight,
+  kSizeTop,
+  kSizeBottom,
+};
+// Only a borderless window has drag areas (unless "fixed", flag 4) and size zones (when
+// "sizeable", flag 2, and on a border zone); drag areas come first. Any thread: the zones are
+// read under the window's lock.
+WindowHit HitTestWindow(qvWindow* window, int32_t x, int32_t y);
 // Closes the window (request 2); nothing when it is closed.
 void CloseDisplayWindow(qvWindow* window);
 // Brings the window forward (request 3); with activate false it is only raised.

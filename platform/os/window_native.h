@@ -33,6 +33,13 @@ struct qvWindow {
   int64_t lastPresent = 0;  // clock microseconds of the last paced frame
   qvDirtyList dirty;        // written since it was last presented
   void* native = nullptr;   // the window system's window; main thread only
+  // The shape: client width x height bytes, 1 solid and 0 a hole; empty for a whole window.
+  // Written on the main thread under the lock.
+  std::vector<uint8_t> shape;
+  int32_t shapeWidth = 0, shapeHeight = 0;
+  // The drag areas and size zones, read by the window system's hit test under the lock.
+  qvWindowZone drag[kMaxWindowZones]{}, size[kMaxWindowZones]{};
+  int32_t dragCount = 0, sizeCount = 0;
   // The pointer over the client area.
   qvPointerImage* pointerImage = nullptr;
   bool pointerBusy = false;
@@ -50,8 +57,8 @@ struct qvNativeScreen {
 class NativeWindows {
  public:
   virtual ~NativeWindows() = default;
-  // Creates the window (or places an open one anew): 0 or ERR_WINDOW. The record's lock is not
-  // held.
+  // Creates the window (or places an open one anew) with the record's shape, where it can shape
+  // windows: 0 or ERR_WINDOW. The record's lock is not held.
   virtual int Open(qvWindow* window, const qvWindowPlacement& placement) = 0;
   virtual void Close(qvWindow* window) = 0;
   virtual void Activate(qvWindow* window, bool activate) = 0;

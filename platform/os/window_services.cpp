@@ -69,10 +69,48 @@ std::vector<std::pair<int32_t, int32_t>> Modes() {
   return {std::begin(kBuiltInModes), std::end(kBuiltInModes)};
 }
 
+// Whether a plane's pixel at (x, y) of a width x height window is solid; a plane of another size
+// is read at the nearest pixel.
+bool PlaneSolid(const qvShapePlane& plane, bool bits, int64_t x, int64_t y, int32_t width,
+                int32_t height) {
+  int64_t px = plane.width == width ? x : x * plane.width / width;
+  int64_t py = plane.height == height ? y : y * plane.height / height;
+  const uint8_t* row = plane.data + py * plane.bytesPerRow;
+  if (bits) return (row[px >> 3] & (0x80 >> (px & 7))) != 0;
+  return row[px] != 0;
+}
+
+bool UsablePlane(const qvShapePlane& plane) {
+  return plane.data != nullptr && plane.width > 0 && plane.height > 0 && plane.bytesPerRow > 0;
+}
+
+// The binary shape of a width x height window: empty when the source holds no plane.
+int BuildWindowShape(const qvWindowShapeSource* source, int32_t width, int32_t height,
+                     std::vector<uint8_t>* solid) {
+  solid->clear();
+  if (source == nullptr || width < 1 || height < 1) return 0;
+  bool mask = UsablePlane(source->mask), alpha = UsablePlane(source->alpha);
+  if (!mask && !alpha) return 0;
+  try {
+    solid->assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  } catch (const std::bad_alloc&) {
+    return ERR_MEM;
+  }
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* out = solid->data() + int64_t{y} * width;
+    for (int32_t x = 0; x < width; ++x) {
+      bool on = !mask || PlaneSolid(source->mask, true, x, y, width, height);
+      out[x] = on && (!alpha || PlaneSolid(source->alpha, false, x, y, width, height)) ? 1 : 0;
+    }
+  }
+  return 0;
+}
+
 // Request handlers: main thread.
-int OpenRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
+int OpenRequest(intptr_t a0, intptr_t a1, intptr_t a2, intptr_t) {
   auto* window = reinterpret_cast<qvWindow*>(a0);
   const auto* placement = reinterpret_cast<const qvWindowPlacement*>(a1);
+  auto* shape = reinterpret_cast<std::vector<uint8_t>*>(a2);
   size_t size = static_cast<size_t>(std::max(placement->width, 0)) *
                 static_cast<size_t>(std::max(placement->height, 0));
   {
@@ -85,6 +123,9 @@ int OpenRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
     window->placement = *placement;
     window->placement.title = nullptr;
     window->dirty.count = 0;
+    window->shape.swap(*shape);
+    window->shapeWidth = window->shape.empty() ? 0 : placement->width;
+    window->shapeHeight = window->shape.empty() ? 0 : placement->height;
   }
   // The window system's calls may wait for the window system; the record's lock is not held.
   if (NativeWindows* native = gNative.load()) {
@@ -92,6 +133,7 @@ int OpenRequest(intptr_t a0, intptr_t a1, intptr_t, intptr_t) {
     if (code != 0) {
       std::lock_guard<std::mutex> guard(window->lock);
       window->front.clear();
+      window->shape.clear();
       window->open = false;
       return code;
     }
@@ -119,6 +161,8 @@ int CloseRequest(intptr_t a0, intptr_t, intptr_t, intptr_t) {
   window->active = false;
   window->front.clear();
   window->front.shrink_to_fit();
+  window->shape.clear();
+  window->shape.shrink_to_fit();
   return 0;
 }
 
@@ -278,11 +322,18 @@ void DetachPlatformDisplay(qvWindow* window) {
   delete window;
 }
 
-int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& placement) {
+int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& asked,
+                      const qvWindowShapeSource* shapeSource) {
   if (window == nullptr) return ERR_MEM;
   InstallHandlers();
-  int code = RunWindowRequest(WindowRequest::kOpen, reinterpret_cast<intptr_t>(window),
-                              reinterpret_cast<intptr_t>(&placement));
+  std::vector<uint8_t> shape;
+  int code = BuildWindowShape(shapeSource, asked.width, asked.height, &shape);
+  if (code != 0) return code;
+  qvWindowPlacement placement = asked;
+  placement.shaped = !shape.empty();
+  code = RunWindowRequest(WindowRequest::kOpen, reinterpret_cast<intptr_t>(window),
+                          reinterpret_cast<intptr_t>(&placement),
+                          reinterpret_cast<intptr_t>(&shape));
   if (code == 0) {
     Log({WindowCall::kOpen, window, 0, 0, placement.x, placement.y, placement.width,
          placement.height, placement.activate ? 1u : 0u});
@@ -302,6 +353,81 @@ void ActivateDisplayWindow(qvWindow* window, bool activate) {
   InstallHandlers();
   RunWindowRequest(WindowRequest::kActivate, reinterpret_cast<intptr_t>(window), activate ? 1 : 0);
   Log({WindowCall::kActivate, window, 0, 0, 0, 0, 0, 0, activate ? 1u : 0u});
+}
+
+bool GetWindowShape(const qvWindow* window, std::vector<uint8_t>* solid, int32_t* width,
+                    int32_t* height) {
+  if (window == nullptr) return false;
+  std::lock_guard<std::mutex> guard(const_cast<qvWindow*>(window)->lock);
+  if (!window->open || window->shape.empty()) return false;
+  if (solid != nullptr) *solid = window->shape;
+  if (width != nullptr) *width = window->shapeWidth;
+  if (height != nullptr) *height = window->shapeHeight;
+  return true;
+}
+
+void CopyDragZones(qvWindow* window, const qvWindowZone* drag, int32_t dragCount,
+                   const qvWindowZone* size, int32_t sizeCount) {
+  if (window == nullptr) return;
+  dragCount = drag != nullptr ? std::clamp(dragCount, 0, kMaxWindowZones) : 0;
+  sizeCount = size != nullptr ? std::clamp(sizeCount, 0, kMaxWindowZones) : 0;
+  std::lock_guard<std::mutex> guard(window->lock);
+  std::copy_n(drag, dragCount, window->drag);
+  std::copy_n(size, sizeCount, window->size);
+  window->dragCount = dragCount;
+  window->sizeCount = sizeCount;
+}
+
+namespace {
+
+constexpr int32_t kBorderBand = 10;  // the width of the bands along a window's edges
+
+bool Overlaps(const qvWindowZone& zone, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  return int64_t{zone.x} < x2 && int64_t{zone.x} + zone.width > x1 && int64_t{zone.y} < y2 &&
+         int64_t{zone.y} + zone.height > y1;
+}
+
+bool Contains(const qvWindowZone& zone, int32_t x, int32_t y) {
+  return x >= zone.x && int64_t{x} < int64_t{zone.x} + zone.width && y >= zone.y &&
+         int64_t{y} < int64_t{zone.y} + zone.height;
+}
+
+}  // namespace
+
+int32_t HitTestSizeEdge(const qvWindowZone& zone, int32_t width, int32_t height) {
+  if (zone.width < 1 || zone.height < 1) return 8;
+  const int64_t w = width, h = height, b = kBorderBand;
+  // {x1, y1, x2, y2} of each band, in the order the zones are numbered.
+  const int64_t bands[8][4] = {
+      {0, 0, b, b}, {0, h - b, b, h}, {w - b, 0, w, b}, {w - b, h - b, w, h},
+      {0, 0, b, h}, {w - b, 0, w, h}, {0, 0, w, b},     {0, h - b, w, h},
+  };
+  for (int32_t i = 0; i < 8; ++i) {
+    if (Overlaps(zone, bands[i][0], bands[i][1], bands[i][2], bands[i][3])) return i;
+  }
+  return 8;
+}
+
+WindowHit HitTestWindow(qvWindow* window, int32_t x, int32_t y) {
+  if (window == nullptr) return WindowHit::kNormal;
+  std::lock_guard<std::mutex> guard(window->lock);
+  uint32_t flags = window->placement.flags;
+  if (!window->open || !(flags & 1)) return WindowHit::kNormal;
+  if (!(flags & 4)) {
+    for (int32_t i = 0; i < window->dragCount; ++i) {
+      if (Contains(window->drag[i], x, y)) return WindowHit::kDrag;
+    }
+  }
+  if (flags & 2) {
+    for (int32_t i = 0; i < window->sizeCount; ++i) {
+      if (!Contains(window->size[i], x, y)) continue;
+      int32_t edge = HitTestSizeEdge(window->size[i], window->placement.width,
+                                     window->placement.height);
+      if (edge < 8)
+        return static_cast<WindowHit>(static_cast<int32_t>(WindowHit::kSizeTopLeft) + edge);
+    }
+  }
+  return WindowHit::kNormal;
 }
 
 bool IsWindowOpen(const qvWindow* window) {

@@ -225,6 +225,7 @@ void Window(const SDL_WindowEvent& event) {
       if (event.data1 == rec->askedWidth && event.data2 == rec->askedHeight) break;
       rec->askedWidth = event.data1;
       rec->askedHeight = event.data2;
+      DropSdlShape(window);
       PostWindowEvent(kSized, event.data1, event.data2);
       break;
     case SDL_WINDOWEVENT_EXPOSED:

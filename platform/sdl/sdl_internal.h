@@ -19,6 +19,7 @@ struct qvSdlWindow {
   int32_t askedX = 0, askedY = 0, askedWidth = 0, askedHeight = 0;
   bool fullScreen = false;
   bool minimised = false;
+  bool shapeable = false;  // made by SDL_CreateShapedWindow: its shape can be set
 };
 
 // The window that an SDL window id belongs to, or null.
@@ -36,5 +37,10 @@ void ResetSdlKeys();
 void ApplySdlPointer();
 // True while the program is full screen (Alt+Return then switches back).
 bool SdlFullScreen();
+// Removes the shape of an X11 window, so that all of it shows and takes input
+// (x11/x11_shape.cpp); nothing on other drivers.
+void ClearX11Shape(SDL_Window* sdl);
+// The user resized the window: a shape made for the old size is dropped (sdl_windows.cpp).
+void DropSdlShape(qvWindow* window);
 
 }  // namespace qv

@@ -33,6 +33,9 @@ bool DriverWithoutScreen() {
 std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
   // The platform handles the signals that end a run itself.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // Window surfaces go through the driver's own framebuffer: a texture framebuffer remakes each
+  // window for OpenGL on its first surface, which loses the shape of a shaped window.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     // What a failed start made (a bus connection) goes with SDL when nothing else uses it.
     if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();

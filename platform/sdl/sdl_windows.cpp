@@ -3,6 +3,7 @@
 // the border sizes as the window manager reports them. Everything here runs on the main thread;
 // the window services forward the calls of other threads.
 #include <SDL.h>
+#include <SDL_shape.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -56,6 +57,14 @@ class SdlWindows : public NativeWindows {
     auto* rec = SdlRecord(window);
     qvWindowFrame frame = Borders(p.flags);
     int32_t cx = p.x + frame.left, cy = p.y + frame.top;
+    // The services write the shape on this thread only, before this call.
+    bool wantShape = !window->shape.empty();
+    // A shape is set once on a window of its size: a shaped window, or one that is to get a
+    // shape, is made anew (as a display reopens its shaped window when it changes).
+    if (rec != nullptr && (rec->shapeable || (wantShape && canShape_))) {
+      Close(window);
+      rec = nullptr;
+    }
     if (rec == nullptr) {
       auto made = std::make_unique<qvSdlWindow>();
       Uint32 flags = SDL_WINDOW_HIDDEN;
@@ -65,15 +74,36 @@ class SdlWindows : public NativeWindows {
       made->askedY = cy;
       made->askedWidth = p.width;
       made->askedHeight = p.height;
-      made->sdl = SDL_CreateWindow(p.title != nullptr ? p.title : "", cx, cy, p.width, p.height,
-                                   flags);
+      const char* title = p.title != nullptr ? p.title : "";
+      if (wantShape && canShape_) {
+        made->sdl = SDL_CreateShapedWindow(
+            title, static_cast<unsigned>(cx), static_cast<unsigned>(cy),
+            static_cast<unsigned>(p.width), static_cast<unsigned>(p.height), flags);
+        // A driver that cannot shape (dummy, offscreen) gives a plain window, without an error.
+        if (made->sdl == nullptr) canShape_ = false;
+      }
+      if (made->sdl != nullptr) {
+        made->shapeable = true;
+        // SDL makes shaped windows borderless and fixed: the display's frame and sizing return.
+        if (!(p.flags & kBorderless)) SDL_SetWindowBordered(made->sdl, SDL_TRUE);
+        if (p.flags & kSizeable) SDL_SetWindowResizable(made->sdl, SDL_TRUE);
+      } else {
+        made->sdl = SDL_CreateWindow(title, cx, cy, p.width, p.height, flags);
+      }
       if (made->sdl == nullptr) return ERR_WINDOW;
       made->flags = p.flags;
       made->frame = frame;
       SDL_SetWindowData(made->sdl, "qv", window);
+      // Drag areas and size zones of borderless windows; drivers without hit tests ignore it.
+      SDL_SetWindowHitTest(made->sdl, HitTest, window);
       rec = made.release();
       window->native = rec;
       open_.push_back(window);
+      if (rec->shapeable) {
+        ApplyShape(window, rec);
+        // A shaped window is made off the screen and placed once shaped.
+        SDL_SetWindowPosition(rec->sdl, cx, cy);
+      }
       SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, p.activate ? "0" : "1");
       SDL_ShowWindow(rec->sdl);
       if (p.activate) SDL_RaiseWindow(rec->sdl);
@@ -235,6 +265,21 @@ class SdlWindows : public NativeWindows {
     if (busy_ != nullptr) SDL_FreeCursor(busy_);
   }
 
+  // The user resized the window: the shape, made for the old size, is no longer shown.
+  void DropShape(qvWindow* window) {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr || !rec->shapeable) return;
+    {
+      std::lock_guard<std::mutex> guard(window->lock);
+      if (window->shape.empty()) return;
+      window->shape.clear();
+      window->shapeWidth = window->shapeHeight = 0;
+    }
+#ifdef QV_HAVE_XSHAPE
+    ClearX11Shape(rec->sdl);
+#endif
+  }
+
   qvWindowFrame Borders(uint32_t flags) override {
     std::lock_guard<std::mutex> guard(mutex_);
     auto found = borders_.find(flags & kFrameFlags);
@@ -347,6 +392,42 @@ class SdlWindows : public NativeWindows {
     if (SDL_SetWindowFullscreen(rec->sdl, SDL_WINDOW_FULLSCREEN) == 0) rec->fullScreen = true;
   }
 
+  // Sets the record's shape (client size, 1 solid) on a shaped window.
+  static void ApplyShape(qvWindow* window, qvSdlWindow* rec) {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(rec->sdl, &w, &h);
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (surface == nullptr) return;
+    {
+      std::lock_guard<std::mutex> guard(window->lock);
+      bool whole = window->shape.empty() || window->shapeWidth != w || window->shapeHeight != h;
+      for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) +
+                                                int64_t{y} * surface->pitch);
+        const uint8_t* solid = whole ? nullptr : window->shape.data() + int64_t{y} * w;
+        for (int x = 0; x < w; ++x) row[x] = solid == nullptr || solid[x] != 0 ? 0xFF000000u : 0;
+      }
+    }
+    SDL_WindowShapeMode mode{};
+    mode.mode = ShapeModeBinarizeAlpha;
+    mode.parameters.binarizationCutoff = 1;
+    SDL_SetWindowShape(rec->sdl, surface, &mode);
+    SDL_FreeSurface(surface);
+  }
+
+  static SDL_HitTestResult HitTest(SDL_Window*, const SDL_Point* area, void* data) {
+    // In the order of WindowHit.
+    static constexpr SDL_HitTestResult kResults[] = {
+        SDL_HITTEST_NORMAL,          SDL_HITTEST_DRAGGABLE,
+        SDL_HITTEST_RESIZE_TOPLEFT,  SDL_HITTEST_RESIZE_BOTTOMLEFT,
+        SDL_HITTEST_RESIZE_TOPRIGHT, SDL_HITTEST_RESIZE_BOTTOMRIGHT,
+        SDL_HITTEST_RESIZE_LEFT,     SDL_HITTEST_RESIZE_RIGHT,
+        SDL_HITTEST_RESIZE_TOP,      SDL_HITTEST_RESIZE_BOTTOM,
+    };
+    WindowHit hit = HitTestWindow(static_cast<qvWindow*>(data), area->x, area->y);
+    return kResults[static_cast<int>(hit)];
+  }
+
   std::mutex mutex_;  // what other threads read: the screen and the border sizes
   qvNativeScreen screen_;
   std::map<uint32_t, qvWindowFrame> borders_;
@@ -354,6 +435,7 @@ class SdlWindows : public NativeWindows {
   bool haveFullMode_ = false;
   std::vector<qvWindow*> open_;  // main thread only
   SDL_Cursor* busy_ = nullptr;
+  bool canShape_ = true;  // false once the driver could not make a shaped window
 };
 
 // A colour pointer from the picture's pixels; null where the driver has none.
@@ -391,6 +473,10 @@ bool SdlFullScreen() {
 
 void ApplySdlPointer() {
   if (gWindows) gWindows->ApplyPointer();
+}
+
+void DropSdlShape(qvWindow* window) {
+  if (gWindows) gWindows->DropShape(window);
 }
 
 qvWindow* AnySdlWindow() {

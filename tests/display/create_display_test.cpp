@@ -278,6 +278,72 @@ TEST_F(CreateDisplayTest, TextureBackgroundsTileFromTheirOffsets) {
   }
 }
 
+TEST_F(CreateDisplayTest, WindowsTakeTheirDisplaysShapeAndRegions) {
+  // A 40 x 30 BGPic whose mask leaves out the left half of the top row and whose alpha channel is
+  // 0 in the right half of the bottom row.
+  qvBitMap* bitmap = AllocBitMap(40, 30);
+  qvPlane* mask = AllocMask(40, 30, true);
+  qvPlane* alpha = AllocAlphaChannel(40, 30, true);
+  ASSERT_TRUE(bitmap != nullptr && mask != nullptr && alpha != nullptr);
+  FillBitMapRect(bitmap, 0, 0, 40, 30, 0x336699);
+  std::vector<uint8_t> want(40 * 30, 1);
+  for (int32_t y = 0; y < 30; ++y) {
+    for (int32_t x = 0; x < 40; ++x) {
+      WriteBitMapPixel(mask, x, y, y == 0 && x < 20 ? 1 : 0);  // mode 1 clears, 0 sets
+      alpha->data[y * alpha->bytesPerRow + x] = y == 29 && x >= 20 ? 0 : 200;
+      want[y * 40 + x] = (y == 0 && x < 20) || (y == 29 && x >= 20) ? 0 : 1;
+    }
+  }
+  qvObjectId picture{5, nullptr};
+  qvBGPic* bgpic = nullptr;
+  ASSERT_EQ(AddBGPic(&picture, false, 0, 40, 30, 40, nullptr, bitmap, nullptr, -1, mask, alpha,
+                     nullptr, &bgpic),
+            0);
+  ASSERT_EQ(
+      Create(1, {Num("bgpic", 5), Num("sizeable", 1), Regions("dragregion", 1, {14, 2, 3, 4, 2}),
+                 Regions("sizeregion", 1, {14, 0, 12, 3, 4})}),
+      0);
+  qvDisplay* d = nullptr;
+  ASSERT_EQ(FindDisplay({1, nullptr}, &d), 0);
+  ASSERT_EQ(OpenDisplayCore(L, d, true), 0);
+  EXPECT_TRUE(d->flags & 1);  // an alpha channel makes the window borderless
+  std::vector<uint8_t> solid;
+  int32_t w = 0, h = 0;
+  ASSERT_TRUE(GetWindowShape(d->window, &solid, &w, &h));
+  EXPECT_EQ(w, 40);
+  EXPECT_EQ(h, 30);
+  EXPECT_EQ(solid, want);
+  // The regions of the tags, in window coordinates.
+  EXPECT_EQ(HitTestWindow(d->window, 2, 3), WindowHit::kDrag);
+  EXPECT_EQ(HitTestWindow(d->window, 6, 3), WindowHit::kNormal);
+  EXPECT_EQ(HitTestWindow(d->window, 1, 13), WindowHit::kSizeLeft);
+  EXPECT_EQ(HitTestWindow(d->window, 38, 28), WindowHit::kNormal);  // no default size zone
+
+  // Without a mask, alpha or regions: an unshaped window with the default drag strip (15 rows,
+  // cut to the display) and the bottom-right size square.
+  ASSERT_EQ(
+      Create(2, {Num("width", 40), Num("height", 30), Num("borderless", 1), Num("sizeable", 1)}),
+      0);
+  ASSERT_EQ(FindDisplay({2, nullptr}, &d), 0);
+  ASSERT_EQ(OpenDisplayCore(L, d, true), 0);
+  EXPECT_FALSE(GetWindowShape(d->window, nullptr, nullptr, nullptr));
+  EXPECT_EQ(HitTestWindow(d->window, 39, 14), WindowHit::kDrag);
+  EXPECT_EQ(HitTestWindow(d->window, 39, 15), WindowHit::kNormal);
+  EXPECT_EQ(HitTestWindow(d->window, 30, 20), WindowHit::kSizeBottomRight);
+  EXPECT_EQ(HitTestWindow(d->window, 29, 29), WindowHit::kNormal);
+
+  // A scaled display hands over its regions scaled to the window: twice the size here.
+  ASSERT_EQ(Create(3, {Num("width", 40), Num("height", 30), Num("borderless", 1),
+                       Num("scalemode", 1), Num("scalewidth", 80), Num("scaleheight", 60),
+                       Regions("dragregion", 1, {14, 10, 10, 5, 5})}),
+            0);
+  ASSERT_EQ(FindDisplay({3, nullptr}, &d), 0);
+  d->scaleX = d->scaleY = 2.0;  // as start-up sets them
+  ASSERT_EQ(OpenDisplayCore(L, d, true), 0);
+  EXPECT_EQ(HitTestWindow(d->window, 29, 29), WindowHit::kDrag);
+  EXPECT_EQ(HitTestWindow(d->window, 30, 30), WindowHit::kNormal);
+}
+
 TEST_F(CreateDisplayTest, TheMainDisplay) {
   ASSERT_EQ(Create(1, {}), 0);
   qvDisplay* first = nullptr;

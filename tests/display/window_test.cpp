@@ -180,5 +180,121 @@ TEST(BmpTest, RowsArePaddedByWidthModFourAndStoredBottomUp) {
   FreeBitMap(one);
 }
 
+// A shape as rows of '#' (solid) and '.' (hole).
+std::vector<uint8_t> Solid(const std::vector<std::string>& rows) {
+  std::vector<uint8_t> solid;
+  for (const std::string& row : rows) {
+    for (char c : row) solid.push_back(c == '#' ? 1 : 0);
+  }
+  return solid;
+}
+
+TEST_F(WindowTest, ShapesComeFromTheMaskAndTheAlphaChannel) {
+  // 4 x 2 planes: mask bits 1011 / 0110 (rows of 2 bytes), alpha 0 1 128 255 / 255 0 7 0.
+  const uint8_t maskRows[] = {0xB0, 0xFF, 0x60, 0x00};
+  const uint8_t alphaRows[] = {0, 1, 128, 255, 255, 0, 7, 0};
+  const qvShapePlane mask{maskRows, 4, 2, 2}, alpha{alphaRows, 4, 2, 4};
+  // A 2 x 1 mask (10) read at the nearest pixel of a 4 x 2 window.
+  const uint8_t smallRows[] = {0x80};
+  const qvShapePlane small{smallRows, 2, 1, 1};
+  struct Case {
+    const char* name;
+    qvWindowShapeSource source;
+    std::vector<std::string> want;  // empty: no shape
+  } cases[] = {
+      {"mask", {mask, {}}, {"#.##", ".##."}},
+      {"alpha: only 0 is a hole", {{}, alpha}, {".###", "#.#."}},
+      {"both: solid in each", {mask, alpha}, {"..##", "..#."}},
+      {"a plane of another size", {small, {}}, {"##..", "##.."}},
+      {"no plane", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qvWindowPlacement p{0, 0, 4, 2, 1, "t", true, false};
+    ASSERT_EQ(OpenDisplayWindow(window, p, &c.source), 0);
+    std::vector<uint8_t> solid;
+    int32_t w = 0, h = 0;
+    qvWindowPlacement placed{};
+    ASSERT_TRUE(GetWindowPlacement(window, &placed));
+    EXPECT_EQ(placed.shaped, !c.want.empty());
+    if (c.want.empty()) {
+      EXPECT_FALSE(GetWindowShape(window, &solid, &w, &h));
+      continue;
+    }
+    ASSERT_TRUE(GetWindowShape(window, &solid, &w, &h));
+    EXPECT_EQ(w, 4);
+    EXPECT_EQ(h, 2);
+    EXPECT_EQ(solid, Solid(c.want));
+  }
+  // Reopened without a shape the window is whole again; a closed window has none.
+  qvWindowShapeSource source{mask, {}};
+  ASSERT_EQ(OpenDisplayWindow(window, {0, 0, 4, 2, 1, "t", true, false}, &source), 0);
+  ASSERT_EQ(OpenDisplayWindow(window, {0, 0, 4, 2, 1, "t", true, false}), 0);
+  EXPECT_FALSE(GetWindowShape(window, nullptr, nullptr, nullptr));
+  ASSERT_EQ(OpenDisplayWindow(window, {0, 0, 4, 2, 1, "t", true, false}, &source), 0);
+  CloseDisplayWindow(window);
+  EXPECT_FALSE(GetWindowShape(window, nullptr, nullptr, nullptr));
+}
+
+TEST_F(WindowTest, SizeZonesAreClassifiedByTheBorderBandsTheyTouch) {
+  // A 100 x 80 window: bands of 10 pixels along each edge, corner squares first.
+  struct Case {
+    qvWindowZone zone;
+    int32_t want;
+  } cases[] = {
+      {{0, 0, 5, 5}, 0},     {{0, 75, 5, 5}, 1},    {{95, 0, 5, 5}, 2},   {{90, 70, 10, 10}, 3},
+      {{0, 30, 10, 10}, 4},  {{90, 30, 10, 10}, 5}, {{40, 0, 10, 10}, 6}, {{40, 70, 10, 10}, 7},
+      {{40, 30, 10, 10}, 8}, {{10, 10, 80, 60}, 8},  // inside the bands, touching none
+      {{9, 9, 1, 1}, 0},                             // one pixel of the top-left square
+      {{0, 0, 100, 80}, 0},                          // the whole window: the first square wins
+      {{50, 0, 50, 80}, 2},   // the right half touches the top-right square first
+      {{0, 40, 100, 40}, 1},  // the lower half: bottom-left before bottom-right
+      {{5, 20, 10, 40}, 4},  {{0, 0, 0, 10}, 8},  // an empty zone touches nothing
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HitTestSizeEdge(c.zone, 100, 80), c.want)
+        << c.zone.x << "," << c.zone.y << " " << c.zone.width << "x" << c.zone.height;
+  }
+}
+
+TEST_F(WindowTest, PressesHitDragAreasBeforeSizeZonesOnBorderlessWindowsOnly) {
+  const qvWindowZone drag[] = {{0, 0, 100, 15}, {40, 40, 5, 5}};
+  const qvWindowZone size[] = {{90, 70, 10, 10}, {30, 30, 40, 20}, {0, 0, 20, 20}};
+  CopyDragZones(window, drag, 2, size, 3);
+  struct Case {
+    uint32_t flags;  // 1 borderless, 2 sizeable, 4 fixed
+    int32_t x, y;
+    WindowHit want;
+  } cases[] = {
+      {3, 50, 5, WindowHit::kDrag},
+      {3, 42, 42, WindowHit::kDrag},  // the second drag area, inside a size zone
+      {3, 95, 75, WindowHit::kSizeBottomRight},
+      {3, 35, 35, WindowHit::kNormal},      // a size zone on no border band does nothing
+      {3, 5, 17, WindowHit::kSizeTopLeft},  // a size zone below the drag strip
+      {3, 5, 5, WindowHit::kDrag},          // the drag strip over that size zone
+      {3, 100, 5, WindowHit::kNormal},      // right of the strip: x + width is outside
+      {3, 50, 50, WindowHit::kNormal},
+      {7, 50, 5, WindowHit::kNormal},  // fixed: no dragging
+      {7, 95, 75, WindowHit::kSizeBottomRight},
+      {1, 95, 75, WindowHit::kNormal},  // not sizeable: no size zones
+      {1, 50, 5, WindowHit::kDrag},
+      {2, 50, 5, WindowHit::kNormal},  // a framed window has the window manager's frame
+      {0, 95, 75, WindowHit::kNormal},
+  };
+  for (const Case& c : cases) {
+    qvWindowPlacement p{0, 0, 100, 80, c.flags, "t", true, false};
+    ASSERT_EQ(OpenDisplayWindow(window, p), 0);
+    EXPECT_EQ(HitTestWindow(window, c.x, c.y), c.want)
+        << "flags " << c.flags << " at " << c.x << "," << c.y;
+  }
+  // The zones outlive a close; a closed window is hit nowhere.
+  CloseDisplayWindow(window);
+  EXPECT_EQ(HitTestWindow(window, 50, 5), WindowHit::kNormal);
+  ASSERT_EQ(OpenDisplayWindow(window, {0, 0, 100, 80, 1, "t", true, false}), 0);
+  EXPECT_EQ(HitTestWindow(window, 50, 5), WindowHit::kDrag);
+  CopyDragZones(window, nullptr, 0, nullptr, 0);
+  EXPECT_EQ(HitTestWindow(window, 50, 5), WindowHit::kNormal);
+}
+
 }  // namespace
 }  // namespace qv

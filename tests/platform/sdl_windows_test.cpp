@@ -443,3 +443,24 @@ TEST_F(SdlWindowsTest, PointersAreAppliedByTheMainThread) {
   EXPECT_EQ(GetWindowPointer(window, nullptr), PointerShape::kArrow);
   FreePointerImage(image);
 }
+
+TEST_F(SdlWindowsTest, ADriverWithoutShapesGivesAPlainWindow) {
+  // Mask rows 10 / 01: the dummy driver cannot shape, so the window opens whole, without an
+  // error, shows its front buffer, and keeps the shape it was given.
+  const uint8_t rows[] = {0x80, 0x40};
+  const qvWindowShapeSource shape{{rows, 2, 2, 1}, {}};
+  for (int pass = 0; pass < 2; ++pass) {  // the second open finds the driver known
+    ASSERT_EQ(OpenDisplayWindow(window, {10, 20, 2, 2, 1, "sdl test", true, false}, &shape), 0);
+    ASSERT_NE(SdlRecord(window), nullptr);
+    EXPECT_FALSE(SDL_IsShapedWindow(SdlRecord(window)->sdl));
+    std::vector<uint8_t> solid;
+    ASSERT_TRUE(GetWindowShape(window, &solid, nullptr, nullptr));
+    EXPECT_EQ(solid, (std::vector<uint8_t>{1, 0, 0, 1}));
+    FillWindowRect(window, 0, 0, 2, 2, 0x00123456);
+    std::vector<uint32_t> shown;
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(ReadShownPixels(window, &shown, &w, &h));
+    EXPECT_EQ(shown, std::vector<uint32_t>(4, 0x00123456));
+    CloseDisplayWindow(window);
+  }
+}

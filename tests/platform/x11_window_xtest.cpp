@@ -1,8 +1,9 @@
 // Real X windows under Xvfb (the test runs in xvfb-run): a window opens at the asked position and
 // size as X11 measures its client area, shows the front buffer on the screen (read back from the
 // root window through Xlib and through GrabScreen), moves and sizes for the program without a
-// user's event while a move by someone else is reported, and a full-screen switch to a listed mode
-// and back leaves the window as it was.
+// user's event while a move by someone else is reported, a full-screen switch to a listed mode
+// and back leaves the window as it was, a shaped window's region is its mask, and presses in drag
+// areas and size zones (made with xdotool) ask the window manager to move or size the window.
 // gtest first: Xlib's macros (None, Bool, Status) would break its headers.
 #include "tests/platform/fixture.h"
 // clang-format off
@@ -10,8 +11,10 @@
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
 // clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -182,6 +185,155 @@ TEST_F(X11WindowTest, AFullScreenModeAndBackRestoresTheWindow) {
   ASSERT_EQ(RestoreDisplayMode(), 0);
   Open(windowed);
   EXPECT_EQ(MeasureUntil({100, 80, 200, 150}), (Geometry{100, 80, 200, 150}));
+}
+
+// The shape's rows: '#' solid, '.' a hole.
+const char* const kShapeRows[] = {
+    "########################################", "##########..............################",
+    "##########..............################", "#######.........................########",
+    "#######.........................########", "###############......###################",
+    "###############......###################", "########################################",
+    "#..####################################.", "##..################################..##",
+};
+constexpr int kShapeWidth = 40, kShapeHeight = 10;
+
+// The region X11 reports for a window (bounding or input), as one byte per pixel.
+std::vector<uint8_t> RegionOf(Display* x, Window w, int kind, int width, int height) {
+  std::vector<uint8_t> solid(size_t(width * height), 0);
+  int count = 0, ordering = 0;
+  XRectangle* rects = XShapeGetRectangles(x, w, kind, &count, &ordering);
+  for (int i = 0; i < count; ++i) {
+    for (int y = std::max(0, int(rects[i].y)); y < std::min(height, rects[i].y + rects[i].height);
+         ++y) {
+      for (int c = std::max(0, int(rects[i].x)); c < std::min(width, rects[i].x + rects[i].width);
+           ++c) {
+        solid[size_t(y * width + c)] = 1;
+      }
+    }
+  }
+  if (rects != nullptr) XFree(rects);
+  return solid;
+}
+
+TEST_F(X11WindowTest, AShapedWindowsRegionIsItsMask) {
+  // The mask of the rows, most significant bit first.
+  const int bytesPerRow = kShapeWidth / 8 + 1;
+  std::vector<uint8_t> mask(size_t(bytesPerRow * kShapeHeight), 0);
+  std::vector<uint8_t> want;
+  for (int y = 0; y < kShapeHeight; ++y) {
+    for (int x = 0; x < kShapeWidth; ++x) {
+      bool on = kShapeRows[y][x] == '#';
+      if (on) mask[size_t(y * bytesPerRow + x / 8)] |= uint8_t(0x80 >> (x % 8));
+      want.push_back(on ? 1 : 0);
+    }
+  }
+  qvWindowShapeSource shape{{mask.data(), kShapeWidth, kShapeHeight, bytesPerRow}, {}};
+  ASSERT_EQ(OpenDisplayWindow(window, {100, 80, kShapeWidth, kShapeHeight, 1, "x11", true, false},
+                              &shape),
+            0);
+  ASSERT_TRUE(SDL_IsShapedWindow(SdlRecord(window)->sdl));
+  // Made off the screen, the shaped window is placed where it was asked.
+  EXPECT_EQ(MeasureUntil({100, 80, kShapeWidth, kShapeHeight}),
+            (Geometry{100, 80, kShapeWidth, kShapeHeight}));
+  EXPECT_EQ(RegionOf(x_, XWindowOf(), ShapeBounding, kShapeWidth, kShapeHeight), want);
+
+  // Where the shape has holes the screen keeps what lies below the window.
+  std::vector<uint32_t> below = Screenshot(100, 80, kShapeWidth, kShapeHeight);
+  std::vector<uint32_t> colour(size_t(kShapeWidth * kShapeHeight), 0x40C0FF);
+  BlitToWindow(colour.data(), kShapeWidth, 0, 0, window, 0, 0, kShapeWidth, kShapeHeight, 0, 0);
+  std::vector<uint32_t> expected(below.size());
+  for (size_t i = 0; i < below.size(); ++i) expected[i] = want[i] ? 0x40C0FF : below[i];
+  std::vector<uint32_t> shot;
+  for (int i = 0; i < 100 && shot != expected; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    shot = Screenshot(100, 80, kShapeWidth, kShapeHeight);
+  }
+  EXPECT_EQ(shot, expected);
+
+  // Resized by someone else (a user through the window manager), the window drops the shape:
+  // all of it shows.
+  int rc = MessageLoop([&] {
+    XResizeWindow(x_, XWindowOf(), 60, 30);
+    XSync(x_, False);
+    for (int i = 0; i < 200 && GetWindowShape(window, nullptr, nullptr, nullptr); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      WakeMainLoop();
+      WaitMainLoopPass();
+    }
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_FALSE(GetWindowShape(window, nullptr, nullptr, nullptr));
+  XSync(x_, False);
+  EXPECT_EQ(RegionOf(x_, XWindowOf(), ShapeBounding, 60, 30), std::vector<uint8_t>(60 * 30, 1));
+  EXPECT_EQ(RegionOf(x_, XWindowOf(), ShapeInput, 60, 30), std::vector<uint8_t>(60 * 30, 1));
+}
+
+std::vector<std::string> gPresses;
+void SeenButton(int32_t type, bool pressed, int32_t x, int32_t y) {
+  if (pressed) {
+    gPresses.push_back("button " + std::to_string(type) + " " + std::to_string(x) + "," +
+                       std::to_string(y));
+  }
+}
+const qvWindowEvents kPresses = {nullptr, nullptr, SeenButton, nullptr, nullptr, nullptr, nullptr};
+
+TEST_F(X11WindowTest, PressesInDragAreasAndSizeZonesAskTheWindowManager) {
+#ifndef QV_XDOTOOL
+  GTEST_SKIP() << "xdotool is not installed";
+#else
+  // Without a window manager on the server nothing moves: the test stands in for one and reads
+  // the requests that the presses send to the root window.
+  const Atom moveResize = XInternAtom(x_, "_NET_WM_MOVERESIZE", False);
+  XSelectInput(x_, DefaultRootWindow(x_), SubstructureNotifyMask);
+  XSync(x_, False);
+  SetWindowEvents(&kPresses);
+  const qvWindowZone drag[] = {{0, 0, 200, 15}};
+  const qvWindowZone size[] = {{190, 140, 10, 10}, {0, 60, 10, 20}};
+  CopyDragZones(window, drag, 1, size, 2);
+  Open({100, 80, 200, 150, 1 | 2, "x11 test", true, false});  // borderless, sizeable
+  MeasureUntil({100, 80, 200, 150});
+  struct Case {
+    int x, y;           // in the window
+    long direction;     // of the request: 8 move, 4 bottom-right, 7 left; -1 none
+    const char* press;  // the button event, or null
+  } cases[] = {
+      {50, 5, 8, nullptr},
+      {195, 145, 4, nullptr},
+      {3, 70, 7, nullptr},
+      {50, 70, -1, "button 1 50,70"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    gPresses.clear();
+    long direction = -1;
+    int rc = MessageLoop([&] {
+      std::string command = std::string(QV_XDOTOOL) + " mousemove --sync " +
+                            std::to_string(100 + c.x) + " " + std::to_string(80 + c.y) +
+                            " mousedown 1 mouseup 1";
+      EXPECT_EQ(std::system(command.c_str()), 0);
+      for (int i = 0; i < 50; ++i) {
+        WakeMainLoop();
+        WaitMainLoopPass();
+        while (XPending(x_) > 0) {
+          XEvent event;
+          XNextEvent(x_, &event);
+          if (event.type == ClientMessage && event.xclient.message_type == moveResize) {
+            direction = event.xclient.data.l[2];
+          }
+        }
+        if (direction != -1 || !gPresses.empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(direction, c.direction);
+    std::vector<std::string> want;
+    if (c.press != nullptr) want.push_back(c.press);
+    EXPECT_EQ(gPresses, want);
+  }
+#endif
 }
 
 }  // namespace
