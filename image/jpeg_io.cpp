@@ -20,6 +20,7 @@
 #include "base/errors.h"
 #include "core/vfile.h"
 #include "image/picture.h"
+#include "platform/memory.h"
 
 namespace qv {
 
@@ -127,6 +128,17 @@ struct JpegReadState {
   int32_t result;
 };
 
+// The library fills the unused byte of its BGRX layout with 0xFF; a picture without alpha has 0
+// there. Eight words at a time so that the compiler turns the loop into vector code at -O2 too:
+// a 24-megapixel picture spends a tenth of its decode here otherwise.
+void ClearUnusedBytes(uint32_t* p, size_t count) {
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (size_t k = 0; k < 8; ++k) p[i + k] &= 0x00FFFFFF;
+  }
+  for (; i < count; ++i) p[i] &= 0x00FFFFFF;
+}
+
 bool IsAdobeMarked(j_decompress_ptr cinfo) {
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
     if (m->marker == JPEG_APP0 + 14 && m->data_length >= 12 &&
@@ -177,6 +189,9 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
     state->result = ERR_MEM;
     return;
   }
+  // A large picture lands in fresh pages: with 4 KiB pages their faults cost as much as the
+  // decode itself (23 000 faults for 24 megapixels); huge pages take one per 2 MiB.
+  AdviseHugePages(state->pixels, width * height * 4);
   if (cmyk) {
     const bool inverted = IsAdobeMarked(cinfo);
     JSAMPARRAY line = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
@@ -198,9 +213,8 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
       }
       JDIMENSION got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(want));
       if (got == 0) return;
-      // The library fills the unused byte with 0xFF; a picture without alpha has 0 there.
-      uint32_t* p = state->pixels + first * width;
-      for (size_t i = 0, n = size_t(got) * width; i < n; ++i) p[i] &= 0x00FFFFFF;
+      // Right behind the library, while the rows are still in the cache.
+      ClearUnusedBytes(state->pixels + first * width, size_t(got) * width);
     }
   }
   jpeg_finish_decompress(cinfo);
