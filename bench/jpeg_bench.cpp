@@ -4,6 +4,8 @@
 // pixels go:
 // - DecodeLoadPicture: the player's loader, file through the buffered files, the pixels as
 //   0x00RRGGBB words in a fresh 96 MB block (huge pages advised), the unused byte cleared.
+// - DecodeLoadBrushPixels: what LoadBrush does with a picture file: LoadPicture, then its pixels
+//   copied into a new bitmap (a second fresh 96 MB block), the loader's block freed.
 // - DecodeBareLibjpeg: the textbook loop on stdio, the library's BGRX words into a fresh block of
 //   the same size with the same advice, the unused byte left as the library writes it.
 // - DecodeLibjpegStrip: djpeg's way in process: 3-byte RGB rows into one strip of 16 rows that is
@@ -32,6 +34,7 @@
 #include <vector>
 
 #include "bench/picture_bench.h"
+#include "image/image.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
 #include "platform/memory.h"
@@ -204,6 +207,25 @@ bool BareEncode(const uint32_t* pixels, int width, int height, std::vector<uint8
 
 void BM_DecodeLoadPicture(benchmark::State& state) { qv::bench::TimeLoadPicture(state, BigFile()); }
 
+void BM_DecodeLoadBrushPixels(benchmark::State& state) {
+  const std::string& name = BigFile();
+  for (auto _ : state) {
+    uint32_t* pixels = nullptr;
+    qv::qvPictureFacts facts;
+    qv::qvBitMap* bitmap = nullptr;
+    if (qv::LoadPicture(name.c_str(), nullptr, &pixels, &facts) != 0 ||
+        qv::AllocBitMapFromARGB(pixels, -1, facts.width, facts.height, facts.width, &bitmap,
+                                nullptr) != 0) {
+      std::free(pixels);
+      state.SkipWithError("LoadPicture or the bitmap failed");
+      break;
+    }
+    std::free(pixels);
+    benchmark::DoNotOptimize(bitmap);
+    qv::FreeBitMap(bitmap);
+  }
+}
+
 void BM_DecodeBareLibjpeg(benchmark::State& state) {
   const std::string& name = BigFile();
   for (auto _ : state) {
@@ -270,6 +292,7 @@ void BM_EncodeBareLibjpeg(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DecodeLoadPicture)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_DecodeLoadBrushPixels)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_DecodeBareLibjpeg)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_DecodeLibjpegStrip)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_DecodeDjpeg)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
