@@ -1,6 +1,7 @@
 // The stop-the-world mark-and-sweep collector with weak tables and "__gc" finalisers.
 #include "vm/gc.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -359,7 +360,7 @@ static void FreeAllStrings(qvScriptState* L) {
   qvStringTable* tb = &g->strt;
   if (tb->nlong == 0) {
     g->nblocks -= tb->bytes;
-    std::memset(static_cast<void*>(tb->hash), 0, tb->size * sizeof(qvGCObject*));
+    std::fill_n(tb->hash, tb->size, nullptr);
     tb->nuse = 0;
     tb->bytes = 0;
     return;
