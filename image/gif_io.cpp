@@ -5,6 +5,7 @@
 // encoder and, for animations, writes only the box of pixels that changed.
 #include "image/gif_io.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +21,17 @@ namespace {
 constexpr int64_t kMaxPictureBytes = int64_t(1) << 31;
 constexpr int32_t kTableGrowth = 4096;
 constexpr int kMaxCodes = 4096;
+constexpr size_t kFeedSize = 16384;
+
+// Image data bytes gathered from their sub-blocks into one window, so that the decoder reads
+// each code with one unaligned load; the 8 bytes behind the data are kept zero for that load.
+struct DataFeed {
+  qvFile* file;
+  size_t end;     // bytes held
+  int blockLeft;  // bytes of the current sub-block not yet read
+  bool ended;     // the terminator (or the file's end) has been met
+  uint8_t bytes[kFeedSize + 8];
+};
 
 struct FrameEntry {
   int32_t delay;  // hundredths of a second
@@ -53,13 +65,20 @@ struct qvGifDecoder {
   int32_t frameHeight;
   int32_t transparent;  // -1 for none
   bool interlaced;
-  // LZW tables.
+  // The streaming decoder's LZW tables.
   uint16_t prefix[kMaxCodes];
   uint8_t suffix[kMaxCodes];
   uint8_t first[kMaxCodes];    // each string's first byte
   uint16_t length[kMaxCodes];  // each string's length
   uint32_t colour[kMaxCodes];  // each string's last pixel in the current table's colours
   uint8_t stack[kMaxCodes + 1];
+  // The forward decoder's table: each string as the place and length of its earlier copy in
+  // the output.
+  uint32_t start[kMaxCodes];
+  uint32_t runLength[kMaxCodes];
+  uint8_t* pens;  // a frame's pens in file order, for the frames not decoded into the canvas
+  size_t pensSize;
+  DataFeed feed;
 };
 
 namespace {
@@ -223,12 +242,11 @@ inline void PutString(qvGifDecoder* g, PixelSink* s, int code, int clear) {
   while (top > 0 && s->remaining > 0) PutPixel(g, s, g->stack[--top]);
 }
 
-// Decodes the frame's image data into the canvas. False for damaged data: a code size above 8,
-// a code beyond the next free one, a code that would need a 4097th table entry, or the end code
-// or the end of the data before the last pixel. Data after the last pixel is skipped.
-bool DecodeImageData(qvGifDecoder* g) {
-  int minSize = ReadByteQ(g->file);
-  if (minSize < 1 || minSize > 8) return false;
+// The streaming decoder, for frames larger than the screen (whose pens would need more memory
+// than the canvas): each string is walked back through its prefixes, and every pixel goes
+// through the sink that cuts the frame to the screen. The same codes are refused as by the
+// forward decoder below.
+bool DecodeStreaming(qvGifDecoder* g, int minSize) {
   PixelSink sink{};
   sink.remaining = int64_t(g->frameWidth) * g->frameHeight;
   sink.visibleWidth = g->left < g->width ? g->width - g->left : 0;
@@ -288,6 +306,185 @@ bool DecodeImageData(qvGifDecoder* g) {
   }
   // The rest of the data (normally the end code) is passed over.
   return in.ended || SkipSubBlocks(g->file);
+}
+
+// Keeps the bytes from bit position *bit on and fills the window behind them from the
+// sub-blocks; *bit is then counted from the window's start.
+void Refill(DataFeed* f, uint64_t* bit) {
+  size_t at = size_t(*bit >> 3);
+  size_t keep = at < f->end ? f->end - at : 0;
+  std::memmove(f->bytes, f->bytes + at, keep);
+  f->end = keep;
+  *bit &= 7;
+  while (!f->ended && f->end < kFeedSize) {
+    if (f->blockLeft == 0) {
+      int length = ReadByteQ(f->file);
+      if (length <= 0) {
+        f->ended = true;
+        break;
+      }
+      f->blockLeft = length;
+    }
+    size_t want = kFeedSize - f->end < size_t(f->blockLeft) ? kFeedSize - f->end
+                                                            : size_t(f->blockLeft);
+    size_t got = ReadFileQ(f->file, f->bytes + f->end, want);
+    f->end += got;
+    f->blockLeft -= int(got);
+    if (got < want) f->ended = true;
+  }
+  std::memset(f->bytes + f->end, 0, 8);
+}
+
+// Copies n values from `from` to `to` front to back (`to` lies behind `from`, and the two may
+// overlap: a string that repeats its own start). Whole blocks of kBlock values are moved at
+// once when the distance allows and `room` values behind `to` may be written over.
+template <typename T>
+inline void CopyForward(T* to, const T* from, uint32_t n, int64_t room) {
+  constexpr uint32_t kBlock = 32 / sizeof(T);
+  if (to - from >= int64_t(kBlock) && room >= int64_t(n) + kBlock) {
+    for (uint32_t i = 0; i < n; i += kBlock) std::memcpy(to + i, from + i, sizeof(T) * kBlock);
+  } else {
+    for (uint32_t i = 0; i < n; ++i) to[i] = from[i];
+  }
+}
+
+// The forward decoder: `count` values into out, roots[c] for each root code c. A table entry is
+// the previous string and the first value of the next one, which always stand one behind the
+// other in the output, so the entry is kept as that place and length and a code's string is
+// copied forward from its earlier copy, never reversed. A string reaching past the last value
+// is cut. False for the codes DecodeImageData refuses.
+template <typename T>
+bool DecodeForward(qvGifDecoder* g, int minSize, const T* roots, T* out, int64_t count) {
+  DataFeed* f = &g->feed;
+  uint32_t* start = g->start;
+  uint32_t* runLength = g->runLength;
+  const int clear = 1 << minSize;
+  const int end = clear + 1;
+  int width = minSize + 1;
+  uint64_t mask = (uint64_t(1) << width) - 1;
+  int nextFree = clear + 2;
+  int64_t pos = 0;
+  int64_t previousPos = -1;
+  uint32_t previousLength = 0;
+  uint64_t bit = 0;
+  while (pos < count) {
+    if ((bit >> 3) + 8 > f->end && !f->ended) Refill(f, &bit);
+    if (bit + uint64_t(width) > uint64_t(f->end) * 8) return false;
+    uint64_t word;
+    std::memcpy(&word, f->bytes + (bit >> 3), 8);
+    int code = int((word >> (bit & 7)) & mask);
+    bit += uint64_t(width);
+    if (code == clear) {
+      width = minSize + 1;
+      mask = (uint64_t(1) << width) - 1;
+      nextFree = clear + 2;
+      previousPos = -1;
+      continue;
+    }
+    if (code == end) return false;
+    if (previousPos < 0) {
+      if (code > clear) return false;
+      out[pos] = roots[code];
+      previousPos = pos++;
+      previousLength = 1;
+      continue;
+    }
+    if (code > nextFree || nextFree >= kMaxCodes) return false;
+    start[nextFree] = uint32_t(previousPos);
+    runLength[nextFree] = previousLength + 1;
+    ++nextFree;
+    if (nextFree >= (1 << width) && width < 12) {
+      ++width;
+      mask = (uint64_t(1) << width) - 1;
+    }
+    previousPos = pos;
+    if (code < clear) {
+      out[pos++] = roots[code];
+      previousLength = 1;
+      continue;
+    }
+    uint32_t n = runLength[code];
+    previousLength = n;
+    if (int64_t(n) > count - pos) n = uint32_t(count - pos);
+    CopyForward(out + pos, out + start[code], n, count - pos);
+    pos += n;
+  }
+  // The rest of the data (normally the end code) is passed over: what is left of this
+  // sub-block, then the others.
+  if (f->ended) return true;
+  while (f->blockLeft > 0) {
+    size_t want = size_t(f->blockLeft) < kFeedSize ? size_t(f->blockLeft) : kFeedSize;
+    if (ReadFileQ(f->file, f->bytes, want) != want) return false;
+    f->blockLeft -= int(want);
+  }
+  return SkipSubBlocks(f->file);
+}
+
+constexpr std::array<uint8_t, 256> MakeIdentity() {
+  std::array<uint8_t, 256> table{};
+  for (int i = 0; i < 256; ++i) table[size_t(i)] = uint8_t(i);
+  return table;
+}
+// Root code c decodes to pen c.
+constexpr std::array<uint8_t, 256> kIdentity = MakeIdentity();
+
+// One frame row of pens onto canvas row y of the frame (cut to the screen), pens equal to the
+// transparent one left out.
+void PutPenRow(qvGifDecoder* g, int32_t y, const uint8_t* pens, int32_t visibleWidth) {
+  int64_t canvasY = int64_t(g->top) + y;
+  if (canvasY >= g->height) return;
+  uint32_t* row = g->canvas + canvasY * g->width + g->left;
+  const uint32_t* colours = g->current;
+  if (g->transparent < 0) {
+    for (int32_t x = 0; x < visibleWidth; ++x) row[x] = colours[pens[x]];
+  } else {
+    const int transparent = g->transparent;
+    for (int32_t x = 0; x < visibleWidth; ++x)
+      if (pens[x] != transparent) row[x] = colours[pens[x]];
+  }
+}
+
+// Decodes the frame's image data into the canvas. False for damaged data: a code size above 8,
+// a code beyond the next free one, a code that would need a 4097th table entry, or the end code
+// or the end of the data before the last pixel (or when memory runs out). Data after the last
+// pixel is skipped.
+bool DecodeImageData(qvGifDecoder* g) {
+  int minSize = ReadByteQ(g->file);
+  if (minSize < 1 || minSize > 8) return false;
+  const int64_t count = int64_t(g->frameWidth) * g->frameHeight;
+  if (count > int64_t(g->width) * g->height) return DecodeStreaming(g, minSize);
+  DataFeed* f = &g->feed;
+  f->file = g->file;
+  f->end = 0;
+  f->blockLeft = 0;
+  f->ended = false;
+  // A frame whose rows follow one another on the canvas, opaque and in order, is decoded
+  // straight into it as colours.
+  if (!g->interlaced && g->transparent < 0 && g->left == 0 && g->frameWidth == g->width &&
+      g->top + g->frameHeight <= g->height) {
+    return DecodeForward(g, minSize, g->current, g->canvas + int64_t(g->top) * g->width, count);
+  }
+  if (size_t(count) > g->pensSize) {
+    std::free(g->pens);
+    g->pensSize = 0;
+    g->pens = static_cast<uint8_t*>(image::Allocate(size_t(count), false));
+    if (g->pens == nullptr) return false;
+    g->pensSize = size_t(count);
+  }
+  if (!DecodeForward(g, minSize, kIdentity.data(), g->pens, count)) return false;
+  const int32_t fw = g->frameWidth;
+  int32_t visibleWidth = g->left < g->width ? g->width - g->left : 0;
+  if (visibleWidth > fw) visibleWidth = fw;
+  const uint8_t* pens = g->pens;
+  if (!g->interlaced) {
+    for (int32_t y = 0; y < g->frameHeight; ++y, pens += fw) PutPenRow(g, y, pens, visibleWidth);
+    return true;
+  }
+  for (int pass = 0; pass < 4; ++pass) {
+    for (int32_t y = kPassStart[pass]; y < g->frameHeight; y += kPassStep[pass], pens += fw)
+      PutPenRow(g, y, pens, visibleWidth);
+  }
+  return true;
 }
 
 bool GrowTable(qvGifDecoder* g) {
@@ -362,6 +559,11 @@ ScanResult Scan(qvGifDecoder* g, int32_t target) {
       if (g->next == 0 && g->transparent >= 0 && g->disposal == 2) {
         FillWords(g->canvas, g->current[g->transparent], int64_t(g->width) * g->height);
       } else if (g->disposal == 3) {
+        // Only animations that restore a frame's box need the copy of the canvas.
+        if (g->save == nullptr) {
+          g->save = static_cast<uint32_t*>(image::Allocate(size_t(g->width) * g->height * 4, true));
+          if (g->save == nullptr) return ScanResult::kNoMemory;
+        }
         CopyRect(g, g->save, g->canvas);
       }
       if (!DecodeImageData(g)) return ScanResult::kFailed;
@@ -384,6 +586,7 @@ void FreeGif(qvGifDecoder* gif) {
   std::free(gif->table);
   std::free(gif->canvas);
   std::free(gif->save);
+  std::free(gif->pens);
   std::free(gif);
 }
 
@@ -428,8 +631,7 @@ int LoadGif(const char* name, bool infoOnly, qvGifInfo* info, qvGifDecoder** out
   size_t pixels = size_t(width) * size_t(height);
   g->table = static_cast<FrameEntry*>(image::Allocate(kTableGrowth * sizeof(FrameEntry), true));
   g->canvas = static_cast<uint32_t*>(image::Allocate(pixels * 4, false));
-  g->save = static_cast<uint32_t*>(image::Allocate(pixels * 4, true));
-  if (g->table == nullptr || g->canvas == nullptr || g->save == nullptr) {
+  if (g->table == nullptr || g->canvas == nullptr) {
     FreeGif(g);
     return ERR_MEM;
   }

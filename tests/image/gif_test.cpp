@@ -307,7 +307,12 @@ TEST(GifDecoder, AFullSizeFrameAtAnOffsetIsNoKeyFrame) {
   EXPECT_EQ(FrameOf(gif.get(), info, 1), want);
 }
 
-TEST(GifDecoder, LzwLimits) {
+// Both decoders: the forward one (a frame no larger than the screen) and the streaming one (a
+// frame larger than the screen, here one pixel wider than it).
+class GifLzwLimits : public testing::TestWithParam<bool> {};
+
+TEST_P(GifLzwLimits, TablesAndRefusals) {
+  const bool streaming = GetParam();
   // Codes of minimum size 2 (clear 4, end 5) on a 1-row picture, widths as the decoder grows
   // them: after each added entry, one bit more once the next free code reaches a power of two.
   struct Lzw {
@@ -331,8 +336,8 @@ TEST(GifDecoder, LzwLimits) {
       if (nextFree >= (1 << width) && width < 12) ++width;
     }
   };
-  auto picture = [](int pixels, const Lzw& lzw, int minSize = 2) {
-    GifBuilder b(pixels, 1, {0, 0xFFFFFF, 0xFF0000, 0x00FF00}, 0);
+  auto picture = [streaming](int pixels, const Lzw& lzw, int minSize = 2) {
+    GifBuilder b(streaming ? pixels - 1 : pixels, 1, {0, 0xFFFFFF, 0xFF0000, 0x00FF00}, 0);
     b.bytes.insert(b.bytes.end(),
                    {0x2C, 0, 0, 0, 0, uint8_t(pixels), uint8_t(pixels >> 8), 1, 0, 0});
     b.Codes(minSize, lzw.codes);
@@ -369,7 +374,8 @@ TEST(GifDecoder, LzwLimits) {
     uint32_t* px = nullptr;
     qvPictureFacts facts;
     ASSERT_EQ(LoadPicture(file.name(), nullptr, &px, &facts), 0);
-    EXPECT_EQ(std::vector<uint32_t>(px, px + 3), std::vector<uint32_t>(3, 0xFFFFFF));
+    EXPECT_EQ(std::vector<uint32_t>(px, px + facts.width),
+              std::vector<uint32_t>(facts.width, 0xFFFFFF));
     std::free(px);
     Lzw beyond;
     beyond.Clear();
@@ -386,9 +392,9 @@ TEST(GifDecoder, LzwLimits) {
   } cases[] = {
       {"the end code before the last pixel", {{4, 3}, {1, 3}, {5, 3}}, 2, 2, ERR_LOADPICTURE2},
       {"the data ends before the last pixel", {{4, 3}, {1, 3}}, 4, 2, ERR_LOADPICTURE2},
-      {"a first code that is no root", {{4, 3}, {7, 3}, {5, 3}}, 1, 2, ERR_LOADPICTURE2},
-      {"a minimum code size above 8", {{512, 10}, {1, 10}, {513, 10}}, 1, 9, ERR_LOADPICTURE2},
-      {"data after the last pixel is skipped", {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {0, 3}}, 1, 2, 0},
+      {"a first code that is no root", {{4, 3}, {7, 3}, {5, 3}}, 2, 2, ERR_LOADPICTURE2},
+      {"a minimum code size above 8", {{512, 10}, {1, 10}, {513, 10}}, 2, 9, ERR_LOADPICTURE2},
+      {"data after the last pixel is skipped", {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {0, 3}}, 2, 2, 0},
       {"no clear code at the start", {{1, 3}, {2, 3}, {5, 3}}, 2, 2, 0},
   };
   for (const Case& c : cases) {
@@ -397,6 +403,11 @@ TEST(GifDecoder, LzwLimits) {
     EXPECT_EQ(LoadCode(picture(c.pixels, lzw, c.minSize)), c.result) << c.what;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothDecoders, GifLzwLimits, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& p) {
+                           return p.param ? "Streaming" : "Forward";
+                         });
 
 TEST(GifDecoder, RefusalsAndTheFirstFramesCanvas) {
   GifBuilder good(2, 2, {0x000000, 0xFFFFFF}, 1);
@@ -447,6 +458,112 @@ TEST(GifDecoder, RefusalsAndTheFirstFramesCanvas) {
   GifPtr gif(raw);
   EXPECT_EQ(FrameOf(gif.get(), info, 0), (std::vector<uint32_t>{0xFF0000, 0x0000FF, 0xFF0000}));
   EXPECT_EQ(FrameOf(gif.get(), info, 1), (std::vector<uint32_t>{0xFF0000, 0xFF0000, 0xFF0000}));
+}
+
+namespace {
+
+// A one-frame GIF coded by giflib's encoder (strings of every length, repeats of a string's own
+// start, the table filled and cleared) with a 256-colour global table, background entry 0.
+// `rows` are the frame's rows in file order.
+std::vector<uint8_t> GiflibFrame(int screenWidth, int screenHeight, int left, int top, int width,
+                                 int height, bool interlaced, int transparent,
+                                 const std::vector<uint32_t>& palette,
+                                 const std::vector<uint8_t>& rows) {
+  std::vector<uint8_t> out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(
+      &out,
+      [](GifFileType* g, const GifByteType* data, int n) {
+        auto* bytes = static_cast<std::vector<uint8_t>*>(g->UserData);
+        bytes->insert(bytes->end(), data, data + n);
+        return n;
+      },
+      &error);
+  std::vector<GifColorType> colours;
+  for (uint32_t c : palette)
+    colours.push_back({GifByteType(c >> 16), GifByteType(c >> 8), GifByteType(c)});
+  ColorMapObject* map = GifMakeMapObject(256, colours.data());
+  EGifSetGifVersion(gif, true);
+  EXPECT_EQ(EGifPutScreenDesc(gif, screenWidth, screenHeight, 8, 0, map), GIF_OK);
+  GifFreeMapObject(map);
+  if (transparent >= 0) {
+    GraphicsControlBlock control{};
+    control.TransparentColor = transparent;
+    GifByteType extension[4];
+    EGifGCBToExtension(&control, extension);
+    EXPECT_EQ(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension), GIF_OK);
+  }
+  EXPECT_EQ(EGifPutImageDesc(gif, left, top, width, height, interlaced, nullptr), GIF_OK);
+  std::vector<uint8_t> row(static_cast<size_t>(width));
+  for (int y = 0; y < height; ++y) {
+    std::copy(rows.begin() + y * width, rows.begin() + (y + 1) * width, row.begin());
+    EXPECT_EQ(EGifPutLine(gif, row.data(), width), GIF_OK);
+  }
+  EXPECT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+  return out;
+}
+
+}  // namespace
+
+TEST(GifDecoder, ForwardAndStreamingDecodersGiveTheRulesPicture) {
+  // The same frame on a screen at least its size (the forward decoder, into the canvas or
+  // through pens) and on a screen four pixels narrower and lower, smaller than the frame (the
+  // streaming decoder); both must show what the pens, the row order and the cut give.
+  struct Case {
+    const char* what;
+    bool interlaced;
+    int transparent;
+    int left, top;
+  } cases[] = {
+      {"rows straight into the canvas", false, -1, 0, 0},
+      {"interlaced", true, -1, 0, 0},
+      {"a transparent pen at an offset", false, 7, 3, 2},
+      {"interlaced and transparent at an offset", true, 7, 1, 3},
+  };
+  const int kWidth = 90, kHeight = 70;
+  std::vector<uint32_t> palette(256);
+  for (uint32_t i = 0; i < 256; ++i) palette[i] = i << 16 | (255 - i) << 8 | 0x40;
+  std::mt19937 rng(22);
+  // Runs (a string that repeats its own start) and noise (a table that fills up), row by row.
+  std::vector<uint8_t> rows(size_t(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      uint8_t pen = (y / 9) % 2 == 0 ? uint8_t(rng() & 0xFF) : uint8_t(7 + (x / 13) % 3);
+      rows[size_t(y) * kWidth + x] = pen;
+    }
+  }
+  std::vector<int> order;  // frame row of each file row
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    order.clear();
+    if (!c.interlaced) {
+      for (int y = 0; y < kHeight; ++y) order.push_back(y);
+    } else {
+      const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = start[pass]; y < kHeight; y += step[pass]) order.push_back(y);
+    }
+    for (int cut : {0, 4}) {
+      const int screenWidth = c.left + kWidth - cut, screenHeight = c.top + kHeight - cut;
+      ASSERT_EQ(int64_t(screenWidth) * screenHeight < int64_t(kWidth) * kHeight, cut != 0);
+      std::vector<uint32_t> want(size_t(screenWidth) * screenHeight, palette[0]);
+      for (int r = 0; r < kHeight; ++r) {
+        int y = c.top + order[size_t(r)];
+        for (int x = 0; x < kWidth && y < screenHeight && c.left + x < screenWidth; ++x) {
+          uint8_t pen = rows[size_t(r) * kWidth + x];
+          if (pen != c.transparent) want[size_t(y) * screenWidth + c.left + x] = palette[pen];
+        }
+      }
+      MemoryGif file(GiflibFrame(screenWidth, screenHeight, c.left, c.top, kWidth, kHeight,
+                                 c.interlaced, c.transparent, palette, rows));
+      uint32_t* px = nullptr;
+      qvPictureFacts facts;
+      ASSERT_EQ(LoadPicture(file.name(), nullptr, &px, &facts), 0) << "cut " << cut;
+      std::vector<uint32_t> got(px, px + want.size());
+      std::free(px);
+      EXPECT_EQ(got, want) << "cut " << cut;
+    }
+  }
 }
 
 TEST(GifDecoder, FailedAllocationsLeaveNothing) {
