@@ -137,12 +137,19 @@ int ReadBody(qvFile* file, uint32_t size, std::vector<uint8_t>* body) {
   return 0;
 }
 
-// Takes `count` raw bytes of src at *pos into dst; what the body lacks stays zero.
+// Takes `count` raw bytes of src at *pos into dst; what the body lacks becomes zero.
 void CopyRaw(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
   size_t left = *pos < src.size() ? src.size() - *pos : 0;
   size_t take = count < left ? count : left;
   std::memcpy(dst, src.data() + *pos, take);
+  std::memset(dst + take, 0, count - take);
   *pos += count;
+}
+
+// Unpacks one row of `count` bytes; what the body lacks becomes zero.
+void UnpackRow(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
+  size_t got = UnpackByteRun(src.data(), src.size(), pos, dst, count);
+  std::memset(dst + got, 0, count - got);
 }
 
 // Decodes the body into the pixel array, a row at a time.
@@ -164,18 +171,16 @@ int DecodeBody(const IlbmHeader& h, const std::vector<uint8_t>& body, const uint
   for (size_t p = 0; p <= planes; ++p) planeRows[p] = planar.data() + p * rowBytes;
   size_t pos = 0;
   for (int32_t y = 0; y < h.height; ++y) {
-    std::memset(planar.data(), 0, planar.size());
     if (h.compression == 0) {
       for (size_t p = 0; p < planes; ++p)
         CopyRaw(body, &pos, planar.data() + p * rowBytes, rowBytes);
       if (mask) pos += rowBytes;
     } else if (planes == size_t(kDeepPlanes)) {
       // Deep pictures are decoded as one stream per row across all their planes.
-      UnpackByteRun(body.data(), body.size(), &pos, planar.data(), rowBytes * (planes + mask));
+      UnpackRow(body, &pos, planar.data(), rowBytes * (planes + mask));
     } else {
-      for (size_t p = 0; p < planes + mask; ++p) {
-        UnpackByteRun(body.data(), body.size(), &pos, planar.data() + p * rowBytes, rowBytes);
-      }
+      for (size_t p = 0; p < planes + mask; ++p)
+        UnpackRow(body, &pos, planar.data() + p * rowBytes, rowBytes);
     }
     uint32_t* out = pixels + size_t(y) * width;
     if (planes == size_t(kDeepPlanes)) {

@@ -68,6 +68,11 @@ struct KernelPaths {
                           int32_t height, uint32_t colourBytes);
   // Hard-scaled row: d[i] = s[(i x step) >> 16] for the n pixels (every index inside the row).
   void (*nearestRow)(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
+  // One row of 1 to 8 planes to pens (PlanarToChunky), and to pixels through a 256-entry
+  // palette (PlanarToArgb).
+  void (*chunkyRow)(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens);
+  void (*paletteRow)(const uint8_t* const* planeRows, int32_t planes, int32_t width,
+                     const uint32_t* palette, uint32_t* out);
 };
 void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                      const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
@@ -79,6 +84,10 @@ void NearestRowScalar(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
 void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
                      const uint32_t* frac, int32_t n, int32_t width, int32_t fy,
                      uint32_t colourBytes);
+// The scalar planar rows (planar.cpp), 1 to 8 planes.
+void ChunkyRowScalar(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens);
+void PaletteRowScalar(const uint8_t* const* planeRows, int32_t planes, int32_t width,
+                      const uint32_t* palette, uint32_t* out);
 extern KernelPaths gPaths;
 const KernelPaths& ScalarPaths();
 const KernelPaths* Sse2Paths();  // null when not built in

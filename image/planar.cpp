@@ -4,9 +4,68 @@
 #include <bit>
 #include <cstring>
 
+#include "image/internal.h"
+
 namespace qv {
 
 int32_t PlaneRowBytes(int32_t width) { return ((width + 15) / 8) & ~1; }
+
+namespace {
+
+// Runs hold at most 128 bytes: they are moved in 16-byte pieces, the last one ending exactly at
+// the run's end, and runs under 16 bytes with two overlapping word moves (never past the run);
+// the string instructions a library call would use start too slowly for such lengths.
+inline void CopyShort(uint8_t* d, const uint8_t* s, size_t n) {
+  if (n >= 16) {
+    uint8_t piece[16];
+    for (size_t i = 0; i + 16 < n; i += 16) {
+      std::memcpy(piece, s + i, 16);
+      std::memcpy(d + i, piece, 16);
+    }
+    std::memcpy(piece, s + n - 16, 16);
+    std::memcpy(d + n - 16, piece, 16);
+  } else if (n >= 8) {
+    uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) d[i] = s[i];
+  }
+}
+
+inline void FillShort(uint8_t* d, uint8_t value, size_t n) {
+  if (n >= 16) {
+    // The first piece is set, the others copied from the piece before them (a plain fill loop
+    // would be turned back into the library call).
+    std::memset(d, value, 16);
+    uint8_t piece[16];
+    for (size_t i = 16; i + 16 < n; i += 16) {
+      std::memcpy(piece, d + i - 16, 16);
+      std::memcpy(d + i, piece, 16);
+    }
+    std::memcpy(d + n - 16, d, 16);
+  } else if (n >= 8) {
+    uint64_t v = value * 0x0101010101010101ull;
+    std::memcpy(d, &v, 8);
+    std::memcpy(d + n - 8, &v, 8);
+  } else if (n >= 4) {
+    uint32_t v = value * 0x01010101u;
+    std::memcpy(d, &v, 4);
+    std::memcpy(d + n - 4, &v, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) d[i] = value;
+  }
+}
+
+}  // namespace
 
 size_t UnpackByteRun(const uint8_t* src, size_t srcLen, size_t* pos, uint8_t* dst, size_t dstLen) {
   size_t p = *pos;
@@ -20,7 +79,7 @@ size_t UnpackByteRun(const uint8_t* src, size_t srcLen, size_t* pos, uint8_t* ds
       size_t take = count < avail ? count : avail;
       size_t room = dstLen - written;
       size_t copy = take < room ? take : room;
-      std::memcpy(dst + written, src + p, copy);
+      CopyShort(dst + written, src + p, copy);
       written += copy;
       p += take;  // a literal cut at the row's end still consumes all its bytes
     } else if (n != -128) {
@@ -29,7 +88,7 @@ size_t UnpackByteRun(const uint8_t* src, size_t srcLen, size_t* pos, uint8_t* ds
       size_t count = static_cast<size_t>(1 - n);
       size_t room = dstLen - written;
       if (count > room) count = room;
-      std::memset(dst + written, value, count);
+      FillShort(dst + written, value, count);
       written += count;
     }
   }
@@ -172,13 +231,27 @@ struct PaletteRowFn {
 
 }  // namespace
 
-void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens) {
+namespace image {
+
+void ChunkyRowScalar(const uint8_t* const* planeRows, int32_t planes, int32_t width,
+                     uint8_t* pens) {
   static_assert(std::endian::native == std::endian::little, "byte i of the word is pixel i");
+  ByPlanes<ChunkyRowFn>(planes, planeRows, width, pens);
+}
+
+void PaletteRowScalar(const uint8_t* const* planeRows, int32_t planes, int32_t width,
+                      const uint32_t* palette, uint32_t* out) {
+  ByPlanes<PaletteRowFn>(planes, planeRows, width, palette, out);
+}
+
+}  // namespace image
+
+void PlanarToChunky(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens) {
   if (planes < 1) {
     std::memset(pens, 0, size_t(width));
     return;
   }
-  ByPlanes<ChunkyRowFn>(planes, planeRows, width, pens);
+  image::gPaths.chunkyRow(planeRows, planes < 8 ? planes : 8, width, pens);
 }
 
 void PlanarToArgb(const uint8_t* const* planeRows, int32_t planes, int32_t width,
@@ -187,7 +260,7 @@ void PlanarToArgb(const uint8_t* const* planeRows, int32_t planes, int32_t width
     for (int32_t x = 0; x < width; ++x) out[x] = palette[0];
     return;
   }
-  ByPlanes<PaletteRowFn>(planes, planeRows, width, palette, out);
+  image::gPaths.paletteRow(planeRows, planes < 8 ? planes : 8, width, palette, out);
 }
 
 namespace {

@@ -545,15 +545,104 @@ __attribute__((target("avx2"))) void SmoothRowAvx2(uint32_t* d, const uint32_t* 
                   colourBytes);
 }
 
-constexpr KernelPaths kSse2 = {MemmoveRow,      FillRowSse2,     MaskRowSse2,
-                               TemplateRowSse2, AlphaRowSse2,    CoverageRowSse2,
-                               MixRowSse2,      MixMaskRowSse2,  TintRowSse2,
-                               SmoothRowSse2,   RotateRowScalar, RotateSmoothRowScalar,
-                               NearestRowScalar};
-constexpr KernelPaths kAvx2 = {MemmoveRow,    FillRowAvx2,     MaskRowAvx2,   TemplateRowAvx2,
-                               AlphaRowAvx2,  CoverageRowAvx2, MixRowAvx2,    MixMaskRowAvx2,
-                               TintRowAvx2,   SmoothRowAvx2,   RotateRowAvx2, RotateSmoothRowAvx2,
-                               NearestRowAvx2};
+// Planar to chunky, 128 pixels at a time: the 16 bytes of each plane are interleaved until
+// each 64-bit lane holds one byte of every plane (plane p in byte p), an 8 x 8 bit matrix that
+// three swaps transpose; byte 7 - i of the lane is then the pen of pixel i.
+template <int Delta>
+__attribute__((target("sse2"))) inline __m128i SwapBits(__m128i x, __m128i mask) {
+  __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(x, Delta)), mask);
+  return _mm_xor_si128(_mm_xor_si128(x, t), _mm_slli_epi64(t, Delta));
+}
+
+// The pens of the 16 groups of eight pixels from byte `at` of every plane row: lane word j
+// holds group j.
+__attribute__((target("sse2"))) inline void PenBlock(const uint8_t* const* rows, int32_t planes,
+                                                     size_t at, uint64_t lanes[16]) {
+  __m128i p[8];
+  for (int i = 0; i < 8; ++i) {
+    p[i] = i < planes ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[i] + at))
+                      : _mm_setzero_si128();
+  }
+  __m128i a[8];  // planes 2k and 2k + 1 byte by byte: groups 0-7, then 8-15
+  for (size_t k = 0; k < 8; k += 2) {
+    a[k] = _mm_unpacklo_epi8(p[k], p[k + 1]);
+    a[k + 1] = _mm_unpackhi_epi8(p[k], p[k + 1]);
+  }
+  __m128i b[8];  // planes 0-3 (then 4-7) of groups 0-3, 4-7, 8-11, 12-15
+  for (size_t h = 0; h < 8; h += 4) {
+    b[h] = _mm_unpacklo_epi16(a[h], a[h + 2]);
+    b[h + 1] = _mm_unpackhi_epi16(a[h], a[h + 2]);
+    b[h + 2] = _mm_unpacklo_epi16(a[h + 1], a[h + 3]);
+    b[h + 3] = _mm_unpackhi_epi16(a[h + 1], a[h + 3]);
+  }
+  const __m128i m1 = _mm_set1_epi64x(0x00AA00AA00AA00AALL);
+  const __m128i m2 = _mm_set1_epi64x(0x0000CCCC0000CCCCLL);
+  const __m128i m3 = _mm_set1_epi64x(0x00000000F0F0F0F0LL);
+  for (size_t q = 0; q < 4; ++q) {
+    __m128i c[2] = {_mm_unpacklo_epi32(b[q], b[q + 4]), _mm_unpackhi_epi32(b[q], b[q + 4])};
+    for (size_t k = 0; k < 2; ++k) {
+      __m128i x = SwapBits<28>(SwapBits<14>(SwapBits<7>(c[k], m1), m2), m3);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 4 * q + 2 * k), x);
+    }
+  }
+}
+
+// The rows from byte `at` on, for the scalar tail.
+inline void RowsFrom(const uint8_t* const* rows, int32_t planes, size_t at, const uint8_t** out) {
+  for (int32_t i = 0; i < planes; ++i) out[i] = rows[i] + at;
+}
+
+__attribute__((target("sse2"))) void ChunkyRowSse2(const uint8_t* const* rows, int32_t planes,
+                                                   int32_t width, uint8_t* pens) {
+  size_t at = 0;
+  alignas(16) uint64_t lanes[16];
+  for (; at + 16 <= size_t(width) / 8; at += 16) {
+    PenBlock(rows, planes, at, lanes);
+    for (int j = 0; j < 16; ++j) {
+      uint64_t word = __builtin_bswap64(lanes[j]);
+      std::memcpy(pens + 8 * (at + size_t(j)), &word, 8);
+    }
+  }
+  if (int64_t(at) * 8 < width) {
+    const uint8_t* tail[8];
+    RowsFrom(rows, planes, at, tail);
+    ChunkyRowScalar(tail, planes, width - int32_t(at) * 8, pens + at * 8);
+  }
+}
+
+__attribute__((target("sse2"))) void PaletteRowSse2(const uint8_t* const* rows, int32_t planes,
+                                                    int32_t width, const uint32_t* palette,
+                                                    uint32_t* out) {
+  size_t at = 0;
+  alignas(16) uint64_t lanes[16];
+  for (; at + 16 <= size_t(width) / 8; at += 16) {
+    PenBlock(rows, planes, at, lanes);
+    uint32_t* o = out + at * 8;
+    for (int j = 0; j < 16; ++j, o += 8) {
+      // From the last pixel back, two pens (a low byte and the byte above it) to a shift.
+      uint64_t word = lanes[j];
+      for (int i = 7; i > 0; i -= 2, word >>= 16) {
+        o[i] = palette[word & 0xFF];
+        o[i - 1] = palette[(word >> 8) & 0xFF];
+      }
+    }
+  }
+  if (int64_t(at) * 8 < width) {
+    const uint8_t* tail[8];
+    RowsFrom(rows, planes, at, tail);
+    PaletteRowScalar(tail, planes, width - int32_t(at) * 8, palette, out + at * 8);
+  }
+}
+
+constexpr KernelPaths kSse2 = {MemmoveRow,       FillRowSse2,     MaskRowSse2,
+                               TemplateRowSse2,  AlphaRowSse2,    CoverageRowSse2,
+                               MixRowSse2,       MixMaskRowSse2,  TintRowSse2,
+                               SmoothRowSse2,    RotateRowScalar, RotateSmoothRowScalar,
+                               NearestRowScalar, ChunkyRowSse2,   PaletteRowSse2};
+constexpr KernelPaths kAvx2 = {MemmoveRow,     FillRowAvx2,     MaskRowAvx2,   TemplateRowAvx2,
+                               AlphaRowAvx2,   CoverageRowAvx2, MixRowAvx2,    MixMaskRowAvx2,
+                               TintRowAvx2,    SmoothRowAvx2,   RotateRowAvx2, RotateSmoothRowAvx2,
+                               NearestRowAvx2, ChunkyRowSse2,   PaletteRowSse2};
 
 }  // namespace
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/image.h"
+
 namespace qv {
 namespace {
 
@@ -130,34 +132,43 @@ TEST(PlanarTest, PlanarToChunkyGathersBitsPerPlane) {
   EXPECT_EQ(pen, 255);
 }
 
-// Eight pixels are gathered at once: every plane count and widths around the groups of eight
-// give what a pixel-by-pixel gathering gives, and the palette row equals pens through the palette.
+// Pixels are gathered eight at a time (and 128 at a time by the SIMD paths): on every path,
+// every plane count and widths around both group sizes give what a pixel-by-pixel gathering of
+// random planes gives, and the palette row equals pens through the palette.
 TEST(PlanarTest, GroupedGatheringMatchesPixelByPixel) {
   uint32_t palette[256];
   for (uint32_t i = 0; i < 256; ++i) palette[i] = i * 0x010203u;
   uint32_t seed = 5;
-  for (int32_t planes = 1; planes <= 8; ++planes) {
-    for (int32_t width : {1, 7, 8, 9, 16, 23, 64}) {
-      std::vector<Bytes> rows(size_t(planes), Bytes(size_t(PlaneRowBytes(width))));
-      std::vector<const uint8_t*> pointers;
-      for (Bytes& row : rows) {
-        for (uint8_t& b : row) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
-        pointers.push_back(row.data());
-      }
-      Bytes pens(size_t(width), 0xEE);
-      PlanarToChunky(pointers.data(), planes, width, pens.data());
-      std::vector<uint32_t> argb(static_cast<size_t>(width));
-      PlanarToArgb(pointers.data(), planes, width, palette, argb.data());
-      for (int32_t x = 0; x < width; ++x) {
-        uint32_t pen = 0;
-        for (int32_t p = 0; p < planes; ++p) {
-          pen |= uint32_t((rows[size_t(p)][size_t(x / 8)] >> (7 - x % 8)) & 1) << p;
+  std::vector<SimdLevel> levels = {SimdLevel::kScalar};
+  for (SimdLevel l : {SimdLevel::kSse2, SimdLevel::kAvx2})
+    if (l <= BestSimdLevel()) levels.push_back(l);
+  for (SimdLevel level : levels)
+    for (int32_t planes = 1; planes <= 8; ++planes) {
+      SetSimdLevel(level);
+      for (int32_t width : {1, 7, 8, 9, 16, 23, 64, 127, 128, 129, 255, 256, 383, 1927}) {
+        std::vector<Bytes> rows(size_t(planes), Bytes(size_t(PlaneRowBytes(width))));
+        std::vector<const uint8_t*> pointers;
+        for (Bytes& row : rows) {
+          for (uint8_t& b : row) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
+          pointers.push_back(row.data());
         }
-        ASSERT_EQ(pens[size_t(x)], pen) << planes << " planes, width " << width << ", x " << x;
-        ASSERT_EQ(argb[size_t(x)], palette[pen]) << planes << " planes, width " << width;
+        Bytes pens(size_t(width), 0xEE);
+        PlanarToChunky(pointers.data(), planes, width, pens.data());
+        std::vector<uint32_t> argb(static_cast<size_t>(width));
+        PlanarToArgb(pointers.data(), planes, width, palette, argb.data());
+        for (int32_t x = 0; x < width; ++x) {
+          uint32_t pen = 0;
+          for (int32_t p = 0; p < planes; ++p) {
+            pen |= uint32_t((rows[size_t(p)][size_t(x / 8)] >> (7 - x % 8)) & 1) << p;
+          }
+          ASSERT_EQ(pens[size_t(x)], pen)
+              << planes << " planes, width " << width << ", x " << x << ", level " << int(level);
+          ASSERT_EQ(argb[size_t(x)], palette[pen])
+              << planes << " planes, width " << width << ", level " << int(level);
+        }
       }
     }
-  }
+  SetSimdLevel(BestSimdLevel());
 }
 
 TEST(PlanarTest, HamSixHoldsComponentsFromBlackEachRow) {
