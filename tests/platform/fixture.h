@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/os/manual_clock.h"
 #include "platform/platform.h"
@@ -72,3 +73,31 @@ class Watchdog {
   bool fired_ = false;
   std::thread thread_;
 };
+
+// Ninety scattered writes into an open window of the size (fills, plots, copies and stretches,
+// some overlapping, some side by side: more rectangles than a dirty list holds), made on a thread
+// of their own: with no main loop running, nothing presents them until the caller does.
+inline void ScatterWritesOffTheMainThread(qv::qvWindow* window, int32_t width, int32_t height) {
+  std::thread writer([=] {
+    std::vector<uint32_t> src(64 * 48);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = 0xFF000000u | uint32_t(i * 0x0A0B0Du);
+    for (int32_t i = 0; i < 90; ++i) {
+      int32_t x = (i * 37) % width, y = (i * 53) % height;
+      switch (i % 4) {
+        case 0:
+          qv::FillWindowRect(window, x, y, 3 + i % 9, 2 + i % 7, 0x00010203u * uint32_t(i + 1));
+          break;
+        case 1:
+          qv::PlotWindowPixel(window, x, y, 0x00FFFFFFu - uint32_t(i));
+          break;
+        case 2:
+          qv::BlitToWindow(src.data(), 64, i % 20, i % 10, window, x, y, 11, 5, 0, 0);
+          break;
+        default:
+          qv::BlitToWindow(src.data(), 64, 1, 2, window, x - 4, y, 7, 3, 17, 9);
+          break;
+      }
+    }
+  });
+  writer.join();
+}

@@ -141,6 +141,23 @@ TEST_F(X11WindowTest, OpensWhereAskedAndShowsTheFrontBuffer) {
   EXPECT_EQ(grabbed, pattern);
 }
 
+// Scattered writes, more than the dirty list holds, presented in one go: each of the rectangles
+// reaches the screen.
+TEST_F(X11WindowTest, ScatteredWritesReachTheScreen) {
+  Open({100, 80, 600, 400, 1, "x11 test", true, false});
+  EXPECT_EQ(MeasureUntil({100, 80, 600, 400}), (Geometry{100, 80, 600, 400}));
+  ScatterWritesOffTheMainThread(window, 600, 400);
+  EXPECT_GT(window->dirty.count, 1);  // not merged into one box
+  PresentDirtyWindows();
+  std::vector<uint32_t> front, shot;
+  ASSERT_TRUE(ReadWindowPixels(window, &front, nullptr, nullptr));
+  for (int i = 0; i < 100 && shot != front; ++i) {  // the server draws asynchronously
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    shot = Screenshot(100, 80, 600, 400);
+  }
+  EXPECT_EQ(shot, front);
+}
+
 TEST_F(X11WindowTest, TheProgramsMovesAreNotReportedButOthersAre) {
   Open({100, 80, 200, 150, 1, "x11 test", true, false});
   MeasureUntil({100, 80, 200, 150});
