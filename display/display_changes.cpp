@@ -275,10 +275,17 @@ int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t 
   int code = ReallocateBuffers(d);
   if (code != 0) return code;
   if (open) {
-    if (windowChanges) {
+    CopyRegionsToWindow(d);
+    if (HasShapedWindow(d)) {
+      // A shape is made for one picture and one size: the window opens anew with both.
+      qvWindowShapeSource shape = WindowShapeOf(d);
+      qvWindowPlacement placement{windowX,  windowY,  d->width,       d->height,
+                                  d->flags, d->title, d->active != 0, false};
+      code = OpenDisplayWindow(d->window, placement, &shape);
+    } else if (windowChanges) {
       code = MoveResizeWindow(d->window, windowX, windowY, d->width, d->height);
-      if (code != 0) return code;
     }
+    if (code != 0) return code;
     RedrawDisplay(L, d, 0);
   }
   ResetTextCursor(d);

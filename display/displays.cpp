@@ -266,6 +266,16 @@ void ClipRegions(qvRegionEntry* regions, int32_t count, int32_t width, int32_t h
 }  // namespace
 
 void CopyRegionsToWindow(qvDisplay* d) {
+  if (!d->dragGiven) {
+    d->dragCount = 1;
+    d->drag[0] = d->dragWindow[0] = {kRegionBox, 0, 0, d->width, 15};
+  }
+  if (!d->sizeGiven) {
+    d->sizeCount = 1;
+    d->size[0] = d->sizeWindow[0] = {kRegionBox, d->width - 10, d->height - 10, 10, 10};
+  }
+  ClipRegions(d->dragWindow, d->dragCount, d->width, d->height);
+  ClipRegions(d->sizeWindow, d->sizeCount, d->width, d->height);
   qvWindowZone drag[kMaxRegions], size[kMaxRegions];
   auto zones = [](const qvRegionEntry* regions, int32_t count, qvWindowZone* out) {
     count = std::clamp(count, 0, kMaxRegions);
@@ -474,17 +484,6 @@ int OpenDisplayCore(qvScriptState* L, qvDisplay* d, bool activate) {
 
   int32_t x, y;
   ResolveWindowPosition(d, d->x, d->y, &x, &y);
-
-  if (!d->dragGiven) {
-    d->dragCount = 1;
-    d->drag[0] = d->dragWindow[0] = {kRegionBox, 0, 0, d->width, 15};
-  }
-  if (!d->sizeGiven) {
-    d->sizeCount = 1;
-    d->size[0] = d->sizeWindow[0] = {kRegionBox, d->width - 10, d->height - 10, 10, 10};
-  }
-  ClipRegions(d->dragWindow, d->dragCount, d->width, d->height);
-  ClipRegions(d->sizeWindow, d->sizeCount, d->width, d->height);
 
   int code = CheckWindowFits(d, x, y, d->width, d->height);
   if (code != 0) return code;

@@ -27,7 +27,9 @@ void RestoreDrawState(qvDisplay* display);
 // Frees the display's dirty list, front and back buffers and the two BGPic-shaped records.
 void FreeOutputRecords(qvDisplay* display);
 // Hands the drag and size regions in window coordinates (the second copy) to the window, for
-// opening it and whenever they change.
+// opening it and whenever they or the window's size change: regions the script did not give
+// take their defaults (a 15-row strip along the top, a 10 x 10 square at the bottom-right
+// corner), and all are cut to the window.
 void CopyRegionsToWindow(qvDisplay* display);
 // What the display's window is shaped from: the window-size shape planes of a scaled display,
 // else the BGPic's current mask and alpha channel (none without them).

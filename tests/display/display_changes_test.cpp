@@ -4,6 +4,7 @@
 // may switch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -116,6 +117,50 @@ TEST_F(DisplayChangesTest, AResizedDisplaysWindowShowsThePictureAtItsNewSize) {
   EXPECT_EQ(p.y, (768 - 10) / 2);
   EXPECT_EQ(Shown(d, &w, &h), Pixels(d->displayBitmap));
   EXPECT_EQ(w, 20);
+}
+
+TEST_F(DisplayChangesTest, AResizedWindowGetsItsRegionsAndShapeAtTheNewSize) {
+  // Default regions follow the size: the drag strip spans the new width, the size square sits in
+  // the new corner.
+  qvDisplay* plain = Make(1, {{"width", 40}, {"height", 30}, {"borderless", 1}, {"sizeable", 1}});
+  ASSERT_EQ(ReopenDisplay(L, plain, 10, 10, 90, 70, true, false, false), 0);
+  EXPECT_EQ(HitTestWindow(plain->window, 85, 5), WindowHit::kDrag);
+  EXPECT_EQ(HitTestWindow(plain->window, 85, 65), WindowHit::kSizeBottomRight);
+  EXPECT_EQ(HitTestWindow(plain->window, 35, 25), WindowHit::kNormal);  // the old corner
+  EXPECT_FALSE(GetWindowShape(plain->window, nullptr, nullptr, nullptr));
+
+  // A 4 x 2 BGPic whose mask leaves out its left column: twice the size, the window is opened
+  // anew with the scaled mask.
+  qvBitMap* bitmap = AllocBitMap(4, 2);
+  qvPlane* mask = AllocMask(4, 2, true);
+  ASSERT_TRUE(bitmap != nullptr && mask != nullptr);
+  FillBitMapRect(bitmap, 0, 0, 4, 2, 0x00FF00);
+  for (int32_t y = 0; y < 2; ++y) {
+    for (int32_t x = 0; x < 4; ++x) WriteBitMapPixel(mask, x, y, x == 0 ? 1 : 0);  // 1 clears
+  }
+  qvObjectId picture{5, nullptr};
+  ASSERT_EQ(AddBGPic(&picture, false, 0, 4, 2, 4, nullptr, bitmap, nullptr, -1, mask, nullptr,
+                     nullptr, nullptr),
+            0);
+  qvDisplay* shaped = Make(2, {{"bgpic", 5}, {"borderless", 1}, {"x", 0}, {"y", 0}});
+  RecordWindowCalls(true);
+  ASSERT_EQ(ReopenDisplay(L, shaped, 0, 0, 8, 4, true, false, false), 0);
+  std::vector<WindowCall> calls;
+  for (const qvWindowCallRecord& r : TakeWindowCalls()) {
+    if (r.window == shaped->window) calls.push_back(r.call);
+  }
+  RecordWindowCalls(false);
+  EXPECT_NE(std::find(calls.begin(), calls.end(), WindowCall::kOpen), calls.end());
+  std::vector<uint8_t> solid;
+  int32_t w = 0, h = 0;
+  ASSERT_TRUE(GetWindowShape(shaped->window, &solid, &w, &h));
+  EXPECT_EQ(w, 8);
+  EXPECT_EQ(h, 4);
+  const std::vector<uint8_t> row = {0, 0, 1, 1, 1, 1, 1, 1};
+  for (int32_t y = 0; y < 4; ++y) {
+    EXPECT_EQ(std::vector<uint8_t>(solid.begin() + y * 8, solid.begin() + y * 8 + 8), row) << y;
+  }
+  EXPECT_EQ(Shown(shaped, &w, &h), Pixels(shaped->displayBitmap));
 }
 
 TEST_F(DisplayChangesTest, ARefusedSizeLeavesDisplayPictureAndWindowAsTheyWere) {
