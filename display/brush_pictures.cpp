@@ -65,34 +65,37 @@ int ResolvePart(const qvBrushLoadOptions& o, int32_t pictureWidth, int32_t pictu
 }  // namespace
 
 int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loadAlpha,
-                           qvLoadedPicture* out) {
+                           qvLoadedPicture* out, uint32_t** palette) {
   // Image plugins would be asked here first; none can be loaded yet.
   auto* buffer = new (std::nothrow) qvPixelBuffer{1, nullptr, 0};
   if (buffer == nullptr) return ERR_MEM;
+  qvIlbmRequest request = ilbm != nullptr ? *ilbm : qvIlbmRequest{};
+  request.wantPalette = palette != nullptr;
   qvPictureFacts facts;
-  int code = LoadPicture(name, ilbm, &buffer->pixels, &facts);
+  int code = LoadPicture(name, &request, &buffer->pixels, &facts);
   if (code != 0) {
     ReleasePixelBuffer(buffer);
     return code;
   }
-  std::free(facts.palette);
   buffer->rowWidth = facts.width;
   qvPlane* alpha = nullptr;
   if (loadAlpha) {
-    if (!facts.alpha) {
-      ReleasePixelBuffer(buffer);
-      return ERR_NOALPHA;
+    code = !facts.alpha ? ERR_NOALPHA : 0;
+    if (code == 0) {
+      alpha = AllocAlphaChannel(facts.width, facts.height, false);
+      if (alpha == nullptr) code = ERR_MEM;
     }
-    alpha = AllocAlphaChannel(facts.width, facts.height, false);
-    if (alpha == nullptr) {
+    if (code != 0) {
+      std::free(facts.palette);
       ReleasePixelBuffer(buffer);
-      return ERR_MEM;
+      return code;
     }
     ExtractAlphaKernel(buffer->pixels, facts.width, facts.height, buffer->rowWidth, alpha->data,
                        alpha->bytesPerRow);
   }
   *out = {buffer,           alpha,       facts.width, facts.height,
           buffer->rowWidth, facts.alpha, 0,           facts.transparentColour};
+  if (palette != nullptr) *palette = facts.palette;
   return 0;
 }
 
@@ -118,7 +121,8 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
                0,
                -1};
   } else {
-    code = LoadPictureWithPlugins(file, &o.ilbm, keepAlpha, &picture);
+    // A brush keeps no palette: only a BGPic's loader keeps one (for GetPen).
+    code = LoadPictureWithPlugins(file, &o.ilbm, keepAlpha, &picture, nullptr);
     if (code != 0) return code;
   }
   qvBitMap* bitmap = nullptr;

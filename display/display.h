@@ -168,8 +168,8 @@ struct qvBGPic {
   int32_t originalWidth, originalHeight;
   int32_t rowWidth;
   int32_t transparentColour;
-  void* ownedBlock;
-  qvList layers;  // qvLayer nodes
+  void* ownedBlock;  // the loader's block: the 256-entry palette of an ILBM pen picture
+  qvList layers;     // qvLayer nodes
   void* sprites;
   int32_t locked;
   int32_t layerCopy;
@@ -641,10 +641,11 @@ struct qvLoadedPicture {
 };
 // Loads a picture into a new pixel buffer (image plugins first, once there are any; then the
 // built-in readers). With `loadAlpha` the alpha channel is split into *alpha: ERR_NOALPHA for a
-// picture without one. 0, or the reader's error, ERR_NOALPHA or ERR_MEM with nothing left
-// allocated and *out unchanged.
+// picture without one. With `palette` not null it receives the 256-entry palette of an ILBM pen
+// picture (the caller's, std::free), null for any other picture. 0, or the reader's error,
+// ERR_NOALPHA or ERR_MEM with nothing left allocated and *out and *palette unchanged.
 int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loadAlpha,
-                           qvLoadedPicture* out);
+                           qvLoadedPicture* out, uint32_t** palette);
 
 // The image cache keeps decoded pictures by name (compared without regard to case) for the
 // loaders' "cache" and "cachedload" options. A node holds one reference on the pixel buffer and

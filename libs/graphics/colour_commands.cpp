@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "base/support.h"
 #include "core/args.h"
+#include "display/display.h"
 #include "image/picture.h"
 #include "libs/graphics/commands.h"
 #include "vm/auxlib.h"
@@ -94,12 +95,19 @@ int32_t GetRandomColor(qvScriptState* L) {
   return 1;
 }
 
-// GetPen(pen): the palette entry of the output target. Only ILBM pictures bring a palette and
-// none is read yet, so every target answers "no colour".
+// GetPen(pen): the palette entry of the output target, the pen held inside 0..255; a target
+// whose picture brought no palette (only ILBM pen pictures bring one) answers "no colour".
 int32_t GetPen(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  VmCheckInt(L, 1);
-  VmPushNumber(L, 4294967295.0);
+  int32_t pen = VmCheckInt(L, 1);
+  const qvBGPic* target = OutputTarget();
+  const auto* palette = target != nullptr ? static_cast<const uint32_t*>(target->ownedBlock)
+                                          : nullptr;
+  if (palette == nullptr) {
+    VmPushNumber(L, 4294967295.0);
+    return 1;
+  }
+  VmPushNumber(L, palette[pen < 0 ? 0 : pen > 255 ? 255 : pen]);
   return 1;
 }
 

@@ -2,6 +2,9 @@
 // answers or error codes; and the frame and colour-depth commands of the graphics library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <variant>
 #include <vector>
@@ -219,6 +222,47 @@ TEST_F(GraphicsAttribute, FrameLimitAndRealColours) {
     ConfigureHeadlessScreen(screen);
     EXPECT_EQ(Call("getrealcolor", {double(0x123457)}), V({double(want)})) << depth;
   }
+}
+
+TEST_F(GraphicsAttribute, GetPenReadsThePaletteThePictureLoaderKept) {
+  // A target without a palette answers "no colour" for every pen.
+  EXPECT_EQ(Call("getpen", {3.0}), std::vector<Value>{4294967295.0});
+  // The loader keeps an ILBM's palette when asked: the file's CMAP entries, black behind them.
+  const std::string ilbm = std::string(QV_PICTURE_FIXTURES) + "/ilbm_byterun.ilbm";
+  std::ifstream in(ilbm, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string cmap = "CMAP";
+  auto at = size_t(std::search(bytes.begin(), bytes.end(), cmap.begin(), cmap.end()) -
+                   bytes.begin()) +
+            4;
+  ASSERT_LT(at + 4, bytes.size());
+  const size_t entries = (size_t(bytes[at]) << 24 | size_t(bytes[at + 1]) << 16 |
+                          size_t(bytes[at + 2]) << 8 | bytes[at + 3]) /
+                         3;
+  ASSERT_GE(entries, 2u);
+  qvLoadedPicture picture{};
+  uint32_t* palette = nullptr;
+  ASSERT_EQ(LoadPictureWithPlugins(ilbm.c_str(), nullptr, false, &picture, &palette), 0);
+  ReleasePixelBuffer(picture.buffer);
+  ASSERT_NE(palette, nullptr);
+  for (size_t i = 0; i < 256; ++i) {
+    const uint8_t* rgb = bytes.data() + at + 4 + 3 * i;
+    uint32_t want = i < entries ? uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2] : 0;
+    ASSERT_EQ(palette[i], want) << i;
+  }
+  // Pens outside 0..255 are held at the ends. The BGPic frees its palette.
+  display->bgpic->ownedBlock = palette;
+  palette[255] = 0xABCDEF;
+  for (double pen : {0.0, 1.0, -7.0, 255.0, 300.0}) {
+    int index = pen < 0 ? 0 : pen > 255 ? 255 : int(pen);
+    EXPECT_EQ(Call("getpen", {pen}), std::vector<Value>{double(palette[index])}) << pen;
+  }
+  // Pictures of other formats bring none.
+  const std::string png = std::string(QV_PNG_FIXTURES) + "/grey1.png";
+  uint32_t* none = palette;
+  ASSERT_EQ(LoadPictureWithPlugins(png.c_str(), nullptr, false, &picture, &none), 0);
+  ReleasePixelBuffer(picture.buffer);
+  EXPECT_EQ(none, nullptr);
 }
 
 }  // namespace
