@@ -251,11 +251,44 @@ uint32_t SweepList(qvScriptState* L, qvGCObject** p, bool all) {
   return freed;
 }
 
-void SweepStrings(qvScriptState* L, bool all) {
+// Empties slot j of the string table: the strings after it in its run move back where their
+// own first slot allows, so that every string stays reachable from it.
+void RemoveStringSlot(qvStringTable* tb, uint32_t j) {
+  const uint32_t mask = tb->size - 1;
+  uint32_t hole = j;
+  for (uint32_t x = (j + 1) & mask; tb->slots[x].s != nullptr; x = (x + 1) & mask) {
+    const uint32_t home = tb->slots[x].hash & mask;
+    if (((x - home) & mask) >= ((x - hole) & mask)) {
+      tb->slots[hole] = tb->slots[x];
+      hole = x;
+    }
+  }
+  tb->slots[hole] = {nullptr, 0};
+}
+
+// Frees the unmarked strings; survivors lose their mark. The walk starts after a free slot:
+// no run wraps past it, so a string moved back by a removal always comes from the part not yet
+// looked at, into the slot looked at now, and none is seen twice.
+void SweepStrings(qvScriptState* L) {
   qvStringTable* tb = &G(L)->strt;
-  for (uint32_t i = 0; i < tb->size; ++i) {
-    PrefetchBucketsAhead(tb->hash, i, tb->size);
-    tb->nuse -= SweepList(L, &tb->hash[i], all);
+  const uint32_t mask = tb->size - 1;
+  uint32_t start = 0;
+  while (tb->slots[start].s != nullptr) ++start;
+  constexpr uint32_t kAhead = 8;  // marks are read at random places: fetched ahead
+  for (uint32_t k = 1; k < tb->size;) {
+    const uint32_t j = (start + k) & mask;
+    qvString* s = tb->slots[j].s;
+    if (qvString* ahead = tb->slots[(j + kAhead) & mask].s) __builtin_prefetch(ahead, 1);
+    if (s == nullptr) {
+      ++k;
+    } else if (s->marked & (kMarkBit | kFixedBit)) {
+      s->marked &= static_cast<uint8_t>(~kMarkBit);
+      ++k;
+    } else {
+      RemoveStringSlot(tb, j);  // slot j now holds a string not yet looked at, or nothing
+      FreeObject(L, s);
+      tb->nuse--;
+    }
   }
 }
 
@@ -318,7 +351,7 @@ void VmCheckGC(qvScriptState* L) {
   Propagate(&st);
   ClearWeak(st.weak, true);
   SweepList(L, &g->rootudata, false);
-  SweepStrings(L, false);
+  SweepStrings(L);
   SweepList(L, &g->rootgc, false);
   // The state is never on a list: clear its mark here.
   g->mainthread->marked &= static_cast<uint8_t>(~kMarkBit);
@@ -360,23 +393,20 @@ static void FreeAllStrings(qvScriptState* L) {
   qvStringTable* tb = &g->strt;
   if (tb->nlong == 0) {
     g->nblocks -= tb->bytes;
-    std::fill_n(tb->hash, tb->size, nullptr);
+    std::fill_n(tb->slots, tb->size, qvStringSlot{});
     tb->nuse = 0;
     tb->bytes = 0;
     return;
   }
   for (uint32_t i = 0; i < tb->size; ++i) {
-    PrefetchBucketsAhead(tb->hash, i, tb->size);
-    for (qvGCObject* o = tb->hash[i]; o != nullptr;) {
-      qvGCObject* next = o->next;
-      const size_t size = StringBlockSize(static_cast<qvString*>(o)->len);
-      if (size <= kPoolMaxBlock)
-        g->nblocks -= size;
-      else
-        VmRealloc(L, o, size, 0);
-      o = next;
-    }
-    tb->hash[i] = nullptr;
+    qvString* s = tb->slots[i].s;
+    if (s == nullptr) continue;
+    const size_t size = StringBlockSize(s->len);
+    if (size <= kPoolMaxBlock)
+      g->nblocks -= size;
+    else
+      VmRealloc(L, s, size, 0);
+    tb->slots[i] = {nullptr, 0};
   }
   tb->nuse = 0;
   tb->nlong = 0;

@@ -176,14 +176,6 @@ inline void PrefetchObject(const qvScriptValue* v) {
   if (IsCollectable(v)) __builtin_prefetch(v->value.gc);
 }
 
-// Walks over the string buckets touch every string once, in an order the hardware cannot
-// guess: later buckets' chains are fetched ahead, their heads first, then the strings after.
-inline void PrefetchBucketsAhead(qvGCObject* const* hash, uint32_t i, uint32_t size) {
-  if (i + 16 < size && hash[i + 16] != nullptr) __builtin_prefetch(hash[i + 16], 1);
-  if (i + 8 < size && hash[i + 8] != nullptr && hash[i + 8]->next != nullptr)
-    __builtin_prefetch(hash[i + 8]->next, 1);
-}
-
 // The shared nil value that absent table entries read as.
 extern const qvScriptValue kNilValue;
 
@@ -194,6 +186,7 @@ qvString* VmInternString(qvScriptState* L, const char* s, size_t len);
 qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t hash);
 uint32_t VmHashString(const char* s, size_t len);
 qvString* VmInternCString(qvScriptState* L, const char* s);
+// Moves the strings to a table of newSize slots (a power of two above 4/3 of those in use).
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize);
 inline size_t StringBlockSize(size_t len) { return sizeof(qvString) + len + 1; }
 

@@ -202,7 +202,7 @@ static void OpenBody(qvScriptState* L, void* host) {
   SetObject(&g->defaultMeta, kTypeTable, meta);
   SetObject(&L->gt, kTypeTable, VmNewTableObject(L, 0, 4));
   SetObject(&g->registry, kTypeTable, VmNewTableObject(L, 4, 4));
-  VmResizeStringTable(L, 32);
+  VmResizeStringTable(L, 64);  // the smallest size, with room beyond the names made here
   VmInitEvents(L);
   g->nextName = VmInternCString(L, "next");
   g->nextName->marked |= kFixedBit;
@@ -218,7 +218,7 @@ static uint64_t FreeState(qvScriptState* L) {
   qvScriptGlobal* g = L->g;
   if (g != nullptr) {
     VmFreeAllObjects(L);
-    VmFreeVector(L, g->strt.hash, g->strt.size);
+    VmFreeVector(L, g->strt.slots, g->strt.size);
     VmRealloc(L, g->buffer, g->buffsize, 0);
     VmFreeVector(L, g->gosub, size_t(g->gosubSize));
   }

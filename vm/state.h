@@ -66,8 +66,17 @@ enum qvEvent : int {
   kEventCount
 };
 
+// One place of the string table: the string and its hash, so that probes, misses and resizes
+// compare and move hashes without reading the strings themselves.
+struct qvStringSlot {
+  qvString* s;  // null: free
+  uint32_t hash;
+};
+
+// The interned strings, open addressing with linear probing: at most three quarters of the
+// slots are in use, so that a free one always ends a run.
 struct qvStringTable {
-  qvGCObject** hash;
+  qvStringSlot* slots;
   uint32_t nuse;
   uint32_t size;   // a power of two
   uint32_t nlong;  // strings too long for the pool

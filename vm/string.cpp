@@ -20,26 +20,27 @@ uint32_t VmHashString(const char* s, size_t len) {
   return h;
 }
 
+// The first free slot of a string's run.
+static uint32_t FreeSlot(const qvStringSlot* slots, uint32_t mask, uint32_t h) {
+  uint32_t i = h & mask;
+  while (slots[i].s != nullptr) i = (i + 1) & mask;
+  return i;
+}
+
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   qvStringTable* tb = &G(L)->strt;
-  auto** newHash = VmNewZeroedVector<qvGCObject*>(L, newSize);
+  auto* newSlots = VmNewZeroedVector<qvStringSlot>(L, newSize);
+  const uint32_t mask = newSize - 1;
+  constexpr uint32_t kAhead = 8;  // where a string lands is far from the last one: fetched ahead
   for (uint32_t i = 0; i < tb->size; ++i) {
-    PrefetchBucketsAhead(tb->hash, i, tb->size);
-    if (i + 4 < tb->size && tb->hash[i + 4] != nullptr)  // where its head goes
-      __builtin_prefetch(&newHash[static_cast<qvString*>(tb->hash[i + 4])->hash & (newSize - 1)],
-                         1);
-    qvGCObject* p = tb->hash[i];
-    while (p != nullptr) {
-      qvGCObject* next = p->next;
-      uint32_t h = static_cast<qvString*>(p)->hash & (newSize - 1);
-      p->next = newHash[h];
-      newHash[h] = p;
-      p = next;
-    }
+    if (i + kAhead < tb->size && tb->slots[i + kAhead].s != nullptr)
+      __builtin_prefetch(&newSlots[tb->slots[i + kAhead].hash & mask], 1);
+    const qvStringSlot& slot = tb->slots[i];
+    if (slot.s != nullptr) newSlots[FreeSlot(newSlots, mask, slot.hash)] = slot;
   }
-  VmFreeVector(L, tb->hash, tb->size);
+  VmFreeVector(L, tb->slots, tb->size);
   tb->size = newSize;
-  tb->hash = newHash;
+  tb->slots = newSlots;
 }
 
 qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
@@ -48,14 +49,24 @@ qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
 
 qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h) {
   qvStringTable* tb = &G(L)->strt;
-  for (qvGCObject* o = tb->hash[h & (tb->size - 1)]; o != nullptr; o = o->next) {
-    auto* ts = static_cast<qvString*>(o);
-    if (ts->hash == h && ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
+  uint32_t mask = tb->size - 1;
+  uint32_t i = h & mask;
+  for (; tb->slots[i].s != nullptr; i = (i + 1) & mask) {
+    const qvStringSlot& slot = tb->slots[i];
+    if (slot.hash == h && slot.s->len == len && std::memcmp(s, slot.s->data(), len) == 0)
+      return slot.s;
+  }
+  // The table grows before the string is made: a failure leaves nothing half done.
+  if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {
+    VmResizeStringTable(L, tb->size * 2);
+    mask = tb->size - 1;
+    i = FreeSlot(tb->slots, mask, h);
   }
   const size_t size = StringBlockSize(len);
   auto* ts = static_cast<qvString*>(VmNewBlock(L, size));
   tb->bytes += size;
   if (size > kPoolMaxBlock) tb->nlong++;
+  ts->next = nullptr;  // strings are listed by the table alone
   ts->type = kTypeString;
   ts->marked = 0;
   ts->reserved = 0;
@@ -63,11 +74,8 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
   ts->len = static_cast<uint32_t>(len);
   std::memcpy(ts->data(), s, len);
   ts->data()[len] = '\0';
-  qvGCObject** bucket = &tb->hash[h & (tb->size - 1)];
-  ts->next = *bucket;
-  *bucket = ts;
+  tb->slots[i] = {ts, h};
   tb->nuse++;
-  if (tb->nuse > tb->size && tb->size <= 0x3FFFFFFEu) VmResizeStringTable(L, tb->size * 2);
   return ts;
 }
 

@@ -1,6 +1,7 @@
 // The collector: weak tables, "__gc" finalisers, the threshold rule, shrinking and exact
 // accounting.
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "tests/vm/state_fixture.h"
@@ -218,6 +219,40 @@ TEST_F(GcTest, ClosingAccountsForShortAndLongStringsExactly) {
     VmSetGCThreshold(state, 0);  // the dropped ones go now, the kept ones at the close
     EXPECT_EQ(G(state)->strt.nlong, uint32_t(c.longKept));
     EXPECT_EQ(VmCloseStateResidue(state), sizeof(qvScriptState) + sizeof(qvScriptGlobal));
+  }
+}
+
+// A collected string leaves its slot to the strings behind it in the table, also in runs that
+// wrap past the table's end: every kept string is still found (interning its text gives it back,
+// not a second copy), and the count is exact after each of many collections and resizes.
+TEST_F(GcTest, CollectedStringsLeaveTheOthersFindable) {
+  const uint32_t fixed = G(L)->strt.nuse;
+  std::vector<std::string> kept;
+  VmNewTable(L);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    for (int i = 0; i < 400 + 50 * round; ++i) {
+      const std::string text = std::to_string(round) + "/" + std::to_string(i * 7919 % 1000);
+      VmPushLString(L, text.data(), text.size());
+      if ((i + round) % 3 == 0 && round % 5 != 4) {  // every fifth round keeps nothing
+        kept.push_back(text);
+        VmRawSetI(L, 1, int(kept.size()));
+      } else {
+        VmSetTop(L, 1);
+      }
+    }
+    Collect();
+    ASSERT_EQ(G(L)->strt.nuse, fixed + kept.size());
+    for (size_t j = 0; j < kept.size(); ++j) {
+      VmRawGetI(L, 1, int(j + 1));
+      ASSERT_EQ(VmInternString(L, kept[j].data(), kept[j].size()), StringOf(&At(-1)));
+      VmSetTop(L, 1);
+    }
+    if (round % 7 == 6) {  // drop most of them: the table shrinks
+      VmSetTop(L, 0);
+      VmNewTable(L);
+      kept.clear();
+    }
   }
 }
 
