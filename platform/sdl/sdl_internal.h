@@ -33,8 +33,12 @@ void SdlWindowEvent(const SDL_Event& event);
 void SdlEndOfPump();
 // Forgets the keys held (a window lost the focus or the system stops).
 void ResetSdlKeys();
-// Shows the pointer of the window under the pointer (sdl_windows.cpp).
+// Shows the pointer of the window under the pointer (sdl_windows.cpp): its own, or over a drag
+// area or a size zone the move or sizing pointer.
 void ApplySdlPointer();
+// The pointer shown over a drag area or size zone of the hit; null for kNormal or where the
+// driver has no pointers.
+SDL_Cursor* SdlZoneCursor(WindowHit hit);
 // True while the program is full screen (Alt+Return then switches back).
 bool SdlFullScreen();
 // Removes the shape of an X11 window, so that all of it shows and takes input

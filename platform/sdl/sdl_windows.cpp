@@ -257,12 +257,39 @@ class SdlWindows : public NativeWindows {
     } else {
       cursor = SDL_GetDefaultCursor();
     }
+    // Over a drag area or a size zone of a borderless window: the move or sizing pointer.
+    int x = 0, y = 0;
+    SDL_Window* under = SDL_GetMouseFocus();
+    if (under != nullptr && SDL_GetWindowData(under, "qv") == window) {
+      SDL_GetMouseState(&x, &y);
+      WindowHit hit = HitTestWindow(window, x, y);
+      if (hit != WindowHit::kNormal) cursor = ZoneCursor(hit);
+    }
     // A driver without pointers of its own keeps the state only.
     if (cursor != nullptr && cursor != SDL_GetCursor()) SDL_SetCursor(cursor);
   }
 
+  // The pointer shown over a drag area (move) or a size zone (the sizing pointer of its edge or
+  // corner); null where the driver has none.
+  SDL_Cursor* ZoneCursor(WindowHit hit) {
+    // In the order of WindowHit from kDrag on.
+    static constexpr SDL_SystemCursor kCursors[] = {
+        SDL_SYSTEM_CURSOR_SIZEALL,  SDL_SYSTEM_CURSOR_SIZENWSE, SDL_SYSTEM_CURSOR_SIZENESW,
+        SDL_SYSTEM_CURSOR_SIZENESW, SDL_SYSTEM_CURSOR_SIZENWSE, SDL_SYSTEM_CURSOR_SIZEWE,
+        SDL_SYSTEM_CURSOR_SIZEWE,   SDL_SYSTEM_CURSOR_SIZENS,   SDL_SYSTEM_CURSOR_SIZENS,
+    };
+    int index = static_cast<int>(hit) - static_cast<int>(WindowHit::kDrag);
+    if (index < 0 || index >= static_cast<int>(std::size(kCursors))) return nullptr;
+    SDL_SystemCursor id = kCursors[index];
+    if (zone_[id] == nullptr) zone_[id] = SDL_CreateSystemCursor(id);
+    return zone_[id];
+  }
+
   ~SdlWindows() override {
     if (busy_ != nullptr) SDL_FreeCursor(busy_);
+    for (SDL_Cursor* cursor : zone_) {
+      if (cursor != nullptr) SDL_FreeCursor(cursor);
+    }
   }
 
   // The user resized the window: the shape, made for the old size, is no longer shown.
@@ -435,6 +462,7 @@ class SdlWindows : public NativeWindows {
   bool haveFullMode_ = false;
   std::vector<qvWindow*> open_;  // main thread only
   SDL_Cursor* busy_ = nullptr;
+  SDL_Cursor* zone_[SDL_NUM_SYSTEM_CURSORS] = {};  // the move and sizing pointers, made on use
   bool canShape_ = true;  // false once the driver could not make a shaped window
 };
 
@@ -474,6 +502,8 @@ bool SdlFullScreen() {
 void ApplySdlPointer() {
   if (gWindows) gWindows->ApplyPointer();
 }
+
+SDL_Cursor* SdlZoneCursor(WindowHit hit) { return gWindows ? gWindows->ZoneCursor(hit) : nullptr; }
 
 void DropSdlShape(qvWindow* window) {
   if (gWindows) gWindows->DropShape(window);

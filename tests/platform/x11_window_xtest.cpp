@@ -3,7 +3,8 @@
 // root window through Xlib and through GrabScreen), moves and sizes for the program without a
 // user's event while a move by someone else is reported, a full-screen switch to a listed mode
 // and back leaves the window as it was, a shaped window's region is its mask, and presses in drag
-// areas and size zones (made with xdotool) ask the window manager to move or size the window.
+// areas and size zones (made with xdotool) ask the window manager to move or size the window, and
+// the pointer over them is the move or sizing pointer.
 // gtest first: Xlib's macros (None, Bool, Status) would break its headers.
 #include "tests/platform/fixture.h"
 // clang-format off
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/os/internal.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/window_services.h"
 
@@ -349,6 +351,58 @@ TEST_F(X11WindowTest, PressesInDragAreasAndSizeZonesAskTheWindowManager) {
     std::vector<std::string> want;
     if (c.press != nullptr) want.push_back(c.press);
     EXPECT_EQ(gPresses, want);
+  }
+#endif
+}
+
+TEST_F(X11WindowTest, DragAreasAndSizeZonesShowTheMoveAndSizingPointers) {
+#ifndef QV_XDOTOOL
+  GTEST_SKIP() << "xdotool is not installed";
+#else
+  const qvWindowZone drag[] = {{0, 0, 200, 15}};
+  const qvWindowZone size[] = {{190, 140, 10, 10}, {0, 60, 10, 20}};
+  CopyDragZones(window, drag, 1, size, 2);
+  Open({100, 80, 200, 150, 1 | 2, "x11 test", true, false});  // borderless, sizeable
+  MeasureUntil({100, 80, 200, 150});
+  struct Case {
+    int x, y;  // in the window
+    WindowHit hit;
+  } cases[] = {
+      {50, 5, WindowHit::kDrag},
+      {195, 145, WindowHit::kSizeBottomRight},
+      {3, 70, WindowHit::kSizeLeft},
+      {50, 70, WindowHit::kNormal},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    bool shown = false;
+    int rc = MessageLoop([&] {
+      std::string command = std::string(QV_XDOTOOL) + " mousemove --sync " +
+                            std::to_string(100 + c.x) + " " + std::to_string(80 + c.y);
+      EXPECT_EQ(std::system(command.c_str()), 0);
+      struct Call {
+        WindowHit hit;
+        bool shown;
+      } call{c.hit, false};
+      for (int i = 0; i < 100 && !call.shown; ++i) {
+        WakeMainLoop();
+        WaitMainLoopPass();
+        RunOnMainThread(
+            [](void* p) {
+              auto* k = static_cast<Call*>(p);
+              SDL_Cursor* want = k->hit == WindowHit::kNormal ? SDL_GetDefaultCursor()
+                                                              : SdlZoneCursor(k->hit);
+              k->shown = want != nullptr && SDL_GetCursor() == want;
+              return 0;
+            },
+            &call);
+        if (!call.shown) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      shown = call.shown;
+      return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(shown);
   }
 #endif
 }
