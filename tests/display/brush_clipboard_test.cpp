@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
+#include "fixtures/temp_path.h"
 #include "libs/libraries.h"
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
@@ -169,7 +170,7 @@ TEST_F(BrushClipboardTest, ARequesterMarksTheDisplayAndRedrawsItWhenItCloses) {
   EXPECT_EQ(windowPixel(), 255u);
 
   // The same through SystemRequest, answered by a script of requester answers.
-  std::string script = testing::TempDir() + "qv_requester_answers.txt";
+  std::string script = qvtest::TempPath("requester_answers.txt");
   std::ofstream(script) << "1\n";
   setenv("QUILLVANE_REQUESTER_SCRIPT", script.c_str(), 1);
   FillWindowRect(display->window, 0, 0, 8, 4, 0x123456);

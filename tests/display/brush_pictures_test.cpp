@@ -16,6 +16,7 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
+#include "fixtures/temp_path.h"
 #include "libs/libraries.h"
 #include "vm/vm.h"
 
@@ -278,7 +279,7 @@ TEST(SavePictureFile, FormatsWithoutAWriter) {
 TEST(SavePictureFile, AFailedSaveKeepsTheOldFile) {
   // A file-size limit far below the picture stops every writer part-way; the old file must
   // survive and no temporary file may be left beside it.
-  std::string dir = ::testing::TempDir() + "qv_save_keep_" + std::to_string(std::random_device{}());
+  std::string dir = qvtest::TempPath("save_keep");
   std::filesystem::create_directories(dir);
   std::string target = dir + "/picture";
   std::vector<uint32_t> pixels(size_t{256} * 256);

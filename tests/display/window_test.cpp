@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "display/display.h"
+#include "fixtures/temp_path.h"
 #include "platform/window_services.h"
 
 namespace qv {
@@ -137,7 +138,7 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 TEST(BmpTest, RowsArePaddedByWidthModFourAndStoredBottomUp) {
-  std::string path = ::testing::TempDir() + "/bmp_test.bmp";
+  std::string path = qvtest::TempPath("bmp_test.bmp");
   struct Case {
     int32_t width, height;
     size_t rowBytes;

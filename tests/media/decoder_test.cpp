@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/errors.h"
+#include "fixtures/temp_path.h"
 #include "media/pcm_sample.h"
 #include "media/sound_stream.h"
 #include "platform/time.h"
@@ -16,9 +17,7 @@ namespace {
 
 // Makes `name` with the ffmpeg tool: `seconds` of two tones, 44100 Hz stereo.
 std::string MakeCoded(const std::string& name, double seconds) {
-  // A name of this run's own: test runs of several checkouts share the temporary folder.
-  static const std::string run = std::to_string(std::random_device{}());
-  std::string path = ::testing::TempDir() + "qv_coded_" + run + "_" + name;
+  std::string path = qvtest::TempPath("coded_" + name);
   std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i \"sine=frequency=440:duration=" +
                     std::to_string(seconds) +
                     "\" -f lavfi -i \"sine=frequency=660:duration=" + std::to_string(seconds) +

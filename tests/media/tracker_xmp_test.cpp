@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/temp_path.h"
 #include "media/tracker.h"
 #include "mod_writer.h"
 
@@ -344,7 +345,7 @@ TEST(TrackerBesideLibxmp, ChannelsAloneHaveTheSameEnvelopeAndPitch) {
 // The writer's modules as another reader sees them: openmpt123 --info names the format, the
 // channels, the orders and the patterns.
 TEST(TrackerBesideLibxmp, OpenmptReadsTheWritersModules) {
-  std::string path = ::testing::TempDir() + "tracker_xmp_case.mod";
+  std::string path = qvtest::TempPath("tracker_xmp_case.mod");
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);
     ModWriter w;
