@@ -238,6 +238,8 @@ DisplayHost* InputDisplayHost() { return &gHost; }
 
 void SetModeSwitchHandler(void (*handler)(int32_t word)) { gModeSwitchHandler.store(handler); }
 
+void SetInputFullScreen(bool on) { gDisplay1.fullScreen = on ? 1 : 0; }
+
 // ---- window procedure ----
 
 void WindowKey(int32_t code, bool pressed, uint32_t qualifiers) {

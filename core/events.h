@@ -178,6 +178,8 @@ DisplayHost* InputDisplayHost();
 // window states hands it to this handler with the display-list lock left (the switch waits for
 // the main thread). Null: the switch is not acted on. Any thread.
 void SetModeSwitchHandler(void (*handler)(int32_t word));
+// The mode that ModeSwitch messages report (full screen or a window). Script thread.
+void SetInputFullScreen(bool on);
 
 // ---- the window procedure: main thread, inside a pump ----
 // Each records the state and queues the event for the current display; without an open display

@@ -186,11 +186,13 @@ void OnModeSwitch(int32_t word) {
 }
 
 // Asked on the main thread, the display-list lock held: only the main display switches, not
-// with "nomodeswitch" and not while a requester holds the script.
+// with "nomodeswitch" and not while a requester holds the script. The backdrop's window stands
+// for the main display, which it lies behind.
 bool ModeSwitchGate(const qvWindow* window) {
+  bool backdrop = gBackdrop != nullptr && gBackdrop->window == window;
   for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
     auto* d = reinterpret_cast<qvDisplay*>(h);
-    if (d->window != window) continue;
+    if (backdrop ? !IsMainDisplay(d) : d->window != window) continue;
     return IsMainDisplay(d) && !(d->flags & kDisplayNoModeSwitch) && !d->requesterOpen;
   }
   return false;
@@ -384,6 +386,7 @@ int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int
     return code;
   }
   SetFullScreenFlag(full);
+  SetInputFullScreen(full);
   gFullWidth = full ? width : 0;
   gFullHeight = full ? height : 0;
 

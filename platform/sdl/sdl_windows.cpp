@@ -406,7 +406,8 @@ class SdlWindows : public NativeWindows {
                      qvWindowFrame{left, top, left + right, top + bottom});
   }
 
-  // A borderless window of the full-screen mode's size takes the screen in that mode.
+  // A borderless window of the full-screen mode's size takes the screen in that mode; a smaller
+  // one stays a window where the program placed it (over the backdrop that fills the screen).
   void ApplyFullScreen(qvSdlWindow* rec, int32_t width, int32_t height) {
     SDL_DisplayMode mode;
     {
@@ -414,7 +415,7 @@ class SdlWindows : public NativeWindows {
       if (!haveFullMode_) return;
       mode = fullMode_;
     }
-    if (!(rec->flags & kBorderless) || width > mode.w || height > mode.h) return;
+    if (!(rec->flags & kBorderless) || width != mode.w || height != mode.h) return;
     SDL_SetWindowDisplayMode(rec->sdl, &mode);
     if (SDL_SetWindowFullscreen(rec->sdl, SDL_WINDOW_FULLSCREEN) == 0) rec->fullScreen = true;
   }

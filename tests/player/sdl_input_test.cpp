@@ -2,7 +2,8 @@
 // another thread through the real window procedure: the key "a", Space and a left click reach the
 // script's callbacks with the key names, the display's id and the pointer; the window's surface
 // holds the display's picture; a close request runs the closewindow handler when there is one and
-// otherwise ends the script normally.
+// otherwise ends the script normally; Alt+Return switches the display to a full screen and back
+// unless it has "nomodeswitch".
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -252,6 +253,111 @@ TEST_F(SdlInputTest, WithoutACloseHandlerACloseEndsTheScriptNormally) {
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(Output(), "ready\nOnKeyDown [a] 1\nOnKeyUp [a]\n");
+}
+
+// A display at a place of its own that reports every mode switch with the mode, where the window
+// is and whether it is borderless; a key ends it.
+constexpr char kModeSwitchApplet[] = R"(
+.display size 160 120
+.display pos 10 20
+@FLAGS@
+.function main
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, modeswitch
+  SETTABLE R1, "modeswitch", R2
+  CLOSURE R2, keydown
+  SETTABLE R1, "onkeydown", R2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "ready"
+  CALL R0, nargs=1, nres=0
+wait:
+  GETGLOBAL R0, "waitevent"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "done"
+  EQ 1, R0, nil
+  JUMP @wait
+  RETURN R0, 1
+  .function modeswitch
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "mode"
+    GETGLOBAL R4, "getattribute"
+    LOADCONST R5, 21
+    LOADCONST R6, 1
+    LOADCONST R7, 7
+    CALL R4, nargs=3, nres=1
+    GETGLOBAL R5, "getattribute"
+    LOADCONST R6, 21
+    LOADCONST R7, 1
+    LOADCONST R8, 8
+    CALL R5, nargs=3, nres=1
+    GETGLOBAL R6, "getattribute"
+    LOADCONST R7, 21
+    LOADCONST R8, 1
+    LOADCONST R9, 46
+    CALL R6, nargs=3, nres=1
+    CALL R1, nargs=5, nres=0
+    RETURN R0, n=0
+  .end
+  .function keydown
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "key"
+    CALL R1, nargs=2, nres=0
+    LOADCONST R1, 1
+    SETGLOBAL R1, "done"
+    RETURN R0, n=0
+  .end
+.end
+)";
+
+void PushAltReturn(uint32_t window) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.windowID = window;
+  e.key.state = SDL_PRESSED;
+  e.key.keysym.sym = SDLK_RETURN;
+  e.key.keysym.scancode = SDL_SCANCODE_RETURN;
+  e.key.keysym.mod = KMOD_LALT;
+  Push(e);
+  e.type = SDL_KEYUP;
+  e.key.state = SDL_RELEASED;
+  Push(e);
+}
+
+TEST_F(SdlInputTest, AltReturnSwitchesToAFullScreenAndBack) {
+  int status = Run(Replace(kModeSwitchApplet, "@FLAGS@", ""), [&](uint32_t window) {
+    PushAltReturn(window);
+    ASSERT_TRUE(WaitForOutput("ModeSwitch 2"));
+    // The switch reopened the window: Alt+Return goes to the new one.
+    qvDisplay* d = CurrentDisplay();
+    qvSdlWindow* rec = d != nullptr ? SdlRecord(d->window) : nullptr;
+    ASSERT_NE(rec, nullptr);
+    PushAltReturn(SDL_GetWindowID(rec->sdl));
+    ASSERT_TRUE(WaitForOutput("ModeSwitch 1"));
+    PushKey(window, SDLK_q, SDL_SCANCODE_Q, "q");
+  });
+  EXPECT_EQ(status, 0);
+  // The dummy driver's one mode is 1024 x 768: the display is centred on it, borderless.
+  EXPECT_EQ(Output(),
+            "ready\n"
+            "ModeSwitch 2 432 324 1\n"
+            "ModeSwitch 1 10 20 0\n"
+            "OnKeyDown q\n");
+}
+
+TEST_F(SdlInputTest, AltReturnDoesNothingOnADisplayWithoutModeSwitches) {
+  int status = Run(Replace(kModeSwitchApplet, "@FLAGS@", ".display nomodeswitch 1"),
+                   [&](uint32_t window) {
+                     PushAltReturn(window);
+                     PushKey(window, SDLK_q, SDL_SCANCODE_Q, "q");
+                   });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Output(), "ready\nOnKeyDown q\n");
 }
 
 }  // namespace
