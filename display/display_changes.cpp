@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -21,6 +23,10 @@ namespace {
 
 constexpr int32_t kCenter = -100000;
 constexpr uint32_t kFrameBits = kDisplayBorderless | kDisplayFixed | kDisplaySizeable;
+// The flags whose change needs a new window.
+constexpr uint32_t kReopenBits = kDisplayBorderless | kDisplaySizeable | kDisplayFixed |
+                                 kDisplayNoHide | kDisplayUseQuartz | kDisplayNoClose |
+                                 kDisplayKeepProportions | kDisplayFitScale | kDisplayKeepScreenOn;
 
 // The backdrop display with the BGPic and brush made for it (none: null and {0, null}).
 qvDisplay* gBackdrop = nullptr;
@@ -414,10 +420,113 @@ int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int
 }
 
 int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, int table) {
-  (void)L;
-  (void)d;
-  (void)table;
-  return ERR_UNSUPPORTEDFEAT;
+  // The tags go into a copy first, so that a refused one leaves the display as it was; the copies
+  // are freed also when a field of the wrong type raises through the machine.
+  std::unique_ptr<qvDisplay> copy(new (std::nothrow) qvDisplay);
+  std::unique_ptr<qvDisplay> old(new (std::nothrow) qvDisplay);
+  if (!copy || !old) return ERR_MEM;
+  std::memcpy(static_cast<void*>(copy.get()), d, sizeof *d);
+  std::memcpy(static_cast<void*>(old.get()), d, sizeof *d);
+  int code = ParseDisplayTags(L, copy.get(), table, false);
+  if (code != 0) return code;
+  // Layer scaling rebuilds layers, which are not there yet.
+  if (copy->layerScale && !d->layerScale) return ERR_NOLAYERS;
+  auto given = [&](const char* key) {
+    VmPushString(L, key);
+    VmGetTable(L, table);
+    bool there = VmType(L, -1) != kTypeNil;
+    VmSetTop(L, -2);
+    return there;
+  };
+  bool newBGPic = copy->bgpic != d->bgpic;
+  bool widthGiven = !newBGPic && given("width"), heightGiven = !newBGPic && given("height");
+  int32_t pictureWidth = widthGiven ? copy->width : d->bgpic->width;
+  int32_t pictureHeight = heightGiven ? copy->height : d->bgpic->height;
+  bool resize = (widthGiven || heightGiven) &&
+                (pictureWidth != d->bgpic->width || pictureHeight != d->bgpic->height);
+  bool wasShaped = HasShapedWindow(d);
+  // A plain position that the frame's coming or going moves, so that the picture stays put.
+  int32_t resolvedX, resolvedY;
+  ResolveWindowPosition(old.get(), old->x, old->y, &resolvedX, &resolvedY);
+  bool plainPosition = resolvedX == old->x && resolvedY == old->y;
+
+  std::memcpy(static_cast<void*>(d), copy.get(), sizeof *d);
+  d->width = old->width;
+  d->height = old->height;
+  if (d->layerScale) d->layersOn = 1;
+
+  if (!newBGPic && d->ownBGPic &&
+      std::memcmp(&d->backfill, &old->backfill, sizeof d->backfill) != 0) {
+    if (d->backfill.textureBrush.number != old->backfill.textureBrush.number ||
+        d->backfill.textureBrush.handle != old->backfill.textureBrush.handle) {
+      FreeBitMap(d->backfill.textureCache);
+      d->backfill.textureCache = nullptr;
+    }
+    qvBGPic* own = d->bgpic;
+    code = FillBackground(L, own->current.bitmap, own->width, own->height, &d->backfill);
+    if (code == 0) code = AllocDisplayBuffers(d, own, false);
+    if (code != 0) return code;
+  }
+  if (newBGPic) {
+    if (d->doubleBuffer || d->doubleBufferSuspended) FreeDoubleBuffer(d);
+    if (d->outputType != kOutputDisplay && CurrentDisplay() == d) EndSelectOutput(L, d, true);
+    code = AllocDisplayBuffers(d, d->bgpic, true);
+    if (code != 0) return code;
+    if (CurrentDisplay() == d) SetOutputTarget(d->bgpic);
+    // The picture the display made for itself goes with it.
+    if (old->ownBGPic) {
+      DeleteBGPicNode(L, {old->bgpic->header.id, old->bgpic->header.handle}, false);
+    }
+  }
+  if (resize) {
+    code = ReopenDisplay(L, d, d->x, d->y, pictureWidth, pictureHeight, true, d->smoothScale != 0,
+                         true);
+    if (code != 0) return code;
+  }
+
+  // The window: the scale size while scaled, else the picture's size.
+  bool scaled = IsScaledBy(d);
+  int32_t windowWidth = scaled ? d->scaleWidth : d->bgpic->width;
+  int32_t windowHeight = scaled ? d->scaleHeight : d->bgpic->height;
+  d->scaleX = scaled ? static_cast<double>(d->scaleWidth) / d->bgpic->width : 1.0;
+  d->scaleY = scaled ? static_cast<double>(d->scaleHeight) / d->bgpic->height : 1.0;
+  if (scaled) {
+    ComputeBorderStrips(d, windowWidth, windowHeight);
+  } else {
+    d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
+  }
+  d->width = windowWidth;
+  d->height = windowHeight;
+  if (newBGPic || resize) ResetTextCursor(d);
+  if (!IsWindowOpen(d->window)) {
+    ScaleRegionsToWindow(d);
+    return 0;
+  }
+
+  bool moved = d->x != old->x || d->y != old->y;
+  if (((d->flags ^ old->flags) & kDisplayBorderless) != 0 && !moved && plainPosition) {
+    qvWindowFrame frame = (d->flags & kDisplayBorderless) ? old->frame
+                                                          : ComputeWindowBorders(d->flags);
+    int32_t sign = (d->flags & kDisplayBorderless) ? 1 : -1;
+    d->x += sign * frame.left;
+    d->y += sign * frame.top;
+  }
+  if (((d->flags ^ old->flags) & kReopenBits) != 0 || newBGPic || HasShapedWindow(d) != wasShaped) {
+    int32_t active = d->active;
+    CloseDisplayCore(d);
+    return OpenDisplayCore(L, d, active != 0);
+  }
+  if (moved || windowWidth != old->width || windowHeight != old->height) {
+    int32_t x, y;
+    ResolveWindowPosition(d, d->x, d->y, &x, &y);
+    code = CheckWindowFits(d, x, y, windowWidth, windowHeight);
+    if (code == 0) code = MoveResizeWindow(d->window, x, y, windowWidth, windowHeight);
+    if (code != 0) return code;
+  }
+  ScaleRegionsToWindow(d);
+  if (std::strcmp(d->title, old->title) != 0) SetWindowTitle(d->window, d->title);
+  RedrawDisplay(L, d, 0);
+  return 0;
 }
 
 }  // namespace qv

@@ -1,7 +1,7 @@
 // Changing open displays on the headless screen where a script cannot look: the window's pixels
 // after a size change, the double buffer following it, the auto-scaled roads, the screen's modes in
-// order, the full-screen switch with its backdrop and the way back, and which window Alt+Return
-// may switch.
+// order, the full-screen switch with its backdrop and the way back, which window Alt+Return may
+// switch, and attributes that refill or replace the picture or take the frame away.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -300,6 +300,68 @@ TEST_F(DisplayChangesTest, OnlyTheMainDisplaySwitchesWithAltReturn) {
   qvDisplay* second = Make(2, {{"width", 20}, {"height", 20}}, true, false);
   EXPECT_FALSE(ModeSwitchAllowed(first->window));
   EXPECT_FALSE(ModeSwitchAllowed(second->window));
+}
+
+// SetDisplayAttributes with the tags given as numbers.
+int32_t Apply(qvScriptState* L, qvDisplay* d,
+              std::initializer_list<std::pair<const char*, double>> tags) {
+  VmNewTable(L);
+  for (auto [key, value] : tags) {
+    VmPushString(L, key);
+    VmPushNumber(L, value);
+    VmSetTable(L, -3);
+  }
+  int32_t code = ApplyDisplayAttributes(L, d, VmGetTop(L));
+  VmSetTop(L, 0);
+  return code;
+}
+
+TEST_F(DisplayChangesTest, AttributesRefillTheOwnPictureAndTakeANewOne) {
+  qvDisplay* d = Make(1, {{"width", 30}, {"height", 20}, {"color", 0x0000FF}});
+  qvBGPic* own = d->bgpic;
+  qvObjectId ownId{own->header.id, own->header.handle};
+  ASSERT_EQ(Apply(L, d, {{"color", 0x00FF00}}), 0);
+  int32_t w = 0, h = 0;
+  EXPECT_EQ(Shown(d, &w, &h), std::vector<uint32_t>(30 * 20, 0x00FF00));
+
+  qvObjectId id{0, nullptr};
+  qvBGPic* picture = nullptr;
+  ASSERT_EQ(CreateColorBGPic(&id, true, 50, 40, 0xFF00FF, &picture), 0);
+  VmNewTable(L);
+  VmPushString(L, "bgpic");
+  VmPushLightUserdata(L, id.handle);
+  VmSetTable(L, -3);
+  ASSERT_EQ(ApplyDisplayAttributes(L, d, VmGetTop(L)), 0);
+  VmSetTop(L, 0);
+  EXPECT_EQ(d->bgpic, picture);
+  EXPECT_EQ(OutputTarget(), picture);
+  EXPECT_EQ(Shown(d, &w, &h), std::vector<uint32_t>(50 * 40, 0xFF00FF));
+  EXPECT_EQ(w, 50);
+  // The picture the display had made for itself went with it.
+  qvBGPic* found = nullptr;
+  EXPECT_NE(FindBGPic(L, ownId, &found, 0), 0);
+}
+
+TEST_F(DisplayChangesTest, TheClientAreaStaysWhereItWasWhenTheFrameGoesAndComes) {
+  qvScreenSetup screen;
+  screen.borderLeft = 4;
+  screen.borderTop = 22;
+  screen.borderRight = 4;
+  screen.borderBottom = 4;
+  ConfigureHeadlessScreen(screen);
+  qvDisplay* d = Make(1, {{"width", 30}, {"height", 20}, {"x", 100}, {"y", 200}});
+  ASSERT_EQ(Apply(L, d, {{"borderless", 1}}), 0);
+  qvWindowPlacement p = Placed(d);
+  EXPECT_EQ(p.x, 104);
+  EXPECT_EQ(p.y, 222);
+  ASSERT_EQ(Apply(L, d, {{"borderless", 0}}), 0);
+  p = Placed(d);
+  EXPECT_EQ(p.x, 100);
+  EXPECT_EQ(p.y, 200);
+  // A refused tag changes nothing.
+  EXPECT_EQ(Apply(L, d, {{"x", 5}, {"scalemode", 9}}), ERR_WRONGUSAGE);
+  EXPECT_EQ(Placed(d).x, 100);
+  EXPECT_EQ(d->x, 100);
 }
 
 }  // namespace
