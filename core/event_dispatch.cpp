@@ -210,6 +210,9 @@ int DispatchHandlerEvent(qvDispatchResult* result, const qvEvent& e) {
     case kEventWindowShown:
       return MatchWindowHandler("ShowWindow", kShowWindow, result, e, kKindDisplay);
     case kEventModeSwitch:
+      // The queue may hand the event over before the window states that carry the switch were
+      // taken over: the switch happens first, so that the callback sees the mode it reports.
+      SyncWindowStates();
       return MatchWindowHandler("ModeSwitch", kModeSwitch, result, e, kKindModeSwitch);
     case kEventDropFiles:
       return MatchWindowHandler("OnDropFile", kOnDropFile, result, e, kKindDropFile);
