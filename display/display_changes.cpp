@@ -524,6 +524,7 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, int table) {
     if (code != 0) return code;
   }
   ScaleRegionsToWindow(d);
+  CopyRegionsToWindow(d);
   if (std::strcmp(d->title, old->title) != 0) SetWindowTitle(d->window, d->title);
   RedrawDisplay(L, d, 0);
   return 0;
