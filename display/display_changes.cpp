@@ -178,6 +178,26 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
   return code;
 }
 
+bool GradientChanged(const qvGradient& a, const qvGradient& b) {
+  if (a.type != b.type || a.startColour != b.startColour || a.endColour != b.endColour ||
+      a.stopCount != b.stopCount || a.angle != b.angle || a.centreX != b.centreX ||
+      a.centreY != b.centreY || a.balance != b.balance || a.border != b.border) {
+    return true;
+  }
+  for (int32_t i = 0; i < a.stopCount && i < kMaxGradientStops; ++i) {
+    if (a.stops[i].colour != b.stops[i].colour || a.stops[i].position != b.stops[i].position) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool BackfillChanged(const qvBackfillSettings& a, const qvBackfillSettings& b) {
+  return a.fillStyle != b.fillStyle || a.colour != b.colour || a.textureX != b.textureX ||
+         a.textureY != b.textureY || a.textureBrush.number != b.textureBrush.number ||
+         a.textureBrush.handle != b.textureBrush.handle || GradientChanged(a.gradient, b.gradient);
+}
+
 // Alt+Return: the main display's size in the other mode.
 void OnModeSwitch(int32_t word) {
   qvScriptState* L = gModeSwitchMachine;
@@ -455,8 +475,7 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, int table) {
   d->height = old->height;
   if (d->layerScale) d->layersOn = 1;
 
-  if (!newBGPic && d->ownBGPic &&
-      std::memcmp(&d->backfill, &old->backfill, sizeof d->backfill) != 0) {
+  if (!newBGPic && d->ownBGPic && BackfillChanged(d->backfill, old->backfill)) {
     if (d->backfill.textureBrush.number != old->backfill.textureBrush.number ||
         d->backfill.textureBrush.handle != old->backfill.textureBrush.handle) {
       FreeBitMap(d->backfill.textureCache);
