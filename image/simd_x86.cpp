@@ -610,6 +610,15 @@ __attribute__((target("sse2"))) void ChunkyRowSse2(const uint8_t* const* rows, i
   }
 }
 
+// The eight pixels of one lane word through the palette: from the last pixel back, two pens (a
+// low byte and the byte above it) to a shift.
+inline void PutEightPens(uint64_t word, const uint32_t* palette, uint32_t* o) {
+  for (int i = 7; i > 0; i -= 2, word >>= 16) {
+    o[i] = palette[word & 0xFF];
+    o[i - 1] = palette[(word >> 8) & 0xFF];
+  }
+}
+
 __attribute__((target("sse2"))) void PaletteRowSse2(const uint8_t* const* rows, int32_t planes,
                                                     int32_t width, const uint32_t* palette,
                                                     uint32_t* out) {
@@ -618,19 +627,87 @@ __attribute__((target("sse2"))) void PaletteRowSse2(const uint8_t* const* rows, 
   for (; at + 16 <= size_t(width) / 8; at += 16) {
     PenBlock(rows, planes, at, lanes);
     uint32_t* o = out + at * 8;
-    for (int j = 0; j < 16; ++j, o += 8) {
-      // From the last pixel back, two pens (a low byte and the byte above it) to a shift.
-      uint64_t word = lanes[j];
-      for (int i = 7; i > 0; i -= 2, word >>= 16) {
-        o[i] = palette[word & 0xFF];
-        o[i - 1] = palette[(word >> 8) & 0xFF];
-      }
-    }
+    for (int j = 0; j < 16; ++j, o += 8) PutEightPens(lanes[j], palette, o);
   }
   if (int64_t(at) * 8 < width) {
     const uint8_t* tail[8];
     RowsFrom(rows, planes, at, tail);
     PaletteRowScalar(tail, planes, width - int32_t(at) * 8, palette, out + at * 8);
+  }
+}
+
+// The AVX2 path: PenBlock on 32 bytes of each plane (256 pixels), the two 128-bit halves
+// holding groups 0-15 and 16-31; the interleaving works within each half as above.
+template <int Delta>
+__attribute__((target("avx2"))) inline __m256i SwapBits256(__m256i x, __m256i mask) {
+  __m256i t = _mm256_and_si256(_mm256_xor_si256(x, _mm256_srli_epi64(x, Delta)), mask);
+  return _mm256_xor_si256(_mm256_xor_si256(x, t), _mm256_slli_epi64(t, Delta));
+}
+
+__attribute__((target("avx2"))) inline void PenBlock256(const uint8_t* const* rows, int32_t planes,
+                                                        size_t at, uint64_t lanes[32]) {
+  __m256i p[8];
+  for (size_t i = 0; i < 8; ++i) {
+    p[i] = int32_t(i) < planes ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[i] + at))
+                               : _mm256_setzero_si256();
+  }
+  __m256i a[8];
+  for (size_t k = 0; k < 8; k += 2) {
+    a[k] = _mm256_unpacklo_epi8(p[k], p[k + 1]);
+    a[k + 1] = _mm256_unpackhi_epi8(p[k], p[k + 1]);
+  }
+  __m256i b[8];
+  for (size_t h = 0; h < 8; h += 4) {
+    b[h] = _mm256_unpacklo_epi16(a[h], a[h + 2]);
+    b[h + 1] = _mm256_unpackhi_epi16(a[h], a[h + 2]);
+    b[h + 2] = _mm256_unpacklo_epi16(a[h + 1], a[h + 3]);
+    b[h + 3] = _mm256_unpackhi_epi16(a[h + 1], a[h + 3]);
+  }
+  const __m256i m1 = _mm256_set1_epi64x(0x00AA00AA00AA00AALL);
+  const __m256i m2 = _mm256_set1_epi64x(0x0000CCCC0000CCCCLL);
+  const __m256i m3 = _mm256_set1_epi64x(0x00000000F0F0F0F0LL);
+  for (size_t q = 0; q < 4; ++q) {
+    __m256i c[2] = {_mm256_unpacklo_epi32(b[q], b[q + 4]), _mm256_unpackhi_epi32(b[q], b[q + 4])};
+    for (size_t k = 0; k < 2; ++k) {
+      __m256i x = SwapBits256<28>(SwapBits256<14>(SwapBits256<7>(c[k], m1), m2), m3);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 4 * q + 2 * k),
+                       _mm256_castsi256_si128(x));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 16 + 4 * q + 2 * k),
+                       _mm256_extracti128_si256(x, 1));
+    }
+  }
+}
+
+__attribute__((target("avx2"))) void ChunkyRowAvx2(const uint8_t* const* rows, int32_t planes,
+                                                   int32_t width, uint8_t* pens) {
+  size_t at = 0;
+  alignas(32) uint64_t lanes[32];
+  for (; at + 32 <= size_t(width) / 8; at += 32) {
+    PenBlock256(rows, planes, at, lanes);
+    for (size_t j = 0; j < 32; ++j) {
+      uint64_t word = __builtin_bswap64(lanes[j]);
+      std::memcpy(pens + 8 * (at + j), &word, 8);
+    }
+  }
+  const uint8_t* tail[8];
+  RowsFrom(rows, planes, at, tail);
+  if (int64_t(at) * 8 < width) ChunkyRowSse2(tail, planes, width - int32_t(at) * 8, pens + at * 8);
+}
+
+__attribute__((target("avx2"))) void PaletteRowAvx2(const uint8_t* const* rows, int32_t planes,
+                                                    int32_t width, const uint32_t* palette,
+                                                    uint32_t* out) {
+  size_t at = 0;
+  alignas(32) uint64_t lanes[32];
+  for (; at + 32 <= size_t(width) / 8; at += 32) {
+    PenBlock256(rows, planes, at, lanes);
+    uint32_t* o = out + at * 8;
+    for (size_t j = 0; j < 32; ++j, o += 8) PutEightPens(lanes[j], palette, o);
+  }
+  const uint8_t* tail[8];
+  RowsFrom(rows, planes, at, tail);
+  if (int64_t(at) * 8 < width) {
+    PaletteRowSse2(tail, planes, width - int32_t(at) * 8, palette, out + at * 8);
   }
 }
 
@@ -642,7 +719,7 @@ constexpr KernelPaths kSse2 = {MemmoveRow,       FillRowSse2,     MaskRowSse2,
 constexpr KernelPaths kAvx2 = {MemmoveRow,     FillRowAvx2,     MaskRowAvx2,   TemplateRowAvx2,
                                AlphaRowAvx2,   CoverageRowAvx2, MixRowAvx2,    MixMaskRowAvx2,
                                TintRowAvx2,    SmoothRowAvx2,   RotateRowAvx2, RotateSmoothRowAvx2,
-                               NearestRowAvx2, ChunkyRowSse2,   PaletteRowSse2};
+                               NearestRowAvx2, ChunkyRowAvx2,   PaletteRowAvx2};
 
 }  // namespace
 
