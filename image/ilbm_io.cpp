@@ -141,7 +141,7 @@ int ReadBody(qvFile* file, uint32_t size, std::vector<uint8_t>* body) {
 void CopyRaw(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
   size_t left = *pos < src.size() ? src.size() - *pos : 0;
   size_t take = count < left ? count : left;
-  std::memcpy(dst, src.data() + *pos, take);
+  if (take > 0) std::memcpy(dst, src.data() + *pos, take);  // an empty body has no data
   std::memset(dst + take, 0, count - take);
   *pos += count;
 }

@@ -43,15 +43,10 @@ inline void CopyShort(uint8_t* d, const uint8_t* s, size_t n) {
 
 inline void FillShort(uint8_t* d, uint8_t value, size_t n) {
   if (n >= 16) {
-    // The first piece is set, the others copied from the piece before them (a plain fill loop
-    // would be turned back into the library call).
-    std::memset(d, value, 16);
     uint8_t piece[16];
-    for (size_t i = 16; i + 16 < n; i += 16) {
-      std::memcpy(piece, d + i - 16, 16);
-      std::memcpy(d + i, piece, 16);
-    }
-    std::memcpy(d + n - 16, d, 16);
+    std::memset(piece, value, 16);
+    for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(d + i, piece, 16);
+    std::memcpy(d + n - 16, piece, 16);
   } else if (n >= 8) {
     uint64_t v = value * 0x0101010101010101ull;
     std::memcpy(d, &v, 8);

@@ -36,6 +36,12 @@ TEST(PlanarTest, UnpackByteRunCases) {
   const Case cases[] = {
       {"literal", {2, 'a', 'b', 'c'}, 3, {'a', 'b', 'c'}, 4},
       {"replicate", {0xFD, 7}, 4, {7, 7, 7, 7}, 2},
+      {"replicate of 20", {0xED, 7}, 20, Bytes(20, 7), 2},
+      {"literal of 20",
+       {19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+       20,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+       21},
       {"no-op control", {0x80, 0, 9}, 1, {9}, 3},
       // A run past the row is cut; the next row starts behind the whole control.
       {"replicate cut", {0xF9, 5, 0, 6}, 3, {5, 5, 5}, 2},
