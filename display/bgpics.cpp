@@ -315,6 +315,19 @@ int FillBackground(qvScriptState* L, qvBitMap* bitmap, int32_t width, int32_t he
   }
 }
 
+int CreateFilledBGPic(qvScriptState* L, qvObjectId* id, int32_t kind, int32_t width, int32_t height,
+                      qvBackfillSettings* settings, qvBGPic** out) {
+  qvBitMap* bitmap = AllocBitMap(width, height);
+  if (bitmap == nullptr) return ERR_MEM;
+  int code = FillBackground(L, bitmap, width, height, settings);
+  if (code == 0) {
+    code = AddBGPic(id, true, kind, width, height, width, nullptr, bitmap, nullptr,
+                    kNoTransparentColour, nullptr, nullptr, settings, out);
+  }
+  if (code != 0) FreeBitMap(bitmap);
+  return code;
+}
+
 int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings* settings,
                    int32_t transparentColour, int32_t width, int32_t height, int32_t rowWidth,
                    qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha) {

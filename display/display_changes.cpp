@@ -116,25 +116,15 @@ void FreeBackdrop(qvScriptState* L) {
 }
 
 // The backdrop's picture of width x height for a colour or gradient backfill.
-int MakeBackdropPicture(const qvBackfill& fill, int32_t width, int32_t height) {
-  if (fill.type == kBackfillColor) {
-    return CreateColorBGPic(&gBackdropBGPic, true, width, height,
-                            static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu, nullptr);
-  }
+int MakeBackdropPicture(qvScriptState* L, const qvBackfill& fill, int32_t width, int32_t height) {
   qvBackfillSettings settings{};
-  settings.fillStyle = kFillGradient;
   InitGradientDefaults(&settings.gradient);
-  settings.gradient.startColour = static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu;
+  bool gradient = fill.type != kBackfillColor;
+  settings.fillStyle = gradient ? kFillGradient : kFillColour;
+  settings.colour = static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu;
+  settings.gradient.startColour = settings.colour;
   settings.gradient.endColour = static_cast<uint32_t>(fill.endColor) & 0xFFFFFFu;
-  qvBitMap* bitmap = AllocBitMap(width, height);
-  if (bitmap == nullptr) return ERR_MEM;
-  int code = DrawGradient(bitmap, 0, 0, width, height, &settings.gradient);
-  if (code == 0) {
-    code = AddBGPic(&gBackdropBGPic, true, 1, width, height, width, nullptr, bitmap, nullptr,
-                    kNoTransparentColour, nullptr, nullptr, &settings, nullptr);
-  }
-  if (code != 0) FreeBitMap(bitmap);
-  return code;
+  return CreateFilledBGPic(L, &gBackdropBGPic, gradient ? 1 : 0, width, height, &settings, nullptr);
 }
 
 // The backdrop display for the backfill in force: the applet's unless the player started in
@@ -158,7 +148,7 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
   int32_t top = GetScreenAttr(22);
   int32_t width = GetScreenAttr(14), height = GetScreenAttr(15) - top;
   if (width < 1 || height < 1) return ERR_SCREEN;
-  int code = MakeBackdropPicture(fill, width, height);
+  int code = MakeBackdropPicture(L, fill, width, height);
   if (code != 0) return code;
 
   VmCheckStack(L, 4);

@@ -391,18 +391,9 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   }
 
   if (d->bgpic == nullptr) {
-    qvBitMap* bitmap = AllocBitMap(d->width, d->height);
-    if (bitmap == nullptr) code = ERR_MEM;
-    if (code == 0) code = FillBackground(L, bitmap, d->width, d->height, &d->backfill);
     qvObjectId bgpicId{0, nullptr};
-    if (code == 0) {
-      code = AddBGPic(&bgpicId, true, 0, d->width, d->height, d->width, nullptr, bitmap, nullptr,
-                      kNoTransparentColour, nullptr, nullptr, &d->backfill, &d->bgpic);
-    }
-    if (code != 0) {
-      FreeBitMap(bitmap);
-      return code;
-    }
+    code = CreateFilledBGPic(L, &bgpicId, 0, d->width, d->height, &d->backfill, &d->bgpic);
+    if (code != 0) return code;
     d->ownBGPic = 1;
   }
   if ((d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0) {

@@ -21,6 +21,10 @@ qvBitMap* AllocClearedBitMap(int32_t width, int32_t height);
 // Fills a background by its style (colour, gradient or texture) over the whole bitmap.
 int FillBackground(qvScriptState* L, qvBitMap* bitmap, int32_t width, int32_t height,
                    qvBackfillSettings* settings);
+// A new listed BGPic of width x height filled by `settings`, which it keeps (a display's own
+// picture, the backdrop's).
+int CreateFilledBGPic(qvScriptState* L, qvObjectId* id, int32_t kind, int32_t width, int32_t height,
+                      qvBackfillSettings* settings, qvBGPic** out);
 // The saved drawing state of the display (cursor, margins, layers) while output goes elsewhere.
 void SaveDrawState(qvDisplay* display, int32_t width, bool keepLayers);
 void RestoreDrawState(qvDisplay* display);
