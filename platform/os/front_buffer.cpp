@@ -152,21 +152,4 @@ void StretchToFront(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, in
   }
 }
 
-void StretchToFrontPlain(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int32_t sy,
-                         int32_t width, int32_t height, uint32_t* front, int32_t frontWidth,
-                         int32_t frontHeight, int32_t dx, int32_t dy, int32_t stretchWidth,
-                         int32_t stretchHeight) {
-  for (int32_t row = 0; row < stretchHeight; ++row) {
-    int64_t y = int64_t{dy} + row;
-    if (y < 0 || y >= frontHeight) continue;
-    const uint32_t* src = pixels + (sy + int64_t{row} * height / stretchHeight) * pixelsPerRow;
-    uint32_t* dst = front + y * frontWidth;
-    for (int32_t col = 0; col < stretchWidth; ++col) {
-      int64_t x = int64_t{dx} + col;
-      if (x < 0 || x >= frontWidth) continue;
-      dst[x] = src[sx + int64_t{col} * width / stretchWidth] & kColourBits;
-    }
-  }
-}
-
 }  // namespace qv

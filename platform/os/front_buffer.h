@@ -44,10 +44,5 @@ void StretchToFront(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, in
                     int32_t width, int32_t height, uint32_t* front, int32_t frontWidth,
                     int32_t frontHeight, int32_t dx, int32_t dy, int32_t stretchWidth,
                     int32_t stretchHeight);
-// The same pixel by pixel, two divisions each: the reference the fast one is tested against.
-void StretchToFrontPlain(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int32_t sy,
-                         int32_t width, int32_t height, uint32_t* front, int32_t frontWidth,
-                         int32_t frontHeight, int32_t dx, int32_t dy, int32_t stretchWidth,
-                         int32_t stretchHeight);
 
 }  // namespace qv
