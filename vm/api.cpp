@@ -280,12 +280,12 @@ void VmGetTable(qvScriptState* L, int index) {
 
 void VmRawGet(qvScriptState* L, int index) {
   qvTable* h = TableAt(L, index);
-  L->top[-1] = h != nullptr ? *VmTableGet(h, L->top - 1) : kNilValue;
+  L->top[-1] = h != nullptr ? VmTableGetValue(h, L->top - 1) : kNilValue;
 }
 
 void VmRawGetI(qvScriptState* L, int index, int n) {
   qvTable* h = TableAt(L, index);
-  qvScriptValue v = h != nullptr ? *VmTableGetInt(h, n) : kNilValue;
+  qvScriptValue v = h != nullptr ? VmTableGetIntValue(h, n) : kNilValue;
   *VmPushSlot(L) = v;
 }
 
@@ -323,8 +323,7 @@ void VmSetTable(qvScriptState* L, int index) {
 void VmRawSet(qvScriptState* L, int index) {
   qvTable* h = TableAt(L, index);
   if (h != nullptr) {
-    qvScriptValue v = L->top[-1];
-    *VmTableSet(L, h, L->top - 2) = v;
+    VmTableSetValue(L, h, L->top - 2, L->top - 1);
   }
   L->top -= 2;
 }
@@ -332,8 +331,7 @@ void VmRawSet(qvScriptState* L, int index) {
 void VmRawSetI(qvScriptState* L, int index, int n) {
   qvTable* h = TableAt(L, index);
   if (h != nullptr) {
-    qvScriptValue v = L->top[-1];
-    *VmTableSetInt(L, h, n) = v;
+    VmTableSetIntValue(L, h, n, L->top - 1);
   }
   --L->top;
 }

@@ -133,10 +133,12 @@ static void AdjustVarargs(qvScriptState* L, int nfixargs, qvScriptValue* base) {
   }
   actual -= nfixargs;
   qvTable* htab = VmNewTableObject(L, uint32_t(actual), 1);
-  for (int i = 0; i < actual; ++i) *VmTableSetInt(L, htab, i) = *(L->top - actual + i);
+  for (int i = 0; i < actual; ++i) VmTableSetIntValue(L, htab, i, L->top - actual + i);
   qvScriptValue key;
   SetString(&key, VmInternString(L, "n", 1));
-  SetNumber(VmTableSet(L, htab, &key), actual);
+  qvScriptValue count;
+  SetNumber(&count, actual);
+  VmTableSetValue(L, htab, &key, &count);
   L->top -= actual;
   SetObject(VmPushSlot(L), kTypeTable, htab);
 }

@@ -93,7 +93,7 @@ void TraverseTable(GCState* st, qvTable* h) {
     h->gclist = st->weak;
     st->weak = h;
   }
-  if (!weakvalue)
+  if (!weakvalue && !h->numeric)  // numbers are no objects
     for (uint32_t i = 0; i < h->sizearray; ++i) MarkValue(st, &h->array[i]);
   if (IsDummyNode(h)) return;
   const uint32_t count = NodeCount(h);
@@ -188,7 +188,7 @@ bool IsCleared(const qvScriptValue* v) {
 void ClearWeak(qvGCObject* list, bool keys) {
   for (qvGCObject* o = list; o != nullptr; o = static_cast<qvTable*>(o)->gclist) {
     auto* h = static_cast<qvTable*>(o);
-    if (h->marked & kWeakValueBit)
+    if ((h->marked & kWeakValueBit) && !h->numeric)
       for (uint32_t i = 0; i < h->sizearray; ++i)
         if (IsCleared(&h->array[i])) SetNil(&h->array[i]);
     if (IsDummyNode(h)) continue;

@@ -67,10 +67,7 @@ double ForLoopOperand(qvScriptState* L, qvScriptValue* v) {
 void SetList(qvScriptState* L, qvScriptValue* ra, int32_t first, int32_t count) {
   if (!IsTable(ra)) VmRaiseError(L, ERR_BADBYTECODE);
   qvTable* h = TableOf(ra);
-  for (int32_t j = 1; j <= count; ++j) {
-    qvScriptValue v = ra[j];
-    *VmTableSetInt(L, h, first + j - 1) = v;
-  }
+  for (int32_t j = 1; j <= count; ++j) VmTableSetIntValue(L, h, first + j - 1, ra + j);
 }
 
 int32_t LineAt(const qvProto* p, int pc) { return p->sizelineinfo > 0 ? p->lineinfo[pc] : 0; }
@@ -315,11 +312,25 @@ resume:
         const qvScriptValue* rb = base + GetB(i);
         const qvScriptValue* key = RKC(i);
         if (IsTable(rb)) {
-          const qvScriptValue* v = IsNumber(key) ? ArraySlot(TableOf(rb), key->value.n) : nullptr;
-          if (v == nullptr) v = VmTableGet(TableOf(rb), key);
-          if (!IsNil(v)) {
-            CopyValue(ra, v);
-            VM_NEXT;
+          qvTable* h = TableOf(rb);
+          uint32_t index;
+          if (IsNumber(key) && ArrayIndex(key->value.n, h->sizearray, &index)) {
+            if (h->numeric) {
+              const uint64_t w = h->words[index];
+              if (w != 0) {
+                SetNumber(ra, WordNumber(w));
+                VM_NEXT;
+              }
+            } else if (!IsNil(&h->array[index])) {
+              CopyValue(ra, &h->array[index]);
+              VM_NEXT;
+            }
+          } else {
+            const qvScriptValue* v = VmTableGet(h, key);
+            if (!IsNil(v)) {
+              CopyValue(ra, v);
+              VM_NEXT;
+            }
           }
         }
         qvScriptValue r;
@@ -346,12 +357,29 @@ resume:
           qvTable* h = TableOf(ra);
           if (IsNumber(key)) {
             // An integer key inside the array part: present, or new where no "__newindex" asks
-            // for it, it is written in place. The metatable's absence bit comes first: while it
-            // is set the slot is written without waiting for its old value to be read.
-            qvScriptValue* s = ArraySlot(h, key->value.n);
-            if (s != nullptr && ((h->metatable->flags & (1u << kEventNewIndex)) || !IsNil(s) ||
-                                 VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr)) {
-              CopyValue(s, val);
+            // for it, it is written in place (a number with a word, in a numeric part). The
+            // metatable's absence bit comes first: while it is set the slot is written without
+            // waiting for its old value to be read.
+            uint32_t index;
+            if (ArrayIndex(key->value.n, h->sizearray, &index)) {
+              if (h->numeric) {
+                uint64_t* w = &h->words[index];
+                if (IsNumber(val) && HasNumberWord(val->value.n) &&
+                    ((h->metatable->flags & (1u << kEventNewIndex)) || *w != 0 ||
+                     VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr)) {
+                  *w = NumberWord(val->value.n);
+                  VM_NEXT;
+                }
+              } else {
+                qvScriptValue* s = &h->array[index];
+                if ((h->metatable->flags & (1u << kEventNewIndex)) || !IsNil(s) ||
+                    VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {
+                  CopyValue(s, val);
+                  VM_NEXT;
+                }
+              }
+              // The rest (a value without a word, "__newindex") the general way.
+              PROTECT(VmSetTableValue(L, ra, key, val));
               VM_NEXT;
             }
           }
@@ -363,7 +391,10 @@ resume:
           if (VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {  // a new key, written raw
             qvScriptValue v;
             CopyValue(&v, val);
-            PROTECT(CopyValue(VmTableSetAfterGet(L, h, key, slot), &v));
+            if (IsNumber(key))  // by value: it may land in a numeric array part after a rehash
+              PROTECT(VmTableSetValue(L, h, key, &v));
+            else
+              PROTECT(CopyValue(VmTableSetAfterGet(L, h, key, slot), &v));
             VM_NEXT;
           }
         }

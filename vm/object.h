@@ -50,12 +50,19 @@ inline void LinkNode(qvHashNode* n, const qvHashNode* next) {
 }
 
 // A table: an array part for the keys 1 .. sizearray and a chained hash part of 2^lsizenode
-// nodes (the shared empty node when it has none).
+// nodes (the shared empty node when it has none). While it holds nothing but numbers the array
+// part is numeric: one 8-byte word per key (see NumberWord in vm/table.h), half the memory of
+// value slots, which strided writes over big arrays pay for. A table starts numeric and turns
+// into slots for good when anything else has to be stored there.
 struct qvTable : qvGCObject {
   uint8_t flags;       // bit e set: metamethod event e (0-4) known to be absent
   uint8_t lsizenode;   // log2 of the node count
+  uint8_t numeric;     // 1: the array part is `words`, else `array`
   qvTable* metatable;  // never null: the default metatable stands for none
-  qvScriptValue* array;
+  union {
+    qvScriptValue* array;
+    uint64_t* words;
+  };
   qvHashNode* node;
   qvHashNode* lastfree;  // nodes below it may be free; it only moves down
   qvGCObject* gclist;

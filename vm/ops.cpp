@@ -487,8 +487,8 @@ qvScriptValue VmGetTableValue(qvScriptState* L, const qvScriptValue* t, const qv
     const qvScriptValue* tm;
     if (IsTable(t)) {
       qvTable* h = TableOf(t);
-      const qvScriptValue* v = VmTableGet(h, key);
-      if (!IsNil(v)) return *v;
+      const qvScriptValue v = VmTableGetValue(h, key);
+      if (!IsNil(&v)) return v;
       tm = VmFastMeta(L, h->metatable, kEventIndex);
       if (tm == nullptr) {
         if (missing == qvMissing::kRaise) MissingField(L, key);
@@ -511,15 +511,10 @@ void VmSetTableValue(qvScriptState* L, const qvScriptValue* t, const qvScriptVal
     const qvScriptValue* tm;
     if (IsTable(t)) {
       qvTable* h = TableOf(t);
-      const qvScriptValue* slot = VmTableGet(h, key);
-      if (!IsNil(slot)) {
-        *const_cast<qvScriptValue*>(slot) = *val;
-        return;
-      }
-      tm = VmFastMeta(L, h->metatable, kEventNewIndex);
-      if (tm == nullptr) {
-        qvScriptValue v = *val;
-        *VmTableSetAfterGet(L, h, key, slot) = v;
+      // Present keys are written raw, and missing ones where no "__newindex" asks for them.
+      const qvScriptValue old = VmTableGetValue(h, key);
+      if (!IsNil(&old) || (tm = VmFastMeta(L, h->metatable, kEventNewIndex)) == nullptr) {
+        VmTableSetValue(L, h, key, val);
         return;
       }
     } else {

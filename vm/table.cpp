@@ -4,6 +4,7 @@
 #include "vm/table.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "base/errors.h"
@@ -18,9 +19,32 @@ static const char* const kEventNames[kEventCount] = {
     "__div",   "__divint",   "__mod", "__lsh",  "__rsh", "__or",     "__and", "__xor",
     "__pow",   "__unm",      "__not", "__lt",   "__le",  "__concat", "__call"};
 
+static size_t ArrayBytes(uint32_t size, bool numeric) {
+  return size_t(size) * (numeric ? sizeof(uint64_t) : sizeof(qvScriptValue));
+}
+
 size_t TableBlockBytes(const qvTable* t) {
   size_t nodes = IsDummyNode(t) ? 0 : size_t(NodeCount(t)) * sizeof(qvHashNode);
-  return nodes + size_t(t->sizearray) * sizeof(qvScriptValue);
+  return nodes + ArrayBytes(t->sizearray, t->numeric);
+}
+
+static void FreeArray(qvScriptState* L, void* block, uint32_t size, bool numeric) {
+  VmRealloc(L, block, ArrayBytes(size, numeric), 0);
+}
+
+// The value of array key i + 1, whichever form the part has.
+static qvScriptValue ArrayValue(const qvTable* t, uint32_t i) {
+  return t->numeric ? WordValue(t->words[i]) : t->array[i];
+}
+
+// Turns a numeric array part into value slots, for good.
+static void ConvertToSlots(qvScriptState* L, qvTable* t) {
+  auto* slots = VmNewZeroedVector<qvScriptValue>(L, t->sizearray);
+  for (uint32_t i = 0; i < t->sizearray; ++i)
+    if (t->words[i] != 0) SetNumber(&slots[i], WordNumber(t->words[i]));
+  FreeArray(L, t->words, t->sizearray, true);
+  t->array = slots;
+  t->numeric = 0;
 }
 
 // ---- positions ----
@@ -54,23 +78,14 @@ static qvHashNode* MainPositionHashed(const qvTable* t, const qvScriptValue* key
   return IsString(key) ? HashPow2(t, hash) : MainPosition(t, key);
 }
 
-// The array slot number (from 1) of a number key inside 1 .. size.
-static bool ArrayIndex(double d, uint32_t size, uint32_t* index) {
-  if (d >= 1.0 && d <= double(size)) {
-    auto i = static_cast<uint32_t>(d);
-    if (double(i) == d) {
-      *index = i;
-      return true;
-    }
-  }
-  return false;
-}
-
 // ---- raw reads ----
 
 static const qvScriptValue* GetNumber(qvTable* t, double d) {
   uint32_t i;
-  if (ArrayIndex(d, t->sizearray, &i)) return &t->array[i - 1];
+  if (ArrayIndex(d, t->sizearray, &i)) {
+    assert(!t->numeric);  // a word has no slot
+    return &t->array[i];
+  }
   qvScriptValue k;
   SetNumber(&k, d);
   for (qvHashNode* n = MainPosition(t, &k); n != nullptr; n = NextNode(n))
@@ -78,9 +93,16 @@ static const qvScriptValue* GetNumber(qvTable* t, double d) {
   return &kNilValue;
 }
 
-const qvScriptValue* VmTableGetInt(qvTable* t, int32_t n) {
-  if (uint32_t(n) - 1u < t->sizearray) return &t->array[n - 1];
-  return GetNumber(t, double(n));
+qvScriptValue VmTableGetIntValue(qvTable* t, int32_t n) {
+  if (uint32_t(n) - 1u < t->sizearray) return ArrayValue(t, uint32_t(n) - 1u);
+  return *GetNumber(t, double(n));
+}
+
+qvScriptValue VmTableGetValue(qvTable* t, const qvScriptValue* key) {
+  uint32_t i;
+  if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i))
+    return ArrayValue(t, i);
+  return *VmTableGet(t, key);
 }
 
 const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
@@ -108,9 +130,9 @@ static int CeilLog2(uint32_t x) {  // x >= 1
 
 // Counts an integer key 1 .. 2^24 into its slice: (0,1], (1,2], (2,4], ...
 static int CountIntKey(const qvScriptValue* key, uint32_t* nums) {
-  uint32_t k;
-  if (key->type == kTypeNumber && ArrayIndex(key->value.n, 1u << kMaxTableBits, &k)) {
-    nums[CeilLog2(k)]++;
+  uint32_t i;
+  if (key->type == kTypeNumber && ArrayIndex(key->value.n, 1u << kMaxTableBits, &i)) {
+    nums[CeilLog2(i + 1)]++;
     return 1;
   }
   return 0;
@@ -123,8 +145,13 @@ static uint32_t NumUseArray(const qvTable* t, uint32_t* nums) {
     uint32_t lim = std::min<uint32_t>(uint32_t(limit), t->sizearray);
     if (i > lim) break;
     uint32_t count = 0;
-    for (; i <= lim; ++i)
-      if (!IsNil(&t->array[i - 1])) ++count;
+    if (t->numeric) {
+      for (; i <= lim; ++i)
+        if (t->words[i - 1] != 0) ++count;
+    } else {
+      for (; i <= lim; ++i)
+        if (!IsNil(&t->array[i - 1])) ++count;
+    }
     nums[lg] += count;
     total += count;
   }
@@ -177,29 +204,52 @@ static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) 
 
 void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   if (lsize > kMaxTableBits || nasize > (1u << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
-  // Allocate everything first, so that a failure leaves the table as it was.
+  const bool oldNumeric = t->numeric != 0;
   const uint32_t oldasize = t->sizearray;
-  qvScriptValue* const oldArray = t->array;
   qvHashNode* const oldNode = t->node;
   const bool oldDummy = IsDummyNode(t);
   const uint32_t oldNodeCount = NodeCount(t);
-  qvScriptValue* newArray = oldArray;
-  // Zeroed: nil slots and empty nodes with no link, without a clearing pass.
-  if (nasize != oldasize) newArray = VmNewZeroedVector<qvScriptValue>(L, nasize);
+  // A numeric part stays numeric while every value moving into it from the hash part is a
+  // number with a word.
+  bool numeric = oldNumeric;
+  if (numeric && !oldDummy) {
+    for (uint32_t j = 0; j < oldNodeCount && numeric; ++j) {
+      const qvHashNode* n = &oldNode[j];
+      uint32_t i;
+      if (!IsNil(&n->val) && n->key.type == kTypeNumber && ArrayIndex(n->key.value.n, nasize, &i))
+        numeric = IsNumber(&n->val) && HasNumberWord(n->val.value.n);
+    }
+  }
+  // Allocate everything first, so that a failure leaves the table as it was.
+  void* const oldArray = t->array;
+  void* newArray = oldArray;
+  // Zeroed: nil slots, nil words and empty nodes with no link, without a clearing pass.
+  if (nasize != oldasize || numeric != oldNumeric) {
+    newArray = numeric ? static_cast<void*>(VmNewZeroedVector<uint64_t>(L, nasize))
+                       : static_cast<void*>(VmNewZeroedVector<qvScriptValue>(L, nasize));
+  }
   qvHashNode* newNode = G(L)->dummynode;
   if (lsize > 0) {
     try {
       newNode = VmNewZeroedVector<qvHashNode>(L, size_t(1) << lsize);
     } catch (...) {
-      if (newArray != oldArray) VmFreeVector(L, newArray, nasize);
+      if (newArray != oldArray) FreeArray(L, newArray, nasize, numeric);
       throw;
     }
   }
-  if (newArray != oldArray) {
-    uint32_t keep = std::min(oldasize, nasize);
-    if (keep > 0) std::memcpy(static_cast<void*>(newArray), oldArray, keep * sizeof(qvScriptValue));
+  const uint32_t keep = std::min(oldasize, nasize);
+  if (newArray != oldArray && keep > 0) {
+    if (numeric == oldNumeric) {
+      std::memcpy(newArray, oldArray, ArrayBytes(keep, numeric));
+    } else {  // numeric words into slots
+      const auto* words = static_cast<const uint64_t*>(oldArray);
+      auto* slots = static_cast<qvScriptValue*>(newArray);
+      for (uint32_t i = 0; i < keep; ++i)
+        if (words[i] != 0) SetNumber(&slots[i], WordNumber(words[i]));
+    }
   }
-  t->array = newArray;
+  t->array = static_cast<qvScriptValue*>(newArray);
+  t->numeric = numeric ? 1 : 0;
   t->sizearray = nasize;
   t->node = newNode;
   t->lsizenode = static_cast<uint8_t>(lsize);
@@ -211,10 +261,12 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   // The surplus of a shrinking array part, then the old nodes from the last to the first; none
   // of them is in the new parts yet, so no lookup is needed.
   for (uint32_t i = nasize; i < oldasize; ++i) {
-    if (IsNil(&oldArray[i])) continue;
+    const qvScriptValue v = oldNumeric ? WordValue(static_cast<const uint64_t*>(oldArray)[i])
+                                       : static_cast<const qvScriptValue*>(oldArray)[i];
+    if (IsNil(&v)) continue;
     qvScriptValue key;
     SetNumber(&key, double(i + 1));
-    *VmTableSetAfterGet(L, t, &key, &kNilValue) = oldArray[i];
+    *VmTableSetAfterGet(L, t, &key, &kNilValue) = v;
   }
   // Each reinsertion writes the key's new main position, far from the last one: it is fetched
   // some nodes ahead.
@@ -228,12 +280,18 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     const qvHashNode* old = &oldNode[j];
     if (IsNil(&old->val)) continue;
     uint32_t i;
-    if (old->key.type == kTypeNumber && ArrayIndex(old->key.value.n, t->sizearray, &i))
-      t->array[i - 1] = old->val;  // moves into the array part
-    else
-      *NewKey(L, t, &old->key, old->keyHash) = old->val;
+    if (old->key.type == kTypeNumber && ArrayIndex(old->key.value.n, t->sizearray, &i)) {
+      if (numeric)  // moves into the array part
+        t->words[i] = NumberWord(old->val.value.n);
+      else
+        t->array[i] = old->val;
+    } else {
+      qvScriptValue* slot = NewKey(L, t, &old->key, old->keyHash);
+      if (slot == nullptr) slot = VmTableSetAfterGet(L, t, &old->key, &kNilValue);  // never full
+      *slot = old->val;
+    }
   }
-  if (newArray != oldArray) VmFreeVector(L, oldArray, oldasize);
+  if (newArray != oldArray) FreeArray(L, oldArray, oldasize, oldNumeric);
   if (!oldDummy) VmFreeVector(L, oldNode, oldNodeCount);
 }
 
@@ -247,7 +305,8 @@ static qvHashNode* GetFreePos(qvTable* t) {
   return nullptr;
 }
 
-// Inserts a key that is not in the table; `hash` is its hash when it is a string.
+// Inserts a key that is not in the table; `hash` is its hash when it is a string. Null when the
+// table had no room and was rehashed instead: the key may then belong to the array part.
 static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key,
                              uint32_t hash) {
   qvHashNode* mp = MainPositionHashed(t, key, hash);
@@ -255,7 +314,7 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
     qvHashNode* n = GetFreePos(t);
     if (n == nullptr) {
       Rehash(L, t, key);
-      return VmTableSet(L, t, key);
+      return nullptr;
     }
     qvHashNode* othern = MainPositionHashed(t, &mp->key, mp->keyHash);
     if (othern != mp) {
@@ -278,32 +337,88 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
   return &mp->val;
 }
 
-qvScriptValue* VmTableSet(qvScriptState* L, qvTable* t, const qvScriptValue* key) {
-  return VmTableSetAfterGet(L, t, key, VmTableGet(t, key));
+// The key as stored: nil reads and writes key 0, -0 is stored as 0, NaN is no key.
+static qvScriptValue StoredKey(qvScriptState* L, const qvScriptValue* key) {
+  qvScriptValue k = *key;
+  if (k.type == kTypeNil) {
+    SetNumber(&k, 0.0);
+  } else if (k.type == kTypeNumber) {
+    if (k.value.n != k.value.n) VmRaiseError(L, ERR_TABLEINDEX);
+    if (k.value.n == 0) k.value.n = 0.0;
+  }
+  return k;
 }
 
 qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key,
                                   const qvScriptValue* p) {
   t->flags = 0;  // any write may add an event name
   if (p != &kNilValue) return const_cast<qvScriptValue*>(p);
-  qvScriptValue k = *key;
-  if (k.type == kTypeNil) {
-    SetNumber(&k, 0.0);
-  } else if (k.type == kTypeNumber) {
-    if (k.value.n != k.value.n) VmRaiseError(L, ERR_TABLEINDEX);
-    if (k.value.n == 0) k.value.n = 0.0;  // -0 is stored as 0
+  const qvScriptValue k = StoredKey(L, key);
+  const uint32_t hash = IsString(&k) ? StringOf(&k)->hash : 0;
+  for (;;) {
+    qvScriptValue* slot = NewKey(L, t, &k, hash);
+    if (slot != nullptr) return slot;
+    uint32_t i;
+    if (k.type == kTypeNumber && ArrayIndex(k.value.n, t->sizearray, &i)) {
+      if (t->numeric) ConvertToSlots(L, t);
+      return &t->array[i];
+    }
   }
-  return NewKey(L, t, &k, IsString(&k) ? StringOf(&k)->hash : 0);
 }
 
-qvScriptValue* VmTableSetInt(qvScriptState* L, qvTable* t, int32_t n) {
-  if (uint32_t(n) - 1u < t->sizearray) {
-    t->flags = 0;
-    return &t->array[n - 1];
+void VmTableSetValue(qvScriptState* L, qvTable* t, const qvScriptValue* key,
+                     const qvScriptValue* val) {
+  const qvScriptValue v = *val;  // the write may move the block that holds it
+  t->flags = 0;
+  const qvScriptValue k = StoredKey(L, key);
+  const uint32_t hash = IsString(&k) ? StringOf(&k)->hash : 0;
+  for (;;) {
+    uint32_t i;
+    if (k.type == kTypeNumber && ArrayIndex(k.value.n, t->sizearray, &i)) {
+      if (t->numeric) {
+        if (IsNil(&v)) {
+          t->words[i] = 0;
+          return;
+        }
+        if (IsNumber(&v) && HasNumberWord(v.value.n)) {
+          t->words[i] = NumberWord(v.value.n);
+          return;
+        }
+        ConvertToSlots(L, t);
+      }
+      t->array[i] = v;
+      return;
+    }
+    const qvScriptValue* got = VmTableGet(t, &k);
+    if (got != &kNilValue) {
+      *const_cast<qvScriptValue*>(got) = v;
+      return;
+    }
+    qvScriptValue* slot = NewKey(L, t, &k, hash);
+    if (slot != nullptr) {
+      *slot = v;
+      return;
+    }
+  }
+}
+
+void VmTableSetIntValue(qvScriptState* L, qvTable* t, int32_t n, const qvScriptValue* val) {
+  const uint32_t i = uint32_t(n) - 1u;
+  if (i < t->sizearray) {
+    if (!t->numeric) {
+      t->flags = 0;
+      t->array[i] = *val;
+      return;
+    }
+    if (IsNil(val) || (IsNumber(val) && HasNumberWord(val->value.n))) {
+      t->flags = 0;
+      t->words[i] = IsNil(val) ? 0 : NumberWord(val->value.n);
+      return;
+    }
   }
   qvScriptValue k;
   SetNumber(&k, double(n));
-  return VmTableSet(L, t, &k);
+  VmTableSetValue(L, t, &k, val);
 }
 
 // ---- creation ----
@@ -313,6 +428,7 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
   auto* t = static_cast<qvTable*>(VmRealloc(L, nullptr, 0, sizeof(qvTable)));
   t->flags = 0xFF;
   t->lsizenode = 0;
+  t->numeric = 1;
   t->metatable = IsNil(&G(L)->defaultMeta) ? t : TableOf(&G(L)->defaultMeta);
   t->array = nullptr;
   t->sizearray = 0;
@@ -326,7 +442,7 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
 
 void VmFreeTable(qvScriptState* L, qvTable* t) {
   if (!IsDummyNode(t)) VmFreeVector(L, t->node, NodeCount(t));
-  VmFreeVector(L, t->array, t->sizearray);
+  FreeArray(L, t->array, t->sizearray, t->numeric);
   VmRealloc(L, t, sizeof(qvTable), 0);
 }
 
@@ -336,7 +452,7 @@ void VmFreeTable(qvScriptState* L, qvTable* t) {
 static int64_t FindIndex(qvScriptState* L, qvTable* t, const qvScriptValue* key) {
   if (IsNil(key)) return -1;
   uint32_t i;
-  if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i)) return int64_t(i) - 1;
+  if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i)) return i;
   for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n))
     if (RawEqualValues(&n->key, key)) return int64_t(t->sizearray) + (n - t->node);
   VmRaiseError(L, ERR_INVNEXTKEY);
@@ -345,9 +461,10 @@ static int64_t FindIndex(qvScriptState* L, qvTable* t, const qvScriptValue* key)
 int VmTableNext(qvScriptState* L, qvTable* t, qvScriptValue* key) {
   int64_t i = FindIndex(L, t, key);
   for (++i; i < int64_t(t->sizearray); ++i) {
-    if (!IsNil(&t->array[i])) {
+    const qvScriptValue v = ArrayValue(t, uint32_t(i));
+    if (!IsNil(&v)) {
       SetNumber(key, double(i + 1));
-      key[1] = t->array[i];
+      key[1] = v;
       return 1;
     }
   }

@@ -1,7 +1,11 @@
 // Tables: raw access, insertion with rehash, traversal, and metamethod lookup.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 #include "vm/state.h"
 
@@ -16,32 +20,66 @@ size_t TableBlockBytes(const qvTable* t);  // nodes + array part, without the re
 qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash);
 void VmFreeTable(qvScriptState* L, qvTable* t);
 
-// The array slot of a number key that falls inside the array part, else null: integer keys read
-// and written without hashing.
-inline qvScriptValue* ArraySlot(qvTable* t, double d) {
-  if (d >= 1.0 && d <= double(t->sizearray)) {
-    const auto n = static_cast<uint32_t>(d);
-    if (double(n) == d) return &t->array[n - 1];
-  }
-  return nullptr;
+// The index (from 0) of a number key that falls inside an array part of `size` keys: an integer
+// 1 .. size. One truncation and one unsigned compare: NaN and every value out of range truncate
+// to a number whose predecessor is not below the size.
+inline bool ArrayIndex(double d, uint32_t size, uint32_t* index) {
+#if defined(__x86_64__)
+  const int64_t n = _mm_cvttsd_si64(_mm_set_sd(d));  // out of range and NaN: INT64_MIN
+#else
+  if (!(d >= 1.0 && d <= double(size))) return false;
+  const auto n = static_cast<int64_t>(d);
+#endif
+  if (uint64_t(n) - 1u >= size || double(n) != d) return false;
+  *index = uint32_t(n - 1);
+  return true;
 }
 
-// Raw reads: the value slot, or kNilValue when absent. A string key goes straight to its node
-// through the hash the string keeps (inline: globals and fields are read this way).
+// A numeric array part keeps each number as its bits exclusive-or one reserved NaN pattern, so
+// that the zero word (fresh zeroed memory) is nil. The one number carrying that pattern has no
+// word: storing it turns the part into slots.
+constexpr uint64_t kReservedNaN = 0x7FF4A3C58E1D0B29u;  // a signalling NaN: no arithmetic makes it
+inline bool HasNumberWord(double d) { return std::bit_cast<uint64_t>(d) != kReservedNaN; }
+inline uint64_t NumberWord(double d) { return std::bit_cast<uint64_t>(d) ^ kReservedNaN; }
+inline double WordNumber(uint64_t w) { return std::bit_cast<double>(w ^ kReservedNaN); }
+inline qvScriptValue WordValue(uint64_t w) {
+  qvScriptValue v;
+  if (w == 0) {
+    v = kNilValue;
+  } else {
+    SetNumber(&v, WordNumber(w));
+  }
+  return v;
+}
+
+// Raw reads: the value, nil when absent.
+qvScriptValue VmTableGetValue(qvTable* t, const qvScriptValue* key);
+qvScriptValue VmTableGetIntValue(qvTable* t, int32_t n);
+// Raw writes of a value under a key, created when missing.
+void VmTableSetValue(qvScriptState* L, qvTable* t, const qvScriptValue* key,
+                     const qvScriptValue* val);
+void VmTableSetIntValue(qvScriptState* L, qvTable* t, int32_t n, const qvScriptValue* val);
+
+// Slot access, for keys whose value is kept in a slot: never a key inside a numeric array part.
+// A string key goes straight to its node through the hash the string keeps (inline: globals
+// and fields are read this way). Reads give the value slot, or kNilValue when absent.
 inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
   for (qvHashNode* n = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; n != nullptr;
        n = NextNode(n))
     if (n->key.type == kTypeString && n->key.value.gc == key) return &n->val;
   return &kNilValue;
 }
-const qvScriptValue* VmTableGetInt(qvTable* t, int32_t n);
+// True when the key is a number inside the table's numeric array part.
+inline bool InNumericArray(const qvTable* t, const qvScriptValue* key) {
+  uint32_t i;
+  return t->numeric && key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i);
+}
 const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key);
-// Raw writes: the slot for the key, created when missing; the caller stores the value.
-qvScriptValue* VmTableSet(qvScriptState* L, qvTable* t, const qvScriptValue* key);
-// The same after a raw read of the key gave `got`, saving the second lookup.
+// The slot for the key after a raw read of it gave `got`, created when missing; the caller
+// stores the value. A key that lands in a numeric array part (after a rehash) turns the part
+// into slots first.
 qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptValue* key,
                                   const qvScriptValue* got);
-qvScriptValue* VmTableSetInt(qvScriptState* L, qvTable* t, int32_t n);
 // Writes the key after `key` and its value over key[0] and key[1]; 0 at the end.
 int VmTableNext(qvScriptState* L, qvTable* t, qvScriptValue* key);
 void VmTableResize(qvScriptState* L, qvTable* t, uint32_t narray, int lnhash);

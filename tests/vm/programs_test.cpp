@@ -577,6 +577,58 @@ TEST_F(ProgramsTest, IndexAndNewIndexTables) {
   EXPECT_EQ(r.num(2), 3);
 }
 
+// The interpreter's own array reads and writes: a hole is a missing key for "__newindex", a
+// present key is written raw, and a string turns the numeric array part into slots.
+TEST_F(ProgramsTest, ArrayPartHolesNewIndexAndAStringStored) {
+  RunResult r = Run(R"qv(
+.function main
+  NEWTABLE R0, arr=4 hashlog=0
+  SETTABLE R0, 1, 10
+  SETTABLE R0, 2, 20
+  SETTABLE R0, 4, 40     ; key 3 is a hole
+  NEWTABLE R1, 0, 0      ; the metatable
+  NEWTABLE R2, 0, 0      ; where missing keys go
+  SETTABLE R1, "__newindex", R2
+  GETGLOBAL R3, "setmetatable"
+  MOVE R4, R0
+  MOVE R5, R1
+  CALL R3, nargs=2, nres=0
+  SETTABLE R0, 2, 21
+  SETTABLE R0, 3, 30
+  SETTABLE R0, 4, "forty"
+  SETTABLE R0, 1, 11
+  GETTABLE R6, R0, 1
+  GETTABLE R7, R0, 2
+  GETTABLE R8, R2, 3
+  GETTABLE R9, R0, 4
+  RETURN R6, n=4
+.end
+)qv");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.num(0), 11);
+  EXPECT_EQ(r.num(1), 21);
+  EXPECT_EQ(r.num(2), 30);
+  EXPECT_EQ(r.str(3), "forty");
+}
+
+TEST_F(ProgramsTest, ReadingAHoleOfTheArrayPartRaises) {
+  for (const char* value : {"7", "\"seven\""}) {  // a numeric part, then one of slots
+    SCOPED_TRACE(value);
+    RunResult r = Run(std::string(R"qv(
+.function main
+  NEWTABLE R0, arr=4 hashlog=0
+  SETTABLE R0, 1, )qv") +
+                      value + R"qv(
+  GETTABLE R1, R0, 1
+  GETTABLE R2, R0, 2
+  RETURN R1, n=2
+.end
+)qv");
+    EXPECT_EQ(r.status, ERR_FIELDINIT);
+    EXPECT_STREQ(GetErrorString(), "2");
+  }
+}
+
 TEST_F(ProgramsTest, AGlobalNextReplacesTheBuiltInIterator) {
   RegisterNative("next", [](qvScriptState* L) -> int32_t {
     // Visits only the keys 1 .. 3, each with its value doubled.

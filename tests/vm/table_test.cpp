@@ -2,6 +2,7 @@
 // absence cache, checked against a model under random operations.
 #include "vm/table.h"
 
+#include <bit>
 #include <cmath>
 #include <map>
 #include <random>
@@ -41,7 +42,29 @@ class TableTest : public StateTest {
     }
     return n;
   }
+  // The traversal of the table at index t, numbers by their bits.
+  std::vector<std::string> Traverse(int t) {
+    auto text = [this](int i) {
+      switch (VmType(L, i)) {
+        case kTypeNumber:
+          return "n" + std::to_string(std::bit_cast<uint64_t>(VmToNumber(L, i)));
+        case kTypeString:
+          return "s" + std::string(VmToString(L, i));
+        default:
+          return "t" + std::to_string(VmType(L, i));
+      }
+    };
+    std::vector<std::string> entries;
+    VmPushNil(L);
+    while (VmNext(L, t)) {
+      entries.push_back(text(-2) + "=" + text(-1));
+      VmSetTop(L, -2);
+    }
+    return entries;
+  }
 };
+
+const double kReserved = std::bit_cast<double>(kReservedNaN);
 
 TEST_F(TableTest, NilAndMinusZeroAreKeyZero) {
   VmNewTable(L);
@@ -225,6 +248,163 @@ TEST_F(TableTest, AgreesWithAModelUnderRandomOperations) {
       }
     }
   }
+}
+
+// The array part holds numbers as words until a value without one arrives; the values, their
+// bits and the traversal come out the same either way.
+TEST_F(TableTest, AValueWithoutAWordTurnsTheNumericArrayPartIntoSlotsForGood) {
+  struct Case {
+    const char* name;
+    void (*push)(qvScriptState* L);
+    bool numeric;  // after the value is stored under key 2
+  };
+  const Case cases[] = {
+      {"a number", [](qvScriptState* L) { VmPushNumber(L, 7); }, true},
+      {"nil", [](qvScriptState* L) { VmPushNil(L); }, true},
+      {"minus zero", [](qvScriptState* L) { VmPushNumber(L, -0.0); }, true},
+      {"a NaN", [](qvScriptState* L) { VmPushNumber(L, -std::nan("")); }, true},
+      {"infinity", [](qvScriptState* L) { VmPushNumber(L, HUGE_VAL); }, true},
+      {"the reserved NaN", [](qvScriptState* L) { VmPushNumber(L, kReserved); }, false},
+      {"a string", [](qvScriptState* L) { VmPushString(L, "two"); }, false},
+      {"a light userdata", [](qvScriptState* L) { VmPushLightUserdata(L, L); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VmNewTable(L);  // 1: the table, numeric
+    VmNewTable(L);  // 2: the same entries kept in a table whose array part is slots
+    for (int t : {1, 2}) {
+      for (int i = 1; i <= 4; ++i) SetNumberKey(t, i, i * 1.5);
+      c.push(L);
+      VmRawSetI(L, t, 2);
+    }
+    EXPECT_EQ(TableAt(1)->sizearray, 4u);
+    EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
+    c.push(L);
+    VmRawGetI(L, 1, 2);
+    EXPECT_EQ(VmRawEqual(L, -1, -2) || VmToNumber(L, -1) != VmToNumber(L, -1), 1);
+    if (VmType(L, -1) == kTypeNumber) {  // the bits of what was stored, NaNs included
+      EXPECT_EQ(std::bit_cast<uint64_t>(VmToNumber(L, -1)),
+                std::bit_cast<uint64_t>(VmToNumber(L, -2)));
+    }
+    VmSetTop(L, 2);
+    // Table 2 into slots through a string stored and taken back: both traverse alike.
+    VmPushString(L, "x");
+    VmRawSetI(L, 2, 1);
+    SetNumberKey(2, 1, 1.5);
+    ASSERT_EQ(TableAt(2)->numeric, 0);
+    EXPECT_EQ(Traverse(1), Traverse(2));
+    EXPECT_EQ(CountEntries(1), c.numeric && std::string(c.name) == "nil" ? 3 : 4);
+    // Slots stay slots when numbers come back.
+    SetNumberKey(1, 2, 3);
+    EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
+    EXPECT_EQ(GetNumberKey(1, 2), 3);
+    VmSetTop(L, 0);
+  }
+}
+
+TEST_F(TableTest, KeysMovingIntoTheArrayPartKeepItNumericOnlyWhenAllAreNumbers) {
+  struct Case {
+    bool withString;
+    bool numeric;
+  };
+  for (const Case c : {Case{false, true}, Case{true, false}}) {
+    SCOPED_TRACE(c.withString);
+    VmNewTable(L);
+    // 4 and 3 start in the hash part; the rehash for 1 moves them into the array part.
+    for (double key : {4.0, 3.0, 2.0, 1.0}) {
+      VmPushNumber(L, key);
+      if (c.withString && key == 3)
+        VmPushString(L, "three");
+      else
+        VmPushNumber(L, key * 10);
+      VmRawSet(L, 1);
+    }
+    ASSERT_EQ(TableAt(1)->sizearray, 4u);
+    EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
+    EXPECT_EQ(Traverse(1),
+              (std::vector<std::string>{
+                  "n" + std::to_string(std::bit_cast<uint64_t>(1.0)) + "=n" +
+                      std::to_string(std::bit_cast<uint64_t>(10.0)),
+                  "n" + std::to_string(std::bit_cast<uint64_t>(2.0)) + "=n" +
+                      std::to_string(std::bit_cast<uint64_t>(20.0)),
+                  "n" + std::to_string(std::bit_cast<uint64_t>(3.0)) + "=" +
+                      (c.withString ? std::string("sthree")
+                                    : "n" + std::to_string(std::bit_cast<uint64_t>(30.0))),
+                  "n" + std::to_string(std::bit_cast<uint64_t>(4.0)) + "=n" +
+                      std::to_string(std::bit_cast<uint64_t>(40.0))}));
+    VmSetTop(L, 0);
+  }
+}
+
+// Twin tables under the same random writes, one with a numeric array part and one whose part
+// was turned into slots: the same traversal, entry for entry, and the model's values, across
+// rehashes that grow and shrink the array part and collections in between.
+TEST_F(TableTest, NumericAndSlotArrayPartsAgreeUnderRandomOperations) {
+  std::map<double, double> model;
+  std::mt19937 rng(2025);
+  VmNewTable(L);  // 1: numeric
+  VmNewTable(L);  // 2: slots once its array part exists
+  bool twinInSlots = false;
+  for (int step = 0; step < 30000; ++step) {
+    // Mostly keys of a growing and shrinking array part, some in the hash part.
+    const double key = (rng() % 8 == 0) ? double(int(rng() % 20) - 10)
+                                        : double(1 + rng() % (step < 15000 ? 300 : 40));
+    const bool clear = rng() % 3 == 0;
+    const double value = (rng() % 50 == 0) ? (rng() % 2 ? -0.0 : std::nan(""))
+                                           : double(int(rng() % 1000));
+    for (int t : {1, 2}) {
+      VmPushNumber(L, key);
+      if (clear)
+        VmPushNil(L);
+      else
+        VmPushNumber(L, value);
+      VmRawSet(L, t);
+    }
+    if (clear)
+      model.erase(key == 0 ? 0.0 : key);
+    else
+      model[key == 0 ? 0.0 : key] = value;
+    if (!twinInSlots && TableAt(2)->sizearray > 0) {
+      // A string under key 1 and back: the twin's array part becomes slots.
+      VmPushString(L, "s");
+      VmRawSetI(L, 2, 1);
+      VmRawGetI(L, 1, 1);
+      VmRawSetI(L, 2, 1);
+      twinInSlots = true;
+      ASSERT_EQ(TableAt(2)->numeric, 0);
+    }
+    if (step % 1000 == 999) {
+      ASSERT_EQ(TableAt(1)->numeric, 1) << step;
+      ASSERT_EQ(TableAt(1)->sizearray, TableAt(2)->sizearray) << step;
+      ASSERT_EQ(Traverse(1), Traverse(2)) << step;
+      ASSERT_EQ(CountEntries(1), int(model.size())) << step;
+      for (const auto& [k, v] : model) {
+        VmPushNumber(L, k);
+        VmRawGet(L, 1);
+        ASSERT_EQ(std::bit_cast<uint64_t>(VmToNumber(L, -1)), std::bit_cast<uint64_t>(v)) << k;
+        VmSetTop(L, 2);
+      }
+      if (step % 5000 == 4999) VmSetGCThreshold(L, 0);  // a full collection
+    }
+  }
+  ASSERT_TRUE(twinInSlots);
+}
+
+TEST_F(TableTest, WeakValuedTablesWithANumericArrayPartKeepTheirNumbers) {
+  VmNewTable(L);
+  for (int i = 1; i <= 8; ++i) SetNumberKey(1, i, i);
+  VmNewTable(L);
+  VmPushString(L, "__mode");
+  VmPushString(L, "kv");
+  VmRawSet(L, 2);
+  VmSetMetaTable(L, 1);
+  VmPushString(L, "gone");
+  VmNewTable(L);
+  VmRawSet(L, 1);
+  ASSERT_EQ(TableAt(1)->numeric, 1);
+  VmSetGCThreshold(L, 0);
+  EXPECT_EQ(CountEntries(1), 8);
+  for (int i = 1; i <= 8; ++i) EXPECT_EQ(GetNumberKey(1, i), i);
 }
 
 int32_t IndexFunction(qvScriptState* L) {
