@@ -128,7 +128,8 @@ uint64_t NewTableArraySize(int b) {
 // The loop keeps one dispatch per instruction: GCC would otherwise merge the instructions' ends
 // into a few shared indirect jumps, which predict worse and cost a jump more.
 #if defined(__GNUC__) && !defined(__clang__)
-#define QV_DISPATCH_PER_INSTRUCTION __attribute__((optimize("no-gcse", "no-crossjumping")))
+#define QV_DISPATCH_PER_INSTRUCTION \
+  __attribute__((optimize("no-gcse", "no-crossjumping", "no-tree-slp-vectorize")))
 #else
 #define QV_DISPATCH_PER_INSTRUCTION
 #endif
@@ -140,14 +141,28 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
   qvCallInfo* ci;
   qvLClosure* cl;
   const qvScriptValue* k;
-  const uint32_t* code;
   const uint32_t* pc;
-  const uint32_t* done;  // the pc past the instruction that this frame ran last
+  // The pc past the instruction that this frame ran last, kept only where the hook step reads
+  // it: an instruction that falls through leaves it to the dispatch, which sets it only when the
+  // pending word is set; one that may jump or skip sets it before it moves the pc.
+  const uint32_t* done;
   qvScriptValue* base;
 
 #define RKB(i) (IsConstantRK(GetB(i)) ? k + (GetB(i) - kRKBase) : base + GetB(i))
 #define RKC(i) (IsConstantRK(GetC(i)) ? k + (GetC(i) - kRKBase) : base + GetC(i))
 #define SAVEPC() (ci->savedpc = pc)
+// The pending word read through the state pointer itself: the compiler would otherwise keep the
+// word's address as one more loop value and, short of registers, reload it from the stack before
+// every instruction.
+#if defined(__GNUC__)
+#define PENDING_WORD()                              \
+  (__extension__({                                  \
+    __asm__("" : "+r"(L));                          \
+    PendingWord(L).load(std::memory_order_relaxed); \
+  }))
+#else
+#define PENDING_WORD() PendingWord(L).load(std::memory_order_relaxed)
+#endif
 // Around anything that may call, collect or raise: the pc for error lines and hooks, then the
 // stack and the call records, which may have moved.
 #define PROTECT(x)  \
@@ -169,14 +184,25 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 #define VM_CASE(op) L_##op:
 #define VM_NOOPS \
   L_NoOp:
-#define VM_NEXT                                                       \
-  do {                                                                \
-    i = *pc++;                                                        \
-    if (PendingWord(L).load(std::memory_order_relaxed)) goto fetched; \
-    done = pc;                                                        \
-    QV_COUNT_OPCODE(GetOp(i));                                        \
-    ra = base + GetA(i);                                              \
-    goto* kLabels[GetOp(i)];                                          \
+#define VM_NEXT                \
+  do {                         \
+    i = *pc++;                 \
+    if (PENDING_WORD()) {      \
+      done = pc - 1;           \
+      goto fetched;            \
+    }                          \
+    QV_COUNT_OPCODE(GetOp(i)); \
+    ra = base + GetA(i);       \
+    goto* kLabels[GetOp(i)];   \
+  } while (0)
+// After an instruction that set `done` itself before it moved the pc.
+#define VM_NEXT_JUMPED                \
+  do {                                \
+    i = *pc++;                        \
+    if (PENDING_WORD()) goto fetched; \
+    QV_COUNT_OPCODE(GetOp(i));        \
+    ra = base + GetA(i);              \
+    goto* kLabels[GetOp(i)];          \
   } while (0)
   static const void* const kLabels[64] = {
       &&L_OpMove,      &&L_OpLoadConst, &&L_OpLoadBool,  &&L_OpLoadNil,  &&L_OpGetUpval,
@@ -196,7 +222,12 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 #define VM_DISPATCH(op) switch (op)
 #define VM_CASE(op) case op:
 #define VM_NOOPS default:
-#define VM_NEXT break
+#define VM_NEXT \
+  {             \
+    done = pc;  \
+    break;      \
+  }
+#define VM_NEXT_JUMPED break
 #endif
 #define ARITH(event, expr)                    \
   {                                           \
@@ -234,7 +265,6 @@ resume:
   ci->state |= kCallHasFrame;
   cl = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
   k = cl->p->k;
-  code = cl->p->code;
   pc = ci->savedpc;
   done = pc;  // a frame entered or returned to: its start, or the call it made
   base = L->base;
@@ -244,7 +274,7 @@ resume:
   for (;;) {
     i = *pc++;
   fetched:
-    if (PendingWord(L).load(std::memory_order_relaxed)) {
+    if (PENDING_WORD()) {
       if (L->endFlag) {
         // Stop: drop the frames this loop started and return no results.
         SAVEPC();
@@ -261,6 +291,7 @@ resume:
         // TraceExec's line step, inline, against the instruction that this frame ran last: the
         // hook is called only when the line event fires (the first instruction, a jump back or
         // to itself, a new line) and, on request, only when asked for.
+        const uint32_t* const code = cl->p->code;
         const int npc = int(pc - code) - 1;
         const int last = int(done - code) - 1;
         const int32_t* lines = cl->p->sizelineinfo > 0 ? cl->p->lineinfo : nullptr;
@@ -276,7 +307,6 @@ resume:
         PendingWord(L).fetch_and(~kPendingRequest, std::memory_order_relaxed);  // nobody asked
       }
     }
-    done = pc;
     QV_COUNT_OPCODE(GetOp(i));
     ra = base + GetA(i);
     VM_DISPATCH(GetOp(i)) {
@@ -287,9 +317,10 @@ resume:
       CopyValue(ra, k + GetBx(i));
       VM_NEXT;
       VM_CASE(OpLoadBool)
+      done = pc;
       SetNumber(ra, GetB(i));  // a number: there are no booleans in bytecode
       if (GetC(i) != 0) ++pc;
-      VM_NEXT;
+      VM_NEXT_JUMPED;
       VM_CASE(OpLoadNil)
       for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
       VM_NEXT;
@@ -455,10 +486,12 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpJump)
-      if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - code)));
+      done = pc;
+      if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - cl->p->code)));
       pc += GetJump(i);
-      VM_NEXT;
+      VM_NEXT_JUMPED;
       VM_CASE(OpEq) {
+        done = pc;
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
@@ -470,9 +503,10 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpLt) {
+        done = pc;
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
@@ -484,9 +518,10 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpLe) {
+        done = pc;
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
@@ -498,9 +533,10 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpTest) {
+        done = pc;
         const qvScriptValue* rb = base + GetB(i);
         if (int(IsFalse(rb)) == GetC(i)) {
           ++pc;
@@ -508,9 +544,54 @@ resume:
           CopyValue(ra, rb);
           TAKE_JUMP();
         }
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpCall)
+      if (IsFunction(ra) && !ClosureOf(ra)->isNative) {
+        // The common script call, the pre-call's work done here: a fixed-parameter callee with
+        // room for its frame and a free call record.
+        qvLClosure* const calleeClosure = static_cast<qvLClosure*>(ClosureOf(ra));
+        const qvProto* p = calleeClosure->p;
+        qvScriptValue* const argsEnd = GetB(i) != 0
+                                           ? ra + GetB(i)
+                                           : std::max(L->top, ra + 1);  // none left: none passed
+        if (!p->isVararg && ci != L->endCi && L->stackLast - argsEnd > p->maxstacksize) {
+          ci->savedpc = pc;
+          ci->state = kCallSavedPc | kCallHasFrame | kCallCalling;
+          ci->nresults = GetC(i) - 1;
+          ci->closure = cl;
+          ci->k = k;
+          qvCallInfo* const callee = ci + 1;
+          L->ci = callee;
+          qvScriptValue* const calleeBase = ra + 1;
+          qvScriptValue* const frameTop = calleeBase + p->maxstacksize;
+          L->base = callee->base = calleeBase;
+          callee->top = frameTop;
+          callee->savedpc = p->code;
+          callee->tailcalls = 0;
+          callee->state = kCallSavedPc | kCallHasFrame;
+          // The registers past the parameters start as nil, and so do missing parameters and
+          // arguments beyond the parameters. Four at once, past the frame top too where the frame
+          // is smaller: the room checked above and the extra slots beyond the stack's last have
+          // them.
+          qvScriptValue* s = std::min(calleeBase + p->numparams, argsEnd);
+          SetNil(s);
+          SetNil(s + 1);
+          SetNil(s + 2);
+          SetNil(s + 3);
+          for (s += 4; s < frameTop; ++s) SetNil(s);
+          L->top = frameTop;
+          if (L->hookmask & kMaskCall) goto newframe;
+          // The callee's registers from what is at hand, as the frame entry would load them.
+          ci = callee;
+          cl = calleeClosure;
+          k = p->k;
+          pc = p->code;
+          base = calleeBase;
+          VM_NEXT;
+        }
+      }
+      // a call the pre-call makes: on to the general path
       VM_CASE(OpTailCall) {
         const int b = GetB(i);
         const int nresults = GetC(i) - 1;
@@ -519,36 +600,17 @@ resume:
         else if (L->top < ra + 1)
           L->top = ra + 1;  // no arguments left by the previous instruction
         SAVEPC();
-        if (GetOp(i) == OpCall && IsFunction(ra) && !ClosureOf(ra)->isNative) {
-          // The common script call, the pre-call's work done here: a fixed-parameter callee with
-          // room for its frame and a free call record.
-          const qvProto* p = static_cast<qvLClosure*>(ClosureOf(ra))->p;
-          if (!p->isVararg && L->ci != L->endCi && L->stackLast - L->top > p->maxstacksize) {
-            ci->state |= kCallCalling;
-            qvCallInfo* callee = ++L->ci;
-            qvScriptValue* const calleeBase = ra + 1;
-            L->base = callee->base = calleeBase;
-            callee->top = calleeBase + p->maxstacksize;
-            callee->savedpc = p->code;
-            callee->tailcalls = 0;
-            callee->state = kCallSavedPc | kCallHasFrame;
-            VmClearFrame(L, calleeBase + p->numparams, callee->top);
-            if (L->hookmask & kMaskCall) goto newframe;
-            // The callee's registers from what is at hand, as the frame entry would load them.
-            ci = callee;
-            cl = static_cast<qvLClosure*>(ClosureOf(ra));
-            k = p->k;
-            code = pc = done = p->code;
-            base = calleeBase;
-            VM_NEXT;
-          }
-        }
-        L->currentInstruction = int32_t(pc - code);  // what a native's label request counts from
+        L->currentInstruction = int32_t(pc -
+                                        cl->p->code);  // what a native's label request counts from
         int32_t word;
         qvScriptValue* first = VmPreCall(L, ra, &word);
         if (first == nullptr) {  // a script function: run it in this loop
           if (GetOp(i) == OpCall) {
-            (L->ci - 1)->state |= kCallCalling;
+            qvCallInfo* const caller = L->ci - 1;
+            caller->state |= kCallCalling;
+            caller->nresults = nresults;
+            caller->closure = cl;
+            caller->k = k;
             goto newframe;
           }
           // A tail call: the callee's frame replaces the current one.
@@ -575,14 +637,19 @@ resume:
         ci = L->ci;
         if (nresults >= 0) L->top = ci->top;
         base = L->base;
-        if (word == -1 || word == -2) PROTECT(pc = LabelJump(L, cl->p, pc, word));
+        if (word == -1 || word == -2) {
+          done = pc;
+          PROTECT(pc = LabelJump(L, cl->p, pc, word));
+          VM_NEXT_JUMPED;
+        }
         VM_NEXT;
       }
       VM_CASE(OpReturn) {
         if (GetC(i) == 1) {  // GOSUB return
           SAVEPC();
-          pc = code + PopGosub(L, cl->p);
-          VM_NEXT;
+          done = pc;
+          pc = cl->p->code + PopGosub(L, cl->p);
+          VM_NEXT_JUMPED;
         }
         const int b = GetB(i);
         if (b != 0)
@@ -590,41 +657,44 @@ resume:
         else if (L->top < ra)
           L->top = ra;
         if (L->openupval != nullptr) VmCloseUpvals(L, base);
-        ci->state = kCallSavedPc;
-        ci->savedpc = pc;
         qvCallInfo* caller = ci - 1;
-        if (!(caller->state & kCallCalling)) return ra;  // back to native code
-        // Continue in the script caller with the count its call instruction wants.
-        const int nresults = GetC(*(caller->savedpc - 1)) - 1;
-        if (nresults >= 0 && !(L->hookmask & kMaskReturn)) {
-          // The post-call's work for a fixed count: the results down to the function slot.
+        const int nresults = caller->nresults;
+        if ((caller->state & kCallCalling) && nresults >= 0 && !(L->hookmask & kMaskReturn)) {
+          // Back in a script caller that wants a fixed count: the post-call's work here, the
+          // results down to the function slot. Nothing reads the popped record again.
           qvScriptValue* dst = base - 1;
           qvScriptValue* res = ra;
           L->ci = caller;
-          L->base = caller->base;
           if (b == nresults + 1) {  // as many as wanted
-            for (int j = 0; j < nresults; ++j) CopyValue(dst + j, res + j);
+            if (nresults == 1)
+              CopyValue(dst, res);
+            else
+              for (int j = 0; j < nresults; ++j) CopyValue(dst + j, res + j);
           } else {
             for (int j = 0; j < nresults; ++j) CopyValue(dst++, res < L->top ? res++ : &kNilValue);
           }
-          L->top = caller->top;
-          caller->state &= ~kCallCalling;
+          caller->state = kCallSavedPc | kCallHasFrame;
           // Back in the caller's frame, as the frame entry would load it.
           ci = caller;
-          cl = static_cast<qvLClosure*>(ClosureOf(caller->base - 1));
-          k = cl->p->k;
-          code = cl->p->code;
-          pc = done = caller->savedpc;
           base = caller->base;
+          L->base = base;
+          L->top = caller->top;
+          cl = caller->closure;
+          k = caller->k;
+          pc = caller->savedpc;
           VM_NEXT;
-        } else {
-          VmPostCall(L, nresults, ra);
-          if (nresults >= 0) L->top = L->ci->top;
         }
+        ci->state = kCallSavedPc;
+        ci->savedpc = pc;
+        if (!(caller->state & kCallCalling)) return ra;  // back to native code
+        // Continue in the script caller with the count its call instruction wants.
+        VmPostCall(L, nresults, ra);
+        if (nresults >= 0) L->top = L->ci->top;
         L->ci->state &= ~kCallCalling;
         goto resume;
       }
       VM_CASE(OpForLoop) {
+        done = pc;
         double step, limit;
         if (IsNumber(ra) && IsNumber(ra + 1) && IsNumber(ra + 2)) {
           limit = ra[1].value.n;
@@ -640,9 +710,10 @@ resume:
           ra->value.n = index;
           pc += GetSBx(i);
         }
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpForInLoop) {
+        done = pc;
         qvScriptValue* cb = ra + 3;
         CopyValue(cb + 2, ra + 2);
         CopyValue(cb + 1, ra + 1);
@@ -657,16 +728,17 @@ resume:
           ++pc;
         else
           TAKE_JUMP();
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpForInPrep)
+      done = pc;
       if (IsTable(ra)) {
         CopyValue(ra + 1, ra);
         const qvScriptValue* next = VmTableGetString(TableOf(&L->gt), G(L)->nextName);
         ra[0] = IsNil(next) ? G(L)->builtinNext : *next;
       }
       pc += GetSBx(i);
-      VM_NEXT;
+      VM_NEXT_JUMPED;
       VM_CASE(OpSetList) {
         const int bx = GetBx(i);
         PROTECT(SetList(L, ra, bx & ~31, (bx & 31) + 1));
@@ -685,6 +757,7 @@ resume:
       VM_CASE(OpClosure) {
         qvProto* p = cl->p->p[GetBx(i)];
         SAVEPC();
+        done = pc;  // the upvalue words are passed over
         qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
         ncl->p = p;
         for (int j = 0; j < p->nups; ++j, ++pc) {
@@ -696,7 +769,7 @@ resume:
         }
         SetObject(ra, kTypeFunction, ncl);
         PROTECT(VmGCStep(L));
-        VM_NEXT;
+        VM_NEXT_JUMPED;
       }
       VM_CASE(OpSelf) {
         const qvScriptValue obj = base[GetB(i)];
@@ -726,6 +799,7 @@ resume:
 #undef RKB
 #undef RKC
 #undef SAVEPC
+#undef PENDING_WORD
 #undef PROTECT
 #undef TAKE_JUMP
 #undef ARITH
@@ -734,6 +808,7 @@ resume:
 #undef VM_CASE
 #undef VM_NOOPS
 #undef VM_NEXT
+#undef VM_NEXT_JUMPED
 }
 
 }  // namespace qv

@@ -33,9 +33,14 @@ struct qvCallInfo {
   qvScriptValue* base;  // first slot of the frame
   qvScriptValue* top;   // frame limit
   uint32_t state;
+  int32_t nresults;         // while kCallCalling: the result count the call instruction wants
   const uint32_t* savedpc;  // next instruction of a script frame
   int32_t tailcalls;        // tail calls folded into this record
   int32_t lastpc;           // the instruction the line hook saw last in this frame
+  // While kCallCalling: the frame's closure and constants, so that the interpreter resumes it
+  // without walking from the function slot to them again.
+  qvLClosure* closure;
+  const qvScriptValue* k;
 };
 
 // Metamethod events; the first five have the absence cache of tables.
