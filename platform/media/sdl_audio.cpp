@@ -1,11 +1,10 @@
 // The output device of the mixer: one SDL audio device at 48000 Hz, 16-bit stereo, whose thread
 // pulls RenderMix. SDL_AUDIODRIVER=dummy or disk runs it without a sound card.
-#include <SDL.h>
-
 #include <mutex>
 
 #include "base/errors.h"
 #include "platform/mixer.h"
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 
@@ -29,6 +28,7 @@ struct ThreadDataCleanup {
 int OpenAudioOutput() {
   std::lock_guard<std::mutex> g(gDeviceLock);
   if (gDevice != 0) return 0;
+  if (!LoadSdl()) return ERR_OPENAUDIO;
   ThreadDataCleanup cleanup;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return ERR_OPENAUDIO;
   SDL_AudioSpec want{};

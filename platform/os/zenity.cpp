@@ -2,6 +2,7 @@
 // own, and message texts with markup off, so nothing in a title or body is ever interpreted.
 // zenity prints the answer and exits 0; it exits 1 when cancelled (printing the label of an extra
 // button when one was pressed); anything else, or a zenity that cannot run, is a cancel.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
@@ -84,22 +85,64 @@ bool ParseZenityColor(const std::string& text, uint32_t* rgb) {
   return true;
 }
 
+// The fontconfig functions the font list calls: X(function).
+#define QV_FONTCONFIG_FUNCTIONS(X) \
+  X(FcFontList)                    \
+  X(FcFontSetDestroy)              \
+  X(FcInit)                        \
+  X(FcObjectSetAdd)                \
+  X(FcObjectSetCreate)             \
+  X(FcObjectSetDestroy)            \
+  X(FcPatternCreate)               \
+  X(FcPatternDestroy)              \
+  X(FcPatternGetString)
+
+struct qvFontconfig {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the argument names a member
+#define QV_FONTCONFIG_MEMBER(name) decltype(&::name) name;
+  QV_FONTCONFIG_FUNCTIONS(QV_FONTCONFIG_MEMBER)
+#undef QV_FONTCONFIG_MEMBER
+};
+
+// fontconfig, with freetype and its other dependencies, is loaded for the first font list only:
+// linked directly it would be loaded by every run. Null when the library or a function is missing.
+const qvFontconfig* LoadFontconfig() {
+  static qvFontconfig functions;
+  static const bool loaded = [] {
+    void* library = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return false;
+    bool all = true;
+#define QV_FONTCONFIG_FIND(name)                                               \
+  functions.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
+  all = all && functions.name != nullptr;
+    QV_FONTCONFIG_FUNCTIONS(QV_FONTCONFIG_FIND)
+#undef QV_FONTCONFIG_FIND
+    return all;
+  }();
+  return loaded ? &functions : nullptr;
+}
+
 // The font families that fontconfig knows, sorted, each once.
 std::vector<std::string> FontFamilies() {
   std::set<std::string> names;
-  if (FcInit()) {
-    FcPattern* pattern = FcPatternCreate();
-    FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
-    FcFontSet* set = pattern && objects ? FcFontList(nullptr, pattern, objects) : nullptr;
+  const qvFontconfig* fc = LoadFontconfig();
+  if (fc != nullptr && fc->FcInit()) {
+    FcPattern* pattern = fc->FcPatternCreate();
+    FcObjectSet* objects = fc->FcObjectSetCreate();
+    if (objects != nullptr && !fc->FcObjectSetAdd(objects, FC_FAMILY)) {
+      fc->FcObjectSetDestroy(objects);
+      objects = nullptr;
+    }
+    FcFontSet* set = pattern && objects ? fc->FcFontList(nullptr, pattern, objects) : nullptr;
     for (int i = 0; set != nullptr && i < set->nfont; ++i) {
       FcChar8* family = nullptr;
-      if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &family) == FcResultMatch) {
+      if (fc->FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &family) == FcResultMatch) {
         names.insert(reinterpret_cast<const char*>(family));
       }
     }
-    if (set) FcFontSetDestroy(set);
-    if (objects) FcObjectSetDestroy(objects);
-    if (pattern) FcPatternDestroy(pattern);
+    if (set) fc->FcFontSetDestroy(set);
+    if (objects) fc->FcObjectSetDestroy(objects);
+    if (pattern) fc->FcPatternDestroy(pattern);
   }
   return {names.begin(), names.end()};
 }

@@ -1,9 +1,8 @@
 // SDL's clipboard text; main thread only (os/clipboard.cpp forwards the calls there).
-#include <SDL.h>
-
 #include <string>
 
 #include "platform/os/dialog_backends.h"
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 

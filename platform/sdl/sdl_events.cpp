@@ -4,14 +4,13 @@
 // restore, the user's moves and sizes (not the program's own), exposure, Alt+Return and dropped
 // files. What happens goes to the event core's entry points (SetWindowEvents); the qualifier
 // state is recorded after every pump. Main thread, inside the pump, display-list lock held.
-#include <SDL.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/input.h"
 #include "platform/sdl/sdl_internal.h"
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 

@@ -1,11 +1,10 @@
 // What the SDL windows and their window procedure share; main thread only.
 #pragma once
 
-#include <SDL.h>
-
 #include <cstdint>
 
 #include "platform/os/window_native.h"
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 

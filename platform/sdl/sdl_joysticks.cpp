@@ -2,14 +2,13 @@
 // for, in SDL's order for the whole run, their x and y axes scaled to -1000..1000 and buttons 0-31.
 // SDL guards its joysticks with a lock of its own, so the script thread reads them directly;
 // events from them are allowed while the window is in the background.
-#include <SDL.h>
-
 #include <mutex>
 #include <vector>
 
 #include "base/errors.h"
 #include "platform/input.h"
 #include "platform/os/window_native.h"
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 
@@ -22,6 +21,7 @@ std::vector<SDL_Joystick*> gSticks;
 // Starts SDL's joysticks and opens every controller attached now; gMutex held.
 int StartJoysticks() {
   if (gStarted) return 0;
+  if (!LoadSdl()) return ERR_DINPUT;
   SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
   if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return ERR_DINPUT;
   int count = SDL_NumJoysticks();

@@ -1,9 +1,8 @@
 // SDL's message box, which shows message requesters when zenity is missing but SDL's video runs.
-#include <SDL.h>
-
 #include <vector>
 
 #include "platform/os/dialog_backends.h"
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 

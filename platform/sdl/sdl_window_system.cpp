@@ -1,11 +1,12 @@
 #include "platform/sdl/sdl_window_system.h"
 
-#include <SDL.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cstring>
+
+#include "platform/sdl/sdl_library.h"
 
 namespace qv {
 
@@ -31,6 +32,7 @@ bool DriverWithoutScreen() {
 }  // namespace
 
 std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
+  if (!LoadSdl()) return nullptr;
   // The platform handles the signals that end a run itself.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // Window surfaces go through the driver's own framebuffer: a texture framebuffer remakes each

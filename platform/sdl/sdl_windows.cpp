@@ -2,9 +2,6 @@
 // presented into the window's surface (SDL_UpdateWindowSurfaceRects), the screen and its modes,
 // the border sizes as the window manager reports them. Everything here runs on the main thread;
 // the window services forward the calls of other threads.
-#include <SDL.h>
-#include <SDL_shape.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +12,7 @@
 #include "base/errors.h"
 #include "platform/loop.h"
 #include "platform/sdl/sdl_internal.h"
+#include "platform/sdl/sdl_library.h"
 #include "platform/sdl/sdl_window_system.h"
 
 namespace qv {

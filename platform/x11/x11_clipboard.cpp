@@ -21,8 +21,8 @@
 
 // Xlib's macros (None, Bool, Status) come last, so that they reach no other header.
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xfixes.h>
+
+#include "platform/x11/x11_library.h"
 
 namespace qv {
 
@@ -267,6 +267,7 @@ void ThreadMain(void*) {
 bool OpenConnection() {
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || name[0] == '\0') return false;
+  if (!LoadXlib()) return false;
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return false;
   if (pipe2(g.wake, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -1,12 +1,10 @@
 // Screen grabs from an X display: the root window read through Xlib, on a connection of its own
 // (SDL's stays SDL's). Built where Xlib is found.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <algorithm>
 #include <cstdint>
 
 #include "platform/os/window_native.h"
+#include "platform/x11/x11_library.h"
 
 namespace qv {
 
@@ -24,6 +22,7 @@ uint32_t Channel(unsigned long pixel, unsigned long mask) {
 
 bool GrabX11Root(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
                  int32_t pixelsPerRow) {
+  if (!LoadXlib()) return false;
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) return false;
   Window root = DefaultRootWindow(display);

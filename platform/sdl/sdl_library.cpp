@@ -1,0 +1,61 @@
+// SDL2 by its versioned name, loaded once, never closed: its threads (sound, events) may run
+// until the process ends.
+#define QV_SDL_NO_REDIRECT
+#include "platform/sdl/sdl_library.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+
+#include "platform/os/lazy_library.h"
+
+namespace qv {
+
+namespace {
+
+constexpr qvSdl MakeNothingTable() {
+  qvSdl table;
+#define QV_SDL_NOTHING(name) table.name = NothingFunction<decltype(&::name)>();
+  QV_SDL_FUNCTIONS(QV_SDL_NOTHING)
+#undef QV_SDL_NOTHING
+  table.SDL_GetWindowWMInfo = NothingFunction<decltype(table.SDL_GetWindowWMInfo)>();
+  // A subsystem that cannot start says so.
+  table.SDL_InitSubSystem = [](Uint32) { return -1; };
+  return table;
+}
+
+constexpr qvSdl kNothing = MakeNothingTable();
+std::atomic<const qvSdl*> gTable{nullptr};
+
+bool LoadInto(qvSdl* table) {
+  void* handle = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) return false;
+  bool all = true;
+#define QV_SDL_FIND(name)                                                  \
+  table->name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
+  all = all && table->name != nullptr;
+  QV_SDL_FUNCTIONS(QV_SDL_FIND)
+#undef QV_SDL_FIND
+  table->SDL_GetWindowWMInfo = reinterpret_cast<decltype(table->SDL_GetWindowWMInfo)>(
+      dlsym(handle, "SDL_GetWindowWMInfo"));
+  return all && table->SDL_GetWindowWMInfo != nullptr;
+}
+
+}  // namespace
+
+bool LoadSdl() {
+  static qvSdl functions;
+  static const bool loaded = [] {
+    if (!LoadInto(&functions)) return false;
+    gTable.store(&functions, std::memory_order_release);
+    return true;
+  }();
+  return loaded;
+}
+
+const qvSdl* SdlFunctions() {
+  const qvSdl* table = gTable.load(std::memory_order_acquire);
+  return table != nullptr ? table : &kNothing;
+}
+
+}  // namespace qv
