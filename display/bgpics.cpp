@@ -69,15 +69,6 @@ qvBitMap* CopyBitMap(const qvBitMap* bitmap, int32_t width, int32_t height) {
   return copy;
 }
 
-qvBitMap* AllocClearedBitMap(int32_t width, int32_t height) {
-  qvBitMap* bitmap = AllocBitMap(width, height);
-  if (bitmap != nullptr) {
-    std::memset(bitmap->pixels, 0,
-                static_cast<size_t>(bitmap->bytesPerRow) * static_cast<size_t>(height + 1));
-  }
-  return bitmap;
-}
-
 int CopyPlanes(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t width,
                int32_t height, qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha) {
   *outBitmap = nullptr;
@@ -289,6 +280,10 @@ int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool auto
 
 // ---- backgrounds ----
 
+bool FillLeavesZero(const qvBackfillSettings& settings) {
+  return settings.fillStyle == kFillColour && ColorToPixelFormat(settings.colour, kPixARGB32) == 0;
+}
+
 int FillBackground(qvScriptState* L, qvBitMap* bitmap, int32_t width, int32_t height,
                    qvBackfillSettings* settings) {
   switch (settings->fillStyle) {
@@ -317,9 +312,12 @@ int FillBackground(qvScriptState* L, qvBitMap* bitmap, int32_t width, int32_t he
 
 int CreateFilledBGPic(qvScriptState* L, qvObjectId* id, int32_t kind, int32_t width, int32_t height,
                       qvBackfillSettings* settings, qvBGPic** out) {
-  qvBitMap* bitmap = AllocBitMap(width, height);
+  // A black picture (the default display's) is fresh cleared memory: no page of it is touched
+  // until something draws there.
+  bool zero = FillLeavesZero(*settings);
+  qvBitMap* bitmap = zero ? AllocClearedBitMap(width, height) : AllocBitMap(width, height);
   if (bitmap == nullptr) return ERR_MEM;
-  int code = FillBackground(L, bitmap, width, height, settings);
+  int code = zero ? 0 : FillBackground(L, bitmap, width, height, settings);
   if (code == 0) {
     code = AddBGPic(id, true, kind, width, height, width, nullptr, bitmap, nullptr,
                     kNoTransparentColour, nullptr, nullptr, settings, out);
@@ -420,13 +418,15 @@ int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height,
 
 // ---- display buffers ----
 
-int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate) {
-  if (reallocate || display->displayBitmap == nullptr) {
-    qvBitMap* d = AllocBitMap(bgpic->width, bgpic->height);
+int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, bool blankPicture) {
+  bool fresh = reallocate || display->displayBitmap == nullptr;
+  if (fresh) {
+    auto alloc = blankPicture ? AllocClearedBitMap : AllocBitMap;
+    qvBitMap* d = alloc(bgpic->width, bgpic->height);
     qvBitMap* w = nullptr;
     // The window-size bitmap is where layers are composed; with auto scaling the refresh
     // stretches it, so it keeps the picture's size.
-    if (d != nullptr) w = AllocBitMap(bgpic->width, bgpic->height);
+    if (d != nullptr) w = alloc(bgpic->width, bgpic->height);
     if (d == nullptr || w == nullptr) {
       FreeBitMap(d);
       return ERR_MEM;
@@ -439,6 +439,8 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate) {
       display->outBitmap = d;
     }
   }
+  // Cleared new bitmaps hold a blank picture already.
+  if (fresh && blankPicture) return 0;
   BltBitMap(bgpic->current.bitmap, 0, 0, display->displayBitmap, 0, 0, bgpic->width, bgpic->height);
   BltBitMap(bgpic->current.bitmap, 0, 0, display->windowBitmap, 0, 0, bgpic->width, bgpic->height);
   return 0;

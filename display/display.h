@@ -369,7 +369,10 @@ void SetDisplayModeSettings(qvAppletSettings* settings, bool startedFullScreen);
 void InstallModeSwitch(qvScriptState* L);
 
 // (Re)allocates the display and window-size bitmaps at the BGPic's size and copies the BGPic in.
-int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate);
+// `blankPicture`: the caller knows that every pixel of the BGPic is 0; new bitmaps then come
+// cleared, without the copy.
+int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate,
+                        bool blankPicture = false);
 // The bitmap that shows the BGPic as composed (the display bitmap while it has no layers).
 qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic);
 // True when the display stretches its picture to a window of another size.

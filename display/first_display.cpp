@@ -96,7 +96,11 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
 
   for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
     auto* d = reinterpret_cast<qvDisplay*>(h);
-    code = AllocDisplayBuffers(d, d->bgpic, true);
+    // No line of the script has run: a display's own picture is still as its black fill left it
+    // (the desktop display's holds the screen grab), and its buffers need no copy of it.
+    bool blank = d->ownBGPic && !(settings->desktopDisplay && d == first) &&
+                 FillLeavesZero(d->backfill);
+    code = AllocDisplayBuffers(d, d->bgpic, true, blank);
     if (code != 0) return code;
     d->outBitmap = d->displayBitmap;
     if (IsScaledDisplay(d)) {

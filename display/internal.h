@@ -16,8 +16,8 @@ bool UnlinkFromList(qvObjectHeader** head, qvObjectHeader* record);
 int CopyPlanes(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t width,
                int32_t height, qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha);
 qvBitMap* CopyBitMap(const qvBitMap* bitmap, int32_t width, int32_t height);
-// A width x height bitmap filled with 0; null when it cannot be had.
-qvBitMap* AllocClearedBitMap(int32_t width, int32_t height);
+// True when the fill by `settings` leaves every pixel 0 (black): a cleared bitmap already holds it.
+bool FillLeavesZero(const qvBackfillSettings& settings);
 // Fills a background by its style (colour, gradient or texture) over the whole bitmap.
 int FillBackground(qvScriptState* L, qvBitMap* bitmap, int32_t width, int32_t height,
                    qvBackfillSettings* settings);

@@ -118,7 +118,9 @@ int32_t AlphaBytesPerRow(int32_t width) {
   return width < 0 ? 0 : int32_t((int64_t(width) + 3) & ~int64_t(3));
 }
 
-qvBitMap* AllocBitMap(int32_t width, int32_t height) {
+namespace {
+
+qvBitMap* NewBitMap(int32_t width, int32_t height, bool clear) {
   if (width < 0 || height < 0) return nullptr;
   // Four spare pixels per row and one spare row let kernels read past the edges unchecked.
   int64_t perRow = (int64_t(width) & ~int64_t(3)) + 4;
@@ -126,7 +128,7 @@ qvBitMap* AllocBitMap(int32_t width, int32_t height) {
   if (bytesPerRow > INT32_MAX) return nullptr;
   auto* bitmap = static_cast<qvBitMap*>(image::Allocate(sizeof(qvBitMap), true));
   if (!bitmap) return nullptr;
-  bitmap->pixels = AllocPlaneBytes(bytesPerRow * (int64_t(height) + 1), false);
+  bitmap->pixels = AllocPlaneBytes(bytesPerRow * (int64_t(height) + 1), clear);
   if (!bitmap->pixels) {
     std::free(bitmap);
     return nullptr;
@@ -137,6 +139,14 @@ qvBitMap* AllocBitMap(int32_t width, int32_t height) {
   bitmap->bytesPerPixel = 4;
   bitmap->format = kPixARGB32;
   return bitmap;
+}
+
+}  // namespace
+
+qvBitMap* AllocBitMap(int32_t width, int32_t height) { return NewBitMap(width, height, false); }
+
+qvBitMap* AllocClearedBitMap(int32_t width, int32_t height) {
+  return NewBitMap(width, height, true);
 }
 
 void FreeBitMap(qvBitMap* bitmap) {

@@ -74,6 +74,9 @@ struct qvBitMapLock {
 // 2^31 bytes for one plane gives null (or ERR_MEM where a code is returned).
 
 qvBitMap* AllocBitMap(int32_t width, int32_t height);
+// A bitmap of which every byte is 0 (the spare pixels and row too). Its memory comes cleared from
+// the allocator, which leaves fresh pages untouched: they cost nothing until written.
+qvBitMap* AllocClearedBitMap(int32_t width, int32_t height);
 void FreeBitMap(qvBitMap* bitmap);  // null is allowed
 qvPlane* AllocMask(int32_t width, int32_t height, bool clear);
 qvPlane* AllocAlphaChannel(int32_t width, int32_t height, bool clear);
