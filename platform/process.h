@@ -20,8 +20,13 @@ bool FindProgramOnPath(const char* name, char* buffer, size_t size);
 // Removes what players left behind when they could not shut down (killed by SIGKILL, a power
 // cut): private temporary directories whose owner, the pid in the name, no longer runs, and
 // debug-device blocks that no running player holds. A running player's are never touched. True
-// when everything found could be removed. Any thread; start-up calls it once.
+// when everything found could be removed. Any thread.
 bool RemoveLeftoversOfEndedPlayers();
+// Start-up's call of RemoveLeftoversOfEndedPlayers, on a thread of its own: the scan of the
+// temporary directory (thousands of entries on a busy machine) then costs the start nothing.
+// ShutdownPlatform waits for it to end. Main thread, after InitPlatform; without a thread the
+// removal runs at once.
+void StartLeftoverRemoval();
 // The full path of the program file: true, or false with "" when it does not fit or cannot be
 // read. Any thread.
 bool GetProgramPath(char* buffer, size_t size);

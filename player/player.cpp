@@ -213,8 +213,8 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
   if (code != 0) return code;
   // Real windows where a display (or an SDL video driver) is there, else the headless ones.
   StartWindowSystem();
-  // What players killed beyond any clean-up left behind.
-  RemoveLeftoversOfEndedPlayers();
+  // What players killed beyond any clean-up left behind, while start-up goes on.
+  StartLeftoverRemoval();
 
   // The program's directory first: the catalog may lie below it. A missing catalog is no error.
   char dir[kPathSize];

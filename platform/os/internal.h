@@ -30,6 +30,9 @@ qvThread* StartThread(const char* name, size_t stackSize, void (*fn)(void*), voi
                       qvSignal* done);
 void JoinThread(qvThread* thread);
 
+// Waits for the thread of StartLeftoverRemoval (process.cpp), if one runs; main thread.
+void FinishLeftoverRemoval();
+
 // The one timer service of the platform, from InitPlatform to ShutdownPlatform.
 class TimerService;
 TimerService* Timers();

@@ -284,6 +284,7 @@ int InitPlatform() {
 
 void ShutdownPlatform() {
   if (!g.initialised.load()) return;
+  FinishLeftoverRemoval();
   DeleteAllQueueTimers();
   delete g.timers;  // stops its thread
   g.timers = nullptr;

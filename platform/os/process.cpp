@@ -56,6 +56,9 @@ std::vector<std::string> SplitArguments(const char* text) {
 std::mutex tempMutex;
 std::string tempDir;
 unsigned tempCounter = 0;
+// StartLeftoverRemoval's thread; main thread only.
+qvThread* leftoverThread = nullptr;
+std::string leftoverBase;
 
 // The private directory is "quillvane-<pid>-XXXXXX" in $TMPDIR (when absolute) or /tmp: the
 // owner's pid in its name tells start-up whether its player still runs.
@@ -93,9 +96,8 @@ pid_t TempDirOwner(const char* name) {
 
 bool ProcessGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
-// Private directories of this user whose player no longer runs.
-bool RemoveOrphanedTempDirs() {
-  const std::string base = TempBase();
+// Private directories of this user in `base` whose player no longer runs.
+bool RemoveOrphanedTempDirs(const std::string& base) {
   DIR* dir = opendir(base.c_str());
   if (!dir) return true;
   std::vector<std::string> orphans;
@@ -243,9 +245,29 @@ void RemovePrivateTempDir() {
 }
 
 bool RemoveLeftoversOfEndedPlayers() {
-  bool dirs = RemoveOrphanedTempDirs();
+  bool dirs = RemoveOrphanedTempDirs(TempBase());
   bool blocks = RemoveAbandonedBlocks();
   return dirs && blocks;
+}
+
+void StartLeftoverRemoval() {
+  if (leftoverThread != nullptr) return;
+  // The directory is read here: the script may change the environment while the thread runs.
+  leftoverBase = TempBase();
+  leftoverThread = StartThread(
+      "leftovers", 0,
+      [](void*) {
+        RemoveOrphanedTempDirs(leftoverBase);
+        RemoveAbandonedBlocks();
+      },
+      nullptr, nullptr);
+  if (leftoverThread == nullptr) RemoveLeftoversOfEndedPlayers();
+}
+
+void FinishLeftoverRemoval() {
+  if (leftoverThread == nullptr) return;
+  JoinThread(leftoverThread);
+  leftoverThread = nullptr;
 }
 
 bool GetProgramPath(char* buffer, size_t size) {
