@@ -705,10 +705,46 @@ resume:
           limit = ForLoopOperand(L, ra + 1);
           step = ForLoopOperand(L, ra + 2);
         }
-        const double index = ra->value.n + step;
+        double index = ra->value.n + step;
         if (step > 0 ? index <= limit : index >= limit) {
           ra->value.n = index;
           pc += GetSBx(i);
+          // A body of one SETTABLE that stores a fixed number under the loop index into a
+          // numeric array part runs here, both instructions per round, until anything asks for
+          // the general path: the pending word before each of them (as the dispatch checks it),
+          // a key outside the array part, or a hole where "__newindex" may be asked for.
+          const uint32_t body = *pc;
+          if (GetSBx(i) == -2 && GetOp(body) == OpSetTable && GetB(body) == GetA(i) &&
+              (IsConstantRK(GetC(body)) || GetC(body) != GetA(i)) && IsTable(base + GetA(body))) {
+            qvTable* const h = TableOf(base + GetA(body));
+            const qvScriptValue* const val = RKC(body);
+            if (h->numeric && IsNumber(val) && HasNumberWord(val->value.n)) {
+              const uint64_t word = NumberWord(val->value.n);
+              const bool absent = (h->metatable->flags & (1u << kEventNewIndex)) != 0;
+              uint64_t* const words = h->words;
+              const uint32_t size = h->sizearray;
+              for (;;) {
+                if (PendingWord(L).load(std::memory_order_relaxed)) break;
+                uint32_t slot;
+                if (!ArrayIndex(index, size, &slot) || (!absent && words[slot] == 0)) break;
+                words[slot] = word;
+                QV_COUNT_OPCODE(OpSetTable);
+                if (PendingWord(L).load(std::memory_order_relaxed)) {
+                  done = pc + 1;  // the SETTABLE ran; the FORLOOP comes next
+                  pc += 1;
+                  break;
+                }
+                QV_COUNT_OPCODE(OpForLoop);
+                index += step;
+                if (!(step > 0 ? index <= limit : index >= limit)) {
+                  pc += 2;  // past the FORLOOP
+                  done = pc;
+                  break;
+                }
+                ra->value.n = index;
+              }
+            }
+          }
         }
         VM_NEXT_JUMPED;
       }

@@ -1,4 +1,7 @@
 // Hooks: line, count, call and return events, and errors thrown from a hook.
+#include <chrono>
+#include <thread>
+
 #include "base/errors.h"
 #include "tests/vm/vm_fixture.h"
 
@@ -300,6 +303,53 @@ TEST_F(HooksTest, AnOnRequestHookRunsAtTheNextLineEventAfterARequest) {
   VmSetHook(L, nullptr, 0, 0);
   VmRequestHook(L);
   EXPECT_EQ(Run(kLoop).num(0), 6);
+}
+
+// A request from another thread while a loop stores under its index in place is answered at a
+// line of the loop, and the End flag set there stops the loop.
+TEST_F(HooksTest, ARequestDuringAnInPlaceStoreLoopIsAnsweredInsideIt) {
+  VmSetHook(
+      L,
+      [](qvScriptState* L, qvDebugRecord* ar, int32_t*) {
+        gEvents.emplace_back(ar->event, ar->currentline);
+        if (ar->currentline >= 3)
+          VmSetEndFlag(L, 1);
+        else
+          VmRequestHook(L);  // not in the loop yet
+      },
+      kMaskLine | kMaskOnRequest, 0);
+  std::thread asker([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    VmRequestHook(L);
+  });
+  // A step of 0 never ends the loop: only the request can (a fault shows as a timeout).
+  RunResult r = Run(R"qv(
+.function main
+  .line 1
+  NEWTABLE R0, arr=4 hashlog=0
+  .line 2
+  LOADCONST R1, 1
+  LOADCONST R2, 1
+  LOADCONST R3, 0
+  JUMP @test
+body:
+  .line 3
+  SETTABLE R0, R1, 1
+test:
+  .line 4
+  FORLOOP R1, @body
+  LOADCONST R0, 0
+  RETURN R0, n=1
+.end
+)qv");
+  asker.join();
+  VmSetEndFlag(L, 0);
+  VmSetHook(L, nullptr, 0, 0);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.size(), 0u);  // ended, not finished
+  ASSERT_FALSE(gEvents.empty());
+  EXPECT_GE(gEvents.back().second, 3);
+  EXPECT_LE(gEvents.back().second, 4);
 }
 
 }  // namespace

@@ -629,6 +629,90 @@ TEST_F(ProgramsTest, ReadingAHoleOfTheArrayPartRaises) {
   }
 }
 
+// Loops whose body is one store under the loop index: the numeric array part is written in
+// place while it can be, and every other round (past the array part, a hole that "__newindex"
+// answers, a key that is no integer, the index as the value) takes the general path.
+TEST_F(ProgramsTest, StoresUnderTheLoopIndexLeaveTheArrayPartWhereTheyMust) {
+  // R0 = {1, 1, 1, 1}; SETUP; for R1 = FROM, TO, STEP do R0[R1] = VALUE end; returns the final
+  // R1 and the values that READS loads from R5 on (a count filled in below).
+  auto program =
+      [](const std::string& setup, const char* range, const char* value, const char* reads) {
+        return std::string(R"qv(
+.function main
+  NEWTABLE R0, arr=4 hashlog=0
+  LOADCONST R1, 0
+  LOADCONST R2, 4
+  LOADCONST R3, 1
+  JUMP @fill_test
+fill:
+  SETTABLE R0, R1, 1
+fill_test:
+  FORLOOP R1, @fill
+)qv") + setup + range +
+               R"qv(
+  JUMP @test
+body:
+  SETTABLE R0, R1, )qv" +
+               value + R"qv(
+test:
+  FORLOOP R1, @body
+  MOVE R4, R1
+)qv" + reads + "  RETURN R4, n=COUNT\n.end\n";
+      };
+  const std::string holes = R"qv(
+  LOADNIL R9, R9
+  SETTABLE R0, 2, R9
+  SETTABLE R0, 4, R9
+  NEWTABLE R10, 0, 0
+  NEWTABLE R11, 0, 0
+  SETTABLE R10, "__newindex", R11
+  GETGLOBAL R12, "setmetatable"
+  MOVE R13, R0
+  MOVE R14, R10
+  CALL R12, nargs=2, nres=0
+)qv";
+  const char* const upTo4 = "  LOADCONST R1, 0\n  LOADCONST R2, 4\n  LOADCONST R3, 1";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<double> results;
+  };
+  const Case cases[] = {
+      {"inside the array part",
+       program("", upTo4, "5", "  GETTABLE R5, R0, 1\n  GETTABLE R6, R0, 4\n"),
+       {4, 5, 5}},
+      {"past its end",
+       program("", "  LOADCONST R1, 0\n  LOADCONST R2, 40\n  LOADCONST R3, 1", "5",
+               "  GETTABLE R5, R0, 4\n  GETTABLE R6, R0, 5\n  GETTABLE R7, R0, 40\n"),
+       {40, 5, 5, 5}},
+      {"holes answered by __newindex",
+       program(holes, upTo4, "5",
+               "  GETTABLE R5, R0, 1\n  GETTABLE R6, R0, 3\n  GETTABLE R7, R11, 2\n"
+               "  GETTABLE R8, R11, 4\n"),
+       {4, 5, 5, 5, 5}},
+      {"downwards by halves",
+       program("", "  LOADCONST R1, 4.5\n  LOADCONST R2, 1\n  LOADCONST R3, -0.5", "5",
+               "  GETTABLE R5, R0, 4\n  GETTABLE R6, R0, 3.5\n  GETTABLE R7, R0, 1.5\n"
+               "  GETTABLE R8, R0, 1\n"),
+       {1, 5, 5, 5, 5}},
+      {"the index as the value",
+       program("", upTo4, "R1", "  GETTABLE R5, R0, 1\n  GETTABLE R6, R0, 4\n"),
+       {4, 1, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = c.text;
+    text.replace(text.find("COUNT"), 5, std::to_string(c.results.size()));
+    RunResult r = Run(text);
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.size(), c.results.size());
+    for (size_t i = 0; i < c.results.size(); ++i) EXPECT_EQ(r.num(i), c.results[i]) << i;
+  }
+  // The holes stay holes: reading one raises.
+  std::string text = program(holes, upTo4, "5", "  GETTABLE R5, R0, 2\n");
+  EXPECT_EQ(Run(text.replace(text.find("COUNT"), 5, "2")).status, ERR_FIELDINIT);
+}
+
 TEST_F(ProgramsTest, AGlobalNextReplacesTheBuiltInIterator) {
   RegisterNative("next", [](qvScriptState* L) -> int32_t {
     // Visits only the keys 1 .. 3, each with its value doubled.
