@@ -251,7 +251,6 @@ const qvVmHost* CoreVmHost() {
       .forgetErrorFunction = ResetErrorFunctionName,
       .formatMessage = FormatErrorText,
       .outputText = OutputText,
-      .adviseHugePages = AdviseHugePages,
       .populatePages = PopulatePages,
   };
   return &host;

@@ -35,7 +35,6 @@ constexpr qvVmHost kDefaultHost = {
     .forgetErrorFunction = ForgetNothing,
     .formatMessage = FormatPlain,
     .outputText = WriteStandardOutput,
-    .adviseHugePages = nullptr,
     .populatePages = nullptr,
 };
 

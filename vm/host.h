@@ -24,8 +24,6 @@ struct qvVmHost {
   void (*formatMessage)(int32_t code, char* out, size_t size);
   // Text of the call trace.
   void (*outputText)(const char* text);
-  // A hint that a large block is read at random places (huge pages save page-table walks).
-  void (*adviseHugePages)(void* block, size_t size);
   // Makes the pages of a fresh block resident and writable in one request; false where that
   // cannot be done (the machine then writes one byte of each page itself).
   bool (*populatePages)(void* block, size_t size);

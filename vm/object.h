@@ -45,6 +45,9 @@ struct qvHashNode {
   uint32_t keyHash;
 };
 inline qvHashNode* NextNode(qvHashNode* n) { return n->next != 0 ? n + n->next : nullptr; }
+inline const qvHashNode* NextNode(const qvHashNode* n) {
+  return n->next != 0 ? n + n->next : nullptr;
+}
 inline void LinkNode(qvHashNode* n, const qvHashNode* next) {
   n->next = next != nullptr ? int32_t(next - n) : 0;
 }

@@ -455,9 +455,11 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
       }
       const char* text = pos > 0 ? buffer : "";
       const uint32_t h = VmHashString(text, pos);
-      if (keyOf != nullptr && n == total && !IsDummyNode(keyOf))
-        __builtin_prefetch(&keyOf->node[h & (NodeCount(keyOf) - 1)]);
-      SetString(top - n, VmInternHashed(L, text, pos, h));
+      // A key that the table already holds is that table's own key string: found there, it
+      // costs no look into the string table.
+      qvString* s = nullptr;
+      if (keyOf != nullptr && n == total) s = VmTableFindStringKey(keyOf, text, pos, h);
+      SetString(top - n, s != nullptr ? s : VmInternHashed(L, text, pos, h));
     }
     total -= n - 1;
     last -= n - 1;

@@ -107,8 +107,8 @@ inline double ArithNumbers(qvScriptState* L, qvEvent op, double x, double y) {
 // ---- concatenation ----
 
 // Joins the `total` values ending at slot base + last into base + last - total + 1. With
-// `keyOf`, a table that the result will index at once, the result's node there is fetched into
-// the cache while the result is interned.
+// `keyOf`, a table that the result will index at once, a result that is already a key there is
+// taken from the table instead of the string table.
 void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf = nullptr);
 
 // ---- tables ----

@@ -9,19 +9,20 @@ namespace qv {
 
 namespace {
 constexpr size_t kFirstArena = size_t(64) << 10;  // small machines stay small
-constexpr size_t kHugeArena = size_t(2) << 20;    // one huge page
+constexpr size_t kLargestArena = size_t(2) << 20;
 }  // namespace
 
-// A new arena, twice the size of the last one up to a huge page, aligned to its size.
+// A new arena, twice the size of the last one up to kLargestArena. Plain pages: a huge page
+// costs a fault that clears all of it at once, and where the memory behind it is fresh to the
+// machine's host that fault takes longer than the strings it would hold take to build.
 bool PoolGrow(qvPool* pool) {
   size_t size = kFirstArena;
   if (pool->arenas != nullptr) {
     size = 2 * size_t(pool->end - static_cast<char*>(pool->arenas));
-    if (size > kHugeArena) size = kHugeArena;
+    if (size > kLargestArena) size = kLargestArena;
   }
-  void* arena = std::aligned_alloc(size, size);
+  void* arena = std::malloc(size);
   if (arena == nullptr) return false;
-  if (size == kHugeArena && pool->adviseHugePages != nullptr) pool->adviseHugePages(arena, size);
   // The space left in the previous arena goes to the free lists, largest classes first.
   while (pool->end - pool->next >= ptrdiff_t(kPoolGranule)) {
     const size_t c = PoolClass(std::min(size_t(pool->end - pool->next), kPoolMaxBlock));
@@ -43,9 +44,7 @@ void PoolRelease(qvPool* pool) {
     std::free(arena);
     arena = next;
   }
-  auto advise = pool->adviseHugePages;
   *pool = qvPool{};
-  pool->adviseHugePages = advise;
 }
 
 }  // namespace qv

@@ -1,7 +1,7 @@
 // Small blocks of a machine (strings, tables, closures, small arrays) come from its own arenas,
 // in 16-byte size classes with a free list each. Compared with the C heap this keeps objects
-// made one after another side by side, on huge pages where the system gives them, and makes
-// allocation and freeing a few instructions. Arenas go back only when the machine closes.
+// made one after another side by side and makes allocation and freeing a few instructions.
+// Arenas go back only when the machine closes.
 #pragma once
 
 #include <cstddef>
@@ -34,9 +34,6 @@ struct qvPool {
   char* next;  // unused space of the newest arena
   char* end;
   void* arenas;  // every arena, newest first, linked through its first word
-  // Asks for huge pages on a whole arena (random reads of small objects skip page-table walks);
-  // null gives no hint.
-  void (*adviseHugePages)(void* block, size_t size);
 };
 
 inline size_t PoolClass(size_t size) { return (size + kPoolGranule - 1) / kPoolGranule - 1; }

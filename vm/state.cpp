@@ -172,7 +172,6 @@ static void OpenBody(qvScriptState* L, void* host) {
   g->nblocks = sizeof(qvScriptState) + sizeof(qvScriptGlobal);
   g->panic = DefaultPanic;
   g->host = host != nullptr ? static_cast<const qvVmHost*>(host) : VmDefaultHost();
-  g->pool.adviseHugePages = g->host->adviseHugePages;
   g->mainthread = L;
   g->threshold = g->gcLimit = kNoGCLimit;  // no collection until the state is complete
   SetNil(&g->registry);

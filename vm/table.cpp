@@ -120,6 +120,15 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
   }
 }
 
+qvString* VmTableFindStringKey(const qvTable* t, const char* s, size_t len, uint32_t hash) {
+  for (const qvHashNode* n = HashPow2(t, hash); n != nullptr; n = NextNode(n)) {
+    if (n->keyHash != hash || n->key.type != kTypeString || IsNil(&n->val)) continue;
+    qvString* key = StringOf(&n->key);
+    if (key->len == len && std::memcmp(key->data(), s, len) == 0) return key;
+  }
+  return nullptr;
+}
+
 // ---- sizes ----
 
 static int CeilLog2(uint32_t x) {  // x >= 1

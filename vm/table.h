@@ -74,6 +74,10 @@ inline bool InNumericArray(const qvTable* t, const qvScriptValue* key) {
   uint32_t i;
   return t->numeric && key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i);
 }
+// The key string of the table with these characters (and hash), when its value is not nil:
+// then it is the interned string itself. Null otherwise. Only live keys are read: a key whose
+// value is nil may have been collected.
+qvString* VmTableFindStringKey(const qvTable* t, const char* s, size_t len, uint32_t hash);
 const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key);
 // The slot for the key after a raw read of it gave `got`, created when missing; the caller
 // stores the value. A key that lands in a numeric array part (after a rehash) turns the part

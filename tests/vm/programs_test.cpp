@@ -276,6 +276,93 @@ test:
   EXPECT_EQ(r.str(0).size(), 9 * 2 + 90 * 3 + 900 * 4 + 1001 * 5u);
 }
 
+// Keys built by a concatenation and used at once are taken from the table when it holds them:
+// they must be the interned strings themselves, and keys whose entries were removed (their
+// strings collected since) must never be read there.
+TEST_F(ProgramsTest, ConcatenatedKeysAreTheInternedStrings) {
+  RegisterNative("collect", [](qvScriptState* L) -> int32_t {
+    VmSetGCThreshold(L, 0);
+    return 0;
+  });
+  const char* text = R"qv(
+.function main params=1
+  NEWTABLE R1, 0, 0
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 1
+  JUMP @t1
+fill:
+  LOADCONST R5, "k"
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  SETTABLE R1, R5, R2
+t1:
+  FORLOOP R2, @fill
+  LOADNIL R9, R9
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 2
+  JUMP @t2
+drop:
+  LOADCONST R5, "k"
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  SETTABLE R1, R5, R9
+t2:
+  FORLOOP R2, @drop
+  GETGLOBAL R10, "collect"
+  CALL R10, nargs=0, nres=0
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 2
+  JUMP @t3
+refill:
+  MUL R7, R2, 10
+  LOADCONST R5, "k"
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  SETTABLE R1, R5, R7
+t3:
+  FORLOOP R2, @refill
+  LOADCONST R7, 0
+  LOADCONST R2, 0
+  MOVE R3, R0
+  LOADCONST R4, 1
+  JUMP @t4
+sum:
+  LOADCONST R5, "k"
+  MOVE R6, R2
+  CONCAT R5, R5, R6
+  GETTABLE R8, R1, R5
+  ADD R7, R7, R8
+t4:
+  FORLOOP R2, @sum
+  LOADCONST R11, 0
+  LOADCONST R5, "k"
+  LOADCONST R6, 2
+  CONCAT R5, R5, R6
+  GETTABLE R8, R1, R5
+  EQ 1, R5, "k2"
+  JUMP @same
+  JUMP @done
+same:
+  LOADCONST R11, 1
+done:
+  MOVE R8, R11
+  RETURN R7, n=2
+.end
+)qv";
+  for (int n : {2, 9, 300, 5000}) {
+    SCOPED_TRACE(n);
+    RunResult r = Run(text, n);
+    ASSERT_EQ(r.status, 0);
+    double want = 0;
+    for (int i = 1; i <= n; ++i) want += i % 2 ? i : 10.0 * i;
+    EXPECT_EQ(r.num(0), want);
+    EXPECT_EQ(r.num(1), 1) << "the key built again is not the constant \"k2\"";
+  }
+}
+
 TEST_F(ProgramsTest, MetatableVector) {
   RunResult r = Run(R"qv(
 .function main
