@@ -9,7 +9,8 @@
 // assembled as an applet and run by the real quillvane program as a whole process, beside python3
 // running the same algorithm as a whole process; both print their result, which must agree. Every
 // time is the best of three, which keeps the ratios steady on a shared machine; the traced CPython
-// runs once.
+// runs once. Last, start-up and exit alone: the player on an applet that does nothing beside
+// "python3 -c pass", the best of twenty.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -562,6 +563,29 @@ void ThroughPlayerTable(const Collector& collector, const std::string& dir) {
   }
 }
 
+// The start and end of both programs: every whole-process time above holds them.
+void StartupTable(const std::string& dir) {
+  qvasm::Result applet = qvasm::AssembleApplet(".function main\n  .line 1\n  RETURN R0, 1\n.end\n");
+  std::string appletFile = dir + "/empty.qva";
+  if (!applet.ok() || !WriteFile(appletFile, applet.bytes)) return;
+  double player = -1, py = -1;
+  std::string line;
+  for (int i = 0; i < 20; ++i) {
+    double t = RunProcess(std::string(QV_PLAYER_PATH) + " " + appletFile + " -QUIET", &line);
+    if (t > 0 && (player < 0 || t < player)) player = t;
+    t = RunProcess("/usr/bin/python3 -c pass", &line);
+    if (t > 0 && (py < 0 || t < py)) py = t;
+  }
+  if (player <= 0 || py <= 0) {
+    std::printf("\nStart-up and exit: the player or python3 failed\n");
+    return;
+  }
+  std::printf(
+      "\nStart-up and exit (an empty applet; python3 -c pass): player %.1f ms, CPython %.1f ms, "
+      "ratio %.3f\n",
+      player, py, player / py);
+}
+
 // A loop without commands, one instruction on its line jumping to itself.
 constexpr char kTightLoop[] = R"qv(
 .function main
@@ -648,6 +672,7 @@ int main(int argc, char** argv) {
   InProcessTable(collector, dir);
   ThroughPlayerTable(collector, dir);
   SigintTable(dir);
+  StartupTable(dir);
   std::system((std::string("rm -rf ") + dir).c_str());
   benchmark::Shutdown();
   return 0;

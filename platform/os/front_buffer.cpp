@@ -2,7 +2,9 @@
 #include "platform/os/front_buffer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace qv {
 
@@ -94,8 +96,30 @@ bool AddDirtyRect(qvDirtyList* list, qvDirtyRect rect) {
   return wasEmpty;
 }
 
+qvFrontPixels::~qvFrontPixels() { std::free(pixels_); }
+
+bool qvFrontPixels::Reset(size_t count) {
+  Release();
+  if (count == 0) return true;
+  pixels_ = static_cast<uint32_t*>(std::calloc(count, sizeof(uint32_t)));
+  if (pixels_ == nullptr) return false;
+  size_ = count;
+  return true;
+}
+
+void qvFrontPixels::Release() {
+  std::free(pixels_);
+  pixels_ = nullptr;
+  size_ = 0;
+}
+
+void qvFrontPixels::swap(qvFrontPixels& other) noexcept {
+  std::swap(pixels_, other.pixels_);
+  std::swap(size_, other.size_);
+}
+
 void CopyToFront(const uint32_t* src, int32_t srcPerRow, uint32_t* dst, int32_t dstPerRow,
-                 int32_t width, int32_t height) {
+                 int32_t width, int32_t height, bool dstBlank) {
   // Eight pixels at a time in the compiler's vector type: a loop the optimiser may or may not
   // vectorise (it does not at -O2) would leave a full frame twice as slow as a copy.
   using Pixels4 = uint32_t __attribute__((vector_size(16)));
@@ -103,6 +127,11 @@ void CopyToFront(const uint32_t* src, int32_t srcPerRow, uint32_t* dst, int32_t 
   for (int32_t row = 0; row < height; ++row) {
     const uint32_t* s = src + int64_t{row} * srcPerRow;
     uint32_t* d = dst + int64_t{row} * dstPerRow;
+    if (dstBlank) {
+      uint32_t any = 0;
+      for (int32_t col = 0; col < width; ++col) any |= s[col];
+      if ((any & kColourBits) == 0) continue;
+    }
     int32_t col = 0;
     for (; col + 8 <= width; col += 8) {
       Pixels4 a, b;

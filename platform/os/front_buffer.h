@@ -3,9 +3,34 @@
 // buffer. Not for callers above platform/.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qv {
+
+// A window's front buffer: client width x height pixels 0x00RRGGBB. A new buffer is cleared
+// memory from the C allocator, whose fresh pages cost nothing until they are written: a window
+// that opens on a black picture touches none of them.
+class qvFrontPixels {
+ public:
+  qvFrontPixels() = default;
+  qvFrontPixels(const qvFrontPixels&) = delete;
+  qvFrontPixels& operator=(const qvFrontPixels&) = delete;
+  ~qvFrontPixels();
+  // `count` pixels, every one 0. False when the memory cannot be had; the buffer is then empty.
+  bool Reset(size_t count);
+  void Release();
+  void swap(qvFrontPixels& other) noexcept;
+  uint32_t* data() { return pixels_; }
+  const uint32_t* data() const { return pixels_; }
+  size_t size() const { return size_; }
+  uint32_t& operator[](size_t i) { return pixels_[i]; }
+  uint32_t operator[](size_t i) const { return pixels_[i]; }
+
+ private:
+  uint32_t* pixels_ = nullptr;
+  size_t size_ = 0;
+};
 
 // A rectangle of the front buffer (x2, y2 exclusive).
 struct qvDirtyRect {
@@ -31,9 +56,11 @@ struct qvDirtyList {
 bool AddDirtyRect(qvDirtyList* list, qvDirtyRect rect);
 
 // Copies width x height pixels from src (stride srcPerRow) to dst (stride dstPerRow), clearing
-// the alpha byte. The caller has clipped the rectangle.
+// the alpha byte. The caller has clipped the rectangle. `dstBlank`: every pixel of dst is 0 (a
+// buffer nothing was written to); rows that would stay 0 are then not written, which leaves
+// their fresh pages untouched.
 void CopyToFront(const uint32_t* src, int32_t srcPerRow, uint32_t* dst, int32_t dstPerRow,
-                 int32_t width, int32_t height);
+                 int32_t width, int32_t height, bool dstBlank = false);
 
 // The nearest stretch of the source rectangle (sx, sy, width, height; stride pixelsPerRow) to
 // stretchWidth x stretchHeight at (dx, dy) of a front buffer of frontWidth x frontHeight, clipped

@@ -28,7 +28,8 @@ struct qvWindow {
   bool hidden = false;  // minimised by the program
   qvWindowPlacement placement{};
   std::string title;
-  std::vector<uint32_t> front;  // client width x height, 0x00RRGGBB
+  qvFrontPixels front;      // client width x height, 0x00RRGGBB
+  bool frontBlank = false;  // every pixel of front 0: nothing written since it was made
   uint64_t openOrder = 0;
   int64_t lastPresent = 0;  // clock microseconds of the last paced frame
   qvDirtyList dirty;        // written since it was last presented

@@ -41,7 +41,9 @@ std::atomic<bool (*)(const qvWindow*)> gModeSwitchGate{nullptr};
 
 // Adds the rectangle to the window's dirty list; the caller holds its lock. True when the window
 // was clean (the main loop has to be woken to present it).
+// Every write to a front buffer marks what it wrote.
 bool MarkDirty(qvWindow* window, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  window->frontBlank = false;
   return AddDirtyRect(&window->dirty, {x1, y1, x2, y2});
 }
 
@@ -115,11 +117,8 @@ int OpenRequest(intptr_t a0, intptr_t a1, intptr_t a2, intptr_t) {
                 static_cast<size_t>(std::max(placement->height, 0));
   {
     std::lock_guard<std::mutex> guard(window->lock);
-    try {
-      window->front.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-      return ERR_MEM;
-    }
+    if (!window->front.Reset(size)) return ERR_MEM;
+    window->frontBlank = true;
     window->placement = *placement;
     window->placement.title = nullptr;
     window->dirty.count = 0;
@@ -132,7 +131,7 @@ int OpenRequest(intptr_t a0, intptr_t a1, intptr_t a2, intptr_t) {
     int code = native->Open(window, *placement);
     if (code != 0) {
       std::lock_guard<std::mutex> guard(window->lock);
-      window->front.clear();
+      window->front.Release();
       window->shape.clear();
       window->open = false;
       return code;
@@ -159,8 +158,7 @@ int CloseRequest(intptr_t a0, intptr_t, intptr_t, intptr_t) {
   window->dirty.count = 0;
   window->open = false;
   window->active = false;
-  window->front.clear();
-  window->front.shrink_to_fit();
+  window->front.Release();
   window->shape.clear();
   window->shape.shrink_to_fit();
   return 0;
@@ -483,15 +481,12 @@ int MoveResizeWindow(qvWindow* window, int32_t x, int32_t y, int32_t width, int3
     std::lock_guard<std::mutex> guard(window->lock);
     int32_t oldWidth = window->placement.width, oldHeight = window->placement.height;
     if (width != oldWidth || height != oldHeight) {
-      std::vector<uint32_t> front;
-      try {
-        front.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-      } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-      }
-      for (int32_t row = 0; row < std::min(height, oldHeight); ++row) {
-        std::copy_n(window->front.begin() + int64_t{row} * oldWidth, std::min(width, oldWidth),
-                    front.begin() + int64_t{row} * width);
+      qvFrontPixels front;
+      if (!front.Reset(static_cast<size_t>(width) * static_cast<size_t>(height))) return ERR_MEM;
+      // What a blank buffer keeps is 0 already (and it stays blank).
+      for (int32_t row = 0; !window->frontBlank && row < std::min(height, oldHeight); ++row) {
+        std::copy_n(window->front.data() + int64_t{row} * oldWidth, std::min(width, oldWidth),
+                    front.data() + int64_t{row} * width);
       }
       window->front.swap(front);
       window->dirty.count = 0;
@@ -532,7 +527,7 @@ void BlitToWindow(const uint32_t* pixels, int32_t pixelsPerRow, int32_t sx, int3
       int32_t x = dx, y = dy, w = width, h = height, ox = sx, oy = sy;
       if (Clip(&x, &y, &w, &h, &ox, &oy, cw, ch)) {
         CopyToFront(pixels + int64_t{oy} * pixelsPerRow + ox, pixelsPerRow,
-                    window->front.data() + int64_t{y} * cw + x, cw, w, h);
+                    window->front.data() + int64_t{y} * cw + x, cw, w, h, window->frontBlank);
         wasClean = MarkDirty(window, x, y, x + w, y + h);
       }
     } else {
@@ -930,7 +925,8 @@ bool ReadWindowPixels(const qvWindow* window, std::vector<uint32_t>* pixels, int
   if (window == nullptr) return false;
   std::lock_guard<std::mutex> guard(const_cast<qvWindow*>(window)->lock);
   if (!window->open) return false;
-  if (pixels != nullptr) *pixels = window->front;
+  if (pixels != nullptr)
+    pixels->assign(window->front.data(), window->front.data() + window->front.size());
   if (width != nullptr) *width = window->placement.width;
   if (height != nullptr) *height = window->placement.height;
   return true;

@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
@@ -78,6 +80,29 @@ TEST_F(WindowTest, CopiesAndFillsAreClippedToTheClientArea) {
   front = Front();
   EXPECT_EQ(front[0], 0x010101u);
   EXPECT_EQ(front[2 * 4 + 3], 0x010101u);
+}
+
+// A new window's buffer is left untouched by a black picture; after any write to it a black
+// picture covers that write again.
+TEST_F(WindowTest, ABlackCopyOverwritesWhateverWasWrittenBefore) {
+  const std::vector<uint32_t> black(12, 0xFF000000u), colour(12, 0x123456);
+  const std::vector<std::pair<const char*, std::function<void()>>> writes = {
+      {"copy", [&] { BlitToWindow(colour.data(), 4, 0, 0, window, 0, 0, 4, 3, 0, 0); }},
+      {"stretch", [&] { BlitToWindow(colour.data(), 4, 0, 0, window, 0, 0, 2, 2, 4, 3); }},
+      {"fill", [&] { FillWindowRect(window, 1, 1, 2, 1, 0xABCDEF); }},
+      {"plot", [&] { PlotWindowPixel(window, 3, 2, 0xABCDEF); }},
+      {"line", [&] { DrawWindowLine(window, 0, 2, 3, 0, 0xABCDEF); }},
+  };
+  for (const auto& [what, write] : writes) {
+    Open(0, 0, 4, 3);
+    BlitToWindow(black.data(), 4, 0, 0, window, 0, 0, 4, 3, 0, 0);
+    EXPECT_EQ(Front(), std::vector<uint32_t>(12, 0)) << what;
+    write();
+    EXPECT_NE(Front(), std::vector<uint32_t>(12, 0)) << what;
+    BlitToWindow(black.data(), 4, 0, 0, window, 0, 0, 4, 3, 0, 0);
+    EXPECT_EQ(Front(), std::vector<uint32_t>(12, 0)) << what;
+    CloseDisplayWindow(window);
+  }
 }
 
 TEST_F(WindowTest, TheDesktopShowsOpenWindowsInsideTheirFrames) {

@@ -148,6 +148,22 @@ TEST(CopyToFront, ClearsTheAlphaByteOfEveryWidth) {
   }
 }
 
+// Into a blank buffer the rows that stay 0 are left unwritten; every pixel still comes out as the
+// plain copy makes it: rows of zeros, rows with only alpha bits, a row whose one colour is last.
+TEST(CopyToFront, IntoABlankBufferGivesThePlainCopy) {
+  for (int32_t width = 1; width <= 19; ++width) {
+    const int32_t stride = 24, height = 4;
+    std::vector<uint32_t> src(stride * height, 0);
+    for (int32_t x = 0; x < stride; ++x) src[1 * stride + x] = 0xFF000000u;
+    src[2 * stride + width] = 0xFF000001u;  // the last pixel of the copied row (src + 1)
+    for (int32_t x = 0; x < stride; ++x) src[3 * stride + x] = 0x12000000u | uint32_t(x);
+    std::vector<uint32_t> plain(stride * height, 0), blank(stride * height, 0);
+    CopyToFront(src.data() + 1, stride, plain.data() + 2, stride, width, height);
+    CopyToFront(src.data() + 1, stride, blank.data() + 2, stride, width, height, true);
+    ASSERT_EQ(blank, plain) << "width " << width;
+  }
+}
+
 struct StretchCase {
   const char* what;
   int32_t sx, sy, width, height;    // the source rectangle in a bitmap of kSrcW x kSrcH
