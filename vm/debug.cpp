@@ -47,7 +47,8 @@ const char* GlobalName(qvScriptState* L, const qvScriptValue* fn) {
   if (IsDummyNode(gt)) return nullptr;
   for (uint32_t i = 0; i < NodeCount(gt); ++i) {
     const qvHashNode* n = &gt->node[i];
-    if (IsString(&n->key) && RawEqualValues(&n->val, fn)) return StringOf(&n->key)->data();
+    if (n->keyType == kTypeString && RawEqualValues(&n->val, fn))
+      return static_cast<qvString*>(n->keyValue.gc)->data();
   }
   return nullptr;
 }

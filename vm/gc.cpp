@@ -100,11 +100,15 @@ void TraverseTable(GCState* st, qvTable* h) {
   for (uint32_t i = 0; i < count; ++i) {
     qvHashNode* n = &h->node[i];
     if (i + 8 < count) {  // marking writes into each key and value object: fetch them ahead
-      PrefetchObject(&n[8].key);
+      const qvScriptValue ahead = NodeKey(&n[8]);
+      PrefetchObject(&ahead);
       PrefetchObject(&n[8].val);
     }
     if (IsNil(&n->val)) continue;
-    if (!weakkey) MarkValue(st, &n->key);
+    if (!weakkey) {
+      const qvScriptValue k = NodeKey(n);
+      MarkValue(st, &k);
+    }
     if (!weakvalue) MarkValue(st, &n->val);
   }
 }
@@ -196,9 +200,10 @@ void ClearWeak(qvGCObject* list, bool keys) {
       qvHashNode* n = &h->node[i];
       if (IsNil(&n->val)) continue;
       if ((h->marked & kWeakValueBit) && IsCleared(&n->val)) SetNil(&n->val);
-      if (keys && (h->marked & kWeakKeyBit) && IsCleared(&n->key)) {
+      const qvScriptValue k = NodeKey(n);
+      if (keys && (h->marked & kWeakKeyBit) && IsCleared(&k)) {
         SetNil(&n->val);
-        n->key.type = kTypeNone;  // a dead key: the node stays in its chain
+        n->keyType = kTypeNone;  // a dead key: the node stays in its chain
       }
     }
   }

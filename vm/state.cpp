@@ -83,6 +83,18 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   return p;
 }
 
+// Table parts and string buckets are written throughout soon after, and a lookup reads a slot
+// before it writes it: untouched, each page would fault twice (once for the shared zero page,
+// once more for the write). Made resident in one request they fault no more; where that cannot
+// be done, a write to each page leaves one fault per page.
+static void MakeResident(qvScriptState* L, void* p, size_t size) {
+  if (size < kPopulateBytes) return;
+  const qvVmHost* host = G(L)->host;
+  if (host->populatePages == nullptr || !host->populatePages(p, size)) {
+    for (size_t i = 0; i < size; i += kPageBytes) static_cast<volatile char*>(p)[i] = 0;
+  }
+}
+
 void* VmNewZeroed(qvScriptState* L, size_t size) {
   if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu) {
     void* p = VmRealloc(L, nullptr, 0, size);
@@ -93,17 +105,34 @@ void* VmNewZeroed(qvScriptState* L, size_t size) {
   void* p = WithinLimit(L, 0, size) ? std::calloc(1, size) : nullptr;
   if (p == nullptr) VmThrow(L, ERR_MEM);
   G(L)->nblocks += size;
-  // Table parts and string buckets are written throughout soon after, and a lookup reads a slot
-  // before it writes it: untouched, each page would fault twice (once for the shared zero page,
-  // once more for the write). Made resident in one request they fault no more; where that cannot
-  // be done, a write to each page leaves one fault per page.
-  if (size >= kPopulateBytes) {
-    const qvVmHost* host = G(L)->host;
-    if (host->populatePages == nullptr || !host->populatePages(p, size)) {
-      for (size_t i = 0; i < size; i += kPageBytes) static_cast<volatile char*>(p)[i] = 0;
-    }
-  }
+  MakeResident(L, p, size);
   return p;
+}
+
+// An aligned block keeps the address the C heap gave just below itself.
+constexpr size_t kLineBytes = 64;
+constexpr size_t kAlignSlack = kLineBytes + sizeof(void*);
+
+void* VmNewZeroedAligned(qvScriptState* L, size_t size) {
+  if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu) return VmNewZeroed(L, size);
+  void* raw = WithinLimit(L, 0, size) ? std::calloc(1, size + kAlignSlack) : nullptr;
+  if (raw == nullptr) VmThrow(L, ERR_MEM);
+  const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + sizeof(void*) + kLineBytes - 1) &
+                       ~uintptr_t(kLineBytes - 1);
+  void* p = reinterpret_cast<void*>(at);
+  static_cast<void**>(p)[-1] = raw;
+  G(L)->nblocks += size;
+  MakeResident(L, p, size);
+  return p;
+}
+
+void VmFreeAligned(qvScriptState* L, void* block, size_t size) {
+  if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu) {
+    VmRealloc(L, block, size, 0);
+    return;
+  }
+  std::free(static_cast<void**>(block)[-1]);
+  G(L)->nblocks -= size;
 }
 
 // ---- stack ----
@@ -177,7 +206,7 @@ static void OpenBody(qvScriptState* L, void* host) {
   SetNil(&g->registry);
   SetNil(&g->defaultMeta);
   SetNil(&g->builtinNext);
-  SetNil(&g->dummynode[0].key);
+  g->dummynode[0].keyType = kTypeNil;
   SetNil(&g->dummynode[0].val);
 
   // The stack and the first call record: slot 0 is the outermost level's "function".

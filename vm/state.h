@@ -244,6 +244,10 @@ template <typename T>
 T* VmNewZeroedVector(qvScriptState* L, size_t n) {
   return static_cast<T*>(VmNewZeroed(L, n * sizeof(T)));  // NOLINT(bugprone-sizeof-expression)
 }
+// The same, its address a multiple of a cache line when it is larger than a pool block (hash
+// nodes: none of them straddles two lines); freed with VmFreeAligned and the same size.
+void* VmNewZeroedAligned(qvScriptState* L, size_t size);
+void VmFreeAligned(qvScriptState* L, void* block, size_t size);
 template <typename T>
 void VmFreeVector(qvScriptState* L, T* p, size_t n) {
   VmRealloc(L, p, n * sizeof(T), 0);  // NOLINT(bugprone-sizeof-expression): as in VmNewVector

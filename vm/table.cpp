@@ -89,7 +89,7 @@ static const qvScriptValue* GetNumber(qvTable* t, double d) {
   qvScriptValue k;
   SetNumber(&k, d);
   for (qvHashNode* n = MainPosition(t, &k); n != nullptr; n = NextNode(n))
-    if (n->key.type == kTypeNumber && n->key.value.n == d) return &n->val;
+    if (n->keyType == kTypeNumber && n->keyValue.n == d) return &n->val;
   return &kNilValue;
 }
 
@@ -114,16 +114,18 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
     case kTypeNil:  // nil reads key 0
       return GetNumber(t, 0.0);
     default:
-      for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n))
-        if (RawEqualValues(&n->key, key)) return &n->val;
+      for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
+        const qvScriptValue k = NodeKey(n);
+        if (RawEqualValues(&k, key)) return &n->val;
+      }
       return &kNilValue;
   }
 }
 
 qvString* VmTableFindStringKey(const qvTable* t, const char* s, size_t len, uint32_t hash) {
   for (const qvHashNode* n = HashPow2(t, hash); n != nullptr; n = NextNode(n)) {
-    if (n->keyHash != hash || n->key.type != kTypeString || IsNil(&n->val)) continue;
-    qvString* key = StringOf(&n->key);
+    if (n->keyHash != hash || n->keyType != kTypeString || IsNil(&n->val)) continue;
+    auto* key = static_cast<qvString*>(n->keyValue.gc);
     if (key->len == len && std::memcmp(key->data(), s, len) == 0) return key;
   }
   return nullptr;
@@ -196,7 +198,8 @@ static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) 
     for (uint32_t i = 0; i < NodeCount(t); ++i) {
       const qvHashNode* n = &t->node[i];
       if (!IsNil(&n->val)) {
-        nasize += CountIntKey(&n->key, nums);
+        const qvScriptValue k = NodeKey(n);
+        nasize += CountIntKey(&k, nums);
         ++total;
       }
     }
@@ -225,7 +228,7 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     for (uint32_t j = 0; j < oldNodeCount && numeric; ++j) {
       const qvHashNode* n = &oldNode[j];
       uint32_t i;
-      if (!IsNil(&n->val) && n->key.type == kTypeNumber && ArrayIndex(n->key.value.n, nasize, &i))
+      if (!IsNil(&n->val) && n->keyType == kTypeNumber && ArrayIndex(n->keyValue.n, nasize, &i))
         numeric = IsNumber(&n->val) && HasNumberWord(n->val.value.n);
     }
   }
@@ -240,7 +243,7 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   qvHashNode* newNode = G(L)->dummynode;
   if (lsize > 0) {
     try {
-      newNode = VmNewZeroedVector<qvHashNode>(L, size_t(1) << lsize);
+      newNode = static_cast<qvHashNode*>(VmNewZeroedAligned(L, sizeof(qvHashNode) << lsize));
     } catch (...) {
       if (newArray != oldArray) FreeArray(L, newArray, nasize, numeric);
       throw;
@@ -283,25 +286,28 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   for (uint32_t j = oldNodeCount; j-- > 0;) {
     if (j >= kAhead && lsize > 0) {
       const qvHashNode* next = &oldNode[j - kAhead];
-      if (!IsNil(&next->val))
-        __builtin_prefetch(MainPositionHashed(t, &next->key, next->keyHash), 1);
+      if (!IsNil(&next->val)) {
+        const qvScriptValue k = NodeKey(next);
+        __builtin_prefetch(MainPositionHashed(t, &k, next->keyHash), 1);
+      }
     }
     const qvHashNode* old = &oldNode[j];
     if (IsNil(&old->val)) continue;
     uint32_t i;
-    if (old->key.type == kTypeNumber && ArrayIndex(old->key.value.n, t->sizearray, &i)) {
+    const qvScriptValue oldKey = NodeKey(old);
+    if (oldKey.type == kTypeNumber && ArrayIndex(oldKey.value.n, t->sizearray, &i)) {
       if (numeric)  // moves into the array part
         t->words[i] = NumberWord(old->val.value.n);
       else
         t->array[i] = old->val;
     } else {
-      qvScriptValue* slot = NewKey(L, t, &old->key, old->keyHash);
-      if (slot == nullptr) slot = VmTableSetAfterGet(L, t, &old->key, &kNilValue);  // never full
+      qvScriptValue* slot = NewKey(L, t, &oldKey, old->keyHash);
+      if (slot == nullptr) slot = VmTableSetAfterGet(L, t, &oldKey, &kNilValue);  // never full
       *slot = old->val;
     }
   }
   if (newArray != oldArray) FreeArray(L, oldArray, oldasize, oldNumeric);
-  if (!oldDummy) VmFreeVector(L, oldNode, oldNodeCount);
+  if (!oldDummy) VmFreeAligned(L, oldNode, sizeof(qvHashNode) * oldNodeCount);
 }
 
 // ---- raw writes ----
@@ -309,7 +315,7 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
 static qvHashNode* GetFreePos(qvTable* t) {
   while (t->lastfree > t->node) {
     --t->lastfree;
-    if (IsNil(&t->lastfree->key)) return t->lastfree;
+    if (t->lastfree->keyType == kTypeNil) return t->lastfree;
   }
   return nullptr;
 }
@@ -325,7 +331,8 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
       Rehash(L, t, key);
       return nullptr;
     }
-    qvHashNode* othern = MainPositionHashed(t, &mp->key, mp->keyHash);
+    const qvScriptValue mpKey = NodeKey(mp);
+    qvHashNode* othern = MainPositionHashed(t, &mpKey, mp->keyHash);
     if (othern != mp) {
       // The colliding node is out of its main position: move it to the free node.
       while (NextNode(othern) != mp) othern = NextNode(othern);
@@ -341,7 +348,7 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
       mp = n;
     }
   }
-  mp->key = *key;
+  SetNodeKey(mp, key);
   mp->keyHash = hash;
   return &mp->val;
 }
@@ -450,7 +457,7 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
 }
 
 void VmFreeTable(qvScriptState* L, qvTable* t) {
-  if (!IsDummyNode(t)) VmFreeVector(L, t->node, NodeCount(t));
+  if (!IsDummyNode(t)) VmFreeAligned(L, t->node, sizeof(qvHashNode) * NodeCount(t));
   FreeArray(L, t->array, t->sizearray, t->numeric);
   VmRealloc(L, t, sizeof(qvTable), 0);
 }
@@ -462,8 +469,10 @@ static int64_t FindIndex(qvScriptState* L, qvTable* t, const qvScriptValue* key)
   if (IsNil(key)) return -1;
   uint32_t i;
   if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i)) return i;
-  for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n))
-    if (RawEqualValues(&n->key, key)) return int64_t(t->sizearray) + (n - t->node);
+  for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
+    const qvScriptValue k = NodeKey(n);
+    if (RawEqualValues(&k, key)) return int64_t(t->sizearray) + (n - t->node);
+  }
   VmRaiseError(L, ERR_INVNEXTKEY);
 }
 
@@ -480,7 +489,7 @@ int VmTableNext(qvScriptState* L, qvTable* t, qvScriptValue* key) {
   for (i -= t->sizearray; i < int64_t(NodeCount(t)); ++i) {
     const qvHashNode* n = &t->node[i];
     if (!IsNil(&n->val)) {
-      key[0] = n->key;
+      key[0] = NodeKey(n);
       key[1] = n->val;
       return 1;
     }

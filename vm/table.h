@@ -66,7 +66,7 @@ void VmTableSetIntValue(qvScriptState* L, qvTable* t, int32_t n, const qvScriptV
 inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
   for (qvHashNode* n = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; n != nullptr;
        n = NextNode(n))
-    if (n->key.type == kTypeString && n->key.value.gc == key) return &n->val;
+    if (n->keyValue.gc == key && n->keyType == kTypeString) return &n->val;
   return &kNilValue;
 }
 // True when the key is a number inside the table's numeric array part.
