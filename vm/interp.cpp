@@ -152,6 +152,12 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 #define RKB(i) (IsConstantRK(GetB(i)) ? k + (GetB(i) - kRKBase) : base + GetB(i))
 #define RKC(i) (IsConstantRK(GetC(i)) ? k + (GetC(i) - kRKBase) : base + GetC(i))
 #define SAVEPC() (ci->savedpc = pc)
+// A value the compiler may not replace by an equal one that it computed otherwise.
+#if defined(__GNUC__)
+#define QV_OPAQUE(x) __asm__("" : "+r"(x))
+#else
+#define QV_OPAQUE(x) ((void)0)
+#endif
 // The pending word read through the state pointer itself: the compiler would otherwise keep the
 // word's address as one more loop value and, short of registers, reload it from the stack before
 // every instruction.
@@ -230,20 +236,20 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
   }
 #define VM_NEXT_JUMPED break
 #endif
-#define ARITH(event, expr)                    \
-  {                                           \
-    const qvScriptValue* rb = RKB(i);         \
-    const qvScriptValue* rc = RKC(i);         \
-    if (IsNumber(rb) && IsNumber(rc)) {       \
-      const double nb = rb->value.n;          \
-      const double nc = rc->value.n;          \
-      SetNumber(ra, expr);                    \
-    } else {                                  \
-      qvScriptValue r;                        \
-      PROTECT(r = VmArith(L, rb, rc, event)); \
-      base[GetA(i)] = r;                      \
-    }                                         \
-    VM_NEXT;                                  \
+#define ARITH(event, expr)                         \
+  {                                                \
+    const qvScriptValue* rb = RKB(i);              \
+    const qvScriptValue* rc = RKC(i);              \
+    if (IsNumber(rb) && IsNumber(rc)) [[likely]] { \
+      const double nb = rb->value.n;               \
+      const double nc = rc->value.n;               \
+      SetNumber(ra, expr);                         \
+    } else {                                       \
+      qvScriptValue r;                             \
+      PROTECT(r = VmArith(L, rb, rc, event));      \
+      base[GetA(i)] = r;                           \
+    }                                              \
+    VM_NEXT;                                       \
   }
 #define UNARY(event, expr)                            \
   {                                                   \
@@ -496,7 +502,7 @@ resume:
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
-        if (IsNumber(rb) && IsNumber(rc))
+        if (IsNumber(rb) && IsNumber(rc)) [[likely]]
           res = rb->value.n == rc->value.n;
         else
           PROTECT(res = VmEqualValue(L, rb, rc));
@@ -511,7 +517,7 @@ resume:
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
-        if (IsNumber(rb) && IsNumber(rc))
+        if (IsNumber(rb) && IsNumber(rc)) [[likely]]
           res = rb->value.n < rc->value.n;
         else
           PROTECT(res = VmLessThanValue(L, rb, rc, true));
@@ -526,7 +532,7 @@ resume:
         const qvScriptValue* rb = RKB(i);
         const qvScriptValue* rc = RKC(i);
         bool res;
-        if (IsNumber(rb) && IsNumber(rc))
+        if (IsNumber(rb) && IsNumber(rc)) [[likely]]
           res = rb->value.n <= rc->value.n;
         else
           PROTECT(res = VmLessEqualValue(L, rb, rc));
@@ -548,11 +554,22 @@ resume:
         VM_NEXT_JUMPED;
       }
       VM_CASE(OpCall)
-      if (IsFunction(ra) && !ClosureOf(ra)->isNative) {
+      if (IsFunction(ra) && !ClosureOf(ra)->isNative) [[likely]] {
         // The common script call, the pre-call's work done here: a fixed-parameter callee with
         // room for its frame and a free call record.
-        qvLClosure* const calleeClosure = static_cast<qvLClosure*>(ClosureOf(ra));
-        const qvProto* p = calleeClosure->p;
+        qvLClosure* calleeClosure = static_cast<qvLClosure*>(ClosureOf(ra));
+        const qvProto* p;
+        if (calleeClosure == cl) {
+          // The running closure calls itself: the callee's prototype is the running one, taken
+          // from the frame, so that its first instructions need not wait for the loads that
+          // fetched the function value (a branch that the processor predicts stands between).
+          calleeClosure = cl;
+          p = cl->p;
+          QV_OPAQUE(calleeClosure);
+          QV_OPAQUE(p);
+        } else {
+          p = calleeClosure->p;
+        }
         qvScriptValue* const argsEnd = GetB(i) != 0
                                            ? ra + GetB(i)
                                            : std::max(L->top, ra + 1);  // none left: none passed
@@ -575,7 +592,9 @@ resume:
           // arguments beyond the parameters. Four at once, past the frame top too where the frame
           // is smaller: the room checked above and the extra slots beyond the stack's last have
           // them.
-          qvScriptValue* s = std::min(calleeBase + p->numparams, argsEnd);
+          qvScriptValue* s = argsEnd;
+          if (s > calleeBase + p->numparams) [[unlikely]]
+            s = calleeBase + p->numparams;
           SetNil(s);
           SetNil(s + 1);
           SetNil(s + 2);
@@ -843,6 +862,7 @@ resume:
 #undef RKB
 #undef RKC
 #undef SAVEPC
+#undef QV_OPAQUE
 #undef PENDING_WORD
 #undef PROTECT
 #undef TAKE_JUMP
