@@ -297,10 +297,15 @@ void SweepStrings(qvScriptState* L) {
   }
 }
 
-void CheckSizes(qvScriptState* L, uint64_t deadmem) {
+// `peakStrings`: the strings in use before the sweep, the most since the last collection. The
+// string table halves only when they would have fitted the half within its load limit: a
+// program that makes many short-lived strings between collections would otherwise have it
+// halved at every collection and doubled again before the next.
+void CheckSizes(qvScriptState* L, uint64_t deadmem, uint32_t peakStrings) {
   qvScriptGlobal* g = G(L);
   try {
-    if (g->strt.nuse < g->strt.size / 4 && g->strt.size > 64)
+    if (g->strt.nuse < g->strt.size / 4 && uint64_t(peakStrings) * 8 < uint64_t(g->strt.size) * 3 &&
+        g->strt.size > 64)
       VmResizeStringTable(L, g->strt.size / 2);
     if (g->buffsize > 64) {
       size_t newSize = g->buffsize / 2;
@@ -356,12 +361,13 @@ void VmCheckGC(qvScriptState* L) {
   Propagate(&st);
   ClearWeak(st.weak, true);
   SweepList(L, &g->rootudata, false);
+  const uint32_t peakStrings = g->strt.nuse;
   SweepStrings(L);
   SweepList(L, &g->rootgc, false);
   // The state is never on a list: clear its mark here.
   g->mainthread->marked &= static_cast<uint8_t>(~kMarkBit);
   L->marked &= static_cast<uint8_t>(~kMarkBit);
-  CheckSizes(L, deadmem);
+  CheckSizes(L, deadmem, peakStrings);
   VmCallFinalisers(L);
 }
 

@@ -278,6 +278,29 @@ TEST_F(GcTest, StorageShrinksWhenMostlyUnused) {
   EXPECT_EQ(G(L)->strt.size, 64u);
 }
 
+// Many short-lived strings between collections: the string table keeps the size they need
+// instead of halving at each collection and doubling again before the next.
+TEST_F(GcTest, ShortLivedStringsBetweenCollectionsKeepTheStringTableSize) {
+  uint32_t size = 0;
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    VmSetGCThreshold(L, 0x400000);  // only the collections below
+    for (int i = 0; i < 3000; ++i) {
+      VmPushString(L, ("item " + std::to_string(round) + "," + std::to_string(i)).c_str());
+      VmSetTop(L, 0);
+    }
+    if (round > 0) {
+      EXPECT_EQ(G(L)->strt.size, size) << "grew again between collections";
+    }
+    Collect();
+    if (round > 0) {
+      EXPECT_EQ(G(L)->strt.size, size) << "halved by a collection";
+    }
+    size = G(L)->strt.size;
+  }
+  EXPECT_GE(size, 4096u);
+}
+
 TEST_F(GcTest, ObjectsReachableOnlyFromTheStackSurvive) {
   VmNewTable(L);
   VmPushString(L, "child");
