@@ -326,7 +326,10 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
                              uint32_t hash) {
   qvHashNode* mp = MainPositionHashed(t, key, hash);
   if (!IsNil(&mp->val) || IsDummyNode(t)) {
-    qvHashNode* n = GetFreePos(t);
+    // The other node of the main position's cache line, when it was never used: a chain that
+    // goes on there costs a lookup no second miss.
+    qvHashNode* n = NodeCount(t) >= 2 ? &t->node[(mp - t->node) ^ 1] : nullptr;
+    if (n == nullptr || n->keyType != kTypeNil) n = GetFreePos(t);
     if (n == nullptr) {
       Rehash(L, t, key);
       return nullptr;
