@@ -19,8 +19,13 @@ static const char* const kEventNames[kEventCount] = {
     "__div",   "__divint",   "__mod", "__lsh",  "__rsh", "__or",     "__and", "__xor",
     "__pow",   "__unm",      "__not", "__lt",   "__le",  "__concat", "__call"};
 
+// A numeric array part below this many keys takes the room of value slots all the same: it turns
+// into slots in place, without a second block (table constructors of strings start numeric).
+constexpr uint32_t kSmallArray = 64;
+
+// The bytes of an array part's block.
 static size_t ArrayBytes(uint32_t size, bool numeric) {
-  return size_t(size) * (numeric ? sizeof(uint64_t) : sizeof(qvScriptValue));
+  return size_t(size) * (numeric && size >= kSmallArray ? sizeof(uint64_t) : sizeof(qvScriptValue));
 }
 
 size_t TableBlockBytes(const qvTable* t) {
@@ -39,10 +44,24 @@ static qvScriptValue ArrayValue(const qvTable* t, uint32_t i) {
 
 // Turns a numeric array part into value slots, for good.
 static void ConvertToSlots(qvScriptState* L, qvTable* t) {
-  auto* slots = VmNewZeroedVector<qvScriptValue>(L, t->sizearray);
-  for (uint32_t i = 0; i < t->sizearray; ++i)
+  const uint32_t n = t->sizearray;
+  if (n < kSmallArray) {
+    // From the last key down: slot i covers words 2i and 2i + 1, read before it (i > 0), and
+    // word i is read first.
+    auto* block = reinterpret_cast<unsigned char*>(t->words);
+    for (uint32_t i = n; i-- > 0;) {
+      uint64_t w;
+      std::memcpy(&w, block + i * sizeof(uint64_t), sizeof w);
+      const qvScriptValue v = WordValue(w);
+      std::memcpy(block + i * sizeof(qvScriptValue), &v, sizeof v);
+    }
+    t->numeric = 0;
+    return;
+  }
+  auto* slots = VmNewZeroedVector<qvScriptValue>(L, n);
+  for (uint32_t i = 0; i < n; ++i)
     if (t->words[i] != 0) SetNumber(&slots[i], WordNumber(t->words[i]));
-  FreeArray(L, t->words, t->sizearray, true);
+  FreeArray(L, t->words, n, true);
   t->array = slots;
   t->numeric = 0;
 }
@@ -237,8 +256,7 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   void* newArray = oldArray;
   // Zeroed: nil slots, nil words and empty nodes with no link, without a clearing pass.
   if (nasize != oldasize || numeric != oldNumeric) {
-    newArray = numeric ? static_cast<void*>(VmNewZeroedVector<uint64_t>(L, nasize))
-                       : static_cast<void*>(VmNewZeroedVector<qvScriptValue>(L, nasize));
+    newArray = VmNewZeroed(L, ArrayBytes(nasize, numeric));
   }
   qvHashNode* newNode = G(L)->dummynode;
   if (lsize > 0) {
@@ -252,7 +270,8 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   const uint32_t keep = std::min(oldasize, nasize);
   if (newArray != oldArray && keep > 0) {
     if (numeric == oldNumeric) {
-      std::memcpy(newArray, oldArray, ArrayBytes(keep, numeric));
+      std::memcpy(newArray, oldArray,
+                  size_t(keep) * (numeric ? sizeof(uint64_t) : sizeof(qvScriptValue)));
     } else {  // numeric words into slots
       const auto* words = static_cast<const uint64_t*>(oldArray);
       auto* slots = static_cast<qvScriptValue*>(newArray);

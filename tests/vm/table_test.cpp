@@ -268,38 +268,45 @@ TEST_F(TableTest, AValueWithoutAWordTurnsTheNumericArrayPartIntoSlotsForGood) {
       {"a string", [](qvScriptState* L) { VmPushString(L, "two"); }, false},
       {"a light userdata", [](qvScriptState* L) { VmPushLightUserdata(L, L); }, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    VmNewTable(L);  // 1: the table, numeric
-    VmNewTable(L);  // 2: the same entries kept in a table whose array part is slots
-    for (int t : {1, 2}) {
-      for (int i = 1; i <= 4; ++i) SetNumberKey(t, i, i * 1.5);
+  // Small parts turn into slots in their own block, large ones into a new one.
+  for (const Case& c : cases)
+    for (int size : {4, 100}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(size) + " keys");
+      VmNewTable(L);  // 1: the table, numeric
+      VmNewTable(L);  // 2: the same entries kept in a table whose array part is slots
+      for (int t : {1, 2}) {
+        for (int i = 1; i <= size; ++i) SetNumberKey(t, i, i * 1.5);
+        c.push(L);
+        VmRawSetI(L, t, 2);
+      }
+      EXPECT_EQ(TableAt(1)->sizearray, size == 4 ? 4u : 128u);
+      EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
       c.push(L);
-      VmRawSetI(L, t, 2);
+      VmRawGetI(L, 1, 2);
+      EXPECT_EQ(VmRawEqual(L, -1, -2) || VmToNumber(L, -1) != VmToNumber(L, -1), 1);
+      if (VmType(L, -1) == kTypeNumber) {  // the bits of what was stored, NaNs included
+        EXPECT_EQ(std::bit_cast<uint64_t>(VmToNumber(L, -1)),
+                  std::bit_cast<uint64_t>(VmToNumber(L, -2)));
+      }
+      VmSetTop(L, 2);
+      // Table 2 into slots through a string stored and taken back: both traverse alike.
+      VmPushString(L, "x");
+      VmRawSetI(L, 2, 1);
+      SetNumberKey(2, 1, 1.5);
+      ASSERT_EQ(TableAt(2)->numeric, 0);
+      EXPECT_EQ(Traverse(1), Traverse(2));
+      for (int i = 1; i <= size; ++i) {
+        if (i != 2) {
+          EXPECT_EQ(GetNumberKey(1, i), i * 1.5) << i;
+        }
+      }
+      EXPECT_EQ(CountEntries(1), c.numeric && std::string(c.name) == "nil" ? size - 1 : size);
+      // Slots stay slots when numbers come back.
+      SetNumberKey(1, 2, 3);
+      EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
+      EXPECT_EQ(GetNumberKey(1, 2), 3);
+      VmSetTop(L, 0);
     }
-    EXPECT_EQ(TableAt(1)->sizearray, 4u);
-    EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
-    c.push(L);
-    VmRawGetI(L, 1, 2);
-    EXPECT_EQ(VmRawEqual(L, -1, -2) || VmToNumber(L, -1) != VmToNumber(L, -1), 1);
-    if (VmType(L, -1) == kTypeNumber) {  // the bits of what was stored, NaNs included
-      EXPECT_EQ(std::bit_cast<uint64_t>(VmToNumber(L, -1)),
-                std::bit_cast<uint64_t>(VmToNumber(L, -2)));
-    }
-    VmSetTop(L, 2);
-    // Table 2 into slots through a string stored and taken back: both traverse alike.
-    VmPushString(L, "x");
-    VmRawSetI(L, 2, 1);
-    SetNumberKey(2, 1, 1.5);
-    ASSERT_EQ(TableAt(2)->numeric, 0);
-    EXPECT_EQ(Traverse(1), Traverse(2));
-    EXPECT_EQ(CountEntries(1), c.numeric && std::string(c.name) == "nil" ? 3 : 4);
-    // Slots stay slots when numbers come back.
-    SetNumberKey(1, 2, 3);
-    EXPECT_EQ(TableAt(1)->numeric, c.numeric ? 1 : 0);
-    EXPECT_EQ(GetNumberKey(1, 2), 3);
-    VmSetTop(L, 0);
-  }
 }
 
 TEST_F(TableTest, KeysMovingIntoTheArrayPartKeepItNumericOnlyWhenAllAreNumbers) {
