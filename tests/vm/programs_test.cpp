@@ -581,6 +581,48 @@ TEST_F(ProgramsTest, ExtraArgumentsLeaveTheRegistersAboveTheParametersNil) {
   TAILCALL R0, nargs=3, nres=all
   RETURN R0, n=top
 )qv"},
+      // A function calling itself: the callee's registers lie over the caller's, which hold
+      // other values, and over the extra arguments.
+      {"self, one argument", R"qv(.function main
+  CLOSURE R0, s
+  SETGLOBAL R0, "s"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=4
+  RETURN R0, n=4
+  .function s params=1 maxstack=6
+    EQ 1, R0, 2
+    JUMP @deep
+    RETURN R0, n=4
+  deep:
+    GETGLOBAL R1, "s"
+    LOADCONST R2, 1
+    LOADCONST R3, 9
+    LOADCONST R4, 10
+    LOADCONST R5, 11
+    CALL R1, nargs=1, nres=4
+    RETURN R1, n=4
+  .end
+)qv"},
+      {"self, three arguments", R"qv(.function main
+  CLOSURE R0, s
+  SETGLOBAL R0, "s"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=4
+  RETURN R0, n=4
+  .function s params=1 maxstack=6
+    EQ 1, R0, 2
+    JUMP @deep
+    RETURN R0, n=4
+  deep:
+    GETGLOBAL R1, "s"
+    LOADCONST R2, 1
+    LOADCONST R3, 9
+    LOADCONST R4, 10
+    LOADCONST R5, 11
+    CALL R1, nargs=3, nres=4
+    RETURN R1, n=4
+  .end
+)qv"},
       {"native", R"qv(.function main
   GETGLOBAL R0, "calls"
   CLOSURE R1, f
