@@ -23,8 +23,8 @@ constexpr int kHeight = 1080;
 
 const std::string& PictureFile() {
   static std::string name = [] {
-    char tmpl[] = "/tmp/qvgifbenchXXXXXX";
-    std::string n = std::string(mkdtemp(tmpl) ? tmpl : "/tmp") + "/picture.gif";
+    static const qv::bench::BenchFolder folder("qvgifbench");
+    std::string n = folder.File("picture.gif");
     // Gradients with edges and some noise, like a photograph reduced to 256 colours.
     std::vector<uint32_t> argb(size_t(kWidth) * kHeight);
     uint32_t seed = 1;

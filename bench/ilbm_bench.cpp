@@ -66,8 +66,8 @@ const std::string& PictureFile() {
     file.insert(file.end(), {'I', 'L', 'B', 'M'});
     file.insert(file.end(), chunks.begin(), chunks.end());
 
-    char tmpl[] = "/tmp/qvilbmbenchXXXXXX";
-    std::string n = std::string(mkdtemp(tmpl) ? tmpl : "/tmp") + "/picture.ilbm";
+    static const qv::bench::BenchFolder folder("qvilbmbench");
+    std::string n = folder.File("picture.ilbm");
     FILE* f = std::fopen(n.c_str(), "wb");
     if (f == nullptr || std::fwrite(file.data(), 1, file.size(), f) != file.size()) std::abort();
     std::fclose(f);

@@ -42,11 +42,8 @@
 namespace {
 
 std::string TempPath(const char* name) {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/qvjpegbenchXXXXXX";
-    return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
-  }();
-  return dir + "/" + name;
+  static const qv::bench::BenchFolder folder("qvjpegbench");
+  return folder.File(name);
 }
 
 // Smooth areas, edges and some noise.
