@@ -3,6 +3,8 @@
 // zero (no window, no display, nothing found), so a call that comes too early harms nothing.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <type_traits>
 
 namespace qv {
@@ -27,5 +29,34 @@ template <typename F>
 constexpr F NothingFunction() {
   return &qvNothing<F>::Call;
 }
+
+// A library's table of functions, filled the first time it is asked for and read without a lock
+// from then on. Before that, and for good when the library or one of its functions is missing,
+// `nothing` stands in (null for a caller that checks).
+template <typename Table>
+class qvLazyTable {
+ public:
+  constexpr explicit qvLazyTable(const Table* nothing) : nothing_(nothing) {}
+  qvLazyTable(const qvLazyTable&) = delete;
+  qvLazyTable& operator=(const qvLazyTable&) = delete;
+
+  // Fills the table through `fill` once; whether it holds the library's functions.
+  bool Load(bool (*fill)(Table*)) {
+    std::call_once(once_, [&] {
+      if (fill(&functions_)) table_.store(&functions_, std::memory_order_release);
+    });
+    return table_.load(std::memory_order_acquire) != nullptr;
+  }
+  const Table* Get() const {
+    const Table* table = table_.load(std::memory_order_acquire);
+    return table != nullptr ? table : nothing_;
+  }
+
+ private:
+  const Table* nothing_;
+  Table functions_{};
+  std::once_flag once_;
+  std::atomic<const Table*> table_{nullptr};
+};
 
 }  // namespace qv

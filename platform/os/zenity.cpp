@@ -14,6 +14,7 @@
 
 #include "platform/os/dialog_backends.h"
 #include "platform/os/internal.h"
+#include "platform/os/lazy_library.h"
 
 namespace qv {
 
@@ -104,22 +105,24 @@ struct qvFontconfig {
 #undef QV_FONTCONFIG_MEMBER
 };
 
+// Each function from the library; false when one is missing.
+bool LoadFontconfigInto(qvFontconfig* functions) {
+  void* library = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return false;
+  bool all = true;
+#define QV_FONTCONFIG_FIND(name)                                                \
+  functions->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
+  all = all && functions->name != nullptr;
+  QV_FONTCONFIG_FUNCTIONS(QV_FONTCONFIG_FIND)
+#undef QV_FONTCONFIG_FIND
+  return all;
+}
+
 // fontconfig, with freetype and its other dependencies, is loaded for the first font list only:
 // linked directly it would be loaded by every run. Null when the library or a function is missing.
+constinit qvLazyTable<qvFontconfig> gFontconfig(nullptr);
 const qvFontconfig* LoadFontconfig() {
-  static qvFontconfig functions;
-  static const bool loaded = [] {
-    void* library = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return false;
-    bool all = true;
-#define QV_FONTCONFIG_FIND(name)                                               \
-  functions.name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
-  all = all && functions.name != nullptr;
-    QV_FONTCONFIG_FUNCTIONS(QV_FONTCONFIG_FIND)
-#undef QV_FONTCONFIG_FIND
-    return all;
-  }();
-  return loaded ? &functions : nullptr;
+  return gFontconfig.Load(LoadFontconfigInto) ? gFontconfig.Get() : nullptr;
 }
 
 // The font families that fontconfig knows, sorted, each once.

@@ -5,8 +5,6 @@
 
 #include <dlfcn.h>
 
-#include <atomic>
-
 #include "platform/os/lazy_library.h"
 
 namespace qv {
@@ -25,7 +23,7 @@ constexpr qvSdl MakeNothingTable() {
 }
 
 constexpr qvSdl kNothing = MakeNothingTable();
-std::atomic<const qvSdl*> gTable{nullptr};
+constinit qvLazyTable<qvSdl> gTable(&kNothing);
 
 bool LoadInto(qvSdl* table) {
   void* handle = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
@@ -43,19 +41,8 @@ bool LoadInto(qvSdl* table) {
 
 }  // namespace
 
-bool LoadSdl() {
-  static qvSdl functions;
-  static const bool loaded = [] {
-    if (!LoadInto(&functions)) return false;
-    gTable.store(&functions, std::memory_order_release);
-    return true;
-  }();
-  return loaded;
-}
+bool LoadSdl() { return gTable.Load(LoadInto); }
 
-const qvSdl* SdlFunctions() {
-  const qvSdl* table = gTable.load(std::memory_order_acquire);
-  return table != nullptr ? table : &kNothing;
-}
+const qvSdl* SdlFunctions() { return gTable.Get(); }
 
 }  // namespace qv

@@ -5,8 +5,6 @@
 
 #include <dlfcn.h>
 
-#include <atomic>
-
 #include "platform/os/lazy_library.h"
 
 namespace qv {
@@ -24,7 +22,7 @@ constexpr qvXlib MakeNothingTable() {
 }
 
 constexpr qvXlib kNothing = MakeNothingTable();
-std::atomic<const qvXlib*> gTable{nullptr};
+constinit qvLazyTable<qvXlib> gTable(&kNothing);
 
 // Each function from the library that defines it; false when one is missing.
 bool LoadInto(qvXlib* table) {
@@ -52,19 +50,8 @@ bool LoadInto(qvXlib* table) {
 
 }  // namespace
 
-bool LoadXlib() {
-  static qvXlib functions;
-  static const bool loaded = [] {
-    if (!LoadInto(&functions)) return false;
-    gTable.store(&functions, std::memory_order_release);
-    return true;
-  }();
-  return loaded;
-}
+bool LoadXlib() { return gTable.Load(LoadInto); }
 
-const qvXlib* XlibFunctions() {
-  const qvXlib* table = gTable.load(std::memory_order_acquire);
-  return table != nullptr ? table : &kNothing;
-}
+const qvXlib* XlibFunctions() { return gTable.Get(); }
 
 }  // namespace qv
