@@ -140,8 +140,6 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
   // collection shrinks them, so a pointer would outlive its block.
   const ptrdiff_t entryCi = L->ci - L->baseCi;
   qvCallInfo* ci;
-  qvLClosure* cl;
-  const qvScriptValue* k;
   const uint32_t* pc;
   // The pc past the instruction that this frame ran last, kept only where the hook step reads
   // it: an instruction that falls through leaves it to the dispatch, which sets it only when the
@@ -149,8 +147,8 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
   const uint32_t* done;
   qvScriptValue* base;
 
-#define RKB(i) (IsConstantRK(GetB(i)) ? k + (GetB(i) - kRKBase) : base + GetB(i))
-#define RKC(i) (IsConstantRK(GetC(i)) ? k + (GetC(i) - kRKBase) : base + GetC(i))
+#define RKB(i) (IsConstantRK(GetB(i)) ? ci->k + (GetB(i) - kRKBase) : base + GetB(i))
+#define RKC(i) (IsConstantRK(GetC(i)) ? ci->k + (GetC(i) - kRKBase) : base + GetC(i))
 #define SAVEPC() (ci->savedpc = pc)
 // A value the compiler may not replace by an equal one that it computed otherwise.
 #if defined(__GNUC__)
@@ -193,11 +191,12 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
   L_NoOp:
 #define VM_NEXT                \
   do {                         \
-    i = *pc++;                 \
+    i = *pc;                   \
     if (PENDING_WORD()) {      \
-      done = pc - 1;           \
+      done = pc++;             \
       goto fetched;            \
     }                          \
+    ++pc;                      \
     QV_COUNT_OPCODE(GetOp(i)); \
     ra = base + GetA(i);       \
     goto* kLabels[GetOp(i)];   \
@@ -270,8 +269,8 @@ newframe:
 resume:
   ci = L->ci;
   ci->state |= kCallHasFrame;
-  cl = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
-  k = cl->p->k;
+  ci->closure = static_cast<qvLClosure*>(ClosureOf(ci->base - 1));
+  ci->k = ci->closure->p->k;
   pc = ci->savedpc;
   done = pc;  // a frame entered or returned to: its start, or the call it made
   base = L->base;
@@ -298,10 +297,11 @@ resume:
         // TraceExec's line step, inline, against the instruction that this frame ran last: the
         // hook is called only when the line event fires (the first instruction, a jump back or
         // to itself, a new line) and, on request, only when asked for.
-        const uint32_t* const code = cl->p->code;
+        const uint32_t* const code = ci->closure->p->code;
         const int npc = int(pc - code) - 1;
         const int last = int(done - code) - 1;
-        const int32_t* lines = cl->p->sizelineinfo > 0 ? cl->p->lineinfo : nullptr;
+        const int32_t* lines = ci->closure->p->sizelineinfo > 0 ? ci->closure->p->lineinfo
+                                                                : nullptr;
         if ((!(mask & kMaskOnRequest) ||
              (PendingWord(L).load(std::memory_order_relaxed) & kPendingRequest)) &&
             (npc == 0 || npc <= last || (lines != nullptr && lines[npc] != lines[last]))) {
@@ -321,7 +321,7 @@ resume:
       CopyValue(ra, base + GetB(i));
       VM_NEXT;
       VM_CASE(OpLoadConst)
-      CopyValue(ra, k + GetBx(i));
+      CopyValue(ra, ci->k + GetBx(i));
       VM_NEXT;
       VM_CASE(OpLoadBool)
       done = pc;
@@ -332,16 +332,16 @@ resume:
       for (qvScriptValue* rb = base + GetB(i); ra <= rb; ++ra) SetNil(ra);
       VM_NEXT;
       VM_CASE(OpGetUpval)
-      CopyValue(ra, cl->upvals()[GetB(i)]->v);
+      CopyValue(ra, ci->closure->upvals()[GetB(i)]->v);
       VM_NEXT;
       VM_CASE(OpGetGlobal) {
-        const qvScriptValue* key = k + GetBx(i);
-        const qvScriptValue* v = VmTableGetString(TableOf(&cl->env), StringOf(key));
+        const qvScriptValue* key = ci->k + GetBx(i);
+        const qvScriptValue* v = VmTableGetString(TableOf(&ci->closure->env), StringOf(key));
         if (!IsNil(v)) {
           CopyValue(ra, v);
         } else {
           qvScriptValue r;
-          PROTECT(r = VmGetTableValue(L, &cl->env, key, qvMissing::kNil));
+          PROTECT(r = VmGetTableValue(L, &ci->closure->env, key, qvMissing::kNil));
           base[GetA(i)] = r;
         }
         VM_NEXT;
@@ -377,16 +377,16 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpSetGlobal) {
-        const qvScriptValue* key = k + GetBx(i);
-        const qvScriptValue* slot = VmTableGetString(TableOf(&cl->env), StringOf(key));
+        const qvScriptValue* key = ci->k + GetBx(i);
+        const qvScriptValue* slot = VmTableGetString(TableOf(&ci->closure->env), StringOf(key));
         if (!IsNil(slot))
           CopyValue(const_cast<qvScriptValue*>(slot), ra);
         else
-          PROTECT(VmSetTableValue(L, &cl->env, key, ra));
+          PROTECT(VmSetTableValue(L, &ci->closure->env, key, ra));
         VM_NEXT;
       }
       VM_CASE(OpSetUpval)
-      CopyValue(cl->upvals()[GetB(i)]->v, ra);
+      CopyValue(ci->closure->upvals()[GetB(i)]->v, ra);
       VM_NEXT;
       VM_CASE(OpSetTable) {
         const qvScriptValue* key = RKB(i);
@@ -494,7 +494,7 @@ resume:
       }
       VM_CASE(OpJump)
       done = pc;
-      if (IsGosub(i)) PROTECT(PushGosub(L, cl->p, int32_t(pc - cl->p->code)));
+      if (IsGosub(i)) PROTECT(PushGosub(L, ci->closure->p, int32_t(pc - ci->closure->p->code)));
       pc += GetJump(i);
       VM_NEXT_JUMPED;
       VM_CASE(OpEq) {
@@ -559,12 +559,12 @@ resume:
         // room for its frame and a free call record.
         qvLClosure* calleeClosure = static_cast<qvLClosure*>(ClosureOf(ra));
         const qvProto* p;
-        if (calleeClosure == cl) {
+        if (calleeClosure == ci->closure) {
           // The running closure calls itself: the callee's prototype is the running one, taken
           // from the frame, so that its first instructions need not wait for the loads that
           // fetched the function value (a branch that the processor predicts stands between).
-          calleeClosure = cl;
-          p = cl->p;
+          calleeClosure = ci->closure;
+          p = calleeClosure->p;
           QV_OPAQUE(calleeClosure);
           QV_OPAQUE(p);
         } else {
@@ -577,8 +577,6 @@ resume:
           ci->savedpc = pc;
           ci->state = kCallSavedPc | kCallHasFrame | kCallCalling;
           ci->nresults = GetC(i) - 1;
-          ci->closure = cl;
-          ci->k = k;
           qvCallInfo* const callee = ci + 1;
           L->ci = callee;
           qvScriptValue* const calleeBase = ra + 1;
@@ -587,6 +585,8 @@ resume:
           callee->top = frameTop;
           callee->savedpc = p->code;
           callee->tailcalls = 0;
+          callee->closure = calleeClosure;
+          callee->k = p->k;
           callee->state = kCallSavedPc | kCallHasFrame;
           // The registers past the parameters start as nil, and so do missing parameters and
           // arguments beyond the parameters. Four at once, past the frame top too where the frame
@@ -604,8 +604,6 @@ resume:
           if (L->hookmask & kMaskCall) goto newframe;
           // The callee's registers from what is at hand, as the frame entry would load them.
           ci = callee;
-          cl = calleeClosure;
-          k = p->k;
           pc = p->code;
           base = calleeBase;
           VM_NEXT;
@@ -620,8 +618,8 @@ resume:
         else if (L->top < ra + 1)
           L->top = ra + 1;  // no arguments left by the previous instruction
         SAVEPC();
-        L->currentInstruction = int32_t(pc -
-                                        cl->p->code);  // what a native's label request counts from
+        L->currentInstruction = int32_t(
+            pc - ci->closure->p->code);  // what a native's label request counts from
         int32_t word;
         qvScriptValue* first = VmPreCall(L, ra, &word);
         if (first == nullptr) {  // a script function: run it in this loop
@@ -629,8 +627,6 @@ resume:
             qvCallInfo* const caller = L->ci - 1;
             caller->state |= kCallCalling;
             caller->nresults = nresults;
-            caller->closure = cl;
-            caller->k = k;
             goto newframe;
           }
           // A tail call: the callee's frame replaces the current one.
@@ -659,7 +655,7 @@ resume:
         base = L->base;
         if (word == -1 || word == -2) {
           done = pc;
-          PROTECT(pc = LabelJump(L, cl->p, pc, word));
+          PROTECT(pc = LabelJump(L, ci->closure->p, pc, word));
           VM_NEXT_JUMPED;
         }
         VM_NEXT;
@@ -668,14 +664,12 @@ resume:
         if (GetC(i) == 1) {  // GOSUB return
           SAVEPC();
           done = pc;
-          pc = cl->p->code + PopGosub(L, cl->p);
+          pc = ci->closure->p->code + PopGosub(L, ci->closure->p);
           VM_NEXT_JUMPED;
         }
         const int b = GetB(i);
-        if (b != 0)
-          L->top = ra + b - 1;
-        else if (L->top < ra)
-          L->top = ra;
+        // The end of the results; the stack top is set from it only where something reads it.
+        qvScriptValue* const resultsEnd = b != 0 ? ra + b - 1 : std::max(L->top, ra);
         if (L->openupval != nullptr) VmCloseUpvals(L, base);
         qvCallInfo* caller = ci - 1;
         const int nresults = caller->nresults;
@@ -691,7 +685,8 @@ resume:
             else
               for (int j = 0; j < nresults; ++j) CopyValue(dst + j, res + j);
           } else {
-            for (int j = 0; j < nresults; ++j) CopyValue(dst++, res < L->top ? res++ : &kNilValue);
+            for (int j = 0; j < nresults; ++j)
+              CopyValue(dst++, res < resultsEnd ? res++ : &kNilValue);
           }
           caller->state = kCallSavedPc | kCallHasFrame;
           // Back in the caller's frame, as the frame entry would load it.
@@ -699,11 +694,10 @@ resume:
           base = caller->base;
           L->base = base;
           L->top = caller->top;
-          cl = caller->closure;
-          k = caller->k;
           pc = caller->savedpc;
           VM_NEXT;
         }
+        L->top = resultsEnd;
         ci->state = kCallSavedPc;
         ci->savedpc = pc;
         if (!(caller->state & kCallCalling)) return ra;  // back to native code
@@ -818,15 +812,15 @@ resume:
       VmCloseUpvals(L, ra);
       VM_NEXT;
       VM_CASE(OpClosure) {
-        qvProto* p = cl->p->p[GetBx(i)];
+        qvProto* p = ci->closure->p->p[GetBx(i)];
         SAVEPC();
         done = pc;  // the upvalue words are passed over
-        qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &cl->env);
+        qvLClosure* ncl = VmNewScriptClosure(L, p->nups, &ci->closure->env);
         ncl->p = p;
         for (int j = 0; j < p->nups; ++j, ++pc) {
           const uint32_t u = *pc;
           if (GetOp(u) == OpGetUpval)
-            ncl->upvals()[j] = cl->upvals()[GetB(u)];
+            ncl->upvals()[j] = ci->closure->upvals()[GetB(u)];
           else
             ncl->upvals()[j] = VmFindUpval(L, base + GetB(u));
         }
