@@ -189,41 +189,54 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 #define VM_CASE(op) L_##op:
 #define VM_NOOPS \
   L_NoOp:
-#define VM_NEXT                \
-  do {                         \
-    i = *pc;                   \
-    if (PENDING_WORD()) {      \
-      done = pc++;             \
-      goto fetched;            \
-    }                          \
-    ++pc;                      \
-    QV_COUNT_OPCODE(GetOp(i)); \
-    ra = base + GetA(i);       \
-    goto* kLabels[GetOp(i)];   \
+  // The pending word's bits lie above the opcode's, so that the dispatch takes a set word into
+  // the index without a test and a branch: every index past the opcodes leads to the hook step.
+  static_assert((kPendingEnd | kPendingHook | kPendingRequest) % 64 == 0 &&
+                (kPendingEnd | kPendingHook | kPendingRequest) < 512);
+#define QV_SLOTS_8(x) x, x, x, x, x, x, x, x
+#define QV_SLOTS_64(x)                                                                      \
+  QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), \
+      QV_SLOTS_8(x), QV_SLOTS_8(x)
+#define QV_SLOTS_448(x)                                                                           \
+  QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), \
+      QV_SLOTS_64(x)
+#define QV_OPCODE_SLOTS                                                                            \
+  &&L_OpMove, &&L_OpLoadConst, &&L_OpLoadBool, &&L_OpLoadNil, &&L_OpGetUpval, &&L_OpGetGlobal,     \
+      &&L_OpGetTable, &&L_OpSetGlobal, &&L_OpSetUpval, &&L_OpSetTable, &&L_OpNewTable, &&L_OpAdd,  \
+      &&L_OpSub, &&L_OpMul, &&L_OpDiv, &&L_OpIntDiv, &&L_OpMod, &&L_OpShl, &&L_OpShr, &&L_OpBitOr, \
+      &&L_OpBitAnd, &&L_OpBitXor, &&L_OpPow, &&L_OpNeg, &&L_OpNot, &&L_OpBitNot, &&L_OpConcat,     \
+      &&L_OpJump, &&L_OpEq, &&L_OpLt, &&L_OpLe, &&L_OpTest, &&L_OpCall, &&L_OpTailCall,            \
+      &&L_OpReturn, &&L_OpForLoop, &&L_OpForInLoop, &&L_OpForInPrep, &&L_OpSetList,                \
+      &&L_OpSetListTop, &&L_OpClose, &&L_OpClosure, &&L_OpSelf, &&L_NoOp, &&L_NoOp, &&L_NoOp,      \
+      &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp,    \
+      &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp
+#ifdef QV_VM_TEST_HOOKS
+#define QV_COUNT_DISPATCHED(slot) \
+  if ((slot) < 64) QV_COUNT_OPCODE(slot)
+#else
+#define QV_COUNT_DISPATCHED(slot) ((void)0)
+#endif
+#define VM_NEXT                                                \
+  do {                                                         \
+    i = *pc++;                                                 \
+    const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
+    QV_COUNT_DISPATCHED(slot);                                 \
+    ra = base + GetA(i);                                       \
+    goto* kLabels[slot];                                       \
   } while (0)
 // After an instruction that set `done` itself before it moved the pc.
-#define VM_NEXT_JUMPED                \
-  do {                                \
-    i = *pc++;                        \
-    if (PENDING_WORD()) goto fetched; \
-    QV_COUNT_OPCODE(GetOp(i));        \
-    ra = base + GetA(i);              \
-    goto* kLabels[GetOp(i)];          \
+#define VM_NEXT_JUMPED                                         \
+  do {                                                         \
+    i = *pc++;                                                 \
+    const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
+    QV_COUNT_DISPATCHED(slot);                                 \
+    ra = base + GetA(i);                                       \
+    goto* kLabelsJumped[slot];                                 \
   } while (0)
-  static const void* const kLabels[64] = {
-      &&L_OpMove,      &&L_OpLoadConst, &&L_OpLoadBool,  &&L_OpLoadNil,  &&L_OpGetUpval,
-      &&L_OpGetGlobal, &&L_OpGetTable,  &&L_OpSetGlobal, &&L_OpSetUpval, &&L_OpSetTable,
-      &&L_OpNewTable,  &&L_OpAdd,       &&L_OpSub,       &&L_OpMul,      &&L_OpDiv,
-      &&L_OpIntDiv,    &&L_OpMod,       &&L_OpShl,       &&L_OpShr,      &&L_OpBitOr,
-      &&L_OpBitAnd,    &&L_OpBitXor,    &&L_OpPow,       &&L_OpNeg,      &&L_OpNot,
-      &&L_OpBitNot,    &&L_OpConcat,    &&L_OpJump,      &&L_OpEq,       &&L_OpLt,
-      &&L_OpLe,        &&L_OpTest,      &&L_OpCall,      &&L_OpTailCall, &&L_OpReturn,
-      &&L_OpForLoop,   &&L_OpForInLoop, &&L_OpForInPrep, &&L_OpSetList,  &&L_OpSetListTop,
-      &&L_OpClose,     &&L_OpClosure,   &&L_OpSelf,      &&L_NoOp,       &&L_NoOp,
-      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp,       &&L_NoOp,
-      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp,       &&L_NoOp,
-      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp,       &&L_NoOp,
-      &&L_NoOp,        &&L_NoOp,        &&L_NoOp,        &&L_NoOp};
+  static const void* const kLabels[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingNext)};
+  // VM_NEXT_JUMPED's: its pending path leaves `done` as the instruction set it.
+  static const void* const kLabelsJumped[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingJumped)};
+  static_assert(std::size(kLabels) == 512 && std::size(kLabelsJumped) == 512);
 #else
 #define VM_DISPATCH(op) switch (op)
 #define VM_CASE(op) case op:
@@ -264,6 +277,15 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
     VM_NEXT;                                          \
   }
 
+#if defined(__GNUC__)
+  // A set pending word sent the dispatch here: the hook step, with the instruction fetched.
+  if (false) {
+  L_PendingNext:
+    done = pc - 1;  // the instruction before it fell through
+  L_PendingJumped:
+    goto fetched;
+  }
+#endif
 newframe:
   if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
 resume:
@@ -867,6 +889,11 @@ resume:
 #undef VM_NOOPS
 #undef VM_NEXT
 #undef VM_NEXT_JUMPED
+#undef QV_SLOTS_8
+#undef QV_SLOTS_64
+#undef QV_SLOTS_448
+#undef QV_OPCODE_SLOTS
+#undef QV_COUNT_DISPATCHED
 }
 
 }  // namespace qv

@@ -124,10 +124,11 @@ struct qvScriptGlobal {
   const qvVmHost* host;  // never null once the state is open
 };
 
-// Bits of the pending word that the interpreter tests before every instruction.
-constexpr uint32_t kPendingEnd = 1;
-constexpr uint32_t kPendingHook = 2;     // the hook step runs before every instruction
-constexpr uint32_t kPendingRequest = 4;  // VmRequestHook: set by any thread
+// Bits of the pending word that the interpreter tests before every instruction. They lie above
+// the six opcode bits: the threaded dispatch adds the word to its index.
+constexpr uint32_t kPendingEnd = 64;
+constexpr uint32_t kPendingHook = 128;     // the hook step runs before every instruction
+constexpr uint32_t kPendingRequest = 256;  // VmRequestHook: set by any thread
 
 struct qvScriptState : qvGCObject {
   qvScriptValue* top;   // first free slot
