@@ -118,6 +118,9 @@ const qvTable* KeyedTable(const qvScriptValue* base, uint32_t next, int key) {
   return IsTable(t) ? TableOf(t) : nullptr;
 }
 
+// C = 1, tested on the instruction word without taking the field out.
+bool IsGosubReturn(uint32_t i) { return (i & (0x1FFu << 6)) == (1u << 6); }
+
 uint64_t NewTableArraySize(int b) {
   if ((b & 7) == 0) return 0;
   if ((b >> 3) > 24) return UINT64_MAX;
@@ -683,7 +686,7 @@ resume:
         VM_NEXT;
       }
       VM_CASE(OpReturn) {
-        if (GetC(i) == 1) {  // GOSUB return
+        if (IsGosubReturn(i)) {
           SAVEPC();
           done = pc;
           pc = ci->closure->p->code + PopGosub(L, ci->closure->p);
