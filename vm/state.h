@@ -89,6 +89,13 @@ struct qvStringTable {
   uint64_t bytes;  // the blocks of every string
 };
 
+// The first free slot from a hash's own slot on.
+inline uint32_t StringFreeSlot(const qvStringSlot* slots, uint32_t mask, uint32_t h) {
+  uint32_t i = h & mask;
+  while (slots[i].s != nullptr) i = (i + 1) & mask;
+  return i;
+}
+
 // One GOSUB return address: the prototype it belongs to and the instruction index.
 struct qvGosubEntry {
   const qvProto* proto;

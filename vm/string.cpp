@@ -20,13 +20,6 @@ uint32_t VmHashString(const char* s, size_t len) {
   return h;
 }
 
-// The first free slot of a string's run.
-static uint32_t FreeSlot(const qvStringSlot* slots, uint32_t mask, uint32_t h) {
-  uint32_t i = h & mask;
-  while (slots[i].s != nullptr) i = (i + 1) & mask;
-  return i;
-}
-
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   qvStringTable* tb = &G(L)->strt;
   auto* newSlots = VmNewZeroedVector<qvStringSlot>(L, newSize);
@@ -36,7 +29,7 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
     if (i + kAhead < tb->size && tb->slots[i + kAhead].s != nullptr)
       __builtin_prefetch(&newSlots[tb->slots[i + kAhead].hash & mask], 1);
     const qvStringSlot& slot = tb->slots[i];
-    if (slot.s != nullptr) newSlots[FreeSlot(newSlots, mask, slot.hash)] = slot;
+    if (slot.s != nullptr) newSlots[StringFreeSlot(newSlots, mask, slot.hash)] = slot;
   }
   VmFreeVector(L, tb->slots, tb->size);
   tb->size = newSize;
@@ -60,7 +53,7 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
   if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {
     VmResizeStringTable(L, tb->size * 2);
     mask = tb->size - 1;
-    i = FreeSlot(tb->slots, mask, h);
+    i = StringFreeSlot(tb->slots, mask, h);
   }
   const size_t size = StringBlockSize(len);
   auto* ts = static_cast<qvString*>(VmNewBlock(L, size));
