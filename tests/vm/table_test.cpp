@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <set>
@@ -395,6 +396,248 @@ TEST_F(TableTest, NumericAndSlotArrayPartsAgreeUnderRandomOperations) {
     }
   }
   ASSERT_TRUE(twinInSlots);
+}
+
+// Where each key lands (main positions, the collision move, the free node moving down, rehash
+// sizes, the reinsertion order) decides the traversal order, which scripts see: it is pinned for
+// a fixed mix of keys that grows, shrinks its array part and reuses cleared keys.
+TEST_F(TableTest, TraversalOrderOfAFixedMixOfKeysIsPinned) {
+  VmNewTable(L);
+  for (int i = 1; i <= 8; ++i) SetNumberKey(1, i, i);
+  auto setString = [&](int i, bool clear) {
+    VmPushString(L, ("k" + std::to_string(i)).c_str());
+    if (clear)
+      VmPushNil(L);
+    else
+      VmPushNumber(L, i);
+    VmRawSet(L, 1);
+  };
+  for (int i = 0; i < 30; ++i) setString(i, false);
+  for (int i : {1, 2, 3, 5, 6, 7}) {  // 4 and 8 leave the array part at the next rehash
+    VmPushNumber(L, i);
+    VmPushNil(L);
+    VmRawSet(L, 1);
+  }
+  for (double d : {0.5, -3.0, 1e9, 2.25, 0.0}) SetNumberKey(1, d, 1);
+  for (int i = 0; i < 30; i += 3) setString(i, true);
+  for (int i = 30; i < 45; ++i) setString(i, false);
+  for (int i = 0; i < 30; i += 6) setString(i, false);  // cleared keys come back
+  std::string order;
+  VmPushNil(L);
+  while (VmNext(L, 1)) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%g", VmToNumber(L, -2));
+    order += (VmType(L, -2) == kTypeString ? std::string(VmToString(L, -2)) : number) + " ";
+    VmSetTop(L, -2);
+  }
+  EXPECT_EQ(order,
+            "k16 k12 k32 -3 4 k39 k31 k11 k36 1e+09 k30 k38 k14 k10 k1 k43 k34 k18 k23 k7 k5 k26 "
+            "2.25 k22 k41 8 k25 k24 k42 k17 k40 k35 k28 k20 k37 k8 0.5 k0 k19 k2 k44 k13 0 k33 "
+            "k6 k4 k29 ");
+}
+
+// A twin map under random writes of colliding string and number keys: the table grows to
+// thousands of keys and shrinks back through rehashes, with collections in between. Every read,
+// the traversal and `next` from every position agree with the map.
+TEST_F(TableTest, HashPartAgreesWithAMapThroughGrowthShrinkAndCollections) {
+  using Key = std::variant<double, std::string>;
+  std::map<Key, double> model;
+  std::mt19937 rng(77);
+  auto pushKey = [&](const Key& k) {
+    if (auto* d = std::get_if<double>(&k))
+      VmPushNumber(L, *d);
+    else
+      VmPushString(L, std::get<std::string>(k).c_str());
+  };
+  auto keyAt = [&](int i) -> Key {
+    if (i < 0) return std::to_string(i);
+    if (i % 3 == 0) return double(i) * 7.5 - 1000;  // numbers mostly outside any array part
+    return "s" + std::to_string(i);
+  };
+  VmNewTable(L);
+  const int phases[] = {4000, 60, 2500, 10, 300};  // the key range of each phase
+  int step = 0;
+  for (int range : phases) {
+    for (int n = 0; n < 6000; ++n, ++step) {
+      const Key k = keyAt(int(rng() % range) - 3);
+      pushKey(k);
+      // Shrinking phases mostly clear, so that rehashes find few live keys.
+      if (rng() % (range < 100 ? 2 : 5) == 0) {
+        VmPushNil(L);
+        model.erase(k);
+      } else {
+        VmPushNumber(L, step);
+        model[k] = step;
+      }
+      VmRawSet(L, 1);
+      if (step % 2000 == 1999) VmSetGCThreshold(L, 0);  // a full collection
+    }
+    SCOPED_TRACE(range);
+    for (const auto& [key, value] : model) {
+      pushKey(key);
+      VmRawGet(L, 1);
+      ASSERT_EQ(VmToNumber(L, -1), value);
+      VmSetTop(L, 1);
+    }
+    // The traversal holds each key once with its value; `next` from each key gives its
+    // successor in that traversal.
+    std::vector<std::string> order = Traverse(1);
+    ASSERT_EQ(order.size(), model.size());
+    ASSERT_EQ(std::set<std::string>(order.begin(), order.end()).size(), order.size());
+    std::vector<Key> keys;
+    VmPushNil(L);
+    while (VmNext(L, 1)) {
+      if (VmType(L, -2) == kTypeNumber)
+        keys.emplace_back(VmToNumber(L, -2));
+      else
+        keys.emplace_back(std::string(VmToString(L, -2)));
+      ASSERT_EQ(model.at(keys.back()), VmToNumber(L, -1));
+      VmSetTop(L, -2);
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+      pushKey(keys[i]);
+      if (i + 1 == keys.size()) {
+        EXPECT_EQ(VmNext(L, 1), 0);
+        continue;
+      }
+      ASSERT_EQ(VmNext(L, 1), 1);
+      VmSetTop(L, -2);
+      pushKey(keys[i + 1]);
+      ASSERT_EQ(VmRawEqual(L, -1, -2), 1) << i;
+      VmSetTop(L, 1);
+    }
+  }
+}
+
+// Weak keys die in the middle of chains: the live keys behind them stay reachable, traversal
+// and `next` step over them, and new keys reuse their nodes.
+TEST_F(TableTest, DeadWeakKeysMidChainKeepTheChainsWhole) {
+  VmNewTable(L);  // 1: the weak-keyed table
+  VmNewTable(L);
+  VmPushString(L, "__mode");
+  VmPushString(L, "k");
+  VmRawSet(L, -3);
+  VmSetMetaTable(L, 1);
+  VmNewTable(L);  // 2: keeps every third table key alive
+  for (int i = 0; i < 300; ++i) {
+    VmNewTable(L);
+    VmPushValue(L, -1);
+    VmPushNumber(L, i);
+    VmRawSet(L, 1);  // [table] = i
+    if (i % 3 == 0) {
+      VmRawSetI(L, 2, i / 3 + 1);
+    } else {
+      VmSetTop(L, 2);
+    }
+    VmPushString(L, ("s" + std::to_string(i)).c_str());
+    VmPushNumber(L, -i);
+    VmRawSet(L, 1);
+  }
+  const uint32_t nodes = NodeCount(TableAt(1));
+  VmSetGCThreshold(L, 0);
+  auto check = [&](int strings) {
+    for (int i = 0; i < 300; i += 3) {
+      VmRawGetI(L, 2, i / 3 + 1);
+      VmRawGet(L, 1);
+      ASSERT_EQ(VmToNumber(L, -1), i);
+      VmSetTop(L, 2);
+    }
+    for (int i = 0; i < strings; ++i) {
+      VmPushString(L, ("s" + std::to_string(i)).c_str());
+      VmRawGet(L, 1);
+      ASSERT_EQ(VmToNumber(L, -1), -i);
+      VmSetTop(L, 2);
+    }
+    EXPECT_EQ(CountEntries(1), 100 + strings);
+  };
+  check(300);
+  ASSERT_EQ(NodeCount(TableAt(1)), nodes);  // the dead keys still sit in their nodes
+  // New keys fill the nodes of dead ones before any rehash.
+  for (int i = 300; i < 400; ++i) {
+    VmPushString(L, ("s" + std::to_string(i)).c_str());
+    VmPushNumber(L, -i);
+    VmRawSet(L, 1);
+  }
+  EXPECT_EQ(NodeCount(TableAt(1)), nodes);
+  check(400);
+  for (int i = 400; i < 1000; ++i) {  // rehashes drop the dead keys
+    VmPushString(L, ("s" + std::to_string(i)).c_str());
+    VmPushNumber(L, -i);
+    VmRawSet(L, 1);
+  }
+  check(1000);
+}
+
+// A rehash keeps only keys whose values are not nil, with their values, and sizes the hash part
+// for them alone.
+TEST_F(TableTest, RehashDropsClearedKeysAndKeepsTheOthersValues) {
+  VmNewTable(L);
+  for (int i = 0; i < 64; ++i) {
+    VmPushString(L, ("k" + std::to_string(i)).c_str());
+    VmPushNumber(L, i);
+    VmRawSet(L, 1);
+  }
+  ASSERT_EQ(NodeCount(TableAt(1)), 64u);
+  for (int i = 0; i < 64; ++i) {
+    if (i % 4 == 0) continue;
+    VmPushString(L, ("k" + std::to_string(i)).c_str());
+    VmPushNil(L);
+    VmRawSet(L, 1);
+  }
+  int added = 0;  // new keys take the cleared keys' nodes while their main positions are free
+  while (NodeCount(TableAt(1)) == 64u) {
+    VmPushString(L, ("n" + std::to_string(added)).c_str());
+    VmPushNumber(L, 1000 + added);
+    VmRawSet(L, 1);
+    ++added;
+  }
+  // Sized for the live keys and the one that did not fit: the smallest power of two above them.
+  EXPECT_EQ(NodeCount(TableAt(1)), std::bit_ceil(uint32_t(16 + added + 1)));
+  for (int i = 0; i < 64; i += 4) {
+    VmPushString(L, ("k" + std::to_string(i)).c_str());
+    VmRawGet(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), i);
+    VmSetTop(L, 1);
+  }
+  for (int i = 0; i < added; ++i) {
+    VmPushString(L, ("n" + std::to_string(i)).c_str());
+    VmRawGet(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 1000 + i);
+    VmSetTop(L, 1);
+  }
+  EXPECT_EQ(CountEntries(1), 16 + added);
+}
+
+// A table frees exactly what it took, through every growth and shrink of both parts.
+TEST_F(TableTest, MemoryComesBackToItsStartWhenATableGoes) {
+  VmNewTable(L);  // 1: the key strings, alive throughout
+  for (int i = 0; i < 3000; ++i) {
+    VmPushString(L, ("k" + std::to_string(i)).c_str());
+    VmRawSetI(L, 1, i + 1);
+  }
+  VmSetGCThreshold(L, 0);
+  const uint64_t start = G(L)->nblocks;
+  VmNewTable(L);  // 2
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 3000; ++i) {
+      VmRawGetI(L, 1, i + 1);
+      VmPushNumber(L, i);
+      VmRawSet(L, 2);
+      SetNumberKey(2, i % 500 + 1, i);
+    }
+    for (int i = 0; i < 3000; ++i) {
+      if (i % 10 == 0) continue;
+      VmRawGetI(L, 1, i + 1);
+      VmPushNil(L);
+      VmRawSet(L, 2);
+      VmPushNumber(L, i % 500 + 1);
+      VmPushNil(L);
+      VmRawSet(L, 2);
+    }
+  }
+  VmSetTop(L, 1);
+  VmSetGCThreshold(L, 0);
+  EXPECT_EQ(G(L)->nblocks, start);
 }
 
 TEST_F(TableTest, WeakValuedTablesWithANumericArrayPartKeepTheirNumbers) {
