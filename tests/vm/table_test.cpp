@@ -434,6 +434,19 @@ TEST_F(TableTest, TraversalOrderOfAFixedMixOfKeysIsPinned) {
             "k16 k12 k32 -3 4 k39 k31 k11 k36 1e+09 k30 k38 k14 k10 k1 k43 k34 k18 k23 k7 k5 k26 "
             "2.25 k22 k41 8 k25 k24 k42 k17 k40 k35 k28 k20 k37 k8 0.5 k0 k19 k2 k44 k13 0 k33 "
             "k6 k4 k29 ");
+  // The same over thousands of keys and several growths, as a digest of the order.
+  for (int i = 45; i < 4000; ++i) setString(i, i % 7 == 3);
+  for (int i = 0; i < 1500; ++i) SetNumberKey(1, i * 3.5 - 200, i);
+  uint64_t digest = 14695981039346656037u;
+  VmPushNil(L);
+  while (VmNext(L, 1)) {
+    const std::string key = VmType(L, -2) == kTypeString
+                                ? std::string(VmToString(L, -2))
+                                : std::to_string(std::bit_cast<uint64_t>(VmToNumber(L, -2)));
+    for (char c : key + " ") digest = (digest ^ uint8_t(c)) * 1099511628211u;
+    VmSetTop(L, -2);
+  }
+  EXPECT_EQ(digest, 12822666726129476729u);
 }
 
 // A twin map under random writes of colliding string and number keys: the table grows to
