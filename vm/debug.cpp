@@ -47,8 +47,10 @@ const char* GlobalName(qvScriptState* L, const qvScriptValue* fn) {
   if (IsDummyNode(gt)) return nullptr;
   for (uint32_t i = 0; i < NodeCount(gt); ++i) {
     const qvHashNode* n = &gt->node[i];
-    if (n->keyType == kTypeString && RawEqualValues(&n->val, fn))
-      return static_cast<qvString*>(n->keyValue.gc)->data();
+    if (n->ref == 0) continue;
+    const qvTableEntry* e = EntryOf(gt, n);
+    if (e->keyType == kTypeString && RawEqualValues(&e->val, fn))
+      return static_cast<qvString*>(e->keyValue.gc)->data();
   }
   return nullptr;
 }

@@ -95,21 +95,21 @@ void TraverseTable(GCState* st, qvTable* h) {
   }
   if (!weakvalue && !h->numeric)  // numbers are no objects
     for (uint32_t i = 0; i < h->sizearray; ++i) MarkValue(st, &h->array[i]);
-  if (IsDummyNode(h)) return;
-  const uint32_t count = NodeCount(h);
+  // The entries in their order: each belongs to one node.
+  const uint32_t count = h->nentry;
   for (uint32_t i = 0; i < count; ++i) {
-    qvHashNode* n = &h->node[i];
+    qvTableEntry* e = &h->entry[i];
     if (i + 8 < count) {  // marking writes into each key and value object: fetch them ahead
-      const qvScriptValue ahead = NodeKey(&n[8]);
+      const qvScriptValue ahead = EntryKey(&e[8]);
       PrefetchObject(&ahead);
-      PrefetchObject(&n[8].val);
+      PrefetchObject(&e[8].val);
     }
-    if (IsNil(&n->val)) continue;
+    if (IsNil(&e->val)) continue;
     if (!weakkey) {
-      const qvScriptValue k = NodeKey(n);
+      const qvScriptValue k = EntryKey(e);
       MarkValue(st, &k);
     }
-    if (!weakvalue) MarkValue(st, &n->val);
+    if (!weakvalue) MarkValue(st, &e->val);
   }
 }
 
@@ -195,15 +195,18 @@ void ClearWeak(qvGCObject* list, bool keys) {
     if ((h->marked & kWeakValueBit) && !h->numeric)
       for (uint32_t i = 0; i < h->sizearray; ++i)
         if (IsCleared(&h->array[i])) SetNil(&h->array[i]);
-    if (IsDummyNode(h)) continue;
-    for (uint32_t i = 0; i < NodeCount(h); ++i) {
-      qvHashNode* n = &h->node[i];
-      if (IsNil(&n->val)) continue;
-      if ((h->marked & kWeakValueBit) && IsCleared(&n->val)) SetNil(&n->val);
-      const qvScriptValue k = NodeKey(n);
+    for (uint32_t i = 0; i < h->nentry; ++i) {
+      qvTableEntry* e = &h->entry[i];
+      if (IsNil(&e->val)) continue;
+      if ((h->marked & kWeakValueBit) && IsCleared(&e->val)) {
+        SetNil(&e->val);
+        h->nilvals = 1;
+      }
+      const qvScriptValue k = EntryKey(e);
       if (keys && (h->marked & kWeakKeyBit) && IsCleared(&k)) {
-        SetNil(&n->val);
-        n->keyType = kTypeNone;  // a dead key: the node stays in its chain
+        SetNil(&e->val);
+        h->nilvals = 1;
+        e->keyType = kTypeNone;  // a dead key: its node stays in its chain
       }
     }
   }

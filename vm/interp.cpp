@@ -404,9 +404,10 @@ resume:
       VM_CASE(OpSetGlobal) {
         const qvScriptValue* key = ci->k + GetBx(i);
         const qvScriptValue* slot = VmTableGetString(TableOf(&ci->closure->env), StringOf(key));
-        if (!IsNil(slot))
+        if (!IsNil(slot)) {
+          if (IsNil(ra)) TableOf(&ci->closure->env)->nilvals = 1;
           CopyValue(const_cast<qvScriptValue*>(slot), ra);
-        else
+        } else
           PROTECT(VmSetTableValue(L, &ci->closure->env, key, ra));
         VM_NEXT;
       }
@@ -448,12 +449,14 @@ resume:
           }
           const qvScriptValue* slot = VmTableGet(h, key);
           if (!IsNil(slot)) {
+            if (IsNil(val)) h->nilvals = 1;
             CopyValue(const_cast<qvScriptValue*>(slot), val);
             VM_NEXT;
           }
           if (VmFastMeta(L, h->metatable, kEventNewIndex) == nullptr) {  // a new key, written raw
             qvScriptValue v;
             CopyValue(&v, val);
+            if (IsNil(&v)) h->nilvals = 1;
             if (IsNumber(key))  // by value: it may land in a numeric array part after a rehash
               PROTECT(VmTableSetValue(L, h, key, &v));
             else

@@ -35,30 +35,48 @@ struct qvString : qvGCObject {
 
 struct qvProto;
 
-// A hash node of a table, 32 bytes: two to a cache line once the nodes are aligned to lines,
-// and a fifth fewer pages for a big table than a node of two whole value slots would take. The
-// key is kept as its payload and its type, beside `next`, the offset from this node to the next
-// one of its chain (0 ends the chain; 25 bits hold every offset within 2^24 nodes); `keyHash`
-// keeps a string key's hash, so that moving keys between nodes never reads the strings
-// themselves.
+// A hash node of a table, 8 bytes: its chain link and the number of the entry that holds its
+// key and value. A lookup's first read lands on a random node of a big table; small nodes keep
+// those reads within a quarter of the pages that nodes holding keys and values took. `next` is
+// the offset from this node to the next one of its chain (0 ends the chain; 25 bits hold every
+// offset within 2^24 nodes). `ref` holds the entry's number + 1 (0: a free node) and, above it,
+// the top bits of a string key's hash, so that a lookup steps over the nodes of other keys
+// without reading their entries. `home` is set while the node is its key's main position: an
+// insertion that collides with it knows so without reading the entry.
 struct qvHashNode {
+  uint32_t ref;
+  int32_t next : 25;
+  uint32_t home : 1;
+};
+static_assert(sizeof(qvHashNode) == 8, "a hash node is 8 bytes");
+constexpr int kEntryBits = 25;  // entry numbers + 1 up to 2^24
+constexpr uint32_t kEntryMask = (1u << kEntryBits) - 1;
+inline uint32_t HashTag(uint32_t hash) { return hash >> kEntryBits; }
+inline uint32_t NodeRef(uint32_t entryPlusOne, uint32_t hash) {
+  return entryPlusOne | (HashTag(hash) << kEntryBits);
+}
+
+// The key and value of a node. Entries are appended as keys arrive and keep their relative order
+// through rehashes, so that keys written together are read back from the same lines. The key is
+// kept as its payload and its type; `keyHash` keeps a string key's hash, so that moving keys
+// between nodes never reads the strings themselves.
+struct qvTableEntry {
   qvScriptValue val;
   qvValuePayload keyValue;
   uint32_t keyHash;
-  int32_t keyType : 7;
-  int32_t next : 25;
+  int32_t keyType;
 };
-static_assert(sizeof(qvHashNode) == 32, "a hash node is 32 bytes");
+static_assert(sizeof(qvTableEntry) == 32, "a table entry is 32 bytes");
 
-inline qvScriptValue NodeKey(const qvHashNode* n) {
+inline qvScriptValue EntryKey(const qvTableEntry* e) {
   qvScriptValue k;
-  k.type = n->keyType;
-  k.value = n->keyValue;
+  k.type = e->keyType;
+  k.value = e->keyValue;
   return k;
 }
-inline void SetNodeKey(qvHashNode* n, const qvScriptValue* key) {
-  n->keyType = key->type;
-  n->keyValue = key->value;
+inline void SetEntryKey(qvTableEntry* e, const qvScriptValue* key) {
+  e->keyType = key->type;
+  e->keyValue = key->value;
 }
 inline qvHashNode* NextNode(qvHashNode* n) { return n->next != 0 ? n + n->next : nullptr; }
 inline const qvHashNode* NextNode(const qvHashNode* n) {
@@ -69,23 +87,29 @@ inline void LinkNode(qvHashNode* n, const qvHashNode* next) {
 }
 
 // A table: an array part for the keys 1 .. sizearray and a chained hash part of 2^lsizenode
-// nodes (the shared empty node when it has none). While it holds nothing but numbers the array
-// part is numeric: one 8-byte word per key (see NumberWord in vm/table.h), half the memory of
-// value slots, which strided writes over big arrays pay for. A table starts numeric and turns
-// into slots for good when anything else has to be stored there.
+// nodes and their entries (the shared empty node when it has none). While it holds nothing but
+// numbers the array part is numeric: one 8-byte word per key (see NumberWord in vm/table.h), half
+// the memory of value slots, which strided writes over big arrays pay for. A table starts numeric
+// and turns into slots for good when anything else has to be stored there.
 struct qvTable : qvGCObject {
-  uint8_t flags;       // bit e set: metamethod event e (0-4) known to be absent
-  uint8_t lsizenode;   // log2 of the node count
-  uint8_t numeric;     // 1: the array part is `words`, else `array`
+  uint8_t flags;      // bit e set: metamethod event e (0-4) known to be absent
+  uint8_t lsizenode;  // log2 of the node count
+  uint8_t numeric;    // 1: the array part is `words`, else `array`
+  // 0 while every key of the hash part has a value (so since the last rehash, when no nil was
+  // stored there and the collector cleared nothing): an insertion that lands on a node in use
+  // then knows that it collides without reading the node's entry.
+  uint8_t nilvals;
   qvTable* metatable;  // never null: the default metatable stands for none
   union {
     qvScriptValue* array;
     uint64_t* words;
   };
   qvHashNode* node;
+  qvTableEntry* entry;   // room for one entry per node, in the nodes' block after them
   qvHashNode* lastfree;  // nodes below it may be free; it only moves down
   qvGCObject* gclist;
   uint32_t sizearray;
+  uint32_t nentry;  // entries given to nodes, each to exactly one
 };
 
 // A full userdata; its data follows the record.

@@ -206,8 +206,8 @@ static void OpenBody(qvScriptState* L, void* host) {
   SetNil(&g->registry);
   SetNil(&g->defaultMeta);
   SetNil(&g->builtinNext);
-  g->dummynode[0].keyType = kTypeNil;
-  SetNil(&g->dummynode[0].val);
+  g->dummynode[0].ref = 0;
+  g->dummynode[0].next = 0;
 
   // The stack and the first call record: slot 0 is the outermost level's "function".
   L->stack = VmNewVector<qvScriptValue>(L, kBasicStackSize);

@@ -28,8 +28,13 @@ static size_t ArrayBytes(uint32_t size, bool numeric) {
   return size_t(size) * (numeric && size >= kSmallArray ? sizeof(uint64_t) : sizeof(qvScriptValue));
 }
 
+// The block of 2^lsize nodes and their entries.
+static size_t NodeBlockBytes(int lsize) {
+  return (sizeof(qvHashNode) + sizeof(qvTableEntry)) << lsize;
+}
+
 size_t TableBlockBytes(const qvTable* t) {
-  size_t nodes = IsDummyNode(t) ? 0 : size_t(NodeCount(t)) * sizeof(qvHashNode);
+  size_t nodes = IsDummyNode(t) ? 0 : NodeBlockBytes(t->lsizenode);
   return nodes + ArrayBytes(t->sizearray, t->numeric);
 }
 
@@ -107,8 +112,11 @@ static const qvScriptValue* GetNumber(qvTable* t, double d) {
   }
   qvScriptValue k;
   SetNumber(&k, d);
-  for (qvHashNode* n = MainPosition(t, &k); n != nullptr; n = NextNode(n))
-    if (n->keyType == kTypeNumber && n->keyValue.n == d) return &n->val;
+  for (const qvHashNode* n = MainPosition(t, &k); n != nullptr; n = NextNode(n)) {
+    if (n->ref == 0) continue;
+    qvTableEntry* e = EntryOf(t, n);
+    if (e->keyType == kTypeNumber && e->keyValue.n == d) return &e->val;
+  }
   return &kNilValue;
 }
 
@@ -133,18 +141,23 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
     case kTypeNil:  // nil reads key 0
       return GetNumber(t, 0.0);
     default:
-      for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
-        const qvScriptValue k = NodeKey(n);
-        if (RawEqualValues(&k, key)) return &n->val;
+      for (const qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
+        if (n->ref == 0) continue;
+        qvTableEntry* e = EntryOf(t, n);
+        const qvScriptValue k = EntryKey(e);
+        if (RawEqualValues(&k, key)) return &e->val;
       }
       return &kNilValue;
   }
 }
 
 qvString* VmTableFindStringKey(const qvTable* t, const char* s, size_t len, uint32_t hash) {
+  const uint32_t tag = HashTag(hash);
   for (const qvHashNode* n = HashPow2(t, hash); n != nullptr; n = NextNode(n)) {
-    if (n->keyHash != hash || n->keyType != kTypeString || IsNil(&n->val)) continue;
-    auto* key = static_cast<qvString*>(n->keyValue.gc);
+    if (HashTag(n->ref) != tag || n->ref == 0) continue;
+    const qvTableEntry* e = EntryOf(t, n);
+    if (e->keyHash != hash || e->keyType != kTypeString || IsNil(&e->val)) continue;
+    auto* key = static_cast<qvString*>(e->keyValue.gc);
     if (key->len == len && std::memcmp(key->data(), s, len) == 0) return key;
   }
   return nullptr;
@@ -207,20 +220,19 @@ static uint32_t ComputeSizes(const uint32_t* nums, uint32_t* narray) {
   return na;
 }
 
-static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash);
+static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash,
+                             uint32_t ref = 0);
 
 static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) {
   uint32_t nums[kMaxTableBits + 1] = {};
   uint32_t nasize = NumUseArray(t, nums);
   uint32_t total = nasize;
-  if (!IsDummyNode(t)) {
-    for (uint32_t i = 0; i < NodeCount(t); ++i) {
-      const qvHashNode* n = &t->node[i];
-      if (!IsNil(&n->val)) {
-        const qvScriptValue k = NodeKey(n);
-        nasize += CountIntKey(&k, nums);
-        ++total;
-      }
+  for (uint32_t i = 0; i < t->nentry; ++i) {  // each entry belongs to one node
+    const qvTableEntry* e = &t->entry[i];
+    if (!IsNil(&e->val)) {
+      const qvScriptValue k = EntryKey(e);
+      nasize += CountIntKey(&k, nums);
+      ++total;
     }
   }
   nasize += CountIntKey(extraKey, nums);
@@ -233,35 +245,40 @@ static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) 
   VmTableResize(L, t, nasize, lsize);
 }
 
+// While a rehash places the old nodes, an old entry whose key moved into the new hash part
+// holds the number of its new entry instead of its value.
+constexpr int32_t kTypeMovedEntry = 0x7F;
+
 void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   if (lsize > kMaxTableBits || nasize > (1u << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
   const bool oldNumeric = t->numeric != 0;
   const uint32_t oldasize = t->sizearray;
   qvHashNode* const oldNode = t->node;
+  qvTableEntry* const oldEntry = t->entry;
+  const uint32_t oldEntries = t->nentry;
   const bool oldDummy = IsDummyNode(t);
+  const int oldLsize = t->lsizenode;
   const uint32_t oldNodeCount = NodeCount(t);
   // A numeric part stays numeric while every value moving into it from the hash part is a
   // number with a word.
   bool numeric = oldNumeric;
-  if (numeric && !oldDummy) {
-    for (uint32_t j = 0; j < oldNodeCount && numeric; ++j) {
-      const qvHashNode* n = &oldNode[j];
-      uint32_t i;
-      if (!IsNil(&n->val) && n->keyType == kTypeNumber && ArrayIndex(n->keyValue.n, nasize, &i))
-        numeric = IsNumber(&n->val) && HasNumberWord(n->val.value.n);
-    }
+  for (uint32_t j = 0; j < oldEntries && numeric; ++j) {
+    const qvTableEntry* e = &oldEntry[j];
+    uint32_t i;
+    if (!IsNil(&e->val) && e->keyType == kTypeNumber && ArrayIndex(e->keyValue.n, nasize, &i))
+      numeric = IsNumber(&e->val) && HasNumberWord(e->val.value.n);
   }
   // Allocate everything first, so that a failure leaves the table as it was.
   void* const oldArray = t->array;
   void* newArray = oldArray;
-  // Zeroed: nil slots, nil words and empty nodes with no link, without a clearing pass.
+  // Zeroed: nil slots, nil words and free nodes with no link, without a clearing pass.
   if (nasize != oldasize || numeric != oldNumeric) {
     newArray = VmNewZeroed(L, ArrayBytes(nasize, numeric));
   }
   qvHashNode* newNode = G(L)->dummynode;
   if (lsize > 0) {
     try {
-      newNode = static_cast<qvHashNode*>(VmNewZeroedAligned(L, sizeof(qvHashNode) << lsize));
+      newNode = static_cast<qvHashNode*>(VmNewZeroedAligned(L, NodeBlockBytes(lsize)));
     } catch (...) {
       if (newArray != oldArray) FreeArray(L, newArray, nasize, numeric);
       throw;
@@ -284,10 +301,25 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   t->sizearray = nasize;
   t->node = newNode;
   t->lsizenode = static_cast<uint8_t>(lsize);
+  t->entry = lsize > 0 ? reinterpret_cast<qvTableEntry*>(newNode + NodeCount(t)) : nullptr;
+  t->nentry = 0;
+  t->nilvals = 0;  // only keys with values move
   if (lsize > 0) {
     t->lastfree = newNode + NodeCount(t);
   } else {
     t->lastfree = newNode;  // the shared node is never free
+  }
+  // The live old entries that stay in the hash part take the first new entries in their order.
+  if (lsize > 0) {
+    for (uint32_t j = 0; j < oldEntries; ++j) {
+      qvTableEntry* e = &oldEntry[j];
+      uint32_t i;
+      if (IsNil(&e->val) || (e->keyType == kTypeNumber && ArrayIndex(e->keyValue.n, nasize, &i)))
+        continue;
+      t->entry[t->nentry] = *e;
+      e->val.type = kTypeMovedEntry;
+      e->val.value.b = int32_t(++t->nentry);
+    }
   }
   // The surplus of a shrinking array part, then the old nodes from the last to the first; none
   // of them is in the new parts yet, so no lookup is needed.
@@ -299,34 +331,48 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     SetNumber(&key, double(i + 1));
     *VmTableSetAfterGet(L, t, &key, &kNilValue) = v;
   }
-  // Each reinsertion writes the key's new main position, far from the last one: it is fetched
-  // some nodes ahead.
+  // Each reinsertion reads an old entry and writes the key's new main position, both far from
+  // the last ones: the entry is fetched some nodes ahead, the main position half as far.
   constexpr uint32_t kAhead = 8;
   for (uint32_t j = oldNodeCount; j-- > 0;) {
+    if (oldDummy) break;
+    if (j >= 2 * kAhead) {
+      const qvHashNode* far = &oldNode[j - 2 * kAhead];
+      if (far->ref != 0) __builtin_prefetch(&oldEntry[(far->ref & kEntryMask) - 1]);
+    }
     if (j >= kAhead && lsize > 0) {
       const qvHashNode* next = &oldNode[j - kAhead];
-      if (!IsNil(&next->val)) {
-        const qvScriptValue k = NodeKey(next);
-        __builtin_prefetch(MainPositionHashed(t, &k, next->keyHash), 1);
+      if (next->ref != 0) {
+        const qvTableEntry* e = &oldEntry[(next->ref & kEntryMask) - 1];
+        if (e->val.type == kTypeMovedEntry) {
+          const qvScriptValue k = EntryKey(e);
+          __builtin_prefetch(MainPositionHashed(t, &k, e->keyHash), 1);
+        }
       }
     }
     const qvHashNode* old = &oldNode[j];
-    if (IsNil(&old->val)) continue;
+    if (old->ref == 0) continue;
+    const qvTableEntry* e = &oldEntry[(old->ref & kEntryMask) - 1];
+    if (IsNil(&e->val)) continue;
+    const qvScriptValue oldKey = EntryKey(e);
+    if (e->val.type == kTypeMovedEntry) {  // never full
+      NewKey(L, t, &oldKey, e->keyHash, uint32_t(e->val.value.b));
+      continue;
+    }
     uint32_t i;
-    const qvScriptValue oldKey = NodeKey(old);
     if (oldKey.type == kTypeNumber && ArrayIndex(oldKey.value.n, t->sizearray, &i)) {
       if (numeric)  // moves into the array part
-        t->words[i] = NumberWord(old->val.value.n);
+        t->words[i] = NumberWord(e->val.value.n);
       else
-        t->array[i] = old->val;
-    } else {
-      qvScriptValue* slot = NewKey(L, t, &oldKey, old->keyHash);
-      if (slot == nullptr) slot = VmTableSetAfterGet(L, t, &oldKey, &kNilValue);  // never full
-      *slot = old->val;
+        t->array[i] = e->val;
+    } else {  // only when the hash part is too small for the keys
+      qvScriptValue* slot = NewKey(L, t, &oldKey, e->keyHash);
+      if (slot == nullptr) slot = VmTableSetAfterGet(L, t, &oldKey, &kNilValue);
+      *slot = e->val;
     }
   }
   if (newArray != oldArray) FreeArray(L, oldArray, oldasize, oldNumeric);
-  if (!oldDummy) VmFreeAligned(L, oldNode, sizeof(qvHashNode) * oldNodeCount);
+  if (!oldDummy) VmFreeAligned(L, oldNode, NodeBlockBytes(oldLsize));
 }
 
 // ---- raw writes ----
@@ -334,45 +380,61 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
 static qvHashNode* GetFreePos(qvTable* t) {
   while (t->lastfree > t->node) {
     --t->lastfree;
-    if (t->lastfree->keyType == kTypeNil) return t->lastfree;
+    if (t->lastfree->ref == 0) return t->lastfree;
   }
   return nullptr;
 }
 
 // Inserts a key that is not in the table; `hash` is its hash when it is a string. Null when the
-// table had no room and was rehashed instead: the key may then belong to the array part.
-static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key,
-                             uint32_t hash) {
+// table had no room and was rehashed instead: the key may then belong to the array part. `ref`
+// names an entry that already holds the key and its value (a rehash placing an old key), else 0:
+// the key gets an entry of its own.
+static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash,
+                             uint32_t ref) {
   qvHashNode* mp = MainPositionHashed(t, key, hash);
-  if (!IsNil(&mp->val) || IsDummyNode(t)) {
-    // The other node of the main position's cache line, when it was never used: a chain that
-    // goes on there costs a lookup no second miss.
+  bool home = true;  // whether the key ends up in its main position
+  if (IsDummyNode(t) || (mp->ref != 0 && (!t->nilvals || !IsNil(&EntryOf(t, mp)->val)))) {
+    // The other node of the main position's pair, when it was never used: a chain that goes on
+    // there costs a lookup no second miss.
     qvHashNode* n = NodeCount(t) >= 2 ? &t->node[(mp - t->node) ^ 1] : nullptr;
-    if (n == nullptr || n->keyType != kTypeNil) n = GetFreePos(t);
+    if (n == nullptr || n->ref != 0) n = GetFreePos(t);
     if (n == nullptr) {
       Rehash(L, t, key);
       return nullptr;
     }
-    const qvScriptValue mpKey = NodeKey(mp);
-    qvHashNode* othern = MainPositionHashed(t, &mpKey, mp->keyHash);
-    if (othern != mp) {
-      // The colliding node is out of its main position: move it to the free node.
+    if (!mp->home) {
+      // The colliding node is out of its main position: it moves to the free node, its entry
+      // stays where it is.
+      const qvTableEntry* mpEntry = EntryOf(t, mp);
+      const qvScriptValue mpKey = EntryKey(mpEntry);
+      qvHashNode* othern = MainPositionHashed(t, &mpKey, mpEntry->keyHash);
       while (NextNode(othern) != mp) othern = NextNode(othern);
       LinkNode(othern, n);
-      *n = *mp;
+      n->ref = mp->ref;
+      n->home = 0;
       LinkNode(n, NextNode(mp));
       mp->next = 0;
-      SetNil(&mp->val);
+      mp->ref = 0;
     } else {
       // The colliding node is in its own main position: the new key takes the free node.
       LinkNode(n, NextNode(mp));
       LinkNode(mp, n);
       mp = n;
+      home = false;
     }
   }
-  SetNodeKey(mp, key);
-  mp->keyHash = hash;
-  return &mp->val;
+  mp->home = home ? 1 : 0;
+  if (ref != 0) {
+    assert(mp->ref == 0);  // while a rehash places keys, every value is set
+    mp->ref = NodeRef(ref, hash);
+    return &EntryOf(t, mp)->val;
+  }
+  // A free node gets a new entry; a cleared key's entry is taken over.
+  mp->ref = NodeRef(mp->ref != 0 ? mp->ref & kEntryMask : ++t->nentry, hash);
+  qvTableEntry* e = EntryOf(t, mp);
+  SetEntryKey(e, key);
+  e->keyHash = hash;
+  return &e->val;
 }
 
 // The key as stored: nil reads and writes key 0, -0 is stored as 0, NaN is no key.
@@ -427,6 +489,7 @@ void VmTableSetValue(qvScriptState* L, qvTable* t, const qvScriptValue* key,
       t->array[i] = v;
       return;
     }
+    if (IsNil(&v)) t->nilvals = 1;
     const qvScriptValue* got = VmTableGet(t, &k);
     if (got != &kNilValue) {
       *const_cast<qvScriptValue*>(got) = v;
@@ -467,10 +530,13 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
   t->flags = 0xFF;
   t->lsizenode = 0;
   t->numeric = 1;
+  t->nilvals = 0;
   t->metatable = IsNil(&G(L)->defaultMeta) ? t : TableOf(&G(L)->defaultMeta);
   t->array = nullptr;
   t->sizearray = 0;
   t->node = G(L)->dummynode;
+  t->entry = nullptr;
+  t->nentry = 0;
   t->lastfree = t->node;
   t->gclist = nullptr;
   VmLinkObject(L, t, kTypeTable);  // a failure below leaves an empty table to the collector
@@ -479,7 +545,7 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
 }
 
 void VmFreeTable(qvScriptState* L, qvTable* t) {
-  if (!IsDummyNode(t)) VmFreeAligned(L, t->node, sizeof(qvHashNode) * NodeCount(t));
+  if (!IsDummyNode(t)) VmFreeAligned(L, t->node, NodeBlockBytes(t->lsizenode));
   FreeArray(L, t->array, t->sizearray, t->numeric);
   VmRealloc(L, t, sizeof(qvTable), 0);
 }
@@ -491,8 +557,9 @@ static int64_t FindIndex(qvScriptState* L, qvTable* t, const qvScriptValue* key)
   if (IsNil(key)) return -1;
   uint32_t i;
   if (key->type == kTypeNumber && ArrayIndex(key->value.n, t->sizearray, &i)) return i;
-  for (qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
-    const qvScriptValue k = NodeKey(n);
+  for (const qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
+    if (n->ref == 0) continue;
+    const qvScriptValue k = EntryKey(EntryOf(t, n));
     if (RawEqualValues(&k, key)) return int64_t(t->sizearray) + (n - t->node);
   }
   VmRaiseError(L, ERR_INVNEXTKEY);
@@ -510,9 +577,11 @@ int VmTableNext(qvScriptState* L, qvTable* t, qvScriptValue* key) {
   }
   for (i -= t->sizearray; i < int64_t(NodeCount(t)); ++i) {
     const qvHashNode* n = &t->node[i];
-    if (!IsNil(&n->val)) {
-      key[0] = NodeKey(n);
-      key[1] = n->val;
+    if (n->ref == 0) continue;
+    const qvTableEntry* e = EntryOf(t, n);
+    if (!IsNil(&e->val)) {
+      key[0] = EntryKey(e);
+      key[1] = e->val;
       return 1;
     }
   }

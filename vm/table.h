@@ -15,7 +15,11 @@ constexpr int kMaxTableBits = 24;  // at most 2^24 array slots and 2^24 nodes
 
 inline bool IsDummyNode(const qvTable* t) { return t->lsizenode == 0; }
 inline uint32_t NodeCount(const qvTable* t) { return 1u << t->lsizenode; }
-size_t TableBlockBytes(const qvTable* t);  // nodes + array part, without the record
+size_t TableBlockBytes(const qvTable* t);  // nodes, entries and array part, without the record
+// The entry of a node in use.
+inline qvTableEntry* EntryOf(const qvTable* t, const qvHashNode* n) {
+  return &t->entry[(n->ref & kEntryMask) - 1];
+}
 
 qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash);
 void VmFreeTable(qvScriptState* L, qvTable* t);
@@ -64,10 +68,16 @@ void VmTableSetIntValue(qvScriptState* L, qvTable* t, int32_t n, const qvScriptV
 // A string key goes straight to its node through the hash the string keeps (inline: globals
 // and fields are read this way). Reads give the value slot, or kNilValue when absent.
 inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
-  for (qvHashNode* n = &t->node[key->hash & ((1u << t->lsizenode) - 1)]; n != nullptr;
-       n = NextNode(n))
-    if (n->keyValue.gc == key && n->keyType == kTypeString) return &n->val;
-  return &kNilValue;
+  const uint32_t tag = HashTag(key->hash);
+  const qvHashNode* n = &t->node[key->hash & ((1u << t->lsizenode) - 1)];
+  for (;;) {
+    if (HashTag(n->ref) == tag && n->ref != 0) {
+      qvTableEntry* e = EntryOf(t, n);
+      if (e->keyValue.gc == key && e->keyType == kTypeString) return &e->val;
+    }
+    if (n->next == 0) return &kNilValue;
+    n += n->next;
+  }
 }
 // True when the key is a number inside the table's numeric array part.
 inline bool InNumericArray(const qvTable* t, const qvScriptValue* key) {
