@@ -189,7 +189,9 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 // supports labels as values, else one switch.
 #if defined(__GNUC__)
 #define VM_DISPATCH(op) goto* kLabels[op];
-#define VM_CASE(op) L_##op:
+// Each instruction takes its register A at its own label: those that do not use it skip the
+// work, which the dispatch would otherwise do for all.
+#define VM_CASE(op) L_##op : ra = base + GetA(i);
 #define VM_NOOPS \
   L_NoOp:
   // The pending word's bits lie above the opcode's, so that the dispatch takes a set word into
@@ -224,7 +226,6 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
     i = *pc++;                                                 \
     const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
     QV_COUNT_DISPATCHED(slot);                                 \
-    ra = base + GetA(i);                                       \
     goto* kLabels[slot];                                       \
   } while (0)
 // After an instruction that set `done` itself before it moved the pc.
@@ -233,7 +234,6 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
     i = *pc++;                                                 \
     const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
     QV_COUNT_DISPATCHED(slot);                                 \
-    ra = base + GetA(i);                                       \
     goto* kLabelsJumped[slot];                                 \
   } while (0)
   static const void* const kLabels[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingNext)};
@@ -241,7 +241,9 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
   static const void* const kLabelsJumped[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingJumped)};
   static_assert(std::size(kLabels) == 512 && std::size(kLabelsJumped) == 512);
 #else
-#define VM_DISPATCH(op) switch (op)
+#define VM_DISPATCH(op)                               \
+  ra = base + GetA(i); /* one for all instructions */ \
+  switch (op)
 #define VM_CASE(op) case op:
 #define VM_NOOPS default:
 #define VM_NEXT \
@@ -340,7 +342,6 @@ resume:
       }
     }
     QV_COUNT_OPCODE(GetOp(i));
-    ra = base + GetA(i);
     VM_DISPATCH(GetOp(i)) {
       VM_CASE(OpMove)
       CopyValue(ra, base + GetB(i));
