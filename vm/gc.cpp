@@ -271,20 +271,21 @@ void SweepStrings(qvScriptState* L) {
   qvStringSlot* slots = tb->slots;
   const uint32_t mask = tb->size - 1;
   uint32_t start = 0;
-  while (slots[start].s != nullptr) ++start;
+  while (slots[start].word != 0) ++start;
   constexpr uint32_t kAhead = 16;  // marks are read at random places: fetched ahead
   uint64_t freedBytes = 0;
   uint32_t freed = 0;
   for (uint32_t k = 1; k < tb->size; ++k) {
     const uint32_t j = (start + k) & mask;
-    if (qvString* ahead = slots[(j + kAhead) & mask].s) __builtin_prefetch(ahead, 1);
+    const qvStringSlot ahead = slots[(j + kAhead) & mask];
+    if (ahead.word != 0) __builtin_prefetch(SlotString(ahead), 1);
     const qvStringSlot slot = slots[j];
-    if (slot.s == nullptr) continue;
-    slots[j] = {nullptr, 0};
-    qvString* s = slot.s;
+    if (slot.word == 0) continue;
+    slots[j].word = 0;
+    qvString* s = SlotString(slot);
     if (s->marked & (kMarkBit | kFixedBit)) {
       s->marked &= static_cast<uint8_t>(~kMarkBit);
-      slots[StringFreeSlot(slots, mask, slot.hash)] = slot;
+      slots[StringFreeSlot(slots, mask, SlotHome(slot, tb->shift))] = slot;
       continue;
     }
     const size_t size = StringBlockSize(s->len);
@@ -414,14 +415,14 @@ static void FreeAllStrings(qvScriptState* L) {
     return;
   }
   for (uint32_t i = 0; i < tb->size; ++i) {
-    qvString* s = tb->slots[i].s;
-    if (s == nullptr) continue;
+    if (tb->slots[i].word == 0) continue;
+    qvString* s = SlotString(tb->slots[i]);
     const size_t size = StringBlockSize(s->len);
     if (size <= kPoolMaxBlock)
       g->nblocks -= size;
     else
       VmRealloc(L, s, size, 0);
-    tb->slots[i] = {nullptr, 0};
+    tb->slots[i].word = 0;
   }
   tb->nuse = 0;
   tb->nlong = 0;

@@ -48,7 +48,11 @@ inline void* PoolAlloc(qvPool* pool, size_t size) {
   void* block = pool->freeList[c];
   if (block != nullptr) {
     QV_POOL_UNPOISON(block, PoolClassBytes(c));
-    pool->freeList[c] = *static_cast<void**>(block);
+    void* next = *static_cast<void**>(block);
+    pool->freeList[c] = next;
+    // The next block of the class is wanted soon and its link read at once: a list that a
+    // collection filled in its own order would otherwise cost a wait on memory per block.
+    if (next != nullptr) __builtin_prefetch(next, 1);
     return block;
   }
   if (pool->end - pool->next < ptrdiff_t(PoolClassBytes(c)) && !PoolGrow(pool)) return nullptr;

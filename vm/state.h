@@ -72,12 +72,33 @@ enum qvEvent : int {
   kEventCount
 };
 
-// One place of the string table: the string and its hash, so that probes, misses and resizes
-// compare and move hashes without reading the strings themselves.
+// One place of the string table in one word: the string's address, a 16-byte aligned block
+// below 2^47, over 16 in the low 43 bits, and the top 21 bits of the string's scrambled hash above
+// them (0: free). Probes compare those bits without reading the strings, and a resize finds each
+// string's first slot from them alone up to 2^21 slots; half the memory of a pointer beside a
+// whole hash, so that the random place each new string probes more often lies in the cache.
 struct qvStringSlot {
-  qvString* s;  // null: free
-  uint32_t hash;
+  uint64_t word;
 };
+constexpr int kStringTagBits = 21;
+constexpr int kStringAddressBits = 64 - kStringTagBits;
+
+// Spreads a hash over the top bits, which choose a string's first slot.
+inline uint32_t StringScramble(uint32_t hash) { return hash * 0x9E3779B1u; }
+inline uint32_t StringTag(uint32_t scrambled) { return scrambled >> (32 - kStringTagBits); }
+inline uint32_t SlotTag(qvStringSlot slot) { return uint32_t(slot.word >> kStringAddressBits); }
+inline qvString* SlotString(qvStringSlot slot) {
+  return reinterpret_cast<qvString*>((slot.word << kStringTagBits) >> (kStringTagBits - 4));
+}
+// False for an address the slot cannot hold: never met where the heap lies below 2^47 and
+// aligns its blocks to 16 bytes, as on every platform the player runs on.
+inline bool StringAddressFits(const void* p) {
+  const auto a = reinterpret_cast<uintptr_t>(p);
+  return (a & 15) == 0 && (a >> (kStringAddressBits + 4)) == 0;
+}
+inline qvStringSlot MakeStringSlot(qvString* s, uint32_t tag) {
+  return {(reinterpret_cast<uintptr_t>(s) >> 4) | (uint64_t(tag) << kStringAddressBits)};
+}
 
 // The interned strings, open addressing with linear probing: at most three quarters of the
 // slots are in use, so that a free one always ends a run.
@@ -85,14 +106,23 @@ struct qvStringTable {
   qvStringSlot* slots;
   uint32_t nuse;
   uint32_t size;   // a power of two
+  uint32_t shift;  // 32 - log2(size): a string's first slot is the top of its scrambled hash
   uint32_t nlong;  // strings too long for the pool
   uint64_t bytes;  // the blocks of every string
 };
 
-// The first free slot from a hash's own slot on.
-inline uint32_t StringFreeSlot(const qvStringSlot* slots, uint32_t mask, uint32_t h) {
-  uint32_t i = h & mask;
-  while (slots[i].s != nullptr) i = (i + 1) & mask;
+inline uint32_t StringHome(uint32_t scrambled, uint32_t shift) {
+  return uint32_t(uint64_t(scrambled) >> shift);
+}
+// The first slot of the string in `slot`, in a table of that shift.
+inline uint32_t SlotHome(qvStringSlot slot, uint32_t shift) {
+  if (shift >= 32 - kStringTagBits) return SlotTag(slot) >> (shift - (32 - kStringTagBits));
+  return StringHome(StringScramble(SlotString(slot)->hash), shift);
+}
+// The first free slot from `home` on.
+inline uint32_t StringFreeSlot(const qvStringSlot* slots, uint32_t mask, uint32_t home) {
+  uint32_t i = home;
+  while (slots[i].word != 0) i = (i + 1) & mask;
   return i;
 }
 

@@ -24,15 +24,22 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   qvStringTable* tb = &G(L)->strt;
   auto* newSlots = VmNewZeroedVector<qvStringSlot>(L, newSize);
   const uint32_t mask = newSize - 1;
-  constexpr uint32_t kAhead = 8;  // where a string lands is far from the last one: fetched ahead
+  const uint32_t shift = 32 - uint32_t(__builtin_ctz(newSize));
+  // Where a string lands is far from the last one: fetched ahead. Beyond the tag's reach the
+  // place comes from the string's own hash, fetched further ahead still.
+  constexpr uint32_t kAhead = 8;
+  const bool fromStrings = shift < 32 - kStringTagBits;
   for (uint32_t i = 0; i < tb->size; ++i) {
-    if (i + kAhead < tb->size && tb->slots[i + kAhead].s != nullptr)
-      __builtin_prefetch(&newSlots[tb->slots[i + kAhead].hash & mask], 1);
-    const qvStringSlot& slot = tb->slots[i];
-    if (slot.s != nullptr) newSlots[StringFreeSlot(newSlots, mask, slot.hash)] = slot;
+    if (fromStrings && i + 2 * kAhead < tb->size && tb->slots[i + 2 * kAhead].word != 0)
+      __builtin_prefetch(SlotString(tb->slots[i + 2 * kAhead]));
+    if (i + kAhead < tb->size && tb->slots[i + kAhead].word != 0)
+      __builtin_prefetch(&newSlots[SlotHome(tb->slots[i + kAhead], shift)], 1);
+    const qvStringSlot slot = tb->slots[i];
+    if (slot.word != 0) newSlots[StringFreeSlot(newSlots, mask, SlotHome(slot, shift))] = slot;
   }
   VmFreeVector(L, tb->slots, tb->size);
   tb->size = newSize;
+  tb->shift = shift;
   tb->slots = newSlots;
 }
 
@@ -42,21 +49,28 @@ qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
 
 qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h) {
   qvStringTable* tb = &G(L)->strt;
+  const uint32_t scrambled = StringScramble(h);
+  const uint32_t tag = StringTag(scrambled);
   uint32_t mask = tb->size - 1;
-  uint32_t i = h & mask;
-  for (; tb->slots[i].s != nullptr; i = (i + 1) & mask) {
-    const qvStringSlot& slot = tb->slots[i];
-    if (slot.hash == h && slot.s->len == len && std::memcmp(s, slot.s->data(), len) == 0)
-      return slot.s;
+  uint32_t i = StringHome(scrambled, tb->shift);
+  for (; tb->slots[i].word != 0; i = (i + 1) & mask) {
+    const qvStringSlot slot = tb->slots[i];
+    if (SlotTag(slot) != tag) continue;
+    qvString* ts = SlotString(slot);
+    if (ts->hash == h && ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
   }
   // The table grows before the string is made: a failure leaves nothing half done.
   if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {
     VmResizeStringTable(L, tb->size * 2);
     mask = tb->size - 1;
-    i = StringFreeSlot(tb->slots, mask, h);
+    i = StringFreeSlot(tb->slots, mask, StringHome(scrambled, tb->shift));
   }
   const size_t size = StringBlockSize(len);
   auto* ts = static_cast<qvString*>(VmNewBlock(L, size));
+  if (!StringAddressFits(ts)) {
+    VmRealloc(L, ts, size, 0);
+    VmThrow(L, ERR_MEM);
+  }
   tb->bytes += size;
   if (size > kPoolMaxBlock) tb->nlong++;
   ts->next = nullptr;  // strings are listed by the table alone
@@ -67,7 +81,7 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
   ts->len = static_cast<uint32_t>(len);
   std::memcpy(ts->data(), s, len);
   ts->data()[len] = '\0';
-  tb->slots[i] = {ts, h};
+  tb->slots[i] = MakeStringSlot(ts, tag);
   tb->nuse++;
   return ts;
 }
