@@ -25,10 +25,12 @@ struct qvGCObject {
   uint8_t marked;
 };
 
-// An interned, immutable string; the characters and a NUL follow the record.
+// An interned, immutable string; the characters and a NUL follow the record. Its hash, the one
+// tables place string keys by, is made when first asked for (StringHash): most strings a script
+// makes are never a key, and the hash's chain takes a few cycles per character.
 struct qvString : qvGCObject {
-  uint8_t reserved;
-  uint32_t hash;
+  uint8_t hashKnown;    // cachedHash holds the hash
+  uint32_t cachedHash;  // read through StringHash
   uint32_t len;
   char* data() { return reinterpret_cast<char*>(this + 1); }
 };
@@ -235,6 +237,14 @@ qvString* VmInternString(qvScriptState* L, const char* s, size_t len);
 // The same for a hash already computed with VmHashString.
 qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t hash);
 uint32_t VmHashString(const char* s, size_t len);
+// Makes and keeps a string's hash; StringHash calls it the first time.
+uint32_t VmMakeStringHash(qvString* s);
+// The string's VmHashString hash.
+inline uint32_t StringHash(qvString* s) {
+  return s->hashKnown != 0 ? s->cachedHash : VmMakeStringHash(s);
+}
+// The hash that places a string in the string table: not the one scripts' tables use.
+uint32_t VmInternHash(const char* s, size_t len);
 qvString* VmInternCString(qvScriptState* L, const char* s);
 // Moves the strings to a table of newSize slots (a power of two above 4/3 of those in use).
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize);

@@ -454,12 +454,17 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
         }
       }
       const char* text = pos > 0 ? buffer : "";
-      const uint32_t h = VmHashString(text, pos);
       // A key that the table already holds is that table's own key string: found there, it
       // costs no look into the string table.
-      qvString* s = nullptr;
-      if (keyOf != nullptr && n == total) s = VmTableFindStringKey(keyOf, text, pos, h);
-      SetString(top - n, s != nullptr ? s : VmInternHashed(L, text, pos, h));
+      qvString* s;
+      if (keyOf != nullptr && n == total) {
+        const uint32_t h = VmHashString(text, pos);
+        s = VmTableFindStringKey(keyOf, text, pos, h);
+        if (s == nullptr) s = VmInternHashed(L, text, pos, h);
+      } else {
+        s = VmInternString(L, text, pos);
+      }
+      SetString(top - n, s);
     }
     total -= n - 1;
     last -= n - 1;

@@ -117,7 +117,8 @@ inline uint32_t StringHome(uint32_t scrambled, uint32_t shift) {
 // The first slot of the string in `slot`, in a table of that shift.
 inline uint32_t SlotHome(qvStringSlot slot, uint32_t shift) {
   if (shift >= 32 - kStringTagBits) return SlotTag(slot) >> (shift - (32 - kStringTagBits));
-  return StringHome(StringScramble(SlotString(slot)->hash), shift);
+  qvString* s = SlotString(slot);
+  return StringHome(StringScramble(VmInternHash(s->data(), s->len)), shift);
 }
 // The first free slot from `home` on.
 inline uint32_t StringFreeSlot(const qvStringSlot* slots, uint32_t mask, uint32_t home) {

@@ -1,4 +1,5 @@
 // Interned strings and full userdata.
+#include <cstdlib>
 #include <cstring>
 
 #include "base/errors.h"
@@ -18,6 +19,55 @@ uint32_t VmHashString(const char* s, size_t len) {
   for (size_t i = len; i >= step; i -= step)
     h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
   return h;
+}
+
+namespace {
+
+uint64_t Load64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+uint64_t Load32(const char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+// The full product folded to 64 bits: every bit of either factor reaches the high half.
+uint64_t Fold(uint64_t a, uint64_t b) {
+  const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
+  return uint64_t(r) ^ uint64_t(r >> 64);
+}
+constexpr uint64_t kSpread0 = 0x9E3779B97F4A7C15u;
+constexpr uint64_t kSpread1 = 0xC2B2AE3D27D4EB4Fu;
+
+}  // namespace
+
+// Eight or sixteen characters per step, whole words at a time: a string of a few words costs a
+// couple of multiplications where the script hash's chain takes a few cycles per character.
+// Every character counts, long strings too.
+uint32_t VmInternHash(const char* s, size_t len) {
+  uint64_t a = 0;
+  uint64_t b = 0;
+  uint64_t seed = kSpread0 ^ len;
+  if (len <= 16) {
+    if (len >= 8) {
+      a = Load64(s);
+      b = Load64(s + len - 8);
+    } else if (len >= 4) {
+      a = Load32(s);
+      b = Load32(s + len - 4);
+    } else if (len > 0) {
+      a = (uint64_t(uint8_t(s[0])) << 16) | (uint64_t(uint8_t(s[len >> 1])) << 8) |
+          uint8_t(s[len - 1]);
+    }
+  } else {
+    size_t i = 0;
+    for (; len - i > 16; i += 16) seed = Fold(Load64(s + i) ^ kSpread1, Load64(s + i + 8) ^ seed);
+    a = Load64(s + len - 16);
+    b = Load64(s + len - 8);
+  }
+  return uint32_t(Fold(a ^ kSpread1, b ^ seed) >> 16);
 }
 
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
@@ -43,13 +93,11 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   tb->slots = newSlots;
 }
 
-qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
-  return VmInternHashed(L, s, len, VmHashString(s, len));
-}
-
-qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h) {
+// The string table is probed with VmInternHash. A new string keeps the caller's hash when it is
+// `known`, and is hashed otherwise when first asked (StringHash).
+static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h, bool known) {
   qvStringTable* tb = &G(L)->strt;
-  const uint32_t scrambled = StringScramble(h);
+  const uint32_t scrambled = StringScramble(VmInternHash(s, len));
   const uint32_t tag = StringTag(scrambled);
   uint32_t mask = tb->size - 1;
   uint32_t i = StringHome(scrambled, tb->shift);
@@ -57,7 +105,7 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
     const qvStringSlot slot = tb->slots[i];
     if (SlotTag(slot) != tag) continue;
     qvString* ts = SlotString(slot);
-    if (ts->hash == h && ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
+    if (ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
   }
   // The table grows before the string is made: a failure leaves nothing half done.
   if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {
@@ -76,14 +124,28 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
   ts->next = nullptr;  // strings are listed by the table alone
   ts->type = kTypeString;
   ts->marked = 0;
-  ts->reserved = 0;
-  ts->hash = h;
+  ts->hashKnown = known ? 1 : 0;
+  ts->cachedHash = h;
   ts->len = static_cast<uint32_t>(len);
   std::memcpy(ts->data(), s, len);
   ts->data()[len] = '\0';
   tb->slots[i] = MakeStringSlot(ts, tag);
   tb->nuse++;
   return ts;
+}
+
+uint32_t VmMakeStringHash(qvString* s) {
+  s->cachedHash = VmHashString(s->data(), s->len);
+  s->hashKnown = 1;
+  return s->cachedHash;
+}
+
+qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
+  return Intern(L, s, len, 0, false);
+}
+
+qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h) {
+  return Intern(L, s, len, h, true);
 }
 
 qvString* VmInternCString(qvScriptState* L, const char* s) {

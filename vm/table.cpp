@@ -89,7 +89,7 @@ static qvHashNode* MainPosition(const qvTable* t, const qvScriptValue* key) {
       return HashMod(t, uint32_t(halves[0] + halves[1]));
     }
     case kTypeString:
-      return HashPow2(t, StringOf(key)->hash);
+      return HashPow2(t, StringHash(StringOf(key)));
     case kTypeBoolean:
       return HashPow2(t, uint32_t(key->value.b));
     default:
@@ -454,7 +454,7 @@ qvScriptValue* VmTableSetAfterGet(qvScriptState* L, qvTable* t, const qvScriptVa
   t->flags = 0;  // any write may add an event name
   if (p != &kNilValue) return const_cast<qvScriptValue*>(p);
   const qvScriptValue k = StoredKey(L, key);
-  const uint32_t hash = IsString(&k) ? StringOf(&k)->hash : 0;
+  const uint32_t hash = IsString(&k) ? StringHash(StringOf(&k)) : 0;
   for (;;) {
     qvScriptValue* slot = NewKey(L, t, &k, hash);
     if (slot != nullptr) return slot;
@@ -471,7 +471,7 @@ void VmTableSetValue(qvScriptState* L, qvTable* t, const qvScriptValue* key,
   const qvScriptValue v = *val;  // the write may move the block that holds it
   t->flags = 0;
   const qvScriptValue k = StoredKey(L, key);
-  const uint32_t hash = IsString(&k) ? StringOf(&k)->hash : 0;
+  const uint32_t hash = IsString(&k) ? StringHash(StringOf(&k)) : 0;
   for (;;) {
     uint32_t i;
     if (k.type == kTypeNumber && ArrayIndex(k.value.n, t->sizearray, &i)) {

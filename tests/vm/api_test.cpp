@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "tests/vm/state_fixture.h"
 #include "vm/ops.h"
+#include "vm/table.h"
 
 namespace qv::testing {
 namespace {
@@ -464,12 +465,83 @@ TEST_F(ApiTest, LongStringsHashASample) {
   qvString* sb = VmInternString(L, b.data(), b.size());
   qvString* sc = VmInternString(L, c.data(), c.size());
   EXPECT_NE(sa, sb);
-  EXPECT_EQ(sa->hash, sb->hash);
-  EXPECT_NE(sa->hash, sc->hash);
+  EXPECT_EQ(StringHash(sa), StringHash(sb));
+  EXPECT_NE(StringHash(sa), StringHash(sc));
   // 31 characters: every one is hashed.
   qvString* s31a = VmInternString(L, a.data(), 31);
   qvString* s31b = VmInternString(L, b.data(), 31);
-  EXPECT_NE(s31a->hash, s31b->hash);
+  EXPECT_NE(StringHash(s31a), StringHash(s31b));
+  // Sharing a hash does not make two strings one: each is found again by its characters.
+  EXPECT_EQ(VmInternString(L, a.data(), a.size()), sa);
+  EXPECT_EQ(VmInternString(L, b.data(), b.size()), sb);
+}
+
+// A string's hash is made when first asked for, or kept from the maker that already had it.
+// Whichever way a string was made, it must key tables by VmHashString of its characters: a
+// key stored under any other hash would not be found by a copy made another way, nor walked in
+// the order the hash gives.
+TEST_F(ApiTest, StringsFromEveryMakerKeyTablesByTheirHash) {
+  struct Maker {
+    const char* name;
+    void (*make)(qvScriptState* L, int i);  // pushes a string new to the machine
+  };
+  const Maker kMakers[] = {
+      {"pushed",
+       [](qvScriptState* L, int i) {
+         const std::string text = "pushed" + std::to_string(i);
+         VmPushLString(L, text.data(), text.size());
+       }},
+      {"joined",
+       [](qvScriptState* L, int i) {
+         VmPushString(L, "joined");
+         VmPushNumber(L, i);
+         VmConcat(L, 2);
+       }},
+      {"joined as a key of table 1",  // looked for in that table first, with its hash
+       [](qvScriptState* L, int i) {
+         VmPushString(L, "keyed");
+         VmPushNumber(L, i);
+         VmConcatValues(L, 2, int(L->top - L->base) - 1, TableOf(VmIndexToAddress(L, 1)));
+         L->top -= 1;
+       }},
+      {"number converted",
+       [](qvScriptState* L, int i) {
+         VmPushNumber(L, 1e6 + i);
+         VmToStringInPlace(L, L->top - 1);
+       }},
+  };
+  constexpr int kPerMaker = 40;
+  VmNewTable(L);  // table 1: every string as a key, its value the string's number
+  int number = 0;
+  for (const Maker& m : kMakers) {
+    SCOPED_TRACE(m.name);
+    for (int i = 0; i < kPerMaker; ++i) {
+      m.make(L, i);
+      qvString* s = StringOf(&At(-1));
+      // Half of them are asked for their hash before the first store: made then, or kept.
+      if (i % 2 == 0) {
+        EXPECT_EQ(StringHash(s), VmHashString(s->data(), s->len));
+      }
+      VmPushNumber(L, ++number);
+      VmSetTable(L, 1);
+      EXPECT_EQ(StringHash(s), VmHashString(s->data(), s->len));
+    }
+  }
+  // Each key is found by a copy of its characters, through the generic and the string read.
+  int seen = 0;
+  VmPushNil(L);
+  while (VmNext(L, 1) != 0) {
+    ++seen;
+    const std::string text(VmToString(L, -2), VmStrLen(L, -2));
+    VmPushLString(L, text.data(), text.size());
+    EXPECT_EQ(At(-1).value.gc, At(-3).value.gc) << text;
+    qvString* copy = StringOf(&At(-1));
+    EXPECT_EQ(VmTableGetString(TableOf(&At(1)), copy)->value.n, At(-2).value.n) << text;
+    VmGetTable(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), VmToNumber(L, -2)) << text;
+    VmSetTop(L, -3);
+  }
+  EXPECT_EQ(seen, number);
 }
 
 TEST_F(ApiTest, UserdataAndPointers) {

@@ -256,6 +256,39 @@ TEST_F(GcTest, CollectedStringsLeaveTheOthersFindable) {
   }
 }
 
+// After collections that free most strings, every string left is in the run of full slots that
+// starts at its own place, and its slot gives that place from the hash bits it keeps, for tables
+// small enough for them, or from the string itself, for larger ones, as its characters do.
+TEST_F(GcTest, EveryStringStaysInTheRunFromItsPlace) {
+  VmNewTable(L);
+  for (int round = 0; round < 4; ++round) {
+    for (int i = 0; i < 3000; ++i) {
+      VmPushString(L, ("s" + std::to_string(round) + "/" + std::to_string(i)).c_str());
+      if (i % 7 == 0)
+        VmRawSetI(L, 1, round * 3000 + i + 1);
+      else
+        VmSetTop(L, 1);
+    }
+    Collect();
+  }
+  const qvStringTable* tb = &G(L)->strt;
+  const uint32_t mask = tb->size - 1;
+  uint32_t strings = 0;
+  for (uint32_t i = 0; i < tb->size; ++i) {
+    const qvStringSlot slot = tb->slots[i];
+    if (slot.word == 0) continue;
+    ++strings;
+    qvString* s = SlotString(slot);
+    SCOPED_TRACE(s->data());
+    const uint32_t scrambled = StringScramble(VmInternHash(s->data(), s->len));
+    for (uint32_t shift = 1; shift <= 32; ++shift)
+      ASSERT_EQ(SlotHome(slot, shift), StringHome(scrambled, shift)) << "shift " << shift;
+    for (uint32_t j = SlotHome(slot, tb->shift); j != i; j = (j + 1) & mask)
+      ASSERT_NE(tb->slots[j].word, 0u) << "a free slot between the string's place and its slot";
+  }
+  EXPECT_EQ(strings, tb->nuse);
+}
+
 TEST_F(GcTest, StorageShrinksWhenMostlyUnused) {
   VmSetGCThreshold(L, 0x400000);  // grow without collecting
   // A deep native frame grows the stack; strings grow the string table.
