@@ -365,8 +365,9 @@ resume:
       CopyValue(ra, ci->closure->upvals()[GetB(i)]->v);
       VM_NEXT;
       VM_CASE(OpGetGlobal) {
-        const qvScriptValue* key = ci->k + GetBx(i);
-        const qvScriptValue* v = VmTableGetString(TableOf(&ci->closure->env), StringOf(key));
+        // The constant's hint is written: the constants are the running prototype's own.
+        qvScriptValue* key = const_cast<qvScriptValue*>(ci->k + GetBx(i));
+        const qvScriptValue* v = VmTableGetConstantString(TableOf(&ci->closure->env), key);
         if (!IsNil(v)) {
           CopyValue(ra, v);
         } else {

@@ -9,6 +9,7 @@
 #include "vm/chunk.h"
 #include "vm/func.h"
 #include "vm/gc.h"
+#include "vm/table.h"
 
 namespace qv {
 
@@ -187,6 +188,8 @@ void ReadConstants(LoadState* S, qvProto* f) {
     }
     return v;
   });
+  // The four bytes between each constant's type and payload: a string's hint for table lookups.
+  for (int32_t i = 0; i < f->sizek; ++i) SetConstantHint(&f->k[i], 0);
   n = ReadCount(S);
   ReadArray(S, f->p, f->sizep, n, static_cast<qvProto*>(nullptr),
             [&]() { return ReadFunction(S, f->source); });

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #if defined(__x86_64__)
 #include <emmintrin.h>
 #endif
@@ -79,6 +81,33 @@ inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
     if (n->next == 0) return &kNilValue;
     n += n->next;
   }
+}
+// A string constant's lookup hint: the number of the entry where a table held its key when last
+// looked up, kept in the four bytes between the constant slot's type and payload (the loader
+// clears them), beside the key that the instruction reads anyway.
+static_assert(offsetof(qvScriptValue, value) == 2 * sizeof(uint32_t));
+inline uint32_t ConstantHint(const qvScriptValue* k) {
+  uint32_t hint;
+  std::memcpy(&hint, reinterpret_cast<const char*>(k) + sizeof(uint32_t), sizeof hint);
+  return hint;
+}
+inline void SetConstantHint(qvScriptValue* k, uint32_t hint) {
+  std::memcpy(reinterpret_cast<char*>(k) + sizeof(uint32_t), &hint, sizeof hint);
+}
+// VmTableGetString for a string constant: the entry of the hint first, taken when it holds the
+// key (an entry below nentry that holds a key is that key's only entry), else the chain, whose
+// answer renews the hint.
+inline const qvScriptValue* VmTableGetConstantString(qvTable* t, qvScriptValue* k) {
+  qvString* const key = StringOf(k);
+  const uint32_t hint = ConstantHint(k);
+  if (hint < t->nentry) {
+    const qvTableEntry* e = &t->entry[hint];
+    if (e->keyValue.gc == key && e->keyType == kTypeString) return &e->val;
+  }
+  const qvScriptValue* v = VmTableGetString(t, key);
+  if (v != &kNilValue)  // the value is its entry's first member
+    SetConstantHint(k, uint32_t(reinterpret_cast<const qvTableEntry*>(v) - t->entry));
+  return v;
 }
 // True when the key is a number inside the table's numeric array part.
 inline bool InNumericArray(const qvTable* t, const qvScriptValue* key) {

@@ -522,6 +522,39 @@ TEST_F(TableTest, HashPartAgreesWithAMapThroughGrowthShrinkAndCollections) {
   }
 }
 
+// A string constant's hint goes stale as the table grows, shrinks, clears keys and gives their
+// entries to other keys, and starts out as anything: every lookup through it gives the slot that
+// the chain gives.
+TEST_F(TableTest, ConstantHintsAnswerAsTheChainThroughGrowthClearingAndReuse) {
+  VmNewTable(L);  // 1
+  constexpr int kKeys = 48;
+  std::vector<qvScriptValue> constants(kKeys);
+  for (int i = 0; i < kKeys; ++i) {
+    VmPushString(L, ("g" + std::to_string(i)).c_str());  // 2 + i: keeps the string alive
+    constants[i] = *VmIndexToAddress(L, -1);
+    SetConstantHint(&constants[i], i % 2 != 0 ? UINT32_MAX : uint32_t(7 * i));
+  }
+  std::mt19937 rng(11);
+  int step = 0;
+  for (int range : {kKeys, 6, kKeys, 3, kKeys}) {  // a few keys between: rehashes shrink
+    for (int n = 0; n < 5000; ++n, ++step) {
+      VmPushValue(L, 2 + int(rng() % uint32_t(range)));
+      if (rng() % (range < kKeys ? 2 : 4) == 0)
+        VmPushNil(L);
+      else
+        VmPushNumber(L, step);
+      VmRawSet(L, 1);
+      if (step % 3000 == 2999) VmSetGCThreshold(L, 0);  // a full collection
+      for (int probe : {int(rng() % kKeys), int(rng() % uint32_t(range))}) {
+        qvTable* t = TableAt(1);
+        ASSERT_EQ(VmTableGetConstantString(t, &constants[probe]),
+                  VmTableGetString(t, StringOf(&constants[probe])))
+            << "step " << step << " key " << probe;
+      }
+    }
+  }
+}
+
 // Weak keys die in the middle of chains: the live keys behind them stay reachable, traversal
 // and `next` step over them, and new keys reuse their nodes.
 TEST_F(TableTest, DeadWeakKeysMidChainKeepTheChainsWhole) {
