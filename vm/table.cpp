@@ -112,7 +112,7 @@ static const qvScriptValue* GetNumber(qvTable* t, double d) {
   }
   qvScriptValue k;
   SetNumber(&k, d);
-  for (const qvHashNode* n = MainPosition(t, &k); n != nullptr; n = NextNode(n)) {
+  for (const qvHashNode* n = ChainAt(MainPosition(t, &k)); n != nullptr; n = NextNode(n)) {
     if (n->ref == 0) continue;
     qvTableEntry* e = EntryOf(t, n);
     if (e->keyType == kTypeNumber && e->keyValue.n == d) return &e->val;
@@ -141,7 +141,7 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
     case kTypeNil:  // nil reads key 0
       return GetNumber(t, 0.0);
     default:
-      for (const qvHashNode* n = MainPosition(t, key); n != nullptr; n = NextNode(n)) {
+      for (const qvHashNode* n = ChainAt(MainPosition(t, key)); n != nullptr; n = NextNode(n)) {
         if (n->ref == 0) continue;
         qvTableEntry* e = EntryOf(t, n);
         const qvScriptValue k = EntryKey(e);
@@ -153,7 +153,7 @@ const qvScriptValue* VmTableGet(qvTable* t, const qvScriptValue* key) {
 
 qvString* VmTableFindStringKey(const qvTable* t, const char* s, size_t len, uint32_t hash) {
   const uint32_t tag = HashTag(hash);
-  for (const qvHashNode* n = HashPow2(t, hash); n != nullptr; n = NextNode(n)) {
+  for (const qvHashNode* n = ChainAt(HashPow2(t, hash)); n != nullptr; n = NextNode(n)) {
     if (HashTag(n->ref) != tag || n->ref == 0) continue;
     const qvTableEntry* e = EntryOf(t, n);
     if (e->keyHash != hash || e->keyType != kTypeString || IsNil(&e->val)) continue;

@@ -18,6 +18,11 @@ constexpr int kMaxTableBits = 24;  // at most 2^24 array slots and 2^24 nodes
 inline bool IsDummyNode(const qvTable* t) { return t->lsizenode == 0; }
 inline uint32_t NodeCount(const qvTable* t) { return 1u << t->lsizenode; }
 size_t TableBlockBytes(const qvTable* t);  // nodes, entries and array part, without the record
+// The chain of the keys whose main position is `mp`, null when there is none: a node that is
+// free or holds a key from another main position heads none, since a key arriving at its main
+// position takes that node (moving such a key away) and a node in use never becomes free again.
+// A lookup of a missing key stops there instead of walking another key's chain.
+inline const qvHashNode* ChainAt(const qvHashNode* mp) { return mp->home ? mp : nullptr; }
 // The entry of a node in use.
 inline qvTableEntry* EntryOf(const qvTable* t, const qvHashNode* n) {
   return &t->entry[(n->ref & kEntryMask) - 1];
@@ -73,6 +78,7 @@ inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
   const uint32_t hash = StringHash(key);
   const uint32_t tag = HashTag(hash);
   const qvHashNode* n = &t->node[hash & ((1u << t->lsizenode) - 1)];
+  if (!n->home) return &kNilValue;  // see ChainAt
   for (;;) {
     if (HashTag(n->ref) == tag && n->ref != 0) {
       qvTableEntry* e = EntryOf(t, n);
