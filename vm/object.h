@@ -18,22 +18,27 @@ constexpr uint8_t kWeakKeyBit = 2;       // table: weak keys (set while collecti
 constexpr uint8_t kWeakValueBit = 4;     // table: weak values (set while collecting)
 constexpr uint8_t kFixedBit = 16;        // never collected
 
-// Head of every collectable object. New objects are linked at the head of their list.
+// Head of every collectable object. New objects are linked at the head of their list. The rest
+// of its 16 bytes, padding to every other kind of object, keeps a string's hash (see qvString).
 struct qvGCObject {
   qvGCObject* next;
   uint8_t type;
   uint8_t marked;
+  uint8_t hashKnown;    // a string's cachedHash holds its hash
+  uint32_t cachedHash;  // a string's hash, read through StringHash
 };
+static_assert(sizeof(qvGCObject) == 16, "the string fields live in the head's padding");
 
-// An interned, immutable string; the characters and a NUL follow the record. Its hash, the one
-// tables place string keys by, is made when first asked for (StringHash): most strings a script
-// makes are never a key, and the hash's chain takes a few cycles per character.
+// An interned, immutable string; the characters and a NUL follow its length at once, 20 bytes
+// in: a short string takes a pool class smaller than with a record of its own after the head.
+// Its hash, the one tables place string keys by, is made when first asked for (StringHash):
+// most strings a script makes are never a key, and the hash's chain takes a few cycles per
+// character.
 struct qvString : qvGCObject {
-  uint8_t hashKnown;    // cachedHash holds the hash
-  uint32_t cachedHash;  // read through StringHash
   uint32_t len;
-  char* data() { return reinterpret_cast<char*>(this + 1); }
+  char* data() { return reinterpret_cast<char*>(&len + 1); }
 };
+constexpr size_t kStringHeaderBytes = sizeof(qvGCObject) + sizeof(uint32_t);
 
 struct qvProto;
 
@@ -248,7 +253,7 @@ uint32_t VmInternHash(const char* s, size_t len);
 qvString* VmInternCString(qvScriptState* L, const char* s);
 // Moves the strings to a table of newSize slots (a power of two above 4/3 of those in use).
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize);
-inline size_t StringBlockSize(size_t len) { return sizeof(qvString) + len + 1; }
+inline size_t StringBlockSize(size_t len) { return kStringHeaderBytes + len + 1; }
 
 // ---- userdata ----
 
