@@ -248,6 +248,9 @@ uint32_t VmMakeStringHash(qvString* s);
 inline uint32_t StringHash(qvString* s) {
   return s->hashKnown != 0 ? s->cachedHash : VmMakeStringHash(s);
 }
+// The hash a read may look under without making it: a string never asked for its hash is no
+// table's key (every insertion asks), and a read under any hash then finds nothing, as it must.
+inline uint32_t StringLookupHash(const qvString* s) { return s->cachedHash; }
 // The hash that places a string in the string table: not the one scripts' tables use.
 uint32_t VmInternHash(const char* s, size_t len);
 qvString* VmInternCString(qvScriptState* L, const char* s);

@@ -75,7 +75,7 @@ void VmTableSetIntValue(qvScriptState* L, qvTable* t, int32_t n, const qvScriptV
 // A string key goes straight to its node through the hash the string keeps (inline: globals
 // and fields are read this way). Reads give the value slot, or kNilValue when absent.
 inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
-  const uint32_t hash = StringHash(key);
+  const uint32_t hash = StringLookupHash(key);
   const uint32_t tag = HashTag(hash);
   const qvHashNode* n = &t->node[hash & ((1u << t->lsizenode) - 1)];
   if (!n->home) return &kNilValue;  // see ChainAt

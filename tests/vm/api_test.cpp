@@ -476,7 +476,8 @@ TEST_F(ApiTest, LongStringsHashASample) {
   EXPECT_EQ(VmInternString(L, b.data(), b.size()), sb);
 }
 
-// A string's hash is made when first asked for, or kept from the maker that already had it.
+// A string's hash is made when first asked for, or kept from the maker that already had it; a
+// read may look for a string not yet hashed, which keys no table.
 // Whichever way a string was made, it must key tables by VmHashString of its characters: a
 // key stored under any other hash would not be found by a copy made another way, nor walked in
 // the order the hash gives.
@@ -521,6 +522,8 @@ TEST_F(ApiTest, StringsFromEveryMakerKeyTablesByTheirHash) {
       // Half of them are asked for their hash before the first store: made then, or kept.
       if (i % 2 == 0) {
         EXPECT_EQ(StringHash(s), VmHashString(s->data(), s->len));
+      } else {  // read before it keys anything: found nowhere, under whatever hash
+        EXPECT_EQ(VmTableGetString(TableOf(&At(1)), s), &kNilValue);
       }
       VmPushNumber(L, ++number);
       VmSetTable(L, 1);
