@@ -1,6 +1,7 @@
 // The machine's collectable objects and the helpers that read and write value slots.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vm/vm.h"
@@ -49,11 +50,14 @@ struct qvProto;
 // offset within 2^24 nodes). `ref` holds the entry's number + 1 (0: a free node) and, above it,
 // the top bits of a string key's hash, so that a lookup steps over the nodes of other keys
 // without reading their entries. `home` is set while the node is its key's main position: an
-// insertion that collides with it knows so without reading the entry.
+// insertion that collides with it knows so without reading the entry. `back`, when not 0, is the
+// offset from a node that is not home to its key's main position, so that moving its key away
+// finds the chain without reading the entry either (a key placed beside its main position).
 struct qvHashNode {
   uint32_t ref;
   int32_t next : 25;
   uint32_t home : 1;
+  int32_t back : 6;
 };
 static_assert(sizeof(qvHashNode) == 8, "a hash node is 8 bytes");
 constexpr int kEntryBits = 25;  // entry numbers + 1 up to 2^24
@@ -91,6 +95,11 @@ inline const qvHashNode* NextNode(const qvHashNode* n) {
 }
 inline void LinkNode(qvHashNode* n, const qvHashNode* next) {
   n->next = next != nullptr ? int32_t(next - n) : 0;
+}
+// The offset from n to the main position `main` of its key, 0 when too far to note.
+inline int32_t BackOffset(const qvHashNode* n, const qvHashNode* main) {
+  const std::ptrdiff_t d = main - n;
+  return d >= -31 && d <= 31 ? int32_t(d) : 0;
 }
 
 // A table: an array part for the keys 1 .. sizearray and a chained hash part of 2^lsizenode

@@ -406,12 +406,23 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
       // The colliding node is out of its main position: it moves to the free node, its entry
       // stays where it is.
       const qvTableEntry* mpEntry = EntryOf(t, mp);
-      const qvScriptValue mpKey = EntryKey(mpEntry);
-      qvHashNode* othern = MainPositionHashed(t, &mpKey, mpEntry->keyHash);
+      qvHashNode* main;
+      if (mp->back != 0) {
+        main = mp + mp->back;
+#ifndef NDEBUG
+        const qvScriptValue mpKey = EntryKey(mpEntry);
+        assert(main == MainPositionHashed(t, &mpKey, mpEntry->keyHash));
+#endif
+      } else {
+        const qvScriptValue mpKey = EntryKey(mpEntry);
+        main = MainPositionHashed(t, &mpKey, mpEntry->keyHash);
+      }
+      qvHashNode* othern = main;
       while (NextNode(othern) != mp) othern = NextNode(othern);
       LinkNode(othern, n);
       n->ref = mp->ref;
       n->home = 0;
+      n->back = BackOffset(n, main);
       LinkNode(n, NextNode(mp));
       mp->next = 0;
       mp->ref = 0;
@@ -419,11 +430,13 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
       // The colliding node is in its own main position: the new key takes the free node.
       LinkNode(n, NextNode(mp));
       LinkNode(mp, n);
+      n->back = BackOffset(n, mp);
       mp = n;
       home = false;
     }
   }
   mp->home = home ? 1 : 0;
+  if (home) mp->back = 0;
   if (ref != 0) {
     assert(mp->ref == 0);  // while a rehash places keys, every value is set
     mp->ref = NodeRef(ref, hash);
