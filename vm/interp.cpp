@@ -194,20 +194,17 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 #define VM_CASE(op) L_##op : ra = base + GetA(i);
 #define VM_NOOPS \
   L_NoOp:
-  // The dispatch indexes its table with the instruction's low byte, the opcode and two bits of
-  // C, which one byte load takes out, so each opcode has four entries. The pending word's bits
-  // lie above that byte: the dispatch takes a set word into the index without a test and a
-  // branch, and every index past the first 256 leads to the hook step.
-  static_assert((kPendingEnd | kPendingHook | kPendingRequest) % 256 == 0 &&
-                (kPendingEnd | kPendingHook | kPendingRequest) < 2048);
+  // The pending word's bits lie above the opcode's, so that the dispatch takes a set word into
+  // the index without a test and a branch: every index past the opcodes leads to the hook step.
+  static_assert((kPendingEnd | kPendingHook | kPendingRequest) % 64 == 0 &&
+                (kPendingEnd | kPendingHook | kPendingRequest) < 512);
 #define QV_SLOTS_8(x) x, x, x, x, x, x, x, x
 #define QV_SLOTS_64(x)                                                                      \
   QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), QV_SLOTS_8(x), \
       QV_SLOTS_8(x), QV_SLOTS_8(x)
-#define QV_SLOTS_256(x) QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x)
-#define QV_SLOTS_1792(x)                                                               \
-  QV_SLOTS_256(x), QV_SLOTS_256(x), QV_SLOTS_256(x), QV_SLOTS_256(x), QV_SLOTS_256(x), \
-      QV_SLOTS_256(x), QV_SLOTS_256(x)
+#define QV_SLOTS_448(x)                                                                           \
+  QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), QV_SLOTS_64(x), \
+      QV_SLOTS_64(x)
 #define QV_OPCODE_SLOTS                                                                            \
   &&L_OpMove, &&L_OpLoadConst, &&L_OpLoadBool, &&L_OpLoadNil, &&L_OpGetUpval, &&L_OpGetGlobal,     \
       &&L_OpGetTable, &&L_OpSetGlobal, &&L_OpSetUpval, &&L_OpSetTable, &&L_OpNewTable, &&L_OpAdd,  \
@@ -218,32 +215,31 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
       &&L_OpSetListTop, &&L_OpClose, &&L_OpClosure, &&L_OpSelf, &&L_NoOp, &&L_NoOp, &&L_NoOp,      \
       &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp,    \
       &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp, &&L_NoOp
-#define QV_BYTE_SLOTS QV_OPCODE_SLOTS, QV_OPCODE_SLOTS, QV_OPCODE_SLOTS, QV_OPCODE_SLOTS
 #ifdef QV_VM_TEST_HOOKS
 #define QV_COUNT_DISPATCHED(slot) \
-  if ((slot) < 256) QV_COUNT_OPCODE(GetOp(slot))
+  if ((slot) < 64) QV_COUNT_OPCODE(slot)
 #else
 #define QV_COUNT_DISPATCHED(slot) ((void)0)
 #endif
-#define VM_NEXT                                                  \
-  do {                                                           \
-    i = *pc++;                                                   \
-    const uint32_t slot = uint32_t(uint8_t(i)) | PENDING_WORD(); \
-    QV_COUNT_DISPATCHED(slot);                                   \
-    goto* kLabels[slot];                                         \
+#define VM_NEXT                                                \
+  do {                                                         \
+    i = *pc++;                                                 \
+    const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
+    QV_COUNT_DISPATCHED(slot);                                 \
+    goto* kLabels[slot];                                       \
   } while (0)
 // After an instruction that set `done` itself before it moved the pc.
-#define VM_NEXT_JUMPED                                           \
-  do {                                                           \
-    i = *pc++;                                                   \
-    const uint32_t slot = uint32_t(uint8_t(i)) | PENDING_WORD(); \
-    QV_COUNT_DISPATCHED(slot);                                   \
-    goto* kLabelsJumped[slot];                                   \
+#define VM_NEXT_JUMPED                                         \
+  do {                                                         \
+    i = *pc++;                                                 \
+    const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
+    QV_COUNT_DISPATCHED(slot);                                 \
+    goto* kLabelsJumped[slot];                                 \
   } while (0)
-  static const void* const kLabels[] = {QV_BYTE_SLOTS, QV_SLOTS_1792(&&L_PendingNext)};
+  static const void* const kLabels[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingNext)};
   // VM_NEXT_JUMPED's: its pending path leaves `done` as the instruction set it.
-  static const void* const kLabelsJumped[] = {QV_BYTE_SLOTS, QV_SLOTS_1792(&&L_PendingJumped)};
-  static_assert(std::size(kLabels) == 2048 && std::size(kLabelsJumped) == 2048);
+  static const void* const kLabelsJumped[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingJumped)};
+  static_assert(std::size(kLabels) == 512 && std::size(kLabelsJumped) == 512);
 #else
 #define VM_DISPATCH(op)                               \
   ra = base + GetA(i); /* one for all instructions */ \
@@ -903,9 +899,7 @@ resume:
 #undef VM_NEXT_JUMPED
 #undef QV_SLOTS_8
 #undef QV_SLOTS_64
-#undef QV_SLOTS_256
-#undef QV_SLOTS_1792
-#undef QV_BYTE_SLOTS
+#undef QV_SLOTS_448
 #undef QV_OPCODE_SLOTS
 #undef QV_COUNT_DISPATCHED
 }

@@ -163,10 +163,10 @@ struct qvScriptGlobal {
 };
 
 // Bits of the pending word that the interpreter tests before every instruction. They lie above
-// the instruction's low byte: the threaded dispatch adds the word to its index.
-constexpr uint32_t kPendingEnd = 256;
-constexpr uint32_t kPendingHook = 512;      // the hook step runs before every instruction
-constexpr uint32_t kPendingRequest = 1024;  // VmRequestHook: set by any thread
+// the six opcode bits: the threaded dispatch adds the word to its index.
+constexpr uint32_t kPendingEnd = 64;
+constexpr uint32_t kPendingHook = 128;     // the hook step runs before every instruction
+constexpr uint32_t kPendingRequest = 256;  // VmRequestHook: set by any thread
 
 struct qvScriptState : qvGCObject {
   qvScriptValue* top;   // first free slot
