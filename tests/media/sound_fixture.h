@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/temp_path.h"
 #include "media/audio_channels.h"
 #include "platform/mixer.h"
 
@@ -25,9 +26,11 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 // A file under the test's temporary directory, written from bytes.
 inline std::string WriteTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-  // Named after the test: suites run in parallel share the directory.
-  std::string path = ::testing::TempDir() + "qv_sound_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+  // Named after the test and the run: suites run in parallel, and test runs of other checkouts,
+  // share the directory.
+  std::string path = qvtest::TempPath(
+      std::string("sound_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+      "_" + name);
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));

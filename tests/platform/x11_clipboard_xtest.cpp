@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "fixtures/temp_path.h"
 #include "platform/clipboard.h"
 #include "platform/platform.h"
 #include "platform/x11/x11_clipboard.h"
@@ -35,7 +36,7 @@ std::string Output(const std::string& command, int* status = nullptr) {
 }
 
 std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::string path = testing::TempDir() + name;
+  std::string path = qvtest::TempPath(name);
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   return path;

@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "core/applet.h"
 #include "core/vfile.h"
+#include "fixtures/temp_path.h"
 #include "tools/qvasm/gtest_support.h"
 
 namespace qv {
@@ -19,9 +20,10 @@ namespace {
 int ReadBack(const std::string& text, qvAppletSettings* settings) {
   qvasm::Result r = qvasm::AssembleApplet(text);
   for (const auto& d : r.diags) ADD_FAILURE() << "qvasm line " << d.line << ": " << d.message;
-  // Tests run in parallel processes: each its own file.
-  std::string path = ::testing::TempDir() + "/directives_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".qva";
+  // Tests run in parallel processes, and test runs of other checkouts: each its own file.
+  std::string path = qvtest::TempPath(
+      std::string("directives_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+      ".qva");
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fwrite(r.bytes.data(), 1, r.bytes.size(), f);
   std::fclose(f);
