@@ -842,6 +842,83 @@ test:
   EXPECT_EQ(Run(text.replace(text.find("COUNT"), 5, "2")).status, ERR_FIELDINIT);
 }
 
+// Nils stored by the instructions (over present keys, and under new ones) let later keys take
+// those nodes exactly as nils stored through the raw interface do: a table built by a program and
+// its twin built raw traverse alike.
+TEST_F(ProgramsTest, NilsStoredByInstructionsPlaceLaterKeysAsRawStoresDo) {
+  for (const char* cleared : {"k", "x"}) {  // present keys, new keys
+    SCOPED_TRACE(cleared);
+    std::string text = R"qv(
+.function main
+  NEWTABLE R0, 0, 0
+  LOADNIL R7, R7
+  LOADCONST R1, 0
+  LOADCONST R2, 150
+  LOADCONST R3, 1
+  JUMP @t1
+fill:
+  LOADCONST R5, "k"
+  MOVE R6, R1
+  CONCAT R5, R5, R6
+  SETTABLE R0, R5, R1
+t1:
+  FORLOOP R1, @fill
+  LOADCONST R1, -2
+  LOADCONST R2, 150
+  LOADCONST R3, 3
+  JUMP @t2
+clear:
+  LOADCONST R5, "%"
+  MOVE R6, R1
+  CONCAT R5, R5, R6
+  SETTABLE R0, R5, R7
+t2:
+  FORLOOP R1, @clear
+  LOADCONST R1, 0
+  LOADCONST R2, 100
+  LOADCONST R3, 1
+  JUMP @t3
+again:
+  LOADCONST R5, "n"
+  MOVE R6, R1
+  CONCAT R5, R5, R6
+  SETTABLE R0, R5, R1
+t3:
+  FORLOOP R1, @again
+  SETGLOBAL R0, "t"
+  RETURN R0, n=0
+.end
+)qv";
+    text.replace(text.find('%'), 1, cleared);
+    ASSERT_EQ(Run(text).status, 0);
+    VmPushString(L, "t");
+    VmRawGet(L, kGlobalsIndex);
+    VmNewTable(L);
+    auto set = [&](const std::string& key, int value) {
+      VmPushString(L, key.c_str());
+      if (value < 0)
+        VmPushNil(L);
+      else
+        VmPushNumber(L, value);
+      VmRawSet(L, 2);
+    };
+    for (int i = 1; i <= 150; ++i) set("k" + std::to_string(i), i);
+    for (int i = 1; i <= 150; i += 3) set(cleared + std::to_string(i), -1);
+    for (int i = 1; i <= 100; ++i) set("n" + std::to_string(i), i);
+    auto order = [&](int t) {
+      std::string keys;
+      VmPushNil(L);
+      while (VmNext(L, t)) {
+        keys += std::string(VmToString(L, -2)) + " ";
+        VmSetTop(L, -2);
+      }
+      return keys;
+    };
+    EXPECT_EQ(order(1), order(2));
+    VmSetTop(L, 0);
+  }
+}
+
 TEST_F(ProgramsTest, AGlobalNextReplacesTheBuiltInIterator) {
   RegisterNative("next", [](qvScriptState* L) -> int32_t {
     // Visits only the keys 1 .. 3, each with its value doubled.
