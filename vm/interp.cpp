@@ -221,21 +221,17 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
 #else
 #define QV_COUNT_DISPATCHED(slot) ((void)0)
 #endif
-#define VM_NEXT                                                \
+// Fetches the next instruction and jumps through `table` by its opcode and the pending word.
+#define VM_JUMP_THROUGH(table)                                 \
   do {                                                         \
     i = *pc++;                                                 \
     const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
     QV_COUNT_DISPATCHED(slot);                                 \
-    goto* kLabels[slot];                                       \
+    goto* table[slot];                                         \
   } while (0)
+#define VM_NEXT VM_JUMP_THROUGH(kLabels)
 // After an instruction that set `done` itself before it moved the pc.
-#define VM_NEXT_JUMPED                                         \
-  do {                                                         \
-    i = *pc++;                                                 \
-    const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
-    QV_COUNT_DISPATCHED(slot);                                 \
-    goto* kLabelsJumped[slot];                                 \
-  } while (0)
+#define VM_NEXT_JUMPED VM_JUMP_THROUGH(kLabelsJumped)
   static const void* const kLabels[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingNext)};
   // VM_NEXT_JUMPED's: its pending path leaves `done` as the instruction set it.
   static const void* const kLabelsJumped[] = {QV_OPCODE_SLOTS, QV_SLOTS_448(&&L_PendingJumped)};
@@ -893,6 +889,7 @@ resume:
 #undef ARITH
 #undef UNARY
 #undef VM_DISPATCH
+#undef VM_JUMP_THROUGH
 #undef VM_CASE
 #undef VM_NOOPS
 #undef VM_NEXT
