@@ -227,7 +227,7 @@ QV_DISPATCH_PER_INSTRUCTION qvScriptValue* VmExecute(qvScriptState* L) {
     i = *pc++;                                                 \
     const uint32_t slot = uint32_t(GetOp(i)) | PENDING_WORD(); \
     QV_COUNT_DISPATCHED(slot);                                 \
-    goto* table[slot];                                         \
+    goto*(table)[slot];                                        \
   } while (0)
 #define VM_NEXT VM_JUMP_THROUGH(kLabels)
 // After an instruction that set `done` itself before it moved the pc.
