@@ -57,6 +57,7 @@ struct Transfer {
   bool done = false;
   bool ok = false;
   bool incremental = false;
+  Atom target = None;  // what was asked for: an answer to another request is not this one's
   Atom type = None;
   std::vector<uint8_t> data;
   std::chrono::steady_clock::time_point lastProgress;
@@ -140,7 +141,10 @@ void Finish(bool ok) {
 }
 
 void OnSelectionNotify(const XSelectionEvent& e) {
-  if (!g.transfer.active || g.transfer.done || e.requestor != g.window) return;
+  if (!g.transfer.active || g.transfer.done || e.requestor != g.window ||
+      e.selection != g.atoms[kClipboardAtom] || e.target != g.transfer.target) {
+    return;
+  }
   if (e.property == None) return Finish(false);
   Atom type = None;
   if (!TakeProperty(e.property, &type, &g.transfer.data, false)) return Finish(false);
@@ -243,7 +247,8 @@ void ThreadMain(void*) {
         XNextEvent(g.display, &event);
         changed |= HandleEvent(&event);
       }
-      XFlush(g.display);
+      // No flush here: the last XPending sent what the handlers wrote, and a flush also reads
+      // what has arrived into Xlib's queue, where poll would not see it until the next event.
       notify = g.changed;
     }
     if (changed && notify != nullptr) notify();
@@ -309,6 +314,7 @@ bool Convert(std::unique_lock<std::mutex>& lock, Atom target, Atom* type,
   if (!g.progress.wait_for(lock, kAnswerTime, idle) || g.stop) return false;
   g.transfer = Transfer{};
   g.transfer.active = true;
+  g.transfer.target = target;
   g.transfer.lastProgress = std::chrono::steady_clock::now();
   XDeleteProperty(g.display, g.window, g.atoms[kTransfer]);
   XConvertSelection(g.display, g.atoms[kClipboardAtom], target, g.atoms[kTransfer], g.window,
@@ -351,7 +357,12 @@ Offer OwnerOffers(std::unique_lock<std::mutex>& lock) {
   return offer;
 }
 
-bool OwnedByUs() { return XGetSelectionOwner(g.display, g.atoms[kClipboardAtom]) == g.window; }
+// The round trip may read events into Xlib's queue: the thread is woken to handle them.
+bool OwnedByUs() {
+  bool ours = XGetSelectionOwner(g.display, g.atoms[kClipboardAtom]) == g.window;
+  WakeThread();
+  return ours;
+}
 
 int32_t TakeOwnership(int32_t kind, std::vector<uint8_t> bytes) {
   std::lock_guard<std::mutex> lock(g.mutex);
