@@ -23,6 +23,12 @@ struct qvNothing<R (*)(A...) noexcept> {
     if constexpr (!std::is_void_v<R>) return R{};
   }
 };
+template <typename R, typename... A>
+struct qvNothing<R (*)(A..., ...)> {
+  static R Call(A..., ...) {
+    if constexpr (!std::is_void_v<R>) return R{};
+  }
+};
 
 // The do-nothing stand-in of the function type F (a pointer to function).
 template <typename F>

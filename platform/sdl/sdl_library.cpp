@@ -19,6 +19,7 @@ constexpr qvSdl MakeNothingTable() {
   table.SDL_GetWindowWMInfo = NothingFunction<decltype(table.SDL_GetWindowWMInfo)>();
   // A subsystem that cannot start says so.
   table.SDL_InitSubSystem = [](Uint32) { return -1; };
+  table.SDL_GetError = [] { return ""; };
   return table;
 }
 

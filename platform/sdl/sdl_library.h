@@ -36,6 +36,7 @@ namespace qv {
   X(SDL_GetClipboardText)               \
   X(SDL_GetClosestDisplayMode)          \
   X(SDL_GetCurrentVideoDriver)          \
+  X(SDL_GetError)                       \
   X(SDL_GetCursor)                      \
   X(SDL_GetDefaultCursor)               \
   X(SDL_GetDesktopDisplayMode)          \
@@ -71,6 +72,7 @@ namespace qv {
   X(SDL_PollEvent)                      \
   X(SDL_PushEvent)                      \
   X(SDL_Quit)                           \
+  X(SDL_SetError)                       \
   X(SDL_QuitSubSystem)                  \
   X(SDL_RaiseWindow)                    \
   X(SDL_RegisterEvents)                 \
@@ -140,6 +142,7 @@ const qvSdl* SdlFunctions();
 #define SDL_GetClipboardText (::qv::SdlFunctions()->SDL_GetClipboardText)
 #define SDL_GetClosestDisplayMode (::qv::SdlFunctions()->SDL_GetClosestDisplayMode)
 #define SDL_GetCurrentVideoDriver (::qv::SdlFunctions()->SDL_GetCurrentVideoDriver)
+#define SDL_GetError (::qv::SdlFunctions()->SDL_GetError)
 #define SDL_GetCursor (::qv::SdlFunctions()->SDL_GetCursor)
 #define SDL_GetDefaultCursor (::qv::SdlFunctions()->SDL_GetDefaultCursor)
 #define SDL_GetDesktopDisplayMode (::qv::SdlFunctions()->SDL_GetDesktopDisplayMode)
@@ -176,6 +179,7 @@ const qvSdl* SdlFunctions();
 #define SDL_PollEvent (::qv::SdlFunctions()->SDL_PollEvent)
 #define SDL_PushEvent (::qv::SdlFunctions()->SDL_PushEvent)
 #define SDL_Quit (::qv::SdlFunctions()->SDL_Quit)
+#define SDL_SetError (::qv::SdlFunctions()->SDL_SetError)
 #define SDL_QuitSubSystem (::qv::SdlFunctions()->SDL_QuitSubSystem)
 #define SDL_RaiseWindow (::qv::SdlFunctions()->SDL_RaiseWindow)
 #define SDL_RegisterEvents (::qv::SdlFunctions()->SDL_RegisterEvents)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/sdl/sdl_library.h"
 
@@ -39,8 +40,12 @@ std::unique_ptr<SdlWindowSystem> SdlWindowSystem::Create() {
   // window for OpenGL on its first surface, which loses the shape of a shaped window.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-    // What a failed start made (a bus connection) goes with SDL when nothing else uses it.
+    // What a failed start made (a bus connection) goes with SDL when nothing else uses it. That
+    // also frees the thread's error text, so the reason is kept across it for the caller.
+    const char* error = SDL_GetError();
+    std::string reason = error != nullptr ? error : "";
     if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
+    SDL_SetError("%s", reason.c_str());
     return nullptr;
   }
   uint32_t type = SDL_RegisterEvents(1);

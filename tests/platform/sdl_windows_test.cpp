@@ -203,6 +203,22 @@ TEST(WindowSystemChoice, HeadlessWithoutADisplayOrDriver) {
   }
 }
 
+// A driver that cannot start leaves the run headless, and SDL's reason survives the clean-up that
+// follows the failed start, for the caller to tell.
+TEST(WindowSystemChoice, HeadlessWhenTheDriverFailsWithItsReason) {
+  const char* v = std::getenv("SDL_VIDEODRIVER");
+  std::string saved = v != nullptr ? v : "";
+  setenv("SDL_VIDEODRIVER", "qv-no-such-driver", 1);
+  EXPECT_EQ(StartWindowSystem(), WindowSystemKind::kHeadless);
+  EXPECT_NE(std::string(SDL_GetError()).find("qv-no-such-driver"), std::string::npos)
+      << SDL_GetError();
+  if (saved.empty()) {
+    unsetenv("SDL_VIDEODRIVER");
+  } else {
+    setenv("SDL_VIDEODRIVER", saved.c_str(), 1);
+  }
+}
+
 // FindBestDisplayMode's choice: the first mode that holds the size and is smaller in both sides
 // than every earlier one that did.
 TEST(SelectDisplayMode, TakesTheSmallestModeThatHoldsTheSize) {
