@@ -562,7 +562,31 @@ TEST_F(ProgramsTest, ExtraArgumentsLeaveTheRegistersAboveTheParametersNil) {
 )qv";
   struct Case {
     const char* how;
-    const char* main;  // the calling code, then the callee
+    std::string main;  // the calling code, then the callee
+  };
+  // s(2) calls s(1) with `nargs` arguments from registers that hold other values.
+  auto SelfCall = [](int nargs) {
+    return std::string(R"qv(.function main
+  CLOSURE R0, s
+  SETGLOBAL R0, "s"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=4
+  RETURN R0, n=4
+  .function s params=1 maxstack=6
+    EQ 1, R0, 2
+    JUMP @deep
+    RETURN R0, n=4
+  deep:
+    GETGLOBAL R1, "s"
+    LOADCONST R2, 1
+    LOADCONST R3, 9
+    LOADCONST R4, 10
+    LOADCONST R5, 11
+    CALL R1, nargs=)qv") +
+           std::to_string(nargs) + R"qv(, nres=4
+    RETURN R1, n=4
+  .end
+)qv";
   };
   const Case cases[] = {
       {"CALL", R"qv(.function main
@@ -583,46 +607,8 @@ TEST_F(ProgramsTest, ExtraArgumentsLeaveTheRegistersAboveTheParametersNil) {
 )qv"},
       // A function calling itself: the callee's registers lie over the caller's, which hold
       // other values, and over the extra arguments.
-      {"self, one argument", R"qv(.function main
-  CLOSURE R0, s
-  SETGLOBAL R0, "s"
-  LOADCONST R1, 2
-  CALL R0, nargs=1, nres=4
-  RETURN R0, n=4
-  .function s params=1 maxstack=6
-    EQ 1, R0, 2
-    JUMP @deep
-    RETURN R0, n=4
-  deep:
-    GETGLOBAL R1, "s"
-    LOADCONST R2, 1
-    LOADCONST R3, 9
-    LOADCONST R4, 10
-    LOADCONST R5, 11
-    CALL R1, nargs=1, nres=4
-    RETURN R1, n=4
-  .end
-)qv"},
-      {"self, three arguments", R"qv(.function main
-  CLOSURE R0, s
-  SETGLOBAL R0, "s"
-  LOADCONST R1, 2
-  CALL R0, nargs=1, nres=4
-  RETURN R0, n=4
-  .function s params=1 maxstack=6
-    EQ 1, R0, 2
-    JUMP @deep
-    RETURN R0, n=4
-  deep:
-    GETGLOBAL R1, "s"
-    LOADCONST R2, 1
-    LOADCONST R3, 9
-    LOADCONST R4, 10
-    LOADCONST R5, 11
-    CALL R1, nargs=3, nres=4
-    RETURN R1, n=4
-  .end
-)qv"},
+      {"self, one argument", SelfCall(1)},
+      {"self, three arguments", SelfCall(3)},
       {"native", R"qv(.function main
   GETGLOBAL R0, "calls"
   CLOSURE R1, f
@@ -639,7 +625,7 @@ TEST_F(ProgramsTest, ExtraArgumentsLeaveTheRegistersAboveTheParametersNil) {
   });
   for (const Case& k : cases) {
     SCOPED_TRACE(k.how);
-    RunResult r = Run(std::string(k.main) + kCallee);
+    RunResult r = Run(k.main + kCallee);
     ASSERT_EQ(r.status, 0);
     ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r.num(0), 1);
