@@ -3,6 +3,8 @@
 // zero (no window, no display, nothing found), so a call that comes too early harms nothing.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <mutex>
 #include <type_traits>
@@ -34,6 +36,13 @@ struct qvNothing<R (*)(A..., ...)> {
 template <typename F>
 constexpr F NothingFunction() {
   return &qvNothing<F>::Call;
+}
+
+// Sets `*slot` to the function `name` of an opened library; whether the library has it.
+template <typename F>
+bool FindFunction(void* library, const char* name, F* slot) {
+  *slot = reinterpret_cast<F>(dlsym(library, name));
+  return *slot != nullptr;
 }
 
 // A library's table of functions, filled the first time it is asked for and read without a lock

@@ -110,9 +110,7 @@ bool LoadFontconfigInto(qvFontconfig* functions) {
   void* library = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return false;
   bool all = true;
-#define QV_FONTCONFIG_FIND(name)                                                \
-  functions->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
-  all = all && functions->name != nullptr;
+#define QV_FONTCONFIG_FIND(name) all = FindFunction(library, #name, &functions->name) && all;
   QV_FONTCONFIG_FUNCTIONS(QV_FONTCONFIG_FIND)
 #undef QV_FONTCONFIG_FIND
   return all;

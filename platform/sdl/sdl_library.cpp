@@ -30,14 +30,11 @@ bool LoadInto(qvSdl* table) {
   void* handle = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return false;
   bool all = true;
-#define QV_SDL_FIND(name)                                                  \
-  table->name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name)); \
-  all = all && table->name != nullptr;
+#define QV_SDL_FIND(name) all = FindFunction(handle, #name, &table->name) && all;
   QV_SDL_FUNCTIONS(QV_SDL_FIND)
+  QV_SDL_FIND(SDL_GetWindowWMInfo)
 #undef QV_SDL_FIND
-  table->SDL_GetWindowWMInfo = reinterpret_cast<decltype(table->SDL_GetWindowWMInfo)>(
-      dlsym(handle, "SDL_GetWindowWMInfo"));
-  return all && table->SDL_GetWindowWMInfo != nullptr;
+  return all;
 }
 
 }  // namespace

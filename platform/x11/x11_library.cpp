@@ -29,9 +29,7 @@ bool LoadInto(qvXlib* table) {
   void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
   if (xlib == nullptr) return false;
   bool all = true;
-#define QV_XLIB_FIND(name)                                                  \
-  table->name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
-  all = all && table->name != nullptr;
+#define QV_XLIB_FIND(name) all = FindFunction(library, #name, &table->name) && all;
   void* library = xlib;
   QV_XLIB_FUNCTIONS(QV_XLIB_FIND)
 #ifdef QV_HAVE_XFIXES
