@@ -269,9 +269,10 @@ void SweepStrings(qvScriptState* L) {
   qvScriptGlobal* g = G(L);
   qvStringTable* tb = &g->strt;
   qvStringSlot* slots = tb->slots;
+  uint8_t* checks = tb->checks;
   const uint32_t mask = tb->size - 1;
   uint32_t start = 0;
-  while (slots[start].word != 0) ++start;
+  while (checks[start] != 0) ++start;
   constexpr uint32_t kAhead = 16;  // marks are read at random places: fetched ahead
   // A block of slots at a time, first the places of its full ones without a branch (whether a
   // slot is full is as good as random), then those strings.
@@ -285,17 +286,20 @@ void SweepStrings(qvScriptState* L) {
     for (uint32_t k = k0; k < kEnd; ++k) {
       const uint32_t j = (start + k) & mask;
       full[n] = j;
-      n += slots[j].word != 0 ? 1 : 0;
+      n += checks[j] != 0 ? 1 : 0;
     }
     for (uint32_t x = 0; x < n; ++x) {
       if (x + kAhead < n) __builtin_prefetch(SlotString(slots[full[x + kAhead]]), 1);
       const uint32_t j = full[x];
       const qvStringSlot slot = slots[j];
-      slots[j].word = 0;
+      const uint8_t check = checks[j];
+      checks[j] = 0;
       qvString* s = SlotString(slot);
       if (s->marked & (kMarkBit | kFixedBit)) {
         s->marked &= static_cast<uint8_t>(~kMarkBit);
-        slots[StringFreeSlot(slots, mask, SlotHome(slot, tb->shift))] = slot;
+        const uint32_t k = StringFreeSlot(checks, mask, SlotHome(slot, tb->shift));
+        slots[k] = slot;
+        checks[k] = check;
         continue;
       }
       const size_t size = StringBlockSize(s->len);
@@ -420,20 +424,20 @@ static void FreeAllStrings(qvScriptState* L) {
   qvStringTable* tb = &g->strt;
   if (tb->nlong == 0) {
     g->nblocks -= tb->bytes;
-    std::fill_n(tb->slots, tb->size, qvStringSlot{});
+    std::fill_n(tb->checks, tb->size, uint8_t{0});
     tb->nuse = 0;
     tb->bytes = 0;
     return;
   }
   for (uint32_t i = 0; i < tb->size; ++i) {
-    if (tb->slots[i].word == 0) continue;
+    if (tb->checks[i] == 0) continue;
     qvString* s = SlotString(tb->slots[i]);
     const size_t size = StringBlockSize(s->len);
     if (size <= kPoolMaxBlock)
       g->nblocks -= size;
     else
       VmRealloc(L, s, size, 0);
-    tb->slots[i].word = 0;
+    tb->checks[i] = 0;
   }
   tb->nuse = 0;
   tb->nlong = 0;

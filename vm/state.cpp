@@ -246,7 +246,7 @@ static uint64_t FreeState(qvScriptState* L) {
   qvScriptGlobal* g = L->g;
   if (g != nullptr) {
     VmFreeAllObjects(L);
-    VmFreeVector(L, g->strt.slots, g->strt.size);
+    VmFreeStringPlaces(L, &g->strt);
     VmRealloc(L, g->buffer, g->buffsize, 0);
     VmFreeVector(L, g->gosub, size_t(g->gosubSize));
   }

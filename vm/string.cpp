@@ -70,9 +70,14 @@ uint32_t VmInternHash(const char* s, size_t len) {
   return uint32_t(Fold(a ^ kSpread1, b ^ seed) >> 16);
 }
 
+void VmFreeStringPlaces(qvScriptState* L, qvStringTable* tb) {
+  VmRealloc(L, tb->slots, size_t(tb->size) * kStringPlaceBytes, 0);
+}
+
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   qvStringTable* tb = &G(L)->strt;
-  auto* newSlots = VmNewZeroedVector<qvStringSlot>(L, newSize);
+  auto* newSlots = static_cast<qvStringSlot*>(VmNewZeroed(L, size_t(newSize) * kStringPlaceBytes));
+  auto* newChecks = reinterpret_cast<uint8_t*>(newSlots + newSize);
   const uint32_t mask = newSize - 1;
   const uint32_t shift = 32 - uint32_t(__builtin_ctz(newSize));
   // Where a string lands is far from the last one: fetched ahead. Beyond the tag's reach the
@@ -80,17 +85,21 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   constexpr uint32_t kAhead = 8;
   const bool fromStrings = shift < 32 - kStringTagBits;
   for (uint32_t i = 0; i < tb->size; ++i) {
-    if (fromStrings && i + 2 * kAhead < tb->size && tb->slots[i + 2 * kAhead].word != 0)
+    if (fromStrings && i + 2 * kAhead < tb->size && tb->checks[i + 2 * kAhead] != 0)
       __builtin_prefetch(SlotString(tb->slots[i + 2 * kAhead]));
-    if (i + kAhead < tb->size && tb->slots[i + kAhead].word != 0)
+    if (i + kAhead < tb->size && tb->checks[i + kAhead] != 0)
       __builtin_prefetch(&newSlots[SlotHome(tb->slots[i + kAhead], shift)], 1);
+    if (tb->checks[i] == 0) continue;
     const qvStringSlot slot = tb->slots[i];
-    if (slot.word != 0) newSlots[StringFreeSlot(newSlots, mask, SlotHome(slot, shift))] = slot;
+    const uint32_t j = StringFreeSlot(newChecks, mask, SlotHome(slot, shift));
+    newSlots[j] = slot;
+    newChecks[j] = tb->checks[i];
   }
-  VmFreeVector(L, tb->slots, tb->size);
+  VmFreeStringPlaces(L, tb);
   tb->size = newSize;
   tb->shift = shift;
   tb->slots = newSlots;
+  tb->checks = newChecks;
 }
 
 // The string table is probed with VmInternHash. A new string keeps the caller's hash when it is
@@ -99,9 +108,11 @@ static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h,
   qvStringTable* tb = &G(L)->strt;
   const uint32_t scrambled = StringScramble(VmInternHash(s, len));
   const uint32_t tag = StringTag(scrambled);
+  const uint8_t check = StringCheck(scrambled);
   uint32_t mask = tb->size - 1;
   uint32_t i = StringHome(scrambled, tb->shift);
-  for (; tb->slots[i].word != 0; i = (i + 1) & mask) {
+  for (; tb->checks[i] != 0; i = (i + 1) & mask) {
+    if (tb->checks[i] != check) continue;
     const qvStringSlot slot = tb->slots[i];
     if (SlotTag(slot) != tag) continue;
     qvString* ts = SlotString(slot);
@@ -111,7 +122,7 @@ static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h,
   if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {
     VmResizeStringTable(L, tb->size * 2);
     mask = tb->size - 1;
-    i = StringFreeSlot(tb->slots, mask, StringHome(scrambled, tb->shift));
+    i = StringFreeSlot(tb->checks, mask, StringHome(scrambled, tb->shift));
   }
   const size_t size = StringBlockSize(len);
   auto* ts = static_cast<qvString*>(VmNewBlock(L, size));
@@ -130,6 +141,7 @@ static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h,
   std::memcpy(ts->data(), s, len);
   ts->data()[len] = '\0';
   tb->slots[i] = MakeStringSlot(ts, tag);
+  tb->checks[i] = check;
   tb->nuse++;
   return ts;
 }

@@ -275,16 +275,17 @@ TEST_F(GcTest, EveryStringStaysInTheRunFromItsPlace) {
   const uint32_t mask = tb->size - 1;
   uint32_t strings = 0;
   for (uint32_t i = 0; i < tb->size; ++i) {
+    if (tb->checks[i] == 0) continue;
     const qvStringSlot slot = tb->slots[i];
-    if (slot.word == 0) continue;
     ++strings;
     qvString* s = SlotString(slot);
     SCOPED_TRACE(s->data());
     const uint32_t scrambled = StringScramble(VmInternHash(s->data(), s->len));
+    ASSERT_EQ(tb->checks[i], StringCheck(scrambled));
     for (uint32_t shift = 1; shift <= 32; ++shift)
       ASSERT_EQ(SlotHome(slot, shift), StringHome(scrambled, shift)) << "shift " << shift;
     for (uint32_t j = SlotHome(slot, tb->shift); j != i; j = (j + 1) & mask)
-      ASSERT_NE(tb->slots[j].word, 0u) << "a free slot between the string's place and its slot";
+      ASSERT_NE(tb->checks[j], 0) << "a free place between the string's first place and its own";
   }
   EXPECT_EQ(strings, tb->nuse);
 }
