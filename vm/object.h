@@ -121,7 +121,7 @@ struct qvTable : qvGCObject {
     uint64_t* words;
   };
   qvHashNode* node;
-  qvTableEntry* entry;   // room for one entry per node, in the nodes' block after them
+  qvTableEntry* entry;   // room for one entry per node, in a block of its own
   qvHashNode* lastfree;  // nodes below it may be free; it only moves down
   qvGCObject* gclist;
   uint32_t sizearray;

@@ -113,16 +113,61 @@ void* VmNewZeroed(qvScriptState* L, size_t size) {
 constexpr size_t kLineBytes = 64;
 constexpr size_t kAlignSlack = kLineBytes + sizeof(void*);
 
+// The first line boundary in a block from the C heap with room for its address below it.
+static void* LineIn(void* raw) {
+  return reinterpret_cast<void*>(
+      (reinterpret_cast<uintptr_t>(raw) + sizeof(void*) + kLineBytes - 1) &
+      ~uintptr_t(kLineBytes - 1));
+}
+// The same, the address noted below it.
+static void* AlignedIn(void* raw) {
+  void* p = LineIn(raw);
+  static_cast<void**>(p)[-1] = raw;
+  return p;
+}
+
 void* VmNewZeroedAligned(qvScriptState* L, size_t size) {
   if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu) return VmNewZeroed(L, size);
   void* raw = WithinLimit(L, 0, size) ? std::calloc(1, size + kAlignSlack) : nullptr;
   if (raw == nullptr) VmThrow(L, ERR_MEM);
-  const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + sizeof(void*) + kLineBytes - 1) &
-                       ~uintptr_t(kLineBytes - 1);
-  void* p = reinterpret_cast<void*>(at);
-  static_cast<void**>(p)[-1] = raw;
+  void* p = AlignedIn(raw);
   G(L)->nblocks += size;
   MakeResident(L, p, size);
+  return p;
+}
+
+// The C heap grows a large block where it lies or remaps its pages, so that its contents are
+// neither copied nor faulted in afresh; the new bytes are left as they are.
+void* VmReallocAligned(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
+  if (newSize >= 0xFFFFFFFDu) VmRaiseError(L, ERR_MEM);
+  if (oldSize <= kPoolMaxBlock || newSize <= kPoolMaxBlock) {  // into or out of the pool
+    void* p = nullptr;
+    if (newSize > kPoolMaxBlock) {
+      void* raw = WithinLimit(L, 0, newSize) ? std::malloc(newSize + kAlignSlack) : nullptr;
+      if (raw == nullptr) VmThrow(L, ERR_MEM);
+      p = AlignedIn(raw);
+      G(L)->nblocks += newSize;
+    } else if (newSize > 0) {
+      p = VmRealloc(L, nullptr, 0, newSize);
+    }
+    if (block != nullptr) {
+      if (p != nullptr) std::memcpy(p, block, std::min(oldSize, newSize));
+      VmFreeAligned(L, block, oldSize);
+    }
+    return p;
+  }
+  void* raw = static_cast<void**>(block)[-1];
+  const auto shift = static_cast<size_t>(static_cast<char*>(block) - static_cast<char*>(raw));
+  void* newRaw = WithinLimit(L, oldSize, newSize) ? std::realloc(raw, newSize + kAlignSlack)
+                                                  : nullptr;
+  if (newRaw == nullptr) VmThrow(L, ERR_MEM);  // the block stays as it was
+  // The contents keep their offset from the start; a start of another alignment moves them,
+  // before the address below them is noted.
+  void* p = LineIn(newRaw);
+  char* was = static_cast<char*>(newRaw) + shift;
+  if (was != p) std::memmove(p, was, std::min(oldSize, newSize));
+  static_cast<void**>(p)[-1] = newRaw;
+  G(L)->nblocks += newSize - oldSize;
   return p;
 }
 

@@ -28,14 +28,13 @@ static size_t ArrayBytes(uint32_t size, bool numeric) {
   return size_t(size) * (numeric && size >= kSmallArray ? sizeof(uint64_t) : sizeof(qvScriptValue));
 }
 
-// The block of 2^lsize nodes and their entries.
-static size_t NodeBlockBytes(int lsize) {
-  return (sizeof(qvHashNode) + sizeof(qvTableEntry)) << lsize;
-}
+// The blocks of 2^lsize nodes and of their entries.
+static size_t NodeBlockBytes(int lsize) { return sizeof(qvHashNode) << lsize; }
+static size_t EntryBlockBytes(int lsize) { return sizeof(qvTableEntry) << lsize; }
 
 size_t TableBlockBytes(const qvTable* t) {
-  size_t nodes = IsDummyNode(t) ? 0 : NodeBlockBytes(t->lsizenode);
-  return nodes + ArrayBytes(t->sizearray, t->numeric);
+  size_t hash = IsDummyNode(t) ? 0 : NodeBlockBytes(t->lsizenode) + EntryBlockBytes(t->lsizenode);
+  return hash + ArrayBytes(t->sizearray, t->numeric);
 }
 
 static void FreeArray(qvScriptState* L, void* block, uint32_t size, bool numeric) {
@@ -245,10 +244,6 @@ static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) 
   VmTableResize(L, t, nasize, lsize);
 }
 
-// While a rehash places the old nodes, an old entry whose key moved into the new hash part
-// holds the number of its new entry instead of its value.
-constexpr int32_t kTypeMovedEntry = 0x7F;
-
 void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   if (lsize > kMaxTableBits || nasize > (1u << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
   const bool oldNumeric = t->numeric != 0;
@@ -259,30 +254,46 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   const bool oldDummy = IsDummyNode(t);
   const int oldLsize = t->lsizenode;
   const uint32_t oldNodeCount = NodeCount(t);
-  // A numeric part stays numeric while every value moving into it from the hash part is a
-  // number with a word.
+  // The live entries that stay in the hash part. A numeric array part stays numeric while every
+  // value moving into it from the hash part is a number with a word.
   bool numeric = oldNumeric;
-  for (uint32_t j = 0; j < oldEntries && numeric; ++j) {
+  uint32_t staying = 0;
+  for (uint32_t j = 0; j < oldEntries; ++j) {
     const qvTableEntry* e = &oldEntry[j];
+    if (IsNil(&e->val)) continue;
     uint32_t i;
-    if (!IsNil(&e->val) && e->keyType == kTypeNumber && ArrayIndex(e->keyValue.n, nasize, &i))
-      numeric = IsNumber(&e->val) && HasNumberWord(e->val.value.n);
+    if (e->keyType == kTypeNumber && ArrayIndex(e->keyValue.n, nasize, &i)) {
+      if (numeric) numeric = IsNumber(&e->val) && HasNumberWord(e->val.value.n);
+    } else {
+      ++staying;
+    }
   }
-  // Allocate everything first, so that a failure leaves the table as it was.
+  assert(lsize > 0 ? staying < (1u << lsize) : staying == 0);  // the sizes leave room for them
+  // Allocate everything first, so that a failure leaves the table as it was. The entries grow
+  // where they lie: a growing table's entries are neither copied nor faulted in again.
   void* const oldArray = t->array;
   void* newArray = oldArray;
-  // Zeroed: nil slots, nil words and free nodes with no link, without a clearing pass.
-  if (nasize != oldasize || numeric != oldNumeric) {
-    newArray = VmNewZeroed(L, ArrayBytes(nasize, numeric));
-  }
   qvHashNode* newNode = G(L)->dummynode;
-  if (lsize > 0) {
-    try {
-      newNode = static_cast<qvHashNode*>(VmNewZeroedAligned(L, NodeBlockBytes(lsize)));
-    } catch (...) {
-      if (newArray != oldArray) FreeArray(L, newArray, nasize, numeric);
-      throw;
+  uint32_t* renumber = nullptr;  // an old entry's new number + 1, 0 when it goes
+  const size_t oldEntryBytes = oldDummy ? 0 : EntryBlockBytes(oldLsize);
+  const size_t newEntryBytes = lsize > 0 ? EntryBlockBytes(lsize) : 0;
+  const bool inPlace = oldEntryBytes > 0 && newEntryBytes >= oldEntryBytes;
+  qvTableEntry* newEntry = nullptr;
+  try {
+    if (staying < oldEntries && staying > 0) renumber = VmNewVector<uint32_t>(L, oldEntries);
+    // Zeroed: nil slots, nil words and free nodes with no link, without a clearing pass.
+    if (nasize != oldasize || numeric != oldNumeric)
+      newArray = VmNewZeroed(L, ArrayBytes(nasize, numeric));
+    if (lsize > 0) newNode = static_cast<qvHashNode*>(VmNewZeroedAligned(L, NodeBlockBytes(lsize)));
+    if (newEntryBytes > 0) {
+      newEntry = static_cast<qvTableEntry*>(VmReallocAligned(
+          L, inPlace ? oldEntry : nullptr, inPlace ? oldEntryBytes : 0, newEntryBytes));
     }
+  } catch (...) {
+    if (lsize > 0 && newNode != G(L)->dummynode) VmFreeAligned(L, newNode, NodeBlockBytes(lsize));
+    if (newArray != oldArray) FreeArray(L, newArray, nasize, numeric);
+    if (renumber != nullptr) VmFreeVector(L, renumber, oldEntries);
+    throw;
   }
   const uint32_t keep = std::min(oldasize, nasize);
   if (newArray != oldArray && keep > 0) {
@@ -301,25 +312,28 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   t->sizearray = nasize;
   t->node = newNode;
   t->lsizenode = static_cast<uint8_t>(lsize);
-  t->entry = lsize > 0 ? reinterpret_cast<qvTableEntry*>(newNode + NodeCount(t)) : nullptr;
+  t->entry = newEntry;
   t->nentry = 0;
-  t->nilvals = 0;  // only keys with values move
-  if (lsize > 0) {
-    t->lastfree = newNode + NodeCount(t);
-  } else {
-    t->lastfree = newNode;  // the shared node is never free
-  }
-  // The live old entries that stay in the hash part take the first new entries in their order.
-  if (lsize > 0) {
-    for (uint32_t j = 0; j < oldEntries; ++j) {
-      qvTableEntry* e = &oldEntry[j];
-      uint32_t i;
-      if (IsNil(&e->val) || (e->keyType == kTypeNumber && ArrayIndex(e->keyValue.n, nasize, &i)))
-        continue;
-      t->entry[t->nentry] = *e;
-      e->val.type = kTypeMovedEntry;
-      e->val.value.b = int32_t(++t->nentry);
+  t->nilvals = 0;                                              // only keys with values move
+  t->lastfree = lsize > 0 ? newNode + NodeCount(t) : newNode;  // the shared node is never free
+  // The live old entries: those of keys in the new array part go there, the others take the
+  // first new entries in their order. Moved within the same block, an entry goes no further
+  // than its own place, read before.
+  const qvTableEntry* const from = inPlace ? newEntry : oldEntry;
+  for (uint32_t j = 0; j < oldEntries; ++j) {
+    const qvTableEntry e = from[j];
+    if (renumber != nullptr) renumber[j] = 0;
+    if (IsNil(&e.val)) continue;
+    uint32_t i;
+    if (e.keyType == kTypeNumber && ArrayIndex(e.keyValue.n, nasize, &i)) {
+      if (numeric)
+        t->words[i] = NumberWord(e.val.value.n);
+      else
+        t->array[i] = e.val;
+      continue;
     }
+    if (renumber != nullptr) renumber[j] = t->nentry + 1;
+    t->entry[t->nentry++] = e;
   }
   // The surplus of a shrinking array part, then the old nodes from the last to the first; none
   // of them is in the new parts yet, so no lookup is needed.
@@ -331,20 +345,29 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     SetNumber(&key, double(i + 1));
     *VmTableSetAfterGet(L, t, &key, &kNilValue) = v;
   }
-  // Each reinsertion reads an old entry and writes the key's new main position, both far from
-  // the last ones: the entry is fetched some nodes ahead, the main position half as far.
+  // An old node's entry under its new number: the same one when every entry stayed.
+  auto entryNow = [&](const qvHashNode* n) -> uint32_t {
+    const uint32_t was = n->ref & kEntryMask;
+    if (staying == oldEntries) return was;
+    return renumber != nullptr ? renumber[was - 1] : 0;
+  };
+  // Each reinsertion reads an entry and writes the key's new main position, both far from the
+  // last ones: the entry is fetched some nodes ahead, the main position half as far.
   constexpr uint32_t kAhead = 8;
-  for (uint32_t j = oldNodeCount; j-- > 0;) {
-    if (oldDummy) break;
+  for (uint32_t j = oldNodeCount; j-- > 0 && !oldDummy && staying > 0;) {
     if (j >= 2 * kAhead) {
       const qvHashNode* far = &oldNode[j - 2 * kAhead];
-      if (far->ref != 0) __builtin_prefetch(&oldEntry[(far->ref & kEntryMask) - 1]);
+      if (far->ref != 0) {
+        const uint32_t now = entryNow(far);
+        if (now != 0) __builtin_prefetch(&t->entry[now - 1]);
+      }
     }
-    if (j >= kAhead && lsize > 0) {
+    if (j >= kAhead) {
       const qvHashNode* next = &oldNode[j - kAhead];
       if (next->ref != 0) {
-        const qvTableEntry* e = &oldEntry[(next->ref & kEntryMask) - 1];
-        if (e->val.type == kTypeMovedEntry) {
+        const uint32_t now = entryNow(next);
+        if (now != 0) {
+          const qvTableEntry* e = &t->entry[now - 1];
           const qvScriptValue k = EntryKey(e);
           __builtin_prefetch(MainPositionHashed(t, &k, e->keyHash), 1);
         }
@@ -352,27 +375,18 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     }
     const qvHashNode* old = &oldNode[j];
     if (old->ref == 0) continue;
-    const qvTableEntry* e = &oldEntry[(old->ref & kEntryMask) - 1];
-    if (IsNil(&e->val)) continue;
-    const qvScriptValue oldKey = EntryKey(e);
-    if (e->val.type == kTypeMovedEntry) {  // never full
-      NewKey(L, t, &oldKey, e->keyHash, uint32_t(e->val.value.b));
-      continue;
-    }
-    uint32_t i;
-    if (oldKey.type == kTypeNumber && ArrayIndex(oldKey.value.n, t->sizearray, &i)) {
-      if (numeric)  // moves into the array part
-        t->words[i] = NumberWord(e->val.value.n);
-      else
-        t->array[i] = e->val;
-    } else {  // only when the hash part is too small for the keys
-      qvScriptValue* slot = NewKey(L, t, &oldKey, e->keyHash);
-      if (slot == nullptr) slot = VmTableSetAfterGet(L, t, &oldKey, &kNilValue);
-      *slot = e->val;
-    }
+    const uint32_t now = entryNow(old);
+    if (now == 0) continue;
+    const qvTableEntry* e = &t->entry[now - 1];
+    const qvScriptValue key = EntryKey(e);
+    NewKey(L, t, &key, e->keyHash, now);  // never full
   }
+  if (renumber != nullptr) VmFreeVector(L, renumber, oldEntries);
   if (newArray != oldArray) FreeArray(L, oldArray, oldasize, oldNumeric);
-  if (!oldDummy) VmFreeAligned(L, oldNode, NodeBlockBytes(oldLsize));
+  if (!oldDummy) {
+    VmFreeAligned(L, oldNode, NodeBlockBytes(oldLsize));
+    if (!inPlace) VmReallocAligned(L, oldEntry, oldEntryBytes, 0);
+  }
 }
 
 // ---- raw writes ----
@@ -558,7 +572,10 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
 }
 
 void VmFreeTable(qvScriptState* L, qvTable* t) {
-  if (!IsDummyNode(t)) VmFreeAligned(L, t->node, NodeBlockBytes(t->lsizenode));
+  if (!IsDummyNode(t)) {
+    VmFreeAligned(L, t->node, NodeBlockBytes(t->lsizenode));
+    VmReallocAligned(L, t->entry, EntryBlockBytes(t->lsizenode), 0);
+  }
   FreeArray(L, t->array, t->sizearray, t->numeric);
   VmRealloc(L, t, sizeof(qvTable), 0);
 }
