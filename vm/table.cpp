@@ -221,19 +221,26 @@ static uint32_t ComputeSizes(const uint32_t* nums, uint32_t* narray) {
 
 static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* key, uint32_t hash,
                              uint32_t ref = 0);
+constexpr uint32_t kUnknownStaying = UINT32_MAX;
+
+static void Resize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize, uint32_t knownStaying);
 
 static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) {
   uint32_t nums[kMaxTableBits + 1] = {};
-  uint32_t nasize = NumUseArray(t, nums);
-  uint32_t total = nasize;
+  const uint32_t arrayLive = NumUseArray(t, nums);
+  uint32_t nasize = arrayLive;
+  uint32_t total = arrayLive;
+  uint32_t intKeys = 0;                       // of the hash part
   for (uint32_t i = 0; i < t->nentry; ++i) {  // each entry belongs to one node
     const qvTableEntry* e = &t->entry[i];
     if (!IsNil(&e->val)) {
       const qvScriptValue k = EntryKey(e);
-      nasize += CountIntKey(&k, nums);
+      intKeys += CountIntKey(&k, nums);
       ++total;
     }
   }
+  nasize += intKeys;
+  const uint32_t hashLive = total - arrayLive;
   nasize += CountIntKey(extraKey, nums);
   ++total;
   uint32_t na = ComputeSizes(nums, &nasize);
@@ -241,10 +248,18 @@ static void Rehash(qvScriptState* L, qvTable* t, const qvScriptValue* extraKey) 
   int lsize = 0;  // the smallest power of two strictly greater than nhash
   if (nhash > 0)
     while ((uint64_t(1) << lsize) <= nhash) ++lsize;
-  VmTableResize(L, t, nasize, lsize);
+  // Without integer keys in the hash part, every live entry of it stays there.
+  Resize(L, t, nasize, lsize, intKeys == 0 ? hashLive : kUnknownStaying);
 }
 
 void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
+  Resize(L, t, nasize, lsize, kUnknownStaying);
+}
+
+// `knownStaying`: the number of live entries that stay in the hash part when the caller knows
+// that none of them moves to the array part, else kUnknownStaying.
+static void Resize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize,
+                   uint32_t knownStaying) {
   if (lsize > kMaxTableBits || nasize > (1u << kMaxTableBits)) VmRaiseError(L, ERR_TABLEOVERFLOW);
   const bool oldNumeric = t->numeric != 0;
   const uint32_t oldasize = t->sizearray;
@@ -257,8 +272,8 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   // The live entries that stay in the hash part. A numeric array part stays numeric while every
   // value moving into it from the hash part is a number with a word.
   bool numeric = oldNumeric;
-  uint32_t staying = 0;
-  for (uint32_t j = 0; j < oldEntries; ++j) {
+  uint32_t staying = knownStaying != kUnknownStaying ? knownStaying : 0;
+  for (uint32_t j = 0; j < oldEntries && knownStaying == kUnknownStaying; ++j) {
     const qvTableEntry* e = &oldEntry[j];
     if (IsNil(&e->val)) continue;
     uint32_t i;
@@ -320,7 +335,8 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
   // first new entries in their order. Moved within the same block, an entry goes no further
   // than its own place, read before.
   const qvTableEntry* const from = inPlace ? newEntry : oldEntry;
-  for (uint32_t j = 0; j < oldEntries; ++j) {
+  if (inPlace && staying == oldEntries) t->nentry = oldEntries;  // each where it was
+  for (uint32_t j = t->nentry; j < oldEntries; ++j) {
     const qvTableEntry e = from[j];
     if (renumber != nullptr) renumber[j] = 0;
     if (IsNil(&e.val)) continue;
@@ -379,6 +395,13 @@ void VmTableResize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize) {
     if (now == 0) continue;
     const qvTableEntry* e = &t->entry[now - 1];
     const qvScriptValue key = EntryKey(e);
+    qvHashNode* mp = MainPositionHashed(t, &key, e->keyHash);
+    if (mp->ref == 0) {  // a free main position, as most are while the new part fills
+      mp->ref = NodeRef(now, e->keyHash);
+      mp->home = 1;
+      mp->back = 0;
+      continue;
+    }
     NewKey(L, t, &key, e->keyHash, now);  // never full
   }
   if (renumber != nullptr) VmFreeVector(L, renumber, oldEntries);
