@@ -79,9 +79,11 @@ int64_t SeekPacket(void* opaque, int64_t offset, int whence) {
 
 int MakeResampler(qvAudioDecoder* d) {
   Av().swr_free(&d->swr);
-  AVChannelLayout out;
+  AVChannelLayout out{};
   Av().av_channel_layout_default(&out, d->channels);
-  AVChannelLayout in;
+  // A copy first frees what its destination holds: the destination starts as an empty layout,
+  // not as whatever the stack held (a seek, which opens the streams again, crashed on that).
+  AVChannelLayout in{};
   if (Av().av_channel_layout_copy(&in, &d->codec->ch_layout) < 0 ||
       in.order == AV_CHANNEL_ORDER_UNSPEC) {
     Av().av_channel_layout_uninit(&in);
