@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "vm/vm.h"
 
@@ -266,6 +267,30 @@ qvString* VmInternCString(qvScriptState* L, const char* s);
 // Moves the strings to a table of newSize slots (a power of two above 4/3 of those in use).
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize);
 inline size_t StringBlockSize(size_t len) { return kStringHeaderBytes + len + 1; }
+// Copies n bytes; up to 16 of them in two overlapping moves without a call, since most strings
+// that scripts join and key by are that short.
+inline void CopyTextBytes(char* dst, const char* src, size_t n) {
+  if (n > 16) {
+    std::memcpy(dst, src, n);
+  } else if (n >= 8) {
+    uint64_t head, tail;
+    std::memcpy(&head, src, 8);
+    std::memcpy(&tail, src + n - 8, 8);
+    std::memcpy(dst, &head, 8);
+    std::memcpy(dst + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, src, 4);
+    std::memcpy(&tail, src + n - 4, 4);
+    std::memcpy(dst, &head, 4);
+    std::memcpy(dst + n - 4, &tail, 4);
+  } else if (n > 0) {
+    const char first = src[0], middle = src[n >> 1], last = src[n - 1];
+    dst[0] = first;
+    dst[n >> 1] = middle;
+    dst[n - 1] = last;
+  }
+}
 
 // ---- userdata ----
 

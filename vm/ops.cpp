@@ -2,6 +2,7 @@
 #include "vm/ops.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -16,57 +17,66 @@ namespace qv {
 
 // ---- numbers and text ----
 
-// The digits of an integer below 10^14 in magnitude, two at a time from a table.
-static int FormatInteger(int64_t value, char* buf) {
-  static const char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
-  static const uint64_t kPowers[] = {
-      1,           10,           100,           1000,           10000,
-      100000,      1000000,      10000000,      100000000,      1000000000,
-      10000000000, 100000000000, 1000000000000, 10000000000000, 100000000000000};
-  uint64_t u = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
-  // The digit count from the bit length (log10(2) ~ 1233 / 4096), corrected by one power.
-  int digits = ((64 - __builtin_clzll(u | 1)) * 1233) >> 12;
-  digits += u >= kPowers[digits] || u == 0 ? 1 : 0;
-  const int len = digits + (value < 0 ? 1 : 0);
-  buf[len] = '\0';
-  char* p = buf + len;
-  while (u > UINT32_MAX) {
-    const unsigned pair = unsigned(u % 100) * 2;
-    u /= 100;
-    *--p = kPairs[pair + 1];
-    *--p = kPairs[pair];
-  }
-  auto w = static_cast<uint32_t>(u);  // the rest in 32-bit arithmetic, cheaper to divide
-  while (w >= 100) {
-    const unsigned pair = (w % 100) * 2;
-    w /= 100;
-    *--p = kPairs[pair + 1];
-    *--p = kPairs[pair];
-  }
-  u = w;
-  if (u >= 10) {
-    *--p = kPairs[u * 2 + 1];
-    *--p = kPairs[u * 2];
-  } else {
-    *--p = char('0' + u);
-  }
-  if (value < 0) *--p = '-';
-  return len;
+static_assert(std::endian::native == std::endian::little,
+              "the digit words are stored low byte first");
+
+// The eight decimal digits of v < 10^8 as values 0-9, the first in the lowest byte: both halves
+// of four digits split into pairs and then into digits in one word, a few multiplications in
+// place of a division per pair.
+static uint64_t EightDigits(uint32_t v) {
+  uint64_t m = (v / 10000) | (uint64_t(v % 10000) << 32);
+  uint64_t q = ((m * 10486) >> 20) & 0x0000007F0000007Fu;  // each half / 100, exact below 10^4
+  m = q | ((m - q * 100) << 16);
+  q = ((m * 103) >> 10) & 0x000F000F000F000Fu;  // each pair / 10, exact below 100
+  return q | ((m - q * 10) << 8);
+}
+constexpr uint64_t kZeroDigits = 0x3030303030303030u;
+
+// The digits of v < 10^8 without leading zeros; stores eight bytes at p. Returns the count.
+static int WriteDigits(char* p, uint32_t v) {
+  const uint64_t digits = EightDigits(v);
+  // The leading zeros are the low zero bytes; the last digit stays, so that 0 is "0".
+  const int shift = __builtin_ctzll(digits | (uint64_t(1) << 56)) & 56;
+  const uint64_t word = (digits + kZeroDigits) >> shift;
+  std::memcpy(p, &word, sizeof word);
+  return 8 - shift / 8;
 }
 
-int VmNumberToString(double n, char* buf) {
+// The digits of an integer below 10^14 in magnitude. buf has room for eight bytes past them.
+[[gnu::always_inline]] static inline int FormatInteger(int64_t value, char* buf) {
+  const uint64_t u = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+  char* p = buf;
+  if (value < 0) *p++ = '-';
+  if (u < 100000000) {
+    p += WriteDigits(p, uint32_t(u));
+  } else {
+    p += WriteDigits(p, uint32_t(u / 100000000));
+    const uint64_t low = EightDigits(uint32_t(u % 100000000)) + kZeroDigits;
+    std::memcpy(p, &low, sizeof low);
+    p += 8;
+  }
+  *p = '\0';
+  return int(p - buf);
+}
+
+[[gnu::noinline]] static int FormatFraction(double n, char* buf) {
+  auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 14);
+  *r.ptr = '\0';
+  return int(r.ptr - buf);
+}
+
+// VmNumberToString, inline where joins format numbers; the rest (fractions, large and special
+// values) takes a call.
+[[gnu::always_inline]] static inline int FormatNumber(double n, char* buf) {
   // Integers below 10^14 print all their digits under "%.14g" (-0 keeps its sign there).
   if (n > -1e14 && n < 1e14) {
     const auto i = static_cast<int64_t>(n);
     if (double(i) == n && !(i == 0 && std::signbit(n))) return FormatInteger(i, buf);
   }
-  auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 14);
-  *r.ptr = '\0';
-  return int(r.ptr - buf);
+  return FormatFraction(n, buf);
 }
+
+int VmNumberToString(double n, char* buf) { return FormatNumber(n, buf); }
 
 int VmFormatNumberG(double n, char* buf) {
   auto r = std::to_chars(buf, buf + kNumberBufferSize - 1, n, std::chars_format::general, 6);
@@ -411,7 +421,43 @@ static char* OpenSpace(qvScriptState* L, size_t n) {
 // Strings, numbers ("%.14g") and nil ("") join without a metamethod.
 static bool Joinable(const qvScriptValue* v) { return IsString(v) || IsNumber(v) || IsNil(v); }
 
-void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf) {
+// The string of a joined text. A key that the table already holds is that table's own key
+// string: found there, it costs no look into the string table.
+static qvString* InternJoined(qvScriptState* L, const char* text, size_t len,
+                              const qvTable* keyOf) {
+  if (keyOf == nullptr) return VmInternString(L, text, len);
+  const uint32_t h = VmHashString(text, len);
+  qvString* s = VmTableFindStringKey(keyOf, text, len, h);
+  return s != nullptr ? s : VmInternHashed(L, text, len, h);
+}
+
+// The longest string that the join of two values copies into its own buffer.
+constexpr size_t kShortJoinPart = 64;
+static_assert(kShortJoinPart >= kNumberBufferSize, "a number is formatted in place");
+
+// The join of two strings or numbers, by far the most common (a key made of a name and a
+// number), built on the stack: none of the general join's buffer bookkeeping. False, with
+// nothing changed, when a value is of another type or a string longer than kShortJoinPart.
+static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, const qvTable* keyOf) {
+  char text[2 * kShortJoinPart];
+  size_t pos = 0;
+  const auto append = [&](const qvScriptValue* v) {
+    if (IsNumber(v)) {
+      pos += size_t(FormatNumber(v->value.n, text + pos));
+      return true;
+    }
+    if (!IsString(v) || StringOf(v)->len > kShortJoinPart) return false;
+    CopyTextBytes(text + pos, StringOf(v)->data(), StringOf(v)->len);
+    pos += StringOf(v)->len;
+    return true;
+  };
+  if (!append(top - 2) || !append(top - 1)) return false;
+  SetString(top - 2, InternJoined(L, text, pos, keyOf));
+  return true;
+}
+
+[[gnu::noinline]] static void JoinValues(qvScriptState* L, int total, int last,
+                                         const qvTable* keyOf) {
   do {
     qvScriptValue* top = L->base + last + 1;
     int n = 2;  // values joined in this pass
@@ -435,7 +481,7 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
                 L, std::max(pos + kNumberBufferSize, std::min(2 * size, kMaxConcatBuffer)));
             size = G(L)->buffsize;
           }
-          pos += size_t(VmNumberToString(v->value.n, buffer + pos));
+          pos += size_t(FormatNumber(v->value.n, buffer + pos));
           continue;
         }
         if (IsString(v)) {
@@ -453,22 +499,16 @@ void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf)
           size = G(L)->buffsize;
         }
       }
-      const char* text = pos > 0 ? buffer : "";
-      // A key that the table already holds is that table's own key string: found there, it
-      // costs no look into the string table.
-      qvString* s;
-      if (keyOf != nullptr && n == total) {
-        const uint32_t h = VmHashString(text, pos);
-        s = VmTableFindStringKey(keyOf, text, pos, h);
-        if (s == nullptr) s = VmInternHashed(L, text, pos, h);
-      } else {
-        s = VmInternString(L, text, pos);
-      }
-      SetString(top - n, s);
+      SetString(top - n, InternJoined(L, pos > 0 ? buffer : "", pos, n == total ? keyOf : nullptr));
     }
     total -= n - 1;
     last -= n - 1;
   } while (total > 1);
+}
+
+void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf) {
+  if (total == 2 && JoinTwoShort(L, L->base + last + 1, keyOf)) return;
+  JoinValues(L, total, last, keyOf);
 }
 
 // ---- tables ----

@@ -8,16 +8,31 @@
 
 namespace qv {
 
+static uint32_t HashStep(uint32_t h, unsigned char c) { return h ^ ((h << 5) + (h >> 2) + c); }
+
 uint32_t VmHashString(const char* s, size_t len) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
   uint32_t h = static_cast<uint32_t>(len);
   if (len < 32) {  // every character, without the sampling step's arithmetic
-    for (size_t i = len; i > 0; --i)
-      h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
+    // From the last character back, four a step after the odd ones: the chain is serial, so
+    // what unrolling saves is the loop's own count and test per character.
+    const unsigned char* q = p + len;
+    if (len & 1) h = HashStep(h, *--q);
+    if (len & 2) {
+      h = HashStep(h, q[-1]);
+      h = HashStep(h, q[-2]);
+      q -= 2;
+    }
+    for (; q != p; q -= 4) {
+      h = HashStep(h, q[-1]);
+      h = HashStep(h, q[-2]);
+      h = HashStep(h, q[-3]);
+      h = HashStep(h, q[-4]);
+    }
     return h;
   }
   size_t step = (len >> 5) + 1;  // long strings hash a sample of about 32 characters
-  for (size_t i = len; i >= step; i -= step)
-    h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
+  for (size_t i = len; i >= step; i -= step) h = HashStep(h, p[i - 1]);
   return h;
 }
 
@@ -46,7 +61,7 @@ constexpr uint64_t kSpread1 = 0xC2B2AE3D27D4EB4Fu;
 // Eight or sixteen characters per step, whole words at a time: a string of a few words costs a
 // couple of multiplications where the script hash's chain takes a few cycles per character.
 // Every character counts, long strings too.
-uint32_t VmInternHash(const char* s, size_t len) {
+static inline uint32_t InternHash(const char* s, size_t len) {
   uint64_t a = 0;
   uint64_t b = 0;
   uint64_t seed = kSpread0 ^ len;
@@ -69,6 +84,8 @@ uint32_t VmInternHash(const char* s, size_t len) {
   }
   return uint32_t(Fold(a ^ kSpread1, b ^ seed) >> 16);
 }
+
+uint32_t VmInternHash(const char* s, size_t len) { return InternHash(s, len); }
 
 void VmFreeStringPlaces(qvScriptState* L, qvStringTable* tb) {
   VmRealloc(L, tb->slots, size_t(tb->size) * kStringPlaceBytes, 0);
@@ -106,7 +123,7 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
 // `known`, and is hashed otherwise when first asked (StringHash).
 static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h, bool known) {
   qvStringTable* tb = &G(L)->strt;
-  const uint32_t scrambled = StringScramble(VmInternHash(s, len));
+  const uint32_t scrambled = StringScramble(InternHash(s, len));
   const uint32_t tag = StringTag(scrambled);
   const uint8_t check = StringCheck(scrambled);
   uint32_t mask = tb->size - 1;
@@ -138,7 +155,7 @@ static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h,
   ts->hashKnown = known ? 1 : 0;
   ts->cachedHash = h;
   ts->len = static_cast<uint32_t>(len);
-  std::memcpy(ts->data(), s, len);
+  CopyTextBytes(ts->data(), s, len);
   ts->data()[len] = '\0';
   tb->slots[i] = MakeStringSlot(ts, tag);
   tb->checks[i] = check;

@@ -2,6 +2,7 @@
 // manipulation, pseudo-indices and protected calls of natives.
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "base/errors.h"
@@ -474,6 +475,69 @@ TEST_F(ApiTest, LongStringsHashASample) {
   // Sharing a hash does not make two strings one: each is found again by its characters.
   EXPECT_EQ(VmInternString(L, a.data(), a.size()), sa);
   EXPECT_EQ(VmInternString(L, b.data(), b.size()), sb);
+}
+
+// The table hash is the character chain from the last character back, every character below 32
+// and a sample above; whatever way the loop is unrolled, the values (and so where keys land and
+// the order `next` visits them) are the plain chain's. The interned copy keeps every byte.
+TEST_F(ApiTest, EveryLengthHashesAndInternsItsExactBytes) {
+  const auto chain = [](const std::string& s) {
+    uint32_t h = uint32_t(s.size());
+    const size_t step = (s.size() >> 5) + 1;
+    for (size_t i = s.size(); i >= step; i -= step) h ^= (h << 5) + (h >> 2) + uint8_t(s[i - 1]);
+    return h;
+  };
+  std::mt19937 random(7);
+  for (size_t len = 0; len <= 100; ++len) {
+    for (int round = 0; round < 8; ++round) {
+      std::string text(len, '\0');
+      for (char& c : text) c = char(random() % 256);  // NULs and bytes above 127 too
+      SCOPED_TRACE(::testing::Message() << "length " << len << " round " << round);
+      ASSERT_EQ(VmHashString(text.data(), len), chain(text));
+      qvString* s = VmInternString(L, text.data(), len);
+      ASSERT_EQ(std::string(s->data(), s->len), text);
+      EXPECT_EQ(s->data()[len], '\0');
+      EXPECT_EQ(StringHash(s), chain(text));
+      EXPECT_EQ(VmInternString(L, text.data(), len), s);
+    }
+  }
+}
+
+// Two strings or numbers join on a path of their own while the strings are short; on either
+// side of that length, in both orders, the text is the general join's and the string the one
+// interned for it.
+TEST_F(ApiTest, TwoValuesJoinIntoTheInternedString) {
+  const std::string kNumbers[][2] = {{"0", "0"},
+                                     {"-0", "-0"},
+                                     {"7", "7"},
+                                     {"-123456", "-123456"},
+                                     {"0.5", "0.5"},
+                                     {"1e+100", "1e+100"},
+                                     {"10000000000003", "10000000000003"}};
+  for (size_t len : {0, 1, 3, 4, 7, 8, 9, 16, 17, 63, 64, 65, 200}) {
+    std::string text(len, 'a');
+    if (len > 2) text[len / 2] = '\0';
+    for (const auto& number : kNumbers) {
+      const double n = std::stod(number[0]);
+      for (bool numberFirst : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << len << " " << number[0] << " " << numberFirst);
+        const std::string want = numberFirst ? number[1] + text : text + number[1];
+        if (numberFirst) VmPushNumber(L, n);
+        VmPushLString(L, text.data(), text.size());
+        if (!numberFirst) VmPushNumber(L, n);
+        VmConcat(L, 2);
+        EXPECT_EQ(std::string(VmToString(L, -1), VmStrLen(L, -1)), want);
+        VmPushLString(L, want.data(), want.size());
+        EXPECT_EQ(At(-1).value.gc, At(-2).value.gc);
+        VmSetTop(L, 0);
+      }
+    }
+    VmPushLString(L, text.data(), text.size());
+    VmPushLString(L, text.data(), text.size());
+    VmConcat(L, 2);
+    EXPECT_EQ(std::string(VmToString(L, -1), VmStrLen(L, -1)), text + text);
+    VmSetTop(L, 0);
+  }
 }
 
 // A string's hash is made when first asked for, or kept from the maker that already had it; a

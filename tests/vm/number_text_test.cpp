@@ -63,6 +63,15 @@ TEST(NumberText, PrintsLikePercent14g) {
                           HUGE_VAL,
                           -HUGE_VAL};
   for (double n : cases) EXPECT_EQ(Ours(n), Printf(n)) << n;
+  // Every digit count and the split at eight digits: each power of ten and its neighbours.
+  for (double power = 1; power <= 1e15; power *= 10) {
+    for (double n : {power - 1, power, power + 1}) {
+      EXPECT_EQ(Ours(n), Printf(n)) << n;
+      EXPECT_EQ(Ours(-n), Printf(-n)) << -n;
+    }
+  }
+  // Eight digits are made at once: a stride through them meets every digit in every place.
+  for (double n = 0; n < 1e8; n += 9973) ASSERT_EQ(Ours(n), Printf(n)) << n;
   std::mt19937_64 random(42);
   for (int i = 0; i < 20000; ++i) {
     const int digits = int(random() % 16);
