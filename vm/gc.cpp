@@ -46,8 +46,13 @@ qvGCObject** GrayLink(qvGCObject* o) {
 
 void MarkObject(GCState* st, qvGCObject* o);
 
+// A string has nothing to mark beneath it: flagged here, without the call (most values that
+// reach the collector in numbers are strings, the keys of big tables).
 void MarkValue(GCState* st, const qvScriptValue* v) {
-  if (IsCollectable(v) && !(v->value.gc->marked & kMarkBit)) MarkObject(st, v->value.gc);
+  if (v->type == kTypeString)
+    v->value.gc->marked |= kMarkBit;
+  else if (IsCollectable(v) && !(v->value.gc->marked & kMarkBit))
+    MarkObject(st, v->value.gc);
 }
 
 void MarkObject(GCState* st, qvGCObject* o) {
@@ -76,6 +81,33 @@ void MarkMaybe(GCState* st, qvGCObject* o) {
   if (o != nullptr && !(o->marked & kMarkBit)) MarkObject(st, o);
 }
 
+// The keys and values of a table's entries, those that hold their objects (a nil value: a dead
+// entry). One loop per kind of table, so that the loop over a big one tests nothing else per
+// entry.
+template <bool kKeys, bool kValues>
+void MarkEntries(GCState* st, const qvTableEntry* e, uint32_t count) {
+  // Marking writes into each key and value object: fetched ahead, but for the last few entries.
+  constexpr uint32_t kAhead = 8;
+  auto mark = [st](const qvTableEntry* e) {
+    if (IsNil(&e->val)) return;
+    if constexpr (kKeys) {
+      const qvScriptValue k = EntryKey(e);
+      MarkValue(st, &k);
+    }
+    if constexpr (kValues) MarkValue(st, &e->val);
+  };
+  uint32_t i = 0;
+  for (; i + kAhead < count; ++i) {
+    if constexpr (kKeys) {
+      const qvScriptValue ahead = EntryKey(&e[i + kAhead]);
+      PrefetchObject(&ahead);
+    }
+    if constexpr (kValues) PrefetchObject(&e[i + kAhead].val);
+    mark(&e[i]);
+  }
+  for (; i < count; ++i) mark(&e[i]);
+}
+
 void TraverseTable(GCState* st, qvTable* h) {
   MarkMaybe(st, h->metatable);
   bool weakkey = false;
@@ -96,20 +128,18 @@ void TraverseTable(GCState* st, qvTable* h) {
   if (!weakvalue && !h->numeric)  // numbers are no objects
     for (uint32_t i = 0; i < h->sizearray; ++i) MarkValue(st, &h->array[i]);
   // The entries in their order: each belongs to one node.
-  const uint32_t count = h->nentry;
-  for (uint32_t i = 0; i < count; ++i) {
-    qvTableEntry* e = &h->entry[i];
-    if (i + 8 < count) {  // marking writes into each key and value object: fetch them ahead
-      const qvScriptValue ahead = EntryKey(&e[8]);
-      PrefetchObject(&ahead);
-      PrefetchObject(&e[8].val);
-    }
-    if (IsNil(&e->val)) continue;
-    if (!weakkey) {
-      const qvScriptValue k = EntryKey(e);
-      MarkValue(st, &k);
-    }
-    if (!weakvalue) MarkValue(st, &e->val);
+  switch ((weakkey ? 2 : 0) | (weakvalue ? 1 : 0)) {
+    case 0:
+      MarkEntries<true, true>(st, h->entry, h->nentry);
+      break;
+    case 1:
+      MarkEntries<true, false>(st, h->entry, h->nentry);
+      break;
+    case 2:
+      MarkEntries<false, true>(st, h->entry, h->nentry);
+      break;
+    default:
+      break;  // neither keys nor values hold their objects
   }
 }
 
@@ -265,6 +295,8 @@ uint32_t SweepList(qvScriptState* L, qvGCObject** p, bool all) {
 // where it was. Every slot before the walk's position then holds a string whose run from its own
 // slot is unbroken, and the strings still ahead are placed again when the walk reaches them.
 // Compared with closing each dead string's gap at once, no run is walked more than once.
+// Until a string of a run dies, that first free slot is the survivor's own (every slot from the
+// run's start to it is still full), so it stays without its first slot being worked out.
 void SweepStrings(qvScriptState* L) {
   qvScriptGlobal* g = G(L);
   qvStringTable* tb = &g->strt;
@@ -280,6 +312,8 @@ void SweepStrings(qvScriptState* L) {
   uint32_t full[kBlock];
   uint64_t freedBytes = 0;
   uint32_t freed = 0;
+  bool moving = false;  // a string of the current run died: those behind it may move up
+  uint32_t last = 0;    // while moving, the last slot passed
   for (uint32_t k0 = 1; k0 < tb->size; k0 += kBlock) {
     const uint32_t kEnd = std::min(tb->size, k0 + kBlock);
     uint32_t n = 0;
@@ -291,17 +325,27 @@ void SweepStrings(qvScriptState* L) {
     for (uint32_t x = 0; x < n; ++x) {
       if (x + kAhead < n) __builtin_prefetch(SlotString(slots[full[x + kAhead]]), 1);
       const uint32_t j = full[x];
+      if (moving) {
+        if (j == ((last + 1) & mask))
+          last = j;
+        else
+          moving = false;  // a free slot lies between: a new run
+      }
       const qvStringSlot slot = slots[j];
-      const uint8_t check = checks[j];
-      checks[j] = 0;
       qvString* s = SlotString(slot);
       if (s->marked & (kMarkBit | kFixedBit)) {
         s->marked &= static_cast<uint8_t>(~kMarkBit);
+        if (!moving) continue;
+        const uint8_t check = checks[j];
+        checks[j] = 0;
         const uint32_t k = StringFreeSlot(checks, mask, SlotHome(slot, tb->shift));
         slots[k] = slot;
         checks[k] = check;
         continue;
       }
+      checks[j] = 0;
+      moving = true;
+      last = j;
       const size_t size = StringBlockSize(s->len);
       ++freed;
       if (size <= kPoolMaxBlock) {

@@ -1,4 +1,5 @@
 // Interned strings and full userdata.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -97,20 +98,38 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   auto* newChecks = reinterpret_cast<uint8_t*>(newSlots + newSize);
   const uint32_t mask = newSize - 1;
   const uint32_t shift = 32 - uint32_t(__builtin_ctz(newSize));
-  // Where a string lands is far from the last one: fetched ahead. Beyond the tag's reach the
-  // place comes from the string's own hash, fetched further ahead still.
-  constexpr uint32_t kAhead = 8;
+  const uint8_t* checks = tb->checks;
+  const qvStringSlot* slots = tb->slots;
+  // The strings go over in slot order, and so in the order of their first slots, old and new
+  // alike: the new places are written from start to end. A block of slots at a time, first the
+  // places of its full ones without a branch (whether a slot is full is as good as random).
+  // Beyond the tag's reach a string's place comes from its own characters, read at random
+  // places: those strings are fetched ahead.
+  constexpr uint32_t kBlock = 256;
+  constexpr uint32_t kAhead = 16;
+  uint32_t full[kBlock];
   const bool fromStrings = shift < 32 - kStringTagBits;
-  for (uint32_t i = 0; i < tb->size; ++i) {
-    if (fromStrings && i + 2 * kAhead < tb->size && tb->checks[i + 2 * kAhead] != 0)
-      __builtin_prefetch(SlotString(tb->slots[i + 2 * kAhead]));
-    if (i + kAhead < tb->size && tb->checks[i + kAhead] != 0)
-      __builtin_prefetch(&newSlots[SlotHome(tb->slots[i + kAhead], shift)], 1);
-    if (tb->checks[i] == 0) continue;
-    const qvStringSlot slot = tb->slots[i];
-    const uint32_t j = StringFreeSlot(newChecks, mask, SlotHome(slot, shift));
-    newSlots[j] = slot;
-    newChecks[j] = tb->checks[i];
+  for (uint32_t i0 = 0; i0 < tb->size; i0 += kBlock) {
+    const uint32_t iEnd = std::min(tb->size, i0 + kBlock);
+    uint32_t n = 0;
+    for (uint32_t i = i0; i < iEnd; ++i) {
+      full[n] = i;
+      n += checks[i] != 0 ? 1 : 0;
+    }
+    auto place = [&](uint32_t i, uint32_t home) {
+      const uint32_t j = StringFreeSlot(newChecks, mask, home);
+      newSlots[j] = slots[i];
+      newChecks[j] = checks[i];
+    };
+    if (fromStrings) {
+      for (uint32_t x = 0; x < n; ++x) {
+        if (x + kAhead < n) __builtin_prefetch(SlotString(slots[full[x + kAhead]]));
+        place(full[x], SlotHome(slots[full[x]], shift));
+      }
+    } else {
+      const uint32_t tagShift = shift - (32 - kStringTagBits);
+      for (uint32_t x = 0; x < n; ++x) place(full[x], SlotTag(slots[full[x]]) >> tagShift);
+    }
   }
   VmFreeStringPlaces(L, tb);
   tb->size = newSize;

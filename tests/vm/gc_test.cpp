@@ -1,6 +1,10 @@
 // The collector: weak tables, "__gc" finalisers, the threshold rule, shrinking and exact
 // accounting.
+#include <algorithm>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/errors.h"
@@ -288,6 +292,128 @@ TEST_F(GcTest, EveryStringStaysInTheRunFromItsPlace) {
       ASSERT_NE(tb->checks[j], 0) << "a free place between the string's first place and its own";
   }
   EXPECT_EQ(strings, tb->nuse);
+}
+
+// The string table's places as slot words, 0 where a place is free.
+std::vector<uint64_t> PlacesOf(const qvStringTable* tb) {
+  std::vector<uint64_t> places(tb->size);
+  for (uint32_t i = 0; i < tb->size; ++i) places[i] = tb->checks[i] != 0 ? tb->slots[i].word : 0;
+  return places;
+}
+
+// The plain way to place strings: each into the first free place from its own in a table of
+// `size` places, in the order given.
+std::vector<uint64_t> PlacedInOrder(const std::vector<uint64_t>& words, uint32_t size) {
+  std::vector<uint64_t> places(size);
+  const uint32_t shift = 32 - uint32_t(__builtin_ctz(size));
+  for (uint64_t word : words) {
+    uint32_t j = SlotHome(qvStringSlot{word}, shift);
+    while (places[j] != 0) j = (j + 1) & (size - 1);
+    places[j] = word;
+  }
+  return places;
+}
+
+// The plain sweep: a walk from a free place that empties each place and puts each survivor back
+// into the first free place from its own.
+std::vector<uint64_t> SweptPlaces(std::vector<uint64_t> places, const std::set<uint64_t>& dead) {
+  const uint32_t size = uint32_t(places.size());
+  const uint32_t shift = 32 - uint32_t(__builtin_ctz(size));
+  uint32_t start = 0;
+  while (places[start] != 0) ++start;
+  for (uint32_t k = 1; k < size; ++k) {
+    const uint32_t i = (start + k) & (size - 1);
+    const uint64_t word = places[i];
+    if (word == 0) continue;
+    places[i] = 0;
+    if (dead.count(word) != 0) continue;
+    uint32_t j = SlotHome(qvStringSlot{word}, shift);
+    while (places[j] != 0) j = (j + 1) & (size - 1);
+    places[j] = word;
+  }
+  return places;
+}
+
+// Tables of every size from the smallest up, filled to their load limit, then strings chosen by
+// their places die: alternating, in pairs, at the table's start or end (where runs wrap past
+// it). The sweep leaves the places the plain walk does, the kept strings are found, and growing
+// and halving the table again places the strings as putting them in one by one in slot order.
+TEST(GcStringTableTest, SweepsAndResizesPlaceAsThePlainWalks) {
+  struct Pattern {
+    const char* name;
+    bool (*dies)(uint32_t place, uint32_t size);
+  };
+  const Pattern kPatterns[] = {
+      {"none die", [](uint32_t, uint32_t) { return false; }},
+      {"all die", [](uint32_t, uint32_t) { return true; }},
+      {"every other dies", [](uint32_t j, uint32_t) { return j % 2 == 0; }},
+      {"two die, two stay", [](uint32_t j, uint32_t) { return j % 4 < 2; }},
+      {"one in three stays", [](uint32_t j, uint32_t) { return j % 3 != 0; }},
+      {"the first places die", [](uint32_t j, uint32_t) { return j < 8; }},
+      {"the last places die", [](uint32_t j, uint32_t size) { return j + 8 >= size; }},
+  };
+  int wrapped = 0;  // strings placed before their own place: runs past the table's end
+  for (uint32_t size = 64; size <= 16384; size *= 2) {
+    for (const Pattern& p : kPatterns) {
+      SCOPED_TRACE(std::string(p.name) + ", " + std::to_string(size) + " places");
+      qvScriptState* L = VmOpenState();
+      ASSERT_NE(L, nullptr);
+      VmSetGCThreshold(L, 0);         // what is left is alive
+      VmSetGCThreshold(L, 0x400000);  // no collection until asked
+      qvStringTable* tb = &G(L)->strt;
+      VmNewTable(L);  // every new string, by its number
+      int made = 0;
+      while (tb->nuse < size / 4 * 3) {
+        VmPushString(L, ("s" + std::to_string(made)).c_str());
+        VmRawSetI(L, 1, ++made);
+      }
+      ASSERT_EQ(tb->size, size);
+      const std::vector<uint64_t> before = PlacesOf(tb);
+      std::map<const qvString*, uint32_t> placeOf;
+      for (uint32_t j = 0; j < size; ++j)
+        if (before[j] != 0) {
+          placeOf[SlotString(qvStringSlot{before[j]})] = j;
+          if (j < SlotHome(qvStringSlot{before[j]}, tb->shift)) ++wrapped;
+        }
+      std::set<uint64_t> dead;
+      std::vector<std::pair<std::string, const qvString*>> kept;
+      VmNewTable(L);  // the strings that stay
+      for (int i = 1; i <= made; ++i) {
+        VmRawGetI(L, 1, i);
+        const uint32_t j = placeOf.at(StringOf(VmIndexToAddress(L, -1)));
+        if (p.dies(j, size)) {
+          dead.insert(before[j]);
+          VmSetTop(L, 2);
+        } else {
+          kept.emplace_back(VmToString(L, -1), StringOf(VmIndexToAddress(L, -1)));
+          VmRawSetI(L, 2, int(kept.size()));
+        }
+      }
+      VmRemove(L, 1);
+      VmSetGCThreshold(L, 0);
+      ASSERT_EQ(tb->size, size) << "the places the strings used before stay";
+      std::vector<uint64_t> after = PlacesOf(tb);
+      EXPECT_EQ(after, SweptPlaces(before, dead));
+      EXPECT_EQ(size_t(tb->nuse), size - std::count(before.begin(), before.end(), 0) - dead.size());
+      for (const auto& [text, s] : kept) {
+        ASSERT_EQ(s->marked & kMarkBit, 0) << text;
+        ASSERT_EQ(VmInternString(L, text.data(), text.size()), s) << text;
+      }
+      std::vector<uint64_t> inOrder;
+      for (uint64_t word : after)
+        if (word != 0) inOrder.push_back(word);
+      VmResizeStringTable(L, size * 2);
+      EXPECT_EQ(PlacesOf(tb), PlacedInOrder(inOrder, size * 2));
+      inOrder.clear();
+      for (uint64_t word : PlacesOf(tb))
+        if (word != 0) inOrder.push_back(word);
+      VmResizeStringTable(L, size);
+      EXPECT_EQ(PlacesOf(tb), PlacedInOrder(inOrder, size));
+      VmSetTop(L, 0);
+      EXPECT_EQ(VmCloseStateResidue(L), sizeof(qvScriptState) + sizeof(qvScriptGlobal));
+    }
+  }
+  EXPECT_GT(wrapped, 0) << "no run wrapped past the table's end";
 }
 
 TEST_F(GcTest, StorageShrinksWhenMostlyUnused) {
