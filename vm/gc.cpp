@@ -306,53 +306,50 @@ void SweepStrings(qvScriptState* L) {
   uint32_t start = 0;
   while (checks[start] != 0) ++start;
   constexpr uint32_t kAhead = 16;  // marks are read at random places: fetched ahead
-  // A block of slots at a time, first the places of its full ones without a branch (whether a
-  // slot is full is as good as random), then those strings.
-  constexpr uint32_t kBlock = 256;
-  uint32_t full[kBlock];
+  // The places after `start` to the table's end, then those before it; a block of places at a
+  // time, first the list of its full ones, then those strings.
+  uint8_t full[kStringPlaceRun + 8];
   uint64_t freedBytes = 0;
   uint32_t freed = 0;
   bool moving = false;  // a string of the current run died: those behind it may move up
-  uint32_t last = 0;    // while moving, the last slot passed
-  for (uint32_t k0 = 1; k0 < tb->size; k0 += kBlock) {
-    const uint32_t kEnd = std::min(tb->size, k0 + kBlock);
-    uint32_t n = 0;
-    for (uint32_t k = k0; k < kEnd; ++k) {
-      const uint32_t j = (start + k) & mask;
-      full[n] = j;
-      n += checks[j] != 0 ? 1 : 0;
-    }
-    for (uint32_t x = 0; x < n; ++x) {
-      if (x + kAhead < n) __builtin_prefetch(SlotString(slots[full[x + kAhead]]), 1);
-      const uint32_t j = full[x];
-      if (moving) {
-        if (j == ((last + 1) & mask))
-          last = j;
-        else
-          moving = false;  // a free slot lies between: a new run
-      }
-      const qvStringSlot slot = slots[j];
-      qvString* s = SlotString(slot);
-      if (s->marked & (kMarkBit | kFixedBit)) {
-        s->marked &= static_cast<uint8_t>(~kMarkBit);
-        if (!moving) continue;
-        const uint8_t check = checks[j];
+  uint32_t last = 0;    // while moving, the last place passed
+  const uint32_t pieces[2][2] = {{start + 1, tb->size}, {0, start}};
+  for (const auto& [from, to] : pieces) {
+    for (uint32_t base = from & ~7u; base < to; base += kStringPlaceRun) {
+      const uint32_t n = VmFullStringPlaces(checks, base, std::max(from, base),
+                                            std::min(to, base + kStringPlaceRun), full);
+      for (uint32_t x = 0; x < n; ++x) {
+        if (x + kAhead < n) __builtin_prefetch(SlotString(slots[base + full[x + kAhead]]), 1);
+        const uint32_t j = base + full[x];
+        if (moving) {
+          if (j == ((last + 1) & mask))
+            last = j;
+          else
+            moving = false;  // a free place lies between: a new run
+        }
+        const qvStringSlot slot = slots[j];
+        qvString* s = SlotString(slot);
+        if (s->marked & (kMarkBit | kFixedBit)) {
+          s->marked &= static_cast<uint8_t>(~kMarkBit);
+          if (!moving) continue;
+          const uint8_t check = checks[j];
+          checks[j] = 0;
+          const uint32_t k = StringFreeSlot(checks, mask, SlotHome(slot, tb->shift));
+          slots[k] = slot;
+          checks[k] = check;
+          continue;
+        }
         checks[j] = 0;
-        const uint32_t k = StringFreeSlot(checks, mask, SlotHome(slot, tb->shift));
-        slots[k] = slot;
-        checks[k] = check;
-        continue;
-      }
-      checks[j] = 0;
-      moving = true;
-      last = j;
-      const size_t size = StringBlockSize(s->len);
-      ++freed;
-      if (size <= kPoolMaxBlock) {
-        PoolFree(&g->pool, s, size);
-        freedBytes += size;
-      } else {
-        FreeObject(L, s);
+        moving = true;
+        last = j;
+        const size_t size = StringBlockSize(s->len);
+        ++freed;
+        if (size <= kPoolMaxBlock) {
+          PoolFree(&g->pool, s, size);
+          freedBytes += size;
+        } else {
+          FreeObject(L, s);
+        }
       }
     }
   }

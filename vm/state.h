@@ -137,6 +137,14 @@ inline uint32_t StringFreeSlot(const uint8_t* checks, uint32_t mask, uint32_t ho
   return i;
 }
 void VmFreeStringPlaces(qvScriptState* L, qvStringTable* tb);
+// The places of [from, to) that hold a string, in order, as offsets from `base`, eight check bytes
+// at a time and without a branch on each (whether a place is full is as good as random).
+// `base` is a multiple of 8 and `from` one of the eight places from it; `to` is no more than
+// base + kStringPlaceRun and the table's size; `out` has room for kStringPlaceRun + 8 offsets.
+// Returns their number.
+constexpr uint32_t kStringPlaceRun = 256;
+uint32_t VmFullStringPlaces(const uint8_t* checks, uint32_t base, uint32_t from, uint32_t to,
+                            uint8_t* out);
 
 // One GOSUB return address: the prototype it belongs to and the instruction index.
 struct qvGosubEntry {

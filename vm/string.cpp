@@ -92,6 +92,46 @@ void VmFreeStringPlaces(qvScriptState* L, qvStringTable* tb) {
   VmRealloc(L, tb->slots, size_t(tb->size) * kStringPlaceBytes, 0);
 }
 
+namespace {
+
+// For each pattern of eight full places (bit b: place b), the offsets of the full ones in its
+// low bytes, and their number.
+struct PlaceOffsets {
+  uint64_t offsets[256];
+  uint8_t count[256];
+};
+constexpr PlaceOffsets MakePlaceOffsets() {
+  PlaceOffsets t{};
+  for (uint32_t bits = 0; bits < 256; ++bits) {
+    uint32_t n = 0;
+    for (uint32_t b = 0; b < 8; ++b)
+      if (bits & (1u << b)) t.offsets[bits] |= uint64_t(b) << (8 * n++);
+    t.count[bits] = uint8_t(n);
+  }
+  return t;
+}
+constexpr PlaceOffsets kPlaceOffsets = MakePlaceOffsets();
+
+}  // namespace
+
+uint32_t VmFullStringPlaces(const uint8_t* checks, uint32_t base, uint32_t from, uint32_t to,
+                            uint8_t* out) {
+  uint32_t n = 0;
+  for (uint32_t w = 0; base + w < to; w += 8) {
+    uint64_t word;
+    std::memcpy(&word, checks + base + w, sizeof word);
+    // The top bit of each check byte, byte b to bit b (the byte order of every platform the
+    // player runs on).
+    uint32_t bits = uint32_t(((word & 0x8080808080808080u) * 0x0002040810204081u) >> 56);
+    if (base + w < from) bits &= 0xFFu << (from - base - w);
+    if (base + w + 8 > to) bits &= (1u << (to - base - w)) - 1;
+    const uint64_t offsets = kPlaceOffsets.offsets[bits] + w * 0x0101010101010101u;
+    std::memcpy(out + n, &offsets, sizeof offsets);
+    n += kPlaceOffsets.count[bits];
+  }
+  return n;
+}
+
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   qvStringTable* tb = &G(L)->strt;
   auto* newSlots = static_cast<qvStringSlot*>(VmNewZeroed(L, size_t(newSize) * kStringPlaceBytes));
@@ -101,21 +141,15 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   const uint8_t* checks = tb->checks;
   const qvStringSlot* slots = tb->slots;
   // The strings go over in slot order, and so in the order of their first slots, old and new
-  // alike: the new places are written from start to end. A block of slots at a time, first the
-  // places of its full ones without a branch (whether a slot is full is as good as random).
-  // Beyond the tag's reach a string's place comes from its own characters, read at random
-  // places: those strings are fetched ahead.
-  constexpr uint32_t kBlock = 256;
+  // alike: the new places are written from start to end. Beyond the tag's reach a string's
+  // place comes from its own characters, read at random places: those strings are fetched
+  // ahead.
   constexpr uint32_t kAhead = 16;
-  uint32_t full[kBlock];
+  uint8_t full[kStringPlaceRun + 8];
   const bool fromStrings = shift < 32 - kStringTagBits;
-  for (uint32_t i0 = 0; i0 < tb->size; i0 += kBlock) {
-    const uint32_t iEnd = std::min(tb->size, i0 + kBlock);
-    uint32_t n = 0;
-    for (uint32_t i = i0; i < iEnd; ++i) {
-      full[n] = i;
-      n += checks[i] != 0 ? 1 : 0;
-    }
+  for (uint32_t i0 = 0; i0 < tb->size; i0 += kStringPlaceRun) {
+    const uint32_t n = VmFullStringPlaces(checks, i0, i0, std::min(tb->size, i0 + kStringPlaceRun),
+                                          full);
     auto place = [&](uint32_t i, uint32_t home) {
       const uint32_t j = StringFreeSlot(newChecks, mask, home);
       newSlots[j] = slots[i];
@@ -123,12 +157,15 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
     };
     if (fromStrings) {
       for (uint32_t x = 0; x < n; ++x) {
-        if (x + kAhead < n) __builtin_prefetch(SlotString(slots[full[x + kAhead]]));
-        place(full[x], SlotHome(slots[full[x]], shift));
+        if (x + kAhead < n) __builtin_prefetch(SlotString(slots[i0 + full[x + kAhead]]));
+        place(i0 + full[x], SlotHome(slots[i0 + full[x]], shift));
       }
     } else {
       const uint32_t tagShift = shift - (32 - kStringTagBits);
-      for (uint32_t x = 0; x < n; ++x) place(full[x], SlotTag(slots[full[x]]) >> tagShift);
+      for (uint32_t x = 0; x < n; ++x) {
+        const uint32_t i = i0 + full[x];
+        place(i, SlotTag(slots[i]) >> tagShift);
+      }
     }
   }
   VmFreeStringPlaces(L, tb);
