@@ -42,8 +42,9 @@ inline size_t PoolClassBytes(size_t c) { return (c + 1) * kPoolGranule; }
 // Takes a new arena for the pool; false when none can be had.
 bool PoolGrow(qvPool* pool);
 
-// A block of 1 .. kPoolMaxBlock bytes, or null when no arena can be had.
-inline void* PoolAlloc(qvPool* pool, size_t size) {
+// A block of 1 .. kPoolMaxBlock bytes from its class's free list or the newest arena, or null
+// when neither has one: a path that must make no call leaves taking a new arena to PoolAlloc.
+inline void* PoolTake(qvPool* pool, size_t size) {
   const size_t c = PoolClass(size);
   void* block = pool->freeList[c];
   if (block != nullptr) {
@@ -55,10 +56,20 @@ inline void* PoolAlloc(qvPool* pool, size_t size) {
     if (next != nullptr) __builtin_prefetch(next, 1);
     return block;
   }
-  if (pool->end - pool->next < ptrdiff_t(PoolClassBytes(c)) && !PoolGrow(pool)) return nullptr;
+  if (pool->end - pool->next < ptrdiff_t(PoolClassBytes(c))) return nullptr;
   block = pool->next;
   pool->next += PoolClassBytes(c);
   QV_POOL_UNPOISON(block, PoolClassBytes(c));
+  return block;
+}
+
+// A block of 1 .. kPoolMaxBlock bytes, or null when no arena can be had.
+inline void* PoolAlloc(qvPool* pool, size_t size) {
+  void* block = PoolTake(pool, size);
+  if (block != nullptr || !PoolGrow(pool)) return block;
+  block = pool->next;
+  pool->next += PoolClassBytes(PoolClass(size));
+  QV_POOL_UNPOISON(block, PoolClassBytes(PoolClass(size)));
   return block;
 }
 

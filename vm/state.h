@@ -289,6 +289,18 @@ inline void* VmNewBlock(qvScriptState* L, size_t size) {
   return VmRealloc(L, nullptr, 0, size);
 }
 
+// The same from the pool without a call, or null where VmNewBlock would need one: a new arena,
+// a larger block, or in test builds a block above the limit, which VmNewBlock then refuses.
+inline void* VmTakeBlock(qvScriptState* L, size_t size) {
+  if (size > kPoolMaxBlock) return nullptr;
+#ifdef QV_VM_TEST_HOOKS
+  if (G(L)->nblocks + size > gAllocationLimit) return nullptr;
+#endif
+  void* p = PoolTake(&G(L)->pool, size);
+  if (p != nullptr) G(L)->nblocks += size;
+  return p;
+}
+
 template <typename T>
 T* VmNewVector(qvScriptState* L, size_t n) {
   // NOLINTNEXTLINE(bugprone-sizeof-expression): T is the element type, a pointer for some vectors

@@ -175,11 +175,35 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   tb->checks = newChecks;
 }
 
-// The string table is probed with VmInternHash. A new string keeps the caller's hash when it is
-// `known`, and is hashed otherwise when first asked (StringHash).
-static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h, bool known) {
+// The header and characters of a new string, and its place in the table.
+[[gnu::always_inline]] static inline void MakeString(qvStringTable* tb, qvString* ts, const char* s,
+                                                     size_t len, uint32_t h, bool known,
+                                                     uint32_t scrambled, uint32_t i) {
+  ts->next = nullptr;  // strings are listed by the table alone
+  ts->type = kTypeString;
+  ts->marked = 0;
+  ts->hashKnown = known ? 1 : 0;
+  ts->cachedHash = h;
+  ts->len = static_cast<uint32_t>(len);
+  CopyTextBytes(ts->data(), s, len);
+  ts->data()[len] = '\0';
+  tb->slots[i] = MakeStringSlot(ts, StringTag(scrambled));
+  tb->checks[i] = StringCheck(scrambled);
+  tb->nuse++;
+}
+
+// A block at an address that a slot cannot hold (see StringAddressFits) goes back: no memory for
+// the string.
+[[noreturn, gnu::noinline]] static void RefuseBlock(qvScriptState* L, void* block, size_t size) {
+  VmRealloc(L, block, size, 0);
+  VmThrow(L, ERR_MEM);
+}
+
+// Intern from the probe on, for every case: a string found beyond a place with its check byte,
+// a table to grow first, a block that takes a call.
+[[gnu::noinline]] static qvString* InternFully(qvScriptState* L, const char* s, size_t len,
+                                               uint32_t h, bool known, uint32_t scrambled) {
   qvStringTable* tb = &G(L)->strt;
-  const uint32_t scrambled = StringScramble(InternHash(s, len));
   const uint32_t tag = StringTag(scrambled);
   const uint8_t check = StringCheck(scrambled);
   uint32_t mask = tb->size - 1;
@@ -199,24 +223,35 @@ static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h,
   }
   const size_t size = StringBlockSize(len);
   auto* ts = static_cast<qvString*>(VmNewBlock(L, size));
-  if (!StringAddressFits(ts)) {
-    VmRealloc(L, ts, size, 0);
-    VmThrow(L, ERR_MEM);
-  }
+  if (!StringAddressFits(ts)) RefuseBlock(L, ts, size);
   tb->bytes += size;
   if (size > kPoolMaxBlock) tb->nlong++;
-  ts->next = nullptr;  // strings are listed by the table alone
-  ts->type = kTypeString;
-  ts->marked = 0;
-  ts->hashKnown = known ? 1 : 0;
-  ts->cachedHash = h;
-  ts->len = static_cast<uint32_t>(len);
-  CopyTextBytes(ts->data(), s, len);
-  ts->data()[len] = '\0';
-  tb->slots[i] = MakeStringSlot(ts, tag);
-  tb->checks[i] = check;
-  tb->nuse++;
+  MakeString(tb, ts, s, len, h, known, scrambled, i);
   return ts;
+}
+
+// The string table is probed with VmInternHash. A new string keeps the caller's hash when it is
+// `known`, and is hashed otherwise when first asked (StringHash). The common new string, whose
+// probe meets a free place before any place with its check byte, in a table with room and a
+// pooled block at hand, is made without a call; everything else goes through InternFully.
+static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h, bool known) {
+  qvStringTable* tb = &G(L)->strt;
+  const uint32_t scrambled = StringScramble(InternHash(s, len));
+  const uint8_t check = StringCheck(scrambled);
+  const uint32_t mask = tb->size - 1;
+  uint32_t i = StringHome(scrambled, tb->shift);
+  while (tb->checks[i] != 0 && tb->checks[i] != check) i = (i + 1) & mask;
+  if (tb->checks[i] == 0 && uint64_t(tb->nuse + 1) * 4 <= uint64_t(tb->size) * 3) {
+    const size_t size = StringBlockSize(len);
+    auto* ts = static_cast<qvString*>(VmTakeBlock(L, size));
+    if (ts != nullptr) {
+      if (!StringAddressFits(ts)) RefuseBlock(L, ts, size);
+      tb->bytes += size;
+      MakeString(tb, ts, s, len, h, known, scrambled, i);
+      return ts;
+    }
+  }
+  return InternFully(L, s, len, h, known, scrambled);
 }
 
 uint32_t VmMakeStringHash(qvString* s) {

@@ -1,5 +1,7 @@
 // Memory exhaustion: with the test builds' allocation limit every allocation point can fail;
 // each failure is ERR_MEM, leaves the machine consistent and loses no accounted byte.
+#include <string>
+
 #include "base/errors.h"
 #include "tests/vm/vm_fixture.h"
 #include "vm/table.h"
@@ -122,6 +124,47 @@ TEST_F(MemoryTest, AFailedRehashKeepsTheTable) {
       VmRawGet(L, 1);
       ASSERT_EQ(VmToNumber(L, -1), i) << i;
       VmSetTop(L, -2);
+    }
+    VmSetTop(L, 0);
+  }
+}
+
+// A new string that the limit refuses, its block or the string table's growth before it, leaves
+// the string table and the byte count as they were; with room, the same characters make it.
+TEST_F(MemoryTest, ARefusedStringLeavesTheStringTable) {
+  struct Text {
+    const std::string* text;
+  };
+  const auto intern = [](qvScriptState* L, void* arg) {
+    const std::string& text = *static_cast<Text*>(arg)->text;
+    VmInternString(L, text.data(), text.size());
+  };
+  int number = 0;
+  for (size_t len : {1, 7, 16, 40, 300}) {
+    // Below the growth, then with the table full up to it: the refused growth comes first.
+    for (const bool atGrowth : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << len << " " << atGrowth);
+      qvStringTable* tb = &G(L)->strt;
+      while (atGrowth && uint64_t(tb->nuse + 1) * 4 <= uint64_t(tb->size) * 3) {
+        const std::string filler = "filler " + std::to_string(number++);
+        VmPushLString(L, filler.data(), filler.size());  // kept on the stack
+      }
+      std::string text(len, 'x');
+      text += std::to_string(number++);
+      Text arg{&text};
+      const uint32_t nuse = tb->nuse, size = tb->size;
+      const uint64_t bytes = tb->bytes, nblocks = G(L)->nblocks;
+      gAllocationLimit = nblocks;
+      EXPECT_EQ(VmRunProtected(L, intern, &arg), ERR_MEM);
+      gAllocationLimit = UINT64_MAX;
+      EXPECT_EQ(tb->nuse, nuse);
+      EXPECT_EQ(tb->size, size);
+      EXPECT_EQ(tb->bytes, bytes);
+      EXPECT_EQ(G(L)->nblocks, nblocks);
+      qvString* s = VmInternString(L, text.data(), text.size());
+      EXPECT_EQ(std::string(s->data(), s->len), text);
+      EXPECT_EQ(tb->nuse, nuse + 1);
+      EXPECT_EQ(VmInternString(L, text.data(), text.size()), s);
     }
     VmSetTop(L, 0);
   }
