@@ -27,6 +27,7 @@ struct qvGCObject {
   uint8_t type;
   uint8_t marked;
   uint8_t hashKnown;    // a string's cachedHash holds its hash
+  uint8_t wasKey;       // a string: some table has taken it as a key (never cleared)
   uint32_t cachedHash;  // a string's hash, read through StringHash
 };
 static_assert(sizeof(qvGCObject) == 16, "the string fields live in the head's padding");
@@ -290,6 +291,28 @@ inline void CopyTextBytes(char* dst, const char* src, size_t n) {
     dst[n >> 1] = middle;
     dst[n - 1] = last;
   }
+}
+// Whether n bytes are the same; up to 16 of them in two overlapping compares without a call, as
+// CopyTextBytes copies them.
+inline bool SameTextBytes(const char* a, const char* b, size_t n) {
+  if (n > 16) return std::memcmp(a, b, n) == 0;
+  if (n >= 8) {
+    uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, a, 8);
+    std::memcpy(&a1, a + n - 8, 8);
+    std::memcpy(&b0, b, 8);
+    std::memcpy(&b1, b + n - 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  if (n >= 4) {
+    uint32_t a0, a1, b0, b1;
+    std::memcpy(&a0, a, 4);
+    std::memcpy(&a1, a + n - 4, 4);
+    std::memcpy(&b0, b, 4);
+    std::memcpy(&b1, b + n - 4, 4);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  return n == 0 || (a[0] == b[0] && a[n >> 1] == b[n >> 1] && a[n - 1] == b[n - 1]);
 }
 
 // ---- userdata ----

@@ -183,6 +183,7 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   ts->type = kTypeString;
   ts->marked = 0;
   ts->hashKnown = known ? 1 : 0;
+  ts->wasKey = 0;
   ts->cachedHash = h;
   ts->len = static_cast<uint32_t>(len);
   CopyTextBytes(ts->data(), s, len);
@@ -213,7 +214,7 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
     const qvStringSlot slot = tb->slots[i];
     if (SlotTag(slot) != tag) continue;
     qvString* ts = SlotString(slot);
-    if (ts->len == len && std::memcmp(s, ts->data(), len) == 0) return ts;
+    if (ts->len == len && SameTextBytes(s, ts->data(), len)) return ts;
   }
   // The table grows before the string is made: a failure leaves nothing half done.
   if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {

@@ -157,7 +157,7 @@ qvString* VmTableFindStringKey(const qvTable* t, const char* s, size_t len, uint
     const qvTableEntry* e = EntryOf(t, n);
     if (e->keyHash != hash || e->keyType != kTypeString || IsNil(&e->val)) continue;
     auto* key = static_cast<qvString*>(e->keyValue.gc);
-    if (key->len == len && std::memcmp(key->data(), s, len) == 0) return key;
+    if (key->len == len && SameTextBytes(key->data(), s, len)) return key;
   }
   return nullptr;
 }
@@ -483,6 +483,7 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
   mp->ref = NodeRef(mp->ref != 0 ? mp->ref & kEntryMask : ++t->nentry, hash);
   qvTableEntry* e = EntryOf(t, mp);
   SetEntryKey(e, key);
+  if (IsString(key)) StringOf(key)->wasKey = 1;
   e->keyHash = hash;
   return &e->val;
 }

@@ -75,6 +75,9 @@ void VmTableSetIntValue(qvScriptState* L, qvTable* t, int32_t n, const qvScriptV
 // A string key goes straight to its node through the hash the string keeps (inline: globals
 // and fields are read this way). Reads give the value slot, or kNilValue when absent.
 inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
+  // A string no table ever took as a key is in none: its node is not read (a key just made by a
+  // concatenation, about to be stored, or a name that is missing).
+  if (!key->wasKey) return &kNilValue;
   const uint32_t hash = StringLookupHash(key);
   const uint32_t tag = HashTag(hash);
   const qvHashNode* n = &t->node[hash & ((1u << t->lsizenode) - 1)];

@@ -654,6 +654,56 @@ TEST_F(TableTest, RehashDropsClearedKeysAndKeepsTheOthersValues) {
   EXPECT_EQ(CountEntries(1), 16 + added);
 }
 
+// A string that no table has taken as a key is found in none without a look at its node; the
+// first table that takes it makes it a key that every table then looks for, also after it was
+// cleared, and strings of the same text made later are the same string.
+TEST_F(TableTest, AStringNeverTakenAsAKeyIsInNoTableUntilOneTakesIt) {
+  VmNewTable(L);                                             // 1
+  VmNewTable(L);                                             // 2
+  for (int i = 0; i < 40; ++i) SetNumberKey(1, i + 0.5, i);  // a hash part to look in
+  auto get = [this](int t, const char* key) {
+    VmPushString(L, key);
+    VmRawGet(L, t);
+    const double v = VmType(L, -1) == kTypeNil ? -1 : VmToNumber(L, -1);
+    VmSetTop(L, 2);
+    return v;
+  };
+  auto set = [this](int t, const char* key, bool nil, double v) {
+    VmPushString(L, key);
+    if (nil)
+      VmPushNil(L);
+    else
+      VmPushNumber(L, v);
+    VmRawSet(L, t);
+  };
+  VmPushString(L, "fresh");  // 3: kept alive
+  EXPECT_EQ(get(1, "fresh"), -1);
+  EXPECT_EQ(get(2, "fresh"), -1);
+  set(1, "fresh", false, 7);
+  EXPECT_EQ(get(1, "fresh"), 7);
+  EXPECT_EQ(get(2, "fresh"), -1);
+  set(2, "fresh", false, 8);
+  EXPECT_EQ(get(2, "fresh"), 8);
+  set(1, "fresh", true, 0);
+  EXPECT_EQ(get(1, "fresh"), -1);
+  set(1, "fresh", false, 9);
+  EXPECT_EQ(get(1, "fresh"), 9);
+  // Made by a concatenation, the same text is the same key.
+  VmPushString(L, "fre");
+  VmPushString(L, "sh");
+  VmConcat(L, 2);
+  VmRawGet(L, 2);
+  EXPECT_EQ(VmToNumber(L, -1), 8);
+  VmSetTop(L, 2);
+  // A string collected while no table held it, made again, is again in no table.
+  VmPushString(L, "gone");
+  VmSetTop(L, 2);
+  VmSetGCThreshold(L, 0);  // a full collection
+  EXPECT_EQ(get(1, "gone"), -1);
+  set(2, "gone", false, 3);
+  EXPECT_EQ(get(2, "gone"), 3);
+}
+
 // A table frees exactly what it took, through every growth and shrink of both parts.
 TEST_F(TableTest, MemoryComesBackToItsStartWhenATableGoes) {
   VmNewTable(L);  // 1: the key strings, alive throughout
