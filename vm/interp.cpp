@@ -387,7 +387,9 @@ resume:
               VM_NEXT;
             }
           } else {
-            const qvScriptValue* v = VmTableGet(h, key);
+            // String keys, the most common, without the call and the switch on the key's type.
+            const qvScriptValue* v = IsString(key) ? VmTableGetString(h, StringOf(key))
+                                                   : VmTableGet(h, key);
             if (!IsNil(v)) {
               CopyValue(ra, v);
               VM_NEXT;
@@ -445,7 +447,8 @@ resume:
               VM_NEXT;
             }
           }
-          const qvScriptValue* slot = VmTableGet(h, key);
+          const qvScriptValue* slot = IsString(key) ? VmTableGetString(h, StringOf(key))
+                                                    : VmTableGet(h, key);
           if (!IsNil(slot)) {
             if (IsNil(val)) h->nilvals = 1;
             CopyValue(const_cast<qvScriptValue*>(slot), val);
