@@ -67,10 +67,7 @@ inline void* PoolTake(qvPool* pool, size_t size) {
 inline void* PoolAlloc(qvPool* pool, size_t size) {
   void* block = PoolTake(pool, size);
   if (block != nullptr || !PoolGrow(pool)) return block;
-  block = pool->next;
-  pool->next += PoolClassBytes(PoolClass(size));
-  QV_POOL_UNPOISON(block, PoolClassBytes(PoolClass(size)));
-  return block;
+  return PoolTake(pool, size);  // from the new arena: the class's list is still empty
 }
 
 // Returns a block of that size to its class.

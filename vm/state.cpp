@@ -139,19 +139,20 @@ void* VmNewZeroedAligned(qvScriptState* L, size_t size) {
 // The C heap grows a large block where it lies or remaps its pages, so that its contents are
 // neither copied nor faulted in afresh; the new bytes are left as they are.
 void* VmReallocAligned(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
+  assert(newSize > 0);
   if (newSize >= 0xFFFFFFFDu) VmRaiseError(L, ERR_MEM);
   if (oldSize <= kPoolMaxBlock || newSize <= kPoolMaxBlock) {  // into or out of the pool
-    void* p = nullptr;
+    void* p;
     if (newSize > kPoolMaxBlock) {
       void* raw = WithinLimit(L, 0, newSize) ? std::malloc(newSize + kAlignSlack) : nullptr;
       if (raw == nullptr) VmThrow(L, ERR_MEM);
       p = AlignedIn(raw);
       G(L)->nblocks += newSize;
-    } else if (newSize > 0) {
+    } else {
       p = VmRealloc(L, nullptr, 0, newSize);
     }
     if (block != nullptr) {
-      if (p != nullptr) std::memcpy(p, block, std::min(oldSize, newSize));
+      std::memcpy(p, block, std::min(oldSize, newSize));
       VmFreeAligned(L, block, oldSize);
     }
     return p;

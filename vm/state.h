@@ -319,9 +319,9 @@ T* VmNewZeroedVector(qvScriptState* L, size_t n) {
 // nodes: none of them straddles two lines); freed with VmFreeAligned and the same size.
 void* VmNewZeroedAligned(qvScriptState* L, size_t size);
 void VmFreeAligned(qvScriptState* L, void* block, size_t size);
-// Resizes a block made by VmNewZeroedAligned or by this function (null and 0 make one, a new size
-// of 0 frees it), keeping its contents up to the smaller size. Bytes past the old size are not
-// cleared. A failure leaves the block as it was.
+// Resizes a block made by VmNewZeroedAligned or by this function (null and 0 make one) to a size
+// above 0, keeping its contents up to the smaller size; freed with VmFreeAligned. Bytes past the
+// old size are not cleared. A failure leaves the block as it was.
 void* VmReallocAligned(qvScriptState* L, void* block, size_t oldSize, size_t newSize);
 template <typename T>
 void VmFreeVector(qvScriptState* L, T* p, size_t n) {

@@ -408,7 +408,7 @@ static void Resize(qvScriptState* L, qvTable* t, uint32_t nasize, int lsize,
   if (newArray != oldArray) FreeArray(L, oldArray, oldasize, oldNumeric);
   if (!oldDummy) {
     VmFreeAligned(L, oldNode, NodeBlockBytes(oldLsize));
-    if (!inPlace) VmReallocAligned(L, oldEntry, oldEntryBytes, 0);
+    if (!inPlace) VmFreeAligned(L, oldEntry, oldEntryBytes);
   }
 }
 
@@ -598,7 +598,7 @@ qvTable* VmNewTableObject(qvScriptState* L, uint32_t narray, int lnhash) {
 void VmFreeTable(qvScriptState* L, qvTable* t) {
   if (!IsDummyNode(t)) {
     VmFreeAligned(L, t->node, NodeBlockBytes(t->lsizenode));
-    VmReallocAligned(L, t->entry, EntryBlockBytes(t->lsizenode), 0);
+    VmFreeAligned(L, t->entry, EntryBlockBytes(t->lsizenode));
   }
   FreeArray(L, t->array, t->sizearray, t->numeric);
   VmRealloc(L, t, sizeof(qvTable), 0);
