@@ -34,6 +34,8 @@ struct qvPool {
   char* next;  // unused space of the newest arena
   char* end;
   void* arenas;  // every arena, newest first, linked through its first word
+  void* spare;   // a large block the machine gave up, to be the next arena (see PoolDrop)
+  size_t spareSize;
 };
 
 inline size_t PoolClass(size_t size) { return (size + kPoolGranule - 1) / kPoolGranule - 1; }
@@ -41,6 +43,12 @@ inline size_t PoolClassBytes(size_t c) { return (c + 1) * kPoolGranule; }
 
 // Takes a new arena for the pool; false when none can be had.
 bool PoolGrow(qvPool* pool);
+
+// Gives up a large block of the machine (from the C heap, `size` bytes from `block`). One of
+// them, the largest, is kept to be the pool's next arena: a table or the string table that
+// doubles frees its old block while the strings that fill the new one need new arenas, and
+// pages the machine already touched cost no fault. The rest go back to the C heap.
+void PoolDrop(qvPool* pool, void* block, size_t size);
 
 // A block of 1 .. kPoolMaxBlock bytes from its class's free list or the newest arena, or null
 // when neither has one: a path that must make no call leaves taking a new arena to PoolAlloc.

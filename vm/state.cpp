@@ -32,7 +32,7 @@ static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize
     if (oldSize <= kPoolMaxBlock)
       PoolFree(pool, block, oldSize);
     else
-      std::free(block);
+      PoolDrop(pool, block, oldSize);
   }
   return p;
 }
@@ -54,10 +54,12 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   qvPool* pool = (L != nullptr && L->g != nullptr) ? &G(L)->pool : nullptr;
   if (newSize == 0) {
     if (block != nullptr) {
-      if (pool != nullptr && oldSize <= kPoolMaxBlock)
+      if (pool == nullptr)
+        std::free(block);
+      else if (oldSize <= kPoolMaxBlock)
         PoolFree(pool, block, oldSize);
       else
-        std::free(block);
+        PoolDrop(pool, block, oldSize);
     }
     if (pool != nullptr) G(L)->nblocks -= oldSize;
     return nullptr;
@@ -177,7 +179,8 @@ void VmFreeAligned(qvScriptState* L, void* block, size_t size) {
     VmRealloc(L, block, size, 0);
     return;
   }
-  std::free(static_cast<void**>(block)[-1]);
+  void* raw = static_cast<void**>(block)[-1];
+  PoolDrop(&G(L)->pool, raw, size + size_t(static_cast<char*>(block) - static_cast<char*>(raw)));
   G(L)->nblocks -= size;
 }
 
