@@ -1,11 +1,11 @@
 // The pool's arenas: a large block the machine gives up becomes the next arena, so that a
 // growing table's old parts hold the strings made after them instead of fresh pages.
-#include <cstdlib>
-#include <cstring>
+#include "vm/pool.h"
 
 #include <gtest/gtest.h>
 
-#include "vm/pool.h"
+#include <cstdlib>
+#include <cstring>
 
 namespace qv {
 namespace {
