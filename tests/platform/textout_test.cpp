@@ -2,6 +2,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -172,15 +173,21 @@ TEST_F(PlatformTest, HostDeviceWithoutAHostFallsBackToStandardOutput) {
 }
 
 // A block that nobody holds belongs to a player that is gone: start-up removes it, but not a
-// block of another user's name pattern or another player's that is held.
+// block of another user's name pattern or another player's that is held. Players and tests that
+// run beside this one take free names of the same pattern: a name found again must be another
+// block than the abandoned one.
 TEST_F(PlatformTest, AbandonedHostBlocksAreRemovedAtStartUp) {
   std::vector<std::string> abandoned, held;
+  std::vector<ino_t> abandonedInodes;
   std::vector<int> holders;
   for (uint32_t k = 0; k < 10000 && (abandoned.size() < 2 || held.size() < 1); ++k) {
     int fd = shm_open(BlockName(k).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
     if (fd < 0) continue;
     if (abandoned.size() < 2) {
+      struct stat st;
+      ASSERT_EQ(fstat(fd, &st), 0);
       abandoned.push_back(BlockName(k));
+      abandonedInodes.push_back(st.st_ino);
       close(fd);
     } else {
       flock(fd, LOCK_EX);
@@ -195,8 +202,14 @@ TEST_F(PlatformTest, AbandonedHostBlocksAreRemovedAtStartUp) {
   close(other);
 
   EXPECT_TRUE(RemoveLeftoversOfEndedPlayers());
-  for (const std::string& name : abandoned)
-    EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << name;
+  for (size_t i = 0; i < abandoned.size(); ++i) {
+    int fd = shm_open(abandoned[i].c_str(), O_RDONLY, 0);
+    if (fd < 0) continue;
+    struct stat st;
+    EXPECT_EQ(fstat(fd, &st), 0);
+    EXPECT_NE(st.st_ino, abandonedInodes[i]) << abandoned[i];
+    close(fd);
+  }
   int still = shm_open(held[0].c_str(), O_RDONLY, 0);
   EXPECT_GE(still, 0);
   close(still);
