@@ -489,8 +489,10 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
 }
 
 // The key as stored: nil reads and writes key 0, -0 is stored as 0, NaN is no key.
+// Read field by field: a key that a join or a move has just written is still in pending stores.
 static qvScriptValue StoredKey(qvScriptState* L, const qvScriptValue* key) {
-  qvScriptValue k = *key;
+  qvScriptValue k;
+  CopyValue(&k, key);
   if (k.type == kTypeNil) {
     SetNumber(&k, 0.0);
   } else if (k.type == kTypeNumber) {
