@@ -107,15 +107,18 @@ void TraceExec(qvScriptState* L, const uint32_t* pc) {
 
 // The table that the instruction `next` indexes with register `key`, if any: a key built by a
 // concatenation and used at once, whose node the concatenation can fetch early.
-const qvTable* KeyedTable(const qvScriptValue* base, uint32_t next, int key) {
+qvJoinedKey KeyedTable(const qvScriptValue* base, uint32_t next, int key) {
   const qvScriptValue* t;
-  if (GetOp(next) == OpGetTable && GetC(next) == key)
+  bool store = false;
+  if (GetOp(next) == OpGetTable && GetC(next) == key) {
     t = base + GetB(next);
-  else if (GetOp(next) == OpSetTable && GetB(next) == key)
+  } else if (GetOp(next) == OpSetTable && GetB(next) == key) {
     t = base + GetA(next);
-  else
-    return nullptr;
-  return IsTable(t) ? TableOf(t) : nullptr;
+    store = true;
+  } else {
+    return {};
+  }
+  return IsTable(t) ? qvJoinedKey{TableOf(t), store} : qvJoinedKey{};
 }
 
 // C = 1, tested on the instruction word without taking the field out.

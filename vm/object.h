@@ -252,6 +252,11 @@ extern const qvScriptValue kNilValue;
 qvString* VmInternString(qvScriptState* L, const char* s, size_t len);
 // The same for a hash already computed with VmHashString.
 qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t hash);
+// The same for a key about to be stored into `keyOf`: a string that the string table shows to be
+// new is made at once, without a look into the table; one it may hold is the table's own key
+// when the table has it.
+qvString* VmInternKey(qvScriptState* L, const char* s, size_t len, uint32_t hash,
+                      const qvTable* keyOf);
 uint32_t VmHashString(const char* s, size_t len);
 // Makes and keeps a string's hash; StringHash calls it the first time.
 uint32_t VmMakeStringHash(qvString* s);

@@ -421,14 +421,21 @@ static char* OpenSpace(qvScriptState* L, size_t n) {
 // Strings, numbers ("%.14g") and nil ("") join without a metamethod.
 static bool Joinable(const qvScriptValue* v) { return IsString(v) || IsNumber(v) || IsNil(v); }
 
-// The string of a joined text. A key that the table already holds is that table's own key
-// string: found there, it costs no look into the string table.
-static qvString* InternJoined(qvScriptState* L, const char* text, size_t len,
-                              const qvTable* keyOf) {
-  if (keyOf == nullptr) return VmInternString(L, text, len);
+// The string of a joined text. A key read from a table is most often there: that table's own key
+// string, found there, costs no look into the string table. A key to store is most often new,
+// which the string table's probe shows without a look into the table.
+[[gnu::always_inline]] static inline qvString* InternJoined(qvScriptState* L, const char* text,
+                                                            size_t len, qvJoinedKey keyOf) {
+  const qvTable* t = keyOf.table;
+  if (t == nullptr) return VmInternString(L, text, len);
   const uint32_t h = VmHashString(text, len);
-  qvString* s = VmTableFindStringKey(keyOf, text, len, h);
-  return s != nullptr ? s : VmInternHashed(L, text, len, h);
+  if (!keyOf.store) {
+    qvString* s = VmTableFindStringKey(t, text, len, h);
+    return s != nullptr ? s : VmInternHashed(L, text, len, h);
+  }
+  // The node that the store reads next is fetched while the string table is probed.
+  __builtin_prefetch(&t->node[h & ((1u << t->lsizenode) - 1)]);
+  return VmInternKey(L, text, len, h, t);
 }
 
 // The longest string that the join of two values copies into its own buffer.
@@ -438,7 +445,7 @@ static_assert(kShortJoinPart >= kNumberBufferSize, "a number is formatted in pla
 // The join of two strings or numbers, by far the most common (a key made of a name and a
 // number), built on the stack: none of the general join's buffer bookkeeping. False, with
 // nothing changed, when a value is of another type or a string longer than kShortJoinPart.
-static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, const qvTable* keyOf) {
+static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, qvJoinedKey keyOf) {
   char text[2 * kShortJoinPart];
   size_t pos = 0;
   const auto append = [&](const qvScriptValue* v) {
@@ -456,8 +463,7 @@ static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, const qvTable* ke
   return true;
 }
 
-[[gnu::noinline]] static void JoinValues(qvScriptState* L, int total, int last,
-                                         const qvTable* keyOf) {
+[[gnu::noinline]] static void JoinValues(qvScriptState* L, int total, int last, qvJoinedKey keyOf) {
   do {
     qvScriptValue* top = L->base + last + 1;
     int n = 2;  // values joined in this pass
@@ -499,14 +505,15 @@ static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, const qvTable* ke
           size = G(L)->buffsize;
         }
       }
-      SetString(top - n, InternJoined(L, pos > 0 ? buffer : "", pos, n == total ? keyOf : nullptr));
+      SetString(top - n,
+                InternJoined(L, pos > 0 ? buffer : "", pos, n == total ? keyOf : qvJoinedKey{}));
     }
     total -= n - 1;
     last -= n - 1;
   } while (total > 1);
 }
 
-void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf) {
+void VmConcatValues(qvScriptState* L, int total, int last, qvJoinedKey keyOf) {
   if (total == 2 && JoinTwoShort(L, L->base + last + 1, keyOf)) return;
   JoinValues(L, total, last, keyOf);
 }

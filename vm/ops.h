@@ -106,10 +106,15 @@ inline double ArithNumbers(qvScriptState* L, qvEvent op, double x, double y) {
 
 // ---- concatenation ----
 
+// The table that a join's result indexes at once, if any, and whether to store under it: a key
+// being stored is most often new, one being read most often there.
+struct qvJoinedKey {
+  const qvTable* table = nullptr;
+  bool store = false;
+};
 // Joins the `total` values ending at slot base + last into base + last - total + 1. With
-// `keyOf`, a table that the result will index at once, a result that is already a key there is
-// taken from the table instead of the string table.
-void VmConcatValues(qvScriptState* L, int total, int last, const qvTable* keyOf = nullptr);
+// `keyOf`, a result that is already a key of that table is the table's own key string.
+void VmConcatValues(qvScriptState* L, int total, int last, qvJoinedKey keyOf = {});
 
 // ---- tables ----
 

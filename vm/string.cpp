@@ -234,14 +234,21 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
 // The string table is probed with VmInternHash. A new string keeps the caller's hash when it is
 // `known`, and is hashed otherwise when first asked (StringHash). The common new string, whose
 // probe meets a free place before any place with its check byte, in a table with room and a
-// pooled block at hand, is made without a call; everything else goes through InternFully.
-static qvString* Intern(qvScriptState* L, const char* s, size_t len, uint32_t h, bool known) {
+// pooled block at hand, is made without a call; everything else goes through InternFully. With
+// `keyOf`, a string the probe may have found is first looked for among the table's keys.
+[[gnu::always_inline]] static inline qvString* Intern(qvScriptState* L, const char* s, size_t len,
+                                                      uint32_t h, bool known,
+                                                      const qvTable* keyOf = nullptr) {
   qvStringTable* tb = &G(L)->strt;
   const uint32_t scrambled = StringScramble(InternHash(s, len));
   const uint8_t check = StringCheck(scrambled);
   const uint32_t mask = tb->size - 1;
   uint32_t i = StringHome(scrambled, tb->shift);
   while (tb->checks[i] != 0 && tb->checks[i] != check) i = (i + 1) & mask;
+  if (keyOf != nullptr && tb->checks[i] != 0) {
+    qvString* key = VmTableFindStringKey(keyOf, s, len, h);
+    if (key != nullptr) return key;
+  }
   if (tb->checks[i] == 0 && uint64_t(tb->nuse + 1) * 4 <= uint64_t(tb->size) * 3) {
     const size_t size = StringBlockSize(len);
     auto* ts = static_cast<qvString*>(VmTakeBlock(L, size));
@@ -267,6 +274,11 @@ qvString* VmInternString(qvScriptState* L, const char* s, size_t len) {
 
 qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h) {
   return Intern(L, s, len, h, true);
+}
+
+qvString* VmInternKey(qvScriptState* L, const char* s, size_t len, uint32_t h,
+                      const qvTable* keyOf) {
+  return Intern(L, s, len, h, true, keyOf);
 }
 
 qvString* VmInternCString(qvScriptState* L, const char* s) {

@@ -562,11 +562,20 @@ TEST_F(ApiTest, StringsFromEveryMakerKeyTablesByTheirHash) {
          VmPushNumber(L, i);
          VmConcat(L, 2);
        }},
-      {"joined as a key of table 1",  // looked for in that table first, with its hash
+      {"joined as a key read from table 1",  // looked for in that table first, with its hash
        [](qvScriptState* L, int i) {
          VmPushString(L, "keyed");
          VmPushNumber(L, i);
-         VmConcatValues(L, 2, int(L->top - L->base) - 1, TableOf(VmIndexToAddress(L, 1)));
+         VmConcatValues(L, 2, int(L->top - L->base) - 1,
+                        qvJoinedKey{TableOf(VmIndexToAddress(L, 1)), false});
+         L->top -= 1;
+       }},
+      {"joined as a key stored into table 1",  // made at once unless the string table has it
+       [](qvScriptState* L, int i) {
+         VmPushString(L, "stored");
+         VmPushNumber(L, i);
+         VmConcatValues(L, 2, int(L->top - L->base) - 1,
+                        qvJoinedKey{TableOf(VmIndexToAddress(L, 1)), true});
          L->top -= 1;
        }},
       {"number converted",
