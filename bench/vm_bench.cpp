@@ -10,8 +10,8 @@
 // running the same algorithm as a whole process; both print their result, which must agree. Every
 // time in process is the best of three, every whole process the best of seven rounds that run
 // both side by side (a whole process meets more of a shared machine's noise: page faults, other
-// tenants' memory traffic); the traced CPython runs once. Last, start-up and exit alone: the player on an applet that does nothing beside
-// "python3 -c pass", the best of twenty.
+// tenants' memory traffic); the traced CPython runs once. Last, start-up and exit alone: the
+// player on an applet that does nothing beside "python3 -c pass", the best of twenty.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
