@@ -431,10 +431,7 @@ static qvScriptValue* NewKey(qvScriptState* L, qvTable* t, const qvScriptValue* 
   qvHashNode* mp = MainPositionHashed(t, key, hash);
   bool home = true;  // whether the key ends up in its main position
   if (IsDummyNode(t) || (mp->ref != 0 && (!t->nilvals || !IsNil(&EntryOf(t, mp)->val)))) {
-    // The other node of the main position's pair, when it was never used: a chain that goes on
-    // there costs a lookup no second miss.
-    qvHashNode* n = NodeCount(t) >= 2 ? &t->node[(mp - t->node) ^ 1] : nullptr;
-    if (n == nullptr || n->ref != 0) n = GetFreePos(t);
+    qvHashNode* n = GetFreePos(t);
     if (n == nullptr) {
       Rehash(L, t, key);
       return nullptr;
