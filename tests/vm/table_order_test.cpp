@@ -18,18 +18,15 @@
 namespace qv::testing {
 namespace {
 
-using Key = std::variant<double, std::string>;
+using Key = std::variant<double, std::string, uintptr_t>;  // uintptr_t: a light userdata
 
 // The table as the rules describe it: an array part and a node array.
 class ModelTable {
  public:
   void Set(const Key& key, std::optional<double> value) {
-    if (const double* d = std::get_if<double>(&key)) {
-      const double n = *d;
-      if (n >= 1 && n <= double(array_.size()) && n == std::floor(n)) {
-        array_[size_t(n) - 1] = value;
-        return;
-      }
+    if (std::optional<double>* slot = ArraySlot(key)) {
+      *slot = value;
+      return;
     }
     if (Node* node = Find(key)) {
       node->value = value;
@@ -41,12 +38,9 @@ class ModelTable {
         return;
       }
       Rehash(key);
-      if (const double* d = std::get_if<double>(&key)) {  // it may now belong to the array part
-        const double n = *d;
-        if (n >= 1 && n <= double(array_.size()) && n == std::floor(n)) {
-          array_[size_t(n) - 1] = value;
-          return;
-        }
+      if (std::optional<double>* slot = ArraySlot(key)) {  // it may belong to the array part now
+        *slot = value;
+        return;
       }
     }
   }
@@ -67,6 +61,12 @@ class ModelTable {
     int next = -1;
   };
 
+  std::optional<double>* ArraySlot(const Key& key) {
+    const double* d = std::get_if<double>(&key);
+    if (d == nullptr || *d < 1 || *d > double(array_.size()) || *d != std::floor(*d))
+      return nullptr;
+    return &array_[size_t(*d) - 1];
+  }
   static uint32_t StringHash(const std::string& s) {
     uint32_t h = uint32_t(s.size());
     const size_t step = (s.size() >> 5) + 1;
@@ -78,6 +78,7 @@ class ModelTable {
     const auto size = uint32_t(nodes_.size());
     if (const std::string* s = std::get_if<std::string>(&key))
       return int(StringHash(*s) & (size - 1));
+    if (const uintptr_t* p = std::get_if<uintptr_t>(&key)) return int(*p % ((size - 1) | 1));
     const double shifted = std::get<double>(key) + 1;
     uint32_t halves[2];
     std::memcpy(halves, &shifted, sizeof halves);
@@ -171,6 +172,8 @@ class TableOrderTest : public StateTest {
   void Set(const Key& key, std::optional<double> value) {
     if (const double* d = std::get_if<double>(&key))
       VmPushNumber(L, *d);
+    else if (const uintptr_t* p = std::get_if<uintptr_t>(&key))
+      VmPushLightUserdata(L, reinterpret_cast<void*>(*p));
     else
       VmPushString(L, std::get<std::string>(key).c_str());
     if (value)
@@ -185,6 +188,8 @@ class TableOrderTest : public StateTest {
     while (VmNext(L, 1)) {
       if (VmType(L, -2) == kTypeString)
         keys.emplace_back(std::string(VmToString(L, -2)));
+      else if (VmType(L, -2) == kTypeLightUserdata)
+        keys.emplace_back(reinterpret_cast<uintptr_t>(VmToUserdata(L, -2)));
       else
         keys.emplace_back(VmToNumber(L, -2));
       VmSetTop(L, -2);
@@ -198,6 +203,8 @@ std::string Describe(const std::vector<Key>& keys) {
   for (const Key& k : keys) {
     if (const double* d = std::get_if<double>(&k))
       text += std::to_string(*d);
+    else if (const uintptr_t* p = std::get_if<uintptr_t>(&k))
+      text += "p" + std::to_string(*p);
     else
       text += std::get<std::string>(k);
     text += ' ';
@@ -206,7 +213,7 @@ std::string Describe(const std::vector<Key>& keys) {
 }
 
 // Growing string keys (collisions, moves, every doubling), then numbers in and out of the array
-// part, cleared keys and keys set anew, in several seeded mixes.
+// part, light userdata, cleared keys and keys set anew, in several seeded mixes.
 TEST_F(TableOrderTest, TraversalFollowsThePlacementRules) {
   for (uint32_t seed : {1u, 2u, 3u, 4u}) {
     SCOPED_TRACE(seed);
@@ -222,12 +229,14 @@ TEST_F(TableOrderTest, TraversalFollowsThePlacementRules) {
     for (int i = 0; i < keys; ++i) both("k" + std::to_string(i), i);
     ASSERT_EQ(Describe(Order()), Describe(model.Order()));
     for (int step = 0; step < 3000; ++step) {
-      const int kind = int(rng() % 4);
+      const int kind = int(rng() % 5);
       Key k;
       if (kind == 0)
         k = double(rng() % 64 + 1);  // the array part's range
       else if (kind == 1)
         k = double(int(rng() % 2000) - 1000) * 0.75;
+      else if (kind == 2)
+        k = uintptr_t(rng() % 300 * 24 + 8);  // light userdata: placed by address
       else
         k = "s" + std::to_string(rng() % 500);
       const bool clear = rng() % 4 == 0;
