@@ -8,10 +8,11 @@
 // process, plain and with an empty line tracer (sys.settrace). "Through the player": every program
 // assembled as an applet and run by the real quillvane program as a whole process, beside python3
 // running the same algorithm as a whole process; both print their result, which must agree. Every
-// time in process is the best of three, every whole process the best of seven rounds that run
-// both side by side (a whole process meets more of a shared machine's noise: page faults, other
-// tenants' memory traffic); the traced CPython runs once. Last, start-up and exit alone: the
-// player on an applet that does nothing beside "python3 -c pass", the best of twenty.
+// time in process is the best of three repetitions, run in a shuffled order over all programs with
+// and without the hook, every whole process the best of seven rounds that run both side by side (a
+// whole process meets more of a shared machine's noise: page faults, other tenants' memory
+// traffic); the traced CPython runs once. Last, start-up and exit alone: the player on an applet
+// that does nothing beside "python3 -c pass", the best of twenty.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -662,7 +663,14 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->Repetitions(kRepetitions);
   }
-  benchmark::Initialize(&argc, argv);
+  // The repetitions of all programs, with and without the hook, run in a shuffled order: a busy
+  // moment of the machine then falls on either at random instead of on one of a pair. A flag
+  // given on the command line still decides.
+  std::vector<char*> args(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave.data());
+  int count = int(args.size());
+  benchmark::Initialize(&count, args.data());
   Collector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
 
