@@ -434,7 +434,7 @@ static bool Joinable(const qvScriptValue* v) { return IsString(v) || IsNumber(v)
     return s != nullptr ? s : VmInternHashed(L, text, len, h);
   }
   // The node that the store reads next is fetched while the string table is probed.
-  __builtin_prefetch(&t->node[h & ((1u << t->lsizenode) - 1)]);
+  __builtin_prefetch(HashPow2(t, h));
   return VmInternKey(L, text, len, h, t);
 }
 

@@ -75,9 +75,6 @@ static void ConvertToSlots(qvScriptState* L, qvTable* t) {
 static qvHashNode* HashMod(const qvTable* t, uint64_t n) {
   return &t->node[n % ((NodeCount(t) - 1) | 1)];
 }
-static qvHashNode* HashPow2(const qvTable* t, uint32_t h) {
-  return &t->node[h & (NodeCount(t) - 1)];
-}
 
 static qvHashNode* MainPosition(const qvTable* t, const qvScriptValue* key) {
   switch (key->type) {

@@ -18,6 +18,10 @@ constexpr int kMaxTableBits = 24;  // at most 2^24 array slots and 2^24 nodes
 inline bool IsDummyNode(const qvTable* t) { return t->lsizenode == 0; }
 inline uint32_t NodeCount(const qvTable* t) { return 1u << t->lsizenode; }
 size_t TableBlockBytes(const qvTable* t);  // nodes, entries and array part, without the record
+// The node of a hash taken modulo the node count (a string's, a boolean's main position).
+inline qvHashNode* HashPow2(const qvTable* t, uint32_t h) {
+  return &t->node[h & (NodeCount(t) - 1)];
+}
 // The chain of the keys whose main position is `mp`, null when there is none: a node that is
 // free or holds a key from another main position heads none, since a key arriving at its main
 // position takes that node (moving such a key away) and a node in use never becomes free again.
@@ -80,7 +84,7 @@ inline const qvScriptValue* VmTableGetString(qvTable* t, qvString* key) {
   if (!key->wasKey) return &kNilValue;
   const uint32_t hash = StringLookupHash(key);
   const uint32_t tag = HashTag(hash);
-  const qvHashNode* n = &t->node[hash & ((1u << t->lsizenode) - 1)];
+  const qvHashNode* n = HashPow2(t, hash);
   if (!n->home) return &kNilValue;  // see ChainAt
   for (;;) {
     if (HashTag(n->ref) == tag && n->ref != 0) {
