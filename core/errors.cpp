@@ -252,6 +252,7 @@ const qvVmHost* CoreVmHost() {
       .formatMessage = FormatErrorText,
       .outputText = OutputText,
       .populatePages = PopulatePages,
+      .largeBlocks = {.map = MapBlock, .remap = ResizeMappedBlock, .unmap = UnmapBlock},
   };
   return &host;
 }

@@ -16,4 +16,15 @@ void AdviseHugePages(void* block, size_t size);
 // thread.
 bool PopulatePages(void* block, size_t size);
 
+// Large blocks straight from the kernel, in whole huge pages and backed by them where it allows:
+// the first touch of a huge page then costs one fault instead of 512, and a block read at random
+// places skips most page-table walks. Sizes are rounded up to whole huge pages the same way by
+// all three, so a block is given back or resized with the size it was made or last resized
+// with. MapBlock gives a zeroed block, or null; ResizeMappedBlock keeps the contents up to the
+// smaller size (the bytes beyond are undefined) and may move the block; null when it cannot, the
+// block then as it was. Any thread.
+void* MapBlock(size_t size);
+void* ResizeMappedBlock(void* block, size_t oldSize, size_t newSize);
+void UnmapBlock(void* block, size_t size);
+
 }  // namespace qv

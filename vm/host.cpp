@@ -36,6 +36,7 @@ constexpr qvVmHost kDefaultHost = {
     .formatMessage = FormatPlain,
     .outputText = WriteStandardOutput,
     .populatePages = nullptr,
+    .largeBlocks = {},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace qv {
 
@@ -15,20 +16,47 @@ constexpr size_t kLargestArena = size_t(2) << 20;
 constexpr size_t kLargestSpare = size_t(16) << 20;
 }  // namespace
 
+bool HeapMapped(const qvPool* pool, size_t size) {
+  return size >= kLargeBlock && pool->large.map != nullptr;
+}
+
+void* HeapAlloc(const qvPool* pool, size_t size, bool zeroed) {
+  if (HeapMapped(pool, size)) return pool->large.map(size);
+  return zeroed ? std::calloc(1, size) : std::malloc(size);
+}
+
+void* HeapRealloc(const qvPool* pool, void* block, size_t oldSize, size_t newSize) {
+  const bool was = HeapMapped(pool, oldSize), now = HeapMapped(pool, newSize);
+  if (was && now) return pool->large.remap(block, oldSize, newSize);
+  if (!was && !now) return std::realloc(block, newSize);
+  void* p = HeapAlloc(pool, newSize, false);
+  if (p == nullptr) return nullptr;
+  std::memcpy(p, block, std::min(oldSize, newSize));
+  HeapFree(pool, block, oldSize);
+  return p;
+}
+
+void HeapFree(const qvPool* pool, void* block, size_t size) {
+  if (block == nullptr) return;
+  if (HeapMapped(pool, size))
+    pool->large.unmap(block, size);
+  else
+    std::free(block);
+}
+
 void PoolDrop(qvPool* pool, void* block, size_t size) {
   if (size < kFirstArena || size > kLargestSpare || size <= pool->spareSize) {
-    std::free(block);
+    HeapFree(pool, block, size);
     return;
   }
-  std::free(pool->spare);
+  HeapFree(pool, pool->spare, pool->spareSize);
   pool->spare = block;
   pool->spareSize = size;
   QV_POOL_POISON(block, size);
 }
 
-// A new arena, twice the size of the last one up to kLargestArena. Plain pages: a huge page
-// costs a fault that clears all of it at once, and where the memory behind it is fresh to the
-// machine's host that fault takes longer than the strings it would hold take to build.
+// A new arena, twice the size of the last one up to kLargestArena (the largest ones are large
+// blocks, from the host where it has them).
 bool PoolGrow(qvPool* pool) {
   size_t size = kFirstArena;
   if (pool->arenas != nullptr) {
@@ -40,9 +68,9 @@ bool PoolGrow(qvPool* pool) {
     size = pool->spareSize;
     pool->spare = nullptr;
     pool->spareSize = 0;
-    QV_POOL_UNPOISON(arena, kPoolGranule);  // the link
+    QV_POOL_UNPOISON(arena, kPoolGranule);  // the link and the size
   } else {
-    arena = std::malloc(size);
+    arena = HeapAlloc(pool, size, false);
     if (arena == nullptr) return false;
   }
   // The space left in the previous arena goes to the free lists, largest classes first.
@@ -52,9 +80,12 @@ bool PoolGrow(qvPool* pool) {
     pool->next += PoolClassBytes(c);
     PoolFree(pool, block, PoolClassBytes(c));
   }
-  *static_cast<void**>(arena) = pool->arenas;
+  // The arena's first granule: the link to the previous arena and its own size.
+  static_assert(kPoolGranule >= sizeof(void*) + sizeof(size_t));
+  static_cast<void**>(arena)[0] = pool->arenas;
+  static_cast<size_t*>(arena)[1] = size;
   pool->arenas = arena;
-  pool->next = static_cast<char*>(arena) + kPoolGranule;  // after the link
+  pool->next = static_cast<char*>(arena) + kPoolGranule;  // after the link and the size
   pool->end = static_cast<char*>(arena) + size;
   QV_POOL_POISON(pool->next, size_t(pool->end - pool->next));
   return true;
@@ -62,12 +93,14 @@ bool PoolGrow(qvPool* pool) {
 
 void PoolRelease(qvPool* pool) {
   for (void* arena = pool->arenas; arena != nullptr;) {
-    void* next = *static_cast<void**>(arena);
-    std::free(arena);
+    void* next = static_cast<void**>(arena)[0];
+    HeapFree(pool, arena, static_cast<size_t*>(arena)[1]);
     arena = next;
   }
-  std::free(pool->spare);
+  HeapFree(pool, pool->spare, pool->spareSize);
+  const qvLargeBlocks large = pool->large;
   *pool = qvPool{};
+  pool->large = large;
 }
 
 }  // namespace qv

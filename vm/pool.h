@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "vm/host.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define QV_POOL_ASAN 1
 #elif defined(__has_feature)
@@ -36,7 +38,17 @@ struct qvPool {
   void* arenas;  // every arena, newest first, linked through its first word
   void* spare;   // a large block the machine gave up, to be the next arena (see PoolDrop)
   size_t spareSize;
+  qvLargeBlocks large;  // where the blocks of kLargeBlock bytes and more come from
 };
+
+// Blocks larger than the pool's, for the machine and for the pool's own arenas: from the large
+// block hooks from kLargeBlock bytes on, else from the C heap. A block is given back or resized
+// with the size it was made with, which tells which of the two it came from. Null when there is
+// no memory; a block that cannot be resized stays as it was.
+bool HeapMapped(const qvPool* pool, size_t size);  // whether such blocks come from the hooks
+void* HeapAlloc(const qvPool* pool, size_t size, bool zeroed);
+void* HeapRealloc(const qvPool* pool, void* block, size_t oldSize, size_t newSize);
+void HeapFree(const qvPool* pool, void* block, size_t size);
 
 inline size_t PoolClass(size_t size) { return (size + kPoolGranule - 1) / kPoolGranule - 1; }
 inline size_t PoolClassBytes(size_t c) { return (c + 1) * kPoolGranule; }
@@ -44,10 +56,10 @@ inline size_t PoolClassBytes(size_t c) { return (c + 1) * kPoolGranule; }
 // Takes a new arena for the pool; false when none can be had.
 bool PoolGrow(qvPool* pool);
 
-// Gives up a large block of the machine (from the C heap, `size` bytes from `block`). One of
-// them, the largest, is kept to be the pool's next arena: a table or the string table that
-// doubles frees its old block while the strings that fill the new one need new arenas, and
-// pages the machine already touched cost no fault. The rest go back to the C heap.
+// Gives up a large block of the machine (made by HeapAlloc with `size` bytes). One of them, the
+// largest, is kept to be the pool's next arena: a table or the string table that doubles frees
+// its old block while the strings that fill the new one need new arenas, and pages the machine
+// already touched cost no fault. The rest are freed.
 void PoolDrop(qvPool* pool, void* block, size_t size);
 
 // A block of 1 .. kPoolMaxBlock bytes from its class's free list or the newest arena, or null

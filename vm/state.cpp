@@ -23,9 +23,9 @@ uint64_t gAllocationLimit = UINT64_MAX;
 constexpr size_t kPopulateBytes = size_t(64) << 10;
 constexpr size_t kPageBytes = 4096;
 
-// Moves a block between the pool and the C heap, or between two pool classes.
+// Moves a block between the pool and the heap, or between two pool classes.
 static void* MoveBlock(qvPool* pool, void* block, size_t oldSize, size_t newSize) {
-  void* p = newSize <= kPoolMaxBlock ? PoolAlloc(pool, newSize) : std::malloc(newSize);
+  void* p = newSize <= kPoolMaxBlock ? PoolAlloc(pool, newSize) : HeapAlloc(pool, newSize, false);
   if (p == nullptr) return nullptr;
   if (block != nullptr) {
     std::memcpy(p, block, std::min(oldSize, newSize));
@@ -49,8 +49,8 @@ static bool WithinLimit([[maybe_unused]] qvScriptState* L, [[maybe_unused]] size
 }
 
 void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
-  // Blocks of a complete state up to kPoolMaxBlock bytes live in its pool; the state and global
-  // records themselves, made and freed without it, on the C heap like every larger block.
+  // Blocks of a complete state up to kPoolMaxBlock bytes live in its pool, larger ones on its
+  // heap; the state and global records themselves, made and freed without it, on the C heap.
   qvPool* pool = (L != nullptr && L->g != nullptr) ? &G(L)->pool : nullptr;
   if (newSize == 0) {
     if (block != nullptr) {
@@ -70,8 +70,10 @@ void* VmRealloc(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   }
   void* p = nullptr;
   if (WithinLimit(L, oldSize, newSize)) {
-    if (pool == nullptr || (oldSize > kPoolMaxBlock && newSize > kPoolMaxBlock))
+    if (pool == nullptr)
       p = std::realloc(block, newSize);
+    else if (oldSize > kPoolMaxBlock && newSize > kPoolMaxBlock)
+      p = HeapRealloc(pool, block, oldSize, newSize);
     else if (block != nullptr && newSize <= kPoolMaxBlock && PoolSameClass(oldSize, newSize))
       p = block;
     else
@@ -103,15 +105,16 @@ void* VmNewZeroed(qvScriptState* L, size_t size) {
     if (p != nullptr) std::memset(p, 0, size);
     return p;
   }
-  // The C heap's zeroed blocks: fresh pages from the system are not cleared a second time.
-  void* p = WithinLimit(L, 0, size) ? std::calloc(1, size) : nullptr;
+  // The heap's zeroed blocks: fresh pages from the system are not cleared a second time.
+  void* p = WithinLimit(L, 0, size) ? HeapAlloc(&G(L)->pool, size, true) : nullptr;
   if (p == nullptr) VmThrow(L, ERR_MEM);
   G(L)->nblocks += size;
   MakeResident(L, p, size);
   return p;
 }
 
-// An aligned block keeps the address the C heap gave just below itself.
+// An aligned block from the C heap keeps the address the C heap gave just below itself; a large
+// block from the host starts on a page.
 constexpr size_t kLineBytes = 64;
 constexpr size_t kAlignSlack = kLineBytes + sizeof(void*);
 
@@ -129,7 +132,8 @@ static void* AlignedIn(void* raw) {
 }
 
 void* VmNewZeroedAligned(qvScriptState* L, size_t size) {
-  if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu) return VmNewZeroed(L, size);
+  if (size <= kPoolMaxBlock || size >= 0xFFFFFFFDu || HeapMapped(&G(L)->pool, size))
+    return VmNewZeroed(L, size);
   void* raw = WithinLimit(L, 0, size) ? std::calloc(1, size + kAlignSlack) : nullptr;
   if (raw == nullptr) VmThrow(L, ERR_MEM);
   void* p = AlignedIn(raw);
@@ -138,17 +142,21 @@ void* VmNewZeroedAligned(qvScriptState* L, size_t size) {
   return p;
 }
 
-// The C heap grows a large block where it lies or remaps its pages, so that its contents are
+// The heap grows a large block where it lies or remaps its pages, so that its contents are
 // neither copied nor faulted in afresh; the new bytes are left as they are.
 void* VmReallocAligned(qvScriptState* L, void* block, size_t oldSize, size_t newSize) {
   assert(newSize > 0);
   if (newSize >= 0xFFFFFFFDu) VmRaiseError(L, ERR_MEM);
-  if (oldSize <= kPoolMaxBlock || newSize <= kPoolMaxBlock) {  // into or out of the pool
+  qvPool* const pool = &G(L)->pool;
+  const bool mapped = HeapMapped(pool, newSize);
+  // Into or out of the pool, or between the C heap and the host's large blocks.
+  if (oldSize <= kPoolMaxBlock || newSize <= kPoolMaxBlock || HeapMapped(pool, oldSize) != mapped) {
     void* p;
     if (newSize > kPoolMaxBlock) {
-      void* raw = WithinLimit(L, 0, newSize) ? std::malloc(newSize + kAlignSlack) : nullptr;
+      if (!WithinLimit(L, 0, newSize)) VmThrow(L, ERR_MEM);
+      void* raw = mapped ? HeapAlloc(pool, newSize, false) : std::malloc(newSize + kAlignSlack);
       if (raw == nullptr) VmThrow(L, ERR_MEM);
-      p = AlignedIn(raw);
+      p = mapped ? raw : AlignedIn(raw);
       G(L)->nblocks += newSize;
     } else {
       p = VmRealloc(L, nullptr, 0, newSize);
@@ -157,6 +165,13 @@ void* VmReallocAligned(qvScriptState* L, void* block, size_t oldSize, size_t new
       std::memcpy(p, block, std::min(oldSize, newSize));
       VmFreeAligned(L, block, oldSize);
     }
+    return p;
+  }
+  if (mapped) {
+    void* p = WithinLimit(L, oldSize, newSize) ? HeapRealloc(pool, block, oldSize, newSize)
+                                               : nullptr;
+    if (p == nullptr) VmThrow(L, ERR_MEM);  // the block stays as it was
+    G(L)->nblocks += newSize - oldSize;
     return p;
   }
   void* raw = static_cast<void**>(block)[-1];
@@ -179,8 +194,10 @@ void VmFreeAligned(qvScriptState* L, void* block, size_t size) {
     VmRealloc(L, block, size, 0);
     return;
   }
-  void* raw = static_cast<void**>(block)[-1];
-  PoolDrop(&G(L)->pool, raw, size + size_t(static_cast<char*>(block) - static_cast<char*>(raw)));
+  qvPool* const pool = &G(L)->pool;
+  // A block from the C heap is given up as the `size` bytes from its own start: no more than it
+  // holds, and a size that still tells the C heap's blocks from the host's.
+  PoolDrop(pool, HeapMapped(pool, size) ? block : static_cast<void**>(block)[-1], size);
   G(L)->nblocks -= size;
 }
 
@@ -250,6 +267,7 @@ static void OpenBody(qvScriptState* L, void* host) {
   g->nblocks = sizeof(qvScriptState) + sizeof(qvScriptGlobal);
   g->panic = DefaultPanic;
   g->host = host != nullptr ? static_cast<const qvVmHost*>(host) : VmDefaultHost();
+  g->pool.large = g->host->largeBlocks;
   g->mainthread = L;
   g->threshold = g->gcLimit = kNoGCLimit;  // no collection until the state is complete
   SetNil(&g->registry);

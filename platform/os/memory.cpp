@@ -7,6 +7,14 @@
 
 namespace qv {
 
+namespace {
+
+constexpr size_t kHugePage = size_t(2) << 20;
+
+size_t MappedBytes(size_t size) { return (size + kHugePage - 1) & ~(kHugePage - 1); }
+
+}  // namespace
+
 void AdviseHugePages(void* block, size_t size) {
 #ifdef MADV_HUGEPAGE
   constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
@@ -30,6 +38,41 @@ bool PopulatePages(void* block, size_t size) {
   (void)size;
   return false;
 #endif
+}
+
+void* MapBlock(size_t size) {
+  if (size == 0 || size > SIZE_MAX - 2 * kHugePage) return nullptr;
+  const size_t bytes = MappedBytes(size);
+  constexpr int kProt = PROT_READ | PROT_WRITE, kFlags = MAP_PRIVATE | MAP_ANONYMOUS;
+  void* p = mmap(nullptr, bytes, kProt, kFlags, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  if (reinterpret_cast<uintptr_t>(p) % kHugePage != 0) {
+    // A kernel that places such a mapping anywhere: map a huge page more and cut off both ends.
+    munmap(p, bytes);
+    auto* q = static_cast<char*>(mmap(nullptr, bytes + kHugePage, kProt, kFlags, -1, 0));
+    if (q == MAP_FAILED) return nullptr;
+    const size_t head = (kHugePage - reinterpret_cast<uintptr_t>(q) % kHugePage) % kHugePage;
+    if (head != 0) munmap(q, head);
+    if (head != kHugePage) munmap(q + head + bytes, kHugePage - head);
+    p = q + head;
+  }
+#ifdef MADV_HUGEPAGE
+  madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  return p;
+}
+
+void* ResizeMappedBlock(void* block, size_t oldSize, size_t newSize) {
+  if (newSize == 0 || newSize > SIZE_MAX - 2 * kHugePage) return nullptr;
+  const size_t oldBytes = MappedBytes(oldSize), newBytes = MappedBytes(newSize);
+  if (oldBytes == newBytes) return block;
+  // Moved, the pages keep their contents and the mapping its huge-page advice.
+  void* p = mremap(block, oldBytes, newBytes, MREMAP_MAYMOVE);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+void UnmapBlock(void* block, size_t size) {
+  if (block != nullptr) munmap(block, MappedBytes(size));
 }
 
 }  // namespace qv

@@ -1,11 +1,18 @@
 // The memory requests: pages made resident ahead of use keep what the block holds, whatever
-// page boundaries the block starts and ends on.
+// page boundaries the block starts and ends on; large blocks mapped in whole huge pages.
 #include "platform/memory.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 using namespace qv;
@@ -34,4 +41,64 @@ TEST(Memory, PopulatedPagesKeepTheirContents) {
   const std::vector<unsigned char> zeros(kBlock, 0);
   EXPECT_EQ(std::memcmp(zeroed, zeros.data(), kBlock), 0);
   std::free(zeroed);
+}
+
+namespace {
+
+// The VmFlags line of the smaps entry of the mapping that holds `p`.
+std::string MappingFlags(const void* p) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto address = reinterpret_cast<uintptr_t>(p);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    uintptr_t begin = 0, end = 0;
+    if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR " ", &begin, &end) == 2) {
+      inside = address >= begin && address < end;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+bool Mapped(const void* p, size_t size) {
+  unsigned char pages[1];
+  return mincore(const_cast<void*>(p), std::min<size_t>(size, 4096), pages) == 0;
+}
+
+}  // namespace
+
+TEST(Memory, MappedBlocksAreZeroedAlignedAdvisedAndKeepTheirContents) {
+  constexpr size_t kMiB = size_t(1) << 20;
+  const size_t size = 3 * kMiB + 5;
+  auto* block = static_cast<unsigned char*>(MapBlock(size));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (2 * kMiB), 0u);  // whole huge pages
+  const std::vector<unsigned char> zeros(size, 0);
+  EXPECT_EQ(std::memcmp(block, zeros.data(), size), 0);
+  // The advice, where the kernel has huge pages at all.
+  const bool huge = std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled").good();
+  if (huge) EXPECT_NE(MappingFlags(block).find(" hg"), std::string::npos) << MappingFlags(block);
+  for (size_t i = 0; i < size; ++i) block[i] = static_cast<unsigned char>(i * 13 + 7);
+  const std::vector<unsigned char> before(block, block + size);
+
+  // Within the same whole huge pages the block stays where it is.
+  EXPECT_EQ(ResizeMappedBlock(block, size, 4 * kMiB), block);
+  // Grown, it may move; its contents come along, and so does the advice.
+  auto* grown = static_cast<unsigned char*>(ResizeMappedBlock(block, 4 * kMiB, 9 * kMiB));
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(std::memcmp(grown, before.data(), size), 0);
+  grown[9 * kMiB - 1] = 1;  // the new end is writable
+  if (huge) EXPECT_NE(MappingFlags(grown).find(" hg"), std::string::npos);
+  // Shrunk, it keeps its first bytes.
+  auto* shrunk = static_cast<unsigned char*>(ResizeMappedBlock(grown, 9 * kMiB, kMiB));
+  ASSERT_NE(shrunk, nullptr);
+  EXPECT_EQ(std::memcmp(shrunk, before.data(), kMiB), 0);
+
+  ASSERT_TRUE(Mapped(shrunk, kMiB));
+  UnmapBlock(shrunk, kMiB);
+  EXPECT_FALSE(Mapped(shrunk, kMiB));
+
+  EXPECT_EQ(MapBlock(0), nullptr);
+  EXPECT_EQ(MapBlock(SIZE_MAX - 4096), nullptr);
 }
