@@ -2,6 +2,7 @@
 // break (SIGINT) ends it at once, the script then ending quietly with status 0.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "tests/player/player_fixture.h"
@@ -77,13 +78,20 @@ TEST_F(WaitTest, WaitSleepsWithoutSpendingProcessorTime) {
     return ChildCpuSeconds() - cpuBefore;
   };
   std::chrono::steady_clock::duration took;
-  const double baseline = run(0, 1, &took);
   // 25 ticks of 20 ms; 600 milliseconds; 1 second.
   for (Case c : {Case{25, 2, 500}, Case{600, 1, 600}, Case{1, 0, 1000}}) {
-    const double cpu = run(c.time, c.unit, &took);
-    EXPECT_GE(took, std::chrono::milliseconds(c.atLeastMs)) << c.time << " in unit " << c.unit;
-    // A busy wait would spend about the wait's length beyond the run without one.
-    EXPECT_LT(cpu - baseline, 0.5 * c.atLeastMs / 1000) << c.time << " in unit " << c.unit;
+    // A busy wait spends about the wait's length beyond the run without one, every time. A
+    // machine busy with other work adds processor time to a run now and then (slower page
+    // faults, shared caches), so a case has three tries, each against its own run without one.
+    const double limit = 0.5 * c.atLeastMs / 1000;
+    double extra = 1e9;  // the least extra time of the tries
+    for (int attempt = 0; attempt < 3 && extra >= limit; ++attempt) {
+      const double baseline = run(0, 1, &took);
+      const double cpu = run(c.time, c.unit, &took);
+      EXPECT_GE(took, std::chrono::milliseconds(c.atLeastMs)) << c.time << " in unit " << c.unit;
+      extra = std::min(extra, cpu - baseline);
+    }
+    EXPECT_LT(extra, limit) << c.time << " in unit " << c.unit;
   }
 }
 
