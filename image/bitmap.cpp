@@ -8,7 +8,6 @@
 #include "base/errors.h"
 #include "image/image.h"
 #include "image/internal.h"
-#include "platform/memory.h"
 #include "platform/textout.h"
 
 namespace qv {
@@ -21,11 +20,7 @@ constexpr int64_t kMaxPlaneBytes = int64_t(1) << 31;
 uint8_t* AllocPlaneBytes(int64_t bytes, bool clear) {
   if (bytes < 0 || bytes > kMaxPlaneBytes) return nullptr;
   size_t n = bytes > 0 ? size_t(bytes) : 1;
-  void* block = image::Allocate(n, clear);
-  // A large plane is filled right after: huge pages save most of its page faults (a 24-megapixel
-  // bitmap takes 23 000 of them with 4 KiB pages, as long as the copy that fills it).
-  if (block != nullptr) AdviseHugePages(block, n);
-  return static_cast<uint8_t*>(block);
+  return static_cast<uint8_t*>(image::Allocate(n, clear));
 }
 
 qvPlane* NewPlane(int32_t width, int32_t height, int32_t bytesPerRow, bool clear) {

@@ -27,4 +27,9 @@ void* MapBlock(size_t size);
 void* ResizeMappedBlock(void* block, size_t oldSize, size_t newSize);
 void UnmapBlock(void* block, size_t size);
 
+// A block of the C heap (std::free gives it back) on the same terms: it starts on a huge page,
+// fills whole ones and is advised to be backed by them. Zeroed when `clear`; null when there is
+// no memory. Any thread.
+void* AllocHugePageBlock(size_t size, bool clear);
+
 }  // namespace qv

@@ -4,6 +4,8 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 namespace qv {
 
@@ -73,6 +75,19 @@ void* ResizeMappedBlock(void* block, size_t oldSize, size_t newSize) {
 
 void UnmapBlock(void* block, size_t size) {
   if (block != nullptr) munmap(block, MappedBytes(size));
+}
+
+void* AllocHugePageBlock(size_t size, bool clear) {
+  if (size == 0 || size > SIZE_MAX - 2 * kHugePage) return nullptr;
+  const size_t bytes = MappedBytes(size);
+  void* p = std::aligned_alloc(kHugePage, bytes);
+  if (p == nullptr) return nullptr;
+  // Cleared by giving its pages back: the next touch of each is a fresh zeroed page, so a block
+  // that is never written costs nothing, as with calloc, whether the C heap had used its memory
+  // before or not. The block is whole pages of its own, clear of the C heap's records.
+  if (clear && madvise(p, bytes, MADV_DONTNEED) != 0) std::memset(p, 0, size);
+  AdviseHugePages(p, bytes);
+  return p;
 }
 
 }  // namespace qv

@@ -78,7 +78,9 @@ TEST(Memory, MappedBlocksAreZeroedAlignedAdvisedAndKeepTheirContents) {
   EXPECT_EQ(std::memcmp(block, zeros.data(), size), 0);
   // The advice, where the kernel has huge pages at all.
   const bool huge = std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled").good();
-  if (huge) EXPECT_NE(MappingFlags(block).find(" hg"), std::string::npos) << MappingFlags(block);
+  if (huge) {
+    EXPECT_NE(MappingFlags(block).find(" hg"), std::string::npos) << MappingFlags(block);
+  }
   for (size_t i = 0; i < size; ++i) block[i] = static_cast<unsigned char>(i * 13 + 7);
   const std::vector<unsigned char> before(block, block + size);
 
@@ -89,7 +91,9 @@ TEST(Memory, MappedBlocksAreZeroedAlignedAdvisedAndKeepTheirContents) {
   ASSERT_NE(grown, nullptr);
   EXPECT_EQ(std::memcmp(grown, before.data(), size), 0);
   grown[9 * kMiB - 1] = 1;  // the new end is writable
-  if (huge) EXPECT_NE(MappingFlags(grown).find(" hg"), std::string::npos);
+  if (huge) {
+    EXPECT_NE(MappingFlags(grown).find(" hg"), std::string::npos);
+  }
   // Shrunk, it keeps its first bytes.
   auto* shrunk = static_cast<unsigned char*>(ResizeMappedBlock(grown, 9 * kMiB, kMiB));
   ASSERT_NE(shrunk, nullptr);
@@ -101,4 +105,25 @@ TEST(Memory, MappedBlocksAreZeroedAlignedAdvisedAndKeepTheirContents) {
 
   EXPECT_EQ(MapBlock(0), nullptr);
   EXPECT_EQ(MapBlock(SIZE_MAX - 4096), nullptr);
+}
+
+TEST(Memory, HugePageBlocksFromTheCHeapStartOnAHugePage) {
+  constexpr size_t kMiB = size_t(1) << 20;
+  const size_t size = kMiB + 3;
+  const std::vector<unsigned char> zeros(size, 0);
+  // Written all over and given back, then taken again (most often the same memory): a cleared
+  // block reads as zeros all the same.
+  for (int round = 0; round < 3; ++round) {
+    auto* dirty = static_cast<unsigned char*>(AllocHugePageBlock(size, false));
+    ASSERT_NE(dirty, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(dirty) % (2 * kMiB), 0u);
+    std::memset(dirty, 0xAB, size);
+    std::free(dirty);  // a block of the C heap like any other
+    auto* clean = static_cast<unsigned char*>(AllocHugePageBlock(size, true));
+    ASSERT_NE(clean, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(clean) % (2 * kMiB), 0u);
+    EXPECT_EQ(std::memcmp(clean, zeros.data(), size), 0);
+    std::free(clean);
+  }
+  EXPECT_EQ(AllocHugePageBlock(0, true), nullptr);
 }
