@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "core/events.h"
 #include "core/player_state.h"
 #include "core/registry.h"
@@ -398,7 +399,7 @@ void RunOurs(benchmark::State& state, const Case* c, bool hook) {
     state.SkipWithError(chunk.diags[0].message.c_str());
     return;
   }
-  qv::qvScriptState* L = qv::VmOpenState();
+  qv::qvScriptState* L = qv::VmOpenState(qv::CoreVmHost());  // the player's host, as it opens it
   qv::qvAppletSettings settings{};
   qv::qvPlayerState player{};
   settings.mainChunk = chunk.bytes;
