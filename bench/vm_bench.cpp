@@ -8,8 +8,9 @@
 // process, plain and with an empty line tracer (sys.settrace). "Through the player": every program
 // assembled as an applet and run by the real quillvane program as a whole process, beside python3
 // running the same algorithm as a whole process; both print their result, which must agree. Every
-// time in process is the best of three repetitions, run in a shuffled order over all programs with
-// and without the hook, every whole process the best of seven rounds that run both side by side (a
+// time in process is the best of five repetitions, run in a shuffled order over all programs with
+// and without the hook (a slow spell of the machine, which may last seconds, then seldom meets all
+// five of one side), every whole process the best of seven rounds that run both side by side (a
 // whole process meets more of a shared machine's noise: page faults, other tenants' memory
 // traffic); the traced CPython runs once. Last, start-up and exit alone: the player on an applet
 // that does nothing beside "python3 -c pass", the best of twenty.
@@ -342,7 +343,7 @@ test:
      "    return s\n"},
 };
 
-constexpr int kRepetitions = 3;
+constexpr int kRepetitions = 5;
 constexpr int kProcessRounds = 7;
 
 // The chunk the in-process runs call: main(n) returns the result.
