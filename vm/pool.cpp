@@ -38,10 +38,14 @@ void* HeapRealloc(const qvPool* pool, void* block, size_t oldSize, size_t newSiz
 
 void HeapFree(const qvPool* pool, void* block, size_t size) {
   if (block == nullptr) return;
-  if (HeapMapped(pool, size))
+  if (HeapMapped(pool, size)) {
+    // The sanitizer forgets nothing of pages given back: a kept block or an arena goes back
+    // poisoned, and whatever is mapped there next would read as poisoned.
+    QV_POOL_UNPOISON(block, size);
     pool->large.unmap(block, size);
-  else
+  } else {
     std::free(block);
+  }
 }
 
 void PoolDrop(qvPool* pool, void* block, size_t size) {

@@ -3,6 +3,7 @@
 #include "vm/pool.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +69,39 @@ TEST(PoolTest, TheLargestGivenUpBlockIsTheNextArena) {
   PoolRelease(&pool);
   EXPECT_EQ(pool.spare, nullptr);
   EXPECT_EQ(pool.arenas, nullptr);
+}
+
+// Large blocks from mapping hooks go back to them, and a kept block goes back without the poison
+// that the sanitizer build gives it while kept: what is mapped at its place next is plain memory.
+void* MapForTest(size_t size) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+void* RemapForTest(void* block, size_t oldSize, size_t newSize) {
+  void* p = mremap(block, oldSize, newSize, MREMAP_MAYMOVE);
+  return p == MAP_FAILED ? nullptr : p;
+}
+void UnmapForTest(void* block, size_t size) { munmap(block, size); }
+
+TEST(PoolTest, AKeptMappedBlockGoesBackPlain) {
+  qvPool pool{};
+  pool.large = {MapForTest, RemapForTest, UnmapForTest};
+  void* kept = HeapAlloc(&pool, kLargeBlock, false);
+  ASSERT_NE(kept, nullptr);
+  PoolDrop(&pool, kept, kLargeBlock);
+  EXPECT_EQ(pool.spare, kept);
+  void* larger = HeapAlloc(&pool, 2 * kLargeBlock, false);
+  ASSERT_NE(larger, nullptr);
+  PoolDrop(&pool, larger, 2 * kLargeBlock);  // the smaller one goes back
+  EXPECT_EQ(pool.spare, larger);
+  void* again = mmap(kept, kLargeBlock, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  if (again == kept) {  // the place was still free
+    std::memset(again, 1, kLargeBlock);
+    munmap(again, kLargeBlock);
+  }
+  PoolRelease(&pool);  // the larger one, never an arena, goes back too
+  EXPECT_EQ(pool.spare, nullptr);
 }
 
 }  // namespace
