@@ -179,11 +179,11 @@ TEST_F(GraphicsAttribute, TheOutputDeviceFollowsSelectionsAndDoubleBuffering) {
   ASSERT_TRUE(Call("endselect", {}).empty());
   ASSERT_TRUE(Call("begindoublebuffer", {}).empty());
   EXPECT_EQ(device(), std::vector<Value>({38.0, 0.0, 0.0}));
-  EXPECT_EQ(Call("getattribute", {kDisplay, 1.0, 55.0}), std::vector<Value>({1.0}));
+  EXPECT_EQ(Call("getattribute", {kDisplay, 1.0, 55.0}), std::vector<Value>{1.0});
   // A selection suspends double buffering, which still counts.
   ASSERT_TRUE(Call("selectmask", {7.0}).empty());
   EXPECT_EQ(device(), std::vector<Value>({kBrush, 7.0, 28.0}));
-  EXPECT_EQ(Call("getattribute", {kDisplay, 1.0, 55.0}), std::vector<Value>({1.0}));
+  EXPECT_EQ(Call("getattribute", {kDisplay, 1.0, 55.0}), std::vector<Value>{1.0});
 }
 
 TEST_F(GraphicsAttribute, AnInstalledHandlerAndItsUserData) {
@@ -194,19 +194,19 @@ TEST_F(GraphicsAttribute, AnInstalledHandlerAndItsUserData) {
   VmPushNumber(L, 17);
   slot.userdata = VmRef(L, kRegistryIndex);
   EXPECT_EQ(Call("getattribute", {kEventHandler, std::string("OnMouseMove"), 58.0}),
-            std::vector<Value>({std::string("handler")}));
+            std::vector<Value>{std::string("handler")});
   EXPECT_EQ(Call("getattribute", {kEventHandler, std::string("onmousemove"), 59.0}),
-            std::vector<Value>({17.0}));
+            std::vector<Value>{17.0});
   CloseInputDisplay(L);
 }
 
 TEST_F(GraphicsAttribute, FrameLimitAndRealColours) {
   using V = std::vector<Value>;
-  EXPECT_EQ(Call("getfpslimit", {}), V({0.0}));
+  EXPECT_EQ(Call("getfpslimit", {}), V{0.0});
   EXPECT_TRUE(Call("setfpslimit", {50.0}).empty());
-  EXPECT_EQ(Call("getfpslimit", {}), V({50.0}));
+  EXPECT_EQ(Call("getfpslimit", {}), V{50.0});
   EXPECT_TRUE(Call("setfpslimit", {-3.0}).empty());
-  EXPECT_EQ(Call("getfpslimit", {}), V({0.0}));
+  EXPECT_EQ(Call("getfpslimit", {}), V{0.0});
   RecordWindowCalls(true);
   EXPECT_TRUE(Call("vwait", {}).empty());
   auto calls = TakeWindowCalls();
@@ -215,12 +215,12 @@ TEST_F(GraphicsAttribute, FrameLimitAndRealColours) {
   EXPECT_EQ(calls[0].call, WindowCall::kPresent);
   EXPECT_EQ(calls[0].window, display->window);
 
-  EXPECT_EQ(Call("getrealcolor", {double(0x123457)}), V({double(0x123457)}));
+  EXPECT_EQ(Call("getrealcolor", {double(0x123457)}), V{double(0x123457)});
   for (auto [depth, want] : {std::pair{16, 0x103450}, {15, 0x103050}}) {
     qvScreenSetup screen;
     screen.depth = depth;
     ConfigureHeadlessScreen(screen);
-    EXPECT_EQ(Call("getrealcolor", {double(0x123457)}), V({double(want)})) << depth;
+    EXPECT_EQ(Call("getrealcolor", {double(0x123457)}), V{double(want)}) << depth;
   }
 }
 
