@@ -102,9 +102,7 @@ void PoolRelease(qvPool* pool) {
     arena = next;
   }
   HeapFree(pool, pool->spare, pool->spareSize);
-  const qvLargeBlocks large = pool->large;
   *pool = qvPool{};
-  pool->large = large;
 }
 
 }  // namespace qv
