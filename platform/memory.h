@@ -16,6 +16,13 @@ void AdviseHugePages(void* block, size_t size);
 // thread.
 bool PopulatePages(void* block, size_t size);
 
+// True when no page that holds a byte of the block has been made resident or swapped out since it
+// was mapped or last given back: memory of the process's own (the C heap, an anonymous mapping)
+// then still reads as zeros throughout, and reading it would only cost page faults. False when
+// any page was touched, even by a read, or when the kernel does not say. Any thread; one read of
+// the kernel's page map, so for large blocks about to be read whole.
+bool PagesNeverTouched(const void* block, size_t size);
+
 // Large blocks straight from the kernel, in whole huge pages and backed by them where it allows:
 // the first touch of a huge page then costs one fault instead of 512, and a block read at random
 // places skips most page-table walks. Sizes are rounded up to whole huge pages the same way by

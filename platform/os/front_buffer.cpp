@@ -6,11 +6,16 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/memory.h"
+
 namespace qv {
 
 namespace {
 
 constexpr uint32_t kColourBits = 0x00FFFFFFu;
+// From this many source bytes on, one look at the page map costs less than reading untouched
+// pages, each of which faults.
+constexpr int64_t kAskPageMapBytes = int64_t(64) << 10;
 
 int64_t Area(const qvDirtyRect& r) { return int64_t{r.x2 - r.x1} * (r.y2 - r.y1); }
 
@@ -124,6 +129,10 @@ void CopyToFront(const uint32_t* src, int32_t srcPerRow, uint32_t* dst, int32_t 
   // vectorise (it does not at -O2) would leave a full frame twice as slow as a copy.
   using Pixels4 = uint32_t __attribute__((vector_size(16)));
   const Pixels4 mask = {kColourBits, kColourBits, kColourBits, kColourBits};
+  if (dstBlank && height > 0 && width > 0 && srcPerRow >= width) {
+    const int64_t bytes = (int64_t{height - 1} * srcPerRow + width) * int64_t{sizeof(uint32_t)};
+    if (bytes >= kAskPageMapBytes && PagesNeverTouched(src, size_t(bytes))) return;
+  }
   for (int32_t row = 0; row < height; ++row) {
     const uint32_t* s = src + int64_t{row} * srcPerRow;
     uint32_t* d = dst + int64_t{row} * dstPerRow;

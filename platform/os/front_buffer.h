@@ -58,7 +58,8 @@ bool AddDirtyRect(qvDirtyList* list, qvDirtyRect rect);
 // Copies width x height pixels from src (stride srcPerRow) to dst (stride dstPerRow), clearing
 // the alpha byte. The caller has clipped the rectangle. `dstBlank`: every pixel of dst is 0 (a
 // buffer nothing was written to); rows that would stay 0 are then not written, which leaves
-// their fresh pages untouched.
+// their fresh pages untouched, and a large source of which no page was ever touched (the
+// process's own memory, so zeros) is not even read: a fresh black picture costs no fault.
 void CopyToFront(const uint32_t* src, int32_t srcPerRow, uint32_t* dst, int32_t dstPerRow,
                  int32_t width, int32_t height, bool dstBlank = false);
 

@@ -1,11 +1,15 @@
 // Memory hints to the kernel.
 #include "platform/memory.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace qv {
 
@@ -40,6 +44,34 @@ bool PopulatePages(void* block, size_t size) {
   (void)size;
   return false;
 #endif
+}
+
+bool PagesNeverTouched(const void* block, size_t size) {
+  if (size == 0) return false;
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pageSize <= 0) return false;
+  const uintptr_t page = uintptr_t(pageSize);
+  const uintptr_t first = reinterpret_cast<uintptr_t>(block) / page;
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + size - 1) / page;
+  const int fd = open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // One 64-bit entry per page: bit 63 resident, bit 62 swapped out.
+  constexpr uint64_t kResidentOrSwapped = uint64_t(3) << 62;
+  uint64_t entries[512];
+  bool untouched = true;
+  for (uintptr_t at = first; untouched && at <= last;) {
+    const size_t want = size_t(std::min<uintptr_t>(last - at + 1, std::size(entries)));
+    const ssize_t got = pread(fd, entries, want * sizeof entries[0], off_t(at * sizeof entries[0]));
+    if (got != ssize_t(want * sizeof entries[0])) {
+      untouched = false;
+      break;
+    }
+    for (size_t i = 0; i < want; ++i)
+      untouched = untouched && (entries[i] & kResidentOrSwapped) == 0;
+    at += want;
+  }
+  close(fd);
+  return untouched;
 }
 
 void* MapBlock(size_t size) {

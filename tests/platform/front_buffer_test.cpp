@@ -4,12 +4,15 @@
 #include "platform/os/front_buffer.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "platform/memory.h"
 
 using namespace qv;
 
@@ -162,6 +165,30 @@ TEST(CopyToFront, IntoABlankBufferGivesThePlainCopy) {
     CopyToFront(src.data() + 1, stride, blank.data() + 2, stride, width, height, true);
     ASSERT_EQ(blank, plain) << "width " << width;
   }
+}
+
+// A blank buffer and a large source no page of which was touched (a fresh black picture): neither
+// is touched by the copy, and the buffer still reads as the copy of zeros.
+TEST(CopyToFront, LeavesAnUntouchedSourceAndABlankBufferUntouched) {
+  const int32_t width = 640, height = 480, stride = 700;
+  const size_t bytes = size_t(stride) * height * 4;
+  auto* src = static_cast<uint32_t*>(
+      mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  auto* dst = static_cast<uint32_t*>(
+      mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(src, MAP_FAILED);
+  ASSERT_NE(dst, MAP_FAILED);
+  CopyToFront(src + 3, stride, dst + 3, stride, width, height, true);
+  EXPECT_TRUE(PagesNeverTouched(src, bytes));
+  EXPECT_TRUE(PagesNeverTouched(dst, bytes));
+
+  // One pixel written far down: the copy reads the source and brings that pixel over.
+  src[size_t(400) * stride + 10] = 0xFF123456u;
+  CopyToFront(src + 3, stride, dst + 3, stride, width, height, true);
+  EXPECT_EQ(dst[size_t(400) * stride + 10], 0x00123456u);
+  EXPECT_EQ(dst[size_t(400) * stride + 11], 0u);
+  munmap(src, bytes);
+  munmap(dst, bytes);
 }
 
 struct StretchCase {

@@ -127,3 +127,30 @@ TEST(Memory, HugePageBlocksFromTheCHeapStartOnAHugePage) {
   }
   EXPECT_EQ(AllocHugePageBlock(0, true), nullptr);
 }
+
+// Whether a block was ever touched, page by page: a write and a mere read both count; pages given
+// back are untouched again.
+TEST(Memory, PagesNeverTouchedUntilWrittenOrRead) {
+  constexpr size_t kPage = 4096, kPages = 40;
+  auto* block = static_cast<unsigned char*>(
+      mmap(nullptr, kPages * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(block, MAP_FAILED);
+  EXPECT_TRUE(PagesNeverTouched(block, kPages * kPage));
+  EXPECT_TRUE(PagesNeverTouched(block + 5, 3 * kPage));  // page boundaries of its own
+
+  block[20 * kPage + 100] = 1;
+  EXPECT_FALSE(PagesNeverTouched(block, kPages * kPage));
+  EXPECT_FALSE(PagesNeverTouched(block + 20 * kPage + 4000, 1));
+  EXPECT_TRUE(PagesNeverTouched(block, 20 * kPage));               // the pages before it
+  EXPECT_TRUE(PagesNeverTouched(block + 21 * kPage, 19 * kPage));  // and after it
+  EXPECT_FALSE(PagesNeverTouched(block + 20 * kPage - 1, 2));  // the last byte before and its first
+
+  volatile unsigned char read = block[3 * kPage];
+  (void)read;
+  EXPECT_FALSE(PagesNeverTouched(block, 4 * kPage));  // a read maps a page too
+
+  ASSERT_EQ(madvise(block, kPages * kPage, MADV_DONTNEED), 0);
+  EXPECT_TRUE(PagesNeverTouched(block, kPages * kPage));
+  EXPECT_FALSE(PagesNeverTouched(block, 0));
+  munmap(block, kPages * kPage);
+}
