@@ -49,6 +49,8 @@ void MarkQuitRequested();
 
 // Signals of the process (signal_watch.cpp).
 int StartSignalWatch();
+// Tells the watcher to end without waiting for it; StopSignalWatch waits.
+void RequestSignalWatchStop();
 void StopSignalWatch();
 
 // Debug-device blocks that no live player holds (textout.cpp): true when each could be removed.

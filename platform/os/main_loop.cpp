@@ -286,6 +286,9 @@ void ShutdownPlatform() {
   if (!g.initialised.load()) return;
   FinishLeftoverRemoval();
   DeleteAllQueueTimers();
+  // Both threads are told first and then waited for: each takes a while to wake.
+  if (g.timers) g.timers->RequestStop();
+  RequestSignalWatchStop();
   delete g.timers;  // stops its thread
   g.timers = nullptr;
   StopSignalWatch();

@@ -87,10 +87,15 @@ int StartSignalWatch() {
   return watcher ? 0 : ERR_THREAD;
 }
 
+void RequestSignalWatchStop() {
+  if (!watcher) return;
+  uint64_t one = 1;
+  (void)!write(stopFd, &one, sizeof one);
+}
+
 void StopSignalWatch() {
   if (watcher) {
-    uint64_t one = 1;
-    (void)!write(stopFd, &one, sizeof one);
+    RequestSignalWatchStop();
     JoinThread(watcher);
     watcher = nullptr;
   }

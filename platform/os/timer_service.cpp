@@ -25,16 +25,21 @@ bool TimerService::Start() {
   return thread_ != nullptr;
 }
 
+void TimerService::RequestStop() {
+  if (!thread_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+}
+
 void TimerService::Stop() {
   if (attached_) {
     clock_->Detach(this);
     attached_ = false;
   } else if (thread_) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
+    RequestStop();
     JoinThread(thread_);
     thread_ = nullptr;
   } else {

@@ -31,6 +31,9 @@ class TimerService : public ClockListener {
   // Attaches to a clock that is moved by hand, else starts the thread: false when it cannot
   // start. Any thread.
   bool Start();
+  // Tells the thread to end without waiting for it (Stop then waits), so that a shutdown ending
+  // several threads waits for them together. Not from a callback.
+  void RequestStop();
   // Ends the thread or detaches from the clock; remaining timers are dropped. Not from a callback.
   void Stop();
 
