@@ -1,0 +1,26 @@
+# Run by the build (cmake -P): the training run on a clean slate, then its counts copied to
+# where the compiler of the player's machine looks for them.
+foreach(var TRAINER TRAIN_DIR USE_DIR STAMP)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "${var} is not set")
+  endif()
+endforeach()
+# Counts of an earlier build would be merged into the new ones, or refused for a changed file.
+file(GLOB old ${TRAIN_DIR}/*.gcda ${USE_DIR}/*.gcda)
+if(old)
+  file(REMOVE ${old})
+endif()
+execute_process(COMMAND ${TRAINER} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "the training run of the script machine failed (${status})")
+endif()
+file(GLOB counts RELATIVE ${TRAIN_DIR} ${TRAIN_DIR}/*.gcda)
+if(NOT counts)
+  message(FATAL_ERROR "the training run left no counts in ${TRAIN_DIR}")
+endif()
+foreach(name ${counts})
+  file(COPY_FILE ${TRAIN_DIR}/${name} ${USE_DIR}/${name})
+endforeach()
+# Written last, and anew each time: the objects of the machine depend on it.
+string(TIMESTAMP now "%Y-%m-%d %H:%M:%S")
+file(WRITE ${STAMP} "// The script machine's profile, trained ${now}.\n")
