@@ -33,12 +33,17 @@ constexpr size_t kPoolClasses = kPoolMaxBlock / kPoolGranule;
 
 struct qvPool {
   void* freeList[kPoolClasses];
-  char* next;  // unused space of the newest arena
+  char* next;  // unused space of the newest arena, up to `end`
+  // Where blocks are handed out to: the newest arena's end (`limit`), or before it where the
+  // arena's pages are made resident a stretch at a time (see PoolGrow).
   char* end;
+  char* limit;
   void* arenas;  // every arena, newest first, linked through its first word
   void* spare;   // a large block the machine gave up, to be the next arena (see PoolDrop)
   size_t spareSize;
   qvLargeBlocks large;  // where the blocks of kLargeBlock bytes and more come from
+  // The host's request that makes pages resident in one go (null: none).
+  bool (*populate)(void* block, size_t size);
 };
 
 // Blocks larger than the pool's, for the machine and for the pool's own arenas: from the large
@@ -53,7 +58,8 @@ void HeapFree(const qvPool* pool, void* block, size_t size);
 inline size_t PoolClass(size_t size) { return (size + kPoolGranule - 1) / kPoolGranule - 1; }
 inline size_t PoolClassBytes(size_t c) { return (c + 1) * kPoolGranule; }
 
-// Takes a new arena for the pool; false when none can be had.
+// More room for the pool: the next stretch of the newest arena, or a new arena; false when none
+// can be had.
 bool PoolGrow(qvPool* pool);
 
 // Gives up a large block of the machine (made by HeapAlloc with `size` bytes). One of them, the
@@ -83,11 +89,11 @@ inline void* PoolTake(qvPool* pool, size_t size) {
   return block;
 }
 
-// A block of 1 .. kPoolMaxBlock bytes, or null when no arena can be had.
+// A block of 1 .. kPoolMaxBlock bytes, or null when no room can be had.
 inline void* PoolAlloc(qvPool* pool, size_t size) {
   void* block = PoolTake(pool, size);
   if (block != nullptr || !PoolGrow(pool)) return block;
-  return PoolTake(pool, size);  // from the new arena: the class's list is still empty
+  return PoolTake(pool, size);  // from the new room: the class's list is still empty
 }
 
 // Returns a block of that size to its class.

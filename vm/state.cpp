@@ -268,6 +268,7 @@ static void OpenBody(qvScriptState* L, void* host) {
   g->panic = DefaultPanic;
   g->host = host != nullptr ? static_cast<const qvVmHost*>(host) : VmDefaultHost();
   g->pool.large = g->host->largeBlocks;
+  g->pool.populate = g->host->populatePages;
   g->mainthread = L;
   g->threshold = g->gcLimit = kNoGCLimit;  // no collection until the state is complete
   SetNil(&g->registry);

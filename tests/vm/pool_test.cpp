@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -102,6 +104,67 @@ TEST(PoolTest, AKeptMappedBlockGoesBackPlain) {
   }
   PoolRelease(&pool);  // the larger one, never an arena, goes back too
   EXPECT_EQ(pool.spare, nullptr);
+}
+
+// The stretches the host was asked to make resident, in order.
+std::vector<std::pair<const char*, size_t>> gStretches;
+bool RecordStretch(void* block, size_t size) {
+  gStretches.emplace_back(static_cast<const char*>(block), size);
+  return true;
+}
+
+// With the host's request, a fresh arena is made resident a stretch at a time just ahead of the
+// blocks handed out from it: every block lies in a stretch asked for before it was handed out,
+// every stretch lies in an arena and holds (part of) a block, so none was asked for nothing. A
+// kept block, touched before, is taken whole.
+TEST(PoolTest, FreshArenasAreMadeResidentAheadOfTheirBlocks) {
+  gStretches.clear();
+  qvPool pool{};
+  pool.populate = RecordStretch;
+  struct Block {
+    const char* p;
+    size_t size;
+  };
+  std::vector<Block> blocks;
+  auto asked = [](const char* c) {
+    for (const auto& [from, n] : gStretches)
+      if (c >= from && c < from + n) return true;
+    return false;
+  };
+  // Its first and last bytes (a block may run from one stretch into the next).
+  auto inAskedStretch = [&](const Block& b) { return asked(b.p) && asked(b.p + b.size - 1); };
+  // Three arenas' worth (64, 128 and 256 KiB) of blocks of mixed classes.
+  size_t taken = 0;
+  for (int i = 0; taken < 300 * kKiB; ++i) {
+    const size_t size = 16 + size_t(i % 7) * 32;
+    auto* p = static_cast<char*>(PoolAlloc(&pool, size));
+    ASSERT_NE(p, nullptr);
+    blocks.push_back({p, size});
+    ASSERT_TRUE(inAskedStretch(blocks.back())) << "block " << i;
+    std::memset(p, 0x33, size);
+    taken += size;
+  }
+  ASSERT_GE(gStretches.size(), 5u);
+  for (const auto& [from, n] : gStretches) {
+    EXPECT_LE(n, 64 * kKiB);
+    bool inArena = false;
+    for (void* a = pool.arenas; a != nullptr; a = static_cast<void**>(a)[0])
+      inArena = inArena || (Within(from, a, static_cast<size_t*>(a)[1]) &&
+                            from + n <= static_cast<char*>(a) + static_cast<size_t*>(a)[1]);
+    EXPECT_TRUE(inArena);
+    bool used = false;
+    for (const Block& b : blocks) used = used || (b.p < from + n && b.p + b.size > from);
+    EXPECT_TRUE(used);
+  }
+
+  // A kept block becomes the next arena without a request.
+  void* kept = std::malloc(512 * kKiB);
+  PoolDrop(&pool, kept, 512 * kKiB);
+  void* p = FirstBlockOfNextArena(&pool);
+  ASSERT_TRUE(Within(p, kept, 512 * kKiB));
+  for (const auto& [from, n] : gStretches) EXPECT_FALSE(Within(from, kept, 512 * kKiB));
+  EXPECT_EQ(pool.end, static_cast<char*>(kept) + 512 * kKiB);
+  PoolRelease(&pool);
 }
 
 }  // namespace
