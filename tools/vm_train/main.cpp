@@ -6,8 +6,6 @@
 //
 // Usage: vm_train   (exit status 0 when every program gave its known result)
 #include <cstdio>
-#include <cstring>
-#include <string>
 #include <vector>
 
 #include "tools/qvasm/qvasm.h"
