@@ -1,8 +1,9 @@
 // Every platform operation that the other subsystems call, one header per service. Nothing above
-// platform/ includes SDL or POSIX headers for these jobs. Callers may include this umbrella or
-// only the services they use.
+// platform/ includes SDL, FFmpeg or POSIX headers for these jobs. Callers may include this umbrella
+// or only the services they use.
 #pragma once
 
+#include "platform/audio_decoder.h"
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
@@ -12,6 +13,7 @@
 #include "platform/loop.h"
 #include "platform/loop_hosts.h"
 #include "platform/memory.h"
+#include "platform/mixer.h"
 #include "platform/ports.h"
 #include "platform/process.h"
 #include "platform/settings_store.h"
