@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fixtures/run_command.h"
 #include "tools/qvasm/gtest_support.h"
 
 namespace qv::testing {
