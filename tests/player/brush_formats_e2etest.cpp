@@ -43,12 +43,6 @@ class BrushFormatsE2eTest : public PlayerTest {
     WriteFile("b.qva", Applet(qvasm::TranslateOrFail(source, qvasm::kNumberedErrors)));
     return Run({"-QUIET", "b.qva"});
   }
-  std::string Shell(const std::string& command) {
-    int status = 0;
-    std::string out = qvtest::RunCommand(command + " 2>&1", &status);
-    if (status != 0) out += "[status " + std::to_string(status) + "]";
-    return out;
-  }
   std::string Compare(const std::string& a, const std::string& b) {
     WriteFile("compare.py", kCompare);
     return Shell("/usr/bin/python3 " + Path("compare.py") + " " + a + " " + b);

@@ -57,12 +57,6 @@ class BrushPicturesE2eTest : public PlayerTest {
     WriteFile("b.qva", Applet(qvasm::TranslateOrFail(source, qvasm::kNumberedErrors)));
     return Run({"-QUIET", "b.qva"});
   }
-  std::string Shell(const std::string& command) {
-    int status = 0;
-    std::string out = qvtest::RunCommand(command + " 2>&1", &status);
-    if (status != 0) out += "[status " + std::to_string(status) + "]";
-    return out;
-  }
   std::string PillowCheck(const std::string& png, const fs::path& reference,
                           const std::string& mode) {
     WriteFile("check.py", kPillowCheck);
