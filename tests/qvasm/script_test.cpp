@@ -54,6 +54,22 @@ TEST(ScriptNotation, EveryConstructAssemblesAsAnApplet) {
   EXPECT_NE(text.find("\"a;b.bin\""), std::string::npos);
 }
 
+// A loop variable is the loop's register inside it; after an inner loop that reused the name, the
+// outer loop's variable is its own again, not a global.
+TEST(ScriptNotation, LoopVariablesAreScopedToTheirLoop) {
+  std::string text = Translate(
+      "for i = 1, 2\n"
+      "  for i = 5, 6\n"
+      "  end\n"
+      "  do F(i)\n"
+      "end\n"
+      "do G(i)\n");
+  EXPECT_TRUE(qvasm::AssembleApplet(text).ok()) << text;
+  EXPECT_NE(text.find("GETGLOBAL R3, \"f\"\n  MOVE R4, R0\n"), std::string::npos) << text;
+  // After the loops, i is a global, and only there.
+  EXPECT_EQ(text.find("\"i\""), text.find("GETGLOBAL R1, \"i\"\n") + 14) << text;
+}
+
 // Each refused script names the line of the fault: for a block without its end, the line that
 // opened it.
 TEST(ScriptNotation, RefusedLinesAreNamed) {

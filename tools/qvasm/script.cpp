@@ -251,6 +251,22 @@ class Translator {
     }
   }
 
+  // The jump to the loop's test, then its body with the loop variable in register `at` and
+  // statements from register `base` on; "break" goes to the label `done` that follows the test.
+  void LoopBody(Function& f, const std::string& var, int at, int base, const std::string& test,
+                const std::string& body, const std::string& done) {
+    int outer = f.base;
+    std::map<std::string, int> locals = f.locals;  // an inner loop may reuse an outer name
+    f.code << "  JUMP @" << test << "\n" << body << ":\n";
+    f.locals[var] = at;
+    f.base = base;
+    f.breakLabels.push_back(done);
+    Body(f, "for");
+    f.breakLabels.pop_back();
+    f.locals = std::move(locals);
+    f.base = outer;
+  }
+
   void For(Function& f) {
     std::string var = Word();
     int a = f.base;
@@ -261,28 +277,14 @@ class Translator {
       Expr(f, a + 1);
       f.code << "  LOADCONST R" << a + 2 << ", 1\n";
       f.code << "  SUB R" << a << ", R" << a << ", R" << a + 2 << "\n";
-      f.code << "  JUMP @" << test << "\n" << body << ":\n";
-      f.locals[var] = a;
-      f.base = a + 3;
-      f.breakLabels.push_back(done);
-      Body(f, "for");
-      f.breakLabels.pop_back();
-      f.locals.erase(var);
-      f.base = a;
+      LoopBody(f, var, a, a + 3, test, body, done);
       f.code << test << ":\n  FORLOOP R" << a << ", @" << body << "\n" << done << ":\n";
       return;
     }
     if (Word() != "in") Fail("'=' or 'in' expected");
     // The iterator's call keeps three results: function, state, control.
     Expr(f, a, "3");
-    f.code << "  JUMP @" << test << "\n" << body << ":\n";
-    f.locals[var] = a + 2;
-    f.base = a + 6;
-    f.breakLabels.push_back(done);
-    Body(f, "for");
-    f.breakLabels.pop_back();
-    f.locals.erase(var);
-    f.base = a;
+    LoopBody(f, var, a + 2, a + 6, test, body, done);
     f.code << test << ":\n  FORINLOOP R" << a << ", vars=1\n  JUMP @" << body << "\n"
            << done << ":\n";
   }
