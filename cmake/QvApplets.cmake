@@ -1,7 +1,8 @@
 # Applets assembled from qvasm text at build time, and end-to-end tests that run them.
 #
 # qv_add_applet(<name> <source.qvasm> [COMPRESS] [LINK_INTO <player target>] [DEPENDS <file>...])
-#   Target <name> (built by default) assembles the source with the qvasm CLI into
+#   Target <name> (built by default) assembles the source (the assembler's text form, or the
+#   script notation for a source named *.qvs) with the qvasm CLI into
 #   <current binary dir>/<name>.qva, or <name>.qvz with COMPRESS; with LINK_INTO the output is
 #   <name>-player, a copy of that player target with the applet appended. The output path is the
 #   target property QV_APPLET_FILE. DEPENDS names files the source links with `.link`, so that
@@ -9,8 +10,9 @@
 #
 # qv_add_applet_tests(<dir>)
 #   Every folder <dir>/<library>/<command>/ (or <command>_<case>/) becomes the CTest test
-#   "applet.<library>.<command>" (label e2e); it must hold main.qvasm and expected.txt, and the
-#   configure step fails for a folder that does not or for an applet directly in <dir>/<library>/.
+#   "applet.<library>.<command>" (label e2e); it must hold expected.txt and one program: main.qvs
+#   (the script notation of tools/qvasm/qvasm.h) or main.qvasm (the assembler's text form). The
+#   configure step fails for a folder that does not, or for an applet directly in <dir>/<library>/.
 #   The applet is assembled at build time; the test copies it as main.qva and the folder's other
 #   files (its inputs) into a fresh run directory, runs
 #     quillvane main.qva -QUIET -DEBUGDEVICE ::file<run dir>/output.txt
@@ -21,7 +23,11 @@
 #   variables, so that nothing is shown (its windows are headless); a folder's env.txt sets
 #   variables for it, one NAME=VALUE a line (SDL_VIDEODRIVER=dummy for SDL's windows), where
 #   @RUN_DIR@ stands for the run directory. stdin.txt, when present, is its standard input. Every
-#   file expected-<name> is compared byte for byte with the file <name> of the run directory.
+#   file expected-<name> is compared byte for byte with the file <name> of the run directory,
+#   except pictures: expected-<name>.png is compared pixel by pixel with <name>.png by the tool
+#   tools/pngcompare (libpng's reading of both, not the player's), exactly or, when the folder has
+#   tolerance.txt, within the number it holds for each channel of a pixel; a difference is reported
+#   with the count of differing pixels and the first of them (position, expected and actual ARGB).
 #   Without a target `quillvane` nothing is added, so call it after the player is defined (the
 #   top-level CMakeLists.txt adds tests/ last). Use, in tests/applets/CMakeLists.txt:
 #     qv_add_applet_tests(${CMAKE_CURRENT_SOURCE_DIR})
@@ -29,6 +35,7 @@
 # Run with `cmake -P` this file is the test driver that qv_add_applet_tests registers.
 
 if(CMAKE_SCRIPT_MODE_FILE)
+  # QV_PNG_COMPARE (the pngcompare tool) is needed only by folders that expect pictures.
   foreach(var QV_PLAYER QV_APPLET QV_SOURCE_DIR QV_RUN_DIR)
     if(NOT DEFINED ${var})
       message(FATAL_ERROR "${var} is not set")
@@ -45,8 +52,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   file(REMOVE_RECURSE ${QV_RUN_DIR})
   file(MAKE_DIRECTORY ${QV_RUN_DIR})
   file(COPY ${QV_SOURCE_DIR}/ DESTINATION ${QV_RUN_DIR}
-       PATTERN main.qvasm EXCLUDE PATTERN expected.txt EXCLUDE PATTERN expected_status.txt EXCLUDE
-       PATTERN expected-* EXCLUDE PATTERN env.txt EXCLUDE PATTERN stdin.txt EXCLUDE)
+       PATTERN main.qvasm EXCLUDE PATTERN main.qvs EXCLUDE PATTERN expected.txt EXCLUDE
+       PATTERN expected_status.txt EXCLUDE PATTERN expected-* EXCLUDE PATTERN env.txt EXCLUDE
+       PATTERN stdin.txt EXCLUDE PATTERN tolerance.txt EXCLUDE)
   file(COPY_FILE ${QV_APPLET} ${QV_RUN_DIR}/main.qva)
   set(output ${QV_RUN_DIR}/output.txt)
   set(env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=SDL_VIDEODRIVER
@@ -86,10 +94,34 @@ if(CMAKE_SCRIPT_MODE_FILE)
     message(FATAL_ERROR "output differs (exit status ${status})\n"
                         "--- expected\n${expected}\n--- actual\n${actual}")
   endif()
+  set(tolerance 0)
+  if(EXISTS ${QV_SOURCE_DIR}/tolerance.txt)
+    file(READ ${QV_SOURCE_DIR}/tolerance.txt tolerance)
+    string(STRIP "${tolerance}" tolerance)
+    if(NOT tolerance MATCHES "^[0-9]+$" OR tolerance GREATER 255)
+      message(FATAL_ERROR "tolerance.txt holds '${tolerance}', not a channel difference 0-255")
+    endif()
+  endif()
   file(GLOB expected_files ${QV_SOURCE_DIR}/expected-*)
   foreach(expected_file ${expected_files})
     get_filename_component(name ${expected_file} NAME)
     string(REGEX REPLACE "^expected-" "" name "${name}")
+    if(name MATCHES "\\.png$")
+      if(NOT QV_PNG_COMPARE)
+        message(FATAL_ERROR "QV_PNG_COMPARE is not set: ${name} cannot be compared")
+      endif()
+      if(NOT EXISTS ${QV_RUN_DIR}/${name})
+        message(FATAL_ERROR "the script saved no ${name}\n--- output\n${actual}")
+      endif()
+      execute_process(COMMAND ${QV_PNG_COMPARE} ${expected_file} ${QV_RUN_DIR}/${name} ${tolerance}
+                      RESULT_VARIABLE differs OUTPUT_VARIABLE report ERROR_VARIABLE report)
+      if(differs)
+        # The report goes out as written; an error message would be wrapped and indented.
+        message("${report}")
+        message(FATAL_ERROR "${name} differs from expected-${name}")
+      endif()
+      continue()
+    endif()
     set(made "")
     if(EXISTS ${QV_RUN_DIR}/${name})
       file(READ ${QV_RUN_DIR}/${name} made)
@@ -140,7 +172,7 @@ function(qv_add_applet_tests dir)
       continue()
     endif()
     get_filename_component(library ${library_dir} NAME)
-    if(EXISTS ${library_dir}/main.qvasm)
+    if(EXISTS ${library_dir}/main.qvasm OR EXISTS ${library_dir}/main.qvs)
       message(FATAL_ERROR "${library_dir} holds an applet: command tests live in "
                           "${dir}/<library>/<command>/")
     endif()
@@ -150,18 +182,27 @@ function(qv_add_applet_tests dir)
       if(NOT IS_DIRECTORY ${entry})
         continue()
       endif()
-      if(NOT EXISTS ${entry}/main.qvasm OR NOT EXISTS ${entry}/expected.txt)
-        message(FATAL_ERROR "${entry} is no applet test: it needs main.qvasm and expected.txt")
+      set(program)
+      foreach(candidate main.qvs main.qvasm)
+        if(EXISTS ${entry}/${candidate})
+          list(APPEND program ${entry}/${candidate})
+        endif()
+      endforeach()
+      list(LENGTH program programs)
+      if(NOT programs EQUAL 1 OR NOT EXISTS ${entry}/expected.txt)
+        message(FATAL_ERROR "${entry} is no applet test: it needs expected.txt and either "
+                            "main.qvs or main.qvasm")
       endif()
       get_filename_component(command ${entry} NAME)
       set(test applet.${library}.${command})
       file(GLOB inputs CONFIGURE_DEPENDS ${entry}/*)
-      qv_add_applet(${test} ${entry}/main.qvasm DEPENDS ${inputs})
+      qv_add_applet(${test} ${program} DEPENDS ${inputs})
       add_test(NAME ${test}
                COMMAND ${CMAKE_COMMAND}
                        -DQV_PLAYER=$<TARGET_FILE:quillvane>
                        -DQV_APPLET=$<TARGET_PROPERTY:${test},QV_APPLET_FILE>
                        -DQV_SOURCE_DIR=${entry}
+                       -DQV_PNG_COMPARE=$<TARGET_FILE:pngcompare>
                        -DQV_RUN_DIR=${CMAKE_CURRENT_BINARY_DIR}/applet_runs/${library}/${command}
                        -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE})
       # Sound plays on SDL's dummy device: no sound card is needed.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "tests/fixtures/temp_dir.h"
 
 using namespace qv;
 
@@ -36,24 +37,6 @@ Parsed Parse(std::vector<std::string> words, bool apply = false) {
 const char* SlotText(const Parsed& p, int slot) {
   return p.slots.slot[slot].text ? p.slots.slot[slot].text->c_str() : nullptr;
 }
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qv_options_XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name, const std::string& content) const {
-    std::string p = path_ + "/" + name;
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace
 
@@ -278,8 +261,8 @@ TEST(Options, ApplyBackfillAndPicture) {
 }
 
 TEST(Options, ApplyPlayerStateFields) {
-  TempDir dir;
-  std::string icon = dir.File("icon.png", "x");
+  qvtest::TempDir dir;
+  std::string icon = dir.Write("icon.png", "x");
   Parsed p = Parse({"a",
                     "-QUIET",
                     "-NOSOUND",
@@ -355,21 +338,21 @@ class IniTest : public ::testing::Test {
  protected:
   // Parses `words` with the script in the temporary directory, then reads `ini` beside it.
   Parsed Run(const std::string& ini, std::vector<std::string> words = {}) {
-    std::string script = dir_.File("game.qva", "QVA");
-    std::filesystem::remove(dir_.Path() + "/game.ini");
-    if (!ini.empty()) dir_.File("game.ini", ini);
+    std::string script = dir_.Write("game.qva", "QVA");
+    std::filesystem::remove(dir_.Path("game.ini"));
+    if (!ini.empty()) dir_.Write("game.ini", ini);
     words.insert(words.begin(), script);
     Parsed p = Parse(words);
     if (p.code == 0) p.code = ReadIniFile(&p.slots, &p.state);
     return p;
   }
-  TempDir dir_;
+  qvtest::TempDir dir_;
 };
 
 TEST_F(IniTest, MissingOrEmptyFileIsNoError) {
   EXPECT_EQ(Run("").code, 0);
-  std::string script = dir_.File("game.qva", "QVA");
-  dir_.File("game.ini", "");
+  std::string script = dir_.Write("game.qva", "QVA");
+  dir_.Write("game.ini", "");
   Parsed p = Parse({script});
   EXPECT_EQ(ReadIniFile(&p.slots, &p.state), 0);
 }
@@ -475,7 +458,7 @@ TEST_F(IniTest, ApplyAfterIni) {
 // Link databases: one name per line, plain or quoted; the names that end up in the linked-file
 // list, or the error.
 TEST(LinkDatabase, EntriesAndSyntax) {
-  TempDir dir;
+  qvtest::TempDir dir;
   const std::string longest(1023, 'n');
   struct Case {
     std::string text;
@@ -506,7 +489,7 @@ TEST(LinkDatabase, EntriesAndSyntax) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 40) + (c.fonts ? " (fonts)" : ""));
-    std::string db = dir.File("db.txt", c.text);
+    std::string db = dir.Write("db.txt", c.text);
     qvAppletSettings settings;
     ASSERT_EQ(ReadLinkDatabase(db.c_str(), &settings, c.fonts), c.code);
     if (c.code != 0) continue;
@@ -522,10 +505,10 @@ TEST(LinkDatabase, EntriesAndSyntax) {
 }
 
 TEST(LinkDatabase, ListedNamesMissingFilesAndTheCompileRequest) {
-  TempDir dir;
+  qvtest::TempDir dir;
   // Names that the applet already links are not added again; a font and a file may share one.
-  std::string files = dir.File("files.txt", "logo.png\nSans\n");
-  std::string fonts = dir.File("fonts.txt", "Sans.font\n");
+  std::string files = dir.Write("files.txt", "logo.png\nSans\n");
+  std::string fonts = dir.Write("fonts.txt", "Sans.font\n");
   qvAppletSettings settings;
   settings.linkedFiles = {{"LOGO.PNG", "", "", 10, 20}};
   ASSERT_EQ(ReadLinkDatabase(files.c_str(), &settings, false), 0);
@@ -537,10 +520,10 @@ TEST(LinkDatabase, ListedNamesMissingFilesAndTheCompileRequest) {
   EXPECT_EQ(settings.linkedFiles[2].sourcePath, "Sans.font");  // what a compile run would read
 
   SetErrorString("");
-  const std::string missing = dir.Path() + "/missing.txt";
+  const std::string missing = dir.Path("missing.txt");
   EXPECT_EQ(ReadLinkDatabase(missing.c_str(), &settings, false), ERR_READFILE);
   EXPECT_STREQ(GetErrorString(), missing.c_str());
-  EXPECT_EQ(ReadLinkDatabase(dir.Path().c_str(), &settings, false), ERR_READFILE);  // a directory
+  EXPECT_EQ(ReadLinkDatabase(dir.path().c_str(), &settings, false), ERR_READFILE);  // a directory
 
   // ApplyOptions reads both databases for a compile run only.
   Parsed plain = Parse({"game.qva", "-LINKFILES", missing, "-LINKFONTS", fonts}, true);

@@ -14,18 +14,10 @@
 
 #include "base/errors.h"
 #include "display/display.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv {
 namespace {
-
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/qv_gifsave_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string path;
-};
 
 // The picture as Pillow reads it: RGBA bytes, empty when Pillow fails.
 std::vector<uint8_t> PillowRgba(const std::string& gif, const std::string& raw) {
@@ -40,7 +32,7 @@ std::vector<uint8_t> PillowRgba(const std::string& gif, const std::string& raw) 
 }
 
 TEST(SaveGifPicture, CellCentresComeBackInPillowWithNoPixelTransparent) {
-  TempDir dir;
+  qvtest::TempDir dir;
   // 255 distinct cells, each pixel at its cell's centre (R and B 8c + 4, G 4c + 2), white (the
   // colour a transparent entry would be mistaken for) among them.
   const int width = 17;
@@ -55,7 +47,7 @@ TEST(SaveGifPicture, CellCentresComeBackInPillowWithNoPixelTransparent) {
   pixels.push_back(0xFFFCFEFC);  // the white cell
   for (int dither : {0, 1}) {
     SCOPED_TRACE(dither);
-    std::string file = dir.path + "/p.gif";
+    std::string file = dir.Path("p.gif");
     qvSavePicture picture;
     picture.file = file.c_str();
     picture.pixels = pixels.data();
@@ -63,7 +55,7 @@ TEST(SaveGifPicture, CellCentresComeBackInPillowWithNoPixelTransparent) {
     picture.height = height;
     picture.dither = dither;
     ASSERT_EQ(SavePictureFile(kImageFormatGif, picture), 0);
-    std::vector<uint8_t> rgba = PillowRgba(file, dir.path + "/p.raw");
+    std::vector<uint8_t> rgba = PillowRgba(file, dir.Path("p.raw"));
     ASSERT_EQ(rgba.size(), pixels.size() * 4);
     for (size_t i = 0; i < pixels.size(); ++i) {
       uint32_t got = uint32_t(rgba[4 * i]) << 16 | uint32_t(rgba[4 * i + 1]) << 8 | rgba[4 * i + 2];
@@ -74,8 +66,8 @@ TEST(SaveGifPicture, CellCentresComeBackInPillowWithNoPixelTransparent) {
 }
 
 TEST(SaveGifPicture, ColourCountsOutsideTwoTo256AreRefused) {
-  TempDir dir;
-  std::string file = dir.path + "/r.gif";
+  qvtest::TempDir dir;
+  std::string file = dir.Path("r.gif");
   std::vector<uint32_t> pixels(6, 0xFF102030);
   qvSavePicture picture;
   picture.file = file.c_str();
@@ -90,7 +82,7 @@ TEST(SaveGifPicture, ColourCountsOutsideTwoTo256AreRefused) {
   for (int32_t colours : {2, 256}) {
     picture.colours = colours;
     EXPECT_EQ(SavePictureFile(kImageFormatGif, picture), 0) << colours;
-    std::vector<uint8_t> rgba = PillowRgba(file, dir.path + "/r.raw");
+    std::vector<uint8_t> rgba = PillowRgba(file, dir.Path("r.raw"));
     ASSERT_EQ(rgba.size(), 24u);
     // Each channel comes back as its cell's centre: R 0x10 in cell 2 (20), G 0x20 in cell 8
     // (34), B 0x30 in cell 6 (52).

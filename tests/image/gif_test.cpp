@@ -21,6 +21,7 @@
 #include "image/gif_io.h"
 #include "image/image.h"
 #include "image/picture.h"
+#include "tests/fixtures/temp_dir.h"
 
 using namespace qv;
 
@@ -590,16 +591,6 @@ TEST(GifDecoder, FailedAllocationsLeaveNothing) {
 
 namespace {
 
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/qv_gif_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-  std::string File(const char* name) const { return path + "/" + name; }
-  std::string path;
-};
-
 std::vector<uint32_t> Palette(int colours, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint32_t> p(256, 0);
@@ -612,13 +603,13 @@ std::vector<uint32_t> Palette(int colours, uint32_t seed) {
 }  // namespace
 
 TEST(GifWriter, PicturesReadBackInOurDecoderAndInGiflib) {
-  TempDir dir;
+  qvtest::TempDir dir;
   struct Case {
     int width, height, colours;
   } cases[] = {{150, 120, 255}, {1, 1, 2}, {7, 300, 16}, {301, 3, 5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width);
-    std::string path = dir.File("p.gif");
+    std::string path = dir.Path("p.gif");
     std::vector<uint32_t> palette = Palette(c.colours, uint32_t(c.width));
     std::mt19937 rng(7);
     std::vector<uint8_t> pens(size_t(c.width) * c.height);
@@ -661,8 +652,8 @@ TEST(GifWriter, PicturesReadBackInOurDecoderAndInGiflib) {
 }
 
 TEST(GifWriter, HeaderAndTwoColourFrame) {
-  TempDir dir;
-  std::string path = dir.File("two.gif");
+  qvtest::TempDir dir;
+  std::string path = dir.Path("two.gif");
   std::vector<uint32_t> palette = {0x000000, 0xFFFFFF};
   palette.resize(256);
   std::vector<uint8_t> pens = {0, 0, 0, 0, 0, 0};
@@ -693,8 +684,8 @@ TEST(GifWriter, HeaderAndTwoColourFrame) {
 }
 
 TEST(GifWriter, OptimisedFramesWriteTheChangedBox) {
-  TempDir dir;
-  std::string path = dir.File("a.gif");
+  qvtest::TempDir dir;
+  std::string path = dir.Path("a.gif");
   // Entry 2 is the spare one that frames without a pen mark transparent.
   std::vector<uint32_t> palette = {0x000000, 0xFFFFFF, 0x808080};
   palette.resize(256);
@@ -758,8 +749,8 @@ TEST(GifWriter, KeptPensFollowTheirPalette) {
   // change, a 2 x 1 box); frame 2 turns white under frame 1's palette. Every kept pen must be
   // read with the palette it was written with, or frame 2 would count the pixels outside frame
   // 1's box as unchanged and leave them black.
-  TempDir dir;
-  std::string path = dir.File("k.gif");
+  qvtest::TempDir dir;
+  std::string path = dir.Path("k.gif");
   std::vector<uint32_t> first = {0x000000, 0xFFFFFF, 0x808080};
   std::vector<uint32_t> swapped = {0xFFFFFF, 0x000000, 0x808080};
   first.resize(256);
@@ -791,8 +782,8 @@ TEST(GifWriter, KeptPensFollowTheirPalette) {
 }
 
 TEST(GifWriter, OneColumnFramesKeepTheirBoxInside) {
-  TempDir dir;
-  std::string path = dir.File("c.gif");
+  qvtest::TempDir dir;
+  std::string path = dir.Path("c.gif");
   std::vector<uint32_t> palette = {0x102030, 0x405060, 0x708090};
   palette.resize(256);
   std::vector<uint8_t> pens = {0, 1, 0, 1};
@@ -819,12 +810,12 @@ TEST(GifWriter, OneColumnFramesKeepTheirBoxInside) {
 }
 
 TEST(GifWriter, RefusalsAndUnwritableFiles) {
-  TempDir dir;
+  qvtest::TempDir dir;
   qvGifWriter* w = nullptr;
-  std::string missing = dir.File("no/such/dir.gif");
+  std::string missing = dir.Path("no/such/dir.gif");
   EXPECT_EQ(SaveGif(missing.c_str(), 4, 4, &w), ERR_WRITEFILE);
   EXPECT_EQ(w, nullptr);
-  std::string path = dir.File("r.gif");
+  std::string path = dir.Path("r.gif");
   ASSERT_EQ(SaveGif(path.c_str(), 2, 2, &w), 0);
   std::vector<uint32_t> palette(256, 0);
   std::vector<uint8_t> pens = {0, 1, 2, 4};  // 4 is past a table of 4 entries

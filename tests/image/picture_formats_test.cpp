@@ -21,6 +21,8 @@
 #include "image/ilbm_io.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
+#include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 
 using namespace qv;
 namespace fs = std::filesystem;
@@ -29,32 +31,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Pixels = std::vector<uint32_t>;
+using qvtest::RunCommand;
+using qvtest::TempDir;
+using qvtest::WriteBytes;
 
 Bytes ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes((std::istreambuf_iterator<char>(in)), {});
 }
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::path(testing::TempDir()) / "qvfmtXXXXXX").string();
-    dir_ = mkdtemp(tmpl.data()) ? fs::path(tmpl) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
- private:
-  fs::path dir_;
-};
 
 // Loads `name`; on failure checks that nothing was handed out.
 int Load(const std::string& name, Pixels* pixels, qvPictureFacts* facts,
@@ -68,20 +52,6 @@ int Load(const std::string& name, Pixels* pixels, qvPictureFacts* facts,
   pixels->assign(out, out + size_t(facts->width) * size_t(facts->height));
   std::free(out);
   return 0;
-}
-
-std::string RunCommand(const std::string& command, int* status) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return out;
-  }
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  *status = pclose(pipe);
-  return out;
 }
 
 // The pixels of a binary PPM (maxval 255) as 0x00RRGGBB words.

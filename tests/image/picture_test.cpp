@@ -19,37 +19,22 @@
 #include "base/errors.h"
 #include "core/vfile.h"
 #include "tests/fixtures/picture_reference.h"
+#include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 
 using namespace qv;
 namespace fs = std::filesystem;
 
 namespace {
 
+using qvtest::RunCommand;
+using qvtest::TempDir;
+using qvtest::WriteBytes;
+
 std::vector<uint8_t> ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
-
-void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::path(testing::TempDir()) / "qvpicXXXXXX").string();
-    dir_ = mkdtemp(tmpl.data()) ? fs::path(tmpl) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const char* name) const { return (dir_ / name).string(); }
-
- private:
-  fs::path dir_;
-};
 
 // Loads `name` and checks that nothing is stored on failure.
 int Load(const std::string& name, std::vector<uint32_t>* pixels, qvPictureFacts* facts) {
@@ -197,7 +182,7 @@ TEST(LoadPng, DamagedFilesFailCleanly) {
 
   EXPECT_EQ(Load(tmp.Path("missing.png"), &pixels, &facts), ERR_READFILE);
   EXPECT_STREQ(GetErrorString(), tmp.Path("missing.png").c_str());  // the message names it
-  WriteBytes(tmp.Path("empty.png"), {});
+  WriteBytes(tmp.Path("empty.png"), std::vector<uint8_t>{});
   EXPECT_EQ(Load(tmp.Path("empty.png"), &pixels, &facts), ERR_LOADPICTURE2);
   WriteBytes(tmp.Path("text.png"), std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'});
   EXPECT_EQ(Load(tmp.Path("text.png"), &pixels, &facts), ERR_LOADPICTURE2);
@@ -257,25 +242,6 @@ TEST(LoadPng, OversizedHeadersFailBeforeAnyAllocation) {
   EXPECT_EQ(facts.width, 40000);
   EXPECT_EQ(facts.alpha, 1);
 }
-
-namespace {
-
-// Runs a command and returns its standard output; the exit status goes to *status.
-std::string RunCommand(const std::string& command, int* status) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return out;
-  }
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  *status = pclose(pipe);
-  return out;
-}
-
-}  // namespace
 
 TEST(SavePng, PngcheckAcceptsAndPillowReadsBackTheSamePixels) {
   TempDir tmp;

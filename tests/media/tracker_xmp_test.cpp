@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/run_command.h"
+#include "fixtures/temp_dir.h"
 #include "fixtures/temp_path.h"
 #include "media/tracker.h"
 #include "mod_writer.h"
@@ -351,17 +353,10 @@ TEST(TrackerBesideLibxmp, OpenmptReadsTheWritersModules) {
     ModWriter w;
     c.build(w);
     std::vector<uint8_t> bytes = w.Bytes();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    std::string command = "openmpt123 --info '" + path + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    EXPECT_EQ(pclose(pipe), 0) << out;
+    ASSERT_TRUE(qvtest::WriteBytes(path, w.Bytes()));
+    int status = 0;
+    std::string out = qvtest::RunCommand("openmpt123 --info '" + path + "' 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
     int patterns = 0;
     for (int o : w.order) patterns = std::max(patterns, o + 1);
     EXPECT_NE(out.find("Type.......: mod (ProTracker MOD (M.K.))"), std::string::npos) << out;

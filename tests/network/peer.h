@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/temp_dir.h"
+
 namespace qv::testing {
 
 class Peer {
@@ -79,27 +81,7 @@ class Peer {
 
 inline std::string PeerScript(const char* name) { return std::string(QV_NET_PEERS) + "/" + name; }
 
-// A fresh directory, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qv_net_XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::string path_;
-};
+using qvtest::TempDir;
 
 // Bytes that no simple pattern gives: a 48-bit generator's high bytes.
 inline std::string BinaryBytes(size_t size) {

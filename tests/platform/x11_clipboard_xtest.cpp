@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "fixtures/run_command.h"
 #include "fixtures/temp_path.h"
 #include "platform/clipboard.h"
 #include "platform/platform.h"
@@ -22,18 +23,7 @@
 namespace qv {
 namespace {
 
-// What the shell command wrote to standard output, and its exit status.
-std::string Output(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int s = pclose(pipe);
-  if (status != nullptr) *status = s;
-  return out;
-}
+using qvtest::RunCommand;
 
 std::string TempFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   std::string path = qvtest::TempPath(name);
@@ -103,15 +93,15 @@ TEST_F(X11ClipboardTest, APictureGoesOutAsABmpFile) {
   std::vector<uint8_t> dib = HandMadeDib(3, 2);
   ASSERT_EQ(WriteClipboardPicture(dib), 0);
   EXPECT_EQ(PeekClipboardType(), kClipboardPicture);
-  std::string targets = Output("xclip -selection clipboard -t TARGETS -o");
+  std::string targets = RunCommand("xclip -selection clipboard -t TARGETS -o");
   EXPECT_NE(targets.find("image/bmp"), std::string::npos) << targets;
   EXPECT_EQ(targets.find("UTF8_STRING"), std::string::npos) << targets;
-  std::string bmp = Output("xclip -selection clipboard -t image/bmp -o");
+  std::string bmp = RunCommand("xclip -selection clipboard -t image/bmp -o");
   std::vector<uint8_t> want = BmpFile(dib);
   EXPECT_TRUE(bmp == std::string(want.begin(), want.end())) << bmp.size() << " bytes";
   // Text is not what it holds.
   int status = 0;
-  Output("xclip -selection clipboard -t UTF8_STRING -o 2>/dev/null", &status);
+  RunCommand("xclip -selection clipboard -t UTF8_STRING -o 2>/dev/null", &status);
   EXPECT_NE(status, 0);
 }
 
@@ -132,8 +122,8 @@ TEST_F(X11ClipboardTest, PicturesComeInWholeAtAnySize) {
 TEST_F(X11ClipboardTest, TextBothWaysAndOtherKinds) {
   ASSERT_EQ(WriteClipboardText("out\tgoing\n"), 0);
   EXPECT_EQ(PeekClipboardType(), kClipboardText);
-  EXPECT_EQ(Output("xclip -selection clipboard -o"), "out\tgoing\n");
-  EXPECT_EQ(Output("xclip -selection clipboard -t STRING -o"), "out\tgoing\n");
+  EXPECT_EQ(RunCommand("xclip -selection clipboard -o"), "out\tgoing\n");
+  EXPECT_EQ(RunCommand("xclip -selection clipboard -t STRING -o"), "out\tgoing\n");
 
   std::string file = TempFile("qv_x11_in.txt", {'c', 'o', 'm', 'i', 'n', 'g'});
   OfferFromXclip("UTF8_STRING", file);
@@ -152,7 +142,7 @@ TEST_F(X11ClipboardTest, TextBothWaysAndOtherKinds) {
   ASSERT_EQ(ClearClipboardData(), 0);
   EXPECT_EQ(PeekClipboardType(), kClipboardEmpty);
   int status = 0;
-  Output("xclip -selection clipboard -o 2>/dev/null", &status);
+  RunCommand("xclip -selection clipboard -o 2>/dev/null", &status);
   EXPECT_NE(status, 0);
 }
 

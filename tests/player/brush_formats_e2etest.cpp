@@ -15,7 +15,6 @@
 
 #include "tests/fixtures/picture_reference.h"
 #include "tests/player/player_fixture.h"
-#include "tests/player/script_text.h"
 
 namespace qv {
 namespace {
@@ -23,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::PlayerRun;
 using testing::PlayerTest;
-using testing::ScriptText;
 
 // Prints, for two pictures that Pillow reads (the second may be a PPM from a tool), "same" or the
 // first pixel that differs.
@@ -42,18 +40,8 @@ print('same', '%dx%d' % a.size)
 class BrushFormatsE2eTest : public PlayerTest {
  protected:
   PlayerRun RunScript(const std::string& source) {
-    WriteFile("b.qva", Applet(ScriptText::Translate(source)));
+    WriteFile("b.qva", Applet(qvasm::TranslateOrFail(source, qvasm::kNumberedErrors)));
     return Run({"-QUIET", "b.qva"});
-  }
-  std::string Shell(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen((command + " 2>&1").c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, p) != nullptr) out += buffer;
-      int status = pclose(p);
-      if (status != 0) out += "[status " + std::to_string(status) + "]";
-    }
-    return out;
   }
   std::string Compare(const std::string& a, const std::string& b) {
     WriteFile("compare.py", kCompare);

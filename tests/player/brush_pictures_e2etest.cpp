@@ -13,7 +13,6 @@
 
 #include "tests/fixtures/picture_reference.h"
 #include "tests/player/player_fixture.h"
-#include "tests/player/script_text.h"
 
 namespace qv {
 namespace {
@@ -21,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::PlayerRun;
 using testing::PlayerTest;
-using testing::ScriptText;
 
 // Compares a PNG with reference pixels as Pillow reads it: mode "plain" (RGB, every pixel as
 // the reference's colour), "alpha" (RGBA; fully transparent pixels white) or "key:K:F" (RGB; pixels
@@ -56,18 +54,8 @@ print('ok', im.mode, '%dx%d' % im.size)
 class BrushPicturesE2eTest : public PlayerTest {
  protected:
   PlayerRun RunScript(const std::string& source) {
-    WriteFile("b.qva", Applet(ScriptText::Translate(source)));
+    WriteFile("b.qva", Applet(qvasm::TranslateOrFail(source, qvasm::kNumberedErrors)));
     return Run({"-QUIET", "b.qva"});
-  }
-  std::string Shell(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen((command + " 2>&1").c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, p) != nullptr) out += buffer;
-      int status = pclose(p);
-      if (status != 0) out += "[status " + std::to_string(status) + "]";
-    }
-    return out;
   }
   std::string PillowCheck(const std::string& png, const fs::path& reference,
                           const std::string& mode) {

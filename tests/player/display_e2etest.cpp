@@ -41,13 +41,7 @@ class DisplayE2eTest : public PlayerTest {
   std::string Python(const std::string& script, const std::string& args) {
     WriteFile("check.py", script);
     std::string cmd = "/usr/bin/python3 " + Path("check.py") + " " + args + " 2>&1";
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, p) != nullptr) out += buffer;
-      pclose(p);
-    }
-    return out;
+    return qvtest::RunCommand(cmd);
   }
   // Pillow's view of a picture: "WxH MODE" and the listed pixels as r,g,b.
   std::string Pillow(const std::string& name, const std::string& points) {
@@ -58,13 +52,7 @@ class DisplayE2eTest : public PlayerTest {
         "[print(' %d,%d,%d' % im.getpixel((int(x), int(y))), end='') "
         "for x, y in (p.split(',') for p in sys.argv[2:])]\" " +
         Path(name) + " " + points + " 2>&1";
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, p) != nullptr) out += buffer;
-      pclose(p);
-    }
-    return out;
+    return qvtest::RunCommand(cmd);
   }
 };
 

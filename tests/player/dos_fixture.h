@@ -1,4 +1,4 @@
-// Runs dos-library scripts (written in the notation of script_text.h) through the real player
+// Runs dos-library scripts (written in the script notation of qvasm.h) through the real player
 // in a fresh directory, and runs Debian's python3 there as the independent tool that makes
 // fixtures and checks what the player wrote.
 #pragma once
@@ -7,7 +7,6 @@
 #include <string>
 
 #include "tests/player/player_fixture.h"
-#include "tests/player/script_text.h"
 
 namespace qv::testing {
 
@@ -16,13 +15,8 @@ class DosTest : public PlayerTest {
   // The debug output of the script (each printed line), the exit status in *status when given.
   std::string RunScript(const std::string& script, int* status = nullptr,
                         const std::vector<std::string>& extra = {}) {
-    std::string text;
-    try {
-      text = ScriptText::Translate(script);
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << e.what();
-      return {};
-    }
+    std::string text = qvasm::TranslateOrFail(script, qvasm::kNumberedErrors);
+    if (text.empty()) return {};
     WriteFile("main.qva", Applet(text));
     std::filesystem::remove(Path("out.txt"));
     std::vector<std::string> args = {"main.qva", "-QUIET", "-DEBUGDEVICE",
@@ -42,16 +36,8 @@ class DosTest : public PlayerTest {
   std::string Python(const std::string& code) {
     WriteFile("check.py", code);
     std::string command = "cd '" + dir_ + "' && /usr/bin/python3 check.py";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-      ADD_FAILURE() << "python3 did not start";
-      return {};
-    }
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    int status = pclose(pipe);
+    int status = 0;
+    std::string out = qvtest::RunCommand(command, &status);
     EXPECT_EQ(status, 0) << "python3 failed:\n" << code << "\n" << out;
     return out;
   }

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fixtures/run_command.h"
 #include "tools/qvasm/gtest_support.h"
 
 namespace qv::testing {
@@ -67,6 +68,14 @@ class PlayerTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
+  // A shell command's standard output and errors, with "[status N]" after them when it did not
+  // exit with 0: one string for a test to compare and show.
+  static std::string Shell(const std::string& command) {
+    int status = 0;
+    std::string out = qvtest::RunCommand(command + " 2>&1", &status);
+    if (status != 0) out += "[status " + std::to_string(status) + "]";
+    return out;
+  }
 
   static std::vector<uint8_t> Applet(const std::string& text) {
     qvasm::Result r = qvasm::AssembleApplet(text);

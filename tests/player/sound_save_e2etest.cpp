@@ -95,14 +95,15 @@ print(len(u8) > 0, got[44:44 + size] == u8)
 TEST_F(SaveSampleTest, SaveCutShortByTheFileSizeLimitKeepsTheOldFile) {
   WriteFile("old.wav", std::string("old contents"));
   // 4000 bytes of sample against a limit of 2048: the write fails part-way (SIGXFSZ ignored).
-  std::string text = ScriptText::Translate(R"(
+  std::string text = qvasm::TranslateOrFail(R"(
 do AllocMem(1, 4000)
 do FillMem(1, 7, 4000)
 do CreateSample(1, {source = "memory", id = 1}, 8000, 1, 2000)
 do CreateSample(2, {source = "memory", id = 1}, 8000, 1, 10)
 SaveSample(1, "old.wav")
 SaveSample(2, "small.wav")
-)");
+)",
+                                            qvasm::kNumberedErrors);
   WriteFile("main.qva", Applet(text));
   std::set<std::string> before = Names();
   PlayerRun r = Run({"-c",

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "player/player.h"
+#include "tests/fixtures/run_command.h"
 #include "tools/qvasm/gtest_support.h"
 
 namespace qv {
@@ -190,16 +191,6 @@ std::ostream& operator<<(std::ostream& out, const Rect& r) {
   return out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
 }
 
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
-  }
-  return out;
-}
-
 // A window that a mode switch has just destroyed may still be named in a request on its way:
 // Xlib's default handler would end the process for it.
 int IgnoreVanishedWindows(Display*, XErrorEvent* error) {
@@ -240,8 +231,8 @@ class X11DisplayTest : public ::testing::Test {
   }
   // The display's X window: the newest one with the display's title.
   unsigned long DisplayWindow() {
-    std::istringstream ids(
-        Capture(std::string(QV_XDOTOOL) + " search --onlyvisible --name '^" + kTitle + "$'"));
+    std::istringstream ids(qvtest::RunCommand(std::string(QV_XDOTOOL) +
+                                              " search --onlyvisible --name '^" + kTitle + "$'"));
     unsigned long id = 0;
     for (unsigned long next; ids >> next;) id = next;
     return id;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qvasm/applet_view.h"
+#include "tests/fixtures/temp_dir.h"
 #include "tools/qvasm/gtest_support.h"
 
 using qvasm::AssembleApplet;
@@ -19,24 +20,8 @@ namespace {
 
 const char* const kMain = ".function main\n  RETURN R0, 1\n.end\n";
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "qvasm_test_XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& path() const { return path_; }
-  void Write(const std::string& name, const std::string& data) const {
-    std::ofstream(path_ / name, std::ios::binary) << data;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
 TEST(QvasmApplet, WritesEveryRecordInOrder) {
-  TempDir dir;
+  qvtest::TempDir dir;
   dir.Write("pic.bin", std::string("\x00\x01\x02", 3));
   dir.Write("abs.txt", "absolute");
   std::string text = R"(.header 13 "third"
@@ -45,7 +30,7 @@ TEST(QvasmApplet, WritesEveryRecordInOrder) {
 .userconst GREETING "hi there"
 .userconst NEG -2
 .link "pic" "pic.bin"
-.link "::abs" ")" + (dir.path() / "abs.txt").string() +
+.link "::abs" ")" + dir.Path("abs.txt") +
                      R"("
 .function main
   .export "ONSTART"
@@ -55,7 +40,7 @@ TEST(QvasmApplet, WritesEveryRecordInOrder) {
 .end
 )";
   qvasm::Options options;
-  options.baseDir = dir.path().string();
+  options.baseDir = dir.path();
   auto r = AssembleApplet(text, options);
   ASSERT_TRUE(r.ok()) << r.diags[0].message;
   auto a = ParseApplet(r.bytes);
@@ -128,9 +113,9 @@ TEST(QvasmApplet, ChunkDirectivesShapeTheEmbeddedChunk) {
 }
 
 TEST(QvasmApplet, MissingLinkedFileIsADiagnostic) {
-  TempDir dir;
+  qvtest::TempDir dir;
   qvasm::Options options;
-  options.baseDir = dir.path().string();
+  options.baseDir = dir.path();
   auto r = AssembleApplet(std::string(".header 12 \"x\"\n.link \"a\" \"nothere.bin\"\n") + kMain,
                           options);
   ASSERT_EQ(r.diags.size(), 1u);

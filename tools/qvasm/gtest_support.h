@@ -59,4 +59,15 @@ inline Result AssembleOrFail(std::string_view text, const Options& options = {})
   return r;
 }
 
+// The assembler text of a script in the notation; a line it cannot read becomes a test failure
+// (and the text is empty).
+inline std::string TranslateOrFail(std::string_view script, const ScriptOptions& options = {}) {
+  ScriptText t = TranslateScript(script, options);
+  for (const Diag& d : t.diags) ADD_FAILURE() << "script line " << d.line << ": " << d.message;
+  return t.text;
+}
+
+// The options of tests written before the notation printed codes by name.
+inline constexpr ScriptOptions kNumberedErrors{.errorNames = false};
+
 }  // namespace qv::qvasm

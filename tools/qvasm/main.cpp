@@ -4,6 +4,9 @@
 //   qvasm --applet IN.qvasm -o OUT.qva              an applet
 //         [--compress]                              ... in the compressed container
 //         [--link-into PLAYER]                      ... appended to a copy of PLAYER (OUT is it)
+//   qvasm --script IN.qvs [-o OUT.qvasm]            the assembler text of a script in the notation
+// An input named *.qvs is read in the script notation (qvasm.h, TranslateScript), any other in the
+// assembler's text form.
 // Diagnostics go to standard error as "IN:LINE: message"; the exit status is 1 on any error.
 #include <sys/stat.h>
 
@@ -22,7 +25,9 @@ namespace {
 constexpr char kUsage[] =
     "usage: qvasm IN.qvasm -o OUT.qvb\n"
     "       qvasm --disasm IN.qvb [-o OUT.qvasm]\n"
-    "       qvasm --applet IN.qvasm -o OUT.qva [--compress] [--link-into PLAYER]\n";
+    "       qvasm --applet IN.qvasm -o OUT.qva [--compress] [--link-into PLAYER]\n"
+    "       qvasm --script IN.qvs [-o OUT.qvasm]\n"
+    "IN.qvs (the script notation) may stand for IN.qvasm.\n";
 
 int Fail(const std::string& message) {
   std::cerr << "qvasm: " << message << "\n";
@@ -47,7 +52,7 @@ bool Write(const std::string& path, const void* data, size_t size) {
 
 int main(int argc, char** argv) {
   std::string input, output, player;
-  bool disasm = false, applet = false, compress = false;
+  bool disasm = false, applet = false, compress = false, script = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     bool hasValue = i + 1 < argc;
@@ -59,6 +64,8 @@ int main(int argc, char** argv) {
       disasm = true;
     } else if (arg == "--applet") {
       applet = true;
+    } else if (arg == "--script") {
+      script = true;
     } else if (arg == "--compress") {
       compress = true;
     } else if (arg.empty() || arg[0] == '-' || !input.empty()) {
@@ -68,8 +75,8 @@ int main(int argc, char** argv) {
       input = arg;
     }
   }
-  if (input.empty() || (disasm && applet) || ((compress || !player.empty()) && !applet) ||
-      (output.empty() && !disasm)) {
+  if (input.empty() || int(disasm) + int(applet) + int(script) > 1 ||
+      ((compress || !player.empty()) && !applet) || (output.empty() && !disasm && !script)) {
     std::cerr << kUsage;
     return 1;
   }
@@ -86,11 +93,31 @@ int main(int argc, char** argv) {
     return Write(output, text.data(), text.size()) ? 0 : Fail("cannot write " + output);
   }
 
+  std::string_view text(reinterpret_cast<const char*>(in.data()), in.size());
+  qvasm::ScriptText translated;
+  bool notation = script || std::filesystem::path(input).extension() == ".qvs";
+  if (notation) {
+    translated = qvasm::TranslateScript(text);
+    for (const auto& d : translated.diags)
+      std::cerr << input << ":" << d.line << ": " << d.message << "\n";
+    if (!translated.ok()) return 1;
+    text = translated.text;
+  }
+  if (script) {
+    if (output.empty()) {
+      std::cout << text;
+      return std::cout.good() ? 0 : 1;
+    }
+    return Write(output, text.data(), text.size()) ? 0 : Fail("cannot write " + output);
+  }
+
   qvasm::Options options;
   options.baseDir = std::filesystem::path(input).parent_path().string();
-  std::string_view text(reinterpret_cast<const char*>(in.data()), in.size());
   qvasm::Result r = applet ? qvasm::AssembleApplet(text, options) : qvasm::Assemble(text, options);
-  for (const auto& d : r.diags) std::cerr << input << ":" << d.line << ": " << d.message << "\n";
+  // A script's lines name the assembler text it was turned into (qvasm --script shows it).
+  const char* where = notation ? " (assembler text)" : "";
+  for (const auto& d : r.diags)
+    std::cerr << input << where << ":" << d.line << ": " << d.message << "\n";
   if (!r.ok()) return 1;
 
   std::vector<uint8_t> bytes = std::move(r.bytes);

@@ -1,6 +1,7 @@
 // qvasm: the test-side assembler. It turns a readable text form into bytecode chunks, applets,
 // compressed applets and applets appended to a copy of the player, and turns chunks back into
-// text. Test tooling only: the player never links it.
+// text; a front end turns the script notation (TranslateScript) into that text. Test tooling
+// only: the player never links it.
 //
 // It checks field widths, labels, names and constant reach, nothing else, so that tests can
 // write chunks the loader and the verifier must refuse. The text form is the one of the design
@@ -80,6 +81,39 @@ std::vector<uint8_t> CompressApplet(std::span<const uint8_t> applet);
 // unlinked descriptor.
 std::vector<uint8_t> LinkInto(std::span<const uint8_t> player, std::span<const uint8_t> applet,
                               std::string* error);
+
+// The script notation: tests written the way the script reads, one statement a line, turned into
+// the assembler's text form (which it only adds to: any assembler text stays as it is). Files
+// named *.qvs are read in it by the command line.
+//
+//   x = OpenFile(Nil, "a.bin", 1006)   ; a global
+//   do WriteInt(x, -2)                 ; a call whose results are dropped
+//   ReadInt(x)                         ; prints the line as written, then every result
+//   for i = 1, 3 ... end               ; numeric loop;  for v in Expr ... end: generic loop
+//   break                              ; leaves the innermost loop
+//   function cb(msg) ... return Expr end   ; a function, used as @cb
+//   .link "name" "path"                ; an assembler directive (a line that starts with "."),
+//                                      ; placed before the program
+//
+// A line that is not a statement is an expression whose text and results are printed through
+// DebugPrint ("ReadInt(x) 7"). Expressions: numbers, "strings" (the assembler's escapes), Nil,
+// names (parameters, loop variables, else globals), name.field, name[expr], Name(args) (commands
+// are globals, looked up in lower case), @function and table constructors {expr, key = expr,
+// [expr] = expr} (positional items from index 0). `;` outside a string starts a comment. Every
+// program installs an error handler, so a failing command prints "error ERR_NAME Command" and the
+// script goes on (a code without a built-in name prints as its number).
+struct ScriptOptions {
+  // False prints a failed command's code as a number ("error 1055 Command").
+  bool errorNames = true;
+};
+
+struct ScriptText {
+  std::string text;         // the assembler text; empty when there are diagnostics
+  std::vector<Diag> diags;  // lines of the notation
+  bool ok() const { return diags.empty(); }
+};
+
+ScriptText TranslateScript(std::string_view script, const ScriptOptions& options = {});
 
 }  // namespace qv::qvasm
 

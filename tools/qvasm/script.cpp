@@ -1,39 +1,53 @@
-// A small script notation for end-to-end tests, turned into the assembler's text so that a test
-// reads like the script it stands for:
-//
-//   x = OpenFile(Nil, "a.bin", 1006)   ; a global
-//   do WriteInt(x, -2)                 ; a call whose results are dropped
-//   ReadInt(x)                         ; prints "ReadInt(x)" and every result (DebugPrint)
-//   for i = 1, 3 ... end               ; numeric loop;  for v in Expr ... end: generic loop
-//   break                              ; leaves the innermost loop
-//   function cb(msg) ... return Expr end   ; a function, used as @cb
-//   .link "name" "path"                ; an applet directive (lines that start with ".")
-//
-// Expressions: numbers, "strings" (the assembler's escapes), Nil, names (parameters, loop
-// variables, else globals), name.field, name[expr], Name(args) (commands are globals), @function
-// and table constructors {expr, key = expr, [expr] = expr} (positional items from index 0). A
-// failing command prints "error <code> <command>" through the error handler that every script
-// installs.
-#pragma once
-
+// The script notation: a readable form of test scripts, turned line by line into the text form
+// of the assembler (see TranslateScript in qvasm.h for the notation itself).
 #include <cctype>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-namespace qv::testing {
+#include "tools/qvasm/qvasm.h"
 
-class ScriptText {
+namespace qv::qvasm {
+namespace {
+
+// The built-in error codes by name, from the table the player is built from.
+constexpr std::pair<int, const char*> kErrorNames[] = {
+#define QV_ERROR(name, code, textId) {code, #name},
+#include "base/errors.def"
+#undef QV_ERROR
+};
+
+struct Failure {
+  int line;
+  std::string message;
+};
+
+class Translator {
  public:
-  // The assembler text of the whole program.
-  static std::string Translate(const std::string& source) {
-    ScriptText t;
-    std::istringstream in(source);
+  Translator(std::string_view source, const ScriptOptions& options) : options_(options) {
+    std::istringstream in{std::string(source)};
     std::string line;
-    while (std::getline(in, line)) t.lines_.push_back(line);
-    return t.Program();
+    while (std::getline(in, line)) lines_.push_back(line);
+  }
+
+  // The assembler text of the whole program; throws Failure on a line it cannot read.
+  std::string Program() {
+    Function main;
+    main.name = "main";
+    main.base = 0;
+    std::ostringstream head;
+    head << "  GETGLOBAL R0, \"raiseonerror\"\n  CLOSURE R1, onerror__\n"
+         << "  CALL R0, nargs=1, nres=0\n";
+    if (Block(main)) Fail("end without a loop or function");
+    std::ostringstream out;
+    for (const auto& d : directives_) out << d << "\n";
+    out << ".function main\n  .source \"@t.qvs\"\n"
+        << head.str() << main.code.str() << "  RETURN R0, n=0\n";
+    for (const auto& c : children_) out << c;
+    out << ErrorHandler() << ".end\n";
+    return out.str();
   }
 
  private:
@@ -46,6 +60,7 @@ class ScriptText {
     std::vector<std::string> breakLabels;
   };
 
+  const ScriptOptions options_;
   std::vector<std::string> lines_;
   size_t at_ = 0;
   int labels_ = 0;
@@ -57,7 +72,7 @@ class ScriptText {
   size_t pos_ = 0;
 
   [[noreturn]] void Fail(const std::string& why) const {
-    throw std::runtime_error("script line " + std::to_string(at_) + ": " + why + ": " + text_);
+    throw Failure{int(at_), why + ": " + text_};
   }
   void Skip() {
     while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
@@ -236,6 +251,22 @@ class ScriptText {
     }
   }
 
+  // The jump to the loop's test, then its body with the loop variable in register `at` and
+  // statements from register `base` on; "break" goes to the label `done` that follows the test.
+  void LoopBody(Function& f, const std::string& var, int at, int base, const std::string& test,
+                const std::string& body, const std::string& done) {
+    int outer = f.base;
+    std::map<std::string, int> locals = f.locals;  // an inner loop may reuse an outer name
+    f.code << "  JUMP @" << test << "\n" << body << ":\n";
+    f.locals[var] = at;
+    f.base = base;
+    f.breakLabels.push_back(done);
+    Body(f, "for");
+    f.breakLabels.pop_back();
+    f.locals = std::move(locals);
+    f.base = outer;
+  }
+
   void For(Function& f) {
     std::string var = Word();
     int a = f.base;
@@ -246,38 +277,38 @@ class ScriptText {
       Expr(f, a + 1);
       f.code << "  LOADCONST R" << a + 2 << ", 1\n";
       f.code << "  SUB R" << a << ", R" << a << ", R" << a + 2 << "\n";
-      f.code << "  JUMP @" << test << "\n" << body << ":\n";
-      f.locals[var] = a;
-      f.base = a + 3;
-      f.breakLabels.push_back(done);
-      Block(f);
-      f.breakLabels.pop_back();
-      f.locals.erase(var);
-      f.base = a;
+      LoopBody(f, var, a, a + 3, test, body, done);
       f.code << test << ":\n  FORLOOP R" << a << ", @" << body << "\n" << done << ":\n";
       return;
     }
     if (Word() != "in") Fail("'=' or 'in' expected");
     // The iterator's call keeps three results: function, state, control.
     Expr(f, a, "3");
-    f.code << "  JUMP @" << test << "\n" << body << ":\n";
-    f.locals[var] = a + 2;
-    f.base = a + 6;
-    f.breakLabels.push_back(done);
-    Block(f);
-    f.breakLabels.pop_back();
-    f.locals.erase(var);
-    f.base = a;
+    LoopBody(f, var, a + 2, a + 6, test, body, done);
     f.code << test << ":\n  FORINLOOP R" << a << ", vars=1\n  JUMP @" << body << "\n"
            << done << ":\n";
   }
 
-  // Statements up to the matching "end".
-  void Block(Function& f) {
+  // Cuts the line at the first ";" outside a string.
+  void StripComment() {
+    bool quoted = false;
+    for (size_t i = 0; i < text_.size(); ++i) {
+      if (quoted && text_[i] == '\\') {
+        ++i;
+      } else if (text_[i] == '"') {
+        quoted = !quoted;
+      } else if (!quoted && text_[i] == ';') {
+        text_.resize(i);
+        return;
+      }
+    }
+  }
+
+  // Statements up to the matching "end"; false when the text ended first.
+  bool Block(Function& f) {
     while (at_ < lines_.size()) {
       text_ = lines_[at_++];
-      size_t semi = text_.find(';');
-      if (semi != std::string::npos && text_.find('"') > semi) text_.resize(semi);
+      StripComment();
       pos_ = 0;
       Skip();
       if (pos_ >= text_.size()) continue;
@@ -287,7 +318,7 @@ class ScriptText {
       }
       size_t save = pos_;
       std::string word = Word();
-      if (word == "end") return;
+      if (word == "end") return true;
       if (word == "function") {
         FunctionDef();
         continue;
@@ -298,6 +329,16 @@ class ScriptText {
       Skip();
       if (pos_ < text_.size()) Fail("unexpected text");
     }
+    return false;
+  }
+
+  // The body of a loop or a function, which must end with "end".
+  void Body(Function& f, const char* what) {
+    size_t from = at_;
+    if (Block(f)) return;
+    at_ = from;
+    text_ = lines_[from - 1];
+    Fail(std::string(what) + " without its end");
   }
 
   void FunctionDef() {
@@ -312,7 +353,7 @@ class ScriptText {
       Take(',');
     }
     g.base = int(g.params.size());
-    Block(g);
+    Body(g, "function");
     std::ostringstream out;
     out << "  .function " << g.name << "\n";
     if (!g.params.empty()) {
@@ -324,25 +365,40 @@ class ScriptText {
     children_.push_back(out.str());
   }
 
-  std::string Program() {
-    Function main;
-    main.name = "main";
-    main.base = 0;
-    std::ostringstream head;
-    head << "  GETGLOBAL R0, \"raiseonerror\"\n  CLOSURE R1, onerror__\n"
-         << "  CALL R0, nargs=1, nres=0\n";
-    Block(main);
+  // The handler every program installs: it prints "error", the code (by its ERR_ name when the
+  // options ask for names and the code is built in) and the failed command's name.
+  std::string ErrorHandler() const {
     std::ostringstream out;
-    for (const auto& d : directives_) out << d << "\n";
-    out << ".function main\n  .source \"@t.qvs\"\n"
-        << head.str() << main.code.str() << "  RETURN R0, n=0\n";
-    for (const auto& c : children_) out << c;
-    out << "  .function onerror__\n    .param \"code\" \"message\" \"func\" \"line\"\n"
-        << "    GETGLOBAL R4, \"debugprint\"\n    LOADCONST R5, \"error\"\n"
-        << "    MOVE R6, R0\n    MOVE R7, R2\n    CALL R4, nargs=3, nres=0\n"
-        << "    RETURN R0, n=0\n  .end\n.end\n";
+    out << "  .function onerror__\n    .param \"code\" \"message\" \"func\" \"line\"\n";
+    int shown = 0;  // the register holding what is printed for the code
+    if (options_.errorNames) {
+      // A table from code to name, with every code first mapped to itself so that a code
+      // declared at run time prints as its number.
+      out << "    NEWTABLE R4, 0, 0\n    SETTABLE R4, R0, R0\n";
+      for (const auto& [code, name] : kErrorNames) {
+        out << "    LOADCONST R5, " << code << "\n    LOADCONST R6, \"" << name
+            << "\"\n    SETTABLE R4, R5, R6\n";
+      }
+      out << "    GETTABLE R8, R4, R0\n";
+      shown = 8;
+    }
+    out << "    GETGLOBAL R4, \"debugprint\"\n    LOADCONST R5, \"error\"\n"
+        << "    MOVE R6, R" << shown << "\n    MOVE R7, R2\n    CALL R4, nargs=3, nres=0\n"
+        << "    RETURN R0, n=0\n  .end\n";
     return out.str();
   }
 };
 
-}  // namespace qv::testing
+}  // namespace
+
+ScriptText TranslateScript(std::string_view script, const ScriptOptions& options) {
+  ScriptText result;
+  try {
+    result.text = Translator(script, options).Program();
+  } catch (const Failure& failure) {
+    result.diags.push_back({failure.line, failure.message});
+  }
+  return result;
+}
+
+}  // namespace qv::qvasm
