@@ -294,6 +294,48 @@ TEST_F(DisplayObjectTest, RightAngleTurnsAndMirrorsAreExact) {
   }
 }
 
+// The "width" and "height" options give the size asked for, whatever the rounding of the scale
+// they make: an 11 x 13 brush asked for 15 x 30 draws 15 x 30, not 14 x 29.
+TEST_F(DisplayObjectTest, AskedSizesAreDrawnExactly) {
+  Open(8, 8);
+  int wrong = 0;
+  for (int32_t sw = 1; sw <= 24; ++sw) {
+    for (int32_t sh : {1, 3, 7, 11, 13, 29}) {
+      for (int32_t w = 1; w <= 64; ++w) {
+        for (int32_t h : {1, 2, 5, 15, 30, 49, 64}) {
+          qvTransformBlock t;
+          InitTransformBlock(&t);
+          BuildTransformMatrix(&t, w, h, sw, sh, 1, 1, 0);
+          int32_t gotW = 0, gotH = 0;
+          GetTransformedSize(t.matrix, sw, sh, &gotW, &gotH);
+          if (gotW != w || gotH != h) {
+            ++wrong;
+            ADD_FAILURE() << sw << "x" << sh << " asked for " << w << "x" << h << " gives " << gotW
+                          << "x" << gotH;
+          }
+          if (wrong > 10) return;
+        }
+      }
+    }
+  }
+  // And on screen, the case first seen.
+  TearDown();
+  Open(40, 40);
+  Brush(1, 11, 13, 0x123456);
+  qvTransformBlock t;
+  InitTransformBlock(&t);
+  BuildTransformMatrix(&t, 15, 30, 11, 13, 1, 1, 0);
+  ASSERT_EQ(Show(kObjectBrush, 1, 0, 0, 2, 3, 0, 0, &t), 0);
+  int32_t width = 0, height = 0;
+  std::vector<uint32_t> window = Window(&width, &height);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const bool inside = x >= 2 && x < 2 + 15 && y >= 3 && y < 3 + 30;
+      ASSERT_EQ(window[size_t(y) * width + x], inside ? 0x123456u : kWhite) << x << "," << y;
+    }
+  }
+}
+
 TEST_F(DisplayObjectTest, ErrorCodes) {
   Open(16, 8);
   Brush(1, 4, 4, 0x123456);
