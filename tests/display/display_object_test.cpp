@@ -197,6 +197,13 @@ TEST_F(DisplayObjectTest, PartsClipsAndSpecialPositions) {
       {"right out -2", kObjectBrush, 0, 0, -40002, 0, 0, 0, 38, 0, 0, 0, 2, 4},
       {"part at a special source corner", kObjectBrushPart, -80000, -60000, 0, 0, 2, 2, 0, 0, 4, 2,
        2, 2},
+      // A part asked larger than the brush is placed as it is cut.
+      {"centred part larger than the brush", kObjectBrushPart, 0, 0, -100000, -100000, 20, 10, 17,
+       8, 0, 0, 6, 4},
+      {"centred part cut at its corner", kObjectBrushPart, 2, 1, -100000, -100000, 9, 9, 18, 8, 2,
+       1, 4, 3},
+      {"part larger than the brush at the right bottom", kObjectBrushPart, 0, 0, -80000, -60000, 30,
+       30, 34, 16, 0, 0, 6, 4},
   };
   for (const Case& c : cases) {
     TearDown();
