@@ -118,6 +118,12 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
   // Special positions: the source corner against the object, the place against the target.
   srcX = ResolveCoordX(srcX, width, objectWidth, 0.0);
   srcY = ResolveCoordY(srcY, height, objectHeight, 0.0);
+  if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
+  if (srcX >= objectWidth || srcY >= objectHeight) return ERR_COORDSRANGE;
+  if (width > objectWidth - srcX) width = objectWidth - srcX;
+  if (height > objectHeight - srcY) height = objectHeight - srcY;
+  // The place is resolved for the rectangle as it is cut to the object: a part asked larger
+  // than what the object holds is centred (or put at the right or the bottom) as it is drawn.
   if (r.kind == kObjectBGPicPart && x == -1) {
     x = srcX;
   } else {
@@ -128,10 +134,6 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
   } else {
     y = ResolveCoordY(y, height, 0, transform.anchorY);
   }
-  if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
-  if (srcX >= objectWidth || srcY >= objectHeight) return ERR_COORDSRANGE;
-  if (width > objectWidth - srcX) width = objectWidth - srcX;
-  if (height > objectHeight - srcY) height = objectHeight - srcY;
 
   if ((d->outputType == kOutputPicture || d->outputType == kOutputMask ||
        d->outputType == kOutputAlpha) &&

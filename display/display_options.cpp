@@ -26,6 +26,19 @@ qvTransformBlock DefaultTransform() {
   return block;
 }
 
+// The scale that takes `source` pixels to `size`: size / source, raised by the last bits it may
+// need so that the transformed size, source x scale truncated, is `size` itself. The quotient
+// rounded to a double can fall just short (15 / 11 x 11 is 14.999...), which would draw one pixel
+// less than asked.
+double ScaleToSize(int32_t size, int32_t source) {
+  double scale = static_cast<double>(size) / source;
+  const double away = scale < 0 ? -HUGE_VAL : HUGE_VAL;
+  while (std::trunc(std::fabs(source * scale)) < std::fabs(static_cast<double>(size))) {
+    scale = std::nextafter(scale, away);
+  }
+  return scale;
+}
+
 qvTransformBlock gDefaultTransform = DefaultTransform();
 qvLayerOptions gDefaultLayerOptions{};
 
@@ -56,8 +69,8 @@ void BuildTransformMatrix(qvTransformBlock* block, int32_t width, int32_t height
   double p = scaleX, q = scaleY;
   // A size of its own scales to that size; a source without size keeps the scales.
   if ((w != sourceWidth || h != sourceHeight) && sourceWidth != 0 && sourceHeight != 0) {
-    p = static_cast<double>(w) / sourceWidth;
-    q = static_cast<double>(h) / sourceHeight;
+    p = ScaleToSize(w, sourceWidth);
+    q = ScaleToSize(h, sourceHeight);
   }
   double m[4] = {p, 0.0, 0.0, q};
   if (rotate != 0.0) {

@@ -19,7 +19,7 @@ constexpr uint32_t kMinInfoHeader = 40;
 
 }  // namespace
 
-void DecodeBmpRle8(const uint8_t* src, size_t srcLen, int32_t width, int32_t height,
+bool DecodeBmpRle8(const uint8_t* src, size_t srcLen, int32_t width, int32_t height,
                    uint8_t* pens) {
   size_t p = 0;
   int64_t x = 0;
@@ -40,24 +40,25 @@ void DecodeBmpRle8(const uint8_t* src, size_t srcLen, int32_t width, int32_t hei
       x = 0;
       ++row;
     } else if (value == 1) {  // end of picture: the rest stays pen 0
-      return;
+      return true;
     } else if (value == 2) {
-      if (p + 1 >= srcLen) return;
+      if (p + 1 >= srcLen) return false;
       x += src[p];
       row += src[p + 1];
       p += 2;
-      if (x > width || row >= height) return;
+      if (x > width || row >= height) return true;
     } else {
       size_t n = value;
-      size_t avail = srcLen - p;
-      size_t take = n < avail ? n : avail;
-      for (size_t i = 0; i < take; ++i) {
+      if (n > srcLen - p) return false;
+      for (size_t i = 0; i < n; ++i) {
         if (x + static_cast<int64_t>(i) < width) line[x + i] = src[p + i];
       }
       x += static_cast<int64_t>(n);
-      p += take + (n & 1);  // literals are padded to an even length
+      p += n + (n & 1);  // literals are padded to an even length
     }
   }
+  // Out of data before the end-of-picture escape: whole only when every row was ended.
+  return row >= height;
 }
 
 int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
@@ -72,6 +73,7 @@ int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
   int32_t h = static_cast<int32_t>(Le32(data + 22));
   uint32_t bits = Le16(data + 28);
   uint32_t compression = Le32(data + 30);
+  uint32_t imageSize = Le32(data + 34);
   uint32_t coloursUsed = Le32(data + 46);
   if (w <= 0 || h <= 0) return ERR_LOADPICTURE2;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return ERR_LOADPICTURE2;
@@ -81,9 +83,17 @@ int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
   *height = h;
   if (pixels == nullptr) return 0;
 
+  // A file cut short is refused, not shown with its missing part black: the rows must all be
+  // there, and coded data as long as its header says.
+  if (dataOffset > size) return ERR_LOADPICTURE2;
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
-  const uint8_t* body = dataOffset < size ? data + dataOffset : data + size;
-  const size_t bodyLen = static_cast<size_t>(data + size - body);
+  const uint8_t* body = data + dataOffset;
+  const size_t bodyLen = size - dataOffset;
+  if (compression == 1) {
+    if (bodyLen < imageSize) return ERR_LOADPICTURE2;
+  } else if (bodyLen < (static_cast<size_t>(w) * bits + 31) / 32 * 4 * static_cast<size_t>(h)) {
+    return ERR_LOADPICTURE2;
+  }
   try {
     pixels->assign(count, 0);
     if (bits == 24) {
@@ -112,7 +122,10 @@ int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
 
     std::vector<uint8_t> pens(count, 0);  // bottom row first
     if (compression == 1) {
-      DecodeBmpRle8(body, bodyLen, w, h, pens.data());
+      if (!DecodeBmpRle8(body, bodyLen, w, h, pens.data())) {
+        pixels->clear();
+        return ERR_LOADPICTURE2;
+      }
     } else {
       const size_t stride = ((static_cast<size_t>(w) * bits + 31) / 32) * 4;
       const uint32_t mask = maxColours - 1;

@@ -122,37 +122,36 @@ int64_t AdjustPalette(const IlbmHeader& header, const qvIlbmRequest* request, ui
   return -1;
 }
 
-// Reads what is left of the body, at most `size` bytes, into *body.
+// Reads the body, `size` bytes, into *body. A file that ends before them is cut: ERR_LOADPICTURE2.
 int ReadBody(qvFile* file, uint32_t size, std::vector<uint8_t>* body) {
   int64_t here = SeekFileQ(file, 0, kSeekEnd);
   int64_t end = SeekFileQ(file, here, kSeekStart);
   int64_t left = end > here ? end - here : 0;
-  size_t want = size_t(left < int64_t(size) ? left : int64_t(size));
+  if (left < int64_t(size)) return ERR_LOADPICTURE2;
   try {
-    body->resize(want);
+    body->resize(size);
   } catch (const std::bad_alloc&) {
     return ERR_MEM;
   }
-  body->resize(ReadFileQ(file, body->data(), want));
+  if (ReadFileQ(file, body->data(), size) != size) return ERR_LOADPICTURE2;
   return 0;
 }
 
-// Takes `count` raw bytes of src at *pos into dst; what the body lacks becomes zero.
-void CopyRaw(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
-  size_t left = *pos < src.size() ? src.size() - *pos : 0;
-  size_t take = count < left ? count : left;
-  if (take > 0) std::memcpy(dst, src.data() + *pos, take);  // an empty body has no data
-  std::memset(dst + take, 0, count - take);
+// Takes `count` raw bytes of src at *pos into dst; false when the body lacks them.
+bool CopyRaw(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
+  if (*pos > src.size() || count > src.size() - *pos) return false;
+  if (count > 0) std::memcpy(dst, src.data() + *pos, count);
   *pos += count;
+  return true;
 }
 
-// Unpacks one row of `count` bytes; what the body lacks becomes zero.
-void UnpackRow(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
-  size_t got = UnpackByteRun(src.data(), src.size(), pos, dst, count);
-  std::memset(dst + got, 0, count - got);
+// Unpacks one row of `count` bytes; false when the body ends inside it.
+bool UnpackRow(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_t count) {
+  return UnpackByteRun(src.data(), src.size(), pos, dst, count) == count;
 }
 
-// Decodes the body into the pixel array, a row at a time.
+// Decodes the body into the pixel array, a row at a time. A body short of the picture's rows is
+// refused with ERR_LOADPICTURE2 rather than shown with the missing rows black.
 int DecodeBody(const IlbmHeader& h, const std::vector<uint8_t>& body, const uint32_t* palette,
                uint32_t* pixels) {
   const size_t rowBytes = size_t(PlaneRowBytes(h.width));
@@ -171,17 +170,19 @@ int DecodeBody(const IlbmHeader& h, const std::vector<uint8_t>& body, const uint
   for (size_t p = 0; p <= planes; ++p) planeRows[p] = planar.data() + p * rowBytes;
   size_t pos = 0;
   for (int32_t y = 0; y < h.height; ++y) {
+    bool whole = true;
     if (h.compression == 0) {
-      for (size_t p = 0; p < planes; ++p)
-        CopyRaw(body, &pos, planar.data() + p * rowBytes, rowBytes);
-      if (mask) pos += rowBytes;
+      // The mask row is read into the spare row and dropped.
+      for (size_t p = 0; p < planes + mask && whole; ++p)
+        whole = CopyRaw(body, &pos, planar.data() + p * rowBytes, rowBytes);
     } else if (planes == size_t(kDeepPlanes)) {
       // Deep pictures are decoded as one stream per row across all their planes.
-      UnpackRow(body, &pos, planar.data(), rowBytes * (planes + mask));
+      whole = UnpackRow(body, &pos, planar.data(), rowBytes * (planes + mask));
     } else {
-      for (size_t p = 0; p < planes + mask; ++p)
-        UnpackRow(body, &pos, planar.data() + p * rowBytes, rowBytes);
+      for (size_t p = 0; p < planes + mask && whole; ++p)
+        whole = UnpackRow(body, &pos, planar.data() + p * rowBytes, rowBytes);
     }
+    if (!whole) return ERR_LOADPICTURE2;
     uint32_t* out = pixels + size_t(y) * width;
     if (planes == size_t(kDeepPlanes)) {
       // Planes 0-7 are red's bits, 8-15 green's, 16-23 blue's, lowest first.

@@ -428,8 +428,9 @@ void RotateKernel(const RotateRecord& r);
 bool RotateRowRange(const RotateRecord& r, const double inverse[6], int32_t y, int32_t* first,
                     int32_t* last);
 
-// The box of a width x height rectangle under the matrix {a, b, c, d}: its size and the top-left
-// corner (which the rotator subtracts).
+// The box of a width x height rectangle under the matrix {a, b, c, d}: its size (from the corners
+// rounded half up) and the offset the rotator subtracts (the least corner plus a half, truncated
+// toward 0, which puts a turned or mirrored picture's pixels on whole result pixels).
 void GetRotatedBox(const double matrix[4], int32_t width, int32_t height, int32_t* outWidth,
                    int32_t* outHeight, int32_t* outLeft, int32_t* outTop);
 // Rotates (or skews) the rectangle into a new cleared bitmap with a cleared alpha plane (when

@@ -62,7 +62,8 @@ struct KernelPaths {
   // and row trunc(i1 x + i3 y + ty), each held inside the source, as TruncateToInt truncates.
   void (*rotateRow)(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                     const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
-  // Bilinear rotation of an opaque picture (no mask): result pixels x0..x1 of row y.
+  // Bilinear rotation of an opaque picture (no mask): result pixels x0..x1 of row y, weighing
+  // the neighbours SmoothNeighbours gives.
   void (*rotateSmoothRow)(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                           const uint32_t* src, int32_t srcPixelsPerRow, int32_t width,
                           int32_t height, uint32_t colourBytes);
@@ -74,6 +75,8 @@ struct KernelPaths {
   void (*paletteRow)(const uint8_t* const* planeRows, int32_t planes, int32_t width,
                      const uint32_t* palette, uint32_t* out);
 };
+// The two source columns (or rows) a bilinear sample at s weighs, each held inside 0..size - 1.
+void SmoothNeighbours(double s, int32_t size, int32_t* first, int32_t* second);
 void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                      const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height);
 void RotateSmoothRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],

@@ -80,6 +80,14 @@ uint32_t SampleBilinear(uint32_t p00, uint32_t p01, uint32_t p10, uint32_t p11, 
 
 namespace image {
 
+void SmoothNeighbours(double s, int32_t size, int32_t* first, int32_t* second) {
+  // Floor, not truncation: a point just left of column 0 weighs column 0 against itself, where
+  // truncation would weigh in column 1 (the far side of the edge pixel).
+  const int64_t i = TruncateToInt(std::floor(s));  // NaN and huge values: INT_MIN, held at 0
+  *first = int32_t(std::clamp<int64_t>(i, 0, size - 1));
+  *second = int32_t(std::clamp<int64_t>(i + 1, 0, size - 1));
+}
+
 void RotateRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                      const uint32_t* src, int32_t srcPixelsPerRow, int32_t width, int32_t height) {
   for (int32_t x = x0; x <= x1; ++x) {
@@ -97,9 +105,9 @@ void RotateSmoothRowScalar(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const
   for (int32_t x = x0; x <= x1; ++x) {
     double sx = inv[0] * x + inv[2] * y + inv[4];
     double sy = inv[1] * x + inv[3] * y + inv[5];
-    int32_t ix = Clamp(TruncateToInt(sx), 0, width - 1);
-    int32_t iy = Clamp(TruncateToInt(sy), 0, height - 1);
-    int32_t ix1 = std::min(ix + 1, width - 1), iy1 = std::min(iy + 1, height - 1);
+    int32_t ix, iy, ix1, iy1;
+    SmoothNeighbours(sx, width, &ix, &ix1);
+    SmoothNeighbours(sy, height, &iy, &iy1);
     double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
     const uint32_t* r0 = src + int64_t(iy) * srcPixelsPerRow;
     const uint32_t* r1 = src + int64_t(iy1) * srcPixelsPerRow;
@@ -131,15 +139,13 @@ void RotateKernel(const RotateRecord& r) {
   const double* t = r.transform;
   double inv[6];
   if (!Inverse(t, inv)) return;  // a singular matrix has no source point for any pixel
-  // Nearest sampling maps each result pixel's centre, so a mirror or a quarter turn reads every
-  // source column and row exactly once; the smooth path keeps the integer points between which it
-  // weighs.
-  double centre[6] = {inv[0],
-                      inv[1],
-                      inv[2],
-                      inv[3],
-                      inv[4] + 0.5 * (inv[0] + inv[2]),
-                      inv[5] + 0.5 * (inv[1] + inv[3])};
+  // Each result pixel (x, y) is sampled at its own back-mapped point. A quarter turn or a mirror
+  // maps onto whole source positions, which the rounding of cos and sin or of the inverse leaves
+  // a hair below or above; truncating there would drop a row or a column and repeat its
+  // neighbour. The nearest sampler and the row ranges take the point a little forward, far
+  // below anything a pixel can show.
+  constexpr double kNudge = 1e-9;
+  const double nudged[6] = {inv[0], inv[1], inv[2], inv[3], inv[4] + kNudge, inv[5] + kNudge};
 
   double minY = HUGE_VAL, maxY = -HUGE_VAL;
   const double cx[4] = {0, double(r.srcWidth), 0, double(r.srcWidth)};
@@ -169,7 +175,7 @@ void RotateKernel(const RotateRecord& r) {
 
   for (int32_t y = int32_t(y0); y <= int32_t(y1); ++y) {
     int32_t first, last;
-    if (!RotateRowRange(r, inv, y, &first, &last)) continue;
+    if (!RotateRowRange(r, nudged, y, &first, &last)) continue;
     auto* d = reinterpret_cast<uint32_t*>(r.dst) + int64_t(y) * r.dstPixelsPerRow;
     uint8_t* dm = r.dstMask ? r.dstMask + int64_t(y) * r.dstMaskBytesPerRow : nullptr;
     uint8_t* da = r.dstAlpha ? r.dstAlpha + int64_t(y) * r.dstAlphaBytesPerRow : nullptr;
@@ -180,26 +186,28 @@ void RotateKernel(const RotateRecord& r) {
                                       reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow,
                                       w, h, colourBytes);
       else if (pixels)
-        image::gPaths.rotateRow(d, first, last, y, centre, reinterpret_cast<const uint32_t*>(r.src),
+        image::gPaths.rotateRow(d, first, last, y, nudged, reinterpret_cast<const uint32_t*>(r.src),
                                 r.srcPixelsPerRow, w, h);
       if (dm)
         for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
       continue;
     }
-    const double* m = r.smooth ? inv : centre;
     for (int32_t x = first; x <= last; ++x) {
-      double sx = m[0] * x + m[2] * y + m[4];
-      double sy = m[1] * x + m[3] * y + m[5];
-      int32_t ix = Clamp(TruncateToInt(sx), 0, w - 1);
-      int32_t iy = Clamp(TruncateToInt(sy), 0, h - 1);
+      // The nearest source pixel: it gives the pixel, or with smoothing the mask bit.
+      int32_t ix = Clamp(TruncateToInt(nudged[0] * x + nudged[2] * y + nudged[4]), 0, w - 1);
+      int32_t iy = Clamp(TruncateToInt(nudged[1] * x + nudged[3] * y + nudged[5]), 0, h - 1);
       bool transparent = false;
       int alphaOut = 0;
       if (!r.smooth) {
         if (pixels) d[x] = srcPixel(ix, iy);
         if (r.srcAlpha) alphaOut = srcAlpha(ix, iy);
       } else {
-        int32_t ix1 = std::min(ix + 1, w - 1), iy1 = std::min(iy + 1, h - 1);
-        const int32_t px[4] = {ix, ix1, ix, ix1}, py[4] = {iy, iy, iy1, iy1};
+        double sx = inv[0] * x + inv[2] * y + inv[4];
+        double sy = inv[1] * x + inv[3] * y + inv[5];
+        int32_t sx0, sx1, sy0, sy1;
+        image::SmoothNeighbours(sx, w, &sx0, &sx1);
+        image::SmoothNeighbours(sy, h, &sy0, &sy1);
+        const int32_t px[4] = {sx0, sx1, sx0, sx1}, py[4] = {sy0, sy0, sy1, sy1};
         double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
         // Transparent neighbours take the colour of the first opaque one, so edges do not
         // bleed the colour hidden under the mask.
@@ -237,8 +245,8 @@ void GetRotatedBox(const double matrix[4], int32_t width, int32_t height, int32_
   const double cy[4] = {0, 0, double(height), double(height)};
   double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
   for (int i = 0; i < 4; ++i) {
-    // Rounded half up on both sides of 0: truncating a negative corner would lose a row or a
-    // column of every turned or mirrored picture.
+    // The size: corners rounded half up on both sides of 0, since truncating a negative corner
+    // would lose a row or a column of every turned or mirrored picture.
     double x = std::floor(matrix[0] * cx[i] + matrix[2] * cy[i] + 0.5);
     double y = std::floor(matrix[1] * cx[i] + matrix[3] * cy[i] + 0.5);
     minX = std::min(minX, x);
@@ -248,8 +256,19 @@ void GetRotatedBox(const double matrix[4], int32_t width, int32_t height, int32_
   }
   if (outWidth) *outWidth = SaturateToInt(std::ceil(maxX - minX - 0.5));
   if (outHeight) *outHeight = SaturateToInt(std::ceil(maxY - minY - 0.5));
-  if (outLeft) *outLeft = SaturateToInt(minX);
-  if (outTop) *outTop = SaturateToInt(minY);
+  // The offset: the least corner with half added and truncated toward 0. Sampling pixel (x, y) at
+  // its back-mapped point, a picture turned or mirrored by this offset reads source column
+  // w - 1 - x for a far corner of -w, so every column and row is read exactly once.
+  auto offset = [](double least) { return SaturateToInt(std::trunc(least + 0.5)); };
+  if (outLeft || outTop) {
+    double leastX = HUGE_VAL, leastY = HUGE_VAL;
+    for (int i = 0; i < 4; ++i) {
+      leastX = std::min(leastX, matrix[0] * cx[i] + matrix[2] * cy[i]);
+      leastY = std::min(leastY, matrix[1] * cx[i] + matrix[3] * cy[i]);
+    }
+    if (outLeft) *outLeft = offset(leastX);
+    if (outTop) *outTop = offset(leastY);
+  }
 }
 
 int RotateBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t left,

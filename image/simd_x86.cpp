@@ -436,10 +436,9 @@ __attribute__((target("avx2"))) void RotateSmoothRowAvx2(uint32_t* d, int32_t x0
   for (int32_t x = x0; x <= x1; ++x) {
     double sx = inv[0] * x + inv[2] * y + inv[4];
     double sy = inv[1] * x + inv[3] * y + inv[5];
-    int32_t ix = TruncateToInt(sx), iy = TruncateToInt(sy);
-    ix = ix < 0 ? 0 : (ix > width - 1 ? width - 1 : ix);
-    iy = iy < 0 ? 0 : (iy > height - 1 ? height - 1 : iy);
-    int32_t ix1 = ix + 1 < width ? ix + 1 : width - 1, iy1 = iy + 1 < height ? iy + 1 : height - 1;
+    int32_t ix, iy, ix1, iy1;
+    SmoothNeighbours(sx, width, &ix, &ix1);
+    SmoothNeighbours(sy, height, &iy, &iy1);
     double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
     const uint32_t* r0 = src + int64_t(iy) * srcPixelsPerRow;
     const uint32_t* r1 = src + int64_t(iy1) * srcPixelsPerRow;

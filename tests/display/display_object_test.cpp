@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -196,6 +197,13 @@ TEST_F(DisplayObjectTest, PartsClipsAndSpecialPositions) {
       {"right out -2", kObjectBrush, 0, 0, -40002, 0, 0, 0, 38, 0, 0, 0, 2, 4},
       {"part at a special source corner", kObjectBrushPart, -80000, -60000, 0, 0, 2, 2, 0, 0, 4, 2,
        2, 2},
+      // A part asked larger than the brush is placed as it is cut.
+      {"centred part larger than the brush", kObjectBrushPart, 0, 0, -100000, -100000, 20, 10, 17,
+       8, 0, 0, 6, 4},
+      {"centred part cut at its corner", kObjectBrushPart, 2, 1, -100000, -100000, 9, 9, 18, 8, 2,
+       1, 4, 3},
+      {"part larger than the brush at the right bottom", kObjectBrushPart, 0, 0, -80000, -60000, 30,
+       30, 34, 16, 0, 0, 6, 4},
   };
   for (const Case& c : cases) {
     TearDown();
@@ -216,6 +224,121 @@ TEST_F(DisplayObjectTest, PartsClipsAndSpecialPositions) {
                             : kWhite;
         ASSERT_EQ(window[size_t(y) * width + x], want) << c.what << " at " << x << "," << y;
       }
+    }
+  }
+}
+
+// Quarter and half turns through the "rotate" option, nearest and smooth, and mirrors, against a
+// plain model: every brush pixel lands once, at the place the turn puts it. Thin brushes show a
+// lost edge row at once: a 5 x 1 brush that loses its only row draws nothing.
+TEST_F(DisplayObjectTest, RightAngleTurnsAndMirrorsAreExact) {
+  struct Size {
+    int32_t w, h;
+  } const sizes[] = {{5, 1}, {1, 5}, {7, 3}};
+  struct Turn {
+    const char* what;
+    double rotate;               // degrees, through the display options
+    std::vector<double> mirror;  // or a given matrix
+  } const turns[] = {{"rotate 90", 90, {}},          {"rotate 180", 180, {}},
+                     {"rotate 270", 270, {}},        {"rotate -90", -90, {}},
+                     {"rotate -180", -180, {}},      {"rotate 450", 450, {}},
+                     {"mirror x", 0, {-1, 0, 0, 1}}, {"mirror y", 0, {1, 0, 0, -1}}};
+  for (const Size& size : sizes) {
+    for (const Turn& turn : turns) {
+      for (int32_t smooth : {0, 1}) {
+        SCOPED_TRACE(std::string(turn.what) + " of " + std::to_string(size.w) + "x" +
+                     std::to_string(size.h) + (smooth ? " smooth" : ""));
+        TearDown();
+        Open(20, 20);
+        qvBrush* brush = Brush(1, size.w, size.h, 0);
+        auto colour = [](int32_t x, int32_t y) { return uint32_t(0x100000 + y * 0x100 + x); };
+        for (int32_t y = 0; y < size.h; ++y) {
+          for (int32_t x = 0; x < size.w; ++x) WriteBrushPixelAt(brush, x, y, colour(x, y), -1);
+        }
+        qvTransformBlock t;
+        InitTransformBlock(&t);
+        if (turn.mirror.empty()) {
+          BuildTransformMatrix(&t, 0, 0, size.w, size.h, 1, 1, turn.rotate);
+        } else {
+          std::copy(turn.mirror.begin(), turn.mirror.end(), t.matrix);
+        }
+        t.smoothScale = smooth;
+        ASSERT_EQ(Show(kObjectBrush, 1, 0, 0, 4, 6, 0, 0, &t), 0);
+        // The model in whole pixels: "rotate" 90 maps source (x, y) to (y, -x), 270 to (-y, x),
+        // each moved into the box.
+        const int32_t w = size.w, h = size.h;
+        const int32_t quarter = turn.mirror.empty() ? int32_t(std::lround(turn.rotate / 90)) & 3
+                                                    : 0;
+        const bool sideways = quarter == 1 || quarter == 3;
+        const int32_t outW = sideways ? h : w, outH = sideways ? w : h;
+        auto model = [&](int32_t X, int32_t Y) {
+          if (!turn.mirror.empty()) {
+            return turn.mirror[0] < 0 ? colour(w - 1 - X, Y) : colour(X, h - 1 - Y);
+          }
+          switch (quarter) {
+            case 1:
+              return colour(w - 1 - Y, X);
+            case 2:
+              return colour(w - 1 - X, h - 1 - Y);
+            case 3:
+              return colour(Y, h - 1 - X);
+            default:
+              return colour(X, Y);
+          }
+        };
+        int32_t width = 0, height = 0;
+        std::vector<uint32_t> window = Window(&width, &height);
+        for (int32_t y = 0; y < height; ++y) {
+          for (int32_t x = 0; x < width; ++x) {
+            const int32_t X = x - 4, Y = y - 6;
+            const bool inside = X >= 0 && X < outW && Y >= 0 && Y < outH;
+            ASSERT_EQ(window[size_t(y) * width + x], inside ? model(X, Y) : kWhite)
+                << "at " << X << "," << Y;
+          }
+        }
+      }
+    }
+  }
+}
+
+// The "width" and "height" options give the size asked for, whatever the rounding of the scale
+// they make: an 11 x 13 brush asked for 15 x 30 draws 15 x 30, not 14 x 29.
+TEST_F(DisplayObjectTest, AskedSizesAreDrawnExactly) {
+  Open(8, 8);
+  int wrong = 0;
+  for (int32_t sw = 1; sw <= 24; ++sw) {
+    for (int32_t sh : {1, 3, 7, 11, 13, 29}) {
+      for (int32_t w = 1; w <= 64; ++w) {
+        for (int32_t h : {1, 2, 5, 15, 30, 49, 64}) {
+          qvTransformBlock t;
+          InitTransformBlock(&t);
+          BuildTransformMatrix(&t, w, h, sw, sh, 1, 1, 0);
+          int32_t gotW = 0, gotH = 0;
+          GetTransformedSize(t.matrix, sw, sh, &gotW, &gotH);
+          if (gotW != w || gotH != h) {
+            ++wrong;
+            ADD_FAILURE() << sw << "x" << sh << " asked for " << w << "x" << h << " gives " << gotW
+                          << "x" << gotH;
+          }
+          if (wrong > 10) return;
+        }
+      }
+    }
+  }
+  // And on screen, the case first seen.
+  TearDown();
+  Open(40, 40);
+  Brush(1, 11, 13, 0x123456);
+  qvTransformBlock t;
+  InitTransformBlock(&t);
+  BuildTransformMatrix(&t, 15, 30, 11, 13, 1, 1, 0);
+  ASSERT_EQ(Show(kObjectBrush, 1, 0, 0, 2, 3, 0, 0, &t), 0);
+  int32_t width = 0, height = 0;
+  std::vector<uint32_t> window = Window(&width, &height);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const bool inside = x >= 2 && x < 2 + 15 && y >= 3 && y < 3 + 30;
+      ASSERT_EQ(window[size_t(y) * width + x], inside ? 0x123456u : kWhite) << x << "," << y;
     }
   }
 }

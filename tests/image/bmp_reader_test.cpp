@@ -116,23 +116,66 @@ TEST(BmpReaderTest, PaletteFollowsTheHeaderSizeAndColoursUsedIsCapped) {
   EXPECT_EQ(px, (Pixels{0x102030, 0x405060}));
 }
 
-TEST(BmpReaderTest, ShortDataLeavesPenZero) {
-  BmpSpec s;
-  s.bits = 8;
-  s.width = 4;
-  s.height = 2;
-  s.palette = {0x0000AA, 0x00BB00};
-  s.pixelData = {1, 1, 1};  // the bottom row cut short, the top row missing
+// A file cut short is refused: its missing part is not shown black. The 102-byte case is a header,
+// twelve palette entries and no pixel data at all.
+TEST(BmpReaderTest, CutDataIsRefused) {
+  struct Case {
+    const char* name;
+    BmpSpec spec;
+    size_t drop;  // bytes cut from the file's end
+  };
+  auto with = [](auto change) {
+    BmpSpec s;
+    change(&s);
+    return s;
+  };
+  const Case cases[] = {
+      {"no pixel data", with([](BmpSpec* s) {
+         s->bits = 8, s->width = 4, s->height = 2, s->palette.assign(12, 0x0000AA);
+       }),
+       0},
+      {"the top row missing", with([](BmpSpec* s) {
+         s->bits = 8, s->width = 4, s->height = 2, s->palette = {0xAA, 0xBB00};
+         s->pixelData = {1, 1, 1, 1};
+       }),
+       0},
+      {"the last row short of its padding",
+       with([](BmpSpec* s) { s->width = 2, s->height = 2, s->pixelData.assign(16, 7); }), 1},
+      {"1 bit, one byte short", with([](BmpSpec* s) {
+         s->bits = 1, s->width = 40, s->height = 3, s->palette = {0, 0xFFFFFF};
+         s->pixelData.assign(24, 0x55);
+       }),
+       1},
+      {"data offset past the end", with([](BmpSpec* s) {
+         s->bits = 8, s->palette = {0, 0x111111}, s->pixelData.assign(4, 1);
+       }),
+       5},
+      {"RLE8 ending before the picture does", with([](BmpSpec* s) {
+         s->bits = 8, s->compression = 1, s->width = 2, s->height = 2, s->palette = {0, 0x111111};
+         s->pixelData = {2, 1, 0, 0, 2, 1};
+       }),
+       0},
+      {"RLE8 shorter than its image size", with([](BmpSpec* s) {
+         s->bits = 8, s->compression = 1, s->width = 2, s->height = 2, s->palette = {0, 0x111111};
+         s->pixelData = {2, 1, 0, 0, 2, 1, 0, 0, 0, 1};
+       }),
+       1},
+  };
+  for (const Case& c : cases) {
+    Bytes file = MakeBmp(c.spec);
+    if (c.spec.compression == 1) Put32(&file, 34, uint32_t(c.spec.pixelData.size()));
+    file.resize(file.size() - c.drop);
+    int32_t w = 0, h = 0;
+    Pixels px;
+    EXPECT_EQ(Load(file, &w, &h, &px), ERR_LOADPICTURE2) << c.name;
+    EXPECT_TRUE(px.empty()) << c.name;
+  }
+  BmpSpec empty = cases[0].spec;
+  EXPECT_EQ(MakeBmp(empty).size(), 102u);
+  // The size alone needs no pixel data.
   int32_t w = 0, h = 0;
-  Pixels px;
-  ASSERT_EQ(Load(MakeBmp(s), &w, &h, &px), 0);
-  EXPECT_EQ(px, (Pixels{0xAA, 0xAA, 0xAA, 0xAA, 0xBB00, 0xBB00, 0xBB00, 0xAA}));
-
-  BmpSpec deep;
-  deep.width = 2;
-  deep.pixelData = {1, 2, 3};
-  ASSERT_EQ(Load(MakeBmp(deep), &w, &h, &px), 0);
-  EXPECT_EQ(px, (Pixels{0x030201, 0}));
+  EXPECT_EQ(Load(MakeBmp(empty), &w, &h, nullptr), 0);
+  EXPECT_EQ(w, 4);
 }
 
 TEST(BmpReaderTest, RefusedHeaders) {
@@ -188,25 +231,46 @@ TEST(BmpReaderTest, Rle8Cases) {
     const char* name;
     Bytes data;
     Bytes want;  // 4 x 3 pens, bottom row first
+    bool whole;  // the data ended the picture before it ran out
   };
   const Case cases[] = {
-      {"runs and end of line", {2, 5, 0, 0, 4, 6, 0, 1}, {5, 5, 0, 0, 6, 6, 6, 6, 0, 0, 0, 0}},
-      {"run cut at the row end", {9, 7, 0, 0, 1, 8}, {7, 7, 7, 7, 8, 0, 0, 0, 0, 0, 0, 0}},
-      {"odd literal padded", {0, 3, 1, 2, 3, 0, 1, 9}, {1, 2, 3, 9, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"literal cut keeps the stream",
-       {1, 4, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 1, 9},
-       {4, 1, 2, 3, 9, 0, 0, 0, 0, 0, 0, 0}},
-      {"delta right and up", {0, 2, 1, 1, 1, 3}, {0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}},
-      {"delta past the top ends", {1, 3, 0, 2, 0, 5, 1, 4}, {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"delta past the row ends", {0, 2, 9, 0, 1, 4}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"end of picture leaves the rest", {1, 3, 0, 1, 4, 4}, {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"runs and end of line",
+       {2, 5, 0, 0, 4, 6, 0, 1},
+       {5, 5, 0, 0, 6, 6, 6, 6, 0, 0, 0, 0},
+       true},
+      {"run cut at the row end", {9, 7, 0, 0, 1, 8}, {7, 7, 7, 7, 8, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"odd literal padded", {0, 3, 1, 2, 3, 0, 1, 9}, {1, 2, 3, 9, 0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"literal cut at the row end keeps the stream",
+       {1, 4, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 1, 9, 0, 1},
+       {4, 1, 2, 3, 9, 0, 0, 0, 0, 0, 0, 0},
+       true},
+      {"literal cut by the data's end",
+       {0, 4, 1, 2, 3},
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       false},
+      {"delta cut by the data's end", {0, 2, 1}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"delta right and up", {0, 2, 1, 1, 1, 3}, {0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}, false},
+      {"delta past the top ends",
+       {1, 3, 0, 2, 0, 5, 1, 4},
+       {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       true},
+      {"delta past the row ends", {0, 2, 9, 0, 1, 4}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+      {"end of picture leaves the rest",
+       {1, 3, 0, 1, 4, 4},
+       {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       true},
+      {"every row ended without the escape",
+       {4, 1, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0},
+       {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3},
+       true},
       {"lines past the top are ignored",
        {0, 0, 0, 0, 0, 0, 0, 0, 2, 7},
-       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       true},
   };
   for (const Case& c : cases) {
     Bytes pens(12, 0);
-    DecodeBmpRle8(c.data.data(), c.data.size(), 4, 3, pens.data());
+    EXPECT_EQ(DecodeBmpRle8(c.data.data(), c.data.size(), 4, 3, pens.data()), c.whole) << c.name;
     EXPECT_EQ(pens, c.want) << c.name;
   }
 }

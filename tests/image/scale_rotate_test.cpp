@@ -283,6 +283,75 @@ TEST(Rotate, ThirtyDegreesMarksExactlyThePicture) {
   }
 }
 
+// Any turn, skew or scale samples result pixel (x, y) at its back-mapped point: source
+// (i0 x + i2 y + tx, i1 x + i3 y + ty) through the inverse, with the box's offset its least corner
+// plus a half, truncated toward 0. Nearest takes the pixel the point lies in, smooth weighs its
+// four neighbours. Checked against that model wherever the point lies inside the picture and off
+// the borders between pixels, on the plain road and through a mask with every bit set.
+TEST(Rotate, EveryMatrixSamplesAtTheBackMappedPoint) {
+  const int w = 23, h = 17;
+  BitMapPtr b(testimage::Pattern(w, h, 11));
+  PlanePtr full(AllocMask(w, h, true));
+  FillPlaneRect(full.get(), 0, 0, w, h, 0);
+  std::vector<std::vector<double>> matrices;
+  for (double degrees : {10.0, 30.0, 45.0, 100.0, 163.0, 200.0, 250.0, 300.0, -37.0}) {
+    const double t = degrees * M_PI / 180;
+    matrices.push_back({std::cos(t), std::sin(t), -std::sin(t), std::cos(t)});
+  }
+  matrices.push_back({1.3, 0.4, -0.2, 0.9});
+  matrices.push_back({-0.7, 0.2, 0.5, 1.6});
+  for (const std::vector<double>& m : matrices) {
+    // The model's box and inverse.
+    const double cx[4] = {0, double(w), double(w), 0}, cy[4] = {0, 0, double(h), double(h)};
+    double leastX = HUGE_VAL, leastY = HUGE_VAL;
+    for (int i = 0; i < 4; ++i) {
+      leastX = std::min(leastX, m[0] * cx[i] + m[2] * cy[i]);
+      leastY = std::min(leastY, m[1] * cx[i] + m[3] * cy[i]);
+    }
+    const double e = -std::trunc(leastX + 0.5), f = -std::trunc(leastY + 0.5);
+    const double det = m[0] * m[3] - m[2] * m[1];
+    const double i0 = m[3] / det, i1 = -m[1] / det, i2 = -m[2] / det, i3 = m[0] / det;
+    const double tx = -e * i0 - f * i2, ty = -e * i1 - f * i3;
+    for (bool smooth : {false, true}) {
+      for (bool masked : {false, true}) {
+        SCOPED_TRACE(::testing::Message()
+                     << m[0] << "," << m[1] << "," << m[2] << "," << m[3]
+                     << (smooth ? " smooth" : "") << (masked ? " masked" : ""));
+        Rotated r = Rotate(b.get(), masked ? full.get() : nullptr, nullptr, w, h, m, smooth);
+        int checked = 0;
+        for (int y = 0; y < r.h; ++y)
+          for (int x = 0; x < r.w; ++x) {
+            const double sx = i0 * x + i2 * y + tx, sy = i1 * x + i3 * y + ty;
+            if (!(sx > 1e-6 && sx < w - 1e-6 && sy > 1e-6 && sy < h - 1e-6)) continue;
+            const double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
+            uint32_t want;
+            const int ix = int(sx), iy = int(sy);
+            if (!smooth) {
+              if (fx < 1e-6 || fx > 1 - 1e-6 || fy < 1e-6 || fy > 1 - 1e-6) continue;
+              want = Px(b.get(), ix, iy);
+            } else {
+              const int ix1 = std::min(ix + 1, w - 1), iy1 = std::min(iy + 1, h - 1);
+              want = 0;
+              for (int shift = 0; shift < 24; shift += 8) {
+                auto c = [&](int px, int py) {
+                  return double((Px(b.get(), px, py) >> shift) & 255);
+                };
+                const double v = (c(ix, iy) * (1 - fx) + c(ix1, iy) * fx) * (1 - fy) +
+                                 (c(ix, iy1) * (1 - fx) + c(ix1, iy1) * fx) * fy;
+                want |= uint32_t(v + 0.5) << shift;
+              }
+            }
+            ASSERT_EQ(Px(r.bitmap.get(), x, y), want)
+                << x << "," << y << " from " << sx << "," << sy;
+            ASSERT_TRUE(MaskBit(r.mask.get(), x, y)) << x << "," << y;
+            ++checked;
+          }
+        EXPECT_GT(checked, w * h / 2);
+      }
+    }
+  }
+}
+
 TEST(Rotate, SmoothTakesTheFirstOpaqueNeighbour) {
   // A 2 x 1 picture doubled: result columns sample 0, 0.5, 1 and 1.5.
   BitMapPtr b(AllocBitMap(2, 1));
