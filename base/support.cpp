@@ -63,7 +63,9 @@ struct FoldTables {
       upper[c] = static_cast<uint8_t>(c - 32);
       lower[c - 32] = static_cast<uint8_t>(c);
     }
-    for (int c = 224; c <= 253; ++c) {
+    // Thorn (254) pairs with 222 too; only the division sign and y with diaeresis (255), whose
+    // capital ISO-8859-1 lacks, stay as they are.
+    for (int c = 224; c <= 254; ++c) {
       if (c == 247) continue;  // the division sign has no capital
       upper[c] = static_cast<uint8_t>(c - 32);
       lower[c - 32] = static_cast<uint8_t>(c);

@@ -180,6 +180,13 @@ int GetFieldNumber(qvScriptState* L, int table, const char* key, double* out, in
   return ReadField(L, table, key, found, [&](int v) { *out = VmCheckNumberField(L, v, key); });
 }
 
+int GetFieldFlag(qvScriptState* L, int table, const char* key, bool* out, int* found) {
+  return ReadField(L, table, key, found, [&](int v) {
+    *out = VmType(L, v) == kTypeBoolean ? VmToBoolean(L, v) != 0
+                                        : VmCheckNumberField(L, v, key) != 0;
+  });
+}
+
 int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size,
                    int* found) {
   return ReadField(L, table, key, found, [&](int v) {

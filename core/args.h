@@ -63,6 +63,10 @@ int GetFieldInt(qvScriptState* L, int table, const char* key, int32_t* out, int*
 // Values up to 4294967295 (colours).
 int GetFieldUInt(qvScriptState* L, int table, const char* key, uint32_t* out, int* found);
 int GetFieldNumber(qvScriptState* L, int table, const char* key, double* out, int* found);
+// A switch: a number (or a text of one) is on unless it is 0, since 0 is the only "off" a
+// script, which has no booleans, can write; a boolean is itself; another type raises
+// ERR_NUMTABLEARG with the key.
+int GetFieldFlag(qvScriptState* L, int table, const char* key, bool* out, int* found);
 // Copies the text into out[size], cut to fit.
 int GetFieldString(qvScriptState* L, int table, const char* key, char* out, size_t size,
                    int* found);

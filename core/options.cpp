@@ -70,6 +70,34 @@ int ReadWholeFile(const char* name, std::string* text) {
   return result;
 }
 
+// The power of ten of the first significant digit of a decimal number text ("123" 2, "0.05e3"
+// 1), the exponent kept within +-10^9; 0 for a text without one. Only its sign matters: it tells
+// an overflow from an underflow.
+int64_t DecimalExponent(const char* begin, const char* end) {
+  const char* digitsEnd = begin;
+  while (digitsEnd < end && ((*digitsEnd >= '0' && *digitsEnd <= '9') || *digitsEnd == '.')) {
+    ++digitsEnd;
+  }
+  // The power of ten of the digit at p: the digits before the point count down to 0.
+  int64_t place = std::find(begin, digitsEnd, '.') - begin - 1;
+  const char* p = begin;
+  for (; p < digitsEnd && (*p == '0' || *p == '.'); ++p) {
+    if (*p == '0') --place;
+  }
+  if (p == digitsEnd) return 0;
+  int64_t exponent = 0;
+  if (digitsEnd < end && (*digitsEnd == 'e' || *digitsEnd == 'E')) {
+    const char* q = digitsEnd + 1;
+    bool negative = q < end && *q == '-';
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    for (; q < end && *q >= '0' && *q <= '9'; ++q) {
+      exponent = std::min<int64_t>(exponent * 10 + (*q - '0'), 1000000000);
+    }
+    if (negative) exponent = -exponent;
+  }
+  return place + exponent;
+}
+
 // A switch's value in the INI file: "true", "yes", "on" or a non-zero leading integer.
 int SwitchValue(const std::string& value) {
   const char* v = value.c_str();
@@ -462,7 +490,10 @@ double ParseNumber(const char* text, size_t* length, int* error) {
       return 0.0;
     }
     auto r = std::from_chars(p, p + std::strlen(p), value, std::chars_format::general);
-    if (r.ec != std::errc()) {
+    if (r.ec == std::errc::result_out_of_range) {
+      // Read as the C library reads it: too large is infinity, too small is 0.
+      value = DecimalExponent(p, r.ptr) > 0 ? HUGE_VAL : 0.0;
+    } else if (r.ec != std::errc()) {
       *error = ERR_VALUEEXPECTED;
       *length = 0;
       return 0.0;

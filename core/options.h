@@ -103,8 +103,9 @@ std::string IniFileName(const char* scriptPath);
 int ReadIniFile(qvOptionSlots* slots, qvPlayerState* state);
 
 // Reads a number as the options write them: decimal, "$" or "0x" hexadecimal, "%" binary, each with
-// an optional leading "-". `length` receives the characters consumed, `error` 0, ERR_SYNTAXERROR (a
-// prefix without digits) or ERR_VALUEEXPECTED (no number).
+// an optional leading "-". A decimal beyond a double's range reads as an infinity or 0, with all
+// its characters. `length` receives the characters consumed, `error` 0, ERR_SYNTAXERROR (a prefix
+// without digits) or ERR_VALUEEXPECTED (no number).
 double ParseNumber(const char* text, size_t* length, int* error);
 
 // Turns the slots into the fields of the player state and the applet settings. Returns 0 or

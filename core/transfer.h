@@ -53,8 +53,8 @@ struct qvHttpHead {
 // reports (1001 no "HTTP/", 1002 no version, 1003 no blank).
 int32_t ParseStatusLine(std::string_view line, int32_t* status);
 // One header line into the head (names up to ":" without regard to case, blanks around the value
-// skipped): 0, ERR_HTTPTE for a transfer coding other than chunked or identity, or ERR_HTTPERROR
-// (number 2000) for a Content-Length that is no decimal number of at most 63 bits.
+// skipped): 0, or ERR_HTTPTE for a transfer coding other than chunked or identity. A
+// Content-Length that is no decimal number of at most 63 bits leaves the length unknown (-1).
 int32_t ParseHeaderLine(std::string_view line, qvHttpHead* head);
 // A chunk-size line (hexadecimal digits, then optional blanks and ";extensions"): true with the
 // size; false without digits or past 63 bits.

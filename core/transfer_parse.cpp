@@ -185,20 +185,18 @@ int32_t ParseHeaderLine(std::string_view line, qvHttpHead* head) {
   std::string_view name = Trim(line.substr(0, colon));
   std::string_view value = Trim(line.substr(colon + 1));
   if (EqualsNoCase(name, "content-length")) {
-    if (value.empty()) {
-      SetErrorNumber(2000);
-      return ERR_HTTPERROR;
-    }
-    uint64_t length = 0;
+    // A length that is no plain decimal number (empty, negative, past 63 bits) is no length: the
+    // body runs until the server closes, as without one.
+    int64_t length = value.empty() ? -1 : 0;
     for (char c : value) {
-      uint64_t digit = static_cast<uint64_t>(c - '0');
-      if (!IsDigit(c) || length > (UINT64_C(0x7FFFFFFFFFFFFFFF) - digit) / 10) {
-        SetErrorNumber(2000);
-        return ERR_HTTPERROR;
+      int64_t digit = c - '0';
+      if (!IsDigit(c) || length > (INT64_MAX - digit) / 10) {
+        length = -1;
+        break;
       }
       length = length * 10 + digit;
     }
-    head->contentLength = static_cast<int64_t>(length);
+    head->contentLength = length;
   } else if (EqualsNoCase(name, "transfer-encoding")) {
     if (EqualsNoCase(value, "chunked")) {
       head->chunked = true;

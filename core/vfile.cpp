@@ -368,18 +368,30 @@ bool IsSameFile(const char* source, const char* target) {
 }
 
 int32_t WriteBeside(const char* name, const std::function<int32_t(const char* temp)>& write) {
-  char native[kMaxPathLength + 1], temp[kMaxPathLength + 1];
+  char native[kMaxPathLength + 1], path[kMaxPathLength + 1], temp[kMaxPathLength + 1];
   SetErrorString(name);
-  if (IsVirtualName(name) || MakeNativePath(name, native, sizeof native) == nullptr ||
-      !MakeSiblingTempName(native, temp, sizeof temp)) {
+  if (IsVirtualName(name) || MakeNativePath(name, native, sizeof native) == nullptr) {
     return ERR_WRITEFILE;
   }
-  int32_t code = write(temp);
-  if (code == 0) {
-    CopyPermissions(native, temp);  // an existing file keeps its permission bits
-    if (!ReplaceFile(temp, native)) code = ERR_WRITE;
+  bool exists = false, inPlace = false;
+  int32_t code = PrepareFileReplace(native, path, sizeof path, &exists, &inPlace);
+  if (code != 0) return code;
+  // Where no new file can be made beside it (a folder the user may not write) or take its owner,
+  // an existing file is written into, as opening it for writing would.
+  if (!inPlace && !CreateReplacementFile(path, exists, temp, sizeof temp)) {
+    if (!exists) return ERR_WRITEFILE;
+    inPlace = true;
   }
-  if (code != 0) DeleteFileOrDir(temp);
+  if (inPlace) {
+    code = write(path);
+  } else {
+    code = write(temp);
+    if (code == 0) {
+      if (exists) CopyPermissions(path, temp);
+      if (!ReplaceFile(temp, path)) code = ERR_WRITE;
+    }
+    if (code != 0) DeleteFileOrDir(temp);
+  }
   SetErrorString(name);
   return code;
 }

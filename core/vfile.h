@@ -129,16 +129,20 @@ bool IsSameFile(const char* source, const char* target);
 // argument.
 int CopyFileBlocks(const char* source, const char* target);
 
-// Writes the bytes as the whole file `name` through a temporary file beside it, renamed over it
-// only when every byte and the close succeeded: on failure no partial file is left and an old
-// file stays as it was; a replaced file keeps its permission bits. 0; ERR_WRITEFILE when the
-// temporary file cannot be made (also for virtual names), ERR_WRITE when a write, the close or
-// the rename fails. The name is stored as the error's text argument.
+// Writes the bytes as the whole file `name` through a new file beside it, renamed over it only
+// when every byte and the close succeeded: on failure (a full disk) no partial file is left and
+// an old file stays as it was. What the name stands for stays: a symbolic link stays a link and
+// the file it names gets the bytes; a replaced file keeps its mode, owner and group; a file with
+// other hard links, a device, or a file whose folder the user may not write (or whose owner a new
+// file cannot take) is written in place. 0; ERR_WRITEFILE when the file cannot be opened for
+// writing (a directory, a file the user may not write, no new file in a missing or closed folder,
+// a virtual name), ERR_WRITE when a write, the close or the rename fails. The name is stored as
+// the error's text argument.
 int32_t WriteWholeFile(const char* name, const void* data, size_t size);
-// The same road for a writer that makes a file by name: `write` gets a temporary name beside
-// `name`, which is replaced only when the writer returns 0 (the temporary file is removed
-// otherwise). The writer's code, ERR_WRITEFILE when no temporary name can be made (also for
-// virtual names), ERR_WRITE when the rename fails.
+// The same road for a writer that makes a file by name: `write` gets the name of the new file
+// beside the target, which replaces the target only when the writer returns 0 (it is removed
+// otherwise), or the target's own name where it is written in place. The writer's code,
+// ERR_WRITEFILE as above, ERR_WRITE when the rename fails.
 int32_t WriteBeside(const char* name, const std::function<int32_t(const char* temp)>& write);
 
 // A new temporary file name (the platform's, in the player's private directory) ending in the

@@ -192,7 +192,7 @@ int SavePictureFile(int32_t format, const qvSavePicture& picture) {
   for (const qvPictureWriterRow& row : kPictureWriters) {
     if (row.format != format) continue;
     // Every writer makes its file beside the target, which only a complete picture replaces:
-    // a save that fails part-way keeps the old file.
+    // a save that fails part-way keeps the old file (unless it had to be written in place).
     int code = WriteBeside(picture.file, [&](const char* temp) {
       qvSavePicture beside = picture;
       beside.file = temp;

@@ -87,6 +87,19 @@ bool ReplaceFile(const char* from, const char* to);
 // A name in the directory of `target` that no file has now, for writing a file beside its
 // target before it replaces it: true, or false when it does not fit.
 bool MakeSiblingTempName(const char* target, char* buffer, size_t size);
+// What replacing the file `name` by a new whole file means. `path` gets the file to replace: the
+// name with its symbolic links followed, so that a link stays a link and the file it names (made
+// when missing) gets the bytes. *exists tells whether that file is there; *inPlace that the
+// bytes must go into it rather than into a new file renamed over it: it has other hard links, or
+// it is no plain file (a device). Returns 0, or ERR_WRITEFILE when it cannot be opened for
+// writing: a directory, a file the user may not write (whatever the right to write its folder),
+// links that go round, or a path that does not fit.
+int32_t PrepareFileReplace(const char* name, char* path, size_t size, bool* exists, bool* inPlace);
+// Makes a new empty file beside `path` (in its folder, under a name no file has) to be written
+// whole and renamed over `path`. When `path` exists, the new file gets its owner and group and is
+// open to its owner alone until CopyPermissions gives it the old mode. True with its name in the
+// buffer, or false when it cannot be made there or cannot take the owner (write in place then).
+bool CreateReplacementFile(const char* path, bool exists, char* buffer, size_t size);
 // Gives `to` the permission bits of `from`: true, or false when either cannot be examined.
 bool CopyPermissions(const char* from, const char* to);
 // Lets everybody who may read the file run it: true, or false on failure.

@@ -99,17 +99,9 @@ void ReadOptions(qvScriptState* L, bool upload, qvTransferOptions* o, bool* sile
         const char* key;
         bool* flag;
       } kFlags[] = {{"fail404", &o->fail404}, {"redirect", &o->redirect}};
-      for (const auto& f : kFlags) {
-        VmPushString(L, f.key);
-        VmGetTable(L, 2);
-        if (VmType(L, -1) != kTypeNil) *f.flag = VmToBoolean(L, -1) != 0;
-        VmSetTop(L, -2);
-      }
+      for (const auto& f : kFlags) GetFieldFlag(L, 2, f.key, f.flag, nullptr);
     }
-    VmPushString(L, "silentfail");
-    VmGetTable(L, 2);
-    *silent = VmType(L, -1) != kTypeNil && VmToBoolean(L, -1) != 0;
-    VmSetTop(L, -2);
+    GetFieldFlag(L, 2, "silentfail", silent, nullptr);
   } else if (VmType(L, 2) != kTypeNil && VmType(L, 2) != kTypeNone) {
     VmCheckTable(L, 2);
   }

@@ -55,8 +55,6 @@ namespace qv {
 // Panning from the script: the magic values -100000 (centre), -90000 (left), -80000 (right),
 // clamped to 0-255.
 int32_t MapPanning(int32_t value);
-// A boolean option of the table at `table`.
-bool GetFieldFlag(qvScriptState* L, int table, const char* key, bool* out);
 // The range options of a table (or none when `table` is 0).
 struct qvRangeOptions;
 void ReadRangeOptions(qvScriptState* L, int table, qvRangeOptions* out, bool* freeSource);

@@ -84,7 +84,7 @@ int32_t AllocRawFrames(int32_t code, int32_t frames, int64_t available, int32_t 
 // 16-bit data stored the other way round is turned into the host's order when "swap" is set.
 void SwapIfAsked(qvScriptState* L, int table, int32_t code, uint8_t* data, size_t bytes) {
   bool swap = false;
-  GetFieldFlag(L, table, "swap", &swap);
+  GetFieldFlag(L, table, "swap", &swap, nullptr);
   if (!swap || PcmBits(code) != 16) return;
   for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
 }
@@ -196,7 +196,7 @@ int32_t MixSample(qvScriptState* L) {
     if (!(src.offset >= 0.0)) return ERR_SMPRANGE;
     GetFieldInt(L, k + 1, "threshold", &src.threshold, nullptr);
     GetFieldInt(L, k + 1, "length", &src.length, nullptr);
-    GetFieldFlag(L, k + 1, "loop", &src.loop);
+    GetFieldFlag(L, k + 1, "loop", &src.loop, nullptr);
     GetFieldNumber(L, k + 1, "scale", &src.scale, nullptr);
     sources.push_back(src);
   }

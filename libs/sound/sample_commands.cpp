@@ -37,16 +37,6 @@ int32_t MapPanning(int32_t value) {
   }
 }
 
-bool GetFieldFlag(qvScriptState* L, int table, const char* key, bool* out) {
-  table = VmAbsIndex(L, table);
-  VmPushString(L, key);
-  VmGetTable(L, table);
-  bool found = VmType(L, -1) != kTypeNil;
-  if (found) *out = VmToBoolean(L, -1) != 0;
-  VmSetTop(L, -2);
-  return found;
-}
-
 void ReadRangeOptions(qvScriptState* L, int table, qvRangeOptions* out, bool* freeSource) {
   *out = qvRangeOptions{};
   if (table == 0) return;
@@ -57,8 +47,8 @@ void ReadRangeOptions(qvScriptState* L, int table, qvRangeOptions* out, bool* fr
     out->start = static_cast<int64_t>(DoubleToInt32(v));
   if (GetFieldNumber(L, table, "end", &v, nullptr))
     out->end = static_cast<int64_t>(DoubleToInt32(v));
-  GetFieldFlag(L, table, "loop", &out->loop);
-  if (freeSource) GetFieldFlag(L, table, "free", freeSource);
+  GetFieldFlag(L, table, "loop", &out->loop, nullptr);
+  if (freeSource) GetFieldFlag(L, table, "free", freeSource, nullptr);
 }
 
 namespace {

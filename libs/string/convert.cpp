@@ -149,12 +149,11 @@ int32_t ToNumber(qvScriptState* L) {
   return 1;
 }
 
-// MD5Str(s): the MD5 digest in lower-case hexadecimal.
+// MD5Str(s): the MD5 digest in lower-case hexadecimal (the empty string has one too).
 int32_t MD5Str(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char* s = VmCheckString(L, 1, &len);
-  if (len == 0) return ERR_WRONGUSAGE;
   char hex[33];
   Md5Hex(s, len, hex);
   VmPushString(L, hex);

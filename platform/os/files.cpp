@@ -296,6 +296,63 @@ bool MakeSiblingTempName(const char* target, char* buffer, size_t size) {
   return false;
 }
 
+int32_t PrepareFileReplace(const char* name, char* path, size_t size, bool* exists, bool* inPlace) {
+  std::string target = NativeName(name);
+  *exists = false;
+  *inPlace = false;
+  struct stat st;
+  if (stat(target.c_str(), &st) == 0) {
+    *exists = true;
+    if (S_ISDIR(st.st_mode)) return ERR_WRITEFILE;
+    // Opening the file for writing decides, not the right to write its folder.
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return ERR_WRITEFILE;
+    // A device or a pipe is written into, and so is a file with other names, which go on naming
+    // it only when the bytes go into it. A link leads to the file that it names.
+    char* real = S_ISREG(st.st_mode) ? realpath(target.c_str(), nullptr) : nullptr;
+    *inPlace = real == nullptr || st.st_nlink > 1;
+    if (real != nullptr) {
+      target = real;
+      std::free(real);
+    }
+    return CopyOut(target, path, size) ? 0 : ERR_WRITEFILE;
+  }
+  // Links that go round, or a folder on the way that may not be searched.
+  if (errno != ENOENT) return ERR_WRITEFILE;
+  // A missing file, or a link to nothing yet: the file to make is the one the links name.
+  for (int steps = 0;; ++steps) {
+    char text[PATH_MAX];
+    ssize_t n = readlink(target.c_str(), text, sizeof text);
+    if (n < 0) break;
+    if (steps == 40 || n == 0 || size_t(n) >= sizeof text) return ERR_WRITEFILE;
+    std::string link(text, size_t(n));
+    size_t slash = target.find_last_of('/');
+    if (link[0] != '/' && slash != std::string::npos) link = target.substr(0, slash + 1) + link;
+    target = link;
+  }
+  return CopyOut(target, path, size) ? 0 : ERR_WRITEFILE;
+}
+
+bool CreateReplacementFile(const char* path, bool exists, char* buffer, size_t size) {
+  struct stat old {};
+  if (exists && stat(NativeName(path).c_str(), &old) != 0) return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (!MakeSiblingTempName(path, buffer, size)) return false;
+    // Open to its owner alone until it takes the old file's mode.
+    int fd = open(buffer, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return false;
+    struct stat made;
+    bool ok = fstat(fd, &made) == 0;
+    if (ok && exists && (made.st_uid != old.st_uid || made.st_gid != old.st_gid)) {
+      ok = fchown(fd, old.st_uid, old.st_gid) == 0;
+    }
+    ok = close(fd) == 0 && ok;
+    if (!ok) unlink(buffer);
+    return ok;
+  }
+  return false;
+}
+
 bool CopyPermissions(const char* from, const char* to) {
   struct stat st;
   return stat(NativeName(from).c_str(), &st) == 0 &&

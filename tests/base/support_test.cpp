@@ -53,9 +53,10 @@ TEST(Support, CaseFoldingIsLatin1WhateverTheLocale) {
                          "STRASSE"),
               0)
         << loc;
-    EXPECT_NE(StrCaseCmp("\xF7", "\xD7"), 0) << loc;  // division and multiplication signs
+    EXPECT_NE(StrCaseCmp("\xF7", "\xD7"), 0) << loc;        // division and multiplication signs
+    EXPECT_EQ(StrCaseCmp("\xDEorn", "\xFEORN"), 0) << loc;  // Þorn vs þORN
     char name[] = "LoadBrush\xC4\xDE\xFF";
-    EXPECT_STREQ(LowerCaseString(name), "loadbrush\xE4\xDE\xFF") << loc;  // thorn has no pair
+    EXPECT_STREQ(LowerCaseString(name), "loadbrush\xE4\xFE\xFF") << loc;  // ÿ has no capital
   }
   std::setlocale(LC_ALL, "C");
   int changedUpper = 0, changedLower = 0;
@@ -63,8 +64,13 @@ TEST(Support, CaseFoldingIsLatin1WhateverTheLocale) {
     changedUpper += kUpperCase[i] != i;
     changedLower += kLowerCase[i] != i;
   }
-  EXPECT_EQ(changedUpper, 55);
-  EXPECT_EQ(changedLower, 55);
+  // The 26 ASCII letters and the 30 ISO-8859-1 pairs from 0xC0/0xE0 to 0xDE/0xFE without
+  // 0xD7/0xF7.
+  EXPECT_EQ(changedUpper, 56);
+  EXPECT_EQ(changedLower, 56);
+  EXPECT_EQ(kUpperCase[0xFE], 0xDE);
+  EXPECT_EQ(kLowerCase[0xDE], 0xFE);
+  EXPECT_EQ(kUpperCase[0xFF], 0xFF);
   EXPECT_EQ(StrNCaseCmp("abcX", "ABCy", 3), 0);
   EXPECT_EQ(StrNCaseCmp("a", "b", 0), 0);
   EXPECT_LT(StrCaseCmp("abc", "abd"), 0);

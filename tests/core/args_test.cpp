@@ -279,6 +279,8 @@ void PushOptions(qvScriptState* L) {
   text("layer", "Background");
   SetFieldObjectId(L, "handle", {0, &gObject});
   number("layernum", 3);
+  number("zero", 0);
+  text("zerotext", "0");
   VmPushString(L, "sub");
   VmNewTable(L);
   VmPushString(L, "matrix");
@@ -316,7 +318,8 @@ enum class Reader {
   kSizeAllow,
   kNumPct,
   kNumPctAllow,
-  kMatrix
+  kMatrix,
+  kFlag
 };
 
 struct FieldCase {
@@ -378,6 +381,11 @@ std::string ReadWith(qvScriptState* S, Reader r, const char* key, int* found) {
         return "absent";
       return Num(v) + (pct ? "p" : "");
     }
+    case Reader::kFlag: {
+      bool on = false;
+      if (!GetFieldFlag(S, t, key, &on, found)) return "absent";
+      return on ? "on" : "off";
+    }
     case Reader::kMatrix: {
       double m[4] = {-9, -9, -9, -9};
       if (!GetFieldMatrix(S, t, key, m, found)) return "absent";
@@ -425,6 +433,14 @@ TEST_F(ArgsTest, FieldReadersReadConvertOrNameTheKey) {
       {Reader::kMatrix, "short", ERR_MISSINGPARAMTR, "", "short"},
       {Reader::kMatrix, "textitem", ERR_NUMTABLEARG, "", "textitem"},
       {Reader::kMatrix, "nosuch", 0, "absent", ""},
+      // Scripts switch flags off with 0; any other number is on.
+      {Reader::kFlag, "zero", 0, "off", ""},
+      {Reader::kFlag, "zerotext", 0, "off", ""},
+      {Reader::kFlag, "fraction", 0, "on", ""},
+      {Reader::kFlag, "negative", 0, "on", ""},
+      {Reader::kFlag, "numtext", 0, "on", ""},
+      {Reader::kFlag, "word", ERR_NUMTABLEARG, "", "word"},
+      {Reader::kFlag, "missing", 0, "absent", ""},
   };
   for (const FieldCase& c : cases) {
     SCOPED_TRACE(std::string(c.key) + " reader " + std::to_string(int(c.reader)));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -134,6 +135,17 @@ TEST(Options, ParseNumber) {
       {"50%", 50, 2, 0},
       {"12abc", 12, 2, 0},
       {"1.5e2", 150, 5, 0},
+      // Beyond a double's range: infinity or 0 with every character of the number.
+      {"1e400", HUGE_VAL, 5, 0},
+      {"-1e400x", -HUGE_VAL, 6, 0},
+      {"1.7976931348623159e308", HUGE_VAL, 22, 0},
+      {"0.0001e320", HUGE_VAL, 10, 0},
+      {"0.5e-400", 0, 8, 0},
+      {"10000e-330", 0, 10, 0},
+      {"1e99999999999999999999", HUGE_VAL, 22, 0},
+      {"1e-99999999999999999999", 0, 23, 0},
+      {"1e-320", 1e-320, 6, 0},  // subnormal, still in range
+      {"0.0001e310", 1e306, 10, 0},
       {".5", 0.5, 2, 0},
       {"$FF", 255, 3, 0},
       {"$ff00", 65280, 5, 0},

@@ -1,6 +1,10 @@
 #include "core/vfile.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -207,6 +211,121 @@ TEST_F(VfileTest, PlainFilesRoundTrip) {
   EXPECT_EQ(OpenFileQ(Path("missing").c_str(), kFileRead), nullptr);
   EXPECT_EQ(OpenFileQ(dir_.string().c_str(), kFileRead), nullptr);
   EXPECT_EQ(OpenFileQ(path.c_str(), 7), nullptr);
+}
+
+// A whole file replaces the old one by a rename, yet what the name stands for stays: a symbolic
+// link stays a link and the file it names gets the bytes; names hard-linked to the file still
+// share it; mode and owner stay; what is not a plain file is written in place or refused.
+TEST_F(VfileTest, WholeFilesKeepWhatTheNameStandsFor) {
+  auto write = [](const std::string& name, const std::string& bytes) {
+    return WriteWholeFile(name.c_str(), bytes.data(), bytes.size());
+  };
+  auto isLink = [](const std::string& name) { return fs::is_symlink(fs::symlink_status(name)); };
+  fs::create_directory(dir_ / "sub");
+  Write("target.txt", "old");
+  fs::create_symlink("../target.txt", dir_ / "sub/link.txt");  // relative to the link's folder
+  fs::create_symlink("sub/link.txt", dir_ / "chain.txt");
+  EXPECT_EQ(write(Path("sub/link.txt"), "first"), 0);
+  EXPECT_EQ(write(Path("chain.txt"), "second"), 0);
+  EXPECT_TRUE(isLink(Path("sub/link.txt")));
+  EXPECT_TRUE(isLink(Path("chain.txt")));
+  EXPECT_EQ(Slurp(Path("target.txt")), "second");
+  // A link to nothing yet makes the file it names.
+  fs::create_symlink("made.txt", dir_ / "dangling.txt");
+  EXPECT_EQ(write(Path("dangling.txt"), "made"), 0);
+  EXPECT_TRUE(isLink(Path("dangling.txt")));
+  EXPECT_EQ(Slurp(Path("made.txt")), "made");
+  // Links that go round name no file.
+  fs::create_symlink("loop2", dir_ / "loop1");
+  fs::create_symlink("loop1", dir_ / "loop2");
+  EXPECT_EQ(write(Path("loop1"), "x"), ERR_WRITEFILE);
+
+  Write("one.txt", "old");
+  fs::create_hard_link(dir_ / "one.txt", dir_ / "two.txt");
+  EXPECT_EQ(write(Path("two.txt"), "both"), 0);
+  EXPECT_EQ(Slurp(Path("one.txt")), "both");
+  EXPECT_TRUE(fs::equivalent(dir_ / "one.txt", dir_ / "two.txt"));
+
+  Write("mode.txt", "old");
+  ASSERT_EQ(chmod(Path("mode.txt").c_str(), 04751), 0);
+  EXPECT_EQ(write(Path("mode.txt"), "new"), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(Path("mode.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 04751u);
+  if (geteuid() == 0) {
+    Write("owned.txt", "old");
+    ASSERT_EQ(chown(Path("owned.txt").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(Path("owned.txt").c_str(), 0600), 0);
+    EXPECT_EQ(write(Path("owned.txt"), "new"), 0);
+    ASSERT_EQ(stat(Path("owned.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(Slurp(Path("owned.txt")), "new");
+  }
+
+  // A directory, also behind a link, cannot be opened for writing.
+  fs::create_directory(dir_ / "adir");
+  fs::create_directory_symlink("adir", dir_ / "dirlink");
+  EXPECT_EQ(write(Path("adir"), "x"), ERR_WRITEFILE);
+  EXPECT_EQ(std::string(GetErrorString()), Path("adir"));
+  EXPECT_EQ(write(Path("dirlink"), "x"), ERR_WRITEFILE);
+  EXPECT_TRUE(fs::is_directory(dir_ / "adir"));
+  EXPECT_TRUE(isLink(Path("dirlink")));
+  // A device is written into, never replaced by a plain file.
+  if (fs::exists("/dev/full")) {
+    EXPECT_EQ(write("/dev/full", "x"), ERR_WRITE);
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  }
+  // No file written beside a target is left behind.
+  for (const auto& e : fs::recursive_directory_iterator(dir_)) {
+    EXPECT_NE(e.path().filename().string().rfind(".qv", 0), 0u) << e.path();
+  }
+}
+
+// The user's right to write the file decides, not the right to write its folder: a file that
+// may not be written is refused even in a folder anyone may write, and a file that may be written
+// is written in a folder that may not. The writes run in a child process as the user "nobody"
+// when the test runs as root, whom no permission stops.
+TEST_F(VfileTest, WholeFilesNeedTheRightToWriteTheFile) {
+  fs::create_directory(dir_ / "open");
+  ASSERT_EQ(chmod(Path("open").c_str(), 0777), 0);
+  fs::create_directory(dir_ / "closed");
+  Write("closed/free.txt", "old");
+  ASSERT_EQ(chmod(Path("closed/free.txt").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(Path("closed").c_str(), 0555), 0);
+  Write("open/theirs.txt", "old");
+  // Owned by root, read-only for the others; a user who owns it may not write it either.
+  ASSERT_EQ(chmod(Path("open/theirs.txt").c_str(), geteuid() == 0 ? 0644 : 0444), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+
+  pid_t pid = fork();
+  ASSERT_NE(pid, -1);
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(100);
+    int failures = 0;
+    if (WriteWholeFile(Path("open/theirs.txt").c_str(), "new", 3) != ERR_WRITEFILE) failures |= 1;
+    std::string mine = Path("open/mine.txt");
+    if (WriteWholeFile(mine.c_str(), "mine", 4) != 0 || chmod(mine.c_str(), 0444) != 0 ||
+        WriteWholeFile(mine.c_str(), "new", 3) != ERR_WRITEFILE) {
+      failures |= 2;
+    }
+    if (WriteWholeFile(Path("closed/free.txt").c_str(), "new", 3) != 0) failures |= 4;
+    _exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  int failures = WEXITSTATUS(status);
+  ASSERT_NE(failures, 100) << "could not become the user nobody";
+  EXPECT_EQ(failures & 1, 0) << "a file of another user, read-only for the others, was replaced";
+  EXPECT_EQ(failures & 2, 0) << "the user's own read-only file was replaced";
+  EXPECT_EQ(failures & 4, 0) << "a file the user may write was not written";
+  EXPECT_EQ(Slurp(Path("open/theirs.txt")), "old");
+  EXPECT_EQ(Slurp(Path("open/mine.txt")), "mine");
+  EXPECT_EQ(Slurp(Path("closed/free.txt")), "new");
+  chmod(Path("closed").c_str(), 0755);
 }
 
 TEST_F(VfileTest, ProgDirAndBackslashes) {

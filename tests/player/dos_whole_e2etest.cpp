@@ -134,6 +134,41 @@ print(sorted(f for f in os.listdir('.') if f.startswith('.')))
             "True True\nb'a\\x00b'\n[]\n");
 }
 
+// StringToFile writes the whole file beside the old one and renames it over it, but a link stays a
+// link (the file it names gets the bytes), hard-linked names keep sharing one file, and the file
+// keeps its mode and owner; a directory cannot be opened for writing.
+TEST_F(DosTest, StringToFileKeepsLinksModeAndOwner) {
+  Python(R"(
+import os
+os.mkdir('sub')
+open('target.txt', 'w').write('old')
+os.symlink('../target.txt', 'sub/link.txt')
+open('one.txt', 'w').write('old')
+os.link('one.txt', 'two.txt')
+open('owned.txt', 'w').write('old')
+os.chmod('owned.txt', 0o640)
+if os.geteuid() == 0:
+    os.chown('owned.txt', 65534, 65534)
+os.mkdir('adir')
+)");
+  std::string out = RunScript(R"(
+do StringToFile("through the link", "sub/link.txt")
+do StringToFile("both names", "two.txt")
+do StringToFile("same owner", "owned.txt")
+StringToFile("x", "adir")
+)");
+  EXPECT_EQ(out, "error 1052 StringToFile\nStringToFile(\"x\", \"adir\")\n");
+  EXPECT_EQ(Python(R"(
+import os
+print(os.path.islink('sub/link.txt'), open('target.txt').read())
+print(open('one.txt').read(), os.stat('one.txt').st_ino == os.stat('two.txt').st_ino)
+st = os.stat('owned.txt')
+print(open('owned.txt').read(), oct(st.st_mode & 0o7777), st.st_uid == (65534 if os.geteuid() == 0 else os.geteuid()))
+print(os.path.isdir('adir'), sorted(f for d in ('.', 'sub') for f in os.listdir(d) if f.startswith('.')))
+)"),
+            "True through the link\nboth names True\nsame owner 0o640 True\nTrue []\n");
+}
+
 TEST_F(DosTest, MemoryBlocks) {
   Python("open('data.bin', 'wb').write(bytes(range(40)))\n");
   std::string out = RunScript(R"(

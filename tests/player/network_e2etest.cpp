@@ -1,6 +1,7 @@
 // DownloadFile through the player against the project's loopback HTTP/1.1 peer: the options table
-// ("file", "silentfail", "fail404"), the callback with its table and user data stopping the
-// transfer with success, and the message of a silent failure.
+// ("file", and the flags "silentfail", "fail404" and "redirect" each at 0 and at 1), the callback
+// with its table and user data stopping the transfer with success, and the message of a silent
+// failure.
 #include <string>
 
 #include "tests/network/peer.h"
@@ -103,7 +104,93 @@ differs:
 .end
 )";
 
+// Each flag of the options table at 0 and at 1: 0 is the script's "off". Prints the label, the
+// last error and the two results of each download.
+constexpr char kFlags[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "exitonerror"
+  LOADCONST R1, 0
+  CALL R0, nargs=1, nres=0
+  CLOSURE R0, try
+  .line 2
+  MOVE R1, R0
+  LOADCONST R2, "redirect 0:"
+  LOADCONST R3, "URL/redirect/1"
+  LOADCONST R4, "redirect"
+  LOADCONST R5, 0
+  CALL R1, nargs=4, nres=0
+  MOVE R1, R0
+  LOADCONST R2, "redirect 1:"
+  LOADCONST R3, "URL/redirect/1"
+  LOADCONST R4, "redirect"
+  LOADCONST R5, 1
+  CALL R1, nargs=4, nres=0
+  .line 3
+  MOVE R1, R0
+  LOADCONST R2, "fail404 0:"
+  LOADCONST R3, "URL/status/404"
+  LOADCONST R4, "fail404"
+  LOADCONST R5, 0
+  CALL R1, nargs=4, nres=0
+  MOVE R1, R0
+  LOADCONST R2, "fail404 1:"
+  LOADCONST R3, "URL/status/404"
+  LOADCONST R4, "fail404"
+  LOADCONST R5, 1
+  CALL R1, nargs=4, nres=0
+  .line 4
+  MOVE R1, R0
+  LOADCONST R2, "silentfail 0:"
+  LOADCONST R3, "gopher://127.0.0.1/"
+  LOADCONST R4, "silentfail"
+  LOADCONST R5, 0
+  CALL R1, nargs=4, nres=0
+  MOVE R1, R0
+  LOADCONST R2, "silentfail 1:"
+  LOADCONST R3, "gopher://127.0.0.1/"
+  LOADCONST R4, "silentfail"
+  LOADCONST R5, 1
+  CALL R1, nargs=4, nres=0
+  RETURN R0, 1
+  .function try
+    .param "label" "url" "key" "value"
+    .line 10
+    NEWTABLE R4, 0, 0
+    SETTABLE R4, R2, R3
+    GETGLOBAL R5, "downloadfile"
+    MOVE R6, R1
+    MOVE R7, R4
+    CALL R5, nargs=2, nres=2
+    GETGLOBAL R7, "getlasterror"
+    CALL R7, nargs=0, nres=1
+    GETGLOBAL R8, "debugprint"
+    MOVE R9, R0
+    MOVE R10, R7
+    MOVE R11, R5
+    MOVE R12, R6
+    CALL R8, nargs=4, nres=0
+    RETURN R0, 1
+  .end
+.end
+)";
+
 }  // namespace
+
+TEST_F(PlayerTest, DownloadFileFlagsAreOffAtZeroAndOnAtOne) {
+  Peer peer;
+  ASSERT_TRUE(peer.Start({PeerScript("http_peer.py"), "--root", dir_}));
+  WriteFile("main.qva", Applet(Replace(kFlags, "URL", peer.Url("http", ""))));
+  PlayerRun r = Run({"main.qva", "-QUIET"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "redirect 0: 0 redirect 1 10\n"
+            "redirect 1: 0 done 4\n"
+            "fail404 0: 0 status 404 10\n"
+            "fail404 1: 1425 Nil Nil\n"
+            "silentfail 0: 1416 Nil Nil\n"
+            "silentfail 1: 0 Unknown protocol in URL! -1\n");
+}
 
 TEST_F(PlayerTest, DownloadFileThroughThePlayer) {
   std::string blob(70000, '\0');
