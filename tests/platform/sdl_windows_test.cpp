@@ -21,24 +21,24 @@ namespace {
 
 std::vector<std::string> gSeen;  // main thread writes inside the pump; read after the loop
 
-void SeenKey(int32_t code, bool pressed, uint32_t qualifiers) {
+void SeenKey(const qvWindow*, int32_t code, bool pressed, uint32_t qualifiers) {
   gSeen.push_back("key " + std::to_string(code) + (pressed ? " down" : " up") +
                   ((qualifiers & kQualifierLeftControl) ? " ctrl" : ""));
 }
-void SeenCtrlC() { gSeen.push_back("ctrl-c"); }
-void SeenButton(int32_t type, bool pressed, int32_t x, int32_t y) {
+void SeenCtrlC(const qvWindow*) { gSeen.push_back("ctrl-c"); }
+void SeenButton(const qvWindow*, int32_t type, bool pressed, int32_t x, int32_t y) {
   gSeen.push_back("button " + std::to_string(type) + (pressed ? " down " : " up ") +
                   std::to_string(x) + "," + std::to_string(y));
 }
-void SeenWheel(bool up) { gSeen.push_back(up ? "wheel up" : "wheel down"); }
-void SeenPointer(int32_t x, int32_t y) {
+void SeenWheel(const qvWindow*, bool up) { gSeen.push_back(up ? "wheel up" : "wheel down"); }
+void SeenPointer(const qvWindow*, int32_t x, int32_t y) {
   gSeen.push_back("pointer " + std::to_string(x) + "," + std::to_string(y));
 }
-void SeenEvent(int32_t type, int32_t x, int32_t y) {
+void SeenEvent(const qvWindow*, int32_t type, int32_t x, int32_t y) {
   gSeen.push_back("event " + std::to_string(type) + " " + std::to_string(x) + "," +
                   std::to_string(y));
 }
-void SeenDrop(const std::vector<std::string>& names, int32_t, int32_t) {
+void SeenDrop(const qvWindow*, const std::vector<std::string>& names, int32_t, int32_t) {
   std::string line = "drop";
   for (const auto& n : names) line += " " + n;
   gSeen.push_back(line);
