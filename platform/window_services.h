@@ -111,6 +111,8 @@ struct qvWindowShapeSource {
 // filled with 0. 0, or ERR_MEM / ERR_OPENDISPLAY. An open window is resized and moved. With a
 // shape source that holds a plane the window is shaped; where the window system cannot shape
 // windows it is a plain one (no error). Reopening without a shape makes the window whole again.
+// A window that opens sets the frame limit (PlatformAttr::kFrameLimit) to the screen's refresh
+// rate, 60 where none is known: a limit set before gives way.
 int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& placement,
                       const qvWindowShapeSource* shape = nullptr);
 // The shape an open window was given (shown where the window system can shape windows): one

@@ -167,6 +167,25 @@ TEST_F(SdlWindowsTest, ProgramMovesAndTitlesAreNoUserEvents) {
   EXPECT_NE(SdlRecord(window), nullptr);
 }
 
+// A window that opens sets the frame limit to the screen's refresh rate, over a limit set
+// before; resizing an open window does not.
+TEST_F(SdlWindowsTest, OpeningAWindowSetsTheFrameLimitToTheRefreshRate) {
+  SDL_DisplayMode mode;
+  ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0);
+  int refresh = mode.refresh_rate != 0 ? mode.refresh_rate : 60;
+  EXPECT_EQ(GetFrameLimit(), 0);
+  SetPlatformAttr(PlatformAttr::kFrameLimit, 25);
+  Open(0, 0, 8, 8);
+  EXPECT_EQ(GetFrameLimit(), refresh);
+  EXPECT_EQ(GetScreenAttr(16), refresh);
+  SetPlatformAttr(PlatformAttr::kFrameLimit, 25);
+  Open(0, 0, 16, 8);  // already open: moved and sized
+  EXPECT_EQ(GetFrameLimit(), 25);
+  CloseDisplayWindow(window);
+  Open(0, 0, 8, 8);
+  EXPECT_EQ(GetFrameLimit(), refresh);
+}
+
 TEST_F(SdlWindowsTest, ScreenQueriesComeFromTheDriver) {
   SDL_DisplayMode mode;
   ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0);
