@@ -213,10 +213,14 @@ void Window(const SDL_WindowEvent& event) {
       MarkWindowExposed(window);
       break;
     case SDL_WINDOWEVENT_MOVED: {
-      if (event.data1 == rec->askedX && event.data2 == rec->askedY) break;  // our own move
-      rec->askedX = event.data1;
-      rec->askedY = event.data2;
+      // SDL reports the client area's corner. The window manager may have framed the window
+      // since it was placed: with the frame read again, a move that only put the frame around
+      // the window leaves its outer corner where the program asked.
+      MeasureSdlFrame(window);
       int32_t x = event.data1 - rec->frame.left, y = event.data2 - rec->frame.top;
+      if (x == rec->askedX && y == rec->askedY) break;  // our own move
+      rec->askedX = x;
+      rec->askedY = y;
       {
         std::lock_guard<std::mutex> guard(window->lock);
         window->placement.x = x;

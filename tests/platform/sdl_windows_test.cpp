@@ -167,6 +167,31 @@ TEST_F(SdlWindowsTest, ProgramMovesAndTitlesAreNoUserEvents) {
   EXPECT_NE(SdlRecord(window), nullptr);
 }
 
+// Titles are ISO-8859-1 text: the window shows them converted, every letter kept, whether the
+// window opens with one or is renamed.
+TEST_F(SdlWindowsTest, TitlesAreConvertedFromIso88591) {
+  qvWindowPlacement p{0,
+                      0,
+                      8,
+                      8,
+                      0,
+                      "Gr\xFC\xDF"
+                      "e",
+                      true,
+                      false};
+  ASSERT_EQ(OpenDisplayWindow(window, p), 0);
+  EXPECT_STREQ(SDL_GetWindowTitle(SdlRecord(window)->sdl),
+               "Gr\xC3\xBC\xC3\x9F"
+               "e");
+  int rc = MessageLoop([&] {
+    SetWindowTitle(window, "\xC0 \x7F\xA0\xFF");
+    Settle();
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_STREQ(SDL_GetWindowTitle(SdlRecord(window)->sdl), "\xC3\x80 \x7F\xC2\xA0\xC3\xBF");
+}
+
 // A window that opens sets the frame limit to the screen's refresh rate, over a limit set
 // before; resizing an open window does not.
 TEST_F(SdlWindowsTest, OpeningAWindowSetsTheFrameLimitToTheRefreshRate) {
