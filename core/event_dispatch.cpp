@@ -198,6 +198,8 @@ int DispatchHandlerEvent(qvDispatchResult* result, const qvEvent& e) {
     case kEventWindowMoved:
       return MatchWindowHandler("MoveWindow", kMoveWindow, result, e, kKindMove);
     case kEventWindowSized:
+      // As for a mode switch: the display takes the window's new size before the callback.
+      SyncWindowStates();
       return MatchWindowHandler("SizeWindow", kSizeWindow, result, e, kKindSize);
     case kEventWindowInactive:
       return MatchWindowHandler("InactiveWindow", kInactiveWindow, result, e, kKindDisplay);
@@ -298,19 +300,19 @@ bool SoundStage(qvScriptState* L, qvDispatchResult* result, int32_t* status) {
     int slot;
     const char* action;
     switch (type) {
-      case 5:
+      case kSoundEventSampleEnd:
         slot = kOnSampleEnd;
         action = "OnSampleEnd";
         break;
-      case 6:
+      case kSoundEventSampleLoop:
         slot = kOnSampleLoop;
         action = "OnSampleLoop";
         break;
-      case 7:
+      case kSoundEventMusicEnd:
         slot = kOnMusicEnd;
         action = "OnMusicEnd";
         break;
-      case 8:
+      case kSoundEventVideoEnd:
         slot = kOnVideoEnd;
         action = "OnVideoEnd";
         break;
@@ -564,7 +566,8 @@ void PushDropFields(qvScriptState* L, const qvDispatchResult* result) {
 }
 
 qvObjectId DisplayId(const qvDispatchResult* result) {
-  return {result->display ? result->display->id : 0, nullptr};
+  if (result->display == nullptr) return {0, nullptr};
+  return {result->display->id, result->display->handle};
 }
 
 // The fields of the message table by kind, into the table on the stack top.

@@ -1,4 +1,4 @@
-// The input side of the event core: display 1's input record, the window procedure that gathers
+// The input side of the event core: the displays' input records, the window procedure that gathers
 // the window states on the main thread and queues events, the display host that copies the
 // gathered states into the display on the script thread, and the key table with the names that key
 // events carry.
@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "core/eventqueue.h"
 #include "core/events.h"
@@ -93,27 +94,40 @@ constexpr int kFirstSpecialRow = 9;
 constexpr int kLastSpecialRow = 43;
 constexpr int kLastQualifierRow = 51;
 
-// What the main thread gathered since the last copy; guarded by the display-list lock.
+// What the main thread gathered for one display since the last copy; guarded by the display-list
+// lock.
 struct Gathered {
   int32_t pointerX = 0, pointerY = 0;
   bool pointerMoved = false;
   qvTimeVal pointerMoveTime{};
   int32_t windowX = 0, windowY = 0;
   int32_t width = 640, height = 480;
-  int32_t leftButton = 0, rightButton = 0, midButton = 0;
+  int32_t buttons[kButtonCount] = {};
+  uint32_t releases[kButtonCount] = {};
   uint8_t keyDown[kKeyCodeCount] = {};
   // Alt+Return's pending switch: 1 full screen, 0 window, -1 none.
   int32_t modeSwitch = -1;
+  // The user resized the window to width x height: the display follows at the next copy.
+  bool userSized = false;
   // Quit conditions seen in this pass.
   bool escape = false, leftClick = false, ctrlC = false, close = false;
 };
 
-qvDisplayInput gDisplay1;
-Gathered gGathered;
-// Display 1's closewindow handler is installed: the main thread reads it when a close comes.
-std::atomic<bool> gCloseHandled{false};
-bool gOpen = false;  // mirrors gDisplay1.open for the main thread, under the display-list lock
+// A display's input with what the main thread gathers for it. The list is in the order the
+// displays were made; the script thread changes it under the display-list lock, the main thread
+// walks it under the same lock.
+struct InputRecord : qvDisplayInput {
+  Gathered gathered;
+  // The display has a closewindow handler: the main thread reads it when a close comes.
+  std::atomic<bool> closeHandled{false};
+  InputRecord* next = nullptr;
+};
+
+InputRecord* gRecords = nullptr;
+InputRecord* gCurrent = nullptr;
+bool gLive = false;  // between OpenInputDisplay and CloseInputDisplay
 std::atomic<void (*)(int32_t)> gModeSwitchHandler{nullptr};
+std::atomic<void (*)(const qvWindow*, int32_t, int32_t)> gResizeHandler{nullptr};
 
 void Lock() {
   if (qvLock* lock = GetDisplayListLock()) EnterLock(lock);
@@ -122,43 +136,81 @@ void Unlock() {
   if (qvLock* lock = GetDisplayListLock()) LeaveLock(lock);
 }
 
+InputRecord* Record(qvDisplayInput* input) { return static_cast<InputRecord*>(input); }
+
+// The display whose window it is; events that no window names (the tray icon's) go to the first.
+// Null when the input is not live or no display has the window. Main thread, lock held.
+InputRecord* RecordOf(const qvWindow* window) {
+  if (!gLive) return nullptr;
+  for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+    if (r->window == window) return r;
+  }
+  return window == nullptr ? gRecords : nullptr;
+}
+
+int ButtonIndex(int32_t type) {
+  return type == kEventLeftButton    ? kLeftButtonIndex
+         : type == kEventRightButton ? kRightButtonIndex
+         : type == kEventMidButton   ? kMidButtonIndex
+                                     : -1;
+}
+
+void CopyGathered(InputRecord& d) {
+  Gathered& g = d.gathered;
+  d.pointerX = g.pointerX;
+  d.pointerY = g.pointerY;
+  if (g.pointerMoved) {
+    d.pointerMoved = 1;
+    d.pointerMoveTime = g.pointerMoveTime;
+    g.pointerMoved = false;
+  }
+  d.windowX = g.windowX;
+  d.windowY = g.windowY;
+  d.width = g.width;
+  d.height = g.height;
+  d.leftButton = g.buttons[kLeftButtonIndex];
+  d.rightButton = g.buttons[kRightButtonIndex];
+  d.midButton = g.buttons[kMidButtonIndex];
+  std::memcpy(d.releases, g.releases, sizeof d.releases);
+  std::memcpy(d.keyDown, g.keyDown, sizeof d.keyDown);
+}
+
 class InputHost : public DisplayHost {
  public:
   bool EndPass(bool, const qvQuitSwitches& switches) override {
-    // A close request ends the script unless a closewindow handler takes it.
-    bool quit = (switches.escape && gGathered.escape) ||
-                (switches.leftButton && gGathered.leftClick) ||
-                (switches.ctrlC && gGathered.ctrlC) ||
-                (gGathered.close && gOpen && !gCloseHandled.load());
-    gGathered.escape = gGathered.leftClick = gGathered.ctrlC = gGathered.close = false;
+    bool quit = false;
+    for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+      Gathered& g = r->gathered;
+      // A close request ends the script unless that display's closewindow handler takes it.
+      quit = quit || (switches.escape && g.escape) || (switches.leftButton && g.leftClick) ||
+             (switches.ctrlC && g.ctrlC) || (g.close && gLive && !r->closeHandled.load());
+      g.escape = g.leftClick = g.ctrlC = g.close = false;
+    }
     return quit;
   }
   void SyncDisplays() override {
-    if (!gOpen) return;
-    qvDisplayInput& d = gDisplay1;
-    d.pointerX = gGathered.pointerX;
-    d.pointerY = gGathered.pointerY;
-    if (gGathered.pointerMoved) {
-      d.pointerMoved = 1;
-      d.pointerMoveTime = gGathered.pointerMoveTime;
-      gGathered.pointerMoved = false;
-    }
-    d.windowX = gGathered.windowX;
-    d.windowY = gGathered.windowY;
-    d.width = gGathered.width;
-    d.height = gGathered.height;
-    d.leftButton = gGathered.leftButton;
-    d.rightButton = gGathered.rightButton;
-    d.midButton = gGathered.midButton;
-    std::memcpy(d.keyDown, gGathered.keyDown, sizeof d.keyDown);
-    int32_t modeSwitch = gGathered.modeSwitch;
-    gGathered.modeSwitch = -1;
-    auto handler = gModeSwitchHandler.load();
-    if (modeSwitch != -1 && handler != nullptr) {
-      // The switch opens and closes windows, which waits for the main thread's pump.
-      Unlock();
-      handler(modeSwitch);
-      Lock();
+    if (!gLive) return;
+    for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+      CopyGathered(*r);
+      int32_t modeSwitch = r->gathered.modeSwitch;
+      r->gathered.modeSwitch = -1;
+      auto handler = gModeSwitchHandler.load();
+      if (modeSwitch != -1 && handler != nullptr) {
+        // The switch opens and closes windows, which waits for the main thread's pump; the list
+        // itself changes only on this thread.
+        Unlock();
+        handler(modeSwitch);
+        Lock();
+      }
+      auto resize = gResizeHandler.load();
+      if (r->gathered.userSized && resize != nullptr) {
+        // The display's new buffers and the window's new front buffer wait for the main thread.
+        r->gathered.userSized = false;
+        int32_t width = r->gathered.width, height = r->gathered.height;
+        Unlock();
+        resize(r->window, width, height);
+        Lock();
+      }
     }
   }
 };
@@ -175,29 +227,89 @@ qvTimeVal Now() {
   return now;
 }
 
+// Every display hears of the desktop's clipboard; only those with a handler act on it.
+void OnClipboardChange() {
+  for (InputRecord* r = gLive ? gRecords : nullptr; r != nullptr; r = r->next) {
+    WindowEvent(r->window, kEventClipboard, 0, 0);
+  }
+}
+
+void ReleaseHandlers(qvScriptState* L, InputRecord* r) {
+  if (r->handlers[kClipboardChange].callback != kNoReference) JoinClipboardChain(r, false);
+  if (L != nullptr) {
+    for (qvHandlerSlot& slot : r->handlers) {
+      VmUnref(L, kRegistryIndex, slot.callback);
+      VmUnref(L, kRegistryIndex, slot.userdata);
+    }
+  }
+  if (qvEventQueue* queue = RuntimeEventQueue()) queue->Purge(r);
+}
+
 }  // namespace
 
-qvDisplayInput* CurrentDisplayInput() { return gDisplay1.open ? &gDisplay1 : nullptr; }
+qvDisplayInput* CurrentDisplayInput() { return gLive ? gCurrent : nullptr; }
 
 qvDisplayInput* NextDisplayInput(qvDisplayInput* after) {
-  if (after == nullptr) return CurrentDisplayInput();
+  if (!gLive) return nullptr;
+  return after == nullptr ? gRecords : Record(after)->next;
+}
+
+qvDisplayInput* FindDisplayInput(const qvWindow* window) {
+  for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+    if (r->window == window) return r;
+  }
   return nullptr;
 }
 
-namespace {
-// The window procedure's entry for changes of the desktop's clipboard.
-void OnClipboardChange() { WindowEvent(kEventClipboard, 0, 0); }
-}  // namespace
+qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id) {
+  auto* r = new (std::nothrow) InputRecord;
+  if (r == nullptr) return nullptr;
+  r->window = window;
+  r->id = id.number;
+  r->handle = id.handle;
+  Lock();
+  r->open = gLive;
+  InputRecord** tail = &gRecords;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  *tail = r;
+  if (gCurrent == nullptr) gCurrent = r;
+  if (gLive) MarkWindowStatesGathered();
+  Unlock();
+  return r;
+}
+
+void RemoveDisplayInput(qvScriptState* L, const qvWindow* window) {
+  auto* r = static_cast<InputRecord*>(FindDisplayInput(window));
+  if (r == nullptr) return;
+  Lock();
+  for (InputRecord** p = &gRecords; *p != nullptr; p = &(*p)->next) {
+    if (*p == r) {
+      *p = r->next;
+      break;
+    }
+  }
+  if (gCurrent == r) gCurrent = gRecords;
+  Unlock();
+  ReleaseHandlers(L, r);
+  delete r;
+}
+
+void SelectDisplayInput(const qvWindow* window) {
+  if (auto* r = static_cast<InputRecord*>(FindDisplayInput(window))) gCurrent = r;
+}
 
 void OpenInputDisplay() {
   SetClipboardChangeHandler(OnClipboardChange);
+  // Without displays of the display code (tests of the event core alone) display 1 stands
+  // without a window.
+  if (gRecords == nullptr) AddDisplayInput(nullptr, {1, nullptr});
   Lock();
-  gDisplay1 = qvDisplayInput{};
-  gDisplay1.open = true;
-  gGathered = Gathered{};
-  gOpen = true;
-  gCloseHandled.store(false);
-  MarkWindowStatesGathered();  // display 1 takes the gathered states at the next copy
+  for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+    r->open = true;
+    r->gathered = Gathered{};
+  }
+  gLive = true;
+  MarkWindowStatesGathered();  // the displays take the gathered states at the next copy
   Unlock();
   SetWindowEvents(&kWindowEvents);
 }
@@ -205,30 +317,25 @@ void OpenInputDisplay() {
 void CloseInputDisplay(qvScriptState* L) {
   SetWindowEvents(nullptr);
   Lock();
-  gOpen = false;
+  gLive = false;
+  InputRecord* records = gRecords;
+  gRecords = gCurrent = nullptr;
   Unlock();
   SetClipboardChangeHandler(nullptr);
-  if (gDisplay1.handlers[kClipboardChange].callback != kNoReference) {
-    JoinClipboardChain(&gDisplay1, false);
+  while (records != nullptr) {
+    InputRecord* next = records->next;
+    ReleaseHandlers(L, records);
+    delete records;
+    records = next;
   }
-  gCloseHandled.store(false);
-  if (L != nullptr) {
-    for (qvHandlerSlot& slot : gDisplay1.handlers) {
-      VmUnref(L, kRegistryIndex, slot.callback);
-      VmUnref(L, kRegistryIndex, slot.userdata);
-    }
-  }
-  if (qvEventQueue* queue = RuntimeEventQueue()) queue->Purge(&gDisplay1);
-  gDisplay1 = qvDisplayInput{};
 }
 
 void ResetDisplayInputState(qvDisplayInput* display) {
   if (display == nullptr) return;
   Lock();
-  if (display == &gDisplay1) {
-    gGathered.leftButton = gGathered.rightButton = gGathered.midButton = 0;
-    std::memset(gGathered.keyDown, 0, sizeof gGathered.keyDown);
-  }
+  Gathered& g = Record(display)->gathered;
+  std::memset(g.buttons, 0, sizeof g.buttons);
+  std::memset(g.keyDown, 0, sizeof g.keyDown);
   Unlock();
   display->leftButton = display->rightButton = display->midButton = 0;
   std::memset(display->keyDown, 0, sizeof display->keyDown);
@@ -238,87 +345,106 @@ DisplayHost* InputDisplayHost() { return &gHost; }
 
 void SetModeSwitchHandler(void (*handler)(int32_t word)) { gModeSwitchHandler.store(handler); }
 
-void SetInputFullScreen(bool on) { gDisplay1.fullScreen = on ? 1 : 0; }
+void SetUserResizeHandler(void (*handler)(const qvWindow* window, int32_t width, int32_t height)) {
+  gResizeHandler.store(handler);
+}
+
+void SetInputFullScreen(bool on) {
+  for (InputRecord* r = gRecords; r != nullptr; r = r->next) r->fullScreen = on ? 1 : 0;
+}
+
+void SetCloseHandled(qvDisplayInput* display, bool handled) {
+  if (display != nullptr) Record(display)->closeHandled.store(handled);
+}
 
 // ---- window procedure ----
 
-void WindowKey(int32_t code, bool pressed, uint32_t qualifiers) {
-  if (!gOpen) return;
-  if (code >= 0 && code < kKeyCodeCount) gGathered.keyDown[code] = pressed ? 1 : 0;
+void WindowKey(const qvWindow* window, int32_t code, bool pressed, uint32_t qualifiers) {
+  InputRecord* r = RecordOf(window);
+  if (r == nullptr) return;
+  Gathered& g = r->gathered;
+  if (code >= 0 && code < kKeyCodeCount) g.keyDown[code] = pressed ? 1 : 0;
   RecordQualifiers(qualifiers);
-  if (pressed && code == kKeyEsc) gGathered.escape = true;
+  if (pressed && code == kKeyEsc) g.escape = true;
   if (pressed && (code == 'c' || code == 'C' || code == 3) &&
       (qualifiers & (kQualifierLeftControl | kQualifierRightControl))) {
-    gGathered.ctrlC = true;
+    g.ctrlC = true;
   }
   MarkWindowStatesGathered();
-  PostEvent(&gDisplay1, kEventKey, pressed ? 1 : 0, code, static_cast<int32_t>(qualifiers),
-            nullptr);
+  PostEvent(r, kEventKey, pressed ? 1 : 0, code, static_cast<int32_t>(qualifiers), nullptr);
 }
 
-void WindowCtrlC() {
-  if (!gOpen) return;
-  gGathered.ctrlC = true;
+void WindowCtrlC(const qvWindow* window) {
+  InputRecord* r = RecordOf(window);
+  if (r == nullptr) return;
+  r->gathered.ctrlC = true;
   MarkWindowStatesGathered();
 }
 
-void SetCloseHandled(bool handled) { gCloseHandled.store(handled); }
-
-void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y) {
-  if (!gOpen) return;
-  int32_t* flag = type == kEventLeftButton    ? &gGathered.leftButton
-                  : type == kEventRightButton ? &gGathered.rightButton
-                  : type == kEventMidButton   ? &gGathered.midButton
-                                              : nullptr;
-  if (flag == nullptr) return;
-  *flag = pressed ? 1 : 0;
-  if (pressed && type == kEventLeftButton) gGathered.leftClick = true;
-  gGathered.pointerX = x;
-  gGathered.pointerY = y;
+void WindowButton(const qvWindow* window, int32_t type, bool pressed, int32_t x, int32_t y) {
+  InputRecord* r = RecordOf(window);
+  int index = ButtonIndex(type);
+  if (r == nullptr || index < 0) return;
+  Gathered& g = r->gathered;
+  // A release is counted as well as the state: a press and its release in one pump leave the
+  // state as it was, and the waits for a click would never see it.
+  if (!pressed && g.buttons[index] != 0) ++g.releases[index];
+  g.buttons[index] = pressed ? 1 : 0;
+  if (pressed && type == kEventLeftButton) g.leftClick = true;
+  g.pointerX = x;
+  g.pointerY = y;
   MarkWindowStatesGathered();
-  PostEvent(&gDisplay1, type, x, y, pressed ? 1 : 0, nullptr);
+  PostEvent(r, type, x, y, pressed ? 1 : 0, nullptr);
 }
 
-void WindowWheel(bool up) {
-  if (!gOpen) return;
-  PostEvent(&gDisplay1, up ? kEventWheelUp : kEventWheelDown, 0, 0, 0, nullptr);
+void WindowWheel(const qvWindow* window, bool up) {
+  InputRecord* r = RecordOf(window);
+  if (r == nullptr) return;
+  PostEvent(r, up ? kEventWheelUp : kEventWheelDown, 0, 0, 0, nullptr);
 }
 
-void WindowPointer(int32_t x, int32_t y) {
-  if (!gOpen) return;
-  gGathered.pointerX = x;
-  gGathered.pointerY = y;
-  gGathered.pointerMoved = true;
-  gGathered.pointerMoveTime = Now();
+void WindowPointer(const qvWindow* window, int32_t x, int32_t y) {
+  InputRecord* r = RecordOf(window);
+  if (r == nullptr) return;
+  Gathered& g = r->gathered;
+  g.pointerX = x;
+  g.pointerY = y;
+  g.pointerMoved = true;
+  g.pointerMoveTime = Now();
   MarkWindowStatesGathered();
 }
 
-void WindowEvent(int32_t type, int32_t x, int32_t y) {
+void WindowEvent(const qvWindow* window, int32_t type, int32_t x, int32_t y) {
   bool windowType = type >= kEventWindowMoved && type <= kEventTrayIcon && type != kEventWheelUp &&
                     type != kEventWheelDown && type != kEventDropFiles && type != kEventMidButton;
-  if (!gOpen || !windowType) return;
+  InputRecord* r = RecordOf(window);
+  if (r == nullptr || !windowType) return;
+  Gathered& g = r->gathered;
   if (type == kEventWindowMoved) {
-    gGathered.windowX = x;
-    gGathered.windowY = y;
+    g.windowX = x;
+    g.windowY = y;
   } else if (type == kEventWindowSized) {
-    gGathered.width = x;
-    gGathered.height = y;
+    g.width = x;
+    g.height = y;
+    g.userSized = true;
   } else if (type == kEventWindowInactive) {
     // A key held while the window loses the focus is not reported as still down.
-    std::memset(gGathered.keyDown, 0, sizeof gGathered.keyDown);
+    std::memset(g.keyDown, 0, sizeof g.keyDown);
   } else if (type == kEventCloseWindow) {
-    gGathered.close = true;
+    g.close = true;
   } else if (type == kEventModeSwitch) {
-    gGathered.modeSwitch = x;
+    g.modeSwitch = x;
   }
   MarkWindowStatesGathered();
-  PostEvent(&gDisplay1, type, x, y, 0, nullptr);
+  PostEvent(r, type, x, y, 0, nullptr);
 }
 
-void WindowDropFiles(const std::vector<std::string>& names, int32_t x, int32_t y) {
-  if (!gOpen) return;
+void WindowDropFiles(const qvWindow* window, const std::vector<std::string>& names, int32_t x,
+                     int32_t y) {
+  InputRecord* r = RecordOf(window);
+  if (r == nullptr) return;
   void* list = MakeDropList(names);
-  if (list != nullptr) PostEvent(&gDisplay1, kEventDropFiles, x, y, 0, list);
+  if (list != nullptr) PostEvent(r, kEventDropFiles, x, y, 0, list);
 }
 
 // ---- key names ----

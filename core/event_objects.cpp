@@ -230,7 +230,7 @@ int32_t InstallEventHandlers(qvScriptState* L, int table, int userdata) {
   int32_t code = 0;
   if (display != nullptr) {
     display->closeWindowHandled = display->handlers[kCloseWindow].callback != kNoReference;
-    if (display == CurrentDisplayInput()) SetCloseHandled(display->closeWindowHandled != 0);
+    SetCloseHandled(display, display->closeWindowHandled != 0);
     if (display->open) {
       if ((oldDrop == kNoReference) != (display->handlers[kOnDropFile].callback == kNoReference)) {
         code = SetDropTarget(display, display->handlers[kOnDropFile].callback != kNoReference);

@@ -20,6 +20,7 @@
 namespace qv {
 
 class DisplayHost;
+struct qvWindow;
 struct qvQueueTimer;
 
 // ---- handler slots ----
@@ -139,11 +140,16 @@ std::string KeyEventName(int32_t code);
 // ---- display input state ----
 
 constexpr int kKeyCodeCount = 0x200;  // characters and the special keys
+// The mouse buttons in the per-button arrays.
+enum : int { kLeftButtonIndex, kRightButtonIndex, kMidButtonIndex, kButtonCount };
 
 // What the dispatcher and the input commands read of a display. It is copied from the window
-// system's gathered states by SyncWindowStates, never written by the main thread directly.
+// system's gathered states by SyncWindowStates, never written by the main thread directly. Each
+// display has its own, found by its window; events carry it as their display.
 struct qvDisplayInput {
   int32_t id = 1;
+  void* handle = nullptr;  // the id's handle (an automatic id)
+  const qvWindow* window = nullptr;
   bool open = false;
   qvHandlerSlot handlers[kInputEventCount];
   int32_t pointerMoved = 0;
@@ -152,6 +158,9 @@ struct qvDisplayInput {
   int32_t windowX = 0, windowY = 0;
   int32_t width = 640, height = 480;
   int32_t leftButton = 0, rightButton = 0, midButton = 0;
+  // Releases of each button seen so far: a press and its release in one pass leave the state as
+  // it was, the count shows the click.
+  uint32_t releases[kButtonCount] = {};
   uint8_t keyDown[kKeyCodeCount] = {};
   int32_t closeWindowHandled = 0;
   int32_t borderLeft = 0, borderTop = 0;
@@ -160,12 +169,22 @@ struct qvDisplayInput {
   int32_t fullScreen = 0;
 };
 
-// The current display (display 1), or null outside OpenInputDisplay .. CloseInputDisplay.
+// The current display's input (the display the script selected), or null outside
+// OpenInputDisplay .. CloseInputDisplay.
 qvDisplayInput* CurrentDisplayInput();
-// The displays in list order: null gives the first; null after the last.
+// The displays in the order they were made: null gives the first; null after the last.
 qvDisplayInput* NextDisplayInput(qvDisplayInput* after);
-// Opens display 1 with empty handler slots and a clean input state (start-up, before the main
-// loop); closing releases its handlers' references in L (may be null) and forgets it.
+// The display code's side, script thread. A display's input comes with the display, keyed by its
+// window (null when memory runs out); the first one made is current until another is selected.
+// Removing releases its handlers' references in L (may be null) and forgets its queued events;
+// a window without input is left alone.
+qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id);
+void RemoveDisplayInput(qvScriptState* L, const qvWindow* window);
+void SelectDisplayInput(const qvWindow* window);
+qvDisplayInput* FindDisplayInput(const qvWindow* window);
+// Starts the input of every display with empty handler slots and a clean state (start-up, before
+// the main loop); without any display, display 1 stands without a window. Closing releases every
+// display's handlers' references in L (may be null) and forgets them all.
 void OpenInputDisplay();
 void CloseInputDisplay(qvScriptState* L);
 // Forgets the buttons and keys held (the gathered states too).
@@ -178,27 +197,33 @@ DisplayHost* InputDisplayHost();
 // window states hands it to this handler with the display-list lock left (the switch waits for
 // the main thread). Null: the switch is not acted on. Any thread.
 void SetModeSwitchHandler(void (*handler)(int32_t word));
+// A user's resize of a window: the script thread's copy of the window states hands the new client
+// size to this handler with the display-list lock left, before a SizeWindow callback runs. Null:
+// the displays keep their sizes. Any thread.
+void SetUserResizeHandler(void (*handler)(const qvWindow* window, int32_t width, int32_t height));
 // The mode that ModeSwitch messages report (full screen or a window). Script thread.
 void SetInputFullScreen(bool on);
 
 // ---- the window procedure: main thread, inside a pump ----
-// Each records the state and queues the event for the current display; without an open display
-// it does nothing.
+// Each records the state and queues the event for the display whose window it is (a null window:
+// the first display); for a window of no display, or before the input starts, it does nothing.
 
-void WindowKey(int32_t code, bool pressed, uint32_t qualifiers);
+void WindowKey(const qvWindow* window, int32_t code, bool pressed, uint32_t qualifiers);
 // Ctrl+C: the quit condition only, no key event.
-void WindowCtrlC();
+void WindowCtrlC(const qvWindow* window);
 // type: kEventLeftButton, kEventRightButton or kEventMidButton; window pixels.
-void WindowButton(int32_t type, bool pressed, int32_t x, int32_t y);
-void WindowWheel(bool up);
-void WindowPointer(int32_t x, int32_t y);
+void WindowButton(const qvWindow* window, int32_t type, bool pressed, int32_t x, int32_t y);
+void WindowWheel(const qvWindow* window, bool up);
+void WindowPointer(const qvWindow* window, int32_t x, int32_t y);
 // Window events 4-21 but the wheel, the middle button and dropped files; moves and sizes also set
 // the window's position or size.
-void WindowEvent(int32_t type, int32_t x, int32_t y);
-void WindowDropFiles(const std::vector<std::string>& names, int32_t x, int32_t y);
-// Whether display 1 has a closewindow handler: without one a close request ends the script at
-// the end of the main loop's pass. Script thread (the event library keeps it current).
-void SetCloseHandled(bool handled);
+void WindowEvent(const qvWindow* window, int32_t type, int32_t x, int32_t y);
+void WindowDropFiles(const qvWindow* window, const std::vector<std::string>& names, int32_t x,
+                     int32_t y);
+// Whether the display has a closewindow handler: without one a close request of its window ends
+// the script at the end of the main loop's pass. Script thread (the event library keeps it
+// current).
+void SetCloseHandled(qvDisplayInput* display, bool handled);
 
 // A dropped-file list as the queue carries it: a 32-bit byte count, then each name with a zero
 // byte, an empty name ending the list. Null when memory runs out.
@@ -284,11 +309,20 @@ void BreakEventCycle();
 // Moves the dispatcher's timer cursor past `timer` when it points there.
 void StepTimerCursorPast(qvQueueTimer* timer, qvQueueTimer* next);
 
+// The kinds of sound and video end events that the sound code posts and the dispatcher matches to
+// the object handlers.
+enum SoundEventKind : int32_t {
+  kSoundEventSampleEnd = 5,
+  kSoundEventSampleLoop = 6,
+  kSoundEventMusicEnd = 7,
+  kSoundEventVideoEnd = 8,
+};
+
 // What the dispatcher asks the sound and network code; null members answer "nothing".
 struct qvEventSources {
   // Samples the fed music stream wants now (0: none), with its id and a count.
   int32_t (*musicBufferNeed)(qvObjectId* id, int32_t* count) = nullptr;
-  // The oldest sound or video end: 1 with its values, 0 when none is pending.
+  // The oldest sound or video end (a SoundEventKind): 1 with its values, 0 when none is pending.
   int (*soundEvent)(int32_t* type, qvObjectId* id, int32_t* time, int32_t* starts) = nullptr;
   // The next network object from *cursor with traffic of the stage's kind (9 UDP data, 10 new
   // connection, 11 data, 12 closed): true with the result's network fields and *cursor moved on.

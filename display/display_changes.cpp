@@ -201,6 +201,21 @@ void OnModeSwitch(int32_t word) {
   }
 }
 
+// The user resized the display's window: the display takes the new size, so that its picture
+// fills the window (an auto-scaled display's picture is scaled to it instead).
+void OnUserResize(const qvWindow* window, int32_t width, int32_t height) {
+  qvScriptState* L = gModeSwitchMachine;
+  if (L == nullptr) return;
+  for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
+    auto* d = reinterpret_cast<qvDisplay*>(h);
+    if (d->window != window || d->state != kDisplayOpen) continue;
+    if (width == d->width && height == d->height && !IsScaledBy(d)) return;
+    ReopenDisplay(L, d, kKeepPosition, kKeepPosition, width, height, !IsScaledBy(d),
+                  d->smoothScale != 0, false);
+    return;
+  }
+}
+
 // Asked on the main thread, the display-list lock held: only the main display switches, not
 // with "nomodeswitch" and not while a requester holds the script. The backdrop's window stands
 // for the main display, which it lies behind.
@@ -232,6 +247,7 @@ void SetDisplayModeSettings(qvAppletSettings* settings, bool startedFullScreen) 
 void InstallModeSwitch(qvScriptState* L) {
   gModeSwitchMachine = L;
   SetModeSwitchHandler(L != nullptr ? OnModeSwitch : nullptr);
+  SetUserResizeHandler(L != nullptr ? OnUserResize : nullptr);
   SetModeSwitchGate(L != nullptr ? ModeSwitchGate : nullptr);
   if (L == nullptr) {
     gSettings = nullptr;

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "core/args.h"
+#include "core/events.h"
 #include "core/player_state.h"
 #include "display/display.h"
 #include "display/internal.h"
@@ -231,6 +232,7 @@ namespace {
 
 void FreeDisplayRecord(qvScriptState* L, qvDisplay* d) {
   if (d->window != nullptr) {
+    RemoveDisplayInput(L, d->window);
     CloseDisplayWindow(d->window);
     DetachPlatformDisplay(d->window);
   }
@@ -308,7 +310,11 @@ qvWindowShapeSource WindowShapeOf(const qvDisplay* d) {
 
 qvObjectHeader** DisplayListHead() { return &gDisplays; }
 qvDisplay* CurrentDisplay() { return gCurrent; }
-void SetCurrentDisplay(qvDisplay* display) { gCurrent = display; }
+void SetCurrentDisplay(qvDisplay* display) {
+  gCurrent = display;
+  // Handlers installed from now on belong to this display.
+  if (display != nullptr) SelectDisplayInput(display->window);
+}
 qvBGPic* OutputTarget() { return gOutputTarget; }
 void SetOutputTarget(qvBGPic* target) { gOutputTarget = target; }
 bool IsFullScreen() { return gFullScreen; }
@@ -406,6 +412,8 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   if (d->window == nullptr) return ERR_MEM;
   d->refreshLock = CreateLock();
   if (d->refreshLock == nullptr) return ERR_SEMAPHORE;
+  // The display's own input: its handlers and what its window reports.
+  if (AddDisplayInput(d->window, automatic ? qvObjectId{0, d} : *id) == nullptr) return ERR_MEM;
   guard.d = nullptr;
   if (automatic) *id = {0, d};
   d->header.id = id->number;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "core/events.h"    // SoundEventKind
 #include "core/registry.h"  // qvObjectId
 
 namespace qv {
@@ -19,13 +20,6 @@ struct qvPcmSample;
 struct qvSampleStream;
 
 inline constexpr int kAudioChannels = 8;
-
-enum SoundEventKind : int32_t {
-  kSoundEventSampleEnd = 5,
-  kSoundEventSampleLoop = 6,
-  kSoundEventMusicEnd = 7,
-  kSoundEventVideoEnd = 8,
-};
 
 // Start-up (script or main thread, before channels are used): resets the channels, makes the
 // locks, signals and the event queue and installs the main loop's audio host. 0, ERR_SEMAPHORE or

@@ -56,7 +56,8 @@ enum class PlatformAttr {
   kQuitOnCtrlC = 8,       // default on
   kQuitOnLeftButton = 9,  // default off
   kQuitOnEscape = 10,     // default off
-  kFrameLimit = 16,       // frames per second; 0 (the default): the display's refresh rate
+  kFrameLimit = 16,       // frames per second; 0 (the default): the refresh rate, which a window
+                          // that opens stores here
 };
 // True, or false for an attribute outside PlatformAttr. Any thread; InitPlatform restores the
 // defaults.

@@ -63,16 +63,16 @@ WindowSystemKind ActiveWindowSystemKind();
 
 // Where the window system hands what happens to the windows: the event core installs its window
 // procedure here. Called on the main thread inside the main loop's pump, the display-list lock
-// held. Codes are the key table's, buttons the event types (1 left, 2 right, 16 middle), events
-// the queue's window event types.
+// held, with the window it happened to (null when no window is named). Codes are the key table's,
+// buttons the event types (1 left, 2 right, 16 middle), events the queue's window event types.
 struct qvWindowEvents {
-  void (*key)(int32_t code, bool pressed, uint32_t qualifiers);
-  void (*ctrlC)();  // Ctrl+C: no key event, only the quit condition
-  void (*button)(int32_t type, bool pressed, int32_t x, int32_t y);
-  void (*wheel)(bool up);
-  void (*pointer)(int32_t x, int32_t y);
-  void (*event)(int32_t type, int32_t x, int32_t y);
-  void (*drop)(const std::vector<std::string>& names, int32_t x, int32_t y);
+  void (*key)(const qvWindow* window, int32_t code, bool pressed, uint32_t qualifiers);
+  void (*ctrlC)(const qvWindow* window);  // Ctrl+C: no key event, only the quit condition
+  void (*button)(const qvWindow* window, int32_t type, bool pressed, int32_t x, int32_t y);
+  void (*wheel)(const qvWindow* window, bool up);
+  void (*pointer)(const qvWindow* window, int32_t x, int32_t y);
+  void (*event)(const qvWindow* window, int32_t type, int32_t x, int32_t y);
+  void (*drop)(const qvWindow* window, const std::vector<std::string>& names, int32_t x, int32_t y);
 };
 // Installs the entry points (null: none; events are then dropped). Any thread.
 void SetWindowEvents(const qvWindowEvents* events);
@@ -111,6 +111,8 @@ struct qvWindowShapeSource {
 // filled with 0. 0, or ERR_MEM / ERR_OPENDISPLAY. An open window is resized and moved. With a
 // shape source that holds a plane the window is shaped; where the window system cannot shape
 // windows it is a plain one (no error). Reopening without a shape makes the window whole again.
+// A window that opens sets the frame limit (PlatformAttr::kFrameLimit) to the screen's refresh
+// rate, 60 where none is known: a limit set before gives way.
 int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& placement,
                       const qvWindowShapeSource* shape = nullptr);
 // The shape an open window was given (shown where the window system can shape windows): one

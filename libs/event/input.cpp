@@ -32,11 +32,18 @@ bool WaitWhile(const int32_t* flag, int32_t down) {
   return true;
 }
 
-int32_t WaitClick(qvScriptState* L, int32_t qvDisplayInput::*button) {
+// Waits until the button is down and up again: a button already down only has to be let go.
+// The release is counted, not sampled: a click whose press and release came in one pass leaves
+// the state up, as it was.
+int32_t WaitClick(qvScriptState* L, int index) {
   CheckArgCount(L, 0, 0);
   qvDisplayInput* d = CurrentDisplayInput();
   if (d == nullptr) return 0;
-  if (WaitWhile(&(d->*button), 0)) WaitWhile(&(d->*button), 1);
+  if (SyncWindowStates() == 0) {
+    uint32_t before = d->releases[index];
+    while (d->releases[index] == before && NextPass()) {
+    }
+  }
   RemoveEvents(-1, true);
   return 0;
 }
@@ -68,9 +75,9 @@ int32_t SetSwitch(qvScriptState* L, PlatformAttr attr) {
 
 }  // namespace
 
-int32_t WaitLeftMouse(qvScriptState* L) { return WaitClick(L, &qvDisplayInput::leftButton); }
-int32_t WaitRightMouse(qvScriptState* L) { return WaitClick(L, &qvDisplayInput::rightButton); }
-int32_t WaitMidMouse(qvScriptState* L) { return WaitClick(L, &qvDisplayInput::midButton); }
+int32_t WaitLeftMouse(qvScriptState* L) { return WaitClick(L, kLeftButtonIndex); }
+int32_t WaitRightMouse(qvScriptState* L) { return WaitClick(L, kRightButtonIndex); }
+int32_t WaitMidMouse(qvScriptState* L) { return WaitClick(L, kMidButtonIndex); }
 
 // WaitKeyDown(key): a key already held is first let go, then pressed and let go again.
 int32_t WaitKeyDown(qvScriptState* L) {

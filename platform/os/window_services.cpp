@@ -26,6 +26,9 @@ bool MainLoopRunning();  // main_loop.cpp
 
 namespace {
 
+// The refresh rate of a screen that reports none.
+constexpr int kDefaultRefreshRate = 60;
+
 std::mutex gScreenMutex;  // the set-up, the window list and the call log
 qvScreenSetup gSetup;
 std::pair<int32_t, int32_t> gDesktopSize{1920, 1080};
@@ -329,9 +332,17 @@ int OpenDisplayWindow(qvWindow* window, const qvWindowPlacement& asked,
   if (code != 0) return code;
   qvWindowPlacement placement = asked;
   placement.shaped = !shape.empty();
+  bool opening = !IsWindowOpen(window);
   code = RunWindowRequest(WindowRequest::kOpen, reinterpret_cast<intptr_t>(window),
                           reinterpret_cast<intptr_t>(&placement),
                           reinterpret_cast<intptr_t>(&shape));
+  if (code == 0 && opening) {
+    // A window that opens paces VWait at the screen's refresh rate (60 where none is known,
+    // as headless): a limit set earlier gives way to it.
+    NativeWindows* native = gNative.load();
+    int refresh = native != nullptr ? native->Screen().refresh : 0;
+    SetPlatformAttr(PlatformAttr::kFrameLimit, refresh > 0 ? refresh : kDefaultRefreshRate);
+  }
   if (code == 0) {
     Log({WindowCall::kOpen, window, 0, 0, placement.x, placement.y, placement.width,
          placement.height, placement.activate ? 1u : 0u});

@@ -41,8 +41,9 @@ constexpr uint32_t kNoModeSwitchFlag = 8;
 
 // The code each scancode gave when it went down, for its release.
 int32_t gCodeOf[SDL_NUM_SCANCODES] = {};
-// A key down that waits for its text input.
+// A key down that waits for its text input, and the window it went to.
 bool gPending = false;
+const qvWindow* gPendingWindow = nullptr;
 SDL_Scancode gPendingScan = SDL_SCANCODE_UNKNOWN;
 uint32_t gPendingQualifiers = 0;
 // Dropped files gathered between the begin and the end of a drop.
@@ -63,14 +64,16 @@ uint32_t Qualifiers(Uint16 mod) {
 
 const qvWindowEvents* Events() { return InstalledWindowEvents(); }
 
-void PostKey(int32_t code, bool pressed, uint32_t qualifiers) {
+void PostKey(const qvWindow* window, int32_t code, bool pressed, uint32_t qualifiers) {
   if (const qvWindowEvents* e = Events(); e != nullptr && e->key != nullptr) {
-    e->key(code, pressed, qualifiers);
+    e->key(window, code, pressed, qualifiers);
   }
 }
 
-void PostWindowEvent(int32_t type, int32_t x, int32_t y) {
-  if (const qvWindowEvents* e = Events(); e != nullptr && e->event != nullptr) e->event(type, x, y);
+void PostWindowEvent(const qvWindow* window, int32_t type, int32_t x, int32_t y) {
+  if (const qvWindowEvents* e = Events(); e != nullptr && e->event != nullptr) {
+    e->event(window, type, x, y);
+  }
 }
 
 int32_t SpecialCode(SDL_Keycode key) {
@@ -107,35 +110,36 @@ void KeyDown(const SDL_KeyboardEvent& key) {
   bool alt = (qualifiers & kQualifierLeftAlt) != 0;
   SDL_Keycode sym = key.keysym.sym;
   SDL_Scancode scan = key.keysym.scancode;
+  qvWindow* window = WindowFromSdlId(key.windowID);
   if (alt && !altGr) {
     // With Alt only F10 is a key; Alt+Return switches between window and full screen.
     if (sym == SDLK_F10) {
       gCodeOf[scan] = kF10;
-      PostKey(kF10, true, qualifiers);
+      PostKey(window, kF10, true, qualifiers);
     } else if ((sym == SDLK_RETURN || sym == SDLK_KP_ENTER) && key.repeat == 0) {
-      qvWindow* window = WindowFromSdlId(key.windowID);
       if (window == nullptr) window = AnySdlWindow();
       qvSdlWindow* rec = SdlRecord(window);
       if (rec != nullptr && !(rec->flags & kNoModeSwitchFlag) && ModeSwitchAllowed(window)) {
-        PostWindowEvent(kModeSwitch, SdlFullScreen() ? 0 : 1, 0);
+        PostWindowEvent(window, kModeSwitch, SdlFullScreen() ? 0 : 1, 0);
       }
     }
     return;
   }
   if (ctrl && !altGr && sym == SDLK_c) {
     gCodeOf[scan] = 0;
-    if (const qvWindowEvents* e = Events(); e != nullptr && e->ctrlC != nullptr) e->ctrlC();
+    if (const qvWindowEvents* e = Events(); e != nullptr && e->ctrlC != nullptr) e->ctrlC(window);
     return;
   }
   int32_t code = SpecialCode(sym);
   if (code == 0 && ctrl && !altGr && sym >= SDLK_a && sym <= SDLK_z) code = sym - SDLK_a + 1;
   if (code != 0) {
     gCodeOf[scan] = code;
-    PostKey(code, true, qualifiers);
+    PostKey(window, code, true, qualifiers);
     return;
   }
   // A printable key: its character comes with the text input that follows.
   gPending = true;
+  gPendingWindow = window;
   gPendingScan = scan;
   gPendingQualifiers = qualifiers;
 }
@@ -146,14 +150,14 @@ void TextInput(const SDL_TextInputEvent& text) {
   int32_t code = Latin1Of(text.text);
   if (code == 0) return;
   gCodeOf[gPendingScan] = code;
-  PostKey(code, true, gPendingQualifiers);
+  PostKey(gPendingWindow, code, true, gPendingQualifiers);
 }
 
 void KeyUp(const SDL_KeyboardEvent& key) {
   gPending = false;
   int32_t code = gCodeOf[key.keysym.scancode];
   gCodeOf[key.keysym.scancode] = 0;
-  if (code != 0) PostKey(code, false, Qualifiers(key.keysym.mod));
+  if (code != 0) PostKey(WindowFromSdlId(key.windowID), code, false, Qualifiers(key.keysym.mod));
 }
 
 void Button(const SDL_MouseButtonEvent& button, bool pressed) {
@@ -169,14 +173,16 @@ void Button(const SDL_MouseButtonEvent& button, bool pressed) {
     SDL_CaptureMouse(SDL_FALSE);
   }
   if (const qvWindowEvents* e = Events(); e != nullptr && e->button != nullptr) {
-    e->button(type, pressed, button.x, button.y);
+    e->button(WindowFromSdlId(button.windowID), type, pressed, button.x, button.y);
   }
 }
 
 void Wheel(const SDL_MouseWheelEvent& wheel) {
   int32_t y = wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -wheel.y : wheel.y;
   if (y == 0) return;
-  if (const qvWindowEvents* e = Events(); e != nullptr && e->wheel != nullptr) e->wheel(y > 0);
+  if (const qvWindowEvents* e = Events(); e != nullptr && e->wheel != nullptr) {
+    e->wheel(WindowFromSdlId(wheel.windowID), y > 0);
+  }
 }
 
 void Window(const SDL_WindowEvent& event) {
@@ -185,38 +191,42 @@ void Window(const SDL_WindowEvent& event) {
   if (rec == nullptr) return;
   switch (event.event) {
     case SDL_WINDOWEVENT_FOCUS_GAINED:
-      PostWindowEvent(kActive, 0, 0);
+      PostWindowEvent(window, kActive, 0, 0);
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
       // A key held while the focus goes is not reported as still down.
       ResetSdlKeys();
-      PostWindowEvent(kInactive, 0, 0);
+      PostWindowEvent(window, kInactive, 0, 0);
       break;
     case SDL_WINDOWEVENT_CLOSE:
-      PostWindowEvent(kClose, 0, 0);
+      PostWindowEvent(window, kClose, 0, 0);
       break;
     case SDL_WINDOWEVENT_MINIMIZED:
       rec->minimised = true;
-      PostWindowEvent(kHidden, 0, 0);
+      PostWindowEvent(window, kHidden, 0, 0);
       break;
     case SDL_WINDOWEVENT_RESTORED:
       if (rec->minimised) {
         rec->minimised = false;
-        PostWindowEvent(kShown, 0, 0);
+        PostWindowEvent(window, kShown, 0, 0);
       }
       MarkWindowExposed(window);
       break;
     case SDL_WINDOWEVENT_MOVED: {
-      if (event.data1 == rec->askedX && event.data2 == rec->askedY) break;  // our own move
-      rec->askedX = event.data1;
-      rec->askedY = event.data2;
+      // SDL reports the client area's corner. The window manager may have framed the window
+      // since it was placed: with the frame read again, a move that only put the frame around
+      // the window leaves its outer corner where the program asked.
+      MeasureSdlFrame(window);
       int32_t x = event.data1 - rec->frame.left, y = event.data2 - rec->frame.top;
+      if (x == rec->askedX && y == rec->askedY) break;  // our own move
+      rec->askedX = x;
+      rec->askedY = y;
       {
         std::lock_guard<std::mutex> guard(window->lock);
         window->placement.x = x;
         window->placement.y = y;
       }
-      PostWindowEvent(kMoved, x, y);
+      PostWindowEvent(window, kMoved, x, y);
       break;
     }
     case SDL_WINDOWEVENT_SIZE_CHANGED:
@@ -225,7 +235,7 @@ void Window(const SDL_WindowEvent& event) {
       rec->askedWidth = event.data1;
       rec->askedHeight = event.data2;
       DropSdlShape(window);
-      PostWindowEvent(kSized, event.data1, event.data2);
+      PostWindowEvent(window, kSized, event.data1, event.data2);
       break;
     case SDL_WINDOWEVENT_EXPOSED:
       // The front buffer is shown again: the script thread is not asked to redraw.
@@ -249,7 +259,7 @@ void Drop(const SDL_DropEvent& drop) {
         int x = 0, y = 0;
         SDL_GetMouseState(&x, &y);
         if (const qvWindowEvents* e = Events(); e != nullptr && e->drop != nullptr) {
-          e->drop(gDropped, x, y);
+          e->drop(WindowFromSdlId(drop.windowID), gDropped, x, y);
         }
       }
       gDropped.clear();
@@ -287,7 +297,7 @@ void SdlWindowEvent(const SDL_Event& event) {
       break;
     case SDL_MOUSEMOTION:
       if (const qvWindowEvents* e = Events(); e != nullptr && e->pointer != nullptr) {
-        e->pointer(event.motion.x, event.motion.y);
+        e->pointer(WindowFromSdlId(event.motion.windowID), event.motion.x, event.motion.y);
       }
       break;
     case SDL_WINDOWEVENT:

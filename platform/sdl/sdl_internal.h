@@ -12,9 +12,10 @@ namespace qv {
 struct qvSdlWindow {
   SDL_Window* sdl = nullptr;
   uint32_t flags = 0;     // the display's flags word
-  qvWindowFrame frame{};  // as measured when it opened
-  // Where and how large the program last asked the window to be (client position): the window
-  // system's reports of these are the program's own move and size, not the user's.
+  qvWindowFrame frame{};  // as the window manager last published it
+  // Where and how large the program last asked the window to be (the outer corner, the client
+  // size): the window system's reports of these are the program's own move and size, or the
+  // window manager's frame put around the window, not the user's.
   int32_t askedX = 0, askedY = 0, askedWidth = 0, askedHeight = 0;
   bool fullScreen = false;
   bool minimised = false;
@@ -24,6 +25,8 @@ struct qvSdlWindow {
 // The window that an SDL window id belongs to, or null.
 qvWindow* WindowFromSdlId(uint32_t id);
 qvSdlWindow* SdlRecord(qvWindow* window);
+// Reads the window's frame again (sdl_windows.cpp): true when it changed.
+bool MeasureSdlFrame(qvWindow* window);
 // The first open window (events that name no window go there), or null.
 qvWindow* AnySdlWindow();
 

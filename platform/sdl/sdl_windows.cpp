@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "base/errors.h"
 #include "platform/loop.h"
@@ -29,6 +30,21 @@ bool NonEmpty(const char* name) {
 }
 
 SDL_Cursor* MakeColorCursor(const qvPointerImage& image);
+
+// Titles are the script's ISO-8859-1 text; SDL takes UTF-8.
+std::string Utf8Title(const char* title) {
+  std::string out;
+  for (const char* c = title != nullptr ? title : ""; *c != '\0'; ++c) {
+    auto byte = static_cast<unsigned char>(*c);
+    if (byte < 0x80) {
+      out += static_cast<char>(byte);
+    } else {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return out;
+}
 
 // Copies front-buffer pixels (stride in words) into the locked surface at (x, y).
 void CopyToSurface(const uint32_t* src, int32_t srcPerRow, SDL_Surface* surface, int32_t x,
@@ -54,7 +70,10 @@ class SdlWindows : public NativeWindows {
   int Open(qvWindow* window, const qvWindowPlacement& p) override {
     auto* rec = SdlRecord(window);
     qvWindowFrame frame = Borders(p.flags);
+    // SDL places the client area; the frame is the window manager's. A new window asks for the
+    // outer corner: the window manager puts a new window's frame where the window asks to be.
     int32_t cx = p.x + frame.left, cy = p.y + frame.top;
+    std::string title = Utf8Title(p.title);
     // The services write the shape on this thread only, before this call.
     bool wantShape = !window->shape.empty();
     // A shape is set once on a window of its size: a shaped window, or one that is to get a
@@ -68,14 +87,13 @@ class SdlWindows : public NativeWindows {
       Uint32 flags = SDL_WINDOW_HIDDEN;
       if (p.flags & kBorderless) flags |= SDL_WINDOW_BORDERLESS;
       if (p.flags & kSizeable) flags |= SDL_WINDOW_RESIZABLE;
-      made->askedX = cx;
-      made->askedY = cy;
+      made->askedX = p.x;
+      made->askedY = p.y;
       made->askedWidth = p.width;
       made->askedHeight = p.height;
-      const char* title = p.title != nullptr ? p.title : "";
       if (wantShape && canShape_) {
         made->sdl = SDL_CreateShapedWindow(
-            title, static_cast<unsigned>(cx), static_cast<unsigned>(cy),
+            title.c_str(), static_cast<unsigned>(p.x), static_cast<unsigned>(p.y),
             static_cast<unsigned>(p.width), static_cast<unsigned>(p.height), flags);
         // A driver that cannot shape (dummy, offscreen) gives a plain window, without an error.
         if (made->sdl == nullptr) canShape_ = false;
@@ -86,7 +104,7 @@ class SdlWindows : public NativeWindows {
         if (!(p.flags & kBorderless)) SDL_SetWindowBordered(made->sdl, SDL_TRUE);
         if (p.flags & kSizeable) SDL_SetWindowResizable(made->sdl, SDL_TRUE);
       } else {
-        made->sdl = SDL_CreateWindow(title, cx, cy, p.width, p.height, flags);
+        made->sdl = SDL_CreateWindow(title.c_str(), p.x, p.y, p.width, p.height, flags);
       }
       if (made->sdl == nullptr) return ERR_WINDOW;
       made->flags = p.flags;
@@ -99,20 +117,20 @@ class SdlWindows : public NativeWindows {
       open_.push_back(window);
       if (rec->shapeable) {
         ApplyShape(window, rec);
-        // A shaped window is made off the screen and placed once shaped.
-        SDL_SetWindowPosition(rec->sdl, cx, cy);
+        // A shaped window is made off the screen and placed once shaped (not framed yet).
+        SDL_SetWindowPosition(rec->sdl, p.x, p.y);
       }
       SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, p.activate ? "0" : "1");
       SDL_ShowWindow(rec->sdl);
       if (p.activate) SDL_RaiseWindow(rec->sdl);
       MeasureBorders(rec);
     } else {
-      rec->askedX = cx;
-      rec->askedY = cy;
+      rec->askedX = p.x;
+      rec->askedY = p.y;
       rec->askedWidth = p.width;
       rec->askedHeight = p.height;
       rec->flags = p.flags;
-      SDL_SetWindowTitle(rec->sdl, p.title != nullptr ? p.title : "");
+      SDL_SetWindowTitle(rec->sdl, title.c_str());
       SDL_SetWindowBordered(rec->sdl, (p.flags & kBorderless) ? SDL_FALSE : SDL_TRUE);
       SDL_SetWindowResizable(rec->sdl, (p.flags & kSizeable) ? SDL_TRUE : SDL_FALSE);
       SDL_SetWindowSize(rec->sdl, p.width, p.height);
@@ -147,7 +165,8 @@ class SdlWindows : public NativeWindows {
   }
 
   void SetTitle(qvWindow* window, const char* title) override {
-    if (qvSdlWindow* rec = SdlRecord(window)) SDL_SetWindowTitle(rec->sdl, title);
+    if (qvSdlWindow* rec = SdlRecord(window))
+      SDL_SetWindowTitle(rec->sdl, Utf8Title(title).c_str());
   }
 
   void Show(qvWindow* window, bool hide) override {
@@ -163,12 +182,12 @@ class SdlWindows : public NativeWindows {
   void MoveResize(qvWindow* window, int32_t x, int32_t y, int32_t width, int32_t height) override {
     qvSdlWindow* rec = SdlRecord(window);
     if (rec == nullptr) return;
-    rec->askedX = x + rec->frame.left;
-    rec->askedY = y + rec->frame.top;
+    rec->askedX = x;
+    rec->askedY = y;
     rec->askedWidth = width;
     rec->askedHeight = height;
     SDL_SetWindowSize(rec->sdl, width, height);
-    SDL_SetWindowPosition(rec->sdl, rec->askedX, rec->askedY);
+    SDL_SetWindowPosition(rec->sdl, x + rec->frame.left, y + rec->frame.top);
   }
 
   void Present(qvWindow* window, const qvDirtyRect* rects, int32_t count) override {
@@ -394,16 +413,27 @@ class SdlWindows : public NativeWindows {
     screen_ = screen;
   }
 
-  // The frame of the first window of each flag set, as the window manager tells it.
-  void MeasureBorders(qvSdlWindow* rec) {
-    if (rec->flags & kBorderless) return;
+ public:
+  // The window's frame as the window manager publishes it (on X11 its _NET_FRAME_EXTENTS, which
+  // come some time after the window is shown): kept for the window and for every window of its
+  // flag set. True when it differs from what the window had.
+  bool MeasureBorders(qvSdlWindow* rec) {
+    if (rec->flags & kBorderless) return false;
     int top = 0, left = 0, bottom = 0, right = 0;
-    if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return;
-    std::lock_guard<std::mutex> guard(mutex_);
-    borders_.emplace(rec->flags & kFrameFlags,
-                     qvWindowFrame{left, top, left + right, top + bottom});
+    if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return false;
+    qvWindowFrame frame{left, top, left + right, top + bottom};
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      borders_[rec->flags & kFrameFlags] = frame;
+    }
+    bool changed = frame.left != rec->frame.left || frame.top != rec->frame.top ||
+                   frame.totalWidth != rec->frame.totalWidth ||
+                   frame.totalHeight != rec->frame.totalHeight;
+    rec->frame = frame;
+    return changed;
   }
 
+ private:
   // A borderless window of the full-screen mode's size takes the screen in that mode; a smaller
   // one stays a window where the program placed it (over the backdrop that fills the screen).
   void ApplyFullScreen(qvSdlWindow* rec, int32_t width, int32_t height) {
@@ -506,6 +536,11 @@ SDL_Cursor* SdlZoneCursor(WindowHit hit) { return gWindows ? gWindows->ZoneCurso
 
 void DropSdlShape(qvWindow* window) {
   if (gWindows) gWindows->DropShape(window);
+}
+
+bool MeasureSdlFrame(qvWindow* window) {
+  qvSdlWindow* rec = SdlRecord(window);
+  return gWindows && rec != nullptr && gWindows->MeasureBorders(rec);
 }
 
 qvWindow* AnySdlWindow() {

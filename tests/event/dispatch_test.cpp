@@ -4,6 +4,7 @@
 // line per message table they receive.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -183,8 +184,8 @@ TEST_F(EventTest, KeysReachTheirHandlersWithTheirNames) {
     ASSERT_EQ(Install({{"onkeydown", Record}, {"onkeyup", Record}}), 0);
     const int32_t keys[] = {'a',     kKeyTab,  kKeyReturn, kKeyEnter, kKeySpace, 0x117 /* F12 */,
                             kKeyEsc, kKeyLeft, 0xE4};
-    for (int32_t key : keys) Inject([key] { WindowKey(key, true, 0); });
-    Inject([] { WindowKey('a', false, 0); });
+    for (int32_t key : keys) Inject([key] { WindowKey(nullptr, key, true, 0); });
+    Inject([] { WindowKey(nullptr, 'a', false, 0); });
     for (size_t i = 0; i < std::size(keys) + 1; ++i) WaitEvent();
   });
   const std::vector<std::string> want = {
@@ -210,11 +211,11 @@ TEST_F(EventTest, IsKeyDownSeesKeysAndQualifiers) {
     }
   };
   RunScript([&] {
-    Inject([] { WindowKey('a', true, kQualifierLeftShift | kQualifierLeftControl); });
-    Inject([] { WindowKey(0xE4, true, kQualifierLeftShift | kQualifierLeftControl); });
+    Inject([] { WindowKey(nullptr, 'a', true, kQualifierLeftShift | kQualifierLeftControl); });
+    Inject([] { WindowKey(nullptr, 0xE4, true, kQualifierLeftShift | kQualifierLeftControl); });
     Settle();
     probe({{"LSHIFT", 1}, {"lcontrol", 1}, {"RSHIFT", 0}, {"a", 1}, {"b", 0}, {"\xE4", 1}});
-    Inject([] { WindowKey('a', false, 0); });
+    Inject([] { WindowKey(nullptr, 'a', false, 0); });
     Settle();
     probe({{"LSHIFT", 0}, {"a", 0}, {"\xE4", 1}});
     EXPECT_EQ(Call("resetkeystates"), 0);
@@ -234,19 +235,20 @@ TEST_F(EventTest, ButtonsWheelWindowEventsAndDropsReachTheirHandlers) {
   RunScript([&] {
     ASSERT_EQ(Install(all), 0);
     Inject([] {
-      WindowButton(kEventLeftButton, true, 10, 20);
-      WindowButton(kEventLeftButton, false, 11, 21);
-      WindowButton(kEventRightButton, true, 1, 2);
-      WindowButton(kEventRightButton, false, 1, 2);
-      WindowButton(kEventMidButton, true, 3, 4);
-      WindowButton(kEventMidButton, false, 3, 4);
-      WindowWheel(true);
-      WindowWheel(false);
-      WindowEvent(kEventWindowMoved, 100, 50);
-      WindowEvent(kEventWindowSized, 320, 200);
-      for (int32_t type : {6, 7, 8, 9, 10, 13, 15, 17, 18, 19, 20, 21}) WindowEvent(type, 0, 0);
-      WindowDropFiles({"a.txt", "dir/b c.png"}, 5, 6);
-      WindowDropFiles({}, 0, 0);
+      WindowButton(nullptr, kEventLeftButton, true, 10, 20);
+      WindowButton(nullptr, kEventLeftButton, false, 11, 21);
+      WindowButton(nullptr, kEventRightButton, true, 1, 2);
+      WindowButton(nullptr, kEventRightButton, false, 1, 2);
+      WindowButton(nullptr, kEventMidButton, true, 3, 4);
+      WindowButton(nullptr, kEventMidButton, false, 3, 4);
+      WindowWheel(nullptr, true);
+      WindowWheel(nullptr, false);
+      WindowEvent(nullptr, kEventWindowMoved, 100, 50);
+      WindowEvent(nullptr, kEventWindowSized, 320, 200);
+      for (int32_t type : {6, 7, 8, 9, 10, 13, 15, 17, 18, 19, 20, 21})
+        WindowEvent(nullptr, type, 0, 0);
+      WindowDropFiles(nullptr, {"a.txt", "dir/b c.png"}, 5, 6);
+      WindowDropFiles(nullptr, {}, 0, 0);
     });
     for (int i = 0; i < 24; ++i) WaitEvent();
   });
@@ -283,7 +285,7 @@ TEST_F(EventTest, PointerMovesAreDeliveredWhileFresh) {
   std::string fresh, stale;
   RunScript([&] {
     ASSERT_EQ(Install({{"onmousemove", Record}}), 0);
-    Inject([] { WindowPointer(30, 40); });
+    Inject([] { WindowPointer(nullptr, 30, 40); });
     Settle();
     fresh = CheckEvent();
     ASSERT_EQ(Call("mousex", {}, 1), 0);
@@ -291,7 +293,7 @@ TEST_F(EventTest, PointerMovesAreDeliveredWhileFresh) {
     // The flag is taken by the cycle that delivered it: no second delivery.
     EXPECT_EQ(CheckEvent(), "action=[] id=0 nresults=0 triggered=0");
     ASSERT_EQ(Call("seteventtimeout", [&] { VmPushNumber(L, 30); }), 0);
-    Inject([] { WindowPointer(31, 41); });
+    Inject([] { WindowPointer(nullptr, 31, 41); });
     Settle();
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
     stale = CheckEvent();
@@ -306,11 +308,11 @@ TEST_F(EventTest, StaleEventsAreDroppedFreshOnesKept) {
   RunScript([&] {
     ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
     ASSERT_EQ(Call("seteventtimeout", [&] { VmPushNumber(L, 50); }), 0);
-    Inject([] { WindowKey('x', true, 0); });
+    Inject([] { WindowKey(nullptr, 'x', true, 0); });
     Settle();
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     first = CheckEvent();
-    Inject([] { WindowKey('y', true, 0); });
+    Inject([] { WindowKey(nullptr, 'y', true, 0); });
     Settle();
     second = CheckEvent();
   });
@@ -333,7 +335,7 @@ TEST_F(EventTest, FastIntervalDoesNotStarveAQueuedKey) {
                    }),
               0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Inject([] { WindowKey('k', true, 0); });
+    Inject([] { WindowKey(nullptr, 'k', true, 0); });
     Settle();
     for (int step = 1; step <= 50 && stepsToKey < 0; ++step) {
       WaitEvent();
@@ -439,7 +441,7 @@ TEST_F(ButtonStageTest, DisplayHandlerFirstThenTheButton) {
   std::string second;
   RunScript([&] {
     ASSERT_EQ(Install({{"onmousedown", Record}}), 0);
-    Inject([] { WindowButton(kEventLeftButton, true, 10, 20); });
+    Inject([] { WindowButton(nullptr, kEventLeftButton, true, 10, 20); });
     WaitEvent();
     second = WaitEvent();
   });
@@ -453,7 +455,7 @@ TEST_F(ButtonStageTest, HoverWalkResumesOneCallbackAStep) {
   gButtons.hoverSteps = {"OnMouseOut", "OnMouseOver"};
   std::vector<std::string> results;
   RunScript([&] {
-    Inject([] { WindowPointer(30, 40); });
+    Inject([] { WindowPointer(nullptr, 30, 40); });
     Settle();
     for (int i = 0; i < 4; ++i) results.push_back(CheckEvent());
   });
@@ -486,10 +488,10 @@ TEST_F(ButtonStageTest, LabelJumpsTakeTheQueueUpToTheirEvent) {
   RunScript([&] {
     ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
     Inject([] {
-      WindowKey('m', true, 0);
-      WindowKey('x', true, 0);
-      WindowKey('k', true, 0);
-      WindowKey('y', true, 0);
+      WindowKey(nullptr, 'm', true, 0);
+      WindowKey(nullptr, 'x', true, 0);
+      WindowKey(nullptr, 'k', true, 0);
+      WindowKey(nullptr, 'y', true, 0);
     });
     Settle();
     qvDispatchResult result;
@@ -499,7 +501,7 @@ TEST_F(ButtonStageTest, LabelJumpsTakeTheQueueUpToTheirEvent) {
     left = RuntimeEventQueue()->Count();
     after = CheckEvent();
     // The button-over test fires at its point, unless the caller keeps it quiet.
-    Inject([] { WindowPointer(99, 5); });
+    Inject([] { WindowPointer(nullptr, 99, 5); });
     Settle();
     qvDispatchResult over;
     quiet = DispatchEvent(L, 1, &over);
@@ -544,7 +546,7 @@ TEST_F(EventTest, HandlerSlotsFollowKeepReplaceRemove) {
     for (const Step& step : steps) {
       EXPECT_EQ(Install(step.fields, step.userdata), step.status);
       gLog.clear();
-      Inject([] { WindowKey('k', true, 0); });
+      Inject([] { WindowKey(nullptr, 'k', true, 0); });
       Settle();
       CheckEvent();
       got.push_back(gLog.empty() ? "" : gLog[0]);
@@ -683,19 +685,20 @@ TEST_F(EventTest, WaitingCommandsRunNoCallbacksAndEndOnQuit) {
                      VmPushNumber(L, 5);
                    }),
               0);
-    std::thread driver = later({[] { WindowKey('q', true, 0); },
-                                [] { WindowButton(kEventLeftButton, true, 1, 1); },
-                                [] { WindowButton(kEventLeftButton, false, 1, 1); }});
+    std::thread driver = later({[] { WindowKey(nullptr, 'q', true, 0); },
+                                [] { WindowButton(nullptr, kEventLeftButton, true, 1, 1); },
+                                [] { WindowButton(nullptr, kEventLeftButton, false, 1, 1); }});
     EXPECT_EQ(Call("waitleftmouse"), 0);
     driver.join();
     EXPECT_EQ(gRecorded, 0);
     EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
 
     // A key already held is let go first, then pressed and let go again.
-    Inject([] { WindowKey('w', true, 0); });
+    Inject([] { WindowKey(nullptr, 'w', true, 0); });
     Settle();
-    driver = later({[] { WindowKey('w', false, 0); }, [] { WindowKey('w', true, 0); },
-                    [] { WindowKey('w', false, 0); }});
+    driver = later({[] { WindowKey(nullptr, 'w', false, 0); },
+                    [] { WindowKey(nullptr, 'w', true, 0); },
+                    [] { WindowKey(nullptr, 'w', false, 0); }});
     EXPECT_EQ(Call("waitkeydown", [&] { VmPushString(L, "w"); }), 0);
     driver.join();
     EXPECT_EQ(gRecorded, 0);
@@ -703,10 +706,93 @@ TEST_F(EventTest, WaitingCommandsRunNoCallbacksAndEndOnQuit) {
 
     // Escape with EscapeQuit on is a quit request: the wait ends without the button.
     ASSERT_EQ(Call("escapequit", [&] { VmPushNumber(L, 1); }), 0);
-    driver = later({[] { WindowKey(kKeyEsc, true, 0); }});
+    driver = later({[] { WindowKey(nullptr, kKeyEsc, true, 0); }});
     EXPECT_EQ(Call("waitrightmouse"), 0);
     driver.join();
     EXPECT_EQ(gRecorded, 0);
+  });
+}
+
+// A click whose press and release the window system hands over in one pump (a touchpad tap, a
+// synthetic click) leaves the button as it was: the waits still see it. A wait that missed it
+// would wait for ever, so a quit request ends it after two seconds.
+TEST_F(EventTest, AClickThatComesInOnePumpEndsTheWaitForIt) {
+  RunScript([&] {
+    ASSERT_EQ(Call("escapequit", [&] { VmPushNumber(L, 1); }), 0);
+    const std::pair<const char*, int32_t> kWaits[] = {{"waitleftmouse", kEventLeftButton},
+                                                      {"waitmidmouse", kEventMidButton},
+                                                      {"waitrightmouse", kEventRightButton}};
+    for (const auto& [command, type] : kWaits) {
+      // A click before the wait is not the one it waits for.
+      Inject([type = type] {
+        WindowButton(nullptr, type, true, 1, 1);
+        WindowButton(nullptr, type, false, 1, 1);
+      });
+      Settle();
+      std::atomic<bool> returned{false};
+      std::thread driver([&, type = type] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Inject([type] {
+          WindowButton(nullptr, type, true, 5, 6);
+          WindowButton(nullptr, type, false, 5, 6);
+        });
+        for (int i = 0; i < 200 && !returned.load(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!returned.load()) Inject([] { WindowKey(nullptr, kKeyEsc, true, 0); });
+      });
+      auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(Call(command), 0);
+      returned.store(true);
+      auto waited = std::chrono::steady_clock::now() - start;
+      driver.join();
+      EXPECT_GE(waited, std::chrono::milliseconds(90)) << command << " took the earlier click";
+      EXPECT_LT(waited, std::chrono::milliseconds(1500)) << command << " missed the click";
+      EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+    }
+  });
+}
+
+// Each display has its own handler slots, and its window's events reach only them: display 2's
+// keys, activation and close run display 2's handlers with its id; display 1's key down runs
+// display 1's. A close of the display that handles it leaves the script going, a close of one
+// without a handler ends it.
+TEST_F(EventTest, HandlersAndEventsBelongToTheirDisplay) {
+  static const char kSecondWindow = 0;
+  const auto* second = reinterpret_cast<const qvWindow*>(&kSecondWindow);
+  RunScript([&] {
+    ASSERT_NE(AddDisplayInput(second, {2, nullptr}), nullptr);
+    ASSERT_EQ(Install({{"onkeydown", Record}}), 0);
+    SelectDisplayInput(second);
+    ASSERT_EQ(Install({{"onkeyup", Record}, {"activewindow", Record}, {"closewindow", Record}}), 0);
+    SelectDisplayInput(nullptr);
+    EXPECT_EQ(CurrentDisplayInput()->id, 1);
+    Inject([second] {
+      WindowKey(nullptr, 'a', true, 0);
+      WindowKey(second, 'b', true, 0);  // no key-down handler on display 2
+      WindowKey(second, 'b', false, 0);
+      WindowKey(nullptr, 'a', false, 0);  // no key-up handler on display 1
+      WindowEvent(nullptr, kEventWindowActive, 0, 0);
+      WindowEvent(second, kEventWindowActive, 0, 0);
+      WindowEvent(second, kEventCloseWindow, 0, 0);
+    });
+    Settle();
+    while (CheckEvent().find("triggered=1") != std::string::npos) {
+    }
+    EXPECT_EQ(gLog, (std::vector<std::string>{
+                        "action=[OnKeyDown] key=[a] id=1", "action=[OnKeyUp] key=[b] id=2",
+                        "action=[ActiveWindow] id=2", "action=[CloseWindow] id=2"}));
+    int32_t out = -1;
+    EXPECT_EQ(CheckBreak(L, 0, &out), 0);
+    // Display 2's input goes with the display: its window's events are dropped.
+    RemoveDisplayInput(L, second);
+    EXPECT_EQ(NextDisplayInput(CurrentDisplayInput()), nullptr);
+    Inject([second] { WindowKey(second, 'b', false, 0); });
+    Settle();
+    EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+    Inject([] { WindowEvent(nullptr, kEventCloseWindow, 0, 0); });
+    Settle();
+    EXPECT_NE(CheckBreak(L, 0, &out), 0);
   });
 }
 

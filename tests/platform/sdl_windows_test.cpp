@@ -21,24 +21,24 @@ namespace {
 
 std::vector<std::string> gSeen;  // main thread writes inside the pump; read after the loop
 
-void SeenKey(int32_t code, bool pressed, uint32_t qualifiers) {
+void SeenKey(const qvWindow*, int32_t code, bool pressed, uint32_t qualifiers) {
   gSeen.push_back("key " + std::to_string(code) + (pressed ? " down" : " up") +
                   ((qualifiers & kQualifierLeftControl) ? " ctrl" : ""));
 }
-void SeenCtrlC() { gSeen.push_back("ctrl-c"); }
-void SeenButton(int32_t type, bool pressed, int32_t x, int32_t y) {
+void SeenCtrlC(const qvWindow*) { gSeen.push_back("ctrl-c"); }
+void SeenButton(const qvWindow*, int32_t type, bool pressed, int32_t x, int32_t y) {
   gSeen.push_back("button " + std::to_string(type) + (pressed ? " down " : " up ") +
                   std::to_string(x) + "," + std::to_string(y));
 }
-void SeenWheel(bool up) { gSeen.push_back(up ? "wheel up" : "wheel down"); }
-void SeenPointer(int32_t x, int32_t y) {
+void SeenWheel(const qvWindow*, bool up) { gSeen.push_back(up ? "wheel up" : "wheel down"); }
+void SeenPointer(const qvWindow*, int32_t x, int32_t y) {
   gSeen.push_back("pointer " + std::to_string(x) + "," + std::to_string(y));
 }
-void SeenEvent(int32_t type, int32_t x, int32_t y) {
+void SeenEvent(const qvWindow*, int32_t type, int32_t x, int32_t y) {
   gSeen.push_back("event " + std::to_string(type) + " " + std::to_string(x) + "," +
                   std::to_string(y));
 }
-void SeenDrop(const std::vector<std::string>& names, int32_t, int32_t) {
+void SeenDrop(const qvWindow*, const std::vector<std::string>& names, int32_t, int32_t) {
   std::string line = "drop";
   for (const auto& n : names) line += " " + n;
   gSeen.push_back(line);
@@ -165,6 +165,50 @@ TEST_F(SdlWindowsTest, ProgramMovesAndTitlesAreNoUserEvents) {
   EXPECT_FALSE(ReadShownPixels(window, nullptr, nullptr, nullptr));
   Open(0, 0, 8, 8);
   EXPECT_NE(SdlRecord(window), nullptr);
+}
+
+// Titles are ISO-8859-1 text: the window shows them converted, every letter kept, whether the
+// window opens with one or is renamed.
+TEST_F(SdlWindowsTest, TitlesAreConvertedFromIso88591) {
+  qvWindowPlacement p{0,
+                      0,
+                      8,
+                      8,
+                      0,
+                      "Gr\xFC\xDF"
+                      "e",
+                      true,
+                      false};
+  ASSERT_EQ(OpenDisplayWindow(window, p), 0);
+  EXPECT_STREQ(SDL_GetWindowTitle(SdlRecord(window)->sdl),
+               "Gr\xC3\xBC\xC3\x9F"
+               "e");
+  int rc = MessageLoop([&] {
+    SetWindowTitle(window, "\xC0 \x7F\xA0\xFF");
+    Settle();
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_STREQ(SDL_GetWindowTitle(SdlRecord(window)->sdl), "\xC3\x80 \x7F\xC2\xA0\xC3\xBF");
+}
+
+// A window that opens sets the frame limit to the screen's refresh rate, over a limit set
+// before; resizing an open window does not.
+TEST_F(SdlWindowsTest, OpeningAWindowSetsTheFrameLimitToTheRefreshRate) {
+  SDL_DisplayMode mode;
+  ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0);
+  int refresh = mode.refresh_rate != 0 ? mode.refresh_rate : 60;
+  EXPECT_EQ(GetFrameLimit(), 0);
+  SetPlatformAttr(PlatformAttr::kFrameLimit, 25);
+  Open(0, 0, 8, 8);
+  EXPECT_EQ(GetFrameLimit(), refresh);
+  EXPECT_EQ(GetScreenAttr(16), refresh);
+  SetPlatformAttr(PlatformAttr::kFrameLimit, 25);
+  Open(0, 0, 16, 8);  // already open: moved and sized
+  EXPECT_EQ(GetFrameLimit(), 25);
+  CloseDisplayWindow(window);
+  Open(0, 0, 8, 8);
+  EXPECT_EQ(GetFrameLimit(), refresh);
 }
 
 TEST_F(SdlWindowsTest, ScreenQueriesComeFromTheDriver) {

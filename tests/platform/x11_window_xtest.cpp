@@ -31,7 +31,7 @@ using namespace qv;
 namespace {
 
 std::vector<std::string> gEvents;  // moves and sizes only
-void SeenEvent(int32_t type, int32_t x, int32_t y) {
+void SeenEvent(const qvWindow*, int32_t type, int32_t x, int32_t y) {
   if (type == 4 || type == 5)
     gEvents.push_back(std::to_string(type) + " " + std::to_string(x) + "," + std::to_string(y));
 }
@@ -289,7 +289,7 @@ TEST_F(X11WindowTest, AShapedWindowsRegionIsItsMask) {
 }
 
 std::vector<std::string> gPresses;
-void SeenButton(int32_t type, bool pressed, int32_t x, int32_t y) {
+void SeenButton(const qvWindow*, int32_t type, bool pressed, int32_t x, int32_t y) {
   if (pressed) {
     gPresses.push_back("button " + std::to_string(type) + " " + std::to_string(x) + "," +
                        std::to_string(y));

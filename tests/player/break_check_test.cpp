@@ -102,9 +102,9 @@ int32_t Poke(qvScriptState*) {
   if (qvDisplayInput* d = CurrentDisplayInput()) r.keySeen.push_back(d->keyDown[kKeyX]);
   if (r.pokes++ == r.postAt) {
     if (r.quit) {
-      gWindows->Inject([] { WindowKey('c', true, kQualifierLeftControl); });
+      gWindows->Inject([] { WindowKey(nullptr, 'c', true, kQualifierLeftControl); });
     } else {
-      gWindows->Inject([] { WindowKey(kKeyX, true, 0); });
+      gWindows->Inject([] { WindowKey(nullptr, kKeyX, true, 0); });
     }
     Settle();
   }

@@ -3,7 +3,8 @@
 // script's callbacks with the key names, the display's id and the pointer; the window's surface
 // holds the display's picture; a close request runs the closewindow handler when there is one and
 // otherwise ends the script normally; Alt+Return switches the display to a full screen and back
-// unless it has "nomodeswitch".
+// unless it has "nomodeswitch"; two displays each take their own keys, activations, closes and
+// sizes.
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -362,6 +364,192 @@ TEST_F(SdlInputTest, AltReturnDoesNothingOnADisplayWithoutModeSwitches) {
                    });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(Output(), "ready\nOnKeyDown q\n");
+}
+
+// Two displays, each with handlers of its own: display 1 takes keys, activations and closes,
+// display 2 (sizeable, green) keys, deactivations, closes and sizes. Every message names its
+// display; a size also says what GetAttribute then reads of display 2. Display 1's close ends it.
+constexpr char kTwoDisplaysApplet[] = R"(
+.display size 160 120
+.function main
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, keydown
+  SETTABLE R1, "onkeydown", R2
+  CLOSURE R2, window
+  SETTABLE R1, "activewindow", R2
+  CLOSURE R2, close
+  SETTABLE R1, "closewindow", R2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "createdisplay"
+  LOADCONST R1, 2
+  NEWTABLE R2, 0, 0
+  SETTABLE R2, "width", 100
+  SETTABLE R2, "height", 80
+  SETTABLE R2, "x", 400
+  SETTABLE R2, "y", 50
+  SETTABLE R2, "sizeable", 1
+  SETTABLE R2, "color", 0x00FF00
+  CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "opendisplay"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "selectdisplay"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "installeventhandler"
+  NEWTABLE R1, 0, 0
+  CLOSURE R2, keydown
+  SETTABLE R1, "onkeydown", R2
+  CLOSURE R2, window
+  SETTABLE R1, "inactivewindow", R2
+  CLOSURE R2, close
+  SETTABLE R1, "closewindow", R2
+  CLOSURE R2, sized
+  SETTABLE R1, "sizewindow", R2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "ready"
+  CALL R0, nargs=1, nres=0
+wait:
+  GETGLOBAL R0, "waitevent"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "done"
+  EQ 1, R0, nil
+  JUMP @wait
+  RETURN R0, 1
+  .function keydown
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "key"
+    GETTABLE R4, R0, "id"
+    CALL R1, nargs=3, nres=0
+    RETURN R0, n=0
+  .end
+  .function window
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    CALL R1, nargs=2, nres=0
+    RETURN R0, n=0
+  .end
+  .function close
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "id"
+    CALL R1, nargs=2, nres=0
+    GETTABLE R1, R0, "id"
+    EQ 0, R1, 1
+    JUMP @other
+    SETGLOBAL R1, "done"
+  other:
+    RETURN R0, n=0
+  .end
+  .function sized
+    .param "msg"
+    GETGLOBAL R1, "debugprint"
+    GETTABLE R2, R0, "action"
+    GETTABLE R3, R0, "width"
+    GETTABLE R4, R0, "height"
+    GETTABLE R5, R0, "id"
+    GETGLOBAL R6, "getattribute"
+    LOADCONST R7, 21
+    LOADCONST R8, 2
+    LOADCONST R9, 0
+    CALL R6, nargs=3, nres=1
+    GETGLOBAL R7, "getattribute"
+    LOADCONST R8, 21
+    LOADCONST R9, 2
+    LOADCONST R10, 1
+    CALL R7, nargs=3, nres=1
+    CALL R1, nargs=6, nres=0
+    RETURN R0, n=0
+  .end
+.end
+)";
+
+void PushWindowEvent(uint32_t window, SDL_WindowEventID event, int32_t data1 = 0,
+                     int32_t data2 = 0) {
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.windowID = window;
+  e.window.event = event;
+  e.window.data1 = data1;
+  e.window.data2 = data2;
+  Push(e);
+}
+
+uint32_t SdlWindowIdOf(int32_t display) {
+  qvDisplay* d = nullptr;
+  if (FindDisplay({display, nullptr}, &d) != 0) return 0;
+  qvSdlWindow* rec = SdlRecord(d->window);
+  return rec != nullptr ? SDL_GetWindowID(rec->sdl) : 0;
+}
+
+// The lines the applet wrote that name an event of the test's (the window system may add
+// activations of its own when the windows open).
+std::vector<std::string> EventLines(const std::string& output, const std::string& ignored) {
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    if (line != ignored) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(SdlInputTest, EachOfTwoDisplaysReceivesItsOwnEventsAndResizes) {
+  std::vector<uint32_t> shown;
+  int32_t shownWidth = 0, shownHeight = 0;
+  std::string sizedReport;
+  int status = Run(kTwoDisplaysApplet, [&](uint32_t) {
+    uint32_t first = SdlWindowIdOf(1), second = SdlWindowIdOf(2);
+    // Display 1's close ends the applet, also after a failed step.
+    struct Ender {
+      uint32_t window;
+      ~Ender() { PushClose(window); }
+    } ender{first};
+    ASSERT_NE(second, 0u);
+    ASSERT_NE(second, first);
+    PushKey(first, SDLK_a, SDL_SCANCODE_A, "a");
+    PushKey(second, SDLK_b, SDL_SCANCODE_B, "b");
+    ASSERT_TRUE(WaitForOutput("OnKeyDown b"));
+    PushWindowEvent(second, SDL_WINDOWEVENT_FOCUS_LOST);
+    PushWindowEvent(first, SDL_WINDOWEVENT_FOCUS_GAINED);
+    ASSERT_TRUE(WaitForOutput("InactiveWindow"));
+    // The user drags display 2's window larger: the display takes the size, its picture fills
+    // the new area.
+    PushWindowEvent(second, SDL_WINDOWEVENT_SIZE_CHANGED, 120, 90);
+    ASSERT_TRUE(WaitForOutput("SizeWindow"));
+    qvDisplay* d = nullptr;
+    ASSERT_EQ(FindDisplay({2, nullptr}, &d), 0);
+    EXPECT_TRUE(ReadShownPixels(d->window, &shown, &shownWidth, &shownHeight));
+    // Display 2's close runs its own handler, which leaves the script going.
+    PushClose(second);
+    ASSERT_TRUE(WaitForOutput("CloseWindow 2"));
+  });
+  EXPECT_EQ(status, 0);
+  std::vector<std::string> lines = EventLines(Output(), "ActiveWindow 1");
+  std::vector<std::string> want = {"ready",
+                                   "OnKeyDown a 1",
+                                   "OnKeyDown b 2",
+                                   "InactiveWindow 2",
+                                   "SizeWindow 120 90 2 120 90",
+                                   "CloseWindow 2",
+                                   "CloseWindow 1"};
+  EXPECT_EQ(lines, want) << Output();
+  // The activation pushed for display 1 reached display 1's handler.
+  EXPECT_NE(Output().find("ActiveWindow 1"), std::string::npos) << Output();
+  EXPECT_EQ(shownWidth, 120);
+  EXPECT_EQ(shownHeight, 90);
+  ASSERT_EQ(shown.size(), 120u * 90u);
+  for (int32_t y : {0, 79, 89}) {
+    for (int32_t x : {0, 99, 119}) {
+      EXPECT_EQ(shown[static_cast<size_t>(y * 120 + x)] & 0xFFFFFFu, 0x00FF00u) << x << "," << y;
+    }
+  }
 }
 
 }  // namespace
