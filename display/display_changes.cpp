@@ -10,12 +10,10 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "core/args.h"
 #include "core/events.h"
 #include "core/player_state.h"
 #include "display/display.h"
 #include "display/internal.h"
-#include "vm/vm.h"
 
 namespace qv {
 
@@ -151,18 +149,13 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
   int code = MakeBackdropPicture(L, fill, width, height);
   if (code != 0) return code;
 
-  VmCheckStack(L, 4);
-  VmNewTable(L);
-  int table = VmGetTop(L);
-  SetFieldInt(L, "y", top);
-  SetFieldInt(L, "borderless", 1);
-  SetFieldInt(L, "fixed", 1);
-  SetFieldInt(L, "hidepointer", 1);
-  SetFieldInt(L, "private1", 1);
-  SetFieldObjectId(L, "bgpic", gBackdropBGPic);
+  qvDisplayTags tags;
+  tags.y = top;
+  tags.switchesGiven = tags.switchesOn = kDisplayBorderless | kDisplayFixed | kDisplayHidePointer;
+  tags.private1 = 1;
+  tags.bgpic = gBackdropBGPic;
   qvObjectId id{0, nullptr};
-  code = CreateDisplayCore(L, &id, true, table, &gBackdrop);
-  VmSetTop(L, table - 1);
+  code = CreateDisplayCore(L, &id, true, &tags, &gBackdrop);
   if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
   if (code != 0) FreeBackdrop(L);
   return code;
@@ -429,27 +422,20 @@ int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int
   return backdropCode;
 }
 
-int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, int table) {
-  // The tags go into a copy first, so that a refused one leaves the display as it was; the copies
-  // are freed also when a field of the wrong type raises through the machine.
+int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& tags) {
+  // The tags go into a copy first, so that a refused one leaves the display as it was.
   std::unique_ptr<qvDisplay> copy(new (std::nothrow) qvDisplay);
   std::unique_ptr<qvDisplay> old(new (std::nothrow) qvDisplay);
   if (!copy || !old) return ERR_MEM;
   std::memcpy(static_cast<void*>(copy.get()), d, sizeof *d);
   std::memcpy(static_cast<void*>(old.get()), d, sizeof *d);
-  int code = ParseDisplayTags(L, copy.get(), table, false);
+  int code = ApplyDisplayTags(L, copy.get(), tags, false);
   if (code != 0) return code;
   // Layer scaling rebuilds layers, which are not there yet.
   if (copy->layerScale && !d->layerScale) return ERR_NOLAYERS;
-  auto given = [&](const char* key) {
-    VmPushString(L, key);
-    VmGetTable(L, table);
-    bool there = VmType(L, -1) != kTypeNil;
-    VmSetTop(L, -2);
-    return there;
-  };
   bool newBGPic = copy->bgpic != d->bgpic;
-  bool widthGiven = !newBGPic && given("width"), heightGiven = !newBGPic && given("height");
+  bool widthGiven = !newBGPic && tags.width.has_value();
+  bool heightGiven = !newBGPic && tags.height.has_value();
   int32_t pictureWidth = widthGiven ? copy->width : d->bgpic->width;
   int32_t pictureHeight = heightGiven ? copy->height : d->bgpic->height;
   bool resize = (widthGiven || heightGiven) &&
