@@ -19,6 +19,10 @@ struct qvPlaneSet {
   qvPlane* alpha;
 };
 
+// A BGPic shows a picture, or one generated from its fill settings (a gradient, a texture),
+// which is generated again at a new size instead of being scaled.
+enum : int32_t { kBGPicPicture = 0, kBGPicGenerated = 1 };
+
 struct qvBGPic {
   qvObjectHeader header;   // type kObjectBGPic
   qvObjectDataItem* data;  // named data items
@@ -42,7 +46,7 @@ struct qvBGPic {
   int32_t bound;
   qvClipRegion* clipRegion;
   qvBackfillSettings settings;
-  int32_t kind;  // 0 a picture, 1 generated (gradient, texture)
+  int32_t kind;  // kBGPicPicture or kBGPicGenerated
 };
 
 qvObjectHeader** BGPicListHead();

@@ -122,7 +122,8 @@ int MakeBackdropPicture(qvScriptState* L, const qvBackfill& fill, int32_t width,
   settings.colour = static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu;
   settings.gradient.startColour = settings.colour;
   settings.gradient.endColour = static_cast<uint32_t>(fill.endColor) & 0xFFFFFFu;
-  return CreateFilledBGPic(L, &gBackdropBGPic, gradient ? 1 : 0, width, height, &settings, nullptr);
+  return CreateFilledBGPic(L, &gBackdropBGPic, gradient ? kBGPicGenerated : kBGPicPicture, width,
+                           height, &settings, nullptr);
 }
 
 // The backdrop display for the backfill in force: the applet's unless the player started in
@@ -143,8 +144,9 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
     fill.type = kBackfillColor;
     fill.startColor = 0;
   }
-  int32_t top = GetScreenAttr(22);
-  int32_t width = GetScreenAttr(14), height = GetScreenAttr(15) - top;
+  int32_t top = GetScreenAttr(ScreenAttr::kReservedTop);
+  int32_t width = GetScreenAttr(ScreenAttr::kWidth),
+          height = GetScreenAttr(ScreenAttr::kHeight) - top;
   if (width < 1 || height < 1) return ERR_SCREEN;
   int code = MakeBackdropPicture(L, fill, width, height);
   if (code != 0) return code;
@@ -384,7 +386,8 @@ int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int
   }
   FreeBackdrop(L);
 
-  int code = full ? FindBestDisplayMode(width, height, GetScreenAttr(5)) : RestoreDisplayMode();
+  int code = full ? FindBestDisplayMode(width, height, GetScreenAttr(ScreenAttr::kDepth))
+                  : RestoreDisplayMode();
   if (code != 0) {
     // The screen stays as it was, and so do the windows.
     for (qvDisplay* d : marked) {

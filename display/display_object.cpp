@@ -62,7 +62,7 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
       qvBrush* brush = nullptr;
       int code = FindBrush(L, r.id, &brush, findFlags);
       if (code != 0) return code;
-      if (r.kind == kObjectBrushPart && brush->kind == 1) return ERR_BRUSHTYPE;
+      if (r.kind == kObjectBrushPart && brush->kind == kBrushVector) return ERR_BRUSHTYPE;
       objectWidth = brush->width;
       objectHeight = brush->height;
       if (r.kind == kObjectBrush) {

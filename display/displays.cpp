@@ -302,7 +302,8 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, const qv
 
   if (d->bgpic == nullptr) {
     qvObjectId bgpicId{0, nullptr};
-    code = CreateFilledBGPic(L, &bgpicId, 0, d->width, d->height, &d->backfill, &d->bgpic);
+    code = CreateFilledBGPic(L, &bgpicId, kBGPicPicture, d->width, d->height, &d->backfill,
+                             &d->bgpic);
     if (code != 0) return code;
     d->ownBGPic = 1;
   }

@@ -210,8 +210,13 @@ bool IsScaledDisplay(const qvDisplay* display);
 // ---------------------------------------------------------------------------------------------
 // Refresh.
 
-// Copies a rectangle of `bitmap` into the display's window; with flag 1 on a scaled display the
-// whole bitmap is stretched to the scale size.
+// RefreshDisplayRect and RedrawDisplay flags.
+enum : int32_t {
+  kRefreshStretch = 1,       // on a scaled display the whole bitmap is stretched to the scale size
+  kRefreshWholePicture = 8,  // the rectangle is the whole picture (a redraw)
+};
+
+// Copies a rectangle of `bitmap` into the display's window (kRefresh* flags).
 void RefreshDisplayRect(const qvBitMap* bitmap, int32_t sx, int32_t sy, qvDisplay* display,
                         int32_t dx, int32_t dy, int32_t width, int32_t height, int32_t flags);
 void FillDisplayBorders(qvDisplay* display);

@@ -19,7 +19,7 @@ namespace qv::cmd {
 int32_t GetRealColor(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   auto colour = static_cast<uint32_t>(VmCheckInt(L, 1));
-  int32_t depth = GetScreenAttr(5);
+  int32_t depth = GetScreenAttr(ScreenAttr::kDepth);
   if (depth == 15) {
     colour &= 0xF8F8F8;
   } else if (depth == 16) {

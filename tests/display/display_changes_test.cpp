@@ -230,8 +230,8 @@ TEST_F(DisplayChangesTest, FullScreenWithItsBackdropAndBackToTheWindowAsItWas) {
   qvDisplay* closed = Make(2, {{"width", 10}, {"height", 10}}, false, false);
   ASSERT_EQ(ChangeDisplayModeCore(L, DisplayMode::kFullScreen, 600, 450), 0);
   EXPECT_TRUE(IsFullScreen());
-  EXPECT_EQ(GetScreenAttr(14), 640);
-  EXPECT_EQ(GetScreenAttr(15), 480);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), 640);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kHeight), 480);
   qvWindowPlacement p = Placed(d);
   EXPECT_EQ(p.x, (640 - 100) / 2);
   EXPECT_EQ(p.y, (480 - 80) / 2);
@@ -253,7 +253,7 @@ TEST_F(DisplayChangesTest, FullScreenWithItsBackdropAndBackToTheWindowAsItWas) {
 
   ASSERT_EQ(ChangeDisplayModeCore(L, DisplayMode::kWindowed, 0, 0), 0);
   EXPECT_FALSE(IsFullScreen());
-  EXPECT_EQ(GetScreenAttr(14), 1024);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), 1024);
   p = Placed(d);
   EXPECT_EQ(p.x, 30);
   EXPECT_EQ(p.y, 40);

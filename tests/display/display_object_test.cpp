@@ -92,7 +92,8 @@ class DisplayObjectTest : public ::testing::Test {
   // The window as a full refresh of the display's picture makes it.
   std::vector<uint32_t> FullRefresh() {
     qvBitMap* picture = display->doubleBuffer ? display->frontBuffer : display->displayBitmap;
-    RefreshDisplayRect(picture, 0, 0, display, 0, 0, display->width, display->height, 1);
+    RefreshDisplayRect(picture, 0, 0, display, 0, 0, display->width, display->height,
+                       kRefreshStretch);
     return Window();
   }
   qvScriptState* L = nullptr;
