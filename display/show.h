@@ -28,10 +28,9 @@ struct qvLayerOptions {
   int32_t renderNeeded;  // the object cannot simply be blitted
 };
 
-// How the options of a command are filled and read (the readers are the libraries'; see
+// How the options of a command are read (the readers are the libraries'; see
 // libs/options/options.h).
 enum : int32_t {
-  kOptFillDefaults = 1,     // the block starts from InitDisplayOptions
   kOptTableRequired = 2,    // an argument that is no table is refused
   kOptNoSize = 4,           // "width" and "height" are not read
   kOptNoRotate = 8,         // "rotate" is not read

@@ -18,8 +18,8 @@ struct qvScriptState;
 
 // ---- display options ----
 
-// ReadDisplayOptions flags (the display/ kOpt* flags, kOptFillDefaults aside: the caller fills
-// the block first, with InitDisplayOptions or its own values).
+// ReadDisplayOptions flags (display/show.h; the caller fills the block first, with
+// InitDisplayOptions or its own values).
 //   kOptTableRequired: an argument that is no table is ERR_TABEXPECTED (argument index stored);
 //                      without it such an argument reads nothing.
 //   kOptNoSize, kOptNoRotate, kOptRotationSmooth: as display/show.h says.
