@@ -217,10 +217,10 @@ int32_t DisplayAttribute(qvScriptState* L, qvDisplay* d, int32_t attribute) {
       value = d->bgpic->height;
       break;
     case kAttrMaxWidth:
-      value = GetScreenAttr(14) - frame.totalWidth;
+      value = GetScreenAttr(ScreenAttr::kWidth) - frame.totalWidth;
       break;
     case kAttrMaxHeight:
-      value = GetScreenAttr(15) - frame.totalHeight;
+      value = GetScreenAttr(ScreenAttr::kHeight) - frame.totalHeight;
       break;
     case kAttrBGPic:
       PushId(L, d->bgpic->header.id, d->bgpic->header.handle);
@@ -258,13 +258,13 @@ int32_t DisplayAttribute(qvScriptState* L, qvDisplay* d, int32_t attribute) {
       value = frame.totalHeight - frame.top;
       break;
     case kAttrHostWidth:
-      value = GetScreenAttr(14);
+      value = GetScreenAttr(ScreenAttr::kWidth);
       break;
     case kAttrHostHeight:
-      value = GetScreenAttr(15);
+      value = GetScreenAttr(ScreenAttr::kHeight);
       break;
     case kAttrHostDepth:
-      value = GetScreenAttr(5);
+      value = GetScreenAttr(ScreenAttr::kDepth);
       break;
     case kAttrPointer:
       // Pointer images come with their commands; until then the system pointer shows.

@@ -7,18 +7,15 @@
 #include "base/errors.h"
 #include "core/errors.h"
 #include "display/display.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
 
 class RecordsTest : public ::testing::Test {
  protected:
-  void SetUp() override { L = VmOpenState(CoreVmHost()); }
   void TearDown() override {
     FreeAllBGPics(L);
     FreeAllBrushes(L);
-    VmCloseState(L);
   }
   qvBrush* MakeBrush(int32_t number, uint32_t colour = 0x102030) {
     qvObjectId id{number, nullptr};
