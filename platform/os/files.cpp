@@ -330,10 +330,14 @@ int32_t PrepareFileReplace(const char* name, char* path, size_t size, bool* exis
     ssize_t n = readlink(target.c_str(), text, sizeof text);
     if (n < 0) break;
     if (steps == 40 || n == 0 || size_t(n) >= sizeof text) return ERR_WRITEFILE;
-    std::string link(text, size_t(n));
+    // A relative link is read from the folder that holds it.
     size_t slash = target.find_last_of('/');
-    if (link[0] != '/' && slash != std::string::npos) link = target.substr(0, slash + 1) + link;
-    target = link;
+    if (text[0] == '/' || slash == std::string::npos) {
+      target.assign(text, size_t(n));
+    } else {
+      target.resize(slash + 1);
+      target.append(text, size_t(n));
+    }
   }
   return CopyOut(target, path, size) ? 0 : ERR_WRITEFILE;
 }
