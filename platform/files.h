@@ -91,9 +91,9 @@ bool MakeSiblingTempName(const char* target, char* buffer, size_t size);
 // name with its symbolic links followed, so that a link stays a link and the file it names (made
 // when missing) gets the bytes. *exists tells whether that file is there; *inPlace that the
 // bytes must go into it rather than into a new file renamed over it: it has other hard links, or
-// it is no plain file (a device). Returns 0, or ERR_WRITEFILE when it cannot be opened for
-// writing: a directory, a file the user may not write (whatever the right to write its folder),
-// links that go round, or a path that does not fit.
+// it is no plain file (a device, a pipe). Returns 0, or ERR_WRITEFILE when it cannot be opened
+// for writing: a directory, a file the user may not write (whatever the right to write its
+// folder), a pipe that nobody reads, links that go round, or a path that does not fit.
 int32_t PrepareFileReplace(const char* name, char* path, size_t size, bool* exists, bool* inPlace);
 // Makes a new empty file beside `path` (in its folder, under a name no file has) to be written
 // whole and renamed over `path`. When `path` exists, the new file gets its owner and group and is

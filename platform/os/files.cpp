@@ -306,6 +306,12 @@ int32_t PrepareFileReplace(const char* name, char* path, size_t size, bool* exis
     if (S_ISDIR(st.st_mode)) return ERR_WRITEFILE;
     // Opening the file for writing decides, not the right to write its folder.
     if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return ERR_WRITEFILE;
+    // A pipe that nobody reads would hold the writer for ever.
+    if (S_ISFIFO(st.st_mode)) {
+      int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) return ERR_WRITEFILE;
+      close(fd);
+    }
     // A device or a pipe is written into, and so is a file with other names, which go on naming
     // it only when the bytes go into it. A link leads to the file that it names.
     char* real = S_ISREG(st.st_mode) ? realpath(target.c_str(), nullptr) : nullptr;
@@ -324,10 +330,14 @@ int32_t PrepareFileReplace(const char* name, char* path, size_t size, bool* exis
     ssize_t n = readlink(target.c_str(), text, sizeof text);
     if (n < 0) break;
     if (steps == 40 || n == 0 || size_t(n) >= sizeof text) return ERR_WRITEFILE;
-    std::string link(text, size_t(n));
+    // A relative link is read from the folder that holds it.
     size_t slash = target.find_last_of('/');
-    if (link[0] != '/' && slash != std::string::npos) link = target.substr(0, slash + 1) + link;
-    target = link;
+    if (text[0] == '/' || slash == std::string::npos) {
+      target.assign(text, size_t(n));
+    } else {
+      target.resize(slash + 1);
+      target.append(text, size_t(n));
+    }
   }
   return CopyOut(target, path, size) ? 0 : ERR_WRITEFILE;
 }

@@ -272,11 +272,15 @@ TEST_F(VfileTest, WholeFilesKeepWhatTheNameStandsFor) {
   EXPECT_EQ(write(Path("dirlink"), "x"), ERR_WRITEFILE);
   EXPECT_TRUE(fs::is_directory(dir_ / "adir"));
   EXPECT_TRUE(isLink(Path("dirlink")));
-  // A device is written into, never replaced by a plain file.
+  // A device is written into, never replaced by a plain file; a pipe that nobody reads is
+  // refused rather than waited for.
   if (fs::exists("/dev/full")) {
     EXPECT_EQ(write("/dev/full", "x"), ERR_WRITE);
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
   }
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(write(Path("pipe"), "x"), ERR_WRITEFILE);
+  EXPECT_TRUE(fs::is_fifo(dir_ / "pipe"));
   // No file written beside a target is left behind.
   for (const auto& e : fs::recursive_directory_iterator(dir_)) {
     EXPECT_NE(e.path().filename().string().rfind(".qv", 0), 0u) << e.path();
