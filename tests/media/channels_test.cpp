@@ -334,7 +334,7 @@ std::vector<uint8_t> SweepModule() {
   w.order = {0, 1};
   ModSample a, b;
   for (int i = 0; i < 60000; i++) {
-    a.data.push_back(static_cast<int8_t>((i * i / 7 + i) % 251 - 125));
+    a.data.push_back(static_cast<int8_t>((int64_t{i} * i / 7 + i) % 251 - 125));
     b.data.push_back(static_cast<int8_t>((i * 13 + i / 50) % 241 - 120));
   }
   w.Sample(1) = a;
