@@ -1,5 +1,5 @@
 // The sound engine's two heavy jobs. Mixing: 60 s of output from 8 looping voices at other rates
-// than the mix (so every voice is resampled) and one music stream refilled half by half, rendered
+// than the mix (so every voice is resampled) and one music stream topped up as it plays, rendered
 // offline, beside SDL2 doing the same job (SDL_AudioStream resampling each voice, then
 // SDL_MixAudioFormat); the counter "realtime" is the share of the 60 s the render took. Decoding:
 // a 5-minute MP3 made by the ffmpeg tool, read to its end through the decoding ring, beside
@@ -40,34 +40,27 @@ void BM_MixerOffline(benchmark::State& state) {
     qv::SetSoundBufferPan(b, (i - 4) * 1000);
     voices.push_back(b);
   }
-  // The stream: 100 ms of 44.1 kHz stereo in two halves, refilled when the cursor leaves one.
-  const int half = 44100 / 20;
-  qv::qvSoundBuffer* stream = qv::CreateSoundBuffer(44100, 2, 16, nullptr, half * 2 * 4);
-  auto fill = Tone(half * 2, 11);
+  // The stream: a 250 ms ring of 44.1 kHz stereo, topped up after every chunk.
+  const uint32_t ring = 44100 / 4;
+  auto fill = Tone(static_cast<int>(ring) * 2, 11);
   std::vector<int16_t> out(kChunk * 2);
   for (auto _ : state) {
     for (auto* b : voices) qv::PlaySoundBuffer(b, 0, 0);
+    qv::qvSoundBuffer* stream = qv::CreateStreamBuffer(44100, 2, 16, ring);
+    qv::WriteStreamBuffer(stream, fill.data(), ring);
     qv::PlaySoundBuffer(stream, 0, 0);
-    int due = 0;
     auto start = std::chrono::steady_clock::now();
     for (int done = 0; done < kSeconds * qv::kMixRate; done += kChunk) {
       qv::RenderMix(out.data(), kChunk);
-      int playing = qv::GetSoundBufferPosition(stream) < static_cast<uint32_t>(half * 4) ? 0 : 1;
-      if (playing != due) {
-        void* p = qv::LockSoundBuffer(stream, static_cast<uint32_t>(due * half * 4), half * 4);
-        std::memcpy(p, fill.data(), static_cast<size_t>(half) * 4);
-        qv::UnlockSoundBuffer(stream);
-        due ^= 1;
-      }
+      qv::WriteStreamBuffer(stream, fill.data(), qv::GetStreamBufferRoom(stream));
     }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.counters["realtime"] = secs / kSeconds;
     for (auto* b : voices) qv::StopSoundBuffer(b);
-    qv::StopSoundBuffer(stream);
+    qv::ReleaseSoundBuffer(stream);
     benchmark::DoNotOptimize(out.data());
   }
   for (auto* b : voices) qv::ReleaseSoundBuffer(b);
-  qv::ReleaseSoundBuffer(stream);
 }
 BENCHMARK(BM_MixerOffline)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -2,6 +2,7 @@
 #include "media/audio_channels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -38,24 +39,30 @@ struct Segment {
   int32_t pass;
 };
 
+// What a stream keeps decoded ahead of the mixer: a refill thread that stalls for less (a busy
+// machine) goes unheard; a longer stall is heard as silence, and the stream goes on from there.
+constexpr int kStreamAheadMs = 250;
+constexpr int kRefillPollMs = 10;
+constexpr int32_t kRefillPieceFrames = 4096;
+
 struct StreamPlayer {
   qvTask* task = nullptr;
   qvSampleStream* stream = nullptr;
   int channel = 0;
   qvSoundBuffer* buffer = nullptr;
-  int32_t halfFrames = 0;
   int32_t volume = 64;
   int32_t pass = 1;
   int32_t passesWanted = 1;
-  int nextHalf = 0;
+  // The refill thread's own.
+  bool ended = false;  // the stream's end is written
+  bool restarted = false;
+  std::vector<uint8_t> piece;
   // Under the stream lock.
   int64_t written = 0;
+  bool endWritten = false;
   std::deque<Segment> segments;
-  int64_t endAt = -1;  // written frames where the last pass ended
   int64_t highest = -1;
   int32_t highestPass = 0;
-  // Under the audio lock.
-  bool endHeard = false;
 };
 
 struct qvAudioChannel {
@@ -98,6 +105,7 @@ struct AudioState {
 };
 
 AudioState g;
+std::atomic<bool> gRefillsHeld{false};
 
 class ChannelHost : public AudioHost {
  public:
@@ -173,66 +181,56 @@ bool HeardAt(const StreamPlayer* p, int64_t consumed, int64_t* frame, int32_t* p
   return true;
 }
 
-// Fills half `half` of the stream buffer from the stream; false on a read failure.
-bool FillHalf(StreamPlayer* p, int half) {
+// Tops the stream's buffer up from the stream; writes the end once the last pass has ended.
+void Refill(StreamPlayer* p) {
   qvSampleStream* s = p->stream;
-  uint32_t frameSize = static_cast<uint32_t>(s->frameSize);
-  uint32_t halfBytes = static_cast<uint32_t>(p->halfFrames) * frameSize;
-  auto* out = static_cast<uint8_t*>(LockSoundBuffer(p->buffer, half * halfBytes, halfBytes));
-  if (out == nullptr) return true;  // the old audio plays again
-  int32_t filled = 0;
-  bool ended;
-  {
-    EnterLock(g.streamLock);
-    ended = p->endAt >= 0;
-    LeaveLock(g.streamLock);
-  }
-  bool restarted = false;
-  while (!ended && filled < p->halfFrames) {
+  auto frameSize = static_cast<size_t>(s->frameSize);
+  while (!p->ended) {
+    uint32_t room = GetStreamBufferRoom(p->buffer);
+    if (room == 0) return;
+    int32_t want = static_cast<int32_t>(std::min<uint32_t>(room, kRefillPieceFrames));
     int64_t from = s->position;
     bool end = false;
-    int32_t got = ReadSampleStream(s, out + static_cast<size_t>(filled) * frameSize,
-                                   p->halfFrames - filled, &end);
+    int32_t got = ReadSampleStream(s, p->piece.data(), want, &end);
     if (got > 0) {
+      if (s->bits == 8 && (s->flags & kPcmSigned) != 0) {
+        for (size_t i = 0; i < static_cast<size_t>(got) * frameSize; i++) {
+          p->piece[i] = static_cast<uint8_t>(p->piece[i] + 128);
+        }
+      }
       EnterLock(g.streamLock);
-      p->segments.push_back({p->written + filled, from, got, p->pass});
+      p->segments.push_back({p->written, from, got, p->pass});
       LeaveLock(g.streamLock);
-      filled += got;
-      restarted = false;
+      // Never short: this thread alone writes, so the room only grew since it was read.
+      WriteStreamBuffer(p->buffer, p->piece.data(), static_cast<uint32_t>(got));
+      EnterLock(g.streamLock);
+      p->written += got;
+      // Segments that the mixer has left behind are no longer needed.
+      int64_t consumed = static_cast<int64_t>(GetSoundBufferConsumed(p->buffer));
+      while (p->segments.size() > 1 && p->segments[1].writeStart <= consumed) {
+        p->segments.pop_front();
+      }
+      LeaveLock(g.streamLock);
+      p->restarted = false;
+      if (!end) continue;
     }
-    if (!end && got > 0) continue;
-    if (!end && got == 0 && s->type != kStreamCustom && s->frames >= 0 && s->position < s->frames) {
-      break;  // a read failure: the rest of this half stays silent
-    }
-    // The stream ended: another pass, or silence to the end.
+    // A decoder gives nothing without its end only when told to stop waiting: the thread is
+    // being ended. A file that gives nothing more before its end ends there.
+    if (!end && got == 0 && s->type == kStreamDecoded) return;
+    // The stream ended: another pass, or the end.
     bool more = p->passesWanted == 0 || p->pass < p->passesWanted;
-    if (more && !restarted && s->seekable && s->type != kStreamCustom) {
+    if (end && more && !p->restarted && s->seekable && s->type != kStreamCustom) {
       p->pass++;
       SeekSampleStream(s, 0);
-      restarted = true;  // an empty stream ends instead of spinning
+      p->restarted = true;  // an empty stream ends instead of spinning
       continue;
     }
+    EndStreamBuffer(p->buffer);
+    p->ended = true;
     EnterLock(g.streamLock);
-    p->endAt = p->written + filled;
+    p->endWritten = true;
     LeaveLock(g.streamLock);
-    ended = true;
   }
-  uint8_t silence = s->bits == 8 ? 0x80 : 0;
-  std::memset(out + static_cast<size_t>(filled) * frameSize, silence,
-              static_cast<size_t>(p->halfFrames - filled) * frameSize);
-  if (s->bits == 8 && (s->flags & kPcmSigned) != 0) {
-    for (int32_t i = 0; i < filled * static_cast<int32_t>(frameSize); i++) {
-      out[i] = static_cast<uint8_t>(out[i] + 128);
-    }
-  }
-  UnlockSoundBuffer(p->buffer);
-  EnterLock(g.streamLock);
-  p->written += p->halfFrames;
-  // Segments that the mixer has left behind are no longer needed.
-  int64_t consumed = static_cast<int64_t>(GetSoundBufferConsumed(p->buffer));
-  while (p->segments.size() > 1 && p->segments[1].writeStart <= consumed) p->segments.pop_front();
-  LeaveLock(g.streamLock);
-  return true;
 }
 
 void StreamThreadEntry(qvTask* task) {
@@ -245,16 +243,23 @@ void StreamThreadEntry(qvTask* task) {
   RaiseThreadPriority();
   qvSampleStream* s = p->stream;
   int rate = std::clamp(s->frequency, kMinBufferFrequency, kMaxBufferFrequency);
-  p->halfFrames = std::max(rate / 20, 1);  // 50 ms
-  uint32_t bytes = static_cast<uint32_t>(p->halfFrames) * 2 * static_cast<uint32_t>(s->frameSize);
-  p->buffer = CreateSoundBuffer(rate, s->channels, s->bits, nullptr, bytes);
+  auto frames = static_cast<uint32_t>(std::max(rate * kStreamAheadMs / 1000, 2));
+  try {
+    p->piece.resize(static_cast<size_t>(kRefillPieceFrames) * static_cast<size_t>(s->frameSize));
+  } catch (const std::bad_alloc&) {
+    ReportTaskResult(task, ERR_MEM);
+    return;
+  }
+  p->buffer = CreateStreamBuffer(rate, s->channels, s->bits, frames);
   if (p->buffer == nullptr) {
     ReportTaskResult(task, ERR_LOADSOUND);
     return;
   }
   SetSoundBufferVolume(p->buffer, VolumeToMillibels(p->volume));
-  FillHalf(p, 0);
-  FillHalf(p, 1);
+  // The mixer reports the end itself, once the last frame has been heard.
+  qvBufferNotify end = {kNotifyAtStop, g.signals[p->channel]};
+  SetSoundBufferNotifications(p->buffer, &end, 1);
+  Refill(p);
   if (PlaySoundBuffer(p->buffer, 0, 0) != 0) {
     ReleaseSoundBuffer(p->buffer);
     p->buffer = nullptr;
@@ -262,30 +267,16 @@ void StreamThreadEntry(qvTask* task) {
     return;
   }
   SignalTaskStarted(task);
-  bool endSignalled = false;
+  int stallAfterMs = 0, stallMs = 0;
+  bool stall = GetRefillStallSeam(&stallAfterMs, &stallMs);
   while (!TaskQuitRequested(task)) {
-    uint32_t cursor = GetSoundBufferPosition(p->buffer);
-    uint32_t halfBytes = static_cast<uint32_t>(p->halfFrames) * static_cast<uint32_t>(s->frameSize);
-    int playing = cursor < halfBytes ? 0 : 1;
-    EnterLock(g.streamLock);
-    int64_t endAt = p->endAt;
-    LeaveLock(g.streamLock);
-    if (endAt >= 0 && !endSignalled &&
-        static_cast<int64_t>(GetSoundBufferConsumed(p->buffer)) >= endAt) {
-      // Silence plays on until the script side stops the channel.
-      EnterLock(g.audioLock);
-      p->endHeard = true;
-      LeaveLock(g.audioLock);
-      endSignalled = true;
-      SetSignal(g.signals[p->channel]);
-      WakeMainLoop();
+    if (stall && GetSoundBufferConsumed(p->buffer) >=
+                     static_cast<uint64_t>(stallAfterMs) * static_cast<uint64_t>(rate) / 1000) {
+      stall = false;
+      DelayMs(stallMs);
     }
-    if (playing != p->nextHalf) {
-      FillHalf(p, p->nextHalf);  // after the end: silence
-      p->nextHalf ^= 1;
-    } else {
-      DelayMs(10);
-    }
+    if (!gRefillsHeld.load()) Refill(p);
+    DelayMs(kRefillPollMs);
   }
   ReportTaskResult(task, 0);
 }
@@ -303,6 +294,11 @@ void EndStreamPlayer(qvAudioChannel* ch, int64_t* frame, int32_t* pass) {
     *pass = ch->pass;
   }
   LeaveLock(g.streamLock);
+  // The main thread reads the player under the audio lock (ProcessAudioChannels).
+  EnterLock(g.audioLock);
+  ch->player = nullptr;
+  ch->buffer = nullptr;
+  LeaveLock(g.audioLock);
   ReleaseSoundBuffer(p->buffer);
   delete p;
 }
@@ -618,6 +614,9 @@ int32_t StartStreamChannel(qvSampleStream* stream, qvObjectId id, int32_t times,
   ch->player = p;
   ch->buffer = p->buffer;
   LeaveLock(g.audioLock);
+  // A stream so short that the mixer ended it already: its end is handled now that the channel
+  // knows its buffer.
+  SetSignal(g.signals[p->channel]);
   WakeMainLoop();
   return 0;
 }
@@ -693,7 +692,8 @@ int64_t StreamFramesAhead(const qvSampleStream* stream) {
   int64_t ahead = -1;
   if (ch && ch->player) {
     StreamPlayer* p = ch->player;
-    ahead = p->written - static_cast<int64_t>(GetSoundBufferConsumed(p->buffer));
+    ahead = p->endWritten ? INT64_MAX
+                          : p->written - static_cast<int64_t>(GetSoundBufferConsumed(p->buffer));
   }
   LeaveLock(g.audioLock);
   LeaveLock(g.streamLock);
@@ -729,13 +729,16 @@ int ReapEndedStreams(qvSampleStream** out, int max) {
   return n;
 }
 
+void HoldStreamRefills(bool hold) { gRefillsHeld.store(hold); }
+
 void ProcessAudioChannels() {
   if (g.audioLock == nullptr) return;
   EnterLock(g.audioLock);
   for (auto& ch : g.channels) {
     if (ch.state == kChannelSample) {
       ProcessSampleChannel(&ch);
-    } else if (ch.state == kChannelStream && ch.player && ch.player->endHeard && !ch.endPosted) {
+    } else if (ch.state == kChannelStream && ch.player && ch.buffer && !ch.endPosted &&
+               GetSoundBufferNotifyCount(ch.buffer, 0) > 0) {
       ch.endPosted = true;
       PostIfEnabled(kSoundEventMusicEnd, ch.id, ch.passMs, std::max(ch.player->pass, 1), 0);
       if (!IsSoundEventEnabled(kSoundEventMusicEnd)) WakeMainLoop();

@@ -1,7 +1,8 @@
 // The eight audio channels of the sound engine and the queue of sound events. A sample plays on a
 // channel as a duplicate of its sound buffer for a number of passes or a time; a music stream plays
-// on a channel through a 100 ms looping buffer that its own thread refills half by half. Pass ends
-// come back as notifications that the main thread handles (the main loop's audio host), which posts
+// on a channel through the mixer's stream ring, which its own thread keeps topped up 250 ms ahead
+// (a late refill is heard as silence, never as stale audio). Pass ends and stream ends come back
+// as notifications that the main thread handles (the main loop's audio host), which posts
 // OnSampleLoop, OnSampleEnd and OnMusicEnd events for the script.
 //
 // The channel table is guarded by the audio lock; stream positions by the stream lock (taken before
@@ -76,8 +77,9 @@ void SetStreamChannelVolume(const qvSampleStream* stream, int32_t volume);
 // The heard frame of a playing stream (never backwards within a pass), or -1.
 int64_t GetStreamChannelPosition(const qvSampleStream* stream);
 bool IsStreamOnChannel(const qvSampleStream* stream);
-// Frames the stream's buffer holds beyond what the mixer consumed (-1 when it plays nowhere): an
-// offline renderer waits for the refill thread with it before mixing more.
+// Frames the stream's buffer holds beyond what the mixer consumed (-1 when it plays nowhere;
+// INT64_MAX once the stream's end is written, when no more comes): an offline renderer waits for
+// the refill thread with it before mixing more.
 int64_t StreamFramesAhead(const qvSampleStream* stream);
 // Frees the channels of streams whose end was reported; the streams go to `out` (at most `max`),
 // left at frame 0. Returns their count.
@@ -88,5 +90,8 @@ int ReapEndedStreams(qvSampleStream** out, int max);
 // Handles what the notifications of every channel announce (pass ends, stops, stream ends). The
 // audio host calls it; tests without a main loop call it after rendering.
 void ProcessAudioChannels();
+
+// Test seam: while held, the refill threads write nothing into their buffers.
+void HoldStreamRefills(bool hold);
 
 }  // namespace qv

@@ -76,6 +76,26 @@ bool SetSoundBufferNotifications(qvSoundBuffer* buffer, const qvBufferNotify* li
 // How often notification `index` of the current list fired (0 for an index outside).
 uint32_t GetSoundBufferNotifyCount(const qvSoundBuffer* buffer, int index);
 
+// Stream buffers: a ring of `frames` frames that one producer appends to while the mixer drains
+// it. The mixer plays only what was written: when it catches up with the producer it plays silence
+// and stands where it was (an underrun), so a late refill delays the stream and never repeats or
+// skips any of it. After EndStreamBuffer it stops, with the kNotifyAtStop notifications, once the
+// last frame written has been consumed. PlaySoundBuffer(buffer, 0, 0) starts it (once); the
+// consumed count is what has been heard. Null for a bad format or size, or without memory.
+qvSoundBuffer* CreateStreamBuffer(int rate, int channels, int bits, uint32_t frames);
+// Appends up to `frames` frames of `data` (the buffer's format, whole frames): the frames taken,
+// at most the room. 0 for a buffer that is no stream or has ended.
+uint32_t WriteStreamBuffer(qvSoundBuffer* buffer, const void* data, uint32_t frames);
+// The frames it can take now: its size less what is written and not yet consumed.
+uint32_t GetStreamBufferRoom(const qvSoundBuffer* buffer);
+// The stream has nothing after what is written.
+void EndStreamBuffer(qvSoundBuffer* buffer);
+
+// Test seam of the player run whole: QV_TEST_REFILL_STALL="<after ms>:<stall ms>" asks each music
+// refill thread to stall once, for <stall ms>, after <after ms> of its stream have been heard (the
+// stall of a busy machine, at a known place). False when it is unset or malformed. Read once.
+bool GetRefillStallSeam(int* afterMs, int* stallMs);
+
 // Mixes `frames` frames of interleaved 16-bit stereo at kMixRate into `out`, advancing every
 // playing buffer; what the device callback calls. Any thread; notifications are set after the
 // mixer's lock is left.

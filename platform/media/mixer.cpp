@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,11 @@ struct qvSoundBuffer {
   int32_t passes = 0;  // 0: for ever
   int32_t pass = 1;
   uint32_t lastPassFrames = 0;
+  // Stream buffers: frames written since the start (the ring's write index is this modulo
+  // `frames`, its read index the consumed count modulo `frames`) and whether the end is written.
+  bool stream = false;
+  uint64_t written = 0;
+  bool streamEnded = false;
   Notify notes[kMaxNotifications];
   int noteCount = 0;
   // The lock of LockSoundBuffer (one at a time per buffer).
@@ -198,6 +204,57 @@ bool MixVoice(qvSoundBuffer* b, int32_t* acc, int frames, Fired* fired) {
   return true;
 }
 
+// Stops a voice at its end: no further frame is heard.
+void StopAtEnd(qvSoundBuffer* b, Fired* fired) {
+  b->playing = false;
+  FireStop(b, fired);
+}
+
+// Mixes one stream voice: only frames written are read, and a frame that needs the next one for
+// its interpolation waits for it too, so that a stream mixed across an underrun gives the very
+// frames it gives without one. False when it stopped at its end.
+bool MixStreamVoice(qvSoundBuffer* b, int32_t* acc, int frames, Fired* fired) {
+  std::lock_guard<std::mutex> data(b->pcm->lock);
+  const uint8_t* pcm = b->pcm->bytes.data();
+  for (int i = 0; i < frames; i++) {
+    // Frames from the cursor on that hold audio (negative when a step passed the last written).
+    int64_t ahead = static_cast<int64_t>(b->written - b->consumed);
+    uint32_t ip = static_cast<uint32_t>(b->pos >> 32);
+    uint32_t frac = static_cast<uint32_t>(b->pos);
+    bool interpolate = frac != 0 && ahead > 1;
+    if (ahead <= 0 || (frac != 0 && ahead == 1 && !b->streamEnded)) {
+      if (b->streamEnded && ahead <= 0) {
+        b->consumed = b->written;
+        StopAtEnd(b, fired);
+        return false;
+      }
+      return true;  // an underrun: silence, and the cursor stays for the producer to catch up
+    }
+    int32_t l, r;
+    ReadFrame(pcm, b, ip, &l, &r);
+    if (interpolate) {
+      uint32_t next = ip + 1 == b->frames ? 0 : ip + 1;
+      int32_t l1, r1;
+      ReadFrame(pcm, b, next, &l1, &r1);
+      l += static_cast<int32_t>((static_cast<int64_t>(l1 - l) * frac) >> 32);
+      r += static_cast<int32_t>((static_cast<int64_t>(r1 - r) * frac) >> 32);
+    }
+    int32_t* frame = acc + static_cast<ptrdiff_t>(2) * i;
+    frame[0] += static_cast<int32_t>((l * b->gainLeft) >> 16);
+    frame[1] += static_cast<int32_t>((r * b->gainRight) >> 16);
+    b->pos += b->step;
+    uint64_t np = b->pos >> 32;
+    b->consumed += np - ip;
+    b->pos -= (np / b->frames * b->frames) << 32;  // the ring wraps
+    if (b->streamEnded && b->consumed >= b->written) {
+      b->consumed = b->written;  // what lay past the end was never played
+      StopAtEnd(b, fired);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 qvSoundBuffer* CreateSoundBuffer(int rate, int channels, int bits, const void* data,
@@ -227,6 +284,78 @@ qvSoundBuffer* CreateSoundBuffer(int rate, int channels, int bits, const void* d
   b->rate = rate;
   UpdateStep(b);
   return b;
+}
+
+qvSoundBuffer* CreateStreamBuffer(int rate, int channels, int bits, uint32_t frames) {
+  if (frames == 0 || frames > UINT32_MAX / 4) return nullptr;
+  qvSoundBuffer* b = CreateSoundBuffer(rate, channels, bits, nullptr,
+                                       frames * static_cast<uint32_t>(channels * bits / 8));
+  if (b != nullptr) b->stream = true;
+  return b;
+}
+
+uint32_t GetStreamBufferRoom(const qvSoundBuffer* buffer) {
+  if (buffer == nullptr || !buffer->stream) return 0;
+  std::lock_guard<std::mutex> g(M().lock);
+  if (buffer->streamEnded) return 0;
+  uint64_t held = buffer->written > buffer->consumed ? buffer->written - buffer->consumed : 0;
+  return buffer->frames - static_cast<uint32_t>(held);
+}
+
+uint32_t WriteStreamBuffer(qvSoundBuffer* buffer, const void* data, uint32_t frames) {
+  uint32_t room = GetStreamBufferRoom(buffer);
+  uint32_t n = std::min(frames, room);
+  if (n == 0 || data == nullptr) return 0;
+  uint64_t written;
+  {
+    std::lock_guard<std::mutex> g(M().lock);
+    written = buffer->written;  // only this producer moves it
+  }
+  // The room lies past the frames the mixer may still read: it reads none of these bytes until
+  // they are counted as written below.
+  uint32_t at = static_cast<uint32_t>(written % buffer->frames);
+  uint32_t first = std::min(n, buffer->frames - at);
+  const auto* src = static_cast<const uint8_t*>(data);
+  {
+    std::lock_guard<std::mutex> g(buffer->pcm->lock);
+    uint8_t* ring = buffer->pcm->bytes.data();
+    std::memcpy(ring + static_cast<size_t>(at) * buffer->block, src,
+                static_cast<size_t>(first) * buffer->block);
+    std::memcpy(ring, src + static_cast<size_t>(first) * buffer->block,
+                static_cast<size_t>(n - first) * buffer->block);
+  }
+  std::lock_guard<std::mutex> g(M().lock);
+  buffer->written += n;
+  return n;
+}
+
+void EndStreamBuffer(qvSoundBuffer* buffer) {
+  if (buffer == nullptr || !buffer->stream) return;
+  std::lock_guard<std::mutex> g(M().lock);
+  buffer->streamEnded = true;
+}
+
+bool GetRefillStallSeam(int* afterMs, int* stallMs) {
+  static const int* seam = [] {
+    static int values[2] = {-1, -1};
+    const char* v = std::getenv("QV_TEST_REFILL_STALL");
+    if (v == nullptr) return values;
+    char* end = nullptr;
+    long after = std::strtol(v, &end, 10);
+    if (end == v || *end != ':') return values;
+    const char* rest = end + 1;
+    long stall = std::strtol(rest, &end, 10);
+    if (end == rest || *end != 0 || after < 0 || stall < 0 || after > 3600000 || stall > 60000) {
+      return values;
+    }
+    values[0] = static_cast<int>(after);
+    values[1] = static_cast<int>(stall);
+    return values;
+  }();
+  if (seam[0] < 0) return false;
+  *afterMs = seam[0];
+  *stallMs = seam[1];
+  return true;
 }
 
 qvSoundBuffer* DuplicateSoundBuffer(qvSoundBuffer* source) {
@@ -392,7 +521,8 @@ void RenderMix(int16_t* out, int frames) {
       std::lock_guard<std::mutex> g(M().lock);
       auto& voices = M().voices;
       for (size_t i = 0; i < voices.size();) {
-        if (MixVoice(voices[i], acc, n, &fired)) {
+        qvSoundBuffer* v = voices[i];
+        if (v->stream ? MixStreamVoice(v, acc, n, &fired) : MixVoice(v, acc, n, &fired)) {
           i++;
         } else {
           voices.erase(voices.begin() + static_cast<std::ptrdiff_t>(i));

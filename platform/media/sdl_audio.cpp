@@ -35,7 +35,7 @@ int OpenAudioOutput() {
   want.freq = kMixRate;
   want.format = AUDIO_S16SYS;
   want.channels = 2;
-  // About 10 ms per pull: well inside the 50 ms halves that music streams refill.
+  // About 10 ms per pull: well inside the 250 ms that music streams keep ahead.
   want.samples = 512;
   want.callback = DeviceCallback;
   SDL_AudioSpec have{};

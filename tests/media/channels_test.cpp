@@ -1,12 +1,15 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "base/errors.h"
 #include "media/pcm_sample.h"
 #include "media/sound_stream.h"
 #include "platform/time.h"
+#include "tests/media/mod_writer.h"
 #include "tests/media/sound_fixture.h"
 
 using namespace qv;
@@ -160,8 +163,8 @@ TEST(AudioLevels, VolumeAndPanMapping) {
 
 namespace {
 
-// A 48 kHz mono 16-bit WAVE of the ramp.
-std::string RampWave(uint32_t frames) {
+// A 16-bit WAVE of the ramp (every channel the same), 48 kHz mono unless asked otherwise.
+std::string RampWave(uint32_t frames, uint32_t rate = 48000, uint16_t channels = 1) {
   std::vector<uint8_t> b;
   auto u32 = [&](uint32_t v) {
     for (int i = 0; i < 4; i++) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -170,24 +173,27 @@ std::string RampWave(uint32_t frames) {
     b.push_back(static_cast<uint8_t>(v));
     b.push_back(static_cast<uint8_t>(v >> 8));
   };
+  uint32_t block = 2u * channels;
   b.insert(b.end(), {'R', 'I', 'F', 'F'});
-  u32(36 + frames * 2);
+  u32(36 + frames * block);
   b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
   u32(16);
   u16(1);
-  u16(1);
-  u32(48000);
-  u32(96000);
-  u16(2);
+  u16(channels);
+  u32(rate);
+  u32(rate * block);
+  u16(static_cast<uint16_t>(block));
   u16(16);
   b.insert(b.end(), {'d', 'a', 't', 'a'});
-  u32(frames * 2);
-  for (uint32_t i = 0; i < frames; i++) u16(static_cast<uint16_t>(RampValue(i)));
+  u32(frames * block);
+  for (uint32_t i = 0; i < frames; i++) {
+    for (int c = 0; c < channels; c++) u16(static_cast<uint16_t>(RampValue(i)));
+  }
   return WriteTemp("ramp.wav", b);
 }
 
-// Renders `frames` frames in steps, each after the refill thread has caught up: it refills a half
-// as soon as the cursor leaves it, so then more than a half (50 ms at 48 kHz) lies ahead.
+// Renders `frames` frames in steps, each after the refill thread has caught up: it tops the
+// buffer up every few milliseconds, so then more than 50 ms lie ahead (or the stream's end).
 std::vector<int16_t> RenderStream(const qvSampleStream* s, int frames) {
   std::vector<int16_t> all;
   const int kStep = 600;
@@ -272,4 +278,164 @@ TEST_F(Channels, StreamPositionsNeverRunBackwards) {
   StopStreamChannel(s, false, &pass, &pos);
   EXPECT_EQ(s->position, 0);
   CloseSampleStream(s);
+}
+
+namespace {
+
+// Renders `frames` output frames of the stream playing on a channel, in steps of 600. Before each
+// step the refill thread may catch up until 100 ms and a step lie ahead (or the stream's end),
+// except for the `holdFrames` output frames from `holdAt` on, while its refills are withheld: the
+// stall of a busy machine, at a known place.
+std::vector<int16_t> RenderStalled(const qvSampleStream* s, int frames, int holdAt,
+                                   int holdFrames) {
+  const int kStep = 600;
+  int64_t need = s->frequency / 10 + int64_t{kStep} * s->frequency / kMixRate + 2;
+  std::vector<int16_t> all;
+  for (int done = 0; done < frames; done += kStep) {
+    bool held = done >= holdAt && done < holdAt + holdFrames;
+    HoldStreamRefills(held);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!held && IsStreamOnChannel(s) && StreamFramesAhead(s) < need &&
+           std::chrono::steady_clock::now() < deadline) {
+      DelayMs(1);
+    }
+    auto out = Render(kStep);
+    all.insert(all.end(), out.begin(), out.end());
+  }
+  HoldStreamRefills(false);
+  return all;
+}
+
+// How many silent frames `got` has where it departs from `want`, when it is `want` with one run of
+// silence inserted (0 when they are equal; both stereo, of one length, cut at the end); -1 when it
+// is anything else, such as repeated or skipped audio.
+int64_t InsertedSilence(const std::vector<int16_t>& want, const std::vector<int16_t>& got) {
+  if (want.size() != got.size()) return -1;
+  size_t n = want.size() / 2;
+  size_t k = 0;
+  while (k < n && want[2 * k] == got[2 * k] && want[2 * k + 1] == got[2 * k + 1]) k++;
+  if (k == n) return 0;
+  size_t zeros = 0;
+  while (k + zeros < n && got[2 * (k + zeros)] == 0 && got[2 * (k + zeros) + 1] == 0) zeros++;
+  // The silence may run on into silence of the stream itself: the shortest run that fits.
+  for (size_t len = 1; len <= zeros; len++) {
+    if (std::equal(got.begin() + static_cast<ptrdiff_t>(2 * (k + len)), got.end(),
+                   want.begin() + static_cast<ptrdiff_t>(2 * k))) {
+      return static_cast<int64_t>(len);
+    }
+  }
+  return -1;
+}
+
+// A module of one long, unlooped, never-repeating note on each side, and a second pattern that
+// starts them again: what is heard is never the same twice within a pattern.
+std::vector<uint8_t> SweepModule() {
+  ModWriter w;
+  w.order = {0, 1};
+  ModSample a, b;
+  for (int i = 0; i < 60000; i++) {
+    a.data.push_back(static_cast<int8_t>((int64_t{i} * i / 7 + i) % 251 - 125));
+    b.data.push_back(static_cast<int8_t>((i * 13 + i / 50) % 241 - 120));
+  }
+  w.Sample(1) = a;
+  w.Sample(2) = b;
+  for (int p = 0; p < 2; p++) {
+    w.Cell(p, 0, 0) = {428 - 40 * p, 1, 0, 0};
+    w.Cell(p, 0, 1) = {320 + 30 * p, 2, 0, 0};
+  }
+  return w.Bytes();
+}
+
+struct StallCase {
+  const char* what;
+  int holdFrames;  // output frames without refills
+  bool covered;    // what lies ahead rides it out: nothing changes
+};
+const StallCase kStalls[] = {
+    {"a stall of 100 ms", 4800, true},
+    {"a stall of 500 ms", 24000, false},
+};
+
+// The same stream twice, unstalled and with a stall: the stalled one is the unstalled one, with
+// silence inserted where the stall outlasted what lay ahead.
+void ExpectStallInsertsSilence(const std::function<qvSampleStream*()>& open, int frames) {
+  qvSampleStream* s = open();
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(StartStreamChannel(s, {4, nullptr}, 1, 1, 64), 0);
+  auto want = RenderStalled(s, frames, 0, 0);
+  int32_t pass;
+  int64_t pos;
+  StopStreamChannel(s, false, &pass, &pos);
+  CloseSampleStream(s);
+  for (const StallCase& c : kStalls) {
+    SCOPED_TRACE(c.what);
+    s = open();
+    ASSERT_EQ(StartStreamChannel(s, {4, nullptr}, 1, 1, 64), 0);
+    auto got = RenderStalled(s, frames, 6000, c.holdFrames);
+    int64_t silence = InsertedSilence(want, got);
+    if (c.covered) {
+      EXPECT_EQ(silence, 0);
+    } else {
+      EXPECT_GT(silence, 0);
+      EXPECT_LE(silence, c.holdFrames);
+    }
+    StopStreamChannel(s, false, &pass, &pos);
+    CloseSampleStream(s);
+  }
+  TakeEvents();
+}
+
+}  // namespace
+
+TEST_F(Channels, StalledMusicRefillsInsertSilenceAndKeepTheEndWhole) {
+  struct Wave {
+    uint32_t rate;
+    uint16_t channels;
+  };
+  for (Wave w : {Wave{48000, 1}, Wave{22050, 2}}) {
+    SCOPED_TRACE(w.rate);
+    const uint32_t frames = w.rate * 6 / 10;  // 600 ms
+    std::string path = RampWave(frames, w.rate, w.channels);
+    auto open = [&] {
+      qvSampleStream* s = nullptr;
+      EXPECT_EQ(OpenSampleFile(path.c_str(), true, &s), 0);
+      return s;
+    };
+    // Unstalled at the mix rate: the file whole, then silence.
+    qvSampleStream* s = open();
+    ASSERT_EQ(StartStreamChannel(s, {4, nullptr}, 1, 1, 64), 0);
+    auto plain = RenderStalled(s, 54000, 0, 0);
+    if (w.rate == kMixRate) {
+      for (int i = 0; i < 54000; i++) {
+        ASSERT_EQ(plain[2 * i], i < static_cast<int>(frames) ? RampValue(i) : 0) << i;
+      }
+    }
+    // Heard to its end: reported once.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::vector<Ev> ev;
+    while (ev.empty() && std::chrono::steady_clock::now() < deadline) {
+      ProcessAudioChannels();
+      ev = TakeEvents();
+      if (ev.empty()) DelayMs(2);
+    }
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0].kind, kSoundEventMusicEnd);
+    int32_t pass;
+    int64_t pos;
+    StopStreamChannel(s, false, &pass, &pos);
+    CloseSampleStream(s);
+    // 1.125 s of output: the stalled play ends within it too, followed by silence only.
+    ExpectStallInsertsSilence(open, 54000);
+  }
+}
+
+TEST_F(Channels, StalledModuleRefillsInsertSilence) {
+  std::vector<uint8_t> image = SweepModule();
+  ExpectStallInsertsSilence(
+      [&] {
+        qvSampleStream* s = nullptr;
+        EXPECT_EQ(OpenModuleStream(image, &s), 0);
+        return s;
+      },
+      48000);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -166,6 +167,62 @@ TEST(Mixer, LockedRegionIsCommittedOnUnlock) {
   EXPECT_EQ(LockSoundBuffer(s.b, 6, 4), nullptr);  // past the end
   EXPECT_EQ(LockSoundBuffer(s.b, 0, 0), nullptr);
   StopSoundBuffer(s.b);
+}
+
+TEST(Mixer, StreamBuffersWaitForTheProducerAndStopAtTheLastFrameWritten) {
+  // 3000 frames of a ramp through a ring of 400, at the mix rate and at two rates that resample
+  // (one consumes more than a frame per output frame): written as room allows, once before each
+  // chunk (never short) and once in a trickle that leaves the mixer waiting. The trickled play is
+  // the same frames with silence between, and both stop at the last frame.
+  auto pcm = Ramp16(3000);
+  for (int rate : {kMixRate, 22050, 100000}) {
+    SCOPED_TRACE(rate);
+    std::vector<int16_t> plays[2];
+    for (int trickle = 0; trickle < 2; trickle++) {
+      Buf s(CreateStreamBuffer(rate, 1, 16, 400));
+      ASSERT_NE(s.b, nullptr);
+      qvSignal* stop = CreateSignal();
+      qvBufferNotify note = {kNotifyAtStop, stop};
+      ASSERT_TRUE(SetSoundBufferNotifications(s.b, &note, 1));
+      EXPECT_EQ(GetStreamBufferRoom(s.b), 400u);
+      ASSERT_EQ(PlaySoundBuffer(s.b, 0, 0), 0);
+      size_t written = 0;
+      std::vector<int16_t>& all = plays[trickle];
+      for (int chunk = 0; chunk < 500; chunk++) {
+        uint32_t room = GetStreamBufferRoom(s.b);
+        uint32_t n = std::min<uint32_t>(trickle ? std::min<uint32_t>(room, 7) : room,
+                                        static_cast<uint32_t>(pcm.size() - written));
+        if (n > 0) {
+          EXPECT_EQ(WriteStreamBuffer(s.b, pcm.data() + written, n), n);
+          written += n;
+          if (written == pcm.size()) EndStreamBuffer(s.b);
+        }
+        auto out = Render(64);
+        all.insert(all.end(), out.begin(), out.end());
+      }
+      ASSERT_EQ(written, pcm.size());
+      EXPECT_FALSE(IsSoundBufferPlaying(s.b));
+      EXPECT_EQ(GetSoundBufferConsumed(s.b), 3000u);
+      EXPECT_EQ(GetSoundBufferNotifyCount(s.b, 0), 1u);
+      EXPECT_EQ(WaitAnySignal(&stop, 1, 0), 0);
+      EXPECT_EQ(GetStreamBufferRoom(s.b), 0u);  // ended: it takes nothing more
+      EXPECT_EQ(WriteStreamBuffer(s.b, pcm.data(), 1), 0u);
+      DeleteSignal(stop);
+    }
+    // The trickled play without its silent frames is the other one without its trailing silence
+    // (the ramp has no zero), and at the mix rate that is the ramp itself.
+    std::vector<int16_t> heard[2];
+    for (int t = 0; t < 2; t++) {
+      for (size_t i = 0; i < plays[t].size(); i += 2) {
+        if (plays[t][i] != 0 || plays[t][i + 1] != 0) heard[t].push_back(plays[t][i]);
+      }
+    }
+    EXPECT_EQ(heard[0], heard[1]);
+    EXPECT_GT(heard[0].size(), 0u);
+    if (rate == kMixRate) {
+      EXPECT_EQ(heard[0], pcm);
+    }
+  }
 }
 
 TEST(Mixer, RefusesBadFormats) {

@@ -302,6 +302,37 @@ loop:
 .end
 )";
 
+// A music file played to its end.
+constexpr char kPlayToEnd[] = R"(
+.function main
+  .line 1
+  GETGLOBAL R0, "openmusic"
+  LOADCONST R1, 1
+  LOADCONST R2, "sweep.wav"
+  CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "playmusic"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=0
+loop:
+  .line 2
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 2
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "ismusicplaying"
+  LOADCONST R1, 1
+  CALL R0, nargs=1, nres=1
+  EQ 1, R0, 1
+  JUMP @loop
+  GETGLOBAL R0, "wait"
+  LOADCONST R1, 5
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "ended"
+  CALL R0, nargs=1, nres=0
+  RETURN R0, 1
+.end
+)";
+
 // Music fed by the script: four frames from a table of two values, then the end.
 constexpr char kFed[] = R"(
 .function main
@@ -443,6 +474,55 @@ TEST_F(DiskAudioTest, MusicPausedAndResumedContinuesWhereItWasHeardAndEnds) {
   }
   EXPECT_GT(gap, 2u * 48000 / 10);  // about 200 ms of pause
   for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
+}
+
+TEST_F(DiskAudioTest, StalledMusicRefillsAreHeardAsSilenceNeverAsRepeatedAudio) {
+  // A sweep never repeats itself: audio heard twice, or skipped, breaks the comparison.
+  std::string wav = Path("sweep.wav");
+  std::string cmd = "sox -n -r 48000 -c 2 -b 16 \"" + wav + "\" synth 0.8 sine 300-3000 vol 0.5" +
+                    " && sox \"" + wav + "\" -t raw \"" + wav + ".raw\"";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  auto sweep = PcmValues(ReadFile("sweep.wav.raw"));
+  WriteFile("main.qva", Applet(kPlayToEnd));
+  struct Case {
+    const char* stall;  // after 300 ms heard, the refill thread stalls this long
+    bool covered;       // what lies ahead rides it out
+  };
+  for (Case c : {Case{"300:100", true}, Case{"300:600", false}}) {
+    SCOPED_TRACE(c.stall);
+    setenv("QV_TEST_REFILL_STALL", c.stall, 1);
+    PlayerRun r = Run({"main.qva", "-QUIET"});
+    unsetenv("QV_TEST_REFILL_STALL");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "ended\n");
+    auto mix = Mix();
+    size_t d = FirstSound(sweep, 0);
+    size_t m = FirstSound(mix, 0);
+    // The capture is the sweep whole, with at most one silent gap, then silence only.
+    size_t gap = 0;
+    int gaps = 0;
+    while (d < sweep.size()) {
+      ASSERT_LT(m + 1, mix.size()) << "the capture ends at " << d << " of " << sweep.size();
+      if (mix[m] == 0 && mix[m + 1] == 0 && (sweep[d] != 0 || sweep[d + 1] != 0)) {
+        size_t next = FirstSound(mix, m);
+        gap += next - m;
+        gaps++;
+        m = next;
+        continue;
+      }
+      ASSERT_EQ(mix[m], sweep[d]) << "value " << d << " gap " << gap << " at " << m;
+      m++;
+      d++;
+    }
+    if (c.covered) {
+      EXPECT_EQ(gap, 0u);
+    } else {
+      EXPECT_EQ(gaps, 1);
+      EXPECT_GT(gap, 0u);
+      EXPECT_LE(gap, 2u * 48000 * 6 / 10);  // never longer than the stall
+    }
+    for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0) << m;
+  }
 }
 
 TEST_F(DiskAudioTest, SeekMusicLandsOnTheExactFrame) {
