@@ -105,6 +105,7 @@ struct Gathered {
   int32_t buttons[kButtonCount] = {};
   uint32_t releases[kButtonCount] = {};
   uint8_t keyDown[kKeyCodeCount] = {};
+  uint16_t keyReleases[kKeyCodeCount] = {};
   // Alt+Return's pending switch: 1 full screen, 0 window, -1 none.
   int32_t modeSwitch = -1;
   // The user resized the window to width x height: the display follows at the next copy.
@@ -173,6 +174,7 @@ void CopyGathered(InputRecord& d) {
   d.midButton = g.buttons[kMidButtonIndex];
   std::memcpy(d.releases, g.releases, sizeof d.releases);
   std::memcpy(d.keyDown, g.keyDown, sizeof d.keyDown);
+  std::memcpy(d.keyReleases, g.keyReleases, sizeof d.keyReleases);
 }
 
 class InputHost : public DisplayHost {
@@ -281,8 +283,9 @@ qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id) {
 void RemoveDisplayInput(qvScriptState* L, const qvWindow* window) {
   auto* r = static_cast<InputRecord*>(FindDisplayInput(window));
   if (r == nullptr) return;
+  InputRecord* previous = nullptr;
   Lock();
-  for (InputRecord** p = &gRecords; *p != nullptr; p = &(*p)->next) {
+  for (InputRecord** p = &gRecords; *p != nullptr; previous = *p, p = &(*p)->next) {
     if (*p == r) {
       *p = r->next;
       break;
@@ -290,6 +293,7 @@ void RemoveDisplayInput(qvScriptState* L, const qvWindow* window) {
   }
   if (gCurrent == r) gCurrent = gRecords;
   Unlock();
+  ForgetDispatchedDisplay(r, previous);
   ReleaseHandlers(L, r);
   delete r;
 }
@@ -324,6 +328,7 @@ void CloseInputDisplay(qvScriptState* L) {
   SetClipboardChangeHandler(nullptr);
   while (records != nullptr) {
     InputRecord* next = records->next;
+    ForgetDispatchedDisplay(records, nullptr);
     ReleaseHandlers(L, records);
     delete records;
     records = next;
@@ -363,7 +368,10 @@ void WindowKey(const qvWindow* window, int32_t code, bool pressed, uint32_t qual
   InputRecord* r = RecordOf(window);
   if (r == nullptr) return;
   Gathered& g = r->gathered;
-  if (code >= 0 && code < kKeyCodeCount) g.keyDown[code] = pressed ? 1 : 0;
+  if (code >= 0 && code < kKeyCodeCount) {
+    if (!pressed && g.keyDown[code] != 0) ++g.keyReleases[code];
+    g.keyDown[code] = pressed ? 1 : 0;
+  }
   RecordQualifiers(qualifiers);
   if (pressed && code == kKeyEsc) g.escape = true;
   if (pressed && (code == 'c' || code == 'C' || code == 3) &&

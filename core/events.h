@@ -162,6 +162,7 @@ struct qvDisplayInput {
   // it was, the count shows the click.
   uint32_t releases[kButtonCount] = {};
   uint8_t keyDown[kKeyCodeCount] = {};
+  uint16_t keyReleases[kKeyCodeCount] = {};  // as the button releases, counting round
   int32_t closeWindowHandled = 0;
   int32_t borderLeft = 0, borderTop = 0;
   double scaleX = 1.0, scaleY = 1.0;
@@ -306,6 +307,9 @@ int32_t CheckBreak(qvScriptState* L, int ignored, int32_t* out);
 int32_t WaitPlatformSignal(qvScriptState* L, int timeout, int32_t* out);
 // Ends the dispatcher's current cycle (a fetched event's data is freed).
 void BreakEventCycle();
+// Forgets a display whose input goes: cursors that point at it step back to `previous` (null: the
+// head), and an event being dispatched for it loses its display.
+void ForgetDispatchedDisplay(qvDisplayInput* display, qvDisplayInput* previous);
 // Moves the dispatcher's timer cursor past `timer` when it points there.
 void StepTimerCursorPast(qvQueueTimer* timer, qvQueueTimer* next);
 

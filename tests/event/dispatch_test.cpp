@@ -714,8 +714,8 @@ TEST_F(EventTest, WaitingCommandsRunNoCallbacksAndEndOnQuit) {
 }
 
 // A click whose press and release the window system hands over in one pump (a touchpad tap, a
-// synthetic click) leaves the button as it was: the waits still see it. A wait that missed it
-// would wait for ever, so a quit request ends it after two seconds.
+// synthetic click) leaves the button as it was: the waits still see it, and so does WaitKeyDown
+// a key's. A wait that missed it would wait for ever, so a quit request ends it after two seconds.
 TEST_F(EventTest, AClickThatComesInOnePumpEndsTheWaitForIt) {
   RunScript([&] {
     ASSERT_EQ(Call("escapequit", [&] { VmPushNumber(L, 1); }), 0);
@@ -749,6 +749,33 @@ TEST_F(EventTest, AClickThatComesInOnePumpEndsTheWaitForIt) {
       EXPECT_GE(waited, std::chrono::milliseconds(90)) << command << " took the earlier click";
       EXPECT_LT(waited, std::chrono::milliseconds(1500)) << command << " missed the click";
       EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+    }
+    // The same for a key, also one held when the wait starts: its release, a press and a
+    // release in one pump.
+    for (bool heldFirst : {false, true}) {
+      if (heldFirst) {
+        Inject([] { WindowKey(nullptr, 'w', true, 0); });
+        Settle();
+      }
+      std::atomic<bool> returned{false};
+      std::thread driver([&, heldFirst] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Inject([heldFirst] {
+          if (heldFirst) WindowKey(nullptr, 'w', false, 0);
+          WindowKey(nullptr, 'w', true, 0);
+          WindowKey(nullptr, 'w', false, 0);
+        });
+        for (int i = 0; i < 200 && !returned.load(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!returned.load()) Inject([] { WindowKey(nullptr, kKeyEsc, true, 0); });
+      });
+      auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(Call("waitkeydown", [&] { VmPushString(L, "w"); }), 0);
+      returned.store(true);
+      auto waited = std::chrono::steady_clock::now() - start;
+      driver.join();
+      EXPECT_LT(waited, std::chrono::milliseconds(1500)) << "held first: " << heldFirst;
     }
   });
 }
