@@ -130,6 +130,7 @@ class SdlWindows : public NativeWindows {
       rec->askedWidth = p.width;
       rec->askedHeight = p.height;
       rec->flags = p.flags;
+      rec->frame = frame;
       SDL_SetWindowTitle(rec->sdl, title.c_str());
       SDL_SetWindowBordered(rec->sdl, (p.flags & kBorderless) ? SDL_FALSE : SDL_TRUE);
       SDL_SetWindowResizable(rec->sdl, (p.flags & kSizeable) ? SDL_TRUE : SDL_FALSE);
@@ -418,11 +419,11 @@ class SdlWindows : public NativeWindows {
   // come some time after the window is shown): kept for the window and for every window of its
   // flag set. True when it differs from what the window had.
   bool MeasureBorders(qvSdlWindow* rec) {
-    if (rec->flags & kBorderless) return false;
-    int top = 0, left = 0, bottom = 0, right = 0;
-    if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return false;
-    qvWindowFrame frame{left, top, left + right, top + bottom};
-    {
+    qvWindowFrame frame{0, 0, 0, 0};
+    if (!(rec->flags & kBorderless)) {
+      int top = 0, left = 0, bottom = 0, right = 0;
+      if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return false;
+      frame = {left, top, left + right, top + bottom};
       std::lock_guard<std::mutex> guard(mutex_);
       borders_[rec->flags & kFrameFlags] = frame;
     }
@@ -541,6 +542,22 @@ void DropSdlShape(qvWindow* window) {
 bool MeasureSdlFrame(qvWindow* window) {
   qvSdlWindow* rec = SdlRecord(window);
   return gWindows && rec != nullptr && gWindows->MeasureBorders(rec);
+}
+
+void RefreshSdlFrames() {
+  if (!gWindows) return;
+  for (qvWindow* window : gWindows->OpenWindows()) {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec->fullScreen || !gWindows->MeasureBorders(rec)) continue;
+    // Framed without a move of the client area: the outer corner is where the frame now puts it.
+    int cx = 0, cy = 0;
+    SDL_GetWindowPosition(rec->sdl, &cx, &cy);
+    rec->askedX = cx - rec->frame.left;
+    rec->askedY = cy - rec->frame.top;
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->placement.x = rec->askedX;
+    window->placement.y = rec->askedY;
+  }
 }
 
 qvWindow* AnySdlWindow() {
