@@ -823,6 +823,32 @@ TEST_F(EventTest, HandlersAndEventsBelongToTheirDisplay) {
   });
 }
 
+const qvWindow* gSecondWindow = nullptr;
+int32_t RemoveSecondDisplay(qvScriptState* L) {
+  RemoveDisplayInput(L, gSecondWindow);
+  ++gRecorded;
+  return 0;
+}
+
+// A display whose input goes in its own pointer callback: the dispatcher, which stood on it, goes
+// on behind it without reading it again.
+TEST_F(EventTest, ADisplayRemovedInItsOwnCallbackIsNotReadAgain) {
+  static const char kSecondWindow = 0;
+  gSecondWindow = reinterpret_cast<const qvWindow*>(&kSecondWindow);
+  RunScript([&] {
+    ASSERT_NE(AddDisplayInput(gSecondWindow, {2, nullptr}), nullptr);
+    SelectDisplayInput(gSecondWindow);
+    ASSERT_EQ(Install({{"onmousemove", RemoveSecondDisplay}}), 0);
+    SelectDisplayInput(nullptr);
+    Inject([] { WindowPointer(gSecondWindow, 3, 4); });
+    Settle();
+    EXPECT_NE(CheckEvent().find("action=[OnMouseMove]"), std::string::npos);
+    EXPECT_EQ(gRecorded, 1);
+    EXPECT_EQ(NextDisplayInput(CurrentDisplayInput()), nullptr);
+    EXPECT_NE(CheckEvent().find("triggered=0"), std::string::npos);
+  });
+}
+
 // ---- the texts events carry ----
 
 TEST(EventTexts, UserMessagesSplitIntoCommandAndArguments) {
