@@ -236,8 +236,17 @@ void OnClipboardChange() {
   }
 }
 
+// The window system's drop target and clipboard watch serve every display: they stop with the
+// last display that has the handler (r is no longer in the list).
 void ReleaseHandlers(qvScriptState* L, InputRecord* r) {
-  if (r->handlers[kClipboardChange].callback != kNoReference) JoinClipboardChain(r, false);
+  if (r->handlers[kClipboardChange].callback != kNoReference &&
+      !AnyDisplayHandler(kClipboardChange)) {
+    JoinClipboardChain(r, false);
+  }
+  if (r->open && r->handlers[kOnDropFile].callback != kNoReference &&
+      !AnyDisplayHandler(kOnDropFile)) {
+    SetDropTarget(r, false);
+  }
   if (L != nullptr) {
     for (qvHandlerSlot& slot : r->handlers) {
       VmUnref(L, kRegistryIndex, slot.callback);
@@ -250,6 +259,13 @@ void ReleaseHandlers(qvScriptState* L, InputRecord* r) {
 }  // namespace
 
 qvDisplayInput* CurrentDisplayInput() { return gLive ? gCurrent : nullptr; }
+
+bool AnyDisplayHandler(int slot) {
+  for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+    if (r->handlers[slot].callback != kNoReference) return true;
+  }
+  return false;
+}
 
 qvDisplayInput* NextDisplayInput(qvDisplayInput* after) {
   if (!gLive) return nullptr;

@@ -183,6 +183,8 @@ qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id);
 void RemoveDisplayInput(qvScriptState* L, const qvWindow* window);
 void SelectDisplayInput(const qvWindow* window);
 qvDisplayInput* FindDisplayInput(const qvWindow* window);
+// Whether any display has a callback in that handler slot (an InputEvent).
+bool AnyDisplayHandler(int slot);
 // Starts the input of every display with empty handler slots and a clean state (start-up, before
 // the main loop); without any display, display 1 stands without a window. Closing releases every
 // display's handlers' references in L (may be null) and forgets them all.

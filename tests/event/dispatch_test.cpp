@@ -23,6 +23,7 @@
 #include "platform/input.h"
 #include "platform/loop.h"
 #include "platform/os/null_window_system.h"
+#include "platform/os/window_native.h"
 #include "platform/platform.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -820,6 +821,28 @@ TEST_F(EventTest, HandlersAndEventsBelongToTheirDisplay) {
     Inject([] { WindowEvent(nullptr, kEventCloseWindow, 0, 0); });
     Settle();
     EXPECT_NE(CheckBreak(L, 0, &out), 0);
+  });
+}
+
+// The window system takes dropped files for every display: it stops only when no display has an
+// ondropfile handler any more.
+TEST_F(EventTest, TheDropTargetStaysWhileAnyDisplayTakesDrops) {
+  static const char kSecondWindow = 0;
+  const auto* second = reinterpret_cast<const qvWindow*>(&kSecondWindow);
+  RunScript([&] {
+    ASSERT_NE(AddDisplayInput(second, {2, nullptr}), nullptr);
+    ASSERT_EQ(Install({{"ondropfile", Record}}), 0);
+    EXPECT_TRUE(DropTargetOn());
+    SelectDisplayInput(second);
+    ASSERT_EQ(Install({{"ondropfile", Record}}), 0);
+    ASSERT_EQ(Install({{"ondropfile", nullptr}}), 0);
+    EXPECT_TRUE(DropTargetOn()) << "display 1 still takes drops";
+    ASSERT_EQ(Install({{"ondropfile", Record}}), 0);
+    RemoveDisplayInput(L, second);
+    EXPECT_TRUE(DropTargetOn());
+    SelectDisplayInput(nullptr);
+    ASSERT_EQ(Install({{"ondropfile", nullptr}}), 0);
+    EXPECT_FALSE(DropTargetOn());
   });
 }
 
