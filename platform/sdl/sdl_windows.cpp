@@ -108,7 +108,8 @@ class SdlWindows : public NativeWindows {
       }
       if (made->sdl == nullptr) return ERR_WINDOW;
       made->flags = p.flags;
-      made->frame = frame;
+      // Not framed yet: the window manager publishes the frame once it has put one around it.
+      made->frame = {0, 0, 0, 0};
       SDL_SetWindowData(made->sdl, "qv", window);
       // Drag areas and size zones of borderless windows; drivers without hit tests ignore it.
       SDL_SetWindowHitTest(made->sdl, HitTest, window);
@@ -424,8 +425,11 @@ class SdlWindows : public NativeWindows {
       int top = 0, left = 0, bottom = 0, right = 0;
       if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return false;
       frame = {left, top, left + right, top + bottom};
-      std::lock_guard<std::mutex> guard(mutex_);
-      borders_[rec->flags & kFrameFlags] = frame;
+      // A window not framed yet reads 0: the frame of its flag set stays what it was.
+      if (left != 0 || top != 0 || right != 0 || bottom != 0) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        borders_[rec->flags & kFrameFlags] = frame;
+      }
     }
     bool changed = frame.left != rec->frame.left || frame.top != rec->frame.top ||
                    frame.totalWidth != rec->frame.totalWidth ||
