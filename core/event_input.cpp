@@ -127,6 +127,7 @@ struct InputRecord : qvDisplayInput {
 InputRecord* gRecords = nullptr;
 InputRecord* gCurrent = nullptr;
 bool gLive = false;  // between OpenInputDisplay and CloseInputDisplay
+const qvWindow* gStandIn = nullptr;
 std::atomic<void (*)(int32_t)> gModeSwitchHandler{nullptr};
 std::atomic<void (*)(const qvWindow*, int32_t, int32_t)> gResizeHandler{nullptr};
 
@@ -139,14 +140,15 @@ void Unlock() {
 
 InputRecord* Record(qvDisplayInput* input) { return static_cast<InputRecord*>(input); }
 
-// The display whose window it is; events that no window names (the tray icon's) go to the first.
-// Null when the input is not live or no display has the window. Main thread, lock held.
+// The display whose window it is; events that no window names (the tray icon's) and those of the
+// stand-in window go to the first. Null when the input is not live or no display has the window.
+// Main thread, lock held.
 InputRecord* RecordOf(const qvWindow* window) {
   if (!gLive) return nullptr;
   for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
     if (r->window == window) return r;
   }
-  return window == nullptr ? gRecords : nullptr;
+  return window == nullptr || window == gStandIn ? gRecords : nullptr;
 }
 
 int ButtonIndex(int32_t type) {
@@ -259,6 +261,12 @@ void ReleaseHandlers(qvScriptState* L, InputRecord* r) {
 }  // namespace
 
 qvDisplayInput* CurrentDisplayInput() { return gLive ? gCurrent : nullptr; }
+
+void SetStandInWindow(const qvWindow* window) {
+  Lock();
+  gStandIn = window;
+  Unlock();
+}
 
 bool AnyDisplayHandler(int slot) {
   for (InputRecord* r = gRecords; r != nullptr; r = r->next) {

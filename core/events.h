@@ -183,6 +183,9 @@ qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id);
 void RemoveDisplayInput(qvScriptState* L, const qvWindow* window);
 void SelectDisplayInput(const qvWindow* window);
 qvDisplayInput* FindDisplayInput(const qvWindow* window);
+// A window of no display's own that stands for the first display (the backdrop behind a full
+// screen): its events go there. Null: none.
+void SetStandInWindow(const qvWindow* window);
 // Whether any display has a callback in that handler slot (an InputEvent).
 bool AnyDisplayHandler(int slot);
 // Starts the input of every display with empty handler slots and a clean state (start-up, before

@@ -108,6 +108,7 @@ void FreeBackdrop(qvScriptState* L) {
   if (gBackdrop != nullptr) {
     qvDisplay* backdrop = gBackdrop;
     gBackdrop = nullptr;
+    SetStandInWindow(nullptr);
     FreeDisplayCore(L, {backdrop->header.id, backdrop->header.handle}, false);
   }
   if (gBackdropBGPic.handle != nullptr) DeleteBGPicNode(L, gBackdropBGPic, false);
@@ -164,6 +165,11 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
   code = CreateDisplayCore(L, &id, true, table, &gBackdrop);
   VmSetTop(L, table - 1);
   if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
+  if (code == 0) {
+    // The backdrop takes no input of its own: its window stands for the main display's.
+    RemoveDisplayInput(L, gBackdrop->window);
+    SetStandInWindow(gBackdrop->window);
+  }
   if (code != 0) FreeBackdrop(L);
   return code;
 }

@@ -818,6 +818,12 @@ TEST_F(EventTest, HandlersAndEventsBelongToTheirDisplay) {
     Inject([second] { WindowKey(second, 'b', false, 0); });
     Settle();
     EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+    // A stand-in window (the backdrop's behind a full screen) speaks for the first display.
+    SetStandInWindow(second);
+    Inject([second] { WindowKey(second, 'c', true, 0); });
+    Settle();
+    EXPECT_NE(CheckEvent().find("key=[c] id=1"), std::string::npos);
+    SetStandInWindow(nullptr);
     Inject([] { WindowEvent(nullptr, kEventCloseWindow, 0, 0); });
     Settle();
     EXPECT_NE(CheckBreak(L, 0, &out), 0);
