@@ -848,6 +848,17 @@ void BreakEventCycle() {
   gState.timerAtHead = true;
 }
 
+void ForgetDispatchedDisplay(qvDisplayInput* display, qvDisplayInput* previous) {
+  if (display == nullptr) return;
+  if (gState.displayCursor == display) {
+    // The pointer stage carries on behind the display that went.
+    gState.displayCursor = previous;
+    if (previous == nullptr) gState.displayAtHead = true;
+  }
+  if (gState.hoverDisplay == display) gState.hoverDisplay = nullptr;
+  if (gState.haveCurrent && gState.current.display == display) gState.current.display = nullptr;
+}
+
 void StepTimerCursorPast(qvQueueTimer* timer, qvQueueTimer* next) {
   if (timer != nullptr && gState.timerCursor == timer) {
     gState.timerCursor = next;

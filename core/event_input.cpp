@@ -105,6 +105,7 @@ struct Gathered {
   int32_t buttons[kButtonCount] = {};
   uint32_t releases[kButtonCount] = {};
   uint8_t keyDown[kKeyCodeCount] = {};
+  uint16_t keyReleases[kKeyCodeCount] = {};
   // Alt+Return's pending switch: 1 full screen, 0 window, -1 none.
   int32_t modeSwitch = -1;
   // The user resized the window to width x height: the display follows at the next copy.
@@ -126,6 +127,7 @@ struct InputRecord : qvDisplayInput {
 InputRecord* gRecords = nullptr;
 InputRecord* gCurrent = nullptr;
 bool gLive = false;  // between OpenInputDisplay and CloseInputDisplay
+const qvWindow* gStandIn = nullptr;
 std::atomic<void (*)(int32_t)> gModeSwitchHandler{nullptr};
 std::atomic<void (*)(const qvWindow*, int32_t, int32_t)> gResizeHandler{nullptr};
 
@@ -138,14 +140,15 @@ void Unlock() {
 
 InputRecord* Record(qvDisplayInput* input) { return static_cast<InputRecord*>(input); }
 
-// The display whose window it is; events that no window names (the tray icon's) go to the first.
-// Null when the input is not live or no display has the window. Main thread, lock held.
+// The display whose window it is; events that no window names (the tray icon's) and those of the
+// stand-in window go to the first. Null when the input is not live or no display has the window.
+// Main thread, lock held.
 InputRecord* RecordOf(const qvWindow* window) {
   if (!gLive) return nullptr;
   for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
     if (r->window == window) return r;
   }
-  return window == nullptr ? gRecords : nullptr;
+  return window == nullptr || window == gStandIn ? gRecords : nullptr;
 }
 
 int ButtonIndex(int32_t type) {
@@ -173,6 +176,7 @@ void CopyGathered(InputRecord& d) {
   d.midButton = g.buttons[kMidButtonIndex];
   std::memcpy(d.releases, g.releases, sizeof d.releases);
   std::memcpy(d.keyDown, g.keyDown, sizeof d.keyDown);
+  std::memcpy(d.keyReleases, g.keyReleases, sizeof d.keyReleases);
 }
 
 class InputHost : public DisplayHost {
@@ -234,8 +238,17 @@ void OnClipboardChange() {
   }
 }
 
+// The window system's drop target and clipboard watch serve every display: they stop with the
+// last display that has the handler (r is no longer in the list).
 void ReleaseHandlers(qvScriptState* L, InputRecord* r) {
-  if (r->handlers[kClipboardChange].callback != kNoReference) JoinClipboardChain(r, false);
+  if (r->handlers[kClipboardChange].callback != kNoReference &&
+      !AnyDisplayHandler(kClipboardChange)) {
+    JoinClipboardChain(r, false);
+  }
+  if (r->open && r->handlers[kOnDropFile].callback != kNoReference &&
+      !AnyDisplayHandler(kOnDropFile)) {
+    SetDropTarget(r, false);
+  }
   if (L != nullptr) {
     for (qvHandlerSlot& slot : r->handlers) {
       VmUnref(L, kRegistryIndex, slot.callback);
@@ -248,6 +261,19 @@ void ReleaseHandlers(qvScriptState* L, InputRecord* r) {
 }  // namespace
 
 qvDisplayInput* CurrentDisplayInput() { return gLive ? gCurrent : nullptr; }
+
+void SetStandInWindow(const qvWindow* window) {
+  Lock();
+  gStandIn = window;
+  Unlock();
+}
+
+bool AnyDisplayHandler(int slot) {
+  for (InputRecord* r = gRecords; r != nullptr; r = r->next) {
+    if (r->handlers[slot].callback != kNoReference) return true;
+  }
+  return false;
+}
 
 qvDisplayInput* NextDisplayInput(qvDisplayInput* after) {
   if (!gLive) return nullptr;
@@ -281,8 +307,9 @@ qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id) {
 void RemoveDisplayInput(qvScriptState* L, const qvWindow* window) {
   auto* r = static_cast<InputRecord*>(FindDisplayInput(window));
   if (r == nullptr) return;
+  InputRecord* previous = nullptr;
   Lock();
-  for (InputRecord** p = &gRecords; *p != nullptr; p = &(*p)->next) {
+  for (InputRecord** p = &gRecords; *p != nullptr; previous = *p, p = &(*p)->next) {
     if (*p == r) {
       *p = r->next;
       break;
@@ -290,6 +317,7 @@ void RemoveDisplayInput(qvScriptState* L, const qvWindow* window) {
   }
   if (gCurrent == r) gCurrent = gRecords;
   Unlock();
+  ForgetDispatchedDisplay(r, previous);
   ReleaseHandlers(L, r);
   delete r;
 }
@@ -324,6 +352,7 @@ void CloseInputDisplay(qvScriptState* L) {
   SetClipboardChangeHandler(nullptr);
   while (records != nullptr) {
     InputRecord* next = records->next;
+    ForgetDispatchedDisplay(records, nullptr);
     ReleaseHandlers(L, records);
     delete records;
     records = next;
@@ -363,7 +392,10 @@ void WindowKey(const qvWindow* window, int32_t code, bool pressed, uint32_t qual
   InputRecord* r = RecordOf(window);
   if (r == nullptr) return;
   Gathered& g = r->gathered;
-  if (code >= 0 && code < kKeyCodeCount) g.keyDown[code] = pressed ? 1 : 0;
+  if (code >= 0 && code < kKeyCodeCount) {
+    if (!pressed && g.keyDown[code] != 0) ++g.keyReleases[code];
+    g.keyDown[code] = pressed ? 1 : 0;
+  }
   RecordQualifiers(qualifiers);
   if (pressed && code == kKeyEsc) g.escape = true;
   if (pressed && (code == 'c' || code == 'C' || code == 3) &&

@@ -209,10 +209,11 @@ int32_t InstallEventHandlers(qvScriptState* L, int table, int userdata) {
     ReadHandlerField(L, table, name);
   }
 
-  int32_t oldDrop = kNoReference, oldClipboard = kNoReference;
+  // The drop target and the clipboard watch of the window system serve every display: they
+  // change when the first display wants them or the last one no longer does.
+  bool hadDrop = AnyDisplayHandler(kOnDropFile);
+  bool hadClipboard = AnyDisplayHandler(kClipboardChange);
   if (display != nullptr) {
-    oldDrop = display->handlers[kOnDropFile].callback;
-    oldClipboard = display->handlers[kClipboardChange].callback;
     for (int i = 0; i < kInputEventCount; ++i) {
       SetHandlerSlot(L, &display->handlers[i], input[i], table, kInputEventNames[i], userdata);
     }
@@ -232,13 +233,11 @@ int32_t InstallEventHandlers(qvScriptState* L, int table, int userdata) {
     display->closeWindowHandled = display->handlers[kCloseWindow].callback != kNoReference;
     SetCloseHandled(display, display->closeWindowHandled != 0);
     if (display->open) {
-      if ((oldDrop == kNoReference) != (display->handlers[kOnDropFile].callback == kNoReference)) {
-        code = SetDropTarget(display, display->handlers[kOnDropFile].callback != kNoReference);
-      }
-      if (code == 0 && (oldClipboard == kNoReference) !=
-                           (display->handlers[kClipboardChange].callback == kNoReference)) {
-        code = JoinClipboardChain(display,
-                                  display->handlers[kClipboardChange].callback != kNoReference);
+      bool hasDrop = AnyDisplayHandler(kOnDropFile);
+      bool hasClipboard = AnyDisplayHandler(kClipboardChange);
+      if (hadDrop != hasDrop) code = SetDropTarget(display, hasDrop);
+      if (code == 0 && hadClipboard != hasClipboard) {
+        code = JoinClipboardChain(display, hasClipboard);
       }
     }
   }

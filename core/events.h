@@ -162,6 +162,7 @@ struct qvDisplayInput {
   // it was, the count shows the click.
   uint32_t releases[kButtonCount] = {};
   uint8_t keyDown[kKeyCodeCount] = {};
+  uint16_t keyReleases[kKeyCodeCount] = {};  // as the button releases, counting round
   int32_t closeWindowHandled = 0;
   int32_t borderLeft = 0, borderTop = 0;
   double scaleX = 1.0, scaleY = 1.0;
@@ -182,6 +183,11 @@ qvDisplayInput* AddDisplayInput(const qvWindow* window, qvObjectId id);
 void RemoveDisplayInput(qvScriptState* L, const qvWindow* window);
 void SelectDisplayInput(const qvWindow* window);
 qvDisplayInput* FindDisplayInput(const qvWindow* window);
+// A window of no display's own that stands for the first display (the backdrop behind a full
+// screen): its events go there. Null: none.
+void SetStandInWindow(const qvWindow* window);
+// Whether any display has a callback in that handler slot (an InputEvent).
+bool AnyDisplayHandler(int slot);
 // Starts the input of every display with empty handler slots and a clean state (start-up, before
 // the main loop); without any display, display 1 stands without a window. Closing releases every
 // display's handlers' references in L (may be null) and forgets them all.
@@ -306,6 +312,9 @@ int32_t CheckBreak(qvScriptState* L, int ignored, int32_t* out);
 int32_t WaitPlatformSignal(qvScriptState* L, int timeout, int32_t* out);
 // Ends the dispatcher's current cycle (a fetched event's data is freed).
 void BreakEventCycle();
+// Forgets a display whose input goes: cursors that point at it step back to `previous` (null: the
+// head), and an event being dispatched for it loses its display.
+void ForgetDispatchedDisplay(qvDisplayInput* display, qvDisplayInput* previous);
 // Moves the dispatcher's timer cursor past `timer` when it points there.
 void StepTimerCursorPast(qvQueueTimer* timer, qvQueueTimer* next);
 

@@ -106,6 +106,7 @@ void FreeBackdrop(qvScriptState* L) {
   if (gBackdrop != nullptr) {
     qvDisplay* backdrop = gBackdrop;
     gBackdrop = nullptr;
+    SetStandInWindow(nullptr);
     FreeDisplayCore(L, {backdrop->header.id, backdrop->header.handle}, false);
   }
   if (gBackdropBGPic.handle != nullptr) DeleteBGPicNode(L, gBackdropBGPic, false);
@@ -159,6 +160,11 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
   qvObjectId id{0, nullptr};
   code = CreateDisplayCore(L, &id, true, &tags, &gBackdrop);
   if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
+  if (code == 0) {
+    // The backdrop takes no input of its own: its window stands for the main display's.
+    RemoveDisplayInput(L, gBackdrop->window);
+    SetStandInWindow(gBackdrop->window);
+  }
   if (code != 0) FreeBackdrop(L);
   return code;
 }

@@ -86,10 +86,21 @@ int32_t WaitKeyDown(qvScriptState* L) {
   if (code == 0) return ERR_WRONGUSAGE;
   qvDisplayInput* d = CurrentDisplayInput();
   if (d == nullptr) return 0;
+  // Releases are counted, as for the mouse buttons: a press and its release in one pass still
+  // end the wait. A key held at the start is let go first: two releases then.
   bool going = SyncWindowStates() == 0;
-  while (going && KeyHeld(d, code)) going = NextPass();
-  while (going && !KeyHeld(d, code)) going = NextPass();
-  while (going && KeyHeld(d, code)) going = NextPass();
+  bool held = KeyHeld(d, code);
+  uint16_t start = d->keyReleases[code];
+  while (going) {
+    auto released = static_cast<uint16_t>(d->keyReleases[code] - start);
+    if (released >= (held ? 2 : 1)) break;
+    if (held && released == 0 && !KeyHeld(d, code)) {
+      // Let go unseen (the window lost the focus): a press and a release are still wanted.
+      held = false;
+      continue;
+    }
+    going = NextPass();
+  }
   RemoveEvents(-1, true);
   return 0;
 }

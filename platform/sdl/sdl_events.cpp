@@ -315,6 +315,7 @@ void SdlWindowEvent(const SDL_Event& event) {
 }
 
 void SdlEndOfPump() {
+  RefreshSdlFrames();
   RecordQualifiers(Qualifiers(SDL_GetModState()) & ~kQualifierAlways);
   PresentDirtyWindows();
   ApplySdlPointer();

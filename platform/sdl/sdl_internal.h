@@ -27,6 +27,9 @@ qvWindow* WindowFromSdlId(uint32_t id);
 qvSdlWindow* SdlRecord(qvWindow* window);
 // Reads the window's frame again (sdl_windows.cpp): true when it changed.
 bool MeasureSdlFrame(qvWindow* window);
+// Reads every open window's frame again; a window whose frame changed keeps its client area where
+// it is and reports its outer corner from it (the end of every pump).
+void RefreshSdlFrames();
 // The first open window (events that name no window go there), or null.
 qvWindow* AnySdlWindow();
 

@@ -51,6 +51,7 @@ namespace qv {
   X(SDL_GetWindowBordersSize)           \
   X(SDL_GetWindowData)                  \
   X(SDL_GetWindowFromID)                \
+  X(SDL_GetWindowPosition)              \
   X(SDL_GetWindowSize)                  \
   X(SDL_GetWindowSurface)               \
   X(SDL_HasClipboardText)               \
@@ -157,6 +158,7 @@ const qvSdl* SdlFunctions();
 #define SDL_GetWindowBordersSize (::qv::SdlFunctions()->SDL_GetWindowBordersSize)
 #define SDL_GetWindowData (::qv::SdlFunctions()->SDL_GetWindowData)
 #define SDL_GetWindowFromID (::qv::SdlFunctions()->SDL_GetWindowFromID)
+#define SDL_GetWindowPosition (::qv::SdlFunctions()->SDL_GetWindowPosition)
 #define SDL_GetWindowSize (::qv::SdlFunctions()->SDL_GetWindowSize)
 #define SDL_GetWindowSurface (::qv::SdlFunctions()->SDL_GetWindowSurface)
 #define SDL_GetWindowWMInfo (::qv::SdlFunctions()->SDL_GetWindowWMInfo)

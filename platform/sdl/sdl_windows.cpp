@@ -108,7 +108,8 @@ class SdlWindows : public NativeWindows {
       }
       if (made->sdl == nullptr) return ERR_WINDOW;
       made->flags = p.flags;
-      made->frame = frame;
+      // Not framed yet: the window manager publishes the frame once it has put one around it.
+      made->frame = {0, 0, 0, 0};
       SDL_SetWindowData(made->sdl, "qv", window);
       // Drag areas and size zones of borderless windows; drivers without hit tests ignore it.
       SDL_SetWindowHitTest(made->sdl, HitTest, window);
@@ -130,6 +131,7 @@ class SdlWindows : public NativeWindows {
       rec->askedWidth = p.width;
       rec->askedHeight = p.height;
       rec->flags = p.flags;
+      rec->frame = frame;
       SDL_SetWindowTitle(rec->sdl, title.c_str());
       SDL_SetWindowBordered(rec->sdl, (p.flags & kBorderless) ? SDL_FALSE : SDL_TRUE);
       SDL_SetWindowResizable(rec->sdl, (p.flags & kSizeable) ? SDL_TRUE : SDL_FALSE);
@@ -418,13 +420,16 @@ class SdlWindows : public NativeWindows {
   // come some time after the window is shown): kept for the window and for every window of its
   // flag set. True when it differs from what the window had.
   bool MeasureBorders(qvSdlWindow* rec) {
-    if (rec->flags & kBorderless) return false;
-    int top = 0, left = 0, bottom = 0, right = 0;
-    if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return false;
-    qvWindowFrame frame{left, top, left + right, top + bottom};
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      borders_[rec->flags & kFrameFlags] = frame;
+    qvWindowFrame frame{0, 0, 0, 0};
+    if (!(rec->flags & kBorderless)) {
+      int top = 0, left = 0, bottom = 0, right = 0;
+      if (SDL_GetWindowBordersSize(rec->sdl, &top, &left, &bottom, &right) != 0) return false;
+      frame = {left, top, left + right, top + bottom};
+      // A window not framed yet reads 0: the frame of its flag set stays what it was.
+      if (left != 0 || top != 0 || right != 0 || bottom != 0) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        borders_[rec->flags & kFrameFlags] = frame;
+      }
     }
     bool changed = frame.left != rec->frame.left || frame.top != rec->frame.top ||
                    frame.totalWidth != rec->frame.totalWidth ||
@@ -541,6 +546,22 @@ void DropSdlShape(qvWindow* window) {
 bool MeasureSdlFrame(qvWindow* window) {
   qvSdlWindow* rec = SdlRecord(window);
   return gWindows && rec != nullptr && gWindows->MeasureBorders(rec);
+}
+
+void RefreshSdlFrames() {
+  if (!gWindows) return;
+  for (qvWindow* window : gWindows->OpenWindows()) {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec->fullScreen || !gWindows->MeasureBorders(rec)) continue;
+    // Framed without a move of the client area: the outer corner is where the frame now puts it.
+    int cx = 0, cy = 0;
+    SDL_GetWindowPosition(rec->sdl, &cx, &cy);
+    rec->askedX = cx - rec->frame.left;
+    rec->askedY = cy - rec->frame.top;
+    std::lock_guard<std::mutex> guard(window->lock);
+    window->placement.x = rec->askedX;
+    window->placement.y = rec->askedY;
+  }
 }
 
 qvWindow* AnySdlWindow() {

@@ -23,6 +23,7 @@
 #include "platform/input.h"
 #include "platform/loop.h"
 #include "platform/os/null_window_system.h"
+#include "platform/os/window_native.h"
 #include "platform/platform.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -714,8 +715,8 @@ TEST_F(EventTest, WaitingCommandsRunNoCallbacksAndEndOnQuit) {
 }
 
 // A click whose press and release the window system hands over in one pump (a touchpad tap, a
-// synthetic click) leaves the button as it was: the waits still see it. A wait that missed it
-// would wait for ever, so a quit request ends it after two seconds.
+// synthetic click) leaves the button as it was: the waits still see it, and so does WaitKeyDown
+// a key's. A wait that missed it would wait for ever, so a quit request ends it after two seconds.
 TEST_F(EventTest, AClickThatComesInOnePumpEndsTheWaitForIt) {
   RunScript([&] {
     ASSERT_EQ(Call("escapequit", [&] { VmPushNumber(L, 1); }), 0);
@@ -749,6 +750,33 @@ TEST_F(EventTest, AClickThatComesInOnePumpEndsTheWaitForIt) {
       EXPECT_GE(waited, std::chrono::milliseconds(90)) << command << " took the earlier click";
       EXPECT_LT(waited, std::chrono::milliseconds(1500)) << command << " missed the click";
       EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+    }
+    // The same for a key, also one held when the wait starts: its release, a press and a
+    // release in one pump.
+    for (bool heldFirst : {false, true}) {
+      if (heldFirst) {
+        Inject([] { WindowKey(nullptr, 'w', true, 0); });
+        Settle();
+      }
+      std::atomic<bool> returned{false};
+      std::thread driver([&, heldFirst] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Inject([heldFirst] {
+          if (heldFirst) WindowKey(nullptr, 'w', false, 0);
+          WindowKey(nullptr, 'w', true, 0);
+          WindowKey(nullptr, 'w', false, 0);
+        });
+        for (int i = 0; i < 200 && !returned.load(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!returned.load()) Inject([] { WindowKey(nullptr, kKeyEsc, true, 0); });
+      });
+      auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(Call("waitkeydown", [&] { VmPushString(L, "w"); }), 0);
+      returned.store(true);
+      auto waited = std::chrono::steady_clock::now() - start;
+      driver.join();
+      EXPECT_LT(waited, std::chrono::milliseconds(1500)) << "held first: " << heldFirst;
     }
   });
 }
@@ -790,9 +818,63 @@ TEST_F(EventTest, HandlersAndEventsBelongToTheirDisplay) {
     Inject([second] { WindowKey(second, 'b', false, 0); });
     Settle();
     EXPECT_EQ(RuntimeEventQueue()->Count(), 0);
+    // A stand-in window (the backdrop's behind a full screen) speaks for the first display.
+    SetStandInWindow(second);
+    Inject([second] { WindowKey(second, 'c', true, 0); });
+    Settle();
+    EXPECT_NE(CheckEvent().find("key=[c] id=1"), std::string::npos);
+    SetStandInWindow(nullptr);
     Inject([] { WindowEvent(nullptr, kEventCloseWindow, 0, 0); });
     Settle();
     EXPECT_NE(CheckBreak(L, 0, &out), 0);
+  });
+}
+
+// The window system takes dropped files for every display: it stops only when no display has an
+// ondropfile handler any more.
+TEST_F(EventTest, TheDropTargetStaysWhileAnyDisplayTakesDrops) {
+  static const char kSecondWindow = 0;
+  const auto* second = reinterpret_cast<const qvWindow*>(&kSecondWindow);
+  RunScript([&] {
+    ASSERT_NE(AddDisplayInput(second, {2, nullptr}), nullptr);
+    ASSERT_EQ(Install({{"ondropfile", Record}}), 0);
+    EXPECT_TRUE(DropTargetOn());
+    SelectDisplayInput(second);
+    ASSERT_EQ(Install({{"ondropfile", Record}}), 0);
+    ASSERT_EQ(Install({{"ondropfile", nullptr}}), 0);
+    EXPECT_TRUE(DropTargetOn()) << "display 1 still takes drops";
+    ASSERT_EQ(Install({{"ondropfile", Record}}), 0);
+    RemoveDisplayInput(L, second);
+    EXPECT_TRUE(DropTargetOn());
+    SelectDisplayInput(nullptr);
+    ASSERT_EQ(Install({{"ondropfile", nullptr}}), 0);
+    EXPECT_FALSE(DropTargetOn());
+  });
+}
+
+const qvWindow* gSecondWindow = nullptr;
+int32_t RemoveSecondDisplay(qvScriptState* L) {
+  RemoveDisplayInput(L, gSecondWindow);
+  ++gRecorded;
+  return 0;
+}
+
+// A display whose input goes in its own pointer callback: the dispatcher, which stood on it, goes
+// on behind it without reading it again.
+TEST_F(EventTest, ADisplayRemovedInItsOwnCallbackIsNotReadAgain) {
+  static const char kSecondWindow = 0;
+  gSecondWindow = reinterpret_cast<const qvWindow*>(&kSecondWindow);
+  RunScript([&] {
+    ASSERT_NE(AddDisplayInput(gSecondWindow, {2, nullptr}), nullptr);
+    SelectDisplayInput(gSecondWindow);
+    ASSERT_EQ(Install({{"onmousemove", RemoveSecondDisplay}}), 0);
+    SelectDisplayInput(nullptr);
+    Inject([] { WindowPointer(gSecondWindow, 3, 4); });
+    Settle();
+    EXPECT_NE(CheckEvent().find("action=[OnMouseMove]"), std::string::npos);
+    EXPECT_EQ(gRecorded, 1);
+    EXPECT_EQ(NextDisplayInput(CurrentDisplayInput()), nullptr);
+    EXPECT_NE(CheckEvent().find("triggered=0"), std::string::npos);
   });
 }
 

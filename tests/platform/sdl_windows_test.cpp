@@ -202,7 +202,7 @@ TEST_F(SdlWindowsTest, OpeningAWindowSetsTheFrameLimitToTheRefreshRate) {
   SetPlatformAttr(PlatformAttr::kFrameLimit, 25);
   Open(0, 0, 8, 8);
   EXPECT_EQ(GetFrameLimit(), refresh);
-  EXPECT_EQ(GetScreenAttr(16), refresh);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kFrameRate), refresh);
   SetPlatformAttr(PlatformAttr::kFrameLimit, 25);
   Open(0, 0, 16, 8);  // already open: moved and sized
   EXPECT_EQ(GetFrameLimit(), 25);

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -209,6 +210,8 @@ std::string Capture(const std::string& command) {
 pid_t Start(const std::vector<std::string>& args, int keepFd = -1) {
   pid_t pid = fork();
   if (pid != 0) return pid;
+  // A suite that dies before it stops them takes them along.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   int null = open("/dev/null", O_RDWR);
   dup2(null, 0);
   dup2(null, 1);
