@@ -1,0 +1,86 @@
+// Background pictures (BGPics): their records and list, their gradient fills and the rendering
+// of a backfill.
+#pragma once
+
+#include <cstdint>
+
+#include "core/registry.h"
+#include "display/records.h"
+#include "image/image.h"
+
+namespace qv {
+
+struct qvClipRegion;
+
+// BGPics.
+
+struct qvPlaneSet {
+  qvBitMap* bitmap;
+  qvPlane* mask;
+  qvPlane* alpha;
+};
+
+struct qvBGPic {
+  qvObjectHeader header;   // type kObjectBGPic
+  qvObjectDataItem* data;  // named data items
+  qvPixelBuffer* pixelBuffer;
+  qvPlaneSet current, scaled, original;  // sets may share planes with the original
+  int32_t width, height;                 // current
+  int32_t scaledWidth, scaledHeight;
+  int32_t originalWidth, originalHeight;
+  int32_t rowWidth;
+  int32_t transparentColour;
+  void* ownedBlock;  // the loader's block: the 256-entry palette of an ILBM pen picture
+  qvList layers;     // qvLayer nodes
+  void* sprites;
+  int32_t locked;
+  int32_t layerCopy;
+  void* buttons;
+  // A selection or double-buffer record: what it stands for.
+  int32_t objectKind;
+  int32_t frame;
+  void* object;
+  int32_t bound;
+  qvClipRegion* clipRegion;
+  qvBackfillSettings settings;
+  int32_t kind;  // 0 a picture, 1 generated (gradient, texture)
+};
+
+qvObjectHeader** BGPicListHead();
+int AddBGPic(qvObjectId* id, bool automatic, int32_t kind, int32_t width, int32_t height,
+             int32_t rowWidth, qvPixelBuffer* pixelBuffer, qvBitMap* bitmap, void* ownedBlock,
+             int32_t transparentColour, qvPlane* mask, qvPlane* alpha,
+             const qvBackfillSettings* settings, qvBGPic** out);
+// Fills an unlisted BGPic-shaped record (the double-buffer and selection records).
+void InitBGPicRecord(qvBGPic* record, int32_t kind, void* object, int32_t frame, qvObjectId id,
+                     qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                     bool clear);
+int CreateColorBGPic(qvObjectId* id, bool automatic, int32_t width, int32_t height, uint32_t colour,
+                     qvBGPic** out);
+int FindBGPic(qvScriptState* L, qvObjectId id, qvBGPic** out, int32_t flags);
+int DeleteBGPicNode(qvScriptState* L, qvObjectId id, bool mustExist);
+void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic);  // an unlinked record
+void FreeBGPicBitMaps(qvBGPic* bgpic);
+void FreeAllBGPics(qvScriptState* L);
+int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool automatic,
+              qvBGPic** out);
+
+// Reads the gradient options of the table at `index` into `gradient` (keys may be null: not
+// read). 0 or ERR_WRONGUSAGE, ERR_INTERNAL (a 65th stop), ERR_MISSINGPARAMTR (a colour without
+// its position), ERR_NUMTABLEARG (with the key stored). *multi is set when stops were given.
+int ParseGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
+                         const char* centerYKey, const char* balanceKey, const char* borderKey,
+                         const char* coloursKey, int* multi);
+// "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the options.
+int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient);
+
+// Renders a background of width x height: the fill style under an optional ARGB picture (keyed
+// by the transparent colour). 0 or an error code; the result has no mask and no alpha unless the
+// picture came back as it was (no fill, or nothing transparent in it).
+int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings* settings,
+                   int32_t transparentColour, int32_t width, int32_t height, int32_t rowWidth,
+                   qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha);
+// Start-up: every BGPic still holding a pixel buffer gets planes of its own.
+int ResolvePreloadedBGPics(qvScriptState* L);
+
+}  // namespace qv
