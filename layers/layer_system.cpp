@@ -3,7 +3,7 @@
 #include "core/layer_system.h"
 
 #include "base/support.h"
-#include "display/display.h"
+#include "display/bgpics.h"
 #include "layers/layers.h"
 
 namespace qv {
