@@ -149,7 +149,7 @@ int32_t OpenDisplaySubsystem() {
     int32_t code = RegisterObjectList(head);
     if (code != 0) return code;
   }
-  return 0;
+  return RegisterDisplayAttributes();
 }
 
 void FreeDisplaySubsystem(qvScriptState* L) {

@@ -2,8 +2,11 @@
 // the display code need, registered with the core at the layers library's open.
 #include "core/layer_system.h"
 
+#include "base/errors.h"
 #include "base/support.h"
+#include "core/attribute_table.h"
 #include "display/bgpics.h"
+#include "display/displays.h"
 #include "layers/layers.h"
 
 namespace qv {
@@ -30,6 +33,57 @@ void ForEachLayer(Visit visit) {
 // The layers' heads carry no names yet: a name finds no layer until the layer records that
 // hold one come.
 int32_t LayerByName(const char*) { return 0; }
+
+bool IsLayerAttribute(int32_t a) {
+  switch (a) {
+    case attr::kWidth:
+    case attr::kHeight:
+    case attr::kLayers:
+    case attr::kXPos:
+    case attr::kYPos:
+    case attr::kType:
+    case attr::kVisible:
+    case attr::kNumFrames:
+    case attr::kCurFrame:
+    case attr::kLayerId:
+    case attr::kText:
+    case attr::kFrameDelay:
+    case attr::kGroup:
+    case attr::kRawXPos:
+    case attr::kRawYPos:
+    case attr::kRawWidth:
+    case attr::kRawHeight:
+    case attr::kZPos:
+      return true;
+    default:
+      return attr::IsFontAttribute(a);
+  }
+}
+
+// A layer of the current display's BGPic, by its position or its name.
+int32_t LayerAttribute(const qvAttrQuery& q, qvAttrAnswer*) {
+  int32_t position = q.id.number;
+  if (q.name != nullptr) {
+    position = LayerByName(q.name);
+    if (position == 0) {
+      SetErrorString(q.name);
+      return ERR_FINDLAYER;
+    }
+  }
+  const qvDisplay* d = CurrentDisplay();
+  const qvBGPic* bgpic = d != nullptr ? d->bgpic : nullptr;
+  if (bgpic == nullptr || position < 1 || position > CountBGPicLayers(bgpic)) {
+    return ERR_LAYERRANGE;
+  }
+  // What a layer answers is held by the layer records, which come with the layers library's
+  // commands.
+  return IsLayerAttribute(q.attribute) ? ERR_UNSUPPORTEDFEAT : ERR_UNKNOWNATTR;
+}
+
+const qvAttrKind kAttributeRows[] = {
+    {kObjectLayer, qvAttrIdForm::kLayer, LayerAttribute},
+    {0, qvAttrIdForm::kObject, nullptr},
+};
 
 const qvLayerSystem kLayerSystem = {
     LayerByName, CountBGPicLayers, IsObjectShownByLayer, RepointObjectLayers,
@@ -71,7 +125,7 @@ bool RepointObjectLayers(int32_t kind, qvObjectId id, void* newHandle) {
 
 int32_t OpenLayerSystem() {
   RegisterLayerSystem(&kLayerSystem);
-  return 0;
+  return RegisterAttributeKinds(kAttributeRows);
 }
 
 void CloseLayerSystem() { RegisterLayerSystem(nullptr); }

@@ -12,7 +12,8 @@ namespace qv {
 struct qvBGPic;
 struct qvLayer;
 
-// Registers the layer system's record with the core and its rows of GetAttribute; 0 or ERR_MEM.
+// Registers the layer system's record with the core and its rows of GetAttribute; 0 or an error
+// code.
 int32_t OpenLayerSystem();
 // Forgets the record (shutdown, after the displays are gone).
 void CloseLayerSystem();
