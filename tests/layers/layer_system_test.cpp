@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/support.h"
+#include "core/attribute_table.h"
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
@@ -137,6 +138,13 @@ TEST_F(LayerSystemTest, TheLayerSystemWalksEveryBGPicsLayers) {
 
   EXPECT_EQ(CountLayers(first), 1);
   EXPECT_EQ(CountLayers(second), 3);
+  // GetAttribute's BGPic row counts through the layer system.
+  qvAttrAnswer answer;
+  ASSERT_EQ(FindAttributeKind(kObjectBGPic)
+                ->answer({L, kObjectBGPic, attr::kLayers, {2, nullptr}, nullptr}, &answer),
+            0);
+  ASSERT_EQ(answer.count, 1);
+  EXPECT_EQ(answer.values[0].number, 3);
   EXPECT_TRUE(IsShownByLayer(kObjectBrush, {5, nullptr}, nullptr));
   EXPECT_TRUE(IsShownByLayer(kObjectBrush, {5, nullptr}, &whole));  // the part still shows it
   EXPECT_FALSE(IsShownByLayer(kObjectBrush, {6, nullptr}, nullptr));
