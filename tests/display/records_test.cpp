@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "core/errors.h"
 #include "display/display.h"
+#include "layers/layers.h"
 #include "vm/vm.h"
 
 namespace qv {
@@ -14,10 +15,16 @@ namespace {
 
 class RecordsTest : public ::testing::Test {
  protected:
-  void SetUp() override { L = VmOpenState(CoreVmHost()); }
+  // The copy-on-write over layers asks the layer system: the layers code's own.
+  void SetUp() override {
+    L = VmOpenState(CoreVmHost());
+    ASSERT_EQ(OpenLayerSystem(), 0);
+  }
   void TearDown() override {
     FreeAllBGPics(L);
     FreeAllBrushes(L);
+    CloseLayerSystem();
+    FreeRegistries();
     VmCloseState(L);
   }
   qvBrush* MakeBrush(int32_t number, uint32_t colour = 0x102030) {
