@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/player_state.h"
 #include "core/registry.h"
 #include "display/display.h"
 #include "libs/libraries.h"
@@ -30,19 +31,13 @@ qvScriptState* OpenFullDisplay(benchmark::State& state) {
   if (OpenLibrary(L, kDisplayLibrary) != 0 || OpenLibrary(L, kGraphicsLibrary) != 0) {
     state.SkipWithError("libraries");
   }
-  VmNewTable(L);
-  VmPushString(L, "width");
-  VmPushNumber(L, kWidth);
-  VmSetTable(L, -3);
-  VmPushString(L, "height");
-  VmPushNumber(L, kHeight);
-  VmSetTable(L, -3);
-  VmPushString(L, "borderless");
-  VmPushNumber(L, 1);
-  VmSetTable(L, -3);
+  qvDisplayTags tags;
+  tags.width = kWidth;
+  tags.height = kHeight;
+  tags.switchesGiven = tags.switchesOn = kDisplayBorderless;
   qvObjectId id{1, nullptr};
   qvDisplay* display = nullptr;
-  if (CreateDisplayCore(L, &id, false, VmGetTop(L), &display) != 0 ||
+  if (CreateDisplayCore(L, &id, false, &tags, &display) != 0 ||
       OpenDisplayCore(L, display, true) != 0) {
     state.SkipWithError("display");
     return nullptr;
@@ -84,7 +79,7 @@ void BM_DisplayBrush(benchmark::State& state) {
     state.SkipWithError("brush");
   }
   for (auto _ : state) {
-    if (DisplayBrushObject(L, id, 0, 0, 0) != 0) state.SkipWithError("display brush");
+    if (DisplayBrushObject(L, id, 0, 0) != 0) state.SkipWithError("display brush");
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * kBytes);

@@ -172,7 +172,7 @@ int CreateColorBGPic(qvObjectId* id, bool automatic, int32_t width, int32_t heig
   qvBitMap* bitmap = AllocBitMap(width, height);
   if (bitmap == nullptr) return ERR_MEM;
   FillBitMapRect(bitmap, 0, 0, width, height, colour);
-  int code = AddBGPic(id, automatic, 0, width, height, width, nullptr, bitmap, nullptr,
+  int code = AddBGPic(id, automatic, kBGPicPicture, width, height, width, nullptr, bitmap, nullptr,
                       kNoTransparentColour, nullptr, nullptr, nullptr, out);
   if (code != 0) FreeBitMap(bitmap);
   return code;
@@ -377,7 +377,7 @@ int ResolvePreloadedBGPics(qvScriptState* L) {
     FreeBitMap(bgpic->original.bitmap);
     FreeMaskOrAlpha(bgpic->original.mask);
     FreeMaskOrAlpha(bgpic->original.alpha);
-    if (bgpic->kind != 1) {
+    if (bgpic->kind != kBGPicGenerated) {
       ReleasePixelBuffer(bgpic->pixelBuffer);
       bgpic->pixelBuffer = nullptr;
     }
@@ -398,7 +398,7 @@ int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height,
   qvPlane* mask = nullptr;
   qvPlane* alpha = nullptr;
   int code = 0;
-  if (bgpic->kind == 1 && bgpic->pixelBuffer == nullptr) {
+  if (bgpic->kind == kBGPicGenerated && bgpic->pixelBuffer == nullptr) {
     // A gradient or texture is generated again: scaling it would blur what was exact.
     code = RenderBackfill(L, nullptr, &bgpic->settings, kNoTransparentColour, width, height, width,
                           &bitmap, &mask, &alpha);

@@ -1,5 +1,4 @@
-// Background pictures (BGPics): their records and list, their gradient fills and the rendering
-// of a backfill.
+// Background pictures (BGPics): their records and list, and the rendering of a backfill.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +18,10 @@ struct qvPlaneSet {
   qvPlane* mask;
   qvPlane* alpha;
 };
+
+// A BGPic shows a picture, or one generated from its fill settings (a gradient, a texture),
+// which is generated again at a new size instead of being scaled.
+enum : int32_t { kBGPicPicture = 0, kBGPicGenerated = 1 };
 
 struct qvBGPic {
   qvObjectHeader header;   // type kObjectBGPic
@@ -43,7 +46,7 @@ struct qvBGPic {
   int32_t bound;
   qvClipRegion* clipRegion;
   qvBackfillSettings settings;
-  int32_t kind;  // 0 a picture, 1 generated (gradient, texture)
+  int32_t kind;  // kBGPicPicture or kBGPicGenerated
 };
 
 qvObjectHeader** BGPicListHead();
@@ -64,15 +67,6 @@ void FreeBGPicBitMaps(qvBGPic* bgpic);
 void FreeAllBGPics(qvScriptState* L);
 int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool automatic,
               qvBGPic** out);
-
-// Reads the gradient options of the table at `index` into `gradient` (keys may be null: not
-// read). 0 or ERR_WRONGUSAGE, ERR_INTERNAL (a 65th stop), ERR_MISSINGPARAMTR (a colour without
-// its position), ERR_NUMTABLEARG (with the key stored). *multi is set when stops were given.
-int ParseGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
-                         const char* centerYKey, const char* balanceKey, const char* borderKey,
-                         const char* coloursKey, int* multi);
-// "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the options.
-int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient);
 
 // Renders a background of width x height: the fill style under an optional ARGB picture (keyed
 // by the transparent colour). 0 or an error code; the result has no mask and no alpha unless the

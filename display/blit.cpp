@@ -206,7 +206,7 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
     } else if ((flags & kBltRecompose) && d->layersOn) {
       Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, 0);
       if (!(flags & kBltNoRefresh)) {
-        RefreshDisplayRect(d->windowBitmap, dx, dy, d, dx, dy, width, height, 1);
+        RefreshDisplayRect(d->windowBitmap, dx, dy, d, dx, dy, width, height, kRefreshStretch);
       }
       return 0;
     }
@@ -264,7 +264,7 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
     } else if (displayOutput) {
       // Nothing is kept: the source goes straight to the window.
       bool own = given == d->displayBitmap || given == d->windowBitmap;
-      int32_t refreshFlags = scaled && own && !(flags & kBltKeepPlanes) ? 1 : 0;
+      int32_t refreshFlags = scaled && own && !(flags & kBltKeepPlanes) ? kRefreshStretch : 0;
       RefreshDisplayRect(src, sx, sy, d, dx, dy, width, height, refreshFlags);
     }
     if (outMask != nullptr) FillPlaneRect(outMask, dx, dy, width, height, maskMode);
@@ -273,7 +273,9 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
     }
   }
 
-  if (refreshFrom != nullptr) RefreshDisplayRect(refreshFrom, dx, dy, d, dx, dy, width, height, 1);
+  if (refreshFrom != nullptr) {
+    RefreshDisplayRect(refreshFrom, dx, dy, d, dx, dy, width, height, kRefreshStretch);
+  }
   return 0;
 }
 
@@ -367,7 +369,7 @@ void RefreshDisplayArea(qvScriptState* L, int32_t sx, int32_t sy, qvDisplay* d, 
     from = d->windowBitmap;
   }
   RefreshDisplayRect(from, static_cast<int32_t>(srcX), static_cast<int32_t>(srcY), d, rx, ry, rw,
-                     rh, 1);
+                     rh, kRefreshStretch);
 }
 
 int QueuePendingRefresh(qvDisplay* d, void* owner, qvBitMap* bitmap, int32_t x, int32_t y,

@@ -61,8 +61,8 @@ int PasteClipboardBrush(qvObjectId* id, qvBrush** out) {
   code = AllocBitMapFromARGB(argb.data(), kNoTransparentColour, width, height, width, &bitmap,
                              nullptr);
   if (code != 0) return code;
-  code = AddBrush(id, true, 0, width, height, width, 0, nullptr, bitmap, kNoTransparentColour,
-                  nullptr, nullptr, out);
+  code = AddBrush(id, true, kBrushRaster, width, height, width, 0, nullptr, bitmap,
+                  kNoTransparentColour, nullptr, nullptr, out);
   if (code != 0) FreeBitMap(bitmap);
   return code;
 }

@@ -155,8 +155,8 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
   qvBrush* brush = nullptr;
   if (code == 0) {
     int32_t brushKey = key == -1 ? kNoTransparentColour : static_cast<int32_t>(key & 0xFFFFFF);
-    code = AddBrush(id, automatic, 0, width, height, width, 0, nullptr, bitmap, brushKey, mask,
-                    alpha, &brush);
+    code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap, brushKey,
+                    mask, alpha, &brush);
   }
   if (code != 0) {
     FreeBitMap(bitmap);

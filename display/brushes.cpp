@@ -101,8 +101,8 @@ int AllocBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, ui
       }
     }
   }
-  int code = AddBrush(id, automatic, 0, width, height, width, 0, nullptr, bitmap, key, mask, alpha,
-                      out);
+  int code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap, key,
+                      mask, alpha, out);
   if (code != 0) {
     FreeBitMap(bitmap);
     FreeMaskOrAlpha(mask);
@@ -116,7 +116,7 @@ int FindBrush(qvScriptState* L, qvObjectId id, qvBrush** out, int32_t flags) {
   for (qvObjectHeader* h = gBrushes; h != nullptr; h = h->next) {
     if (!SameId(h, id)) continue;
     auto* brush = reinterpret_cast<qvBrush*>(h);
-    if ((flags & kFindRasterOnly) && brush->kind == 1) return ERR_BRUSHTYPE;
+    if ((flags & kFindRasterOnly) && brush->kind == kBrushVector) return ERR_BRUSHTYPE;
     if (brush->hardware && !(flags & kFindHardware)) return ERR_HWBRUSH;
     if (brush->layerCopy && !(flags & kFindLayerCopies)) continue;
     if ((flags & kFindModify) && brush->locked) return ERR_LOCKEDOBJ;

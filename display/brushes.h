@@ -13,6 +13,9 @@ namespace qv {
 
 // Brushes.
 
+// What a brush holds: pixels, or a vector shape drawn at its size.
+enum : int32_t { kBrushRaster = 0, kBrushVector = 1 };
+
 struct qvBrush {
   qvObjectHeader header;   // type kObjectBrush
   qvObjectDataItem* data;  // named data items
@@ -25,7 +28,7 @@ struct qvBrush {
   int32_t layerCopy;  // kept only for the layers that show it
   int32_t transparentColour;
   int32_t transformed;
-  int32_t kind;  // 0 raster, 1 vector
+  int32_t kind;  // kBrushRaster or kBrushVector
   int32_t sourceX, sourceY, sourceWidth, sourceHeight;
   int32_t hardware, hardwarePlanes;
 };

@@ -20,11 +20,6 @@ enum : uint32_t {
   kFlagNoClose = 0x4000,
 };
 
-// The screen's words (platform/window_services.h).
-constexpr int32_t kScreenDepth = 5;
-constexpr int32_t kScreenWidth = 14;
-constexpr int32_t kScreenHeight = 15;
-
 qvObjectId IdOf(const qvObjectHeader& header) { return {header.id, header.handle}; }
 
 // The output device: the double buffer, the selected picture or plane, the output target while
@@ -77,10 +72,10 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
       value = d->bgpic->height;
       break;
     case attr::kMaxWidth:
-      value = GetScreenAttr(kScreenWidth) - frame.totalWidth;
+      value = GetScreenAttr(ScreenAttr::kWidth) - frame.totalWidth;
       break;
     case attr::kMaxHeight:
-      value = GetScreenAttr(kScreenHeight) - frame.totalHeight;
+      value = GetScreenAttr(ScreenAttr::kHeight) - frame.totalHeight;
       break;
     case attr::kBGPic:
       out->Id(IdOf(d->bgpic->header));
@@ -118,13 +113,13 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
       value = frame.totalHeight - frame.top;
       break;
     case attr::kHostWidth:
-      value = GetScreenAttr(kScreenWidth);
+      value = GetScreenAttr(ScreenAttr::kWidth);
       break;
     case attr::kHostHeight:
-      value = GetScreenAttr(kScreenHeight);
+      value = GetScreenAttr(ScreenAttr::kHeight);
       break;
     case attr::kHostDepth:
-      value = GetScreenAttr(kScreenDepth);
+      value = GetScreenAttr(ScreenAttr::kDepth);
       break;
     case attr::kPointer:
       // Pointer images come with their commands; until then the system pointer shows.

@@ -10,12 +10,10 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "core/args.h"
 #include "core/events.h"
 #include "core/player_state.h"
 #include "display/display.h"
 #include "display/internal.h"
-#include "vm/vm.h"
 
 namespace qv {
 
@@ -124,7 +122,8 @@ int MakeBackdropPicture(qvScriptState* L, const qvBackfill& fill, int32_t width,
   settings.colour = static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu;
   settings.gradient.startColour = settings.colour;
   settings.gradient.endColour = static_cast<uint32_t>(fill.endColor) & 0xFFFFFFu;
-  return CreateFilledBGPic(L, &gBackdropBGPic, gradient ? 1 : 0, width, height, &settings, nullptr);
+  return CreateFilledBGPic(L, &gBackdropBGPic, gradient ? kBGPicGenerated : kBGPicPicture, width,
+                           height, &settings, nullptr);
 }
 
 // The backdrop display for the backfill in force: the applet's unless the player started in
@@ -145,24 +144,20 @@ int CreateBackdrop(qvScriptState* L, bool fullScreen) {
     fill.type = kBackfillColor;
     fill.startColor = 0;
   }
-  int32_t top = GetScreenAttr(22);
-  int32_t width = GetScreenAttr(14), height = GetScreenAttr(15) - top;
+  int32_t top = GetScreenAttr(ScreenAttr::kReservedTop);
+  int32_t width = GetScreenAttr(ScreenAttr::kWidth),
+          height = GetScreenAttr(ScreenAttr::kHeight) - top;
   if (width < 1 || height < 1) return ERR_SCREEN;
   int code = MakeBackdropPicture(L, fill, width, height);
   if (code != 0) return code;
 
-  VmCheckStack(L, 4);
-  VmNewTable(L);
-  int table = VmGetTop(L);
-  SetFieldInt(L, "y", top);
-  SetFieldInt(L, "borderless", 1);
-  SetFieldInt(L, "fixed", 1);
-  SetFieldInt(L, "hidepointer", 1);
-  SetFieldInt(L, "private1", 1);
-  SetFieldObjectId(L, "bgpic", gBackdropBGPic);
+  qvDisplayTags tags;
+  tags.y = top;
+  tags.switchesGiven = tags.switchesOn = kDisplayBorderless | kDisplayFixed | kDisplayHidePointer;
+  tags.private1 = 1;
+  tags.bgpic = gBackdropBGPic;
   qvObjectId id{0, nullptr};
-  code = CreateDisplayCore(L, &id, true, table, &gBackdrop);
-  VmSetTop(L, table - 1);
+  code = CreateDisplayCore(L, &id, true, &tags, &gBackdrop);
   if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
   if (code != 0) FreeBackdrop(L);
   return code;
@@ -391,7 +386,8 @@ int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int
   }
   FreeBackdrop(L);
 
-  int code = full ? FindBestDisplayMode(width, height, GetScreenAttr(5)) : RestoreDisplayMode();
+  int code = full ? FindBestDisplayMode(width, height, GetScreenAttr(ScreenAttr::kDepth))
+                  : RestoreDisplayMode();
   if (code != 0) {
     // The screen stays as it was, and so do the windows.
     for (qvDisplay* d : marked) {
@@ -429,27 +425,20 @@ int ChangeDisplayModeCore(qvScriptState* L, DisplayMode mode, int32_t width, int
   return backdropCode;
 }
 
-int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, int table) {
-  // The tags go into a copy first, so that a refused one leaves the display as it was; the copies
-  // are freed also when a field of the wrong type raises through the machine.
+int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& tags) {
+  // The tags go into a copy first, so that a refused one leaves the display as it was.
   std::unique_ptr<qvDisplay> copy(new (std::nothrow) qvDisplay);
   std::unique_ptr<qvDisplay> old(new (std::nothrow) qvDisplay);
   if (!copy || !old) return ERR_MEM;
   std::memcpy(static_cast<void*>(copy.get()), d, sizeof *d);
   std::memcpy(static_cast<void*>(old.get()), d, sizeof *d);
-  int code = ParseDisplayTags(L, copy.get(), table, false);
+  int code = ApplyDisplayTags(L, copy.get(), tags, false);
   if (code != 0) return code;
   // Layer scaling rebuilds layers, which are not there yet.
   if (copy->layerScale && !d->layerScale) return ERR_NOLAYERS;
-  auto given = [&](const char* key) {
-    VmPushString(L, key);
-    VmGetTable(L, table);
-    bool there = VmType(L, -1) != kTypeNil;
-    VmSetTop(L, -2);
-    return there;
-  };
   bool newBGPic = copy->bgpic != d->bgpic;
-  bool widthGiven = !newBGPic && given("width"), heightGiven = !newBGPic && given("height");
+  bool widthGiven = !newBGPic && tags.width.has_value();
+  bool heightGiven = !newBGPic && tags.height.has_value();
   int32_t pictureWidth = widthGiven ? copy->width : d->bgpic->width;
   int32_t pictureHeight = heightGiven ? copy->height : d->bgpic->height;
   bool resize = (widthGiven || heightGiven) &&

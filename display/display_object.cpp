@@ -62,7 +62,7 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
       qvBrush* brush = nullptr;
       int code = FindBrush(L, r.id, &brush, findFlags);
       if (code != 0) return code;
-      if (r.kind == kObjectBrushPart && brush->kind == 1) return ERR_BRUSHTYPE;
+      if (r.kind == kObjectBrushPart && brush->kind == kBrushVector) return ERR_BRUSHTYPE;
       objectWidth = brush->width;
       objectHeight = brush->height;
       if (r.kind == kObjectBrush) {
@@ -107,12 +107,10 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
   } else {
     InitLayerOptions(&options);
   }
-  if (r.transform == nullptr && r.optionsIndex != 0) {
-    int32_t mode = r.kind == kObjectBGPicPart ? kOptFillDefaults
-                                              : (kOptFillDefaults | kOptTableRequired);
-    int code = ParseDisplayOptions(L, r.optionsIndex, width, height, 0, 0, 0, &transform, &options,
-                                   mode);
-    if (code != 0) return code;
+  if (r.optionsError != 0) return r.optionsError;
+  if (r.buildMatrix) {
+    BuildTransformMatrix(&transform, transform.width, transform.height, width, height,
+                         transform.scaleX, transform.scaleY, transform.rotate);
   }
 
   // Special positions: the source corner against the object, the place against the target.
@@ -199,13 +197,12 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
                  source.mask, source.alpha, target->clipRegion);
 }
 
-int DisplayBrushObject(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, int optionsIndex) {
+int DisplayBrushObject(qvScriptState* L, qvObjectId id, int32_t x, int32_t y) {
   qvDisplayObjectRequest r;
   r.kind = kObjectBrush;
   r.id = id;
   r.x = x;
   r.y = y;
-  r.optionsIndex = optionsIndex;
   return DisplayObjectCore(L, r, nullptr, nullptr);
 }
 

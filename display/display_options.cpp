@@ -6,10 +6,7 @@
 
 #include "base/errors.h"
 #include "base/support.h"
-#include "core/args.h"
-#include "core/errors.h"
 #include "display/display.h"
-#include "vm/vm.h"
 
 namespace qv {
 
@@ -80,80 +77,14 @@ void UpdateLayerMatrix(qvTransformBlock* block, int32_t sourceWidth, int32_t sou
                        block->scaleY, block->rotate);
 }
 
-int ParseDisplayOptions(qvScriptState* L, int argIndex, int32_t sourceWidth, int32_t sourceHeight,
-                        int32_t width, int32_t height, int32_t smooth, qvTransformBlock* block,
-                        qvLayerOptions* options, int32_t flags) {
-  if (flags & kOptFillDefaults) InitDisplayOptions(block, options, width, height, smooth, flags);
-  if (argIndex < 1 || argIndex > VmGetTop(L)) return 0;
-  if (VmType(L, argIndex) != kTypeTable) {
-    if (!(flags & kOptTableRequired)) return 0;
-    SetErrorNumber(argIndex);
-    return ERR_TABEXPECTED;
-  }
-  int t = argIndex;
-
-  double given[4];
-  if (GetFieldMatrix(L, t, "transform", given, nullptr)) {
-    if (given[0] == 0.0 || given[3] == 0.0) return ERR_WRONGUSAGE;
-    std::copy(given, given + 4, block->matrix);
-    std::copy(given, given + 4, block->givenMatrix);
-    block->matrixGiven = 1;
-  } else {
-    int found = 0;
-    double scaleX = block->scaleX, scaleY = block->scaleY;
-    int scaleGiven = GetFieldNumber(L, t, "scalex", &scaleX, &found);
-    scaleGiven |= GetFieldNumber(L, t, "scaley", &scaleY, &found);
-    if (scaleX == 0.0 || scaleY == 0.0) return ERR_WRONGUSAGE;
-    int32_t w = block->width, h = block->height;
-    if (!scaleGiven && !(flags & kOptNoSize)) {
-      GetFieldInt(L, t, "width", &w, &found);
-      GetFieldInt(L, t, "height", &h, &found);
-    }
-    double angle = block->rotate;
-    if (!(flags & kOptNoRotate) && GetFieldNumber(L, t, "rotate", &angle, &found)) {
-      angle = std::fmod(angle, 360.0);
-      if ((flags & kOptRotationSmooth) && angle != 0.0) block->smoothScale = smooth;
-    }
-    if (found) {
-      BuildTransformMatrix(block, w, h, sourceWidth, sourceHeight, scaleX, scaleY, angle);
-    } else {
-      block->matrixGiven = 0;
-    }
-  }
-
-  int32_t smoothScale = 0;
-  if (GetFieldInt(L, t, "smoothscale", &smoothScale, nullptr)) block->smoothScale = smoothScale;
-  for (auto [key, anchor] : {std::pair{"anchorx", &block->anchorX}, {"anchory", &block->anchorY}}) {
-    double value = 0;
-    if (!GetFieldNumber(L, t, key, &value, nullptr)) continue;
-    if (!(value >= 0.0 && value <= 1.0)) return ERR_WRONGUSAGE;
-    *anchor = value;
-  }
-
-  if (options == nullptr) return 0;
-  double transparency = 0;
-  if (GetFieldNumberOrPercent(L, t, "transparency", 255, 0, nullptr, &transparency, nullptr)) {
-    options->transparency = std::clamp(TruncateToInt(transparency), 0, 255);
-    // TruncateToInt maps NaN and huge values to INT_MIN; a huge one means fully transparent.
-    if (transparency > 255.0) options->transparency = 255;
-  }
-  options->renderNeeded = options->transparency != 0;
-  return 0;
-}
-
 void ResetDisplayOptionDefaults() {
   gDefaultTransform = DefaultTransform();
   gDefaultLayerOptions = {};
 }
 
-int SetDisplayOptionDefaults(qvScriptState* L, int index) {
-  qvTransformBlock block = gDefaultTransform;
-  qvLayerOptions options = gDefaultLayerOptions;
-  int code = ParseDisplayOptions(L, index, 0, 0, 0, 0, 0, &block, &options, kOptTableRequired);
-  if (code != 0) return code;
+void SetDisplayOptionDefaults(const qvTransformBlock& block, const qvLayerOptions& options) {
   gDefaultTransform = block;
   gDefaultLayerOptions = options;
-  return 0;
 }
 
 int ResolveScaleSize(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height) {

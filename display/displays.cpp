@@ -7,20 +7,17 @@
 #include <new>
 
 #include "base/errors.h"
-#include "core/args.h"
 #include "core/player_state.h"
 #include "display/display.h"
 #include "display/internal.h"
 #include "platform/loop.h"
 #include "platform/sync.h"
-#include "vm/auxlib.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int32_t kCenter = -100000;
-constexpr int32_t kRegionBox = 14;  // BOX, the only region shape
 
 qvObjectHeader* gDisplays = nullptr;
 qvDisplay* gCurrent = nullptr;
@@ -32,84 +29,6 @@ void LockList() {
 }
 void UnlockList() {
   if (qvLock* lock = GetDisplayListLock()) LeaveLock(lock);
-}
-
-// Reads a list of regions (items 0, 1, ... up to the first one that is no table).
-int ReadRegions(qvScriptState* L, int table, const char* key, qvRegionEntry* regions,
-                int32_t* count, int32_t* given) {
-  VmPushString(L, key);
-  VmGetTable(L, table);
-  if (VmType(L, -1) != kTypeTable) {
-    VmSetTop(L, -2);
-    return 0;
-  }
-  int list = VmGetTop(L);
-  int32_t n = 0;
-  int code = 0;
-  for (int i = 0;; ++i) {
-    VmRawGetI(L, list, i);
-    if (VmType(L, -1) != kTypeTable) {
-      VmSetTop(L, -2);
-      break;
-    }
-    // The record holds kMaxRegions; more would run past it.
-    if (n == kMaxRegions) {
-      VmSetTop(L, -2);
-      code = ERR_WRONGUSAGE;
-      break;
-    }
-    qvRegionEntry r{0, 0, 0, 0, 0};
-    int item = VmGetTop(L);
-    GetFieldInt(L, item, "type", &r.type, nullptr);
-    GetFieldInt(L, item, "x", &r.x, nullptr);
-    GetFieldInt(L, item, "y", &r.y, nullptr);
-    GetFieldInt(L, item, "width", &r.width, nullptr);
-    GetFieldInt(L, item, "height", &r.height, nullptr);
-    VmSetTop(L, -2);
-    if (r.type != kRegionBox || r.x < 0 || r.y < 0 || r.width < 1 || r.height < 1) {
-      code = ERR_WRONGUSAGE;
-      break;
-    }
-    regions[n++] = r;
-  }
-  VmSetTop(L, -2);
-  if (code != 0) return code;
-  *count = n;
-  *given = 1;
-  return 0;
-}
-
-struct Switch {
-  const char* key;
-  uint32_t bit;
-};
-const Switch kSwitches[] = {
-    {"borderless", kDisplayBorderless},
-    {"sizeable", kDisplaySizeable},
-    {"fixed", kDisplayFixed},
-    {"nohide", kDisplayNoHide},
-    {"nomodeswitch", kDisplayNoModeSwitch},
-    {"smoothscale", kDisplaySmoothScale},
-    {"active", kDisplayActive},
-    {"hidepointer", kDisplayHidePointer},
-    {"usequartz", kDisplayUseQuartz},
-    {"noclose", kDisplayNoClose},
-    {"keepproportions", kDisplayKeepProportions},
-    {"fitscale", kDisplayFitScale},
-    {"keepscreenon", kDisplayKeepScreenOn},
-};
-
-int ReadSwitch(qvScriptState* L, int table, const char* key, uint32_t bit, uint32_t* flags) {
-  int32_t value = 0;
-  if (GetFieldInt(L, table, key, &value, nullptr)) {
-    if (value != 0) {
-      *flags |= bit;
-    } else {
-      *flags &= ~bit;
-    }
-    return 1;
-  }
-  return 0;
 }
 
 bool BGPicShownElsewhere(const qvBGPic* bgpic, const qvDisplay* self, bool create) {
@@ -124,38 +43,42 @@ bool BGPicShownElsewhere(const qvBGPic* bgpic, const qvDisplay* self, bool creat
 
 }  // namespace
 
-int ParseDisplayTags(qvScriptState* L, qvDisplay* d, int table, bool create) {
-  int code = ReadRegions(L, table, "dragregion", d->drag, &d->dragCount, &d->dragGiven);
-  if (code == 0) code = ReadRegions(L, table, "sizeregion", d->size, &d->sizeCount, &d->sizeGiven);
-  if (code != 0) return code;
+int ApplyDisplayTags(qvScriptState* L, qvDisplay* d, const qvDisplayTags& tags, bool create) {
+  if (tags.dragGiven) {
+    std::memcpy(d->drag, tags.drag, sizeof d->drag);
+    d->dragCount = tags.dragCount;
+    d->dragGiven = 1;
+  }
+  if (tags.sizeGiven) {
+    std::memcpy(d->size, tags.size, sizeof d->size);
+    d->sizeCount = tags.sizeCount;
+    d->sizeGiven = 1;
+  }
   std::memcpy(d->dragWindow, d->drag, sizeof d->drag);
   std::memcpy(d->sizeWindow, d->size, sizeof d->size);
 
-  for (const Switch& s : kSwitches) ReadSwitch(L, table, s.key, s.bit, &d->flags);
-  GetFieldInt(L, table, "x", &d->x, nullptr);
-  GetFieldInt(L, table, "y", &d->y, nullptr);
+  d->flags = (d->flags & ~tags.switchesGiven) | (tags.switchesOn & tags.switchesGiven);
+  if (tags.x) d->x = *tags.x;
+  if (tags.y) d->y = *tags.y;
 
-  int found = 0;
-  int32_t size = 0;
-  if (GetFieldSizeOrPercent(L, table, "scalewidth", 1, &size, &found)) {
-    if (size == 0) return ERR_WRONGUSAGE;
-    d->scaleWidth = size;
+  if (tags.scaleWidth) {
+    if (*tags.scaleWidth == 0) return ERR_WRONGUSAGE;
+    d->scaleWidth = *tags.scaleWidth;
   }
-  if (GetFieldSizeOrPercent(L, table, "scaleheight", 1, &size, &found)) {
-    if (size == 0) return ERR_WRONGUSAGE;
-    d->scaleHeight = size;
+  if (tags.scaleHeight) {
+    if (*tags.scaleHeight == 0) return ERR_WRONGUSAGE;
+    d->scaleHeight = *tags.scaleHeight;
   }
-  int32_t mode = 0;
-  if (GetFieldInt(L, table, "scalemode", &mode, nullptr)) {
-    switch (mode) {
-      case 0:
+  if (tags.scaleMode) {
+    switch (*tags.scaleMode) {
+      case kScaleModeNone:
         d->flags &= ~(kDisplayAutoScale | kDisplayLayerScale);
         d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
         break;
-      case 1:
+      case kScaleModeAuto:
         d->flags |= kDisplayAutoScale;
         break;
-      case 2:
+      case kScaleModeLayer:
         d->flags |= kDisplayLayerScale;
         break;
       default:
@@ -164,10 +87,9 @@ int ParseDisplayTags(qvScriptState* L, qvDisplay* d, int table, bool create) {
   }
 
   bool bgpicGiven = false;
-  qvObjectId bgpicId{0, nullptr};
-  if (GetFieldObjectId(L, table, "bgpic", &bgpicId, nullptr)) {
+  if (tags.bgpic) {
     qvBGPic* bgpic = nullptr;
-    code = FindBGPic(L, bgpicId, &bgpic, 0);
+    int code = FindBGPic(L, *tags.bgpic, &bgpic, 0);
     if (code != 0) return code;
     if (BGPicShownElsewhere(bgpic, d, create)) return ERR_MULTIBGPIC;
     d->bgpic = bgpic;
@@ -177,22 +99,21 @@ int ParseDisplayTags(qvScriptState* L, qvDisplay* d, int table, bool create) {
     bgpicGiven = true;
   }
   if (!(create && bgpicGiven)) {
-    GetFieldInt(L, table, "width", &d->width, nullptr);
-    GetFieldInt(L, table, "height", &d->height, nullptr);
+    if (tags.width) d->width = *tags.width;
+    if (tags.height) d->height = *tags.height;
     if (d->bgpic == nullptr && create) d->backfill.fillStyle = kFillColour;
-    GetFieldInt(L, table, "fillstyle", &d->backfill.fillStyle, nullptr);
+    if (tags.fillStyle) d->backfill.fillStyle = *tags.fillStyle;
     switch (d->backfill.fillStyle) {
       case kFillColour:
-        GetFieldUInt(L, table, "color", &d->backfill.colour, nullptr);
+        if (tags.colour) d->backfill.colour = *tags.colour;
         break;
       case kFillGradient:
-        code = ReadBackfillGradientFields(L, table, &d->backfill.gradient);
-        if (code != 0) return code;
+        if (tags.gradient) d->backfill.gradient = *tags.gradient;
         break;
       case kFillTexture:
-        GetFieldObjectId(L, table, "texturebrush", &d->backfill.textureBrush, nullptr);
-        GetFieldInt(L, table, "texturex", &d->backfill.textureX, nullptr);
-        GetFieldInt(L, table, "texturey", &d->backfill.textureY, nullptr);
+        if (tags.textureBrush) d->backfill.textureBrush = *tags.textureBrush;
+        if (tags.textureX) d->backfill.textureX = *tags.textureX;
+        if (tags.textureY) d->backfill.textureY = *tags.textureY;
         break;
       default:
         if (d->bgpic == nullptr) return ERR_WRONGUSAGE;
@@ -201,19 +122,12 @@ int ParseDisplayTags(qvScriptState* L, qvDisplay* d, int table, bool create) {
   }
   if (d->width < 1 || d->height < 1) return ERR_WRONGUSAGE;
 
-  VmPushString(L, "title");
-  VmGetTable(L, table);
-  if (VmType(L, -1) != kTypeNil) {
-    size_t length = 0;
-    const char* title = VmCheckStringField(L, VmGetTop(L), "title", &length);
-    if (length > kTitleSize - 1) {
-      VmSetTop(L, -2);
-      return ERR_WRONGUSAGE;
-    }
-    std::memcpy(d->title, title, length);
+  if (tags.title) {
+    size_t length = tags.title->size();
+    if (length > kTitleSize - 1) return ERR_WRONGUSAGE;
+    std::memcpy(d->title, tags.title->data(), length);
     d->title[length] = '\0';
   }
-  VmSetTop(L, -2);
 
   // Percentages of the display's size, truncated.
   if (d->scaleWidth < 0)
@@ -345,7 +259,8 @@ int FindDisplay(qvObjectId id, qvDisplay** out) {
   return ERR_FINDDISPLAY;
 }
 
-int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags, qvDisplay** out) {
+int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, const qvDisplayTags* tags,
+                      qvDisplay** out) {
   if (out != nullptr) *out = nullptr;
   if (!automatic) {
     int code = FreeDisplayCore(L, *id, false);
@@ -353,8 +268,7 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   }
   auto* d = new (std::nothrow) qvDisplay{};
   if (d == nullptr) return ERR_MEM;
-  // A bad tag value raises through the script machine, past this frame: the guard frees the
-  // record then, as it does on every early return.
+  // The guard frees the record on every early return.
   struct Guard {
     qvScriptState* L;
     qvDisplay* d;
@@ -374,17 +288,13 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
   d->backfill.fillStyle = kFillColour;
 
   int code = 0;
-  if (tags != 0 && VmType(L, tags) == kTypeTable) {
-    code = ParseDisplayTags(L, d, tags, true);
-    if (code == 0) {
-      ReadSwitch(L, tags, "hidden", kDisplayHidden, &d->flags);
-      ReadSwitch(L, tags, "layers", kDisplayLayers, &d->flags);
-      GetFieldInt(L, tags, "private1", &d->private1, nullptr);
-      GetFieldInt(L, tags, "private2", &d->private2, nullptr);
-      GetFieldInt(L, tags, "private3", &d->private3, nullptr);
-    }
+  if (tags != nullptr) {
+    code = ApplyDisplayTags(L, d, *tags, true);
+    if (code != 0) return code;
+    if (tags->private1) d->private1 = *tags->private1;
+    if (tags->private2) d->private2 = *tags->private2;
+    if (tags->private3) d->private3 = *tags->private3;
   }
-  if (code != 0) return code;
   if (d->layerScale || (d->flags & kDisplayLayers)) d->layersOn = 1;
   if (!d->autoScale && !d->layerScale) {
     d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
@@ -392,7 +302,8 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags
 
   if (d->bgpic == nullptr) {
     qvObjectId bgpicId{0, nullptr};
-    code = CreateFilledBGPic(L, &bgpicId, 0, d->width, d->height, &d->backfill, &d->bgpic);
+    code = CreateFilledBGPic(L, &bgpicId, kBGPicPicture, d->width, d->height, &d->backfill,
+                             &d->bgpic);
     if (code != 0) return code;
     d->ownBGPic = 1;
   }

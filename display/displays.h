@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -47,9 +49,14 @@ int32_t DisplayModeToScript(DisplayMode mode);
 // The services' word: 1 full screen, 0 window.
 int32_t DisplayModeToServiceWord(DisplayMode mode);
 
+// A drag or size region; kRegionBox (BOX) is the only shape.
+constexpr int32_t kRegionBox = 14;
 struct qvRegionEntry {
   int32_t type, x, y, width, height;
 };
+
+// The display tags' "scalemode".
+enum : int32_t { kScaleModeNone = 0, kScaleModeAuto = 1, kScaleModeLayer = 2 };
 
 struct qvSavedDrawState {
   int32_t saved;
@@ -118,9 +125,31 @@ void SetOutputTarget(qvBGPic* target);
 bool IsFullScreen();
 
 int FindDisplay(qvObjectId id, qvDisplay** out);
-// The CreateDisplay command's work: reads the tag table at `tags` (0: none). An automatic id
-// gets the record's address as handle. 0 or an error code.
-int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, int tags, qvDisplay** out);
+// What a display tag table gives (CreateDisplay, SetDisplayAttributes; the display library reads
+// it): a value counts only where it was given.
+struct qvDisplayTags {
+  bool dragGiven = false, sizeGiven = false;
+  int32_t dragCount = 0, sizeCount = 0;
+  qvRegionEntry drag[kMaxRegions]{}, size[kMaxRegions]{};
+  uint32_t switchesGiven = 0;  // the display flag bits that a switch key gave
+  uint32_t switchesOn = 0;     // those of them that are switched on
+  std::optional<int32_t> x, y;
+  std::optional<int32_t> scaleWidth, scaleHeight;  // negative: a percentage of the size
+  std::optional<int32_t> scaleMode;
+  std::optional<qvObjectId> bgpic;
+  std::optional<int32_t> width, height, fillStyle;
+  std::optional<uint32_t> colour;
+  std::optional<qvGradient> gradient;  // the display's gradient as the keys changed it
+  std::optional<qvObjectId> textureBrush;
+  std::optional<int32_t> textureX, textureY;
+  std::optional<std::string> title;  // as given; one longer than kTitleSize - 1 is refused
+  std::optional<int32_t> private1, private2, private3;
+};
+
+// The CreateDisplay command's work, with the tags given (null: none). An automatic id gets the
+// record's address as handle. 0 or an error code.
+int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, const qvDisplayTags* tags,
+                      qvDisplay** out);
 int OpenDisplayCore(qvScriptState* L, qvDisplay* display, bool activate);
 void CloseDisplayCore(qvDisplay* display);
 // Frees a display (the FreeDisplay rules: not the current one).
@@ -153,8 +182,8 @@ int SetDisplayTitle(qvDisplay* display, const char* title, size_t length);
 // buffers), an open window is activated unless `noActivate`, drawing goes to its BGPic or its
 // double buffer. 0 or an error code.
 int SelectDisplayCore(qvScriptState* L, qvDisplay* display, bool noActivate);
-// The tag table at `table` applied to an open or closed display. 0 or an error code.
-int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* display, int table);
+// The tags applied to an open or closed display. 0 or an error code.
+int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* display, const qvDisplayTags& tags);
 // The screen modes sorted by width, then height: 0 or ERR_NODISPMODES.
 int GetSortedDisplayModes(std::vector<std::pair<int32_t, int32_t>>* modes);
 // Switches every open display between a window and a full screen of the best mode for width x
@@ -181,8 +210,13 @@ bool IsScaledDisplay(const qvDisplay* display);
 // ---------------------------------------------------------------------------------------------
 // Refresh.
 
-// Copies a rectangle of `bitmap` into the display's window; with flag 1 on a scaled display the
-// whole bitmap is stretched to the scale size.
+// RefreshDisplayRect and RedrawDisplay flags.
+enum : int32_t {
+  kRefreshStretch = 1,       // on a scaled display the whole bitmap is stretched to the scale size
+  kRefreshWholePicture = 8,  // the rectangle is the whole picture (a redraw)
+};
+
+// Copies a rectangle of `bitmap` into the display's window (kRefresh* flags).
 void RefreshDisplayRect(const qvBitMap* bitmap, int32_t sx, int32_t sy, qvDisplay* display,
                         int32_t dx, int32_t dy, int32_t width, int32_t height, int32_t flags);
 void FillDisplayBorders(qvDisplay* display);

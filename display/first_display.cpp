@@ -82,7 +82,7 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
     settings->backfill.startColor = 0;
   }
   if (fullScreen) {
-    code = FindBestDisplayMode(first->width, first->height, GetScreenAttr(5));
+    code = FindBestDisplayMode(first->width, first->height, GetScreenAttr(ScreenAttr::kDepth));
     if (code != 0) return code;
     SetFullScreenFlag(true);
   }

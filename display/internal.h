@@ -39,9 +39,9 @@ void CopyRegionsToWindow(qvDisplay* display);
 // else the BGPic's current mask and alpha channel (none without them).
 qvWindowShapeSource WindowShapeOf(const qvDisplay* display);
 
-// The display tag table (CreateDisplay, SetDisplayAttributes): in apply mode the record already
-// holds the display's values. 0 or an error code; bad field types raise through the machine.
-int ParseDisplayTags(qvScriptState* L, qvDisplay* display, int table, bool create);
+// The display tags (CreateDisplay, SetDisplayAttributes) applied to the record: in apply mode it
+// already holds the display's values. 0 or an error code.
+int ApplyDisplayTags(qvScriptState* L, qvDisplay* display, const qvDisplayTags& tags, bool create);
 // The outer corner of the display's window for a given position (special positions resolved
 // against the placement area with the frame counted, then offset by the area's origin).
 void ResolveWindowPosition(const qvDisplay* display, int32_t givenX, int32_t givenY, int32_t* x,

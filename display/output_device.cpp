@@ -148,7 +148,7 @@ int SelectOutputDevice(qvScriptState* L, int32_t kind, qvObjectId id, int32_t ou
       qvBGPic* bgpic = nullptr;
       int code = FindBGPic(L, id, &bgpic, 0);
       if (code != 0) return code;
-      if (bgpic->kind == 1) return ERR_BGPICTYPE;
+      if (bgpic->kind == kBGPicGenerated) return ERR_BGPICTYPE;
       for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
         if (reinterpret_cast<qvDisplay*>(h)->bgpic == bgpic) return ERR_SELECTBGPIC2;
       }

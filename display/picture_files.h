@@ -120,10 +120,6 @@ int SavePictureFile(int32_t format, const qvSavePicture& picture);
 int SaveBitMapAsPicture(int32_t format, const qvBitMap* bitmap, int32_t width, int32_t height,
                         const char* file, const qvPlane* mask, int64_t colour, const qvPlane* alpha,
                         int32_t quality, int32_t colours, int32_t dither);
-// The save options at the argument: a table's "quality", "colors" and "dither", or a number as
-// the quality; absent: the defaults 90, 256, 0. Raises through the argument readers.
-void ReadSaveOptions(qvScriptState* L, int index, int32_t* quality, int32_t* colours,
-                     int32_t* dither);
 
 // ---------------------------------------------------------------------------------------------
 // Snapshots.

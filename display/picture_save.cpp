@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "core/args.h"
 #include "core/vfile.h"
 #include "display/display.h"
 #include "image/gif_io.h"
@@ -14,8 +13,6 @@
 #include "image/jpeg_io.h"
 #include "image/picture.h"
 #include "image/quantize.h"
-#include "vm/auxlib.h"
-#include "vm/vm.h"
 
 namespace qv {
 
@@ -230,21 +227,6 @@ int SaveBitMapAsBmp(const qvBitMap* bitmap, int32_t width, int32_t height, const
   if (bitmap == nullptr || width < 1 || height < 1) return ERR_WRONGUSAGE;
   return SaveBitMapAsPicture(kImageFormatBmp, bitmap, width, height, fileName, nullptr, -1, nullptr,
                              90, 256, 0);
-}
-
-void ReadSaveOptions(qvScriptState* L, int index, int32_t* quality, int32_t* colours,
-                     int32_t* dither) {
-  *quality = 90;
-  *colours = 256;
-  *dither = 0;
-  if (VmGetTop(L) < index) return;
-  if (VmType(L, index) == kTypeTable) {
-    GetFieldInt(L, index, "quality", quality, nullptr);
-    GetFieldInt(L, index, "colors", colours, nullptr);
-    GetFieldInt(L, index, "dither", dither, nullptr);
-    return;
-  }
-  *quality = VmOptInt(L, index, 90);
 }
 
 }  // namespace qv

@@ -15,7 +15,7 @@ void RefreshDisplayRect(const qvBitMap* bitmap, int32_t sx, int32_t sy, qvDispla
   if (bitmap == nullptr || display == nullptr || display->state != kDisplayOpen) return;
   const auto* pixels = reinterpret_cast<const uint32_t*>(bitmap->pixels);
   int32_t stride = bitmap->bytesPerRow / 4;
-  if ((flags & 1) && IsScaledDisplay(display) &&
+  if ((flags & kRefreshStretch) && IsScaledDisplay(display) &&
       (display->scaleWidth != bitmap->width || display->scaleHeight != bitmap->height)) {
     BlitToWindow(pixels, stride, 0, 0, display->window, display->borderLeft, display->borderTop,
                  bitmap->width, bitmap->height,
@@ -50,7 +50,7 @@ void RedrawDisplay(qvScriptState* L, qvDisplay* display, int32_t flags) {
   qvBitMap* picture = GetBGPicComposite(L, display, display->bgpic);
   if (picture == nullptr) return;
   RefreshDisplayRect(picture, 0, 0, display, 0, 0, display->bgpic->width, display->bgpic->height,
-                     flags | 9);
+                     flags | kRefreshStretch | kRefreshWholePicture);
 }
 
 void UpdateCurrentDisplay(qvScriptState*) {

@@ -28,10 +28,10 @@ struct qvLayerOptions {
   int32_t renderNeeded;  // the object cannot simply be blitted
 };
 
-// ParseDisplayOptions flags.
+// How the options of a command are read (the readers are the libraries'; see
+// libs/options/options.h).
 enum : int32_t {
-  kOptFillDefaults = 1,
-  kOptTableRequired = 2,
+  kOptTableRequired = 2,    // an argument that is no table is refused
   kOptNoSize = 4,           // "width" and "height" are not read
   kOptNoRotate = 8,         // "rotate" is not read
   kOptRotationSmooth = 16,  // a rotation sets the smooth flag to `smooth`
@@ -42,14 +42,6 @@ void InitLayerOptions(qvLayerOptions* options);
 // Defaults, then the size, and the smooth flag unless kOptRotationSmooth.
 void InitDisplayOptions(qvTransformBlock* block, qvLayerOptions* options, int32_t width,
                         int32_t height, int32_t smooth, int32_t flags);
-// Reads the options table at argIndex into the block and (when given) the layer options. An
-// absent argument reads nothing; one that is no table is ERR_TABEXPECTED (argument index stored)
-// with kOptTableRequired, else nothing. A "transform" with a or d of 0, a scale of 0 or an anchor
-// outside 0..1 is ERR_WRONGUSAGE; fields of the wrong type raise through the machine. 0 or an
-// error code.
-int ParseDisplayOptions(qvScriptState* L, int argIndex, int32_t sourceWidth, int32_t sourceHeight,
-                        int32_t width, int32_t height, int32_t smooth, qvTransformBlock* block,
-                        qvLayerOptions* options, int32_t flags);
 // The matrix for the size (0: the source's), the scales (used when the size is the source's) and
 // the rotation in degrees; stores all of them in the block.
 void BuildTransformMatrix(qvTransformBlock* block, int32_t width, int32_t height,
@@ -59,9 +51,8 @@ void BuildTransformMatrix(qvTransformBlock* block, int32_t width, int32_t height
 void UpdateLayerMatrix(qvTransformBlock* block, int32_t sourceWidth, int32_t sourceHeight);
 // The defaults back to identity, scale 1, no transparency (graphics library open).
 void ResetDisplayOptionDefaults();
-// Reads the table at `index` into copies of the defaults and makes them the defaults; a failure
-// leaves them unchanged. 0 or the reader's error.
-int SetDisplayOptionDefaults(qvScriptState* L, int index);
+// The block and the layer options that InitTransformBlock and InitLayerOptions hand out from now.
+void SetDisplayOptionDefaults(const qvTransformBlock& block, const qvLayerOptions& options);
 
 // A size where either side may be KEEPASPRAT (100000): that side follows the other by the
 // source's aspect, rounded half up. ERR_BADDIMENSIONS for a side (or a source side, or a result)
@@ -92,22 +83,27 @@ struct qvDisplayObjectRequest {
                                   // is its own place)
   int32_t width = 0, height = 0;  // the rectangle (a whole brush: its size)
   bool composeLayers = false;     // a BGPic part as composed with its layers
-  int optionsIndex = 0;           // the script argument that may hold the options table
-  const qvTransformBlock* transform = nullptr;  // given instead of an options table
-  const qvLayerOptions* layerOptions = nullptr;
+  const qvTransformBlock* transform = nullptr;   // null: the defaults
+  const qvLayerOptions* layerOptions = nullptr;  // null: the defaults
+  // The options gave a size, scales or an angle: the transform's matrix is built from them for
+  // the object's size (BuildTransformMatrix).
+  bool buildMatrix = false;
+  // The options' refusal (the reader's code, its argument stored), reported where the options
+  // meet the object: after the object and the rectangle's size are found good.
+  int32_t optionsError = 0;
   int32_t flags = 0;  // kShow*
 };
 
-// Finds the object, cuts the rectangle to it, reads the options, transforms it, builds an alpha
-// channel for a transparency and blits it through SafeBlt into the output device (adding it to
-// the dirty list while double buffering). With `outBitmap` nothing is drawn: the part's picture
+// Finds the object, cuts the rectangle to it, builds the options' matrix, transforms it, builds an
+// alpha channel for a transparency and blits it through SafeBlt into the output device (adding it
+// to the dirty list while double buffering). With `outBitmap` nothing is drawn: the part's picture
 // is handed back, to be freed by the caller when *outAllocated. Returns 0 or the first error:
-// the finder's, ERR_BADDIMENSIONS (before the options are read), the option reader's,
-// ERR_NEGCOORDS, ERR_COORDSRANGE, ERR_BRUSHTYPE, ERR_NOLAYERS for a layer update, the
-// transform's or SafeBlt's. Every plane made here is freed on every way out. Script thread.
+// the finder's, ERR_BADDIMENSIONS, the options' error, ERR_NEGCOORDS, ERR_COORDSRANGE,
+// ERR_BRUSHTYPE, ERR_NOLAYERS for a layer update, the transform's or SafeBlt's. Every plane made
+// here is freed on every way out. Script thread.
 int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& request, qvBitMap** outBitmap,
                       bool* outAllocated);
-// A whole brush at (x, y) with the options at optionsIndex (0: none), for the layer system.
-int DisplayBrushObject(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, int optionsIndex);
+// A whole brush at (x, y) with the default options, for the layer system.
+int DisplayBrushObject(qvScriptState* L, qvObjectId id, int32_t x, int32_t y);
 
 }  // namespace qv

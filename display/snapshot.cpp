@@ -46,7 +46,8 @@ int GrabSnapshot(qvScriptState* L, int32_t type, qvBitMap** out, bool* owned) {
       }
       break;
     case kSnapDesktop:
-      *out = GrabScreenBitMap(0, 0, GetScreenAttr(14), GetScreenAttr(15));
+      *out = GrabScreenBitMap(0, 0, GetScreenAttr(ScreenAttr::kWidth),
+                              GetScreenAttr(ScreenAttr::kHeight));
       *owned = true;
       break;
     default:

@@ -14,7 +14,6 @@
 #include "media/pcm_sample.h"
 #include "media/sound_stream.h"
 #include "media/tracker.h"
-#include "vm/vm.h"
 
 namespace qv {
 
@@ -38,6 +37,8 @@ struct SoundState {
   bool insideCallback = false;
   bool tickHeld = false;
   qvScriptState* L = nullptr;
+  qvFillMusicRunner fillRunner = nullptr;
+  void* fillContext = nullptr;
 };
 SoundState gs;
 
@@ -569,23 +570,17 @@ void ReapEndedMusic() {
 void SetInsideMusicCallback(bool inside) { gs.insideCallback = inside; }
 bool InsideMusicCallback() { return gs.insideCallback; }
 
+void SetFillMusicRunner(qvFillMusicRunner run, void* context) {
+  gs.fillRunner = run;
+  gs.fillContext = context;
+}
+
 int32_t RunFillMusicHandler(qvScriptState* L, qvMusic* m, int32_t frames) {
   gs.L = L;
-  const qvHandlerSlot& slot = ObjectHandlers()[kFillMusicBuffer];
-  if (slot.callback == kNoReference) return ERR_NOFMBHANDLER;
-  qvDispatchResult r;
-  r.kind = kDispatchFillMusic;
-  std::strcpy(r.action, "FillMusicBuffer");
-  r.callback = slot.callback;
-  r.userdata = slot.userdata;
-  r.objectId = {m->header.id, m->header.handle};
-  r.samples = frames;
-  r.count = static_cast<int32_t>(m->stream->custom->queued);
-  int base = VmGetTop(L);
+  if (gs.fillRunner == nullptr) return ERR_NOFMBHANDLER;
   SetInsideMusicCallback(true);
-  int32_t status = RunEventCallback(L, &r, 1);
+  int32_t status = gs.fillRunner(gs.fillContext, L, m, frames);
   SetInsideMusicCallback(false);
-  VmSetTop(L, base);
   return status;
 }
 

@@ -106,7 +106,15 @@ void ReapEndedMusic();
 // The flag that the event core sets while a FillMusicBuffer handler runs.
 void SetInsideMusicCallback(bool inside);
 bool InsideMusicCallback();
-// Runs the script's FillMusicBuffer handler now for `frames` frames of the music.
+// What runs the script's FillMusicBuffer handler for `frames` frames of the music, with its
+// context: the sound library, which knows the script's handlers, hands one over when it opens.
+// 0 or the handler's error code.
+using qvFillMusicRunner = int32_t (*)(void* context, qvScriptState* L, qvMusic* music,
+                                      int32_t frames);
+// Null forgets the runner.
+void SetFillMusicRunner(qvFillMusicRunner run, void* context);
+// Runs the FillMusicBuffer handler now, through the runner, with the inside-callback flag set
+// around it. ERR_NOFMBHANDLER while no runner is set.
 int32_t RunFillMusicHandler(qvScriptState* L, qvMusic* music, int32_t frames);
 
 }  // namespace qv

@@ -42,10 +42,17 @@ struct qvWindowFrame {
 // The frame for a display's flags word (bit 1: borderless, no frame).
 qvWindowFrame ComputeWindowBorders(uint32_t displayFlags);
 
-// Screen queries by their codes: 5 depth, 14 width, 15 height, 16 the frame limit, 22 the
-// reserved top height (0), 23 the work area into rect (x, y, width, height; answer 0). Others
-// answer 0.
-int32_t GetScreenAttr(int32_t code, int32_t* rect = nullptr);
+// The screen queries; the numbers are the codes the queries have always had.
+enum class ScreenAttr : int32_t {
+  kDepth = 5,   // bits per pixel
+  kWidth = 14,  // pixels
+  kHeight = 15,
+  kFrameRate = 16,    // the frame limit (the refresh rate of a real screen without one)
+  kReservedTop = 22,  // the height kept free at the top (0)
+  kWorkArea = 23,     // the work area into rect (x, y, width, height); answers 0
+};
+// The answer to a screen query; codes beyond the list answer 0.
+int32_t GetScreenAttr(ScreenAttr attr, int32_t* rect = nullptr);
 // The area a window is placed in: the whole screen, or the work area.
 void GetPlacementArea(bool wholeScreen, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
 // True when a window of that outer size at that position lies inside the placement area.

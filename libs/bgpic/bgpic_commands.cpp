@@ -3,6 +3,7 @@
 #include "core/args.h"
 #include "display/display.h"
 #include "libs/bgpic/commands.h"
+#include "libs/options/options.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -43,7 +44,6 @@ int32_t DisplayBGPicPart(qvScriptState* L) {
   // Without a place the part goes to its own place.
   r.x = VmOptInt(L, 6, -1);
   r.y = VmOptInt(L, 7, -1);
-  r.optionsIndex = 8;
   if (VmGetTop(L) >= 8) {
     if (VmType(L, 8) == kTypeTable) {
       int32_t layers = 0;
@@ -53,6 +53,10 @@ int32_t DisplayBGPicPart(qvScriptState* L) {
       r.composeLayers = VmCheckInt(L, 8) != 0;
     }
   }
+  // Only a table there holds options.
+  qvTransformBlock transform;
+  qvLayerOptions options;
+  ReadShowOptions(L, 8, 0, &transform, &options, &r);
   return DisplayObjectCore(L, r, nullptr, nullptr);
 }
 

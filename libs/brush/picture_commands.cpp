@@ -5,6 +5,7 @@
 #include "core/args.h"
 #include "display/display.h"
 #include "libs/brush/commands.h"
+#include "libs/options/options.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 

@@ -3,6 +3,7 @@
 #include "core/args.h"
 #include "display/display.h"
 #include "libs/brush/commands.h"
+#include "libs/options/options.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -15,7 +16,9 @@ int32_t DisplayBrush(qvScriptState* L) {
   r.id = CheckObjectId(L, 1);
   r.x = VmCheckInt(L, 2);
   r.y = VmCheckInt(L, 3);
-  r.optionsIndex = 4;
+  qvTransformBlock transform;
+  qvLayerOptions options;
+  ReadShowOptions(L, 4, kOptTableRequired, &transform, &options, &r);
   return DisplayObjectCore(L, r, nullptr, nullptr);
 }
 
@@ -30,7 +33,9 @@ int32_t DisplayBrushPart(qvScriptState* L) {
   r.y = VmCheckInt(L, 5);
   r.width = VmCheckInt(L, 6);
   r.height = VmCheckInt(L, 7);
-  r.optionsIndex = 8;
+  qvTransformBlock transform;
+  qvLayerOptions options;
+  ReadShowOptions(L, 8, kOptTableRequired, &transform, &options, &r);
   return DisplayObjectCore(L, r, nullptr, nullptr);
 }
 

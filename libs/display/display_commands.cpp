@@ -9,6 +9,7 @@
 #include "core/player_state.h"
 #include "display/display.h"
 #include "libs/display/commands.h"
+#include "libs/options/options.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -35,7 +36,23 @@ int32_t CreateDisplay(qvScriptState* L) {
   CheckArgCount(L, 1, 2);
   qvOptionalId optional = OptObjectId(L, 1);
   qvObjectId id{optional.number, nullptr};
-  int code = CreateDisplayCore(L, &id, optional.automatic != 0, VmGetTop(L) >= 2 ? 2 : 0, nullptr);
+  // A display under the id goes first, before its successor's tags are read.
+  if (!optional.automatic) {
+    int code = FreeDisplayCore(L, id, false);
+    if (code != 0) return code;
+  }
+  // Anything but a table there gives no tags.
+  qvDisplayTags tags;
+  bool tagsGiven = VmGetTop(L) >= 2 && VmType(L, 2) == kTypeTable;
+  if (tagsGiven) {
+    qvBackfillSettings fill{};
+    fill.fillStyle = kFillColour;
+    InitGradientDefaults(&fill.gradient);
+    int code = ReadDisplayTags(L, 2, true, fill, &tags);
+    if (code != 0) return code;
+  }
+  int code = CreateDisplayCore(L, &id, optional.automatic != 0, tagsGiven ? &tags : nullptr,
+                               nullptr);
   if (code != 0) return code;
   if (!optional.automatic) return 0;
   VmPushLightUserdata(L, id.handle);
@@ -97,7 +114,11 @@ int32_t SetDisplayAttributes(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   VmCheckTable(L, 1);
   qvDisplay* d = Current();
-  return d != nullptr ? ApplyDisplayAttributes(L, d, 1) : ERR_WRONGUSAGE;
+  if (d == nullptr) return ERR_WRONGUSAGE;
+  qvDisplayTags tags;
+  int32_t code = ReadDisplayTags(L, 1, false, d->backfill, &tags);
+  if (code != 0) return code;
+  return ApplyDisplayAttributes(L, d, tags);
 }
 
 int32_t FreeDisplay(qvScriptState* L) {

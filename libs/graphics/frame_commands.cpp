@@ -7,6 +7,7 @@
 #include "core/args.h"
 #include "display/display.h"
 #include "libs/graphics/commands.h"
+#include "libs/options/options.h"
 #include "platform/loop.h"
 #include "platform/window_services.h"
 #include "vm/auxlib.h"
@@ -18,7 +19,7 @@ namespace qv::cmd {
 int32_t GetRealColor(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   auto colour = static_cast<uint32_t>(VmCheckInt(L, 1));
-  int32_t depth = GetScreenAttr(5);
+  int32_t depth = GetScreenAttr(ScreenAttr::kDepth);
   if (depth == 15) {
     colour &= 0xF8F8F8;
   } else if (depth == 16) {
@@ -50,7 +51,21 @@ int32_t GetFPSLimit(qvScriptState* L) {
 // SetDrawTagsDefault(table): the options every draw command starts from.
 int32_t SetDrawTagsDefault(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  return SetDisplayOptionDefaults(L, 1);
+  // Read over the defaults, which stay as they were when the table is refused.
+  qvTransformBlock block;
+  qvLayerOptions options;
+  InitTransformBlock(&block);
+  InitLayerOptions(&options);
+  bool buildMatrix = false;
+  int32_t code = ReadDisplayOptions(L, 1, 0, kOptTableRequired, &block, &options, &buildMatrix);
+  if (code != 0) return code;
+  // The defaults belong to no object: the matrix is built for a size of its own.
+  if (buildMatrix) {
+    BuildTransformMatrix(&block, block.width, block.height, 0, 0, block.scaleX, block.scaleY,
+                         block.rotate);
+  }
+  SetDisplayOptionDefaults(block, options);
+  return 0;
 }
 
 }  // namespace qv::cmd

@@ -3,6 +3,7 @@
 #include "core/args.h"
 #include "display/display.h"
 #include "libs/graphics/commands.h"
+#include "libs/options/options.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 

@@ -6,6 +6,17 @@
 
 #include "vm/auxlib.h"
 
+namespace qv {
+
+struct qvMusic;
+
+// Runs the script's FillMusicBuffer handler for `frames` frames of the music (media's
+// qvFillMusicRunner, handed over when the library opens; the context is unused).
+// ERR_NOFMBHANDLER without a handler, else the handler's code.
+int32_t RunScriptFillMusic(void* context, qvScriptState* L, qvMusic* music, int32_t frames);
+
+}  // namespace qv
+
 namespace qv::cmd {
 
 // Samples

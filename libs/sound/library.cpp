@@ -59,7 +59,12 @@ const qvConstantRow kConstants[] = {
     {"SMPFMT_WAVE", nullptr, 0}, {nullptr, nullptr, 0},
 };
 
-int32_t OpenSound(qvScriptState*) { return OpenSoundObjects(); }
+int32_t OpenSound(qvScriptState*) {
+  int32_t code = OpenSoundObjects();
+  // The script's FillMusicBuffer handler is this library's to run; the sound objects ask for it.
+  SetFillMusicRunner(RunScriptFillMusic, nullptr);
+  return code;
+}
 
 }  // namespace
 

@@ -322,3 +322,24 @@ int32_t FillMusicBuffer(qvScriptState* L) {
 }
 
 }  // namespace qv::cmd
+
+namespace qv {
+
+int32_t RunScriptFillMusic(void*, qvScriptState* L, qvMusic* m, int32_t frames) {
+  const qvHandlerSlot& slot = ObjectHandlers()[kFillMusicBuffer];
+  if (slot.callback == kNoReference) return ERR_NOFMBHANDLER;
+  qvDispatchResult r;
+  r.kind = kDispatchFillMusic;
+  std::strcpy(r.action, "FillMusicBuffer");
+  r.callback = slot.callback;
+  r.userdata = slot.userdata;
+  r.objectId = {m->header.id, m->header.handle};
+  r.samples = frames;
+  r.count = static_cast<int32_t>(m->stream->custom->queued);
+  int base = VmGetTop(L);
+  int32_t status = RunEventCallback(L, &r, 1);
+  VmSetTop(L, base);
+  return status;
+}
+
+}  // namespace qv

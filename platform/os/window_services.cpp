@@ -217,41 +217,41 @@ qvWindowFrame ComputeWindowBorders(uint32_t displayFlags) {
           gSetup.borderTop + gSetup.borderBottom};
 }
 
-int32_t GetScreenAttr(int32_t code, int32_t* rect) {
+int32_t GetScreenAttr(ScreenAttr attr, int32_t* rect) {
   if (NativeWindows* native = gNative.load()) {
     qvNativeScreen screen = native->Screen();
-    switch (code) {
-      case 5:
+    switch (attr) {
+      case ScreenAttr::kDepth:
         return screen.depth;
-      case 14:
+      case ScreenAttr::kWidth:
         return screen.width;
-      case 15:
+      case ScreenAttr::kHeight:
         return screen.height;
-      case 16:
+      case ScreenAttr::kFrameRate:
         return GetFrameLimit() > 0 ? GetFrameLimit() : screen.refresh;
-      case 23:
+      case ScreenAttr::kWorkArea:
         if (rect != nullptr) GetPlacementArea(false, &rect[0], &rect[1], &rect[2], &rect[3]);
         return 0;
       default:
         return 0;
     }
   }
-  switch (code) {
-    case 5: {
+  switch (attr) {
+    case ScreenAttr::kDepth: {
       std::lock_guard<std::mutex> guard(gScreenMutex);
       return gSetup.depth;
     }
-    case 14: {
+    case ScreenAttr::kWidth: {
       std::lock_guard<std::mutex> guard(gScreenMutex);
       return gSetup.width;
     }
-    case 15: {
+    case ScreenAttr::kHeight: {
       std::lock_guard<std::mutex> guard(gScreenMutex);
       return gSetup.height;
     }
-    case 16:
+    case ScreenAttr::kFrameRate:
       return GetFrameLimit();
-    case 23:
+    case ScreenAttr::kWorkArea:
       if (rect != nullptr) GetPlacementArea(false, &rect[0], &rect[1], &rect[2], &rect[3]);
       return 0;
     default:

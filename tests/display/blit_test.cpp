@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "core/args.h"
 #include "core/errors.h"
 #include "core/layer_system.h"
 #include "core/registry.h"
 #include "display/display.h"
-#include "libs/libraries.h"
+#include "fixtures/display_setup.h"
 #include "platform/window_services.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -30,10 +28,7 @@ class BlitTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ConfigureHeadlessScreen(qvScreenSetup{});
-    L = VmOpenState(CoreVmHost());
-    SetProcessVm(L);
-    ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
-    ASSERT_EQ(OpenLibrary(L, kGraphicsLibrary), 0);
+    ASSERT_EQ(test::OpenDisplayForTest(), 0);
     source = AllocBitMap(16, 16);
     for (int32_t y = 0; y < 16; ++y) {
       for (int32_t x = 0; x < 16; ++x) WriteBitMapPixel(source, x, y, SourceColour(x, y));
@@ -45,19 +40,14 @@ class BlitTest : public ::testing::Test {
     FreeBitMap(source);
     FreeMaskOrAlpha(mask);
     FreeMaskOrAlpha(alpha);
-    FreeDisplaySubsystem(L);
-    FreeRegistries();
-    SetProcessVm(nullptr);
-    VmCloseState(L);
+    test::CloseDisplayForTest();
   }
   // A white display of 32 x 24 (with more tags), open and current.
   void OpenDisplay(std::vector<std::pair<const char*, double>> tags = {}) {
     tags.insert(tags.begin(), {{"width", 32}, {"height", 24}, {"color", kWhite}});
-    VmNewTable(L);
-    for (auto [key, value] : tags) SetFieldNumber(L, key, value);
+    qvDisplayTags given = test::TagsOf(tags);
     qvObjectId id{1, nullptr};
-    ASSERT_EQ(CreateDisplayCore(L, &id, false, VmGetTop(L), &display), 0);
-    VmSetTop(L, 0);
+    ASSERT_EQ(CreateDisplayCore(L, &id, false, &given, &display), 0);
     ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
     SetCurrentDisplay(display);
     SetOutputTarget(display->bgpic);
@@ -542,9 +532,9 @@ TEST_F(BlitTest, MaskModeAndAlphaIntensityAreRuntimeAttributes) {
   EXPECT_EQ(GetRuntimeAttrs(nullptr, get), 2);
   EXPECT_EQ(mode, 3);
   EXPECT_EQ(intensity, 40);
-  // Opening the library again starts from the defaults.
+  // Opening again starts from the defaults.
   FreeRegistries();
-  ASSERT_EQ(OpenLibrary(L, kGraphicsLibrary), 0);
+  ASSERT_EQ(OpenDrawAttributes(), 0);
   EXPECT_EQ(GetMaskMode(), 0);
   EXPECT_EQ(GetAlphaIntensity(), -1);
 }

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,12 +13,10 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
-#include "fixtures/temp_path.h"
-#include "libs/libraries.h"
+#include "fixtures/display_setup.h"
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/window_services.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -28,19 +25,13 @@ class BrushClipboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ConfigureHeadlessScreen(qvScreenSetup{});
-    L = VmOpenState(CoreVmHost());
-    SetProcessVm(L);
-    ASSERT_EQ(OpenLibrary(L, kSystemLibrary), 0);
-    ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
+    ASSERT_EQ(test::OpenDisplayForTest(), 0);
     ASSERT_EQ(ClearClipboardData(), 0);
   }
   void TearDown() override {
     ClearClipboardData();
     RemoveTrayIcon();
-    FreeDisplaySubsystem(L);
-    FreeRegistries();
-    SetProcessVm(nullptr);
-    VmCloseState(L);
+    test::CloseDisplayForTest();
   }
   // Brush 1, 3 x 2, each pixel naming its place.
   qvBrush* MakeBrush() {
@@ -143,15 +134,9 @@ TEST_F(BrushClipboardTest, TheTrayIconKeepsACopyOfThePicture) {
 // whatever the requester drew over it.
 TEST_F(BrushClipboardTest, ARequesterMarksTheDisplayAndRedrawsItWhenItCloses) {
   qvObjectId id{1, nullptr};
-  VmNewTable(L);
-  for (auto [key, value] : {std::pair{"width", 8.0}, {"height", 4.0}, {"color", 255.0}}) {
-    VmPushString(L, key);
-    VmPushNumber(L, value);
-    VmSetTable(L, -3);
-  }
+  qvDisplayTags tags = test::TagsOf({{"width", 8}, {"height", 4}, {"color", 255}});
   qvDisplay* display = nullptr;
-  ASSERT_EQ(CreateDisplayCore(L, &id, false, VmGetTop(L), &display), 0);
-  VmSetTop(L, 0);
+  ASSERT_EQ(CreateDisplayCore(L, &id, false, &tags, &display), 0);
   ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
   SetCurrentDisplay(display);
   SetOutputTarget(display->bgpic);
@@ -166,21 +151,6 @@ TEST_F(BrushClipboardTest, ARequesterMarksTheDisplayAndRedrawsItWhenItCloses) {
   EXPECT_EQ(display->requesterOpen, 1);
   FillWindowRect(display->window, 0, 0, 8, 4, 0x123456);
   EndDisplayRequester(L, display);
-  EXPECT_EQ(display->requesterOpen, 0);
-  EXPECT_EQ(windowPixel(), 255u);
-
-  // The same through SystemRequest, answered by a script of requester answers.
-  std::string script = qvtest::TempPath("requester_answers.txt");
-  std::ofstream(script) << "1\n";
-  setenv("QUILLVANE_REQUESTER_SCRIPT", script.c_str(), 1);
-  FillWindowRect(display->window, 0, 0, 8, 4, 0x123456);
-  VmPushString(L, "systemrequest");
-  VmGetTable(L, kGlobalsIndex);
-  for (const char* arg : {"title", "body", "Yes|No"}) VmPushString(L, arg);
-  ASSERT_EQ(VmPCall(L, 3, 1, 0), 0);
-  EXPECT_EQ(VmToNumber(L, -1), 1);
-  unsetenv("QUILLVANE_REQUESTER_SCRIPT");
-  std::remove(script.c_str());
   EXPECT_EQ(display->requesterOpen, 0);
   EXPECT_EQ(windowPixel(), 255u);
 }

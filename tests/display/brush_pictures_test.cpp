@@ -16,9 +16,8 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
+#include "fixtures/display_setup.h"
 #include "fixtures/temp_path.h"
-#include "libs/libraries.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -29,18 +28,8 @@ std::string Fixture(const char* name) { return (fs::path(QV_PNG_FIXTURES) / name
 
 class BrushPicturesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    L = VmOpenState(CoreVmHost());
-    SetProcessVm(L);
-    ASSERT_EQ(OpenLibrary(L, kBrushLibrary), 0);
-    ASSERT_EQ(OpenDisplaySubsystem(), 0);
-  }
-  void TearDown() override {
-    FreeDisplaySubsystem(L);
-    FreeRegistries();
-    SetProcessVm(nullptr);
-    VmCloseState(L);
-  }
+  void SetUp() override { ASSERT_EQ(test::OpenDisplayForTest(), 0); }
+  void TearDown() override { test::CloseDisplayForTest(); }
   int Load(int32_t number, const std::string& file, const qvBrushLoadOptions& o,
            qvBrush** out = nullptr) {
     qvObjectId id{number, nullptr};

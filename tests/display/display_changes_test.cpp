@@ -14,9 +14,8 @@
 #include "core/player_state.h"
 #include "core/registry.h"
 #include "display/display.h"
-#include "libs/libraries.h"
+#include "fixtures/display_setup.h"
 #include "platform/window_services.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -32,30 +31,19 @@ class DisplayChangesTest : public ::testing::Test {
     screen.desktopColour = 0x336699;
     screen.modes = {{1024, 768}, {640, 480}, {800, 600}, {640, 400}};
     ConfigureHeadlessScreen(screen);
-    L = VmOpenState(CoreVmHost());
-    SetProcessVm(L);
-    ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
+    ASSERT_EQ(test::OpenDisplayForTest(), 0);
   }
   void TearDown() override {
-    FreeDisplaySubsystem(L);
-    FreeRegistries();
-    SetProcessVm(nullptr);
-    VmCloseState(L);
+    test::CloseDisplayForTest();
     ConfigureHeadlessScreen(qvScreenSetup{});
   }
   // A display made from tags, opened at (x, y) and made current when asked.
-  qvDisplay* Make(int32_t number, std::initializer_list<std::pair<const char*, double>> tags,
-                  bool open = true, bool current = true) {
+  qvDisplay* Make(int32_t number, const test::TagList& fields, bool open = true,
+                  bool current = true) {
     qvObjectId id{number, nullptr};
-    VmNewTable(L);
-    for (auto [key, value] : tags) {
-      VmPushString(L, key);
-      VmPushNumber(L, value);
-      VmSetTable(L, -3);
-    }
+    qvDisplayTags tags = test::TagsOf(fields);
     qvDisplay* d = nullptr;
-    EXPECT_EQ(CreateDisplayCore(L, &id, false, VmGetTop(L), &d), 0);
-    VmSetTop(L, 0);
+    EXPECT_EQ(CreateDisplayCore(L, &id, false, &tags, &d), 0);
     if (d == nullptr) return nullptr;
     if (open) {
       EXPECT_EQ(OpenDisplayCore(L, d, true), 0);
@@ -242,8 +230,8 @@ TEST_F(DisplayChangesTest, FullScreenWithItsBackdropAndBackToTheWindowAsItWas) {
   qvDisplay* closed = Make(2, {{"width", 10}, {"height", 10}}, false, false);
   ASSERT_EQ(ChangeDisplayModeCore(L, DisplayMode::kFullScreen, 600, 450), 0);
   EXPECT_TRUE(IsFullScreen());
-  EXPECT_EQ(GetScreenAttr(14), 640);
-  EXPECT_EQ(GetScreenAttr(15), 480);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), 640);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kHeight), 480);
   qvWindowPlacement p = Placed(d);
   EXPECT_EQ(p.x, (640 - 100) / 2);
   EXPECT_EQ(p.y, (480 - 80) / 2);
@@ -265,7 +253,7 @@ TEST_F(DisplayChangesTest, FullScreenWithItsBackdropAndBackToTheWindowAsItWas) {
 
   ASSERT_EQ(ChangeDisplayModeCore(L, DisplayMode::kWindowed, 0, 0), 0);
   EXPECT_FALSE(IsFullScreen());
-  EXPECT_EQ(GetScreenAttr(14), 1024);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), 1024);
   p = Placed(d);
   EXPECT_EQ(p.x, 30);
   EXPECT_EQ(p.y, 40);
@@ -289,6 +277,10 @@ TEST_F(DisplayChangesTest, AModeTheScreenCannotTakeLeavesTheWindowsAsTheyWere) {
 }
 
 TEST_F(DisplayChangesTest, OnlyTheMainDisplaySwitchesWithAltReturn) {
+  // The display library installs the switch with its machine, which display/ only hands on: a
+  // stand-in handle does here.
+  alignas(8) char machine[8];
+  InstallModeSwitch(reinterpret_cast<qvScriptState*>(machine));
   qvDisplay* first = Make(1, {{"width", 20}, {"height", 20}});
   EXPECT_TRUE(ModeSwitchAllowed(first->window));
   first->requesterOpen = 1;
@@ -303,17 +295,8 @@ TEST_F(DisplayChangesTest, OnlyTheMainDisplaySwitchesWithAltReturn) {
 }
 
 // SetDisplayAttributes with the tags given as numbers.
-int32_t Apply(qvScriptState* L, qvDisplay* d,
-              std::initializer_list<std::pair<const char*, double>> tags) {
-  VmNewTable(L);
-  for (auto [key, value] : tags) {
-    VmPushString(L, key);
-    VmPushNumber(L, value);
-    VmSetTable(L, -3);
-  }
-  int32_t code = ApplyDisplayAttributes(L, d, VmGetTop(L));
-  VmSetTop(L, 0);
-  return code;
+int32_t Apply(qvScriptState* L, qvDisplay* d, const test::TagList& fields) {
+  return ApplyDisplayAttributes(L, d, test::TagsOf(fields));
 }
 
 TEST_F(DisplayChangesTest, AttributesRefillTheOwnPictureAndTakeANewOne) {
@@ -327,12 +310,9 @@ TEST_F(DisplayChangesTest, AttributesRefillTheOwnPictureAndTakeANewOne) {
   qvObjectId id{0, nullptr};
   qvBGPic* picture = nullptr;
   ASSERT_EQ(CreateColorBGPic(&id, true, 50, 40, 0xFF00FF, &picture), 0);
-  VmNewTable(L);
-  VmPushString(L, "bgpic");
-  VmPushLightUserdata(L, id.handle);
-  VmSetTable(L, -3);
-  ASSERT_EQ(ApplyDisplayAttributes(L, d, VmGetTop(L)), 0);
-  VmSetTop(L, 0);
+  qvDisplayTags tags;
+  tags.bgpic = id;
+  ASSERT_EQ(ApplyDisplayAttributes(L, d, tags), 0);
   EXPECT_EQ(d->bgpic, picture);
   EXPECT_EQ(OutputTarget(), picture);
   EXPECT_EQ(Shown(d, &w, &h), std::vector<uint32_t>(50 * 40, 0xFF00FF));

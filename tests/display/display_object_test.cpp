@@ -14,9 +14,8 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
-#include "libs/libraries.h"
+#include "fixtures/display_setup.h"
 #include "platform/window_services.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -28,37 +27,26 @@ class DisplayObjectTest : public ::testing::Test {
   void SetUp() override { ConfigureHeadlessScreen(qvScreenSetup{}); }
   // A white display of width x height, open and current; scaled to scaleW x scaleH when given.
   void Open(int32_t width, int32_t height, int32_t scaleW = 0, int32_t scaleH = 0) {
-    L = VmOpenState(CoreVmHost());
-    SetProcessVm(L);
-    ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
-    ASSERT_EQ(OpenLibrary(L, kGraphicsLibrary), 0);
+    ASSERT_EQ(test::OpenDisplayForTest(), 0);
+    opened = true;
     qvObjectId id{1, nullptr};
-    VmNewTable(L);
-    std::vector<std::pair<const char*, double>> tags = {
-        {"width", width}, {"height", height}, {"color", kWhite}};
+    test::TagList tags = {{"width", width}, {"height", height}, {"color", kWhite}};
     if (scaleW != 0) {
       tags.push_back({"scalemode", 1});  // SCALEMODE_AUTO
       tags.push_back({"scalewidth", scaleW});
       tags.push_back({"scaleheight", scaleH});
     }
-    for (auto [key, value] : tags) {
-      VmPushString(L, key);
-      VmPushNumber(L, value);
-      VmSetTable(L, -3);
-    }
-    ASSERT_EQ(CreateDisplayCore(L, &id, false, VmGetTop(L), &display), 0);
-    VmSetTop(L, 0);
+    qvDisplayTags given = test::TagsOf(tags);
+    ASSERT_EQ(CreateDisplayCore(L, &id, false, &given, &display), 0);
     ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
     SetCurrentDisplay(display);
     SetOutputTarget(display->bgpic);
   }
   void TearDown() override {
-    if (L == nullptr) return;
+    if (!opened) return;
+    opened = false;
     RecordWindowCalls(false);
-    FreeDisplaySubsystem(L);
-    FreeRegistries();
-    SetProcessVm(nullptr);
-    VmCloseState(L);
+    test::CloseDisplayForTest();
   }
   qvBrush* Brush(int32_t number, int32_t width, int32_t height, uint32_t colour, bool mask = false,
                  bool alpha = false) {
@@ -104,10 +92,12 @@ class DisplayObjectTest : public ::testing::Test {
   // The window as a full refresh of the display's picture makes it.
   std::vector<uint32_t> FullRefresh() {
     qvBitMap* picture = display->doubleBuffer ? display->frontBuffer : display->displayBitmap;
-    RefreshDisplayRect(picture, 0, 0, display, 0, 0, display->width, display->height, 1);
+    RefreshDisplayRect(picture, 0, 0, display, 0, 0, display->width, display->height,
+                       kRefreshStretch);
     return Window();
   }
   qvScriptState* L = nullptr;
+  bool opened = false;
   qvDisplay* display = nullptr;
 };
 
@@ -231,18 +221,20 @@ TEST_F(DisplayObjectTest, ErrorCodes) {
   EXPECT_EQ(Show(kObjectBrushPart, 1, 0, 0, 0, 0, 2, -1), ERR_BADDIMENSIONS);
   EXPECT_EQ(Show(kObjectBrush, 2, 0, 0, 0, 0), ERR_FINDBRUSH);
   EXPECT_EQ(Show(kObjectBGPicPart, 9, 0, 0, 0, 0, 2, 2), ERR_FINDBGPIC);
-  // A width of 0 is refused before the options are read: a bad table is not looked at.
-  VmPushNumber(L, 1);
+  // The options' refusal comes after the object's own errors: a missing brush and a width of 0
+  // are reported first.
   qvDisplayObjectRequest r;
   r.kind = kObjectBrushPart;
   r.id = {1, nullptr};
   r.width = 0;
   r.height = 2;
-  r.optionsIndex = 1;
+  r.optionsError = ERR_TABEXPECTED;
   EXPECT_EQ(DisplayObjectCore(L, r, nullptr, nullptr), ERR_BADDIMENSIONS);
+  r.id = {2, nullptr};
   r.width = 2;
+  EXPECT_EQ(DisplayObjectCore(L, r, nullptr, nullptr), ERR_FINDBRUSH);
+  r.id = {1, nullptr};
   EXPECT_EQ(DisplayObjectCore(L, r, nullptr, nullptr), ERR_TABEXPECTED);
-  VmSetTop(L, 0);
   EXPECT_EQ(WindowPixel(0, 0), kWhite);
 }
 
@@ -335,7 +327,7 @@ TEST_F(DisplayObjectTest, DoubleBufferingShowsOnlyDirtyRectanglesAtFlip) {
 // and a scaled display: after each step the window equals a full refresh of the picture.
 TEST_F(DisplayObjectTest, RefreshOracle) {
   for (bool scaled : {false, true}) {
-    if (L != nullptr) TearDown();
+    if (opened) TearDown();
     if (scaled) {
       Open(48, 30, 77, 41);
     } else {

@@ -8,9 +8,8 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
-#include "libs/libraries.h"
+#include "fixtures/display_setup.h"
 #include "platform/window_services.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -19,19 +18,11 @@ class DoubleBufferTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ConfigureHeadlessScreen(qvScreenSetup{});
-    L = VmOpenState(CoreVmHost());
-    SetProcessVm(L);
-    ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
+    ASSERT_EQ(test::OpenDisplayForTest(), 0);
     qvObjectId id{1, nullptr};
     // A white 64 x 32 display, open and current.
-    VmNewTable(L);
-    for (auto [key, value] : {std::pair{"width", 64.0}, {"height", 32.0}, {"color", 16777215.0}}) {
-      VmPushString(L, key);
-      VmPushNumber(L, value);
-      VmSetTable(L, -3);
-    }
-    ASSERT_EQ(CreateDisplayCore(L, &id, false, VmGetTop(L), &display), 0);
-    VmSetTop(L, 0);
+    qvDisplayTags tags = test::TagsOf({{"width", 64}, {"height", 32}, {"color", 16777215}});
+    ASSERT_EQ(CreateDisplayCore(L, &id, false, &tags, &display), 0);
     ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
     SetCurrentDisplay(display);
     SetOutputTarget(display->bgpic);
@@ -39,10 +30,7 @@ class DoubleBufferTest : public ::testing::Test {
   }
   void TearDown() override {
     RecordWindowCalls(false);
-    FreeDisplaySubsystem(L);
-    FreeRegistries();
-    SetProcessVm(nullptr);
-    VmCloseState(L);
+    test::CloseDisplayForTest();
   }
   // Paints a rectangle of the back buffer and marks it dirty, as a drawing command does.
   void Draw(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour) {

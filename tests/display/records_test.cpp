@@ -8,7 +8,6 @@
 #include "core/errors.h"
 #include "display/display.h"
 #include "layers/layers.h"
-#include "vm/vm.h"
 
 namespace qv {
 namespace {
@@ -16,16 +15,12 @@ namespace {
 class RecordsTest : public ::testing::Test {
  protected:
   // The copy-on-write over layers asks the layer system: the layers code's own.
-  void SetUp() override {
-    L = VmOpenState(CoreVmHost());
-    ASSERT_EQ(OpenLayerSystem(), 0);
-  }
+  void SetUp() override { ASSERT_EQ(OpenLayerSystem(), 0); }
   void TearDown() override {
     FreeAllBGPics(L);
     FreeAllBrushes(L);
     CloseLayerSystem();
     FreeRegistries();
-    VmCloseState(L);
   }
   qvBrush* MakeBrush(int32_t number, uint32_t colour = 0x102030) {
     qvObjectId id{number, nullptr};

@@ -115,8 +115,8 @@ TEST_F(WindowTest, TheDesktopShowsOpenWindowsInsideTheirFrames) {
   setup.borderBottom = 1;
   setup.desktopColour = 0x00AA00;
   ConfigureHeadlessScreen(setup);
-  EXPECT_EQ(GetScreenAttr(14), 40);
-  EXPECT_EQ(GetScreenAttr(15), 30);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), 40);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kHeight), 30);
   qvWindowFrame frame = ComputeWindowBorders(0);
   EXPECT_EQ(frame.totalWidth, 5);
   EXPECT_EQ(frame.totalHeight, 6);
@@ -148,7 +148,7 @@ TEST_F(WindowTest, WindowsFitTheWorkArea) {
   EXPECT_FALSE(WindowFits(0, 0, 800, 561, false));
   EXPECT_TRUE(WindowFits(0, 0, 800, 600, true));
   int32_t rect[4];
-  EXPECT_EQ(GetScreenAttr(23, rect), 0);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWorkArea, rect), 0);
   EXPECT_EQ(rect[1], 40);
   EXPECT_EQ(rect[3], 560);
 }

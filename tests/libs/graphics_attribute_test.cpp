@@ -13,6 +13,7 @@
 #include "core/args.h"
 #include "core/errors.h"
 #include "core/events.h"
+#include "core/player_state.h"
 #include "core/registry.h"
 #include "display/display.h"
 #include "libs/libraries.h"
@@ -75,14 +76,13 @@ class GraphicsAttribute : public ::testing::Test {
           &kBrushLibrary, &kBGPicLibrary}) {
       ASSERT_EQ(OpenLibrary(L, *lib), 0);
     }
-    VmNewTable(L);
-    SetFieldNumber(L, "width", 64);
-    SetFieldNumber(L, "height", 32);
-    SetFieldString(L, "title", "Attributes");
-    SetFieldNumber(L, "sizeable", 1);
+    qvDisplayTags tags;
+    tags.width = 64;
+    tags.height = 32;
+    tags.title = "Attributes";
+    tags.switchesGiven = tags.switchesOn = kDisplaySizeable;
     qvObjectId id{1, nullptr};
-    ASSERT_EQ(CreateDisplayCore(L, &id, false, VmGetTop(L), &display), 0);
-    VmSetTop(L, 0);
+    ASSERT_EQ(CreateDisplayCore(L, &id, false, &tags, &display), 0);
     ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
     SetCurrentDisplay(display);
     SetOutputTarget(display->bgpic);

@@ -170,11 +170,11 @@ TEST_F(SdlWindowsTest, ProgramMovesAndTitlesAreNoUserEvents) {
 TEST_F(SdlWindowsTest, ScreenQueriesComeFromTheDriver) {
   SDL_DisplayMode mode;
   ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0);
-  EXPECT_EQ(GetScreenAttr(14), mode.w);
-  EXPECT_EQ(GetScreenAttr(15), mode.h);
-  EXPECT_EQ(GetScreenAttr(5), 32);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), mode.w);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kHeight), mode.h);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kDepth), 32);
   // The frame limit follows the refresh rate until one is set; 0 Hz reads as 60.
-  EXPECT_EQ(GetScreenAttr(16), mode.refresh_rate != 0 ? mode.refresh_rate : 60);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kFrameRate), mode.refresh_rate != 0 ? mode.refresh_rate : 60);
   int32_t count = ListDisplayModes(nullptr, 0);
   ASSERT_GE(count, 1);
   std::vector<std::pair<int32_t, int32_t>> modes(static_cast<size_t>(count));

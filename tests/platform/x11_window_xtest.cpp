@@ -198,7 +198,7 @@ TEST_F(X11WindowTest, AFullScreenModeAndBackRestoresTheWindow) {
   ListDisplayModes(modes.data(), int32_t(modes.size()));
   auto [w, h] = modes[0];
   ASSERT_EQ(FindBestDisplayMode(w, h, 32), 0);
-  EXPECT_EQ(GetScreenAttr(14), w);
+  EXPECT_EQ(GetScreenAttr(ScreenAttr::kWidth), w);
   Open({0, 0, w, h, 1, "x11 test", true, false});
   EXPECT_EQ(MeasureUntil({0, 0, w, h}), (Geometry{0, 0, w, h}));
   ASSERT_EQ(RestoreDisplayMode(), 0);

@@ -2,9 +2,11 @@
 // gradients and the list of colour stops, shared by brushes, BGPics, displays and the draw
 // library.
 #include "base/errors.h"
+#include "base/support.h"
 #include "core/args.h"
-#include "display/display.h"
+#include "libs/options/options.h"
 #include "vm/auxlib.h"
+#include "vm/vm.h"
 
 namespace qv {
 
@@ -56,9 +58,9 @@ int ReadStops(qvScriptState* L, int list, const char* key, qvGradient* gradient)
 
 }  // namespace
 
-int ParseGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
-                         const char* centerYKey, const char* balanceKey, const char* borderKey,
-                         const char* coloursKey, int* multi) {
+int ReadGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
+                        const char* centerYKey, const char* balanceKey, const char* borderKey,
+                        const char* coloursKey, int* multi) {
   index = VmAbsIndex(L, index);
   if (gradient->type == kGradientRadial || gradient->type == kGradientConical) {
     const char* keys[] = {centerXKey, centerYKey, balanceKey, borderKey};
@@ -94,8 +96,8 @@ int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient
   GetFieldUInt(L, index, "gradientstartcolor", &gradient->startColour, nullptr);
   GetFieldUInt(L, index, "gradientendcolor", &gradient->endColour, nullptr);
   GetFieldInt(L, index, "gradientangle", &gradient->angle, nullptr);
-  return ParseGradientOptions(L, index, gradient, "gradientcenterx", "gradientcentery",
-                              "gradientbalance", "gradientborder", "gradientcolors", nullptr);
+  return ReadGradientOptions(L, index, gradient, "gradientcenterx", "gradientcentery",
+                             "gradientbalance", "gradientborder", "gradientcolors", nullptr);
 }
 
 }  // namespace qv

@@ -1,0 +1,74 @@
+// The readers of the option tables that several libraries' commands take: the display options of
+// every command that shows an object, gradient options, the save options of the picture savers
+// and the display tags. They read the script's values into the plain records that display/ takes;
+// fields of the wrong type raise through the machine with the key stored, as the argument
+// readers do (core/args.h).
+#pragma once
+
+#include <cstdint>
+
+#include "display/displays.h"
+#include "display/records.h"
+#include "display/show.h"
+#include "image/image.h"
+
+namespace qv {
+
+struct qvScriptState;
+
+// ---- display options ----
+
+// ReadDisplayOptions flags (display/show.h; the caller fills the block first, with
+// InitDisplayOptions or its own values).
+//   kOptTableRequired: an argument that is no table is ERR_TABEXPECTED (argument index stored);
+//                      without it such an argument reads nothing.
+//   kOptNoSize, kOptNoRotate, kOptRotationSmooth: as display/show.h says.
+//
+// Reads the options table at argIndex (absent: nothing) over the block and, when given, the layer
+// options. A "transform" with a or d of 0, a scale of 0 or an anchor outside 0..1 is
+// ERR_WRONGUSAGE. When the table gives a size, scales or an angle, they are stored in the block
+// and *buildMatrix is set: the matrix is then built for the object's size by the one who knows it
+// (BuildTransformMatrix with the block's own size, scales and angle). `smooth` is the smooth flag
+// that a rotation sets with kOptRotationSmooth. 0 or an error code.
+int ReadDisplayOptions(qvScriptState* L, int argIndex, int32_t smooth, int32_t flags,
+                       qvTransformBlock* block, qvLayerOptions* options, bool* buildMatrix);
+// The options of a command that shows an object (DisplayBrush, DisplayBGPicPart, ...): the
+// defaults (InitDisplayOptions with no size), then the table at argIndex, handed to the request
+// in `transform` and `options`, which must outlive it. A refusal, returned or raised by the
+// reader, goes into the request's optionsError: the object's own errors come first.
+void ReadShowOptions(qvScriptState* L, int argIndex, int32_t flags, qvTransformBlock* transform,
+                     qvLayerOptions* options, qvDisplayObjectRequest* request);
+
+// ---- gradients ----
+
+// Reads the gradient options of the table at `index` into `gradient`, over what it holds (keys
+// may be null: not read; the centre, balance and border only for a radial or conical gradient).
+// 0 or ERR_WRONGUSAGE, ERR_INTERNAL (a 65th stop), ERR_MISSINGPARAMTR (a colour without its
+// position), ERR_NUMTABLEARG, ERR_TABEXPECTED2 (with the key stored). *multi (may be null) is set
+// when stops were given.
+int ReadGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const char* centerXKey,
+                        const char* centerYKey, const char* balanceKey, const char* borderKey,
+                        const char* coloursKey, int* multi);
+// "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the options
+// under their "gradient..." keys.
+int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient);
+
+// ---- picture savers ----
+
+// The save options at the argument: a table's "quality", "colors" and "dither", or a number as
+// the quality; absent: the defaults 90, 256, 0.
+void ReadSaveOptions(qvScriptState* L, int index, int32_t* quality, int32_t* colours,
+                     int32_t* dither);
+
+// ---- display tags ----
+
+// Reads the display tag table at `table` (CreateDisplay with `create`, SetDisplayAttributes
+// without) into `tags`. `fill` is the display's backfill that the fill keys change (a new
+// display's defaults when creating): the fill style decides which of the colour, gradient and
+// texture keys are read. A list of regions with a region other than a box of positive size, or
+// more than kMaxRegions of them, is ERR_WRONGUSAGE; so is a gradient the keys make invalid.
+// 0 or an error code.
+int ReadDisplayTags(qvScriptState* L, int table, bool create, const qvBackfillSettings& fill,
+                    qvDisplayTags* tags);
+
+}  // namespace qv
