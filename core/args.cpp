@@ -10,7 +10,7 @@
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
-#include "core/layer_services.h"
+#include "core/layer_system.h"
 #include "core/player_state.h"
 #include "core/vfile.h"
 
@@ -216,7 +216,7 @@ int GetFieldLayer(qvScriptState* L, int table, const char* key, int32_t* out, in
         break;
       case kTypeString: {
         const char* name = VmToString(L, v);
-        int32_t position = FindLayerByName(CurrentBGPic(), name);
+        int32_t position = FindLayerByName(name);
         if (position == 0) RaiseWithKey(L, name, ERR_FINDLAYER);
         *out = position;
         break;

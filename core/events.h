@@ -423,6 +423,9 @@ int32_t InstallEventHandlers(qvScriptState* L, int table, int userdata);
 
 // The event library's open and teardown.
 int32_t OpenEventCore(qvScriptState* L);
+// Registers GetAttribute's rows of event handlers, intervals and time-outs
+// (core/attribute_table.h); the event library's open. 0 or an error code.
+int32_t RegisterEventAttributes();
 void FreeEventLibrary(qvScriptState* L);
 
 }  // namespace qv

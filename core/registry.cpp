@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/support.h"
+#include "core/attribute_table.h"
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
@@ -489,6 +490,7 @@ void FreeRegistries() {
   gLibraries.Free();
   gObjectLists.Free();
   gUserResources.Free();
+  ForgetAttributeKinds();
 }
 
 }  // namespace qv

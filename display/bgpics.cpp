@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/errors.h"
+#include "core/layer_system.h"
 #include "display/display.h"
 #include "display/internal.h"
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/errors.h"
+#include "core/layer_system.h"
 #include "core/registry.h"
 #include "display/display.h"
 #include "platform/sync.h"
@@ -22,18 +23,15 @@ bool gCopyAlpha = false;
 uint8_t* gClipScratch = nullptr;
 size_t gClipScratchSize = 0;
 
-const qvCompositorServices* gCompositor = nullptr;
-
+// The layer system's compositor (core/layer_system.h) recomposes layers and sprites; without
+// one no target has sprites and nothing is recomposed.
 bool HitsSprites(const qvBGPic* target, int32_t x, int32_t y, int32_t width, int32_t height) {
-  return gCompositor != nullptr && gCompositor->rectHitsSprites != nullptr && target != nullptr &&
-         gCompositor->rectHitsSprites(target, x, y, width, height);
+  return RectHitsSprites(target, x, y, width, height);
 }
 
 void Redraw(qvScriptState* L, qvDisplay* d, qvBGPic* target, qvBitMap* dst, int32_t x, int32_t y,
             int32_t width, int32_t height, int32_t mode) {
-  if (gCompositor != nullptr && gCompositor->redraw != nullptr) {
-    gCompositor->redraw(L, d, target, dst, x, y, width, height, 0, mode);
-  }
+  RedrawLayers(L, d, target, dst, x, y, width, height, 0, mode);
 }
 
 bool MaskBitAt(const qvPlane* plane, int64_t x, int64_t y) {
@@ -137,7 +135,7 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
     if (flags & (kBltBeneathSprites | kBltToDisplayBitmap)) {
       src = d->displayBitmap;
     } else if (flags & kBltRecompose) {
-      if (d->layersOn && gCompositor != nullptr && gCompositor->redraw != nullptr) {
+      if (d->layersOn && HasCompositor()) {
         Redraw(L, d, target, d->windowBitmap, sx, sy, width, height, 0);
         src = d->windowBitmap;
       } else {
@@ -342,8 +340,6 @@ int32_t OpenDrawAttributes() {
   int32_t code = AddSetAttrHandler(SetDrawAttribute);
   return code != 0 ? code : AddGetAttrHandler(GetDrawAttribute);
 }
-
-void SetCompositorServices(const qvCompositorServices* services) { gCompositor = services; }
 
 // ---- refreshes ----
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/errors.h"
+#include "core/layer_system.h"
 #include "display/display.h"
 #include "display/internal.h"
 
@@ -222,48 +223,6 @@ int GetBrushBitMaps(qvScriptState* L, qvObjectId id, qvBitMap** bitmap, qvPlane*
 }
 
 // ---- copy-on-write over the layers ----
-
-namespace {
-
-bool LayerMatches(const qvLayer* layer, int32_t kind, qvObjectId id) {
-  bool kindMatches = layer->kind == kind ||
-                     (kind == kObjectBrush && layer->kind == kObjectBrushPart) ||
-                     (kind != kObjectBrush && layer->kind == kObjectNoObject);
-  return kindMatches && layer->id.number == id.number && layer->id.handle == id.handle;
-}
-
-template <typename Visit>
-void ForEachLayer(Visit visit) {
-  for (qvObjectHeader* h = *BGPicListHead(); h != nullptr; h = h->next) {
-    auto* bgpic = reinterpret_cast<qvBGPic*>(h);
-    for (qvNode* n = bgpic->layers.head; n != nullptr && n->next != nullptr; n = n->next) {
-      if (!visit(reinterpret_cast<qvLayer*>(n))) return;
-    }
-  }
-}
-
-}  // namespace
-
-bool IsShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except) {
-  bool shown = false;
-  ForEachLayer([&](qvLayer* layer) {
-    if (layer != except && LayerMatches(layer, kind, id)) shown = true;
-    return !shown;
-  });
-  return shown;
-}
-
-bool RepointLayers(int32_t kind, qvObjectId id, void* newHandle) {
-  bool any = false;
-  ForEachLayer([&](qvLayer* layer) {
-    if (LayerMatches(layer, kind, id)) {
-      layer->id = {0, newHandle};
-      any = true;
-    }
-    return true;
-  });
-  return any;
-}
 
 int DetachFromLayers(qvScriptState* L, int32_t kind, qvObjectId id, qvCloneFunction cloneFn,
                      void* object, qvObjectHeader** clone) {

@@ -76,10 +76,8 @@ int PasteClipboardBrush(qvObjectId* id, qvBrush** out);
 // ReadBrushPicture's codes, ERR_MEM.
 int SetBrushTrayIcon(qvScriptState* L, qvObjectId id, const char* tooltip);
 
-// Copy-on-write over every BGPic's layer list.
-bool IsShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except);
-bool RepointLayers(int32_t kind, qvObjectId id, void* newHandle);
-// Copies the object for the layers that show it (`clone` makes the copy under an automatic id and
+// Copy-on-write over the layers, asked through the layer system's plug (core/layer_system.h):
+// copies the object for the layers that show it (`clone` makes the copy under an automatic id and
 // returns its record, whose header follows) and points those layers at the copy. 0 or the copy's
 // error; *clone stays unchanged when no layer shows the object.
 using qvCloneFunction = int (*)(qvScriptState* L, void* object, qvObjectHeader** clone);

@@ -268,5 +268,8 @@ void DropPendingRefreshes(qvDisplay* display);
 // The library teardown of displays, BGPics and brushes in their order; the library opens.
 int32_t OpenDisplaySubsystem();
 void FreeDisplaySubsystem(qvScriptState* L);
+// Registers GetAttribute's rows of displays, BGPics and brushes (core/attribute_table.h); part of
+// OpenDisplaySubsystem.
+int32_t RegisterDisplayAttributes();
 
 }  // namespace qv

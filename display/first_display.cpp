@@ -5,7 +5,6 @@
 #include "base/errors.h"
 #include "core/error_table.h"
 #include "core/errors.h"
-#include "core/layer_services.h"
 #include "core/player_state.h"
 #include "core/registry.h"
 #include "core/requesters.h"
@@ -32,14 +31,26 @@ bool AskFullScreen() {
   return answer == 1;
 }
 
-qvBGPic* CurrentBGPicService() {
-  qvDisplay* d = CurrentDisplay();
-  return d != nullptr ? d->bgpic : nullptr;
+// What the image engine asks of the displays: the current display's scale, so that a full
+// display picture transformed by it hits the window to the pixel, and whether its layers are
+// on, so that a layer applies a draw style itself.
+bool CurrentDisplayScale(qvDisplayScale* out) {
+  const qvDisplay* d = CurrentDisplay();
+  if (d == nullptr || d->bgpic == nullptr || !IsScaledDisplay(d)) return false;
+  const int32_t width = d->bgpic->width, height = d->bgpic->height;
+  *out = {width,
+          height,
+          static_cast<double>(d->scaleWidth) / width,
+          static_cast<double>(d->scaleHeight) / height,
+          d->scaleWidth,
+          d->scaleHeight};
+  return true;
 }
 
-int32_t NoLayerByName(qvBGPic*, const char*) { return 0; }
-
-const qvLayerServices kLayerServices = {CurrentBGPicService, NoLayerByName};
+bool CurrentDisplayLayersOn() {
+  const qvDisplay* d = CurrentDisplay();
+  return d != nullptr && d->layersOn != 0;
+}
 
 }  // namespace
 
@@ -125,22 +136,25 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   }
   SetCurrentDisplay(current);
   SetOutputTarget(current->bgpic);
-  SetLayerServices(&kLayerServices);
   SetDisplayModeSettings(settings, fullScreen);
   return 0;
 }
 
 int32_t OpenDisplaySubsystem() {
+  qvImageHost host;
+  host.displayScale = CurrentDisplayScale;
+  host.layersOn = CurrentDisplayLayersOn;
+  SetImageHost(&host);
   for (qvObjectHeader** head : {DisplayListHead(), BGPicListHead(), BrushListHead()}) {
     int32_t code = RegisterObjectList(head);
     if (code != 0) return code;
   }
-  return 0;
+  return RegisterDisplayAttributes();
 }
 
 void FreeDisplaySubsystem(qvScriptState* L) {
   InstallModeSwitch(nullptr);
-  SetLayerServices(nullptr);
+  SetImageHost(nullptr);
   FreeAllDisplays(L);
   FreeAllBGPics(L);
   FreeAllBrushes(L);

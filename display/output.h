@@ -76,20 +76,6 @@ void SetCopyAlpha(bool on);
 // both (with the copy-alpha setting) to their defaults. 0 or ERR_MEM.
 int32_t OpenDrawAttributes();
 
-// What the compositor of layers and sprites does for the blit road. Until one is registered no
-// target has sprites and nothing is recomposed.
-struct qvCompositorServices {
-  // True when the rectangle meets a sprite shown on the target.
-  bool (*rectHitsSprites)(const qvBGPic* target, int32_t x, int32_t y, int32_t width,
-                          int32_t height);
-  // Recomposes the rectangle of the target (its picture, its layers, its sprites) into dst.
-  // Mode 0 everything; 1 before and 2 after a blit that lies beneath layers or sprites.
-  void (*redraw)(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
-                 int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode);
-};
-// Kept, not copied; null forgets them.
-void SetCompositorServices(const qvCompositorServices* services);
-
 // Output devices and double buffering.
 
 int SelectOutputDevice(qvScriptState* L, int32_t kind, qvObjectId id, int32_t outputType,

@@ -37,6 +37,8 @@ extern const qvLibrary kVideoLibrary;
 void FreeSystemLibrary();
 // Shutdown, first: stops every sound, frees samples and music, closes the audio output.
 void FreeSoundLibrary(qvScriptState* L);
+// Shutdown, after the displays are freed: unplugs the layer system.
+void FreeLayersLibrary();
 // Shutdown: closes every connection, server and UDP object.
 void FreeNetworkLibrary();
 // Shutdown, before the machine closes: closes the files, directory scans and deletes the

@@ -7,7 +7,6 @@ namespace qv {
 
 const qvLibrary kDrawLibrary{"draw", nullptr, nullptr, nullptr};
 const qvLibrary kMoveObjectLibrary{"moveobject", nullptr, nullptr, nullptr};
-const qvLibrary kLayersLibrary{"layers", nullptr, nullptr, nullptr};
 const qvLibrary kTextLibrary{"text", nullptr, nullptr, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};

@@ -67,11 +67,10 @@ int HandleSoundTag(void*, uint32_t tag, intptr_t value) {
   }
 }
 
-// The attribute query passes the object's id as context; the answer goes to out[0] (and out[1]).
-int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out) {
-  if (context == nullptr || tag < 8 || tag > 26) return 0;
-  qvObjectId id = *static_cast<const qvObjectId*>(context);
-  if (qvSample* s = FindSample(id)) {
+}  // namespace
+
+int SampleAttributeWords(const qvSample* s, uint32_t tag, intptr_t* out) {
+  {
     const qvPcmSample* pcm = s->pcm;
     switch (tag) {
       case 8:
@@ -100,7 +99,11 @@ int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out) {
         return 0;
     }
   }
-  if (qvMusic* m = FindMusic(id)) {
+  return 0;
+}
+
+int MusicAttributeWords(const qvMusic* m, uint32_t tag, intptr_t* out) {
+  {
     if (m->kind == kMusicModule) {
       switch (tag) {
         case 18:
@@ -150,6 +153,17 @@ int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out) {
   }
   return 0;
 }
+
+// The attribute query passes the object's id as context; the answer goes to out[0] (and out[1]).
+int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out) {
+  if (context == nullptr || tag < 8 || tag > 26) return 0;
+  qvObjectId id = *static_cast<const qvObjectId*>(context);
+  if (const qvSample* s = FindSample(id)) return SampleAttributeWords(s, tag, out);
+  if (const qvMusic* m = FindMusic(id)) return MusicAttributeWords(m, tag, out);
+  return 0;
+}
+
+namespace {
 
 int32_t MusicBufferNeed(qvObjectId* id, int32_t* count) {
   ReapEndedMusic();
@@ -207,6 +221,7 @@ int32_t OpenSoundObjects() {
   if (err == 0) err = RegisterObjectList(&gs.musics);
   if (err == 0) err = AddSetAttrHandler(HandleSoundTag);
   if (err == 0) err = AddGetAttrHandler(GetSoundAttribute);
+  if (err == 0) err = RegisterSoundAttributes();
   if (err != 0) return err;
   qvEventSources sources = GetEventSources();
   sources.musicBufferNeed = MusicBufferNeed;

@@ -38,8 +38,19 @@ struct qvMusic {
   bool seekable;
 };
 
-// Registers the two lists and the runtime hooks, starts the audio: 0 or an error code.
+// Registers the two lists, the runtime hooks and GetAttribute's rows, starts the audio: 0 or an
+// error code.
 int32_t OpenSoundObjects();
+// The runtime's attribute hook: `context` points at the object's id; tags 8-26 answer into out[0]
+// (and out[1]: a sample's passes, a music's format name). 1 when handled, else 0.
+int GetSoundAttribute(void* context, uint32_t tag, intptr_t* out);
+// The same words of a sample or a music that was found (the hook tries samples first, so a music
+// of a sample's number answers only here).
+int SampleAttributeWords(const qvSample* sample, uint32_t tag, intptr_t* out);
+int MusicAttributeWords(const qvMusic* music, uint32_t tag, intptr_t* out);
+// Registers GetAttribute's rows of samples and music (core/attribute_table.h); part of
+// OpenSoundObjects. 0 or an error code.
+int32_t RegisterSoundAttributes();
 // Shutdown: stops and frees everything, then the audio.
 void StopAllSounds();
 void FreeAllSounds(qvScriptState* L);

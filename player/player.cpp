@@ -323,6 +323,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   }
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
+  FreeLayersLibrary();
   StopWindowSystem();
 
   state->userArguments.clear();

@@ -74,8 +74,13 @@ const qvConstantRow kConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+int32_t OpenEventLibrary(qvScriptState* L) {
+  int32_t code = OpenEventCore(L);
+  return code != 0 ? code : RegisterEventAttributes();
+}
+
 }  // namespace
 
-const qvLibrary kEventLibrary{"event", kCommands, kConstants, OpenEventCore};
+const qvLibrary kEventLibrary{"event", kCommands, kConstants, OpenEventLibrary};
 
 }  // namespace qv

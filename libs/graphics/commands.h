@@ -5,7 +5,10 @@
 
 namespace qv {
 struct qvScriptState;
-}
+// Registers GetAttribute's rows of the kinds whose subsystems are still to come; the library's
+// open. 0 or an error code.
+int32_t RegisterPendingAttributes();
+}  // namespace qv
 
 namespace qv::cmd {
 

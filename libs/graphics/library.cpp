@@ -198,7 +198,8 @@ const qvConstantRow kConstants[] = {
 
 int32_t OpenGraphicsLibrary(qvScriptState*) {
   ResetDisplayOptionDefaults();
-  return OpenDrawAttributes();
+  int32_t code = RegisterPendingAttributes();
+  return code != 0 ? code : OpenDrawAttributes();
 }
 
 }  // namespace

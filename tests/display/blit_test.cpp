@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "core/errors.h"
+#include "core/layer_system.h"
 #include "core/registry.h"
 #include "display/display.h"
 #include "fixtures/display_setup.h"
@@ -34,7 +35,7 @@ class BlitTest : public ::testing::Test {
     }
   }
   void TearDown() override {
-    SetCompositorServices(nullptr);
+    RegisterLayerSystem(nullptr);
     RecordWindowCalls(false);
     FreeBitMap(source);
     FreeMaskOrAlpha(mask);
@@ -359,7 +360,25 @@ TEST_F(BlitTest, AScaledDisplayKeepsBothPicturesAndStretchesTheWindow) {
   EXPECT_EQ(Window(9, 7), SourceColour(1, 1));
 }
 
-// A compositor with one sprite at (10, 10, 4, 4) that paints it green when it recomposes.
+TEST_F(BlitTest, TheImageEngineSeesTheCurrentDisplaysScale) {
+  // Sizes where the scale factor times the size falls short of the scaled size: only the
+  // display's own scale makes a full picture hit the window to the pixel.
+  OpenDisplay(
+      {{"width", 22}, {"height", 23}, {"scalemode", 1}, {"scalewidth", 49}, {"scaleheight", 52}});
+  ASSERT_TRUE(IsScaledDisplay(display));
+  const double m[4] = {49.0 / 22, 0, 0, 52.0 / 23};
+  int32_t w = 0, h = 0;
+  GetTransformedSize(m, 22, 23, &w, &h);
+  EXPECT_EQ(w, 49);
+  EXPECT_EQ(h, 52);
+  // Another size scales plainly (truncated).
+  GetTransformedSize(m, 22, 22, &w, &h);
+  EXPECT_EQ(w, 48);
+  EXPECT_EQ(h, 49);
+}
+
+// A fake layer system whose compositor has one sprite at (10, 10, 4, 4) and paints it green when
+// it recomposes.
 std::vector<int32_t> gRedrawModes;
 bool HitsTheSprite(const qvBGPic*, int32_t x, int32_t y, int32_t w, int32_t h) {
   return x <= 13 && y <= 13 && x + w - 1 >= 10 && y + h - 1 >= 10;
@@ -371,11 +390,17 @@ void PaintTheSprite(qvScriptState*, qvDisplay* d, qvBGPic*, qvBitMap* dst, int32
   if (mode != 2) BltBitMap(d->displayBitmap, x, y, dst, x, y, w, h);
   if (mode != 1) FillBitMapRect(dst, 10, 10, 4, 4, 0x00FF00);
 }
-const qvCompositorServices kOneSprite = {HitsTheSprite, PaintTheSprite};
+qvLayerSystem OneSprite() {
+  qvLayerSystem system{};
+  system.rectHitsSprites = HitsTheSprite;
+  system.redraw = PaintTheSprite;
+  return system;
+}
+const qvLayerSystem kOneSprite = OneSprite();
 
 TEST_F(BlitTest, SpritesStayOnTopAndOutOfTheDisplayBitmap) {
   OpenDisplay();
-  SetCompositorServices(&kOneSprite);
+  RegisterLayerSystem(&kOneSprite);
   gRedrawModes.clear();
   // Into the display bitmap: beneath the sprite, recomposed, the window from the composition.
   ASSERT_EQ(Blt(0, 0, display->displayBitmap, 8, 8, 4, 4, 0), 0);

@@ -7,15 +7,20 @@
 #include "base/errors.h"
 #include "core/errors.h"
 #include "display/display.h"
+#include "layers/layers.h"
 
 namespace qv {
 namespace {
 
 class RecordsTest : public ::testing::Test {
  protected:
+  // The copy-on-write over layers asks the layer system: the layers code's own.
+  void SetUp() override { ASSERT_EQ(OpenLayerSystem(), 0); }
   void TearDown() override {
     FreeAllBGPics(L);
     FreeAllBrushes(L);
+    CloseLayerSystem();
+    FreeRegistries();
   }
   qvBrush* MakeBrush(int32_t number, uint32_t colour = 0x102030) {
     qvObjectId id{number, nullptr};

@@ -72,7 +72,8 @@ class GraphicsAttribute : public ::testing::Test {
     L = VmOpenState(CoreVmHost());
     SetProcessVm(L);
     for (const qvLibrary* lib :
-         {&kGraphicsLibrary, &kDisplayLibrary, &kBrushLibrary, &kBGPicLibrary}) {
+         {&kGraphicsLibrary, &kEventLibrary, &kLayersLibrary, &kDisplayLibrary, &kSoundLibrary,
+          &kBrushLibrary, &kBGPicLibrary}) {
       ASSERT_EQ(OpenLibrary(L, *lib), 0);
     }
     qvDisplayTags tags;
@@ -89,7 +90,10 @@ class GraphicsAttribute : public ::testing::Test {
   }
   void TearDown() override {
     SetPlatformAttr(PlatformAttr::kFrameLimit, 0);
+    FreeSoundLibrary(L);
+    FreeEventLibrary(L);
     FreeDisplaySubsystem(L);
+    FreeLayersLibrary();
     FreeRegistries();
     SetProcessVm(nullptr);
     VmCloseState(L);

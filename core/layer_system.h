@@ -1,0 +1,53 @@
+// The plug of the layer system, which stands above the core, the image engine and the display
+// code: the layers code registers one record at its library's open, and everything below asks
+// through the calls here. Until one is registered (and in programs without layers) no BGPic has
+// a layer or a sprite: lookups answer "not found", nothing is shown by a layer and nothing is
+// recomposed.
+#pragma once
+
+#include <cstdint>
+
+#include "core/registry.h"
+
+namespace qv {
+
+struct qvBGPic;
+struct qvBitMap;
+struct qvDisplay;
+struct qvLayer;
+
+struct qvLayerSystem {
+  // The 1-based position of the layer of that name (without regard to case) in the layer list of
+  // the BGPic that the current display shows, 0 when there is none.
+  int32_t (*findLayerByName)(const char* name);
+  // The number of layers of the BGPic.
+  int32_t (*countLayers)(const qvBGPic* bgpic);
+  // Copy-on-write: whether a layer of any BGPic other than `except` shows the object, and
+  // pointing every layer that shows it at another record (true when there was one).
+  bool (*isShownByLayer)(int32_t kind, qvObjectId id, const qvLayer* except);
+  bool (*repointLayers)(int32_t kind, qvObjectId id, void* newHandle);
+  // True when the rectangle meets a sprite shown on the target.
+  bool (*rectHitsSprites)(const qvBGPic* target, int32_t x, int32_t y, int32_t width,
+                          int32_t height);
+  // Recomposes the rectangle of the target (its picture, its layers, its sprites) into dst.
+  // Mode 0 everything; 1 before and 2 after a blit that lies beneath layers or sprites.
+  void (*redraw)(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
+                 int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode);
+};
+
+// Registers the layer system (kept, not copied; null forgets it). A member left null answers as
+// no layer system would. Start-up, before scripts run.
+void RegisterLayerSystem(const qvLayerSystem* system);
+// True while a layer system with a compositor (redraw) is registered.
+bool HasCompositor();
+
+// The questions through the registered record, with the answers of "no layer system".
+int32_t FindLayerByName(const char* name);
+int32_t CountLayers(const qvBGPic* bgpic);
+bool IsShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except);
+bool RepointLayers(int32_t kind, qvObjectId id, void* newHandle);
+bool RectHitsSprites(const qvBGPic* target, int32_t x, int32_t y, int32_t width, int32_t height);
+void RedrawLayers(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
+                  int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode);
+
+}  // namespace qv

@@ -1,0 +1,133 @@
+// The layer system's record: the walks over the layer lists that the core, the image engine and
+// the display code need, registered with the core at the layers library's open.
+#include "core/layer_system.h"
+
+#include "base/errors.h"
+#include "base/support.h"
+#include "core/attribute_table.h"
+#include "display/bgpics.h"
+#include "display/displays.h"
+#include "layers/layers.h"
+
+namespace qv {
+
+namespace {
+
+bool LayerMatches(const qvLayer* layer, int32_t kind, qvObjectId id) {
+  bool kindMatches = layer->kind == kind ||
+                     (kind == kObjectBrush && layer->kind == kObjectBrushPart) ||
+                     (kind != kObjectBrush && layer->kind == kObjectNoObject);
+  return kindMatches && layer->id.number == id.number && layer->id.handle == id.handle;
+}
+
+template <typename Visit>
+void ForEachLayer(Visit visit) {
+  for (qvObjectHeader* h = *BGPicListHead(); h != nullptr; h = h->next) {
+    auto* bgpic = reinterpret_cast<qvBGPic*>(h);
+    for (qvNode* n = bgpic->layers.head; n != nullptr && n->next != nullptr; n = n->next) {
+      if (!visit(reinterpret_cast<qvLayer*>(n))) return;
+    }
+  }
+}
+
+// The layers' heads carry no names yet: a name finds no layer until the layer records that
+// hold one come.
+int32_t LayerByName(const char*) { return 0; }
+
+bool IsLayerAttribute(int32_t a) {
+  switch (a) {
+    case attr::kWidth:
+    case attr::kHeight:
+    case attr::kLayers:
+    case attr::kXPos:
+    case attr::kYPos:
+    case attr::kType:
+    case attr::kVisible:
+    case attr::kNumFrames:
+    case attr::kCurFrame:
+    case attr::kLayerId:
+    case attr::kText:
+    case attr::kFrameDelay:
+    case attr::kGroup:
+    case attr::kRawXPos:
+    case attr::kRawYPos:
+    case attr::kRawWidth:
+    case attr::kRawHeight:
+    case attr::kZPos:
+      return true;
+    default:
+      return attr::IsFontAttribute(a);
+  }
+}
+
+// A layer of the current display's BGPic, by its position or its name.
+int32_t LayerAttribute(const qvAttrQuery& q, qvAttrAnswer*) {
+  int32_t position = q.id.number;
+  if (q.name != nullptr) {
+    position = LayerByName(q.name);
+    if (position == 0) {
+      SetErrorString(q.name);
+      return ERR_FINDLAYER;
+    }
+  }
+  const qvDisplay* d = CurrentDisplay();
+  const qvBGPic* bgpic = d != nullptr ? d->bgpic : nullptr;
+  if (bgpic == nullptr || position < 1 || position > CountBGPicLayers(bgpic)) {
+    return ERR_LAYERRANGE;
+  }
+  // What a layer answers is held by the layer records, which come with the layers library's
+  // commands.
+  return IsLayerAttribute(q.attribute) ? ERR_UNSUPPORTEDFEAT : ERR_UNKNOWNATTR;
+}
+
+const qvAttrKind kAttributeRows[] = {
+    {kObjectLayer, qvAttrIdForm::kLayer, LayerAttribute},
+    {0, qvAttrIdForm::kObject, nullptr},
+};
+
+const qvLayerSystem kLayerSystem = {
+    LayerByName, CountBGPicLayers, IsObjectShownByLayer, RepointObjectLayers,
+    nullptr,  // no sprites yet
+    nullptr,  // nor a compositor: a display's picture is its BGPic's
+};
+
+}  // namespace
+
+int32_t CountBGPicLayers(const qvBGPic* bgpic) {
+  int32_t n = 0;
+  for (const qvNode* node = bgpic->layers.head; node != nullptr && node->next != nullptr;
+       node = node->next) {
+    ++n;
+  }
+  return n;
+}
+
+bool IsObjectShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except) {
+  bool shown = false;
+  ForEachLayer([&](qvLayer* layer) {
+    if (layer != except && LayerMatches(layer, kind, id)) shown = true;
+    return !shown;
+  });
+  return shown;
+}
+
+bool RepointObjectLayers(int32_t kind, qvObjectId id, void* newHandle) {
+  bool any = false;
+  ForEachLayer([&](qvLayer* layer) {
+    if (LayerMatches(layer, kind, id)) {
+      layer->id = {0, newHandle};
+      any = true;
+    }
+    return true;
+  });
+  return any;
+}
+
+int32_t OpenLayerSystem() {
+  RegisterLayerSystem(&kLayerSystem);
+  return RegisterAttributeKinds(kAttributeRows);
+}
+
+void CloseLayerSystem() { RegisterLayerSystem(nullptr); }
+
+}  // namespace qv
