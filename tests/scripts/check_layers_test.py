@@ -94,5 +94,21 @@ class CheckLayersTest(unittest.TestCase):
         self.assertEqual((code, lines), (0, []))
 
 
+    def test_text_stands_between_the_image_engine_and_the_displays(self):
+        # Fonts and layout draw into bitmaps without a display: text/ may use image/, and
+        # display/ may use text/, never the other way.
+        self.plant("image/image.h", "#pragma once\n")
+        self.plant("text/fonts.h", "#pragma once\n#include \"image/image.h\"\n")
+        self.plant("display/labels.cpp", "#include \"text/fonts.h\"\n")
+        code, lines = self.run_check()
+        self.assertEqual((code, lines), (0, []))
+        self.plant("text/layout.cpp", "#include \"display/display.h\"\n")
+        code, lines = self.run_check()
+        self.assertEqual(code, 1)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertTrue(lines[0].startswith("text/layout.cpp:1: "), lines[0])
+        self.assertIn("display/display.h", lines[0])
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
