@@ -16,6 +16,15 @@ struct qvBitMap;
 struct qvDisplay;
 struct qvLayer;
 
+// What a recompose lays down: everything, or the two halves around a blit that lies beneath
+// layers or sprites (the picture and the layers under the blit before it, what stands above
+// after it).
+enum RecomposeMode : int32_t {
+  kRecomposeAll = 0,
+  kRecomposeBeneath = 1,
+  kRecomposeAbove = 2,
+};
+
 struct qvLayerSystem {
   // The 1-based position of the layer of that name (without regard to case) in the layer list of
   // the BGPic that the current display shows, 0 when there is none.
@@ -29,8 +38,8 @@ struct qvLayerSystem {
   // True when the rectangle meets a sprite shown on the target.
   bool (*rectHitsSprites)(const qvBGPic* target, int32_t x, int32_t y, int32_t width,
                           int32_t height);
-  // Recomposes the rectangle of the target (its picture, its layers, its sprites) into dst.
-  // Mode 0 everything; 1 before and 2 after a blit that lies beneath layers or sprites.
+  // Recomposes the rectangle of the target (its picture, its layers, its sprites) into dst; the
+  // mode is a RecomposeMode.
   void (*redraw)(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
                  int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode);
 };

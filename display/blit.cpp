@@ -30,7 +30,7 @@ bool HitsSprites(const qvBGPic* target, int32_t x, int32_t y, int32_t width, int
 }
 
 void Redraw(qvScriptState* L, qvDisplay* d, qvBGPic* target, qvBitMap* dst, int32_t x, int32_t y,
-            int32_t width, int32_t height, int32_t mode) {
+            int32_t width, int32_t height, RecomposeMode mode) {
   RedrawLayers(L, d, target, dst, x, y, width, height, 0, mode);
 }
 
@@ -136,7 +136,7 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
       src = d->displayBitmap;
     } else if (flags & kBltRecompose) {
       if (d->layersOn && HasCompositor()) {
-        Redraw(L, d, target, d->windowBitmap, sx, sy, width, height, 0);
+        Redraw(L, d, target, d->windowBitmap, sx, sy, width, height, kRecomposeAll);
         src = d->windowBitmap;
       } else {
         src = GetBGPicComposite(L, d, d->bgpic);
@@ -161,12 +161,12 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
       code = SafeBlt(L, src, sx, sy, d->displayBitmap, dx, dy, width, height, srcWidth, srcHeight,
                      dstWidth, dstHeight, flags | kBltIgnoreSprites | kBltNoRefresh, mask, alpha,
                      clip);
-      if (code == 0) Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, 0);
+      if (code == 0) Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, kRecomposeAll);
     } else {
-      Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, 1);
+      Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, kRecomposeBeneath);
       code = SafeBlt(L, src, sx, sy, d->windowBitmap, dx, dy, width, height, srcWidth, srcHeight,
                      dstWidth, dstHeight, flags | kBltIgnoreSprites, mask, alpha, clip);
-      if (code == 0) Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, 2);
+      if (code == 0) Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, kRecomposeAbove);
     }
     if (code == 0 && !(flags & kBltNoRefresh)) {
       code = SafeBlt(L, d->windowBitmap, dx, dy, intoDisplayBitmap ? nullptr : dst, dx, dy, width,
@@ -204,7 +204,7 @@ int SafeBlt(qvScriptState* L, const qvBitMap* src, int32_t sx, int32_t sy, qvBit
     if ((flags & kBltToDisplayBitmap) || ((flags & kBltBeneathSprites) && !d->layersOn)) {
       dst = d->displayBitmap;
     } else if ((flags & kBltRecompose) && d->layersOn) {
-      Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, 0);
+      Redraw(L, d, target, d->windowBitmap, dx, dy, width, height, kRecomposeAll);
       if (!(flags & kBltNoRefresh)) {
         RefreshDisplayRect(d->windowBitmap, dx, dy, d, dx, dy, width, height, kRefreshStretch);
       }
@@ -365,7 +365,7 @@ void RefreshDisplayArea(qvScriptState* L, int32_t sx, int32_t sy, qvDisplay* d, 
   auto rw = static_cast<int32_t>(w), rh = static_cast<int32_t>(h);
   const qvBitMap* from = IsScaledDisplay(d) ? d->windowBitmap : d->displayBitmap;
   if (HitsSprites(target, rx, ry, rw, rh)) {
-    Redraw(L, d, target, d->windowBitmap, rx, ry, rw, rh, 0);
+    Redraw(L, d, target, d->windowBitmap, rx, ry, rw, rh, kRecomposeAll);
     from = d->windowBitmap;
   }
   RefreshDisplayRect(from, static_cast<int32_t>(srcX), static_cast<int32_t>(srcY), d, rx, ry, rw,

@@ -386,9 +386,10 @@ bool HitsTheSprite(const qvBGPic*, int32_t x, int32_t y, int32_t w, int32_t h) {
 void PaintTheSprite(qvScriptState*, qvDisplay* d, qvBGPic*, qvBitMap* dst, int32_t x, int32_t y,
                     int32_t w, int32_t h, int32_t, int32_t mode) {
   gRedrawModes.push_back(mode);
-  // Mode 0 and 1 lay the background down, mode 0 and 2 put the sprite on top.
-  if (mode != 2) BltBitMap(d->displayBitmap, x, y, dst, x, y, w, h);
-  if (mode != 1) FillBitMapRect(dst, 10, 10, 4, 4, 0x00FF00);
+  // The whole and the part beneath lay the background down, the whole and the part above put the
+  // sprite on top.
+  if (mode != kRecomposeAbove) BltBitMap(d->displayBitmap, x, y, dst, x, y, w, h);
+  if (mode != kRecomposeBeneath) FillBitMapRect(dst, 10, 10, 4, 4, 0x00FF00);
 }
 qvLayerSystem OneSprite() {
   qvLayerSystem system{};
@@ -404,7 +405,7 @@ TEST_F(BlitTest, SpritesStayOnTopAndOutOfTheDisplayBitmap) {
   gRedrawModes.clear();
   // Into the display bitmap: beneath the sprite, recomposed, the window from the composition.
   ASSERT_EQ(Blt(0, 0, display->displayBitmap, 8, 8, 4, 4, 0), 0);
-  EXPECT_EQ(gRedrawModes, std::vector<int32_t>({0}));
+  EXPECT_EQ(gRedrawModes, std::vector<int32_t>({kRecomposeAll}));
   EXPECT_EQ(Picture(10, 10), SourceColour(2, 2));
   EXPECT_EQ(Window(10, 10), 0x00FF00u);
   EXPECT_EQ(Window(9, 9), SourceColour(1, 1));
@@ -412,7 +413,7 @@ TEST_F(BlitTest, SpritesStayOnTopAndOutOfTheDisplayBitmap) {
   // Without a destination: composed around the blit in the window-size bitmap.
   gRedrawModes.clear();
   ASSERT_EQ(Blt(4, 4, nullptr, 12, 12, 4, 4, 0), 0);
-  EXPECT_EQ(gRedrawModes, std::vector<int32_t>({1, 2}));
+  EXPECT_EQ(gRedrawModes, std::vector<int32_t>({kRecomposeBeneath, kRecomposeAbove}));
   EXPECT_EQ(Window(13, 13), 0x00FF00u);
   EXPECT_EQ(Window(15, 15), SourceColour(7, 7));
   EXPECT_EQ(Picture(15, 15), kWhite);
