@@ -1,0 +1,272 @@
+// The demo applet in the whole player on SDL's dummy video driver, with a user's input pushed as
+// SDL events from another thread: the brush shows in display 1, display 2 takes its own key, its
+// picture follows a resize, its close leaves the demo going, and a key in display 1 or its close
+// ends the demo normally.
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/sdl/sdl_internal.h"
+#include "player/player.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the demo prints before it waits for the user.
+constexpr char kTour[] =
+    "Quillvane demo\n"
+    "\n"
+    "1. The primes below 100\n"
+    "   2   3   5   7  11  13  17  19  23  29\n"
+    "  31  37  41  43  47  53  59  61  67  71\n"
+    "  73  79  83  89  97\n"
+    "\n"
+    "2. Two counters, each a closure over its own count\n"
+    "   counter a: 1\n"
+    "   counter a: 2\n"
+    "   counter a: 3\n"
+    "   counter b: 1\n"
+    "   counter a: 4\n"
+    "\n"
+    "3. An error caught by the script's own handler\n"
+    "   caught error 1239 from Error() on line 75: The demo fails here on purpose.\n"
+    "   ...and the script goes on.\n"
+    "\n"
+    "4. A brush drawn pixel by pixel, shown as it is, scaled and rotated\n"
+    "   in display 1: 32 x 32 pixels, three times as large, twice as large and turned by 45 "
+    "degrees\n"
+    "\n"
+    "5. A second window with its own handlers\n"
+    "   display 2 takes its own keys, the brush fills it again when it is resized,\n"
+    "   and closing it leaves the demo going.\n"
+    "\n"
+    "6. A tone made from a table of a sine: 440 Hz for a quarter of a second\n"
+    "\n"
+    "7. Press a key in display 1 or close it to end.\n";
+
+// The brush's pixel (x, y): red grows to the right, green downwards.
+uint32_t BrushPixel(int32_t x, int32_t y) {
+  return static_cast<uint32_t>(x * 8) << 16 | static_cast<uint32_t>(y * 8) << 8 | 0x60u;
+}
+
+// Each channel of `a` within `tolerance` of `b`'s.
+bool Near(uint32_t a, uint32_t b, int tolerance) {
+  for (int shift : {16, 8, 0}) {
+    int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (d > tolerance || d < -tolerance) return false;
+  }
+  return true;
+}
+
+class DemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    char pattern[] = "/tmp/qv_demo_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    std::filesystem::create_directory(dir_ + "/tmp");
+    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Output() {
+    std::ifstream in(dir_ + "/out.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool WaitForOutput(const std::string& text) {
+    for (int i = 0; i < 2000; ++i) {
+      if (Output().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  // Runs the demo in this process (the test's thread is the player's main thread) while `user`
+  // runs on its own thread once the demo waits; the player's exit status.
+  int Run(const std::function<void()>& user) {
+    std::thread injector([&] {
+      if (WaitForOutput("close it to end.\n")) user();
+    });
+    std::vector<std::string> args = {"quillvane", QV_DEMO_APPLET, "-QUIET", "-DEBUGDEVICE",
+                                     "::file" + dir_ + "/out.txt"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int status = PlayerMain(static_cast<int>(args.size()), argv.data());
+    injector.join();
+    return status;
+  }
+
+  std::string dir_;
+};
+
+void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
+
+// Without `release` the key stays down: a key that ends the demo is not followed by pushes that
+// could come after SDL has stopped.
+void PushKey(uint32_t window, SDL_Keycode sym, SDL_Scancode scan, const char* text,
+             bool release = true) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.windowID = window;
+  e.key.state = SDL_PRESSED;
+  e.key.keysym.sym = sym;
+  e.key.keysym.scancode = scan;
+  Push(e);
+  SDL_Event t{};
+  t.type = SDL_TEXTINPUT;
+  t.text.windowID = window;
+  SDL_strlcpy(t.text.text, text, sizeof t.text.text);
+  Push(t);
+  if (!release) return;
+  e.type = SDL_KEYUP;
+  e.key.state = SDL_RELEASED;
+  Push(e);
+}
+
+void PushWindowEvent(uint32_t window, SDL_WindowEventID event, int32_t data1 = 0,
+                     int32_t data2 = 0) {
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.windowID = window;
+  e.window.event = event;
+  e.window.data1 = data1;
+  e.window.data2 = data2;
+  Push(e);
+}
+
+// A display's window title as SDL has it (UTF-8).
+std::string SdlTitleOf(int32_t display) {
+  qvDisplay* d = nullptr;
+  if (FindDisplay({display, nullptr}, &d) != 0) return "";
+  qvSdlWindow* rec = SdlRecord(d->window);
+  return rec != nullptr ? SDL_GetWindowTitle(rec->sdl) : "";
+}
+
+uint32_t SdlWindowIdOf(int32_t display) {
+  qvDisplay* d = nullptr;
+  if (FindDisplay({display, nullptr}, &d) != 0) return 0;
+  qvSdlWindow* rec = SdlRecord(d->window);
+  return rec != nullptr ? SDL_GetWindowID(rec->sdl) : 0;
+}
+
+struct Shown {
+  std::vector<uint32_t> pixels;
+  int32_t width = 0, height = 0;
+  uint32_t At(int32_t x, int32_t y) const {
+    return pixels[static_cast<size_t>(y * width + x)] & 0xFFFFFFu;
+  }
+};
+
+bool ReadShown(int32_t display, Shown* out) {
+  qvDisplay* d = nullptr;
+  if (FindDisplay({display, nullptr}, &d) != 0) return false;
+  return ReadShownPixels(d->window, &out->pixels, &out->width, &out->height);
+}
+
+// The user tries display 2 (a key, a resize, its close) and then ends the demo with a key in
+// display 1, or closes display 1 at once.
+TEST_F(DemoTest, DisplayTwoAnswersOnItsOwnAndDisplayOneEndsTheDemo) {
+  struct Case {
+    const char* name;
+    bool tryDisplayTwo;
+    bool endWithKey;
+    const char* ending;
+  };
+  const Case cases[] = {
+      {"key", true, true,
+       "   display 2 got the key g\n"
+       "   display 2 resized to 240 x 180\n"
+       "   display 2 closed; the demo goes on\n"},
+      {"close", false, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir_ + "/out.txt");
+    Shown first, second, resized;
+    std::string title;
+    int status = Run([&] {
+      uint32_t one = SdlWindowIdOf(1), two = SdlWindowIdOf(2);
+      // Display 1 ends the demo, also after a failed step.
+      struct Ender {
+        uint32_t window;
+        bool key;
+        ~Ender() {
+          if (key) {
+            PushKey(window, SDLK_q, SDL_SCANCODE_Q, "q", false);
+          } else {
+            PushWindowEvent(window, SDL_WINDOWEVENT_CLOSE);
+          }
+        }
+      } ender{one, c.endWithKey};
+      ASSERT_NE(one, 0u);
+      ASSERT_NE(two, 0u);
+      ASSERT_NE(one, two);
+      title = SdlTitleOf(2);
+      EXPECT_TRUE(ReadShown(1, &first));
+      EXPECT_TRUE(ReadShown(2, &second));
+      if (!c.tryDisplayTwo) return;
+      PushKey(two, SDLK_g, SDL_SCANCODE_G, "g");
+      ASSERT_TRUE(WaitForOutput("got the key"));
+      PushWindowEvent(two, SDL_WINDOWEVENT_SIZE_CHANGED, 240, 180);
+      ASSERT_TRUE(WaitForOutput("resized to"));
+      EXPECT_TRUE(ReadShown(2, &resized));
+      PushWindowEvent(two, SDL_WINDOWEVENT_CLOSE);
+      ASSERT_TRUE(WaitForOutput("closed; the demo goes on"));
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Output(), std::string(kTour) + c.ending + "\nDone.\n");
+    // The script's ISO-8859-1 title "Gr\xFC\xDFe" in UTF-8.
+    EXPECT_EQ(title,
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
+
+    // Display 1: the brush as it is at (40, 119) on the gradient, three times as large at
+    // (112, 87).
+    ASSERT_EQ(first.width, 480);
+    ASSERT_EQ(first.height, 270);
+    EXPECT_EQ(first.At(40, 119), BrushPixel(0, 0));
+    EXPECT_EQ(first.At(71, 150), BrushPixel(31, 31));
+    EXPECT_EQ(first.At(112 + 3 * 5 + 1, 87 + 3 * 9 + 2), BrushPixel(5, 9));
+    EXPECT_EQ(first.At(112 + 95, 87 + 95), BrushPixel(31, 31));
+    // Twice as large and turned by 45 degrees at (280, 90): about 91 pixels square with the
+    // brush's middle in its middle and the brush's corners (turned one way or the other) at the
+    // middles of its edges; the turned picture is resampled, so colours are near, not equal.
+    EXPECT_PRED3(Near, first.At(325, 135), BrushPixel(16, 16), 16);
+    EXPECT_PRED3(Near, first.At(283, 135), BrushPixel(0, 0), 16);
+    EXPECT_PRED3(Near, first.At(367, 135), BrushPixel(31, 31), 16);
+    bool clockwise = Near(first.At(325, 93), BrushPixel(0, 31), 16);
+    EXPECT_PRED3(Near, first.At(325, 93), BrushPixel(clockwise ? 0 : 31, clockwise ? 31 : 0), 16);
+    EXPECT_PRED3(Near, first.At(325, 177), BrushPixel(clockwise ? 31 : 0, clockwise ? 0 : 31), 16);
+    // Display 2: the brush fills it, also after the resize (its corners are the brush's).
+    ASSERT_EQ(second.width, 192);
+    ASSERT_EQ(second.height, 144);
+    EXPECT_EQ(second.At(0, 0), BrushPixel(0, 0));
+    EXPECT_EQ(second.At(191, 143), BrushPixel(31, 31));
+    if (!c.tryDisplayTwo) continue;
+    ASSERT_EQ(resized.width, 240);
+    ASSERT_EQ(resized.height, 180);
+    EXPECT_EQ(resized.At(0, 0), BrushPixel(0, 0));
+    EXPECT_EQ(resized.At(239, 0), BrushPixel(31, 0));
+    EXPECT_EQ(resized.At(0, 179), BrushPixel(0, 31));
+    EXPECT_EQ(resized.At(239, 179), BrushPixel(31, 31));
+  }
+}
+
+}  // namespace
+}  // namespace qv
