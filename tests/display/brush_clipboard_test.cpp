@@ -133,26 +133,15 @@ TEST_F(BrushClipboardTest, TheTrayIconKeepsACopyOfThePicture) {
 // A requester over an open display marks it while it is up and redraws the window afterwards,
 // whatever the requester drew over it.
 TEST_F(BrushClipboardTest, ARequesterMarksTheDisplayAndRedrawsItWhenItCloses) {
-  qvObjectId id{1, nullptr};
-  qvDisplayTags tags = test::TagsOf({{"width", 8}, {"height", 4}, {"color", 255}});
-  qvDisplay* display = nullptr;
-  ASSERT_EQ(CreateDisplayCore(L, &id, false, &tags, &display), 0);
-  ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
-  SetCurrentDisplay(display);
-  SetOutputTarget(display->bgpic);
-
-  auto windowPixel = [&] {
-    std::vector<uint32_t> pixels;
-    EXPECT_TRUE(ReadWindowPixels(display->window, &pixels, nullptr, nullptr));
-    return pixels.empty() ? 0u : pixels[9];
-  };
-  ASSERT_EQ(windowPixel(), 255u);
+  qvDisplay* display = test::OpenCurrentDisplay(L, {{"width", 8}, {"height", 4}, {"color", 255}});
+  ASSERT_NE(display, nullptr);
+  ASSERT_EQ(test::WindowPixel(display, 9), 255u);
   EXPECT_EQ(BeginDisplayRequester(), display);
   EXPECT_EQ(display->requesterOpen, 1);
   FillWindowRect(display->window, 0, 0, 8, 4, 0x123456);
   EndDisplayRequester(L, display);
   EXPECT_EQ(display->requesterOpen, 0);
-  EXPECT_EQ(windowPixel(), 255u);
+  EXPECT_EQ(test::WindowPixel(display, 9), 255u);
 }
 
 }  // namespace

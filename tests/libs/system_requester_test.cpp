@@ -26,18 +26,8 @@ TEST(SystemRequestTest, TheDisplayUnderTheRequesterIsRedrawnWhenItCloses) {
   SetProcessVm(L);
   ASSERT_EQ(OpenLibrary(L, kSystemLibrary), 0);
   ASSERT_EQ(OpenLibrary(L, kDisplayLibrary), 0);
-  qvObjectId id{1, nullptr};
-  qvDisplayTags tags = test::TagsOf({{"width", 8}, {"height", 4}, {"color", 255}});
-  qvDisplay* display = nullptr;
-  ASSERT_EQ(CreateDisplayCore(L, &id, false, &tags, &display), 0);
-  ASSERT_EQ(OpenDisplayCore(L, display, true), 0);
-  SetCurrentDisplay(display);
-  SetOutputTarget(display->bgpic);
-  auto windowPixel = [&] {
-    std::vector<uint32_t> pixels;
-    EXPECT_TRUE(ReadWindowPixels(display->window, &pixels, nullptr, nullptr));
-    return pixels.empty() ? 0u : pixels[9];
-  };
+  qvDisplay* display = test::OpenCurrentDisplay(L, {{"width", 8}, {"height", 4}, {"color", 255}});
+  ASSERT_NE(display, nullptr);
 
   std::string script = qvtest::TempPath("requester_answers.txt");
   std::ofstream(script) << "1\n";
@@ -51,7 +41,7 @@ TEST(SystemRequestTest, TheDisplayUnderTheRequesterIsRedrawnWhenItCloses) {
   unsetenv("QUILLVANE_REQUESTER_SCRIPT");
   std::remove(script.c_str());
   EXPECT_EQ(display->requesterOpen, 0);
-  EXPECT_EQ(windowPixel(), 255u);
+  EXPECT_EQ(test::WindowPixel(display, 9), 255u);
 
   FreeDisplaySubsystem(L);
   FreeRegistries();

@@ -29,6 +29,19 @@ std::vector<Ev> TakeEvents() {
   return v;
 }
 
+// The events once there are any, the channels' news handled as the main loop does (empty after
+// ten seconds).
+std::vector<Ev> WaitForEvents() {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::vector<Ev> ev;
+  while (ev.empty() && std::chrono::steady_clock::now() < deadline) {
+    ProcessAudioChannels();
+    ev = TakeEvents();
+    if (ev.empty()) DelayMs(2);
+  }
+  return ev;
+}
+
 // A 16-bit mono sample of `frames` frames, value i * 7 - 3000.
 qvPcmSample* Ramp(uint32_t frames, int32_t frequency) {
   auto* data = static_cast<uint8_t*>(std::malloc(frames * 2));
@@ -241,13 +254,7 @@ TEST_F(Channels, MusicStreamPlaysItsPassesPausesAndResumesWhereHeard) {
     ASSERT_EQ(first[2 * i], want) << i;
   }
   // The end is reported once the last frame has been heard.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  std::vector<Ev> ev;
-  while (ev.empty() && std::chrono::steady_clock::now() < deadline) {
-    ProcessAudioChannels();
-    ev = TakeEvents();
-    if (ev.empty()) DelayMs(2);
-  }
+  std::vector<Ev> ev = WaitForEvents();
   ASSERT_EQ(ev.size(), 1u);
   EXPECT_EQ(ev[0].kind, kSoundEventMusicEnd);
   EXPECT_EQ(ev[0].count, 2);
@@ -411,13 +418,7 @@ TEST_F(Channels, StalledMusicRefillsInsertSilenceAndKeepTheEndWhole) {
       }
     }
     // Heard to its end: reported once.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::vector<Ev> ev;
-    while (ev.empty() && std::chrono::steady_clock::now() < deadline) {
-      ProcessAudioChannels();
-      ev = TakeEvents();
-      if (ev.empty()) DelayMs(2);
-    }
+    std::vector<Ev> ev = WaitForEvents();
     ASSERT_EQ(ev.size(), 1u);
     EXPECT_EQ(ev[0].kind, kSoundEventMusicEnd);
     int32_t pass;

@@ -13,6 +13,7 @@
 #include "platform/os/internal.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/window_services.h"
+#include "tests/fixtures/sdl_events.h"
 #include "tests/platform/fixture.h"
 
 using namespace qv;
@@ -289,36 +290,10 @@ TEST(SelectDisplayMode, TakesTheSmallestModeThatHoldsTheSize) {
 
 }  // namespace
 
-namespace {
-
-SDL_Event Key(Uint32 type, uint32_t window, SDL_Keycode sym, SDL_Scancode scan, Uint16 mod) {
-  SDL_Event e{};
-  e.type = type;
-  e.key.windowID = window;
-  e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-  e.key.keysym.sym = sym;
-  e.key.keysym.scancode = scan;
-  e.key.keysym.mod = mod;
-  return e;
-}
-SDL_Event Text(uint32_t window, const char* text) {
-  SDL_Event e{};
-  e.type = SDL_TEXTINPUT;
-  e.text.windowID = window;
-  SDL_strlcpy(e.text.text, text, sizeof e.text.text);
-  return e;
-}
-SDL_Event WindowEventOf(uint32_t window, Uint8 event, int32_t a = 0, int32_t b = 0) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = window;
-  e.window.event = event;
-  e.window.data1 = a;
-  e.window.data2 = b;
-  return e;
-}
-
-}  // namespace
+using qvtest::SdlKey;
+using qvtest::SdlLeftButton;
+using qvtest::SdlText;
+using qvtest::SdlWindowEvent;
 
 // Each row pushes its SDL events into the real loop and names what the window procedure hands to
 // the event core.
@@ -330,12 +305,7 @@ TEST_F(SdlWindowsTest, SdlEventsReachTheEventCoreAsTheWindowProcedureMapsThem) {
     std::vector<SDL_Event> events;
     std::vector<std::string> want;
   };
-  SDL_Event left{}, leftUp{}, wheel{}, motion{};
-  left.type = SDL_MOUSEBUTTONDOWN;
-  left.button = {SDL_MOUSEBUTTONDOWN, 0, id, 0, SDL_BUTTON_LEFT, SDL_PRESSED, 1, 0, 12, 34};
-  leftUp = left;
-  leftUp.type = leftUp.button.type = SDL_MOUSEBUTTONUP;
-  leftUp.button.state = SDL_RELEASED;
+  SDL_Event wheel{}, motion{};
   wheel.type = SDL_MOUSEWHEEL;
   wheel.wheel.windowID = id;
   wheel.wheel.y = -1;
@@ -345,52 +315,54 @@ TEST_F(SdlWindowsTest, SdlEventsReachTheEventCoreAsTheWindowProcedureMapsThem) {
   motion.motion.y = 9;
   const std::vector<Row> rows = {
       {"a printable key takes the character of its text input, kept for its release",
-       {Key(SDL_KEYDOWN, id, SDLK_a, SDL_SCANCODE_A, 0), Text(id, "a"),
-        Key(SDL_KEYUP, id, SDLK_a, SDL_SCANCODE_A, 0)},
+       {SdlKey(SDL_KEYDOWN, id, SDLK_a, SDL_SCANCODE_A, 0), SdlText(id, "a"),
+        SdlKey(SDL_KEYUP, id, SDLK_a, SDL_SCANCODE_A, 0)},
        {"key 97 down", "key 97 up"}},
       {"shifted: the text's character, released as pressed",
-       {Key(SDL_KEYDOWN, id, SDLK_a, SDL_SCANCODE_A, KMOD_LSHIFT), Text(id, "A"),
-        Key(SDL_KEYUP, id, SDLK_a, SDL_SCANCODE_A, 0)},
+       {SdlKey(SDL_KEYDOWN, id, SDLK_a, SDL_SCANCODE_A, KMOD_LSHIFT), SdlText(id, "A"),
+        SdlKey(SDL_KEYUP, id, SDLK_a, SDL_SCANCODE_A, 0)},
        {"key 65 down", "key 65 up"}},
       {"Latin-1 text is one code; text outside Latin-1 is no key",
-       {Key(SDL_KEYDOWN, id, 0xE4, SDL_SCANCODE_APOSTROPHE, 0), Text(id, "\xC3\xA4"),
-        Key(SDL_KEYUP, id, 0xE4, SDL_SCANCODE_APOSTROPHE, 0),
-        Key(SDL_KEYDOWN, id, SDLK_e, SDL_SCANCODE_E, KMOD_RALT), Text(id, "\xE2\x82\xAC"),
-        Key(SDL_KEYUP, id, SDLK_e, SDL_SCANCODE_E, 0)},
+       {SdlKey(SDL_KEYDOWN, id, 0xE4, SDL_SCANCODE_APOSTROPHE, 0), SdlText(id, "\xC3\xA4"),
+        SdlKey(SDL_KEYUP, id, 0xE4, SDL_SCANCODE_APOSTROPHE, 0),
+        SdlKey(SDL_KEYDOWN, id, SDLK_e, SDL_SCANCODE_E, KMOD_RALT), SdlText(id, "\xE2\x82\xAC"),
+        SdlKey(SDL_KEYUP, id, SDLK_e, SDL_SCANCODE_E, 0)},
        {"key 228 down", "key 228 up"}},
       {"space, Return and keypad Enter have the special codes",
-       {Key(SDL_KEYDOWN, id, SDLK_SPACE, SDL_SCANCODE_SPACE, 0), Text(id, " "),
-        Key(SDL_KEYUP, id, SDLK_SPACE, SDL_SCANCODE_SPACE, 0),
-        Key(SDL_KEYDOWN, id, SDLK_KP_ENTER, SDL_SCANCODE_KP_ENTER, 0),
-        Key(SDL_KEYDOWN, id, SDLK_RETURN, SDL_SCANCODE_RETURN, 0)},
+       {SdlKey(SDL_KEYDOWN, id, SDLK_SPACE, SDL_SCANCODE_SPACE, 0), SdlText(id, " "),
+        SdlKey(SDL_KEYUP, id, SDLK_SPACE, SDL_SCANCODE_SPACE, 0),
+        SdlKey(SDL_KEYDOWN, id, SDLK_KP_ENTER, SDL_SCANCODE_KP_ENTER, 0),
+        SdlKey(SDL_KEYDOWN, id, SDLK_RETURN, SDL_SCANCODE_RETURN, 0)},
        {"key 276 down", "key 276 up", "key 274 down", "key 274 down"}},
       {"Ctrl+letter is its control code; Ctrl+C only the quit condition",
-       {Key(SDL_KEYDOWN, id, SDLK_a, SDL_SCANCODE_A, KMOD_LCTRL),
-        Key(SDL_KEYUP, id, SDLK_a, SDL_SCANCODE_A, KMOD_LCTRL),
-        Key(SDL_KEYDOWN, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL),
-        Key(SDL_KEYUP, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL)},
+       {SdlKey(SDL_KEYDOWN, id, SDLK_a, SDL_SCANCODE_A, KMOD_LCTRL),
+        SdlKey(SDL_KEYUP, id, SDLK_a, SDL_SCANCODE_A, KMOD_LCTRL),
+        SdlKey(SDL_KEYDOWN, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL),
+        SdlKey(SDL_KEYUP, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL)},
        {"key 1 down ctrl", "key 1 up ctrl", "ctrl-c"}},
       {"AltGr+C is a character, not Ctrl+C",
-       {Key(SDL_KEYDOWN, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL | KMOD_RALT), Text(id, "\xC2\xA9"),
-        Key(SDL_KEYUP, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL | KMOD_RALT)},
+       {SdlKey(SDL_KEYDOWN, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL | KMOD_RALT),
+        SdlText(id, "\xC2\xA9"),
+        SdlKey(SDL_KEYUP, id, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL | KMOD_RALT)},
        {"key 169 down", "key 169 up"}},
       {"with Alt only F10 is a key; Alt+Return asks for full screen",
-       {Key(SDL_KEYDOWN, id, SDLK_x, SDL_SCANCODE_X, KMOD_LALT),
-        Key(SDL_KEYDOWN, id, SDLK_F10, SDL_SCANCODE_F10, KMOD_LALT),
-        Key(SDL_KEYDOWN, id, SDLK_RETURN, SDL_SCANCODE_RETURN, KMOD_LALT)},
+       {SdlKey(SDL_KEYDOWN, id, SDLK_x, SDL_SCANCODE_X, KMOD_LALT),
+        SdlKey(SDL_KEYDOWN, id, SDLK_F10, SDL_SCANCODE_F10, KMOD_LALT),
+        SdlKey(SDL_KEYDOWN, id, SDLK_RETURN, SDL_SCANCODE_RETURN, KMOD_LALT)},
        {"key 270 down", "event 13 1,0"}},
       {"buttons with window pixels, the wheel towards the user, pointer moves",
-       {left, leftUp, wheel, motion},
+       {SdlLeftButton(SDL_MOUSEBUTTONDOWN, id, 12, 34),
+        SdlLeftButton(SDL_MOUSEBUTTONUP, id, 12, 34), wheel, motion},
        {"button 1 down 12,34", "button 1 up 12,34", "wheel down", "pointer 7,9"}},
       {"focus, close, minimise and restore; a restore without a minimise posts nothing",
-       {WindowEventOf(id, SDL_WINDOWEVENT_FOCUS_LOST), WindowEventOf(id, SDL_WINDOWEVENT_CLOSE),
-        WindowEventOf(id, SDL_WINDOWEVENT_RESTORED), WindowEventOf(id, SDL_WINDOWEVENT_MINIMIZED),
-        WindowEventOf(id, SDL_WINDOWEVENT_RESTORED),
-        WindowEventOf(id, SDL_WINDOWEVENT_FOCUS_GAINED)},
+       {SdlWindowEvent(id, SDL_WINDOWEVENT_FOCUS_LOST), SdlWindowEvent(id, SDL_WINDOWEVENT_CLOSE),
+        SdlWindowEvent(id, SDL_WINDOWEVENT_RESTORED), SdlWindowEvent(id, SDL_WINDOWEVENT_MINIMIZED),
+        SdlWindowEvent(id, SDL_WINDOWEVENT_RESTORED),
+        SdlWindowEvent(id, SDL_WINDOWEVENT_FOCUS_GAINED)},
        {"event 6 0,0", "event 7 0,0", "event 9 0,0", "event 10 0,0", "event 8 0,0"}},
       {"the user's move and size are reported",
-       {WindowEventOf(id, SDL_WINDOWEVENT_MOVED, 200, 150),
-        WindowEventOf(id, SDL_WINDOWEVENT_SIZE_CHANGED, 120, 90)},
+       {SdlWindowEvent(id, SDL_WINDOWEVENT_MOVED, 200, 150),
+        SdlWindowEvent(id, SDL_WINDOWEVENT_SIZE_CHANGED, 120, 90)},
        {"event 4 200,150", "event 5 120,90"}},
   };
   for (const Row& row : rows) {
@@ -410,9 +382,9 @@ TEST_F(SdlWindowsTest, FocusLossForgetsTheKeysHeld) {
   Open(0, 0, 10, 10);
   const uint32_t id = SdlId();
   int rc = MessageLoop([&] {
-    std::vector<SDL_Event> events = {Key(SDL_KEYDOWN, id, SDLK_F1, SDL_SCANCODE_F1, 0),
-                                     WindowEventOf(id, SDL_WINDOWEVENT_FOCUS_LOST),
-                                     Key(SDL_KEYUP, id, SDLK_F1, SDL_SCANCODE_F1, 0)};
+    std::vector<SDL_Event> events = {SdlKey(SDL_KEYDOWN, id, SDLK_F1, SDL_SCANCODE_F1, 0),
+                                     SdlWindowEvent(id, SDL_WINDOWEVENT_FOCUS_LOST),
+                                     SdlKey(SDL_KEYUP, id, SDLK_F1, SDL_SCANCODE_F1, 0)};
     for (SDL_Event e : events) SDL_PushEvent(&e);
     Settle();
     return 0;

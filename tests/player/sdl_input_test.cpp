@@ -7,27 +7,18 @@
 // sizes.
 #include <SDL.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "display/display.h"
 #include "platform/sdl/sdl_internal.h"
-#include "player/player.h"
-#include "tools/qvasm/gtest_support.h"
+#include "tests/fixtures/sdl_events.h"
+#include "tests/player/window_test_support.h"
 
 namespace qv {
 namespace {
-
-using namespace std::chrono_literals;
 
 // A display with a gradient; the applet installs the handlers (the close handler where @CLOSE@
 // stands), says "ready" and waits for events until the close handler sets "done".
@@ -112,58 +103,30 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text.replace(text.find(from), from.size(), to);
 }
 
-class SdlInputTest : public ::testing::Test {
+// The SDL window of the display (0 when it has none).
+uint32_t SdlWindowIdOf(qvDisplay* display) {
+  qvSdlWindow* rec = display != nullptr ? SdlRecord(display->window) : nullptr;
+  return rec != nullptr ? SDL_GetWindowID(rec->sdl) : 0;
+}
+uint32_t SdlWindowIdOf(int32_t display) {
+  qvDisplay* d = nullptr;
+  return FindDisplay({display, nullptr}, &d) == 0 ? SdlWindowIdOf(d) : 0;
+}
+
+class SdlInputTest : public testing::InProcessPlayerTest {
  protected:
-  void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    char pattern[] = "/tmp/qv_sdl_input_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ + "/tmp");
-    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { MakeRunDirectory("dummy", "qv_sdl_input_"); }
 
-  std::string Output() {
-    std::ifstream in(dir_ + "/out.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  bool WaitForOutput(const std::string& text) {
-    for (int i = 0; i < 1000; ++i) {
-      if (Output().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-
-  // Runs the applet in this process (the test's thread is the player's main thread) while
-  // `inject` runs on its own thread once the script said "ready"; the player's exit status.
+  // Runs the applet in this process while `inject` runs on its own thread once the script said
+  // "ready"; the player's exit status.
   int Run(const std::string& text, const std::function<void(uint32_t window)>& inject) {
-    qvasm::Result applet = qvasm::AssembleApplet(text);
-    for (const auto& d : applet.diags)
-      ADD_FAILURE() << "qvasm line " << d.line << ": " << d.message;
-    std::string path = dir_ + "/input.qva";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(applet.bytes.data()),
-               static_cast<std::streamsize>(applet.bytes.size()));
-    std::thread injector([&] {
+    return Play(text, "input.qva", [&] {
       if (!WaitForOutput("ready")) return;
-      qvDisplay* display = CurrentDisplay();
-      qvSdlWindow* rec = display != nullptr ? SdlRecord(display->window) : nullptr;
-      ASSERT_NE(rec, nullptr);
-      inject(SDL_GetWindowID(rec->sdl));
+      uint32_t window = SdlWindowIdOf(CurrentDisplay());
+      ASSERT_NE(window, 0u);
+      inject(window);
     });
-    std::vector<std::string> args = {"quillvane", path, "-QUIET", "-DEBUGDEVICE",
-                                     "::file" + dir_ + "/out.txt"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int status = PlayerMain(static_cast<int>(args.size()), argv.data());
-    injector.join();
-    return status;
   }
-
-  std::string dir_;
 };
 
 void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
@@ -172,48 +135,22 @@ void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
 // that could come after SDL has stopped.
 void PushKey(uint32_t window, SDL_Keycode sym, SDL_Scancode scan, const char* text,
              bool release = true) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = window;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = sym;
-  e.key.keysym.scancode = scan;
-  Push(e);
-  if (text != nullptr) {
-    SDL_Event t{};
-    t.type = SDL_TEXTINPUT;
-    t.text.windowID = window;
-    SDL_strlcpy(t.text.text, text, sizeof t.text.text);
-    Push(t);
-  }
-  if (!release) return;
-  e.type = SDL_KEYUP;
-  e.key.state = SDL_RELEASED;
-  Push(e);
+  Push(qvtest::SdlKey(SDL_KEYDOWN, window, sym, scan));
+  if (text != nullptr) Push(qvtest::SdlText(window, text));
+  if (release) Push(qvtest::SdlKey(SDL_KEYUP, window, sym, scan));
 }
 
 void PushClick(uint32_t window, int32_t x, int32_t y) {
-  SDL_Event e{};
-  e.type = SDL_MOUSEBUTTONDOWN;
-  e.button.windowID = window;
-  e.button.button = SDL_BUTTON_LEFT;
-  e.button.state = SDL_PRESSED;
-  e.button.clicks = 1;
-  e.button.x = x;
-  e.button.y = y;
-  Push(e);
-  e.type = SDL_MOUSEBUTTONUP;
-  e.button.state = SDL_RELEASED;
-  Push(e);
+  Push(qvtest::SdlLeftButton(SDL_MOUSEBUTTONDOWN, window, x, y));
+  Push(qvtest::SdlLeftButton(SDL_MOUSEBUTTONUP, window, x, y));
 }
 
-void PushClose(uint32_t window) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = window;
-  e.window.event = SDL_WINDOWEVENT_CLOSE;
-  Push(e);
+void PushWindowEvent(uint32_t window, SDL_WindowEventID event, int32_t data1 = 0,
+                     int32_t data2 = 0) {
+  Push(qvtest::SdlWindowEvent(window, event, data1, data2));
 }
+
+void PushClose(uint32_t window) { PushWindowEvent(window, SDL_WINDOWEVENT_CLOSE); }
 
 TEST_F(SdlInputTest, KeysAClickAndACloseReachTheCallbacks) {
   std::vector<uint32_t> shown, picture;
@@ -322,17 +259,8 @@ wait:
 )";
 
 void PushAltReturn(uint32_t window) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = window;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = SDLK_RETURN;
-  e.key.keysym.scancode = SDL_SCANCODE_RETURN;
-  e.key.keysym.mod = KMOD_LALT;
-  Push(e);
-  e.type = SDL_KEYUP;
-  e.key.state = SDL_RELEASED;
-  Push(e);
+  Push(qvtest::SdlKey(SDL_KEYDOWN, window, SDLK_RETURN, SDL_SCANCODE_RETURN, KMOD_LALT));
+  Push(qvtest::SdlKey(SDL_KEYUP, window, SDLK_RETURN, SDL_SCANCODE_RETURN, KMOD_LALT));
 }
 
 TEST_F(SdlInputTest, AltReturnSwitchesToAFullScreenAndBack) {
@@ -341,9 +269,8 @@ TEST_F(SdlInputTest, AltReturnSwitchesToAFullScreenAndBack) {
     PushAltReturn(window);
     EXPECT_TRUE(WaitForOutput("ModeSwitch 2"));
     // The switch reopened the window: Alt+Return goes to the new one.
-    qvDisplay* d = CurrentDisplay();
-    qvSdlWindow* rec = d != nullptr ? SdlRecord(d->window) : nullptr;
-    PushAltReturn(rec != nullptr ? SDL_GetWindowID(rec->sdl) : window);
+    uint32_t reopened = SdlWindowIdOf(CurrentDisplay());
+    PushAltReturn(reopened != 0 ? reopened : window);
     EXPECT_TRUE(WaitForOutput("ModeSwitch 1"));
     PushKey(window, SDLK_q, SDL_SCANCODE_Q, "q", false);
   });
@@ -470,24 +397,6 @@ wait:
   .end
 .end
 )";
-
-void PushWindowEvent(uint32_t window, SDL_WindowEventID event, int32_t data1 = 0,
-                     int32_t data2 = 0) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = window;
-  e.window.event = event;
-  e.window.data1 = data1;
-  e.window.data2 = data2;
-  Push(e);
-}
-
-uint32_t SdlWindowIdOf(int32_t display) {
-  qvDisplay* d = nullptr;
-  if (FindDisplay({display, nullptr}, &d) != 0) return 0;
-  qvSdlWindow* rec = SdlRecord(d->window);
-  return rec != nullptr ? SDL_GetWindowID(rec->sdl) : 0;
-}
 
 // The lines the applet wrote that name an event of the test's (the window system may add
 // activations of its own when the windows open).

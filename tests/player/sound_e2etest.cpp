@@ -267,18 +267,15 @@ constexpr char kModule[] = R"(
 .end
 )";
 
-// Seeks music 1 to 250 ms before playing it to its end.
-constexpr char kSeek[] = R"(
+// Music 1 from the file @FILE@ played to its end, with @BEFORE@ done to it before it plays.
+constexpr char kPlayToEnd[] = R"(
 .function main
   .line 1
   GETGLOBAL R0, "openmusic"
   LOADCONST R1, 1
-  LOADCONST R2, "tones.ogg"
+  LOADCONST R2, "@FILE@"
   CALL R0, nargs=2, nres=0
-  GETGLOBAL R0, "seekmusic"
-  LOADCONST R1, 1
-  LOADCONST R2, 250
-  CALL R0, nargs=2, nres=0
+@BEFORE@
   GETGLOBAL R0, "playmusic"
   LOADCONST R1, 1
   CALL R0, nargs=1, nres=0
@@ -302,36 +299,20 @@ loop:
 .end
 )";
 
-// A music file played to its end.
-constexpr char kPlayToEnd[] = R"(
-.function main
-  .line 1
-  GETGLOBAL R0, "openmusic"
+// Seeks music 1 to 250 ms.
+constexpr char kSeekTo250[] = R"(
+  GETGLOBAL R0, "seekmusic"
   LOADCONST R1, 1
-  LOADCONST R2, "sweep.wav"
+  LOADCONST R2, 250
   CALL R0, nargs=2, nres=0
-  GETGLOBAL R0, "playmusic"
-  LOADCONST R1, 1
-  CALL R0, nargs=1, nres=0
-loop:
-  .line 2
-  GETGLOBAL R0, "wait"
-  LOADCONST R1, 2
-  CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "ismusicplaying"
-  LOADCONST R1, 1
-  CALL R0, nargs=1, nres=1
-  EQ 1, R0, 1
-  JUMP @loop
-  GETGLOBAL R0, "wait"
-  LOADCONST R1, 5
-  CALL R0, nargs=1, nres=0
-  GETGLOBAL R0, "debugprint"
-  LOADCONST R1, "ended"
-  CALL R0, nargs=1, nres=0
-  RETURN R0, 1
-.end
 )";
+
+std::string PlayToEnd(const std::string& file, const std::string& before = "") {
+  std::string text = kPlayToEnd;
+  text.replace(text.find("@FILE@"), 6, file);
+  text.replace(text.find("@BEFORE@"), 8, before);
+  return text;
+}
 
 // Music fed by the script: four frames from a table of two values, then the end.
 constexpr char kFed[] = R"(
@@ -419,6 +400,35 @@ std::vector<int16_t> MakeOgg(const std::string& path, double seconds) {
   return PcmValues(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
+// The silent gaps a capture has where the audio it plays stopped for a while.
+struct Gaps {
+  size_t values = 0;  // 16-bit values, both sides counted
+  int count = 0;
+};
+
+// Compares the capture with the audio `heard` from the first sound of each on: the capture holds
+// every value of it in order, with silent gaps (counted into *gaps) where the audio was not
+// silent, then silence only. Stops at the first difference.
+void CompareAcrossGaps(const std::vector<int16_t>& mix, const std::vector<int16_t>& heard,
+                       Gaps* gaps) {
+  size_t d = FirstSound(heard, 0);
+  size_t m = FirstSound(mix, 0);
+  while (d < heard.size()) {
+    ASSERT_LT(m + 1, mix.size()) << "the capture ends at " << d << " of " << heard.size();
+    if (mix[m] == 0 && mix[m + 1] == 0 && (heard[d] != 0 || heard[d + 1] != 0)) {
+      size_t next = FirstSound(mix, m);
+      gaps->values += next - m;
+      gaps->count++;
+      m = next;
+      continue;
+    }
+    ASSERT_EQ(mix[m], heard[d]) << "value " << d << " gap " << gaps->values << " at " << m;
+    m++;
+    d++;
+  }
+  for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0) << m;
+}
+
 }  // namespace
 
 TEST_F(DiskAudioTest, SamplePlayedThreeTimesLoopsThreeTimesEndsOnceAndMixesExactly) {
@@ -455,25 +465,11 @@ TEST_F(DiskAudioTest, MusicPausedAndResumedContinuesWhereItWasHeardAndEnds) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "OnMusicEnd 1\n0\n");
   auto mix = Mix();
-  size_t d = FirstSound(decoded, 0);
-  size_t m = FirstSound(mix, 0);
   // The music plays until the pause, a silent gap follows, then the rest: together exactly the
   // decoded music.
-  size_t gap = 0;
-  while (d < decoded.size()) {
-    ASSERT_LT(m + 1, mix.size()) << "the capture ends at " << d << " of " << decoded.size();
-    if (mix[m] == 0 && mix[m + 1] == 0 && (decoded[d] != 0 || decoded[d + 1] != 0)) {
-      size_t next = FirstSound(mix, m);
-      gap += next - m;
-      m = next;
-      continue;
-    }
-    ASSERT_EQ(mix[m], decoded[d]) << "value " << d << " gap " << gap << " at " << m;
-    m++;
-    d++;
-  }
-  EXPECT_GT(gap, 2u * 48000 / 10);  // about 200 ms of pause
-  for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0);
+  Gaps gaps;
+  ASSERT_NO_FATAL_FAILURE(CompareAcrossGaps(mix, decoded, &gaps));
+  EXPECT_GT(gaps.values, 2u * 48000 / 10);  // about 200 ms of pause
 }
 
 TEST_F(DiskAudioTest, StalledMusicRefillsAreHeardAsSilenceNeverAsRepeatedAudio) {
@@ -483,7 +479,7 @@ TEST_F(DiskAudioTest, StalledMusicRefillsAreHeardAsSilenceNeverAsRepeatedAudio) 
                     " && sox \"" + wav + "\" -t raw \"" + wav + ".raw\"";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   auto sweep = PcmValues(ReadFile("sweep.wav.raw"));
-  WriteFile("main.qva", Applet(kPlayToEnd));
+  WriteFile("main.qva", Applet(PlayToEnd("sweep.wav")));
   struct Case {
     const char* stall;  // after 300 ms heard, the refill thread stalls this long
     bool covered;       // what lies ahead rides it out
@@ -496,38 +492,22 @@ TEST_F(DiskAudioTest, StalledMusicRefillsAreHeardAsSilenceNeverAsRepeatedAudio) 
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "ended\n");
     auto mix = Mix();
-    size_t d = FirstSound(sweep, 0);
-    size_t m = FirstSound(mix, 0);
     // The capture is the sweep whole, with at most one silent gap, then silence only.
-    size_t gap = 0;
-    int gaps = 0;
-    while (d < sweep.size()) {
-      ASSERT_LT(m + 1, mix.size()) << "the capture ends at " << d << " of " << sweep.size();
-      if (mix[m] == 0 && mix[m + 1] == 0 && (sweep[d] != 0 || sweep[d + 1] != 0)) {
-        size_t next = FirstSound(mix, m);
-        gap += next - m;
-        gaps++;
-        m = next;
-        continue;
-      }
-      ASSERT_EQ(mix[m], sweep[d]) << "value " << d << " gap " << gap << " at " << m;
-      m++;
-      d++;
-    }
+    Gaps gaps;
+    ASSERT_NO_FATAL_FAILURE(CompareAcrossGaps(mix, sweep, &gaps));
     if (c.covered) {
-      EXPECT_EQ(gap, 0u);
+      EXPECT_EQ(gaps.values, 0u);
     } else {
-      EXPECT_EQ(gaps, 1);
-      EXPECT_GT(gap, 0u);
-      EXPECT_LE(gap, 2u * 48000 * 6 / 10);  // never longer than the stall
+      EXPECT_EQ(gaps.count, 1);
+      EXPECT_GT(gaps.values, 0u);
+      EXPECT_LE(gaps.values, 2u * 48000 * 6 / 10);  // never longer than the stall
     }
-    for (; m < mix.size(); m++) ASSERT_EQ(mix[m], 0) << m;
   }
 }
 
 TEST_F(DiskAudioTest, SeekMusicLandsOnTheExactFrame) {
   auto decoded = MakeOgg(Path("tones.ogg"), 0.5);
-  WriteFile("main.qva", Applet(kSeek));
+  WriteFile("main.qva", Applet(PlayToEnd("tones.ogg", kSeekTo250)));
   PlayerRun r = Run({"main.qva", "-QUIET"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "ended\n");

@@ -2,30 +2,15 @@
 // an applet moves and sizes its display, switches to a full screen of a listed mode and back, and
 // the user switches with Alt+Return typed through xdotool; after every step the place and size
 // that GetAttribute reports are measured on the X server.
-// gtest first: Xlib's macros (None, Bool, Status) would break its headers.
-#include <gtest/gtest.h>
-// clang-format off
-#include <X11/Xlib.h>
-// clang-format on
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "player/player.h"
-#include "tests/fixtures/run_command.h"
-#include "tools/qvasm/gtest_support.h"
+#include "tests/player/x11_test_support.h"
 
 namespace qv {
 namespace {
@@ -181,15 +166,7 @@ wait:
 .end
 )";
 
-struct Rect {
-  int x = -1, y = -1, width = -1, height = -1;
-  bool operator==(const Rect& o) const {
-    return x == o.x && y == o.y && width == o.width && height == o.height;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const Rect& r) {
-  return out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
-}
+using testing::Rect;
 
 // A window that a mode switch has just destroyed may still be named in a request on its way:
 // Xlib's default handler would end the process for it.
@@ -200,57 +177,27 @@ int IgnoreVanishedWindows(Display*, XErrorEvent* error) {
   return 0;
 }
 
-class X11DisplayTest : public ::testing::Test {
+class X11DisplayTest : public testing::X11PlayerTest {
  protected:
   void SetUp() override {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
-    setenv("SDL_VIDEODRIVER", "x11", 1);
     XSetErrorHandler(IgnoreVanishedWindows);
-    char pattern[] = "/tmp/qv_x11_display_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ + "/tmp");
-    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+    MakeRunDirectory("x11", "qv_x11_display_");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  std::string Output() {
-    std::ifstream in(dir_ + "/out.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   // The line that starts with `label` once it is there (empty after ten seconds).
   std::string WaitForLine(const std::string& label) {
-    for (int i = 0; i < 1000; ++i) {
-      std::istringstream lines(Output());
-      for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(label + " ", 0) == 0) return line;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return {};
+    std::vector<std::string> lines = WaitForLines(label + " ");
+    return lines.empty() ? std::string() : lines.front();
   }
   // The display's X window: the newest one with the display's title.
-  unsigned long DisplayWindow() {
-    std::istringstream ids(qvtest::RunCommand(std::string(QV_XDOTOOL) +
-                                              " search --onlyvisible --name '^" + kTitle + "$'"));
-    unsigned long id = 0;
-    for (unsigned long next; ids >> next;) id = next;
-    return id;
-  }
+  static unsigned long DisplayWindow() { return WindowNamed(kTitle); }
   // The client area of the display's window as the X server has it, once it is `want` or two
   // seconds have passed.
   Rect Measure(Display* x, const Rect& want) {
     Rect r;
     for (int i = 0; i < 200; ++i) {
-      unsigned long id = DisplayWindow();
-      XWindowAttributes a;
-      ::Window child;
-      if (id != 0 && XGetWindowAttributes(x, id, &a) != 0) {
-        XTranslateCoordinates(x, id, DefaultRootWindow(x), 0, 0, &r.x, &r.y, &child);
-        r.width = a.width;
-        r.height = a.height;
-        if (r == want) break;
-      }
+      if (ReadClientArea(x, DisplayWindow(), &r) && r == want) break;
       std::this_thread::sleep_for(10ms);
     }
     return r;
@@ -271,56 +218,19 @@ class X11DisplayTest : public ::testing::Test {
   // Focuses the display's window and types the keys through XTest. A window that a mode switch
   // has just replaced may vanish between the search and the focus: then the search is repeated.
   void Type(const std::string& keys) {
-    std::string tool = QV_XDOTOOL;
     for (int attempt = 0; attempt < 20; ++attempt) {
       // A window that has just been opened again takes a moment before it is given the keys.
       std::this_thread::sleep_for(300ms);
-      std::string focus = tool + " windowfocus --sync " + std::to_string(DisplayWindow()) +
-                          " 2>/dev/null";
-      if (std::system(focus.c_str()) != 0) continue;
-      std::string type = tool + " key " + keys;
-      EXPECT_EQ(std::system(type.c_str()), 0) << type;
+      if (!Xdotool("windowfocus --sync " + std::to_string(DisplayWindow()))) continue;
+      EXPECT_TRUE(Xdotool("key " + keys)) << "xdotool key " << keys;
       return;
     }
     ADD_FAILURE() << "the display's window could not be focused to type " << keys;
   }
-
-  int Run(const std::function<void(Display*)>& steps) {
-    qvasm::Result applet = qvasm::AssembleApplet(kApplet);
-    for (const auto& d : applet.diags)
-      ADD_FAILURE() << "qvasm line " << d.line << ": " << d.message;
-    std::string path = dir_ + "/display.qva";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(applet.bytes.data()),
-               static_cast<std::streamsize>(applet.bytes.size()));
-    std::atomic<bool> finished{false};
-    std::thread tester([&] {
-      if (Display* x = XOpenDisplay(nullptr)) {
-        steps(x);
-        XCloseDisplay(x);
-      } else {
-        ADD_FAILURE() << "no X display";
-      }
-      // A step that failed leaves the applet waiting for a key: a quit request ends it.
-      for (int i = 0; i < 500 && !finished.load(); ++i) std::this_thread::sleep_for(10ms);
-      if (!finished.load()) kill(getpid(), SIGTERM);
-    });
-    std::vector<std::string> args = {"quillvane", path, "-QUIET", "-DEBUGDEVICE",
-                                     "::file" + dir_ + "/out.txt"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int status = PlayerMain(static_cast<int>(args.size()), argv.data());
-    finished.store(true);
-    tester.join();
-    return status;
-  }
-
-  std::string dir_;
 };
 
 TEST_F(X11DisplayTest, MovesSizesAndModeSwitchesAreReportedAndMeasured) {
-  int status = Run([&](Display* x) {
+  int status = PlayWithX(kApplet, "display.qva", "", [&](Display* x) {
     int mode = 0;
     Rect screen;
     // Step by step: what GetAttribute reports is where the window is; a full screen centres the

@@ -3,11 +3,10 @@
 // between them, display 2's window resized and closed as a user would, each reach the script as
 // that display's; the frame that openbox puts around display 2 is what GetAttribute reports, and
 // saving and restoring its position leaves the window where it was.
-// gtest first: Xlib's macros (None, Bool, Status) would break its headers.
-#include <gtest/gtest.h>
+// First: it has gtest come before Xlib, whose macros (None, Bool, Status) would break gtest.
+#include "tests/player/x11_test_support.h"
 // clang-format off
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 // clang-format on
 #include <fcntl.h>
@@ -17,20 +16,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "player/player.h"
-#include "tools/qvasm/gtest_support.h"
+#include "tests/fixtures/run_command.h"
 
 namespace qv {
 namespace {
@@ -196,14 +188,27 @@ wait:
 .end
 )";
 
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
+// The window's property `name` once it holds `count` values of `type` (32-bit values, which Xlib
+// hands out as longs); empty when it did not within `tries` times 10 ms.
+std::vector<long> WaitForProperty(Display* x, ::Window w, const char* name, Atom type,
+                                  unsigned long count, int tries) {
+  Atom property = XInternAtom(x, name, False);
+  std::vector<long> values;
+  for (int i = 0; i < tries && values.empty(); ++i) {
+    Atom actual;
+    int format;
+    unsigned long got = 0, after;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(x, w, property, 0, static_cast<long>(count), False, type, &actual,
+                           &format, &got, &after, &data) == Success &&
+        got == count) {
+      auto* longs = reinterpret_cast<long*>(data);
+      values.assign(longs, longs + count);
+    }
+    if (data != nullptr) XFree(data);
+    if (values.empty()) std::this_thread::sleep_for(10ms);
   }
-  return out;
+  return values;
 }
 
 // A program started for the suite, stopped by its process id.
@@ -239,7 +244,7 @@ void Stop(pid_t pid) {
 }
 
 // The X server and the window manager, started once for the suite.
-class X11WindowManagerTest : public ::testing::Test {
+class X11WindowManagerTest : public testing::X11PlayerTest {
  protected:
   static void SetUpTestSuite() {
     int fds[2];
@@ -259,20 +264,9 @@ class X11WindowManagerTest : public ::testing::Test {
     gWm = Start({QV_OPENBOX, "--sm-disable"});
     // Ready once openbox names itself on the root window.
     if (Display* x = XOpenDisplay(nullptr)) {
-      Atom check = XInternAtom(x, "_NET_SUPPORTING_WM_CHECK", False);
-      for (int i = 0; i < 500 && !gWmReady; ++i) {
-        Atom type;
-        int format;
-        unsigned long count = 0, after;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(x, DefaultRootWindow(x), check, 0, 1, False, XA_WINDOW, &type,
-                               &format, &count, &after, &data) == Success &&
-            count == 1) {
-          gWmReady = true;
-        }
-        if (data != nullptr) XFree(data);
-        if (!gWmReady) std::this_thread::sleep_for(10ms);
-      }
+      gWmReady = !WaitForProperty(x, DefaultRootWindow(x), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1,
+                                  500)
+                      .empty();
       XCloseDisplay(x);
     }
   }
@@ -285,81 +279,17 @@ class X11WindowManagerTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(gDisplayName.empty()) << "Xvfb did not start";
     ASSERT_TRUE(gWmReady) << "openbox did not start";
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    char pattern[] = "/tmp/qv_x11_wm_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::filesystem::create_directory(dir_ + "/tmp");
-    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+    MakeRunDirectory("x11", "qv_x11_wm_");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  std::string Output() {
-    std::ifstream in(dir_ + "/out.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::vector<std::string> Lines(const std::string& prefix) {
-    std::vector<std::string> found;
-    std::istringstream lines(Output());
-    for (std::string line; std::getline(lines, line);) {
-      if (line.rfind(prefix, 0) == 0) found.push_back(line);
-    }
-    return found;
-  }
-  // The lines that start with `prefix` once there are more than `seen` of them (ten seconds).
-  std::vector<std::string> WaitForLines(const std::string& prefix, size_t seen = 0) {
-    std::vector<std::string> found;
-    for (int i = 0; i < 1000; ++i) {
-      found = Lines(prefix);
-      if (found.size() > seen) break;
-      std::this_thread::sleep_for(10ms);
-    }
-    return found;
-  }
-  static ::Window WindowNamed(const char* title) {
-    std::istringstream ids(Capture(std::string(QV_XDOTOOL) + " search --onlyvisible --name '^" +
-                                   title + "$' 2>/dev/null"));
-    unsigned long id = 0;
-    for (unsigned long next; ids >> next;) id = next;
-    return id;
-  }
-  static bool Tool(const std::string& args) {
-    return std::system((std::string(QV_XDOTOOL) + " " + args + " >/dev/null 2>&1").c_str()) == 0;
-  }
-  static void Activate(::Window w) { Tool("windowactivate --sync " + std::to_string(w)); }
+  static void Activate(::Window w) { Xdotool("windowactivate --sync " + std::to_string(w)); }
   static void Type(::Window w, const char* key) {
     Activate(w);
-    Tool(std::string("key --window ") + std::to_string(w) + " --clearmodifiers " + key);
+    Xdotool(std::string("key --window ") + std::to_string(w) + " --clearmodifiers " + key);
   }
   // The frame extents openbox publishes for the window: left, right, top, bottom.
   static std::vector<long> FrameExtents(Display* x, ::Window w) {
-    Atom extents = XInternAtom(x, "_NET_FRAME_EXTENTS", False);
-    std::vector<long> values;
-    for (int i = 0; i < 200 && values.empty(); ++i) {
-      Atom type;
-      int format;
-      unsigned long count = 0, after;
-      unsigned char* data = nullptr;
-      if (XGetWindowProperty(x, w, extents, 0, 4, False, XA_CARDINAL, &type, &format, &count,
-                             &after, &data) == Success &&
-          count == 4) {
-        auto* longs = reinterpret_cast<long*>(data);
-        values.assign(longs, longs + 4);
-      }
-      if (data != nullptr) XFree(data);
-      if (values.empty()) std::this_thread::sleep_for(10ms);
-    }
-    return values;
-  }
-  // The client area's corner on the screen and its size.
-  static void Client(Display* x, ::Window w, int* cx, int* cy, int* width, int* height) {
-    XSync(x, False);
-    XWindowAttributes a{};
-    ::Window child;
-    XGetWindowAttributes(x, w, &a);
-    XTranslateCoordinates(x, w, DefaultRootWindow(x), 0, 0, cx, cy, &child);
-    *width = a.width;
-    *height = a.height;
+    return WaitForProperty(x, w, "_NET_FRAME_EXTENTS", XA_CARDINAL, 4, 200);
   }
   // Asks the window to close as a window manager's close button does.
   static void RequestClose(Display* x, ::Window w) {
@@ -374,41 +304,6 @@ class X11WindowManagerTest : public ::testing::Test {
     XFlush(x);
   }
 
-  int Run(const std::function<void(Display*)>& steps) {
-    qvasm::Result applet = qvasm::AssembleApplet(kApplet);
-    for (const auto& d : applet.diags)
-      ADD_FAILURE() << "qvasm line " << d.line << ": " << d.message;
-    std::string path = dir_ + "/wm.qva";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(applet.bytes.data()),
-               static_cast<std::streamsize>(applet.bytes.size()));
-    std::atomic<bool> finished{false};
-    std::thread tester([&] {
-      if (Display* x = XOpenDisplay(nullptr)) {
-        if (!WaitForLines("ready").empty()) {
-          steps(x);
-        } else {
-          ADD_FAILURE() << "the applet did not start\n" << Output();
-        }
-        XCloseDisplay(x);
-      } else {
-        ADD_FAILURE() << "no X display";
-      }
-      // A step that failed leaves the applet waiting: a quit request ends it.
-      for (int i = 0; i < 500 && !finished.load(); ++i) std::this_thread::sleep_for(10ms);
-      if (!finished.load()) kill(getpid(), SIGTERM);
-    });
-    std::vector<std::string> args = {"quillvane", path, "-QUIET", "-DEBUGDEVICE",
-                                     "::file" + dir_ + "/out.txt"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int status = PlayerMain(static_cast<int>(args.size()), argv.data());
-    finished.store(true);
-    tester.join();
-    return status;
-  }
-
   static pid_t gServer, gWm;
   static std::string gDisplayName;
   static bool gWmReady;
@@ -421,9 +316,9 @@ std::string X11WindowManagerTest::gDisplayName;
 bool X11WindowManagerTest::gWmReady = false;
 
 TEST_F(X11WindowManagerTest, TwoDisplaysTakeTheirOwnEventsFramesAndSizes) {
-  int status = Run([&](Display* x) {
+  int status = PlayWithX(kApplet, "wm.qva", "ready", [&](Display* x) {
     ::Window first = WindowNamed(kFirstTitle), second = WindowNamed(kSecondTitle);
-    ASSERT_NE(first, 0u) << Capture("xwininfo -root -tree");
+    ASSERT_NE(first, 0u) << qvtest::RunCommand("xwininfo -root -tree");
     ASSERT_NE(second, 0u);
 
     // Keys go to the display whose window has them.
@@ -454,17 +349,17 @@ TEST_F(X11WindowManagerTest, TwoDisplaysTakeTheirOwnEventsFramesAndSizes) {
            << extents[3];
       EXPECT_EQ(where.back(), want.str()) << Output();
     }
-    int cx = 0, cy = 0, width = 0, height = 0;
+    testing::Rect client;
     for (int i = 0; i < 100; ++i) {
-      Client(x, second, &cx, &cy, &width, &height);
-      if (cx == 400 + extents[0] && cy == 300 + extents[2]) break;
+      ReadClientArea(x, second, &client);
+      if (client.x == 400 + extents[0] && client.y == 300 + extents[2]) break;
       std::this_thread::sleep_for(20ms);
     }
-    EXPECT_EQ(cx - extents[0], 400);
-    EXPECT_EQ(cy - extents[2], 300);
+    EXPECT_EQ(client.x - extents[0], 400);
+    EXPECT_EQ(client.y - extents[2], 300);
 
     // The user makes display 2's window larger: the display takes the size and fills it.
-    Tool("windowsize --sync " + std::to_string(second) + " 140 110");
+    Xdotool("windowsize --sync " + std::to_string(second) + " 140 110");
     std::vector<std::string> sized = WaitForLines("SizeWindow");
     EXPECT_EQ(sized, std::vector<std::string>{"SizeWindow 140 110 2 140 110"}) << Output();
     unsigned long corner = 0;
