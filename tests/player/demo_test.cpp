@@ -19,43 +19,13 @@
 #include "display/display.h"
 #include "platform/sdl/sdl_internal.h"
 #include "player/player.h"
+#include "tests/fixtures/sdl_events.h"
+#include "tests/player/demo_tour.h"
 
 namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
-
-// What the demo prints before it waits for the user.
-constexpr char kTour[] =
-    "Quillvane demo\n"
-    "\n"
-    "1. The primes below 100\n"
-    "   2   3   5   7  11  13  17  19  23  29\n"
-    "  31  37  41  43  47  53  59  61  67  71\n"
-    "  73  79  83  89  97\n"
-    "\n"
-    "2. Two counters, each a closure over its own count\n"
-    "   counter a: 1\n"
-    "   counter a: 2\n"
-    "   counter a: 3\n"
-    "   counter b: 1\n"
-    "   counter a: 4\n"
-    "\n"
-    "3. An error caught by the script's own handler\n"
-    "   caught error 1239 from Error() on line 75: The demo fails here on purpose.\n"
-    "   ...and the script goes on.\n"
-    "\n"
-    "4. A brush drawn pixel by pixel, shown as it is, scaled and rotated\n"
-    "   in display 1: 32 x 32 pixels, three times as large, twice as large and turned by 45 "
-    "degrees\n"
-    "\n"
-    "5. A second window with its own handlers\n"
-    "   display 2 takes its own keys, the brush fills it again when it is resized,\n"
-    "   and closing it leaves the demo going.\n"
-    "\n"
-    "6. A tone made from a table of a sine: 440 Hz for a quarter of a second\n"
-    "\n"
-    "7. Press a key in display 1 or close it to end.\n";
 
 // The brush's pixel (x, y): red grows to the right, green downwards.
 uint32_t BrushPixel(int32_t x, int32_t y) {
@@ -121,33 +91,14 @@ void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
 // could come after SDL has stopped.
 void PushKey(uint32_t window, SDL_Keycode sym, SDL_Scancode scan, const char* text,
              bool release = true) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = window;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = sym;
-  e.key.keysym.scancode = scan;
-  Push(e);
-  SDL_Event t{};
-  t.type = SDL_TEXTINPUT;
-  t.text.windowID = window;
-  SDL_strlcpy(t.text.text, text, sizeof t.text.text);
-  Push(t);
-  if (!release) return;
-  e.type = SDL_KEYUP;
-  e.key.state = SDL_RELEASED;
-  Push(e);
+  Push(qvtest::SdlKey(SDL_KEYDOWN, window, sym, scan));
+  Push(qvtest::SdlText(window, text));
+  if (release) Push(qvtest::SdlKey(SDL_KEYUP, window, sym, scan));
 }
 
 void PushWindowEvent(uint32_t window, SDL_WindowEventID event, int32_t data1 = 0,
                      int32_t data2 = 0) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = window;
-  e.window.event = event;
-  e.window.data1 = data1;
-  e.window.data2 = data2;
-  Push(e);
+  Push(qvtest::SdlWindowEvent(window, event, data1, data2));
 }
 
 // A display's window title as SDL has it (UTF-8).
@@ -230,7 +181,7 @@ TEST_F(DemoTest, DisplayTwoAnswersOnItsOwnAndDisplayOneEndsTheDemo) {
       ASSERT_TRUE(WaitForOutput("closed; the demo goes on"));
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Output(), std::string(kTour) + c.ending + "\nDone.\n");
+    EXPECT_EQ(Output(), std::string(qvtest::kDemoTour) + c.ending + "\nDone.\n");
     // The script's ISO-8859-1 title "Gr\xFC\xDFe" in UTF-8.
     EXPECT_EQ(title,
               "Gr\xC3\xBC\xC3\x9F"
