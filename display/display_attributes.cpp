@@ -3,22 +3,13 @@
 #include "base/errors.h"
 #include "core/attribute_table.h"
 #include "core/layer_system.h"
+#include "core/player_state.h"
 #include "display/display.h"
 #include "platform/window_services.h"
 
 namespace qv {
 
 namespace {
-
-// Display flag bits that GetAttribute reports.
-enum : uint32_t {
-  kFlagBorderless = 0x1,
-  kFlagSizeable = 0x2,
-  kFlagFixed = 0x4,
-  kFlagNoModeSwitch = 0x8,
-  kFlagNoHide = 0x20,
-  kFlagNoClose = 0x4000,
-};
 
 qvObjectId IdOf(const qvObjectHeader& header) { return {header.id, header.handle}; }
 
@@ -144,22 +135,22 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
       value = scaled ? d->scaleHeight : d->height;
       break;
     case attr::kBorderless:
-      value = flag(kFlagBorderless);
+      value = flag(kDisplayBorderless);
       break;
     case attr::kFixed:
-      value = flag(kFlagFixed);
+      value = flag(kDisplayFixed);
       break;
     case attr::kSizeable:
-      value = flag(kFlagSizeable);
+      value = flag(kDisplaySizeable);
       break;
     case attr::kNoHide:
-      value = flag(kFlagNoHide);
+      value = flag(kDisplayNoHide);
       break;
     case attr::kNoModeSwitch:
-      value = flag(kFlagNoModeSwitch);
+      value = flag(kDisplayNoModeSwitch);
       break;
     case attr::kNoClose:
-      value = flag(kFlagNoClose);
+      value = flag(kDisplayNoClose);
       break;
     case attr::kTitle:
       out->Text(d->title);
