@@ -52,7 +52,7 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
   int code = FindDisplay(q.id, &d);
   if (code != 0) return code;
   qvWindowFrame frame = ComputeWindowBorders(d->flags);
-  bool scaled = (d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0;
+  bool scaled = IsScaledBy(d);
   auto flag = [&](uint32_t bit) { return (d->flags & bit) != 0 ? 1 : 0; };
   double value = 0;
   switch (q.attribute) {

@@ -39,10 +39,6 @@ int32_t gFullWidth = 0, gFullHeight = 0;
 // The machine whose thread acts on Alt+Return.
 qvScriptState* gModeSwitchMachine = nullptr;
 
-bool IsScaledBy(const qvDisplay* d) {
-  return (d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0;
-}
-
 void ResetTextCursor(qvDisplay* d) {
   d->cursorX = d->cursorY = d->marginLeft = 0;
   d->marginRight = d->bgpic->width - 1;

@@ -252,6 +252,10 @@ bool IsScaledDisplay(const qvDisplay* display) {
   return display->autoScale && display->scaleWidth != 0 && display->scaleHeight != 0;
 }
 
+bool IsScaledBy(const qvDisplay* d) {
+  return (d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0;
+}
+
 int FindDisplay(qvObjectId id, qvDisplay** out) {
   *out = nullptr;
   for (qvObjectHeader* h = gDisplays; h != nullptr; h = h->next) {
@@ -313,7 +317,7 @@ int CreateDisplayCore(qvScriptState* L, qvObjectId* id, bool automatic, const qv
     if (code != 0) return code;
     d->ownBGPic = 1;
   }
-  if ((d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0) {
+  if (IsScaledBy(d)) {
     d->width = d->scaleWidth;
     d->height = d->scaleHeight;
   }

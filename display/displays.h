@@ -206,6 +206,8 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate,
 qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic);
 // True when the display stretches its picture to a window of another size.
 bool IsScaledDisplay(const qvDisplay* display);
+// True when the display is auto-scaled or layer-scaled to a scale size of its own.
+bool IsScaledBy(const qvDisplay* display);
 
 // ---------------------------------------------------------------------------------------------
 // Refresh.
