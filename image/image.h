@@ -764,6 +764,158 @@ void DrawLineCoverage(qvRasterImage* image, int32_t x1, int32_t y1, int32_t x2, 
 void ReleaseCoverageImage(qvRasterImage* image);
 
 // ---------------------------------------------------------------------------------------------
+// Effect kernels that the brush effects and the transitions share: swirl, water ripple, pixelate,
+// dissolve mask and line rolling. Pointers are at the picture's top-left; strides of 32-bit pixels
+// are in pixels, of masks and 8-bit planes in bytes; a plane pointer of null is skipped. Kernels
+// return 0, or ERR_MEM when a copy they make of the destination cannot be had.
+
+// floor(sqrt(n)) for n >= 0 (every 64-bit n), -1 for a negative n.
+int32_t IntSqrt(int64_t n);
+
+// Sine and cosine tables of the swirl and the ripple: entry k is sin (cos) of k x 0.001.
+constexpr int32_t kEffectTableSize = 6300;
+
+struct SwirlRecord {
+  const uint32_t* src;     // or null: a copy of the destination
+  const uint32_t* second;  // the picture the transition starts from, or null
+  uint32_t* dst;
+  int32_t srcPixelsPerRow, secondPixelsPerRow, dstPixelsPerRow;
+  double* sine;  // kEffectTableSize entries each
+  double* cosine;
+  int32_t format, width, height;
+  bool invertLevel;
+  const uint8_t* transitionAlpha;  // or null
+  int32_t transitionAlphaBytesPerRow;
+  uint8_t* dstAlpha;
+  int32_t dstAlphaBytesPerRow;
+  const uint8_t* srcMask;  // or null: a copy of the destination mask
+  int32_t srcMaskBytesPerRow;
+  uint8_t* dstMask;
+  int32_t dstMaskBytesPerRow;
+  const uint8_t* srcAlpha;  // or null: a copy of the destination alpha
+  int32_t srcAlphaBytesPerRow;
+};
+void InitSwirlTables(SwirlRecord& r);
+// Swirls by the angle in degrees: a still picture without a second picture and a transition
+// alpha; a blend toward the second picture by the level angle x 255 / 720 with one; the level
+// scales the transition alpha with the other. Angles above 359 fold to 720 - angle.
+int SwirlKernel(SwirlRecord& r, int32_t angle);
+
+struct RippleRecord {
+  const uint32_t* src;  // or null: a copy of the destination
+  const uint32_t* second;
+  uint32_t* dst;
+  int32_t srcPixelsPerRow, secondPixelsPerRow, dstPixelsPerRow;
+  int32_t* distance;  // width x height entries, row by row
+  double* sine;       // kEffectTableSize entries
+  double wavelength;  // at least 1
+  double amplitude;   // a transition step overwrites it
+  double amplitudePerStep;
+  int32_t steps;
+  int32_t width, height, format;
+  bool invertLevel;
+  const uint8_t* transitionAlpha;
+  int32_t transitionAlphaBytesPerRow;
+  uint8_t* dstAlpha;
+  int32_t dstAlphaBytesPerRow;
+  int32_t centreX, centreY;
+  const int32_t* cursor;  // the running pointer into the distance table
+  int32_t radius;
+  int32_t resultX, resultY;  // RippleDisplace's source column and row
+  double phase;              // of a still picture
+  const uint8_t* srcMask;
+  int32_t srcMaskBytesPerRow;
+  uint8_t* dstMask;
+  int32_t dstMaskBytesPerRow;
+  const uint8_t* srcAlpha;  // or null: a copy of the destination alpha
+  int32_t srcAlphaBytesPerRow;
+};
+// Fills the sine table, the centre (trunc(width x cx), trunc(height x cy), fractions clamped to
+// 0 .. 1), the radius (the larger centre coordinate) and the distance table.
+void InitRippleTables(RippleRecord& r, double centreX, double centreY);
+// One pixel's source position into resultX, resultY at the record's amplitude, its distance read
+// through the cursor.
+void RippleDisplace(RippleRecord& r, double phase, int32_t x, int32_t y);
+// step -1: a still picture with the record's amplitude and phase; else transition step s of
+// 2 x steps.
+int RippleKernel(RippleRecord& r, int32_t step);
+
+struct PixelateRecord {
+  const uint32_t* src;  // a copy: the kernel reads it while it writes dst
+  uint32_t* dst;
+  const uint8_t* srcMask;
+  uint8_t* dstMask;
+  const uint8_t* srcAlpha;
+  uint8_t* dstAlpha;
+  int32_t srcPixelsPerRow, dstPixelsPerRow;
+  int32_t srcMaskBytesPerRow, dstMaskBytesPerRow;
+  int32_t srcAlphaBytesPerRow, dstAlphaBytesPerRow;
+  int32_t width, height;
+  int32_t blockSize;  // below 1 does nothing
+};
+void PixelateKernel(const PixelateRecord& r);
+
+struct DissolveRecord {
+  const uint8_t* src;  // the source mask or alpha plane, or null
+  uint8_t* dst;
+  int32_t width, height;
+  int32_t srcBytesPerRow, dstBytesPerRow;
+  const uint8_t* noise;  // width x height bytes, row by row without padding
+  bool bytePlane;        // false: 1-bit masks; true: 8-bit alpha planes
+  bool invert;
+};
+// A pixel is shown where (noise < level) differs from the invert flag: it takes the source's bit
+// or byte (set, 255, without a source), a hidden pixel 0.
+void DissolveMaskKernel(const DissolveRecord& r, int32_t level);
+
+// The roll transition's block: each destination line (row, or column with `columns`) of the band
+// of `diameter` lines from `position` is copied from the source line trunc(table[i] / divisor) +
+// offset; lines whose destination or source falls outside the picture are skipped.
+struct RollRecord {
+  const uint32_t* src;
+  uint32_t* dst;
+  int32_t srcPixelsPerRow, dstPixelsPerRow;
+  const uint8_t* srcMask;
+  int32_t srcMaskBytesPerRow;
+  uint8_t* dstMask;
+  int32_t dstMaskBytesPerRow;
+  const uint8_t* srcAlpha;
+  int32_t srcAlphaBytesPerRow;
+  uint8_t* dstAlpha;
+  int32_t dstAlphaBytesPerRow;
+  int32_t width, height;  // of both pictures
+  int32_t diameter;       // lines in the band and entries in the table
+  bool columns;
+  int32_t position;  // the band's first destination line
+  const double* table;
+  double divisor;
+  int32_t offset;
+  int32_t bytesPerPixel;  // lines are copied only with 4
+  // Outputs.
+  bool drawn;
+  int32_t firstLine;  // -100000 when none
+  int32_t lineCount;
+};
+// Copies the rectangle through the source mask (its bits copied, pixels where set), else through
+// the source alpha (pixels and alpha where it is not 0, alpha 0 elsewhere), else plainly. The
+// caller clips.
+void RollLineKernel(RollRecord& r, int32_t srcLeft, int32_t srcTop, int32_t width, int32_t height,
+                    int32_t dstLeft, int32_t dstTop);
+void RollRowsKernel(RollRecord& r);
+
+// Swirls, pixelates or ripples the top-left width x height of a picture with its mask and alpha
+// (either may be null). The angle is clamped to -359 .. 359; a block size below 2 does nothing;
+// the ripple's centre fractions are clamped to 0 .. 1 and its wavelength held at 1 or more.
+// 0, ERR_MEM or ERR_LOCKBMAP.
+int SwirlBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                int32_t angle);
+int PixelateBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                   int32_t blockSize);
+int WaterRippleBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width,
+                      int32_t height, double wavelength, double amplitude, double phase,
+                      double centreX, double centreY);
+
+// ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the
 // fault off). ImageAllocCount answers the allocations made since the last SetImageAllocFault.
 void SetImageAllocFault(int64_t n);

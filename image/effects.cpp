@@ -1,0 +1,667 @@
+// The effect kernels that the brush effects and the transitions share (swirl, water ripple,
+// pixelate, dissolve mask, line rolling) and the brush wrappers over the first three.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "base/errors.h"
+#include "base/support.h"
+#include "image/image.h"
+#include "image/internal.h"
+
+namespace qv {
+
+namespace {
+
+using image::MaskBit;
+using image::PutMaskBit;
+
+constexpr double kDegToRad = 0.017453292519943295;
+constexpr double kTableStep = 0.001;
+constexpr double kTwoPi = 6.283185307179586;
+
+// floor(16 x sqrt(i)) for i = 0 .. 255, that is floor(sqrt(256 i)), made at compile time.
+constexpr int32_t ExactRoot(int32_t n) {
+  int32_t r = 0;
+  while ((r + 1) * (r + 1) <= n) ++r;
+  return r;
+}
+struct SqrtTable {
+  uint8_t v[256];
+  constexpr SqrtTable() : v() {
+    for (int32_t i = 0; i < 256; ++i) v[i] = uint8_t(ExactRoot(256 * i));
+  }
+};
+constexpr SqrtTable kSqrtTable;
+
+// A table index: trunc(value / step) held to 0 .. kEffectTableSize - 1 (NaN gives 0).
+int32_t TableIndex(double value) {
+  double k = value / kTableStep;
+  if (!(k >= 0)) return 0;
+  if (k >= kEffectTableSize - 1) return kEffectTableSize - 1;
+  return int32_t(k);
+}
+
+// trunc(v) held to 0 .. size - 1; NaN and the infinities are held too.
+int32_t HoldInside(double v, int32_t size) {
+  if (!(v >= 0)) return 0;
+  if (v >= double(size - 1)) return size - 1;
+  return int32_t(v);
+}
+
+// o + (((s - o) x level) >> 8) for each of the four bytes.
+uint32_t BlendToward(uint32_t o, uint32_t s, int32_t level) {
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    int32_t ob = int32_t((o >> shift) & 0xFF), sb = int32_t((s >> shift) & 0xFF);
+    out |= uint32_t((ob + (((sb - ob) * level) >> 8)) & 0xFF) << shift;
+  }
+  return out;
+}
+
+// A tight copy of width x height units of `bytes` each from a strided plane (null on failure or
+// when there is nothing to copy); *stride receives the copy's stride in units.
+template <typename T>
+T* TightCopy(const T* data, int32_t stride, int32_t width, int32_t height, int32_t* copyStride) {
+  *copyStride = width;
+  int64_t bytes = int64_t(width) * height * int64_t(sizeof(T));
+  if (bytes <= 0 || bytes > (int64_t(1) << 31)) return nullptr;
+  T* copy = static_cast<T*>(image::Allocate(size_t(bytes), false));
+  if (!copy) return nullptr;
+  for (int32_t y = 0; y < height; ++y)
+    std::memcpy(copy + int64_t(y) * width, data + int64_t(y) * stride, size_t(width) * sizeof(T));
+  return copy;
+}
+
+// The source planes of a still effect: the record's, or copies of the destination's, freed at the
+// end of the call.
+struct EffectSources {
+  const uint32_t* pixels = nullptr;
+  int32_t pixelsPerRow = 0;
+  const uint8_t* mask = nullptr;
+  int32_t maskBytesPerRow = 0;
+  const uint8_t* alpha = nullptr;
+  int32_t alphaBytesPerRow = 0;
+  uint32_t* ownPixels = nullptr;
+  uint8_t* ownMask = nullptr;
+  uint8_t* ownAlpha = nullptr;
+  EffectSources() = default;
+  EffectSources(const EffectSources&) = delete;
+  EffectSources& operator=(const EffectSources&) = delete;
+  ~EffectSources() {
+    std::free(ownPixels);
+    std::free(ownMask);
+    std::free(ownAlpha);
+  }
+
+  // 0 or ERR_MEM.
+  int Take(const uint32_t* src, int32_t srcPPR, const uint32_t* dst, int32_t dstPPR,
+           const uint8_t* srcMask, int32_t srcMaskBPR, const uint8_t* dstMask, int32_t dstMaskBPR,
+           const uint8_t* srcAlpha, int32_t srcAlphaBPR, const uint8_t* dstAlpha,
+           int32_t dstAlphaBPR, int32_t width, int32_t height) {
+    if (src) {
+      pixels = src, pixelsPerRow = srcPPR;
+    } else if (dst) {
+      pixels = ownPixels = TightCopy(dst, dstPPR, width, height, &pixelsPerRow);
+      if (!ownPixels) return ERR_MEM;
+    }
+    if (srcMask) {
+      mask = srcMask, maskBytesPerRow = srcMaskBPR;
+    } else if (dstMask) {
+      maskBytesPerRow = dstMaskBPR;
+      int32_t unused = 0;
+      mask = ownMask = TightCopy(dstMask, dstMaskBPR, dstMaskBPR, height, &unused);
+      if (!ownMask) return ERR_MEM;
+    }
+    if (srcAlpha) {
+      alpha = srcAlpha, alphaBytesPerRow = srcAlphaBPR;
+    } else if (dstAlpha) {
+      alpha = ownAlpha = TightCopy(dstAlpha, dstAlphaBPR, width, height, &alphaBytesPerRow);
+      if (!ownAlpha) return ERR_MEM;
+    }
+    return 0;
+  }
+};
+
+// What a swirl or ripple writes at (x, y) from the source position (sx, sy).
+struct EffectOutput {
+  const EffectSources& s;
+  uint32_t* dst;
+  int32_t dstPixelsPerRow;
+  const uint32_t* second;
+  int32_t secondPixelsPerRow;
+  const uint8_t* transitionAlpha;
+  int32_t transitionAlphaBytesPerRow;
+  uint8_t* dstMask;
+  int32_t dstMaskBytesPerRow;
+  uint8_t* dstAlpha;
+  int32_t dstAlphaBytesPerRow;
+  bool blend;  // a transition: the second picture or the transition alpha take part
+  bool invertLevel;
+  int32_t level;
+
+  void Put(int32_t x, int32_t y, int32_t sx, int32_t sy) const {
+    const int64_t sp = int64_t(sy) * s.pixelsPerRow + sx;
+    uint32_t* d = dst ? dst + int64_t(y) * dstPixelsPerRow + x : nullptr;
+    if (blend && transitionAlpha) {
+      const int32_t a = transitionAlpha[int64_t(sy) * transitionAlphaBytesPerRow + sx];
+      uint8_t* da = dstAlpha ? dstAlpha + int64_t(y) * dstAlphaBytesPerRow + x : nullptr;
+      if (a == 0) {
+        if (da) *da = 0;
+        return;
+      }
+      if (d && s.pixels) *d = s.pixels[sp];
+      if (da) *da = uint8_t(a * (invertLevel ? 255 - level : level) / 255);
+      return;
+    }
+    if (blend && second) {
+      if (d && s.pixels)
+        *d = BlendToward(second[int64_t(sy) * secondPixelsPerRow + sx], s.pixels[sp], level);
+      return;
+    }
+    if (d && s.pixels) *d = s.pixels[sp];
+    if (dstMask && s.mask)
+      PutMaskBit(dstMask + int64_t(y) * dstMaskBytesPerRow, x,
+                 MaskBit(s.mask + int64_t(sy) * s.maskBytesPerRow, sx));
+    if (dstAlpha && s.alpha)
+      dstAlpha[int64_t(y) * dstAlphaBytesPerRow + x] =
+          s.alpha[int64_t(sy) * s.alphaBytesPerRow + sx];
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Integer square root.
+
+int32_t IntSqrt(int64_t n) {
+  if (n < 0) return -1;
+  if (n < 256) return kSqrtTable.v[n] >> 4;
+  // n = m x 4^k with m in 64 .. 255: the table's 16 sqrt(m) shifted by k estimates sqrt(n) to
+  // about one part in 128.
+  int32_t k = 0;
+  uint64_t m = uint64_t(n);
+  while (m >= 256) m >>= 2, ++k;
+  uint64_t root = (uint64_t(kSqrtTable.v[m]) << k) >> 4;
+  if (root == 0) root = 1;
+  if (n >= 65536) root = (root + uint64_t(n) / root) / 2;  // one Newton step
+  const auto un = uint64_t(n);
+  while (root * root > un) --root;
+  while ((root + 1) * (root + 1) <= un) ++root;
+  return int32_t(root);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Swirl.
+
+void InitSwirlTables(SwirlRecord& r) {
+  for (int32_t k = 0; k < kEffectTableSize; ++k) {
+    if (r.sine) r.sine[k] = std::sin(k * kTableStep);
+    if (r.cosine) r.cosine[k] = std::cos(k * kTableStep);
+  }
+}
+
+int SwirlKernel(SwirlRecord& r, int32_t angle) {
+  const int32_t w = r.width, h = r.height;
+  if (w < 1 || h < 1 || !r.sine || !r.cosine) return 0;
+  // The level rises with the whole transition (0 .. 720); the swirl itself folds back after 359.
+  const int32_t level = int32_t(std::clamp<int64_t>(int64_t(angle) * 255 / 720, 0, 255));
+  if (angle > 359) angle = int32_t(std::max<int64_t>(720 - int64_t(angle), -359));
+  const bool blend = r.second || r.transitionAlpha;
+  EffectSources s;
+  // A blend writes pixels (and the transition's alpha) only: no mask or alpha source is needed.
+  if (int code = s.Take(r.src, r.srcPixelsPerRow, r.dst, r.dstPixelsPerRow,
+                        blend ? nullptr : r.srcMask, r.srcMaskBytesPerRow,
+                        blend ? nullptr : r.dstMask, r.dstMaskBytesPerRow,
+                        blend ? nullptr : r.srcAlpha, r.srcAlphaBytesPerRow,
+                        blend ? nullptr : r.dstAlpha, r.dstAlphaBytesPerRow, w, h);
+      code != 0)
+    return code;
+  const EffectOutput out{s,
+                         r.dst,
+                         r.dstPixelsPerRow,
+                         r.second,
+                         r.secondPixelsPerRow,
+                         r.transitionAlpha,
+                         r.transitionAlphaBytesPerRow,
+                         r.dstMask,
+                         r.dstMaskBytesPerRow,
+                         r.dstAlpha,
+                         r.dstAlphaBytesPerRow,
+                         blend,
+                         r.invertLevel,
+                         level};
+  const double cx = w / 2.0, cy = h / 2.0;
+  const double radius = std::max(cx, cy);
+  // The swirl fills the ellipse inscribed in the picture: the shorter axis is stretched.
+  double scaleX = 1.0, scaleY = 1.0;
+  if (h < w)
+    scaleY = double(w) / h;
+  else
+    scaleX = double(h) / w;
+  const double radius2 = radius * radius;
+  for (int32_t y = 0; y < h; ++y) {
+    const double dy = (y - cy) * scaleY;
+    for (int32_t x = 0; x < w; ++x) {
+      const double dx = (x - cx) * scaleX;
+      const double dist2 = dx * dx + dy * dy;
+      int32_t sx = x, sy = y;
+      if (dist2 < radius2 && angle != 0) {
+        const int32_t d = IntSqrt(int64_t(dist2));
+        const double f = 1.0 - d / radius;
+        const double t = angle * kDegToRad * f * f;
+        double sn, cs;
+        if (angle >= 0) {
+          const int32_t k = TableIndex(t);
+          sn = r.sine[k], cs = r.cosine[k];
+        } else {
+          sn = std::sin(t), cs = std::cos(t);
+        }
+        // No turn is no move: dividing the stretch out again may land a hair short of the pixel.
+        if (sn != 0.0 || cs != 1.0) {
+          sx = HoldInside((cs * dx - sn * dy) / scaleX + cx, w);
+          sy = HoldInside((sn * dx + cs * dy) / scaleY + cy, h);
+        }
+      }
+      out.Put(x, y, sx, sy);
+    }
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Water ripple.
+
+void InitRippleTables(RippleRecord& r, double centreX, double centreY) {
+  if (r.sine)
+    for (int32_t k = 0; k < kEffectTableSize; ++k) r.sine[k] = std::sin(k * kTableStep);
+  auto fraction = [](double f) { return f >= 0 ? std::min(f, 1.0) : 0.0; };  // NaN gives 0
+  const int32_t w = std::max(r.width, 0), h = std::max(r.height, 0);
+  r.centreX = int32_t(w * fraction(centreX));
+  r.centreY = int32_t(h * fraction(centreY));
+  r.radius = std::max(r.centreX, r.centreY);
+  r.cursor = r.distance;
+  if (!r.distance) return;
+  int32_t* d = r.distance;
+  for (int32_t y = 0; y < h; ++y) {
+    const int64_t ey = int64_t(y) - r.centreY;
+    for (int32_t x = 0; x < w; ++x) {
+      const int64_t ex = int64_t(x) - r.centreX;
+      *d++ = IntSqrt(ex * ex + ey * ey);
+    }
+  }
+}
+
+void RippleDisplace(RippleRecord& r, double phase, int32_t x, int32_t y) {
+  const int32_t d = *r.cursor++;
+  r.resultX = x, r.resultY = y;
+  if (r.radius <= 0) return;  // a centre in the corner has no ripple
+  double angle = std::fmod(d / r.wavelength * kTwoPi - phase, kTwoPi);
+  if (angle < 0) angle += kTwoPi;
+  double k = (double(r.radius) - d) / r.radius * r.sine[TableIndex(angle)] * r.amplitude;
+  if (d != 0) k *= r.wavelength / d;
+  r.resultX = HoldInside((x - r.centreX) * k + x, r.width);
+  r.resultY = HoldInside((y - r.centreY) * k + y, r.height);
+}
+
+int RippleKernel(RippleRecord& r, int32_t step) {
+  const int32_t w = r.width, h = r.height;
+  if (w < 1 || h < 1 || !r.distance || !r.sine) return 0;
+  if (!(r.wavelength >= 1)) r.wavelength = 1;
+  double phase = r.phase;
+  int32_t level = 0;
+  const bool still = step == -1;
+  if (!still) {
+    const int64_t n = std::max(r.steps, 1), s = step;
+    r.amplitude = double(std::min(s, 2 * n - s)) * r.amplitudePerStep;
+    phase = double(s);
+    level = int32_t(std::clamp<int64_t>(s * 255 / (2 * n), 0, 255));
+  }
+  const bool blend = !still && (r.second || r.transitionAlpha);
+  EffectSources s;
+  if (int code = s.Take(r.src, r.srcPixelsPerRow, r.dst, r.dstPixelsPerRow, r.srcMask,
+                        r.srcMaskBytesPerRow, r.dstMask, r.dstMaskBytesPerRow, r.srcAlpha,
+                        r.srcAlphaBytesPerRow, r.dstAlpha, r.dstAlphaBytesPerRow, w, h);
+      code != 0)
+    return code;
+  const EffectOutput out{s,
+                         r.dst,
+                         r.dstPixelsPerRow,
+                         r.second,
+                         r.secondPixelsPerRow,
+                         r.transitionAlpha,
+                         r.transitionAlphaBytesPerRow,
+                         r.dstMask,
+                         r.dstMaskBytesPerRow,
+                         r.dstAlpha,
+                         r.dstAlphaBytesPerRow,
+                         blend,
+                         r.invertLevel,
+                         level};
+  r.cursor = r.distance;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      RippleDisplace(r, phase, x, y);
+      out.Put(x, y, r.resultX, r.resultY);
+    }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixelate.
+
+void PixelateKernel(const PixelateRecord& r) {
+  const int32_t w = r.width, h = r.height, b = r.blockSize;
+  if (w < 1 || h < 1 || b < 1) return;
+  const bool pixels = r.src && r.dst;
+  for (int32_t by = 0; by < h; by += std::min(b, h - by)) {
+    const int32_t bh = std::min(b, h - by);
+    for (int32_t bx = 0; bx < w; bx += std::min(b, w - bx)) {
+      const int32_t bw = std::min(b, w - bx);
+      bool fill = true;
+      if (r.srcMask) {
+        fill = MaskBit(r.srcMask + int64_t(by) * r.srcMaskBytesPerRow, bx);
+        if (r.dstMask)
+          for (int32_t y = by; y < by + bh; ++y) {
+            uint8_t* row = r.dstMask + int64_t(y) * r.dstMaskBytesPerRow;
+            for (int32_t x = bx; x < bx + bw; ++x) PutMaskBit(row, x, fill);
+          }
+      } else if (r.srcAlpha) {
+        const uint8_t a = r.srcAlpha[int64_t(by) * r.srcAlphaBytesPerRow + bx];
+        fill = a != 0;
+        if (r.dstAlpha)
+          for (int32_t y = by; y < by + bh; ++y)
+            std::memset(r.dstAlpha + int64_t(y) * r.dstAlphaBytesPerRow + bx, a, size_t(bw));
+      }
+      if (!fill || !pixels) continue;
+      const uint32_t p = r.src[int64_t(by) * r.srcPixelsPerRow + bx];
+      for (int32_t y = by; y < by + bh; ++y)
+        std::fill_n(r.dst + int64_t(y) * r.dstPixelsPerRow + bx, bw, p);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dissolve mask.
+
+namespace {
+
+// Bit-reversed bytes: SSE2 collects compare results least significant bit first, masks hold the
+// leftmost pixel in the top bit.
+struct ReverseTable {
+  uint8_t v[256];
+  constexpr ReverseTable() : v() {
+    for (int i = 0; i < 256; ++i) {
+      int r = 0;
+      for (int b = 0; b < 8; ++b)
+        if (i & (1 << b)) r |= 0x80 >> b;
+      v[i] = uint8_t(r);
+    }
+  }
+};
+constexpr ReverseTable kReverse;
+
+void DissolveMaskRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t width,
+                     int32_t level, bool invert) {
+  int32_t x = 0;
+  const uint8_t flip = invert ? 0xFF : 0x00;
+#if defined(__SSE2__)
+  if (level > 0) {
+    const __m128i top = _mm_set1_epi8(char(level - 1));
+    for (; x + 16 <= width; x += 16) {
+      const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(noise + x));
+      const __m128i below = _mm_cmpeq_epi8(_mm_max_epu8(n, top), top);  // n <= level - 1
+      const int bits = _mm_movemask_epi8(below);
+      uint8_t b0 = kReverse.v[bits & 0xFF] ^ flip, b1 = kReverse.v[(bits >> 8) & 0xFF] ^ flip;
+      if (src) b0 &= src[x >> 3], b1 &= src[(x >> 3) + 1];
+      dst[x >> 3] = b0;
+      dst[(x >> 3) + 1] = b1;
+    }
+  }
+#endif
+  for (; x + 8 <= width; x += 8) {
+    uint8_t bits = 0;
+    for (int32_t k = 0; k < 8; ++k) bits |= uint8_t((noise[x + k] < level) << (7 - k));
+    bits ^= flip;
+    if (src) bits &= src[x >> 3];
+    dst[x >> 3] = bits;
+  }
+  for (; x < width; ++x) {
+    const bool shown = (noise[x] < level) != invert;
+    PutMaskBit(dst, x, shown && (!src || MaskBit(src, x)));
+  }
+}
+
+void DissolveByteRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t width,
+                     int32_t level, bool invert) {
+  int32_t x = 0;
+#if defined(__SSE2__)
+  if (level > 0) {
+    const __m128i top = _mm_set1_epi8(char(level - 1));
+    const __m128i flip = _mm_set1_epi8(invert ? char(0xFF) : 0);
+    const __m128i full = _mm_set1_epi8(char(0xFF));
+    for (; x + 16 <= width; x += 16) {
+      const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(noise + x));
+      const __m128i shown = _mm_xor_si128(_mm_cmpeq_epi8(_mm_max_epu8(n, top), top),
+                                          flip);  // n <= level - 1
+      const __m128i s = src ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)) : full;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_and_si128(shown, s));
+    }
+  }
+#endif
+  for (; x < width; ++x) {
+    const bool shown = (noise[x] < level) != invert;
+    dst[x] = shown ? (src ? src[x] : 0xFF) : 0;
+  }
+}
+
+}  // namespace
+
+void DissolveMaskKernel(const DissolveRecord& r, int32_t level) {
+  if (r.width < 1 || r.height < 1 || !r.dst || !r.noise) return;
+  level = std::clamp(level, 0, 256);
+  for (int32_t y = 0; y < r.height; ++y) {
+    const uint8_t* noise = r.noise + int64_t(y) * r.width;
+    const uint8_t* src = r.src ? r.src + int64_t(y) * r.srcBytesPerRow : nullptr;
+    uint8_t* dst = r.dst + int64_t(y) * r.dstBytesPerRow;
+    if (r.bytePlane)
+      DissolveByteRow(noise, src, dst, r.width, level, r.invert);
+    else
+      DissolveMaskRow(noise, src, dst, r.width, level, r.invert);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line rolling.
+
+void RollLineKernel(RollRecord& r, int32_t srcLeft, int32_t srcTop, int32_t width, int32_t height,
+                    int32_t dstLeft, int32_t dstTop) {
+  if (width < 1 || height < 1 || !r.src || !r.dst) return;
+  for (int32_t j = 0; j < height; ++j) {
+    const int64_t sy = int64_t(srcTop) + j, dy = int64_t(dstTop) + j;
+    const uint32_t* s = r.src + sy * r.srcPixelsPerRow + srcLeft;
+    uint32_t* d = r.dst + dy * r.dstPixelsPerRow + dstLeft;
+    if (r.srcMask) {
+      const uint8_t* sm = r.srcMask + sy * r.srcMaskBytesPerRow;
+      uint8_t* dm = r.dstMask ? r.dstMask + dy * r.dstMaskBytesPerRow : nullptr;
+      for (int32_t i = 0; i < width; ++i) {
+        const bool on = MaskBit(sm, int64_t(srcLeft) + i);
+        if (dm) PutMaskBit(dm, int64_t(dstLeft) + i, on);
+        if (on) d[i] = s[i];
+      }
+    } else if (r.srcAlpha) {
+      const uint8_t* sa = r.srcAlpha + sy * r.srcAlphaBytesPerRow + srcLeft;
+      uint8_t* da = r.dstAlpha ? r.dstAlpha + dy * r.dstAlphaBytesPerRow + dstLeft : nullptr;
+      for (int32_t i = 0; i < width; ++i) {
+        if (sa[i]) d[i] = s[i];
+        if (da) da[i] = sa[i];
+      }
+    } else {
+      std::memcpy(d, s, size_t(width) * 4);
+    }
+  }
+}
+
+void RollRowsKernel(RollRecord& r) {
+  r.drawn = false;
+  r.firstLine = -100000;
+  r.lineCount = 0;
+  if (r.bytesPerPixel != 4 || !r.src || !r.dst || !r.table || r.width < 1 || r.height < 1) return;
+  const int64_t lines = r.columns ? r.width : r.height;
+  for (int32_t i = 0; i < r.diameter; ++i) {
+    const int64_t dl = int64_t(r.position) + i;
+    if (dl < 0 || dl >= lines) continue;
+    const double v = r.table[i] / r.divisor;
+    if (!(v > -4e9 && v < 4e9)) continue;  // NaN, the infinities and lines far outside
+    const int64_t sl = int64_t(v) + r.offset;
+    if (sl < 0 || sl >= lines) continue;
+    if (r.columns)
+      RollLineKernel(r, int32_t(sl), 0, 1, r.height, int32_t(dl), 0);
+    else
+      RollLineKernel(r, 0, int32_t(sl), r.width, 1, 0, int32_t(dl));
+    if (!r.drawn) r.drawn = true, r.firstLine = int32_t(dl);
+    ++r.lineCount;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Brush wrappers.
+
+namespace {
+
+// The top-left rectangle that every given plane holds; false when it is empty.
+bool CommonSize(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t* width,
+                int32_t* height) {
+  int32_t w = *width, h = *height;
+  if (bitmap) w = std::min(w, bitmap->width), h = std::min(h, bitmap->height);
+  for (const qvPlane* p : {mask, alpha})
+    if (p && (p->width > 0 || p->height > 0)) w = std::min(w, p->width), h = std::min(h, p->height);
+  *width = w, *height = h;
+  return w > 0 && h > 0;
+}
+
+struct Doubles {
+  double* p = nullptr;
+  explicit Doubles(int32_t n) : p(static_cast<double*>(image::Allocate(size_t(n) * 8, false))) {}
+  ~Doubles() { std::free(p); }
+  Doubles(const Doubles&) = delete;
+  Doubles& operator=(const Doubles&) = delete;
+};
+
+}  // namespace
+
+int SwirlBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                int32_t angle) {
+  if (mask && !mask->data) mask = nullptr;
+  if (alpha && !alpha->data) alpha = nullptr;
+  angle = std::clamp(angle, -359, 359);
+  if (!CommonSize(bitmap, mask, alpha, &width, &height)) return 0;
+  Doubles sine(kEffectTableSize), cosine(kEffectTableSize);
+  if (!sine.p || !cosine.p) return ERR_MEM;
+  qvBitMapLock lock{};
+  if (bitmap && !LockBitMap(bitmap, &lock)) return ERR_LOCKBMAP;
+  SwirlRecord r{};
+  if (bitmap && lock.bytesPerPixel == 4) {
+    r.dst = reinterpret_cast<uint32_t*>(lock.pixels);
+    r.dstPixelsPerRow = lock.pixelsPerRow;
+    r.format = lock.format;
+  }
+  r.sine = sine.p, r.cosine = cosine.p;
+  r.width = width, r.height = height;
+  if (mask) r.dstMask = mask->data, r.dstMaskBytesPerRow = mask->bytesPerRow;
+  if (alpha) r.dstAlpha = alpha->data, r.dstAlphaBytesPerRow = alpha->bytesPerRow;
+  InitSwirlTables(r);
+  int code = SwirlKernel(r, angle);
+  if (bitmap) UnLockBitMap(&lock);
+  return code;
+}
+
+int PixelateBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width, int32_t height,
+                   int32_t blockSize) {
+  if (blockSize < 2) return 0;
+  if (mask && !mask->data) mask = nullptr;
+  if (alpha && !alpha->data) alpha = nullptr;
+  if (!CommonSize(bitmap, mask, alpha, &width, &height)) return 0;
+  qvBitMap* copy = nullptr;
+  qvPlane* copyMask = nullptr;
+  qvPlane* copyAlpha = nullptr;
+  if (int code = CopyBitMapRegion(bitmap, mask, alpha, 0, 0, width, height, false, &copy, &copyMask,
+                                  &copyAlpha);
+      code != 0)
+    return code;
+  int code = 0;
+  qvBitMapLock from{}, to{};
+  if (bitmap && (!LockBitMap(copy, &from) || !LockBitMap(bitmap, &to))) {
+    code = ERR_LOCKBMAP;
+  } else {
+    PixelateRecord r{};
+    if (bitmap && to.bytesPerPixel == 4 && from.bytesPerPixel == 4) {
+      r.src = reinterpret_cast<const uint32_t*>(from.pixels);
+      r.dst = reinterpret_cast<uint32_t*>(to.pixels);
+      r.srcPixelsPerRow = from.pixelsPerRow, r.dstPixelsPerRow = to.pixelsPerRow;
+    }
+    if (mask) {
+      r.srcMask = copyMask->data, r.srcMaskBytesPerRow = copyMask->bytesPerRow;
+      r.dstMask = mask->data, r.dstMaskBytesPerRow = mask->bytesPerRow;
+    }
+    if (alpha) {
+      r.srcAlpha = copyAlpha->data, r.srcAlphaBytesPerRow = copyAlpha->bytesPerRow;
+      r.dstAlpha = alpha->data, r.dstAlphaBytesPerRow = alpha->bytesPerRow;
+    }
+    r.width = width, r.height = height;
+    r.blockSize = std::min({width, height, blockSize});
+    PixelateKernel(r);
+  }
+  if (bitmap) UnLockBitMap(&from), UnLockBitMap(&to);
+  FreeBitMap(copy);
+  FreeMaskOrAlpha(copyMask);
+  FreeMaskOrAlpha(copyAlpha);
+  return code;
+}
+
+int WaterRippleBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t width,
+                      int32_t height, double wavelength, double amplitude, double phase,
+                      double centreX, double centreY) {
+  if (mask && !mask->data) mask = nullptr;
+  if (alpha && !alpha->data) alpha = nullptr;
+  if (!CommonSize(bitmap, mask, alpha, &width, &height)) return 0;
+  const int64_t distanceBytes = int64_t(width) * height * 4;
+  if (distanceBytes > (int64_t(1) << 31)) return ERR_MEM;
+  auto* distance = static_cast<int32_t*>(image::Allocate(size_t(distanceBytes), false));
+  Doubles sine(kEffectTableSize);
+  if (!distance || !sine.p) {
+    std::free(distance);
+    return ERR_MEM;
+  }
+  qvBitMapLock lock{};
+  if (bitmap && !LockBitMap(bitmap, &lock)) {
+    std::free(distance);
+    return ERR_LOCKBMAP;
+  }
+  RippleRecord r{};
+  if (bitmap && lock.bytesPerPixel == 4) {
+    r.dst = reinterpret_cast<uint32_t*>(lock.pixels);
+    r.dstPixelsPerRow = lock.pixelsPerRow;
+    r.format = lock.format;
+  }
+  r.distance = distance, r.sine = sine.p;
+  r.wavelength = wavelength >= 1 ? wavelength : 1.0;  // NaN gives 1
+  r.amplitude = amplitude;
+  r.phase = phase;
+  r.width = width, r.height = height;
+  if (mask) r.dstMask = mask->data, r.dstMaskBytesPerRow = mask->bytesPerRow;
+  if (alpha) r.dstAlpha = alpha->data, r.dstAlphaBytesPerRow = alpha->bytesPerRow;
+  InitRippleTables(r, centreX, centreY);
+  int code = RippleKernel(r, -1);
+  if (bitmap) UnLockBitMap(&lock);
+  std::free(distance);
+  return code;
+}
+
+}  // namespace qv
