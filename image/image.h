@@ -916,6 +916,66 @@ int WaterRippleBitMap(qvBitMap* bitmap, qvPlane* mask, qvPlane* alpha, int32_t w
                       double centreX, double centreY);
 
 // ---------------------------------------------------------------------------------------------
+// Brush distortion: a mode and its values give coefficients and the result's size
+// (DistortPrepare), then every result pixel is mapped back into the source and sampled, nearest
+// or by an elliptical weighted average (DistortRender).
+
+enum : int32_t {
+  kDistortPerspective = 4,  // 16 values: four {source x, source y, destination x, destination y}
+  kDistortArc = 9,          // 0-4: arc angle, rotation (degrees), top radius, bottom radius
+  kDistortPolar = 10,       // 0-6 but not 3: outer, inner radius, centre x, y, start, end angle
+  kDistortBarrel = 12,      // 4, 6, 8 or 10: a, b, c, d [, centre] or x and y sets [, centre]
+};
+constexpr int32_t kDistortMaxValues = 16;
+
+struct qvDistortImage {
+  int32_t width, height;
+  int32_t x, y;     // offsets, 0 here
+  uint8_t* pixels;  // bytesPerPixel x pixelsPerRow a row
+  int32_t pixelsPerRow;
+};
+
+struct qvDistortJob {
+  int32_t mode;
+  int32_t valueCount;
+  double values[kDistortMaxValues];
+  qvDistortImage source, destination;
+  double coefficients[10];
+  bool prepared;  // the coefficients hold
+  int32_t outWidth, outHeight;
+  int32_t outX, outY;
+  bool smooth;
+  int32_t error;  // 0, ERR_MEM or ERR_WRONGUSAGE
+  const uint8_t* srcMask;
+  int32_t srcMaskBytesPerRow;
+  uint8_t* dstMask;  // cleared
+  int32_t dstMaskBytesPerRow;
+  const uint8_t* srcAlpha;
+  int32_t srcAlphaBytesPerRow;
+  uint8_t* dstAlpha;  // cleared
+  int32_t dstAlphaBytesPerRow;
+  int32_t format;
+  int32_t bytesPerPixel;  // 2, 3 or 4
+};
+// Half away from zero: 2.5 gives 3, -2.5 gives -3.
+double RoundHalfAway(double v);
+// Solves the n x n system a x = b in place (b receives x) by Gauss-Jordan elimination with full
+// pivoting; false for a singular matrix.
+bool SolveGaussJordan(double* a, double* b, int32_t n);
+// The coefficients and the output size and offset; on failure job.error is ERR_WRONGUSAGE
+// (unusable values, a singular perspective) or ERR_MEM (a result plane over 2^31 bytes).
+void DistortPrepare(qvDistortJob& job);
+// Fills the destination and its plane; needs DistortPrepare's coefficients.
+void DistortRender(qvDistortJob& job);
+// The distortion of the width x height picture with its mask or alpha into a new bitmap with a new
+// mask (source mask, or neither without smoothing) or alpha channel (source alpha, or neither
+// with smoothing). 0, ERR_WRONGUSAGE, ERR_MEM or ERR_LOCKBMAP; nothing is stored on failure.
+int DistortBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* alpha, int32_t width,
+                  int32_t height, int32_t mode, int32_t valueCount, const double* values,
+                  bool smooth, qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha,
+                  int32_t* outWidth, int32_t* outHeight);
+
+// ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the
 // fault off). ImageAllocCount answers the allocations made since the last SetImageAllocFault.
 void SetImageAllocFault(int64_t n);
