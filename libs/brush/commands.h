@@ -31,4 +31,15 @@ int32_t BeginDoubleBuffer(qvScriptState* L);
 int32_t EndDoubleBuffer(qvScriptState* L);
 int32_t Flip(qvScriptState* L);
 
+// effect_commands.cpp: swirl, pixelate and water ripple
+int32_t SwirlBrush(qvScriptState* L);
+int32_t PixelateBrush(qvScriptState* L);
+int32_t WaterRippleBrush(qvScriptState* L);
+
+// distort_commands.cpp: the distortions, which give the brush a new size
+int32_t PerspectiveDistortBrush(qvScriptState* L);
+int32_t ArcDistortBrush(qvScriptState* L);
+int32_t PolarDistortBrush(qvScriptState* L);
+int32_t BarrelDistortBrush(qvScriptState* L);
+
 }  // namespace qv::cmd
