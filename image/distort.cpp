@@ -388,24 +388,39 @@ double RoundHalfAway(double v) { return std::round(v); }
 
 bool SolveGaussJordan(double* a, double* b, int32_t n) {
   if (n < 1 || n > 16) return false;
-  int32_t column[16];  // which unknown each column of the pivoted matrix stands for
-  for (int32_t i = 0; i < n; ++i) column[i] = i;
-  double scale = 0;
-  for (int32_t i = 0; i < n * n; ++i) {
+  for (int32_t i = 0; i < n * n; ++i)
     if (!std::isfinite(a[i])) return false;
-    scale = std::max(scale, std::fabs(a[i]));
-  }
   for (int32_t i = 0; i < n; ++i)
     if (!std::isfinite(b[i])) return false;
-  // A pivot this small next to the matrix's largest entry is rounding noise of a zero.
-  const double tiny = scale * 1e-12;
+  // Rows and columns are first scaled by powers of two (exactly) to largest entries near 1: the
+  // perspective's normal equations mix terms of x^2 u^2 with terms of 1, and a pivot is told from
+  // rounding noise only against entries of its own size.
+  double columnScale[16];
+  for (int32_t i = 0; i < n; ++i) {
+    double big = 0;
+    for (int32_t j = 0; j < n; ++j) big = std::max(big, std::fabs(a[i * n + j]));
+    if (big == 0) return false;
+    const double s = std::ldexp(1.0, -std::ilogb(big));
+    for (int32_t j = 0; j < n; ++j) a[i * n + j] *= s;
+    b[i] *= s;
+  }
+  for (int32_t j = 0; j < n; ++j) {
+    double big = 0;
+    for (int32_t i = 0; i < n; ++i) big = std::max(big, std::fabs(a[i * n + j]));
+    if (big == 0) return false;
+    columnScale[j] = std::ldexp(1.0, -std::ilogb(big));
+    for (int32_t i = 0; i < n; ++i) a[i * n + j] *= columnScale[j];
+  }
+  int32_t column[16];  // which unknown each column of the pivoted matrix stands for
+  for (int32_t i = 0; i < n; ++i) column[i] = i;
+  constexpr double kTiny = 1e-12;
   for (int32_t k = 0; k < n; ++k) {
     int32_t pr = k, pc = k;
     double best = -1;
     for (int32_t i = k; i < n; ++i)
       for (int32_t j = k; j < n; ++j)
         if (std::fabs(a[i * n + j]) > best) best = std::fabs(a[i * n + j]), pr = i, pc = j;
-    if (!(best > tiny) || best == 0) return false;
+    if (!(best > kTiny)) return false;
     if (pr != k) {
       for (int32_t j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
       std::swap(b[k], b[pr]);
@@ -427,7 +442,7 @@ bool SolveGaussJordan(double* a, double* b, int32_t n) {
   }
   double x[16];
   for (int32_t k = 0; k < n; ++k) x[column[k]] = b[k];
-  for (int32_t k = 0; k < n; ++k) b[k] = x[k];
+  for (int32_t k = 0; k < n; ++k) b[k] = x[k] * columnScale[k];
   return true;
 }
 

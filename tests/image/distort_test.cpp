@@ -104,6 +104,31 @@ TEST(Distort, PrepareAcceptsAndRefuses) {
   }
 }
 
+// A screen-sized perspective: its normal equations hold terms from 1 to about 10^13, and only
+// a rounding-noise pivot may count as zero.
+TEST(Distort, PerspectiveOfALargePicture) {
+  const double w = 1920, h = 1080;
+  qvDistortJob job = Job(kDistortPerspective,
+                         {0, 0, 100, 60, w, 0, w - 300, 0, w, h, w - 80, h - 40, 0, h, 0, h - 200},
+                         1920, 1080);
+  DistortPrepare(job);
+  ASSERT_EQ(job.error, 0);
+  // The map takes each destination corner back to its source corner.
+  const double to[4][2] = {{100, 60}, {w - 300, 0}, {w - 80, h - 40}, {0, h - 200}};
+  const double from[4][2] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+  const double* c = job.coefficients;
+  for (int g = 0; g < 4; ++g) {
+    const double x = to[g][0], y = to[g][1], r = c[6] * x + c[7] * y + 1;
+    EXPECT_NEAR((c[0] * x + c[1] * y + c[2]) / r, from[g][0], 1e-6);
+    EXPECT_NEAR((c[3] * x + c[4] * y + c[5]) / r, from[g][1], 1e-6);
+  }
+  // The box of the four points, half a pixel wider on each side.
+  EXPECT_EQ(job.outX, -1);
+  EXPECT_EQ(job.outY, -1);
+  EXPECT_EQ(job.outWidth, 1842);
+  EXPECT_EQ(job.outHeight, 1042);
+}
+
 TEST(Distort, ArcCoefficientsAndBox) {
   // The arc angle alone: centred at the top, the top edge at radius w / angle + (h - 1) / 2.
   qvDistortJob job = Job(kDistortArc, {90}, 40, 11);
