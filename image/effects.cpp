@@ -55,14 +55,13 @@ int32_t HoldInside(double v, int32_t size) {
   return int32_t(v);
 }
 
-// o + (((s - o) x level) >> 8) for each of the four bytes.
+// o + (((s - o) x level) >> 8) for each of the four bytes, two bytes at a time:
+// (s level + o (256 - level)) >> 8 is the same floor, and no lane exceeds 16 bits.
 uint32_t BlendToward(uint32_t o, uint32_t s, int32_t level) {
-  uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    int32_t ob = int32_t((o >> shift) & 0xFF), sb = int32_t((s >> shift) & 0xFF);
-    out |= uint32_t((ob + (((sb - ob) * level) >> 8)) & 0xFF) << shift;
-  }
-  return out;
+  const auto l = uint32_t(level), m = 256 - l;
+  const uint32_t rb = ((s & 0x00FF00FFu) * l + (o & 0x00FF00FFu) * m) >> 8;
+  const uint32_t ag = ((s >> 8) & 0x00FF00FFu) * l + ((o >> 8) & 0x00FF00FFu) * m;
+  return (rb & 0x00FF00FFu) | (ag & 0xFF00FF00u);
 }
 
 // A tight copy of width x height units of `bytes` each from a strided plane (null on failure or
@@ -146,33 +145,58 @@ struct EffectOutput {
   bool invertLevel;
   int32_t level;
 
-  void Put(int32_t x, int32_t y, int32_t sx, int32_t sy) const {
-    const int64_t sp = int64_t(sy) * s.pixelsPerRow + sx;
-    uint32_t* d = dst ? dst + int64_t(y) * dstPixelsPerRow + x : nullptr;
+  // Row y from the source positions (sx[x], sy[x]).
+  void PutRow(int32_t y, const int32_t* sx, const int32_t* sy, int32_t w) const {
+    uint32_t* d = dst ? dst + int64_t(y) * dstPixelsPerRow : nullptr;
+    const uint32_t* src = s.pixels;
+    const int64_t ppr = s.pixelsPerRow;
+    if (!src) d = nullptr;
     if (blend && transitionAlpha) {
-      const int32_t a = transitionAlpha[int64_t(sy) * transitionAlphaBytesPerRow + sx];
-      uint8_t* da = dstAlpha ? dstAlpha + int64_t(y) * dstAlphaBytesPerRow + x : nullptr;
-      if (a == 0) {
-        if (da) *da = 0;
-        return;
+      uint8_t* da = dstAlpha ? dstAlpha + int64_t(y) * dstAlphaBytesPerRow : nullptr;
+      const int32_t share = invertLevel ? 255 - level : level;
+      for (int32_t x = 0; x < w; ++x) {
+        const int32_t a = transitionAlpha[int64_t(sy[x]) * transitionAlphaBytesPerRow + sx[x]];
+        if (a == 0) {
+          if (da) da[x] = 0;
+          continue;
+        }
+        if (d) d[x] = src[sy[x] * ppr + sx[x]];
+        if (da) da[x] = uint8_t(a * share / 255);
       }
-      if (d && s.pixels) *d = s.pixels[sp];
-      if (da) *da = uint8_t(a * (invertLevel ? 255 - level : level) / 255);
       return;
     }
     if (blend && second) {
-      if (d && s.pixels)
-        *d = BlendToward(second[int64_t(sy) * secondPixelsPerRow + sx], s.pixels[sp], level);
+      if (d)
+        for (int32_t x = 0; x < w; ++x)
+          d[x] = BlendToward(second[int64_t(sy[x]) * secondPixelsPerRow + sx[x]],
+                             src[sy[x] * ppr + sx[x]], level);
       return;
     }
-    if (d && s.pixels) *d = s.pixels[sp];
-    if (dstMask && s.mask)
-      PutMaskBit(dstMask + int64_t(y) * dstMaskBytesPerRow, x,
-                 MaskBit(s.mask + int64_t(sy) * s.maskBytesPerRow, sx));
-    if (dstAlpha && s.alpha)
-      dstAlpha[int64_t(y) * dstAlphaBytesPerRow + x] =
-          s.alpha[int64_t(sy) * s.alphaBytesPerRow + sx];
+    if (d)
+      for (int32_t x = 0; x < w; ++x) d[x] = src[sy[x] * ppr + sx[x]];
+    if (dstMask && s.mask) {
+      uint8_t* row = dstMask + int64_t(y) * dstMaskBytesPerRow;
+      for (int32_t x = 0; x < w; ++x)
+        PutMaskBit(row, x, MaskBit(s.mask + int64_t(sy[x]) * s.maskBytesPerRow, sx[x]));
+    }
+    if (dstAlpha && s.alpha) {
+      uint8_t* row = dstAlpha + int64_t(y) * dstAlphaBytesPerRow;
+      for (int32_t x = 0; x < w; ++x) row[x] = s.alpha[int64_t(sy[x]) * s.alphaBytesPerRow + sx[x]];
+    }
   }
+};
+
+// A row's source positions.
+struct RowPositions {
+  int32_t* sx = nullptr;
+  int32_t* sy = nullptr;
+  explicit RowPositions(int32_t w) {
+    sx = static_cast<int32_t*>(image::Allocate(size_t(w) * 8, false));
+    if (sx) sy = sx + w;
+  }
+  ~RowPositions() { std::free(sx); }
+  RowPositions(const RowPositions&) = delete;
+  RowPositions& operator=(const RowPositions&) = delete;
 };
 
 }  // namespace
@@ -246,32 +270,65 @@ int SwirlKernel(SwirlRecord& r, int32_t angle) {
   else
     scaleX = double(h) / w;
   const double radius2 = radius * radius;
+  // The turn depends on the whole distance d alone: one sine and cosine per distance, made once
+  // (or per pixel when the table cannot be had).
+  auto turn = [&](int64_t d, double* sn, double* cs) {
+    const double f = 1.0 - double(d) / radius;
+    const double t = angle * kDegToRad * f * f;
+    if (angle >= 0) {
+      const int32_t k = TableIndex(t);
+      *sn = r.sine[k], *cs = r.cosine[k];
+    } else {
+      *sn = std::sin(t), *cs = std::cos(t);
+    }
+  };
+  const int64_t distances = int64_t(radius) + 1;
+  auto* turns = distances <= (int64_t(1) << 20)
+                    ? static_cast<double*>(image::Allocate(size_t(distances) * 16, false))
+                    : nullptr;
+  if (turns && angle != 0)
+    for (int64_t d = 0; d < distances; ++d) turn(d, &turns[2 * d], &turns[2 * d + 1]);
+  RowPositions at(w);
+  if (!at.sx) {
+    std::free(turns);
+    return ERR_MEM;
+  }
   for (int32_t y = 0; y < h; ++y) {
     const double dy = (y - cy) * scaleY;
+    // Along a row the distance changes by little from one pixel to the next: its root is
+    // carried and corrected, which gives floor(sqrt) exactly as IntSqrt does.
+    int64_t d = -1;
     for (int32_t x = 0; x < w; ++x) {
       const double dx = (x - cx) * scaleX;
       const double dist2 = dx * dx + dy * dy;
-      int32_t sx = x, sy = y;
+      int32_t& sx = at.sx[x];
+      int32_t& sy = at.sy[x];
+      sx = x, sy = y;
       if (dist2 < radius2 && angle != 0) {
-        const int32_t d = IntSqrt(int64_t(dist2));
-        const double f = 1.0 - d / radius;
-        const double t = angle * kDegToRad * f * f;
-        double sn, cs;
-        if (angle >= 0) {
-          const int32_t k = TableIndex(t);
-          sn = r.sine[k], cs = r.cosine[k];
+        const auto n = int64_t(dist2);
+        if (d < 0) {
+          d = IntSqrt(n);
         } else {
-          sn = std::sin(t), cs = std::cos(t);
+          while (d * d > n) --d;
+          while ((d + 1) * (d + 1) <= n) ++d;
         }
+        double sn, cs;
+        if (turns)
+          sn = turns[2 * d], cs = turns[2 * d + 1];
+        else
+          turn(d, &sn, &cs);
         // No turn is no move: dividing the stretch out again may land a hair short of the pixel.
         if (sn != 0.0 || cs != 1.0) {
-          sx = HoldInside((cs * dx - sn * dy) / scaleX + cx, w);
-          sy = HoldInside((sn * dx + cs * dy) / scaleY + cy, h);
+          // Dividing by 1 changes nothing: only the stretched axis pays for its division.
+          const double u = cs * dx - sn * dy, v = sn * dx + cs * dy;
+          sx = HoldInside((scaleX == 1.0 ? u : u / scaleX) + cx, w);
+          sy = HoldInside((scaleY == 1.0 ? v : v / scaleY) + cy, h);
         }
       }
-      out.Put(x, y, sx, sy);
     }
+    out.PutRow(y, at.sx, at.sy, w);
   }
+  std::free(turns);
   return 0;
 }
 
@@ -298,14 +355,24 @@ void InitRippleTables(RippleRecord& r, double centreX, double centreY) {
   }
 }
 
-void RippleDisplace(RippleRecord& r, double phase, int32_t x, int32_t y) {
-  const int32_t d = *r.cursor++;
-  r.resultX = x, r.resultY = y;
-  if (r.radius <= 0) return;  // a centre in the corner has no ripple
+namespace {
+
+// The displacement factor of a pixel at distance d: what multiplies its offset from the centre.
+double RippleFactor(const RippleRecord& r, double phase, int32_t d) {
   double angle = std::fmod(d / r.wavelength * kTwoPi - phase, kTwoPi);
   if (angle < 0) angle += kTwoPi;
   double k = (double(r.radius) - d) / r.radius * r.sine[TableIndex(angle)] * r.amplitude;
   if (d != 0) k *= r.wavelength / d;
+  return k;
+}
+
+}  // namespace
+
+void RippleDisplace(RippleRecord& r, double phase, int32_t x, int32_t y) {
+  const int32_t d = *r.cursor++;
+  r.resultX = x, r.resultY = y;
+  if (r.radius <= 0) return;  // a centre in the corner has no ripple
+  const double k = RippleFactor(r, phase, d);
   r.resultX = HoldInside((x - r.centreX) * k + x, r.width);
   r.resultY = HoldInside((y - r.centreY) * k + y, r.height);
 }
@@ -345,11 +412,37 @@ int RippleKernel(RippleRecord& r, int32_t step) {
                          r.invertLevel,
                          level};
   r.cursor = r.distance;
-  for (int32_t y = 0; y < h; ++y)
+  // The factor depends on the distance alone: one per distance up to the farthest corner, made
+  // once (without the table every pixel computes its own).
+  const int64_t farX = std::max<int64_t>(r.centreX, int64_t(w) - 1 - r.centreX);
+  const int64_t farY = std::max<int64_t>(r.centreY, int64_t(h) - 1 - r.centreY);
+  const int64_t distances = int64_t(IntSqrt(farX * farX + farY * farY)) + 1;
+  auto* factors = r.radius > 0 && distances <= (int64_t(1) << 20)
+                      ? static_cast<double*>(image::Allocate(size_t(distances) * 8, false))
+                      : nullptr;
+  RowPositions at(w);
+  if (!at.sx) {
+    std::free(factors);
+    return ERR_MEM;
+  }
+  if (factors)
+    for (int64_t d = 0; d < distances; ++d) factors[d] = RippleFactor(r, phase, int32_t(d));
+  for (int32_t y = 0; y < h; ++y) {
     for (int32_t x = 0; x < w; ++x) {
-      RippleDisplace(r, phase, x, y);
-      out.Put(x, y, r.resultX, r.resultY);
+      if (!factors) {
+        RippleDisplace(r, phase, x, y);
+        at.sx[x] = r.resultX, at.sy[x] = r.resultY;
+        continue;
+      }
+      const int32_t d = *r.cursor++;
+      // A table filled by someone else may hold any distance.
+      const double k = d >= 0 && d < distances ? factors[d] : RippleFactor(r, phase, d);
+      at.sx[x] = HoldInside((x - r.centreX) * k + x, w);
+      at.sy[x] = HoldInside((y - r.centreY) * k + y, h);
     }
+    out.PutRow(y, at.sx, at.sy, w);
+  }
+  std::free(factors);
   return 0;
 }
 
