@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 #include "base/errors.h"
@@ -500,24 +500,10 @@ struct ReverseTable {
 };
 constexpr ReverseTable kReverse;
 
-void DissolveMaskRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t width,
-                     int32_t level, bool invert) {
-  int32_t x = 0;
+// The plain rows: the reference of the vector ones, and their tails.
+void DissolveMaskRowScalar(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t x,
+                           int32_t width, int32_t level, bool invert) {
   const uint8_t flip = invert ? 0xFF : 0x00;
-#if defined(__SSE2__)
-  if (level > 0) {
-    const __m128i top = _mm_set1_epi8(char(level - 1));
-    for (; x + 16 <= width; x += 16) {
-      const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(noise + x));
-      const __m128i below = _mm_cmpeq_epi8(_mm_max_epu8(n, top), top);  // n <= level - 1
-      const int bits = _mm_movemask_epi8(below);
-      uint8_t b0 = kReverse.v[bits & 0xFF] ^ flip, b1 = kReverse.v[(bits >> 8) & 0xFF] ^ flip;
-      if (src) b0 &= src[x >> 3], b1 &= src[(x >> 3) + 1];
-      dst[x >> 3] = b0;
-      dst[(x >> 3) + 1] = b1;
-    }
-  }
-#endif
   for (; x + 8 <= width; x += 8) {
     uint8_t bits = 0;
     for (int32_t k = 0; k < 8; ++k) bits |= uint8_t((noise[x + k] < level) << (7 - k));
@@ -531,27 +517,127 @@ void DissolveMaskRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int
   }
 }
 
-void DissolveByteRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t width,
-                     int32_t level, bool invert) {
-  int32_t x = 0;
-#if defined(__SSE2__)
-  if (level > 0) {
-    const __m128i top = _mm_set1_epi8(char(level - 1));
-    const __m128i flip = _mm_set1_epi8(invert ? char(0xFF) : 0);
-    const __m128i full = _mm_set1_epi8(char(0xFF));
-    for (; x + 16 <= width; x += 16) {
-      const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(noise + x));
-      const __m128i shown = _mm_xor_si128(_mm_cmpeq_epi8(_mm_max_epu8(n, top), top),
-                                          flip);  // n <= level - 1
-      const __m128i s = src ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)) : full;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_and_si128(shown, s));
-    }
-  }
-#endif
+void DissolveByteRowScalar(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t x,
+                           int32_t width, int32_t level, bool invert) {
   for (; x < width; ++x) {
     const bool shown = (noise[x] < level) != invert;
     dst[x] = shown ? (src ? src[x] : 0xFF) : 0;
   }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels: noise <= level - 1 (level 1 .. 256 as level - 1 .. 255), unsigned.
+__attribute__((target("sse2"))) inline __m128i Below16(const uint8_t* noise, __m128i top) {
+  const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(noise));
+  return _mm_cmpeq_epi8(_mm_max_epu8(n, top), top);
+}
+
+__attribute__((target("sse2"))) int32_t DissolveMaskRowSse2(const uint8_t* noise,
+                                                            const uint8_t* src, uint8_t* dst,
+                                                            int32_t width, int32_t level,
+                                                            bool invert) {
+  int32_t x = 0;
+  if (level < 1) return x;
+  const __m128i top = _mm_set1_epi8(char(level - 1));
+  const uint8_t flip = invert ? 0xFF : 0x00;
+  for (; x + 16 <= width; x += 16) {
+    const int bits = _mm_movemask_epi8(Below16(noise + x, top));
+    uint8_t b0 = kReverse.v[bits & 0xFF] ^ flip, b1 = kReverse.v[(bits >> 8) & 0xFF] ^ flip;
+    if (src) b0 &= src[x >> 3], b1 &= src[(x >> 3) + 1];
+    dst[x >> 3] = b0;
+    dst[(x >> 3) + 1] = b1;
+  }
+  return x;
+}
+
+__attribute__((target("sse2"))) int32_t DissolveByteRowSse2(const uint8_t* noise,
+                                                            const uint8_t* src, uint8_t* dst,
+                                                            int32_t width, int32_t level,
+                                                            bool invert) {
+  int32_t x = 0;
+  if (level < 1) return x;
+  const __m128i top = _mm_set1_epi8(char(level - 1));
+  const __m128i flip = _mm_set1_epi8(invert ? char(0xFF) : 0);
+  const __m128i full = _mm_set1_epi8(char(0xFF));
+  for (; x + 16 <= width; x += 16) {
+    const __m128i shown = _mm_xor_si128(Below16(noise + x, top), flip);
+    const __m128i s = src ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)) : full;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_and_si128(shown, s));
+  }
+  return x;
+}
+
+__attribute__((target("avx2"))) inline __m256i Below32(const uint8_t* noise, __m256i top) {
+  const __m256i n = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(noise));
+  return _mm256_cmpeq_epi8(_mm256_max_epu8(n, top), top);
+}
+
+__attribute__((target("avx2"))) int32_t DissolveMaskRowAvx2(const uint8_t* noise,
+                                                            const uint8_t* src, uint8_t* dst,
+                                                            int32_t width, int32_t level,
+                                                            bool invert) {
+  int32_t x = 0;
+  if (level < 1) return x;
+  const __m256i top = _mm256_set1_epi8(char(level - 1));
+  // Each group of eight pixels reversed, so that the compare's sign bits come out with the
+  // leftmost pixel in each byte's top bit, as masks hold it.
+  const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7,
+                                           6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  const uint32_t flip = invert ? 0xFFFFFFFFu : 0;
+  for (; x + 32 <= width; x += 32) {
+    const __m256i below = _mm256_shuffle_epi8(Below32(noise + x, top), reverse);
+    uint32_t bits = uint32_t(_mm256_movemask_epi8(below)) ^ flip;
+    if (src) {
+      uint32_t s;
+      std::memcpy(&s, src + (x >> 3), 4);
+      bits &= s;
+    }
+    std::memcpy(dst + (x >> 3), &bits, 4);
+  }
+  return x;
+}
+
+__attribute__((target("avx2"))) int32_t DissolveByteRowAvx2(const uint8_t* noise,
+                                                            const uint8_t* src, uint8_t* dst,
+                                                            int32_t width, int32_t level,
+                                                            bool invert) {
+  int32_t x = 0;
+  if (level < 1) return x;
+  const __m256i top = _mm256_set1_epi8(char(level - 1));
+  const __m256i flip = _mm256_set1_epi8(invert ? char(0xFF) : 0);
+  for (; x + 32 <= width; x += 32) {
+    __m256i shown = _mm256_xor_si256(Below32(noise + x, top), flip);
+    if (src)
+      shown = _mm256_and_si256(shown,
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), shown);
+  }
+  return x;
+}
+#endif
+
+void DissolveMaskRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t width,
+                     int32_t level, bool invert, SimdLevel path) {
+  int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (path == SimdLevel::kAvx2)
+    x = DissolveMaskRowAvx2(noise, src, dst, width, level, invert);
+  else if (path == SimdLevel::kSse2)
+    x = DissolveMaskRowSse2(noise, src, dst, width, level, invert);
+#endif
+  DissolveMaskRowScalar(noise, src, dst, x, width, level, invert);
+}
+
+void DissolveByteRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int32_t width,
+                     int32_t level, bool invert, SimdLevel path) {
+  int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (path == SimdLevel::kAvx2)
+    x = DissolveByteRowAvx2(noise, src, dst, width, level, invert);
+  else if (path == SimdLevel::kSse2)
+    x = DissolveByteRowSse2(noise, src, dst, width, level, invert);
+#endif
+  DissolveByteRowScalar(noise, src, dst, x, width, level, invert);
 }
 
 }  // namespace
@@ -559,14 +645,15 @@ void DissolveByteRow(const uint8_t* noise, const uint8_t* src, uint8_t* dst, int
 void DissolveMaskKernel(const DissolveRecord& r, int32_t level) {
   if (r.width < 1 || r.height < 1 || !r.dst || !r.noise) return;
   level = std::clamp(level, 0, 256);
+  const SimdLevel path = CurrentSimdLevel();
   for (int32_t y = 0; y < r.height; ++y) {
     const uint8_t* noise = r.noise + int64_t(y) * r.width;
     const uint8_t* src = r.src ? r.src + int64_t(y) * r.srcBytesPerRow : nullptr;
     uint8_t* dst = r.dst + int64_t(y) * r.dstBytesPerRow;
     if (r.bytePlane)
-      DissolveByteRow(noise, src, dst, r.width, level, r.invert);
+      DissolveByteRow(noise, src, dst, r.width, level, r.invert, path);
     else
-      DissolveMaskRow(noise, src, dst, r.width, level, r.invert);
+      DissolveMaskRow(noise, src, dst, r.width, level, r.invert, path);
   }
 }
 

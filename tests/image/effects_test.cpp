@@ -469,44 +469,49 @@ TEST(Dissolve, LevelZeroHidesAllOrShowsAllInverted) {
       }
 }
 
-// Every width from 1 to 70 (whole 16-pixel groups, whole bytes and single bits), with and
-// without a source plane, against the rule pixel by pixel; bits past the width stay.
+// Every width from 1 to 100 (whole 32- and 16-pixel groups, whole bytes and single bits) on
+// every kernel path, with and without a source plane, against the rule pixel by pixel; bits
+// past the width stay.
 TEST(Dissolve, EveryPixelByTheRule) {
   std::mt19937 rng(17);
-  for (int w = 1; w <= 70; ++w)
-    for (bool bytes : {false, true})
-      for (bool withSource : {false, true})
-        for (bool invert : {false, true}) {
-          const int h = 3;
-          const int level = int(rng() % 257);
-          const auto noise = Noise(w, h, uint32_t(w));
-          const int bpr = bytes ? w + 3 : MaskBytesPerRow(w);
-          std::vector<uint8_t> src(size_t(bpr) * h), dst(size_t(bpr) * h, 0xFF);
-          for (auto& v : src) v = uint8_t(rng());
-          DissolveMaskKernel({withSource ? src.data() : nullptr, dst.data(), w, h, bpr, bpr,
-                              noise.data(), bytes, invert},
-                             level);
-          SCOPED_TRACE(testing::Message()
-                       << "w " << w << " bytes " << bytes << " source " << withSource << " invert "
-                       << invert << " level " << level);
-          for (int y = 0; y < h; ++y) {
-            const uint8_t* s = src.data() + y * bpr;
-            const uint8_t* d = dst.data() + y * bpr;
-            for (int x = 0; x < w; ++x) {
-              const bool shown = (noise[size_t(y) * w + x] < level) != invert;
-              if (bytes) {
-                ASSERT_EQ(d[x], shown ? (withSource ? s[x] : 255) : 0) << x << "," << y;
-              } else {
-                const bool sbit = (s[x >> 3] >> (7 - (x & 7))) & 1;
-                ASSERT_EQ((d[x >> 3] >> (7 - (x & 7))) & 1, shown && (!withSource || sbit))
-                    << x << "," << y;
+  const SimdLevel saved = CurrentSimdLevel();
+  for (SimdLevel path : {SimdLevel::kScalar, SimdLevel::kSse2, SimdLevel::kAvx2})
+    for (int w = 1; w <= 100; ++w)
+      for (bool bytes : {false, true})
+        for (bool withSource : {false, true})
+          for (bool invert : {false, true}) {
+            SetSimdLevel(path);
+            const int h = 3;
+            const int level = int(rng() % 257);
+            const auto noise = Noise(w, h, uint32_t(w));
+            const int bpr = bytes ? w + 3 : MaskBytesPerRow(w);
+            std::vector<uint8_t> src(size_t(bpr) * h), dst(size_t(bpr) * h, 0xFF);
+            for (auto& v : src) v = uint8_t(rng());
+            DissolveMaskKernel({withSource ? src.data() : nullptr, dst.data(), w, h, bpr, bpr,
+                                noise.data(), bytes, invert},
+                               level);
+            SCOPED_TRACE(testing::Message()
+                         << "w " << w << " bytes " << bytes << " source " << withSource
+                         << " invert " << invert << " level " << level);
+            for (int y = 0; y < h; ++y) {
+              const uint8_t* s = src.data() + y * bpr;
+              const uint8_t* d = dst.data() + y * bpr;
+              for (int x = 0; x < w; ++x) {
+                const bool shown = (noise[size_t(y) * w + x] < level) != invert;
+                if (bytes) {
+                  ASSERT_EQ(d[x], shown ? (withSource ? s[x] : 255) : 0) << x << "," << y;
+                } else {
+                  const bool sbit = (s[x >> 3] >> (7 - (x & 7))) & 1;
+                  ASSERT_EQ((d[x >> 3] >> (7 - (x & 7))) & 1, shown && (!withSource || sbit))
+                      << x << "," << y;
+                }
+              }
+              if (!bytes) {
+                for (int x = w; x < bpr * 8; ++x) ASSERT_EQ((d[x >> 3] >> (7 - (x & 7))) & 1, 1);
               }
             }
-            if (!bytes) {
-              for (int x = w; x < bpr * 8; ++x) ASSERT_EQ((d[x >> 3] >> (7 - (x & 7))) & 1, 1);
-            }
           }
-        }
+  SetSimdLevel(saved);
 }
 
 // ---------------------------------------------------------------------------------------------
