@@ -437,6 +437,20 @@ TEST(EffectWrappers, AllocationFailureLeavesThePicture) {
   }
 }
 
+// A picture whose tables or copies would pass 2^31 bytes is ERR_MEM before anything is
+// allocated for them (the sizes are reckoned in 64 bits). Wrapped rows do not know their size, so
+// the wrappers take the caller's 50000 x 50000.
+TEST(EffectWrappers, HugeTablesAreErrMemBeforeAllocating) {
+  std::vector<uint8_t> rows(64);
+  qvPlane alpha = MakeTempPlane(rows.data(), 50000);
+  SetImageAllocFault(0);
+  EXPECT_EQ(WaterRippleBitMap(nullptr, nullptr, &alpha, 50000, 50000, 8, 2, 0, 0.5, 0.5), ERR_MEM);
+  EXPECT_EQ(ImageAllocCount(), 0);
+  SetImageAllocFault(0);
+  EXPECT_EQ(SwirlBitMap(nullptr, nullptr, &alpha, 50000, 50000, 90), ERR_MEM);
+  EXPECT_EQ(ImageAllocCount(), 2);  // the sine and cosine tables only
+}
+
 // ---------------------------------------------------------------------------------------------
 // Dissolve
 
