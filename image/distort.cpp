@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "base/errors.h"
@@ -27,7 +28,8 @@ constexpr int32_t kWeights = 1024;
 constexpr int64_t kMaxPlaneBytes = int64_t(1) << 31;
 
 struct Box {
-  double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+  static constexpr double kInf = std::numeric_limits<double>::infinity();
+  double minX = kInf, minY = kInf, maxX = -kInf, maxY = -kInf;
   void Add(double x, double y) {
     minX = std::min(minX, x), maxX = std::max(maxX, x);
     minY = std::min(minY, y), maxY = std::max(maxY, y);
@@ -53,7 +55,7 @@ int PerspectiveCoefficients(qvDistortJob& job) {
       v[i] += t[i] * value;
     }
   };
-  for (int g = 0; g < 4; ++g) {
+  for (ptrdiff_t g = 0; g < 4; ++g) {
     const double* p = job.values + 4 * g;
     const double u = p[0], w = p[1], x = p[2], y = p[3];
     const double tu[8] = {x, y, 1, 0, 0, 0, -x * u, -y * u};

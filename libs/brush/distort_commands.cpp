@@ -1,6 +1,8 @@
 // Brush commands over the distortion: PerspectiveDistortBrush, ArcDistortBrush,
 // PolarDistortBrush, BarrelDistortBrush. Each replaces the brush's pictures with the distorted
 // ones, of a new size.
+#include <cstddef>
+
 #include "base/errors.h"
 #include "core/args.h"
 #include "display/display.h"
@@ -80,7 +82,7 @@ int32_t PerspectiveDistortBrush(qvScriptState* L) {
   const double w = brush->width, h = brush->height;
   const double corners[4][2] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
   double values[16];
-  for (int g = 0; g < 4; ++g) {
+  for (ptrdiff_t g = 0; g < 4; ++g) {
     values[4 * g] = corners[g][0];
     values[4 * g + 1] = corners[g][1];
     values[4 * g + 2] = a.values[2 * g];
