@@ -531,9 +531,10 @@ void DistortPrepare(qvDistortJob& job) {
       Fail(job, ERR_WRONGUSAGE);
       return;
     }
-    // The result bitmap's rows hold (width & ~3) + 4 pixels of 4 bytes, and one spare row.
+    // The result bitmap's rows hold (width & ~3) + 4 pixels of 4 bytes, and one spare row; the
+    // product of two sides near 2^31 would pass 64 bits, so the rows are compared by division.
     if (width > INT32_MAX - 4 || height > INT32_MAX - 1 ||
-        ((int64_t(width) & ~int64_t(3)) + 4) * 4 * (int64_t(height) + 1) > kMaxPlaneBytes) {
+        ((int64_t(width) & ~int64_t(3)) + 4) * 4 > kMaxPlaneBytes / (int64_t(height) + 1)) {
       Fail(job, ERR_MEM);
       return;
     }

@@ -78,6 +78,8 @@ TEST(Distort, PrepareAcceptsAndRefuses) {
       {kDistortArc, {}, 0},
       {kDistortArc, {nan}, ERR_WRONGUSAGE},
       {kDistortArc, {60, 0, 50, 20, 1}, ERR_WRONGUSAGE},
+      // A box of about 1.6e9 x 1.5e9: its byte count passes even 64 bits.
+      {kDistortArc, {64.47, -4, 1.542e9, 0}, ERR_MEM},
       {kDistortPolar, {10, 0, 5}, ERR_WRONGUSAGE},
       {kDistortPolar, {10, 0, 5, 5, 0, 90, 1}, ERR_WRONGUSAGE},
       {kDistortPolar, {10, 20}, ERR_WRONGUSAGE},  // outer radius inside the inner one
