@@ -1,12 +1,14 @@
 // The effect kernels and the brush distortions at 1920x1080 on one thread, beside ImageMagick's
 // MagickCore (its swirl, wave and distort, limited to one thread) and memcpy of the same bytes.
 // Names read <case>/<implementation>/1920/1080. One swirl, ripple, pixelate or roll step is one
-// frame of a transition; dissolve thresholds the noise field into a 1-bit mask (/mask) or an
+// frame of a transition (frame/memcpy copies one picture's bytes, the least a frame costs);
+// dissolve thresholds the noise field into a 1-bit mask (/mask) or an
 // alpha plane (/alpha) beside memcpy of the noise field's bytes; the distortions run the smooth
 // path (EWA) against MagickCore's default resampling, and the nearest one on its own. MagickCore's
 // swirl and wave sample the nearest pixel, as ours do.
 // The cases register themselves when the program starts.
 #include <benchmark/benchmark.h>
+#include <magick/MagickCore.h>
 
 #include <cmath>
 #include <cstdio>
@@ -16,8 +18,6 @@
 #include <vector>
 
 #include "image/image.h"
-
-#include <magick/MagickCore.h>
 
 using namespace qv;
 
@@ -126,6 +126,19 @@ void RippleCases() {
   });
 }
 
+// The least a frame costs: memcpy of the picture's bytes, the anchor of the swirl and ripple
+// steps, which read one or two pictures at displaced points and write a third.
+void FrameCopyCase() {
+  Add(Name("frame", "memcpy"), [](benchmark::State& state) {
+    const auto src = Picture(1);
+    std::vector<uint32_t> dst(src.size());
+    for (auto _ : state) {
+      std::memcpy(dst.data(), src.data(), src.size() * 4);
+      benchmark::DoNotOptimize(dst.data());
+    }
+  });
+}
+
 void PixelateCases() {
   Add(Name("pixelate", "quillvane"), [](benchmark::State& state) {
     const auto src = Picture(1);
@@ -150,8 +163,8 @@ void DissolveCases() {
           for (auto& n : noise) n = uint8_t(rng() % 255);
           const int32_t bpr = bytes ? AlphaBytesPerRow(kW) : MaskBytesPerRow(kW);
           std::vector<uint8_t> src(size_t(bpr) * kH, 0xFF), dst(src.size());
-          const DissolveRecord r{src.data(), dst.data(), kW, kH, bpr, bpr, noise.data(), bytes,
-                                 false};
+          const DissolveRecord r{src.data(), dst.data(),   kW,    kH,   bpr,
+                                 bpr,        noise.data(), bytes, false};
           int32_t level = 0;
           for (auto _ : state) {
             DissolveMaskKernel(r, level);
@@ -263,6 +276,7 @@ void DistortCases() {
 const bool kRegistered = [] {
   SwirlCases();
   RippleCases();
+  FrameCopyCase();
   PixelateCases();
   DissolveCases();
   RollCases();
