@@ -1,0 +1,43 @@
+// What the filter kernels (filters.cpp) share with their SIMD rows (filters_simd.cpp): the
+// scalar references and the table of the rows in force. A row works on 32-bit pixels by byte
+// lanes: every lane is filtered alike and only the lanes of `keep` (the format's colour bytes)
+// are written, the spare byte as 0.
+#pragma once
+
+#include <cstdint>
+
+#include "image/image.h"
+
+namespace qv::image {
+
+// Blur rows: out[x] = sum over k of kernel[k] x src[x + k] (horizontal), or of
+// kernel[k] x rows[k][x] (vertical), per lane, summed in k order from 0.0, limited to 0..255 and
+// truncated.
+void BlurRowScalar(uint32_t* out, const uint32_t* src, const double* kernel, int32_t taps,
+                   int32_t n, uint32_t keep);
+void BlurColumnScalar(uint32_t* out, const uint32_t* const* rows, const double* kernel,
+                      int32_t taps, int32_t n, uint32_t keep);
+// Square kernel rows: out[x] = sum over v, then u, of kernel[v x taps + u] x rows[v][x + u].
+void SquareRowScalar(uint32_t* out, const uint32_t* const* rows, const double* kernel, int32_t taps,
+                     int32_t n, uint32_t keep);
+// Each colour lane above the threshold becomes 255 minus it.
+void SolarizeRowScalar(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep);
+
+// Oil paint as its description reads: each window scanned whole over an edge-extended copy. The
+// kernel runs it for small windows and checks its run-by-run scan of large ones against it.
+void OilPaintReference(const OilPaintRecord& r);
+
+struct FilterPaths {
+  void (*blurRow)(uint32_t* out, const uint32_t* src, const double* kernel, int32_t taps, int32_t n,
+                  uint32_t keep);
+  void (*blurColumn)(uint32_t* out, const uint32_t* const* rows, const double* kernel, int32_t taps,
+                     int32_t n, uint32_t keep);
+  void (*squareRow)(uint32_t* out, const uint32_t* const* rows, const double* kernel, int32_t taps,
+                    int32_t n, uint32_t keep);
+  void (*solarizeRow)(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep);
+};
+// The rows of the path in force (CurrentSimdLevel): AVX2 where it is chosen, else scalar.
+const FilterPaths& CurrentFilterPaths();
+const FilterPaths* Avx2FilterPaths();  // null when not built in
+
+}  // namespace qv::image
