@@ -73,6 +73,14 @@ void SquareRowScalar(uint32_t* out, const uint32_t* const* rows, const double* k
   }
 }
 
+void GammaRowScalar(uint32_t* p, int32_t n, const uint8_t (*lanes)[256]) {
+  for (int32_t x = 0; x < n; ++x) {
+    const uint32_t v = p[x];
+    p[x] = uint32_t(lanes[0][v & 0xFF]) | uint32_t(lanes[1][v >> 8 & 0xFF]) << 8 |
+           uint32_t(lanes[2][v >> 16 & 0xFF]) << 16 | uint32_t(lanes[3][v >> 24]) << 24;
+  }
+}
+
 void SolarizeRowScalar(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep) {
   for (int32_t x = 0; x < n; ++x) {
     uint32_t result = 0;
@@ -88,7 +96,7 @@ void SolarizeRowScalar(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep
 namespace {
 
 constexpr FilterPaths kScalarFilters = {BlurRowScalar, BlurColumnScalar, SquareRowScalar,
-                                        SolarizeRowScalar};
+                                        SolarizeRowScalar, GammaRowScalar};
 
 }  // namespace
 
@@ -463,20 +471,17 @@ void BuildGammaTable(double gamma, uint8_t table[256]) {
 
 void GammaKernel(const GammaRecord& r) {
   const Shifts s = ChannelShifts(r.format);
-  // Each channel's table already at its place in the word: three loads and two ORs a pixel.
-  uint32_t tr[256], tg[256], tb[256];
-  for (uint32_t i = 0; i < 256; ++i) {
-    tr[i] = uint32_t((r.channels & 1) && r.red ? r.red[i] : i) << s.r;
-    tg[i] = uint32_t((r.channels & 2) && r.green ? r.green[i] : i) << s.g;
-    tb[i] = uint32_t((r.channels & 4) && r.blue ? r.blue[i] : i) << s.b;
+  // One table for each byte of the pixel word: the channels' tables (or the identity) at their
+  // places, zeros for the spare byte.
+  alignas(64) uint8_t lanes[4][256] = {};
+  for (int i = 0; i < 256; ++i) {
+    lanes[s.r / 8][i] = (r.channels & 1) && r.red ? r.red[i] : uint8_t(i);
+    lanes[s.g / 8][i] = (r.channels & 2) && r.green ? r.green[i] : uint8_t(i);
+    lanes[s.b / 8][i] = (r.channels & 4) && r.blue ? r.blue[i] : uint8_t(i);
   }
-  for (int32_t y = 0; y < r.height; ++y) {
-    uint32_t* p = r.pixels + int64_t(y) * r.pixelsPerRow;
-    for (int32_t x = 0; x < r.width; ++x) {
-      const uint32_t v = p[x];
-      p[x] = tr[(v >> s.r) & 0xFF] | tg[(v >> s.g) & 0xFF] | tb[(v >> s.b) & 0xFF];
-    }
-  }
+  const image::FilterPaths& paths = image::CurrentFilterPaths();
+  for (int32_t y = 0; y < r.height; ++y)
+    paths.gammaRow(r.pixels + int64_t(y) * r.pixelsPerRow, r.width, lanes);
 }
 
 namespace {

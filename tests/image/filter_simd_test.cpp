@@ -1,6 +1,7 @@
 // The filters' SIMD rows against their scalar reference, bit for bit, over random pictures: sizes
 // 1-70 x 1-12, random strides, formats 10-13, every convolution mode with random radii and
-// sigmas (emboss skips its zero taps), and solarize at random thresholds and the ends. One fixed
+// sigmas (emboss skips its zero taps), solarize at random thresholds and the ends, and gamma
+// through random tables for random channels. One fixed
 // seed and one fresh seed per run (logged; QV_SIMD_SEED replays one).
 #include <gtest/gtest.h>
 
@@ -61,6 +62,10 @@ TEST(FilterSimd, RowsMatchTheScalarReference) {
       const double radius = (rng() % 3 == 0) ? 0.0 : double(rng() % 40) / 10.0;
       const double sigma = double(rng() % 30 + 1) / 10.0;
       const int threshold = int(rng() % 260);
+      uint8_t tables[3][256];
+      for (auto& t : tables)
+        for (uint8_t& e : t) e = uint8_t(rng());
+      const int channels = int(rng() % 8);
       std::vector<uint32_t> results[2];
       for (int path = 0; path < 2; ++path) {
         SetSimdLevel(path == 0 ? SimdLevel::kScalar : SimdLevel::kAvx2);
@@ -72,11 +77,14 @@ TEST(FilterSimd, RowsMatchTheScalarReference) {
         r.radius = radius, r.sigma = sigma, r.mode = mode;
         ConvolveKernel(r);
         SolarizeKernel(p.px.data(), p.w, p.h, p.stride, p.format, threshold);
+        GammaKernel(GammaRecord{p.px.data(), p.w, p.h, p.stride, p.format, tables[0], tables[1],
+                                tables[2], channels});
         results[path] = p.px;
       }
       ASSERT_EQ(results[0], results[1])
           << "case " << iter << " mode " << char(mode) << " " << base.w << "x" << base.h
-          << " radius " << radius << " sigma " << sigma << " threshold " << threshold;
+          << " radius " << radius << " sigma " << sigma << " threshold " << threshold
+          << " channels " << channels;
     }
   }
   SetSimdLevel(BestSimdLevel());
