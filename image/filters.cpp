@@ -325,7 +325,7 @@ struct GaussTerms {
 
 int32_t RadiusWidth(double radius) {
   double half = std::ceil(radius);
-  if (half >= double((INT32_MAX - 1) / 2)) return INT32_MAX;
+  if (half >= 1073741823.0) return INT32_MAX;  // (INT32_MAX - 1) / 2
   return int32_t(2 * int64_t(half) + 1);
 }
 
@@ -429,7 +429,7 @@ void ConvolveKernel(const ConvolveRecord& r) {
     const int64_t border = 2 * int64_t(taps / 2);
     if (border > kMaxPlaneBytes ||
         double(int64_t(r.width) + border + 8) * double(int64_t(r.height) + border) >
-            double(kMaxPlaneBytes / 4))
+            double(kMaxPlaneBytes) / 4)
       return;
     Doubles kernel(taps);
     if (!kernel.p || !BuildBlurKernel(taps, sigma, kernel.p)) return;
@@ -725,9 +725,9 @@ int32_t OilPaintWidth(const OilPaintRecord& r) {
   if (r.width < 1 || r.height < 1 || !std::isfinite(r.radius)) return 0;
   const int32_t taps = SearchWidth2D(r.radius, 0.5, INT32_MAX);
   // The window's edge-extended copy bounds the window as for the other filters.
-  const int64_t side = taps / 2 * 2;
+  const int64_t side = int64_t(taps / 2) * 2;
   const int64_t stride = ((int64_t(r.width) + side + 3) & ~int64_t{3}) + 4;
-  if (double(stride) * double(int64_t(r.height) + side) > double(kMaxPlaneBytes / 4)) return 0;
+  if (double(stride) * double(int64_t(r.height) + side) > double(kMaxPlaneBytes) / 4) return 0;
   return taps;
 }
 
@@ -1127,7 +1127,7 @@ int MonochromeBitMap(qvBitMap* bitmap, int32_t width, int32_t height, bool dithe
         GrayKernel(Pixels(v), width, height, v.format, v.pixelsPerRow, true);
       } else {
         auto gray = [](uint32_t c) {
-          return int(Intensity(c >> 16 & 0xFF, c >> 8 & 0xFF, c & 0xFF));
+          return int(Intensity(int(c >> 16 & 0xFF), int(c >> 8 & 0xFF), int(c & 0xFF)));
         };
         const bool firstLighter = gray(palette[0]) > gray(palette[1]);
         const uint32_t on = ColourBytes(v.format);

@@ -3,6 +3,7 @@
 // doubles of one register, and every lane sums its products in the reference's order. Zero taps
 // of a square kernel are skipped: adding a zero product leaves a sum as it is but for the sign of
 // a zero, which the limit to 0..255 makes 0 either way.
+#include <cstddef>
 #include <cstring>
 
 #include "image/filters_internal.h"
@@ -165,7 +166,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void GammaRowVbmi(
   for (int l = 0; l < 4; ++l) {
     live[l] = false;
     for (int i = 0; i < 256 && !live[l]; ++i) live[l] = lanes[l][i] != 0;
-    for (int q = 0; q < 4; ++q) tables[l][q] = _mm512_loadu_si512(lanes[l] + 64 * q);
+    for (int q = 0; q < 4; ++q) tables[l][q] = _mm512_loadu_si512(lanes[l] + ptrdiff_t{64} * q);
   }
   const __mmask64 place[4] = {0x1111111111111111ull, 0x2222222222222222ull, 0x4444444444444444ull,
                               0x8888888888888888ull};
