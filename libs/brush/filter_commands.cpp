@@ -55,6 +55,9 @@ int32_t MakeShadow(qvScriptState* L, bool border) {
   qvBrush* src = nullptr;
   int code = FindBrush(L, source, &src, kFindRasterOnly | kFindHardware);
   if (code != 0) return code;
+  // The new bitmap is the largest plane: one over 2^31 bytes is refused before anything is made.
+  const double side = std::trunc(size);
+  if ((src->width + 2 * side) * (src->height + 2 * side) * 4 > 2147483648.0) return ERR_MEM;
   // The new planes are made before the new id is released, so that a brush may be replaced by
   // its own shadow.
   qvPlane* alpha = BuildShadowAlpha(src->alpha, src->mask, 0, 0, src->width, src->height, size,
