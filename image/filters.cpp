@@ -73,11 +73,15 @@ void SquareRowScalar(uint32_t* out, const uint32_t* const* rows, const double* k
   }
 }
 
-void GammaRowScalar(uint32_t* p, int32_t n, const uint8_t (*lanes)[256]) {
-  for (int32_t x = 0; x < n; ++x) {
-    const uint32_t v = p[x];
-    p[x] = uint32_t(lanes[0][v & 0xFF]) | uint32_t(lanes[1][v >> 8 & 0xFF]) << 8 |
-           uint32_t(lanes[2][v >> 16 & 0xFF]) << 16 | uint32_t(lanes[3][v >> 24]) << 24;
+void GammaRowsScalar(uint32_t* p, int32_t width, int32_t height, int32_t pixelsPerRow,
+                     const uint8_t (*lanes)[256], int /*spareLane*/) {
+  for (int32_t y = 0; y < height; ++y) {
+    uint32_t* row = p + int64_t(y) * pixelsPerRow;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t v = row[x];
+      row[x] = uint32_t(lanes[0][v & 0xFF]) | uint32_t(lanes[1][v >> 8 & 0xFF]) << 8 |
+               uint32_t(lanes[2][v >> 16 & 0xFF]) << 16 | uint32_t(lanes[3][v >> 24]) << 24;
+    }
   }
 }
 
@@ -96,7 +100,7 @@ void SolarizeRowScalar(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep
 namespace {
 
 constexpr FilterPaths kScalarFilters = {BlurRowScalar, BlurColumnScalar, SquareRowScalar,
-                                        SolarizeRowScalar, GammaRowScalar};
+                                        SolarizeRowScalar, GammaRowsScalar};
 
 }  // namespace
 
@@ -479,9 +483,8 @@ void GammaKernel(const GammaRecord& r) {
     lanes[s.g / 8][i] = (r.channels & 2) && r.green ? r.green[i] : uint8_t(i);
     lanes[s.b / 8][i] = (r.channels & 4) && r.blue ? r.blue[i] : uint8_t(i);
   }
-  const image::FilterPaths& paths = image::CurrentFilterPaths();
-  for (int32_t y = 0; y < r.height; ++y)
-    paths.gammaRow(r.pixels + int64_t(y) * r.pixelsPerRow, r.width, lanes);
+  const int spare = ColourBytes(r.format) & 0xFF ? 3 : 0;
+  image::CurrentFilterPaths().gammaRows(r.pixels, r.width, r.height, r.pixelsPerRow, lanes, spare);
 }
 
 namespace {

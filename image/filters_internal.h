@@ -23,8 +23,10 @@ void SquareRowScalar(uint32_t* out, const uint32_t* const* rows, const double* k
 // Each colour lane above the threshold becomes 255 minus it.
 void SolarizeRowScalar(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep);
 
-// Each byte of the pixel word through the table of its place: lanes[0] for the lowest byte.
-void GammaRowScalar(uint32_t* p, int32_t n, const uint8_t (*lanes)[256]);
+// Each byte of the pixel words of the rectangle through the table of its place (lanes[0] for the
+// lowest byte); the spare byte's table holds zeros.
+void GammaRowsScalar(uint32_t* p, int32_t width, int32_t height, int32_t pixelsPerRow,
+                     const uint8_t (*lanes)[256], int spareLane);
 
 // Oil paint as its description reads: each window scanned whole over an edge-extended copy. The
 // kernel runs it for small windows and checks its run-by-run scan of large ones against it.
@@ -38,7 +40,8 @@ struct FilterPaths {
   void (*squareRow)(uint32_t* out, const uint32_t* const* rows, const double* kernel, int32_t taps,
                     int32_t n, uint32_t keep);
   void (*solarizeRow)(uint32_t* p, int32_t n, uint32_t threshold, uint32_t keep);
-  void (*gammaRow)(uint32_t* p, int32_t n, const uint8_t (*lanes)[256]);
+  void (*gammaRows)(uint32_t* p, int32_t width, int32_t height, int32_t pixelsPerRow,
+                    const uint8_t (*lanes)[256], int spareLane);
 };
 // The rows of the path in force (CurrentSimdLevel): AVX2 where it is chosen, else scalar. The
 // AVX2 level looks the gamma tables up with AVX-512 VBMI where the processor has it (a table of

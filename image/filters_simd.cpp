@@ -159,39 +159,42 @@ __attribute__((target("avx2"))) void SolarizeRowAvx2(uint32_t* p, int32_t n, uin
 // 64 bytes a step: each byte's table lookup is two 128-entry permutes of two table registers
 // each, picked by the index's top bit; the bytes of each place of the pixel word come from their
 // own table, and the spare place's table of zeros is left out.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void GammaRowVbmi(
-    uint32_t* p, int32_t n, const uint8_t (*lanes)[256]) {
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void GammaRowsVbmi(
+    uint32_t* p, int32_t width, int32_t height, int32_t pixelsPerRow, const uint8_t (*lanes)[256],
+    int spareLane) {
   __m512i tables[4][4];
-  bool live[4];
-  for (int l = 0; l < 4; ++l) {
-    live[l] = false;
-    for (int i = 0; i < 256 && !live[l]; ++i) live[l] = lanes[l][i] != 0;
+  for (int l = 0; l < 4; ++l)
     for (int q = 0; q < 4; ++q) tables[l][q] = _mm512_loadu_si512(lanes[l] + ptrdiff_t{64} * q);
-  }
   const __mmask64 place[4] = {0x1111111111111111ull, 0x2222222222222222ull, 0x4444444444444444ull,
                               0x8888888888888888ull};
-  int32_t x = 0;
-  for (; x + 16 <= n; x += 16) {
-    const __m512i v = _mm512_loadu_si512(p + x);
-    const __mmask64 high = _mm512_movepi8_mask(v);
-    __m512i out = _mm512_setzero_si512();
-    for (int l = 0; l < 4; ++l) {
-      if (!live[l]) continue;
-      const __m512i lo = _mm512_maskz_permutex2var_epi8(_kandn_mask64(high, place[l]), tables[l][0],
-                                                        v, tables[l][1]);
-      const __m512i hi = _mm512_maskz_permutex2var_epi8(_kand_mask64(high, place[l]), tables[l][2],
-                                                        v, tables[l][3]);
-      out = _mm512_ternarylogic_epi32(out, lo, hi, 0xFE);  // out | lo | hi
+  // The three colour places, the spare one left out: its bytes stay 0.
+  int live[3], n = 0;
+  for (int l = 0; l < 4; ++l)
+    if (l != spareLane) live[n++] = l;
+  for (int32_t y = 0; y < height; ++y) {
+    uint32_t* row = p + int64_t(y) * pixelsPerRow;
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+      const __m512i v = _mm512_loadu_si512(row + x);
+      const __mmask64 high = _mm512_movepi8_mask(v);
+      __m512i out = _mm512_setzero_si512();
+      for (int l : live) {
+        const __m512i lo = _mm512_maskz_permutex2var_epi8(_kandn_mask64(high, place[l]),
+                                                          tables[l][0], v, tables[l][1]);
+        const __m512i hi = _mm512_maskz_permutex2var_epi8(_kand_mask64(high, place[l]),
+                                                          tables[l][2], v, tables[l][3]);
+        out = _mm512_ternarylogic_epi32(out, lo, hi, 0xFE);  // out | lo | hi
+      }
+      _mm512_storeu_si512(row + x, out);
     }
-    _mm512_storeu_si512(p + x, out);
+    if (x < width) GammaRowsScalar(row + x, width - x, 1, pixelsPerRow, lanes, spareLane);
   }
-  if (x < n) GammaRowScalar(p + x, n - x, lanes);
 }
 
 constexpr FilterPaths kAvx2 = {BlurRowAvx2, BlurColumnAvx2, SquareRowAvx2, SolarizeRowAvx2,
-                               GammaRowScalar};
+                               GammaRowsScalar};
 constexpr FilterPaths kAvx2Vbmi = {BlurRowAvx2, BlurColumnAvx2, SquareRowAvx2, SolarizeRowAvx2,
-                                   GammaRowVbmi};
+                                   GammaRowsVbmi};
 
 }  // namespace
 
