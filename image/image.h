@@ -974,6 +974,123 @@ int DistortBitMap(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* al
                   int32_t height, int32_t mode, int32_t valueCount, const double* values,
                   bool smooth, qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha,
                   int32_t* outWidth, int32_t* outHeight);
+// Filters and colour effects on 32-bit pixels of formats 10-13 (each pixel's colour bytes are
+// filtered and its spare byte written as 0) and on 8-bit alpha planes. Arithmetic is double
+// precision; "limited" means held to 0..255 and then truncated toward 0. Kernels skip a plane
+// whose data is null; an allocation failure inside a kernel (edge-extended copies, kernels,
+// tables) skips the filter silently, and so does an edge-extended copy over 2^31 bytes.
+
+// Kernel widths. A positive radius gives 2 ceil(radius) + 1 (at most INT32_MAX); otherwise the
+// width is searched from 5 up by twos, from the Gaussian of sigma, and the first width whose edge
+// weight falls below 1/255 of the sum, less 2, is returned. 1D: a sigma within 1e-10 of 0 gives
+// 1. 2D: the search stops past `limit` and returns a width above it. A sigma that is not finite
+// gives 1.
+int32_t OptimalKernelWidth1D(double radius, double sigma);
+int32_t OptimalKernelWidth2D(double radius, double sigma, int32_t limit = 1023);
+// A normalised 1-D Gaussian of `width` entries, each gathering three sub-samples: entry
+// (i + 3 width / 2) / 3 sums exp(-i^2 / (18 sigma^2)) / (sqrt(2 pi) sigma) for i = -3 width / 2 ..
+// 3 width / 2. False (kernel unspecified) when the sum is not a positive finite number.
+bool BuildBlurKernel(int32_t width, double sigma, double* kernel);
+
+struct ConvolveRecord {
+  uint32_t* pixels;  // or null
+  int32_t width, height, pixelsPerRow, format, bytesPerPixel;
+  uint8_t* alpha;  // or null
+  int32_t alphaBytesPerRow;
+  double radius, sigma;
+  int32_t mode;  // 'b' blur, 'e' emboss, 'g' edge, 's' sharpen; others do nothing
+};
+// Blur: two separable passes of BuildBlurKernel (the first limited before the second reads it);
+// a |sigma| below 1e-10 does nothing. Emboss, edge, sharpen: one square kernel, which does
+// nothing when its width is even or larger than the width or the height. Pixels (4 bytes per
+// pixel) and the alpha plane are filtered alike. A radius or sigma that is not finite does
+// nothing.
+void ConvolveKernel(const ConvolveRecord& r);
+void SolarizeKernel(uint32_t* pixels, int32_t width, int32_t height, int32_t pixelsPerRow,
+                    int32_t format, int32_t threshold);
+struct GammaRecord {
+  uint32_t* pixels;
+  int32_t width, height, pixelsPerRow, format;
+  const uint8_t* red;  // 256-entry tables, used for the channels of the mask
+  const uint8_t* green;
+  const uint8_t* blue;
+  int32_t channels;  // 1 red, 2 green, 4 blue
+};
+void GammaKernel(const GammaRecord& r);
+// Entry i is 255 (i / 255)^(1 / gamma) plus a half, truncated and held to 0..255; gamma 0 (or
+// less, or NaN) gives all zeros.
+void BuildGammaTable(double gamma, uint8_t table[256]);
+// One step of the brightness curve in hue/saturation/brightness: sign +1 sharpens, -1 softens.
+void ContrastKernel(uint32_t* pixels, int32_t width, int32_t height, int32_t pixelsPerRow,
+                    int32_t format, int32_t sign);
+struct ModulateRecord {
+  uint32_t* pixels;
+  int32_t width, height, pixelsPerRow, format;
+  int32_t brightness, saturation, hue;  // percents, 100 unchanged
+};
+void ModulateKernel(const ModulateRecord& r);
+struct NormalizeRecord {
+  uint32_t* pixels;
+  int32_t width, height, pixelsPerRow;
+  int64_t lowCount, highCount;
+  int32_t format, bytesPerPixel;
+};
+// Stretches the levels between the intensity below which lowCount pixels lie and the one above
+// which width x height - highCount lie. A channel without both levels, or whose two levels are
+// one, is left as it is.
+void NormalizeKernel(const NormalizeRecord& r);
+void SepiaKernel(uint32_t* pixels, int32_t width, int32_t height, int32_t pixelsPerRow,
+                 int32_t format, int32_t threshold);
+struct OilPaintRecord {
+  uint32_t* pixels;
+  int32_t width, height, pixelsPerRow, format;
+  double radius;
+};
+// Each pixel becomes the pixel of its window (OptimalKernelWidth2D(radius, 0.5) wide) at which
+// the most frequent intensity first reached its count.
+void OilPaintKernel(const OilPaintRecord& r);
+
+// The wrappers: the top-left width x height (cut to the planes), 0 or ERR_LOCKBMAP (and ERR_MEM
+// where said); where a lock view may be given they use it and neither lock nor release.
+// Convolution: a negative (or NaN) radius is 0, and a radius of 0 takes sigma 1.0. The bitmap or
+// the alpha may be null.
+int ConvolveBitMap(int32_t mode, qvBitMap* bitmap, qvPlane* alpha, int32_t width, int32_t height,
+                   double radius, double sigma, const qvBitMapLock* lock = nullptr);
+int SolarizeBitMap(qvBitMap* bitmap, int32_t width, int32_t height, int32_t threshold);
+// A negative (or NaN) gamma counts as 0; a channel of gamma 1.0 is left. All three 1.0 return 0
+// without locking. Channels of equal gamma share one table.
+int GammaBitMap(qvBitMap* bitmap, int32_t width, int32_t height, double red, double green,
+                double blue);
+int ContrastBitMap(qvBitMap* bitmap, int32_t width, int32_t height, bool sharpen, int32_t times,
+                   const qvBitMapLock* lock = nullptr);
+// Factors, 1.0 unchanged; negative (or NaN) counts as 0; brightness and saturation are held to
+// 1000, hue to 2 (a full turn each way), and passed as trunc(factor x 100). All three 1.0 return
+// 0 without locking.
+int ModulateBitMap(qvBitMap* bitmap, int32_t width, int32_t height, double brightness,
+                   double saturation, double hue);
+int NormalizeLevels(qvBitMap* bitmap, int32_t width, int32_t height, int64_t lowCount,
+                    int64_t highCount, const qvBitMapLock* lock = nullptr);
+// On one lock: sepia (threshold held to 0..255), the level stretch with 2% and 99% of the
+// pixels, one sharpening contrast step.
+int SepiaToneBitMap(qvBitMap* bitmap, int32_t width, int32_t height, int32_t threshold);
+// On one lock: gray, edge (radius), blur (radius, sigma), the level stretch, invert, gray; the
+// alpha is edge-filtered and blurred along.
+int CharcoalBitMap(qvBitMap* bitmap, qvPlane* alpha, int32_t width, int32_t height, double radius,
+                   double sigma);
+int OilPaintBitMap(qvBitMap* bitmap, int32_t width, int32_t height, double radius);
+// Black and white: plain (gray below 129 black), or dithered to the two colours the quantiser
+// picks, the lighter of them white; a picture of one colour is white when its gray is 129 or
+// more. 0, ERR_MEM, ERR_LOCKBMAP.
+int MonochromeBitMap(qvBitMap* bitmap, int32_t width, int32_t height, bool dither);
+// A new alpha channel of (width + 2r) x (height + 2r), r = trunc(radius) (a negative or NaN
+// radius is 0), holding the picture's shape at (r, r) with `value`: where the alpha source's
+// rectangle at (left, top) is not 0, else where the mask source's bits are set, else everywhere;
+// blurred with radius and sigma; with hardEdge every nonzero byte then becomes 255, and with
+// secondBlur and an alpha source it is blurred again (radius / 2, sigma radius / 6). Null when
+// the size is below 1, beyond 2^31 bytes or cannot be had.
+qvPlane* BuildShadowAlpha(const qvPlane* alphaSource, const qvPlane* maskSource, int32_t left,
+                          int32_t top, int32_t width, int32_t height, double radius, double sigma,
+                          int32_t value, bool hardEdge, bool secondBlur);
 
 // ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the

@@ -23,6 +23,22 @@ int32_t SaveBrush(qvScriptState* L);
 int32_t ReadBrushPixel(qvScriptState* L);
 int32_t WriteBrushPixel(qvScriptState* L);
 
+// filter_commands.cpp: filters on a brush's picture, and shadow and border brushes
+int32_t BlurBrush(qvScriptState* L);
+int32_t EmbossBrush(qvScriptState* L);
+int32_t EdgeBrush(qvScriptState* L);
+int32_t SharpenBrush(qvScriptState* L);
+int32_t SolarizeBrush(qvScriptState* L);
+int32_t GammaBrush(qvScriptState* L);
+int32_t ContrastBrush(qvScriptState* L);
+int32_t ModulateBrush(qvScriptState* L);
+int32_t SepiaToneBrush(qvScriptState* L);
+int32_t CharcoalBrush(qvScriptState* L);
+int32_t BrushToMonochrome(qvScriptState* L);
+int32_t CreateShadowBrush(qvScriptState* L);
+int32_t CreateBorderBrush(qvScriptState* L);
+int32_t OilPaintBrush(qvScriptState* L);
+
 // output_commands.cpp: output devices and double buffering
 int32_t SelectBrush(qvScriptState* L);
 int32_t SelectMask(qvScriptState* L);
