@@ -764,6 +764,14 @@ void DrawLineCoverage(qvRasterImage* image, int32_t x1, int32_t y1, int32_t x2, 
 void ReleaseCoverageImage(qvRasterImage* image);
 
 // ---------------------------------------------------------------------------------------------
+// Pixels from colour bytes (the brush library's pixel tables).
+
+// Stores the colour given as three bytes R, G, B at dst as one pixel of the format (0-13): two
+// bytes for the 16-bit layouts, three in memory order for 8 and 9, four for 10-13. Other formats
+// write nothing.
+void ConvertPixels(const uint8_t rgb[3], uint8_t* dst, int32_t format);
+
+// ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the
 // fault off). ImageAllocCount answers the allocations made since the last SetImageAllocFault.
 void SetImageAllocFault(int64_t n);
