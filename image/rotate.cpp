@@ -8,6 +8,7 @@
 #include "base/support.h"
 #include "image/image.h"
 #include "image/internal.h"
+#include "image/plane_rows.h"
 
 namespace qv {
 
@@ -188,6 +189,23 @@ void RotateKernel(const RotateRecord& r) {
       else if (pixels)
         image::gPaths.rotateRow(d, first, last, y, nudged, reinterpret_cast<const uint32_t*>(r.src),
                                 r.srcPixelsPerRow, w, h);
+      if (dm)
+        for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
+      continue;
+    }
+    if (!r.srcMask) {
+      // An alpha plane without a mask: every neighbour is opaque, so the pixels are the plain
+      // rows' and the alpha has rows of its own.
+      if (pixels && r.smooth)
+        image::gPaths.rotateSmoothRow(d, first, last, y, inv,
+                                      reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow,
+                                      w, h, colourBytes);
+      else if (pixels)
+        image::gPaths.rotateRow(d, first, last, y, nudged, reinterpret_cast<const uint32_t*>(r.src),
+                                r.srcPixelsPerRow, w, h);
+      if (da)
+        image::RotateAlphaRow(da, first, last, y, r.smooth ? inv : nudged, r.srcAlpha,
+                              r.srcAlphaBytesPerRow, w, h, r.smooth);
       if (dm)
         for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
       continue;

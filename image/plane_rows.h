@@ -1,0 +1,59 @@
+// Rows of the scaler's and the rotator's 8-bit alpha planes and 1-bit masks, each with its scalar
+// reference and, on x86, an AVX2 path that matches it bit for bit. The path follows the kernel
+// switch (SetSimdLevel): below AVX2 the references run.
+#pragma once
+
+#include <cstdint>
+
+namespace qv::image {
+
+// The columns of a smooth-scaled row, the same for every row of one call: result pixel i reads
+// columns col[i] and col1[i] with the 16-bit fraction frac[i].
+struct SmoothColumns {
+  const int32_t* col;
+  const int32_t* col1;
+  const uint32_t* frac;
+};
+
+// Smooth-scaled alpha: d[i] = the 16.16 bilinear of a0[col], a0[col1], a1[col], a1[col1] with
+// frac[i] and fy. `rowBytes` is what may be read from a0 and a1 (their bytes per row).
+void SmoothAlphaRowScalar(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
+                          int32_t n, int32_t fy, int32_t rowBytes);
+// Nearest-scaled alpha: d[i] = s[min((i x step) >> 16, width - 1)].
+void NearestAlphaRowScalar(uint8_t* d, const uint8_t* s, int64_t step, int32_t n, int32_t width,
+                           int32_t rowBytes);
+// A scaled mask row: bit i of d = bit (column(i) + left) of s, column(i) = col[i] (smooth) or
+// min((i x step) >> 16, width - 1) (nearest, col null). Bits past n in d's last byte are kept.
+void MaskRowScalar(uint8_t* d, const uint8_t* s, const int32_t* col, int64_t step, int32_t n,
+                   int32_t width, int32_t left, int32_t rowBytes);
+// Rotated alpha of result pixels x0..x1 of row y, the source plane opaque elsewhere: smooth, the
+// bilinear of the four neighbours (SmoothNeighbours) in doubles, plus 0.5 and truncated; nearest,
+// the byte at the truncated back-mapped point held inside the source.
+void RotateAlphaRowScalar(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                          const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
+                          bool smooth);
+
+// The current paths.
+void SmoothAlphaRow(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
+                    int32_t n, int32_t fy, int32_t rowBytes);
+void NearestAlphaRow(uint8_t* d, const uint8_t* s, int64_t step, int32_t n, int32_t width,
+                     int32_t rowBytes);
+void MaskRow(uint8_t* d, const uint8_t* s, const int32_t* col, int64_t step, int32_t n,
+             int32_t width, int32_t left, int32_t rowBytes);
+void RotateAlphaRow(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                    const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
+                    bool smooth);
+
+// The AVX2 rows (plane_rows_x86.cpp); false when not built in or the CPU lacks AVX2.
+bool PlaneRowsAvx2Available();
+void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
+                        int32_t n, int32_t fy, int32_t rowBytes);
+void NearestAlphaRowAvx2(uint8_t* d, const uint8_t* s, int64_t step, int32_t n, int32_t width,
+                         int32_t rowBytes);
+void MaskRowAvx2(uint8_t* d, const uint8_t* s, const int32_t* col, int64_t step, int32_t n,
+                 int32_t width, int32_t left, int32_t rowBytes);
+void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                        const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
+                        bool smooth);
+
+}  // namespace qv::image

@@ -1,0 +1,222 @@
+// The AVX2 paths of the alpha and mask rows of the scaler and the rotator. Each does the
+// reference's arithmetic lane by lane (integers for the scaler, doubles in the reference's order
+// for the rotator); gathers read four bytes at a byte's place, so they run only while those four
+// stay inside the source row, and the reference finishes the row.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "base/support.h"
+#include "image/internal.h"
+#include "image/plane_rows.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+namespace qv::image {
+
+namespace {
+
+// Bit k of the index becomes bit 7 - k: lanes in order to a mask byte, most significant first.
+constexpr std::array<uint8_t, 256> ReversedBits() {
+  std::array<uint8_t, 256> t{};
+  for (int v = 0; v < 256; ++v) {
+    int r = 0;
+    for (int k = 0; k < 8; ++k) r |= ((v >> k) & 1) << (7 - k);
+    t[size_t(v)] = uint8_t(r);
+  }
+  return t;
+}
+constexpr std::array<uint8_t, 256> kReversed = ReversedBits();
+
+__attribute__((target("avx2"))) inline __m256i GatherBytes(const uint8_t* base, __m256i index) {
+  return _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(base), index, 1),
+                          _mm256_set1_epi32(0xFF));
+}
+
+// The low byte of each 32-bit lane, eight bytes in lane order.
+__attribute__((target("avx2"))) inline void StoreLowBytes(uint8_t* d, __m256i v) {
+  const __m256i pick = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                        0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                        -1);
+  __m256i b = _mm256_shuffle_epi8(v, pick);
+  int32_t lo = _mm256_extract_epi32(b, 0), hi = _mm256_extract_epi32(b, 4);
+  std::memcpy(d, &lo, 4);
+  std::memcpy(d + 4, &hi, 4);
+}
+
+__attribute__((target("avx2"))) inline __m256i Lerp16(__m256i a, __m256i b, __m256i f) {
+  return _mm256_add_epi32(a, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(b, a), f), 16));
+}
+
+// 32-bit lanes carry i x step while it cannot pass 2^31.
+bool StepFits(int64_t step, int32_t n) {
+  return step >= 0 && (int64_t(n) + 8) * step < (int64_t(1) << 31);
+}
+
+bool CpuHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+}  // namespace
+
+bool PlaneRowsAvx2Available() {
+  static const bool kHas = CpuHasAvx2();
+  return kHas;
+}
+
+__attribute__((target("avx2"))) void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0,
+                                                        const uint8_t* a1, const SmoothColumns& c,
+                                                        int32_t n, int32_t fy, int32_t rowBytes) {
+  const __m256i fyv = _mm256_set1_epi32(fy);
+  int32_t i = 0;
+  for (; i + 8 <= n && int64_t(c.col1[i + 7]) + 4 <= rowBytes &&
+         c.col[i + 7] + int64_t(4) <= rowBytes;
+       i += 8) {
+    __m256i col = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.col + i));
+    __m256i col1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.col1 + i));
+    __m256i fx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.frac + i));
+    __m256i top = Lerp16(GatherBytes(a0, col), GatherBytes(a0, col1), fx);
+    __m256i bottom = Lerp16(GatherBytes(a1, col), GatherBytes(a1, col1), fx);
+    StoreLowBytes(d + i, Lerp16(top, bottom, fyv));
+  }
+  if (i < n) {
+    SmoothColumns rest{c.col + i, c.col1 + i, c.frac + i};
+    SmoothAlphaRowScalar(d + i, a0, a1, rest, n - i, fy, rowBytes);
+  }
+}
+
+__attribute__((target("avx2"))) void NearestAlphaRowAvx2(uint8_t* d, const uint8_t* s, int64_t step,
+                                                         int32_t n, int32_t width,
+                                                         int32_t rowBytes) {
+  if (!StepFits(step, n)) {
+    NearestAlphaRowScalar(d, s, step, n, width, rowBytes);
+    return;
+  }
+  const int32_t st = int32_t(step);
+  __m256i u = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(st));
+  const __m256i step8 = _mm256_set1_epi32(st * 8), last = _mm256_set1_epi32(width - 1);
+  int32_t i = 0;
+  for (; i + 8 <= n && std::min<int64_t>((int64_t(i) + 7) * step >> 16, width - 1) + 4 <= rowBytes;
+       i += 8) {
+    __m256i index = _mm256_min_epi32(_mm256_srli_epi32(u, 16), last);
+    StoreLowBytes(d + i, GatherBytes(s, index));
+    u = _mm256_add_epi32(u, step8);
+  }
+  for (int64_t v = int64_t(i) * step; i < n; ++i, v += step)
+    d[i] = s[std::min<int64_t>(v >> 16, width - 1)];
+}
+
+__attribute__((target("avx2"))) void MaskRowAvx2(uint8_t* d, const uint8_t* s, const int32_t* col,
+                                                 int64_t step, int32_t n, int32_t width,
+                                                 int32_t left, int32_t rowBytes) {
+  if (!col && !StepFits(step, n)) {
+    MaskRowScalar(d, s, col, step, n, width, left, rowBytes);
+    return;
+  }
+  const int32_t st = col ? 0 : int32_t(step);  // the nearest columns' step, known to fit
+  __m256i u = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(st));
+  const __m256i step8 = _mm256_set1_epi32(st * 8), last = _mm256_set1_epi32(width - 1);
+  const __m256i leftv = _mm256_set1_epi32(left), seven = _mm256_set1_epi32(7);
+  auto column = [&](int32_t i) {
+    return col ? int64_t(col[i]) : std::min<int64_t>(int64_t(i) * step >> 16, width - 1);
+  };
+  int32_t i = 0;
+  for (; i + 8 <= n && ((column(i + 7) + left) >> 3) + 4 <= rowBytes; i += 8) {
+    __m256i c = col ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + i))
+                    : _mm256_min_epi32(_mm256_srli_epi32(u, 16), last);
+    __m256i bit = _mm256_add_epi32(c, leftv);
+    __m256i bytes = GatherBytes(s, _mm256_srli_epi32(bit, 3));
+    // The wanted bit to the lane's top: shift left by 24 + (bit & 7).
+    __m256i shift = _mm256_add_epi32(_mm256_and_si256(bit, seven), _mm256_set1_epi32(24));
+    int m = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_sllv_epi32(bytes, shift)));
+    d[i >> 3] = kReversed[size_t(m)];
+    u = _mm256_add_epi32(u, step8);
+  }
+  for (; i < n; ++i) PutMaskBit(d, i, MaskBit(s, column(i) + left));
+}
+
+__attribute__((target("avx2"))) void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, int32_t x1,
+                                                        int32_t y, const double inv[6],
+                                                        const uint8_t* src, int32_t srcBytesPerRow,
+                                                        int32_t width, int32_t height,
+                                                        bool smooth) {
+  const __m256d i0 = _mm256_set1_pd(inv[0]), i1 = _mm256_set1_pd(inv[1]);
+  const __m256d ky = _mm256_set1_pd(inv[2] * y), ly = _mm256_set1_pd(inv[3] * y);
+  const __m256d e = _mm256_set1_pd(inv[4]), f = _mm256_set1_pd(inv[5]);
+  const __m256d one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5);
+  const __m128i zero = _mm_setzero_si128(), minusOne = _mm_set1_epi32(-1);
+  const __m128i lastX = _mm_set1_epi32(width - 1), lastY = _mm_set1_epi32(height - 1);
+  alignas(16) int32_t ix[4], iy[4], ix1[4], iy1[4];
+  int32_t x = x0;
+  for (; x + 3 <= x1; x += 4) {
+    __m256d xv = _mm256_setr_pd(x, x + 1, x + 2, x + 3);
+    __m256d sx = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(i0, xv), ky), e);
+    __m256d sy = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(i1, xv), ly), f);
+    if (!smooth) {
+      // Truncation as TruncateToInt: NaN and values out of range give INT_MIN, held at 0.
+      __m128i cx = _mm_min_epi32(_mm_max_epi32(_mm256_cvttpd_epi32(sx), zero), lastX);
+      __m128i cy = _mm_min_epi32(_mm_max_epi32(_mm256_cvttpd_epi32(sy), zero), lastY);
+      _mm_store_si128(reinterpret_cast<__m128i*>(ix), cx);
+      _mm_store_si128(reinterpret_cast<__m128i*>(iy), cy);
+      for (int k = 0; k < 4; ++k) d[x + k] = src[int64_t(iy[k]) * srcBytesPerRow + ix[k]];
+      continue;
+    }
+    __m256d flx = _mm256_floor_pd(sx), fly = _mm256_floor_pd(sy);
+    __m128i tx = _mm256_cvttpd_epi32(flx), ty = _mm256_cvttpd_epi32(fly);
+    // The second neighbour from max(i, -1) + 1: the same as i + 1 held inside, without overflow.
+    _mm_store_si128(reinterpret_cast<__m128i*>(ix), _mm_min_epi32(_mm_max_epi32(tx, zero), lastX));
+    _mm_store_si128(reinterpret_cast<__m128i*>(iy), _mm_min_epi32(_mm_max_epi32(ty, zero), lastY));
+    _mm_store_si128(reinterpret_cast<__m128i*>(ix1),
+                    _mm_min_epi32(_mm_sub_epi32(_mm_max_epi32(tx, minusOne), minusOne), lastX));
+    _mm_store_si128(reinterpret_cast<__m128i*>(iy1),
+                    _mm_min_epi32(_mm_sub_epi32(_mm_max_epi32(ty, minusOne), minusOne), lastY));
+    alignas(32) double c00[4], c01[4], c10[4], c11[4];
+    for (int k = 0; k < 4; ++k) {
+      const uint8_t* r0 = src + int64_t(iy[k]) * srcBytesPerRow;
+      const uint8_t* r1 = src + int64_t(iy1[k]) * srcBytesPerRow;
+      c00[k] = r0[ix[k]], c01[k] = r0[ix1[k]], c10[k] = r1[ix[k]], c11[k] = r1[ix1[k]];
+    }
+    __m256d fx = _mm256_sub_pd(sx, flx), fy = _mm256_sub_pd(sy, fly);
+    __m256d gx = _mm256_sub_pd(one, fx), gy = _mm256_sub_pd(one, fy);
+    __m256d top = _mm256_add_pd(_mm256_mul_pd(_mm256_load_pd(c00), gx),
+                                _mm256_mul_pd(_mm256_load_pd(c01), fx));
+    __m256d bottom = _mm256_add_pd(_mm256_mul_pd(_mm256_load_pd(c10), gx),
+                                   _mm256_mul_pd(_mm256_load_pd(c11), fx));
+    __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(top, gy), _mm256_mul_pd(bottom, fy)),
+                              half);
+    alignas(16) int32_t out[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm256_cvttpd_epi32(v));
+    for (int k = 0; k < 4; ++k) d[x + k] = uint8_t(out[k] & 0xFF);
+  }
+  if (x <= x1) RotateAlphaRowScalar(d, x, x1, y, inv, src, srcBytesPerRow, width, height, smooth);
+}
+
+}  // namespace qv::image
+
+#else
+
+namespace qv::image {
+bool PlaneRowsAvx2Available() { return false; }
+void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
+                        int32_t n, int32_t fy, int32_t rowBytes) {
+  SmoothAlphaRowScalar(d, a0, a1, c, n, fy, rowBytes);
+}
+void NearestAlphaRowAvx2(uint8_t* d, const uint8_t* s, int64_t step, int32_t n, int32_t width,
+                         int32_t rowBytes) {
+  NearestAlphaRowScalar(d, s, step, n, width, rowBytes);
+}
+void MaskRowAvx2(uint8_t* d, const uint8_t* s, const int32_t* col, int64_t step, int32_t n,
+                 int32_t width, int32_t left, int32_t rowBytes) {
+  MaskRowScalar(d, s, col, step, n, width, left, rowBytes);
+}
+void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
+                        const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
+                        bool smooth) {
+  RotateAlphaRowScalar(d, x0, x1, y, inv, src, srcBytesPerRow, width, height, smooth);
+}
+}  // namespace qv::image
+
+#endif
