@@ -349,5 +349,76 @@ TEST_F(BrushCommandsTest, VectorBrushesAreTransformedByTheirPlugin) {
   EXPECT_EQ(Call("ScaleBrush", {3, 6, 4}), 0) << "the same size does nothing";
 }
 
+// A pixel buffer of width x height ARGB words, one reference held.
+qvPixelBuffer* MakeBuffer(int32_t width, int32_t height, uint32_t first) {
+  auto* buffer = static_cast<qvPixelBuffer*>(std::calloc(1, sizeof(qvPixelBuffer)));
+  buffer->references = 1;
+  buffer->rowWidth = width;
+  buffer->pixels = static_cast<uint32_t*>(std::calloc(size_t(width) * height, sizeof(uint32_t)));
+  for (int32_t i = 0; i < width * height; ++i) buffer->pixels[i] = first + uint32_t(i);
+  return buffer;
+}
+
+TEST_F(BrushCommandsTest, PreloadedBrushesGetPlanesOfTheirOwn) {
+  // A raster brush cut from a 4x3 picture at (1, 1), 2x2, keyed on the colour of (2, 2).
+  qvBrush* raster = MakeBrush(1, kBrushRaster);
+  raster->pixelBuffer = MakeBuffer(4, 3, 0x100);
+  raster->sourceX = 1, raster->sourceY = 1, raster->sourceWidth = 2, raster->sourceHeight = 2;
+  raster->transparentColour = 0x100 + 2 * 4 + 2;
+  qvBrush* vector = MakeBrush(2, kBrushVector);
+  vector->pixelBuffer = MakeBuffer(6, 4, 0x200);
+  ASSERT_EQ(ResolvePreloadedBrushes(), 0);
+
+  EXPECT_EQ(raster->pixelBuffer, nullptr);
+  EXPECT_EQ(raster->width, 2);
+  EXPECT_EQ(raster->height, 2);
+  uint32_t colour = 0;
+  int32_t second = 0;
+  ASSERT_TRUE(ReadBrushPixelAt(raster, 0, 0, &colour, &second));
+  EXPECT_EQ(colour, 0x100u + 5);
+  EXPECT_EQ(second, 1);
+  ASSERT_TRUE(ReadBrushPixelAt(raster, 1, 1, &colour, &second));
+  EXPECT_EQ(colour, 0x100u + 10);
+  EXPECT_EQ(second, 0) << "the transparent colour is keyed out";
+
+  ASSERT_NE(vector->pixelBuffer, nullptr) << "a vector brush keeps what its plugin draws from";
+  ASSERT_TRUE(ReadBrushPixelAt(vector, 5, 3, &colour, &second));
+  EXPECT_EQ(colour, 0x200u + 23);
+  EXPECT_EQ(second, -1);
+}
+
+TEST_F(BrushCommandsTest, GeneratedPicturesForBrushesAndBGPics) {
+  qvBrush* texture = MakeBrush(1, kBrushRaster);
+  WriteBrushPixelAt(texture, 5, 3, 0xABCDEF, -1);
+  qvObjectId id{0, nullptr};
+  qvObjectHeader* made = nullptr;
+  // The same tiling for both kinds: (0, 0) of the result is the texture's (5, 3).
+  ASSERT_EQ(CreateTexturedPicture(L, kObjectBGPic, &id, true, 8, 8, {1, nullptr}, 5, 3, &made), 0);
+  auto* bgpic = reinterpret_cast<qvBGPic*>(made);
+  EXPECT_EQ(bgpic->kind, kBGPicGenerated);
+  EXPECT_EQ(bgpic->settings.fillStyle, kFillTexture);
+  EXPECT_EQ(ReadBitMapPixel(bgpic->original.bitmap, 0, 0), 0xABCDEFu);
+  EXPECT_EQ(ReadBitMapPixel(bgpic->original.bitmap, 6, 4), 0xABCDEFu);
+  EXPECT_EQ(bgpic->settings.textureCache, nullptr) << "the fill's copy of the tile is freed";
+  qvObjectId brushId{2, nullptr};
+  ASSERT_EQ(
+      CreateTexturedPicture(L, kObjectBrush, &brushId, false, 8, 8, {1, nullptr}, 5, 3, &made), 0);
+  EXPECT_EQ(ReadBitMapPixel(reinterpret_cast<qvBrush*>(made)->bitmap, 6, 4), 0xABCDEFu);
+  EXPECT_EQ(
+      CreateTexturedPicture(L, kObjectBrush, &brushId, false, 8, 8, {2, nullptr}, 0, 0, nullptr),
+      ERR_WRONGUSAGE)
+      << "the texture would be freed to make room for itself";
+
+  qvGradient gradient{};
+  InitGradientDefaults(&gradient);
+  gradient.startColour = 0xFF0000, gradient.endColour = 0x0000FF;
+  ASSERT_EQ(CreateGradientPicture(L, kObjectBGPic, &id, true, 4, 4, gradient, &made), 0);
+  bgpic = reinterpret_cast<qvBGPic*>(made);
+  EXPECT_EQ(bgpic->settings.fillStyle, kFillGradient);
+  EXPECT_EQ(ReadBitMapPixel(bgpic->original.bitmap, 0, 0), 0xFF0000u);
+  EXPECT_EQ(CreateGradientPicture(L, kObjectBGPic, &id, true, 0, 4, gradient, nullptr),
+            ERR_BADDIMENSIONS);
+}
+
 }  // namespace
 }  // namespace qv
