@@ -68,6 +68,8 @@ void RotateAlphaRowScalar(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const d
   }
 }
 
+bool MaskedRotateRowsApply() { return UseAvx2(); }
+
 void SmoothAlphaRow(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
                     int32_t n, int32_t fy, int32_t rowBytes) {
   (UseAvx2() ? SmoothAlphaRowAvx2 : SmoothAlphaRowScalar)(d, a0, a1, c, n, fy, rowBytes);

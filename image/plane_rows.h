@@ -44,6 +44,20 @@ void RotateAlphaRow(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const double 
                     const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
                     bool smooth);
 
+// Bilinear rotation of a masked picture (no alpha plane), for the AVX2 path only: in groups of
+// four result pixels of x0..x1 whose sixteen neighbours are all opaque, the pixels (when `pixels`)
+// are the plain bilinear ones and the mask bits those at the nearest source points (`nudged`);
+// done[x - x0] tells which pixels it made, and the rotator makes the others itself.
+struct MaskedRotateSource {
+  const uint32_t* pixels;  // or null
+  int32_t pixelsPerRow;
+  const uint8_t* mask;
+  int32_t maskBytesPerRow, maskLeft;
+  int32_t width, height;
+  uint32_t colourBytes;
+};
+bool MaskedRotateRowsApply();
+
 // The AVX2 rows (plane_rows_x86.cpp); false when not built in or the CPU lacks AVX2.
 bool PlaneRowsAvx2Available();
 void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
@@ -55,5 +69,7 @@ void MaskRowAvx2(uint8_t* d, const uint8_t* s, const int32_t* col, int64_t step,
 void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                         const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
                         bool smooth);
+void RotateMaskedRowAvx2(uint32_t* d, uint8_t* dm, uint8_t* done, int32_t x0, int32_t x1, int32_t y,
+                         const double inv[6], const double nudged[6], const MaskedRotateSource& s);
 
 }  // namespace qv::image

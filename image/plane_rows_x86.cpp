@@ -228,6 +228,56 @@ __attribute__((target("avx2"))) void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, 
   if (x <= x1) RotateAlphaRowScalar(d, x, x1, y, inv, src, srcBytesPerRow, width, height, smooth);
 }
 
+__attribute__((target("avx2"))) void RotateMaskedRowAvx2(uint32_t* d, uint8_t* dm, uint8_t* done,
+                                                         int32_t x0, int32_t x1, int32_t y,
+                                                         const double inv[6],
+                                                         const double nudged[6],
+                                                         const MaskedRotateSource& s) {
+  const __m256d i0 = _mm256_set1_pd(inv[0]), i1 = _mm256_set1_pd(inv[1]);
+  const __m256d ky = _mm256_set1_pd(inv[2] * y), ly = _mm256_set1_pd(inv[3] * y);
+  const __m256d e = _mm256_set1_pd(inv[4]), f = _mm256_set1_pd(inv[5]);
+  const __m128i zero = _mm_setzero_si128(), minusOne = _mm_set1_epi32(-1);
+  const __m128i lastX = _mm_set1_epi32(s.width - 1), lastY = _mm_set1_epi32(s.height - 1);
+  alignas(16) int32_t ix[4], iy[4], ix1[4], iy1[4];
+  auto opaque = [&](int32_t x, int32_t yy) {
+    return MaskBit(s.mask + int64_t(yy) * s.maskBytesPerRow, int64_t(x) + s.maskLeft);
+  };
+  std::memset(done, 0, size_t(x1 - x0 + 1));
+  for (int32_t x = x0; x + 3 <= x1; x += 4) {
+    __m256d xv = _mm256_setr_pd(x, x + 1, x + 2, x + 3);
+    __m256d flx = _mm256_floor_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(i0, xv), ky), e));
+    __m256d fly = _mm256_floor_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(i1, xv), ly), f));
+    __m128i tx = _mm256_cvttpd_epi32(flx), ty = _mm256_cvttpd_epi32(fly);
+    _mm_store_si128(reinterpret_cast<__m128i*>(ix), _mm_min_epi32(_mm_max_epi32(tx, zero), lastX));
+    _mm_store_si128(reinterpret_cast<__m128i*>(iy), _mm_min_epi32(_mm_max_epi32(ty, zero), lastY));
+    _mm_store_si128(reinterpret_cast<__m128i*>(ix1),
+                    _mm_min_epi32(_mm_sub_epi32(_mm_max_epi32(tx, minusOne), minusOne), lastX));
+    _mm_store_si128(reinterpret_cast<__m128i*>(iy1),
+                    _mm_min_epi32(_mm_sub_epi32(_mm_max_epi32(ty, minusOne), minusOne), lastY));
+    bool all = true;
+    for (int k = 0; k < 4 && all; ++k) {
+      all = opaque(ix[k], iy[k]) && opaque(ix1[k], iy[k]) && opaque(ix[k], iy1[k]) &&
+            opaque(ix1[k], iy1[k]);
+    }
+    if (!all) continue;
+    if (s.pixels) {
+      gPaths.rotateSmoothRow(d, x, x + 3, y, inv, s.pixels, s.pixelsPerRow, s.width, s.height,
+                             s.colourBytes);
+    }
+    for (int k = 0; k < 4; ++k) {
+      if (dm) {
+        int32_t xx = x + k;
+        int32_t nx = std::clamp(TruncateToInt(nudged[0] * xx + nudged[2] * y + nudged[4]), 0,
+                                s.width - 1);
+        int32_t ny = std::clamp(TruncateToInt(nudged[1] * xx + nudged[3] * y + nudged[5]), 0,
+                                s.height - 1);
+        PutMaskBit(dm, xx, opaque(nx, ny));
+      }
+      done[x + k - x0] = 1;
+    }
+  }
+}
+
 }  // namespace qv::image
 
 #else
@@ -250,6 +300,10 @@ void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const dou
                         const uint8_t* src, int32_t srcBytesPerRow, int32_t width, int32_t height,
                         bool smooth) {
   RotateAlphaRowScalar(d, x0, x1, y, inv, src, srcBytesPerRow, width, height, smooth);
+}
+void RotateMaskedRowAvx2(uint32_t*, uint8_t*, uint8_t* done, int32_t x0, int32_t x1, int32_t,
+                         const double*, const double*, const MaskedRotateSource&) {
+  std::memset(done, 0, size_t(x1 - x0 + 1));
 }
 }  // namespace qv::image
 
