@@ -276,6 +276,16 @@ TEST_F(BrushCommandsTest, VectorBrushesOnlyWhereTheCommandTakesThem) {
   }
 }
 
+// A pixel buffer of width x height ARGB words, one reference held.
+qvPixelBuffer* MakeBuffer(int32_t width, int32_t height, uint32_t first) {
+  auto* buffer = new qvPixelBuffer{};  // released as the player's own buffers are
+  buffer->references = 1;
+  buffer->rowWidth = width;
+  buffer->pixels = static_cast<uint32_t*>(std::calloc(size_t(width) * height, sizeof(uint32_t)));
+  for (int32_t i = 0; i < width * height; ++i) buffer->pixels[i] = first + uint32_t(i);
+  return buffer;
+}
+
 // The stand-in plugin: draws its picture at the asked size, every pixel the size's colour, with
 // an alpha channel of 200, and keeps the last request.
 qvPluginTransform gLastRequest;
@@ -303,10 +313,7 @@ TEST_F(BrushCommandsTest, VectorBrushesAreTransformedByTheirPlugin) {
   host.pluginTransform = FakeTransform;
   SetImageHost(&host);
   qvBrush* brush = MakeBrush(1, kBrushVector);
-  auto* buffer = static_cast<qvPixelBuffer*>(std::calloc(1, sizeof(qvPixelBuffer)));
-  buffer->references = 1;
-  buffer->rowWidth = 6;
-  buffer->pixels = static_cast<uint32_t*>(std::calloc(24, sizeof(uint32_t)));
+  qvPixelBuffer* buffer = MakeBuffer(6, 4, 0);
   brush->pixelBuffer = buffer;
   gTransformCalls = 0;
 
@@ -347,16 +354,6 @@ TEST_F(BrushCommandsTest, VectorBrushesAreTransformedByTheirPlugin) {
   MakeBrush(3, kBrushVector);
   EXPECT_EQ(Call("ScaleBrush", {3, 12, 2}), ERR_TFIMAGE);
   EXPECT_EQ(Call("ScaleBrush", {3, 6, 4}), 0) << "the same size does nothing";
-}
-
-// A pixel buffer of width x height ARGB words, one reference held.
-qvPixelBuffer* MakeBuffer(int32_t width, int32_t height, uint32_t first) {
-  auto* buffer = static_cast<qvPixelBuffer*>(std::calloc(1, sizeof(qvPixelBuffer)));
-  buffer->references = 1;
-  buffer->rowWidth = width;
-  buffer->pixels = static_cast<uint32_t*>(std::calloc(size_t(width) * height, sizeof(uint32_t)));
-  for (int32_t i = 0; i < width * height; ++i) buffer->pixels[i] = first + uint32_t(i);
-  return buffer;
 }
 
 TEST_F(BrushCommandsTest, PreloadedBrushesGetPlanesOfTheirOwn) {
