@@ -70,6 +70,10 @@ void RotateAlphaRowScalar(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const d
 
 bool MaskedRotateRowsApply() { return UseAvx2(); }
 
+int32_t BuildSmoothAlphaPlan(const SmoothColumns& c, int32_t n, int32_t rowBytes, uint8_t* plan) {
+  return UseAvx2() ? BuildSmoothAlphaPlanAvx2(c, n, rowBytes, plan) : 0;
+}
+
 void SmoothAlphaRow(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
                     int32_t n, int32_t fy, int32_t rowBytes) {
   (UseAvx2() ? SmoothAlphaRowAvx2 : SmoothAlphaRowScalar)(d, a0, a1, c, n, fy, rowBytes);

@@ -3,6 +3,7 @@
 // switch (SetSimdLevel): below AVX2 the references run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qv::image {
@@ -13,7 +14,15 @@ struct SmoothColumns {
   const int32_t* col;
   const int32_t* col1;
   const uint32_t* frac;
+  // Optional, from BuildSmoothAlphaPlan: the byte shuffles and fractions of the first planChunks
+  // groups of eight results, the same for every row of a call.
+  const uint8_t* plan = nullptr;
+  int32_t planChunks = 0;
 };
+// The plan of a call's columns for SmoothAlphaRow (kSmoothAlphaPlanBytes per group of eight
+// results, n / 8 groups at most): the number of leading groups it holds (0 off the AVX2 path).
+constexpr size_t kSmoothAlphaPlanBytes = 64;
+int32_t BuildSmoothAlphaPlan(const SmoothColumns& c, int32_t n, int32_t rowBytes, uint8_t* plan);
 
 // Smooth-scaled alpha: d[i] = the 16.16 bilinear of a0[col], a0[col1], a1[col], a1[col1] with
 // frac[i] and fy. `rowBytes` is what may be read from a0 and a1 (their bytes per row).
@@ -60,6 +69,8 @@ bool MaskedRotateRowsApply();
 
 // The AVX2 rows (plane_rows_x86.cpp); false when not built in or the CPU lacks AVX2.
 bool PlaneRowsAvx2Available();
+int32_t BuildSmoothAlphaPlanAvx2(const SmoothColumns& c, int32_t n, int32_t rowBytes,
+                                 uint8_t* plan);
 void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
                         int32_t n, int32_t fy, int32_t rowBytes);
 void NearestAlphaRowAvx2(uint8_t* d, const uint8_t* s, int64_t step, int32_t n, int32_t width,

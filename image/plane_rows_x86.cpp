@@ -84,12 +84,45 @@ __attribute__((target("avx2"))) inline __m128i WideningShuffle(const int32_t* co
   return _mm_unpacklo_epi8(bytes, _mm_set1_epi8(char(0x80)));
 }
 
+__attribute__((target("avx2"))) int32_t BuildSmoothAlphaPlanAvx2(const SmoothColumns& c, int32_t n,
+                                                                 int32_t rowBytes, uint8_t* plan) {
+  int32_t k = 0;
+  for (int32_t i = 0;
+       i + 8 <= n && int64_t(c.col[i]) + 16 <= rowBytes && c.col1[i + 7] - c.col[i] < 16;
+       i += 8, ++k) {
+    uint8_t* p = plan + size_t(k) * kSmoothAlphaPlanBytes;
+    const int32_t base = c.col[i];
+    __m128i flo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.frac + i));
+    __m128i fhi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.frac + i + 4));
+    _mm_store_si128(reinterpret_cast<__m128i*>(p), WideningShuffle(c.col + i, base));
+    _mm_store_si128(reinterpret_cast<__m128i*>(p + 16), WideningShuffle(c.col1 + i, base));
+    _mm_store_si128(reinterpret_cast<__m128i*>(p + 32), _mm_packus_epi32(flo, fhi));
+    std::memcpy(p + 48, &base, 4);
+  }
+  return k;
+}
+
 __attribute__((target("avx2"))) void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0,
                                                         const uint8_t* a1, const SmoothColumns& c,
                                                         int32_t n, int32_t fy, int32_t rowBytes) {
   const __m256i fyv = _mm256_set1_epi32(fy);
   const __m128i fy16 = _mm_set1_epi16(int16_t(uint16_t(fy)));
   int32_t i = 0;
+  // The planned groups: their shuffles and fractions made once for all rows.
+  for (int32_t k = 0; k < c.planChunks; ++k, i += 8) {
+    const uint8_t* p = c.plan + size_t(k) * kSmoothAlphaPlanBytes;
+    int32_t base;
+    std::memcpy(&base, p + 48, 4);
+    __m128i s0 = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i s1 = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 16));
+    __m128i fx = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 32));
+    __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a0 + base));
+    __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a1 + base));
+    __m128i top = Lerp16x8(_mm_shuffle_epi8(r0, s0), _mm_shuffle_epi8(r0, s1), fx);
+    __m128i bottom = Lerp16x8(_mm_shuffle_epi8(r1, s0), _mm_shuffle_epi8(r1, s1), fx);
+    __m128i v = Lerp16x8(top, bottom, fy16);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(v, v));
+  }
   // Eight results whose columns lie within 16 bytes (scaling up, or down a little): one load of
   // each row and byte shuffles in place of gathers.
   for (; i + 8 <= n && int64_t(c.col[i]) + 16 <= rowBytes && c.col1[i + 7] - c.col[i] < 16;
@@ -284,6 +317,7 @@ __attribute__((target("avx2"))) void RotateMaskedRowAvx2(uint32_t* d, uint8_t* d
 
 namespace qv::image {
 bool PlaneRowsAvx2Available() { return false; }
+int32_t BuildSmoothAlphaPlanAvx2(const SmoothColumns&, int32_t, int32_t, uint8_t*) { return 0; }
 void SmoothAlphaRowAvx2(uint8_t* d, const uint8_t* a0, const uint8_t* a1, const SmoothColumns& c,
                         int32_t n, int32_t fy, int32_t rowBytes) {
   SmoothAlphaRowScalar(d, a0, a1, c, n, fy, rowBytes);

@@ -128,8 +128,20 @@ void ScaleSmooth(const ScaleRecord& r) {
       }
     }
   }
-  const image::SmoothColumns smoothColumns{columns, columns ? columns + r.newWidth : nullptr,
-                                           t.columnFraction};
+  image::SmoothColumns smoothColumns{columns, columns ? columns + r.newWidth : nullptr,
+                                     t.columnFraction};
+  // The alpha rows' plan, made once for all rows (aligned for its vector loads); without room
+  // for it the rows work out their columns each time.
+  uint8_t* plan = nullptr;
+  if (columns && alpha) {
+    plan = static_cast<uint8_t*>(
+        AllocAligned(size_t(r.newWidth / 8 + 1) * image::kSmoothAlphaPlanBytes));
+    if (plan) {
+      smoothColumns.plan = plan;
+      smoothColumns.planChunks = image::BuildSmoothAlphaPlan(
+          smoothColumns, r.newWidth, r.srcAlphaBytesPerRow - r.srcLeft, plan);
+    }
+  }
   int64_t row = 0;
   for (int32_t j = 0; j < r.newHeight; ++j) {
     row = std::min<int64_t>(row + t.rowStep[j], r.height - 1);
@@ -165,6 +177,7 @@ void ScaleSmooth(const ScaleRecord& r) {
     }
   }
   std::free(columns);
+  FreeAligned(plan);
 }
 
 int64_t PlaneWidth(const qvPlane* p) { return p->width > 0 || p->height > 0 ? p->width : -1; }
