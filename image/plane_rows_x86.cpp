@@ -275,7 +275,7 @@ __attribute__((target("avx2"))) void RotateMaskedRowAvx2(uint32_t* d, uint8_t* d
   auto opaque = [&](int32_t x, int32_t yy) {
     return MaskBit(s.mask + int64_t(yy) * s.maskBytesPerRow, int64_t(x) + s.maskLeft);
   };
-  std::memset(done, 0, size_t(x1 - x0 + 1));
+  std::memset(done, 0, size_t(int64_t(x1) - x0 + 1));
   for (int32_t x = x0; x + 3 <= x1; x += 4) {
     __m256d xv = _mm256_setr_pd(x, x + 1, x + 2, x + 3);
     __m256d flx = _mm256_floor_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(i0, xv), ky), e));
@@ -337,7 +337,7 @@ void RotateAlphaRowAvx2(uint8_t* d, int32_t x0, int32_t x1, int32_t y, const dou
 }
 void RotateMaskedRowAvx2(uint32_t*, uint8_t*, uint8_t* done, int32_t x0, int32_t x1, int32_t,
                          const double*, const double*, const MaskedRotateSource&) {
-  std::memset(done, 0, size_t(x1 - x0 + 1));
+  std::memset(done, 0, size_t(int64_t(x1) - x0 + 1));
 }
 }  // namespace qv::image
 
