@@ -77,4 +77,17 @@ int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings*
 // Start-up: every BGPic still holding a pixel buffer gets planes of its own.
 int ResolvePreloadedBGPics(qvScriptState* L);
 
+// The creators of generated pictures that the brush and the BGPic libraries share: a new brush
+// (kind kObjectBrush, raster) or BGPic (kObjectBGPic, kind kBGPicGenerated, keeping the fill in
+// its settings so that it is generated again at other sizes) of width x height, filled with the
+// gradient or tiled with the texture brush's bitmap from the offsets. An explicit id is released
+// first (after the checks). ERR_BADDIMENSIONS for a side below 1, ERR_WRONGUSAGE for a texture
+// brush under the new id, FindBrush's codes for the texture, ERR_MEM; nothing is made on failure.
+int CreateGradientPicture(qvScriptState* L, int32_t kind, qvObjectId* id, bool automatic,
+                          int32_t width, int32_t height, const qvGradient& gradient,
+                          qvObjectHeader** out);
+int CreateTexturedPicture(qvScriptState* L, int32_t kind, qvObjectId* id, bool automatic,
+                          int32_t width, int32_t height, qvObjectId texture, int32_t offsetX,
+                          int32_t offsetY, qvObjectHeader** out);
+
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include "core/player_state.h"
 #include "core/registry.h"
 #include "core/requesters.h"
+#include "display/brush_edit.h"
 #include "display/display.h"
 #include "display/internal.h"
 #include "platform/textout.h"
@@ -89,6 +90,8 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
 
   PrintStatusMessage(GetErrorText(kTextPreparingDisplay), nullptr, true);
   code = ResolvePreloadedBGPics(L);
+  if (code != 0) return code;
+  code = ResolvePreloadedBrushes();
   if (code != 0) return code;
   // The backdrop display behind a full screen comes with the display commands.
   PrintDoneMessage();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "image/format_rows.h"
 #include "image/image.h"
 #include "image/internal.h"
 
@@ -88,6 +89,10 @@ void BltAlphaBitMapKernel(const BltAlphaBitMapRecord& r) {
     const uint8_t* a = r.alpha + int64_t(r.ay + y) * r.alphaBytesPerRow + r.ax;
     if (r.format == kPixARGB32) {
       gPaths.alphaRow(d, s, a, r.width);
+      continue;
+    }
+    if (image::FormatRowsApply(r.format)) {
+      image::AlphaRowInFormat(r.format, d, s, a, r.width);
       continue;
     }
     for (int32_t x = 0; x < r.width; ++x) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/format_rows.h"
 #include "image/image.h"
 #include "image/internal.h"
 
@@ -212,6 +213,10 @@ void TintKernel(const TintRecord& r) {
       image::gPaths.tintRow(p, r.colour, r.level, r.width);
       continue;
     }
+    if (image::FormatRowsApply(r.format)) {
+      image::TintRowInFormat(r.format, p, r.colour, r.level, r.width);
+      continue;
+    }
     for (int32_t x = 0; x < r.width; ++x) {
       uint32_t c = PixelToRGB(r.format, p[x]);
       int ch[3] = {Red(c), Green(c), Blue(c)};
@@ -235,6 +240,15 @@ void MixKernel(const MixRecord& r, int32_t width, int32_t height, int32_t level,
         image::gPaths.mixMaskRow(d, s, m + (r.maskColumn >> 3), r.maskColumn & 7, weight, width);
       } else {
         image::gPaths.mixRow(d, s, weight, width);
+      }
+      continue;
+    }
+    if (image::FormatRowsApply(format)) {
+      if (m) {
+        image::MixRowInFormat(format, d, s, m + (r.maskColumn >> 3), r.maskColumn & 7, weight,
+                              width);
+      } else {
+        image::MixRowInFormat(format, d, s, nullptr, 0, weight, width);
       }
       continue;
     }

@@ -1091,6 +1091,12 @@ int MonochromeBitMap(qvBitMap* bitmap, int32_t width, int32_t height, bool dithe
 qvPlane* BuildShadowAlpha(const qvPlane* alphaSource, const qvPlane* maskSource, int32_t left,
                           int32_t top, int32_t width, int32_t height, double radius, double sigma,
                           int32_t value, bool hardEdge, bool secondBlur);
+// Pixels from colour bytes (the brush library's pixel tables).
+
+// Stores the colour given as three bytes R, G, B at dst as one pixel of the format (0-13): two
+// bytes for the 16-bit layouts, three in memory order for 8 and 9, four for 10-13. Other formats
+// write nothing.
+void ConvertPixels(const uint8_t rgb[3], uint8_t* dst, int32_t format);
 
 // ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the

@@ -2,12 +2,14 @@
 // offset and sampled nearest or bilinear, with the mask or alpha plane as the second plane.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/errors.h"
 #include "base/support.h"
 #include "image/image.h"
 #include "image/internal.h"
+#include "image/plane_rows.h"
 
 namespace qv {
 
@@ -173,6 +175,21 @@ void RotateKernel(const RotateRecord& r) {
     return r.srcAlpha[int64_t(y) * r.srcAlphaBytesPerRow + x];
   };
 
+  // A masked picture turned smoothly: groups of pixels whose neighbours are all opaque go by the
+  // SIMD rows; `done` marks them for the row's loop below.
+  uint8_t* done = nullptr;
+  if (r.srcMask && !r.srcAlpha && r.smooth && image::MaskedRotateRowsApply())
+    done = static_cast<uint8_t*>(image::Allocate(size_t(r.dstWidth), false));
+  const image::MaskedRotateSource masked{
+      pixels ? reinterpret_cast<const uint32_t*>(r.src) : nullptr,
+      r.srcPixelsPerRow,
+      r.srcMask,
+      r.srcMaskBytesPerRow,
+      r.srcLeft,
+      w,
+      h,
+      colourBytes};
+
   for (int32_t y = int32_t(y0); y <= int32_t(y1); ++y) {
     int32_t first, last;
     if (!RotateRowRange(r, nudged, y, &first, &last)) continue;
@@ -192,7 +209,29 @@ void RotateKernel(const RotateRecord& r) {
         for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
       continue;
     }
+    if (!r.srcMask) {
+      // An alpha plane without a mask: every neighbour is opaque, so the pixels are the plain
+      // rows' and the alpha has rows of its own.
+      if (pixels && r.smooth)
+        image::gPaths.rotateSmoothRow(d, first, last, y, inv,
+                                      reinterpret_cast<const uint32_t*>(r.src), r.srcPixelsPerRow,
+                                      w, h, colourBytes);
+      else if (pixels)
+        image::gPaths.rotateRow(d, first, last, y, nudged, reinterpret_cast<const uint32_t*>(r.src),
+                                r.srcPixelsPerRow, w, h);
+      if (da)
+        image::RotateAlphaRow(da, first, last, y, r.smooth ? inv : nudged, r.srcAlpha,
+                              r.srcAlphaBytesPerRow, w, h, r.smooth);
+      if (dm)
+        for (int32_t x = first; x <= last; ++x) image::SetMaskBit(dm, x);
+      continue;
+    }
+    if (done) {
+      image::RotateMaskedRowAvx2(reinterpret_cast<uint32_t*>(d), dm, done, first, last, y, inv,
+                                 nudged, masked);
+    }
     for (int32_t x = first; x <= last; ++x) {
+      if (done && done[x - first]) continue;
       // The nearest source pixel: it gives the pixel, or with smoothing the mask bit.
       int32_t ix = Clamp(TruncateToInt(nudged[0] * x + nudged[2] * y + nudged[4]), 0, w - 1);
       int32_t iy = Clamp(TruncateToInt(nudged[1] * x + nudged[3] * y + nudged[5]), 0, h - 1);
@@ -237,6 +276,7 @@ void RotateKernel(const RotateRecord& r) {
       }
     }
   }
+  std::free(done);
 }
 
 void GetRotatedBox(const double matrix[4], int32_t width, int32_t height, int32_t* outWidth,

@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "image/image.h"
 #include "image/internal.h"
+#include "image/plane_rows.h"
 
 namespace qv {
 
@@ -112,6 +113,35 @@ void ScaleSmooth(const ScaleRecord& r) {
   const bool mask = r.srcMask && r.dstMask;
   const bool alpha = r.srcAlpha && r.dstAlpha;
   const uint32_t colourBytes = ColourBytes(r.format);
+  // The columns every row reads, for the alpha and mask rows; without room for them each row
+  // walks the step table itself.
+  int32_t* columns = nullptr;
+  if (mask || alpha) {
+    columns = static_cast<int32_t*>(
+        image::Allocate(size_t(r.newWidth) * 2 * sizeof(int32_t), false));
+    if (columns) {
+      int64_t col = 0;
+      for (int32_t i = 0; i < r.newWidth; ++i) {
+        col = std::min<int64_t>(col + t.columnStep[i], r.width - 1);
+        columns[i] = int32_t(col);
+        columns[r.newWidth + i] = int32_t(std::min<int64_t>(col + 1, r.width - 1));
+      }
+    }
+  }
+  image::SmoothColumns smoothColumns{columns, columns ? columns + r.newWidth : nullptr,
+                                     t.columnFraction};
+  // The alpha rows' plan, made once for all rows (aligned for its vector loads); without room
+  // for it the rows work out their columns each time.
+  uint8_t* plan = nullptr;
+  if (columns && alpha) {
+    plan = static_cast<uint8_t*>(
+        AllocAligned(size_t(r.newWidth / 8 + 1) * image::kSmoothAlphaPlanBytes));
+    if (plan) {
+      smoothColumns.plan = plan;
+      smoothColumns.planChunks = image::BuildSmoothAlphaPlan(
+          smoothColumns, r.newWidth, r.srcAlphaBytesPerRow - r.srcLeft, plan);
+    }
+  }
   int64_t row = 0;
   for (int32_t j = 0; j < r.newHeight; ++j) {
     row = std::min<int64_t>(row + t.rowStep[j], r.height - 1);
@@ -129,6 +159,14 @@ void ScaleSmooth(const ScaleRecord& r) {
     uint8_t* da = alpha ? r.dstAlpha + int64_t(j) * r.dstAlphaBytesPerRow : nullptr;
     const uint8_t* m = mask ? r.srcMask + row * r.srcMaskBytesPerRow : nullptr;
     uint8_t* dm = mask ? r.dstMask + int64_t(j) * r.dstMaskBytesPerRow : nullptr;
+    if (columns) {
+      if (alpha)
+        image::SmoothAlphaRow(da, a0, a1, smoothColumns, r.newWidth, fy,
+                              r.srcAlphaBytesPerRow - r.srcLeft);
+      if (mask)
+        image::MaskRow(dm, m, columns, 0, r.newWidth, r.width, r.srcLeft, r.srcMaskBytesPerRow);
+      continue;
+    }
     int64_t col = 0;
     for (int32_t i = 0; i < r.newWidth; ++i) {
       col = std::min<int64_t>(col + t.columnStep[i], r.width - 1);
@@ -138,6 +176,8 @@ void ScaleSmooth(const ScaleRecord& r) {
       if (mask) image::PutMaskBit(dm, i, image::MaskBit(m, col + r.srcLeft));
     }
   }
+  std::free(columns);
+  FreeAligned(plan);
 }
 
 int64_t PlaneWidth(const qvPlane* p) { return p->width > 0 || p->height > 0 ? p->width : -1; }
@@ -188,10 +228,7 @@ void ScaleMaskKernel(const ScaleRecord& r, float columnRatio, float rowRatio) {
   ForEachHardRow(r.height, r.newHeight, rowRatio, [&](int32_t j, int32_t row) {
     const uint8_t* s = r.srcMask + int64_t(row) * r.srcMaskBytesPerRow;
     uint8_t* d = r.dstMask + int64_t(j) * r.dstMaskBytesPerRow;
-    int64_t u = 0;
-    for (int32_t i = 0; i < r.newWidth; ++i, u += step)
-      image::PutMaskBit(d, i,
-                        image::MaskBit(s, std::min<int64_t>(u >> 16, r.width - 1) + r.srcLeft));
+    image::MaskRow(d, s, nullptr, step, r.newWidth, r.width, r.srcLeft, r.srcMaskBytesPerRow);
   });
 }
 
@@ -201,9 +238,7 @@ void ScalePlaneNearestKernel(const ScaleRecord& r, float columnRatio, float rowR
   ForEachHardRow(r.height, r.newHeight, rowRatio, [&](int32_t j, int32_t row) {
     const uint8_t* s = r.srcAlpha + int64_t(row) * r.srcAlphaBytesPerRow;
     uint8_t* d = r.dstAlpha + int64_t(j) * r.dstAlphaBytesPerRow;
-    int64_t u = 0;
-    for (int32_t i = 0; i < r.newWidth; ++i, u += step)
-      d[i] = s[std::min<int64_t>(u >> 16, r.width - 1)];
+    image::NearestAlphaRow(d, s, step, r.newWidth, r.width, r.srcAlphaBytesPerRow - r.srcLeft);
   });
 }
 

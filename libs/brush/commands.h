@@ -58,4 +58,38 @@ int32_t ArcDistortBrush(qvScriptState* L);
 int32_t PolarDistortBrush(qvScriptState* L);
 int32_t BarrelDistortBrush(qvScriptState* L);
 
+// edit_commands.cpp: reworking a brush's picture
+int32_t ScaleBrush(qvScriptState* L);
+int32_t TintBrush(qvScriptState* L);
+int32_t ReplaceColors(qvScriptState* L);
+int32_t InvertBrush(qvScriptState* L);
+int32_t FlipBrush(qvScriptState* L);
+int32_t MixBrush(qvScriptState* L);
+int32_t BrushToGray(qvScriptState* L);
+int32_t RotateBrush(qvScriptState* L);
+int32_t TransformBrush(qvScriptState* L);
+int32_t CropBrush(qvScriptState* L);
+int32_t FloodFill(qvScriptState* L);
+int32_t TrimBrush(qvScriptState* L);
+int32_t RasterizeBrush(qvScriptState* L);
+// plane_commands.cpp: colour key, mask and alpha channel
+int32_t SetBrushTransparency(qvScriptState* L);
+int32_t SetMaskMode(qvScriptState* L);
+int32_t SetAlphaIntensity(qvScriptState* L);
+int32_t DeleteAlphaChannel(qvScriptState* L);
+int32_t InvertMask(qvScriptState* L);
+int32_t InvertAlphaChannel(qvScriptState* L);
+int32_t DeleteMask(qvScriptState* L);
+int32_t ChangeBrushTransparency(qvScriptState* L);
+// create_commands.cpp: new brushes from other objects, copies, the desktop, colour tables,
+// gradients and textures
+int32_t GetBrushLink(qvScriptState* L);
+int32_t ConvertToBrush(qvScriptState* L);
+int32_t CopyBrush(qvScriptState* L);
+int32_t GrabDesktop(qvScriptState* L);
+int32_t BrushToRGBArray(qvScriptState* L);
+int32_t RGBArrayToBrush(qvScriptState* L);
+int32_t CreateGradientBrush(qvScriptState* L);
+int32_t CreateTexturedBrush(qvScriptState* L);
+
 }  // namespace qv::cmd

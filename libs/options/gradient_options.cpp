@@ -90,6 +90,34 @@ int ReadGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const
   return code;
 }
 
+int ReadGradientArguments(qvScriptState* L, int styleIndex, int angleIndex, qvGradient* gradient) {
+  int32_t style = VmCheckInt(L, styleIndex);
+  switch (style) {
+    case 0:
+    case 1:
+      gradient->type = kGradientLinear;
+      gradient->angle = style == 0 ? 0 : 90;
+      break;
+    case kGradientLinear:
+    case kGradientConical:
+      gradient->type = style;
+      gradient->angle = VmOptInt(L, angleIndex, 0);
+      break;
+    case kGradientRadial:
+      gradient->type = style;
+      gradient->angle = 0;
+      break;
+    default:
+      return ERR_WRONGUSAGE;
+  }
+  int options = angleIndex + 1;
+  gradient->stopCount = 0;
+  if (VmGetTop(L) < options) return 0;
+  if (VmType(L, options) != kTypeTable) return ERR_TABEXPECTED;
+  return ReadGradientOptions(L, options, gradient, "centerx", "centery", "balance", "border",
+                             "colors", nullptr);
+}
+
 int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient) {
   GetFieldInt(L, index, "gradientstyle", &gradient->type, nullptr);
   if (gradient->type < kGradientLinear || gradient->type > kGradientConical) return ERR_WRONGUSAGE;

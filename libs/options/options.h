@@ -52,6 +52,12 @@ int ReadGradientOptions(qvScriptState* L, int index, qvGradient* gradient, const
 // "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the options
 // under their "gradient..." keys.
 int ReadBackfillGradientFields(qvScriptState* L, int index, qvGradient* gradient);
+// The gradient arguments of the gradient creators (brushes and BGPics): the style at `styleIndex`
+// (0 linear at angle 0, 1 linear at angle 90, LINEAR and CONICAL with the angle at `angleIndex`,
+// default 0, RADIAL at angle 0; another style ERR_WRONGUSAGE), then an options table after the
+// angle ("centerx", "centery", "balance", "border", "colors"; a value there that is no table:
+// ERR_TABEXPECTED). The colours are the caller's. 0 or ReadGradientOptions' codes.
+int ReadGradientArguments(qvScriptState* L, int styleIndex, int angleIndex, qvGradient* gradient);
 
 // ---- picture savers ----
 

@@ -176,6 +176,33 @@ TEST(Simd, MixAndTint) {
   });
 }
 
+// Formats 11-13 go through the format-10 rows: 13 as it is, 11 and 12 turned a byte down.
+TEST(Simd, BlendsInFormatsElevenToThirteen) {
+  for (int32_t format : {kPixBGRx32, kPixRGBx32, kPixxBGR32}) {
+    const std::string f = " in format " + std::to_string(format);
+    Compare(("alpha" + f).c_str(), [format](Case& c) {
+      BltAlphaBitMapKernel(BltAlphaBitMapRecord{c.src.data(), c.sx, c.sy, c.sx, c.sy, c.srcStride,
+                                                c.dst.data(), c.dx, c.dy, c.dstStride, c.w, c.h,
+                                                c.bytes.data(), c.srcStride, format});
+    });
+    Compare(("mix" + f).c_str(), [format](Case& c) {
+      MixKernel(MixRecord{c.src.data() + int64_t(c.sy) * c.srcStride + c.sx,
+                          c.dst.data() + int64_t(c.dy) * c.dstStride + c.dx, nullptr, 0},
+                c.w, c.h, c.level, format, c.srcStride, c.dstStride, 0);
+    });
+    Compare(("mix through a mask" + f).c_str(), [format](Case& c) {
+      MixKernel(MixRecord{c.src.data() + int64_t(c.sy) * c.srcStride + c.sx,
+                          c.dst.data() + int64_t(c.dy) * c.dstStride + c.dx,
+                          c.mask.data() + int64_t(c.sy) * c.maskStride, c.sx},
+                c.w, c.h, c.level, format, c.srcStride, c.dstStride, c.maskStride);
+    });
+    Compare(("tint" + f).c_str(), [format](Case& c) {
+      TintKernel(TintRecord{c.dst.data(), c.dx, c.dy, c.w, c.h, c.colour & 0xFFFFFF, c.level,
+                            c.dstStride, format});
+    });
+  }
+}
+
 TEST(Simd, SmoothScale) {
   for (uint32_t seed : Seeds()) {
     SCOPED_TRACE("smooth scale seed " + std::to_string(seed));
