@@ -1,7 +1,8 @@
 // Buttons on a real X window (the suite runs in its own X server through xvfb-run): the pointer
 // moved and clicked through xdotool runs a button's callbacks with its id, corner, size and
 // userdata, a disabled button stays silent, and the label-based button and key handler that the
-// applet declares call their labels, the click label of all buttons with the id as event code.
+// applet declares call their labels (the over label waiting in WhileMouseOn, which runs the
+// others), the click label of all buttons with the id as event code.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -19,7 +20,7 @@ constexpr char kTitle[] = "qv buttons test";
 // Button 1 (10,10 40x30) reports all four of its callbacks; button 2 (10,60 40x30) is disabled.
 // The declared label-based button 3 (100,10 to 140,40) and key handler 4 ("a") call labels; the
 // key's label switches the click all-switch on, after which button 3 calls ONBUTTONCLICKALL,
-// which prints the event code and ends the applet.
+// which prints the event code and ends the applet once the pointer has left button 3.
 constexpr char kApplet[] = R"(
 .display size 200 150
 .declare button 3 "" rect=100,10,140,40
@@ -68,6 +69,16 @@ wait:
   EQ 1, R0, nil
   JUMP @wait
   RETURN R0, 1
+  .export "ONBUTTONOVER3"
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "label over 3"
+  CALL R0, nargs=1, nres=0
+  GETGLOBAL R0, "whilemouseon"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "label left 3"
+  CALL R0, nargs=1, nres=0
+  RETSUB
   .export "ONBUTTONCLICK3"
   GETGLOBAL R0, "debugprint"
   LOADCONST R1, "label click 3"
@@ -156,14 +167,20 @@ TEST_F(X11ButtonsTest, CallbacksLabelsAndTheAllSwitch) {
     EXPECT_EQ(lines[3], "button OnMouseOut 1 10 10 40 30 first");
     Click();
 
+    // Entering button 3 calls its over label, which stays in WhileMouseOn while the pointer is
+    // on the button: the click and key labels run from there, and leaving ends it.
     PointTo(window, 110, 20);
+    EXPECT_EQ(Await("label", 1).back(), "label over 3");
     Click();
-    EXPECT_EQ(Await("label", 1).back(), "label click 3");
+    EXPECT_EQ(Await("label", 2).back(), "label click 3");
     EXPECT_TRUE(Xdotool("key a"));
-    EXPECT_EQ(Await("label", 2).back(), "label key 4");
+    EXPECT_EQ(Await("label", 3).back(), "label key 4");
     Click();
-    EXPECT_EQ(Await("label", 3).back(), "label click all 3");
+    EXPECT_EQ(Await("label", 4).back(), "label click all 3");
+    PointTo(window, 120, 120);
+    EXPECT_EQ(Await("label", 5).back(), "label left 3");
   });
+  EXPECT_EQ(Lines("label").size(), 5u) << Output();
   EXPECT_EQ(status, 0) << Output();
   // Nothing more came from the buttons: the disabled one stayed silent.
   EXPECT_EQ(Lines("button").size(), 4u) << Output();
