@@ -2,7 +2,8 @@
 // moved and clicked through xdotool runs a button's callbacks with its id, corner, size and
 // userdata, a disabled button stays silent, and the label-based button and key handler that the
 // applet declares call their labels (the over label waiting in WhileMouseOn, which runs the
-// others), the click label of all buttons with the id as event code.
+// others, the key label in WhileKeyDown until the key is let go), the click label of all buttons
+// with the id as event code.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -92,6 +93,11 @@ wait:
   LOADCONST R1, 11
   LOADCONST R2, 0
   CALL R0, nargs=2, nres=0
+  GETGLOBAL R0, "whilekeydown"
+  CALL R0, nargs=0, nres=0
+  GETGLOBAL R0, "debugprint"
+  LOADCONST R1, "label key up"
+  CALL R0, nargs=1, nres=0
   RETSUB
   .export "ONBUTTONCLICKALL"
   GETGLOBAL R0, "debugprint"
@@ -173,14 +179,19 @@ TEST_F(X11ButtonsTest, CallbacksLabelsAndTheAllSwitch) {
     EXPECT_EQ(Await("label", 1).back(), "label over 3");
     Click();
     EXPECT_EQ(Await("label", 2).back(), "label click 3");
-    EXPECT_TRUE(Xdotool("key a"));
+    // The key's label waits in WhileKeyDown until the key is let go.
+    EXPECT_TRUE(Xdotool("keydown a"));
     EXPECT_EQ(Await("label", 3).back(), "label key 4");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Lines("label").size(), 3u) << Output();
+    EXPECT_TRUE(Xdotool("keyup a"));
+    EXPECT_EQ(Await("label", 4).back(), "label key up");
     Click();
-    EXPECT_EQ(Await("label", 4).back(), "label click all 3");
+    EXPECT_EQ(Await("label", 5).back(), "label click all 3");
     PointTo(window, 120, 120);
-    EXPECT_EQ(Await("label", 5).back(), "label left 3");
+    EXPECT_EQ(Await("label", 6).back(), "label left 3");
   });
-  EXPECT_EQ(Lines("label").size(), 5u) << Output();
+  EXPECT_EQ(Lines("label").size(), 6u) << Output();
   EXPECT_EQ(status, 0) << Output();
   // Nothing more came from the buttons: the disabled one stayed silent.
   EXPECT_EQ(Lines("button").size(), 4u) << Output();
