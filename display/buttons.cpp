@@ -212,7 +212,6 @@ bool DispatchButtonEvent(const qvEvent& event, qvDispatchResult* result) {
   qvDisplay* d = DisplayOfInput(static_cast<const qvDisplayInput*>(event.display));
   if (d == nullptr || d->bgpic == nullptr) return false;
   bool press = event.pressed != 0;
-  bool tookRelease = false;
   for (qvBGPicButton* b = First(d->bgpic); b != nullptr; b = b->next) {
     if (!TakesPart(b) || !ButtonHitTest(d, event.x, event.y, b)) continue;
     int callback;
@@ -223,14 +222,14 @@ bool DispatchButtonEvent(const qvEvent& event, qvDispatchResult* result) {
       // A release counts only where the press happened.
       if (!b->pressed[index]) continue;
       b->pressed[index] = 0;
-      tookRelease = true;
       callback = up;
     }
     if (b->callbacks[callback] == kNoReference) return false;
     UseButton(result, d->bgpic, b, callback);
     return true;
   }
-  if (!press && !tookRelease) {
+  // Every button that took a release has returned: none took this one.
+  if (!press) {
     for (qvBGPicButton* b = First(d->bgpic); b != nullptr; b = b->next) {
       if (b->enabled) b->pressed[index] = 0;
     }

@@ -37,7 +37,8 @@ std::string TableText(qvScriptState* L, int index) {
   std::sort(items.begin(), items.end());
   std::string text = "{";
   for (const auto& [key, value] : items) {
-    text += (text.size() > 1 ? " " : "") + key + "=" + value;
+    if (text.size() > 1) text += ' ';
+    text.append(key).append("=").append(value);
   }
   return text + "}";
 }
@@ -162,26 +163,31 @@ TEST_F(PreloadTest, EachKindCallsItsCommandWithItsArgumentsAndOptions) {
   video.callerFlag = 1;
 
   ASSERT_EQ(PreloadObjects(L, &settings, &state), 0);
-  std::vector<std::string> want = {
+  std::vector<std::string> want;
+  want.push_back(
       "loadbgpic(1, \"back.png\", {\"fillstyle\"=2 \"gradientangle\"=0 \"gradientbalance\"=0.5 "
       "\"gradientborder\"=0 \"gradientcenterx\"=0.5 \"gradientcentery\"=0.5 "
       "\"gradientcolors\"={0=16711680 1=0.25 2=65280 3=0.75} \"gradientendcolor\"=16777215 "
       "\"gradientstartcolor\"=1056816 \"gradientstyle\"=2 \"loadalpha\"=0 "
-      "\"transparency\"=16711935}) line 10 LoadBGPic quiet 0",
+      "\"transparency\"=16711935}) line 10 LoadBGPic quiet 0");
+  want.push_back(
       "loadbrush(2, \"ship.png\", {\"hardware\"=1 \"height\"=8 \"loadalpha\"=1 \"width\"=16 "
-      "\"x\"=1 \"y\"=2}) line 20 LoadBrush quiet 0",
+      "\"x\"=1 \"y\"=2}) line 20 LoadBrush quiet 0");
+  want.push_back(
       "loadanim(3, \"walk.gif\", {\"fpr\"=2 \"frames\"=4 \"fromdisk\"=1 \"height\"=8 "
-      "\"loadalpha\"=0 \"width\"=8 \"x\"=0 \"y\"=0}) line 30 LoadAnim quiet 0",
-      "openmusic(4, \"song.ogg\") line 40 OpenMusic quiet 0",
-      "loadsample(5, \"boom.wav\") line 50 LoadSample quiet 0",
-      "createbutton(6, 1, 2, 30, 40) line 60 CreateButton quiet 0",
-      "createkeydown(7, \"ESC\") line 70 CreateKeyDown quiet 0",
+      "\"loadalpha\"=0 \"width\"=8 \"x\"=0 \"y\"=0}) line 30 LoadAnim quiet 0");
+  want.push_back("openmusic(4, \"song.ogg\") line 40 OpenMusic quiet 0");
+  want.push_back("loadsample(5, \"boom.wav\") line 50 LoadSample quiet 0");
+  want.push_back("createbutton(6, 1, 2, 30, 40) line 60 CreateButton quiet 0");
+  want.push_back("createkeydown(7, \"ESC\") line 70 CreateKeyDown quiet 0");
+  want.push_back(
       "loadsprite(8, \"ball.png\", {\"fpr\"=2 \"frames\"=2 \"height\"=4 \"loadalpha\"=0 "
-      "\"width\"=4 \"x\"=0 \"y\"=4}) line 80 LoadSprite quiet 0",
-      "openfile(9, \"/levels/data.txt\", 1005) line 90 OpenFile quiet 0",
-      "openfont(10, \"sans.ttf\", 12, {\"cache\"=0 \"engine\"=2}) line 100 OpenFont quiet 0",
-      "openvideo(11, \":::chunk5100:77*intro.avi//apps/game.qva\") line 110 OpenVideo quiet 1",
-  };
+      "\"width\"=4 \"x\"=0 \"y\"=4}) line 80 LoadSprite quiet 0");
+  want.push_back("openfile(9, \"/levels/data.txt\", 1005) line 90 OpenFile quiet 0");
+  want.push_back(
+      "openfont(10, \"sans.ttf\", 12, {\"cache\"=0 \"engine\"=2}) line 100 OpenFont quiet 0");
+  want.push_back(
+      "openvideo(11, \":::chunk5100:77*intro.avi//apps/game.qva\") line 110 OpenVideo quiet 1");
   EXPECT_EQ(ObjectCalls(), want);
   ASSERT_EQ(gCalls.size(), want.size() + 1);
   EXPECT_EQ(gCalls.back().substr(0, 17), "createdisplay(1, ");
