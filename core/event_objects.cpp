@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "core/events.h"
+#include "core/legacy_events.h"
 #include "platform/input.h"
 #include "platform/timers.h"
 
@@ -286,6 +287,7 @@ void FreeEventLibrary(qvScriptState* L) {
   gTickSlots[0] = gTickSlots[1] = false;
   gTickRunning = false;
   gTick = {};
+  ResetLegacyEvents();
   ResetDispatcher(L);
 }
 

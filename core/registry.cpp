@@ -364,6 +364,10 @@ void FreeRefList(qvScriptState* L, qvObjectDataItem* list) {
   }
 }
 
+void ReleaseReference(qvScriptState* L, int32_t ref) {
+  if (L != nullptr && ref != kNoReference) VmUnref(L, kRegistryIndex, ref);
+}
+
 void FreeObjectData(qvScriptState* L, qvObjectHeader* object) {
   qvObjectDataItem* list = object->data;
   object->data = nullptr;

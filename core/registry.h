@@ -213,6 +213,9 @@ int RemoveObjectDataItem(qvScriptState* L, qvObjectDataItem** head, const char* 
 // A new list with new references to the same values, in order; 0, or ERR_MEM with nothing made.
 int32_t CopyObjectDataList(qvScriptState* L, const qvObjectDataItem* list, qvObjectDataItem** out);
 void FreeRefList(qvScriptState* L, qvObjectDataItem* list);
+// Releases a registry reference that a subsystem kept for the script (a callback, a userdata);
+// kNoReference or a null machine (already closed) release nothing.
+void ReleaseReference(qvScriptState* L, int32_t ref);
 // Releases the object's data items (FreeRefList) and empties its list; without a machine (L null,
 // the machine already closed) only the nodes are freed.
 void FreeObjectData(qvScriptState* L, qvObjectHeader* object);

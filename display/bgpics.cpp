@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "core/layer_system.h"
+#include "display/buttons.h"
 #include "display/display.h"
 #include "display/internal.h"
 
@@ -214,6 +215,7 @@ void FreeBGPicBitMaps(qvBGPic* bgpic) {
 
 void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic) {
   // Layers belong to the layer system, which frees its nodes before the pictures go.
+  FreeBGPicButtons(L, bgpic);
   ReleasePixelBuffer(bgpic->pixelBuffer);
   FreeBGPicBitMaps(bgpic);
   FreeBitMap(bgpic->original.bitmap);

@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "core/events.h"
 #include "core/player_state.h"
+#include "display/buttons.h"
 #include "display/display.h"
 #include "display/internal.h"
 
@@ -489,6 +490,9 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& 
     code = AllocDisplayBuffers(d, d->bgpic, true);
     if (code != 0) return code;
     if (CurrentDisplay() == d) SetOutputTarget(d->bgpic);
+    // A button held on the picture shown before is not released on the new one.
+    ResetButtonStates(old->bgpic);
+    ResetButtonStates(d->bgpic);
     // The picture the display made for itself goes with it.
     if (old->ownBGPic) {
       DeleteBGPicNode(L, {old->bgpic->header.id, old->bgpic->header.handle}, false);

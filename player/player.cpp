@@ -105,29 +105,6 @@ struct MainChunkReader {
   }
 };
 
-// Declared objects are made by the object commands, and required plugins by the plugin manager.
-// Until those exist an applet that declares either fails here: an object with the declaration's
-// line and command in the message. Displays are made by PreloadDisplays.
-int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
-  for (const qvObjectDeclaration& decl : settings->declarations) {
-    if (decl.kind != kDeclPlugin) continue;
-    SetErrorString(decl.fileName.c_str());
-    return ERR_REQUIREPLUGIN;
-  }
-  static const char* const kCommands[] = {
-      "LoadBGPic",     "LoadBrush",  "LoadAnim", "OpenMusic", "LoadSample", "CreateButton",
-      "CreateKeyDown", "LoadSprite", "OpenFile", "OpenFont",  nullptr,      "OpenVideo"};
-  for (const qvObjectDeclaration& decl : settings->declarations) {
-    if (decl.kind == kDeclDisplay) continue;
-    SetAttr(kAttrScriptRunning, 1);
-    VmSetErrorLine(L, decl.sourceLine);
-    bool known = decl.kind >= 0 && decl.kind < int32_t(std::size(kCommands));
-    SetCurrentFunctionName(known ? kCommands[decl.kind] : "?");
-    return ERR_UNIMPLCMD;
-  }
-  return 0;
-}
-
 // A vocabulary list that could not be written is an error like any failed write.
 int Exported(int written, const std::string& fileName) {
   if (written) return 0;
@@ -166,8 +143,8 @@ int RunApplet(qvScriptState* L, qvPlayerState* state, qvAppletSettings* settings
   code = LoadMainChunk(L, state, settings);
   if (code != 0) return code;
   if (state->compileRequested) return ERR_PLAYERCOMP;
-  code = RefuseDeclaredObjects(L, settings);
-  if (code == 0) code = PreloadDisplays(L, settings, state);
+  code = PreloadObjects(L, settings, state);
+  FreeImageCache();  // the pictures that declarations shared
   if (code == 0) code = OpenFirstDisplay(L, settings, state, state->quiet != 0);
   if (code != 0) return code;
 

@@ -46,6 +46,27 @@ int32_t ClearInterval(qvScriptState* L);
 int32_t ClearTimeout(qvScriptState* L);
 int32_t ChangeInterval(qvScriptState* L);
 
+// buttons.cpp: buttons of the current BGPic and the label-based buttons and key handlers
+int32_t MakeButton(qvScriptState* L);
+int32_t DeleteButton(qvScriptState* L);
+int32_t EnableButton(qvScriptState* L);
+int32_t DisableButton(qvScriptState* L);
+int32_t DumpButtons(qvScriptState* L);
+int32_t CreateButton(qvScriptState* L);
+int32_t CreateKeyDown(qvScriptState* L);
+int32_t ModifyButton(qvScriptState* L);
+int32_t ModifyKeyDown(qvScriptState* L);
+int32_t RemoveButton(qvScriptState* L);
+int32_t RemoveKeyDown(qvScriptState* L);
+int32_t ClearEvents(qvScriptState* L);
+int32_t EnableEvent(qvScriptState* L);
+int32_t DisableEvent(qvScriptState* L);
+int32_t GetEventCode(qvScriptState* L);
+int32_t WhileMouseOn(qvScriptState* L);
+int32_t BreakWhileMouseOn(qvScriptState* L);
+// Hands the dispatcher the button code's answers (the library's open).
+void InstallButtonSources();
+
 // ports.cpp: messages between players
 int32_t CreatePort(qvScriptState* L);
 int32_t SendMessage(qvScriptState* L);

@@ -7,6 +7,7 @@
 #include "core/args.h"
 #include "core/eventqueue.h"
 #include "core/events.h"
+#include "core/legacy_events.h"
 #include "libs/event/commands.h"
 #include "platform/loop.h"
 
@@ -108,10 +109,15 @@ int32_t WaitKeyDown(qvScriptState* L) {
 int32_t WhileMouseDown(qvScriptState* L) { return WhileDown(L, &qvDisplayInput::leftButton); }
 int32_t WhileRightMouseDown(qvScriptState* L) { return WhileDown(L, &qvDisplayInput::rightButton); }
 
-// WhileKeyDown(): waits while the key of the last label-based key event is held. Until those
-// handlers exist no such key was seen, so there is nothing to wait for.
+// WhileKeyDown(): waits while the key of the last label-based key event is held (none seen yet:
+// at once).
 int32_t WhileKeyDown(qvScriptState* L) {
   CheckArgCount(L, 0, 0);
+  qvDisplayInput* d = CurrentDisplayInput();
+  uint32_t code = GetLegacyKeyCode();
+  if (d == nullptr || code == 0 || code >= kKeyCodeCount || SyncWindowStates() != 0) return 0;
+  while (KeyHeld(d, code) && NextPass()) {
+  }
   return 0;
 }
 

@@ -19,15 +19,32 @@ const qvLibraryRow kCommands[] = {
     {"WhileKeyDown", cmd::WhileKeyDown},
     {"IsLeftMouse", cmd::IsLeftMouse},
     {"IsRightMouse", cmd::IsRightMouse},
+    {"BreakWhileMouseOn", cmd::BreakWhileMouseOn},
     {"SetEventTimeout", cmd::SetEventTimeout},
+    {"GetEventCode", cmd::GetEventCode},
     {"LeftMouseQuit", cmd::LeftMouseQuit},
     {"EscapeQuit", cmd::EscapeQuit},
     {"CtrlCQuit", cmd::CtrlCQuit},
+    {"EnableEvent", cmd::EnableEvent},
+    {"DisableEvent", cmd::DisableEvent},
+    {"RemoveButton", cmd::RemoveButton},
+    {"RemoveKeyDown", cmd::RemoveKeyDown},
+    {"ModifyButton", cmd::ModifyButton},
+    {"ModifyKeyDown", cmd::ModifyKeyDown},
+    {"CreateButton", cmd::CreateButton},
+    {"CreateKeyDown", cmd::CreateKeyDown},
+    {"ClearEvents", cmd::ClearEvents},
+    {"WhileMouseOn", cmd::WhileMouseOn},
     {"FreeEventCache", cmd::FreeEventCache},
     {"CheckEvent", cmd::CheckEvent},
     {"WaitEvent", cmd::WaitEvent},
     {"MouseX", cmd::MouseX},
     {"MouseY", cmd::MouseY},
+    {"MakeButton", cmd::MakeButton},
+    {"DeleteButton", cmd::DeleteButton},
+    {"DisableButton", cmd::DisableButton},
+    {"EnableButton", cmd::EnableButton},
+    {"DumpButtons", cmd::DumpButtons},
     {"InstallEventHandler", cmd::InstallEventHandler},
     {"SetInterval", cmd::SetInterval},
     {"SetTimeout", cmd::SetTimeout},
@@ -75,6 +92,7 @@ const qvConstantRow kConstants[] = {
 };
 
 int32_t OpenEventLibrary(qvScriptState* L) {
+  cmd::InstallButtonSources();
   int32_t code = OpenEventCore(L);
   return code != 0 ? code : RegisterEventAttributes();
 }

@@ -67,6 +67,7 @@ TEST_F(CliTest, StartupTextsInOrder) {
   const std::string texts = std::string(kBanner) +
                             "Opening script hello.qva...done\n"
                             "Compiling script...done\n"
+                            "Loading applet hello.qva...done\n"
                             "Preparing display...done\n"
                             "And Action!\n"
                             "Hello from the applet\n";
@@ -227,13 +228,13 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   RETURN R0, 1
 .end
 )");
-  // A brush declared on line 12, inserted after the version record.
-  std::vector<uint8_t> decl = {2, 0, 0, 0,  1,  // tag 2, one declaration
-                               1, 0, 0, 0,  7,  // a brush, id 7
-                               0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0,
-                               0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0,  // extra words
-                               0, 0, 0, 12,                          // source line
-                               0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 1};    // sub-record
+  // A video (whose command is not there yet) declared on line 12, inserted after the version
+  // record.
+  std::vector<uint8_t> decl = {2,  0, 0, 0, 1,  // tag 2, one declaration
+                               11, 0, 0, 0, 7,  // a video, id 7
+                               0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                               0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // extra words
+                               0,  0, 0, 12};                        // source line
   std::vector<uint8_t> objects = applet;
   objects.insert(objects.begin() + 7, decl.begin(), decl.end());
   WriteFile("objects.qva", objects);

@@ -188,7 +188,8 @@ TEST_F(DisplayE2eTest, StatusTextsUnlessQuiet) {
   WriteFile("d.qva", Applet(".display size 8 8\n.function main\n  RETURN R0, 1\n.end\n"));
   PlayerRun r = Run({"d.qva"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Compiling script...done\nPreparing display...done\nAnd Action!\n"),
+  EXPECT_NE(r.out.find("Compiling script...done\nLoading applet d.qva...done\n"
+                       "Preparing display...done\nAnd Action!\n"),
             std::string::npos)
       << r.out;
   r = Run({"-QUIET", "d.qva"});
