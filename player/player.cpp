@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/events.h"
 #include "core/options.h"
+#include "core/plugins.h"
 #include "core/preload.h"
 #include "core/registry.h"
 #include "core/runtime_buffers.h"
@@ -20,6 +21,7 @@
 #include "display/display.h"
 #include "libs/libraries.h"
 #include "platform/platform.h"
+#include "player/plugin_host.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -106,19 +108,19 @@ struct MainChunkReader {
 };
 
 // Declared objects are made by the object commands, and required plugins by the plugin manager.
-// Until those exist an applet that declares either fails here: an object with the declaration's
-// line and command in the message. Displays are made by PreloadDisplays.
+// Until the object commands exist an applet that declares an object fails here, with the
+// declaration's line and command in the message. Displays are made by PreloadDisplays.
 int RefuseDeclaredObjects(qvScriptState* L, qvAppletSettings* settings) {
   for (const qvObjectDeclaration& decl : settings->declarations) {
     if (decl.kind != kDeclPlugin) continue;
-    SetErrorString(decl.fileName.c_str());
-    return ERR_REQUIREPLUGIN;
+    int32_t code = RequirePlugin(L, decl.fileName.c_str(), decl.extra1, decl.extra2);
+    if (code != 0) return code;
   }
   static const char* const kCommands[] = {
       "LoadBGPic",     "LoadBrush",  "LoadAnim", "OpenMusic", "LoadSample", "CreateButton",
       "CreateKeyDown", "LoadSprite", "OpenFile", "OpenFont",  nullptr,      "OpenVideo"};
   for (const qvObjectDeclaration& decl : settings->declarations) {
-    if (decl.kind == kDeclDisplay) continue;
+    if (decl.kind == kDeclDisplay || decl.kind == kDeclPlugin) continue;
     SetAttr(kAttrScriptRunning, 1);
     VmSetErrorLine(L, decl.sourceLine);
     bool known = decl.kind >= 0 && decl.kind < int32_t(std::size(kCommands));
@@ -261,6 +263,7 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
   code = AllocRuntimeBuffers();
   if (code != 0) return code;
   code = OpenLibraries(settings, L, state);
+  if (code == 0) code = StartPluginManager(L, state);
   if (code != 0) return code;
   SetAttr(kAttrNoSound, state->noSound);
   SetAttr(kAttrSoundValue, state->soundValue);
@@ -311,7 +314,11 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   SetAttr(kAttrLoaderFlag, 0);
   SetAttr(kAttrQuiet, state->quiet);
 
-  if (L != nullptr) ReleaseScriptErrorHandler(L);
+  if (L != nullptr) {
+    ReleaseScriptErrorHandler(L);
+    // Library plugins let go of what they keep in the machine while it is still open.
+    FreePluginLibraries(L);
+  }
   // Teardowns in shutdown's order: sounds first, the system library before the event library.
   FreeSoundLibrary(L);
   FreeSystemLibrary();
@@ -356,6 +363,8 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   delete settings;
   if (L != nullptr) VmCloseState(L);
   SetProcessVm(nullptr);
+  // Closed after the machine, whose closures and finalisers may point into plugin code.
+  FreePlugins();
   SetProcessPlayerState(nullptr);
   {
     std::lock_guard<std::mutex> lock(gTempMutex);
@@ -395,9 +404,8 @@ int PlayerMain(int argc, char** argv) {
       code = Exported(DumpConstantNames(L, state->exportConstants.c_str()), state->exportConstants);
     }
     if (code == 0 && !state->exportPlugins.empty()) {
-      // The plugin listing belongs to the plugin manager, which this player does not have yet.
       exported = true;
-      code = ERR_UNIMPLCMD;
+      code = Exported(ListPlugins(state->exportPlugins.c_str()), state->exportPlugins);
     }
     if (!exported) code = RunApplet(L, state, settings);
   }

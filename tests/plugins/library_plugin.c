@@ -1,0 +1,96 @@
+/* A library plugin written in C: commands under the base table "mylib", constants, a declared
+ * error, and a command whose argument check raises through this file's frames. */
+#include <string.h>
+
+#include "plugin_log.h"
+#include "qv_plugin.h"
+
+static const qvPluginApi* api;
+static int32_t declaredError;
+
+#define SERVICE(SLOT, Name) QV_SERVICE(api, SLOT, qvFn_##Name)
+
+/* mylib.add(a, b): a + b; its checks raise for a missing or wrong argument. */
+static int32_t Add(qvPluginState* L) {
+  double a = SERVICE(VMCHECKNUMBER, VmCheckNumber)(L, 1);
+  double b = SERVICE(VMCHECKNUMBER, VmCheckNumber)(L, 2);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, a + b);
+  return 1;
+}
+
+/* mylib.greet(name): "Hello, <name>!" built in the machine's string buffer. */
+static int32_t Greet(qvPluginState* L) {
+  const char* name = SERVICE(VMCHECKSTRING, VmCheckString)(L, 1, NULL);
+  qvStringBuffer b;
+  SERVICE(VMBUFFERINIT, VmBufferInit)(L, &b);
+  SERVICE(VMBUFFERADDSTRING, VmBufferAddString)(&b, "Hello, ");
+  SERVICE(VMBUFFERADDSTRING, VmBufferAddString)(&b, name);
+  SERVICE(VMBUFFERADDSTRING, VmBufferAddString)(&b, "!");
+  SERVICE(VMBUFFERPUSHRESULT, VmBufferPushResult)(&b);
+  return 1;
+}
+
+/* mylib.fail(code): returns the code as the command's error. */
+static int32_t Fail(qvPluginState* L) { return SERVICE(VMCHECKINT, VmCheckInt)(L, 1); }
+
+/* mylib.refuse(): the error this plugin declared, with a text argument. */
+static int32_t Refuse(qvPluginState* L) {
+  (void)L;
+  SERVICE(SETERRORSTRING, SetErrorString)("by mylib");
+  return declaredError;
+}
+
+/* mylib.declared(): the code of the error this plugin declared, its text argument set. */
+static int32_t Declared(qvPluginState* L) {
+  SERVICE(SETERRORSTRING, SetErrorString)("by mylib");
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, declaredError);
+  return 1;
+}
+
+/* mylib.raise(code): raises the code through the raising service, which does not return. */
+static int32_t Raise(qvPluginState* L) {
+  SERVICE(APIRAISEERROR, ApiRaiseError)(L, SERVICE(VMCHECKINT, VmCheckInt)(L, 1));
+  PluginLog("mylib", "Raise returned");
+  return 0;
+}
+
+static const qvPluginCommand commands[] = {
+    {"Add", Add},           {"Greet", Greet}, {"Fail", Fail}, {"Refuse", Refuse},
+    {"Declared", Declared}, {"Raise", Raise}, {NULL, NULL}};
+static const qvPluginConstant constants[] = {
+    {"MYLIB_ANSWER", NULL, 42}, {"MYLIB_NAME", "my library", 0}, {NULL, NULL, 0}};
+
+QV_PLUGIN_EXPORT int32_t InitPlugin(qvPluginInit* init, const qvPluginApi* host, const char* path) {
+  (void)path;
+  api = host;
+  if (host->version != QV_PLUGIN_VERSION) return 0;
+  init->capabilities = QV_CAP_LIBRARY;
+  init->version = 1;
+  init->revision = 4;
+  init->name = "My Library";
+  init->moduleName = "mylib";
+  init->author = "Test Author";
+  init->description = "Commands for the tests";
+  init->copyright = NULL;
+  init->url = "https://example.invalid/mylib";
+  init->date = "11.12.2026";
+  init->settings = "";
+  init->helpFile = NULL;
+  PluginLog("mylib", "InitPlugin");
+  return 1;
+}
+QV_PLUGIN_EXPORT void ClosePlugin(void) { PluginLog("mylib", "ClosePlugin"); }
+QV_PLUGIN_EXPORT const char* GetBaseTable(void) { return "mylib"; }
+QV_PLUGIN_EXPORT const qvPluginCommand* GetCommands(void) { return commands; }
+QV_PLUGIN_EXPORT const qvPluginConstant* GetConstants(void) { return constants; }
+QV_PLUGIN_EXPORT int32_t InitLibrary(qvPluginState* L) {
+  (void)L;
+  declaredError = SERVICE(REGISTERERRORNAME, RegisterErrorName)("Mylib refused %s!");
+  PluginLog("mylib", "InitLibrary");
+  return getenv("QV_MYLIB_INIT_ERROR") != NULL ? atoi(getenv("QV_MYLIB_INIT_ERROR")) : 0;
+}
+QV_PLUGIN_EXPORT void FreeLibrary(qvPluginState* L) {
+  /* The machine is still open: the plugin may still use it. */
+  SERVICE(VMGETTOP, VmGetTop)(L);
+  PluginLog("mylib", "FreeLibrary");
+}
