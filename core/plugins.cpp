@@ -531,6 +531,15 @@ const qvPluginInfo* FindSaverPlugin(uint32_t capability, uint32_t format) {
   return nullptr;
 }
 
+bool GetImageInfoViaPlugins(const char* file, qvImageFacts* facts) {
+  for (const qvPluginRecord* r = gHead; r != nullptr; r = r->next) {
+    if (r->handle == nullptr || (r->handle->capabilities & QV_CAP_IMAGE) == 0) continue;
+    *facts = {};
+    if (r->handle->info->isImage(file, facts) != 0) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> LoadedPluginNames() {
   std::vector<std::string> names;
   for (const qvPluginRecord* r = gHead; r != nullptr; r = r->next) {

@@ -125,7 +125,10 @@ const qvPluginInfo* VectorGraphicsPlugin();
 // The first loaded plugin with the capability bit whose saver record has that format number, or
 // null.
 const qvPluginInfo* FindSaverPlugin(uint32_t capability, uint32_t format);
-// Whether any plugin is loaded, and the loaded plugins' names for GetVersion ("name" of the init
+// Asks every image plugin in list order whether it takes the file (IsImage): true with the first
+// one's facts.
+bool GetImageInfoViaPlugins(const char* file, qvImageFacts* facts);
+// The loaded plugins' names for GetVersion ("name" of the init
 // record, else the file name) in list order.
 std::vector<std::string> LoadedPluginNames();
 
