@@ -82,6 +82,26 @@ mylib.add(1.5, 1)
   EXPECT_EQ(RunScript("mylib.add(2, 3)\n", {}, 1), "@_qverror0:\"\"*Could not open screen!\n");
 }
 
+// The brush services: ApiLockBrush's record and ApiGetBrushARGB with its tags, for a plain
+// brush, a masked one and one with an alpha channel; a missing brush cannot be locked.
+TEST_F(PluginsE2eTest, BrushServicesDescribeTheBrush) {
+  Install({"mylib"});
+  EXPECT_EQ(RunScript(R"(
+do CreateBrush(1, 3, 2, 0x123456)
+mylib.brushinfo(1)
+do CreateBrush(2, 2, 2, 0x102030, {mask = 1})
+do WriteBrushPixel(2, 0, 0, 0x405060, 0)
+mylib.brushinfo(2)
+do CreateBrush(3, 4, 1, 0x0000FF, {alphachannel = 1})
+mylib.brushinfo(3)
+mylib.brushinfo(9)
+)"),
+            "mylib.brushinfo(1) 3 2 4 0 0 1 4279383126\n"
+            "mylib.brushinfo(2) 2 2 4 1 0 0 4214880\n"
+            "mylib.brushinfo(3) 4 1 4 0 1 0 4278190335\n"
+            "mylib.brushinfo(9) Nil\n");
+}
+
 TEST_F(PluginsE2eTest, ShutdownFreesLibrariesBeforeClosingPlugins) {
   Install({"mylib", "media"});
   RunScript("mylib.add(1, 1)\n");
@@ -104,7 +124,7 @@ TEST_F(PluginsE2eTest, ExportPluginsListsEveryLoadedPlugin) {
             "::plugin\n1.4\n0x00000002\nMy Library\nTest Author\nCommands for the tests\n\n"
             "https://example.invalid/mylib\n11.12.2026\n\n\n"
             "::commands\nmylib.Add\nmylib.Greet\nmylib.Fail\nmylib.Refuse\nmylib.Declared\n"
-            "mylib.Raise\n"
+            "mylib.Raise\nmylib.BrushInfo\n"
             "::constants\nMYLIB_ANSWER\nMYLIB_NAME\n"
             "::end\n");
 }

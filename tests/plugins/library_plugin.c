@@ -54,9 +54,44 @@ static int32_t Raise(qvPluginState* L) {
   return 0;
 }
 
+/* mylib.brushinfo(id): what ApiLockBrush's record and ApiGetBrushARGB tell of a brush: width,
+ * height, bytes per pixel, whether a mask and an alpha channel are there, the plain answer of
+ * tag 3 and the first ARGB word; nil when the brush cannot be locked. */
+static int32_t BrushInfo(qvPluginState* L) {
+  qvPluginObjectId id;
+  qvBrushLock lock;
+  int32_t width = 0, height = 0, plain = -1;
+  qvPluginTag tags[4];
+  uint32_t* argb;
+  SERVICE(APIGETOBJECTID, ApiGetObjectId)(L, 1, &id);
+  if (!SERVICE(APILOCKBRUSH, ApiLockBrush)(id, NULL, &lock)) {
+    SERVICE(VMPUSHNIL, VmPushNil)(L);
+    return 1;
+  }
+  SERVICE(APIUNLOCKBRUSH, ApiUnLockBrush)(id);
+  tags[0].tag = 1;
+  tags[0].value = (intptr_t)&width;
+  tags[1].tag = 2;
+  tags[1].value = (intptr_t)&height;
+  tags[2].tag = 3;
+  tags[2].value = (intptr_t)&plain;
+  tags[3].tag = 0;
+  tags[3].value = 0;
+  argb = SERVICE(APIGETBRUSHARGB, ApiGetBrushARGB)(id, tags);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, (double)lock.width);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, (double)lock.height);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, (double)lock.bytesPerPixel);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, lock.mask != NULL);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, lock.alpha != NULL);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, width == lock.width && height == lock.height ? plain : -1);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, argb != NULL ? (double)argb[0] : -1);
+  SERVICE(APIFREEVEC, ApiFreeVec)(argb);
+  return 7;
+}
+
 static const qvPluginCommand commands[] = {
-    {"Add", Add},           {"Greet", Greet}, {"Fail", Fail}, {"Refuse", Refuse},
-    {"Declared", Declared}, {"Raise", Raise}, {NULL, NULL}};
+    {"Add", Add},           {"Greet", Greet}, {"Fail", Fail},           {"Refuse", Refuse},
+    {"Declared", Declared}, {"Raise", Raise}, {"BrushInfo", BrushInfo}, {NULL, NULL}};
 static const qvPluginConstant constants[] = {
     {"MYLIB_ANSWER", NULL, 42}, {"MYLIB_NAME", "my library", 0}, {NULL, NULL, 0}};
 
