@@ -501,9 +501,9 @@ typedef char* (*qvFn_UpperCaseString)(char*);
 typedef int (*qvFn_UnsupportedGettimeofday)(void*, void*);
 typedef time_t (*qvFn_ApiTime)(time_t*);
 typedef int32_t (*qvFn_RoundToInt)(double);
-/* Tags 26-30: value points at a const char * that gets the applet's header texts (title, author,
- * version, description, copyright); tag 25's value is set to 0. Answers how many tags it
- * answered. */
+/* Tags 26-30: value points at a const char * that gets one of the applet's five header texts in
+ * the applet container's order (name, version, copyright, author, description; "" when the applet
+ * has none); tag 25's value is set to 0. Answers how many tags it answered. */
 typedef int32_t (*qvFn_ApiGetPlayerAttrs)(qvPluginTag* tags);
 /* Declares an error with that message: its code (1509 and up), or 1000 without memory. */
 typedef int32_t (*qvFn_RegisterErrorName)(const char* text);
