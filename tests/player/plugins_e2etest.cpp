@@ -102,6 +102,21 @@ mylib.brushinfo(9)
             "mylib.brushinfo(9) Nil\n");
 }
 
+// ApiGetSampleData's facts of a sample, and its copy handed back as the sample's new data.
+TEST_F(PluginsE2eTest, SampleDataServiceHandsACopyBack) {
+  Install({"mylib", "media"});
+  env_.push_back("SDL_AUDIODRIVER=dummy");
+  EXPECT_EQ(RunScript(R"(
+do CreateSample(1, {1000, -1000, 2000, -2000}, 22050, GetConstant("#STEREO16"))
+mylib.sampledata(1)
+do SaveSample(1, "s.out", GetConstant("#SMPFMT_QVSN"))
+mylib.sampledata(7)
+)"),
+            "mylib.sampledata(1) 8 2 2 16 22050 2\n"
+            "mylib.sampledata(7) Nil\n");
+  EXPECT_EQ(ReadFile("s.out").substr(24), std::string("\xe9\x03\x18\xfc\xd0\x07\x30\xf8", 8));
+}
+
 TEST_F(PluginsE2eTest, ShutdownFreesLibrariesBeforeClosingPlugins) {
   Install({"mylib", "media"});
   RunScript("mylib.add(1, 1)\n");
@@ -124,7 +139,7 @@ TEST_F(PluginsE2eTest, ExportPluginsListsEveryLoadedPlugin) {
             "::plugin\n1.4\n0x00000002\nMy Library\nTest Author\nCommands for the tests\n\n"
             "https://example.invalid/mylib\n11.12.2026\n\n\n"
             "::commands\nmylib.Add\nmylib.Greet\nmylib.Fail\nmylib.Refuse\nmylib.Declared\n"
-            "mylib.Raise\nmylib.BrushInfo\n"
+            "mylib.Raise\nmylib.BrushInfo\nmylib.SampleData\n"
             "::constants\nMYLIB_ANSWER\nMYLIB_NAME\n"
             "::end\n");
 }

@@ -89,9 +89,39 @@ static int32_t BrushInfo(qvPluginState* L) {
   return 7;
 }
 
-static const qvPluginCommand commands[] = {
-    {"Add", Add},           {"Greet", Greet}, {"Fail", Fail},           {"Refuse", Refuse},
-    {"Declared", Declared}, {"Raise", Raise}, {"BrushInfo", BrushInfo}, {NULL, NULL}};
+/* mylib.sampledata(id): the facts ApiGetSampleData gives of a sample (bytes, frames, channels,
+ * bits, frequency, flags); the copy's first byte is raised by one and handed back as the sample's
+ * new data. Nil for a missing sample. */
+static int32_t SampleData(qvPluginState* L) {
+  qvPluginObjectId id;
+  qvSampleData data;
+  void* handle;
+  SERVICE(APIGETOBJECTID, ApiGetObjectId)(L, 1, &id);
+  handle = SERVICE(APIGETSAMPLEDATA, ApiGetSampleData)(id, 0, NULL, &data);
+  if (handle == NULL) {
+    SERVICE(VMPUSHNIL, VmPushNil)(L);
+    return 1;
+  }
+  if (data.bytes > 0) ((unsigned char*)data.data)[0] += 1;
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, data.bytes);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, data.frames);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, data.channels);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, data.bits);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, data.frequency);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, data.flags);
+  SERVICE(APIFREESAMPLEDATA, ApiFreeSampleData)(handle);
+  return 6;
+}
+
+static const qvPluginCommand commands[] = {{"Add", Add},
+                                           {"Greet", Greet},
+                                           {"Fail", Fail},
+                                           {"Refuse", Refuse},
+                                           {"Declared", Declared},
+                                           {"Raise", Raise},
+                                           {"BrushInfo", BrushInfo},
+                                           {"SampleData", SampleData},
+                                           {NULL, NULL}};
 static const qvPluginConstant constants[] = {
     {"MYLIB_ANSWER", NULL, 42}, {"MYLIB_NAME", "my library", 0}, {NULL, NULL, 0}};
 
