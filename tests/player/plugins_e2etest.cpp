@@ -117,6 +117,20 @@ mylib.sampledata(7)
   EXPECT_EQ(ReadFile("s.out").substr(24), std::string("\xe9\x03\x18\xfc\xd0\x07\x30\xf8", 8));
 }
 
+// The requester services write at most the 1024 bytes the interface grants, however long the
+// answer; a cancelled requester answers 0.
+TEST_F(PluginsE2eTest, RequesterServicesKeepToTheirBuffer) {
+  Install({"mylib"});
+  const std::string longPath = "/" + std::string(3000, 'd');
+  WriteFile("answers.txt", "/tmp/short.txt\n" + longPath + "\n" + longPath + "\n");
+  env_.push_back("QUILLVANE_REQUESTER_SCRIPT=" + Path("answers.txt"));
+  EXPECT_EQ(RunScript("mylib.ask(0)\nmylib.ask(0)\nmylib.ask(1)\nmylib.ask(1)\n"),
+            "mylib.ask(0) 1 14 1\n"
+            "mylib.ask(0) 1 1023 1\n"
+            "mylib.ask(1) 1 1023 1\n"
+            "mylib.ask(1) 0 -1 1\n");
+}
+
 TEST_F(PluginsE2eTest, ShutdownFreesLibrariesBeforeClosingPlugins) {
   Install({"mylib", "media"});
   RunScript("mylib.add(1, 1)\n");
@@ -139,7 +153,7 @@ TEST_F(PluginsE2eTest, ExportPluginsListsEveryLoadedPlugin) {
             "::plugin\n1.4\n0x00000002\nMy Library\nTest Author\nCommands for the tests\n\n"
             "https://example.invalid/mylib\n11.12.2026\n\n\n"
             "::commands\nmylib.Add\nmylib.Greet\nmylib.Fail\nmylib.Refuse\nmylib.Declared\n"
-            "mylib.Raise\nmylib.BrushInfo\nmylib.SampleData\n"
+            "mylib.Raise\nmylib.BrushInfo\nmylib.SampleData\nmylib.Ask\n"
             "::constants\nMYLIB_ANSWER\nMYLIB_NAME\n"
             "::end\n");
 }

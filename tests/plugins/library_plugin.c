@@ -113,15 +113,31 @@ static int32_t SampleData(qvPluginState* L) {
   return 6;
 }
 
-static const qvPluginCommand commands[] = {{"Add", Add},
-                                           {"Greet", Greet},
-                                           {"Fail", Fail},
-                                           {"Refuse", Refuse},
-                                           {"Declared", Declared},
-                                           {"Raise", Raise},
-                                           {"BrushInfo", BrushInfo},
-                                           {"SampleData", SampleData},
-                                           {NULL, NULL}};
+/* mylib.ask(kind): the file (kind 0) or directory (kind 1) requester into a buffer of the 1024
+ * bytes the interface grants, followed by guard bytes: the answer, the length of the text and
+ * whether the guard bytes are untouched. */
+static int32_t Ask(qvPluginState* L) {
+  char buffer[1024 + 16];
+  int32_t answer;
+  int intact = 1;
+  size_t i;
+  memset(buffer, 0x5A, sizeof buffer);
+  if (SERVICE(VMCHECKINT, VmCheckInt)(L, 1) == 0) {
+    answer = SERVICE(APIFILEREQUEST, ApiFileRequest)("Pick a file", buffer);
+  } else {
+    answer = SERVICE(APIPATHREQUEST, ApiPathRequest)("Pick a folder", buffer);
+  }
+  for (i = 1024; i < sizeof buffer; ++i) intact &= buffer[i] == 0x5A;
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, answer);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, answer != 0 ? (double)strlen(buffer) : -1);
+  SERVICE(VMPUSHNUMBER, VmPushNumber)(L, intact);
+  return 3;
+}
+
+static const qvPluginCommand commands[] = {
+    {"Add", Add},           {"Greet", Greet}, {"Fail", Fail},           {"Refuse", Refuse},
+    {"Declared", Declared}, {"Raise", Raise}, {"BrushInfo", BrushInfo}, {"SampleData", SampleData},
+    {"Ask", Ask},           {NULL, NULL}};
 static const qvPluginConstant constants[] = {
     {"MYLIB_ANSWER", NULL, 42}, {"MYLIB_NAME", "my library", 0}, {NULL, NULL, 0}};
 
