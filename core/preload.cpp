@@ -9,6 +9,7 @@
 #include "core/args.h"
 #include "core/error_table.h"
 #include "core/errors.h"
+#include "core/plugins.h"
 #include "core/registry.h"
 #include "core/vfile.h"
 #include "vm/auxlib.h"
@@ -341,12 +342,13 @@ int32_t PreloadObject(qvScriptState* L, const qvObjectDeclaration& decl,
   return 0;
 }
 
-// Plugins that the applet requires are not loaded yet: the first demand fails.
-int32_t RequirePlugins(const qvAppletSettings& settings) {
+// Each plugin the applet requires must be there in at least the version it names; the first
+// unmet demand ends the start.
+int32_t RequirePlugins(qvScriptState* L, const qvAppletSettings& settings) {
   for (const qvObjectDeclaration& decl : settings.declarations) {
     if (decl.kind != kDeclPlugin) continue;
-    SetErrorString(decl.fileName.c_str());
-    return ERR_REQUIREPLUGIN;
+    int32_t code = RequirePlugin(L, decl.fileName.c_str(), decl.extra1, decl.extra2);
+    if (code != 0) return code;
   }
   return 0;
 }
@@ -408,7 +410,7 @@ int PreloadObjects(qvScriptState* L, qvAppletSettings* settings, const qvPlayerS
   if (state->appletFlag) {
     PrintStatusMessage(GetErrorText(kTextLoadingApplet), state->scriptPath, true);
   }
-  int32_t code = RequirePlugins(*settings);
+  int32_t code = RequirePlugins(L, *settings);
   if (code != 0) return code;
   PrepareDisplayDeclarations(settings);
   std::vector<PictureSharing> sharing = PlanPictureSharing(settings->declarations);

@@ -190,10 +190,16 @@ int32_t OpenLibrary(qvScriptState* L, const qvLibrary& library) {
     VmSetTop(L, -2);
   }
   if (library.constants != nullptr) VmRegisterConstants(L, library.constants, 0);
+  int32_t code = AppendLibrary(library);
+  if (code != 0) return code;
+  return library.open != nullptr ? library.open(L) : 0;
+}
+
+int32_t AppendLibrary(const qvLibrary& library) {
   auto* node = new (std::nothrow) LibraryNode{nullptr, &library};
   if (node == nullptr) return ERR_MEM;
   gLibraries.Append(node);
-  return library.open != nullptr ? library.open(L) : 0;
+  return 0;
 }
 
 const char* FindCommand(const char* name) {

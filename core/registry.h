@@ -43,6 +43,9 @@ struct qvLibrary {
 // appended to the library list (FindCommand, DumpCommandNames), then its `open` runs. Leaves the
 // stack as it was. Returns 0, ERR_MEM, or the error code of `open`.
 int32_t OpenLibrary(qvScriptState* L, const qvLibrary& library);
+// Only the library list's part of OpenLibrary, for a library whose commands were registered
+// elsewhere (a plugin's, under its own table); 0 or ERR_MEM.
+int32_t AppendLibrary(const qvLibrary& library);
 // The registered spelling of the command whose name equals `name` without regard to case
 // (libraries in registration order, rows in order), or null.
 const char* FindCommand(const char* name);

@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "core/layer_system.h"
+#include "core/plugins.h"
 #include "display/buttons.h"
 #include "display/display.h"
 #include "display/internal.h"
@@ -105,7 +106,11 @@ void RetainPixelBuffer(qvPixelBuffer* buffer) {
 
 void ReleasePixelBuffer(qvPixelBuffer* buffer) {
   if (buffer == nullptr || --buffer->references > 0) return;
-  std::free(buffer->pixels);
+  if (buffer->plugin != nullptr) {
+    buffer->plugin->freeImage(buffer->image);
+  } else {
+    std::free(buffer->pixels);
+  }
   delete buffer;
 }
 

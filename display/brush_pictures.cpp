@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/errors.h"
+#include "core/plugins.h"
 #include "display/display.h"
 #include "image/picture.h"
 
@@ -62,22 +63,59 @@ int ResolvePart(const qvBrushLoadOptions& o, int32_t pictureWidth, int32_t pictu
   return 0;
 }
 
+// Asks every image plugin in list order to load the file; the first image handle wins. True with
+// the buffer holding the plugin's image and pixels, the facts, the kind flag and the load-alpha
+// flag turned on when the plugin forces alpha.
+bool LoadPictureViaPlugins(const char* name, qvPixelBuffer* buffer, qvPictureFacts* facts,
+                           int32_t* kindFlag, bool* loadAlpha) {
+  for (const qvPluginRecord* r = FirstPluginRecord(); r != nullptr; r = r->next) {
+    if (r->handle == nullptr || (r->handle->capabilities & QV_CAP_IMAGE) == 0) continue;
+    const qvPluginInfo* info = r->handle->info;
+    qvImageFacts f{};
+    void* image = info->loadImage(name, &f);
+    if (image == nullptr) continue;
+    uint32_t* pixels = info->getImage(image, &f);
+    // A plugin's picture that cannot be read as it describes it counts as a refusal.
+    if (pixels == nullptr || f.width <= 0 || f.height <= 0 || f.pixelsPerRow < f.width) {
+      info->freeImage(image);
+      continue;
+    }
+    buffer->plugin = info;
+    buffer->image = image;
+    buffer->pixels = pixels;
+    buffer->rowWidth = f.pixelsPerRow;
+    facts->width = f.width;
+    facts->height = f.height;
+    facts->alpha = f.alpha != 0 ? 1 : 0;
+    facts->transparentColour = -1;
+    *kindFlag = f.kind == 1 ? 1 : 0;
+    if (f.forceAlpha != 0) *loadAlpha = true;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loadAlpha,
                            qvLoadedPicture* out, uint32_t** palette) {
-  // Image plugins would be asked here first; none can be loaded yet.
-  auto* buffer = new (std::nothrow) qvPixelBuffer{1, nullptr, 0};
+  auto* buffer = new (std::nothrow) qvPixelBuffer{1, nullptr, 0, nullptr, nullptr};
   if (buffer == nullptr) return ERR_MEM;
-  qvIlbmRequest request = ilbm != nullptr ? *ilbm : qvIlbmRequest{};
-  request.wantPalette = palette != nullptr;
   qvPictureFacts facts;
-  int code = LoadPicture(name, &request, &buffer->pixels, &facts);
-  if (code != 0) {
-    ReleasePixelBuffer(buffer);
-    return code;
+  int32_t kindFlag = 0;
+  // The image plugins first, in list order: one that takes the file wins over every built-in
+  // reader, whatever the file's name says.
+  if (!LoadPictureViaPlugins(name, buffer, &facts, &kindFlag, &loadAlpha)) {
+    qvIlbmRequest request = ilbm != nullptr ? *ilbm : qvIlbmRequest{};
+    request.wantPalette = palette != nullptr;
+    int code = LoadPicture(name, &request, &buffer->pixels, &facts);
+    if (code != 0) {
+      ReleasePixelBuffer(buffer);
+      return code;
+    }
+    buffer->rowWidth = facts.width;
   }
-  buffer->rowWidth = facts.width;
+  int code = 0;
   qvPlane* alpha = nullptr;
   if (loadAlpha) {
     code = !facts.alpha ? ERR_NOALPHA : 0;
@@ -94,7 +132,7 @@ int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loa
                        alpha->bytesPerRow);
   }
   *out = {buffer,           alpha,       facts.width, facts.height,
-          buffer->rowWidth, facts.alpha, 0,           facts.transparentColour};
+          buffer->rowWidth, facts.alpha, kindFlag,    facts.transparentColour};
   if (palette != nullptr) *palette = facts.palette;
   return 0;
 }
@@ -148,17 +186,25 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
     alpha = PartAlpha(o.loadAlpha ? picture.alpha : nullptr, o.x, o.y, width, height, o.globalAlpha,
                       &code);
   }
-  ReleasePixelBuffer(picture.buffer);
+  // A plugin's vector picture stays with its brush, which asks the plugin to draw it again at
+  // another size; any other picture is done with once the brush has its pixels.
+  qvPixelBuffer* vector = nullptr;
+  if (picture.kindFlag == 1 && picture.buffer->plugin != nullptr) {
+    vector = picture.buffer;
+  } else {
+    ReleasePixelBuffer(picture.buffer);
+  }
   FreeMaskOrAlpha(picture.alpha);
   // The id is given up only now, so that a picture that fails to load leaves the old brush.
   if (code == 0 && !automatic) code = ReleaseBrushId(L, *id, false);
   qvBrush* brush = nullptr;
   if (code == 0) {
     int32_t brushKey = key == -1 ? kNoTransparentColour : static_cast<int32_t>(key & 0xFFFFFF);
-    code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap, brushKey,
-                    mask, alpha, &brush);
+    code = AddBrush(id, automatic, vector != nullptr ? kBrushVector : kBrushRaster, width, height,
+                    width, 0, vector, bitmap, brushKey, mask, alpha, &brush);
   }
   if (code != 0) {
+    ReleasePixelBuffer(vector);
     FreeBitMap(bitmap);
     FreeMaskOrAlpha(mask);
     FreeMaskOrAlpha(alpha);
@@ -197,6 +243,42 @@ void WriteBrushPixelAt(qvBrush* brush, int32_t x, int32_t y, uint32_t colour, in
   } else if (brush->alpha != nullptr) {
     *AlphaByte(brush->alpha, x, y) = static_cast<uint8_t>(alpha);
   }
+}
+
+int TransformPluginPicture(void*, void* pixelBuffer, const qvPluginTransform& request,
+                           qvBitMap** outBitmap, qvPlane** outAlpha) {
+  auto* buffer = static_cast<qvPixelBuffer*>(pixelBuffer);
+  if (buffer == nullptr || buffer->plugin == nullptr) return ERR_TFIMAGE;
+  const qvPluginInfo* info = buffer->plugin;
+  if (info->transformImage(buffer->image, request.transform, request.width, request.height) == 0) {
+    return ERR_TFIMAGE;
+  }
+  qvImageFacts f{};
+  uint32_t* pixels = info->getImage(buffer->image, &f);
+  // The image now holds the new pixels: the buffer's pointer follows, the old one may be gone.
+  buffer->pixels = pixels;
+  buffer->rowWidth = f.pixelsPerRow;
+  if (pixels == nullptr || f.width != request.width || f.height != request.height ||
+      f.pixelsPerRow < f.width) {
+    return ERR_TFIMAGE;
+  }
+  qvBitMap* bitmap = nullptr;
+  qvPlane* noMask = nullptr;
+  int code = AllocBitMapFromARGB(pixels, -1, f.width, f.height, f.pixelsPerRow, &bitmap, &noMask);
+  if (code != 0) return code;
+  FreeMaskOrAlpha(noMask);
+  qvPlane* alpha = nullptr;
+  if (f.alpha != 0) {
+    alpha = AllocAlphaChannel(f.width, f.height, false);
+    if (alpha == nullptr) {
+      FreeBitMap(bitmap);
+      return ERR_MEM;
+    }
+    ExtractAlphaKernel(pixels, f.width, f.height, f.pixelsPerRow, alpha->data, alpha->bytesPerRow);
+  }
+  *outBitmap = bitmap;
+  *outAlpha = alpha;
+  return 0;
 }
 
 }  // namespace qv

@@ -49,6 +49,8 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
   int32_t width = r.width, height = r.height;
   int32_t objectWidth = 0, objectHeight = 0;
   Source source;
+  // A plugin's vector picture is drawn again by its plugin when it is transformed.
+  qvPixelBuffer* vectorPicture = nullptr;
   switch (r.kind) {
     case kObjectBrush:
     case kObjectBrushPart: {
@@ -70,6 +72,7 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
         height = objectHeight;
       }
       source = {brush->bitmap, brush->mask, brush->alpha, objectWidth, objectHeight};
+      if (brush->kind == kBrushVector) vectorPicture = brush->pixelBuffer;
       break;
     }
     case kObjectBGPicPart: {
@@ -161,7 +164,8 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
   if (!IsIdentity(transform.matrix)) {
     const double anchor[2] = {transform.anchorX, transform.anchorY};
     int32_t tx = 0, ty = 0, tw = 0, th = 0;
-    int code = TransformBitMap(nullptr, kTransformBitMap, nullptr, source.bitmap, source.mask,
+    const int32_t mode = vectorPicture != nullptr ? kTransformPlugin : kTransformBitMap;
+    int code = TransformBitMap(vectorPicture, mode, nullptr, source.bitmap, source.mask,
                                source.alpha, srcX, srcY, x, y, width, height, anchor,
                                transform.matrix, transform.smoothScale != 0, &owned.bitmap,
                                &owned.mask, &owned.alpha, &tx, &ty, &tw, &th);

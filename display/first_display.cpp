@@ -147,6 +147,7 @@ int32_t OpenDisplaySubsystem() {
   qvImageHost host;
   host.displayScale = CurrentDisplayScale;
   host.layersOn = CurrentDisplayLayersOn;
+  host.pluginTransform = TransformPluginPicture;
   SetImageHost(&host);
   for (qvObjectHeader** head : {DisplayListHead(), BGPicListHead(), BrushListHead()}) {
     int32_t code = RegisterObjectList(head);

@@ -25,13 +25,20 @@ struct qvLoadedPicture {
   int32_t kindFlag;
   int64_t transparentColour;  // -1 for none
 };
-// Loads a picture into a new pixel buffer (image plugins first, once there are any; then the
-// built-in readers). With `loadAlpha` the alpha channel is split into *alpha: ERR_NOALPHA for a
+// Loads a picture into a new pixel buffer (the image plugins first, in list order; then the
+// built-in readers). A plugin's picture has no palette and gives kindFlag 1 when it is a vector
+// picture. With `loadAlpha` the alpha channel is split into *alpha: ERR_NOALPHA for a
 // picture without one. With `palette` not null it receives the 256-entry palette of an ILBM pen
 // picture (the caller's, std::free), null for any other picture. 0, or the reader's error,
 // ERR_NOALPHA or ERR_MEM with nothing left allocated and *out and *palette unchanged.
 int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loadAlpha,
                            qvLoadedPicture* out, uint32_t** palette);
+// The image host's plugin transform: asks the plugin whose picture the pixel buffer holds to draw
+// it again at the request's size through its matrix, and makes a bitmap (and an alpha channel
+// when the picture has one) of the result. 0, ERR_TFIMAGE when the plugin fails or answers with
+// another size, or ERR_MEM.
+int TransformPluginPicture(void* plugin, void* pixelBuffer, const qvPluginTransform& request,
+                           qvBitMap** outBitmap, qvPlane** outAlpha);
 
 // The image cache keeps decoded pictures by name (compared without regard to case) for the
 // loaders' "cache" and "cachedload" options. A node holds one reference on the pixel buffer and

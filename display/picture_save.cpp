@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "core/plugins.h"
 #include "core/vfile.h"
 #include "display/display.h"
 #include "image/gif_io.h"
@@ -149,6 +150,51 @@ const qvPictureWriterRow kPictureWriters[] = {
     {kImageFormatGif, WriteGif}, {kImageFormatIlbm, WriteIlbm},
 };
 
+// A picture-saver plugin's save: 32-bit pixels for a plugin that takes them (with the alpha flag
+// when it keeps alpha and the picture has it), else indices into a palette quantised to the
+// asked colours, whose last entry is the transparent colour of a masked picture.
+int WriteWithPlugin(const qvPluginInfo* saver, const qvSavePicture& picture) {
+  const int32_t width = picture.width;
+  const int32_t height = picture.height;
+  if (picture.pixels == nullptr || width < 1 || height < 1) return ERR_WRONGUSAGE;
+  qvImageSave save{};
+  save.width = width;
+  save.height = height;
+  save.quality = picture.quality;
+  save.file = picture.file;
+  std::vector<uint8_t> indices;
+  uint32_t palette[256] = {};
+  if (saver->imageSaver.flags & QV_SAVE_ARGB) {
+    save.pixels = picture.pixels;
+    save.bytesPerRow = width * 4;
+    if (picture.alpha && (saver->imageSaver.flags & QV_SAVE_CANALPHA)) {
+      save.flags |= QV_SAVE_HASALPHA;
+    }
+  } else {
+    if (picture.colours < 2 || picture.colours > 256) return ERR_WRONGUSAGE;
+    try {
+      indices.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+      return ERR_MEM;
+    }
+    const bool keyed = picture.hasMask && picture.colour != -1;
+    const uint32_t transparent = keyed ? static_cast<uint32_t>(picture.colour) & 0xFFFFFF
+                                       : kNoTransparentRGB;
+    int32_t colours = picture.colours;
+    if (!QuantizeBitMap(reinterpret_cast<const uint8_t*>(picture.pixels), kPixARGB32, 4, width,
+                        height, width, indices.data(), palette, &colours, transparent, false,
+                        picture.dither != 0)) {
+      return ERR_MEM;
+    }
+    save.pixels = indices.data();
+    save.bytesPerRow = width;
+    save.palette = palette;
+    save.paletteSize = colours;
+    if (keyed) save.flags |= QV_SAVE_TRANSPARENTLAST;
+  }
+  return saver->saveImage(&save) != 0 ? 0 : ERR_SAVEIMAGE;
+}
+
 bool MaskBit(const qvPlane* mask, int32_t x, int32_t y) {
   return (mask->data[static_cast<size_t>(y) * mask->bytesPerRow + static_cast<size_t>(x >> 3)] &
           (0x80 >> (x & 7))) != 0;
@@ -197,8 +243,14 @@ int SavePictureFile(int32_t format, const qvSavePicture& picture) {
     });
     return code == ERR_WRITE ? ERR_WRITEFILE : code;
   }
-  // No picture-saver plugin can be loaded yet.
-  return ERR_UNKNOWNIMGOUT;
+  // Any other number is the format id of a picture-saver plugin.
+  const qvPluginInfo* saver = FindSaverPlugin(QV_CAP_IMAGESAVER, static_cast<uint32_t>(format));
+  if (saver == nullptr) return ERR_UNKNOWNIMGOUT;
+  return WriteBeside(picture.file, [&](const char* temp) {
+    qvSavePicture beside = picture;
+    beside.file = temp;
+    return static_cast<int32_t>(WriteWithPlugin(saver, beside));
+  });
 }
 
 int SaveBitMapAsPicture(int32_t format, const qvBitMap* bitmap, int32_t width, int32_t height,

@@ -30,11 +30,16 @@ struct qvBackfillSettings {
   int32_t textureX, textureY;
 };
 
-// Pixels that a plugin loader handed over, shared by reference count.
+struct qvPluginInfo;
+
+// A loaded picture's pixels, shared by reference count: the loader's own array, or the image of
+// the image plugin that took the file (which then owns the pixels).
 struct qvPixelBuffer {
   int32_t references;
   uint32_t* pixels;  // ARGB, rowWidth words per row; freed with the last reference
   int32_t rowWidth;
+  const qvPluginInfo* plugin;  // null for the player's own pixels
+  void* image;                 // the plugin's image handle, handed back through its FreeImage
 };
 void RetainPixelBuffer(qvPixelBuffer* buffer);
 void ReleasePixelBuffer(qvPixelBuffer* buffer);  // null allowed

@@ -3,12 +3,14 @@
 #include "media/sound_stream.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
 
 #include "base/errors.h"
+#include "core/plugins.h"
 #include "core/vfile.h"
 #include "media/pcm_sample.h"
 #include "media/tracker.h"
@@ -245,6 +247,42 @@ bool OpenWaveFile(qvFile* file, qvSampleStream* s) {
   }
 }
 
+namespace {
+
+// The sound plugins in list order: the first that opens the file makes it a plugin stream. The
+// layout is checked as the mixer needs it; a plugin that describes another is passed over.
+bool OpenPluginStream(const char* name, qvSampleStream* s) {
+  for (const qvPluginRecord* r = FirstPluginRecord(); r != nullptr; r = r->next) {
+    if (r->handle == nullptr || (r->handle->capabilities & QV_CAP_SOUND) == 0) continue;
+    const qvPluginInfo* info = r->handle->info;
+    qvStreamFacts facts{};
+    void* stream = info->openStream(name, &facts);
+    if (stream == nullptr) continue;
+    if ((facts.channels != 1 && facts.channels != 2) || (facts.bits != 8 && facts.bits != 16) ||
+        facts.frequency == 0) {
+      info->closeStream(stream);
+      continue;
+    }
+    s->type = kStreamPlugin;
+    s->plugin = info;
+    s->pluginStream = stream;
+    s->bits = static_cast<int32_t>(facts.bits);
+    s->channels = static_cast<int32_t>(facts.channels);
+    s->frameSize = s->bits / 8 * s->channels;
+    s->flags = facts.flags & (kPcmBigEndian | kPcmSigned);
+    s->frequency = static_cast<int32_t>(std::min<uint32_t>(facts.frequency, INT32_MAX));
+    s->frames = facts.frames;
+    s->framesOpened = facts.frames;
+    s->dataSize = int64_t{facts.frames} * s->frameSize;
+    s->seekable = (facts.flags & QV_STREAM_SEEKABLE) != 0;
+    s->code = GetPcmFormatCode(s->bits, s->channels, s->flags);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int32_t OpenSampleFile(const char* name, bool music, qvSampleStream** out) {
   *out = nullptr;
   SetErrorString(GetDisplayName(name));
@@ -257,6 +295,12 @@ int32_t OpenSampleFile(const char* name, bool music, qvSampleStream** out) {
   }
   s->seekable = true;
   s->music = music;
+  if (OpenPluginStream(name, s)) {
+    // The plugin reads the file itself.
+    CloseFileQ(file);
+    *out = s;
+    return 0;
+  }
   s->file = file;
   uint8_t head[64] = {};
   size_t got = ReadFileQ(file, head, sizeof head);
@@ -324,6 +368,13 @@ int32_t ReadSampleStream(qvSampleStream* s, void* buffer, int32_t frames, bool* 
     case kStreamCustom:
       got = ReadCustomFrames(s, out, frames, end);
       break;
+    case kStreamPlugin: {
+      qvStreamRead read{out, static_cast<uint32_t>(frames), 0, 0};
+      s->plugin->streamSamples(s->pluginStream, &read);
+      got = static_cast<int32_t>(std::min(read.delivered, static_cast<uint32_t>(frames)));
+      if (end != nullptr && read.end != 0) *end = true;
+      break;
+    }
     case kStreamModule:
       MixTrackerAudio(s->module, reinterpret_cast<int16_t*>(out), frames);
       got = frames;  // a module loops forever
@@ -348,6 +399,10 @@ void SeekSampleStream(qvSampleStream* s, int64_t frame) {
     case kStreamDecoded:
       if (SeekAudioDecoder(s->decoder, frame) == 0) s->position = frame;
       break;
+    case kStreamPlugin:
+      s->plugin->seekStream(s->pluginStream, static_cast<uint32_t>(frame));
+      s->position = frame;
+      break;
     case kStreamModule:
       // The replayer has no time axis: only the start is a place to go to. Parsing again undoes
       // the funk effect's writes into the module's copy.
@@ -367,6 +422,7 @@ void SeekSampleStream(qvSampleStream* s, int64_t frame) {
 
 void CloseSampleStream(qvSampleStream* s) {
   if (s == nullptr) return;
+  if (s->pluginStream) s->plugin->closeStream(s->pluginStream);
   if (s->decoder) CloseAudioDecoder(s->decoder);
   delete s->module;
   if (s->file) CloseFileQ(s->file);
@@ -389,6 +445,8 @@ const char* GetSampleFormatName(const qvSampleStream* s) {
       return "RIFF WAVE";
     case kStreamDecoded:
       return "DirectShow stream";
+    case kStreamPlugin:
+      return s->plugin->getFormatName(s->pluginStream);
     case kStreamCustom:
       return "Custom stream";
     case kStreamModule:

@@ -1,7 +1,8 @@
 // Sound streams: every sound file the player reads, whole as a sample or from disk as music, is
 // opened as a stream that knows its PCM layout and delivers little-endian interleaved frames on
-// request. Built-in readers for IFF 8SVX, IFF 16SV and RIFF WAVE; every other file goes to the
-// platform's decoder; a custom stream carries PCM that the script queues itself.
+// request. Sound plugins are asked first; then built-in readers for IFF 8SVX, IFF 16SV and RIFF
+// WAVE; every other file goes to the platform's decoder; a custom stream carries PCM that the
+// script queues itself.
 //
 // A stream is used by one thread at a time (the script thread while loading, the music stream
 // thread while playing), except the custom stream's buffer list, which has its own lock.
@@ -19,6 +20,7 @@ struct qvLock;
 struct qvAudioDecoder;
 struct qvScriptState;
 struct qvTrackerModule;
+struct qvPluginInfo;
 
 enum SampleStreamType : int32_t {
   kStream8svx = 1,
@@ -77,6 +79,8 @@ struct qvSampleStream {
   bool music;
   bool seekable;
   qvCustomStream* custom;
+  const qvPluginInfo* plugin;  // kStreamPlugin: the sound plugin and its stream handle
+  void* pluginStream;
   qvTrackerModule* module;           // kStreamModule
   std::vector<uint8_t> moduleImage;  // the file as read, parsed again to start over
 };

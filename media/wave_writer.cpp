@@ -1,9 +1,11 @@
-// RIFF WAVE images of samples.
+// RIFF WAVE images of samples, and samples through the sample-saver plugins.
 #include "media/wave_writer.h"
 
 #include <cstddef>
 #include <new>
 
+#include "base/errors.h"
+#include "core/plugins.h"
 #include "media/pcm_sample.h"
 
 namespace qv {
@@ -53,6 +55,30 @@ bool BuildWaveImage(const qvPcmSample* pcm, uint32_t bytes, int32_t frequency,
     }
   }
   return true;
+}
+
+namespace {
+// 16-bit data is always signed; 8-bit data only when its flags say so.
+uint32_t SaverFlags(const qvPcmSample* pcm) {
+  uint32_t flags = pcm->flags & kPcmBigEndian;
+  if (pcm->bits == 16 || (pcm->flags & kPcmSigned) != 0) flags |= kPcmSigned;
+  return flags;
+}
+}  // namespace
+
+int32_t SaveSampleWithPlugin(const qvPcmSample* pcm, uint32_t bytes, int32_t frequency,
+                             uint32_t format, const char* file) {
+  const qvPluginInfo* saver = FindSaverPlugin(QV_CAP_SAMPLESAVER, format);
+  if (saver == nullptr) return ERR_UNKNOWNSMPOUT;
+  const uint32_t frameSize = static_cast<uint32_t>(pcm->frameSize > 0 ? pcm->frameSize : 1);
+  const qvSampleSave sample{pcm->data,
+                            bytes,
+                            bytes / frameSize,
+                            static_cast<uint32_t>(pcm->channels),
+                            static_cast<uint32_t>(pcm->bits),
+                            static_cast<uint32_t>(frequency),
+                            SaverFlags(pcm)};
+  return saver->saveSample(file, &sample) != 0 ? 0 : ERR_SAVESAMPLE;
 }
 
 }  // namespace qv

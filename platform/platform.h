@@ -7,6 +7,7 @@
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
+#include "platform/dynamic_library.h"
 #include "platform/files.h"
 #include "platform/input.h"
 #include "platform/locale.h"

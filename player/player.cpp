@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/events.h"
 #include "core/options.h"
+#include "core/plugins.h"
 #include "core/preload.h"
 #include "core/registry.h"
 #include "core/runtime_buffers.h"
@@ -20,6 +21,7 @@
 #include "display/display.h"
 #include "libs/libraries.h"
 #include "platform/platform.h"
+#include "player/plugin_host.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
@@ -238,6 +240,7 @@ int InitPlayer(qvScriptState* L, std::optional<uint32_t> linkedOffset, qvAppletS
   code = AllocRuntimeBuffers();
   if (code != 0) return code;
   code = OpenLibraries(settings, L, state);
+  if (code == 0) code = StartPluginManager(L, state);
   if (code != 0) return code;
   SetAttr(kAttrNoSound, state->noSound);
   SetAttr(kAttrSoundValue, state->soundValue);
@@ -288,7 +291,11 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   SetAttr(kAttrLoaderFlag, 0);
   SetAttr(kAttrQuiet, state->quiet);
 
-  if (L != nullptr) ReleaseScriptErrorHandler(L);
+  if (L != nullptr) {
+    ReleaseScriptErrorHandler(L);
+    // Library plugins let go of what they keep in the machine while it is still open.
+    FreePluginLibraries(L);
+  }
   // Teardowns in shutdown's order: sounds first, the system library before the event library.
   FreeSoundLibrary(L);
   FreeSystemLibrary();
@@ -333,6 +340,8 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   delete settings;
   if (L != nullptr) VmCloseState(L);
   SetProcessVm(nullptr);
+  // Closed after the machine, whose closures and finalisers may point into plugin code.
+  FreePlugins();
   SetProcessPlayerState(nullptr);
   {
     std::lock_guard<std::mutex> lock(gTempMutex);
@@ -372,9 +381,8 @@ int PlayerMain(int argc, char** argv) {
       code = Exported(DumpConstantNames(L, state->exportConstants.c_str()), state->exportConstants);
     }
     if (code == 0 && !state->exportPlugins.empty()) {
-      // The plugin listing belongs to the plugin manager, which this player does not have yet.
       exported = true;
-      code = ERR_UNIMPLCMD;
+      code = Exported(ListPlugins(state->exportPlugins.c_str()), state->exportPlugins);
     }
     if (!exported) code = RunApplet(L, state, settings);
   }

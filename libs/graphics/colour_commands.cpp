@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "base/support.h"
 #include "core/args.h"
+#include "core/plugins.h"
 #include "display/display.h"
 #include "image/picture.h"
 #include "libs/graphics/commands.h"
@@ -115,14 +116,25 @@ int32_t GetPen(qvScriptState* L) {
 int32_t IsPicture(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   const char* name = ResolveLinkedFileArg(L, 1, kLinkedFileFile, nullptr);
+  // The image plugins first, then the built-in readers; vector pictures come only from plugins.
+  qvImageFacts plugin{};
   qvPictureFacts facts;
-  bool ok = LoadPicture(name, nullptr, nullptr, &facts) == 0;
+  bool vector = false;
+  bool ok = GetImageInfoViaPlugins(name, &plugin);
+  if (ok) {
+    facts.width = plugin.width;
+    facts.height = plugin.height;
+    facts.alpha = plugin.alpha == 1 ? 1 : 0;
+    vector = plugin.kind == 1;
+  } else {
+    ok = LoadPicture(name, nullptr, nullptr, &facts) == 0;
+  }
   VmPushNumber(L, ok ? 1 : 0);
   VmNewTable(L);
   SetFieldInt(L, "width", ok ? facts.width : 0);
   SetFieldInt(L, "height", ok ? facts.height : 0);
   SetFieldInt(L, "alpha", ok ? facts.alpha : 0);
-  SetFieldInt(L, "vector", 0);  // vector pictures come only from image plugins
+  SetFieldInt(L, "vector", vector ? 1 : 0);
   return 2;
 }
 

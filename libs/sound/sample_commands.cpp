@@ -297,7 +297,10 @@ int32_t SaveSample(qvScriptState* L) {
   qvSample* s;
   int32_t err = FindSampleOrError(id, &s);
   if (err != 0) return err;
-  if (format != 0) return ERR_UNKNOWNSMPOUT;  // no sample-saver plugins
+  if (format != 0) {
+    return SaveSampleWithPlugin(s->pcm, s->bytes, s->frequency, static_cast<uint32_t>(format),
+                                file);
+  }
   std::vector<uint8_t> image;
   if (!BuildWaveImage(s->pcm, s->bytes, s->frequency, &image)) return ERR_MEM;
   // Written whole beside the target, which only a complete file replaces.

@@ -11,6 +11,7 @@
 #include "core/catalog.h"
 #include "core/dib.h"
 #include "core/player_state.h"
+#include "core/plugins.h"
 #include "core/registry.h"
 #include "display/display.h"
 #include "libs/system/commands.h"
@@ -64,7 +65,7 @@ void FreeScriptCatalog() {
 namespace cmd {
 
 // GetVersion(): the player's name, versions and dates, the platform and the processor, and the
-// loaded plugins (none yet) as a table from index 0.
+// loaded plugins' names as a table from index 0.
 int32_t GetVersion(qvScriptState* L) {
   CheckArgCount(L, 0, 1);
   VmNewTable(L);
@@ -78,6 +79,11 @@ int32_t GetVersion(qvScriptState* L) {
   SetFieldString(L, "cpu", GetMachineName().c_str());
   VmPushString(L, "plugins");
   VmNewTable(L);
+  int i = 0;
+  for (const std::string& name : LoadedPluginNames()) {
+    VmPushString(L, name.c_str());
+    VmRawSetI(L, -2, i++);
+  }
   VmSetTable(L, -3);
   return 1;
 }

@@ -243,7 +243,7 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   EXPECT_EQ(ReadFile("debug.txt"),
             "@_qverror112:objects.qvs*This command is not implemented yet!\n");
 
-  // A required plugin, whose name lies behind the container; no plugin can be loaded yet.
+  // A required plugin (version 1.0), whose name lies behind the container; no plugin is there.
   const std::string name = "fancyplugin";
   std::vector<uint8_t> require = {2, 0, 0, 0, 1, 12, 0, 0, 0, 0};
   uint32_t at = uint32_t(applet.size() + 10 + 7 * 4);
@@ -257,7 +257,7 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   WriteFile("plugin.qva", plugin);
   r = Run({"plugin.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ReadFile("debug.txt"), "@_qverror0:\"\"*This program requires fancyplugin!\n");
+  EXPECT_EQ(ReadFile("debug.txt"), "@_qverror0:\"\"*This program requires fancyplugin.qvp 1.0!\n");
 }
 
 // The same applet as a plain file, as a compressed container and appended to a copy of the
