@@ -77,9 +77,11 @@ inline qvTextBlock* BlockOf(const qvString* s) {
   return b;
 }
 inline bool InTextBlock(const qvString* s) { return (s->marked & kTextBlockBit) != 0; }
+// Where a string's own characters are (a new string's, before it is known to be in a block).
+inline char* InlineText(qvString* s) { return reinterpret_cast<char*>(&s->len + 1); }
 inline char* qvString::data() {
   if (__builtin_expect(InTextBlock(this), 0)) return BlockOf(this)->text();
-  return reinterpret_cast<char*>(&len + 1);
+  return InlineText(this);
 }
 
 struct qvProto;

@@ -472,8 +472,8 @@ constexpr size_t kAppendFrom = kPoolMaxBlock - kStringHeaderBytes;
 // The join of the n values from `first` on, the first a string of kAppendFrom characters or more:
 // the rest written after it in its text block where it ends that block and the block has room,
 // else into a new block, so that a string grown piece by piece is copied a bounded number of
-// times in all. False, with nothing changed, for a total too large
-// for a block (the general join then raises what it raises).
+// times in all. False, with nothing changed, for a total too large for a block (the general
+// join then raises what it raises).
 static bool AppendJoin(qvScriptState* L, qvScriptValue* first, int n) {
   qvString* s = StringOf(first);
   uint64_t most = s->len;  // the total length at most: a number takes kNumberBufferSize

@@ -198,8 +198,8 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   ts->wasKey = 0;
   ts->cachedHash = h;
   ts->len = static_cast<uint32_t>(len);
-  CopyTextBytes(ts->data(), s, len);
-  ts->data()[len] = '\0';
+  CopyTextBytes(InlineText(ts), s, len);
+  InlineText(ts)[len] = '\0';
   tb->slots[i] = MakeStringSlot(ts, StringTag(scrambled));
   tb->checks[i] = StringCheck(scrambled);
   tb->nuse++;

@@ -50,8 +50,14 @@ TEST_F(AppendTest, AGrownStringIsTheStringOfItsTextAndOnesKeptOnTheWayStayAsThey
   EXPECT_EQ(Protected([&](qvScriptState* L) {
               VmPushString(L, "");  // 1: the growing string
               VmPushNil(L);         // 2: kept from the middle of the growth
+              const std::string early = Items(1, 2000);
+              VmPushLString(L, early.data(), early.size());  // 3: made before the growth
               for (int i = 1; i <= 3000; ++i) {
                 AppendItem(L, 1, i);
+                if (i == 2000) {  // the text is there already: that string is the result
+                  EXPECT_EQ(At(1).value.gc, At(3).value.gc);
+                  VmSetTop(L, 2);
+                }
                 if (i == 1500) {
                   VmPushValue(L, 1);
                   VmReplace(L, 2);
