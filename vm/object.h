@@ -72,9 +72,9 @@ struct qvTextBlock {
 static_assert(sizeof(qvTextBlock) % 16 == 0, "text follows the record at 16 bytes");
 
 inline qvTextBlock* BlockOf(const qvString* s) {
-  qvTextBlock* b;
-  std::memcpy(&b, reinterpret_cast<const char*>(s) + kBlockTextOffset, sizeof b);
-  return b;
+  uintptr_t address;
+  std::memcpy(&address, reinterpret_cast<const char*>(s) + kBlockTextOffset, sizeof address);
+  return reinterpret_cast<qvTextBlock*>(address);
 }
 inline bool InTextBlock(const qvString* s) { return (s->marked & kTextBlockBit) != 0; }
 // Where a string's own characters are (a new string's, before it is known to be in a block).

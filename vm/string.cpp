@@ -297,7 +297,8 @@ void VmReleaseText(qvScriptState* L, qvString* s) {
 }
 
 static void SetBlock(qvString* s, qvTextBlock* b) {
-  std::memcpy(reinterpret_cast<char*>(s) + kBlockTextOffset, &b, sizeof b);
+  const auto address = reinterpret_cast<uintptr_t>(b);
+  std::memcpy(reinterpret_cast<char*>(s) + kBlockTextOffset, &address, sizeof address);
 }
 
 qvString* VmInternAppended(qvScriptState* L, qvTextBlock* b, size_t len) {
