@@ -180,7 +180,7 @@ static qvString* StringAt(qvScriptState* L, int index) {
 
 const char* VmToString(qvScriptState* L, int index) {
   qvString* s = StringAt(L, index);
-  return s != nullptr ? s->data() : nullptr;
+  return s != nullptr ? VmStringText(L, s) : nullptr;
 }
 
 size_t VmStrLen(qvScriptState* L, int index) {

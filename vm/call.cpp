@@ -171,7 +171,7 @@ static void TraceCall(qvScriptState* L) {
       case kTypeString:
         std::snprintf(item, sizeof item, "#%d=(STRING)\"", i + 1);
         out(item);
-        out(StringOf(v)->data());  // up to an embedded NUL, like "%s"
+        out(VmStringText(L, StringOf(v)));  // up to an embedded NUL, like "%s"
         std::snprintf(item, sizeof item, "\" ");
         break;
       case kTypeTable:

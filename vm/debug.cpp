@@ -50,7 +50,7 @@ const char* GlobalName(qvScriptState* L, const qvScriptValue* fn) {
     if (n->ref == 0) continue;
     const qvTableEntry* e = EntryOf(gt, n);
     if (e->keyType == kTypeString && RawEqualValues(&e->val, fn))
-      return static_cast<qvString*>(e->keyValue.gc)->data();
+      return VmStringText(L, static_cast<qvString*>(e->keyValue.gc));
   }
   return nullptr;
 }

@@ -245,10 +245,12 @@ void ClearWeak(qvGCObject* list, bool keys) {
 void FreeObject(qvScriptState* L, qvGCObject* o) {
   switch (o->type) {
     case kTypeString: {
-      const size_t size = StringBlockSize(static_cast<qvString*>(o)->len);
+      auto* s = static_cast<qvString*>(o);
+      const size_t size = StringObjectBytes(s);
       qvStringTable* tb = &G(L)->strt;
       tb->bytes -= size;
-      if (size > kPoolMaxBlock) tb->nlong--;
+      if (StringOwnsHeap(s)) tb->nlong--;
+      if (InTextBlock(s)) VmReleaseText(L, s);
       VmRealloc(L, o, size, 0);
       break;
     }
@@ -344,7 +346,7 @@ void SweepStrings(qvScriptState* L) {
         last = j;
         const size_t size = StringBlockSize(s->len);
         ++freed;
-        if (size <= kPoolMaxBlock) {
+        if (size <= kPoolMaxBlock && !InTextBlock(s)) {
           PoolFree(&g->pool, s, size);
           freedBytes += size;
         } else {
@@ -473,7 +475,8 @@ static void FreeAllStrings(qvScriptState* L) {
   for (uint32_t i = 0; i < tb->size; ++i) {
     if (tb->checks[i] == 0) continue;
     qvString* s = SlotString(tb->slots[i]);
-    const size_t size = StringBlockSize(s->len);
+    if (InTextBlock(s)) VmReleaseText(L, s);
+    const size_t size = StringObjectBytes(s);
     if (size <= kPoolMaxBlock)
       g->nblocks -= size;
     else

@@ -137,7 +137,10 @@ qvString* ReadString(LoadState* S) {
     ReadBlock(S, b->data + have, part);
     have += part;
   }
-  return VmInternString(S->L, b->data, size - 1);
+  // A prototype's strings are read as C strings (names, the debug interface, the writer).
+  qvString* s = VmInternString(S->L, b->data, size - 1);
+  VmStringText(S->L, s);
+  return s;
 }
 
 // Grows a prototype array so that element `index` exists, keeping the recorded size equal to

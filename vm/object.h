@@ -19,6 +19,7 @@ constexpr uint8_t kNotFinalisedBit = 2;  // userdata: "__gc" has not run yet
 constexpr uint8_t kWeakKeyBit = 2;       // table: weak keys (set while collecting)
 constexpr uint8_t kWeakValueBit = 4;     // table: weak values (set while collecting)
 constexpr uint8_t kFixedBit = 16;        // never collected
+constexpr uint8_t kTextBlockBit = 32;    // string: its characters lie in a text block
 
 // Head of every collectable object. New objects are linked at the head of their list. The rest
 // of its 16 bytes, padding to every other kind of object, keeps a string's hash (see qvString).
@@ -37,11 +38,51 @@ static_assert(sizeof(qvGCObject) == 16, "the string fields live in the head's pa
 // Its hash, the one tables place string keys by, is made when first asked for (StringHash):
 // most strings a script makes are never a key, and the hash's chain takes a few cycles per
 // character.
+//
+// A string made by appending to a long one keeps its characters in a text block instead (the
+// kTextBlockBit of `marked`; see qvTextBlock): where the characters would start, the string
+// table hash of its text, then the block. Its block holds it as a prefix, so that appending to
+// the string at the block's end writes only the new characters.
+struct qvTextBlock;
 struct qvString : qvGCObject {
   uint32_t len;
-  char* data() { return reinterpret_cast<char*>(&len + 1); }
+  char* data();
 };
 constexpr size_t kStringHeaderBytes = sizeof(qvGCObject) + sizeof(uint32_t);
+constexpr size_t kBlockTextOffset = 24;  // the block's address within such a string
+constexpr size_t kBlockStringBytes = kBlockTextOffset + sizeof(void*);
+
+// Characters that strings made by appending share, each string a prefix of them: `fill`
+// characters are in use (the longest such string) and a NUL follows them; the room up to the
+// block's end is for the next append to the string of length `fill`. Written characters never
+// change, so every string of the block stays as it was. The string table hash of the text, a
+// chain over 16-byte steps, is kept as far as it was taken (`hashedTo`, `hashSeed`), so that a
+// longer string of the block hashes only its new characters. A block goes when its last string
+// does.
+struct qvTextBlock {
+  size_t size;  // bytes of the block, this record included
+  uint64_t hashSeed;
+  uint32_t fill;
+  uint32_t hashedTo;
+  uint32_t refs;    // strings whose characters are here
+  uint32_t sealed;  // the text of length `fill` was lent out as a C string: no more appends
+  char* text() { return reinterpret_cast<char*>(this + 1); }
+  size_t room() const { return size - sizeof(qvTextBlock) - 1; }  // characters it can hold
+};
+static_assert(sizeof(qvTextBlock) % 16 == 0, "text follows the record at 16 bytes");
+
+inline qvTextBlock* BlockOf(const qvString* s) {
+  uintptr_t address;
+  std::memcpy(&address, reinterpret_cast<const char*>(s) + kBlockTextOffset, sizeof address);
+  return reinterpret_cast<qvTextBlock*>(address);
+}
+inline bool InTextBlock(const qvString* s) { return (s->marked & kTextBlockBit) != 0; }
+// Where a string's own characters are (a new string's, before it is known to be in a block).
+inline char* InlineText(qvString* s) { return reinterpret_cast<char*>(&s->len + 1); }
+inline char* qvString::data() {
+  if (__builtin_expect(InTextBlock(this), 0)) return BlockOf(this)->text();
+  return InlineText(this);
+}
 
 struct qvProto;
 
@@ -258,6 +299,23 @@ qvString* VmInternHashed(qvScriptState* L, const char* s, size_t len, uint32_t h
 qvString* VmInternKey(qvScriptState* L, const char* s, size_t len, uint32_t hash,
                       const qvTable* keyOf);
 uint32_t VmHashString(const char* s, size_t len);
+// A text block with room for `room` characters and a NUL, holding none; VmFreeTextBlock frees
+// one that no string took.
+qvTextBlock* VmNewTextBlock(qvScriptState* L, size_t room);
+void VmFreeTextBlock(qvScriptState* L, qvTextBlock* b);
+// The string of the first `len` characters of a block, where characters up to `fill` are as
+// they were and `len` is `fill` or more, above 16, and within the block's room: the block's new
+// string when no string has that text yet (its fill then grows to `len`), else the one that has
+// it (the block then stays as it was).
+qvString* VmInternAppended(qvScriptState* L, qvTextBlock* b, size_t len);
+// A freed string in a text block lets go of it.
+void VmReleaseText(qvScriptState* L, qvString* s);
+// The string table hash of a string in a text block, kept with it.
+uint32_t VmKeptInternHash(const qvString* s);
+// The characters of a string with a NUL after them, for as long as the string lives: a string
+// in a text block is no longer appended to in place (a longer string of its block first gets a
+// block of its own). For every reader that takes the text as a C string.
+const char* VmStringText(qvScriptState* L, qvString* s);
 // Makes and keeps a string's hash; StringHash calls it the first time.
 uint32_t VmMakeStringHash(qvString* s);
 // The string's VmHashString hash.
@@ -273,6 +331,10 @@ qvString* VmInternCString(qvScriptState* L, const char* s);
 // Moves the strings to a table of newSize slots (a power of two above 4/3 of those in use).
 void VmResizeStringTable(qvScriptState* L, uint32_t newSize);
 inline size_t StringBlockSize(size_t len) { return kStringHeaderBytes + len + 1; }
+// The bytes of a string's own block (a string in a text block: without the text block).
+inline size_t StringObjectBytes(const qvString* s) {
+  return InTextBlock(s) ? kBlockStringBytes : StringBlockSize(s->len);
+}
 // Copies n bytes; up to 16 of them in two overlapping moves without a call, since most strings
 // that scripts join and key by are that short.
 inline void CopyTextBytes(char* dst, const char* src, size_t n) {

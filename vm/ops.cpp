@@ -290,9 +290,10 @@ bool VmEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue*
   MixedTypes(L, a, b);
 }
 
-static int CompareStrings(const qvString* ls, const qvString* rs, bool byteOrder) {
-  const char* l = const_cast<qvString*>(ls)->data();
-  const char* r = const_cast<qvString*>(rs)->data();
+static int CompareStrings(qvScriptState* L, qvString* ls, qvString* rs, bool byteOrder) {
+  // The case-insensitive order reads the texts up to their NULs.
+  const char* l = byteOrder ? ls->data() : VmStringText(L, ls);
+  const char* r = byteOrder ? rs->data() : VmStringText(L, rs);
   size_t ll = ls->len;
   size_t lr = rs->len;
   if (byteOrder) {
@@ -340,7 +341,7 @@ static bool NilOrder(qvScriptState* L, const qvScriptValue* a, const qvScriptVal
 bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b,
                      bool byteOrder) {
   if (IsNumber(a) && IsNumber(b)) return a->value.n < b->value.n;
-  if (IsString(a) && IsString(b)) return CompareStrings(StringOf(a), StringOf(b), byteOrder) < 0;
+  if (IsString(a) && IsString(b)) return CompareStrings(L, StringOf(a), StringOf(b), byteOrder) < 0;
   bool result;
   if (NilOrder(L, a, b, false, &result)) return result;
   if (a->type != b->type) MixedTypes(L, a, b);
@@ -352,7 +353,7 @@ bool VmLessThanValue(qvScriptState* L, const qvScriptValue* a, const qvScriptVal
 
 bool VmLessEqualValue(qvScriptState* L, const qvScriptValue* a, const qvScriptValue* b) {
   if (IsNumber(a) && IsNumber(b)) return a->value.n <= b->value.n;
-  if (IsString(a) && IsString(b)) return CompareStrings(StringOf(a), StringOf(b), true) <= 0;
+  if (IsString(a) && IsString(b)) return CompareStrings(L, StringOf(a), StringOf(b), true) <= 0;
   bool result;
   if (NilOrder(L, a, b, true, &result)) return result;
   if (a->type != b->type) MixedTypes(L, a, b);
@@ -463,6 +464,60 @@ static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, qvJoinedKey keyOf
   return true;
 }
 
+// A left string from this length on is appended to in a text block (see qvTextBlock): its
+// copy no longer fits a pool block, and a script that appends to it again and again would copy
+// it whole every time.
+constexpr size_t kAppendFrom = kPoolMaxBlock - kStringHeaderBytes;
+
+// The join of the n values from `first` on, the first a string of kAppendFrom characters or more:
+// the rest written after it in its text block where it ends that block and the block has room,
+// else into a new block, so that a string grown piece by piece is copied a bounded number of
+// times in all. False, with nothing changed, for a total too large for a block (the general
+// join then raises what it raises).
+static bool AppendJoin(qvScriptState* L, qvScriptValue* first, int n) {
+  qvString* s = StringOf(first);
+  uint64_t most = s->len;  // the total length at most: a number takes kNumberBufferSize
+  for (int i = 1; i < n; ++i)
+    most += IsString(first + i)   ? StringOf(first + i)->len
+            : IsNumber(first + i) ? kNumberBufferSize
+                                  : 0;
+  constexpr uint64_t kMostRoom = kMaxConcatBuffer - sizeof(qvTextBlock) - 1;
+  if (most > kMostRoom || most > kMaxConcatLength) return false;
+  qvTextBlock* b = InTextBlock(s) ? BlockOf(s) : nullptr;
+  qvTextBlock* fresh = nullptr;  // a block made here, which no string holds yet
+  if (b == nullptr || b->fill != s->len || b->sealed != 0 || b->room() < most) {
+    // A string already appended to is likely to be appended to again: room for as much again.
+    // The first append to a plain string takes only what it needs.
+    fresh = VmNewTextBlock(L, size_t(b != nullptr ? std::min(2 * most, kMostRoom) : most));
+    std::memcpy(fresh->text(), s->data(), s->len);
+    b = fresh;
+  }
+  char* text = b->text();
+  size_t pos = s->len;
+  for (int i = 1; i < n; ++i) {
+    const qvScriptValue* v = first + i;
+    if (IsString(v)) {
+      std::memcpy(text + pos, StringOf(v)->data(), StringOf(v)->len);
+      pos += StringOf(v)->len;
+    } else if (IsNumber(v)) {
+      pos += size_t(FormatNumber(v->value.n, text + pos));
+    }
+  }
+  qvString* r;
+  try {
+    r = VmInternAppended(L, b, pos);
+  } catch (...) {
+    if (fresh != nullptr)
+      VmFreeTextBlock(L, fresh);
+    else
+      text[b->fill] = '\0';  // what was written past it is nobody's
+    throw;
+  }
+  if (fresh != nullptr && fresh->refs == 0) VmFreeTextBlock(L, fresh);
+  SetString(first, r);
+  return true;
+}
+
 [[gnu::noinline]] static void JoinValues(qvScriptState* L, int total, int last, qvJoinedKey keyOf) {
   do {
     qvScriptValue* top = L->base + last + 1;
@@ -475,6 +530,11 @@ static bool JoinTwoShort(qvScriptState* L, qvScriptValue* top, qvJoinedKey keyOf
       L->base[last - 1] = r;
     } else {
       while (n < total && Joinable(top - n - 1)) ++n;
+      if (IsString(top - n) && StringOf(top - n)->len >= kAppendFrom && AppendJoin(L, top - n, n)) {
+        total -= n - 1;
+        last -= n - 1;
+        continue;
+      }
       // Numbers are formatted straight into the buffer; only the result is interned.
       size_t pos = 0;
       size_t size = G(L)->buffsize;
@@ -527,7 +587,7 @@ constexpr int kMaxTagLoop = 100;
   if (IsNumber(key)) {
     VmFormatNumberG(key->value.n, text);
   } else if (IsString(key)) {
-    std::snprintf(text, sizeof text, "\"%s\"", StringOf(key)->data());
+    std::snprintf(text, sizeof text, "\"%s\"", VmStringText(L, StringOf(key)));
   } else {
     std::snprintf(text, sizeof text, "?");
   }

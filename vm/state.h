@@ -112,9 +112,15 @@ struct qvStringTable {
   uint32_t nuse;
   uint32_t size;   // a power of two
   uint32_t shift;  // 32 - log2(size): a string's first slot is the top of its scrambled hash
-  uint32_t nlong;  // strings too long for the pool
+  uint32_t nlong;  // strings that own more than a pool block (StringOwnsHeap)
   uint64_t bytes;  // the blocks of every string
 };
+
+// Whether a string holds more than a pool block (counted in `nlong`): closing the machine
+// visits those.
+inline bool StringOwnsHeap(const qvString* s) {
+  return InTextBlock(s) || StringBlockSize(s->len) > kPoolMaxBlock;
+}
 
 inline uint32_t StringHome(uint32_t scrambled, uint32_t shift) {
   return uint32_t(uint64_t(scrambled) >> shift);
@@ -123,7 +129,8 @@ inline uint32_t StringHome(uint32_t scrambled, uint32_t shift) {
 inline uint32_t SlotHome(qvStringSlot slot, uint32_t shift) {
   if (shift >= 32 - kStringTagBits) return SlotTag(slot) >> (shift - (32 - kStringTagBits));
   qvString* s = SlotString(slot);
-  return StringHome(StringScramble(VmInternHash(s->data(), s->len)), shift);
+  const uint32_t hash = InTextBlock(s) ? VmKeptInternHash(s) : VmInternHash(s->data(), s->len);
+  return StringHome(StringScramble(hash), shift);
 }
 // The bytes of a place: its slot and its check byte.
 constexpr size_t kStringPlaceBytes = sizeof(qvStringSlot) + 1;

@@ -59,31 +59,43 @@ constexpr uint64_t kSpread1 = 0xC2B2AE3D27D4EB4Fu;
 
 }  // namespace
 
+// The chain of the string table hash over the 16-byte steps of a text of `len` characters from
+// `*at` on: every step but the last 1-16 characters, which the hash's end reads.
+static inline uint64_t InternChain(const char* s, size_t len, size_t* at, uint64_t seed) {
+  size_t i = *at;
+  for (; len - i > 16; i += 16) seed = Fold(Load64(s + i) ^ kSpread1, Load64(s + i + 8) ^ seed);
+  *at = i;
+  return seed;
+}
+
+// The hash of a text whose chain is `seed`.
+static inline uint32_t InternEnd(const char* s, size_t len, uint64_t seed) {
+  return uint32_t(Fold(Load64(s + len - 16) ^ kSpread1, Load64(s + len - 8) ^ seed ^ len) >> 16);
+}
+
 // Eight or sixteen characters per step, whole words at a time: a string of a few words costs a
 // couple of multiplications where the script hash's chain takes a few cycles per character.
-// Every character counts, long strings too.
+// Every character counts, long strings too. The length enters at the end, so that the chain
+// over a text's first steps is the same for every longer text: a string made by appending
+// hashes only its new characters (see qvTextBlock).
 static inline uint32_t InternHash(const char* s, size_t len) {
   uint64_t a = 0;
   uint64_t b = 0;
-  uint64_t seed = kSpread0 ^ len;
-  if (len <= 16) {
-    if (len >= 8) {
-      a = Load64(s);
-      b = Load64(s + len - 8);
-    } else if (len >= 4) {
-      a = Load32(s);
-      b = Load32(s + len - 4);
-    } else if (len > 0) {
-      a = (uint64_t(uint8_t(s[0])) << 16) | (uint64_t(uint8_t(s[len >> 1])) << 8) |
-          uint8_t(s[len - 1]);
-    }
-  } else {
-    size_t i = 0;
-    for (; len - i > 16; i += 16) seed = Fold(Load64(s + i) ^ kSpread1, Load64(s + i + 8) ^ seed);
-    a = Load64(s + len - 16);
-    b = Load64(s + len - 8);
+  if (len > 16) {
+    size_t at = 0;
+    return InternEnd(s, len, InternChain(s, len, &at, kSpread0));
   }
-  return uint32_t(Fold(a ^ kSpread1, b ^ seed) >> 16);
+  if (len >= 8) {
+    a = Load64(s);
+    b = Load64(s + len - 8);
+  } else if (len >= 4) {
+    a = Load32(s);
+    b = Load32(s + len - 4);
+  } else if (len > 0) {
+    a = (uint64_t(uint8_t(s[0])) << 16) | (uint64_t(uint8_t(s[len >> 1])) << 8) |
+        uint8_t(s[len - 1]);
+  }
+  return uint32_t(Fold(a ^ kSpread1, b ^ kSpread0 ^ len) >> 16);
 }
 
 uint32_t VmInternHash(const char* s, size_t len) { return InternHash(s, len); }
@@ -186,8 +198,8 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
   ts->wasKey = 0;
   ts->cachedHash = h;
   ts->len = static_cast<uint32_t>(len);
-  CopyTextBytes(ts->data(), s, len);
-  ts->data()[len] = '\0';
+  CopyTextBytes(InlineText(ts), s, len);
+  InlineText(ts)[len] = '\0';
   tb->slots[i] = MakeStringSlot(ts, StringTag(scrambled));
   tb->checks[i] = StringCheck(scrambled);
   tb->nuse++;
@@ -260,6 +272,106 @@ void VmResizeStringTable(qvScriptState* L, uint32_t newSize) {
     }
   }
   return InternFully(L, s, len, h, known, scrambled);
+}
+
+// ---- text blocks ----
+
+qvTextBlock* VmNewTextBlock(qvScriptState* L, size_t room) {
+  const size_t size = sizeof(qvTextBlock) + room + 1;
+  auto* b = static_cast<qvTextBlock*>(VmRealloc(L, nullptr, 0, size));
+  b->size = size;
+  b->hashSeed = kSpread0;
+  b->fill = 0;
+  b->hashedTo = 0;
+  b->refs = 0;
+  b->sealed = 0;
+  b->text()[0] = '\0';
+  return b;
+}
+
+void VmFreeTextBlock(qvScriptState* L, qvTextBlock* b) { VmRealloc(L, b, b->size, 0); }
+
+void VmReleaseText(qvScriptState* L, qvString* s) {
+  qvTextBlock* b = BlockOf(s);
+  if (--b->refs == 0) VmFreeTextBlock(L, b);
+}
+
+static void SetBlock(qvString* s, qvTextBlock* b) {
+  const auto address = reinterpret_cast<uintptr_t>(b);
+  std::memcpy(reinterpret_cast<char*>(s) + kBlockTextOffset, &address, sizeof address);
+}
+
+qvString* VmInternAppended(qvScriptState* L, qvTextBlock* b, size_t len) {
+  char* text = b->text();
+  size_t at = b->hashedTo;
+  const uint64_t seed = InternChain(text, len, &at, b->hashSeed);
+  const uint32_t hash = InternEnd(text, len, seed);
+  qvStringTable* tb = &G(L)->strt;
+  const uint32_t scrambled = StringScramble(hash);
+  const uint32_t tag = StringTag(scrambled);
+  const uint8_t check = StringCheck(scrambled);
+  uint32_t mask = tb->size - 1;
+  uint32_t i = StringHome(scrambled, tb->shift);
+  for (; tb->checks[i] != 0; i = (i + 1) & mask) {
+    if (tb->checks[i] != check || SlotTag(tb->slots[i]) != tag) continue;
+    qvString* ts = SlotString(tb->slots[i]);
+    if (ts->len == len && std::memcmp(text, ts->data(), len) == 0) {
+      text[b->fill] = '\0';  // the characters written past it are nobody's
+      return ts;
+    }
+  }
+  if (uint64_t(tb->nuse + 1) * 4 > uint64_t(tb->size) * 3) {
+    VmResizeStringTable(L, tb->size * 2);
+    mask = tb->size - 1;
+    i = StringFreeSlot(tb->checks, mask, StringHome(scrambled, tb->shift));
+  }
+  auto* ts = static_cast<qvString*>(VmNewBlock(L, kBlockStringBytes));
+  if (!StringAddressFits(ts)) RefuseBlock(L, ts, kBlockStringBytes);
+  tb->bytes += kBlockStringBytes;
+  tb->nlong++;
+  ts->next = nullptr;
+  ts->type = kTypeString;
+  ts->marked = kTextBlockBit;
+  ts->hashKnown = 0;
+  ts->wasKey = 0;
+  ts->cachedHash = 0;
+  ts->len = static_cast<uint32_t>(len);
+  std::memcpy(reinterpret_cast<char*>(ts) + kStringHeaderBytes, &hash, sizeof hash);
+  SetBlock(ts, b);
+  b->refs++;
+  b->fill = static_cast<uint32_t>(len);
+  text[len] = '\0';
+  b->hashedTo = static_cast<uint32_t>(at);
+  b->hashSeed = seed;
+  tb->slots[i] = MakeStringSlot(ts, tag);
+  tb->checks[i] = check;
+  tb->nuse++;
+  return ts;
+}
+
+uint32_t VmKeptInternHash(const qvString* s) {
+  uint32_t hash;
+  std::memcpy(&hash, reinterpret_cast<const char*>(s) + kStringHeaderBytes, sizeof hash);
+  return hash;
+}
+
+const char* VmStringText(qvScriptState* L, qvString* s) {
+  if (!InTextBlock(s)) return s->data();
+  qvTextBlock* b = BlockOf(s);
+  if (s->len != b->fill) {
+    // Longer strings of the block follow its characters: it takes a block of its own, of its
+    // exact size.
+    qvTextBlock* own = VmNewTextBlock(L, s->len);
+    std::memcpy(own->text(), b->text(), s->len);
+    own->text()[s->len] = '\0';
+    own->fill = s->len;
+    own->refs = 1;
+    SetBlock(s, own);
+    if (--b->refs == 0) VmFreeTextBlock(L, b);
+    b = own;
+  }
+  b->sealed = 1;
+  return b->text();
 }
 
 uint32_t VmMakeStringHash(qvString* s) {

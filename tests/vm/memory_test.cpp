@@ -96,6 +96,31 @@ TEST_F(MemoryTest, RunningFailsCleanlyAtEveryAllocation) {
   EXPECT_EQ(G(L)->gosubTop, 0);
 }
 
+// Appending to a long string fails at every allocation (a new text block, the new string's
+// block, the string table's growth) with ERR_MEM and loses no accounted byte (the close counts
+// them); with room the same appends make the text.
+TEST_F(MemoryTest, AppendingFailsCleanlyAtEveryAllocation) {
+  struct Work {
+    std::string start;
+    std::string text;
+  } work{std::string(300, 's'), {}};
+  const auto grow = [](qvScriptState* L, void* arg) {
+    auto* w = static_cast<Work*>(arg);
+    VmPushLString(L, w->start.data(), w->start.size());
+    for (int i = 0; i < 300; ++i) {
+      VmPushString(L, "item");
+      VmPushNumber(L, i);
+      VmConcat(L, 3);
+    }
+    w->text = std::string(VmToString(L, -1), VmStrLen(L, -1));
+  };
+  std::string expected = work.start;
+  for (int i = 0; i < 300; ++i) expected += "item" + std::to_string(i);
+  int failures = FailEverywhere([&] { return VmRunProtected(L, grow, &work); }, 16);
+  EXPECT_GT(failures, 20);
+  EXPECT_EQ(work.text, expected);
+}
+
 // Whichever of a rehash's blocks the limit refuses (the nodes, the entries growing where they lie,
 // the array part), the table keeps every key it had.
 TEST_F(MemoryTest, AFailedRehashKeepsTheTable) {
