@@ -221,6 +221,20 @@ TEST_F(DemoTest, DisplayTwoAnswersOnItsOwnAndDisplayOneEndsTheDemo) {
     bool clockwise = Near(first.At(325, 93), BrushPixel(0, 31), 16);
     EXPECT_PRED3(Near, first.At(325, 93), BrushPixel(clockwise ? 0 : 31, clockwise ? 31 : 0), 16);
     EXPECT_PRED3(Near, first.At(325, 177), BrushPixel(clockwise ? 31 : 0, clockwise ? 0 : 31), 16);
+    // Along the foot, 64 x 64 copies at x = 40, 120, 200, 280 and a gradient at 360, all at
+    // y = 200. A blur and a swirl keep the middle of a smooth ramp; pixelating by 8 gives each
+    // 8 x 8 block one colour; the gradient runs from orange in one corner to blue in the other.
+    EXPECT_PRED3(Near, first.At(40 + 32, 232), BrushPixel(16, 16), 8);
+    EXPECT_PRED3(Near, first.At(120 + 32, 232), BrushPixel(16, 16), 8);
+    for (int32_t y = 0; y < 8; ++y) {
+      for (int32_t x = 0; x < 8; ++x)
+        EXPECT_EQ(first.At(200 + 16 + x, 216 + y), first.At(216, 216));
+    }
+    EXPECT_NE(first.At(216, 216), first.At(224, 216));
+    uint32_t a = first.At(360, 200), b = first.At(423, 263);
+    bool orangeFirst = Near(a, 0xFF8000, 48);
+    EXPECT_PRED3(Near, orangeFirst ? a : b, 0xFF8000u, 48);
+    EXPECT_PRED3(Near, orangeFirst ? b : a, 0x0040FFu, 48);
     // Display 2: the brush fills it, also after the resize (its corners are the brush's).
     ASSERT_EQ(second.width, 192);
     ASSERT_EQ(second.height, 144);

@@ -26,12 +26,15 @@ inline constexpr char kDemoTour[] =
     "   in display 1: 32 x 32 pixels, three times as large, twice as large and turned by 45 "
     "degrees\n"
     "\n"
-    "5. A second window with its own handlers\n"
+    "5. Filters and effects on copies of the brush, and a gradient brush\n"
+    "   blurred, swirled, pixelated, rippled, and a gradient from orange to blue\n"
+    "\n"
+    "6. A second window with its own handlers\n"
     "   display 2 takes its own keys, the brush fills it again when it is resized,\n"
     "   and closing it leaves the demo going.\n"
     "\n"
-    "6. A tone made from a table of a sine: 440 Hz for a quarter of a second\n"
+    "7. A tone made from a table of a sine: 440 Hz for a quarter of a second\n"
     "\n"
-    "7. Press a key in display 1 or close it to end.\n";
+    "8. Press a key in display 1 or close it to end.\n";
 
 }  // namespace qvtest
