@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (infoCode == -1) return 0;
   // Pictures of up to 2^31 bytes are read, but filling large ones keeps the fuzzer at a few inputs
   // a second; the reading of larger ones is left to the size check.
-  if (infoCode == 0 && int64_t{info.width} * info.height > (int64_t{1} << 16)) return 0;
+  if (infoCode == 0 && int64_t{info.width} * info.height > (int64_t{1} << 14)) return 0;
   qvIlbmRequest stencil;
   stencil.transparentPen = 0xFF0000;
   stencil.findFreeColour = true;
