@@ -136,12 +136,25 @@ class Matcher {
     }
   }
 
+  // Counts `units` of work (a step, or a byte scanned) and asks the poll function whenever the
+  // count passes a multiple of kPatternPollSteps: one step of the matcher may scan the whole
+  // subject, so the scanning loops count their bytes too.
+  void Charge(uint32_t units) const {
+    const uint32_t before = m_->steps;
+    m_->steps += units;
+    if (m_->poll != nullptr && before / kPatternPollSteps != m_->steps / kPatternPollSteps) {
+      int32_t code = m_->poll(m_->pollData);
+      if (code != 0) Fail(code);
+    }
+  }
+
   const char* MatchBalance(const char* s, const char* p) const {
     if (p + 1 >= m_->patternEnd) Fail(ERR_UNBALANCEDPAT);
     if (s >= m_->subjectEnd || *s != *p) return nullptr;
     char open = p[0], close = p[1];
     int cont = 1;
     while (++s < m_->subjectEnd) {
+      Charge(1);
       if (*s == close) {
         if (--cont == 0) return s + 1;
       } else if (*s == open) {
@@ -153,7 +166,10 @@ class Matcher {
 
   const char* MaxExpand(const char* s, const char* p, const char* ep) {
     ptrdiff_t i = 0;
-    while (SingleMatch(s + i, p, ep)) ++i;
+    while (SingleMatch(s + i, p, ep)) {
+      ++i;
+      Charge(1);
+    }
     // Longest first, then one fewer at a time.
     while (i >= 0) {
       const char* res = Match(s + i, ep + 1);
@@ -204,9 +220,15 @@ class Matcher {
     // A position capture holds no bytes to compare; nothing matches it.
     if (m_->capture[l].length == kCapturePosition) return nullptr;
     size_t len = size_t(m_->capture[l].length);
-    if (size_t(m_->subjectEnd - s) >= len && std::memcmp(m_->capture[l].start, s, len) == 0)
-      return s + len;
-    return nullptr;
+    if (size_t(m_->subjectEnd - s) < len) return nullptr;
+    // In pieces, so that a long capture compared at every position still polls.
+    constexpr size_t kPiece = 4096;
+    for (size_t at = 0; at < len; at += kPiece) {
+      const size_t n = len - at < kPiece ? len - at : kPiece;
+      if (std::memcmp(m_->capture[l].start + at, s + at, n) != 0) return nullptr;
+      Charge(uint32_t(n / 16 + 1));
+    }
+    return s + len;
   }
 
   qvPatternMatch* m_;
@@ -214,10 +236,7 @@ class Matcher {
 
 const char* Matcher::Match(const char* s, const char* p) {
   if (++m_->depth > kMaxPatternDepth) Fail(ERR_STACK);
-  if (++m_->steps % kPatternPollSteps == 0 && m_->poll != nullptr) {
-    int32_t code = m_->poll(m_->pollData);
-    if (code != 0) Fail(code);
-  }
+  Charge(1);
   const char* pend = m_->patternEnd;
   const char* result = nullptr;
   for (;;) {  // single items and the other steps without a choice loop here

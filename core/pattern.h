@@ -24,8 +24,9 @@ struct qvPatternCapture {
   ptrdiff_t length;  // or kCaptureUnfinished, kCapturePosition
 };
 
-// Backtracking can take exponential time ("a?a?a?...b" against many "a"s); every this many
-// steps the matcher asks `poll`, so a break request (or a fuzzer's budget) can end it.
+// Backtracking can take exponential time ("a?a?a?...b" against many "a"s), and one step can scan
+// the whole subject ("%b()" or "a*" over a megabyte): every this many steps or bytes scanned the
+// matcher asks `poll`, so a break request (or a fuzzer's budget) can end it.
 constexpr uint32_t kPatternPollSteps = 1u << 16;
 
 struct qvPatternMatch {
@@ -35,8 +36,8 @@ struct qvPatternMatch {
   int level;  // captures opened so far
   int depth;
   qvPatternCapture capture[kMaxPatternCaptures];
-  // Called every kPatternPollSteps steps when set: 0 goes on, an error code ends the attempt
-  // with that code.
+  // Called every kPatternPollSteps steps or bytes scanned when set: 0 goes on, an error code ends
+  // the attempt with that code.
   int32_t (*poll)(void* data);
   void* pollData;
   uint32_t steps;

@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "platform/loop.h"
 #include "vm/vm.h"
 
 namespace qv {
@@ -172,6 +173,10 @@ int32_t WriteTableBody(qvScriptState* L, int table, bool text, qvSerialFile* f,
   int32_t code = 0;
   VmPushNil(L);
   while (code == 0 && VmNext(L, table)) {
+    // A sub-table met again is written again (the format has no references), so a few levels of
+    // shared tables write gigabytes: a quit is heard at every pair.
+    code = SyncWindowStates();
+    if (code != 0) break;
     int32_t valueType = VmType(L, -1);
     if (valueType == kTypeBoolean || valueType == kTypeThread || valueType == kTypeNil) {
       VmSetTop(L, -2);

@@ -41,7 +41,8 @@ int32_t ReadFunctionRecord(qvScriptState* L, qvSerialFile* f);
 // The table at `index` as a record, function values in the text form when `text` is set. Pairs
 // whose value is a boolean or a thread are left out; userdata values are written as 0.
 // ERR_WRONGUSAGE for a key that is no number or string, or a table that contains itself;
-// ERR_STACK beyond kMaxTableNesting levels; ERR_WRITE; the dump's codes.
+// ERR_STACK beyond kMaxTableNesting levels; ERR_WRITE; the dump's codes; ERR_USERABORT when the
+// user asks to quit while it writes.
 int32_t WriteTableRecord(qvScriptState* L, int index, bool text, qvSerialFile* f);
 // Pushes a new table read from the record at the position. ERR_READTABLE for another magic, an
 // unknown tag or a key that cannot be one (NaN); ERR_STACK beyond kMaxTableNesting levels;

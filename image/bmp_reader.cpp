@@ -16,6 +16,12 @@ uint32_t Le16(const uint8_t* p) { return p[0] | (uint32_t{p[1]} << 8); }
 
 constexpr size_t kFileHeader = 14;
 constexpr uint32_t kMinInfoHeader = 40;
+// RLE8 codes at most 255 pixels in a two-byte run, so a body codes at most 128 pixels a byte.
+// Deltas and an early end of picture skip further, but a picture that would be mostly such
+// skipped pen 0 is not allocated on the word of a few bytes: above this many pixels the body must
+// be long enough to have coded them with runs.
+constexpr int64_t kRle8PixelsPerByte = 128;
+constexpr int64_t kRle8FreePixels = int64_t{1} << 20;
 
 }  // namespace
 
@@ -78,10 +84,15 @@ int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
   if (w <= 0 || h <= 0) return ERR_LOADPICTURE2;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24) return ERR_LOADPICTURE2;
   if (compression != 0 && !(compression == 1 && bits == 8)) return ERR_LOADPICTURE2;
+  // The size alone is read as the other readers read it, whatever the picture would need.
+  if (pixels == nullptr) {
+    *width = w;
+    *height = h;
+    return 0;
+  }
   if (int64_t{w} * h * 4 > (int64_t{1} << 31)) return ERR_MEM;
   *width = w;
   *height = h;
-  if (pixels == nullptr) return 0;
 
   // A file cut short is refused, not shown with its missing part black: the rows must all be
   // there, and coded data as long as its header says.
@@ -91,6 +102,8 @@ int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
   const size_t bodyLen = size - dataOffset;
   if (compression == 1) {
     if (bodyLen < imageSize) return ERR_LOADPICTURE2;
+    const int64_t coded = int64_t(bodyLen) * kRle8PixelsPerByte;
+    if (int64_t(count) > kRle8FreePixels && int64_t(count) > coded) return ERR_LOADPICTURE2;
   } else if (bodyLen < (static_cast<size_t>(w) * bits + 31) / 32 * 4 * static_cast<size_t>(h)) {
     return ERR_LOADPICTURE2;
   }

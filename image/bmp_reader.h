@@ -9,10 +9,11 @@
 namespace qv {
 
 // Reads width and height (and with pixels not null the picture as 0x00RRGGBB words, top row
-// first). Returns 0, ERR_MEM (the picture needs over 2^31 bytes) or ERR_LOADPICTURE2 (not a BMP, a
-// header under 40 bytes or cut short, width or height of 0 or less, a bit count or compression it
-// does not read, or pixel data cut short: rows missing, RLE8 data shorter than its header's image
-// size or ending before the picture does).
+// first). Returns 0, ERR_MEM (pixels asked for a picture of over 2^31 bytes) or ERR_LOADPICTURE2
+// (not a BMP, a header under 40 bytes or cut short, width or height of 0 or less, a bit count or
+// compression it does not read, or pixel data cut short: rows missing, RLE8 data shorter than its
+// header's image size, ending before the picture does, or too short to have coded a picture of
+// over 2^20 pixels with runs). The size alone is read for any picture, however large.
 int LoadBmp(const uint8_t* data, size_t size, int32_t* width, int32_t* height,
             std::vector<uint32_t>* pixels);
 

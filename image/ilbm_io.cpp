@@ -150,6 +150,18 @@ bool UnpackRow(const std::vector<uint8_t>& src, size_t* pos, uint8_t* dst, size_
   return UnpackByteRun(src.data(), src.size(), pos, dst, count) == count;
 }
 
+// The fewest body bytes that can hold every row: raw rows as they are, ByteRun1 rows at two bytes
+// (a run) for every 128 bytes of a row, since no run reaches past its row's end. A body shorter
+// than this is cut, and is refused before the picture's memory is taken.
+int64_t LeastBodySize(const IlbmHeader& h) {
+  const int64_t rowBytes = PlaneRowBytes(h.width);
+  const int64_t rows = h.planes + (h.masking == 1 ? 1 : 0);
+  auto runs = [](int64_t bytes) { return (bytes + 127) / 128 * 2; };
+  if (h.compression == 0) return rowBytes * rows * h.height;
+  if (h.planes == kDeepPlanes) return runs(rowBytes * rows) * h.height;
+  return runs(rowBytes) * rows * h.height;
+}
+
 // Decodes the body into the pixel array, a row at a time. A body short of the picture's rows is
 // refused with ERR_LOADPICTURE2 rather than shown with the missing rows black.
 int DecodeBody(const IlbmHeader& h, const std::vector<uint8_t>& body, const uint32_t* palette,
@@ -225,6 +237,7 @@ int LoadIlbmFrom(qvFile* file, const qvIlbmRequest* request, uint32_t** outPixel
   uint8_t size[4];
   if (!FindIffChunk(file, "BODY") || !ReadExact(file, size, sizeof size)) return ERR_LOADPICTURE2;
   std::vector<uint8_t> body;
+  if (int64_t{Be32(size)} < LeastBodySize(h)) return ERR_LOADPICTURE2;
   result = ReadBody(file, Be32(size), &body);
   if (result != 0) return result;
 

@@ -20,7 +20,8 @@ bool FindIffChunk(qvFile* file, const char* id);
 // Reads the ILBM file `name`; `request` may be null (no palette imposed, no transparency asked).
 // With `outPixels` null only the size is read. Returns 0, ERR_READFILE, ERR_MEM (also above 2^31
 // bytes of pixels) or ERR_LOADPICTURE2 (no BMHD, BODY or needed CMAP; width or height 0; 0, 9 to
-// 23 or more than 24 planes; an unknown compression).
+// 23 or more than 24 planes; an unknown compression; a body short of the picture's rows, refused
+// before the pixels are allocated when its size alone cannot hold them).
 int LoadIlbm(const char* name, const qvIlbmRequest* request, uint32_t** outPixels,
              qvPictureFacts* facts);
 

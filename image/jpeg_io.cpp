@@ -32,6 +32,13 @@ static_assert(std::endian::native == std::endian::little,
 namespace {
 
 constexpr int64_t kMaxPictureBytes = int64_t(1) << 31;
+// Huffman-coded data spends at least one bit on every 8 x 8 block it codes, so a file of N bytes
+// holds at most 512 N pixels; arithmetic coding can go below a bit a block, though not far in any
+// picture worth storing. A larger declared picture would be mostly fill: refused before anything
+// is allocated, unless small enough not to matter.
+constexpr int64_t kHuffmanPixelsPerByte = 512;
+constexpr int64_t kArithmeticPixelsPerByte = 2048;
+constexpr int64_t kFreePixels = int64_t(1) << 20;
 constexpr size_t kPieceSize = 4096;
 // Rows asked of the library at once: enough for any sampling factor, so that it never has to
 // keep a spare row of its own.
@@ -45,7 +52,20 @@ struct JpegError {
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
 }
-void JpegEmitMessage(j_common_ptr, int) {}
+struct JpegSource;
+JpegSource* SourceOf(j_common_ptr cinfo);
+bool SourceRanDry(const JpegSource* src);
+
+// A warning after the data ran dry means the decoder wanted bytes the file does not have (the
+// Huffman decoder's "hit a marker"): the picture is cut, and is refused rather than shown with
+// the rest filled in. The end-of-file warning itself comes for a file that lacks only its end
+// marker too, which loads.
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0 || !cinfo->is_decompressor || cinfo->err->msg_code == JWRN_JPEG_EOF) return;
+  if (SourceRanDry(SourceOf(cinfo))) {
+    std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+  }
+}
 void JpegOutputMessage(j_common_ptr) {}
 void JpegFormatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
 void JpegResetErrorMgr(j_common_ptr cinfo) {
@@ -71,9 +91,16 @@ struct JpegSource {
   const uint8_t* data;
   size_t size;
   size_t position;
+  int64_t length;  // bytes in the file or block, for the bound on the picture's size
   bool startOfFile;
+  bool ranDry;  // the data ended and the library was handed a made-up end marker
   JOCTET buffer[kPieceSize];
 };
+
+JpegSource* SourceOf(j_common_ptr cinfo) {
+  return reinterpret_cast<JpegSource*>(reinterpret_cast<j_decompress_ptr>(cinfo)->src);
+}
+bool SourceRanDry(const JpegSource* src) { return src != nullptr && src->ranDry; }
 
 void SourceInit(j_decompress_ptr cinfo) {
   reinterpret_cast<JpegSource*>(cinfo->src)->startOfFile = true;
@@ -94,7 +121,9 @@ boolean SourceFill(j_decompress_ptr cinfo) {
   }
   if (got == 0) {
     if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
-    // Data that ends early decodes as far as it goes: a warning and a fake end of image.
+    // A made-up end of image: enough for a file that lacks only its end marker. A decoder that
+    // still wants data warns, and the warning refuses the picture.
+    src->ranDry = true;
     WARNMS(cinfo, JWRN_JPEG_EOF);
     src->buffer[0] = 0xFF;
     src->buffer[1] = JPEG_EOI;
@@ -182,7 +211,14 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
     state->result = ERR_MEM;
     return;
   }
+  const int64_t perByte = cinfo->arith_code ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
+  const int64_t pixelCount = int64_t(width) * int64_t(height);
+  if (pixelCount > kFreePixels && pixelCount / perByte > src->length) return;
   jpeg_start_decompress(cinfo);
+  // One scan decodes as it reads: data that ran dry more than an MCU row (and the row read
+  // ahead) before the last row is cut; the arithmetic decoder fills such rows without a word.
+  const bool oneScan = !jpeg_has_multiple_scans(cinfo);
+  const size_t slack = size_t(cinfo->max_v_samp_factor) * DCTSIZE * 2;
   if (cinfo->output_components != 4) return;  // ERR_LOADPICTURE2 stays
   state->pixels = static_cast<uint32_t*>(std::malloc(width * height * 4 + 4));
   if (state->pixels == nullptr) {
@@ -198,6 +234,7 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
                                                   JPOOL_IMAGE, JDIMENSION(width * 4), 1);
     while (cinfo->output_scanline < height) {
       uint32_t* out = state->pixels + size_t(cinfo->output_scanline) * width;
+      if (oneScan && src->ranDry && cinfo->output_scanline + slack < height) return;
       if (jpeg_read_scanlines(cinfo, line, 1) != 1) return;
       const JSAMPLE* s = line[0];
       for (size_t x = 0; x < width; ++x, s += 4)
@@ -207,6 +244,7 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
     JSAMPROW rows[kRowsAtOnce];
     while (cinfo->output_scanline < height) {
       const size_t first = cinfo->output_scanline;
+      if (oneScan && src->ranDry && first + slack < height) return;
       size_t want = height - first < size_t(kRowsAtOnce) ? height - first : size_t(kRowsAtOnce);
       for (size_t r = 0; r < want; ++r) {
         rows[r] = reinterpret_cast<JSAMPROW>(state->pixels + (first + r) * width);
@@ -342,9 +380,12 @@ int LoadJpeg(const char* name, const uint8_t* data, size_t size, uint32_t** outP
       std::free(state);
       return ERR_READFILE;
     }
+    const int64_t start = SeekFileQ(state->source.file, 0, kSeekEnd);
+    state->source.length = SeekFileQ(state->source.file, start, kSeekStart) - start;
   } else {
     state->source.data = data;
     state->source.size = size;
+    state->source.length = int64_t(size);
   }
   InstallErrorManager(&state->error);
   state->cinfo.err = &state->error.pub;

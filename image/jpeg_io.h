@@ -14,9 +14,10 @@ struct qvPictureFacts;
 // Reads the JPEG file `name`, or with `name` null the `size` bytes at `data`. With `outPixels` null
 // only the size is read; otherwise *outPixels receives width x height words 0x00RRGGBB (std::free).
 // CMYK and YCCK pictures are converted through CmykToRgb, inverted when an "Adobe" marker says so.
-// Data that ends early decodes as far as it goes (the rest as the library fills it). Returns 0,
-// ERR_READFILE (the file does not open), ERR_MEM (also above 2^31 bytes of pixels) or
-// ERR_LOADPICTURE2 (anything the library refuses, an empty input among them).
+// Returns 0, ERR_READFILE (the file does not open), ERR_MEM (also above 2^31 bytes of pixels) or
+// ERR_LOADPICTURE2 (anything the library refuses, an empty input among them; data that ends
+// before the picture does, though a missing end marker alone is accepted; a picture of over 2^20
+// pixels larger than its data could code, refused before its memory is taken).
 int LoadJpeg(const char* name, const uint8_t* data, size_t size, uint32_t** outPixels,
              qvPictureFacts* facts);
 

@@ -26,6 +26,7 @@ namespace {
 
 // One picture above this many bytes is refused before anything is allocated.
 constexpr int64_t kMaxPictureBytes = int64_t(1) << 31;
+constexpr png_uint_32 kMaxSide = png_uint_32(kMaxPictureBytes / 4);
 
 struct PngState {
   std::jmp_buf jump;
@@ -170,6 +171,9 @@ int LoadPng(const char* name, uint32_t** outPixels, qvPictureFacts* facts) {
     CloseFileQ(state.file);
     return ERR_MEM;
   }
+  // libpng refuses more than a million pixels a side unless told otherwise; the picture limit
+  // allows a single row or column of 2^29.
+  png_set_user_limits(state.png, kMaxSide, kMaxSide);
   qvPictureFacts read;
   state.result = ERR_LOADPICTURE2;
   RunPngRead(&state, outPixels != nullptr, &read);

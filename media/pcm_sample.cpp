@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "media/sound_stream.h"
+#include "platform/loop.h"
 #include "platform/mixer.h"
 
 namespace qv {
@@ -112,19 +113,35 @@ int32_t LoadSampleFile(const char* name, qvPcmSample** out, uint32_t* bytes, int
     CloseSampleStream(s);
     return ERR_8OR16BITONLY;
   }
+  // A sound longer than a sound buffer holds is refused as the buffer would refuse it: before
+  // decoding when its length is known (a tracker module of a few kilobytes can play for hours),
+  // else as soon as the decoded data passes the limit.
+  const uint64_t limit = kMaxSoundBufferBytes;
+  if (s->frames > 0 && uint64_t(s->frames) * uint64_t(s->frameSize) > limit) {
+    CloseSampleStream(s);
+    return ERR_LOADSOUND;
+  }
   // Decoded files know their length only roughly: read to the end in pieces.
   std::vector<uint8_t> data;
-  constexpr int32_t kPiece = 65536;
+  constexpr int32_t kPiece = 16384;  // a few milliseconds of decoding between quit checks
   try {
     if (s->frames > 0) data.reserve(static_cast<size_t>(s->frames) * s->frameSize);
     while (true) {
+      int32_t quit = SyncWindowStates();
+      if (quit != 0 || data.size() > limit) {
+        CloseSampleStream(s);
+        return quit != 0 ? quit : ERR_LOADSOUND;
+      }
       size_t at = data.size();
       data.resize(at + static_cast<size_t>(kPiece) * s->frameSize);
       bool end = false;
       int32_t got = ReadSampleStream(s, data.data() + at, kPiece, &end);
       data.resize(at + static_cast<size_t>(got) * s->frameSize);
       if (end || got == 0) break;
-      if (data.size() > 0xFFFFFFF0u - static_cast<size_t>(kPiece) * 4) break;  // 32-bit lengths
+    }
+    if (data.size() > limit) {
+      CloseSampleStream(s);
+      return ERR_LOADSOUND;
     }
   } catch (const std::bad_alloc&) {
     CloseSampleStream(s);

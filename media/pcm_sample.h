@@ -49,7 +49,9 @@ struct qvPcmSample {
 };
 
 // Loads a whole sound file (any stream kind but music): 0, or ERR_STREAMASSAMPLE for a stream
-// without data, ERR_8OR16BITONLY, ERR_MEM, ERR_LOADSOUND, or the open error. *out gets the
+// without data, ERR_8OR16BITONLY, ERR_MEM, ERR_LOADSOUND (also for a sound longer than a sound
+// buffer holds), ERR_USERABORT when the user asks to quit during the decode, or the open error.
+// Script thread. *out gets the
 // sample, *bytes its length, *frequency and *code its rate and format code.
 int32_t LoadSampleFile(const char* name, qvPcmSample** out, uint32_t* bytes, int32_t* frequency,
                        int32_t* code);

@@ -18,12 +18,16 @@ inline constexpr int kMixRate = 48000;  // frames per second of the mix and of t
 inline constexpr int kMinBufferFrequency = 100;
 inline constexpr int kMaxBufferFrequency = 200000;
 inline constexpr int32_t kSilentMillibels = -10000;  // volume and pan limits, hundredths of dB
+// The most one sound buffer holds, as the sound systems the scripts were written for allowed:
+// about 23 minutes of 16-bit stereo at 48 kHz.
+inline constexpr uint32_t kMaxSoundBufferBytes = 0x0FFFFFFF;
 
 struct qvSoundBuffer;
 
 // A buffer of `bytes` bytes (whole frames) of PCM: 8-bit unsigned or 16-bit signed little-endian
 // samples, 1 or 2 channels interleaved, at `rate` Hz. `data` (may be null: silence) is copied
-// once. Null for a bad format, an empty or ragged length, or without memory.
+// once. Null for a bad format, an empty or ragged length, one above kMaxSoundBufferBytes, or
+// without memory.
 qvSoundBuffer* CreateSoundBuffer(int rate, int channels, int bits, const void* data,
                                  uint32_t bytes);
 // A second voice over the same PCM (no copy), with the source's frequency, volume and pan,

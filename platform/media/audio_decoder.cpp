@@ -26,6 +26,20 @@ constexpr int kRingThresholdSeconds = 2;
 // every other use finds them there.
 const qvFfmpeg& Av() { return *LoadFfmpeg(); }
 
+// The containers of sound that a file may be read as. Playlists, concatenation scripts, image
+// sequences and the like are not among them: they open further files by name, which a sound file
+// handed to the player must never make it do. A container whose name has several parts (as
+// "mov,mp4,m4a,3gp,3g2,mj2") is allowed by any of them.
+constexpr char kAudioFormats[] =
+    "aac,ac3,adx,aiff,amr,amrnb,amrwb,ape,asf,ast,au,bfstm,brstm,caf,dsf,dts,dtshd,eac3,flac,gsm,"
+    "iff,ircam,libopenmpt,loas,matroska,mlp,mov,mp3,mpc,mpc8,nistsphere,oma,ogg,shn,tak,truehd,tta,"
+    "voc,w64,wav,wsaud,wv,xa,xwma";
+
+// Refuses every file a container would open beside the one it reads.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+  return AVERROR(EPERM);
+}
+
 }  // namespace
 
 struct qvAudioDecoder {
@@ -317,6 +331,10 @@ int32_t OpenStreams(qvAudioDecoder* d, int32_t* stage) {
   }
   d->format->pb = d->avio;
   d->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  d->format->io_open = RefuseNestedOpen;
+  // Freed with the context, as every string option is.
+  d->format->format_whitelist = Av().av_strdup(kAudioFormats);
+  if (d->format->format_whitelist == nullptr) return ERR_MEM;
   if (Av().avformat_open_input(&d->format, nullptr, nullptr, nullptr) < 0) {
     d->format = nullptr;  // freed by the failed open
     *stage = kStageProbe;

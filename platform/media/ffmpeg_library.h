@@ -32,6 +32,7 @@ namespace qv {
   X(av_rescale)                    \
   X(av_rescale_q)                  \
   X(av_seek_frame)                 \
+  X(av_strdup)                     \
   X(avcodec_alloc_context3)        \
   X(avcodec_flush_buffers)         \
   X(avcodec_free_context)          \

@@ -262,7 +262,7 @@ qvSoundBuffer* CreateSoundBuffer(int rate, int channels, int bits, const void* d
   if ((channels != 1 && channels != 2) || (bits != 8 && bits != 16)) return nullptr;
   if (rate < kMinBufferFrequency || rate > kMaxBufferFrequency) return nullptr;
   uint32_t block = static_cast<uint32_t>(channels * bits / 8);
-  if (bytes == 0 || bytes % block != 0) return nullptr;
+  if (bytes == 0 || bytes % block != 0 || bytes > kMaxSoundBufferBytes) return nullptr;
   auto* b = new (std::nothrow) qvSoundBuffer;
   if (b == nullptr) return nullptr;
   try {

@@ -30,6 +30,10 @@ int OpenAudioOutput() {
   if (gDevice != 0) return 0;
   if (!LoadSdl()) return ERR_OPENAUDIO;
   ThreadDataCleanup cleanup;
+  // The audio subsystem brings SDL's events, whose SIGINT and SIGTERM handlers would replace the
+  // platform's own where no window system set this already: a run without windows would no
+  // longer hear a quit once it had opened its sound.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return ERR_OPENAUDIO;
   SDL_AudioSpec want{};
   want.freq = kMixRate;

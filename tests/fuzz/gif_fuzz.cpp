@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 11) return 0;
   uint32_t seed = data[0];
   std::vector<uint8_t> copy(data + 1, data + size);
-  if (int64_t(copy[6] | copy[7] << 8) * int64_t(copy[8] | copy[9] << 8) > (1 << 20)) return 0;
+  if (int64_t(copy[6] | copy[7] << 8) * int64_t(copy[8] | copy[9] << 8) > (1 << 14)) return 0;
   char name[kMaxPathLength + 1];
   if (!RegisterMemoryFile("fuzz.gif", copy.data(), copy.size(), 1, nullptr, name, sizeof name)) {
     return 0;

@@ -216,14 +216,48 @@ TEST(BmpReaderTest, RefusedHeaders) {
   EXPECT_EQ(Load(file, &w, &h, &px), ERR_LOADPICTURE2);
 }
 
+// The size alone is read without pixel data, and for a picture above the limit too, as the other
+// readers give it.
 TEST(BmpReaderTest, InformationOnlyGivesTheSize) {
-  BmpSpec s;
-  s.width = 640;
-  s.height = 480;  // no pixel data at all
-  int32_t w = 0, h = 0;
-  ASSERT_EQ(Load(MakeBmp(s), &w, &h, nullptr), 0);
-  EXPECT_EQ(w, 640);
-  EXPECT_EQ(h, 480);
+  for (int32_t height : {480, 600000}) {
+    BmpSpec s;
+    s.width = 640;
+    s.height = height;  // no pixel data at all
+    int32_t w = 0, h = 0;
+    ASSERT_EQ(Load(MakeBmp(s), &w, &h, nullptr), 0);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, height);
+  }
+}
+
+// An RLE8 body too short to have coded its picture with runs is not taken at its word for a
+// picture of pen 0 above 2^20 pixels; below that an early end of picture still loads.
+TEST(BmpReaderTest, Rle8BodyMustJustifyALargePicture) {
+  struct Case {
+    int32_t width, height;
+    size_t runs;  // two-byte runs of 255 pixels before the end-of-picture escape
+    int want;
+  } const cases[] = {
+      {1024, 1024, 0, 0},  // 2^20 pixels: loads as pen 0
+      {1025, 1024, 0, ERR_LOADPICTURE2},
+      {23170, 23170, 0, ERR_LOADPICTURE2},
+      {4096, 1024, 16383, 0},  // 4 Mi pixels in 32,768 bytes: 128 a byte
+      {4096, 1024, 16382, ERR_LOADPICTURE2},
+  };
+  for (const Case& c : cases) {
+    BmpSpec s;
+    s.bits = 8;
+    s.compression = 1;
+    s.width = c.width;
+    s.height = c.height;
+    s.palette = {0x123456, 0xABCDEF};
+    for (size_t i = 0; i < c.runs; ++i) s.pixelData.insert(s.pixelData.end(), {255, 1});
+    s.pixelData.insert(s.pixelData.end(), {0, 1});
+    int32_t w = 0, h = 0;
+    Pixels px;
+    EXPECT_EQ(Load(MakeBmp(s), &w, &h, &px), c.want) << c.width << "x" << c.height;
+    if (c.want == 0) EXPECT_EQ(px.front(), 0x123456u);  // the top row, never coded
+  }
 }
 
 TEST(BmpReaderTest, Rle8Cases) {

@@ -194,7 +194,7 @@ TEST(PictureFormats, EveryCutBmpAndIlbmIsRefused) {
 // ---- JPEG ---------------------------------------------------------------------------------------
 
 TEST(LoadJpeg, MemoryDecodesLikeTheFile) {
-  for (const char* base : {"jpeg_baseline", "jpeg_progressive", "jpeg_cmyk_pillow", "jpeg_cut"}) {
+  for (const char* base : {"jpeg_baseline", "jpeg_progressive", "jpeg_cmyk_pillow"}) {
     SCOPED_TRACE(base);
     std::string path = std::string(kFixtures) + "/" + base + ".jpg";
     Bytes bytes = ReadBytes(path);
@@ -237,6 +237,69 @@ TEST(LoadJpeg, DamagedInputFails) {
   Pixels pixels;
   qvPictureFacts facts;
   EXPECT_EQ(Load(tmp.Path("missing.jpg"), &pixels, &facts), ERR_READFILE);
+}
+
+// Whether the first `length` bytes of a JPEG end inside a scan's coded data (not in a marker
+// segment, nor right before or inside the marker that follows a scan).
+bool InCodedData(const Bytes& jpeg, size_t length) {
+  bool inScan = false;
+  size_t i = 2;
+  while (i + 3 < jpeg.size()) {
+    const bool marker = jpeg[i] == 0xFF && jpeg[i + 1] != 0 && (jpeg[i + 1] & 0xF8) != 0xD0;
+    if (!inScan || marker) {
+      if (!marker) return false;
+      const size_t segmentEnd = i + 2 + ((size_t(jpeg[i + 2]) << 8) | jpeg[i + 3]);
+      if (length < segmentEnd) return false;
+      inScan = jpeg[i + 1] == 0xDA;
+      i = segmentEnd;
+      continue;
+    }
+    if (length <= i) return true;
+    ++i;
+  }
+  return false;
+}
+
+// A JPEG cut anywhere in its coded data is refused rather than shown with the rest filled in; one
+// that lacks only its end marker (or its last byte) loads whole. A progressive file may also end
+// between two scans (in the tables of the next one), where it is a whole picture of less detail.
+TEST(LoadJpeg, EveryCutIsRefused) {
+  TempDir tmp;
+  for (const char* base : {"jpeg_baseline", "jpeg_restart", "jpeg_grey", "jpeg_s422",
+                           "jpeg_cmyk_pillow", "jpeg_progressive"}) {
+    SCOPED_TRACE(base);
+    const Bytes whole = ReadBytes(std::string(kFixtures) + "/" + base + ".jpg");
+    const bool progressive = std::string(base) == "jpeg_progressive";
+    Pixels full;
+    qvPictureFacts facts;
+    ASSERT_EQ(Load(std::string(kFixtures) + "/" + base + ".jpg", &full, &facts), 0);
+    const uint8_t sos[] = {0xFF, 0xDA};
+    auto at = std::search(whole.begin(), whole.end(), sos, sos + 2);
+    ASSERT_NE(at, whole.end());
+    const size_t scan = size_t(at - whole.begin());
+    int loaded = 0;
+    for (size_t length = scan; length + 2 < whole.size(); ++length) {
+      uint32_t* out = nullptr;
+      int code = LoadJpeg(nullptr, whole.data(), length, &out, &facts);
+      std::free(out);
+      if (progressive && !InCodedData(whole, length) && code == 0) {
+        ++loaded;
+        continue;
+      }
+      ASSERT_EQ(code, ERR_LOADPICTURE2) << "cut to " << length << " bytes";
+    }
+    if (progressive) EXPECT_GT(loaded, 0);
+    for (size_t length : {whole.size() - 2, whole.size() - 1}) {
+      WriteBytes(tmp.Path("cut.jpg"), Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(length)));
+      Pixels pixels;
+      ASSERT_EQ(Load(tmp.Path("cut.jpg"), &pixels, &facts), 0) << length;
+      EXPECT_EQ(pixels, full);
+    }
+    WriteBytes(tmp.Path("cut.jpg"),
+               Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(scan + 40)));
+    Pixels pixels;
+    EXPECT_EQ(Load(tmp.Path("cut.jpg"), &pixels, &facts), ERR_LOADPICTURE2);
+  }
 }
 
 TEST(LoadJpeg, CmykConversion) {

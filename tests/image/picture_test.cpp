@@ -243,6 +243,40 @@ TEST(LoadPng, OversizedHeadersFailBeforeAnyAllocation) {
   EXPECT_EQ(facts.alpha, 1);
 }
 
+// A picture of one row or one column beyond libpng's own default of a million pixels a side loads:
+// the picture limit of 2^31 bytes is the only bound.
+TEST(LoadPng, LongPicturesLoadUpToThePictureLimit) {
+  TempDir tmp;
+  for (uint32_t width : {1u, 2000000u}) {
+    const uint32_t height = width == 1 ? 2000000u : 1u;
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<uint8_t> ihdr;
+    PutU32BE(&ihdr, width);
+    PutU32BE(&ihdr, height);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+    PutChunk(&png, "IHDR", ihdr);
+    std::vector<uint8_t> raw;
+    for (uint32_t y = 0; y < height; ++y) {
+      raw.push_back(0);  // no filter
+      for (uint32_t x = 0; x < width; ++x) raw.insert(raw.end(), {0x12, uint8_t(x + y), 0x56});
+    }
+    uLongf size = compressBound(uLong(raw.size()));
+    std::vector<uint8_t> idat(size);
+    ASSERT_EQ(compress(idat.data(), &size, raw.data(), uLong(raw.size())), Z_OK);
+    idat.resize(size);
+    PutChunk(&png, "IDAT", idat);
+    PutChunk(&png, "IEND", {});
+    WriteBytes(tmp.Path("long.png"), png);
+    std::vector<uint32_t> pixels;
+    qvPictureFacts facts;
+    ASSERT_EQ(Load(tmp.Path("long.png"), &pixels, &facts), 0);
+    EXPECT_EQ(uint32_t(facts.width), width);
+    EXPECT_EQ(uint32_t(facts.height), height);
+    EXPECT_EQ(pixels[1999999], uint32_t(0x127F56));  // 1,999,999 mod 256 is 0x7F
+  }
+}
+
 TEST(SavePng, PngcheckAcceptsAndPillowReadsBackTheSamePixels) {
   TempDir tmp;
   constexpr int kWidth = 37, kHeight = 5, kStride = 41;  // rows further apart than the width
