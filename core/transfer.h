@@ -61,8 +61,11 @@ int32_t ParseHeaderLine(std::string_view line, qvHttpHead* head);
 bool ParseChunkSize(std::string_view line, uint64_t* size);
 // The largest head (status line and header lines, also those of 1xx responses) that is read.
 constexpr uint64_t kHttpHeadLimit = uint64_t{64} * 1024;
+// The text argument of the error for a longer head.
+inline constexpr char kHttpHeadTooLong[] = "HTTP head over 65536 bytes";
 // Reads a status line and its header lines, skipping 100 responses: 0, or ERR_HTTPERROR (with the
-// error number), ERR_HTTPTE, or a receive error (ReceiveStatusError).
+// error number), ERR_INTERNAL1 (with kHttpHeadTooLong as its text) for a head over
+// kHttpHeadLimit, in lines or in one line, ERR_HTTPTE, or a receive error (ReceiveStatusError).
 int32_t ReadHttpHead(qvNetContext* ctx, qvSocketStream* s, qvHttpHead* head);
 
 // Where a transfer's payload goes, with the progress hook: Put returns 0, an error code, or

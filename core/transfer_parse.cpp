@@ -227,17 +227,21 @@ bool ParseChunkSize(std::string_view line, uint64_t* size) {
   return true;
 }
 
+// A head longer than the limit, in lines or in one line: named as what it is, as an HTTP error
+// would report a status that the head may well have said was success.
+static int32_t HeadTooLong() {
+  SetErrorString(kHttpHeadTooLong);
+  return ERR_INTERNAL1;
+}
+
 int32_t ReadHttpHead(qvNetContext* ctx, qvSocketStream* s, qvHttpHead* head) {
   uint64_t used = 0;
   std::string line;
   for (;;) {
     *head = {};
-    int32_t status = ReadStreamLine(ctx, s, &line, &used,
-                                    kHttpHeadLimit - std::min(used, kHttpHeadLimit));
-    if (status == kRecvTooLong) {
-      SetErrorNumber(0);
-      return ERR_HTTPERROR;
-    }
+    if (used >= kHttpHeadLimit) return HeadTooLong();
+    int32_t status = ReadStreamLine(ctx, s, &line, &used, kHttpHeadLimit - used);
+    if (status == kRecvTooLong) return HeadTooLong();
     if (status != 0) return ReceiveStatusError(ctx, status);
     int32_t number = ParseStatusLine(line, &head->status);
     if (number != 0) {
@@ -245,15 +249,9 @@ int32_t ReadHttpHead(qvNetContext* ctx, qvSocketStream* s, qvHttpHead* head) {
       return ERR_HTTPERROR;
     }
     for (;;) {
-      if (used >= kHttpHeadLimit) {
-        SetErrorNumber(head->status);
-        return ERR_HTTPERROR;
-      }
+      if (used >= kHttpHeadLimit) return HeadTooLong();
       status = ReadStreamLine(ctx, s, &line, &used, kHttpHeadLimit - used);
-      if (status == kRecvTooLong) {
-        SetErrorNumber(head->status);
-        return ERR_HTTPERROR;
-      }
+      if (status == kRecvTooLong) return HeadTooLong();
       if (status != 0) return ReceiveStatusError(ctx, status);
       if (line.empty()) break;
       int32_t code = ParseHeaderLine(line, head);
