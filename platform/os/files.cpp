@@ -291,7 +291,12 @@ bool MakeSiblingTempName(const char* target, char* buffer, size_t size) {
     std::string name = dir + ".qv" + std::to_string(getpid()) + "-" +
                        std::to_string(counter.fetch_add(1)) + ".part";
     struct stat st;
-    if (lstat(name.c_str(), &st) != 0) return CopyOut(name, buffer, size);
+    if (lstat(name.c_str(), &st) != 0) {
+      if (!CopyOut(name, buffer, size)) return false;
+      // Noted before it is made: a kill at any moment leaves nothing the next start cannot find.
+      NotePartialFile(name.c_str());
+      return true;
+    }
   }
   return false;
 }
