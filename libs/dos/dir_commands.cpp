@@ -146,7 +146,7 @@ int32_t ResolveProgram(qvScriptState* L, const std::string& program, std::string
 
 int32_t RunProgram(qvScriptState* L, RunMode mode) {
   CheckArgCount(L, 1, 2);
-  const char* line = VmCheckString(L, 1);
+  const char* line = CheckName(L, 1);
   std::string program, arguments;
   if (!SplitCommandLine(line, &program, &arguments)) return ERR_WRONGUSAGE;
   bool reset = VmOptInt(L, 2, 1) != 0;
@@ -223,7 +223,7 @@ int32_t FileSize(qvScriptState* L) {
 
 int32_t PathPart(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   if (IsVirtualName(path)) return ERR_WRONGUSAGE;
   const char* file = GetFilePart(path);
   VmPushLString(L, path, size_t(file - path));
@@ -232,13 +232,13 @@ int32_t PathPart(qvScriptState* L) {
 
 int32_t FilePart(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  VmPushString(L, GetDisplayName(VmCheckString(L, 1)));
+  VmPushString(L, GetDisplayName(CheckName(L, 1)));
   return 1;
 }
 
 int32_t GetVolumeName(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   if (*path == '\0') return ERR_WRONGUSAGE;
   char native[kPathBuffer], label[256];
   if (MakeNativePath(path, native, sizeof native) == nullptr) return ERR_WRONGUSAGE;
@@ -253,7 +253,7 @@ int32_t GetVolumeName(qvScriptState* L) {
 // GetVolumeInfo(volume, FREESPACE or USEDSPACE): bytes.
 int32_t GetVolumeInfo(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   int32_t kind = VmCheckInt(L, 2);
   if (*path == '\0') return ERR_WRONGUSAGE;
   char native[kPathBuffer];
@@ -269,7 +269,7 @@ int32_t GetVolumeInfo(qvScriptState* L) {
 
 int32_t ChangeDirectory(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   char native[kPathBuffer];
   char* previous = MakeNativePath(path, native, sizeof native) != nullptr && *native != '\0'
                        ? ChangeCurrentDir(native)
@@ -292,7 +292,7 @@ int32_t GetCurrentDirectory(qvScriptState* L) {
 
 int32_t MakeDirectory(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   if (*path == '\0' || IsVirtualName(path)) return ERR_WRONGUSAGE;
   return MakeAllDirectories(path);
 }
@@ -300,8 +300,8 @@ int32_t MakeDirectory(qvScriptState* L) {
 int32_t FullPath(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   char joined[kPathBuffer];
-  const char* dir = VmCheckString(L, 1);
-  const char* name = VmCheckString(L, 2);
+  const char* dir = CheckName(L, 1);
+  const char* name = CheckName(L, 2);
   std::strncpy(joined, dir, sizeof joined - 1);
   joined[sizeof joined - 1] = '\0';
   JoinPath(joined, sizeof joined, name);
@@ -312,8 +312,8 @@ int32_t FullPath(qvScriptState* L) {
 // Rename(old, new): the file keeps its directory; an existing file is never replaced.
 int32_t Rename(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* from = VmCheckString(L, 1);
-  const char* to = VmCheckString(L, 2);
+  const char* from = CheckName(L, 1);
+  const char* to = CheckName(L, 2);
   if (*from == '\0' || *to == '\0' || IsVirtualName(from) || IsVirtualName(to)) {
     return ERR_WRONGUSAGE;
   }
@@ -335,7 +335,7 @@ int32_t Rename(qvScriptState* L) {
 
 int32_t IsDirectory(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   SetErrorString(name);
   qvDirHandle* lock = OpenDirQ(name, 0);
   if (lock == nullptr) return ERR_LOCK2;
@@ -351,7 +351,7 @@ int32_t IsDirectory(qvScriptState* L) {
 // ended by ""; the two counts.
 int32_t ReadDirectory(qvScriptState* L) {
   CheckArgCount(L, 3, 4);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   VmCheckTable(L, 2);
   VmCheckTable(L, 3);
   bool sort = VmOptInt(L, 4, 1) != 0;
@@ -389,7 +389,7 @@ int32_t ReadDirectory(qvScriptState* L) {
 int32_t OpenDirectory(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   qvOptionalId id = OptObjectId(L, 1);
-  const char* name = VmCheckString(L, 2);
+  const char* name = CheckName(L, 2);
   if (!id.automatic) {
     if (auto* old = reinterpret_cast<qvDosDirectory*>(
             FindObject(kObjectDirectory, {id.number, nullptr}))) {
@@ -444,7 +444,7 @@ int32_t CloseDirectory(qvScriptState* L) {
 
 int32_t GetFileAttributes(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* given = VmCheckString(L, 1);
+  const char* given = CheckName(L, 1);
   std::string givenCopy = given;
   std::string name = ResolveLinkedFileArg(L, 1, kLinkedFileFile, nullptr);
   SetErrorString(name.c_str());
@@ -467,7 +467,7 @@ int32_t GetFileAttributes(qvScriptState* L) {
 // SetFileAttributes(name, table): "flags" and the three date texts that the table has.
 int32_t SetFileAttributes(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   VmCheckTable(L, 2);
   if (IsVirtualName(name)) return ERR_WRONGUSAGE;
   SetErrorString(name);

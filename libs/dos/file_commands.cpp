@@ -232,7 +232,7 @@ int32_t OpenFile(qvScriptState* L) {
     name = ResolveLinkedFileArg(L, 2, kLinkedFileFile, nullptr);
     access = kDosAccessRead;
   } else if (mode == kModeWrite || mode == kModeReadWrite) {
-    name = VmCheckString(L, 2);
+    name = CheckName(L, 2);
     access = mode == kModeWrite ? kDosAccessWrite : kDosAccessReadWrite;
   } else {
     return ERR_WRONGUSAGE;
@@ -509,7 +509,7 @@ int32_t SetIOMode(qvScriptState* L) {
 // FileLines(name): an iterator over the file's lines for a generic for.
 int32_t FileLines(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   SetErrorString(name);
   if (gOpenLineSources >= gLineSourceBound) {
     VmSetGCThreshold(L, 0);
