@@ -81,10 +81,36 @@ class qvPayloadSink : public qvRecvSink {
   uint64_t total = 0;
   bool stopped = false;  // the hook asked to stop
 };
+// The bytes of a download into memory: one block that doubles when full, on the C heap while
+// small and then in huge pages that the kernel moves without copying them, so that a body of any
+// size costs each byte one copy and each huge page one fault.
+class qvPayloadBuffer {
+ public:
+  qvPayloadBuffer() = default;
+  qvPayloadBuffer(qvPayloadBuffer&& other) noexcept;
+  qvPayloadBuffer& operator=(qvPayloadBuffer&& other) noexcept;
+  qvPayloadBuffer(const qvPayloadBuffer&) = delete;
+  qvPayloadBuffer& operator=(const qvPayloadBuffer&) = delete;
+  ~qvPayloadBuffer();
+  // False when there is no memory for the bytes (the buffer then as it was).
+  bool Append(const char* bytes, size_t length);
+  void Clear();
+  const char* data() const { return block_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return {block_ != nullptr ? block_ : "", size_}; }
+
+ private:
+  char* block_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  bool mapped_ = false;
+};
+
 class qvMemoryPayload : public qvPayloadSink {
  public:
   int32_t Store(const char* data, size_t length) override;
-  std::string data;
+  qvPayloadBuffer data;
 };
 // Reads the body that the head announces (Content-Length, chunked, or up to the close): 0 (also
 // when the sink stopped it), ERR_HTTPERROR (number 3000) for a bad chunk size, or a receive error.
@@ -131,7 +157,7 @@ struct qvTransferOptions {
   void* progressContext = nullptr;
 };
 struct qvTransferResult {
-  std::string data;  // a download to memory
+  qvPayloadBuffer data;  // a download to memory
   uint64_t count = 0;
 };
 constexpr int kMaxRedirects = 5;

@@ -315,7 +315,7 @@ TEST(HttpHeadTest, HeadsAndBodies) {
       if (r.number != 0) {
         EXPECT_EQ(GetErrorNumber(), r.number);
       }
-      EXPECT_EQ(sink.data, r.body);
+      EXPECT_EQ(sink.data.view(), r.body);
       EXPECT_EQ(sink.count, sink.data.size());
     }
   }

@@ -38,7 +38,7 @@ Outcome Transfer(qvTransferOptions options, int64_t timeoutMs = 3000) {
   int64_t start = SocketClockMs();
   o.code = RunTransfer(&ctx, options, &result);
   o.ms = SocketClockMs() - start;
-  o.data = result.data;
+  o.data = std::string(result.data.view());
   o.count = result.count;
   return o;
 }
