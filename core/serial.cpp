@@ -301,7 +301,7 @@ int32_t SerialRead(qvSerialFile* f, void* buffer, size_t count) {
   if (uint64_t(BytesLeft(f)) < count) return ERR_READRANGE;
   size_t n = ReadFileQ(f->file, buffer, count);
   *f->position += int64_t(n);
-  return n == count ? 0 : ERR_READ;
+  return n == count ? 0 : ShortReadError(f->file);
 }
 
 int32_t SerialWrite(qvSerialFile* f, const void* buffer, size_t count) {

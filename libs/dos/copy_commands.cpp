@@ -251,7 +251,7 @@ int32_t CopyOne(Walk& w, const std::string& source, const char* name, const std:
   while (code == 0) {
     size_t n = ReadFileQ(in, piece, kCopyPiece);
     if (n == 0) {
-      if (copied < size) code = ERR_READ;
+      if (copied < size) code = ShortReadError(in);
       break;
     }
     if (WriteFileQ(out, piece, n) != n) {

@@ -177,7 +177,16 @@ void FreeDosDirectories(qvScriptState* L) {
 }
 
 int32_t MakeAllDirectories(const char* path) {
+  SetErrorString(path);
+  // A path longer than the file routines take could be made only in part.
+  if (std::strlen(path) > kMaxPathLength) return ERR_CREATEDIR;
   std::string copy = path;
+  std::vector<std::string> made;
+  // What fails half-way takes back the levels it made, deepest first.
+  auto fail = [&made] {
+    for (auto level = made.rbegin(); level != made.rend(); ++level) DeleteFileOrDir(level->c_str());
+    return ERR_CREATEDIR;
+  };
   for (size_t i = 1; i <= copy.size(); ++i) {
     if (i < copy.size() && copy[i] != '/' && copy[i] != '\\') continue;
     std::string prefix = copy.substr(0, i);
@@ -186,13 +195,11 @@ int32_t MakeAllDirectories(const char* path) {
       qvDirEntry entry{};
       bool dir = ExamineFileQ(lock, &entry) == 0 && entry.kind == FileKind::kDirectory;
       CloseDirQ(lock);
-      if (!dir) {
-        SetErrorString(path);
-        return ERR_CREATEDIR;
-      }
+      if (!dir) return fail();
     } else if (MakeDirectoryCore(prefix.c_str()) != 0) {
-      SetErrorString(path);
-      return ERR_CREATEDIR;
+      return fail();
+    } else {
+      made.push_back(prefix);
     }
   }
   return 0;
@@ -302,9 +309,10 @@ int32_t FullPath(qvScriptState* L) {
   char joined[kPathBuffer];
   const char* dir = CheckName(L, 1);
   const char* name = CheckName(L, 2);
-  std::strncpy(joined, dir, sizeof joined - 1);
-  joined[sizeof joined - 1] = '\0';
-  JoinPath(joined, sizeof joined, name);
+  // A path the file routines would not take is refused, never cut to fit.
+  if (std::strlen(dir) >= sizeof joined) return ERR_NAMETOOLONG;
+  std::strcpy(joined, dir);
+  if (!JoinPath(joined, sizeof joined, name)) return ERR_NAMETOOLONG;
   VmPushString(L, joined);
   return 1;
 }

@@ -51,7 +51,8 @@ void StepCallbackNesting(bool enter) {
   SetRuntimeAttrs(nullptr, items);
 }
 
-// Feeds the file to `feed` in pieces: 0, ERR_MEM, ERR_READFILE (the name stored) or ERR_READ.
+// Feeds the file to `feed` in pieces: 0, ERR_MEM, ERR_READFILE (the name stored), ERR_READRANGE
+// when it ended before its length (it shrank while read) or ERR_READ.
 template <typename Feed>
 int32_t ReadWholeFile(const char* name, Feed feed) {
   std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kChecksumPiece]);
@@ -64,9 +65,9 @@ int32_t ReadWholeFile(const char* name, Feed feed) {
     if (n == 0) break;
     feed(piece.get(), n);
   }
-  bool complete = EofFileQ(file) != 0;
+  int32_t code = EofFileQ(file) != 0 ? 0 : ShortReadError(file);
   CloseFileQ(file);
-  return complete ? 0 : ERR_READ;
+  return code;
 }
 
 }  // namespace

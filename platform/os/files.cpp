@@ -540,4 +540,8 @@ int64_t TellDiskFile(qvDiskFile* file) { return static_cast<int64_t>(ftello(file
 
 bool FlushDiskFile(qvDiskFile* file) { return fflush(file->stream) == 0; }
 
+bool DiskFileAtEnd(qvDiskFile* file) {
+  return feof(file->stream) != 0 && ferror(file->stream) == 0;
+}
+
 }  // namespace qv
