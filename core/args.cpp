@@ -281,8 +281,27 @@ const char* ResolveLinkedFile(qvScriptState* L, const char* name, bool fontFlag,
                            fontFlag, isFont, buffer, kRuntimeBufferSize);
 }
 
+const char* CheckName(qvScriptState* L, int index) {
+  size_t length = 0;
+  const char* name = VmCheckString(L, index, &length);
+  if (std::memchr(name, '\0', length) != nullptr) VmRaiseError(L, ERR_WRONGUSAGE);
+  return name;
+}
+
+const char* OptName(qvScriptState* L, int index) {
+  int type = VmType(L, index);
+  return type == kTypeNone || type == kTypeNil ? nullptr : CheckName(L, index);
+}
+
+const char* CheckNameField(qvScriptState* L, int index, const char* key) {
+  size_t length = 0;
+  const char* name = VmCheckStringField(L, index, key, &length);
+  if (std::memchr(name, '\0', length) != nullptr) RaiseWithKey(L, key, ERR_WRONGUSAGE);
+  return name;
+}
+
 const char* ResolveLinkedFileArg(qvScriptState* L, int index, int kind, bool* isFont) {
-  return ResolveLinkedFile(L, VmCheckString(L, index), kind == kLinkedFileFont, isFont);
+  return ResolveLinkedFile(L, CheckName(L, index), kind == kLinkedFileFont, isFont);
 }
 
 int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, bool* isFont,
@@ -290,7 +309,7 @@ int GetFieldFileName(qvScriptState* L, int table, const char* key, int kind, boo
   char* copy = nullptr;
   size_t n = 0;
   int present = ReadField(L, table, key, found, [&](int v) {
-    const char* name = VmCheckStringField(L, v, key);
+    const char* name = CheckNameField(L, v, key);
     if (kind != kLinkedFileNone) name = ResolveLinkedFile(L, name, kind == kLinkedFileFont, isFont);
     n = std::strlen(name);
     copy = static_cast<char*>(std::malloc(n + 1));

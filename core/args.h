@@ -85,6 +85,16 @@ int GetFieldNumberOrPercent(qvScriptState* L, int table, const char* key, int32_
 // missing item, ERR_NUMTABLEARG for one that is no number).
 int GetFieldMatrix(qvScriptState* L, int table, const char* key, double out[4], int* found);
 
+// A name that becomes a path, an environment variable, a settings key or a program's command
+// line: the string argument at `index`, refused with ERR_WRONGUSAGE when it holds a zero byte,
+// as the system would take only the part before it and act on another name.
+const char* CheckName(qvScriptState* L, int index);
+// The same for a string argument that is optional (absent or Nil gives null).
+const char* OptName(qvScriptState* L, int index);
+// The same for the string value at `index` read from the table field `key` (the key is stored
+// for the message of a value of the wrong type).
+const char* CheckNameField(qvScriptState* L, int index, const char* key);
+
 // Linked-file kinds of the file-name readers.
 enum : int {
   kLinkedFileNone = 0,  // the name as given

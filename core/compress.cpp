@@ -67,48 +67,49 @@ int PackFile(const char magic[4], const char* source, const char* dest, uint64_t
   }
   FilePtr src(OpenFileQ(source, kFileRead));
   if (!src) return Failed(ERR_READFILE, source);
-  // Opening the destination empties it: never when that is the source's own file.
+  // The new file replaces the destination: never when that is the source's own file.
   if (IsSameFile(source, dest)) return ERR_WRONGUSAGE;
-  FilePtr dst(OpenFileQ(dest, kFileWrite));
-  if (!dst) return Failed(ERR_WRITEFILE, dest);
-
-  static const unsigned char kReserved[4] = {0, 0, 0, 0};
-  if (WriteFileQ(dst.get(), magic, 4) != 4 || WriteFileQ(dst.get(), kReserved, 4) != 4) {
-    return FinishDestination(dst, ERR_WRITE);
-  }
-  z_stream strm{};
-  int ret = deflateInit(&strm, Z_DEFAULT_COMPRESSION);
-  if (ret != Z_OK) return FinishDestination(dst, MapZlibError(ret));
-
-  int result = 0;
-  int flush = Z_NO_FLUSH;
-  while (result == 0 && flush != Z_FINISH) {
-    size_t n = ReadFileQ(src.get(), in.data(), kBlock);
-    if (n < kBlock && !EofFileQ(src.get())) {
-      result = ERR_READ;
-      break;
+  return WriteBeside(dest, [&](const char* temp) -> int32_t {
+    FilePtr dst(OpenFileQ(temp, kFileWrite));
+    if (!dst) return ERR_WRITEFILE;
+    static const unsigned char kReserved[4] = {0, 0, 0, 0};
+    if (WriteFileQ(dst.get(), magic, 4) != 4 || WriteFileQ(dst.get(), kReserved, 4) != 4) {
+      return FinishDestination(dst, ERR_WRITE);
     }
-    flush = EofFileQ(src.get()) ? Z_FINISH : Z_NO_FLUSH;
-    strm.next_in = in.data();
-    strm.avail_in = uInt(n);
-    do {
-      strm.next_out = out.data();
-      strm.avail_out = uInt(kBlock);
-      ret = deflate(&strm, flush);
-      if (ret == Z_STREAM_ERROR) {
-        result = MapZlibError(ret);
+    z_stream strm{};
+    int ret = deflateInit(&strm, Z_DEFAULT_COMPRESSION);
+    if (ret != Z_OK) return FinishDestination(dst, MapZlibError(ret));
+
+    int result = 0;
+    int flush = Z_NO_FLUSH;
+    while (result == 0 && flush != Z_FINISH) {
+      size_t n = ReadFileQ(src.get(), in.data(), kBlock);
+      if (n < kBlock && !EofFileQ(src.get())) {
+        result = ERR_READ;
         break;
       }
-      size_t have = kBlock - strm.avail_out;
-      if (have > 0 && WriteFileQ(dst.get(), out.data(), have) != have) {
-        result = ERR_WRITE;
-        break;
-      }
-    } while (strm.avail_out == 0);
-  }
-  deflateEnd(&strm);
-  if (size) *size = uint64_t(SeekFileQ(dst.get(), 0, kSeekCurrent));
-  return FinishDestination(dst, result);
+      flush = EofFileQ(src.get()) ? Z_FINISH : Z_NO_FLUSH;
+      strm.next_in = in.data();
+      strm.avail_in = uInt(n);
+      do {
+        strm.next_out = out.data();
+        strm.avail_out = uInt(kBlock);
+        ret = deflate(&strm, flush);
+        if (ret == Z_STREAM_ERROR) {
+          result = MapZlibError(ret);
+          break;
+        }
+        size_t have = kBlock - strm.avail_out;
+        if (have > 0 && WriteFileQ(dst.get(), out.data(), have) != have) {
+          result = ERR_WRITE;
+          break;
+        }
+      } while (strm.avail_out == 0);
+    }
+    deflateEnd(&strm);
+    if (size) *size = uint64_t(SeekFileQ(dst.get(), 0, kSeekCurrent));
+    return FinishDestination(dst, result);
+  });
 }
 
 int UnpackFile(const char magic[4], const char* source, const char* dest, uint64_t offset,
@@ -130,55 +131,51 @@ int UnpackFile(const char magic[4], const char* source, const char* dest, uint64
   }
   SeekFileQ(src.get(), 4, kSeekCurrent);  // the reserved word
   if (IsSameFile(source, dest)) return ERR_WRONGUSAGE;
-  FilePtr dst(OpenFileQ(dest, kFileWrite));
-  if (!dst) return Failed(ERR_WRITEFILE, dest);
+  return WriteBeside(dest, [&](const char* temp) -> int32_t {
+    FilePtr dst(OpenFileQ(temp, kFileWrite));
+    if (!dst) return ERR_WRITEFILE;
+    z_stream strm{};
+    int ret = inflateInit(&strm);
+    if (ret != Z_OK) return FinishDestination(dst, MapZlibError(ret));
 
-  z_stream strm{};
-  int ret = inflateInit(&strm);
-  if (ret != Z_OK) return FinishDestination(dst, MapZlibError(ret));
-
-  int result = 0;
-  bool ended = false;
-  while (result == 0 && !ended) {
-    size_t n = ReadFileQ(src.get(), in.data(), kBlock);
-    if (n < kBlock && !EofFileQ(src.get())) {
-      result = ERR_READ;
-      break;
+    int result = 0;
+    bool ended = false;
+    while (result == 0 && !ended) {
+      size_t n = ReadFileQ(src.get(), in.data(), kBlock);
+      if (n < kBlock && !EofFileQ(src.get())) {
+        result = ERR_READ;
+        break;
+      }
+      if (n == 0) break;
+      strm.next_in = in.data();
+      strm.avail_in = uInt(n);
+      do {
+        strm.next_out = out.data();
+        strm.avail_out = uInt(kBlock);
+        ret = inflate(&strm, Z_NO_FLUSH);
+        if (ret == Z_NEED_DICT) ret = Z_DATA_ERROR;
+        if (ret == Z_DATA_ERROR || ret == Z_MEM_ERROR || ret == Z_STREAM_ERROR) {
+          result = MapZlibError(ret);
+          break;
+        }
+        size_t have = kBlock - strm.avail_out;
+        if (have > 0 && WriteFileQ(dst.get(), out.data(), have) != have) {
+          result = ERR_WRITEFILE;
+          break;
+        }
+        if (QuitRequested()) {
+          result = ERR_USERABORT;
+          break;
+        }
+      } while (strm.avail_out == 0 && ret != Z_STREAM_END);
+      ended = ret == Z_STREAM_END;
     }
-    if (n == 0) break;
-    strm.next_in = in.data();
-    strm.avail_in = uInt(n);
-    do {
-      strm.next_out = out.data();
-      strm.avail_out = uInt(kBlock);
-      ret = inflate(&strm, Z_NO_FLUSH);
-      if (ret == Z_NEED_DICT) ret = Z_DATA_ERROR;
-      if (ret == Z_DATA_ERROR || ret == Z_MEM_ERROR || ret == Z_STREAM_ERROR) {
-        result = MapZlibError(ret);
-        break;
-      }
-      size_t have = kBlock - strm.avail_out;
-      if (have > 0 && WriteFileQ(dst.get(), out.data(), have) != have) {
-        result = ERR_WRITEFILE;
-        break;
-      }
-      if (QuitRequested()) {
-        result = ERR_USERABORT;
-        break;
-      }
-    } while (strm.avail_out == 0 && ret != Z_STREAM_END);
-    ended = ret == Z_STREAM_END;
-  }
-  inflateEnd(&strm);
-  if (result == 0 && !ended) result = ERR_ZLIBDATA;
-  if (size) *size = uint64_t(SeekFileQ(dst.get(), 0, kSeekCurrent));
-  if (!CloseFileQ(dst.release()) && result == 0) result = ERR_WRITEFILE;
-  if (result == ERR_WRITEFILE) SetErrorString(dest);
-  // What a stopped run inflated is of no use to anyone.
-  char native[kMaxPathLength + 1];
-  if (result == ERR_USERABORT && MakeNativePath(dest, native, sizeof native))
-    DeleteFileOrDir(native);
-  return result;
+    inflateEnd(&strm);
+    if (result == 0 && !ended) result = ERR_ZLIBDATA;
+    if (size) *size = uint64_t(SeekFileQ(dst.get(), 0, kSeekCurrent));
+    if (!CloseFileQ(dst.release()) && result == 0) result = ERR_WRITEFILE;
+    return result;
+  });
 }
 
 int CompressFile(const char* source, const char* dest, uint32_t* size) {

@@ -15,18 +15,20 @@ inline constexpr char kAppletPackMagic[4] = {'Q', 'V', 'Z', '\0'};
 // ERR_UNKNOWN.
 int MapZlibError(int zlibResult);
 
-// Compresses `source` (any name the file routines take) into the new file `dest`; `size` gets the
-// destination's length, header included. Returns 0, ERR_MEM, ERR_READFILE or ERR_WRITEFILE (with
-// the name that does not open stored as the error's text argument), ERR_WRONGUSAGE when `dest` is
-// the source's own file, ERR_READ on a short read, ERR_WRITE on a short write, or a zlib error.
+// Compresses `source` (any name the file routines take) into `dest`, through a new file beside it
+// that replaces it only when complete (WriteBeside): a failure, a full disk or a killed run leaves
+// an old destination as it was. `size` gets the destination's length, header included. Returns 0,
+// ERR_MEM, ERR_READFILE or ERR_WRITEFILE (with the name that does not open stored as the error's
+// text argument), ERR_WRONGUSAGE when `dest` is the source's own file, ERR_READ on a short read,
+// ERR_WRITE on a short write, or a zlib error.
 int PackFile(const char magic[4], const char* source, const char* dest, uint64_t* size);
 // Checks the magic at `offset` in `source` (ERR_PAKFORMAT when it differs; no destination is made
-// then) and inflates the stream behind it into the new file `dest`; `size` (may be null) gets the
-// bytes written. A stream that ends early gives ERR_ZLIBDATA and leaves what was inflated. A
-// destination that cannot take the bytes (a full file system) gives ERR_WRITEFILE with its name as
-// the text argument. A small file may inflate to gigabytes: a quit request (QuitRequested) stops
-// the inflation within a 16384-byte block with ERR_USERABORT and removes the destination. Other
-// codes as for PackFile.
+// then) and inflates the stream behind it into `dest` by the same road as PackFile; `size` (may be
+// null) gets the bytes inflated. A stream that ends early gives ERR_ZLIBDATA. A destination that
+// cannot take the bytes (a full file system) gives ERR_WRITEFILE with its name as the text
+// argument. A small file may inflate to gigabytes: a quit request (QuitRequested) stops the
+// inflation within a 16384-byte block with ERR_USERABORT. Whatever fails, an old destination stays
+// as it was and no partial one is left. Other codes as for PackFile.
 int UnpackFile(const char magic[4], const char* source, const char* dest, uint64_t offset,
                uint64_t* size);
 

@@ -48,6 +48,10 @@ struct qvStreamOps {
 };
 
 constexpr size_t kStreamBufferSize = 8192;
+// A payload receive takes blocks of up to kBulkReceiveSize bytes straight from the socket while
+// at least kBulkReceiveMin bytes are wanted (StreamReceive).
+constexpr size_t kBulkReceiveSize = size_t{256} * 1024;
+constexpr size_t kBulkReceiveMin = size_t{64} * 1024;
 
 struct qvSocketStream {
   int32_t socket = -1;
@@ -113,7 +117,8 @@ class qvStringSink : public qvRecvSink {
 
 enum : int32_t { kReceiveAll = 0, kReceiveBytes = 1, kReceiveLine = 2 };
 
-// Receives from the stream's buffer (refilled with up to 8192 bytes at a time) into the sink:
+// Receives from the stream's buffer (refilled with up to 8192 bytes at a time; a payload of
+// kBulkReceiveMin bytes or more goes in blocks of kBulkReceiveSize past it) into the sink:
 // kReceiveAll everything until the peer closes or nothing more comes (with `wait`, nothing for
 // the network time-out since the last data; without, nothing at once); kReceiveBytes exactly
 // `count` bytes; kReceiveLine up to a line feed, which is consumed with the carriage returns and

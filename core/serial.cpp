@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <unordered_set>
+#include <vector>
 
 #include "base/errors.h"
 #include "core/vfile.h"
@@ -304,7 +306,7 @@ int32_t SerialRead(qvSerialFile* f, void* buffer, size_t count) {
   if (uint64_t(BytesLeft(f)) < count) return ERR_READRANGE;
   size_t n = ReadFileQ(f->file, buffer, count);
   *f->position += int64_t(n);
-  return n == count ? 0 : ERR_READ;
+  return n == count ? 0 : ShortReadError(f->file);
 }
 
 int32_t SerialWrite(qvSerialFile* f, const void* buffer, size_t count) {
@@ -334,8 +336,55 @@ int32_t ReadFunctionRecord(qvScriptState* L, qvSerialFile* f) {
   return ERR_READFUNC;
 }
 
+// What WriteTableBody would refuse, found before a byte is written, so that a refused table
+// leaves no partial record in the file: a cycle, a key that is no number or string, a string too
+// long for its count, nesting past the limit, a native function. A table already found sound is
+// not walked again (`sound`), so tables shared many times cost one walk.
+static int32_t CheckTableBody(qvScriptState* L, int table, std::vector<const void*>* path,
+                              std::unordered_set<const void*>* sound) {
+  if (path->size() >= size_t(kMaxTableNesting)) return ERR_STACK;
+  const void* self = VmToPointer(L, table);
+  if (sound->count(self) != 0) return 0;
+  for (const void* t : *path) {
+    if (t == self) return ERR_WRONGUSAGE;
+  }
+  if (!VmCheckStack(L, 3)) return ERR_STACK;
+  path->push_back(self);
+  int top = VmGetTop(L);
+  int32_t code = 0;
+  VmPushNil(L);
+  while (code == 0 && VmNext(L, table)) {
+    int32_t valueType = VmType(L, -1);
+    if (valueType == kTypeBoolean || valueType == kTypeThread || valueType == kTypeNil) {
+      VmSetTop(L, -2);
+      continue;
+    }
+    int32_t keyType = VmType(L, -2);
+    if ((keyType != kTypeNumber && keyType != kTypeString) ||
+        (keyType == kTypeString && VmStrLen(L, -2) > UINT32_MAX) ||
+        (valueType == kTypeString && VmStrLen(L, -1) > UINT32_MAX)) {
+      code = ERR_WRONGUSAGE;
+    } else if (valueType == kTypeTable) {
+      code = CheckTableBody(L, VmGetTop(L), path, sound);
+    } else if (valueType == kTypeFunction && VmIsCFunction(L, -1)) {
+      code = ERR_NOQVFUNC;
+    }
+    VmSetTop(L, -2);
+  }
+  VmSetTop(L, top);
+  path->pop_back();
+  if (code == 0) sound->insert(self);
+  return code;
+}
+
 int32_t WriteTableRecord(qvScriptState* L, int index, bool text, qvSerialFile* f) {
   index = index < 0 ? VmGetTop(L) + index + 1 : index;
+  {
+    std::vector<const void*> path;
+    std::unordered_set<const void*> sound;
+    int32_t code = CheckTableBody(L, index, &path, &sound);
+    if (code != 0) return code;
+  }
   int32_t code = SerialWrite(f, kTableMagic, 4);
   if (code != 0) return code;
   std::vector<const void*> path;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "base/errors.h"
@@ -124,26 +125,38 @@ struct Transfer {
   qvFile* source = nullptr;  // an upload's file
   uint64_t sourceLength = 0;
 
-  // Opens the download's file, or makes the memory sink.
-  int32_t MakeSink(FilePtr* file, std::unique_ptr<qvPayloadSink>* sink) {
-    if (options.hasFile) {
-      file->reset(OpenFileQ(options.file.c_str(), kFileWrite));
-      if (*file == nullptr) {
-        SetErrorString(options.file.c_str());
-        return ERR_WRITEFILE;
-      }
-      sink->reset(new FilePayload(file->get(), options.file));
-    } else {
-      sink->reset(new qvMemoryPayload);
+  // Receives the payload through `receive` into memory, or into a new file beside the
+  // download's file that replaces it only when the payload came whole: a transfer that fails
+  // (a close, a bad chunk, a full disk, a break) leaves an old file as it was.
+  int32_t Receive(int64_t total, const std::function<int32_t(qvPayloadSink*)>& receive) {
+    auto prepare = [&](qvPayloadSink* sink) {
+      sink->progress = options.progress;
+      sink->progressContext = options.progressContext;
+      if (total > 0) sink->total = static_cast<uint64_t>(total);
+    };
+    if (!options.hasFile) {
+      qvMemoryPayload sink;
+      prepare(&sink);
+      int32_t code = receive(&sink);
+      if (code != 0) return code;
+      result->count = sink.count;
+      result->data = std::move(sink.data);
+      return 0;
     }
-    (*sink)->progress = options.progress;
-    (*sink)->progressContext = options.progressContext;
+    uint64_t count = 0;
+    int32_t code = WriteBeside(options.file.c_str(), [&](const char* temp) -> int32_t {
+      FilePtr file(OpenFileQ(temp, kFileWrite));
+      if (file == nullptr) return ERR_WRITEFILE;
+      FilePayload sink(file.get(), options.file);
+      prepare(&sink);
+      int32_t result = receive(&sink);
+      if (CloseFileQ(file.release()) == 0 && result == 0) result = ERR_WRITEFILE;
+      count = sink.count;
+      return result;
+    });
+    if (code != 0) return code;
+    result->count = count;
     return 0;
-  }
-
-  void Finish(qvPayloadSink* sink) {
-    result->count = sink->count;
-    if (auto* memory = dynamic_cast<qvMemoryPayload*>(sink)) result->data = std::move(memory->data);
   }
 
   int32_t Http(std::string url) {
@@ -202,18 +215,8 @@ struct Transfer {
         SetErrorNumber(status);
         return ERR_HTTPERROR;
       }
-      FilePtr file;
-      std::unique_ptr<qvPayloadSink> sink;
-      code = MakeSink(&file, &sink);
-      if (code != 0) return code;
-      code = ReadHttpBody(ctx, control.get(), head, sink.get());
-      if (code != 0) return code;
-      if (file != nullptr && CloseFileQ(file.release()) == 0) {
-        SetErrorString(options.file.c_str());
-        return ERR_WRITEFILE;
-      }
-      Finish(sink.get());
-      return 0;
+      return Receive(
+          -1, [&](qvPayloadSink* sink) { return ReadHttpBody(ctx, control.get(), head, sink); });
     }
   }
 
@@ -269,27 +272,29 @@ struct Transfer {
     }
     if (reply.code < 100 || reply.code > 299) return FtpError(0);
 
-    FilePtr file;
     std::unique_ptr<qvPayloadSink> sink;
     bool stopped = false;
     if (!options.upload) {
-      code = MakeSink(&file, &sink);
+      // The reply that ends the transfer is read before the file replaces the old one: a
+      // server that reports a failure after the data leaves the old file too.
+      code = Receive(reply.code == 150 ? ParseFtpSize(reply.text) : -1, [&](qvPayloadSink* in) {
+        bool done = false;
+        int32_t status = StreamReceive(ctx, data.get(), kReceiveAll, 0, true, in, &done);
+        // The server's close of the data connection ends the data.
+        if (!in->stopped && status != 0 && status != kSockClosed) {
+          return ReceiveStatusError(ctx, status);
+        }
+        stopped = in->stopped;
+        data.reset();
+        if (!stopped && reply.code >= 100 && reply.code <= 199) {
+          if ((status = Reply(control.get(), &reply)) != 0) return status;
+          if (!Is2xx(reply.code)) return FtpError(0);
+        }
+        return 0;
+      });
       if (code != 0) return code;
-      if (reply.code == 150) {
-        int64_t size = ParseFtpSize(reply.text);
-        if (size > 0) sink->total = static_cast<uint64_t>(size);
-      }
-      bool done = false;
-      int32_t status = StreamReceive(ctx, data.get(), kReceiveAll, 0, true, sink.get(), &done);
-      // The server's close of the data connection ends the data.
-      if (!sink->stopped && status != 0 && status != kSockClosed) {
-        return ReceiveStatusError(ctx, status);
-      }
-      stopped = sink->stopped;
-      if (file != nullptr && CloseFileQ(file.release()) == 0) {
-        SetErrorString(options.file.c_str());
-        return ERR_WRITEFILE;
-      }
+      SendText(ctx, control.get(), "quit\r\n");
+      return 0;
     } else {
       sink.reset(new CountingSink);
       sink->progress = options.progress;
@@ -318,8 +323,7 @@ struct Transfer {
       if (!Is2xx(reply.code)) return FtpError(0);
     }
     SendText(ctx, control.get(), "quit\r\n");
-    Finish(sink.get());
-    if (options.upload) result->data.clear();
+    result->count = sink->count;
     return 0;
   }
 };

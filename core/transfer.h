@@ -61,8 +61,11 @@ int32_t ParseHeaderLine(std::string_view line, qvHttpHead* head);
 bool ParseChunkSize(std::string_view line, uint64_t* size);
 // The largest head (status line and header lines, also those of 1xx responses) that is read.
 constexpr uint64_t kHttpHeadLimit = uint64_t{64} * 1024;
+// The text argument of the error for a longer head.
+inline constexpr char kHttpHeadTooLong[] = "HTTP head over 65536 bytes";
 // Reads a status line and its header lines, skipping 100 responses: 0, or ERR_HTTPERROR (with the
-// error number), ERR_HTTPTE, or a receive error (ReceiveStatusError).
+// error number), ERR_INTERNAL1 (with kHttpHeadTooLong as its text) for a head over
+// kHttpHeadLimit, in lines or in one line, ERR_HTTPTE, or a receive error (ReceiveStatusError).
 int32_t ReadHttpHead(qvNetContext* ctx, qvSocketStream* s, qvHttpHead* head);
 
 // Where a transfer's payload goes, with the progress hook: Put returns 0, an error code, or
@@ -78,10 +81,36 @@ class qvPayloadSink : public qvRecvSink {
   uint64_t total = 0;
   bool stopped = false;  // the hook asked to stop
 };
+// The bytes of a download into memory: one block that doubles when full, on the C heap while
+// small and then in huge pages that the kernel moves without copying them, so that a body of any
+// size costs each byte one copy and each huge page one fault.
+class qvPayloadBuffer {
+ public:
+  qvPayloadBuffer() = default;
+  qvPayloadBuffer(qvPayloadBuffer&& other) noexcept;
+  qvPayloadBuffer& operator=(qvPayloadBuffer&& other) noexcept;
+  qvPayloadBuffer(const qvPayloadBuffer&) = delete;
+  qvPayloadBuffer& operator=(const qvPayloadBuffer&) = delete;
+  ~qvPayloadBuffer();
+  // False when there is no memory for the bytes (the buffer then as it was).
+  bool Append(const char* bytes, size_t length);
+  void Clear();
+  const char* data() const { return block_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return {block_ != nullptr ? block_ : "", size_}; }
+
+ private:
+  char* block_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  bool mapped_ = false;
+};
+
 class qvMemoryPayload : public qvPayloadSink {
  public:
   int32_t Store(const char* data, size_t length) override;
-  std::string data;
+  qvPayloadBuffer data;
 };
 // Reads the body that the head announces (Content-Length, chunked, or up to the close): 0 (also
 // when the sink stopped it), ERR_HTTPERROR (number 3000) for a bad chunk size, or a receive error.
@@ -128,7 +157,7 @@ struct qvTransferOptions {
   void* progressContext = nullptr;
 };
 struct qvTransferResult {
-  std::string data;  // a download to memory
+  qvPayloadBuffer data;  // a download to memory
   uint64_t count = 0;
 };
 constexpr int kMaxRedirects = 5;

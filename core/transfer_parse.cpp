@@ -4,12 +4,15 @@
 // with the data that really came, never with what a header announced.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "base/errors.h"
 #include "core/transfer.h"
+#include "platform/memory.h"
 
 namespace qv {
 
@@ -227,17 +230,21 @@ bool ParseChunkSize(std::string_view line, uint64_t* size) {
   return true;
 }
 
+// A head longer than the limit, in lines or in one line: named as what it is, as an HTTP error
+// would report a status that the head may well have said was success.
+static int32_t HeadTooLong() {
+  SetErrorString(kHttpHeadTooLong);
+  return ERR_INTERNAL1;
+}
+
 int32_t ReadHttpHead(qvNetContext* ctx, qvSocketStream* s, qvHttpHead* head) {
   uint64_t used = 0;
   std::string line;
   for (;;) {
     *head = {};
-    int32_t status = ReadStreamLine(ctx, s, &line, &used,
-                                    kHttpHeadLimit - std::min(used, kHttpHeadLimit));
-    if (status == kRecvTooLong) {
-      SetErrorNumber(0);
-      return ERR_HTTPERROR;
-    }
+    if (used >= kHttpHeadLimit) return HeadTooLong();
+    int32_t status = ReadStreamLine(ctx, s, &line, &used, kHttpHeadLimit - used);
+    if (status == kRecvTooLong) return HeadTooLong();
     if (status != 0) return ReceiveStatusError(ctx, status);
     int32_t number = ParseStatusLine(line, &head->status);
     if (number != 0) {
@@ -245,15 +252,9 @@ int32_t ReadHttpHead(qvNetContext* ctx, qvSocketStream* s, qvHttpHead* head) {
       return ERR_HTTPERROR;
     }
     for (;;) {
-      if (used >= kHttpHeadLimit) {
-        SetErrorNumber(head->status);
-        return ERR_HTTPERROR;
-      }
+      if (used >= kHttpHeadLimit) return HeadTooLong();
       status = ReadStreamLine(ctx, s, &line, &used, kHttpHeadLimit - used);
-      if (status == kRecvTooLong) {
-        SetErrorNumber(head->status);
-        return ERR_HTTPERROR;
-      }
+      if (status == kRecvTooLong) return HeadTooLong();
       if (status != 0) return ReceiveStatusError(ctx, status);
       if (line.empty()) break;
       int32_t code = ParseHeaderLine(line, head);
@@ -274,15 +275,69 @@ int32_t qvPayloadSink::Put(const char* data, size_t length) {
   return code;
 }
 
-int32_t qvMemoryPayload::Store(const char* bytes, size_t length) {
-  try {
-    data.append(bytes, length);
-  } catch (const std::bad_alloc&) {
-    return ERR_MEM;
-  } catch (const std::length_error&) {
-    return ERR_MEM;
+qvPayloadBuffer::qvPayloadBuffer(qvPayloadBuffer&& other) noexcept
+    : block_(other.block_), size_(other.size_), capacity_(other.capacity_), mapped_(other.mapped_) {
+  other.block_ = nullptr;
+  other.size_ = other.capacity_ = 0;
+  other.mapped_ = false;
+}
+
+qvPayloadBuffer& qvPayloadBuffer::operator=(qvPayloadBuffer&& other) noexcept {
+  if (this != &other) {
+    Clear();
+    std::swap(block_, other.block_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(mapped_, other.mapped_);
   }
-  return 0;
+  return *this;
+}
+
+qvPayloadBuffer::~qvPayloadBuffer() { Clear(); }
+
+void qvPayloadBuffer::Clear() {
+  if (mapped_) {
+    UnmapBlock(block_, capacity_);
+  } else {
+    std::free(block_);
+  }
+  block_ = nullptr;
+  size_ = capacity_ = 0;
+  mapped_ = false;
+}
+
+bool qvPayloadBuffer::Append(const char* bytes, size_t length) {
+  if (length == 0) return true;
+  if (length > SIZE_MAX / 4 - size_) return false;
+  if (size_ + length > capacity_) {
+    // Blocks past a mebibyte come from the kernel in huge pages; below, the heap serves.
+    constexpr size_t kMapFrom = size_t{1} << 20;
+    size_t capacity = std::max<size_t>(capacity_ * 2, 16384);
+    while (capacity < size_ + length) capacity *= 2;
+    char* block = nullptr;
+    if (capacity < kMapFrom) {
+      block = static_cast<char*>(std::realloc(block_, capacity));
+    } else if (mapped_) {
+      block = static_cast<char*>(ResizeMappedBlock(block_, capacity_, capacity));
+    } else {
+      block = static_cast<char*>(MapBlock(capacity));
+      if (block != nullptr) {
+        if (size_ > 0) std::memcpy(block, block_, size_);
+        std::free(block_);
+        mapped_ = true;
+      }
+    }
+    if (block == nullptr) return false;
+    block_ = block;
+    capacity_ = capacity;
+  }
+  std::memcpy(block_ + size_, bytes, length);
+  size_ += length;
+  return true;
+}
+
+int32_t qvMemoryPayload::Store(const char* bytes, size_t length) {
+  return data.Append(bytes, length) ? 0 : ERR_MEM;
 }
 
 int32_t ReadHttpBody(qvNetContext* ctx, qvSocketStream* s, const qvHttpHead& head,

@@ -312,6 +312,10 @@ int EofFileQ(const qvFile* file) {
   return file->length < 0 || file->position >= file->length ? 1 : 0;
 }
 
+int32_t ShortReadError(const qvFile* file) {
+  return file->stream != nullptr && DiskFileAtEnd(file->stream) ? ERR_READRANGE : ERR_READ;
+}
+
 uint32_t ReadU32BE(qvFile* file) {
   uint32_t v = 0;
   for (int shift = 24; shift >= 0; shift -= 8) v |= uint32_t(ReadByteQ(file)) << shift;
@@ -433,7 +437,7 @@ int CopyFileBlocks(const char* source, const char* target) {
   while (left > 0 && result == 0) {
     size_t want = size_t(std::min<int64_t>(left, int64_t(kCopyBlock)));
     size_t got = ReadFileQ(in, buffer.data(), want);
-    if (got < want) result = ERR_READ;
+    if (got < want) result = ShortReadError(in);
     if (got > 0 && WriteFileQ(out, buffer.data(), got) != got) result = ERR_WRITEFILE;
     left -= int64_t(got);
   }

@@ -106,6 +106,10 @@ size_t WriteFileQ(qvFile* file, const void* buffer, size_t count);
 int WriteByteQ(qvFile* file, int byte);  // the byte written, or -1
 int FlushFileQ(qvFile* file);            // 1
 int EofFileQ(const qvFile* file);        // 1 at or past the length, or when the length is unknown
+// The error of a read that gave fewer bytes than the file's known length promised:
+// ERR_READRANGE when the file ended early (it shrank while it was read), ERR_READ when the
+// system failed the read.
+int32_t ShortReadError(const qvFile* file);
 
 // Values assembled from ReadByteQ bytes; a missing byte reads as -1 and so sets bits.
 uint32_t ReadU32BE(qvFile* file);
@@ -123,7 +127,8 @@ int WriteU16LE(qvFile* file, uint16_t value);
 bool IsSameFile(const char* source, const char* target);
 
 // Copies `source` (also a virtual file) into the plain file `target` in blocks of 16384 bytes.
-// Returns 0; ERR_MEM; ERR_READFILE when the source does not open, ERR_READ when it ends early;
+// Returns 0; ERR_MEM; ERR_READFILE when the source does not open, ERR_READRANGE when it ends
+// early (it shrank while it was read), ERR_READ when a read fails;
 // ERR_WRITEFILE when the target does not open or a write falls short; ERR_WRONGUSAGE when the
 // target is the source's own file. The name that a message needs is stored as the error's text
 // argument.

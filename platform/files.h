@@ -156,5 +156,8 @@ bool SeekDiskFile(qvDiskFile* file, int64_t offset, qvSeekFrom from);
 int64_t TellDiskFile(qvDiskFile* file);
 // Hands buffered writes to the system; false when that fails.
 bool FlushDiskFile(qvDiskFile* file);
+// True when a read stopped because the file had no more bytes (it may have shrunk meanwhile),
+// false when none did or the system failed it.
+bool DiskFileAtEnd(qvDiskFile* file);
 
 }  // namespace qv

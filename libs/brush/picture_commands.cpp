@@ -70,7 +70,7 @@ int32_t LoadBrush(qvScriptState* L) {
 int32_t SaveBrush(qvScriptState* L) {
   CheckArgCount(L, 2, 5);
   qvObjectId id = CheckObjectId(L, 1);
-  const char* file = VmCheckString(L, 2);
+  const char* file = CheckName(L, 2);
   auto colour = static_cast<uint32_t>(DoubleToInt32(VmOptNumber(L, 3, -1)));
   int32_t format = VmOptInt(L, 4, kImageFormatBmp);
   int32_t quality = 0, colours = 0, dither = 0;

@@ -251,7 +251,7 @@ int32_t CopyOne(Walk& w, const std::string& source, const char* name, const std:
   while (code == 0) {
     size_t n = ReadFileQ(in, piece, kCopyPiece);
     if (n == 0) {
-      if (copied < size) code = ERR_READ;
+      if (copied < size) code = ShortReadError(in);
       break;
     }
     if (WriteFileQ(out, piece, n) != n) {
@@ -340,8 +340,8 @@ namespace cmd {
 
 int32_t MatchPattern(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* name = VmCheckString(L, 1);
-  const char* list = VmCheckString(L, 2);
+  const char* name = CheckName(L, 1);
+  const char* list = CheckName(L, 2);
   VmPushNumber(L, MatchPatternList(list, name) ? 1 : 0);
   return 1;
 }
@@ -349,14 +349,14 @@ int32_t MatchPattern(qvScriptState* L) {
 // DeleteFile(name, callback, userdata, patterns, filter directories = 1)
 int32_t DeleteFile(qvScriptState* L) {
   CheckArgCount(L, 1, 5);
-  const char* given = VmCheckString(L, 1);
+  const char* given = CheckName(L, 1);
   Walk w{L};
   if (Given(L, 2)) {
     VmCheckFunction(L, 2);
     w.callback = 2;
   }
   if (Given(L, 3)) w.userdata = 3;
-  if (Given(L, 4)) w.patterns = VmCheckString(L, 4);
+  if (Given(L, 4)) w.patterns = CheckName(L, 4);
   w.filterDirs = VmOptInt(L, 5, 1) != 0;
   if (*given == '\0' || IsVirtualName(given)) return ERR_WRONGUSAGE;
   char native[kMaxPathLength + 1];
@@ -390,17 +390,17 @@ int32_t DeleteFile(qvScriptState* L) {
 // filter directories = 1)
 int32_t CopyFile(qvScriptState* L) {
   CheckArgCount(L, 2, 7);
-  const char* source = VmCheckString(L, 1);
-  const char* dest = VmCheckString(L, 2);
+  const char* source = CheckName(L, 1);
+  const char* dest = CheckName(L, 2);
   Walk w{L};
-  const char* newName = Given(L, 3) ? VmCheckString(L, 3) : nullptr;
+  const char* newName = Given(L, 3) ? CheckName(L, 3) : nullptr;
   if (newName != nullptr && *newName == '\0') newName = nullptr;
   if (Given(L, 4)) {
     VmCheckFunction(L, 4);
     w.callback = 4;
   }
   if (Given(L, 5)) w.userdata = 5;
-  if (Given(L, 6)) w.patterns = VmCheckString(L, 6);
+  if (Given(L, 6)) w.patterns = CheckName(L, 6);
   w.filterDirs = VmOptInt(L, 7, 1) != 0;
   if (*source == '\0' && *dest == '\0') return ERR_WRONGUSAGE;
   char from[kMaxPathLength + 1], to[kMaxPathLength + 1];

@@ -146,7 +146,7 @@ int32_t ResolveProgram(qvScriptState* L, const std::string& program, std::string
 
 int32_t RunProgram(qvScriptState* L, RunMode mode) {
   CheckArgCount(L, 1, 2);
-  const char* line = VmCheckString(L, 1);
+  const char* line = CheckName(L, 1);
   std::string program, arguments;
   if (!SplitCommandLine(line, &program, &arguments)) return ERR_WRONGUSAGE;
   bool reset = VmOptInt(L, 2, 1) != 0;
@@ -177,7 +177,16 @@ void FreeDosDirectories(qvScriptState* L) {
 }
 
 int32_t MakeAllDirectories(const char* path) {
+  SetErrorString(path);
+  // A path longer than the file routines take could be made only in part.
+  if (std::strlen(path) > kMaxPathLength) return ERR_CREATEDIR;
   std::string copy = path;
+  std::vector<std::string> made;
+  // What fails half-way takes back the levels it made, deepest first.
+  auto fail = [&made] {
+    for (auto level = made.rbegin(); level != made.rend(); ++level) DeleteFileOrDir(level->c_str());
+    return ERR_CREATEDIR;
+  };
   for (size_t i = 1; i <= copy.size(); ++i) {
     if (i < copy.size() && copy[i] != '/' && copy[i] != '\\') continue;
     std::string prefix = copy.substr(0, i);
@@ -186,13 +195,11 @@ int32_t MakeAllDirectories(const char* path) {
       qvDirEntry entry{};
       bool dir = ExamineFileQ(lock, &entry) == 0 && entry.kind == FileKind::kDirectory;
       CloseDirQ(lock);
-      if (!dir) {
-        SetErrorString(path);
-        return ERR_CREATEDIR;
-      }
+      if (!dir) return fail();
     } else if (MakeDirectoryCore(prefix.c_str()) != 0) {
-      SetErrorString(path);
-      return ERR_CREATEDIR;
+      return fail();
+    } else {
+      made.push_back(prefix);
     }
   }
   return 0;
@@ -223,7 +230,7 @@ int32_t FileSize(qvScriptState* L) {
 
 int32_t PathPart(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   if (IsVirtualName(path)) return ERR_WRONGUSAGE;
   const char* file = GetFilePart(path);
   VmPushLString(L, path, size_t(file - path));
@@ -232,13 +239,13 @@ int32_t PathPart(qvScriptState* L) {
 
 int32_t FilePart(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  VmPushString(L, GetDisplayName(VmCheckString(L, 1)));
+  VmPushString(L, GetDisplayName(CheckName(L, 1)));
   return 1;
 }
 
 int32_t GetVolumeName(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   if (*path == '\0') return ERR_WRONGUSAGE;
   char native[kPathBuffer], label[256];
   if (MakeNativePath(path, native, sizeof native) == nullptr) return ERR_WRONGUSAGE;
@@ -253,7 +260,7 @@ int32_t GetVolumeName(qvScriptState* L) {
 // GetVolumeInfo(volume, FREESPACE or USEDSPACE): bytes.
 int32_t GetVolumeInfo(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   int32_t kind = VmCheckInt(L, 2);
   if (*path == '\0') return ERR_WRONGUSAGE;
   char native[kPathBuffer];
@@ -269,7 +276,7 @@ int32_t GetVolumeInfo(qvScriptState* L) {
 
 int32_t ChangeDirectory(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   char native[kPathBuffer];
   char* previous = MakeNativePath(path, native, sizeof native) != nullptr && *native != '\0'
                        ? ChangeCurrentDir(native)
@@ -292,7 +299,7 @@ int32_t GetCurrentDirectory(qvScriptState* L) {
 
 int32_t MakeDirectory(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* path = VmCheckString(L, 1);
+  const char* path = CheckName(L, 1);
   if (*path == '\0' || IsVirtualName(path)) return ERR_WRONGUSAGE;
   return MakeAllDirectories(path);
 }
@@ -300,11 +307,12 @@ int32_t MakeDirectory(qvScriptState* L) {
 int32_t FullPath(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   char joined[kPathBuffer];
-  const char* dir = VmCheckString(L, 1);
-  const char* name = VmCheckString(L, 2);
-  std::strncpy(joined, dir, sizeof joined - 1);
-  joined[sizeof joined - 1] = '\0';
-  JoinPath(joined, sizeof joined, name);
+  const char* dir = CheckName(L, 1);
+  const char* name = CheckName(L, 2);
+  // A path the file routines would not take is refused, never cut to fit.
+  if (std::strlen(dir) >= sizeof joined) return ERR_NAMETOOLONG;
+  std::strcpy(joined, dir);
+  if (!JoinPath(joined, sizeof joined, name)) return ERR_NAMETOOLONG;
   VmPushString(L, joined);
   return 1;
 }
@@ -312,8 +320,8 @@ int32_t FullPath(qvScriptState* L) {
 // Rename(old, new): the file keeps its directory; an existing file is never replaced.
 int32_t Rename(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* from = VmCheckString(L, 1);
-  const char* to = VmCheckString(L, 2);
+  const char* from = CheckName(L, 1);
+  const char* to = CheckName(L, 2);
   if (*from == '\0' || *to == '\0' || IsVirtualName(from) || IsVirtualName(to)) {
     return ERR_WRONGUSAGE;
   }
@@ -335,7 +343,7 @@ int32_t Rename(qvScriptState* L) {
 
 int32_t IsDirectory(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   SetErrorString(name);
   qvDirHandle* lock = OpenDirQ(name, 0);
   if (lock == nullptr) return ERR_LOCK2;
@@ -351,7 +359,7 @@ int32_t IsDirectory(qvScriptState* L) {
 // ended by ""; the two counts.
 int32_t ReadDirectory(qvScriptState* L) {
   CheckArgCount(L, 3, 4);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   VmCheckTable(L, 2);
   VmCheckTable(L, 3);
   bool sort = VmOptInt(L, 4, 1) != 0;
@@ -389,7 +397,7 @@ int32_t ReadDirectory(qvScriptState* L) {
 int32_t OpenDirectory(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   qvOptionalId id = OptObjectId(L, 1);
-  const char* name = VmCheckString(L, 2);
+  const char* name = CheckName(L, 2);
   if (!id.automatic) {
     if (auto* old = reinterpret_cast<qvDosDirectory*>(
             FindObject(kObjectDirectory, {id.number, nullptr}))) {
@@ -444,7 +452,7 @@ int32_t CloseDirectory(qvScriptState* L) {
 
 int32_t GetFileAttributes(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* given = VmCheckString(L, 1);
+  const char* given = CheckName(L, 1);
   std::string givenCopy = given;
   std::string name = ResolveLinkedFileArg(L, 1, kLinkedFileFile, nullptr);
   SetErrorString(name.c_str());
@@ -467,7 +475,7 @@ int32_t GetFileAttributes(qvScriptState* L) {
 // SetFileAttributes(name, table): "flags" and the three date texts that the table has.
 int32_t SetFileAttributes(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   VmCheckTable(L, 2);
   if (IsVirtualName(name)) return ERR_WRONGUSAGE;
   SetErrorString(name);

@@ -29,7 +29,8 @@ int32_t RegisterDosDirectories();
 // Closes the directory objects and deletes the temporary files handed out.
 void FreeDosDirectories(qvScriptState* L);
 // Makes the directory with every missing level: 0, or ERR_CREATEDIR (the path stored) when a
-// level cannot be made or is a file.
+// level cannot be made or is a file, or the path is longer than the file routines take; the
+// levels made before a failure are removed again.
 int32_t MakeAllDirectories(const char* path);
 
 // whole_commands.cpp: releases the string files the script left defined.

@@ -198,7 +198,7 @@ int32_t ReadBigEndianValue(qvDosFile* record, qvFile* file, void* buffer, bool r
   }
   size_t n = ReadFileQ(file, buffer, count);
   if (record != nullptr) record->position += int64_t(n);
-  if (n != count) return ERR_READ;
+  if (n != count) return ShortReadError(file);
   if (!raw) SwapToHost(static_cast<uint8_t*>(buffer), count);
   return 0;
 }
@@ -232,7 +232,7 @@ int32_t OpenFile(qvScriptState* L) {
     name = ResolveLinkedFileArg(L, 2, kLinkedFileFile, nullptr);
     access = kDosAccessRead;
   } else if (mode == kModeWrite || mode == kModeReadWrite) {
-    name = VmCheckString(L, 2);
+    name = CheckName(L, 2);
     access = mode == kModeWrite ? kDosAccessWrite : kDosAccessReadWrite;
   } else {
     return ERR_WRONGUSAGE;
@@ -290,7 +290,7 @@ int32_t ReadChr(qvScriptState* L) {
   if (code != 0) return code;
   if (f->position >= f->length) return ERR_READRANGE;
   int c = GetByte(f->file);
-  if (c < 0) return ERR_READ;
+  if (c < 0) return ShortReadError(f->file);
   ++f->position;
   VmPushNumber(L, c);
   return 1;
@@ -358,12 +358,12 @@ int32_t ReadLine(qvScriptState* L) {
     size_t n;
     if (gIoMode == kIoUnbuffered) {
       int c = GetByte(f->file);
-      if (c < 0) return ERR_READ;
+      if (c < 0) return ShortReadError(f->file);
       piece[0] = char(c);
       n = 1;
     } else {
       n = ReadUntilQ(f->file, piece, size_t(std::min<int64_t>(left, sizeof piece)), '\n');
-      if (n == 0) return ERR_READ;
+      if (n == 0) return ShortReadError(f->file);
     }
     f->position += int64_t(n);
     bool end = piece[n - 1] == '\n';
@@ -509,7 +509,7 @@ int32_t SetIOMode(qvScriptState* L) {
 // FileLines(name): an iterator over the file's lines for a generic for.
 int32_t FileLines(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   SetErrorString(name);
   if (gOpenLineSources >= gLineSourceBound) {
     VmSetGCThreshold(L, 0);

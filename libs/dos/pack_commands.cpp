@@ -11,8 +11,8 @@ namespace qv::cmd {
 // CompressFile(source, destination): the destination's size.
 int32_t CompressFile(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* source = VmCheckString(L, 1);
-  const char* dest = VmCheckString(L, 2);
+  const char* source = CheckName(L, 1);
+  const char* dest = CheckName(L, 2);
   uint32_t size = 0;
   int32_t code = qv::CompressFile(source, dest, &size);
   if (code != 0) return code;
@@ -23,8 +23,8 @@ int32_t CompressFile(qvScriptState* L) {
 // DecompressFile(source, destination): the decompressed size.
 int32_t DecompressFile(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* source = VmCheckString(L, 1);
-  const char* dest = VmCheckString(L, 2);
+  const char* source = CheckName(L, 1);
+  const char* dest = CheckName(L, 2);
   uint32_t size = 0;
   int32_t code = qv::DecompressFile(source, dest, &size);
   if (code != 0) return code;

@@ -51,7 +51,8 @@ void StepCallbackNesting(bool enter) {
   SetRuntimeAttrs(nullptr, items);
 }
 
-// Feeds the file to `feed` in pieces: 0, ERR_MEM, ERR_READFILE (the name stored) or ERR_READ.
+// Feeds the file to `feed` in pieces: 0, ERR_MEM, ERR_READFILE (the name stored), ERR_READRANGE
+// when it ended before its length (it shrank while read) or ERR_READ.
 template <typename Feed>
 int32_t ReadWholeFile(const char* name, Feed feed) {
   std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kChecksumPiece]);
@@ -64,9 +65,9 @@ int32_t ReadWholeFile(const char* name, Feed feed) {
     if (n == 0) break;
     feed(piece.get(), n);
   }
-  bool complete = EofFileQ(file) != 0;
+  int32_t code = EofFileQ(file) != 0 ? 0 : ShortReadError(file);
   CloseFileQ(file);
-  return complete ? 0 : ERR_READ;
+  return code;
 }
 
 }  // namespace
@@ -86,7 +87,7 @@ namespace cmd {
 // FileToString(name): the bytes and their count.
 int32_t FileToString(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   std::string bytes;
   int32_t code;
   try {
@@ -107,17 +108,17 @@ int32_t StringToFile(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   size_t len = 0;
   const char* text = VmCheckString(L, 1, &len);
-  const char* name = VmCheckString(L, 2);
+  const char* name = CheckName(L, 2);
   return WriteWholeFile(name, text, len);
 }
 
 // DefineVirtualFile(container, offset, length, display name): a name of that stretch.
 int32_t DefineVirtualFile(qvScriptState* L) {
   CheckArgCount(L, 4, 4);
-  const char* container = VmCheckString(L, 1);
+  const char* container = CheckName(L, 1);
   double offset = VmCheckNumber(L, 2);
   double length = VmCheckNumber(L, 3);
-  const char* display = VmCheckString(L, 4);
+  const char* display = CheckName(L, 4);
   if (*container == '\0' || IsVirtualName(container) || !(offset >= 0) || !(length >= 1) ||
       offset > 9e15 || length > 9e15) {
     return ERR_WRONGUSAGE;
@@ -137,7 +138,7 @@ int32_t DefineVirtualFileFromString(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   size_t len = 0;
   const char* text = VmCheckString(L, 1, &len);
-  const char* display = VmCheckString(L, 2);
+  const char* display = CheckName(L, 2);
   if (len == 0) return ERR_WRONGUSAGE;
   if (gStringFiles == nullptr) gStringFiles = new std::map<int32_t, std::string>;
   VmPushValue(L, 1);
@@ -162,7 +163,7 @@ int32_t DefineVirtualFileFromString(qvScriptState* L) {
 
 int32_t UndefineVirtualStringFile(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   int32_t ref;
   if (!StringFileRef(name, &ref) || gStringFiles == nullptr || gStringFiles->count(ref) == 0 ||
       !UnregisterMemoryFile(name)) {
@@ -236,7 +237,7 @@ int32_t ApplyPatch(qvScriptState* L) {
 int32_t GetEnv(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   std::string value;
-  bool set = GetEnvVar(VmCheckString(L, 1), &value);
+  bool set = GetEnvVar(CheckName(L, 1), &value);
   VmPushLString(L, value.data(), set ? value.size() : 0);
   VmPushNumber(L, set ? 1 : 0);
   return 2;
@@ -244,19 +245,19 @@ int32_t GetEnv(qvScriptState* L) {
 
 int32_t SetEnv(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const char* name = VmCheckString(L, 1);
-  const char* value = VmCheckString(L, 2);
+  const char* name = CheckName(L, 1);
+  const char* value = CheckName(L, 2);
   return SetEnvVar(name, value);
 }
 
 int32_t UnsetEnv(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  return UnsetEnvVar(VmCheckString(L, 1));
+  return UnsetEnvVar(CheckName(L, 1));
 }
 
 int32_t MD5(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   if (*name == '\0') return ERR_WRONGUSAGE;
   qvMd5 md5;
   Md5Init(&md5);
@@ -270,7 +271,7 @@ int32_t MD5(qvScriptState* L) {
 
 int32_t CRC32(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   if (*name == '\0') return ERR_WRONGUSAGE;
   uint32_t crc = 0;
   int32_t code = ReadWholeFile(name, [&](const uint8_t* p, size_t n) { crc = Crc32(crc, p, n); });

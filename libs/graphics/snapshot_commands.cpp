@@ -11,7 +11,7 @@ namespace qv::cmd {
 
 int32_t SaveSnapshot(qvScriptState* L) {
   CheckArgCount(L, 1, 4);
-  const char* fileName = VmCheckString(L, 1);
+  const char* fileName = CheckName(L, 1);
   int32_t type = VmOptInt(L, 2, kSnapWindow);
   int32_t format = VmOptInt(L, 3, kImageFormatBmp);
   int32_t quality = 0, colours = 0, dither = 0;

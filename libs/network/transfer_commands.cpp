@@ -68,7 +68,7 @@ void ReadOptions(qvScriptState* L, bool upload, qvTransferOptions* o, bool* sile
     VmGetTable(L, 2);
     if (VmType(L, -1) != kTypeNil) {
       o->hasFile = true;
-      const char* name = VmCheckStringField(L, -1, "file");
+      const char* name = CheckNameField(L, -1, "file");
       o->file = ResolveLinkedFile(L, name, false, nullptr);
     }
     VmSetTop(L, -2);

@@ -291,7 +291,7 @@ int32_t CopySample(qvScriptState* L) {
 int32_t SaveSample(qvScriptState* L) {
   CheckArgCount(L, 2, 3);
   qvObjectId id = CheckObjectId(L, 1);
-  const char* file = VmCheckString(L, 2);
+  const char* file = CheckName(L, 2);
   int32_t format = VmOptInt(L, 3, 0);
   if (IsSoundUnavailable()) return 0;
   qvSample* s;

@@ -133,7 +133,7 @@ int32_t GetConstant(qvScriptState* L) {
 // none stays open when it cannot be read.
 int32_t OpenCatalog(qvScriptState* L) {
   CheckArgCount(L, 1, 2);
-  const char* name = VmCheckString(L, 1);
+  const char* name = CheckName(L, 1);
   VmOptInt(L, 2, 0);
   FreeWithBuffer(gScriptCatalog);
   gScriptCatalog = OpenCatalogFile(name, GetSystemLanguageCode());
@@ -216,9 +216,9 @@ int32_t OpenURL(qvScriptState* L) {
 // CreateShortcut(file, target, directory): a shortcut file starting the target there.
 int32_t CreateShortcut(qvScriptState* L) {
   CheckArgCount(L, 3, 3);
-  const char* file = VmCheckString(L, 1);
-  const char* target = VmCheckString(L, 2);
-  const char* directory = VmCheckString(L, 3);
+  const char* file = CheckName(L, 1);
+  const char* target = CheckName(L, 2);
+  const char* directory = CheckName(L, 3);
   return CreateShellLink(target, file, directory);
 }
 
@@ -226,7 +226,7 @@ int32_t CreateShortcut(qvScriptState* L) {
 int32_t GetShortcutPath(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   std::string target, directory;
-  int32_t code = ResolveShellLink(VmCheckString(L, 1), &target, &directory);
+  int32_t code = ResolveShellLink(CheckName(L, 1), &target, &directory);
   if (code != 0) return code;
   VmPushString(L, target.c_str());
   VmPushString(L, directory.c_str());
@@ -237,7 +237,7 @@ int32_t GetShortcutPath(qvScriptState* L) {
 int32_t ReadRegistryKey(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   int32_t root = VmCheckInt(L, 1);
-  std::string path = VmCheckString(L, 2);
+  std::string path = CheckName(L, 2);
   std::string key, name;
   SplitRegistryPath(path, &key, &name);
   qvStoreValue value;
@@ -265,7 +265,7 @@ int32_t ReadRegistryKey(qvScriptState* L) {
 int32_t WriteRegistryKey(qvScriptState* L) {
   CheckArgCount(L, 3, 3);
   int32_t root = VmCheckInt(L, 1);
-  std::string path = VmCheckString(L, 2);
+  std::string path = CheckName(L, 2);
   std::string key, name;
   SplitRegistryPath(path, &key, &name);
   qvStoreValue value;

@@ -77,8 +77,8 @@ int32_t FileRequest(qvScriptState* L) {
   const char* title = VmCheckString(L, 1);
   const char* pattern = VmCheckString(L, 2);
   int32_t mode = VmOptInt(L, 3, kFileOpen);
-  std::string directory = Given(L, 4) ? VmCheckString(L, 4) : "";
-  std::string file = Given(L, 5) ? VmCheckString(L, 5) : "";
+  std::string directory = Given(L, 4) ? CheckName(L, 4) : "";
+  std::string file = Given(L, 5) ? CheckName(L, 5) : "";
   if (mode != kFileOpen && mode != kFileOpenMultiple && mode != kFileSave) return 0;
   if (directory.empty() && file.empty()) {
     directory = gLastFileDirectory;
@@ -111,7 +111,7 @@ int32_t PathRequest(qvScriptState* L) {
   const char* title = VmCheckString(L, 1);
   int32_t mode = VmOptInt(L, 2, 0);
   if (mode != 0 && mode != 2) return ERR_WRONGUSAGE;
-  std::string initial = Given(L, 3) ? VmCheckString(L, 3) : gLastPath;
+  std::string initial = Given(L, 3) ? CheckName(L, 3) : gLastPath;
   std::string path;
   DisplayRequesterScope requester(L);
   int32_t code = qv::PathRequest(title, initial.c_str(), &path);

@@ -291,7 +291,12 @@ bool MakeSiblingTempName(const char* target, char* buffer, size_t size) {
     std::string name = dir + ".qv" + std::to_string(getpid()) + "-" +
                        std::to_string(counter.fetch_add(1)) + ".part";
     struct stat st;
-    if (lstat(name.c_str(), &st) != 0) return CopyOut(name, buffer, size);
+    if (lstat(name.c_str(), &st) != 0) {
+      if (!CopyOut(name, buffer, size)) return false;
+      // Noted before it is made: a kill at any moment leaves nothing the next start cannot find.
+      NotePartialFile(name.c_str());
+      return true;
+    }
   }
   return false;
 }
@@ -534,5 +539,9 @@ bool SeekDiskFile(qvDiskFile* file, int64_t offset, qvSeekFrom from) {
 int64_t TellDiskFile(qvDiskFile* file) { return static_cast<int64_t>(ftello(file->stream)); }
 
 bool FlushDiskFile(qvDiskFile* file) { return fflush(file->stream) == 0; }
+
+bool DiskFileAtEnd(qvDiskFile* file) {
+  return feof(file->stream) != 0 && ferror(file->stream) == 0;
+}
 
 }  // namespace qv

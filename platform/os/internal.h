@@ -55,6 +55,12 @@ void StopSignalWatch();
 
 // Debug-device blocks that no live player holds (textout.cpp): true when each could be removed.
 bool RemoveAbandonedBlocks();
+// The settings store's new files ("<file>.new<pid>") of players that no longer run
+// (settings_store.cpp): true when each could be removed.
+bool RemoveAbandonedStoreFiles();
+// Enters the name of a file about to be written beside its target in this player's journal
+// (process.cpp), so that a start after a kill removes it. Any thread.
+void NotePartialFile(const char* name);
 
 // Starts argv[0] (found on PATH when it has no "/") with exactly these arguments, no shell, its
 // standard output on `outFd` (-1: the player's). 0 with *pid, or the errno of the failure.

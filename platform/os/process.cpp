@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,8 @@ std::vector<std::string> SplitArguments(const char* text) {
 std::mutex tempMutex;
 std::string tempDir;
 unsigned tempCounter = 0;
+int partsJournal = -1;  // the private directory's list of files written beside their targets
+size_t partsJournalSize = 0;
 // StartLeftoverRemoval's thread; main thread only.
 qvThread* leftoverThread = nullptr;
 std::string leftoverBase;
@@ -63,6 +66,10 @@ std::string leftoverBase;
 // The private directory is "quillvane-<pid>-XXXXXX" in $TMPDIR (when absolute) or /tmp: the
 // owner's pid in its name tells start-up whether its player still runs.
 constexpr char kTempPrefix[] = "quillvane-";
+// In the private directory: the full names of the files that saves write beside their targets
+// (".qv<pid>-<n>.part"), one a line, so that the next start finds what a killed player left.
+constexpr char kPartsJournal[] = "/parts";
+constexpr size_t kPartsJournalLimit = size_t{1} << 20;
 
 std::string TempBase() {
   const char* base = std::getenv("TMPDIR");
@@ -96,6 +103,55 @@ pid_t TempDirOwner(const char* name) {
 
 bool ProcessGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
 
+// The private directory, made on first use; tempMutex held. False when it cannot be made.
+bool HavePrivateDir() {
+  if (!tempDir.empty()) return true;
+  std::string pattern = TempBase() + "/" + kTempPrefix + std::to_string(getpid()) + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) return false;
+  tempDir = pattern;
+  return true;
+}
+
+// ".qv<owner>-<digits>.part" as the last part of the path.
+bool IsPartialFileOf(const std::string& path, pid_t owner) {
+  std::string prefix = ".qv" + std::to_string(owner) + "-";
+  std::string leaf = path.substr(path.find_last_of('/') + 1);
+  constexpr char kSuffix[] = ".part";
+  constexpr size_t kSuffixLength = sizeof kSuffix - 1;
+  if (leaf.size() <= prefix.size() + kSuffixLength || leaf.compare(0, prefix.size(), prefix) != 0 ||
+      leaf.compare(leaf.size() - kSuffixLength, kSuffixLength, kSuffix) != 0) {
+    return false;
+  }
+  for (size_t i = prefix.size(); i < leaf.size() - kSuffixLength; ++i) {
+    if (leaf[i] < '0' || leaf[i] > '9') return false;
+  }
+  return true;
+}
+
+// The files that the ended player `owner` was writing beside their targets, as its journal in
+// `dir` lists them: only plain files of this user named as that player names them, never what a
+// link points to.
+void RemovePartialFilesOf(const std::string& dir, pid_t owner) {
+  int fd = open((dir + kPartsJournal).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+  close(fd);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;  // a line the kill cut off
+    std::string path = text.substr(at, end - at);
+    at = end + 1;
+    struct stat st;
+    if (path.empty() || path[0] != '/' || !IsPartialFileOf(path, owner) ||
+        lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+      continue;
+    }
+    unlink(path.c_str());
+  }
+}
+
 // Private directories of this user in `base` whose player no longer runs.
 bool RemoveOrphanedTempDirs(const std::string& base) {
   DIR* dir = opendir(base.c_str());
@@ -111,7 +167,10 @@ bool RemoveOrphanedTempDirs(const std::string& base) {
   }
   closedir(dir);
   bool removedAll = true;
-  for (const std::string& path : orphans) removedAll &= RemoveTree(path);
+  for (const std::string& path : orphans) {
+    RemovePartialFilesOf(path, TempDirOwner(path.substr(base.size() + 1).c_str()));
+    removedAll &= RemoveTree(path);
+  }
   return removedAll;
 }
 
@@ -131,12 +190,14 @@ int ExecuteProgram(const char* name, const char* arguments, RunMode mode, int* e
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  // The player ignores SIGPIPE, and an ignored signal would stay ignored in the program.
+  // The player ignores SIGPIPE and SIGXFSZ, and an ignored signal would stay ignored in the
+  // program.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
@@ -182,6 +243,7 @@ int SpawnArgv(const std::vector<std::string>& args, int outFd, int* pidOut) {
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   posix_spawn_file_actions_t actions;
@@ -214,11 +276,7 @@ int WaitForProgram(int pid) {
 int CreateTempName(char* buffer, size_t size) {
   std::lock_guard<std::mutex> lock(tempMutex);
   if (size) buffer[0] = '\0';
-  if (tempDir.empty()) {
-    std::string pattern = TempBase() + "/" + kTempPrefix + std::to_string(getpid()) + "-XXXXXX";
-    if (!mkdtemp(pattern.data())) return ERR_CREATEDIR;
-    tempDir = pattern;
-  }
+  if (!HavePrivateDir()) return ERR_CREATEDIR;
   for (;;) {
     char leaf[32];
     std::snprintf(leaf, sizeof leaf, "/qv%04X.tmp", ++tempCounter);
@@ -237,8 +295,51 @@ int CreateTempName(char* buffer, size_t size) {
   }
 }
 
+void NotePartialFile(const char* name) {
+  std::string path = name;
+  if (path.empty()) return;
+  if (path[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return;
+    path = std::string(cwd) + "/" + path;
+  }
+  path += '\n';
+  std::lock_guard<std::mutex> lock(tempMutex);
+  // What is written in the private directory goes with it.
+  if (!tempDir.empty() && path.compare(0, tempDir.size() + 1, tempDir + "/") == 0) return;
+  if (partsJournal < 0) {
+    if (!HavePrivateDir()) return;
+    partsJournal = open((tempDir + kPartsJournal).c_str(),
+                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (partsJournal < 0) return;
+  }
+  // A long run with many saves keeps only the lines whose files are still there.
+  if (partsJournalSize > kPartsJournalLimit) {
+    std::string text, kept;
+    char buffer[4096];
+    int reader = open((tempDir + kPartsJournal).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    for (ssize_t n; reader >= 0 && (n = read(reader, buffer, sizeof buffer)) > 0;) {
+      text.append(buffer, size_t(n));
+    }
+    if (reader >= 0) close(reader);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+      struct stat st;
+      if (lstat(text.substr(at, end - at).c_str(), &st) == 0) kept += text.substr(at, end - at + 1);
+    }
+    if (ftruncate(partsJournal, 0) == 0) {
+      partsJournalSize = kept.size();
+      (void)!write(partsJournal, kept.data(), kept.size());
+    }
+  }
+  // One write a line: a kill can cut only the last one.
+  if (write(partsJournal, path.data(), path.size()) > 0) partsJournalSize += path.size();
+}
+
 void RemovePrivateTempDir() {
   std::lock_guard<std::mutex> lock(tempMutex);
+  if (partsJournal >= 0) close(partsJournal);
+  partsJournal = -1;
+  partsJournalSize = 0;
   if (tempDir.empty()) return;
   RemoveTree(tempDir);
   tempDir.clear();
@@ -247,7 +348,8 @@ void RemovePrivateTempDir() {
 bool RemoveLeftoversOfEndedPlayers() {
   bool dirs = RemoveOrphanedTempDirs(TempBase());
   bool blocks = RemoveAbandonedBlocks();
-  return dirs && blocks;
+  bool store = RemoveAbandonedStoreFiles();
+  return dirs && blocks && store;
 }
 
 void StartLeftoverRemoval() {
@@ -259,6 +361,7 @@ void StartLeftoverRemoval() {
       [](void*) {
         RemoveOrphanedTempDirs(leftoverBase);
         RemoveAbandonedBlocks();
+        RemoveAbandonedStoreFiles();
       },
       nullptr, nullptr);
   if (leftoverThread == nullptr) RemoveLeftoversOfEndedPlayers();

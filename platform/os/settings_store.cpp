@@ -1,7 +1,9 @@
 // The settings store: parsing and writing its text form, and the locked, renamed writes.
 #include "platform/settings_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,8 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/errors.h"
+#include "platform/os/internal.h"
 
 namespace qv {
 
@@ -348,6 +353,35 @@ int32_t ReadStoreValue(int32_t root, const std::string& key, const std::string& 
     return 0;
   }
   return ERR_REGISTRYREAD;
+}
+
+bool RemoveAbandonedStoreFiles() {
+  std::string dir = StoreDirectory();
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return true;
+  std::vector<std::string> abandoned;
+  while (const dirent* e = readdir(d)) {
+    // "<file>.new<pid>", as WriteStoreValue names the file it writes before the rename.
+    const char* mark = std::strstr(e->d_name, ".new");
+    if (mark == nullptr || mark == e->d_name) continue;
+    const char* digits = mark + 4;
+    while (const char* again = std::strstr(digits, ".new")) digits = again + 4;
+    long long pid = 0;
+    const char* p = digits;
+    while (*p >= '0' && *p <= '9' && pid < (1LL << 31)) pid = pid * 10 + (*p++ - '0');
+    if (p == digits || *p != '\0' || pid <= 0 || pid >= (1LL << 31)) continue;
+    if (pid == getpid() || kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+    abandoned.push_back(dir + "/" + e->d_name);
+  }
+  closedir(d);
+  bool removedAll = true;
+  for (const std::string& path : abandoned) {
+    // Only plain files of this user; a link is never followed.
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+    removedAll &= unlink(path.c_str()) == 0 || errno == ENOENT;
+  }
+  return removedAll;
 }
 
 int32_t WriteStoreValue(int32_t root, const std::string& key, const std::string& name,

@@ -1,7 +1,9 @@
 // The signals that end a run. SIGHUP (the terminal closed), SIGINT, SIGTERM and SIGQUIT ask the
 // script to quit, so the run ends through the normal shutdown, which removes the temporary files
-// and the debug device's block. SIGPIPE is ignored: a reader that went away shows as a failed
-// write, which the text output turns into a quit request too.
+// and the debug device's block; a hang-up or interrupt that the player was started ignoring
+// (nohup) stays ignored. SIGPIPE is ignored: a reader that went away shows as a failed write,
+// which the text output turns into a quit request too. SIGXFSZ is ignored: a write over the file
+// size limit fails like one on a full disk.
 //
 // The handler only writes to an eventfd (all it may do in a signal handler); a watcher thread
 // turns that into a quit request. Once installed the handlers stay for the life of the process,
@@ -53,11 +55,23 @@ void Install() {
   // One handler at a time: a second signal waits until the first has written.
   sigemptyset(&action.sa_mask);
   for (int s : kQuitSignals) sigaddset(&action.sa_mask, s);
-  for (int s : kQuitSignals) sigaction(s, &action, nullptr);
+  for (int s : kQuitSignals) {
+    // A run started under nohup, or in the background by a shell, was told to ignore the
+    // terminal's hang-up and interrupt: it keeps ignoring them, as programs do.
+    struct sigaction inherited {};
+    if ((s == SIGHUP || s == SIGINT) && sigaction(s, nullptr, &inherited) == 0 &&
+        inherited.sa_handler == SIG_IGN) {
+      continue;
+    }
+    sigaction(s, &action, nullptr);
+  }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+  // A write past the file size limit (ulimit -f) fails with EFBIG instead of ending the process,
+  // so a save cleans up after itself through its error path like on a full disk.
+  sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 void Watch(void*) {

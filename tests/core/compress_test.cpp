@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -131,13 +132,16 @@ TEST_F(CompressTest, BadStreams) {
   std::string good = Container("QVPK", data);
   uint32_t size = 0;
 
-  // Cut short: ERR_ZLIBDATA, and what was inflated so far stays.
+  // Cut short: ERR_ZLIBDATA, and the old file stays as it was, with nothing beside it.
   std::string cut = Put("cut", good.substr(0, good.size() / 2));
+  Put("out", "the old file");
   EXPECT_EQ(DecompressFile(cut.c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
-  std::string partial = Slurp(Path("out"));
-  EXPECT_GT(partial.size(), 0u);
-  EXPECT_EQ(partial, data.substr(0, partial.size()));
-  EXPECT_EQ(size, partial.size());
+  EXPECT_GT(size, 0u);
+  EXPECT_TRUE(Slurp(Path("out")) == "the old file");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  // Without an old file none is left.
+  EXPECT_EQ(DecompressFile(cut.c_str(), Path("new").c_str(), &size), ERR_ZLIBDATA);
+  EXPECT_FALSE(fs::exists(Path("new")));
 
   std::string header = Put("hdr", "QVPK" + std::string(4, '\0'));
   EXPECT_EQ(DecompressFile(header.c_str(), Path("out").c_str(), &size), ERR_ZLIBDATA);
@@ -196,6 +200,31 @@ TEST_F(CompressTest, FileErrors) {
   ASSERT_TRUE(MakeChunkName("src", chunk, sizeof(chunk), 0, data.size(), 0, src.c_str()));
   EXPECT_EQ(CompressFile(chunk, src.c_str(), &size), ERR_WRONGUSAGE);
   EXPECT_EQ(Slurp(src), data);
+}
+
+// Runs at the same time on one destination: each writes a file of its own beside it, so the
+// destination is always one whole archive, of one of the sources, and nothing else is left.
+TEST_F(CompressTest, RunsAtOnceOnOneDestinationLeaveOneWholeArchive) {
+  constexpr int kRuns = 8;
+  std::vector<std::string> sources;
+  for (int i = 0; i < kRuns; ++i) sources.push_back(Noise((2 << 20) + size_t(i) * 1000, 10 + i));
+  for (int i = 0; i < kRuns; ++i) Put("src" + std::to_string(i), sources[size_t(i)]);
+  std::string packed = Path("packed"), back = Path("back");
+  std::vector<std::thread> threads;
+  std::vector<int> codes(kRuns, -1);
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&, i] {
+      uint32_t size = 0;
+      codes[size_t(i)] = CompressFile(Path("src" + std::to_string(i)).c_str(), packed.c_str(),
+                                      &size);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(codes, std::vector<int>(kRuns, 0));
+  uint32_t size = 0;
+  ASSERT_EQ(DecompressFile(packed.c_str(), back.c_str(), &size), 0);
+  EXPECT_NE(std::find(sources.begin(), sources.end(), Slurp(back)), sources.end());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), kRuns + 2);
 }
 
 // A small file may inflate to gigabytes: a quit request stops it at once, and what was written

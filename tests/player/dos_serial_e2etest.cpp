@@ -251,13 +251,22 @@ end
 WriteTable(1, deep)
 WriteTable(1, {[t] = 1})
 WriteFunction(1, DebugPrint)
-WriteTable(1, {f = DebugPrint})
+WriteTable(1, {f = DebugPrint, a = {1, 2, 3}})
+WriteTable(1, {a = {1, 2, 3}, b = {c = {"x"}, d = u}})
+do CloseFile(1)
+do OpenFile(2, "only.bin", 1006)
+do WriteTable(2, deep)
+do CloseFile(2)
 )");
   EXPECT_EQ(out,
             "error 1055 WriteTable\nWriteTable(1, u)\nerror 1135 WriteTable\nWriteTable(1, deep)\n"
             "WriteTable(1, deep)\nerror 1055 WriteTable\nWriteTable(1, {[t] = 1})\n"
             "error 1324 WriteFunction\nWriteFunction(1, DebugPrint)\n"
-            "error 1324 WriteTable\nWriteTable(1, {f = DebugPrint})\n");
+            "error 1324 WriteTable\nWriteTable(1, {f = DebugPrint, a = {1, 2, 3}})\n"
+            "error 1055 WriteTable\nWriteTable(1, {a = {1, 2, 3}, b = {c = {\"x\"}, d = u}})\n");
+  // A refused table leaves no partial record: the file holds the one table written whole.
+  EXPECT_TRUE(ReadFile("w.bin") == ReadFile("only.bin"));
+  EXPECT_GT(ReadFile("only.bin").size(), 1000u);
 }
 
 }  // namespace

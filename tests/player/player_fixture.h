@@ -106,6 +106,7 @@ class PlayerTest : public ::testing::Test {
       putenv(tmp.data());
       for (const std::string& name : unsetEnv_) unsetenv(name.c_str());
       for (std::string& setting : env_) putenv(setting.data());
+      for (int signal : ignoredSignals_) ::signal(signal, SIG_IGN);
       execv(cargv[0], cargv.data());
       _exit(127);
     }
@@ -139,6 +140,8 @@ class PlayerTest : public ::testing::Test {
   // to remove first.
   std::vector<std::string> env_;
   std::vector<std::string> unsetEnv_;
+  // Signals that the players Start runs begin ignoring, as under nohup.
+  std::vector<int> ignoredSignals_;
 };
 
 }  // namespace qv::testing

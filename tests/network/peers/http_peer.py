@@ -115,6 +115,23 @@ def handle(conn, port):
             n = min(total, len(block))
             conn.sendall(block[:n])
             total -= n
+    elif name == "cut":
+        # Announces a body and closes after part of it.
+        sent, announced = int(parts[1]), int(parts[2])
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % announced)
+        conn.sendall(b"c" * sent)
+    elif name == "bad-chunk-line":
+        conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                     b"5\r\nhello\r\nzz\r\nmore\r\n0\r\n\r\n")
+    elif name == "slow":
+        # The body in pieces of 64 KiB, one every 20 ms.
+        total = int(parts[1])
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % total)
+        while total > 0:
+            n = min(total, 65536)
+            conn.sendall(b"s" * n)
+            total -= n
+            time.sleep(0.02)
     elif name == "stall":
         conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
         wait_close(conn)
