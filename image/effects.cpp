@@ -688,6 +688,36 @@ double RippleFactor(const RippleRecord& r, double phase, int32_t d) {
   return k;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The scalar row's operations in its order on four lanes, from the row's distances on at the
+// cursor; stops before four distances of which one lies outside the factor table.
+__attribute__((target("avx2"))) int32_t RippleRowAvx2(const RippleRecord& r, const double* factors,
+                                                      int64_t distances, int32_t y, int32_t* sxs,
+                                                      int32_t* sys) {
+  const int32_t* row = r.cursor;
+  const __m128i stepsI = _mm_setr_epi32(0, 1, 2, 3), centreX = _mm_set1_epi32(r.centreX);
+  const __m128i below = _mm_set1_epi32(int32_t(distances)), minus = _mm_set1_epi32(-1);
+  const __m256d ey = _mm256_set1_pd(double(y - r.centreY)), row0 = _mm256_set1_pd(double(y));
+  const __m256d topX = _mm256_set1_pd(double(r.width - 1));
+  const __m256d topY = _mm256_set1_pd(double(r.height - 1));
+  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+  int32_t x = 0;
+  for (; x + 4 <= r.width; x += 4) {
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const __m128i inTable = _mm_and_si128(_mm_cmpgt_epi32(d, minus), _mm_cmpgt_epi32(below, d));
+    if (_mm_movemask_epi8(inTable) != 0xFFFF) break;
+    const __m256d k = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), factors, d, all, 8);
+    const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), stepsI);
+    const __m256d ex = _mm256_cvtepi32_pd(_mm_sub_epi32(xi, centreX));
+    const __m256d sx = _mm256_add_pd(_mm256_mul_pd(ex, k), _mm256_cvtepi32_pd(xi));
+    const __m256d sy = _mm256_add_pd(_mm256_mul_pd(ey, k), row0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sxs + x), HoldInside4(sx, topX));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sys + x), HoldInside4(sy, topY));
+  }
+  return x;
+}
+#endif
+
 }  // namespace
 
 void RippleDisplace(RippleRecord& r, double phase, int32_t x, int32_t y) {
@@ -752,8 +782,18 @@ int RippleKernel(RippleRecord& r, int32_t step) {
   }
   if (factors)
     for (int64_t d = 0; d < distances; ++d) factors[d] = RippleFactor(r, phase, int32_t(d));
+  const bool lanes = factors && out.path == SimdLevel::kAvx2;
   for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
+    int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (lanes) {
+      x = RippleRowAvx2(r, factors, distances, y, at.sx, at.sy);
+      r.cursor += x;
+    }
+#else
+    (void)lanes;
+#endif
+    for (; x < w; ++x) {
       if (!factors) {
         RippleDisplace(r, phase, x, y);
         at.sx[x] = r.resultX, at.sy[x] = r.resultY;
