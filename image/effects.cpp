@@ -128,6 +128,116 @@ struct EffectSources {
   }
 };
 
+#if defined(__x86_64__) || defined(__i386__)
+// The source positions scatter over the pictures: the cache lines a gather will want this many
+// pixels later are asked for now, so that many misses are under way at once.
+constexpr int32_t kPrefetchAhead = 64;
+
+// The indices sy x pixelsPerRow + sx of eight positions; the caller has checked that every index
+// of the plane fits in 32 bits.
+__attribute__((target("avx2"))) inline __m256i Indices8(int32_t pixelsPerRow, const int32_t* sx,
+                                                        const int32_t* sy) {
+  const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sx));
+  const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sy));
+  return _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(pixelsPerRow)), x);
+}
+
+__attribute__((target("avx2"))) inline __m256i Gather8(const uint32_t* plane, int32_t pixelsPerRow,
+                                                       const int32_t* sx, const int32_t* sy) {
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(plane), Indices8(pixelsPerRow, sx, sy),
+                                4);
+}
+
+__attribute__((target("avx2"))) inline void Prefetch8(const uint32_t* plane, int32_t pixelsPerRow,
+                                                      const int32_t* sx, const int32_t* sy) {
+  alignas(32) int32_t at[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(at), Indices8(pixelsPerRow, sx, sy));
+  for (int32_t k = 0; k < 8; ++k)
+    _mm_prefetch(reinterpret_cast<const char*>(plane + at[k]), _MM_HINT_T0);
+}
+
+__attribute__((target("avx2"))) int32_t CopyRowAvx2(const uint32_t* src, int32_t ppr,
+                                                    const int32_t* sx, const int32_t* sy,
+                                                    uint32_t* d, int32_t w) {
+  int32_t x = 0;
+  for (; x + 8 <= w; x += 8) {
+    if (x + kPrefetchAhead + 8 <= w)
+      Prefetch8(src, ppr, sx + x + kPrefetchAhead, sy + x + kPrefetchAhead);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), Gather8(src, ppr, sx + x, sy + x));
+  }
+  return x;
+}
+
+// BlendToward on eight pixels: each byte lives in a 16-bit lane, where s level + o (256 - level)
+// stays below 2^16 as it does in the scalar's 32-bit halves.
+__attribute__((target("avx2"))) int32_t BlendRowAvx2(const uint32_t* src, int32_t ppr,
+                                                     const uint32_t* second, int32_t secondPpr,
+                                                     const int32_t* sx, const int32_t* sy,
+                                                     uint32_t* d, int32_t w, int32_t level) {
+  const __m256i low = _mm256_set1_epi32(0x00FF00FF);
+  const __m256i l = _mm256_set1_epi16(int16_t(level)), m = _mm256_set1_epi16(int16_t(256 - level));
+  int32_t x = 0;
+  for (; x + 8 <= w; x += 8) {
+    if (x + kPrefetchAhead + 8 <= w) {
+      Prefetch8(src, ppr, sx + x + kPrefetchAhead, sy + x + kPrefetchAhead);
+      Prefetch8(second, secondPpr, sx + x + kPrefetchAhead, sy + x + kPrefetchAhead);
+    }
+    const __m256i o = Gather8(second, secondPpr, sx + x, sy + x);
+    const __m256i s = Gather8(src, ppr, sx + x, sy + x);
+    const __m256i rb = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(s, low), l),
+                                        _mm256_mullo_epi16(_mm256_and_si256(o, low), m));
+    const __m256i ag = _mm256_add_epi16(
+        _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(s, 8), low), l),
+        _mm256_mullo_epi16(_mm256_and_si256(_mm256_srli_epi32(o, 8), low), m));
+    const __m256i out = _mm256_or_si256(_mm256_srli_epi16(rb, 8), _mm256_andnot_si256(low, ag));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + x), out);
+  }
+  return x;
+}
+#endif
+
+// The byte range a plane of `rows` rows of `rowBytes` bytes at `stride` bytes spans.
+struct Span {
+  uintptr_t lo = 0, hi = 0;
+  Span() = default;
+  Span(const void* p, int64_t stride, int32_t rows, int64_t rowBytes) {
+    if (!p) return;
+    const auto base = reinterpret_cast<uintptr_t>(p);
+    const int64_t last = int64_t(rows - 1) * stride;
+    lo = base + uintptr_t(std::min<int64_t>(last, 0));
+    hi = base + uintptr_t(std::max<int64_t>(last, 0) + rowBytes);
+  }
+  bool Meets(const Span& o) const { return lo < hi && o.lo < o.hi && lo < o.hi && o.lo < hi; }
+};
+
+// Whether a plane the effect reads overlaps one it writes: then the pixels must be written one
+// by one in their order, as the reference writes them, for the reads to find what it found.
+template <typename Record>
+bool ReadsWhatItWrites(const Record& r, const EffectSources& s) {
+  const int32_t w = r.width, h = r.height;
+  const Span written[] = {
+      Span(r.dst, int64_t(r.dstPixelsPerRow) * 4, h, int64_t(w) * 4),
+      Span(r.dstMask, r.dstMaskBytesPerRow, h, (int64_t(w) + 7) / 8),
+      Span(r.dstAlpha, r.dstAlphaBytesPerRow, h, w),
+  };
+  const Span read[] = {
+      Span(s.pixels, int64_t(s.pixelsPerRow) * 4, h, int64_t(w) * 4),
+      Span(r.second, int64_t(r.secondPixelsPerRow) * 4, h, int64_t(w) * 4),
+      Span(r.transitionAlpha, r.transitionAlphaBytesPerRow, h, w),
+      Span(s.mask, s.maskBytesPerRow, h, (int64_t(w) + 7) / 8),
+      Span(s.alpha, s.alphaBytesPerRow, h, w),
+  };
+  for (const Span& a : written)
+    for (const Span& b : read)
+      if (a.Meets(b)) return true;
+  return false;
+}
+
+// Whether every index sy x pixelsPerRow + sx of a plane fits in 32 bits (the vector gathers).
+bool IndicesFit(int64_t pixelsPerRow, int32_t width, int32_t height) {
+  return std::abs(int64_t(height - 1) * pixelsPerRow) + width <= INT32_MAX;
+}
+
 // What a swirl or ripple writes at (x, y) from the source position (sx, sy).
 struct EffectOutput {
   const EffectSources& s;
@@ -144,17 +254,19 @@ struct EffectOutput {
   bool blend;  // a transition: the second picture or the transition alpha take part
   bool invertLevel;
   int32_t level;
+  SimdLevel path;
+  int32_t width, height;
 
-  // Row y from the source positions (sx[x], sy[x]).
-  void PutRow(int32_t y, const int32_t* sx, const int32_t* sy, int32_t w) const {
-    uint32_t* d = dst ? dst + int64_t(y) * dstPixelsPerRow : nullptr;
+  // Pixels x0 .. x0 + n - 1 of row y from their source positions (sx[i], sy[i]).
+  void PutRow(int32_t y, int32_t x0, int32_t n, const int32_t* sx, const int32_t* sy) const {
+    uint32_t* d = dst ? dst + int64_t(y) * dstPixelsPerRow + x0 : nullptr;
     const uint32_t* src = s.pixels;
     const int64_t ppr = s.pixelsPerRow;
     if (!src) d = nullptr;
     if (blend && transitionAlpha) {
-      uint8_t* da = dstAlpha ? dstAlpha + int64_t(y) * dstAlphaBytesPerRow : nullptr;
+      uint8_t* da = dstAlpha ? dstAlpha + int64_t(y) * dstAlphaBytesPerRow + x0 : nullptr;
       const int32_t share = invertLevel ? 255 - level : level;
-      for (int32_t x = 0; x < w; ++x) {
+      for (int32_t x = 0; x < n; ++x) {
         const int32_t a = transitionAlpha[int64_t(sy[x]) * transitionAlphaBytesPerRow + sx[x]];
         if (a == 0) {
           if (da) da[x] = 0;
@@ -165,23 +277,35 @@ struct EffectOutput {
       }
       return;
     }
+    const bool wide = path == SimdLevel::kAvx2 && IndicesFit(ppr, width, height);
     if (blend && second) {
-      if (d)
-        for (int32_t x = 0; x < w; ++x)
-          d[x] = BlendToward(second[int64_t(sy[x]) * secondPixelsPerRow + sx[x]],
-                             src[sy[x] * ppr + sx[x]], level);
+      if (!d) return;
+      int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+      if (wide && IndicesFit(secondPixelsPerRow, width, height))
+        x = BlendRowAvx2(src, int32_t(ppr), second, secondPixelsPerRow, sx, sy, d, n, level);
+#endif
+      for (; x < n; ++x)
+        d[x] = BlendToward(second[int64_t(sy[x]) * secondPixelsPerRow + sx[x]],
+                           src[sy[x] * ppr + sx[x]], level);
       return;
     }
-    if (d)
-      for (int32_t x = 0; x < w; ++x) d[x] = src[sy[x] * ppr + sx[x]];
+    if (d) {
+      int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+      if (wide) x = CopyRowAvx2(src, int32_t(ppr), sx, sy, d, n);
+#endif
+      for (; x < n; ++x) d[x] = src[sy[x] * ppr + sx[x]];
+    }
     if (dstMask && s.mask) {
       uint8_t* row = dstMask + int64_t(y) * dstMaskBytesPerRow;
-      for (int32_t x = 0; x < w; ++x)
-        PutMaskBit(row, x, MaskBit(s.mask + int64_t(sy[x]) * s.maskBytesPerRow, sx[x]));
+      for (int32_t x = 0; x < n; ++x)
+        PutMaskBit(row, int64_t(x0) + x,
+                   MaskBit(s.mask + int64_t(sy[x]) * s.maskBytesPerRow, sx[x]));
     }
     if (dstAlpha && s.alpha) {
-      uint8_t* row = dstAlpha + int64_t(y) * dstAlphaBytesPerRow;
-      for (int32_t x = 0; x < w; ++x) row[x] = s.alpha[int64_t(sy[x]) * s.alphaBytesPerRow + sx[x]];
+      uint8_t* row = dstAlpha + int64_t(y) * dstAlphaBytesPerRow + x0;
+      for (int32_t x = 0; x < n; ++x) row[x] = s.alpha[int64_t(sy[x]) * s.alphaBytesPerRow + sx[x]];
     }
   }
 };
@@ -231,6 +355,221 @@ void InitSwirlTables(SwirlRecord& r) {
   }
 }
 
+namespace {
+
+// What the swirl's source positions depend on, the same for every row.
+struct SwirlShape {
+  const SwirlRecord* r;
+  int32_t w, h, angle;
+  double cx, cy, scaleX, scaleY, radius, radius2;
+  const double* turns;  // sine and cosine by distance, or null
+
+  // The turn depends on the whole distance d alone.
+  void Turn(int64_t d, double* sn, double* cs) const {
+    const double f = 1.0 - double(d) / radius;
+    const double t = angle * kDegToRad * f * f;
+    if (angle >= 0) {
+      const int32_t k = TableIndex(t);
+      *sn = r->sine[k], *cs = r->cosine[k];
+    } else {
+      *sn = std::sin(t), *cs = std::cos(t);
+    }
+  }
+};
+
+// The source positions of row y from column x to end: the reference of the vector rows.
+void SwirlRowScalar(const SwirlShape& g, int32_t y, int32_t x, int32_t end, int32_t* sxs,
+                    int32_t* sys) {
+  const double dy = (y - g.cy) * g.scaleY;
+  // Along a row the distance changes by little from one pixel to the next: its root is
+  // carried and corrected, which gives floor(sqrt) exactly as IntSqrt does.
+  int64_t d = -1;
+  for (; x < end; ++x) {
+    const double dx = (x - g.cx) * g.scaleX;
+    const double dist2 = dx * dx + dy * dy;
+    int32_t& sx = sxs[x];
+    int32_t& sy = sys[x];
+    sx = x, sy = y;
+    if (dist2 < g.radius2 && g.angle != 0) {
+      const auto n = int64_t(dist2);
+      if (d < 0) {
+        d = IntSqrt(n);
+      } else {
+        while (d * d > n) --d;
+        while ((d + 1) * (d + 1) <= n) ++d;
+      }
+      double sn, cs;
+      if (g.turns)
+        sn = g.turns[2 * d], cs = g.turns[2 * d + 1];
+      else
+        g.Turn(d, &sn, &cs);
+      // No turn is no move: dividing the stretch out again may land a hair short of the pixel.
+      if (sn != 0.0 || cs != 1.0) {
+        // Dividing by 1 changes nothing: only the stretched axis pays for its division.
+        const double u = cs * dx - sn * dy, v = sn * dx + cs * dy;
+        sx = HoldInside((g.scaleX == 1.0 ? u : u / g.scaleX) + g.cx, g.w);
+        sy = HoldInside((g.scaleY == 1.0 ? v : v / g.scaleY) + g.cy, g.h);
+      }
+    }
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The vector rows do the scalar row's operations in its order, so that every lane rounds as the
+// scalar does. Two rows share most of their work: pixel (w - x, h - y) lies opposite (x, y)
+// through the centre, so its offsets dx and dy are exactly the negated ones (x - w/2 is exact), its
+// distance and turn are the same, and so are its u and v, negated. Only the last addition and the
+// truncation are its own.
+
+__attribute__((target("avx2"))) inline __m256d Abs4(__m256d v) {
+  return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v);
+}
+
+// Lanes within 2^-20 of a whole number.
+__attribute__((target("avx2"))) inline __m256d NearWhole4(__m256d v) {
+  const __m256d whole = _mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  return _mm256_cmp_pd(Abs4(_mm256_sub_pd(v, whole)), _mm256_set1_pd(1.0 / (1 << 20)), _CMP_LT_OQ);
+}
+
+// The quotient u / s where the lanes in `used` need it, without a division where that can be
+// told apart: u x (1 / s) lies within 3 x 2^-53 |u / s| of it, so when that is below 2^20 the two
+// sums with c (c + q, and c - q for the opposite row) differ by less than 2^-20, and truncate
+// alike unless a whole number lies that near. Such lanes, NaN and larger quotients take the
+// division.
+template <bool kOpposite>
+__attribute__((target("avx2"))) inline __m256d Quotient4(__m256d u, __m256d s, __m256d inverse,
+                                                         __m256d c, __m256d used) {
+  const __m256d q = _mm256_mul_pd(u, inverse);
+  __m256d risky = _mm256_cmp_pd(Abs4(q), _mm256_set1_pd(double(1 << 20)), _CMP_NLT_UQ);
+  risky = _mm256_or_pd(risky, NearWhole4(_mm256_add_pd(q, c)));
+  if (kOpposite) risky = _mm256_or_pd(risky, NearWhole4(_mm256_sub_pd(c, q)));
+  if (_mm256_movemask_pd(_mm256_and_pd(risky, used)) != 0) return _mm256_div_pd(u, s);
+  return q;
+}
+
+// HoldInside on four lanes: max puts NaN and everything below 0 at 0 (it answers its second
+// operand when either is NaN), min holds the top, truncation does the rest.
+__attribute__((target("avx2"))) inline __m128i HoldInside4(__m256d v, __m256d top) {
+  return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), top));
+}
+
+// The low halves of four 64-bit lanes: a 64-bit lane mask as a 32-bit one.
+__attribute__((target("avx2"))) inline __m128i Narrow4(__m256d m) {
+  const __m256i lows = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_castpd_si256(m), lows));
+}
+
+__attribute__((target("avx2"))) inline __m128i Reverse4(__m128i v) {
+  return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));
+}
+
+// Row y from column x on, four pixels at a time, and with kOpposite row h - y at the opposite
+// columns (x from 1, so that they stay inside). Returns where the lanes stopped. Needs the turn
+// table and a turning angle. The root is the correctly rounded square root truncated: one too
+// high where the rounding reached the next whole number, which its square shows.
+template <bool kOpposite>
+__attribute__((target("avx2"))) int32_t SwirlRowAvx2(const SwirlShape& g, int32_t y, int32_t x,
+                                                     int32_t* sxs, int32_t* sys, int32_t* oxs,
+                                                     int32_t* oys) {
+  const double dy = (y - g.cy) * g.scaleY;
+  const __m256d vdy = _mm256_set1_pd(dy), dy2 = _mm256_set1_pd(dy * dy);
+  const __m256d cx = _mm256_set1_pd(g.cx), cy = _mm256_set1_pd(g.cy);
+  const __m256d scaleX = _mm256_set1_pd(g.scaleX), scaleY = _mm256_set1_pd(g.scaleY);
+  const __m256d inverseX = _mm256_set1_pd(1.0 / g.scaleX);
+  const __m256d inverseY = _mm256_set1_pd(1.0 / g.scaleY);
+  const __m256d radius2 = _mm256_set1_pd(g.radius2), one = _mm256_set1_pd(1.0);
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d topX = _mm256_set1_pd(double(g.w - 1)), topY = _mm256_set1_pd(double(g.h - 1));
+  const __m256d steps = _mm256_setr_pd(0, 1, 2, 3);
+  const __m128i stepsI = _mm_setr_epi32(0, 1, 2, 3), rowI = _mm_set1_epi32(y);
+  const __m128i width = _mm_set1_epi32(g.w), oppositeRow = _mm_set1_epi32(g.h - y);
+  const bool divideX = g.scaleX != 1.0, divideY = g.scaleY != 1.0;
+  for (; x + 4 <= g.w; x += 4) {
+    const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), stepsI);
+    const __m256d dx = _mm256_mul_pd(_mm256_sub_pd(_mm256_add_pd(_mm256_set1_pd(x), steps), cx),
+                                     scaleX);
+    const __m256d dist2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
+    const __m256d inside = _mm256_cmp_pd(dist2, radius2, _CMP_LT_OQ);
+    __m128i sx = xi, sy = rowI, ox = _mm_sub_epi32(width, xi), oy = oppositeRow;
+    if (_mm256_movemask_pd(inside) != 0) {
+      const __m256d n = _mm256_round_pd(dist2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+      __m256d d = _mm256_round_pd(_mm256_sqrt_pd(n), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+      d = _mm256_sub_pd(d, _mm256_and_pd(_mm256_cmp_pd(_mm256_mul_pd(d, d), n, _CMP_GT_OQ), one));
+      // Lanes outside read the first entry, which they do not use. Four pair loads and a
+      // transposition cost less than two gathers.
+      alignas(16) int32_t at[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(at),
+                      _mm256_cvttpd_epi32(_mm256_and_pd(d, inside)));
+      const __m256d p02 = _mm256_insertf128_pd(
+          _mm256_castpd128_pd256(_mm_loadu_pd(g.turns + 2 * at[0])),
+          _mm_loadu_pd(g.turns + 2 * at[2]), 1);
+      const __m256d p13 = _mm256_insertf128_pd(
+          _mm256_castpd128_pd256(_mm_loadu_pd(g.turns + 2 * at[1])),
+          _mm_loadu_pd(g.turns + 2 * at[3]), 1);
+      const __m256d sn = _mm256_unpacklo_pd(p02, p13);
+      const __m256d cs = _mm256_unpackhi_pd(p02, p13);
+      const __m256d move = _mm256_and_pd(inside, _mm256_or_pd(_mm256_cmp_pd(sn, zero, _CMP_NEQ_UQ),
+                                                              _mm256_cmp_pd(cs, one, _CMP_NEQ_UQ)));
+      if (_mm256_movemask_pd(move) != 0) {
+        __m256d u = _mm256_sub_pd(_mm256_mul_pd(cs, dx), _mm256_mul_pd(sn, vdy));
+        __m256d v = _mm256_add_pd(_mm256_mul_pd(sn, dx), _mm256_mul_pd(cs, vdy));
+        if (divideX) u = Quotient4<kOpposite>(u, scaleX, inverseX, cx, move);
+        if (divideY) v = Quotient4<kOpposite>(v, scaleY, inverseY, cy, move);
+        const __m128i moved = Narrow4(move);
+        sx = _mm_blendv_epi8(sx, HoldInside4(_mm256_add_pd(u, cx), topX), moved);
+        sy = _mm_blendv_epi8(sy, HoldInside4(_mm256_add_pd(v, cy), topY), moved);
+        if (kOpposite) {
+          ox = _mm_blendv_epi8(ox, HoldInside4(_mm256_sub_pd(cx, u), topX), moved);
+          oy = _mm_blendv_epi8(oy, HoldInside4(_mm256_sub_pd(cy, v), topY), moved);
+        }
+      }
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sxs + x), sx);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sys + x), sy);
+    if (kOpposite) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(oxs + g.w - x - 3), Reverse4(ox));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(oys + g.w - x - 3), Reverse4(oy));
+    }
+  }
+  return x;
+}
+#endif
+
+// Whether the vector rows can take the swirl.
+bool SwirlLanes(const SwirlShape& g, SimdLevel path) {
+#if defined(__x86_64__) || defined(__i386__)
+  return path == SimdLevel::kAvx2 && g.turns && g.angle != 0;
+#else
+  (void)g, (void)path;
+  return false;
+#endif
+}
+
+void SwirlRow(const SwirlShape& g, int32_t y, int32_t* sxs, int32_t* sys, bool lanes) {
+  int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (lanes) x = SwirlRowAvx2<false>(g, y, 0, sxs, sys, nullptr, nullptr);
+#else
+  (void)lanes;
+#endif
+  SwirlRowScalar(g, y, x, g.w, sxs, sys);
+}
+
+// Rows y and h - y (0 < y < h - y) together: see SwirlRowAvx2.
+void SwirlRowPair(const SwirlShape& g, int32_t y, int32_t* sxs, int32_t* sys, int32_t* oxs,
+                  int32_t* oys) {
+  int32_t x = 1;
+#if defined(__x86_64__) || defined(__i386__)
+  x = SwirlRowAvx2<true>(g, y, 1, sxs, sys, oxs, oys);
+#endif
+  SwirlRowScalar(g, y, 0, 1, sxs, sys);
+  SwirlRowScalar(g, y, x, g.w, sxs, sys);
+  // Row h - y's lanes filled columns w - x + 1 .. w - 1.
+  SwirlRowScalar(g, g.h - y, 0, g.w - x + 1, oxs, oys);
+}
+
+}  // namespace
+
 int SwirlKernel(SwirlRecord& r, int32_t angle) {
   const int32_t w = r.width, h = r.height;
   if (w < 1 || h < 1 || !r.sine || !r.cosine) return 0;
@@ -247,6 +586,7 @@ int SwirlKernel(SwirlRecord& r, int32_t angle) {
                         blend ? nullptr : r.dstAlpha, r.dstAlphaBytesPerRow, w, h);
       code != 0)
     return code;
+  const SimdLevel path = ReadsWhatItWrites(r, s) ? SimdLevel::kScalar : CurrentSimdLevel();
   const EffectOutput out{s,
                          r.dst,
                          r.dstPixelsPerRow,
@@ -260,73 +600,55 @@ int SwirlKernel(SwirlRecord& r, int32_t angle) {
                          r.dstAlphaBytesPerRow,
                          blend,
                          r.invertLevel,
-                         level};
-  const double cx = w / 2.0, cy = h / 2.0;
-  const double radius = std::max(cx, cy);
+                         level,
+                         path,
+                         w,
+                         h};
+  SwirlShape g{};
+  g.r = &r;
+  g.w = w, g.h = h, g.angle = angle;
+  g.cx = w / 2.0, g.cy = h / 2.0;
+  g.radius = std::max(g.cx, g.cy);
   // The swirl fills the ellipse inscribed in the picture: the shorter axis is stretched.
-  double scaleX = 1.0, scaleY = 1.0;
+  g.scaleX = 1.0, g.scaleY = 1.0;
   if (h < w)
-    scaleY = double(w) / h;
+    g.scaleY = double(w) / h;
   else
-    scaleX = double(h) / w;
-  const double radius2 = radius * radius;
-  // The turn depends on the whole distance d alone: one sine and cosine per distance, made once
-  // (or per pixel when the table cannot be had).
-  auto turn = [&](int64_t d, double* sn, double* cs) {
-    const double f = 1.0 - double(d) / radius;
-    const double t = angle * kDegToRad * f * f;
-    if (angle >= 0) {
-      const int32_t k = TableIndex(t);
-      *sn = r.sine[k], *cs = r.cosine[k];
-    } else {
-      *sn = std::sin(t), *cs = std::cos(t);
-    }
-  };
-  const int64_t distances = int64_t(radius) + 1;
+    g.scaleX = double(h) / w;
+  g.radius2 = g.radius * g.radius;
+  // One sine and cosine per distance, made once (or per pixel when the table cannot be had).
+  const int64_t distances = int64_t(g.radius) + 1;
   auto* turns = distances <= (int64_t(1) << 20)
                     ? static_cast<double*>(image::Allocate(size_t(distances) * 16, false))
                     : nullptr;
   if (turns && angle != 0)
-    for (int64_t d = 0; d < distances; ++d) turn(d, &turns[2 * d], &turns[2 * d + 1]);
-  RowPositions at(w);
-  if (!at.sx) {
+    for (int64_t d = 0; d < distances; ++d) g.Turn(d, &turns[2 * d], &turns[2 * d + 1]);
+  g.turns = turns;
+  RowPositions at(w), opposite(w);
+  if (!at.sx || !opposite.sx) {
     std::free(turns);
     return ERR_MEM;
   }
-  for (int32_t y = 0; y < h; ++y) {
-    const double dy = (y - cy) * scaleY;
-    // Along a row the distance changes by little from one pixel to the next: its root is
-    // carried and corrected, which gives floor(sqrt) exactly as IntSqrt does.
-    int64_t d = -1;
-    for (int32_t x = 0; x < w; ++x) {
-      const double dx = (x - cx) * scaleX;
-      const double dist2 = dx * dx + dy * dy;
-      int32_t& sx = at.sx[x];
-      int32_t& sy = at.sy[x];
-      sx = x, sy = y;
-      if (dist2 < radius2 && angle != 0) {
-        const auto n = int64_t(dist2);
-        if (d < 0) {
-          d = IntSqrt(n);
-        } else {
-          while (d * d > n) --d;
-          while ((d + 1) * (d + 1) <= n) ++d;
-        }
-        double sn, cs;
-        if (turns)
-          sn = turns[2 * d], cs = turns[2 * d + 1];
-        else
-          turn(d, &sn, &cs);
-        // No turn is no move: dividing the stretch out again may land a hair short of the pixel.
-        if (sn != 0.0 || cs != 1.0) {
-          // Dividing by 1 changes nothing: only the stretched axis pays for its division.
-          const double u = cs * dx - sn * dy, v = sn * dx + cs * dy;
-          sx = HoldInside((scaleX == 1.0 ? u : u / scaleX) + cx, w);
-          sy = HoldInside((scaleY == 1.0 ? v : v / scaleY) + cy, h);
-        }
-      }
+  const bool lanes = SwirlLanes(g, path);
+  int32_t y = 0;
+  if (lanes) {
+    // Rows 0, then 1 and h - 1, 2 and h - 2, ..., and the middle one of an even height alone.
+    SwirlRow(g, 0, at.sx, at.sy, lanes);
+    out.PutRow(0, 0, w, at.sx, at.sy);
+    for (y = 1; y < h - y; ++y) {
+      SwirlRowPair(g, y, at.sx, at.sy, opposite.sx, opposite.sy);
+      out.PutRow(y, 0, w, at.sx, at.sy);
+      out.PutRow(h - y, 0, w, opposite.sx, opposite.sy);
     }
-    out.PutRow(y, at.sx, at.sy, w);
+    if (y == h - y) {
+      SwirlRow(g, y, at.sx, at.sy, lanes);
+      out.PutRow(y, 0, w, at.sx, at.sy);
+    }
+  } else {
+    for (; y < h; ++y) {
+      SwirlRow(g, y, at.sx, at.sy, lanes);
+      out.PutRow(y, 0, w, at.sx, at.sy);
+    }
   }
   std::free(turns);
   return 0;
@@ -365,6 +687,36 @@ double RippleFactor(const RippleRecord& r, double phase, int32_t d) {
   if (d != 0) k *= r.wavelength / d;
   return k;
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The scalar row's operations in its order on four lanes, from the row's distances on at the
+// cursor; stops before four distances of which one lies outside the factor table.
+__attribute__((target("avx2"))) int32_t RippleRowAvx2(const RippleRecord& r, const double* factors,
+                                                      int64_t distances, int32_t y, int32_t* sxs,
+                                                      int32_t* sys) {
+  const int32_t* row = r.cursor;
+  const __m128i stepsI = _mm_setr_epi32(0, 1, 2, 3), centreX = _mm_set1_epi32(r.centreX);
+  const __m128i below = _mm_set1_epi32(int32_t(distances)), minus = _mm_set1_epi32(-1);
+  const __m256d ey = _mm256_set1_pd(double(y - r.centreY)), row0 = _mm256_set1_pd(double(y));
+  const __m256d topX = _mm256_set1_pd(double(r.width - 1));
+  const __m256d topY = _mm256_set1_pd(double(r.height - 1));
+  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+  int32_t x = 0;
+  for (; x + 4 <= r.width; x += 4) {
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const __m128i inTable = _mm_and_si128(_mm_cmpgt_epi32(d, minus), _mm_cmpgt_epi32(below, d));
+    if (_mm_movemask_epi8(inTable) != 0xFFFF) break;
+    const __m256d k = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), factors, d, all, 8);
+    const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), stepsI);
+    const __m256d ex = _mm256_cvtepi32_pd(_mm_sub_epi32(xi, centreX));
+    const __m256d sx = _mm256_add_pd(_mm256_mul_pd(ex, k), _mm256_cvtepi32_pd(xi));
+    const __m256d sy = _mm256_add_pd(_mm256_mul_pd(ey, k), row0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sxs + x), HoldInside4(sx, topX));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sys + x), HoldInside4(sy, topY));
+  }
+  return x;
+}
+#endif
 
 }  // namespace
 
@@ -410,7 +762,10 @@ int RippleKernel(RippleRecord& r, int32_t step) {
                          r.dstAlphaBytesPerRow,
                          blend,
                          r.invertLevel,
-                         level};
+                         level,
+                         ReadsWhatItWrites(r, s) ? SimdLevel::kScalar : CurrentSimdLevel(),
+                         w,
+                         h};
   r.cursor = r.distance;
   // The factor depends on the distance alone: one per distance up to the farthest corner, made
   // once (without the table every pixel computes its own).
@@ -427,8 +782,18 @@ int RippleKernel(RippleRecord& r, int32_t step) {
   }
   if (factors)
     for (int64_t d = 0; d < distances; ++d) factors[d] = RippleFactor(r, phase, int32_t(d));
+  const bool lanes = factors && out.path == SimdLevel::kAvx2;
   for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
+    int32_t x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (lanes) {
+      x = RippleRowAvx2(r, factors, distances, y, at.sx, at.sy);
+      r.cursor += x;
+    }
+#else
+    (void)lanes;
+#endif
+    for (; x < w; ++x) {
       if (!factors) {
         RippleDisplace(r, phase, x, y);
         at.sx[x] = r.resultX, at.sy[x] = r.resultY;
@@ -440,7 +805,7 @@ int RippleKernel(RippleRecord& r, int32_t step) {
       at.sx[x] = HoldInside((x - r.centreX) * k + x, w);
       at.sy[x] = HoldInside((y - r.centreY) * k + y, h);
     }
-    out.PutRow(y, at.sx, at.sy, w);
+    out.PutRow(y, 0, w, at.sx, at.sy);
   }
   std::free(factors);
   return 0;

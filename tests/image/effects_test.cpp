@@ -341,6 +341,149 @@ TEST(Ripple, TransitionAlphaFollowsTheLevel) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The vector paths of swirl and ripple against the scalar reference: random sizes, angles,
+// centres and steps in every mode (still from a copy or a given source, in place, blended with a
+// second picture, scaling a transition alpha), with padded rows; every output byte must agree.
+
+struct EffectScene {
+  int w, h, ppr, bpr, mbpr;
+  std::vector<uint32_t> src, second, dst;
+  std::vector<uint8_t> srcMask, dstMask, srcAlpha, dstAlpha, transition;
+  EffectScene(int width, int height, std::mt19937& rng)
+      : w(width),
+        h(height),
+        ppr(width + int(rng() % 3)),
+        bpr(width + int(rng() % 5)),
+        mbpr(MaskBytesPerRow(width) + int(rng() % 2)) {
+    auto fill = [&](auto& v, size_t n, bool positions) {
+      v.resize(n);
+      for (size_t i = 0; i < n; ++i) {
+        const auto r = uint32_t(rng());
+        // A pixel that names its place shows any position that differs.
+        v[i] = positions ? decltype(v[0] + 0)(uint32_t(i) ^ (r & 0xFF000000u))
+                         : decltype(v[0] + 0)(r);
+      }
+    };
+    fill(src, size_t(ppr) * h, true);
+    fill(second, size_t(ppr) * h, false);
+    fill(dst, size_t(ppr) * h, true);
+    fill(srcMask, size_t(mbpr) * h, false);
+    fill(dstMask, size_t(mbpr) * h, false);
+    fill(srcAlpha, size_t(bpr) * h, false);
+    fill(dstAlpha, size_t(bpr) * h, false);
+    fill(transition, size_t(bpr) * h, false);
+    for (size_t i = 0; i < transition.size(); i += 3) transition[i] = 0;
+  }
+};
+
+enum class EffectMode { kStillCopy, kStillSource, kInPlace, kSecond, kTransitionAlpha };
+constexpr EffectMode kEffectModes[] = {EffectMode::kStillCopy, EffectMode::kStillSource,
+                                       EffectMode::kInPlace, EffectMode::kSecond,
+                                       EffectMode::kTransitionAlpha};
+
+// Fills the planes of a swirl or ripple record for the mode.
+template <typename Record>
+void PointAt(Record& r, EffectScene& s, EffectMode mode, bool invert) {
+  r.dst = s.dst.data();
+  r.srcPixelsPerRow = r.secondPixelsPerRow = r.dstPixelsPerRow = s.ppr;
+  r.width = s.w, r.height = s.h;
+  r.dstAlpha = s.dstAlpha.data(), r.dstAlphaBytesPerRow = s.bpr;
+  r.dstMask = s.dstMask.data(), r.dstMaskBytesPerRow = s.mbpr;
+  r.invertLevel = invert;
+  if (mode == EffectMode::kStillSource || mode == EffectMode::kSecond ||
+      mode == EffectMode::kTransitionAlpha) {
+    r.src = s.src.data();
+    r.srcMask = s.srcMask.data(), r.srcMaskBytesPerRow = s.mbpr;
+    r.srcAlpha = s.srcAlpha.data(), r.srcAlphaBytesPerRow = s.bpr;
+  }
+  if (mode == EffectMode::kInPlace) r.src = s.dst.data();
+  if (mode == EffectMode::kSecond) r.second = s.second.data();
+  if (mode == EffectMode::kTransitionAlpha)
+    r.transitionAlpha = s.transition.data(), r.transitionAlphaBytesPerRow = s.bpr;
+}
+
+void ExpectSameOutput(const EffectScene& a, const EffectScene& b) {
+  ASSERT_EQ(a.dst, b.dst);
+  ASSERT_EQ(a.dstMask, b.dstMask);
+  ASSERT_EQ(a.dstAlpha, b.dstAlpha);
+}
+
+// Runs `effect` on two copies of one scene, on the scalar path and on `path`.
+template <typename F>
+void CompareWithScalar(SimdLevel path, int w, int h, uint32_t seed, F effect) {
+  std::mt19937 rng(seed), rng2(seed);
+  EffectScene reference(w, h, rng), vector(w, h, rng2);
+  const SimdLevel saved = SetSimdLevel(SimdLevel::kScalar);
+  effect(reference);
+  SetSimdLevel(path);
+  effect(vector);
+  SetSimdLevel(saved);
+  ExpectSameOutput(reference, vector);
+}
+
+std::vector<std::pair<int, int>> EffectSizes(std::mt19937& rng) {
+  // Single pixels, a row and a column, odd and even halves, tails of every length, and the
+  // stretch along either axis.
+  std::vector<std::pair<int, int>> sizes = {{1, 1}, {1, 9},  {9, 1},  {4, 4},    {5, 4},
+                                            {7, 6}, {64, 3}, {3, 64}, {201, 37}, {37, 201}};
+  for (int i = 0; i < 30; ++i) sizes.push_back({1 + int(rng() % 90), 1 + int(rng() % 90)});
+  return sizes;
+}
+
+TEST(Swirl, VectorPathsMatchTheScalar) {
+  std::mt19937 rng(38);
+  SwirlTables t;
+  for (SimdLevel path : {SimdLevel::kSse2, SimdLevel::kAvx2})
+    for (const auto& [w, h] : EffectSizes(rng))
+      for (EffectMode mode : kEffectModes) {
+        for (int angle : {0, 1, -1, 359, 360, 720, int(rng() % 1200) - 400}) {
+          const bool invert = rng() & 1;
+          SCOPED_TRACE(testing::Message() << "path " << int(path) << " " << w << "x" << h
+                                          << " mode " << int(mode) << " angle " << angle);
+          CompareWithScalar(path, w, h, uint32_t(rng()), [&](EffectScene& s) {
+            SwirlRecord r{};
+            PointAt(r, s, mode, invert);
+            r.sine = t.sine.data(), r.cosine = t.cosine.data();
+            InitSwirlTables(r);
+            ASSERT_EQ(SwirlKernel(r, angle), 0);
+          });
+          if (HasFatalFailure()) return;
+        }
+      }
+}
+
+TEST(Ripple, VectorPathsMatchTheScalar) {
+  std::mt19937 rng(39);
+  for (SimdLevel path : {SimdLevel::kSse2, SimdLevel::kAvx2})
+    for (const auto& [w, h] : EffectSizes(rng))
+      for (EffectMode mode : kEffectModes)
+        for (int round = 0; round < 3; ++round) {
+          const double centreX = (rng() % 11) / 10.0, centreY = (rng() % 11) / 10.0;
+          const double wavelength = 1 + rng() % 40, amplitude = double(rng() % 60) - 20;
+          const int steps = 1 + int(rng() % 30), step = int(rng() % (2 * steps + 1));
+          const bool still = mode == EffectMode::kStillCopy || mode == EffectMode::kStillSource ||
+                             mode == EffectMode::kInPlace;
+          const bool invert = rng() & 1;
+          SCOPED_TRACE(testing::Message() << "path " << int(path) << " " << w << "x" << h
+                                          << " mode " << int(mode) << " round " << round);
+          CompareWithScalar(path, w, h, uint32_t(rng()), [&](EffectScene& s) {
+            std::vector<int32_t> distance(size_t(w) * h);
+            std::vector<double> sine(kEffectTableSize);
+            RippleRecord r{};
+            PointAt(r, s, mode, invert);
+            r.distance = distance.data(), r.sine = sine.data();
+            r.wavelength = wavelength;
+            r.amplitude = amplitude, r.amplitudePerStep = amplitude / steps;
+            r.phase = wavelength / 3;
+            r.steps = steps;
+            InitRippleTables(r, centreX, centreY);
+            ASSERT_EQ(RippleKernel(r, still ? -1 : step), 0);
+          });
+          if (HasFatalFailure()) return;
+        }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Pixelate
 
 TEST(Pixelate, BlocksTakeTheirTopLeftPixel) {
