@@ -31,6 +31,17 @@ int32_t Convolve(qvScriptState* L, int32_t mode, int maxArgs) {
                         sigma);
 }
 
+// SolarizeBrush and SepiaToneBrush: id, threshold level.
+int32_t WithThreshold(qvScriptState* L, int (*filter)(qvBitMap*, int32_t, int32_t, int32_t)) {
+  CheckArgCount(L, 2, 2);
+  qvObjectId id = CheckObjectId(L, 1);
+  const int32_t threshold = CheckLevel(L, 2);
+  qvBrush* brush = nullptr;
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
+  if (code != 0) return code;
+  return filter(brush->bitmap, brush->width, brush->height, threshold);
+}
+
 // CreateShadowBrush and CreateBorderBrush: new id, source id, colour [, size [, softness]].
 int32_t MakeShadow(qvScriptState* L, bool border) {
   CheckArgCount(L, 3, 5);
@@ -61,15 +72,14 @@ int32_t MakeShadow(qvScriptState* L, bool border) {
   FillBitMapRect(bitmap, 0, 0, width, height, colour);
   qvObjectId id{optional.number, nullptr};
   if (!optional.automatic) code = ReleaseBrushId(L, id, false);
-  if (code == 0) {
-    code = AddBrush(&id, optional.automatic != 0, kBrushRaster, width, height, width, 0, nullptr,
-                    bitmap, kNoTransparentColour, nullptr, alpha, nullptr);
-  }
   if (code != 0) {
     FreeBitMap(bitmap);
     FreeMaskOrAlpha(alpha);
     return code;
   }
+  code = AddRasterBrush(&id, optional.automatic != 0, width, height, bitmap, kNoTransparentColour,
+                        nullptr, alpha, nullptr);
+  if (code != 0) return code;
   return FinishNewBrush(L, optional, id);
 }
 
@@ -80,15 +90,7 @@ int32_t EmbossBrush(qvScriptState* L) { return Convolve(L, 'e', 2); }
 int32_t EdgeBrush(qvScriptState* L) { return Convolve(L, 'g', 2); }
 int32_t SharpenBrush(qvScriptState* L) { return Convolve(L, 's', 2); }
 
-int32_t SolarizeBrush(qvScriptState* L) {
-  CheckArgCount(L, 2, 2);
-  qvObjectId id = CheckObjectId(L, 1);
-  const int32_t threshold = CheckLevel(L, 2);
-  qvBrush* brush = nullptr;
-  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
-  if (code != 0) return code;
-  return SolarizeBitMap(brush->bitmap, brush->width, brush->height, threshold);
-}
+int32_t SolarizeBrush(qvScriptState* L) { return WithThreshold(L, SolarizeBitMap); }
 
 int32_t GammaBrush(qvScriptState* L) {
   CheckArgCount(L, 4, 4);
@@ -124,15 +126,7 @@ int32_t ModulateBrush(qvScriptState* L) {
   return ModulateBitMap(brush->bitmap, brush->width, brush->height, brightness, saturation, hue);
 }
 
-int32_t SepiaToneBrush(qvScriptState* L) {
-  CheckArgCount(L, 2, 2);
-  qvObjectId id = CheckObjectId(L, 1);
-  const int32_t threshold = CheckLevel(L, 2);
-  qvBrush* brush = nullptr;
-  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
-  if (code != 0) return code;
-  return SepiaToneBitMap(brush->bitmap, brush->width, brush->height, threshold);
-}
+int32_t SepiaToneBrush(qvScriptState* L) { return WithThreshold(L, SepiaToneBitMap); }
 
 int32_t CharcoalBrush(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
