@@ -338,14 +338,7 @@ int BuildBrushFromWords(qvObjectId* id, bool automatic, const std::vector<uint32
       return ERR_MEM;
     }
   }
-  int code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap, key,
-                      mask, alpha, out);
-  if (code != 0) {
-    FreeBitMap(bitmap);
-    FreeMaskOrAlpha(mask);
-    FreeMaskOrAlpha(alpha);
-  }
-  return code;
+  return AddRasterBrush(id, automatic, width, height, bitmap, key, mask, alpha, out);
 }
 
 int GrabDesktopBrush(qvObjectId* id, bool automatic, int32_t x, int32_t y, int32_t width,
@@ -355,10 +348,8 @@ int GrabDesktopBrush(qvObjectId* id, bool automatic, int32_t x, int32_t y, int32
   if (bitmap == nullptr) return ERR_MEM;
   GrabScreen(x, y, width, height, reinterpret_cast<uint32_t*>(bitmap->pixels),
              bitmap->bytesPerRow / 4);
-  int code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap,
-                      kNoTransparentColour, nullptr, nullptr, out);
-  if (code != 0) FreeBitMap(bitmap);
-  return code;
+  return AddRasterBrush(id, automatic, width, height, bitmap, kNoTransparentColour, nullptr,
+                        nullptr, out);
 }
 
 int ConvertObjectToBrush(qvScriptState* L, int32_t sourceType, qvObjectId sourceId,
@@ -422,14 +413,7 @@ int ConvertObjectToBrush(qvScriptState* L, int32_t sourceType, qvObjectId source
   qvPlane* a = nullptr;
   int code = CopyBitMapRegion(bitmap, mask, alpha, 0, 0, width, height, false, &b, &m, &a);
   if (code != 0) return code;
-  code = AddBrush(newId, automatic, kBrushRaster, width, height, width, 0, nullptr, b, key, m, a,
-                  out);
-  if (code != 0) {
-    FreeBitMap(b);
-    FreeMaskOrAlpha(m);
-    FreeMaskOrAlpha(a);
-  }
-  return code;
+  return AddRasterBrush(newId, automatic, width, height, b, key, m, a, out);
 }
 
 int ResolvePreloadedBrushes() {

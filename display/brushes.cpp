@@ -70,6 +70,18 @@ int AddBrush(qvObjectId* id, bool automatic, int32_t kind, int32_t width, int32_
   return 0;
 }
 
+int AddRasterBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, qvBitMap* bitmap,
+                   int32_t transparentColour, qvPlane* mask, qvPlane* alpha, qvBrush** out) {
+  int code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap,
+                      transparentColour, mask, alpha, out);
+  if (code != 0) {
+    FreeBitMap(bitmap);
+    FreeMaskOrAlpha(mask);
+    FreeMaskOrAlpha(alpha);
+  }
+  return code;
+}
+
 int AllocBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, uint32_t colour,
                bool withMask, bool withAlpha, bool clearPlanes, bool noFill, qvBrush** out) {
   qvBitMap* bitmap = AllocBitMap(width, height);
@@ -101,14 +113,7 @@ int AllocBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, ui
       }
     }
   }
-  int code = AddBrush(id, automatic, kBrushRaster, width, height, width, 0, nullptr, bitmap, key,
-                      mask, alpha, out);
-  if (code != 0) {
-    FreeBitMap(bitmap);
-    FreeMaskOrAlpha(mask);
-    FreeMaskOrAlpha(alpha);
-  }
-  return code;
+  return AddRasterBrush(id, automatic, width, height, bitmap, key, mask, alpha, out);
 }
 
 int FindBrush(qvScriptState* L, qvObjectId id, qvBrush** out, int32_t flags) {

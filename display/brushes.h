@@ -48,6 +48,10 @@ qvObjectHeader** BrushListHead();
 int AddBrush(qvObjectId* id, bool automatic, int32_t kind, int32_t width, int32_t height,
              int32_t rowWidth, int32_t transformed, qvPixelBuffer* pixelBuffer, qvBitMap* bitmap,
              int32_t transparentColour, qvPlane* mask, qvPlane* alpha, qvBrush** out);
+// AddBrush for a raster brush of rows `width` long that always takes over its planes: on failure
+// it frees them, so that a maker has nothing left to free.
+int AddRasterBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, qvBitMap* bitmap,
+                   int32_t transparentColour, qvPlane* mask, qvPlane* alpha, qvBrush** out);
 int AllocBrush(qvObjectId* id, bool automatic, int32_t width, int32_t height, uint32_t colour,
                bool withMask, bool withAlpha, bool clearPlanes, bool noFill, qvBrush** out);
 int FindBrush(qvScriptState* L, qvObjectId id, qvBrush** out, int32_t flags);

@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "core/args.h"
 #include "display/display.h"
+#include "libs/brush/brush_rules.h"
 #include "libs/brush/commands.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -35,13 +36,6 @@ DistortArgs ReadDistortArgs(qvScriptState* L, int min, int flagIndex) {
   return a;
 }
 
-// The brush to distort: not the current output device (ERR_MODIFYABR), found for modifying,
-// raster brushes only.
-int FindDistortable(qvScriptState* L, qvObjectId id, qvBrush** brush) {
-  if (IsSelectedOutput(kObjectBrush, id)) return ERR_MODIFYABR;
-  return FindBrush(L, id, brush, kFindModify | kFindRasterOnly);
-}
-
 // Distorts the brush and puts the new pictures in place of the old: the bitmap, and the mask or
 // alpha channel that the distortion made. The brush is unchanged on failure.
 int32_t ApplyDistortion(qvBrush* brush, int32_t mode, const double* values, int32_t count,
@@ -68,7 +62,7 @@ int32_t ApplyDistortion(qvBrush* brush, int32_t mode, const double* values, int3
 int32_t DistortWithValues(qvScriptState* L, int32_t mode, int min, int flagIndex) {
   DistortArgs a = ReadDistortArgs(L, min, flagIndex);
   qvBrush* brush = nullptr;
-  if (int code = FindDistortable(L, a.id, &brush); code != 0) return code;
+  if (int code = FindBrushToModify(L, a.id, kModifyRaster, &brush); code != 0) return code;
   return ApplyDistortion(brush, mode, a.values, a.count, a.smooth);
 }
 
@@ -77,7 +71,7 @@ int32_t DistortWithValues(qvScriptState* L, int32_t mode, int min, int flagIndex
 int32_t PerspectiveDistortBrush(qvScriptState* L) {
   DistortArgs a = ReadDistortArgs(L, 9, 10);
   qvBrush* brush = nullptr;
-  if (int code = FindDistortable(L, a.id, &brush); code != 0) return code;
+  if (int code = FindBrushToModify(L, a.id, kModifyRaster, &brush); code != 0) return code;
   // The brush's corners (0, 0), (w, 0), (w, h), (0, h) go to the script's four points.
   const double w = brush->width, h = brush->height;
   const double corners[4][2] = {{0, 0}, {w, 0}, {w, h}, {0, h}};

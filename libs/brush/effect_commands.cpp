@@ -2,29 +2,19 @@
 #include "base/errors.h"
 #include "core/args.h"
 #include "display/display.h"
+#include "libs/brush/brush_rules.h"
 #include "libs/brush/commands.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
 namespace qv::cmd {
 
-namespace {
-
-// A brush that may be changed in place: not the current output device (ERR_MODIFYABR), then
-// found for modifying, raster brushes only (layers showing it keep a copy).
-int FindModifiableBrush(qvScriptState* L, qvObjectId id, qvBrush** brush) {
-  if (IsSelectedOutput(kObjectBrush, id)) return ERR_MODIFYABR;
-  return FindBrush(L, id, brush, kFindModify | kFindRasterOnly);
-}
-
-}  // namespace
-
 int32_t SwirlBrush(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   qvObjectId id = CheckObjectId(L, 1);
   int32_t degrees = VmCheckInt(L, 2);
   qvBrush* brush = nullptr;
-  if (int code = FindModifiableBrush(L, id, &brush); code != 0) return code;
+  if (int code = FindBrushToModify(L, id, kModifyRaster, &brush); code != 0) return code;
   return SwirlBitMap(brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height,
                      degrees);
 }
@@ -35,7 +25,7 @@ int32_t PixelateBrush(qvScriptState* L) {
   int32_t size = VmCheckInt(L, 2);
   if (size < 1) return ERR_WRONGUSAGE;
   qvBrush* brush = nullptr;
-  if (int code = FindModifiableBrush(L, id, &brush); code != 0) return code;
+  if (int code = FindBrushToModify(L, id, kModifyRaster, &brush); code != 0) return code;
   return PixelateBitMap(brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height,
                         size);
 }
@@ -49,7 +39,7 @@ int32_t WaterRippleBrush(qvScriptState* L) {
   double centreX = VmOptNumber(L, 5, 0.5);
   double centreY = VmOptNumber(L, 6, 0.5);
   qvBrush* brush = nullptr;
-  if (int code = FindModifiableBrush(L, id, &brush); code != 0) return code;
+  if (int code = FindBrushToModify(L, id, kModifyRaster, &brush); code != 0) return code;
   return WaterRippleBitMap(brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height,
                            wavelength, amplitude, phase, centreX, centreY);
 }

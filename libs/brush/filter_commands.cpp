@@ -8,6 +8,7 @@
 #include "core/args.h"
 #include "display/display.h"
 #include "image/image.h"
+#include "libs/brush/brush_rules.h"
 #include "libs/brush/commands.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -15,13 +16,6 @@
 namespace qv::cmd {
 
 namespace {
-
-// What every modifying command does before its work: the brush that drawing goes to cannot be
-// changed, and a brush shown by layers leaves them a copy; vector brushes are refused.
-int FindModifiable(qvScriptState* L, qvObjectId id, qvBrush** brush) {
-  if (IsSelectedOutput(kObjectBrush, id)) return ERR_MODIFYABR;
-  return FindBrush(L, id, brush, kFindModify | kFindRasterOnly);
-}
 
 // BlurBrush, EmbossBrush, EdgeBrush, SharpenBrush: id [, radius [, sigma]].
 int32_t Convolve(qvScriptState* L, int32_t mode, int maxArgs) {
@@ -31,15 +25,21 @@ int32_t Convolve(qvScriptState* L, int32_t mode, int maxArgs) {
   const double sigma = maxArgs >= 3 ? VmOptNumber(L, 3, 1.0) : 1.0;
   if (radius < 0) return ERR_WRONGUSAGE;
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return ConvolveBitMap(mode, brush->bitmap, brush->alpha, brush->width, brush->height, radius,
                         sigma);
 }
 
-// A level given as a number or as a percentage of 255.
-int32_t Level(qvScriptState* L, int index) {
-  return TruncateToInt(GetNumberOrPercent(L, index, 255, 0, nullptr));
+// SolarizeBrush and SepiaToneBrush: id, threshold level.
+int32_t WithThreshold(qvScriptState* L, int (*filter)(qvBitMap*, int32_t, int32_t, int32_t)) {
+  CheckArgCount(L, 2, 2);
+  qvObjectId id = CheckObjectId(L, 1);
+  const int32_t threshold = CheckLevel(L, 2);
+  qvBrush* brush = nullptr;
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
+  if (code != 0) return code;
+  return filter(brush->bitmap, brush->width, brush->height, threshold);
 }
 
 // CreateShadowBrush and CreateBorderBrush: new id, source id, colour [, size [, softness]].
@@ -72,18 +72,15 @@ int32_t MakeShadow(qvScriptState* L, bool border) {
   FillBitMapRect(bitmap, 0, 0, width, height, colour);
   qvObjectId id{optional.number, nullptr};
   if (!optional.automatic) code = ReleaseBrushId(L, id, false);
-  if (code == 0) {
-    code = AddBrush(&id, optional.automatic != 0, kBrushRaster, width, height, width, 0, nullptr,
-                    bitmap, kNoTransparentColour, nullptr, alpha, nullptr);
-  }
   if (code != 0) {
     FreeBitMap(bitmap);
     FreeMaskOrAlpha(alpha);
     return code;
   }
-  if (!optional.automatic) return 0;
-  VmPushLightUserdata(L, id.handle);
-  return 1;
+  code = AddRasterBrush(&id, optional.automatic != 0, width, height, bitmap, kNoTransparentColour,
+                        nullptr, alpha, nullptr);
+  if (code != 0) return code;
+  return FinishNewBrush(L, optional, id);
 }
 
 }  // namespace
@@ -93,22 +90,14 @@ int32_t EmbossBrush(qvScriptState* L) { return Convolve(L, 'e', 2); }
 int32_t EdgeBrush(qvScriptState* L) { return Convolve(L, 'g', 2); }
 int32_t SharpenBrush(qvScriptState* L) { return Convolve(L, 's', 2); }
 
-int32_t SolarizeBrush(qvScriptState* L) {
-  CheckArgCount(L, 2, 2);
-  qvObjectId id = CheckObjectId(L, 1);
-  const int32_t threshold = Level(L, 2);
-  qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
-  if (code != 0) return code;
-  return SolarizeBitMap(brush->bitmap, brush->width, brush->height, threshold);
-}
+int32_t SolarizeBrush(qvScriptState* L) { return WithThreshold(L, SolarizeBitMap); }
 
 int32_t GammaBrush(qvScriptState* L) {
   CheckArgCount(L, 4, 4);
   qvObjectId id = CheckObjectId(L, 1);
   const double red = VmCheckNumber(L, 2), green = VmCheckNumber(L, 3), blue = VmCheckNumber(L, 4);
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return GammaBitMap(brush->bitmap, brush->width, brush->height, red, green, blue);
 }
@@ -120,7 +109,7 @@ int32_t ContrastBrush(qvScriptState* L) {
   const int32_t times = VmOptInt(L, 3, 1);
   if (times < 1) return ERR_WRONGUSAGE;
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return ContrastBitMap(brush->bitmap, brush->width, brush->height, sharpen, times);
 }
@@ -132,20 +121,12 @@ int32_t ModulateBrush(qvScriptState* L) {
                hue = VmCheckNumber(L, 4);
   if (brightness < 0 || saturation < 0 || hue < 0) return ERR_WRONGUSAGE;
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return ModulateBitMap(brush->bitmap, brush->width, brush->height, brightness, saturation, hue);
 }
 
-int32_t SepiaToneBrush(qvScriptState* L) {
-  CheckArgCount(L, 2, 2);
-  qvObjectId id = CheckObjectId(L, 1);
-  const int32_t threshold = Level(L, 2);
-  qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
-  if (code != 0) return code;
-  return SepiaToneBitMap(brush->bitmap, brush->width, brush->height, threshold);
-}
+int32_t SepiaToneBrush(qvScriptState* L) { return WithThreshold(L, SepiaToneBitMap); }
 
 int32_t CharcoalBrush(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
@@ -153,7 +134,7 @@ int32_t CharcoalBrush(qvScriptState* L) {
   const double radius = VmCheckNumber(L, 2);
   if (radius < 0) return ERR_WRONGUSAGE;
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return CharcoalBitMap(brush->bitmap, brush->alpha, brush->width, brush->height, radius, 1.0);
 }
@@ -164,7 +145,7 @@ int32_t OilPaintBrush(qvScriptState* L) {
   const double radius = VmCheckNumber(L, 2);
   if (radius < 0) return ERR_WRONGUSAGE;
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return OilPaintBitMap(brush->bitmap, brush->width, brush->height, radius);
 }
@@ -174,7 +155,7 @@ int32_t BrushToMonochrome(qvScriptState* L) {
   qvObjectId id = CheckObjectId(L, 1);
   const bool dither = VmOptNumber(L, 2, 1) != 0;
   qvBrush* brush = nullptr;
-  int code = FindModifiable(L, id, &brush);
+  int code = FindBrushToModify(L, id, kModifyRaster, &brush);
   if (code != 0) return code;
   return MonochromeBitMap(brush->bitmap, brush->width, brush->height, dither);
 }

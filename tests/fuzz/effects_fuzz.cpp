@@ -14,6 +14,7 @@
 
 #include "base/errors.h"
 #include "image/image.h"
+#include "tests/fuzz/byte_reader.h"
 
 volatile uint32_t g_effectSum;
 
@@ -21,15 +22,8 @@ using namespace qv;
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  const uint8_t* end;
-  uint8_t Byte() { return p < end ? *p++ : 0; }
-  int32_t Int() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | Byte();
-    return int32_t(v);
-  }
+struct Reader : fuzz::ByteReader {
+  using ByteReader::ByteReader;
   // A value that is special one time in two.
   double Number() {
     const uint8_t kind = Byte();
@@ -74,7 +68,7 @@ uint32_t Sum(const qvBitMap* b, const qvPlane* mask, const qvPlane* alpha, int32
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Reader in{data, data + size};
+  Reader in(data, size);
   const int32_t w = 1 + in.Byte() % 40, h = 1 + in.Byte() % 40;
   const uint8_t planes = in.Byte() % 3;  // 0 none, 1 mask, 2 alpha
   const uint8_t op = in.Byte() % 10;

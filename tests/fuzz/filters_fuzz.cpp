@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "image/image.h"
+#include "tests/fuzz/byte_reader.h"
 
 volatile uint32_t g_filterSum;
 
@@ -20,10 +21,8 @@ using namespace qv;
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  const uint8_t* end;
-  uint8_t Byte() { return p < end ? *p++ : 0; }
+struct Reader : fuzz::ByteReader {
+  using ByteReader::ByteReader;
   double Number() {
     static const double kSpecial[] = {0.0,
                                       -0.0,
@@ -49,17 +48,12 @@ struct Reader {
     std::memcpy(&v, raw, 8);
     return v;
   }
-  int32_t Int() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | Byte();
-    return int32_t(v);
-  }
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Reader in{data, data + size};
+  Reader in(data, size);
   const int w = 1 + in.Byte() % 48, h = 1 + in.Byte() % 48;
   const int32_t format = 10 + in.Byte() % 4;
   const uint8_t flags = in.Byte();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "tests/fuzz/byte_reader.h"
 
 volatile uint32_t g_shapeSum;
 
@@ -17,28 +18,21 @@ using namespace qv;
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  const uint8_t* end;
-  uint8_t Byte() { return p < end ? *p++ : 0; }
-  int32_t Word() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | Byte();
-    return int32_t(v);
-  }
+struct Reader : fuzz::ByteReader {
+  using ByteReader::ByteReader;
   double Fraction() { return double(Byte()) / 200.0 - 0.1; }  // a little outside 0 .. 1 too
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Reader in{data, data + size};
+  Reader in(data, size);
   const int w = 1 + in.Byte() % 64, h = 1 + in.Byte() % 64;
   const uint8_t kind = in.Byte() % 6;
   const bool antialias = in.Byte() & 1;
   const int32_t thickness = int32_t(in.Byte()) - 2;  // -2 .. 253
   std::vector<int32_t> points;
-  while (in.p < in.end && points.size() < 64) points.push_back(in.Word());
+  while (!in.AtEnd() && points.size() < 64) points.push_back(in.Int());
   if (points.size() % 2) points.pop_back();
   const int32_t count = int32_t(points.size() / 2);
   uint32_t sum = 0;
@@ -86,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint32_t> px(size_t(w) * size_t(h));
     qvGradient g{};
     g.type = 2 + (thickness & 3);  // 5 is no gradient: nothing drawn
-    g.startColour = uint32_t(in.Word());
-    g.endColour = uint32_t(in.Word());
+    g.startColour = uint32_t(in.Int());
+    g.endColour = uint32_t(in.Int());
     g.angle = count > 0 ? points[0] : 0;
     g.stopCount = count > 1 ? points[1] % 70 : 0;  // beyond 64 and negative counts too
     for (int i = 0; i < kMaxGradientStops; ++i)
