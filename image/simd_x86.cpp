@@ -592,6 +592,64 @@ __attribute__((target("avx2"))) void SmoothRowAvx2(uint32_t* d, const uint32_t* 
                   colourBytes);
 }
 
+// Four column fractions, each in the four 16-bit slots of its pixel.
+__attribute__((target("avx2"))) inline __m256i Fractions4(const uint32_t* f) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0,
+                                          1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
+  __m256i fx = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f)));
+  return _mm256_shuffle_epi8(fx, spread);
+}
+
+// The first pass: eight result columns of one source row per step, both neighbours of each
+// pixel from one 8-byte load. Only the rest, where the right neighbour is clamped, goes scalar.
+__attribute__((target("avx2"))) void SmoothSourceRowAvx2(uint32_t* out, const uint32_t* s,
+                                                         const uint32_t* step, const uint32_t* frac,
+                                                         int32_t n, int32_t width) {
+  const __m256i zero = _mm256_setzero_si256();
+  int64_t col = 0;
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    int64_t c[8];
+    c[0] = col + step[i];
+    for (int k = 1; k < 8; ++k) c[k] = c[k - 1] + step[i + k];
+    if (c[7] + 1 > width - 1) break;
+    col = c[7];
+    __m256i l0, r0, l1, r1;
+    Neighbours4(s, c, &l0, &r0);
+    Neighbours4(s, c + 4, &l1, &r1);
+    __m256i f0 = Fractions4(frac + i), f1 = Fractions4(frac + i + 4);
+    __m256i a = Lerp16x16(l0, r0, f0, _mm256_cmpgt_epi16(zero, f0));
+    __m256i b = Lerp16x16(l1, r1, f1, _mm256_cmpgt_epi16(zero, f1));
+    // packus interleaves the halves: pixels 0 1 4 5 | 2 3 6 7; the permutation restores them.
+    __m256i p = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), p);
+  }
+  if (i < n)
+    SmoothSourceRowScalar(out + i, s + col, step + i, frac + i, n - i, int32_t(width - col));
+}
+
+// The second pass: two weighed rows by the row's fraction, eight pixels per step.
+__attribute__((target("avx2"))) void SmoothBlendRowAvx2(uint32_t* d, const uint32_t* t0,
+                                                        const uint32_t* t1, int32_t n, int32_t fy,
+                                                        uint32_t colourBytes) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i fyv = _mm256_set1_epi16(int16_t(uint16_t(fy)));
+  const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fyv);
+  const __m256i keep = _mm256_set1_epi32(int(colourBytes));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t0 + i));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t1 + i));
+    __m256i lo = Lerp16x16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), fyv,
+                           fyHigh);
+    __m256i hi = Lerp16x16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), fyv,
+                           fyHigh);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i),
+                        _mm256_and_si256(_mm256_packus_epi16(lo, hi), keep));
+  }
+  if (i < n) SmoothBlendRowScalar(d + i, t0 + i, t1 + i, n - i, fy, colourBytes);
+}
+
 // Planar to chunky, 128 pixels at a time: the 16 bytes of each plane are interleaved until
 // each 64-bit lane holds one byte of every plane (plane p in byte p), an 8 x 8 bit matrix that
 // three swaps transpose; byte 7 - i of the lane is then the pen of pixel i.
@@ -758,15 +816,17 @@ __attribute__((target("avx2"))) void PaletteRowAvx2(const uint8_t* const* rows, 
   }
 }
 
-constexpr KernelPaths kSse2 = {MemmoveRow,       FillRowSse2,     MaskRowSse2,
-                               TemplateRowSse2,  AlphaRowSse2,    CoverageRowSse2,
-                               MixRowSse2,       MixMaskRowSse2,  TintRowSse2,
-                               SmoothRowSse2,    RotateRowScalar, RotateSmoothRowScalar,
-                               NearestRowScalar, ChunkyRowSse2,   PaletteRowSse2};
-constexpr KernelPaths kAvx2 = {MemmoveRow,     FillRowAvx2,     MaskRowAvx2,   TemplateRowAvx2,
-                               AlphaRowAvx2,   CoverageRowAvx2, MixRowAvx2,    MixMaskRowAvx2,
-                               TintRowAvx2,    SmoothRowAvx2,   RotateRowAvx2, RotateSmoothRowAvx2,
-                               NearestRowAvx2, ChunkyRowAvx2,   PaletteRowAvx2};
+constexpr KernelPaths kSse2 = {MemmoveRow,      FillRowSse2,     MaskRowSse2,
+                               TemplateRowSse2, AlphaRowSse2,    CoverageRowSse2,
+                               MixRowSse2,      MixMaskRowSse2,  TintRowSse2,
+                               SmoothRowSse2,   RotateRowScalar, RotateSmoothRowScalar,
+                               nullptr,         nullptr,         NearestRowScalar,
+                               ChunkyRowSse2,   PaletteRowSse2};
+constexpr KernelPaths kAvx2 = {
+    MemmoveRow,      FillRowAvx2,         MaskRowAvx2,         TemplateRowAvx2,    AlphaRowAvx2,
+    CoverageRowAvx2, MixRowAvx2,          MixMaskRowAvx2,      TintRowAvx2,        SmoothRowAvx2,
+    RotateRowAvx2,   RotateSmoothRowAvx2, SmoothSourceRowAvx2, SmoothBlendRowAvx2, NearestRowAvx2,
+    ChunkyRowAvx2,   PaletteRowAvx2};
 
 }  // namespace
 
