@@ -514,7 +514,8 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
   __m256i u = _mm256_mullo_epi32(_mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(st));
   const __m256i step8 = _mm256_set1_epi32(st * 8);
   // Upscaling: eight results come from at most eight neighbouring pixels, which one load and one
-  // lane permutation serve while the load stays inside the columns the row uses.
+  // lane permutation serve while the load stays inside the columns the row uses (the row's last
+  // column, not its width, bounds every load).
   const int64_t last = n > 0 ? ((int64_t(n) - 1) * step) >> 16 : 0;
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -524,6 +525,16 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
     if (step <= 65536 && first + 7 <= last) {
       __m256i row = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first));
       px = _mm256_permutevar8x32_epi32(row, _mm256_sub_epi32(idx, _mm256_set1_epi32(first)));
+    } else if (step <= 2 * 65536 && first + 15 <= last) {
+      // Down to half size eight results lie within sixteen pixels: two loads, a permutation of
+      // each (it reads the low three bits of the index) and a choice by the index's bit 3. The
+      // gather is slower than the scalar row here.
+      __m256i at = _mm256_sub_epi32(idx, _mm256_set1_epi32(first));
+      __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first));
+      __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first + 8));
+      __m256i high = _mm256_cmpgt_epi32(at, _mm256_set1_epi32(7));
+      px = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, at),
+                              _mm256_permutevar8x32_epi32(hi, at), high);
     } else {
       px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s), idx, 4);
     }
