@@ -67,6 +67,16 @@ struct KernelPaths {
   void (*rotateSmoothRow)(uint32_t* d, int32_t x0, int32_t x1, int32_t y, const double inv[6],
                           const uint32_t* src, int32_t srcPixelsPerRow, int32_t width,
                           int32_t height, uint32_t colourBytes);
+  // The smooth scaler in two passes, for paths where that is faster: smoothSourceRow weighs the
+  // columns of one source row once (out[i] = per byte, all four, Lerp16 of columns col and
+  // min(col + 1, width - 1) with frac[i], col walked as smoothRow walks it), and smoothBlendRow
+  // weighs two such rows with the row's fy and keeps the bytes of colourBytes. Lerp16 of Lerp16s
+  // is exactly smoothRow's arithmetic, so a weighed source row serves every result row it
+  // touches. Null where smoothRow stays the path (the scalar reference).
+  void (*smoothSourceRow)(uint32_t* out, const uint32_t* s, const uint32_t* step,
+                          const uint32_t* frac, int32_t n, int32_t width);
+  void (*smoothBlendRow)(uint32_t* d, const uint32_t* t0, const uint32_t* t1, int32_t n, int32_t fy,
+                         uint32_t colourBytes);
   // Hard-scaled row: d[i] = s[(i x step) >> 16] for the n pixels (every index inside the row).
   void (*nearestRow)(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
   // One row of 1 to 8 planes to pens (PlanarToChunky), and to pixels through a 256-entry
@@ -87,6 +97,11 @@ void NearestRowScalar(uint32_t* d, const uint32_t* s, int64_t step, int32_t n);
 void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const uint32_t* step,
                      const uint32_t* frac, int32_t n, int32_t width, int32_t fy,
                      uint32_t colourBytes);
+// The two passes' scalar rows, for the vector paths' ends.
+void SmoothSourceRowScalar(uint32_t* out, const uint32_t* s, const uint32_t* step,
+                           const uint32_t* frac, int32_t n, int32_t width);
+void SmoothBlendRowScalar(uint32_t* d, const uint32_t* t0, const uint32_t* t1, int32_t n,
+                          int32_t fy, uint32_t colourBytes);
 // The scalar planar rows (planar.cpp), 1 to 8 planes.
 void ChunkyRowScalar(const uint8_t* const* planeRows, int32_t planes, int32_t width, uint8_t* pens);
 void PaletteRowScalar(const uint8_t* const* planeRows, int32_t planes, int32_t width,

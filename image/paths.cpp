@@ -77,11 +77,10 @@ void TintRow(uint32_t* px, uint32_t tint, int32_t level, int32_t n) {
   for (int32_t i = 0; i < n; ++i) px[i] = Blend(px[i], tint, level);
 }
 
-constexpr KernelPaths kScalar = {CopyRow,          FillRow,         MaskRow,
-                                 TemplateRow,      AlphaRow,        CoverageRow,
-                                 MixRow,           MixMaskRow,      TintRow,
-                                 SmoothRowScalar,  RotateRowScalar, RotateSmoothRowScalar,
-                                 NearestRowScalar, ChunkyRowScalar, PaletteRowScalar};
+constexpr KernelPaths kScalar = {
+    CopyRow, FillRow,    MaskRow,          TemplateRow,     AlphaRow,        CoverageRow,
+    MixRow,  MixMaskRow, TintRow,          SmoothRowScalar, RotateRowScalar, RotateSmoothRowScalar,
+    nullptr, nullptr,    NearestRowScalar, ChunkyRowScalar, PaletteRowScalar};
 
 SimdLevel DetectBest() {
   __builtin_cpu_init();

@@ -142,12 +142,41 @@ void ScaleSmooth(const ScaleRecord& r) {
           smoothColumns, r.newWidth, r.srcAlphaBytesPerRow - r.srcLeft, plan);
     }
   }
+  // Where the path has the two passes, each source row is weighed across once and kept in a
+  // ring of two while the result rows that read it are made: an upscale reads each source row
+  // for two or three result rows. Without room for the ring every row weighs its own.
+  const auto sourceRow = image::gPaths.smoothSourceRow;
+  const auto blendRow = image::gPaths.smoothBlendRow;
+  uint32_t* ring = nullptr;
+  if (pixels && sourceRow && blendRow)
+    ring = static_cast<uint32_t*>(
+        image::Allocate(size_t(r.newWidth) * 2 * sizeof(uint32_t), false));
+  int64_t held[2] = {-1, -1};
+  // The ring slot holding source row want, weighed into the slot other than keep if absent.
+  auto weighed = [&](int64_t want, int keep) {
+    if (held[0] == want) return 0;
+    if (held[1] == want) return 1;
+    int k = keep == 0 ? 1 : 0;
+    sourceRow(ring + int64_t(k) * r.newWidth,
+              reinterpret_cast<const uint32_t*>(r.src) + want * r.srcPixelsPerRow, t.columnStep,
+              t.columnFraction, r.newWidth, r.width);
+    held[k] = want;
+    return k;
+  };
   int64_t row = 0;
   for (int32_t j = 0; j < r.newHeight; ++j) {
     row = std::min<int64_t>(row + t.rowStep[j], r.height - 1);
     int64_t row1 = std::min<int64_t>(row + 1, r.height - 1);  // a one-row source reads itself
     int fy = int(t.rowFraction[j]);
-    if (pixels) {
+    if (ring) {
+      // A zero fy, or one row read twice, leaves the first row as it is: Lerp16(a, b, 0) = a.
+      const bool one = fy == 0 || row1 == row;
+      int k0 = weighed(row, one ? -1 : held[0] == row1 ? 0 : held[1] == row1 ? 1 : -1);
+      int k1 = one ? k0 : weighed(row1, k0);
+      blendRow(reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow,
+               ring + int64_t(k0) * r.newWidth, ring + int64_t(k1) * r.newWidth, r.newWidth, fy,
+               colourBytes);
+    } else if (pixels) {
       image::gPaths.smoothRow(reinterpret_cast<uint32_t*>(r.dst) + int64_t(j) * r.dstPixelsPerRow,
                               reinterpret_cast<const uint32_t*>(r.src) + row * r.srcPixelsPerRow,
                               reinterpret_cast<const uint32_t*>(r.src) + row1 * r.srcPixelsPerRow,
@@ -177,6 +206,7 @@ void ScaleSmooth(const ScaleRecord& r) {
     }
   }
   std::free(columns);
+  std::free(ring);
   FreeAligned(plan);
 }
 
@@ -195,6 +225,32 @@ void SmoothRowScalar(uint32_t* d, const uint32_t* s0, const uint32_t* s1, const 
     col = std::min<int64_t>(col + step[i], width - 1);
     int64_t col1 = std::min<int64_t>(col + 1, width - 1);
     d[i] = BilinearPixel(s0[col], s0[col1], s1[col], s1[col1], int(frac[i]), fy, colourBytes);
+  }
+}
+
+void SmoothSourceRowScalar(uint32_t* out, const uint32_t* s, const uint32_t* step,
+                           const uint32_t* frac, int32_t n, int32_t width) {
+  int64_t col = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    col = std::min<int64_t>(col + step[i], width - 1);
+    int64_t col1 = std::min<int64_t>(col + 1, width - 1);
+    uint32_t v = 0;
+    for (int shift = 0; shift < 32; shift += 8)
+      v |= uint32_t(
+               Lerp16(int((s[col] >> shift) & 0xFF), int((s[col1] >> shift) & 0xFF), int(frac[i])))
+           << shift;
+    out[i] = v;
+  }
+}
+
+void SmoothBlendRowScalar(uint32_t* d, const uint32_t* t0, const uint32_t* t1, int32_t n,
+                          int32_t fy, uint32_t colourBytes) {
+  for (int32_t i = 0; i < n; ++i) {
+    uint32_t v = 0;
+    for (int shift = 0; shift < 32; shift += 8)
+      v |= uint32_t(Lerp16(int((t0[i] >> shift) & 0xFF), int((t1[i] >> shift) & 0xFF), fy))
+           << shift;
+    d[i] = v & colourBytes;
   }
 }
 

@@ -514,7 +514,8 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
   __m256i u = _mm256_mullo_epi32(_mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(st));
   const __m256i step8 = _mm256_set1_epi32(st * 8);
   // Upscaling: eight results come from at most eight neighbouring pixels, which one load and one
-  // lane permutation serve while the load stays inside the columns the row uses.
+  // lane permutation serve while the load stays inside the columns the row uses (the row's last
+  // column, not its width, bounds every load).
   const int64_t last = n > 0 ? ((int64_t(n) - 1) * step) >> 16 : 0;
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -524,6 +525,16 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
     if (step <= 65536 && first + 7 <= last) {
       __m256i row = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first));
       px = _mm256_permutevar8x32_epi32(row, _mm256_sub_epi32(idx, _mm256_set1_epi32(first)));
+    } else if (step <= 2 * 65536 && first + 15 <= last) {
+      // Down to half size eight results lie within sixteen pixels: two loads, a permutation of
+      // each (it reads the low three bits of the index) and a choice by the index's bit 3. The
+      // gather is slower than the scalar row here.
+      __m256i at = _mm256_sub_epi32(idx, _mm256_set1_epi32(first));
+      __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first));
+      __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first + 8));
+      __m256i high = _mm256_cmpgt_epi32(at, _mm256_set1_epi32(7));
+      px = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, at),
+                              _mm256_permutevar8x32_epi32(hi, at), high);
     } else {
       px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(s), idx, 4);
     }
@@ -590,6 +601,64 @@ __attribute__((target("avx2"))) void SmoothRowAvx2(uint32_t* d, const uint32_t* 
   if (i < n)
     SmoothRowSse2(d + i, s0 + col, s1 + col, step + i, frac + i, n - i, int32_t(width - col), fy,
                   colourBytes);
+}
+
+// Four column fractions, each in the four 16-bit slots of its pixel.
+__attribute__((target("avx2"))) inline __m256i Fractions4(const uint32_t* f) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0,
+                                          1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
+  __m256i fx = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f)));
+  return _mm256_shuffle_epi8(fx, spread);
+}
+
+// The first pass: eight result columns of one source row per step, both neighbours of each
+// pixel from one 8-byte load. Only the rest, where the right neighbour is clamped, goes scalar.
+__attribute__((target("avx2"))) void SmoothSourceRowAvx2(uint32_t* out, const uint32_t* s,
+                                                         const uint32_t* step, const uint32_t* frac,
+                                                         int32_t n, int32_t width) {
+  const __m256i zero = _mm256_setzero_si256();
+  int64_t col = 0;
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    int64_t c[8];
+    c[0] = col + step[i];
+    for (int k = 1; k < 8; ++k) c[k] = c[k - 1] + step[i + k];
+    if (c[7] + 1 > width - 1) break;
+    col = c[7];
+    __m256i l0, r0, l1, r1;
+    Neighbours4(s, c, &l0, &r0);
+    Neighbours4(s, c + 4, &l1, &r1);
+    __m256i f0 = Fractions4(frac + i), f1 = Fractions4(frac + i + 4);
+    __m256i a = Lerp16x16(l0, r0, f0, _mm256_cmpgt_epi16(zero, f0));
+    __m256i b = Lerp16x16(l1, r1, f1, _mm256_cmpgt_epi16(zero, f1));
+    // packus interleaves the halves: pixels 0 1 4 5 | 2 3 6 7; the permutation restores them.
+    __m256i p = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), p);
+  }
+  if (i < n)
+    SmoothSourceRowScalar(out + i, s + col, step + i, frac + i, n - i, int32_t(width - col));
+}
+
+// The second pass: two weighed rows by the row's fraction, eight pixels per step.
+__attribute__((target("avx2"))) void SmoothBlendRowAvx2(uint32_t* d, const uint32_t* t0,
+                                                        const uint32_t* t1, int32_t n, int32_t fy,
+                                                        uint32_t colourBytes) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i fyv = _mm256_set1_epi16(int16_t(uint16_t(fy)));
+  const __m256i fyHigh = _mm256_cmpgt_epi16(zero, fyv);
+  const __m256i keep = _mm256_set1_epi32(int(colourBytes));
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t0 + i));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t1 + i));
+    __m256i lo = Lerp16x16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), fyv,
+                           fyHigh);
+    __m256i hi = Lerp16x16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), fyv,
+                           fyHigh);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i),
+                        _mm256_and_si256(_mm256_packus_epi16(lo, hi), keep));
+  }
+  if (i < n) SmoothBlendRowScalar(d + i, t0 + i, t1 + i, n - i, fy, colourBytes);
 }
 
 // Planar to chunky, 128 pixels at a time: the 16 bytes of each plane are interleaved until
@@ -758,15 +827,17 @@ __attribute__((target("avx2"))) void PaletteRowAvx2(const uint8_t* const* rows, 
   }
 }
 
-constexpr KernelPaths kSse2 = {MemmoveRow,       FillRowSse2,     MaskRowSse2,
-                               TemplateRowSse2,  AlphaRowSse2,    CoverageRowSse2,
-                               MixRowSse2,       MixMaskRowSse2,  TintRowSse2,
-                               SmoothRowSse2,    RotateRowScalar, RotateSmoothRowScalar,
-                               NearestRowScalar, ChunkyRowSse2,   PaletteRowSse2};
-constexpr KernelPaths kAvx2 = {MemmoveRow,     FillRowAvx2,     MaskRowAvx2,   TemplateRowAvx2,
-                               AlphaRowAvx2,   CoverageRowAvx2, MixRowAvx2,    MixMaskRowAvx2,
-                               TintRowAvx2,    SmoothRowAvx2,   RotateRowAvx2, RotateSmoothRowAvx2,
-                               NearestRowAvx2, ChunkyRowAvx2,   PaletteRowAvx2};
+constexpr KernelPaths kSse2 = {MemmoveRow,      FillRowSse2,     MaskRowSse2,
+                               TemplateRowSse2, AlphaRowSse2,    CoverageRowSse2,
+                               MixRowSse2,      MixMaskRowSse2,  TintRowSse2,
+                               SmoothRowSse2,   RotateRowScalar, RotateSmoothRowScalar,
+                               nullptr,         nullptr,         NearestRowScalar,
+                               ChunkyRowSse2,   PaletteRowSse2};
+constexpr KernelPaths kAvx2 = {
+    MemmoveRow,      FillRowAvx2,         MaskRowAvx2,         TemplateRowAvx2,    AlphaRowAvx2,
+    CoverageRowAvx2, MixRowAvx2,          MixMaskRowAvx2,      TintRowAvx2,        SmoothRowAvx2,
+    RotateRowAvx2,   RotateSmoothRowAvx2, SmoothSourceRowAvx2, SmoothBlendRowAvx2, NearestRowAvx2,
+    ChunkyRowAvx2,   PaletteRowAvx2};
 
 }  // namespace
 
