@@ -20,7 +20,9 @@ struct qvSignal {
   std::atomic<bool> wakesLoop;
 };
 qvSignal* CreateManualSignal();
-void MarkLoopSignal(qvSignal* signal);
+// True when the signal was not marked before: a SetSignal already under way may have missed the
+// mark and set it without waking the window system.
+bool MarkLoopSignal(qvSignal* signal);
 void WakeWindowSystem();  // main_loop.cpp
 
 // Threads with a name and an explicit stack size (0: the default). `done`, when given, is set

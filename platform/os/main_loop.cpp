@@ -32,6 +32,9 @@ constexpr uint32_t kStatesQuit = 2;
 
 constexpr size_t kScriptStackSize = 16u << 20;
 constexpr int kPointerPollMs = 20;
+// How long a pass sleeps at most after it marked a signal as the loop's own for the first time: a
+// SetSignal under way may have missed the mark and so not wake the window system.
+constexpr int kFreshSignalWaitMs = 50;
 
 struct Platform {
   std::atomic<bool> initialised{false};
@@ -69,6 +72,10 @@ struct Platform {
 
   int lastPointerX = 0, lastPointerY = 0;  // timer thread only
   bool havePointer = false;
+  // The pointer poll's timer and whether it rests (see WindowSystem::PointerChangesOnlyInPump).
+  std::mutex pollMutex;
+  uint64_t pointerPoll = 0;
+  bool pollResting = false;
 
   std::mutex windowSystemMutex;  // against Wake and QueryPointer from other threads
   WindowSystem* windowSystem = nullptr;
@@ -94,13 +101,28 @@ WindowSystem* ActiveWindowSystem() {
   return g.windowSystem ? g.windowSystem : &headless;
 }
 
+// A resting poll's timer is due in about 24 days; the next pass wakes it.
+constexpr int kRestingPollMs = INT32_MAX;
+
 void PointerPollCallback(uint64_t, void*) {
+  // Held across the query and the decision to rest, so that a pass that pumped a new position
+  // after the query finds the poll resting and wakes it.
+  std::lock_guard<std::mutex> pollLock(g.pollMutex);
   int x, y;
+  bool onlyInPump;
   {
     std::lock_guard<std::mutex> lock(g.windowSystemMutex);
-    if (!ActiveWindowSystem()->QueryPointer(&x, &y)) return;
+    WindowSystem* ws = ActiveWindowSystem();
+    if (!ws->QueryPointer(&x, &y)) return;
+    onlyInPump = ws->PointerChangesOnlyInPump();
   }
-  if (g.havePointer && x == g.lastPointerX && y == g.lastPointerY) return;
+  if (g.havePointer && x == g.lastPointerX && y == g.lastPointerY) {
+    if (onlyInPump && !g.pollResting &&
+        g.timers->Change(g.pointerPoll, kRestingPollMs, kRestingPollMs)) {
+      g.pollResting = true;
+    }
+    return;
+  }
   bool first = !g.havePointer;
   g.havePointer = true;
   g.lastPointerX = x;
@@ -145,13 +167,15 @@ int ForwardRequest(WindowRequest request, const intptr_t* a) {
   return g.requestResult;
 }
 
-int BuildWaitHandles(qvSignal** table) {
+// The wait table; *fresh is true when one of its signals was marked as the loop's own just now.
+int BuildWaitHandles(qvSignal** table, bool* fresh) {
   int n = 0;
   for (qvSignal* s : g.slots) table[n++] = s;
+  *fresh = false;
   if (g.audioHost) {
     int more = g.audioHost->CollectChannelSignals(table + 4, 8);
     more = more < 0 ? 0 : more > 8 ? 8 : more;
-    for (int i = 0; i < more; ++i) MarkLoopSignal(table[4 + i]);
+    for (int i = 0; i < more; ++i) *fresh |= MarkLoopSignal(table[4 + i]);
     n += more;
   }
   return n;
@@ -181,13 +205,16 @@ int DispatchLoopEvent(qvSignal** table, int slot, bool* pointerMoved) {
 bool RunPass() {
   bool pointerMoved = false;
   qvSignal* table[12];
-  int n = BuildWaitHandles(table);
+  bool fresh;
+  int n = BuildWaitHandles(table, &fresh);
   WindowSystem* ws = ActiveWindowSystem();
   int slot = WaitAnySignal(table, n, 0);
   if (slot < 0) {
     int fds[12];
     for (int i = 0; i < n; ++i) fds[i] = table[i]->fd;
-    ws->Wait(fds, n);
+    // Without a fresh signal nothing is looked at again on a clock: the pointer poll, the timers
+    // and every other thread set loop signals, which wake the window system.
+    ws->Wait(fds, n, fresh ? kFreshSignalWaitMs : -1);
     slot = WaitAnySignal(table, n, 0);
   }
   bool end = false;
@@ -199,6 +226,14 @@ bool RunPass() {
   }
   EnterLock(g.displayListLock);
   ws->Pump();
+  {
+    // The pump may have seen the pointer move: the poll looks again within its period.
+    std::lock_guard<std::mutex> lock(g.pollMutex);
+    if (g.pollResting) {
+      g.pollResting = false;
+      g.timers->Change(g.pointerPoll, kPointerPollMs, kPointerPollMs);
+    }
+  }
   DeliverClipboardChange();
   std::vector<uint64_t> posts;
   {
@@ -328,8 +363,13 @@ int MessageLoop(const qvScriptBody& body) {
   if (!g.initialised.load() || !g.timers) return ERR_THREAD;
   g.mainThread = pthread_self();
   g.haveMain.store(true);
-  uint64_t pointerPoll = g.timers->Add(kPointerPollMs, kPointerPollMs, PointerPollCallback,
-                                       nullptr);
+  uint64_t pointerPoll;
+  {
+    std::lock_guard<std::mutex> lock(g.pollMutex);
+    pointerPoll = g.timers->Add(kPointerPollMs, kPointerPollMs, PointerPollCallback, nullptr);
+    g.pointerPoll = pointerPoll;
+    g.pollResting = false;
+  }
   qvSignal* done = CreateManualSignal();
   if (!done) {
     g.timers->Delete(pointerPoll);

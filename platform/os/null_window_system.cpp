@@ -14,12 +14,12 @@ NullWindowSystem::~NullWindowSystem() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
-void NullWindowSystem::Wait(const int* fds, int count) {
+void NullWindowSystem::Wait(const int* fds, int count, int timeoutMs) {
   pollfd set[13];
   int n = 0;
   for (int i = 0; i < count && i < 12; ++i) set[n++] = {fds[i], POLLIN, 0};
   if (wakeFd_ >= 0) set[n++] = {wakeFd_, POLLIN, 0};
-  while (poll(set, n, -1) < 0 && errno == EINTR) {
+  while (poll(set, n, timeoutMs) < 0 && errno == EINTR) {
   }
 }
 

@@ -16,7 +16,7 @@ class NullWindowSystem : public WindowSystem {
  public:
   NullWindowSystem();
   ~NullWindowSystem() override;
-  void Wait(const int* fds, int count) override;
+  void Wait(const int* fds, int count, int timeoutMs) override;
   void Wake() override;
   void Pump() override;
   bool QueryPointer(int* x, int* y) override;

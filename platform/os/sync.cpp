@@ -38,7 +38,7 @@ void DeleteSignal(qvSignal* signal) {
   delete signal;
 }
 
-void MarkLoopSignal(qvSignal* signal) { signal->wakesLoop.store(true); }
+bool MarkLoopSignal(qvSignal* signal) { return !signal->wakesLoop.exchange(true); }
 
 // The signal is not touched after the write: the waiter it releases may delete it at once.
 void SetSignal(qvSignal* signal) {

@@ -74,9 +74,9 @@ SdlWindowSystem::~SdlWindowSystem() {
 // A driver without a screen gets no events but those pushed into SDL's queue, and each of them
 // sets the wake descriptor: the loop sleeps in poll() on its own descriptors and that one. A real
 // driver's events come from its connection, so the loop sleeps in SDL's wait, which pushed events
-// end; a signal set while the loop was marking it as one of its own may have missed its wake, so
-// the descriptors are looked at again every 50 ms: a short delay instead of a lost pass.
-void SdlWindowSystem::Wait(const int* fds, int count) {
+// end (every loop signal that is set pushes one); it sleeps without a time limit unless the caller
+// gives one, so an idle window costs nothing.
+void SdlWindowSystem::Wait(const int* fds, int count, int timeoutMs) {
   pollfd set[13];
   int n = 0;
   for (int i = 0; i < count && n < 12; ++i) set[n++] = {fds[i], POLLIN, 0};
@@ -84,15 +84,14 @@ void SdlWindowSystem::Wait(const int* fds, int count) {
     set[n++] = {wakeFd_, POLLIN, 0};
     // The watch runs just before its event enters the queue, so a pass may have drained the wake
     // of an event not queued yet: the queue is looked at again every 50 ms.
+    int recheck = timeoutMs >= 0 && timeoutMs < kRecheckMs ? timeoutMs : kRecheckMs;
     for (;;) {
       if (SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return;
-      if (poll(set, static_cast<nfds_t>(n), kRecheckMs) > 0) return;
+      if (poll(set, static_cast<nfds_t>(n), recheck) > 0 || timeoutMs >= 0) return;
     }
   }
-  for (;;) {
-    if (n > 0 && poll(set, static_cast<nfds_t>(n), 0) > 0) return;
-    if (SDL_WaitEventTimeout(nullptr, kRecheckMs) != 0) return;
-  }
+  if (n > 0 && poll(set, static_cast<nfds_t>(n), 0) > 0) return;
+  SDL_WaitEventTimeout(nullptr, timeoutMs);
 }
 
 void SdlWindowSystem::Wake() {

@@ -20,10 +20,11 @@ class SdlWindowSystem : public WindowSystem {
   static std::unique_ptr<SdlWindowSystem> Create();
   ~SdlWindowSystem() override;
 
-  void Wait(const int* fds, int count) override;
+  void Wait(const int* fds, int count, int timeoutMs) override;
   void Wake() override;
   void Pump() override;
   bool QueryPointer(int* x, int* y) override;
+  bool PointerChangesOnlyInPump() const override { return true; }
 
   // The window procedure: gets every SDL event but the system's own wake-ups.
   void SetEventHandler(std::function<void(const SDL_Event&)> handler);
