@@ -74,9 +74,12 @@ bool LoadPictureViaPlugins(const char* name, qvPixelBuffer* buffer, qvPictureFac
     qvImageFacts f{};
     void* image = info->loadImage(name, &f);
     if (image == nullptr) continue;
+    const qvImageFacts loaded = f;
     uint32_t* pixels = info->getImage(image, &f);
-    // A plugin's picture that cannot be read as it describes it counts as a refusal.
-    if (pixels == nullptr || f.width <= 0 || f.height <= 0 || f.pixelsPerRow < f.width) {
+    // A plugin's picture that cannot be read as it describes it counts as a refusal; so does one
+    // whose pixels claim another size than the load did, as the buffer may be only that big.
+    if (pixels == nullptr || f.width <= 0 || f.height <= 0 || f.pixelsPerRow < f.width ||
+        f.width != loaded.width || f.height != loaded.height) {
       info->freeImage(image);
       continue;
     }

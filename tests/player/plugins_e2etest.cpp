@@ -431,5 +431,47 @@ GetAttribute(GetConstant("#SAMPLE"), 2, GetConstant("#ATTRDURATION"))
   EXPECT_NE(ReadFile("calls.log").find("media OpenStream\n"), std::string::npos);
 }
 
+// A plugin that answers against its own facts is refused or gives the operation's error, never
+// read past its buffers: the media plugin misbehaves as the file's name asks.
+TEST_F(MediaPluginE2eTest, MisbehavingPluginsAreRefusedOrGiveTheirError) {
+  const std::string raster = MediaFile("QVIM", {3, 2, 0, 1, 2, 3, 4, 5, 6});
+  const std::string vector = MediaFile("QVVC", {4, 3, 0x00FF00});
+  const std::string sound = MediaFile("QVSN", {22050, 1, 8, 4, 2, 0});
+  const struct {
+    const char* file;
+    const std::string& bytes;
+    const char* script;
+    const char* output;
+  } cases[] = {
+      {"hostile-nullpixels.qvim", raster, "do LoadBrush(1, \"hostile-nullpixels.qvim\")\n",
+       "error ERR_LOADPICTURE2 LoadBrush\n"},
+      {"hostile-shortrow.qvim", raster, "do LoadBrush(1, \"hostile-shortrow.qvim\")\n",
+       "error ERR_LOADPICTURE2 LoadBrush\n"},
+      {"hostile-grown.qvim", raster, "do LoadBrush(1, \"hostile-grown.qvim\")\n",
+       "error ERR_LOADPICTURE2 LoadBrush\n"},
+      {"hostile-grown.qvvc", vector, "do LoadBrush(1, \"hostile-grown.qvvc\")\n",
+       "error ERR_LOADPICTURE2 LoadBrush\n"},
+      // The transform's error, and again on a second try: the picture stays whole.
+      {"hostile-wrongsize.qvvc", vector,
+       "do LoadBrush(1, \"hostile-wrongsize.qvvc\")\n"
+       "do DisplayBrush(1, 0, 0, {width = 8, height = 6})\n"
+       "do DisplayBrush(1, 0, 0, {width = 5, height = 5})\n"
+       "do DisplayBrush(1, 0, 0)\n",
+       "error ERR_TFIMAGE DisplayBrush\nerror ERR_TFIMAGE DisplayBrush\n"},
+      {"hostile-channels3.qvsn", sound, "do OpenMusic(1, \"hostile-channels3.qvsn\")\n",
+       "error ERR_UNKNOWNMUSFMT OpenMusic\n"},
+      {"hostile-bits12.qvsn", sound, "do LoadSample(1, \"hostile-bits12.qvsn\")\n",
+       "error ERR_OPENSOUND LoadSample\n"},
+      {"hostile-frequency0.qvsn", sound, "do OpenMusic(1, \"hostile-frequency0.qvsn\")\n",
+       "error ERR_UNKNOWNMUSFMT OpenMusic\n"},
+  };
+  env_.push_back("SDL_AUDIODRIVER=dummy");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteFile(c.file, c.bytes);
+    EXPECT_EQ(RunScript(c.script), c.output);
+  }
+}
+
 }  // namespace
 }  // namespace qv

@@ -5,16 +5,32 @@
 // 32-bit). QVVC: "QVVC", width, height, colour: a one-pixel frame of the colour round a
 // transparent inside, at whatever size it is drawn. QVSN: "QVSN", frequency, channels, bits,
 // frames, flags (bit 0 big-endian, bit 1 signed), then the PCM.
+//
+// A file named "hostile-<mode>.<anything>" makes the plugin misbehave as the mode says, so that
+// the host's guards can be seen to hold: pictures "nullpixels" (GetImage hands back no pixels),
+// "shortrow" (rows shorter than the width), "grown" (GetImage claims more than LoadImage did) and
+// "wrongsize" (TransformImage draws one pixel wider and taller than asked); sound streams
+// "channels3", "bits12" and "frequency0" (facts the mixer cannot play).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "plugin_log.h"
 #include "qv_plugin.h"
 
 namespace {
+
+// The hostile mode the file's name asks for, or "".
+std::string HostileMode(const char* file) {
+  const char* base = std::strrchr(file, '/');
+  base = base != nullptr ? base + 1 : file;
+  if (std::strncmp(base, "hostile-", 8) != 0) return "";
+  std::string mode = base + 8;
+  return mode.substr(0, mode.find('.'));
+}
 
 bool ReadWords(FILE* f, uint32_t* words, size_t n) { return std::fread(words, 4, n, f) == n; }
 void WriteWords(FILE* f, const uint32_t* words, size_t n) { std::fwrite(words, 4, n, f); }
@@ -24,6 +40,7 @@ struct Picture {
   uint32_t width, height, alpha, colour;
   std::vector<uint32_t> pixels;
   int32_t drawnWidth, drawnHeight;
+  std::string mode;
 };
 
 void DrawFrame(Picture* p, int32_t width, int32_t height) {
@@ -48,9 +65,9 @@ bool ReadHeader(const char* file, Picture* p, FILE** open) {
   bool ok = std::fread(magic, 1, 4, f) == 4 && ReadWords(f, words, 3) && words[0] > 0 &&
             words[1] > 0 && words[0] <= 4096 && words[1] <= 4096;
   if (ok && std::memcmp(magic, "QVIM", 4) == 0) {
-    *p = {false, words[0], words[1], words[2] != 0, 0, {}, 0, 0};
+    *p = {false, words[0], words[1], words[2] != 0, 0, {}, 0, 0, HostileMode(file)};
   } else if (ok && std::memcmp(magic, "QVVC", 4) == 0) {
-    *p = {true, words[0], words[1], 1, words[2], {}, 0, 0};
+    *p = {true, words[0], words[1], 1, words[2], {}, 0, 0, HostileMode(file)};
   } else {
     ok = false;
   }
@@ -114,6 +131,13 @@ QV_PLUGIN_EXPORT void* LoadImage(const char* file, qvImageFacts* facts) {
 QV_PLUGIN_EXPORT uint32_t* GetImage(void* image, qvImageFacts* facts) {
   auto* p = static_cast<Picture*>(image);
   Facts(p, facts);
+  if (p->mode == "nullpixels") return nullptr;
+  if (p->mode == "shortrow") facts->pixelsPerRow = facts->width - 1;
+  if (p->mode == "grown") {
+    facts->width += 1;
+    facts->height += 1;
+    facts->pixelsPerRow = facts->width;
+  }
   return p->pixels.data();
 }
 QV_PLUGIN_EXPORT void FreeImage(void* image) { delete static_cast<Picture*>(image); }
@@ -125,7 +149,11 @@ QV_PLUGIN_EXPORT int32_t TransformImage(void* image, const double transform[6], 
   std::snprintf(line, sizeof line, "TransformImage %g %g %g %g %dx%d", transform[0], transform[1],
                 transform[2], transform[3], width, height);
   PluginLog("media", line);
-  DrawFrame(p, width, height);
+  if (p->mode == "wrongsize") {
+    DrawFrame(p, width + 1, height + 1);
+  } else {
+    DrawFrame(p, width, height);
+  }
   return 1;
 }
 
@@ -174,6 +202,10 @@ QV_PLUGIN_EXPORT void* OpenStream(const char* file, qvStreamFacts* facts) {
     return nullptr;
   }
   *facts = {w[3], w[1], w[2], w[0], (w[4] & 3u) | QV_STREAM_SEEKABLE};
+  const std::string mode = HostileMode(file);
+  if (mode == "channels3") facts->channels = 3;
+  if (mode == "bits12") facts->bits = 12;
+  if (mode == "frequency0") facts->frequency = 0;
   PluginLog("media", "OpenStream");
   return new Stream{f, *facts, w[1] * w[2] / 8, 0};
 }
