@@ -22,6 +22,13 @@ constexpr int64_t kMaxPictureBytes = int64_t(1) << 31;
 constexpr int32_t kTableGrowth = 4096;
 constexpr int kMaxCodes = 4096;
 constexpr size_t kFeedSize = 16384;
+// A screen of up to this many pixels (16 MB, as 2048 x 2048) is taken on the header's word, however
+// little of it the frames cover. A larger one must be one its file could have drawn: an LZW code
+// stands for at most kMaxCodes pixels and takes at least three bits, so no byte of a file codes
+// more than 2 * kMaxCodes pixels of frames. A few hundred bytes declaring a screen of gigabytes are
+// refused, not filled with background.
+constexpr int64_t kFreeScreenPixels = int64_t(1) << 22;
+constexpr int64_t kPixelsPerFileByte = 2 * kMaxCodes;
 
 // Image data bytes gathered from their sub-blocks into one window, so that the decoder reads
 // each code with one unaligned load; the 8 bytes behind the data are kept zero for that load.
@@ -616,6 +623,14 @@ int LoadGif(const char* name, bool infoOnly, qvGifInfo* info, qvGifDecoder** out
   if (int64_t(width) * height * 4 > kMaxPictureBytes) {
     CloseFileQ(file);
     return ERR_MEM;
+  }
+  if (int64_t(width) * height > kFreeScreenPixels) {
+    const int64_t start = SeekFileQ(file, 0, kSeekEnd);
+    const int64_t end = SeekFileQ(file, start, kSeekStart);
+    if (int64_t(width) * height > (end - start) * kPixelsPerFileByte) {
+      CloseFileQ(file);
+      return ERR_LOADPICTURE2;
+    }
   }
   auto* g = static_cast<qvGifDecoder*>(image::Allocate(sizeof(qvGifDecoder), true));
   if (g == nullptr) {

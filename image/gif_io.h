@@ -21,7 +21,8 @@ struct qvGifInfo {
 
 // Opens the GIF `name` and scans all of its frames. With `infoOnly` only the screen size is read
 // and *out stays null. Returns 0; ERR_READFILE when the file does not open; ERR_LOADPICTURE2 for a
-// wrong signature, a screen of width or height 0, no frame at all or damaged data; ERR_MEM when
+// wrong signature, a screen of width or height 0, a screen of over 2^22 pixels that the file is
+// too short to have coded, no frame at all or damaged data; ERR_MEM when
 // memory runs out or the screen is above 2^31 bytes of pixels.
 int LoadGif(const char* name, bool infoOnly, qvGifInfo* info, qvGifDecoder** out);
 

@@ -125,6 +125,22 @@ class HostileInputE2eTest : public PlayerTest {
   }
 };
 
+// A 212-byte GIF of a 23170 x 23170 screen: two colours and one frame of one pixel, the rest of
+// the file a comment.
+Bytes HugeGif() {
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+  b[6] = b[8] = uint8_t(23170 & 0xFF);
+  b[7] = b[9] = uint8_t(23170 >> 8);
+  b.insert(b.end(), {0x21, 0xFE});
+  const size_t text = 212 - b.size() - 2 - 16;  // the comment's length byte and end, the frame
+  b.push_back(uint8_t(text));
+  b.resize(b.size() + text, 'x');
+  b.push_back(0);
+  // The frame: 1 x 1 at the origin, minimum code size 2, codes clear, 0 and end.
+  b.insert(b.end(), {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
+  return b;
+}
+
 // Each file is refused with ERR_LOADPICTURE2 by LoadBrush, costing the run under 100 ms of
 // processor time and 50 MB more than a run that loads nothing. Before, each took gigabytes.
 TEST_F(HostileInputE2eTest, TinyFilesOfHugePicturesAreRefusedAtOnce) {
@@ -135,9 +151,11 @@ TEST_F(HostileInputE2eTest, TinyFilesOfHugePicturesAreRefusedAtOnce) {
       {"huge.iff", HugeIlbm()},
       {"huge.jpg", HugeJpeg()},
       {"huge.bmp", HugeRle8Bmp()},
+      {"huge.gif", HugeGif()},
   };
   ASSERT_EQ(cases[0].bytes.size(), 168u);
   ASSERT_EQ(cases[2].bytes.size(), 1080u);
+  ASSERT_EQ(cases[3].bytes.size(), 212u);
   const Measured idle = RunMeasured("x = 1\n");
   ASSERT_EQ(idle.run.status, 0) << idle.run.err;
   for (const Case& c : cases) {
@@ -155,24 +173,28 @@ TEST_F(HostileInputE2eTest, TinyFilesOfHugePicturesAreRefusedAtOnce) {
 }
 
 // Whole pictures of the same formats, some of them large for their files (a flat JPEG, RLE8 runs
-// of 255 pixels, ByteRun1 runs of 128 bytes), load as before.
+// of 255 pixels, ByteRun1 runs of 128 bytes, a GIF's LZW codes), load as before, and so does a GIF
+// whose screen of 2048 x 2048 is mostly outside its one small frame.
 TEST_F(HostileInputE2eTest, WholePicturesOfTheSameFormatsStillLoad) {
   int status = 0;
   const std::string made = qvtest::RunCommand(
       "cd " + dir_ +
           " && convert -size 2048x1024 xc:'#808080' -depth 8 -quality 90 flat.jpg"
           " && convert -size 2048x1024 xc:'#808080' -depth 8 -type palette -compress RLE BMP3:flat.bmp"
-          " && convert -size 2048x1024 xc:'#808080' -depth 8 ppm:- | ppmtoilbm -compress > flat.iff",
+          " && convert -size 2048x1024 xc:'#808080' -depth 8 ppm:- | ppmtoilbm -compress > flat.iff"
+          " && convert -size 2048x1024 xc:'#808080' flat.gif"
+          " && convert -size 16x16 xc:'#808080' -page 2048x2048+2032+2032 corner.gif",
       &status);
   ASSERT_EQ(status, 0) << made;
   std::string script;
-  for (const char* name : {"flat.jpg", "flat.bmp", "flat.iff"}) {
+  for (const char* name : {"flat.jpg", "flat.bmp", "flat.iff", "flat.gif"}) {
     script += std::string("do LoadBrush(1, \"") + name + "\")\nReadBrushPixel(1, 2047, 1023)\n";
   }
+  script += "do LoadBrush(1, \"corner.gif\")\nReadBrushPixel(1, 2047, 2047)\n";
   const Measured m = RunMeasured(script);
   ASSERT_EQ(m.run.status, 0) << m.run.err;
   const std::string each = "ReadBrushPixel(1, 2047, 1023) 8421504 -1\n";
-  EXPECT_EQ(m.run.out, each + each + each);
+  EXPECT_EQ(m.run.out, each + each + each + each + "ReadBrushPixel(1, 2047, 2047) 8421504 -1\n");
 }
 
 // A module of one sample whose rows last 31 ticks at 32 beats a minute (2.4 s each): 64 rows an
