@@ -501,11 +501,11 @@ __attribute__((target("avx2"))) int32_t SwirlRowAvx2(const SwirlShape& g, int32_
       _mm_store_si128(reinterpret_cast<__m128i*>(at),
                       _mm256_cvttpd_epi32(_mm256_and_pd(d, inside)));
       const __m256d p02 = _mm256_insertf128_pd(
-          _mm256_castpd128_pd256(_mm_loadu_pd(g.turns + 2 * at[0])),
-          _mm_loadu_pd(g.turns + 2 * at[2]), 1);
+          _mm256_castpd128_pd256(_mm_loadu_pd(g.turns + 2 * ptrdiff_t(at[0]))),
+          _mm_loadu_pd(g.turns + 2 * ptrdiff_t(at[2])), 1);
       const __m256d p13 = _mm256_insertf128_pd(
-          _mm256_castpd128_pd256(_mm_loadu_pd(g.turns + 2 * at[1])),
-          _mm_loadu_pd(g.turns + 2 * at[3]), 1);
+          _mm256_castpd128_pd256(_mm_loadu_pd(g.turns + 2 * ptrdiff_t(at[1]))),
+          _mm_loadu_pd(g.turns + 2 * ptrdiff_t(at[3])), 1);
       const __m256d sn = _mm256_unpacklo_pd(p02, p13);
       const __m256d cs = _mm256_unpackhi_pd(p02, p13);
       const __m256d move = _mm256_and_pd(inside, _mm256_or_pd(_mm256_cmp_pd(sn, zero, _CMP_NEQ_UQ),

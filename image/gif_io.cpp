@@ -28,7 +28,7 @@ constexpr size_t kFeedSize = 16384;
 // more than 2 * kMaxCodes pixels of frames. A few hundred bytes declaring a screen of gigabytes are
 // refused, not filled with background.
 constexpr int64_t kFreeScreenPixels = int64_t(1) << 22;
-constexpr int64_t kPixelsPerFileByte = 2 * kMaxCodes;
+constexpr int64_t kPixelsPerFileByte = 2 * int64_t(kMaxCodes);
 
 // Image data bytes gathered from their sub-blocks into one window, so that the decoder reads
 // each code with one unaligned load; the 8 bytes behind the data are kept zero for that load.

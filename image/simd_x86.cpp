@@ -525,7 +525,7 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t* d, const uint32_t*
     if (step <= 65536 && first + 7 <= last) {
       __m256i row = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + first));
       px = _mm256_permutevar8x32_epi32(row, _mm256_sub_epi32(idx, _mm256_set1_epi32(first)));
-    } else if (step <= 2 * 65536 && first + 15 <= last) {
+    } else if (step <= 2 * int64_t(65536) && first + 15 <= last) {
       // Down to half size eight results lie within sixteen pixels: two loads, a permutation of
       // each (it reads the low three bits of the index) and a choice by the index's bit 3. The
       // gather is slower than the scalar row here.

@@ -310,8 +310,9 @@ int32_t FullPath(qvScriptState* L) {
   const char* dir = CheckName(L, 1);
   const char* name = CheckName(L, 2);
   // A path the file routines would not take is refused, never cut to fit.
-  if (std::strlen(dir) >= sizeof joined) return ERR_NAMETOOLONG;
-  std::strcpy(joined, dir);
+  size_t length = std::strlen(dir);
+  if (length >= sizeof joined) return ERR_NAMETOOLONG;
+  std::memcpy(joined, dir, length + 1);
   if (!JoinPath(joined, sizeof joined, name)) return ERR_NAMETOOLONG;
   VmPushString(L, joined);
   return 1;
