@@ -434,7 +434,16 @@ TEST_F(SdlInputTest, EachOfTwoDisplaysReceivesItsOwnEventsAndResizes) {
     ASSERT_TRUE(WaitForOutput("SizeWindow"));
     qvDisplay* d = nullptr;
     ASSERT_EQ(FindDisplay({2, nullptr}, &d), 0);
-    EXPECT_TRUE(ReadShownPixels(d->window, &shown, &shownWidth, &shownHeight));
+    // The main thread presents a moment after the script prints: read until the new size's
+    // picture is there (or give up after two seconds and let the checks below say what came).
+    for (int i = 0; i < 200; ++i) {
+      EXPECT_TRUE(ReadShownPixels(d->window, &shown, &shownWidth, &shownHeight));
+      if (shownWidth == 120 && shownHeight == 90 && shown.size() == 120u * 90u &&
+          (shown[120u * 90u - 1] & 0xFFFFFFu) == 0x00FF00u) {
+        break;
+      }
+      SDL_Delay(10);
+    }
     // Display 2's close runs its own handler, which leaves the script going.
     PushClose(second);
     ASSERT_TRUE(WaitForOutput("CloseWindow 2"));
