@@ -36,9 +36,12 @@ inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
 
 class X11PlayerTest : public InProcessPlayerTest {
  protected:
-  // Runs xdotool with `args`, its output dropped; whether it succeeded.
+  // Runs xdotool with `args`, its output dropped; whether it succeeded. Bounded in time: a
+  // "--sync" step waits for as long as the window manager ignores the request, and on a loaded
+  // machine that was once the whole test's time.
   static bool Xdotool(const std::string& args) {
-    return std::system((std::string(QV_XDOTOOL) + " " + args + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("timeout 30 " + std::string(QV_XDOTOOL) + " " + args + " >/dev/null 2>&1")
+                           .c_str()) == 0;
   }
 
   // The newest visible window with the title (0 when there is none).
