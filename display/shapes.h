@@ -177,7 +177,8 @@ qvFormBox FormStyleBox(int32_t x, int32_t y, int32_t width, int32_t height,
 // Rasterising.
 
 // A new picture of a shape: the bitmap with a mask or an alpha channel (one of them null), and
-// where its corner lies against the outline's box (negative where margins grow it).
+// where its corner lies against the outline's box (negative where margins grow it). As with
+// FormStyleBox, a shadow to the north or west is not counted there: it pushes the shape itself.
 struct qvShapeImage {
   qvBitMap* bitmap;
   qvPlane* mask;
