@@ -160,7 +160,9 @@ void ComposeFormLayers(const qvFormLayers& f) {
     CopyAlphaWithTransparency(f, b, b.x, b.y, f.bodyColour);
     PaintForm(f, b, b.x, b.y, f.bodyColour, 0, 255, f.bodySource, f.bodySourcePixelsPerRow);
   } else if (!edgeOn) {
-    PaintForm(f, b, b.x, b.y, f.bodyColour, 2, 255, f.bodySource, f.bodySourcePixelsPerRow);
+    // At the body's own opacity: at 255 a transparent body over a shadow came out opaque wherever
+    // no shadow lay beneath it.
+    PaintForm(f, b, b.x, b.y, f.bodyColour, 2, 255 - bodyT, f.bodySource, f.bodySourcePixelsPerRow);
   } else if (bodyT == 0 && edgeT == 0) {
     PaintForm(f, b, b.x, b.y, f.bodyColour, 1, 255, f.bodySource, f.bodySourcePixelsPerRow);
   } else {

@@ -202,7 +202,8 @@ struct qvRasterRequest {
 // outline filled, or for kFillNone drawn with the line width; gradient and texture fills colour
 // the body. Sizes are worked in 64 bits: a picture that cannot be had (a circle of radius 100000)
 // gives ERR_MEM. Returns 0, ERR_MEM, or the texture brush lookup's code; on failure nothing stays
-// allocated.
+// allocated. A shape drawn at (x, y) puts its picture at (x + outline.x + image.x,
+// y + outline.y + image.y).
 int RasteriseShape(qvScriptState* L, const qvShapeOutline& outline, const qvRasterRequest& request,
                    qvShapeImage* out);
 

@@ -676,6 +676,17 @@ TEST(ComposeFormLayers, BodyOverShadow) {
   // x = 1: red over blue at 128: 0 + (255 x 128 >> 8) = 127, 255 + ((0 - 255) x 128 >> 8) = 127;
   // alpha ((128 - 255) x 128 >> 8) + 255 = -64 + 255 = 191.
   r.Expect({kRed, 0x7F007F, kBlue, 0, 0}, {255, 191, 128, 0, 0});
+
+  // A transparent body keeps its transparency beside the shadow (alpha 255 - 128 = 127, not
+  // 255) and over it (255 x 127 / 255).
+  Row1 t;
+  t.body = {255, 255, 0, 0, 0, 0, 0, 0};
+  f = t.Layers(0x80000000 | kRed);
+  f.shadowOn = true;
+  f.shadowDx = 1;
+  f.shadowColour = kBlue;
+  ComposeFormLayers(f);
+  t.Expect({kRed, kRed, kBlue, 0, 0}, {127, 127, 255, 0, 0});
 }
 
 TEST(ComposeFormLayers, BodyOverEdge) {
