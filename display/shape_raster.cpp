@@ -20,18 +20,37 @@ const int32_t* PointWords(const qvPointI* points) {
   return reinterpret_cast<const int32_t*>(points);
 }
 
-// A coverage image released on every way out.
+// A coverage image released on every way out, or a cleared alpha channel taken as one.
 struct Coverage {
   qvRasterImage* image = nullptr;
   uint8_t* data = nullptr;
   int32_t bytesPerRow = 0;
+  qvRasterImage wrapped{};
   Coverage() = default;
   Coverage(const Coverage&) = delete;
   Coverage& operator=(const Coverage&) = delete;
-  ~Coverage() { ReleaseCoverageImage(image); }
+  ~Coverage() {
+    if (image != &wrapped) ReleaseCoverageImage(image);
+  }
   bool Create(int32_t width, int32_t height) {
     CreateCoverageImage(width, height, &image, &data, &bytesPerRow);
     return image != nullptr;
+  }
+  // The rasteriser draws straight into the plane (its rows are 4-byte aligned as a coverage
+  // image's are), which saves a plane the size of the picture and a pass copying it.
+  void Wrap(qvPlane* plane, int32_t width, int32_t height) {
+    wrapped.marker = kRasterMarker;
+    wrapped.channels = 1;
+    wrapped.depth = 8;
+    wrapped.rowAlignment = 4;
+    wrapped.width = width;
+    wrapped.height = height;
+    wrapped.bytesPerRow = plane->bytesPerRow;
+    wrapped.imageSize = int64_t(plane->bytesPerRow) * height;
+    wrapped.data = plane->data;
+    image = &wrapped;
+    data = plane->data;
+    bytesPerRow = plane->bytesPerRow;
   }
 };
 
@@ -101,6 +120,25 @@ void CopyFormAlpha(const qvFormLayers& f, const qvFormPlane& plane, int64_t x, i
   r.mode = mode;
   r.value = value;
   BltBytesKernel(r);
+}
+
+// The colour (or the source's pixel) wherever the coverage is not 0, over the whole bitmap: the
+// blend kernel's mode 0 as a loop that the compiler turns into vector selects, for the picture of
+// a body alone, which is every anti-aliased or transparent shape without edge and shadow.
+void PaintWhereCovered(qvBitMap* bitmap, const uint8_t* coverage, int32_t coverageBytesPerRow,
+                       uint32_t colour, const uint32_t* source, int32_t sourcePixelsPerRow) {
+  const uint32_t k = ConvertPixelOrder(bitmap->format, colour & 0xFFFFFF);
+  const int32_t ppr = bitmap->bytesPerRow / 4;
+  for (int32_t y = 0; y < bitmap->height; ++y) {
+    const uint8_t* c = coverage + int64_t(y) * coverageBytesPerRow;
+    uint32_t* d = reinterpret_cast<uint32_t*>(bitmap->pixels) + int64_t(y) * ppr;
+    if (source == nullptr) {
+      for (int32_t x = 0; x < bitmap->width; ++x) d[x] = c[x] != 0 ? k : d[x];
+    } else {
+      const uint32_t* s = source + int64_t(y) * sourcePixelsPerRow;
+      for (int32_t x = 0; x < bitmap->width; ++x) d[x] = c[x] != 0 ? s[x] : d[x];
+    }
+  }
 }
 
 // "Copy the alpha": the coverage as it is, or scaled by the form's opacity.
@@ -352,12 +390,28 @@ int RasteriseShape(qvScriptState* L, const qvShapeOutline& outline, const qvRast
     p.x += bodyX;
     p.y += bodyY;
   }
+  const uint32_t* src = source ? reinterpret_cast<const uint32_t*>(source->pixels) : nullptr;
+  const int32_t srcPpr = source ? source->bytesPerRow / 4 : 0;
   Coverage bodyCov;
+  if (needAlpha && !shadow && !edge) {
+    // The body alone: its coverage is its alpha, scaled by its opacity once it has been painted,
+    // as copying the coverage into the cleared alpha would make it.
+    bodyCov.Wrap(img.alpha, w, h);
+    DrawPolygonCoverage(bodyCov.image, PointWords(body.data()), count, aa, lineWidth);
+    PaintWhereCovered(img.bitmap, bodyCov.data, bodyCov.bytesPerRow, request.colour, src, srcPpr);
+    if (transparency != 0) {
+      for (int32_t y = 0; y < h; ++y) {
+        uint8_t* row = img.alpha->data + int64_t(y) * img.alpha->bytesPerRow;
+        ScaleBytesKernel(row, row, 255 - int32_t(transparency), w, 1);
+      }
+    }
+    FreeBitMap(source);
+    *out = img;
+    return 0;
+  }
   if (!bodyCov.Create(w, h)) return fail(ERR_MEM);
   DrawPolygonCoverage(bodyCov.image, PointWords(body.data()), count, aa, lineWidth);
 
-  const uint32_t* src = source ? reinterpret_cast<const uint32_t*>(source->pixels) : nullptr;
-  const int32_t srcPpr = source ? source->bytesPerRow / 4 : 0;
   if (!needAlpha) {
     // Plain coverage holds only 0 and 255: the body's pixels and mask bits where it is set.
     auto* px = reinterpret_cast<uint32_t*>(img.bitmap->pixels);

@@ -608,6 +608,19 @@ TEST(ShapeRaster, GradientFillColoursTheBody) {
   for (int32_t y = 0; y < 8; ++y)
     for (int32_t x = 0; x < 16; ++x) EXPECT_EQ(d.Pixel(x, y), ReadBitMapPixel(ref, x, y));
   EXPECT_NE(d.Pixel(0, 4), d.Pixel(15, 4));
+  // Anti-aliased, the body is moved 2 pixels in and takes the same gradient where it covers.
+  s.formStyle = kFormAntialias;
+  Drawn aa;
+  ASSERT_EQ(Draw(Shape(kShapeBox, 16, 8), s, &aa), 0);
+  ASSERT_NE(aa.image.alpha, nullptr);
+  for (int32_t y = 1; y < 7; ++y) {
+    for (int32_t x = 1; x < 15; ++x) {
+      EXPECT_EQ(aa.Alpha(x + 2, y + 2), 255) << x << "," << y;
+      EXPECT_EQ(aa.Pixel(x + 2, y + 2), ReadBitMapPixel(ref, x, y)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(aa.Alpha(0, 0), 0);
+  EXPECT_EQ(aa.Pixel(0, 0), 0u);
   FreeBitMap(ref);
 }
 
