@@ -497,6 +497,7 @@ TEST(ShapeRaster, IntegerPolygonFillMatchesTheRasteriserModel) {
     EXPECT_EQ(d.outline.y, minY);
     ASSERT_EQ(d.image.alpha, nullptr);  // plain: a mask, no partial levels
     std::vector<qvPointI> shifted;
+    shifted.reserve(poly.size());
     for (const qvPointD& q : poly) shifted.push_back({int32_t(q.x - minX), int32_t(q.y - minY)});
     const Grid model = ModelPolygon(shifted, d.image.width, d.image.height);
     int32_t set = 0, differ = 0;
@@ -823,7 +824,7 @@ TEST(ShapeRaster, RenderRecordRoads) {
   }
   const qvPointI col[] = {{0, 3}, {0, 8}};
   EXPECT_EQ(DrawThroughRenderRecord(target, kRoadLine, col, 2, 1, false, kGreen, 0, 200), 0);
-  EXPECT_EQ(alpha->data[5 * alpha->bytesPerRow], 200);
+  EXPECT_EQ(alpha->data[5 * int64_t(alpha->bytesPerRow)], 200);
   // A thick line and a filled polygon through a coverage image, into a mask target too.
   const qvRenderTarget masked{bm, mask, nullptr, 12, 12, nullptr, 0};
   const qvPointI thick[] = {{3, 6}, {9, 6}};
