@@ -285,6 +285,37 @@ TEST(ShapeGeometry, RotatedBoxesTurnAboutTheAnchor) {
   EXPECT_TRUE(r.Covered(r.image.width / 2, 1));
 }
 
+TEST(ShapeGeometry, TurnedEllipsesKeepTheBoxOfTheirBox) {
+  // An ellipse and a rounded box turn inside the box they fill: by quarter turns about any anchor
+  // their outline's box is the turned box's (the ellipse and corners are generated already
+  // turned, the plain box's corners are turned afterwards, so this ties the two roads).
+  for (double angle : {90.0, 180.0, 270.0}) {
+    for (auto [ax, ay] : {std::pair{0.0, 0.0}, {0.5, 0.5}, {1.0, 0.25}}) {
+      qvTransformBlock t;
+      InitTransformBlock(&t);
+      BuildTransformMatrix(&t, 0, 0, 41, 21, 1.0, 1.0, angle);
+      t.anchorX = ax;
+      t.anchorY = ay;
+      qvShapeOutline box, ellipse, rounded;
+      qvShapeParams p = Shape(kShapeBox, 41, 21);
+      p.transform = &t;
+      ASSERT_EQ(MakeShapeOutline(p, &box), 0);
+      for (int32_t& c : p.corners) c = 60;
+      ASSERT_EQ(MakeShapeOutline(p, &rounded), 0);
+      p = Shape(kShapeEllipse, 41, 21);
+      p.transform = &t;
+      ASSERT_EQ(MakeShapeOutline(p, &ellipse), 0);
+      for (const qvShapeOutline* o : {&ellipse, &rounded}) {
+        SCOPED_TRACE(testing::Message() << angle << " " << ax << "," << ay);
+        EXPECT_NEAR(o->x, box.x, 1);
+        EXPECT_NEAR(o->y, box.y, 1);
+        EXPECT_NEAR(o->width, box.width, 1);
+        EXPECT_NEAR(o->height, box.height, 1);
+      }
+    }
+  }
+}
+
 TEST(ShapeGeometry, BoundsRotationAndNormalising) {
   std::vector<qvPointD> pts = {{3, -4}, {10, 2}, {-1, 7}};
   int32_t x = 0, y = 0, w = 0, h = 0;
