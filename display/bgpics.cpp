@@ -486,7 +486,12 @@ void PurgeDetachedBGPics(qvScriptState* L) {
 // ---- display buffers ----
 
 int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, bool blankPicture) {
-  bool fresh = reallocate || display->displayBitmap == nullptr;
+  // Bitmaps of the size asked for are filled again in place: switching between BGPics of one
+  // size then allocates nothing.
+  const qvBitMap* shown = display->displayBitmap;
+  bool fresh = shown == nullptr ||
+               (reallocate && (shown->width != bgpic->width || shown->height != bgpic->height ||
+                               display->windowBitmap == nullptr));
   if (fresh) {
     auto alloc = blankPicture ? AllocClearedBitMap : AllocBitMap;
     qvBitMap* d = alloc(bgpic->width, bgpic->height);
