@@ -1,8 +1,8 @@
 // A full-screen Flip (cmake --preset bench): 1920 x 1080 with an overflowed dirty list, so the
 // whole back buffer goes to the front buffer and the whole front buffer to the window; and an
 // opaque 1920 x 1080 brush shown with DisplayBrush, into the display's picture and from there to
-// the window. Both beside two memcpy of the same bytes (the bandwidth roof of two full copies),
-// all reporting the bytes moved.
+// the window; two 1920 x 1080 BGPics shown in turn with DisplayBGPic. All beside two memcpy of the
+// same bytes (the bandwidth roof of two full copies), all reporting the bytes moved.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -87,6 +87,30 @@ void BM_DisplayBrush(benchmark::State& state) {
 }
 BENCHMARK(BM_DisplayBrush)->Name("DisplayBrush/ours/1920x1080")->Unit(benchmark::kMillisecond);
 
+// DisplayBGPic alternating two BGPics of the display's size: each switch makes the other the
+// display's background (its buffers filled from it) and refreshes the whole window.
+void BM_BGPicSwitch(benchmark::State& state) {
+  qvScriptState* L = OpenFullDisplay(state);
+  if (L == nullptr) return;
+  for (int32_t number : {2, 3}) {
+    qvObjectId id{number, nullptr};
+    if (CreateColorBGPic(&id, false, kWidth, kHeight, 0x102030u * number, nullptr) != 0) {
+      state.SkipWithError("bgpic");
+    }
+  }
+  int32_t next = 2;
+  for (auto _ : state) {
+    if (DisplayBGPicCore(L, {next, nullptr}, kPositionNotGiven, kPositionNotGiven, nullptr) != 0) {
+      state.SkipWithError("display bgpic");
+    }
+    next = 5 - next;
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * kBytes);
+  CloseFullDisplay(L);
+}
+BENCHMARK(BM_BGPicSwitch)->Name("bgpic_switch/quillvane/1920/1080")->Unit(benchmark::kMillisecond);
+
 void BM_TwoMemcpy(benchmark::State& state) {
   std::vector<uint8_t> back(kBytes, 1), front(kBytes, 2), window(kBytes, 3);
   for (auto _ : state) {
@@ -97,6 +121,7 @@ void BM_TwoMemcpy(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 2 * kBytes);
 }
 BENCHMARK(BM_TwoMemcpy)->Name("Flip/two_memcpy/1920x1080")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TwoMemcpy)->Name("bgpic_switch/memcpy/1920/1080")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -37,14 +37,14 @@ int CloneForLayers(qvScriptState* L, void* object, qvObjectHeader** clone) {
   return code;
 }
 
-bool ShownByDisplay(const qvBGPic* bgpic) {
+}  // namespace
+
+bool BGPicShownByDisplay(const qvBGPic* bgpic) {
   for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
     if (reinterpret_cast<qvDisplay*>(h)->bgpic == bgpic) return true;
   }
   return false;
 }
-
-}  // namespace
 
 // ---- shared helpers ----
 
@@ -238,7 +238,7 @@ int DeleteBGPicNode(qvScriptState* L, qvObjectId id, bool mustExist) {
   int code = FindBGPic(L, id, &bgpic, kFindModify | kFindNoCopy);
   if (code != 0) return (mustExist || code == ERR_LOCKEDOBJ) ? code : 0;
   bool layers = RepointLayers(kObjectBGPicPart, id, bgpic);
-  if (layers || ShownByDisplay(bgpic)) {
+  if (layers || BGPicShownByDisplay(bgpic)) {
     bgpic->header.id = 0;
     bgpic->header.handle = bgpic;
     bgpic->layerCopy = 1;
@@ -273,6 +273,7 @@ int CopyBGPic(qvScriptState* L, const qvBGPic* source, qvObjectId* id, bool auto
                     source->rowWidth, source->pixelBuffer, bitmap, nullptr,
                     source->transparentColour, mask, alpha, &source->settings, &copy);
   }
+  if (code == 0) copy->transformed = source->transformed;
   if (code != 0) {
     FreeRefList(L, data);
     FreeBitMap(bitmap);
@@ -336,18 +337,27 @@ int CreateFilledBGPic(qvScriptState* L, qvObjectId* id, int32_t kind, int32_t wi
 
 int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings* settings,
                    int32_t transparentColour, int32_t width, int32_t height, int32_t rowWidth,
-                   qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha) {
+                   qvBitMap** outBitmap, qvPlane** outMask, qvPlane** outAlpha,
+                   qvPlane* pictureAlpha) {
   *outBitmap = nullptr;
   *outMask = *outAlpha = nullptr;
   qvBitMap* picture = nullptr;
   qvPlane* pictureMask = nullptr;
   if (pixels != nullptr) {
-    int64_t key = transparentColour == kNoTransparentColour ? -1 : (transparentColour & 0xFFFFFF);
+    // A picture with an alpha channel is blended through it, never keyed.
+    int64_t key = transparentColour == kNoTransparentColour || pictureAlpha != nullptr
+                      ? -1
+                      : (transparentColour & 0xFFFFFF);
     int code = AllocBitMapFromARGB(pixels, key, width, height, rowWidth, &picture, &pictureMask);
-    if (code != 0) return code;
-    if (settings == nullptr || settings->fillStyle == kFillNone || pictureMask == nullptr) {
+    if (code != 0) {
+      FreeMaskOrAlpha(pictureAlpha);
+      return code;
+    }
+    if (settings == nullptr || settings->fillStyle == kFillNone ||
+        (pictureMask == nullptr && pictureAlpha == nullptr)) {
       *outBitmap = picture;
       *outMask = pictureMask;
+      *outAlpha = pictureAlpha;
       return 0;
     }
   }
@@ -355,10 +365,15 @@ int RenderBackfill(qvScriptState* L, const uint32_t* pixels, qvBackfillSettings*
   int code = bitmap != nullptr ? 0 : ERR_MEM;
   if (code == 0 && settings != nullptr) code = FillBackground(L, bitmap, width, height, settings);
   if (code == 0 && picture != nullptr) {
-    BltMaskBitMap(picture, 0, 0, bitmap, 0, 0, width, height, pictureMask);
+    if (pictureAlpha != nullptr) {
+      BltAlphaBitMap(picture, 0, 0, bitmap, 0, 0, width, height, pictureAlpha);
+    } else {
+      BltMaskBitMap(picture, 0, 0, bitmap, 0, 0, width, height, pictureMask);
+    }
   }
   FreeBitMap(picture);
   FreeMaskOrAlpha(pictureMask);
+  FreeMaskOrAlpha(pictureAlpha);
   if (code != 0) {
     FreeBitMap(bitmap);
     return code;
@@ -397,6 +412,40 @@ int ResolvePreloadedBGPics(qvScriptState* L) {
   return 0;
 }
 
+int RenderBGPicAtSize(qvScriptState* L, int32_t kind, const qvBitMap* bitmap, const qvPlane* mask,
+                      const qvPlane* alpha, qvPixelBuffer* pixelBuffer, int32_t width,
+                      int32_t height, qvBackfillSettings* settings, int32_t newWidth,
+                      int32_t newHeight, bool smooth, qvBitMap** outBitmap, qvPlane** outMask,
+                      qvPlane** outAlpha) {
+  *outBitmap = nullptr;
+  *outMask = *outAlpha = nullptr;
+  if (newWidth < 1 || newHeight < 1 || width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  if (kind == kBGPicGenerated && pixelBuffer == nullptr) {
+    // A gradient or texture is generated again: scaling it would blur what was exact.
+    return RenderBackfill(L, nullptr, settings, kNoTransparentColour, newWidth, newHeight, newWidth,
+                          outBitmap, outMask, outAlpha);
+  }
+  if (kind == kBGPicGenerated) {
+    // The plugin that made the picture draws it again at the new size.
+    qvPluginTransform request{};
+    request.transform[0] = static_cast<double>(newWidth) / width;
+    request.transform[3] = static_cast<double>(newHeight) / height;
+    request.width = newWidth;
+    request.height = newHeight;
+    request.smooth = smooth;
+    return TransformPluginPicture(nullptr, pixelBuffer, request, outBitmap, outAlpha);
+  }
+  int code = ScaleBitMap(bitmap, mask, alpha, 0, 0, nullptr, width, height, newWidth, newHeight,
+                         smooth, outBitmap, outMask, outAlpha);
+  if (code == 0 && *outBitmap == nullptr) {
+    FreeMaskOrAlpha(*outMask);
+    FreeMaskOrAlpha(*outAlpha);
+    *outMask = *outAlpha = nullptr;
+    code = ERR_MEM;
+  }
+  return code;
+}
+
 int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height, bool smooth) {
   if (bgpic->width == width && bgpic->height == height && bgpic->current.bitmap != nullptr) {
     return 0;
@@ -404,30 +453,45 @@ int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height,
   qvBitMap* bitmap = nullptr;
   qvPlane* mask = nullptr;
   qvPlane* alpha = nullptr;
-  int code = 0;
-  if (bgpic->kind == kBGPicGenerated && bgpic->pixelBuffer == nullptr) {
-    // A gradient or texture is generated again: scaling it would blur what was exact.
-    code = RenderBackfill(L, nullptr, &bgpic->settings, kNoTransparentColour, width, height, width,
-                          &bitmap, &mask, &alpha);
-  } else {
-    const qvPlaneSet& o = bgpic->original;
-    code = ScaleBitMap(o.bitmap, o.mask, o.alpha, 0, 0, nullptr, bgpic->originalWidth,
-                       bgpic->originalHeight, width, height, smooth, &bitmap, &mask, &alpha);
-    if (code == 0 && bitmap == nullptr) code = ERR_MEM;
-  }
+  const qvPlaneSet& o = bgpic->original;
+  int code = RenderBGPicAtSize(L, bgpic->kind, o.bitmap, o.mask, o.alpha, bgpic->pixelBuffer,
+                               bgpic->originalWidth, bgpic->originalHeight, &bgpic->settings, width,
+                               height, smooth, &bitmap, &mask, &alpha);
   if (code != 0) return code;
   FreeBGPicBitMaps(bgpic);
   FreeBitMap(bgpic->original.bitmap);
   FreeMaskOrAlpha(bgpic->original.mask);
   FreeMaskOrAlpha(bgpic->original.alpha);
   SetAllPlaneSets(bgpic, bitmap, mask, alpha, width, height);
+  bgpic->rowWidth = width;
+  if (bgpic->kind == kBGPicGenerated && bgpic->pixelBuffer != nullptr) bgpic->transformed = 1;
   return 0;
+}
+
+void PurgeDetachedBGPics(qvScriptState* L) {
+  for (qvObjectHeader** link = &gBGPics; *link != nullptr;) {
+    auto* bgpic = reinterpret_cast<qvBGPic*>(*link);
+    qvObjectId id{bgpic->header.id, bgpic->header.handle};
+    // Every display's background stays, not only the current one's: a display still points at it.
+    if (bgpic->layerCopy && !IsShownByLayer(kObjectBGPicPart, id, nullptr) &&
+        !BGPicShownByDisplay(bgpic)) {
+      *link = bgpic->header.next;
+      FreeBGPicRecord(L, bgpic);
+    } else {
+      link = &bgpic->header.next;
+    }
+  }
 }
 
 // ---- display buffers ----
 
 int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, bool blankPicture) {
-  bool fresh = reallocate || display->displayBitmap == nullptr;
+  // Bitmaps of the size asked for are filled again in place: switching between BGPics of one
+  // size then allocates nothing.
+  const qvBitMap* shown = display->displayBitmap;
+  bool fresh = shown == nullptr ||
+               (reallocate && (shown->width != bgpic->width || shown->height != bgpic->height ||
+                               display->windowBitmap == nullptr));
   if (fresh) {
     auto alloc = blankPicture ? AllocClearedBitMap : AllocBitMap;
     qvBitMap* d = alloc(bgpic->width, bgpic->height);

@@ -496,6 +496,9 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& 
     // The picture the display made for itself goes with it.
     if (old->ownBGPic) {
       DeleteBGPicNode(L, {old->bgpic->header.id, old->bgpic->header.handle}, false);
+    } else if (old->bgpic->layerCopy) {
+      // A picture the script freed while it was shown was kept only for this display.
+      PurgeDetachedBGPics(L);
     }
   }
   if (resize) {
@@ -531,7 +534,10 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& 
     d->x += sign * frame.left;
     d->y += sign * frame.top;
   }
-  if (((d->flags ^ old->flags) & kReopenBits) != 0 || newBGPic || HasShapedWindow(d) != wasShaped) {
+  // A window shaped by the new picture's mask or alpha channel opens anew with its shape; any
+  // other window takes a new picture's size as a resize.
+  if (((d->flags ^ old->flags) & kReopenBits) != 0 || (newBGPic && HasShapedWindow(d)) ||
+      HasShapedWindow(d) != wasShaped) {
     int32_t active = d->active;
     CloseDisplayCore(d);
     return OpenDisplayCore(L, d, active != 0);

@@ -54,11 +54,9 @@ bool HasShapedWindow(const qvDisplay* display);
 // The drag and size regions of a scaled display in window coordinates.
 void ScaleRegionsToWindow(qvDisplay* display);
 void SetFullScreenFlag(bool on);
+// True when a display shows the BGPic as its background.
+bool BGPicShownByDisplay(const qvBGPic* bgpic);
 // A display being freed stops being the backdrop (display_changes.cpp).
 void ForgetBackdrop(const qvDisplay* display);
-// Renders the BGPic's original at a new size (a generated picture is generated again, any other
-// scaled) and makes the result all three plane sets. 0 or ERR_MEM; the BGPic is unchanged on
-// failure.
-int ResizeBGPic(qvScriptState* L, qvBGPic* bgpic, int32_t width, int32_t height, bool smooth);
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/registry.h"
+#include "display/bgpics.h"
 #include "display/brushes.h"
 #include "display/records.h"
 #include "image/image.h"
@@ -75,6 +76,23 @@ struct qvBrushLoadOptions {
 // ERR_BADDIMENSIONS, ERR_CACHEERROR, ERR_MEM.
 int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const char* file,
                       const qvBrushLoadOptions& options, qvBrush** out);
+
+// What LoadBGPic reads from its options.
+struct qvBGPicLoadOptions {
+  int64_t transparentColour = -1;  // keyed out; -1 none
+  bool loadAlpha = false;
+  bool keepPalette = true;  // an ILBM pen picture's palette stays with the BGPic (GetPen)
+  // Shown behind a transparent picture (kFillNone: the picture keeps its mask or alpha channel).
+  qvBackfillSettings backfill{};
+  qvIlbmRequest ilbm;
+};
+// Loads the file into a BGPic under the id: the picture is read (and rendered over the backfill)
+// first, then the id released, so that a failure leaves the old BGPic as it was and makes none.
+// A plugin's vector picture makes a generated BGPic that its plugin draws again at other sizes.
+// 0 or an error code: the loader's, ERR_MASKNALPHA, the texture brush's FindBrush codes,
+// DeleteBGPicNode's, ERR_MEM.
+int LoadBGPicFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const char* file,
+                      const qvBGPicLoadOptions& options, qvBGPic** out);
 
 // One pixel of a brush: its colour 0x00RRGGBB and its mask bit or alpha byte (-1 without mask
 // and alpha). False for a position outside the brush.

@@ -1,5 +1,7 @@
-// BGPic commands: a BGPic as the output device, ending a selection, showing a part of a BGPic.
+// BGPic commands: showing a BGPic or a part of it, a BGPic as the output device, ending a
+// selection, changing a BGPic's size, freeing one.
 #include "base/errors.h"
+#include "base/support.h"
 #include "core/args.h"
 #include "display/display.h"
 #include "libs/bgpic/commands.h"
@@ -11,6 +13,18 @@ namespace qv::cmd {
 
 namespace {
 constexpr int32_t kSelectLayers = 2;  // SELMODE_LAYERS
+}
+
+int32_t DisplayBGPic(qvScriptState* L) {
+  CheckArgCount(L, 1, 2);
+  qvObjectId id = CheckObjectId(L, 1);
+  // A position only from a table in the last place; without one the window stays where it is.
+  int32_t x = kPositionNotGiven, y = kPositionNotGiven;
+  if (VmGetTop(L) == 2 && VmType(L, 2) == kTypeTable) {
+    GetFieldInt(L, 2, "x", &x, nullptr);
+    GetFieldInt(L, 2, "y", &y, nullptr);
+  }
+  return DisplayBGPicCore(L, id, x, y, nullptr);
 }
 
 int32_t SelectBGPic(qvScriptState* L) {
@@ -58,6 +72,23 @@ int32_t DisplayBGPicPart(qvScriptState* L) {
   qvLayerOptions options;
   ReadShowOptions(L, 8, 0, &transform, &options, &r);
   return DisplayObjectCore(L, r, nullptr, nullptr);
+}
+
+int32_t ScaleBGPic(qvScriptState* L) {
+  CheckArgCount(L, 3, 4);
+  qvBGPic* bgpic = nullptr;
+  int code = FindBGPicToResize(L, CheckObjectId(L, 1), &bgpic);
+  if (code != 0) return code;
+  int32_t width = DoubleToInt32(GetNumberOrPercent(L, 2, bgpic->width, 1, nullptr));
+  int32_t height = DoubleToInt32(GetNumberOrPercent(L, 3, bgpic->height, 1, nullptr));
+  bool smooth = VmOptInt(L, 4, 0) != 0;
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  return ResizeBGPic(L, bgpic, width, height, smooth);
+}
+
+int32_t FreeBGPic(qvScriptState* L) {
+  CheckArgCount(L, 1, 1);
+  return DeleteBGPicNode(L, CheckObjectId(L, 1), true);
 }
 
 }  // namespace qv::cmd

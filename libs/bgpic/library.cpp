@@ -7,9 +7,20 @@ namespace qv {
 namespace {
 
 const qvLibraryRow kCommands[] = {
+    {"DisplayBGPic", cmd::DisplayBGPic},
+    {"DisplayBGPicPart", cmd::DisplayBGPicPart},
+    {"ScaleBGPic", cmd::ScaleBGPic},
+    {"CreateGradientBGPic", cmd::CreateGradientBGPic},
+    {"CreateRainbowBGPic", cmd::CreateGradientBGPic},
+    {"CreateTexturedBGPic", cmd::CreateTexturedBGPic},
+    {"BrushToBGPic", cmd::BrushToBGPic},
+    {"BGPicToBrush", cmd::BGPicToBrush},
+    {"CreateBGPic", cmd::CreateBGPic},
+    {"FreeBGPic", cmd::FreeBGPic},
+    {"LoadBGPic", cmd::LoadBGPic},
     {"SelectBGPic", cmd::SelectBGPic},
     {"EndSelect", cmd::EndSelect},
-    {"DisplayBGPicPart", cmd::DisplayBGPicPart},
+    {"CopyBGPic", cmd::CopyBGPic},
     {nullptr, nullptr},
 };
 
