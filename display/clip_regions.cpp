@@ -370,7 +370,7 @@ qvClipRegion* BuildTransformedClipRegion(const qvClipRegion* source, double scal
     const double cx[4] = {0, double(width) - 1, double(width) - 1, 0};
     const double cy[4] = {0, 0, double(height) - 1, double(height) - 1};
     int32_t points[8];
-    for (int i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < 4; ++i) {
       double px = matrix[0] * cx[i] + matrix[2] * cy[i];
       double py = matrix[1] * cx[i] + matrix[3] * cy[i];
       points[2 * i] = TruncateToInt(x + px - double(bx));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 #include "base/errors.h"
@@ -162,17 +163,18 @@ int FillMaskShape(qvPlane* mask, const int32_t* points, int32_t count) {
 int32_t ClipPolygonEdge(int32_t count, const int32_t* points, int32_t* out, int32_t c,
                         int32_t kind) {
   int32_t written = 0;
+  auto put = [&](int32_t x, int32_t y) {
+    out[2 * ptrdiff_t{written}] = x;
+    out[2 * ptrdiff_t{written} + 1] = y;
+    ++written;
+  };
   for (int32_t i = 0; i < count; ++i) {
     // The edge from point i to the next, the last closing back to the first.
     int32_t j = i + 1 < count ? i + 1 : 0;
-    int32_t x1 = points[2 * i], y1 = points[2 * i + 1];
-    int32_t x2 = points[2 * j], y2 = points[2 * j + 1];
+    int32_t x1 = points[2 * ptrdiff_t{i}], y1 = points[2 * ptrdiff_t{i} + 1];
+    int32_t x2 = points[2 * ptrdiff_t{j}], y2 = points[2 * ptrdiff_t{j} + 1];
     bool in1 = Inside(x1, y1, c, kind), in2 = Inside(x2, y2, c, kind);
-    if (in1) {
-      out[2 * written] = x1;
-      out[2 * written + 1] = y1;
-      ++written;
-    }
+    if (in1) put(x1, y1);
     if (in1 == in2) continue;
     int32_t x, y;
     double dx = double(x2) - x1, dy = double(y2) - y1;
@@ -186,9 +188,7 @@ int32_t ClipPolygonEdge(int32_t count, const int32_t* points, int32_t* out, int3
       // (y2 - y1) / 0 would divide by zero.
       x = x1 == x2 ? x1 : DoubleToInt32(x1 + std::trunc((double(c) - y1) / (dy / dx)));
     }
-    out[2 * written] = x;
-    out[2 * written + 1] = y;
-    ++written;
+    put(x, y);
   }
   return written;
 }
@@ -207,8 +207,9 @@ int32_t BuildEllipsePoints(int32_t* points, int32_t capacity, int32_t rx, int32_
   int32_t n = 0;
   auto put = [&](int64_t x, int64_t y) {
     if (n >= capacity) return;
-    points[2 * n] = static_cast<int32_t>(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
-    points[2 * n + 1] = static_cast<int32_t>(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    points[2 * ptrdiff_t{n}] = static_cast<int32_t>(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    points[2 * ptrdiff_t{n} + 1] = static_cast<int32_t>(
+        std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
     ++n;
   };
   for (int64_t a = startAngle; a <= endAngle && n < capacity; ++a) {
