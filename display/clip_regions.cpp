@@ -134,13 +134,14 @@ int CutRegionToOrigin(int32_t* x, int32_t* y, int32_t* width, int32_t* height, q
     if (freeOld) FreeMaskOrAlpha(old);
     *mask = made;
   }
+  // A rectangle cut to nothing keeps no negative size.
   if (cutX != 0) {
     *x = 0;
-    *width = static_cast<int32_t>(w);
+    *width = static_cast<int32_t>(std::max<int64_t>(w, 0));
   }
   if (cutY != 0) {
     *y = 0;
-    *height = static_cast<int32_t>(h);
+    *height = static_cast<int32_t>(std::max<int64_t>(h, 0));
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 // ellipse helpers fed the same numbers. Every command must answer with success or an error code,
 // no record may keep a region that is no longer listed, and nothing may crash or hang.
 // With QV_FUZZ_REPLAY the same entry function replays the committed corpus as a unit test.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -236,6 +237,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         double matrix[4] = {Number(in) / 8, Number(in) / 8, Number(in) / 8, Number(in) / 8};
         double sx = Number(in) / 4, sy = Number(in) / 4;
         int flags = in.Next();
+        // Matrices and factors up to 64 on regions of up to a million pixels: what is larger
+        // only asks for gigabytes of mask, which the allocator answers alone.
+        for (double& m : matrix) m = std::clamp(m, -64.0, 64.0);
+        sx = std::clamp(sx, -64.0, 64.0);
+        sy = std::clamp(sy, -64.0, 64.0);
+        auto* region = reinterpret_cast<qvClipRegion*>(head);
+        if (head != nullptr && int64_t{region->width} * region->height > (1 << 20)) head = nullptr;
         if (head != nullptr) {
           qvClipRegion* copy = BuildTransformedClipRegion(reinterpret_cast<qvClipRegion*>(head), sx,
                                                           sy, matrix, flags & 1, flags & 2);
