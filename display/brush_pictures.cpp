@@ -108,15 +108,17 @@ int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loa
   int32_t kindFlag = 0;
   // The image plugins first, in list order: one that takes the file wins over every built-in
   // reader, whatever the file's name says.
+  bool bitmapRows = false;
   if (!LoadPictureViaPlugins(name, buffer, &facts, &kindFlag, &loadAlpha)) {
     qvIlbmRequest request = ilbm != nullptr ? *ilbm : qvIlbmRequest{};
     request.wantPalette = palette != nullptr;
-    int code = LoadPicture(name, &request, &buffer->pixels, &facts);
+    int code = LoadPictureForBitMap(name, &request, &buffer->pixels, &facts);
     if (code != 0) {
       ReleasePixelBuffer(buffer);
       return code;
     }
-    buffer->rowWidth = facts.width;
+    buffer->rowWidth = facts.wordsPerRow;
+    bitmapRows = facts.wordsPerRow == BitMapWordsPerRow(facts.width);
   }
   int code = 0;
   qvPlane* alpha = nullptr;
@@ -135,7 +137,8 @@ int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loa
                        alpha->bytesPerRow);
   }
   *out = {buffer,           alpha,       facts.width, facts.height,
-          buffer->rowWidth, facts.alpha, kindFlag,    facts.transparentColour};
+          buffer->rowWidth, facts.alpha, kindFlag,    facts.transparentColour,
+          bitmapRows};
   if (palette != nullptr) *palette = facts.palette;
   return 0;
 }
@@ -160,7 +163,8 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
                cached.buffer->rowWidth,
                cached.word1,
                0,
-               -1};
+               -1,
+               false};
   } else {
     // A brush keeps no palette: only a BGPic's loader keeps one (for GetPen).
     code = LoadPictureWithPlugins(file, &o.ilbm, keepAlpha, &picture, nullptr);
@@ -180,12 +184,23 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
   // ILBM stencil or transparent pen), unless an alpha channel is asked for.
   int64_t key = o.transparentColour;
   if (key == -1 && !o.loadAlpha && o.globalAlpha == -1) key = picture.transparentColour;
-  if (code == 0) {
+  // The whole picture, its pixels nobody else's: the brush's planes are the loaded ones, as
+  // they are (a picture's pixels are as large as everything else the brush holds together).
+  const bool whole = o.x == 0 && o.y == 0 && width == picture.width && height == picture.height;
+  if (code == 0 && whole && picture.bitmapRows && picture.buffer->references == 1 &&
+      picture.buffer->plugin == nullptr) {
+    code = AdoptBitMapFromARGB(picture.buffer->pixels, key, width, height, &bitmap, &mask);
+    if (code == 0) picture.buffer->pixels = nullptr;
+  } else if (code == 0) {
     const uint32_t* corner = picture.buffer->pixels + static_cast<size_t>(o.y) * picture.rowWidth +
                              static_cast<size_t>(o.x);
     code = AllocBitMapFromARGB(corner, key, width, height, picture.rowWidth, &bitmap, &mask);
   }
-  if (code == 0 && (o.loadAlpha || o.globalAlpha != -1)) {
+  if (code == 0 && o.loadAlpha && o.globalAlpha == -1 && whole && picture.alpha != nullptr) {
+    // The split-off channel is this load's own (the cache keeps a copy of its own).
+    alpha = picture.alpha;
+    picture.alpha = nullptr;
+  } else if (code == 0 && (o.loadAlpha || o.globalAlpha != -1)) {
     alpha = PartAlpha(o.loadAlpha ? picture.alpha : nullptr, o.x, o.y, width, height, o.globalAlpha,
                       &code);
   }

@@ -25,6 +25,9 @@ struct qvLoadedPicture {
   int32_t alphaFlag;  // 1: the alpha bytes carry meaning
   int32_t kindFlag;
   int64_t transparentColour;  // -1 for none
+  // The buffer's pixels are laid out as a bitmap's rows (see LoadPictureForBitMap): a brush of the
+  // whole picture can take them over while the buffer has no other reference.
+  bool bitmapRows;
 };
 // Loads a picture into a new pixel buffer (the image plugins first, in list order; then the
 // built-in readers). A plugin's picture has no palette and gives kindFlag 1 when it is a vector

@@ -115,11 +115,12 @@ int32_t AlphaBytesPerRow(int32_t width) {
 
 namespace {
 
+// Four spare pixels per row and one spare row let kernels read past the edges unchecked.
+int64_t WordsPerRow(int32_t width) { return (int64_t(width) & ~int64_t(3)) + 4; }
+
 qvBitMap* NewBitMap(int32_t width, int32_t height, bool clear) {
   if (width < 0 || height < 0) return nullptr;
-  // Four spare pixels per row and one spare row let kernels read past the edges unchecked.
-  int64_t perRow = (int64_t(width) & ~int64_t(3)) + 4;
-  int64_t bytesPerRow = perRow * 4;
+  int64_t bytesPerRow = WordsPerRow(width) * 4;
   if (bytesPerRow > INT32_MAX) return nullptr;
   auto* bitmap = static_cast<qvBitMap*>(image::Allocate(sizeof(qvBitMap), true));
   if (!bitmap) return nullptr;
@@ -321,6 +322,44 @@ int AllocBitMapFromARGB(const uint32_t* argb, int64_t colourKey, int32_t width, 
                        0xFFFFFF);
   }
   UnLockBitMap(&lock);
+  *outBitmap = bitmap;
+  if (outMask) {
+    *outMask = mask;
+  } else {
+    FreeMaskOrAlpha(mask);
+  }
+  return 0;
+}
+
+int32_t BitMapWordsPerRow(int32_t width) {
+  return width < 0 ? 0 : int32_t(std::min<int64_t>(WordsPerRow(width), INT32_MAX));
+}
+
+int AdoptBitMapFromARGB(uint32_t* block, int64_t colourKey, int32_t width, int32_t height,
+                        qvBitMap** outBitmap, qvPlane** outMask) {
+  if (block == nullptr || width < 0 || height < 0 || WordsPerRow(width) * 4 > INT32_MAX)
+    return ERR_MEM;
+  const int32_t wordsPerRow = int32_t(WordsPerRow(width));
+  qvPlane* mask = nullptr;
+  if (colourKey != -1) {
+    mask = AllocMask(width, height, true);
+    if (!mask) return ERR_MEM;
+  }
+  auto* bitmap = static_cast<qvBitMap*>(image::Allocate(sizeof(qvBitMap), true));
+  if (!bitmap) {
+    FreeMaskOrAlpha(mask);
+    return ERR_MEM;
+  }
+  if (mask) {
+    ColorKeyMaskKernel(block, mask->data, width, height, mask->bytesPerRow,
+                       uint32_t(colourKey) & 0xFFFFFF, wordsPerRow, 0xFFFFFF);
+  }
+  bitmap->pixels = reinterpret_cast<uint8_t*>(block);
+  bitmap->width = width;
+  bitmap->height = height;
+  bitmap->bytesPerRow = wordsPerRow * 4;
+  bitmap->bytesPerPixel = 4;
+  bitmap->format = kPixARGB32;
   *outBitmap = bitmap;
   if (outMask) {
     *outMask = mask;

@@ -114,6 +114,15 @@ uint32_t* ReadBitMapARGB(const qvBitMap* bitmap, int32_t width, int32_t height);
 // ERR_LOCKBMAP; nothing is stored on failure.
 int AllocBitMapFromARGB(const uint32_t* argb, int64_t colourKey, int32_t width, int32_t height,
                         int32_t sourceWordsPerRow, qvBitMap** outBitmap, qvPlane** outMask);
+// Words from one row of a bitmap to the next: the width rounded down to four, and four spare.
+int32_t BitMapWordsPerRow(int32_t width);
+// A bitmap made over a block of ARGB words that is already laid out as AllocBitMap lays out its
+// own (BitMapWordsPerRow(width) words a row, height + 1 rows, from std::malloc or the image
+// engine's allocator): the bitmap takes the block, no pixel is copied, and FreeBitMap frees it.
+// The colour key and the mask as AllocBitMapFromARGB. Returns 0, or ERR_MEM with nothing stored
+// and the block still the caller's.
+int AdoptBitMapFromARGB(uint32_t* block, int64_t colourKey, int32_t width, int32_t height,
+                        qvBitMap** outBitmap, qvPlane** outMask);
 
 // Attributes. The typed accessors below answer for a null bitmap with 0.
 enum BitMapAttr : int32_t {

@@ -28,6 +28,14 @@ bool ClipBlit(int32_t* sx, int32_t* sy, int32_t* dx, int32_t* dy, int32_t* width
 // allocation fault of the test seam reaches each one. Null for a size of 0 or without memory.
 void* Allocate(size_t size, bool clear);
 
+// The block a picture reader decodes width x height pixels into (width and height at least 1,
+// their 4-byte pixels at most 2^31 bytes): rows without padding and four bytes to spare, or with
+// `bitmapRows` the rows of a bitmap (BitMapWordsPerRow, a spare row after the last) unless that
+// layout would pass the limit of one plane. *wordsPerRow receives the layout taken. Large blocks
+// start on a huge page and are backed by them: a picture lands in fresh pages, which with 4 KiB
+// pages cost a fault each, as long as a fast decode of their contents. Null without memory.
+uint32_t* AllocPictureBlock(int64_t width, int64_t height, bool bitmapRows, int32_t* wordsPerRow);
+
 // Splits a 0x00RRGGBB value (or a format-10 pixel) into channels.
 inline int Red(uint32_t rgb) { return int((rgb >> 16) & 0xFF); }
 inline int Green(uint32_t rgb) { return int((rgb >> 8) & 0xFF); }

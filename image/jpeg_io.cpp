@@ -19,8 +19,8 @@
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "image/internal.h"
 #include "image/picture.h"
-#include "platform/memory.h"
 
 namespace qv {
 
@@ -154,6 +154,8 @@ struct JpegReadState {
   JpegSource source;
   bool created;
   uint32_t* pixels;
+  int32_t wordsPerRow;
+  bool bitmapRows;  // the rows laid out as a bitmap's
   int32_t result;
 };
 
@@ -220,20 +222,21 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
   const bool oneScan = !jpeg_has_multiple_scans(cinfo);
   const size_t slack = size_t(cinfo->max_v_samp_factor) * DCTSIZE * 2;
   if (cinfo->output_components != 4) return;  // ERR_LOADPICTURE2 stays
-  state->pixels = static_cast<uint32_t*>(std::malloc(width * height * 4 + 4));
+  // A large picture lands in fresh pages: with 4 KiB pages their faults cost as much as the
+  // decode itself (23 000 faults for 24 megapixels); the block is on huge pages, one per 2 MiB.
+  state->pixels = image::AllocPictureBlock(int64_t(width), int64_t(height), state->bitmapRows,
+                                           &state->wordsPerRow);
   if (state->pixels == nullptr) {
     state->result = ERR_MEM;
     return;
   }
-  // A large picture lands in fresh pages: with 4 KiB pages their faults cost as much as the
-  // decode itself (23 000 faults for 24 megapixels); huge pages take one per 2 MiB.
-  AdviseHugePages(state->pixels, width * height * 4);
+  const size_t perRow = size_t(state->wordsPerRow);
   if (cmyk) {
     const bool inverted = IsAdobeMarked(cinfo);
     JSAMPARRAY line = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
                                                   JPOOL_IMAGE, JDIMENSION(width * 4), 1);
     while (cinfo->output_scanline < height) {
-      uint32_t* out = state->pixels + size_t(cinfo->output_scanline) * width;
+      uint32_t* out = state->pixels + size_t(cinfo->output_scanline) * perRow;
       if (oneScan && src->ranDry && cinfo->output_scanline + slack < height) return;
       if (jpeg_read_scanlines(cinfo, line, 1) != 1) return;
       const JSAMPLE* s = line[0];
@@ -247,15 +250,17 @@ void ReadJpegBody(JpegReadState* state, bool wantPixels, qvPictureFacts* facts) 
       if (oneScan && src->ranDry && first + slack < height) return;
       size_t want = height - first < size_t(kRowsAtOnce) ? height - first : size_t(kRowsAtOnce);
       for (size_t r = 0; r < want; ++r) {
-        rows[r] = reinterpret_cast<JSAMPROW>(state->pixels + (first + r) * width);
+        rows[r] = reinterpret_cast<JSAMPROW>(state->pixels + (first + r) * perRow);
       }
       JDIMENSION got = jpeg_read_scanlines(cinfo, rows, JDIMENSION(want));
       if (got == 0) return;
-      // Right behind the library, while the rows are still in the cache.
-      ClearUnusedBytes(state->pixels + first * width, size_t(got) * width);
+      // Right behind the library, while the rows are still in the cache. Padded rows are
+      // cleared with their spare words: those are left as they were, undefined either way.
+      ClearUnusedBytes(state->pixels + first * perRow, size_t(got) * perRow - (perRow - width));
     }
   }
   jpeg_finish_decompress(cinfo);
+  facts->wordsPerRow = state->wordsPerRow;
   facts->width = int32_t(width);
   facts->height = int32_t(height);
   state->result = 0;
@@ -369,7 +374,7 @@ uint32_t CmykToRgb(uint32_t c, uint32_t m, uint32_t y, uint32_t k, bool inverted
 }
 
 int LoadJpeg(const char* name, const uint8_t* data, size_t size, uint32_t** outPixels,
-             qvPictureFacts* facts) {
+             qvPictureFacts* facts, bool bitmapRows) {
   // Several kilobytes of library records: on the heap, and zeroed so that a failure during the
   // creation finds nothing to free.
   auto* state = static_cast<JpegReadState*>(std::calloc(1, sizeof(JpegReadState)));
@@ -387,6 +392,7 @@ int LoadJpeg(const char* name, const uint8_t* data, size_t size, uint32_t** outP
     state->source.size = size;
     state->source.length = int64_t(size);
   }
+  state->bitmapRows = bitmapRows;
   InstallErrorManager(&state->error);
   state->cinfo.err = &state->error.pub;
   state->result = ERR_LOADPICTURE2;
@@ -404,6 +410,7 @@ int LoadJpeg(const char* name, const uint8_t* data, size_t size, uint32_t** outP
   if (outPixels != nullptr) *outPixels = pixels;
   facts->width = read.width;
   facts->height = read.height;
+  facts->wordsPerRow = outPixels != nullptr ? read.wordsPerRow : read.width;
   return 0;
 }
 

@@ -18,8 +18,9 @@ struct qvPictureFacts;
 // ERR_LOADPICTURE2 (anything the library refuses, an empty input among them; data that ends
 // before the picture does, though a missing end marker alone is accepted; a picture of over 2^20
 // pixels larger than its data could code, refused before its memory is taken).
+// With `bitmapRows` the rows are laid out as a bitmap's (see LoadPictureForBitMap).
 int LoadJpeg(const char* name, const uint8_t* data, size_t size, uint32_t** outPixels,
-             qvPictureFacts* facts);
+             qvPictureFacts* facts, bool bitmapRows = false);
 
 // One CMYK sample as 0x00RRGGBB; with `inverted` every component is 255 minus itself first.
 uint32_t CmykToRgb(uint32_t c, uint32_t m, uint32_t y, uint32_t k, bool inverted);

@@ -40,6 +40,7 @@ struct qvPictureFacts {
   int32_t width = 0;
   int32_t height = 0;
   int32_t alpha = 0;               // 1: the alpha bytes carry meaning
+  int32_t wordsPerRow = 0;         // from one row of the pixels to the next
   int64_t transparentColour = -1;  // RGB standing for transparency, -1 for none
   uint32_t* palette = nullptr;     // ILBM pen pictures when asked: 256 entries (std::free)
 };
@@ -52,10 +53,17 @@ struct qvPictureFacts {
 // On failure nothing is stored and nothing stays allocated.
 int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixels,
                 qvPictureFacts* facts);
+// LoadPicture for a picture that is to become a bitmap: the PNG and JPEG readers lay their rows
+// out as a bitmap's (facts->wordsPerRow is BitMapWordsPerRow(width), a spare row follows the last,
+// the spare words undefined), so that AdoptBitMapFromARGB can take the block without a copy; the
+// other readers give rows without padding (wordsPerRow is the width).
+int LoadPictureForBitMap(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixels,
+                         qvPictureFacts* facts);
 
 // The PNG reader behind LoadPicture, with the same contract; the alpha flag is set for pictures
-// with an alpha channel or a tRNS chunk.
-int LoadPng(const char* name, uint32_t** outPixels, qvPictureFacts* facts);
+// with an alpha channel or a tRNS chunk. With `bitmapRows` the rows are laid out as
+// LoadPictureForBitMap says.
+int LoadPng(const char* name, uint32_t** outPixels, qvPictureFacts* facts, bool bitmapRows = false);
 
 // Writes `height` rows of `width` words (0xAARRGGBB, `bytesPerRow` apart) as an 8-bit RGB PNG,
 // or RGBA with `alpha`. Returns 0, ERR_MEM, or ERR_WRITEFILE when the file does not open or a

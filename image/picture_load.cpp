@@ -9,6 +9,7 @@
 #include "image/bmp_reader.h"
 #include "image/gif_io.h"
 #include "image/ilbm_io.h"
+#include "image/internal.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
 
@@ -56,6 +57,21 @@ int LoadBmpFile(const char* name, uint32_t** outPixels, qvPictureFacts* facts) {
 
 }  // namespace
 
+namespace image {
+
+uint32_t* AllocPictureBlock(int64_t width, int64_t height, bool bitmapRows, int32_t* wordsPerRow) {
+  constexpr int64_t kMaxPlaneBytes = int64_t(1) << 31;
+  const int64_t perRow = BitMapWordsPerRow(int32_t(width));
+  if (bitmapRows && perRow * 4 * (height + 1) <= kMaxPlaneBytes) {
+    *wordsPerRow = int32_t(perRow);
+    return static_cast<uint32_t*>(Allocate(size_t(perRow * 4 * (height + 1)), false));
+  }
+  *wordsPerRow = int32_t(width);
+  return static_cast<uint32_t*>(Allocate(size_t(width * height * 4 + 4), false));
+}
+
+}  // namespace image
+
 int32_t IdentifyPictureBytes(const uint8_t* bytes, int64_t size) {
   // Zeros past the end, so that a short file never matches a test that reaches beyond it.
   uint8_t head[kHeadSize] = {};
@@ -83,8 +99,10 @@ int32_t IdentifyPicture(const char* name) {
   return IdentifyPictureBytes(head, int64_t(got));
 }
 
-int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixels,
-                qvPictureFacts* facts) {
+namespace {
+
+int LoadPictureAs(const char* name, const qvIlbmRequest* ilbm, bool bitmapRows,
+                  uint32_t** outPixels, qvPictureFacts* facts) {
   SetErrorString(name);
   qvFile* probe = OpenFileQ(name, kFileRead);
   if (probe == nullptr) return ERR_READFILE;
@@ -93,13 +111,13 @@ int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixel
   int result = ERR_LOADPICTURE2;
   switch (IdentifyPicture(name)) {
     case kPicturePng:
-      result = LoadPng(name, outPixels, &read);
+      result = LoadPng(name, outPixels, &read, bitmapRows);
       break;
     case kPictureIlbm:
       result = LoadIlbm(name, ilbm, outPixels, &read);
       break;
     case kPictureJpeg:
-      result = LoadJpeg(name, nullptr, 0, outPixels, &read);
+      result = LoadJpeg(name, nullptr, 0, outPixels, &read, bitmapRows);
       break;
     case kPictureBmp:
       result = LoadBmpFile(name, outPixels, &read);
@@ -112,8 +130,21 @@ int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixel
       break;
   }
   if (result != 0) return result;
+  if (read.wordsPerRow == 0) read.wordsPerRow = read.width;
   *facts = read;
   return 0;
+}
+
+}  // namespace
+
+int LoadPicture(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixels,
+                qvPictureFacts* facts) {
+  return LoadPictureAs(name, ilbm, false, outPixels, facts);
+}
+
+int LoadPictureForBitMap(const char* name, const qvIlbmRequest* ilbm, uint32_t** outPixels,
+                         qvPictureFacts* facts) {
+  return LoadPictureAs(name, ilbm, true, outPixels, facts);
 }
 
 }  // namespace qv

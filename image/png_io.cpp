@@ -13,6 +13,7 @@
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "image/internal.h"
 #include "image/picture.h"
 
 namespace qv {
@@ -34,7 +35,9 @@ struct PngState {
   png_infop info;
   qvFile* file;
   uint32_t* pixels;
-  bool ioFailed;  // a read or write of the file failed (as opposed to bad data or memory)
+  int32_t wordsPerRow;
+  bool bitmapRows;  // the rows laid out as a bitmap's
+  bool ioFailed;    // a read or write of the file failed (as opposed to bad data or memory)
   int32_t result;
 };
 
@@ -108,19 +111,21 @@ void ReadPngBody(PngState* state, bool wantPixels, qvPictureFacts* facts) {
     state->result = ERR_MEM;
     return;
   }
-  state->pixels = static_cast<uint32_t*>(std::malloc(size_t(width) * height * 4 + 4));
+  state->pixels = image::AllocPictureBlock(width, height, state->bitmapRows, &state->wordsPerRow);
   if (state->pixels == nullptr) {
     state->result = ERR_MEM;
     return;
   }
   // Every pass of an interlaced picture lands in the same array, so the array is the picture
   // buffer as well.
+  const size_t perRow = size_t(state->wordsPerRow);
   for (int pass = 0; pass < passes; ++pass) {
     for (png_uint_32 y = 0; y < height; ++y) {
-      png_read_row(png, reinterpret_cast<png_bytep>(state->pixels + size_t(y) * width), nullptr);
+      png_read_row(png, reinterpret_cast<png_bytep>(state->pixels + size_t(y) * perRow), nullptr);
     }
   }
   png_read_end(png, nullptr);
+  facts->wordsPerRow = state->wordsPerRow;
   facts->width = int32_t(width);
   facts->height = int32_t(height);
   facts->alpha = alpha ? 1 : 0;
@@ -159,8 +164,9 @@ void RunPngWrite(PngState* state, const qvPngRequest* request) {
 
 }  // namespace
 
-int LoadPng(const char* name, uint32_t** outPixels, qvPictureFacts* facts) {
+int LoadPng(const char* name, uint32_t** outPixels, qvPictureFacts* facts, bool bitmapRows) {
   PngState state{};
+  state.bitmapRows = bitmapRows;
   state.file = OpenFileQ(name, kFileRead);
   if (state.file == nullptr) return ERR_READFILE;
   // The installed version string: libpng refuses structures made for another version.
@@ -187,6 +193,7 @@ int LoadPng(const char* name, uint32_t** outPixels, qvPictureFacts* facts) {
   facts->width = read.width;
   facts->height = read.height;
   facts->alpha = read.alpha;
+  facts->wordsPerRow = outPixels != nullptr ? read.wordsPerRow : read.width;
   return 0;
 }
 

@@ -69,9 +69,12 @@ class NativeWindows {
   // Moves the outer corner to (x, y) and sizes the client area.
   virtual void MoveResize(qvWindow* window, int32_t x, int32_t y, int32_t width,
                           int32_t height) = 0;
-  // Puts the rectangles of the front buffer on the screen (inside the buffer, disjoint, count
-  // at least 1); the record's lock is held.
+  // Takes the rectangles of the front buffer for the screen (inside the buffer, disjoint, count
+  // at least 1); the record's lock is held. FinishPresent, called next without the lock, puts
+  // what was taken on the screen: the writers of the front buffer go on meanwhile instead of
+  // waiting for the window system to take the pixels.
   virtual void Present(qvWindow* window, const qvDirtyRect* rects, int32_t count) = 0;
+  virtual void FinishPresent(qvWindow* /*window*/) {}
   // The frame of a window of these display flags; 0 where the window system reports none.
   virtual qvWindowFrame Borders(uint32_t flags) = 0;
   virtual qvNativeScreen Screen() = 0;

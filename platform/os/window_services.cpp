@@ -1014,12 +1014,17 @@ void PresentDirtyWindows() {
   NativeWindows* native = gNative.load();
   if (native == nullptr) return;
   // The list stays locked: a window detached meanwhile is deleted only after it left the list.
+  // The native side closes windows on this thread only, so a window presented stays open until
+  // its present is finished.
   std::lock_guard<std::mutex> screen(gScreenMutex);
   for (qvWindow* window : gWindows) {
-    std::lock_guard<std::mutex> guard(window->lock);
-    if (!window->open || window->dirty.count == 0) continue;
-    native->Present(window, window->dirty.rects, window->dirty.count);
-    window->dirty.count = 0;
+    {
+      std::lock_guard<std::mutex> guard(window->lock);
+      if (!window->open || window->dirty.count == 0) continue;
+      native->Present(window, window->dirty.rects, window->dirty.count);
+      window->dirty.count = 0;
+    }
+    native->FinishPresent(window);
   }
 }
 

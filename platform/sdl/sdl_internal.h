@@ -20,6 +20,9 @@ struct qvSdlWindow {
   bool fullScreen = false;
   bool minimised = false;
   bool shapeable = false;  // made by SDL_CreateShapedWindow: its shape can be set
+  // The rectangles copied into the window's surface and not yet sent to the window system.
+  SDL_Rect pending[qvDirtyList::kMaxRects];
+  int pendingCount = 0;
 };
 
 // The window that an SDL window id belongs to, or null.

@@ -212,7 +212,17 @@ class SdlWindows : public NativeWindows {
       updated[n++] = {x, y, width, height};
     }
     if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
-    if (n > 0) SDL_UpdateWindowSurfaceRects(rec->sdl, updated, n);
+    // Sent once the front buffer's lock is let go: the window system's copy of the surface (with
+    // the wait for it) then overlaps the program's next frame.
+    std::copy_n(updated, n, rec->pending);
+    rec->pendingCount = n;
+  }
+
+  void FinishPresent(qvWindow* window) override {
+    qvSdlWindow* rec = SdlRecord(window);
+    if (rec == nullptr || rec->pendingCount == 0) return;
+    SDL_UpdateWindowSurfaceRects(rec->sdl, rec->pending, rec->pendingCount);
+    rec->pendingCount = 0;
   }
 
   bool ReadShown(qvWindow* window, std::vector<uint32_t>* pixels, int32_t* width,

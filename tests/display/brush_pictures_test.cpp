@@ -90,6 +90,59 @@ TEST_F(BrushPicturesTest, PartRectangles) {
   }
 }
 
+// A brush of a whole picture holds the loaded pixels as they are, whether it takes the loader's
+// block (PNG and JPEG) or a copy (the other readers): colours, the alpha channel split off, and
+// the mask of a colour key, pixel for pixel against the plain load of the same file.
+TEST_F(BrushPicturesTest, WholePictureBrushesHoldTheLoadedPixels) {
+  const std::string pictures[] = {
+      Fixture("pil_rgb8.png"),
+      Fixture("pil_rgba8.png"),
+      Fixture("rgba8_adam7.png"),
+      Fixture("pil_pal8_trns.png"),
+      std::string(QV_PICTURE_FIXTURES) + "/jpeg_baseline.jpg",
+      std::string(QV_PICTURE_FIXTURES) + "/jpeg_cmyk_pillow.jpg",
+      std::string(QV_PICTURE_FIXTURES) + "/bmp_ppm_24.bmp",
+  };
+  for (const std::string& name : pictures) {
+    SCOPED_TRACE(name);
+    uint32_t* pixels = nullptr;
+    qvPictureFacts facts;
+    ASSERT_EQ(LoadPicture(name.c_str(), nullptr, &pixels, &facts), 0);
+    auto pixel = [&](int32_t x, int32_t y) { return pixels[size_t(y) * facts.width + x]; };
+    const uint32_t key = pixel(facts.width / 2, facts.height / 2) & 0xFFFFFF;
+    qvBrushLoadOptions plain, keyed, alpha;
+    keyed.transparentColour = key;
+    alpha.loadAlpha = true;
+    qvBrush* a = nullptr;
+    qvBrush* b = nullptr;
+    qvBrush* c = nullptr;
+    ASSERT_EQ(Load(1, name, plain, &a), 0);
+    ASSERT_EQ(Load(2, name, keyed, &b), 0);
+    ASSERT_EQ(Load(3, name, alpha, &c), facts.alpha != 0 ? 0 : ERR_NOALPHA);
+    ASSERT_EQ(a->width, facts.width);
+    ASSERT_EQ(a->height, facts.height);
+    int keyedPixels = 0;
+    for (int32_t y = 0; y < facts.height; ++y) {
+      for (int32_t x = 0; x < facts.width; ++x) {
+        uint32_t colour = 0;
+        int32_t second = 0;
+        ASSERT_TRUE(ReadBrushPixelAt(a, x, y, &colour, &second));
+        ASSERT_EQ(colour, pixel(x, y) & 0xFFFFFF) << x << "," << y;
+        ASSERT_TRUE(ReadBrushPixelAt(b, x, y, &colour, &second));
+        ASSERT_EQ(second, (pixel(x, y) & 0xFFFFFF) != key ? 1 : 0) << x << "," << y;
+        keyedPixels += second == 0;
+        if (c != nullptr) {
+          ASSERT_TRUE(ReadBrushPixelAt(c, x, y, &colour, &second));
+          ASSERT_EQ(second, int32_t(pixel(x, y) >> 24)) << x << "," << y;
+        }
+      }
+    }
+    EXPECT_GT(keyedPixels, 0);
+    std::free(pixels);
+    for (int32_t number : {1, 2, 3}) DeleteBrushNode(L, {number, nullptr});
+  }
+}
+
 // Transparency, alpha and the global alpha: which planes the brush gets, and the refusals.
 TEST_F(BrushPicturesTest, MaskAlphaAndGlobalAlpha) {
   qvBrush* brush = nullptr;
@@ -155,6 +208,19 @@ TEST_F(BrushPicturesTest, ImageCacheRoads) {
   ASSERT_EQ(Load(2, "no-such-file.png", fromCache, &cached), 0);
   qvBrush* original = Find(1);
   ASSERT_NE(original, nullptr);
+  // The cache keeps its pixels apart from the brush that stored them: drawing on that brush
+  // leaves the cached picture as it was loaded.
+  uint32_t before = 0;
+  int32_t beforeAlpha = 0;
+  ReadBrushPixelAt(cached, 5, 5, &before, &beforeAlpha);
+  WriteBrushPixelAt(original, 5, 5, ~before & 0xFFFFFF, -1);
+  qvBrush* again = nullptr;
+  ASSERT_EQ(Load(3, "no-such-file.png", fromCache, &again), 0);
+  uint32_t after = 0;
+  ReadBrushPixelAt(again, 5, 5, &after, &beforeAlpha);
+  EXPECT_EQ(after, before);
+  ASSERT_EQ(DeleteBrushNode(L, {3, nullptr}), 0);
+  WriteBrushPixelAt(original, 5, 5, before, -1);
   for (int32_t y = 0; y < 7; ++y) {
     for (int32_t x = 0; x < 13; ++x) {
       uint32_t a = 0, b = 0;

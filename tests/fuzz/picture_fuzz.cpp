@@ -1,7 +1,8 @@
 // Fuzz target of the picture loader: the input is a whole picture file, read through a memory
 // file of the file layer by IdentifyPicture and by LoadPicture in both modes. Only the loader's
 // own codes may come back, a load must agree with the information read of the same bytes, and
-// every pixel handed out is read (so a short array shows up under the sanitizers).
+// every pixel handed out is read (so a short array shows up under the sanitizers). The load for a
+// bitmap must give the same answer and the same pixels, its rows laid out as it says.
 // With QV_FUZZ_REPLAY the same entry function replays the committed corpus as a unit test.
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "image/image.h"
 #include "image/picture.h"
 
 // Keeps the pixel reads from being optimised away.
@@ -35,7 +37,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t* pixels = nullptr;
   qvPictureFacts facts;
   int code = LoadPicture(name, nullptr, &pixels, &facts);
+  uint32_t* rows = nullptr;
+  qvPictureFacts rowFacts;
+  int rowCode = LoadPictureForBitMap(name, nullptr, &rows, &rowFacts);
   UnregisterMemoryFile(name);
+  if (rowCode != code) __builtin_trap();
+  if (rowCode == 0) {
+    if (rowFacts.width != facts.width || rowFacts.height != facts.height ||
+        rowFacts.alpha != facts.alpha || facts.wordsPerRow != facts.width ||
+        (rowFacts.wordsPerRow != facts.width &&
+         rowFacts.wordsPerRow != BitMapWordsPerRow(facts.width))) {
+      __builtin_trap();
+    }
+    for (size_t y = 0; y < size_t(facts.height); ++y) {
+      for (size_t x = 0; x < size_t(facts.width); ++x) {
+        if (rows[y * size_t(rowFacts.wordsPerRow) + x] != pixels[y * size_t(facts.width) + x])
+          __builtin_trap();
+      }
+    }
+    std::free(rows);
+  } else if (rows != nullptr) {
+    __builtin_trap();
+  }
   if (code != 0 && code != ERR_MEM && code != ERR_LOADPICTURE2) __builtin_trap();
   if (infoCode != 0 && infoCode != ERR_LOADPICTURE2) __builtin_trap();
   if (code == 0) {

@@ -21,6 +21,7 @@
 #include "image/ilbm_io.h"
 #include "image/jpeg_io.h"
 #include "image/picture.h"
+#include "tests/fixtures/bitmap_rows.h"
 #include "tests/fixtures/run_command.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -40,18 +41,19 @@ Bytes ReadBytes(const fs::path& path) {
   return Bytes((std::istreambuf_iterator<char>(in)), {});
 }
 
-// Loads `name`; on failure checks that nothing was handed out.
+// Loads `name`; on failure checks that nothing was handed out. The load for a bitmap agrees.
 int Load(const std::string& name, Pixels* pixels, qvPictureFacts* facts,
          const qvIlbmRequest* ilbm = nullptr) {
   uint32_t* out = nullptr;
   int result = LoadPicture(name.c_str(), ilbm, &out, facts);
   if (result != 0) {
     EXPECT_EQ(out, nullptr);
-    return result;
+  } else {
+    pixels->assign(out, out + size_t(facts->width) * size_t(facts->height));
+    std::free(out);
   }
-  pixels->assign(out, out + size_t(facts->width) * size_t(facts->height));
-  std::free(out);
-  return 0;
+  qvtest::ExpectBitMapRowsAgree(name, ilbm, result, *pixels, *facts);
+  return result;
 }
 
 // The pixels of a binary PPM (maxval 255) as 0x00RRGGBB words.

@@ -18,6 +18,7 @@
 
 #include "base/errors.h"
 #include "core/vfile.h"
+#include "tests/fixtures/bitmap_rows.h"
 #include "tests/fixtures/picture_reference.h"
 #include "tests/fixtures/run_command.h"
 #include "tests/fixtures/temp_dir.h"
@@ -36,17 +37,19 @@ std::vector<uint8_t> ReadBytes(const fs::path& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
 
-// Loads `name` and checks that nothing is stored on failure.
+// Loads `name` and checks that nothing is stored on failure, and that the load for a bitmap
+// agrees.
 int Load(const std::string& name, std::vector<uint32_t>* pixels, qvPictureFacts* facts) {
   uint32_t* out = nullptr;
   int result = LoadPicture(name.c_str(), nullptr, &out, facts);
   if (result != 0) {
     EXPECT_EQ(out, nullptr);
-    return result;
+  } else {
+    pixels->assign(out, out + size_t(facts->width) * size_t(facts->height));
+    std::free(out);
   }
-  pixels->assign(out, out + size_t(facts->width) * size_t(facts->height));
-  std::free(out);
-  return 0;
+  qvtest::ExpectBitMapRowsAgree(name, nullptr, result, *pixels, *facts);
+  return result;
 }
 
 void PutU32BE(std::vector<uint8_t>* out, uint32_t v) {
