@@ -76,7 +76,7 @@ double Number(Bytes& in) {
 // freeing tens of megabytes under the sanitizers and reaches no code that 256 x 256 does not:
 // sides above kMaxSide are taken as kMaxSide, and a display starts at kStartWidth x
 // kStartHeight in place of the default 640 x 480 until the input gives its own sides. Sides no
-// display can have (negative, 2^32 - 1, 1e300) stay.
+// display can have (negative, 2^31 and more, 1e300) stay.
 constexpr double kMaxSide = 256;
 constexpr double kStartWidth = 64;
 constexpr double kStartHeight = 48;
@@ -120,12 +120,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VmPushString(L, key);
     if (kind == 0) {
       double n = Number(in);
-      if (IsSideKey(key) && n > kMaxSide && n <= 100000) n = kMaxSide;
+      if (IsSideKey(key) && n > kMaxSide && n < 2147483648.0) n = kMaxSide;
       VmPushNumber(L, n);
     } else if (kind == 1) {
       int length = in.Next();
       std::string text;
       for (int i = 0; i < length * 2 && in.at < in.size; ++i) text.push_back(char(in.Next()));
+      // A side given as text is read as its number: the same cap.
+      double n = std::strtod(text.c_str(), nullptr);
+      if (IsSideKey(key) && n > kMaxSide && n < 2147483648.0) text = "256";
       VmPushLString(L, text.data(), text.size());
     } else if (kind == 2) {
       int count = in.Next() % 70;
