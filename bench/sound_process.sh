@@ -1,11 +1,9 @@
 #!/bin/sh
 # Sound as a user meets it, whole processes side by side, in processor time (user + system):
 # the quillvane program playing a 20 s MP3 stream to its end through SDL's dummy audio driver,
-# beside `ffmpeg -i x.mp3 -f null -` decoding the same file; and a busy four-channel module
-# rendered offline by `tracker_bench --render` beside `xmp` rendering it to a file, per second of
-# audio. Best of the rounds, in the same run. Usage: bench/sound_process.sh [BUILD_DIR]
-# (default build/release; the module row needs a bench build's tracker_bench and is skipped
-# without it).
+# beside `ffmpeg -i x.mp3 -f null -` decoding the same file. Best of the rounds (ROUNDS, default
+# 5), in the same run. Usage: bench/sound_process.sh [BUILD_DIR] (default build/release; QVASM
+# names another assembler, for a build that has none).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
