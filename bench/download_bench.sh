@@ -25,6 +25,15 @@ for kind in file memory; do
   "$qvasm" --applet "$work/$kind.qvasm" -o "$work/$kind.qva"
 done
 
+# The peak resident memory of one run of the command, in MB.
+peak() {
+  python3 - "$@" <<'PY'
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+print("%.0f" % (resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024))
+PY
+}
+
 # The best wall time of the command over the rounds, in seconds.
 best() {
   python3 - "$rounds" "$@" <<'PY'
@@ -43,12 +52,15 @@ curl=$(best curl -s -o "$work/curl.bin" "$url")
 file=$(best "$player" "$work/file.qva" -QUIET)
 memory=$(best "$player" "$work/memory.qva" -QUIET)
 cmp -s "$work/curl.bin" "$work/ours.bin" || { echo "the downloads differ" >&2; exit 1; }
-python3 - "$curl" "$file" "$memory" <<'PY'
+filePeak=$(peak "$player" "$work/file.qva" -QUIET)
+memoryPeak=$(peak "$player" "$work/memory.qva" -QUIET)
+python3 - "$curl" "$file" "$memory" "$filePeak" "$memoryPeak" <<'PY'
 import sys
-curl, f, m = map(float, sys.argv[1:])
+curl, f, m, fp, mp = map(float, sys.argv[1:])
 mb = 209715200 / 1e6
 print("200 MB over loopback HTTP/1.1, whole process, best of 5")
 print("curl -o file          %6.3f s  %5.0f MB/s" % (curl, mb / curl))
 print("DownloadFile to file  %6.3f s  %5.0f MB/s  %.2fx curl" % (f, mb / f, f / curl))
 print("DownloadFile memory   %6.3f s  %5.0f MB/s  %.2fx curl, %.2fx to a file" % (m, mb / m, m / curl, m / f))
+print("peak resident memory: to a file %.0f MB, into memory %.0f MB (the body is %.0f MB)" % (fp, mp, mb))
 PY

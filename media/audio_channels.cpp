@@ -39,9 +39,14 @@ struct Segment {
   int32_t pass;
 };
 
-// What a stream keeps decoded ahead of the mixer: a refill thread that stalls for less (a busy
-// machine) goes unheard; a longer stall is heard as silence, and the stream goes on from there.
+// What a stream keeps decoded ahead of the mixer. The refill thread sleeps until half of the
+// ring is free, so at least kStreamAheadMs lie ahead when it wakes: a stall of a busy machine
+// shorter than that goes unheard; a longer one is heard as silence, and the stream goes on from
+// there.
 constexpr int kStreamAheadMs = 250;
+constexpr int kStreamRingMs = 2 * kStreamAheadMs;
+// A stream that gave less than the room (a script's feed) is asked again this often; the mixer's
+// wake-up comes only after a write.
 constexpr int kRefillPollMs = 10;
 constexpr int32_t kRefillPieceFrames = 4096;
 
@@ -96,6 +101,9 @@ struct SoundEvent {
 struct AudioState {
   qvAudioChannel channels[kAudioChannels]{};
   qvSignal* signals[kAudioChannels]{};  // one per channel, for the life of the audio
+  // The refill threads' wake-ups, one per channel: they too outlive every buffer, since the mixer
+  // sets a signal after leaving its lock, when the thread that waited on it may be gone.
+  qvSignal* roomSignals[kAudioChannels]{};
   qvLock* audioLock = nullptr;
   qvLock* streamLock = nullptr;
   qvLock* queueLock = nullptr;
@@ -182,12 +190,13 @@ bool HeardAt(const StreamPlayer* p, int64_t consumed, int64_t* frame, int32_t* p
 }
 
 // Tops the stream's buffer up from the stream; writes the end once the last pass has ended.
-void Refill(StreamPlayer* p) {
+// True when the buffer is full or the end is written, false when the stream had less to give.
+bool Refill(StreamPlayer* p) {
   qvSampleStream* s = p->stream;
   auto frameSize = static_cast<size_t>(s->frameSize);
   while (!p->ended) {
     uint32_t room = GetStreamBufferRoom(p->buffer);
-    if (room == 0) return;
+    if (room == 0) return true;
     int32_t want = static_cast<int32_t>(std::min<uint32_t>(room, kRefillPieceFrames));
     int64_t from = s->position;
     bool end = false;
@@ -216,7 +225,7 @@ void Refill(StreamPlayer* p) {
     }
     // A decoder gives nothing without its end only when told to stop waiting: the thread is
     // being ended. A file that gives nothing more before its end ends there.
-    if (!end && got == 0 && s->type == kStreamDecoded) return;
+    if (!end && got == 0 && s->type == kStreamDecoded) return false;
     // The stream ended: another pass, or the end.
     bool more = p->passesWanted == 0 || p->pass < p->passesWanted;
     if (end && more && !p->restarted && s->seekable && s->type != kStreamCustom) {
@@ -231,6 +240,7 @@ void Refill(StreamPlayer* p) {
     p->endWritten = true;
     LeaveLock(g.streamLock);
   }
+  return true;
 }
 
 void StreamThreadEntry(qvTask* task) {
@@ -243,7 +253,7 @@ void StreamThreadEntry(qvTask* task) {
   RaiseThreadPriority();
   qvSampleStream* s = p->stream;
   int rate = std::clamp(s->frequency, kMinBufferFrequency, kMaxBufferFrequency);
-  auto frames = static_cast<uint32_t>(std::max(rate * kStreamAheadMs / 1000, 2));
+  auto frames = static_cast<uint32_t>(std::max(rate * kStreamRingMs / 1000, 2));
   try {
     p->piece.resize(static_cast<size_t>(kRefillPieceFrames) * static_cast<size_t>(s->frameSize));
   } catch (const std::bad_alloc&) {
@@ -259,7 +269,9 @@ void StreamThreadEntry(qvTask* task) {
   // The mixer reports the end itself, once the last frame has been heard.
   qvBufferNotify end = {kNotifyAtStop, g.signals[p->channel]};
   SetSoundBufferNotifications(p->buffer, &end, 1);
-  Refill(p);
+  qvSignal* room = g.roomSignals[p->channel];
+  SetStreamBufferRoomSignal(p->buffer, frames / 2, room);
+  bool full = Refill(p);
   if (PlaySoundBuffer(p->buffer, 0, 0) != 0) {
     ReleaseSoundBuffer(p->buffer);
     p->buffer = nullptr;
@@ -269,14 +281,18 @@ void StreamThreadEntry(qvTask* task) {
   SignalTaskStarted(task);
   int stallAfterMs = 0, stallMs = 0;
   bool stall = GetRefillStallSeam(&stallAfterMs, &stallMs);
-  while (!TaskQuitRequested(task)) {
+  // Asleep until the mixer has freed half of the ring; a stream that had less to give, or
+  // refills withheld, are looked at again on the short poll. The long time-out only bounds a
+  // wake-up that never comes (no device pulling the mix).
+  while (
+      WaitTaskSignal(room, task, full && !gRefillsHeld.load() ? kStreamAheadMs : kRefillPollMs) ==
+      QueueWake::kQueue) {
     if (stall && GetSoundBufferConsumed(p->buffer) >=
                      static_cast<uint64_t>(stallAfterMs) * static_cast<uint64_t>(rate) / 1000) {
       stall = false;
       DelayMs(stallMs);
     }
-    if (!gRefillsHeld.load()) Refill(p);
-    DelayMs(kRefillPollMs);
+    if (!gRefillsHeld.load()) full = Refill(p);
   }
   ReportTaskResult(task, 0);
 }
@@ -319,9 +335,10 @@ int32_t InitAudio() {
   g.queueLock = CreateLock();
   g.queue = new (std::nothrow) std::deque<SoundEvent>;
   if (!g.audioLock || !g.streamLock || !g.queueLock || !g.queue) return ERR_SEMAPHORE;
-  for (auto& s : g.signals) {
-    s = CreateSignal();
-    if (s == nullptr) return ERR_CREATEEVENT;
+  for (int i = 0; i < kAudioChannels; i++) {
+    g.signals[i] = CreateSignal();
+    g.roomSignals[i] = CreateSignal();
+    if (g.signals[i] == nullptr || g.roomSignals[i] == nullptr) return ERR_CREATEEVENT;
   }
   for (auto& ch : g.channels) ResetChannel(&ch);
   for (bool& e : g.enabled) e = false;
@@ -343,9 +360,10 @@ void ShutdownAudio() {
   }
   if (g.deviceOpen) CloseAudioOutput();
   g.deviceOpen = false;
-  for (auto& s : g.signals) {
-    DeleteSignal(s);
-    s = nullptr;
+  for (int i = 0; i < kAudioChannels; i++) {
+    DeleteSignal(g.signals[i]);
+    DeleteSignal(g.roomSignals[i]);
+    g.signals[i] = g.roomSignals[i] = nullptr;
   }
   DeleteLock(g.audioLock);
   DeleteLock(g.streamLock);

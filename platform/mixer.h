@@ -94,6 +94,11 @@ uint32_t WriteStreamBuffer(qvSoundBuffer* buffer, const void* data, uint32_t fra
 uint32_t GetStreamBufferRoom(const qvSoundBuffer* buffer);
 // The stream has nothing after what is written.
 void EndStreamBuffer(qvSoundBuffer* buffer);
+// The producer's wake-up: the mixer sets `signal` once when the room of the stream buffer has
+// grown to `frames` or more, and again only after a write has left less room than that. So a
+// producer that waits on it sleeps until a stretch of the ring is free instead of polling the
+// cursor. A null signal or 0 frames ends it; false for a buffer that is no stream.
+bool SetStreamBufferRoomSignal(qvSoundBuffer* buffer, uint32_t frames, qvSignal* signal);
 
 // Test seam of the player run whole: QV_TEST_REFILL_STALL="<after ms>:<stall ms>" asks each music
 // refill thread to stall once, for <stall ms>, after <after ms> of its stream have been heard (the

@@ -36,6 +36,9 @@ enum class QueueWake { kQueue, kQuit };
 // signal when the task is null) and enters the lock again. kQuit also when the wait failed, so a
 // worker ends rather than spins.
 QueueWake WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task);
+// Waits up to timeoutMs (< 0: for ever) for `signal` or the task's quit request: kQueue when the
+// signal came or the time ran out, kQuit for the quit or a failed wait.
+QueueWake WaitTaskSignal(qvSignal* signal, qvTask* task, int timeoutMs);
 
 // Best effort, any thread: real-time scheduling for the calling thread when the system allows it.
 void RaiseThreadPriority();

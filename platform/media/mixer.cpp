@@ -55,6 +55,10 @@ struct qvSoundBuffer {
   bool stream = false;
   uint64_t written = 0;
   bool streamEnded = false;
+  // The producer's wake-up (SetStreamBufferRoomSignal) and whether it is set for the room now.
+  qvSignal* roomSignal = nullptr;
+  uint32_t roomWanted = 0;
+  bool roomSignalled = false;
   Notify notes[kMaxNotifications];
   int noteCount = 0;
   // The lock of LockSoundBuffer (one at a time per buffer).
@@ -252,6 +256,13 @@ bool MixStreamVoice(qvSoundBuffer* b, int32_t* acc, int frames, Fired* fired) {
       return false;
     }
   }
+  if (b->roomSignal != nullptr && !b->roomSignalled && !b->streamEnded) {
+    uint64_t held = b->written > b->consumed ? b->written - b->consumed : 0;
+    if (b->frames - held >= b->roomWanted) {
+      b->roomSignalled = true;
+      fired->Add(b->roomSignal);
+    }
+  }
   return true;
 }
 
@@ -326,6 +337,8 @@ uint32_t WriteStreamBuffer(qvSoundBuffer* buffer, const void* data, uint32_t fra
   }
   std::lock_guard<std::mutex> g(M().lock);
   buffer->written += n;
+  uint64_t held = buffer->written > buffer->consumed ? buffer->written - buffer->consumed : 0;
+  if (buffer->frames - held < buffer->roomWanted) buffer->roomSignalled = false;
   return n;
 }
 
@@ -333,6 +346,16 @@ void EndStreamBuffer(qvSoundBuffer* buffer) {
   if (buffer == nullptr || !buffer->stream) return;
   std::lock_guard<std::mutex> g(M().lock);
   buffer->streamEnded = true;
+}
+
+bool SetStreamBufferRoomSignal(qvSoundBuffer* buffer, uint32_t frames, qvSignal* signal) {
+  if (buffer == nullptr || !buffer->stream) return false;
+  std::lock_guard<std::mutex> g(M().lock);
+  bool off = signal == nullptr || frames == 0;
+  buffer->roomSignal = off ? nullptr : signal;
+  buffer->roomWanted = off ? 0 : std::min(frames, buffer->frames);
+  buffer->roomSignalled = false;
+  return true;
 }
 
 bool GetRefillStallSeam(int* afterMs, int* stallMs) {

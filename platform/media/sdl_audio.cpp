@@ -39,8 +39,10 @@ int OpenAudioOutput() {
   want.freq = kMixRate;
   want.format = AUDIO_S16SYS;
   want.channels = 2;
-  // About 10 ms per pull: well inside the 250 ms that music streams keep ahead.
-  want.samples = 512;
+  // About 21 ms per pull: well inside the 250 ms that music streams keep ahead, and a sound
+  // started lies at most that much behind. Each pull wakes the device's thread, which with 512
+  // frames cost more processor time than decoding an MP3 stream.
+  want.samples = 1024;
   want.callback = DeviceCallback;
   SDL_AudioSpec have{};
   SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);

@@ -114,7 +114,9 @@ void PointerPollCallback(uint64_t, void*) {
     std::lock_guard<std::mutex> lock(g.windowSystemMutex);
     WindowSystem* ws = ActiveWindowSystem();
     if (!ws->QueryPointer(&x, &y)) return;
-    onlyInPump = ws->PointerChangesOnlyInPump();
+    // Without a window system the pointer is the headless one, which nothing moves: the poll
+    // rests as soon as it has seen it, and a window system set later is woken by the next pass.
+    onlyInPump = g.windowSystem == nullptr || ws->PointerChangesOnlyInPump();
   }
   if (g.havePointer && x == g.lastPointerX && y == g.lastPointerY) {
     if (onlyInPump && !g.pollResting &&
@@ -488,8 +490,16 @@ void SetStatesWatcher(void (*watcher)(void*), void* data) {
 }
 
 void SetWindowSystem(WindowSystem* system) {
-  std::lock_guard<std::mutex> lock(g.windowSystemMutex);
-  g.windowSystem = system;
+  {
+    std::lock_guard<std::mutex> lock(g.windowSystemMutex);
+    g.windowSystem = system;
+  }
+  // A poll that rested on the headless pointer looks at the new system's within its period.
+  std::lock_guard<std::mutex> lock(g.pollMutex);
+  if (g.pollResting && g.timers) {
+    g.pollResting = false;
+    g.timers->Change(g.pointerPoll, kPointerPollMs, kPointerPollMs);
+  }
 }
 
 void SetDisplayHost(DisplayHost* host) {

@@ -139,6 +139,12 @@ QueueWake WaitQueueSignal(qvSignal* queueSignal, qvLock* lock, qvTask* task) {
   return slot == 0 ? QueueWake::kQueue : QueueWake::kQuit;
 }
 
+QueueWake WaitTaskSignal(qvSignal* signal, qvTask* task, int timeoutMs) {
+  qvSignal* signals[2] = {signal, task->quit};
+  int slot = WaitAnySignal(signals, 2, timeoutMs);
+  return slot == 0 || slot == kWaitTimedOut ? QueueWake::kQueue : QueueWake::kQuit;
+}
+
 void RaiseThreadPriority() {
   sched_param param{};
   param.sched_priority = sched_get_priority_max(SCHED_RR);

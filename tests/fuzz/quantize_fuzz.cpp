@@ -26,7 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The last row needs only its width.
   size_t left = size - 8;
   int32_t height = 0;
-  while (left >= size_t(width) * bytesPerPixel && height < 200) {
+  // Each colour is a box that the median cut may split and shrink, a scan of the histogram cells
+  // the box spans; 320 pixels hold more colours than a palette, so every count stays reachable.
+  constexpr int32_t kMaxPixels = 320;
+  while (left >= size_t(width) * bytesPerPixel && (height + 1) * width <= kMaxPixels) {
     ++height;
     if (left < rowBytes) break;
     left -= rowBytes;

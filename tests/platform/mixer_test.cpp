@@ -225,6 +225,50 @@ TEST(Mixer, StreamBuffersWaitForTheProducerAndStopAtTheLastFrameWritten) {
   }
 }
 
+TEST(Mixer, StreamRoomSignalWakesTheProducerOncePerFreedStretch) {
+  // A ring of 400 frames that wakes its producer when 200 are free. Each row renders a number of
+  // frames, may write some, and says whether the signal is set after it.
+  auto pcm = Ramp16(400);
+  Buf s(CreateStreamBuffer(kMixRate, 1, 16, 400));
+  ASSERT_NE(s.b, nullptr);
+  qvSignal* room = CreateSignal();
+  ASSERT_TRUE(SetStreamBufferRoomSignal(s.b, 200, room));
+  ASSERT_EQ(WriteStreamBuffer(s.b, pcm.data(), 400), 400u);
+  ASSERT_EQ(PlaySoundBuffer(s.b, 0, 0), 0);
+  struct Step {
+    int render;
+    uint32_t write;
+    bool set;
+    const char* why;
+  };
+  const Step steps[] = {
+      {199, 0, false, "199 free: not yet"},
+      {1, 0, true, "200 free"},
+      {50, 0, false, "once per stretch, not per chunk"},
+      {0, 10, false, "a write that leaves 240 free does not re-arm it"},
+      {10, 0, false, "still armed off"},
+      {0, 250, false, "a write that fills the ring re-arms it"},
+      {199, 0, false, "199 free again"},
+      {1, 0, true, "the next stretch"},
+      {500, 0, false, "an underrun sets it no more"},
+  };
+  for (const Step& st : steps) {
+    SCOPED_TRACE(st.why);
+    if (st.render > 0) Render(st.render);
+    if (st.write > 0) EXPECT_EQ(WriteStreamBuffer(s.b, pcm.data(), st.write), st.write);
+    EXPECT_EQ(WaitAnySignal(&room, 1, 0) == 0, st.set);
+  }
+  // Refused for a buffer that is no stream; ended by a null signal.
+  Buf plain(CreateSoundBuffer(kMixRate, 1, 16, pcm.data(), 800));
+  EXPECT_FALSE(SetStreamBufferRoomSignal(plain.b, 200, room));
+  EXPECT_TRUE(SetStreamBufferRoomSignal(s.b, 200, nullptr));
+  EXPECT_EQ(WriteStreamBuffer(s.b, pcm.data(), 400), 400u);
+  Render(400);
+  EXPECT_EQ(WaitAnySignal(&room, 1, 0), kWaitTimedOut);
+  StopSoundBuffer(s.b);
+  DeleteSignal(room);
+}
+
 TEST(Mixer, RefusesBadFormats) {
   uint8_t pcm[4] = {};
   EXPECT_EQ(CreateSoundBuffer(kMixRate, 3, 16, pcm, 4), nullptr);
