@@ -9,6 +9,7 @@
 
 #include "base/errors.h"
 #include "core/layer_system.h"
+#include "display/clip_regions.h"
 #include "display/display.h"
 #include "display/draw_internal.h"
 
@@ -90,10 +91,7 @@ bool Clip::Inside(int64_t px, int64_t py) const {
 }
 
 bool Clip::MaskAllows(int64_t px, int64_t py) const {
-  if (!HasMask()) return true;
-  int64_t mx = px - region->x, my = py - region->y;
-  const uint8_t* row = region->mask->data + my * region->bytesPerRow;
-  return (row[mx >> 3] >> (7 - (mx & 7))) & 1;
+  return !HasMask() || ClipRegionAdmits(region, static_cast<int32_t>(px), static_cast<int32_t>(py));
 }
 
 Clip OutputClip(const qvBGPic* target) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "display/clip_regions.h"
 #include "display/display.h"
 
 namespace qv::draw {
@@ -15,7 +16,7 @@ struct Clip {
   bool Inside(int64_t px, int64_t py) const;
   // The mask bit at the point (true without a mask); the point lies inside the rectangle.
   bool MaskAllows(int64_t px, int64_t py) const;
-  bool HasMask() const { return region != nullptr && region->mask != nullptr; }
+  bool HasMask() const { return ClipRegionHasMask(region); }
 };
 Clip OutputClip(const qvBGPic* target);
 
