@@ -83,8 +83,43 @@ void PaintFrame(const Canvas& c, Rect box, uint32_t colour) {
   }
 }
 
-// The box itself by its fill style. A gradient or texture is laid over the whole box; a box that
-// the clip cuts never reaches here with them (it takes the picture road).
+// The largest box whose whole gradient is made to show a part of it; beyond it the gradient is
+// laid over the part that shows.
+constexpr int64_t kWholeGradientPixels = int64_t{1} << 24;
+
+// A gradient over the box, of which the rectangle r (canvas coordinates) shows.
+int PaintGradient(const Canvas& c, const Rect& box, const Rect& r, const qvGradient& gradient) {
+  Rect whole{box.x - c.originX, box.y - c.originY, box.width, box.height};
+  bool cut = r.x != whole.x || r.y != whole.y || r.width != whole.width || r.height != whole.height;
+  if (!cut || int64_t{box.width} * box.height > kWholeGradientPixels) {
+    return DrawGradient(c.bitmap, r.x, r.y, r.width, r.height, &gradient);
+  }
+  qvBitMap* full = AllocBitMap(box.width, box.height);
+  if (full == nullptr) return ERR_MEM;
+  int code = DrawGradient(full, 0, 0, box.width, box.height, &gradient);
+  if (code == 0)
+    BltBitMap(full, r.x - whole.x, r.y - whole.y, c.bitmap, r.x, r.y, r.width, r.height);
+  FreeBitMap(full);
+  return code;
+}
+
+// The texture tiled over the box from its offsets, of which the rectangle r shows: the offsets
+// move by the cut.
+int PaintTexture(qvScriptState* L, const Canvas& c, const Rect& box, const Rect& r,
+                 const qvDrawStyle& style, bool smooth) {
+  qvBrush* brush = nullptr;
+  int code = FindBrush(L, style.textureBrush, &brush, 0);
+  if (code != 0) return code;
+  qvDrawStyle moved = style;
+  int64_t dx = int64_t{r.x} + c.originX - box.x, dy = int64_t{r.y} + c.originY - box.y;
+  if (brush->width > 0 && brush->height > 0) {
+    moved.textureX = static_cast<int32_t>((int64_t{style.textureX} + dx) % brush->width);
+    moved.textureY = static_cast<int32_t>((int64_t{style.textureY} + dy) % brush->height);
+  }
+  return TextureFill(L, c.bitmap, r.x, r.y, r.width, r.height, moved, kIdentityShapeMatrix, smooth);
+}
+
+// The box itself by its fill style.
 int PaintBody(qvScriptState* L, const Canvas& c, Rect box, uint32_t colour,
               const qvDrawStyle& style, bool smooth) {
   switch (style.fillStyle) {
@@ -96,10 +131,8 @@ int PaintBody(qvScriptState* L, const Canvas& c, Rect box, uint32_t colour,
       Rect r;
       if (!CanvasRect(c, box, &r)) return 0;
       if (c.bitmap != nullptr) {
-        int code = style.fillStyle == kFillGradient
-                       ? DrawGradient(c.bitmap, r.x, r.y, r.width, r.height, &style.gradient)
-                       : TextureFill(L, c.bitmap, r.x, r.y, r.width, r.height, style,
-                                     kIdentityShapeMatrix, smooth);
+        int code = style.fillStyle == kFillGradient ? PaintGradient(c, box, r, style.gradient)
+                                                    : PaintTexture(L, c, box, r, style, smooth);
         if (code != 0) return code;
       }
       PaintPlanes(c, r, static_cast<int32_t>(colour >> 24));
@@ -148,12 +181,10 @@ int PaintBoxParts(qvScriptState* L, const Canvas& c, const BoxParts& p, uint32_t
 // transparency needs one) and blitted through SafeBlt with the target's clip region.
 int DrawBoxAsPicture(qvScriptState* L, qvDisplay* d, qvBGPic* target, const BoxParts& p,
                      uint32_t colour, const qvDrawStyle& style) {
+  // Only the part that can show is made.
   Rect area{p.form.x, p.form.y, p.form.width, p.form.height};
   draw::Clip clip = draw::OutputClip(target);
-  // Only the part that can show is made; a gradient or texture needs the whole box beneath it.
-  if (style.fillStyle != kFillGradient && style.fillStyle != kFillTexture) {
-    if (!draw::CutToClip(clip, &area.x, &area.y, &area.width, &area.height)) return 0;
-  }
+  if (!draw::CutToClip(clip, &area.x, &area.y, &area.width, &area.height)) return 0;
   bool useAlpha = (colour >> 24) != 0 || (p.shadow && (style.shadowColour >> 24) != 0);
   qvShapeImage image{};
   image.bitmap = AllocClearedBitMap(area.width, area.height);
@@ -202,15 +233,9 @@ int DrawBoxPrim(qvScriptState* L, const qvDrawStyle& style, int32_t x, int32_t y
     *road = BoxRoad::kDrawnDirectly;
     return 0;
   }
-  bool laidOver = style.fillStyle == kFillGradient || style.fillStyle == kFillTexture;
-  bool boxCut = parts.box.x < clip.x || parts.box.y < clip.y ||
-                int64_t{parts.box.x} + width > int64_t{clip.x} + clip.width ||
-                int64_t{parts.box.y} + height > int64_t{clip.y} + clip.height;
-  // The direct road clips to the rectangle only: a region with a mask, a sprite in the way or a
-  // gradient or texture that the clip would cut (they are laid over the whole box) take the
-  // picture road.
-  if (clip.HasMask() || RectHitsSprites(target, whole.x, whole.y, whole.width, whole.height) ||
-      (laidOver && boxCut)) {
+  // The direct road clips to the rectangle only: a region with a mask, or a sprite in the way,
+  // takes the picture road.
+  if (clip.HasMask() || RectHitsSprites(target, whole.x, whole.y, whole.width, whole.height)) {
     return 0;
   }
   *road = BoxRoad::kDrawnDirectly;

@@ -61,5 +61,9 @@ texture = {(0, 0): (255, 0, 0), (1, 0): (0, 255, 0), (0, 1): (0, 0, 255), (1, 1)
 for j in range(3):
     for i in range(5):
         im.putpixel((12 + i, 20 + j), texture[((i + 1) % 2, j % 2)])
+# The same texture on a box at x = -1: its first column is cut, the tiles stay where they were.
+for j in range(3):
+    for i in range(1, 3):
+        im.putpixel((-1 + i, 24 + j), texture[((i + 1) % 2, j % 2)])
 im.save('expected-display.png')
 im.save('expected-window.png')
