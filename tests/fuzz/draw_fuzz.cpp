@@ -142,10 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Setup(L);
   fuzz::ByteReader in(data, size);
   // A clip region with a mask of a checkerboard, set on the display's BGPic now and then.
-  uint8_t maskBytes[16 * 2] = {};
+  constexpr int32_t kMaskStride = 16 / 8 + 1;  // a mask's rows of 16 pixels (image/image.h)
+  uint8_t maskBytes[16 * kMaskStride] = {};
   for (int row = 0; row < 16; ++row) {
-    maskBytes[row * 2] = row & 1 ? 0x55 : 0xAA;
-    maskBytes[row * 2 + 1] = row & 1 ? 0x55 : 0xAA;
+    for (int i = 0; i < kMaskStride; ++i) maskBytes[row * kMaskStride + i] = row & 1 ? 0x55 : 0xAA;
   }
   qvPlane mask = MakeTempMask(maskBytes, 16, 16);
   qvClipRegion region{};
@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   region.y = 0;
   region.width = 16;
   region.height = 16;
-  region.bytesPerRow = 2;
+  region.bytesPerRow = kMaskStride;
   qvDisplay* display = CurrentDisplay();
   qvBGPic* shown = display->bgpic;
   bool selected = false;
