@@ -9,6 +9,7 @@
 
 #include "display/bgpics.h"
 #include "display/brushes.h"
+#include "display/clip_regions.h"
 #include "display/displays.h"
 #include "display/output.h"
 #include "display/picture_files.h"

@@ -490,6 +490,9 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& 
     code = AllocDisplayBuffers(d, d->bgpic, true);
     if (code != 0) return code;
     if (CurrentDisplay() == d) SetOutputTarget(d->bgpic);
+    // The region set on the picture shown before was the display's: it does not clip that
+    // picture wherever it is drawn into later.
+    old->bgpic->clipRegion = nullptr;
     // A button held on the picture shown before is not released on the new one.
     ResetButtonStates(old->bgpic);
     ResetButtonStates(d->bgpic);

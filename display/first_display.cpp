@@ -153,12 +153,15 @@ int32_t OpenDisplaySubsystem() {
     int32_t code = RegisterObjectList(head);
     if (code != 0) return code;
   }
-  return RegisterDisplayAttributes();
+  int32_t code = RegisterDisplayAttributes();
+  return code != 0 ? code : OpenClipRegions();
 }
 
 void FreeDisplaySubsystem(qvScriptState* L) {
   InstallModeSwitch(nullptr);
   SetImageHost(nullptr);
+  // Regions go first: freeing one clears the displays' and BGPics' references to it.
+  FreeAllClipRegions(L);
   FreeAllDisplays(L);
   FreeAllBGPics(L);
   FreeAllBrushes(L);

@@ -108,8 +108,15 @@ namespace {
 int32_t Resolve(int32_t v, int32_t size, int32_t area, double anchor, bool horizontal) {
   int32_t origin = 0;
   if (area == 0) {
+    // The area is the clip region when the target has one: special positions lie inside it.
     const qvBGPic* target = OutputTarget();
-    area = target != nullptr ? (horizontal ? target->width : target->height) : 0;
+    const qvClipRegion* clip = target != nullptr ? target->clipRegion : nullptr;
+    if (clip != nullptr) {
+      area = horizontal ? clip->width : clip->height;
+      origin = horizontal ? clip->x : clip->y;
+    } else {
+      area = target != nullptr ? (horizontal ? target->width : target->height) : 0;
+    }
   }
   int64_t offset = origin + TruncateToInt(size * anchor);
   struct Band {

@@ -34,6 +34,11 @@ int32_t SetFPSLimit(qvScriptState* L);
 int32_t GetFPSLimit(qvScriptState* L);
 int32_t SetDrawTagsDefault(qvScriptState* L);
 
+// clip_commands.cpp
+int32_t CreateClipRegion(qvScriptState* L);
+int32_t SetClipRegion(qvScriptState* L);
+int32_t FreeClipRegion(qvScriptState* L);
+
 // attribute_commands.cpp
 int32_t GetAttribute(qvScriptState* L);
 
