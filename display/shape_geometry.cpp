@@ -216,7 +216,9 @@ int32_t BuildShapeOutline(const qvShapeParams& shape, int32_t width, int32_t hei
     }
     case kShapeCircle:
     case kShapeEllipse: {
-      const double cx = width / 2, cy = height / 2;
+      // The centre and the radii are whole: a drawn size of 2r + 1 gives radius r.
+      const int32_t halfWidth = width / 2, halfHeight = height / 2;
+      const double cx = halfWidth, cy = halfHeight;
       GenerateEllipseArc(points, cx, cy, cx, cy, 0, 360, matrix, w * anchorX, h * anchorY, false,
                          false);
       close(0);
@@ -227,7 +229,8 @@ int32_t BuildShapeOutline(const qvShapeParams& shape, int32_t width, int32_t hei
         points->assign(shape.points, shape.points + shape.pointCount);
       break;
     case kShapeArc: {
-      const double cx = width / 2, cy = height / 2;
+      const int32_t halfWidth = width / 2, halfHeight = height / 2;
+      const double cx = halfWidth, cy = halfHeight;
       int64_t start = 0, end = 0;
       ArcGeneratorAngles(shape.startAngle, shape.endAngle, shape.clockwise, &start, &end);
       GenerateEllipseArc(points, cx, cy, cx, cy, start, end, matrix, w * anchorX, h * anchorY, true,

@@ -345,8 +345,8 @@ int RasteriseShape(qvScriptState* L, const qvShapeOutline& outline, const qvRast
     move += lineWidth / 2;
   }
   // Sizes in 64 bits: a huge shape is refused as memory, never a wrapped allocation.
-  const int64_t width = int64_t(outline.width) + grow + 2 * e + padL + padR;
-  const int64_t height = int64_t(outline.height) + grow + 2 * e + padT + padB;
+  const int64_t width = int64_t(outline.width) + grow + 2 * int64_t(e) + padL + padR;
+  const int64_t height = int64_t(outline.height) + grow + 2 * int64_t(e) + padT + padB;
   if (!PictureSizeOk(width, height)) return ERR_MEM;
   const int32_t w = int32_t(width), h = int32_t(height);
   const int32_t bodyX = int32_t(move) + e + padL, bodyY = int32_t(move) + e + padT;

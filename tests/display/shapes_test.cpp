@@ -285,6 +285,37 @@ TEST(ShapeGeometry, RotatedBoxesTurnAboutTheAnchor) {
   EXPECT_TRUE(r.Covered(r.image.width / 2, 1));
 }
 
+TEST(ShapeGeometry, TurnedEllipsesKeepTheBoxOfTheirBox) {
+  // An ellipse and a rounded box turn inside the box they fill: by quarter turns about any anchor
+  // their outline's box is the turned box's (the ellipse and corners are generated already
+  // turned, the plain box's corners are turned afterwards, so this ties the two roads).
+  for (double angle : {90.0, 180.0, 270.0}) {
+    for (auto [ax, ay] : {std::pair{0.0, 0.0}, {0.5, 0.5}, {1.0, 0.25}}) {
+      qvTransformBlock t;
+      InitTransformBlock(&t);
+      BuildTransformMatrix(&t, 0, 0, 41, 21, 1.0, 1.0, angle);
+      t.anchorX = ax;
+      t.anchorY = ay;
+      qvShapeOutline box, ellipse, rounded;
+      qvShapeParams p = Shape(kShapeBox, 41, 21);
+      p.transform = &t;
+      ASSERT_EQ(MakeShapeOutline(p, &box), 0);
+      for (int32_t& c : p.corners) c = 60;
+      ASSERT_EQ(MakeShapeOutline(p, &rounded), 0);
+      p = Shape(kShapeEllipse, 41, 21);
+      p.transform = &t;
+      ASSERT_EQ(MakeShapeOutline(p, &ellipse), 0);
+      for (const qvShapeOutline* o : {&ellipse, &rounded}) {
+        SCOPED_TRACE(testing::Message() << angle << " " << ax << "," << ay);
+        EXPECT_NEAR(o->x, box.x, 1);
+        EXPECT_NEAR(o->y, box.y, 1);
+        EXPECT_NEAR(o->width, box.width, 1);
+        EXPECT_NEAR(o->height, box.height, 1);
+      }
+    }
+  }
+}
+
 TEST(ShapeGeometry, BoundsRotationAndNormalising) {
   std::vector<qvPointD> pts = {{3, -4}, {10, 2}, {-1, 7}};
   int32_t x = 0, y = 0, w = 0, h = 0;
@@ -497,6 +528,7 @@ TEST(ShapeRaster, IntegerPolygonFillMatchesTheRasteriserModel) {
     EXPECT_EQ(d.outline.y, minY);
     ASSERT_EQ(d.image.alpha, nullptr);  // plain: a mask, no partial levels
     std::vector<qvPointI> shifted;
+    shifted.reserve(poly.size());
     for (const qvPointD& q : poly) shifted.push_back({int32_t(q.x - minX), int32_t(q.y - minY)});
     const Grid model = ModelPolygon(shifted, d.image.width, d.image.height);
     int32_t set = 0, differ = 0;
@@ -823,7 +855,7 @@ TEST(ShapeRaster, RenderRecordRoads) {
   }
   const qvPointI col[] = {{0, 3}, {0, 8}};
   EXPECT_EQ(DrawThroughRenderRecord(target, kRoadLine, col, 2, 1, false, kGreen, 0, 200), 0);
-  EXPECT_EQ(alpha->data[5 * alpha->bytesPerRow], 200);
+  EXPECT_EQ(alpha->data[5 * int64_t(alpha->bytesPerRow)], 200);
   // A thick line and a filled polygon through a coverage image, into a mask target too.
   const qvRenderTarget masked{bm, mask, nullptr, 12, 12, nullptr, 0};
   const qvPointI thick[] = {{3, 6}, {9, 6}};
