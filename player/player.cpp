@@ -307,6 +307,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   }
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
+  FreeDrawLibrary();
   FreeLayersLibrary();
   StopWindowSystem();
 

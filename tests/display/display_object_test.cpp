@@ -15,6 +15,7 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/display.h"
+#include "display/draw.h"
 #include "fixtures/display_setup.h"
 #include "platform/window_services.h"
 
@@ -446,8 +447,10 @@ TEST_F(DisplayObjectTest, DoubleBufferingShowsOnlyDirtyRectanglesAtFlip) {
   EXPECT_EQ(WindowPixel(21, 11), 0xFF0000u);
 }
 
-// A seeded random sequence of brushes, parts, transforms, transparency and selections on a plain
-// and a scaled display: after each step the window equals a full refresh of the picture.
+// A seeded random sequence of brushes, parts, transforms, transparency and selections, of points,
+// lines, boxes and ellipses in random styles and of Cls, under a clip region with and without a
+// mask that comes and goes, on a plain and a scaled display: after each step the window equals a
+// full refresh of the picture.
 TEST_F(DisplayObjectTest, RefreshOracle) {
   for (bool scaled : {false, true}) {
     if (opened) TearDown();
@@ -472,12 +475,67 @@ TEST_F(DisplayObjectTest, RefreshOracle) {
         }
       }
     }
+    // A region of 30 x 20 with a random mask, set and taken off by the sequence.
+    qvPlane* regionMask = AllocMask(30, 20, true);
+    ASSERT_NE(regionMask, nullptr);
+    for (int32_t i = 0; i < regionMask->bytesPerRow * 20; ++i) {
+      regionMask->data[i] = static_cast<uint8_t>(rng());
+    }
+    qvClipRegion region{};
+    region.x = 5;
+    region.y = 3;
+    region.width = 30;
+    region.height = 20;
+    region.bytesPerRow = regionMask->bytesPerRow;
     bool selected = false;
-    for (int step = 0; step < 200; ++step) {
+    for (int step = 0; step < 400; ++step) {
       std::string what = "step " + std::to_string(step);
       int32_t number = pick(1, 4);
-      int choice = pick(0, 9);
-      if (choice == 9) {
+      int choice = pick(0, 15);
+      if (choice >= 10 && !selected) {
+        qvDrawStyle style;
+        InitDrawStyle(&style);
+        style.fillStyle = pick(0, 2);
+        style.formStyle = pick(0, 2) == 0 ? kFormNormal : pick(0, 7) * kFormAntialias;
+        if (style.formStyle == 0) style.formStyle = kFormNormal;
+        style.shadowDistance = pick(1, 4);
+        style.shadowDirection = pick(0, 7);
+        style.edgeSize = pick(1, 3);
+        style.lineWidth = pick(0, 3) == 0 ? pick(2, 5) : 1;
+        uint32_t colour = (uint32_t(rng()) & 0xFFFFFF) |
+                          (pick(0, 2) == 0 ? uint32_t(pick(1, 255)) << 24 : 0u);
+        int code = 0;
+        switch (choice) {
+          case 10:
+            code = PlotPixel(L, pick(-5, 55), pick(-5, 35), colour);
+            break;
+          case 11:
+            code = DrawLinePrim(L, style, nullptr, pick(-20, 70), pick(-20, 50), pick(-20, 70),
+                                pick(-20, 50), colour, pick(0, 3) == 0 ? pick(2, 6) : 1);
+            break;
+          case 12: {
+            int32_t corners[4] = {0, 0, 0, 0};
+            if (pick(0, 3) == 0) corners[pick(0, 3)] = pick(1, 100);
+            code = DrawBoxShape(L, style, nullptr, pick(-10, 50), pick(-10, 30), pick(1, 30),
+                                pick(1, 20), colour, corners);
+            break;
+          }
+          case 13:
+            code = DrawEllipseShape(L, style, nullptr, kShapeEllipse, pick(-10, 50), pick(-10, 30),
+                                    pick(1, 12), pick(1, 12), colour);
+            break;
+          case 14:
+            region.mask = pick(0, 1) == 0 ? regionMask : nullptr;
+            display->bgpic->clipRegion = display->bgpic->clipRegion != nullptr ? nullptr : &region;
+            break;
+          default:
+            if (pick(0, 3) == 0) code = ClearOutput(L, colour);
+            break;
+        }
+        ASSERT_EQ(code, 0) << what;
+      } else if (choice >= 10) {
+        continue;
+      } else if (choice == 9) {
         // Drawing into brush 4 (never onto the display), then back.
         if (!selected) {
           ASSERT_EQ(SelectOutputDevice(L, kObjectBrush, {4, nullptr}, kOutputPicture, 0, 0, 0), 0)
@@ -517,6 +575,8 @@ TEST_F(DisplayObjectTest, RefreshOracle) {
       std::vector<uint32_t> before = Window();
       ASSERT_EQ(before, FullRefresh()) << what << (scaled ? " (scaled)" : "");
     }
+    display->bgpic->clipRegion = nullptr;
+    FreeMaskOrAlpha(regionMask);
   }
 }
 
