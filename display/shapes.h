@@ -177,7 +177,8 @@ qvFormBox FormStyleBox(int32_t x, int32_t y, int32_t width, int32_t height,
 // Rasterising.
 
 // A new picture of a shape: the bitmap with a mask or an alpha channel (one of them null), and
-// where its corner lies against the outline's box (negative where margins grow it).
+// where its corner lies against the outline's box (negative where margins grow it). As with
+// FormStyleBox, a shadow to the north or west is not counted there: it pushes the shape itself.
 struct qvShapeImage {
   qvBitMap* bitmap;
   qvPlane* mask;
@@ -201,7 +202,8 @@ struct qvRasterRequest {
 // outline filled, or for kFillNone drawn with the line width; gradient and texture fills colour
 // the body. Sizes are worked in 64 bits: a picture that cannot be had (a circle of radius 100000)
 // gives ERR_MEM. Returns 0, ERR_MEM, or the texture brush lookup's code; on failure nothing stays
-// allocated.
+// allocated. A shape drawn at (x, y) puts its picture at (x + outline.x + image.x,
+// y + outline.y + image.y).
 int RasteriseShape(qvScriptState* L, const qvShapeOutline& outline, const qvRasterRequest& request,
                    qvShapeImage* out);
 
