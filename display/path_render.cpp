@@ -250,12 +250,19 @@ int PathRenderer(qvScriptState* L, qvPathRender* request) {
   if (request->stream.size() <= 4) return ERR_EMPTYPATH;
   int code = CheckVectorEngine();
   if (code != 0) return code;
-  code = BindOutputDevice(L);
-  if (code != 0) return code;
+  // A brush, BGPic, mask or alpha channel selected as the output is bound before the first
+  // drawing into it.
+  qvDisplay* d = CurrentDisplay();
+  if (d != nullptr &&
+      (d->outputType == kOutputPicture || d->outputType == kOutputMask ||
+       d->outputType == kOutputAlpha) &&
+      OutputTarget() != nullptr && !OutputTarget()->bound) {
+    code = BindOutputDevice(L);
+    if (code != 0) return code;
+  }
   qvPathImage image;
   code = RenderPathImage(L, request, &image);
   if (code != 0 || image.bitmap == nullptr) return code;
-  qvDisplay* d = CurrentDisplay();
   qvBGPic* target = OutputTarget();
   if (d == nullptr || target == nullptr) {
     FreePathImage(&image);
