@@ -44,6 +44,8 @@ void FreeNetworkLibrary();
 // Shutdown, before the machine closes: closes the files, directory scans and deletes the
 // temporary files that the dos library handed out.
 void FreeDosLibrary(qvScriptState* L);
+// Shutdown: frees the draw library's degree tables.
+void FreeDrawLibrary();
 // Shutdown, before the machine closes: frees every memory block.
 void FreeMemBlockLibrary(qvScriptState* L);
 // Shutdown, before the plugins are unloaded: frees every path and the path style (L may be

@@ -308,6 +308,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   FreeVectorGraphicsLibrary(L);
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
+  FreeDrawLibrary();
   FreeLayersLibrary();
   StopWindowSystem();
 
