@@ -7,14 +7,13 @@
 
 #include "base/errors.h"
 #include "display/displays.h"
+#include "display/draw.h"
 #include "display/output.h"
 #include "display/records.h"
 
 namespace qv {
 
 namespace {
-
-bool gForcePathUse = false;
 
 // The planes of one render, freed unless handed over.
 struct RenderPlanes {
@@ -60,18 +59,6 @@ int32_t DrawCoverage(const qvPathRender& r, qvPlane* plane, bool fill, double wi
 }
 
 }  // namespace
-
-void SetForcePathUse(bool on) { gForcePathUse = on; }
-bool ForcePathUseOn() { return gForcePathUse; }
-
-const qvDrawStyle& CurrentPathDrawStyle() {
-  static const qvDrawStyle style = [] {
-    qvDrawStyle s;
-    InitDrawStyle(&s);
-    return s;
-  }();
-  return style;
-}
 
 int BuildPathRender(const qvPath& path, const qvDrawStyle& style, uint32_t colour, int32_t x,
                     int32_t y, const qvTransformBlock* transform, qvPathRender* out) {
@@ -363,5 +350,19 @@ int DrawShapeAsPath(qvScriptState* L, const qvShapeParams& shape, const qvDrawSt
   FreePath(L, path);
   return code;
 }
+
+}  // namespace qv
+
+namespace qv {
+
+namespace {
+
+int DrawShapeWithItsStyle(qvScriptState* L, const qvShapeParams& shape) {
+  return DrawShapeAsPath(L, shape, shape.style != nullptr ? *shape.style : *GetDrawStyle());
+}
+
+}  // namespace
+
+void SetForcePathUse(bool on) { SetShapePathDrawer(on ? DrawShapeWithItsStyle : nullptr); }
 
 }  // namespace qv

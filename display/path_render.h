@@ -68,20 +68,18 @@ int DrawPathById(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, uint32_t
 int DrawPathLayer(qvScriptState* L, const qvTransformBlock& layerTransform, double displayScaleX,
                   double displayScaleY, const qvPathRender& state, qvPathImage* out);
 
-// A draw library shape drawn as a temporary path (box, circle, ellipse, polygon, arc) at the
-// shape's position with the style: the path lives for this call only and is freed on every way
-// out. ERR_WRONGUSAGE for another shape type, else DrawPathById's codes.
+// A draw library shape drawn as a temporary path (box, circle, ellipse, polygon, arc) with its
+// transform, the corner of its path's extents at the shape's position, with the style: the path
+// lives for this call only and is freed on every way out. ERR_WRONGUSAGE for another shape type,
+// else DrawPathById's codes.
 int DrawShapeAsPath(qvScriptState* L, const qvShapeParams& shape, const qvDrawStyle& style);
 
 // The shape segments of DrawShapeAsPath appended to a path, closed; 0, ERR_WRONGUSAGE or
 // ERR_MEM.
 int AppendShapeSegments(qvPath* path, const qvShapeParams& shape);
 
-// The draw library's ForcePathUse switch.
+// ForcePathUse: while on, the draw library's box, ellipse, circle, arc and polygon commands draw
+// through DrawShapeAsPath with the style they give.
 void SetForcePathUse(bool on);
-bool ForcePathUseOn();
-
-// The draw style paths are drawn with when the draw library gives none.
-const qvDrawStyle& CurrentPathDrawStyle();
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 // DrawPath: a path drawn onto the output device through the vector graphics plugin.
 #include "base/errors.h"
 #include "core/args.h"
+#include "display/draw.h"
 #include "display/path_render.h"
 #include "libs/options/options.h"
 #include "libs/vectorgraphics/commands.h"
@@ -28,7 +29,7 @@ int32_t DrawPath(qvScriptState* L) {
     BuildTransformMatrix(&transform, 0, 0, 1, 1, transform.scaleX, transform.scaleY,
                          transform.rotate);
   }
-  return DrawPathById(L, id, x, y, colour, CurrentPathDrawStyle(), &transform);
+  return DrawPathById(L, id, x, y, colour, *GetDrawStyle(), &transform);
 }
 
 }  // namespace qv::cmd

@@ -1,5 +1,6 @@
 // The vectorgraphics library's table: paths built segment by segment, the path style, and the
 // geometry and drawing that the vector graphics plugin does for them.
+#include "display/path_render.h"
 #include "display/paths.h"
 #include "libs/libraries.h"
 #include "libs/vectorgraphics/commands.h"
@@ -49,6 +50,7 @@ const qvConstantRow kConstants[] = {
 
 int32_t OpenVectorGraphics(qvScriptState*) {
   ResetPathStyle();
+  SetForcePathUse(false);
   return RegisterPaths();
 }
 
@@ -56,6 +58,9 @@ int32_t OpenVectorGraphics(qvScriptState*) {
 
 const qvLibrary kVectorGraphicsLibrary{"vectorgraphics", kCommands, kConstants, OpenVectorGraphics};
 
-void FreeVectorGraphicsLibrary(qvScriptState* L) { FreeAllPaths(L); }
+void FreeVectorGraphicsLibrary(qvScriptState* L) {
+  SetForcePathUse(false);
+  FreeAllPaths(L);
+}
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "core/args.h"
+#include "display/draw.h"
 #include "display/path_render.h"
 #include "display/paths.h"
 #include "display/records.h"
@@ -17,16 +18,15 @@ namespace qv {
 
 namespace {
 
-qvPath* CheckPath(qvScriptState* L, int index) {
-  qvPath* path = nullptr;
-  int32_t code = FindPath(CheckObjectId(L, index), &path);
-  if (code != 0) VmRaiseError(L, code);
-  return path;
+// The path at the argument: 0 with *out, or the not-found code, which the command returns.
+int32_t PathArg(qvScriptState* L, int index, qvPath** out) {
+  return FindPath(CheckObjectId(L, index), out);
 }
 
 int32_t AppendPoint(qvScriptState* L, int32_t opcode, int32_t relative) {
   CheckArgCount(L, 3, 3);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   const qvSegmentOperand operands[] = {IntOperand(relative), DoubleOperand(VmCheckNumber(L, 2)),
                                        DoubleOperand(VmCheckNumber(L, 3))};
   return AppendPathSegment(path, opcode, operands, 3);
@@ -34,7 +34,8 @@ int32_t AppendPoint(qvScriptState* L, int32_t opcode, int32_t relative) {
 
 int32_t AppendCurve(qvScriptState* L, int32_t relative) {
   CheckArgCount(L, 7, 7);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   qvSegmentOperand operands[7] = {IntOperand(relative)};
   for (int i = 0; i < 6; ++i) operands[i + 1] = DoubleOperand(VmCheckNumber(L, i + 2));
   return AppendPathSegment(path, QV_SEG_CURVETO, operands, 7);
@@ -50,7 +51,9 @@ int32_t AppendArc(qvPath* path, double x, double y, double rx, double ry, double
 
 int32_t AppendBare(qvScriptState* L, int32_t opcode) {
   CheckArgCount(L, 1, 1);
-  return AppendPathSegment(CheckPath(L, 1), opcode, nullptr, 0);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
+  return AppendPathSegment(path, opcode, nullptr, 0);
 }
 
 int32_t ClampLevel(int32_t level) { return level < 0 ? 0 : level > 100 ? 100 : level; }
@@ -81,7 +84,8 @@ int32_t StartPath(qvScriptState* L) {
 // AddArcToPath(path, x, y, rx, ry, start, end[, direction = 1])
 int32_t AddArcToPath(qvScriptState* L) {
   CheckArgCount(L, 7, 8);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   double v[6];
   for (int i = 0; i < 6; ++i) v[i] = VmCheckNumber(L, i + 2);
   return AppendArc(path, v[0], v[1], v[2], v[3], v[4], v[5], VmOptInt(L, 8, 1));
@@ -89,14 +93,16 @@ int32_t AddArcToPath(qvScriptState* L) {
 
 int32_t AddCircleToPath(qvScriptState* L) {
   CheckArgCount(L, 4, 4);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   double r = VmCheckNumber(L, 4);
   return AppendArc(path, VmCheckNumber(L, 2), VmCheckNumber(L, 3), r, r, 0, 360, 1);
 }
 
 int32_t AddEllipseToPath(qvScriptState* L) {
   CheckArgCount(L, 5, 5);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   return AppendArc(path, VmCheckNumber(L, 2), VmCheckNumber(L, 3), VmCheckNumber(L, 4),
                    VmCheckNumber(L, 5), 0, 360, 1);
 }
@@ -104,7 +110,8 @@ int32_t AddEllipseToPath(qvScriptState* L) {
 // AddBoxToPath(path, x, y, width, height[, {roundlevel, cornera .. cornerd}])
 int32_t AddBoxToPath(qvScriptState* L) {
   CheckArgCount(L, 5, 6);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   double v[4];
   for (int i = 0; i < 4; ++i) v[i] = VmCheckNumber(L, i + 2);
   int32_t corners[4] = {0, 0, 0, 0};
@@ -152,26 +159,35 @@ int32_t SetDash(qvScriptState* L) {
 
 int32_t FreePath(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  qv::FreePath(L, CheckPath(L, 1));
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
+  qv::FreePath(L, path);
   return 0;
 }
 
 int32_t ClearPath(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  qv::ClearPath(CheckPath(L, 1));
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
+  qv::ClearPath(path);
   return 0;
 }
 
 int32_t IsPathEmpty(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  VmPushNumber(L, CheckPath(L, 1)->buffer == nullptr ? 1 : 0);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
+  VmPushNumber(L, path->buffer == nullptr ? 1 : 0);
   return 1;
 }
 
 int32_t GetCurrentPoint(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   double x = 0, y = 0;
-  int32_t code = GetPathCurrentPoint(*CheckPath(L, 1), &x, &y);
+  qvPath* path = nullptr;
+  int32_t code = PathArg(L, 1, &path);
+  if (code != 0) return code;
+  code = GetPathCurrentPoint(*path, &x, &y);
   if (code != 0) return code;
   VmPushNumber(L, x);
   VmPushNumber(L, y);
@@ -180,8 +196,9 @@ int32_t GetCurrentPoint(qvScriptState* L) {
 
 int32_t GetPathExtents(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  const qvPath* path = CheckPath(L, 1);
-  const qvDrawStyle& style = CurrentPathDrawStyle();
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
+  const qvDrawStyle& style = *GetDrawStyle();
   double e[4];
   int32_t code = qv::GetPathExtents(*path, style.fillStyle != kFillNone, style.lineWidth, false, e);
   if (code != 0) return code;
@@ -192,7 +209,8 @@ int32_t GetPathExtents(qvScriptState* L) {
 // CopyPath(source, id or Nil)
 int32_t CopyPath(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  const qvPath* source = CheckPath(L, 1);
+  qvPath* source = nullptr;
+  if (int32_t code = PathArg(L, 1, &source)) return code;
   qvOptionalId id = OptObjectId(L, 2);
   qvPath* copy = nullptr;
   int32_t code = qv::CopyPath(L, source, id, &copy);
@@ -202,14 +220,18 @@ int32_t CopyPath(qvScriptState* L) {
 
 int32_t AppendPath(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
-  qvPath* destination = CheckPath(L, 1);
-  return qv::AppendPath(destination, CheckPath(L, 2));
+  qvPath* destination = nullptr;
+  if (int32_t code = PathArg(L, 1, &destination)) return code;
+  qvPath* source = nullptr;
+  if (int32_t code = PathArg(L, 2, &source)) return code;
+  return qv::AppendPath(destination, source);
 }
 
 // AddTextToPath(path, text[, {encoding}])
 int32_t AddTextToPath(qvScriptState* L) {
   CheckArgCount(L, 2, 3);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   size_t length = 0;
   const char* text = VmCheckString(L, 2, &length);
   int32_t encoding = 0;
@@ -221,13 +243,16 @@ int32_t AddTextToPath(qvScriptState* L) {
 
 int32_t TranslatePath(qvScriptState* L) {
   CheckArgCount(L, 3, 3);
-  qvPath* path = CheckPath(L, 1);
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
   return qv::TranslatePath(path, VmCheckNumber(L, 2), VmCheckNumber(L, 3));
 }
 
 int32_t NormalizePath(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
-  return qv::NormalizePath(CheckPath(L, 1));
+  qvPath* path = nullptr;
+  if (int32_t code = PathArg(L, 1, &path)) return code;
+  return qv::NormalizePath(path);
 }
 
 int32_t ForcePathUse(qvScriptState* L) {
