@@ -201,7 +201,13 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
   }
 
   if (DrawCoverage(*r, planes.body, filled, lineWidth, m, tx, ty) == 0) return 0;
-  if (edge) DrawCoverage(*r, planes.edge, false, edgeWidth, m, tx, ty);
+  // The edge's plane is the body grown by the edge: the fill and the stroke of twice the edge
+  // size about its outline. The shadow takes it as the silhouette, and the alpha under the body
+  // comes from it.
+  if (edge) {
+    DrawCoverage(*r, planes.edge, true, lineWidth, m, tx, ty);
+    DrawCoverage(*r, planes.edge, false, edgeWidth, m, tx, ty);
+  }
 
   qvFormLayers layers{};
   layers.bitmap = planes.bitmap;
@@ -344,8 +350,12 @@ int DrawShapeAsPath(qvScriptState* L, const qvShapeParams& shape, const qvDrawSt
   if (code != 0) return code;
   code = AppendShapeSegments(path, shape);
   if (code == 0) {
-    code = DrawPathById(L, {0, path->header.handle}, shape.x, shape.y, shape.colour, style,
-                        shape.transform);
+    // The shape renderers put the shape itself at its position and grow the picture outward by
+    // the edge; a path's extents include the edge, so they start that much further out.
+    int32_t grow = 0;
+    if (style.fillStyle != kFillNone && (style.formStyle & kFormEdge) != 0) grow = style.edgeSize;
+    code = DrawPathById(L, {0, path->header.handle}, int32_t(int64_t(shape.x) - grow),
+                        int32_t(int64_t(shape.y) - grow), shape.colour, style, shape.transform);
   }
   FreePath(L, path);
   return code;
