@@ -34,6 +34,20 @@ struct RenderPlanes {
 // The largest side a rendered picture may have: its rows are addressed in 32 bits.
 constexpr double kLargestSide = 2147483647.0;
 
+// The picture and its alpha channel go to the caller, its corner the margins before the position.
+int HandOver(RenderPlanes* planes, const qvPathRender* r, int32_t padLeft, int32_t padTop,
+             int32_t width, int32_t height, qvPathImage* out) {
+  out->bitmap = planes->bitmap;
+  out->alpha = planes->alpha;
+  planes->bitmap = nullptr;
+  planes->alpha = nullptr;
+  out->x = r->x - padLeft;
+  out->y = r->y - padTop;
+  out->width = width;
+  out->height = height;
+  return 0;
+}
+
 // Coverage of the path into the plane: filled, or stroked `width` wide.
 int32_t DrawCoverage(const qvPathRender& r, qvPlane* plane, bool fill, double width,
                      const qvShapeMatrix& m, double tx, double ty) {
@@ -173,9 +187,14 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
   RenderPlanes planes;
   planes.bitmap = AllocBitMap(width, height);
   planes.alpha = AllocAlphaChannel(width, height, true);
-  planes.body = AllocAlphaChannel(bodyWidth, bodyHeight, true);
-  if (planes.bitmap == nullptr || planes.alpha == nullptr || planes.body == nullptr) {
-    return ERR_MEM;
+  if (planes.bitmap == nullptr || planes.alpha == nullptr) return ERR_MEM;
+  // A body alone in one opaque colour is its coverage: the plugin draws straight into the
+  // picture's alpha channel, and the picture is that colour.
+  const bool plainBody = !edge && !shadow && (r->colour >> 24) == 0 &&
+                         (style.fillStyle == kFillNone || style.fillStyle == kFillColour);
+  if (!plainBody) {
+    planes.body = AllocAlphaChannel(bodyWidth, bodyHeight, true);
+    if (planes.body == nullptr) return ERR_MEM;
   }
   if (edge) {
     planes.edge = AllocAlphaChannel(bodyWidth, bodyHeight, true);
@@ -200,6 +219,11 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
     }
   }
 
+  if (plainBody) {
+    if (DrawCoverage(*r, planes.alpha, filled, lineWidth, m, tx, ty) == 0) return 0;
+    FillBitMapRect(planes.bitmap, 0, 0, width, height, r->colour & 0x00FFFFFFu);
+    return HandOver(&planes, r, 0, 0, width, height, out);
+  }
   if (DrawCoverage(*r, planes.body, filled, lineWidth, m, tx, ty) == 0) return 0;
   // The edge's plane is the body grown by the edge: the fill and the stroke of twice the edge
   // size about its outline. The shadow takes it as the silhouette, and the alpha under the body
@@ -227,16 +251,7 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
   layers.bodySource = source;
   layers.bodySourcePixelsPerRow = sourcePixelsPerRow;
   ComposeFormLayers(layers);
-
-  out->bitmap = planes.bitmap;
-  out->alpha = planes.alpha;
-  planes.bitmap = nullptr;
-  planes.alpha = nullptr;
-  out->x = r->x - padLeft;
-  out->y = r->y - padTop;
-  out->width = width;
-  out->height = height;
-  return 0;
+  return HandOver(&planes, r, padLeft, padTop, width, height, out);
 }
 
 int PathRenderer(qvScriptState* L, qvPathRender* request) {

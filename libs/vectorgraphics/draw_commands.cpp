@@ -16,7 +16,7 @@ int32_t DrawPath(qvScriptState* L) {
   qvObjectId id = CheckObjectId(L, 1);
   int32_t x = VmCheckInt(L, 2);
   int32_t y = VmCheckInt(L, 3);
-  auto colour = uint32_t(int64_t(VmOptNumber(L, 4, 0)));
+  auto colour = static_cast<uint32_t>(VmOptInt(L, 4, 0));
   qvTransformBlock transform;
   qvLayerOptions options;
   InitTransformBlock(&transform);

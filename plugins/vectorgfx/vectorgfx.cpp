@@ -421,6 +421,10 @@ int32_t PathExtents(qvPathExtentsRequest* r) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
   cairo_t* cr = cairo_create(surface);
   cairo_scale(cr, scale, scale);
+  // A fill's curves are flattened to a tenth of a pixel, as they are drawn; a stroke's round
+  // joins and caps to a hundredth, since they stand out of the path by half the width. cairo
+  // would otherwise flatten to a tenth of a device unit, 256 times finer than either.
+  cairo_set_tolerance(cr, (r->fill ? 0.1 : 0.01) * scale);
   ApplyStyle(cr, r->style, true, r->lineWidth);
   Pen pen;
   Walk walk = WalkStream(cr, r->stream, r->streamBytes, &pen);
@@ -531,17 +535,7 @@ int32_t DrawPathCoverage(qvDrawPathRequest* r) {
     return 0;
   }
   const bool fill = r->fill != 0;
-  // Nothing to draw: a path without extents.
-  {
-    qvPathExtentsRequest e{};
-    e.style = r->style;
-    e.stream = r->stream;
-    e.streamBytes = r->streamBytes;
-    e.fill = r->fill;
-    e.lineWidth = r->lineWidth;
-    PathExtents(&e);
-    if (!(e.width > 0) || !(e.height > 0)) return 0;
-  }
+  if (!fill && !(std::isfinite(r->lineWidth) && r->lineWidth > 0)) return 0;
   const bool direct = r->bytesPerRow % 4 == 0;
   for (int32_t top = 0; top < r->height; top += kTile) {
     for (int32_t left = 0; left < r->width; left += kTile) {
@@ -561,7 +555,8 @@ int32_t DrawPathCoverage(qvDrawPathRequest* r) {
       ApplyStyle(cr, r->style, r->antialias != 0, r->lineWidth);
       Pen pen;
       Walk walk = WalkStream(cr, r->stream, r->streamBytes, &pen);
-      if (!walk.bad && !walk.huge) {
+      // Nothing to draw: no segments, numbers cairo cannot take, or a path without extents.
+      if (!walk.bad && !walk.huge && walk.any) {
         cairo_set_source_rgba(cr, 0, 0, 0, 1);
         if (fill) {
           cairo_fill(cr);

@@ -168,6 +168,27 @@ TEST_F(PathRenderTest, TransformTurnsTheExtentsBox) {
   FreePathImage(&image);
 }
 
+TEST_F(PathRenderTest, LayerRedrawScalesByTheDisplayAndKeepsTheStoredExtents) {
+  qvPath* p = Box(1, 10, 20, 13, 22);
+  qvPathRender state;
+  ASSERT_EQ(BuildPathRender(*p, style_, kRed, 7, 8, nullptr, &state), 0);
+  qvPathImage first;
+  ASSERT_EQ(RenderPathImage(nullptr, &state, &first), 0);
+  EXPECT_EQ(state.extentsX, 10);
+  EXPECT_EQ(state.extentsY, 20);
+  FreePathImage(&first);
+  qvTransformBlock t;
+  InitTransformBlock(&t);
+  qvPathImage image;
+  ASSERT_EQ(DrawPathLayer(nullptr, t, 2, 3, state, &image), 0);
+  EXPECT_EQ(image.x, 7);
+  EXPECT_EQ(image.y, 8);
+  EXPECT_EQ(image.width, 6);
+  EXPECT_EQ(image.height, 6);
+  EXPECT_EQ(Picture(image), "RRRRRR\nRRRRRR\nRRRRRR\nRRRRRR\nRRRRRR\nRRRRRR\n");
+  FreePathImage(&image);
+}
+
 TEST_F(PathRenderTest, EmptyPathsEmptyExtentsNothingDrawnAndHugeExtents) {
   qvPath* empty = nullptr;
   ASSERT_EQ(StartPath(nullptr, {1, 0}, &empty), 0);

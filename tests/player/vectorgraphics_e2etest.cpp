@@ -154,10 +154,10 @@ GetPathExtents(2)
 )"),
             "GetPathExtents(1) 0 -1 24 2\n"
             "GetPathExtents(1) -1 -1 26 2\n"
-            // Round caps at the feet; a bevel at the apex reaches sin(atan(1/2)) above it, a mitre
-            // sqrt(5).
-            "GetPathExtents(2) -1 -0.44721984863281 22 21.447128295898\n"
-            "GetPathExtents(2) -1 -2.2360687255859 22 23.235977172852\n");
+            // Round caps at the feet (their flattening within a hundredth of a pixel); a bevel at
+            // the apex reaches sin(atan(1/2)) above it, a mitre sqrt(5).
+            "GetPathExtents(2) -1 -0.44721984863281 22 21.444885253906\n"
+            "GetPathExtents(2) -1 -2.2360687255859 22 23.233734130859\n");
   EXPECT_EQ(Pillow("dashed.png",
                    "print(''.join('#' if v == 255 else '.' for v in px[0]))\n"
                    "print(''.join('#' if v == 255 else '.' for v in px[1]))\n"
@@ -193,6 +193,29 @@ do Line(0, 29, 39, 20, 0xFFFFFF)
   EXPECT_EQ(Shell("/usr/bin/python3 " + Path("compare.py") + " " + Path("plain.png") + " " +
                   Path("path.png")),
             "0 (255, 0, 0) (255, 255, 255)\n");
+}
+
+TEST_F(VectorGraphicsE2eTest, OutlinesIgnoreShadowAndEdge) {
+  // A box path stroked 2 wide with SHADOW and EDGE set, and without them: the same pixels.
+  const std::string draw = "do DrawPath(1, 3, 3, 0xFF0000)\n";
+  EXPECT_EQ(RunScript("do StartPath(1)\ndo AddBoxToPath(1, 0, 0, 10, 6)\ndo SetFillStyle(0, 2)\n"
+                      "do CreateBrush(1, 20, 20, 0)\ndo CreateBrush(2, 20, 20, 0)\n"
+                      "do SelectBrush(1)\n" +
+                      draw +
+                      "do EndSelect()\ndo SetFormStyle(32, 0x000080, 3, 3)\n"
+                      "do SetFormStyle(64, 0x00FF00, 2)\ndo SelectBrush(2)\n" +
+                      draw +
+                      "do EndSelect()\ndo SaveBrush(1, \"plain.png\", -1, 1)\n"
+                      "do SaveBrush(2, \"forms.png\", -1, 1)\n"),
+            "");
+  WriteFile("compare.py",
+            "import sys\nfrom PIL import Image\na = Image.open(sys.argv[1]).convert('RGB')\n"
+            "b = Image.open(sys.argv[2]).convert('RGB')\n"
+            "print(sum(a.getpixel((x, y)) != b.getpixel((x, y)) for y in range(20) for x in "
+            "range(20)), a.getpixel((3, 3)), a.getpixel((6, 6)))\n");
+  EXPECT_EQ(Shell("/usr/bin/python3 " + Path("compare.py") + " " + Path("plain.png") + " " +
+                  Path("forms.png")),
+            "0 (255, 0, 0) (0, 0, 0)\n");
 }
 
 }  // namespace
