@@ -96,6 +96,7 @@ int BuildPathRender(const qvPath& path, const qvDrawStyle& style, uint32_t colou
   }
   out->extentsX = out->extentsY = 0;
   out->redraw = false;
+  out->transparency = 0;
   return 0;
 }
 
@@ -271,6 +272,15 @@ int PathRenderer(qvScriptState* L, qvPathRender* request) {
   qvPathImage image;
   code = RenderPathImage(L, request, &image);
   if (code != 0 || image.bitmap == nullptr) return code;
+  if (request->transparency > 0) {
+    qvPlane* noMask = nullptr;
+    code = ApplyTransparencyToAlpha(&image.alpha, &noMask, image.width, image.height,
+                                    255 - std::min(request->transparency, 255));
+    if (code != 0) {
+      FreePathImage(&image);
+      return code;
+    }
+  }
   qvBGPic* target = OutputTarget();
   if (d == nullptr || target == nullptr) {
     FreePathImage(&image);
@@ -285,7 +295,8 @@ int PathRenderer(qvScriptState* L, qvPathRender* request) {
 }
 
 int DrawPathById(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, uint32_t colour,
-                 const qvDrawStyle& style, const qvTransformBlock* transform) {
+                 const qvDrawStyle& style, const qvTransformBlock* transform,
+                 int32_t transparency) {
   int code = CheckVectorEngine();
   if (code != 0) return code;
   qvPath* path = nullptr;
@@ -294,6 +305,7 @@ int DrawPathById(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, uint32_t
   qvPathRender request;
   code = BuildPathRender(*path, style, colour, x, y, transform, &request);
   if (code != 0) return code;
+  request.transparency = transparency;
   return PathRenderer(L, &request);
 }
 

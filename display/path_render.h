@@ -29,6 +29,7 @@ struct qvPathRender {
   // The extents found for the path when it was first drawn, and whether a redraw uses them.
   double extentsX, extentsY;
   bool redraw;
+  int32_t transparency;  // of the options: 0 opaque .. 255 invisible
 };
 // A request from the current path style, the given draw style and the path (its segments copied).
 // 0 or ERR_MEM.
@@ -53,15 +54,16 @@ void FreePathImage(qvPathImage* image);
 // plugin draws nothing the image is empty and 0 is returned.
 int RenderPathImage(qvScriptState* L, qvPathRender* request, qvPathImage* out);
 
-// Draws the request onto the output device: rendered, then blitted with its alpha channel through
-// SafeBlt within the target's clip region (a dirty rectangle while double buffering). 0 or an
-// error code; "nothing drawn" succeeds.
+// Draws the request onto the output device: rendered, its alpha channel scaled by the options'
+// transparency, then blitted with it through SafeBlt within the target's clip region (a dirty
+// rectangle while double buffering). 0 or an error code; "nothing drawn" succeeds.
 int PathRenderer(qvScriptState* L, qvPathRender* request);
 
 // DrawPath by id with the current path style and the given draw style: ERR_VECGFXPLUGIN without
 // an engine, then ERR_FINDPATH / ERR_FINDARRAY, then PathRenderer's codes.
 int DrawPathById(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, uint32_t colour,
-                 const qvDrawStyle& style, const qvTransformBlock* transform);
+                 const qvDrawStyle& style, const qvTransformBlock* transform,
+                 int32_t transparency = 0);
 
 // A vector-path layer's redraw: the layer's transform with its scales multiplied by the display's,
 // and the stored state marked for a redraw at its stored extents. Hands back the picture.

@@ -29,7 +29,7 @@ int32_t DrawPath(qvScriptState* L) {
     BuildTransformMatrix(&transform, 0, 0, 1, 1, transform.scaleX, transform.scaleY,
                          transform.rotate);
   }
-  return DrawPathById(L, id, x, y, colour, *GetDrawStyle(), &transform);
+  return DrawPathById(L, id, x, y, colour, *GetDrawStyle(), &transform, options.transparency);
 }
 
 }  // namespace qv::cmd

@@ -195,6 +195,38 @@ do Line(0, 29, 39, 20, 0xFFFFFF)
             "0 (255, 0, 0) (255, 255, 255)\n");
 }
 
+TEST_F(VectorGraphicsE2eTest, OptionsScaleTurnAndFadeThePath) {
+  EXPECT_EQ(RunScript(R"(
+do StartPath(1)
+do AddBoxToPath(1, 0, 0, 4, 2)
+do SetFillStyle(1)
+do CreateBrush(1, 20, 12, 0)
+do SelectBrush(1)
+do DrawPath(1, 1, 1, 0xFFFFFF, {scalex = 2, scaley = 3})
+do DrawPath(1, 12, 1, 0xFFFFFF, {rotate = 90})
+do DrawPath(1, 1, 9, 0xFFFFFF, {transparency = 128})
+do EndSelect()
+do SaveBrush(1, "o.png", -1, 1)
+)"),
+            "");
+  EXPECT_EQ(Pillow("o.png",
+                   "for row in px:\n"
+                   "  print(''.join('#' if v == 255 else '.' if v == 0 else\n"
+                   "                '+' if 120 <= v <= 135 else '?' for v in row))\n"),
+            "....................\n"
+            ".########...##......\n"
+            ".########...##......\n"
+            ".########...##......\n"
+            ".########...##......\n"
+            ".########...........\n"
+            ".########...........\n"
+            "....................\n"
+            "....................\n"
+            ".++++...............\n"
+            ".++++...............\n"
+            "....................\n");
+}
+
 TEST_F(VectorGraphicsE2eTest, OutlinesIgnoreShadowAndEdge) {
   // A box path stroked 2 wide with SHADOW and EDGE set, and without them: the same pixels.
   const std::string draw = "do DrawPath(1, 3, 3, 0xFF0000)\n";
