@@ -202,9 +202,112 @@ void SeekStream(void* stream, uint32_t frame);
 void StreamSamples(void* stream, qvStreamRead* read);
 const char* GetFormatName(void* stream);
 
-/* The anim, vector, video, script and anim saver entries' records belong to the interface
- * revisions of the player parts that call them; until then the player only checks that a plugin
- * setting those bits exports them (see the capability bits) and never calls them. */
+/* ---- vector graphics ---- */
+/* A path is a stream of segments, each a 32-bit opcode and its operands, little-endian and packed
+ * without alignment (int32 4 bytes, double 8 bytes); the 32-bit word 0 ends the stream. Operands:
+ * QV_SEG_MOVETO, QV_SEG_LINETO: int32 relative, double x, y.
+ * QV_SEG_CURVETO: int32 relative, double x1, y1, x2, y2, x3, y3 (two control points, the end).
+ * QV_SEG_STARTSUBPATH, QV_SEG_CLOSEPATH: none.
+ * QV_SEG_ARC: double centre x, y, radius x, y, start and end angle (degrees), int32 direction.
+ * QV_SEG_BOX: double x, y, width, height, int32 corner levels a, b, c, d (percent 0..100).
+ * QV_SEG_TEXT: int32 vector font handle, int32 size, the UTF-8 text with its zero, padded to
+ *   (n rounded down to 4) + 4 bytes for n bytes with the zero.
+ * A relative point counts from the current point. Every request carries the stream's byte length
+ * (end mark included): a plugin reads nothing beyond it, and an unknown opcode, a short operand,
+ * a text without its zero or a missing end mark ends its walk there. */
+#define QV_SEG_END 0
+#define QV_SEG_MOVETO 1
+#define QV_SEG_LINETO 2
+#define QV_SEG_CURVETO 3
+#define QV_SEG_STARTSUBPATH 5
+#define QV_SEG_CLOSEPATH 6
+#define QV_SEG_ARC 7
+#define QV_SEG_BOX 8
+#define QV_SEG_TEXT 9
+
+/* The path style: join 0 mitre, 1 round, 2 bevel; cap 0 butt, 1 round, 2 square; dashes null or
+ * dashCount lengths starting dashOffset into the pattern; fill rule 0 winding, 1 even-odd. */
+typedef struct qvPathStyle {
+  int32_t join, cap;
+  double dashOffset;
+  int32_t dashCount;
+  const double* dashes;
+  int32_t fillRule;
+} qvPathStyle;
+
+/* GetPathExtents: the box of the path filled (fill non-zero) or stroked lineWidth wide with the
+ * style, moved by translateX, translateY, into x, y, width, height (zero when there is nothing).
+ * Non-zero when answered. */
+typedef struct qvPathExtentsRequest {
+  qvPathStyle style;
+  int32_t antialias;
+  const uint8_t* stream;
+  size_t streamBytes;
+  int32_t fill;
+  double lineWidth;
+  double translateX, translateY;
+  double x, y, width, height; /* out */
+} qvPathExtentsRequest;
+
+/* GetCurrentPoint: where the pen stands after the stream, into x, y (0, 0 without one). */
+typedef struct qvCurrentPointRequest {
+  qvPathStyle style;
+  const uint8_t* stream;
+  size_t streamBytes;
+  double x, y; /* out */
+} qvCurrentPointRequest;
+
+/* TranslatePath: every absolute coordinate of the stream moved by dx, dy in place (relative
+ * points and sizes stay). Non-zero when done. */
+typedef struct qvTranslatePathRequest {
+  uint8_t* stream;
+  size_t streamBytes;
+  double dx, dy;
+} qvTranslatePathRequest;
+
+/* DrawPath: the path's 8-bit coverage written into alpha (width x height bytes, bytesPerRow a
+ * row), filled (fill non-zero) or stroked lineWidth wide, each point p drawn at
+ * matrix * p + (translateX, translateY) with matrix {a, b, c, d}: x' = a x + c y, y' = b x + d y.
+ * colour is the caller's (0xAARRGGBB); the coverage does not depend on it. Returns 0 when nothing
+ * was drawn, non-zero otherwise; drawn tells the same. */
+typedef struct qvDrawPathRequest {
+  qvPathStyle style;
+  int32_t antialias;
+  const uint8_t* stream;
+  size_t streamBytes;
+  int32_t fill;
+  double lineWidth;
+  uint32_t colour;
+  uint8_t* alpha;
+  int32_t bytesPerRow;
+  double translateX, translateY;
+  double matrix[4];
+  int32_t width, height;
+  int32_t drawn; /* out */
+} qvDrawPathRequest;
+
+/* CreateVectorFont: a handle (non-zero) for outlines of the face in the file (or in data, size
+ * bytes, when file is null), face index faceIndex; 0 when the face cannot be used. */
+typedef struct qvVectorFontFace {
+  const char* file;
+  const void* data;
+  size_t size;
+  int32_t faceIndex;
+} qvVectorFontFace;
+
+int32_t GetPathExtents(qvPathExtentsRequest* request);
+int32_t DrawPath(qvDrawPathRequest* request);
+int32_t TranslatePath(qvTranslatePathRequest* request);
+int32_t GetCurrentPoint(qvCurrentPointRequest* request);
+int32_t CreateVectorFont(const qvVectorFontFace* face);
+void FreeVectorFont(int32_t font);
+/* Required with QV_CAP_VECTOR but never called: answer 0. */
+int32_t OpenFont(void);
+int32_t CloseFont(void);
+
+/* The anim, video, script and anim saver entries' records belong to the interface revisions of
+ * the player parts that call them; until then the player only checks that a plugin setting those
+ * bits exports them (see the capability bits) and never calls them. */
 
 /* ---- the service table ---- */
 enum {

@@ -48,5 +48,8 @@ void FreeDosLibrary(qvScriptState* L);
 void FreeDrawLibrary();
 // Shutdown, before the machine closes: frees every memory block.
 void FreeMemBlockLibrary(qvScriptState* L);
+// Shutdown, before the plugins are unloaded: frees every path and the path style (L may be
+// null once the machine is closed).
+void FreeVectorGraphicsLibrary(qvScriptState* L);
 
 }  // namespace qv

@@ -21,7 +21,6 @@ const qvLibrary kTextLibrary{"text", nullptr, kTextConstants, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
 const qvLibrary kSpriteLibrary{"sprite", nullptr, nullptr, nullptr};
-const qvLibrary kVectorGraphicsLibrary{"vectorgraphics", nullptr, nullptr, nullptr};
 const qvLibrary kVideoLibrary{"video", nullptr, nullptr, nullptr};
 
 }  // namespace qv

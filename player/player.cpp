@@ -305,6 +305,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
     FreeDosLibrary(L);
     FreeMemBlockLibrary(L);
   }
+  FreeVectorGraphicsLibrary(L);
   CloseInputDisplay(L);
   FreeDisplaySubsystem(L);
   FreeDrawLibrary();
