@@ -16,6 +16,8 @@
 #include "display/buttons.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "platform/loop.h"
+#include "platform/sync.h"
 
 namespace qv {
 
@@ -205,6 +207,18 @@ int MakeBackdropBGPic(qvScriptState* L, const qvBackfill& fill, int32_t width, i
   }
 }
 
+// Tells each satellite the display's new picture size; a callback may detach its own node.
+void NotifySatellites(const qvDisplay* d) {
+  qvLock* lock = GetDisplayListLock();
+  if (lock != nullptr) EnterLock(lock);
+  for (qvSatellite* s = d->satellites; s != nullptr;) {
+    qvSatellite* next = s->next;
+    if (s->callback != nullptr) s->callback(s->data, d->bgpic->width, d->bgpic->height);
+    s = next;
+  }
+  if (lock != nullptr) LeaveLock(lock);
+}
+
 bool GradientChanged(const qvGradient& a, const qvGradient& b) {
   if (a.type != b.type || a.startColour != b.startColour || a.endColour != b.endColour ||
       a.stopCount != b.stopCount || a.angle != b.angle || a.centreX != b.centreX ||
@@ -338,7 +352,7 @@ void InstallModeSwitch(qvScriptState* L) {
 }
 
 int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t width,
-                  int32_t height, bool resize, bool smooth, bool closed) {
+                  int32_t height, bool resize, bool smooth, bool closed, bool notify) {
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
   const int32_t oldWidth = d->width, oldHeight = d->height;
   bool scaled = IsScaledBy(d);
@@ -403,6 +417,7 @@ int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t 
     RedrawDisplay(L, d, 0);
   }
   ResetTextCursor(d);
+  if (notify && (d->width != oldWidth || d->height != oldHeight)) NotifySatellites(d);
   return 0;
 }
 
