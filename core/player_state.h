@@ -254,6 +254,9 @@ struct qvBackfill {
   int32_t scalePicture = 0;
   int32_t transparentColor = 0;
   char file[kPathSize] = {};
+  // The backdrop covers the whole screen, the reserved top included (the black one behind a
+  // full screen); otherwise it starts below the reserved top.
+  int32_t wholeScreen = 0;
 };
 
 // Names the applet defines for the script machine; they are kept here until start-up moves

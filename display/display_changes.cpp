@@ -12,9 +12,12 @@
 #include "base/errors.h"
 #include "core/events.h"
 #include "core/player_state.h"
+#include "display/brush_edit.h"
 #include "display/buttons.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "platform/loop.h"
+#include "platform/sync.h"
 
 namespace qv {
 
@@ -111,59 +114,109 @@ void FreeBackdrop(qvScriptState* L) {
   gBackdropBGPic = gBackdropBrush = {0, nullptr};
 }
 
-// The backdrop's picture of width x height for a colour or gradient backfill.
-int MakeBackdropPicture(qvScriptState* L, const qvBackfill& fill, int32_t width, int32_t height) {
+// The backdrop's picture of width x height: one colour, or the gradient from the start to the
+// end colour. A gradient that a picture is placed on is an ordinary picture, never generated
+// again.
+int MakeBackdropPicture(qvScriptState* L, bool gradient, int32_t start, int32_t end, int32_t kind,
+                        int32_t width, int32_t height, qvBGPic** out) {
   qvBackfillSettings settings{};
   InitGradientDefaults(&settings.gradient);
-  bool gradient = fill.type != kBackfillColor;
   settings.fillStyle = gradient ? kFillGradient : kFillColour;
-  settings.colour = static_cast<uint32_t>(fill.startColor) & 0xFFFFFFu;
+  settings.colour = static_cast<uint32_t>(start) & 0xFFFFFFu;
   settings.gradient.startColour = settings.colour;
-  settings.gradient.endColour = static_cast<uint32_t>(fill.endColor) & 0xFFFFFFu;
-  return CreateFilledBGPic(L, &gBackdropBGPic, gradient ? kBGPicGenerated : kBGPicPicture, width,
-                           height, &settings, nullptr);
+  settings.gradient.endColour = static_cast<uint32_t>(end) & 0xFFFFFFu;
+  return CreateFilledBGPic(L, &gBackdropBGPic, kind, width, height, &settings, out);
 }
 
-// The backdrop display for the backfill in force: the applet's unless the player started in
-// full screen, else black behind a full screen and none behind a window. It covers the screen
-// below its reserved top and is opened behind the displays that open after it.
-int CreateBackdrop(qvScriptState* L, bool fullScreen) {
-  qvBackfill fill;
-  if (gSettings != nullptr && gSettings->backfill.type != kBackfillNone && !gStartedFullScreen) {
-    fill = gSettings->backfill;
-  } else if (fullScreen) {
-    fill.type = kBackfillColor;
-    fill.startColor = 0;
+// The brush that a texture or picture backfill shows: loaded from its file with the picture's
+// transparent colour, or a copy of the applet's brush (which the script may free meanwhile); a
+// picture that asks for it is scaled to the backdrop's size.
+int MakeBackdropBrush(qvScriptState* L, const qvBackfill& fill, int32_t width, int32_t height,
+                      qvBrush** out) {
+  qvBrush* brush = nullptr;
+  int code = 0;
+  if (fill.file[0] != '\0') {
+    qvBrushLoadOptions options;
+    options.transparentColour = fill.transparentColor < 0 ? -1 : (fill.transparentColor & 0xFFFFFF);
+    code = LoadBrushFromFile(L, &gBackdropBrush, true, fill.file, options, &brush);
   } else {
-    return 0;
+    qvBrush* source = nullptr;
+    code = FindBrush(L, {fill.brushId, nullptr}, &source, kFindNoCopy);
+    if (code == 0) code = CloneBrush(L, source, &gBackdropBrush, true, &brush);
   }
-  // Pictures and textures need brushes loaded or copied for the backdrop; a colour stands in.
-  if (fill.type == kBackfillTexture || fill.type == kBackfillPicture) {
-    fill.type = kBackfillColor;
-    fill.startColor = 0;
-  }
-  int32_t top = GetScreenAttr(ScreenAttr::kReservedTop);
-  int32_t width = GetScreenAttr(ScreenAttr::kWidth),
-          height = GetScreenAttr(ScreenAttr::kHeight) - top;
-  if (width < 1 || height < 1) return ERR_SCREEN;
-  int code = MakeBackdropPicture(L, fill, width, height);
   if (code != 0) return code;
-
-  qvDisplayTags tags;
-  tags.y = top;
-  tags.switchesGiven = tags.switchesOn = kDisplayBorderless | kDisplayFixed | kDisplayHidePointer;
-  tags.private1 = 1;
-  tags.bgpic = gBackdropBGPic;
-  qvObjectId id{0, nullptr};
-  code = CreateDisplayCore(L, &id, true, &tags, &gBackdrop);
-  if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
-  if (code == 0) {
-    // The backdrop takes no input of its own: its window stands for the main display's.
-    RemoveDisplayInput(L, gBackdrop->window);
-    SetStandInWindow(gBackdrop->window);
+  if (fill.type == kBackfillPicture && fill.scalePicture) {
+    code = ScaleBrushTo(brush, width, height, false);
+    if (code != 0) return code;
   }
-  if (code != 0) FreeBackdrop(L);
-  return code;
+  *out = brush;
+  return 0;
+}
+
+// Draws the picture backfill's brush onto the backdrop's picture at its position (unset: centred),
+// through its alpha channel or mask when it has one; what lies off the picture is cut away.
+void PlaceBackdropBrush(const qvBrush* brush, const qvBackfill& fill, qvBGPic* bgpic) {
+  int32_t x = ResolveCoordX(fill.pictureX, brush->width, bgpic->width, 0.0);
+  int32_t y = ResolveCoordY(fill.pictureY, brush->height, bgpic->height, 0.0);
+  int32_t sx = 0, sy = 0, width = brush->width, height = brush->height;
+  if (!ClipBltRect(nullptr, &sx, &sy, &x, &y, &width, &height, brush->width, brush->height,
+                   bgpic->width, bgpic->height, false)) {
+    return;
+  }
+  qvBitMap* dst = bgpic->current.bitmap;
+  if (brush->alpha != nullptr) {
+    BltAlphaBitMap(brush->bitmap, sx, sy, dst, x, y, width, height, brush->alpha);
+  } else if (brush->mask != nullptr) {
+    BltMaskBitMap(brush->bitmap, sx, sy, dst, x, y, width, height, brush->mask);
+  } else {
+    BltBitMap(brush->bitmap, sx, sy, dst, x, y, width, height);
+  }
+}
+
+// The backdrop's listed BGPic of width x height for the backfill.
+int MakeBackdropBGPic(qvScriptState* L, const qvBackfill& fill, int32_t width, int32_t height) {
+  qvBGPic* bgpic = nullptr;
+  qvBrush* brush = nullptr;
+  switch (fill.type) {
+    case kBackfillColor:
+      return MakeBackdropPicture(L, false, fill.startColor, 0, kBGPicPicture, width, height,
+                                 &bgpic);
+    case kBackfillGradient:
+      return MakeBackdropPicture(L, true, fill.startColor, fill.endColor, kBGPicGenerated, width,
+                                 height, &bgpic);
+    case kBackfillTexture: {
+      int code = MakeBackdropBrush(L, fill, width, height, &brush);
+      if (code != 0) return code;
+      return CreateTexturedPicture(L, kObjectBGPic, &gBackdropBGPic, true, width, height,
+                                   gBackdropBrush, 0, 0, nullptr);
+    }
+    case kBackfillPicture: {
+      int code = MakeBackdropBrush(L, fill, width, height, &brush);
+      if (code != 0) return code;
+      // A start colour of -1 or -2 is unset (black), and so is an end colour of -1: one colour.
+      bool unsetStart = fill.startColor == -1 || fill.startColor == -2;
+      bool gradient = !unsetStart && fill.endColor != -1;
+      code = MakeBackdropPicture(L, gradient, unsetStart ? 0 : fill.startColor, fill.endColor,
+                                 kBGPicPicture, width, height, &bgpic);
+      if (code != 0) return code;
+      PlaceBackdropBrush(brush, fill, bgpic);
+      return 0;
+    }
+    default:
+      return ERR_BACKFILL;
+  }
+}
+
+// Tells each satellite the display's new picture size; a callback may detach its own node.
+void NotifySatellites(const qvDisplay* d) {
+  qvLock* lock = GetDisplayListLock();
+  if (lock != nullptr) EnterLock(lock);
+  for (qvSatellite* s = d->satellites; s != nullptr;) {
+    qvSatellite* next = s->next;
+    if (s->callback != nullptr) s->callback(s->data, d->bgpic->width, d->bgpic->height);
+    s = next;
+  }
+  if (lock != nullptr) LeaveLock(lock);
 }
 
 bool GradientChanged(const qvGradient& a, const qvGradient& b) {
@@ -229,6 +282,49 @@ bool ModeSwitchGate(const qvWindow* window) {
 
 }  // namespace
 
+bool IsBackdropDisplay(const qvDisplay* display) {
+  return display != nullptr && display == gBackdrop;
+}
+
+int CreateBackdrop(qvScriptState* L, bool fullScreen) {
+  qvBackfill fill;
+  if (gSettings != nullptr && gSettings->backfill.type != kBackfillNone && !gStartedFullScreen) {
+    fill = gSettings->backfill;
+  } else if (fullScreen) {
+    fill.type = kBackfillColor;
+    fill.startColor = 0;
+    fill.wholeScreen = 1;
+  } else {
+    return 0;
+  }
+  int32_t top = fill.wholeScreen ? 0 : GetScreenAttr(ScreenAttr::kReservedTop);
+  int32_t width = GetScreenAttr(ScreenAttr::kWidth),
+          height = GetScreenAttr(ScreenAttr::kHeight) - top;
+  if (width < 1 || height < 1) return ERR_SCREEN;
+  int code = MakeBackdropBGPic(L, fill, width, height);
+  if (code != 0) {
+    FreeBackdrop(L);
+    return code;
+  }
+
+  qvDisplayTags tags;
+  tags.y = top;
+  tags.switchesGiven = tags.switchesOn = kDisplayBorderless | kDisplayFixed | kDisplayHidePointer;
+  tags.private1 = 1;
+  tags.bgpic = gBackdropBGPic;
+  qvObjectId id{0, nullptr};
+  code = CreateDisplayCore(L, &id, true, &tags, &gBackdrop);
+  // Opened without being activated: the displays opened after it lie in front.
+  if (code == 0) code = OpenDisplayCore(L, gBackdrop, false);
+  if (code == 0) {
+    // The backdrop takes no input of its own: its window stands for the main display's.
+    RemoveDisplayInput(L, gBackdrop->window);
+    SetStandInWindow(gBackdrop->window);
+  }
+  if (code != 0) FreeBackdrop(L);
+  return code;
+}
+
 void ForgetBackdrop(const qvDisplay* display) {
   if (display == gBackdrop) gBackdrop = nullptr;
 }
@@ -256,8 +352,9 @@ void InstallModeSwitch(qvScriptState* L) {
 }
 
 int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t width,
-                  int32_t height, bool resize, bool smooth, bool closed) {
+                  int32_t height, bool resize, bool smooth, bool closed, bool notify) {
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  const int32_t oldWidth = d->width, oldHeight = d->height;
   bool scaled = IsScaledBy(d);
   if (scaled && d->layerScale) return ERR_NOLAYERS;
   bool open = !closed && IsWindowOpen(d->window);
@@ -271,7 +368,6 @@ int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t 
   bool windowChanges = !scaled || !resize;
   int32_t windowX = currentX, windowY = currentY;
   if (windowChanges) {
-    int32_t oldWidth = d->width, oldHeight = d->height;
     d->width = width;
     d->height = height;
     ResolveWindowPosition(d, x, y, &windowX, &windowY);
@@ -321,6 +417,7 @@ int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t 
     RedrawDisplay(L, d, 0);
   }
   ResetTextCursor(d);
+  if (notify && (d->width != oldWidth || d->height != oldHeight)) NotifySatellites(d);
   return 0;
 }
 

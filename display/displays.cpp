@@ -163,6 +163,11 @@ void FreeDisplayRecord(qvScriptState* L, qvDisplay* d) {
   FreeMaskOrAlpha(d->shapeMask);
   FreeMaskOrAlpha(d->shapeAlpha);
   FreeBitMap(d->backfill.textureCache);
+  while (d->satellites != nullptr) {
+    qvSatellite* next = d->satellites->next;
+    delete d->satellites;
+    d->satellites = next;
+  }
   delete d;
 }
 
@@ -355,6 +360,21 @@ void ResolveWindowPosition(const qvDisplay* d, int32_t givenX, int32_t givenY, i
   if (*y != givenY) *y += areaY;
 }
 
+void GetMaxWindowSize(qvDisplay* d, int32_t* width, int32_t* height) {
+  d->frame = ComputeWindowBorders(d->flags);
+  *width = d->width + d->frame.totalWidth;
+  *height = d->height + d->frame.totalHeight;
+  if (d->flags & kDisplayBorderless) return;
+  int32_t areaX, areaY, areaWidth, areaHeight;
+  GetPlacementArea(d->private1 != 0, &areaX, &areaY, &areaWidth, &areaHeight);
+  if (*width <= areaWidth && *height <= areaHeight) return;
+  if (d->width > areaWidth || d->height > areaHeight) return;
+  d->flags |= kDisplayBorderless;
+  d->frame = ComputeWindowBorders(d->flags);
+  *width = d->width;
+  *height = d->height;
+}
+
 int CheckWindowFits(const qvDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (WindowFits(x, y, width + d->frame.totalWidth, height + d->frame.totalHeight,
                  d->private1 != 0)) {
@@ -393,7 +413,8 @@ int OpenDisplayCore(qvScriptState* L, qvDisplay* d, bool activate) {
     if (code != 0) return code;
   }
   if (d->bgpic != nullptr && d->bgpic->original.alpha != nullptr) d->flags |= kDisplayBorderless;
-  d->frame = ComputeWindowBorders(d->flags);
+  [[maybe_unused]] int32_t outerWidth, outerHeight;
+  GetMaxWindowSize(d, &outerWidth, &outerHeight);
   ScaleRegionsToWindow(d);
 
   int32_t x, y;
@@ -423,6 +444,8 @@ int FreeDisplayCore(qvScriptState* L, qvObjectId id, bool mustExist) {
   int code = FindDisplay(id, &d);
   if (code != 0) return mustExist ? code : 0;
   if (d == gCurrent) return ERR_FREEADISPLAY;
+  // A plugin still holds views of it.
+  if (d->satellites != nullptr) return ERR_SATFREEDISP;
   ForgetBackdrop(d);
   LockList();
   UnlinkFromList(&gDisplays, &d->header);

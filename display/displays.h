@@ -23,6 +23,7 @@ struct qvAppletSettings;
 struct qvPlayerState;
 struct qvLock;
 struct qvPendingRefresh;
+struct qvSatellite;
 
 // Displays.
 
@@ -112,6 +113,8 @@ struct qvDisplay {
   qvLock* refreshLock;
   qvPendingRefresh* pendingRefreshes;
   qvWindow* window;
+  // Other views of the display that plugins keep; changed and walked under the display-list lock.
+  qvSatellite* satellites;
 };
 
 qvObjectHeader** DisplayListHead();
@@ -156,6 +159,10 @@ void CloseDisplayCore(qvDisplay* display);
 int FreeDisplayCore(qvScriptState* L, qvObjectId id, bool mustExist);
 void FreeAllDisplays(qvScriptState* L);
 bool IsMainDisplay(const qvDisplay* display);
+// The outer size of the display's window (client size and frame), asked as its window opens;
+// the display's frame is computed here. A framed window too large for the placement area that
+// fits it without its frame loses the frame: the display gets the borderless bit.
+void GetMaxWindowSize(qvDisplay* display, int32_t* width, int32_t* height);
 // Start-up's last step before the script: display 1 opens. `quiet` silences the status texts.
 int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState* state,
                      bool quiet);
@@ -170,8 +177,9 @@ constexpr int32_t kKeepPosition = 100000;
 // its proportions). `closed` leaves the window alone. 0, or ERR_BADDIMENSIONS, ERR_DISPLAYSIZE
 // (the window would not fit; the display is left as it was), ERR_NOLAYERS for a layer-scaled
 // display (its road rebuilds layers), ERR_MEM.
+// With `notify`, the display's satellites hear of a new window size.
 int ReopenDisplay(qvScriptState* L, qvDisplay* display, int32_t x, int32_t y, int32_t width,
-                  int32_t height, bool resize, bool smooth, bool closed);
+                  int32_t height, bool resize, bool smooth, bool closed, bool notify = false);
 // Moves the window's outer corner to x, y (special positions resolved; stored also while closed).
 void MoveDisplayCore(qvDisplay* display, int32_t x, int32_t y);
 // Minimises an open display (hide) or restores a minimised one; ERR_WRONGUSAGE otherwise.
@@ -266,6 +274,56 @@ void FlushPendingRefreshes(qvDisplay* display);
 void RefreshAllDisplays();
 // Frees the queued frames without drawing them.
 void DropPendingRefreshes(qvDisplay* display);
+
+// ---- satellites (satellites.cpp) ----
+// A satellite is another view of a display that a plugin keeps (a window of its own, say): it is
+// told when the display's window changes size and hands its input to the display, whose events
+// the script then receives as from the display's own window. The nodes are the plugin's handles.
+
+// Told the display's picture size after a size change that the satellite asked for.
+using qvSatelliteCallback = void (*)(void* data, int32_t width, int32_t height);
+struct qvSatellite {
+  qvSatellite* next;
+  qvSatelliteCallback callback;
+  void* data;
+};
+// Appends a satellite to the display: null when the display is missing or its BGPic has a
+// transparent colour, a mask or an alpha channel (a satellite shows whole rectangles). Gives the
+// BGPic's size. Script thread.
+qvSatellite* AttachSatellite(qvObjectId display, qvSatelliteCallback callback, void* data,
+                             int32_t* width, int32_t* height);
+// Removes and frees the node from the display that holds it; a node that no display holds is
+// left alone. Script thread.
+void DetachSatellite(qvSatellite* node);
+// The display that holds the node, or null.
+qvDisplay* FindSatelliteDisplay(const qvSatellite* node);
+// Redraws the display that holds the node: 0 or ERR_FINDDISPLAY. Script thread.
+int RedrawSatellite(qvScriptState* L, qvSatellite* node);
+// Resizes the display that holds the node to width x height, its window kept where it is, the
+// satellites told, and queues the display's size event: 0, ERR_FINDDISPLAY for a node that no
+// display holds, or ReopenDisplay's code. Script thread.
+int ResizeSatellite(qvScriptState* L, qvSatellite* node, int32_t width, int32_t height);
+// The input a satellite hands over, by kind: the pointer moved to (x, y); a left, right or middle
+// button at (x, y) went down (pressed non-zero) or up; the wheel turned down (pressed non-zero)
+// or up; a key (code and qualifiers) went down or up. Positions are in the display's picture.
+enum class SatelliteInputKind : int32_t {
+  kPointer,
+  kLeftButton,
+  kRightButton,
+  kMidButton,
+  kWheel,
+  kKey
+};
+struct qvSatelliteInput {
+  int32_t x = 0, y = 0;
+  int32_t pressed = 0;
+  int32_t code = 0;
+  uint32_t qualifiers = 0;
+};
+// Passes the input to the display that holds the node as its window's would come: the display's
+// input state follows and the event is queued. 0, ERR_FINDDISPLAY for a node that no display
+// holds, ERR_WRONGUSAGE for a kind outside 0-5. Any thread.
+int SatelliteInput(qvSatellite* node, int32_t kind, const qvSatelliteInput& input);
 
 // The library teardown of displays, BGPics and brushes in their order; the library opens.
 int32_t OpenDisplaySubsystem();

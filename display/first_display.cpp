@@ -81,6 +81,7 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   if (blackBackfill) {
     settings->backfill.type = kBackfillColor;
     settings->backfill.startColor = 0;
+    settings->backfill.wholeScreen = 1;
   }
   if (fullScreen) {
     code = FindBestDisplayMode(first->width, first->height, GetScreenAttr(ScreenAttr::kDepth));
@@ -93,7 +94,6 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   if (code != 0) return code;
   code = ResolvePreloadedBrushes();
   if (code != 0) return code;
-  // The backdrop display behind a full screen comes with the display commands.
   PrintDoneMessage();
   if (!quiet) {
     char text[128];
@@ -123,10 +123,17 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
     }
   }
 
+  // The backdrop opens first, so that every display lies in front of it.
+  SetDisplayModeSettings(settings, fullScreen);
+  if (settings->backfill.type != kBackfillNone) {
+    code = CreateBackdrop(L, fullScreen);
+    if (code != 0) return code;
+  }
+
   qvDisplay* current = nullptr;
   for (qvObjectHeader* h = *DisplayListHead(); h != nullptr; h = h->next) {
     auto* d = reinterpret_cast<qvDisplay*>(h);
-    if (d->flags & kDisplayHidden) continue;
+    if ((d->flags & kDisplayHidden) || IsBackdropDisplay(d)) continue;
     bool active = (d->flags & kDisplayActive) != 0;
     code = OpenDisplayCore(L, d, active);
     if (code != 0) return code;

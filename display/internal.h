@@ -58,5 +58,13 @@ void SetFullScreenFlag(bool on);
 bool BGPicShownByDisplay(const qvBGPic* bgpic);
 // A display being freed stops being the backdrop (display_changes.cpp).
 void ForgetBackdrop(const qvDisplay* display);
+bool IsBackdropDisplay(const qvDisplay* display);
+// The backdrop display for the backfill in force (SetDisplayModeSettings): the applet's unless
+// the player started in full screen, else black over the whole screen behind a full screen and
+// none behind a window. It covers the screen (below the reserved top unless the backfill takes
+// the whole screen) and is opened without being activated, so that the displays opened after it
+// lie in front. A texture or picture backfill loads its brush from the file or copies the
+// applet's brush. 0, or the first error (nothing of the backdrop is left then).
+int CreateBackdrop(qvScriptState* L, bool fullScreen);
 
 }  // namespace qv

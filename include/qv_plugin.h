@@ -564,6 +564,26 @@ typedef struct qvStringBuffer {
   qvPluginState* L;
   char buffer[1024];
 } qvStringBuffer;
+/* A display satellite: another view of a display that a plugin keeps (a window of its own, say).
+ * The handle is the host's, valid until DetachSatellite or the player's end. */
+typedef struct qvPluginSatellite qvPluginSatellite;
+/* Told the display's picture size after ResizeSatellite changed the size of its window. */
+typedef void (*qvSatelliteFunc)(void* data, int32_t width, int32_t height);
+/* SatelliteInput's kinds: the pointer moved; the left, right or middle button went down or up;
+ * the wheel turned; a key went down or up. */
+#define QV_SATELLITE_POINTER 0
+#define QV_SATELLITE_LEFTBUTTON 1
+#define QV_SATELLITE_RIGHTBUTTON 2
+#define QV_SATELLITE_MIDBUTTON 3
+#define QV_SATELLITE_WHEEL 4
+#define QV_SATELLITE_KEY 5
+/* x, y: the pointer in the display's picture (pointer and buttons); pressed: non-zero for a
+ * button or key that went down, for a wheel turned down; code and qualifiers: the key's, as the
+ * key table has them. */
+typedef struct qvSatelliteEvent {
+  int32_t x, y, pressed, code;
+  uint32_t qualifiers;
+} qvSatelliteEvent;
 typedef int32_t (*qvCFunction)(qvPluginState* L);
 typedef struct qvFile qvFile;
 typedef struct qvDirHandle qvDirHandle;
@@ -631,8 +651,12 @@ typedef int (*qvFn_AddUserResource)(const char* name, intptr_t value, void* data
 typedef int32_t (*qvFn_RegisterEventType)(const char* name,
                                           void (*pushFields)(qvPluginState* L, void* data));
 typedef void (*qvFn_PostCustomEvent)(int32_t type, void* data);
-/* The services not yet available (slots 48, 83-86, 89) answer 1001 ("not implemented") and do
- * nothing. */
+/* The display that holds the satellite gets the input as from its own window: its input state
+ * follows and the script receives the event. 0, 1344 when no display holds the satellite, 1055
+ * for another kind. Any thread. */
+typedef int32_t (*qvFn_SatelliteInput)(qvPluginSatellite* satellite, int32_t kind,
+                                       const qvSatelliteEvent* event);
+/* The service not yet available (slot 89) answers 1001 ("not implemented") and does nothing. */
 typedef int32_t (*qvFn_NotAvailable)(void);
 /* Requesters. ApiSystemRequest: the buttons "Yes|No" answer 1, 2, ..., the last one 0.
  * ApiFileRequest and ApiPathRequest write at most 1024 bytes (terminator included) into buffer:
@@ -689,6 +713,20 @@ typedef void (*qvFn_ApiUnLockBrush)(qvPluginObjectId id);
  * with ApiFreeVec), or null. Tags (value points at an int32_t): 1 width, 2 height, 3 answers 1
  * when the brush has neither a mask nor an alpha channel, else 0. */
 typedef uint32_t* (*qvFn_ApiGetBrushARGB)(qvPluginObjectId id, qvPluginTag* tags);
+/* Satellites, script thread only. AttachSatellite: a new satellite of the display, or null when
+ * the display is missing or its picture has a transparent colour, a mask or an alpha channel;
+ * tags (value points at an int32_t): 1 the picture's width, 2 its height. DetachSatellite frees
+ * it (a handle that no display holds is left alone). RedrawSatellite redraws the display's
+ * window: 0 or 1344. ResizeSatellite gives the display a picture of width x height, its window
+ * kept where it is; each satellite's function is told the new size and the script receives the
+ * display's size event: 0, 1344 when no display holds the satellite, or the resize's error. A
+ * display with satellites cannot be freed (1504). */
+typedef qvPluginSatellite* (*qvFn_AttachSatellite)(qvPluginObjectId display, qvSatelliteFunc func,
+                                                   void* data, qvPluginTag* tags);
+typedef void (*qvFn_DetachSatellite)(qvPluginSatellite* satellite);
+typedef int32_t (*qvFn_RedrawSatellite)(qvPluginSatellite* satellite);
+typedef int32_t (*qvFn_ResizeSatellite)(qvPluginSatellite* satellite, int32_t width,
+                                        int32_t height);
 /* Script thread only. A handle (null for a missing sample or one that is playing) with the
  * record filled; ApiFreeSampleData gives a copy back to the sample as its new data and frees the
  * handle. */

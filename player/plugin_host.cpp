@@ -245,6 +245,44 @@ uint32_t* ApiGetBrushARGB(qvPluginObjectId id, qvPluginTag* tags) {
   return pixels;
 }
 
+// ---- display satellites ----
+
+qvSatellite* Node(qvPluginSatellite* satellite) {
+  return reinterpret_cast<qvSatellite*>(satellite);
+}
+qvPluginSatellite* ApiAttachSatellite(qvPluginObjectId display, qvSatelliteFunc func, void* data,
+                                      qvPluginTag* tags) {
+  int32_t width = 0, height = 0;
+  qvSatellite* node = AttachSatellite({display.number, display.handle}, func, data, &width,
+                                      &height);
+  for (qvPluginTag* t = tags; node != nullptr && t != nullptr && t->tag != 0; ++t) {
+    auto* out = reinterpret_cast<int32_t*>(t->value);
+    if (out == nullptr) continue;
+    if (t->tag == 1) *out = width;
+    if (t->tag == 2) *out = height;
+  }
+  return reinterpret_cast<qvPluginSatellite*>(node);
+}
+void ApiDetachSatellite(qvPluginSatellite* satellite) { DetachSatellite(Node(satellite)); }
+int32_t ApiRedrawSatellite(qvPluginSatellite* satellite) {
+  return RedrawSatellite(GetProcessVm(), Node(satellite));
+}
+int32_t ApiResizeSatellite(qvPluginSatellite* satellite, int32_t width, int32_t height) {
+  return ResizeSatellite(GetProcessVm(), Node(satellite), width, height);
+}
+int32_t ApiSatelliteInput(qvPluginSatellite* satellite, int32_t kind,
+                          const qvSatelliteEvent* event) {
+  qvSatelliteInput input;
+  if (event != nullptr) {
+    input.x = event->x;
+    input.y = event->y;
+    input.pressed = event->pressed;
+    input.code = event->code;
+    input.qualifiers = event->qualifiers;
+  }
+  return SatelliteInput(Node(satellite), kind, input);
+}
+
 // ---- samples ----
 
 struct SampleHandle {
@@ -361,7 +399,7 @@ void FillPluginServices(void* t[QV_SLOT_COUNT]) {
       Slot(&SubTimeVal),        Slot(&AddTimeVal),         Slot(&CmpTimeVal),
       Slot(&DelayMs),           Slot(&FormatDateText),     Slot(&ApiAllocVec),
       Slot(&FreeBlock),         Slot(&AddUserResource),    Slot(&ApiRegisterEventType),
-      Slot(&PostCustomEvent),   Slot(&NotAvailable),       Slot(&ApiSystemRequest),
+      Slot(&PostCustomEvent),   Slot(&ApiSatelliteInput),  Slot(&ApiSystemRequest),
       Slot(&ApiFileRequest),    Slot(&ApiPathRequest)};
   static_assert(std::size(attributes) == QV_SLOT_OPENFILEQ - QV_SLOT_APIGETPLAYERATTRS);
   std::memcpy(t + QV_SLOT_APIGETPLAYERATTRS, attributes, sizeof attributes);
@@ -377,11 +415,11 @@ void FillPluginServices(void* t[QV_SLOT_COUNT]) {
   static_assert(std::size(files) == QV_SLOT_APIGETPICTUREINFO - QV_SLOT_OPENFILEQ);
   std::memcpy(t + QV_SLOT_OPENFILEQ, files, sizeof files);
   void* const pictures[] = {
-      Slot(&ApiGetPictureInfo), Slot(&ApiLoadPictureARGB), Slot(&ApiGetPicturePixels),
-      Slot(&FreeBlock),         Slot(&ApiLockBrush),       Slot(&ApiUnLockBrush),
-      Slot(&ApiGetBrushARGB),   Slot(&FreeBlock),          Slot(&NotAvailable),
-      Slot(&NotAvailable),      Slot(&NotAvailable),       Slot(&NotAvailable),
-      Slot(&ApiGetSampleData),  Slot(&ApiFreeSampleData),  Slot(&NotAvailable)};
+      Slot(&ApiGetPictureInfo),  Slot(&ApiLoadPictureARGB), Slot(&ApiGetPicturePixels),
+      Slot(&FreeBlock),          Slot(&ApiLockBrush),       Slot(&ApiUnLockBrush),
+      Slot(&ApiGetBrushARGB),    Slot(&FreeBlock),          Slot(&ApiAttachSatellite),
+      Slot(&ApiDetachSatellite), Slot(&ApiRedrawSatellite), Slot(&ApiResizeSatellite),
+      Slot(&ApiGetSampleData),   Slot(&ApiFreeSampleData),  Slot(&NotAvailable)};
   static_assert(std::size(pictures) == QV_SLOT_FT_INIT_FREETYPE - QV_SLOT_APIGETPICTUREINFO);
   std::memcpy(t + QV_SLOT_APIGETPICTUREINFO, pictures, sizeof pictures);
   GetFreeTypeFunctions(t + QV_SLOT_FT_INIT_FREETYPE);
