@@ -239,7 +239,9 @@ TEST_F(BGPicLibraryTest, APluginPictureDrawsItselfAgainThroughItsTransform) {
     EXPECT_EQ(out->width, 8) << c.what;
     EXPECT_EQ(ReadBitMapPixel(out, 7, 5) & 0xFFFFFF, PluginPixel(7, 5) & 0xFFFFFF) << c.what;
     ASSERT_EQ(alpha != nullptr, c.alpha) << c.what;
-    if (alpha != nullptr) EXPECT_EQ(alpha->data[0], 0x80) << c.what;
+    if (alpha != nullptr) {
+      EXPECT_EQ(alpha->data[0], 0x80) << c.what;
+    }
     FreeBitMap(out);
     FreeMaskOrAlpha(mask);
     FreeMaskOrAlpha(alpha);

@@ -126,7 +126,9 @@ TEST_F(DrawTest, AMaskedClipRegionLimitsEveryPrimitive) {
     ExpectOnlyEvenColumns(display->displayBitmap, std::string(c.name) + " on the display");
     std::vector<uint32_t> window = Window();
     for (size_t i = 0; i < window.size(); ++i) {
-      if (window[i] != kGround) EXPECT_EQ(i % 16 % 2, 0u) << c.name << " in the window at " << i;
+      if (window[i] != kGround) {
+        EXPECT_EQ(i % 16 % 2, 0u) << c.name << " in the window at " << i;
+      }
     }
     display->bgpic->clipRegion = nullptr;
     FreeMaskOrAlpha(mask);

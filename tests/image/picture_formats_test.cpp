@@ -290,7 +290,9 @@ TEST(LoadJpeg, EveryCutIsRefused) {
       }
       ASSERT_EQ(code, ERR_LOADPICTURE2) << "cut to " << length << " bytes";
     }
-    if (progressive) EXPECT_GT(loaded, 0);
+    if (progressive) {
+      EXPECT_GT(loaded, 0);
+    }
     for (size_t length : {whole.size() - 2, whole.size() - 1}) {
       WriteBytes(tmp.Path("cut.jpg"), Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(length)));
       Pixels pixels;
