@@ -235,6 +235,10 @@ TEST_F(DemoTest, DisplayTwoAnswersOnItsOwnAndDisplayOneEndsTheDemo) {
     bool orangeFirst = Near(a, 0xFF8000, 48);
     EXPECT_PRED3(Near, orangeFirst ? a : b, 0xFF8000u, 48);
     EXPECT_PRED3(Near, orangeFirst ? b : a, 0x0040FFu, 48);
+    // The drawn box and circle (a point inside the circle whether it is placed by its centre or
+    // by its box's corner).
+    EXPECT_EQ(first.At(430, 45), 0xE0F0FFu);
+    EXPECT_EQ(first.At(415, 115), 0xFFD700u);
     // Display 2: the brush fills it, also after the resize (its corners are the brush's).
     ASSERT_EQ(second.width, 192);
     ASSERT_EQ(second.height, 144);
