@@ -300,12 +300,12 @@ int DrawBoxShape(qvScriptState* L, const qvDrawStyle& style, const qvTransformBl
   return RenderShape(L, shape);
 }
 
-int DrawEllipseShape(qvScriptState* L, const qvDrawStyle& style, const qvTransformBlock* transform,
-                     int32_t type, int32_t x, int32_t y, int32_t radiusX, int32_t radiusY,
-                     uint32_t colour) {
-  if (radiusX < 1 || radiusY < 1) return ERR_WRONGUSAGE;
-  // The drawn size 2r + 1 stays a 32-bit number.
-  if (radiusX > (INT32_MAX - 1) / 2 || radiusY > (INT32_MAX - 1) / 2) return ERR_WRONGUSAGE;
+namespace {
+
+// An ellipse's parameters: its box of 2r + 1 pixels each way at (x, y), drawn in `colour`.
+qvShapeParams EllipseParams(const qvDrawStyle& style, const qvTransformBlock* transform,
+                            int32_t type, int32_t x, int32_t y, int32_t radiusX, int32_t radiusY,
+                            uint32_t colour) {
   qvShapeParams shape{};
   shape.type = type;
   shape.x = x;
@@ -317,29 +317,33 @@ int DrawEllipseShape(qvScriptState* L, const qvDrawStyle& style, const qvTransfo
   shape.colour = colour;
   shape.style = &style;
   shape.transform = transform;
-  return RenderShape(L, shape);
+  return shape;
+}
+
+// The drawn size 2r + 1 stays a 32-bit number.
+bool UsableRadii(int32_t radiusX, int32_t radiusY) {
+  return radiusX >= 1 && radiusY >= 1 && radiusX <= (INT32_MAX - 1) / 2 &&
+         radiusY <= (INT32_MAX - 1) / 2;
+}
+
+}  // namespace
+
+int DrawEllipseShape(qvScriptState* L, const qvDrawStyle& style, const qvTransformBlock* transform,
+                     int32_t type, int32_t x, int32_t y, int32_t radiusX, int32_t radiusY,
+                     uint32_t colour) {
+  if (!UsableRadii(radiusX, radiusY)) return ERR_WRONGUSAGE;
+  return RenderShape(L, EllipseParams(style, transform, type, x, y, radiusX, radiusY, colour));
 }
 
 int DrawArcShape(qvScriptState* L, const qvDrawStyle& style, const qvTransformBlock* transform,
                  int32_t x, int32_t y, int32_t radiusX, int32_t radiusY, int32_t startAngle,
                  int32_t endAngle, bool clockwise, uint32_t colour) {
-  if (radiusX < 1 || radiusY < 1 || startAngle < 0 || endAngle < 0) return ERR_WRONGUSAGE;
-  if (radiusX > (INT32_MAX - 1) / 2 || radiusY > (INT32_MAX - 1) / 2) return ERR_WRONGUSAGE;
+  if (!UsableRadii(radiusX, radiusY) || startAngle < 0 || endAngle < 0) return ERR_WRONGUSAGE;
   if (startAngle == endAngle) return 0;
-  qvShapeParams shape{};
-  shape.type = kShapeArc;
-  shape.x = x;
-  shape.y = y;
-  shape.width = 2 * radiusX + 1;
-  shape.height = 2 * radiusY + 1;
-  shape.radiusX = radiusX;
-  shape.radiusY = radiusY;
+  qvShapeParams shape = EllipseParams(style, transform, kShapeArc, x, y, radiusX, radiusY, colour);
   shape.startAngle = startAngle;
   shape.endAngle = endAngle;
   shape.clockwise = clockwise;
-  shape.colour = colour;
-  shape.style = &style;
-  shape.transform = transform;
   return RenderShape(L, shape);
 }
 
