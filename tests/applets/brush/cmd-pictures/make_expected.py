@@ -3,7 +3,14 @@
 # cuts, mirrors, colour swaps and tiles, and a transcription of the stop-less linear gradient
 # (parameter t by the angle's quadrant, each channel S + t (E - S) / H, integer division toward
 # zero). Run it in this folder after changing the figures of the script.
+import os
+import sys
+
 from PIL import Image
+
+# The gradient transcription that the bgpic tests use too: one model for both kinds of picture.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'bgpic'))
+from bgpic_pictures import gradient  # noqa: E402
 
 src = Image.open('../../../fixtures/png/pil_rgb8.png').convert('RGB')
 W, H = src.size
@@ -47,38 +54,6 @@ def tiled(width, height, ox, oy):
 
 save(tiled(30, 17, 4, 2), 'textured')
 save(tiled(9, 5, -3, 9), 'texturedneg')
-
-
-def cdiv(a, b):
-    # C's integer division: toward zero.
-    q = abs(a) // abs(b)
-    return q if (a >= 0) == (b >= 0) else -q
-
-
-def gradient(width, height, start, end, angle):
-    import math
-    theta = angle * math.pi / 180
-    c = int(-255 * math.cos(theta))
-    s = int(255 * math.sin(theta))
-    a = angle % 360 if angle >= 0 else 360 - ((-angle) % 360)
-    im = Image.new('RGB', (width, height))
-    Wd, Hd = width, height
-    for j in range(height):
-        for i in range(width):
-            if a <= 90:
-                t = cdiv(Hd * (s * i - c * j), s * Wd - c * Hd)
-            elif a <= 180:
-                t = cdiv(Hd * (s * i + c * (Hd - j)), s * Wd + c * Hd)
-            elif a <= 270:
-                t = cdiv(Hd * (s * (Wd - i) - c * (Hd - j)), s * Wd - c * Hd)
-            else:
-                t = cdiv(Hd * (s * (Wd - i) + c * j), s * Wd + c * Hd)
-            px = []
-            for shift in (16, 8, 0):
-                sc, ec = (start >> shift) & 255, (end >> shift) & 255
-                px.append(sc + cdiv(t * (ec - sc), Hd))
-            im.putpixel((i, j), tuple(px))
-    return im
 
 
 save(gradient(19, 11, 0xFF8000, 0x0040FF, 30), 'gradient30')
