@@ -1108,6 +1108,30 @@ qvPlane* BuildShadowAlpha(const qvPlane* alphaSource, const qvPlane* maskSource,
 void ConvertPixels(const uint8_t rgb[3], uint8_t* dst, int32_t format);
 
 // ---------------------------------------------------------------------------------------------
+// Video frame conversion: planar YUV 4:2:0 frames (studio range, BT.601) into a pixel format.
+// Pixel (x, y) reads luma (x, y) and the chroma of its 2 x 2 block, (x / 2, y / 2).
+
+// A decoded frame and where it goes. The chroma planes are half the frame's width and height,
+// rounded up. Strides are bytes from one row to the next (negative for a plane stored bottom up).
+struct YUVFrameRecord {
+  const uint8_t* const* planes;  // luma Y, chroma U, chroma V
+  const int32_t* strides;        // of Y, U, V
+  uint8_t* dst;
+  int32_t srcWidth, srcHeight;
+  int32_t dstWidth, dstHeight;  // the scaled kernel's
+  int32_t dstPixelsPerRow;      // at least the width written
+  int32_t format;               // a qvPixelFormat
+  int32_t bytesPerPixel;        // the unscaled kernel's: 2, 3 or 4 as the format packs
+};
+// Converts srcWidth x srcHeight pixels one to one. Nothing is written for a format that does not
+// pack into bytesPerPixel bytes, a missing plane, a size below 1 or rows narrower than the frame.
+void YUVToRGBKernel(const YUVFrameRecord& r);
+// Converts while scaling to dstWidth x dstHeight by the nearest source pixel (rows by a
+// single-precision sum of the row ratio, held inside the frame; columns in 16.16 fixed point).
+// The format alone gives the bytes per pixel; nothing is written for the cases above.
+void YUVToRGBScaleKernel(const YUVFrameRecord& r);
+
+// ---------------------------------------------------------------------------------------------
 // Test seam: the n-th allocation of the image engine from now on fails (n >= 1; 0 switches the
 // fault off). ImageAllocCount answers the allocations made since the last SetImageAllocFault.
 void SetImageAllocFault(int64_t n);
