@@ -10,6 +10,7 @@
 // twice its numerator over red's divisor, which gives the same quotient and shares the luma
 // product with red. Quotients stay below 2^15; packing with saturation limits them to 255.
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -58,17 +59,14 @@ struct ByteOrder {
 };
 constexpr ByteOrder OrderOf(int32_t format) {
   switch (format) {
-    case kPixRGB24:
-      return {{0, 1, 2, 3}};
     case kPixBGR24:
-      return {{2, 1, 0, 3}};
     case kPixARGB32:
       return {{2, 1, 0, 3}};
     case kPixBGRx32:
       return {{3, 0, 1, 2}};
     case kPixRGBx32:
       return {{3, 2, 1, 0}};
-    default:  // kPixxBGR32
+    default:  // kPixRGB24, kPixxBGR32
       return {{0, 1, 2, 3}};
   }
 }
@@ -179,7 +177,7 @@ __attribute__((target("sse2"))) void YuvRowSse2(const uint8_t* y, const uint8_t*
         alignas(16) uint8_t words[32];
         _mm_store_si128(reinterpret_cast<__m128i*>(words), p0);
         _mm_store_si128(reinterpret_cast<__m128i*>(words + 16), p1);
-        for (int i = 0; i < 8; ++i) std::memcpy(d + 3 * i, words + 4 * i, 3);
+        for (ptrdiff_t i = 0; i < 8; ++i) std::memcpy(d + 3 * i, words + 4 * i, 3);
       }
     }
   }
@@ -289,7 +287,7 @@ __attribute__((target("avx2"))) void YuvRowAvx2(const uint8_t* y, const uint8_t*
       } else {
         // Twelve bytes from each half.
         const __m128i halves[2] = {_mm256_castsi256_si128(p), _mm256_extracti128_si256(p, 1)};
-        for (int h = 0; h < 2; ++h) {
+        for (ptrdiff_t h = 0; h < 2; ++h) {
           _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 12 * h), halves[h]);
           const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(halves[h], 8)));
           std::memcpy(d + 12 * h + 8, &last, 4);
