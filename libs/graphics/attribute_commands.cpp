@@ -37,8 +37,6 @@ const PendingKind kPendingKinds[] = {
      {attr::kWidth, attr::kHeight, attr::kTransparentColor, attr::kXPos, attr::kYPos,
       attr::kNumFrames, attr::kCurFrame, attr::kHasMask, attr::kHasAlpha, attr::kOnScreen},
      false},
-    {kObjectPointer, ERR_FINDPOINTER, {attr::kType}, false},
-    {kObjectAsyncDraw, ERR_FINDASYNCDRAW, {attr::kType, attr::kNumFrames, attr::kCurFrame}, false},
     {kObjectVideo,
      ERR_FINDVIDEO,
      {attr::kWidth, attr::kHeight, attr::kNumFrames, attr::kDuration, attr::kPosition,
