@@ -96,4 +96,36 @@ int ResolvePreloadedSprites();
 // wrapping after the last) on the current target. 0, FindSprite's codes, ERR_ANIMFRAME, ERR_MEM.
 int DisplaySpriteCore(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, int32_t frame);
 
+// ---- the list's life and what the commands do below the script ----
+
+// Registers the list with the object registry and the entries as holders of clip regions. 0 or
+// ERR_MEM.
+int32_t OpenSprites();
+// Teardown: every entry of every target and every sprite.
+void FreeAllSprites(qvScriptState* L);
+// Frees a target's entries (a BGPic being freed).
+void FreeTargetSpriteEntries(qvBGPic* target);
+// Recomposes the rectangle of the current display's background (clipped to it) with whatever
+// stands on it and brings it to the window.
+void RefreshLayerRect(qvScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height);
+// The output-device refusals of the commands that put sprites on the display or take them off,
+// in their order: ERR_SELECTBG, ERR_ENDDOUBLEBUFFER, ERR_SELECTANIM, ERR_SELECTBRUSH,
+// ERR_SELECTMASK, ERR_SELECTALPHACHANNEL, ERR_LAYERSOFF; ERR_WRONGUSAGE without a display.
+int CheckSpriteOutput();
+// Takes the sprite off the current target: 0, FindSprite's codes (for modifying), or
+// FindSpriteEntry's when it is not shown there.
+int RemoveSpriteCore(qvScriptState* L, qvObjectId id);
+// Takes every sprite off the current target; with keepPicture what they show stays in the
+// picture. 0, ERR_LOCKEDOBJ (a shown sprite is locked; nothing changed), ERR_WRONGUSAGE.
+int RemoveAllSprites(qvScriptState* L, bool keepPicture);
+// A copy of every frame (a linked sprite: of its links array) and the data list, under the id.
+// 0 or ERR_MEM with nothing made.
+int CopySpriteRecord(qvScriptState* L, const qvSprite* source, qvObjectId* id, bool automatic,
+                     qvSprite** out);
+// CheckSpriteModifiable, then every frame scaled to the size (the same size: nothing). 0,
+// ERR_BADDIMENSIONS, ScaleBitMap's codes (the sprite unchanged).
+int ScaleSpriteCore(qvScriptState* L, qvSprite* sprite, int32_t width, int32_t height, bool smooth);
+// CheckSpriteModifiable, then every frame's planes mirrored. 0 or an error code.
+int FlipSpriteCore(qvSprite* sprite, bool horizontal);
+
 }  // namespace qv
