@@ -97,6 +97,9 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   if (code != 0) return code;
   code = ResolvePreloadedBrushes();
   if (code != 0) return code;
+  // Declared sprites loaded from anim files keep their frames' pixels until now.
+  code = ResolvePreloadedSprites();
+  if (code != 0) return code;
   PrintDoneMessage();
   if (!quiet) {
     char text[128];
