@@ -611,6 +611,7 @@ int ScaleSpriteCore(qvScriptState* L, qvSprite* sprite, int32_t width, int32_t h
   if (code != 0) return code;
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
   if (width == sprite->width && height == sprite->height) return 0;
+  if (sprite->bitmaps == nullptr) return ERR_WRONGUSAGE;  // frames not turned into planes yet
   int32_t n = sprite->frames;
   qvBitMap** bitmaps = AllocArray<qvBitMap>(n);
   qvPlane** masks = AllocArray<qvPlane>(n);
@@ -658,6 +659,7 @@ int ScaleSpriteCore(qvScriptState* L, qvSprite* sprite, int32_t width, int32_t h
 int FlipSpriteCore(qvSprite* sprite, bool horizontal) {
   int code = CheckSpriteModifiable(sprite);
   if (code != 0) return code;
+  if (sprite->bitmaps == nullptr) return ERR_WRONGUSAGE;  // frames not turned into planes yet
   for (int32_t i = 0; i < sprite->frames; ++i) {
     code = FlipBitMap(sprite->bitmaps[i], sprite->masks[i], sprite->alphas[i], sprite->width,
                       sprite->height, horizontal);
