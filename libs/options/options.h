@@ -11,6 +11,7 @@
 #include "display/records.h"
 #include "display/show.h"
 #include "image/image.h"
+#include "media/anim_build.h"
 
 namespace qv {
 
@@ -76,5 +77,19 @@ void ReadSaveOptions(qvScriptState* L, int index, int32_t* quality, int32_t* col
 // 0 or an error code.
 int ReadDisplayTags(qvScriptState* L, int table, bool create, const qvBackfillSettings& fill,
                     qvDisplayTags* tags);
+
+// ---- multi-frame objects ----
+
+// The cache names that an anim or sprite load's options give, kept while the load runs.
+struct qvAnimCacheNames {
+  char cache[1024];
+  char cachedLoad[1024];
+};
+// LoadAnim's and LoadSprite's options at `index` over what the record holds: a table
+// ("transparency", "loadalpha", "x", "y", "width", "height", "fpr", "frames", "fromdisk", "cache",
+// "cachedload", "cachealpha"), or a number that is the transparent colour (all 32 bits set: none);
+// absent or Nil: nothing. Fields of the wrong type raise with the key stored.
+void ReadAnimLoadOptions(qvScriptState* L, int index, qvAnimLoadOptions* options,
+                         qvAnimCacheNames* names);
 
 }  // namespace qv
