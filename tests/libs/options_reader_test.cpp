@@ -237,12 +237,22 @@ TEST_F(DisplayOptionsTest, DefaultsChangeOnlyWhenTheWholeTableReads) {
   VmNewTable(L);
   SetFieldNumber(L, "scalex", 3);
   SetFieldNumber(L, "transparency", 20);
+  SetFieldNumber(L, "shadow", 1);
+  SetFieldNumber(L, "shadowsize", 9);
+  SetFieldNumber(L, "bordersize", 5);
   ASSERT_EQ(SetDrawTagsDefault(), 0);
   qvTransformBlock block{};
   qvLayerOptions options{};
   InitDisplayOptions(&block, &options, 0, 0, 0, 0);
   EXPECT_EQ(block.matrix[0], 3.0);
   EXPECT_EQ(options.transparency, 20);
+  // The default shadow and border blocks are replaced with the rest; what the table left out
+  // keeps its default.
+  EXPECT_EQ(options.shadow.on, 1);
+  EXPECT_EQ(options.shadow.size, 9);
+  EXPECT_EQ(options.shadow.radius, 5.0);
+  EXPECT_EQ(options.border.size, 5);
+  EXPECT_EQ(options.border.on, 0);
 
   VmSetTop(L, 0);
   VmNewTable(L);
