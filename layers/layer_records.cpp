@@ -9,11 +9,13 @@
 
 #include "base/errors.h"
 #include "base/support.h"
+#include "display/async_draw.h"
 #include "display/brushes.h"
 #include "display/buttons.h"
 #include "display/clip_regions.h"
 #include "display/displays.h"
 #include "display/output.h"
+#include "display/sprites.h"
 #include "layers/layers.h"
 
 namespace qv {
@@ -35,11 +37,24 @@ int DrawNothing(qvScriptState*, qvDisplay*, qvLayer*, qvLayerState*, const qvTra
                 int32_t) {
   return 0;
 }
-void RefreshNothing(qvScriptState*, qvBGPic*, qvLayer*) {}
-void TellNobody(int32_t, qvLayer*) {}
-bool UsedByNobody(const qvLayer*) { return false; }
+// The draw rectangle of the current state, recomposed now while the display is the output and
+// recorded for the selection's end while a BGPic is; other outputs show no layers.
+void RefreshOrMarkArea(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer) {
+  qvDisplay* display = CurrentDisplay();
+  const qvLayerState* s = layer->current;
+  if (display == nullptr || s == nullptr || bgpic != display->bgpic) return;
+  if (display->outputType == kOutputDisplay) {
+    RefreshLayerRect(L, s->drawX, s->drawY, s->drawWidth, s->drawHeight);
+  } else if (display->outputType == kOutputBGPic) {
+    AddDirtyRect(s->drawX, s->drawY, s->drawWidth, s->drawHeight);
+  }
+}
+void TellAsyncDraws(int32_t message, qvLayer* layer) {
+  NotifyAsyncDrawObjects(message, reinterpret_cast<intptr_t>(layer));
+}
+bool AsyncDrawUses(const qvLayer* layer) { return IsUsedByAsyncDraw(layer); }
 
-const qvLayerHooks kDefaultHooks = {DrawNothing, RefreshNothing, TellNobody, UsedByNobody};
+const qvLayerHooks kDefaultHooks = {DrawNothing, RefreshOrMarkArea, TellAsyncDraws, AsyncDrawUses};
 qvLayerHooks gHooks = kDefaultHooks;
 
 bool IsBrushKind(int32_t type) {
@@ -492,7 +507,7 @@ void RevertLayerStates(qvScriptState* L, qvBGPic* bgpic) {
     l->current = l->previous;
     if (!hadRender || l->current->render.bitmap != nullptr) continue;
     if (gHooks.isUsedByAsyncDraw(l)) {
-      gHooks.notifyAsyncDraw(kAsyncLayerRerendered, l);
+      gHooks.notifyAsyncDraw(kAsyncDrawLayerRendered, l);
       continue;
     }
     // An empty render of the size the async draw or the next render fills; without memory the
@@ -632,7 +647,7 @@ int CreateLayerRecord(qvScriptState* L, const qvLayerRequest& r, qvLayer** out) 
     layer->objectData = old->objectData;
     old->objectData = nullptr;
     RepointLayerButtons(bgpic, old, layer);
-    gHooks.notifyAsyncDraw(kAsyncLayerRemoved, old);
+    gHooks.notifyAsyncDraw(kAsyncDrawLayerRemoved, old);
     RemoveLayerButtons(L, bgpic, old);
     int32_t oldKind = old->kind;
     FreeLayerContents(L, old);

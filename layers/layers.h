@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/registry.h"
+#include "display/async_draw.h"
 #include "display/bgpics.h"
 #include "display/records.h"
 #include "display/shapes.h"
@@ -177,8 +178,10 @@ int SetLayerNameCore(const qvBGPic* bgpic, qvLayer* layer, const char* name);
 
 // ---------------------------------------------------------------------------------------------
 // What the compositor and the refresh code give the records: rendering a state, refreshing a
-// layer's area and telling the async-draw objects. Until they are set a render draws nothing and
-// succeeds, a refresh does nothing and no async draw uses a layer.
+// layer's area and telling the async-draw objects. By default a render draws nothing and
+// succeeds (the compositor with layers fills it), a refresh recomposes the current state's draw
+// rectangle on the current display (RefreshLayerRect) or, while its BGPic is the output, records
+// it in the dirty list, and the async-draw objects are asked and told through their messages.
 struct qvLayerHooks {
   // Renders the state (render flags: kRenderLayer, kRenderScaled) into its render planes;
   // 0 or an error code.
@@ -186,13 +189,12 @@ struct qvLayerHooks {
                          const qvTransformBlock& transform, int32_t flags);
   // Recomposes (or marks, by the output device) the bounds of the layer's current state.
   void (*refreshLayerArea)(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer);
-  // An async-draw message about the layer (kAsyncLayerRemoved, kAsyncLayerRerendered).
+  // An async-draw message about the layer (kAsyncDrawLayerRemoved, kAsyncDrawLayerRendered).
   void (*notifyAsyncDraw)(int32_t message, qvLayer* layer);
   // True when an async-draw object uses the layer.
   bool (*isUsedByAsyncDraw)(const qvLayer* layer);
 };
 enum : int32_t { kRenderLayer = 16, kRenderScaled = 64 };
-enum : int32_t { kAsyncLayerRemoved = 0, kAsyncLayerRerendered = 1 };
 // Sets the hooks (copied; null members keep the defaults). Null restores every default.
 void SetLayerHooks(const qvLayerHooks* hooks);
 

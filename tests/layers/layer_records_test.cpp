@@ -51,7 +51,7 @@ int Render(qvScriptState*, qvDisplay*, qvLayer*, qvLayerState* state, const qvTr
 }
 void Refresh(qvScriptState*, qvBGPic*, qvLayer* layer) { gLog.refreshed.push_back(layer); }
 void Notify(int32_t message, qvLayer* layer) {
-  if (message == kAsyncLayerRemoved) gLog.removed.push_back(layer);
+  if (message == kAsyncDrawLayerRemoved) gLog.removed.push_back(layer);
 }
 
 class LayerRecordsTest : public ::testing::Test {
@@ -488,6 +488,33 @@ TEST_F(LayerRecordsTest, ScaledRendersAndTheirRevert) {
   EXPECT_EQ(layer->current, layer->previous);
   EXPECT_NE(layer->current->render.bitmap, nullptr);
   display = nullptr;
+}
+
+// Without a refresh of the compositor's: while the display's own BGPic is the output the area is
+// recorded in the display's dirty list, and a layer made then is not drawn until the selection
+// ends.
+TEST_F(LayerRecordsTest, TheDefaultRefreshMarksWhileTheBGPicIsTheOutput) {
+  qvLayerHooks hooks{Render, nullptr, nullptr, nullptr};
+  SetLayerHooks(&hooks);
+  qvRect entries[4]{};
+  qvDisplay shown{};
+  shown.bgpic = bgpic;
+  shown.outputType = kOutputBGPic;
+  shown.dirty = {entries, 0, 4};
+  display = &shown;
+  qvDisplay* before = CurrentDisplay();
+  SetCurrentDisplay(&shown);
+  ASSERT_EQ(Add(1, 2), 0);
+  qvLayer* below = nullptr;
+  ASSERT_EQ(Add(3, 4, nullptr, nullptr, 1, 0, &below), 0);
+  SetCurrentDisplay(before);
+  display = nullptr;
+  EXPECT_EQ(below->skipDraw, 1);
+  ASSERT_EQ(shown.dirty.count, 1);  // the plain top layer was blitted by its caller
+  EXPECT_EQ(entries[0].x1, 3);
+  EXPECT_EQ(entries[0].y1, 4);
+  EXPECT_EQ(entries[0].x2, 12);
+  EXPECT_EQ(entries[0].y2, 23);
 }
 
 TEST(TextRotation, WholeDegreeTurnsOfAUniformScale) {
