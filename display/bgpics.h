@@ -35,6 +35,8 @@ struct qvBGPic {
   int32_t transparentColour;
   void* ownedBlock;  // the loader's block: the 256-entry palette of an ILBM pen picture
   qvList layers;     // qvLayer nodes
+  // Set by every change of the layer list or of a layer's style; other subsystems read it.
+  int32_t layersChanged;
   void* sprites;
   int32_t locked;
   int32_t layerCopy;

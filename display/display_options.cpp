@@ -36,10 +36,73 @@ double ScaleToSize(int32_t size, int32_t source) {
   return scale;
 }
 
+// A shadow, when switched on, falls half transparent 4 pixels to the south-east, blurred over 5.
+qvLayerOptions DefaultLayerOptions() {
+  qvLayerOptions options{};
+  options.shadow = {0, 0x80000000u, 4, kShadowSouthEast, 5.0, 5.0 / 3.0};
+  options.border = {0, 0, 2};
+  // The slots are off, their arguments those a filter takes when none are given: "tint" alone
+  // then tints towards white, as a "tint" filter without arguments does.
+  for (int32_t i = 0; i < kLayerFilterCount; ++i) SetFilterDefaults(i, &options.filters[i]);
+  return options;
+}
+
 qvTransformBlock gDefaultTransform = DefaultTransform();
-qvLayerOptions gDefaultLayerOptions{};
+qvLayerOptions gDefaultLayerOptions = DefaultLayerOptions();
+
+constexpr int32_t I = kFilterArgInt, V = kFilterArgLevel, F = kFilterArgFloat;
 
 }  // namespace
+
+const qvFilterKind kLayerFilters[kLayerFilterCount] = {
+    {"blur", 1, {F}, {5}, false},
+    {"charcoal", 1, {F}, {2}, false},
+    {"contrast", 2, {I, I}, {1, 1}, false},
+    {"edge", 1, {F}, {5}, false},
+    {"emboss", 1, {F}, {5}, false},
+    {"gamma", 3, {F, F, F}, {1, 1, 1}, false},
+    {"grayscale", 0, {}, {}, false},
+    {"invert", 0, {}, {}, false},
+    // Percents: 100 leaves brightness, saturation and hue as they are.
+    {"modulate", 3, {F, F, F}, {100, 100, 100}, false},
+    {"monochrome", 1, {I}, {1}, false},
+    {"oilpaint", 1, {F}, {2}, false},
+    {"pixelate", 1, {I}, {10}, true},
+    {"sepiatone", 1, {V}, {204}, false},
+    {"sharpen", 1, {F}, {5}, false},
+    {"solarize", 1, {V}, {128}, false},
+    {"swirl", 1, {I}, {180}, true},
+    {"tint", 2, {I, V}, {16777215, 128}, false},
+    {"waterripple", 5, {I, I, I, F, F}, {32, 1, 0, 0.5, 0.5}, true},
+    {"xflip", 0, {}, {}, true},
+    {"yflip", 0, {}, {}, true},
+};
+
+void SetFilterDefaults(int32_t filter, qvFilterSlot* slot) {
+  const qvFilterKind& kind = kLayerFilters[filter];
+  int ints = 0, floats = 0;
+  for (int32_t i = 0; i < kind.argCount; ++i) {
+    if (kind.args[i] == kFilterArgFloat) {
+      slot->floats[floats++] = static_cast<float>(kind.defaults[i]);
+    } else {
+      slot->ints[ints++] = static_cast<int32_t>(kind.defaults[i]);
+    }
+  }
+}
+
+bool HasActiveFilters(const qvFilterSlot slots[kLayerFilterCount]) {
+  for (int32_t i = 0; i < kLayerFilterCount; ++i) {
+    if (slots[i].on) return true;
+  }
+  return false;
+}
+
+bool HasGeometryFilters(const qvFilterSlot slots[kLayerFilterCount]) {
+  for (int32_t i = 0; i < kLayerFilterCount; ++i) {
+    if (slots[i].on && kLayerFilters[i].changesGeometry) return true;
+  }
+  return false;
+}
 
 void InitTransformBlock(qvTransformBlock* block) { *block = gDefaultTransform; }
 void InitLayerOptions(qvLayerOptions* options) { *options = gDefaultLayerOptions; }
@@ -92,7 +155,7 @@ void UpdateLayerMatrix(qvTransformBlock* block, int32_t sourceWidth, int32_t sou
 
 void ResetDisplayOptionDefaults() {
   gDefaultTransform = DefaultTransform();
-  gDefaultLayerOptions = {};
+  gDefaultLayerOptions = DefaultLayerOptions();
 }
 
 void SetDisplayOptionDefaults(const qvTransformBlock& block, const qvLayerOptions& options) {

@@ -45,8 +45,8 @@ void RetainPixelBuffer(qvPixelBuffer* buffer);
 void ReleasePixelBuffer(qvPixelBuffer* buffer);  // null allowed
 
 // What the copy-on-write routines read of a layer: the kind and id of the object it shows. The
-// layer system builds its full records on this head.
-struct qvLayer {
+// layer system's records (qvLayer, layers/layers.h) are built on this head.
+struct qvLayerHead {
   qvNode node;
   int32_t kind;  // object type
   qvObjectId id;

@@ -37,17 +37,7 @@ enum : int32_t {
   kFormEdge = 64,
 };
 
-// Shadow directions, clockwise from north.
-enum : int32_t {
-  kShadowNorth = 0,
-  kShadowNorthEast = 1,
-  kShadowEast = 2,
-  kShadowSouthEast = 3,
-  kShadowSouth = 4,
-  kShadowSouthWest = 5,
-  kShadowWest = 6,
-  kShadowNorthWest = 7,
-};
+// Shadow directions: kShadowNorth .. kShadowNorthWest (display/show.h).
 
 // The draw library's style: one global instance, copies of it for each shape and each shape
 // layer. Colours are 0xAARRGGBB with the top byte a transparency (0 opaque, 255 invisible), except

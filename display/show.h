@@ -20,12 +20,100 @@ struct qvTransformBlock {
   double givenMatrix[4];
   int32_t matrixGiven;  // the matrix came from "transform"
   int32_t smoothScale;
+  // Text layers: the matrix is not a uniform scale with a whole-degree turn, which text can be
+  // laid out at directly; the two scales that the classification found.
+  int32_t isRotated;
+  double rotatedScaleX, rotatedScaleY;
   double anchorX, anchorY;  // 0..1
 };
 
+// The effects a layer can carry: a drop shadow, a border round its pixels and 20 filter slots.
+
+// Shadow directions, clockwise from north.
+enum : int32_t {
+  kShadowNorth = 0,
+  kShadowNorthEast = 1,
+  kShadowEast = 2,
+  kShadowSouthEast = 3,
+  kShadowSouth = 4,
+  kShadowSouthWest = 5,
+  kShadowWest = 6,
+  kShadowNorthWest = 7,
+};
+struct qvShadowBlock {
+  int32_t on;
+  uint32_t colour;  // ARGB; the alpha byte is the shadow's transparency
+  int32_t size;     // pixels of offset, at least 0
+  int32_t direction;
+  double radius;  // at least 1
+  double sigma;   // above 0
+};
+struct qvBorderBlock {
+  int32_t on;
+  uint32_t colour;  // ARGB; the alpha byte is the border's transparency
+  int32_t size;     // at least 1
+};
+
+// The filter slots in their fixed order: the order in which filters of one priority run.
+enum LayerFilter : int32_t {
+  kFilterBlur,
+  kFilterCharcoal,
+  kFilterContrast,
+  kFilterEdge,
+  kFilterEmboss,
+  kFilterGamma,
+  kFilterGrayscale,
+  kFilterInvert,
+  kFilterModulate,
+  kFilterMonochrome,
+  kFilterOilPaint,
+  kFilterPixelate,
+  kFilterSepiaTone,
+  kFilterSharpen,
+  kFilterSolarize,
+  kFilterSwirl,
+  kFilterTint,  // doubles as the layer's tint ("tint", "tintcolor")
+  kFilterWaterRipple,
+  kFilterXFlip,
+  kFilterYFlip,
+  kLayerFilterCount,
+};
+struct qvFilterSlot {
+  uint8_t reserved[2];
+  uint8_t on;
+  uint8_t priority;  // higher runs first; ties in slot order
+  int32_t ints[4];   // integer and level arguments, in order
+  float floats[4];   // float arguments, in order
+};
+// How a filter's arguments are given: an integer, a level (a number, or a percentage of 255), a
+// float.
+enum : int32_t { kFilterArgInt = 1, kFilterArgLevel = 2, kFilterArgFloat = 3 };
+constexpr int32_t kMaxFilterArgs = 5;
+struct qvFilterKind {
+  const char* name;  // the "name" of a filter list entry (lower case)
+  int32_t argCount;
+  int32_t args[kMaxFilterArgs];     // kFilterArg*
+  double defaults[kMaxFilterArgs];  // taken for arguments not given
+  bool changesGeometry;             // the filtered picture no longer lies on the original
+};
+extern const qvFilterKind kLayerFilters[kLayerFilterCount];
+// The slot's arguments set to the filter's defaults (on and priority unchanged).
+void SetFilterDefaults(int32_t filter, qvFilterSlot* slot);
+bool HasActiveFilters(const qvFilterSlot slots[kLayerFilterCount]);
+// Whether a slot that moves pixels (pixelate, swirl, waterripple, xflip, yflip) is on.
+bool HasGeometryFilters(const qvFilterSlot slots[kLayerFilterCount]);
+
+constexpr size_t kLayerNameSize = 256;  // a name holds at most 255 characters
+
 struct qvLayerOptions {
+  char name[kLayerNameSize];  // empty: no name
+  int32_t hidden;
+  int32_t insertPos;     // 0: the caller's own place; else 1-based, at most the count + 1
   int32_t transparency;  // 0 opaque .. 255 invisible
-  int32_t renderNeeded;  // the object cannot simply be blitted
+  qvShadowBlock shadow;
+  qvBorderBlock border;
+  qvFilterSlot filters[kLayerFilterCount];
+  int32_t renderNeeded;  // the object cannot simply be blitted: its layer must be recomposed
 };
 
 // How the options of a command are read (the readers are the libraries'; see
@@ -49,7 +137,8 @@ void BuildTransformMatrix(qvTransformBlock* block, int32_t width, int32_t height
                           double rotate);
 // The given matrix, or the one built from the block's own size, scales and angle.
 void UpdateLayerMatrix(qvTransformBlock* block, int32_t sourceWidth, int32_t sourceHeight);
-// The defaults back to identity, scale 1, no transparency (graphics library open).
+// The defaults back to identity, scale 1, no transparency, the shadow and border blocks' own
+// defaults (graphics library open).
 void ResetDisplayOptionDefaults();
 // The block and the layer options that InitTransformBlock and InitLayerOptions hand out from now.
 void SetDisplayOptionDefaults(const qvTransformBlock& block, const qvLayerOptions& options);

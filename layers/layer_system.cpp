@@ -14,7 +14,7 @@ namespace qv {
 
 namespace {
 
-bool LayerMatches(const qvLayer* layer, int32_t kind, qvObjectId id) {
+bool LayerMatches(const qvLayerHead* layer, int32_t kind, qvObjectId id) {
   bool kindMatches = layer->kind == kind ||
                      (kind == kObjectBrush && layer->kind == kObjectBrushPart) ||
                      (kind != kObjectBrush && layer->kind == kObjectNoObject);
@@ -26,14 +26,16 @@ void ForEachLayer(Visit visit) {
   for (qvObjectHeader* h = *BGPicListHead(); h != nullptr; h = h->next) {
     auto* bgpic = reinterpret_cast<qvBGPic*>(h);
     for (qvNode* n = bgpic->layers.head; n != nullptr && n->next != nullptr; n = n->next) {
-      if (!visit(reinterpret_cast<qvLayer*>(n))) return;
+      if (!visit(reinterpret_cast<qvLayerHead*>(n))) return;
     }
   }
 }
 
-// The layers' heads carry no names yet: a name finds no layer until the layer records that
-// hold one come.
-int32_t LayerByName(const char*) { return 0; }
+// The plug's name look-up: the layers of the BGPic that the current display shows.
+int32_t LayerByName(const char* name) {
+  const qvDisplay* d = CurrentDisplay();
+  return d != nullptr && d->bgpic != nullptr ? FindLayerByName(d->bgpic, name) : 0;
+}
 
 bool IsLayerAttribute(int32_t a) {
   switch (a) {
@@ -109,7 +111,7 @@ int32_t CountBGPicLayers(const qvBGPic* bgpic) {
 
 bool IsObjectShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except) {
   bool shown = false;
-  ForEachLayer([&](qvLayer* layer) {
+  ForEachLayer([&](qvLayerHead* layer) {
     if (layer != except && LayerMatches(layer, kind, id)) shown = true;
     return !shown;
   });
@@ -118,7 +120,7 @@ bool IsObjectShownByLayer(int32_t kind, qvObjectId id, const qvLayer* except) {
 
 bool RepointObjectLayers(int32_t kind, qvObjectId id, void* newHandle) {
   bool any = false;
-  ForEachLayer([&](qvLayer* layer) {
+  ForEachLayer([&](qvLayerHead* layer) {
     if (LayerMatches(layer, kind, id)) {
       layer->id = {0, newHandle};
       any = true;

@@ -31,8 +31,32 @@ struct qvScriptState;
 // and *buildMatrix is set: the matrix is then built for the object's size by the one who knows it
 // (BuildTransformMatrix with the block's own size, scales and angle). `smooth` is the smooth flag
 // that a rotation sets with kOptRotationSmooth. 0 or an error code.
+//
+// The layer options, when asked for: "hidden"; "transparency" and "tint" (numbers or percentages
+// of 255, clamped to 0..255; a tint of 0 switches the tint slot off); "tintcolor"; "insertpos"
+// (negative: ERR_INVINSERT; beyond the output target's layer count + 1: that count + 1); the
+// shadow and border keys (below, without the edge names); "filters" (ReadLayerFilters);
+// renderNeeded; "name" (256 characters or more: ERR_NAMETOOLONG).
 int ReadDisplayOptions(qvScriptState* L, int argIndex, int32_t smooth, int32_t flags,
                        qvTransformBlock* block, qvLayerOptions* options, bool* buildMatrix);
+// "shadow"; only for a shadow that is on, "shadowcolor", "shadowdir", "shadowsize",
+// "shadowradius", "shadowsigma": a radius below 1, a negative size or a sigma of 0 or less is
+// ERR_WRONGUSAGE. The block is unchanged on failure.
+int ReadShadowOptions(qvScriptState* L, int table, qvShadowBlock* shadow);
+// "border", "bordercolor", "bordersize", and with edgeKeys "edgecolor", "edgesize" and
+// "outlinethickness" (the size; the later key wins). A border that is on with a size below 1 is
+// ERR_WRONGUSAGE. The block is unchanged on failure.
+int ReadBorderOptions(qvScriptState* L, int table, bool edgeKeys, qvBorderBlock* border);
+// A filter list at `list`: entries {name, disable, priority, args} switch the named slot on (off
+// with "disable"), store the priority (0 when not given; clamped to 0..255) and the arguments in
+// the order of the filter's kinds, the filter's defaults for those not given; slots not named
+// keep their state, and of two entries for one slot the later wins. ERR_TABEXPECTED2 ("filters")
+// for a list or an entry that is no table (or "args" that is none), ERR_NOFILTERNAME (the
+// entry's index) for an entry without a name, ERR_STRTABLEARG for a name that is no text,
+// ERR_UNKNOWNFILTER (the name), ERR_NUMTABLEARG for a priority or an argument that is no number.
+// The slots are unchanged on failure; *changed (may be null) tells whether a slot differs.
+int ReadLayerFilters(qvScriptState* L, int list, qvFilterSlot slots[kLayerFilterCount],
+                     bool* changed = nullptr);
 // The options of a command that shows an object (DisplayBrush, DisplayBGPicPart, ...): the
 // defaults (InitDisplayOptions with no size), then the table at argIndex, handed to the request
 // in `transform` and `options`, which must outlive it. A refusal, returned or raised by the

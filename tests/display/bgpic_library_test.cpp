@@ -273,7 +273,7 @@ TEST_F(BGPicLibraryTest, ASizeBelowOneIsRefusedForEveryKind) {
 TEST_F(BGPicLibraryTest, FreeingABGPicALayerShowsKeepsItForTheLayer) {
   qvBGPic* shown = MakeBGPic(5, 0x111111);
   qvBGPic* holder = MakeBGPic(6, 0);
-  qvLayer layer{{nullptr, nullptr}, kObjectBGPicPart, {5, nullptr}};
+  qvLayerHead layer{{nullptr, nullptr}, kObjectBGPicPart, {5, nullptr}};
   AddListTail(&holder->layers, &layer.node);
 
   ASSERT_EQ(DeleteBGPicNode(L, {5, nullptr}, true), 0);

@@ -34,7 +34,7 @@ class RecordsTest : public ::testing::Test {
     return n;
   }
   // A BGPic whose layer list holds the given layer.
-  qvBGPic* BGPicWithLayer(qvLayer* layer) {
+  qvBGPic* BGPicWithLayer(qvLayerHead* layer) {
     qvObjectId id{0, nullptr};
     qvBGPic* bgpic = nullptr;
     EXPECT_EQ(CreateColorBGPic(&id, true, 8, 8, 0, &bgpic), 0);
@@ -113,7 +113,7 @@ TEST_F(RecordsTest, AllocBrushPlanes) {
 
 TEST_F(RecordsTest, ModifyingABrushALayerShowsGivesTheLayerACopy) {
   qvBrush* brush = MakeBrush(1, 0x111111);
-  qvLayer layer{{nullptr, nullptr}, kObjectBrush, {1, nullptr}};
+  qvLayerHead layer{{nullptr, nullptr}, kObjectBrush, {1, nullptr}};
   BGPicWithLayer(&layer);
 
   qvBrush* found = nullptr;
@@ -141,7 +141,7 @@ TEST_F(RecordsTest, ModifyingABrushALayerShowsGivesTheLayerACopy) {
 
 TEST_F(RecordsTest, FreeingABrushALayerShowsKeepsThePictureAndFreesTheId) {
   qvBrush* brush = MakeBrush(2, 0x333333);
-  qvLayer layer{{nullptr, nullptr}, kObjectBrushPart, {2, nullptr}};
+  qvLayerHead layer{{nullptr, nullptr}, kObjectBrushPart, {2, nullptr}};
   BGPicWithLayer(&layer);
 
   ASSERT_EQ(ReleaseBrushId(L, {2, nullptr}, true), 0);
@@ -193,7 +193,7 @@ TEST_F(RecordsTest, DeletingABGPicThatALayerShowsKeepsIt) {
   qvObjectId id{3, nullptr};
   qvBGPic* shown = nullptr;
   ASSERT_EQ(CreateColorBGPic(&id, false, 4, 4, 0x0000FF, &shown), 0);
-  qvLayer layer{{nullptr, nullptr}, kObjectBGPicPart, {3, nullptr}};
+  qvLayerHead layer{{nullptr, nullptr}, kObjectBGPicPart, {3, nullptr}};
   BGPicWithLayer(&layer);
   ASSERT_EQ(DeleteBGPicNode(L, id, true), 0);
   EXPECT_TRUE(shown->layerCopy);

@@ -119,6 +119,13 @@ TEST_F(LayerSystemTest, WithoutALayerSystemNothingIsShownOrFound) {
   EXPECT_EQ(FindBrush(L, {5, nullptr}, &found, kFindLayerCopies), ERR_FINDBRUSH);
 }
 
+qvLayer Layer(int32_t kind, qvObjectId id) {
+  qvLayer layer{};
+  layer.kind = kind;
+  layer.id = id;
+  return layer;
+}
+
 // The layers code's own record walks every BGPic's layer list.
 TEST_F(LayerSystemTest, TheLayerSystemWalksEveryBGPicsLayers) {
   ASSERT_EQ(OpenLayerSystem(), 0);
@@ -127,10 +134,10 @@ TEST_F(LayerSystemTest, TheLayerSystemWalksEveryBGPicsLayers) {
   qvBGPic* second = BGPic(2);
   // A brush part of brush 5 on the first BGPic, brush 5 and a BGPic part on the second, and a
   // layer that shows no object under BGPic 5's id.
-  qvLayer part{{}, kObjectBrushPart, {5, nullptr}};
-  qvLayer whole{{}, kObjectBrush, {5, nullptr}};
-  qvLayer bgpicPart{{}, kObjectBGPicPart, {1, nullptr}};
-  qvLayer none{{}, kObjectNoObject, {7, nullptr}};
+  qvLayer part = Layer(kObjectBrushPart, {5, nullptr});
+  qvLayer whole = Layer(kObjectBrush, {5, nullptr});
+  qvLayer bgpicPart = Layer(kObjectBGPicPart, {1, nullptr});
+  qvLayer none = Layer(kObjectNoObject, {7, nullptr});
   AddListTail(&first->layers, &part.node);
   AddListTail(&second->layers, &whole.node);
   AddListTail(&second->layers, &bgpicPart.node);
