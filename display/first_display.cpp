@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/internal.h"
 #include "display/pointers.h"
+#include "display/sprites.h"
 #include "platform/textout.h"
 
 namespace qv {
@@ -164,6 +165,7 @@ int32_t OpenDisplaySubsystem() {
     if (code != 0) return code;
   }
   int32_t code = RegisterDisplayAttributes();
+  if (code == 0) code = OpenSprites();
   if (code == 0) code = OpenClipRegions();
   if (code == 0) code = OpenPointers();
   return code != 0 ? code : OpenAsyncDraws();
@@ -176,6 +178,7 @@ void FreeDisplaySubsystem(qvScriptState* L) {
   FreeAllAsyncDraws(L);
   // Regions go first: freeing one clears the displays' and BGPics' references to it.
   FreeAllClipRegions(L);
+  FreeAllSprites(L);
   FreeAllDisplays(L);
   // The windows that showed the pointers are gone.
   FreeAllPointers(L);

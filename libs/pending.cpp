@@ -20,7 +20,6 @@ const qvConstantRow kTextConstants[] = {
 const qvLibrary kTextLibrary{"text", nullptr, kTextConstants, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
-const qvLibrary kSpriteLibrary{"sprite", nullptr, nullptr, nullptr};
 const qvLibrary kVideoLibrary{"video", nullptr, nullptr, nullptr};
 
 }  // namespace qv
