@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "base/errors.h"
 #include "core/events.h"
 #include "display/display.h"
+#include "display/sprites.h"
 #include "fixtures/display_setup.h"
 #include "platform/os/window_native.h"
 #include "platform/window_services.h"
@@ -92,6 +94,55 @@ TEST_F(PointersTest, TheMaskClearsPixelsAndTheAlphaChannelKeepsItsShades) {
   EXPECT_EQ(pb[4], 0xFF336699u);
   EXPECT_EQ(a->width, 3);
   EXPECT_EQ(a->height, 2);
+}
+
+// Frames count from 1, across the sprites a linked sprite shows.
+TEST_F(PointersTest, ASpriteGivesTheFrameAskedFor) {
+  constexpr uint32_t kColours[] = {0x110000, 0x220000, 0x330000};
+  qvSprite* sources[2] = {};
+  for (int32_t s = 0; s < 2; ++s) {
+    int32_t n = s == 0 ? 2 : 1;
+    auto** bitmaps = static_cast<qvBitMap**>(std::calloc(n, sizeof(qvBitMap*)));
+    auto** masks = static_cast<qvPlane**>(std::calloc(n, sizeof(qvPlane*)));
+    auto** alphas = static_cast<qvPlane**>(std::calloc(n, sizeof(qvPlane*)));
+    for (int32_t i = 0; i < n; ++i) {
+      bitmaps[i] = AllocBitMap(4, 2);
+      FillBitMapRect(bitmaps[i], 0, 0, 4, 2, kColours[s * 2 + i]);
+    }
+    qvObjectId id{s + 1, nullptr};
+    ASSERT_EQ(
+        AddSprite(&id, false, 4, 2, nullptr, bitmaps, masks, alphas, n, -1, nullptr, &sources[s]),
+        0);
+  }
+  auto** links = static_cast<qvSprite**>(std::calloc(3, sizeof(qvSprite*)));
+  links[0] = sources[0];
+  links[1] = sources[1];
+  qvObjectId linkedId{3, nullptr};
+  ASSERT_EQ(
+      AddSprite(&linkedId, false, 4, 2, nullptr, nullptr, nullptr, nullptr, 3, -1, links, nullptr),
+      0);
+  struct Row {
+    int32_t sprite, frame;
+    int code;
+    uint32_t colour;
+  };
+  const Row rows[] = {
+      {1, 1, 0, 0x110000},      {1, 2, 0, 0x220000},      {3, 3, 0, 0x330000},
+      {1, 3, ERR_ANIMFRAME, 0}, {1, 0, ERR_ANIMFRAME, 0}, {9, 1, ERR_FINDSPRITE, 0},
+  };
+  for (const Row& row : rows) {
+    qvPointerPicture picture{};
+    ASSERT_EQ(PointerPictureFromSprite(L, {row.sprite, nullptr}, row.frame, &picture), row.code)
+        << row.sprite << " frame " << row.frame;
+    if (row.code != 0) continue;
+    qvPointerRequest request{};
+    request.picture = picture;
+    qvObjectId id{1, nullptr};
+    qvPointer* pointer = nullptr;
+    ASSERT_EQ(CreatePointer(L, &id, false, request, &pointer), 0);
+    EXPECT_EQ(pointer->image->pixels[0], 0xFF000000u | row.colour) << row.frame;
+    EXPECT_EQ(pointer->image->hotX, 2);
+  }
 }
 
 TEST_F(PointersTest, StandardPointersAreSystemOrBusyOnly) {
