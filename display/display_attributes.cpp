@@ -114,8 +114,9 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
       value = GetScreenAttr(ScreenAttr::kDepth);
       break;
     case attr::kPointer:
-      // None while the standard pointer shows.
-      if (d->pointer == nullptr) {
+      // None while the standard pointer shows, or one the script freed while it was shown (its
+      // id is no longer the script's).
+      if (d->pointer == nullptr || d->pointer->detached) {
         out->Nil();
       } else {
         out->Id({d->pointer->header.id, d->pointer->header.handle});

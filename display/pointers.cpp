@@ -10,6 +10,7 @@
 #include "display/display.h"
 #include "display/internal.h"
 #include "display/picture_files.h"
+#include "display/sprites.h"
 #include "platform/window_services.h"
 
 namespace qv {
@@ -95,6 +96,21 @@ int PointerPictureFromBrush(qvScriptState* L, qvObjectId id, qvPointerPicture* o
   if (code != 0) return code;
   if (brush->bitmap == nullptr) return ERR_BRUSHTYPE;
   *out = {brush->bitmap, brush->mask, brush->alpha, brush->width, brush->height};
+  return 0;
+}
+
+int PointerPictureFromSprite(qvScriptState* L, qvObjectId id, int32_t frame,
+                             qvPointerPicture* out) {
+  qvSprite* sprite = nullptr;
+  int code = FindSprite(L, id, &sprite, 0);
+  if (code != 0) return code;
+  if (frame < 1 || frame > sprite->frames) return ERR_ANIMFRAME;
+  qvBitMap* bitmap = nullptr;
+  qvPlane* mask = nullptr;
+  qvPlane* alpha = nullptr;
+  GetSpriteFrameBitMaps(sprite, frame - 1, &bitmap, &mask, &alpha);
+  if (bitmap == nullptr) return ERR_ANIMFRAME;
+  *out = {bitmap, mask, alpha, sprite->width, sprite->height};
   return 0;
 }
 

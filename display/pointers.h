@@ -67,6 +67,10 @@ int CreatePointer(qvScriptState* L, qvObjectId* id, bool automatic, const qvPoin
 // The pointer a brush gives (its bitmap, mask or alpha channel and size): FindBrush's codes,
 // ERR_BRUSHTYPE for a brush without pixels.
 int PointerPictureFromBrush(qvScriptState* L, qvObjectId brush, qvPointerPicture* out);
+// The pointer a sprite's frame gives (frame from 1): FindSprite's codes, ERR_ANIMFRAME for a
+// frame outside 1 .. the sprite's frames.
+int PointerPictureFromSprite(qvScriptState* L, qvObjectId sprite, int32_t frame,
+                             qvPointerPicture* out);
 // Frees the pointer; while a display shows it, it is detached and freed once none does. The
 // finder's codes.
 int FreePointer(qvScriptState* L, qvObjectId id);

@@ -22,6 +22,11 @@ int32_t CreatePointer(qvScriptState* L) {
     code = PointerPictureFromBrush(L, CheckObjectId(L, 3), &request.picture);
     request.hotX = VmOptInt(L, 4, -1);
     request.hotY = VmOptInt(L, 5, -1);
+  } else if (source == kObjectSprite) {
+    CheckArgCount(L, 3, 6);
+    code = PointerPictureFromSprite(L, CheckObjectId(L, 3), VmOptInt(L, 4, 1), &request.picture);
+    request.hotX = VmOptInt(L, 5, -1);
+    request.hotY = VmOptInt(L, 6, -1);
   } else if (source == kObjectPointer) {
     CheckArgCount(L, 3, 3);
     request.standardPointer = true;
