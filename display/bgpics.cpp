@@ -11,6 +11,7 @@
 #include "display/buttons.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "display/sprites.h"
 
 namespace qv {
 
@@ -221,6 +222,7 @@ void FreeBGPicBitMaps(qvBGPic* bgpic) {
 void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic) {
   // Layers belong to the layer system, which frees its nodes before the pictures go.
   FreeBGPicButtons(L, bgpic);
+  FreeTargetSpriteEntries(bgpic);
   ReleasePixelBuffer(bgpic->pixelBuffer);
   FreeBGPicBitMaps(bgpic);
   FreeBitMap(bgpic->original.bitmap);
@@ -518,10 +520,16 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, boo
   return 0;
 }
 
-qvBitMap* GetBGPicComposite(qvScriptState*, qvDisplay* display, qvBGPic* bgpic) {
-  // Layers and sprites come with the layer system; until then the picture is the display bitmap.
-  (void)bgpic;
-  return display->displayBitmap;
+qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic) {
+  // The display bitmap holds the picture beneath the sprites: with sprites on it the composite
+  // is made in the window-size bitmap.
+  if (bgpic == nullptr || TargetSpriteEntries(bgpic) == nullptr || !HasCompositor() ||
+      display->windowBitmap == nullptr) {
+    return display->displayBitmap;
+  }
+  RedrawLayers(L, display, bgpic, display->windowBitmap, 0, 0, bgpic->width, bgpic->height, 0,
+               kRecomposeAll);
+  return display->windowBitmap;
 }
 
 }  // namespace qv

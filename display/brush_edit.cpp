@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "display/sprites.h"
 #include "platform/window_services.h"
 
 namespace qv {
@@ -354,7 +355,6 @@ int GrabDesktopBrush(qvObjectId* id, bool automatic, int32_t x, int32_t y, int32
 
 int ConvertObjectToBrush(qvScriptState* L, int32_t sourceType, qvObjectId sourceId,
                          qvObjectId* newId, bool automatic, int32_t frame, qvBrush** out) {
-  (void)frame;  // the frame of anims and sprites, once they can be converted
   if (sourceType == kObjectBrush && !automatic && sourceId.handle == nullptr &&
       sourceId.number == newId->number) {
     return ERR_WRONGUSAGE;
@@ -399,9 +399,24 @@ int ConvertObjectToBrush(qvScriptState* L, int32_t sourceType, qvObjectId source
     case kObjectTextObject:
       SetErrorNumber(sourceId.number);
       return sourceId.handle != nullptr ? ERR_FINDARRAY : ERR_FINDTEXTOBJECT;
-    case kObjectSprite:
-      SetErrorNumber(sourceId.number);
-      return sourceId.handle != nullptr ? ERR_FINDARRAY : ERR_FINDSPRITE;
+    case kObjectSprite: {
+      qvSprite* sprite = nullptr;
+      int code = FindSprite(L, sourceId, &sprite, 0);
+      if (code != 0) return code;
+      // Frames count from 1 here.
+      if (frame < 1 || frame > sprite->frames) return ERR_ANIMFRAME;
+      qvBitMap* b = nullptr;
+      qvPlane* m = nullptr;
+      qvPlane* a = nullptr;
+      GetSpriteFrameBitMaps(sprite, frame - 1, &b, &m, &a);
+      bitmap = b;
+      mask = m;
+      alpha = a;
+      width = sprite->width;
+      height = sprite->height;
+      key = sprite->transparentColour;
+      break;
+    }
     case kObjectLayer:
       return ERR_NOLAYERS;
     default:

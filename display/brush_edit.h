@@ -79,9 +79,10 @@ int GrabDesktopBrush(qvObjectId* id, bool automatic, int32_t x, int32_t y, int32
                      int32_t height, qvBrush** out);
 
 // Copies the planes of another object into a new raster brush (GetBrushLink, ConvertToBrush):
-// a BGPic (its scaled set) or a brush; the new id equal to a source brush's: ERR_WRONGUSAGE;
-// anims, text objects, layers and sprites are not available yet and give their not-found error
-// (a layer ERR_NOLAYERS); another type ERR_WRONGUSAGE. An explicit new id is released first.
+// a BGPic (its scaled set), a brush or a sprite's frame (from 1: ERR_ANIMFRAME outside); the new
+// id equal to a source brush's: ERR_WRONGUSAGE; anims, text objects and layers are not available
+// yet and give their not-found error (a layer ERR_NOLAYERS); another type ERR_WRONGUSAGE. An
+// explicit new id is released first.
 int ConvertObjectToBrush(qvScriptState* L, int32_t sourceType, qvObjectId sourceId,
                          qvObjectId* newId, bool automatic, int32_t frame, qvBrush** out);
 

@@ -11,6 +11,7 @@
 #include "display/brush_edit.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "display/sprites.h"
 #include "platform/textout.h"
 
 namespace qv {
@@ -161,6 +162,7 @@ int32_t OpenDisplaySubsystem() {
     if (code != 0) return code;
   }
   int32_t code = RegisterDisplayAttributes();
+  if (code == 0) code = OpenSprites();
   return code != 0 ? code : OpenClipRegions();
 }
 
@@ -169,6 +171,7 @@ void FreeDisplaySubsystem(qvScriptState* L) {
   SetImageHost(nullptr);
   // Regions go first: freeing one clears the displays' and BGPics' references to it.
   FreeAllClipRegions(L);
+  FreeAllSprites(L);
   FreeAllDisplays(L);
   FreeAllBGPics(L);
   FreeAllBrushes(L);

@@ -7,6 +7,7 @@
 #include "core/attribute_table.h"
 #include "display/bgpics.h"
 #include "display/displays.h"
+#include "layers/compositor.h"
 #include "layers/layers.h"
 
 namespace qv {
@@ -86,9 +87,13 @@ const qvAttrKind kAttributeRows[] = {
 };
 
 const qvLayerSystem kLayerSystem = {
-    LayerByName, CountBGPicLayers, IsObjectShownByLayer, RepointObjectLayers,
-    nullptr,  // no sprites yet
-    nullptr,  // nor a compositor: a display's picture is its BGPic's
+    LayerByName,
+    CountBGPicLayers,
+    IsObjectShownByLayer,
+    RepointObjectLayers,
+    // The compositor with layers off: the picture and the sprites shown on it.
+    SpritesMeetRect,
+    ComposeTarget,
 };
 
 }  // namespace
