@@ -44,7 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t dy = std::llabs(int64_t{setup.y2} - setup.y1);
   const int64_t wave = setup.areaHeight < 0 ? -(int64_t{setup.areaHeight} / 2)
                                             : setup.areaHeight / 2;
-  const int64_t bound = dx + dy + 72 * speed + wave + 64;
+  // The bounce legs are multiples of the horizontal start step, which a diagonal driven by y
+  // makes as long as its whole horizontal distance.
+  const int64_t unit = speed > dx ? speed : dx;
+  const int64_t bound = dx + dy + 72 * unit + wave + 64;
   const int64_t walk = bound > 4000000 ? 1000 : bound;
   for (int64_t i = 0; i < walk; ++i) {
     if (NextMoveStep(&steps)) {
