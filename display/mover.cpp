@@ -150,8 +150,9 @@ int DrawBrushAt(qvScriptState* L, qvMover* m, int32_t x, int32_t y) {
                  kBltKeepPlanes | kBltIgnoreSprites | kBltNoRefresh, brush->mask, brush->alpha,
                  target != nullptr ? target->clipRegion : nullptr);
   if (code != 0) return code;
-  code = SafeBlt(L, m->work, ux, uy, nullptr, ux, uy, uw, uh, m->work->width, m->work->height, 0, 0,
-                 kBltToDisplayBitmap | kBltNoClip | kBltKeepPlanes, nullptr, nullptr, nullptr);
+  code = SafeBlt(L, m->work, ux, uy, nullptr, ux, uy, uw, uh, m->work->width, m->work->height,
+                 m->work->width, m->work->height, kBltToDisplayBitmap | kBltNoClip | kBltKeepPlanes,
+                 nullptr, nullptr, nullptr);
   if (code != 0) return code;
   m->x = x;
   m->y = y;
