@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "base/errors.h"
@@ -122,11 +123,14 @@ TEST_F(MoverTest, TheSavedPicturesFollowTheDisplayToANewSize) {
 
 TEST_F(MoverTest, ASpriteEndsOnItsEntryAndEveryLockComesDown) {
   Open(64, 32);
-  auto** bitmaps = new qvBitMap* [2] { AllocBitMap(4, 4), AllocBitMap(4, 4) };
-  FillBitMapRect(bitmaps[0], 0, 0, 4, 4, kRed);
-  FillBitMapRect(bitmaps[1], 0, 0, 4, 4, kRed);
-  auto** masks = new qvPlane* [2] { nullptr, nullptr };
-  auto** alphas = new qvPlane* [2] { nullptr, nullptr };
+  // The sprite takes over its arrays, which it frees with free().
+  auto** bitmaps = static_cast<qvBitMap**>(std::calloc(2, sizeof(qvBitMap*)));
+  auto** masks = static_cast<qvPlane**>(std::calloc(2, sizeof(qvPlane*)));
+  auto** alphas = static_cast<qvPlane**>(std::calloc(2, sizeof(qvPlane*)));
+  for (int i = 0; i < 2; ++i) {
+    bitmaps[i] = AllocBitMap(4, 4);
+    FillBitMapRect(bitmaps[i], 0, 0, 4, 4, kRed);
+  }
   qvObjectId id{1, nullptr};
   qvSprite* sprite = nullptr;
   ASSERT_EQ(AddSprite(&id, false, 4, 4, nullptr, bitmaps, masks, alphas, 2, -1, nullptr, &sprite),
