@@ -5,7 +5,6 @@
 
 namespace qv {
 
-const qvLibrary kMoveObjectLibrary{"moveobject", nullptr, nullptr, nullptr};
 // The text library's constants come before its commands: the draw library's form styles and
 // shadow directions are registered here and shared with it.
 namespace {
