@@ -239,6 +239,9 @@ TEST_F(DemoTest, DisplayTwoAnswersOnItsOwnAndDisplayOneEndsTheDemo) {
     // by its box's corner).
     EXPECT_EQ(first.At(430, 45), 0xE0F0FFu);
     EXPECT_EQ(first.At(415, 115), 0xFFD700u);
+    // The sprite rests where its move ended, over the gradient.
+    EXPECT_EQ(first.At(330, 20), BrushPixel(0, 0));
+    EXPECT_EQ(first.At(330 + 31, 20 + 31), BrushPixel(31, 31));
     // Display 2: the brush fills it, also after the resize (its corners are the brush's).
     ASSERT_EQ(second.width, 192);
     ASSERT_EQ(second.height, 144);

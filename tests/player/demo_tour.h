@@ -29,6 +29,7 @@ inline constexpr char kDemoTour[] =
     "5. Filters and effects on copies of the brush, and a gradient brush\n"
     "   blurred, swirled, pixelated, rippled, and a gradient from orange to blue\n"
     "   a box with a shadow and a circle, drawn\n"
+    "   a sprite made from the brush glides along the top, slowing to its end\n"
     "\n"
     "6. A second window with its own handlers\n"
     "   display 2 takes its own keys, the brush fills it again when it is resized,\n"
