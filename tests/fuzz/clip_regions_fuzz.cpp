@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         static const char* const kSelect[] = {"selectbrush", "selectmask", "selectalphachannel",
                                               "endselect"};
-        const char* name = kSelect[in.Next() % 4];
+        const char* name = kSelect[static_cast<unsigned>(in.Next()) % 4];
         int id = in.Next() % 3 + 1;
         Call(L, name, [&] {
           if (name[0] == 'e') return 0;
