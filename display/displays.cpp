@@ -134,9 +134,9 @@ int ApplyDisplayTags(qvScriptState* L, qvDisplay* d, const qvDisplayTags& tags, 
 
   // Percentages of the display's size, truncated.
   if (d->scaleWidth < 0)
-    d->scaleWidth = static_cast<int32_t>(int64_t{-d->scaleWidth} * d->width / 100);
+    d->scaleWidth = static_cast<int32_t>(-int64_t{d->scaleWidth} * d->width / 100);
   if (d->scaleHeight < 0) {
-    d->scaleHeight = static_cast<int32_t>(int64_t{-d->scaleHeight} * d->height / 100);
+    d->scaleHeight = static_cast<int32_t>(-int64_t{d->scaleHeight} * d->height / 100);
   }
   d->autoScale = (d->flags & kDisplayAutoScale) ? 1 : 0;
   d->layerScale = (d->flags & kDisplayLayerScale) ? 1 : 0;

@@ -2,6 +2,7 @@
 // polygons and the other boxes go through (display/draw.h).
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "base/errors.h"
@@ -72,14 +73,18 @@ void PaintSolid(const Canvas& c, Rect box, uint32_t colour) {
 }
 
 // The one-pixel frame: each side painted as a rectangle of its own, so that a side the clip cut
-// off is left out.
+// off is left out. A right or bottom side past the coordinate range lies off every canvas.
 void PaintFrame(const Canvas& c, Rect box, uint32_t colour) {
-  const int32_t right = box.x + box.width - 1, bottom = box.y + box.height - 1;
+  const int64_t right = int64_t{box.x} + box.width - 1, bottom = int64_t{box.y} + box.height - 1;
   PaintSolid(c, {box.x, box.y, box.width, 1}, colour);
-  if (box.height > 1) PaintSolid(c, {box.x, bottom, box.width, 1}, colour);
+  if (box.height > 1 && bottom <= INT32_MAX) {
+    PaintSolid(c, {box.x, static_cast<int32_t>(bottom), box.width, 1}, colour);
+  }
   if (box.height > 2) {
     PaintSolid(c, {box.x, box.y + 1, 1, box.height - 2}, colour);
-    if (box.width > 1) PaintSolid(c, {right, box.y + 1, 1, box.height - 2}, colour);
+    if (box.width > 1 && right <= INT32_MAX) {
+      PaintSolid(c, {static_cast<int32_t>(right), box.y + 1, 1, box.height - 2}, colour);
+    }
   }
 }
 

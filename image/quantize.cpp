@@ -1,9 +1,13 @@
 // The median-cut quantiser. The histogram has 32 x 64 x 32 cells (R and B at 5 bits, G at 6,
-// since the eye tells greens apart best); after the palette is cut the same cells serve as the
-// inverse colour map, holding palette index + 1 and filled one block of 4 x 8 x 4 cells at a time,
-// only for the blocks that pixels reach. Distances are scaled R x 2, G x 3, B x 1.
+// since the eye tells greens apart best), kept as the list of the cells that pixels reach with
+// their counts: every box of the cut owns a stretch of that list, so that its work follows the
+// colours it holds rather than the cells it spans. The inverse colour map is filled one block of
+// 4 x 8 x 4 cells at a time, only for the blocks that pixels reach. Distances are scaled R x 2,
+// G x 3, B x 1. The work per call follows the picture: a small one is counted by sorting its
+// cells, never by clearing and scanning all of them.
 #include "image/quantize.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,6 +35,10 @@ constexpr int kBlockR = 4;
 constexpr int kBlockG = 8;
 constexpr int kBlockB = 4;
 constexpr int kBlockCells = kBlockR * kBlockG * kBlockB;
+constexpr int kBlocks = kCells / kBlockCells;
+// Up to this many pixels the histogram is counted by sorting their cells; above it, in the
+// whole grid of cells.
+constexpr int64_t kSortedHistogramPixels = 4096;
 
 inline int CellIndex(int r, int g, int b) { return (r * kCellsG + g) * kCellsB + b; }
 
@@ -111,10 +119,18 @@ inline void ReadRGB(uint8_t out[3], int32_t format, const uint8_t* p) {
   }
 }
 
+// A histogram cell that pixels reach, with its count (saturated at 0xFFFF).
+struct ColourCell {
+  uint8_t r, g, b;
+  uint16_t count;
+};
+
+// A box of cells; cells[first, last) of the histogram list are the counted cells inside it.
 struct ColourBox {
   int32_t r0, r1, g0, g1, b0, b1;
   int32_t volume;
-  int32_t colours;  // nonzero cells inside
+  int32_t first, last;
+  int32_t Colours() const { return last - first; }
 };
 
 struct Palette {
@@ -124,99 +140,61 @@ struct Palette {
   int32_t b[256];
 };
 
+// The inverse colour map: each block that a pixel reached holds the palette index of each of its
+// cells; blockSlot[block] is the block's place in `blocks` + 1, 0 while it is not filled.
 struct Work {
-  uint16_t* cells;  // histogram, then inverse map
   Palette palette;
+  uint16_t blockSlot[kBlocks];
+  int32_t blocksUsed;
+  uint8_t* blocks;  // kBlockCells bytes a block
 };
 
-bool PlaneRHasCell(const uint16_t* cells, int r, const ColourBox& box) {
-  for (int g = box.g0; g <= box.g1; ++g) {
-    const uint16_t* c = cells + CellIndex(r, g, box.b0);
-    for (int b = box.b0; b <= box.b1; ++b)
-      if (*c++ != 0) return true;
-  }
-  return false;
-}
-
-bool PlaneGHasCell(const uint16_t* cells, int g, const ColourBox& box) {
-  for (int r = box.r0; r <= box.r1; ++r) {
-    const uint16_t* c = cells + CellIndex(r, g, box.b0);
-    for (int b = box.b0; b <= box.b1; ++b)
-      if (*c++ != 0) return true;
-  }
-  return false;
-}
-
-bool PlaneBHasCell(const uint16_t* cells, int b, const ColourBox& box) {
-  for (int r = box.r0; r <= box.r1; ++r)
-    for (int g = box.g0; g <= box.g1; ++g)
-      if (cells[CellIndex(r, g, b)] != 0) return true;
-  return false;
-}
-
-// Moves each bound inward to the first plane with a counted cell (R, then G, then B), then
-// works out the scaled volume and the number of counted cells. An empty box keeps its bounds.
-void ShrinkColorBox(const uint16_t* cells, ColourBox* box) {
-  if (box->r1 > box->r0) {
-    for (int r = box->r0; r <= box->r1; ++r)
-      if (PlaneRHasCell(cells, r, *box)) {
-        box->r0 = r;
-        break;
-      }
-    for (int r = box->r1; r >= box->r0; --r)
-      if (PlaneRHasCell(cells, r, *box)) {
-        box->r1 = r;
-        break;
-      }
-  }
-  if (box->g1 > box->g0) {
-    for (int g = box->g0; g <= box->g1; ++g)
-      if (PlaneGHasCell(cells, g, *box)) {
-        box->g0 = g;
-        break;
-      }
-    for (int g = box->g1; g >= box->g0; --g)
-      if (PlaneGHasCell(cells, g, *box)) {
-        box->g1 = g;
-        break;
-      }
-  }
-  if (box->b1 > box->b0) {
-    for (int b = box->b0; b <= box->b1; ++b)
-      if (PlaneBHasCell(cells, b, *box)) {
-        box->b0 = b;
-        break;
-      }
-    for (int b = box->b1; b >= box->b0; --b)
-      if (PlaneBHasCell(cells, b, *box)) {
-        box->b1 = b;
-        break;
-      }
+// Moves each bound inward to the counted cells inside (R, then G, then B), then works out the
+// scaled volume. An empty box keeps its bounds.
+void ShrinkColorBox(const ColourCell* cells, ColourBox* box) {
+  if (box->first < box->last) {
+    int r0 = 255, r1 = 0, g0 = 255, g1 = 0, b0 = 255, b1 = 0;
+    for (int32_t i = box->first; i < box->last; ++i) {
+      const ColourCell& c = cells[i];
+      r0 = std::min<int>(r0, c.r);
+      r1 = std::max<int>(r1, c.r);
+      g0 = std::min<int>(g0, c.g);
+      g1 = std::max<int>(g1, c.g);
+      b0 = std::min<int>(b0, c.b);
+      b1 = std::max<int>(b1, c.b);
+    }
+    box->r0 = r0;
+    box->r1 = r1;
+    box->g0 = g0;
+    box->g1 = g1;
+    box->b0 = b0;
+    box->b1 = b1;
   }
   int32_t dr = (box->r1 - box->r0) * kStepR;
   int32_t dg = (box->g1 - box->g0) * kStepG;
   int32_t db = (box->b1 - box->b0) * kStepB;
   box->volume = dr * dr + dg * dg + db * db;
-  int32_t colours = 0;
-  for (int r = box->r0; r <= box->r1; ++r)
-    for (int g = box->g0; g <= box->g1; ++g) {
-      const uint16_t* c = cells + CellIndex(r, g, box->b0);
-      for (int b = box->b0; b <= box->b1; ++b)
-        if (*c++ != 0) ++colours;
-    }
-  box->colours = colours;
+}
+
+// Puts the cells whose coordinate on the axis is at most `mid` before the others; the first
+// index of the others.
+int32_t PartitionCells(ColourCell* cells, int32_t first, int32_t last, int axis, int mid) {
+  ColourCell* split = std::partition(cells + first, cells + last, [axis, mid](const ColourCell& c) {
+    return (axis == 0 ? c.r : axis == 1 ? c.g : c.b) <= mid;
+  });
+  return static_cast<int32_t>(split - cells);
 }
 
 // Splits boxes until there are `wanted` or none can be split. While the boxes are few the most
 // populated one is cut (so that busy regions get colours first), later the largest one.
-int MedianCutBoxes(const uint16_t* cells, ColourBox* boxes, int count, int wanted) {
+int MedianCutBoxes(ColourCell* cells, ColourBox* boxes, int count, int wanted) {
   while (count < wanted) {
     ColourBox* pick = nullptr;
     if (count * 2 <= wanted) {
       int32_t best = 0;
       for (int i = 0; i < count; ++i)
-        if (boxes[i].colours > best && boxes[i].volume > 0) {
-          best = boxes[i].colours;
+        if (boxes[i].Colours() > best && boxes[i].volume > 0) {
+          best = boxes[i].Colours();
           pick = &boxes[i];
         }
     } else {
@@ -240,26 +218,27 @@ int MedianCutBoxes(const uint16_t* cells, ColourBox* boxes, int count, int wante
       axis = 0;
     }
     if (db > widest) axis = 2;
+    int mid = 0;
     switch (axis) {
-      case 0: {
-        int mid = (pick->r0 + pick->r1) / 2;
+      case 0:
+        mid = (pick->r0 + pick->r1) / 2;
         pick->r1 = mid;
         added->r0 = mid + 1;
         break;
-      }
-      case 1: {
-        int mid = (pick->g0 + pick->g1) / 2;
+      case 1:
+        mid = (pick->g0 + pick->g1) / 2;
         pick->g1 = mid;
         added->g0 = mid + 1;
         break;
-      }
-      default: {
-        int mid = (pick->b0 + pick->b1) / 2;
+      default:
+        mid = (pick->b0 + pick->b1) / 2;
         pick->b1 = mid;
         added->b0 = mid + 1;
         break;
-      }
     }
+    int32_t split = PartitionCells(cells, pick->first, pick->last, axis, mid);
+    pick->last = split;
+    added->first = split;
     ShrinkColorBox(cells, pick);
     ShrinkColorBox(cells, added);
     ++count;
@@ -268,23 +247,19 @@ int MedianCutBoxes(const uint16_t* cells, ColourBox* boxes, int count, int wante
 }
 
 // The count-weighted mean of the cell centres, rounded; an empty box is white.
-void ComputeBoxColor(const uint16_t* cells, const ColourBox& box, Palette* palette, int index) {
+void ComputeBoxColor(const ColourCell* cells, const ColourBox& box, Palette* palette, int index) {
   int64_t total = 0;
   int64_t sumR = 0;
   int64_t sumG = 0;
   int64_t sumB = 0;
-  for (int r = box.r0; r <= box.r1; ++r)
-    for (int g = box.g0; g <= box.g1; ++g) {
-      const uint16_t* c = cells + CellIndex(r, g, box.b0);
-      for (int b = box.b0; b <= box.b1; ++b) {
-        int64_t n = *c++;
-        if (n == 0) continue;
-        total += n;
-        sumR += n * (8 * r + 4);
-        sumG += n * (4 * g + 2);
-        sumB += n * (8 * b + 4);
-      }
-    }
+  for (int32_t i = box.first; i < box.last; ++i) {
+    const ColourCell& c = cells[i];
+    int64_t n = c.count;
+    total += n;
+    sumR += n * (8 * c.r + 4);
+    sumG += n * (4 * c.g + 2);
+    sumB += n * (8 * c.b + 4);
+  }
   if (total == 0) {
     palette->r[index] = palette->g[index] = palette->b[index] = 255;
     return;
@@ -312,13 +287,14 @@ inline void AxisDistances(int x, int lo, int hi, int scale, int32_t* least, int3
   *most += far * far;
 }
 
+inline int BlockIndex(int cr, int cg, int cb) {
+  return ((cr / kBlockR) * (kCellsG / kBlockG) + cg / kBlockG) * (kCellsB / kBlockB) + cb / kBlockB;
+}
+
 // Fills the block of the inverse map that holds the cell (cr, cg, cb): first the palette colours
 // that can be nearest to some cell of the block, then the nearest of those for each cell.
 void FillInverseMapBlock(Work* work, int cr, int cg, int cb) {
   const Palette& pal = work->palette;
-  int br = cr & ~(kBlockR - 1);
-  int bg = cg & ~(kBlockG - 1);
-  int bb = cb & ~(kBlockB - 1);
   int minR = (cr >> 2) * 32 + 4;
   int maxR = minR + 24;
   int minG = (cg >> 3) * 32 + 2;
@@ -343,7 +319,8 @@ void FillInverseMapBlock(Work* work, int cr, int cg, int cb) {
     if (least[i] <= bound) candidates[nCandidates++] = uint8_t(i);
 
   int32_t bestDist[kBlockCells];
-  uint8_t bestColour[kBlockCells] = {};
+  uint8_t* bestColour = work->blocks + size_t(work->blocksUsed) * kBlockCells;
+  std::memset(bestColour, 0, kBlockCells);
   for (int32_t& d : bestDist) d = 0x7FFFFFFF;
   for (int k = 0; k < nCandidates; ++k) {
     int i = candidates[k];
@@ -378,18 +355,15 @@ void FillInverseMapBlock(Work* work, int cr, int cg, int cb) {
       xr += 2 * kStepR * kStepR;
     }
   }
-  int cell = 0;
-  for (int r = 0; r < kBlockR; ++r)
-    for (int g = 0; g < kBlockG; ++g) {
-      uint16_t* c = work->cells + CellIndex(br + r, bg + g, bb);
-      for (int b = 0; b < kBlockB; ++b) *c++ = uint16_t(bestColour[cell++] + 1);
-    }
+  work->blockSlot[BlockIndex(cr, cg, cb)] = uint16_t(++work->blocksUsed);
 }
 
 inline int LookUp(Work* work, int r, int g, int b) {
-  int cell = CellIndex(r >> 3, g >> 2, b >> 3);
-  if (work->cells[cell] == 0) FillInverseMapBlock(work, r >> 3, g >> 2, b >> 3);
-  return work->cells[cell] - 1;
+  int cr = r >> 3, cg = g >> 2, cb = b >> 3;
+  int block = BlockIndex(cr, cg, cb);
+  if (work->blockSlot[block] == 0) FillInverseMapBlock(work, cr, cg, cb);
+  int cell = ((cr % kBlockR) * kBlockG + cg % kBlockG) * kBlockB + cb % kBlockB;
+  return work->blocks[size_t(work->blockSlot[block] - 1) * kBlockCells + cell];
 }
 
 inline bool IsTransparent(const uint8_t rgb[3], uint32_t transparent) {
@@ -397,17 +371,51 @@ inline bool IsTransparent(const uint8_t rgb[3], uint32_t transparent) {
          rgb[1] == ((transparent >> 8) & 0xFF) && rgb[2] == (transparent & 0xFF);
 }
 
-void BuildColorHistogram(const qvQuantizeRequest& q, uint16_t* cells) {
+// Calls visit(cell index) for each pixel that is not transparent, row by row.
+template <typename Visit>
+void ForEachPixelCell(const qvQuantizeRequest& q, Visit visit) {
   for (int32_t y = 0; y < q.height; ++y) {
     const uint8_t* p = q.pixels + int64_t(y) * q.pixelsPerRow * q.bytesPerPixel;
     for (int32_t x = 0; x < q.width; ++x, p += q.bytesPerPixel) {
       uint8_t rgb[3] = {};
       ReadRGB(rgb, q.format, p);
       if (IsTransparent(rgb, q.transparent)) continue;
-      uint16_t& c = cells[CellIndex(rgb[0] >> 3, rgb[1] >> 2, rgb[2] >> 3)];
-      if (c != 0xFFFF) ++c;
+      visit(CellIndex(rgb[0] >> 3, rgb[1] >> 2, rgb[2] >> 3));
     }
   }
+}
+
+inline ColourCell CellAt(int index, uint32_t count) {
+  return ColourCell{uint8_t(index / (kCellsG * kCellsB)), uint8_t(index / kCellsB % kCellsG),
+                    uint8_t(index % kCellsB), uint16_t(count < 0xFFFF ? count : 0xFFFF)};
+}
+
+// The counted cells in ascending cell order into `cells` (room for min(pixels, kCells)); their
+// number, or -1 when the grid's memory could not be had.
+int32_t BuildColorHistogram(const qvQuantizeRequest& q, ColourCell* cells) {
+  int32_t n = 0;
+  if (int64_t{q.width} * q.height <= kSortedHistogramPixels) {
+    uint16_t keys[kSortedHistogramPixels];
+    int32_t pixels = 0;
+    ForEachPixelCell(q, [&](int cell) { keys[pixels++] = uint16_t(cell); });
+    std::sort(keys, keys + pixels);
+    for (int32_t i = 0; i < pixels;) {
+      int32_t run = i;
+      while (run < pixels && keys[run] == keys[i]) ++run;
+      cells[n++] = CellAt(keys[i], uint32_t(run - i));
+      i = run;
+    }
+    return n;
+  }
+  auto* grid = static_cast<uint16_t*>(image::Allocate(kCells * sizeof(uint16_t), true));
+  if (grid == nullptr) return -1;
+  ForEachPixelCell(q, [grid](int cell) {
+    if (grid[cell] != 0xFFFF) ++grid[cell];
+  });
+  for (int cell = 0; cell < kCells; ++cell)
+    if (grid[cell] != 0) cells[n++] = CellAt(cell, grid[cell]);
+  std::free(grid);
+  return n;
 }
 
 void MapPixelsPlain(const qvQuantizeRequest& q, Work* work) {
@@ -497,26 +505,35 @@ void QuantizeColors(qvQuantizeRequest* q) {
   if (wanted > most) wanted = most;
   if (wanted < 1) return;
 
+  // A pixel adds at most one counted cell and reaches at most one block of the inverse map.
+  int64_t pixels = int64_t{q->width} * q->height;
+  size_t cellRoom = size_t(std::min<int64_t>(pixels, kCells));
+  size_t blockRoom = size_t(std::min<int64_t>(pixels, kBlocks));
   auto* work = static_cast<Work*>(image::Allocate(sizeof(Work), true));
-  auto* cells = static_cast<uint16_t*>(image::Allocate(kCells * sizeof(uint16_t), true));
+  auto* cells = static_cast<ColourCell*>(image::Allocate(sizeof(ColourCell) * cellRoom, false));
   auto* boxes = static_cast<ColourBox*>(image::Allocate(sizeof(ColourBox) * size_t(wanted), true));
+  auto* blocks = static_cast<uint8_t*>(image::Allocate(blockRoom * kBlockCells, false));
   int16_t* errors = nullptr;
   if (q->dither) {
     errors = static_cast<int16_t*>(
         image::Allocate((size_t(q->width) + 2) * 3 * sizeof(int16_t), true));
   }
-  if (work == nullptr || cells == nullptr || boxes == nullptr || (q->dither && errors == nullptr)) {
+  int32_t counted = -1;
+  if (work != nullptr && cells != nullptr && boxes != nullptr && blocks != nullptr &&
+      (!q->dither || errors != nullptr)) {
+    counted = BuildColorHistogram(*q, cells);
+  }
+  if (counted < 0) {
     std::free(errors);
+    std::free(blocks);
     std::free(boxes);
     std::free(cells);
     std::free(work);
     return;
   }
-  work->cells = cells;
+  work->blocks = blocks;
 
-  BuildColorHistogram(*q, cells);
-
-  boxes[0] = ColourBox{0, kCellsR - 1, 0, kCellsG - 1, 0, kCellsB - 1, 0, 0};
+  boxes[0] = ColourBox{0, kCellsR - 1, 0, kCellsG - 1, 0, kCellsB - 1, 0, 0, counted};
   ShrinkColorBox(cells, &boxes[0]);
   int count = MedianCutBoxes(cells, boxes, 1, wanted);
   Palette& pal = work->palette;
@@ -528,7 +545,6 @@ void QuantizeColors(qvQuantizeRequest* q) {
     pal.b[count] = int32_t(q->transparent & 0xFF);
   }
 
-  std::memset(cells, 0, kCells * sizeof(uint16_t));
   if (q->dither) {
     int32_t limit[511];
     InitErrorLimit(limit);
@@ -544,6 +560,7 @@ void QuantizeColors(qvQuantizeRequest* q) {
   *q->colourCount = entries;
   q->result = true;
   std::free(errors);
+  std::free(blocks);
   std::free(boxes);
   std::free(cells);
   std::free(work);

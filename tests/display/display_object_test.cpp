@@ -103,6 +103,22 @@ class DisplayObjectTest : public ::testing::Test {
   qvDisplay* display = nullptr;
 };
 
+// A scale size given as a percentage (negative) is taken of the display's size in 64 bits: the
+// most negative one was negated in 32 bits, which overflowed (found by the preload fuzz target).
+TEST_F(DisplayObjectTest, ScalePercentagesAreTakenInSixtyFourBits) {
+  ASSERT_EQ(test::OpenDisplayForTest(), 0);
+  opened = true;
+  qvObjectId id{1, nullptr};
+  qvDisplayTags given = test::TagsOf({{"width", 40},
+                                      {"height", 30},
+                                      {"scalemode", 1},
+                                      {"scalewidth", INT32_MIN},
+                                      {"scaleheight", -50}});
+  ASSERT_EQ(CreateDisplayCore(L, &id, false, &given, &display), 0);
+  EXPECT_EQ(display->scaleWidth, 858993459);  // 2^31 % of 40, truncated
+  EXPECT_EQ(display->scaleHeight, 15);
+}
+
 TEST_F(DisplayObjectTest, OpaqueBrushReachesOnlyItsRectangle) {
   Open(32, 16);
   Brush(1, 4, 3, 0x102030);

@@ -172,6 +172,23 @@ TEST_F(DrawTest, ACutLineStartsAtTheTruncatedCrossing) {
   EXPECT_EQ(Window()[2 * 16 + 0], kInk);
 }
 
+// A frame whose right or bottom side lies past the coordinate range draws its other sides; the
+// far ones lie off every canvas (they were computed in 32 bits and overflowed).
+TEST_F(DrawTest, AFrameReachingPastTheCoordinateRangeDrawsItsNearSides) {
+  style.fillStyle = kFillNone;
+  FillBitMapRect(display->displayBitmap, 0, 0, 16, 8, kGround);
+  ASSERT_EQ(DrawBoxShape(nullptr, style, nullptr, 3, 2, INT32_MAX, INT32_MAX, kInk, nullptr), 0);
+  for (int32_t x = 0; x < 16; ++x) {
+    EXPECT_EQ(ReadBitMapPixel(display->displayBitmap, x, 2) & 0xFFFFFF, x < 3 ? kGround : kInk)
+        << x;
+  }
+  for (int32_t y = 0; y < 8; ++y) {
+    EXPECT_EQ(ReadBitMapPixel(display->displayBitmap, 3, y) & 0xFFFFFF, y < 2 ? kGround : kInk)
+        << y;
+  }
+  EXPECT_EQ(ReadBitMapPixel(display->displayBitmap, 15, 7) & 0xFFFFFF, kGround);
+}
+
 TEST(DrawStyleTest, MixRoundsTowardMinusInfinity) {
   // 255 + (-255 x 127 >> 8): -32385 >> 8 is -127 (a truncating division would give -126).
   EXPECT_EQ(MixTransparent(0xFFFFFF, 0x000000, 0x80), 0x808080u);

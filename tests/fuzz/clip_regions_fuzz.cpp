@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/support.h"
 #include "core/errors.h"
 #include "core/registry.h"
 #include "display/clip_regions.h"
@@ -175,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         static const char* const kSelect[] = {"selectbrush", "selectmask", "selectalphachannel",
                                               "endselect"};
-        const char* name = kSelect[in.Next() % 4];
+        const char* name = kSelect[static_cast<unsigned>(in.Next()) % 4];
         int id = in.Next() % 3 + 1;
         Call(L, name, [&] {
           if (name[0] == 'e') return 0;
@@ -270,7 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 12: {
         int32_t rx = SmallInt(in), ry = SmallInt(in);
-        int32_t start = static_cast<int32_t>(Number(in)), end = static_cast<int32_t>(Number(in));
+        int32_t start = qv::DoubleToInt32(Number(in)), end = qv::DoubleToInt32(Number(in));
         std::vector<int32_t> points(2 * 64);
         int32_t n = BuildEllipsePoints(points.data(), 64, rx, ry, start, end);
         if (n < 0 || n > 64) std::abort();

@@ -50,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       r.fill = flags & 1;
       r.lineWidth = lineWidth;
       vgfx::PathExtents(&r);
-      sum = uint32_t(r.width + r.height);
+      // Extents and points may be any double: only a finite one in range is kept.
+      double extent = r.width + r.height;
+      sum = extent >= 0 && extent < 4294967296.0 ? uint32_t(extent) : 0u;
       break;
     }
     case 1: {
@@ -87,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       r.stream = stream.data();
       r.streamBytes = stream.size();
       vgfx::CurrentPoint(&r);
-      sum = uint32_t(int64_t(r.x) + int64_t(r.y));
+      double point = r.x + r.y;
+      sum = point >= 0 && point < 4294967296.0 ? uint32_t(point) : 0u;
       break;
     }
   }

@@ -128,6 +128,39 @@ TEST(Quantize, WantedCountIsCappedAndAReservedEntryStaysUnused) {
   }
 }
 
+// Small pictures are counted by sorting their cells, larger ones in the whole grid: the same
+// pixels give the same palette and indices either way. The wider copy's extra column is
+// transparent, so that it counts the same cells with more pixels than the sorting road takes
+// (dithered, that column stops the error diffusion, so only the palettes compare).
+TEST(Quantize, BothCountingRoadsGiveTheSamePalette) {
+  const int w = 64, h = 64;  // 4096 pixels: sorted
+  // Columns repeat unevenly, so that the cells' counts weigh the box colours.
+  const std::vector<uint32_t> gradient = Gradient(w, h);
+  std::vector<uint32_t> argb;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) argb.push_back(gradient[y * w + x * x / w]);
+  std::vector<uint32_t> wide;  // 65 x 64: counted in the grid
+  for (int y = 0; y < h; ++y) {
+    wide.insert(wide.end(), argb.begin() + y * w, argb.begin() + (y + 1) * w);
+    wide.push_back(0x00FF00);
+  }
+  for (bool dither : {false, true}) {
+    Quantized sorted = Quantize(argb, w, 255, kNoTransparentRGB, true, dither);
+    Quantized grid = Quantize(wide, w + 1, 255, 0x00FF00, false, dither);
+    ASSERT_TRUE(sorted.ok && grid.ok);
+    ASSERT_EQ(sorted.count, 256);
+    ASSERT_EQ(grid.count, 256);
+    for (int i = 0; i < 255; ++i) ASSERT_EQ(grid.palette[i], sorted.palette[i]) << i << dither;
+    if (dither) continue;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(grid.indices[y * (w + 1) + x], sorted.indices[y * w + x]) << x << "," << y;
+      }
+      EXPECT_EQ(grid.indices[y * (w + 1) + w], 255);
+    }
+  }
+}
+
 TEST(Quantize, AllTransparentPictureHasWhiteAndTheTransparentEntry) {
   for (bool dither : {false, true}) {
     std::vector<uint32_t> argb(30, 0xFF00FF00u);
@@ -239,4 +272,15 @@ TEST(Quantize, RefusalsAndFailedAllocationsWriteNothing) {
   }
   Quantized q = Quantize(argb, 16, 16, kNoTransparentRGB, false, true);
   EXPECT_TRUE(q.ok);
+  // A picture counted in the whole grid takes one block more.
+  std::vector<uint32_t> large = Gradient(80, 60);
+  for (int64_t fault = 1; fault <= 6; ++fault) {
+    SetImageAllocFault(fault);
+    Quantized failed = Quantize(large, 80, 16, kNoTransparentRGB, false, true);
+    SetImageAllocFault(0);
+    EXPECT_FALSE(failed.ok) << fault;
+    EXPECT_EQ(failed.count, 16) << fault;
+    EXPECT_EQ(failed.palette[0], 0xDEADBEEFu) << fault;
+  }
+  EXPECT_TRUE(Quantize(large, 80, 16, kNoTransparentRGB, false, true).ok);
 }
