@@ -6,10 +6,16 @@
 // And a 2000-segment curved path filled, and stroked 3 pixels wide with round joins, by DrawPath
 // through the vector graphics plugin's engine onto a 1920 x 1080 display (its extents included),
 // beside cairo drawing the same path in the same colour onto an ARGB32 surface, both anti-aliased.
+// And 200 colour-keyed 32 x 32 sprites each moved by a pixel a frame on a 640 x 480 display with
+// DisplaySprite (the old and new rectangles composed from the picture and the sprites, then
+// brought to the window), beside SDL2 drawing the same scene a frame: the background and 200
+// colour-keyed SDL_BlitSurface calls.
+#include <SDL.h>
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +26,8 @@
 #include "display/draw.h"
 #include "display/path_render.h"
 #include "display/paths.h"
+#include "display/sprites.h"
+#include "layers/layers.h"
 #include "libs/libraries.h"
 #include "platform/window_services.h"
 #include "plugins/vectorgfx/vectorgfx.h"
@@ -229,6 +237,117 @@ BENCHMARK_CAPTURE(BM_PathCairo, fill, true)
 BENCHMARK_CAPTURE(BM_PathCairo, stroke, false)
     ->Name("path_stroke/cairo/2000_curves_3px_round_1920x1080")
     ->Unit(benchmark::kMillisecond);
+
+constexpr int32_t kSpriteCount = 200, kSpriteSide = 32, kSceneWidth = 640, kSceneHeight = 480;
+constexpr int32_t kSideSpan = kSpriteSide + 1;
+
+// Where sprite i stands in frame f: spread over the scene, one pixel right and down a frame.
+void SpritePlace(int32_t i, int64_t f, int32_t* x, int32_t* y) {
+  *x = static_cast<int32_t>((i * 37 + f) % (kSceneWidth - kSideSpan));
+  *y = static_cast<int32_t>((i * 53 + f) % (kSceneHeight - kSideSpan));
+}
+
+// A 32 x 32 picture of a filled disc on the key colour (black), the corners keyed out.
+void PaintSprite(uint32_t* pixels, int32_t stride, uint32_t colour) {
+  for (int32_t y = 0; y < kSpriteSide; ++y) {
+    for (int32_t x = 0; x < kSpriteSide; ++x) {
+      int32_t dx = 2 * x - kSpriteSide + 1, dy = 2 * y - kSpriteSide + 1;
+      pixels[y * stride + x] = dx * dx + dy * dy <= kSpriteSide * kSpriteSide ? colour : 0;
+    }
+  }
+}
+
+void BM_SpritesQuillvane(benchmark::State& state) {
+  ConfigureHeadlessScreen(qvScreenSetup{});
+  qvScriptState* L = VmOpenState(CoreVmHost());
+  SetProcessVm(L);
+  if (OpenLibrary(L, kDisplayLibrary) != 0 || OpenLibrary(L, kGraphicsLibrary) != 0 ||
+      OpenLayerSystem() != 0) {
+    state.SkipWithError("libraries");
+    return;
+  }
+  qvDisplayTags tags;
+  tags.width = kSceneWidth;
+  tags.height = kSceneHeight;
+  tags.switchesGiven = tags.switchesOn = kDisplayBorderless;
+  qvObjectId displayId{1, nullptr};
+  qvDisplay* display = nullptr;
+  if (CreateDisplayCore(L, &displayId, false, &tags, &display) != 0 ||
+      OpenDisplayCore(L, display, true) != 0) {
+    state.SkipWithError("display");
+    return;
+  }
+  VmSetTop(L, 0);
+  SetCurrentDisplay(display);
+  SetOutputTarget(display->bgpic);
+  FillBitMapRect(display->displayBitmap, 0, 0, kSceneWidth, kSceneHeight, 0x336699);
+  std::vector<uint32_t> argb(size_t{kSpriteSide} * kSpriteSide);
+  for (int32_t i = 0; i < kSpriteCount; ++i) {
+    PaintSprite(argb.data(), kSpriteSide, 0xFF000000u | static_cast<uint32_t>(i * 0x010305 + 1));
+    auto** bitmaps = static_cast<qvBitMap**>(std::calloc(1, sizeof(qvBitMap*)));
+    auto** masks = static_cast<qvPlane**>(std::calloc(1, sizeof(qvPlane*)));
+    auto** alphas = static_cast<qvPlane**>(std::calloc(1, sizeof(qvPlane*)));
+    AllocBitMapFromARGB(argb.data(), 0, kSpriteSide, kSpriteSide, kSpriteSide, &bitmaps[0],
+                        &masks[0]);
+    qvObjectId id{i + 1, nullptr};
+    AddSprite(&id, false, kSpriteSide, kSpriteSide, nullptr, bitmaps, masks, alphas, 1, 0, nullptr,
+              nullptr);
+  }
+  int64_t frame = 0;
+  for (auto _ : state) {
+    for (int32_t i = 0; i < kSpriteCount; ++i) {
+      int32_t x = 0, y = 0;
+      SpritePlace(i, frame, &x, &y);
+      if (DisplaySpriteCore(L, {i + 1, nullptr}, x, y, 1) != 0) state.SkipWithError("sprite");
+    }
+    ++frame;
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kSpriteCount);
+  CloseFullDisplay(L);
+  CloseLayerSystem();
+}
+BENCHMARK(BM_SpritesQuillvane)
+    ->Name("sprites/quillvane/200_keyed_32x32_640x480")
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_SpritesSdl(benchmark::State& state) {
+  SDL_Surface* screen = SDL_CreateRGBSurfaceWithFormat(0, kSceneWidth, kSceneHeight, 32,
+                                                       SDL_PIXELFORMAT_ARGB8888);
+  SDL_Surface* background = SDL_CreateRGBSurfaceWithFormat(0, kSceneWidth, kSceneHeight, 32,
+                                                           SDL_PIXELFORMAT_ARGB8888);
+  SDL_FillRect(background, nullptr, 0xFF336699u);
+  SDL_SetSurfaceBlendMode(background, SDL_BLENDMODE_NONE);
+  std::vector<SDL_Surface*> sprites;
+  for (int32_t i = 0; i < kSpriteCount; ++i) {
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, kSpriteSide, kSpriteSide, 32,
+                                                    SDL_PIXELFORMAT_ARGB8888);
+    PaintSprite(static_cast<uint32_t*>(s->pixels), s->pitch / 4,
+                0xFF000000u | static_cast<uint32_t>(i * 0x010305 + 1));
+    // A plain keyed copy, as ours: no blending by the alpha byte.
+    SDL_SetSurfaceBlendMode(s, SDL_BLENDMODE_NONE);
+    SDL_SetColorKey(s, SDL_TRUE, 0);
+    sprites.push_back(s);
+  }
+  int64_t frame = 0;
+  for (auto _ : state) {
+    SDL_BlitSurface(background, nullptr, screen, nullptr);
+    for (int32_t i = 0; i < kSpriteCount; ++i) {
+      SDL_Rect r{0, 0, kSpriteSide, kSpriteSide};
+      SpritePlace(i, frame, &r.x, &r.y);
+      SDL_BlitSurface(sprites[static_cast<size_t>(i)], nullptr, screen, &r);
+    }
+    ++frame;
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kSpriteCount);
+  for (SDL_Surface* s : sprites) SDL_FreeSurface(s);
+  SDL_FreeSurface(background);
+  SDL_FreeSurface(screen);
+}
+BENCHMARK(BM_SpritesSdl)
+    ->Name("sprites/sdl2/200_keyed_32x32_640x480")
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/errors.h"
+#include "display/async_draw.h"
 #include "display/display.h"
 #include "display/internal.h"
 
@@ -172,7 +173,11 @@ int DisplayBGPicCore(qvScriptState* L, qvObjectId id, int32_t x, int32_t y,
   tags.bgpic = id;
   if (x != kPositionNotGiven && x != kKeepPosition) tags.x = x;
   if (y != kPositionNotGiven && y != kKeepPosition) tags.y = y;
+  const qvBGPic* old = d->bgpic;
   code = ApplyDisplayAttributes(L, d, tags);
+  // The sprites shown on the old picture stay with it, hidden; the asynchronous drawings lose
+  // the picture they drew on and end.
+  if (code == 0 && d->bgpic != old) FreeAllAsyncDraws(L);
   if (code != 0 || transition == nullptr) {
     FreeBitMap(before);
     return code;

@@ -5,6 +5,7 @@
 #include "core/layer_system.h"
 #include "core/player_state.h"
 #include "display/display.h"
+#include "display/pointers.h"
 #include "platform/window_services.h"
 
 namespace qv {
@@ -113,8 +114,12 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
       value = GetScreenAttr(ScreenAttr::kDepth);
       break;
     case attr::kPointer:
-      // Pointer images come with their commands; until then the system pointer shows.
-      out->Nil();
+      // None while the standard pointer shows.
+      if (d->pointer == nullptr) {
+        out->Nil();
+      } else {
+        out->Id({d->pointer->header.id, d->pointer->header.handle});
+      }
       return 0;
     case attr::kState:
       value = d->state;

@@ -400,6 +400,7 @@ int ReopenDisplay(qvScriptState* L, qvDisplay* d, int32_t x, int32_t y, int32_t 
     d->scaleY = static_cast<double>(d->scaleHeight) / d->bgpic->height;
     ScaleRegionsToWindow(d);
   }
+  SyncInputScale(d);
   int code = ReallocateBuffers(d);
   if (code != 0) return code;
   if (open) {
@@ -618,6 +619,7 @@ int ApplyDisplayAttributes(qvScriptState* L, qvDisplay* d, const qvDisplayTags& 
   } else {
     d->borderLeft = d->borderTop = d->borderRight = d->borderBottom = 0;
   }
+  SyncInputScale(d);
   d->width = windowWidth;
   d->height = windowHeight;
   if (newBGPic || resize) ResetTextCursor(d);

@@ -9,8 +9,10 @@
 #include "base/errors.h"
 #include "core/events.h"
 #include "core/player_state.h"
+#include "display/async_draw.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "display/pointers.h"
 #include "platform/loop.h"
 #include "platform/sync.h"
 
@@ -257,6 +259,15 @@ bool IsScaledDisplay(const qvDisplay* display) {
   return display->autoScale && display->scaleWidth != 0 && display->scaleHeight != 0;
 }
 
+void SyncInputScale(const qvDisplay* d) {
+  qvDisplayInput* input = FindDisplayInput(d->window);
+  if (input == nullptr) return;
+  input->borderLeft = d->borderLeft;
+  input->borderTop = d->borderTop;
+  input->scaleX = d->scaleX;
+  input->scaleY = d->scaleY;
+}
+
 bool IsScaledBy(const qvDisplay* d) {
   return (d->autoScale || d->layerScale) && d->scaleWidth != 0 && d->scaleHeight != 0;
 }
@@ -427,6 +438,7 @@ int OpenDisplayCore(qvScriptState* L, qvDisplay* d, bool activate) {
   qvWindowPlacement placement{x, y, d->width, d->height, d->flags, d->title, activate, false};
   code = OpenDisplayWindow(d->window, placement, &shape);
   if (code != 0) return code;
+  SyncInputScale(d);
   d->active = activate ? 1 : 0;
   d->state = kDisplayOpen;
   RedrawDisplay(L, d, 0);
@@ -444,6 +456,8 @@ int FreeDisplayCore(qvScriptState* L, qvObjectId id, bool mustExist) {
   int code = FindDisplay(id, &d);
   if (code != 0) return mustExist ? code : 0;
   if (d == gCurrent) return ERR_FREEADISPLAY;
+  // An object still draws its frames on it.
+  if (HasAsyncDrawObject(d)) return ERR_ADFFREEDISP;
   // A plugin still holds views of it.
   if (d->satellites != nullptr) return ERR_SATFREEDISP;
   ForgetBackdrop(d);
@@ -451,6 +465,8 @@ int FreeDisplayCore(qvScriptState* L, qvObjectId id, bool mustExist) {
   UnlinkFromList(&gDisplays, &d->header);
   UnlockList();
   FreeDisplayRecord(L, d);
+  // A pointer the script freed while only this display showed it goes with the display.
+  PurgeDetachedPointers(L);
   return 0;
 }
 

@@ -24,6 +24,7 @@ struct qvPlayerState;
 struct qvLock;
 struct qvPendingRefresh;
 struct qvSatellite;
+struct qvPointer;
 
 // Displays.
 
@@ -101,6 +102,7 @@ struct qvDisplay {
   int32_t cursorX, cursorY, marginLeft, marginRight;
   qvSavedDrawState saved;
   int32_t pointerHidden, reopen, active;
+  qvPointer* pointer;  // set by SetPointer; null: the standard pointer
   qvPlane* shapeMask;
   qvPlane* shapeAlpha;
   int32_t orientation, keyboard;
@@ -214,6 +216,9 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate,
 qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic);
 // True when the display stretches its picture to a window of another size.
 bool IsScaledDisplay(const qvDisplay* display);
+// Hands the display's scale factors and border strips to its input, which takes the pointer's
+// window position back to the display's coordinates (GetPointerX): wherever they are decided.
+void SyncInputScale(const qvDisplay* display);
 // True when the display is auto-scaled or layer-scaled to a scale size of its own.
 bool IsScaledBy(const qvDisplay* display);
 

@@ -8,9 +8,11 @@
 #include "core/player_state.h"
 #include "core/registry.h"
 #include "core/requesters.h"
+#include "display/async_draw.h"
 #include "display/brush_edit.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "display/pointers.h"
 #include "display/sprites.h"
 #include "platform/textout.h"
 
@@ -125,6 +127,7 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
       d->scaleX = static_cast<double>(d->scaleWidth) / d->bgpic->width;
       d->scaleY = static_cast<double>(d->scaleHeight) / d->bgpic->height;
     }
+    SyncInputScale(d);
   }
 
   // The backdrop opens first, so that every display lies in front of it.
@@ -166,16 +169,22 @@ int32_t OpenDisplaySubsystem() {
   }
   int32_t code = RegisterDisplayAttributes();
   if (code == 0) code = OpenSprites();
-  return code != 0 ? code : OpenClipRegions();
+  if (code == 0) code = OpenClipRegions();
+  if (code == 0) code = OpenPointers();
+  return code != 0 ? code : OpenAsyncDraws();
 }
 
 void FreeDisplaySubsystem(qvScriptState* L) {
   InstallModeSwitch(nullptr);
   SetImageHost(nullptr);
+  // The objects drawing on the displays are dropped before the displays go.
+  FreeAllAsyncDraws(L);
   // Regions go first: freeing one clears the displays' and BGPics' references to it.
   FreeAllClipRegions(L);
   FreeAllSprites(L);
   FreeAllDisplays(L);
+  // The windows that showed the pointers are gone.
+  FreeAllPointers(L);
   FreeAllBGPics(L);
   FreeAllBrushes(L);
   FreeImageCache();

@@ -127,6 +127,11 @@ void ComposeTarget(qvScriptState*, qvDisplay* display, qvBGPic* target, qvBitMap
   }
   if (mode == kRecomposeBeneath) return;
   for (const qvSpriteEntry* e = TargetSpriteEntries(target); e != nullptr; e = e->next) {
+    // Most entries lie elsewhere: a plain test before any other work.
+    if (e->x >= area.x2 || e->y >= area.y2 || int64_t{e->x} + e->width <= area.x1 ||
+        int64_t{e->y} + e->height <= area.y1) {
+      continue;
+    }
     DrawEntry(e, dst, area);
   }
 }

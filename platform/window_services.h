@@ -44,7 +44,9 @@ qvWindowFrame ComputeWindowBorders(uint32_t displayFlags);
 
 // The screen queries; the numbers are the codes the queries have always had.
 enum class ScreenAttr : int32_t {
-  kDepth = 5,   // bits per pixel
+  kDepth = 5,          // bits per pixel
+  kPointerWidth = 12,  // the standard pointer's size
+  kPointerHeight = 13,
   kWidth = 14,  // pixels
   kHeight = 15,
   kFrameRate = 16,    // the frame limit (the refresh rate of a real screen without one)

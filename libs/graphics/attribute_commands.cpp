@@ -32,8 +32,6 @@ const PendingKind kPendingKinds[] = {
       attr::kHasAlpha, attr::kFrameDelay},
      false},
     {kObjectTextObject, ERR_FINDTEXTOBJECT, {attr::kWidth, attr::kHeight, attr::kText}, true},
-    {kObjectPointer, ERR_FINDPOINTER, {attr::kType}, false},
-    {kObjectAsyncDraw, ERR_FINDASYNCDRAW, {attr::kType, attr::kNumFrames, attr::kCurFrame}, false},
     {kObjectVideo,
      ERR_FINDVIDEO,
      {attr::kWidth, attr::kHeight, attr::kNumFrames, attr::kDuration, attr::kPosition,

@@ -39,6 +39,19 @@ int32_t CreateClipRegion(qvScriptState* L);
 int32_t SetClipRegion(qvScriptState* L);
 int32_t FreeClipRegion(qvScriptState* L);
 
+// pointer_commands.cpp
+int32_t CreatePointer(qvScriptState* L);
+int32_t FreePointer(qvScriptState* L);
+int32_t SetPointer(qvScriptState* L);
+int32_t ShowPointer(qvScriptState* L);
+int32_t HidePointer(qvScriptState* L);
+int32_t MovePointer(qvScriptState* L);
+
+// async_commands.cpp
+int32_t AsyncDrawFrame(qvScriptState* L);
+int32_t CancelAsyncDraw(qvScriptState* L);
+int32_t FinishAsyncDraw(qvScriptState* L);
+
 // attribute_commands.cpp
 int32_t GetAttribute(qvScriptState* L);
 

@@ -7,6 +7,7 @@ namespace qv {
 namespace {
 
 const qvLibraryRow kCommands[] = {
+    {"CreateSprite", cmd::CreateSprite},   {"LoadSprite", cmd::LoadSprite},
     {"DisplaySprite", cmd::DisplaySprite}, {"RemoveSprite", cmd::RemoveSprite},
     {"FreeSprite", cmd::FreeSprite},       {"ScaleSprite", cmd::ScaleSprite},
     {"CopySprite", cmd::CopySprite},       {"FlipSprite", cmd::FlipSprite},

@@ -221,6 +221,9 @@ qvWindowFrame ComputeWindowBorders(uint32_t displayFlags) {
 }
 
 int32_t GetScreenAttr(ScreenAttr attr, int32_t* rect) {
+  // Neither SDL nor a headless screen tells the size of its pointers: X11's cursor themes draw
+  // the standard ones 32 pixels square at the usual resolution.
+  if (attr == ScreenAttr::kPointerWidth || attr == ScreenAttr::kPointerHeight) return 32;
   if (NativeWindows* native = gNative.load()) {
     qvNativeScreen screen = native->Screen();
     switch (attr) {
