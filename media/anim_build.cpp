@@ -17,19 +17,21 @@ namespace qv {
 
 namespace {
 
+// An array of `count` null pointers to T.
 template <typename T>
-T* AllocArray(int32_t count) {
-  return static_cast<T*>(std::calloc(static_cast<size_t>(count), sizeof(T)));
+T** AllocPointers(int32_t count) {
+  return static_cast<T**>(std::calloc(static_cast<size_t>(count), sizeof(T*)));
 }
 
 // The plane arrays of `count` frames (the pixel sources and delays only when asked for).
 int AllocFrameArrays(int32_t count, bool pixelSources, bool delays, qvAnimFrames* f) {
   f->count = count;
-  f->bitmaps = AllocArray<qvBitMap*>(count);
-  f->masks = AllocArray<qvPlane*>(count);
-  f->alphas = AllocArray<qvPlane*>(count);
-  if (pixelSources) f->pixelSources = AllocArray<uint32_t*>(count);
-  if (delays) f->delays = AllocArray<int32_t>(count);
+  f->bitmaps = AllocPointers<qvBitMap>(count);
+  f->masks = AllocPointers<qvPlane>(count);
+  f->alphas = AllocPointers<qvPlane>(count);
+  if (pixelSources) f->pixelSources = AllocPointers<uint32_t>(count);
+  if (delays)
+    f->delays = static_cast<int32_t*>(std::calloc(static_cast<size_t>(count), sizeof(int32_t)));
   if (f->bitmaps == nullptr || f->masks == nullptr || f->alphas == nullptr ||
       (pixelSources && f->pixelSources == nullptr) || (delays && f->delays == nullptr)) {
     FreeAnimFrames(f);
@@ -84,7 +86,7 @@ int FramesOfPicture(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* 
 // must have the first one's size.
 int LinkSprites(qvScriptState* L, const qvObjectId* ids, int32_t count, qvAnimFrames* out) {
   if (ids == nullptr || count < 1) return ERR_WRONGUSAGE;
-  auto** links = AllocArray<void*>(count + 1);
+  auto** links = AllocPointers<void>(count + 1);
   if (links == nullptr) return ERR_MEM;
   int64_t frames = 0;
   for (int32_t i = 0; i < count; ++i) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "display/bgpics.h"
 #include "display/brushes.h"
 #include "display/picture_files.h"
+#include "display/sprites.h"
 #include "media/anim_source.h"
 #include "tests/fixtures/display_setup.h"
 #include "tests/fixtures/run_command.h"
@@ -177,6 +179,69 @@ TEST_F(AnimBuildTest, MissingSourcesAnswerTheirFindersCodes) {
     int handle = 0;
     request.sourceId = {0, &handle};
     EXPECT_EQ(BuildAnimObject(nullptr, request, &frames_), ERR_FINDARRAY) << c.kind;
+  }
+}
+
+// A sprite of `frames` frames of width x height (planes without content), or, with `links`,
+// one that shows the frames of others.
+qvSprite* AddTestSprite(int32_t number, int32_t width, int32_t height, int32_t frames,
+                        std::vector<qvSprite*> links = {}) {
+  qvObjectId id{number, nullptr};
+  qvSprite* sprite = nullptr;
+  if (!links.empty()) {
+    auto** array = static_cast<qvSprite**>(std::calloc(links.size() + 1, sizeof(qvSprite*)));
+    for (size_t i = 0; i < links.size(); ++i) array[i] = links[i];
+    EXPECT_EQ(AddSprite(&id, false, width, height, nullptr, nullptr, nullptr, nullptr, frames, -1,
+                        array, &sprite),
+              0);
+    return sprite;
+  }
+  auto** bitmaps = static_cast<qvBitMap**>(std::calloc(frames, sizeof(qvBitMap*)));
+  auto** masks = static_cast<qvPlane**>(std::calloc(frames, sizeof(qvPlane*)));
+  auto** alphas = static_cast<qvPlane**>(std::calloc(frames, sizeof(qvPlane*)));
+  for (int32_t i = 0; i < frames; ++i) bitmaps[i] = AllocClearedBitMap(width, height);
+  EXPECT_EQ(AddSprite(&id, false, width, height, nullptr, bitmaps, masks, alphas, frames, -1,
+                      nullptr, &sprite),
+            0);
+  return sprite;
+}
+
+TEST_F(AnimBuildTest, SpritesOfOneSizeAreLinkedInOrder) {
+  qvSprite* a = AddTestSprite(1, 8, 4, 2);
+  qvSprite* b = AddTestSprite(2, 8, 4, 3);
+  AddTestSprite(3, 4, 8, 1);
+  AddTestSprite(4, 8, 4, 5, {a, b});
+  struct Case {
+    std::vector<int32_t> ids;
+    int code;
+  };
+  const Case cases[] = {
+      {{2, 1, 2}, 0},        {{1, 3}, ERR_WRONGSPRITESIZE}, {{1, 4}, ERR_SPRITELINK},
+      {{4}, ERR_SPRITELINK}, {{1, 9}, ERR_FINDSPRITE},      {{}, ERR_WRONGUSAGE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ids.size());
+    std::vector<qvObjectId> ids;
+    for (int32_t n : c.ids) ids.push_back({n, nullptr});
+    qvAnimBuildRequest request;
+    request.sourceKind = kAnimSourceSprites;
+    request.spriteIds = ids.data();
+    request.spriteCount = static_cast<int32_t>(ids.size());
+    FreeAnimFrames(&frames_);
+    ASSERT_EQ(BuildAnimObject(nullptr, request, &frames_), c.code);
+    if (c.code != 0) {
+      EXPECT_EQ(frames_.links, nullptr);
+      continue;
+    }
+    EXPECT_EQ(frames_.count, 3 + 2 + 3);
+    EXPECT_EQ(frames_.width, 8);
+    EXPECT_EQ(frames_.height, 4);
+    EXPECT_EQ(frames_.bitmaps, nullptr);
+    ASSERT_NE(frames_.links, nullptr);
+    EXPECT_EQ(frames_.links[0], b);
+    EXPECT_EQ(frames_.links[1], a);
+    EXPECT_EQ(frames_.links[2], b);
+    EXPECT_EQ(frames_.links[3], nullptr);
   }
 }
 
