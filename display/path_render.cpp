@@ -106,7 +106,11 @@ void FreePathImage(qvPathImage* image) {
   *image = qvPathImage{};
 }
 
-int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
+namespace {
+
+// RenderPathImage; with `blitAtOnce` a picture of one colour may be a single row read for every
+// row (its bytes per row 0): the caller blits it and frees it before anything else sees it.
+int RenderPath(qvScriptState* L, qvPathRender* r, bool blitAtOnce, qvPathImage* out) {
   *out = qvPathImage{};
   if (r->stream.size() <= 4) return ERR_EMPTYPATH;
   int32_t code = CheckVectorEngine();
@@ -185,14 +189,16 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
   size_t bytes = 0;
   if (CheckObjectSize(width, height, 4, &bytes) != 0) return ERR_MEM;
 
-  RenderPlanes planes;
-  planes.bitmap = AllocBitMap(width, height);
-  planes.alpha = AllocAlphaChannel(width, height, true);
-  if (planes.bitmap == nullptr || planes.alpha == nullptr) return ERR_MEM;
   // A body alone in one opaque colour is its coverage: the plugin draws straight into the
   // picture's alpha channel, and the picture is that colour.
   const bool plainBody = !edge && !shadow && (r->colour >> 24) == 0 &&
                          (style.fillStyle == kFillNone || style.fillStyle == kFillColour);
+  // Filling a screen-sized picture with one colour cost as much as cairo's fill of the path.
+  const bool oneRow = plainBody && blitAtOnce;
+  RenderPlanes planes;
+  planes.bitmap = AllocBitMap(width, oneRow ? 1 : height);
+  planes.alpha = AllocAlphaChannel(width, height, true);
+  if (planes.bitmap == nullptr || planes.alpha == nullptr) return ERR_MEM;
   if (!plainBody) {
     planes.body = AllocAlphaChannel(bodyWidth, bodyHeight, true);
     if (planes.body == nullptr) return ERR_MEM;
@@ -222,7 +228,11 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
 
   if (plainBody) {
     if (DrawCoverage(*r, planes.alpha, filled, lineWidth, m, tx, ty) == 0) return 0;
-    FillBitMapRect(planes.bitmap, 0, 0, width, height, r->colour & 0x00FFFFFFu);
+    FillBitMapRect(planes.bitmap, 0, 0, width, oneRow ? 1 : height, r->colour & 0x00FFFFFFu);
+    if (oneRow) {
+      planes.bitmap->height = height;
+      planes.bitmap->bytesPerRow = 0;
+    }
     return HandOver(&planes, r, 0, 0, width, height, out);
   }
   if (DrawCoverage(*r, planes.body, filled, lineWidth, m, tx, ty) == 0) return 0;
@@ -255,6 +265,12 @@ int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
   return HandOver(&planes, r, padLeft, padTop, width, height, out);
 }
 
+}  // namespace
+
+int RenderPathImage(qvScriptState* L, qvPathRender* r, qvPathImage* out) {
+  return RenderPath(L, r, false, out);
+}
+
 int PathRenderer(qvScriptState* L, qvPathRender* request) {
   if (request->stream.size() <= 4) return ERR_EMPTYPATH;
   int code = CheckVectorEngine();
@@ -270,7 +286,7 @@ int PathRenderer(qvScriptState* L, qvPathRender* request) {
     if (code != 0) return code;
   }
   qvPathImage image;
-  code = RenderPathImage(L, request, &image);
+  code = RenderPath(L, request, true, &image);
   if (code != 0 || image.bitmap == nullptr) return code;
   if (request->transparency > 0) {
     qvPlane* noMask = nullptr;
