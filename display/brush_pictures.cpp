@@ -143,6 +143,27 @@ int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loa
   return 0;
 }
 
+int LoadPictureOrCached(const char* file, const char* cachedName, bool loadAlpha, bool keepAlpha,
+                        const qvIlbmRequest* ilbm, qvLoadedPicture* out) {
+  if (cachedName == nullptr) {
+    // A brush keeps no palette: only a BGPic's loader keeps one (for GetPen).
+    return LoadPictureWithPlugins(file, ilbm, keepAlpha, out, nullptr);
+  }
+  qvCachedImage cached{};
+  int code = FindCachedImage(cachedName, loadAlpha, &cached);
+  if (code != 0) return code;
+  *out = {cached.buffer,
+          cached.alpha,
+          cached.width,
+          cached.height,
+          cached.buffer->rowWidth,
+          cached.word1,
+          0,
+          -1,
+          false};
+  return 0;
+}
+
 int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const char* file,
                       const qvBrushLoadOptions& o, qvBrush** out) {
   if (o.transparentColour != -1 && (o.loadAlpha || o.globalAlpha != -1)) return ERR_MASKNALPHA;
@@ -151,25 +172,8 @@ int LoadBrushFromFile(qvScriptState* L, qvObjectId* id, bool automatic, const ch
   // when the brush takes none.
   const bool keepAlpha = o.loadAlpha || o.cacheAlpha;
   qvLoadedPicture picture{};
-  int code = 0;
-  if (o.cachedLoadName != nullptr) {
-    qvCachedImage cached{};
-    code = FindCachedImage(o.cachedLoadName, o.loadAlpha, &cached);
-    if (code != 0) return code;
-    picture = {cached.buffer,
-               cached.alpha,
-               cached.width,
-               cached.height,
-               cached.buffer->rowWidth,
-               cached.word1,
-               0,
-               -1,
-               false};
-  } else {
-    // A brush keeps no palette: only a BGPic's loader keeps one (for GetPen).
-    code = LoadPictureWithPlugins(file, &o.ilbm, keepAlpha, &picture, nullptr);
-    if (code != 0) return code;
-  }
+  int code = LoadPictureOrCached(file, o.cachedLoadName, o.loadAlpha, keepAlpha, &o.ilbm, &picture);
+  if (code != 0) return code;
   qvBitMap* bitmap = nullptr;
   qvPlane* mask = nullptr;
   qvPlane* alpha = nullptr;

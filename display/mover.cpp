@@ -22,21 +22,7 @@ int CheckMoveOutput(int32_t kind) {
   if (kind == kObjectSprite) return CheckSpriteOutput();
   const qvDisplay* d = CurrentDisplay();
   if (d == nullptr) return ERR_WRONGUSAGE;
-  const qvBGPic* target = OutputTarget();
-  switch (d->outputType) {
-    case kOutputBGPic:
-      return ERR_SELECTBG;
-    case kOutputPicture:
-      if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-      if (target != nullptr && target->objectKind == kObjectAnim) return ERR_SELECTANIM;
-      return ERR_SELECTBRUSH;
-    case kOutputMask:
-      return ERR_SELECTMASK;
-    case kOutputAlpha:
-      return ERR_SELECTALPHACHANNEL;
-    default:
-      return 0;
-  }
+  return CheckOutputIsDisplay(d);
 }
 
 void LockObjects(qvScriptState* L, qvMover* m, qvBrush* brush, qvSprite* sprite) {

@@ -84,6 +84,10 @@ int SelectBGPicAsLayerTarget(qvScriptState* L, qvObjectId id, bool ownBGPic);
 int BindOutputDevice(qvScriptState* L);
 int EndSelectOutput(qvScriptState* L, qvDisplay* display, bool noRefresh);
 int BeginDoubleBuffer(qvScriptState* L, bool hardware);
+// What may only happen on the display itself (double buffering, sprites, moves) is refused while
+// drawing goes elsewhere, in this order: a BGPic as layer target, the back buffer, an anim frame, a
+// brush, a mask, an alpha channel. 0 when the display is the output.
+int CheckOutputIsDisplay(const qvDisplay* d);
 int FlipDisplay(qvScriptState* L, bool sync);
 int FreeDoubleBuffer(qvDisplay* display);
 void FlipDoubleBuffer(qvDisplay* display, bool whole, int32_t refreshFlags);

@@ -335,11 +335,8 @@ int EndSelectOutput(qvScriptState* L, qvDisplay* d, bool noRefresh) {
   return code;
 }
 
-int BeginDoubleBuffer(qvScriptState*, bool hardware) {
-  (void)hardware;  // never granted: no hardware bitmaps here
-  qvDisplay* d = CurrentDisplay();
-  if (d == nullptr) return ERR_WRONGUSAGE;
-  qvBGPic* target = OutputTarget();
+int CheckOutputIsDisplay(const qvDisplay* d) {
+  const qvBGPic* target = OutputTarget();
   switch (d->outputType) {
     case kOutputBGPic:
       return ERR_SELECTBG;
@@ -352,8 +349,17 @@ int BeginDoubleBuffer(qvScriptState*, bool hardware) {
     case kOutputAlpha:
       return ERR_SELECTALPHACHANNEL;
     default:
-      break;
+      return 0;
   }
+}
+
+int BeginDoubleBuffer(qvScriptState*, bool hardware) {
+  (void)hardware;  // never granted: no hardware bitmaps here
+  qvDisplay* d = CurrentDisplay();
+  if (d == nullptr) return ERR_WRONGUSAGE;
+  int code = CheckOutputIsDisplay(d);
+  if (code != 0) return code;
+  qvBGPic* target = OutputTarget();
   if (target == nullptr) target = d->bgpic;
   if (d->layersOn || !IsListEmpty(&target->layers)) return ERR_LAYERSOFF;
   if (target->sprites != nullptr) return ERR_NOSPRITES;

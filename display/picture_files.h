@@ -37,6 +37,11 @@ struct qvLoadedPicture {
 // ERR_NOALPHA or ERR_MEM with nothing left allocated and *out and *palette unchanged.
 int LoadPictureWithPlugins(const char* name, const qvIlbmRequest* ilbm, bool loadAlpha,
                            qvLoadedPicture* out, uint32_t** palette);
+// A brush's or an anim's picture: the image cache's entry `cachedName` when one is named (a
+// reference to its pixels, its alpha channel with `loadAlpha`), else the file loaded as
+// LoadPictureWithPlugins does, its alpha channel split off with `keepAlpha`. No palette is kept.
+int LoadPictureOrCached(const char* file, const char* cachedName, bool loadAlpha, bool keepAlpha,
+                        const qvIlbmRequest* ilbm, qvLoadedPicture* out);
 // The image host's plugin transform: asks the plugin whose picture the pixel buffer holds to draw
 // it again at the request's size through its matrix, and makes a bitmap (and an alpha channel
 // when the picture has one) of the result. 0, ERR_TFIMAGE when the plugin fails or answers with

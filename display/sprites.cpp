@@ -195,6 +195,19 @@ T** AllocArray(int32_t count) {
   return static_cast<T**>(std::calloc(static_cast<size_t>(std::max(count, 1)), sizeof(T*)));
 }
 
+// Frees the planes of n frames and their three arrays, any of which may be missing (a build that
+// failed half-way).
+void FreeFrameArrays(qvBitMap** bitmaps, qvPlane** masks, qvPlane** alphas, int32_t n) {
+  for (int32_t i = 0; bitmaps != nullptr && i < n; ++i) {
+    FreeBitMap(bitmaps[i]);
+    if (masks != nullptr) FreeMaskOrAlpha(masks[i]);
+    if (alphas != nullptr) FreeMaskOrAlpha(alphas[i]);
+  }
+  std::free(bitmaps);
+  std::free(masks);
+  std::free(alphas);
+}
+
 }  // namespace
 
 qvObjectHeader** SpriteListHead() { return &gSprites; }
@@ -481,20 +494,8 @@ int DisplaySpriteCore(qvScriptState* L, qvObjectId id, int32_t x, int32_t y, int
 int CheckSpriteOutput() {
   const qvDisplay* d = CurrentDisplay();
   if (d == nullptr) return ERR_WRONGUSAGE;
-  switch (d->outputType) {
-    case kOutputBGPic:
-      return ERR_SELECTBG;
-    case kOutputPicture:
-      if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-      if (d->selection != nullptr && d->selection->objectKind == kObjectAnim) return ERR_SELECTANIM;
-      return ERR_SELECTBRUSH;
-    case kOutputMask:
-      return ERR_SELECTMASK;
-    case kOutputAlpha:
-      return ERR_SELECTALPHACHANNEL;
-    default:
-      break;
-  }
+  int code = CheckOutputIsDisplay(d);
+  if (code != 0) return code;
   const qvBGPic* target = OutputTarget();
   if (d->layersOn || (target != nullptr && CountLayers(target) > 0)) return ERR_LAYERSOFF;
   return 0;
@@ -549,14 +550,7 @@ int CopySpriteRecord(qvScriptState* L, const qvSprite* source, qvObjectId* id, b
   qvPlane** masks = nullptr;
   qvPlane** alphas = nullptr;
   auto freeAll = [&] {
-    for (int32_t i = 0; bitmaps != nullptr && i < n; ++i) {
-      FreeBitMap(bitmaps[i]);
-      if (masks != nullptr) FreeMaskOrAlpha(masks[i]);
-      if (alphas != nullptr) FreeMaskOrAlpha(alphas[i]);
-    }
-    std::free(bitmaps);
-    std::free(masks);
-    std::free(alphas);
+    FreeFrameArrays(bitmaps, masks, alphas, n);
     std::free(links);
   };
   if (source->links != nullptr) {
@@ -616,16 +610,7 @@ int ScaleSpriteCore(qvScriptState* L, qvSprite* sprite, int32_t width, int32_t h
   qvBitMap** bitmaps = AllocArray<qvBitMap>(n);
   qvPlane** masks = AllocArray<qvPlane>(n);
   qvPlane** alphas = AllocArray<qvPlane>(n);
-  auto freeNew = [&] {
-    for (int32_t i = 0; bitmaps != nullptr && i < n; ++i) {
-      FreeBitMap(bitmaps[i]);
-      if (masks != nullptr) FreeMaskOrAlpha(masks[i]);
-      if (alphas != nullptr) FreeMaskOrAlpha(alphas[i]);
-    }
-    std::free(bitmaps);
-    std::free(masks);
-    std::free(alphas);
-  };
+  auto freeNew = [&] { FreeFrameArrays(bitmaps, masks, alphas, n); };
   if (bitmaps == nullptr || masks == nullptr || alphas == nullptr) {
     freeNew();
     return ERR_MEM;

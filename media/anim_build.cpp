@@ -159,25 +159,9 @@ int FramesOfSource(qvAnimSource* source, int64_t key, qvAnimFrames* out) {
 // The picture of a file or of the image cache, with the "cache" option's entry added.
 int LoadPictureFor(const char* file, const qvAnimLoadOptions& o, qvLoadedPicture* picture) {
   const bool keepAlpha = o.loadAlpha || o.cacheAlpha;
-  int code = 0;
-  if (o.cachedLoadName != nullptr) {
-    qvCachedImage cached{};
-    code = FindCachedImage(o.cachedLoadName, o.loadAlpha, &cached);
-    if (code != 0) return code;
-    *picture = {cached.buffer,
-                cached.alpha,
-                cached.width,
-                cached.height,
-                cached.buffer->rowWidth,
-                cached.word1,
-                0,
-                -1,
-                false};
-  } else {
-    qvIlbmRequest ilbm;
-    code = LoadPictureWithPlugins(file, &ilbm, keepAlpha, picture, nullptr);
-    if (code != 0) return code;
-  }
+  qvIlbmRequest ilbm;
+  int code = LoadPictureOrCached(file, o.cachedLoadName, o.loadAlpha, keepAlpha, &ilbm, picture);
+  if (code != 0) return code;
   if (o.cacheName != nullptr) {
     code = AddCachedImage(o.cacheName, picture->width, picture->height, picture->alphaFlag,
                           picture->buffer, keepAlpha ? picture->alpha : nullptr, 0);
