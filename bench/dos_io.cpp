@@ -18,7 +18,6 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "libs/libraries.h"
-#include "tests/player/script_text.h"
 #include "tools/qvasm/qvasm.h"
 #include "vm/vm.h"
 
@@ -54,7 +53,7 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 
 struct Case {
   const char* name;
-  const char* script;     // in the notation of tests/player/script_text.h
+  const char* script;     // in the script notation of tools/qvasm
   const char* reference;  // shell command; LINES, BLOCKS, LFILE and BFILE are filled in
 };
 
@@ -139,7 +138,7 @@ qv::qvScriptState* OpenMachine() {
 }
 
 void RunOurs(benchmark::State& state, const Case* c) {
-  qvasm::Result chunk = qvasm::Assemble(qv::testing::ScriptText::Translate(Fill(c->script, true)));
+  qvasm::Result chunk = qvasm::Assemble(qvasm::TranslateScript(Fill(c->script, true)).text);
   if (!chunk.ok()) {
     state.SkipWithError(chunk.diags[0].message.c_str());
     return;
