@@ -176,7 +176,7 @@ bool BeginMoveSteps(const qvMoveSetup& setup, qvMoveSteps* s) {
     s->effect = kMoveStraight;
   }
   if (Waves(s->effect)) {
-    double amplitude = s->effect == kMoveSine ? 50.0 : setup.areaHeight / 2;
+    double amplitude = s->effect == kMoveSine ? 50.0 : setup.areaHeight * 0.5;
     for (int32_t i = 0; i < kSineTableSize; ++i) {
       s->sine[i] = setup.y1 + amplitude * std::sin(i * 0.08);
     }

@@ -684,12 +684,14 @@ void DeleteLayerRecord(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, bool no
 }
 
 void FreeLayerList(qvScriptState* L, qvBGPic* bgpic, bool purge, bool removeButtons) {
-  while (qvLayer* layer = FirstLayer(bgpic)) {
+  for (qvLayer* layer = FirstLayer(bgpic); layer != nullptr;) {
+    qvLayer* next = NextLayer(layer);
     if (removeButtons) RemoveLayerButtons(L, bgpic, layer);
     // A placeholder's states are freed too: each was allocated with the layer.
     FreeLayerContents(L, layer);
     RemoveListNode(&layer->node);
     std::free(layer);
+    layer = next;
   }
   bgpic->layersChanged = 1;
   if (purge) PurgeLayerCopies(L, kPurgeAll);

@@ -466,8 +466,9 @@ TEST(Ripple, VectorPathsMatchTheScalar) {
           const bool invert = rng() & 1;
           SCOPED_TRACE(testing::Message() << "path " << int(path) << " " << w << "x" << h
                                           << " mode " << int(mode) << " round " << round);
+          const size_t pixels = size_t(w) * h;  // older compilers capture no structured binding
           CompareWithScalar(path, w, h, uint32_t(rng()), [&](EffectScene& s) {
-            std::vector<int32_t> distance(size_t(w) * h);
+            std::vector<int32_t> distance(pixels);
             std::vector<double> sine(kEffectTableSize);
             RippleRecord r{};
             PointAt(r, s, mode, invert);
