@@ -84,13 +84,7 @@ class DisplayObjectTest : public ::testing::Test {
     std::vector<uint32_t> pixels = Window(&width);
     return pixels[static_cast<size_t>(y) * width + x];
   }
-  std::vector<qvWindowCallRecord> Blits() {
-    std::vector<qvWindowCallRecord> blits;
-    for (const auto& c : TakeWindowCalls()) {
-      if (c.call == WindowCall::kBlit || c.call == WindowCall::kStretch) blits.push_back(c);
-    }
-    return blits;
-  }
+  static std::vector<qvWindowCallRecord> Blits() { return test::TakeBlits(); }
   // The window as a full refresh of the display's picture makes it.
   std::vector<uint32_t> FullRefresh() {
     qvBitMap* picture = display->doubleBuffer ? display->frontBuffer : display->displayBitmap;

@@ -80,13 +80,7 @@ class SpritesTest : public ::testing::Test {
   }
   static qvObjectId Id(int32_t number) { return {number, nullptr}; }
 
-  std::vector<qvWindowCallRecord> Blits() {
-    std::vector<qvWindowCallRecord> blits;
-    for (const auto& c : TakeWindowCalls()) {
-      if (c.call == WindowCall::kBlit || c.call == WindowCall::kStretch) blits.push_back(c);
-    }
-    return blits;
-  }
+  static std::vector<qvWindowCallRecord> Blits() { return test::TakeBlits(); }
   uint32_t WindowPixel(int32_t x, int32_t y) {
     std::vector<uint32_t> pixels;
     int32_t width = 0;

@@ -493,7 +493,9 @@ TEST_F(EdgesTest, AQuitStopsTheInflationOfACompressedBomb) {
   int status = WaitExit(pid);
   auto took = std::chrono::steady_clock::now() - sent;
   EXPECT_EQ(status, 0);
-  EXPECT_LT(took, 500ms) << "after " << (written >> 20) << " MiB";
+  // The whole inflation would take half a minute; the bound leaves room for a sanitized exit on a
+  // busy machine.
+  EXPECT_LT(took, 2s) << "after " << (written >> 20) << " MiB";
   EXPECT_EQ(ReadFile("stderr.txt"), "");
   EXPECT_EQ(TempLeftovers(), std::vector<std::string>{});
 }
