@@ -74,6 +74,33 @@ bool PathDrawer(qvShapePathDrawer* drawer) {
   return *drawer != nullptr;
 }
 
+// The transform of an ellipse or arc, whose box is 2 r + 1 pixels each way.
+int ReadEllipseTransform(qvScriptState* L, int optionsIndex, int rotationIndex, int32_t radiusX,
+                         int32_t radiusY, qvTransformBlock* transform) {
+  int64_t width = 2 * int64_t{radiusX} + 1, height = 2 * int64_t{radiusY} + 1;
+  return ReadShapeTransform(L, optionsIndex, rotationIndex,
+                            static_cast<int32_t>(std::clamp<int64_t>(width, 1, INT32_MAX)),
+                            static_cast<int32_t>(std::clamp<int64_t>(height, 1, INT32_MAX)),
+                            transform);
+}
+
+// An ellipse or arc handed to the path drawer; radii already checked to keep the box in 32 bits.
+qvShapeParams EllipseShape(int32_t type, int32_t x, int32_t y, int32_t radiusX, int32_t radiusY,
+                           uint32_t colour, const qvTransformBlock* transform) {
+  qvShapeParams shape{};
+  shape.type = type;
+  shape.x = x;
+  shape.y = y;
+  shape.width = 2 * radiusX + 1;
+  shape.height = 2 * radiusY + 1;
+  shape.radiusX = radiusX;
+  shape.radiusY = radiusY;
+  shape.colour = colour;
+  shape.style = &Style();
+  shape.transform = transform;
+  return shape;
+}
+
 }  // namespace
 
 int ReadPolygonPoints(qvScriptState* L, int index, int32_t count, std::vector<qvPointD>* points,
@@ -176,11 +203,8 @@ int32_t EllipseCommand(qvScriptState* L, int32_t type, int32_t radiusX, int32_t 
                        int optionsIndex) {
   int32_t x = VmCheckInt(L, 1), y = VmCheckInt(L, 2);
   uint32_t colour = OptColour(L, optionsIndex - 1);
-  int64_t width = 2 * int64_t{radiusX} + 1, height = 2 * int64_t{radiusY} + 1;
   qvTransformBlock transform;
-  int code = ReadShapeTransform(
-      L, optionsIndex, optionsIndex, static_cast<int32_t>(std::clamp<int64_t>(width, 1, INT32_MAX)),
-      static_cast<int32_t>(std::clamp<int64_t>(height, 1, INT32_MAX)), &transform);
+  int code = ReadEllipseTransform(L, optionsIndex, optionsIndex, radiusX, radiusY, &transform);
   if (code != 0) return code;
   qvShapePathDrawer drawer = nullptr;
   if (PathDrawer(&drawer)) {
@@ -188,18 +212,7 @@ int32_t EllipseCommand(qvScriptState* L, int32_t type, int32_t radiusX, int32_t 
         radiusY > (INT32_MAX - 1) / 2) {
       return ERR_WRONGUSAGE;
     }
-    qvShapeParams shape{};
-    shape.type = type;
-    shape.x = x;
-    shape.y = y;
-    shape.width = static_cast<int32_t>(width);
-    shape.height = static_cast<int32_t>(height);
-    shape.radiusX = radiusX;
-    shape.radiusY = radiusY;
-    shape.colour = colour;
-    shape.style = &Style();
-    shape.transform = &transform;
-    return drawer(L, shape);
+    return drawer(L, EllipseShape(type, x, y, radiusX, radiusY, colour, &transform));
   }
   return DrawEllipseShape(L, Style(), &transform, type, x, y, radiusX, radiusY, colour);
 }
@@ -345,11 +358,8 @@ int32_t Arc(qvScriptState* L) {
   } else if (VmGetTop(L) >= 8 && VmType(L, 8) != kTypeNil) {
     clockwise = VmCheckInt(L, 8) != 0;
   }
-  int64_t width = 2 * int64_t{radiusX} + 1, height = 2 * int64_t{radiusY} + 1;
   qvTransformBlock transform;
-  int code = ReadShapeTransform(
-      L, 8, 9, static_cast<int32_t>(std::clamp<int64_t>(width, 1, INT32_MAX)),
-      static_cast<int32_t>(std::clamp<int64_t>(height, 1, INT32_MAX)), &transform);
+  int code = ReadEllipseTransform(L, 8, 9, radiusX, radiusY, &transform);
   if (code != 0) return code;
   qvShapePathDrawer drawer = nullptr;
   if (PathDrawer(&drawer)) {
@@ -358,20 +368,10 @@ int32_t Arc(qvScriptState* L) {
       return ERR_WRONGUSAGE;
     }
     if (start == end) return 0;
-    qvShapeParams shape{};
-    shape.type = kShapeArc;
-    shape.x = x;
-    shape.y = y;
-    shape.width = static_cast<int32_t>(width);
-    shape.height = static_cast<int32_t>(height);
-    shape.radiusX = radiusX;
-    shape.radiusY = radiusY;
+    qvShapeParams shape = EllipseShape(kShapeArc, x, y, radiusX, radiusY, colour, &transform);
     shape.startAngle = start;
     shape.endAngle = end;
     shape.clockwise = clockwise;
-    shape.colour = colour;
-    shape.style = &Style();
-    shape.transform = &transform;
     return drawer(L, shape);
   }
   return DrawArcShape(L, Style(), &transform, x, y, radiusX, radiusY, start, end, clockwise,
