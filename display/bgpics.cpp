@@ -505,13 +505,15 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, boo
       FreeBitMap(d);
       return ERR_MEM;
     }
+    // A selected mask or alpha channel leaves the drawing bitmap on the display's picture: it
+    // follows the new one as the display's own output does.
+    bool drawsIntoShown = display->outputType == kOutputDisplay || display->outBitmap == nullptr ||
+                          display->outBitmap == shown;
     FreeBitMap(display->displayBitmap);
     FreeBitMap(display->windowBitmap);
     display->displayBitmap = d;
     display->windowBitmap = w;
-    if (display->outputType == kOutputDisplay || display->outBitmap == nullptr) {
-      display->outBitmap = d;
-    }
+    if (drawsIntoShown) display->outBitmap = d;
   }
   // Cleared new bitmaps hold a blank picture already.
   if (fresh && blankPicture) return 0;

@@ -357,6 +357,11 @@ qvClipRegion* BuildTransformedClipRegion(const qvClipRegion* source, double scal
     FreeBitMap(turned);
     FreeMaskOrAlpha(turnedAlpha);
     if (code != 0 || mask == nullptr) return fail();
+  } else if (width < 1 || height < 1) {
+    // A script may make a rectangle of negative size (only x + width must reach the picture);
+    // it covers nothing, and turned it still covers nothing. Its corners would span bounds of
+    // up to 2^32 pixels a side, filled for nothing.
+    width = height = 0;
   } else if (matrix[1] == 0 && matrix[2] == 0) {
     x = TruncateToInt(x * matrix[0]);
     y = TruncateToInt(y * matrix[3]);

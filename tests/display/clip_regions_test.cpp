@@ -358,6 +358,22 @@ TEST_F(ClipRegionsTest, TransformedRegionsTakeTheirThreeRoads) {
   EXPECT_EQ(BuildTransformedClipRegion(nullptr, 1, 1, identity, false, false), nullptr);
   const double huge[4] = {0, 1e12, -1e12, 0};
   EXPECT_EQ(BuildTransformedClipRegion(box, 1, 1, huge, false, false), nullptr);
+
+  // A rectangle of negative size covers nothing, turned or stretched: its copy is empty, not a
+  // mask spanning the corners' wrapped bounds.
+  const double steep[4] = {64, 64, -64, 64};
+  for (auto [w, h] : {std::pair{-29, 28}, std::pair{28, -29}}) {
+    qvClipRegion* negative = Box(3, 61, 61, w, h);
+    ASSERT_NE(negative, nullptr) << w << "x" << h;
+    for (const double* m : {steep, stretch}) {
+      qvClipRegion* copy = BuildTransformedClipRegion(negative, 1, 1, m, false, false);
+      ASSERT_NE(copy, nullptr) << w << "x" << h;
+      EXPECT_EQ(copy->width, 0) << w << "x" << h;
+      EXPECT_EQ(copy->height, 0) << w << "x" << h;
+      EXPECT_EQ(copy->mask, nullptr) << w << "x" << h;
+      FreeClipRegionNode(L, copy);
+    }
+  }
 }
 
 }  // namespace
