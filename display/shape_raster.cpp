@@ -359,9 +359,11 @@ int RasteriseShape(qvScriptState* L, const qvShapeOutline& outline, const qvRast
   img.x = -(int32_t(move) + e);
   img.y = -(int32_t(move) + e);
   img.bitmap = AllocClearedBitMap(w, h);
-  if (needAlpha)
+  // The plane only once the picture was had: a shape too big for its picture would otherwise
+  // clear a gigabyte of mask before it is refused.
+  if (img.bitmap != nullptr && needAlpha)
     img.alpha = AllocAlphaChannel(w, h, true);
-  else
+  else if (img.bitmap != nullptr)
     img.mask = AllocMask(w, h, true);
   if (img.bitmap == nullptr || (img.alpha == nullptr && img.mask == nullptr)) {
     FreeShapeImage(&img);

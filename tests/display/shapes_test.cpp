@@ -922,6 +922,18 @@ TEST(ShapeRaster, PicturesThatCannotBeHadAreRefused) {
   EXPECT_EQ(img.bitmap, nullptr);
   EXPECT_EQ(DrawAntialiasedShape(nullptr, 0, 1, 1, 0, true, 0, &img), ERR_WRONGUSAGE);
 
+  // A picture whose rows cannot be had is refused before its mask is made: 600 million pixels a
+  // row would first clear a 900 MB mask for nothing.
+  qvShapeOutline longRow;
+  longRow.points = {{0, 0}, {10, 0}, {10, 10}};
+  longRow.width = 600000000;
+  longRow.height = 12;
+  qvDrawStyle plain = Style(kFillColour);
+  SetImageAllocFault(0);
+  EXPECT_EQ(RasteriseShape(nullptr, longRow, {kRed, &plain, kIdentityShapeMatrix, false}, &img),
+            ERR_MEM);
+  EXPECT_EQ(ImageAllocCount(), 0);
+
   // Every allocation failing in turn: ERR_MEM and nothing kept (the sanitizer build checks the
   // leaks), until the drawing succeeds.
   for (const qvDrawStyle& style :
