@@ -174,6 +174,8 @@ struct qvFontObject {
   qvObjectHeader header;
   qvFont* font;  // the cache's
 };
+// The head of the font objects' list, which the library registers with the object registry.
+qvObjectHeader** FontObjectListHead();
 // The font object of that id: 0, or ERR_FINDFONT2 with the number (ERR_FINDARRAY for a handle).
 int32_t FindFont(qvObjectId id, qvFontObject** out);
 // Adds a font object for the font; 0 or ERR_MEM.
