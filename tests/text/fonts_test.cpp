@@ -45,7 +45,7 @@ TEST_F(Fonts, TheBuiltinFontIsTheDefaultAndTopazEight) {
   EXPECT_EQ(GetTextSettings()->colour, 0xFFFFFFu);
   EXPECT_EQ(GetTextSettings()->edgeColour, 0x0093DDu);
   EXPECT_EQ(GetTextSettings()->shadowSize, 4);
-  EXPECT_EQ(GetTextSettings()->shadowDirection, kShadowSouthEast);
+  EXPECT_EQ(GetTextSettings()->shadowDirection, kTextShadowSouthEast);
   EXPECT_EQ(GetTextSettings()->edgeSize, 2);
 }
 
