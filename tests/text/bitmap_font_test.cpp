@@ -160,7 +160,9 @@ TEST(DecodeUtf8, DecodesWellFormedTextAndRefusesTheRest) {
   for (const Case& c : cases) {
     std::vector<uint32_t> points{99};
     EXPECT_EQ(DecodeUtf8(c.text.data(), c.text.size(), c.encoding, &points), c.code) << c.text;
-    if (c.code == 0) EXPECT_EQ(points, c.points) << c.text;
+    if (c.code == 0) {
+      EXPECT_EQ(points, c.points) << c.text;
+    }
   }
 }
 
