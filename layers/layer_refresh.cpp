@@ -72,7 +72,8 @@ qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, cons
   int64_t x = r.x - radius, y = r.y - radius;
   int64_t w = r.width + 2 * radius, h = r.height + 2 * radius;
   double sx = 1.0, sy = 1.0;
-  if (DisplayScalesLayers(display, bgpic)) {
+  // Only the display-scaled render stands at the display's scale.
+  if (DisplayScalesLayers(display, bgpic) && state == layer->current && state != layer->previous) {
     sx = display->scaleX;
     sy = display->scaleY;
   }

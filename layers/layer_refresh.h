@@ -26,7 +26,8 @@ qvLayerArea LayerDrawRect(const qvLayerState* state);
 qvLayerArea LayerBorderedRect(const qvLayer* layer, const qvLayerState* state);
 // The rectangle of the layer's shadow: the bordered rectangle (border on) or the draw rectangle,
 // widened by the blur radius on every side and moved by the shadow's size in its direction (the
-// size scaled by the display's factors when the display draws the BGPic's layers at its scale).
+// size scaled by the display's factors for the display-scaled `current` of a display that draws
+// the BGPic's layers at its scale).
 qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, const qvLayer* layer,
                             const qvLayerState* state);
 // Everything the state covers on the BGPic: the draw rectangle with the bordered rectangle when

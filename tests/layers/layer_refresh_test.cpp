@@ -13,6 +13,7 @@
 #include "base/support.h"
 #include "core/layer_system.h"
 #include "display/display.h"
+#include "display/output.h"
 #include "fixtures/display_setup.h"
 #include "layers/compositor.h"
 #include "layers/layers.h"
@@ -163,6 +164,24 @@ TEST_F(LayerRefreshTest, AFullListRefreshesTheWholeBGPicOnceAndNoStaleEntry) {
   EXPECT_EQ(display->dirty.count, 0);
 }
 
+// The selection's end flushes the display's list itself: full, it brings the whole picture to
+// the window once instead of walking entries that the mark made stale.
+TEST_F(LayerRefreshTest, TheSelectionsEndShowsAFullListOnceAsTheWholePicture) {
+  display->outputType = kOutputBGPic;
+  AddDirtyRect(10, 10, 5, 5);
+  AddDirtyRect(0, 0, kWidth, kHeight);
+  ASSERT_EQ(display->dirty.count, display->dirty.capacity);
+  RecordWindowCalls(true);
+  ASSERT_EQ(EndSelectOutput(L, display, false), 0);
+  std::vector<qvWindowCallRecord> blits = test::TakeBlits();
+  RecordWindowCalls(false);
+  ASSERT_EQ(blits.size(), 1u);
+  EXPECT_EQ((qvLayerArea{blits[0].x, blits[0].y, blits[0].width, blits[0].height}),
+            (qvLayerArea{0, 0, kWidth, kHeight}));
+  EXPECT_EQ(display->dirty.count, 0);
+  EXPECT_EQ(display->outputType, kOutputDisplay);
+}
+
 TEST_F(LayerRefreshTest, AListThatCannotTakeARectangleBecomesFull) {
   OwnList own(3);
   AddRectToList(&own.list, 1, 1, 2, 2, false);
@@ -279,6 +298,20 @@ TEST_F(LayerRefreshTest, BoundsTakeInTheBorderAndTheShadowInItsDirection) {
     layer->shadow = {c.shadow ? 1 : 0, 0x80000000u, 4, c.direction, 2.7, 1.0};
     EXPECT_EQ(GetLayerBounds(display, bgpic, layer, layer->current), c.bounds);
   }
+}
+
+TEST_F(LayerRefreshTest, OnlyTheDisplayScaledStateCastsItsShadowAtTheDisplaysScale) {
+  qvLayer* layer = Push(50, 40, 20, 10);
+  layer->shadow = {1, 0x80000000u, 4, 3, 1.0, 1.0};
+  SplitCurrent(layer);
+  display->layerScale = 1;
+  display->scaleX = 2.0;
+  display->scaleY = 1.5;
+  // Radius 1 round (49, 39, 22, 12); moved 8 right and 6 down scaled, 4 and 4 unscaled.
+  EXPECT_EQ(LayerShadowRect(display, bgpic, layer, layer->current), (qvLayerArea{57, 45, 22, 12}));
+  EXPECT_EQ(LayerShadowRect(display, bgpic, layer, layer->previous), (qvLayerArea{53, 43, 22, 12}));
+  display->layerScale = 0;
+  display->scaleX = display->scaleY = 1.0;
 }
 
 TEST_F(LayerRefreshTest, ABuiltBorderGivesItsOwnRectangleAndATurnedOneReachesFurther) {
