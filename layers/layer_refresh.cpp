@@ -126,6 +126,7 @@ qvLayerArea GetLayerBounds(const qvDisplay* display, const qvBGPic* bgpic, const
 bool IsLayerUncovered(const qvBGPic* bgpic, const qvLayer* layer) {
   (void)bgpic;  // the layers above are the ones after it in its own list
   const qvLayerState* s = layer->current;
+  if (s == nullptr) return true;
   int64_t x2 = int64_t{s->drawX} + s->drawWidth, y2 = int64_t{s->drawY} + s->drawHeight;
   for (const qvLayer* above = NextLayer(layer); above != nullptr; above = NextLayer(above)) {
     if (above->hidden || above->skipDraw || above->kind == kObjectNoObject) continue;

@@ -97,7 +97,7 @@ class LayerRefreshTest : public ::testing::Test {
     auto* c = new qvShapeLayerState(*static_cast<qvShapeLayerState*>(layer->base));
     layer->current = c;
   }
-  // The kinds of the list from the bottom, as the layers' x positions tell them apart.
+  // The list from the bottom, each layer by its x (the layers of a case stand at 1, 2, 3...).
   std::vector<int32_t> Order() const {
     std::vector<int32_t> xs;
     for (qvLayer* l = FirstLayer(bgpic); l != nullptr; l = NextLayer(l)) xs.push_back(l->base->x);
