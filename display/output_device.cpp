@@ -312,7 +312,11 @@ int EndSelectOutput(qvScriptState* L, qvDisplay* d, bool noRefresh) {
   d->outBitmap = d->displayBitmap;
   if (oldType == kOutputBGPic && target == d->bgpic) {
     RestoreDrawState(d);
-    if (!noRefresh && d->dirty.entries != nullptr) {
+    if (!noRefresh && d->dirty.entries != nullptr && d->dirty.count >= d->dirty.capacity) {
+      // Full: the entries are partial or stale; the whole picture goes to the window once.
+      RefreshDisplayRect(d->displayBitmap, 0, 0, d, 0, 0, d->bgpic->width, d->bgpic->height, 1);
+      d->dirty.count = 0;
+    } else if (!noRefresh && d->dirty.entries != nullptr) {
       MergeDirtyRects(&d->dirty);
       for (int32_t i = 0; i < d->dirty.count; ++i) {
         const qvRect& r = d->dirty.entries[i];
