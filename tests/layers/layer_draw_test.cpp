@@ -435,6 +435,41 @@ TEST_F(LayerDrawTest, TransformedLayersRenderAndKeepTheirFilters) {
   EXPECT_EQ(Pixel(dst, 18, 17), kBackground);
 }
 
+TEST_F(LayerDrawTest, ALineLayerRendersAtItsTransform) {
+  qvTransformBlock t;
+  InitTransformBlock(&t);
+  t.matrix[0] = t.matrix[3] = 2.0;
+  t.anchorX = t.anchorY = 0.0;
+  qvLayerState* state = AllocLayerState(kObjectLine);
+  auto* line = static_cast<qvShapeLayerState*>(state);
+  InitDrawStyle(&line->style);
+  line->colour = 0xFFFF00;
+  line->x1 = 10;
+  line->y1 = 30;
+  line->x2 = 19;
+  line->y2 = 30;
+  line->thickness = 1;
+  qvLayerOptions o = Options();
+  qvLayerRequest r;
+  r.bgpic = bgpic;
+  r.type = kObjectLine;
+  r.x = 10;
+  r.y = 30;
+  r.width = 10;
+  r.height = 1;
+  r.options = &o;
+  r.transform = &t;
+  r.state = state;
+  qvLayer* layer = nullptr;
+  ASSERT_EQ(CreateLayerRecord(L, r, &layer), 0);
+  Compose();
+  // Twice as long from the same first end.
+  for (int32_t x = 10; x <= 28; ++x) EXPECT_EQ(Pixel(dst, x, 30), 0xFFFF00u) << x;
+  EXPECT_EQ(Pixel(dst, 9, 30), kBackground);
+  EXPECT_EQ(Pixel(dst, 29, 30), kBackground);
+  EXPECT_EQ(Pixel(dst, 15, 29), kBackground);
+}
+
 TEST_F(LayerDrawTest, ARotatedOpaqueObjectsBorderFollowsItsTurn) {
   qvTransformBlock t;
   InitTransformBlock(&t);
