@@ -532,6 +532,52 @@ TEST_F(LayerDrawTest, RedrawFlagsAndRefusals) {
   }
 }
 
+TEST_F(LayerDrawTest, TheBackgroundAndTheStateByTheFlags) {
+  qvLayerOptions o = Options();
+  qvLayer* layer = Add(10, 10, 4, 4, {0xFF0000}, Cover::kOpaque, o);
+  // A display whose own picture beneath the layers differs from the BGPic's.
+  qvBitMap* displayBitmap = AllocBitMap(kWidth, kHeight);
+  FillBitMapRect(displayBitmap, 0, 0, kWidth, kHeight, 0x0000AA);
+  qvBitMap* original = AllocBitMap(kWidth, kHeight);
+  FillBitMapRect(original, 0, 0, kWidth, kHeight, 0x00AA00);
+  qvDisplay display{};
+  display.displayBitmap = displayBitmap;
+  display.scaleX = display.scaleY = 1.0;
+  qvBitMap* savedOriginal = bgpic->original.bitmap;
+  bgpic->original.bitmap = original;
+  // A current state of its own that shows nothing: the object's pixels are the base's alone.
+  qvLayerState* current = CloneLayerState(kObjectBrush, layer->previous);
+  ASSERT_NE(current, nullptr);
+  layer->current = current;
+
+  struct Case {
+    const char* what;
+    bool ownBGPic;
+    int32_t flags;
+    uint32_t background;
+    bool layerShown;
+  };
+  const Case cases[] = {
+      {"the display's own BGPic: its bitmap", true, 0, 0x0000AA, false},
+      {"another BGPic: its current picture", false, 0, kBackground, false},
+      {"flag 4: the display's bitmap", false, kRedrawFromDisplayBitmap, 0x0000AA, false},
+      {"flag 8: the BGPic's picture", true, kRedrawFromBGPic, kBackground, false},
+      {"flag 16: the original and the unscaled states", true, kRedrawUnscaled, 0x00AA00, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    display.bgpic = c.ownBGPic ? bgpic : nullptr;
+    Redraw(L, &display, bgpic, dst, 0, 0, kWidth, kHeight, c.flags);
+    EXPECT_EQ(Pixel(dst, 0, 0), c.background);
+    EXPECT_EQ(Pixel(dst, 11, 11), c.layerShown ? 0xFF0000u : c.background);
+  }
+  layer->current = layer->previous;
+  FreeLayerState(L, kObjectBrush, current);
+  bgpic->original.bitmap = savedOriginal;
+  FreeBitMap(original);
+  FreeBitMap(displayBitmap);
+}
+
 TEST_F(LayerDrawTest, ClippedLayerBitmapHonoursTheRegionsMask) {
   qvBitMap* src = AllocBitMap(4, 1);
   FillBitMapRect(src, 0, 0, 4, 1, 0xFF0000);
