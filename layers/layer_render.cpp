@@ -72,7 +72,7 @@ int RenderShapeLayer(qvScriptState* L, qvLayer* layer, qvLayerState* state,
                      const qvTransformBlock& t) {
   auto* s = static_cast<qvShapeLayerState*>(state);
   std::vector<qvPointD> points;
-  for (int32_t i = 0; s->vertices != nullptr && i < s->vertexCount; ++i) {
+  for (int64_t i = 0; s->vertices != nullptr && i < s->vertexCount; ++i) {
     points.push_back({s->vertices[2 * i], s->vertices[2 * i + 1]});
   }
   qvShapeParams p{};
