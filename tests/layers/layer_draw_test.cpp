@@ -176,7 +176,9 @@ TEST_F(LayerDrawTest, AlphaAndTransparencyBlendExactly) {
     Compose();
     EXPECT_EQ(Pixel(dst, 11, 11), c.expected);
     EXPECT_EQ(Pixel(dst, 9, 11), kBackground);
-    if (c.cover == Cover::kMask) EXPECT_EQ(Pixel(dst, 10, 10), kBackground);  // a cut corner
+    if (c.cover == Cover::kMask) {
+      EXPECT_EQ(Pixel(dst, 10, 10), kBackground);  // a cut corner
+    }
   }
 }
 
