@@ -79,13 +79,14 @@ TEST(AnimSources, FramesAndDelaysEqualTheReferencesInAnyOrder) {
     int32_t type;
   };
   const Case cases[] = {
-      {"boxes.anim", "boxes.anim", kAnimFileIff},        // ByteRun1 body, a palette change
-      {"ehb.anim", "ehb.anim", kAnimFileIff},            // raw body, half-bright, a frame count
-      {"ham6.anim", "ham6.anim", kAnimFileIff},          // hold-and-modify
-      {"mjpeg.avi", "mjpeg.avi", kAnimFileAvi},          // with Huffman tables and idx1
-      {"mjpeg_nodht.avi", "mjpeg.avi", kAnimFileAvi},    // the standard tables put back
-      {"mjpeg_noidx.avi", "mjpeg.avi", kAnimFileAvi},    // found by walking the chunks
-      {"raw_bgr24.avi", "raw_bgr24.avi", kAnimFileAvi},  // odd width, rows stored top-down
+      {"boxes.anim", "boxes.anim", kAnimFileIff},            // ByteRun1 body, a palette change
+      {"ehb.anim", "ehb.anim", kAnimFileIff},                // raw body, half-bright, a frame count
+      {"ham6.anim", "ham6.anim", kAnimFileIff},              // hold-and-modify
+      {"mjpeg.avi", "mjpeg.avi", kAnimFileAvi},              // with Huffman tables and idx1
+      {"mjpeg_nodht.avi", "mjpeg.avi", kAnimFileAvi},        // the standard tables put back
+      {"mjpeg_noidx.avi", "mjpeg.avi", kAnimFileAvi},        // found by walking the chunks
+      {"raw_bgr24.avi", "raw_bgr24.avi", kAnimFileAvi},      // odd width, rows stored top-down
+      {"raw_bottom_up.avi", "raw_bgr24.avi", kAnimFileAvi},  // rows bottom-up, unpadded
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
