@@ -128,6 +128,57 @@ TEST(AnimSources, AnIffAnimOfAnotherDeltaOperationShowsOnlyItsFirstFrame) {
   CloseAnimSource(source);
 }
 
+// An IFF anim of more frames than a delay table of 4096 entries holds: a 16 x 2 picture of one
+// plane and deltas that each set the top row's first byte, built here byte by byte.
+std::string ManyFrameAnim(int32_t frames) {
+  auto big32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  auto chunk = [&](const char* id, const std::string& data) {
+    return std::string(id, 4) + big32(uint32_t(data.size())) + data +
+           (data.size() & 1 ? std::string(1, '\0') : std::string());
+  };
+  std::string bmhd = {0, 16, 0, 2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 16, 0, 2};
+  std::string cmap = {0, 0, 0, char(255), char(255), char(255)};
+  auto anhd = [&](uint32_t reltime) {
+    std::string a(40, '\0');
+    a[0] = 5;
+    a.replace(14, 4, big32(reltime));
+    return a;
+  };
+  std::string body(8, '\0');  // two rows of two bytes, raw: all colour 0
+  std::string forms = chunk("FORM", "ILBM" + chunk("BMHD", bmhd) + chunk("CMAP", cmap) +
+                                        chunk("ANHD", anhd(1)) + chunk("BODY", body));
+  for (int32_t k = 1; k < frames; ++k) {
+    // Plane 0 at byte 32: column 0 copies one byte into the top row, column 1 is left alone.
+    std::string dlta = big32(32) + std::string(28, '\0');
+    dlta += std::string{1, char(0x81), char(k % 3 == 0 ? 0xFF : 0x0F), 0};
+    forms += chunk("FORM",
+                   "ILBM" + chunk("ANHD", anhd(uint32_t(k % 50 + 1))) + chunk("DLTA", dlta));
+  }
+  return chunk("FORM", "ANIM" + forms);
+}
+
+TEST(AnimSources, IffDelaysReachEveryFrameOfALongAnim) {
+  qvtest::TempDir dir;
+  const int32_t frames = 4200;
+  const std::string path = dir.Write("long.anim", ManyFrameAnim(frames));
+  qvAnimSource* source = nullptr;
+  ASSERT_EQ(OpenAnimSource(path.c_str(), &source), 0);
+  ASSERT_EQ(source->frames, frames);
+  // Frame k is shown for the time the delta of frame k + 1 waits.
+  for (int32_t k : {0, 4094, 4095, 4096, 4150, frames - 2}) {
+    EXPECT_EQ(GetAnimSourceFrameDelay(source, k), ((k + 1) % 50 + 1) * 1000 / 60) << k;
+  }
+  EXPECT_EQ(GetAnimSourceFrameDelay(source, frames - 1), 0);
+  const std::vector<uint32_t> last = Frame(source, frames - 1);
+  ASSERT_EQ(last.size(), 32u);
+  // The last delta wrote its byte into the top row's first 8 pixels.
+  const uint32_t byte = (frames - 1) % 3 == 0 ? 0xFF : 0x0F;
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(last[size_t(x)], (byte >> (7 - x) & 1) ? 0xFFFFFFu : 0u);
+  CloseAnimSource(source);
+}
+
 // ---- damaged files ----
 
 void PutBig32(std::string* s, size_t at, uint32_t v) {
