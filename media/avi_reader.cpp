@@ -426,7 +426,8 @@ uint32_t* ReadAviFrame(qvAviReader* a, int32_t n) {
   const int32_t stream = a->video;
   bool found = false;
   while (Header(a, pos, id, &size)) {
-    if (std::memcmp(id, "LIST", 4) == 0) {
+    // Lists are entered, and so are the further RIFFs of files past their first gigabyte.
+    if (std::memcmp(id, "LIST", 4) == 0 || std::memcmp(id, "RIFF", 4) == 0) {
       pos += 12;
       continue;
     }

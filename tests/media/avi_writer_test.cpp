@@ -234,6 +234,17 @@ TEST(AviWriter, LoweredLimitsMakeFurtherRiffsAndIndexPairsThatFfprobeCountsInFul
   const size_t audioIndex = 12 + 12 + 64 + 100;
   EXPECT_EQ(Le32(s, audioIndex + 12), uint32_t(riffs));
   EXPECT_EQ(Probe(path, "v", "nb_read_frames"), "nb_read_frames=40\n");
+  // The legacy index covers the first RIFF only: later frames are found by walking into the others.
+  qvAnimSource* source = nullptr;
+  ASSERT_EQ(OpenAnimSource(path.c_str(), &source), 0);
+  ASSERT_EQ(source->frames, 40);
+  for (int32_t n : {39, 20, 38}) {
+    uint32_t* p = LoadAnimSourceFrame(source, n);
+    ASSERT_NE(p, nullptr) << n;
+    EXPECT_GE(Psnr(std::vector<uint32_t>(p, p + kWidth * kHeight), Picture(n)), 32.0) << n;
+    FreeAnimSourceFrame(source, p);
+  }
+  CloseAnimSource(source);
 
   // The 2045th frame of a RIFF starts a second pair.
   const std::string many = dir.Path("many.avi");
