@@ -1,8 +1,10 @@
 // Anim sources and the Motion-JPEG AVI writer beside ffmpeg, one thread each (cmake --preset
 // bench): 640 x 480 Motion-JPEG frames read through the AVI anim source beside `ffmpeg -i a.avi -f
 // null -` on the same file, and frames written at quality 90 beside `ffmpeg -c:v mjpeg` on the same
-// raw frames. The ffmpeg runs are timed whole: they loop over the input ten times so that their
-// start-up (about half a second on a busy machine) weighs little in the frames a second.
+// raw frames; 320 x 256 IFF ANIM deltas (32 colours) beside ffmpeg's iff decoder, the anim made by
+// the fixtures' op-5 encoder. The ffmpeg runs are timed whole: they loop over the input ten times
+// so that their start-up (about half a second on a busy machine) weighs little in the frames a
+// second.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -56,7 +58,27 @@ const std::vector<uint32_t>& RawFrames() {
 
 constexpr int kFfmpegLoops = 10;
 
-void TimeCommand(benchmark::State& state, const std::string& command) {
+constexpr int kIffFrames = 30;
+
+const std::string& IffFile() {
+  static std::string name = [] {
+    std::string n = Folder().File("deltas.anim");
+    std::string command =
+        "/usr/bin/python3 -c \"import sys, random; sys.path.insert(0, '" QV_FIXTURES
+        "'); import make_anim_fixtures as m; rng = random.Random(1); "
+        "pictures = m.moving_pictures(320, 256, " +
+        std::to_string(kIffFrames) +
+        ", 32, rng); palette = [rng.randrange(1 << 24) for _ in range(32)]; "
+        "open('" +
+        n + "', 'wb').write(m.make_anim(320, 256, 5, palette, pictures, [2] * " +
+        std::to_string(kIffFrames) + "))\"";
+    if (std::system(command.c_str()) != 0) std::abort();
+    return n;
+  }();
+  return name;
+}
+
+void TimeCommand(benchmark::State& state, const std::string& command, int frames = kFrames) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     if (std::system(command.c_str()) != 0) {
@@ -66,11 +88,10 @@ void TimeCommand(benchmark::State& state, const std::string& command) {
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  state.SetItemsProcessed(state.iterations() * kFrames * kFfmpegLoops);
+  state.SetItemsProcessed(state.iterations() * frames * kFfmpegLoops);
 }
 
-void BM_AviSourceFrames(benchmark::State& state) {
-  const std::string& name = MjpegFile();
+void TimeSource(benchmark::State& state, const std::string& name, int frames) {
   for (auto _ : state) {
     qv::qvAnimSource* source = nullptr;
     if (qv::OpenAnimSource(name.c_str(), &source) != 0) {
@@ -84,8 +105,10 @@ void BM_AviSourceFrames(benchmark::State& state) {
     }
     qv::CloseAnimSource(source);
   }
-  state.SetItemsProcessed(state.iterations() * kFrames);
+  state.SetItemsProcessed(state.iterations() * frames);
 }
+
+void BM_AviSourceFrames(benchmark::State& state) { TimeSource(state, MjpegFile(), kFrames); }
 BENCHMARK(BM_AviSourceFrames)->Unit(benchmark::kMillisecond);
 
 void BM_FfmpegDecodeAvi(benchmark::State& state) {
@@ -122,6 +145,17 @@ void BM_FfmpegMjpegEncode(benchmark::State& state) {
           " -c:v mjpeg -q:v 3 -threads 1 " + Folder().File("ffmpeg.avi"));
 }
 BENCHMARK(BM_FfmpegMjpegEncode)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_IffSourceFrames(benchmark::State& state) { TimeSource(state, IffFile(), kIffFrames); }
+BENCHMARK(BM_IffSourceFrames)->Unit(benchmark::kMillisecond);
+
+void BM_FfmpegDecodeIff(benchmark::State& state) {
+  TimeCommand(state,
+              "ffmpeg -v error -threads 1 -stream_loop " + std::to_string(kFfmpegLoops - 1) +
+                  " -i " + IffFile() + " -f null -",
+              kIffFrames);
+}
+BENCHMARK(BM_FfmpegDecodeIff)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
