@@ -188,7 +188,7 @@ bool DecodeDelta(qvIffAnim* a, int64_t pos, const std::vector<uint8_t>** decoded
       if (data.size() < size_t{kDeltaPlanes} * 4) return false;
       std::vector<uint8_t>& buffer = a->work[a->target];
       for (int32_t p = 0; p < a->planes; ++p) {
-        const uint32_t offset = BigU32(data.data() + p * 4);
+        const uint32_t offset = BigU32(data.data() + size_t(p) * 4);
         if (offset == 0) continue;
         if (offset >= data.size()) return false;
         if (!DecodeVerticalPlane(data, offset, buffer.data() + size_t(p) * a->planeBytes,
