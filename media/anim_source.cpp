@@ -8,6 +8,8 @@
 #include "base/errors.h"
 #include "core/vfile.h"
 #include "image/gif_io.h"
+#include "media/avi_reader.h"
+#include "media/iff_anim.h"
 
 namespace qv {
 
@@ -43,9 +45,54 @@ void CloseGifSource(void* state) { FreeGif(static_cast<qvGifDecoder*>(state)); }
 const qvAnimSourceReader kGifReader = {OpenGifSource, GifSourceFrame, GifSourceDelay, FreeHeapFrame,
                                        CloseGifSource};
 
-// The reader of each type (kAnimFile* order); null for a type without one.
-const qvAnimSourceReader* const kReaders[] = {nullptr, nullptr, &kGifReader,
-                                              nullptr, nullptr, nullptr};
+// ---- IFF ANIM ----
+
+int OpenIffSource(const char* name, void** state, int32_t* width, int32_t* height,
+                  int32_t* frames) {
+  qvIffAnim* anim = nullptr;
+  const int code = LoadIffAnim(name, &anim, width, height, frames);
+  *state = anim;
+  return code;
+}
+
+uint32_t* IffSourceFrame(void* state, int32_t n) {
+  return LoadIffAnimFrame(static_cast<qvIffAnim*>(state), n);
+}
+
+int32_t IffSourceDelay(const void* state, int32_t n) {
+  return GetIffAnimFrameDelay(static_cast<const qvIffAnim*>(state), n);
+}
+
+void CloseIffSource(void* state) { FreeIffAnim(static_cast<qvIffAnim*>(state)); }
+
+const qvAnimSourceReader kIffReader = {OpenIffSource, IffSourceFrame, IffSourceDelay, FreeHeapFrame,
+                                       CloseIffSource};
+
+// ---- AVI ----
+
+int OpenAviSource(const char* name, void** state, int32_t* width, int32_t* height,
+                  int32_t* frames) {
+  qvAviReader* avi = nullptr;
+  const int code = OpenAviFile(name, &avi, width, height, frames);
+  *state = avi;
+  return code;
+}
+
+uint32_t* AviSourceFrame(void* state, int32_t n) {
+  return ReadAviFrame(static_cast<qvAviReader*>(state), n);
+}
+
+int32_t AviSourceDelay(const void*, int32_t) { return 0; }  // AVI frames carry no delays
+
+void CloseAviSource(void* state) { CloseAviFile(static_cast<qvAviReader*>(state)); }
+
+const qvAnimSourceReader kAviReader = {OpenAviSource, AviSourceFrame, AviSourceDelay, FreeHeapFrame,
+                                       CloseAviSource};
+
+// The reader of each type (kAnimFile* order); null for a type without one. Anim plugins have no
+// reader yet: the plugin interface declares their entries but gives them no calling convention.
+const qvAnimSourceReader* const kReaders[] = {nullptr,     &kIffReader, &kGifReader,
+                                              &kAviReader, nullptr,     nullptr};
 
 const qvAnimSourceReader* ReaderOf(int32_t type) {
   if (type < 0 || type >= static_cast<int32_t>(std::size(kReaders))) return nullptr;
