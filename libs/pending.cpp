@@ -19,6 +19,5 @@ const qvConstantRow kTextConstants[] = {
 const qvLibrary kTextLibrary{"text", nullptr, kTextConstants, nullptr};
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
-const qvLibrary kVideoLibrary{"video", nullptr, nullptr, nullptr};
 
 }  // namespace qv
