@@ -152,7 +152,7 @@ int32_t CdxlSource::NextPacket(qvVideoPacket* packet) {
       return ShortReadError(file_);
     }
     for (uint32_t i = 0; i < paletteBytes_ / 2; ++i) {
-      const uint16_t rgb = BigU16(words + 2 * i);
+      const uint16_t rgb = BigU16(words + size_t{2} * i);
       data->palette[i] = (uint32_t((rgb >> 8) & 15) * 17 << 16) |
                          (uint32_t((rgb >> 4) & 15) * 17 << 8) | (uint32_t(rgb & 15) * 17);
     }

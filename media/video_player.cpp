@@ -617,7 +617,7 @@ void qvVideoPlayer::RunAudio(qvTask* task) {
     std::lock_guard<std::mutex> hold(audioLock_);
     output_ = buffer;
   }
-  std::vector<uint8_t> chunk(2048 * block);
+  std::vector<uint8_t> chunk(size_t{2048} * block);
   bool started = false;
   while (!quit_ && !TaskQuitRequested(task)) {
     if (buffer == nullptr || state_ == State::kPaused) {
