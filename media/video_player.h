@@ -86,6 +86,8 @@ class qvVideoPlayer {
   ~qvVideoPlayer();
 
   const qvVideoFacts& facts() const { return source_->facts(); }
+  // The sink of the next playback (set while stopped).
+  void SetSink(qvVideoFrameSink* sink) { sink_ = sink; }
   qvVideoSource* source() { return source_.get(); }
 
   // Starts the tasks (the audio server only with sound and `withAudio`): 0, ERR_THREAD,

@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "core/events.h"
 #include "core/vfile.h"
 #include "display/picture_files.h"
+#include "media/audio_channels.h"
+#include "media/sound_objects.h"
 #include "platform/sync.h"
 
 namespace qv {
@@ -52,6 +55,22 @@ int32_t OpenPlatform(const char* file) {
   SetErrorString(file);
   return ERR_LOADVIDEO;
 }
+
+// What the engine's refresh task tells a video.
+class VideoObjectSink final : public qvVideoFrameSink {
+ public:
+  explicit VideoObjectSink(qvVideo* video) : video_(video) {}
+  void ShowFrame(const uint32_t*, int32_t, int32_t, int64_t, bool) override {}
+  void VideoEnded() override {
+    // Read before the state changes: the script may close the video once it sees the end.
+    const qvObjectId id{video_->header.id, video_->header.handle};
+    SetVideoStateByStream(video_->player.get(), kVideoEnded);
+    if (IsSoundEventEnabled(kSoundEventVideoEnd)) PostSoundEvent(kSoundEventVideoEnd, id, 0, 1, 0);
+  }
+
+ private:
+  qvVideo* video_;
+};
 
 void PutLe(std::vector<uint8_t>* out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out->push_back(uint8_t(v >> (8 * i)));
@@ -137,6 +156,27 @@ int32_t SeekVideoObject(qvVideo* video, int64_t ms) {
   // Milliseconds, as every engine seeks and the position reads: the range is the duration's.
   if (ms < 0 || ms > video->durationMs) return ERR_SEEKRANGE;
   return video->player->Seek(ms);
+}
+
+int32_t PlayVideoObject(qvVideo* video) {
+  const int32_t state = video->state;
+  if (state == kVideoPlaying) return ERR_VIDPLAYING;
+  if (state == kVideoPaused) return ERR_VIDPAUSED;
+  if (state == kVideoEnded) StopVideoObject(video);
+  if (video->sink == nullptr) {
+    video->sink.reset(new (std::nothrow) VideoObjectSink(video));
+    if (video->sink == nullptr) return ERR_MEM;
+    video->player->SetSink(video->sink.get());
+  }
+  const bool audio = !IsSoundUnavailable() && EnsureAudioDevice();
+  video->state = kVideoPlaying;
+  video->player->SetVolume(video->volume);
+  const int32_t err = video->player->Start(audio);
+  if (err != 0) {
+    video->player->Stop();
+    video->state = kVideoStopped;
+  }
+  return err;
 }
 
 int32_t PauseVideoObject(qvVideo* video) {

@@ -41,6 +41,7 @@ struct qvVideo {
   int32_t durationMs = 0;
   bool seekable = false;
   int32_t volume = 64;
+  std::unique_ptr<qvVideoFrameSink> sink;
   // Written by the engine's refresh task when the video ends, read by the script thread.
   std::atomic<int32_t> state{kVideoStopped};
 };
@@ -66,6 +67,10 @@ bool ProbeVideoFile(const char* file);
 // ERR_SEEKFORMAT for a video that cannot seek, ERR_SEEKRANGE for a position outside 0..duration
 // (milliseconds, as the position reads).
 int32_t SeekVideoObject(qvVideo* video, int64_t ms);
+// Starts a stopped (or ended: stopped first) video. ERR_VIDPLAYING, ERR_VIDPAUSED, ERR_THREAD,
+// ERR_SEEKRANGE. The frames are kept by the engine; drawing them into the display's window is
+// not done yet. The end posts OnVideoEnd once when the script asked for it.
+int32_t PlayVideoObject(qvVideo* video);
 int32_t PauseVideoObject(qvVideo* video);   // ERR_VIDNOTPLAYING unless playing
 int32_t ResumeVideoObject(qvVideo* video);  // ERR_VIDNOTPAUSED unless paused
 void StopVideoObject(qvVideo* video);

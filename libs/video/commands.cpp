@@ -10,6 +10,7 @@
 #include "core/error_table.h"
 #include "core/errors.h"
 #include "core/events.h"
+#include "display/displays.h"
 #include "media/videos.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -48,6 +49,16 @@ int32_t OpenVideo(qvScriptState* L) {
 int32_t CloseVideo(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   return CloseVideoObject(L, CheckObjectId(L, 1));
+}
+
+int32_t PlayVideo(qvScriptState* L) {
+  CheckArgCount(L, 1, 3);
+  qvVideo* video;
+  int32_t err = VideoArg(L, 1, &video);
+  if (err != 0) return err;
+  // Videos play in a display: without one there is nowhere to play.
+  if (CurrentDisplay() == nullptr) return ERR_WRONGUSAGE;
+  return PlayVideoObject(video);
 }
 
 int32_t StopVideo(qvScriptState* L) {

@@ -11,6 +11,7 @@ namespace qv::cmd {
 
 int32_t OpenVideo(qvScriptState* L);
 int32_t CloseVideo(qvScriptState* L);
+int32_t PlayVideo(qvScriptState* L);
 int32_t StopVideo(qvScriptState* L);
 int32_t PauseVideo(qvScriptState* L);
 int32_t ResumeVideo(qvScriptState* L);

@@ -10,6 +10,7 @@ namespace {
 const qvLibraryRow kCommands[] = {
     {"OpenVideo", cmd::OpenVideo},
     {"CloseVideo", cmd::CloseVideo},
+    {"PlayVideo", cmd::PlayVideo},
     {"StopVideo", cmd::StopVideo},
     {"PauseVideo", cmd::PauseVideo},
     {"ResumeVideo", cmd::ResumeVideo},
