@@ -263,12 +263,13 @@ TEST(VideoPlayer, ReadsAheadNoFurtherThanTheQueueLimits) {
 }
 
 TEST(VideoPlayer, PauseAndResumeDropNoFrame) {
-  auto source = std::make_unique<SyntheticSource>(30, 50.0, 32, 0);
+  // 100 ms between frames: a busy machine's delays stay well inside a frame.
+  auto source = std::make_unique<SyntheticSource>(12, 10.0, 32, 0);
   RecordingSink sink;
   auto player = qv::qvVideoPlayer::Create(std::move(source), &sink, nullptr);
   ASSERT_NE(player, nullptr);
   ASSERT_EQ(player->Start(false), 0);
-  ASSERT_TRUE(WaitFor([&] { return sink.Shown().size() >= 5; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return sink.Shown().size() >= 3; }, 3000));
   player->Pause();
   const size_t atPause = sink.Shown().size();
   const int64_t position = player->PositionMs();
@@ -278,7 +279,7 @@ TEST(VideoPlayer, PauseAndResumeDropNoFrame) {
   player->Resume();
   ASSERT_TRUE(WaitFor([&] { return sink.ends.load() > 0; }, 3000));
   EXPECT_EQ(player->FramesDropped(), 0);
-  EXPECT_EQ(sink.Shown().size(), 30u);
+  EXPECT_EQ(sink.Shown().size(), 12u);
   player->Stop();
 }
 
