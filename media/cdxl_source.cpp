@@ -209,7 +209,8 @@ int32_t CdxlSource::DecodeAudio(const qvVideoPacket& packet, int16_t* out, uint3
 }
 
 int32_t CdxlSource::Seek(int64_t ms) {
-  const double target = double(ms) / 1000.0 * fps_;
+  // Multiplied before the division, so that a whole number of frames in ms lands on that frame.
+  const double target = double(ms) * fps_ / 1000.0;
   int64_t frame = target <= 0.0 ? 0 : target >= double(frames_) ? frames_ - 1 : int64_t(target);
   if (frame >= frames_) frame = frames_ - 1;
   frame_ = frame;

@@ -9,7 +9,9 @@
 #include "base/errors.h"
 #include "core/events.h"
 #include "core/vfile.h"
+#include "display/displays.h"
 #include "display/picture_files.h"
+#include "image/image.h"
 #include "media/audio_channels.h"
 #include "media/sound_objects.h"
 #include "platform/sync.h"
@@ -60,7 +62,16 @@ int32_t OpenPlatform(const char* file) {
 class VideoObjectSink final : public qvVideoFrameSink {
  public:
   explicit VideoObjectSink(qvVideo* video) : video_(video) {}
-  void ShowFrame(const uint32_t*, int32_t, int32_t, int64_t, bool) override {}
+  void ShowFrame(const uint32_t* pixels, int32_t width, int32_t height, int64_t,
+                 bool queued) override {
+    // Only the script thread's frames (a seek while paused or ended) are drawn here: the window
+    // is the script thread's to draw into.
+    if (queued || video_->display == nullptr) return;
+    qvBitMap* bitmap = nullptr;
+    if (AllocBitMapFromARGB(pixels, -1, width, height, width, &bitmap, nullptr) != 0) return;
+    RefreshDisplayRect(bitmap, 0, 0, video_->display, video_->x, video_->y, width, height, 0);
+    FreeBitMap(bitmap);
+  }
   void VideoEnded() override {
     // Read before the state changes: the script may close the video once it sees the end.
     const qvObjectId id{video_->header.id, video_->header.handle};
@@ -158,7 +169,7 @@ int32_t SeekVideoObject(qvVideo* video, int64_t ms) {
   return video->player->Seek(ms);
 }
 
-int32_t PlayVideoObject(qvVideo* video) {
+int32_t PlayVideoObject(qvVideo* video, qvDisplay* display, int32_t x, int32_t y) {
   const int32_t state = video->state;
   if (state == kVideoPlaying) return ERR_VIDPLAYING;
   if (state == kVideoPaused) return ERR_VIDPAUSED;
@@ -169,12 +180,14 @@ int32_t PlayVideoObject(qvVideo* video) {
     video->player->SetSink(video->sink.get());
   }
   const bool audio = !IsSoundUnavailable() && EnsureAudioDevice();
+  video->display = display;
+  video->x = x;
+  video->y = y;
   video->state = kVideoPlaying;
   video->player->SetVolume(video->volume);
   const int32_t err = video->player->Start(audio);
   if (err != 0) {
-    video->player->Stop();
-    video->state = kVideoStopped;
+    StopVideoObject(video);
   }
   return err;
 }
@@ -196,6 +209,7 @@ int32_t ResumeVideoObject(qvVideo* video) {
 void StopVideoObject(qvVideo* video) {
   video->player->Stop();
   video->state = kVideoStopped;
+  video->display = nullptr;
 }
 
 void SetVideoObjectVolume(qvVideo* video, int32_t volume) {

@@ -18,6 +18,7 @@
 namespace qv {
 
 struct qvScriptState;
+struct qvDisplay;
 
 // Video states.
 enum : int32_t {
@@ -41,6 +42,8 @@ struct qvVideo {
   int32_t durationMs = 0;
   bool seekable = false;
   int32_t volume = 64;
+  qvDisplay* display = nullptr;  // the display it plays on, none while stopped
+  int32_t x = 0, y = 0;          // its place there
   std::unique_ptr<qvVideoFrameSink> sink;
   // Written by the engine's refresh task when the video ends, read by the script thread.
   std::atomic<int32_t> state{kVideoStopped};
@@ -68,9 +71,11 @@ bool ProbeVideoFile(const char* file);
 // (milliseconds, as the position reads).
 int32_t SeekVideoObject(qvVideo* video, int64_t ms);
 // Starts a stopped (or ended: stopped first) video. ERR_VIDPLAYING, ERR_VIDPAUSED, ERR_THREAD,
-// ERR_SEEKRANGE. The frames are kept by the engine; drawing them into the display's window is
-// not done yet. The end posts OnVideoEnd once when the script asked for it.
-int32_t PlayVideoObject(qvVideo* video);
+// ERR_SEEKRANGE. The frame of a seek while paused or ended is drawn into the display's window
+// at once; the frames of the playback are kept by the engine (their road to the window through
+// the display's pending frames is not built yet). The end posts OnVideoEnd once when the script
+// asked for it.
+int32_t PlayVideoObject(qvVideo* video, qvDisplay* display, int32_t x, int32_t y);
 int32_t PauseVideoObject(qvVideo* video);   // ERR_VIDNOTPLAYING unless playing
 int32_t ResumeVideoObject(qvVideo* video);  // ERR_VIDNOTPAUSED unless paused
 void StopVideoObject(qvVideo* video);

@@ -55,10 +55,13 @@ int32_t PlayVideo(qvScriptState* L) {
   CheckArgCount(L, 1, 3);
   qvVideo* video;
   int32_t err = VideoArg(L, 1, &video);
+  const int32_t x = VmOptInt(L, 2, 0);
+  const int32_t y = VmOptInt(L, 3, 0);
   if (err != 0) return err;
   // Videos play in a display: without one there is nowhere to play.
-  if (CurrentDisplay() == nullptr) return ERR_WRONGUSAGE;
-  return PlayVideoObject(video);
+  qvDisplay* display = CurrentDisplay();
+  if (display == nullptr) return ERR_WRONGUSAGE;
+  return PlayVideoObject(video, display, x, y);
 }
 
 int32_t StopVideo(qvScriptState* L) {
