@@ -37,6 +37,8 @@ extern const qvLibrary kVideoLibrary;
 void FreeSystemLibrary();
 // Shutdown, first: stops every sound, frees samples and music, closes the audio output.
 void FreeSoundLibrary(qvScriptState* L);
+// Shutdown, after the sounds: closes every video and stops its tasks.
+void FreeVideoLibrary(qvScriptState* L);
 // Shutdown, after the displays are freed: unplugs the layer system.
 void FreeLayersLibrary();
 // Shutdown: closes every connection, server and UDP object.

@@ -7,6 +7,5 @@ namespace qv {
 
 const qvLibrary kAnimLibrary{"anim", nullptr, nullptr, nullptr};
 const qvLibrary kTransitionFxLibrary{"transitionfx", nullptr, nullptr, nullptr};
-const qvLibrary kVideoLibrary{"video", nullptr, nullptr, nullptr};
 
 }  // namespace qv

@@ -298,6 +298,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   }
   // Teardowns in shutdown's order: sounds first, the system library before the event library.
   FreeSoundLibrary(L);
+  FreeVideoLibrary(L);
   FreeSystemLibrary();
   FreeNetworkLibrary();
   FreeEventLibrary(L);

@@ -236,8 +236,8 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   RETURN R0, 1
 .end
 )");
-  // A video (whose command is not there yet) declared on line 12, inserted after the version
-  // record.
+  // A video without a file declared on line 12, inserted after the version record: its preload
+  // fails, and the error names the declaration's line.
   std::vector<uint8_t> decl = {2,  0, 0, 0, 1,  // tag 2, one declaration
                                11, 0, 0, 0, 7,  // a video, id 7
                                0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -249,7 +249,7 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   PlayerRun r = Run({"objects.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadFile("debug.txt"),
-            "@_qverror112:objects.qvs*This command is not implemented yet!\n");
+            "@_qverror112:objects.qvs*Cannot read file  !\n");
 
   // A required plugin (version 1.0), whose name lies behind the container; no plugin is there.
   const std::string name = "fancyplugin";
