@@ -168,16 +168,16 @@ void ShadowOffset(int32_t direction, int32_t distance, int32_t* dx, int32_t* dy)
   *dy = kY[direction] * distance;
 }
 
-int BuildStyledShape(const qvTextStyle& style, const qvRunShape& run, StyledShape* out) {
+int BuildStyledShape(const qvTextSettings& style, const qvRunShape& run, StyledShape* out) {
   const int32_t h = std::max(run.height, 0);
   const int32_t b = std::clamp(run.baseline, 0, h);
   const int32_t rows = h + 1;
   const bool colourFont = run.colourGlyphs != nullptr;
   const bool oneBit = !run.coverage;
   // Software bold and italic work on 1-bit shapes; a colour font's glyphs lean but never smear.
-  const bool bold = (style.style & kTextBold) && run.softBold && oneBit && !colourFont;
-  const bool italic = (style.style & kTextItalic) && run.softItalic && oneBit;
-  const bool underline = (style.style & kTextUnderlined) && run.softUnderline;
+  const bool bold = (style.style & kStyleBold) && run.softBold && oneBit && !colourFont;
+  const bool italic = (style.style & kStyleItalic) && run.softItalic && oneBit;
+  const bool underline = (style.style & kStyleUnderlined) && run.softUnderline;
   // Row r leans right by b / 2 - r / 2: rows above the baseline right, rows below it left.
   auto lean = [&](int32_t r) { return italic ? b / 2 - r / 2 : 0; };
   const int32_t origin = std::max(0, -lean(rows - 1));
@@ -238,7 +238,7 @@ void DilateSumSquare(const uint8_t* src, int32_t width, int32_t height, int32_t 
   DilateSquare(src, width, height, e, iFrom, jFrom, false, out);
 }
 
-int EdgeDraw(const qvTextBlock& block, int32_t x, int32_t y, const qvTextStyle& style,
+int EdgeDraw(const qvTextBlock& block, int32_t x, int32_t y, const qvTextSettings& style,
              const qvRunShape& run) {
   StyledShape shape;
   if (int rc = BuildStyledShape(style, run, &shape)) return rc;
@@ -271,17 +271,17 @@ int EdgeDraw(const qvTextBlock& block, int32_t x, int32_t y, const qvTextStyle& 
               ox - shape.origin - e, oy - e, colour);
     return 0;
   };
-  if (style.style & kTextShadow) {
+  if (style.style & kStyleShadow) {
     int32_t dx = 0, dy = 0;
     ShadowOffset(style.shadowDirection, std::clamp(style.shadowSize, 1, 64), &dx, &dy);
-    if (style.style & kTextEdge) {
+    if (style.style & kStyleEdge) {
       if (int rc = drawEdged(x + dx, y + dy, style.shadowColour)) return rc;
     } else {
       PaintGrid(block, shape.cover.data(), nullptr, shape.width, shape.height, left + dx, y + dy,
                 style.shadowColour);
     }
   }
-  if (style.style & kTextEdge) {
+  if (style.style & kStyleEdge) {
     if (int rc = drawEdged(x, y, style.edgeColour)) return rc;
   }
   PaintGrid(block, shape.cover.data(), nullptr, shape.width, shape.height, left, y, style.colour);

@@ -8,34 +8,9 @@
 #include <vector>
 
 #include "image/image.h"
+#include "text/fonts.h"
 
 namespace qv {
-
-struct qvFont;
-
-// Style flags of the text settings and of every run.
-enum TextStyleFlag : int32_t {
-  kTextNormal = 1,
-  kTextBold = 2,
-  kTextItalic = 4,
-  kTextUnderlined = 8,
-  kTextAntialias = 16,
-  kTextShadow = 32,
-  kTextEdge = 64,
-};
-
-// The style block of a run: colours are 0xTTRRGGBB with TT a transparency (0 opaque; the drawing
-// alpha is 255 - TT). Shadow and edge sizes are 1..64, the direction 0 (north) to 7 clockwise.
-struct qvTextStyle {
-  int32_t style = kTextNormal;
-  uint32_t colour = 0xFFFFFF;
-  uint32_t shadowColour = 0;
-  uint32_t edgeColour = 0x0093DD;
-  int32_t shadowSize = 4;
-  int32_t shadowDirection = 3;
-  int32_t edgeSize = 2;
-  qvFont* font = nullptr;
-};
 
 // The offset of a shadow of distance d in a direction; a direction outside 0..7 counts as (d, d).
 void ShadowOffset(int32_t direction, int32_t distance, int32_t* dx, int32_t* dy);
@@ -69,7 +44,7 @@ struct qvTextBlock {
 // Draws one run with its shape origin at (x, y) of the block: shadow, then edge, then the text,
 // each clipped to the block. Colour-font runs get no shadow, edge or bold. A shadow or edge
 // position left of or above the block is skipped with a debug line. Returns 0 or ERR_MEM.
-int EdgeDraw(const qvTextBlock& block, int32_t x, int32_t y, const qvTextStyle& style,
+int EdgeDraw(const qvTextBlock& block, int32_t x, int32_t y, const qvTextSettings& style,
              const qvRunShape& run);
 
 // The styled shape of a run as a byte grid (0 clear, else the coverage; 1-bit shapes give 255):
@@ -81,7 +56,7 @@ struct StyledShape {
   int32_t height = 0;
   int32_t origin = 0;
 };
-int BuildStyledShape(const qvTextStyle& style, const qvRunShape& run, StyledShape* out);
+int BuildStyledShape(const qvTextSettings& style, const qvRunShape& run, StyledShape* out);
 
 // Dilation of a byte grid (width x height) by a square of side 2e + 1. Both grow the grid by e on
 // every side (out is (width + 2e) x (height + 2e)).

@@ -68,8 +68,8 @@ struct Block {
   qvTextBlock View() { return {bitmap.get(), mask.get(), alpha.get()}; }
 };
 
-qvTextStyle Style(int32_t flags) {
-  qvTextStyle s;
+qvTextSettings Style(int32_t flags) {
+  qvTextSettings s;
   s.style = flags;
   s.colour = kText;
   s.edgeColour = kEdge;
@@ -93,7 +93,7 @@ struct RunCase {
 TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
   const std::vector<RunCase> cases = {
       {"plain",
-       kTextNormal,
+       kStyleNormal,
        {"#.", ".#", ".."},
        2,
        2,
@@ -104,7 +104,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
        {"........", "........", "...T....", "....T...", "........", "........", "........",
         "........"}},
       {"bold smears one pixel right",
-       kTextBold,
+       kStyleBold,
        {"#.", ".#", ".."},
        2,
        2,
@@ -116,7 +116,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
         "........"}},
       // Height 4, baseline 3: rows 0 and 1 lean one right, 2 and 3 stay, row 4 leans one left.
       {"italic shears by rows",
-       kTextItalic,
+       kStyleItalic,
        {"#", "#", "#", "#", "#"},
        4,
        3,
@@ -127,7 +127,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
        {"........", "........", "....T...", "....T...", "...T....", "...T....", "..T.....",
         "........"}},
       {"bold then italic",
-       kTextBold | kTextItalic,
+       kStyleBold | kStyleItalic,
        {"#", "#", "#", "#", "#"},
        4,
        3,
@@ -139,7 +139,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
         "........"}},
       // One row below the baseline: the bar lies on the extra row (b + 1).
       {"underline one row below",
-       kTextUnderlined,
+       kStyleUnderlined,
        {"."},
        4,
        3,
@@ -150,7 +150,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
        {"........", "........", "........", "........", "........", "........", "...TTT..",
         "........"}},
       {"underline on the baseline row",
-       kTextUnderlined,
+       kStyleUnderlined,
        {"."},
        3,
        3,
@@ -162,7 +162,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
         "........"}},
       // Six rows below the baseline: two rows thick, starting two below it.
       {"underline two rows thick",
-       kTextUnderlined,
+       kStyleUnderlined,
        {"."},
        7,
        1,
@@ -173,7 +173,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
        {"........", "........", "........", "..TTTT..", "..TTTT..", "........", "........",
         "........"}},
       {"edge of 1 is a 3 x 3 block",
-       kTextEdge,
+       kStyleEdge,
        {"#"},
        1,
        1,
@@ -184,7 +184,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
        {"........", "........", "...EEE..", "...ETE..", "...EEE..", "........", "........",
         "........"}},
       {"edge of 2 around two pixels",
-       kTextEdge,
+       kStyleEdge,
        {"#.#"},
        1,
        1,
@@ -196,7 +196,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
         "........"}},
       // The edged shadow is drawn first, the edge over it, the text last.
       {"shadow south-east with edge",
-       kTextShadow | kTextEdge,
+       kStyleShadow | kStyleEdge,
        {"#"},
        1,
        1,
@@ -208,7 +208,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
         "........"}},
       // An origin at x 0 leaves out the offsets that would start left of the block.
       {"edge offsets left of the block are skipped",
-       kTextEdge,
+       kStyleEdge,
        {"..#"},
        1,
        1,
@@ -228,7 +228,7 @@ TEST(EdgeDraw, OneBitRunsGiveTheirExactPixelsAndMask) {
     run.height = c.height;
     run.baseline = c.baseline;
     run.advance = c.advance;
-    qvTextStyle style = Style(c.flags);
+    qvTextSettings style = Style(c.flags);
     style.edgeSize = c.edgeSize;
     Block block(8, 8, false);
     ASSERT_EQ(EdgeDraw(block.View(), c.x, c.y, style, run), 0);
@@ -251,7 +251,7 @@ TEST(EdgeDraw, ShadowDirectionsOffsetTheShape) {
   run.advance = 1;
   for (const Row& r : rows) {
     SCOPED_TRACE(r.direction);
-    qvTextStyle style = Style(kTextShadow);
+    qvTextSettings style = Style(kStyleShadow);
     style.shadowDirection = r.direction;
     Block block(8, 8, false);
     ASSERT_EQ(EdgeDraw(block.View(), 4, 4, style, run), 0);
@@ -273,7 +273,7 @@ TEST(EdgeDraw, TransparentColoursCompositeIntoTheAlphaPlane) {
   run.height = 1;
   run.baseline = 1;
   run.advance = 2;
-  qvTextStyle style = Style(kTextShadow);
+  qvTextSettings style = Style(kStyleShadow);
   style.colour = 0x80000000u | kText;  // drawn at 127
   style.shadowDirection = 2;           // two to the right
   Block block(8, 4, true);
@@ -314,7 +314,7 @@ TEST(EdgeDraw, CoverageEdgesDivideTheSumByTheSide) {
   run.height = 1;
   run.baseline = 1;
   run.advance = 1;
-  qvTextStyle style = Style(kTextEdge | kTextBold | kTextItalic);  // no software bold or lean
+  qvTextSettings style = Style(kStyleEdge | kStyleBold | kStyleItalic);  // no software bold or lean
   Block block(5, 5, true);
   ASSERT_EQ(EdgeDraw(block.View(), 2, 2, style, run), 0);
   for (int y = 0; y < 5; ++y)
@@ -349,7 +349,7 @@ TEST(EdgeDraw, EdgeSumsDoNotWrapAtLargeSizes) {
   run.width = 20;
   run.height = 19;
   run.baseline = 19;
-  qvTextStyle style = Style(kTextEdge);
+  qvTextSettings style = Style(kStyleEdge);
   style.edgeSize = 8;
   style.colour = 0xFF000000u;  // the text itself draws nothing: only the edge shows
   Block block(40, 40, true);
@@ -370,7 +370,7 @@ TEST(EdgeDraw, ColourFontRunsKeepTheirColoursAndGetNoShadowEdgeOrBold) {
   run.height = 2;
   run.baseline = 1;
   run.advance = 3;
-  qvTextStyle style = Style(kTextShadow | kTextEdge | kTextBold | kTextUnderlined);
+  qvTextSettings style = Style(kStyleShadow | kStyleEdge | kStyleBold | kStyleUnderlined);
   Block block(6, 5, false);
   ASSERT_EQ(EdgeDraw(block.View(), 1, 1, style, run), 0);
   // Glyph pixels in their own colours, the underline (one row below the baseline) in the text
