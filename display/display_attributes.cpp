@@ -7,6 +7,7 @@
 #include "display/display.h"
 #include "display/pointers.h"
 #include "platform/window_services.h"
+#include "text/fonts.h"
 
 namespace qv {
 
@@ -189,8 +190,8 @@ int32_t DisplayAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
       value = d->keyboard;
       break;
     default:
-      // The current font's attributes come with the text library.
-      return attr::IsFontAttribute(q.attribute) ? ERR_UNSUPPORTEDFEAT : ERR_UNKNOWNATTR;
+      // A display draws its text with the current font.
+      return AnswerFontAttribute(GetCurrentFont(), q.attribute, out);
   }
   out->Number(value);
   return 0;

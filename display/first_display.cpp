@@ -15,6 +15,7 @@
 #include "display/pointers.h"
 #include "display/sprites.h"
 #include "platform/textout.h"
+#include "text/fonts.h"
 
 namespace qv {
 
@@ -99,6 +100,9 @@ int OpenFirstDisplay(qvScriptState* L, qvAppletSettings* settings, qvPlayerState
   if (code != 0) return code;
   // Declared sprites loaded from anim files keep their frames' pixels until now.
   code = ResolvePreloadedSprites();
+  if (code != 0) return code;
+  // Declared colour fonts likewise keep their glyph pixels.
+  code = FinishColorFonts();
   if (code != 0) return code;
   PrintDoneMessage();
   if (!quiet) {

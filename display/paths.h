@@ -10,6 +10,7 @@
 #include "core/args.h"
 #include "core/registry.h"
 #include "include/qv_plugin.h"
+#include "text/fonts.h"  // the font engines
 
 namespace qv {
 
@@ -127,9 +128,6 @@ int32_t TranslatePath(qvPath* path, double dx, double dy);
 int32_t NormalizePath(qvPath* path);
 
 // ---- text ----
-
-// Font engines of the text library.
-enum : int32_t { kFontEngineInbuilt = 4 };
 
 // What a font of the text library lends a path: its engine, its face for the plugin, its size
 // and the vector font handle made on first use (0 until then).

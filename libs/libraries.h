@@ -44,6 +44,9 @@ void FreeNetworkLibrary();
 // Shutdown, before the machine closes: closes the files, directory scans and deletes the
 // temporary files that the dos library handed out.
 void FreeDosLibrary(qvScriptState* L);
+// Shutdown, after the displays and layers are freed (nothing draws with a font after it): frees
+// the font objects, the cached fonts and the font paths and closes the font engines.
+void FreeTextLibrary(qvScriptState* L);
 // Shutdown: frees the draw library's degree tables.
 void FreeDrawLibrary();
 // Shutdown, before the machine closes: frees every memory block.

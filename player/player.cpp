@@ -310,6 +310,7 @@ int ShutdownPlayer(qvScriptState* L, int32_t code, qvPlayerState* state,
   FreeDisplaySubsystem(L);
   FreeDrawLibrary();
   FreeLayersLibrary();
+  FreeTextLibrary(L);
   StopWindowSystem();
 
   state->userArguments.clear();

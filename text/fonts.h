@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/attribute_table.h"
 #include "core/registry.h"
 #include "image/image.h"
 
@@ -26,9 +27,9 @@ enum : int32_t {
   kStyleEdge = 64,
 };
 enum : int32_t {
-  kShadowNorth = 0,
-  kShadowSouthEast = 3,
-  kShadowNorthWest = 7,
+  kTextShadowNorth = 0,
+  kTextShadowSouthEast = 3,
+  kTextShadowNorthWest = 7,
 };
 // Text encodings.
 enum : int32_t { kEncodingIso8859_1 = 0, kEncodingUtf8 = 1 };
@@ -105,7 +106,7 @@ struct qvTextSettings {
   uint32_t shadowColour = 0;
   uint32_t edgeColour = 0x0093DD;
   int32_t shadowSize = 4;  // 1..64
-  int32_t shadowDirection = kShadowSouthEast;
+  int32_t shadowDirection = kTextShadowSouthEast;
   int32_t edgeSize = 2;  // 1..64
   qvFont* font = nullptr;
 };
@@ -185,6 +186,15 @@ int32_t FreeFontObject(qvScriptState* L, qvObjectId id);
 // Builds the glyph bitmap of every colour font loaded before the first display; 0 or the first
 // error.
 int32_t FinishColorFonts();
+
+// ---- GetAttribute ----
+
+// The ATTRFONT... attributes of a font (null: the built-in one): ascender = baseline, descender
+// = height - baseline, the name, size, scalable and anti-alias flags. ERR_UNKNOWNATTR for any
+// other attribute.
+int32_t AnswerFontAttribute(const qvFont* font, int32_t attribute, qvAttrAnswer* out);
+// The row of FONT objects; 0 or the registry's error.
+int32_t RegisterFontAttributes();
 
 // ---- the text settings and the library's state ----
 

@@ -38,7 +38,6 @@ const PendingKind kPendingKinds[] = {
       attr::kFormat, attr::kCanSeek, attr::kDriver},
      false},
     {kObjectMemory, ERR_FINDMEMBLK, {attr::kSize}, false},
-    {kObjectFont, ERR_FINDFONT, {}, true},
     {kObjectFile, ERR_FINDFILE, {attr::kType}, false},
     {kObjectDirectory, ERR_FINDDIR, {}, false},
     {kObjectVectorPath, ERR_FINDPATH, {}, false},

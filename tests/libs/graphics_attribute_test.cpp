@@ -73,7 +73,7 @@ class GraphicsAttribute : public ::testing::Test {
     SetProcessVm(L);
     for (const qvLibrary* lib :
          {&kGraphicsLibrary, &kEventLibrary, &kLayersLibrary, &kDisplayLibrary, &kSoundLibrary,
-          &kBrushLibrary, &kBGPicLibrary}) {
+          &kBrushLibrary, &kBGPicLibrary, &kTextLibrary}) {
       ASSERT_EQ(OpenLibrary(L, *lib), 0);
     }
     qvDisplayTags tags;
@@ -94,6 +94,7 @@ class GraphicsAttribute : public ::testing::Test {
     FreeEventLibrary(L);
     FreeDisplaySubsystem(L);
     FreeLayersLibrary();
+    FreeTextLibrary(L);
     FreeRegistries();
     SetProcessVm(nullptr);
     VmCloseState(L);
@@ -110,7 +111,7 @@ class GraphicsAttribute : public ::testing::Test {
 };
 
 constexpr double kDisplay = 21, kBGPic = 1, kBrush = 3, kEventHandler = 40, kInterval = 41,
-                 kTimeout = 42, kSprite = 32, kSample = 2, kLayer = 22, kTextOut = 9;
+                 kTimeout = 42, kFont = 43, kSprite = 32, kSample = 2, kLayer = 22, kTextOut = 9;
 double Err(int code) { return -double(code); }
 
 TEST_F(GraphicsAttribute, Table) {
@@ -141,7 +142,15 @@ TEST_F(GraphicsAttribute, Table) {
       {"layers off", {kDisplay, 1.0, 69.0}, {0.0}},
       {"no pointer image", {kDisplay, 1.0, 38.0}, {kNil}},
       {"displays counted without an id", {kDisplay, 99.0, 60.0}, {1.0}},
-      {"a font attribute before fonts", {kDisplay, 1.0, 30.0}, {Err(ERR_UNSUPPORTEDFEAT)}},
+      // A display's font attributes are the current font's: the built-in 8-pixel one.
+      {"font ascender: the baseline", {kDisplay, 1.0, 30.0}, {6.0}},
+      {"font descender: the rows below it", {kDisplay, 1.0, 31.0}, {2.0}},
+      {"font name", {kDisplay, 1.0, 32.0}, {std::string("topaz")}},
+      {"font size", {kDisplay, 1.0, 33.0}, {8.0}},
+      {"font not scalable", {kDisplay, 1.0, 34.0}, {0.0}},
+      {"font not anti-aliased", {kDisplay, 1.0, 35.0}, {0.0}},
+      {"fonts counted without one", {kFont, 0.0, 60.0}, {0.0}},
+      {"a missing font", {kFont, 4.0, 32.0}, {Err(ERR_FINDFONT2)}},
       {"an unknown attribute", {kDisplay, 1.0, 99.0}, {Err(ERR_UNKNOWNATTR)}},
       {"a missing display", {kDisplay, 2.0, 0.0}, {Err(ERR_FINDDISPLAY)}},
       {"brush width", {kBrush, 7.0, 0.0}, {10.0}},
