@@ -34,11 +34,21 @@ class RunBuilder {
   int32_t Run();
 
  private:
-  int32_t PenX() const;
+  void MeasurePending();
+  int32_t PenX() {
+    MeasurePending();
+    return pendingX_ + measuredAdvance_;
+  }
+  // The pending text's drawn right edge (INT32_MIN while it is empty).
+  int32_t PendingRight() {
+    MeasurePending();
+    return out_.text.size() > pendingOffset_ ? pendingX_ + measuredRight_ : INT32_MIN;
+  }
   void ClosePending();
   void StartPending(int32_t x) {
-    pendingOffset_ = out_.text.size();
+    pendingOffset_ = measuredEnd_ = out_.text.size();
     pendingX_ = x;
+    measuredAdvance_ = measuredRight_ = 0;
   }
   void LineBreak();
   int32_t EndWord(size_t wordStart, size_t firstRun);
@@ -59,6 +69,11 @@ class RunBuilder {
   int32_t y_ = 0;
   size_t pendingOffset_ = 0;
   int32_t pendingX_ = 0;
+  // The pending text is measured piece by piece as it grows (a text of many words costs one pass):
+  // up to measuredEnd_, its advance and drawn right edge from pendingX_.
+  size_t measuredEnd_ = 0;
+  int32_t measuredAdvance_ = 0;
+  int32_t measuredRight_ = 0;
   bool lineHasWord_ = false;
   int32_t lineRight_ = 0;
   int32_t words_ = 0;
@@ -66,12 +81,14 @@ class RunBuilder {
   size_t tabAt_ = 0;
 };
 
-int32_t RunBuilder::PenX() const {
-  if (out_.text.size() == pendingOffset_) return pendingX_;
-  qvTextExtent e;
-  MeasureTextRun(FontOf(style_), out_.text.data() + pendingOffset_,
-                 out_.text.size() - pendingOffset_, style_.style, s_.encoding, &e);
-  return pendingX_ + e.advance;
+void RunBuilder::MeasurePending() {
+  const size_t end = out_.text.size();
+  if (measuredEnd_ >= end) return;
+  qvStyledExtent e;
+  MeasureStyledText(out_.text.data() + measuredEnd_, end - measuredEnd_, s_.encoding, style_, &e);
+  measuredRight_ = std::max(measuredRight_, measuredAdvance_ + e.drawnWidth);
+  measuredAdvance_ += e.font.advance;
+  measuredEnd_ = end;
 }
 
 void RunBuilder::ClosePending() {
@@ -105,12 +122,7 @@ int32_t RunBuilder::EndWord(size_t wordStart, size_t firstRun) {
   int32_t right = lineRight_;
   for (size_t r = firstRun; r < out_.runs.size(); ++r)
     right = std::max(right, out_.runs[r].x + out_.runs[r].extent.drawnWidth);
-  if (out_.text.size() > pendingOffset_) {
-    qvStyledExtent e;
-    MeasureStyledText(out_.text.data() + pendingOffset_, out_.text.size() - pendingOffset_,
-                      s_.encoding, style_, &e);
-    right = std::max(right, pendingX_ + e.drawnWidth);
-  }
+  right = std::max(right, PendingRight());
   if (s_.breaksKnown) {
     while (breakAt_ < s_.breaks.size() && s_.breaks[breakAt_] < index) ++breakAt_;
     breakHere = breakAt_ < s_.breaks.size() && s_.breaks[breakAt_] == index;
@@ -143,12 +155,7 @@ int32_t RunBuilder::EndWord(size_t wordStart, size_t firstRun) {
     right = 0;
     for (size_t r = split ? firstRun : out_.runs.size(); r < out_.runs.size(); ++r)
       right = std::max(right, out_.runs[r].x + out_.runs[r].extent.drawnWidth);
-    if (out_.text.size() > pendingOffset_) {
-      qvStyledExtent e;
-      MeasureStyledText(out_.text.data() + pendingOffset_, out_.text.size() - pendingOffset_,
-                        s_.encoding, style_, &e);
-      right = std::max(right, pendingX_ + e.drawnWidth);
-    }
+    right = std::max(right, PendingRight());
   }
   lineRight_ = std::max(lineRight_, right);
   lineHasWord_ = true;

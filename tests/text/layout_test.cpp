@@ -328,5 +328,24 @@ TEST_F(Layout, PrintMovesTheCursorToTheEndOfTheText) {
   }
 }
 
+TEST_F(Layout, ALongTextOfManyWordsIsMeasuredOnce) {
+  // 200000 words on one line: measuring the whole pending text at every word's end would take
+  // minutes; measured as it grows, the pass is linear.
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "ab ";
+  qvTextLayoutState s = State(text);
+  qvTextRuns runs;
+  ASSERT_EQ(BuildTextRuns(&s, kLayoutTextOut, false, Constants(), &runs), 0);
+  ASSERT_EQ(runs.runs.size(), 1u);
+  EXPECT_EQ(runs.runs[0].extent.font.advance, 200000 * 24);
+  // Wrapped at 32 pixels: one word a line, up to the break list's 32767 entries.
+  qvTextLayoutState wrapped = State(text.substr(0, 3 * 32768), 32);
+  ASSERT_EQ(BuildTextRuns(&wrapped, kLayoutTextOut, false, Constants(), &runs), 0);
+  EXPECT_EQ(runs.runs.size(), 32768u);
+  EXPECT_EQ(runs.runs.back().y, 32767 * 8);
+  qvTextLayoutState tooMany = State(text.substr(0, 3 * 32769), 32);
+  EXPECT_EQ(BuildTextRuns(&tooMany, kLayoutTextOut, false, Constants(), &runs), ERR_INTERNAL);
+}
+
 }  // namespace
 }  // namespace qv
