@@ -267,8 +267,10 @@ bool FindBitmapFontFile(const char* name, std::string* path) {
   if (!EndsWithFontNoCase(file)) file += ".font";
   std::vector<std::string> candidates;
   for (const std::string& dir : gText.fontPaths) {
-    const bool separator = dir.empty() || dir.back() == '/' || dir.back() == '\\';
-    candidates.push_back(separator ? dir + file : dir + "/" + file);
+    std::string candidate = dir;
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') candidate += '/';
+    candidate += file;
+    candidates.push_back(std::move(candidate));
   }
   if (gText.fontPaths.empty()) candidates.push_back(file);
   candidates.push_back("Fonts/" + file);

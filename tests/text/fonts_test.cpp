@@ -73,6 +73,19 @@ TEST_F(Fonts, CachesByNameWithoutCaseSizeEngineAndCacheFlag) {
   EXPECT_STREQ(GetErrorString(), "Cannot open font Bitstream Vera Sans with size 7!");
 }
 
+// A damaged file is refused with the font's name and size in the message, and nothing is cached.
+TEST_F(Fonts, ADamagedFileCannotBeOpened) {
+  qvtest::TempDir dir;
+  std::filesystem::create_directories(dir.Path("bad"));
+  std::filesystem::copy_file(qvtest::FontFixture("bad.font"), dir.Path("bad.font"));
+  std::filesystem::copy_file(qvtest::FontFixture("bad/7"), dir.Path("bad/7"));
+  ASSERT_EQ(AddFontPath(dir.path().c_str()), 0);
+  qvFont* font = nullptr;
+  EXPECT_EQ(ResolveFontName("bad", 7, kFontEngineNative, 1, false, &font), ERR_OPENFONT);
+  EXPECT_STREQ(GetErrorString(), "Cannot open font bad with size 7!");
+  EXPECT_TRUE(CachedFonts().empty());
+}
+
 TEST_F(Fonts, RefusesPathsUnlessOutline) {
   qvFont* font = nullptr;
   for (const char* name : {"dir/prop", "/abs/prop.font", "PROGDIR:prop"}) {
