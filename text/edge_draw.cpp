@@ -40,8 +40,8 @@ void PaintGrid(const qvTextBlock& block, const uint8_t* cover, const uint32_t* c
   qvBitMap* bm = block.bitmap;
   if (!bm || !bm->pixels || bm->bytesPerPixel != 4) return;
   int32_t x0 = std::max(left, 0), y0 = std::max(top, 0);
-  int32_t x1 = std::min<int64_t>(int64_t(left) + width, bm->width);
-  int32_t y1 = std::min<int64_t>(int64_t(top) + height, bm->height);
+  auto x1 = static_cast<int32_t>(std::min<int64_t>(int64_t(left) + width, bm->width));
+  auto y1 = static_cast<int32_t>(std::min<int64_t>(int64_t(top) + height, bm->height));
   if (block.mask) {
     x1 = std::min(x1, block.mask->width > 0 ? block.mask->width : x1);
     y1 = std::min(y1, block.mask->height > 0 ? block.mask->height : y1);
@@ -293,7 +293,7 @@ int MakeLayerEdge(const qvBitMap* bitmap, const qvPlane* mask, const qvPlane* al
   *out = qvLayerEdge{};
   if (width < 1 || height < 1 || !bitmap) return ERR_MEM;
   const int32_t s = std::clamp(size, 0, 64);
-  const int64_t ow = int64_t(width) + 2 * s + 1, oh = int64_t(height) + 2 * s + 1;
+  const int64_t ow = int64_t(width) + int64_t{2} * s + 1, oh = int64_t(height) + int64_t{2} * s + 1;
   if (ow > INT32_MAX / 4 || oh > INT32_MAX / 4) return ERR_MEM;
   qvLayerEdge edge;
   edge.xOffset = s;
