@@ -100,6 +100,8 @@ struct qvDisplay {
   qvBGPic* selection;
   qvBGPic* doubleBufferRecord;
   int32_t cursorX, cursorY, marginLeft, marginRight;
+  int32_t tabStops[32];  // ascending; the print's tab stops
+  int32_t tabCount;
   qvSavedDrawState saved;
   int32_t pointerHidden, reopen, active;
   qvPointer* pointer;  // set by SetPointer; null: the standard pointer

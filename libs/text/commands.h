@@ -21,4 +21,16 @@ int32_t SetDefaultEncoding(qvScriptState* L);
 int32_t AddFontPath(qvScriptState* L);
 int32_t GetKerningPair(qvScriptState* L);
 
+// text_output.cpp: text into the output, measuring, the print settings
+int32_t Print(qvScriptState* L);
+int32_t NPrint(qvScriptState* L);
+int32_t TextOut(qvScriptState* L);
+int32_t TextWidth(qvScriptState* L);
+int32_t TextHeight(qvScriptState* L);
+int32_t TextExtent(qvScriptState* L);
+int32_t SetMargins(qvScriptState* L);
+int32_t Locate(qvScriptState* L);
+int32_t AddTab(qvScriptState* L);
+int32_t ResetTabs(qvScriptState* L);
+
 }  // namespace qv::cmd

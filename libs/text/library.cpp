@@ -21,6 +21,17 @@ const qvLibraryRow kCommands[] = {
     {"SetDefaultEncoding", cmd::SetDefaultEncoding},
     {"AddFontPath", cmd::AddFontPath},
     {"GetKerningPair", cmd::GetKerningPair},
+    // Text output and the print settings.
+    {"Print", cmd::Print},
+    {"NPrint", cmd::NPrint},
+    {"TextOut", cmd::TextOut},
+    {"TextWidth", cmd::TextWidth},
+    {"TextHeight", cmd::TextHeight},
+    {"TextExtent", cmd::TextExtent},
+    {"SetMargins", cmd::SetMargins},
+    {"Locate", cmd::Locate},
+    {"AddTab", cmd::AddTab},
+    {"ResetTabs", cmd::ResetTabs},
     {nullptr, nullptr},
 };
 
