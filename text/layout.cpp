@@ -577,7 +577,7 @@ int32_t LayoutTextBlock(qvTextLayoutState* state, int32_t kind, bool literal,
   const bool empty = state->text.empty();
   if (empty) {
     saved.swap(state->text);
-    state->text = " ";
+    state->text.assign(1, ' ');
   }
   int32_t rc = BuildTextRuns(state, kind, literal, lookup, &runs);
   if (empty) state->text.swap(saved);
