@@ -161,15 +161,20 @@ BoxParts LayOutBox(int32_t x, int32_t y, int32_t width, int32_t height, const qv
   p.form = FormStyleBox(x, y, width, height, style);
   p.shadow = (style.formStyle & kFormShadow) != 0;
   p.edge = (style.formStyle & kFormEdge) != 0;
-  int32_t e = p.edge ? style.edgeSize : 0;
+  const int64_t e = p.edge ? style.edgeSize : 0;
   p.box = {p.form.boxX, p.form.boxY, width, height};
-  p.edgeBox = {p.box.x - e, p.box.y - e, width + 2 * e, height + 2 * e};
+  // Boxes at the far ends of the coordinate range: the edge and the shadow saturate there
+  // instead of wrapping round to the other side (the clip then leaves nothing of them).
+  auto sat = [](int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  p.edgeBox = {sat(p.box.x - e), sat(p.box.y - e), sat(width + 2 * e), sat(height + 2 * e)};
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   ShadowPaddings(style.shadowDistance, style.shadowDirection, &left, &top, &right, &bottom);
   // The shadow is the silhouette (the edge box with an edge) moved towards its direction.
   p.shadowBox = p.edgeBox;
-  p.shadowBox.x += right - left;
-  p.shadowBox.y += bottom - top;
+  p.shadowBox.x = sat(int64_t{p.shadowBox.x} + right - left);
+  p.shadowBox.y = sat(int64_t{p.shadowBox.y} + bottom - top);
   return p;
 }
 
