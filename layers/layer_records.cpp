@@ -16,6 +16,7 @@
 #include "display/displays.h"
 #include "display/output.h"
 #include "display/sprites.h"
+#include "layers/layer_refresh.h"
 #include "layers/layers.h"
 
 namespace qv {
@@ -37,24 +38,12 @@ int DrawNothing(qvScriptState*, qvDisplay*, qvLayer*, qvLayerState*, const qvTra
                 int32_t) {
   return 0;
 }
-// The draw rectangle of the current state, recomposed now while the display is the output and
-// recorded for the selection's end while a BGPic is; other outputs show no layers.
-void RefreshOrMarkArea(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer) {
-  qvDisplay* display = CurrentDisplay();
-  const qvLayerState* s = layer->current;
-  if (display == nullptr || s == nullptr || bgpic != display->bgpic) return;
-  if (display->outputType == kOutputDisplay) {
-    RefreshLayerRect(L, s->drawX, s->drawY, s->drawWidth, s->drawHeight);
-  } else if (display->outputType == kOutputBGPic) {
-    AddDirtyRect(s->drawX, s->drawY, s->drawWidth, s->drawHeight);
-  }
-}
 void TellAsyncDraws(int32_t message, qvLayer* layer) {
   NotifyAsyncDrawObjects(message, reinterpret_cast<intptr_t>(layer));
 }
 bool AsyncDrawUses(const qvLayer* layer) { return IsUsedByAsyncDraw(layer); }
 
-const qvLayerHooks kDefaultHooks = {DrawNothing, RefreshOrMarkArea, TellAsyncDraws, AsyncDrawUses};
+const qvLayerHooks kDefaultHooks = {DrawNothing, RefreshLayerArea, TellAsyncDraws, AsyncDrawUses};
 qvLayerHooks gHooks = kDefaultHooks;
 
 bool IsBrushKind(int32_t type) {

@@ -8,6 +8,7 @@
 #include "display/bgpics.h"
 #include "display/displays.h"
 #include "layers/compositor.h"
+#include "layers/layer_refresh.h"
 #include "layers/layers.h"
 
 namespace qv {
@@ -131,10 +132,14 @@ bool RepointObjectLayers(int32_t kind, qvObjectId id, void* newHandle) {
 }
 
 int32_t OpenLayerSystem() {
+  if (OpenLayerBatchList() != 0) return ERR_MEM;
   RegisterLayerSystem(&kLayerSystem);
   return RegisterAttributeKinds(kAttributeRows);
 }
 
-void CloseLayerSystem() { RegisterLayerSystem(nullptr); }
+void CloseLayerSystem() {
+  RegisterLayerSystem(nullptr);
+  FreeLayerBatchList();
+}
 
 }  // namespace qv
