@@ -521,9 +521,10 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, boo
 }
 
 qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic) {
-  // The display bitmap holds the picture beneath the sprites: with sprites on it the composite
-  // is made in the window-size bitmap.
-  if (bgpic == nullptr || TargetSpriteEntries(bgpic) == nullptr || !HasCompositor() ||
+  // The display bitmap holds the picture beneath the sprites and the layers: with either on it
+  // the composite is made in the window-size bitmap.
+  const bool layers = display->layersOn && CountLayers(bgpic) > 0;
+  if (bgpic == nullptr || (TargetSpriteEntries(bgpic) == nullptr && !layers) || !HasCompositor() ||
       display->windowBitmap == nullptr) {
     return display->displayBitmap;
   }

@@ -2,12 +2,15 @@
 // the display code need, registered with the core at the layers library's open.
 #include "core/layer_system.h"
 
+#include <algorithm>
+
 #include "base/errors.h"
 #include "base/support.h"
 #include "core/attribute_table.h"
 #include "display/bgpics.h"
 #include "display/displays.h"
 #include "layers/compositor.h"
+#include "layers/layer_draw.h"
 #include "layers/layer_refresh.h"
 #include "layers/layers.h"
 
@@ -84,19 +87,43 @@ int32_t LayerAttribute(const qvAttrQuery& q, qvAttrAnswer*) {
   return IsLayerAttribute(q.attribute) ? ERR_UNSUPPORTEDFEAT : ERR_UNKNOWNATTR;
 }
 
+// The compositor: a target with layers on a display that shows them is recomposed with them,
+// anything else as its picture and its sprites.
+void ComposeWithLayers(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst,
+                       int32_t x, int32_t y, int32_t width, int32_t height, int32_t flags,
+                       int32_t mode) {
+  const bool layers = target != nullptr && CountBGPicLayers(target) > 0 &&
+                      (display == nullptr || display->layersOn);
+  if (!layers) {
+    ComposeTarget(L, display, target, dst, x, y, width, height, flags, mode);
+    return;
+  }
+  // Sprites never stand on a target with layers: the halves around a blit are one recompose.
+  if (mode == kRecomposeAbove) return;
+  // The display's bitmap holds what lies beneath its layers.
+  int32_t from = display != nullptr && target == display->bgpic ? kRedrawFromDisplayBitmap : 0;
+  // Cut to the target here: the compositor refuses a rectangle that starts off it.
+  int64_t x1 = std::max<int64_t>(x, 0), y1 = std::max<int64_t>(y, 0);
+  int64_t x2 = std::min<int64_t>(int64_t{x} + width, target->width);
+  int64_t y2 = std::min<int64_t>(int64_t{y} + height, target->height);
+  if (x2 <= x1 || y2 <= y1) return;
+  Redraw(L, display, target, dst, static_cast<int32_t>(x1), static_cast<int32_t>(y1),
+         static_cast<int32_t>(x2 - x1), static_cast<int32_t>(y2 - y1), flags | from);
+}
+
+// The layers made visible while their BGPic was the layer target are drawn from now.
+void EndLayerTargetMarks(qvBGPic* bgpic) {
+  for (qvLayer* l = FirstLayer(bgpic); l != nullptr; l = NextLayer(l)) l->skipDraw = 0;
+}
+
 const qvAttrKind kAttributeRows[] = {
     {kObjectLayer, qvAttrIdForm::kLayer, LayerAttribute},
     {0, qvAttrIdForm::kObject, nullptr},
 };
 
 const qvLayerSystem kLayerSystem = {
-    LayerByName,
-    CountBGPicLayers,
-    IsObjectShownByLayer,
-    RepointObjectLayers,
-    // The compositor with layers off: the picture and the sprites shown on it.
-    SpritesMeetRect,
-    ComposeTarget,
+    LayerByName,     CountBGPicLayers,  IsObjectShownByLayer, RepointObjectLayers,
+    SpritesMeetRect, ComposeWithLayers, AddObjectLayerCore,   EndLayerTargetMarks,
 };
 
 }  // namespace
@@ -133,6 +160,9 @@ bool RepointObjectLayers(int32_t kind, qvObjectId id, void* newHandle) {
 
 int32_t OpenLayerSystem() {
   if (OpenLayerBatchList() != 0) return ERR_MEM;
+  qvLayerHooks hooks{};
+  hooks.drawLayerObject = DrawLayerObject;
+  SetLayerHooks(&hooks);
   RegisterLayerSystem(&kLayerSystem);
   return RegisterAttributeKinds(kAttributeRows);
 }
@@ -140,6 +170,7 @@ int32_t OpenLayerSystem() {
 void CloseLayerSystem() {
   RegisterLayerSystem(nullptr);
   FreeLayerBatchList();
+  SetLayerHooks(nullptr);
 }
 
 }  // namespace qv
