@@ -1,6 +1,6 @@
-// The compositor with layers off: a target's rectangle is its picture with the sprite entries
-// drawn over it in list order, each through its frame's mask or alpha channel and the clip region
-// the target had when the sprite was shown.
+// The sprites of a target: drawn over its picture and its layers in list order, each through its
+// frame's mask or alpha channel and the clip region the target had when the sprite was shown; and
+// the core's recompose, which goes through Redraw.
 #include "layers/compositor.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include "core/layer_system.h"
 #include "display/display.h"
 #include "display/sprites.h"
+#include "layers/layer_draw.h"
 
 namespace qv {
 
@@ -107,25 +108,9 @@ bool SpritesMeetRect(const qvBGPic* target, int32_t x, int32_t y, int32_t width,
   return false;
 }
 
-void ComposeTarget(qvScriptState*, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
-                   int32_t y, int32_t width, int32_t height, int32_t, int32_t mode) {
-  if (target == nullptr || dst == nullptr) return;
-  Rect area = Rect{x, y, int64_t{x} + width, int64_t{y} + height}.Cut(
-      {0, 0, std::min(target->width, dst->width), std::min(target->height, dst->height)});
-  if (area.Empty()) return;
-  if (mode != kRecomposeAbove) {
-    // The picture beneath: the display bitmap of the display that shows the target (drawing
-    // goes there), else the target's own.
-    const qvBitMap* picture = display != nullptr && display->bgpic == target
-                                  ? display->displayBitmap
-                                  : target->current.bitmap;
-    if (picture != nullptr && picture != dst) {
-      BltBitMap(picture, static_cast<int32_t>(area.x1), static_cast<int32_t>(area.y1), dst,
-                static_cast<int32_t>(area.x1), static_cast<int32_t>(area.y1),
-                static_cast<int32_t>(area.x2 - area.x1), static_cast<int32_t>(area.y2 - area.y1));
-    }
-  }
-  if (mode == kRecomposeBeneath) return;
+void DrawSpriteEntries(const qvBGPic* target, qvBitMap* dst, int32_t x, int32_t y, int32_t width,
+                       int32_t height) {
+  Rect area{x, y, int64_t{x} + width, int64_t{y} + height};
   for (const qvSpriteEntry* e = TargetSpriteEntries(target); e != nullptr; e = e->next) {
     // Most entries lie elsewhere: a plain test before any other work.
     if (e->x >= area.x2 || e->y >= area.y2 || int64_t{e->x} + e->width <= area.x1 ||
@@ -134,6 +119,20 @@ void ComposeTarget(qvScriptState*, qvDisplay* display, qvBGPic* target, qvBitMap
     }
     DrawEntry(e, dst, area);
   }
+}
+
+void ComposeTarget(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
+                   int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode) {
+  if (target == nullptr || dst == nullptr) return;
+  // The blit road hands rectangles that may reach past the picture: cut here, so that Redraw's
+  // complaints stay for callers that mean what they pass.
+  Rect area = Rect{x, y, int64_t{x} + width, int64_t{y} + height}.Cut(
+      {0, 0, std::min(target->width, dst->width), std::min(target->height, dst->height)});
+  if (area.Empty()) return;
+  if (mode == kRecomposeAbove) flags |= kRedrawSpritesOnly;
+  if (mode == kRecomposeBeneath) flags |= kRedrawNoSprites;
+  Redraw(L, display, target, dst, static_cast<int32_t>(area.x1), static_cast<int32_t>(area.y1),
+         static_cast<int32_t>(area.x2 - area.x1), static_cast<int32_t>(area.y2 - area.y1), flags);
 }
 
 }  // namespace qv

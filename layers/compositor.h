@@ -14,9 +14,12 @@ struct qvDisplay;
 
 // True when a sprite entry of the target meets the rectangle.
 bool SpritesMeetRect(const qvBGPic* target, int32_t x, int32_t y, int32_t width, int32_t height);
-// Composes the rectangle of the target into dst (cut to both): the picture (the display bitmap
-// of the display that shows it, else its own) unless the mode is kRecomposeAbove, then the
-// sprite entries in list order unless it is kRecomposeBeneath.
+// Draws the sprite entries of the target that meet the rectangle into dst, in list order.
+void DrawSpriteEntries(const qvBGPic* target, qvBitMap* dst, int32_t x, int32_t y, int32_t width,
+                       int32_t height);
+// Composes the rectangle of the target into dst (cut to both and to the origin) through Redraw:
+// the picture and the layers unless the mode is kRecomposeAbove, the sprite entries unless it is
+// kRecomposeBeneath.
 void ComposeTarget(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
                    int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode);
 

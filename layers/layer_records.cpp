@@ -16,6 +16,7 @@
 #include "display/displays.h"
 #include "display/output.h"
 #include "display/sprites.h"
+#include "layers/layer_draw.h"
 #include "layers/layer_refresh.h"
 #include "layers/layers.h"
 
@@ -34,16 +35,13 @@ void* LayerAlloc(size_t size) {
   return std::calloc(1, size);
 }
 
-int DrawNothing(qvScriptState*, qvDisplay*, qvLayer*, qvLayerState*, const qvTransformBlock&,
-                int32_t) {
-  return 0;
-}
 void TellAsyncDraws(int32_t message, qvLayer* layer) {
   NotifyAsyncDrawObjects(message, reinterpret_cast<intptr_t>(layer));
 }
 bool AsyncDrawUses(const qvLayer* layer) { return IsUsedByAsyncDraw(layer); }
 
-const qvLayerHooks kDefaultHooks = {DrawNothing, RefreshLayerArea, TellAsyncDraws, AsyncDrawUses};
+const qvLayerHooks kDefaultHooks = {DrawLayerObject, RefreshLayerArea, TellAsyncDraws,
+                                    AsyncDrawUses};
 qvLayerHooks gHooks = kDefaultHooks;
 
 bool IsBrushKind(int32_t type) {

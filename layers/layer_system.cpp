@@ -160,9 +160,6 @@ bool RepointObjectLayers(int32_t kind, qvObjectId id, void* newHandle) {
 
 int32_t OpenLayerSystem() {
   if (OpenLayerBatchList() != 0) return ERR_MEM;
-  qvLayerHooks hooks{};
-  hooks.drawLayerObject = DrawLayerObject;
-  SetLayerHooks(&hooks);
   RegisterLayerSystem(&kLayerSystem);
   return RegisterAttributeKinds(kAttributeRows);
 }
@@ -170,7 +167,6 @@ int32_t OpenLayerSystem() {
 void CloseLayerSystem() {
   RegisterLayerSystem(nullptr);
   FreeLayerBatchList();
-  SetLayerHooks(nullptr);
 }
 
 }  // namespace qv

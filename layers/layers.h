@@ -180,11 +180,10 @@ int SetLayerNameCore(const qvBGPic* bgpic, qvLayer* layer, const char* name);
 
 // ---------------------------------------------------------------------------------------------
 // What the compositor and the refresh code give the records: rendering a state, refreshing a
-// layer's area and telling the async-draw objects. By default a render draws nothing and
-// succeeds (the compositor with layers fills it), a refresh is RefreshLayerArea
-// (layers/layer_refresh.h: the current state's bounds with shadow and border, recomposed now or
-// recorded by the output device), and the async-draw objects are asked and told through their
-// messages.
+// layer's area and telling the async-draw objects. By default a render is the compositor's
+// DrawLayerObject (layers/layer_draw.h), a refresh is RefreshLayerArea (layers/layer_refresh.h:
+// the current state's bounds with shadow and border, recomposed now or recorded by the output
+// device), and the async-draw objects are asked and told through their messages.
 struct qvLayerHooks {
   // Renders the state (render flags: kRenderLayer, kRenderScaled) into its render planes;
   // 0 or an error code.
