@@ -67,23 +67,83 @@ bool IsLayerAttribute(int32_t a) {
   }
 }
 
-// A layer of the current display's BGPic, by its position or its name.
-int32_t LayerAttribute(const qvAttrQuery& q, qvAttrAnswer*) {
+// A layer of the BGPic whose layers the commands address, by its position or its name. The
+// position and size are the drawn ones (the draw rectangle of what the display shows) except the
+// raw position, which is where the script put the anchor point, and the raw size, the object's
+// before its transform.
+int32_t LayerAttribute(const qvAttrQuery& q, qvAttrAnswer* out) {
+  const qvDisplay* d = CurrentDisplay();
+  const qvBGPic* bgpic = CurrentLayerBGPic(d);
   int32_t position = q.id.number;
   if (q.name != nullptr) {
-    position = LayerByName(q.name);
+    position = bgpic != nullptr ? FindLayerByName(bgpic, q.name) : 0;
     if (position == 0) {
       SetErrorString(q.name);
       return ERR_FINDLAYER;
     }
   }
-  const qvDisplay* d = CurrentDisplay();
-  const qvBGPic* bgpic = d != nullptr ? d->bgpic : nullptr;
-  if (bgpic == nullptr || position < 1 || position > CountBGPicLayers(bgpic)) {
-    return ERR_LAYERRANGE;
+  const qvLayer* layer = bgpic != nullptr ? GetLayerByIndex(bgpic, position) : nullptr;
+  if (layer == nullptr) return ERR_LAYERRANGE;
+  const qvLayerState* base = layer->base;
+  const qvLayerState* shown = layer->current;
+  const bool anim = layer->kind == kObjectAnim;
+  const auto* frames = anim ? static_cast<const qvAnimLayerState*>(shown) : nullptr;
+  switch (q.attribute) {
+    case attr::kWidth:
+      out->Number(shown->drawWidth);
+      return 0;
+    case attr::kHeight:
+      out->Number(shown->drawHeight);
+      return 0;
+    case attr::kXPos:
+      out->Number(shown->drawX);
+      return 0;
+    case attr::kYPos:
+      out->Number(shown->drawY);
+      return 0;
+    case attr::kRawXPos:
+      out->Number(base->x);
+      return 0;
+    case attr::kRawYPos:
+      out->Number(base->y);
+      return 0;
+    case attr::kRawWidth:
+      out->Number(base->width);
+      return 0;
+    case attr::kRawHeight:
+      out->Number(base->height);
+      return 0;
+    case attr::kLayers:
+      out->Number(CountBGPicLayers(bgpic));
+      return 0;
+    case attr::kType:
+      out->Number(layer->kind);
+      return 0;
+    case attr::kVisible:
+      out->Number(layer->hidden ? 0 : 1);
+      return 0;
+    case attr::kNumFrames:
+      out->Number(frames != nullptr ? frames->frameCount : 1);
+      return 0;
+    case attr::kCurFrame:
+      out->Number(frames != nullptr ? frames->frame + 1 : 1);
+      return 0;
+    case attr::kLayerId:
+      out->Id(layer->id);
+      return 0;
+    case attr::kFrameDelay:
+      out->Number(0);
+      return 0;
+    case attr::kGroup:
+      out->Text(layer->group);
+      return 0;
+    case attr::kZPos:
+      out->Number(position);
+      return 0;
+    default:
+      break;
   }
-  // What a layer answers is held by the layer records, which come with the layers library's
-  // commands.
+  // Text and its font come with text layers.
   return IsLayerAttribute(q.attribute) ? ERR_UNSUPPORTEDFEAT : ERR_UNKNOWNATTR;
 }
 
