@@ -54,4 +54,22 @@ void EndLayerTarget(qvBGPic* bgpic) {
   }
 }
 
+qvLayer* LayerAt(const qvBGPic* bgpic, int32_t position) {
+  return gSystem != nullptr && gSystem->layerAt != nullptr && bgpic != nullptr
+             ? gSystem->layerAt(bgpic, position)
+             : nullptr;
+}
+
+void LayerPlace(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+  *x = *y = *width = *height = 0;
+  if (gSystem != nullptr && gSystem->layerPlace != nullptr) {
+    gSystem->layerPlace(layer, x, y, width, height);
+  }
+}
+
+void MoveLayerTo(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y) {
+  if (gSystem != nullptr && gSystem->moveLayer != nullptr)
+    gSystem->moveLayer(L, bgpic, layer, x, y);
+}
+
 }  // namespace qv

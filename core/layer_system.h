@@ -70,6 +70,11 @@ struct qvLayerSystem {
   int (*addObjectLayer)(qvScriptState* L, const qvObjectLayerArgs& args);
   // The BGPic stops being the layer target: its layers made visible meanwhile are drawn from now.
   void (*endLayerTarget)(qvBGPic* bgpic);
+  // The layer at the 1-based position (null when there is none), the position and size the
+  // script gave it, and moving its anchor point to x, y with the area it left and took refreshed.
+  qvLayer* (*layerAt)(const qvBGPic* bgpic, int32_t position);
+  void (*layerPlace)(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+  void (*moveLayer)(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y);
 };
 
 // Registers the layer system (kept, not copied; null forgets it). A member left null answers as
@@ -89,5 +94,8 @@ void RedrawLayers(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMa
 // ERR_NOLAYERS without a layer system; the pixels handed over are then freed by the caller.
 int AddObjectLayer(qvScriptState* L, const qvObjectLayerArgs& args);
 void EndLayerTarget(qvBGPic* bgpic);
+qvLayer* LayerAt(const qvBGPic* bgpic, int32_t position);
+void LayerPlace(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+void MoveLayerTo(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y);
 
 }  // namespace qv

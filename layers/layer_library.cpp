@@ -19,7 +19,9 @@
 
 namespace qv {
 
-static_assert(kLayerDisplayScale == kLayerCreateDisplayScale, "one creation flag, two names");
+static_assert(static_cast<int32_t>(kLayerDisplayScale) ==
+                  static_cast<int32_t>(kLayerCreateDisplayScale),
+              "one creation flag, two names");
 
 namespace {
 

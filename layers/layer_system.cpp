@@ -176,6 +176,20 @@ void EndLayerTargetMarks(qvBGPic* bgpic) {
   for (qvLayer* l = FirstLayer(bgpic); l != nullptr; l = NextLayer(l)) l->skipDraw = 0;
 }
 
+qvLayer* LayerAtPosition(const qvBGPic* bgpic, int32_t position) {
+  return GetLayerByIndex(bgpic, position);
+}
+void PlaceOfLayer(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+  *x = layer->base->x;
+  *y = layer->base->y;
+  *width = layer->base->width;
+  *height = layer->base->height;
+}
+void MoveLayerAnchor(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y) {
+  MoveLayerCore(L, bgpic, layer, nullptr, x, y, false, 0, nullptr);
+  bgpic->layersChanged = 1;
+}
+
 const qvAttrKind kAttributeRows[] = {
     {kObjectLayer, qvAttrIdForm::kLayer, LayerAttribute},
     {0, qvAttrIdForm::kObject, nullptr},
@@ -184,6 +198,7 @@ const qvAttrKind kAttributeRows[] = {
 const qvLayerSystem kLayerSystem = {
     LayerByName,     CountBGPicLayers,  IsObjectShownByLayer, RepointObjectLayers,
     SpritesMeetRect, ComposeWithLayers, AddObjectLayerCore,   EndLayerTargetMarks,
+    LayerAtPosition, PlaceOfLayer,      MoveLayerAnchor,
 };
 
 }  // namespace
