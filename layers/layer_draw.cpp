@@ -198,10 +198,10 @@ void DrawShadow(qvScriptState* L, qvLayer* layer, qvLayerState* state, double sx
   const qvClipRegion* region = state->clipRegion;
   const bool test = ClipRegionHasMask(region);
   for (int64_t y = r.y1; y < r.y2; ++y) {
-    const uint8_t* a = m->data + (y - area.y) * m->bytesPerRow - area.x;
+    const uint8_t* a = m->data + (y - area.y) * m->bytesPerRow;
     auto* d = reinterpret_cast<uint32_t*>(dst->pixels + y * dst->bytesPerRow);
     for (int64_t x = r.x1; x < r.x2; ++x) {
-      int32_t level = a[x];
+      int32_t level = a[x - area.x];
       if (level == 0) continue;
       if (test && !ClipRegionAdmits(region, static_cast<int32_t>(x), static_cast<int32_t>(y))) {
         continue;

@@ -1,11 +1,14 @@
 // Rendering a layer's state: its object drawn at the state's transform (with the display's scale
 // where the records asked for it) into the state's render planes, and the place and size of the
 // render in the state's draw rectangle.
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "base/errors.h"
 #include "base/support.h"
+#include "display/displays.h"
 #include "display/draw.h"
 #include "layers/layer_draw.h"
 
@@ -69,7 +72,7 @@ int RenderShapeLayer(qvScriptState* L, qvLayer* layer, qvLayerState* state,
                      const qvTransformBlock& t) {
   auto* s = static_cast<qvShapeLayerState*>(state);
   std::vector<qvPointD> points;
-  for (int32_t i = 0; s->vertices != nullptr && i < s->vertexCount; ++i) {
+  for (int64_t i = 0; s->vertices != nullptr && i < s->vertexCount; ++i) {
     points.push_back({s->vertices[2 * i], s->vertices[2 * i + 1]});
   }
   qvShapeParams p{};
@@ -106,10 +109,57 @@ int RenderShapeLayer(qvScriptState* L, qvLayer* layer, qvLayerState* state,
   return 0;
 }
 
+// A line: its ends turned about the anchor of its box (as the draw library turns them), drawn
+// into a cleared picture of their box grown by the thickness, its alpha the line's coverage.
+int RenderLineLayer(const qvDisplay* display, qvLayerState* state, const qvTransformBlock& t,
+                    int32_t flags) {
+  auto* s = static_cast<qvShapeLayerState*>(state);
+  const int32_t thickness = std::max(s->thickness, 1);
+  const bool antialias = (s->style.formStyle & kFormAntialias) != 0;
+  int64_t left = std::min(s->x1, s->x2), top = std::min(s->y1, s->y2);
+  qvPointD ends[2] = {{static_cast<double>(s->x1 - left), static_cast<double>(s->y1 - top)},
+                      {static_cast<double>(s->x2 - left), static_cast<double>(s->y2 - top)}};
+  auto w = static_cast<int32_t>(std::min<int64_t>(std::llabs(int64_t{s->x2} - s->x1) + 1, 1 << 20));
+  auto h = static_cast<int32_t>(std::min<int64_t>(std::llabs(int64_t{s->y2} - s->y1) + 1, 1 << 20));
+  RotateShapePoints(ShapeMatrixOf(t), t.anchorX, t.anchorY, w, h, ends, 2, false, nullptr, nullptr,
+                    nullptr, nullptr);
+  if ((flags & kRenderScaled) && display != nullptr) {
+    // The matrix carries the display's scale for the line's length; its place scales too.
+    left = RoundToInt(static_cast<double>(left) * display->scaleX);
+    top = RoundToInt(static_cast<double>(top) * display->scaleY);
+  }
+  const double minX = std::min(ends[0].x, ends[1].x), minY = std::min(ends[0].y, ends[1].y);
+  const double maxX = std::max(ends[0].x, ends[1].x), maxY = std::max(ends[0].y, ends[1].y);
+  const int32_t margin = thickness / 2 + 2;
+  if (maxX - minX > (1 << 20) || maxY - minY > (1 << 20)) return ERR_MEM;
+  const int32_t ox = static_cast<int32_t>(std::floor(minX)) - margin;
+  const int32_t oy = static_cast<int32_t>(std::floor(minY)) - margin;
+  const int32_t pw = static_cast<int32_t>(std::ceil(maxX)) - ox + margin + 1;
+  const int32_t ph = static_cast<int32_t>(std::ceil(maxY)) - oy + margin + 1;
+  qvPlaneSet render{AllocClearedBitMap(pw, ph), nullptr, AllocAlphaChannel(pw, ph, true)};
+  if (render.bitmap == nullptr || render.alpha == nullptr) {
+    FreeSet(&render);
+    return ERR_MEM;
+  }
+  const qvPointI local[2] = {
+      {static_cast<int32_t>(ends[0].x) - ox, static_cast<int32_t>(ends[0].y) - oy},
+      {static_cast<int32_t>(ends[1].x) - ox, static_cast<int32_t>(ends[1].y) - oy}};
+  qvRenderTarget target{render.bitmap, nullptr, render.alpha, pw, ph, nullptr, 0};
+  int code = DrawThroughRenderRecord(target, kRoadLine, local, 2, thickness, antialias, s->colour,
+                                     0, -1);
+  if (code != 0) {
+    FreeSet(&render);
+    return code;
+  }
+  TakeRender(state, render, static_cast<int32_t>(left) + ox, static_cast<int32_t>(top) + oy, pw,
+             ph);
+  return 0;
+}
+
 }  // namespace
 
-int DrawLayerObject(qvScriptState* L, qvDisplay*, qvLayer* layer, qvLayerState* state,
-                    const qvTransformBlock& transform, int32_t) {
+int DrawLayerObject(qvScriptState* L, qvDisplay* display, qvLayer* layer, qvLayerState* state,
+                    const qvTransformBlock& transform, int32_t flags) {
   switch (layer->kind) {
     case kObjectBrush:
     case kObjectBrushPart:
@@ -121,8 +171,10 @@ int DrawLayerObject(qvScriptState* L, qvDisplay*, qvLayer* layer, qvLayerState* 
     case kObjectPolygon:
     case kObjectArc:
       return RenderShapeLayer(L, layer, state, transform);
+    case kObjectLine:
+      return RenderLineLayer(display, state, transform, flags);
     default:
-      // Anims, text, lines and vector paths render with their subsystems' layer roads, which
+      // Anims, text and vector paths render with their subsystems' layer roads, which
       // come later: until then such a state keeps the pixels it was made with and succeeds.
       return 0;
   }
