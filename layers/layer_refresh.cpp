@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "display/displays.h"
 #include "display/sprites.h"
+#include "layers/layer_draw.h"
 
 namespace qv {
 
@@ -67,51 +68,19 @@ qvLayerArea LayerBorderedRect(const qvLayer* layer, const qvLayerState* state) {
 
 qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, const qvLayer* layer,
                             const qvLayerState* state) {
-  qvLayerArea r = layer->border.on ? LayerBorderedRect(layer, state) : LayerDrawRect(state);
-  int64_t radius = static_cast<int64_t>(std::trunc(std::clamp(layer->shadow.radius, 0.0, 1e6)));
-  int64_t x = r.x - radius, y = r.y - radius;
-  int64_t w = r.width + 2 * radius, h = r.height + 2 * radius;
+  // The compositor's own rectangle, cast by the bordered rectangle as the bounds see it (the
+  // reach of a border not built yet included).
+  qvLayerState geometry = *state;
+  if (layer->border.on) {
+    qvLayerArea b = LayerBorderedRect(layer, state);
+    geometry.borderOffsetX = Clamp32(int64_t{state->drawX} - b.x);
+    geometry.borderOffsetY = Clamp32(int64_t{state->drawY} - b.y);
+    geometry.borderWidth = b.width;
+    geometry.borderHeight = b.height;
+  }
   double sx = 1.0, sy = 1.0;
-  if (DisplayScalesLayers(display, bgpic)) {
-    sx = display->scaleX;
-    sy = display->scaleY;
-  }
-  auto dx = static_cast<int64_t>(std::trunc(layer->shadow.size * sx));
-  auto dy = static_cast<int64_t>(std::trunc(layer->shadow.size * sy));
-  // Directions run clockwise from 0 (up) to 7 (up and left).
-  switch (layer->shadow.direction) {
-    case 0:
-      y -= dy;
-      break;
-    case 1:
-      y -= dy;
-      x += dx;
-      break;
-    case 2:
-      x += dx;
-      break;
-    case 3:
-      y += dy;
-      x += dx;
-      break;
-    case 4:
-      y += dy;
-      break;
-    case 5:
-      y += dy;
-      x -= dx;
-      break;
-    case 6:
-      x -= dx;
-      break;
-    case 7:
-      y -= dy;
-      x -= dx;
-      break;
-    default:
-      break;
-  }
-  return {Clamp32(x), Clamp32(y), Clamp32(w), Clamp32(h)};
+  LayerStateScale(display, bgpic, layer, state, &sx, &sy);
+  return GetShadowRect(layer, &geometry, sx, sy);
 }
 
 qvLayerArea GetLayerBounds(const qvDisplay* display, const qvBGPic* bgpic, const qvLayer* layer,
@@ -125,6 +94,7 @@ qvLayerArea GetLayerBounds(const qvDisplay* display, const qvBGPic* bgpic, const
 bool IsLayerUncovered(const qvBGPic* bgpic, const qvLayer* layer) {
   (void)bgpic;  // the layers above are the ones after it in its own list
   const qvLayerState* s = layer->current;
+  if (s == nullptr) return true;
   int64_t x2 = int64_t{s->drawX} + s->drawWidth, y2 = int64_t{s->drawY} + s->drawHeight;
   for (const qvLayer* above = NextLayer(layer); above != nullptr; above = NextLayer(above)) {
     if (above->hidden || above->skipDraw || above->kind == kObjectNoObject) continue;

@@ -24,9 +24,9 @@ qvLayerArea LayerDrawRect(const qvLayerState* state);
 // is one, else what a border of the layer's size takes (more under a turn or a shear, where the
 // compositor's border grows).
 qvLayerArea LayerBorderedRect(const qvLayer* layer, const qvLayerState* state);
-// The rectangle of the layer's shadow: the bordered rectangle (border on) or the draw rectangle,
-// widened by the blur radius on every side and moved by the shadow's size in its direction (the
-// size scaled by the display's factors when the display draws the BGPic's layers at its scale).
+// The rectangle of the layer's shadow: the compositor's GetShadowRect at the state's scale
+// (LayerStateScale), cast by LayerBorderedRect when the border is on, so that a border not built
+// yet is reckoned in.
 qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, const qvLayer* layer,
                             const qvLayerState* state);
 // Everything the state covers on the BGPic: the draw rectangle with the bordered rectangle when
