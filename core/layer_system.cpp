@@ -72,4 +72,10 @@ void MoveLayerTo(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, in
     gSystem->moveLayer(L, bgpic, layer, x, y);
 }
 
+void FreeBGPicLayers(qvScriptState* L, qvBGPic* bgpic) {
+  if (gSystem != nullptr && gSystem->freeLayers != nullptr && bgpic != nullptr) {
+    gSystem->freeLayers(L, bgpic);
+  }
+}
+
 }  // namespace qv

@@ -75,6 +75,8 @@ struct qvLayerSystem {
   qvLayer* (*layerAt)(const qvBGPic* bgpic, int32_t position);
   void (*layerPlace)(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
   void (*moveLayer)(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y);
+  // A BGPic goes: its layers are freed (their buttons go with the BGPic's).
+  void (*freeLayers)(qvScriptState* L, qvBGPic* bgpic);
 };
 
 // Registers the layer system (kept, not copied; null forgets it). A member left null answers as
@@ -97,5 +99,6 @@ void EndLayerTarget(qvBGPic* bgpic);
 qvLayer* LayerAt(const qvBGPic* bgpic, int32_t position);
 void LayerPlace(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
 void MoveLayerTo(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y);
+void FreeBGPicLayers(qvScriptState* L, qvBGPic* bgpic);
 
 }  // namespace qv

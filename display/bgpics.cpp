@@ -221,6 +221,7 @@ void FreeBGPicBitMaps(qvBGPic* bgpic) {
 
 void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic) {
   // Layers belong to the layer system, which frees its nodes before the pictures go.
+  FreeBGPicLayers(L, bgpic);
   FreeBGPicButtons(L, bgpic);
   FreeTargetSpriteEntries(bgpic);
   ReleasePixelBuffer(bgpic->pixelBuffer);

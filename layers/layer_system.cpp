@@ -190,6 +190,8 @@ void MoveLayerAnchor(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x
   bgpic->layersChanged = 1;
 }
 
+void FreeLayersOfBGPic(qvScriptState* L, qvBGPic* bgpic) { FreeLayerList(L, bgpic, false, false); }
+
 const qvAttrKind kAttributeRows[] = {
     {kObjectLayer, qvAttrIdForm::kLayer, LayerAttribute},
     {0, qvAttrIdForm::kObject, nullptr},
@@ -198,7 +200,7 @@ const qvAttrKind kAttributeRows[] = {
 const qvLayerSystem kLayerSystem = {
     LayerByName,     CountBGPicLayers,  IsObjectShownByLayer, RepointObjectLayers,
     SpritesMeetRect, ComposeWithLayers, AddObjectLayerCore,   EndLayerTargetMarks,
-    LayerAtPosition, PlaceOfLayer,      MoveLayerAnchor,
+    LayerAtPosition, PlaceOfLayer,      MoveLayerAnchor,      FreeLayersOfBGPic,
 };
 
 }  // namespace
