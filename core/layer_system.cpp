@@ -1,5 +1,7 @@
 #include "core/layer_system.h"
 
+#include "base/errors.h"
+
 namespace qv {
 
 namespace {
@@ -39,6 +41,41 @@ bool RectHitsSprites(const qvBGPic* target, int32_t x, int32_t y, int32_t width,
 void RedrawLayers(qvScriptState* L, qvDisplay* display, qvBGPic* target, qvBitMap* dst, int32_t x,
                   int32_t y, int32_t width, int32_t height, int32_t flags, int32_t mode) {
   if (HasCompositor()) gSystem->redraw(L, display, target, dst, x, y, width, height, flags, mode);
+}
+
+int AddObjectLayer(qvScriptState* L, const qvObjectLayerArgs& args) {
+  return gSystem != nullptr && gSystem->addObjectLayer != nullptr ? gSystem->addObjectLayer(L, args)
+                                                                  : ERR_NOLAYERS;
+}
+
+void EndLayerTarget(qvBGPic* bgpic) {
+  if (gSystem != nullptr && gSystem->endLayerTarget != nullptr && bgpic != nullptr) {
+    gSystem->endLayerTarget(bgpic);
+  }
+}
+
+qvLayer* LayerAt(const qvBGPic* bgpic, int32_t position) {
+  return gSystem != nullptr && gSystem->layerAt != nullptr && bgpic != nullptr
+             ? gSystem->layerAt(bgpic, position)
+             : nullptr;
+}
+
+void LayerPlace(const qvLayer* layer, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+  *x = *y = *width = *height = 0;
+  if (gSystem != nullptr && gSystem->layerPlace != nullptr) {
+    gSystem->layerPlace(layer, x, y, width, height);
+  }
+}
+
+void MoveLayerTo(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, int32_t x, int32_t y) {
+  if (gSystem != nullptr && gSystem->moveLayer != nullptr)
+    gSystem->moveLayer(L, bgpic, layer, x, y);
+}
+
+void FreeBGPicLayers(qvScriptState* L, qvBGPic* bgpic) {
+  if (gSystem != nullptr && gSystem->freeLayers != nullptr && bgpic != nullptr) {
+    gSystem->freeLayers(L, bgpic);
+  }
 }
 
 }  // namespace qv

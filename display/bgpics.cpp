@@ -221,6 +221,7 @@ void FreeBGPicBitMaps(qvBGPic* bgpic) {
 
 void FreeBGPicRecord(qvScriptState* L, qvBGPic* bgpic) {
   // Layers belong to the layer system, which frees its nodes before the pictures go.
+  FreeBGPicLayers(L, bgpic);
   FreeBGPicButtons(L, bgpic);
   FreeTargetSpriteEntries(bgpic);
   ReleasePixelBuffer(bgpic->pixelBuffer);
@@ -523,9 +524,10 @@ int AllocDisplayBuffers(qvDisplay* display, qvBGPic* bgpic, bool reallocate, boo
 }
 
 qvBitMap* GetBGPicComposite(qvScriptState* L, qvDisplay* display, qvBGPic* bgpic) {
-  // The display bitmap holds the picture beneath the sprites: with sprites on it the composite
-  // is made in the window-size bitmap.
-  if (bgpic == nullptr || TargetSpriteEntries(bgpic) == nullptr || !HasCompositor() ||
+  // The display bitmap holds the picture beneath the sprites and the layers: with either on it
+  // the composite is made in the window-size bitmap.
+  const bool layers = display->layersOn && CountLayers(bgpic) > 0;
+  if (bgpic == nullptr || (TargetSpriteEntries(bgpic) == nullptr && !layers) || !HasCompositor() ||
       display->windowBitmap == nullptr) {
     return display->displayBitmap;
   }

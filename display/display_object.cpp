@@ -1,10 +1,12 @@
 // Putting a picture object on the output device: a whole brush, a part of a brush or a part of a
 // BGPic, with the display options of the command (transform, anchor, transparency), blitted
-// through SafeBlt. Layers are off here; the layer road joins when layers come.
+// through SafeBlt, or, with layers on, handed to the layer system as a new layer.
+#include <algorithm>
 #include <cstring>
 
 #include "base/errors.h"
 #include "base/support.h"
+#include "core/layer_system.h"
 #include "display/display.h"
 #include "display/internal.h"
 
@@ -33,6 +35,65 @@ struct Source {
   const qvPlane* alpha = nullptr;
   int32_t width = 0, height = 0;  // the planes' size
 };
+
+// Layers on: the object becomes a new top layer of the output target; a plain one (no transform,
+// nothing that changes its pixels) is then drawn at once over what the window shows, which the
+// compositor would draw the same, and anything else is drawn by the layer system.
+int ShowAsLayer(qvScriptState* L, qvDisplay* d, const qvDisplayObjectRequest& r,
+                const qvTransformBlock& transform, const qvLayerOptions& options, bool vector,
+                const Source& source, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                int32_t width, int32_t height) {
+  const bool transformed = !IsIdentity(transform.matrix) || (r.flags & kShowTransformed) != 0;
+  if (vector && transformed) return ERR_TFVBRUSH;
+  qvObjectLayerArgs a;
+  a.kind = r.kind;
+  a.id = r.id;
+  if (r.kind == kObjectBGPicPart && r.id.number == -1 && r.id.handle == nullptr) {
+    a.id = {d->bgpic->header.id, d->bgpic->header.handle};
+  }
+  a.srcX = srcX;
+  a.srcY = srcY;
+  a.x = x;
+  a.y = y;
+  a.width = width;
+  a.height = height;
+  a.transform = &transform;
+  a.options = &options;
+  a.flags = kLayerCreateDisplayScale;
+  // Only a new top layer can be drawn over what the window shows; one put beneath others is
+  // recomposed by the layer system.
+  const int32_t count = CountLayers(OutputTarget());
+  const bool onTop = options.insertPos < 1 || options.insertPos > count;
+  int code = AddObjectLayer(L, a);
+  if (code != 0) return code;
+
+  const bool effects = options.renderNeeded || options.transparency != 0 || options.shadow.on ||
+                       options.border.on || HasActiveFilters(options.filters);
+  if ((r.flags & (kShowNoDraw | kShowLayerCopy)) || transformed || effects || !onTop) return 0;
+  x -= TruncateToInt(width * transform.anchorX);
+  y -= TruncateToInt(height * transform.anchorY);
+  qvBGPic* target = OutputTarget();
+  if (d->outputType == kOutputBGPic) {
+    // Drawn when the selection ends.
+    if (target == d->bgpic) AddDirtyRect(x, y, width, height);
+    return 0;
+  }
+  // A display that scales its layers draws the scaled render.
+  if (d->layerScale && !(d->scaleX == 1.0 && d->scaleY == 1.0)) return 0;
+  if (target == nullptr || d->windowBitmap == nullptr) return 0;
+  int32_t sx = srcX, sy = srcY, dx = x, dy = y, w = width, h = height;
+  if (!ClipBltRect(target->clipRegion, &sx, &sy, &dx, &dy, &w, &h, source.width, source.height,
+                   std::min(target->width, d->windowBitmap->width),
+                   std::min(target->height, d->windowBitmap->height), true)) {
+    return 0;
+  }
+  code = SafeBlt(L, source.bitmap, srcX, srcY, d->windowBitmap, x, y, width, height, source.width,
+                 source.height, target->width, target->height, kBltIgnoreSprites | kBltKeepPlanes,
+                 source.mask, source.alpha, target->clipRegion);
+  if (code != 0) return code;
+  RefreshDisplayRect(d->windowBitmap, dx, dy, d, dx, dy, w, h, kRefreshStretch);
+  return 0;
+}
 
 }  // namespace
 
@@ -158,6 +219,11 @@ int DisplayObjectCore(qvScriptState* L, const qvDisplayObjectRequest& r, qvBitMa
     *outBitmap = copy;
     if (outAllocated != nullptr) *outAllocated = true;
     return 0;
+  }
+
+  if (d->layersOn) {
+    return ShowAsLayer(L, d, r, transform, options, vectorPicture != nullptr, source, srcX, srcY, x,
+                       y, width, height);
   }
 
   OwnedPlanes owned;

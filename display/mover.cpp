@@ -5,7 +5,9 @@
 #include <new>
 
 #include "base/errors.h"
+#include "base/support.h"
 #include "core/events.h"
+#include "core/layer_system.h"
 #include "display/async_draw.h"
 #include "display/display.h"
 #include "display/sprites.h"
@@ -31,6 +33,8 @@ void LockObjects(qvScriptState* L, qvMover* m, qvBrush* brush, qvSprite* sprite)
     m->lockedIds.push_back(m->id);
     return;
   }
+  // A layer is kept by the async draw's claim on it (RemoveLayer refuses it), not by a counter.
+  if (sprite == nullptr) return;
   ++sprite->locked;
   m->lockedIds.push_back(m->id);
   if (sprite->links == nullptr) return;
@@ -147,6 +151,13 @@ int DrawBrushAt(qvScriptState* L, qvMover* m, int32_t x, int32_t y) {
 }
 
 int DrawAt(qvScriptState* L, qvMover* m, int32_t x, int32_t y) {
+  if (m->layer != nullptr) {
+    MoveLayerTo(L, m->layerTarget, m->layer, x, y);
+    m->x = x;
+    m->y = y;
+    m->drawn = true;
+    return 0;
+  }
   if (m->kind == kObjectSprite) {
     int code = DisplaySpriteCore(L, m->id, x, y, m->frame);
     if (code == 0) {
@@ -204,7 +215,9 @@ void AsyncRelease(qvScriptState* L, void* data, int32_t) {
 intptr_t AsyncMessage(int32_t message, intptr_t* argument, void* data) {
   auto* m = static_cast<qvMover*>(data);
   if (message == kAsyncDrawObjectInUse && argument != nullptr) {
-    *argument = reinterpret_cast<intptr_t>(m->id.handle);
+    // The layer it moves may not go while it moves.
+    *argument = m->layer != nullptr ? reinterpret_cast<intptr_t>(m->layer)
+                                    : reinterpret_cast<intptr_t>(m->id.handle);
   }
   return 0;
 }
@@ -223,13 +236,12 @@ int PrepareMove(qvScriptState* L, const qvMoveRequest& r, qvMover** out) {
 
   qvBrush* brush = nullptr;
   qvSprite* sprite = nullptr;
+  qvLayer* layer = nullptr;
   int32_t width = 0, height = 0, frames = 1;
   switch (r.kind) {
     case kObjectBrush: {
       int code = FindBrush(L, r.id, &brush, kFindHardware);
       if (code != 0) return code;
-      // With layers on the object would move as a layer, which objects do not become yet.
-      if (d->layersOn) return ERR_NOLAYERS;
       width = brush->width;
       height = brush->height;
       break;
@@ -246,8 +258,22 @@ int PrepareMove(qvScriptState* L, const qvMoveRequest& r, qvMover** out) {
       return ObjectNotFound(r.id, ERR_FINDANIM);
     case kObjectTextObject:
       return ObjectNotFound(r.id, ERR_FINDTEXTOBJECT);
-    case kObjectLayer:
-      return ERR_NOLAYERS;
+    case kObjectLayer: {
+      if (!d->layersOn) return ERR_NOLAYERS;
+      int32_t position = r.id.number;
+      if (r.layerName != nullptr) {
+        position = FindLayerByName(r.layerName);
+        if (position == 0) {
+          SetErrorString(r.layerName);
+          return ERR_FINDLAYER;
+        }
+      }
+      layer = LayerAt(target, position);
+      if (layer == nullptr) return ERR_LAYERRANGE;
+      int32_t x = 0, y = 0;
+      LayerPlace(layer, &x, &y, &width, &height);
+      break;
+    }
     default:
       return ERR_WRONGUSAGE;
   }
@@ -269,6 +295,25 @@ int PrepareMove(qvScriptState* L, const qvMoveRequest& r, qvMover** out) {
     delete m;
     return 0;
   }
+  if (brush != nullptr && d->layersOn) {
+    // The brush is shown at the start as a new top layer, which the steps then move.
+    qvObjectLayerArgs a;
+    a.kind = kObjectBrush;
+    a.id = r.id;
+    a.x = setup.x1;
+    a.y = setup.y1;
+    a.width = width;
+    a.height = height;
+    a.flags = kLayerCreateDisplayScale;
+    int code = AddObjectLayer(L, a);
+    if (code != 0) {
+      delete m;
+      return code;
+    }
+    layer = LayerAt(target, CountLayers(target));
+  }
+  m->layer = layer;
+  m->layerTarget = const_cast<qvBGPic*>(target);
   m->kind = r.kind;
   m->id = r.id;
   m->width = width;

@@ -15,12 +15,15 @@
 
 namespace qv {
 
+struct qvBGPic;
 struct qvDisplay;
+struct qvLayer;
 
 // What the script asks for (the moveobject library reads it).
 struct qvMoveRequest {
   int32_t kind = 0;  // kObjectBrush, kObjectSprite, kObjectAnim, kObjectTextObject, kObjectLayer
-  qvObjectId id{0, nullptr};
+  qvObjectId id{0, nullptr};               // a layer's position in id.number
+  const char* layerName = nullptr;         // or its name
   int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // special positions allowed
   int32_t speed = -1;                      // NORMALSPEED; FASTSPEED, SLOWSPEED or pixels a step
   int32_t animSpeed = -1;                  // NORMALSPEED ... DEFAULTSPEED, or 20 ms units
@@ -51,6 +54,10 @@ struct qvMover {
   // For a runner that drives the move itself: one step (sets *finished when the object stands at
   // the end) and the end of the move (frees the record).
   int32_t (*step)(qvScriptState* L, qvMover* mover, int32_t* finished);
+  // With layers on: the layer that is moved (a brush shown as a new top layer first), and the
+  // BGPic whose list holds it.
+  qvLayer* layer = nullptr;
+  qvBGPic* layerTarget = nullptr;
   void (*free)(qvScriptState* L, qvMover* mover);
 };
 
@@ -64,8 +71,9 @@ int32_t MoveFrameDelayMs(int32_t animSpeed);
 // ERR_ENDDOUBLEBUFFER, ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK, ERR_SELECTALPHACHANNEL;
 // a sprite also ERR_LAYERSOFF while layers are on), for a speed below 1 (ERR_WRONGUSAGE), by the
 // object's finder (ERR_FINDBRUSH, ERR_FINDSPRITE, ERR_FINDANIM until anims, ERR_FINDTEXTOBJECT
-// until text objects, ERR_FINDARRAY for a handle), ERR_NOLAYERS for layers (and for a brush while
-// layers are on: objects do not become layers yet). Start equal to end: 0 and nothing moves.
+// until text objects, ERR_FINDARRAY for a handle); a layer (by position or name) needs layers on
+// (ERR_NOLAYERS, ERR_LAYERRANGE, ERR_FINDLAYER) and a brush moves as a new top layer while they
+// are on. Start equal to end: 0 and nothing moves.
 // Blocking, the move checks for a break before each step (its ERR_USERABORT ends the move with
 // the object where it stood) and presents the display after it. Async, *handle receives the
 // asynchronous drawing object's id and nothing is drawn before its first frame. The object is

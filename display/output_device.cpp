@@ -5,8 +5,10 @@
 #include <new>
 
 #include "base/errors.h"
+#include "core/layer_system.h"
 #include "display/display.h"
 #include "display/internal.h"
+#include "display/sprites.h"
 
 namespace qv {
 
@@ -311,18 +313,19 @@ int EndSelectOutput(qvScriptState* L, qvDisplay* d, bool noRefresh) {
   d->outputType = kOutputDisplay;
   d->outBitmap = d->displayBitmap;
   if (oldType == kOutputBGPic && target == d->bgpic) {
+    // The layers made meanwhile are drawn from now; what changed is recomposed with them.
+    EndLayerTarget(target);
     RestoreDrawState(d);
-    if (!noRefresh && d->dirty.entries != nullptr && d->dirty.count >= d->dirty.capacity) {
-      // Full: the entries are partial or stale; the whole picture goes to the window once.
-      RefreshDisplayRect(d->displayBitmap, 0, 0, d, 0, 0, d->bgpic->width, d->bgpic->height, 1);
-      d->dirty.count = 0;
-    } else if (!noRefresh && d->dirty.entries != nullptr) {
-      MergeDirtyRects(&d->dirty);
-      for (int32_t i = 0; i < d->dirty.count; ++i) {
-        const qvRect& r = d->dirty.entries[i];
-        if (r.x1 == kAbsorbedRect) continue;
-        RefreshDisplayRect(d->displayBitmap, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1,
-                           r.y2 - r.y1 + 1, 1);
+    if (!noRefresh && d->dirty.entries != nullptr) {
+      if (d->dirty.count >= d->dirty.capacity) {
+        RefreshLayerRect(L, 0, 0, target->width, target->height);
+      } else {
+        MergeDirtyRects(&d->dirty);
+        for (int32_t i = 0; i < d->dirty.count; ++i) {
+          const qvRect& r = d->dirty.entries[i];
+          if (r.x1 == kAbsorbedRect) continue;
+          RefreshLayerRect(L, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+        }
       }
       d->dirty.count = 0;
     }

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "core/layer_system.h"
 #include "core/registry.h"
 #include "display/async_draw.h"
 #include "display/bgpics.h"
@@ -298,4 +300,69 @@ void CopyLayerStyleFields(const qvLayer* from, qvLayer* to);
 void SetLayerAllocFault(int64_t n);
 int64_t LayerAllocCount();
 
+// ---------------------------------------------------------------------------------------------
+// The layers library's work below the script (layer_library.cpp).
+
+// The guard of the layer commands, in its order: an anim frame (ERR_SELECTANIM) or another
+// picture (ERR_SELECTBRUSH) as the output, a mask (ERR_SELECTMASK), an alpha channel
+// (ERR_SELECTALPHACHANNEL), layers off (ERR_NOLAYERS); ERR_WRONGUSAGE without a display.
+int CheckLayerGuard(const qvDisplay* display);
+// The BGPic whose layers the commands address: the one selected as layer target, else the
+// display's own.
+qvBGPic* CurrentLayerBGPic(const qvDisplay* display);
+
+// Layers on: ERR_LAYERSWITCH while an async draw is busy, ERR_ENDDOUBLEBUFFER while double
+// buffering, ERR_LAYERSON while the display is not the output, ERR_NOSPRITES with sprites on the
+// BGPic. Layers off: ERR_LAYERSWITCH, ERR_LAYERSON, ERR_NODISLAYERS for a layer-scaled display.
+// The layers stay in the list either way.
+int EnableLayersCore(qvScriptState* L, qvDisplay* display);
+int DisableLayersCore(qvScriptState* L, qvDisplay* display);
+
+// A layer argument that may name a group: a position (ERR_LAYERRANGE out of range), a layer
+// name, else the members of the group of that name one per call: *index starts at 0 and is -1
+// after the last member. ERR_FINDLAYER when neither matches, ERR_STRORNUM for another type.
+int FindLayerOrGroup(const qvBGPic* bgpic, const qvLayerArg& arg, int32_t* index, qvLayer** out,
+                     bool* isGroup);
+// Every layer the argument stands for, at most `capacity` (ERR_INTERNAL beyond).
+int CollectLayerOrGroup(const qvBGPic* bgpic, const qvLayerArg& arg, qvLayer** out,
+                        int32_t capacity, int32_t* count);
+// One layer by position or name: FindLayer's codes, ERR_LAYERRANGE without one there.
+int ResolveLayer(const qvBGPic* bgpic, const qvLayerArg& arg, qvLayer** out);
+
+// Adds the object as a layer of the current layer BGPic (the layer system's plug).
+int AddObjectLayerCore(qvScriptState* L, const qvObjectLayerArgs& args);
+// A brush as a new layer at the insert position (0 or beyond the count: on top; ERR_INVINSERT
+// below 0), x and y special positions against its size; other kinds ERR_WRONGUSAGE, anims and
+// text objects their finders' codes until they come.
+int InsertObjectLayer(qvScriptState* L, qvDisplay* display, int32_t position, int32_t type,
+                      qvObjectId id, int32_t x, int32_t y, bool hidden);
+
+// Shows or hides the layers (a group: `isGroup`). Showing moves them to x, y (special positions;
+// 100000 keeps a coordinate): one layer's anchor point against its size, a group's bounding box
+// (the union of the members' anchored base rectangles) against the box's size, every member
+// moving with the box. What changed is collected and refreshed once.
+void ShowHideLayersCore(qvScriptState* L, qvDisplay* display, qvLayer* const* layers, int32_t count,
+                        bool isGroup, int32_t x, int32_t y, bool hidden);
+// Moves the layer to `position` (1 the bottom, 0 or beyond the count the top); true when it
+// moved.
+bool SetLayerZPosCore(qvBGPic* bgpic, qvLayer* layer, int32_t position);
+// Removes the layers (ERR_REMADLAYER before anything goes when an async draw uses one).
+int RemoveLayersCore(qvScriptState* L, qvDisplay* display, qvLayer* const* layers, int32_t count);
+// FreeLayers: with `keep` the layers' pixels stay in the background.
+int FreeLayersCore(qvScriptState* L, qvDisplay* display, bool keep);
+// Removes the level-th layer from the top whose kind and source id match; none is no error.
+int UndoCore(qvScriptState* L, qvDisplay* display, int32_t type, qvObjectId id, int32_t level,
+             bool noRefresh);
+// The shadow or border block stored (nothing when off and staying off), the union of the old and
+// new bounds refreshed.
+void SetLayerShadowCore(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer,
+                        const qvShadowBlock& shadow);
+void SetLayerBorderCore(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer,
+                        const qvBorderBlock& border);
+// The text of DumpLayers: the list's head and one line a layer, of the state `which` chooses
+// (1 previous, 2 current, else base).
+std::string DumpLayersText(const qvBGPic* bgpic, int32_t which);
+// The top-most layer whose current draw rectangle holds the point (hidden ones too): its
+// position (0 for none) and its name ("" for none).
+int32_t GetLayerAtPosCore(const qvBGPic* bgpic, int32_t x, int32_t y, const char** name);
 }  // namespace qv

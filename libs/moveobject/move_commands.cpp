@@ -17,7 +17,7 @@ int32_t MoveObjectCommand(qvScriptState* L, int32_t kind, bool animated) {
   qvMoveRequest r;
   r.kind = kind;
   if (kind == kObjectLayer && VmType(L, 1) == kTypeString) {
-    CheckName(L, 1);  // a layer's name: it names none while layers are to come
+    r.layerName = CheckName(L, 1);
   } else {
     r.id = CheckObjectId(L, 1);
   }
