@@ -242,6 +242,20 @@ TEST_F(DemoTest, DisplayTwoAnswersOnItsOwnAndDisplayOneEndsTheDemo) {
     // The sprite rests where its move ended, over the gradient.
     EXPECT_EQ(first.At(330, 20), BrushPixel(0, 0));
     EXPECT_EQ(first.At(330 + 31, 20 + 31), BrushPixel(31, 31));
+    // The line of text: white glyphs, each ringed by its dark edge, in the band it was put in
+    // and nowhere above it (the gradient holds neither colour).
+    int white = 0, edge = 0, stray = 0;
+    for (int32_t y = 55; y < 80; ++y) {
+      for (int32_t x = 0; x < 300; ++x) {
+        uint32_t p = first.At(x, y);
+        bool inBand = y >= 61 && y <= 72 && x >= 9;
+        if (p == 0xFFFFFFu) (inBand ? white : stray)++;
+        if (p == 0x102040u) (inBand ? edge : stray)++;
+      }
+    }
+    EXPECT_GT(white, 100);
+    EXPECT_GT(edge, white);
+    EXPECT_EQ(stray, 0);
     // Display 2: the brush fills it, also after the resize (its corners are the brush's).
     ASSERT_EQ(second.width, 192);
     ASSERT_EQ(second.height, 144);

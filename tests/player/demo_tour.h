@@ -30,6 +30,7 @@ inline constexpr char kDemoTour[] =
     "   blurred, swirled, pixelated, rippled, and a gradient from orange to blue\n"
     "   a box with a shadow and a circle, drawn\n"
     "   a sprite made from the brush glides along the top, slowing to its end\n"
+    "   a line of text with a bold word and an edge, in the player's own 8-pixel font\n"
     "\n"
     "6. A second window with its own handlers\n"
     "   display 2 takes its own keys, the brush fills it again when it is resized,\n"
