@@ -91,9 +91,14 @@ int MixBitMaps(qvBitMap* dst, const qvBitMap* src, const qvPlane* srcMask, int32
     if (alphaWidth < 1 || alphaHeight < 1) return 0;
     qvPlane* scratch = AllocAlphaChannel(alphaWidth, alphaHeight, false);
     if (!scratch) return ERR_MEM;
-    for (int32_t y = 0; y < alphaHeight; ++y)
-      ScaleBytesKernel(srcAlpha->data + int64_t(y) * srcAlpha->bytesPerRow,
-                       scratch->data + int64_t(y) * scratch->bytesPerRow, level, alphaWidth, 1);
+    // Only the window the blit reads is scaled (the blit clips to the source and the planes at
+    // the same corner); the rest of the scratch is never read.
+    int32_t x0 = std::clamp(sx, 0, alphaWidth), y0 = std::clamp(sy, 0, alphaHeight);
+    int32_t x1 = int32_t(std::clamp<int64_t>(int64_t(sx) + std::max(width, 0), x0, alphaWidth));
+    int32_t y1 = int32_t(std::clamp<int64_t>(int64_t(sy) + std::max(height, 0), y0, alphaHeight));
+    for (int32_t y = y0; y < y1; ++y)
+      ScaleBytesKernel(srcAlpha->data + int64_t(y) * srcAlpha->bytesPerRow + x0,
+                       scratch->data + int64_t(y) * scratch->bytesPerRow + x0, level, x1 - x0, 1);
     BltAlphaBitMap(src, sx, sy, dst, dx, dy, width, height, scratch);
     FreeMaskOrAlpha(scratch);
     return 0;

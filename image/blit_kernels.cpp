@@ -1,5 +1,6 @@
 // The copy, fill and combine loops behind the blits, the alpha and byte-plane operations, the
 // plane extractors and the flood fill. No kernel clips: callers hand over clipped rectangles.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -267,8 +268,14 @@ void FillBytesRectKernel(uint8_t* data, int32_t left, int32_t top, int32_t width
 void ScaleBytesKernel(const uint8_t* src, uint8_t* dst, int32_t factor, int32_t width,
                       int32_t height) {
   if (width < 1 || height < 1) return;
+  const auto f = static_cast<uint16_t>(std::clamp(factor, 0, 255));
   int64_t n = int64_t(width) * height;
-  for (int64_t i = 0; i < n; ++i) dst[i] = uint8_t(src[i] * factor / 255);
+  // v / 255 for v up to 255 x 255 is (v + 1 + (v >> 8)) >> 8 exactly, in 16 bits: a loop the
+  // compiler turns into vector code, where the division was done a byte at a time.
+  for (int64_t i = 0; i < n; ++i) {
+    auto v = static_cast<uint16_t>(src[i] * f);
+    dst[i] = uint8_t((v + 1 + (v >> 8)) >> 8);
+  }
 }
 
 void AlphaToMaskKernel(const uint8_t* alpha, uint8_t* mask, int32_t alphaBytesPerRow,

@@ -163,6 +163,21 @@ void SetPixels(const qvPlaneSet& set, const qvLayerState* state, bool filtered,
   *out = {set.bitmap, set.mask, set.alpha, w, h, 0, 0, false, filtered};
 }
 
+// One pixel of the shadow's colour at the given coverage. Red and blue go together in one word:
+// each channel's d (256 - a) + c a stays below 2^16, so neither spills into the other.
+inline uint32_t Shade(uint32_t d, uint32_t colour, uint32_t level) {
+  const uint32_t keep = 256 - level;
+  uint32_t rb = ((d & 0xFF00FFu) * keep + (colour & 0xFF00FFu) * level) >> 8;
+  uint32_t g = ((d & 0xFF00u) * keep + (colour & 0xFF00u) * level) >> 8;
+  return (d & 0xFF000000u) | (rb & 0xFF00FFu) | (g & 0xFF00u);
+}
+
+// A row of the shadow: no coverage leaves the pixel as it is, which the blend does anyway, so
+// the loop has no branch.
+void ShadeRow(uint32_t* d, const uint8_t* a, uint32_t colour, int32_t n) {
+  for (int32_t x = 0; x < n; ++x) d[x] = Shade(d[x], colour, a[x]);
+}
+
 void DrawShadow(qvScriptState* L, qvLayer* layer, qvLayerState* state, double sx, double sy,
                 const Rect& clip, qvBitMap* dst) {
   if (layer->border.on) BuildLayerBorder(L, layer, state, sx, sy, nullptr);
@@ -193,26 +208,25 @@ void DrawShadow(qvScriptState* L, qvLayer* layer, qvLayerState* state, double sx
   Rect r = RectOf(area.x, area.y, std::min(area.width, m->width), std::min(area.height, m->height))
                .Cut(clip);
   if (r.Empty()) return;
-  // The colour through the blurred coverage: d + (((c - d) a) >> 8) per channel.
+  // The colour through the blurred coverage: d + (((c - d) a) >> 8) per channel, which is
+  // (d (256 - a) + c a) >> 8; the destination's top byte stays.
   const uint32_t colour = layer->shadow.colour;
   const qvClipRegion* region = state->clipRegion;
   const bool test = ClipRegionHasMask(region);
   for (int64_t y = r.y1; y < r.y2; ++y) {
-    const uint8_t* a = m->data + (y - area.y) * m->bytesPerRow;
-    auto* d = reinterpret_cast<uint32_t*>(dst->pixels + y * dst->bytesPerRow);
-    for (int64_t x = r.x1; x < r.x2; ++x) {
-      int32_t level = a[x - area.x];
-      if (level == 0) continue;
-      if (test && !ClipRegionAdmits(region, static_cast<int32_t>(x), static_cast<int32_t>(y))) {
+    const uint8_t* a = m->data + (y - area.y) * m->bytesPerRow + (r.x1 - area.x);
+    auto* d = reinterpret_cast<uint32_t*>(dst->pixels + y * dst->bytesPerRow) + r.x1;
+    const auto n = static_cast<int32_t>(r.x2 - r.x1);
+    if (!test) {
+      ShadeRow(d, a, colour, n);
+      continue;
+    }
+    for (int32_t x = 0; x < n; ++x) {
+      if (a[x] == 0 ||
+          !ClipRegionAdmits(region, static_cast<int32_t>(r.x1 + x), static_cast<int32_t>(y))) {
         continue;
       }
-      uint32_t out = d[x] & 0xFF000000u;
-      for (int shift = 0; shift < 24; shift += 8) {
-        auto dc = static_cast<int32_t>((d[x] >> shift) & 0xFF);
-        auto cc = static_cast<int32_t>((colour >> shift) & 0xFF);
-        out |= static_cast<uint32_t>((dc + (((cc - dc) * level) >> 8)) & 0xFF) << shift;
-      }
-      d[x] = out;
+      d[x] = Shade(d[x], colour, a[x]);
     }
   }
 }

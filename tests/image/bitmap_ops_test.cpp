@@ -277,6 +277,54 @@ TEST(BitMapOps, TintMixGrayInvertFlipAndClear) {
   EXPECT_EQ(Px(f.bitmap.get(), 4, 2), 0u);
 }
 
+// A faded alpha source gives what the alpha blit gives with the alpha scaled beforehand, for
+// windows inside the source, at its edges and clipped by the destination on either side.
+TEST(BitMapOps, MixWithAnAlphaReadsTheScaledAlphaAtTheSourcesCoordinates) {
+  constexpr int32_t kW = 37, kH = 11;
+  BitMapPtr src(AllocBitMap(kW, kH));
+  PlanePtr alpha(AllocAlphaChannel(kW, kH, false));
+  ASSERT_TRUE(src && alpha);
+  for (int32_t y = 0; y < kH; ++y) {
+    for (int32_t x = 0; x < kW; ++x) {
+      reinterpret_cast<uint32_t*>(
+          src->pixels + int64_t{y} * src->bytesPerRow)[x] = uint32_t(x * 0x070503 + y * 0x110D0B) &
+                                                            0xFFFFFF;
+      AlphaAt(alpha.get(), x, y) = uint8_t((x * 41 + y * 29) % 256);
+    }
+  }
+  struct Case {
+    int32_t dx, dy, sx, sy, w, h, level;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0, kW, kH, 255},  {3, 2, 5, 4, 20, 6, 100}, {0, 0, 9, 3, 40, 20, 77},
+      {-4, -2, 2, 1, 30, 9, 200}, {20, 5, 0, 0, kW, kH, 1}, {1, 1, 30, 8, 7, 3, 254},
+      {2, 0, -3, -2, 12, 8, 128},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dx) + "," + std::to_string(c.dy) + " from " +
+                 std::to_string(c.sx) + "," + std::to_string(c.sy) + " level " +
+                 std::to_string(c.level));
+    BitMapPtr got(AllocBitMap(48, 16)), want(AllocBitMap(48, 16));
+    PlanePtr scaled(AllocAlphaChannel(kW, kH, false));
+    ASSERT_TRUE(got && want && scaled);
+    FillBitMapRect(got.get(), 0, 0, 48, 16, 0x336699);
+    FillBitMapRect(want.get(), 0, 0, 48, 16, 0x336699);
+    for (int32_t y = 0; y < kH; ++y) {
+      for (int32_t x = 0; x < kW; ++x) {
+        AlphaAt(scaled.get(), x, y) = uint8_t(AlphaAt(alpha.get(), x, y) * c.level / 255);
+      }
+    }
+    ASSERT_EQ(MixBitMaps(got.get(), src.get(), nullptr, c.dx, c.dy, c.sx, c.sy, c.w, c.h, c.level,
+                         alpha.get(), kW, kH),
+              0);
+    BltAlphaBitMap(src.get(), c.sx, c.sy, want.get(), c.dx, c.dy, c.w, c.h, scaled.get());
+    for (int32_t y = 0; y < 16; ++y) {
+      for (int32_t x = 0; x < 48; ++x)
+        ASSERT_EQ(Px(got.get(), x, y), Px(want.get(), x, y)) << x << "," << y;
+    }
+  }
+}
+
 TEST(BitMapOps, CopyRegionAndColourKeyMask) {
   Picture p(6, 4);
   qvBitMap* b = nullptr;

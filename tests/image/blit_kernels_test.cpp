@@ -224,6 +224,17 @@ TEST(BlitKernels, FillsScalingAndPlaneExtraction) {
   EXPECT_EQ(d[1], 64);  // 16384 / 255 truncated
   EXPECT_EQ(d[2], 0);
 
+  // Every byte at every factor is the truncated a x f / 255, over a row long enough for vector
+  // code and a tail.
+  std::vector<uint8_t> all(259), scaled(259);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = uint8_t(i * 97 % 256);
+  for (int32_t f = 0; f <= 255; ++f) {
+    ScaleBytesKernel(all.data(), scaled.data(), f, int32_t(all.size()), 1);
+    for (size_t i = 0; i < all.size(); ++i) {
+      ASSERT_EQ(scaled[i], all[i] * f / 255) << "byte " << int(all[i]) << " factor " << f;
+    }
+  }
+
   uint32_t argb[4] = {0xFF000000, 0x80FFFFFF, 0x01000000, 0x7F000000};
   uint8_t alpha[2 * 4] = {};
   ExtractAlphaKernel(argb, 2, 2, 2, alpha, 4);

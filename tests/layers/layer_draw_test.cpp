@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -361,6 +362,44 @@ TEST_F(LayerDrawTest, NothingIsDrawnOutsideTheShadowRect) {
       EXPECT_GT(changedOutsideObject, 0);  // the shadow shows
     }
   }
+}
+
+// Each pixel of the shadow is the destination moved toward the shadow's colour by the blurred
+// coverage, d + (((c - d) a) >> 8) per channel, for every level the blur gives; the
+// destination's top byte stays.
+TEST_F(LayerDrawTest, TheShadowBlendsItsColourByTheCoverageInEveryChannel) {
+  qvLayerOptions o = Options();
+  o.shadow = {1, 0x30E08010u, 5, kShadowSouthEast, 4.0, 1.5};
+  qvLayer* layer = Add(18, 12, 12, 10, {0xFFFFFF}, Cover::kAlpha, o, 180);
+  // A background of every channel value, with a top byte of its own.
+  for (int32_t y = 0; y < kHeight; ++y) {
+    for (int32_t x = 0; x < kWidth; ++x) {
+      SetPixel(bgpic->current.bitmap, x, y, 0x5A000000u | uint32_t(x * 0x0B0305 + y * 0x051107));
+    }
+  }
+  Compose();
+  const qvPlane* m = layer->current->shadowMask;
+  ASSERT_NE(m, nullptr);
+  qvLayerArea s = GetShadowRect(layer, layer->current, 1.0, 1.0);
+  int32_t levels = 0;
+  for (int32_t y = s.y; y < s.y + std::min(s.height, m->height); ++y) {
+    for (int32_t x = s.x; x < s.x + std::min(s.width, m->width); ++x) {
+      if (x >= 18 && x < 30 && y >= 12 && y < 22) continue;  // the object over it
+      const uint32_t d = 0x5A000000u | uint32_t(x * 0x0B0305 + y * 0x051107);
+      const int32_t a = m->data[(y - s.y) * m->bytesPerRow + (x - s.x)];
+      uint32_t want = d & 0xFF000000u;
+      for (int shift = 0; shift < 24; shift += 8) {
+        auto dc = static_cast<int32_t>((d >> shift) & 0xFF);
+        auto cc = static_cast<int32_t>((o.shadow.colour >> shift) & 0xFF);
+        want |= static_cast<uint32_t>((dc + (((cc - dc) * a) >> 8)) & 0xFF) << shift;
+      }
+      uint32_t got = reinterpret_cast<const uint32_t*>(dst->pixels +
+                                                       int64_t{y} * dst->bytesPerRow)[x];
+      ASSERT_EQ(got, want) << x << "," << y << " coverage " << a;
+      if (a != 0) ++levels;
+    }
+  }
+  EXPECT_GT(levels, 0);
 }
 
 TEST_F(LayerDrawTest, ShadowFadeScalesTheShadowsOpacity) {
