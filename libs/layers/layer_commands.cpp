@@ -47,6 +47,13 @@ int Guard(qvDisplay** display, qvBGPic** bgpic) {
   return *bgpic != nullptr ? 0 : ERR_WRONGUSAGE;
 }
 
+// The guard, then the one layer that the argument names.
+int GuardedLayer(const qvLayerArg& arg, qvBGPic** bgpic, qvLayer** layer) {
+  qvDisplay* d = nullptr;
+  int code = Guard(&d, bgpic);
+  return code != 0 ? code : ResolveLayer(*bgpic, arg, layer);
+}
+
 int32_t ShowOrHide(qvScriptState* L, bool hidden) {
   int32_t x = kLayerKeepPosition, y = kLayerKeepPosition;
   if (hidden) {
@@ -135,12 +142,9 @@ int32_t SwapLayers(qvScriptState* L) {
 int32_t LayerToFront(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   qvLayerArg arg = ReadLayerArg(L, 1);
-  qvDisplay* d = nullptr;
   qvBGPic* bgpic = nullptr;
-  int code = Guard(&d, &bgpic);
-  if (code != 0) return code;
   qvLayer* layer = nullptr;
-  code = ResolveLayer(bgpic, arg, &layer);
+  int code = GuardedLayer(arg, &bgpic, &layer);
   if (code != 0) return code;
   int32_t position = GetLayerPosition(bgpic, layer);
   int32_t top = CountBGPicLayers(bgpic);
@@ -150,12 +154,9 @@ int32_t LayerToFront(qvScriptState* L) {
 int32_t LayerToBack(qvScriptState* L) {
   CheckArgCount(L, 1, 1);
   qvLayerArg arg = ReadLayerArg(L, 1);
-  qvDisplay* d = nullptr;
   qvBGPic* bgpic = nullptr;
-  int code = Guard(&d, &bgpic);
-  if (code != 0) return code;
   qvLayer* layer = nullptr;
-  code = ResolveLayer(bgpic, arg, &layer);
+  int code = GuardedLayer(arg, &bgpic, &layer);
   if (code != 0) return code;
   int32_t position = GetLayerPosition(bgpic, layer);
   return position == 1 ? 0 : SwapLayersCore(L, bgpic, position, 1);
@@ -165,12 +166,9 @@ int32_t SetLayerZPos(qvScriptState* L) {
   CheckArgCount(L, 2, 2);
   qvLayerArg arg = ReadLayerArg(L, 1);
   qvLayerArg to = ReadLayerArg(L, 2);
-  qvDisplay* d = nullptr;
   qvBGPic* bgpic = nullptr;
-  int code = Guard(&d, &bgpic);
-  if (code != 0) return code;
   qvLayer* layer = nullptr;
-  code = ResolveLayer(bgpic, arg, &layer);
+  int code = GuardedLayer(arg, &bgpic, &layer);
   if (code != 0) return code;
   int32_t position = 0;
   code = FindLayer(bgpic, to, &position);
@@ -187,12 +185,9 @@ int32_t TranslateLayer(qvScriptState* L) {
   qvLayerArg arg = ReadLayerArg(L, 1);
   int32_t dx = VmCheckInt(L, 2);
   int32_t dy = VmCheckInt(L, 3);
-  qvDisplay* d = nullptr;
   qvBGPic* bgpic = nullptr;
-  int code = Guard(&d, &bgpic);
-  if (code != 0) return code;
   qvLayer* layer = nullptr;
-  code = ResolveLayer(bgpic, arg, &layer);
+  int code = GuardedLayer(arg, &bgpic, &layer);
   if (code != 0) return code;
   MoveLayerCore(L, bgpic, layer, nullptr, dx, dy, false, kMoveRelativeX | kMoveRelativeY, nullptr);
   bgpic->layersChanged = 1;
@@ -270,12 +265,9 @@ int32_t SetLayerShadow(qvScriptState* L) {
   shadow.direction = VmOptInt(L, 6, kShadowSouthEast);
   shadow.sigma = VmOptNumber(L, 7, shadow.radius / 3.0);
   if (shadow.radius < 1.0 || shadow.size < 0 || !(shadow.sigma > 0.0)) return ERR_WRONGUSAGE;
-  qvDisplay* d = nullptr;
   qvBGPic* bgpic = nullptr;
-  int code = Guard(&d, &bgpic);
-  if (code != 0) return code;
   qvLayer* layer = nullptr;
-  code = ResolveLayer(bgpic, arg, &layer);
+  int code = GuardedLayer(arg, &bgpic, &layer);
   if (code != 0) return code;
   SetLayerShadowCore(L, bgpic, layer, shadow);
   return 0;
@@ -289,12 +281,9 @@ int32_t SetLayerBorder(qvScriptState* L) {
   border.colour = static_cast<uint32_t>(DoubleToInt32(VmOptNumber(L, 3, 0)));
   border.size = VmOptInt(L, 4, 2);
   if (border.size < 1) return ERR_WRONGUSAGE;
-  qvDisplay* d = nullptr;
   qvBGPic* bgpic = nullptr;
-  int code = Guard(&d, &bgpic);
-  if (code != 0) return code;
   qvLayer* layer = nullptr;
-  code = ResolveLayer(bgpic, arg, &layer);
+  int code = GuardedLayer(arg, &bgpic, &layer);
   if (code != 0) return code;
   SetLayerBorderCore(L, bgpic, layer, border);
   return 0;

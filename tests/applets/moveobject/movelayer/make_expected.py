@@ -1,30 +1,11 @@
 #!/usr/bin/env python3
 """Paints the pictures the layer move test expects: the background and the layers' rectangles
-in the list's order at the end, written as PNG with zlib alone."""
-import struct
-import zlib
+in the list's order at the end."""
+import os
+import sys
 
-W, H = 32, 24
-NAVY, RED, GREEN = (0, 0, 128), (255, 0, 0), (0, 255, 0)
-
-
-def write_png(name, rects):
-    pixels = [[NAVY] * W for _ in range(H)]
-    for x, y, w, h, colour in rects:
-        for yy in range(y, min(y + h, H)):
-            for xx in range(x, min(x + w, W)):
-                pixels[yy][xx] = colour
-    raw = b"".join(b"\0" + bytes(c for p in row for c in p) for row in pixels)
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-    with open(name, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, 2, 0, 0, 0)))
-        f.write(chunk(b"IDAT", zlib.compress(raw)))
-        f.write(chunk(b"IEND", b""))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from rect_pictures import GREEN, RED, write_png  # noqa: E402
 
 
 write_png("expected-moved.png", [(12, 4, 8, 8, RED), (24, 14, 8, 8, RED), (20, 12, 6, 6, GREEN)])
