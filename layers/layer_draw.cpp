@@ -34,20 +34,6 @@ Rect RectOf(int32_t x, int32_t y, int32_t w, int32_t h) {
 }
 Rect RectOf(const qvLayerArea& a) { return RectOf(a.x, a.y, a.width, a.height); }
 
-bool IsShapeKind(int32_t type) {
-  switch (type) {
-    case kObjectBox:
-    case kObjectCircle:
-    case kObjectEllipse:
-    case kObjectLine:
-    case kObjectPolygon:
-    case kObjectArc:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void FreeSet(qvPlaneSet* set) {
   FreeBitMap(set->bitmap);
   FreeMaskOrAlpha(set->mask);
@@ -233,7 +219,7 @@ void DrawShadow(qvScriptState* L, qvLayer* layer, qvLayerState* state, double sx
 
 // The border covers an outline shape of its own colour: the shape itself is not drawn.
 bool HiddenByBorder(const qvLayer* layer, const qvLayerState* state) {
-  if (!layer->border.on || !IsShapeKind(layer->kind)) return false;
+  if (!layer->border.on || !IsShapeLayerKind(layer->kind)) return false;
   const auto* s = static_cast<const qvShapeLayerState*>(state);
   return s->style.fillStyle == kFillNone && s->colour == layer->border.colour;
 }

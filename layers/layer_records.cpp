@@ -49,32 +49,19 @@ bool IsBrushKind(int32_t type) {
 }
 bool IsTextLayoutKind(int32_t type) { return type == kObjectTextOut || type == kObjectPrint; }
 bool IsTextKind(int32_t type) { return type == kObjectTextObject || IsTextLayoutKind(type); }
-bool IsShapeKind(int32_t type) {
-  switch (type) {
-    case kObjectBox:
-    case kObjectCircle:
-    case kObjectEllipse:
-    case kObjectLine:
-    case kObjectPolygon:
-    case kObjectArc:
-      return true;
-    default:
-      return false;
-  }
-}
 
 size_t StateSize(int32_t type) {
   if (IsBrushKind(type)) return sizeof(qvBrushLayerState);
   if (type == kObjectAnim) return sizeof(qvAnimLayerState);
   if (IsTextLayoutKind(type)) return sizeof(qvTextLayoutLayerState);
-  if (IsShapeKind(type)) return sizeof(qvShapeLayerState);
+  if (IsShapeLayerKind(type)) return sizeof(qvShapeLayerState);
   if (type == kObjectVectorPath) return sizeof(qvVectorLayerState);
   return sizeof(qvLayerState);
 }
 
 // The kinds whose state can be copied for a re-render: every kind that shows something.
 bool HasCopyRoutine(int32_t type) {
-  return IsBrushKind(type) || type == kObjectAnim || IsTextKind(type) || IsShapeKind(type) ||
+  return IsBrushKind(type) || type == kObjectAnim || IsTextKind(type) || IsShapeLayerKind(type) ||
          type == kObjectVectorPath;
 }
 
@@ -124,7 +111,7 @@ void FreeStateTail(int32_t type, qvLayerState* state) {
     t->text = nullptr;
     t->tabs = nullptr;
     t->lines = nullptr;
-  } else if (IsShapeKind(type)) {
+  } else if (IsShapeLayerKind(type)) {
     auto* s = static_cast<qvShapeLayerState*>(state);
     std::free(s->vertices);
     s->vertices = nullptr;
@@ -146,7 +133,7 @@ bool CopyStateTail(int32_t type, qvLayerState* state) {
     ok = CopyArray(&t->text, t->text != nullptr ? t->textLength + 1 : 0);
     ok = CopyArray(&t->tabs, static_cast<size_t>(std::max(t->tabCount, 0))) && ok;
     ok = CopyArray(&t->lines, t->lineBytes) && ok;
-  } else if (IsShapeKind(type)) {
+  } else if (IsShapeLayerKind(type)) {
     auto* s = static_cast<qvShapeLayerState*>(state);
     ok = CopyArray(&s->vertices, 2 * static_cast<size_t>(std::max(s->vertexCount, 0)));
   } else if (type == kObjectVectorPath) {
@@ -224,6 +211,20 @@ bool FindTurn(double p, double q, double* scale) {
 }
 
 }  // namespace
+
+bool IsShapeLayerKind(int32_t type) {
+  switch (type) {
+    case kObjectBox:
+    case kObjectCircle:
+    case kObjectEllipse:
+    case kObjectLine:
+    case kObjectPolygon:
+    case kObjectArc:
+      return true;
+    default:
+      return false;
+  }
+}
 
 void SetLayerAllocFault(int64_t n) {
   gFailAt = n > 0 ? n : 0;

@@ -282,6 +282,9 @@ bool DisplayScalesLayers(const qvDisplay* display, const qvBGPic* bgpic);
 // uniform-enough scale combined with a whole-degree turn.
 void ClassifyTextRotation(qvTransformBlock* block);
 
+// The kinds whose state is a shape's parameters: box, circle, ellipse, line, polygon, arc.
+bool IsShapeLayerKind(int32_t type);
+
 // State records by kind: a zeroed state with the kind's tail (null on failure), a copy of one
 // (the owned arrays copied; brush and part offsets cleared; null on failure or for a kind without
 // a copy), and the freeing of one with every buffer it owns.
