@@ -19,46 +19,15 @@
 #include "libs/libraries.h"
 #include "platform/loop.h"
 #include "platform/window_services.h"
+#include "tests/fixtures/script_call.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
 
 namespace qv {
 namespace {
 
-using Value = std::variant<double, std::string>;
-const Value kNil = std::string("<nil>");
-
-struct CallRun {
-  const char* name;
-  std::vector<Value> args;
-  std::vector<Value> results;
-};
-
-void CallBody(qvScriptState* L, void* data) {
-  auto* run = static_cast<CallRun*>(data);
-  int base = VmGetTop(L);
-  VmPushString(L, run->name);
-  VmGetTable(L, kGlobalsIndex);
-  for (const Value& a : run->args) {
-    if (const double* n = std::get_if<double>(&a)) {
-      VmPushNumber(L, *n);
-    } else {
-      VmPushString(L, std::get<std::string>(a).c_str());
-    }
-  }
-  int32_t word = VmCall(L, int(run->args.size()), -1);
-  if (word >= kFirstErrorCode) VmThrow(L, word);
-  for (int i = base + 1; i <= VmGetTop(L); ++i) {
-    if (VmType(L, i) == kTypeNumber) {
-      run->results.emplace_back(VmToNumber(L, i));
-    } else if (VmType(L, i) == kTypeString) {
-      run->results.emplace_back(std::string(VmToString(L, i)));
-    } else {
-      run->results.push_back(kNil);
-    }
-  }
-  VmSetTop(L, base);
-}
+using Value = qvtest::ScriptValue;
+const Value kNil = qvtest::kNilValue;
 
 class GraphicsAttribute : public ::testing::Test {
  protected:
@@ -100,11 +69,8 @@ class GraphicsAttribute : public ::testing::Test {
     VmCloseState(L);
   }
   // The results, or the error code alone (negated).
-  std::vector<Value> Call(const char* name, std::vector<Value> args) {
-    CallRun run{name, std::move(args), {}};
-    int32_t code = VmRunProtected(L, CallBody, &run);
-    if (code != 0) return {-double(code)};
-    return run.results;
+  std::vector<Value> Call(const char* name, const std::vector<Value>& args) {
+    return qvtest::CallScriptCommand(L, name, args);
   }
   qvScriptState* L = nullptr;
   qvDisplay* display = nullptr;

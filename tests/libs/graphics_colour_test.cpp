@@ -11,36 +11,13 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "libs/libraries.h"
+#include "tests/fixtures/script_call.h"
 #include "vm/vm.h"
 
 namespace qv {
 namespace {
 
-using Arg = std::variant<double, std::string>;
-
-struct CallRun {
-  const char* name;
-  std::vector<Arg> args;
-  std::vector<double> results;
-};
-
-void CallBody(qvScriptState* L, void* data) {
-  auto* run = static_cast<CallRun*>(data);
-  int base = VmGetTop(L);
-  VmPushString(L, run->name);
-  VmGetTable(L, kGlobalsIndex);
-  for (const Arg& a : run->args) {
-    if (std::holds_alternative<double>(a)) {
-      VmPushNumber(L, std::get<double>(a));
-    } else {
-      VmPushString(L, std::get<std::string>(a).c_str());
-    }
-  }
-  int32_t word = VmCall(L, int(run->args.size()), -1);
-  if (word >= kFirstErrorCode) VmThrow(L, word);
-  for (int i = base + 1; i <= VmGetTop(L); ++i) run->results.push_back(VmToNumber(L, i));
-  VmSetTop(L, base);
-}
+using Arg = qvtest::ScriptValue;
 
 class GraphicsColour : public ::testing::Test {
  protected:
@@ -56,11 +33,8 @@ class GraphicsColour : public ::testing::Test {
     SetProcessVm(nullptr);
   }
   // The command's results, or its error code as the only element (negated to tell it apart).
-  std::vector<double> Call(const char* name, std::vector<Arg> args) {
-    CallRun run{name, std::move(args), {}};
-    int32_t code = VmRunProtected(L, CallBody, &run);
-    if (code != 0) return {-double(code)};
-    return run.results;
+  std::vector<double> Call(const char* name, const std::vector<Arg>& args) {
+    return qvtest::CallScriptCommandNumbers(L, name, args);
   }
   qvScriptState* L = nullptr;
 };
@@ -132,19 +106,18 @@ TEST_F(GraphicsColour, RandomColoursComeFromTheTableForASeed) {
 
 TEST_F(GraphicsColour, IsPictureAnswersWithTheFacts) {
   auto facts = [&](const std::string& file) {
-    CallRun run{"ispicture", {file}, {}};
     std::vector<double> out;
     struct Data {
-      CallRun* run;
+      const std::string* file;
       std::vector<double>* out;
-    } data{&run, &out};
+    } data{&file, &out};
     int32_t code = VmRunProtected(
         L,
         [](qvScriptState* L, void* p) {
           auto* d = static_cast<Data*>(p);
           VmPushString(L, "ispicture");
           VmGetTable(L, kGlobalsIndex);
-          VmPushString(L, std::get<std::string>(d->run->args[0]).c_str());
+          VmPushString(L, d->file->c_str());
           VmCall(L, 1, 2);
           d->out->push_back(VmToNumber(L, -2));
           for (const char* key : {"width", "height", "alpha", "vector"}) {

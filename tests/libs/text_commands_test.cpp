@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "core/registry.h"
 #include "libs/libraries.h"
+#include "tests/fixtures/script_call.h"
 #include "text/fonts.h"
 #include "vm/auxlib.h"
 #include "vm/vm.h"
@@ -17,31 +18,7 @@
 namespace qv {
 namespace {
 
-using Value = std::variant<double, std::string>;
-
-struct CallRun {
-  const char* name;
-  std::vector<Value> args;
-  std::vector<double> results;
-};
-
-void CallBody(qvScriptState* L, void* data) {
-  auto* run = static_cast<CallRun*>(data);
-  int base = VmGetTop(L);
-  VmPushString(L, run->name);
-  VmGetTable(L, kGlobalsIndex);
-  for (const Value& a : run->args) {
-    if (const double* n = std::get_if<double>(&a)) {
-      VmPushNumber(L, *n);
-    } else {
-      VmPushString(L, std::get<std::string>(a).c_str());
-    }
-  }
-  int32_t word = VmCall(L, int(run->args.size()), -1);
-  if (word >= kFirstErrorCode) VmThrow(L, word);
-  for (int i = base + 1; i <= VmGetTop(L); ++i) run->results.push_back(VmToNumber(L, i));
-  VmSetTop(L, base);
-}
+using Value = qvtest::ScriptValue;
 
 class TextCommands : public ::testing::Test {
  protected:
@@ -57,11 +34,8 @@ class TextCommands : public ::testing::Test {
     VmCloseState(L);
   }
   // The results, or the error code alone (negated).
-  std::vector<double> Call(const char* name, std::vector<Value> args) {
-    CallRun run{name, std::move(args), {}};
-    int32_t code = VmRunProtected(L, CallBody, &run);
-    if (code != 0) return {-double(code)};
-    return run.results;
+  std::vector<double> Call(const char* name, const std::vector<Value>& args) {
+    return qvtest::CallScriptCommandNumbers(L, name, args);
   }
   qvScriptState* L = nullptr;
 };
