@@ -70,6 +70,12 @@ inline int TruncateToInt(double v) {
   return INT_MIN;
 }
 
+// A sum or product made in 64 bits, held to the int32 range: rectangles at the far ends of the
+// coordinate range grow to its end instead of wrapping round.
+inline int32_t SaturateToInt32(int64_t v) {
+  return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+}
+
 // The 48-bit linear congruential generator (multiplier 0x5DEECE66D, addend 0xB).
 void SeedRandom48(uint32_t seed);
 double Random48();

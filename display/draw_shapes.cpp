@@ -165,9 +165,7 @@ BoxParts LayOutBox(int32_t x, int32_t y, int32_t width, int32_t height, const qv
   p.box = {p.form.boxX, p.form.boxY, width, height};
   // Boxes at the far ends of the coordinate range: the edge and the shadow saturate there
   // instead of wrapping round to the other side (the clip then leaves nothing of them).
-  auto sat = [](int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-  };
+  auto sat = SaturateToInt32;
   p.edgeBox = {sat(p.box.x - e), sat(p.box.y - e), sat(width + 2 * e), sat(height + 2 * e)};
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   ShadowPaddings(style.shadowDistance, style.shadowDirection, &left, &top, &right, &bottom);

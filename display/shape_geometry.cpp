@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/errors.h"
+#include "base/support.h"
 #include "display/records.h"
 #include "display/shapes.h"
 
@@ -383,20 +384,20 @@ qvFormBox FormStyleBox(int32_t x, int32_t y, int32_t width, int32_t height,
                        const qvDrawStyle& style) {
   qvFormBox box{x, y, width, height, x, y};
   if (style.formStyle & kFormEdge) {
-    const int32_t e = style.edgeSize;
-    box.x -= e;
-    box.y -= e;
-    box.width += 2 * e;
-    box.height += 2 * e;
+    const int64_t e = style.edgeSize;
+    box.x = SaturateToInt32(box.x - e);
+    box.y = SaturateToInt32(box.y - e);
+    box.width = SaturateToInt32(box.width + 2 * e);
+    box.height = SaturateToInt32(box.height + 2 * e);
   }
   if (style.formStyle & kFormShadow) {
     int32_t l = 0, t = 0, r = 0, b = 0;
     ShadowPaddings(style.shadowDistance, style.shadowDirection, &l, &t, &r, &b);
-    box.width += l + r;
-    box.height += t + b;
+    box.width = SaturateToInt32(int64_t{box.width} + l + r);
+    box.height = SaturateToInt32(int64_t{box.height} + t + b);
     // A shadow to the west or north keeps the form's corner where it was and pushes the box.
-    box.boxX += l;
-    box.boxY += t;
+    box.boxX = SaturateToInt32(int64_t{box.boxX} + l);
+    box.boxY = SaturateToInt32(int64_t{box.boxY} + t);
   }
   return box;
 }
