@@ -248,8 +248,7 @@ TEST_F(CliTest, DeclaredObjectsAreRefusedNamingTheDeclaration) {
   WriteFile("objects.qva", objects);
   PlayerRun r = Run({"objects.qva", "-QUIET", "-DEBUGDEVICE", "::file" + Path("debug.txt")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ReadFile("debug.txt"),
-            "@_qverror112:objects.qvs*Cannot read file  !\n");
+  EXPECT_EQ(ReadFile("debug.txt"), "@_qverror112:objects.qvs*Cannot read file  !\n");
 
   // A required plugin (version 1.0), whose name lies behind the container; no plugin is there.
   const std::string name = "fancyplugin";
