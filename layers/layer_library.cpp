@@ -64,17 +64,6 @@ const char* LayerTypeName(int32_t type) {
 
 bool IsEmptyArea(const qvLayerArea& a) { return a.width < 1 || a.height < 1; }
 
-qvLayerArea UniteLayerAreas(const qvLayerArea& a, const qvLayerArea& b) {
-  if (IsEmptyArea(a)) return b;
-  if (IsEmptyArea(b)) return a;
-  int64_t x1 = std::min(a.x, b.x), y1 = std::min(a.y, b.y);
-  int64_t x2 = std::max(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
-  int64_t y2 = std::max(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
-  return {static_cast<int32_t>(x1), static_cast<int32_t>(y1),
-          static_cast<int32_t>(std::min<int64_t>(x2 - x1, INT32_MAX)),
-          static_cast<int32_t>(std::min<int64_t>(y2 - y1, INT32_MAX))};
-}
-
 // The area a layer covered before and after a change, on the BGPic the display shows.
 void RefreshUnion(qvScriptState* L, const qvBGPic* bgpic, const qvLayerArea& before,
                   const qvLayerArea& after) {

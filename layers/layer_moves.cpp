@@ -13,20 +13,6 @@ namespace qv {
 
 namespace {
 
-int32_t Clamp32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-// The box round both; an empty rectangle adds nothing.
-qvLayerArea Union(const qvLayerArea& a, const qvLayerArea& b) {
-  if (a.width <= 0 || a.height <= 0) return b;
-  if (b.width <= 0 || b.height <= 0) return a;
-  int64_t x1 = std::min(a.x, b.x), y1 = std::min(a.y, b.y);
-  int64_t x2 = std::max(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
-  int64_t y2 = std::max(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
-  return {Clamp32(x1), Clamp32(y1), Clamp32(x2 - x1), Clamp32(y2 - y1)};
-}
-
 // A draw rectangle at least as large as the rectangle the caller had before (an object that
 // shrank).
 qvLayerArea AtLeast(qvLayerArea r, const qvLayerArea* old) {
@@ -43,7 +29,7 @@ bool MeetsBGPic(const qvLayerArea& r, const qvBGPic* bgpic) {
 }
 
 int32_t Anchored(int32_t position, int32_t size, double anchor) {
-  return Clamp32(int64_t{position} - static_cast<int64_t>(std::trunc(size * anchor)));
+  return SaturateToInt32(int64_t{position} - static_cast<int64_t>(std::trunc(size * anchor)));
 }
 
 void FreePlanes(qvPlaneSet* set) {
@@ -67,16 +53,16 @@ void MoveLayerState(qvLayerState* state, const qvLayer* layer, int32_t x, int32_
     state->anchoredX = x;
     state->anchoredY = y;
     auto* line = static_cast<qvShapeLayerState*>(state);
-    line->x1 = Clamp32(line->x1 + dx);
-    line->y1 = Clamp32(line->y1 + dy);
-    line->x2 = Clamp32(line->x2 + dx);
-    line->y2 = Clamp32(line->y2 + dy);
+    line->x1 = SaturateToInt32(line->x1 + dx);
+    line->y1 = SaturateToInt32(line->y1 + dy);
+    line->x2 = SaturateToInt32(line->x2 + dx);
+    line->y2 = SaturateToInt32(line->y2 + dy);
   } else {
     state->anchoredX = Anchored(x, base->width, layer->anchorX);
     state->anchoredY = Anchored(y, base->height, layer->anchorY);
   }
-  state->drawX = Clamp32(state->anchoredX + offsetX);
-  state->drawY = Clamp32(state->anchoredY + offsetY);
+  state->drawX = SaturateToInt32(state->anchoredX + offsetX);
+  state->drawY = SaturateToInt32(state->anchoredY + offsetY);
 }
 
 void MoveLayerCore(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, const qvLayerArea* oldRect,
@@ -92,10 +78,10 @@ void MoveLayerCore(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, const qvLay
   } else {
     qvLayerArea before = AtLeast(LayerDrawRect(layer->current), oldRect);
     qvLayerState* base = layer->base;
-    int32_t nx = (flags & kMoveRelativeX) != 0 ? Clamp32(int64_t{base->x} + x)
+    int32_t nx = (flags & kMoveRelativeX) != 0 ? SaturateToInt32(int64_t{base->x} + x)
                  : x == kLayerKeepPosition     ? base->x
                                                : x;
-    int32_t ny = (flags & kMoveRelativeY) != 0 ? Clamp32(int64_t{base->y} + y)
+    int32_t ny = (flags & kMoveRelativeY) != 0 ? SaturateToInt32(int64_t{base->y} + y)
                  : y == kLayerKeepPosition     ? base->y
                                                : y;
     MoveLayerState(base, layer, nx, ny);
@@ -107,14 +93,16 @@ void MoveLayerCore(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, const qvLay
       // The display-scaled render stands where the unscaled one does, at the display's scale.
       double sx = display != nullptr ? display->scaleX : 1.0;
       double sy = display != nullptr ? display->scaleY : 1.0;
-      current->drawX = Clamp32(static_cast<int64_t>(std::trunc(layer->previous->drawX * sx)));
-      current->drawY = Clamp32(static_cast<int64_t>(std::trunc(layer->previous->drawY * sy)));
+      current->drawX = SaturateToInt32(
+          static_cast<int64_t>(std::trunc(layer->previous->drawX * sx)));
+      current->drawY = SaturateToInt32(
+          static_cast<int64_t>(std::trunc(layer->previous->drawY * sy)));
     }
-    changed = Union(before, AtLeast(LayerDrawRect(layer->current), oldRect));
+    changed = UniteLayerAreas(before, AtLeast(LayerDrawRect(layer->current), oldRect));
   }
   if (effects) {
-    changed = Union(changed, oldBounds);
-    changed = Union(changed, GetLayerBounds(display, bgpic, layer, layer->current));
+    changed = UniteLayerAreas(changed, oldBounds);
+    changed = UniteLayerAreas(changed, GetLayerBounds(display, bgpic, layer, layer->current));
   }
   if (area != nullptr) *area = changed;
   if (noRefresh) return;
@@ -145,7 +133,7 @@ int SwapLayersCore(qvScriptState* L, qvBGPic* bgpic, int32_t positionA, int32_t 
   qvLayerArea rb = GetLayerBounds(display, bgpic, b, b->current);
   // A layer that is nowhere on the BGPic is over or under the other nowhere.
   if (!MeetsBGPic(ra, bgpic) || !MeetsBGPic(rb, bgpic)) return 0;
-  qvLayerArea r = Union(ra, rb);
+  qvLayerArea r = UniteLayerAreas(ra, rb);
   RefreshOrMarkRect(L, r.x, r.y, r.width, r.height);
   return 0;
 }
@@ -205,7 +193,7 @@ int SetLayerGeometry(qvScriptState* L, qvBGPic* bgpic, qvLayer* layer, qvLayerGe
   }
   if (layer->hidden || layer->skipDraw || (rect != nullptr && rect->noRefresh)) return 0;
   if (bgpic == nullptr) return 0;
-  qvLayerArea r = Union(old, LayerDrawRect(s));
+  qvLayerArea r = UniteLayerAreas(old, LayerDrawRect(s));
   RefreshOrMarkRect(L, r.x, r.y, r.width, r.height);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/errors.h"
+#include "base/support.h"
 #include "display/displays.h"
 #include "display/sprites.h"
 #include "layers/layer_draw.h"
@@ -19,20 +20,6 @@ constexpr int32_t kListGrowth = 1024;
 
 qvRectList gBatchList{nullptr, 0, 0};
 
-int32_t Clamp32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-// The box round both; an empty rectangle adds nothing.
-qvLayerArea Union(const qvLayerArea& a, const qvLayerArea& b) {
-  if (a.width <= 0 || a.height <= 0) return b;
-  if (b.width <= 0 || b.height <= 0) return a;
-  int64_t x1 = std::min(a.x, b.x), y1 = std::min(a.y, b.y);
-  int64_t x2 = std::max(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
-  int64_t y2 = std::max(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
-  return {Clamp32(x1), Clamp32(y1), Clamp32(x2 - x1), Clamp32(y2 - y1)};
-}
-
 // The border the compositor builds round an object under a turn or a shear reaches further than
 // its size: at most the size times the matrix's column sums on each side, and two pixels more
 // where it is drawn as a box.
@@ -41,7 +28,7 @@ int32_t BorderReach(const qvLayer* layer) {
   int32_t size = std::max(layer->border.size, 0);
   if (m[1] == 0.0 && m[2] == 0.0 && m[0] == 1.0 && m[3] == 1.0) return size;
   double factor = std::max(std::fabs(m[0]) + std::fabs(m[1]), std::fabs(m[2]) + std::fabs(m[3]));
-  return Clamp32(static_cast<int64_t>(std::ceil(size * std::max(factor, 1.0)))) + 2;
+  return SaturateToInt32(static_cast<int64_t>(std::ceil(size * std::max(factor, 1.0)))) + 2;
 }
 
 void FreeEntries(qvRectList* list) {
@@ -51,19 +38,30 @@ void FreeEntries(qvRectList* list) {
 
 }  // namespace
 
+qvLayerArea UniteLayerAreas(const qvLayerArea& a, const qvLayerArea& b) {
+  if (a.width <= 0 || a.height <= 0) return b;
+  if (b.width <= 0 || b.height <= 0) return a;
+  int64_t x1 = std::min(a.x, b.x), y1 = std::min(a.y, b.y);
+  int64_t x2 = std::max(int64_t{a.x} + a.width, int64_t{b.x} + b.width);
+  int64_t y2 = std::max(int64_t{a.y} + a.height, int64_t{b.y} + b.height);
+  return {SaturateToInt32(x1), SaturateToInt32(y1), SaturateToInt32(x2 - x1),
+          SaturateToInt32(y2 - y1)};
+}
+
 qvLayerArea LayerDrawRect(const qvLayerState* state) {
   return {state->drawX, state->drawY, state->drawWidth, state->drawHeight};
 }
 
 qvLayerArea LayerBorderedRect(const qvLayer* layer, const qvLayerState* state) {
   if (state->bordered.bitmap != nullptr && state->borderWidth > 0 && state->borderHeight > 0) {
-    return {Clamp32(int64_t{state->drawX} - state->borderOffsetX),
-            Clamp32(int64_t{state->drawY} - state->borderOffsetY), state->borderWidth,
+    return {SaturateToInt32(int64_t{state->drawX} - state->borderOffsetX),
+            SaturateToInt32(int64_t{state->drawY} - state->borderOffsetY), state->borderWidth,
             state->borderHeight};
   }
   int64_t reach = BorderReach(layer);
-  return {Clamp32(state->drawX - reach), Clamp32(state->drawY - reach),
-          Clamp32(state->drawWidth + 2 * reach), Clamp32(state->drawHeight + 2 * reach)};
+  return {SaturateToInt32(state->drawX - reach), SaturateToInt32(state->drawY - reach),
+          SaturateToInt32(state->drawWidth + 2 * reach),
+          SaturateToInt32(state->drawHeight + 2 * reach)};
 }
 
 qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, const qvLayer* layer,
@@ -73,8 +71,8 @@ qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, cons
   qvLayerState geometry = *state;
   if (layer->border.on) {
     qvLayerArea b = LayerBorderedRect(layer, state);
-    geometry.borderOffsetX = Clamp32(int64_t{state->drawX} - b.x);
-    geometry.borderOffsetY = Clamp32(int64_t{state->drawY} - b.y);
+    geometry.borderOffsetX = SaturateToInt32(int64_t{state->drawX} - b.x);
+    geometry.borderOffsetY = SaturateToInt32(int64_t{state->drawY} - b.y);
     geometry.borderWidth = b.width;
     geometry.borderHeight = b.height;
   }
@@ -86,8 +84,8 @@ qvLayerArea LayerShadowRect(const qvDisplay* display, const qvBGPic* bgpic, cons
 qvLayerArea GetLayerBounds(const qvDisplay* display, const qvBGPic* bgpic, const qvLayer* layer,
                            const qvLayerState* state) {
   qvLayerArea r = LayerDrawRect(state);
-  if (layer->border.on) r = Union(r, LayerBorderedRect(layer, state));
-  if (layer->shadow.on) r = Union(r, LayerShadowRect(display, bgpic, layer, state));
+  if (layer->border.on) r = UniteLayerAreas(r, LayerBorderedRect(layer, state));
+  if (layer->shadow.on) r = UniteLayerAreas(r, LayerShadowRect(display, bgpic, layer, state));
   return r;
 }
 
@@ -132,8 +130,8 @@ void AddRectToList(qvRectList* list, int32_t x, int32_t y, int32_t width, int32_
   }
   // Without growth the last slot makes the list full, which refreshes everything: no rectangle
   // is ever dropped.
-  list->entries[list->count++] = {x, y, Clamp32(int64_t{x} + width - 1),
-                                  Clamp32(int64_t{y} + height - 1)};
+  list->entries[list->count++] = {x, y, SaturateToInt32(int64_t{x} + width - 1),
+                                  SaturateToInt32(int64_t{y} + height - 1)};
 }
 
 void AddLayerDirtyRect(const qvDisplay* display, const qvBGPic* bgpic, qvRectList* list,
@@ -169,7 +167,8 @@ void FlushDirtyRects(qvScriptState* L, qvRectList* list) {
   for (int32_t i = 0; i < count; ++i) {
     const qvRect& r = list->entries[i];
     if (r.x1 == kAbsorbedRect) continue;
-    refresh(r.x1, r.y1, Clamp32(int64_t{r.x2} - r.x1 + 1), Clamp32(int64_t{r.y2} - r.y1 + 1));
+    refresh(r.x1, r.y1, SaturateToInt32(int64_t{r.x2} - r.x1 + 1),
+            SaturateToInt32(int64_t{r.y2} - r.y1 + 1));
   }
 }
 

@@ -18,6 +18,8 @@ struct qvDisplay;
 // ---------------------------------------------------------------------------------------------
 // Bounds.
 
+// The box round both rectangles (held to the int32 range); an empty one adds nothing.
+qvLayerArea UniteLayerAreas(const qvLayerArea& a, const qvLayerArea& b);
 // The state's draw rectangle.
 qvLayerArea LayerDrawRect(const qvLayerState* state);
 // The rectangle of the state with its border round it: the built bordered render's when there
